@@ -1,0 +1,29 @@
+include(CMakePackageConfigHelpers)
+
+set(QM_INSTALL_TARGETS quillmark)
+if(TARGET quillmark-ui)
+  list(APPEND QM_INSTALL_TARGETS quillmark-ui)
+endif()
+
+install(TARGETS ${QM_INSTALL_TARGETS} EXPORT QuillmarkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY include/quillmark DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT QuillmarkTargets NAMESPACE quillmark:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
+
+configure_package_config_file(cmake/QuillmarkConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QuillmarkConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuillmarkConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QuillmarkConfig.cmake ${PROJECT_BINARY_DIR}/QuillmarkConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
+
+get_target_property(QM_PC_REQUIRES quillmark QM_PKGCONFIG_REQUIRES)
+if(NOT QM_PC_REQUIRES)
+  set(QM_PC_REQUIRES "")
+endif()
+string(REPLACE ";" " " QM_PC_REQUIRES "${QM_PC_REQUIRES}")
+configure_file(cmake/quillmark.pc.in ${PROJECT_BINARY_DIR}/quillmark.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quillmark.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,52 @@
+#pragma once
+// qm::Error: the one error type of the library.
+//
+// An error carries a number, a source and a description. The source is a
+// "|"-separated trail: the piece where the error arose, then one element per
+// library procedure it passed through, innermost first.
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+class Error : public std::exception {
+ public:
+  Error(std::int32_t number, std::string source, std::string description,
+        std::string helpFile = {}, std::int32_t helpContext = 0);
+
+  std::int32_t Number() const noexcept { return number_; }
+  const std::string& Source() const noexcept { return source_; }
+  const std::string& Description() const noexcept { return description_; }
+  const std::string& HelpFile() const noexcept { return helpFile_; }
+  std::int32_t HelpContext() const noexcept { return helpContext_; }
+
+  /// The description, as `std::exception` expects it.
+  const char* what() const noexcept override { return description_.c_str(); }
+
+  /// Appends "|" and a call-frame element to the trail.
+  void AppendElement(std::string_view element);
+  void SetSource(std::string source) { source_ = std::move(source); }
+
+ private:
+  std::int32_t number_;
+  std::string source_;
+  std::string description_;
+  std::string helpFile_;
+  std::int32_t helpContext_;
+};
+
+/// Raises `number` with `description` and no source: the first frame the error
+/// passes fills in the default source piece of its module.
+[[noreturn]] void Raise(std::int32_t number, std::string description);
+
+/// Raises `number` with the run-time's standard text for it.
+[[noreturn]] void Raise(std::int32_t number);
+
+/// Raises an error with an explicit source (as platform components and client
+/// objects do).
+[[noreturn]] void RaiseFrom(std::int32_t number, std::string source, std::string description);
+
+}  // namespace qm

@@ -1,0 +1,29 @@
+#pragma once
+// Library identity and the diagnostic log.
+
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+/// "Quillmark Library 1.6.74"
+inline constexpr std::string_view kLibraryTitle = "Quillmark Library 1.6.74";
+/// "1.6.74"
+inline constexpr std::string_view kLibraryVersion = "1.6.74";
+/// The product name used in the error reporter's log file name.
+inline constexpr std::string_view kProductName = "Quillmark Libraries";
+/// The project name, first piece of errors the library raises itself.
+inline constexpr std::string_view kProjectName = "QuillmarkLibrary";
+/// Settings application of the library's own switches.
+inline constexpr std::string_view kSettingsApp = "Quillmark Library";
+
+/// The diagnostic log file: `lib.log` in the temporary folder.
+std::string LogFilePath();
+
+/// Appends Text and CR LF to the diagnostic log when the setting
+/// "Quillmark Library"/"Init"/"Logging" is "yes" in any case. The setting is
+/// read on every call. A log that cannot be written raises, with the
+/// "[LibMain]Public Sub QMWriteLog(...)" element in the trail.
+void QMWriteLog(const std::string& Text);
+
+}  // namespace qm

@@ -1,0 +1,97 @@
+#pragma once
+// qm::platform::Desktop: the services the library needs from a desktop.
+//
+// Core installs a headless desktop: where a window would be needed it raises
+// "No user interface is available: link quillmark::ui and run with a display";
+// message boxes go to standard error. Linking quillmark::ui installs the Qt
+// desktop without any call.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm {
+class Object;
+}
+
+namespace qm::platform {
+
+/// Number of the error the headless desktop raises.
+inline constexpr std::int32_t ERR_NoUserInterface = 9999;
+inline constexpr const char* kNoUserInterfaceText =
+    "No user interface is available: link quillmark::ui and run with a display";
+
+enum class MousePointer { Default = 0, Arrow = 1, Hourglass = 11 };
+
+/// The system metrics the layout helpers use, in pixels.
+enum class SystemMetric {
+  CaptionHeight,     // height of a window's caption bar
+  BorderWidth,       // width of a sizable window's frame
+  BorderHeight,
+  MenuHeight,
+  ScreenWidth,
+  ScreenHeight,
+};
+
+enum class MouseButtonEvent { LeftDown, LeftUp, RightDown, RightUp, MiddleDown, MiddleUp };
+
+struct ScreenRect {
+  std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
+/// What the document preview needs to show an HTML file.
+struct PreviewRequest {
+  std::string HtmlFile;            // the page to show
+  std::string Caption;             // window caption
+  std::int32_t DisplayButtons = 0; // which buttons the preview offers
+  bool PrintOnly = false;          // print and close without showing
+  std::shared_ptr<Object> PrintSettings;  // the PrintSettings object, or null
+};
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  /// True when windows can be shown.
+  virtual bool HasUserInterface() const = 0;
+
+  /// Shows the document preview of an HTML file, modally.
+  virtual void ShowPreview(const PreviewRequest& request) = 0;
+  /// Starts printing an HTML file without waiting for it.
+  virtual void PrintDetached(const std::string& htmlFile) = 0;
+
+  /// A plain message box; returns the run-time's button code (1 = OK ...).
+  /// `buttons` carries the run-time's MsgBox style flags.
+  virtual std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string& title) = 0;
+
+  virtual void SetMousePointer(MousePointer pointer) = 0;
+  virtual double TwipsPerPixelX() const = 0;
+  virtual double TwipsPerPixelY() const = 0;
+  virtual std::int32_t Metric(SystemMetric metric) const = 0;
+
+  /// Processes pending window events once.
+  virtual void DoEvents() = 0;
+
+  /// Cursor position and button input, in screen pixels.
+  virtual void SetCursorPos(std::int32_t x, std::int32_t y) = 0;
+  virtual void GetCursorPos(std::int32_t& x, std::int32_t& y) = 0;
+  virtual void SendMouseButton(MouseButtonEvent event) = 0;
+
+  /// Window rectangles and z-order, by native window handle.
+  virtual ScreenRect GetWindowRect(std::int64_t hwnd) = 0;
+  virtual ScreenRect GetDesktopRect() = 0;
+  virtual void SetTopMost(std::int64_t hwnd, bool topMost) = 0;
+};
+
+/// The desktop in use: the installed one, else the headless one.
+Desktop& Current();
+
+/// Installs a desktop (the ui library does this when it is loaded);
+/// nullptr goes back to the headless one.
+void Install(std::unique_ptr<Desktop> desktop);
+
+/// Raises the headless desktop's error.
+[[noreturn]] void RaiseNoUserInterface();
+
+}  // namespace qm::platform

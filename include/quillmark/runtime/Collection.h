@@ -1,0 +1,56 @@
+#pragma once
+// qm::Collection: an ordered list with 1-based positions and optional unique
+// keys compared without regard to case.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+class Collection : public Dispatch {
+ public:
+  /// Adds Item at the end, or before/after the given position or key.
+  /// A key already present raises 457.
+  void Add(Variant Item, const std::optional<std::string>& Key = std::nullopt,
+           const std::optional<Variant>& Before = std::nullopt, const std::optional<Variant>& After = std::nullopt);
+  /// Removes by position (1-based) or key.
+  void Remove(const Variant& Index);
+  /// Item by position (9 when out of range) or key (5 when unknown).
+  Variant& Item(const Variant& Index);
+  const Variant& Item(const Variant& Index) const;
+  Variant& Item(std::int32_t position) { return items_.at(CheckedPosition(position)).Value; }
+  const Variant& Item(std::int32_t position) const { return items_.at(CheckedPosition(position)).Value; }
+  bool ContainsKey(const std::string& key) const;
+  std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  void Clear();
+
+  std::string ClassName() const override { return "Collection"; }
+
+  struct Entry {
+    Variant Value;
+    std::string Key;
+  };
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ protected:
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
+  Variant CallMember(std::string_view name, std::vector<Variant>& args) override;
+  std::vector<Variant> EnumerateMembers() override;
+
+ private:
+  std::size_t CheckedPosition(std::int32_t position) const;
+  std::size_t PositionOf(const Variant& index) const;
+  void Reindex(std::size_t from);
+
+  std::vector<Entry> items_;
+  std::unordered_map<std::string, std::size_t> keys_;  // folded key -> position (0-based)
+};
+
+}  // namespace qm

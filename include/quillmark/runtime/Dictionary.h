@@ -1,0 +1,60 @@
+#pragma once
+// qm::Dictionary: Variant keys in insertion order, O(1) Exists / Item / Add.
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <unordered_map>
+
+#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+enum CompareMethod : std::int32_t { BinaryCompare = 0, TextCompare = 1 };
+
+class Dictionary : public Dispatch {
+ public:
+  /// Adds a key; 457 when it is already present.
+  void Add(const Variant& Key, Variant Item);
+  bool Exists(const Variant& Key) const;
+  /// The item of Key; like the scripting dictionary, reading a missing key adds it with Empty.
+  Variant& Item(const Variant& Key);
+  /// The item of Key without adding it; 32811 (Element not found) when missing.
+  const Variant& Get(const Variant& Key) const;
+  /// Renames a key; 32811 when missing, 457 when the new key exists.
+  void SetKey(const Variant& OldKey, const Variant& NewKey);
+  void Remove(const Variant& Key);
+  void RemoveAll();
+  std::int32_t Count() const { return static_cast<std::int32_t>(entries_.size()); }
+  /// Keys and items as 0-based arrays, in insertion order.
+  VariantArray Keys() const;
+  VariantArray Items() const;
+  /// Only while empty; 5 otherwise.
+  void SetCompareMode(CompareMethod mode);
+  CompareMethod CompareMode() const { return mode_; }
+
+  std::string ClassName() const override { return "Dictionary"; }
+
+  struct Entry {
+    Variant Key;
+    Variant Value;
+  };
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+
+ protected:
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
+  void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override;
+  Variant CallMember(std::string_view name, std::vector<Variant>& args) override;
+  std::vector<Variant> EnumerateMembers() override;
+
+ private:
+  std::string HashKey(const Variant& key) const;
+
+  std::list<Entry> entries_;
+  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  CompareMethod mode_ = BinaryCompare;
+};
+
+}  // namespace qm

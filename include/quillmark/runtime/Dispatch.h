@@ -1,0 +1,50 @@
+#pragma once
+// qm::Dispatch: reaching an object's members by name (late binding).
+//
+// Names match without regard to case. A missing member raises 438 ("Object
+// doesn't support this property or method"); assigning a read-only property
+// raises 383 ("Property is read-only").
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+class Dispatch : public virtual Object {
+ public:
+  /// Reads a property (with optional index arguments).
+  Variant Get(std::string_view name, std::vector<Variant> args = {});
+  /// Assigns a property.
+  void Let(std::string_view name, const Variant& value, std::vector<Variant> args = {});
+  /// Calls a method. Arguments are passed by reference: `args` receives what
+  /// the method writes back.
+  Variant Call(std::string_view name, std::vector<Variant>& args);
+  Variant Call(std::string_view name, std::initializer_list<Variant> args = {});
+  /// The items of a `For Each` over the object.
+  std::vector<Variant> Enumerate();
+
+ protected:
+  virtual Variant GetMember(std::string_view name, std::vector<Variant>& args);
+  virtual void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args);
+  virtual Variant CallMember(std::string_view name, std::vector<Variant>& args);
+  virtual std::vector<Variant> EnumerateMembers();
+};
+
+using DispatchPtr = std::shared_ptr<Dispatch>;
+
+/// True when `a` and `b` name the same member (ASCII case-insensitive).
+bool SameName(std::string_view a, std::string_view b);
+
+/// Late-bound access through a Variant or object pointer: 91 for Nothing or
+/// Empty, 438 when the object is not a Dispatch.
+Dispatch& AsDispatch(const ObjectPtr& object);
+Dispatch& AsDispatch(const Variant& object);
+Variant CallByName(const Variant& object, std::string_view name, std::vector<Variant> args = {});
+Variant GetProperty(const Variant& object, std::string_view name, std::vector<Variant> args = {});
+void LetProperty(const Variant& object, std::string_view name, const Variant& value, std::vector<Variant> args = {});
+
+}  // namespace qm

@@ -1,0 +1,77 @@
+#pragma once
+// qm::TextStream: a line-oriented text stream over a file or over memory.
+//
+// Files are read and written in UTF-8 ("system code page" on Linux) or in
+// UTF-16LE with a byte-order mark ("Unicode"). ReadLine strips CR LF, LF or a
+// lone CR; WriteLine adds CR LF. Reading past the end raises 62.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "quillmark/runtime/Object.h"
+
+namespace qm {
+
+enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
+enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
+
+class TextStream : public virtual Object {
+ public:
+  /// Opens a file. 53 when a file to read is missing, 76 when its folder is
+  /// missing, 70 when access is refused. For reading, SystemDefault detects a
+  /// UTF-16LE byte-order mark; UTF-8 otherwise (a UTF-8 BOM is skipped).
+  static std::shared_ptr<TextStream> Open(const std::string& path, IOMode mode,
+                                          bool create = true, TextFormat format = TextFormat::ASCII);
+  /// A stream reading the given text.
+  static std::shared_ptr<TextStream> FromText(std::string text);
+  /// An empty in-memory stream to write to; `Text()` gives what was written.
+  static std::shared_ptr<TextStream> InMemory();
+
+  ~TextStream() override;
+  TextStream(const TextStream&) = delete;
+  TextStream& operator=(const TextStream&) = delete;
+
+  std::string ReadLine();
+  std::string ReadAll();
+  bool AtEndOfStream();
+  void Write(std::string_view text);
+  void WriteLine(std::string_view text = {});
+  void WriteBlankLines(std::int32_t lines);
+  void Close();
+  /// 1-based number of the line the next read starts.
+  std::int32_t Line() const { return line_; }
+  /// The text of an in-memory stream (what was written, or what is left to read).
+  const std::string& Text() const { return buffer_; }
+
+  std::string ClassName() const override { return "TextStream"; }
+
+ private:
+  TextStream() = default;
+  bool Fill();  // reads more of the file into buffer_; false at end of file
+  void Flush();
+  void CheckOpen() const;
+  void CheckReadable() const;
+  void CheckWritable() const;
+
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::string path_;
+  IOMode mode_ = IOMode::ForReading;
+  bool unicode_ = false;
+  bool memory_ = false;
+  bool closed_ = false;
+  bool eof_ = false;          // the file has nothing more to read
+  std::string buffer_;        // UTF-8 text read and not yet delivered, or text to write
+  std::size_t pos_ = 0;       // read position in buffer_
+  std::string pendingBytes_;  // an incomplete UTF-16 unit carried to the next fill
+  std::int32_t line_ = 1;
+};
+
+using TextStreamPtr = std::shared_ptr<TextStream>;
+
+}  // namespace qm

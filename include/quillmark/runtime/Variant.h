@@ -1,0 +1,180 @@
+#pragma once
+// qm::Variant and qm::VariantArray: the tagged value of the library.
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "quillmark/runtime/Object.h"
+
+namespace qm {
+
+/// The run-time's variant type codes.
+enum VbVarType : std::int32_t {
+  vbEmpty = 0,
+  vbNull = 1,
+  vbInteger = 2,
+  vbLong = 3,
+  vbSingle = 4,
+  vbDouble = 5,
+  vbCurrency = 6,
+  vbDate = 7,
+  vbString = 8,
+  vbObject = 9,
+  vbError = 10,
+  vbBoolean = 11,
+  vbVariant = 12,
+  vbByte = 17,
+  vbArray = 8192,
+};
+
+/// A date: days since 1899-12-30, the fraction being the time of day.
+struct Date {
+  double Serial = 0.0;
+  friend bool operator==(const Date&, const Date&) = default;
+};
+
+/// The Null value (distinct from Empty).
+struct NullValue {
+  friend bool operator==(const NullValue&, const NullValue&) = default;
+};
+inline constexpr NullValue Null{};
+
+/// Currency: a 64-bit count of ten-thousandths.
+struct Currency {
+  std::int64_t Scaled = 0;
+  friend bool operator==(const Currency&, const Currency&) = default;
+};
+
+class VariantArray;
+
+class Variant {
+ public:
+  Variant() = default;
+  Variant(NullValue) : value_(NullValue{}) {}
+  Variant(std::int16_t v) : value_(v) {}
+  Variant(std::int32_t v) : value_(v) {}
+  Variant(float v) : value_(v) {}
+  Variant(double v) : value_(v) {}
+  Variant(Currency v) : value_(v) {}
+  Variant(Date v) : value_(v) {}
+  Variant(std::string v) : value_(std::move(v)) {}
+  Variant(std::string_view v) : value_(std::string(v)) {}
+  Variant(const char* v) : value_(std::string(v)) {}
+  Variant(bool v) : value_(v) {}
+  Variant(std::uint8_t v) : value_(v) {}
+  Variant(ObjectPtr v) : value_(std::move(v)) {}
+  template <class T>
+    requires std::is_base_of_v<Object, T>
+  Variant(std::shared_ptr<T> v) : value_(ObjectPtr(std::move(v))) {}
+  Variant(VariantArray v);
+
+  Variant(const Variant& other);
+  Variant(Variant&&) noexcept = default;
+  Variant& operator=(const Variant& other);
+  Variant& operator=(Variant&&) noexcept = default;
+  ~Variant();
+
+  VbVarType VarType() const;  // vbArray | element type for arrays
+  std::string TypeName() const;
+
+  bool IsEmpty() const { return value_.index() == 0; }
+  bool IsNull() const { return std::holds_alternative<NullValue>(value_); }
+  bool IsObject() const { return std::holds_alternative<ObjectPtr>(value_); }
+  bool IsArray() const;
+  bool IsString() const { return std::holds_alternative<std::string>(value_); }
+  /// True for the numeric types, Boolean and Date, and for strings that read as numbers.
+  bool IsNumeric() const;
+  /// True for the numeric types (not strings), Boolean included.
+  bool HoldsNumber() const;
+
+  /// Typed access; raises 13 (Type mismatch) when the Variant holds another type.
+  const std::string& String() const;
+  const ObjectPtr& ObjectRef() const;
+  VariantArray& Array();
+  const VariantArray& Array() const;
+
+  template <class T>
+  const T* GetIf() const { return std::get_if<T>(&value_); }
+
+  struct ArrayBox {
+    std::unique_ptr<VariantArray> Value;
+  };
+  using Storage = std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Currency,
+                               Date, std::string, bool, ObjectPtr, std::uint8_t, ArrayBox>;
+  const Storage& Raw() const { return value_; }
+
+ private:
+  Storage value_;
+};
+
+/// Variant arithmetic with the run-time's widening rules; strings join with `+`.
+Variant operator+(const Variant& a, const Variant& b);
+Variant operator-(const Variant& a, const Variant& b);
+Variant operator*(const Variant& a, const Variant& b);
+Variant operator/(const Variant& a, const Variant& b);
+/// Comparison: numbers by value, strings binary, mixed number/string as numbers
+/// when the string is numeric. Empty compares as 0 or "".
+int Compare(const Variant& a, const Variant& b, bool textCompare = false);
+bool operator==(const Variant& a, const Variant& b);
+inline bool operator<(const Variant& a, const Variant& b) { return Compare(a, b) < 0; }
+
+/// An N-dimensional array of Variants; each dimension has its own lower bound.
+/// Elements are stored with the first index varying fastest, so that
+/// `Redim(..., preserve)` of the last dimension keeps every element.
+class VariantArray {
+ public:
+  struct Bound {
+    std::int32_t Lower = 0;
+    std::int32_t Upper = -1;
+    friend bool operator==(const Bound&, const Bound&) = default;
+  };
+
+  /// An empty one-dimensional array, bounds 0 to -1.
+  VariantArray() : bounds_{Bound{}} {}
+  explicit VariantArray(std::vector<Bound> bounds, VbVarType elementType = vbVariant);
+  /// A one-dimensional array of the given values starting at `lower`.
+  static VariantArray FromVector(std::vector<Variant> values, std::int32_t lower = 0,
+                                 VbVarType elementType = vbVariant);
+
+  int Dimensions() const { return static_cast<int>(bounds_.size()); }
+  /// Bounds of dimension `dim` (1-based); 9 (Subscript out of range) for others.
+  std::int32_t LBound(int dim = 1) const;
+  std::int32_t UBound(int dim = 1) const;
+  const std::vector<Bound>& Bounds() const { return bounds_; }
+  std::size_t Size() const { return data_.size(); }
+  VbVarType ElementType() const { return elementType_; }
+
+  /// Element access by index in every dimension; 9 when out of range.
+  Variant& operator()(std::int32_t i);
+  const Variant& operator()(std::int32_t i) const;
+  Variant& operator()(std::int32_t i, std::int32_t j);
+  const Variant& operator()(std::int32_t i, std::int32_t j) const;
+  Variant& At(std::span<const std::int32_t> indexes);
+  const Variant& At(std::span<const std::int32_t> indexes) const;
+
+  /// Elements in storage order.
+  std::vector<Variant>& Data() { return data_; }
+  const std::vector<Variant>& Data() const { return data_; }
+
+  /// Re-dimensions the array. With `preserve`, only the last dimension's
+  /// upper bound may change (9 otherwise) and every kept element stays.
+  void Redim(std::vector<Bound> bounds, bool preserve);
+
+  friend bool operator==(const VariantArray&, const VariantArray&) = default;
+
+ private:
+  std::size_t Offset(std::span<const std::int32_t> indexes) const;
+  static std::size_t CountOf(const std::vector<Bound>& bounds);
+
+  std::vector<Bound> bounds_;
+  std::vector<Variant> data_;
+  VbVarType elementType_ = vbVariant;
+};
+
+}  // namespace qm

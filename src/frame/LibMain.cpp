@@ -1,0 +1,49 @@
+#include "quillmark/frame/LibMain.h"
+
+#include <cstdlib>
+
+#include "quillmark/frame/Frame.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/FileTable.h"
+#include "quillmark/runtime/Settings.h"
+
+namespace qm {
+namespace {
+
+std::string TempFolder() {
+  for (const char* name : {"TEMP", "TMPDIR"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return "/tmp";
+}
+
+}  // namespace
+
+std::string LogFilePath() {
+#ifdef _WIN32
+  return "c:\\lib.log";
+#else
+  std::string folder = TempFolder();
+  if (folder.back() != '/') folder += '/';
+  return folder + "lib.log";
+#endif
+}
+
+void QMWriteLog(const std::string& Text) {
+  QM_FRAME_TRY {
+    if (LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) != "yes") return;
+    const std::int32_t number = files::FreeFile();
+    files::Open(number, LogFilePath(), files::OpenMode::Append);
+    try {
+      files::PrintLine(number, Text);
+    } catch (...) {
+      files::Close(number);
+      throw;
+    }
+    files::Close(number);
+  }
+  QM_FRAME_CATCH("LibMain", "Public Sub QMWriteLog", Text);
+}
+
+}  // namespace qm

@@ -1,0 +1,130 @@
+// The line layer of QMStream: push-back, peek and indentation.
+
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/persistence/QMStream.h"
+
+namespace qm {
+
+namespace {
+constexpr std::int32_t kIndentStep = 3;
+}
+
+TextStream& QMStream::Bound() {
+  if (!boundStream_) Raise(ERR_ObjectNotSet);
+  return *boundStream_;
+}
+
+void QMStream::Indent() {
+  QM_FRAME_TRY { indentWidth_ += kIndentStep; }
+  QM_FRAME_CATCH("QMStream", "Public Sub Indent");
+}
+
+void QMStream::UnIndent() {
+  QM_FRAME_TRY {
+    indentWidth_ -= kIndentStep;
+    if (indentWidth_ < 0) indentWidth_ = 0;
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub UnIndent");
+}
+
+void QMStream::Use(const TextStreamPtr& InStream) {
+  QM_FRAME_TRY {
+    boundStream_ = InStream;
+    Class_Initialize();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub Use", InStream);
+}
+
+bool QMStream::AtEndOfStream() {
+  QM_FRAME_TRY { return StackAtEnd() ? Bound().AtEndOfStream() : false; }
+  QM_FRAME_CATCH("QMStream", "Public Property Get AtEndOfStream");
+}
+
+void QMStream::Close_() {
+  QM_FRAME_TRY {
+    Bound().Close();
+    Class_Initialize();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub Close_");
+}
+
+std::string QMStream::ReadLine() {
+  QM_FRAME_TRY {
+    if (StackAtEnd()) StackNew(Bound().ReadLine());
+    StackAdvance();
+    return StackCurrent();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
+}
+
+std::string QMStream::CurrentLine() const {
+  QM_FRAME_TRY { return StackCurrent(); }
+  QM_FRAME_CATCH("QMStream", "Public Function CurrentLine");
+}
+
+void QMStream::UnReadLine() {
+  QM_FRAME_TRY { StackRetreat(); }
+  QM_FRAME_CATCH("QMStream", "Public Sub UnReadLine");
+}
+
+void QMStream::SkipLine() {
+  QM_FRAME_TRY { ReadLine(); }
+  QM_FRAME_CATCH("QMStream", "Public Sub SkipLine");
+}
+
+void QMStream::WriteBlankLines(std::int32_t Lines) {
+  QM_FRAME_TRY { Bound().WriteBlankLines(Lines); }
+  QM_FRAME_CATCH("QMStream", "Public Sub WriteBlankLines", Lines);
+}
+
+void QMStream::WriteLine(const std::string& Text) {
+  QM_FRAME_TRY {
+    if (indentWidth_ == 0) {
+      Bound().WriteLine(Text);
+    } else {
+      std::string line(static_cast<std::size_t>(indentWidth_), ' ');
+      line += Text;
+      Bound().WriteLine(line);
+    }
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub WriteLine", Text);
+}
+
+std::string QMStream::Peek() {
+  QM_FRAME_TRY {
+    if (AtEndOfStream()) return {};
+    std::string line = ReadLine();
+    UnReadLine();
+    return line;
+  }
+  QM_FRAME_CATCH("QMStream", "Public Function Peek");
+}
+
+void QMStream::StackNew(std::string Line) {
+  QM_FRAME_TRY { lineStack_.push_back(std::move(Line)); }
+  QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
+}
+
+bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
+
+const std::string& QMStream::StackCurrent() const {
+  static const std::string kNone;
+  if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
+    return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
+  return kNone;
+}
+
+void QMStream::StackAdvance() { ++stackPos_; }
+
+void QMStream::StackRetreat() { --stackPos_; }
+
+void QMStream::Class_Initialize() {
+  QM_FRAME_TRY {
+    lineStack_.clear();
+    stackPos_ = 0;
+  }
+  QM_FRAME_CATCH("QMStream", "Private Sub Class_Initialize");
+}
+
+}  // namespace qm

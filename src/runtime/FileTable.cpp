@@ -1,0 +1,131 @@
+#include "quillmark/runtime/FileTable.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+
+namespace qm::files {
+namespace {
+
+constexpr std::int32_t kMaxFiles = 255;
+
+struct OpenFile {
+  std::shared_ptr<TextStream> Stream;
+  OpenMode Mode = OpenMode::Input;
+};
+
+// The process's numbered-file table (the run-time keeps one per process too).
+struct Table {
+  std::mutex Lock;
+  std::array<OpenFile, kMaxFiles + 1> Files;
+};
+
+Table& TheTable() {
+  static Table table;
+  return table;
+}
+
+OpenFile& Entry(Table& table, std::int32_t number) {
+  if (number < 1 || number > kMaxFiles || !table.Files[number].Stream) Raise(ERR_BadFileNameOrNumber);
+  return table.Files[number];
+}
+
+}  // namespace
+
+std::int32_t FreeFile() {
+  Table& table = TheTable();
+  std::lock_guard lock(table.Lock);
+  for (std::int32_t n = 1; n <= kMaxFiles; ++n) {
+    if (!table.Files[n].Stream) return n;
+  }
+  Raise(67);
+}
+
+void Open(std::int32_t number, const std::string& path, OpenMode mode) {
+  if (number < 1 || number > kMaxFiles) Raise(ERR_BadFileNameOrNumber);
+  Table& table = TheTable();
+  {
+    std::lock_guard lock(table.Lock);
+    if (table.Files[number].Stream) Raise(ERR_FileAlreadyOpen);
+  }
+  const IOMode io = mode == OpenMode::Input    ? IOMode::ForReading
+                    : mode == OpenMode::Output ? IOMode::ForWriting
+                                               : IOMode::ForAppending;
+  auto stream = TextStream::Open(path, io, true, TextFormat::ASCII);
+  std::lock_guard lock(table.Lock);
+  table.Files[number] = OpenFile{std::move(stream), mode};
+}
+
+void PrintLine(std::int32_t number, std::string_view text) {
+  Table& table = TheTable();
+  std::shared_ptr<TextStream> stream;
+  {
+    std::lock_guard lock(table.Lock);
+    OpenFile& file = Entry(table, number);
+    if (file.Mode == OpenMode::Input) Raise(ERR_BadFileMode);
+    stream = file.Stream;
+  }
+  stream->WriteLine(text);
+}
+
+void Put(std::int32_t number, std::string_view bytes) {
+  Table& table = TheTable();
+  std::shared_ptr<TextStream> stream;
+  {
+    std::lock_guard lock(table.Lock);
+    OpenFile& file = Entry(table, number);
+    if (file.Mode == OpenMode::Input) Raise(ERR_BadFileMode);
+    stream = file.Stream;
+  }
+  stream->Write(bytes);
+}
+
+std::string LineInput(std::int32_t number) {
+  Table& table = TheTable();
+  std::shared_ptr<TextStream> stream;
+  {
+    std::lock_guard lock(table.Lock);
+    OpenFile& file = Entry(table, number);
+    if (file.Mode != OpenMode::Input) Raise(ERR_BadFileMode);
+    stream = file.Stream;
+  }
+  return stream->ReadLine();
+}
+
+bool Eof(std::int32_t number) {
+  Table& table = TheTable();
+  std::shared_ptr<TextStream> stream;
+  {
+    std::lock_guard lock(table.Lock);
+    stream = Entry(table, number).Stream;
+  }
+  return stream->AtEndOfStream();
+}
+
+void Close(std::int32_t number) {
+  Table& table = TheTable();
+  std::shared_ptr<TextStream> stream;
+  {
+    std::lock_guard lock(table.Lock);
+    stream = std::move(Entry(table, number).Stream);
+  }
+  stream->Close();
+}
+
+void Reset() {
+  for (std::int32_t n = 1; n <= kMaxFiles; ++n) {
+    if (IsOpen(n)) Close(n);
+  }
+}
+
+bool IsOpen(std::int32_t number) {
+  if (number < 1 || number > kMaxFiles) return false;
+  Table& table = TheTable();
+  std::lock_guard lock(table.Lock);
+  return table.Files[number].Stream != nullptr;
+}
+
+}  // namespace qm::files

@@ -1,0 +1,162 @@
+#include "quillmark/runtime/Settings.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+
+namespace qm {
+namespace {
+
+constexpr int kBusyTimeoutMs = 30000;
+
+[[noreturn]] void RaiseStore(sqlite3* db, const char* what) {
+  std::string text = "Settings store: ";
+  text += what;
+  if (db) {
+    text += ": ";
+    text += sqlite3_errmsg(db);
+  }
+  Raise(ERR_PathFileAccess, text);
+}
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// The store's connection: one per process, opened on first use and opened
+// again in a child process after fork.
+struct Store {
+  std::mutex Lock;
+  std::unique_ptr<sqlite3, DbCloser> Db;
+  pid_t Owner = 0;
+  std::string Path;
+};
+
+Store& TheStore() {
+  static Store store;
+  return store;
+}
+
+void Exec(sqlite3* db, const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : "error";
+    sqlite3_free(message);
+    Raise(ERR_PathFileAccess, "Settings store: " + text);
+  }
+}
+
+sqlite3* Connection(Store& store) {
+  const std::string path = SettingsStorePath();
+  if (store.Db && store.Owner == getpid() && store.Path == path) return store.Db.get();
+  if (store.Db && store.Owner != getpid()) {
+    // Inherited across fork: SQLite forbids using it here; drop it without closing.
+    (void)store.Db.release();
+  }
+  store.Db.reset();
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                 nullptr);
+  std::unique_ptr<sqlite3, DbCloser> db(raw);
+  if (rc != SQLITE_OK) RaiseStore(raw, "cannot open the database");
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  Exec(db.get(), "PRAGMA journal_mode=WAL");
+  Exec(db.get(), "PRAGMA synchronous=NORMAL");
+  Exec(db.get(),
+       "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
+       " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
+  store.Db = std::move(db);
+  store.Owner = getpid();
+  store.Path = path;
+  return store.Db.get();
+}
+
+Statement Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) RaiseStore(db, "cannot prepare a statement");
+  return Statement(raw);
+}
+
+void Bind(sqlite3_stmt* s, int at, const std::string& text) {
+  sqlite3_bind_text(s, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Runs one write in its own immediate transaction.
+void Write(const char* sql, std::initializer_list<const std::string*> values) {
+  Store& store = TheStore();
+  std::lock_guard lock(store.Lock);
+  sqlite3* db = Connection(store);
+  Exec(db, "BEGIN IMMEDIATE");
+  try {
+    Statement s = Prepare(db, sql);
+    int at = 1;
+    for (const auto* v : values) Bind(s.get(), at++, *v);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) RaiseStore(db, "cannot write");
+    Exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+}  // namespace
+
+std::string SettingsStorePath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::filesystem::path base;
+  if (config && *config) {
+    base = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home && *home ? home : "/tmp") / ".config";
+  }
+  return (base / "quillmark" / "settings.db").string();
+}
+
+std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
+                       const std::string& Default) {
+  Store& store = TheStore();
+  std::lock_guard lock(store.Lock);
+  sqlite3* db = Connection(store);
+  Statement s = Prepare(db, "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
+  Bind(s.get(), 1, AppName);
+  Bind(s.get(), 2, Section);
+  Bind(s.get(), 3, Key);
+  const int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+    return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 0)));
+  }
+  if (rc != SQLITE_DONE) RaiseStore(db, "cannot read");
+  return Default;
+}
+
+void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
+                 const std::string& Setting) {
+  Write("INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)"
+        " ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value",
+        {&AppName, &Section, &Key, &Setting});
+}
+
+void DeleteSetting(const std::string& AppName, const std::string& Section, const std::optional<std::string>& Key) {
+  if (Key) {
+    Write("DELETE FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3", {&AppName, &Section, &*Key});
+  } else {
+    Write("DELETE FROM settings WHERE app = ?1 AND section = ?2", {&AppName, &Section});
+  }
+}
+
+}  // namespace qm

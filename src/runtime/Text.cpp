@@ -1,0 +1,99 @@
+// Character-counting text helpers (UTF-8, counted in code points) and the
+// ISO-8859-1 bridge for text that crosses into 8-bit worlds.
+
+#include <algorithm>
+#include <cctype>
+
+#include "quillmark/runtime/Conversions.h"
+
+namespace qm {
+namespace {
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Byte offset of the code point with 0-based index `n`, or the size when past the end.
+std::size_t OffsetOf(std::string_view s, std::size_t n) {
+  std::size_t i = 0;
+  while (i < s.size() && n > 0) {
+    ++i;
+    while (i < s.size() && IsContinuation(static_cast<unsigned char>(s[i]))) ++i;
+    --n;
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t CharLength(std::string_view utf8) {
+  return static_cast<std::size_t>(std::count_if(
+      utf8.begin(), utf8.end(), [](char c) { return !IsContinuation(static_cast<unsigned char>(c)); }));
+}
+
+std::string CharLeft(std::string_view utf8, std::size_t count) {
+  return std::string(utf8.substr(0, OffsetOf(utf8, count)));
+}
+
+std::string CharMid(std::string_view utf8, std::size_t start1, std::size_t count) {
+  if (start1 < 1) start1 = 1;
+  const std::size_t from = OffsetOf(utf8, start1 - 1);
+  const std::string_view rest = utf8.substr(from);
+  return count == std::string::npos ? std::string(rest) : std::string(rest.substr(0, OffsetOf(rest, count)));
+}
+
+std::string LCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string UCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+std::string ToLatin1(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    std::uint32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : c & 0x1F;
+    std::size_t j = i + 1;
+    for (int k = 0; k < extra && j < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[j])); ++k, ++j)
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
+    const bool complete = extra > 0 && j - i == static_cast<std::size_t>(extra) + 1;
+    out += complete && cp <= 0xFF ? static_cast<char>(cp) : '?';
+    i = std::max(j, i + 1);
+  }
+  return out;
+}
+
+std::string FromLatin1(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size() + latin1.size() / 8);
+  for (char ch : latin1) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace qm

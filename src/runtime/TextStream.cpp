@@ -1,0 +1,299 @@
+#include "quillmark/runtime/TextStream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+
+namespace qm {
+namespace {
+
+constexpr std::size_t kChunk = 1 << 16;
+
+[[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
+  switch (error) {
+    case ENOENT: {
+      const auto parent = std::filesystem::path(path).parent_path();
+      std::error_code ec;
+      const bool folderExists = parent.empty() || std::filesystem::is_directory(parent, ec);
+      Raise(reading && folderExists ? ERR_FileNotFound : ERR_PathNotFound);
+    }
+    case ENOTDIR: Raise(ERR_PathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS: Raise(ERR_PermissionDenied);
+    case ENOSPC: Raise(61);
+    case EMFILE:
+    case ENFILE: Raise(67);
+    default: Raise(ERR_PathFileAccess);
+  }
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes UTF-16LE bytes; an incomplete unit or an unpaired high surrogate at
+// the end stays in `bytes` for the next call.
+void DecodeUtf16(std::string& bytes, std::string& out) {
+  std::size_t i = 0;
+  auto unit = [&bytes](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
+                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
+  };
+  while (i + 1 < bytes.size()) {
+    std::uint32_t cp = unit(i);
+    if (cp >= 0xD800 && cp < 0xDC00) {
+      if (i + 3 >= bytes.size()) break;
+      const std::uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+        i += 4;
+        continue;
+      }
+      cp = 0xFFFD;
+    } else if (cp >= 0xDC00 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    AppendUtf8(out, cp);
+    i += 2;
+  }
+  bytes.erase(0, i);
+}
+
+std::string EncodeUtf16(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&out](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t cp;
+    int extra;
+    if (c < 0x80) cp = c, extra = 0;
+    else if (c >= 0xF0) cp = c & 0x07, extra = 3;
+    else if (c >= 0xE0) cp = c & 0x0F, extra = 2;
+    else if (c >= 0xC0) cp = c & 0x1F, extra = 1;
+    else cp = 0xFFFD, extra = 0;
+    ++i;
+    for (int k = 0; k < extra; ++k, ++i) {
+      if (i >= utf8.size() || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+        cp = 0xFFFD;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mode, bool create, TextFormat format) {
+  const bool reading = mode == IOMode::ForReading;
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(path, ec);
+  if (!reading && !exists && !create) Raise(ERR_FileNotFound);
+  if (std::filesystem::is_directory(path, ec)) Raise(ERR_PathFileAccess);
+  const char* how = reading ? "rb" : (mode == IOMode::ForWriting ? "wb" : "ab");
+  std::FILE* f = std::fopen(path.c_str(), how);
+  if (!f) RaiseOpenError(errno, path, reading);
+
+  std::shared_ptr<TextStream> stream(new TextStream());
+  stream->file_.reset(f);
+  stream->path_ = path;
+  stream->mode_ = mode;
+  if (reading) {
+    unsigned char bom[3] = {0, 0, 0};
+    const std::size_t n = std::fread(bom, 1, 3, f);
+    std::size_t skip = 0;
+    if (n >= 2 && bom[0] == 0xFF && bom[1] == 0xFE && format != TextFormat::ASCII) {
+      stream->unicode_ = true;
+      skip = 2;
+    } else if (format == TextFormat::Unicode) {
+      stream->unicode_ = true;
+    } else if (n == 3 && bom[0] == 0xEF && bom[1] == 0xBB && bom[2] == 0xBF) {
+      skip = 3;
+    }
+    std::fseek(f, static_cast<long>(skip), SEEK_SET);
+  } else {
+    stream->unicode_ = format == TextFormat::Unicode;
+    std::fseek(f, 0, SEEK_END);
+    if (stream->unicode_ && std::ftell(f) == 0) std::fwrite("\xFF\xFE", 1, 2, f);
+  }
+  return stream;
+}
+
+std::shared_ptr<TextStream> TextStream::FromText(std::string text) {
+  std::shared_ptr<TextStream> stream(new TextStream());
+  stream->memory_ = true;
+  stream->eof_ = true;
+  stream->buffer_ = std::move(text);
+  return stream;
+}
+
+std::shared_ptr<TextStream> TextStream::InMemory() {
+  std::shared_ptr<TextStream> stream(new TextStream());
+  stream->memory_ = true;
+  stream->eof_ = true;
+  stream->mode_ = IOMode::ForWriting;
+  return stream;
+}
+
+TextStream::~TextStream() {
+  try {
+    if (!closed_) Flush();
+  } catch (...) {
+    // Destructors must not throw; a failed final flush is lost with the stream.
+  }
+}
+
+void TextStream::CheckOpen() const {
+  if (closed_) Raise(ERR_BadFileNameOrNumber);
+}
+
+void TextStream::CheckReadable() const {
+  CheckOpen();
+  if (!memory_ && mode_ != IOMode::ForReading) Raise(ERR_BadFileMode);
+}
+
+void TextStream::CheckWritable() const {
+  CheckOpen();
+  if (!memory_ && mode_ == IOMode::ForReading) Raise(ERR_BadFileMode);
+}
+
+bool TextStream::Fill() {
+  if (eof_) return false;
+  if (pos_ > 0) {
+    buffer_.erase(0, pos_);
+    pos_ = 0;
+  }
+  char chunk[kChunk];
+  const std::size_t n = std::fread(chunk, 1, sizeof chunk, file_.get());
+  if (n == 0) {
+    if (std::ferror(file_.get())) Raise(ERR_DeviceIO);
+    eof_ = true;
+    return false;
+  }
+  if (unicode_) {
+    pendingBytes_.append(chunk, n);
+    DecodeUtf16(pendingBytes_, buffer_);
+  } else {
+    buffer_.append(chunk, n);
+  }
+  return true;
+}
+
+std::string TextStream::ReadLine() {
+  CheckReadable();
+  std::size_t scanFrom = pos_;
+  for (;;) {
+    const char* base = buffer_.data();
+    const std::size_t size = buffer_.size();
+    const char* start = base + scanFrom;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - scanFrom));
+    const char* limit = lf ? lf : base + size;
+    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', static_cast<std::size_t>(limit - start)));
+    const char* lineEnd = cr ? cr : lf;
+    // A CR as the last byte read may be the first half of CR LF: read on.
+    if (lineEnd && !(cr && !lf && cr + 1 == base + size && !eof_)) {
+      std::string line(base + pos_, lineEnd);
+      std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
+      if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;
+      pos_ = next;
+      ++line_;
+      return line;
+    }
+    const std::size_t scanned = size - pos_;
+    if (!Fill()) {
+      if (pos_ >= buffer_.size()) Raise(ERR_InputPastEndOfFile);
+      std::string line = buffer_.substr(pos_);
+      pos_ = buffer_.size();
+      ++line_;
+      return line;
+    }
+    scanFrom = pos_ + (scanned > 0 ? scanned - 1 : 0);
+  }
+}
+
+std::string TextStream::ReadAll() {
+  CheckReadable();
+  while (Fill()) {
+  }
+  std::string rest = buffer_.substr(pos_);
+  pos_ = buffer_.size();
+  return rest;
+}
+
+bool TextStream::AtEndOfStream() {
+  CheckReadable();
+  return pos_ >= buffer_.size() && !Fill();
+}
+
+void TextStream::Flush() {
+  if (memory_ || !file_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
+  const std::string bytes = unicode_ ? EncodeUtf16(buffer_) : std::string();
+  const std::string& out = unicode_ ? bytes : buffer_;
+  if (std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size()) Raise(errno == ENOSPC ? 61 : ERR_DeviceIO);
+  buffer_.clear();
+}
+
+void TextStream::Write(std::string_view text) {
+  CheckWritable();
+  buffer_ += text;
+  if (buffer_.size() >= kChunk) Flush();
+}
+
+void TextStream::WriteLine(std::string_view text) {
+  CheckWritable();
+  buffer_ += text;
+  buffer_ += "\r\n";
+  ++line_;
+  if (buffer_.size() >= kChunk) Flush();
+}
+
+void TextStream::WriteBlankLines(std::int32_t lines) {
+  CheckWritable();
+  if (lines < 0) Raise(ERR_InvalidProcedureCall);
+  for (std::int32_t i = 0; i < lines; ++i) WriteLine();
+}
+
+void TextStream::Close() {
+  if (closed_) return;
+  Flush();
+  if (file_) {
+    std::FILE* f = file_.release();
+    if (std::fclose(f) != 0 && mode_ != IOMode::ForReading) {
+      closed_ = true;
+      Raise(ERR_DeviceIO);
+    }
+  }
+  closed_ = true;
+}
+
+}  // namespace qm

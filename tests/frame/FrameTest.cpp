@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace {
+
+struct Thing : qm::Object {};
+enum class Colour { Red };
+
+void Inner(const std::string& name) {
+  QM_FRAME_TRY { qm::Raise(13, "inner failed"); }
+  QM_FRAME_CATCH("Utility", "Private Sub Inner", name);
+}
+
+std::int32_t Middle(std::int32_t count, bool flag) {
+  QM_FRAME_TRY {
+    count = -1;  // the element shows the value at the time of the error
+    Inner("");
+    return count;
+  }
+  QM_FRAME_CATCH("Utility", "Public Function Middle", count, flag);
+}
+
+void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<Thing>& o, Colour c) {
+  QM_FRAME_TRY { Middle(5, true); }
+  QM_FRAME_CATCH("Utility", "Public Sub Outer", ratio, v, o, c);
+}
+
+TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
+  try {
+    Outer(2.5, qm::Variant(1), nullptr, Colour::Red);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 13);
+    EXPECT_EQ(e.Description(), "inner failed");
+    EXPECT_STREQ(e.what(), "inner failed");
+    EXPECT_EQ(e.Source(),
+              "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
+              "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
+  }
+}
+
+TEST(Frame, ParametersRenderByType) {
+  using qm::frame::RenderArgument;
+  EXPECT_EQ(RenderArgument(std::string("a\"b")), "\"a\"b\"");
+  EXPECT_EQ(RenderArgument(std::int16_t{-7}), "-7");
+  EXPECT_EQ(RenderArgument(std::uint8_t{200}), "200");
+  EXPECT_EQ(RenderArgument(1e20), "1E+20");
+  EXPECT_EQ(RenderArgument(1.5e-7), "1.5E-07");
+  EXPECT_EQ(RenderArgument(false), "False");
+  EXPECT_EQ(RenderArgument(std::optional<std::string>()), "\"\"");
+  EXPECT_EQ(RenderArgument(std::optional<qm::Variant>()), "?");
+  EXPECT_EQ(RenderArgument(std::optional<std::int32_t>(4)), "4");
+  EXPECT_EQ(RenderArgument(std::vector<std::uint8_t>{1}), "?");
+  EXPECT_EQ(qm::frame::FormElement("QMStream", "Public Sub Indent", {}), "[QMStream]Public Sub Indent()");
+}
+
+TEST(Frame, DefaultSourceNamesTheClassOrTheLibrary) {
+  EXPECT_EQ(qm::frame::DefaultSource("HTML2MHT"), "QuillmarkLibrary");
+  EXPECT_EQ(qm::frame::DefaultSource("ZipMgr"), "QuillmarkLibrary.Zipper");
+  EXPECT_EQ(qm::frame::DefaultSource("QMStream"), "QuillmarkLibrary.QMStream");
+  EXPECT_EQ(qm::frame::DefaultSource("Error"), "QuillmarkLibrary.frmError");
+}
+
+void ThrowsStandard(int which) {
+  QM_FRAME_TRY {
+    if (which == 0) throw std::bad_alloc();
+    if (which == 1) (void)std::vector<int>().at(3);
+    if (which == 2)
+      throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::no_such_file_or_directory));
+    if (which == 3)
+      throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::permission_denied));
+  }
+  QM_FRAME_CATCH("LibMain", "Private Sub ThrowsStandard", which);
+}
+
+TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
+  const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
+  for (auto [which, number] : cases) {
+    try {
+      ThrowsStandard(which);
+      ADD_FAILURE() << which;
+    } catch (const qm::Error& e) {
+      EXPECT_EQ(e.Number(), number);
+      EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
+      EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
+    }
+  }
+}
+
+TEST(Frame, ForeignSourceAndHelpPassThroughUnchanged) {
+  try {
+    QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
+    QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
+    EXPECT_EQ(e.HelpFile(), "help.chm");
+    EXPECT_EQ(e.HelpContext(), 42);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/runtime/Settings.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+void TracedOperation(const std::string& what) {
+  QM_FRAME_TRY { qm::QMWriteLog(what); }
+  QM_FRAME_CATCH("ScalarField", "Public Sub SetStreamValue", what);
+}
+
+class Log : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::remove(qm::LogFilePath());
+    qm::DeleteSetting("Quillmark Library", "Init");
+  }
+};
+
+TEST_F(Log, OffUnlessTheSettingIsYesInAnyCase) {
+  qm::QMWriteLog("absent");
+  EXPECT_FALSE(std::filesystem::exists(qm::LogFilePath()));
+  for (const char* value : {"no", " yes", "y", "yes "}) {
+    qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
+    qm::QMWriteLog("off");
+    EXPECT_FALSE(std::filesystem::exists(qm::LogFilePath())) << value;
+  }
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "YES");
+  qm::QMWriteLog("a");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()), "a\r\n");
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "yEs");
+  qm::QMWriteLog("b");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()), "a\r\nb\r\n");
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
+  qm::QMWriteLog("c");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()), "a\r\nb\r\n");
+}
+
+TEST_F(Log, UnwritableLogFailsTheTracedCall) {
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+  std::filesystem::create_directory(qm::LogFilePath());  // a folder where the file should be
+  try {
+    TracedOperation("line");
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 75);
+    EXPECT_EQ(e.Source(),
+              "QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
+              "[ScalarField]Public Sub SetStreamValue(\"line\")");
+  }
+  std::filesystem::remove(qm::LogFilePath());
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Collection.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Dictionary.h"
+
+namespace {
+
+using qm::Variant;
+
+int ErrorOf(auto&& f) {
+  try {
+    f();
+  } catch (const qm::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+TEST(Collection, PositionsKeysAndErrors) {
+  qm::Collection c;
+  c.Add(Variant("a"), "KeyA");
+  c.Add(Variant("c"));
+  c.Add(Variant("b"), "keyB", Variant(2));  // before position 2
+  c.Add(Variant("d"), std::nullopt, std::nullopt, Variant("KEYA"));  // after key "KeyA"
+  ASSERT_EQ(c.Count(), 4);
+  std::string order;
+  for (const auto& e : c) order += e.Value.String();
+  EXPECT_EQ(order, "adbc");
+  EXPECT_EQ(c.Item(Variant("keya")).String(), "a");
+  EXPECT_EQ(c.Item(Variant("KEYB")).String(), "b");
+  EXPECT_EQ(c.Item(4).String(), "c");
+  c.Remove(Variant(1));
+  EXPECT_EQ(c.Item(Variant("keyb")).String(), "b");  // keys follow their items
+  EXPECT_EQ(c.Item(1).String(), "d");
+  EXPECT_EQ(ErrorOf([&] { c.Add(Variant("x"), "KEYB"); }), 457);
+  EXPECT_EQ(ErrorOf([&] { c.Item(0); }), 9);
+  EXPECT_EQ(ErrorOf([&] { c.Item(Variant("missing")); }), 5);
+  EXPECT_FALSE(c.ContainsKey("keya"));
+  EXPECT_EQ(qm::CLng(c.Get("Count")), 3);
+  c.Call("Add", {Variant("e")});
+  EXPECT_EQ(c.Enumerate().size(), 4u);
+}
+
+TEST(Dictionary, KeysInInsertionOrderWithBinaryOrTextComparison) {
+  qm::Dictionary d;
+  d.Add(Variant("b"), Variant(1));
+  d.Add(Variant("a"), Variant(2));
+  d.Add(Variant(3), Variant("three"));
+  EXPECT_TRUE(d.Exists(Variant("a")));
+  EXPECT_FALSE(d.Exists(Variant("A")));
+  EXPECT_TRUE(d.Exists(Variant(3.0)));
+  EXPECT_EQ(ErrorOf([&] { d.Add(Variant("a"), Variant()); }), 457);
+  const auto keys = d.Keys();
+  EXPECT_EQ(keys.LBound(), 0);
+  EXPECT_EQ(keys.UBound(), 2);
+  EXPECT_EQ(keys(0).String(), "b");
+  EXPECT_EQ(qm::CLng(d.Items()(1)), 2);
+  d.Remove(Variant("b"));
+  EXPECT_EQ(d.Keys()(0).String(), "a");
+  EXPECT_EQ(ErrorOf([&] { d.Remove(Variant("zz")); }), 32811);
+  EXPECT_TRUE(d.Item(Variant("new")).IsEmpty());  // reading a missing key adds it
+  EXPECT_EQ(d.Count(), 3);
+  EXPECT_EQ(ErrorOf([&] { d.SetCompareMode(qm::TextCompare); }), 5);
+  d.SetKey(Variant("a"), Variant("z"));
+  EXPECT_EQ(d.Keys()(0).String(), "z");
+
+  qm::Dictionary text;
+  text.SetCompareMode(qm::TextCompare);
+  text.Add(Variant("Key"), Variant(1));
+  EXPECT_TRUE(text.Exists(Variant("KEY")));
+  EXPECT_EQ(ErrorOf([&] { text.Add(Variant("kEy"), Variant(2)); }), 457);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Conversions.h"
+
+namespace {
+
+using qm::Variant;
+
+int ErrorOf(auto&& f) {
+  try {
+    f();
+  } catch (const qm::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+TEST(Conversions, GeneralNumberText) {
+  EXPECT_EQ(qm::FormatGeneral(0), "0");
+  EXPECT_EQ(qm::FormatGeneral(-0.0), "0");
+  EXPECT_EQ(qm::FormatGeneral(2.5), "2.5");
+  EXPECT_EQ(qm::FormatGeneral(0.1), "0.1");
+  EXPECT_EQ(qm::FormatGeneral(1.0 / 3), "0.333333333333333");
+  EXPECT_EQ(qm::FormatGeneral(123456789012345.0), "123456789012345");
+  EXPECT_EQ(qm::FormatGeneral(1e15), "1E+15");
+  EXPECT_EQ(qm::FormatGeneral(1e20), "1E+20");
+  EXPECT_EQ(qm::FormatGeneral(1.5e-7), "1.5E-07");
+  EXPECT_EQ(qm::FormatGeneral(0.0001), "0.0001");
+  EXPECT_EQ(qm::FormatGeneral(39191.5734953704), "39191.5734953704");
+  EXPECT_EQ(qm::FormatGeneralSingle(0.1f), "0.1");
+  EXPECT_EQ(qm::CStr(Variant(-1)), "-1");
+  EXPECT_EQ(qm::CStr(Variant(true)), "True");
+  EXPECT_EQ(qm::CStr(Variant()), "");
+  EXPECT_EQ(ErrorOf([] { qm::CStr(Variant(qm::Null)); }), 94);
+}
+
+TEST(Conversions, InvariantWriterAndReader) {
+  EXPECT_EQ(qm::WriteInvariantNumber(2.5), " 2.5");
+  EXPECT_EQ(qm::WriteInvariantNumber(0.5), " .5");
+  EXPECT_EQ(qm::WriteInvariantNumber(-0.25), "-.25");
+  EXPECT_EQ(qm::WriteInvariantNumber(-1.25), "-1.25");
+  EXPECT_EQ(qm::WriteInvariantNumber(3), " 3");
+  EXPECT_EQ(qm::WriteInvariantNumber(0), " 0");
+  EXPECT_EQ(qm::WriteInvariantNumber(1e20), " 1E+20");
+  EXPECT_EQ(qm::Val("  7.5xyz"), 7.5);
+  EXPECT_EQ(qm::Val("12.5abc"), 12.5);
+  EXPECT_EQ(qm::Val("abc"), 0);
+  EXPECT_EQ(qm::Val(""), 0);
+  EXPECT_EQ(qm::Val(" .5"), 0.5);
+  EXPECT_EQ(qm::Val("-.25"), -0.25);
+  EXPECT_EQ(qm::Val("1 2 3"), 123);
+  EXPECT_EQ(qm::Val("1E+20"), 1e20);
+  EXPECT_EQ(qm::Val("2e"), 2);
+  EXPECT_EQ(qm::Val("&HFF"), 255);
+  EXPECT_EQ(qm::Val("&O17"), 15);
+  EXPECT_EQ(qm::Val("."), 0);
+  EXPECT_EQ(qm::Val("-"), 0);
+}
+
+TEST(Conversions, InvariantFormsIgnoreTheLocale) {
+  const char* old = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = old ? old : "C";
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  EXPECT_EQ(qm::WriteInvariantNumber(2.5), " 2.5");
+  EXPECT_EQ(qm::Val("12.5abc"), 12.5);
+  EXPECT_EQ(qm::FormatGeneral(2.5), "2,5");
+  EXPECT_EQ(qm::CDbl(Variant("2,5")), 2.5);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
+  EXPECT_EQ(qm::CLng(Variant(2.5)), 2);
+  EXPECT_EQ(qm::CLng(Variant(3.5)), 4);
+  EXPECT_EQ(qm::CLng(Variant(-2.5)), -2);
+  EXPECT_EQ(qm::CLng(Variant(" 42 ")), 42);
+  EXPECT_EQ(qm::CInt(Variant(0.5)), 0);
+  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant(3e9)); }), 6);
+  EXPECT_EQ(ErrorOf([] { qm::CInt(Variant(40000)); }), 6);
+  EXPECT_EQ(ErrorOf([] { qm::CByte(Variant(-1)); }), 6);
+  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant("12abc")); }), 13);
+  EXPECT_EQ(ErrorOf([] { qm::CDbl(Variant("")); }), 13);
+  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant(qm::Null)); }), 94);
+  EXPECT_TRUE(qm::CBool(Variant("TRUE")));
+  EXPECT_FALSE(qm::CBool(Variant("0")));
+  EXPECT_TRUE(qm::CBool(Variant(-3)));
+  EXPECT_EQ(ErrorOf([] { qm::CBool(Variant("maybe")); }), 13);
+}
+
+TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
+  const qm::Date d = qm::MakeDate(2026, 12, 6, 14, 5, 9);
+  EXPECT_EQ(qm::FormatGeneralDate(d), "2026-12-06 14:05:09");
+  EXPECT_EQ(qm::FormatGeneralDate(qm::MakeDate(1899, 12, 30)), "00:00:00");
+  EXPECT_EQ(qm::FormatGeneralDate(qm::Date{2}), "1900-01-01");
+  EXPECT_EQ(qm::FormatGeneralDate(qm::Date{0.75}), "18:00:00");
+  EXPECT_EQ(qm::FormatGeneralDate(qm::Date{-1.25}), "1899-12-29 06:00:00");
+  EXPECT_DOUBLE_EQ(qm::MakeDate(1899, 12, 29, 6).Serial, -1.25);
+  for (const qm::Date date : {d, qm::Date{2}, qm::Date{0.75}, qm::Date{-700.5}, qm::MakeDate(9999, 12, 31)}) {
+    EXPECT_DOUBLE_EQ(qm::CDate(Variant(qm::FormatGeneralDate(date))).Serial, date.Serial);
+  }
+  qm::Date out;
+  EXPECT_FALSE(qm::TryParseDate("2023-02-30", out));
+  EXPECT_FALSE(qm::TryParseDate("25:00:00", out));
+  EXPECT_FALSE(qm::TryParseDate("tomorrow", out));
+  EXPECT_EQ(ErrorOf([] { qm::CDate(Variant("tomorrow")); }), 13);
+}
+
+TEST(Conversions, CharacterHelpersCountCodePoints) {
+  const std::string s = "h\xC3\xA9llo \xE2\x82\xAC";  // "héllo €"
+  EXPECT_EQ(qm::CharLength(s), 7u);
+  EXPECT_EQ(qm::CharLeft(s, 2), "h\xC3\xA9");
+  EXPECT_EQ(qm::CharMid(s, 7), "\xE2\x82\xAC");
+  EXPECT_EQ(qm::ToLatin1(s), "h\xE9llo ?");
+  EXPECT_EQ(qm::FromLatin1("h\xE9"), "h\xC3\xA9");
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(qm::ToLatin1(qm::FromLatin1(all)), all);
+}
+
+}  // namespace

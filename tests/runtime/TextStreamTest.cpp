@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/FileTable.h"
+#include "quillmark/runtime/TextStream.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::IOMode;
+using qm::TextStream;
+
+int ErrorOf(auto&& f) {
+  try {
+    f();
+  } catch (const qm::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+std::vector<std::string> AllLines(TextStream& s) {
+  std::vector<std::string> lines;
+  while (!s.AtEndOfStream()) lines.push_back(s.ReadLine());
+  return lines;
+}
+
+TEST(TextStream, ReadsEveryKindOfLineEnd) {
+  auto s = TextStream::FromText("a\r\nb\nc\rd\r\n\r\ne");
+  EXPECT_EQ(AllLines(*s), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(ErrorOf([&] { s->ReadLine(); }), 62);
+  EXPECT_TRUE(TextStream::FromText("")->AtEndOfStream());
+}
+
+TEST(TextStream, LongLinesAndLineEndsAcrossBufferBoundaries) {
+  qm::test::ScratchDir dir;
+  // CR LF pairs straddle the 64 KiB read boundary at every offset near it.
+  std::string text;
+  std::vector<std::string> expected;
+  for (int i = 0; text.size() < 300000; ++i) {
+    std::string line(static_cast<std::size_t>(65530 + i % 9), static_cast<char>('a' + i % 26));
+    if (i == 2) line = std::string(200000, 'x');
+    expected.push_back(line);
+    text += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
+  }
+  qm::test::WriteFile(dir / "long.txt", text);
+  auto s = TextStream::Open(dir / "long.txt", IOMode::ForReading);
+  EXPECT_EQ(AllLines(*s), expected);
+}
+
+TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
+  qm::test::ScratchDir dir;
+  {
+    auto s = TextStream::Open(dir / "a.txt", IOMode::ForWriting);
+    s->WriteLine("h\xC3\xA9");
+    s->WriteBlankLines(2);
+    s->Write("end");
+    s->Close();
+  }
+  EXPECT_EQ(qm::test::ReadFile(dir / "a.txt"), "h\xC3\xA9\r\n\r\n\r\nend");
+  {
+    auto s = TextStream::Open(dir / "u.txt", IOMode::ForWriting, true, qm::TextFormat::Unicode);
+    s->WriteLine("\xC3\xA9\xF0\x9F\x98\x80");  // é and an emoji (a surrogate pair)
+    s->Close();
+  }
+  EXPECT_EQ(qm::test::ReadFile(dir / "u.txt"), std::string("\xFF\xFE\xE9\x00\x3D\xD8\x00\xDE\r\x00\n\x00", 12));
+  for (auto format : {qm::TextFormat::Unicode, qm::TextFormat::SystemDefault}) {
+    auto r = TextStream::Open(dir / "u.txt", IOMode::ForReading, false, format);
+    EXPECT_EQ(r->ReadLine(), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_TRUE(r->AtEndOfStream());
+  }
+  auto mem = TextStream::InMemory();
+  mem->WriteLine("x");
+  EXPECT_EQ(mem->Text(), "x\r\n");
+}
+
+TEST(TextStream, OpenErrorsAndModes) {
+  qm::test::ScratchDir dir;
+  EXPECT_EQ(ErrorOf([&] { TextStream::Open(dir / "none.txt", IOMode::ForReading); }), 53);
+  EXPECT_EQ(ErrorOf([&] { TextStream::Open(dir / "no/dir.txt", IOMode::ForWriting); }), 76);
+  EXPECT_EQ(ErrorOf([&] { TextStream::Open(dir.Path().string(), IOMode::ForReading); }), 75);
+  qm::test::WriteFile(dir / "ro.txt", "x");
+  chmod((dir / "ro.txt").c_str(), 0444);
+  if (geteuid() != 0) {
+    EXPECT_EQ(ErrorOf([&] { TextStream::Open(dir / "ro.txt", IOMode::ForWriting); }), 70);
+  }
+  auto w = TextStream::Open(dir / "w.txt", IOMode::ForWriting);
+  EXPECT_EQ(ErrorOf([&] { w->ReadLine(); }), 54);
+  w->Close();
+  EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
+}
+
+TEST(FileTable, NumberedFiles) {
+  qm::test::ScratchDir dir;
+  const auto n = qm::files::FreeFile();
+  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Append);
+  EXPECT_NE(qm::files::FreeFile(), n);
+  EXPECT_EQ(ErrorOf([&] { qm::files::Open(n, dir / "x.txt", qm::files::OpenMode::Output); }), 55);
+  qm::files::PrintLine(n, "one");
+  qm::files::Close(n);
+  EXPECT_EQ(ErrorOf([&] { qm::files::PrintLine(n, "two"); }), 52);
+  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Input);
+  EXPECT_EQ(qm::files::LineInput(n), "one");
+  EXPECT_TRUE(qm::files::Eof(n));
+  qm::files::Close(n);
+  EXPECT_EQ(ErrorOf([] { qm::files::Open(0, "x", qm::files::OpenMode::Input); }), 52);
+}
+
+}  // namespace

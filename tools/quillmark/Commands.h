@@ -1,0 +1,18 @@
+#pragma once
+// The commands of the `quillmark` tool. Each takes the arguments after its
+// name and returns the process's exit code.
+
+#include <string>
+#include <vector>
+
+namespace qm::cli {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* Name;
+  const char* Usage;
+  int (*Run)(const Args& args);
+};
+
+}  // namespace qm::cli

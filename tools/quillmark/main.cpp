@@ -1,0 +1,50 @@
+// quillmark: the library's main jobs from a shell.
+
+#include <cstring>
+#include <iostream>
+
+#include "Commands.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
+
+namespace qm::cli {
+namespace {
+
+int Version(const Args&) {
+  std::cout << kLibraryTitle << '\n';
+  return 0;
+}
+
+const Command kCommands[] = {
+    {"version", "version", Version},
+};
+
+int Usage() {
+  std::cerr << "usage: quillmark COMMAND [ARGS...]\n\ncommands:\n";
+  for (const auto& c : kCommands) std::cerr << "  quillmark " << c.Usage << '\n';
+  return 2;
+}
+
+}  // namespace
+}  // namespace qm::cli
+
+int main(int argc, char** argv) {
+  using namespace qm::cli;
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return Usage();
+  for (const auto& command : kCommands) {
+    if (command.Name == std::string_view(argv[1])) {
+      try {
+        return command.Run(Args(argv + 2, argv + argc));
+      } catch (const qm::Error& e) {
+        std::cerr << "quillmark: error " << e.Number() << ": " << e.Description() << "\n  source: " << e.Source()
+                  << '\n';
+        return 1;
+      } catch (const std::exception& e) {
+        std::cerr << "quillmark: " << e.what() << '\n';
+        return 1;
+      }
+    }
+  }
+  std::cerr << "quillmark: unknown command '" << argv[1] << "'\n";
+  return Usage();
+}
