@@ -51,15 +51,15 @@ void QMStream::Close_() {
 
 std::string QMStream::ReadLine() {
   QM_FRAME_TRY {
-    if (StackAtEnd()) StackNew(Bound().ReadLine());
+    if (StackAtEnd()) StackNew(Bound().ReadLineView());
     StackAdvance();
-    return StackCurrent();
+    return std::string(StackCurrent());
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
 std::string QMStream::CurrentLine() const {
-  QM_FRAME_TRY { return StackCurrent(); }
+  QM_FRAME_TRY { return std::string(StackCurrent()); }
   QM_FRAME_CATCH("QMStream", "Public Function CurrentLine");
 }
 
@@ -101,18 +101,17 @@ std::string QMStream::Peek() {
   QM_FRAME_CATCH("QMStream", "Public Function Peek");
 }
 
-void QMStream::StackNew(std::string Line) {
-  QM_FRAME_TRY { lineStack_.push_back(std::move(Line)); }
+void QMStream::StackNew(std::string_view Line) {
+  QM_FRAME_TRY { lineStack_.Append(Line); }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 
 bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
 
-const std::string& QMStream::StackCurrent() const {
-  static const std::string kNone;
+std::string_view QMStream::StackCurrent() const {
   if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
     return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
-  return kNone;
+  return {};
 }
 
 void QMStream::StackAdvance() { ++stackPos_; }

@@ -209,7 +209,9 @@ bool TextStream::Fill() {
   return true;
 }
 
-std::string TextStream::ReadLine() {
+std::string TextStream::ReadLine() { return std::string(ReadLineView()); }
+
+std::string_view TextStream::ReadLineView() {
   CheckReadable();
   std::size_t scanFrom = pos_;
   for (;;) {
@@ -222,7 +224,7 @@ std::string TextStream::ReadLine() {
     const char* lineEnd = cr ? cr : lf;
     // A CR as the last byte read may be the first half of CR LF: read on.
     if (lineEnd && !(cr && !lf && cr + 1 == base + size && !eof_)) {
-      std::string line(base + pos_, lineEnd);
+      const std::string_view line(base + pos_, static_cast<std::size_t>(lineEnd - (base + pos_)));
       std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
       if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;
       pos_ = next;
@@ -232,7 +234,7 @@ std::string TextStream::ReadLine() {
     const std::size_t scanned = size - pos_;
     if (!Fill()) {
       if (pos_ >= buffer_.size()) Raise(ERR_InputPastEndOfFile);
-      std::string line = buffer_.substr(pos_);
+      const std::string_view line = std::string_view(buffer_).substr(pos_);
       pos_ = buffer_.size();
       ++line_;
       return line;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quillmark/runtime/Dispatch.h"
+#include "quillmark/persistence/detail/LineStore.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
@@ -49,16 +50,16 @@ class QMStream : public Dispatch {
   std::string ClassName() const override { return "QMStream"; }
 
  private:
-  void StackNew(std::string Line);
+  void StackNew(std::string_view Line);
   bool StackAtEnd() const;
-  const std::string& StackCurrent() const;
+  std::string_view StackCurrent() const;
   void StackAdvance();
   void StackRetreat();
   void Class_Initialize();
   TextStream& Bound();
 
   TextStreamPtr boundStream_;
-  std::vector<std::string> lineStack_;  // every line read since Use, in file order
+  detail::LineStore lineStack_;  // every line read since Use, in file order
   std::int64_t stackPos_ = 0;           // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
 };

@@ -35,6 +35,9 @@ class TextStream : public virtual Object {
   TextStream& operator=(const TextStream&) = delete;
 
   std::string ReadLine();
+  /// The next line as a view into the stream's buffer, valid until the next
+  /// call on the stream; the fast path under ReadLine.
+  std::string_view ReadLineView();
   std::string ReadAll();
   bool AtEndOfStream();
   void Write(std::string_view text);
