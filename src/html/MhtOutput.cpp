@@ -24,7 +24,12 @@ MhtOutput::MhtOutput(const std::string& path) : buffer_(kBufferSize) {
 }
 
 MhtOutput::~MhtOutput() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  try {
+    Flush();  // a failed conversion keeps what it wrote
+  } catch (...) {
+  }
+  ::close(fd_);
 }
 
 void MhtOutput::Line(std::string_view text) {

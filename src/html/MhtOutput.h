@@ -14,7 +14,8 @@ class MhtOutput {
   /// Creates or truncates the file: 76 when its folder is missing, 70 when
   /// access is refused, 75 otherwise.
   explicit MhtOutput(const std::string& path);
-  /// Closes without reporting: `Close` is the reporting path.
+  /// Writes out what is buffered and closes, without reporting: `Close` is
+  /// the reporting path.
   ~MhtOutput();
   MhtOutput(const MhtOutput&) = delete;
   MhtOutput& operator=(const MhtOutput&) = delete;
