@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReferenceList found;
     ScanLine(line, found);
 
+    // Files are slow to make: one input in eight goes through GetReferences.
+    if ((data[0] & 0x38) != 0) return 0;
     static const std::string path = "/tmp/qm-mht-fuzz-" + std::to_string(getpid()) + ".html";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
       std::fwrite(text.data(), 1, text.size(), f);
