@@ -137,7 +137,7 @@ class Conversion {
 
   fs::path Locate(const std::string& name) {
     auto path = resolver_.Resolve(name);
-    return path ? *path : fs::path(NativePath(name));
+    return path ? *path : resolver_.Unresolved(name);
   }
 
   void GenerateHeader(const std::string& Subject) {

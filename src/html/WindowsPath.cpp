@@ -49,13 +49,12 @@ WindowsPathResolver::WindowsPathResolver(fs::path base) : base_(std::move(base))
 
 std::optional<fs::path> WindowsPathResolver::Resolve(std::string_view name) {
   if (name.empty()) return std::nullopt;
-  const fs::path given(NativePath(name));
-  const fs::path full = given.is_absolute() ? given : base_ / given;
+  const fs::path full = Unresolved(name);
   if (Exists(full)) return full;
 
   // Walk the name one component at a time, matching without regard to case
   // where the exact component is missing.
-  fs::path current = given.is_absolute() ? fs::path("/") : base_;
+  fs::path current = fs::path(NativePath(name)).is_absolute() ? fs::path("/") : base_;
   std::size_t i = 0;
   while (i < name.size()) {
     while (i < name.size() && IsSeparator(name[i])) ++i;
@@ -75,6 +74,11 @@ std::optional<fs::path> WindowsPathResolver::Resolve(std::string_view name) {
     current /= *match;
   }
   return current;
+}
+
+fs::path WindowsPathResolver::Unresolved(std::string_view name) const {
+  const fs::path given(NativePath(name));
+  return given.is_absolute() ? given : base_ / given;
 }
 
 bool WindowsPathResolver::FileExists(std::string_view name) {

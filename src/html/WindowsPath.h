@@ -29,6 +29,8 @@ class WindowsPathResolver {
 
   /// The existing path `name` stands for, or nullopt.
   std::optional<std::filesystem::path> Resolve(std::string_view name);
+  /// `name` taken against the base as it is, without resolving.
+  std::filesystem::path Unresolved(std::string_view name) const;
   /// True when `name` is not empty and resolves to a regular file.
   bool FileExists(std::string_view name);
 

@@ -147,6 +147,14 @@ TEST(HTML2MHT, FindResReadsAttributeValues) {
   line = "<body background=bg.gif><a href=\"x.htm\"><img src=\"x.htm\"> src='' src=later.gif";
   ScanLine(line, found);
   EXPECT_EQ(found.Items(), (std::vector<std::string>{"X.HTM", "BG.GIF"}));
+
+  // A long line with many values is folded once, not once per value.
+  std::string many;
+  for (int i = 0; i < 10000; ++i) many += "<img src=p" + std::to_string(i) + ".gif>";
+  ReferenceList all;
+  ScanLine(many, all);
+  ASSERT_EQ(all.Items().size(), 10000u);
+  EXPECT_EQ(all.Items().back(), "P9999.GIF");
 }
 
 struct Site {
