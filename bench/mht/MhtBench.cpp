@@ -1,6 +1,7 @@
 // Packing a page that refers to 20 pictures of 50 MB in all into an MHT
 // archive, against coreutils `base64 -w 76` of the same files. Both write to
-// /dev/null, so the row compares the packing work, not the disk.
+// /dev/null, so the row compares the packing work, not the disk. The ratio is
+// taken against the faster of one base64 per file and one base64 for them all.
 
 #include <chrono>
 #include <cstring>
@@ -42,7 +43,11 @@ int main() {
   qm::bench::Contender peer{"base64 -w 76", [&] {
                               peerFailed |= !qm::bench::Shell("for f in" + files + "; do base64 -w 76 \"$f\"; done >/dev/null");
                             }};
-  qm::bench::RunRow("mht", 1.5, ours, {peer});
+  // The same bytes through one base64 process, so process start-up does not favour us.
+  qm::bench::Contender onePeer{"cat | base64 -w 76", [&] {
+                                 peerFailed |= !qm::bench::Shell("cat" + files + " | base64 -w 76 >/dev/null");
+                               }};
+  qm::bench::RunRow("mht", 1.5, ours, {peer, onePeer});
 
   // For the record: the same archive written to a real file.
   std::string subject;
