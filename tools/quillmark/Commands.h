@@ -15,4 +15,8 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunCompress(const Args& args);
+int RunDecompress(const Args& args);
+int RunZip(const Args& args);
+
 }  // namespace qm::cli

@@ -17,6 +17,9 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"compress", "compress IN OUT", RunCompress},
+    {"decompress", "decompress IN OUT", RunDecompress},
+    {"zip", "zip OUT.zip FILE...", RunZip},
 };
 
 int Usage() {
