@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "compression/DeflatedMember.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm::compression {
@@ -114,6 +115,11 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
     }
     if (members.empty()) return ZE_Nothing_To_Do_ERR;
 
+    // Declared before the archive handle, whose sources refer to them.
+    Deflater deflater(kDeflateLevel);
+    std::vector<std::unique_ptr<DeflatedMember>> deflated;
+    deflated.reserve(members.size());
+
     int openError = ZIP_ER_OK;
     Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
     if (!archive) return openError == ZIP_ER_OPEN ? ZE_Create_ERR : ResultOf(openError);
@@ -129,14 +135,24 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
         if (index < 0) index = zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
         if (index < 0) return ResultOf(archive.get());
       } else {
-        zip_source_t* source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
+        // Ordinary files arrive deflated through the shared stream; large
+        // ones (and special files) stream through libzip at the same level.
+        const bool small = S_ISREG(member.Info.st_mode) && member.Info.st_size <= DeflatedMember::kMaxSize;
+        zip_source_t* source = nullptr;
+        if (small) {
+          deflated.push_back(std::make_unique<DeflatedMember>(member.Path, member.Info, deflater));
+          source = deflated.back()->Source(archive.get());
+        } else {
+          source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
+        }
         if (!source) return ResultOf(archive.get());
         index = zip_file_add(archive.get(), member.StoredName.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
         if (index < 0) {
           zip_source_free(source);
           return ResultOf(archive.get());
         }
-        if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
+        if (!small &&
+            zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
           return ResultOf(archive.get());
       }
       // Unix permissions and file type, so that unzip restores them.
