@@ -13,66 +13,66 @@
 namespace qm::compression {
 namespace {
 
-// Owns a POSIX file descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  /// Closes now, reporting the result (a full disk may show only here).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
+constexpr std::int32_t ERR_DiskFull = 61;
 
- private:
-  int fd_;
-};
-
-[[noreturn]] void RaiseWriteError(int error) { Raise(error == ENOSPC || error == EDQUOT ? 61 : ERR_DeviceIO); }
+[[noreturn]] void RaiseWriteError(int error) { Raise(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO); }
 
 }  // namespace
 
-FileBytes ReadWholeFile(const std::string& path) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess);
+InputFile::InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess);
   struct stat info {};
-  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) Raise(ERR_PathFileAccess);
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) Raise(ERR_PathFileAccess);
   if (info.st_size > std::numeric_limits<std::int32_t>::max()) Raise(ERR_Overflow);
-
-  FileBytes bytes;
-  bytes.Size = static_cast<std::size_t>(info.st_size);
-  bytes.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bytes.Size + 1);
-  std::size_t done = 0;
-  while (done < bytes.Size) {
-    const ssize_t got = ::read(file.Get(), bytes.Buffer.get() + done, bytes.Size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) Raise(ERR_DeviceIO);
-    if (got == 0) break;  // the file shrank while being read
-    done += static_cast<std::size_t>(got);
-  }
-  bytes.Size = done;
-  return bytes;
+  size_ = static_cast<std::size_t>(info.st_size);
 }
 
-void WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces) {
-  Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.Get() < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
-  for (auto piece : pieces) {
-    std::size_t done = 0;
-    while (done < piece.size()) {
-      const ssize_t put = ::write(file.Get(), piece.data() + done, piece.size() - done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) RaiseWriteError(errno);
-      done += static_cast<std::size_t>(put);
-    }
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = ::read(fd_, buffer.data() + done, buffer.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Raise(ERR_DeviceIO);
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
-  if (file.Close() != 0) RaiseWriteError(errno);
+  return done;
+}
+
+OutputFile::OutputFile(const std::string& path)
+    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) RaiseWriteError(errno);
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void OutputFile::Close() {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  if (result != 0) RaiseWriteError(errno);
+}
+
+FileBytes ReadWholeFile(InputFile& file) {
+  FileBytes bytes;
+  bytes.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(file.Size() + 1);
+  bytes.Size = file.Read({bytes.Buffer.get(), file.Size()});  // shorter if the file shrank meanwhile
+  return bytes;
 }
 
 }  // namespace qm::compression

@@ -4,9 +4,12 @@
 #include <array>
 #include <filesystem>
 #include <limits>
+#include <new>
+#include <optional>
 #include <system_error>
 
 #include "compression/BinaryFile.h"
+#include "compression/FileStream.h"
 #include "compression/WorkBuffer.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -36,15 +39,18 @@ std::array<std::uint8_t, kLengthFieldSize> LittleEndian(std::int32_t value) {
           static_cast<std::uint8_t>(bits >> 24)};
 }
 
-// Replaces FilePathOut by `pieces`. Runs after the old output is deleted,
-// where the file operations have never added their own call-frame element:
-// errors leave with the class's source only.
-void WriteOutputFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces) {
+// Runs the part of a file operation after the old output is deleted, where
+// the operations have never added their own call-frame element: errors leave
+// with the class's source only.
+template <class Body>
+std::int32_t WithoutElement(Body body) {
   try {
-    compression::WriteWholeFile(path, pieces);
+    return body();
   } catch (Error& e) {
     if (e.Source().empty()) e.SetSource(frame::DefaultSource("Compress"));
     throw;
+  } catch (const std::bad_alloc&) {
+    throw Error(ERR_OutOfMemory, frame::DefaultSource("Compress"), std::string(StandardErrorText(ERR_OutOfMemory)));
   }
 }
 
@@ -103,49 +109,75 @@ std::int32_t Compress::DecompressString(std::string& Text, std::int32_t Original
 
 std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
                                     CompressionLevelConstants CompressionLevel) {
-  compression::ZlibOutput out;
+  std::optional<compression::InputFile> input;
   std::int32_t originalLength = 0;
+  compression::ZlibOutput inMemory;
+  const bool streamed = compression::StreamsLikeOneCall(CompressionLevel);
   QM_FRAME_TRY {
-    auto input = compression::ReadWholeFile(FilePathIn);
-    if (input.Size == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
-    originalLength = CheckedLength(input.Size);
-    // The byte-array operation, without copying the file into a vector.
+    input.emplace(FilePathIn);
+    if (input->Size() == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
+    originalLength = CheckedLength(input->Size());
     valueDecompressedSize_ = originalLength;
-    out = compression::Deflate(input.Bytes(), CompressionLevel);
-    valueCompressedSize_ = CheckedLength(out.Size);
+    if (!streamed) {
+      // Level 0 (and levels zlib refuses) in one call, as the data's own.
+      auto bytes = compression::ReadWholeFile(*input);
+      inMemory = compression::Deflate(bytes.Bytes(), CompressionLevel);
+      valueCompressedSize_ = CheckedLength(inMemory.Size);
+    }
     DeleteIgnoringFailure(FilePathOut);
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressFile", FilePathIn, FilePathOut, CompressionLevel);
-  const auto header = LittleEndian(originalLength);
-  WriteOutputFile(FilePathOut, {header, out.Bytes()});
-  return out.Result;
+
+  return WithoutElement([&] {
+    compression::OutputFile output(FilePathOut);
+    output.Write(LittleEndian(originalLength));
+    std::int32_t result = inMemory.Result;
+    if (streamed) {
+      const auto outcome = compression::DeflateFile(*input, input->Size(), output,
+                                                    compression::WorkBufferSize(originalLength), CompressionLevel);
+      valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
+      result = outcome.Result;
+    } else {
+      output.Write(inMemory.Bytes());
+    }
+    output.Close();
+    return result;
+  });
 }
 
 std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
-  compression::ZlibOutput out;
+  std::optional<compression::InputFile> input;
+  std::size_t fieldBytes = 0;
+  std::int64_t capacity = 0;
   QM_FRAME_TRY {
-    auto input = compression::ReadWholeFile(FilePathIn);
-    if (input.Size == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
-    // The array has the file's full length: the length field's 4 bytes move to
-    // the front and the stream follows, so its last 4 bytes are zero (zlib
-    // ignores bytes after the end of its stream). A file shorter than the
-    // length field reads as much of it as there is.
-    auto bytes = input.Bytes();
-    std::uint32_t field = 0;
-    const std::size_t fieldBytes = std::min(kLengthFieldSize, bytes.size());
-    for (std::size_t i = 0; i < fieldBytes; ++i) field |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
-    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(fieldBytes), bytes.end(), bytes.begin());
-    std::fill(bytes.end() - static_cast<std::ptrdiff_t>(fieldBytes), bytes.end(), std::uint8_t{0});
-    const auto originalSize = static_cast<std::int32_t>(field);
-
+    input.emplace(FilePathIn);
+    const std::size_t length = input->Size();
+    if (length == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
+    // The length field, or as much of it as a short file has.
+    std::array<std::uint8_t, kLengthFieldSize> field{};
+    fieldBytes = input->Read({field.data(), std::min(kLengthFieldSize, length)});
+    const auto originalSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(field[0]) |
+                                                        static_cast<std::uint32_t>(field[1]) << 8 |
+                                                        static_cast<std::uint32_t>(field[2]) << 16 |
+                                                        static_cast<std::uint32_t>(field[3]) << 24);
     valueDecompressedSize_ = originalSize;
-    valueCompressedSize_ = CheckedLength(bytes.size());
-    out = compression::Inflate(bytes, originalSize);
+    valueCompressedSize_ = CheckedLength(length);
+    capacity = compression::WorkBufferSize(originalSize);
+    if (capacity < 0) Raise(ERR_SubscriptOutOfRange);
+    capacity = std::min(capacity, compression::MaxExpansion(static_cast<std::int64_t>(length)));
     DeleteIgnoringFailure(FilePathOut);
   }
   QM_FRAME_CATCH("Compress", "Public Function DecompressFile", FilePathIn, FilePathOut);
-  WriteOutputFile(FilePathOut, {out.Bytes()});
-  return out.Result;
+
+  return WithoutElement([&] {
+    compression::OutputFile output(FilePathOut);
+    // The stream as a byte array of the file's length holds it: the rest of
+    // the file, then as many zero bytes as the length field took (zlib ignores
+    // bytes after the end of its stream).
+    const auto outcome = compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity);
+    output.Close();
+    return outcome.Result;
+  });
 }
 
 }  // namespace qm

@@ -168,6 +168,32 @@ TEST(Compress, FilesUseTheLengthPrefixedContainer) {
   EXPECT_EQ(qm::test::ReadFile(dir / "in.bin"), AsString(original));
 }
 
+TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
+  // Larger than the buffers the file operations stream through.
+  qm::test::ScratchDir dir;
+  const Bytes original = MixedData(700000, 7);
+  qm::test::WriteFile(dir / "in.bin", AsString(original));
+  for (auto level : {qm::COM_DEFAULT_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_NO_COMPRESSION}) {
+    qm::Compress compress;
+    Bytes oneCall = original;
+    ASSERT_EQ(compress.CompressByteArray(oneCall, level), 0);
+    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", level), 0);
+    EXPECT_EQ(qm::test::ReadFile(dir / "packed.z").substr(4), AsString(oneCall)) << level;
+  }
+  // Too small an original size: the same code, and the bytes that fitted.
+  std::string packed = qm::test::ReadFile(dir / "packed.z");
+  packed.replace(0, 4, std::string("\x00\x10\x00\x00", 4));  // 4096
+  qm::test::WriteFile(dir / "small.z", packed);
+  qm::Compress compress;
+  EXPECT_EQ(compress.DecompressFile(dir / "small.z", dir / "out.bin"), -5);
+  EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original).substr(0, 4149));  // round(4096 * 1.01 + 12)
+  Bytes data(packed.begin() + 4, packed.end());
+  EXPECT_EQ(compress.DecompressByteArray(data, 4096), -5);
+  // A level zlib refuses leaves just the length field.
+  EXPECT_EQ(compress.CompressFile(dir / "in.bin", dir / "bad.z", static_cast<qm::CompressionLevelConstants>(10)), -2);
+  EXPECT_EQ(qm::test::ReadFile(dir / "bad.z"), std::string("\x60\xAE\x0A\x00", 4));  // 700000
+}
+
 TEST(Compress, BadContainersGiveCodesOrClearErrors) {
   qm::test::ScratchDir dir;
   const Bytes original = MixedData(50000, 5);
