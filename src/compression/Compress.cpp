@@ -1,12 +1,12 @@
 #include "quillmark/compression/Compress.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
-#include <system_error>
 
 #include "compression/BinaryFile.h"
 #include "compression/FileStream.h"
@@ -54,10 +54,8 @@ std::int32_t WithoutElement(Body body) {
   }
 }
 
-void DeleteIgnoringFailure(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-}
+// Deletes a file (never a folder), as the run-time's Kill does.
+void DeleteIgnoringFailure(const std::string& path) { ::unlink(path.c_str()); }
 
 }  // namespace
 
