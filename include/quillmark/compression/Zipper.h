@@ -7,11 +7,10 @@
 //   zipper.CompressRaiseErr("report.zip");
 //
 // Names are stored as given: relative paths keep their folders, a leading "/"
-// is dropped. Entries are deflated at the default level (6) and stored when
-// deflating does not make them smaller. An archive that already exists is
-// updated: entries of the same name are replaced, others are kept. Names that
-// do not exist are skipped; when none exists the result is
-// ZE_Nothing_To_Do_ERR and no archive is written.
+// is dropped. Entries are deflated at the default level (6). An archive that
+// already exists is updated: entries of the same name are replaced, others
+// are kept. Names that do not exist are skipped; when none exists the result
+// is ZE_Nothing_To_Do_ERR and no archive is written.
 
 #include <cstdint>
 #include <memory>
