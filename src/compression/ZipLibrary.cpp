@@ -110,6 +110,11 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
         continue;
       }
       if (archiveExists && SameFile(member.Info, archiveInfo)) continue;
+      if (!S_ISREG(member.Info.st_mode) && !S_ISDIR(member.Info.st_mode)) {
+        // A pipe or device could block or never end; zip skips them too.
+        print("zip warning: skipping special file: " + std::string(given));
+        continue;
+      }
       if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
       members.push_back(std::move(member));
     }
@@ -135,9 +140,9 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
         if (index < 0) index = zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
         if (index < 0) return ResultOf(archive.get());
       } else {
-        // Ordinary files arrive deflated through the shared stream; large
-        // ones (and special files) stream through libzip at the same level.
-        const bool small = S_ISREG(member.Info.st_mode) && member.Info.st_size <= DeflatedMember::kMaxSize;
+        // Files arrive deflated through the shared stream; large ones stream
+        // through libzip at the same level.
+        const bool small = member.Info.st_size <= DeflatedMember::kMaxSize;
         zip_source_t* source = nullptr;
         if (small) {
           deflated.push_back(std::make_unique<DeflatedMember>(member.Path, member.Info, deflater));

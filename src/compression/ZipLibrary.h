@@ -11,7 +11,7 @@
 // - an existing archive is updated (same-name entries replaced);
 // - names that do not exist are reported through the print callback and
 //   skipped; when none exists the result is 12 and no archive is written;
-// - the archive itself is never added to itself.
+// - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
 #include <string_view>
