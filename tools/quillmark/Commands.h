@@ -16,5 +16,8 @@ struct Command {
 };
 
 int RunMht(const Args& args);
+int RunCompress(const Args& args);
+int RunDecompress(const Args& args);
+int RunZip(const Args& args);
 
 }  // namespace qm::cli

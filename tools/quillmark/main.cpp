@@ -18,6 +18,9 @@ int Version(const Args&) {
 const Command kCommands[] = {
     {"version", "version", Version},
     {"mht", "mht PAGE.html [OUT.mht]", RunMht},
+    {"compress", "compress IN OUT", RunCompress},
+    {"decompress", "decompress IN OUT", RunDecompress},
+    {"zip", "zip OUT.zip FILE...", RunZip},
 };
 
 int Usage() {
