@@ -1,7 +1,10 @@
 #include "quillmark/graphics/DeviceContext.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+#include <sys/mman.h>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -9,15 +12,40 @@
 namespace qm {
 namespace {
 constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 30;
-}  // namespace
+constexpr std::size_t kMappedBytes = std::size_t{1} << 20;  // from here on, pages of its own
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-Bitmap::Bitmap(std::int32_t width, std::int32_t height) : width_(width), height_(height), stride_(0) {
+std::int64_t CheckedStride(std::int32_t width, std::int32_t height) {
   if (width < 0 || height < 0) Raise(ERR_InvalidProcedureCall);
   const std::int64_t stride = (std::int64_t{3} * width + 3) & ~std::int64_t{3};
   if (stride * height > kMaxBitmapBytes) Raise(ERR_OutOfMemory);
-  stride_ = static_cast<std::int32_t>(stride);
-  bits_.resize(static_cast<std::size_t>(stride * height));
+  return stride;
 }
+}  // namespace
+
+Bitmap::PixelMemory::PixelMemory(std::size_t size) : size_(size) {
+  if (size >= kMappedBytes) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) Raise(ERR_OutOfMemory);
+    if (size >= kHugePage) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; ignored where unsupported
+    data_ = static_cast<std::uint8_t*>(p);
+    mapped_ = true;
+  } else {
+    data_ = static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
+    if (!data_) Raise(ERR_OutOfMemory);
+  }
+}
+
+Bitmap::PixelMemory::~PixelMemory() {
+  if (mapped_) ::munmap(data_, size_);
+  else std::free(data_);
+}
+
+Bitmap::Bitmap(std::int32_t width, std::int32_t height)
+    : width_(width),
+      height_(height),
+      stride_(static_cast<std::int32_t>(CheckedStride(width, height))),
+      bits_(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height)) {}
 
 std::uint32_t Bitmap::GetPixel(std::int32_t x, std::int32_t y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0xFFFFFFFFu;

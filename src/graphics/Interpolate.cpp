@@ -55,7 +55,7 @@ Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
     const std::int32_t n = SampleCount(in);
     if (n == 0) return Variant();
 
-    VariantArray out({{lb, OutputUpper(lb, n, Precision)}}, vbDouble);
+    const std::int32_t upper = OutputUpper(lb, n, Precision);
     const std::int32_t last = lb + n - 1;
     spline::System s{{lb, last}, {lb, last}, {lb, last}, {lb, last}, {lb, last}, {lb, last}, {lb, last}};
     for (std::int32_t i = lb; i <= last; ++i) {
@@ -70,17 +70,18 @@ Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
       SolveTriDiag(s.c, s.b, s.a, s.r, unknowns);
     }
 
-    auto& values = out.Data();
-    values[0] = CDbl(in(lb));
-    std::size_t k = 1;
+    // The output cursor is the end of `values`: each value is built in place.
+    std::vector<Variant> values;
+    values.reserve(static_cast<std::size_t>(std::int64_t{upper} - lb + 1));
+    values.emplace_back(CDbl(in(lb)));
     for (std::int32_t i = lb + 1; i <= last; ++i) {
       const double h = s.h(i);
       for (std::int32_t j = 1; j <= Precision; ++j) {
         const double t = (j * h) / Precision;
-        values[k++] = spline::Value(s, i, t);
+        values.emplace_back(spline::Value(s, i, t));
       }
     }
-    return Variant(std::move(out));
+    return Variant(VariantArray::FromVector(std::move(values), lb, vbDouble));
   } QM_FRAME_CATCH("Interpolate", "Public Function InterpCub", InArray, Precision);
 }
 
@@ -91,17 +92,17 @@ Variant Interpolate::InterpLin(Variant& InArray, std::int16_t Precision) {
     const std::int32_t n = SampleCount(in);
     if (n == 0) return Variant();  // nothing to resample: as InterpCub
 
-    VariantArray out({{lb, OutputUpper(lb, n, Precision)}}, vbVariant);
-    auto& values = out.Data();
-    std::size_t k = 0;
+    const std::int32_t upper = OutputUpper(lb, n, Precision);
+    std::vector<Variant> values;  // the output cursor is its end
+    values.reserve(static_cast<std::size_t>(std::int64_t{upper} - lb + 1));
     for (std::int32_t i = lb; i <= lb + n - 2; ++i) {
       for (std::int32_t j = 0; j <= Precision - 1; ++j) {
         const double w = static_cast<double>(Precision - j) / static_cast<double>(Precision);
-        values[k++] = in(i) * Variant(w) + in(i + 1) * Variant(1 - w);
+        values.push_back(in(i) * Variant(w) + in(i + 1) * Variant(1 - w));
       }
     }
-    values[k] = in(lb + n - 1);
-    return Variant(std::move(out));
+    values.push_back(in(lb + n - 1));
+    return Variant(VariantArray::FromVector(std::move(values), lb, vbVariant));
   } QM_FRAME_CATCH("Interpolate", "Public Function InterpLin", InArray, Precision);
 }
 

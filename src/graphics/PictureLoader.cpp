@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "quillmark/frame/Error.h"
@@ -74,24 +75,47 @@ class FileDescriptor {
   int fd_;
 };
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& name) {
-  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) RaiseFileError(errno);
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) RaiseFileError(errno);
-  if (S_ISDIR(info.st_mode)) Raise(ERR_PathFileAccess);
-  if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalid("the file is larger than 2 GiB");
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+// Reads up to `size` bytes at `offset`; returns how many were read.
+std::size_t ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t n = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) RaiseFileError(errno);
-    if (n == 0) break;  // the file shrank while being read
+    if (n == 0) break;  // the file ended early
     done += static_cast<std::size_t>(n);
   }
-  bytes.resize(done);
-  return bytes;
+  return done;
+}
+
+std::uint32_t Le(const std::uint8_t* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+  return value;
+}
+
+// An uncompressed 24-bit bottom-up BMP stores its pixel array exactly as a
+// Bitmap does (blue-green-red, rows padded to 4 bytes, bottom row first), so
+// its pixels are taken over in one piece; every other file goes to stb_image.
+struct DirectBmp {
+  std::int32_t Width, Height;
+  std::uint32_t Offset;
+};
+
+constexpr std::size_t kBmpHeaderBytes = 54;
+
+std::optional<DirectBmp> DirectLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  if (head.size() < kBmpHeaderBytes || head[0] != 'B' || head[1] != 'M') return std::nullopt;
+  const std::uint32_t offset = Le(&head[10], 4), infoSize = Le(&head[14], 4);
+  const auto width = static_cast<std::int32_t>(Le(&head[18], 4));
+  const auto height = static_cast<std::int32_t>(Le(&head[22], 4));
+  if (infoSize < 40 || Le(&head[26], 2) != 1 || Le(&head[28], 2) != 24 || Le(&head[30], 4) != 0) return std::nullopt;
+  if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxPixels) return std::nullopt;
+  if (std::uint64_t{offset} < 14 + std::uint64_t{infoSize}) return std::nullopt;
+  const std::uint64_t pixelBytes = std::uint64_t{static_cast<std::uint32_t>(Bitmap::BytesPerScanLine(width))} *
+                                   static_cast<std::uint32_t>(height);
+  if (offset + pixelBytes > fileSize) return std::nullopt;
+  return DirectBmp{width, height, offset};
 }
 
 struct StbFree {
@@ -105,6 +129,12 @@ std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> byt
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
     RaiseInvalid("the file is larger than 2 GiB");
   const int length = static_cast<int>(bytes.size());
+
+  if (const auto bmp = DirectLayout(bytes, bytes.size())) {
+    auto bitmap = std::make_shared<Bitmap>(bmp->Width, bmp->Height);
+    std::memcpy(bitmap->Bits(), bytes.data() + bmp->Offset, bitmap->SizeInBytes());
+    return std::make_shared<Picture>(std::move(bitmap));
+  }
 
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels))
@@ -129,7 +159,25 @@ std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> byt
 }
 
 std::shared_ptr<Picture> LoadPicture(const std::string& FileName) {
-  const auto bytes = ReadWholeFile(FileName);
+  FileDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) RaiseFileError(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) RaiseFileError(errno);
+  if (S_ISDIR(info.st_mode)) Raise(ERR_PathFileAccess);
+  if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalid("the file is larger than 2 GiB");
+  const auto fileSize = static_cast<std::size_t>(info.st_size);
+
+  std::uint8_t head[kBmpHeaderBytes];
+  const std::size_t headBytes = ReadAt(file.get(), head, sizeof head, 0);
+  if (const auto bmp = DirectLayout({head, headBytes}, fileSize)) {
+    auto bitmap = std::make_shared<Bitmap>(bmp->Width, bmp->Height);
+    if (ReadAt(file.get(), bitmap->Bits(), bitmap->SizeInBytes(), bmp->Offset) != bitmap->SizeInBytes())
+      RaiseInvalid("the file ended before its last row of pixels");
+    return std::make_shared<Picture>(std::move(bitmap));
+  }
+
+  std::vector<std::uint8_t> bytes(fileSize);
+  bytes.resize(ReadAt(file.get(), bytes.data(), bytes.size(), 0));
   return LoadPictureFromMemory(bytes);
 }
 

@@ -125,8 +125,8 @@ TEST(Interpolate, RejectsBadInputWithClearErrors) {
   Variant most(VariantArray({{0, 32766}}));
   for (auto& v : most.Array().Data()) v = 1.0;
   EXPECT_EQ(ErrorOf([&] { interp.InterpLin(most, 32767); }).Number(), 6);
-  // 32767 samples at precision 10 pass the old 16-bit output bound and work.
-  EXPECT_EQ(interp.InterpCub(most, 10).Array().UBound(), 327660);
+  // Output indices are 32-bit: 32767 samples at precision 2 pass 32767 and work.
+  EXPECT_EQ(interp.InterpCub(most, 2).Array().UBound(), 65532);
 }
 
 TEST(DrawCurve, DrawsTenPiecesPerIntervalThroughTheSamples) {

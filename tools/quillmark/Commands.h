@@ -15,4 +15,7 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunJpeg(const Args& args);
+int RunInterp(const Args& args);
+
 }  // namespace qm::cli

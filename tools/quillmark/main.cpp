@@ -17,6 +17,8 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
+    {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
 };
 
 int Usage() {

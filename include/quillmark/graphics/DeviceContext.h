@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "quillmark/runtime/Object.h"
 
@@ -33,9 +32,9 @@ class Bitmap {
   static std::int32_t BytesPerScanLine(std::int32_t width) { return (3 * width + 3) & ~3; }
 
   /// The pixel memory, bottom row first; Height() * BytesPerScanLine() bytes.
-  std::uint8_t* Bits() { return bits_.data(); }
-  const std::uint8_t* Bits() const { return bits_.data(); }
-  std::size_t SizeInBytes() const { return bits_.size(); }
+  std::uint8_t* Bits() { return bits_.Data(); }
+  const std::uint8_t* Bits() const { return bits_.Data(); }
+  std::size_t SizeInBytes() const { return bits_.Size(); }
 
   /// The row y counted from the top (0 <= y < Height()).
   std::uint8_t* Row(std::int32_t y) { return Bits() + RowOffset(y); }
@@ -54,7 +53,24 @@ class Bitmap {
   std::int32_t width_;
   std::int32_t height_;
   std::int32_t stride_;
-  std::vector<std::uint8_t> bits_;
+  // Zero-filled memory straight from the system: large bitmaps get pages of
+  // their own (huge pages where the system offers them), so that a picture
+  // of many megabytes is neither cleared twice nor faulted in page by page.
+  class PixelMemory {
+   public:
+    explicit PixelMemory(std::size_t size);
+    ~PixelMemory();
+    PixelMemory(const PixelMemory&) = delete;
+    PixelMemory& operator=(const PixelMemory&) = delete;
+    std::uint8_t* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+   private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool mapped_ = false;
+  };
+  PixelMemory bits_;
 };
 
 class DeviceContext : public Object {
