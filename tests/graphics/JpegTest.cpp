@@ -102,29 +102,4 @@ TEST(SaveAsJPG, BadInputGivesClearErrors) {
   EXPECT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 100));
 }
 
-TEST(IJL, WriteChecksTheRecord) {
-  using namespace qm::ijl;
-  JPEG_CORE_PROPERTIES props;
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_INVALID_JPEG_PROPERTIES);  // not initialised
-  ASSERT_EQ(ijlInit(&props), IJL_OK);
-  EXPECT_EQ(props.jquality, 75);
-  const std::uint8_t pixels[8] = {};
-  props.DIBBytes = pixels;
-  props.DIBWidth = props.JPGWidth = 2;
-  props.DIBHeight = -1;
-  props.JPGHeight = 1;
-  props.DIBPadBytes = 2;
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_INVALID_FILENAME);
-  props.JPGFile = "";
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_INVALID_FILENAME);
-  props.JPGFile = "/nonexistent-folder/x.jpg";
-  EXPECT_EQ(ijlWrite(&props, static_cast<IJLIOTYPE>(2)), IJL_UNSUPPORTED_IOTYPE);
-  props.JPGHeight = 3;
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_INVALID_JPEG_PROPERTIES);
-  props.JPGHeight = 1;
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_FILE_ERROR);
-  EXPECT_EQ(ijlFree(&props), IJL_OK);
-  EXPECT_EQ(ijlWrite(&props, IJL_JFILE_WRITEWHOLEIMAGE), IJL_INVALID_JPEG_PROPERTIES);
-}
-
 }  // namespace

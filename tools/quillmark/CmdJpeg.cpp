@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "quillmark/frame/Error.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/graphics/Picture.h"
@@ -30,7 +31,13 @@ int RunJpeg(const Args& args) {
     return 2;
   }
   // Graphics.SaveAsJPG with a quality of the caller's choice.
-  const auto picture = LoadPicture(files[0]);
+  std::shared_ptr<Picture> picture;
+  try {
+    picture = LoadPicture(files[0]);
+  } catch (const Error& e) {
+    std::cerr << "quillmark jpeg: " << files[0] << ": error " << e.Number() << ": " << e.Description() << '\n';
+    return 1;
+  }
   clsDIBSection dib;
   dib.CreateFromPicture(*picture);
   mdlIntelJPEGLibrary::SaveJPG(dib, files[1], quality);
