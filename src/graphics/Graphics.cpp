@@ -198,10 +198,13 @@ void Graphics::CopyPictures(Dispatch& SourcePic, Dispatch& DestPic, std::int32_t
     const double tx = desktop.TwipsPerPixelX();
     const double ty = desktop.TwipsPerPixelY();
     std::int16_t dx = 0, dy = 0;
-    if (Align & AlignRight)
-      dx = CInt(Variant(CDbl(DestPic.Get("Width")) / tx - CDbl(SourcePic.Get("Width")) / tx));
-    if (Align & AlignBottom)
-      dy = CInt(Variant(CDbl(DestPic.Get("Height")) / ty - CDbl(SourcePic.Get("Height")) / ty));
+    // Each difference reads the destination's extent, then the source's.
+    auto difference = [](Dispatch& dest, Dispatch& source, std::string_view extent, double perPixel) {
+      const double destPixels = CDbl(dest.Get(extent)) / perPixel;
+      return CInt(Variant(destPixels - CDbl(source.Get(extent)) / perPixel));
+    };
+    if (Align & AlignRight) dx = difference(DestPic, SourcePic, "Width", tx);
+    if (Align & AlignBottom) dy = difference(DestPic, SourcePic, "Height", ty);
     const auto dest = ContextOf(DestPic);
     const std::int32_t width = CLng(Variant(CDbl(SourcePic.Get("Width")) / tx));
     const std::int32_t height = CLng(Variant(CDbl(SourcePic.Get("Height")) / ty));

@@ -98,7 +98,8 @@ Variant Interpolate::InterpLin(Variant& InArray, std::int16_t Precision) {
     for (std::int32_t i = lb; i <= lb + n - 2; ++i) {
       for (std::int32_t j = 0; j <= Precision - 1; ++j) {
         const double w = static_cast<double>(Precision - j) / static_cast<double>(Precision);
-        values.push_back(in(i) * Variant(w) + in(i + 1) * Variant(1 - w));
+        Variant left = in(i) * Variant(w);  // left operand first, as the expression reads
+        values.push_back(left + in(i + 1) * Variant(1 - w));
       }
     }
     values.push_back(in(lb + n - 1));
