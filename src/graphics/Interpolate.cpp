@@ -75,10 +75,10 @@ Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
     values.reserve(static_cast<std::size_t>(std::int64_t{upper} - lb + 1));
     values.emplace_back(CDbl(in(lb)));
     for (std::int32_t i = lb + 1; i <= last; ++i) {
-      const double h = s.h(i);
+      const spline::Interval interval = spline::IntervalOf(s, i);
       for (std::int32_t j = 1; j <= Precision; ++j) {
-        const double t = (j * h) / Precision;
-        values.emplace_back(spline::Value(s, i, t));
+        const double t = (j * interval.h) / Precision;
+        values.emplace_back(interval.At(t));
       }
     }
     return Variant(VariantArray::FromVector(std::move(values), lb, vbDouble));

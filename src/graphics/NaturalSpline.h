@@ -51,15 +51,25 @@ inline void SetUp(System& s, std::int32_t first, std::int32_t last) {
   }
 }
 
-/// The spline's value at offset t from x(i - 1) on the interval ending at
-/// sample i, with M0 = r(i - 1) and M1 = r(i) the solved second derivatives.
-inline double Value(const System& s, std::int32_t i, double t) {
-  const double h = s.h(i);
-  const double u = h - t;
-  const double a = (u + h) * (-s.r(i - 1) / 6) * t;
-  const double c = (a + s.y(i - 1)) * u;
-  const double b = (t + h) * (-s.r(i) / 6) * u;
-  return ((b + s.y(i)) * t + c) / h;
+/// The spline on the interval from sample i - 1 to sample i, with the
+/// per-interval terms -M0 / 6 and -M1 / 6 (M0 = r(i - 1), M1 = r(i), the
+/// solved second derivatives) worked out once.
+struct Interval {
+  double h, y0, y1, m0, m1;
+
+  /// The value at offset t (0 < t <= h) from x(i - 1), in the factored form
+  /// A = (u + h)(-M0/6)t, C = (A + y0)u, B = (t + h)(-M1/6)u, ((B + y1)t + C)/h.
+  double At(double t) const {
+    const double u = h - t;
+    const double a = (u + h) * m0 * t;
+    const double c = (a + y0) * u;
+    const double b = (t + h) * m1 * u;
+    return ((b + y1) * t + c) / h;
+  }
+};
+
+inline Interval IntervalOf(const System& s, std::int32_t i) {
+  return {s.h(i), s.y(i - 1), s.y(i), -s.r(i - 1) / 6, -s.r(i) / 6};
 }
 
 }  // namespace qm::spline

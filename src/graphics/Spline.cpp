@@ -50,9 +50,10 @@ void DrawCurve(Dispatch& surface, Variant Left, Variant XStep, Variant& YValues,
     double px = s.x(0), py = s.y(0);
     DrawLine(surface, px, py, px, py, Color);
     for (std::int32_t i = 1; i <= np - 1; ++i) {
+      const spline::Interval interval = spline::IntervalOf(s, i);
       for (std::int32_t j = 1; j <= kPiecesPerInterval; ++j) {
-        const double t = (j * s.h(i)) / kPiecesPerInterval;
-        const double qy = spline::Value(s, i, t);
+        const double t = (j * interval.h) / kPiecesPerInterval;
+        const double qy = interval.At(t);
         const double qx = t + s.x(i - 1);
         DrawLine(surface, px, py, qx, qy, Color);
         px = qx;
