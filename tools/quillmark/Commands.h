@@ -19,5 +19,7 @@ int RunMht(const Args& args);
 int RunCompress(const Args& args);
 int RunDecompress(const Args& args);
 int RunZip(const Args& args);
+int RunJpeg(const Args& args);
+int RunInterp(const Args& args);
 
 }  // namespace qm::cli

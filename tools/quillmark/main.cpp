@@ -21,6 +21,8 @@ const Command kCommands[] = {
     {"compress", "compress IN OUT", RunCompress},
     {"decompress", "decompress IN OUT", RunDecompress},
     {"zip", "zip OUT.zip FILE...", RunZip},
+    {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
+    {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
 };
 
 int Usage() {
