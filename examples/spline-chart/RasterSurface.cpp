@@ -37,8 +37,10 @@ void RasterSurface::DrawSegment(double x1, double y1, double x2, double y2, std:
 }
 
 void RasterSurface::FillRect(double x1, double y1, double x2, double y2, std::uint32_t color) {
-  const auto [left, right] = std::minmax(Px(x1), Px(x2));
-  const auto [top, bottom] = std::minmax(Px(y1), Px(y2));
+  // minmax over a list returns values; the two-argument form would return
+  // references to the temporaries.
+  const auto [left, right] = std::minmax({Px(x1), Px(x2)});
+  const auto [top, bottom] = std::minmax({Px(y1), Px(y2)});
   for (std::int32_t y = std::max(top, 0); y <= std::min(bottom, bitmap_->Height() - 1); ++y)
     for (std::int32_t x = std::max(left, 0); x <= std::min(right, bitmap_->Width() - 1); ++x) Plot(x, y, color);
 }
