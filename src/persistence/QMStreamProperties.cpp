@@ -133,8 +133,13 @@ QMStreamErrors QMStream::ReadObject(const ObjectPtr& Object, const Variant& Prop
     }
     return result;
   } catch (...) {
-    if (assigned) throw;
-    frame::Rethrow("QMStream", "Public Function ReadObject", Object, Properties);
+    if (!assigned) frame::Rethrow("QMStream", "Public Function ReadObject", Object, Properties);
+    try {
+      throw;
+    } catch (Error& e) {
+      if (e.Source().empty()) e.SetSource(frame::DefaultSource("QMStream"));
+      throw;
+    }
   }
 }
 

@@ -62,13 +62,14 @@ std::string ScalarField::GetStreamValue(std::int32_t Version) {
 }
 
 void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shared_ptr<PersistanceContext>& Context) {
-  QM_FRAME_TRY { SetStreamValueLogged(StreamValue, Context, LoggingEnabled()); }
-  QM_FRAME_CATCH("ScalarField", "Public Sub SetStreamValue", StreamValue, Context);
+  SetStreamValueLogged(StreamValue, Context, std::nullopt);  // the element comes from there
 }
 
 void ScalarField::SetStreamValueLogged(const std::string& StreamValue,
-                                       const std::shared_ptr<PersistanceContext>& Context, bool logging) {
+                                       const std::shared_ptr<PersistanceContext>& Context,
+                                       std::optional<bool> logOn) {
   QM_FRAME_TRY {
+    const bool logging = logOn ? *logOn : LoggingEnabled();
     if (logging) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
     switch (scalarType_) {
       case ST_String:

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "quillmark/runtime/Object.h"
@@ -58,7 +59,7 @@ class ScalarField : public virtual Object {
   friend class QMStream;
   // The reader decides once per record operation whether logging is on.
   void SetStreamValueLogged(const std::string& StreamValue, const std::shared_ptr<PersistanceContext>& Context,
-                            bool logging);
+                            std::optional<bool> logging);
 
   std::string name_;
   ScalarTypeConstants scalarType_ = ST_String;
