@@ -106,18 +106,6 @@ void QMStream::StackNew(std::string_view Line) {
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 
-bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
-
-std::string_view QMStream::StackCurrent() const {
-  if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
-    return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
-  return {};
-}
-
-void QMStream::StackAdvance() { ++stackPos_; }
-
-void QMStream::StackRetreat() { --stackPos_; }
-
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {
     lineStack_.clear();

@@ -83,17 +83,12 @@ void QMStream::SkipLineFast() {
 }
 
 void QMStream::WriteLine(std::string_view prefix, std::string_view text) {
-  static constexpr std::string_view kBlanks =
-      "                                                                                ";
   QM_FRAME_TRY {
     TextStream& out = Bound();
-    for (std::size_t left = static_cast<std::size_t>(indentWidth_); left > 0;) {
-      const std::size_t n = left < kBlanks.size() ? left : kBlanks.size();
-      out.Write(kBlanks.substr(0, n));
-      left -= n;
-    }
-    if (!prefix.empty()) out.Write(prefix);
-    out.WriteLine(text);
+    lineBuffer_.assign(static_cast<std::size_t>(indentWidth_), ' ');
+    lineBuffer_ += prefix;
+    lineBuffer_ += text;
+    out.WriteLine(lineBuffer_);
   }
   QM_FRAME_CATCH("QMStream", "Public Sub WriteLine", Join(prefix, text));
 }
@@ -145,8 +140,14 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
     std::string fieldName;
     std::string value;
     while (!AtEndOfStream()) {
-      if (!LTrimView(PeekView()).starts_with(kProperty)) break;
-      const std::string_view rest = After(TrimView(ReadLineView()), kProperty.size());
+      // Read the next line and push it back unless it is a property line: the
+      // same as peeking first, with one step less.
+      const std::string_view propertyLine = ReadLineView();
+      if (!LTrimView(propertyLine).starts_with(kProperty)) {
+        StackRetreat();
+        break;
+      }
+      const std::string_view rest = After(TrimView(propertyLine), kProperty.size());
       fieldName.assign(rest.substr(0, rest.find(' ')));
       value.assign(TrimView(ReadLineView()));
       const bool last = fieldName.empty();

@@ -3,6 +3,8 @@
 
 #include "quillmark/persistence/ScalarField.h"
 
+#include <charconv>
+
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -31,6 +33,16 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
   return out;
 }
 
+// Plain decimal text directly; anything else (fractions, exponents, overflow,
+// no number at all) through the general conversion and its errors.
+std::int32_t ReadInteger(const std::string& text) {
+  std::int32_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec == std::errc() && ptr == end && !text.empty()) return value;
+  return CLng(Variant(text));
+}
+
 }  // namespace
 
 std::string ScalarField::GetStreamValue(std::int32_t Version) {
@@ -54,7 +66,10 @@ std::string ScalarField::GetStreamValue(std::int32_t Version) {
         }
         return target->Key(Version);
       }
-      default:  // ST_Integer, ST_DateTime and unknown types: the general conversion
+      case ST_Integer:
+        if (const auto* number = value_.GetIf<std::int32_t>()) return std::to_string(*number);
+        return CStr(value_);
+      default:  // ST_DateTime and unknown types: the general conversion
         return CStr(value_);
     }
   }
@@ -76,7 +91,7 @@ void ScalarField::SetStreamValueLogged(const std::string& StreamValue,
         value_ = ReplaceAll(StreamValue, "\\n", "\r\n");
         break;
       case ST_Integer:
-        value_ = CLng(Variant(StreamValue));
+        value_ = ReadInteger(StreamValue);
         break;
       case ST_FloatingPoint:
         value_ = Val(StreamValue);

@@ -4,10 +4,25 @@
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Dispatch.h"
 
 namespace qm {
 namespace {
+
+// Names compare without regard to (ASCII) case.
+bool SameFieldName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Most objects have a handful of fields: one allocation instead of four.
+constexpr std::size_t kTypicalFields = 8;
 
 std::size_t Position(std::int32_t index, std::size_t count) {
   if (index < 1 || static_cast<std::size_t>(index) > count) Raise(ERR_SubscriptOutOfRange);
@@ -16,14 +31,11 @@ std::size_t Position(std::int32_t index, std::size_t count) {
 
 }  // namespace
 
-ScalarFieldPtr ScalarFields::AddDetails(const std::string& Name, ScalarTypeConstants ScalarType, const Variant& Value) {
+ScalarFieldPtr ScalarFields::AddDetails(std::string_view Name, ScalarTypeConstants ScalarType, Variant Value) {
   QM_FRAME_TRY {
-    auto field = std::make_shared<ScalarField>();
-    field->SetName(Name);
-    field->SetScalarType(ScalarType);
-    field->SetValue(Value);
-    fields_.push_back(field);
-    return field;
+    if (fields_.empty()) fields_.reserve(kTypicalFields);
+    fields_.push_back(std::make_shared<ScalarField>(std::string(Name), ScalarType, std::move(Value)));
+    return fields_.back();
   }
   QM_FRAME_CATCH("ScalarFields", "Public Function AddDetails", Name, ScalarType, Value);
 }
@@ -31,6 +43,7 @@ ScalarFieldPtr ScalarFields::AddDetails(const std::string& Name, ScalarTypeConst
 void ScalarFields::Add(const ScalarFieldPtr& ScalarField) {
   QM_FRAME_TRY {
     if (!ScalarField) Raise(ERR_ObjectNotSet);  // the list holds fields only
+    if (fields_.empty()) fields_.reserve(kTypicalFields);
     fields_.push_back(ScalarField);
   }
   QM_FRAME_CATCH("ScalarFields", "Public Sub Add", ScalarField);
@@ -49,7 +62,7 @@ ScalarFieldPtr ScalarFields::Item(std::int32_t Index) const {
 ScalarFieldPtr ScalarFields::ItemName(const std::string& Name) const {
   QM_FRAME_TRY {
     for (const auto& field : fields_)
-      if (SameName(field->Name(), Name)) return field;
+      if (SameFieldName(field->Name(), Name)) return field;
     return nullptr;
   }
   QM_FRAME_CATCH("ScalarFields", "Public Function ItemName", Name);

@@ -131,10 +131,14 @@ class QMStream : public Dispatch {
   std::string RemoveCRs(const std::string& Text);
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
   void StackNew(std::string_view Line);
-  bool StackAtEnd() const;
-  std::string_view StackCurrent() const;
-  void StackAdvance();
-  void StackRetreat();
+  bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
+  std::string_view StackCurrent() const {
+    if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
+      return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
+    return {};
+  }
+  void StackAdvance() { ++stackPos_; }
+  void StackRetreat() { --stackPos_; }
   void Class_Initialize();
   TextStream& Bound();
 
@@ -142,6 +146,7 @@ class QMStream : public Dispatch {
   detail::LineStore lineStack_;  // every line read since Use, in file order
   std::int64_t stackPos_ = 0;           // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
+  std::string lineBuffer_;  // the record writers build each line here
 };
 
 using QMStreamPtr = std::shared_ptr<QMStream>;

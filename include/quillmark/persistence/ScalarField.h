@@ -28,6 +28,8 @@ enum ScalarTypeConstants : std::int32_t {
 class ScalarField : public virtual Object {
  public:
   ScalarField() = default;
+  ScalarField(std::string Name, ScalarTypeConstants ScalarType, Variant Value)
+      : name_(std::move(Name)), scalarType_(ScalarType), value_(std::move(Value)) {}
 
   const std::string& Name() const { return name_; }
   void SetName(std::string Name) { name_ = std::move(Name); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quillmark/persistence/ScalarField.h"
@@ -17,7 +18,7 @@ namespace qm {
 class ScalarFields : public virtual Object {
  public:
   /// Creates a field with Name, ScalarType and Value, appends and returns it.
-  ScalarFieldPtr AddDetails(const std::string& Name, ScalarTypeConstants ScalarType, const Variant& Value);
+  ScalarFieldPtr AddDetails(std::string_view Name, ScalarTypeConstants ScalarType, Variant Value);
   /// Appends the given field itself (not a copy).
   void Add(const ScalarFieldPtr& ScalarField);
   /// Removes the field at the 1-based Index (9 when out of range).
