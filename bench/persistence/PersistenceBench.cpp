@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  qm::bench::RunRow("persistence", 1.0, qms, {cerealJson, boostText});
+  qm::bench::RunRow("persistence", 1.0, qms, {cerealJson, boostText}, 5);
   if (!oursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
   if (cerealOrders != kOrders || boostOrders != kOrders) qm::bench::Detail("MISMATCH: a peer lost orders");
   char sizes[200];

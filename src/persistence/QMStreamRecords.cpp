@@ -221,9 +221,14 @@ void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection,
 // A stored count larger than the object headers left in the stream cannot be
 // read: the child after the last header fails. Children are made only up to
 // that one, so that a damaged count never drives an allocation the stream
-// cannot back. The look-ahead pushes every line back.
+// cannot back. A header takes at least 9 bytes ("%Object " and a line end),
+// so only a count above what the remaining bytes could hold is checked by
+// looking ahead (which pushes every line back).
 std::int32_t QMStream::CountChildren(std::int32_t stored) {
   QM_FRAME_TRY {
+    if (stored <= 0) return stored;
+    const std::uint64_t pending = static_cast<std::uint64_t>(static_cast<std::int64_t>(lineStack_.size()) - stackPos_);
+    if (static_cast<std::uint64_t>(stored) <= pending + Bound().RemainingBytes() / 9 + 1) return stored;
     std::int32_t headers = 0;
     std::int64_t read = 0;
     while (headers < stored && !AtEndOfStream()) {
