@@ -141,3 +141,15 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QMStreamLines, EmptyFirstLine) {
+  qm::QMStream s;
+  s.Use(qm::TextStream::FromText("\n\nx\n"));
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.Peek(), "x");
+}
+
+}  // namespace

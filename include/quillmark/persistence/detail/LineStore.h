@@ -32,7 +32,7 @@ class HugeBlock {
 class LineStore {
  public:
   void Append(std::string_view line) {
-    if (line.size() > textFree_) NewTextBlock(line.size());
+    if (textBlocks_.empty() || line.size() > textFree_) NewTextBlock(line.size());
     char* at = textBlocks_.back().Data() + (textBlocks_.back().Size() - textFree_);
     if (!line.empty()) std::memcpy(at, line.data(), line.size());
     textFree_ -= line.size();
