@@ -129,8 +129,8 @@ Graph MakeGraph() {
   Graph g;
   for (int i = 0; i < kCustomers; ++i) {
     auto c = std::make_shared<Customer>();
-    c->Id = "C" + std::to_string(i);
-    c->FullName = "Customer number " + std::to_string(i);
+    c->Id = std::to_string(i).insert(0, 1, 'C');
+    c->FullName = std::to_string(i).insert(0, "Customer number ");
     g.Customers->Items.push_back(c);
   }
   for (int i = 0; i < kOrders; ++i) {
@@ -138,7 +138,7 @@ Graph MakeGraph() {
     o->Number = 100000 + i;
     o->Amount = (i % 9973) * 1.25 + 0.5;
     o->Placed = qm::MakeDate(2020 + i % 5, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 60).Serial;
-    o->Note = "note " + std::to_string(i % 1000);
+    o->Note = std::to_string(i % 1000).insert(0, "note ");
     o->Paid = i % 3 == 0;
     o->Buyer = g.Customers->Items[static_cast<std::size_t>((i * 7919) % kCustomers)];
     g.Orders->Items.push_back(o);
