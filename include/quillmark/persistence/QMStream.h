@@ -130,6 +130,8 @@ class QMStream : public Dispatch {
   std::int32_t CountChildren(std::int32_t stored);
   std::string RemoveCRs(const std::string& Text);
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
+
+  // The line stack.
   void StackNew(std::string_view Line);
   bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
   std::string_view StackCurrent() const {
@@ -144,7 +146,7 @@ class QMStream : public Dispatch {
 
   TextStreamPtr boundStream_;
   detail::LineStore lineStack_;  // every line read since Use, in file order
-  std::int64_t stackPos_ = 0;           // 1-based position of the line last delivered
+  std::int64_t stackPos_ = 0;    // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
   std::string lineBuffer_;  // the record writers build each line here
 };
