@@ -110,11 +110,18 @@ std::vector<Token> Compile(const std::u32string& pattern) {
 
 }  // namespace
 
+struct LikePattern::Compiled {
+  std::vector<Token> Tokens;
+};
+
+LikePattern::LikePattern(std::string_view pattern)
+    : compiled_(std::make_shared<const Compiled>(Compiled{Compile(Decode(pattern))})) {}
+
 // Matching walks text and pattern once, remembering the last '*' to fall back
 // to: O(len(text) * len(pattern)) in the worst case, no recursion.
-bool Like(std::string_view text, std::string_view pattern) {
+bool LikePattern::Matches(std::string_view text) const {
   const std::u32string s = Decode(text);
-  const std::vector<Token> p = Compile(Decode(pattern));
+  const std::vector<Token>& p = compiled_->Tokens;
   std::size_t si = 0, pi = 0;
   std::size_t starPattern = std::string::npos, starText = 0;
   while (si < s.size()) {
@@ -134,5 +141,7 @@ bool Like(std::string_view text, std::string_view pattern) {
   while (pi < p.size() && p[pi].kind == Token::AnyRun) ++pi;
   return pi == p.size();
 }
+
+bool Like(std::string_view text, std::string_view pattern) { return LikePattern(pattern).Matches(text); }
 
 }  // namespace qm

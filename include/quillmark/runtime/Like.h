@@ -11,10 +11,23 @@
 // callers that want matching without regard to case upper-case both sides.
 // A '[' without its ']' raises 93 "Invalid pattern string".
 
+#include <memory>
 #include <string_view>
 
 namespace qm {
 
+/// `text Like pattern`.
 bool Like(std::string_view text, std::string_view pattern);
+
+/// A pattern compiled once, for matching many texts.
+class LikePattern {
+ public:
+  explicit LikePattern(std::string_view pattern);
+  bool Matches(std::string_view text) const;
+
+ private:
+  struct Compiled;
+  std::shared_ptr<const Compiled> compiled_;
+};
 
 }  // namespace qm
