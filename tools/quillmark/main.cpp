@@ -17,6 +17,7 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"find", "find DIR PATTERN [--recurse]", RunFind},
 };
 
 int Usage() {
