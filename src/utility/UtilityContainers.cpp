@@ -19,62 +19,79 @@ constexpr std::int32_t E_OUTOFMEMORY = static_cast<std::int32_t>(0x8007000Eu);
 // Resizes beyond this many elements are refused as out of memory.
 constexpr std::int64_t kMaxRedimElements = std::int64_t{1} << 24;
 
-// Keys compare as Variants; two strings (the common case) compare directly.
-int CompareKeys(const Variant& a, const Variant& b) {
-  const auto* x = a.GetIf<std::string>();
-  const auto* y = b.GetIf<std::string>();
-  if (x && y) return x->compare(*y);
-  return Compare(a, b);
+// One pair of the dictionary while it is sorted. When every key is a string,
+// `Prefix` holds its first 8 bytes big-endian, so that most comparisons are
+// one integer comparison; ties fall back to the whole text.
+struct SortItem {
+  std::uint64_t Prefix;
+  const Dictionary::Entry* Pair;
+};
+
+std::uint64_t PrefixOf(const std::string& text) {
+  std::uint64_t prefix = 0;
+  for (std::size_t k = 0; k < 8; ++k)
+    prefix = (prefix << 8) | (k < text.size() ? static_cast<unsigned char>(text[k]) : 0u);
+  return prefix;
 }
 
-bool Less(const Variant& a, const Variant& b) { return CompareKeys(a, b) < 0; }
+// Keys compare as Variants: numbers by value, strings by character code.
+class KeyOrder {
+ public:
+  explicit KeyOrder(bool allStrings) : allStrings_(allStrings) {}
 
-void SwapPair(std::vector<Variant>& keys, std::vector<Variant>& items, std::size_t a, std::size_t b) {
-  std::swap(keys[a], keys[b]);
-  std::swap(items[a], items[b]);
-}
+  bool operator()(const SortItem& a, const SortItem& b) const {
+    if (allStrings_) {
+      if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
+      return *a.Pair->Key.GetIf<std::string>() < *b.Pair->Key.GetIf<std::string>();
+    }
+    return Compare(a.Pair->Key, b.Pair->Key) < 0;
+  }
 
-// Iterative quicksort of keys with their items: an explicit stack of ranges,
-// the smaller part sorted first so the stack stays logarithmic. The pivot is
-// the last element of the range, after the median of first, middle and last
-// has been moved there, so that sorted input does not degrade to n^2.
-void QuickSort(std::vector<Variant>& keys, std::vector<Variant>& items) {
+ private:
+  bool allStrings_;
+};
+
+// Iterative quicksort of the pairs by key: an explicit stack of ranges, the
+// smaller part sorted first so the stack stays logarithmic. The pivot is the
+// last element of the range, after the median of first, middle and last has
+// been moved there, so that sorted input does not degrade to n^2.
+void QuickSort(std::vector<SortItem>& pairs, const KeyOrder& less) {
   QM_FRAME_TRY {
-    if (keys.size() < 2) return;
+    if (pairs.size() < 2) return;
     struct Range {
-      std::ptrdiff_t low, high;
+      std::ptrdiff_t Low, High;
     };
     std::vector<Range> stack;
-    stack.push_back({0, static_cast<std::ptrdiff_t>(keys.size()) - 1});  // the end marker
-    std::ptrdiff_t lo = 0, hi = static_cast<std::ptrdiff_t>(keys.size()) - 1;
+    stack.push_back({0, static_cast<std::ptrdiff_t>(pairs.size()) - 1});  // the end marker
+    std::ptrdiff_t lo = 0, hi = static_cast<std::ptrdiff_t>(pairs.size()) - 1;
+    SortItem* p = pairs.data();
     for (;;) {
       if (hi <= lo) {
-        lo = stack.back().low;
-        hi = stack.back().high;
+        lo = stack.back().Low;
+        hi = stack.back().High;
         stack.pop_back();
         if (stack.empty()) break;
         continue;
       }
-      const auto u = [](std::ptrdiff_t k) { return static_cast<std::size_t>(k); };
       if (hi - lo >= 2) {
         const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-        if (Less(keys[u(mid)], keys[u(lo)])) SwapPair(keys, items, u(mid), u(lo));
-        if (Less(keys[u(hi)], keys[u(lo)])) SwapPair(keys, items, u(hi), u(lo));
-        if (Less(keys[u(mid)], keys[u(hi)])) SwapPair(keys, items, u(mid), u(hi));
+        if (less(p[mid], p[lo])) std::swap(p[mid], p[lo]);
+        if (less(p[hi], p[lo])) std::swap(p[hi], p[lo]);
+        if (less(p[mid], p[hi])) std::swap(p[mid], p[hi]);
       }
-      const Variant& pivot = keys[u(hi)];
+      const SortItem pivot = p[hi];
       std::ptrdiff_t i = lo - 1, j = hi;
       for (;;) {
         do ++i;
-        while (Less(keys[u(i)], pivot));
+        while (less(p[i], pivot));
         do --j;
-        while (j > lo && Less(pivot, keys[u(j)]));
-        SwapPair(keys, items, u(i), u(j));
+        while (j > lo && less(pivot, p[j]));
+        std::swap(p[i], p[j]);
         if (j <= i) break;
       }
       // Undo the last swap and put the pivot in its place.
-      SwapPair(keys, items, u(i), u(j));
-      SwapPair(keys, items, u(i), u(hi));
+      std::swap(p[i], p[j]);
+      std::swap(p[i], p[hi]);
       if (i - lo <= hi - i) {
         stack.push_back({i + 1, hi});
         hi = i - 1;
@@ -84,7 +101,7 @@ void QuickSort(std::vector<Variant>& keys, std::vector<Variant>& items) {
       }
     }
   }
-  QM_FRAME_CATCH("Utility", "Private Sub QuickSort", keys, items);
+  QM_FRAME_CATCH("Utility", "Private Sub QuickSort", pairs, less);
 }
 
 }  // namespace
@@ -148,11 +165,19 @@ std::int32_t Utility::ReferenceCount(const std::shared_ptr<Object>& Unknown) con
 
 std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary) const {
   QM_FRAME_TRY {
-    VariantArray keys = Dictionary.Keys();
-    VariantArray items = Dictionary.Items();
-    QuickSort(keys.Data(), items.Data());
+    std::vector<SortItem> pairs;
+    pairs.reserve(static_cast<std::size_t>(Dictionary.Count()));
+    bool allStrings = true;
+    for (const auto& entry : Dictionary) {
+      const auto* text = entry.Key.GetIf<std::string>();
+      allStrings = allStrings && text;
+      pairs.push_back({text ? PrefixOf(*text) : 0, &entry});
+    }
+    QuickSort(pairs, KeyOrder(allStrings));
+    // The keys come from one dictionary, so they are distinct: the result
+    // takes them without a lookup each and indexes them when first needed.
     auto sorted = std::make_shared<qm::Dictionary>();
-    for (std::size_t i = 0; i < keys.Data().size(); ++i) sorted->Add(keys.Data()[i], std::move(items.Data()[i]));
+    for (const auto& pair : pairs) sorted->AppendUnique(*pair.Pair);
     return sorted;
   }
   QM_FRAME_CATCH("Utility", "Public Function SortDictionary", Dictionary);
