@@ -15,6 +15,7 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunMht(const Args& args);
 int RunFind(const Args& args);
 
 }  // namespace qm::cli

@@ -17,6 +17,7 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"mht", "mht PAGE.html [OUT.mht]", RunMht},
     {"find", "find DIR PATTERN [--recurse]", RunFind},
 };
 
