@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quillmark/frame/Frame.h"
+#include "quillmark/html/HTML2MHT.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Dispatch.h"
@@ -208,6 +209,23 @@ Variant Utility::FilenameToURL(const std::string& Filename) const {
 Variant Utility::FilenameToMHTURL(const std::string& Filename) const {
   QM_FRAME_TRY { return Variant("mhtml:file://" + ReplaceAll(Filename, " ", "%20")); }
   QM_FRAME_CATCH("Utility", "Public Function FilenameToMHTURL", Filename);
+}
+
+void Utility::ConvertHTMLToMHT(const std::string& Filename) const {
+  QM_FRAME_TRY {
+    // The folder part and the name without its last extension, joined again
+    // with the separator the name uses.
+    const auto slash = Filename.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : Filename.substr(0, slash);
+    const std::string name = slash == std::string::npos ? Filename : Filename.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    std::string output = base + ".mht";
+    if (slash != std::string::npos) output = (slash == 0 ? std::string() : folder) + Filename[slash] + output;
+    std::string subject;  // empty: the converter writes its default description
+    mdlHTML2MHT::ConvertHTMLToMHT(Filename, output, subject);
+  }
+  QM_FRAME_CATCH("Utility", "Public Sub ConvertHTMLToMHT", Filename);
 }
 
 std::string Utility::GetRelativePath(const std::string& RootPath, const std::string& Path) const {

@@ -119,3 +119,26 @@ TEST(UtilityPaths, WindowOrderNeedsADesktop) {
     EXPECT_TRUE(e.Source().ends_with("[Utility]Public Sub SetAlwaysOnTop(?, False)")) << e.Source();
   }
 }
+
+TEST(UtilityPaths, ConvertHTMLToMHTWritesBesideThePage) {
+  qm::Utility u;
+  ScratchDir dir;
+  WriteFile(dir / "a.b.htm", "<html><body><p>Hello</p></body></html>");
+  WriteFile(dir / "report.htm", "<html><body>Report</body></html>");
+  WriteFile(dir / "report.mht", std::string(100000, 'x'));  // replaced
+  u.ConvertHTMLToMHT(dir / "a.b.htm");
+  u.ConvertHTMLToMHT(dir / "report.htm");
+  ASSERT_TRUE(fs::exists(dir / "a.b.mht"));
+  EXPECT_FALSE(fs::exists(dir / "a.mht"));
+  const std::string archive = qm::test::ReadFile(dir / "a.b.mht");
+  EXPECT_NE(archive.find("Hello"), std::string::npos);
+  EXPECT_NE(archive.find("multipart/related"), std::string::npos);
+  EXPECT_LT(fs::file_size(dir / "report.mht"), 100000u);
+  try {
+    u.ConvertHTMLToMHT(dir / "missing.htm");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_TRUE(e.Source().ends_with("|[Utility]Public Sub ConvertHTMLToMHT(\"" + (dir / "missing.htm") + "\")"))
+        << e.Source();
+  }
+}

@@ -49,6 +49,9 @@ class Utility : public virtual Object {
   Variant FilenameToURL(const std::string& Filename) const;
   /// "mhtml:file://" and the name with blanks as %20.
   Variant FilenameToMHTURL(const std::string& Filename) const;
+  /// Packs the HTML file and what it refers to into "<folder>/<base name>.mht"
+  /// beside it ("a.b.htm" gives "a.b.mht"), replacing an existing one.
+  void ConvertHTMLToMHT(const std::string& Filename) const;
   /// The path from the folder `RootPath` to `Path` ("../c/d.txt"); "" when
   /// they share no root.
   std::string GetRelativePath(const std::string& RootPath, const std::string& Path) const;
