@@ -21,5 +21,6 @@ int RunDecompress(const Args& args);
 int RunZip(const Args& args);
 int RunJpeg(const Args& args);
 int RunInterp(const Args& args);
+int RunFind(const Args& args);
 
 }  // namespace qm::cli
