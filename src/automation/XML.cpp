@@ -16,11 +16,11 @@ constexpr const char* kModule = "XML";
 constexpr const char* kFileRootTag = "XmlRoot";
 
 // Reads a whole file as bytes; raises 53 for a missing file.
-std::vector<std::uint8_t> ReadBytes(const std::string& path, std::uintmax_t size) {
+XmlBytes ReadBytes(const std::string& path, std::uintmax_t size) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) Raise(ERR_FileNotFound);
-  std::vector<std::uint8_t> bytes(size);
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  XmlBytes bytes(size);
+  bytes.Truncate(std::fread(bytes.Data(), 1, bytes.Size(), file.get()));
   if (std::ferror(file.get())) Raise(ERR_DeviceIO);
   return bytes;
 }

@@ -1,7 +1,10 @@
 #include "quillmark/automation/XmlNode.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 #include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
@@ -81,6 +84,36 @@ bool IsReferencedWithin(const Store& store, xml_node root) {
       if (node == root) return true;
   }
   return false;
+}
+
+// True when `node` has exactly one XmlNode and none stands inside it.
+bool StandsAloneIn(const Store& store, xml_node node) {
+  for (const auto& [handle, count] : store.handles) {
+    if (handle == node.internal_object()) {
+      if (count != 1) return false;
+      continue;
+    }
+    for (xml_node up(handle); up; up = up.parent())
+      if (up == node) return false;
+  }
+  return true;
+}
+
+// The number of nodes in a subtree, counted up to `limit`.
+constexpr std::size_t kSmallTree = 4096;
+std::size_t SubtreeSize(xml_node root, std::size_t limit) {
+  std::size_t count = 0;
+  xml_node node = root;
+  for (;;) {
+    if (++count >= limit) return count;
+    if (xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) return count;
+    node = node.next_sibling();
+  }
 }
 
 // Takes a child out of its tree: destroyed, or kept as a free-standing node
@@ -168,14 +201,54 @@ unsigned OutputFormat(xml_node root) {
   }
 }
 
-// Only white space may come before the root element and after the end of the
-// document; the parser would skip other text there silently.
-bool HasOnlyMarkupAtTheEdges(const char* data, std::size_t size) {
-  std::string_view text(data, size);
+// What the raw bytes of a document say, when they are UTF-8.
+struct RawText {
+  bool Valid = true;                 // well-formed UTF-8 of characters XML allows
+  bool OnlyMarkupAtTheEdges = true;  // white space only before the first '<' and after the last '>'
+  bool HasCharacterReference = false;
+};
+
+RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
+  RawText raw;
+  std::string_view text(reinterpret_cast<const char*>(data), size);
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  // Runs of plain ASCII are checked eight bytes at a time.
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (((word | (word - kSpace)) & kHigh) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const std::size_t end = std::min(n, i + 8);
+    while (i < end) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c >= 0x20 && c < 0x80) {
+        ++i;
+      } else if (c < 0x80) {
+        if (c != '\t' && c != '\n' && c != '\r') raw.Valid = false;
+        ++i;
+      } else {
+        // A multi-byte character: check it whole, then go on after it.
+        std::string one(text.substr(i, 4));
+        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        one.resize(std::min(length, one.size()));
+        if (one.size() < length || !IsXmlText(one.c_str())) raw.Valid = false;
+        i += length;
+      }
+    }
+    if (!raw.Valid) return raw;
+  }
+  raw.HasCharacterReference = text.find("&#") != std::string_view::npos;
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   const std::size_t last = text.find_last_not_of(" \t\r\n");
-  return first == std::string_view::npos || (text[first] == '<' && text[last] == '>');
+  raw.OnlyMarkupAtTheEdges = first == std::string_view::npos || (text[first] == '<' && text[last] == '>');
+  return raw;
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -199,6 +272,34 @@ std::string Declaration(const std::string& encoding) {
 }
 
 }  // namespace
+
+XmlBytes::XmlBytes(std::size_t size)
+    : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
+  if (!data_) throw std::bad_alloc();
+}
+
+XmlBytes::XmlBytes(XmlBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+XmlBytes& XmlBytes::operator=(XmlBytes&& other) noexcept {
+  if (this != &other) {
+    if (data_) pugi::get_memory_deallocation_function()(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+XmlBytes::~XmlBytes() {
+  if (data_) pugi::get_memory_deallocation_function()(data_);
+}
+
+void XmlBytes::Truncate(std::size_t size) { size_ = std::min(size, size_); }
+
+void* XmlBytes::Release() {
+  size_ = 0;
+  return std::exchange(data_, nullptr);
+}
 
 XmlNode::XmlNode() : store_(std::make_shared<detail::XmlStore>()) {
   node_ = store_->doc.append_child(pugi::node_element).internal_object();
@@ -224,6 +325,7 @@ void XmlNode::Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_str
   store_->Unregister(node_);
   store_ = std::move(store);
   node_ = node;
+  cursor_ = {};
 }
 
 std::shared_ptr<XmlNode> XmlNode::NewNode() const {
@@ -325,25 +427,37 @@ void XmlNode::NewChild(std::string_view tag, std::string_view content) {
 }
 
 bool XmlNode::AddChildTree(XmlNode& tree) {
+  if (tree.store_ != store_) {
+    xml_node parent = Node(node_);
+    if (IsTopLevel(parent) && StandsAloneIn(*store_, parent) && StandsAloneIn(*tree.store_, Node(tree.node_)) &&
+        SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.node_), kSmallTree)) {
+      // The smaller side moves: this free-standing node goes over to the
+      // tree's store. Nothing else refers into either side, so the result
+      // is the same as copying the tree.
+      auto old = store_;
+      Rebind(tree.store_, tree.store_->doc.append_copy(parent).internal_object());
+      DestroySubtree(*old, parent);
+    } else {
+      xml_node node = Node(tree.node_);
+      xml_node copy = parent.append_copy(node);
+      store_->Touch(node_);
+      auto source = tree.store_;
+      tree.Rebind(store_, copy.internal_object());
+      Discard(*source, node);
+      return true;
+    }
+  }
   xml_node parent = Node(node_);
   xml_node node = Node(tree.node_);
-  if (tree.store_ == store_) {
-    for (xml_node up = parent; up; up = up.parent()) {
-      if (up == node) {
-        lastError_ = "A node cannot become a child of itself or of its own subtree";
-        return false;
-      }
+  for (xml_node up = parent; up; up = up.parent()) {
+    if (up == node) {
+      lastError_ = "A node cannot become a child of itself or of its own subtree";
+      return false;
     }
-    store_->Touch(node.parent().internal_object());
-    parent.append_move(node);
-    store_->Touch(node_);
-    return true;
   }
-  xml_node copy = parent.append_copy(node);
+  store_->Touch(node.parent().internal_object());
+  parent.append_move(node);
   store_->Touch(node_);
-  auto source = tree.store_;
-  tree.Rebind(store_, copy.internal_object());
-  Discard(*source, node);
   return true;
 }
 
@@ -361,66 +475,80 @@ void XmlNode::RemoveAllChildren() {
   store_->Touch(node_);
 }
 
-bool XmlNode::LoadXml(std::string_view text) { return Load(text.data(), text.size(), false); }
+bool XmlNode::LoadXml(std::string_view text) {
+  XmlBytes bytes(text.size());
+  std::copy(text.begin(), text.end(), bytes.Data());
+  return Load(std::move(bytes), true);
+}
 
-bool XmlNode::LoadXmlBytes(std::span<const std::uint8_t> bytes) { return Load(bytes.data(), bytes.size(), true); }
+bool XmlNode::LoadXmlBytes(std::span<const std::uint8_t> bytes) {
+  XmlBytes copy(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), copy.Data());
+  return Load(std::move(copy), false);
+}
 
-bool XmlNode::Load(const void* data, std::size_t size, bool bytes) {
-  // Parse at the top level of this node's store, after what is there.
-  Store& store = *store_;
-  xml_node before = store.doc.last_child();
-  const pugi::xml_parse_result result =
-      store.doc.append_buffer(data, size, kParseOptions, bytes ? pugi::encoding_auto : pugi::encoding_utf8);
-  xml_node first = before ? before.next_sibling() : store.doc.first_child();
-  xml_node root;
+bool XmlNode::LoadXmlBytes(XmlBytes bytes) { return Load(std::move(bytes), false); }
+
+bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
+  // The raw checks come first: parsing in place changes the bytes.
+  const RawText raw = ScanRawText(bytes.Data(), bytes.Size());
+  auto parsed = std::make_shared<detail::XmlStore>();
+  const std::size_t size = bytes.Size();
+  const pugi::xml_parse_result result = parsed->doc.load_buffer_inplace_own(
+      bytes.Release(), size, kParseOptions, utf8Text ? pugi::encoding_utf8 : pugi::encoding_auto);
   std::string error;
-  for (xml_node node = first; node && error.empty(); node = node.next_sibling()) {
-    if (node.type() != pugi::node_element) continue;
-    if (root) error = "More than one root element";
-    root = node;
-  }
+  xml_node root;
   if (!result) {
     error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
-  } else if (error.empty() && !root) {
-    error = "No document element found";
-  } else if (error.empty() && result.encoding == pugi::encoding_utf8 &&
-             !HasOnlyMarkupAtTheEdges(static_cast<const char*>(data), size)) {
-    error = "Text outside the root element";
-  } else if (error.empty() && !IsXmlTree(root)) {
-    error = "Invalid character or invalid UTF-8 in the document";
+  } else {
+    for (xml_node node : parsed->doc.children()) {
+      if (node.type() != pugi::node_element) continue;
+      if (root) error = "More than one root element";
+      root = node;
+    }
+    if (!root) {
+      error = "No document element found";
+    } else if (error.empty() && result.encoding == pugi::encoding_utf8) {
+      if (!raw.Valid)
+        error = "Invalid character or invalid UTF-8 in the document";
+      else if (!raw.OnlyMarkupAtTheEdges)
+        error = "Text outside the root element";
+      else if (raw.HasCharacterReference && !IsXmlTree(root))
+        error = "Character reference to a character XML does not allow";
+    } else if (error.empty() && !IsXmlTree(root)) {
+      error = "Invalid character in the document";
+    }
   }
   if (!error.empty()) {
-    while (xml_node node = before ? before.next_sibling() : store.doc.first_child()) DestroySubtree(store, node);
     lastError_ = std::move(error);
     return false;
   }
-  for (xml_node node = first; node;) {
-    xml_node next = node.next_sibling();
-    if (node != root) DestroySubtree(store, node);
-    node = next;
-  }
-
-  xml_node self = Node(node_);
-  auto it = store.handles.find(node_);
-  const bool alone = it != store.handles.end() && it->second == 1;
-  if (alone && IsTopLevel(self) && !self.first_child() && !self.first_attribute()) {
-    // A free-standing empty node only this object stands for simply becomes
-    // the parsed root.
-    Rebind(store_, root.internal_object());
-    DestroySubtree(store, self);
-  } else {
-    // Elsewhere the node keeps its place and takes over the root's tag,
-    // attributes and children.
-    RemoveAllChildren();
-    while (pugi::xml_attribute a = self.first_attribute()) self.remove_attribute(a);
-    self.set_name(root.name());
-    for (pugi::xml_attribute a : root.attributes()) self.append_attribute(a.name()).set_value(a.value());
-    while (xml_node child = root.first_child()) self.append_move(child);
-    DestroySubtree(store, root);
-  }
-  store.Touch(node_);
+  Adopt(std::move(parsed), root.internal_object());
   lastError_.clear();
   return true;
+}
+
+void XmlNode::Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* parsedRoot) {
+  xml_node self = Node(node_);
+  xml_node root = Node(parsedRoot);
+  auto it = store_->handles.find(node_);
+  const bool alone = it != store_->handles.end() && it->second == 1;
+  if (alone && IsTopLevel(self) && !self.first_child() && !self.first_attribute()) {
+    // A free-standing empty node only this object stands for simply becomes
+    // the parsed root, in the parsed document's store.
+    auto old = store_;
+    Rebind(std::move(store), parsedRoot);
+    DestroySubtree(*old, self);
+    return;
+  }
+  // Elsewhere the node keeps its place and takes over the root's tag,
+  // attributes and children.
+  RemoveAllChildren();
+  while (pugi::xml_attribute a = self.first_attribute()) self.remove_attribute(a);
+  self.set_name(root.name());
+  for (pugi::xml_attribute a : root.attributes()) self.append_attribute(a.name()).set_value(a.value());
+  for (xml_node child : root.children()) self.append_copy(child);
+  store_->Touch(node_);
 }
 
 std::string XmlNode::GetXml() const {

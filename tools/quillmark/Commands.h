@@ -15,4 +15,6 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunXmlCheck(const Args& args);
+
 }  // namespace qm::cli

@@ -17,6 +17,7 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"xml-check", "xml-check FILE [OUT]   load an XML file and save it back (to OUT) in UTF-8", RunXmlCheck},
 };
 
 int Usage() {

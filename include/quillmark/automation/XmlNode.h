@@ -35,6 +35,30 @@ namespace detail {
 struct XmlStore;
 }
 
+/// A byte buffer that the component parses in place once it is handed over:
+/// reading a file into it and loading it costs no further copy.
+class XmlBytes {
+ public:
+  /// `size` bytes, not initialised.
+  explicit XmlBytes(std::size_t size);
+  XmlBytes(XmlBytes&& other) noexcept;
+  XmlBytes& operator=(XmlBytes&& other) noexcept;
+  XmlBytes(const XmlBytes&) = delete;
+  XmlBytes& operator=(const XmlBytes&) = delete;
+  ~XmlBytes();
+
+  std::uint8_t* Data() const { return static_cast<std::uint8_t*>(data_); }
+  std::size_t Size() const { return size_; }
+  /// Keeps only the first `size` bytes (no effect when `size` is larger).
+  void Truncate(std::size_t size);
+
+ private:
+  friend class XmlNode;
+  void* Release();
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 class XmlNode : public Object {
  public:
   /// A new, empty element (no tag, no content) in a store of its own.
@@ -84,6 +108,7 @@ class XmlNode : public Object {
   /// `LastErrorText` says why.
   bool LoadXml(std::string_view text);
   bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
+  bool LoadXmlBytes(XmlBytes bytes);
 
   /// The node with its subtree as indented text; starts with an XML
   /// declaration when an encoding has been set.
@@ -115,7 +140,8 @@ class XmlNode : public Object {
   ChildCursor& Cursor(std::string_view tag, bool anyTag) const;
 
   XmlNode(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
-  bool Load(const void* data, std::size_t size, bool bytes);
+  bool Load(XmlBytes bytes, bool utf8Text);
+  void Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* root);
   void Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
 
   std::shared_ptr<detail::XmlStore> store_;
