@@ -16,5 +16,6 @@ struct Command {
 };
 
 int RunXmlCheck(const Args& args);
+int RunExportTsv(const Args& args);
 
 }  // namespace qm::cli

@@ -18,6 +18,7 @@ int Version(const Args&) {
 const Command kCommands[] = {
     {"version", "version", Version},
     {"xml-check", "xml-check FILE [OUT]   load an XML file and save it back (to OUT) in UTF-8", RunXmlCheck},
+    {"export-tsv", "export-tsv IN.tsv OUT.xlsx   save a tab-separated table as a workbook", RunExportTsv},
 };
 
 int Usage() {
