@@ -85,6 +85,38 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The length of the well-formed UTF-8 character at `i`; 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  const std::size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
+                             : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  const auto next = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+  if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next > 0x9F) || (c == 0xF0 && next < 0x90) ||
+      (c == 0xF4 && next > 0x8F))
+    return 0;
+  return length;
+}
+
+// The 8-bit character set is UTF-8; a byte that does not belong to a UTF-8
+// character is read as ISO-8859-1.
+std::string AsUtf8(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t length = Utf8Length(text, i)) {
+      result.append(text.substr(i, length));
+      i += length;
+    } else {
+      result += FromLatin1(text.substr(i, 1));
+      ++i;
+    }
+  }
+  return result;
+}
+
 using WorkbookHandle = std::unique_ptr<lxw_workbook, lxw_error (*)(lxw_workbook*)>;
 
 // Looks for a program on the PATH.
@@ -174,6 +206,9 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
     for (const auto& cell : row)
       if (CharLength(cell) > kMaxCellText) Raise(ERR_General, "A cell holds more than 32767 characters");
   }
+  std::error_code ignored;
+  const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
+  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED, kNotInstalled);
   std::string tmpdir = TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
@@ -207,9 +242,9 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
 void Workbooks::OpenText(const std::string& Filename, const TextImport& settings) {
   std::ifstream in(Filename, std::ios::binary);
   if (!in) Raise(ERR_FileNotFound);
-  std::ostringstream text;
-  text << in.rdbuf();
-  Sheet sheet = ImportText(text.str(), settings);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  Sheet sheet = ImportText(AsUtf8(bytes.str()), settings);
   sheet.Name = Filename;
   open_.push_back(std::make_unique<Workbook>(std::move(sheet), visible_));
 }
