@@ -107,7 +107,8 @@ TEST(XML, LoadFileThenSaveFileWritesTheElementInUtf8) {
 TEST(XML, LoadFileOfUtf16AndLatin1Documents) {
   qm::test::ScratchDir dir;
   WriteFile(dir / "latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>");
-  WriteFile(dir / "utf16.xml", std::string("\xFF\xFE<\0b\0>\0\xE9\0<\0/\0b\0>\0", 20));
+  constexpr char kUtf16[] = "\xFF\xFE<\0b\0>\0\xE9\0<\0/\0b\0>\0";
+  WriteFile(dir / "utf16.xml", std::string(kUtf16, sizeof kUtf16 - 1));
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "latin1.xml"));
   ASSERT_TRUE(doc.LoadFile(dir / "utf16.xml"));
