@@ -44,8 +44,14 @@ void Exporter::Export(spreadsheet::Application& excel, const std::string& Filena
   IntermediateFile file;
   file.SetSuffix(".txt");
   const std::int32_t number = file.AssignFileNo();
+  const std::string text = GetArrayAsExcelString(Data);  // a bad table fails before the file is open
   files::Open(number, file.Filename(), files::OpenMode::Output);
-  files::PrintLine(number, GetArrayAsExcelString(Data));
+  try {
+    files::PrintLine(number, text);
+  } catch (...) {
+    files::Close(number);
+    throw;
+  }
   files::Close(number);
 
   spreadsheet::TextImport settings;

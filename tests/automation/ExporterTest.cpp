@@ -10,6 +10,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/runtime/FileTable.h"
 #include "support/TestEnvironment.h"
 
 namespace qm {
@@ -127,6 +128,7 @@ TEST_F(ExporterTest, NoWorkbookRaises58000AndBadTablesPassUnchanged) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
+  EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
 }
 
 TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
