@@ -25,5 +25,8 @@ if(NOT QM_PC_REQUIRES)
   set(QM_PC_REQUIRES "")
 endif()
 string(REPLACE ";" " " QM_PC_REQUIRES "${QM_PC_REQUIRES}")
+# The .pc file finds its prefix from its own place, so an installation can be moved.
+file(RELATIVE_PATH QM_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" QM_PC_TO_PREFIX "${QM_PC_TO_PREFIX}")
 configure_file(cmake/quillmark.pc.in ${PROJECT_BINARY_DIR}/quillmark.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quillmark.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

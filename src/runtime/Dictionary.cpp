@@ -12,7 +12,11 @@ namespace qm {
 // 1.0 are one key), strings by their text (folded under TextCompare),
 // objects by identity.
 std::string Dictionary::HashKey(const Variant& key) const {
-  if (key.IsString()) return "s" + (mode_ == TextCompare ? LCase(key.String()) : key.String());
+  if (key.IsString()) {
+    std::string h = "s";
+    h += mode_ == TextCompare ? LCase(key.String()) : key.String();
+    return h;
+  }
   if (key.IsObject()) {
     const void* p = key.ObjectRef().get();
     std::string h = "o";
@@ -22,7 +26,11 @@ std::string Dictionary::HashKey(const Variant& key) const {
   if (key.IsEmpty()) return "e";
   if (key.IsNull()) return "z";
   if (key.IsArray()) Raise(ERR_TypeMismatch);
-  if (const auto* d = key.GetIf<Date>()) return "d" + FormatGeneral(d->Serial);
+  if (const auto* d = key.GetIf<Date>()) {
+    std::string h = "d";
+    h.append(reinterpret_cast<const char*>(&d->Serial), sizeof d->Serial);
+    return h;
+  }
   double value = CDbl(key);
   if (value == 0) value = 0;  // -0 and 0 are one key
   std::string h = "n";

@@ -15,6 +15,12 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunMht(const Args& args);
+int RunCompress(const Args& args);
+int RunDecompress(const Args& args);
+int RunZip(const Args& args);
+int RunJpeg(const Args& args);
+int RunInterp(const Args& args);
 int RunXmlCheck(const Args& args);
 int RunExportTsv(const Args& args);
 

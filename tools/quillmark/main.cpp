@@ -17,8 +17,14 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
-    {"xml-check", "xml-check FILE [OUT]   load an XML file and save it back (to OUT) in UTF-8", RunXmlCheck},
-    {"export-tsv", "export-tsv IN.tsv OUT.xlsx   save a tab-separated table as a workbook", RunExportTsv},
+    {"mht", "mht PAGE.html [OUT.mht]", RunMht},
+    {"compress", "compress IN OUT", RunCompress},
+    {"decompress", "decompress IN OUT", RunDecompress},
+    {"zip", "zip OUT.zip FILE...", RunZip},
+    {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
+    {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
+    {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
+    {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
 };
 
 int Usage() {
