@@ -1,12 +1,12 @@
 #include "quillmark/automation/Exporter.h"
 
-#include "automation/IntermediateFile.h"
 #include "automation/Spreadsheet.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/FileTable.h"
+#include "quillmark/utility/TemporaryFile.h"
 
 namespace qm {
 namespace {
@@ -41,7 +41,7 @@ void Exporter::ExportArrayToExcel(const std::string& Filename, Variant& Data) {
 void Exporter::Export(spreadsheet::Application& excel, const std::string& Filename, const Variant& Data) {
   spreadsheet::Workbooks& books = excel.GetWorkbooks();
 
-  IntermediateFile file;
+  TemporaryFile file;
   file.SetSuffix(".txt");
   const std::int32_t number = file.AssignFileNo();
   const std::string text = GetArrayAsExcelString(Data);  // a bad table fails before the file is open

@@ -16,6 +16,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/runtime/Conversions.h"
+#include "quillmark/utility/Utility.h"
 
 namespace qm::spreadsheet {
 namespace {
@@ -25,14 +26,6 @@ constexpr const char* kNotInstalled =
     "If this is incorrect, you can still export samples "
     "by dragging the grid into an open worksheet.";
 constexpr std::size_t kMaxCellText = 32767;  // characters a worksheet cell holds
-
-std::string TempFolder() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return "/tmp";
-}
 
 // A worksheet name from a file name: its stem, without the characters
 // worksheet names may not hold, at most 31 characters.
@@ -209,7 +202,7 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
   if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED, kNotInstalled);
-  std::string tmpdir = TempFolder();
+  std::string tmpdir = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
   options.tmpdir = tmpdir.data();

@@ -7,7 +7,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
-#include "automation/PlatformFamily.h"
+#include "quillmark/utility/Utility.h"
 
 namespace qm {
 namespace {
@@ -101,7 +101,7 @@ bool XML::SaveFile(const std::string& sFilename) {
     auto copy = std::make_shared<XmlNode>();
     QMGLobal::Assert(copy->LoadXml(source->GetXml()), "Couldn't copy");
     copy->SetEncoding("utf-8");
-    if (!IsWindows9598Family()) {
+    if (Utility().GetWindowsPlatform() != PLA_Windows9598) {
       copy->SaveXml(sFilename);
     } else {
       std::vector<std::uint8_t> bytes;

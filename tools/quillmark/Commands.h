@@ -21,6 +21,7 @@ int RunDecompress(const Args& args);
 int RunZip(const Args& args);
 int RunJpeg(const Args& args);
 int RunInterp(const Args& args);
+int RunFind(const Args& args);
 int RunXmlCheck(const Args& args);
 int RunExportTsv(const Args& args);
 

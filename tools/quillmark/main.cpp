@@ -23,6 +23,7 @@ const Command kCommands[] = {
     {"zip", "zip OUT.zip FILE...", RunZip},
     {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
     {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
+    {"find", "find DIR PATTERN [--recurse]", RunFind},
     {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
     {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
 };
