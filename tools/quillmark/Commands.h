@@ -22,5 +22,7 @@ int RunZip(const Args& args);
 int RunJpeg(const Args& args);
 int RunInterp(const Args& args);
 int RunFind(const Args& args);
+int RunXmlCheck(const Args& args);
+int RunExportTsv(const Args& args);
 
 }  // namespace qm::cli

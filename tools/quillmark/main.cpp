@@ -24,6 +24,8 @@ const Command kCommands[] = {
     {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
     {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
     {"find", "find DIR PATTERN [--recurse]", RunFind},
+    {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
+    {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
 };
 
 int Usage() {
