@@ -48,11 +48,11 @@ void EnsureApplication() {
   if (QCoreApplication::instance()) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
       Raise(platform::ERR_NoUserInterface,
-            std::string(platform::kNoUserInterfaceText) + " (the process runs a QCoreApplication, not a QApplication)");
+            "No user interface is available: the process runs a QCoreApplication, not a QApplication");
     return;
   }
   if (std::string why = WhyNoDisplay(); !why.empty())
-    Raise(platform::ERR_NoUserInterface, std::string(platform::kNoUserInterfaceText) + " (" + why + ")");
+    Raise(platform::ERR_NoUserInterface, "No user interface is available: " + why);
   // Started once for the rest of the process and deliberately never deleted:
   // at exit Qt's own globals are already gone, so deleting it then could crash.
   static int argc = 1;

@@ -13,6 +13,7 @@
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Application.h"
@@ -194,6 +195,17 @@ void frmMsgBoxEx::ArrangeElements() {
     const TwipRect row = GetTwips(*picButtons_);
     if (GetTwips(*lblMessage_).Width < row.Width) {
       SetWidth(*lblMessage_, row.Width);
+      FitLabelHeight(*lblMessage_);
+    }
+    // A window manager cuts a caption that is wider than the window: make room
+    // for the caption (with the longest countdown text) and the title bar's buttons.
+    std::string caption = title_;
+    if (maximumSeconds_ > 0) caption += " (" + std::to_string(maximumSeconds_) + " seconds remaining)";
+    const double captionRoom = TextWidth(*form_, caption) * 1.15 +
+                               3 * platform::Current().Metric(platform::SystemMetric::CaptionHeight) * TwipsPerPixelX();
+    const double outside = GetTwips(*lblMessage_).Left + CDbl(Layout::LAYOUT_WIDTH_PAD()) + gap;
+    if (GetTwips(*lblMessage_).Width + outside < captionRoom) {
+      SetWidth(*lblMessage_, std::ceil((captionRoom - outside) / TwipsPerPixelX()) * TwipsPerPixelX());
       FitLabelHeight(*lblMessage_);
     }
     const TwipRect label = GetTwips(*lblMessage_);

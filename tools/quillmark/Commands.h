@@ -15,4 +15,6 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunDialog(const Args& args);
+
 }  // namespace qm::cli

@@ -17,6 +17,7 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"dialog", "dialog messagebox|slider|choice|password|open|save|color|clear-dismissed ARGS... (--help)", RunDialog},
 };
 
 int Usage() {
