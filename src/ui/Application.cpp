@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "quillmark/frame/Error.h"
@@ -25,7 +26,17 @@ std::string WhyNoDisplay() {
   if (HasEnv("QT_QPA_PLATFORM")) return {};
   if (HasEnv("WAYLAND_DISPLAY")) return {};
   if (!HasEnv("DISPLAY")) return "no display (set DISPLAY, or QT_QPA_PLATFORM=offscreen)";
-  if (!X11Input::Open()) return std::string("cannot open display ") + std::getenv("DISPLAY");
+  // Trying a display can take a while: the answer is kept per display name.
+  static std::mutex lock;
+  static std::string probed;
+  static bool opens = false;
+  const std::string display = std::getenv("DISPLAY");
+  std::lock_guard guard(lock);
+  if (probed != display) {
+    opens = X11Input::Open() != nullptr;
+    probed = display;
+  }
+  if (!opens) return "cannot open display " + display;
   return {};
 }
 

@@ -28,7 +28,7 @@ struct Parsed {
   }
 };
 
-Parsed Parse(const Args& args, std::size_t from) {
+[[maybe_unused]] Parsed Parse(const Args& args, std::size_t from) {
   Parsed parsed;
   for (std::size_t i = from; i < args.size(); ++i) {
     const std::string& a = args[i];
