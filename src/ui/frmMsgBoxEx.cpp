@@ -96,6 +96,11 @@ std::int32_t frmMsgBoxEx::Use(const std::string& Message, const std::string& Tit
     message_ = Message;
     appName_ = AppName;
 
+    // A box the user asked not to see again needs no window: a process
+    // without a display gets the default button too.
+    if (!CanShowWindows() && GetSetting(AppName, kDismissedSection, DismissalKey(Message), "No") == "Yes")
+      return DefaultButton;
+
     Load();
     UnloadOnExit unload(form_);
     switch (Icon) {

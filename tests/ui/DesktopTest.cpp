@@ -7,6 +7,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Mouse.h"
@@ -103,6 +104,11 @@ TEST(NoDisplayTest, RaisesInsteadOfAborting) {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         int code = 1;
+        // A box dismissed for good needs no window.
+        qm::SaveSetting("Demo", "Dismissed Message Boxes", "Seen", "Yes");
+        qm::Variant buttons = qm::VariantArray::FromVector({"a", "b"});
+        if (qm::ui::Dialog().MessageBox("Seen", "t", qm::ui::ICO_Question, buttons, true, 0, 1, "Demo") != 1)
+          std::exit(4);
         try {
           qm::ui::Dialog().PasswordInputBox("x");
         } catch (const qm::Error& e) {
