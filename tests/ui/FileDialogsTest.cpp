@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <filesystem>
@@ -45,7 +46,8 @@ TEST_F(FileDialogsTest, SaveDialogSettingsCancelAndOverwrite) {
   qm::test::WriteFile(dir / "old.txt", "x");
   bool asked = false;
   OnModal("QFileDialog", [&](QWidget& w) {
-    File(w).selectFile(QString::fromStdString(dir / "old"));
+    // Typed into the name field, as a user would.
+    w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("old"));
     OnModal("QMessageBox", [&](QWidget& box) {
       asked = true;
       static_cast<QMessageBox&>(box).button(QMessageBox::Yes)->click();
@@ -74,7 +76,7 @@ TEST_F(FileDialogsTest, OpenDialogReturnsTheChosenFile) {
   OnModal("QFileDialog", [&](QWidget& w) {
     EXPECT_EQ(File(w).nameFilters(), (QStringList{"Tables (*.csv)", "All (*)"}));
     EXPECT_EQ(File(w).fileMode(), QFileDialog::ExistingFile);
-    File(w).selectFile(QString::fromStdString(dir / "data.csv"));
+    w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("data.csv"));
     static_cast<QDialog&>(w).accept();
   });
   EXPECT_EQ(Dialog().OpenFilenameEx("csv", "Tables|*.csv|All|*.*", "Open", dir.Path().string()), dir / "data.csv");

@@ -40,10 +40,32 @@ W* Child(QWidget& window, const char* name) {
   return child;
 }
 
-/// Starts Qt for the tests (offscreen under ctest).
+/// Starts Qt for the tests (offscreen under ctest). A watchdog closes any
+/// modal window that stays open for more than 8 seconds (one the test did not
+/// expect), failing the test instead of letting it hang.
 class UiTest : public ::testing::Test {
  protected:
-  void SetUp() override { qm::ui::EnsureApplication(); }
+  void SetUp() override {
+    qm::ui::EnsureApplication();
+    QObject::connect(&watchdog_, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || modal != seen_) {
+        seen_ = modal;
+        ticks_ = 0;
+        return;
+      }
+      if (++ticks_ < 8) return;
+      ADD_FAILURE() << "modal window " << modal->objectName().toStdString() << " ("
+                    << modal->metaObject()->className() << ") left open";
+      modal->close();
+    });
+    watchdog_.start(1000);
+  }
+
+ private:
+  QTimer watchdog_;
+  QWidget* seen_ = nullptr;
+  int ticks_ = 0;
 };
 
 }  // namespace qm::test
