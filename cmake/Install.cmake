@@ -1,8 +1,10 @@
 include(CMakePackageConfigHelpers)
 
 set(QM_INSTALL_TARGETS quillmark)
+set(QM_CONFIG_HAVE_UI OFF)
 if(TARGET quillmark-ui)
   list(APPEND QM_INSTALL_TARGETS quillmark-ui)
+  set(QM_CONFIG_HAVE_UI ON)
 endif()
 
 install(TARGETS ${QM_INSTALL_TARGETS} EXPORT QuillmarkTargets

@@ -24,5 +24,6 @@ int RunInterp(const Args& args);
 int RunFind(const Args& args);
 int RunXmlCheck(const Args& args);
 int RunExportTsv(const Args& args);
+int RunDialog(const Args& args);
 
 }  // namespace qm::cli

@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"find", "find DIR PATTERN [--recurse]", RunFind},
     {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
     {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
+    {"dialog", "dialog messagebox|slider|choice|password|open|save|color|clear-dismissed ARGS... (--help)", RunDialog},
 };
 
 int Usage() {

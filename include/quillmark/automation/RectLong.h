@@ -1,0 +1,22 @@
+#pragma once
+// RectLong: a rectangle of four 32-bit fields, the result of
+// Mouse.GetWindowExtent. As filled there it holds a window's outer rectangle
+// in screen pixels, Right and Bottom one past the last pixel.
+
+#include <cstdint>
+
+#include "quillmark/runtime/DispatchTable.h"
+
+namespace qm {
+
+class RectLong : public DispatchTable<RectLong> {
+ public:
+  std::int32_t Left = 0;
+  std::int32_t Top = 0;
+  std::int32_t Right = 0;
+  std::int32_t Bottom = 0;
+
+  static void Describe(Members& m);
+};
+
+}  // namespace qm

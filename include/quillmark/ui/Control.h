@@ -1,0 +1,64 @@
+#pragma once
+// Qt widgets in twips, and as late-bound objects.
+//
+// Forms and controls of the library keep their positions and sizes in twips
+// (1/1440 inch), as the layout arithmetic of the dialogs is written in twips.
+// A widget remembers the twips it was given, so that reading them back gives
+// exactly what was set (no rounding through pixels) as long as nothing else
+// moved or resized it; otherwise its pixel geometry is converted.
+// A window's Left/Top are its frame's, its Width/Height the outer size:
+// client size plus Layout.LAYOUT_WIDTH_PAD and LAYOUT_HEIGHT_PAD.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "quillmark/runtime/Dispatch.h"
+
+namespace qm::ui {
+
+struct TwipRect {
+  double Left = 0, Top = 0, Width = 0, Height = 0;
+};
+
+/// Twips per pixel in both directions (from the screen's logical DPI).
+double TwipsPerPixelX();
+double TwipsPerPixelY();
+
+/// Position and size of a widget in twips.
+TwipRect GetTwips(const QWidget& widget);
+/// Moves and sizes a widget; for a window only the size when `keepPosition`.
+void SetTwips(QWidget& widget, const TwipRect& rect, bool keepPosition = false);
+/// Changes one side of the rectangle.
+void SetLeft(QWidget& widget, double left);
+void SetTop(QWidget& widget, double top);
+void SetWidth(QWidget& widget, double width);
+void SetHeight(QWidget& widget, double height);
+
+/// The width of `text` in the widget's font, in twips (whole pixels), the
+/// widest line when it has several.
+double TextWidth(const QWidget& widget, std::string_view text);
+
+/// A widget reached by name, like a form's control: `Left`, `Top`, `Width`,
+/// `Height` (twips), `hwnd` (the native window id), `Caption`/`Text`,
+/// `Visible`, `Enabled`, `Tag`, `Name`. Reading a deleted widget raises 91.
+class Control : public Dispatch {
+ public:
+  explicit Control(QWidget* widget);
+  std::string ClassName() const override;
+  QWidget* Widget() const { return widget_; }
+
+ protected:
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
+  void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override;
+
+ private:
+  QWidget& Alive() const;
+  QPointer<QWidget> widget_;
+};
+
+}  // namespace qm::ui

@@ -1,0 +1,42 @@
+#pragma once
+// Mouse: moves the cursor, synthesises button presses and releases as if the
+// user made them, reads the cursor position and reports a window's screen
+// rectangle. Coordinates are screen pixels, origin at the top left corner.
+//
+// Under X11 the cursor is the server's and buttons go through the XTest
+// extension, so any window of the display receives them. On the offscreen
+// platform the cursor is Qt's own and buttons raise 9999; on Wayland moving
+// the cursor and buttons raise 9999 (a client may not synthesise them there).
+// The events are sent at once; nothing waits for a window to react.
+
+#include <cstdint>
+#include <memory>
+
+#include "quillmark/automation/RectLong.h"
+#include "quillmark/runtime/Object.h"
+
+namespace qm::ui {
+
+class Mouse {
+ public:
+  /// Puts the cursor at screen pixel (x, y).
+  void Move(std::int32_t x, std::int32_t y);
+  /// LeftDown, then LeftUp.
+  void Click();
+  /// RightDown, then RightUp.
+  void RightClick();
+  void LeftDown();
+  void LeftUp();
+  void RightDown();
+  void RightUp();
+  /// Click twice, with no pause between.
+  void DoubleClick();
+  std::int32_t GetX();
+  std::int32_t GetY();
+  /// The outer screen rectangle of the window whose handle is the object's
+  /// `hwnd` property (a Qt window id, or under X11 any window of the display);
+  /// 9999 "GetWindowExtent failed" for an unknown window.
+  std::shared_ptr<RectLong> GetWindowExtent(const ObjectPtr& Object);
+};
+
+}  // namespace qm::ui

@@ -1,0 +1,122 @@
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+
+#include "quillmark/automation/RectLong.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/platform/Desktop.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Settings.h"
+#include "quillmark/ui/Control.h"
+#include "quillmark/ui/Dialog.h"
+#include "quillmark/ui/Mouse.h"
+#include "ui/UiTestSupport.h"
+
+namespace {
+
+using qm::test::OnModal;
+
+class DesktopTest : public qm::test::UiTest {};
+
+TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktop) {
+  auto& desktop = qm::platform::Current();
+  EXPECT_TRUE(desktop.HasUserInterface());
+  EXPECT_EQ(desktop.TwipsPerPixelX(), 15.0);
+  EXPECT_GT(desktop.Metric(qm::platform::SystemMetric::ScreenWidth), 0);
+
+  OnModal("QMessageBox", [](QWidget& w) {
+    auto& box = static_cast<QMessageBox&>(w);
+    EXPECT_EQ(box.windowTitle().toStdString(), "Title");
+    EXPECT_EQ(box.icon(), QMessageBox::Question);
+    EXPECT_EQ(box.defaultButton(), box.button(QMessageBox::No));
+    box.button(QMessageBox::Cancel)->click();
+  });
+  // vbYesNoCancel + vbQuestion + vbDefaultButton2
+  EXPECT_EQ(desktop.MessageBox("Prompt", 3 + 32 + 256, "Title"), 2);
+}
+
+// Offscreen there is no system pointer: Qt's own cursor moves, buttons cannot
+// be synthesised, and windows of the process have their rectangles.
+TEST_F(DesktopTest, MouseOffscreen) {
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) GTEST_SKIP() << "needs the offscreen platform";
+  qm::ui::Mouse mouse;
+  mouse.Move(100, 200);
+  EXPECT_EQ(mouse.GetX(), 100);
+  EXPECT_EQ(mouse.GetY(), 200);
+  try {
+    mouse.DoubleClick();
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_EQ(e.Description(), "Mouse button events cannot be synthesised on the offscreen platform");
+    EXPECT_TRUE(e.Source().ends_with(
+        "[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
+  }
+
+  // A window whose outer rectangle, frame included, is at (10, 20), 300 × 200.
+  QWidget window;
+  window.show();
+  const QRect client = window.geometry(), outer = window.frameGeometry();
+  window.move(10, 20);
+  window.resize(300 - (outer.width() - client.width()), 200 - (outer.height() - client.height()));
+  auto extent = mouse.GetWindowExtent(std::make_shared<qm::ui::Control>(&window));
+  EXPECT_EQ(extent->Left, 10);
+  EXPECT_EQ(extent->Top, 20);
+  EXPECT_EQ(extent->Right, 310);
+  EXPECT_EQ(extent->Bottom, 220);
+  // The result is reached by name too.
+  EXPECT_EQ(qm::CLng(extent->Get("Right")), 310);
+  extent->Let("bottom", 5);
+  EXPECT_EQ(extent->Bottom, 5);
+  EXPECT_EQ(extent->ClassName(), "RectLong");
+}
+
+TEST_F(DesktopTest, GetWindowExtentOfUnknownWindowsAndObjects) {
+  qm::ui::Mouse mouse;
+  auto rect = std::make_shared<qm::RectLong>();  // no hwnd member
+  try {
+    mouse.GetWindowExtent(rect);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 438);
+    EXPECT_TRUE(e.Source().ends_with("|[Mouse]Public Function GetWindowExtent(?)"));
+  }
+  struct Handle : qm::Dispatch {
+    qm::Variant GetMember(std::string_view, std::vector<qm::Variant>&) override { return std::int32_t{0x7ffffff0}; }
+  };
+  try {
+    mouse.GetWindowExtent(std::make_shared<Handle>());
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_EQ(e.Description(), "GetWindowExtent failed");
+  }
+}
+
+// Without a display and without QT_QPA_PLATFORM, the first window raises a
+// clear error instead of Qt ending the process.
+TEST(NoDisplayTest, RaisesInsteadOfAborting) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("QT_QPA_PLATFORM");
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        int code = 1;
+        // A box dismissed for good needs no window.
+        qm::SaveSetting("Demo", "Dismissed Message Boxes", "Seen", "Yes");
+        qm::Variant buttons = qm::VariantArray::FromVector({"a", "b"});
+        if (qm::ui::Dialog().MessageBox("Seen", "t", qm::ui::ICO_Question, buttons, true, 0, 1, "Demo") != 1)
+          std::exit(4);
+        try {
+          qm::ui::Dialog().PasswordInputBox("x");
+        } catch (const qm::Error& e) {
+          code = e.Number() == 9999 && e.Description().starts_with("No user interface is available") ? 3 : 2;
+        }
+        std::exit(code);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace

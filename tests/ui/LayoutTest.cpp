@@ -1,0 +1,175 @@
+#include <QLabel>
+#include <QWidget>
+#include <memory>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/platform/Desktop.h"
+#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/ui/Control.h"
+#include "quillmark/ui/Layout.h"
+#include "ui/QtDesktop.h"
+#include "ui/UiTestSupport.h"
+
+namespace {
+
+using qm::Variant;
+using qm::ui::Control;
+using qm::ui::GetTwips;
+using qm::ui::Layout;
+
+// A screen of fixed metrics (pixels), to check how Layout combines them.
+class MetricsDesktop final : public qm::platform::Desktop {
+ public:
+  bool HasUserInterface() const override { return false; }
+  void ShowPreview(const qm::platform::PreviewRequest&) override {}
+  void PrintDetached(const std::string&) override {}
+  std::int32_t MessageBox(const std::string&, std::int32_t, const std::string&) override { return 1; }
+  void SetMousePointer(qm::platform::MousePointer) override {}
+  double TwipsPerPixelX() const override { return Twips; }
+  double TwipsPerPixelY() const override { return Twips; }
+  std::int32_t Metric(qm::platform::SystemMetric metric) const override {
+    using M = qm::platform::SystemMetric;
+    switch (metric) {
+      case M::CaptionHeight: return 18;
+      case M::BorderWidth:
+      case M::BorderHeight: return 4;
+      case M::MenuHeight: return 19;
+      default: return 1000;
+    }
+  }
+  void DoEvents() override {}
+  void SetCursorPos(std::int32_t, std::int32_t) override {}
+  void GetCursorPos(std::int32_t&, std::int32_t&) override {}
+  void SendMouseButton(qm::platform::MouseButtonEvent) override {}
+  qm::platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
+  qm::platform::ScreenRect GetDesktopRect() override { return {}; }
+  void SetTopMost(std::int64_t, bool) override {}
+  double Twips = 15.0;
+};
+
+class Box : public qm::DispatchTable<Box> {
+ public:
+  double Left = 0, Top = 0, Width = 0, Height = 0;
+  static void Describe(Members& m) {
+    m.Class("Box").Property("Left", &Box::Left).Property("Top", &Box::Top).Property("Width", &Box::Width).Property(
+        "Height", &Box::Height);
+  }
+};
+
+class NoTop : public qm::DispatchTable<NoTop> {
+ public:
+  double Left = 0, Width = 0, Height = 0;
+  static void Describe(Members& m) {
+    m.Class("NoTop").Property("Left", &NoTop::Left).Property("Width", &NoTop::Width).Property("Height", &NoTop::Height);
+  }
+};
+
+class LayoutTest : public qm::test::UiTest {
+ protected:
+  void TearDown() override { qm::platform::Install(std::make_unique<qm::ui::QtDesktop>()); }
+  MetricsDesktop& UseMetrics(double twips = 15.0) {
+    auto desktop = std::make_unique<MetricsDesktop>();
+    desktop->Twips = twips;
+    MetricsDesktop& ref = *desktop;
+    qm::platform::Install(std::move(desktop));
+    return ref;
+  }
+};
+
+TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
+  MetricsDesktop& desktop = UseMetrics();
+  EXPECT_EQ(Layout::PIXEL(), 15);
+  EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
+  EXPECT_EQ(Layout::LAYOUT_HEIGHT_PAD(), 390);
+  EXPECT_EQ(Layout::LAYOUT_HEIGHT_MENU_PAD(), 675);
+  const Variant widthPad = Layout::LAYOUT_WIDTH_PAD();
+  EXPECT_EQ(widthPad.TypeName(), "Long");
+  EXPECT_EQ(qm::CLng(widthPad), 105);
+  // 120 dpi: 12 twips per pixel; 1440/130 = 11.08 rounds to 11.
+  desktop.Twips = 12.0;
+  EXPECT_EQ(Layout::PIXEL(), 12);
+  EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
+  desktop.Twips = 1440.0 / 130;
+  EXPECT_EQ(Layout::PIXEL(), 11);
+}
+
+TEST_F(LayoutTest, RealScreenAt96DpiHas15TwipsPerPixel) {
+  EXPECT_EQ(Layout::PIXEL(), 15);
+  EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
+  EXPECT_GT(Layout::LAYOUT_HEIGHT_PAD(), 0);
+  EXPECT_GT(Layout::LAYOUT_HEIGHT_MENU_PAD(), Layout::LAYOUT_HEIGHT_PAD());
+}
+
+TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
+  UseMetrics();
+  auto anchor = std::make_shared<Box>();
+  anchor->Left = 100, anchor->Top = 200, anchor->Width = 3000, anchor->Height = 2000;
+  auto child = std::make_shared<Box>();
+  child->Left = 400, child->Top = 500, child->Width = 10, child->Height = 10;
+  Layout::Extend(anchor, child, 0, 0);
+  EXPECT_EQ(child->Left + child->Width, anchor->Left + anchor->Width);
+  EXPECT_EQ(child->Top + child->Height, anchor->Top + anchor->Height);
+  Layout::Extend(anchor, child, 1, 1);
+  EXPECT_EQ(child->Width, 3000 - 300 - 60);
+  EXPECT_EQ(child->Height, 2000 - 300 - 60);
+  Layout::Extend(anchor, child, -2, 0);  // outwards
+  EXPECT_EQ(child->Width, 3000 - 300 + 120);
+  Layout::Under(anchor, child, 0);
+  EXPECT_EQ(child->Top, 2200);
+  EXPECT_EQ(child->Left, 400);
+  Layout::Under(anchor, child, 2);
+  EXPECT_EQ(child->Top, 2320);
+
+  try {
+    Layout::Under(anchor, std::make_shared<NoTop>(), 1);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 438);
+    EXPECT_TRUE(e.Source().ends_with("|[Layout]Public Sub Under(?, ?, 1)")) << e.Source();
+  }
+  try {
+    Layout::Extend(anchor, child, 100'000'000, 0);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 6);
+  }
+}
+
+TEST_F(LayoutTest, WidgetsInTwips) {
+  QWidget form;
+  auto* label = new QLabel(&form);
+  auto anchor = std::make_shared<Control>(&form);
+  auto child = std::make_shared<Control>(label);
+  qm::ui::SetTwips(*label, {780, 240, 5595, 195});
+  EXPECT_EQ(label->geometry(), QRect(52, 16, 373, 13));
+  EXPECT_EQ(qm::CDbl(child->Get("Left")), 780);
+  // Twips that are no whole pixel come back as they were set.
+  child->Let("Width", 1001.0);
+  EXPECT_EQ(qm::CDbl(child->Get("Width")), 1001.0);
+  // Moved by Qt: converted from pixels.
+  label->move(10, 20);
+  EXPECT_EQ(qm::CDbl(child->Get("Left")), 150);
+  EXPECT_EQ(qm::CDbl(child->Get("Top")), 300);
+
+  // A window's size is its outer size: client plus the pads.
+  qm::ui::SetTwips(form, {0, 0, 6000, 4050});
+  EXPECT_EQ(form.width() * 15 + qm::CLng(Layout::LAYOUT_WIDTH_PAD()), 6000);
+  EXPECT_EQ(form.height() * 15 + Layout::LAYOUT_HEIGHT_PAD(), 4050);
+  Layout::Extend(anchor, child, 1, 1);
+  EXPECT_EQ(qm::CDbl(child->Get("Width")), 6000 - 150 - 60);
+
+  child->Let("Caption", "hello");
+  EXPECT_EQ(label->text().toStdString(), "hello");
+  child->Let("Tag", "PC");
+  EXPECT_EQ(qm::CStr(child->Get("Tag")), "PC");
+  EXPECT_THROW(child->Let("hwnd", 1), qm::Error);
+  delete label;  // a control whose widget is gone raises 91
+  try {
+    child->Get("Left");
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 91);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Mouse input on a real X server (run under xvfb-run).
+
+#include <QMouseEvent>
+#include <QRasterWindow>
+#include <QTest>
+#include <QWidget>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/ui/Application.h"
+#include "quillmark/ui/Control.h"
+#include "quillmark/ui/Mouse.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A window that notes every button event it receives.
+class Recorder : public QWidget {
+ public:
+  std::vector<std::string> Events;
+  bool DoubleClicked = false;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override { Events.push_back(Name(e) + "Down"); }
+  void mouseReleaseEvent(QMouseEvent* e) override { Events.push_back(Name(e) + "Up"); }
+  // Qt turns the second press of a double click into this event.
+  void mouseDoubleClickEvent(QMouseEvent* e) override {
+    DoubleClicked = true;
+    Events.push_back(Name(e) + "Down");
+  }
+
+ private:
+  static std::string Name(QMouseEvent* e) {
+    return e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
+  }
+};
+
+struct Handle : qm::Dispatch {
+  explicit Handle(std::int32_t id) : Id(id) {}
+  qm::Variant GetMember(std::string_view name, std::vector<qm::Variant>& args) override {
+    if (qm::SameName(name, "hwnd")) return Id;
+    return Dispatch::GetMember(name, args);
+  }
+  std::int32_t Id;
+};
+
+class MouseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qm::ui::EnsureApplication();
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  }
+  qm::ui::Mouse mouse;
+};
+
+TEST_F(MouseTest, MovesAndReadsTheCursor) {
+  mouse.Move(100, 200);
+  EXPECT_EQ(mouse.GetX(), 100);
+  EXPECT_EQ(mouse.GetY(), 200);
+  mouse.Move(0, 0);
+  EXPECT_EQ(mouse.GetX(), 0);
+}
+
+TEST_F(MouseTest, WindowSeesClicksInOrder) {
+  Recorder window;
+  window.setGeometry(10, 20, 300, 200);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+  auto extent = mouse.GetWindowExtent(std::make_shared<qm::ui::Control>(&window));
+  EXPECT_EQ(extent->Left, 10);
+  EXPECT_EQ(extent->Top, 20);
+  EXPECT_EQ(extent->Right, 310);
+  EXPECT_EQ(extent->Bottom, 220);
+
+  mouse.Move(160, 120);
+  QTest::qWait(50);
+  mouse.DoubleClick();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 4; }, 3000));
+  EXPECT_EQ(window.Events, (std::vector<std::string>{"LeftDown", "LeftUp", "LeftDown", "LeftUp"}));
+  EXPECT_TRUE(window.DoubleClicked);
+
+  window.Events.clear();
+  QTest::qWait(600);  // no double click with the next press
+  mouse.RightClick();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 2; }, 3000));
+  EXPECT_EQ(window.Events, (std::vector<std::string>{"RightDown", "RightUp"}));
+
+  window.Events.clear();
+  mouse.LeftDown();
+  mouse.LeftUp();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 2; }, 3000));
+  EXPECT_EQ(window.Events, (std::vector<std::string>{"LeftDown", "LeftUp"}));
+}
+
+TEST_F(MouseTest, WindowRectanglesOfTheDisplay) {
+  // A window that is no widget is measured by the X server.
+  QRasterWindow window;
+  window.setGeometry(30, 40, 200, 100);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto extent = mouse.GetWindowExtent(std::make_shared<Handle>(static_cast<std::int32_t>(window.winId())));
+  EXPECT_EQ(extent->Left, 30);
+  EXPECT_EQ(extent->Top, 40);
+  EXPECT_EQ(extent->Right, 230);
+  EXPECT_EQ(extent->Bottom, 140);
+
+  try {
+    mouse.GetWindowExtent(std::make_shared<Handle>(0x1fffffff));
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_EQ(e.Description(), "GetWindowExtent failed");
+  }
+}
+
+}  // namespace
