@@ -49,11 +49,17 @@ void QMStream::Close_() {
   QM_FRAME_CATCH("QMStream", "Public Sub Close_");
 }
 
-std::string QMStream::ReadLine() {
+// ReadLine's frame lives in NextLine, which Peek shares.
+const std::string& QMStream::ReadLine() {
+  lastRead_.assign(NextLine());
+  return lastRead_;
+}
+
+std::string_view QMStream::NextLine() {
   QM_FRAME_TRY {
     if (StackAtEnd()) StackNew(Bound().ReadLineView());
     StackAdvance();
-    return std::string(StackCurrent());
+    return StackCurrent();
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
@@ -93,8 +99,10 @@ void QMStream::WriteLine(const std::string& Text) {
 
 std::string QMStream::Peek() {
   QM_FRAME_TRY {
+    // Reads ahead without touching what ReadLine handed out, so a reference
+    // from ReadLine stays valid across a Peek.
     if (AtEndOfStream()) return {};
-    std::string line = ReadLine();
+    std::string line(NextLine());
     UnReadLine();
     return line;
   }

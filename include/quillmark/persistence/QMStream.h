@@ -32,8 +32,9 @@ class QMStream : public Dispatch {
   bool AtEndOfStream();
   /// Closes the bound stream and forgets the lines read; the reference stays.
   void Close_();
-  /// The next line: a pushed-back one first, else one from the stream.
-  std::string ReadLine();
+  /// The next line: a pushed-back one first, else one from the stream. The
+  /// reference stays valid until the next ReadLine or SkipLine.
+  const std::string& ReadLine();
   /// The line most recently delivered, or "" when there is none.
   std::string CurrentLine() const;
   /// Pushes the line most recently delivered back (no bound).
@@ -50,6 +51,7 @@ class QMStream : public Dispatch {
   std::string ClassName() const override { return "QMStream"; }
 
  private:
+  std::string_view NextLine();
   void StackNew(std::string_view Line);
   bool StackAtEnd() const;
   std::string_view StackCurrent() const;
@@ -59,6 +61,7 @@ class QMStream : public Dispatch {
   TextStream& Bound();
 
   TextStreamPtr boundStream_;
+  std::string lastRead_;                 // the text ReadLine hands out
   detail::LineStore lineStack_;  // every line read since Use, in file order
   std::int64_t stackPos_ = 0;           // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
