@@ -17,6 +17,8 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"preview", "preview PAGE.html [--print-only|--no-buttons]", RunPreview},
+    {"print", "print PAGE.html [--pdf OUT]", RunPrint},
 };
 
 int Usage() {

@@ -23,8 +23,10 @@ class WebView : public QTextBrowser {
   /// Prints the page on a printer that is already set up.
   void PrintTo(QPrinter& printer) const;
 
- protected:
+  /// Pictures and style sheets of the page, from disk.
   QVariant loadResource(int type, const QUrl& name) override;
+
+ protected:
   void keyPressEvent(QKeyEvent* event) override;
 };
 
