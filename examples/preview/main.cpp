@@ -4,6 +4,7 @@
 // at 1000 x 700 pixels, a picture of the window is written to PNG once the
 // page is drawn, and the window closes (this works offscreen too).
 
+#include <QAbstractButton>
 #include <QTimer>
 #include <QWidget>
 #include <iostream>

@@ -1,4 +1,6 @@
+#include <QAbstractButton>
 #include <QPrintDialog>
+#include <QTest>
 #include <QToolButton>
 
 #include "preview/PreviewSupport.h"
@@ -152,6 +154,8 @@ TEST_F(PreviewWindowTest, PrintDocClicksIntoTheViewAndSendsCtrlP) {
   HTMLPreview preview;
   preview.resize(500, 400);
   preview.show();
+  preview.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&preview));
   preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
   int printed = 0;
   preview.Printed = [&] { ++printed; };

@@ -39,7 +39,7 @@ TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
   preview.OpenDoc(qm::test::WriteReport(dir), settings);
   qm::test::OnModal("QFileDialog", [&](QWidget& w) {
     static_cast<QFileDialog&>(w).selectFile(QString::fromStdString(dir / "report.doc"));
-    static_cast<QFileDialog&>(w).accept();
+    static_cast<QDialog&>(w).accept();
   });
   preview.OpenInWord();
   ASSERT_TRUE(desktop->Messages.empty()) << desktop->Messages[0].Prompt;

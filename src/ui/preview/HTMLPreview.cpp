@@ -1,5 +1,6 @@
 #include "ui/preview/HTMLPreview.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileInfo>
 #include <QKeyEvent>

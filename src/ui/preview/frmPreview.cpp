@@ -1,5 +1,6 @@
 #include "ui/preview/frmPreview.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
