@@ -14,6 +14,7 @@ class HeadlessDesktop final : public Desktop {
   std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string& title) override;
   /// There is no pointer to change.
   void SetMousePointer(MousePointer) override {}
+  MousePointer GetMousePointer() const override { return MousePointer::Default; }
   /// The metrics of a 96 dpi screen.
   double TwipsPerPixelX() const override { return 15.0; }
   double TwipsPerPixelY() const override { return 15.0; }

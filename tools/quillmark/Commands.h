@@ -15,6 +15,7 @@ struct Command {
   int (*Run)(const Args& args);
 };
 
+int RunMht(const Args& args);
 int RunPreview(const Args& args);
 int RunPrint(const Args& args);
 

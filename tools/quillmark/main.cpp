@@ -17,6 +17,7 @@ int Version(const Args&) {
 
 const Command kCommands[] = {
     {"version", "version", Version},
+    {"mht", "mht PAGE.html [OUT.mht]", RunMht},
     {"preview", "preview PAGE.html [--print-only|--no-buttons]", RunPreview},
     {"print", "print PAGE.html [--pdf OUT]", RunPrint},
 };

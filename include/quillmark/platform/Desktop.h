@@ -66,6 +66,8 @@ class Desktop {
   virtual std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string& title) = 0;
 
   virtual void SetMousePointer(MousePointer pointer) = 0;
+  /// The pointer shape shown now, so that a busy phase can put it back.
+  virtual MousePointer GetMousePointer() const { return MousePointer::Default; }
   virtual double TwipsPerPixelX() const = 0;
   virtual double TwipsPerPixelY() const = 0;
   virtual std::int32_t Metric(SystemMetric metric) const = 0;

@@ -1,0 +1,31 @@
+#pragma once
+// mdlHTML2MHT: packs an HTML page, the pages it links to and the files it
+// refers to into one MIME web archive (MHT, a multipart/related message).
+//
+// Pages travel as quoted-printable text (iso-8859-1), every other file as
+// base64 in lines of 76 characters. References are found in "src=",
+// "background=" and "href=" attributes; they are kept upper-cased, as the scan
+// reads them, and resolve against the page's folder the Windows way: "\" and
+// "/" both separate, and a name that does not exist exactly is matched
+// without regard to case, component by component. Missing or unreadable
+// references are skipped; a missing main page fails after the message header
+// has been written.
+
+#include <string>
+#include <string_view>
+
+namespace qm::mdlHTML2MHT {
+
+/// The absolute URL every part's location starts with.
+inline constexpr std::string_view kLocationBase = "http://localhost/";
+
+/// Writes the archive of `HTMLFilename` to `MHTFilename` (created or
+/// overwritten). An empty `Subject` becomes "Report generated from " +
+/// `GetAppName()`, and the caller's variable receives that text. The mouse
+/// pointer shows the hourglass while the conversion runs.
+void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
+
+/// "Lib V1.6.74": the library's file name, " V" and its version.
+std::string GetAppName();
+
+}  // namespace qm::mdlHTML2MHT

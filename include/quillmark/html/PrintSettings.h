@@ -1,0 +1,55 @@
+#pragma once
+// PrintSettings: the page set-up a caller hands to the preview with a document.
+//
+// Each setting carries a flag telling whether the caller set it, so that a
+// consumer applies only what was set. Nothing is validated: any orientation
+// number and any margin is stored as given, and a flag once set stays set.
+// Margins are in points (1/72 inch). The object is late-bound as well, so the
+// preview can read it by property name.
+
+#include <cstdint>
+#include <string>
+
+#include "quillmark/runtime/DispatchTable.h"
+
+namespace qm {
+
+enum PageOrientationConstants : std::int32_t {
+  ORI_Portrait = 1,
+  ORI_Landscape = 2,
+};
+
+class PrintSettings : public DispatchTable<PrintSettings> {
+ public:
+  void SetHeader(const std::string& Header);
+  void SetFooter(const std::string& Footer);
+  void SetOrientation(PageOrientationConstants Orientation);
+  /// Note the order: top, left, right, bottom.
+  void SetMargins(double Top, double Left, double Right, double Bottom);
+
+  double BottomMargin() const;
+  double TopMargin() const;
+  double LeftMargin() const;
+  double RightMargin() const;
+  /// 0 (neither constant) until `SetOrientation`.
+  PageOrientationConstants Orientation() const;
+  const std::string& Header() const;
+  const std::string& Footer() const;
+  bool HeaderSet() const;
+  bool FooterSet() const;
+  bool MarginsSet() const;
+  bool OrientationSet() const;
+
+  static void Describe(Members& m);
+
+ private:
+  std::int32_t OrientationNumber() const { return Orientation(); }
+
+  std::string header_;
+  std::string footer_;
+  PageOrientationConstants orientation_ = PageOrientationConstants{0};
+  double top_ = 0, bottom_ = 0, left_ = 0, right_ = 0;
+  bool headerSet_ = false, footerSet_ = false, orientationSet_ = false, marginsSet_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,118 @@
+#pragma once
+// Typographer: writes a printable report as HTML by appending fixed
+// fragments, each followed by CR LF.
+//
+// Unlike HTMLDoc it keeps no stack of open elements: each call appends its
+// fragment at once and the caller keeps the nesting right. Only rows and
+// headings are tracked. Text is appended verbatim, without escaping.
+//
+//   qm::Typographer report;
+//   report.Initialise("Sales");
+//   report.BodyBegin();
+//   report.TableBegin(1, 2, 100);
+//   report.TableElement("Region");
+//   report.TableEnd();
+//   report.BodyEnd();
+//   report.Terminate();
+//   report.SaveAs("/tmp/sales.html");
+//
+// The head's style makes every H6 start a new printed page, which is what
+// `PageBreak` writes.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quillmark/html/AlignmentConstants.h"
+#include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+enum tyStyles : std::int32_t {
+  tyHeading1 = 1,
+  tyHeading2 = 2,
+  tyHeading3 = 3,
+  tyHeading4 = 4,
+  tyNormal = 5,
+};
+
+class Typographer : public virtual Object {
+ public:
+  /// Deletes the files earlier reports left in TEMP ("~typo*.bmp" and the
+  /// print file "~tmp2932.html"), ignoring failures.
+  Typographer();
+
+  /// The report text.
+  std::string sHTML;
+
+  /// "<P></P>"
+  void LineBreak();
+  /// Replaces the text with the head (title, the H6 page-break style and
+  /// HeadHTML, ending in "</HEAD>" without a line break) and starts a new,
+  /// empty picture list.
+  void Initialise(const std::string& sTitle = {}, const std::string& HeadHTML = {});
+  void BodyBegin();
+  /// vText as text; 94 (Invalid use of Null) for Null.
+  void Output(const Variant& vText);
+  /// vText as text and "<BR>" (Null counts as empty text).
+  void OutputLine(const Variant& vText);
+  void BodyEnd();
+  void Terminate();
+  void FontBold();
+  void FontBoldEnd();
+  void Small();
+  void SmallEnd();
+  /// "<H6></H6>": a new printed page.
+  void PageBreak();
+
+  /// Saves into a scratch folder under TEMP and shows the report in the
+  /// document preview; returns when the preview is closed. Errors of saving
+  /// and showing reach the caller without this operation's element.
+  void Show();
+  /// Writes the print file TEMP/~tmp2932.html (pictures are not copied) and
+  /// starts printing it without waiting. Raises nothing: a failure shows a
+  /// message box "Quillmark Library (PrintOut) : " + its description.
+  void PrintOut();
+
+  /// "<p>", or a right or centred paragraph; nothing for other values.
+  void Para(AlignmentConstants Alignment);
+  /// Opens heading H1 to H4 (ending an open heading first).
+  void StyleBegin(tyStyles iStyle);
+  void StyleEnd();
+
+  /// Copies the pictures next to the file, then writes the report (nothing
+  /// is written for an empty name). 91 before `Initialise`.
+  void SaveAs(const std::string& sFilename);
+
+  /// `<TABLE ` + the given numeric values + ` ` + Tag + `>`.
+  void TableBegin(const std::optional<Variant>& BorderWidth = std::nullopt,
+                  const std::optional<Variant>& Padding = std::nullopt,
+                  const std::optional<Variant>& Percent = std::nullopt, const std::string& Tag = {});
+  void TableEnd();
+  void TableRowBegin();
+  /// A cell: "<TD valign=top ", the alignment (left when omitted), the width
+  /// in percent when given, ">", sText, "</TD>", each its own fragment.
+  void TableElement(const std::string& sText, const std::optional<AlignmentConstants>& Align = std::nullopt,
+                    const std::optional<Variant>& vWidth = std::nullopt);
+  void TableElementEx(const std::string& sText, const std::string& Tag = {});
+  /// `<IMG alt="" src="name" border=N>`, with the size when both are non-zero.
+  /// 91 before `Initialise`.
+  void ImageFile(const std::string& sFilename, std::int16_t iBorderWidth,
+                 std::optional<std::int32_t> Width = std::nullopt, std::optional<std::int32_t> Height = std::nullopt);
+  void TableRowEnd();
+
+  std::string ClassName() const override { return "Typographer"; }
+
+ private:
+  void AddText(const std::string& Text);
+  void ToFile(const std::string& sFilename);
+  std::vector<std::string>& Images();
+
+  std::optional<std::vector<std::string>> images_;  // absent until Initialise
+  std::string currentStyle_;
+  bool rowOpen_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,78 @@
+#include "html/DocumentFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "html/WindowsPath.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+
+namespace qm::html {
+namespace {
+namespace fs = std::filesystem;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+}  // namespace
+
+std::string TempFolder() {
+  for (const char* name : {"TEMP", "TMPDIR"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return "/tmp";
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/' && path.back() != fs::path::preferred_separator)
+    path += fs::path::preferred_separator;
+  path += name;
+  return path;
+}
+
+std::string MakePreviewFolder() {
+  const unsigned number = std::random_device{}() % 1000;
+  std::string folder = JoinPath(TempFolder(), "TYPO" + std::to_string(number));
+  std::error_code ignored;
+  fs::create_directory(folder, ignored);
+  return folder;
+}
+
+void RemoveFolder(const std::string& folder) noexcept {
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+void CopyPictures(const std::vector<std::string>& pictures, const std::string& documentFile) {
+  std::string folder = FolderPart(documentFile);
+  if (folder.empty()) folder = ".";
+  WindowsPathResolver resolver;
+  for (const auto& picture : pictures) {
+    const auto source = resolver.Resolve(picture);
+    std::error_code ec;
+    if (!source || !fs::is_regular_file(*source, ec)) Raise(ERR_FileNotFound);
+    const fs::path target(JoinPath(NativePath(folder), FileNamePart(picture)));
+    if (fs::exists(target, ec) && fs::equivalent(*source, target, ec)) continue;  // already in place
+    fs::copy_file(*source, target, fs::copy_options::overwrite_existing);
+  }
+}
+
+void WriteDocument(const std::string& path, std::string_view text) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(NativePath(path).c_str(), "wb"));
+  if (!file) {
+    if (errno == ENOENT || errno == ENOTDIR) Raise(ERR_PathNotFound);
+    if (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS) Raise(ERR_PermissionDenied);
+    Raise(ERR_PathFileAccess);
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+                       std::fwrite("\r\n", 1, 2, file.get()) == 2;
+  if (!written || std::fclose(file.release()) != 0) Raise(ERR_DeviceIO);
+}
+
+}  // namespace qm::html

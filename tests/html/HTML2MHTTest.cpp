@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "html/QuotedPrintable.h"
+#include "html/RecordingDesktop.h"
+#include "html/ReferenceScan.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/html/MIMECoding.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qm::mdlHTML2MHT;
+
+// Standard padded base64, written independently of the library's encoder.
+std::string PaddedBase64(const std::string& bytes) {
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? alphabet[v & 63] : '=';
+  }
+  return out;
+}
+
+std::string Base64Lines(const std::string& bytes) {
+  std::string lines;
+  for (std::size_t i = 0; i < bytes.size(); i += 57) lines += PaddedBase64(bytes.substr(i, 57)) + "\r\n";
+  return lines;
+}
+
+std::string Join(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::string Header(const std::string& subject, const std::string& boundary) {
+  return Join({"From: <Saved by Lib V1.6.74>", "Subject: " + subject, "Date: 1 January 2000 12:00:00",
+               "MIME-Version: 1.0", "Content-Type: multipart/related;", "\tboundary=\"" + boundary + "\";",
+               "\ttype=\"text/html\"", "", "This is a multi-part message in MIME format."});
+}
+
+std::string TextPart(const std::string& boundary, const std::string& location, const std::string& body) {
+  return Join({"", "--" + boundary, "Content-Type: text/html;", "\tcharset=\"iso-8859-1\"",
+               "Content-Transfer-Encoding: quoted-printable", "Content-Location: http://localhost/" + location, ""}) +
+         body;
+}
+
+std::string BinaryPart(const std::string& boundary, const std::string& type, const std::string& encoding,
+                       const std::string& location, const std::string& bytes) {
+  return Join({"", "--" + boundary, type, encoding, "Content-Location: http://localhost/" + location, ""}) +
+         Base64Lines(bytes);
+}
+
+// The boundary of a written archive, checked for its form.
+std::string BoundaryOf(const std::string& archive) {
+  std::smatch m;
+  const std::regex form("\r\n\tboundary=\"(----=_QMLib_[0-9]+(\\.[0-9]+)?)\";\r\n");
+  EXPECT_TRUE(std::regex_search(archive, m, form)) << archive.substr(0, 300);
+  return m.size() > 1 ? m[1].str() : std::string();
+}
+
+std::string Convert(const std::string& page, const std::string& archive, std::string subject = "S") {
+  ConvertHTMLToMHT(page, archive, subject);
+  return qm::test::ReadFile(archive);
+}
+
+TEST(MIMECoding, Base64) {
+  using qm::mdlMIMECoding::base64_encode;
+  using qm::mdlMIMECoding::mimeencode;
+  EXPECT_EQ(base64_encode({'a', 'b', 'c'}), "YWJj");
+  EXPECT_EQ(base64_encode({0xFF}), "/w");
+  EXPECT_EQ(base64_encode({0xFF, 0xFF}), "//8");
+  EXPECT_EQ(base64_encode({}), "");
+  EXPECT_EQ(base64_encode(std::vector<std::uint8_t>(57, 7)).size(), 76u);
+  EXPECT_EQ(mimeencode(0), "A");
+  EXPECT_EQ(mimeencode(63), "/");
+  EXPECT_EQ(mimeencode(-1), "");
+  EXPECT_EQ(mimeencode(64), "");
+  // Every length and byte value, against the padded reference with its "=" removed.
+  std::string bytes;
+  for (int n = 0; n < 300; ++n) {
+    const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
+    std::string expected = PaddedBase64(bytes);
+    expected.erase(expected.find_last_not_of('=') + 1);
+    ASSERT_EQ(base64_encode(data), expected) << n;
+    bytes += static_cast<char>(n * 37 + 11);
+  }
+  EXPECT_EQ(base64_encode(std::vector<std::uint8_t>(40000, 0xAB)).size(), 53334u);  // longer inputs work
+}
+
+TEST(HTML2MHT, QuotedPrintableLines) {
+  EXPECT_EQ(ReplaceCtrlChars("a=b{c}|~\x7f\tz\xe9\r\n"), "a=3Db=7Bc=7D=7C=7E=7F=09z=E9");
+  EXPECT_EQ(HexifyChar(5), "=05");
+
+  // A long line breaks after the first blank or ">" once more than 40 counted characters are out.
+  const std::string plain = std::string(45, 'x') + " " + std::string(20, 'y') + ">" + std::string(33, 'z');
+  EXPECT_EQ(ReplaceCtrlChars(plain), std::string(45, 'x') + " \r\n" + std::string(20, 'y') + ">" + std::string(33, 'z'));
+  // Control characters count four.
+  const std::string coded = std::string(10, '\t') + " " + std::string(79, 'q');
+  EXPECT_EQ(ReplaceCtrlChars(coded).substr(0, 33), std::string("=09=09=09=09=09=09=09=09=09=09 \r\n").substr(0, 33));
+  // 79 characters and the CR: never broken; 80: broken.
+  const std::string short79 = std::string(50, 'a') + " " + std::string(28, 'b');
+  EXPECT_EQ(ReplaceCtrlChars(short79), short79);
+  const std::string long80 = short79 + "c";
+  EXPECT_EQ(ReplaceCtrlChars(long80), std::string(50, 'a') + " \r\n" + std::string(28, 'b') + "c");
+  // A break at the end of the line leaves CR LF behind it.
+  EXPECT_EQ(ReplaceCtrlChars(std::string(85, 'k') + " "), std::string(85, 'k') + " \r\n");
+}
+
+TEST(HTML2MHT, FindResReadsAttributeValues) {
+  std::string value;
+  std::string line = "<img SRC=  'a.gif' src=b.gif>";
+  EXPECT_EQ(FindRes(1, line, "src=", value), 15);  // 10 (just after the keyword) + 5
+  EXPECT_EQ(value, "A.GIF");
+  EXPECT_EQ(line.substr(0, 19), "<IMG SRC=  'A.GIF' ");  // the line is upper-cased
+  EXPECT_EQ(FindRes(16, line, "src=", value), 29);
+  EXPECT_EQ(value, "B.GIF");
+  EXPECT_EQ(FindRes(30, line, "src=", value), 30);
+  EXPECT_EQ(value, "");
+
+  line = "<a href=\"my page.htm\">x</a> <a href=my page.htm>";
+  EXPECT_EQ(FindRes(1, line, "HREF=", value), 20);
+  EXPECT_EQ(value, "MY PAGE.HTM");
+  FindRes(21, line, "href=", value);
+  EXPECT_EQ(value, "MY");
+  line = "src=\"a'b\" src=\"\" src=x";
+  FindRes(1, line, "src=", value);
+  EXPECT_EQ(value, "A");  // either quote ends a value
+  EXPECT_EQ(FindRes(1, line, "", value), 1);
+  EXPECT_EQ(FindRes(1, line, "src=", value), 6);
+  EXPECT_EQ(FindRes(1000, line, "src=", value), 1000);
+
+  // Per line: keyword by keyword, an empty value ends the keyword, duplicates once.
+  ReferenceList found;
+  line = "<body background=bg.gif><a href=\"x.htm\"><img src=\"x.htm\"> src='' src=later.gif";
+  ScanLine(line, found);
+  EXPECT_EQ(found.Items(), (std::vector<std::string>{"X.HTM", "BG.GIF"}));
+
+  // A long line with many values is folded once, not once per value.
+  std::string many;
+  for (int i = 0; i < 10000; ++i) many += "<img src=p" + std::to_string(i) + ".gif>";
+  ReferenceList all;
+  ScanLine(many, all);
+  ASSERT_EQ(all.Items().size(), 10000u);
+  EXPECT_EQ(all.Items().back(), "P9999.GIF");
+}
+
+struct Site {
+  qm::test::ScratchDir dir;
+  std::string bg = "GIF89a-tiny";
+  std::string chart = std::string(57, '\x89');
+  std::string data;
+  std::string mainPage = Join({"<HTML><BODY background=\"pics/bg.gif\">",
+                               "<A href=\"pics\\chart.png\"><IMG src=\"pics\\chart.png\"></A>",
+                               "<A href=\"other page.htm\">next</A> <IMG src=missing.gif>",
+                               "<A href='data.bin'>58 bytes</A>", "</BODY></HTML>"});
+  std::string otherPage = Join({"<P>a=b {x}\tend</P>", "<A href=\"main.html\">back</A>"});
+
+  Site() {
+    for (int i = 0; i < 58; ++i) data += static_cast<char>(i * 7);
+    fs::create_directories(dir.Path() / "pics");
+    qm::test::WriteFile(dir / "pics/bg.gif", bg);
+    qm::test::WriteFile(dir / "pics/Chart.png", chart);  // found through the upper-cased reference
+    qm::test::WriteFile(dir / "data.bin", data);
+    qm::test::WriteFile(dir / "main.html", mainPage);
+    qm::test::WriteFile(dir / "other page.htm", otherPage);
+  }
+};
+
+TEST(HTML2MHT, ArchiveOfALinkedSite) {
+  Site site;
+  qm::test::DesktopInstaller desktop;
+  const std::string archive = site.dir / "out.mht";
+  const std::string written = Convert(site.dir / "main.html", archive, "Monthly");
+  const std::string b = BoundaryOf(written);
+  const std::string mainBody = Join({"<HTML><BODY background=3D\"pics/bg.gif\">",
+                                     "<A href=3D\"pics\\chart.png\"><IMG src=3D\"pics\\chart.png\"></A>",
+                                     "<A href=3D\"other page.htm\">next</A> <IMG src=3Dmissing.gif>",
+                                     "<A href=3D'data.bin'>58 bytes</A>", "</BODY></HTML>"});
+  const std::string otherBody = Join({"<P>a=3Db =7Bx=7D=09end</P>", "<A href=3D\"main.html\">back</A>"});
+  const std::string expected =
+      Header("Monthly", b) + TextPart(b, "main.html", mainBody) + TextPart(b, "OTHER%20PAGE.HTM", otherBody) +
+      TextPart(b, "MAIN.HTML", mainBody) +
+      BinaryPart(b, "Content-Type: image/gif;", "Content-Transfer-Encoding: base64", "PICS/BG.GIF", site.bg) +
+      BinaryPart(b, "Content-Type: image/png;", "Content-Transfer-Encoding: base64", "PICS/CHART.PNG", site.chart) +
+      BinaryPart(b, "Content-Type: application/octet-stream;", "content-Transfer-Encoding: base64", "DATA.BIN",
+                 site.data) +
+      Join({"", "--" + b + "--"});
+  EXPECT_EQ(written, expected);
+  // The file of 58 bytes: a line of 76 characters and one of 4 ending in "==".
+  const std::string last = PaddedBase64(site.data.substr(57));
+  EXPECT_EQ(last.size(), 4u);
+  EXPECT_TRUE(last.ends_with("=="));
+  EXPECT_NE(written.find("\r\n\r\n" + PaddedBase64(site.data.substr(0, 57)) + "\r\n" + last + "\r\n"),
+            std::string::npos);
+
+  // The hourglass shows while the conversion runs, then the pointer before it comes back.
+  EXPECT_EQ(desktop->Pointers, (std::vector<qm::platform::MousePointer>{qm::platform::MousePointer::Hourglass,
+                                                                         qm::platform::MousePointer::Arrow}));
+
+  // A MIME parser nobody here wrote reads the same parts and bodies.
+  const std::string script = (qm::test::SourceDir() / "tests/html/check_mht.py").string();
+  const std::string command = "python3 '" + script + "' '" + archive + "'" + " text http://localhost/main.html '" +
+                              (site.dir / "main.html") + "' text 'http://localhost/OTHER%20PAGE.HTM' '" +
+                              (site.dir / "other page.htm") + "' text http://localhost/MAIN.HTML '" +
+                              (site.dir / "main.html") + "' binary http://localhost/PICS/BG.GIF '" +
+                              (site.dir / "pics/bg.gif") + "' binary http://localhost/PICS/CHART.PNG '" +
+                              (site.dir / "pics/Chart.png") + "' binary http://localhost/DATA.BIN '" +
+                              (site.dir / "data.bin") + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(HTML2MHT, PagesAreReadThroughAWindow) {
+  qm::test::ScratchDir dir;
+  std::string lfOnly;
+  for (int i = 0; i < 1250; ++i) lfOnly += "abc\n";  // 5000 bytes: windows of 2048, 2048 and 904
+  qm::test::WriteFile(dir / "lf.html", lfOnly);
+  std::string written = Convert(dir / "lf.html", dir / "lf.mht");
+  std::string b = BoundaryOf(written);
+  std::string abc;
+  for (int i = 0; i < 512; ++i) abc += "abc";
+  std::string tail;
+  for (int i = 0; i < 226; ++i) tail += "abc";
+  EXPECT_EQ(written, Header("S", b) + TextPart(b, "lf.html", Join({abc, abc, tail})) + Join({"", "--" + b + "--"}));
+
+  // A line of exactly one window leaves an empty line behind; a CR at the
+  // window's end still takes its LF from the next read.
+  const std::string exact(2048, 'e'), almost(2047, 'f');
+  qm::test::WriteFile(dir / "w.html", exact + "\r\n" + almost + "\r\ny");
+  written = Convert(dir / "w.html", dir / "w.mht");
+  b = BoundaryOf(written);
+  EXPECT_EQ(written, Header("S", b) + TextPart(b, "w.html", Join({exact, "", almost, "y"})) +
+                         Join({"", "--" + b + "--"}));
+}
+
+TEST(HTML2MHT, BadInput) {
+  qm::test::ScratchDir dir;
+  std::string subject;
+  const std::string archive = dir / "m.mht";
+  try {
+    ConvertHTMLToMHT(dir / "none.html", archive, subject);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 53);
+    EXPECT_TRUE(e.Source().starts_with("QuillmarkLibrary|[HTML2MHT]Private Function GetReferences(\""));
+    EXPECT_TRUE(e.Source().ends_with("|[HTML2MHT]Public Sub ConvertHTMLToMHT(\"" + (dir / "none.html") + "\", \"" +
+                                     archive + "\", \"Report generated from Lib V1.6.74\")"));
+  }
+  // The message header was written first; the caller's subject was filled in.
+  EXPECT_EQ(subject, "Report generated from Lib V1.6.74");
+  const std::string header = qm::test::ReadFile(archive);
+  EXPECT_EQ(header, Header(subject, BoundaryOf(header)));
+
+  qm::test::WriteFile(dir / "p.html", "<img src=\"locked.gif\"><a href=\"locked.htm\"><img src=\"sub\">");
+  qm::test::WriteFile(dir / "locked.gif", "x");
+  qm::test::WriteFile(dir / "locked.htm", "<img src=\"p.html\">");
+  fs::create_directory(dir / "sub");  // a folder is no file
+  fs::permissions(dir / "locked.gif", fs::perms::none);
+  fs::permissions(dir / "locked.htm", fs::perms::none);
+  const std::string written = Convert(dir / "p.html", archive);
+  if (geteuid() != 0) {  // unreadable references are skipped
+    const std::string b = BoundaryOf(written);
+    EXPECT_EQ(written, Header("S", b) +
+                           TextPart(b, "p.html", "<img src=3D\"locked.gif\"><a href=3D\"locked.htm\"><img src=3D\"sub\">\r\n") +
+                           Join({"", "--" + b + "--"}));
+  }
+
+  EXPECT_THROW(Convert(dir / "p.html", dir / "no/such/folder.mht"), qm::Error);
+  try {
+    Convert(dir / "NoFolder\\p.html", archive);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 76);
+  }
+}
+
+TEST(HTML2MHT, WindowsStyleNamesResolve) {
+  Site site;
+  fs::create_directories(site.dir.Path() / "Reports");
+  fs::rename(site.dir.Path() / "main.html", site.dir.Path() / "Reports/Main.html");
+  qm::test::ScratchDir out;
+  // The folder with "\" and another case, the page name in its own case.
+  const std::string page = site.dir.Path().string() + "\\REPORTS\\Main.html";
+  const std::string written = Convert(page, out / "a.mht");
+  EXPECT_NE(written.find("Content-Location: http://localhost/Main.html\r\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#pragma once
+// A desktop that records what the library asks of it, installed for the
+// lifetime of a `DesktopInstaller`.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quillmark/platform/Desktop.h"
+
+namespace qm::test {
+
+class RecordingDesktop final : public platform::Desktop {
+ public:
+  std::vector<platform::PreviewRequest> Previews;
+  std::vector<std::string> Printed;
+  std::vector<std::string> Messages;
+  std::vector<std::int32_t> MessageButtons;
+  std::vector<platform::MousePointer> Pointers;
+  platform::MousePointer Pointer = platform::MousePointer::Arrow;
+  std::function<void(const platform::PreviewRequest&)> OnPreview;
+
+  bool HasUserInterface() const override { return true; }
+  void ShowPreview(const platform::PreviewRequest& request) override {
+    Previews.push_back(request);
+    if (OnPreview) OnPreview(request);
+  }
+  void PrintDetached(const std::string& htmlFile) override { Printed.push_back(htmlFile); }
+  std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string&) override {
+    Messages.push_back(prompt);
+    MessageButtons.push_back(buttons);
+    return 1;
+  }
+  void SetMousePointer(platform::MousePointer pointer) override {
+    Pointer = pointer;
+    Pointers.push_back(pointer);
+  }
+  platform::MousePointer GetMousePointer() const override { return Pointer; }
+  double TwipsPerPixelX() const override { return 15; }
+  double TwipsPerPixelY() const override { return 15; }
+  std::int32_t Metric(platform::SystemMetric) const override { return 0; }
+  void DoEvents() override {}
+  void SetCursorPos(std::int32_t, std::int32_t) override {}
+  void GetCursorPos(std::int32_t& x, std::int32_t& y) override { x = y = 0; }
+  void SendMouseButton(platform::MouseButtonEvent) override {}
+  platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
+  platform::ScreenRect GetDesktopRect() override { return {}; }
+  void SetTopMost(std::int64_t, bool) override {}
+};
+
+/// Installs a RecordingDesktop and puts the headless one back at the end.
+class DesktopInstaller {
+ public:
+  DesktopInstaller() {
+    auto desktop = std::make_unique<RecordingDesktop>();
+    desktop_ = desktop.get();
+    platform::Install(std::move(desktop));
+  }
+  ~DesktopInstaller() { platform::Install(nullptr); }
+  DesktopInstaller(const DesktopInstaller&) = delete;
+  DesktopInstaller& operator=(const DesktopInstaller&) = delete;
+  RecordingDesktop& operator*() const { return *desktop_; }
+  RecordingDesktop* operator->() const { return desktop_; }
+
+ private:
+  RecordingDesktop* desktop_;
+};
+
+}  // namespace qm::test

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "html/DocumentFiles.h"
+#include "html/RecordingDesktop.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/html/PrintSettings.h"
+#include "quillmark/html/Typographer.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qm::Typographer;
+
+std::string Lines(const std::string& bars) {  // each "|" stands for CR LF
+  std::string text;
+  for (char c : bars) text += c == '|' ? std::string("\r\n") : std::string(1, c);
+  return text;
+}
+
+TEST(Typographer, ReportFragments) {
+  Typographer t;
+  t.Initialise("R");
+  t.BodyBegin();
+  t.Output("x");
+  t.BodyEnd();
+  t.Terminate();
+  EXPECT_EQ(t.sHTML, Lines("<HTML>|<HEAD>|<TITLE>R</TITLE>|<STYLE>  H6 { page-break-before: always }</STYLE>|"
+                           "</HEAD><BODY>||x|</BODY>||</HTML>||"));
+
+  t.Initialise("T", "<META x>");
+  EXPECT_EQ(t.sHTML, Lines("<HTML>|<HEAD>|<TITLE>T</TITLE>|<STYLE>  H6 { page-break-before: always }</STYLE><META x>|"
+                           "</HEAD>"));
+
+  t.sHTML.clear();
+  t.TableElement("a");
+  EXPECT_EQ(t.sHTML, Lines("<TR>|<TD valign=top | align=left |>|a|</TD>|"));
+
+  t.sHTML.clear();
+  t.TableElement("b", qm::vbRightJustify, qm::Variant(50));  // the row is still open
+  t.TableElementEx("c", "nowrap");
+  t.TableRowBegin();  // ends the open row first
+  t.TableEnd();
+  EXPECT_EQ(t.sHTML, Lines("<TD valign=top | align=right | Width=50% |>|b|</TD>|<TD valign=top nowrap>|c|</TD>|"
+                           "</TR>|<TR>|</TR>|</TABLE>|"));
+
+  t.sHTML.clear();
+  t.TableBegin(qm::Variant(1), qm::Variant(2), qm::Variant(100));
+  t.TableBegin();
+  t.TableBegin(qm::Variant("wide"), std::nullopt, qm::Variant("5"), "id=t");
+  EXPECT_EQ(t.sHTML, Lines("<TABLE  border=1 cellPadding=2 width=\"100%\" >|<TABLE  >|<TABLE  width=\"5%\" id=t>|"));
+
+  t.sHTML.clear();
+  t.StyleBegin(qm::tyHeading2);
+  t.StyleBegin(qm::tyHeading2);
+  t.StyleEnd();
+  t.StyleBegin(qm::tyNormal);
+  t.StyleEnd();
+  t.Para(qm::vbLeftJustify);
+  t.Para(qm::vbRightJustify);
+  t.Para(qm::vbCenter);
+  t.Para(static_cast<qm::AlignmentConstants>(3));
+  t.LineBreak();
+  t.FontBold();
+  t.FontBoldEnd();
+  t.Small();
+  t.SmallEnd();
+  t.PageBreak();
+  t.OutputLine(qm::Null);
+  EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p>|<p align=right style='text-align:right'>|"
+                           "<p align=center style='text-align:center'>|<P></P>|<B>|</B>|<SMALL>|</SMALL>|<H6></H6>|"
+                           "<BR>||"));
+
+  try {
+    t.Output(qm::Null);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 94);
+  }
+}
+
+TEST(Typographer, PicturesAndSaving) {
+  Typographer t;
+  EXPECT_THROW(t.ImageFile("a.gif", 0), qm::Error);  // 91 before Initialise
+  t.Initialise();
+  t.sHTML.clear();
+  qm::test::ScratchDir dir;
+  fs::create_directories(dir.Path() / "p");
+  fs::create_directories(dir.Path() / "out");
+  qm::test::WriteFile(dir / "p/a.gif", "A");
+  t.ImageFile(dir / "p/a.gif", 0);
+  t.ImageFile("c:\\p\\a.gif", 0, 10, 20);
+  t.ImageFile("c:\\p\\a.gif", 2, 10);
+  EXPECT_EQ(t.sHTML, Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
+                           "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
+  try {
+    t.SaveAs(dir / "out/r.html");  // the Windows picture names do not exist here
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 53);
+    EXPECT_NE(e.Source().find("[Typographer]Public Sub SaveAs(\""), std::string::npos);
+  }
+  EXPECT_EQ(qm::test::ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
+
+  Typographer saved;
+  saved.Initialise("S");
+  saved.SaveAs(dir / "out/s.html");
+  EXPECT_EQ(qm::test::ReadFile(dir / "out/s.html"), saved.sHTML + "\r\n");
+  saved.SaveAs("");  // no name: nothing is written
+}
+
+TEST(Typographer, CreationClearsLeftovers) {
+  const std::string temp = qm::html::TempFolder();
+  qm::test::WriteFile(temp + "/~typo1.bmp", "x");
+  qm::test::WriteFile(temp + "/~TYPOx.BMP", "x");
+  qm::test::WriteFile(temp + "/~tmp2932.html", "x");
+  qm::test::WriteFile(temp + "/keep.bmp", "x");
+  Typographer t;
+  EXPECT_FALSE(fs::exists(temp + "/~typo1.bmp"));
+  EXPECT_FALSE(fs::exists(temp + "/~TYPOx.BMP"));
+  EXPECT_FALSE(fs::exists(temp + "/~tmp2932.html"));
+  EXPECT_TRUE(fs::exists(temp + "/keep.bmp"));
+}
+
+TEST(Typographer, ShowAndPrintOutGoThroughThePlatform) {
+  const std::string printFile = qm::html::TempFolder() + "/~tmp2932.html";
+  {
+    qm::test::DesktopInstaller desktop;
+    Typographer t;
+    t.Initialise("P");
+    std::string shown;
+    desktop->OnPreview = [&](const qm::platform::PreviewRequest& r) { shown = qm::test::ReadFile(r.HtmlFile); };
+    t.Show();
+    ASSERT_EQ(desktop->Previews.size(), 1u);
+    EXPECT_EQ(shown, t.sHTML + "\r\n");
+    EXPECT_EQ(fs::path(desktop->Previews[0].HtmlFile).filename(), "~tmp2932.html");
+    EXPECT_FALSE(fs::exists(fs::path(desktop->Previews[0].HtmlFile).parent_path()));
+    EXPECT_EQ(desktop->Previews[0].PrintSettings, nullptr);
+    EXPECT_FALSE(desktop->Previews[0].PrintOnly);
+
+    t.PrintOut();
+    ASSERT_EQ(desktop->Printed.size(), 1u);
+    EXPECT_EQ(desktop->Printed[0], printFile);
+    EXPECT_EQ(qm::test::ReadFile(printFile), t.sHTML + "\r\n");
+    EXPECT_TRUE(desktop->Messages.empty());
+  }
+  {
+    // A failure of printing is shown, never raised.
+    qm::test::DesktopInstaller desktop;
+    Typographer t;
+    t.Initialise("P");
+    fs::create_directory(printFile);  // the print file cannot be written
+    EXPECT_NO_THROW(t.PrintOut());
+    fs::remove(printFile);
+    ASSERT_EQ(desktop->Messages.size(), 1u);
+    EXPECT_EQ(desktop->Messages[0], "Quillmark Library (PrintOut) : Permission denied");
+    EXPECT_EQ(desktop->MessageButtons[0], 64);
+    EXPECT_TRUE(desktop->Printed.empty());
+  }
+  Typographer headless;
+  headless.Initialise("H");
+  EXPECT_NO_THROW(headless.PrintOut());  // the message goes to standard error
+  EXPECT_THROW(headless.Show(), qm::Error);
+}
+
+TEST(PrintSettings, StoresWhatIsSetAndReadsByName) {
+  auto s = std::make_shared<qm::PrintSettings>();
+  EXPECT_FALSE(s->HeaderSet() || s->FooterSet() || s->MarginsSet() || s->OrientationSet());
+  EXPECT_EQ(s->Orientation(), 0);
+  EXPECT_EQ(s->Header(), "");
+  EXPECT_EQ(s->TopMargin() + s->BottomMargin() + s->LeftMargin() + s->RightMargin(), 0);
+
+  s->SetMargins(1, 2, 3, 4);
+  EXPECT_EQ(s->TopMargin(), 1);
+  EXPECT_EQ(s->LeftMargin(), 2);
+  EXPECT_EQ(s->RightMargin(), 3);
+  EXPECT_EQ(s->BottomMargin(), 4);
+  s->SetOrientation(static_cast<qm::PageOrientationConstants>(5));
+  EXPECT_EQ(s->Orientation(), 5);
+  EXPECT_TRUE(s->OrientationSet() && s->MarginsSet());
+  s->SetHeader("h");
+  s->SetFooter("f");
+  EXPECT_TRUE(s->HeaderSet() && s->FooterSet());
+
+  // Late-bound, as the preview reads it.
+  qm::Variant v(std::static_pointer_cast<qm::Object>(s));
+  EXPECT_EQ(qm::CDbl(qm::GetProperty(v, "topmargin")), 1);
+  EXPECT_EQ(qm::CLng(qm::GetProperty(v, "Orientation")), 5);
+  EXPECT_EQ(qm::CStr(qm::GetProperty(v, "Footer")), "f");
+  qm::CallByName(v, "SetOrientation", {qm::Variant(qm::ORI_Landscape)});
+  EXPECT_EQ(s->Orientation(), qm::ORI_Landscape);
+  try {
+    qm::LetProperty(v, "TopMargin", qm::Variant(3.0));
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 383);
+  }
+}
+
+}  // namespace
