@@ -175,14 +175,14 @@ TEST_F(WordExportTest, PortraitOnlyTouchesNoMargins) {
   settings->SetOrientation(qm::ORI_Portrait);
   HTMLPreview preview;
   preview.OpenDoc(qm::test::WriteReport(dir_), settings);
-  AnswerSaveDialog(dir_ / "out.doc");
+  AnswerSaveDialog(dir_ / "portrait.doc");
   preview.OpenInWord();
   EXPECT_TRUE(Contains(Given(), "<STYLE>@page { size: portrait; }</STYLE>"));
   EXPECT_FALSE(Contains(Given(), "margin"));
 
   // Without settings no page rule at all.
   preview.OpenDoc(dir_ / "report.html", nullptr);
-  AnswerSaveDialog(dir_ / "out2.doc");
+  AnswerSaveDialog(dir_ / "plain.doc");
   preview.OpenInWord();
   EXPECT_FALSE(Contains(Given(), "@page"));
   EXPECT_TRUE(desktop->Messages.empty());
@@ -202,7 +202,7 @@ TEST_F(WordExportTest, CancelAndFailures) {
   {
     qm::test::ScratchDir empty;
     qm::test::PathScope path(empty.Path(), true);  // no LibreOffice
-    AnswerSaveDialog(dir_ / "out.doc");
+    AnswerSaveDialog(dir_ / "nooffice.doc");
     preview.OpenInWord();
     ASSERT_EQ(desktop->Messages.size(), 1u);
     EXPECT_EQ(desktop->Messages[0].Prompt,
@@ -213,13 +213,13 @@ TEST_F(WordExportTest, CancelAndFailures) {
   {
     WriteScript(bin_ / "soffice", "echo 'Error: source file could not be loaded' >&2; exit 1\n");
     qm::test::PathScope path(bin_.Path(), false);
-    AnswerSaveDialog(dir_ / "out.doc");
+    AnswerSaveDialog(dir_ / "failed.doc");
     preview.OpenInWord();
     ASSERT_EQ(desktop->Messages.size(), 2u);
     EXPECT_EQ(desktop->Messages[1].Prompt,
               "Error exporting to Word: LibreOffice could not convert the document: Error: source file could not be "
               "loaded");
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.doc"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "failed.doc"));
   }
 }
 

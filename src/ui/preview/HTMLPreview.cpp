@@ -77,8 +77,11 @@ HTMLPreview::HTMLPreview(QWidget* parent) : QWidget(parent) {
   picTools->setObjectName(QStringLiteral("picTools"));
   SetTwips(*picTools, {0, 0, kToolBarDesignWidth, kToolBarHeight});
 
-  QStyle* style = QApplication::style();
-  (void)style;
+  // The buttons were designed for an 8 point caption font; the desktop's
+  // larger default would elide "Save As".
+  QFont captions = picTools->font();
+  captions.setPointSizeF(std::min(captions.pointSizeF() > 0 ? captions.pointSizeF() : 8.0, 8.0));
+  picTools->setFont(captions);
   cmdPrint = AddButton("cmdPrint", "&Print", ToolIcon("document-print", QStyle::SP_FileDialogDetailedView), 0, 675);
   cmdSaveAs = AddButton("cmdSaveAs", "&Save As", ToolIcon("document-save-as", QStyle::SP_DialogSaveButton), 660, 735);
   cmdEmail = AddButton("cmdEmail", "&Email", ToolIcon("mail-send", QStyle::SP_ArrowForward), 1380, 735);
@@ -109,6 +112,7 @@ QToolButton* HTMLPreview::AddButton(const char* name, const char* caption, const
   button->setObjectName(QString::fromLatin1(name));
   button->setText(QString::fromUtf8(caption));
   button->setIcon(icon);
+  button->setFont(picTools->font());
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setAutoRaise(true);
   SetTwips(*button, {left, 0, width, kButtonHeight});
