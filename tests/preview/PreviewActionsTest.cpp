@@ -1,4 +1,5 @@
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <QThread>
 #include <regex>
@@ -19,13 +20,21 @@ using qm::ui::HTMLPreview;
 
 class PreviewActionsTest : public qm::test::UiTest {};
 
-// Answers the next save dialog with a name, or cancels it with "".
-void AnswerSaveDialog(const std::string& name) {
-  OnModal("QFileDialog", [name](QWidget& w) {
+// Answers the next save dialog with a name, or cancels it with "". A dialog
+// still reading its folder may ignore an accept: it is tried again.
+void AnswerSaveDialog(const std::string& name, int triesLeft = 100) {
+  OnModal("QFileDialog", [name, triesLeft](QWidget& w) {
     auto& dialog = static_cast<QFileDialog&>(w);
     if (name.empty()) return dialog.reject();
-    dialog.selectFile(QString::fromStdString(name));
+    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      edit->setText(QString::fromStdString(name));
+    else
+      dialog.selectFile(QString::fromStdString(name));
     static_cast<QDialog&>(dialog).accept();
+    if (!dialog.isVisible()) return;
+    if (triesLeft > 0) return AnswerSaveDialog(name, triesLeft - 1);
+    ADD_FAILURE() << "the save dialog does not take " << name;
+    dialog.reject();
   });
 }
 

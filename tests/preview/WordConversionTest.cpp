@@ -2,6 +2,7 @@
 // installed; scripts/test --full installs it).
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <cstdio>
 
@@ -38,7 +39,8 @@ TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
   qm::ui::HTMLPreview preview;
   preview.OpenDoc(qm::test::WriteReport(dir), settings);
   qm::test::OnModal("QFileDialog", [&](QWidget& w) {
-    static_cast<QFileDialog&>(w).selectFile(QString::fromStdString(dir / "report.doc"));
+    if (auto* edit = w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      edit->setText(QString::fromStdString(dir / "report.doc"));
     static_cast<QDialog&>(w).accept();
   });
   preview.OpenInWord();
