@@ -3,6 +3,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"
+#include "ui/preview/PreviewService.h"
 #include "ui/preview/frmPreview.h"
 
 namespace qm::ui {
