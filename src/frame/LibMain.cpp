@@ -30,9 +30,11 @@ std::string LogFilePath() {
 #endif
 }
 
+bool LoggingEnabled() { return LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) == "yes"; }
+
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {
-    if (LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) != "yes") return;
+    if (!LoggingEnabled()) return;
     const std::int32_t number = files::FreeFile();
     files::Open(number, LogFilePath(), files::OpenMode::Append);
     try {

@@ -49,17 +49,17 @@ void QMStream::Close_() {
   QM_FRAME_CATCH("QMStream", "Public Sub Close_");
 }
 
-// ReadLine's frame lives in NextLine, which Peek shares.
+// ReadLine's frame lives in ReadLineView.
 const std::string& QMStream::ReadLine() {
-  lastRead_.assign(NextLine());
+  lastRead_.assign(ReadLineView());
   return lastRead_;
 }
 
-std::string_view QMStream::NextLine() {
+std::string_view QMStream::ReadLineView() {
   QM_FRAME_TRY {
     if (StackAtEnd()) StackNew(Bound().ReadLineView());
     StackAdvance();
-    return StackCurrent();
+    return StackCurrent();  // the store never moves a line it holds
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
@@ -75,7 +75,7 @@ void QMStream::UnReadLine() {
 }
 
 void QMStream::SkipLine() {
-  QM_FRAME_TRY { ReadLine(); }
+  QM_FRAME_TRY { ReadLineView(); }
   QM_FRAME_CATCH("QMStream", "Public Sub SkipLine");
 }
 
@@ -97,13 +97,15 @@ void QMStream::WriteLine(const std::string& Text) {
   QM_FRAME_CATCH("QMStream", "Public Sub WriteLine", Text);
 }
 
-std::string QMStream::Peek() {
+// Peek's frame lives in PeekView. Peeking leaves what ReadLine handed out
+// untouched, so a reference from ReadLine stays valid across a Peek.
+std::string QMStream::Peek() { return std::string(PeekView()); }
+
+std::string_view QMStream::PeekView() {
   QM_FRAME_TRY {
-    // Reads ahead without touching what ReadLine handed out, so a reference
-    // from ReadLine stays valid across a Peek.
     if (AtEndOfStream()) return {};
-    std::string line(NextLine());
-    UnReadLine();
+    const std::string_view line = ReadLineView();
+    StackRetreat();
     return line;
   }
   QM_FRAME_CATCH("QMStream", "Public Function Peek");
@@ -113,18 +115,6 @@ void QMStream::StackNew(std::string_view Line) {
   QM_FRAME_TRY { lineStack_.Append(Line); }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
-
-bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
-
-std::string_view QMStream::StackCurrent() const {
-  if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
-    return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
-  return {};
-}
-
-void QMStream::StackAdvance() { ++stackPos_; }
-
-void QMStream::StackRetreat() { --stackPos_; }
 
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {

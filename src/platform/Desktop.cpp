@@ -1,5 +1,7 @@
 #include "quillmark/platform/Desktop.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/HeadlessDesktop.h"
@@ -33,6 +35,14 @@ void Install(std::unique_ptr<Desktop> desktop) {
   Installed& installed = TheInstalled();
   std::lock_guard lock(installed.Lock);
   installed.Current = std::move(desktop);
+}
+
+void Desktop::BringToTop(std::int64_t) { RaiseNoUserInterface(); }
+
+std::int32_t Desktop::TextWidth(std::int64_t, const std::string& text) {
+  std::int64_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return static_cast<std::int32_t>(std::min<std::int64_t>(characters * 7, INT32_MAX));
 }
 
 void RaiseNoUserInterface() { Raise(ERR_NoUserInterface, kNoUserInterfaceText); }

@@ -27,6 +27,7 @@ class HeadlessDesktop final : public Desktop {
   ScreenRect GetWindowRect(std::int64_t) override { RaiseNoUserInterface(); }
   ScreenRect GetDesktopRect() override { RaiseNoUserInterface(); }
   void SetTopMost(std::int64_t, bool) override { RaiseNoUserInterface(); }
+  void BringToTop(std::int64_t) override { RaiseNoUserInterface(); }
 };
 
 }  // namespace qm::platform

@@ -74,6 +74,17 @@ std::string FormatGeneralDate(Date value) {
   char buffer[48];
   const bool hasDate = std::trunc(value.Serial) != 0;
   const bool hasTime = p.Hour || p.Minute || p.Second;
+  if (hasDate && hasTime && p.Year >= 0 && p.Year <= 9999) {
+    // The common full form without the formatter: persistence writes many of these.
+    char* at = buffer;
+    auto put = [&at](int number, int width) {
+      for (int i = width - 1; i >= 0; --i, number /= 10) at[i] = static_cast<char>('0' + number % 10);
+      at += width;
+    };
+    put(p.Year, 4), *at++ = '-', put(p.Month, 2), *at++ = '-', put(p.Day, 2), *at++ = ' ';
+    put(p.Hour, 2), *at++ = ':', put(p.Minute, 2), *at++ = ':', put(p.Second, 2);
+    return std::string(buffer, at);
+  }
   if (hasDate && !hasTime) {
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", p.Year, p.Month, p.Day);
   } else if (!hasDate) {
@@ -94,7 +105,19 @@ bool TryParseDate(std::string_view text, Date& out) {
     return matched == static_cast<int>(sizeof...(fields)) && consumed == static_cast<int>(s.size());
   };
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-  const bool dated = whole("%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &se) ||
+  // The full form "yyyy-mm-dd hh:mm:ss" directly; other forms through sscanf.
+  auto digits = [&s](std::size_t from, std::size_t count, int& number) {
+    number = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+      if (s[i] < '0' || s[i] > '9') return false;
+      number = number * 10 + (s[i] - '0');
+    }
+    return true;
+  };
+  const bool full = s.size() == 19 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':' &&
+                    digits(0, 4, y) && digits(5, 2, mo) && digits(8, 2, d) && digits(11, 2, h) &&
+                    digits(14, 2, mi) && digits(17, 2, se);
+  const bool dated = full || whole("%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &se) ||
                      whole("%d-%d-%d %d:%d%n", &y, &mo, &d, &h, &mi) || whole("%d-%d-%d%n", &y, &mo, &d);
   if (!dated) {
     h = mi = se = 0;

@@ -38,16 +38,64 @@ std::string Dictionary::HashKey(const Variant& key) const {
   return h;
 }
 
-void Dictionary::Add(const Variant& Key, Variant Item) {
-  std::string hash = HashKey(Key);
-  if (index_.contains(hash)) Raise(ERR_DuplicateKey);
-  entries_.push_back(Entry{Key, std::move(Item)});
-  index_.emplace(std::move(hash), std::prev(entries_.end()));
+Dictionary::Dictionary(const Dictionary& other)
+    : Object(other), Dispatch(other), entries_(other.entries_), pending_(entries_.size()), mode_(other.mode_) {}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) {
+  if (this != &other) {
+    entries_ = other.entries_;
+    index_.clear();
+    mode_ = other.mode_;
+    pending_ = entries_.size();
+  }
+  return *this;
 }
 
-bool Dictionary::Exists(const Variant& Key) const { return index_.contains(HashKey(Key)); }
+// One lookup: the key's slot is taken first and filled once the entry exists.
+void Dictionary::Add(const Variant& Key, Variant Item) {
+  CompleteIndex();
+  const auto [slot, inserted] = index_.try_emplace(HashKey(Key));
+  if (!inserted) Raise(ERR_DuplicateKey);
+  try {
+    entries_.push_back(Entry{Key, std::move(Item)});
+  } catch (...) {
+    index_.erase(slot);
+    throw;
+  }
+  slot->second = std::prev(entries_.end());
+}
+
+void Dictionary::Reserve(std::size_t count) { index_.reserve(count); }
+
+void Dictionary::AppendUnique(const Entry& pair) {
+  entries_.push_back(pair);
+  ++pending_;
+}
+
+void Dictionary::CompleteIndex() const {
+  if (pending_ == 0) return;
+  auto& entries = const_cast<std::list<Entry>&>(entries_);
+  auto entry = std::prev(entries.end(), static_cast<std::ptrdiff_t>(pending_));
+  pending_ = 0;
+  bool repeated = false;
+  while (entry != entries.end()) {
+    if (index_.try_emplace(HashKey(entry->Key), entry).second) {
+      ++entry;
+    } else {
+      entry = entries.erase(entry);
+      repeated = true;
+    }
+  }
+  if (repeated) Raise(ERR_DuplicateKey);
+}
+
+bool Dictionary::Exists(const Variant& Key) const {
+  CompleteIndex();
+  return index_.contains(HashKey(Key));
+}
 
 Variant& Dictionary::Item(const Variant& Key) {
+  CompleteIndex();
   std::string hash = HashKey(Key);
   if (auto found = index_.find(hash); found != index_.end()) return found->second->Value;
   entries_.push_back(Entry{Key, Variant()});
@@ -56,12 +104,14 @@ Variant& Dictionary::Item(const Variant& Key) {
 }
 
 const Variant& Dictionary::Get(const Variant& Key) const {
+  CompleteIndex();
   const auto found = index_.find(HashKey(Key));
   if (found == index_.end()) Raise(ERR_ElementNotFound);
   return found->second->Value;
 }
 
 void Dictionary::SetKey(const Variant& OldKey, const Variant& NewKey) {
+  CompleteIndex();
   const auto found = index_.find(HashKey(OldKey));
   if (found == index_.end()) Raise(ERR_ElementNotFound);
   std::string newHash = HashKey(NewKey);
@@ -73,6 +123,7 @@ void Dictionary::SetKey(const Variant& OldKey, const Variant& NewKey) {
 }
 
 void Dictionary::Remove(const Variant& Key) {
+  CompleteIndex();
   const auto found = index_.find(HashKey(Key));
   if (found == index_.end()) Raise(ERR_ElementNotFound);
   entries_.erase(found->second);
@@ -82,6 +133,7 @@ void Dictionary::Remove(const Variant& Key) {
 void Dictionary::RemoveAll() {
   entries_.clear();
   index_.clear();
+  pending_ = 0;
 }
 
 VariantArray Dictionary::Keys() const {

@@ -1,5 +1,7 @@
 #include "quillmark/runtime/TextStream.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -207,6 +209,17 @@ bool TextStream::Fill() {
     buffer_.append(chunk, n);
   }
   return true;
+}
+
+std::uint64_t TextStream::RemainingBytes() const {
+  std::uint64_t left = buffer_.size() - pos_ + pendingBytes_.size();
+  if (file_ && !eof_ && !closed_) {
+    struct stat info {};
+    const off_t at = ftello(file_.get());
+    if (fstat(fileno(file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+      left += static_cast<std::uint64_t>(info.st_size - at);
+  }
+  return left;
 }
 
 std::string TextStream::ReadLine() { return std::string(ReadLineView()); }

@@ -82,7 +82,14 @@ Variant Arithmetic(const Variant& a, const Variant& b, char op) {
 
 Variant::Variant(VariantArray v) : value_(ArrayBox{std::make_unique<VariantArray>(std::move(v))}) {}
 
-Variant::Variant(const Variant& other) { *this = other; }
+Variant::Variant(const Variant& other)
+    : value_(std::visit(
+          [](const auto& x) -> Storage {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, ArrayBox>) return ArrayBox{std::make_unique<VariantArray>(*x.Value)};
+            else return Storage(std::in_place_type<T>, x);
+          },
+          other.value_)) {}
 
 Variant& Variant::operator=(const Variant& other) {
   if (this == &other) return *this;

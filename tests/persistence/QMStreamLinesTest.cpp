@@ -115,3 +115,41 @@ TEST(QMStreamLines, CloseClosesTheBoundStreamAndForgetsLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines on both sides of the store's block boundaries come back intact.
+TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
+  constexpr int kLines = 140000;
+  std::string text;
+  for (int i = 0; i < kLines; ++i) text += std::to_string(i) + (i % 5000 == 0 ? std::string(70000, 'x') : "") + "\n";
+  qm::QMStream s;
+  s.Use(qm::TextStream::FromText(text));
+  for (int i = 0; i < kLines; ++i) s.ReadLine();
+  for (int back = 0; back < kLines - 4090; ++back) s.UnReadLine();
+  for (int i = 4090; i < 4100; ++i) EXPECT_EQ(s.ReadLine(), std::to_string(i));
+  EXPECT_EQ(s.CurrentLine(), "4099");
+  for (int i = 4100; i < 4096 + 131072 + 3; ++i) {
+    const std::string line = s.ReadLine();
+    if (i >= 4096 + 131070) {
+      EXPECT_EQ(line, std::to_string(i));
+    }
+    if (i == 5000) {
+      EXPECT_EQ(line, "5000" + std::string(70000, 'x'));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QMStreamLines, EmptyFirstLine) {
+  qm::QMStream s;
+  s.Use(qm::TextStream::FromText("\n\nx\n"));
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.Peek(), "x");
+}
+
+}  // namespace

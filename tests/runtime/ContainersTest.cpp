@@ -74,3 +74,26 @@ TEST(Dictionary, KeysInInsertionOrderWithBinaryOrTextComparison) {
 }
 
 }  // namespace
+
+TEST(Dictionary, CopiesAndBulkAppendsKeepTheirOwnIndex) {
+  qm::Dictionary a;
+  a.Add(qm::Variant("x"), qm::Variant(1));
+  qm::Dictionary b(a);
+  a.Remove(qm::Variant("x"));  // the copy does not share the original's index
+  EXPECT_TRUE(b.Exists(qm::Variant("x")));
+  b.Add(qm::Variant("y"), qm::Variant(2));
+  a = b;
+  EXPECT_EQ(a.Get(qm::Variant("y")), qm::Variant(2));
+  EXPECT_THROW(a.Add(qm::Variant("x"), qm::Variant(3)), qm::Error);
+
+  qm::Dictionary c;
+  c.AppendUnique({qm::Variant("p"), qm::Variant(1)});
+  c.AppendUnique({qm::Variant("q"), qm::Variant(2)});
+  EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.Get(qm::Variant("q")), qm::Variant(2));
+  EXPECT_THROW(c.Add(qm::Variant("p"), qm::Variant(0)), qm::Error);
+  c.AppendUnique({qm::Variant("p"), qm::Variant(9)});  // breaks the promise: reported, first one kept
+  EXPECT_THROW(c.Exists(qm::Variant("p")), qm::Error);
+  EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.Get(qm::Variant("p")), qm::Variant(1));
+}

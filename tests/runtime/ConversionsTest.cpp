@@ -102,6 +102,10 @@ TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
   }
   qm::Date out;
   EXPECT_FALSE(qm::TryParseDate("2023-02-30", out));
+  EXPECT_FALSE(qm::TryParseDate("2023-13-01 10:00:00", out));
+  EXPECT_FALSE(qm::TryParseDate("2023-01-01 10:00:6x", out));
+  EXPECT_TRUE(qm::TryParseDate(" 2023-01-01 10:00:06 ", out));
+  EXPECT_EQ(qm::FormatGeneralDate(out), "2023-01-01 10:00:06");
   EXPECT_FALSE(qm::TryParseDate("25:00:00", out));
   EXPECT_FALSE(qm::TryParseDate("tomorrow", out));
   EXPECT_EQ(ErrorOf([] { qm::CDate(Variant("tomorrow")); }), 13);

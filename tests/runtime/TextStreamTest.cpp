@@ -107,4 +107,23 @@ TEST(FileTable, NumberedFiles) {
   EXPECT_EQ(ErrorOf([] { qm::files::Open(0, "x", qm::files::OpenMode::Input); }), 52);
 }
 
+TEST(TextStream, RemainingBytesBoundTheLinesToCome) {
+  auto memory = qm::TextStream::FromText("abc\r\nde\n");
+  EXPECT_EQ(memory->RemainingBytes(), 8u);
+  memory->ReadLine();
+  EXPECT_EQ(memory->RemainingBytes(), 3u);
+  memory->ReadLine();
+  EXPECT_EQ(memory->RemainingBytes(), 0u);
+
+  qm::test::ScratchDir dir;
+  const std::string big(200000, 'x');
+  qm::test::WriteFile(dir / "f.txt", "first\r\n" + big + "\r\n");
+  auto file = qm::TextStream::Open(dir / "f.txt", qm::IOMode::ForReading);
+  EXPECT_EQ(file->RemainingBytes(), big.size() + 9);
+  file->ReadLine();
+  EXPECT_EQ(file->RemainingBytes(), big.size() + 2);
+  file->ReadLine();
+  EXPECT_EQ(file->RemainingBytes(), 0u);
+}
+
 }  // namespace

@@ -16,6 +16,14 @@ struct Command {
 };
 
 int RunMht(const Args& args);
+int RunCompress(const Args& args);
+int RunDecompress(const Args& args);
+int RunZip(const Args& args);
+int RunJpeg(const Args& args);
+int RunInterp(const Args& args);
+int RunFind(const Args& args);
+int RunXmlCheck(const Args& args);
+int RunExportTsv(const Args& args);
 int RunPreview(const Args& args);
 int RunPrint(const Args& args);
 

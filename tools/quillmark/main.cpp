@@ -18,6 +18,14 @@ int Version(const Args&) {
 const Command kCommands[] = {
     {"version", "version", Version},
     {"mht", "mht PAGE.html [OUT.mht]", RunMht},
+    {"compress", "compress IN OUT", RunCompress},
+    {"decompress", "decompress IN OUT", RunDecompress},
+    {"zip", "zip OUT.zip FILE...", RunZip},
+    {"jpeg", "jpeg IMAGE OUT.jpg [--quality N]", RunJpeg},
+    {"interp", "interp --cubic|--linear PRECISION V...", RunInterp},
+    {"find", "find DIR PATTERN [--recurse]", RunFind},
+    {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
+    {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
     {"preview", "preview PAGE.html [--print-only|--no-buttons]", RunPreview},
     {"print", "print PAGE.html [--pdf OUT]", RunPrint},
 };

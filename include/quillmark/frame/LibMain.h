@@ -20,6 +20,10 @@ inline constexpr std::string_view kSettingsApp = "Quillmark Library";
 /// The diagnostic log file: `lib.log` in the temporary folder.
 std::string LogFilePath();
 
+/// True when the setting "Quillmark Library"/"Init"/"Logging" is "yes" in any
+/// case. Lets a caller that logs many lines skip building them when it is off.
+bool LoggingEnabled();
+
 /// Appends Text and CR LF to the diagnostic log when the setting
 /// "Quillmark Library"/"Init"/"Logging" is "yes" in any case. The setting is
 /// read on every call. A log that cannot be written raises, with the

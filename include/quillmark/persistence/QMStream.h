@@ -4,17 +4,46 @@
 // The line layer adds to the plain stream: lines once read can be pushed back
 // and read again any number of levels deep, a peek at the next line, and an
 // indentation (3 blanks a level) that every written line receives.
+//
+// The records on top of it come in two families:
+//  - simple records, for objects implementing the IPersistable interfaces:
+//      %Collection Orders @2
+//      2
+//         %Object Order @1
+//            %Property Id
+//               17
+//  - property-list records, for any Dispatch object: the header carries the
+//    class name, the caller names the properties to save, and the values are
+//    converted by each property's run-time type. Reading reports its outcome
+//    as a QMStreamErrors value.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/persistence/IPersistable.h"
+#include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/detail/LineStore.h"
+#include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
+
+/// Outcome of the property-list read operations.
+enum QMStreamErrors : std::int32_t {
+  QMS_Success = 0,         ///< read, every assignment succeeded
+  QMS_ObjectNotFound = 1,  ///< the next line is not the expected header; nothing consumed
+  QMS_BadField = 2,        ///< read, but at least one assignment failed
+};
+
+/// Errors raised by the simple record readers.
+enum QMStreamErrorCodes : std::int32_t {
+  ERR_StreamNotPointingToObject = 10005,
+  ERR_StreamObjectIncompatible = 10006,
+};
 
 class QMStream : public Dispatch {
  public:
@@ -50,21 +79,77 @@ class QMStream : public Dispatch {
   std::int32_t IndentWidth() const { return indentWidth_; }
   std::string ClassName() const override { return "QMStream"; }
 
+  // ---- simple records ----
+
+  /// Writes an object record: the header carries Object.Name(SignedVersion)
+  /// and, when SignedVersion > 0, " @" and the version; the fields are taken
+  /// for WrittenVersion. SignedVersion -1 stands for WrittenVersion.
+  void WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32_t WrittenVersion,
+                         std::int32_t SignedVersion = -1);
+  /// Fills Object from the object record at the stream's position: 10005 when
+  /// the next line is no object header, 10006 when Object is not Compatible
+  /// (both leave the header unread). Referenceable objects are registered in
+  /// Context, which also resolves reference fields.
+  void ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context = nullptr);
+  /// Writes a collection record: header (" @" and Version unless it is 0),
+  /// the child count, then each child in the collection's child version.
+  void WriteCollectionSimple(const IPersistableCollectionPtr& Collection, std::int32_t Version);
+  /// Reads a collection record into Collection; with RecreateChildren the
+  /// collection is emptied and refilled with NewChild, otherwise its existing
+  /// children are filled in order. 10005 / 10006 as for objects.
+  void ReadCollectionSimple(const IPersistableCollectionPtr& Collection, bool RecreateChildren,
+                            const PersistanceContextPtr& Context = nullptr);
+  /// Moves to the next "%Object " or "%Collection " header not listed in
+  /// ToIgnore (an array from index 0 of whole trimmed header lines), or just
+  /// past the line ObjectEndSig, or to the end of the stream.
+  void FindNextObject(const Variant& ToIgnore, const std::optional<Variant>& ObjectEndSig = std::nullopt);
+
+  // ---- property-list records ----
+
+  /// Writes Object's properties named in the array Properties (9999 when it
+  /// is not an array) under "%Object " + its class name.
+  void WriteObject(const ObjectPtr& Object, const Variant& Properties);
+  /// Reads the record of Object's class at the stream's position, assigning
+  /// the properties named both in the record and in Properties (an array from
+  /// index 0). Assignments that fail give QMS_BadField; the others still happen.
+  QMStreamErrors ReadObject(const ObjectPtr& Object, const Variant& Properties);
+  /// Writes "%Collection " + class name, the Count, and each item's record.
+  void WriteCollection(const ObjectPtr& Collection, const Variant& Properties);
+  /// Reads a collection record of Collection's class (Count, Remove, NewChild,
+  /// Add and enumeration by name); the last failing item's code is returned.
+  QMStreamErrors ReadCollection(const ObjectPtr& Collection, bool RecreateChildren, const Variant& Properties);
+
  private:
-  std::string_view NextLine();
+  // ReadLine and Peek without copying the line: the same steps and the same
+  // elements in an error's trail. Views stay valid while the stream is in use.
+  std::string_view ReadLineView();
+  std::string_view PeekView();
+  void WriteLine(std::string_view prefix, std::string_view text);
+  void ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context,
+                        std::optional<bool> logging);
+  std::int32_t CountChildren(std::int32_t stored);
+  std::string RemoveCRs(const std::string& Text);
+  std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
+
+  // The line stack.
   void StackNew(std::string_view Line);
-  bool StackAtEnd() const;
-  std::string_view StackCurrent() const;
-  void StackAdvance();
-  void StackRetreat();
+  bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
+  std::string_view StackCurrent() const {
+    if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
+      return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
+    return {};
+  }
+  void StackAdvance() { ++stackPos_; }
+  void StackRetreat() { --stackPos_; }
   void Class_Initialize();
   TextStream& Bound();
 
   TextStreamPtr boundStream_;
   std::string lastRead_;                 // the text ReadLine hands out
   detail::LineStore lineStack_;  // every line read since Use, in file order
-  std::int64_t stackPos_ = 0;           // 1-based position of the line last delivered
+  std::int64_t stackPos_ = 0;    // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
+  std::string lineBuffer_;  // the record writers build each line here
 };
 
 using QMStreamPtr = std::shared_ptr<QMStream>;

@@ -84,6 +84,14 @@ class Desktop {
   virtual ScreenRect GetWindowRect(std::int64_t hwnd) = 0;
   virtual ScreenRect GetDesktopRect() = 0;
   virtual void SetTopMost(std::int64_t hwnd, bool topMost) = 0;
+  /// Brings a window to the top of the z-order and activates it. The default
+  /// has no windows and raises the headless desktop's error.
+  virtual void BringToTop(std::int64_t hwnd);
+
+  /// Width in pixels of `text` in the current font of a device context.
+  /// The default estimates 7 pixels per character, the average width of an
+  /// 8-point sans-serif font at 96 dpi.
+  virtual std::int32_t TextWidth(std::int64_t deviceContext, const std::string& text);
 };
 
 /// The desktop in use: the installed one, else the headless one.

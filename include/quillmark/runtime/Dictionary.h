@@ -5,6 +5,7 @@
 #include <list>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Variant.h"
@@ -15,9 +16,18 @@ enum CompareMethod : std::int32_t { BinaryCompare = 0, TextCompare = 1 };
 
 class Dictionary : public Dispatch {
  public:
+  Dictionary() = default;
+  /// Copies the pairs; the copy builds its own key index when first needed.
+  Dictionary(const Dictionary& other);
+  Dictionary& operator=(const Dictionary& other);
+  Dictionary(Dictionary&&) = default;
+  Dictionary& operator=(Dictionary&&) = default;
+
   /// Adds a key; 457 when it is already present.
   void Add(const Variant& Key, Variant Item);
   bool Exists(const Variant& Key) const;
+  /// Makes room for `count` keys, so that adding them does not rehash.
+  void Reserve(std::size_t count);
   /// The item of Key; like the scripting dictionary, reading a missing key adds it with Empty.
   Variant& Item(const Variant& Key);
   /// The item of Key without adding it; 32811 (Element not found) when missing.
@@ -43,6 +53,12 @@ class Dictionary : public Dispatch {
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
 
+  /// Appends a pair whose key is distinct from the keys present, as when
+  /// copying another dictionary's pairs, without looking the key up. The key
+  /// index is completed on the next keyed access; a repeated key found then
+  /// is dropped (the first one stays) and reported as 457.
+  void AppendUnique(const Entry& pair);
+
  protected:
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
   void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override;
@@ -53,7 +69,11 @@ class Dictionary : public Dispatch {
   std::string HashKey(const Variant& key) const;
 
   std::list<Entry> entries_;
-  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  // Indexes the entries appended by AppendUnique (the last `pending_` ones).
+  void CompleteIndex() const;
+
+  mutable std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  mutable std::size_t pending_ = 0;
   CompareMethod mode_ = BinaryCompare;
 };
 

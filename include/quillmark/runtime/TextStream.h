@@ -44,6 +44,9 @@ class TextStream : public virtual Object {
   void WriteLine(std::string_view text = {});
   void WriteBlankLines(std::int32_t lines);
   void Close();
+  /// The bytes not yet delivered by the reads (buffered ones and the rest of
+  /// the file as it stands): an upper bound of the lines still to come.
+  std::uint64_t RemainingBytes() const;
   /// 1-based number of the line the next read starts.
   std::int32_t Line() const { return line_; }
   /// The text of an in-memory stream (what was written, or what is left to read).

@@ -2,6 +2,8 @@
 // Every line a QMStream has read since Use, in file order. Lines and their
 // index are packed into large blocks (huge pages where the kernel offers
 // them), so keeping a million lines costs a few allocations, not a million.
+// The first blocks are small, so that a stream reading a few lines does not
+// take megabytes.
 
 #include <cstddef>
 #include <cstring>
@@ -11,7 +13,8 @@
 
 namespace qm::detail {
 
-/// A 2 MiB-aligned block of raw memory, released with its owner.
+/// A block of raw memory, released with its owner; blocks of 2 MiB and more
+/// are 2 MiB-aligned and asked to be backed by huge pages.
 class HugeBlock {
  public:
   explicit HugeBlock(std::size_t bytes);
@@ -29,12 +32,16 @@ class HugeBlock {
 class LineStore {
  public:
   void Append(std::string_view line) {
-    if (line.size() > textFree_) NewTextBlock(line.size());
+    if (textBlocks_.empty() || line.size() > textFree_) NewTextBlock(line.size());
     char* at = textBlocks_.back().Data() + (textBlocks_.back().Size() - textFree_);
     if (!line.empty()) std::memcpy(at, line.data(), line.size());
     textFree_ -= line.size();
-    if (count_ % kIndexPerBlock == 0 && count_ / kIndexPerBlock == indexBlocks_.size())
+    if (count_ == 0) {
+      indexBlocks_.emplace_back(kFirstIndex * sizeof(std::string_view));
+    } else if (count_ >= kFirstIndex && (count_ - kFirstIndex) % kIndexPerBlock == 0 &&
+               1 + (count_ - kFirstIndex) / kIndexPerBlock == indexBlocks_.size()) {
       indexBlocks_.emplace_back(kIndexPerBlock * sizeof(std::string_view));
+    }
     Slot(count_) = std::string_view(at, line.size());
     ++count_;
   }
@@ -50,14 +57,20 @@ class LineStore {
   }
 
  private:
+  static constexpr std::size_t kFirstTextBlock = std::size_t{64} << 10;
   static constexpr std::size_t kTextBlock = std::size_t{4} << 20;
+  static constexpr std::size_t kFirstIndex = 4096;
   static constexpr std::size_t kIndexPerBlock = (std::size_t{2} << 20) / sizeof(std::string_view);
 
   std::string_view& Slot(std::size_t index) {
-    return reinterpret_cast<std::string_view*>(indexBlocks_[index / kIndexPerBlock].Data())[index % kIndexPerBlock];
+    auto* first = reinterpret_cast<std::string_view*>(indexBlocks_[0].Data());
+    if (index < kFirstIndex) return first[index];
+    index -= kFirstIndex;
+    return reinterpret_cast<std::string_view*>(indexBlocks_[1 + index / kIndexPerBlock].Data())[index % kIndexPerBlock];
   }
   void NewTextBlock(std::size_t atLeast) {
-    textBlocks_.emplace_back(atLeast > kTextBlock ? atLeast : kTextBlock);
+    const std::size_t size = textBlocks_.empty() ? kFirstTextBlock : kTextBlock;
+    textBlocks_.emplace_back(atLeast > size ? atLeast : size);
     textFree_ = textBlocks_.back().Size();
   }
 

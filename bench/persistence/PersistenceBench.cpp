@@ -1,0 +1,308 @@
+// 100,000 orders (five scalar fields and a reference to one of 1,000
+// customers each) written to a file and read back into a new graph: QMStream's
+// simple records against cereal's JSON archive and Boost.Serialization's text
+// archive on the same objects. Peak memory is measured in a child process.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/archive/text_iarchive.hpp>
+#include <boost/archive/text_oarchive.hpp>
+#include <boost/serialization/shared_ptr.hpp>
+#include <boost/serialization/string.hpp>
+#include <boost/serialization/vector.hpp>
+#include <cereal/archives/json.hpp>
+#include <cereal/types/memory.hpp>
+#include <cereal/types/string.hpp>
+#include <cereal/types/vector.hpp>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "quillmark/persistence/QMStream.h"
+#include "quillmark/runtime/Conversions.h"
+#include "support/BenchRow.h"
+
+namespace {
+
+using qm::ScalarFields;
+using qm::ScalarFieldsPtr;
+using qm::Variant;
+
+constexpr int kOrders = 100000;
+constexpr int kCustomers = 1000;
+
+class Customer : public qm::IPersistableSimple, public qm::IPersistableReference {
+ public:
+  std::string Id;
+  std::string FullName;
+
+  ScalarFieldsPtr GetScalarFields(std::int32_t) override {
+    auto f = std::make_shared<ScalarFields>();
+    f->AddDetails("Id", qm::ST_String, Variant(Id));
+    f->AddDetails("Name", qm::ST_String, Variant(FullName));
+    return f;
+  }
+  void SetScalarFields(std::int32_t, const ScalarFieldsPtr& f) override {
+    Id = f->Item(1)->Value().String();
+    FullName = f->Item(2)->Value().String();
+  }
+  std::string Name(std::int32_t) override { return "Customer"; }
+  bool Compatible(const std::string& name, std::int32_t) override { return name == "Customer"; }
+  std::string ReferenceClass(std::int32_t) override { return "Customer"; }
+  std::string Key(std::int32_t) override { return Id; }
+
+  template <class Archive>
+  void serialize(Archive& ar) {
+    ar(Id, FullName);
+  }
+};
+
+class Order : public qm::IPersistableSimple {
+ public:
+  std::int32_t Number = 0;
+  double Amount = 0;
+  double Placed = 0;  // a date serial
+  std::string Note;
+  bool Paid = false;
+  std::shared_ptr<Customer> Buyer;
+
+  ScalarFieldsPtr GetScalarFields(std::int32_t) override {
+    auto f = std::make_shared<ScalarFields>();
+    f->AddDetails("Number", qm::ST_Integer, Variant(Number));
+    f->AddDetails("Amount", qm::ST_FloatingPoint, Variant(Amount));
+    f->AddDetails("Placed", qm::ST_DateTime, Variant(qm::Date{Placed}));
+    f->AddDetails("Note", qm::ST_String, Variant(Note));
+    f->AddDetails("Paid", qm::ST_Boolean, Variant(Paid));
+    f->AddDetails("Customer", qm::ST_Reference, Buyer ? Variant(qm::ObjectPtr(Buyer)) : Variant())
+        ->SetReferenceClass("Customer");
+    return f;
+  }
+  void SetScalarFields(std::int32_t, const ScalarFieldsPtr& f) override {
+    Number = qm::CLng(f->Item(1)->Value());
+    Amount = qm::CDbl(f->Item(2)->Value());
+    Placed = qm::CDate(f->Item(3)->Value()).Serial;
+    Note = qm::CStr(f->Item(4)->Value());
+    Paid = qm::CBool(f->Item(5)->Value());
+    const Variant& buyer = f->Item(6)->Value();
+    Buyer = buyer.IsObject() ? std::dynamic_pointer_cast<Customer>(buyer.ObjectRef()) : nullptr;
+  }
+  std::string Name(std::int32_t) override { return "Order"; }
+  bool Compatible(const std::string& name, std::int32_t) override { return name == "Order"; }
+
+  template <class Archive>
+  void serialize(Archive& ar) {
+    ar(Number, Amount, Placed, Note, Paid, Buyer);
+  }
+};
+
+template <class T>
+class List : public qm::IPersistableCollection {
+ public:
+  explicit List(std::string name) : name_(std::move(name)) {}
+  std::vector<std::shared_ptr<T>> Items;
+
+  std::string Name(std::int32_t) override { return name_; }
+  qm::IPersistableSimplePtr NewChild(std::int32_t) override { return std::make_shared<T>(); }
+  void Add(const qm::IPersistableSimplePtr& child, std::int32_t) override {
+    Items.push_back(std::static_pointer_cast<T>(child));
+  }
+  void Clear(std::int32_t) override { Items.clear(); }
+  qm::IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override { return Items[index - 1]; }
+  std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
+  bool Compatible(const std::string& name, std::int32_t) override { return name == name_; }
+  std::int32_t GetChildVersion(std::int32_t) override { return 1; }
+
+ private:
+  std::string name_;
+};
+
+struct Graph {
+  std::shared_ptr<List<Customer>> Customers = std::make_shared<List<Customer>>("Customers");
+  std::shared_ptr<List<Order>> Orders = std::make_shared<List<Order>>("Orders");
+};
+
+Graph MakeGraph() {
+  Graph g;
+  for (int i = 0; i < kCustomers; ++i) {
+    auto c = std::make_shared<Customer>();
+    c->Id = std::to_string(i).insert(0, 1, 'C');
+    c->FullName = std::to_string(i).insert(0, "Customer number ");
+    g.Customers->Items.push_back(c);
+  }
+  for (int i = 0; i < kOrders; ++i) {
+    auto o = std::make_shared<Order>();
+    o->Number = 100000 + i;
+    o->Amount = (i % 9973) * 1.25 + 0.5;
+    o->Placed = qm::MakeDate(2020 + i % 5, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 60).Serial;
+    o->Note = std::to_string(i % 1000).insert(0, "note ");
+    o->Paid = i % 3 == 0;
+    o->Buyer = g.Customers->Items[static_cast<std::size_t>((i * 7919) % kCustomers)];
+    g.Orders->Items.push_back(o);
+  }
+  return g;
+}
+
+// Ours: both collections to a file, then into a new graph.
+Graph QMStreamRoundTrip(const Graph& g, const std::string& path) {
+  qm::QMStream out;
+  out.Use(qm::TextStream::Open(path, qm::IOMode::ForWriting));
+  out.WriteCollectionSimple(g.Customers, 1);
+  out.WriteCollectionSimple(g.Orders, 1);
+  out.Close_();
+
+  Graph back;
+  auto context = std::make_shared<qm::PersistanceContext>();
+  qm::QMStream in;
+  in.Use(qm::TextStream::Open(path, qm::IOMode::ForReading));
+  in.ReadCollectionSimple(back.Customers, true, context);
+  in.ReadCollectionSimple(back.Orders, true, context);
+  in.Close_();
+  return back;
+}
+
+struct Plain {
+  std::vector<std::shared_ptr<Customer>> Customers;
+  std::vector<std::shared_ptr<Order>> Orders;
+  template <class Archive>
+  void serialize(Archive& ar) {
+    ar(cereal::make_nvp("customers", Customers), cereal::make_nvp("orders", Orders));
+  }
+};
+
+bool SameGraph(const Graph& a, const Graph& b) {
+  if (a.Orders->Items.size() != b.Orders->Items.size()) return false;
+  for (std::size_t i = 0; i < a.Orders->Items.size(); ++i) {
+    const Order& x = *a.Orders->Items[i];
+    const Order& y = *b.Orders->Items[i];
+    if (x.Number != y.Number || x.Amount != y.Amount || x.Placed != y.Placed || x.Note != y.Note ||
+        x.Paid != y.Paid || !y.Buyer || x.Buyer->Id != y.Buyer->Id)
+      return false;
+  }
+  // Orders of one customer share one object.
+  return b.Orders->Items[0]->Buyer == b.Orders->Items[kCustomers]->Buyer;
+}
+
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  return 0;
+}
+
+// In a child process: RSS after the graph is built, and the peak while it is
+// written and read back.
+void MeasureMemory(const std::string& path) {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  const pid_t child = fork();
+  if (child == 0) {
+    Graph g = MakeGraph();
+    const long before = StatusKb("VmRSS:");
+    { Graph back = QMStreamRoundTrip(g, path); }
+    const long peak = StatusKb("VmHWM:");
+    long values[2] = {before, peak};
+    (void)!write(fds[1], values, sizeof values);
+    _exit(0);
+  }
+  close(fds[1]);
+  long values[2] = {0, 0};
+  (void)!read(fds[0], values, sizeof values);
+  close(fds[0]);
+  waitpid(child, nullptr, 0);
+  const double file = static_cast<double>(std::filesystem::file_size(path));
+  const double used = static_cast<double>(values[1] - values[0]) * 1024;
+  char text[256];
+  std::snprintf(text, sizeof text, "QMStream peak memory of write + read: %.1f MB over the graph, %.2f x the %.1f MB file",
+                used / 1e6, used / file, file / 1e6);
+  qm::bench::Detail(text);
+  std::snprintf(text, sizeof text, "goal: at most 3 x the file; peak of the whole process %.1f MB",
+                static_cast<double>(values[1]) * 1024 / 1e6);
+  qm::bench::Detail(text);
+}
+
+}  // namespace
+
+// Boost.Serialization finds these; cereal uses the members.
+namespace boost::serialization {
+template <class Archive>
+void serialize(Archive& ar, Customer& c, unsigned) {
+  ar & c.Id & c.FullName;
+}
+template <class Archive>
+void serialize(Archive& ar, Order& o, unsigned) {
+  ar & o.Number & o.Amount & o.Placed & o.Note & o.Paid & o.Buyer;
+}
+template <class Archive>
+void serialize(Archive& ar, Plain& p, unsigned) {
+  ar & p.Customers & p.Orders;
+}
+}  // namespace boost::serialization
+
+int main(int argc, char** argv) {
+  const std::string dir = qm::bench::ScratchDir("persistence");
+  const std::string ours = dir + "/orders.qms", json = dir + "/orders.json", text = dir + "/orders.txt";
+  const Graph graph = MakeGraph();
+  Plain plain{graph.Customers->Items, graph.Orders->Items};
+
+  bool oursOk = false;
+  std::size_t cerealOrders = 0, boostOrders = 0;
+  qm::bench::Contender qms{"QMStream simple records", [&] { oursOk = SameGraph(graph, QMStreamRoundTrip(graph, ours)); }};
+  qm::bench::Contender cerealJson{"cereal JSONOutputArchive/JSONInputArchive", [&] {
+                                    {
+                                      std::ofstream os(json);
+                                      cereal::JSONOutputArchive ar(os);
+                                      ar(cereal::make_nvp("graph", plain));
+                                    }
+                                    Plain back;
+                                    std::ifstream is(json);
+                                    cereal::JSONInputArchive ar(is);
+                                    ar(cereal::make_nvp("graph", back));
+                                    cerealOrders = back.Orders.size();
+                                  }};
+  qm::bench::Contender boostText{"Boost.Serialization text_oarchive/text_iarchive", [&] {
+                                   {
+                                     std::ofstream os(text);
+                                     boost::archive::text_oarchive ar(os);
+                                     ar << plain;
+                                   }
+                                   Plain back;
+                                   std::ifstream is(text);
+                                   boost::archive::text_iarchive ar(is);
+                                   ar >> back;
+                                   boostOrders = back.Orders.size();
+                                 }};
+  // "--only N" runs contender N (0 ours, 1 cereal, 2 Boost) once, for profilers.
+  if (argc > 2 && std::string(argv[1]) == "--only") {
+    const qm::bench::Contender* all[] = {&qms, &cerealJson, &boostText};
+    all[std::stoi(argv[2]) % 3]->Run();
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "--alternate") {  // ours and Boost in turn, CPU and wall times
+    for (int i = 0; i < 4; ++i) {
+      for (const auto* c : {&qms, &boostText}) {
+        const auto wall = std::chrono::steady_clock::now();
+        const std::clock_t cpu = std::clock();
+        c->Run();
+        std::printf("%-50s wall %6.0f ms cpu %6.0f ms\n", c->Name.c_str(),
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall).count(),
+                    1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+      }
+    }
+    return 0;
+  }
+  qm::bench::RunRow("persistence", 1.0, qms, {cerealJson, boostText}, 5);
+  if (!oursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
+  if (cerealOrders != kOrders || boostOrders != kOrders) qm::bench::Detail("MISMATCH: a peer lost orders");
+  char sizes[200];
+  std::snprintf(sizes, sizeof sizes, "files: QMStream %.1f MB, cereal JSON %.1f MB, Boost text %.1f MB",
+                std::filesystem::file_size(ours) / 1e6, std::filesystem::file_size(json) / 1e6,
+                std::filesystem::file_size(text) / 1e6);
+  qm::bench::Detail(sizes);
+  MeasureMemory(ours);
+  return 0;
+}

@@ -1,0 +1,149 @@
+// Arbitrary text through the record readers: ReadCollectionSimple (with
+// FindNextObject and ReadObjectSimple after it) and the property-list
+// ReadObject / ReadCollection. Every failure must be a qm::Error.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/persistence/QMStream.h"
+#include "quillmark/runtime/DispatchTable.h"
+
+namespace {
+
+using qm::Variant;
+
+// Accepts any record; has a field of every type, hears about unknown ones
+// and registers itself under its string field.
+class Thing : public qm::IPersistableSimple, public qm::IPersistableReference, public qm::IPersistableHdleUnknown {
+ public:
+  qm::ScalarFieldsPtr GetScalarFields(std::int32_t) override {
+    auto f = std::make_shared<qm::ScalarFields>();
+    f->AddDetails("S", qm::ST_String, Variant(""));
+    f->AddDetails("I", qm::ST_Integer, Variant(std::int32_t{0}));
+    f->AddDetails("F", qm::ST_FloatingPoint, Variant(0.0));
+    f->AddDetails("D", qm::ST_DateTime, Variant(qm::Date{}));
+    f->AddDetails("B", qm::ST_Boolean, Variant(false));
+    f->AddDetails("R", qm::ST_Reference, Variant())->SetReferenceClass("Thing");
+    f->AddDetails("X", static_cast<qm::ScalarTypeConstants>(7), Variant());
+    return f;
+  }
+  void SetScalarFields(std::int32_t, const qm::ScalarFieldsPtr& f) override { key_ = qm::CStr(f->Item(1)->Value()); }
+  std::string Name(std::int32_t) override { return "Thing"; }
+  bool Compatible(const std::string&, std::int32_t) override { return true; }
+  std::string ReferenceClass(std::int32_t) override { return "Thing"; }
+  std::string Key(std::int32_t) override { return key_; }
+  void SetUnknownField(std::int32_t, const std::string&, const Variant&) override {}
+
+ private:
+  std::string key_;
+};
+
+class Things : public qm::IPersistableCollection {
+ public:
+  std::vector<qm::IPersistableSimplePtr> Items;
+  std::string Name(std::int32_t) override { return "Things"; }
+  qm::IPersistableSimplePtr NewChild(std::int32_t) override { return std::make_shared<Thing>(); }
+  void Add(const qm::IPersistableSimplePtr& child, std::int32_t) override { Items.push_back(child); }
+  void Clear(std::int32_t) override { Items.clear(); }
+  qm::IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override { return Items.at(index - 1); }
+  std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
+  bool Compatible(const std::string&, std::int32_t) override { return true; }
+};
+
+class Person : public qm::DispatchTable<Person> {
+ public:
+  std::string Name;
+  std::int32_t Age = 0;
+  double Height = 0;
+  float Ratio = 0;
+  bool Member = false;
+  std::int16_t Rank = 0;
+  std::uint8_t Code = 0;
+  qm::Date Since;
+  std::string Badge() const { return "B"; }
+  static void Describe(Members& m) {
+    m.Class("Person")
+        .Property("Name", &Person::Name)
+        .Property("Age", &Person::Age)
+        .Property("Height", &Person::Height)
+        .Property("Ratio", &Person::Ratio)
+        .Property("Member", &Person::Member)
+        .Property("Rank", &Person::Rank)
+        .Property("Code", &Person::Code)
+        .Property("Since", &Person::Since)
+        .ReadOnly("Badge", &Person::Badge);
+  }
+};
+
+class People : public qm::DispatchTable<People> {
+ public:
+  std::vector<std::shared_ptr<Person>> Items;
+  std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
+  static void Describe(Members& m) {
+    m.Class("People")
+        .ReadOnly("Count", &People::Count)
+        .Method("Remove",
+                [](People& p, std::vector<Variant>&) {
+                  p.Items.erase(p.Items.begin());
+                  return Variant();
+                })
+        .Method("NewChild", [](People&, std::vector<Variant>&) { return Variant(std::make_shared<Person>()); })
+        .Method("Add", [](People& p, std::vector<Variant>& a) {
+          p.Items.push_back(std::dynamic_pointer_cast<Person>(a.at(0).ObjectRef()));
+          return Variant();
+        });
+  }
+
+ protected:
+  std::vector<Variant> EnumerateMembers() override { return {Items.begin(), Items.end()}; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Keep the settings store and the log away from the user's own.
+  const auto home = std::filesystem::temp_directory_path() / ("qm-fuzz-persistence-" + std::to_string(getpid()));
+  std::filesystem::create_directories(home);
+  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+  setenv("TEMP", home.c_str(), 1);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  auto context = std::make_shared<qm::PersistanceContext>();
+  {
+    qm::QMStream s;
+    s.Use(qm::TextStream::FromText(text));
+    auto things = std::make_shared<Things>();
+    try {
+      s.ReadCollectionSimple(things, true, context);
+    } catch (const qm::Error&) {
+    }
+    try {
+      s.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Skip")}), Variant("%End"));
+      s.ReadObjectSimple(std::make_shared<Thing>(), context);
+      s.ReadCollectionSimple(things, false, context);
+    } catch (const qm::Error&) {
+    }
+  }
+  {
+    const Variant names = qm::VariantArray::FromVector(
+        {Variant("Name"), Variant("Age"), Variant("Height"), Variant("Ratio"), Variant("Member"), Variant("rank"),
+         Variant("Code"), Variant("Since"), Variant("Badge")});
+    qm::QMStream s;
+    s.Use(qm::TextStream::FromText(text));
+    auto person = std::make_shared<Person>();
+    auto people = std::make_shared<People>();
+    try {
+      s.ReadCollection(people, true, names);
+      while (!s.AtEndOfStream())
+        if (s.ReadObject(person, names) == qm::QMS_ObjectNotFound) s.SkipLine();
+    } catch (const qm::Error&) {
+    }
+  }
+  return 0;
+}

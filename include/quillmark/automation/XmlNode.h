@@ -1,0 +1,156 @@
+#pragma once
+// qm::XmlNode: the XML component behind the `XML` wrapper.
+//
+// An XmlNode is an object that stands for one element of an XML tree. Several
+// XmlNode objects may stand for elements of the same tree (a parent and the
+// children handed out by `GetChild`); a change made through one is seen through
+// every other. A tree and every node created with `NewNode` from one of its
+// nodes share one store, so that moving such a node into the tree costs no
+// copy. A store lives as long as any XmlNode refers into it.
+//
+// Nodes that are removed from their tree while another XmlNode still refers
+// into them are kept (detached) until that XmlNode goes, so no XmlNode ever
+// refers to freed memory.
+//
+// Children are element children; the content is the node's text. Output is
+// always UTF-8. Nothing here raises for bad XML: loading and saving report
+// failure through their result and `LastErrorText`. Deep trees are walked
+// without recursion.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "quillmark/runtime/Object.h"
+
+namespace pugi {
+struct xml_node_struct;
+}
+
+namespace qm {
+
+namespace detail {
+struct XmlStore;
+}
+
+/// A byte buffer that the component parses in place once it is handed over:
+/// reading a file into it and loading it costs no further copy.
+class XmlBytes {
+ public:
+  /// `size` bytes, not initialised.
+  explicit XmlBytes(std::size_t size);
+  XmlBytes(XmlBytes&& other) noexcept;
+  XmlBytes& operator=(XmlBytes&& other) noexcept;
+  XmlBytes(const XmlBytes&) = delete;
+  XmlBytes& operator=(const XmlBytes&) = delete;
+  ~XmlBytes();
+
+  std::uint8_t* Data() const { return static_cast<std::uint8_t*>(data_); }
+  std::size_t Size() const { return size_; }
+  /// Keeps only the first `size` bytes (no effect when `size` is larger).
+  void Truncate(std::size_t size);
+
+ private:
+  friend class XmlNode;
+  void* Release();
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+class XmlNode : public Object {
+ public:
+  /// A new, empty element (no tag, no content) in a store of its own.
+  XmlNode();
+  ~XmlNode() override;
+  XmlNode(const XmlNode&) = delete;
+  XmlNode& operator=(const XmlNode&) = delete;
+
+  std::string ClassName() const override { return "XmlNode"; }
+
+  /// A new, empty element kept in this node's store but not in its tree.
+  std::shared_ptr<XmlNode> NewNode() const;
+
+  std::string Tag() const;
+  void SetTag(std::string_view tag);
+
+  /// The node's text; "" when it has none.
+  std::string Content() const;
+  void SetContent(std::string_view content);
+
+  std::int32_t NumChildren() const;
+  std::int32_t NumChildrenHavingTag(std::string_view tag) const;
+  /// The child at a 0-based index; nullptr when there is none.
+  std::shared_ptr<XmlNode> GetChild(std::int32_t index) const;
+  /// The index-th child (0-based) named `tag`; nullptr when there is none.
+  std::shared_ptr<XmlNode> GetNthChildWithTag(std::string_view tag, std::int32_t index) const;
+  /// The content of the first child named `tag`; "" when there is none.
+  std::string GetChildContent(std::string_view tag) const;
+
+  /// Appends an attribute (a second one of the same name replaces the value).
+  void AddAttribute(std::string_view name, std::string_view value);
+  /// The attribute's value; "" when there is none.
+  std::string GetAttrValue(std::string_view name) const;
+
+  /// Appends a new last child with that tag and content.
+  void NewChild(std::string_view tag, std::string_view content);
+  /// Moves `tree` (with its subtree) to be the new last child of this node;
+  /// `tree` stands for the moved element afterwards. A tree of another store
+  /// is copied into this one and removed from its own. False when `tree` is
+  /// this node or one of its ancestors.
+  bool AddChildTree(XmlNode& tree);
+  void RemoveAllChildren();
+
+  /// Parses a document (UTF-8 text, or raw bytes whose encoding is taken from
+  /// the byte-order mark or the declaration). On success this node becomes
+  /// the document's root element; on failure it is unchanged and
+  /// `LastErrorText` says why.
+  bool LoadXml(std::string_view text);
+  bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
+  bool LoadXmlBytes(XmlBytes bytes);
+
+  /// The node with its subtree as indented text; starts with an XML
+  /// declaration when an encoding has been set.
+  std::string GetXml() const;
+  /// Writes the declaration and the node with its subtree to `path`.
+  bool SaveXml(const std::string& path);
+
+  const std::string& Encoding() const { return encoding_; }
+  void SetEncoding(std::string encoding) { encoding_ = std::move(encoding); }
+
+  /// A description of the last failure of this node's operations.
+  const std::string& LastErrorText() const { return lastError_; }
+
+ private:
+  // Makes walking the children in order linear: the last child reached and
+  // the last count, for one tag (or all children), valid while the child
+  // list's version in the store is unchanged.
+  struct ChildCursor {
+    bool Valid = false;
+    std::uint64_t Version = 0;
+    bool AnyTag = true;
+    std::string Tag;
+    std::int32_t Index = -1;
+    pugi::xml_node_struct* Child = nullptr;
+    std::int32_t Count = -1;
+  };
+  pugi::xml_node_struct* Nth(std::string_view tag, bool anyTag, std::int32_t index) const;
+  std::int32_t Count(std::string_view tag, bool anyTag) const;
+  ChildCursor& Cursor(std::string_view tag, bool anyTag) const;
+
+  XmlNode(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
+  bool Load(XmlBytes bytes, bool utf8Text);
+  void Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* root);
+  void Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
+
+  std::shared_ptr<detail::XmlStore> store_;
+  pugi::xml_node_struct* node_ = nullptr;
+  std::string encoding_;
+  std::string lastError_;
+  mutable ChildCursor cursor_;
+};
+
+using XmlNodePtr = std::shared_ptr<XmlNode>;
+
+}  // namespace qm

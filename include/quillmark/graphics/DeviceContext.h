@@ -1,0 +1,102 @@
+#pragma once
+// Raster pictures and the device contexts that draw on them.
+//
+// A Bitmap is a 24-bit device-independent bitmap: each row holds blue, green
+// and red bytes per pixel and is padded to a multiple of 4 bytes; rows are
+// stored bottom-up (the first row in memory is the bottom row of the
+// picture). A DeviceContext is what block transfers work on: it has one
+// bitmap selected into it at a time. Picture surfaces hand out their
+// DeviceContext through their `hdc` member; `BitBlt` copies between two.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quillmark/runtime/Object.h"
+
+namespace qm {
+
+/// Raster operation of BitBlt: copy the source.
+inline constexpr std::uint32_t SRCCOPY = 0x00CC0020;
+
+class Bitmap {
+ public:
+  /// A black bitmap. Raises 5 for a negative size and 7 (Out of memory) for
+  /// more than 1 GiB of pixels.
+  Bitmap(std::int32_t width, std::int32_t height);
+
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  /// Row length in bytes: 3 * width rounded up to a multiple of 4.
+  std::int32_t BytesPerScanLine() const { return stride_; }
+  static std::int32_t BytesPerScanLine(std::int32_t width) { return (3 * width + 3) & ~3; }
+
+  /// The pixel memory, bottom row first; Height() * BytesPerScanLine() bytes.
+  std::uint8_t* Bits() { return bits_.Data(); }
+  const std::uint8_t* Bits() const { return bits_.Data(); }
+  std::size_t SizeInBytes() const { return bits_.Size(); }
+
+  /// The row y counted from the top (0 <= y < Height()).
+  std::uint8_t* Row(std::int32_t y) { return Bits() + RowOffset(y); }
+  const std::uint8_t* Row(std::int32_t y) const { return Bits() + RowOffset(y); }
+
+  /// Pixels as the platform's colour value 0x00BBGGRR (red in the low byte),
+  /// x and y counted from the top left. Outside the bitmap, GetPixel gives
+  /// 0xFFFFFFFF and SetPixel does nothing.
+  std::uint32_t GetPixel(std::int32_t x, std::int32_t y) const;
+  void SetPixel(std::int32_t x, std::int32_t y, std::uint32_t color);
+
+ private:
+  std::size_t RowOffset(std::int32_t y) const {
+    return static_cast<std::size_t>(height_ - 1 - y) * static_cast<std::size_t>(stride_);
+  }
+  std::int32_t width_;
+  std::int32_t height_;
+  std::int32_t stride_;
+  // Zero-filled memory straight from the system: large bitmaps get pages of
+  // their own (huge pages where the system offers them), so that a picture
+  // of many megabytes is neither cleared twice nor faulted in page by page.
+  class PixelMemory {
+   public:
+    explicit PixelMemory(std::size_t size);
+    ~PixelMemory();
+    PixelMemory(const PixelMemory&) = delete;
+    PixelMemory& operator=(const PixelMemory&) = delete;
+    std::uint8_t* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+   private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool mapped_ = false;
+  };
+  PixelMemory bits_;
+};
+
+class DeviceContext : public Object {
+ public:
+  /// A memory context with no bitmap selected.
+  DeviceContext() = default;
+  /// A context that draws on `bitmap`.
+  explicit DeviceContext(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
+
+  /// Selects `bitmap` and returns the one selected before (possibly null).
+  std::shared_ptr<Bitmap> SelectObject(std::shared_ptr<Bitmap> bitmap);
+  /// The selected bitmap, or null.
+  const std::shared_ptr<Bitmap>& SelectedBitmap() const { return bitmap_; }
+
+  std::string ClassName() const override { return "DeviceContext"; }
+
+ private:
+  std::shared_ptr<Bitmap> bitmap_;
+};
+
+/// Copies the Width x Height block at (XSrc, YSrc) of Src's bitmap to (X, Y)
+/// of Dest's bitmap, coordinates from the top left. The block is clipped to
+/// both bitmaps; negative positions are allowed. Only SRCCOPY is supported.
+/// False (nothing copied) for another raster operation or a context without
+/// a bitmap. Source and destination may be the same bitmap.
+bool BitBlt(DeviceContext& Dest, std::int32_t X, std::int32_t Y, std::int32_t Width, std::int32_t Height,
+            const DeviceContext& Src, std::int32_t XSrc, std::int32_t YSrc, std::uint32_t Rop);
+
+}  // namespace qm

@@ -1,0 +1,48 @@
+#pragma once
+// Pictures loaded from image files: the platform's picture loader.
+//
+// BMP, GIF (first frame), JPEG, PNG and the other formats stb_image reads
+// become a 24-bit Bitmap; transparency is dropped. The loader is a platform
+// service, not a library procedure, so its errors carry no call-frame
+// element of their own:
+//   53 "File not found", 70 "Permission denied", 75 "Path/File access error"
+//      when the file cannot be read;
+//   481 "Invalid picture: <reason>" when the bytes are no picture the loader
+//      knows, are damaged, or describe more than 64 megapixels.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "quillmark/graphics/DeviceContext.h"
+#include "quillmark/runtime/Object.h"
+
+namespace qm {
+
+/// The run-time's number for a picture that cannot be loaded.
+inline constexpr std::int32_t ERR_InvalidPicture = 481;
+
+class Picture : public Object {
+ public:
+  explicit Picture(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
+
+  /// The picture's bitmap (what the platform calls its handle).
+  const std::shared_ptr<Bitmap>& Handle() const { return bitmap_; }
+  /// Size in pixels.
+  std::int32_t Width() const { return bitmap_ ? bitmap_->Width() : 0; }
+  std::int32_t Height() const { return bitmap_ ? bitmap_->Height() : 0; }
+
+  std::string ClassName() const override { return "Picture"; }
+
+ private:
+  std::shared_ptr<Bitmap> bitmap_;
+};
+
+/// Loads an image file as a picture.
+std::shared_ptr<Picture> LoadPicture(const std::string& FileName);
+
+/// Loads a picture from the bytes of an image file.
+std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes);
+
+}  // namespace qm

@@ -1,0 +1,58 @@
+#pragma once
+// PersistanceContext: the registry that resolves reference fields while a
+// file is read. Every referenceable object read is registered under its
+// reference class and key; class names and keys compare exactly. The context
+// keeps its objects alive until Clear or until it is released.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "quillmark/persistence/IPersistable.h"
+#include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+class PersistanceContext : public virtual Object {
+ public:
+  /// Registers Object under ReferenceClass(Version) and Key(Version): 9999 for
+  /// nullptr, 457 when the class already holds the key (the earlier stays).
+  void Add(const IPersistableReferencePtr& Object, std::int32_t Version);
+  /// The registered object, or nullptr (with a diagnostic log line) when the
+  /// class or the key is unknown.
+  IPersistableReferencePtr GetReference(const std::string& ReferenceClass, const std::string& Key);
+  /// Forgets (and releases) every registered object.
+  void Clear();
+  /// The registered class names, 0-based, in registration order.
+  Variant GetReferenceClasses();
+  /// The keys registered in ReferenceClass, 0-based, in registration order;
+  /// 9999 when the class is unknown.
+  Variant GetReferenceObjects(const std::string& ReferenceClass);
+
+  std::string ClassName() const override { return "PersistanceContext"; }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
+  struct RefClass {
+    std::string Name;
+    Index Keys;  // key -> position in Objects
+    std::vector<std::pair<std::string, IPersistableReferencePtr>> Objects;
+  };
+
+  RefClass* Find(std::string_view referenceClass);
+
+  Index classIndex_;  // class name -> position in classes_
+  std::vector<RefClass> classes_;
+};
+
+using PersistanceContextPtr = std::shared_ptr<PersistanceContext>;
+
+}  // namespace qm

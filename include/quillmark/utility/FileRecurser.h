@@ -1,0 +1,25 @@
+#pragma once
+// FileRecurser: the files of a folder whose names match a wildcard pattern,
+// optionally with those of every subfolder.
+
+#include <string>
+
+#include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Variant.h"
+
+namespace qm {
+
+class FileRecurser : public virtual Object {
+ public:
+  std::string ClassName() const override { return "FileRecurser"; }
+
+  /// The full paths of the files in `Path` whose names match `Filter` (the
+  /// `Like` operator, without regard to case; blanks around the filter are
+  /// ignored), as a 0-based string array (bounds 0 to -1 when none). With
+  /// `RecurseDirs`, each subfolder's complete result follows the folder's own
+  /// files (depth first). Entries are taken in name order. Symbolic links to
+  /// folders are not followed. A missing folder raises 76 (Path not found).
+  Variant Files(const std::string& Filter, bool RecurseDirs, const std::string& Path) const;
+};
+
+}  // namespace qm

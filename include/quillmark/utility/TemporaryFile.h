@@ -1,0 +1,49 @@
+#pragma once
+// TemporaryFile: a file in the temporary folder that lives as long as the
+// object.
+//
+// Creating the object creates an empty file "<TEMP>/~tmpN" under a name taken
+// atomically: no other TemporaryFile, in this process or another, receives
+// the same one. Releasing the object deletes the file (failures ignored).
+
+#include <cstdint>
+#include <string>
+
+#include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/TextStream.h"
+
+namespace qm {
+
+class TemporaryFile : public virtual Object {
+ public:
+  TemporaryFile();
+  ~TemporaryFile() override;
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  std::string ClassName() const override { return "TemporaryFile"; }
+
+  /// Deletes the file and takes a new empty one whose name ends in
+  /// `SuffixIncludingDot` (".xls"). The file number goes back to 0.
+  void SetSuffix(const std::string& SuffixIncludingDot);
+  /// Empties the file and opens a text stream on it: UTF-16 with `Unicode`,
+  /// UTF-8 otherwise.
+  std::shared_ptr<TextStream> CreateTextStream(bool Unicode);
+  /// The file's full path.
+  std::string Filename() const;
+  /// Takes the lowest free number of the numbered-file table and keeps it.
+  /// Opening the file under that number is the caller's task.
+  std::int32_t AssignFileNo();
+  /// The number taken by AssignFileNo; before that, 11000
+  /// "AssignFileNo() not yet called".
+  std::int32_t FileNo() const;
+
+ private:
+  void Create(const std::string& suffix);
+  void Delete() noexcept;
+
+  std::string filename_;
+  std::int32_t fileNo_ = 0;
+};
+
+}  // namespace qm

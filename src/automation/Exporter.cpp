@@ -1,0 +1,107 @@
+#include "quillmark/automation/Exporter.h"
+
+#include "automation/Spreadsheet.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/FileTable.h"
+#include "quillmark/utility/TemporaryFile.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kModule = "Exporter";
+constexpr const char* kNotInstalled =
+    "You do not appear to have Excel installed. "
+    "If this is incorrect, you can still export samples "
+    "by dragging the grid into an open worksheet.";
+constexpr std::int32_t kNormalWorkbook = -4143;
+
+}  // namespace
+
+// Departs from the call-frame convention: errors leave unchanged, without an
+// element of this procedure.
+void Exporter::ExportArrayToExcel(const std::string& Filename, Variant& Data) {
+  std::unique_ptr<spreadsheet::Application> excel;
+  try {
+    excel = spreadsheet::Application::Create();
+    excel->SetVisible(true);
+  } catch (...) {
+    RaiseFrom(ERR_EXPORT_FAILED, frame::DefaultSource(kModule), kNotInstalled);
+  }
+  try {
+    Export(*excel, Filename, Data);
+  } catch (Error& e) {
+    if (e.Source().empty()) e.SetSource(frame::DefaultSource(kModule));
+    throw;
+  }
+}
+
+void Exporter::Export(spreadsheet::Application& excel, const std::string& Filename, const Variant& Data) {
+  spreadsheet::Workbooks& books = excel.GetWorkbooks();
+
+  TemporaryFile file;
+  file.SetSuffix(".txt");
+  const std::int32_t number = file.AssignFileNo();
+  const std::string text = GetArrayAsExcelString(Data);  // a bad table fails before the file is open
+  files::Open(number, file.Filename(), files::OpenMode::Output);
+  try {
+    files::PrintLine(number, text);
+  } catch (...) {
+    files::Close(number);
+    throw;
+  }
+  files::Close(number);
+
+  spreadsheet::TextImport settings;
+  settings.Origin = 2;
+  settings.StartRow = 1;
+  settings.DataType = 1;
+  settings.TextQualifier = 1;
+  settings.ConsecutiveDelimiter = false;
+  settings.Tab = true;
+  settings.Semicolon = false;
+  settings.Comma = false;
+  settings.Space = false;
+  settings.Other = false;
+  books.OpenText(file.Filename(), settings);
+  books.Item(1).SaveAs(Filename, kNormalWorkbook, false);
+}
+
+Variant Exporter::GetGridAsArray(const ObjectPtr& Grid) {
+  QM_FRAME_TRY {
+    Dispatch& grid = AsDispatch(Grid);
+    const std::int32_t cols = CLng(grid.Get("Cols"));
+    const std::int32_t rows = CLng(grid.Get("Rows"));
+    VariantArray table({{0, cols - 1}, {0, rows - 1}});
+    for (std::int32_t r = 0; r <= CLng(grid.Get("Rows")) - 1; ++r) {
+      for (std::int32_t c = 0; c <= CLng(grid.Get("Cols")) - 1; ++c) {
+        table(c, r) = grid.Get("TextMatrix", {Variant(r), Variant(c)});
+      }
+    }
+    return Variant(std::move(table));
+  }
+  QM_FRAME_CATCH(kModule, "Public Function GetGridAsArray", Grid);
+}
+
+std::string Exporter::GetArrayAsExcelString(const Variant& Data) {
+  QM_FRAME_TRY {
+    const VariantArray& table = Data.Array();
+    const std::int32_t lastRow = table.UBound(2);
+    const std::int32_t lastColumn = table.UBound(1);
+    std::string text;
+    for (std::int32_t r = 0; r <= lastRow; ++r) {
+      for (std::int32_t c = 0; c <= lastColumn; ++c) {
+        const Variant& cell = table(c, r);
+        if (!cell.IsNull()) text += CStr(cell);  // Null joins as nothing
+        text += '\t';
+      }
+      text += "\r\n";
+    }
+    return text;
+  }
+  QM_FRAME_CATCH(kModule, "Private Function GetArrayAsExcelString", Data);
+}
+
+}  // namespace qm

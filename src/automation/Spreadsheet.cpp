@@ -1,0 +1,266 @@
+#include "automation/Spreadsheet.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <xlsxwriter.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/utility/Utility.h"
+
+namespace qm::spreadsheet {
+namespace {
+
+constexpr const char* kNotInstalled =
+    "You do not appear to have Excel installed. "
+    "If this is incorrect, you can still export samples "
+    "by dragging the grid into an open worksheet.";
+constexpr std::size_t kMaxCellText = 32767;  // characters a worksheet cell holds
+
+// A worksheet name from a file name: its stem, without the characters
+// worksheet names may not hold, at most 31 characters.
+std::string SheetName(const std::string& path) {
+  std::string name = std::filesystem::path(path).stem().string();
+  for (char& c : name)
+    if (std::string_view("[]:*?/\\").find(c) != std::string_view::npos) c = '_';
+  name = CharLeft(name, LXW_SHEETNAME_MAX);
+  return name.empty() ? "Sheet1" : name;
+}
+
+bool IsDelimiter(char c, const TextImport& s) {
+  return (s.Tab && c == '\t') || (s.Semicolon && c == ';') || (s.Comma && c == ',') || (s.Space && c == ' ') ||
+         (s.Other && s.OtherChar != '\0' && c == s.OtherChar);
+}
+
+std::vector<std::string> SplitLine(std::string_view line, const TextImport& settings) {
+  const char qualifier = settings.TextQualifier == 1 ? '"' : settings.TextQualifier == 2 ? '\'' : '\0';
+  std::vector<std::string> cells;
+  std::string cell;
+  std::size_t i = 0;
+  for (;;) {
+    if (qualifier && i < line.size() && line[i] == qualifier) {
+      for (++i; i < line.size(); ++i) {
+        if (line[i] != qualifier) {
+          cell += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == qualifier) {
+          cell += qualifier;
+          ++i;
+        } else {
+          ++i;
+          break;
+        }
+      }
+    }
+    while (i < line.size() && !IsDelimiter(line[i], settings)) cell += line[i++];
+    cells.push_back(std::move(cell));
+    cell.clear();
+    if (i >= line.size()) return cells;
+    ++i;
+    if (settings.ConsecutiveDelimiter)
+      while (i < line.size() && IsDelimiter(line[i], settings)) ++i;
+  }
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+// The length of the well-formed UTF-8 character at `i`; 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  const std::size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
+                             : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  const auto next = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+  if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next > 0x9F) || (c == 0xF0 && next < 0x90) ||
+      (c == 0xF4 && next > 0x8F))
+    return 0;
+  return length;
+}
+
+// The 8-bit character set is UTF-8; a byte that does not belong to a UTF-8
+// character is read as ISO-8859-1.
+std::string AsUtf8(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t length = Utf8Length(text, i)) {
+      result.append(text.substr(i, length));
+      i += length;
+    } else {
+      result += FromLatin1(text.substr(i, 1));
+      ++i;
+    }
+  }
+  return result;
+}
+
+using WorkbookHandle = std::unique_ptr<lxw_workbook, lxw_error (*)(lxw_workbook*)>;
+
+// Looks for a program on the PATH.
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// Starts a program detached (it outlives the caller and is never waited for).
+bool StartDetached(std::vector<std::string> argv) {
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::setsid();
+    if (::fork() == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+      }
+      ::execvp(args[0], args.data());
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return true;
+}
+
+}  // namespace
+
+Sheet ImportText(const std::string& text, const TextImport& settings) {
+  Sheet sheet;
+  std::size_t start = 0;
+  for (std::int32_t line = 1; start < text.size(); ++line) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (line >= settings.StartRow) sheet.Rows.push_back(SplitLine(std::string_view(text).substr(start, end - start), settings));
+    start = end;
+    if (start < text.size() && text[start] == '\r') ++start;
+    if (start < text.size() && text[start] == '\n') ++start;
+  }
+  return sheet;
+}
+
+bool ReadsAsNumber(const std::string& text, double& value) {
+  std::string_view s = text;
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  std::string_view digits = s;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+  // Digits with an optional decimal point, then an optional exponent.
+  std::size_t i = 0, mantissa = 0;
+  while (i < digits.size() && std::isdigit(static_cast<unsigned char>(digits[i]))) ++i, ++mantissa;
+  if (i < digits.size() && digits[i] == '.') ++i;
+  while (i < digits.size() && std::isdigit(static_cast<unsigned char>(digits[i]))) ++i, ++mantissa;
+  if (mantissa == 0) return false;
+  if (i < digits.size() && (digits[i] == 'e' || digits[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < digits.size() && (digits[j] == '+' || digits[j] == '-')) ++j;
+    const std::size_t exponentStart = j;
+    while (j < digits.size() && std::isdigit(static_cast<unsigned char>(digits[j]))) ++j;
+    if (j == exponentStart) return false;
+    i = j;
+  }
+  if (i != digits.size()) return false;
+  const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (result.ec != std::errc() || !std::isfinite(value)) return false;
+  if (s.front() == '-') value = -value;
+  return true;
+}
+
+void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, bool /*AddToMru*/) {
+  // Every file is written as an Office Open XML workbook, whatever the format
+  // asked for; the recently-used list has no counterpart here.
+  if (sheet_.Rows.size() > LXW_ROW_MAX) Raise(ERR_General, "The table has more rows than a worksheet holds (1048576)");
+  for (const auto& row : sheet_.Rows) {
+    if (row.size() > LXW_COL_MAX) Raise(ERR_General, "The table has more columns than a worksheet holds (16384)");
+    for (const auto& cell : row)
+      if (CharLength(cell) > kMaxCellText) Raise(ERR_General, "A cell holds more than 32767 characters");
+  }
+  std::error_code ignored;
+  const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
+  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  std::string tmpdir = Utility::TempFolder();
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
+  options.tmpdir = tmpdir.data();
+  WorkbookHandle book(workbook_new_opt(Filename.c_str(), &options), &workbook_close);
+  if (!book) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
+  if (!sheet) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {
+    const auto& row = sheet_.Rows[r];
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string& text = row[c];
+      if (text.empty()) continue;
+      const auto rowIndex = static_cast<lxw_row_t>(r);
+      const auto colIndex = static_cast<lxw_col_t>(c);
+      double number = 0;
+      lxw_error error;
+      if (ReadsAsNumber(text, number))
+        error = worksheet_write_number(sheet, rowIndex, colIndex, number, nullptr);
+      else if (EqualsIgnoringCase(text, "TRUE") || EqualsIgnoringCase(text, "FALSE"))
+        error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
+      else
+        error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
+      if (error != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+    }
+  }
+  if (workbook_close(book.release()) != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  if (visible_) OpenInSpreadsheetProgram(Filename);
+}
+
+void Workbooks::OpenText(const std::string& Filename, const TextImport& settings) {
+  std::ifstream in(Filename, std::ios::binary);
+  if (!in) Raise(ERR_FileNotFound);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  Sheet sheet = ImportText(AsUtf8(bytes.str()), settings);
+  sheet.Name = Filename;
+  open_.push_back(std::make_unique<Workbook>(std::move(sheet), visible_));
+}
+
+Workbook& Workbooks::Item(std::int32_t index) {
+  if (index < 1 || index > Count()) Raise(ERR_SubscriptOutOfRange);
+  return *open_[static_cast<std::size_t>(index - 1)];
+}
+
+std::unique_ptr<Application> Application::Create() { return std::make_unique<Application>(); }
+
+bool OpenInSpreadsheetProgram(const std::string& path) {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!(x11 && *x11) && !(wayland && *wayland)) return false;
+  for (const char* program : {"localc", "libreoffice", "soffice", "gnumeric"}) {
+    if (!OnPath(program)) continue;
+    if (OnPath("xdg-open")) return StartDetached({"xdg-open", path});
+    if (std::string_view(program) == "libreoffice" || std::string_view(program) == "soffice")
+      return StartDetached({program, "--calc", path});
+    return StartDetached({program, path});
+  }
+  return false;
+}
+
+}  // namespace qm::spreadsheet

@@ -1,0 +1,92 @@
+#pragma once
+// The spreadsheet application that the export drives, made of the three
+// automation objects it relies on: the application (visible), its workbooks
+// collection with OpenText, and a workbook with SaveAs. Workbooks are written
+// with libxlsxwriter; a visible application opens each saved workbook in the
+// desktop's spreadsheet program when there is a display and such a program.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm::spreadsheet {
+
+/// The named arguments of OpenText that the import honours.
+struct TextImport {
+  std::int32_t Origin = 2;             // 2: the 8-bit character set (UTF-8 here)
+  std::int32_t StartRow = 1;           // first line imported, 1-based
+  std::int32_t DataType = 1;           // 1: delimited
+  std::int32_t TextQualifier = 1;      // 1: double quote, 2: single quote, -4142: none
+  bool ConsecutiveDelimiter = false;   // true: a run of delimiters is one
+  bool Tab = true;
+  bool Semicolon = false;
+  bool Comma = false;
+  bool Space = false;
+  bool Other = false;
+  char OtherChar = '\0';
+};
+
+/// One imported sheet: rows of cell texts, as the import split them.
+struct Sheet {
+  std::string Name;
+  std::vector<std::vector<std::string>> Rows;
+};
+
+/// Splits delimited text into rows and cells by the import settings. Lines end
+/// with CR LF, LF or CR; a qualified cell runs to its closing qualifier, a
+/// doubled qualifier standing for one.
+Sheet ImportText(const std::string& text, const TextImport& settings);
+
+class Workbook {
+ public:
+  explicit Workbook(Sheet sheet, bool visible) : sheet_(std::move(sheet)), visible_(visible) {}
+  /// Writes the workbook to Filename. Texts that read as numbers, TRUE or
+  /// FALSE become numbers and Booleans, as the import's General format does.
+  /// Raises 58000 when no workbook can be written.
+  void SaveAs(const std::string& Filename, std::int32_t FileFormat, bool AddToMru);
+  const Sheet& Content() const { return sheet_; }
+
+ private:
+  Sheet sheet_;
+  bool visible_;
+};
+
+class Workbooks {
+ public:
+  explicit Workbooks(const bool& visible) : visible_(visible) {}
+  /// Imports a text file as a new workbook.
+  void OpenText(const std::string& Filename, const TextImport& settings);
+  /// The workbook at a 1-based index; 9 when there is none.
+  Workbook& Item(std::int32_t index);
+  std::int32_t Count() const { return static_cast<std::int32_t>(open_.size()); }
+
+ private:
+  const bool& visible_;
+  std::vector<std::unique_ptr<Workbook>> open_;
+};
+
+class Application {
+ public:
+  Application() = default;
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+  /// Starts the application; raises when there is none.
+  static std::unique_ptr<Application> Create();
+  void SetVisible(bool visible) { visible_ = visible; }
+  bool Visible() const { return visible_; }
+  Workbooks& GetWorkbooks() { return workbooks_; }
+
+ private:
+  bool visible_ = false;
+  Workbooks workbooks_{visible_};
+};
+
+/// The number a cell text stands for under the General format, if any.
+bool ReadsAsNumber(const std::string& text, double& value);
+
+/// Opens a file in the desktop's spreadsheet program, without waiting: false
+/// when there is no display or no such program.
+bool OpenInSpreadsheetProgram(const std::string& path);
+
+}  // namespace qm::spreadsheet

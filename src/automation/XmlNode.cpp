@@ -1,0 +1,581 @@
+#include "quillmark/automation/XmlNode.h"
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <pugixml.hpp>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace qm {
+namespace detail {
+
+// One pugixml document holding a tree and the free-standing nodes made from
+// it (each a top-level element of the document), plus the bookkeeping that
+// keeps XmlNode objects safe: how many of them stand for each element, and a
+// version per element whose child list has changed (for the child caches).
+struct XmlStore {
+  pugi::xml_document doc;
+  std::unordered_map<pugi::xml_node_struct*, std::int32_t> handles;
+  std::unordered_map<pugi::xml_node_struct*, std::uint64_t> versions;
+
+  void Register(pugi::xml_node_struct* node) { ++handles[node]; }
+  void Unregister(pugi::xml_node_struct* node) {
+    auto it = handles.find(node);
+    if (it != handles.end() && --it->second == 0) handles.erase(it);
+  }
+  void Touch(pugi::xml_node_struct* parent) { ++versions[parent]; }
+  std::uint64_t Version(pugi::xml_node_struct* parent) const {
+    auto it = versions.find(parent);
+    return it == versions.end() ? 0 : it->second;
+  }
+};
+
+}  // namespace detail
+
+namespace {
+
+using pugi::xml_node;
+using Store = detail::XmlStore;
+
+// Keeps text-only whitespace content ("<a> </a>"); comments, processing
+// instructions and the document type are read but not kept.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+constexpr const char* kIndent = "  ";
+
+xml_node Node(pugi::xml_node_struct* node) { return xml_node(node); }
+
+bool IsTopLevel(xml_node node) { return node.parent().type() == pugi::node_document; }
+
+// Removes a subtree leaf first, so that no depth of nesting costs stack.
+void DestroySubtree(Store& store, xml_node root) {
+  xml_node current = root;
+  for (;;) {
+    while (xml_node child = current.first_child()) current = child;
+    if (current == root) break;
+    xml_node parent = current.parent();
+    if (!store.versions.empty()) store.versions.erase(current.internal_object());
+    parent.remove_child(current);
+    current = parent;
+  }
+  if (!store.versions.empty()) store.versions.erase(root.internal_object());
+  root.parent().remove_child(root);
+}
+
+// The children of `parent` inside which some XmlNode still stands.
+std::unordered_set<pugi::xml_node_struct*> ReferencedChildren(const Store& store, xml_node parent) {
+  std::unordered_set<pugi::xml_node_struct*> referenced;
+  for (const auto& [handle, count] : store.handles) {
+    for (xml_node node(handle); node; node = node.parent()) {
+      if (node.parent() == parent) {
+        referenced.insert(node.internal_object());
+        break;
+      }
+    }
+  }
+  return referenced;
+}
+
+bool IsReferencedWithin(const Store& store, xml_node root) {
+  for (const auto& [handle, count] : store.handles) {
+    for (xml_node node(handle); node; node = node.parent())
+      if (node == root) return true;
+  }
+  return false;
+}
+
+// True when `node` has exactly one XmlNode and none stands inside it.
+bool StandsAloneIn(const Store& store, xml_node node) {
+  for (const auto& [handle, count] : store.handles) {
+    if (handle == node.internal_object()) {
+      if (count != 1) return false;
+      continue;
+    }
+    for (xml_node up(handle); up; up = up.parent())
+      if (up == node) return false;
+  }
+  return true;
+}
+
+// The number of nodes in a subtree, counted up to `limit`.
+constexpr std::size_t kSmallTree = 4096;
+std::size_t SubtreeSize(xml_node root, std::size_t limit) {
+  std::size_t count = 0;
+  xml_node node = root;
+  for (;;) {
+    if (++count >= limit) return count;
+    if (xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) return count;
+    node = node.next_sibling();
+  }
+}
+
+// Takes a child out of its tree: destroyed, or kept as a free-standing node
+// while an XmlNode still stands inside it.
+void Discard(Store& store, xml_node node) {
+  store.Touch(node.parent().internal_object());
+  if (IsReferencedWithin(store, node))
+    store.doc.append_move(node);
+  else
+    DestroySubtree(store, node);
+}
+
+bool IsElementNamed(xml_node node, std::string_view tag) {
+  return node.type() == pugi::node_element && tag == node.name();
+}
+
+// True when `text` is well-formed UTF-8 made only of characters XML allows.
+bool IsXmlText(const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+      ++p;
+      continue;
+    }
+    int extra;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    for (int i = 1; i <= extra; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    const bool overlong = (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return false;
+    p += extra + 1;
+  }
+  return true;
+}
+
+// Every name and value in the subtree, walked without recursion.
+bool IsXmlTree(xml_node root) {
+  xml_node node = root;
+  for (;;) {
+    if (!IsXmlText(node.name()) || !IsXmlText(node.value())) return false;
+    for (pugi::xml_attribute a : node.attributes())
+      if (!IsXmlText(a.name()) || !IsXmlText(a.value())) return false;
+    if (xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) return true;
+    node = node.next_sibling();
+  }
+}
+
+// Indentation grows with depth; past this many levels the output is written
+// without it, so that its size stays proportional to the tree.
+constexpr int kMaxIndentedDepth = 64;
+
+unsigned OutputFormat(xml_node root) {
+  int depth = 0;
+  xml_node node = root;
+  for (;;) {
+    if (xml_node child = node.first_child()) {
+      if (++depth > kMaxIndentedDepth) return pugi::format_raw;
+      node = child;
+      continue;
+    }
+    while (node != root && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
+    if (node == root) return pugi::format_indent;
+    node = node.next_sibling();
+  }
+}
+
+// What the raw bytes of a document say, when they are UTF-8.
+struct RawText {
+  bool Valid = true;                 // well-formed UTF-8 of characters XML allows
+  bool OnlyMarkupAtTheEdges = true;  // white space only before the first '<' and after the last '>'
+  bool HasCharacterReference = false;
+};
+
+RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
+  RawText raw;
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  // Runs of plain ASCII are checked eight bytes at a time.
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (((word | (word - kSpace)) & kHigh) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const std::size_t end = std::min(n, i + 8);
+    while (i < end) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c >= 0x20 && c < 0x80) {
+        ++i;
+      } else if (c < 0x80) {
+        if (c != '\t' && c != '\n' && c != '\r') raw.Valid = false;
+        ++i;
+      } else {
+        // A multi-byte character: check it whole, then go on after it.
+        std::string one(text.substr(i, 4));
+        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        one.resize(std::min(length, one.size()));
+        if (one.size() < length || !IsXmlText(one.c_str())) raw.Valid = false;
+        i += length;
+      }
+    }
+    if (!raw.Valid) return raw;
+  }
+  raw.HasCharacterReference = text.find("&#") != std::string_view::npos;
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  raw.OnlyMarkupAtTheEdges = first == std::string_view::npos || (text[first] == '<' && text[last] == '>');
+  return raw;
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string text;
+  void write(const void* data, std::size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+
+struct FileWriter : pugi::xml_writer {
+  std::FILE* file;
+  bool failed = false;
+  explicit FileWriter(std::FILE* f) : file(f) {}
+  void write(const void* data, std::size_t size) override {
+    if (std::fwrite(data, 1, size, file) != size) failed = true;
+  }
+};
+
+std::string Declaration(const std::string& encoding) {
+  std::string text = "<?xml version=\"1.0\"";
+  if (!encoding.empty()) text += " encoding=\"" + encoding + "\"";
+  return text + "?>\n";
+}
+
+}  // namespace
+
+XmlBytes::XmlBytes(std::size_t size)
+    : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
+  if (!data_) throw std::bad_alloc();
+}
+
+XmlBytes::XmlBytes(XmlBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+XmlBytes& XmlBytes::operator=(XmlBytes&& other) noexcept {
+  if (this != &other) {
+    if (data_) pugi::get_memory_deallocation_function()(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+XmlBytes::~XmlBytes() {
+  if (data_) pugi::get_memory_deallocation_function()(data_);
+}
+
+void XmlBytes::Truncate(std::size_t size) { size_ = std::min(size, size_); }
+
+void* XmlBytes::Release() {
+  size_ = 0;
+  return std::exchange(data_, nullptr);
+}
+
+XmlNode::XmlNode() : store_(std::make_shared<detail::XmlStore>()) {
+  node_ = store_->doc.append_child(pugi::node_element).internal_object();
+  store_->Register(node_);
+}
+
+XmlNode::XmlNode(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node)
+    : store_(std::move(store)), node_(node) {
+  store_->Register(node_);
+}
+
+XmlNode::~XmlNode() {
+  store_->Unregister(node_);
+  // The last XmlNode of a store takes the whole document with it; a
+  // free-standing node nobody refers into any more goes at once.
+  if (store_->handles.empty() || store_.use_count() == 1) return;
+  xml_node node = Node(node_);
+  if (IsTopLevel(node) && !IsReferencedWithin(*store_, node)) DestroySubtree(*store_, node);
+}
+
+void XmlNode::Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node) {
+  store->Register(node);
+  store_->Unregister(node_);
+  store_ = std::move(store);
+  node_ = node;
+  cursor_ = {};
+}
+
+std::shared_ptr<XmlNode> XmlNode::NewNode() const {
+  return std::shared_ptr<XmlNode>(new XmlNode(store_, store_->doc.append_child(pugi::node_element).internal_object()));
+}
+
+std::string XmlNode::Tag() const { return Node(node_).name(); }
+void XmlNode::SetTag(std::string_view tag) { Node(node_).set_name(std::string(tag).c_str()); }
+
+std::string XmlNode::Content() const { return Node(node_).text().get(); }
+void XmlNode::SetContent(std::string_view content) { Node(node_).text().set(std::string(content).c_str()); }
+
+XmlNode::ChildCursor& XmlNode::Cursor(std::string_view tag, bool anyTag) const {
+  const std::uint64_t version = store_->Version(node_);
+  if (!cursor_.Valid || cursor_.Version != version || cursor_.AnyTag != anyTag || (!anyTag && cursor_.Tag != tag)) {
+    cursor_ = ChildCursor{true, version, anyTag, anyTag ? std::string() : std::string(tag), -1, nullptr, -1};
+  }
+  return cursor_;
+}
+
+std::int32_t XmlNode::Count(std::string_view tag, bool anyTag) const {
+  ChildCursor& cursor = Cursor(tag, anyTag);
+  if (cursor.Count < 0) {
+    std::int32_t count = 0;
+    for (xml_node child : Node(node_).children())
+      if (child.type() == pugi::node_element && (anyTag || tag == child.name())) ++count;
+    cursor.Count = count;
+  }
+  return cursor.Count;
+}
+
+pugi::xml_node_struct* XmlNode::Nth(std::string_view tag, bool anyTag, std::int32_t index) const {
+  if (index < 0) return nullptr;
+  ChildCursor& cursor = Cursor(tag, anyTag);
+  xml_node node;
+  std::int32_t at;
+  if (cursor.Child && cursor.Index <= index) {
+    node = Node(cursor.Child);
+    at = cursor.Index;
+  } else {
+    node = Node(node_).first_child();
+    at = -1;
+  }
+  // `at` is the index of `node` when it matches, -1 before the first match.
+  auto matches = [&](xml_node n) { return n.type() == pugi::node_element && (anyTag || tag == n.name()); };
+  if (at < 0) {
+    while (node && !matches(node)) node = node.next_sibling();
+    if (!node) return nullptr;
+    at = 0;
+  }
+  while (at < index) {
+    do node = node.next_sibling();
+    while (node && !matches(node));
+    if (!node) return nullptr;
+    ++at;
+  }
+  cursor.Child = node.internal_object();
+  cursor.Index = at;
+  return cursor.Child;
+}
+
+std::int32_t XmlNode::NumChildren() const { return Count({}, true); }
+
+std::int32_t XmlNode::NumChildrenHavingTag(std::string_view tag) const { return Count(tag, false); }
+
+std::shared_ptr<XmlNode> XmlNode::GetChild(std::int32_t index) const {
+  pugi::xml_node_struct* child = Nth({}, true, index);
+  if (!child) return nullptr;
+  return std::shared_ptr<XmlNode>(new XmlNode(store_, child));
+}
+
+std::shared_ptr<XmlNode> XmlNode::GetNthChildWithTag(std::string_view tag, std::int32_t index) const {
+  pugi::xml_node_struct* child = Nth(tag, false, index);
+  if (!child) return nullptr;
+  return std::shared_ptr<XmlNode>(new XmlNode(store_, child));
+}
+
+std::string XmlNode::GetChildContent(std::string_view tag) const {
+  for (xml_node child : Node(node_).children())
+    if (IsElementNamed(child, tag)) return child.text().get();
+  return {};
+}
+
+void XmlNode::AddAttribute(std::string_view name, std::string_view value) {
+  const std::string key(name);
+  pugi::xml_attribute attribute = Node(node_).attribute(key.c_str());
+  if (!attribute) attribute = Node(node_).append_attribute(key.c_str());
+  attribute.set_value(std::string(value).c_str());
+}
+
+std::string XmlNode::GetAttrValue(std::string_view name) const {
+  return Node(node_).attribute(std::string(name).c_str()).value();
+}
+
+void XmlNode::NewChild(std::string_view tag, std::string_view content) {
+  xml_node child = Node(node_).append_child(std::string(tag).c_str());
+  if (!content.empty()) child.text().set(std::string(content).c_str());
+  store_->Touch(node_);
+}
+
+bool XmlNode::AddChildTree(XmlNode& tree) {
+  if (tree.store_ != store_) {
+    xml_node parent = Node(node_);
+    if (IsTopLevel(parent) && StandsAloneIn(*store_, parent) && StandsAloneIn(*tree.store_, Node(tree.node_)) &&
+        SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.node_), kSmallTree)) {
+      // The smaller side moves: this free-standing node goes over to the
+      // tree's store. Nothing else refers into either side, so the result
+      // is the same as copying the tree.
+      auto old = store_;
+      Rebind(tree.store_, tree.store_->doc.append_copy(parent).internal_object());
+      DestroySubtree(*old, parent);
+    } else {
+      xml_node node = Node(tree.node_);
+      xml_node copy = parent.append_copy(node);
+      store_->Touch(node_);
+      auto source = tree.store_;
+      tree.Rebind(store_, copy.internal_object());
+      Discard(*source, node);
+      return true;
+    }
+  }
+  xml_node parent = Node(node_);
+  xml_node node = Node(tree.node_);
+  for (xml_node up = parent; up; up = up.parent()) {
+    if (up == node) {
+      lastError_ = "A node cannot become a child of itself or of its own subtree";
+      return false;
+    }
+  }
+  store_->Touch(node.parent().internal_object());
+  parent.append_move(node);
+  store_->Touch(node_);
+  return true;
+}
+
+void XmlNode::RemoveAllChildren() {
+  xml_node parent = Node(node_);
+  const auto referenced = ReferencedChildren(*store_, parent);
+  for (xml_node child = parent.first_child(); child;) {
+    xml_node next = child.next_sibling();
+    if (referenced.contains(child.internal_object()))
+      store_->doc.append_move(child);
+    else
+      DestroySubtree(*store_, child);
+    child = next;
+  }
+  store_->Touch(node_);
+}
+
+bool XmlNode::LoadXml(std::string_view text) {
+  XmlBytes bytes(text.size());
+  std::copy(text.begin(), text.end(), bytes.Data());
+  return Load(std::move(bytes), true);
+}
+
+bool XmlNode::LoadXmlBytes(std::span<const std::uint8_t> bytes) {
+  XmlBytes copy(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), copy.Data());
+  return Load(std::move(copy), false);
+}
+
+bool XmlNode::LoadXmlBytes(XmlBytes bytes) { return Load(std::move(bytes), false); }
+
+bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
+  // The raw checks come first: parsing in place changes the bytes.
+  const RawText raw = ScanRawText(bytes.Data(), bytes.Size());
+  auto parsed = std::make_shared<detail::XmlStore>();
+  const std::size_t size = bytes.Size();
+  const pugi::xml_parse_result result = parsed->doc.load_buffer_inplace_own(
+      bytes.Release(), size, kParseOptions, utf8Text ? pugi::encoding_utf8 : pugi::encoding_auto);
+  std::string error;
+  xml_node root;
+  if (!result) {
+    error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
+  } else {
+    for (xml_node node : parsed->doc.children()) {
+      if (node.type() != pugi::node_element) continue;
+      if (root) error = "More than one root element";
+      root = node;
+    }
+    if (!root) {
+      error = "No document element found";
+    } else if (error.empty() && result.encoding == pugi::encoding_utf8) {
+      if (!raw.Valid)
+        error = "Invalid character or invalid UTF-8 in the document";
+      else if (!raw.OnlyMarkupAtTheEdges)
+        error = "Text outside the root element";
+      else if (raw.HasCharacterReference && !IsXmlTree(root))
+        error = "Character reference to a character XML does not allow";
+    } else if (error.empty() && !IsXmlTree(root)) {
+      error = "Invalid character in the document";
+    }
+  }
+  if (!error.empty()) {
+    lastError_ = std::move(error);
+    return false;
+  }
+  Adopt(std::move(parsed), root.internal_object());
+  lastError_.clear();
+  return true;
+}
+
+void XmlNode::Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* parsedRoot) {
+  xml_node self = Node(node_);
+  xml_node root = Node(parsedRoot);
+  auto it = store_->handles.find(node_);
+  const bool alone = it != store_->handles.end() && it->second == 1;
+  if (alone && IsTopLevel(self) && !self.first_child() && !self.first_attribute()) {
+    // A free-standing empty node only this object stands for simply becomes
+    // the parsed root, in the parsed document's store.
+    auto old = store_;
+    Rebind(std::move(store), parsedRoot);
+    DestroySubtree(*old, self);
+    return;
+  }
+  // Elsewhere the node keeps its place and takes over the root's tag,
+  // attributes and children.
+  RemoveAllChildren();
+  while (pugi::xml_attribute a = self.first_attribute()) self.remove_attribute(a);
+  self.set_name(root.name());
+  for (pugi::xml_attribute a : root.attributes()) self.append_attribute(a.name()).set_value(a.value());
+  for (xml_node child : root.children()) self.append_copy(child);
+  store_->Touch(node_);
+}
+
+std::string XmlNode::GetXml() const {
+  StringWriter writer;
+  if (!encoding_.empty()) writer.text = Declaration(encoding_);
+  Node(node_).print(writer, kIndent, OutputFormat(Node(node_)), pugi::encoding_utf8);
+  return std::move(writer.text);
+}
+
+bool XmlNode::SaveXml(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    lastError_ = "Cannot open " + path + " for writing: " + std::strerror(errno);
+    return false;
+  }
+  FileWriter writer(file);
+  const std::string declaration = Declaration(encoding_);
+  writer.write(declaration.data(), declaration.size());
+  const unsigned format = OutputFormat(Node(node_));
+  Node(node_).print(writer, kIndent, format, pugi::encoding_utf8);
+  if (format == pugi::format_raw) writer.write("\n", 1);
+  const bool closed = std::fclose(file) == 0;
+  if (writer.failed || !closed) {
+    lastError_ = "Cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,78 @@
+#include "compression/BinaryFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+
+namespace qm::compression {
+namespace {
+
+constexpr std::int32_t ERR_DiskFull = 61;
+
+[[noreturn]] void RaiseWriteError(int error) { Raise(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO); }
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess);
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) Raise(ERR_PathFileAccess);
+  if (info.st_size > std::numeric_limits<std::int32_t>::max()) Raise(ERR_Overflow);
+  size_ = static_cast<std::size_t>(info.st_size);
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = ::read(fd_, buffer.data() + done, buffer.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Raise(ERR_DeviceIO);
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+OutputFile::OutputFile(const std::string& path)
+    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) RaiseWriteError(errno);
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void OutputFile::Close() {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  if (result != 0) RaiseWriteError(errno);
+}
+
+FileBytes ReadWholeFile(InputFile& file) {
+  FileBytes bytes;
+  bytes.Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(file.Size() + 1);
+  bytes.Size = file.Read({bytes.Buffer.get(), file.Size()});  // shorter if the file shrank meanwhile
+  return bytes;
+}
+
+}  // namespace qm::compression

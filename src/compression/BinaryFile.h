@@ -1,0 +1,58 @@
+#pragma once
+// Binary files for the compression operations, raising the run-time's file
+// errors.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace qm::compression {
+
+/// A file open for reading. 53 when it does not exist, 75 when it cannot be
+/// read (a folder, say), 6 when it is longer than 2,147,483,647 bytes.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  /// The file's length when it was opened.
+  std::size_t Size() const { return size_; }
+  /// Reads up to `buffer.size()` bytes; fewer only at the end of the file. 57 on failure.
+  std::size_t Read(std::span<std::uint8_t> buffer);
+
+ private:
+  int fd_ = -1;
+  std::size_t size_ = 0;
+};
+
+/// A file created (or truncated) for writing. 76 when its folder does not
+/// exist, 75 when it cannot be opened, 61 when the disk is full, 57 for other
+/// write failures.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(std::span<const std::uint8_t> bytes);
+  /// Closes the file, reporting a failure that shows only then.
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+/// The whole of a file (see InputFile for its errors).
+struct FileBytes {
+  std::unique_ptr<std::uint8_t[]> Buffer;
+  std::size_t Size = 0;
+
+  std::span<std::uint8_t> Bytes() { return {Buffer.get(), Size}; }
+};
+FileBytes ReadWholeFile(InputFile& file);
+
+}  // namespace qm::compression

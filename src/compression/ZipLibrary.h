@@ -1,0 +1,37 @@
+#pragma once
+// The zip engine the Zipper drives: two entry points, ZpInit and ZpArchive,
+// reporting by the Zip library's result codes (ZipErrors). It writes with
+// libzip and never raises on its own; only an exception from a registered
+// callback passes through.
+//
+// Behaviour with its default options:
+// - names are stored as given (with "/" separators): relative paths keep their
+//   folders, leading "/" and "./" are dropped; a folder becomes a folder entry;
+// - entries are deflated at level 6;
+// - an existing archive is updated (same-name entries replaced);
+// - names that do not exist are reported through the print callback and
+//   skipped; when none exists the result is 12 and no archive is written;
+// - the archive itself is never added to itself; pipes and devices are skipped.
+
+#include <cstdint>
+#include <string_view>
+
+#include "compression/ZipTypes.h"
+
+namespace qm::compression {
+
+class ZipLibrary {
+ public:
+  /// The deflate level of every entry (Info-ZIP's default, -6).
+  static constexpr std::uint32_t kDeflateLevel = 6;
+
+  /// Registers the callbacks used by the following ZpArchive calls. Returns 1.
+  std::int32_t ZpInit(const ZipUserFunctions& functions);
+  /// Writes the first `count` names of `names` into the archive `zipFileName`.
+  std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
+
+ private:
+  ZipUserFunctions functions_{};
+};
+
+}  // namespace qm::compression

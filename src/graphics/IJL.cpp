@@ -1,0 +1,174 @@
+#include "quillmark/graphics/IJL.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/graphics/DIBSection.h"
+
+namespace qm::ijl {
+namespace {
+
+// Frees what tjCompress2 allocated.
+struct TurboFree {
+  void operator()(unsigned char* buffer) const noexcept { tjFree(buffer); }
+};
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Creates a file under a fresh name next to `target` (with the mode a new
+// file gets, 0666 less the umask) and returns its descriptor, or -1.
+int CreateSibling(const std::string& target, std::string& name) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".~qm%08x", static_cast<unsigned>(random()));
+    name = target + suffix;
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes the bytes under a temporary name and renames the file over `target`.
+std::int32_t ReplaceFile(const std::string& target, const unsigned char* data, std::size_t size) {
+  std::string temporary;
+  const int fd = CreateSibling(target, temporary);
+  if (fd < 0) return IJL_FILE_ERROR;
+  const bool written = WriteAll(fd, data, size);
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return IJL_FILE_ERROR;
+  }
+  return IJL_OK;
+}
+
+bool Consistent(const JPEG_CORE_PROPERTIES& p) {
+  if (!p.DIBBytes || p.DIBChannels != 3 || p.DIBWidth <= 0 || p.DIBHeight == 0 || p.DIBHeight == INT_MIN ||
+      p.DIBPadBytes < 0)
+    return false;
+  if (p.JPGWidth != p.DIBWidth || p.JPGHeight != (p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight)) return false;
+  return std::int64_t{p.DIBWidth} * 3 + p.DIBPadBytes <= INT_MAX;
+}
+
+}  // namespace
+
+const char* ijlErrorStr(std::int32_t code) {
+  switch (code) {
+    case IJL_OK: return "no error";
+    case IJL_MEMORY_ERROR: return "out of memory";
+    case IJL_INVALID_JPEG_PROPERTIES: return "the image description is incomplete or inconsistent";
+    case IJL_INVALID_FILENAME: return "no output file name";
+    case IJL_UNSUPPORTED_IOTYPE: return "only whole images written to files are supported";
+    case IJL_INVALID_QUALITY: return "the quality must lie between 1 and 100";
+    case IJL_ENCODER_ERROR: return "the JPEG encoder failed";
+    case IJL_FILE_ERROR: return "the output file cannot be created or written";
+    default: return "unknown error";
+  }
+}
+
+std::int32_t ijlInit(JPEG_CORE_PROPERTIES* jcprops) {
+  if (!jcprops) return IJL_INVALID_JPEG_PROPERTIES;
+  tjhandle handle = tjInitCompress();
+  if (!handle) return IJL_MEMORY_ERROR;
+  jcprops->encoder = std::shared_ptr<void>(handle, [](void* h) { tjDestroy(h); });
+  jcprops->DIBChannels = 3;
+  jcprops->jquality = 75;
+  return IJL_OK;
+}
+
+std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype) {
+  if (!jcprops || !jcprops->encoder) return IJL_INVALID_JPEG_PROPERTIES;
+  const JPEG_CORE_PROPERTIES& p = *jcprops;
+  if (iotype != IJL_JFILE_WRITEWHOLEIMAGE) return IJL_UNSUPPORTED_IOTYPE;
+  if (!p.JPGFile || !*p.JPGFile) return IJL_INVALID_FILENAME;
+  if (!Consistent(p)) return IJL_INVALID_JPEG_PROPERTIES;
+  if (p.jquality < 1 || p.jquality > 100) return IJL_INVALID_QUALITY;
+
+  const int height = p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight;
+  const int pitch = p.DIBWidth * 3 + p.DIBPadBytes;
+  const int flags = p.DIBHeight < 0 ? TJFLAG_BOTTOMUP : 0;
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  const int status = tjCompress2(p.encoder.get(), p.DIBBytes, p.DIBWidth, pitch, height, TJPF_BGR, &jpeg, &size,
+                                 TJSAMP_420, p.jquality, flags);
+  std::unique_ptr<unsigned char, TurboFree> owned(jpeg);
+  if (status != 0) return IJL_ENCODER_ERROR;
+  return ReplaceFile(p.JPGFile, owned.get(), size);
+}
+
+std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops) {
+  if (!jcprops) return IJL_INVALID_JPEG_PROPERTIES;
+  jcprops->encoder.reset();
+  return IJL_OK;
+}
+
+}  // namespace qm::ijl
+
+namespace qm::mdlIntelJPEGLibrary {
+namespace {
+
+// The source of the errors SaveJPG raises: the library's module file name
+// and the module.
+constexpr const char* kErrorSource = "Lib.mIntelJPEGLibrary";
+
+}  // namespace
+
+bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quality) {
+  QM_FRAME_TRY {
+    using namespace qm::ijl;
+    JPEG_CORE_PROPERTIES jcprops;
+    std::int32_t result = ijlInit(&jcprops);
+    if (result != IJL_OK)
+      RaiseFrom(ERR_JPEG, kErrorSource, "Failed to initialise the IJL library: " + std::to_string(result));
+
+    // A file of that name is replaced as a whole when the new one is complete
+    // (the rename at the end of ijlWrite); its mode and times are kept here.
+    struct stat before {};
+    const bool existed = ::stat(FileName.c_str(), &before) == 0;
+
+    jcprops.DIBBytes = dib.DIBSectionBitsPtr();
+    jcprops.DIBWidth = dib.Width();
+    jcprops.DIBHeight = -dib.Height();  // negative: rows stored bottom-up
+    jcprops.DIBPadBytes = dib.BytesPerScanLine() - 3 * dib.Width();
+    const std::string fileBytes = FileName;  // the system code page is UTF-8
+    jcprops.JPGFile = fileBytes.c_str();
+    jcprops.JPGWidth = dib.Width();
+    jcprops.JPGHeight = dib.Height();
+    jcprops.jquality = Quality;
+
+    result = ijlWrite(&jcprops, IJL_JFILE_WRITEWHOLEIMAGE);
+    if (result == IJL_OK) {
+      if (existed) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ::utimensat(AT_FDCWD, FileName.c_str(), times, 0);
+        ::chmod(FileName.c_str(), before.st_mode & 0777);
+      }
+      ijlFree(&jcprops);
+      return true;
+    }
+    ijlFree(&jcprops);
+    RaiseFrom(ERR_JPEG, kErrorSource, "Failed to save to JPG " + std::to_string(result));
+  } QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
+}
+
+}  // namespace qm::mdlIntelJPEGLibrary

@@ -1,0 +1,84 @@
+// PersistanceContext: reference class -> key -> object, in registration order.
+
+#include "quillmark/persistence/PersistanceContext.h"
+
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
+
+namespace qm {
+
+PersistanceContext::RefClass* PersistanceContext::Find(std::string_view referenceClass) {
+  const auto it = classIndex_.find(referenceClass);
+  return it == classIndex_.end() ? nullptr : &classes_[it->second];
+}
+
+void PersistanceContext::Add(const IPersistableReferencePtr& Object, std::int32_t Version) {
+  QM_FRAME_TRY {
+    if (!Object) Raise(ERR_General, "Can't add Nothing to a PersistanceContext");
+    std::string name = Object->ReferenceClass(Version);
+    if (!Find(name)) {
+      classIndex_.emplace(name, classes_.size());
+      classes_.push_back(RefClass{std::move(name), {}, {}});
+    }
+    // The object is asked again for its class, as it is for its key.
+    RefClass* refClass = Find(Object->ReferenceClass(Version));
+    if (!refClass) Raise(ERR_ElementNotFound);  // the object changed its class between the two calls
+    std::string key = Object->Key(Version);
+    if (refClass->Keys.contains(key)) Raise(ERR_DuplicateKey);
+    refClass->Keys.emplace(key, refClass->Objects.size());
+    refClass->Objects.emplace_back(std::move(key), Object);
+  }
+  QM_FRAME_CATCH("PersistanceContext", "Public Sub Add", Object, Version);
+}
+
+IPersistableReferencePtr PersistanceContext::GetReference(const std::string& ReferenceClass, const std::string& Key) {
+  QM_FRAME_TRY {
+    const RefClass* refClass = Find(ReferenceClass);
+    if (!refClass) {
+      QMWriteLog("Reference Class " + ReferenceClass + " does not exist, trying key " + Key);
+      return nullptr;
+    }
+    const auto it = refClass->Keys.find(Key);
+    if (it != refClass->Keys.end()) return refClass->Objects[it->second].second;
+    QMWriteLog("Key " + Key + " does not exist in reference class " + ReferenceClass + ", returning Nothing");
+    // The list names the registered classes (not the keys), each followed by ", ".
+    std::string classes;
+    for (const auto& c : classes_) classes += c.Name + ", ";
+    QMWriteLog("Keys are : '" + classes + "'");
+    return nullptr;
+  }
+  QM_FRAME_CATCH("PersistanceContext", "Public Function GetReference", ReferenceClass, Key);
+}
+
+void PersistanceContext::Clear() {
+  QM_FRAME_TRY {
+    classIndex_.clear();
+    classes_.clear();
+  }
+  QM_FRAME_CATCH("PersistanceContext", "Public Sub Clear");
+}
+
+Variant PersistanceContext::GetReferenceClasses() {
+  QM_FRAME_TRY {
+    std::vector<Variant> names;
+    names.reserve(classes_.size());
+    for (const auto& c : classes_) names.emplace_back(c.Name);
+    return VariantArray::FromVector(std::move(names));
+  }
+  QM_FRAME_CATCH("PersistanceContext", "Public Function GetReferenceClasses");
+}
+
+Variant PersistanceContext::GetReferenceObjects(const std::string& ReferenceClass) {
+  QM_FRAME_TRY {
+    const RefClass* refClass = Find(ReferenceClass);
+    if (!refClass) Raise(ERR_General, "Reference class " + ReferenceClass + " does not exist.");
+    std::vector<Variant> keys;
+    keys.reserve(refClass->Objects.size());
+    for (const auto& entry : refClass->Objects) keys.emplace_back(entry.first);
+    return VariantArray::FromVector(std::move(keys));
+  }
+  QM_FRAME_CATCH("PersistanceContext", "Public Function GetReferenceObjects", ReferenceClass);
+}
+
+}  // namespace qm

@@ -1,0 +1,253 @@
+// QMStream's simple records: objects made of scalar fields, collections of
+// them, and skipping forward to a wanted record.
+
+#include <charconv>
+
+#include "persistence/RecordText.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/persistence/QMStream.h"
+#include "quillmark/runtime/Conversions.h"
+
+namespace qm {
+namespace {
+
+using detail::After;
+using detail::LTrimView;
+using detail::TrimView;
+
+constexpr std::string_view kObject = "%Object ";
+constexpr std::string_view kCollection = "%Collection ";
+constexpr std::string_view kProperty = "%Property ";
+
+struct Header {
+  std::string Name;
+  std::int32_t Version = 0;
+};
+
+// "%Object My Thing @ 2" -> {"My Thing", 2}: the rest of the trimmed line is
+// split at the first "@"; the version is read locale-independently and
+// rounded. Without "@" the whole rest is the name and the version is 0.
+Header ParseHeader(std::string_view line, std::size_t markerLength) {
+  const std::string_view rest = After(TrimView(line), markerLength);
+  const auto at = rest.find('@');
+  if (at == std::string_view::npos) return {std::string(rest), 0};
+  return {std::string(TrimView(rest.substr(0, at))), CLng(Variant(Val(rest.substr(at + 1))))};
+}
+
+std::string HeaderLine(std::string_view marker, const std::string& name, std::int32_t version, bool withVersion) {
+  std::string line(marker);
+  line += name;
+  if (withVersion) {
+    line += " @";
+    line += std::to_string(version);
+  }
+  return line;
+}
+
+std::string Join(std::string_view a, std::string_view b) {
+  std::string text;
+  text.reserve(a.size() + b.size());
+  text += a;
+  text += b;
+  return text;
+}
+
+}  // namespace
+
+// ---- line access for the records ----
+
+void QMStream::WriteLine(std::string_view prefix, std::string_view text) {
+  QM_FRAME_TRY {
+    TextStream& out = Bound();
+    lineBuffer_.assign(static_cast<std::size_t>(indentWidth_), ' ');
+    lineBuffer_ += prefix;
+    lineBuffer_ += text;
+    out.WriteLine(lineBuffer_);
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub WriteLine", Join(prefix, text));
+}
+
+// ---- simple records ----
+
+void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32_t WrittenVersion,
+                                 std::int32_t SignedVersion) {
+  QM_FRAME_TRY {
+    if (SignedVersion == -1) SignedVersion = WrittenVersion;
+    if (!Object) Raise(ERR_ObjectNotSet);
+    WriteLine(HeaderLine(kObject, Object->Name(SignedVersion), SignedVersion, SignedVersion > 0));
+    Indent();
+    const ScalarFieldsPtr fields = Object->GetScalarFields(WrittenVersion);
+    if (!fields) Raise(ERR_ObjectNotSet);
+    // By position, so that a client changing the list from a callback cannot
+    // invalidate the walk.
+    for (std::int32_t i = 1; i <= fields->Count(); ++i) {
+      const ScalarFieldPtr field = fields->Item(i);
+      WriteLine(kProperty, field->Name());
+      Indent();
+      WriteLine({}, field->GetStreamValue(WrittenVersion));
+      UnIndent();
+    }
+    UnIndent();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub WriteObjectSimple", Object, WrittenVersion, SignedVersion);
+}
+
+void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context) {
+  ReadObjectSimple(Object, Context, std::nullopt);
+}
+
+void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context,
+                                std::optional<bool> logging) {
+  QM_FRAME_TRY {
+    const bool log = logging ? *logging : LoggingEnabled();
+    const std::string_view headerLine = PeekView();
+    if (!LTrimView(headerLine).starts_with(kObject))
+      Raise(ERR_StreamNotPointingToObject, "Stream not pointing to object");
+    const Header header = ParseHeader(headerLine, kObject.size());
+    if (!Object) Raise(ERR_ObjectNotSet);
+    if (!Object->Compatible(header.Name, header.Version))
+      Raise(ERR_StreamObjectIncompatible, "Object is incompatible with stream object");
+    SkipLine();
+
+    const ScalarFieldsPtr fields = Object->GetScalarFields(header.Version);
+    if (!fields) Raise(ERR_General, "GetScalarFields() did not return a fields collection");
+    std::string fieldName;
+    std::string value;
+    while (!AtEndOfStream()) {
+      // Read the next line and push it back unless it is a property line: the
+      // same as peeking first, with one step less.
+      const std::string_view propertyLine = ReadLineView();
+      if (!LTrimView(propertyLine).starts_with(kProperty)) {
+        StackRetreat();
+        break;
+      }
+      const std::string_view rest = After(TrimView(propertyLine), kProperty.size());
+      fieldName.assign(rest.substr(0, rest.find(' ')));
+      value.assign(TrimView(ReadLineView()));
+      const bool last = fieldName.empty();
+      if (log) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
+      const ScalarFieldPtr field = fields->ItemName(fieldName);
+      if (log) QMWriteLog("Got field object okay");
+      if (field) {
+        if (log) QMWriteLog("About to set field value for " + field->Name());
+        field->SetStreamValueLogged(value, Context, log);
+      } else if (auto handler = std::dynamic_pointer_cast<IPersistableHdleUnknown>(Object)) {
+        if (log) QMWriteLog("Found unknown field, calling " + std::string("IPersistableHdleUnknown for ") + fieldName);
+        handler->SetUnknownField(header.Version, fieldName, Variant(value));
+      } else if (log) {
+        QMWriteLog("Ignored field " + fieldName);
+      }
+      if (last) break;
+    }
+
+    if (log) QMWriteLog("About to set scalar fields");
+    Object->SetScalarFields(header.Version, fields);
+    if (Context) {
+      if (auto reference = std::dynamic_pointer_cast<IPersistableReference>(Object)) {
+        if (log) QMWriteLog("About to add reference to this object to context");
+        Context->Add(reference, header.Version);
+      }
+    }
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub ReadObjectSimple", Object, Context);
+}
+
+void QMStream::WriteCollectionSimple(const IPersistableCollectionPtr& Collection, std::int32_t Version) {
+  QM_FRAME_TRY {
+    if (!Collection) Raise(ERR_ObjectNotSet);
+    WriteLine(HeaderLine(kCollection, Collection->Name(Version), Version, Version != 0));
+    const std::int32_t count = Collection->Count(Version);
+    WriteLine(std::to_string(count));
+    Indent();
+    const std::int32_t childVersion = Collection->GetChildVersion(Version);
+    for (std::int32_t i = 1; i <= count; ++i) WriteObjectSimple(Collection->Item(i, childVersion), childVersion, -1);
+    UnIndent();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub WriteCollectionSimple", Collection, Version);
+}
+
+void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection, bool RecreateChildren,
+                                    const PersistanceContextPtr& Context) {
+  QM_FRAME_TRY {
+    const bool log = LoggingEnabled();
+    const std::string_view headerLine = PeekView();
+    if (!LTrimView(headerLine).starts_with(kCollection))
+      Raise(ERR_StreamNotPointingToObject, "Stream not pointing to collection");
+    const Header header = ParseHeader(headerLine, kCollection.size());
+    if (!Collection) Raise(ERR_ObjectNotSet);
+    if (!Collection->Compatible(header.Name, header.Version))
+      Raise(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection");
+    SkipLine();
+    const std::int32_t stored = CLng(Variant(TrimView(ReadLineView())));
+
+    if (RecreateChildren) {
+      Collection->Clear(header.Version);
+      const std::int32_t n = CountChildren(stored);
+      for (std::int32_t i = 1; i <= n; ++i) Collection->Add(Collection->NewChild(header.Version), header.Version);
+    }
+    const std::int32_t count = Collection->Count(header.Version);
+    for (std::int32_t i = 1; i <= count; ++i) ReadObjectSimple(Collection->Item(i, header.Version), Context, log);
+    Collection->LoadCompleted();
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub ReadCollectionSimple", Collection, RecreateChildren, Context);
+}
+
+// A stored count larger than the object headers left in the stream cannot be
+// read: the child after the last header fails. Children are made only up to
+// that one, so that a damaged count never drives an allocation the stream
+// cannot back. A header takes at least 9 bytes ("%Object " and a line end),
+// so only a count above what the remaining bytes could hold is checked by
+// looking ahead (which pushes every line back).
+std::int32_t QMStream::CountChildren(std::int32_t stored) {
+  QM_FRAME_TRY {
+    if (stored <= 0) return stored;
+    const std::uint64_t pending = static_cast<std::uint64_t>(static_cast<std::int64_t>(lineStack_.size()) - stackPos_);
+    if (static_cast<std::uint64_t>(stored) <= pending + Bound().RemainingBytes() / 9 + 1) return stored;
+    std::int32_t headers = 0;
+    std::int64_t read = 0;
+    while (headers < stored && !AtEndOfStream()) {
+      if (LTrimView(ReadLineView()).starts_with(kObject)) ++headers;
+      ++read;
+    }
+    stackPos_ -= read;
+    return headers < stored ? headers + 1 : stored;
+  }
+  QM_FRAME_CATCH("QMStream", "Private Function CountChildren", stored);
+}
+
+void QMStream::FindNextObject(const Variant& ToIgnore, const std::optional<Variant>& ObjectEndSig) {
+  QM_FRAME_TRY {
+    const bool log = LoggingEnabled();
+    if (log) QMWriteLog("FindNextObject: Begin");
+    std::optional<std::string> endSig;
+    if (ObjectEndSig) endSig = CStr(*ObjectEndSig);
+    while (!AtEndOfStream()) {
+      const std::string_view line = TrimView(PeekView());
+      if (endSig && line == *endSig) {
+        if (log) QMWriteLog("FindNextObject: Found end of object marker, exiting");
+        SkipLine();
+        break;
+      }
+      if (line.starts_with(kObject) || line.starts_with(kCollection)) {
+        if (log) QMWriteLog("FindNextObject: Candidate next object -- " + std::string(line));
+        const VariantArray& ignore = ToIgnore.Array();
+        bool ignored = false;
+        for (std::int32_t i = 0; i <= ignore.UBound() && !ignored; ++i) {
+          const Variant& entry = ignore(i);
+          ignored = !entry.IsNull() && (entry.IsString() ? entry.String() == line : CStr(entry) == line);
+        }
+        if (!ignored) {
+          if (log) QMWriteLog("FindNextObject: Found next object");
+          break;
+        }
+        if (log) QMWriteLog("FindNextObject: Candidate was exception");
+      }
+      SkipLine();
+    }
+  }
+  QM_FRAME_CATCH("QMStream", "Public Sub FindNextObject", ToIgnore, ObjectEndSig);
+}
+
+}  // namespace qm

@@ -1,0 +1,39 @@
+#pragma once
+// Small text helpers shared by QMStream's record readers and writers. Blanks
+// are U+0020 only, as the record format indents with blanks.
+
+#include <string>
+#include <string_view>
+
+namespace qm::detail {
+
+inline std::string_view LTrimView(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  return first == std::string_view::npos ? std::string_view{} : text.substr(first);
+}
+
+inline std::string_view TrimView(std::string_view text) {
+  text = LTrimView(text);
+  const auto last = text.find_last_not_of(' ');
+  return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+}
+
+/// The text after a marker of `length` characters ("" for shorter text).
+inline std::string_view After(std::string_view text, std::size_t length) {
+  return text.size() > length ? text.substr(length) : std::string_view{};
+}
+
+/// True for "true" and "vrai" in any case.
+inline bool ReadBoolean(std::string_view text) {
+  auto same = [](std::string_view a, std::string_view lower) {
+    if (a.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const char c = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+      if (c != lower[i]) return false;
+    }
+    return true;
+  };
+  return same(text, "true") || same(text, "vrai");
+}
+
+}  // namespace qm::detail

@@ -1,0 +1,140 @@
+// ScalarField: a field's text form and its reading back.
+// The plain accessors cannot fail and carry no call frame.
+
+#include "quillmark/persistence/ScalarField.h"
+
+#include <charconv>
+
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/persistence/IPersistable.h"
+#include "quillmark/persistence/PersistanceContext.h"
+#include "quillmark/persistence/ScalarFields.h"
+#include "quillmark/runtime/Conversions.h"
+#include "persistence/RecordText.h"
+
+namespace qm {
+namespace {
+
+// Replaces every occurrence of `from` in `text` by `to`.
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  std::size_t at = text.find(from);
+  if (at == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (; at != std::string::npos; at = text.find(from, start)) {
+    out.append(text, start, at - start);
+    out += to;
+    start = at + from.size();
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
+// Plain decimal text directly; anything else (fractions, exponents, overflow,
+// no number at all) through the general conversion and its errors.
+std::int32_t ReadInteger(const std::string& text) {
+  std::int32_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec == std::errc() && ptr == end && !text.empty()) return value;
+  return CLng(Variant(text));
+}
+
+}  // namespace
+
+std::string ScalarField::GetStreamValue(std::int32_t Version) {
+  QM_FRAME_TRY {
+    switch (scalarType_) {
+      case ST_String:
+        if (const auto* text = value_.GetIf<std::string>()) return ReplaceAll(*text, "\r\n", "\\n");
+        return ReplaceAll(CStr(value_), "\r\n", "\\n");
+      case ST_FloatingPoint:
+        return WriteInvariantNumber(CDbl(value_));
+      case ST_Boolean:
+        return CBool(value_) ? "True" : "False";
+      case ST_Reference: {
+        if (!value_.IsObject() || !value_.ObjectRef()) return {};
+        auto target = std::dynamic_pointer_cast<IPersistableReference>(value_.ObjectRef());
+        if (!target) Raise(ERR_TypeMismatch);
+        const std::string targetClass = target->ReferenceClass(Version);
+        if (targetClass != referenceClass_) {
+          Raise(ERR_General, "The reference class of the object (" + targetClass + ") and of this field (" +
+                                 referenceClass_ + ") do not match");
+        }
+        return target->Key(Version);
+      }
+      case ST_Integer:
+        if (const auto* number = value_.GetIf<std::int32_t>()) return std::to_string(*number);
+        return CStr(value_);
+      default:  // ST_DateTime and unknown types: the general conversion
+        return CStr(value_);
+    }
+  }
+  QM_FRAME_CATCH("ScalarField", "Public Function GetStreamValue", Version);
+}
+
+void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shared_ptr<PersistanceContext>& Context) {
+  SetStreamValueLogged(StreamValue, Context, std::nullopt);  // the element comes from there
+}
+
+void ScalarField::SetStreamValueLogged(const std::string& StreamValue,
+                                       const std::shared_ptr<PersistanceContext>& Context,
+                                       std::optional<bool> logOn) {
+  QM_FRAME_TRY {
+    const bool logging = logOn ? *logOn : LoggingEnabled();
+    if (logging) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
+    switch (scalarType_) {
+      case ST_String:
+        value_ = ReplaceAll(StreamValue, "\\n", "\r\n");
+        break;
+      case ST_Integer:
+        value_ = ReadInteger(StreamValue);
+        break;
+      case ST_FloatingPoint:
+        value_ = Val(StreamValue);
+        break;
+      case ST_DateTime:
+        value_ = CDate(Variant(StreamValue));
+        break;
+      case ST_Boolean:
+        value_ = detail::ReadBoolean(StreamValue);
+        break;
+      case ST_Reference: {
+        if (logging) QMWriteLog("Getting the reference for " + name_);
+        if (!Context) Raise(ERR_ObjectNotSet);
+        ObjectPtr target = Context->GetReference(referenceClass_, StreamValue);
+        value_ = std::move(target);
+        break;
+      }
+      default:
+        Raise(ERR_General, "Unknown scalar type encountered");
+    }
+  }
+  QM_FRAME_CATCH("ScalarField", "Public Sub SetStreamValue", StreamValue, Context);
+}
+
+const std::string& ScalarField::ReferenceClass() const {
+  QM_FRAME_TRY {
+    if (scalarType_ != ST_Reference) Raise(ERR_General, "ReferenceClass only available for reference scalar types");
+    return referenceClass_;
+  }
+  QM_FRAME_CATCH("ScalarField", "Public Property Get ReferenceClass");
+}
+
+void ScalarField::SetReferenceClass(const std::string& ReferenceClass) {
+  QM_FRAME_TRY {
+    if (scalarType_ != ST_Reference) Raise(ERR_General, "ReferenceClass only available for reference scalar types");
+    referenceClass_ = ReferenceClass;
+  }
+  QM_FRAME_CATCH("ScalarField", "Public Property Let ReferenceClass", ReferenceClass);
+}
+
+void ScalarField::SetOwner(const std::shared_ptr<ScalarFields>& Fields) {
+  QM_FRAME_TRY { owner_ = Fields; }
+  QM_FRAME_CATCH("ScalarField", "Public Sub SetOwner", Fields);
+}
+
+}  // namespace qm

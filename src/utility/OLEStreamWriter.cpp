@@ -1,0 +1,170 @@
+#include "quillmark/utility/OLEStreamWriter.h"
+
+#include <gsf/gsf.h>
+
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/utility/TemporaryFile.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kStreamName = "TempOutputStream";
+constexpr std::size_t kBlockSize = 4096;
+constexpr const char* kStorageSource = "libgsf";
+
+void InitGsf() {
+  static std::once_flag once;
+  std::call_once(once, [] { gsf_init(); });
+}
+
+// Raises the storage component's failure with its own source and message.
+[[noreturn]] void RaiseStorage(GError* error, const char* what) {
+  std::string message = error && error->message ? error->message : what;
+  if (error) g_error_free(error);
+  RaiseFrom(ERR_PathFileAccess, kStorageSource, message);
+}
+
+struct GObjectUnref {
+  void operator()(gpointer object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <class T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+// The stream handed to the client: a child of the compound file being written.
+class OLEStream final : public IStream {
+ public:
+  explicit OLEStream(GsfOutput* output) : output_(output) {}
+  ~OLEStream() override { Close(); }
+
+  std::uint32_t Write(std::span<const std::uint8_t> data) override {
+    QM_FRAME_TRY {
+      if (!output_) Raise(ERR_ObjectNotSet);
+      if (data.size() > UINT32_MAX) Raise(ERR_InvalidProcedureCall);
+      if (!data.empty() && !gsf_output_write(output_.get(), data.size(), data.data()))
+        RaiseStorage(nullptr, "Could not write to the stream");
+      return static_cast<std::uint32_t>(data.size());
+    }
+    QM_FRAME_CATCH("OLEStreamWriter", "Public Function Write", data);
+  }
+
+  std::uint64_t Seek(std::int64_t offset, StreamSeek origin) override {
+    QM_FRAME_TRY {
+      if (!output_) Raise(ERR_ObjectNotSet);
+      const GSeekType whence = origin == StreamSeek::Begin ? G_SEEK_SET : origin == StreamSeek::Current ? G_SEEK_CUR
+                                                                                                       : G_SEEK_END;
+      if (!gsf_output_seek(output_.get(), offset, whence)) RaiseStorage(nullptr, "Could not seek in the stream");
+      return static_cast<std::uint64_t>(gsf_output_tell(output_.get()));
+    }
+    QM_FRAME_CATCH("OLEStreamWriter", "Public Function Seek", offset, origin);
+  }
+
+  /// Ends writing; the stream cannot be used afterwards.
+  void Close() noexcept {
+    if (!output_) return;
+    gsf_output_close(output_.get());
+    output_.reset();
+  }
+
+ private:
+  GPtr<GsfOutput> output_;
+};
+
+}  // namespace
+
+// The compound file: written through `outfile` until the stream is released,
+// read back from the file afterwards.
+class OLEStreamWriter::Storage {
+ public:
+  explicit Storage(const std::string& path) : path_(path) {
+    InitGsf();
+    // Create the compound file over the empty temporary file, and its stream.
+    GError* error = nullptr;
+    GPtr<GsfOutput> sink(GSF_OUTPUT(gsf_output_stdio_new(path.c_str(), &error)));
+    if (!sink) RaiseStorage(error, "Could not create the compound file");
+    outfile_.reset(gsf_outfile_msole_new(sink.get()));
+    if (!outfile_) RaiseStorage(nullptr, "Could not create the compound file");
+    GsfOutput* child = gsf_outfile_new_child(outfile_.get(), kStreamName, FALSE);
+    if (!child) RaiseStorage(nullptr, "Could not create the stream");
+    stream_ = std::make_shared<OLEStream>(child);
+  }
+
+  ~Storage() { Finish(); }
+
+  const std::shared_ptr<OLEStream>& Stream() const { return stream_; }
+
+  /// Releases the stream and completes the compound file.
+  void Finish() noexcept {
+    if (stream_) stream_->Close();
+    stream_.reset();
+    if (outfile_) {
+      gsf_output_close(GSF_OUTPUT(outfile_.get()));
+      outfile_.reset();
+    }
+  }
+
+  /// Copies the stream, block by block, into `target`.
+  void CopyTo(const std::string& target) {
+    GError* error = nullptr;
+    GPtr<GsfInput> input(gsf_input_stdio_new(path_.c_str(), &error));
+    if (!input) RaiseStorage(error, "Could not open the compound file");
+    GPtr<GsfInfile> infile(gsf_infile_msole_new(input.get(), &error));
+    if (!infile) RaiseStorage(error, "Could not read the compound file");
+    GPtr<GsfInput> stream(gsf_infile_child_by_name(infile.get(), kStreamName));
+    if (!stream) RaiseStorage(nullptr, "Could not open the stream");
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(target.c_str(), "wb"), &std::fclose);
+    if (!out) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound
+                    : errno == EACCES                   ? ERR_PermissionDenied
+                                                        : ERR_PathFileAccess);
+    std::vector<guint8> block(kBlockSize);
+    for (;;) {
+      const gsf_off_t remaining = gsf_input_remaining(stream.get());
+      const std::size_t count = static_cast<std::size_t>(std::min<gsf_off_t>(remaining, kBlockSize));
+      if (count == 0) break;
+      if (!gsf_input_read(stream.get(), count, block.data())) RaiseStorage(nullptr, "Could not read the stream");
+      if (std::fwrite(block.data(), 1, count, out.get()) != count) Raise(ERR_DeviceIO);
+    }
+    if (std::fclose(out.release()) != 0) Raise(ERR_DeviceIO);
+  }
+
+ private:
+  std::string path_;
+  GPtr<GsfOutfile> outfile_;
+  std::shared_ptr<OLEStream> stream_;
+};
+
+OLEStreamWriter::OLEStreamWriter() {
+  QM_FRAME_TRY {
+    file_ = std::make_shared<TemporaryFile>();
+    storage_ = std::make_unique<Storage>(file_->Filename());
+  }
+  QM_FRAME_CATCH("OLEStreamWriter", "Private Sub Class_Initialize");
+}
+
+// The storage goes first, so the temporary file is closed when it is deleted.
+OLEStreamWriter::~OLEStreamWriter() { storage_.reset(); }
+
+std::shared_ptr<IStream> OLEStreamWriter::Stream() const {
+  QM_FRAME_TRY {
+    if (!storage_->Stream()) Raise(ERR_ObjectNotSet);
+    return storage_->Stream();
+  }
+  QM_FRAME_CATCH("OLEStreamWriter", "Public Property Get Stream");
+}
+
+void OLEStreamWriter::WriteToFile(const std::string& Filename) {
+  QM_FRAME_TRY {
+    storage_->Finish();
+    storage_->CopyTo(Filename);
+  }
+  QM_FRAME_CATCH("OLEStreamWriter", "Public Sub WriteToFile", Filename);
+}
+
+}  // namespace qm

@@ -1,0 +1,39 @@
+#include "utility/TempNames.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/utility/Utility.h"
+
+namespace qm::utility {
+
+std::string TempCandidate(const std::string& folder, std::uint64_t n, const std::string& suffix) {
+  std::string name = folder;
+  if (name.empty() || name.back() != '/') name += '/';
+  name += "~tmp";
+  name += std::to_string(n);
+  name += suffix;
+  return name;
+}
+
+std::string CreateTempFile(const std::string& suffix) {
+  const std::string folder = Utility::TempFolder();
+  for (std::uint64_t n = 1;; ++n) {
+    std::string name = TempCandidate(folder, n, suffix);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno == EEXIST) continue;
+    if (errno == ENOENT || errno == ENOTDIR) Raise(ERR_PathNotFound);
+    if (errno == EACCES || errno == EPERM || errno == EROFS) Raise(ERR_PermissionDenied);
+    Raise(ERR_PathFileAccess);
+  }
+}
+
+}  // namespace qm::utility

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "automation/Spreadsheet.h"
+#include "quillmark/automation/Exporter.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/runtime/FileTable.h"
+#include "support/TestEnvironment.h"
+
+namespace qm {
+struct ExporterTestAccess {
+  static std::string Text(Exporter& e, const Variant& data) { return e.GetArrayAsExcelString(data); }
+};
+}  // namespace qm
+
+namespace {
+
+using qm::Variant;
+using qm::VariantArray;
+
+class FakeGrid : public qm::DispatchTable<FakeGrid> {
+ public:
+  std::int32_t Rows = 0, Cols = 0;
+  static void Describe(Members& m) {
+    m.Class("MSFlexGrid")
+        .Property("Rows", &FakeGrid::Rows)
+        .Property("Cols", &FakeGrid::Cols)
+        .Method("TextMatrix", [](FakeGrid&, std::vector<Variant>& a) {
+          return Variant("r" + qm::CStr(a.at(0)) + "c" + qm::CStr(a.at(1)));
+        });
+  }
+};
+
+Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant>& cellsByRow) {
+  VariantArray table({{0, columns - 1}, {0, rows - 1}});
+  for (std::int32_t r = 0; r < rows; ++r)
+    for (std::int32_t c = 0; c < columns; ++c) table(c, r) = cellsByRow.at(static_cast<std::size_t>(r * columns + c));
+  return Variant(std::move(table));
+}
+
+std::string Shell(const std::string& command) {
+  std::string output;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) output.append(buffer, n);
+  return output;
+}
+
+class ExporterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // No spreadsheet program may open during the tests.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+  }
+  qm::Exporter exporter;
+};
+
+TEST_F(ExporterTest, IntermediateTextOfATwoByThreeTableAndOfOneCell) {
+  Variant table = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
+  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, table), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+  Variant single = Table(1, 1, {"x"});
+  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, single), "x\t\r\n");
+}
+
+TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
+  qm::test::ScratchDir dir;
+  const std::string book = dir / "out.xlsx";
+  Variant table = Table(3, 4, {"name", "qty", "ok",  //
+                               "caf\xE9", "\x01", "",
+                               "tea & \"cake\"", std::int32_t{12}, true,
+                               "caf\xC3\xA9 <b>", -0.5, false});
+  exporter.ExportArrayToExcel(book, table);
+  ASSERT_TRUE(std::filesystem::exists(book));
+  // Every cell as the sheet holds it, read by tools this project did not write.
+  const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
+  ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
+  const std::string cells = Shell(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
+  auto text = [](const std::string& ref, const std::string& value) {
+    return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + value + "</t></is></c>";
+  };
+  auto number = [](const std::string& ref, const std::string& value) {
+    return "<c r=\"" + ref + "\"><v>" + value + "</v></c>";
+  };
+  auto boolean = [](const std::string& ref, const std::string& value) {
+    return "<c r=\"" + ref + "\" t=\"b\"><v>" + value + "</v></c>";
+  };
+  for (const std::string& expected :
+       {text("A1", "name"), text("B1", "qty"), text("C1", "ok"), text("A2", "caf\xC3\xA9"), text("B2", "_x0001_"),
+        text("A3", "tea &amp; \"cake\""), number("B3", "12"), boolean("C3", "1"), text("A4", "caf\xC3\xA9 &lt;b&gt;"),
+        number("B4", "-0.5"), boolean("C4", "0")}) {
+    EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\nin: " << cells;
+  }
+  EXPECT_EQ(cells.find("C2"), std::string::npos);  // empty cells are left out
+  // The temporary text file is gone.
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+    EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
+}
+
+TEST_F(ExporterTest, NoWorkbookRaises58000AndBadTablesPassUnchanged) {
+  qm::test::ScratchDir dir;
+  Variant table = Table(1, 1, {"x"});
+  try {
+    exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
+    EXPECT_EQ(e.Description(),
+              "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
+              "dragging the grid into an open worksheet.");
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
+  }
+  Variant notATable("text");
+  Variant oneDimension(VariantArray::FromVector({"a", "b"}));
+  for (Variant* bad : {&notATable, &oneDimension}) {
+    try {
+      exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad);
+      FAIL();
+    } catch (const qm::Error& e) {
+      EXPECT_TRUE(e.Number() == qm::ERR_TypeMismatch || e.Number() == qm::ERR_SubscriptOutOfRange) << e.Number();
+      EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
+  EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
+}
+
+TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
+  auto grid = std::make_shared<FakeGrid>();
+  grid->Rows = 4;
+  grid->Cols = 5;
+  Variant result = exporter.GetGridAsArray(grid);
+  const VariantArray& table = result.Array();
+  EXPECT_EQ(table.LBound(1), 0);
+  EXPECT_EQ(table.UBound(1), 4);
+  EXPECT_EQ(table.UBound(2), 3);
+  EXPECT_EQ(table(0, 0).String(), "r0c0");
+  EXPECT_EQ(table(4, 3).String(), "r3c4");
+  EXPECT_EQ(table(2, 1).String(), "r1c2");
+  try {
+    exporter.GetGridAsArray(std::make_shared<qm::Object>());
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
+    EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
+  }
+}
+
+TEST(SpreadsheetImport, TabsQualifiersAndNumbers) {
+  qm::spreadsheet::TextImport settings;
+  auto sheet = qm::spreadsheet::ImportText("a\t\"b\tc\"\t\"say \"\"hi\"\"\"x\t\r\n\t\t1\r\nlast", settings);
+  ASSERT_EQ(sheet.Rows.size(), 3u);
+  EXPECT_EQ(sheet.Rows[0], (std::vector<std::string>{"a", "b\tc", "say \"hi\"x", ""}));
+  EXPECT_EQ(sheet.Rows[1], (std::vector<std::string>{"", "", "1"}));
+  EXPECT_EQ(sheet.Rows[2], (std::vector<std::string>{"last"}));
+  settings.ConsecutiveDelimiter = true;
+  settings.StartRow = 2;
+  EXPECT_EQ(qm::spreadsheet::ImportText("skip\nx\t\t\ty", settings).Rows.at(0), (std::vector<std::string>{"x", "y"}));
+
+  double value = 0;
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
+           {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}}) {
+    EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
+    EXPECT_EQ(value, expected) << text;
+  }
+  for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
+    EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
+}
+
+}  // namespace

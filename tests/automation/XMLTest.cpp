@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "automation/XmlTestTools.h"
+#include "quillmark/automation/XML.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::XML;
+using qm::test::ReadFile;
+using qm::test::WriteFile;
+using qm::test::XmlLintAccepts;
+
+// A wrapper over "<root>" parsed from text, the synthetic level named "Doc".
+std::shared_ptr<XML> Parse(const std::string& text) {
+  auto doc = std::make_shared<XML>();
+  doc->LoadFromString(text, "Doc");
+  return doc->GetNextTag();
+}
+
+TEST(XML, ValueAndChildValueFallBackToTheDefault) {
+  auto root = Parse("<r><empty/><zero>0</zero><blank> </blank></r>");
+  EXPECT_EQ(root->GetNextTag("empty")->Value("none"), "none");
+  EXPECT_EQ(root->GetNextTag("zero")->Value("none"), "0");
+  EXPECT_EQ(root->GetNextTag("blank")->Value("none"), " ");
+  EXPECT_EQ(root->ChildValue("zero", "d"), "0");
+  EXPECT_EQ(root->ChildValue("empty", "d"), "d");
+  EXPECT_EQ(root->ChildValue("missing", "d"), "d");
+  EXPECT_EQ(root->ChildValue("missing"), "");
+  EXPECT_FALSE(root->Comment());
+  EXPECT_FALSE(root->Directive());
+
+  XML node;
+  node.SetData("price", "12");
+  node.LetValue("13", "ignored");
+  EXPECT_EQ(node.Value(), "13");
+  EXPECT_EQ(node.Name(), "price");
+}
+
+TEST(XML, ChildCountAndIterationByTag) {
+  auto root = Parse("<r><item>a</item><other/><item>b</item><item>c</item></r>");
+  EXPECT_TRUE(root->HasChildren());
+  EXPECT_EQ(root->ChildCount(), 4);
+  EXPECT_EQ(root->ChildCount("item"), 3);
+  EXPECT_EQ(root->ChildCount("none"), 0);
+
+  std::vector<std::int32_t> positions;
+  std::string values;
+  for (auto item = root->GetNextTag("item", 0); item; item = root->GetNextTag("item", item->NextPosition())) {
+    positions.push_back(item->NextPosition() - 1);
+    values += item->Value();
+  }
+  EXPECT_EQ(positions, (std::vector<std::int32_t>{0, 1, 2}));
+  EXPECT_EQ(values, "abc");
+  EXPECT_EQ(root->GetNextTag("item", 3), nullptr);
+  EXPECT_EQ(root->GetNextTag("", 4), nullptr);
+  EXPECT_EQ(root->GetNextTag("", -1), nullptr);
+  EXPECT_EQ(root->GetNextTag("", 1)->Name(), "other");
+  EXPECT_FALSE(root->GetNextTag("other")->HasChildren());
+}
+
+TEST(XML, NavigationSharesTheTree) {
+  auto root = Parse("<r><a>1</a></r>");
+  auto a = root->GetNextTag("a");
+  a->LetValue("2");
+  a->AddAtribute("k", "v");
+  EXPECT_EQ(root->ChildValue("a"), "2");
+  EXPECT_EQ(root->GetNextTag("a")->GetAttribute("k"), "v");
+  EXPECT_EQ(root->GetNextTag("a")->GetAttribute("missing"), "");
+}
+
+TEST(XML, LoadFileThenSaveFileWritesTheElementInUtf8) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "in.xml", "<?xml version=\"1.0\"?>\n<order id=\"7\"><line>caf\xC3\xA9 &amp; tea</line></order>\n");
+  XML doc;
+  ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
+  EXPECT_EQ(doc.Name(), "XmlRoot");
+  EXPECT_EQ(doc.ChildCount(), 1);
+  ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
+  const std::string saved = ReadFile(dir / "out.xml");
+  EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u) << saved;
+  EXPECT_NE(saved.find("<order id=\"7\">"), std::string::npos);
+  EXPECT_NE(saved.find("caf\xC3\xA9 &amp; tea"), std::string::npos);
+  EXPECT_EQ(saved.find("XmlRoot"), std::string::npos);
+  EXPECT_TRUE(XmlLintAccepts(dir / "out.xml"));
+
+  // A second load adds a second child; saving still writes the first.
+  WriteFile(dir / "second.xml", "<other/>");
+  ASSERT_TRUE(doc.LoadFile(dir / "second.xml"));
+  EXPECT_EQ(doc.ChildCount(), 2);
+  ASSERT_TRUE(doc.SaveFile(dir / "again.xml"));
+  EXPECT_EQ(ReadFile(dir / "again.xml"), saved);
+
+  // A wrapper not named XmlRoot saves itself.
+  XML built;
+  built.Create("list");
+  built.AddChildData("entry", "x < y");
+  ASSERT_TRUE(built.SaveFile(dir / "built.xml"));
+  EXPECT_TRUE(XmlLintAccepts(dir / "built.xml"));
+  EXPECT_NE(ReadFile(dir / "built.xml").find("<entry>x &lt; y</entry>"), std::string::npos);
+}
+
+TEST(XML, LoadFileOfUtf16AndLatin1Documents) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>");
+  constexpr char kUtf16[] = "\xFF\xFE<\0b\0>\0\xE9\0<\0/\0b\0>\0";
+  WriteFile(dir / "utf16.xml", std::string(kUtf16, sizeof kUtf16 - 1));
+  XML doc;
+  ASSERT_TRUE(doc.LoadFile(dir / "latin1.xml"));
+  ASSERT_TRUE(doc.LoadFile(dir / "utf16.xml"));
+  EXPECT_EQ(doc.ChildValue("a"), "\xC3\xA9");
+  EXPECT_EQ(doc.ChildValue("b"), "\xC3\xA9");
+}
+
+TEST(XML, SaveFileRefusesAnEmptyRootAndBadPaths) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "empty.xml", "");
+  XML doc;
+  EXPECT_FALSE(doc.LoadFile(dir / "empty.xml"));
+  EXPECT_EQ(doc.Name(), "");  // an empty file changes nothing
+
+  WriteFile(dir / "bad.xml", "<a><b></a>");
+  EXPECT_FALSE(doc.LoadFile(dir / "bad.xml"));
+  EXPECT_EQ(doc.Name(), "XmlRoot");
+  EXPECT_FALSE(doc.HasChildren());
+  EXPECT_FALSE(doc.SaveFile(dir / "out.xml"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
+
+  XML good;
+  good.Create("a", "1");
+  // The component's own failure to write does not change the result.
+  EXPECT_TRUE(good.SaveFile(dir / "no-such-folder/out.xml"));
+
+  try {
+    doc.LoadFile(dir / "missing.xml");
+    FAIL() << "a missing file must raise";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), qm::ERR_FileNotFound);
+    EXPECT_NE(e.Source().find("[XML]Public Function LoadFile(\""), std::string::npos) << e.Source();
+  }
+}
+
+TEST(XML, AddChildXMLCopiesStayIndependent) {
+  auto source = Parse("<order><line qty=\"1\">tea</line></order>");
+  XML target;
+  target.Create("orders");
+  target.AddChildXML(*source);
+  target.AddChildXML(*source);
+  source->GetNextTag("line")->LetValue("coffee");
+  source->AddChildData("extra");
+  ASSERT_EQ(target.ChildCount("order"), 2);
+  auto copy = target.GetNextTag("order");
+  EXPECT_EQ(copy->ChildValue("line"), "tea");
+  EXPECT_EQ(copy->GetNextTag("line")->GetAttribute("qty"), "1");
+  EXPECT_EQ(copy->ChildCount(), 1);
+  copy->GetNextTag("line")->LetValue("milk");
+  EXPECT_EQ(target.GetNextTag("order", 1)->ChildValue("line"), "tea");
+  EXPECT_EQ(source->ChildValue("line"), "coffee");
+}
+
+TEST(XML, LoadFromStringReplacesTheOldDocument) {
+  XML doc;
+  doc.LoadFromString("<first><x/></first>", "Holder");
+  auto firstChild = doc.GetNextTag()->GetNextTag("x");
+  doc.LoadFromString("<second>2</second>", "Other");
+  EXPECT_EQ(doc.Name(), "Other");
+  ASSERT_EQ(doc.ChildCount(), 1);
+  EXPECT_EQ(doc.GetNextTag()->Name(), "second");
+  EXPECT_EQ(doc.ChildValue("second"), "2");
+  // A wrapper of the removed document stays usable on its own.
+  firstChild->LetValue("still here");
+  EXPECT_EQ(firstChild->Value(), "still here");
+  EXPECT_EQ(doc.Render().find("still here"), std::string::npos);
+}
+
+TEST(XML, LoadFromStringOfBadTextRaisesTheAssertion) {
+  XML doc;
+  doc.LoadFromString("<keep/>", "Doc");
+  for (const std::string& bad : std::vector<std::string>{"", "<a>", "<a></b>", "<a/><b/>", "<a>\xFF\xFE</a>", "<a>&#1;</a>",
+                                std::string("\0\1\2\3", 4)}) {
+    try {
+      doc.LoadFromString(bad, "New");
+      FAIL() << "accepted: " << bad;
+    } catch (const qm::Error& e) {
+      EXPECT_EQ(e.Number(), qm::ERR_ASSERTION);
+      EXPECT_FALSE(e.Description().empty());
+      EXPECT_NE(e.Source().find("[QMGLobal]Public Sub Assert(False, "), std::string::npos) << e.Source();
+      EXPECT_NE(e.Source().find("|[XML]Public Sub LoadFromString("), std::string::npos) << e.Source();
+    }
+    EXPECT_EQ(doc.Name(), "Doc");
+    EXPECT_EQ(doc.ChildCount(), 1);
+    EXPECT_EQ(doc.GetNextTag()->Name(), "keep");
+  }
+}
+
+TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
+  qm::test::ScratchDir dir;
+  constexpr int kDepth = 100000;
+  std::string text;
+  for (int i = 0; i < kDepth; ++i) text += "<d>";
+  text += "leaf";
+  for (int i = 0; i < kDepth; ++i) text += "</d>";
+  WriteFile(dir / "deep.xml", text);
+
+  XML doc;
+  ASSERT_TRUE(doc.LoadFile(dir / "deep.xml"));
+  XML copy;
+  copy.Create("copy");
+  copy.AddChildXML(*doc.GetNextTag());
+  ASSERT_TRUE(doc.SaveFile(dir / "saved.xml"));
+  doc.LoadFromString("<small/>", "Doc");  // frees the deep tree
+  auto node = copy.GetNextTag();
+  for (int i = 1; i < 2000; ++i) node = node->GetNextTag();
+  EXPECT_EQ(node->Name(), "d");
+
+  // xmllint itself stops at 256 levels; check a shallower file with it.
+  XML limited;
+  std::string shallow;
+  for (int i = 0; i < 200; ++i) shallow += "<d>";
+  for (int i = 0; i < 200; ++i) shallow += "</d>";
+  limited.LoadFromString(shallow, "Doc");
+  ASSERT_TRUE(limited.SaveFile(dir / "shallow.xml"));
+  EXPECT_TRUE(XmlLintAccepts(dir / "shallow.xml"));
+}
+
+TEST(XML, BinaryFilesAreRefused) {
+  qm::test::ScratchDir dir;
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) % 256);
+  WriteFile(dir / "binary.bin", binary);
+  WriteFile(dir / "png.xml", std::string("\x89PNG\r\n\x1a\n<a/>", 12));
+  XML doc;
+  EXPECT_FALSE(doc.LoadFile(dir / "binary.bin"));
+  EXPECT_FALSE(doc.LoadFile(dir / "png.xml"));
+  EXPECT_FALSE(doc.HasChildren());
+}
+
+TEST(XML, CreateReplacesTheElement) {
+  auto root = Parse("<r><a/></r>");
+  auto a = root->GetNextTag("a");
+  a->Create("fresh", "v");
+  EXPECT_EQ(a->Name(), "fresh");
+  EXPECT_EQ(a->Value(), "v");
+  EXPECT_EQ(root->GetNextTag()->Name(), "a");  // the tree is untouched
+  XML wrapper;
+  EXPECT_THROW(wrapper.SetChilkatXML(nullptr), qm::Error);
+  wrapper.SetChilkatXML(root->ChilkatXML());
+  wrapper.SetCurrentPosition(4);
+  EXPECT_EQ(wrapper.Name(), "r");
+  EXPECT_EQ(wrapper.NextPosition(), 5);
+}
+
+}  // namespace

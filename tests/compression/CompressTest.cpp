@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+
+#include "compression/WorkBuffer.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Conversions.h"
+#include "compression/ExternalCheck.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Text, runs and noise: about 3:1 at the default level.
+Bytes MixedData(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  Bytes data;
+  data.reserve(size);
+  while (data.size() < size) {
+    switch (random() % 3) {
+      case 0:
+        for (char c : std::string("quarterly totals by region and product line; "))
+          data.push_back(static_cast<std::uint8_t>(c));
+        break;
+      case 1: data.insert(data.end(), random() % 200, static_cast<std::uint8_t>(random())); break;
+      default:
+        for (int i = 0; i < 40; ++i) data.push_back(static_cast<std::uint8_t>(random()));
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+std::string AsString(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(Compress, ByteArraysRoundTripAtEveryLevel) {
+  const Bytes original = MixedData(100000, 1);
+  for (auto level : {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_DEFAULT_COMPRESSION}) {
+    qm::Compress compress;
+    EXPECT_EQ(compress.ValueDecompressedSize(), 0);
+    Bytes data = original;
+    ASSERT_EQ(compress.CompressByteArray(data, level), 0);
+    EXPECT_EQ(compress.ValueDecompressedSize(), 100000);
+    if (level != qm::COM_NO_COMPRESSION) {
+      EXPECT_LT(data.size(), original.size() / 2);
+    }
+    EXPECT_EQ(data[0], 0x78);  // a zlib header
+    ASSERT_EQ(compress.DecompressByteArray(data, 100000), 0);
+    EXPECT_EQ(compress.ValueDecompressedSize(), 100000);
+    EXPECT_EQ(data, original);
+  }
+  // An empty array compresses to an empty stream and back.
+  qm::Compress compress;
+  Bytes empty;
+  ASSERT_EQ(compress.CompressByteArray(empty, qm::COM_DEFAULT_COMPRESSION), 0);
+  EXPECT_FALSE(empty.empty());
+  ASSERT_EQ(compress.DecompressByteArray(empty, 0), 0);
+  EXPECT_TRUE(empty.empty());
+}
+
+TEST(Compress, ZlibCodesComeBackAndLeaveTheDataAlone) {
+  qm::Compress compress;
+  const Bytes original = MixedData(5000, 2);
+  Bytes data = original;
+  EXPECT_EQ(compress.CompressByteArray(data, static_cast<qm::CompressionLevelConstants>(10)), -2);
+  EXPECT_EQ(data, original);
+
+  ASSERT_EQ(compress.CompressByteArray(data, qm::COM_DEFAULT_COMPRESSION), 0);
+  const Bytes compressed = data;
+  EXPECT_EQ(compress.DecompressByteArray(data, 100), -5);  // far too small an original size
+  EXPECT_EQ(compress.ValueDecompressedSize(), 100);
+  EXPECT_EQ(data, compressed);
+
+  Bytes corrupt = compressed;
+  corrupt[corrupt.size() / 2] ^= 0xFF;
+  corrupt.back() ^= 0xFF;
+  EXPECT_EQ(compress.DecompressByteArray(corrupt, 5000), -3);
+  Bytes truncated(compressed.begin(), compressed.begin() + static_cast<std::ptrdiff_t>(compressed.size() / 2));
+  EXPECT_NE(compress.DecompressByteArray(truncated, 5000), 0);
+  Bytes noise = MixedData(300, 3);
+  EXPECT_NE(compress.DecompressByteArray(noise, 1000), 0);
+
+  // A size whose work buffer would be negative cannot be allocated.
+  try {
+    compress.DecompressByteArray(data, -1000);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9);
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress|[Compress]Public Function DecompressByteArray(?, -1000)");
+  }
+}
+
+TEST(Compress, WorkBufferFollowsTheRuleAndTheExpansionLimit) {
+  using qm::compression::MaxExpansion;
+  using qm::compression::WorkBufferSize;
+  EXPECT_EQ(WorkBufferSize(0), 12);
+  EXPECT_EQ(WorkBufferSize(1000), 1022);
+  EXPECT_EQ(WorkBufferSize(50), 62);  // 62.5 rounds to even
+  EXPECT_EQ(WorkBufferSize(250), 264);  // 264.5 rounds to even
+  EXPECT_EQ(WorkBufferSize(-13), -1);
+  EXPECT_EQ(WorkBufferSize(INT32_MAX), 2168958495);
+
+  // The most compressible input there is stays within the limit.
+  qm::Compress compress;
+  Bytes zeros(20 << 20, 0);
+  ASSERT_EQ(compress.CompressByteArray(zeros, qm::COM_BEST_COMPRESSION), 0);
+  EXPECT_LT(static_cast<std::int64_t>(zeros.size()) * 1000, 20 << 20);  // beyond 1000:1
+  EXPECT_GE(MaxExpansion(static_cast<std::int64_t>(zeros.size())), 20 << 20);
+  // A claimed size of 2 GB is served from a buffer the data can fill.
+  ASSERT_EQ(compress.DecompressByteArray(zeros, INT32_MAX), 0);
+  EXPECT_EQ(zeros.size(), std::size_t{20 << 20});
+}
+
+TEST(Compress, StringsCrossAsOneBytePerCharacter) {
+  qm::Compress compress;
+  std::string ascii;
+  for (int i = 0; i < 200; ++i) ascii += "Quillmark " + std::to_string(i % 7) + "; ";
+  std::string text = ascii;
+  ASSERT_EQ(compress.CompressString(text, qm::COM_DEFAULT_COMPRESSION), 0);
+  Bytes asBytes(ascii.begin(), ascii.end());
+  ASSERT_EQ(compress.CompressByteArray(asBytes, qm::COM_DEFAULT_COMPRESSION), 0);
+  EXPECT_EQ(qm::ToLatin1(text), AsString(asBytes));  // one character per compressed byte
+  EXPECT_EQ(qm::CharLength(text), static_cast<std::int32_t>(asBytes.size()));
+  ASSERT_EQ(compress.DecompressString(text, static_cast<std::int32_t>(ascii.size())), 0);
+  EXPECT_EQ(text, ascii);
+  EXPECT_EQ(compress.ValueDecompressedSize(), static_cast<std::int32_t>(ascii.size()));
+
+  std::string all;
+  for (int repeat = 0; repeat < 3; ++repeat)
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const std::string every = qm::FromLatin1(all);
+  text = every;
+  ASSERT_EQ(compress.CompressString(text, qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressString(text, 768), 0);
+  EXPECT_EQ(text, every);
+  EXPECT_EQ(compress.ValueDecompressedSize(), 768);
+
+  // Characters outside ISO-8859-1 have no byte of their own.
+  text = "\xE2\x82\xAC 5";  // "€ 5"
+  ASSERT_EQ(compress.CompressString(text, qm::COM_DEFAULT_COMPRESSION), 0);
+  ASSERT_EQ(compress.DecompressString(text, 3), 0);
+  EXPECT_EQ(text, "? 5");
+}
+
+TEST(Compress, FilesUseTheLengthPrefixedContainer) {
+  qm::test::ScratchDir dir;
+  const Bytes original = MixedData(1000, 4);
+  qm::test::WriteFile(dir / "in.bin", AsString(original));
+  qm::Compress compress;
+  ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", qm::COM_DEFAULT_COMPRESSION), 0);
+  const std::string packed = qm::test::ReadFile(dir / "packed.z");
+  ASSERT_GT(packed.size(), 6u);
+  EXPECT_EQ(packed.substr(0, 4), std::string("\xE8\x03\x00\x00", 4));
+  EXPECT_TRUE(qm::test::PythonConfirmsContainer(dir / "packed.z", dir / "in.bin"));
+
+  qm::test::WriteFile(dir / "out.bin", "old content that must go");
+  compress = qm::Compress();
+  ASSERT_EQ(compress.DecompressFile(dir / "packed.z", dir / "out.bin"), 0);
+  EXPECT_EQ(compress.ValueDecompressedSize(), 1000);
+  EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original));
+
+  // A file may be compressed onto itself.
+  ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "in.bin", qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressFile(dir / "in.bin", dir / "in.bin"), 0);
+  EXPECT_EQ(qm::test::ReadFile(dir / "in.bin"), AsString(original));
+}
+
+TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
+  // Larger than the buffers the file operations stream through.
+  qm::test::ScratchDir dir;
+  const Bytes original = MixedData(700000, 7);
+  qm::test::WriteFile(dir / "in.bin", AsString(original));
+  for (auto level : {qm::COM_DEFAULT_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_NO_COMPRESSION}) {
+    qm::Compress compress;
+    Bytes oneCall = original;
+    ASSERT_EQ(compress.CompressByteArray(oneCall, level), 0);
+    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", level), 0);
+    EXPECT_EQ(qm::test::ReadFile(dir / "packed.z").substr(4), AsString(oneCall)) << level;
+  }
+  // Too small an original size: the same code, and the bytes that fitted.
+  std::string packed = qm::test::ReadFile(dir / "packed.z");
+  packed.replace(0, 4, std::string("\x00\x10\x00\x00", 4));  // 4096
+  qm::test::WriteFile(dir / "small.z", packed);
+  qm::Compress compress;
+  EXPECT_EQ(compress.DecompressFile(dir / "small.z", dir / "out.bin"), -5);
+  EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original).substr(0, 4149));  // round(4096 * 1.01 + 12)
+  Bytes data(packed.begin() + 4, packed.end());
+  EXPECT_EQ(compress.DecompressByteArray(data, 4096), -5);
+  // A level zlib refuses leaves just the length field.
+  EXPECT_EQ(compress.CompressFile(dir / "in.bin", dir / "bad.z", static_cast<qm::CompressionLevelConstants>(10)), -2);
+  EXPECT_EQ(qm::test::ReadFile(dir / "bad.z"), std::string("\x60\xAE\x0A\x00", 4));  // 700000
+}
+
+TEST(Compress, BadContainersGiveCodesOrClearErrors) {
+  qm::test::ScratchDir dir;
+  const Bytes original = MixedData(50000, 5);
+  qm::test::WriteFile(dir / "in.bin", AsString(original));
+  qm::Compress compress;
+  ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "good.z", qm::COM_DEFAULT_COMPRESSION), 0);
+  const std::string good = qm::test::ReadFile(dir / "good.z");
+  const auto withLength = [&](std::uint32_t length) {
+    std::string file = good;
+    for (int i = 0; i < 4; ++i) file[static_cast<std::size_t>(i)] = static_cast<char>(length >> (8 * i));
+    return file;
+  };
+  const auto decompress = [&](const std::string& container) {
+    qm::test::WriteFile(dir / "bad.z", container);
+    return compress.DecompressFile(dir / "bad.z", dir / "out.bin");
+  };
+
+  EXPECT_NE(decompress(good.substr(0, good.size() / 2)), 0);  // truncated
+  EXPECT_NE(decompress(good.substr(0, 3)), 0);                // shorter than the length field
+  EXPECT_NE(decompress(AsString(MixedData(4000, 6))), 0);     // random bytes
+  EXPECT_EQ(decompress(withLength(0xFFFFFFFF)), -5);          // -1: a buffer of 11 bytes
+  EXPECT_EQ(decompress(withLength(INT32_MAX)), 0);            // served from a bounded buffer
+  EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original));
+  EXPECT_EQ(compress.ValueDecompressedSize(), INT32_MAX);
+  try {
+    decompress(withLength(0x80000000));  // -2147483648
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9);
+  }
+}
+
+TEST(Compress, FileProblemsRaiseTheRunTimesErrors) {
+  qm::test::ScratchDir dir;
+  qm::Compress compress;
+  try {
+    compress.CompressFile(dir / "missing.bin", dir / "out.z", qm::COM_BEST_SPEED);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 53);
+    EXPECT_EQ(e.Description(), "File not found");
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress|[Compress]Public Function CompressFile(\"" + (dir / "missing.bin") +
+                              "\", \"" + (dir / "out.z") + "\", ?)");
+  }
+  qm::test::WriteFile(dir / "empty.bin", "");
+  try {
+    compress.DecompressFile(dir / "empty.bin", dir / "out.bin");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9);
+  }
+  // Once the old output is deleted, errors leave without the procedure's element.
+  qm::test::WriteFile(dir / "in.bin", "some bytes");
+  try {
+    compress.CompressFile(dir / "in.bin", dir / "no-such-folder/out.z", qm::COM_BEST_SPEED);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 76);
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress");
+  }
+}
+
+}  // namespace

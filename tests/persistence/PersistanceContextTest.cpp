@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Clients.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/persistence/PersistanceContext.h"
+#include "quillmark/runtime/Settings.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::test::Keyed;
+
+std::vector<std::string> Strings(const qm::Variant& array) {
+  std::vector<std::string> out;
+  for (const auto& v : array.Array().Data()) out.push_back(qm::CStr(v));
+  return out;
+}
+
+TEST(PersistanceContext, RegistersByClassAndKey) {
+  qm::PersistanceContext context;
+  auto c1 = std::make_shared<Keyed>("Customer", "k1");
+  auto o1 = std::make_shared<Keyed>("Order", "k1");
+  context.Add(c1, 1);
+  context.Add(o1, 1);
+  EXPECT_EQ(context.GetReference("Customer", "k1"), c1);
+  EXPECT_EQ(context.GetReference("Order", "k1"), o1);
+  EXPECT_EQ(context.GetReference("Customer", "K1"), nullptr);
+  EXPECT_EQ(context.GetReference("customer", "k1"), nullptr);
+
+  try {
+    context.Add(std::make_shared<Keyed>("Customer", "k1"), 1);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 457);
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.PersistanceContext|[PersistanceContext]Public Sub Add(?, 1)");
+  }
+  EXPECT_EQ(context.GetReference("Customer", "k1"), c1);
+  try {
+    context.Add(nullptr, 2);
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_EQ(e.Description(), "Can't add Nothing to a PersistanceContext");
+  }
+
+  context.Add(std::make_shared<Keyed>("Customer", "k0"), 1);
+  EXPECT_EQ(Strings(context.GetReferenceClasses()), (std::vector<std::string>{"Customer", "Order"}));
+  EXPECT_EQ(Strings(context.GetReferenceObjects("Customer")), (std::vector<std::string>{"k1", "k0"}));
+  try {
+    context.GetReferenceObjects("Nobody");
+    FAIL();
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_EQ(e.Description(), "Reference class Nobody does not exist.");
+  }
+
+  std::weak_ptr<Keyed> released = c1;
+  c1.reset();
+  EXPECT_FALSE(released.expired()) << "the context keeps its objects alive";
+  context.Clear();
+  EXPECT_TRUE(released.expired());
+  const qm::Variant none = context.GetReferenceClasses();
+  EXPECT_EQ(none.Array().UBound(), -1);
+  EXPECT_EQ(none.Array().LBound(), 0);
+}
+
+TEST(PersistanceContext, MissesAreLoggedWhenLoggingIsOn) {
+  std::filesystem::remove(qm::LogFilePath());
+  qm::PersistanceContext context;
+  EXPECT_EQ(context.GetReference("Customer", "k1"), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(qm::LogFilePath()));
+
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "Yes");
+  EXPECT_EQ(context.GetReference("Customer", "k1"), nullptr);
+  context.Add(std::make_shared<Keyed>("Customer", "k1"), 1);
+  context.Add(std::make_shared<Keyed>("Order", "o1"), 1);
+  EXPECT_EQ(context.GetReference("Customer", "k2"), nullptr);
+  qm::DeleteSetting("Quillmark Library", "Init");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
+            "Reference Class Customer does not exist, trying key k1\r\n"
+            "Key k2 does not exist in reference class Customer, returning Nothing\r\n"
+            "Keys are : 'Customer, Order, '\r\n");
+}
+
+}  // namespace

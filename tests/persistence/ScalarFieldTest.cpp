@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include "Clients.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/persistence/PersistanceContext.h"
+#include "quillmark/persistence/ScalarFields.h"
+#include "quillmark/runtime/Settings.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::ScalarField;
+using qm::ScalarFields;
+using qm::Variant;
+
+qm::ScalarFieldPtr Field(qm::ScalarTypeConstants type, Variant value = {}) {
+  auto f = std::make_shared<ScalarField>();
+  f->SetName("F");
+  f->SetScalarType(type);
+  f->SetValue(std::move(value));
+  return f;
+}
+
+qm::Error ErrorOf(auto&& f) {
+  try {
+    f();
+  } catch (const qm::Error& e) {
+    return e;
+  }
+  return qm::Error(0, "", "no error");
+}
+
+TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
+  auto f = Field(qm::ST_String, Variant("one\r\ntwo\rthree\nfour"));
+  EXPECT_EQ(f->GetStreamValue(1), "one\\ntwo\rthree\nfour");
+  f->SetStreamValue("a\\nb");
+  EXPECT_EQ(f->Value().String(), "a\r\nb");
+  f->SetStreamValue("");
+  EXPECT_EQ(f->Value().VarType(), qm::vbString);
+  EXPECT_EQ(f->Value().String(), "");
+  f->SetValue(Variant(42));
+  EXPECT_EQ(f->GetStreamValue(0), "42");
+}
+
+TEST(ScalarField, NumbersBooleansAndDates) {
+  auto d = Field(qm::ST_FloatingPoint, Variant(-1.25));
+  EXPECT_EQ(d->GetStreamValue(0), "-1.25");
+  d->SetValue(Variant(3.0));
+  EXPECT_EQ(d->GetStreamValue(0), " 3");
+  d->SetValue(Variant(0.5));
+  EXPECT_EQ(d->GetStreamValue(0), " .5");
+  d->SetStreamValue("  7.5xyz");
+  EXPECT_EQ(d->Value().VarType(), qm::vbDouble);
+  EXPECT_EQ(qm::CDbl(d->Value()), 7.5);
+  d->SetStreamValue("abc");
+  EXPECT_EQ(qm::CDbl(d->Value()), 0.0);
+
+  auto i = Field(qm::ST_Integer, Variant(std::int32_t{-17}));
+  EXPECT_EQ(i->GetStreamValue(0), "-17");
+  i->SetStreamValue("2.5");
+  EXPECT_EQ(i->Value().VarType(), qm::vbLong);
+  EXPECT_EQ(qm::CLng(i->Value()), 2);
+  EXPECT_EQ(ErrorOf([&] { i->SetStreamValue("abc"); }).Number(), 13);
+  EXPECT_EQ(ErrorOf([&] { i->SetStreamValue("3000000000"); }).Number(), 6);
+  EXPECT_EQ(qm::CLng(i->Value()), 2) << "a failed read keeps the value";
+
+  auto b = Field(qm::ST_Boolean, Variant(true));
+  EXPECT_EQ(b->GetStreamValue(0), "True");
+  b->SetValue(Variant());
+  EXPECT_EQ(b->GetStreamValue(0), "False");
+  for (const char* yes : {"TRUE", "Vrai", "true"}) {
+    b->SetStreamValue(yes);
+    EXPECT_EQ(b->Value().VarType(), qm::vbBoolean);
+    EXPECT_TRUE(qm::CBool(b->Value())) << yes;
+  }
+  for (const char* no : {"yes", "1", "", "false", "faux", " true"}) {
+    b->SetStreamValue(no);
+    EXPECT_FALSE(qm::CBool(b->Value())) << no;
+  }
+
+  const qm::Date when = qm::MakeDate(2024, 2, 29, 13, 45, 10);
+  auto t = Field(qm::ST_DateTime, Variant(when));
+  const std::string text = t->GetStreamValue(0);
+  t->SetValue(Variant());
+  t->SetStreamValue(text);
+  EXPECT_EQ(t->Value().VarType(), qm::vbDate);
+  EXPECT_EQ(qm::FormatGeneralDate(qm::CDate(t->Value())), qm::FormatGeneralDate(when));
+  EXPECT_EQ(ErrorOf([&] { t->SetStreamValue("not a date"); }).Number(), 13);
+}
+
+TEST(ScalarField, FloatsIgnoreTheNumericLocale) {
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  auto d = Field(qm::ST_FloatingPoint, Variant(2.5));
+  const std::string written = d->GetStreamValue(0);
+  auto back = Field(qm::ST_FloatingPoint);
+  back->SetStreamValue(written);
+  const double value = qm::CDbl(back->Value());
+  auto i = Field(qm::ST_Integer, Variant(std::int32_t{1234567}));
+  const std::string integer = i->GetStreamValue(0);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(written, " 2.5");
+  EXPECT_EQ(value, 2.5);
+  EXPECT_EQ(integer, "1234567");
+}
+
+TEST(ScalarField, ReferencesGoThroughTheContext) {
+  auto context = std::make_shared<qm::PersistanceContext>();
+  auto ada = std::make_shared<qm::test::Keyed>("Customer", "C1");
+  context->Add(ada, 1);
+
+  auto r = Field(qm::ST_Reference);
+  EXPECT_EQ(ErrorOf([&] { Field(qm::ST_String)->ReferenceClass(); }).Description(),
+            "ReferenceClass only available for reference scalar types");
+  EXPECT_EQ(ErrorOf([&] { Field(qm::ST_Integer)->SetReferenceClass("X"); }).Source(),
+            "QuillmarkLibrary.ScalarField|[ScalarField]Public Property Let ReferenceClass(\"X\")");
+  r->SetReferenceClass("Customer");
+  EXPECT_EQ(r->GetStreamValue(1), "") << "no object";
+  r->SetValue(Variant(qm::ObjectPtr(ada)));
+  EXPECT_EQ(r->GetStreamValue(1), "C1");
+
+  r->SetStreamValue("C1", context);
+  EXPECT_EQ(r->Value().ObjectRef(), qm::ObjectPtr(ada));
+  r->SetStreamValue("c1", context);  // keys compare exactly
+  EXPECT_TRUE(r->Value().IsObject());
+  EXPECT_EQ(r->Value().ObjectRef(), nullptr);
+  EXPECT_EQ(r->GetStreamValue(1), "");
+  r->SetStreamValue("", context);
+  EXPECT_EQ(r->Value().ObjectRef(), nullptr);
+
+  r->SetValue(Variant(qm::ObjectPtr(ada)));
+  const qm::Error noContext = ErrorOf([&] { r->SetStreamValue("C1"); });
+  EXPECT_EQ(noContext.Number(), 91);
+  EXPECT_EQ(noContext.Source(),
+            "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"C1\", ?)");
+  EXPECT_EQ(r->Value().ObjectRef(), qm::ObjectPtr(ada));
+
+  r->SetReferenceClass("Client");
+  const qm::Error mismatch = ErrorOf([&] { r->GetStreamValue(4); });
+  EXPECT_EQ(mismatch.Number(), 9999);
+  EXPECT_EQ(mismatch.Description(),
+            "The reference class of the object (Customer) and of this field (Client) do not match");
+  EXPECT_EQ(mismatch.Source(), "QuillmarkLibrary.ScalarField|[ScalarField]Public Function GetStreamValue(4)");
+
+  auto odd = Field(static_cast<qm::ScalarTypeConstants>(9), Variant(7));
+  EXPECT_EQ(odd->GetStreamValue(0), "7");
+  const qm::Error unknown = ErrorOf([&] { odd->SetStreamValue("8"); });
+  EXPECT_EQ(unknown.Number(), 9999);
+  EXPECT_EQ(unknown.Description(), "Unknown scalar type encountered");
+  EXPECT_EQ(qm::CLng(odd->Value()), 7);
+}
+
+TEST(ScalarField, SetStreamValueLogsItsType) {
+  std::filesystem::remove(qm::LogFilePath());
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+  auto r = Field(qm::ST_Reference);
+  r->SetName("Owner");
+  r->SetReferenceClass("Customer");
+  r->SetStreamValue("K", std::make_shared<qm::PersistanceContext>());
+  qm::DeleteSetting("Quillmark Library", "Init");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
+            "Owner has a scalartype of 5\r\n"
+            "Getting the reference for Owner\r\n"
+            "Reference Class Customer does not exist, trying key K\r\n");
+}
+
+TEST(ScalarFields, ListOperations) {
+  auto fields = std::make_shared<ScalarFields>();
+  fields->Clear();
+  EXPECT_EQ(fields->Count(), 0);
+  auto amount = fields->AddDetails("Amount", qm::ST_FloatingPoint, Variant(2.5));
+  auto owner = fields->AddDetails("Owner", qm::ST_Reference, Variant());
+  owner->SetReferenceClass("Customer");
+  auto shared = Field(qm::ST_String, Variant("x"));
+  fields->Add(shared);
+  EXPECT_EQ(fields->Count(), 3);
+  EXPECT_EQ(fields->Item(3), shared);
+  EXPECT_EQ(fields->ItemName("AMOUNT"), amount);
+  EXPECT_EQ(fields->ItemName("missing"), nullptr);
+  EXPECT_EQ(fields->ItemByRefClass("Customer"), owner);
+  EXPECT_EQ(fields->ItemByRefClass("customer"), nullptr);
+  EXPECT_EQ(ErrorOf([&] { fields->Item(0); }).Number(), 9);
+  EXPECT_EQ(ErrorOf([&] { fields->Remove(4); }).Number(), 9);
+  fields->Remove(1);
+  EXPECT_EQ(fields->Item(1), owner);
+  std::vector<std::string> names;
+  for (const auto& f : *fields) names.push_back(f->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"Owner", "F"}));
+
+  auto a = std::make_shared<ScalarFields>();
+  auto b = std::make_shared<ScalarFields>();
+  for (const char* n : {"A", "B", "b"}) a->AddDetails(n, qm::ST_String, Variant());
+  b->AddDetails("a", qm::ST_Integer, Variant(1));
+  EXPECT_FALSE(a->HasSameFields(b));
+  b->AddDetails("B", qm::ST_Boolean, Variant());
+  EXPECT_TRUE(a->HasSameFields(b));
+  EXPECT_TRUE(b->HasSameFields(a));
+  b->AddDetails("C", qm::ST_String, Variant());
+  EXPECT_FALSE(a->HasSameFields(b));
+  a->Clear();
+  EXPECT_EQ(a->Count(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include "Clients.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
+#include "quillmark/persistence/QMStream.h"
+#include "quillmark/runtime/Settings.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::QMStream;
+using qm::ScalarFields;
+using qm::TextStream;
+using qm::Variant;
+using qm::test::Keyed;
+using qm::test::Listener;
+using qm::test::Thing;
+using qm::test::Things;
+
+// Reads what a writer produced: the in-memory text of `out`.
+std::shared_ptr<TextStream> Reopen(const std::shared_ptr<TextStream>& out) { return TextStream::FromText(out->Text()); }
+
+QMStream Reader(std::string text) {
+  QMStream s;
+  s.Use(TextStream::FromText(std::move(text)));
+  return s;
+}
+
+qm::Error ErrorOf(auto&& f) {
+  try {
+    f();
+  } catch (const qm::Error& e) {
+    return e;
+  }
+  return qm::Error(0, "", "no error");
+}
+
+void Id(ScalarFields& f) { f.AddDetails("Id", qm::ST_Integer, Variant(std::int32_t{0})); }
+
+TEST(SimpleRecords, TheCollectionFormat) {
+  auto orders = std::make_shared<Things>();
+  orders->Title = "Orders";
+  for (std::int32_t id : {17, 18}) {
+    auto order = std::make_shared<Thing>([id](ScalarFields& f) {
+      f.AddDetails("Id", qm::ST_Integer, Variant(id));
+      f.AddDetails("Note", qm::ST_String, Variant(id == 17 ? "first line\r\nsecond line" : ""));
+    });
+    order->Title = "Order";
+    orders->Items.push_back(order);
+  }
+  auto out = TextStream::InMemory();
+  QMStream s;
+  s.Use(out);
+  s.WriteCollectionSimple(orders, 2);
+  EXPECT_EQ(s.IndentWidth(), 0);
+  EXPECT_EQ(out->Text(),
+            "%Collection Orders @2\r\n"
+            "2\r\n"
+            "   %Object Order @1\r\n"
+            "      %Property Id\r\n"
+            "         17\r\n"
+            "      %Property Note\r\n"
+            "         first line\\nsecond line\r\n"
+            "   %Object Order @1\r\n"
+            "      %Property Id\r\n"
+            "         18\r\n"
+            "      %Property Note\r\n"
+            "         \r\n");
+
+  auto back = std::make_shared<Things>();
+  back->Make = [] {
+    return std::make_shared<Thing>([](ScalarFields& f) {
+      Id(f);
+      f.AddDetails("Note", qm::ST_String, Variant("unset"));
+    });
+  };
+  QMStream r;
+  r.Use(Reopen(out));
+  r.ReadCollectionSimple(back, true);
+  EXPECT_EQ(back->SeenName, "Orders");
+  EXPECT_EQ(back->SeenVersion, 2);
+  EXPECT_EQ(back->Calls, (std::vector<std::string>{"Clear2", "NewChild2", "NewChild2", "LoadCompleted"}));
+  ASSERT_EQ(back->Items.size(), 2u);
+  auto first = std::static_pointer_cast<Thing>(back->Items[0]);
+  auto second = std::static_pointer_cast<Thing>(back->Items[1]);
+  EXPECT_EQ(first->SeenName, "Order");
+  EXPECT_EQ(first->SetVersion, 1);
+  EXPECT_EQ(first->Text("Note"), "first line\r\nsecond line");
+  EXPECT_EQ(second->Text("Id"), "18");
+  EXPECT_EQ(second->Text("Note"), "");
+  EXPECT_TRUE(r.AtEndOfStream());
+}
+
+TEST(SimpleRecords, Versions) {
+  auto thing = std::make_shared<Thing>(Id);
+  auto out = TextStream::InMemory();
+  QMStream s;
+  s.Use(out);
+  s.WriteObjectSimple(thing, 3);
+  EXPECT_EQ(thing->NameVersion, 3);
+  s.WriteObjectSimple(thing, 0);
+  s.WriteObjectSimple(thing, 3, 5);
+  EXPECT_EQ(thing->NameVersion, 5);
+  EXPECT_EQ(thing->FieldsVersion, 3);
+  s.WriteObjectSimple(thing, 2, -4);
+  EXPECT_EQ(out->Text(),
+            "%Object Thing @3\r\n   %Property Id\r\n      0\r\n"
+            "%Object Thing\r\n   %Property Id\r\n      0\r\n"
+            "%Object Thing @5\r\n   %Property Id\r\n      0\r\n"
+            "%Object Thing\r\n   %Property Id\r\n      0\r\n");
+
+  QMStream r;
+  r.Use(Reopen(out));
+  for (std::int32_t expected : {3, 0, 5, 0}) {
+    auto back = std::make_shared<Thing>(Id);
+    r.ReadObjectSimple(back);
+    EXPECT_EQ(back->SeenVersion, expected);
+    EXPECT_EQ(back->FieldsVersion, expected);
+    EXPECT_EQ(back->SetVersion, expected);
+  }
+
+  auto things = std::make_shared<Things>();
+  out = TextStream::InMemory();
+  s.Use(out);
+  s.WriteCollectionSimple(things, -1);
+  s.WriteCollectionSimple(things, 0);
+  EXPECT_EQ(out->Text(), "%Collection Things @-1\r\n0\r\n%Collection Things\r\n0\r\n");
+  r.Use(Reopen(out));
+  r.ReadCollectionSimple(things, false);
+  EXPECT_EQ(things->SeenVersion, -1);
+
+  auto spaced = std::make_shared<Thing>();
+  r = Reader("  %Object My Thing @ 2  \r\n%Object Other@7.5\r\n%Object   Lone  \r\n");
+  r.ReadObjectSimple(spaced);
+  EXPECT_EQ(spaced->SeenName, "My Thing");
+  EXPECT_EQ(spaced->SeenVersion, 2);
+  r.ReadObjectSimple(spaced);
+  EXPECT_EQ(spaced->SeenName, "Other");
+  EXPECT_EQ(spaced->SeenVersion, 8);
+  r.ReadObjectSimple(spaced);
+  EXPECT_EQ(spaced->SeenName, "  Lone");
+  EXPECT_EQ(spaced->SeenVersion, 0);
+}
+
+TEST(SimpleRecords, FieldsReadBack) {
+  const std::string text =
+      "%Object Thing @1\r\n"
+      "   %Property id extra words\r\n"
+      "      12\r\n"
+      "   %Property Extra\r\n"
+      "      some value  \r\n"
+      "   %Property Name\r\n"
+      "        padded  \r\n"
+      "%Object Thing @1\r\n"
+      "   %Property Id\r\n"
+      "      13\r\n";
+  auto describe = [](ScalarFields& f) {
+    Id(f);
+    f.AddDetails("Name", qm::ST_String, Variant("x"));
+    f.AddDetails("Missing", qm::ST_String, Variant("kept"));
+  };
+  QMStream r = Reader(text);
+  auto plain = std::make_shared<Thing>(describe);
+  r.ReadObjectSimple(plain);
+  EXPECT_EQ(plain->Text("Id"), "12");
+  EXPECT_EQ(plain->Text("Name"), "padded");
+  EXPECT_EQ(plain->Text("Missing"), "kept");
+  EXPECT_EQ(r.Peek(), "%Object Thing @1") << "the next header stays unread";
+  auto next = std::make_shared<Thing>(describe);
+  r.ReadObjectSimple(next);
+  EXPECT_EQ(next->Text("Id"), "13");
+  EXPECT_EQ(next->Text("Name"), "x");
+
+  r = Reader(text);
+  auto listener = std::make_shared<Listener>(describe);
+  r.ReadObjectSimple(listener);
+  EXPECT_EQ(listener->Unknown, (std::vector<std::string>{"1:Extra=some value"}));
+  EXPECT_EQ(listener->Text("Name"), "padded");
+
+  // An empty field name ends the record after its entry.
+  r = Reader("%Object Thing\r\n%Property  Id\r\n1\r\n%Property Id\r\n2\r\n");
+  auto stops = std::make_shared<Listener>(Id);
+  r.ReadObjectSimple(stops);
+  EXPECT_EQ(stops->Unknown, (std::vector<std::string>{"0:=1"}));
+  EXPECT_EQ(r.Peek(), "%Property Id");
+}
+
+TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
+  auto thing = std::make_shared<Thing>(Id);
+  QMStream r = Reader("   %Collection Things\r\n0\r\n");
+  const qm::Error notObject = ErrorOf([&] { r.ReadObjectSimple(thing); });
+  EXPECT_EQ(notObject.Number(), 10005);
+  EXPECT_EQ(notObject.Description(), "Stream not pointing to object");
+  EXPECT_EQ(notObject.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub ReadObjectSimple(?, ?)");
+  EXPECT_EQ(r.Peek(), "   %Collection Things");
+
+  r = Reader("");
+  EXPECT_EQ(ErrorOf([&] { r.ReadObjectSimple(thing); }).Number(), 10005);
+  auto things = std::make_shared<Things>();
+  r = Reader("%Object Thing\r\n");
+  const qm::Error notCollection = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  EXPECT_EQ(notCollection.Number(), 10005);
+  EXPECT_EQ(notCollection.Description(), "Stream not pointing to collection");
+  EXPECT_EQ(r.Peek(), "%Object Thing");
+
+  thing->Accept = false;
+  r = Reader("%Object Thing @4\r\n%Property Id\r\n1\r\n%Object Next\r\n");
+  const qm::Error incompatible = ErrorOf([&] { r.ReadObjectSimple(thing); });
+  EXPECT_EQ(incompatible.Number(), 10006);
+  EXPECT_EQ(incompatible.Description(), "Object is incompatible with stream object");
+  EXPECT_EQ(r.Peek(), "%Object Thing @4");
+  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Thing @4")}));
+  EXPECT_EQ(r.Peek(), "%Object Next");
+
+  things->Accept = false;
+  r = Reader("%Collection Things\r\n0\r\n");
+  const qm::Error collectionIncompatible = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  EXPECT_EQ(collectionIncompatible.Number(), 10006);
+  EXPECT_EQ(collectionIncompatible.Description(), "Collection is incompatible with stream collection");
+  EXPECT_EQ(r.Peek(), "%Collection Things");
+
+  auto noFields = std::make_shared<Thing>();
+  noFields->NoFields = true;
+  r = Reader("%Object Thing\r\n");
+  const qm::Error none = ErrorOf([&] { r.ReadObjectSimple(noFields); });
+  EXPECT_EQ(none.Number(), 9999);
+  EXPECT_EQ(none.Description(), "GetScalarFields() did not return a fields collection");
+  QMStream w;
+  auto out = TextStream::InMemory();
+  w.Use(out);
+  EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(nullptr, 1); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(noFields, 1); }).Number(), 91);
+  EXPECT_EQ(out->Text(), "%Object Thing @1\r\n");
+
+  // A value line missing at the end, and a bad value, inside a collection:
+  // the trail ends in the stream's elements.
+  things->Accept = true;
+  things->Make = [] { return std::make_shared<Thing>(Id); };
+  r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\n");
+  const qm::Error eof = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  EXPECT_EQ(eof.Number(), 62);
+  EXPECT_TRUE(eof.Source().ends_with("|[QMStream]Public Function ReadLine()|"
+                                     "[QMStream]Public Sub ReadObjectSimple(?, ?)|"
+                                     "[QMStream]Public Sub ReadCollectionSimple(?, True, ?)"))
+      << eof.Source();
+  r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n");
+  const qm::Error bad = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  EXPECT_EQ(bad.Number(), 13);
+  EXPECT_EQ(bad.Source(),
+            "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
+            "[QMStream]Public Sub ReadObjectSimple(?, ?)|[QMStream]Public Sub ReadCollectionSimple(?, True, ?)");
+  r = Reader("%Collection Things\r\nmany\r\n");
+  EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }).Number(), 13);
+}
+
+TEST(SimpleRecords, ChildCounts) {
+  // Without re-creation the existing children are filled in order.
+  auto things = std::make_shared<Things>();
+  for (int i = 0; i < 1; ++i) things->Items.push_back(std::make_shared<Thing>(Id));
+  QMStream r = Reader("%Collection Things\r\n2\r\n%Object Thing\r\n%Property Id\r\n1\r\n%Object Thing\r\n");
+  r.ReadCollectionSimple(things, false);
+  EXPECT_EQ(things->Calls, (std::vector<std::string>{"LoadCompleted"}));
+  EXPECT_EQ(std::static_pointer_cast<Thing>(things->Items[0])->Text("Id"), "1");
+  EXPECT_EQ(r.Peek(), "%Object Thing");
+
+  // A count the stream cannot hold makes one child more than there are headers.
+  things->Make = [] { return std::make_shared<Thing>(Id); };
+  r = Reader("%Collection Things\r\n2000000000\r\n%Object Thing\r\n%Property Id\r\n1\r\nEnd\r\n");
+  EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }).Number(), 10005);
+  EXPECT_EQ(things->Items.size(), 2u);
+  EXPECT_EQ(r.Peek(), "End");
+  r = Reader("%Collection Things\r\n-3\r\n");
+  r.ReadCollectionSimple(things, true);
+  EXPECT_TRUE(things->Items.empty());
+}
+
+TEST(SimpleRecords, SharedReferencesResolveThroughTheContext) {
+  auto customers = std::make_shared<Things>();
+  auto orders = std::make_shared<Things>();
+  auto makeCustomer = [](std::string key) {
+    auto c = std::make_shared<Keyed>("Customer", key, [key](ScalarFields& f) {
+      f.AddDetails("Key", qm::ST_String, Variant(key));
+    });
+    return c;
+  };
+  auto ada = makeCustomer("ada");
+  customers->Items = {ada, makeCustomer("bob")};
+  for (int i = 0; i < 3; ++i) {
+    auto order = std::make_shared<Thing>([ada](ScalarFields& f) {
+      f.AddDetails("Customer", qm::ST_Reference, Variant(qm::ObjectPtr(ada)))->SetReferenceClass("Customer");
+    });
+    orders->Items.push_back(order);
+  }
+  auto out = TextStream::InMemory();
+  QMStream w;
+  w.Use(out);
+  w.WriteCollectionSimple(customers, 1);
+  w.WriteCollectionSimple(orders, 1);
+
+  auto context = std::make_shared<qm::PersistanceContext>();
+  auto customers2 = std::make_shared<Things>();
+  // The key comes from the fields once they are set.
+  struct KeyFromFields : Keyed {
+    using Keyed::Keyed;
+    void SetScalarFields(std::int32_t v, const qm::ScalarFieldsPtr& f) override {
+      Thing::SetScalarFields(v, f);
+      Id = qm::CStr(f->ItemName("Key")->Value());
+    }
+  };
+  customers2->Make = [] {
+    return std::make_shared<KeyFromFields>("Customer", "", [](ScalarFields& f) { f.AddDetails("Key", qm::ST_String, Variant()); });
+  };
+  auto orders2 = std::make_shared<Things>();
+  orders2->Make = [] {
+    return std::make_shared<Thing>(
+        [](ScalarFields& f) { f.AddDetails("Customer", qm::ST_Reference, Variant())->SetReferenceClass("Customer"); });
+  };
+  QMStream r;
+  r.Use(Reopen(out));
+  r.ReadCollectionSimple(customers2, true, context);
+  r.ReadCollectionSimple(orders2, true, context);
+  auto owner = [&](int i) {
+    return std::static_pointer_cast<Thing>(orders2->Items[i])->Received->ItemName("Customer")->Value().ObjectRef();
+  };
+  EXPECT_EQ(owner(0), qm::ObjectPtr(customers2->Items[0]));
+  EXPECT_EQ(owner(0), owner(1));
+  EXPECT_EQ(owner(1), owner(2));
+  EXPECT_EQ(qm::CStr(context->GetReferenceObjects("Customer").Array()(1)), "bob");
+}
+
+TEST(SimpleRecords, FindNextObject) {
+  const std::string text =
+      "noise\r\n"
+      "   %Object Skip @1\r\n"
+      "%Property a\r\n"
+      "%Object Skip @1 \r\n"
+      "%Collection Keep\r\n"
+      "%Object Last\r\n";
+  QMStream r = Reader(text);
+  const Variant skip = qm::VariantArray::FromVector({Variant("%Object Skip @1")});
+  r.FindNextObject(skip);
+  EXPECT_EQ(r.Peek(), "%Collection Keep");
+  r.FindNextObject(skip);
+  EXPECT_EQ(r.Peek(), "%Collection Keep") << "a header not in the list stays unread";
+  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Collection Keep"), Variant("x")}));
+  EXPECT_EQ(r.Peek(), "%Object Last");
+
+  r = Reader(text);
+  r.FindNextObject(qm::VariantArray(), Variant("%Property a"));
+  EXPECT_EQ(r.Peek(), "   %Object Skip @1") << "the first header is not ignored";
+  r.FindNextObject(skip, Variant("%Property a"));
+  EXPECT_EQ(r.Peek(), "%Object Skip @1 ") << "stops just past the end marker";
+  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Skip @1"), Variant("%Collection Keep"),
+                                                 Variant("%Object Last")}));
+  EXPECT_TRUE(r.AtEndOfStream());
+  EXPECT_EQ(ErrorOf([&] { Reader("%Object A\r\n").FindNextObject(Variant("x")); }).Number(), 13);
+}
+
+TEST(SimpleRecords, DiagnosticLog) {
+  std::filesystem::remove(qm::LogFilePath());
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+  auto context = std::make_shared<qm::PersistanceContext>();
+  auto keyed = std::make_shared<Keyed>("Customer", "c1", [](ScalarFields& f) { Id(f); });
+  QMStream r = Reader("%Object Thing\r\n%Property Id\r\n5\r\n%Property Other\r\nx\r\n");
+  r.ReadObjectSimple(keyed, context);
+  auto listener = std::make_shared<Listener>();
+  r = Reader("%Object Thing\r\n%Property Other\r\ny\r\n");
+  r.ReadObjectSimple(listener);
+  r = Reader("x\r\n%Object A\r\n%Object B\r\nEND\r\n");
+  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object A")}), Variant("END"));
+  r.FindNextObject(qm::VariantArray(), Variant("END"));
+  qm::DeleteSetting("Quillmark Library", "Init");
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
+            "reading for fieldname = Id, field value=5\r\n"
+            "Got field object okay\r\n"
+            "About to set field value for Id\r\n"
+            "Id has a scalartype of 1\r\n"
+            "reading for fieldname = Other, field value=x\r\n"
+            "Got field object okay\r\n"
+            "Ignored field Other\r\n"
+            "About to set scalar fields\r\n"
+            "About to add reference to this object to context\r\n"
+            "reading for fieldname = Other, field value=y\r\n"
+            "Got field object okay\r\n"
+            "Found unknown field, calling IPersistableHdleUnknown for Other\r\n"
+            "About to set scalar fields\r\n"
+            "FindNextObject: Begin\r\n"
+            "FindNextObject: Candidate next object -- %Object A\r\n"
+            "FindNextObject: Candidate was exception\r\n"
+            "FindNextObject: Candidate next object -- %Object B\r\n"
+            "FindNextObject: Found next object\r\n"
+            "FindNextObject: Begin\r\n"
+            "FindNextObject: Candidate next object -- %Object B\r\n"
+            "FindNextObject: Found next object\r\n");
+}
+
+TEST(SimpleRecords, FloatsRoundTripInAGermanLocale) {
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  auto thing = std::make_shared<Thing>([](ScalarFields& f) {
+    f.AddDetails("Amount", qm::ST_FloatingPoint, Variant(1234.5625));
+    f.AddDetails("Small", qm::ST_FloatingPoint, Variant(-0.125));
+  });
+  auto out = TextStream::InMemory();
+  QMStream w;
+  w.Use(out);
+  w.WriteObjectSimple(thing, 1);
+  QMStream r;
+  r.Use(Reopen(out));
+  auto back = std::make_shared<Thing>([](ScalarFields& f) {
+    f.AddDetails("Amount", qm::ST_FloatingPoint, Variant());
+    f.AddDetails("Small", qm::ST_FloatingPoint, Variant());
+  });
+  r.ReadObjectSimple(back);
+  const double amount = qm::CDbl(back->Received->ItemName("Amount")->Value());
+  const double small = qm::CDbl(back->Received->ItemName("Small")->Value());
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_NE(out->Text().find("\r\n       1234.5625\r\n"), std::string::npos) << out->Text();
+  EXPECT_EQ(amount, 1234.5625);
+  EXPECT_EQ(small, -0.125);
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/utility/FileRecurser.h"
+#include "support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using qm::test::ScratchDir;
+using qm::test::WriteFile;
+
+namespace {
+
+std::vector<std::string> Names(const qm::Variant& result, const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& v : result.Array().Data()) names.push_back(fs::path(v.String()).lexically_relative(root).string());
+  return names;
+}
+
+}  // namespace
+
+TEST(FileRecurser, MatchesWithoutRegardToCaseWithFullPaths) {
+  ScratchDir dir;
+  for (const char* name : {"a.txt", "B.Txt", "c.doc", "notes.txt.bak"}) WriteFile(dir / name, "");
+  fs::create_directory(dir.Path() / "sub.txt");  // folders never match
+  qm::FileRecurser r;
+  const qm::Variant result = r.Files("*.TXT", false, dir.Path().string());
+  EXPECT_EQ(result.Array().LBound(), 0);
+  EXPECT_EQ(Names(result, dir.Path()), (std::vector<std::string>{"B.Txt", "a.txt"}));
+  EXPECT_EQ(result.Array()(0).String(), dir / "B.Txt");
+  EXPECT_EQ(Names(r.Files("  *.txt ", false, dir.Path().string()), dir.Path()),
+            (std::vector<std::string>{"B.Txt", "a.txt"}));
+  EXPECT_EQ(Names(r.Files("[a-b].*", false, dir.Path().string()), dir.Path()),
+            (std::vector<std::string>{"B.Txt", "a.txt"}));
+}
+
+TEST(FileRecurser, RecursionIsDepthFirstInNameOrder) {
+  ScratchDir dir;
+  fs::create_directories(dir.Path() / "s1" / "deep");
+  fs::create_directories(dir.Path() / "s2");
+  WriteFile(dir / "f1", "");
+  WriteFile(dir / "s2/h1", "");
+  WriteFile(dir / "s1/g1", "");
+  WriteFile(dir / "s1/deep/d1", "");
+  fs::create_directory_symlink(dir.Path() / "s1", dir.Path() / "s3");  // links to folders are not followed
+  qm::FileRecurser r;
+  EXPECT_EQ(Names(r.Files("*", true, dir.Path().string()), dir.Path()),
+            (std::vector<std::string>{"f1", "s1/g1", "s1/deep/d1", "s2/h1"}));
+  EXPECT_EQ(Names(r.Files("*", false, dir.Path().string()), dir.Path()), (std::vector<std::string>{"f1"}));
+}
+
+TEST(FileRecurser, EmptyFolderAndBadInput) {
+  ScratchDir dir;
+  qm::FileRecurser r;
+  const qm::Variant empty = r.Files("*", true, dir.Path().string());
+  EXPECT_EQ(empty.Array().LBound(), 0);
+  EXPECT_EQ(empty.Array().UBound(), -1);
+  try {
+    r.Files("*", false, dir / "missing");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 76);
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
+                              (dir / "missing") + "\")");
+  }
+  WriteFile(dir / "x", "");
+  try {
+    r.Files("[abc", false, dir.Path().string());
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 93);
+  }
+}

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Format.h"
+
+using qm::Format;
+using qm::Variant;
+
+TEST(Format, NamedNumberFormats) {
+  EXPECT_EQ(Format(1234.5, "General Number"), "1234.5");
+  EXPECT_EQ(Format(1234.5, "Currency"), "$1,234.50");
+  EXPECT_EQ(Format(-1234.5, "Currency"), "($1,234.50)");
+  EXPECT_EQ(Format(1234.567, "Fixed"), "1234.57");
+  EXPECT_EQ(Format(1234567.891, "Standard"), "1,234,567.89");
+  EXPECT_EQ(Format(0.256, "Percent"), "25.60%");
+  EXPECT_EQ(Format(12345.678, "Scientific"), "1.23E+04");
+  EXPECT_EQ(Format(0.00012, "scientific"), "1.20E-04");
+  EXPECT_EQ(Format(2, "Yes/No"), "Yes");
+  EXPECT_EQ(Format(0, "True/False"), "False");
+  EXPECT_EQ(Format(true, "On/Off"), "On");
+}
+
+TEST(Format, CustomNumberPlaceholders) {
+  EXPECT_EQ(Format(5, "0.00"), "5.00");
+  EXPECT_EQ(Format(2.5, "0"), "3");          // half away from zero
+  EXPECT_EQ(Format(-2.5, "0"), "-3");
+  EXPECT_EQ(Format(0.5, "#.##"), ".5");
+  EXPECT_EQ(Format(5, "#.##"), "5.");
+  EXPECT_EQ(Format(12345, "#,##0"), "12,345");
+  EXPECT_EQ(Format(12345678, "#,##0,"), "12,346");  // a trailing comma divides by 1000
+  EXPECT_EQ(Format(42, "00000"), "00042");
+  EXPECT_EQ(Format(123456, "00"), "123456");
+  EXPECT_EQ(Format(5551234567.0, "(000) 000-0000"), "(555) 123-4567");
+  EXPECT_EQ(Format(0.125, "0.0%"), "12.5%");
+  EXPECT_EQ(Format(-5, "$0"), "-$5");
+  EXPECT_EQ(Format(99.999, "0.00"), "100.00");
+  EXPECT_EQ(Format(1234.5, "0.0E+00"), "1.2E+03");
+  EXPECT_EQ(Format(0.5, "0E-0"), "5E-1");
+  EXPECT_EQ(Format(7, "\"No. \"0"), "No. 7");
+  EXPECT_EQ(Format(7, "\\#0"), "#7");
+  EXPECT_EQ(Format(0.1, "0.00000000000000000000"), "0.10000000000000000000");
+}
+
+TEST(Format, SectionsForNegativeZeroAndNull) {
+  const char* f = "0.0;(0.0);\"zero\";\"nothing\"";
+  EXPECT_EQ(Format(1.25, f), "1.3");
+  EXPECT_EQ(Format(-1.25, f), "(1.3)");
+  EXPECT_EQ(Format(0, f), "zero");
+  EXPECT_EQ(Format(Variant(qm::Null), f), "nothing");
+  EXPECT_EQ(Format(-3, "0;;\"z\""), "-3");  // an empty section falls back to the first
+}
+
+TEST(Format, DatesWithSundayFirst) {
+  const qm::Date d = qm::MakeDate(2024, 1, 7, 14, 5, 9);  // a Sunday
+  EXPECT_EQ(Format(d, "yyyy-mm-dd hh:nn:ss"), "2024-01-07 14:05:09");
+  EXPECT_EQ(Format(d, "d/m/yy"), "7/1/24");
+  EXPECT_EQ(Format(d, "dddd, mmmm d, yyyy"), "Sunday, January 7, 2024");
+  EXPECT_EQ(Format(d, "ddd mmm"), "Sun Jan");
+  EXPECT_EQ(Format(d, "w ww q y"), "1 2 1 7");  // week 2 starts on Sunday 7 January
+  EXPECT_EQ(Format(d, "h:mm AM/PM"), "2:05 PM");
+  EXPECT_EQ(Format(d, "hh:mm a/p"), "02:05 p");
+  EXPECT_EQ(Format(d, "Long Date"), "Sunday, January 7, 2024");
+  EXPECT_EQ(Format(d, "Short Date"), "2024-01-07");
+  EXPECT_EQ(Format(d, "Medium Date"), "07-Jan-24");
+  EXPECT_EQ(Format(d, "Long Time"), "14:05:09");
+  EXPECT_EQ(Format(d, "Short Time"), "14:05");
+  EXPECT_EQ(Format(d, "General Date"), "2024-01-07 14:05:09");
+  EXPECT_EQ(Format(d, "c"), "2024-01-07 14:05:09");
+  EXPECT_EQ(Format(qm::MakeDate(2024, 1, 6), "w ww", qm::vbMonday), "6 1");
+  EXPECT_EQ(Format(Variant("2024-03-01"), "mmmm"), "March");
+}
+
+TEST(Format, TextPlaceholders) {
+  EXPECT_EQ(Format(Variant("abc"), "@@@@@"), "  abc");
+  EXPECT_EQ(Format(Variant("abc"), "!@@@@@"), "abc  ");
+  EXPECT_EQ(Format(Variant("abc"), "&&&&&"), "abc");
+  EXPECT_EQ(Format(Variant("abc"), ">"), "ABC");
+  EXPECT_EQ(Format(Variant("ABC"), "<@@"), "abc");
+  EXPECT_EQ(Format(Variant("5551234"), "@@@-@@@@"), "555-1234");
+}
+
+TEST(Format, GeneralTextAndValuesThatDoNotFit) {
+  EXPECT_EQ(Format(12.5), "12.5");
+  EXPECT_EQ(Format(Variant()), "");
+  EXPECT_EQ(Format(Variant(qm::Null)), "");
+  EXPECT_EQ(Format(Variant("abc"), "0.00"), "abc");   // text that is no number stays
+  EXPECT_EQ(Format(Variant("abc"), "yyyy"), "abc");
+  EXPECT_EQ(Format(Variant("2.5"), "0.00"), "2.50");
+}
+
+TEST(Format, BadInputGivesErrors) {
+  EXPECT_THROW(Format(1e10, "yyyy"), qm::Error);  // beyond year 9999
+  EXPECT_THROW(Format(1e308, "0%"), qm::Error);    // overflows
+  EXPECT_THROW(Format(Variant(std::make_shared<qm::Object>()), "0"), qm::Error);
+  EXPECT_THROW(Format(1, "0", static_cast<qm::VbDayOfWeek>(9)), qm::Error);
+  // Odd formats give some text, never a failure.
+  for (const char* f : {"\"", "\\", ";;;;;;", "E+", "0E+", ".,.,", "[", "AM/P", "%%%"}) EXPECT_NO_THROW(Format(3.5, f));
+}

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Like.h"
+
+using qm::Like;
+
+TEST(Like, WildcardsDigitsAndLists) {
+  EXPECT_TRUE(Like("report.txt", "*.txt"));
+  EXPECT_TRUE(Like("a.txt", "?.txt"));
+  EXPECT_FALSE(Like("ab.txt", "?.txt"));
+  EXPECT_TRUE(Like("", "*"));
+  EXPECT_FALSE(Like("", "?"));
+  EXPECT_TRUE(Like("file7", "file#"));
+  EXPECT_FALSE(Like("fileX", "file#"));
+  EXPECT_TRUE(Like("B", "[A-C]"));
+  EXPECT_FALSE(Like("D", "[A-C]"));
+  EXPECT_TRUE(Like("D", "[!A-C]"));
+  EXPECT_TRUE(Like("x*y", "x[*]y"));  // a special character inside a list is itself
+  EXPECT_TRUE(Like("aXbXc", "a*b*c"));
+  EXPECT_FALSE(Like("abc", "a*b*d"));
+  EXPECT_TRUE(Like("mississippi", "*sip*"));
+  EXPECT_FALSE(Like("A", "a"));  // case-sensitive
+  EXPECT_TRUE(Like("ÄÖ", "?Ö"));  // characters, not bytes
+}
+
+TEST(Like, LongTextsWithManyStarsStayFast) {
+  const std::string text(20000, 'a');
+  EXPECT_FALSE(Like(text, "*a*a*a*a*a*a*b"));
+  EXPECT_TRUE(Like(text + "b", "*a*a*a*a*a*a*b"));
+}
+
+TEST(Like, UnclosedBracketIsInvalidPattern) {
+  try {
+    Like("abc", "[abc");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 93);
+    EXPECT_EQ(e.Description(), "Invalid pattern string");
+  }
+  EXPECT_THROW(Like("b", "[z-a]"), qm::Error);
+}

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/utility/OLEStreamWriter.h"
+#include "support/TestEnvironment.h"
+
+using qm::test::ReadFile;
+using qm::test::ScratchDir;
+
+TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStream) {
+  ScratchDir dir;
+  std::vector<std::uint8_t> data(10000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  qm::OLEStreamWriter writer;
+  auto stream = writer.Stream();
+  EXPECT_EQ(stream->Write(std::span(data).first(3000)), 3000u);
+  EXPECT_EQ(stream->Write(std::span(data).subspan(3000)), 7000u);
+  const std::string target = dir / "out.bin";
+  qm::test::WriteFile(target, std::string(20000, 'x'));  // a longer file is truncated
+  writer.WriteToFile(target);
+  EXPECT_EQ(ReadFile(target), std::string(data.begin(), data.end()));
+  // The stream is gone afterwards.
+  EXPECT_THROW(writer.Stream(), qm::Error);
+  try {
+    stream->Write(std::span(data).first(1));
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 91);
+  }
+}
+
+TEST(OLEStreamWriter, NothingWrittenGivesAnEmptyFileAndSeekRewrites) {
+  ScratchDir dir;
+  {
+    qm::OLEStreamWriter writer;
+    writer.WriteToFile(dir / "empty.bin");
+    EXPECT_EQ(ReadFile(dir / "empty.bin"), "");
+  }
+  qm::OLEStreamWriter writer;
+  auto stream = writer.Stream();
+  const std::string text = "hello world";
+  stream->Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  EXPECT_EQ(stream->Seek(0, qm::StreamSeek::Begin), 0u);
+  stream->Write(std::span(reinterpret_cast<const std::uint8_t*>("J"), 1));
+  writer.WriteToFile(dir / "hello.bin");
+  EXPECT_EQ(ReadFile(dir / "hello.bin"), "Jello world");
+  EXPECT_THROW(writer.WriteToFile(dir / "missing/folder/x.bin"), qm::Error);
+}

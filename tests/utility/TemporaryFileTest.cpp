@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/FileTable.h"
+#include "quillmark/utility/TemporaryFile.h"
+#include "quillmark/utility/Utility.h"
+#include "support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+
+TEST(TemporaryFile, CreatesAnEmptyFileAndDeletesIt) {
+  std::string name;
+  {
+    qm::TemporaryFile t;
+    name = t.Filename();
+    EXPECT_EQ(fs::path(name).parent_path(), fs::path(qm::Utility::TempFolder()));
+    EXPECT_TRUE(fs::path(name).filename().string().starts_with("~tmp"));
+    EXPECT_EQ(fs::path(name).extension(), "");
+    ASSERT_TRUE(fs::exists(name));
+    EXPECT_EQ(fs::file_size(name), 0u);
+    t.SetSuffix(".xls");
+    EXPECT_FALSE(fs::exists(name));
+    name = t.Filename();
+    EXPECT_TRUE(name.ends_with(".xls"));
+    EXPECT_TRUE(fs::exists(name));
+  }
+  EXPECT_FALSE(fs::exists(name));
+}
+
+TEST(TemporaryFile, TextStreamsEmptyTheFile) {
+  qm::TemporaryFile t;
+  auto s = t.CreateTextStream(false);
+  s->WriteLine("first");
+  s->Close();
+  s = t.CreateTextStream(true);
+  s->Write("é");
+  s->Close();
+  EXPECT_EQ(qm::test::ReadFile(t.Filename()), std::string("\xFF\xFE\xE9\x00", 4));
+}
+
+TEST(TemporaryFile, FileNumberMustBeAssignedFirst) {
+  qm::TemporaryFile t;
+  try {
+    t.FileNo();
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 11000);
+    EXPECT_EQ(e.Description(), "AssignFileNo() not yet called");
+    EXPECT_TRUE(e.Source().ends_with("|[TemporaryFile]Public Property Get FileNo()")) << e.Source();
+  }
+  const std::int32_t n = t.AssignFileNo();
+  EXPECT_EQ(n, qm::files::FreeFile());  // only reserved, not opened
+  EXPECT_EQ(t.FileNo(), n);
+}
+
+TEST(TemporaryFile, NamesAreNeverSharedEvenAcrossProcesses) {
+  constexpr int kPerProcess = 40;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    std::vector<std::unique_ptr<qm::TemporaryFile>> kept;
+    for (int i = 0; i < kPerProcess; ++i) {
+      kept.push_back(std::make_unique<qm::TemporaryFile>());
+      const std::string line = kept.back()->Filename() + "\n";
+      if (::write(fds[1], line.data(), line.size()) < 0) ::_exit(1);
+    }
+    ::close(fds[1]);
+    ::_exit(0);  // runs no destructors: the files stay for the parent to check and remove
+  }
+  ::close(fds[1]);
+  std::vector<std::unique_ptr<qm::TemporaryFile>> ours;
+  std::set<std::string> names;
+  for (int i = 0; i < kPerProcess; ++i) {
+    ours.push_back(std::make_unique<qm::TemporaryFile>());
+    EXPECT_TRUE(names.insert(ours.back()->Filename()).second);
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  int theirs = 0;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string name = text.substr(at, end - at);
+    EXPECT_TRUE(names.insert(name).second) << name << " was handed out twice";
+    fs::remove(name);
+    ++theirs;
+  }
+  EXPECT_EQ(theirs, kPerProcess);
+}

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "quillmark/platform/Desktop.h"
+#include "quillmark/utility/Utility.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+std::string CommandOutput(const char* command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command, "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    ::pclose(pipe);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// A desktop that only counts how often its events are pumped.
+class CountingDesktop final : public qm::platform::Desktop {
+ public:
+  explicit CountingDesktop(int& pumps) : pumps_(pumps) {}
+  bool HasUserInterface() const override { return false; }
+  void ShowPreview(const qm::platform::PreviewRequest&) override {}
+  void PrintDetached(const std::string&) override {}
+  std::int32_t MessageBox(const std::string&, std::int32_t, const std::string&) override { return 1; }
+  void SetMousePointer(qm::platform::MousePointer) override {}
+  double TwipsPerPixelX() const override { return 15; }
+  double TwipsPerPixelY() const override { return 15; }
+  std::int32_t Metric(qm::platform::SystemMetric) const override { return 0; }
+  void DoEvents() override { ++pumps_; }
+  void SetCursorPos(std::int32_t, std::int32_t) override {}
+  void GetCursorPos(std::int32_t&, std::int32_t&) override {}
+  void SendMouseButton(qm::platform::MouseButtonEvent) override {}
+  qm::platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
+  qm::platform::ScreenRect GetDesktopRect() override { return {}; }
+  void SetTopMost(std::int64_t, bool) override {}
+
+ private:
+  int& pumps_;
+};
+
+}  // namespace
+
+TEST(UtilityProcesses, RunningProcessesIncludeThisOne) {
+  qm::Utility u;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const qm::Variant list = u.GetRunningProcesses();
+  ASSERT_TRUE(list.IsArray());
+  EXPECT_EQ(list.Array().LBound(), 0);
+  int found = 0;
+  for (const auto& path : list.Array().Data()) {
+    EXPECT_TRUE(path.String().starts_with("/")) << path.String();
+    found += path.String() == self;
+  }
+  EXPECT_GE(found, 1) << self;
+  EXPECT_EQ(u.GetWindowsPlatform(), qm::PLA_WindowsNT2000XP);
+}
+
+TEST(UtilityProcesses, IdentityAndVersion) {
+  qm::Utility u;
+  EXPECT_EQ(u.GetWindowsUserName(), CommandOutput("id -un"));
+  const std::string domain = u.GetWindowsNTDomain();
+  EXPECT_FALSE(domain.empty());
+  const std::string nis = CommandOutput("domainname 2>/dev/null");
+  EXPECT_EQ(domain, nis.empty() || nis == "(none)" ? CommandOutput("hostname") : nis);
+  EXPECT_EQ(u.GetQMLibVersion(), "1.6.74");
+  EXPECT_EQ(u.GetQMLibVerMajor() * 10000 + u.GetQMLibVerMinor() * 100 + u.GetQMLibVerRevision(), 10674);
+}
+
+TEST(UtilityProcesses, ExecuteAndWaitWaitsForTheProgram) {
+  qm::Utility u;
+  qm::test::ScratchDir dir;
+  const std::string marker = dir / "done file";
+  u.ExecuteAndWait("sh -c \"sleep 0.1; echo ok > '" + marker + "'\"");
+  EXPECT_EQ(qm::test::ReadFile(marker), "ok\n");  // the program has ended when the call returns
+  EXPECT_NO_THROW(u.ExecuteAndWait("no-such-program-anywhere --flag"));
+  EXPECT_NO_THROW(u.ExecuteAndWait("   "));
+}
+
+TEST(UtilityProcesses, DoEventsWaitPumpsWhileItWaits) {
+  qm::Utility u;
+  int pumps = 0;
+  qm::platform::Install(std::make_unique<CountingDesktop>(pumps));
+  u.DoEventsWait(0);
+  EXPECT_EQ(pumps, 1);
+  pumps = 0;
+  const auto start = std::chrono::steady_clock::now();
+  u.DoEventsWait(60);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  qm::platform::Install(nullptr);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(60));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  EXPECT_GE(pumps, 3);
+  EXPECT_NO_THROW(u.DoEventsWait(-5));
+}
