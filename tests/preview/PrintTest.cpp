@@ -37,9 +37,7 @@ TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
   EXPECT_EQ(Pages(dir / "report.pdf"), 3);  // two page breaks
 
   // The command-line tool does the same.
-  const char* binary = std::getenv("QM_BINARY_DIR");
-  ASSERT_NE(binary, nullptr);
-  const std::string tool = std::string(binary) + "/tools/quillmark/quillmark";
+  const std::string tool = QM_CLI_PROGRAM;
   EXPECT_EQ(std::system((tool + " print '" + page + "' --pdf '" + (dir / "cli.pdf") + "' >/dev/null").c_str()), 0);
   EXPECT_EQ(Pages(dir / "cli.pdf"), 3);
   EXPECT_NE(std::system((tool + " print >/dev/null 2>&1").c_str()), 0);
