@@ -1,3 +1,4 @@
+#include "ui/preview/PreviewService.h"
 #include "ui/QtDesktop.h"
 
 #include <QApplication>
@@ -66,8 +67,8 @@ QtDesktop::~QtDesktop() = default;
 
 bool QtDesktop::HasUserInterface() const { return CanShowWindows(); }
 
-void QtDesktop::ShowPreview(const platform::PreviewRequest&) { platform::RaiseNoUserInterface(); }
-void QtDesktop::PrintDetached(const std::string&) { platform::RaiseNoUserInterface(); }
+void QtDesktop::ShowPreview(const platform::PreviewRequest& request) { ShowPreviewWindow(request); }
+void QtDesktop::PrintDetached(const std::string& htmlFile) { ::qm::ui::PrintDetached(htmlFile); }
 
 std::int32_t QtDesktop::MessageBox(const std::string& prompt, std::int32_t buttons, const std::string& title) {
   EnsureApplication();

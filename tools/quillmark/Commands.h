@@ -25,5 +25,7 @@ int RunFind(const Args& args);
 int RunXmlCheck(const Args& args);
 int RunExportTsv(const Args& args);
 int RunDialog(const Args& args);
+int RunPreview(const Args& args);
+int RunPrint(const Args& args);
 
 }  // namespace qm::cli

@@ -27,6 +27,8 @@ const Command kCommands[] = {
     {"xml-check", "xml-check FILE [OUT]", RunXmlCheck},
     {"export-tsv", "export-tsv IN.tsv OUT.xlsx", RunExportTsv},
     {"dialog", "dialog messagebox|slider|choice|password|open|save|color|clear-dismissed ARGS... (--help)", RunDialog},
+    {"preview", "preview PAGE.html [--print-only|--no-buttons]", RunPreview},
+    {"print", "print PAGE.html [--pdf OUT]", RunPrint},
 };
 
 int Usage() {

@@ -1,0 +1,26 @@
+#pragma once
+// Printing an HTML page through the helper program quillmark-print, which
+// prints with the preview's page rendering (pictures, tables, page breaks)
+// and needs no display.
+//
+// The helper is looked for next to the running program, in the installation's
+// bin folder, on the PATH, and in the build tree.
+
+#include <string>
+
+namespace qm::ui {
+
+/// The helper's full name; "" when it cannot be found.
+std::string PrintHelperPath();
+
+/// Starts printing the page on the default printer and returns at once.
+/// Raises 53 for a missing page, 9999 "No printer is installed" when Qt
+/// sees no printer, and 9999 when the helper is missing or does not start.
+void PrintDetached(const std::string& HtmlFile);
+
+/// Prints the page into a PDF file and waits for it (at most two minutes).
+/// Raises 53 for a missing page and 9999 with the helper's message when it
+/// fails.
+void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile);
+
+}  // namespace qm::ui

@@ -1,0 +1,113 @@
+#pragma once
+// Shared by the preview tests: a desktop that records message boxes and mouse
+// input (everything else goes to the Qt desktop), stand-in programs on the
+// PATH, and a small report on disk.
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "quillmark/platform/Desktop.h"
+#include "support/TestEnvironment.h"
+#include "ui/QtDesktop.h"
+#include "ui/UiTestSupport.h"
+
+namespace qm::test {
+
+struct RecordedMessage {
+  std::string Prompt;
+  std::int32_t Buttons;
+};
+
+/// The Qt desktop, with message boxes and mouse input recorded instead of
+/// shown or sent.
+class RecordingDesktop final : public platform::Desktop {
+ public:
+  std::vector<RecordedMessage> Messages;
+  std::vector<platform::MouseButtonEvent> Buttons;
+  std::vector<std::pair<std::int32_t, std::int32_t>> Moves;
+  std::int32_t X = 7, Y = 9;
+
+  bool HasUserInterface() const override { return qt_.HasUserInterface(); }
+  void ShowPreview(const platform::PreviewRequest& request) override { qt_.ShowPreview(request); }
+  void PrintDetached(const std::string& htmlFile) override { qt_.PrintDetached(htmlFile); }
+  std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string&) override {
+    Messages.push_back({prompt, buttons});
+    return 1;
+  }
+  void SetMousePointer(platform::MousePointer pointer) override { qt_.SetMousePointer(pointer); }
+  double TwipsPerPixelX() const override { return qt_.TwipsPerPixelX(); }
+  double TwipsPerPixelY() const override { return qt_.TwipsPerPixelY(); }
+  std::int32_t Metric(platform::SystemMetric metric) const override { return qt_.Metric(metric); }
+  void DoEvents() override { qt_.DoEvents(); }
+  void SetCursorPos(std::int32_t x, std::int32_t y) override {
+    Moves.emplace_back(x, y);
+    X = x;
+    Y = y;
+  }
+  void GetCursorPos(std::int32_t& x, std::int32_t& y) override {
+    x = X;
+    y = Y;
+  }
+  void SendMouseButton(platform::MouseButtonEvent event) override { Buttons.push_back(event); }
+  platform::ScreenRect GetWindowRect(std::int64_t hwnd) override { return qt_.GetWindowRect(hwnd); }
+  platform::ScreenRect GetDesktopRect() override { return qt_.GetDesktopRect(); }
+  void SetTopMost(std::int64_t hwnd, bool topMost) override { qt_.SetTopMost(hwnd, topMost); }
+
+ private:
+  ui::QtDesktop qt_;
+};
+
+/// Installs a RecordingDesktop for the test's lifetime, then the Qt desktop again.
+class RecordingScope {
+ public:
+  RecordingScope() {
+    auto desktop = std::make_unique<RecordingDesktop>();
+    recorder_ = desktop.get();
+    platform::Install(std::move(desktop));
+  }
+  ~RecordingScope() { platform::Install(std::make_unique<ui::QtDesktop>()); }
+  RecordingScope(const RecordingScope&) = delete;
+  RecordingScope& operator=(const RecordingScope&) = delete;
+  RecordingDesktop& operator*() const { return *recorder_; }
+  RecordingDesktop* operator->() const { return recorder_; }
+
+ private:
+  RecordingDesktop* recorder_;
+};
+
+/// Puts a folder first on the PATH (or makes it the whole PATH) for the
+/// test's lifetime.
+class PathScope {
+ public:
+  PathScope(const std::filesystem::path& folder, bool only) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    const std::string path = only ? folder.string() : folder.string() + ":" + old_;
+    ::setenv("PATH", path.c_str(), 1);
+  }
+  ~PathScope() { ::setenv("PATH", old_.c_str(), 1); }
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+
+ private:
+  std::string old_;
+};
+
+/// Writes an executable shell script.
+inline void WriteScript(const std::string& path, const std::string& body) {
+  WriteFile(path, "#!/bin/sh\n" + body);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+/// A report of three pages (two page breaks) with a picture, as the
+/// typographer writes it; returns the page's name.
+std::string WriteReport(const ScratchDir& dir);
+
+/// A small PNG picture.
+std::string PngBytes(int width, int height);
+
+}  // namespace qm::test

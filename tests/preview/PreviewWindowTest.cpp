@@ -1,0 +1,197 @@
+#include <QAbstractButton>
+#include <QPrintDialog>
+#include <QTest>
+#include <QToolButton>
+
+#include "preview/PreviewSupport.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/ui/Control.h"
+#include "quillmark/ui/HTMLDisplay.h"
+#include "quillmark/ui/Layout.h"
+#include "quillmark/runtime/Conversions.h"
+#include "ui/FormDialog.h"
+#include "ui/preview/HTMLPreview.h"
+#include "ui/preview/WebView.h"
+#include "ui/preview/frmPreview.h"
+
+namespace {
+
+using qm::test::OnModal;
+using qm::ui::frmPreview;
+using qm::ui::GetTwips;
+using qm::ui::HTMLPreview;
+
+class PreviewWindowTest : public qm::test::UiTest {};
+
+struct Shown {
+  bool Print, SaveAs, Email, Word, PageSetup, Close;
+};
+
+// Shows the preview with a button choice and reports which buttons it offered.
+Shown ShowWith(const std::string& page, std::int16_t displayButtons) {
+  Shown shown{};
+  OnModal("frmPreview", [&](QWidget& window) {
+    HTMLPreview* preview = frmPreview::Instance().Preview();
+    EXPECT_EQ(window.windowTitle().toStdString(), "Preview");
+    const auto visible = [&](QToolButton* b) { return b->isVisibleTo(&window) && b->isEnabled(); };
+    shown = {visible(preview->cmdPrint), visible(preview->cmdSaveAs), visible(preview->cmdEmail),
+             visible(preview->cmdWord),  visible(preview->cmdPageSetup), visible(preview->cmdClose)};
+    preview->cmdClose->click();
+  });
+  qm::ui::HTMLDisplay().Show(page, nullptr, false, displayButtons);
+  return shown;
+}
+
+TEST_F(PreviewWindowTest, DisplayButtonsChooseTheToolBar) {
+  qm::test::ScratchDir dir;
+  const std::string page = qm::test::WriteReport(dir);
+
+  const Shown all = ShowWith(page, 0);
+  EXPECT_TRUE(all.Print && all.SaveAs && all.Email && all.Word && all.Close);
+  EXPECT_FALSE(all.PageSetup);  // disabled and hidden from the start
+
+  const Shown printOnly = ShowWith(page, 1);
+  EXPECT_TRUE(printOnly.Print && printOnly.Close);
+  EXPECT_FALSE(printOnly.SaveAs || printOnly.Email || printOnly.Word || printOnly.PageSetup);
+
+  const Shown closeOnly = ShowWith(page, 2);
+  EXPECT_TRUE(closeOnly.Close);
+  EXPECT_FALSE(closeOnly.Print || closeOnly.SaveAs || closeOnly.Email || closeOnly.Word || closeOnly.PageSetup);
+
+  // Closing unloads the shared form; the next Show loads a fresh one.
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+}
+
+TEST_F(PreviewWindowTest, ToolBarAsDesignedAndTheViewShowsThePage) {
+  qm::test::ScratchDir dir;
+  HTMLPreview preview;
+  preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
+  struct Expected {
+    QToolButton* Button;
+    const char* Caption;
+    double Left, Width;
+  };
+  for (const auto& e : {Expected{preview.cmdPrint, "&Print", 0, 675}, Expected{preview.cmdSaveAs, "&Save As", 660, 735},
+                        Expected{preview.cmdEmail, "&Email", 1380, 735}, Expected{preview.cmdWord, "To &Word", 2100, 795},
+                        Expected{preview.cmdPageSetup, "Page Setup...", 2880, 795}}) {
+    EXPECT_EQ(e.Button->text().toStdString(), e.Caption);
+    EXPECT_EQ(GetTwips(*e.Button).Left, e.Left) << e.Caption;
+    EXPECT_EQ(GetTwips(*e.Button).Width, e.Width) << e.Caption;
+    EXPECT_EQ(GetTwips(*e.Button).Height, 615) << e.Caption;
+    EXPECT_FALSE(e.Button->icon().isNull()) << e.Caption;
+  }
+  EXPECT_EQ(preview.cmdClose->text().toStdString(), "Close");
+  EXPECT_EQ(GetTwips(*preview.picTools).Height, 675);
+  EXPECT_EQ(GetTwips(*preview.webView).Top, 720);
+
+  // The page, its table and its picture (named in another case, with "\").
+  const QString text = preview.webView->toPlainText();
+  EXPECT_TRUE(text.contains("Sales by region")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Third page text"));
+  const QVariant image = preview.webView->loadResource(QTextDocument::ImageResource, QUrl("PICS\\CHART.PNG"));
+  EXPECT_FALSE(image.isNull());
+  EXPECT_TRUE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("missing/gone.gif")).isNull());
+}
+
+TEST_F(PreviewWindowTest, ResizeArithmetic) {
+  const double px = qm::ui::TwipsPerPixelX();
+  HTMLPreview preview;
+  preview.show();
+  qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
+  QApplication::processEvents();
+  const auto view = GetTwips(*preview.webView);
+  EXPECT_EQ(view.Width, 600 * px);                 // inner width - view left (0)
+  EXPECT_EQ(view.Height, 400 * px - 720);          // inner height - view top
+  EXPECT_EQ(GetTwips(*preview.picTools).Width, 600 * px);
+  EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 600 * px - 795 - 4 * px);
+
+  // Smaller than the tool bar: everything stays at least 1 twip.
+  qm::ui::SetTwips(preview, {0, 0, 20 * px, 20 * px});
+  QApplication::processEvents();
+  EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 1);
+  EXPECT_GE(GetTwips(*preview.webView).Height, 1);
+
+  // The form sizes the control to its inner size less the layout pads.
+  const double widthPad = qm::CDbl(qm::ui::Layout::LAYOUT_WIDTH_PAD());
+  const double heightPad = qm::ui::Layout::LAYOUT_HEIGHT_PAD();
+  EXPECT_EQ(frmPreview::ControlWidth(9000, 60), 9000 - widthPad - 60);
+  EXPECT_EQ(frmPreview::ControlHeight(6000, 60), 6000 - heightPad - 60);
+  EXPECT_EQ(frmPreview::ControlWidth(10, 60), 1);
+  EXPECT_EQ(frmPreview::ControlHeight(10, 60), 1);
+
+  qm::test::ScratchDir dir;
+  const std::string page = qm::test::WriteReport(dir);
+  OnModal("frmPreview", [&](QWidget& window) {
+    window.resize(700, 500);
+    QApplication::processEvents();
+    const auto control = GetTwips(*frmPreview::Instance().Preview());
+    EXPECT_EQ(control.Left, 60);
+    EXPECT_EQ(control.Width, frmPreview::ControlWidth(700 * px, 60));
+    EXPECT_EQ(control.Height, frmPreview::ControlHeight(500 * qm::ui::TwipsPerPixelY(), 60));
+    window.close();  // through the frame: unloads as Close does
+  });
+  qm::ui::HTMLDisplay().Show(page, nullptr);
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+}
+
+TEST_F(PreviewWindowTest, MissingPageIsAClearError) {
+  qm::test::ScratchDir dir;
+  try {
+    qm::ui::HTMLDisplay().Show(dir / "nothere.html", nullptr, false, 0);
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 53);
+    EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir / "nothere.html") + "\", ?)"), std::string::npos)
+        << e.Source();
+    EXPECT_NE(e.Source().find("[HTMLDisplay]Public Sub Show("), std::string::npos) << e.Source();
+  }
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+}
+
+TEST_F(PreviewWindowTest, PrintDocClicksIntoTheViewAndSendsCtrlP) {
+  qm::test::RecordingScope desktop;
+  qm::test::ScratchDir dir;
+  HTMLPreview preview;
+  preview.resize(500, 400);
+  preview.show();
+  preview.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&preview));
+  preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
+  int printed = 0;
+  preview.Printed = [&] { ++printed; };
+  preview.PrintDoc();
+  EXPECT_EQ(printed, 1);
+  EXPECT_EQ(QApplication::focusWidget(), preview.webView);
+
+  // Pointer to the view's centre, a click, and back to where it was.
+  ASSERT_EQ(desktop->Moves.size(), 2u);
+  const QRect view(preview.webView->mapToGlobal(QPoint(0, 0)), preview.webView->size());
+  EXPECT_TRUE(view.adjusted(-1, -1, 1, 1).contains(desktop->Moves[0].first, desktop->Moves[0].second));
+  EXPECT_EQ(desktop->Moves[1], std::make_pair(7, 9));
+  using qm::platform::MouseButtonEvent;
+  EXPECT_EQ(desktop->Buttons, (std::vector{MouseButtonEvent::LeftDown, MouseButtonEvent::LeftUp}));
+
+  // Ctrl+P reaches the view once events run, and opens the print dialog.
+  bool dialog = false;
+  OnModal("QPrintDialog", [&](QWidget& w) {
+    dialog = true;
+    static_cast<QDialog&>(w).reject();
+  });
+  for (int i = 0; i < 50 && !dialog; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_TRUE(dialog);
+}
+
+TEST_F(PreviewWindowTest, PrintThenCloseOpensThePrintDialogAndCloses) {
+  qm::test::ScratchDir dir;
+  bool dialog = false;
+  OnModal("QPrintDialog", [&](QWidget& w) {
+    dialog = true;
+    EXPECT_NE(frmPreview::Instance().Window(), nullptr);
+    static_cast<QDialog&>(w).reject();
+  });
+  qm::ui::HTMLDisplay().Show(qm::test::WriteReport(dir), nullptr, true);
+  EXPECT_TRUE(dialog);
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#include <QPrinterInfo>
+#include <QStandardPaths>
+#include <cstdio>
+
+#include "preview/PreviewSupport.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/ui/PrintHelper.h"
+
+namespace {
+
+using qm::test::ReadFile;
+
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return text;
+}
+
+int Pages(const std::string& pdf) {
+  const std::string info = Output("pdfinfo '" + pdf + "' 2>&1");
+  const auto at = info.find("Pages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+}
+
+class PrintTest : public qm::test::UiTest {};
+
+TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
+  ASSERT_FALSE(qm::ui::PrintHelperPath().empty());
+  qm::test::ScratchDir dir;
+  const std::string page = qm::test::WriteReport(dir);
+  qm::ui::PrintToPdf(page, dir / "report.pdf");
+  if (QStandardPaths::findExecutable("pdfinfo").isEmpty()) GTEST_SKIP() << "pdfinfo is not installed";
+  EXPECT_EQ(Pages(dir / "report.pdf"), 3);  // two page breaks
+
+  // The command-line tool does the same.
+  const std::string tool = QM_CLI_PROGRAM;
+  EXPECT_EQ(std::system((tool + " print '" + page + "' --pdf '" + (dir / "cli.pdf") + "' >/dev/null").c_str()), 0);
+  EXPECT_EQ(Pages(dir / "cli.pdf"), 3);
+  EXPECT_NE(std::system((tool + " print >/dev/null 2>&1").c_str()), 0);
+}
+
+TEST_F(PrintTest, BadInput) {
+  qm::test::ScratchDir dir;
+  try {
+    qm::ui::PrintToPdf(dir / "nothere.html", dir / "x.pdf");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 53);
+  }
+  try {
+    qm::ui::PrintToPdf(qm::test::WriteReport(dir), dir / "no/such/folder/x.pdf");
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 9999);
+    EXPECT_NE(e.Description().find("quillmark-print"), std::string::npos) << e.Description();
+  }
+  if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+    try {
+      qm::ui::PrintDetached(dir / "report.html");
+      FAIL() << "no error";
+    } catch (const qm::Error& e) {
+      EXPECT_EQ(e.Description(), "No printer is installed");
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// The Word export with the real LibreOffice Writer (skipped when it is not
+// installed; scripts/test --full installs it).
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <cstdio>
+
+#include "preview/PreviewSupport.h"
+#include "quillmark/html/PrintSettings.h"
+#include "ui/preview/HTMLPreview.h"
+
+namespace {
+
+using qm::test::ReadFile;
+
+// Runs a command and returns what it wrote.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return text;
+}
+
+class WordConversionTest : public qm::test::UiTest {};
+
+TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
+  if (QStandardPaths::findExecutable("soffice").isEmpty())
+    GTEST_SKIP() << "LibreOffice (soffice) is not installed: the real Word conversion is not tested "
+                    "(scripts/test --full installs it)";
+  qm::test::RecordingScope desktop;
+  qm::test::ScratchDir dir;
+  auto settings = std::make_shared<qm::PrintSettings>();
+  settings->SetOrientation(qm::ORI_Landscape);
+  settings->SetMargins(36, 36, 36, 36);
+  qm::ui::HTMLPreview preview;
+  preview.OpenDoc(qm::test::WriteReport(dir), settings);
+  qm::test::OnModal("QFileDialog", [&](QWidget& w) {
+    if (auto* edit = w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      edit->setText(QString::fromStdString(dir / "report.doc"));
+    static_cast<QDialog&>(w).accept();
+  });
+  preview.OpenInWord();
+  ASSERT_TRUE(desktop->Messages.empty()) << desktop->Messages[0].Prompt;
+  ASSERT_TRUE(std::filesystem::exists(dir / "report.doc"));
+  EXPECT_EQ(ReadFile(dir / "report.doc").substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an OLE2 (Word) file
+
+  // Back to text, and to PDF for the page size; one private profile for both.
+  const std::string office = "cd '" + dir.Path().string() + "' && soffice -env:UserInstallation=file://" +
+                             (dir / "profile") + " --headless --norestore ";
+  Output(office + "--convert-to txt:Text report.doc 2>&1");
+  const std::string text = ReadFile(dir / "report.txt");
+  EXPECT_NE(text.find("Sales by region"), std::string::npos) << text;
+  EXPECT_NE(text.find("Third page text"), std::string::npos) << text;
+
+  Output(office + "--convert-to pdf report.doc 2>&1");
+  const std::string info = Output("pdfinfo '" + (dir / "report.pdf") + "'");
+  double width = 0, height = 0;
+  const auto size = info.find("Page size:");
+  ASSERT_NE(size, std::string::npos) << info;
+  ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
+  EXPECT_GT(width, height) << "a landscape page";
+  // The picture travelled inside the document.
+  EXPECT_NE(Output("pdfimages -list '" + (dir / "report.pdf") + "'").find("image"), std::string::npos);
+}
+
+}  // namespace
