@@ -15,9 +15,9 @@ import zipfile
 import zlib
 
 
-def check_zip(archive, base, specs):
-    names = [spec.split("=", 1)[0] for spec in specs]
-    paths = [os.path.join(base, spec.split("=", 1)[-1]) for spec in specs]
+def check_zip(archive, base, entries):
+    names = [entry.split("=", 1)[0] for entry in entries]
+    paths = [os.path.join(base, entry.split("=", 1)[-1]) for entry in entries]
     with zipfile.ZipFile(archive) as z:
         listed = z.namelist()
         if listed != names:
