@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/ErrorOf.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/Collection.h"
 #include "quillmark/runtime/Conversions.h"
@@ -9,14 +10,7 @@ namespace {
 
 using qm::Variant;
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using qm::test::ErrorOf;
 
 TEST(Collection, PositionsKeysAndErrors) {
   qm::Collection c;

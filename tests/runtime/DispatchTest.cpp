@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/ErrorOf.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
@@ -36,14 +37,7 @@ class Customer : public qm::DispatchTable<Customer> {
   }
 };
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using qm::test::ErrorOf;
 
 TEST(DispatchTable, PropertiesAndMethodsByNameWithoutAccessors) {
   auto c = std::make_shared<Customer>();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/ErrorOf.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
@@ -11,14 +12,7 @@ namespace {
 using qm::IOMode;
 using qm::TextStream;
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using qm::test::ErrorOf;
 
 std::vector<std::string> AllLines(TextStream& s) {
   std::vector<std::string> lines;

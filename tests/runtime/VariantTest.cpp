@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/ErrorOf.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Variant.h"
@@ -13,14 +14,7 @@ struct Widget : qm::Object {
   std::string ClassName() const override { return "Widget"; }
 };
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using qm::test::ErrorOf;
 
 TEST(Variant, TypeNames) {
   EXPECT_EQ(Variant().TypeName(), "Empty");
