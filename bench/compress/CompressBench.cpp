@@ -4,8 +4,6 @@
 
 #include <zlib.h>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <functional>
 #include <fstream>
@@ -17,25 +15,6 @@
 #include "support/BenchRow.h"
 
 namespace {
-
-// Processor time (user + system, this process and its finished children):
-// steadier than wall time on a machine shared with other work.
-double CpuSeconds() {
-  rusage self{}, children{};
-  getrusage(RUSAGE_SELF, &self);
-  getrusage(RUSAGE_CHILDREN, &children);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
-}
-
-// Adds the processor time of every run of `job` to `total`.
-std::function<void()> Metered(std::function<void()> job, double& total) {
-  return [job = std::move(job), &total] {
-    const double start = CpuSeconds();
-    job();
-    total += CpuSeconds() - start;
-  };
-}
 
 // Report text, repeated runs, and noise (about 3:1 at level 6).
 std::vector<std::uint8_t> MixedData(std::size_t size) {
@@ -88,8 +67,8 @@ int main() {
                                 peerResult = uncompress(restored.get(), &restoredLen, packedBytes.get(), packedLen);
                             }};
   double oursCpu = 0, peerCpu = 0;
-  ours.Run = Metered(ours.Run, oursCpu);
-  peer.Run = Metered(peer.Run, peerCpu);
+  ours.Run = qm::bench::Metered(ours.Run, oursCpu);
+  peer.Run = qm::bench::Metered(peer.Run, peerCpu);
   qm::bench::RunRow("compress", 1.05, ours, {peer});
   char cpu[128];
   std::snprintf(cpu, sizeof cpu, "processor time over all runs: %.2f s against %.2f s, ratio %.2f", oursCpu, peerCpu,

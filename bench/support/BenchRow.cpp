@@ -76,6 +76,22 @@ RowResult RunRow(const std::string& row, double goal, const Contender& ours, con
 
 void Detail(const std::string& text) { std::printf("  %s\n", text.c_str()); }
 
+double CpuSeconds() {
+  rusage self{}, children{};
+  getrusage(RUSAGE_SELF, &self);
+  getrusage(RUSAGE_CHILDREN, &children);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
+}
+
+std::function<void()> Metered(std::function<void()> job, double& total) {
+  return [job = std::move(job), &total] {
+    const double start = CpuSeconds();
+    job();
+    total += CpuSeconds() - start;
+  };
+}
+
 std::size_t PeakMemoryBytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

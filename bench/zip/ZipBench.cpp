@@ -2,8 +2,6 @@
 // deflate at level 6 (zip's default, the Zipper's fixed level) and both start
 // from no archive.
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <functional>
 #include <filesystem>
@@ -14,29 +12,6 @@
 
 #include "quillmark/compression/Zipper.h"
 #include "support/BenchRow.h"
-
-namespace {
-
-// Processor time (user + system, this process and its finished children):
-// steadier than wall time on a machine shared with other work.
-double CpuSeconds() {
-  rusage self{}, children{};
-  getrusage(RUSAGE_SELF, &self);
-  getrusage(RUSAGE_CHILDREN, &children);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
-}
-
-// Adds the processor time of every run of `job` to `total`.
-std::function<void()> Metered(std::function<void()> job, double& total) {
-  return [job = std::move(job), &total] {
-    const double start = CpuSeconds();
-    job();
-    total += CpuSeconds() - start;
-  };
-}
-
-}  // namespace
 
 int main() {
   namespace fs = std::filesystem;
@@ -79,8 +54,8 @@ int main() {
                                 std::puts("  zip failed");
                             }};
   double oursCpu = 0, peerCpu = 0;
-  ours.Run = Metered(ours.Run, oursCpu);
-  peer.Run = Metered(peer.Run, peerCpu);
+  ours.Run = qm::bench::Metered(ours.Run, oursCpu);
+  peer.Run = qm::bench::Metered(peer.Run, peerCpu);
   qm::bench::RunRow("zip", 1.0, ours, {peer});
   char cpu[128];
   std::snprintf(cpu, sizeof cpu, "processor time over all runs: %.2f s against %.2f s, ratio %.2f", oursCpu, peerCpu,

@@ -30,6 +30,20 @@ std::string FileDialog(Steps&& steps) {
   }
 }
 
+// What the four file dialogs set alike; a cancel raises (CancelError).
+CommonDialog FileDialogSetUp(const std::string& title, const std::string& extension, const std::string& filter,
+                             const std::string& defaultFile, const std::string& initDirectory) {
+  CommonDialog dlg;
+  if (!initDirectory.empty()) dlg.InitDir = initDirectory;
+  dlg.FileName = defaultFile;
+  dlg.DialogTitle = title;
+  dlg.DefaultExt = "." + extension;
+  dlg.Filter = filter;
+  dlg.Flags = kFileFlags;
+  dlg.CancelError = true;
+  return dlg;
+}
+
 }  // namespace
 
 std::int32_t Dialog::MessageBox(const std::string& Message, const std::string& Title, IconConstants Icon,
@@ -78,14 +92,8 @@ std::string Dialog::SaveAsFilename(const std::string& Extension, const std::stri
                                    const std::string& DialogTitle, const std::string& DefaultFile,
                                    const std::string& InitDirectory) {
   return FileDialog([&] {
-    CommonDialog dlg;
-    if (!InitDirectory.empty()) dlg.InitDir = InitDirectory;
-    dlg.FileName = DefaultFile;
-    dlg.DialogTitle = DialogTitle;
-    dlg.DefaultExt = "." + Extension;
-    dlg.Filter = ExtensionDesc + "|*." + Extension;
-    dlg.Flags = kFileFlags;
-    dlg.CancelError = true;
+    CommonDialog dlg = FileDialogSetUp(DialogTitle, Extension, ExtensionDesc + "|*." + Extension, DefaultFile,
+                                       InitDirectory);
     dlg.ShowSave();
     return dlg.FileName;
   });
@@ -95,15 +103,8 @@ std::string Dialog::SaveAsFilenameEx(const std::string& DefaultExtension, const 
                                      const std::string& DialogTitle, std::int32_t& SelectedFilter,
                                      const std::string& DefaultFile, const std::string& InitDirectory) {
   return FileDialog([&] {
-    CommonDialog dlg;
-    if (!InitDirectory.empty()) dlg.InitDir = InitDirectory;
-    dlg.FileName = DefaultFile;
-    dlg.DialogTitle = DialogTitle;
-    dlg.DefaultExt = "." + DefaultExtension;
-    dlg.Filter = Filter;
+    CommonDialog dlg = FileDialogSetUp(DialogTitle, DefaultExtension, Filter, DefaultFile, InitDirectory);
     dlg.FilterIndex = static_cast<std::int16_t>(SelectedFilter & 0xFFFF);
-    dlg.Flags = kFileFlags;
-    dlg.CancelError = true;
     try {
       dlg.ShowSave();
     } catch (...) {
@@ -118,14 +119,7 @@ std::string Dialog::SaveAsFilenameEx(const std::string& DefaultExtension, const 
 std::string Dialog::OpenFilename(const std::string& Extension, const std::string& ExtensionDesc,
                                  const std::string& DialogTitle, const std::string& InitDirectory) {
   return FileDialog([&] {
-    CommonDialog dlg;
-    if (!InitDirectory.empty()) dlg.InitDir = InitDirectory;
-    dlg.FileName.clear();
-    dlg.DialogTitle = DialogTitle;
-    dlg.DefaultExt = "." + Extension;
-    dlg.Filter = ExtensionDesc + "|*." + Extension;
-    dlg.Flags = kFileFlags;
-    dlg.CancelError = true;
+    CommonDialog dlg = FileDialogSetUp(DialogTitle, Extension, ExtensionDesc + "|*." + Extension, {}, InitDirectory);
     dlg.ShowOpen();
     return dlg.FileName;
   });
@@ -134,14 +128,7 @@ std::string Dialog::OpenFilename(const std::string& Extension, const std::string
 std::string Dialog::OpenFilenameEx(const std::string& DefaultExtension, const std::string& Filter,
                                    const std::string& DialogTitle, const std::string& InitDirectory) {
   return FileDialog([&] {
-    CommonDialog dlg;
-    if (!InitDirectory.empty()) dlg.InitDir = InitDirectory;
-    dlg.FileName.clear();
-    dlg.DialogTitle = DialogTitle;
-    dlg.DefaultExt = "." + DefaultExtension;
-    dlg.Filter = Filter;
-    dlg.Flags = kFileFlags;
-    dlg.CancelError = true;
+    CommonDialog dlg = FileDialogSetUp(DialogTitle, DefaultExtension, Filter, {}, InitDirectory);
     dlg.ShowOpen();
     return dlg.FileName;
   });

@@ -12,6 +12,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Application.h"
+#include "ui/WindowInput.h"
 #include "ui/X11Input.h"
 
 namespace qm::ui {
@@ -170,7 +171,13 @@ void QtDesktop::GetCursorPos(std::int32_t& x, std::int32_t& y) {
 
 void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
   X11Input* x11 = X11();
-  if (!x11) RaiseCannot("Mouse button events cannot be synthesised");
+  if (!x11) {
+    if (!windowInput_) windowInput_ = std::make_unique<WindowInput>();
+    if (!windowInput_->Send(event))
+      Raise(9999, "Mouse button events reach only this program's windows on the " + PlatformName() +
+                       " platform, and none is under the pointer");
+    return;
+  }
   if (!x11->HasXTest()) Raise(9999, "Mouse button events need the X server's XTest extension, which is missing");
   using platform::MouseButtonEvent;
   switch (event) {

@@ -8,6 +8,7 @@
 
 namespace qm::ui {
 
+class WindowInput;
 class X11Input;
 
 class QtDesktop final : public platform::Desktop {
@@ -16,8 +17,7 @@ class QtDesktop final : public platform::Desktop {
   ~QtDesktop() override;
 
   bool HasUserInterface() const override;
-  /// The preview form is not part of this library yet: both behave as the
-  /// headless desktop does.
+  /// The preview window, modal; printing through the detached helper.
   void ShowPreview(const platform::PreviewRequest& request) override;
   void PrintDetached(const std::string& htmlFile) override;
   /// A QMessageBox built from the run-time's MsgBox style flags.
@@ -32,7 +32,8 @@ class QtDesktop final : public platform::Desktop {
   std::int32_t Metric(platform::SystemMetric metric) const override;
   void DoEvents() override;
   /// X11: the server's pointer (XTest for buttons). Offscreen: Qt's own
-  /// cursor for the position; buttons raise. Wayland: moving and buttons raise.
+  /// cursor, and buttons go to this program's window under it. Wayland:
+  /// moving raises; buttons go to this program's window under the pointer.
   void SetCursorPos(std::int32_t x, std::int32_t y) override;
   void GetCursorPos(std::int32_t& x, std::int32_t& y) override;
   void SendMouseButton(platform::MouseButtonEvent event) override;
@@ -47,6 +48,7 @@ class QtDesktop final : public platform::Desktop {
   X11Input* X11();
   std::unique_ptr<X11Input> x11_;
   bool x11Tried_ = false;
+  std::unique_ptr<WindowInput> windowInput_;
 };
 
 }  // namespace qm::ui

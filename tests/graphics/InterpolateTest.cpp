@@ -7,8 +7,11 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/graphics/Spline.h"
+#include "support/ErrorOf.h"
 
 namespace {
+
+using qm::test::RaisedBy;
 
 using qm::Variant;
 using qm::VariantArray;
@@ -22,16 +25,6 @@ std::vector<double> Values(const Variant& result) {
   std::vector<double> out;
   for (const auto& v : result.Array().Data()) out.push_back(qm::CDbl(v));
   return out;
-}
-
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return qm::Error(0, "", "");
 }
 
 TEST(Interpolate, ResamplesTheKnownCases) {
@@ -103,28 +96,28 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
 TEST(Interpolate, RejectsBadInputWithClearErrors) {
   qm::Interpolate interp;
   Variant notArray(3.0);
-  auto e = ErrorOf([&] { interp.InterpCub(notArray, 2); });
+  auto e = RaisedBy([&] { interp.InterpCub(notArray, 2); });
   EXPECT_EQ(e.Number(), 9999);
   EXPECT_EQ(e.Description(), "InArray must be an array");
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Interpolate|[Interpolate]Public Function InterpCub(?, 2)");
-  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(notArray, 2); }).Number(), 9999);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(notArray, 2); }).Number(), 9999);
 
   auto text = Variant(VariantArray::FromVector({Variant(1.0), Variant("abc"), Variant(2.0)}));
-  EXPECT_EQ(ErrorOf([&] { interp.InterpCub(text, 2); }).Number(), 13);
-  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(text, 2); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpCub(text, 2); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(text, 2); }).Number(), 13);
 
   auto two = Samples({1, 2});
-  EXPECT_EQ(ErrorOf([&] { interp.InterpCub(two, -1); }).Number(), 9);
-  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(two, -3); }).Number(), 9);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpCub(two, -1); }).Number(), 9);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(two, -3); }).Number(), 9);
 
   // Counts beyond the 16-bit range are refused rather than wrapped.
   Variant many(VariantArray({{0, 32767}}));
-  e = ErrorOf([&] { interp.InterpCub(many, 1); });
+  e = RaisedBy([&] { interp.InterpCub(many, 1); });
   EXPECT_EQ(e.Number(), 6);
   EXPECT_NE(e.Description().find("32767"), std::string::npos);
   Variant most(VariantArray({{0, 32766}}));
   for (auto& v : most.Array().Data()) v = 1.0;
-  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(most, 32767); }).Number(), 6);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(most, 32767); }).Number(), 6);
   // Output indices are 32-bit: 32767 samples at precision 2 pass 32767 and work.
   EXPECT_EQ(interp.InterpCub(most, 2).Array().UBound(), 65532);
 }
@@ -153,10 +146,10 @@ TEST(DrawCurve, DrawsTenPiecesPerIntervalThroughTheSamples) {
   EXPECT_TRUE(surface->Calls.empty());
 
   Variant tooMany(VariantArray({{0, 32767}}));
-  EXPECT_EQ(ErrorOf([&] { qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), tooMany, color); })
+  EXPECT_EQ(RaisedBy([&] { qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), tooMany, color); })
                 .Number(),
             6);
-  auto e = ErrorOf([&] {
+  auto e = RaisedBy([&] {
     qm::Dispatch nothing;
     qm::mdlSpline::DrawCurve(nothing, Variant(0.0), Variant(1.0), values, color);
   });

@@ -7,19 +7,12 @@
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/IJL.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return qm::Error(0, "", "");
-}
+using qm::test::RaisedBy;
 
 TEST(SaveAsJPG, WritesAJpegThatAnotherDecoderReadsBack) {
   qm::test::ScratchDir dir;
@@ -73,14 +66,14 @@ TEST(SaveAsJPG, BadInputGivesClearErrors) {
   qm::test::ScratchDir dir;
   qm::Graphics g;
   qm::test::WriteFile(dir / "notes.txt", "no picture");
-  auto e = ErrorOf([&] { g.SaveAsJPG(dir / "notes.txt", dir / "x.jpg"); });
+  auto e = RaisedBy([&] { g.SaveAsJPG(dir / "notes.txt", dir / "x.jpg"); });
   EXPECT_EQ(e.Number(), qm::ERR_InvalidPicture);
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "notes.txt") +
                             "\", \"" + (dir / "x.jpg") + "\")");
 
   qm::test::WriteBmp(dir / "in.bmp", qm::test::TestPicture(4, 4));
   const std::string unwritable = dir / "no-such-folder/x.jpg";
-  e = ErrorOf([&] { g.SaveAsJPG(dir / "in.bmp", unwritable); });
+  e = RaisedBy([&] { g.SaveAsJPG(dir / "in.bmp", unwritable); });
   EXPECT_EQ(e.Number(), 26001);
   EXPECT_EQ(e.Description(), "Failed to save to JPG " + std::to_string(qm::ijl::IJL_FILE_ERROR));
   EXPECT_EQ(e.Source(), "Lib.mIntelJPEGLibrary|[IJL]Public Function SaveJPG(?, \"" + unwritable +
@@ -89,7 +82,7 @@ TEST(SaveAsJPG, BadInputGivesClearErrors) {
 
   // An empty DIB (a picture whose size could not be had) fails in the writer.
   qm::clsDIBSection empty;
-  e = ErrorOf([&] { qm::mdlIntelJPEGLibrary::SaveJPG(empty, dir / "e.jpg", 90); });
+  e = RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(empty, dir / "e.jpg", 90); });
   EXPECT_EQ(e.Number(), 26001);
   EXPECT_EQ(e.Description(), "Failed to save to JPG " + std::to_string(qm::ijl::IJL_INVALID_JPEG_PROPERTIES));
 
@@ -97,7 +90,7 @@ TEST(SaveAsJPG, BadInputGivesClearErrors) {
   qm::clsDIBSection dib;
   ASSERT_TRUE(dib.Create(4, 4));
   qm::test::WriteFile(dir / "keep.jpg", "keep me");
-  EXPECT_EQ(ErrorOf([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 0); }).Number(), 26001);
+  EXPECT_EQ(RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 0); }).Number(), 26001);
   EXPECT_EQ(qm::test::ReadFile(dir / "keep.jpg"), "keep me");
   EXPECT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 100));
 }

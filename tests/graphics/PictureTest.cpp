@@ -5,19 +5,12 @@
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Picture.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return qm::Error(0, "", "");
-}
+using qm::test::RaisedBy;
 
 TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
   qm::clsDIBSection dib;
@@ -93,14 +86,14 @@ TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayout) {
 TEST(PictureLoader, RefusesWhatIsNoPicture) {
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "notes.txt", "this is not a picture\n");
-  auto e = ErrorOf([&] { qm::LoadPicture(dir / "notes.txt"); });
+  auto e = RaisedBy([&] { qm::LoadPicture(dir / "notes.txt"); });
   EXPECT_EQ(e.Number(), qm::ERR_InvalidPicture);
   EXPECT_EQ(e.Description().rfind("Invalid picture: ", 0), 0u) << e.Description();
 
   qm::test::WriteFile(dir / "empty.bmp", "");
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "missing.png"); }).Number(), 53);
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir.Path().string()); }).Number(), 75);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "missing.png"); }).Number(), 53);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir.Path().string()); }).Number(), 75);
 
   // A BMP header that declares a picture of width 0, and one far beyond the pixel limit.
   auto header = [](std::int32_t width, std::int32_t height) {
@@ -119,9 +112,9 @@ TEST(PictureLoader, RefusesWhatIsNoPicture) {
     return b + std::string(12, '\0');
   };
   qm::test::WriteFile(dir / "zero.bmp", header(0, 4));
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "zero.bmp"); }).Number(), qm::ERR_InvalidPicture);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "zero.bmp"); }).Number(), qm::ERR_InvalidPicture);
   qm::test::WriteFile(dir / "huge.bmp", header(60000, 60000));
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "huge.bmp"); }).Number(), qm::ERR_InvalidPicture);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "huge.bmp"); }).Number(), qm::ERR_InvalidPicture);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/DispatchTable.h"
+#include "support/ErrorOf.h"
 
 namespace {
+
+using qm::test::RaisedBy;
 
 using qm::QMStream;
 using qm::TextStream;
@@ -70,15 +73,6 @@ Variant List(std::initializer_list<const char*> names) {
   return qm::VariantArray::FromVector(std::move(v));
 }
 
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  return qm::Error(0, "", "no error");
-}
-
 const Variant kAll = List({"Name", "Age", "Height", "Ratio", "Member", "Rank", "Code", "Since"});
 
 std::shared_ptr<Person> Ada() {
@@ -123,7 +117,7 @@ TEST(PropertyRecords, RoundTripWithoutAccessors) {
   EXPECT_EQ(back->Code, 200);
   EXPECT_EQ(qm::FormatGeneralDate(back->Since), "1843-07-01");
   EXPECT_TRUE(r.AtEndOfStream());
-  EXPECT_EQ(ErrorOf([&] { w.WriteObject(back, Variant("Name")); }).Description(),
+  EXPECT_EQ(RaisedBy([&] { w.WriteObject(back, Variant("Name")); }).Description(),
             "WriteForObject must be called with an array argument.");
 }
 
@@ -158,17 +152,17 @@ TEST(PropertyRecords, ReadingRules) {
 
   // Before any assignment the error carries ReadObject's element; after one, not.
   r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\nabc\r\n"));
-  const qm::Error early = ErrorOf([&] { r.ReadObject(p, kAll); });
+  const qm::Error early = RaisedBy([&] { r.ReadObject(p, kAll); });
   EXPECT_EQ(early.Number(), 13);
   EXPECT_EQ(early.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadObject(?, ?)");
   r.Use(TextStream::FromText("%Object Person\r\n%Property Rank\r\n1\r\n%Property Age\r\nabc\r\n"));
-  const qm::Error late = ErrorOf([&] { r.ReadObject(p, kAll); });
+  const qm::Error late = RaisedBy([&] { r.ReadObject(p, kAll); });
   EXPECT_EQ(late.Number(), 13);
   EXPECT_EQ(late.Source(), "QuillmarkLibrary.QMStream");
   r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\n1\r\n"));
-  EXPECT_EQ(ErrorOf([&] { r.ReadObject(p, Variant("Age")); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { r.ReadObject(p, Variant("Age")); }).Number(), 13);
   r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\n1\r\n"));
-  EXPECT_EQ(ErrorOf([&] { r.ReadObject(p, qm::VariantArray::FromVector({Variant("Age")}, 1)); }).Number(), 9);
+  EXPECT_EQ(RaisedBy([&] { r.ReadObject(p, qm::VariantArray::FromVector({Variant("Age")}, 1)); }).Number(), 9);
 }
 
 TEST(PropertyRecords, Collections) {

@@ -9,9 +9,12 @@
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Settings.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
+
+using qm::test::RaisedBy;
 
 using qm::ScalarField;
 using qm::ScalarFields;
@@ -23,15 +26,6 @@ qm::ScalarFieldPtr Field(qm::ScalarTypeConstants type, Variant value = {}) {
   f->SetScalarType(type);
   f->SetValue(std::move(value));
   return f;
-}
-
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  return qm::Error(0, "", "no error");
 }
 
 TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
@@ -64,8 +58,8 @@ TEST(ScalarField, NumbersBooleansAndDates) {
   i->SetStreamValue("2.5");
   EXPECT_EQ(i->Value().VarType(), qm::vbLong);
   EXPECT_EQ(qm::CLng(i->Value()), 2);
-  EXPECT_EQ(ErrorOf([&] { i->SetStreamValue("abc"); }).Number(), 13);
-  EXPECT_EQ(ErrorOf([&] { i->SetStreamValue("3000000000"); }).Number(), 6);
+  EXPECT_EQ(RaisedBy([&] { i->SetStreamValue("abc"); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { i->SetStreamValue("3000000000"); }).Number(), 6);
   EXPECT_EQ(qm::CLng(i->Value()), 2) << "a failed read keeps the value";
 
   auto b = Field(qm::ST_Boolean, Variant(true));
@@ -89,7 +83,7 @@ TEST(ScalarField, NumbersBooleansAndDates) {
   t->SetStreamValue(text);
   EXPECT_EQ(t->Value().VarType(), qm::vbDate);
   EXPECT_EQ(qm::FormatGeneralDate(qm::CDate(t->Value())), qm::FormatGeneralDate(when));
-  EXPECT_EQ(ErrorOf([&] { t->SetStreamValue("not a date"); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { t->SetStreamValue("not a date"); }).Number(), 13);
 }
 
 TEST(ScalarField, FloatsIgnoreTheNumericLocale) {
@@ -113,9 +107,9 @@ TEST(ScalarField, ReferencesGoThroughTheContext) {
   context->Add(ada, 1);
 
   auto r = Field(qm::ST_Reference);
-  EXPECT_EQ(ErrorOf([&] { Field(qm::ST_String)->ReferenceClass(); }).Description(),
+  EXPECT_EQ(RaisedBy([&] { Field(qm::ST_String)->ReferenceClass(); }).Description(),
             "ReferenceClass only available for reference scalar types");
-  EXPECT_EQ(ErrorOf([&] { Field(qm::ST_Integer)->SetReferenceClass("X"); }).Source(),
+  EXPECT_EQ(RaisedBy([&] { Field(qm::ST_Integer)->SetReferenceClass("X"); }).Source(),
             "QuillmarkLibrary.ScalarField|[ScalarField]Public Property Let ReferenceClass(\"X\")");
   r->SetReferenceClass("Customer");
   EXPECT_EQ(r->GetStreamValue(1), "") << "no object";
@@ -132,14 +126,14 @@ TEST(ScalarField, ReferencesGoThroughTheContext) {
   EXPECT_EQ(r->Value().ObjectRef(), nullptr);
 
   r->SetValue(Variant(qm::ObjectPtr(ada)));
-  const qm::Error noContext = ErrorOf([&] { r->SetStreamValue("C1"); });
+  const qm::Error noContext = RaisedBy([&] { r->SetStreamValue("C1"); });
   EXPECT_EQ(noContext.Number(), 91);
   EXPECT_EQ(noContext.Source(),
             "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"C1\", ?)");
   EXPECT_EQ(r->Value().ObjectRef(), qm::ObjectPtr(ada));
 
   r->SetReferenceClass("Client");
-  const qm::Error mismatch = ErrorOf([&] { r->GetStreamValue(4); });
+  const qm::Error mismatch = RaisedBy([&] { r->GetStreamValue(4); });
   EXPECT_EQ(mismatch.Number(), 9999);
   EXPECT_EQ(mismatch.Description(),
             "The reference class of the object (Customer) and of this field (Client) do not match");
@@ -147,7 +141,7 @@ TEST(ScalarField, ReferencesGoThroughTheContext) {
 
   auto odd = Field(static_cast<qm::ScalarTypeConstants>(9), Variant(7));
   EXPECT_EQ(odd->GetStreamValue(0), "7");
-  const qm::Error unknown = ErrorOf([&] { odd->SetStreamValue("8"); });
+  const qm::Error unknown = RaisedBy([&] { odd->SetStreamValue("8"); });
   EXPECT_EQ(unknown.Number(), 9999);
   EXPECT_EQ(unknown.Description(), "Unknown scalar type encountered");
   EXPECT_EQ(qm::CLng(odd->Value()), 7);
@@ -182,8 +176,8 @@ TEST(ScalarFields, ListOperations) {
   EXPECT_EQ(fields->ItemName("missing"), nullptr);
   EXPECT_EQ(fields->ItemByRefClass("Customer"), owner);
   EXPECT_EQ(fields->ItemByRefClass("customer"), nullptr);
-  EXPECT_EQ(ErrorOf([&] { fields->Item(0); }).Number(), 9);
-  EXPECT_EQ(ErrorOf([&] { fields->Remove(4); }).Number(), 9);
+  EXPECT_EQ(RaisedBy([&] { fields->Item(0); }).Number(), 9);
+  EXPECT_EQ(RaisedBy([&] { fields->Remove(4); }).Number(), 9);
   fields->Remove(1);
   EXPECT_EQ(fields->Item(1), owner);
   std::vector<std::string> names;

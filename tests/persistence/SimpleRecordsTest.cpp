@@ -8,9 +8,12 @@
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/Settings.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
+
+using qm::test::RaisedBy;
 
 using qm::QMStream;
 using qm::ScalarFields;
@@ -28,15 +31,6 @@ QMStream Reader(std::string text) {
   QMStream s;
   s.Use(TextStream::FromText(std::move(text)));
   return s;
-}
-
-qm::Error ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  return qm::Error(0, "", "no error");
 }
 
 void Id(ScalarFields& f) { f.AddDetails("Id", qm::ST_Integer, Variant(std::int32_t{0})); }
@@ -192,24 +186,24 @@ TEST(SimpleRecords, FieldsReadBack) {
 TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   auto thing = std::make_shared<Thing>(Id);
   QMStream r = Reader("   %Collection Things\r\n0\r\n");
-  const qm::Error notObject = ErrorOf([&] { r.ReadObjectSimple(thing); });
+  const qm::Error notObject = RaisedBy([&] { r.ReadObjectSimple(thing); });
   EXPECT_EQ(notObject.Number(), 10005);
   EXPECT_EQ(notObject.Description(), "Stream not pointing to object");
   EXPECT_EQ(notObject.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub ReadObjectSimple(?, ?)");
   EXPECT_EQ(r.Peek(), "   %Collection Things");
 
   r = Reader("");
-  EXPECT_EQ(ErrorOf([&] { r.ReadObjectSimple(thing); }).Number(), 10005);
+  EXPECT_EQ(RaisedBy([&] { r.ReadObjectSimple(thing); }).Number(), 10005);
   auto things = std::make_shared<Things>();
   r = Reader("%Object Thing\r\n");
-  const qm::Error notCollection = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  const qm::Error notCollection = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
   EXPECT_EQ(notCollection.Number(), 10005);
   EXPECT_EQ(notCollection.Description(), "Stream not pointing to collection");
   EXPECT_EQ(r.Peek(), "%Object Thing");
 
   thing->Accept = false;
   r = Reader("%Object Thing @4\r\n%Property Id\r\n1\r\n%Object Next\r\n");
-  const qm::Error incompatible = ErrorOf([&] { r.ReadObjectSimple(thing); });
+  const qm::Error incompatible = RaisedBy([&] { r.ReadObjectSimple(thing); });
   EXPECT_EQ(incompatible.Number(), 10006);
   EXPECT_EQ(incompatible.Description(), "Object is incompatible with stream object");
   EXPECT_EQ(r.Peek(), "%Object Thing @4");
@@ -218,7 +212,7 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
 
   things->Accept = false;
   r = Reader("%Collection Things\r\n0\r\n");
-  const qm::Error collectionIncompatible = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  const qm::Error collectionIncompatible = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
   EXPECT_EQ(collectionIncompatible.Number(), 10006);
   EXPECT_EQ(collectionIncompatible.Description(), "Collection is incompatible with stream collection");
   EXPECT_EQ(r.Peek(), "%Collection Things");
@@ -226,14 +220,14 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   auto noFields = std::make_shared<Thing>();
   noFields->NoFields = true;
   r = Reader("%Object Thing\r\n");
-  const qm::Error none = ErrorOf([&] { r.ReadObjectSimple(noFields); });
+  const qm::Error none = RaisedBy([&] { r.ReadObjectSimple(noFields); });
   EXPECT_EQ(none.Number(), 9999);
   EXPECT_EQ(none.Description(), "GetScalarFields() did not return a fields collection");
   QMStream w;
   auto out = TextStream::InMemory();
   w.Use(out);
-  EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(nullptr, 1); }).Number(), 91);
-  EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(noFields, 1); }).Number(), 91);
+  EXPECT_EQ(RaisedBy([&] { w.WriteObjectSimple(nullptr, 1); }).Number(), 91);
+  EXPECT_EQ(RaisedBy([&] { w.WriteObjectSimple(noFields, 1); }).Number(), 91);
   EXPECT_EQ(out->Text(), "%Object Thing @1\r\n");
 
   // A value line missing at the end, and a bad value, inside a collection:
@@ -241,20 +235,20 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   things->Accept = true;
   things->Make = [] { return std::make_shared<Thing>(Id); };
   r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\n");
-  const qm::Error eof = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  const qm::Error eof = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
   EXPECT_EQ(eof.Number(), 62);
   EXPECT_TRUE(eof.Source().ends_with("|[QMStream]Public Function ReadLine()|"
                                      "[QMStream]Public Sub ReadObjectSimple(?, ?)|"
                                      "[QMStream]Public Sub ReadCollectionSimple(?, True, ?)"))
       << eof.Source();
   r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n");
-  const qm::Error bad = ErrorOf([&] { r.ReadCollectionSimple(things, true); });
+  const qm::Error bad = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
   EXPECT_EQ(bad.Number(), 13);
   EXPECT_EQ(bad.Source(),
             "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
             "[QMStream]Public Sub ReadObjectSimple(?, ?)|[QMStream]Public Sub ReadCollectionSimple(?, True, ?)");
   r = Reader("%Collection Things\r\nmany\r\n");
-  EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { r.ReadCollectionSimple(things, true); }).Number(), 13);
 }
 
 TEST(SimpleRecords, ChildCounts) {
@@ -270,7 +264,7 @@ TEST(SimpleRecords, ChildCounts) {
   // A count the stream cannot hold makes one child more than there are headers.
   things->Make = [] { return std::make_shared<Thing>(Id); };
   r = Reader("%Collection Things\r\n2000000000\r\n%Object Thing\r\n%Property Id\r\n1\r\nEnd\r\n");
-  EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }).Number(), 10005);
+  EXPECT_EQ(RaisedBy([&] { r.ReadCollectionSimple(things, true); }).Number(), 10005);
   EXPECT_EQ(things->Items.size(), 2u);
   EXPECT_EQ(r.Peek(), "End");
   r = Reader("%Collection Things\r\n-3\r\n");
@@ -357,7 +351,7 @@ TEST(SimpleRecords, FindNextObject) {
   r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Skip @1"), Variant("%Collection Keep"),
                                                  Variant("%Object Last")}));
   EXPECT_TRUE(r.AtEndOfStream());
-  EXPECT_EQ(ErrorOf([&] { Reader("%Object A\r\n").FindNextObject(Variant("x")); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { Reader("%Object A\r\n").FindNextObject(Variant("x")); }).Number(), 13);
 }
 
 TEST(SimpleRecords, DiagnosticLog) {

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the preview tests: a desktop that records message boxes and mouse
-// input (everything else goes to the Qt desktop), stand-in programs on the
+// Shared by the preview tests: a desktop that records message boxes
+// (everything else goes to the Qt desktop), stand-in programs on the
 // PATH, and a small report on disk.
 
 #include <QApplication>
@@ -24,14 +24,10 @@ struct RecordedMessage {
   std::int32_t Buttons;
 };
 
-/// The Qt desktop, with message boxes and mouse input recorded instead of
-/// shown or sent.
+/// The Qt desktop, with message boxes recorded instead of shown.
 class RecordingDesktop final : public platform::Desktop {
  public:
   std::vector<RecordedMessage> Messages;
-  std::vector<platform::MouseButtonEvent> Buttons;
-  std::vector<std::pair<std::int32_t, std::int32_t>> Moves;
-  std::int32_t X = 7, Y = 9;
 
   bool HasUserInterface() const override { return qt_.HasUserInterface(); }
   void ShowPreview(const platform::PreviewRequest& request) override { qt_.ShowPreview(request); }
@@ -45,16 +41,9 @@ class RecordingDesktop final : public platform::Desktop {
   double TwipsPerPixelY() const override { return qt_.TwipsPerPixelY(); }
   std::int32_t Metric(platform::SystemMetric metric) const override { return qt_.Metric(metric); }
   void DoEvents() override { qt_.DoEvents(); }
-  void SetCursorPos(std::int32_t x, std::int32_t y) override {
-    Moves.emplace_back(x, y);
-    X = x;
-    Y = y;
-  }
-  void GetCursorPos(std::int32_t& x, std::int32_t& y) override {
-    x = X;
-    y = Y;
-  }
-  void SendMouseButton(platform::MouseButtonEvent event) override { Buttons.push_back(event); }
+  void SetCursorPos(std::int32_t x, std::int32_t y) override { qt_.SetCursorPos(x, y); }
+  void GetCursorPos(std::int32_t& x, std::int32_t& y) override { qt_.GetCursorPos(x, y); }
+  void SendMouseButton(platform::MouseButtonEvent event) override { qt_.SendMouseButton(event); }
   platform::ScreenRect GetWindowRect(std::int64_t hwnd) override { return qt_.GetWindowRect(hwnd); }
   platform::ScreenRect GetDesktopRect() override { return qt_.GetDesktopRect(); }
   void SetTopMost(std::int64_t hwnd, bool topMost) override { qt_.SetTopMost(hwnd, topMost); }
@@ -106,6 +95,9 @@ inline void WriteScript(const std::string& path, const std::string& body) {
 /// A report of three pages (two page breaks) with a picture, as the
 /// typographer writes it; returns the page's name.
 std::string WriteReport(const ScratchDir& dir);
+
+/// Runs a shell command and returns what it wrote to its standard output.
+std::string Output(const std::string& command);
 
 /// A small PNG picture.
 std::string PngBytes(int width, int height);

@@ -1,6 +1,5 @@
 #include <QPrinterInfo>
 #include <QStandardPaths>
-#include <cstdio>
 
 #include "preview/PreviewSupport.h"
 #include "quillmark/frame/Error.h"
@@ -8,17 +7,7 @@
 
 namespace {
 
-using qm::test::ReadFile;
-
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return text;
-}
+using qm::test::Output;
 
 int Pages(const std::string& pdf) {
   const std::string info = Output("pdfinfo '" + pdf + "' 2>&1");

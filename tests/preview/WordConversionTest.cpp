@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QStandardPaths>
-#include <cstdio>
 
 #include "preview/PreviewSupport.h"
 #include "quillmark/html/PrintSettings.h"
@@ -12,18 +11,8 @@
 
 namespace {
 
+using qm::test::Output;
 using qm::test::ReadFile;
-
-// Runs a command and returns what it wrote.
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return text;
-}
 
 class WordConversionTest : public qm::test::UiTest {};
 

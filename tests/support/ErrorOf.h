@@ -1,17 +1,20 @@
 #pragma once
-// The number of the qm::Error a call raises, or 0 when it raises none.
+// What a call raises: the number of its qm::Error (0 when it raises none), or
+// the whole error (number 0 and description "no error" when it raises none).
 
 #include "quillmark/frame/Error.h"
 
 namespace qm::test {
 
-inline int ErrorOf(auto&& f) {
+inline qm::Error RaisedBy(auto&& f) {
   try {
     f();
   } catch (const qm::Error& e) {
-    return e.Number();
+    return e;
   }
-  return 0;
+  return qm::Error(0, "", "no error");
 }
+
+inline int ErrorOf(auto&& f) { return RaisedBy(f).Number(); }
 
 }  // namespace qm::test

@@ -1,4 +1,5 @@
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -36,8 +37,26 @@ TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktop) {
   EXPECT_EQ(desktop.MessageBox("Prompt", 3 + 32 + 256, "Title"), 2);
 }
 
-// Offscreen there is no system pointer: Qt's own cursor moves, buttons cannot
-// be synthesised, and windows of the process have their rectangles.
+// A window that notes the button events it receives.
+class ClickRecorder : public QWidget {
+ public:
+  std::vector<std::string> Events;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override { Note("Down", e); }
+  void mouseReleaseEvent(QMouseEvent* e) override { Note("Up", e); }
+  void mouseDoubleClickEvent(QMouseEvent* e) override { Note("Double", e); }
+
+ private:
+  void Note(const char* what, QMouseEvent* e) {
+    const char* button = e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
+    Events.push_back(std::string(button) + what + "@" + std::to_string(e->position().toPoint().x()) + "," +
+                     std::to_string(e->position().toPoint().y()));
+  }
+};
+
+// Offscreen there is no system pointer: Qt's own cursor moves, buttons go to
+// the program's window under it, and windows have their rectangles.
 TEST_F(DesktopTest, MouseOffscreen) {
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) GTEST_SKIP() << "needs the offscreen platform";
   qm::ui::Mouse mouse;
@@ -49,9 +68,31 @@ TEST_F(DesktopTest, MouseOffscreen) {
     FAIL();
   } catch (const qm::Error& e) {
     EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "Mouse button events cannot be synthesised on the offscreen platform");
+    EXPECT_EQ(e.Description(),
+              "Mouse button events reach only this program's windows on the offscreen platform, and none is under the pointer");
     EXPECT_TRUE(e.Source().ends_with(
         "[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
+  }
+
+  {
+    ClickRecorder target;
+    target.setGeometry(50, 150, 200, 100);
+    target.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+    mouse.Move(100, 200);
+    mouse.DoubleClick();
+    mouse.RightClick();
+    // Qt turns the second press of the double click into a double-click event.
+    EXPECT_EQ(target.Events, (std::vector<std::string>{"LeftDown@50,50", "LeftUp@50,50", "LeftDouble@50,50",
+                                                       "LeftUp@50,50", "RightDown@50,50", "RightUp@50,50"}));
+    // A modal window elsewhere blocks the click, as a window system would.
+    QWidget modal;
+    modal.setWindowModality(Qt::ApplicationModal);
+    modal.setGeometry(400, 400, 50, 50);
+    modal.show();
+    target.Events.clear();
+    mouse.Click();
+    EXPECT_TRUE(target.Events.empty());
   }
 
   // A window whose outer rectangle, frame included, is at (10, 20), 300 × 200.

@@ -172,10 +172,12 @@ void HTMLPreview::OpenDoc(const std::string& Filename, const std::shared_ptr<Pri
   QM_FRAME_TRY {
     // A page that is not there would show an empty view: say so instead.
     if (!std::filesystem::is_regular_file(Filename)) Raise(53);
-    DocumentFile = Filename;
+    // The full name: the view's URL and the later actions must not depend on
+    // the current folder.
+    DocumentFile = std::filesystem::absolute(Filename).lexically_normal().string();
     DocumentSettings = PrintSettings;
     Hourglass busy;
-    webView->Navigate(QString::fromStdString(CStr(Utility().FilenameToURL(Filename))));
+    webView->Navigate(QString::fromStdString(CStr(Utility().FilenameToURL(DocumentFile))));
   }
   QM_FRAME_CATCH("HTMLPreview", "Public Sub OpenDoc", Filename, PrintSettings);
 }
