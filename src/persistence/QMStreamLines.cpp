@@ -32,6 +32,7 @@ void QMStream::Use(const TextStreamPtr& InStream) {
   QM_FRAME_TRY {
     boundStream_ = InStream;
     Class_Initialize();
+    if (boundStream_) lineStack_.KeepPlacesIn(detail::UniqueFd(boundStream_->DuplicateDescriptor()));
   }
   QM_FRAME_CATCH("QMStream", "Public Sub Use", InStream);
 }
@@ -49,10 +50,23 @@ void QMStream::Close_() {
   QM_FRAME_CATCH("QMStream", "Public Sub Close_");
 }
 
-// ReadLine's frame lives in ReadLineView.
+// A line of a file is handed out as the store's own string (no copy); other
+// lines through lastRead_.
 const std::string& QMStream::ReadLine() {
-  lastRead_.assign(ReadLineView());
-  return lastRead_;
+  QM_FRAME_TRY {
+    if (StackAtEnd()) {
+      StackNew(Bound().ReadLineView());
+      StackAdvance();
+      if (const std::string* held = lineStack_.Newest()) return *held;
+    } else {
+      StackAdvance();
+      if (stackPos_ >= 1)
+        if (const std::string* held = lineStack_.Held(static_cast<std::size_t>(stackPos_ - 1))) return *held;
+    }
+    lastRead_.assign(StackCurrent());
+    return lastRead_;
+  }
+  QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
 std::string_view QMStream::ReadLineView() {
@@ -112,7 +126,7 @@ std::string_view QMStream::PeekView() {
 }
 
 void QMStream::StackNew(std::string_view Line) {
-  QM_FRAME_TRY { lineStack_.Append(Line); }
+  QM_FRAME_TRY { lineStack_.Append(Line, Bound().LastLineOffset()); }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 

@@ -1,5 +1,6 @@
 #include "quillmark/runtime/TextStream.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -143,6 +144,8 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
       skip = 3;
     }
     std::fseek(f, static_cast<long>(skip), SEEK_SET);
+    stream->rereadable_ = !stream->unicode_;
+    stream->bufferStart_ = static_cast<std::int64_t>(skip);
   } else {
     stream->unicode_ = format == TextFormat::Unicode;
     std::fseek(f, 0, SEEK_END);
@@ -192,6 +195,7 @@ void TextStream::CheckWritable() const {
 bool TextStream::Fill() {
   if (eof_) return false;
   if (pos_ > 0) {
+    bufferStart_ += static_cast<std::int64_t>(pos_);
     buffer_.erase(0, pos_);
     pos_ = 0;
   }
@@ -240,6 +244,7 @@ std::string_view TextStream::ReadLineView() {
       const std::string_view line(base + pos_, static_cast<std::size_t>(lineEnd - (base + pos_)));
       std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
       if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;
+      lastLineOffset_ = bufferStart_ + static_cast<std::int64_t>(pos_);
       pos_ = next;
       ++line_;
       return line;
@@ -248,6 +253,7 @@ std::string_view TextStream::ReadLineView() {
     if (!Fill()) {
       if (pos_ >= buffer_.size()) Raise(ERR_InputPastEndOfFile);
       const std::string_view line = std::string_view(buffer_).substr(pos_);
+      lastLineOffset_ = bufferStart_ + static_cast<std::int64_t>(pos_);
       pos_ = buffer_.size();
       ++line_;
       return line;
@@ -296,6 +302,11 @@ void TextStream::WriteBlankLines(std::int32_t lines) {
   CheckWritable();
   if (lines < 0) Raise(ERR_InvalidProcedureCall);
   for (std::int32_t i = 0; i < lines; ++i) WriteLine();
+}
+
+int TextStream::DuplicateDescriptor() const {
+  if (!rereadable_ || closed_ || !file_) return -1;
+  return ::fcntl(fileno(file_.get()), F_DUPFD_CLOEXEC, 0);
 }
 
 void TextStream::Close() {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "support/TestEnvironment.h"
@@ -114,35 +116,65 @@ TEST(QMStreamLines, CloseClosesTheBoundStreamAndForgetsLines) {
   EXPECT_THROW(s.ReadLine(), qm::Error);
 }
 
-}  // namespace
-
-namespace {
-
-// Lines on both sides of the store's block boundaries come back intact.
+// Lines from memory are copied into the store; lines from a file are kept by
+// their place and read again when pushed back far: both across index blocks.
 TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
-  constexpr int kLines = 140000;
+  constexpr int kLines = 4096 + 262144 + 3;
   std::string text;
-  for (int i = 0; i < kLines; ++i) text += std::to_string(i) + (i % 5000 == 0 ? std::string(70000, 'x') : "") + "\n";
-  qm::QMStream s;
-  s.Use(qm::TextStream::FromText(text));
-  for (int i = 0; i < kLines; ++i) s.ReadLine();
-  for (int back = 0; back < kLines - 4090; ++back) s.UnReadLine();
-  for (int i = 4090; i < 4100; ++i) EXPECT_EQ(s.ReadLine(), std::to_string(i));
-  EXPECT_EQ(s.CurrentLine(), "4099");
-  for (int i = 4100; i < 4096 + 131072 + 3; ++i) {
-    const std::string line = s.ReadLine();
-    if (i >= 4096 + 131070) {
-      EXPECT_EQ(line, std::to_string(i));
+  for (int i = 0; i < kLines; ++i) text += std::to_string(i) + (i % 50000 == 0 ? std::string(70000, 'x') : "") + "\n";
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "lines.txt", text);
+  for (const auto& stream : {TextStream::FromText(text), TextStream::Open(dir / "lines.txt", qm::IOMode::ForReading)}) {
+    qm::QMStream s;
+    s.Use(stream);
+    for (int i = 0; i < kLines; ++i) s.ReadLine();
+    for (int back = 0; back < kLines - 4090; ++back) s.UnReadLine();
+    for (int i = 4090; i < 4100; ++i) EXPECT_EQ(s.ReadLine(), std::to_string(i));
+    EXPECT_EQ(s.CurrentLine(), "4099");
+    for (int i = 4100; i < kLines; ++i) {
+      const std::string& line = s.ReadLine();
+      if (i >= kLines - 3) {
+        EXPECT_EQ(line, std::to_string(i));
+      }
+      if (i == 50000) {
+        EXPECT_EQ(line, "50000" + std::string(70000, 'x'));
+      }
     }
-    if (i == 5000) {
-      EXPECT_EQ(line, "5000" + std::string(70000, 'x'));
-    }
+    EXPECT_TRUE(s.AtEndOfStream());
   }
 }
 
-}  // namespace
+TEST(QMStreamLines, FileLinesPushedBackFarAreReadAgain) {
+  qm::test::ScratchDir dir;
+  std::string text = "\xEF\xBB\xBF";  // a UTF-8 byte-order mark, not part of the first line
+  const char* ends[] = {"\r\n", "\n", "\r"};
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + ends[i % 3];
+  qm::test::WriteFile(dir / "mixed.txt", text);
+  const auto stream = TextStream::Open(dir / "mixed.txt", qm::IOMode::ForReading);
+  QMStream s;
+  s.Use(stream);
+  for (int i = 0; i < 100; ++i) s.ReadLine();
+  // The client reads the stream itself between the record reader's calls.
+  EXPECT_EQ(stream->ReadLine(), "line 100");
+  for (int i = 101; i < 150; ++i) EXPECT_EQ(s.ReadLine(), "line " + std::to_string(i));
+  for (int back = 0; back < 149; ++back) s.UnReadLine();
+  EXPECT_EQ(s.ReadLine(), "line 0");
+  EXPECT_EQ(s.Peek(), "line 1");
+  for (int i = 1; i < 100; ++i) EXPECT_EQ(s.ReadLine(), "line " + std::to_string(i));
+  EXPECT_EQ(s.ReadLine(), "line 101");
 
-namespace {
+  // A file cut short under the reader: a clear error for a line no longer there.
+  std::filesystem::resize_file(dir / "mixed.txt", 10);
+  for (int back = 0; back < 100; ++back) s.UnReadLine();
+  try {
+    s.ReadLine();
+    FAIL() << "no error";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), 57);
+    EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
+    EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
+  }
+}
 
 TEST(QMStreamLines, EmptyFirstLine) {
   qm::QMStream s;

@@ -47,6 +47,13 @@ class TextStream : public virtual Object {
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
+  /// For a UTF-8 file being read: the file offset where the text that the
+  /// last ReadLineView returned starts. -1 for other streams (memory, UTF-16).
+  std::int64_t LastLineOffset() const { return rereadable_ ? lastLineOffset_ : -1; }
+  /// For a UTF-8 file being read: a descriptor of its own on the file (the
+  /// caller closes it), by which a line can be read again at its offset. -1
+  /// for other streams.
+  int DuplicateDescriptor() const;
   /// 1-based number of the line the next read starts.
   std::int32_t Line() const { return line_; }
   /// The text of an in-memory stream (what was written, or what is left to read).
@@ -76,6 +83,9 @@ class TextStream : public virtual Object {
   std::size_t pos_ = 0;       // read position in buffer_
   std::string pendingBytes_;  // an incomplete UTF-16 unit carried to the next fill
   std::int32_t line_ = 1;
+  bool rereadable_ = false;        // a UTF-8 file opened for reading
+  std::int64_t bufferStart_ = 0;   // file offset of buffer_[0] (rereadable_ only)
+  std::int64_t lastLineOffset_ = -1;
 };
 
 using TextStreamPtr = std::shared_ptr<TextStream>;
