@@ -149,7 +149,7 @@ std::string CStr(const Variant& v) {
         else if constexpr (std::is_same_v<T, double>) return FormatGeneral(x);
         else if constexpr (std::is_same_v<T, Currency>) return FormatGeneral(static_cast<double>(x.Scaled) / 10000.0);
         else if constexpr (std::is_same_v<T, Date>) return FormatGeneralDate(x);
-        else if constexpr (std::is_same_v<T, std::string>) return x;
+        else if constexpr (std::is_same_v<T, Variant::StringBox>) return x.Get();
         else {
           (void)v;
           Raise(ERR_TypeMismatch);
@@ -168,10 +168,11 @@ double CDbl(const Variant& v) {
         else if constexpr (std::is_arithmetic_v<T>) return static_cast<double>(x);
         else if constexpr (std::is_same_v<T, Currency>) return static_cast<double>(x.Scaled) / 10000.0;
         else if constexpr (std::is_same_v<T, Date>) return x.Serial;
-        else if constexpr (std::is_same_v<T, std::string>) {
+        else if constexpr (std::is_same_v<T, Variant::StringBox>) {
+          const std::string& text = x.Get();
           double d;
-          if (TryParseNumber(x, d)) return d;
-          const std::string lower = LCase(Trim(x));
+          if (TryParseNumber(text, d)) return d;
+          const std::string lower = LCase(Trim(text));
           if (lower == "true") return -1;
           if (lower == "false") return 0;
           Raise(ERR_TypeMismatch);

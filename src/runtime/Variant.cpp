@@ -26,7 +26,7 @@ Kind KindOf(const Variant& v) {
         else if constexpr (std::is_same_v<T, double>) return kDouble;
         else if constexpr (std::is_same_v<T, Currency>) return kCurrency;
         else if constexpr (std::is_same_v<T, Date>) return kDate;
-        else if constexpr (std::is_same_v<T, std::string>) return kString;
+        else if constexpr (std::is_same_v<T, Variant::StringBox>) return kString;
         else return kOther;
       },
       v.Raw());
@@ -80,13 +80,23 @@ Variant Arithmetic(const Variant& a, const Variant& b, char op) {
 
 }  // namespace
 
-Variant::Variant(VariantArray v) : value_(ArrayBox{std::make_unique<VariantArray>(std::move(v))}) {}
+namespace {
+
+Variant::ArrayBox Box(VariantArray array) {
+  return {std::unique_ptr<VariantArray, Variant::ArrayDelete>(std::make_unique<VariantArray>(std::move(array)).release())};
+}
+
+}  // namespace
+
+void Variant::ArrayDelete::operator()(VariantArray* array) const { std::default_delete<VariantArray>()(array); }
+
+Variant::Variant(VariantArray v) : value_(Box(std::move(v))) {}
 
 Variant::Variant(const Variant& other)
     : value_(std::visit(
           [](const auto& x) -> Storage {
             using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, ArrayBox>) return ArrayBox{std::make_unique<VariantArray>(*x.Value)};
+            if constexpr (std::is_same_v<T, ArrayBox>) return Box(*x.Value);
             else return Storage(std::in_place_type<T>, x);
           },
           other.value_)) {}
@@ -94,7 +104,7 @@ Variant::Variant(const Variant& other)
 Variant& Variant::operator=(const Variant& other) {
   if (this == &other) return *this;
   if (const auto* box = std::get_if<ArrayBox>(&other.value_)) {
-    value_ = ArrayBox{std::make_unique<VariantArray>(*box->Value)};
+    value_ = Box(*box->Value);
   } else {
     std::visit(
         [this](const auto& x) {
@@ -106,7 +116,6 @@ Variant& Variant::operator=(const Variant& other) {
   return *this;
 }
 
-Variant::~Variant() = default;
 
 bool Variant::IsArray() const { return std::holds_alternative<ArrayBox>(value_); }
 
@@ -164,7 +173,7 @@ std::string ScalarTypeName(VbVarType type) {
 }  // namespace
 
 std::string Variant::TypeName() const {
-  if (const auto* object = std::get_if<ObjectPtr>(&value_)) {
+  if (const auto* object = GetIf<ObjectPtr>()) {
     return *object ? (*object)->ClassName() : "Nothing";
   }
   if (IsArray()) return ScalarTypeName(Array().ElementType()) + "()";
@@ -172,12 +181,12 @@ std::string Variant::TypeName() const {
 }
 
 const std::string& Variant::String() const {
-  if (const auto* s = std::get_if<std::string>(&value_)) return *s;
+  if (const auto* s = GetIf<std::string>()) return *s;
   Raise(ERR_TypeMismatch);
 }
 
 const ObjectPtr& Variant::ObjectRef() const {
-  if (const auto* o = std::get_if<ObjectPtr>(&value_)) return *o;
+  if (const auto* o = GetIf<ObjectPtr>()) return *o;
   Raise(ERR_TypeMismatch);
 }
 

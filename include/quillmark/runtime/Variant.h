@@ -63,31 +63,32 @@ class Variant {
   Variant(double v) : value_(v) {}
   Variant(Currency v) : value_(v) {}
   Variant(Date v) : value_(v) {}
-  Variant(std::string v) : value_(std::move(v)) {}
-  Variant(std::string_view v) : value_(std::string(v)) {}
-  Variant(const char* v) : value_(std::string(v)) {}
+  Variant(std::string v) : value_(StringBox(std::move(v))) {}
+  Variant(std::string_view v) : value_(StringBox(std::string(v))) {}
+  Variant(const char* v) : value_(StringBox(std::string(v))) {}
   Variant(bool v) : value_(v) {}
   Variant(std::uint8_t v) : value_(v) {}
-  Variant(ObjectPtr v) : value_(std::move(v)) {}
+  Variant(ObjectPtr v) : value_(ObjectBox(std::move(v))) {}
   template <class T>
     requires std::is_base_of_v<Object, T>
-  Variant(std::shared_ptr<T> v) : value_(ObjectPtr(std::move(v))) {}
+  Variant(std::shared_ptr<T> v) : value_(ObjectBox(ObjectPtr(std::move(v)))) {}
   Variant(VariantArray v);
 
   Variant(const Variant& other);
   Variant(Variant&&) noexcept = default;
   Variant& operator=(const Variant& other);
   Variant& operator=(Variant&&) noexcept = default;
-  ~Variant();
+  // Inline, so that destroying a large array of numbers costs no call per value.
+  ~Variant() = default;
 
   VbVarType VarType() const;  // vbArray | element type for arrays
   std::string TypeName() const;
 
   bool IsEmpty() const { return value_.index() == 0; }
   bool IsNull() const { return std::holds_alternative<NullValue>(value_); }
-  bool IsObject() const { return std::holds_alternative<ObjectPtr>(value_); }
+  bool IsObject() const { return std::holds_alternative<ObjectBox>(value_); }
   bool IsArray() const;
-  bool IsString() const { return std::holds_alternative<std::string>(value_); }
+  bool IsString() const { return std::holds_alternative<StringBox>(value_); }
   /// True for the numeric types, Boolean and Date, and for strings that read as numbers.
   bool IsNumeric() const;
   /// True for the numeric types (not strings), Boolean included.
@@ -99,19 +100,62 @@ class Variant {
   VariantArray& Array();
   const VariantArray& Array() const;
 
+  /// The held value when it is a T, else null.
   template <class T>
-  const T* GetIf() const { return std::get_if<T>(&value_); }
+  const T* GetIf() const {
+    if constexpr (std::is_same_v<T, std::string>) {
+      const auto* box = std::get_if<StringBox>(&value_);
+      return box ? &box->Get() : nullptr;
+    } else if constexpr (std::is_same_v<T, ObjectPtr>) {
+      const auto* box = std::get_if<ObjectBox>(&value_);
+      return box ? &box->Get() : nullptr;
+    } else {
+      return std::get_if<T>(&value_);
+    }
+  }
 
+  /// A value kept on the heap and copied deeply; null stands for T's blank
+  /// value (the empty string, Nothing). Strings and objects are boxed so that
+  /// a Variant is 16 bytes: large arrays of numbers then cost little memory.
+  template <class T>
+  class Boxed {
+   public:
+    explicit Boxed(T value) : value_(value == T{} ? nullptr : std::make_unique<T>(std::move(value))) {}
+    Boxed(const Boxed& other) : value_(other.value_ ? std::make_unique<T>(*other.value_) : nullptr) {}
+    Boxed& operator=(const Boxed& other) {
+      value_ = other.value_ ? std::make_unique<T>(*other.value_) : nullptr;
+      return *this;
+    }
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(Boxed&&) noexcept = default;
+    ~Boxed() = default;
+    const T& Get() const {
+      static const T blank{};
+      return value_ ? *value_ : blank;
+    }
+
+   private:
+    std::unique_ptr<T> value_;
+  };
+  using StringBox = Boxed<std::string>;
+  using ObjectBox = Boxed<ObjectPtr>;
+
+  // The array is deleted where VariantArray is complete (Variant.cpp).
+  struct ArrayDelete {
+    void operator()(VariantArray* array) const;
+  };
   struct ArrayBox {
-    std::unique_ptr<VariantArray> Value;
+    std::unique_ptr<VariantArray, ArrayDelete> Value;
   };
   using Storage = std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Currency,
-                               Date, std::string, bool, ObjectPtr, std::uint8_t, ArrayBox>;
+                               Date, StringBox, bool, ObjectBox, std::uint8_t, ArrayBox>;
   const Storage& Raw() const { return value_; }
 
  private:
   Storage value_;
 };
+
+static_assert(sizeof(Variant) == 16, "a Variant is one 8-byte value and its type");
 
 /// Variant arithmetic with the run-time's widening rules; strings join with `+`.
 Variant operator+(const Variant& a, const Variant& b);
