@@ -78,10 +78,6 @@ Variant Arithmetic(const Variant& a, const Variant& b, char op) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 Variant::ArrayBox Box(VariantArray array) {
   return {std::unique_ptr<VariantArray, Variant::ArrayDelete>(std::make_unique<VariantArray>(std::move(array)).release())};
 }
@@ -115,7 +111,6 @@ Variant& Variant::operator=(const Variant& other) {
   }
   return *this;
 }
-
 
 bool Variant::IsArray() const { return std::holds_alternative<ArrayBox>(value_); }
 

@@ -5,7 +5,7 @@
 // Lines of a UTF-8 file are kept by their place in the file: the most recent
 // ones are held as text in a small ring, and an older one is read again from
 // the file (through a descriptor of the store's own) when it is pushed back
-// that far. Keeping a million lines then costs 16 bytes each instead of
+// that far. Keeping a million lines then costs 8 bytes each instead of
 // fresh memory for all their text. Lines of other streams (memory, UTF-16)
 // are copied into large blocks (huge pages where the kernel offers them).
 
