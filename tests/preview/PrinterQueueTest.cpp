@@ -33,6 +33,12 @@ bool OthersMayWriteAbove(fs::path path) {
 // default printer; its backend writes each job to Job().
 class PrivateCups {
  public:
+  /// The scheduler's programs, which live in sbin; empty when not installed.
+  static QString Program(const char* name) {
+    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    return found.isEmpty() ? QStandardPaths::findExecutable(QString::fromLatin1(name), {"/usr/sbin", "/sbin"}) : found;
+  }
+
   explicit PrivateCups(const fs::path& root) : root_(root) {
     fs::remove_all(root_);
     for (const char* dir : {"spool", "tmp", "cache", "state", "ppd", "out", "bin/backend"})
@@ -54,12 +60,13 @@ class PrivateCups {
                           "if [ -n \"$6\" ]; then cat \"$6\"; else cat; fi > \"${DEVICE_URI#tofile:}\"\n");
     fs::permissions(root_ / "bin/backend/tofile", fs::perms::owner_all);
     ::setenv("CUPS_SERVER", (r + "/cups.sock").c_str(), 1);
-    cupsd_.start(QStringLiteral("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), QString::fromStdString(r + "/cupsd.conf"),
+    cupsd_.start(Program("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), QString::fromStdString(r + "/cupsd.conf"),
                                            QStringLiteral("-s"), QString::fromStdString(r + "/cups-files.conf")});
     if (!cupsd_.waitForStarted()) return;
     for (int i = 0; i < 100 && !fs::exists(root_ / "cups.sock"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ready_ = std::system(("lpadmin -p quillmark-test -E -v 'tofile:" + Job().string() +
-                          "' -m raw >/dev/null 2>&1 && lpadmin -d quillmark-test >/dev/null 2>&1")
+    const std::string lpadmin = Program("lpadmin").toStdString();
+    ready_ = std::system(("'" + lpadmin + "' -p quillmark-test -E -v 'tofile:" + Job().string() + "' -m raw >/dev/null 2>&1 && '" +
+                          lpadmin + "' -d quillmark-test >/dev/null 2>&1")
                              .c_str()) == 0;
   }
   ~PrivateCups() {
@@ -84,9 +91,8 @@ class PrivateCups {
 class PrinterQueueTest : public qm::test::UiTest {};
 
 TEST_F(PrinterQueueTest, PrintOutReachesTheDefaultPrinter) {
-  if (QStandardPaths::findExecutable(QStringLiteral("cupsd"), {"/usr/sbin", "/sbin"}).isEmpty() &&
-      QStandardPaths::findExecutable(QStringLiteral("cupsd")).isEmpty())
-    GTEST_SKIP() << "cupsd is not installed (Debian package cups-daemon)";
+  if (PrivateCups::Program("cupsd").isEmpty() || PrivateCups::Program("lpadmin").isEmpty())
+    GTEST_SKIP() << "the CUPS scheduler is not installed (Debian packages cups-daemon, cups-client)";
   const fs::path root = fs::path(QM_TEST_BINARY_DIR) / ("cups-" + std::to_string(::getpid()));
   if (OthersMayWriteAbove(root.parent_path())) GTEST_SKIP() << "the build folder lies in a folder others may write to";
   PrivateCups cups(root);
