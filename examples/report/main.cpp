@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     doc.Bold();
     doc.BodyText("Trend:");
     doc.EndTag();
+    doc.Tag("BR", true);  // the chart on a line of its own
     doc.Image(picture);
     doc.PageBreak();
     doc.BodyTextCR("Prepared with the Quillmark Library.");
