@@ -4,12 +4,14 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
 using qm::QMStream;
 using qm::TextStream;
+using qm::test::RaisedBy;
 
 TEST(QMStreamLines, PushBackAndPeek) {
   QMStream s;
@@ -38,18 +40,20 @@ TEST(QMStreamLines, PushBackAndPeek) {
   EXPECT_EQ(t.ReadLine(), "B");
   EXPECT_EQ(t.ReadLine(), "C");
   EXPECT_EQ(t.Peek(), "");
-}
 
-TEST(QMStreamLines, PushingBackPastTheFirstLineDeliversEmptyLines) {
-  QMStream s;
-  s.Use(TextStream::FromText("  A\n"));
-  EXPECT_EQ(s.ReadLine(), "  A");  // leading blanks are kept
-  s.UnReadLine();
-  s.UnReadLine();
-  s.UnReadLine();
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "  A");
+  // Pushing back past the first line delivers empty lines; an empty first line is a line.
+  t.Use(TextStream::FromText("  A\n"));
+  EXPECT_EQ(t.ReadLine(), "  A");  // leading blanks are kept
+  t.UnReadLine();
+  t.UnReadLine();
+  t.UnReadLine();
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "  A");
+  t.Use(TextStream::FromText("\n\nx\n"));
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.Peek(), "x");
 }
 
 TEST(QMStreamLines, IndentationOnWriting) {
@@ -84,25 +88,17 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElements) {
   QMStream s;
   s.Use(TextStream::FromText("only\n"));
   s.ReadLine();
-  try {
-    s.SkipLine();
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 62);
-    EXPECT_EQ(e.Description(), "Input past end of file");
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
-  }
+  const qm::Error e = RaisedBy([&] { s.SkipLine(); });
+  EXPECT_EQ(e.Number(), 62);
+  EXPECT_EQ(e.Description(), "Input past end of file");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
   QMStream unbound;
   EXPECT_NO_THROW(unbound.Indent());
   EXPECT_NO_THROW(unbound.UnReadLine());
   EXPECT_EQ(unbound.CurrentLine(), "");
-  try {
-    unbound.WriteLine("x");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 91);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
-  }
+  const qm::Error unboundWrite = RaisedBy([&] { unbound.WriteLine("x"); });
+  EXPECT_EQ(unboundWrite.Number(), 91);
+  EXPECT_EQ(unboundWrite.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
 }
 
 TEST(QMStreamLines, CloseClosesTheBoundStreamAndForgetsLines) {
@@ -166,22 +162,10 @@ TEST(QMStreamLines, FileLinesPushedBackFarAreReadAgain) {
   // A file cut short under the reader: a clear error for a line no longer there.
   std::filesystem::resize_file(dir / "mixed.txt", 10);
   for (int back = 0; back < 100; ++back) s.UnReadLine();
-  try {
-    s.ReadLine();
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 57);
-    EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
-    EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
-  }
-}
-
-TEST(QMStreamLines, EmptyFirstLine) {
-  qm::QMStream s;
-  s.Use(qm::TextStream::FromText("\n\nx\n"));
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.Peek(), "x");
+  const qm::Error e = RaisedBy([&] { s.ReadLine(); });
+  EXPECT_EQ(e.Number(), 57);
+  EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
+  EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
 }
 
 }  // namespace
