@@ -11,6 +11,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
 #include "quillmark/runtime/FileTable.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace qm {
@@ -23,6 +24,7 @@ namespace {
 
 using qm::Variant;
 using qm::VariantArray;
+using qm::test::RaisedBy;
 
 class FakeGrid : public qm::DispatchTable<FakeGrid> {
  public:
@@ -106,26 +108,19 @@ TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
 TEST_F(ExporterTest, NoWorkbookRaises58000AndBadTablesPassUnchanged) {
   qm::test::ScratchDir dir;
   Variant table = Table(1, 1, {"x"});
-  try {
-    exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
-    EXPECT_EQ(e.Description(),
-              "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
-              "dragging the grid into an open worksheet.");
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
-  }
+  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
+  EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
+  EXPECT_EQ(e.Description(),
+            "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
+            "dragging the grid into an open worksheet.");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
   Variant notATable("text");
   Variant oneDimension(VariantArray::FromVector({"a", "b"}));
   for (Variant* bad : {&notATable, &oneDimension}) {
-    try {
-      exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad);
-      FAIL();
-    } catch (const qm::Error& e) {
-      EXPECT_TRUE(e.Number() == qm::ERR_TypeMismatch || e.Number() == qm::ERR_SubscriptOutOfRange) << e.Number();
-      EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
-    }
+    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad); });
+    EXPECT_TRUE(refused.Number() == qm::ERR_TypeMismatch || refused.Number() == qm::ERR_SubscriptOutOfRange)
+        << refused.Number();
+    EXPECT_EQ(refused.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
   EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
@@ -143,13 +138,9 @@ TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
   EXPECT_EQ(table(0, 0).String(), "r0c0");
   EXPECT_EQ(table(4, 3).String(), "r3c4");
   EXPECT_EQ(table(2, 1).String(), "r1c2");
-  try {
-    exporter.GetGridAsArray(std::make_shared<qm::Object>());
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
-    EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
-  }
+  const qm::Error e = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
+  EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
+  EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
 }
 
 TEST(SpreadsheetImport, TabsQualifiersAndNumbers) {
