@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -46,14 +45,6 @@ Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant
   return Variant(std::move(table));
 }
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) output.append(buffer, n);
-  return output;
-}
-
 class ExporterTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,7 +74,7 @@ TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
   // Every cell as the sheet holds it, read by tools this project did not write.
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
   ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
-  const std::string cells = Shell(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
+  const std::string cells = qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
   auto text = [](const std::string& ref, const std::string& value) {
     return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + value + "</t></is></c>";
   };

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "quillmark/platform/Desktop.h"
+#include "support/StubDesktop.h"
 
 namespace qm::test {
 
-class RecordingDesktop final : public platform::Desktop {
+class RecordingDesktop final : public StubDesktop {
  public:
   std::vector<platform::PreviewRequest> Previews;
   std::vector<std::string> Printed;
@@ -38,16 +38,6 @@ class RecordingDesktop final : public platform::Desktop {
     Pointers.push_back(pointer);
   }
   platform::MousePointer GetMousePointer() const override { return Pointer; }
-  double TwipsPerPixelX() const override { return 15; }
-  double TwipsPerPixelY() const override { return 15; }
-  std::int32_t Metric(platform::SystemMetric) const override { return 0; }
-  void DoEvents() override {}
-  void SetCursorPos(std::int32_t, std::int32_t) override {}
-  void GetCursorPos(std::int32_t& x, std::int32_t& y) override { x = y = 0; }
-  void SendMouseButton(platform::MouseButtonEvent) override {}
-  platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
-  platform::ScreenRect GetDesktopRect() override { return {}; }
-  void SetTopMost(std::int64_t, bool) override {}
 };
 
 /// Installs a RecordingDesktop and puts the headless one back at the end.

@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <cstdio>
 
 namespace qm::test {
 
@@ -14,16 +13,6 @@ std::string PngBytes(int width, int height) {
   buffer.open(QIODevice::WriteOnly);
   image.save(&buffer, "PNG");
   return bytes.toStdString();
-}
-
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return text;
 }
 
 std::string WriteReport(const ScratchDir& dir) {

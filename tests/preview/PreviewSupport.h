@@ -96,9 +96,6 @@ inline void WriteScript(const std::string& path, const std::string& body) {
 /// typographer writes it; returns the page's name.
 std::string WriteReport(const ScratchDir& dir);
 
-/// Runs a shell command and returns what it wrote to its standard output.
-std::string Output(const std::string& command);
-
 /// A small PNG picture.
 std::string PngBytes(int width, int height);
 

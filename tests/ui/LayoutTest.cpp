@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "quillmark/frame/Error.h"
-#include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/DispatchTable.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "support/StubDesktop.h"
 #include "ui/QtDesktop.h"
 #include "ui/UiTestSupport.h"
 
@@ -18,13 +18,8 @@ using qm::ui::GetTwips;
 using qm::ui::Layout;
 
 // A screen of fixed metrics (pixels), to check how Layout combines them.
-class MetricsDesktop final : public qm::platform::Desktop {
+class MetricsDesktop final : public qm::test::StubDesktop {
  public:
-  bool HasUserInterface() const override { return false; }
-  void ShowPreview(const qm::platform::PreviewRequest&) override {}
-  void PrintDetached(const std::string&) override {}
-  std::int32_t MessageBox(const std::string&, std::int32_t, const std::string&) override { return 1; }
-  void SetMousePointer(qm::platform::MousePointer) override {}
   double TwipsPerPixelX() const override { return Twips; }
   double TwipsPerPixelY() const override { return Twips; }
   std::int32_t Metric(qm::platform::SystemMetric metric) const override {
@@ -37,13 +32,6 @@ class MetricsDesktop final : public qm::platform::Desktop {
       default: return 1000;
     }
   }
-  void DoEvents() override {}
-  void SetCursorPos(std::int32_t, std::int32_t) override {}
-  void GetCursorPos(std::int32_t&, std::int32_t&) override {}
-  void SendMouseButton(qm::platform::MouseButtonEvent) override {}
-  qm::platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
-  qm::platform::ScreenRect GetDesktopRect() override { return {}; }
-  void SetTopMost(std::int64_t, bool) override {}
   double Twips = 15.0;
 };
 

@@ -4,6 +4,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/utility/FileRecurser.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -56,19 +57,10 @@ TEST(FileRecurser, EmptyFolderAndBadInput) {
   const qm::Variant empty = r.Files("*", true, dir.Path().string());
   EXPECT_EQ(empty.Array().LBound(), 0);
   EXPECT_EQ(empty.Array().UBound(), -1);
-  try {
-    r.Files("*", false, dir / "missing");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 76);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
-                              (dir / "missing") + "\")");
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { r.Files("*", false, dir / "missing"); });
+  EXPECT_EQ(e.Number(), 76);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
+                            (dir / "missing") + "\")");
   WriteFile(dir / "x", "");
-  try {
-    r.Files("[abc", false, dir.Path().string());
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 93);
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { r.Files("[abc", false, dir.Path().string()); }), 93);
 }

@@ -5,6 +5,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/utility/OLEStreamWriter.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 using qm::test::ReadFile;
@@ -24,12 +25,7 @@ TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStream) {
   EXPECT_EQ(ReadFile(target), std::string(data.begin(), data.end()));
   // The stream is gone afterwards.
   EXPECT_THROW(writer.Stream(), qm::Error);
-  try {
-    stream->Write(std::span(data).first(1));
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 91);
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { stream->Write(std::span(data).first(1)); }), 91);
 }
 
 TEST(OLEStreamWriter, NothingWrittenGivesAnEmptyFileAndSeekRewrites) {

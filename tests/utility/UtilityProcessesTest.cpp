@@ -2,45 +2,25 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 
-#include "quillmark/platform/Desktop.h"
 #include "quillmark/utility/Utility.h"
+#include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
-std::string CommandOutput(const char* command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command, "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    ::pclose(pipe);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+// The first line a shell command writes.
+std::string CommandOutput(const std::string& command) {
+  const std::string out = qm::test::Output(command);
+  return out.substr(0, out.find('\n'));
 }
 
 // A desktop that only counts how often its events are pumped.
-class CountingDesktop final : public qm::platform::Desktop {
+class CountingDesktop final : public qm::test::StubDesktop {
  public:
   explicit CountingDesktop(int& pumps) : pumps_(pumps) {}
-  bool HasUserInterface() const override { return false; }
-  void ShowPreview(const qm::platform::PreviewRequest&) override {}
-  void PrintDetached(const std::string&) override {}
-  std::int32_t MessageBox(const std::string&, std::int32_t, const std::string&) override { return 1; }
-  void SetMousePointer(qm::platform::MousePointer) override {}
-  double TwipsPerPixelX() const override { return 15; }
-  double TwipsPerPixelY() const override { return 15; }
-  std::int32_t Metric(qm::platform::SystemMetric) const override { return 0; }
   void DoEvents() override { ++pumps_; }
-  void SetCursorPos(std::int32_t, std::int32_t) override {}
-  void GetCursorPos(std::int32_t&, std::int32_t&) override {}
-  void SendMouseButton(qm::platform::MouseButtonEvent) override {}
-  qm::platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
-  qm::platform::ScreenRect GetDesktopRect() override { return {}; }
-  void SetTopMost(std::int64_t, bool) override {}
 
  private:
   int& pumps_;
