@@ -8,6 +8,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Dialog.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 #include "ui/UiTestSupport.h"
 #include "ui/frmCommDLG.h"
@@ -97,13 +98,9 @@ TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
     static_cast<QColorDialog&>(w).accept();
   });
   EXPECT_EQ(Dialog().SelectColor(qm::Variant(255)), 0x563412);
-  try {
-    Dialog().SelectColor(qm::Variant("blue"));
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 13);
-    EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
-  }
+  const qm::Error e = qm::test::RaisedBy([] { Dialog().SelectColor(qm::Variant("blue")); });
+  EXPECT_EQ(e.Number(), 13);
+  EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
 }
 
 }  // namespace

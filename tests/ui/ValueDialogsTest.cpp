@@ -10,6 +10,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
+#include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
 
 namespace {
@@ -127,16 +128,12 @@ TEST_F(ValueDialogsTest, ChoiceFromAList) {
   EXPECT_TRUE(none.IsString());
   EXPECT_EQ(qm::CStr(none), "");
 
-  try {
-    Dialog().Choice(Variant("red"), "Colour");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "frmList.Choice must be called with an array.");
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.frmList|[List]Public Function Choice(?, \"Colour\", 0)|[Dialog]Public Function "
-              "Choice(?, \"Colour\", 0)");
-  }
+  const qm::Error e = qm::test::RaisedBy([] { Dialog().Choice(Variant("red"), "Colour"); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(), "frmList.Choice must be called with an array.");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.frmList|[List]Public Function Choice(?, \"Colour\", 0)|[Dialog]Public Function "
+            "Choice(?, \"Colour\", 0)");
   EXPECT_THROW(Dialog().Choice(choices, "Colour", 3), qm::Error);  // no such entry
 }
 
