@@ -4,6 +4,8 @@
 // PATH, and a small report on disk.
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -85,6 +87,24 @@ class PathScope {
  private:
   std::string old_;
 };
+
+/// Answers the next save dialog with a name, or cancels it with "". A dialog
+/// still reading its folder may ignore an accept: it is tried again.
+inline void AnswerSaveDialog(const std::string& name, int triesLeft = 100) {
+  OnModal("QFileDialog", [name, triesLeft](QWidget& w) {
+    auto& dialog = static_cast<QFileDialog&>(w);
+    if (name.empty()) return dialog.reject();
+    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      edit->setText(QString::fromStdString(name));
+    else
+      dialog.selectFile(QString::fromStdString(name));
+    static_cast<QDialog&>(dialog).accept();
+    if (!dialog.isVisible()) return;
+    if (triesLeft > 0) return AnswerSaveDialog(name, triesLeft - 1);
+    ADD_FAILURE() << "the save dialog does not take " << name;
+    dialog.reject();
+  });
+}
 
 /// Writes an executable shell script.
 inline void WriteScript(const std::string& path, const std::string& body) {
