@@ -7,6 +7,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Variant.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -33,17 +34,13 @@ void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<Thing>& o, 
 }
 
 TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
-  try {
-    Outer(2.5, qm::Variant(1), nullptr, Colour::Red);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 13);
-    EXPECT_EQ(e.Description(), "inner failed");
-    EXPECT_STREQ(e.what(), "inner failed");
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
-              "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
-  }
+  const qm::Error e = qm::test::RaisedBy([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); });
+  EXPECT_EQ(e.Number(), 13);
+  EXPECT_EQ(e.Description(), "inner failed");
+  EXPECT_STREQ(e.what(), "inner failed");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
+            "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
 }
 
 TEST(Frame, ParametersRenderByType) {
@@ -83,26 +80,21 @@ void ThrowsStandard(int which) {
 TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
   const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
   for (auto [which, number] : cases) {
-    try {
-      ThrowsStandard(which);
-      ADD_FAILURE() << which;
-    } catch (const qm::Error& e) {
-      EXPECT_EQ(e.Number(), number);
-      EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
-      EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
-    }
+    const qm::Error e = qm::test::RaisedBy([which] { ThrowsStandard(which); });
+    EXPECT_EQ(e.Number(), number) << which;
+    EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
   }
 }
 
 TEST(Frame, ForeignSourceAndHelpPassThroughUnchanged) {
-  try {
+  const qm::Error e = qm::test::RaisedBy([] {
     QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
     QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
-    EXPECT_EQ(e.HelpFile(), "help.chm");
-    EXPECT_EQ(e.HelpContext(), 42);
-  }
+  });
+  EXPECT_EQ(e.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
+  EXPECT_EQ(e.HelpFile(), "help.chm");
+  EXPECT_EQ(e.HelpContext(), 42);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "graphics/RecordingSurface.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/graphics/Graphics.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -80,12 +81,7 @@ TEST(Graphics, LinesDrawsThePolylineAndClampsTheRange) {
   g.Lines(pic, V(0), 1, V(3));
   EXPECT_TRUE(pic.Calls.empty());
   std::optional<Variant> outside = Variant(std::int32_t{9}), some = Variant(std::int32_t{1});
-  try {
-    g.Lines(pic, V(0), 1, five, Variant(std::int32_t{0}), outside, some);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9);
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { g.Lines(pic, V(0), 1, five, Variant(std::int32_t{0}), outside, some); }), 9);
 }
 
 TEST(Graphics, LinesSmoothDrawsTheSplineOfTheRange) {
@@ -126,13 +122,9 @@ TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
 TEST(Graphics, ASurfaceWithoutTheMemberFailsWithTheTrail) {
   qm::Graphics g;
   qm::Dispatch bare;
-  try {
-    g.Circle2(bare, V(1), V(2), V(3));
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub Circle2(?, ?, ?, ?, ?)");
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { g.Circle2(bare, V(1), V(2), V(3)); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub Circle2(?, ?, ?, ?, ?)");
 }
 
 }  // namespace
