@@ -41,9 +41,18 @@ TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
   EXPECT_EQ(e.Source(),
             "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
             "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
+
+  // A foreign source, and the help, pass through unchanged.
+  const qm::Error foreign = qm::test::RaisedBy([] {
+    QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
+    QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
+  });
+  EXPECT_EQ(foreign.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
+  EXPECT_EQ(foreign.HelpFile(), "help.chm");
+  EXPECT_EQ(foreign.HelpContext(), 42);
 }
 
-TEST(Frame, ParametersRenderByType) {
+TEST(Frame, ParametersRenderByTypeAndSourcesNameTheClass) {
   using qm::frame::RenderArgument;
   EXPECT_EQ(RenderArgument(std::string("a\"b")), "\"a\"b\"");
   EXPECT_EQ(RenderArgument(std::int16_t{-7}), "-7");
@@ -56,9 +65,7 @@ TEST(Frame, ParametersRenderByType) {
   EXPECT_EQ(RenderArgument(std::optional<std::int32_t>(4)), "4");
   EXPECT_EQ(RenderArgument(std::vector<std::uint8_t>{1}), "?");
   EXPECT_EQ(qm::frame::FormElement("QMStream", "Public Sub Indent", {}), "[QMStream]Public Sub Indent()");
-}
-
-TEST(Frame, DefaultSourceNamesTheClassOrTheLibrary) {
+  // The default source names the class or the library.
   EXPECT_EQ(qm::frame::DefaultSource("HTML2MHT"), "QuillmarkLibrary");
   EXPECT_EQ(qm::frame::DefaultSource("ZipMgr"), "QuillmarkLibrary.Zipper");
   EXPECT_EQ(qm::frame::DefaultSource("QMStream"), "QuillmarkLibrary.QMStream");
@@ -85,16 +92,6 @@ TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
     EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
     EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
   }
-}
-
-TEST(Frame, ForeignSourceAndHelpPassThroughUnchanged) {
-  const qm::Error e = qm::test::RaisedBy([] {
-    QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
-    QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
-  });
-  EXPECT_EQ(e.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
-  EXPECT_EQ(e.HelpFile(), "help.chm");
-  EXPECT_EQ(e.HelpContext(), 42);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ std::vector<double> Values(const Variant& result) {
   return out;
 }
 
-TEST(Interpolate, ResamplesTheKnownCases) {
+TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnes) {
   qm::Interpolate interp;
   auto hump = Samples({0, 1, 0});
   const Variant cub = interp.InterpCub(hump, 2);
@@ -39,10 +39,8 @@ TEST(Interpolate, ResamplesTheKnownCases) {
   EXPECT_EQ(Values(lin), (std::vector<double>{0, 2.5, 5, 7.5, 10}));
   // Two samples: the spline is the straight line.
   EXPECT_EQ(Values(interp.InterpCub(ramp, 4)), Values(lin));
-}
 
-TEST(Interpolate, KeepsTheLowerBoundAndHandlesSmallCases) {
-  qm::Interpolate interp;
+  // The lower bound is kept; small cases.
   auto five = Samples({1, 3, 2}, 5);
   for (const Variant& r : {interp.InterpCub(five, 3), interp.InterpLin(five, 3)}) {
     EXPECT_EQ(r.Array().LBound(), 5);

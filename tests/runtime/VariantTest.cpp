@@ -66,7 +66,7 @@ TEST(Variant, ComparisonAndEquality) {
   EXPECT_FALSE(Variant(w) == Variant(std::make_shared<Widget>()));
 }
 
-TEST(VariantArray, BoundsAndIndexing) {
+TEST(VariantArray, BoundsIndexingRedimAndCopies) {
   VariantArray a({{5, 7}, {-1, 0}});
   EXPECT_EQ(a.Dimensions(), 2);
   EXPECT_EQ(a.LBound(1), 5);
@@ -83,21 +83,20 @@ TEST(VariantArray, BoundsAndIndexing) {
   EXPECT_EQ(empty.LBound(), 0);
   EXPECT_EQ(empty.UBound(), -1);
   EXPECT_EQ(empty.Size(), 0u);
-}
 
-TEST(VariantArray, RedimPreserveKeepsElementsAndCopiesAreValues) {
-  VariantArray a({{1, 2}, {0, 1}});
-  a(1, 0) = Variant(10);
-  a(2, 1) = Variant(21);
-  a.Redim({{1, 2}, {0, 3}}, true);
-  EXPECT_EQ(qm::CLng(a(1, 0)), 10);
-  EXPECT_EQ(qm::CLng(a(2, 1)), 21);
-  EXPECT_TRUE(a(2, 3).IsEmpty());
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{1, 3}, {0, 3}}, true); }), 9);
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{0, 2000000000}, {0, 2000000000}}, false); }), 7);
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{3, 1}}, false); }), 9);
+  // Redim Preserve keeps the elements; copies are values.
+  VariantArray b({{1, 2}, {0, 1}});
+  b(1, 0) = Variant(10);
+  b(2, 1) = Variant(21);
+  b.Redim({{1, 2}, {0, 3}}, true);
+  EXPECT_EQ(qm::CLng(b(1, 0)), 10);
+  EXPECT_EQ(qm::CLng(b(2, 1)), 21);
+  EXPECT_TRUE(b(2, 3).IsEmpty());
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{1, 3}, {0, 3}}, true); }), 9);
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{0, 2000000000}, {0, 2000000000}}, false); }), 7);
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{3, 1}}, false); }), 9);
 
-  Variant v(a);
+  Variant v(b);
   Variant copy = v;
   copy.Array()(1, 0) = Variant(99);
   EXPECT_EQ(qm::CLng(v.Array()(1, 0)), 10);
