@@ -55,14 +55,12 @@ class ExporterTest : public ::testing::Test {
   qm::Exporter exporter;
 };
 
-TEST_F(ExporterTest, IntermediateTextOfATwoByThreeTableAndOfOneCell) {
-  Variant table = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
-  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, table), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBoolean) {
+  Variant small = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
+  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
   Variant single = Table(1, 1, {"x"});
   EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, single), "x\t\r\n");
-}
 
-TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";
   Variant table = Table(3, 4, {"name", "qty", "ok",  //

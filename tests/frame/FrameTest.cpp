@@ -33,7 +33,7 @@ void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<Thing>& o, 
   QM_FRAME_CATCH("Utility", "Public Sub Outer", ratio, v, o, c);
 }
 
-TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
+TEST(Frame, ErrorsGatherOneElementPerProcedureWithTheParametersRenderedByType) {
   const qm::Error e = qm::test::RaisedBy([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); });
   EXPECT_EQ(e.Number(), 13);
   EXPECT_EQ(e.Description(), "inner failed");
@@ -50,9 +50,7 @@ TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
   EXPECT_EQ(foreign.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
   EXPECT_EQ(foreign.HelpFile(), "help.chm");
   EXPECT_EQ(foreign.HelpContext(), 42);
-}
 
-TEST(Frame, ParametersRenderByTypeAndSourcesNameTheClass) {
   using qm::frame::RenderArgument;
   EXPECT_EQ(RenderArgument(std::string("a\"b")), "\"a\"b\"");
   EXPECT_EQ(RenderArgument(std::int16_t{-7}), "-7");

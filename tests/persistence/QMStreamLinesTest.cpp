@@ -84,7 +84,7 @@ TEST(QMStreamLines, IndentationOnWriting) {
   EXPECT_EQ(s.IndentWidth(), 3);
 }
 
-TEST(QMStreamLines, ErrorsCarryTheStreamElements) {
+TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
   QMStream s;
   s.Use(TextStream::FromText("only\n"));
   s.ReadLine();
@@ -99,17 +99,16 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElements) {
   const qm::Error unboundWrite = RaisedBy([&] { unbound.WriteLine("x"); });
   EXPECT_EQ(unboundWrite.Number(), 91);
   EXPECT_EQ(unboundWrite.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
-}
 
-TEST(QMStreamLines, CloseClosesTheBoundStreamAndForgetsLines) {
+  // Close closes the bound stream and forgets the lines.
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "f.txt", "1\n2\n");
-  QMStream s;
-  s.Use(TextStream::Open(dir / "f.txt", qm::IOMode::ForReading));
-  EXPECT_EQ(s.ReadLine(), "1");
-  s.Close_();
-  EXPECT_EQ(s.CurrentLine(), "");
-  EXPECT_THROW(s.ReadLine(), qm::Error);
+  QMStream file;
+  file.Use(TextStream::Open(dir / "f.txt", qm::IOMode::ForReading));
+  EXPECT_EQ(file.ReadLine(), "1");
+  file.Close_();
+  EXPECT_EQ(file.CurrentLine(), "");
+  EXPECT_THROW(file.ReadLine(), qm::Error);
 }
 
 // Lines from memory are copied into the store; lines from a file are kept by

@@ -28,7 +28,7 @@ qm::ScalarFieldPtr Field(qm::ScalarTypeConstants type, Variant value = {}) {
   return f;
 }
 
-TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
+TEST(ScalarField, StreamValuesOfStringsNumbersBooleansAndDates) {
   auto f = Field(qm::ST_String, Variant("one\r\ntwo\rthree\nfour"));
   EXPECT_EQ(f->GetStreamValue(1), "one\\ntwo\rthree\nfour");
   f->SetStreamValue("a\\nb");
@@ -38,9 +38,7 @@ TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
   EXPECT_EQ(f->Value().String(), "");
   f->SetValue(Variant(42));
   EXPECT_EQ(f->GetStreamValue(0), "42");
-}
 
-TEST(ScalarField, NumbersBooleansAndDates) {
   auto d = Field(qm::ST_FloatingPoint, Variant(-1.25));
   EXPECT_EQ(d->GetStreamValue(0), "-1.25");
   d->SetStreamValue("  7.5xyz");

@@ -20,7 +20,7 @@ class PreviewActionsTest : public qm::test::UiTest {};
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(StyleTagsTest, GetHTMLMinusStyle) {
+TEST(StyleTagsTest, GetHTMLMinusStyleAndRemoveStyleTagsWritesANumberedCopy) {
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x</style> b"), "ab");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("no style here "), "no style here ");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("<HEAD><STYLE>H6 {}</Style>\r\n</HEAD> x <sTyLe>y</STYLE>z"),
@@ -28,9 +28,7 @@ TEST(StyleTagsTest, GetHTMLMinusStyle) {
   // Without a closing tag the rest loses its first seven characters.
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x"), "ae>x");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle(""), "");
-}
 
-TEST(StyleTagsTest, RemoveStyleTagsWritesANumberedCopy) {
   qm::test::ScratchDir dir;
   const std::string page = dir / "doc.html";
   WriteFile(page, "<HTML><HEAD><STYLE>H6 { page-break-before: always }</STYLE></HEAD>\nBody\r\n</HTML>");

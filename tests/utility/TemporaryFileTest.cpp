@@ -41,10 +41,8 @@ TEST(TemporaryFile, CreatesAnEmptyFileDeletesItAndEmptiesItForStreams) {
   s->Write("é");
   s->Close();
   EXPECT_EQ(qm::test::ReadFile(t.Filename()), std::string("\xFF\xFE\xE9\x00", 4));
-}
 
-TEST(TemporaryFile, FileNumberMustBeAssignedFirst) {
-  qm::TemporaryFile t;
+  // The file number must be assigned first.
   const qm::Error e = qm::test::RaisedBy([&] { t.FileNo(); });
   EXPECT_EQ(e.Number(), 11000);
   EXPECT_EQ(e.Description(), "AssignFileNo() not yet called");

@@ -57,7 +57,7 @@ TEST(UtilityPaths, TempFilenamesCountUpOnceTaken) {
   fs::remove(first);
 }
 
-TEST(UtilityPaths, ShortAndLongNames) {
+TEST(UtilityPaths, ShortAndLongNamesAndTheFoldersOfTheSystemAndTheUser) {
   qm::Utility u;
   ScratchDir dir;
   fs::create_directories(dir.Path() / "Reports" / "March");
@@ -69,13 +69,9 @@ TEST(UtilityPaths, ShortAndLongNames) {
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "/REPORTS/march/sales.TXT"), exact);
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "\\Reports\\March\\Sales.txt"), exact);
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "/Nowhere/Sales.txt"), "");
-}
 
-TEST(UtilityPaths, FoldersOfTheSystemAndTheUser) {
-  qm::Utility u;
   EXPECT_EQ(u.GetWinDir(), "/usr");
   EXPECT_TRUE(fs::is_directory(u.GetSysDir())) << u.GetSysDir();
-  ScratchDir dir;
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
   const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = oldConfig ? oldConfig : "";

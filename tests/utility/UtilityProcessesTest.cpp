@@ -28,7 +28,7 @@ class CountingDesktop final : public qm::test::StubDesktop {
 
 }  // namespace
 
-TEST(UtilityProcesses, RunningProcessesIncludeThisOne) {
+TEST(UtilityProcesses, RunningProcessesIncludeThisOneIdentityAndVersion) {
   qm::Utility u;
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   const qm::Variant list = u.GetRunningProcesses();
@@ -41,10 +41,7 @@ TEST(UtilityProcesses, RunningProcessesIncludeThisOne) {
   }
   EXPECT_GE(found, 1) << self;
   EXPECT_EQ(u.GetWindowsPlatform(), qm::PLA_WindowsNT2000XP);
-}
 
-TEST(UtilityProcesses, IdentityAndVersion) {
-  qm::Utility u;
   EXPECT_EQ(u.GetWindowsUserName(), CommandOutput("id -un"));
   const std::string domain = u.GetWindowsNTDomain();
   EXPECT_FALSE(domain.empty());
