@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "Clients.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "support/ErrorOf.h"
@@ -12,10 +13,10 @@ namespace {
 using qm::QMStream;
 using qm::TextStream;
 using qm::test::RaisedBy;
+using qm::test::Reader;
 
 TEST(QMStreamLines, PushBackAndPeek) {
-  QMStream s;
-  s.Use(TextStream::FromText("A\r\nB\r\nC\r\n"));
+  QMStream s = Reader("A\r\nB\r\nC\r\n");
   EXPECT_EQ(s.CurrentLine(), "");
   EXPECT_EQ(s.ReadLine(), "A");
   s.UnReadLine();
@@ -30,8 +31,7 @@ TEST(QMStreamLines, PushBackAndPeek) {
   EXPECT_EQ(s.Peek(), "C");
   EXPECT_EQ(s.CurrentLine(), "B");
 
-  QMStream t;
-  t.Use(TextStream::FromText("A\nB\nC"));
+  QMStream t = Reader("A\nB\nC");
   t.ReadLine();
   t.ReadLine();
   t.UnReadLine();
@@ -57,9 +57,8 @@ TEST(QMStreamLines, PushBackAndPeek) {
 }
 
 TEST(QMStreamLines, IndentationOnWriting) {
-  auto out = TextStream::InMemory();
-  QMStream s;
-  s.Use(out);
+  std::shared_ptr<TextStream> out;
+  QMStream s = qm::test::Writer(out);
   s.Indent();
   s.Indent();
   EXPECT_EQ(s.IndentWidth(), 6);
@@ -85,8 +84,7 @@ TEST(QMStreamLines, IndentationOnWriting) {
 }
 
 TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
-  QMStream s;
-  s.Use(TextStream::FromText("only\n"));
+  QMStream s = Reader("only\n");
   s.ReadLine();
   const qm::Error e = RaisedBy([&] { s.SkipLine(); });
   EXPECT_EQ(e.Number(), 62);

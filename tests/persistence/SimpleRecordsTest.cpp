@@ -20,22 +20,10 @@ using qm::test::Described;
 using qm::test::Keyed;
 using qm::test::Listener;
 using qm::test::RaisedBy;
+using qm::test::Reader;
 using qm::test::Thing;
 using qm::test::Things;
-
-QMStream Reader(std::string text) {
-  QMStream s;
-  s.Use(TextStream::FromText(std::move(text)));
-  return s;
-}
-
-// A stream writing into `out`, a fresh text in memory.
-QMStream Writer(std::shared_ptr<TextStream>& out) {
-  out = TextStream::InMemory();
-  QMStream s;
-  s.Use(out);
-  return s;
-}
+using qm::test::Writer;
 
 void Id(ScalarFields& f) { f.AddDetails("Id", qm::ST_Integer, Variant(std::int32_t{0})); }
 
@@ -55,18 +43,11 @@ TEST(SimpleRecords, TheCollectionFormat) {
   s.WriteCollectionSimple(orders, 2);
   EXPECT_EQ(s.IndentWidth(), 0);
   EXPECT_EQ(out->Text(),
-            "%Collection Orders @2\r\n"
-            "2\r\n"
-            "   %Object Order @1\r\n"
-            "      %Property Id\r\n"
-            "         17\r\n"
-            "      %Property Note\r\n"
-            "         first line\\nsecond line\r\n"
-            "   %Object Order @1\r\n"
-            "      %Property Id\r\n"
-            "         18\r\n"
-            "      %Property Note\r\n"
-            "         \r\n");
+            "%Collection Orders @2\r\n2\r\n"
+            "   %Object Order @1\r\n      %Property Id\r\n         17\r\n"
+            "      %Property Note\r\n         first line\\nsecond line\r\n"
+            "   %Object Order @1\r\n      %Property Id\r\n         18\r\n"
+            "      %Property Note\r\n         \r\n");
 
   auto back = std::make_shared<Things>();
   back->Make = [] {
