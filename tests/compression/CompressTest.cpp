@@ -43,6 +43,7 @@ TEST(Compress, ByteArraysRoundTripAtEveryLevel) {
   const Bytes original = MixedData(100000, 1);
   for (auto level : {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_DEFAULT_COMPRESSION}) {
     qm::Compress compress;
+    EXPECT_EQ(compress.ValueDecompressedSize(), 0);
     Bytes data = original;
     ASSERT_EQ(compress.CompressByteArray(data, level), 0);
     EXPECT_EQ(compress.ValueDecompressedSize(), 100000);
@@ -191,7 +192,7 @@ TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
   EXPECT_EQ(qm::test::ReadFile(dir / "bad.z"), std::string("\x60\xAE\x0A\x00", 4));  // 700000
 }
 
-TEST(Compress, BadContainersGiveCodesOrClearErrors) {
+TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   qm::test::ScratchDir dir;
   const Bytes original = MixedData(50000, 5);
   qm::test::WriteFile(dir / "in.bin", AsString(original));
@@ -216,11 +217,8 @@ TEST(Compress, BadContainersGiveCodesOrClearErrors) {
   EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original));
   EXPECT_EQ(compress.ValueDecompressedSize(), INT32_MAX);
   EXPECT_EQ(ErrorOf([&] { decompress(withLength(0x80000000)); }), 9);  // -2147483648
-}
 
-TEST(Compress, FileProblemsRaiseTheRunTimesErrors) {
-  qm::test::ScratchDir dir;
-  qm::Compress compress;
+  // File problems raise the run time's errors.
   qm::Error e = RaisedBy([&] { compress.CompressFile(dir / "missing.bin", dir / "out.z", qm::COM_BEST_SPEED); });
   EXPECT_EQ(e.Number(), 53);
   EXPECT_EQ(e.Description(), "File not found");

@@ -79,7 +79,7 @@ TEST(HTMLDoc, ElementsAndAttributes) {
             "z<BR><I> i</I>\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n");
 }
 
-TEST(HTMLDoc, PageBreakImagesAndFailures) {
+TEST(HTMLDoc, PageBreakImagesFailuresAndLongDocuments) {
   HTMLDoc doc;
   doc.PageBreak();
   doc.Image("C:\\pics\\a.gif");
@@ -99,16 +99,15 @@ TEST(HTMLDoc, PageBreakImagesAndFailures) {
   empty.Tag("P", true);
   EXPECT_EQ(qm::test::ErrorOf([&] { empty.EndTag(); }), 9);
   EXPECT_EQ(empty.GetUnfinishedText(), "<P>\r\n");  // the pending ">" was written first
-}
 
-TEST(HTMLDoc, LongDocumentsStayWholeAndInOrder) {
-  HTMLDoc doc;
+  // Long documents stay whole and in order.
+  HTMLDoc many;
   std::string expected;
   for (int i = 0; i < 3000; ++i) {
-    doc.BodyText(std::to_string(i) + ",");
+    many.BodyText(std::to_string(i) + ",");
     expected += std::to_string(i) + ",";
   }
-  EXPECT_EQ(doc.GetDocument(), expected);
+  EXPECT_EQ(many.GetDocument(), expected);
 }
 
 TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {

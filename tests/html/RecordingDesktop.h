@@ -41,21 +41,6 @@ class RecordingDesktop final : public StubDesktop {
 };
 
 /// Installs a RecordingDesktop and puts the headless one back at the end.
-class DesktopInstaller {
- public:
-  DesktopInstaller() {
-    auto desktop = std::make_unique<RecordingDesktop>();
-    desktop_ = desktop.get();
-    platform::Install(std::move(desktop));
-  }
-  ~DesktopInstaller() { platform::Install(nullptr); }
-  DesktopInstaller(const DesktopInstaller&) = delete;
-  DesktopInstaller& operator=(const DesktopInstaller&) = delete;
-  RecordingDesktop& operator*() const { return *desktop_; }
-  RecordingDesktop* operator->() const { return desktop_; }
-
- private:
-  RecordingDesktop* desktop_;
-};
+using DesktopInstaller = DesktopScope<RecordingDesktop>;
 
 }  // namespace qm::test

@@ -77,7 +77,7 @@ TEST(Typographer, ReportFragments) {
   EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
 }
 
-TEST(Typographer, PicturesAndSaving) {
+TEST(Typographer, PicturesSavingAndLeftovers) {
   Typographer t;
   EXPECT_THROW(t.ImageFile("a.gif", 0), qm::Error);  // 91 before Initialise
   t.Initialise();
@@ -101,14 +101,13 @@ TEST(Typographer, PicturesAndSaving) {
   saved.SaveAs(dir / "out/s.html");
   EXPECT_EQ(qm::test::ReadFile(dir / "out/s.html"), saved.sHTML + "\r\n");
   saved.SaveAs("");  // no name: nothing is written
-}
 
-TEST(Typographer, CreationClearsLeftovers) {
+  // Creation clears the leftovers of earlier runs.
   const std::string temp = qm::html::TempFolder();
   const std::vector<std::string> leftovers = {"/~typo1.bmp", "/~TYPOx.BMP", "/~tmp2932.html"};
   for (const auto& name : leftovers) qm::test::WriteFile(temp + name, "x");
   qm::test::WriteFile(temp + "/keep.bmp", "x");
-  Typographer t;
+  Typographer fresh;
   for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(temp + name)) << name;
   EXPECT_TRUE(fs::exists(temp + "/keep.bmp"));
 }

@@ -4,7 +4,9 @@
 #include <QImage>
 
 namespace qm::test {
+namespace {
 
+// A small PNG picture of one colour.
 std::string PngBytes(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(QColor(200, 30, 30));
@@ -14,6 +16,8 @@ std::string PngBytes(int width, int height) {
   image.save(&buffer, "PNG");
   return bytes.toStdString();
 }
+
+}  // namespace
 
 std::string WriteReport(const ScratchDir& dir) {
   std::filesystem::create_directories(dir.Path() / "pics");

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "quillmark/platform/Desktop.h"
+#include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
 #include "ui/QtDesktop.h"
 #include "ui/UiTestSupport.h"
@@ -55,22 +55,7 @@ class RecordingDesktop final : public platform::Desktop {
 };
 
 /// Installs a RecordingDesktop for the test's lifetime, then the Qt desktop again.
-class RecordingScope {
- public:
-  RecordingScope() {
-    auto desktop = std::make_unique<RecordingDesktop>();
-    recorder_ = desktop.get();
-    platform::Install(std::move(desktop));
-  }
-  ~RecordingScope() { platform::Install(std::make_unique<ui::QtDesktop>()); }
-  RecordingScope(const RecordingScope&) = delete;
-  RecordingScope& operator=(const RecordingScope&) = delete;
-  RecordingDesktop& operator*() const { return *recorder_; }
-  RecordingDesktop* operator->() const { return recorder_; }
-
- private:
-  RecordingDesktop* recorder_;
-};
+using RecordingScope = DesktopScope<RecordingDesktop, ui::QtDesktop>;
 
 /// Puts a folder first on the PATH (or makes it the whole PATH) for the
 /// test's lifetime.
@@ -115,8 +100,5 @@ inline void WriteScript(const std::string& path, const std::string& body) {
 /// A report of three pages (two page breaks) with a picture, as the
 /// typographer writes it; returns the page's name.
 std::string WriteReport(const ScratchDir& dir);
-
-/// A small PNG picture.
-std::string PngBytes(int width, int height);
 
 }  // namespace qm::test

@@ -1,7 +1,10 @@
 #pragma once
 // A desktop without a screen for the tests: every request does nothing, a
 // pixel is 15 twips and message boxes answer 1. Tests derive from it and
-// override what they watch.
+// override what they watch, and install theirs for a scope.
+
+#include <memory>
+#include <type_traits>
 
 #include "quillmark/platform/Desktop.h"
 
@@ -24,6 +27,30 @@ class StubDesktop : public platform::Desktop {
   platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
   platform::ScreenRect GetDesktopRect() override { return {}; }
   void SetTopMost(std::int64_t, bool) override {}
+};
+
+/// Installs a new T as the desktop for the scope's lifetime, then a new
+/// `After` (the headless desktop when void).
+template <class T, class After = void>
+class DesktopScope {
+ public:
+  template <class... Args>
+  explicit DesktopScope(Args&&... args) {
+    auto desktop = std::make_unique<T>(std::forward<Args>(args)...);
+    desktop_ = desktop.get();
+    platform::Install(std::move(desktop));
+  }
+  ~DesktopScope() {
+    if constexpr (std::is_void_v<After>) platform::Install(nullptr);
+    else platform::Install(std::make_unique<After>());
+  }
+  DesktopScope(const DesktopScope&) = delete;
+  DesktopScope& operator=(const DesktopScope&) = delete;
+  T& operator*() const { return *desktop_; }
+  T* operator->() const { return desktop_; }
+
+ private:
+  T* desktop_;
 };
 
 }  // namespace qm::test

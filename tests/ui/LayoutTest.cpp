@@ -54,17 +54,9 @@ class NoTop : public qm::DispatchTable<NoTop> {
   }
 };
 
-class LayoutTest : public qm::test::UiTest {
- protected:
-  void TearDown() override { qm::platform::Install(std::make_unique<qm::ui::QtDesktop>()); }
-  MetricsDesktop& UseMetrics(double twips = 15.0) {
-    auto desktop = std::make_unique<MetricsDesktop>();
-    desktop->Twips = twips;
-    MetricsDesktop& ref = *desktop;
-    qm::platform::Install(std::move(desktop));
-    return ref;
-  }
-};
+class LayoutTest : public qm::test::UiTest {};
+
+using MetricsScope = qm::test::DesktopScope<MetricsDesktop, qm::ui::QtDesktop>;
 
 TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   // The real screen, at 96 dpi.
@@ -73,7 +65,7 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   EXPECT_GT(Layout::LAYOUT_HEIGHT_PAD(), 0);
   EXPECT_GT(Layout::LAYOUT_HEIGHT_MENU_PAD(), Layout::LAYOUT_HEIGHT_PAD());
 
-  MetricsDesktop& desktop = UseMetrics();
+  MetricsScope desktop;
   EXPECT_EQ(Layout::PIXEL(), 15);
   EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
   EXPECT_EQ(Layout::LAYOUT_HEIGHT_PAD(), 390);
@@ -82,15 +74,15 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   EXPECT_EQ(widthPad.TypeName(), "Long");
   EXPECT_EQ(qm::CLng(widthPad), 105);
   // 120 dpi: 12 twips per pixel; 1440/130 = 11.08 rounds to 11.
-  desktop.Twips = 12.0;
+  desktop->Twips = 12.0;
   EXPECT_EQ(Layout::PIXEL(), 12);
   EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
-  desktop.Twips = 1440.0 / 130;
+  desktop->Twips = 1440.0 / 130;
   EXPECT_EQ(Layout::PIXEL(), 11);
 }
 
 TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
-  UseMetrics();
+  MetricsScope desktop;
   auto anchor = std::make_shared<Box>();
   anchor->Left = 100, anchor->Top = 200, anchor->Width = 3000, anchor->Height = 2000;
   auto child = std::make_shared<Box>();

@@ -36,7 +36,7 @@ void TypeInto(QWidget& form, const char* name, const char* text) {
   QTest::keyClicks(edit, QString::fromLatin1(text));
 }
 
-TEST_F(ValueDialogsTest, SliderShowsTheRangeAndReturnsTheValue) {
+TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText) {
   OnModal("frmSlider", [](QWidget& form) {
     EXPECT_EQ(form.windowTitle().toStdString(), "Volume");
     EXPECT_EQ(Text(form, "lblRange0"), "0");
@@ -74,9 +74,8 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeAndReturnsTheValue) {
     QTest::keyClick(&form, Qt::Key_Escape);
   });
   EXPECT_EQ(Dialog().Slider(0, 100, "Volume", 30, Variant("midway"), false, 5, 5, "How loud?"), 30.0);
-}
 
-TEST_F(ValueDialogsTest, SliderOutOfRangeAndInvalidText) {
+  // Out of range, and invalid text.
   for (bool restrict : {true, false}) {
     OnModal("frmSlider", [](QWidget& form) {
       Child<QLineEdit>(form, "txtInput")->setText(QStringLiteral("250"));  // pasted

@@ -70,7 +70,6 @@ TEST(UtilityPaths, ShortAndLongNamesAndTheFoldersOfTheSystemAndTheUser) {
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "\\Reports\\March\\Sales.txt"), exact);
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "/Nowhere/Sales.txt"), "");
 
-  EXPECT_EQ(u.GetWinDir(), "/usr");
   EXPECT_TRUE(fs::is_directory(u.GetSysDir())) << u.GetSysDir();
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
   const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
