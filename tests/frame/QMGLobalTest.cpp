@@ -24,7 +24,7 @@ class FakeList : public qm::DispatchTable<FakeList> {
   }
 };
 
-TEST(QMGLobal, IncAddsWithVariantWidening) {
+TEST(QMGLobal, IncAddsWithVariantWideningIsNothingAndListSearches) {
   Variant v(std::int16_t{5});
   QMGLobal::Inc(v);
   EXPECT_EQ(v.TypeName(), "Integer");
@@ -37,9 +37,7 @@ TEST(QMGLobal, IncAddsWithVariantWidening) {
   Variant big(std::int16_t{32767});
   QMGLobal::Inc(big);
   EXPECT_EQ(big.TypeName(), "Long");
-}
 
-TEST(QMGLobal, IsNothingAndListSearches) {
   EXPECT_TRUE(qm::CBool(QMGLobal::IsNothing(nullptr)));
   auto list = std::make_shared<FakeList>();
   EXPECT_FALSE(qm::CBool(QMGLobal::IsNothing(list)));
