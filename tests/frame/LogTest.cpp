@@ -49,7 +49,8 @@ TEST_F(Log, UnwritableLogFailsTheTracedCall) {
   const qm::Error e = qm::test::RaisedBy([] { TracedOperation("line"); });
   EXPECT_EQ(e.Number(), 75);
   EXPECT_EQ(e.Source(),
-            "QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|[ScalarField]Public Sub SetStreamValue(\"line\")");
+            "QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
+            "[ScalarField]Public Sub SetStreamValue(\"line\")");
   std::filesystem::remove(qm::LogFilePath());
 }
 

@@ -70,7 +70,8 @@ TEST_F(PreviewWindowTest, ToolBarIconsAndTheViewShowsThePage) {
   HTMLPreview preview;
   preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
   // Every button has an icon, from the theme or Qt's own.
-  for (QToolButton* button : {preview.cmdPrint, preview.cmdSaveAs, preview.cmdEmail, preview.cmdWord, preview.cmdPageSetup})
+  for (QToolButton* button :
+       {preview.cmdPrint, preview.cmdSaveAs, preview.cmdEmail, preview.cmdWord, preview.cmdPageSetup, preview.cmdClose})
     EXPECT_FALSE(button->icon().isNull()) << button->text().toStdString();
   EXPECT_EQ(GetTwips(*preview.webView).Top, 720);
 
@@ -126,7 +127,8 @@ TEST_F(PreviewWindowTest, MissingPageIsAClearError) {
   qm::test::ScratchDir dir;
   const qm::Error e = qm::test::RaisedBy([&] { qm::ui::HTMLDisplay().Show(dir / "nothere.html", nullptr, false, 0); });
   EXPECT_EQ(e.Number(), 53);
-  EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir / "nothere.html") + "\", ?)"), std::string::npos)
+  EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir / "nothere.html") + "\", ?)"),
+            std::string::npos)
       << e.Source();
   EXPECT_NE(e.Source().find("[HTMLDisplay]Public Sub Show("), std::string::npos) << e.Source();
   EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
