@@ -1,5 +1,4 @@
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -39,24 +38,6 @@ TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktop) {
   EXPECT_EQ(desktop.MessageBox("Prompt", 3 + 32 + 256, "Title"), 2);
 }
 
-// A window that notes the button events it receives.
-class ClickRecorder : public QWidget {
- public:
-  std::vector<std::string> Events;
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override { Note("Down", e); }
-  void mouseReleaseEvent(QMouseEvent* e) override { Note("Up", e); }
-  void mouseDoubleClickEvent(QMouseEvent* e) override { Note("Double", e); }
-
- private:
-  void Note(const char* what, QMouseEvent* e) {
-    const char* button = e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
-    Events.push_back(std::string(button) + what + "@" + std::to_string(e->position().toPoint().x()) + "," +
-                     std::to_string(e->position().toPoint().y()));
-  }
-};
-
 // Offscreen there is no system pointer: Qt's own cursor moves, buttons go to
 // the program's window under it, and windows have their rectangles.
 TEST_F(DesktopTest, MouseOffscreen) {
@@ -73,7 +54,7 @@ TEST_F(DesktopTest, MouseOffscreen) {
       e.Source().ends_with("[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
 
   {
-    ClickRecorder target;
+    qm::test::ClickRecorder target;
     target.setGeometry(50, 150, 200, 100);
     target.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
