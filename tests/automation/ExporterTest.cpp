@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -11,6 +10,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
 #include "quillmark/runtime/FileTable.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace qm {
@@ -23,6 +23,7 @@ namespace {
 
 using qm::Variant;
 using qm::VariantArray;
+using qm::test::RaisedBy;
 
 class FakeGrid : public qm::DispatchTable<FakeGrid> {
  public:
@@ -44,14 +45,6 @@ Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant
   return Variant(std::move(table));
 }
 
-std::string Shell(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) output.append(buffer, n);
-  return output;
-}
-
 class ExporterTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,14 +55,12 @@ class ExporterTest : public ::testing::Test {
   qm::Exporter exporter;
 };
 
-TEST_F(ExporterTest, IntermediateTextOfATwoByThreeTableAndOfOneCell) {
-  Variant table = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
-  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, table), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBoolean) {
+  Variant small = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
+  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
   Variant single = Table(1, 1, {"x"});
   EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, single), "x\t\r\n");
-}
 
-TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";
   Variant table = Table(3, 4, {"name", "qty", "ok",  //
@@ -81,7 +72,7 @@ TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
   // Every cell as the sheet holds it, read by tools this project did not write.
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
   ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
-  const std::string cells = Shell(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
+  const std::string cells = qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
   auto text = [](const std::string& ref, const std::string& value) {
     return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + value + "</t></is></c>";
   };
@@ -106,26 +97,19 @@ TEST_F(ExporterTest, WorkbookHoldsEveryCellAsTextNumberOrBoolean) {
 TEST_F(ExporterTest, NoWorkbookRaises58000AndBadTablesPassUnchanged) {
   qm::test::ScratchDir dir;
   Variant table = Table(1, 1, {"x"});
-  try {
-    exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
-    EXPECT_EQ(e.Description(),
-              "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
-              "dragging the grid into an open worksheet.");
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
-  }
+  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
+  EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
+  EXPECT_EQ(e.Description(),
+            "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
+            "dragging the grid into an open worksheet.");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
   Variant notATable("text");
   Variant oneDimension(VariantArray::FromVector({"a", "b"}));
   for (Variant* bad : {&notATable, &oneDimension}) {
-    try {
-      exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad);
-      FAIL();
-    } catch (const qm::Error& e) {
-      EXPECT_TRUE(e.Number() == qm::ERR_TypeMismatch || e.Number() == qm::ERR_SubscriptOutOfRange) << e.Number();
-      EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
-    }
+    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad); });
+    EXPECT_TRUE(refused.Number() == qm::ERR_TypeMismatch || refused.Number() == qm::ERR_SubscriptOutOfRange)
+        << refused.Number();
+    EXPECT_EQ(refused.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
   EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
@@ -143,13 +127,9 @@ TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
   EXPECT_EQ(table(0, 0).String(), "r0c0");
   EXPECT_EQ(table(4, 3).String(), "r3c4");
   EXPECT_EQ(table(2, 1).String(), "r1c2");
-  try {
-    exporter.GetGridAsArray(std::make_shared<qm::Object>());
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
-    EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
-  }
+  const qm::Error e = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
+  EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
+  EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
 }
 
 TEST(SpreadsheetImport, TabsQualifiersAndNumbers) {

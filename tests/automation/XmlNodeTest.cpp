@@ -7,7 +7,7 @@ namespace {
 
 using qm::XmlNode;
 
-TEST(XmlNode, LoadsIntoTheNodeAndReportsErrors) {
+TEST(XmlNode, LoadsIntoTheNodeReportsErrorsAndEscapesAttributes) {
   XmlNode node;
   EXPECT_FALSE(node.LoadXml("<a><b></a>"));
   EXPECT_NE(node.LastErrorText().find("mismatch"), std::string::npos) << node.LastErrorText();
@@ -26,15 +26,14 @@ TEST(XmlNode, LoadsIntoTheNodeAndReportsErrors) {
   ASSERT_TRUE(child->LoadXml("<c><d/></c>"));
   EXPECT_EQ(node.GetChild(0)->Tag(), "c");
   EXPECT_EQ(node.GetChild(0)->NumChildren(), 1);
-}
 
-TEST(XmlNode, AttributesAreUniqueAndEscaped) {
-  XmlNode node;
-  node.SetTag("n");
-  node.AddAttribute("a", "1");
-  node.AddAttribute("a", "\"<2>\"");
-  EXPECT_EQ(node.GetAttrValue("a"), "\"<2>\"");
-  EXPECT_EQ(node.GetXml(), "<n a=\"&quot;&lt;2>&quot;\" />\n");
+  // Attributes are unique and escaped.
+  XmlNode n;
+  n.SetTag("n");
+  n.AddAttribute("a", "1");
+  n.AddAttribute("a", "\"<2>\"");
+  EXPECT_EQ(n.GetAttrValue("a"), "\"<2>\"");
+  EXPECT_EQ(n.GetXml(), "<n a=\"&quot;&lt;2>&quot;\" />\n");
 }
 
 TEST(XmlNode, ChildAccessFollowsChanges) {

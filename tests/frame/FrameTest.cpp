@@ -7,6 +7,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Variant.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -32,21 +33,24 @@ void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<Thing>& o, 
   QM_FRAME_CATCH("Utility", "Public Sub Outer", ratio, v, o, c);
 }
 
-TEST(Frame, ErrorGathersOneElementPerProcedureInnermostFirst) {
-  try {
-    Outer(2.5, qm::Variant(1), nullptr, Colour::Red);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 13);
-    EXPECT_EQ(e.Description(), "inner failed");
-    EXPECT_STREQ(e.what(), "inner failed");
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
-              "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
-  }
-}
+TEST(Frame, ErrorsGatherOneElementPerProcedureWithTheParametersRenderedByType) {
+  const qm::Error e = qm::test::RaisedBy([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); });
+  EXPECT_EQ(e.Number(), 13);
+  EXPECT_EQ(e.Description(), "inner failed");
+  EXPECT_STREQ(e.what(), "inner failed");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
+            "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
 
-TEST(Frame, ParametersRenderByType) {
+  // A foreign source, and the help, pass through unchanged.
+  const qm::Error foreign = qm::test::RaisedBy([] {
+    QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
+    QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
+  });
+  EXPECT_EQ(foreign.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
+  EXPECT_EQ(foreign.HelpFile(), "help.chm");
+  EXPECT_EQ(foreign.HelpContext(), 42);
+
   using qm::frame::RenderArgument;
   EXPECT_EQ(RenderArgument(std::string("a\"b")), "\"a\"b\"");
   EXPECT_EQ(RenderArgument(std::int16_t{-7}), "-7");
@@ -59,9 +63,7 @@ TEST(Frame, ParametersRenderByType) {
   EXPECT_EQ(RenderArgument(std::optional<std::int32_t>(4)), "4");
   EXPECT_EQ(RenderArgument(std::vector<std::uint8_t>{1}), "?");
   EXPECT_EQ(qm::frame::FormElement("QMStream", "Public Sub Indent", {}), "[QMStream]Public Sub Indent()");
-}
-
-TEST(Frame, DefaultSourceNamesTheClassOrTheLibrary) {
+  // The default source names the class or the library.
   EXPECT_EQ(qm::frame::DefaultSource("HTML2MHT"), "QuillmarkLibrary");
   EXPECT_EQ(qm::frame::DefaultSource("ZipMgr"), "QuillmarkLibrary.Zipper");
   EXPECT_EQ(qm::frame::DefaultSource("QMStream"), "QuillmarkLibrary.QMStream");
@@ -83,25 +85,10 @@ void ThrowsStandard(int which) {
 TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
   const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
   for (auto [which, number] : cases) {
-    try {
-      ThrowsStandard(which);
-      ADD_FAILURE() << which;
-    } catch (const qm::Error& e) {
-      EXPECT_EQ(e.Number(), number);
-      EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
-      EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
-    }
-  }
-}
-
-TEST(Frame, ForeignSourceAndHelpPassThroughUnchanged) {
-  try {
-    QM_FRAME_TRY { throw qm::Error(1004, "Client.Order", "client failed", "help.chm", 42); }
-    QM_FRAME_CATCH("QMStream", "Public Function ReadObject");
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Source(), "Client.Order|[QMStream]Public Function ReadObject()");
-    EXPECT_EQ(e.HelpFile(), "help.chm");
-    EXPECT_EQ(e.HelpContext(), 42);
+    const qm::Error e = qm::test::RaisedBy([which] { ThrowsStandard(which); });
+    EXPECT_EQ(e.Number(), number) << which;
+    EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
   }
 }
 

@@ -6,6 +6,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Settings.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -45,15 +46,11 @@ TEST_F(Log, OffUnlessTheSettingIsYesInAnyCase) {
 TEST_F(Log, UnwritableLogFailsTheTracedCall) {
   qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
   std::filesystem::create_directory(qm::LogFilePath());  // a folder where the file should be
-  try {
-    TracedOperation("line");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 75);
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
-              "[ScalarField]Public Sub SetStreamValue(\"line\")");
-  }
+  const qm::Error e = qm::test::RaisedBy([] { TracedOperation("line"); });
+  EXPECT_EQ(e.Number(), 75);
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
+            "[ScalarField]Public Sub SetStreamValue(\"line\")");
   std::filesystem::remove(qm::LogFilePath());
 }
 

@@ -5,6 +5,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Collection.h"
 #include "quillmark/runtime/DispatchTable.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ class FakeList : public qm::DispatchTable<FakeList> {
   }
 };
 
-TEST(QMGLobal, IncAddsWithVariantWidening) {
+TEST(QMGLobal, IncAddsWithVariantWideningIsNothingAndListSearches) {
   Variant v(std::int16_t{5});
   QMGLobal::Inc(v);
   EXPECT_EQ(v.TypeName(), "Integer");
@@ -36,9 +37,7 @@ TEST(QMGLobal, IncAddsWithVariantWidening) {
   Variant big(std::int16_t{32767});
   QMGLobal::Inc(big);
   EXPECT_EQ(big.TypeName(), "Long");
-}
 
-TEST(QMGLobal, IsNothingAndListSearches) {
   EXPECT_TRUE(qm::CBool(QMGLobal::IsNothing(nullptr)));
   auto list = std::make_shared<FakeList>();
   EXPECT_FALSE(qm::CBool(QMGLobal::IsNothing(list)));
@@ -49,29 +48,19 @@ TEST(QMGLobal, IsNothingAndListSearches) {
   EXPECT_EQ(QMGLobal::FindListText(list, "c"), -1);
   EXPECT_EQ(QMGLobal::FindListItem(list, 30), 2);
   EXPECT_EQ(QMGLobal::FindListItem(list, 99), -1);
-}
-
-TEST(QMGLobal, ListWithoutTheMembersFailsWithLateBindingError) {
-  try {
-    QMGLobal::FindListItem(std::make_shared<qm::Collection>(), 3);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMGLobal|[QMGLobal]Public Function FindListItem(?, 3)");
-  }
+  // A list without the members fails with the late-binding error.
+  const qm::Error e = qm::test::RaisedBy([] { QMGLobal::FindListItem(std::make_shared<qm::Collection>(), 3); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMGLobal|[QMGLobal]Public Function FindListItem(?, 3)");
 }
 
 TEST(QMGLobal, AssertRaises11000WithTheMessage) {
   EXPECT_NO_THROW(QMGLobal::Assert(true, "x"));
   for (std::string message : {"x", ""}) {
-    try {
-      QMGLobal::Assert(false, message);
-      FAIL();
-    } catch (const qm::Error& e) {
-      EXPECT_EQ(e.Number(), qm::ERR_ASSERTION);
-      EXPECT_EQ(e.Description(), message);
-      EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, \"" + message + "\")");
-    }
+    const qm::Error e = qm::test::RaisedBy([&] { QMGLobal::Assert(false, message); });
+    EXPECT_EQ(e.Number(), qm::ERR_ASSERTION);
+    EXPECT_EQ(e.Description(), message);
+    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, \"" + message + "\")");
   }
 }
 

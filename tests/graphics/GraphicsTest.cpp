@@ -3,6 +3,7 @@
 #include "graphics/RecordingSurface.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/graphics/Graphics.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -26,6 +27,12 @@ TEST(Graphics, LinesAndBoxesRestoreTheDrawMode) {
   g.Circle2(pic, V(50), V(60), V(70), Variant(std::int32_t{3}));
   EXPECT_EQ(pic.Calls, (Calls{"Line(4, 0, 0, 10, 20, 0)", "DrawMode=13", "Line(12, 5, 5, 6, 6, 7)", "DrawMode=4",
                               "Circle(0, 50, 60, 70, 3)"}));
+
+  // A surface without the member fails with the trail.
+  qm::Dispatch bare;
+  const qm::Error e = qm::test::RaisedBy([&] { g.Circle2(bare, V(1), V(2), V(3)); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub Circle2(?, ?, ?, ?, ?)");
 }
 
 TEST(Graphics, TextAlignsFillsAndMovesThePosition) {
@@ -53,7 +60,7 @@ TEST(Graphics, TextAlignsFillsAndMovesThePosition) {
   EXPECT_EQ(pic.Calls, Calls{"Print(\"q\", False) at (0, 260)"});
 }
 
-TEST(Graphics, LinesDrawsThePolylineAndClampsTheRange) {
+TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   qm::Graphics g;
   RecordingSurface pic;
   const Variant y(qm::VariantArray::FromVector({Variant(5.0), Variant(7.0), Variant(6.0)}));
@@ -80,25 +87,17 @@ TEST(Graphics, LinesDrawsThePolylineAndClampsTheRange) {
   g.Lines(pic, V(0), 1, V(3));
   EXPECT_TRUE(pic.Calls.empty());
   std::optional<Variant> outside = Variant(std::int32_t{9}), some = Variant(std::int32_t{1});
-  try {
-    g.Lines(pic, V(0), 1, five, Variant(std::int32_t{0}), outside, some);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9);
-  }
-}
+  EXPECT_EQ(qm::test::ErrorOf([&] { g.Lines(pic, V(0), 1, five, Variant(std::int32_t{0}), outside, some); }), 9);
 
-TEST(Graphics, LinesSmoothDrawsTheSplineOfTheRange) {
-  qm::Graphics g;
-  RecordingSurface pic;
-  const Variant y(qm::VariantArray::FromVector({V(0), V(3), V(1), V(4)}, 1));
-  g.LinesSmooth(pic, V(100), 5, y, Variant(std::int32_t{9}));
+  // LinesSmooth draws the spline of the range.
+  pic.Calls.clear();
+  const Variant smooth(qm::VariantArray::FromVector({V(0), V(3), V(1), V(4)}, 1));
+  g.LinesSmooth(pic, V(100), 5, smooth, Variant(std::int32_t{9}));
   EXPECT_EQ(pic.Calls.size(), 1u + 10 * 3);
   EXPECT_EQ(pic.Calls.front(), "Line(0, 100, 0, 100, 0, 9)");
-
   pic.Calls.clear();
-  std::optional<Variant> offset = Variant(std::int32_t{2}), length = Variant(std::int32_t{0});
-  g.LinesSmooth(pic, V(0), 5, y, Variant(std::int32_t{0}), offset, length);
+  std::optional<Variant> from = Variant(std::int32_t{2}), none = Variant(std::int32_t{0});
+  g.LinesSmooth(pic, V(0), 5, smooth, Variant(std::int32_t{0}), from, none);
   g.LinesSmooth(pic, V(0), 5, Variant(qm::VariantArray()));
   EXPECT_TRUE(pic.Calls.empty());
 }
@@ -121,18 +120,6 @@ TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
   RecordingSurface corner(10, 10);
   g.CopyPictures(source, corner, qm::AlignRight);  // negative offset: the source's right part shows
   EXPECT_EQ(corner.Pixels().GetPixel(0, 0), 0x00102030u + 20);
-}
-
-TEST(Graphics, ASurfaceWithoutTheMemberFailsWithTheTrail) {
-  qm::Graphics g;
-  qm::Dispatch bare;
-  try {
-    g.Circle2(bare, V(1), V(2), V(3));
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub Circle2(?, ?, ?, ?, ?)");
-  }
 }
 
 }  // namespace

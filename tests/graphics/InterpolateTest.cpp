@@ -11,10 +11,9 @@
 
 namespace {
 
-using qm::test::RaisedBy;
-
 using qm::Variant;
 using qm::VariantArray;
+using qm::test::RaisedBy;
 
 Variant Samples(std::vector<double> values, std::int32_t lower = 0) {
   std::vector<Variant> items(values.begin(), values.end());
@@ -27,7 +26,7 @@ std::vector<double> Values(const Variant& result) {
   return out;
 }
 
-TEST(Interpolate, ResamplesTheKnownCases) {
+TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnes) {
   qm::Interpolate interp;
   auto hump = Samples({0, 1, 0});
   const Variant cub = interp.InterpCub(hump, 2);
@@ -40,10 +39,8 @@ TEST(Interpolate, ResamplesTheKnownCases) {
   EXPECT_EQ(Values(lin), (std::vector<double>{0, 2.5, 5, 7.5, 10}));
   // Two samples: the spline is the straight line.
   EXPECT_EQ(Values(interp.InterpCub(ramp, 4)), Values(lin));
-}
 
-TEST(Interpolate, KeepsTheLowerBoundAndHandlesSmallCases) {
-  qm::Interpolate interp;
+  // The lower bound is kept; small cases.
   auto five = Samples({1, 3, 2}, 5);
   for (const Variant& r : {interp.InterpCub(five, 3), interp.InterpLin(five, 3)}) {
     EXPECT_EQ(r.Array().LBound(), 5);
@@ -129,11 +126,8 @@ TEST(DrawCurve, DrawsTenPiecesPerIntervalThroughTheSamples) {
   qm::mdlSpline::DrawCurve(*surface, Variant(100.0), Variant(10.0), values, color);
   ASSERT_EQ(surface->Calls.size(), 1u + 10 * 3);
   EXPECT_EQ(surface->Calls.front(), "Line(0, 100, 0, 100, 0, 255)");
-  auto endsWith = [](const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  EXPECT_TRUE(endsWith(surface->Calls[10], ", 110, 1, 255)")) << surface->Calls[10];
-  EXPECT_TRUE(endsWith(surface->Calls.back(), ", 130, 2, 255)")) << surface->Calls.back();
+  EXPECT_TRUE(surface->Calls[10].ends_with(", 110, 1, 255)")) << surface->Calls[10];
+  EXPECT_TRUE(surface->Calls.back().ends_with(", 130, 2, 255)")) << surface->Calls.back();
 
   surface->Calls.clear();
   auto single = Samples({5});

@@ -60,7 +60,7 @@ TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
   EXPECT_EQ(qm::Bitmap::BytesPerScanLine(5), 16);
 }
 
-TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayout) {
+TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayoutAndRefusesWhatIsNoPicture) {
   qm::test::ScratchDir dir;
   const auto image = qm::test::TestPicture(13, 7);
   qm::test::WritePng(dir / "p.png", image);
@@ -81,10 +81,7 @@ TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayout) {
     const std::uint8_t* top = dib.DIBSectionBitsPtr() + 6 * dib.BytesPerScanLine();
     EXPECT_EQ(top[0], image.At(0, 0)[2]) << name;
   }
-}
 
-TEST(PictureLoader, RefusesWhatIsNoPicture) {
-  qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "notes.txt", "this is not a picture\n");
   auto e = RaisedBy([&] { qm::LoadPicture(dir / "notes.txt"); });
   EXPECT_EQ(e.Number(), qm::ERR_InvalidPicture);

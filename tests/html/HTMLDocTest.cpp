@@ -5,12 +5,14 @@
 #include "html/RecordingDesktop.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/html/HTMLDoc.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using qm::HTMLDoc;
+using qm::test::RaisedBy;
 
 TEST(HTMLDoc, ReportExampleAndTitleDefaults) {
   HTMLDoc doc;
@@ -77,7 +79,7 @@ TEST(HTMLDoc, ElementsAndAttributes) {
             "z<BR><I> i</I>\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n");
 }
 
-TEST(HTMLDoc, PageBreakImagesAndFailures) {
+TEST(HTMLDoc, PageBreakImagesFailuresAndLongDocuments) {
   HTMLDoc doc;
   doc.PageBreak();
   doc.Image("C:\\pics\\a.gif");
@@ -86,36 +88,26 @@ TEST(HTMLDoc, PageBreakImagesAndFailures) {
 
   HTMLDoc text;
   text.BodyText("t");
-  try {
-    text.TagBorder(0);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "Must be in tag");
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub AddTagText(\"border=0\")|[HTMLDoc]Public Sub TagBorder(0)");
-  }
+  const qm::Error e = RaisedBy([&] { text.TagBorder(0); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(), "Must be in tag");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub AddTagText(\"border=0\")|[HTMLDoc]Public Sub TagBorder(0)");
   EXPECT_EQ(text.GetUnfinishedText(), "t");
 
   HTMLDoc empty;
   empty.Tag("P", true);
-  try {
-    empty.EndTag();
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9);
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { empty.EndTag(); }), 9);
   EXPECT_EQ(empty.GetUnfinishedText(), "<P>\r\n");  // the pending ">" was written first
-}
 
-TEST(HTMLDoc, LongDocumentsStayWholeAndInOrder) {
-  HTMLDoc doc;
+  // Long documents stay whole and in order.
+  HTMLDoc many;
   std::string expected;
   for (int i = 0; i < 3000; ++i) {
-    doc.BodyText(std::to_string(i) + ",");
+    many.BodyText(std::to_string(i) + ",");
     expected += std::to_string(i) + ",";
   }
-  EXPECT_EQ(doc.GetDocument(), expected);
+  EXPECT_EQ(many.GetDocument(), expected);
 }
 
 TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
@@ -132,13 +124,9 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
 
   HTMLDoc missing;
   missing.Image(dir / "pics/none.gif");
-  try {
-    missing.SaveAs(dir / "out/m.html");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 53);
-    EXPECT_NE(e.Source().find("[HTMLDoc]Public Sub SaveAs(\""), std::string::npos);
-  }
+  const qm::Error e = RaisedBy([&] { missing.SaveAs(dir / "out/m.html"); });
+  EXPECT_EQ(e.Number(), 53);
+  EXPECT_NE(e.Source().find("[HTMLDoc]Public Sub SaveAs(\""), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "out/m.html"));
 }
 
@@ -163,14 +151,10 @@ TEST(HTMLDoc, ShowGoesThroughThePreview) {
   }
   // Headless: the desktop's own error, without this operation's element.
   HTMLDoc doc;
-  try {
-    doc.Show(nullptr);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "No user interface is available: link quillmark::ui and run with a display");
-    EXPECT_EQ(e.Source().find("Show"), std::string::npos);
-  }
+  const qm::Error e = RaisedBy([&] { doc.Show(nullptr); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(), "No user interface is available: link quillmark::ui and run with a display");
+  EXPECT_EQ(e.Source().find("Show"), std::string::npos);
 }
 
 }  // namespace

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "quillmark/platform/Desktop.h"
+#include "support/StubDesktop.h"
 
 namespace qm::test {
 
-class RecordingDesktop final : public platform::Desktop {
+class RecordingDesktop final : public StubDesktop {
  public:
   std::vector<platform::PreviewRequest> Previews;
   std::vector<std::string> Printed;
@@ -38,34 +38,9 @@ class RecordingDesktop final : public platform::Desktop {
     Pointers.push_back(pointer);
   }
   platform::MousePointer GetMousePointer() const override { return Pointer; }
-  double TwipsPerPixelX() const override { return 15; }
-  double TwipsPerPixelY() const override { return 15; }
-  std::int32_t Metric(platform::SystemMetric) const override { return 0; }
-  void DoEvents() override {}
-  void SetCursorPos(std::int32_t, std::int32_t) override {}
-  void GetCursorPos(std::int32_t& x, std::int32_t& y) override { x = y = 0; }
-  void SendMouseButton(platform::MouseButtonEvent) override {}
-  platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
-  platform::ScreenRect GetDesktopRect() override { return {}; }
-  void SetTopMost(std::int64_t, bool) override {}
 };
 
 /// Installs a RecordingDesktop and puts the headless one back at the end.
-class DesktopInstaller {
- public:
-  DesktopInstaller() {
-    auto desktop = std::make_unique<RecordingDesktop>();
-    desktop_ = desktop.get();
-    platform::Install(std::move(desktop));
-  }
-  ~DesktopInstaller() { platform::Install(nullptr); }
-  DesktopInstaller(const DesktopInstaller&) = delete;
-  DesktopInstaller& operator=(const DesktopInstaller&) = delete;
-  RecordingDesktop& operator*() const { return *desktop_; }
-  RecordingDesktop* operator->() const { return desktop_; }
-
- private:
-  RecordingDesktop* desktop_;
-};
+using DesktopInstaller = DesktopScope<RecordingDesktop>;
 
 }  // namespace qm::test

@@ -7,12 +7,14 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/html/Typographer.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using qm::Typographer;
+using qm::test::ErrorOf;
 
 std::string Lines(const std::string& bars) {  // each "|" stands for CR LF
   std::string text;
@@ -72,16 +74,10 @@ TEST(Typographer, ReportFragments) {
   EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p>|<p align=right style='text-align:right'>|"
                            "<p align=center style='text-align:center'>|<P></P>|<B>|</B>|<SMALL>|</SMALL>|<H6></H6>|"
                            "<BR>||"));
-
-  try {
-    t.Output(qm::Null);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 94);
-  }
+  EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
 }
 
-TEST(Typographer, PicturesAndSaving) {
+TEST(Typographer, PicturesSavingAndLeftovers) {
   Typographer t;
   EXPECT_THROW(t.ImageFile("a.gif", 0), qm::Error);  // 91 before Initialise
   t.Initialise();
@@ -95,13 +91,9 @@ TEST(Typographer, PicturesAndSaving) {
   t.ImageFile("c:\\p\\a.gif", 2, 10);
   EXPECT_EQ(t.sHTML, Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
                            "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
-  try {
-    t.SaveAs(dir / "out/r.html");  // the Windows picture names do not exist here
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 53);
-    EXPECT_NE(e.Source().find("[Typographer]Public Sub SaveAs(\""), std::string::npos);
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { t.SaveAs(dir / "out/r.html"); });  // no such Windows pictures here
+  EXPECT_EQ(e.Number(), 53);
+  EXPECT_NE(e.Source().find("[Typographer]Public Sub SaveAs(\""), std::string::npos);
   EXPECT_EQ(qm::test::ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
 
   Typographer saved;
@@ -109,18 +101,14 @@ TEST(Typographer, PicturesAndSaving) {
   saved.SaveAs(dir / "out/s.html");
   EXPECT_EQ(qm::test::ReadFile(dir / "out/s.html"), saved.sHTML + "\r\n");
   saved.SaveAs("");  // no name: nothing is written
-}
 
-TEST(Typographer, CreationClearsLeftovers) {
+  // Creation clears the leftovers of earlier runs.
   const std::string temp = qm::html::TempFolder();
-  qm::test::WriteFile(temp + "/~typo1.bmp", "x");
-  qm::test::WriteFile(temp + "/~TYPOx.BMP", "x");
-  qm::test::WriteFile(temp + "/~tmp2932.html", "x");
+  const std::vector<std::string> leftovers = {"/~typo1.bmp", "/~TYPOx.BMP", "/~tmp2932.html"};
+  for (const auto& name : leftovers) qm::test::WriteFile(temp + name, "x");
   qm::test::WriteFile(temp + "/keep.bmp", "x");
-  Typographer t;
-  EXPECT_FALSE(fs::exists(temp + "/~typo1.bmp"));
-  EXPECT_FALSE(fs::exists(temp + "/~TYPOx.BMP"));
-  EXPECT_FALSE(fs::exists(temp + "/~tmp2932.html"));
+  Typographer fresh;
+  for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(temp + name)) << name;
   EXPECT_TRUE(fs::exists(temp + "/keep.bmp"));
 }
 
@@ -172,13 +160,10 @@ TEST(PrintSettings, StoresWhatIsSetAndReadsByName) {
   EXPECT_EQ(s->Header(), "");
   EXPECT_EQ(s->TopMargin() + s->BottomMargin() + s->LeftMargin() + s->RightMargin(), 0);
 
-  s->SetMargins(1, 2, 3, 4);
-  EXPECT_EQ(s->TopMargin(), 1);
-  EXPECT_EQ(s->LeftMargin(), 2);
-  EXPECT_EQ(s->RightMargin(), 3);
-  EXPECT_EQ(s->BottomMargin(), 4);
+  s->SetMargins(1, 2, 3, 4);  // top, left, right, bottom
+  EXPECT_EQ((std::vector{s->TopMargin(), s->LeftMargin(), s->RightMargin(), s->BottomMargin()}),
+            (std::vector<double>{1, 2, 3, 4}));
   s->SetOrientation(static_cast<qm::PageOrientationConstants>(5));
-  EXPECT_EQ(s->Orientation(), 5);
   EXPECT_TRUE(s->OrientationSet() && s->MarginsSet());
   s->SetHeader("h");
   s->SetFooter("f");
@@ -191,12 +176,7 @@ TEST(PrintSettings, StoresWhatIsSetAndReadsByName) {
   EXPECT_EQ(qm::CStr(qm::GetProperty(v, "Footer")), "f");
   qm::CallByName(v, "SetOrientation", {qm::Variant(qm::ORI_Landscape)});
   EXPECT_EQ(s->Orientation(), qm::ORI_Landscape);
-  try {
-    qm::LetProperty(v, "TopMargin", qm::Variant(3.0));
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 383);
-  }
+  EXPECT_EQ(ErrorOf([&] { qm::LetProperty(v, "TopMargin", qm::Variant(3.0)); }), 383);
 }
 
 }  // namespace

@@ -1,15 +1,31 @@
 #pragma once
-// Client classes the persistence tests save and load.
+// Client classes the persistence tests save and load, and record streams in memory.
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "quillmark/persistence/IPersistable.h"
+#include "quillmark/persistence/QMStream.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Conversions.h"
 
 namespace qm::test {
+
+/// A record stream reading `text`.
+inline QMStream Reader(std::string text) {
+  QMStream s;
+  s.Use(TextStream::FromText(std::move(text)));
+  return s;
+}
+
+/// A record stream writing into `out`, a fresh text in memory.
+inline QMStream Writer(std::shared_ptr<TextStream>& out) {
+  out = TextStream::InMemory();
+  QMStream s;
+  s.Use(out);
+  return s;
+}
 
 /// An object whose fields are built by a callback; it remembers how the
 /// stream called it.

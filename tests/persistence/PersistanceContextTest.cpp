@@ -7,10 +7,12 @@
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/runtime/Settings.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
+using qm::test::Described;
 using qm::test::Keyed;
 
 std::vector<std::string> Strings(const qm::Variant& array) {
@@ -30,32 +32,16 @@ TEST(PersistanceContext, RegistersByClassAndKey) {
   EXPECT_EQ(context.GetReference("Customer", "K1"), nullptr);
   EXPECT_EQ(context.GetReference("customer", "k1"), nullptr);
 
-  try {
-    context.Add(std::make_shared<Keyed>("Customer", "k1"), 1);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 457);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.PersistanceContext|[PersistanceContext]Public Sub Add(?, 1)");
-  }
+  const qm::Error twice = qm::test::RaisedBy([&] { context.Add(std::make_shared<Keyed>("Customer", "k1"), 1); });
+  EXPECT_EQ(twice.Number(), 457);
+  EXPECT_EQ(twice.Source(), "QuillmarkLibrary.PersistanceContext|[PersistanceContext]Public Sub Add(?, 1)");
   EXPECT_EQ(context.GetReference("Customer", "k1"), c1);
-  try {
-    context.Add(nullptr, 2);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "Can't add Nothing to a PersistanceContext");
-  }
+  EXPECT_EQ(Described([&] { context.Add(nullptr, 2); }), "9999: Can't add Nothing to a PersistanceContext");
 
   context.Add(std::make_shared<Keyed>("Customer", "k0"), 1);
   EXPECT_EQ(Strings(context.GetReferenceClasses()), (std::vector<std::string>{"Customer", "Order"}));
   EXPECT_EQ(Strings(context.GetReferenceObjects("Customer")), (std::vector<std::string>{"k1", "k0"}));
-  try {
-    context.GetReferenceObjects("Nobody");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "Reference class Nobody does not exist.");
-  }
+  EXPECT_EQ(Described([&] { context.GetReferenceObjects("Nobody"); }), "9999: Reference class Nobody does not exist.");
 
   std::weak_ptr<Keyed> released = c1;
   c1.reset();

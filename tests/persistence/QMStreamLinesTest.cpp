@@ -2,18 +2,21 @@
 
 #include <filesystem>
 
+#include "Clients.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
 using qm::QMStream;
 using qm::TextStream;
+using qm::test::RaisedBy;
+using qm::test::Reader;
 
 TEST(QMStreamLines, PushBackAndPeek) {
-  QMStream s;
-  s.Use(TextStream::FromText("A\r\nB\r\nC\r\n"));
+  QMStream s = Reader("A\r\nB\r\nC\r\n");
   EXPECT_EQ(s.CurrentLine(), "");
   EXPECT_EQ(s.ReadLine(), "A");
   s.UnReadLine();
@@ -28,8 +31,7 @@ TEST(QMStreamLines, PushBackAndPeek) {
   EXPECT_EQ(s.Peek(), "C");
   EXPECT_EQ(s.CurrentLine(), "B");
 
-  QMStream t;
-  t.Use(TextStream::FromText("A\nB\nC"));
+  QMStream t = Reader("A\nB\nC");
   t.ReadLine();
   t.ReadLine();
   t.UnReadLine();
@@ -38,24 +40,25 @@ TEST(QMStreamLines, PushBackAndPeek) {
   EXPECT_EQ(t.ReadLine(), "B");
   EXPECT_EQ(t.ReadLine(), "C");
   EXPECT_EQ(t.Peek(), "");
-}
 
-TEST(QMStreamLines, PushingBackPastTheFirstLineDeliversEmptyLines) {
-  QMStream s;
-  s.Use(TextStream::FromText("  A\n"));
-  EXPECT_EQ(s.ReadLine(), "  A");  // leading blanks are kept
-  s.UnReadLine();
-  s.UnReadLine();
-  s.UnReadLine();
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "  A");
+  // Pushing back past the first line delivers empty lines; an empty first line is a line.
+  t.Use(TextStream::FromText("  A\n"));
+  EXPECT_EQ(t.ReadLine(), "  A");  // leading blanks are kept
+  t.UnReadLine();
+  t.UnReadLine();
+  t.UnReadLine();
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "  A");
+  t.Use(TextStream::FromText("\n\nx\n"));
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.ReadLine(), "");
+  EXPECT_EQ(t.Peek(), "x");
 }
 
 TEST(QMStreamLines, IndentationOnWriting) {
-  auto out = TextStream::InMemory();
-  QMStream s;
-  s.Use(out);
+  std::shared_ptr<TextStream> out;
+  QMStream s = qm::test::Writer(out);
   s.Indent();
   s.Indent();
   EXPECT_EQ(s.IndentWidth(), 6);
@@ -80,40 +83,30 @@ TEST(QMStreamLines, IndentationOnWriting) {
   EXPECT_EQ(s.IndentWidth(), 3);
 }
 
-TEST(QMStreamLines, ErrorsCarryTheStreamElements) {
-  QMStream s;
-  s.Use(TextStream::FromText("only\n"));
+TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
+  QMStream s = Reader("only\n");
   s.ReadLine();
-  try {
-    s.SkipLine();
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 62);
-    EXPECT_EQ(e.Description(), "Input past end of file");
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
-  }
+  const qm::Error e = RaisedBy([&] { s.SkipLine(); });
+  EXPECT_EQ(e.Number(), 62);
+  EXPECT_EQ(e.Description(), "Input past end of file");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
   QMStream unbound;
   EXPECT_NO_THROW(unbound.Indent());
   EXPECT_NO_THROW(unbound.UnReadLine());
   EXPECT_EQ(unbound.CurrentLine(), "");
-  try {
-    unbound.WriteLine("x");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 91);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
-  }
-}
+  const qm::Error unboundWrite = RaisedBy([&] { unbound.WriteLine("x"); });
+  EXPECT_EQ(unboundWrite.Number(), 91);
+  EXPECT_EQ(unboundWrite.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
 
-TEST(QMStreamLines, CloseClosesTheBoundStreamAndForgetsLines) {
+  // Close closes the bound stream and forgets the lines.
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "f.txt", "1\n2\n");
-  QMStream s;
-  s.Use(TextStream::Open(dir / "f.txt", qm::IOMode::ForReading));
-  EXPECT_EQ(s.ReadLine(), "1");
-  s.Close_();
-  EXPECT_EQ(s.CurrentLine(), "");
-  EXPECT_THROW(s.ReadLine(), qm::Error);
+  QMStream file;
+  file.Use(TextStream::Open(dir / "f.txt", qm::IOMode::ForReading));
+  EXPECT_EQ(file.ReadLine(), "1");
+  file.Close_();
+  EXPECT_EQ(file.CurrentLine(), "");
+  EXPECT_THROW(file.ReadLine(), qm::Error);
 }
 
 // Lines from memory are copied into the store; lines from a file are kept by
@@ -166,22 +159,10 @@ TEST(QMStreamLines, FileLinesPushedBackFarAreReadAgain) {
   // A file cut short under the reader: a clear error for a line no longer there.
   std::filesystem::resize_file(dir / "mixed.txt", 10);
   for (int back = 0; back < 100; ++back) s.UnReadLine();
-  try {
-    s.ReadLine();
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 57);
-    EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
-    EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
-  }
-}
-
-TEST(QMStreamLines, EmptyFirstLine) {
-  qm::QMStream s;
-  s.Use(qm::TextStream::FromText("\n\nx\n"));
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.Peek(), "x");
+  const qm::Error e = RaisedBy([&] { s.ReadLine(); });
+  EXPECT_EQ(e.Number(), 57);
+  EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
+  EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
 }
 
 }  // namespace

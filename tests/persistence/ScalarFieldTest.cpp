@@ -14,11 +14,11 @@
 
 namespace {
 
-using qm::test::RaisedBy;
-
 using qm::ScalarField;
 using qm::ScalarFields;
 using qm::Variant;
+using qm::test::Described;
+using qm::test::RaisedBy;
 
 qm::ScalarFieldPtr Field(qm::ScalarTypeConstants type, Variant value = {}) {
   auto f = std::make_shared<ScalarField>();
@@ -28,7 +28,7 @@ qm::ScalarFieldPtr Field(qm::ScalarTypeConstants type, Variant value = {}) {
   return f;
 }
 
-TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
+TEST(ScalarField, StreamValuesOfStringsNumbersBooleansAndDates) {
   auto f = Field(qm::ST_String, Variant("one\r\ntwo\rthree\nfour"));
   EXPECT_EQ(f->GetStreamValue(1), "one\\ntwo\rthree\nfour");
   f->SetStreamValue("a\\nb");
@@ -38,15 +38,9 @@ TEST(ScalarField, StringsKeepLineBreaksAsBackslashN) {
   EXPECT_EQ(f->Value().String(), "");
   f->SetValue(Variant(42));
   EXPECT_EQ(f->GetStreamValue(0), "42");
-}
 
-TEST(ScalarField, NumbersBooleansAndDates) {
   auto d = Field(qm::ST_FloatingPoint, Variant(-1.25));
   EXPECT_EQ(d->GetStreamValue(0), "-1.25");
-  d->SetValue(Variant(3.0));
-  EXPECT_EQ(d->GetStreamValue(0), " 3");
-  d->SetValue(Variant(0.5));
-  EXPECT_EQ(d->GetStreamValue(0), " .5");
   d->SetStreamValue("  7.5xyz");
   EXPECT_EQ(d->Value().VarType(), qm::vbDouble);
   EXPECT_EQ(qm::CDbl(d->Value()), 7.5);
@@ -88,7 +82,7 @@ TEST(ScalarField, NumbersBooleansAndDates) {
 
 TEST(ScalarField, FloatsIgnoreTheNumericLocale) {
   if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
-  auto d = Field(qm::ST_FloatingPoint, Variant(2.5));
+  auto d = Field(qm::ST_FloatingPoint, Variant(1234.5625));
   const std::string written = d->GetStreamValue(0);
   auto back = Field(qm::ST_FloatingPoint);
   back->SetStreamValue(written);
@@ -96,8 +90,8 @@ TEST(ScalarField, FloatsIgnoreTheNumericLocale) {
   auto i = Field(qm::ST_Integer, Variant(std::int32_t{1234567}));
   const std::string integer = i->GetStreamValue(0);
   std::setlocale(LC_NUMERIC, "C");
-  EXPECT_EQ(written, " 2.5");
-  EXPECT_EQ(value, 2.5);
+  EXPECT_EQ(written, " 1234.5625");
+  EXPECT_EQ(value, 1234.5625);
   EXPECT_EQ(integer, "1234567");
 }
 
@@ -128,22 +122,18 @@ TEST(ScalarField, ReferencesGoThroughTheContext) {
   r->SetValue(Variant(qm::ObjectPtr(ada)));
   const qm::Error noContext = RaisedBy([&] { r->SetStreamValue("C1"); });
   EXPECT_EQ(noContext.Number(), 91);
-  EXPECT_EQ(noContext.Source(),
-            "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"C1\", ?)");
+  EXPECT_EQ(noContext.Source(), "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"C1\", ?)");
   EXPECT_EQ(r->Value().ObjectRef(), qm::ObjectPtr(ada));
 
   r->SetReferenceClass("Client");
-  const qm::Error mismatch = RaisedBy([&] { r->GetStreamValue(4); });
-  EXPECT_EQ(mismatch.Number(), 9999);
-  EXPECT_EQ(mismatch.Description(),
-            "The reference class of the object (Customer) and of this field (Client) do not match");
-  EXPECT_EQ(mismatch.Source(), "QuillmarkLibrary.ScalarField|[ScalarField]Public Function GetStreamValue(4)");
+  EXPECT_EQ(Described([&] { r->GetStreamValue(4); }),
+            "9999: The reference class of the object (Customer) and of this field (Client) do not match");
+  EXPECT_EQ(RaisedBy([&] { r->GetStreamValue(4); }).Source(),
+            "QuillmarkLibrary.ScalarField|[ScalarField]Public Function GetStreamValue(4)");
 
   auto odd = Field(static_cast<qm::ScalarTypeConstants>(9), Variant(7));
   EXPECT_EQ(odd->GetStreamValue(0), "7");
-  const qm::Error unknown = RaisedBy([&] { odd->SetStreamValue("8"); });
-  EXPECT_EQ(unknown.Number(), 9999);
-  EXPECT_EQ(unknown.Description(), "Unknown scalar type encountered");
+  EXPECT_EQ(Described([&] { odd->SetStreamValue("8"); }), "9999: Unknown scalar type encountered");
   EXPECT_EQ(qm::CLng(odd->Value()), 7);
 }
 
@@ -163,8 +153,6 @@ TEST(ScalarField, SetStreamValueLogsItsType) {
 
 TEST(ScalarFields, ListOperations) {
   auto fields = std::make_shared<ScalarFields>();
-  fields->Clear();
-  EXPECT_EQ(fields->Count(), 0);
   auto amount = fields->AddDetails("Amount", qm::ST_FloatingPoint, Variant(2.5));
   auto owner = fields->AddDetails("Owner", qm::ST_Reference, Variant());
   owner->SetReferenceClass("Customer");

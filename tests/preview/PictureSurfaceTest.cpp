@@ -12,6 +12,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/PictureSurface.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -66,18 +67,8 @@ TEST_F(PictureSurfaceTest, MembersByName) {
   EXPECT_EQ(qm::CDbl(picture.Get("CurrentY")), 60 * py + height);
 
   // Read-only and missing members.
-  EXPECT_THROW(
-      try { picture.Let("Width", Variant(5)); } catch (const qm::Error& e) {
-        EXPECT_EQ(e.Number(), 383);
-        throw;
-      },
-      qm::Error);
-  EXPECT_THROW(
-      try { picture.Call("Scale", {}); } catch (const qm::Error& e) {
-        EXPECT_EQ(e.Number(), 438);
-        throw;
-      },
-      qm::Error);
+  EXPECT_EQ(qm::test::ErrorOf([&] { picture.Let("Width", Variant(5)); }), 383);
+  EXPECT_EQ(qm::test::ErrorOf([&] { picture.Call("Scale", {}); }), 438);
   EXPECT_THROW(PictureSurface(0, 10), qm::Error);
 }
 

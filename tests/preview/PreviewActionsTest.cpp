@@ -1,6 +1,3 @@
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QStandardPaths>
 #include <QThread>
 #include <regex>
 #include <sstream>
@@ -8,11 +5,12 @@
 #include "preview/PreviewSupport.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/html/PrintSettings.h"
+#include "support/ErrorOf.h"
 #include "ui/preview/HTMLPreview.h"
 
 namespace {
 
-using qm::test::OnModal;
+using qm::test::AnswerSaveDialog;
 using qm::test::ReadFile;
 using qm::test::WriteFile;
 using qm::test::WriteScript;
@@ -20,27 +18,9 @@ using qm::ui::HTMLPreview;
 
 class PreviewActionsTest : public qm::test::UiTest {};
 
-// Answers the next save dialog with a name, or cancels it with "". A dialog
-// still reading its folder may ignore an accept: it is tried again.
-void AnswerSaveDialog(const std::string& name, int triesLeft = 100) {
-  OnModal("QFileDialog", [name, triesLeft](QWidget& w) {
-    auto& dialog = static_cast<QFileDialog&>(w);
-    if (name.empty()) return dialog.reject();
-    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-      edit->setText(QString::fromStdString(name));
-    else
-      dialog.selectFile(QString::fromStdString(name));
-    static_cast<QDialog&>(dialog).accept();
-    if (!dialog.isVisible()) return;
-    if (triesLeft > 0) return AnswerSaveDialog(name, triesLeft - 1);
-    ADD_FAILURE() << "the save dialog does not take " << name;
-    dialog.reject();
-  });
-}
-
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(StyleTagsTest, GetHTMLMinusStyle) {
+TEST(StyleTagsTest, GetHTMLMinusStyleAndRemoveStyleTagsWritesANumberedCopy) {
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x</style> b"), "ab");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("no style here "), "no style here ");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("<HEAD><STYLE>H6 {}</Style>\r\n</HEAD> x <sTyLe>y</STYLE>z"),
@@ -48,9 +28,7 @@ TEST(StyleTagsTest, GetHTMLMinusStyle) {
   // Without a closing tag the rest loses its first seven characters.
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x"), "ae>x");
   EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle(""), "");
-}
 
-TEST(StyleTagsTest, RemoveStyleTagsWritesANumberedCopy) {
   qm::test::ScratchDir dir;
   const std::string page = dir / "doc.html";
   WriteFile(page, "<HTML><HEAD><STYLE>H6 { page-break-before: always }</STYLE></HEAD>\nBody\r\n</HTML>");
@@ -62,13 +40,9 @@ TEST(StyleTagsTest, RemoveStyleTagsWritesANumberedCopy) {
   EXPECT_EQ(ReadFile(page).substr(0, 12), "<HTML><HEAD>");  // the original stays
 
   WriteFile(dir / "noextension", "x");
-  try {
-    HTMLPreview::RemoveStyleTags(dir / "noextension");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 5);
-    EXPECT_TRUE(Contains(e.Source(), "[HTMLPreview]Private Function RemoveStyleTags(")) << e.Source();
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { HTMLPreview::RemoveStyleTags(dir / "noextension"); });
+  EXPECT_EQ(e.Number(), 5);
+  EXPECT_TRUE(Contains(e.Source(), "[HTMLPreview]Private Function RemoveStyleTags(")) << e.Source();
 }
 
 TEST_F(PreviewActionsTest, SaveAsWritesAWebArchive) {
@@ -175,15 +149,11 @@ TEST_F(WordExportTest, PageSetupPicturesAndTheSavedDocument) {
   EXPECT_TRUE(Contains(given, "src=\"missing/gone.gif\""));           // a broken link stays a link
   EXPECT_TRUE(Contains(given, "H6 { page-break-before: always }"));   // Writer reads style sheets
   EXPECT_EQ(preview.DocumentFile, dir_ / "report.html");
-}
 
-TEST_F(WordExportTest, PortraitOnlyTouchesNoMargins) {
-  qm::test::RecordingScope desktop;
-  qm::test::PathScope path(bin_.Path(), false);
-  auto settings = std::make_shared<qm::PrintSettings>();
-  settings->SetOrientation(qm::ORI_Portrait);
-  HTMLPreview preview;
-  preview.OpenDoc(qm::test::WriteReport(dir_), settings);
+  // Portrait only touches no margins.
+  auto portrait = std::make_shared<qm::PrintSettings>();
+  portrait->SetOrientation(qm::ORI_Portrait);
+  preview.OpenDoc(dir_ / "report.html", portrait);
   AnswerSaveDialog(dir_ / "portrait.doc");
   preview.OpenInWord();
   EXPECT_TRUE(Contains(Given(), "<STYLE>@page { size: portrait; }</STYLE>"));

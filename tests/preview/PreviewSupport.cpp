@@ -2,10 +2,11 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <cstdio>
 
 namespace qm::test {
+namespace {
 
+// A small PNG picture of one colour.
 std::string PngBytes(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(QColor(200, 30, 30));
@@ -16,15 +17,7 @@ std::string PngBytes(int width, int height) {
   return bytes.toStdString();
 }
 
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return text;
-}
+}  // namespace
 
 std::string WriteReport(const ScratchDir& dir) {
   std::filesystem::create_directories(dir.Path() / "pics");

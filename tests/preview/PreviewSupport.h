@@ -4,6 +4,8 @@
 // PATH, and a small report on disk.
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -12,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "quillmark/platform/Desktop.h"
+#include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
 #include "ui/QtDesktop.h"
 #include "ui/UiTestSupport.h"
@@ -53,22 +55,7 @@ class RecordingDesktop final : public platform::Desktop {
 };
 
 /// Installs a RecordingDesktop for the test's lifetime, then the Qt desktop again.
-class RecordingScope {
- public:
-  RecordingScope() {
-    auto desktop = std::make_unique<RecordingDesktop>();
-    recorder_ = desktop.get();
-    platform::Install(std::move(desktop));
-  }
-  ~RecordingScope() { platform::Install(std::make_unique<ui::QtDesktop>()); }
-  RecordingScope(const RecordingScope&) = delete;
-  RecordingScope& operator=(const RecordingScope&) = delete;
-  RecordingDesktop& operator*() const { return *recorder_; }
-  RecordingDesktop* operator->() const { return recorder_; }
-
- private:
-  RecordingDesktop* recorder_;
-};
+using RecordingScope = DesktopScope<RecordingDesktop, ui::QtDesktop>;
 
 /// Puts a folder first on the PATH (or makes it the whole PATH) for the
 /// test's lifetime.
@@ -86,6 +73,24 @@ class PathScope {
   std::string old_;
 };
 
+/// Answers the next save dialog with a name, or cancels it with "". A dialog
+/// still reading its folder may ignore an accept: it is tried again.
+inline void AnswerSaveDialog(const std::string& name, int triesLeft = 100) {
+  OnModal("QFileDialog", [name, triesLeft](QWidget& w) {
+    auto& dialog = static_cast<QFileDialog&>(w);
+    if (name.empty()) return dialog.reject();
+    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      edit->setText(QString::fromStdString(name));
+    else
+      dialog.selectFile(QString::fromStdString(name));
+    static_cast<QDialog&>(dialog).accept();
+    if (!dialog.isVisible()) return;
+    if (triesLeft > 0) return AnswerSaveDialog(name, triesLeft - 1);
+    ADD_FAILURE() << "the save dialog does not take " << name;
+    dialog.reject();
+  });
+}
+
 /// Writes an executable shell script.
 inline void WriteScript(const std::string& path, const std::string& body) {
   WriteFile(path, "#!/bin/sh\n" + body);
@@ -95,11 +100,5 @@ inline void WriteScript(const std::string& path, const std::string& body) {
 /// A report of three pages (two page breaks) with a picture, as the
 /// typographer writes it; returns the page's name.
 std::string WriteReport(const ScratchDir& dir);
-
-/// Runs a shell command and returns what it wrote to its standard output.
-std::string Output(const std::string& command);
-
-/// A small PNG picture.
-std::string PngBytes(int width, int height);
 
 }  // namespace qm::test

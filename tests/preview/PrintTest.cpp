@@ -4,6 +4,7 @@
 #include "preview/PreviewSupport.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/PrintHelper.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -34,26 +35,14 @@ TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
 
 TEST_F(PrintTest, BadInput) {
   qm::test::ScratchDir dir;
-  try {
-    qm::ui::PrintToPdf(dir / "nothere.html", dir / "x.pdf");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 53);
-  }
-  try {
-    qm::ui::PrintToPdf(qm::test::WriteReport(dir), dir / "no/such/folder/x.pdf");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_NE(e.Description().find("quillmark-print"), std::string::npos) << e.Description();
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { qm::ui::PrintToPdf(dir / "nothere.html", dir / "x.pdf"); }), 53);
+  const std::string page = qm::test::WriteReport(dir);
+  const qm::Error e = qm::test::RaisedBy([&] { qm::ui::PrintToPdf(page, dir / "no/such/folder/x.pdf"); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_NE(e.Description().find("quillmark-print"), std::string::npos) << e.Description();
   if (QPrinterInfo::availablePrinterNames().isEmpty()) {
-    try {
-      qm::ui::PrintDetached(dir / "report.html");
-      FAIL() << "no error";
-    } catch (const qm::Error& e) {
-      EXPECT_EQ(e.Description(), "No printer is installed");
-    }
+    EXPECT_EQ(qm::test::RaisedBy([&] { qm::ui::PrintDetached(dir / "report.html"); }).Description(),
+              "No printer is installed");
   }
 }
 

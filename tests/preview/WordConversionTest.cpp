@@ -1,8 +1,6 @@
 // The Word export with the real LibreOffice Writer (skipped when it is not
 // installed; scripts/test --full installs it).
 
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QStandardPaths>
 
 #include "preview/PreviewSupport.h"
@@ -27,11 +25,7 @@ TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
   settings->SetMargins(36, 36, 36, 36);
   qm::ui::HTMLPreview preview;
   preview.OpenDoc(qm::test::WriteReport(dir), settings);
-  qm::test::OnModal("QFileDialog", [&](QWidget& w) {
-    if (auto* edit = w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-      edit->setText(QString::fromStdString(dir / "report.doc"));
-    static_cast<QDialog&>(w).accept();
-  });
+  qm::test::AnswerSaveDialog(dir / "report.doc");
   preview.OpenInWord();
   ASSERT_TRUE(desktop->Messages.empty()) << desktop->Messages[0].Prompt;
   ASSERT_TRUE(std::filesystem::exists(dir / "report.doc"));

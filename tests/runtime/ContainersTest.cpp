@@ -37,7 +37,7 @@ TEST(Collection, PositionsKeysAndErrors) {
   EXPECT_EQ(c.Enumerate().size(), 4u);
 }
 
-TEST(Dictionary, KeysInInsertionOrderWithBinaryOrTextComparison) {
+TEST(Dictionary, KeysInInsertionOrderComparisonModesAndCopies) {
   qm::Dictionary d;
   d.Add(Variant("b"), Variant(1));
   d.Add(Variant("a"), Variant(2));
@@ -65,29 +65,27 @@ TEST(Dictionary, KeysInInsertionOrderWithBinaryOrTextComparison) {
   text.Add(Variant("Key"), Variant(1));
   EXPECT_TRUE(text.Exists(Variant("KEY")));
   EXPECT_EQ(ErrorOf([&] { text.Add(Variant("kEy"), Variant(2)); }), 457);
+
+  // Copies and bulk appends keep their own index.
+  qm::Dictionary a;
+  a.Add(Variant("x"), Variant(1));
+  qm::Dictionary b(a);
+  a.Remove(Variant("x"));  // the copy does not share the original's index
+  EXPECT_TRUE(b.Exists(Variant("x")));
+  b.Add(Variant("y"), Variant(2));
+  a = b;
+  EXPECT_EQ(a.Get(Variant("y")), Variant(2));
+  EXPECT_THROW(a.Add(Variant("x"), Variant(3)), qm::Error);
+  qm::Dictionary c;
+  c.AppendUnique({Variant("p"), Variant(1)});
+  c.AppendUnique({Variant("q"), Variant(2)});
+  EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.Get(Variant("q")), Variant(2));
+  EXPECT_THROW(c.Add(Variant("p"), Variant(0)), qm::Error);
+  c.AppendUnique({Variant("p"), Variant(9)});  // breaks the promise: reported, first one kept
+  EXPECT_THROW(c.Exists(Variant("p")), qm::Error);
+  EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.Get(Variant("p")), Variant(1));
 }
 
 }  // namespace
-
-TEST(Dictionary, CopiesAndBulkAppendsKeepTheirOwnIndex) {
-  qm::Dictionary a;
-  a.Add(qm::Variant("x"), qm::Variant(1));
-  qm::Dictionary b(a);
-  a.Remove(qm::Variant("x"));  // the copy does not share the original's index
-  EXPECT_TRUE(b.Exists(qm::Variant("x")));
-  b.Add(qm::Variant("y"), qm::Variant(2));
-  a = b;
-  EXPECT_EQ(a.Get(qm::Variant("y")), qm::Variant(2));
-  EXPECT_THROW(a.Add(qm::Variant("x"), qm::Variant(3)), qm::Error);
-
-  qm::Dictionary c;
-  c.AppendUnique({qm::Variant("p"), qm::Variant(1)});
-  c.AppendUnique({qm::Variant("q"), qm::Variant(2)});
-  EXPECT_EQ(c.Count(), 2);
-  EXPECT_EQ(c.Get(qm::Variant("q")), qm::Variant(2));
-  EXPECT_THROW(c.Add(qm::Variant("p"), qm::Variant(0)), qm::Error);
-  c.AppendUnique({qm::Variant("p"), qm::Variant(9)});  // breaks the promise: reported, first one kept
-  EXPECT_THROW(c.Exists(qm::Variant("p")), qm::Error);
-  EXPECT_EQ(c.Count(), 2);
-  EXPECT_EQ(c.Get(qm::Variant("p")), qm::Variant(1));
-}

@@ -39,7 +39,7 @@ class Customer : public qm::DispatchTable<Customer> {
 
 using qm::test::ErrorOf;
 
-TEST(DispatchTable, PropertiesAndMethodsByNameWithoutAccessors) {
+TEST(DispatchTable, PropertiesAndMethodsByNameWithoutAccessorsAndThroughVariants) {
   auto c = std::make_shared<Customer>();
   c->Let("NAME", Variant("Ada"));
   c->Let("id", Variant("42"));
@@ -66,13 +66,11 @@ TEST(DispatchTable, PropertiesAndMethodsByNameWithoutAccessors) {
   EXPECT_EQ(ErrorOf([&] { c->Let("Id", Variant("abc")); }), 13);
   EXPECT_EQ(ErrorOf([&] { c->Let("Referrer", Variant(std::make_shared<qm::Dispatch>())); }), 13);
   EXPECT_EQ(Customer::PropertyNames().size(), 7u);
-}
 
-TEST(Dispatch, LateBindingThroughVariants) {
+  // Late binding through variants.
   EXPECT_EQ(ErrorOf([] { qm::CallByName(Variant(), "x"); }), 91);
   EXPECT_EQ(ErrorOf([] { qm::CallByName(Variant(qm::ObjectPtr()), "x"); }), 91);
   EXPECT_EQ(ErrorOf([] { qm::CallByName(Variant(5), "x"); }), 438);
-  auto c = std::make_shared<Customer>();
   qm::LetProperty(Variant(c), "Name", Variant("Bo"));
   EXPECT_EQ(qm::GetProperty(Variant(c), "name").String(), "Bo");
 }

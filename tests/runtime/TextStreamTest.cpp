@@ -20,16 +20,14 @@ std::vector<std::string> AllLines(TextStream& s) {
   return lines;
 }
 
-TEST(TextStream, ReadsEveryKindOfLineEnd) {
+TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
   auto s = TextStream::FromText("a\r\nb\nc\rd\r\n\r\ne");
   EXPECT_EQ(AllLines(*s), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
   EXPECT_EQ(ErrorOf([&] { s->ReadLine(); }), 62);
   EXPECT_TRUE(TextStream::FromText("")->AtEndOfStream());
-}
 
-TEST(TextStream, LongLinesAndLineEndsAcrossBufferBoundaries) {
+  // Long lines, and CR LF pairs straddling the 64 KiB read boundary at every offset near it.
   qm::test::ScratchDir dir;
-  // CR LF pairs straddle the 64 KiB read boundary at every offset near it.
   std::string text;
   std::vector<std::string> expected;
   for (int i = 0; text.size() < 300000; ++i) {
@@ -39,7 +37,7 @@ TEST(TextStream, LongLinesAndLineEndsAcrossBufferBoundaries) {
     text += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
   }
   qm::test::WriteFile(dir / "long.txt", text);
-  auto s = TextStream::Open(dir / "long.txt", IOMode::ForReading);
+  s = TextStream::Open(dir / "long.txt", IOMode::ForReading);
   EXPECT_EQ(AllLines(*s), expected);
 }
 

@@ -34,7 +34,7 @@ TEST(Variant, TypeNames) {
   EXPECT_EQ(Variant(VariantArray()).VarType(), qm::vbArray | qm::vbVariant);
 }
 
-TEST(Variant, ArithmeticWidensLikeTheRuntime) {
+TEST(Variant, ArithmeticWidensLikeTheRuntimeAndComparisonsConvert) {
   EXPECT_EQ((Variant(std::int16_t{30000}) + Variant(std::int16_t{30000})).TypeName(), "Long");
   EXPECT_EQ((Variant(2147483647) + Variant(1)).TypeName(), "Double");
   EXPECT_EQ((Variant(std::uint8_t{200}) + Variant(std::uint8_t{100})).TypeName(), "Integer");
@@ -51,9 +51,7 @@ TEST(Variant, ArithmeticWidensLikeTheRuntime) {
   EXPECT_EQ(ErrorOf([] { (void)(Variant(1) / Variant(0)); }), 11);
   EXPECT_EQ(ErrorOf([] { (void)(Variant("a") + Variant(1)); }), 13);
   EXPECT_EQ(ErrorOf([] { (void)(Variant(std::make_shared<Widget>()) + Variant(1)); }), 13);
-}
 
-TEST(Variant, ComparisonAndEquality) {
   EXPECT_TRUE(Variant(1) == Variant(1.0));
   EXPECT_TRUE(Variant("10") == Variant(10));
   EXPECT_FALSE(Variant("a") == Variant("A"));
@@ -66,7 +64,7 @@ TEST(Variant, ComparisonAndEquality) {
   EXPECT_FALSE(Variant(w) == Variant(std::make_shared<Widget>()));
 }
 
-TEST(VariantArray, BoundsAndIndexing) {
+TEST(VariantArray, BoundsIndexingRedimAndCopies) {
   VariantArray a({{5, 7}, {-1, 0}});
   EXPECT_EQ(a.Dimensions(), 2);
   EXPECT_EQ(a.LBound(1), 5);
@@ -83,21 +81,20 @@ TEST(VariantArray, BoundsAndIndexing) {
   EXPECT_EQ(empty.LBound(), 0);
   EXPECT_EQ(empty.UBound(), -1);
   EXPECT_EQ(empty.Size(), 0u);
-}
 
-TEST(VariantArray, RedimPreserveKeepsElementsAndCopiesAreValues) {
-  VariantArray a({{1, 2}, {0, 1}});
-  a(1, 0) = Variant(10);
-  a(2, 1) = Variant(21);
-  a.Redim({{1, 2}, {0, 3}}, true);
-  EXPECT_EQ(qm::CLng(a(1, 0)), 10);
-  EXPECT_EQ(qm::CLng(a(2, 1)), 21);
-  EXPECT_TRUE(a(2, 3).IsEmpty());
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{1, 3}, {0, 3}}, true); }), 9);
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{0, 2000000000}, {0, 2000000000}}, false); }), 7);
-  EXPECT_EQ(ErrorOf([&] { a.Redim({{3, 1}}, false); }), 9);
+  // Redim Preserve keeps the elements; copies are values.
+  VariantArray b({{1, 2}, {0, 1}});
+  b(1, 0) = Variant(10);
+  b(2, 1) = Variant(21);
+  b.Redim({{1, 2}, {0, 3}}, true);
+  EXPECT_EQ(qm::CLng(b(1, 0)), 10);
+  EXPECT_EQ(qm::CLng(b(2, 1)), 21);
+  EXPECT_TRUE(b(2, 3).IsEmpty());
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{1, 3}, {0, 3}}, true); }), 9);
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{0, 2000000000}, {0, 2000000000}}, false); }), 7);
+  EXPECT_EQ(ErrorOf([&] { b.Redim({{3, 1}}, false); }), 9);
 
-  Variant v(a);
+  Variant v(b);
   Variant copy = v;
   copy.Array()(1, 0) = Variant(99);
   EXPECT_EQ(qm::CLng(v.Array()(1, 0)), 10);

@@ -1,6 +1,9 @@
 #pragma once
-// What a call raises: the number of its qm::Error (0 when it raises none), or
-// the whole error (number 0 and description "no error" when it raises none).
+// What a call raises: the number of its qm::Error (0 when it raises none),
+// the whole error (number 0 and description "no error" when it raises none),
+// or "number: description" to compare in one line.
+
+#include <string>
 
 #include "quillmark/frame/Error.h"
 
@@ -16,5 +19,10 @@ inline qm::Error RaisedBy(auto&& f) {
 }
 
 inline int ErrorOf(auto&& f) { return RaisedBy(f).Number(); }
+
+inline std::string Described(auto&& f) {
+  const qm::Error e = RaisedBy(f);
+  return std::to_string(e.Number()) + ": " + e.Description();
+}
 
 }  // namespace qm::test

@@ -23,6 +23,9 @@ class ScratchDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
+/// Runs a shell command and returns what it wrote to its standard output.
+std::string Output(const std::string& command);
+
 /// Where the repository's sources are (for test data and scripts).
 std::filesystem::path SourceDir();
 

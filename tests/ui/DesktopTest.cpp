@@ -1,5 +1,4 @@
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -12,11 +11,13 @@
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Mouse.h"
+#include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
 
 namespace {
 
 using qm::test::OnModal;
+using qm::test::RaisedBy;
 
 class DesktopTest : public qm::test::UiTest {};
 
@@ -37,24 +38,6 @@ TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktop) {
   EXPECT_EQ(desktop.MessageBox("Prompt", 3 + 32 + 256, "Title"), 2);
 }
 
-// A window that notes the button events it receives.
-class ClickRecorder : public QWidget {
- public:
-  std::vector<std::string> Events;
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override { Note("Down", e); }
-  void mouseReleaseEvent(QMouseEvent* e) override { Note("Up", e); }
-  void mouseDoubleClickEvent(QMouseEvent* e) override { Note("Double", e); }
-
- private:
-  void Note(const char* what, QMouseEvent* e) {
-    const char* button = e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
-    Events.push_back(std::string(button) + what + "@" + std::to_string(e->position().toPoint().x()) + "," +
-                     std::to_string(e->position().toPoint().y()));
-  }
-};
-
 // Offscreen there is no system pointer: Qt's own cursor moves, buttons go to
 // the program's window under it, and windows have their rectangles.
 TEST_F(DesktopTest, MouseOffscreen) {
@@ -63,19 +46,15 @@ TEST_F(DesktopTest, MouseOffscreen) {
   mouse.Move(100, 200);
   EXPECT_EQ(mouse.GetX(), 100);
   EXPECT_EQ(mouse.GetY(), 200);
-  try {
-    mouse.DoubleClick();
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(),
-              "Mouse button events reach only this program's windows on the offscreen platform, and none is under the pointer");
-    EXPECT_TRUE(e.Source().ends_with(
-        "[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
-  }
+  const qm::Error e = RaisedBy([&] { mouse.DoubleClick(); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(),
+            "Mouse button events reach only this program's windows on the offscreen platform, and none is under the pointer");
+  EXPECT_TRUE(
+      e.Source().ends_with("[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
 
   {
-    ClickRecorder target;
+    qm::test::ClickRecorder target;
     target.setGeometry(50, 150, 200, 100);
     target.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
@@ -110,29 +89,19 @@ TEST_F(DesktopTest, MouseOffscreen) {
   EXPECT_EQ(qm::CLng(extent->Get("Right")), 310);
   extent->Let("bottom", 5);
   EXPECT_EQ(extent->Bottom, 5);
-  EXPECT_EQ(extent->ClassName(), "RectLong");
 }
 
 TEST_F(DesktopTest, GetWindowExtentOfUnknownWindowsAndObjects) {
   qm::ui::Mouse mouse;
   auto rect = std::make_shared<qm::RectLong>();  // no hwnd member
-  try {
-    mouse.GetWindowExtent(rect);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_TRUE(e.Source().ends_with("|[Mouse]Public Function GetWindowExtent(?)"));
-  }
+  const qm::Error e = RaisedBy([&] { mouse.GetWindowExtent(rect); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_TRUE(e.Source().ends_with("|[Mouse]Public Function GetWindowExtent(?)"));
   struct Handle : qm::Dispatch {
     qm::Variant GetMember(std::string_view, std::vector<qm::Variant>&) override { return std::int32_t{0x7ffffff0}; }
   };
-  try {
-    mouse.GetWindowExtent(std::make_shared<Handle>());
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "GetWindowExtent failed");
-  }
+  EXPECT_EQ(qm::test::Described([&] { mouse.GetWindowExtent(std::make_shared<Handle>()); }),
+            "9999: GetWindowExtent failed");
 }
 
 // Without a display and without QT_QPA_PLATFORM, the first window raises a

@@ -8,6 +8,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/frmError.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 #include "ui/UiTestSupport.h"
 
@@ -32,15 +33,6 @@ void Outer(const std::string& name) {
   } QM_FRAME_CATCH("QMStream", "Public Sub Outer", name);
 }
 
-qm::Error Caught() {
-  try {
-    Outer("orders");
-  } catch (const qm::Error& e) {
-    return e;
-  }
-  return qm::Error(0, "", "");
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0, end;
@@ -55,7 +47,7 @@ std::vector<std::string> Lines(const std::string& text) {
 class ErrorReporterTest : public qm::test::UiTest {};
 
 TEST_F(ErrorReporterTest, ShowsTheTrailAndLogsIt) {
-  const qm::Error e = Caught();
+  const qm::Error e = qm::test::RaisedBy([] { Outer("orders"); });
   qm::ui::frmError reporter;
   int shown = 0;
   OnModal("frmError", [&](QWidget& w) {

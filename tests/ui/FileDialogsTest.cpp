@@ -8,6 +8,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Dialog.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 #include "ui/UiTestSupport.h"
 #include "ui/frmCommDLG.h"
@@ -58,7 +59,7 @@ TEST_F(FileDialogsTest, SaveDialogSettingsCancelAndOverwrite) {
   EXPECT_TRUE(asked);
 }
 
-TEST_F(FileDialogsTest, SelectedFilterGoesInAndOut) {
+TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutAndOpenReturnsTheChosenFile) {
   const std::string filter = "Text|*.txt|Web pages|*.htm;*.html|All files|*.*";
   std::int32_t selected = 2;
   OnModal("QFileDialog", [](QWidget& w) {
@@ -68,9 +69,7 @@ TEST_F(FileDialogsTest, SelectedFilterGoesInAndOut) {
   });
   EXPECT_EQ(Dialog().SaveAsFilenameEx("htm", filter, "Save", selected, "page"), "");
   EXPECT_EQ(selected, 3);
-}
 
-TEST_F(FileDialogsTest, OpenDialogReturnsTheChosenFile) {
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "data.csv", "1,2");
   OnModal("QFileDialog", [&](QWidget& w) {
@@ -97,13 +96,9 @@ TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
     static_cast<QColorDialog&>(w).accept();
   });
   EXPECT_EQ(Dialog().SelectColor(qm::Variant(255)), 0x563412);
-  try {
-    Dialog().SelectColor(qm::Variant("blue"));
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 13);
-    EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
-  }
+  const qm::Error e = qm::test::RaisedBy([] { Dialog().SelectColor(qm::Variant("blue")); });
+  EXPECT_EQ(e.Number(), 13);
+  EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 #include <memory>
 
 #include "quillmark/frame/Error.h"
-#include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/DispatchTable.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "support/ErrorOf.h"
+#include "support/StubDesktop.h"
 #include "ui/QtDesktop.h"
 #include "ui/UiTestSupport.h"
 
@@ -16,15 +17,11 @@ using qm::Variant;
 using qm::ui::Control;
 using qm::ui::GetTwips;
 using qm::ui::Layout;
+using qm::test::ErrorOf;
 
 // A screen of fixed metrics (pixels), to check how Layout combines them.
-class MetricsDesktop final : public qm::platform::Desktop {
+class MetricsDesktop final : public qm::test::StubDesktop {
  public:
-  bool HasUserInterface() const override { return false; }
-  void ShowPreview(const qm::platform::PreviewRequest&) override {}
-  void PrintDetached(const std::string&) override {}
-  std::int32_t MessageBox(const std::string&, std::int32_t, const std::string&) override { return 1; }
-  void SetMousePointer(qm::platform::MousePointer) override {}
   double TwipsPerPixelX() const override { return Twips; }
   double TwipsPerPixelY() const override { return Twips; }
   std::int32_t Metric(qm::platform::SystemMetric metric) const override {
@@ -37,13 +34,6 @@ class MetricsDesktop final : public qm::platform::Desktop {
       default: return 1000;
     }
   }
-  void DoEvents() override {}
-  void SetCursorPos(std::int32_t, std::int32_t) override {}
-  void GetCursorPos(std::int32_t&, std::int32_t&) override {}
-  void SendMouseButton(qm::platform::MouseButtonEvent) override {}
-  qm::platform::ScreenRect GetWindowRect(std::int64_t) override { return {}; }
-  qm::platform::ScreenRect GetDesktopRect() override { return {}; }
-  void SetTopMost(std::int64_t, bool) override {}
   double Twips = 15.0;
 };
 
@@ -64,20 +54,18 @@ class NoTop : public qm::DispatchTable<NoTop> {
   }
 };
 
-class LayoutTest : public qm::test::UiTest {
- protected:
-  void TearDown() override { qm::platform::Install(std::make_unique<qm::ui::QtDesktop>()); }
-  MetricsDesktop& UseMetrics(double twips = 15.0) {
-    auto desktop = std::make_unique<MetricsDesktop>();
-    desktop->Twips = twips;
-    MetricsDesktop& ref = *desktop;
-    qm::platform::Install(std::move(desktop));
-    return ref;
-  }
-};
+class LayoutTest : public qm::test::UiTest {};
+
+using MetricsScope = qm::test::DesktopScope<MetricsDesktop, qm::ui::QtDesktop>;
 
 TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
-  MetricsDesktop& desktop = UseMetrics();
+  // The real screen, at 96 dpi.
+  EXPECT_EQ(Layout::PIXEL(), 15);
+  EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
+  EXPECT_GT(Layout::LAYOUT_HEIGHT_PAD(), 0);
+  EXPECT_GT(Layout::LAYOUT_HEIGHT_MENU_PAD(), Layout::LAYOUT_HEIGHT_PAD());
+
+  MetricsScope desktop;
   EXPECT_EQ(Layout::PIXEL(), 15);
   EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
   EXPECT_EQ(Layout::LAYOUT_HEIGHT_PAD(), 390);
@@ -86,22 +74,15 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   EXPECT_EQ(widthPad.TypeName(), "Long");
   EXPECT_EQ(qm::CLng(widthPad), 105);
   // 120 dpi: 12 twips per pixel; 1440/130 = 11.08 rounds to 11.
-  desktop.Twips = 12.0;
+  desktop->Twips = 12.0;
   EXPECT_EQ(Layout::PIXEL(), 12);
   EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
-  desktop.Twips = 1440.0 / 130;
+  desktop->Twips = 1440.0 / 130;
   EXPECT_EQ(Layout::PIXEL(), 11);
 }
 
-TEST_F(LayoutTest, RealScreenAt96DpiHas15TwipsPerPixel) {
-  EXPECT_EQ(Layout::PIXEL(), 15);
-  EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
-  EXPECT_GT(Layout::LAYOUT_HEIGHT_PAD(), 0);
-  EXPECT_GT(Layout::LAYOUT_HEIGHT_MENU_PAD(), Layout::LAYOUT_HEIGHT_PAD());
-}
-
 TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
-  UseMetrics();
+  MetricsScope desktop;
   auto anchor = std::make_shared<Box>();
   anchor->Left = 100, anchor->Top = 200, anchor->Width = 3000, anchor->Height = 2000;
   auto child = std::make_shared<Box>();
@@ -120,19 +101,10 @@ TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
   Layout::Under(anchor, child, 2);
   EXPECT_EQ(child->Top, 2320);
 
-  try {
-    Layout::Under(anchor, std::make_shared<NoTop>(), 1);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_TRUE(e.Source().ends_with("|[Layout]Public Sub Under(?, ?, 1)")) << e.Source();
-  }
-  try {
-    Layout::Extend(anchor, child, 100'000'000, 0);
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 6);
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { Layout::Under(anchor, std::make_shared<NoTop>(), 1); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_TRUE(e.Source().ends_with("|[Layout]Public Sub Under(?, ?, 1)")) << e.Source();
+  EXPECT_EQ(ErrorOf([&] { Layout::Extend(anchor, child, 100'000'000, 0); }), 6);
 }
 
 TEST_F(LayoutTest, WidgetsInTwips) {
@@ -160,16 +132,9 @@ TEST_F(LayoutTest, WidgetsInTwips) {
 
   child->Let("Caption", "hello");
   EXPECT_EQ(label->text().toStdString(), "hello");
-  child->Let("Tag", "PC");
-  EXPECT_EQ(qm::CStr(child->Get("Tag")), "PC");
   EXPECT_THROW(child->Let("hwnd", 1), qm::Error);
   delete label;  // a control whose widget is gone raises 91
-  try {
-    child->Get("Left");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 91);
-  }
+  EXPECT_EQ(ErrorOf([&] { child->Get("Left"); }), 91);
 }
 
 }  // namespace

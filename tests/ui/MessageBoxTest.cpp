@@ -12,6 +12,7 @@
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Layout.h"
+#include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
 #include "ui/frmMsgBoxEx.h"
 
@@ -20,6 +21,7 @@ namespace {
 using qm::Variant;
 using qm::VariantArray;
 using qm::test::Child;
+using qm::test::Described;
 using qm::test::OnModal;
 using qm::ui::Dialog;
 using qm::ui::GetTwips;
@@ -78,35 +80,21 @@ TEST_F(MessageBoxTest, CancelButtonEnterAndClosingThroughTheFrame) {
 }
 
 TEST_F(MessageBoxTest, RefusesBadArguments) {
-  Variant three = Captions({"a", "b", "c"});
-  auto raises = [](auto call, std::int32_t number, const std::string& text) {
-    try {
-      call();
-      ADD_FAILURE() << "no error";
-    } catch (const qm::Error& e) {
-      EXPECT_EQ(e.Number(), number);
-      EXPECT_EQ(e.Description(), text);
-    }
+  // What showing `captions` with default button `button` raises.
+  auto refused = [](Variant captions, std::int32_t button) {
+    return Described([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, captions, false, 0, button); });
   };
-  raises([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, three, false, 0, 3); }, 9999,
-         "Tried to set default button to 3 when maximum is 2");
-  raises([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, three, false, 0, -1); }, 9999,
-         "Tried to set default button to -1 when minimum is 0");
-  Variant empty = VariantArray();
-  raises([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, empty, false, 0, 0); }, 9999,
-         "Tried to set default button to 0 when maximum is -1");
-  Variant text = "Yes";
-  raises([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, text, false, 0, 0); }, 13, "Type mismatch");
-  Variant oneBased = VariantArray::FromVector({"a", "b"}, 1);
-  raises([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, oneBased, false, 0, 0); }, 9,
-         "Subscript out of range");
-  try {
-    Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, three, false, 0, 3);
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.frmMsgBoxEx|[MsgBoxEx]Public Function Use(\"m\", \"t\", ?, ?, False, 0, 3, "
-              "\"Wrenfold\")|[Dialog]Public Function MessageBox(\"m\", \"t\", ?, ?, False, 0, 3, \"Wrenfold\")");
-  }
+  const Variant three = Captions({"a", "b", "c"});
+  EXPECT_EQ(refused(three, 3), "9999: Tried to set default button to 3 when maximum is 2");
+  EXPECT_EQ(refused(three, -1), "9999: Tried to set default button to -1 when minimum is 0");
+  EXPECT_EQ(refused(VariantArray(), 0), "9999: Tried to set default button to 0 when maximum is -1");
+  EXPECT_EQ(refused("Yes", 0), "13: Type mismatch");
+  EXPECT_EQ(refused(VariantArray::FromVector({"a", "b"}, 1), 0), "9: Subscript out of range");
+  Variant captions = three;
+  EXPECT_EQ(qm::test::RaisedBy([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, captions, false, 0, 3); })
+                .Source(),
+            "QuillmarkLibrary.frmMsgBoxEx|[MsgBoxEx]Public Function Use(\"m\", \"t\", ?, ?, False, 0, 3, "
+            "\"Wrenfold\")|[Dialog]Public Function MessageBox(\"m\", \"t\", ?, ?, False, 0, 3, \"Wrenfold\")");
 }
 
 TEST_F(MessageBoxTest, LongCaptionsWidenEveryButtonButStayOnTheScreen) {

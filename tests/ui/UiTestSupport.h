@@ -4,10 +4,12 @@
 // call under test is blocked in the window's event loop.
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,26 @@ W* Child(QWidget& window, const char* name) {
   EXPECT_NE(child, nullptr) << "no control " << name;
   return child;
 }
+
+/// A window that notes the button events it receives, where they land:
+/// "LeftDown@x,y", "LeftUp@x,y", and "LeftDouble@x,y" for the second press of
+/// a double click.
+class ClickRecorder : public QWidget {
+ public:
+  std::vector<std::string> Events;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override { Note("Down", e); }
+  void mouseReleaseEvent(QMouseEvent* e) override { Note("Up", e); }
+  void mouseDoubleClickEvent(QMouseEvent* e) override { Note("Double", e); }
+
+ private:
+  void Note(const char* what, QMouseEvent* e) {
+    const char* button = e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
+    Events.push_back(std::string(button) + what + "@" + std::to_string(e->position().toPoint().x()) + "," +
+                     std::to_string(e->position().toPoint().y()));
+  }
+};
 
 /// Starts Qt for the tests (offscreen under ctest). A watchdog closes any
 /// modal window that stays open for more than 8 seconds (one the test did not

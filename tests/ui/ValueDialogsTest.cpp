@@ -10,6 +10,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
+#include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
 
 namespace {
@@ -35,7 +36,7 @@ void TypeInto(QWidget& form, const char* name, const char* text) {
   QTest::keyClicks(edit, QString::fromLatin1(text));
 }
 
-TEST_F(ValueDialogsTest, SliderShowsTheRangeAndReturnsTheValue) {
+TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText) {
   OnModal("frmSlider", [](QWidget& form) {
     EXPECT_EQ(form.windowTitle().toStdString(), "Volume");
     EXPECT_EQ(Text(form, "lblRange0"), "0");
@@ -73,9 +74,8 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeAndReturnsTheValue) {
     QTest::keyClick(&form, Qt::Key_Escape);
   });
   EXPECT_EQ(Dialog().Slider(0, 100, "Volume", 30, Variant("midway"), false, 5, 5, "How loud?"), 30.0);
-}
 
-TEST_F(ValueDialogsTest, SliderOutOfRangeAndInvalidText) {
+  // Out of range, and invalid text.
   for (bool restrict : {true, false}) {
     OnModal("frmSlider", [](QWidget& form) {
       Child<QLineEdit>(form, "txtInput")->setText(QStringLiteral("250"));  // pasted
@@ -127,16 +127,12 @@ TEST_F(ValueDialogsTest, ChoiceFromAList) {
   EXPECT_TRUE(none.IsString());
   EXPECT_EQ(qm::CStr(none), "");
 
-  try {
-    Dialog().Choice(Variant("red"), "Colour");
-    FAIL();
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_EQ(e.Description(), "frmList.Choice must be called with an array.");
-    EXPECT_EQ(e.Source(),
-              "QuillmarkLibrary.frmList|[List]Public Function Choice(?, \"Colour\", 0)|[Dialog]Public Function "
-              "Choice(?, \"Colour\", 0)");
-  }
+  const qm::Error e = qm::test::RaisedBy([] { Dialog().Choice(Variant("red"), "Colour"); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(), "frmList.Choice must be called with an array.");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.frmList|[List]Public Function Choice(?, \"Colour\", 0)|[Dialog]Public Function "
+            "Choice(?, \"Colour\", 0)");
   EXPECT_THROW(Dialog().Choice(choices, "Colour", 3), qm::Error);  // no such entry
 }
 

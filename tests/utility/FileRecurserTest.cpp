@@ -4,6 +4,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/utility/FileRecurser.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -20,7 +21,7 @@ std::vector<std::string> Names(const qm::Variant& result, const fs::path& root) 
 
 }  // namespace
 
-TEST(FileRecurser, MatchesWithoutRegardToCaseWithFullPaths) {
+TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
   ScratchDir dir;
   for (const char* name : {"a.txt", "B.Txt", "c.doc", "notes.txt.bak"}) WriteFile(dir / name, "");
   fs::create_directory(dir.Path() / "sub.txt");  // folders never match
@@ -33,21 +34,18 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseWithFullPaths) {
             (std::vector<std::string>{"B.Txt", "a.txt"}));
   EXPECT_EQ(Names(r.Files("[a-b].*", false, dir.Path().string()), dir.Path()),
             (std::vector<std::string>{"B.Txt", "a.txt"}));
-}
 
-TEST(FileRecurser, RecursionIsDepthFirstInNameOrder) {
-  ScratchDir dir;
-  fs::create_directories(dir.Path() / "s1" / "deep");
-  fs::create_directories(dir.Path() / "s2");
-  WriteFile(dir / "f1", "");
-  WriteFile(dir / "s2/h1", "");
-  WriteFile(dir / "s1/g1", "");
-  WriteFile(dir / "s1/deep/d1", "");
-  fs::create_directory_symlink(dir.Path() / "s1", dir.Path() / "s3");  // links to folders are not followed
-  qm::FileRecurser r;
-  EXPECT_EQ(Names(r.Files("*", true, dir.Path().string()), dir.Path()),
+  ScratchDir tree;  // depth first, in name order
+  fs::create_directories(tree.Path() / "s1" / "deep");
+  fs::create_directories(tree.Path() / "s2");
+  WriteFile(tree / "f1", "");
+  WriteFile(tree / "s2/h1", "");
+  WriteFile(tree / "s1/g1", "");
+  WriteFile(tree / "s1/deep/d1", "");
+  fs::create_directory_symlink(tree.Path() / "s1", tree.Path() / "s3");  // links to folders are not followed
+  EXPECT_EQ(Names(r.Files("*", true, tree.Path().string()), tree.Path()),
             (std::vector<std::string>{"f1", "s1/g1", "s1/deep/d1", "s2/h1"}));
-  EXPECT_EQ(Names(r.Files("*", false, dir.Path().string()), dir.Path()), (std::vector<std::string>{"f1"}));
+  EXPECT_EQ(Names(r.Files("*", false, tree.Path().string()), tree.Path()), (std::vector<std::string>{"f1"}));
 }
 
 TEST(FileRecurser, EmptyFolderAndBadInput) {
@@ -56,19 +54,10 @@ TEST(FileRecurser, EmptyFolderAndBadInput) {
   const qm::Variant empty = r.Files("*", true, dir.Path().string());
   EXPECT_EQ(empty.Array().LBound(), 0);
   EXPECT_EQ(empty.Array().UBound(), -1);
-  try {
-    r.Files("*", false, dir / "missing");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 76);
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
-                              (dir / "missing") + "\")");
-  }
+  const qm::Error e = qm::test::RaisedBy([&] { r.Files("*", false, dir / "missing"); });
+  EXPECT_EQ(e.Number(), 76);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
+                            (dir / "missing") + "\")");
   WriteFile(dir / "x", "");
-  try {
-    r.Files("[abc", false, dir.Path().string());
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 93);
-  }
+  EXPECT_EQ(qm::test::ErrorOf([&] { r.Files("[abc", false, dir.Path().string()); }), 93);
 }

@@ -21,7 +21,7 @@ TEST(Format, NamedNumberFormats) {
   EXPECT_EQ(Format(true, "On/Off"), "On");
 }
 
-TEST(Format, CustomNumberPlaceholders) {
+TEST(Format, CustomNumberPlaceholdersAndSections) {
   EXPECT_EQ(Format(5, "0.00"), "5.00");
   EXPECT_EQ(Format(2.5, "0"), "3");          // half away from zero
   EXPECT_EQ(Format(-2.5, "0"), "-3");
@@ -40,9 +40,8 @@ TEST(Format, CustomNumberPlaceholders) {
   EXPECT_EQ(Format(7, "\"No. \"0"), "No. 7");
   EXPECT_EQ(Format(7, "\\#0"), "#7");
   EXPECT_EQ(Format(0.1, "0.00000000000000000000"), "0.10000000000000000000");
-}
 
-TEST(Format, SectionsForNegativeZeroAndNull) {
+  // Sections for positive, negative, zero and Null.
   const char* f = "0.0;(0.0);\"zero\";\"nothing\"";
   EXPECT_EQ(Format(1.25, f), "1.3");
   EXPECT_EQ(Format(-1.25, f), "(1.3)");
@@ -71,16 +70,14 @@ TEST(Format, DatesWithSundayFirst) {
   EXPECT_EQ(Format(Variant("2024-03-01"), "mmmm"), "March");
 }
 
-TEST(Format, TextPlaceholders) {
+TEST(Format, TextPlaceholdersGeneralTextAndValuesThatDoNotFit) {
   EXPECT_EQ(Format(Variant("abc"), "@@@@@"), "  abc");
   EXPECT_EQ(Format(Variant("abc"), "!@@@@@"), "abc  ");
   EXPECT_EQ(Format(Variant("abc"), "&&&&&"), "abc");
   EXPECT_EQ(Format(Variant("abc"), ">"), "ABC");
   EXPECT_EQ(Format(Variant("ABC"), "<@@"), "abc");
   EXPECT_EQ(Format(Variant("5551234"), "@@@-@@@@"), "555-1234");
-}
-
-TEST(Format, GeneralTextAndValuesThatDoNotFit) {
+  // General text, and values that do not fit the format.
   EXPECT_EQ(Format(12.5), "12.5");
   EXPECT_EQ(Format(Variant()), "");
   EXPECT_EQ(Format(Variant(qm::Null)), "");

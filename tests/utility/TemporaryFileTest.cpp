@@ -9,11 +9,12 @@
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/utility/TemporaryFile.h"
 #include "quillmark/utility/Utility.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
 
-TEST(TemporaryFile, CreatesAnEmptyFileAndDeletesIt) {
+TEST(TemporaryFile, CreatesAnEmptyFileDeletesItAndEmptiesItForStreams) {
   std::string name;
   {
     qm::TemporaryFile t;
@@ -30,9 +31,8 @@ TEST(TemporaryFile, CreatesAnEmptyFileAndDeletesIt) {
     EXPECT_TRUE(fs::exists(name));
   }
   EXPECT_FALSE(fs::exists(name));
-}
 
-TEST(TemporaryFile, TextStreamsEmptyTheFile) {
+  // Each text stream starts the file afresh.
   qm::TemporaryFile t;
   auto s = t.CreateTextStream(false);
   s->WriteLine("first");
@@ -41,18 +41,12 @@ TEST(TemporaryFile, TextStreamsEmptyTheFile) {
   s->Write("é");
   s->Close();
   EXPECT_EQ(qm::test::ReadFile(t.Filename()), std::string("\xFF\xFE\xE9\x00", 4));
-}
 
-TEST(TemporaryFile, FileNumberMustBeAssignedFirst) {
-  qm::TemporaryFile t;
-  try {
-    t.FileNo();
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 11000);
-    EXPECT_EQ(e.Description(), "AssignFileNo() not yet called");
-    EXPECT_TRUE(e.Source().ends_with("|[TemporaryFile]Public Property Get FileNo()")) << e.Source();
-  }
+  // The file number must be assigned first.
+  const qm::Error e = qm::test::RaisedBy([&] { t.FileNo(); });
+  EXPECT_EQ(e.Number(), 11000);
+  EXPECT_EQ(e.Description(), "AssignFileNo() not yet called");
+  EXPECT_TRUE(e.Source().ends_with("|[TemporaryFile]Public Property Get FileNo()")) << e.Source();
   const std::int32_t n = t.AssignFileNo();
   EXPECT_EQ(n, qm::files::FreeFile());  // only reserved, not opened
   EXPECT_EQ(t.FileNo(), n);

@@ -6,9 +6,11 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/utility/Utility.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
+using qm::test::RaisedBy;
 using qm::test::ScratchDir;
 using qm::test::WriteFile;
 
@@ -23,16 +25,13 @@ struct Form : qm::Dispatch {
 
 }  // namespace
 
-TEST(UtilityPaths, UrlsOfNamesWithBlanks) {
+TEST(UtilityPaths, UrlsOfNamesWithBlanksAndRelativePaths) {
   qm::Utility u;
   EXPECT_EQ(u.FilenameToURL("C:\\My Files\\a b.htm").String(), "file:///C:/My%20Files/a%20b.htm");
   EXPECT_EQ(u.FilenameToMHTURL("C:\\My Files\\a b.htm").String(), "mhtml:file://C:\\My%20Files\\a%20b.htm");
   EXPECT_EQ(u.FilenameToURL("/home/me/a b#1%.htm").String(), "file:///home/me/a%20b#1%.htm");
   EXPECT_EQ(u.FilenameToMHTURL("/x/a b.mht").String(), "mhtml:file:///x/a%20b.mht");
-}
 
-TEST(UtilityPaths, RelativePaths) {
-  qm::Utility u;
   EXPECT_EQ(u.GetRelativePath("/a/b", "/a/c/d.txt"), "../c/d.txt");
   EXPECT_EQ(u.GetRelativePath("C:\\a\\b", "C:\\a\\c\\d.txt"), "../c/d.txt");
   EXPECT_EQ(u.GetRelativePath("/a/b", "/a/b/c.txt"), "./c.txt");
@@ -58,7 +57,7 @@ TEST(UtilityPaths, TempFilenamesCountUpOnceTaken) {
   fs::remove(first);
 }
 
-TEST(UtilityPaths, ShortAndLongNames) {
+TEST(UtilityPaths, ShortAndLongNamesAndTheFoldersOfTheSystemAndTheUser) {
   qm::Utility u;
   ScratchDir dir;
   fs::create_directories(dir.Path() / "Reports" / "March");
@@ -70,13 +69,8 @@ TEST(UtilityPaths, ShortAndLongNames) {
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "/REPORTS/march/sales.TXT"), exact);
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "\\Reports\\March\\Sales.txt"), exact);
   EXPECT_EQ(u.GetLongFilename(dir.Path().string() + "/Nowhere/Sales.txt"), "");
-}
 
-TEST(UtilityPaths, FoldersOfTheSystemAndTheUser) {
-  qm::Utility u;
-  EXPECT_EQ(u.GetWinDir(), "/usr");
   EXPECT_TRUE(fs::is_directory(u.GetSysDir())) << u.GetSysDir();
-  ScratchDir dir;
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
   const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = oldConfig ? oldConfig : "";
@@ -102,22 +96,14 @@ TEST(UtilityPaths, CompactPathKeepsTheFileName) {
 TEST(UtilityPaths, WindowOrderNeedsADesktop) {
   qm::Utility u;
   auto form = std::make_shared<Form>();
-  try {
-    u.SetFocusWindow(qm::Variant(form));
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 9999);
-    EXPECT_TRUE(e.Source().ends_with("|[Utility]Public Sub SetFocusWindow(?)")) << e.Source();
-  }
+  qm::Error e = RaisedBy([&] { u.SetFocusWindow(qm::Variant(form)); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_TRUE(e.Source().ends_with("|[Utility]Public Sub SetFocusWindow(?)")) << e.Source();
   EXPECT_THROW(u.SetAlwaysOnTop(qm::Variant(form), true), qm::Error);
   // An object without hwnd fails with the late-binding error.
-  try {
-    u.SetAlwaysOnTop(qm::Variant(std::make_shared<qm::Dispatch>()), false);
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_EQ(e.Number(), 438);
-    EXPECT_TRUE(e.Source().ends_with("[Utility]Public Sub SetAlwaysOnTop(?, False)")) << e.Source();
-  }
+  e = RaisedBy([&] { u.SetAlwaysOnTop(qm::Variant(std::make_shared<qm::Dispatch>()), false); });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_TRUE(e.Source().ends_with("[Utility]Public Sub SetAlwaysOnTop(?, False)")) << e.Source();
 }
 
 TEST(UtilityPaths, ConvertHTMLToMHTWritesBesideThePage) {
@@ -134,11 +120,6 @@ TEST(UtilityPaths, ConvertHTMLToMHTWritesBesideThePage) {
   EXPECT_NE(archive.find("Hello"), std::string::npos);
   EXPECT_NE(archive.find("multipart/related"), std::string::npos);
   EXPECT_LT(fs::file_size(dir / "report.mht"), 100000u);
-  try {
-    u.ConvertHTMLToMHT(dir / "missing.htm");
-    FAIL() << "no error";
-  } catch (const qm::Error& e) {
-    EXPECT_TRUE(e.Source().ends_with("|[Utility]Public Sub ConvertHTMLToMHT(\"" + (dir / "missing.htm") + "\")"))
-        << e.Source();
-  }
+  const std::string source = RaisedBy([&] { u.ConvertHTMLToMHT(dir / "missing.htm"); }).Source();
+  EXPECT_TRUE(source.ends_with("|[Utility]Public Sub ConvertHTMLToMHT(\"" + (dir / "missing.htm") + "\")")) << source;
 }
