@@ -66,14 +66,7 @@ int main() {
                               if (peerResult == Z_OK)
                                 peerResult = uncompress(restored.get(), &restoredLen, packedBytes.get(), packedLen);
                             }};
-  double oursCpu = 0, peerCpu = 0;
-  ours.Run = qm::bench::Metered(ours.Run, oursCpu);
-  peer.Run = qm::bench::Metered(peer.Run, peerCpu);
-  qm::bench::RunRow("compress", 1.05, ours, {peer});
-  char cpu[128];
-  std::snprintf(cpu, sizeof cpu, "processor time over all runs: %.2f s against %.2f s, ratio %.2f", oursCpu, peerCpu,
-                oursCpu / peerCpu);
-  qm::bench::Detail(cpu);
+  qm::bench::RunMeteredRow("compress", 1.05, ours, peer);
 
   std::ifstream restored(output, std::ios::binary);
   const std::vector<std::uint8_t> back((std::istreambuf_iterator<char>(restored)), std::istreambuf_iterator<char>());

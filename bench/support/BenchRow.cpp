@@ -32,6 +32,15 @@ std::string Format(double value, const char* format) {
   return buffer;
 }
 
+// Processor time so far (user + system, this process and its finished children).
+double CpuSeconds() {
+  rusage self{}, children{};
+  getrusage(RUSAGE_SELF, &self);
+  getrusage(RUSAGE_CHILDREN, &children);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
+}
+
 }  // namespace
 
 RowResult RunRow(const std::string& row, double goal, const Contender& ours, const std::vector<Contender>& peers,
@@ -76,20 +85,23 @@ RowResult RunRow(const std::string& row, double goal, const Contender& ours, con
 
 void Detail(const std::string& text) { std::printf("  %s\n", text.c_str()); }
 
-double CpuSeconds() {
-  rusage self{}, children{};
-  getrusage(RUSAGE_SELF, &self);
-  getrusage(RUSAGE_CHILDREN, &children);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
-}
-
-std::function<void()> Metered(std::function<void()> job, double& total) {
-  return [job = std::move(job), &total] {
-    const double start = CpuSeconds();
-    job();
-    total += CpuSeconds() - start;
+RowResult RunMeteredRow(const std::string& row, double goal, Contender ours, Contender peer) {
+  double oursCpu = 0, peerCpu = 0;
+  const auto metered = [](std::function<void()> job, double& total) {
+    return [job = std::move(job), &total] {
+      const double start = CpuSeconds();
+      job();
+      total += CpuSeconds() - start;
+    };
   };
+  ours.Run = metered(std::move(ours.Run), oursCpu);
+  peer.Run = metered(std::move(peer.Run), peerCpu);
+  const RowResult result = RunRow(row, goal, ours, {peer});
+  char cpu[128];
+  std::snprintf(cpu, sizeof cpu, "processor time over all runs: %.2f s against %.2f s, ratio %.2f", oursCpu, peerCpu,
+                oursCpu / peerCpu);
+  Detail(cpu);
+  return result;
 }
 
 std::size_t PeakMemoryBytes() {

@@ -28,12 +28,9 @@ RowResult RunRow(const std::string& row, double goal, const Contender& ours, con
 /// Prints a detail line under the row ("  text").
 void Detail(const std::string& text);
 
-/// Processor time so far (user + system, this process and its finished
-/// children): steadier than wall time on a machine shared with other work.
-double CpuSeconds();
-
-/// `job`, adding the processor time of each of its runs to `total`.
-std::function<void()> Metered(std::function<void()> job, double& total);
+/// RunRow against one peer, then a detail line comparing the processor time
+/// both spent over all their runs (steadier than wall time on a busy machine).
+RowResult RunMeteredRow(const std::string& row, double goal, Contender ours, Contender peer);
 
 /// Peak resident memory of this process so far, in bytes.
 std::size_t PeakMemoryBytes();

@@ -53,14 +53,7 @@ int main() {
                               if (!qm::bench::Shell("rm -f peer.zip && zip -q peer.zip -@ < list.txt"))
                                 std::puts("  zip failed");
                             }};
-  double oursCpu = 0, peerCpu = 0;
-  ours.Run = qm::bench::Metered(ours.Run, oursCpu);
-  peer.Run = qm::bench::Metered(peer.Run, peerCpu);
-  qm::bench::RunRow("zip", 1.0, ours, {peer});
-  char cpu[128];
-  std::snprintf(cpu, sizeof cpu, "processor time over all runs: %.2f s against %.2f s, ratio %.2f", oursCpu, peerCpu,
-                oursCpu / peerCpu);
-  qm::bench::Detail(cpu);
+  qm::bench::RunMeteredRow("zip", 1.0, ours, peer);
   qm::bench::Detail("1000 files, " + std::to_string(total >> 20) + " MiB, deflate level 6 on both sides; archives " +
                     std::to_string(fs::file_size("ours.zip") >> 10) + " KiB (ours) and " +
                     std::to_string(fs::file_size("peer.zip") >> 10) + " KiB (zip)");

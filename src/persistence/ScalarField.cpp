@@ -17,22 +17,6 @@
 namespace qm {
 namespace {
 
-// Replaces every occurrence of `from` in `text` by `to`.
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-  std::size_t at = text.find(from);
-  if (at == std::string::npos) return text;
-  std::string out;
-  out.reserve(text.size());
-  std::size_t start = 0;
-  for (; at != std::string::npos; at = text.find(from, start)) {
-    out.append(text, start, at - start);
-    out += to;
-    start = at + from.size();
-  }
-  out.append(text, start, std::string::npos);
-  return out;
-}
-
 // Plain decimal text directly; anything else (fractions, exponents, overflow,
 // no number at all) through the general conversion and its errors.
 std::int32_t ReadInteger(const std::string& text) {

@@ -33,6 +33,19 @@ OpenFile& Entry(Table& table, std::int32_t number) {
   return table.Files[number];
 }
 
+enum class Use { Any, Reading, Writing };
+
+// The stream of an open file, taken under the lock and used outside it;
+// 54 when the file's mode does not allow the use.
+std::shared_ptr<TextStream> StreamOf(std::int32_t number, Use use) {
+  Table& table = TheTable();
+  std::lock_guard lock(table.Lock);
+  const OpenFile& file = Entry(table, number);
+  if ((use == Use::Reading && file.Mode != OpenMode::Input) || (use == Use::Writing && file.Mode == OpenMode::Input))
+    Raise(ERR_BadFileMode);
+  return file.Stream;
+}
+
 }  // namespace
 
 std::int32_t FreeFile() {
@@ -59,51 +72,13 @@ void Open(std::int32_t number, const std::string& path, OpenMode mode) {
   table.Files[number] = OpenFile{std::move(stream), mode};
 }
 
-void PrintLine(std::int32_t number, std::string_view text) {
-  Table& table = TheTable();
-  std::shared_ptr<TextStream> stream;
-  {
-    std::lock_guard lock(table.Lock);
-    OpenFile& file = Entry(table, number);
-    if (file.Mode == OpenMode::Input) Raise(ERR_BadFileMode);
-    stream = file.Stream;
-  }
-  stream->WriteLine(text);
-}
+void PrintLine(std::int32_t number, std::string_view text) { StreamOf(number, Use::Writing)->WriteLine(text); }
 
-void Put(std::int32_t number, std::string_view bytes) {
-  Table& table = TheTable();
-  std::shared_ptr<TextStream> stream;
-  {
-    std::lock_guard lock(table.Lock);
-    OpenFile& file = Entry(table, number);
-    if (file.Mode == OpenMode::Input) Raise(ERR_BadFileMode);
-    stream = file.Stream;
-  }
-  stream->Write(bytes);
-}
+void Put(std::int32_t number, std::string_view bytes) { StreamOf(number, Use::Writing)->Write(bytes); }
 
-std::string LineInput(std::int32_t number) {
-  Table& table = TheTable();
-  std::shared_ptr<TextStream> stream;
-  {
-    std::lock_guard lock(table.Lock);
-    OpenFile& file = Entry(table, number);
-    if (file.Mode != OpenMode::Input) Raise(ERR_BadFileMode);
-    stream = file.Stream;
-  }
-  return stream->ReadLine();
-}
+std::string LineInput(std::int32_t number) { return StreamOf(number, Use::Reading)->ReadLine(); }
 
-bool Eof(std::int32_t number) {
-  Table& table = TheTable();
-  std::shared_ptr<TextStream> stream;
-  {
-    std::lock_guard lock(table.Lock);
-    stream = Entry(table, number).Stream;
-  }
-  return stream->AtEndOfStream();
-}
+bool Eof(std::int32_t number) { return StreamOf(number, Use::Any)->AtEndOfStream(); }
 
 void Close(std::int32_t number) {
   Table& table = TheTable();

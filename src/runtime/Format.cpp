@@ -535,18 +535,6 @@ std::string FormatDateSection(Date date, std::string_view section, VbDayOfWeek f
 
 // ------------------------------------------------------------------- text --
 
-// Splits UTF-8 text into characters (code point sequences).
-std::vector<std::string> Characters(std::string_view text) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = 1;
-    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
-    out.emplace_back(text.substr(i, n));
-    i += n;
-  }
-  return out;
-}
-
 std::string FormatTextSection(const std::string& value, std::string_view section) {
   struct Piece {
     char placeholder;  // '@', '&' or 0 for a literal

@@ -59,6 +59,32 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+std::vector<std::string> Characters(std::string_view utf8) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    std::size_t n = 1;
+    while (i + n < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i + n]))) ++n;
+    out.emplace_back(utf8.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+std::string ReplaceAll(std::string text, std::string_view what, std::string_view with) {
+  std::size_t at = what.empty() ? std::string::npos : text.find(what);
+  if (at == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (; at != std::string::npos; at = text.find(what, start)) {
+    out.append(text, start, at - start);
+    out += with;
+    start = at + what.size();
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
 std::string ToLatin1(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

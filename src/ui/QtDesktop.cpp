@@ -12,13 +12,12 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Application.h"
+#include "platform/HeadlessDesktop.h"
 #include "ui/WindowInput.h"
 #include "ui/X11Input.h"
 
 namespace qm::ui {
 namespace {
-
-constexpr double kHeadlessTwipsPerPixel = 15.0;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -101,28 +100,18 @@ void QtDesktop::SetMousePointer(platform::MousePointer pointer) {
 }
 
 double QtDesktop::TwipsPerPixelX() const {
-  if (!CanShowWindows()) return kHeadlessTwipsPerPixel;
+  if (!CanShowWindows()) return platform::HeadlessDesktop().TwipsPerPixelX();
   return 1440.0 / Screen()->logicalDotsPerInchX();
 }
 
 double QtDesktop::TwipsPerPixelY() const {
-  if (!CanShowWindows()) return kHeadlessTwipsPerPixel;
+  if (!CanShowWindows()) return platform::HeadlessDesktop().TwipsPerPixelY();
   return 1440.0 / Screen()->logicalDotsPerInchY();
 }
 
 std::int32_t QtDesktop::Metric(platform::SystemMetric metric) const {
   using platform::SystemMetric;
-  if (!CanShowWindows()) {
-    switch (metric) {
-      case SystemMetric::CaptionHeight: return 23;
-      case SystemMetric::BorderWidth:
-      case SystemMetric::BorderHeight: return 4;
-      case SystemMetric::MenuHeight: return 20;
-      case SystemMetric::ScreenWidth: return 1024;
-      case SystemMetric::ScreenHeight: return 768;
-    }
-    return 0;
-  }
+  if (!CanShowWindows()) return platform::HeadlessDesktop().Metric(metric);
   QScreen* screen = Screen();
   QStyle* style = QApplication::style();
   switch (metric) {

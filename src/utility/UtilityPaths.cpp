@@ -77,25 +77,7 @@ std::string Capped(std::string text, std::size_t limit) {
   return text;
 }
 
-std::string ReplaceAll(std::string text, std::string_view what, std::string_view with) {
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-    text.replace(at, what.size(), with);
-  return text;
-}
-
 std::int64_t WindowHandle(const Variant& form) { return static_cast<std::int64_t>(CDbl(GetProperty(form, "hwnd"))); }
-
-// Splits UTF-8 into characters, so that compaction never cuts one in two.
-std::vector<std::string> Characters(std::string_view text) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = 1;
-    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
-    out.emplace_back(text.substr(i, n));
-    i += n;
-  }
-  return out;
-}
 
 std::string Join(const std::vector<std::string>& chars, std::size_t from, std::size_t to) {
   std::string out;

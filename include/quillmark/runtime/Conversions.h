@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quillmark/runtime/Variant.h"
 
@@ -60,6 +61,10 @@ std::string CharMid(std::string_view utf8, std::size_t start1, std::size_t count
 std::string LCase(std::string_view text);
 std::string UCase(std::string_view text);
 std::string Trim(std::string_view text);
+/// UTF-8 text split into its characters (one code point's bytes each).
+std::vector<std::string> Characters(std::string_view utf8);
+/// `text` with every occurrence of `what` replaced by `with`.
+std::string ReplaceAll(std::string text, std::string_view what, std::string_view with);
 
 /// UTF-8 to ISO-8859-1, one byte per character; code points above 255 become '?'.
 std::string ToLatin1(std::string_view utf8);

@@ -56,23 +56,21 @@ bool PageDocument::Load(const QString& htmlFile) {
   return true;
 }
 
-QVariant PageDocument::loadResource(int type, const QUrl& name) {
-  if (type != QTextDocument::ImageResource && type != QTextDocument::StyleSheetResource)
-    return QTextDocument::loadResource(type, name);
-  QString reference;
-  if (name.isLocalFile()) {
-    reference = name.toLocalFile();
-  } else if (name.scheme().isEmpty()) {
-    reference = name.path(QUrl::FullyDecoded);
-  } else {
-    return QTextDocument::loadResource(type, name);
-  }
-  const QString path = ResolvePageFile(folder_, reference);
+std::optional<QVariant> LoadPageResource(const QString& folder, int type, const QUrl& name) {
+  if (type != QTextDocument::ImageResource && type != QTextDocument::StyleSheetResource) return std::nullopt;
+  if (!name.isLocalFile() && !name.scheme().isEmpty()) return std::nullopt;
+  const QString reference = name.isLocalFile() ? name.toLocalFile() : name.path(QUrl::FullyDecoded);
+  const QString path = ResolvePageFile(folder, reference);
   QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};  // a broken link shows as missing
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return QVariant();  // a broken link shows as missing
   const QByteArray bytes = file.readAll();
   if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(bytes);
   return bytes;
+}
+
+QVariant PageDocument::loadResource(int type, const QUrl& name) {
+  if (auto resource = LoadPageResource(folder_, type, name)) return *resource;
+  return QTextDocument::loadResource(type, name);
 }
 
 }  // namespace qm::ui

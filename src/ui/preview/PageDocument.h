@@ -4,6 +4,9 @@
 // case from the files on disk (pages written on Windows upper-case them).
 
 #include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <optional>
 #include <QTextDocument>
 
 namespace qm::ui {
@@ -31,5 +34,10 @@ class PageDocument : public QTextDocument {
 /// separate, and a component that does not exist as written is matched
 /// without regard to case. Returns an empty string when nothing matches.
 QString ResolvePageFile(const QString& folder, const QString& reference);
+
+/// A picture or style sheet that a page in `folder` refers to, read from disk
+/// through ResolvePageFile: an empty QVariant for a broken link, nothing when
+/// `name` is no file (the caller's own loader serves it then).
+std::optional<QVariant> LoadPageResource(const QString& folder, int type, const QUrl& name);
 
 }  // namespace qm::ui

@@ -1,6 +1,5 @@
 #include "ui/preview/WebView.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPrintDialog>
@@ -26,16 +25,8 @@ QVariant WebView::loadResource(int type, const QUrl& name) {
   // Pictures and style sheets of a page on disk resolve relative to the page,
   // without regard to case and with "\" as a separator.
   const QUrl page = source();
-  if (type != QTextDocument::HtmlResource && page.isLocalFile() && (name.isLocalFile() || name.scheme().isEmpty())) {
-    const QString folder = QFileInfo(page.toLocalFile()).absolutePath();
-    const QString reference = name.isLocalFile() ? name.toLocalFile() : name.path(QUrl::FullyDecoded);
-    const QString path = ResolvePageFile(folder, reference);
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};  // a broken link shows as missing
-    const QByteArray bytes = file.readAll();
-    if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(bytes);
-    return bytes;
-  }
+  if (page.isLocalFile())
+    if (auto resource = LoadPageResource(QFileInfo(page.toLocalFile()).absolutePath(), type, name)) return *resource;
   return QTextBrowser::loadResource(type, name);
 }
 
