@@ -8,8 +8,6 @@
 #include "quillmark/runtime/Settings.h"
 
 namespace qm {
-namespace {
-
 std::string TempFolder() {
   for (const char* name : {"TEMP", "TMPDIR"}) {
     const char* value = std::getenv(name);
@@ -17,8 +15,6 @@ std::string TempFolder() {
   }
   return "/tmp";
 }
-
-}  // namespace
 
 std::string LogFilePath() {
 #ifdef _WIN32

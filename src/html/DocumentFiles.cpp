@@ -1,5 +1,7 @@
 #include "html/DocumentFiles.h"
 
+#include "quillmark/frame/LibMain.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +21,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 }  // namespace
-
-std::string TempFolder() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return "/tmp";
-}
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path(folder);

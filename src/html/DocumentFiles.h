@@ -1,6 +1,6 @@
 #pragma once
-// File work shared by HTMLDoc and Typographer: the temporary folder, the
-// preview's scratch folder, copying a document's pictures and writing it.
+// File work shared by HTMLDoc and Typographer: the preview's scratch folder,
+// copying a document's pictures and writing it.
 
 #include <string>
 #include <string_view>
@@ -8,12 +8,10 @@
 
 namespace qm::html {
 
-/// The environment variable TEMP, else TMPDIR, else /tmp.
-std::string TempFolder();
 /// `folder` + the platform separator + `name`.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
-/// TempFolder + "TYPO" + a number from 0 to 999, created (a failure, such as
+/// qm::TempFolder + "TYPO" + a number from 0 to 999, created (a failure, such as
 /// the folder existing already, is ignored).
 std::string MakePreviewFolder();
 /// Deletes a folder with everything in it; failures are ignored.

@@ -6,6 +6,7 @@
 #include "html/WindowsPath.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 
@@ -27,7 +28,7 @@ bool IsLeftoverPicture(const std::string& name) {
 
 Typographer::Typographer() {
   QM_FRAME_TRY {
-    const std::string temp = html::TempFolder();
+    const std::string temp = TempFolder();
     std::error_code ec;
     for (fs::directory_iterator entry(temp, ec), end; !ec && entry != end; entry.increment(ec)) {
       std::error_code ignored;
@@ -120,7 +121,7 @@ void Typographer::Show() {
 // shown in a message box instead.
 void Typographer::PrintOut() {
   try {
-    const std::string file = html::JoinPath(html::TempFolder(), kPrintFile);
+    const std::string file = html::JoinPath(TempFolder(), kPrintFile);
     ToFile(file);
     platform::Current().PrintDetached(file);
   } catch (const Error& e) {

@@ -25,14 +25,6 @@ constexpr double kListTop = 1200, kListHeight = 1425;
 // Margin kept below the last visible control.
 constexpr double kMargin = 60;
 
-std::string TempFolder() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return "/tmp";
-}
-
 std::vector<std::string> SplitTrail(const std::string& source) {
   std::vector<std::string> pieces;
   std::size_t start = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quillmark/frame/Frame.h"
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
@@ -87,13 +88,7 @@ std::string Join(const std::vector<std::string>& chars, std::size_t from, std::s
 
 }  // namespace
 
-std::string Utility::TempFolder() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return "/tmp";
-}
+std::string Utility::TempFolder() { return qm::TempFolder(); }
 
 std::string Utility::GetWinDir() const {
   QM_FRAME_TRY { return Capped("/usr", kFolderBuffer); }

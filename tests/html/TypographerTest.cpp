@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "html/DocumentFiles.h"
 #include "html/RecordingDesktop.h"
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/html/Typographer.h"
 #include "support/ErrorOf.h"
@@ -103,7 +103,7 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
   saved.SaveAs("");  // no name: nothing is written
 
   // Creation clears the leftovers of earlier runs.
-  const std::string temp = qm::html::TempFolder();
+  const std::string temp = qm::TempFolder();
   const std::vector<std::string> leftovers = {"/~typo1.bmp", "/~TYPOx.BMP", "/~tmp2932.html"};
   for (const auto& name : leftovers) qm::test::WriteFile(temp + name, "x");
   qm::test::WriteFile(temp + "/keep.bmp", "x");
@@ -113,7 +113,7 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
 }
 
 TEST(Typographer, ShowAndPrintOutGoThroughThePlatform) {
-  const std::string printFile = qm::html::TempFolder() + "/~tmp2932.html";
+  const std::string printFile = qm::TempFolder() + "/~tmp2932.html";
   {
     qm::test::DesktopInstaller desktop;
     Typographer t;

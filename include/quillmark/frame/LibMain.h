@@ -17,6 +17,9 @@ inline constexpr std::string_view kProjectName = "QuillmarkLibrary";
 /// Settings application of the library's own switches.
 inline constexpr std::string_view kSettingsApp = "Quillmark Library";
 
+/// The temporary folder: $TEMP, else $TMPDIR, else /tmp.
+std::string TempFolder();
+
 /// The diagnostic log file: `lib.log` in the temporary folder.
 std::string LogFilePath();
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
 
 namespace qm::ui {
 namespace {
@@ -15,14 +16,6 @@ namespace {
 constexpr const char* kSource = "Mail";
 
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-
-QString TempRoot() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const QString value = qEnvironmentVariable(name);
-    if (!value.isEmpty()) return value;
-  }
-  return QStringLiteral("/tmp");
-}
 
 }  // namespace
 
@@ -64,7 +57,7 @@ void MailMessage::Send(bool) {
   if (!NoteText.empty()) arguments << QStringLiteral("--body") << Q(NoteText);
   if (!attachments_.empty()) {
     // The folder is left behind: the mail program reads the files after we return.
-    QTemporaryDir folder(TempRoot() + QStringLiteral("/~qmmail-XXXXXX"));
+    QTemporaryDir folder(Q(TempFolder()) + QStringLiteral("/~qmmail-XXXXXX"));
     if (!folder.isValid()) RaiseFrom(9999, kSource, "Cannot create a folder for the attachments");
     folder.setAutoRemove(false);
     for (const auto& attachment : attachments_) {

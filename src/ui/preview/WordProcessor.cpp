@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Conversions.h"
 #include "ui/preview/PageDocument.h"
 
@@ -28,14 +29,6 @@ constexpr int kConversionTimeoutMs = 120'000;
 QString Bytes(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 std::string Text(const QString& bytes) { return bytes.toLatin1().toStdString(); }
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-
-std::string TempRoot() {
-  for (const char* name : {"TEMP", "TMPDIR"}) {
-    const QByteArray value = qgetenv(name);
-    if (!value.isEmpty()) return value.toStdString();
-  }
-  return "/tmp";
-}
 
 // Points in the locale-independent form CSS wants ("72", "10.5").
 std::string Points(double value) { return qm::Trim(qm::WriteInvariantNumber(value)) + "pt"; }
@@ -144,8 +137,8 @@ std::string WordDocument::TextForWriter() const {
 void WordDocument::SaveAs(const std::string& FileName, const std::string& soffice) const {
   // A private folder for the page, Writer's profile (so that a running office
   // or a parallel export is not disturbed) and the converted file.
-  QTemporaryDir work(Q(TempRoot()) + QStringLiteral("/~qmword-XXXXXX"));
-  if (!work.isValid()) RaiseFrom(75, kSource, "Path/File access error: cannot create a folder in " + TempRoot());
+  QTemporaryDir work(Q(TempFolder()) + QStringLiteral("/~qmword-XXXXXX"));
+  if (!work.isValid()) RaiseFrom(75, kSource, "Path/File access error: cannot create a folder in " + TempFolder());
   const QString page = work.filePath(QStringLiteral("document.html"));
   {
     QFile file(page);
