@@ -3,9 +3,9 @@
 #include <clocale>
 
 #include "Clients.h"
+#include "PropertyClients.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
-#include "quillmark/runtime/DispatchTable.h"
 #include "support/ErrorOf.h"
 
 namespace {
@@ -13,61 +13,11 @@ namespace {
 using qm::QMStream;
 using qm::TextStream;
 using qm::Variant;
+using qm::test::People;
+using qm::test::Person;
 using qm::test::RaisedBy;
 using qm::test::Reader;
 using qm::test::Writer;
-
-// A plain client class: no persistence code, only its member table.
-class Person : public qm::DispatchTable<Person> {
- public:
-  std::string Name;
-  std::int32_t Age = 0;
-  double Height = 0;
-  float Ratio = 0;
-  bool Member = false;
-  std::int16_t Rank = 0;
-  std::uint8_t Code = 0;
-  qm::Date Since;
-  std::string Badge() const { return "B" + std::to_string(Age); }
-
-  static void Describe(Members& m) {
-    m.Class("Person")
-        .Property("Name", &Person::Name)
-        .Property("Age", &Person::Age)
-        .Property("Height", &Person::Height)
-        .Property("Ratio", &Person::Ratio)
-        .Property("Member", &Person::Member)
-        .Property("Rank", &Person::Rank)
-        .Property("Code", &Person::Code)
-        .Property("Since", &Person::Since)
-        .ReadOnly("Badge", &Person::Badge);
-  }
-};
-
-// A collection reached by name: Count, Remove, NewChild, Add and For Each.
-class People : public qm::DispatchTable<People> {
- public:
-  std::vector<std::shared_ptr<Person>> Items;
-  std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
-
-  static void Describe(Members& m) {
-    m.Class("People")
-        .ReadOnly("Count", &People::Count)
-        .Method("Remove",
-                [](People& p, std::vector<Variant>& a) {
-                  p.Items.erase(p.Items.begin() + (qm::CLng(a.at(0)) - 1));
-                  return Variant();
-                })
-        .Method("NewChild", [](People&, std::vector<Variant>&) { return Variant(std::make_shared<Person>()); })
-        .Method("Add", [](People& p, std::vector<Variant>& a) {
-          p.Items.push_back(std::dynamic_pointer_cast<Person>(a.at(0).ObjectRef()));
-          return Variant();
-        });
-  }
-
- protected:
-  std::vector<Variant> EnumerateMembers() override { return {Items.begin(), Items.end()}; }
-};
 
 Variant List(std::initializer_list<const char*> names) {
   std::vector<Variant> v;
