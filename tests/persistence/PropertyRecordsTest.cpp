@@ -50,6 +50,8 @@ TEST(PropertyRecords, RoundTripWithoutAccessorsInAnyNumericLocale) {
     auto back = std::make_shared<Person>();
     QMStream r = Reader(out->Text());
     const auto result = r.ReadObject(back, kAll);
+    std::shared_ptr<TextStream> again;
+    Writer(again).WriteObject(back, kAll);
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(out->Text(),
               "%Object Person\r\n"
@@ -63,14 +65,7 @@ TEST(PropertyRecords, RoundTripWithoutAccessorsInAnyNumericLocale) {
               "   %Property Since\r\n      1843-07-01\r\n")
         << locale;
     EXPECT_EQ(result, qm::QMS_Success);
-    EXPECT_EQ(back->Name, "Ada Lovelace");
-    EXPECT_EQ(back->Age, 36);
-    EXPECT_EQ(back->Height, 0.25);
-    EXPECT_EQ(back->Ratio, 0.1f);
-    EXPECT_TRUE(back->Member);
-    EXPECT_EQ(back->Rank, -3);
-    EXPECT_EQ(back->Code, 200);
-    EXPECT_EQ(qm::FormatGeneralDate(back->Since), "1843-07-01");
+    EXPECT_EQ(again->Text(), out->Text()) << "every property read back as written";
     EXPECT_TRUE(r.AtEndOfStream());
     EXPECT_EQ(RaisedBy([&] { w.WriteObject(back, Variant("Name")); }).Description(),
               "WriteForObject must be called with an array argument.");
