@@ -7,13 +7,15 @@
 #include <filesystem>
 #include <string>
 
+#include "persistence/PropertyClients.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
-#include "quillmark/runtime/DispatchTable.h"
 
 namespace {
 
 using qm::Variant;
+using qm::test::People;
+using qm::test::Person;
 
 // Accepts any record; has a field of every type, hears about unknown ones
 // and registers itself under its string field.
@@ -51,54 +53,6 @@ class Things : public qm::IPersistableCollection {
   qm::IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override { return Items.at(index - 1); }
   std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
   bool Compatible(const std::string&, std::int32_t) override { return true; }
-};
-
-class Person : public qm::DispatchTable<Person> {
- public:
-  std::string Name;
-  std::int32_t Age = 0;
-  double Height = 0;
-  float Ratio = 0;
-  bool Member = false;
-  std::int16_t Rank = 0;
-  std::uint8_t Code = 0;
-  qm::Date Since;
-  std::string Badge() const { return "B"; }
-  static void Describe(Members& m) {
-    m.Class("Person")
-        .Property("Name", &Person::Name)
-        .Property("Age", &Person::Age)
-        .Property("Height", &Person::Height)
-        .Property("Ratio", &Person::Ratio)
-        .Property("Member", &Person::Member)
-        .Property("Rank", &Person::Rank)
-        .Property("Code", &Person::Code)
-        .Property("Since", &Person::Since)
-        .ReadOnly("Badge", &Person::Badge);
-  }
-};
-
-class People : public qm::DispatchTable<People> {
- public:
-  std::vector<std::shared_ptr<Person>> Items;
-  std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
-  static void Describe(Members& m) {
-    m.Class("People")
-        .ReadOnly("Count", &People::Count)
-        .Method("Remove",
-                [](People& p, std::vector<Variant>&) {
-                  p.Items.erase(p.Items.begin());
-                  return Variant();
-                })
-        .Method("NewChild", [](People&, std::vector<Variant>&) { return Variant(std::make_shared<Person>()); })
-        .Method("Add", [](People& p, std::vector<Variant>& a) {
-          p.Items.push_back(std::dynamic_pointer_cast<Person>(a.at(0).ObjectRef()));
-          return Variant();
-        });
-  }
-
- protected:
-  std::vector<Variant> EnumerateMembers() override { return {Items.begin(), Items.end()}; }
 };
 
 }  // namespace

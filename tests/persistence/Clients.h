@@ -107,11 +107,10 @@ class Things : public IPersistableCollection {
     SeenVersion = Version;
     return Accept;
   }
-  std::int32_t GetChildVersion(std::int32_t) override { return ChildVersion; }
+  std::int32_t GetChildVersion(std::int32_t) override { return 1; }
   void LoadCompleted() override { Calls.push_back("LoadCompleted"); }
 
   std::string Title = "Things";
-  std::int32_t ChildVersion = 1;
   bool Accept = true;
   std::string SeenName;
   std::int32_t SeenVersion = -99;

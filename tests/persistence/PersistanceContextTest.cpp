@@ -1,14 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "Clients.h"
 #include "quillmark/frame/Error.h"
-#include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/PersistanceContext.h"
-#include "quillmark/runtime/Settings.h"
 #include "support/ErrorOf.h"
-#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -51,24 +46,6 @@ TEST(PersistanceContext, RegistersByClassAndKey) {
   const qm::Variant none = context.GetReferenceClasses();
   EXPECT_EQ(none.Array().UBound(), -1);
   EXPECT_EQ(none.Array().LBound(), 0);
-}
-
-TEST(PersistanceContext, MissesAreLoggedWhenLoggingIsOn) {
-  std::filesystem::remove(qm::LogFilePath());
-  qm::PersistanceContext context;
-  EXPECT_EQ(context.GetReference("Customer", "k1"), nullptr);
-  EXPECT_FALSE(std::filesystem::exists(qm::LogFilePath()));
-
-  qm::SaveSetting("Quillmark Library", "Init", "Logging", "Yes");
-  EXPECT_EQ(context.GetReference("Customer", "k1"), nullptr);
-  context.Add(std::make_shared<Keyed>("Customer", "k1"), 1);
-  context.Add(std::make_shared<Keyed>("Order", "o1"), 1);
-  EXPECT_EQ(context.GetReference("Customer", "k2"), nullptr);
-  qm::DeleteSetting("Quillmark Library", "Init");
-  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
-            "Reference Class Customer does not exist, trying key k1\r\n"
-            "Key k2 does not exist in reference class Customer, returning Nothing\r\n"
-            "Keys are : 'Customer, Order, '\r\n");
 }
 
 }  // namespace

