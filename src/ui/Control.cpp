@@ -14,6 +14,7 @@
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Layout.h"
+#include "ui/QtText.h"
 
 namespace qm::ui {
 namespace {
@@ -32,8 +33,6 @@ int ToPixelSize(double twips, double perPixel) { return std::clamp(ToPixels(twip
 QRect CurrentPixels(const QWidget& widget) {
   return widget.isWindow() ? QRect(widget.pos(), widget.size()) : widget.geometry();
 }
-
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 }  // namespace
 

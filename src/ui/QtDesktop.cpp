@@ -13,13 +13,12 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Application.h"
 #include "platform/HeadlessDesktop.h"
+#include "ui/QtText.h"
 #include "ui/WindowInput.h"
 #include "ui/X11Input.h"
 
 namespace qm::ui {
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 std::string PlatformName() { return QGuiApplication::platformName().toStdString(); }
 

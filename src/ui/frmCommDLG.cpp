@@ -6,11 +6,10 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/ui/Application.h"
+#include "ui/QtText.h"
 
 namespace qm::ui {
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 

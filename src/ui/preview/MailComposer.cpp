@@ -9,13 +9,12 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/LibMain.h"
+#include "ui/QtText.h"
 
 namespace qm::ui {
 namespace {
 
 constexpr const char* kSource = "Mail";
-
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Conversions.h"
+#include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
 
 namespace qm::ui {
@@ -28,7 +29,6 @@ constexpr int kConversionTimeoutMs = 120'000;
 // Page text is handled byte for byte: each byte is one ISO-8859-1 character.
 QString Bytes(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 std::string Text(const QString& bytes) { return bytes.toLatin1().toStdString(); }
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 // Points in the locale-independent form CSS wants ("72", "10.5").
 std::string Points(double value) { return qm::Trim(qm::WriteInvariantNumber(value)) + "pt"; }
