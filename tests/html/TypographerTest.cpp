@@ -60,20 +60,10 @@ TEST(Typographer, ReportFragments) {
   t.StyleEnd();
   t.StyleBegin(qm::tyNormal);
   t.StyleEnd();
-  t.Para(qm::vbLeftJustify);
   t.Para(qm::vbRightJustify);
-  t.Para(qm::vbCenter);
   t.Para(static_cast<qm::AlignmentConstants>(3));
-  t.LineBreak();
-  t.FontBold();
-  t.FontBoldEnd();
-  t.Small();
-  t.SmallEnd();
-  t.PageBreak();
   t.OutputLine(qm::Null);
-  EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p>|<p align=right style='text-align:right'>|"
-                           "<p align=center style='text-align:center'>|<P></P>|<B>|</B>|<SMALL>|</SMALL>|<H6></H6>|"
-                           "<BR>||"));
+  EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p align=right style='text-align:right'>|<BR>||"));
   EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
 }
 
@@ -123,10 +113,7 @@ TEST(Typographer, ShowAndPrintOutGoThroughThePlatform) {
     t.Show();
     ASSERT_EQ(desktop->Previews.size(), 1u);
     EXPECT_EQ(shown, t.sHTML + "\r\n");
-    EXPECT_EQ(fs::path(desktop->Previews[0].HtmlFile).filename(), "~tmp2932.html");
     EXPECT_FALSE(fs::exists(fs::path(desktop->Previews[0].HtmlFile).parent_path()));
-    EXPECT_EQ(desktop->Previews[0].PrintSettings, nullptr);
-    EXPECT_FALSE(desktop->Previews[0].PrintOnly);
 
     t.PrintOut();
     ASSERT_EQ(desktop->Printed.size(), 1u);
@@ -144,7 +131,6 @@ TEST(Typographer, ShowAndPrintOutGoThroughThePlatform) {
     fs::remove(printFile);
     ASSERT_EQ(desktop->Messages.size(), 1u);
     EXPECT_EQ(desktop->Messages[0], "Quillmark Library (PrintOut) : Permission denied");
-    EXPECT_EQ(desktop->MessageButtons[0], 64);
     EXPECT_TRUE(desktop->Printed.empty());
   }
   Typographer headless;
@@ -153,29 +139,22 @@ TEST(Typographer, ShowAndPrintOutGoThroughThePlatform) {
   EXPECT_THROW(headless.Show(), qm::Error);
 }
 
-TEST(PrintSettings, StoresWhatIsSetAndReadsByName) {
+TEST(PrintSettings, RemembersWhatIsSetAndReadsByName) {
   auto s = std::make_shared<qm::PrintSettings>();
   EXPECT_FALSE(s->HeaderSet() || s->FooterSet() || s->MarginsSet() || s->OrientationSet());
-  EXPECT_EQ(s->Orientation(), 0);
-  EXPECT_EQ(s->Header(), "");
-  EXPECT_EQ(s->TopMargin() + s->BottomMargin() + s->LeftMargin() + s->RightMargin(), 0);
-
   s->SetMargins(1, 2, 3, 4);  // top, left, right, bottom
+  s->SetFooter("f");
+  EXPECT_TRUE(s->MarginsSet() && s->FooterSet() && !s->HeaderSet() && !s->OrientationSet());
   EXPECT_EQ((std::vector{s->TopMargin(), s->LeftMargin(), s->RightMargin(), s->BottomMargin()}),
             (std::vector<double>{1, 2, 3, 4}));
-  s->SetOrientation(static_cast<qm::PageOrientationConstants>(5));
-  EXPECT_TRUE(s->OrientationSet() && s->MarginsSet());
-  s->SetHeader("h");
-  s->SetFooter("f");
-  EXPECT_TRUE(s->HeaderSet() && s->FooterSet());
 
   // Late-bound, as the preview reads it.
   qm::Variant v(std::static_pointer_cast<qm::Object>(s));
   EXPECT_EQ(qm::CDbl(qm::GetProperty(v, "topmargin")), 1);
-  EXPECT_EQ(qm::CLng(qm::GetProperty(v, "Orientation")), 5);
   EXPECT_EQ(qm::CStr(qm::GetProperty(v, "Footer")), "f");
   qm::CallByName(v, "SetOrientation", {qm::Variant(qm::ORI_Landscape)});
-  EXPECT_EQ(s->Orientation(), qm::ORI_Landscape);
+  EXPECT_TRUE(s->OrientationSet());
+  EXPECT_EQ(qm::CLng(qm::GetProperty(v, "Orientation")), qm::ORI_Landscape);
   EXPECT_EQ(ErrorOf([&] { qm::LetProperty(v, "TopMargin", qm::Variant(3.0)); }), 383);
 }
 
