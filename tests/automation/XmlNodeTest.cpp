@@ -93,10 +93,7 @@ TEST(XmlNode, RemovedNodesStayValidWhileHeld) {
   EXPECT_EQ(deeper->GetChildContent("x"), "y");
   b.reset();
   deeper.reset();
-  for (int i = 0; i < 50; ++i) {
-    auto n = root.NewNode();
-    ASSERT_FALSE(n->LoadXml("<broken>"));
-  }
+  for (int i = 0; i < 50; ++i) ASSERT_FALSE(root.NewNode()->LoadXml("<broken>"));
   EXPECT_EQ(root.GetXml(), "<r />\n");
 }
 
