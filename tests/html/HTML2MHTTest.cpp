@@ -109,8 +109,7 @@ TEST(HTML2MHT, QuotedPrintableLines) {
   // 79 characters and the CR: never broken; 80: broken.
   const std::string short79 = std::string(50, 'a') + " " + std::string(28, 'b');
   EXPECT_EQ(ReplaceCtrlChars(short79), short79);
-  const std::string long80 = short79 + "c";
-  EXPECT_EQ(ReplaceCtrlChars(long80), std::string(50, 'a') + " \r\n" + std::string(28, 'b') + "c");
+  EXPECT_EQ(ReplaceCtrlChars(short79 + "c"), std::string(50, 'a') + " \r\n" + std::string(28, 'b') + "c");
   // A break at the end of the line leaves CR LF behind it.
   EXPECT_EQ(ReplaceCtrlChars(std::string(85, 'k') + " "), std::string(85, 'k') + " \r\n");
 }

@@ -2,9 +2,6 @@
 // A desktop that records what the library asks of it, installed for the
 // lifetime of a `DesktopInstaller`.
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,13 +16,9 @@ class RecordingDesktop final : public StubDesktop {
   std::vector<std::string> Messages;
   std::vector<platform::MousePointer> Pointers;
   platform::MousePointer Pointer = platform::MousePointer::Arrow;
-  std::function<void(const platform::PreviewRequest&)> OnPreview;
 
   bool HasUserInterface() const override { return true; }
-  void ShowPreview(const platform::PreviewRequest& request) override {
-    Previews.push_back(request);
-    if (OnPreview) OnPreview(request);
-  }
+  void ShowPreview(const platform::PreviewRequest& request) override { Previews.push_back(request); }
   void PrintDetached(const std::string& htmlFile) override { Printed.push_back(htmlFile); }
   std::int32_t MessageBox(const std::string& prompt, std::int32_t, const std::string&) override {
     Messages.push_back(prompt);
