@@ -42,9 +42,7 @@ TEST(Compress, ByteArraysRoundTripAtEveryLevel) {
     Bytes data = original;
     ASSERT_EQ(compress.CompressByteArray(data, level), 0);
     EXPECT_EQ(compress.ValueDecompressedSize(), 100000);
-    if (level != qm::COM_NO_COMPRESSION) {
-      EXPECT_LT(data.size(), original.size() / 2);
-    }
+    EXPECT_LT(data.size(), level == qm::COM_NO_COMPRESSION ? original.size() + 100 : original.size() / 2);
     EXPECT_EQ(data[0], 0x78);  // a zlib header
     ASSERT_EQ(compress.DecompressByteArray(data, 100000), 0);
     EXPECT_EQ(data, original);
@@ -76,8 +74,6 @@ TEST(Compress, ZlibCodesComeBackAndLeaveTheDataAlone) {
   EXPECT_EQ(compress.DecompressByteArray(corrupt, 5000), -3);
   Bytes truncated(compressed.begin(), compressed.begin() + static_cast<std::ptrdiff_t>(compressed.size() / 2));
   EXPECT_NE(compress.DecompressByteArray(truncated, 5000), 0);
-  Bytes noise = MixedData(300, 3);
-  EXPECT_NE(compress.DecompressByteArray(noise, 1000), 0);
 
   // A size whose work buffer would be negative cannot be allocated.
   const qm::Error e = RaisedBy([&] { compress.DecompressByteArray(data, -1000); });

@@ -29,10 +29,7 @@ std::vector<double> Values(const Variant& result) {
 TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnes) {
   qm::Interpolate interp;
   auto hump = Samples({0, 1, 0});
-  const Variant cub = interp.InterpCub(hump, 2);
-  EXPECT_EQ(Values(cub), (std::vector<double>{0, 0.6875, 1, 0.6875, 0}));
-  EXPECT_EQ(cub.Array().LBound(), 0);
-  EXPECT_EQ(cub.Array().Data()[1].VarType(), qm::vbDouble);
+  EXPECT_EQ(Values(interp.InterpCub(hump, 2)), (std::vector<double>{0, 0.6875, 1, 0.6875, 0}));
 
   auto ramp = Samples({0, 10});
   const Variant lin = interp.InterpLin(ramp, 4);
