@@ -56,8 +56,8 @@ TEST(UtilityPaths, ShortAndLongNamesAndTheFoldersOfTheSystemAndTheUser) {
   qm::Utility u;
   ScratchDir dir;
   fs::create_directories(dir.Path() / "Reports" / "March");
-  WriteFile((dir.Path() / "Reports" / "March" / "Sales.txt").string(), "x");
   const std::string exact = (dir.Path() / "Reports" / "March" / "Sales.txt").string();
+  WriteFile(exact, "x");
   EXPECT_EQ(u.Get811Name(exact), exact);
   EXPECT_EQ(u.GetShortName(exact), exact);
   EXPECT_EQ(u.Get811Name(dir / "missing.txt"), "");
