@@ -156,10 +156,7 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
   doc.LoadFromString("<first><x/></first>", "Holder");
   auto firstChild = doc.GetNextTag()->GetNextTag("x");
   doc.LoadFromString("<second>2</second>", "Other");
-  EXPECT_EQ(doc.Name(), "Other");
-  ASSERT_EQ(doc.ChildCount(), 1);
-  EXPECT_EQ(doc.GetNextTag()->Name(), "second");
-  EXPECT_EQ(doc.ChildValue("second"), "2");
+  EXPECT_EQ(doc.Render(), "<Other>\n  <second>2</second>\n</Other>\n");
   // A wrapper of the removed document stays usable on its own.
   firstChild->LetValue("still here");
   EXPECT_EQ(firstChild->Value(), "still here");
@@ -181,12 +178,12 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
 
 TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
   qm::test::ScratchDir dir;
-  constexpr int kDepth = 100000;
-  std::string text;
-  for (int i = 0; i < kDepth; ++i) text += "<d>";
-  text += "leaf";
-  for (int i = 0; i < kDepth; ++i) text += "</d>";
-  WriteFile(dir / "deep.xml", text);
+  auto nested = [](int depth) {
+    std::string open, close;
+    for (int i = 0; i < depth; ++i) open += "<d>", close += "</d>";
+    return open + "leaf" + close;
+  };
+  WriteFile(dir / "deep.xml", nested(100000));
 
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "deep.xml"));
@@ -201,10 +198,7 @@ TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
 
   // xmllint itself stops at 256 levels; check a shallower file with it.
   XML limited;
-  std::string shallow;
-  for (int i = 0; i < 200; ++i) shallow += "<d>";
-  for (int i = 0; i < 200; ++i) shallow += "</d>";
-  limited.LoadFromString(shallow, "Doc");
+  limited.LoadFromString(nested(200), "Doc");
   ASSERT_TRUE(limited.SaveFile(dir / "shallow.xml"));
   EXPECT_TRUE(XmlLintAccepts(dir / "shallow.xml"));
 }
