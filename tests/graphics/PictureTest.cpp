@@ -97,8 +97,6 @@ TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
 
   EXPECT_FALSE(dib.Create(0, 5));
   EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
-  EXPECT_EQ(dib.Width(), 0);  // the header keeps the size asked for
-  EXPECT_EQ(dib.Height(), 5);
   EXPECT_FALSE(dib.Create(100000, 100000));  // more than the pixel memory allowed
   dib.ClearUp();
   EXPECT_EQ(dib.hDC(), nullptr);
