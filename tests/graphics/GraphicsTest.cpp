@@ -40,8 +40,7 @@ TEST(Graphics, TextAlignsFillsAndMovesThePosition) {
   RecordingSurface pic;  // 100 per character, 200 high
   g.Text(pic, "abcd", Variant(false), V(1000), V(100), false, qm::vbCenter);
   EXPECT_EQ(pic.Calls, Calls{"Print(\"abcd\", False) at (800, 100)"});
-  EXPECT_EQ(pic.CurrentX, 1200);  // Text leaves the position after the text
-  EXPECT_EQ(pic.CurrentY, 100);
+  EXPECT_EQ(std::pair(pic.CurrentX, pic.CurrentY), std::pair(1200.0, 100.0));  // the position after the text
 
   pic.Calls.clear();
   g.Text(pic, "ab", Variant(true), V(1000), V(500), true, qm::vbRightJustify);
@@ -51,8 +50,7 @@ TEST(Graphics, TextAlignsFillsAndMovesThePosition) {
   pic.Calls.clear();
   g.TextCR(pic, "xyz", Variant(false), V(40), V(60));
   EXPECT_EQ(pic.Calls, Calls{"Print(\"xyz\", True) at (40, 60)"});
-  EXPECT_EQ(pic.CurrentX, 0);  // start of the next line
-  EXPECT_EQ(pic.CurrentY, 260);
+  EXPECT_EQ(std::pair(pic.CurrentX, pic.CurrentY), std::pair(0.0, 260.0));  // start of the next line
 
   // Without x and y the text goes where the position is; an unknown alignment leaves CurrentX alone.
   pic.Calls.clear();
@@ -72,15 +70,13 @@ TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   std::optional<Variant> offset = Variant(std::int32_t{1}), length = Variant(std::int32_t{10});
   g.Lines(pic, V(0), 10, five, Variant(std::int32_t{0}), offset, length);
   EXPECT_EQ(qm::CLng(*length), 4);  // the caller's variable sees the clamped length
-  ASSERT_EQ(pic.Calls.size(), 4u);
-  EXPECT_EQ(pic.Calls[0], "Line(0, 1, 2, 1, 2, 0)");  // starts at Left + (Offset - lower bound)
-  EXPECT_EQ(pic.Calls[3], "Line(0, 21, 4, 31, 5, 0)");
+  EXPECT_EQ(pic.Calls, (Calls{"Line(0, 1, 2, 1, 2, 0)", "Line(0, 1, 2, 11, 3, 0)", "Line(0, 11, 3, 21, 4, 0)",
+                              "Line(0, 21, 4, 31, 5, 0)"}));  // starts at Left + (Offset - lower bound)
 
   // Missing range values are filled in for the caller.
   std::optional<Variant> noOffset, noLength;
   g.Lines(pic, V(0), 1, five, Variant(std::int32_t{0}), noOffset, noLength);
-  EXPECT_EQ(qm::CLng(*noOffset), 0);
-  EXPECT_EQ(qm::CLng(*noLength), 5);
+  EXPECT_EQ(std::pair(qm::CLng(*noOffset), qm::CLng(*noLength)), std::pair(0, 5));
 
   pic.Calls.clear();
   g.Lines(pic, V(0), 1, Variant(qm::VariantArray()));
@@ -94,7 +90,6 @@ TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   const Variant smooth(qm::VariantArray::FromVector({V(0), V(3), V(1), V(4)}, 1));
   g.LinesSmooth(pic, V(100), 5, smooth, Variant(std::int32_t{9}));
   EXPECT_EQ(pic.Calls.size(), 1u + 10 * 3);
-  EXPECT_EQ(pic.Calls.front(), "Line(0, 100, 0, 100, 0, 9)");
   pic.Calls.clear();
   std::optional<Variant> from = Variant(std::int32_t{2}), none = Variant(std::int32_t{0});
   g.LinesSmooth(pic, V(0), 5, smooth, Variant(std::int32_t{0}), from, none);

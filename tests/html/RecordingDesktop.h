@@ -2,9 +2,6 @@
 // A desktop that records what the library asks of it, installed for the
 // lifetime of a `DesktopInstaller`.
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,20 +14,14 @@ class RecordingDesktop final : public StubDesktop {
   std::vector<platform::PreviewRequest> Previews;
   std::vector<std::string> Printed;
   std::vector<std::string> Messages;
-  std::vector<std::int32_t> MessageButtons;
   std::vector<platform::MousePointer> Pointers;
   platform::MousePointer Pointer = platform::MousePointer::Arrow;
-  std::function<void(const platform::PreviewRequest&)> OnPreview;
 
   bool HasUserInterface() const override { return true; }
-  void ShowPreview(const platform::PreviewRequest& request) override {
-    Previews.push_back(request);
-    if (OnPreview) OnPreview(request);
-  }
+  void ShowPreview(const platform::PreviewRequest& request) override { Previews.push_back(request); }
   void PrintDetached(const std::string& htmlFile) override { Printed.push_back(htmlFile); }
-  std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string&) override {
+  std::int32_t MessageBox(const std::string& prompt, std::int32_t, const std::string&) override {
     Messages.push_back(prompt);
-    MessageButtons.push_back(buttons);
     return 1;
   }
   void SetMousePointer(platform::MousePointer pointer) override {

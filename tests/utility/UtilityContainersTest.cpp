@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <random>
 
 #include "quillmark/frame/Error.h"
@@ -33,8 +34,7 @@ TEST(UtilityContainers, CollectionCopiesLoseTheirKeys) {
   EXPECT_THROW(copy->Item(Variant("one")), qm::Error);
 
   Variant array = u.CollectionToArray(c);
-  EXPECT_EQ(array.Array().LBound(), 0);
-  EXPECT_EQ(array.Array().UBound(), 2);
+  EXPECT_EQ(std::pair(array.Array().LBound(), array.Array().UBound()), std::pair(0, 2));
   EXPECT_EQ(array.Array()(1).ObjectRef(), object);  // the same object, not a copy
   EXPECT_EQ(u.CollectionToArray(qm::Collection()).Array().UBound(), -1);
 
@@ -73,39 +73,31 @@ TEST(UtilityContainers, SortDictionaryByStringAndNumericKeysAsStdSortDoes) {
   d.Add(Variant("b"), Variant(1));
   d.Add(Variant("a"), Variant(2));
   d.Add(Variant("c"), Variant(3));
-  auto sorted = u.SortDictionary(d);
-  EXPECT_EQ(KeysOf(*sorted), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(sorted->Get(Variant("a")), Variant(2));
+  EXPECT_EQ(KeysOf(*u.SortDictionary(d)), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(KeysOf(d), (std::vector<std::string>{"b", "a", "c"}));  // the input keeps its order
-
-  qm::Dictionary n;
-  for (int k : {10, 9, 100}) n.Add(Variant(k), Variant(k * 2));
-  EXPECT_EQ(KeysOf(*u.SortDictionary(n)), (std::vector<std::string>{"9", "10", "100"}));
   EXPECT_EQ(u.SortDictionary(qm::Dictionary())->Count(), 0);
 
   std::mt19937 random(3);
   for (int size : {2, 3, 7, 100, 2000}) {
     for (int order = 0; order < 3; ++order) {  // random, ascending, descending
       std::vector<int> keys(static_cast<std::size_t>(size));
-      for (int i = 0; i < size; ++i) keys[static_cast<std::size_t>(i)] = i * 3;
+      std::iota(keys.begin(), keys.end(), 0);
       if (order == 0) std::shuffle(keys.begin(), keys.end(), random);
       if (order == 2) std::reverse(keys.begin(), keys.end());
       qm::Dictionary d;
       for (int k : keys) d.Add(Variant(k), Variant(-k));
-      auto sorted = u.SortDictionary(d);
-      std::sort(keys.begin(), keys.end());
-      std::size_t i = 0;
+      const auto sorted = u.SortDictionary(d);
+      int i = 0;
       for (const auto& e : *sorted) {
-        ASSERT_EQ(e.Key, Variant(keys[i])) << size << " " << order;
-        ASSERT_EQ(e.Value, Variant(-keys[i]));
+        ASSERT_TRUE(e.Key == Variant(i) && e.Value == Variant(-i)) << size << " " << order << " at " << i;
         ++i;
       }
-      ASSERT_EQ(i, keys.size());
+      ASSERT_EQ(i, size);
     }
   }
 }
 
-TEST(UtilityContainers, RedimKeepsElementsNumbersAndText) {
+TEST(UtilityContainers, RedimKeepsElementsAndReferencesAreCounted) {
   qm::Utility u;
   Variant v(qm::VariantArray::FromVector({Variant(1), Variant(2), Variant(3)}));
   u.RedimVariantArray(v, 0, 5);
@@ -127,10 +119,6 @@ TEST(UtilityContainers, RedimKeepsElementsNumbersAndText) {
   EXPECT_THROW(u.RedimVariantArray(v, 0, 2000000000), qm::Error);  // refused, nothing allocated
   EXPECT_THROW(u.RedimVariantArray(v, 2147483647, 2), qm::Error);
 
-  EXPECT_EQ(u.Format(Variant(1234.5), "#,##0.00"), "1,234.50");
-  EXPECT_EQ(u.AsNumber(Variant("2.5")), 2.5);
-  EXPECT_THROW(u.AsNumber(Variant("abc")), qm::Error);
-  EXPECT_EQ(u.Val("12.5abc"), 12.5);
   auto object = std::make_shared<qm::Object>();
   EXPECT_EQ(u.ReferenceCount(nullptr), 0);
   EXPECT_EQ(u.ReferenceCount(object), 1);
