@@ -58,7 +58,6 @@ class PrivateCups {
     qm::test::WriteScript(root_ / "bin/backend/tofile",
                           "[ $# -eq 0 ] && { echo 'direct tofile \"Unknown\" \"Copy to a file\"'; exit 0; }\n"
                           "if [ -n \"$6\" ]; then cat \"$6\"; else cat; fi > \"${DEVICE_URI#tofile:}\"\n");
-    fs::permissions(root_ / "bin/backend/tofile", fs::perms::owner_all);
     ::setenv("CUPS_SERVER", (r + "/cups.sock").c_str(), 1);
     cupsd_.start(Program("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), QString::fromStdString(r + "/cupsd.conf"),
                                            QStringLiteral("-s"), QString::fromStdString(r + "/cups-files.conf")});
