@@ -62,12 +62,6 @@ TEST_F(MouseTest, MovesTheCursorAndTheWindowSeesClicksInOrder) {
   mouse.RightClick();
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 2; }, 3000));
   EXPECT_EQ(window.Events, (std::vector<std::string>{"RightDown" + at, "RightUp" + at}));
-
-  window.Events.clear();
-  mouse.LeftDown();
-  mouse.LeftUp();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 2; }, 3000));
-  EXPECT_EQ(window.Events, (std::vector<std::string>{"LeftDown" + at, "LeftUp" + at}));
 }
 
 TEST_F(MouseTest, WindowRectanglesOfTheDisplay) {
