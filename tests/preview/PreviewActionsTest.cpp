@@ -1,3 +1,4 @@
+#include <QStandardPaths>
 #include <QThread>
 #include <regex>
 
@@ -10,6 +11,7 @@
 namespace {
 
 using qm::test::AnswerSaveDialog;
+using qm::test::Output;
 using qm::test::PathScope;
 using qm::test::ReadFile;
 using qm::test::WriteFile;
@@ -180,6 +182,39 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
             "Error exporting to Word: LibreOffice could not convert the document: Error: source file could not be "
             "loaded");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "failed.doc"));
+}
+
+// The Word export with the real LibreOffice Writer (skipped when it is not
+// installed; scripts/test --full installs it).
+class WordConversionTest : public PreviewActionsTest {};
+
+TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
+  if (QStandardPaths::findExecutable("soffice").isEmpty())
+    GTEST_SKIP() << "LibreOffice (soffice) is not installed: the real Word conversion is not tested "
+                    "(scripts/test --full installs it)";
+  auto settings = std::make_shared<qm::PrintSettings>();
+  settings->SetOrientation(qm::ORI_Landscape);
+  settings->SetMargins(36, 36, 36, 36);
+  HTMLPreview preview;
+  preview.OpenDoc(page_, settings);
+  AnswerSaveDialog(dir_ / "report.doc");
+  preview.OpenInWord();
+  ASSERT_TRUE(desktop_->Messages.empty()) << desktop_->Messages[0].Prompt;
+  EXPECT_EQ(ReadFile(dir_ / "report.doc").substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an OLE2 (Word) file
+
+  // Back to PDF, with a private profile: the text, the page size and the picture.
+  Output("cd '" + dir_.Path().string() + "' && soffice -env:UserInstallation=file://" + (dir_ / "profile") +
+         " --headless --norestore --convert-to pdf report.doc 2>&1");
+  const std::string text = Output("pdftotext '" + (dir_ / "report.pdf") + "' -");
+  EXPECT_NE(text.find("Sales by region"), std::string::npos) << text;
+  EXPECT_NE(text.find("Third page text"), std::string::npos) << text;
+  const std::string info = Output("pdfinfo '" + (dir_ / "report.pdf") + "'");
+  double width = 0, height = 0;
+  const auto size = info.find("Page size:");
+  ASSERT_NE(size, std::string::npos) << info;
+  ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
+  EXPECT_GT(width, height) << "a landscape page";
+  EXPECT_NE(Output("pdfimages -list '" + (dir_ / "report.pdf") + "'").find("image"), std::string::npos);
 }
 
 }  // namespace
