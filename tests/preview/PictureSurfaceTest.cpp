@@ -3,7 +3,6 @@
 #include "DemoChart.h"
 #include "preview/PreviewSupport.h"
 #include "quillmark/frame/Error.h"
-#include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/Picture.h"
 #include "quillmark/runtime/Conversions.h"
@@ -84,27 +83,14 @@ TEST_F(PictureSurfaceTest, CopyPicturesThroughHdcAndTheWidgetShowsWhatIsDrawn) {
   EXPECT_EQ(box.grab().toImage().pixel(60, 45), qRgb(255, 0, 0));
 }
 
-TEST_F(PictureSurfaceTest, DemoChartSavesAsJpeg) {
+TEST_F(PictureSurfaceTest, DemoChartIsDrawnAndSaved) {
   PictureSurface drawn(480, 240);
   qm::example::DrawDemoChart(drawn);
   EXPECT_FALSE(drawn.Image() == PictureSurface(480, 240).Image()) << "nothing drawn";
-
-  // Saved and converted: the JPEG shows the same picture.
   qm::test::ScratchDir dir;
   drawn.SavePicture(dir / "chart.png");
-  qm::Graphics().SaveAsJPG(dir / "chart.png", dir / "chart.jpg");
-  const auto jpeg = qm::LoadPicture(dir / "chart.jpg");
-  ASSERT_EQ(jpeg->Width(), 480);
-  ASSERT_EQ(jpeg->Height(), 240);
-  double difference = 0;
-  for (int y = 0; y < 240; ++y)
-    for (int x = 0; x < 480; ++x) {
-      const QRgb a = drawn.Image().pixel(x, y);
-      const std::uint32_t b = jpeg->Handle()->GetPixel(x, y);  // 0x00BBGGRR
-      difference += std::abs(qRed(a) - static_cast<int>(b & 0xFF)) + std::abs(qGreen(a) - static_cast<int>((b >> 8) & 0xFF)) +
-                    std::abs(qBlue(a) - static_cast<int>((b >> 16) & 0xFF));
-    }
-  EXPECT_LT(difference / (480.0 * 240 * 3), 6.0) << "mean difference per channel";
+  EXPECT_EQ(qm::LoadPicture(dir / "chart.png")->Width(), 480);
+  EXPECT_EQ(qm::test::ErrorOf([&] { drawn.SavePicture(dir / "no/such/folder/chart.png"); }), 75);
 }
 
 }  // namespace
