@@ -1,6 +1,5 @@
 #include <QCursor>
 #include <QMouseEvent>
-#include <QPrintDialog>
 #include <QTest>
 #include <QToolButton>
 

@@ -6,7 +6,6 @@
 #include "quillmark/automation/RectLong.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
