@@ -84,18 +84,15 @@ TEST_F(PreviewWindowTest, ShowChoosesTheToolBarPrintsAndRefusesAMissingPage) {
   EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
 }
 
-TEST_F(PreviewWindowTest, TheViewShowsThePageAndItsPictures) {
+TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
+  const double px = qm::ui::TwipsPerPixelX();
   HTMLPreview preview;
   preview.OpenDoc(page_, nullptr);
   EXPECT_TRUE(preview.webView->toPlainText().contains("Third page text"));
   // The picture is named in another case, with "\".
   EXPECT_FALSE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("PICS\\CHART.PNG")).isNull());
   EXPECT_TRUE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("missing/gone.gif")).isNull());
-}
 
-TEST_F(PreviewWindowTest, ResizeArithmetic) {
-  const double px = qm::ui::TwipsPerPixelX();
-  HTMLPreview preview;
   preview.show();
   qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
   QApplication::processEvents();

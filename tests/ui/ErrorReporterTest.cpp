@@ -28,12 +28,6 @@ TEST_F(ErrorReporterTest, ShowsTheTrailAndLogsIt) {
     ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->item(0)->text().toStdString(), "QuillmarkLibrary.QMStream");
     EXPECT_EQ(list->item(2)->text().toStdString(), "[QMStream]Public Sub Outer(\"orders\")");
-    // Collapsed, the list lies below the window's bottom edge; Details shows it.
-    EXPECT_LT(w.height(), list->y());
-    auto* details = Child<QPushButton>(w, "cmdDetails");
-    QTest::mouseClick(details, Qt::LeftButton);
-    EXPECT_FALSE(details->isEnabled());
-    EXPECT_GE(w.height(), list->y() + list->height());
     // A second report while this one is open returns at once.
     reporter.HandleError("other", "Other error");
     QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
