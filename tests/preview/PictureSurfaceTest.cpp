@@ -27,7 +27,6 @@ TEST_F(PictureSurfaceTest, MembersByName) {
   PictureSurface surface(100, 80);
   qm::Dispatch& picture = surface;
   EXPECT_EQ(qm::CDbl(picture.Get("Width")), 100 * px);
-  EXPECT_EQ(qm::CDbl(picture.Get("Height")), 80 * py);
   EXPECT_EQ(At(surface, 0, 0), qRgb(255, 255, 255));
 
   // A filled box in red (0x00BBGGRR), relative to the current position.

@@ -13,9 +13,7 @@
 
 namespace {
 
-using qm::Variant;
 using qm::ui::Control;
-using qm::ui::GetTwips;
 using qm::ui::Layout;
 using qm::test::ErrorOf;
 
@@ -56,9 +54,8 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
   EXPECT_EQ(Layout::LAYOUT_HEIGHT_PAD(), 390);
   EXPECT_EQ(Layout::LAYOUT_HEIGHT_MENU_PAD(), 675);
-  const Variant widthPad = Layout::LAYOUT_WIDTH_PAD();
-  EXPECT_EQ(widthPad.TypeName(), "Long");
-  EXPECT_EQ(qm::CLng(widthPad), 105);
+  EXPECT_EQ(Layout::LAYOUT_WIDTH_PAD().TypeName(), "Long");
+  EXPECT_EQ(qm::CLng(Layout::LAYOUT_WIDTH_PAD()), 105);
   // 120 dpi: 12 twips per pixel and a gap of four pixels; 1440/130 = 11.08 rounds to 11.
   desktop->Twips = 12.0;
   EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
