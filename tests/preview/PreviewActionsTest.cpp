@@ -90,6 +90,7 @@ TEST_F(PreviewActionsTest, EmailAttachesTheArchiveAsDocumentRptOrSaysWhatFailed)
     preview.Email();
   }
   EXPECT_TRUE(desktop_->Messages.empty());
+  ASSERT_TRUE(std::filesystem::exists(HTMLPreview::MailFile()));
   // The program runs detached: wait for what it was given.
   for (int i = 0; i < 200 && ReadFile(dir_ / "mailargs").empty(); ++i) QThread::msleep(10);
   EXPECT_EQ(ReadFile(dir_ / "mailargs"), "--body --attach 4 Document.rpt\n");
