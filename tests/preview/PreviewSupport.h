@@ -1,14 +1,12 @@
 #pragma once
-// Shared by the preview tests: a desktop that records message boxes
-// (everything else goes to the Qt desktop), stand-in programs on the
-// PATH, and a small report on disk.
+// Shared by the preview tests: a desktop that records message boxes, stand-in
+// programs on the PATH, and a small report on disk.
 
-#include <QApplication>
-#include <QFileDialog>
+#include <QDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,37 +19,19 @@
 
 namespace qm::test {
 
-struct RecordedMessage {
-  std::string Prompt;
-  std::int32_t Buttons;
-};
-
-/// The Qt desktop, with message boxes recorded instead of shown.
-class RecordingDesktop final : public platform::Desktop {
+/// A desktop without a screen whose message boxes are recorded.
+class RecordingDesktop final : public StubDesktop {
  public:
-  std::vector<RecordedMessage> Messages;
+  struct Message {
+    std::string Prompt;
+    std::int32_t Buttons;
+  };
+  std::vector<Message> Messages;
 
-  bool HasUserInterface() const override { return qt_.HasUserInterface(); }
-  void ShowPreview(const platform::PreviewRequest& request) override { qt_.ShowPreview(request); }
-  void PrintDetached(const std::string& htmlFile) override { qt_.PrintDetached(htmlFile); }
   std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string&) override {
     Messages.push_back({prompt, buttons});
     return 1;
   }
-  void SetMousePointer(platform::MousePointer pointer) override { qt_.SetMousePointer(pointer); }
-  double TwipsPerPixelX() const override { return qt_.TwipsPerPixelX(); }
-  double TwipsPerPixelY() const override { return qt_.TwipsPerPixelY(); }
-  std::int32_t Metric(platform::SystemMetric metric) const override { return qt_.Metric(metric); }
-  void DoEvents() override { qt_.DoEvents(); }
-  void SetCursorPos(std::int32_t x, std::int32_t y) override { qt_.SetCursorPos(x, y); }
-  void GetCursorPos(std::int32_t& x, std::int32_t& y) override { qt_.GetCursorPos(x, y); }
-  void SendMouseButton(platform::MouseButtonEvent event) override { qt_.SendMouseButton(event); }
-  platform::ScreenRect GetWindowRect(std::int64_t hwnd) override { return qt_.GetWindowRect(hwnd); }
-  platform::ScreenRect GetDesktopRect() override { return qt_.GetDesktopRect(); }
-  void SetTopMost(std::int64_t hwnd, bool topMost) override { qt_.SetTopMost(hwnd, topMost); }
-
- private:
-  ui::QtDesktop qt_;
 };
 
 /// Installs a RecordingDesktop for the test's lifetime, then the Qt desktop again.
@@ -62,8 +42,7 @@ using RecordingScope = DesktopScope<RecordingDesktop, ui::QtDesktop>;
 class PathScope {
  public:
   PathScope(const std::filesystem::path& folder, bool only) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
-    const std::string path = only ? folder.string() : folder.string() + ":" + old_;
-    ::setenv("PATH", path.c_str(), 1);
+    ::setenv("PATH", (only ? folder.string() : folder.string() + ":" + old_).c_str(), 1);
   }
   ~PathScope() { ::setenv("PATH", old_.c_str(), 1); }
   PathScope(const PathScope&) = delete;
@@ -77,13 +56,10 @@ class PathScope {
 /// still reading its folder may ignore an accept: it is tried again.
 inline void AnswerSaveDialog(const std::string& name, int triesLeft = 100) {
   OnModal("QFileDialog", [name, triesLeft](QWidget& w) {
-    auto& dialog = static_cast<QFileDialog&>(w);
+    auto& dialog = static_cast<QDialog&>(w);
     if (name.empty()) return dialog.reject();
-    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-      edit->setText(QString::fromStdString(name));
-    else
-      dialog.selectFile(QString::fromStdString(name));
-    static_cast<QDialog&>(dialog).accept();
+    Child<QLineEdit>(w, "fileNameEdit")->setText(QString::fromStdString(name));
+    dialog.accept();
     if (!dialog.isVisible()) return;
     if (triesLeft > 0) return AnswerSaveDialog(name, triesLeft - 1);
     ADD_FAILURE() << "the save dialog does not take " << name;
@@ -99,6 +75,21 @@ inline void WriteScript(const std::string& path, const std::string& body) {
 
 /// A report of three pages (two page breaks) with a picture, as the
 /// typographer writes it; returns the page's name.
-std::string WriteReport(const ScratchDir& dir);
+inline std::string WriteReport(const ScratchDir& dir) {
+  std::filesystem::create_directories(dir.Path() / "pics");
+  QImage chart(120, 60, QImage::Format_RGB32);
+  chart.fill(QColor(200, 30, 30));
+  chart.save(QString::fromStdString(dir / "pics/Chart.png"), "PNG");
+  const std::string page = dir / "report.html";
+  WriteFile(page,
+            "<HTML>\r\n<HEAD>\r\n<TITLE>Quarterly report</TITLE>\r\n"
+            "<STYLE>  H6 { page-break-before: always }</STYLE>\r\n</HEAD><BODY>\r\n\r\n"
+            "<H1>\r\nSales by region\r\n</H1>\r\n"
+            "<TABLE  border=1 cellPadding=2 width=\"100%\" >\r\n<TR>\r\n<TD valign=top \r\n align=left \r\n>\r\n"
+            "North\r\n</TD>\r\n<TD valign=top \r\n align=right \r\n>\r\n1200\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n"
+            "<IMG alt=\"\" src=\"PICS\\CHART.PNG\" border=0>\r\n"
+            "<IMG alt=\"\" src=\"missing/gone.gif\" border=0>\r\n<H6></H6>\r\nSecond page text\r\n<H6></H6>\r\nThird page text\r\n</BODY>\r\n\r\n</HTML>\r\n");
+  return page;
+}
 
 }  // namespace qm::test

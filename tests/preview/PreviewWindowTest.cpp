@@ -1,18 +1,16 @@
-#include <QAbstractButton>
 #include <QCursor>
 #include <QMouseEvent>
-#include <QPrintDialog>
 #include <QTest>
 #include <QToolButton>
 
 #include "preview/PreviewSupport.h"
+#include "quillmark/html/HTMLDoc.h"
 #include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/HTMLDisplay.h"
 #include "quillmark/ui/Layout.h"
-#include "quillmark/runtime/Conversions.h"
 #include "support/ErrorOf.h"
-#include "ui/FormDialog.h"
 #include "ui/preview/HTMLPreview.h"
 #include "ui/preview/WebView.h"
 #include "ui/preview/frmPreview.h"
@@ -24,75 +22,81 @@ using qm::ui::frmPreview;
 using qm::ui::GetTwips;
 using qm::ui::HTMLPreview;
 
-class PreviewWindowTest : public qm::test::UiTest {};
-
-struct Shown {
-  bool Print, SaveAs, Email, Word, PageSetup, Close;
+class PreviewWindowTest : public qm::test::UiTest {
+ protected:
+  qm::test::ScratchDir dir_;
+  const std::string page_ = qm::test::WriteReport(dir_);
 };
 
-// Shows the preview with a button choice and reports which buttons it offered.
-Shown ShowWith(const std::string& page, std::int16_t displayButtons) {
-  Shown shown{};
+// Runs `show`, which opens the preview; returns the buttons the preview
+// offered, and notes the text it showed in `text`.
+std::string Offered(const std::function<void()>& show, std::string* text = nullptr) {
+  std::string shown;
   OnModal("frmPreview", [&](QWidget& window) {
     HTMLPreview* preview = frmPreview::Instance().Preview();
-    EXPECT_EQ(window.windowTitle().toStdString(), "Preview");
-    const auto visible = [&](QToolButton* b) { return b->isVisibleTo(&window) && b->isEnabled(); };
-    shown = {visible(preview->cmdPrint), visible(preview->cmdSaveAs), visible(preview->cmdEmail),
-             visible(preview->cmdWord),  visible(preview->cmdPageSetup), visible(preview->cmdClose)};
+    for (QToolButton* b : preview->picTools->findChildren<QToolButton*>())
+      if (b->isVisibleTo(&window) && b->isEnabled()) shown += b->objectName().toStdString() + " ";
+    if (text) *text = preview->webView->toPlainText().toStdString();
     preview->cmdClose->click();
   });
-  qm::ui::HTMLDisplay().Show(page, nullptr, false, displayButtons);
+  show();
   return shown;
 }
 
-TEST_F(PreviewWindowTest, DisplayButtonsChooseTheToolBar) {
-  qm::test::ScratchDir dir;
-  const std::string page = qm::test::WriteReport(dir);
-
-  const Shown all = ShowWith(page, 0);
-  EXPECT_TRUE(all.Print && all.SaveAs && all.Email && all.Word && all.Close);
-  EXPECT_FALSE(all.PageSetup);  // disabled and hidden from the start
-
-  const Shown printOnly = ShowWith(page, 1);
-  EXPECT_TRUE(printOnly.Print && printOnly.Close);
-  EXPECT_FALSE(printOnly.SaveAs || printOnly.Email || printOnly.Word || printOnly.PageSetup);
-
-  const Shown closeOnly = ShowWith(page, 2);
-  EXPECT_TRUE(closeOnly.Close);
-  EXPECT_FALSE(closeOnly.Print || closeOnly.SaveAs || closeOnly.Email || closeOnly.Word || closeOnly.PageSetup);
-
+TEST_F(PreviewWindowTest, ShowChoosesTheToolBarPrintsAndRefusesAMissingPage) {
+  const auto showWith = [&](std::int16_t buttons) {
+    return Offered([&] { qm::ui::HTMLDisplay().Show(page_, nullptr, false, buttons); });
+  };
+  // Page Setup is disabled and hidden from the start.
+  EXPECT_EQ(showWith(0), "cmdPrint cmdSaveAs cmdEmail cmdWord cmdClose ");
+  EXPECT_EQ(showWith(1), "cmdPrint cmdClose ");
+  EXPECT_EQ(showWith(2), "cmdClose ");
   // Closing unloads the shared form; the next Show loads a fresh one.
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+
+  // A document shown as an application shows it: through the Qt desktop.
+  qm::HTMLDoc doc;
+  doc.BeginDoc("Orders");
+  doc.BeginBody();
+  doc.BodyText("Seven orders wait");
+  std::string text;
+  EXPECT_EQ(Offered([&] { doc.Show(nullptr, false, 1); }, &text), "cmdPrint cmdClose ");
+  EXPECT_NE(text.find("Seven orders wait"), std::string::npos) << text;
+
+  // Print then close: the print dialog opens over the preview, which then closes.
+  bool dialog = false;
+  OnModal("QPrintDialog", [&](QWidget& w) {
+    dialog = true;
+    EXPECT_NE(frmPreview::Instance().Window(), nullptr);
+    static_cast<QDialog&>(w).reject();
+  });
+  qm::ui::HTMLDisplay().Show(page_, nullptr, true);
+  EXPECT_TRUE(dialog);
+  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
+
+  const qm::Error e = qm::test::RaisedBy([&] { qm::ui::HTMLDisplay().Show(dir_ / "nothere.html", nullptr, false, 0); });
+  EXPECT_EQ(e.Number(), 53);
+  EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir_ / "nothere.html") + "\", ?)"),
+            std::string::npos)
+      << e.Source();
+  EXPECT_NE(e.Source().find("[HTMLDisplay]Public Sub Show("), std::string::npos) << e.Source();
   EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
 }
 
-TEST_F(PreviewWindowTest, ToolBarIconsAndTheViewShowsThePage) {
-  qm::test::ScratchDir dir;
-  HTMLPreview preview;
-  preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
-  // Every button has an icon, from the theme or Qt's own.
-  for (QToolButton* button :
-       {preview.cmdPrint, preview.cmdSaveAs, preview.cmdEmail, preview.cmdWord, preview.cmdPageSetup, preview.cmdClose})
-    EXPECT_FALSE(button->icon().isNull()) << button->text().toStdString();
-  EXPECT_EQ(GetTwips(*preview.webView).Top, 720);
-
-  // The page, its table and its picture (named in another case, with "\").
-  const QString text = preview.webView->toPlainText();
-  EXPECT_TRUE(text.contains("Sales by region")) << text.toStdString();
-  EXPECT_TRUE(text.contains("Third page text"));
-  const QVariant image = preview.webView->loadResource(QTextDocument::ImageResource, QUrl("PICS\\CHART.PNG"));
-  EXPECT_FALSE(image.isNull());
-  EXPECT_TRUE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("missing/gone.gif")).isNull());
-}
-
-TEST_F(PreviewWindowTest, ResizeArithmetic) {
+TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
   const double px = qm::ui::TwipsPerPixelX();
   HTMLPreview preview;
+  preview.OpenDoc(page_, nullptr);
+  EXPECT_TRUE(preview.webView->toPlainText().contains("Third page text"));
+  // The picture is named in another case, with "\".
+  EXPECT_FALSE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("PICS\\CHART.PNG")).isNull());
+  EXPECT_TRUE(preview.webView->loadResource(QTextDocument::ImageResource, QUrl("missing/gone.gif")).isNull());
+
   preview.show();
   qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
   QApplication::processEvents();
-  const auto view = GetTwips(*preview.webView);
-  EXPECT_EQ(view.Width, 600 * px);                 // inner width - view left (0)
-  EXPECT_EQ(view.Height, 400 * px - 720);          // inner height - view top
+  EXPECT_EQ(GetTwips(*preview.webView).Width, 600 * px);          // inner width - view left (0)
+  EXPECT_EQ(GetTwips(*preview.webView).Height, 400 * px - 720);   // inner height - view top
   EXPECT_EQ(GetTwips(*preview.picTools).Width, 600 * px);
   EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 600 * px - 795 - 4 * px);
 
@@ -105,32 +109,16 @@ TEST_F(PreviewWindowTest, ResizeArithmetic) {
   // The form sizes the control to its inner size less the layout pads and the gap, at least 1 twip.
   EXPECT_EQ(frmPreview::ControlWidth(10, 60), 1);
   EXPECT_EQ(frmPreview::ControlHeight(10, 60), 1);
-  const double widthPad = qm::CDbl(qm::ui::Layout::LAYOUT_WIDTH_PAD());
-  const double heightPad = qm::ui::Layout::LAYOUT_HEIGHT_PAD();
-
-  qm::test::ScratchDir dir;
-  const std::string page = qm::test::WriteReport(dir);
   OnModal("frmPreview", [&](QWidget& window) {
     window.resize(700, 500);
     QApplication::processEvents();
     const auto control = GetTwips(*frmPreview::Instance().Preview());
     EXPECT_EQ(control.Left, 60);
-    EXPECT_EQ(control.Width, 700 * px - widthPad - 60);
-    EXPECT_EQ(control.Height, 500 * qm::ui::TwipsPerPixelY() - heightPad - 60);
+    EXPECT_EQ(control.Width, 700 * px - qm::CDbl(qm::ui::Layout::LAYOUT_WIDTH_PAD()) - 60);
+    EXPECT_EQ(control.Height, 500 * qm::ui::TwipsPerPixelY() - qm::ui::Layout::LAYOUT_HEIGHT_PAD() - 60);
     window.close();  // through the frame: unloads as Close does
   });
-  qm::ui::HTMLDisplay().Show(page, nullptr);
-  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
-}
-
-TEST_F(PreviewWindowTest, MissingPageIsAClearError) {
-  qm::test::ScratchDir dir;
-  const qm::Error e = qm::test::RaisedBy([&] { qm::ui::HTMLDisplay().Show(dir / "nothere.html", nullptr, false, 0); });
-  EXPECT_EQ(e.Number(), 53);
-  EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir / "nothere.html") + "\", ?)"),
-            std::string::npos)
-      << e.Source();
-  EXPECT_NE(e.Source().find("[HTMLDisplay]Public Sub Show("), std::string::npos) << e.Source();
+  qm::ui::HTMLDisplay().Show(page_, nullptr);
   EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
 }
 
@@ -149,13 +137,12 @@ class ClickSpy : public QObject {
 
 TEST_F(PreviewWindowTest, PrintDocClicksIntoTheViewAndSendsCtrlP) {
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) GTEST_SKIP() << "needs the offscreen platform";
-  qm::test::ScratchDir dir;
   HTMLPreview preview;
   preview.setGeometry(40, 30, 500, 400);
   preview.show();
   preview.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&preview));
-  preview.OpenDoc(qm::test::WriteReport(dir), nullptr);
+  preview.OpenDoc(page_, nullptr);
   ClickSpy spy;
   preview.webView->viewport()->installEventFilter(&spy);
   int printed = 0;
@@ -181,19 +168,6 @@ TEST_F(PreviewWindowTest, PrintDocClicksIntoTheViewAndSendsCtrlP) {
   });
   for (int i = 0; i < 50 && !dialog; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_TRUE(dialog);
-}
-
-TEST_F(PreviewWindowTest, PrintThenCloseOpensThePrintDialogAndCloses) {
-  qm::test::ScratchDir dir;
-  bool dialog = false;
-  OnModal("QPrintDialog", [&](QWidget& w) {
-    dialog = true;
-    EXPECT_NE(frmPreview::Instance().Window(), nullptr);
-    static_cast<QDialog&>(w).reject();
-  });
-  qm::ui::HTMLDisplay().Show(qm::test::WriteReport(dir), nullptr, true);
-  EXPECT_TRUE(dialog);
-  EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
 }
 
 }  // namespace

