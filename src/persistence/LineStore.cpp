@@ -88,7 +88,6 @@ void LineStore::clear() {
   copies_.clear();
   textFree_ = 0;
   count_ = 0;
-  newest_ = nullptr;
   file_ = UniqueFd();
   for (Recent& recent : ring_) recent.Index = static_cast<std::size_t>(-1);
 }

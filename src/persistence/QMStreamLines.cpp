@@ -54,15 +54,10 @@ void QMStream::Close_() {
 // lines through lastRead_.
 const std::string& QMStream::ReadLine() {
   QM_FRAME_TRY {
-    if (StackAtEnd()) {
-      StackNew(Bound().ReadLineView());
-      StackAdvance();
-      if (const std::string* held = lineStack_.Newest()) return *held;
-    } else {
-      StackAdvance();
-      if (stackPos_ >= 1)
-        if (const std::string* held = lineStack_.Held(static_cast<std::size_t>(stackPos_ - 1))) return *held;
-    }
+    if (StackAtEnd()) StackNew(Bound().ReadLineView());
+    StackAdvance();
+    if (stackPos_ >= 1)
+      if (const std::string* held = lineStack_.Held(static_cast<std::size_t>(stackPos_ - 1))) return *held;
     lastRead_.assign(StackCurrent());
     return lastRead_;
   }

@@ -75,9 +75,7 @@ class LineStore {
       recent.Text.assign(line);
       recent.Index = count_;
       entry = (static_cast<std::uint64_t>(offset) << kLengthBits) | line.size();
-      newest_ = &recent.Text;
     } else {
-      newest_ = nullptr;
       entry = (static_cast<std::uint64_t>(copies_.size()) << kLengthBits) | kCopied;
       copies_.emplace_back(CopyText(line), line.size());
     }
@@ -100,8 +98,6 @@ class LineStore {
     const Recent& recent = ring_[index % kRecent];
     return recent.Index == index ? &recent.Text : nullptr;
   }
-  /// Held() of the line appended last.
-  const std::string* Newest() const { return newest_; }
   std::size_t size() const { return count_; }
   /// Forgets every line and the file.
   void clear();
@@ -154,7 +150,6 @@ class LineStore {
   std::size_t textFree_ = 0;
   std::size_t count_ = 0;
   UniqueFd file_;
-  const std::string* newest_ = nullptr;
   mutable std::array<Recent, kRecent> ring_;
 };
 
