@@ -1,0 +1,159 @@
+#include "runtime/AtomicFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <system_error>
+
+namespace qm::detail {
+namespace fs = std::filesystem;
+namespace {
+
+// Long names are shortened in the temporary's name so that it stays within
+// the file system's limit of 255 bytes per name.
+constexpr std::size_t kMaxEmbeddedName = 200;
+constexpr std::string_view kMarker = ".~qm";
+
+[[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
+  throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+std::string TemporaryPrefix(const fs::path& target) {
+  std::string name = target.filename().string();
+  if (name.size() > kMaxEmbeddedName) name.resize(kMaxEmbeddedName);
+  return "." + name + std::string(kMarker);
+}
+
+// Removes temporaries of the same target whose writer no longer runs.
+void RemoveLeftovers(const fs::path& folder, const std::string& prefix) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = name.substr(prefix.size());
+    const auto dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos) continue;
+    pid_t pid = 0;
+    bool digits = true;
+    for (std::size_t i = 0; i < dash; ++i) {
+      if (rest[i] < '0' || rest[i] > '9' || pid > 100000000) {
+        digits = false;
+        break;
+      }
+      pid = pid * 10 + (rest[i] - '0');
+    }
+    if (!digits) continue;
+    if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
+  }
+}
+
+fs::path ResolveTarget(const fs::path& target) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(target, ec))) {
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    if (!ec) return resolved;
+  }
+  return target;
+}
+
+}  // namespace
+
+void SyncFolder(const fs::path& folder) noexcept {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+AtomicFile::AtomicFile(const fs::path& target) : target_(ResolveTarget(target)) {
+  if (target_.filename().empty()) Fail("cannot write a file without a name", target, EISDIR);
+  const fs::path folder = target_.parent_path();
+  const std::string prefix = TemporaryPrefix(target_);
+  RemoveLeftovers(folder.empty() ? fs::path(".") : folder, prefix);
+
+  mode_t mode = 0666;
+  struct stat existing {};
+  const bool exists = ::stat(target_.c_str(), &existing) == 0;
+  if (exists) {
+    if (S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
+    mode = existing.st_mode & 07777;
+  }
+
+  std::random_device random;
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, "%ld-%08x", static_cast<long>(::getpid()), static_cast<unsigned>(random()));
+    temporary_ = folder / (prefix + suffix);
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+    if (fd_ >= 0) break;
+    if (errno != EEXIST) Fail("cannot create a file beside", target_, errno);
+  }
+  if (fd_ < 0) Fail("cannot create a file beside", target_, EEXIST);
+  if (exists) {
+    // The replacement keeps the old file's permissions (and its owner, where allowed).
+    if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+      // Only root may give a file away; the file stays the writer's own.
+    }
+    ::fchmod(fd_, mode);
+  }
+}
+
+AtomicFile::~AtomicFile() { Discard(); }
+
+void AtomicFile::Write(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("cannot write", temporary_, n < 0 ? errno : ENOSPC);
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void AtomicFile::Commit() {
+  if (fd_ < 0) Fail("the file was already written or discarded", target_, EBADF);
+  if (::fsync(fd_) != 0) {
+    const int error = errno;
+    Discard();
+    Fail("cannot write", target_, error);
+  }
+  const int closed = ::close(fd_);
+  const int closeError = errno;
+  fd_ = -1;
+  if (closed != 0) {
+    Discard();
+    Fail("cannot write", target_, closeError);
+  }
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int error = errno;
+    Discard();
+    Fail("cannot replace", target_, error);
+  }
+  temporary_.clear();
+  SyncFolder(target_.parent_path());
+}
+
+void AtomicFile::Discard() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temporary_.empty()) {
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+}
+
+void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {
+  AtomicFile file(target);
+  file.Write(bytes);
+  file.Commit();
+}
+
+}  // namespace qm::detail

@@ -1,0 +1,59 @@
+#pragma once
+// Writes a file as a whole so that a crash at any instant leaves either the
+// old file or the new one, complete: the bytes go to a hidden temporary in
+// the target's folder, and Commit() flushes and syncs it, renames it over the
+// target and syncs the folder. An AtomicFile destroyed without Commit()
+// removes its temporary and leaves the target untouched.
+//
+// The temporary is named ".<target name>.~qm<pid>-<random>"; leftovers of a
+// killed writer (their process no longer runs) are removed by the next
+// AtomicFile for the same target.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace qm::detail {
+
+class AtomicFile {
+ public:
+  // Creates the temporary beside `target` (exclusive create). A target that
+  // exists lends its permission bits to the new file; a symbolic link is
+  // followed, so the file it names is replaced and the link kept. Failures
+  // throw std::filesystem::filesystem_error with the system's error code.
+  explicit AtomicFile(const std::filesystem::path& target);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Appends bytes to the temporary.
+  void Write(const void* data, std::size_t size);
+  void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
+
+  // The temporary's descriptor, for libraries that write through one.
+  int Descriptor() const noexcept { return fd_; }
+  // The temporary's path, for libraries that write to a named file; whatever
+  // they leave there is what Commit() publishes.
+  const std::filesystem::path& TemporaryPath() const noexcept { return temporary_; }
+  // The file that Commit() replaces (the link's target when the target is a link).
+  const std::filesystem::path& Target() const noexcept { return target_; }
+
+  // Syncs the temporary, renames it over the target and syncs the folder.
+  void Commit();
+  // Removes the temporary without touching the target (also done on destruction).
+  void Discard() noexcept;
+
+  // Replaces `target` with `bytes` in one step.
+  static void WriteWhole(const std::filesystem::path& target, std::string_view bytes);
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  int fd_ = -1;
+};
+
+// Syncs a folder, so that a rename or a new name in it survives a crash.
+void SyncFolder(const std::filesystem::path& folder) noexcept;
+
+}  // namespace qm::detail
