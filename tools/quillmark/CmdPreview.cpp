@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "Trouble.h"
 
 #ifdef QM_HAVE_UI
 #include "quillmark/ui/HTMLDisplay.h"
@@ -48,7 +49,7 @@ int RunPrint(const Args& args) {
     ui::PrintDetached(page);
     std::cout << "printing " << page << " on the default printer\n";
   } else {
-    ui::PrintToPdf(page, pdf);
+    WithFiles({page}, pdf, [&] { ui::PrintToPdf(page, pdf); });
     std::cout << "wrote " << pdf << '\n';
   }
   return 0;
