@@ -64,10 +64,6 @@ zip_int64_t PutEntry(zip_t* archive, const std::string& name, zip_source_t* sour
     zip_source_free(source);
     return -1;
   }
-  // Another spelling of the same name (other bytes that libzip reads alike)
-  // takes the bytes given now.
-  const char* stored = zip_get_name(archive, *existing, ZIP_FL_ENC_RAW);
-  if (stored && name != stored && zip_file_rename(archive, *existing, name.c_str(), ZIP_FL_ENC_GUESS) != 0) return -1;
   return static_cast<zip_int64_t>(*existing);
 }
 

@@ -22,9 +22,11 @@ std::string ReadingOf(const std::string& name);
 /// The entry libzip considers to have this name, if any.
 std::optional<zip_uint64_t> FindEntry(zip_t* archive, const std::string& name);
 
-/// Puts `source` into the archive under `name`: over the entry of that name
-/// when there is one (taking the name's bytes as given), as a new entry
-/// otherwise. On failure the source is freed and -1 returned.
+/// Puts `source` into the archive under `name`: over the entry libzip reads
+/// as that name when there is one (which keeps its stored spelling: bytes
+/// that read alike, such as a CP437 and a UTF-8 "naïve", are one name to
+/// every zip reader), as a new entry otherwise. On failure the source is
+/// freed and -1 returned.
 zip_int64_t PutEntry(zip_t* archive, const std::string& name, zip_source_t* source);
 
 }  // namespace qm::compression
