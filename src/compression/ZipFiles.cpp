@@ -40,7 +40,8 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       compression::ZipNameList names;
       std::copy(round.begin(), round.end(), names.Names.begin());
 
-      const auto result = static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), names));
+      const auto result =
+          static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), names));
       for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
       if (result == ZE_OK) {
         report.Archived += count - engine.Skipped().size();

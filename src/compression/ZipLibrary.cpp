@@ -143,7 +143,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     // A file that cannot be opened stops the operation before the archive is
     // touched, naming the file (libzip would only say that some file failed).
     if (S_ISREG(member.Info.st_mode) && ::access(member.Path.c_str(), R_OK) != 0)
-      return Fail(ZE_Open_ERR, std::string(given), std::string("cannot be opened for reading: ") + std::strerror(errno));
+      return Fail(ZE_Open_ERR, std::string(given), "cannot be opened for reading: " + std::string(std::strerror(errno)));
     if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
     members.push_back(std::move(member));
   }
@@ -180,8 +180,9 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
 
     zip_int64_t index = -1;
     if (S_ISDIR(member.Info.st_mode)) {
-      if (const auto existing = FindEntry(archive.get(), member.StoredName)) index = static_cast<zip_int64_t>(*existing);
-      else index = zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
+      const auto existing = FindEntry(archive.get(), member.StoredName);
+      index = existing ? static_cast<zip_int64_t>(*existing)
+                       : zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
       if (index < 0) return failed(member.Path, "cannot be added as a folder entry");
     } else {
       // Files arrive deflated through the shared stream; large ones stream
@@ -211,7 +212,8 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.
     for (const auto& member : deflated)
-      if (member->Failed()) return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
+      if (member->Failed())
+        return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
     return failed(archivePath, "cannot be written");
   }
   (void)archive.release();  // zip_close freed it

@@ -1,11 +1,10 @@
-#include "quillmark/compression/ZipFiles.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "compression/ExternalCheck.h"
 #include "compression/WorkingFolder.h"
+#include "quillmark/compression/ZipFiles.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -43,8 +42,8 @@ TEST(ZipFiles, ArchivesEveryFileInRoundsAndSaysWhichAreMissing) {
   ASSERT_EQ(report.Skipped.size(), 2u);
   EXPECT_EQ(report.Skipped[0].File, "gone.txt");
   EXPECT_EQ(report.Skipped[0].Reason, "not found");
-  EXPECT_EQ(report.Message(), "gone.txt: not found, not archived\n" + (dir / "all.zip") +
-                                  ": is the archive itself, not archived");
+  EXPECT_EQ(report.Message(),
+            "gone.txt: not found, not archived\n" + (dir / "all.zip") + ": is the archive itself, not archived");
   EXPECT_TRUE(qm::test::PythonReadsBack(archive, dir.Path(), names));  // f1500 stays from the first run
 }
 

@@ -17,18 +17,29 @@ std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
   const std::string& out = args[1];
   std::string words;
   switch (result) {
-    case -2: words = compressing ? "zlib refused the compression level" : in + " is damaged"; break;
-    case -3: words = in + " is not a compressed file of this kind, or it is damaged"; break;
-    case -4: words = "out of memory while working on " + in; break;
+    case -2:
+      words = compressing ? "zlib refused the compression level" : in + " is damaged";
+      break;
+    case -3:
+      words = in + " is not a compressed file of this kind, or it is damaged";
+      break;
+    case -4:
+      words = "out of memory while working on " + in;
+      break;
     case -5:
       words = compressing ? in + " did not fit the work buffer"
                           : in + " holds more data than its length field says, or the field is damaged";
       break;
-    default: words = "zlib failed on " + in; break;
+    default:
+      words = "zlib failed on " + in;
+      break;
   }
   if (!compressing) words += "; " + out + " holds only what could be decompressed";
-  const char* name = result == -2 ? "stream error" : result == -3 ? "data error" : result == -4 ? "memory error"
-                   : result == -5 ? "buffer error" : "error";
+  const char* name = result == -2   ? "stream error"
+                     : result == -3 ? "data error"
+                     : result == -4 ? "memory error"
+                     : result == -5 ? "buffer error"
+                                    : "error";
   return words + " (zlib result " + std::to_string(result) + ": " + name + ")";
 }
 
