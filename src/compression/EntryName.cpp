@@ -1,7 +1,6 @@
 #include "compression/EntryName.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 namespace qm::compression {

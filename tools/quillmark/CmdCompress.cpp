@@ -57,7 +57,7 @@ int Run(const Args& args, bool compressing) {
   } catch (const Error& e) {
     std::error_code ec;
     const bool exists = std::filesystem::is_regular_file(in, ec);
-    const std::string coded = " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")";
+    const std::string coded = Coded(e);
     if (e.Number() == 9 && exists && std::filesystem::file_size(in, ec) == 0)
       throw Trouble(in + " is empty: there is nothing to " + (compressing ? "compress" : "decompress") + coded);
     if (e.Number() == 9 && exists && !compressing)

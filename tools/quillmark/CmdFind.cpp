@@ -27,10 +27,10 @@ int RunFind(const Args& args) {
     found = FileRecurser().Files(positional[1], recurse, folder);
   } catch (const Error& e) {
     std::error_code ec;
-    const std::string coded = " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")";
+    const std::string coded = Coded(e);
     if (!std::filesystem::exists(folder, ec)) throw Trouble(folder + " does not exist" + coded);
     if (!std::filesystem::is_directory(folder, ec)) throw Trouble(folder + " is not a folder" + coded);
-    throw Trouble("cannot list " + folder + " or a folder below it: " + e.Description() + coded);
+    throw Trouble("cannot list " + folder + " or a folder below it" + coded);
   }
   for (const auto& path : found.Array().Data()) std::cout << path.String() << '\n';
   return 0;

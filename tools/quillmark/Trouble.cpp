@@ -33,6 +33,10 @@ std::string WhyNotWritable(std::string_view output) {
   return {};
 }
 
+std::string Coded(const Error& e) {
+  return " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")";
+}
+
 std::string Explain(const Error& e, std::initializer_list<std::string_view> inputs, std::string_view output) {
   std::string words;
   for (const auto input : inputs) {
@@ -43,12 +47,11 @@ std::string Explain(const Error& e, std::initializer_list<std::string_view> inpu
     words = WhyNotWritable(output);
     if (words.empty() && e.Number() == 61) words = "cannot write " + std::string(output) + ": the disk is full";
   }
-  const std::string number = " (error " + std::to_string(e.Number());
   if (words.empty()) {
     const std::string_view file = inputs.size() > 0 ? *inputs.begin() : output;
-    return std::string(file) + ": " + e.Description() + number + ")";
+    return std::string(file) + ": " + e.Description() + " (error " + std::to_string(e.Number()) + ")";
   }
-  return words + number + ": " + e.Description() + ")";
+  return words + Coded(e);
 }
 
 }  // namespace qm::cli

@@ -25,6 +25,9 @@ class Trouble : public std::runtime_error {
 /// number and text, e.g. "in.dat does not exist (error 53: File not found)".
 std::string Explain(const Error& e, std::initializer_list<std::string_view> inputs, std::string_view output = {});
 
+/// The library's number and text for a message: " (error 53: File not found)".
+std::string Coded(const Error& e);
+
 /// Why `input` cannot be read as a file ("x does not exist", "x is a folder,
 /// not a file", "x cannot be read: ..."); empty when nothing is wrong with it.
 std::string WhyNotReadable(std::string_view input);
