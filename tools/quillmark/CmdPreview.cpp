@@ -33,7 +33,7 @@ int RunPreview(const Args& args) {
     else return Usage("preview PAGE.html [--print-only|--no-buttons]");
   }
   if (page.empty()) return Usage("preview PAGE.html [--print-only|--no-buttons]");
-  ui::HTMLDisplay().Show(page, nullptr, false, buttons);
+  WithFiles({page}, {}, [&] { ui::HTMLDisplay().Show(page, nullptr, false, buttons); });
   return 0;
 }
 
@@ -46,7 +46,7 @@ int RunPrint(const Args& args) {
   }
   if (page.empty()) return Usage("print PAGE.html [--pdf OUT]");
   if (pdf.empty()) {
-    ui::PrintDetached(page);
+    WithFiles({page}, {}, [&] { ui::PrintDetached(page); });
     std::cout << "printing " << page << " on the default printer\n";
   } else {
     WithFiles({page}, pdf, [&] { ui::PrintToPdf(page, pdf); });
