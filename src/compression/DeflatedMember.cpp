@@ -39,6 +39,8 @@ DeflatedMember::~DeflatedMember() { zip_error_fini(&error_); }
 
 zip_source_t* DeflatedMember::Source(zip_t* archive) { return zip_source_function(archive, &Callback, this); }
 
+std::string DeflatedMember::Problem() { return zip_error_strerror(&error_); }
+
 zip_int64_t DeflatedMember::Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
   return static_cast<DeflatedMember*>(self)->Handle(data, length, command);
 }

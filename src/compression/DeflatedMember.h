@@ -48,6 +48,11 @@ class DeflatedMember {
   /// The source for zip_file_add. The object must outlive the archive handle.
   zip_source_t* Source(zip_t* archive);
 
+  const std::string& Path() const { return path_; }
+  /// Whether reading or deflating the file failed, and why (libzip's words).
+  bool Failed() const { return zip_error_code_zip(&error_) != ZIP_ER_OK; }
+  std::string Problem();
+
  private:
   static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
   zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command);
