@@ -46,7 +46,9 @@ for program in "${programs[@]}"; do
   [ -z "$elsewhere" ] || fail "$program: $elsewhere"
 done
 
-installed quillmark version | grep -q "Quillmark Library 1.6.74" || fail "quillmark version"
+# Outputs are read whole before they are searched: a reader that stops early
+# would make the writer fail under pipefail.
+[[ $(installed quillmark version) == *"Quillmark Library 1.6.74"* ]] || fail "quillmark version"
 
 # A page with a picture: a 16x16 BMP, turned into JPEG by the installed tool.
 {
@@ -67,20 +69,21 @@ grep -q "^/9j/" "$work/page.mht" || fail "the archive holds no JPEG data"
 
 if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
   installed quillmark print "$work/page.html" --pdf "$work/page.pdf" >/dev/null || fail "quillmark print --pdf"
-  pdfinfo "$work/page.pdf" | grep -q "^Pages: *1$" || fail "the PDF does not have one page"
+  grep -q "^Pages: *1$" <<<"$(pdfinfo "$work/page.pdf")" || fail "the PDF does not have one page"
   [ "$(pdfimages -list "$work/page.pdf" | tail -n +3 | wc -l)" -ge 1 ] || fail "the PDF holds no picture"
 fi
 
 # Consumers of the moved tree, through find_package and through pkg-config.
-libdir=$(dirname "$(ls -d "$prefix"/lib*/pkgconfig | head -n 1)")
+pc=$(find "$prefix" -name quillmark.pc)
+libdir=$(dirname "$(dirname "$pc")")
 cmake -S "$source" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/consumer" >/dev/null
-LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer" | grep -q "Quillmark Library 1.6.74" ||
+[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library 1.6.74"* ]] ||
   fail "the find_package consumer"
 
 flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
 # shellcheck disable=SC2086
 g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
-LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer" | grep -q "Quillmark Library 1.6.74" ||
+[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library 1.6.74"* ]] ||
   fail "the pkg-config consumer"
 echo "the moved installation ran its tools and built its consumers"
