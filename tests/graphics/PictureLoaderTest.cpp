@@ -121,6 +121,10 @@ TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
     ASSERT_EQ(reference.Width, 37) << options;
     EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "p.jpg")), reference) << options;
   }
+  // Adobe CMYK (here YCCK, as TurboJPEG writes it) is multiplied by K: ink 200, 100, 50 at K 128.
+  const auto cmyk = qm::LoadPicture((qm::test::SourceDir() / "fuzz/corpus/picture/cmyk.jpg").string());
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(Rgb(*cmyk, 5, 5)[c], (std::vector{100, 50, 25})[c], 2);
+
   // Cut inside its pixel data, the picture keeps its size (the rest is filled in).
   const std::string jpeg = ReadFile(dir / "p.jpg");
   EXPECT_EQ(Load(jpeg.substr(0, jpeg.size() * 3 / 4))->Width(), 37);
