@@ -8,6 +8,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -91,17 +92,24 @@ std::shared_ptr<Bitmap> DecodeGif(std::span<const std::uint8_t> bytes) {
   if (!colours) RaiseInvalidPicture("the GIF file has no colour table");
 
   // Pixels the frame does not draw (outside it, or after its data ended)
-  // take the background colour; transparent ones stay black.
+  // take the background colour; the bitmap starts black, so a black
+  // background needs no work. One row is filled and copied to the others.
   auto bitmap = std::make_shared<Bitmap>(gif->SWidth, gif->SHeight);
   const ColorMapObject* global = gif->SColorMap;
   const int background = gif->SBackGroundColor;
   if (global && background > 0 && background < global->ColorCount) {
     const GifColorType c = global->Colors[background];
-    for (std::int32_t y = 0; y < bitmap->Height(); ++y) {
-      std::uint8_t* row = bitmap->Row(y);
-      for (std::int32_t x = 0; x < bitmap->Width(); ++x) row[3 * x] = c.Blue, row[3 * x + 1] = c.Green, row[3 * x + 2] = c.Red;
-    }
+    std::uint8_t* first = bitmap->Row(0);
+    for (std::int32_t x = 0; x < bitmap->Width(); ++x)
+      first[3 * x] = c.Blue, first[3 * x + 1] = c.Green, first[3 * x + 2] = c.Red;
+    for (std::int32_t y = 1; y < bitmap->Height(); ++y)
+      std::memcpy(bitmap->Row(y), first, 3 * static_cast<std::size_t>(bitmap->Width()));
   }
+
+  // Blue, green, red of each index: transparent and missing entries black.
+  std::array<std::array<std::uint8_t, 3>, 256> bgr{};
+  for (int i = 0; i < std::min(colours->ColorCount, 256); ++i)
+    if (i != transparent) bgr[i] = {colours->Colors[i].Blue, colours->Colors[i].Green, colours->Colors[i].Red};
 
   std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
   for (std::int32_t n = 0; n < frame.Height && frame.Width > 0; ++n) {
@@ -112,12 +120,7 @@ std::shared_ptr<Bitmap> DecodeGif(std::span<const std::uint8_t> bytes) {
     }
     const std::int32_t y = frame.Top + (frame.Interlace ? InterlacedRow(n, frame.Height) : n);
     std::uint8_t* out = bitmap->Row(y) + 3 * static_cast<std::size_t>(frame.Left);
-    for (std::int32_t x = 0; x < frame.Width; ++x, out += 3) {
-      const int index = line[static_cast<std::size_t>(x)];
-      GifColorType c{0, 0, 0};
-      if (index != transparent && index < colours->ColorCount) c = colours->Colors[index];
-      out[0] = c.Blue, out[1] = c.Green, out[2] = c.Red;
-    }
+    for (const GifPixelType index : line) out = std::copy_n(bgr[index].data(), 3, out);
   }
   return bitmap;
 }
