@@ -54,7 +54,7 @@ std::int32_t InterlacedRow(std::int32_t n, std::int32_t height) {
     if (n < rows) return kStart[pass] + n * kStep[pass];
     n -= rows;
   }
-  return height;  // not reached for n < height
+  return n;  // not reached for n < height
 }
 
 }  // namespace

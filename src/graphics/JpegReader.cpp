@@ -114,11 +114,12 @@ class JpegDecoder {
       JSAMPROW target = cmyk_ ? scratch : row;
       if (jpeg_read_scanlines(&info_, &target, 1) != 1) break;
       if (cmyk_) {
-        for (std::int32_t x = 0; x < bitmap.Width(); ++x) {
-          const std::uint8_t* p = scratch + 4 * x;
-          row[3 * x + 0] = Blend(p[2], p[3]);
-          row[3 * x + 1] = Blend(p[1], p[3]);
-          row[3 * x + 2] = Blend(p[0], p[3]);
+        const std::uint8_t* p = scratch;
+        for (std::uint8_t *out = row, *end = row + 3 * static_cast<std::size_t>(bitmap.Width()); out != end;
+             out += 3, p += 4) {
+          out[0] = Blend(p[2], p[3]);
+          out[1] = Blend(p[1], p[3]);
+          out[2] = Blend(p[0], p[3]);
         }
       }
     }
