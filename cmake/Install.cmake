@@ -40,6 +40,12 @@ if(NOT QM_PC_REQUIRES)
   set(QM_PC_REQUIRES "")
 endif()
 string(REPLACE ";" " " QM_PC_REQUIRES "${QM_PC_REQUIRES}")
+# Libraries without a pkg-config file of their own, for static linking.
+get_target_property(QM_PC_LIBS_PRIVATE quillmark QM_PKGCONFIG_LIBS_PRIVATE)
+if(NOT QM_PC_LIBS_PRIVATE)
+  set(QM_PC_LIBS_PRIVATE "")
+endif()
+string(REPLACE ";" " " QM_PC_LIBS_PRIVATE "${QM_PC_LIBS_PRIVATE}")
 # The .pc file finds its prefix from its own place, so an installation can be moved.
 file(RELATIVE_PATH QM_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" QM_PC_TO_PREFIX "${QM_PC_TO_PREFIX}")

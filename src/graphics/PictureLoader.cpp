@@ -1,51 +1,34 @@
-// The platform's picture loader over stb_image. The one copy of the
-// stb_image implementation in the library is compiled here, with internal
-// linkage so that it never clashes with another copy in the application.
+// The platform's picture loader: the format is told from the first bytes and
+// each goes to its decoder (libjpeg-turbo, libpng, giflib, our BMP reader).
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <vector>
 
+#include "PictureFormats.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/graphics/Picture.h"
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#define STBI_NO_STDIO
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
-#define STBI_FAILURE_USERMSG
-#define STBI_MAX_DIMENSIONS 65535
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#endif
-#include <stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-
 namespace qm {
-namespace {
+namespace picture {
 
-// Pictures above 64 megapixels are refused before any pixel memory is taken.
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 26;
+void RaiseInvalidPicture(const std::string& reason) { Raise(ERR_InvalidPicture, "Invalid picture: " + reason); }
 
-[[noreturn]] void RaiseInvalid(const std::string& reason) {
-  Raise(ERR_InvalidPicture, "Invalid picture: " + reason);
+void CheckPictureSize(std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0) RaiseInvalidPicture("the picture has no pixels");
+  if (width * height > kMaxPicturePixels) RaiseInvalidPicture("the picture is larger than 64 megapixels");
 }
+
+}  // namespace picture
+
+namespace {
 
 [[noreturn]] void RaiseFileError(int error) {
   switch (error) {
@@ -88,91 +71,48 @@ std::size_t ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset)
   return done;
 }
 
-std::uint32_t Le(const std::uint8_t* p, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
-  return value;
+bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
+  return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
 }
-
-// An uncompressed 24-bit bottom-up BMP stores its pixel array exactly as a
-// Bitmap does (blue-green-red, rows padded to 4 bytes, bottom row first), so
-// its pixels are taken over in one piece; every other file goes to stb_image.
-struct DirectBmp {
-  std::int32_t Width, Height;
-  std::uint32_t Offset;
-};
-
-constexpr std::size_t kBmpHeaderBytes = 54;
-
-std::optional<DirectBmp> DirectLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
-  if (head.size() < kBmpHeaderBytes || head[0] != 'B' || head[1] != 'M') return std::nullopt;
-  const std::uint32_t offset = Le(&head[10], 4), infoSize = Le(&head[14], 4);
-  const auto width = static_cast<std::int32_t>(Le(&head[18], 4));
-  const auto height = static_cast<std::int32_t>(Le(&head[22], 4));
-  if (infoSize < 40 || Le(&head[26], 2) != 1 || Le(&head[28], 2) != 24 || Le(&head[30], 4) != 0) return std::nullopt;
-  if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxPixels) return std::nullopt;
-  if (std::uint64_t{offset} < 14 + std::uint64_t{infoSize}) return std::nullopt;
-  const std::uint64_t pixelBytes = std::uint64_t{static_cast<std::uint32_t>(Bitmap::BytesPerScanLine(width))} *
-                                   static_cast<std::uint32_t>(height);
-  if (offset + pixelBytes > fileSize) return std::nullopt;
-  return DirectBmp{width, height, offset};
-}
-
-struct StbFree {
-  void operator()(stbi_uc* pixels) const { stbi_image_free(pixels); }
-};
 
 }  // namespace
 
 std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes) {
-  if (bytes.empty()) RaiseInvalid("the file is empty");
+  using namespace picture;
+  if (bytes.empty()) RaiseInvalidPicture("the file is empty");
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-    RaiseInvalid("the file is larger than 2 GiB");
-  const int length = static_cast<int>(bytes.size());
-
-  if (const auto bmp = DirectLayout(bytes, bytes.size())) {
-    auto bitmap = std::make_shared<Bitmap>(bmp->Width, bmp->Height);
-    std::memcpy(bitmap->Bits(), bytes.data() + bmp->Offset, bitmap->SizeInBytes());
-    return std::make_shared<Picture>(std::move(bitmap));
-  }
-
-  int width = 0, height = 0, channels = 0;
-  if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels))
-    RaiseInvalid(stbi_failure_reason());
-  if (width <= 0 || height <= 0) RaiseInvalid("the picture has no pixels");
-  if (std::int64_t{width} * height > kMaxPixels) RaiseInvalid("the picture is larger than 64 megapixels");
-
-  std::unique_ptr<stbi_uc, StbFree> rgb(stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 3));
-  if (!rgb) RaiseInvalid(stbi_failure_reason());
-
-  auto bitmap = std::make_shared<Bitmap>(width, height);
-  const stbi_uc* source = rgb.get();
-  for (std::int32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap->Row(y);
-    for (std::int32_t x = 0; x < width; ++x, source += 3, row += 3) {
-      row[0] = source[2];
-      row[1] = source[1];
-      row[2] = source[0];
-    }
-  }
+    RaiseInvalidPicture("the file is larger than 2 GiB");
+  std::shared_ptr<Bitmap> bitmap;
+  if (StartsWith(bytes, "BM"))
+    bitmap = DecodeBmp(bytes);
+  else if (StartsWith(bytes, "\xFF\xD8\xFF"))
+    bitmap = DecodeJpeg(bytes);
+  else if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"))
+    bitmap = DecodePng(bytes);
+  else if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a"))
+    bitmap = DecodeGif(bytes);
+  else
+    RaiseInvalidPicture("not a BMP, GIF, JPEG or PNG file");
   return std::make_shared<Picture>(std::move(bitmap));
 }
 
 std::shared_ptr<Picture> LoadPicture(const std::string& FileName) {
+  using namespace picture;
   FileDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) RaiseFileError(errno);
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) RaiseFileError(errno);
   if (S_ISDIR(info.st_mode)) Raise(ERR_PathFileAccess);
-  if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalid("the file is larger than 2 GiB");
+  if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalidPicture("the file is larger than 2 GiB");
   const auto fileSize = static_cast<std::size_t>(info.st_size);
 
-  std::uint8_t head[kBmpHeaderBytes];
-  const std::size_t headBytes = ReadAt(file.get(), head, sizeof head, 0);
-  if (const auto bmp = DirectLayout({head, headBytes}, fileSize)) {
+  // A BMP in the bitmap's own layout is read straight into the bitmap.
+  std::array<std::uint8_t, kBmpHeadBytes> head{};
+  const std::size_t headBytes = ReadAt(file.get(), head.data(), head.size(), 0);
+  if (const auto bmp = DirectBmpLayout({head.data(), headBytes}, fileSize)) {
     auto bitmap = std::make_shared<Bitmap>(bmp->Width, bmp->Height);
     if (ReadAt(file.get(), bitmap->Bits(), bitmap->SizeInBytes(), bmp->Offset) != bitmap->SizeInBytes())
-      RaiseInvalid("the file ended before its last row of pixels");
+      RaiseInvalidPicture("the file ended before its last row of pixels");
     return std::make_shared<Picture>(std::move(bitmap));
   }
 

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <iterator>
-#include <sstream>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/graphics/DIBSection.h"
@@ -15,60 +14,17 @@
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#include <stb_image_write.h>
-#pragma GCC diagnostic pop
+#include "PictureFiles.h"
 
 namespace {
 
+using qm::test::BmpFile;
+using qm::test::DecodeWithDjpeg;
 using qm::test::RaisedBy;
+using qm::test::RgbImage;
+using qm::test::TestPicture;
 
-// Picture files written and read with tools that are not the library's own
-// (stb_image_write, djpeg's PPM output). Rows top-down, 3 bytes per pixel.
-struct RgbImage {
-  int Width = 0, Height = 0;
-  std::vector<std::uint8_t> Pixels;
-  const std::uint8_t* At(int x, int y) const { return &Pixels[3 * (static_cast<std::size_t>(y) * Width + x)]; }
-};
-
-// A smooth picture: red rising to the right, green rising downwards, blue
-// falling downwards (strong at the top, weak at the bottom).
-RgbImage TestPicture(int width, int height) {
-  RgbImage image{width, height, {}};
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.Pixels.push_back(static_cast<std::uint8_t>(255 * x / std::max(1, width - 1)));
-      image.Pixels.push_back(static_cast<std::uint8_t>(255 * y / std::max(1, height - 1)));
-      image.Pixels.push_back(static_cast<std::uint8_t>(230 - 190 * y / std::max(1, height - 1)));
-    }
-  }
-  return image;
-}
-
-void WriteBmp(const std::string& path, const RgbImage& image) {
-  ASSERT_TRUE(stbi_write_bmp(path.c_str(), image.Width, image.Height, 3, image.Pixels.data())) << path;
-}
-
-void WritePng(const std::string& path, const RgbImage& image) {
-  ASSERT_TRUE(stbi_write_png(path.c_str(), image.Width, image.Height, 3, image.Pixels.data(), image.Width * 3)) << path;
-}
-
-// Decodes a JPEG file with libjpeg-turbo's djpeg; an empty picture when djpeg fails.
-RgbImage DecodeWithDjpeg(const std::string& jpeg) {
-  std::istringstream in(qm::test::Output("djpeg '" + jpeg + "' 2>/dev/null"));
-  RgbImage out;
-  std::string magic;
-  int maxValue = 0;
-  in >> magic >> out.Width >> out.Height >> maxValue;
-  in.get();
-  out.Pixels.assign(std::istreambuf_iterator<char>(in), {});
-  if (magic != "P6" || maxValue != 255 || out.Pixels.size() != 3u * out.Width * out.Height) return {};
-  return out;
-}
+void WriteBmp(const std::string& path, const RgbImage& image) { qm::test::WriteFile(path, BmpFile(image)); }
 
 // Peak signal-to-noise ratio of two pictures of the same size, in dB.
 double Psnr(const RgbImage& a, const RgbImage& b) {
@@ -127,7 +83,7 @@ TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
 TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayoutAndRefusesWhatIsNoPicture) {
   qm::test::ScratchDir dir;
   const auto image = TestPicture(13, 7);
-  WritePng(dir / "p.png", image);
+  ASSERT_TRUE(qm::test::WritePng(dir / "p.png", image));
   WriteBmp(dir / "p.bmp", image);
   for (const char* name : {"p.png", "p.bmp"}) {
     const auto picture = qm::LoadPicture(dir / name);

@@ -1,14 +1,15 @@
 #pragma once
 // Pictures loaded from image files: the platform's picture loader.
 //
-// BMP, GIF (first frame), JPEG, PNG and the other formats stb_image reads
-// become a 24-bit Bitmap; transparency is dropped. The loader is a platform
+// BMP (both row orders), GIF (first frame), JPEG and PNG files become a
+// 24-bit Bitmap; transparency is dropped. The loader is a platform
 // service, not a library procedure, so its errors carry no call-frame
 // element of their own:
 //   53 "File not found", 70 "Permission denied", 75 "Path/File access error"
 //      when the file cannot be read;
 //   481 "Invalid picture: <reason>" when the bytes are no picture the loader
-//      knows, are damaged, or describe more than 64 megapixels.
+//      knows, are damaged, or describe more than 64 megapixels (refused
+//      from the header, before any pixel memory is taken).
 
 #include <cstdint>
 #include <memory>
