@@ -1,12 +1,15 @@
-// The MHT converter's reference scan on arbitrary page text: FindRes from any
-// start with any keyword, the per-line scan, and GetReferences on a file.
+// The MHT converter's readers of page text on arbitrary bytes: FindRes from
+// any start with any keyword, the per-line scan, the charset label of a page
+// fed in pieces, and GetReferences on a file.
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
+#include "html/PageCharset.h"
 #include "html/ReferenceScan.h"
 #include "quillmark/frame/Error.h"
 
@@ -22,9 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!value.empty() && end < start) __builtin_trap();
     if (line.size() != text.size()) __builtin_trap();
 
-    line = text;
     ReferenceList found;
-    ScanLine(line, found);
+    ScanLine(text, found);
+    for (const auto& r : found.Items())
+      if (r.empty() || text.find(r) == std::string::npos) __builtin_trap();  // spelt as written
+
+    // Any split into pieces gives the same label.
+    PageCharset whole, pieces;
+    whole.Feed(text);
+    for (std::size_t at = 0, step = data[0] % 13 + 1; at < text.size(); at += step)
+      pieces.Feed(std::string_view(text).substr(at, step));
+    const std::string label = whole.Label();
+    if (label != pieces.Label() || label.empty() || label.find('"') != std::string::npos) __builtin_trap();
 
     // Files are slow to make: one input in eight goes through GetReferences.
     if ((data[0] & 0x38) != 0) return 0;

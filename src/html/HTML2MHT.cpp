@@ -6,15 +6,18 @@
 #include "quillmark/html/HTML2MHT.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "html/MhtOutput.h"
+#include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
 #include "html/ReferenceScan.h"
 #include "html/WindowsPath.h"
@@ -36,28 +39,38 @@ constexpr std::string_view kLibraryFile = "Lib";
 constexpr std::size_t kTextWindow = 2048;  // characters of a page read at a time
 constexpr std::size_t kBlock = 57;         // bytes per base64 line of 76 characters
 
-// A file descriptor closed on every path out.
+// A page or file being packed, closed on every path out. Only a regular
+// file opens: a device, a pipe or a folder behind a reference is skipped like
+// a missing file (and a pipe never blocks the conversion).
 class InputFile {
  public:
-  explicit InputFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit InputFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+    struct stat status {};
+    if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
   ~InputFile() {
     if (fd_ >= 0) ::close(fd_);
   }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   bool IsOpen() const { return fd_ >= 0; }
-  /// Fills `buffer` as far as the file allows; the count read (short only at the end).
-  std::size_t ReadFull(char* buffer, std::size_t size) {
+  /// Fills `buffer` as far as the file allows: the count read (short only at
+  /// the end), or nullopt when reading failed.
+  std::optional<std::size_t> ReadFull(char* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
       const ssize_t got = ::read(fd_, buffer + done, size - done);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) Raise(ERR_DeviceIO);
+      if (got < 0) return std::nullopt;
       if (got == 0) break;
       done += static_cast<std::size_t>(got);
     }
     return done;
   }
+  bool Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
 
  private:
   int fd_;
@@ -95,6 +108,12 @@ std::string GetFileExtension(const std::string& Filename) {
   QM_FRAME_CATCH("HTML2MHT", "Private Function GetFileExtension", Filename);
 }
 
+// The errors of a page that exists but cannot be read (to its end).
+bool IsReadFailure(std::int32_t number) {
+  return number == ERR_FileNotFound || number == ERR_DeviceIO || number == ERR_PermissionDenied ||
+         number == ERR_PathFileAccess;
+}
+
 bool IsPageExtension(const std::string& extension) {
   return extension == "HTM" || extension == "HTML" || extension == "ASP" || extension == "PHP";
 }
@@ -109,14 +128,21 @@ class Conversion {
 
   void Run(const std::string& pageName, const std::string& subject) {
     GenerateHeader(subject);
-    BuildReferences(pageName);
+    try {
+      BuildReferences(pageName);
+    } catch (const Error& e) {
+      // A main page that does not exist fails the conversion after the
+      // message header has been written: that header is the archive.
+      if (e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
+      throw;
+    }
     OutputTextFile(pageName);
     for (const auto& page : pages_.Items())
       if (FileExists(page)) OutputTextFile(page);
     for (const auto& file : files_.Items())
       if (FileExists(file)) OutputBinaryFile(file);
     GenerateBoundary(true);
-    output_.Close();
+    output_.Publish();
   }
 
  private:
@@ -163,12 +189,13 @@ class Conversion {
     QM_FRAME_CATCH("HTML2MHT", "Private Sub GenerateBoundary", Closing);
   }
 
-  void GenerateFileHeader(const std::string& Filename, bool TextPart) {
+  // `Charset` is the label of a text part; a binary part has none.
+  void GenerateFileHeader(const std::string& Filename, bool TextPart, const std::string& Charset = {}) {
     QM_FRAME_TRY {
       GenerateBoundary(false);
       if (TextPart) {
         OutputLine("Content-Type: text/html;");
-        OutputLine("\tcharset=\"iso-8859-1\"");
+        OutputLine("\tcharset=\"" + Charset + "\"");
         OutputLine("Content-Transfer-Encoding: quoted-printable");
       } else {
         const std::string extension = GetFileExtension(Filename);
@@ -191,7 +218,7 @@ class Conversion {
       OutputLine("Content-Location: " + escaped);
       OutputLine("");
     }
-    QM_FRAME_CATCH("HTML2MHT", "Private Sub GenerateFileHeader", Filename, TextPart);
+    QM_FRAME_CATCH("HTML2MHT", "Private Sub GenerateFileHeader", Filename, TextPart, Charset);
   }
 
   void BuildReferences(const std::string& Filename) {
@@ -202,8 +229,14 @@ class Conversion {
           if (ExistsInCollection(pages_, reference)) continue;
           pages_.Add(reference);
           const std::string linked = FileNamePart(reference);
-          // A linked page that cannot be read is skipped like a missing one.
-          if (FileExists(linked) && ::access(Locate(linked).c_str(), R_OK) == 0) BuildReferences(linked);
+          if (FileExists(linked)) {
+            try {
+              BuildReferences(linked);
+            } catch (const Error& e) {
+              // A linked page that cannot be read is skipped like a missing one.
+              if (!IsReadFailure(e.Number())) throw;
+            }
+          }
         } else if (!ExistsInCollection(files_, reference)) {
           files_.Add(reference);
         }
@@ -212,41 +245,63 @@ class Conversion {
     QM_FRAME_CATCH("HTML2MHT", "Private Sub BuildReferences", Filename);
   }
 
+  // The charset label of an open page, read to its end; nullopt when reading failed.
+  static std::optional<std::string> ReadCharset(InputFile& file, std::vector<char>& buffer) {
+    PageCharset charset;
+    for (;;) {
+      const auto got = file.ReadFull(buffer.data(), buffer.size());
+      if (!got) return std::nullopt;
+      charset.Feed({buffer.data(), *got});
+      if (*got < buffer.size()) break;
+    }
+    if (!file.Rewind()) return std::nullopt;
+    return charset.Label();
+  }
+
   void OutputTextFile(const std::string& Filename) {
     QM_FRAME_TRY {
       if (!FileExists(Filename)) return;
-      // Any failure inside a text part ends the part quietly.
-      try {
-        InputFile file(Locate(Filename));
-        if (!file.IsOpen()) return;
-        GenerateFileHeader(Filename, true);
-        // A line ends at CR (a LF right after it is consumed too); a line
-        // longer than the window is written one window at a time.
-        std::vector<char> buffer(kTextWindow * 32);
-        std::size_t begin = 0, end = 0;
-        bool atEnd = false;
-        for (;;) {
-          if (end - begin <= kTextWindow && !atEnd) {
-            std::memmove(buffer.data(), buffer.data() + begin, end - begin);
-            end -= begin;
-            begin = 0;
-            const std::size_t got = file.ReadFull(buffer.data() + end, buffer.size() - end);
-            atEnd = got < buffer.size() - end;
-            end += got;
+      InputFile file(Locate(Filename));
+      if (!file.IsOpen()) return;
+      std::vector<char> buffer(kTextWindow * 32);
+      const auto charset = ReadCharset(file, buffer);
+      if (!charset) return;
+      const std::uint64_t partStart = output_.Mark();
+      GenerateFileHeader(Filename, true, *charset);
+      // A line ends at CR LF, at a lone CR and at a lone LF (a LF after a CR
+      // is taken even from the next read); a line longer than the window is
+      // written one window at a time.
+      std::size_t begin = 0, end = 0;
+      bool atEnd = false;
+      for (;;) {
+        if (end - begin <= kTextWindow && !atEnd) {
+          std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+          end -= begin;
+          begin = 0;
+          const auto got = file.ReadFull(buffer.data() + end, buffer.size() - end);
+          if (!got) {
+            output_.Rollback(partStart);  // a page that cannot be read to its end gets no part
+            return;
           }
-          if (begin == end) break;
-          const std::size_t window = std::min(kTextWindow, end - begin);
-          const char* start = buffer.data() + begin;
-          const auto* cr = static_cast<const char*>(std::memchr(start, '\r', window));
-          std::string_view line(start, cr ? static_cast<std::size_t>(cr - start) : window);
-          begin += line.size();
-          if (cr) {
-            ++begin;
-            if (begin < end && buffer[begin] == '\n') ++begin;
-          }
-          OutputLine(ReplaceCtrlChars(line));
+          atEnd = *got < buffer.size() - end;
+          end += *got;
         }
-      } catch (...) {
+        if (begin == end) break;
+        const std::size_t window = std::min(kTextWindow, end - begin);
+        const char* start = buffer.data() + begin;
+        std::size_t length = 0;
+        while (length < window && start[length] != '\r' && start[length] != '\n') ++length;
+        const std::string_view line(start, length);
+        begin += length;
+        if (length < window) {
+          ++begin;
+          if (start[length] == '\r' && begin < end && buffer[begin] == '\n') ++begin;
+        }
+        char* out = output_.Reserve(EncodedLineBound(line.size()) + 2);
+        const std::size_t written = EncodeLine(line, out);
+        out[written] = '\r';
+        out[written + 1] = '\n';
+        output_.Commit(written + 2);
       }
     }
     QM_FRAME_CATCH("HTML2MHT", "Private Sub OutputTextFile", Filename);
@@ -257,18 +312,26 @@ class Conversion {
       if (!FileExists(Filename)) return;
       InputFile file(Locate(Filename));
       if (!file.IsOpen()) return;
+      const std::uint64_t partStart = output_.Mark();
       GenerateFileHeader(Filename, false);
       constexpr std::size_t kLine = 78;  // 76 characters and CR LF
-      std::vector<char> buffer(kBlock * 16384);
       for (;;) {
-        const std::size_t got = file.ReadFull(buffer.data(), buffer.size());
-        const auto* in = reinterpret_cast<const std::uint8_t*>(buffer.data());
-        const std::size_t lines = (got + kBlock - 1) / kBlock;
-        char* out = output_.Reserve(lines * kLine);
+        // Read straight behind the room the encoded lines need, then encode
+        // forwards: the text of a block never overtakes its unread bytes.
+        constexpr std::size_t kRead = kBlock * 16384;
+        constexpr std::size_t kLines = kRead / kBlock;
+        char* out = output_.Reserve(kLines * kLine);
+        char* in = out + kLines * kLine - kRead;
+        const auto got = file.ReadFull(in, kRead);
+        if (!got) {
+          output_.Rollback(partStart);  // a file that cannot be read to its end gets no part
+          return;
+        }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(in);
         char* o = out;
-        for (std::size_t done = 0; done < got; done += kBlock) {
-          const std::size_t r = std::min(kBlock, got - done);
-          std::size_t written = mdlMIMECoding::EncodeTo({in + done, r}, o);
+        for (std::size_t done = 0; done < *got; done += kBlock) {
+          const std::size_t r = std::min(kBlock, *got - done);
+          std::size_t written = mdlMIMECoding::EncodeTo({bytes + done, r}, o);
           const std::size_t padded = 4 * static_cast<std::size_t>(ceil(static_cast<double>(r) / 3));
           while (written < padded) o[written++] = '=';
           o[written] = '\r';
@@ -276,7 +339,7 @@ class Conversion {
           o += written + 2;
         }
         output_.Commit(static_cast<std::size_t>(o - out));
-        if (got < buffer.size()) break;
+        if (*got < kRead) break;
       }
     }
     QM_FRAME_CATCH("HTML2MHT", "Private Sub OutputBinaryFile", Filename);

@@ -1,35 +1,56 @@
 #include "html/MhtOutput.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm::mdlHTML2MHT {
 namespace {
+
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+[[noreturn]] void RaiseOpenError(int error) {
+  if (error == ENOENT || error == ENOTDIR) Raise(ERR_PathNotFound);
+  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS) Raise(ERR_PermissionDenied);
+  Raise(ERR_PathFileAccess);
 }
 
+}  // namespace
+
 MhtOutput::MhtOutput(const std::string& path) : buffer_(kBufferSize) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) Raise(ERR_PathNotFound);
-    if (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS) Raise(ERR_PermissionDenied);
-    Raise(ERR_PathFileAccess);
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    device_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (device_ < 0) RaiseOpenError(errno);
+    fd_ = device_;
+    return;
   }
+  // An archive that may not be written is not replaced either.
+  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) RaiseOpenError(errno);
+  try {
+    file_ = std::make_unique<detail::AtomicFile>(path);
+  } catch (const std::filesystem::filesystem_error& e) {
+    RaiseOpenError(e.code().value());
+  }
+  fd_ = file_->Descriptor();
 }
 
 MhtOutput::~MhtOutput() {
-  if (fd_ < 0) return;
-  try {
-    Flush();  // a failed conversion keeps what it wrote
-  } catch (...) {
+  if (device_ >= 0) {
+    try {
+      Flush();
+    } catch (...) {  // the reporting path is Publish
+    }
+    ::close(device_);
   }
-  ::close(fd_);
 }
 
 void MhtOutput::Line(std::string_view text) {
@@ -50,21 +71,45 @@ char* MhtOutput::Reserve(std::size_t count) {
 
 void MhtOutput::Flush() {
   std::size_t done = 0;
-  while (done < used_ && !failed_) {
+  while (done < used_) {
     const ssize_t wrote = ::write(fd_, buffer_.data() + done, used_ - done);
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) failed_ = true;
-    else done += static_cast<std::size_t>(wrote);
+    if (wrote <= 0) {
+      used_ = 0;
+      Raise(ERR_DeviceIO);
+    }
+    done += static_cast<std::size_t>(wrote);
   }
+  flushed_ += used_;
   used_ = 0;
-  if (failed_) Raise(ERR_DeviceIO);
 }
 
-void MhtOutput::Close() {
-  if (fd_ < 0) return;
+void MhtOutput::Rollback(std::uint64_t mark) {
+  if (mark >= flushed_) {
+    used_ = static_cast<std::size_t>(mark - flushed_);
+    return;
+  }
+  used_ = 0;
+  // Bytes already written out are cut off again; a device keeps them.
+  if (file_) {
+    if (::ftruncate(fd_, static_cast<off_t>(mark)) != 0 || ::lseek(fd_, static_cast<off_t>(mark), SEEK_SET) < 0)
+      Raise(ERR_DeviceIO);
+    flushed_ = mark;
+  }
+}
+
+void MhtOutput::Publish() {
   Flush();
-  const int result = ::close(fd_);
-  fd_ = -1;
+  if (file_) {
+    try {
+      file_->Commit();
+    } catch (const std::filesystem::filesystem_error&) {
+      Raise(ERR_DeviceIO);
+    }
+    return;
+  }
+  const int result = ::close(device_);
+  device_ = -1;
   if (result != 0 && errno != EINTR) Raise(ERR_DeviceIO);
 }
 

@@ -1,21 +1,32 @@
 #pragma once
 // The archive file being written, with a large buffer of its own: lines of
 // text go in through `Line`, encoders write straight into `Reserve`d space.
+//
+// A file is written through an AtomicFile: nothing is visible until
+// `Publish`, which replaces the old archive in one step; an output destroyed
+// before that leaves the old archive as it was. A target that is no regular
+// file (a device such as /dev/null, a pipe) cannot be replaced and is written
+// in place.
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace qm::detail {
+class AtomicFile;
+}
 
 namespace qm::mdlHTML2MHT {
 
 class MhtOutput {
  public:
-  /// Creates or truncates the file: 76 when its folder is missing, 70 when
-  /// access is refused, 75 otherwise.
+  /// Prepares the archive `path`: 76 when its folder is missing, 70 when
+  /// access is refused (a read-only archive included), 75 otherwise.
   explicit MhtOutput(const std::string& path);
-  /// Writes out what is buffered and closes, without reporting: `Close` is
-  /// the reporting path.
+  /// Drops what was not published.
   ~MhtOutput();
   MhtOutput(const MhtOutput&) = delete;
   MhtOutput& operator=(const MhtOutput&) = delete;
@@ -25,16 +36,25 @@ class MhtOutput {
   /// Room for `count` bytes at the end of the buffer; `Commit` says how many were used.
   char* Reserve(std::size_t count);
   void Commit(std::size_t count) { used_ += count; }
-  /// Writes out what is buffered and closes; 57 when any write failed.
-  void Close();
+
+  /// The place the next byte goes to; `Rollback` forgets everything written
+  /// after it (a part that could not be read to its end).
+  std::uint64_t Mark() const { return flushed_ + used_; }
+  void Rollback(std::uint64_t mark);
+
+  /// Writes out what is buffered and makes the archive the target's content;
+  /// 57 when a write failed.
+  void Publish();
 
  private:
   void Flush();
 
-  int fd_ = -1;
+  std::unique_ptr<detail::AtomicFile> file_;  // a regular file, replaced at Publish
+  int device_ = -1;                           // a target written in place
+  int fd_ = -1;                               // where the bytes go
   std::vector<char> buffer_;
   std::size_t used_ = 0;
-  bool failed_ = false;
+  std::uint64_t flushed_ = 0;
 };
 
 }  // namespace qm::mdlHTML2MHT

@@ -1,6 +1,7 @@
 #include "html/ReferenceScan.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,75 +45,85 @@ bool ExistsInCollection(const ReferenceList& list, const std::string& name) {
   QM_FRAME_CATCH("HTML2MHT", "Private Function ExistsInCollection", list, name);
 }
 
+AttributeValue FindValue(std::string_view line, std::size_t at, std::string_view keyword) {
+  AttributeValue result;
+  const std::size_t length = line.size();
+  if (keyword.empty() || at >= length || length - at < keyword.size()) return result;
+  std::size_t found = std::string_view::npos;
+  for (std::size_t i = at; i + keyword.size() <= length; ++i) {
+    std::size_t k = 0;
+    while (k < keyword.size() && Upper(line[i + k]) == Upper(keyword[k])) ++k;
+    if (k == keyword.size()) {
+      found = i;
+      break;
+    }
+  }
+  if (found == std::string_view::npos) return result;
+
+  result.Found = true;
+  result.KeywordEnd = found + keyword.size();
+  std::size_t i = result.KeywordEnd;
+  bool quoted = false;
+  while (i < length && line[i] == ' ') ++i;  // blanks before the value
+  if (i < length && (line[i] == '"' || line[i] == '\'')) {
+    quoted = true;
+    ++i;
+  }
+  result.Begin = i;
+  // The first character of an unquoted value always belongs to it.
+  if (!quoted && i < length) ++i;
+  for (; i < length; ++i) {
+    const char c = line[i];
+    if (c == '>' || c == '"' || c == '\'' || (c == ' ' && !quoted)) {
+      result.Terminated = true;
+      break;
+    }
+  }
+  result.Length = i - result.Begin;
+  return result;
+}
+
+std::int32_t NextPosition(const AttributeValue& value) {
+  const std::size_t next = value.KeywordEnd + 1 + value.Length;  // 1-based
+  if (next > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(ERR_Overflow);
+  return static_cast<std::int32_t>(next);
+}
+
 std::int32_t FindRes(std::int32_t Start, std::string& Line, const std::string& Keyword, std::string& Value) {
   QM_FRAME_TRY {
     Value.clear();
-    std::string keyword(Keyword);
-    for (char& c : keyword) c = Upper(c);
-    const std::size_t length = Line.size();
-    std::size_t at = Start < 1 ? 0 : static_cast<std::size_t>(Start) - 1;
-    if (keyword.empty() || at >= length) return Start;
-
-    // Upper-case while searching, so that a line is folded once however many
-    // values are taken from it.
-    std::size_t found = std::string::npos;
-    for (std::size_t i = at; i < length; ++i) {
-      Line[i] = Upper(Line[i]);
-      if (Line[i] != keyword[0] || length - i < keyword.size()) continue;
-      std::size_t k = 1;
-      while (k < keyword.size() && Upper(Line[i + k]) == keyword[k]) ++k;
-      if (k == keyword.size()) {
-        found = i;
-        break;
-      }
-    }
-    if (found == std::string::npos) return Start;
-
-    std::size_t i = found;
-    const std::size_t afterKeyword = found + keyword.size();
-    for (; i < afterKeyword; ++i) Line[i] = Upper(Line[i]);
-
-    bool started = false, quoted = false;
-    for (; i < length; ++i) {
-      const char c = Line[i] = Upper(Line[i]);
-      if (!started) {
-        if (c == ' ') continue;
-        started = true;
-        if (c == '"' || c == '\'') {
-          quoted = true;
-          continue;
-        }
-        Value += c;
-        continue;
-      }
-      if (c == '>' || c == '"' || c == '\'') break;
-      if (c == ' ' && !quoted) break;
-      Value += c;
-    }
-    const std::size_t end = afterKeyword + 1 + Value.size();  // 1-based
-    if (end > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(ERR_Overflow);
-    return static_cast<std::int32_t>(end);
+    const std::size_t at = Start < 1 ? 0 : static_cast<std::size_t>(Start) - 1;
+    const AttributeValue found = FindValue(Line, at, Keyword);
+    // The line is upper-cased from the start to where the scan stopped.
+    const std::size_t stop = !found.Found ? Line.size() : found.Begin + found.Length + (found.Terminated ? 1 : 0);
+    for (std::size_t i = at; i < stop && i < Line.size(); ++i) Line[i] = Upper(Line[i]);
+    if (!found.Found || found.Length == 0) return found.Found ? NextPosition(found) : Start;
+    Value = Line.substr(found.Begin, found.Length);
+    return NextPosition(found);
   }
   QM_FRAME_CATCH("HTML2MHT", "Private Function FindRes", Start, Line, Keyword, Value);
 }
 
-void ScanLine(std::string& line, ReferenceList& found) {
-  std::string value;
+void ScanLine(std::string_view line, ReferenceList& found) {
   for (const char* keyword : kKeywords) {
     std::int64_t position = 1;
     while (position <= static_cast<std::int64_t>(line.size())) {
-      position = FindRes(static_cast<std::int32_t>(position), line, keyword, value);
-      if (value.empty()) break;
-      found.Add(value);
-      ++position;
+      const AttributeValue value = FindValue(line, static_cast<std::size_t>(position) - 1, keyword);
+      if (!value.Found || value.Length == 0) break;
+      found.Add(std::string(line.substr(value.Begin, value.Length)));
+      position = NextPosition(value) + std::int64_t{1};
     }
   }
 }
 
 ReferenceList GetReferences(const std::string& Filename) {
   QM_FRAME_TRY {
-    FileHandle file(::open(Filename.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a pipe named as a page cannot stall the scan: only
+    // regular files are read.
+    FileHandle file(::open(Filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.Get() < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied);
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) Raise(ERR_PathFileAccess);
 
     ReferenceList found;
     std::string line;

@@ -4,12 +4,20 @@ its parts are the expected files, in order.
 
 usage: check_mht.py ARCHIVE KIND LOCATION FILE [KIND LOCATION FILE ...]
 
-KIND is "text" (a quoted-printable page: compared after the line breaks are
-removed from both sides, as the archive writer drops and inserts them) or
-"binary" (base64: compared byte for byte)."""
+KIND is "text/CHARSET" (a quoted-printable page labelled CHARSET: its decoded
+body must hold the page's lines, whether the page ended them with CR LF, CR
+or LF) or "binary" (base64: compared byte for byte)."""
 
 import email
+import re
 import sys
+
+
+def lines_with_crlf(data):
+    lines = re.split(rb"\r\n|\r|\n", data)
+    if lines and lines[-1] == b"":
+        lines.pop()
+    return b"".join(line + b"\r\n" for line in lines)
 
 
 def main(argv):
@@ -28,15 +36,21 @@ def main(argv):
         body = part.get_payload(decode=True)
         with open(path, "rb") as f:
             original = f.read()
-        if kind == "text":
-            if part.get_content_type() != "text/html" or part.get_content_charset() != "iso-8859-1":
+        if kind.startswith("text/"):
+            charset = kind[len("text/"):]
+            if part.get_content_type() != "text/html" or part.get_content_charset() != charset.lower():
                 return f"part {number}: type {part.get_content_type()} {part.get_content_charset()}"
-            body = body.replace(b"\r", b"").replace(b"\n", b"")
-            original = original.replace(b"\r", b"").replace(b"\n", b"")
+            if part["Content-Transfer-Encoding"] != "quoted-printable":
+                return f"part {number}: not quoted-printable"
+            # The parser may hand lines back with LF alone: both sides are
+            # compared line by line.
+            body, original = lines_with_crlf(body), lines_with_crlf(original)
         elif part["Content-Transfer-Encoding"].lower() != "base64":
             return f"part {number}: not base64"
         if body != original:
-            return f"part {number} ({location}): decoded body differs from {path}"
+            at = next((i for i, (x, y) in enumerate(zip(body, original)) if x != y), min(len(body), len(original)))
+            return (f"part {number} ({location}): decoded body differs from {path} at byte {at}:\n"
+                    f"{body[max(0, at - 40):at + 40]!r}\n{original[max(0, at - 40):at + 40]!r}")
     return 0
 
 

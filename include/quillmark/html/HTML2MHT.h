@@ -1,15 +1,18 @@
 #pragma once
 // mdlHTML2MHT: packs an HTML page, the pages it links to and the files it
-// refers to into one MIME web archive (MHT, a multipart/related message).
+// refers to into one MIME web archive (MHT, a multipart/related message) that
+// a browser such as Chromium opens as the page itself.
 //
-// Pages travel as quoted-printable text (iso-8859-1), every other file as
-// base64 in lines of 76 characters. References are found in "src=",
-// "background=" and "href=" attributes; they are kept upper-cased, as the scan
-// reads them, and resolve against the page's folder the Windows way: "\" and
-// "/" both separate, and a name that does not exist exactly is matched
-// without regard to case, component by component. Missing or unreadable
-// references are skipped; a missing main page fails after the message header
-// has been written.
+// Pages travel as quoted-printable text labelled with the page's own charset
+// (lines broken softly, so a reader restores them exactly), every other file
+// as base64 in lines of 76 characters. References are found in "src=",
+// "background=" and "href=" attributes; each part is named as the page spells
+// the reference, and the file behind it is found the Windows way: "\" and "/"
+// both separate, and a name that does not exist exactly is matched without
+// regard to case, component by component. References that are missing or
+// cannot be read are skipped. The archive is replaced in one step when the
+// conversion succeeds; a failed conversion leaves the old one, except that a
+// missing main page fails after the message header has been written.
 
 #include <string>
 #include <string_view>
