@@ -121,9 +121,7 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
     if (members.empty()) return ZE_Nothing_To_Do_ERR;
 
     // Declared before the archive handle, whose sources refer to them.
-    Deflater deflater(kDeflateLevel);
-    std::vector<std::unique_ptr<DeflatedMember>> deflated;
-    deflated.reserve(members.size());
+    DeflatedMembers deflated(kDeflateLevel);
 
     int openError = ZIP_ER_OK;
     Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
@@ -140,13 +138,12 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
         if (index < 0) index = zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
         if (index < 0) return ResultOf(archive.get());
       } else {
-        // Files arrive deflated through the shared stream; large ones stream
-        // through libzip at the same level.
+        // Files arrive deflated by the pool; large ones stream through libzip
+        // at the same level.
         const bool small = member.Info.st_size <= DeflatedMember::kMaxSize;
         zip_source_t* source = nullptr;
         if (small) {
-          deflated.push_back(std::make_unique<DeflatedMember>(member.Path, member.Info, deflater));
-          source = deflated.back()->Source(archive.get());
+          source = deflated.Source(archive.get(), member.Path, member.Info);
         } else {
           source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
         }
@@ -156,6 +153,7 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
           zip_source_free(source);
           return ResultOf(archive.get());
         }
+        if (small) deflated.Placed(static_cast<zip_uint64_t>(index));
         if (!small &&
             zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
           return ResultOf(archive.get());
@@ -167,6 +165,7 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
         return ResultOf(archive.get());
     }
 
+    deflated.Start();
     if (zip_close(archive.get()) != 0) return ResultOf(archive.get());
     (void)archive.release();  // zip_close freed it
     return ZE_OK;
