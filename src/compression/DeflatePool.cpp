@@ -44,8 +44,8 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
   struct stat now {};
   std::size_t size = 0;
   std::unique_ptr<std::uint8_t[]> bytes;
-  bool ok = ::fstat(fd, &now) == 0 && now.st_size <= maxSize;
-  int readError = ok ? 0 : errno;
+  int readError = ::fstat(fd, &now) != 0 ? errno : now.st_size > maxSize ? EFBIG : 0;
+  bool ok = readError == 0;
   if (ok) {
     size = static_cast<std::size_t>(now.st_size);
     try {

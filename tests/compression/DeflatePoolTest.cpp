@@ -85,9 +85,9 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrd
 TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "small", "first");
-  qm::test::WriteFile(dir / "grown", std::string(2000, 'g'));
+  qm::test::WriteFile(dir / "grown", std::string(kMaxSize + 1, 'g'));
   fs::create_directory(dir.Path() / "folder");
-  DeflatePool pool(6, 1000, 2, 1 << 20);
+  DeflatePool pool(6, kMaxSize, 2, 1 << 20);
   const std::size_t small = pool.Plan(dir / "small", 5);
   const std::size_t missing = pool.Plan(dir / "missing", 5);
   const std::size_t grown = pool.Plan(dir / "grown", 500);  // grew past the limit since it was listed
@@ -97,7 +97,9 @@ TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
   DeflatedFile result = pool.Take(missing);
   EXPECT_EQ(result.ZipError, ZIP_ER_OPEN);
   EXPECT_EQ(result.SystemError, ENOENT);
-  EXPECT_EQ(pool.Take(grown).ZipError, ZIP_ER_READ);
+  result = pool.Take(grown);
+  EXPECT_EQ(result.ZipError, ZIP_ER_READ);
+  EXPECT_EQ(result.SystemError, EFBIG);
   result = pool.Take(folder);
   EXPECT_EQ(result.ZipError, ZIP_ER_READ);
   EXPECT_EQ(result.SystemError, EISDIR);
