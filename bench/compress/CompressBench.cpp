@@ -61,7 +61,8 @@ int main() {
                               auto packedBytes = std::make_unique_for_overwrite<Bytef[]>(packedLen);
                               peerResult = compress2(packedBytes.get(), &packedLen, data.data(), kSize,
                                                      Z_DEFAULT_COMPRESSION);
-                              if (peerPacked.empty()) peerPacked.assign(packedBytes.get(), packedBytes.get() + packedLen);
+                              if (peerPacked.empty())
+                                peerPacked.assign(packedBytes.get(), packedBytes.get() + packedLen);
                               uLongf restoredLen = kSize;
                               auto restored = std::make_unique_for_overwrite<Bytef[]>(kSize);
                               if (peerResult == Z_OK)

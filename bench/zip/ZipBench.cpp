@@ -57,8 +57,9 @@ int main() {
                                 std::puts("  zip failed");
                             }};
   qm::bench::RunMeteredRow("zip", 0.8, ours, peer);
+  const std::string cores = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
   qm::bench::Detail("1000 files, " + std::to_string(total >> 20) + " MiB, deflate level 6 on both sides (ours on " +
-                    std::to_string(std::max(1u, std::thread::hardware_concurrency())) + " cores, zip on one); archives " +
+                    cores + " cores, zip on one); archives " +
                     std::to_string(fs::file_size("ours.zip") >> 10) + " KiB (ours) and " +
                     std::to_string(fs::file_size("peer.zip") >> 10) + " KiB (zip)");
   if (!qm::bench::Shell("unzip -tqq ours.zip")) qm::bench::Detail("MISMATCH: unzip -t failed on our archive");

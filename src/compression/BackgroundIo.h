@@ -52,10 +52,10 @@ class BackgroundIo {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Pending> read_;          // filled input chunks, oldest first
-  std::deque<Pending> toWrite_;       // output chunks, oldest first
+  std::deque<Pending> read_;                      // filled input chunks, oldest first
+  std::deque<Pending> toWrite_;                   // output chunks, oldest first
   std::vector<std::vector<std::uint8_t>> spare_;  // buffers to reuse
-  std::vector<std::uint8_t> current_;  // the input chunk handed out last
+  std::vector<std::uint8_t> current_;             // the input chunk handed out last
   bool inputOver_ = false;
   bool writing_ = false;
   bool stopping_ = false;

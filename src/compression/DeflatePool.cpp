@@ -59,8 +59,10 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
       const ssize_t got = ::read(fd, bytes.get() + done, size - done);
       if (got < 0 && errno == EINTR) continue;
       ok = got > 0;
-      if (ok) done += static_cast<std::size_t>(got);
-      else readError = got < 0 ? errno : 0;
+      if (ok)
+        done += static_cast<std::size_t>(got);
+      else
+        readError = got < 0 ? errno : 0;
     }
   }
   ::close(fd);

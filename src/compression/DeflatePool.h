@@ -95,8 +95,8 @@ class DeflatePool {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Entry> entries_;
-  std::size_t next_ = 0;              // helpers look for work from here
-  std::uint64_t inFlight_ = 0;        // weight of the files helpers hold
+  std::size_t next_ = 0;        // helpers look for work from here
+  std::uint64_t inFlight_ = 0;  // weight of the files helpers hold
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

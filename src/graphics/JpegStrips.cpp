@@ -15,10 +15,10 @@
 namespace qm::ijl {
 namespace {
 
-constexpr int kMcuSize = 16;                    // 4:2:0: 16 x 16 pixels per MCU
-constexpr int kMaxInterval = 65535;             // a DRI marker's 16 bits
+constexpr int kMcuSize = 16;                       // 4:2:0: 16 x 16 pixels per MCU
+constexpr int kMaxInterval = 65535;                // a DRI marker's 16 bits
 constexpr std::int64_t kMinStripPixels = 1 << 18;  // less is not worth a thread
-constexpr unsigned kStripsPerWorker = 4;        // a worker held up elsewhere holds up little
+constexpr unsigned kStripsPerWorker = 4;           // a worker held up elsewhere holds up little
 
 constexpr std::uint8_t kMarker = 0xFF;
 constexpr std::uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDri = 0xDD, kRst0 = 0xD0, kSof0 = 0xC0;
@@ -113,8 +113,8 @@ bool JoinStrips(std::span<const std::span<const std::uint8_t>> strips, int heigh
   jpeg[head.HeightField + 1] = static_cast<std::uint8_t>(height);
   // ... a restart after every strip ...
   if (strips.size() > 1) {
-    const std::uint8_t dri[] = {kMarker, kDri, 0, 4, static_cast<std::uint8_t>(interval >> 8),
-                                static_cast<std::uint8_t>(interval)};
+    const std::uint8_t dri[] = {
+        kMarker, kDri, 0, 4, static_cast<std::uint8_t>(interval >> 8), static_cast<std::uint8_t>(interval)};
     Append(jpeg, dri);
   }
   // ... and the scan: each strip's data, restart markers between them.
@@ -144,13 +144,13 @@ std::int32_t EncodeInStrips(void* encoder, const BgrRows& rows, int quality, uns
         const int top = s * stripRows;
         const int height = std::min(stripRows, rows.Height - top);
         // The strip's first row in memory: its bottom row when stored bottom-up.
-        const std::size_t first = rows.BottomUp ? static_cast<std::size_t>(rows.Height - top - height)
-                                                : static_cast<std::size_t>(top);
+        const std::size_t first =
+            rows.BottomUp ? static_cast<std::size_t>(rows.Height - top - height) : static_cast<std::size_t>(top);
         unsigned char* bytes = nullptr;
         unsigned long size = 0;
-        const int status = tjCompress2(handle, rows.Pixels + first * static_cast<std::size_t>(rows.Pitch),
-                                       rows.Width, rows.Pitch, height, TJPF_BGR, &bytes, &size, TJSAMP_420, quality,
-                                       rows.BottomUp ? TJFLAG_BOTTOMUP : 0);
+        const int status =
+            tjCompress2(handle, rows.Pixels + first * static_cast<std::size_t>(rows.Pitch), rows.Width, rows.Pitch,
+                        height, TJPF_BGR, &bytes, &size, TJSAMP_420, quality, rows.BottomUp ? TJFLAG_BOTTOMUP : 0);
         EncodedStrip& strip = strips[static_cast<std::size_t>(s)];
         strip.Bytes.reset(bytes);
         strip.Size = size;
@@ -178,7 +178,8 @@ std::int32_t EncodeInStrips(void* encoder, const BgrRows& rows, int quality, uns
       if (!strip.Done) return IJL_ENCODER_ERROR;
       parts.emplace_back(strip.Bytes.get(), strip.Size);
     }
-    return JoinStrips(parts, rows.Height, count > 1 ? static_cast<int>(interval) : 1, jpeg) ? IJL_OK : IJL_ENCODER_ERROR;
+    return JoinStrips(parts, rows.Height, count > 1 ? static_cast<int>(interval) : 1, jpeg) ? IJL_OK
+                                                                                            : IJL_ENCODER_ERROR;
   } catch (const std::bad_alloc&) {
     return IJL_MEMORY_ERROR;
   }

@@ -87,8 +87,7 @@ TEST(BackgroundIo, AWriteFailureIsRaisedOnTheCallersThreadAndStopsTheFile) {
 
     // Through the library: noise does not shrink, so both outputs pass the limit.
     qm::Compress compress;
-    EXPECT_EQ(qm::test::ErrorOf([&] { compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED); }),
-              57);
+    EXPECT_EQ(qm::test::ErrorOf([&] { compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED); }), 57);
   }
   qm::Compress compress;
   ASSERT_EQ(compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED), 0);

@@ -28,13 +28,15 @@ struct Picture {
     Bytes.resize(static_cast<std::size_t>(Pitch) * height);
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < 3 * width; ++x)
-        Bytes[static_cast<std::size_t>(y) * Pitch + x] = static_cast<std::uint8_t>((x * 7 + y * 3) % 256 ^ (random() & 31));
+        Bytes[static_cast<std::size_t>(y) * Pitch + x] =
+            static_cast<std::uint8_t>((x * 7 + y * 3) % 256 ^ (random() & 31));
   }
   // The same picture with the rows in the other order.
   std::vector<std::uint8_t> Flipped() const {
     std::vector<std::uint8_t> out(Bytes.size());
     for (int y = 0; y < Height; ++y)
-      std::copy_n(&Bytes[static_cast<std::size_t>(y) * Pitch], Pitch, &out[static_cast<std::size_t>(Height - 1 - y) * Pitch]);
+      std::copy_n(&Bytes[static_cast<std::size_t>(y) * Pitch], Pitch,
+                  &out[static_cast<std::size_t>(Height - 1 - y) * Pitch]);
     return out;
   }
   BgrRows Rows(const std::vector<std::uint8_t>& bytes, bool bottomUp) const {
@@ -66,8 +68,10 @@ std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int widt
 
 bool HasRestartInterval(const std::vector<std::uint8_t>& jpeg) {
   for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return false;  // the scan began first
-    else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDD) return true;
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)
+      return false;  // the scan began first
+    else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDD)
+      return true;
   return false;
 }
 
@@ -99,9 +103,9 @@ TEST(JpegStrips, PlanKeepsSmallPicturesWholeAndTheIntervalWithinSixteenBits) {
   EXPECT_EQ(McuRowsPerStrip(64, 64, 8), 4);        // too small to share
   const int rows = McuRowsPerStrip(4000, 3000, 2);
   EXPECT_GT(rows, 1);
-  EXPECT_LT(rows, 188 / 2);  // more strips than workers
-  EXPECT_EQ(McuRowsPerStrip(65535 * 16, 64, 4), 1);           // 65,535 MCUs in one row: one row a strip
-  EXPECT_EQ(McuRowsPerStrip(65536 * 16, 64, 4), 4);           // no interval fits: one strip
+  EXPECT_LT(rows, 188 / 2);                          // more strips than workers
+  EXPECT_EQ(McuRowsPerStrip(65535 * 16, 64, 4), 1);  // 65,535 MCUs in one row: one row a strip
+  EXPECT_EQ(McuRowsPerStrip(65536 * 16, 64, 4), 4);  // no interval fits: one strip
   EXPECT_LE(McuRowsPerStrip(20000, 60000, 4) * (20000 / 16), 65535);
 
   // A strip plan whose interval does not fit is refused rather than mis-written.
