@@ -26,6 +26,8 @@ void DeflatedMember::PlanIn(DeflatePool& pool) {
   planned_ = true;
 }
 
+std::string DeflatedMember::Problem() { return zip_error_strerror(&error_); }
+
 zip_int64_t DeflatedMember::Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
   return static_cast<DeflatedMember*>(self)->Handle(data, length, command);
 }
@@ -108,6 +110,12 @@ zip_source_t* DeflatedMembers::Source(zip_t* archive, const std::string& path, c
 
 void DeflatedMembers::Placed(zip_uint64_t entry) {
   if (!members_.empty()) byEntry_[entry] = members_.back().get();
+}
+
+DeflatedMember* DeflatedMembers::FirstFailure() const {
+  for (const auto& member : members_)
+    if (member->Failed()) return member.get();
+  return nullptr;
 }
 
 void DeflatedMembers::Start() {

@@ -37,6 +37,11 @@ class DeflatedMember {
   /// Puts the file into the pool's plan under the number it returns.
   void PlanIn(DeflatePool& pool);
 
+  const std::string& Path() const { return path_; }
+  /// Whether reading or deflating the file failed, and why (libzip's words).
+  bool Failed() const { return zip_error_code_zip(&error_) != ZIP_ER_OK; }
+  std::string Problem();
+
  private:
   static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
   zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command);
@@ -71,6 +76,8 @@ class DeflatedMembers {
   /// Plans the placed members in entry order (libzip's writing order) and
   /// starts the pool. Call just before zip_close.
   void Start();
+  /// The first member whose file could not be read or deflated, or null.
+  DeflatedMember* FirstFailure() const;
 
  private:
   DeflatePool pool_;

@@ -1,15 +1,19 @@
 #include "compression/ZipLibrary.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "compression/DeflatedMember.h"
+#include "compression/EntryName.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm::compression {
@@ -89,89 +93,129 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 }
 
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
-  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots || zipFileName.empty()) return ZE_Params_ERR;
+  skipped_.clear();
+  failure_ = {};
+  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots || zipFileName.empty())
+    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: no archive name, or more than 1024 names");
+  try {
+    return Write(count, std::string(zipFileName), names);
+  } catch (const std::bad_alloc&) {
+    return Fail(ZE_Out_of_memory_ERR, std::string(zipFileName), "out of memory");
+  }
+}
+
+std::int32_t ZipLibrary::Fail(std::int32_t result, std::string name, std::string reason) {
+  failure_ = {std::move(name), std::move(reason)};
+  return result;
+}
+
+std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names) {
   const auto print = [this](const std::string& line) {
     if (functions_.Print) functions_.Print(line, static_cast<std::int32_t>(line.size()));
   };
+  const auto skip = [&](std::string_view given, std::string reason, const char* warning) {
+    print(warning + std::string(given));
+    skipped_.push_back({std::string(given), std::move(reason)});
+  };
 
-  try {
-    const std::string archivePath(zipFileName);
-    struct stat archiveInfo {};
-    const bool archiveExists = ::stat(archivePath.c_str(), &archiveInfo) == 0;
+  struct stat archiveInfo {};
+  const bool archiveExists = ::stat(archivePath.c_str(), &archiveInfo) == 0;
 
-    std::vector<Member> members;
-    members.reserve(static_cast<std::size_t>(count));
-    for (std::int32_t i = 0; i < count; ++i) {
-      const std::string_view given = names.Names[static_cast<std::size_t>(i)];
-      Member member;
-      member.StoredName = StoredName(given);
-      if (given.empty() || member.StoredName.empty() || !Locate(given, member)) {
-        print("zip warning: name not matched: " + std::string(given));
-        continue;
-      }
-      if (archiveExists && SameFile(member.Info, archiveInfo)) continue;
-      if (!S_ISREG(member.Info.st_mode) && !S_ISDIR(member.Info.st_mode)) {
-        // A pipe or device could block or never end; zip skips them too.
-        print("zip warning: skipping special file: " + std::string(given));
-        continue;
-      }
-      if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
-      members.push_back(std::move(member));
+  std::vector<Member> members;
+  members.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::string_view given = names.Names[static_cast<std::size_t>(i)];
+    Member member;
+    member.StoredName = StoredName(given);
+    if (given.empty() || member.StoredName.empty() || !Locate(given, member)) {
+      skip(given, "not found", "zip warning: name not matched: ");
+      continue;
     }
-    if (members.empty()) return ZE_Nothing_To_Do_ERR;
-
-    // Declared before the archive handle, whose sources refer to them.
-    DeflatedMembers deflated(kDeflateLevel);
-
-    int openError = ZIP_ER_OK;
-    Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
-    if (!archive) return openError == ZIP_ER_OPEN ? ZE_Create_ERR : ResultOf(openError);
-
-    for (const auto& member : members) {
-      const auto size = static_cast<std::int32_t>(std::min<off_t>(member.Info.st_size, INT32_MAX));
-      if (functions_.Service && functions_.Service(member.StoredName, size) != 0) return ZE_Aborted;
-      print("  adding: " + member.StoredName);
-
-      zip_int64_t index = -1;
-      if (S_ISDIR(member.Info.st_mode)) {
-        index = zip_name_locate(archive.get(), member.StoredName.c_str(), 0);
-        if (index < 0) index = zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
-        if (index < 0) return ResultOf(archive.get());
-      } else {
-        // Files arrive deflated by the pool; large ones stream through libzip
-        // at the same level.
-        const bool small = member.Info.st_size <= DeflatedMember::kMaxSize;
-        zip_source_t* source = nullptr;
-        if (small) {
-          source = deflated.Source(archive.get(), member.Path, member.Info);
-        } else {
-          source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
-        }
-        if (!source) return ResultOf(archive.get());
-        index = zip_file_add(archive.get(), member.StoredName.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
-        if (index < 0) {
-          zip_source_free(source);
-          return ResultOf(archive.get());
-        }
-        if (small) deflated.Placed(static_cast<zip_uint64_t>(index));
-        if (!small &&
-            zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
-          return ResultOf(archive.get());
-      }
-      // Unix permissions and file type, so that unzip restores them.
-      const auto attributes = static_cast<zip_uint32_t>(member.Info.st_mode) << 16;
-      if (zip_file_set_external_attributes(archive.get(), static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
-                                           attributes) != 0)
-        return ResultOf(archive.get());
+    if (archiveExists && SameFile(member.Info, archiveInfo)) {
+      skip(given, "is the archive itself", "zip warning: name is the archive itself: ");
+      continue;
     }
-
-    deflated.Start();
-    if (zip_close(archive.get()) != 0) return ResultOf(archive.get());
-    (void)archive.release();  // zip_close freed it
-    return ZE_OK;
-  } catch (const std::bad_alloc&) {
-    return ZE_Out_of_memory_ERR;
+    if (!S_ISREG(member.Info.st_mode) && !S_ISDIR(member.Info.st_mode)) {
+      // A pipe or device could block or never end; zip skips them too.
+      skip(given, "is not a regular file or folder (a pipe or device)", "zip warning: skipping special file: ");
+      continue;
+    }
+    // A file that cannot be opened stops the operation before the archive is
+    // touched, naming the file (libzip would only say that some file failed).
+    if (S_ISREG(member.Info.st_mode) && ::access(member.Path.c_str(), R_OK) != 0)
+      return Fail(ZE_Open_ERR, std::string(given), "cannot be opened for reading: " + std::string(std::strerror(errno)));
+    if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
+    members.push_back(std::move(member));
   }
+  if (members.empty()) return Fail(ZE_Nothing_To_Do_ERR, archivePath, "none of the files was found: nothing to do");
+
+  // Declared before the archive handle, whose sources refer to them.
+  DeflatedMembers deflated(kDeflateLevel);
+
+  int openError = ZIP_ER_OK;
+  Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
+  if (!archive) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, openError);
+    const std::string words = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    if (openError == ZIP_ER_OPEN) return Fail(ZE_Create_ERR, archivePath, "cannot be created: " + words);
+    if (ResultOf(openError) == ZE_Zip_Structure_ERR)
+      return Fail(ZE_Zip_Structure_ERR, archivePath, "exists but is not a zip archive, or is damaged (" + words +
+                                                         "); it was left as it was");
+    return Fail(ResultOf(openError), archivePath, "cannot be opened: " + words);
+  }
+  // libzip's error, said of the file concerned.
+  const auto failed = [&](const std::string& name, const std::string& doing) {
+    return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));
+  };
+
+  for (const auto& member : members) {
+    const auto size = static_cast<std::int32_t>(std::min<off_t>(member.Info.st_size, INT32_MAX));
+    if (functions_.Service && functions_.Service(member.StoredName, size) != 0)
+      return Fail(ZE_Aborted, member.Path, "aborted by the service callback before this file");
+    print("  adding: " + member.StoredName);
+
+    zip_int64_t index = -1;
+    if (S_ISDIR(member.Info.st_mode)) {
+      const auto existing = FindEntry(archive.get(), member.StoredName);
+      index = existing ? static_cast<zip_int64_t>(*existing)
+                       : zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
+      if (index < 0) return failed(member.Path, "cannot be added as a folder entry");
+    } else {
+      // Files arrive deflated by the pool; large ones stream through libzip
+      // at the same level.
+      const bool small = member.Info.st_size <= DeflatedMember::kMaxSize;
+      zip_source_t* source = nullptr;
+      if (small) {
+        source = deflated.Source(archive.get(), member.Path, member.Info);
+      } else {
+        source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
+      }
+      if (!source) return failed(member.Path, "cannot be read");
+      index = PutEntry(archive.get(), member.StoredName, source);
+      if (index < 0) return failed(member.Path, "cannot be added");
+      if (small) deflated.Placed(static_cast<zip_uint64_t>(index));
+      if (!small &&
+          zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
+        return failed(member.Path, "cannot be set to deflate");
+    }
+    // Unix permissions and file type, so that unzip restores them.
+    const auto attributes = static_cast<zip_uint32_t>(member.Info.st_mode) << 16;
+    if (zip_file_set_external_attributes(archive.get(), static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                         attributes) != 0)
+      return failed(member.Path, "cannot be given its permissions");
+  }
+
+  deflated.Start();
+  if (zip_close(archive.get()) != 0) {
+    // The files are read while the archive is written: name the one that failed.
+    if (DeflatedMember* member = deflated.FirstFailure())
+      return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
+    return failed(archivePath, "cannot be written");
+  }
+  (void)archive.release();  // zip_close freed it
+  return ZE_OK;
 }
 
 }  // namespace qm::compression

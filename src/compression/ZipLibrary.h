@@ -14,11 +14,19 @@
 // - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "compression/ZipTypes.h"
 
 namespace qm::compression {
+
+/// A name the engine left out or stopped at, and why, in words.
+struct ZipNotice {
+  std::string Name;
+  std::string Reason;
+};
 
 class ZipLibrary {
  public:
@@ -30,8 +38,20 @@ class ZipLibrary {
   /// Writes the first `count` names of `names` into the archive `zipFileName`.
   std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
 
+  /// The names the last ZpArchive left out (missing, special files, the
+  /// archive itself), in order, each with the reason.
+  const std::vector<ZipNotice>& Skipped() const { return skipped_; }
+  /// What stopped the last ZpArchive, naming the file concerned; an empty
+  /// name and reason after success.
+  const ZipNotice& Failure() const { return failure_; }
+
  private:
+  std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
+  std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
+
   ZipUserFunctions functions_{};
+  std::vector<ZipNotice> skipped_;
+  ZipNotice failure_;
 };
 
 }  // namespace qm::compression

@@ -28,6 +28,7 @@ constexpr ModuleClass kModuleClasses[] = {
     {"HTML2MHT", ""},             {"MIMECoding", ""},
     {"IJL", ""},                  {"RunningProcesses", ""},
     {"ZipTypes", ""},             {"ADSI", ""},
+    {"ZipFiles", ""},
 };
 
 Error ToError(std::exception_ptr current) {

@@ -28,6 +28,12 @@ inline bool PythonReadsBack(const std::string& archive, const std::filesystem::p
   return std::system(command.c_str()) == 0;
 }
 
+/// Python's zipfile lists the entries, one line each: the stored name's bytes
+/// in hex, 1 or 0 for the UTF-8 flag, the content in hex.
+inline std::string PythonListsEntries(const std::string& archive) {
+  return Output(CheckArchiveCommand() + " entries " + Quote(archive));
+}
+
 /// Python's zlib inflates the container's stream to the original, whose length
 /// the 4-byte little-endian field holds.
 inline bool PythonConfirmsContainer(const std::string& file, const std::string& original) {

@@ -7,6 +7,7 @@
 #include "quillmark/compression/Zipper.h"
 #include "quillmark/frame/Error.h"
 #include "compression/ExternalCheck.h"
+#include "compression/WorkingFolder.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -16,17 +17,7 @@ namespace fs = std::filesystem;
 using qm::test::PythonReadsBack;
 using qm::test::UnzipTestPasses;
 
-// Runs the test body inside a folder, so that relative names mean something.
-class WorkingFolder {
- public:
-  explicit WorkingFolder(const fs::path& folder) : previous_(fs::current_path()) { fs::current_path(folder); }
-  ~WorkingFolder() { fs::current_path(previous_); }
-  WorkingFolder(const WorkingFolder&) = delete;
-  WorkingFolder& operator=(const WorkingFolder&) = delete;
-
- private:
-  fs::path previous_;
-};
+using qm::test::WorkingFolder;
 
 TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoWritesNoArchive) {
   qm::Zipper zipper;
@@ -106,6 +97,61 @@ TEST(Zipper, KeepsTheFirst1024NamesAndUpdatesAnExistingArchive) {
 
   zipper.ClearFilenames();
   EXPECT_EQ(zipper.Compress("many.zip"), qm::ZE_Nothing_To_Do_ERR);
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char b : bytes) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+// One line of PythonListsEntries.
+std::string Entry(std::string_view name, bool utf8, std::string_view content) {
+  return Hex(name) + (utf8 ? " 1 " : " 0 ") + Hex(content) + "\n";
+}
+
+TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
+  qm::test::ScratchDir dir;
+  WorkingFolder here(dir.Path());
+  const std::string latin = "caf\xE9.txt";       // Latin-1: not UTF-8, libzip reads it as CP437
+  const std::string dos = "na\x8Bve.txt";        // CP437 for "naïve.txt"
+  const std::string utf8 = "na\xC3\xAFve.txt";   // the same name in UTF-8
+  const std::string folder = "d\xE9j\xE0";      // a Latin-1 folder name
+  qm::test::WriteFile(latin, "old");
+  qm::test::WriteFile(dos, "dos");
+  qm::test::WriteFile("b.txt", "b");
+  fs::create_directory(folder);
+
+  // An archive written by Info-ZIP's zip stores the names' bytes, no UTF-8 flag.
+  ASSERT_EQ(std::system(("zip -q made-by-zip.zip " + latin + " " + dos).c_str()), 0);
+  qm::test::WriteFile(latin, "new");
+  qm::test::WriteFile(utf8, "utf8");
+  qm::Zipper zipper;
+  zipper.AddFile(latin);
+  zipper.AddFile(utf8);
+  zipper.AddFile("b.txt");
+  ASSERT_EQ(zipper.Compress("made-by-zip.zip"), qm::ZE_OK);
+  // The Latin-1 entry is replaced in place; the UTF-8 spelling of the CP437
+  // name is the same name to a zip reader, so it replaces that entry too.
+  EXPECT_EQ(qm::test::PythonListsEntries("made-by-zip.zip"),
+            Entry(latin, false, "new") + Entry(dos, false, "utf8") + Entry("b.txt", false, "b"));
+  EXPECT_TRUE(UnzipTestPasses("made-by-zip.zip"));
+
+  // Our own archive: written, then updated with the same names.
+  zipper.ClearFilenames();
+  zipper.AddFile(latin);
+  zipper.AddFile(folder);
+  ASSERT_EQ(zipper.Compress("ours.zip"), qm::ZE_OK);
+  qm::test::WriteFile(latin, "newer");
+  zipper.AddFile("b.txt");
+  ASSERT_EQ(zipper.Compress("ours.zip"), qm::ZE_OK);
+  ASSERT_EQ(zipper.Compress("ours.zip"), qm::ZE_OK);
+  EXPECT_EQ(qm::test::PythonListsEntries("ours.zip"),
+            Entry(latin, false, "newer") + Entry(folder + "/", false, "") + Entry("b.txt", false, "b"));
 }
 
 TEST(Zipper, OutputProblemsComeBackAsZipCodes) {

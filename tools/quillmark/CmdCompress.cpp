@@ -5,40 +5,77 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/compression/Compress.h"
 
 namespace qm::cli {
 namespace {
 
-int Report(std::int32_t result, const Args& args) {
-  if (result != 0) {
-    std::cerr << "quillmark: zlib result " << result << " for " << args[0] << '\n';
-    return 1;
+// zlib's result for the file, in words.
+std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
+  const std::string& in = args[0];
+  const std::string& out = args[1];
+  std::string words;
+  switch (result) {
+    case -2:
+      words = compressing ? "zlib refused the compression level" : in + " is damaged";
+      break;
+    case -3:
+      words = in + " is not a compressed file of this kind, or it is damaged";
+      break;
+    case -4:
+      words = "out of memory while working on " + in;
+      break;
+    case -5:
+      words = compressing ? in + " did not fit the work buffer"
+                          : in + " holds more data than its length field says, or the field is damaged";
+      break;
+    default:
+      words = "zlib failed on " + in;
+      break;
   }
+  if (!compressing) words += "; " + out + " holds only what could be decompressed";
+  const char* name = result == -2   ? "stream error"
+                     : result == -3 ? "data error"
+                     : result == -4 ? "memory error"
+                     : result == -5 ? "buffer error"
+                                    : "error";
+  return words + " (zlib result " + std::to_string(result) + ": " + name + ")";
+}
+
+int Run(const Args& args, bool compressing) {
+  if (args.size() != 2) {
+    std::cerr << "usage: quillmark " << (compressing ? "compress" : "decompress") << " IN OUT\n";
+    return 2;
+  }
+  const std::string& in = args[0];
+  std::int32_t result = 0;
+  try {
+    Compress compress;
+    result = compressing ? compress.CompressFile(in, args[1], COM_DEFAULT_COMPRESSION)
+                         : compress.DecompressFile(in, args[1]);
+  } catch (const Error& e) {
+    std::error_code ec;
+    const bool exists = std::filesystem::is_regular_file(in, ec);
+    const std::string coded = Coded(e);
+    if (e.Number() == 9 && exists && std::filesystem::file_size(in, ec) == 0)
+      throw Trouble(in + " is empty: there is nothing to " + (compressing ? "compress" : "decompress") + coded);
+    if (e.Number() == 9 && exists && !compressing)
+      throw Trouble(in + " is too short or its length field is negative: it is not a compressed file" + coded);
+    if (e.Number() == 6 && exists) throw Trouble(in + " is larger than 2 GiB, the most the container holds" + coded);
+    throw Trouble(Explain(e, {in}, args[1]));
+  }
+  if (result != 0) throw Trouble(ZlibWords(result, compressing, args));
   std::error_code ignored;
-  std::cout << args[0] << " (" << std::filesystem::file_size(args[0], ignored) << " bytes) -> " << args[1] << " ("
+  std::cout << in << " (" << std::filesystem::file_size(in, ignored) << " bytes) -> " << args[1] << " ("
             << std::filesystem::file_size(args[1], ignored) << " bytes)\n";
   return 0;
 }
 
 }  // namespace
 
-int RunCompress(const Args& args) {
-  if (args.size() != 2) {
-    std::cerr << "usage: quillmark compress IN OUT\n";
-    return 2;
-  }
-  Compress compress;
-  return Report(compress.CompressFile(args[0], args[1], COM_DEFAULT_COMPRESSION), args);
-}
+int RunCompress(const Args& args) { return Run(args, true); }
 
-int RunDecompress(const Args& args) {
-  if (args.size() != 2) {
-    std::cerr << "usage: quillmark decompress IN OUT\n";
-    return 2;
-  }
-  Compress compress;
-  return Report(compress.DecompressFile(args[0], args[1]), args);
-}
+int RunDecompress(const Args& args) { return Run(args, false); }
 
 }  // namespace qm::cli

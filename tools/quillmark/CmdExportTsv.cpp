@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/automation/Exporter.h"
 
 namespace qm::cli {
@@ -33,8 +34,8 @@ int RunExportTsv(const Args& args) {
   }
   std::ifstream in(args[0], std::ios::binary);
   if (!in) {
-    std::cerr << "quillmark: cannot read " << args[0] << '\n';
-    return 1;
+    const std::string why = WhyNotReadable(args[0]);
+    throw Trouble(why.empty() ? "cannot read " + args[0] : why);
   }
   const auto rows = ReadTsv(in);
   std::size_t columns = 1;
@@ -44,7 +45,7 @@ int RunExportTsv(const Args& args) {
     for (std::size_t c = 0; c < rows[r].size(); ++c)
       table(static_cast<std::int32_t>(c), static_cast<std::int32_t>(r)) = Variant(rows[r][c]);
   Variant data(std::move(table));
-  Exporter().ExportArrayToExcel(args[1], data);
+  WithFiles({}, args[1], [&] { Exporter().ExportArrayToExcel(args[1], data); });
   std::cout << args[1] << ": " << rows.size() << " rows, " << columns << " columns\n";
   return 0;
 }

@@ -1,9 +1,11 @@
 // quillmark find DIR PATTERN [--recurse]: the files of DIR whose names match
 // PATTERN (?, *, #, [list], [!list]; without regard to case), one full path a line.
 
+#include <filesystem>
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/utility/FileRecurser.h"
 
 namespace qm::cli {
@@ -19,7 +21,17 @@ int RunFind(const Args& args) {
     std::cerr << "usage: quillmark find DIR PATTERN [--recurse]\n";
     return 2;
   }
-  const Variant found = FileRecurser().Files(positional[1], recurse, positional[0]);
+  const std::string& folder = positional[0];
+  Variant found;
+  try {
+    found = FileRecurser().Files(positional[1], recurse, folder);
+  } catch (const Error& e) {
+    std::error_code ec;
+    const std::string coded = Coded(e);
+    if (!std::filesystem::exists(folder, ec)) throw Trouble(folder + " does not exist" + coded);
+    if (!std::filesystem::is_directory(folder, ec)) throw Trouble(folder + " is not a folder" + coded);
+    throw Trouble("cannot list " + folder + " or a folder below it" + coded);
+  }
   for (const auto& path : found.Array().Data()) std::cout << path.String() << '\n';
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
@@ -31,16 +32,10 @@ int RunJpeg(const Args& args) {
     return 2;
   }
   // Graphics.SaveAsJPG with a quality of the caller's choice.
-  std::shared_ptr<Picture> picture;
-  try {
-    picture = LoadPicture(files[0]);
-  } catch (const Error& e) {
-    std::cerr << "quillmark jpeg: " << files[0] << ": error " << e.Number() << ": " << e.Description() << '\n';
-    return 1;
-  }
+  const auto picture = WithFiles({files[0]}, {}, [&] { return LoadPicture(files[0]); });
   clsDIBSection dib;
   dib.CreateFromPicture(*picture);
-  mdlIntelJPEGLibrary::SaveJPG(dib, files[1], quality);
+  WithFiles({}, files[1], [&] { mdlIntelJPEGLibrary::SaveJPG(dib, files[1], quality); });
   std::cout << files[1] << ": " << dib.Width() << " x " << dib.Height() << ", quality " << quality << '\n';
   return 0;
 }

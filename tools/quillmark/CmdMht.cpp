@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/html/HTML2MHT.h"
 
 namespace qm::cli {
@@ -24,7 +25,7 @@ int RunMht(const Args& args) {
               ".mht";
   }
   std::string subject;
-  mdlHTML2MHT::ConvertHTMLToMHT(page, archive, subject);
+  WithFiles({page}, archive, [&] { mdlHTML2MHT::ConvertHTMLToMHT(page, archive, subject); });
   std::cout << archive << '\n';
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "Trouble.h"
 
 #ifdef QM_HAVE_UI
 #include "quillmark/ui/HTMLDisplay.h"
@@ -32,7 +33,7 @@ int RunPreview(const Args& args) {
     else return Usage("preview PAGE.html [--print-only|--no-buttons]");
   }
   if (page.empty()) return Usage("preview PAGE.html [--print-only|--no-buttons]");
-  ui::HTMLDisplay().Show(page, nullptr, false, buttons);
+  WithFiles({page}, {}, [&] { ui::HTMLDisplay().Show(page, nullptr, false, buttons); });
   return 0;
 }
 
@@ -45,10 +46,10 @@ int RunPrint(const Args& args) {
   }
   if (page.empty()) return Usage("print PAGE.html [--pdf OUT]");
   if (pdf.empty()) {
-    ui::PrintDetached(page);
+    WithFiles({page}, {}, [&] { ui::PrintDetached(page); });
     std::cout << "printing " << page << " on the default printer\n";
   } else {
-    ui::PrintToPdf(page, pdf);
+    WithFiles({page}, pdf, [&] { ui::PrintToPdf(page, pdf); });
     std::cout << "wrote " << pdf << '\n';
   }
   return 0;

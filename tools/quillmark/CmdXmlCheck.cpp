@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/automation/XML.h"
 
 namespace qm::cli {
@@ -16,14 +17,15 @@ int RunXmlCheck(const Args& args) {
   const std::string& in = args[0];
   const std::string& out = args.size() == 2 ? args[1] : in;
   XML doc;
-  if (!doc.LoadFile(in)) {
-    std::cerr << "quillmark: " << in << " is empty or not well-formed XML\n";
-    return 1;
+  if (!WithFiles({in}, {}, [&] { return doc.LoadFile(in); })) {
+    const std::string why = WhyNotReadable(in);
+    throw Trouble(why.empty() ? in + " is empty or not well-formed XML" : why);
   }
   auto root = doc.GetNextTag();
   if (!doc.SaveFile(out)) {
-    std::cerr << "quillmark: could not save " << out << '\n';
-    return 1;
+    const std::string why = WhyNotWritable(out);
+    throw Trouble(why.empty() ? "could not save " + out + " (writing it failed; the old file, if any, is unchanged)"
+                              : why);
   }
   std::cout << in << ": root element <" << root->Name() << "> with " << root->ChildCount()
             << " child elements; saved to " << out << '\n';

@@ -1,10 +1,13 @@
-// quillmark zip OUT.zip FILE...: a zip archive of the files, names stored as given.
+// quillmark zip OUT.zip FILE...: a zip archive of every file, names stored as
+// given. Exits 1 when any file asked for is not in the archive.
 
 #include <filesystem>
 #include <iostream>
+#include <sstream>
+#include <vector>
 
 #include "Commands.h"
-#include "quillmark/compression/Zipper.h"
+#include "quillmark/compression/ZipFiles.h"
 
 namespace qm::cli {
 
@@ -13,18 +16,19 @@ int RunZip(const Args& args) {
     std::cerr << "usage: quillmark zip OUT.zip FILE...\n";
     return 2;
   }
-  const std::size_t files = args.size() - 1;
-  if (files > Zipper::kMaxFilenames)
-    std::cerr << "quillmark: only the first " << Zipper::kMaxFilenames << " of " << files << " files are archived\n";
-  Zipper zipper;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::error_code ignored;
-    if (!std::filesystem::exists(args[i], ignored)) std::cerr << "quillmark: " << args[i] << " not found, skipped\n";
-    zipper.AddFile(args[i]);
+  const std::vector<std::filesystem::path> files(args.begin() + 1, args.end());
+  const ZipReport report = ZipFiles(args[0], files);
+  if (report.Complete()) {
+    std::cout << args[0] << ": " << report.Archived << " files\n";
+    return 0;
   }
-  zipper.CompressRaiseErr(args[0]);
-  std::cout << args[0] << '\n';
-  return 0;
+  std::istringstream lines(report.Message());
+  for (std::string line; std::getline(lines, line);) std::cerr << "quillmark zip: " << line << '\n';
+  if (report.Result != ZE_OK)
+    std::cerr << "quillmark zip: (zip result " << report.Result << ": " << Zipper().LookupErr(report.Result) << ")\n";
+  std::cerr << "quillmark zip: " << (files.size() - report.Archived) << " of " << files.size() << " files are not in "
+            << args[0] << '\n';
+  return 1;
 }
 
 }  // namespace qm::cli

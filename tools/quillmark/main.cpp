@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/LibMain.h"
 
@@ -47,12 +48,15 @@ int main(int argc, char** argv) {
     if (command.Name == std::string_view(argv[1])) {
       try {
         return command.Run(Args(argv + 2, argv + argc));
+      } catch (const Trouble& e) {
+        std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
+        return 1;
       } catch (const qm::Error& e) {
-        std::cerr << "quillmark: error " << e.Number() << ": " << e.Description() << "\n  source: " << e.Source()
-                  << '\n';
+        std::cerr << "quillmark " << command.Name << ": " << e.Description() << " (error " << e.Number() << ")\n"
+                  << "  source: " << e.Source() << '\n';
         return 1;
       } catch (const std::exception& e) {
-        std::cerr << "quillmark: " << e.what() << '\n';
+        std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
         return 1;
       }
     }

@@ -10,7 +10,8 @@
 // is dropped. Entries are deflated at the default level (6). An archive that
 // already exists is updated: entries of the same name are replaced, others
 // are kept. Names that do not exist are skipped; when none exists the result
-// is ZE_Nothing_To_Do_ERR and no archive is written.
+// is ZE_Nothing_To_Do_ERR and no archive is written. For more than 1024
+// files, or to learn which files were left out and why, see ZipFiles.h.
 
 #include <cstdint>
 #include <memory>

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "quillmark/runtime/AlignmentConstants.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
@@ -37,13 +38,6 @@ enum QMAlignConstants : std::int32_t {
   AlignRight = 1,
   AlignTop = 0,
   AlignBottom = 2,
-};
-
-/// Text alignment (the platform's AlignmentConstants).
-enum AlignmentConstants : std::int32_t {
-  vbLeftJustify = 0,
-  vbRightJustify = 1,
-  vbCenter = 2,
 };
 
 /// The platform's DrawModeConstants that the defaults use.

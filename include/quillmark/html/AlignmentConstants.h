@@ -1,15 +1,5 @@
 #pragma once
-// The run-time's alignment constants, taken by HTMLDoc.TagAlign and by the
-// Typographer's paragraphs and cells.
+// The alignment constants live with the run-time's types; this header stays
+// so that code including it from here keeps compiling.
 
-#include <cstdint>
-
-namespace qm {
-
-enum AlignmentConstants : std::int32_t {
-  vbLeftJustify = 0,
-  vbRightJustify = 1,
-  vbCenter = 2,
-};
-
-}  // namespace qm
+#include "quillmark/runtime/AlignmentConstants.h"

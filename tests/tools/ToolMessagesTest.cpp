@@ -1,0 +1,87 @@
+// The tool's failures name the file and say in words what went wrong; zip
+// archives every file it is given or exits non-zero.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  std::string Output;  // standard output and error
+  int Status = -1;
+};
+
+// Runs `quillmark ARGS` in `folder` (arguments are passed to the shell as written).
+ToolRun Quillmark(const fs::path& folder, const std::string& arguments) {
+  const std::string marker = "\nexit status ";
+  const std::string text = qm::test::Output("cd '" + folder.string() + "' && '" QM_CLI_PROGRAM "' " + arguments +
+                                            " 2>&1; printf '" + "\\nexit status %d' $?");
+  const auto at = text.rfind(marker);
+  if (at == std::string::npos) return {text, -1};
+  return {text.substr(0, at), std::stoi(text.substr(at + marker.size()))};
+}
+
+// The run failed with exit status 1 and said `words`.
+testing::AssertionResult FailsSaying(const ToolRun& run, const std::string& words) {
+  if (run.Status == 1 && run.Output.find(words) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "exit status " << run.Status << ", output:\n" << run.Output;
+}
+
+TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
+  qm::test::ScratchDir dir;
+  const fs::path& d = dir.Path();
+  qm::test::WriteFile(dir / "plain.txt", "plain text, not compressed");
+  qm::test::WriteFile(dir / "empty", "");
+  qm::test::WriteFile(dir / "page.html", "<html><body>hi</body></html>");
+
+  EXPECT_TRUE(
+      FailsSaying(Quillmark(d, "compress missing.bin out"), "missing.bin does not exist (error 53: File not found)"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "compress empty out"), "empty is empty: there is nothing to compress"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "compress plain.txt no-folder/out"),
+                          "cannot write no-folder/out: the folder no-folder does not exist"));
+  EXPECT_TRUE(
+      FailsSaying(Quillmark(d, "decompress plain.txt out"),
+                  "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
+                  "decompressed (zlib result -3: data error)"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "mht missing.html"), "missing.html does not exist"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "jpeg plain.txt out.jpg"), "plain.txt: Invalid picture"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "xml-check missing.xml"), "missing.xml does not exist"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "xml-check plain.txt"), "plain.txt is empty or not well-formed XML"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "export-tsv missing.tsv out.xlsx"), "missing.tsv does not exist"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "find no-folder '*'"), "no-folder does not exist"));
+  EXPECT_TRUE(FailsSaying(
+      Quillmark(d, "zip plain.txt page.html"),
+      "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip no-folder/a.zip page.html"), "no-folder/a.zip: cannot be written"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip missing.txt"), "none of the files was found: no archive written"));
+  EXPECT_EQ(qm::test::ReadFile(dir / "plain.txt"), "plain text, not compressed");
+}
+
+TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {
+  qm::test::ScratchDir dir;
+  const fs::path& d = dir.Path();
+  fs::create_directory(d / "many");
+  std::string names;
+  for (int i = 0; i < 1100; ++i) {  // more than one round of 1024
+    qm::test::WriteFile(dir / ("many/" + std::to_string(i)), std::to_string(i));
+    names += " many/" + std::to_string(i);
+  }
+  ToolRun run = Quillmark(d, "zip all.zip" + names);
+  EXPECT_EQ(run.Status, 0) << run.Output;
+  EXPECT_EQ(run.Output, "all.zip: 1100 files\n");
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "' | wc -l"), "1100\n");
+
+  // A file asked for that is not in the archive makes the run fail, naming it.
+  run = Quillmark(d, "zip all.zip" + names + " many/gone");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Output.find("quillmark zip: many/gone: not found, not archived\n"), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("1 of 1101 files are not in all.zip"), std::string::npos) << run.Output;
+}
+
+}  // namespace
