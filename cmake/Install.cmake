@@ -7,6 +7,19 @@ if(TARGET quillmark-ui)
   set(QM_CONFIG_HAVE_UI ON)
 endif()
 
+# Installed programs and libraries find the libraries through a run path
+# relative to their own place, so an installation runs from any prefix; only
+# the build tree's files carry CMake's absolute build run path.
+file(RELATIVE_PATH QM_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+foreach(program IN ITEMS quillmark-cli quillmark-print)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${QM_BIN_TO_LIB}")
+  endif()
+endforeach()
+if(TARGET quillmark-ui)
+  set_target_properties(quillmark-ui PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
 install(TARGETS ${QM_INSTALL_TARGETS} EXPORT QuillmarkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -3,8 +3,9 @@
 // prints with the preview's page rendering (pictures, tables, page breaks)
 // and needs no display.
 //
-// The helper is looked for next to the running program, in the installation's
-// bin folder, on the PATH, and in the build tree.
+// The helper is looked for in the bin folder of the installation that this
+// library was loaded from, next to the running program, and on the PATH; no
+// absolute folder is built in, so an installation can be moved.
 
 #include <string>
 

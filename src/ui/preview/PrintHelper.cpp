@@ -1,5 +1,7 @@
 #include "quillmark/ui/PrintHelper.h"
 
+#include <dlfcn.h>
+
 #include <QCoreApplication>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -35,16 +37,18 @@ std::string RequireHelper() {
 
 std::string PrintHelperPath() {
   std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  if (!error && IsProgram(self.parent_path() / kHelper)) return (self.parent_path() / kHelper).string();
-#ifdef QM_INSTALL_BINDIR
-  if (IsProgram(fs::path(QM_INSTALL_BINDIR) / kHelper)) return (fs::path(QM_INSTALL_BINDIR) / kHelper).string();
-#endif
+  // First the program folder of the installation (or build tree) this
+  // library was loaded from, then beside the running program, then the PATH.
+  Dl_info self{};
+  if (::dladdr(reinterpret_cast<const void*>(&PrintHelperPath), &self) != 0 && self.dli_fname) {
+    const fs::path library = fs::canonical(self.dli_fname, error);
+    const fs::path helper = library.parent_path() / QM_LIBDIR_TO_BINDIR / kHelper;
+    if (!error && IsProgram(helper)) return helper.lexically_normal().string();
+  }
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (!error && IsProgram(program.parent_path() / kHelper)) return (program.parent_path() / kHelper).string();
   const QString onPath = QStandardPaths::findExecutable(QString::fromLatin1(kHelper));
   if (!onPath.isEmpty()) return onPath.toStdString();
-#ifdef QM_BUILD_PRINT_HELPER
-  if (IsProgram(QM_BUILD_PRINT_HELPER)) return QM_BUILD_PRINT_HELPER;
-#endif
   return {};
 }
 
