@@ -1,13 +1,16 @@
 // Zipper of 1000 files against Debian's `zip -q` on the same files. Both
 // deflate at level 6 (zip's default, the Zipper's fixed level) and both start
-// from no archive.
+// from no archive. zip deflates on one core; the Zipper on every core, writing
+// the members in order.
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quillmark/compression/Zipper.h"
@@ -53,8 +56,10 @@ int main() {
                               if (!qm::bench::Shell("rm -f peer.zip && zip -q peer.zip -@ < list.txt"))
                                 std::puts("  zip failed");
                             }};
-  qm::bench::RunMeteredRow("zip", 1.0, ours, peer);
-  qm::bench::Detail("1000 files, " + std::to_string(total >> 20) + " MiB, deflate level 6 on both sides; archives " +
+  qm::bench::RunMeteredRow("zip", 0.8, ours, peer);
+  const std::string cores = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
+  qm::bench::Detail("1000 files, " + std::to_string(total >> 20) + " MiB, deflate level 6 on both sides (ours on " +
+                    cores + " cores, zip on one); archives " +
                     std::to_string(fs::file_size("ours.zip") >> 10) + " KiB (ours) and " +
                     std::to_string(fs::file_size("peer.zip") >> 10) + " KiB (zip)");
   if (!qm::bench::Shell("unzip -tqq ours.zip")) qm::bench::Detail("MISMATCH: unzip -t failed on our archive");

@@ -49,6 +49,18 @@ xml_node Node(pugi::xml_node_struct* node) { return xml_node(node); }
 
 bool IsTopLevel(xml_node node) { return node.parent().type() == pugi::node_document; }
 
+// An element named `tag`, compared without measuring the name first (walking
+// long child lists compares many names).
+bool IsElementNamed(xml_node node, std::string_view tag) {
+  if (node.type() != pugi::node_element) return false;
+  const char* name = node.name();
+  for (char c : tag) {
+    if (c == '\0' || *name != c) return false;
+    ++name;
+  }
+  return *name == '\0';
+}
+
 // Removes a subtree leaf first, so that no depth of nesting costs stack.
 void DestroySubtree(Store& store, xml_node root) {
   xml_node current = root;
@@ -124,10 +136,6 @@ void Discard(Store& store, xml_node node) {
     store.doc.append_move(node);
   else
     DestroySubtree(store, node);
-}
-
-bool IsElementNamed(xml_node node, std::string_view tag) {
-  return node.type() == pugi::node_element && tag == node.name();
 }
 
 // True when `text` is well-formed UTF-8 made only of characters XML allows.
@@ -351,7 +359,7 @@ std::int32_t XmlNode::Count(std::string_view tag, bool anyTag) const {
   if (cursor.Count < 0) {
     std::int32_t count = 0;
     for (xml_node child : Node(node_).children())
-      if (child.type() == pugi::node_element && (anyTag || tag == child.name())) ++count;
+      if (anyTag ? child.type() == pugi::node_element : IsElementNamed(child, tag)) ++count;
     cursor.Count = count;
   }
   return cursor.Count;
@@ -370,7 +378,7 @@ pugi::xml_node_struct* XmlNode::Nth(std::string_view tag, bool anyTag, std::int3
     at = -1;
   }
   // `at` is the index of `node` when it matches, -1 before the first match.
-  auto matches = [&](xml_node n) { return n.type() == pugi::node_element && (anyTag || tag == n.name()); };
+  auto matches = [&](xml_node n) { return anyTag ? n.type() == pugi::node_element : IsElementNamed(n, tag); };
   if (at < 0) {
     while (node && !matches(node)) node = node.next_sibling();
     if (!node) return nullptr;

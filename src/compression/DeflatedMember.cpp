@@ -1,43 +1,30 @@
 #include "compression/DeflatedMember.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace qm::compression {
+namespace {
 
-Deflater::Deflater(int level) {
-  // Raw deflate (negative window bits) with zlib's default memory level.
-  if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
-}
+// Bytes of files read ahead of the writer at most (one file always goes).
+constexpr std::uint64_t kReadAheadLimit = std::uint64_t{64} << 20;
 
-Deflater::~Deflater() { deflateEnd(&stream_); }
+}  // namespace
 
-bool Deflater::Deflate(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
-  if (deflateReset(&stream_) != Z_OK) return false;
-  out.resize(deflateBound(&stream_, static_cast<uLong>(size)));
-  stream_.next_in = const_cast<Bytef*>(data);  // zlib's interface is not const-correct
-  stream_.avail_in = static_cast<uInt>(size);
-  stream_.next_out = out.data();
-  stream_.avail_out = static_cast<uInt>(out.size());
-  const int result = deflate(&stream_, Z_FINISH);
-  out.resize(stream_.total_out);
-  return result == Z_STREAM_END;
-}
-
-DeflatedMember::DeflatedMember(std::string path, const struct stat& info, Deflater& deflater)
-    : path_(std::move(path)), info_(info), deflater_(deflater) {
+DeflatedMember::DeflatedMember(std::string path, const struct stat& info, DeflatePool& pool)
+    : path_(std::move(path)), info_(info), pool_(pool) {
   zip_error_init(&error_);
 }
 
 DeflatedMember::~DeflatedMember() { zip_error_fini(&error_); }
 
 zip_source_t* DeflatedMember::Source(zip_t* archive) { return zip_source_function(archive, &Callback, this); }
+
+void DeflatedMember::PlanIn(DeflatePool& pool) {
+  file_ = pool.Plan(path_, info_.st_size);
+  planned_ = true;
+}
 
 std::string DeflatedMember::Problem() { return zip_error_strerror(&error_); }
 
@@ -52,40 +39,22 @@ zip_int64_t DeflatedMember::Fail(int zipError, int systemError) {
 
 bool DeflatedMember::Prepare() {
   if (prepared_) return true;
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    Fail(ZIP_ER_OPEN, errno);
+  DeflatedFile file;
+  try {
+    // A member libzip asks for although it was never planned is made here.
+    file = planned_ ? pool_.Take(file_) : pool_.Make(path_);
+  } catch (const std::bad_alloc&) {
+    Fail(ZIP_ER_MEMORY, 0);
     return false;
   }
-  // Read at the size the file has now, within the limit that sent it here.
-  struct stat now {};
-  std::size_t size = 0;
-  std::unique_ptr<std::uint8_t[]> bytes;
-  bool ok = ::fstat(fd, &now) == 0 && now.st_size <= kMaxSize;
-  if (ok) {
-    size = static_cast<std::size_t>(now.st_size);
-    bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size + 1);
-    std::size_t done = 0;
-    while (ok && done < size) {
-      const ssize_t got = ::read(fd, bytes.get() + done, size - done);
-      if (got < 0 && errno == EINTR) continue;
-      ok = got > 0;
-      if (ok) done += static_cast<std::size_t>(got);
-    }
-  }
-  const int readError = errno;
-  ::close(fd);
-  if (!ok) {
-    Fail(ZIP_ER_READ, readError);
+  if (file.ZipError != 0) {
+    Fail(file.ZipError, file.SystemError);
     return false;
   }
-  if (!deflater_.Deflate(bytes.get(), size, deflated_)) {
-    Fail(ZIP_ER_ZLIB, 0);
-    return false;
-  }
-  size_ = size;
+  deflated_ = std::move(file.Deflated);
+  size_ = file.Size;
   compressedSize_ = deflated_.size();
-  crc_ = static_cast<std::uint32_t>(crc32_z(crc32_z(0, nullptr, 0), bytes.get(), size));
+  crc_ = file.Crc;
   offset_ = 0;
   prepared_ = true;
   known_ = true;
@@ -129,6 +98,29 @@ zip_int64_t DeflatedMember::Handle(void* data, zip_uint64_t length, zip_source_c
     case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_READABLE;
     default: return Fail(ZIP_ER_OPNOTSUPP, 0);
   }
+}
+
+DeflatedMembers::DeflatedMembers(int level)
+    : pool_(level, DeflatedMember::kMaxSize, DeflatePool::HelpersForThisMachine(), kReadAheadLimit) {}
+
+zip_source_t* DeflatedMembers::Source(zip_t* archive, const std::string& path, const struct stat& info) {
+  members_.push_back(std::make_unique<DeflatedMember>(path, info, pool_));
+  return members_.back()->Source(archive);
+}
+
+void DeflatedMembers::Placed(zip_uint64_t entry) {
+  if (!members_.empty()) byEntry_[entry] = members_.back().get();
+}
+
+DeflatedMember* DeflatedMembers::FirstFailure() const {
+  for (const auto& member : members_)
+    if (member->Failed()) return member.get();
+  return nullptr;
+}
+
+void DeflatedMembers::Start() {
+  for (const auto& [entry, member] : byEntry_) member->PlanIn(pool_);
+  pool_.Start();
 }
 
 }  // namespace qm::compression

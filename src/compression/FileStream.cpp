@@ -3,13 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
+
+#include "compression/BackgroundIo.h"
 
 namespace qm::compression {
 namespace {
 
-constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kChunk = 1 << 20;
 
 // A z_stream ended however the call leaves (a write may raise).
 class Stream {
@@ -37,53 +38,61 @@ class Stream {
 };
 
 // Feeds input chunks to the stream and takes its output to the file, with
-// the output limited to `capacity` bytes in all.
+// the output limited to `capacity` bytes in all. The files are read and
+// written on a thread of their own.
 class Pump {
  public:
   Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity)
-      : in_(in), inputLeft_(size), zerosLeft_(zeros), out_(out), capacity_(static_cast<std::uint64_t>(capacity)),
-        input_(kChunk), output_(kChunk) {}
+      : io_(in, size, out, kChunk), zerosLeft_(zeros), capacity_(static_cast<std::uint64_t>(capacity)) {}
 
-  bool InputLeft() const { return inputLeft_ + zerosLeft_ > 0; }
+  bool InputLeft() const { return !inputOver_ || zerosLeft_ > 0; }
 
   // Tops up the stream's input and output before a zlib call.
   void Prepare(z_stream& z) {
     if (z.avail_in == 0 && InputLeft()) {
-      std::size_t n = 0;
-      if (inputLeft_ > 0) {
-        n = in_.Read({input_.data(), std::min(kChunk, inputLeft_)});
-        inputLeft_ = n == 0 ? 0 : inputLeft_ - n;  // a file cut short ends here
-      } else {
-        n = std::min(kChunk, zerosLeft_);
-        std::memset(input_.data(), 0, n);
-        zerosLeft_ -= n;
+      std::span<const std::uint8_t> chunk;
+      if (!inputOver_) {
+        chunk = io_.NextInput();
+        inputOver_ = chunk.empty();
       }
-      z.next_in = input_.data();
-      z.avail_in = static_cast<uInt>(n);
+      if (inputOver_ && zerosLeft_ > 0) {
+        zeros_.assign(std::min(kChunk, zerosLeft_), 0);
+        zerosLeft_ -= zeros_.size();
+        chunk = zeros_;
+      }
+      z.next_in = const_cast<Bytef*>(chunk.data());  // zlib's interface is not const-correct
+      z.avail_in = static_cast<uInt>(chunk.size());
     }
     if (z.avail_out == 0) {
       Flush(z);
+      output_ = io_.OutputBuffer();
       z.next_out = output_.data();
       z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(kChunk, capacity_ - z.total_out));
     }
   }
 
-  // Writes what the stream has produced since the last flush.
+  // Queues what the stream has produced since the last flush.
   void Flush(z_stream& z) {
-    if (z.next_out != nullptr) {
+    if (z.next_out != nullptr && !output_.empty()) {
       const auto produced = static_cast<std::size_t>(z.next_out - output_.data());
-      if (produced > 0) out_.Write({output_.data(), produced});
+      if (produced > 0) io_.Write(std::move(output_), produced);
+      output_.clear();
     }
-    z.next_out = output_.data();
+    z.next_out = nullptr;
+  }
+
+  // Flushes and waits until the output is written.
+  void Finish(z_stream& z) {
+    Flush(z);
+    io_.Finish();
   }
 
  private:
-  InputFile& in_;
-  std::size_t inputLeft_;
+  BackgroundIo io_;
+  bool inputOver_ = false;
   std::size_t zerosLeft_;
-  OutputFile& out_;
   std::uint64_t capacity_;
-  std::vector<std::uint8_t> input_;
+  std::vector<std::uint8_t> zeros_;
   std::vector<std::uint8_t> output_;
 };
 
@@ -104,7 +113,7 @@ StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std:
     // room left zlib reports Z_BUF_ERROR, compress2's answer for a full buffer.
     result = deflate(z.get(), pump.InputLeft() ? Z_NO_FLUSH : Z_FINISH);
   } while (result == Z_OK);
-  pump.Flush(*z.get());
+  pump.Finish(*z.get());
   outcome.Written = z->total_out;
   outcome.Result = result == Z_STREAM_END ? Z_OK : result;
   return outcome;
@@ -127,7 +136,7 @@ StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, Ou
       continue;
     break;
   }
-  pump.Flush(*z.get());
+  pump.Finish(*z.get());
   outcome.Written = z->total_out;
   // uncompress's mapping: a stream that ends early with room to spare is corrupt.
   if (result == Z_STREAM_END) outcome.Result = Z_OK;

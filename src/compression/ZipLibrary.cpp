@@ -150,9 +150,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   if (members.empty()) return Fail(ZE_Nothing_To_Do_ERR, archivePath, "none of the files was found: nothing to do");
 
   // Declared before the archive handle, whose sources refer to them.
-  Deflater deflater(kDeflateLevel);
-  std::vector<std::unique_ptr<DeflatedMember>> deflated;
-  deflated.reserve(members.size());
+  DeflatedMembers deflated(kDeflateLevel);
 
   int openError = ZIP_ER_OK;
   Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
@@ -185,19 +183,19 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
                        : zip_dir_add(archive.get(), member.StoredName.c_str(), ZIP_FL_ENC_GUESS);
       if (index < 0) return failed(member.Path, "cannot be added as a folder entry");
     } else {
-      // Files arrive deflated through the shared stream; large ones stream
-      // through libzip at the same level.
+      // Files arrive deflated by the pool; large ones stream through libzip
+      // at the same level.
       const bool small = member.Info.st_size <= DeflatedMember::kMaxSize;
       zip_source_t* source = nullptr;
       if (small) {
-        deflated.push_back(std::make_unique<DeflatedMember>(member.Path, member.Info, deflater));
-        source = deflated.back()->Source(archive.get());
+        source = deflated.Source(archive.get(), member.Path, member.Info);
       } else {
         source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
       }
       if (!source) return failed(member.Path, "cannot be read");
       index = PutEntry(archive.get(), member.StoredName, source);
       if (index < 0) return failed(member.Path, "cannot be added");
+      if (small) deflated.Placed(static_cast<zip_uint64_t>(index));
       if (!small &&
           zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
         return failed(member.Path, "cannot be set to deflate");
@@ -209,11 +207,11 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return failed(member.Path, "cannot be given its permissions");
   }
 
+  deflated.Start();
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.
-    for (const auto& member : deflated)
-      if (member->Failed())
-        return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
+    if (DeflatedMember* member = deflated.FirstFailure())
+      return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
     return failed(archivePath, "cannot be written");
   }
   (void)archive.release();  // zip_close freed it

@@ -5,23 +5,25 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
+#include "JpegStrips.h"
 
 namespace qm::ijl {
 namespace {
 
-// Frees what tjCompress2 allocated.
-struct TurboFree {
-  void operator()(unsigned char* buffer) const noexcept { tjFree(buffer); }
-};
+// The encoder works on every core (at most 8).
+unsigned Workers() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
 bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
   while (size > 0) {
@@ -104,16 +106,18 @@ std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype) {
   if (!Consistent(p)) return IJL_INVALID_JPEG_PROPERTIES;
   if (p.jquality < 1 || p.jquality > 100) return IJL_INVALID_QUALITY;
 
-  const int height = p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight;
-  const int pitch = p.DIBWidth * 3 + p.DIBPadBytes;
-  const int flags = p.DIBHeight < 0 ? TJFLAG_BOTTOMUP : 0;
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  const int status = tjCompress2(p.encoder.get(), p.DIBBytes, p.DIBWidth, pitch, height, TJPF_BGR, &jpeg, &size,
-                                 TJSAMP_420, p.jquality, flags);
-  std::unique_ptr<unsigned char, TurboFree> owned(jpeg);
-  if (status != 0) return IJL_ENCODER_ERROR;
-  return ReplaceFile(p.JPGFile, owned.get(), size);
+  BgrRows rows;
+  rows.Pixels = p.DIBBytes;
+  rows.Width = p.DIBWidth;
+  rows.Height = p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight;
+  rows.Pitch = p.DIBWidth * 3 + p.DIBPadBytes;
+  rows.BottomUp = p.DIBHeight < 0;
+  std::vector<std::uint8_t> jpeg;
+  const unsigned workers = Workers();
+  const std::int32_t status = EncodeInStrips(p.encoder.get(), rows, p.jquality, workers,
+                                             McuRowsPerStrip(rows.Width, rows.Height, workers), jpeg);
+  if (status != IJL_OK) return status;
+  return ReplaceFile(p.JPGFile, jpeg.data(), jpeg.size());
 }
 
 std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops) {

@@ -1,5 +1,7 @@
 #include "quillmark/graphics/Interpolate.h"
 
+#include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "NaturalSpline.h"
@@ -74,11 +76,21 @@ Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
     std::vector<Variant> values;
     values.reserve(static_cast<std::size_t>(std::int64_t{upper} - lb + 1));
     values.emplace_back(CDbl(in(lb)));
+    // The offsets t = (j * h) / Precision depend on h alone, which is the
+    // same for every interval: they are worked out again only when h changes.
+    std::vector<double> offsets(static_cast<std::size_t>(std::max<std::int16_t>(Precision, 0)));
+    std::uint64_t offsetsFor = 0;
     for (std::int32_t i = lb + 1; i <= last; ++i) {
       const spline::Interval interval = spline::IntervalOf(s, i);
-      for (std::int32_t j = 1; j <= Precision; ++j) {
-        const double t = (j * interval.h) / Precision;
-        values.emplace_back(interval.At(t));
+      if (i == lb + 1 || std::bit_cast<std::uint64_t>(interval.h) != offsetsFor) {
+        for (std::int32_t j = 1; j <= Precision; ++j)
+          offsets[static_cast<std::size_t>(j - 1)] = (j * interval.h) / Precision;
+        offsetsFor = std::bit_cast<std::uint64_t>(interval.h);
+      }
+      if (interval.h == 1.0) {
+        for (double t : offsets) values.emplace_back(interval.AtOnUnitWidth(t));
+      } else {
+        for (double t : offsets) values.emplace_back(interval.At(t));
       }
     }
     return Variant(VariantArray::FromVector(std::move(values), lb, vbDouble));

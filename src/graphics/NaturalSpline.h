@@ -59,12 +59,18 @@ struct Interval {
 
   /// The value at offset t (0 < t <= h) from x(i - 1), in the factored form
   /// A = (u + h)(-M0/6)t, C = (A + y0)u, B = (t + h)(-M1/6)u, ((B + y1)t + C)/h.
-  double At(double t) const {
+  double At(double t) const { return Numerator(t) / h; }
+  /// At(t) on an interval of width 1, where the division changes nothing
+  /// (x / 1 is x exactly).
+  double AtOnUnitWidth(double t) const { return Numerator(t); }
+
+ private:
+  double Numerator(double t) const {
     const double u = h - t;
     const double a = (u + h) * m0 * t;
     const double c = (a + y0) * u;
     const double b = (t + h) * m1 * u;
-    return ((b + y1) * t + c) / h;
+    return (b + y1) * t + c;
   }
 };
 

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+
+#include "compression/DeflatePool.h"
+#include "compression/ExternalCheck.h"
+#include "quillmark/compression/Zipper.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qm::compression::DeflatedFile;
+using qm::compression::DeflatePool;
+
+constexpr off_t kMaxSize = 1 << 20;
+
+std::string Inflated(const std::vector<std::uint8_t>& raw, std::size_t size) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, -MAX_WBITS), Z_OK);
+  std::string out(size + 1, '\0');
+  z.next_in = const_cast<Bytef*>(raw.data());
+  z.avail_in = static_cast<uInt>(raw.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int result = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return result == Z_STREAM_END ? out : "(not a complete deflate stream)";
+}
+
+// Files from empty to a few hundred KB, text and noise.
+std::vector<std::string> WriteFiles(const qm::test::ScratchDir& dir, int count) {
+  std::mt19937 random(3);
+  std::vector<std::string> paths;
+  for (int i = 0; i < count; ++i) {
+    std::string bytes;
+    const std::size_t size = i == 0 ? 0 : i == 1 ? 1 : random() % (i % 5 == 0 ? 300000 : 20000);
+    while (bytes.size() < size)
+      bytes += i % 3 == 2 ? std::string(1, static_cast<char>(random())) : "row " + std::to_string(random() % 90) + "\n";
+    bytes.resize(size);
+    paths.push_back(dir / ("f" + std::to_string(i)));
+    qm::test::WriteFile(paths.back(), bytes);
+  }
+  return paths;
+}
+
+TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrderItIsTaken) {
+  qm::test::ScratchDir dir;
+  const auto paths = WriteFiles(dir, 40);
+  std::vector<DeflatedFile> expected;
+  qm::compression::Deflater deflater(6);
+  for (const auto& path : paths) {
+    expected.push_back(qm::compression::ReadAndDeflate(path, kMaxSize, deflater));
+    const std::string original = qm::test::ReadFile(path);
+    ASSERT_EQ(Inflated(expected.back().Deflated, original.size()), original) << path;
+    EXPECT_EQ(expected.back().Crc, crc32(0, reinterpret_cast<const Bytef*>(original.data()), original.size()));
+  }
+
+  // No helpers, one, several; a limit that lets one file ahead at a time, and a roomy one.
+  for (unsigned helpers : {0u, 1u, 3u}) {
+    for (std::uint64_t limit : {std::uint64_t{1}, std::uint64_t{64} << 20}) {
+      DeflatePool pool(6, kMaxSize, helpers, limit);
+      for (const auto& path : paths) pool.Plan(path, static_cast<off_t>(fs::file_size(path)));
+      pool.Start();
+      std::vector<std::size_t> order(paths.size());
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::swap(order[3], order[30]);  // taken out of order
+      for (std::size_t file : order) {
+        const DeflatedFile got = pool.Take(file);
+        const std::string where = paths[file] + " with " + std::to_string(helpers) + " helpers";
+        EXPECT_EQ(got.ZipError, 0) << where;
+        EXPECT_EQ(got.Size, expected[file].Size) << where;
+        EXPECT_EQ(got.Crc, expected[file].Crc) << where;
+        EXPECT_EQ(got.Deflated, expected[file].Deflated) << where;
+      }
+    }
+  }
+}
+
+TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "small", "first");
+  qm::test::WriteFile(dir / "grown", std::string(kMaxSize + 1, 'g'));
+  fs::create_directory(dir.Path() / "folder");
+  DeflatePool pool(6, kMaxSize, 2, 1 << 20);
+  const std::size_t small = pool.Plan(dir / "small", 5);
+  const std::size_t missing = pool.Plan(dir / "missing", 5);
+  const std::size_t grown = pool.Plan(dir / "grown", 500);  // grew past the limit since it was listed
+  const std::size_t folder = pool.Plan(dir / "folder", 0);
+  pool.Start();
+
+  DeflatedFile result = pool.Take(missing);
+  EXPECT_EQ(result.ZipError, ZIP_ER_OPEN);
+  EXPECT_EQ(result.SystemError, ENOENT);
+  result = pool.Take(grown);
+  EXPECT_EQ(result.ZipError, ZIP_ER_READ);
+  EXPECT_EQ(result.SystemError, EFBIG);
+  result = pool.Take(folder);
+  EXPECT_EQ(result.ZipError, ZIP_ER_READ);
+  EXPECT_EQ(result.SystemError, EISDIR);
+
+  result = pool.Take(small);
+  EXPECT_EQ(Inflated(result.Deflated, result.Size), "first");
+  qm::test::WriteFile(dir / "small", "second");
+  result = pool.Take(small);
+  EXPECT_EQ(Inflated(result.Deflated, result.Size), "second");
+  result = pool.Make(dir / "small");
+  EXPECT_EQ(Inflated(result.Deflated, result.Size), "second");
+}
+
+TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestBytesInOrder) {
+  qm::test::ScratchDir dir;
+  const auto paths = WriteFiles(dir, 30);
+  std::vector<std::string> names;
+  for (const auto& path : paths) names.push_back(fs::path(path).filename().string());
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.Path());
+
+  qm::Zipper first;
+  for (int i = 0; i < 20; ++i) first.AddFile(names[i]);
+  ASSERT_EQ(first.Compress("a.zip"), qm::ZE_OK);
+
+  // Entries 15 ... 19 replaced in place, then new ones; a name listed twice
+  // is stored once, where it was first placed.
+  for (int i = 15; i < 20; ++i) qm::test::WriteFile(names[i], "changed " + std::to_string(i));
+  qm::Zipper second;
+  for (int i = 25; i < 30; ++i) second.AddFile(names[i]);
+  second.AddFile(names[17]);
+  for (int i = 15; i < 25; ++i) second.AddFile(names[i]);
+  ASSERT_EQ(second.Compress("a.zip"), qm::ZE_OK);
+
+  std::vector<std::string> expected(names.begin(), names.begin() + 20);
+  expected.insert(expected.end(), names.begin() + 25, names.end());
+  expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
+  EXPECT_TRUE(qm::test::UnzipTestPasses("a.zip"));
+  EXPECT_TRUE(qm::test::PythonReadsBack("a.zip", dir.Path(), expected));
+  fs::current_path(previous);
+}
+
+}  // namespace
