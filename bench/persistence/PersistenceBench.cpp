@@ -22,6 +22,7 @@
 #include <fstream>
 #include <string>
 
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/Conversions.h"
 #include "support/BenchRow.h"
@@ -220,8 +221,22 @@ void MeasureMemory(const std::string& path) {
   std::snprintf(text, sizeof text, "QMStream peak memory of write + read: %.1f MB over the graph, %.2f x the %.1f MB file",
                 used / 1e6, used / file, file / 1e6);
   qm::bench::Detail(text);
-  std::snprintf(text, sizeof text, "goal: at most 3 x the file; peak of the whole process %.1f MB",
+  std::snprintf(text, sizeof text, "goal: at most 1 x the file; peak of the whole process %.1f MB",
                 static_cast<double>(values[1]) * 1024 / 1e6);
+  qm::bench::Detail(text);
+}
+
+// The logging switch is asked before every diagnostic line the reader could
+// write, about 26 times per order: the cost of one question.
+void MeasureLoggingCheck() {
+  constexpr int kCalls = 2000000;
+  int on = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kCalls; ++i) on += qm::LoggingEnabled() ? 1 : 0;
+  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / kCalls;
+  char text[200];
+  std::snprintf(text, sizeof text, "logging switch asked at every log call: %.1f ns a question (%s), %.0f ms for %d",
+                ns, on ? "on" : "off", ns * kCalls / 1e6, kCalls);
   qm::bench::Detail(text);
 }
 
@@ -295,7 +310,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  qm::bench::RunRow("persistence", 1.0, qms, {cerealJson, boostText}, 5);
+  qm::bench::RunRow("persistence", 0.8, qms, {cerealJson, boostText}, 5);
   if (!oursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
   if (cerealOrders != kOrders || boostOrders != kOrders) qm::bench::Detail("MISMATCH: a peer lost orders");
   char sizes[200];
@@ -304,5 +319,6 @@ int main(int argc, char** argv) {
                 std::filesystem::file_size(text) / 1e6);
   qm::bench::Detail(sizes);
   MeasureMemory(ours);
+  MeasureLoggingCheck();
   return 0;
 }

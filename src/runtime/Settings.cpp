@@ -1,9 +1,14 @@
 #include "quillmark/runtime/Settings.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -12,6 +17,23 @@
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
+
+namespace detail {
+// A read-only mapping of the head of the store's write-ahead-log index: the
+// two copies of the index header, which every commit rewrites (its change
+// counter, frame count or salt).
+struct SharedHeader {
+  const unsigned char* Bytes = nullptr;
+  std::size_t Mapped = 0;
+  SharedHeader() = default;
+  SharedHeader(const SharedHeader&) = delete;
+  SharedHeader& operator=(const SharedHeader&) = delete;
+  ~SharedHeader() {
+    if (Bytes) ::munmap(const_cast<unsigned char*>(Bytes), Mapped);
+  }
+};
+}  // namespace detail
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
@@ -41,6 +63,8 @@ struct Store {
   std::unique_ptr<sqlite3, DbCloser> Db;
   pid_t Owner = 0;
   std::string Path;
+  std::shared_ptr<const detail::SharedHeader> Header;  // null: no shared index to watch
+  std::atomic<std::uint64_t> Generation{1};            // counts the connections opened
 };
 
 Store& TheStore() {
@@ -55,6 +79,23 @@ void Exec(sqlite3* db, const char* sql) {
     sqlite3_free(message);
     Raise(ERR_PathFileAccess, "Settings store: " + text);
   }
+}
+
+// Maps the head of "<database>-shm", which SQLite creates in WAL mode and
+// keeps while a connection (ours) is open. Null when there is none.
+std::shared_ptr<const detail::SharedHeader> MapSharedHeader(const std::string& path, std::size_t bytes) {
+  const int fd = ::open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  void* p = MAP_FAILED;
+  if (::fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= bytes)
+    p = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (p == MAP_FAILED) return nullptr;
+  auto header = std::make_shared<detail::SharedHeader>();
+  header->Bytes = static_cast<const unsigned char*>(p);
+  header->Mapped = bytes;
+  return header;
 }
 
 sqlite3* Connection(Store& store) {
@@ -81,6 +122,8 @@ sqlite3* Connection(Store& store) {
   store.Db = std::move(db);
   store.Owner = getpid();
   store.Path = path;
+  store.Header = MapSharedHeader(path, 4096);
+  store.Generation.fetch_add(1, std::memory_order_release);
   return store.Db.get();
 }
 
@@ -157,6 +200,24 @@ void DeleteSetting(const std::string& AppName, const std::string& Section, const
   } else {
     Write("DELETE FROM settings WHERE app = ?1 AND section = ?2", {&AppName, &Section});
   }
+}
+
+SettingsWatch::SettingsWatch() = default;
+SettingsWatch::~SettingsWatch() = default;
+
+bool SettingsWatch::Changed() {
+  Store& store = TheStore();
+  if (generation_ == store.Generation.load(std::memory_order_acquire) && header_ &&
+      std::memcmp(header_->Bytes, seen_, kHeaderBytes) == 0)
+    return false;
+  std::lock_guard lock(store.Lock);
+  Connection(store);
+  header_ = store.Header;
+  generation_ = store.Generation.load(std::memory_order_relaxed);
+  // The snapshot is taken before the caller reads: a commit after it shows
+  // at the next call.
+  if (header_) std::memcpy(seen_, header_->Bytes, kHeaderBytes);
+  return true;
 }
 
 }  // namespace qm

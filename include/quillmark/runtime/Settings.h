@@ -4,6 +4,9 @@
 // $XDG_CONFIG_HOME/quillmark/settings.db (default ~/.config/quillmark).
 // Concurrent processes never lose a write; a killed writer never corrupts it.
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,5 +22,37 @@ void DeleteSetting(const std::string& AppName, const std::string& Section,
 
 /// The database file in use.
 std::string SettingsStorePath();
+
+namespace detail {
+struct SharedHeader;
+}
+
+/// Tells, for the cost of comparing a few bytes of shared memory, whether
+/// anyone (this process or another, through any connection) may have
+/// committed a change to the store since this watch last answered true. A
+/// caller keeps a value read from the store and reads it again only then.
+/// The store commits through SQLite's write-ahead log, whose shared index
+/// (the "-shm" file beside the database) changes with every commit; the watch
+/// keeps a read-only mapping of it. Where there is none, every call answers
+/// true. One watch serves one thread.
+class SettingsWatch {
+ public:
+  SettingsWatch();
+  ~SettingsWatch();
+  SettingsWatch(const SettingsWatch&) = delete;
+  SettingsWatch& operator=(const SettingsWatch&) = delete;
+
+  /// True the first time, and whenever the store may have changed since the
+  /// last true; read the value after the call, not before it.
+  bool Changed();
+  /// Makes the next Changed() true (for a caller whose read failed).
+  void Forget() { generation_ = 0; }
+
+ private:
+  static constexpr std::size_t kHeaderBytes = 96;
+  std::shared_ptr<const detail::SharedHeader> header_;
+  std::uint64_t generation_ = 0;
+  unsigned char seen_[kHeaderBytes] = {};
+};
 
 }  // namespace qm
