@@ -50,6 +50,7 @@ class SettingsWatch {
 
  private:
   static constexpr std::size_t kHeaderBytes = 96;
+  static bool Same(const unsigned char* shared, const unsigned char* seen);
   std::shared_ptr<const detail::SharedHeader> header_;
   std::uint64_t generation_ = 0;
   unsigned char seen_[kHeaderBytes] = {};
