@@ -184,6 +184,14 @@ TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
   m.UnReadLine();
   EXPECT_EQ(m.ReadLine(), "a");
   EXPECT_EQ(m.Peek(), "b");
+
+  // A memory stream's text moves into blocks of 2 MiB: a CR LF pair across
+  // the boundary is still one line end.
+  const std::string first((std::size_t{2} << 20) - 1, 'x');
+  m.Use(TextStream::FromText(first + "\r\ny"));
+  EXPECT_EQ(m.ReadLine(), first);
+  EXPECT_EQ(m.ReadLine(), "y");
+  EXPECT_TRUE(m.AtEndOfStream());
 }
 
 }  // namespace
