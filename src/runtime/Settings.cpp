@@ -12,27 +12,12 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
-
-namespace detail {
-// A read-only mapping of the head of the store's write-ahead-log index: the
-// two copies of the index header, which every commit rewrites (its change
-// counter, frame count or salt).
-struct SharedHeader {
-  const unsigned char* Bytes = nullptr;
-  std::size_t Mapped = 0;
-  SharedHeader() = default;
-  SharedHeader(const SharedHeader&) = delete;
-  SharedHeader& operator=(const SharedHeader&) = delete;
-  ~SharedHeader() {
-    if (Bytes) ::munmap(const_cast<unsigned char*>(Bytes), Mapped);
-  }
-};
-}  // namespace detail
 
 namespace {
 
@@ -51,6 +36,17 @@ constexpr int kBusyTimeoutMs = 30000;
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
+// A read-only mapping of the head of the store's write-ahead-log index.
+struct SharedHeader {
+  const unsigned char* Bytes = nullptr;
+  std::size_t Mapped = 0;
+  SharedHeader() = default;
+  SharedHeader(const SharedHeader&) = delete;
+  SharedHeader& operator=(const SharedHeader&) = delete;
+  ~SharedHeader() {
+    if (Bytes) ::munmap(const_cast<unsigned char*>(Bytes), Mapped);
+  }
+};
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
@@ -63,8 +59,12 @@ struct Store {
   std::unique_ptr<sqlite3, DbCloser> Db;
   pid_t Owner = 0;
   std::string Path;
-  std::shared_ptr<const detail::SharedHeader> Header;  // null: no shared index to watch
-  std::atomic<std::uint64_t> Generation{1};            // counts the connections opened
+  // The head of the shared index of the open database (null: none to watch).
+  // Mappings are kept until the process ends, so that a watch never holds a
+  // pointer that was unmapped when the store was opened again.
+  const unsigned char* Header = nullptr;
+  std::vector<std::unique_ptr<const SharedHeader>> Mappings;
+  std::atomic<std::uint64_t> Generation{1};  // counts the connections opened
 };
 
 Store& TheStore() {
@@ -83,7 +83,7 @@ void Exec(sqlite3* db, const char* sql) {
 
 // Maps the head of "<database>-shm", which SQLite creates in WAL mode and
 // keeps while a connection (ours) is open. Null when there is none.
-std::shared_ptr<const detail::SharedHeader> MapSharedHeader(const std::string& path, std::size_t bytes) {
+std::unique_ptr<const SharedHeader> MapSharedHeader(const std::string& path, std::size_t bytes) {
   const int fd = ::open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info {};
@@ -92,7 +92,7 @@ std::shared_ptr<const detail::SharedHeader> MapSharedHeader(const std::string& p
     p = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
   ::close(fd);
   if (p == MAP_FAILED) return nullptr;
-  auto header = std::make_shared<detail::SharedHeader>();
+  auto header = std::make_unique<SharedHeader>();
   header->Bytes = static_cast<const unsigned char*>(p);
   header->Mapped = bytes;
   return header;
@@ -122,7 +122,11 @@ sqlite3* Connection(Store& store) {
   store.Db = std::move(db);
   store.Owner = getpid();
   store.Path = path;
-  store.Header = MapSharedHeader(path, 4096);
+  store.Header = nullptr;
+  if (auto mapped = MapSharedHeader(path, 4096)) {
+    store.Header = mapped->Bytes;
+    store.Mappings.push_back(std::move(mapped));
+  }
   store.Generation.fetch_add(1, std::memory_order_release);
   return store.Db.get();
 }
@@ -217,16 +221,10 @@ bool SameBytes(const unsigned char* a, const unsigned char* b) {
 }
 }  // namespace
 
-bool SettingsWatch::Same(const unsigned char* shared, const unsigned char* seen) {
-  return SameBytes<kHeaderBytes>(shared, seen);
-}
-
-SettingsWatch::SettingsWatch() = default;
-SettingsWatch::~SettingsWatch() = default;
-
 bool SettingsWatch::Changed() {
   Store& store = TheStore();
-  if (generation_ == store.Generation.load(std::memory_order_acquire) && header_ && Same(header_->Bytes, seen_))
+  if (header_ && generation_ == store.Generation.load(std::memory_order_acquire) &&
+      SameBytes<kHeaderBytes>(header_, seen_))
     return false;
   std::lock_guard lock(store.Lock);
   Connection(store);
@@ -234,7 +232,7 @@ bool SettingsWatch::Changed() {
   generation_ = store.Generation.load(std::memory_order_relaxed);
   // The snapshot is taken before the caller reads: a commit after it shows
   // at the next call.
-  if (header_) std::memcpy(seen_, header_->Bytes, kHeaderBytes);
+  if (header_) std::memcpy(seen_, header_, kHeaderBytes);
   return true;
 }
 

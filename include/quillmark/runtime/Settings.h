@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,22 +22,18 @@ void DeleteSetting(const std::string& AppName, const std::string& Section,
 /// The database file in use.
 std::string SettingsStorePath();
 
-namespace detail {
-struct SharedHeader;
-}
-
 /// Tells, for the cost of comparing a few bytes of shared memory, whether
 /// anyone (this process or another, through any connection) may have
 /// committed a change to the store since this watch last answered true. A
 /// caller keeps a value read from the store and reads it again only then.
 /// The store commits through SQLite's write-ahead log, whose shared index
-/// (the "-shm" file beside the database) changes with every commit; the watch
-/// keeps a read-only mapping of it. Where there is none, every call answers
-/// true. One watch serves one thread.
+/// (the "-shm" file beside the database) has its header rewritten by every
+/// commit; the watch compares it with a copy, through a read-only mapping
+/// that stays valid as long as the process runs. Where there is no such
+/// index, every call answers true. One watch serves one thread.
 class SettingsWatch {
  public:
-  SettingsWatch();
-  ~SettingsWatch();
+  SettingsWatch() = default;
   SettingsWatch(const SettingsWatch&) = delete;
   SettingsWatch& operator=(const SettingsWatch&) = delete;
 
@@ -49,9 +44,8 @@ class SettingsWatch {
   void Forget() { generation_ = 0; }
 
  private:
-  static constexpr std::size_t kHeaderBytes = 96;
-  static bool Same(const unsigned char* shared, const unsigned char* seen);
-  std::shared_ptr<const detail::SharedHeader> header_;
+  static constexpr std::size_t kHeaderBytes = 48;  // the index header's first copy, written last
+  const unsigned char* header_ = nullptr;
   std::uint64_t generation_ = 0;
   unsigned char seen_[kHeaderBytes] = {};
 };
