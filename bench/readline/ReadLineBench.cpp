@@ -41,7 +41,7 @@ int main() {
                               }
                               peerBytes = bytes;
                             }};
-  qm::bench::RunRow("readline", 1.5, ours, {peer});
+  qm::bench::RunRow("readline", 1.2, ours, {peer});
   if (oursBytes != peerBytes) qm::bench::Detail("MISMATCH: the two readers saw different text");
   return 0;
 }

@@ -26,7 +26,24 @@ std::string LogFilePath() {
 #endif
 }
 
-bool LoggingEnabled() { return LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) == "yes"; }
+// The switch as last read, per thread, read again only when the store may
+// have changed since: asking costs a comparison of a few bytes.
+bool LoggingEnabled() {
+  struct Switch {
+    SettingsWatch Watch;
+    bool On = false;
+  };
+  thread_local Switch current;
+  if (current.Watch.Changed()) {
+    try {
+      current.On = LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) == "yes";
+    } catch (...) {
+      current.Watch.Forget();
+      throw;
+    }
+  }
+  return current.On;
+}
 
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {

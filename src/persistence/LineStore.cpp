@@ -1,95 +1,65 @@
 #include "quillmark/persistence/detail/LineStore.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <new>
+#include <cstring>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::detail {
-namespace {
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-#ifdef MADV_POPULATE_WRITE
-constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-constexpr int kPopulateWrite = 23;  // older C library headers lack the name
-#endif
+
+std::size_t LineStore::Keep(Block block, std::size_t wholeLength) {
+  if (blocks_.size() >= kBlockLimit) Raise(ERR_OutOfMemory);
+  const char* base = block->Data();
+  blocks_.push_back(Kept{std::move(block), base, wholeLength});
+  return blocks_.size() - 1;
 }
 
-HugeBlock::HugeBlock(std::size_t bytes) : size_(bytes) {
-  if (bytes < kHugePage) {
-    void* p = std::malloc(bytes ? bytes : 1);
-    if (!p) throw std::bad_alloc();
-    data_.reset(static_cast<char*>(p));
-    return;
+// A line from a block not seen before: the block is kept and becomes the one
+// the fast path places lines in.
+std::uint64_t LineStore::Place(std::string_view line, const Block& block) {
+  if (!block) return Copy(line);
+  const auto at = reinterpret_cast<std::uintptr_t>(line.data());
+  const auto base = reinterpret_cast<std::uintptr_t>(block->Data());
+  if (at < base || at + line.size() > base + block->Size()) return Copy(line);
+  if (block.get() != lastBlock_) {
+    lastNumber_ = Keep(block);
+    lastBlock_ = block.get();
+    lastBase_ = base;
+    lastEnd_ = base + block->Size();
   }
-  size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
-  // Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE
-  // (Linux 5.14) faults the pages in as they are first written.
-  ::madvise(p, size_, MADV_HUGEPAGE);
-  ::madvise(p, size_, kPopulateWrite);
+  if (at - base >= kOffsetLimit || line.size() >= kWhole) return Copy(line);
+  return lastNumber_ << (kOffsetBits + kLengthBits) | (at - base) << kLengthBits | line.size();
 }
 
-void BlockRelease::operator()(char* p) const {
-  if (MappedBytes) {
-    ::munmap(p, MappedBytes);
-  } else {
-    std::free(p);
+// Short lines are copied one after the other into shared blocks; a line too
+// long for an entry's length gets a block of its own.
+std::uint64_t LineStore::Copy(std::string_view line) {
+  if (line.size() >= kWhole) {
+    auto own = std::make_shared<HugeBlock>(line.size());
+    std::memcpy(own->Data(), line.data(), line.size());
+    return static_cast<std::uint64_t>(Keep(std::move(own), line.size())) << (kOffsetBits + kLengthBits) | kWhole;
   }
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.release();
+  if (!copies_ || copies_->Size() - copiesUsed_ < line.size()) {
+    copies_ = std::make_shared<HugeBlock>(line.size() > kCopyBlock ? line.size() : kCopyBlock);
+    copiesNumber_ = Keep(copies_);
+    copiesUsed_ = 0;
   }
-  return *this;
-}
-
-UniqueFd::~UniqueFd() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-// A line pushed back further than the ring reaches: read again from the
-// file. A file that has shrunk since is a device error, not a short line.
-std::string_view LineStore::ReadAgain(std::size_t index, std::uint64_t entry) const {
-  const std::size_t length = entry & kLengthMask;
-  const std::uint64_t offset = entry >> kLengthBits;
-  Recent& recent = ring_[index % kRecent];
-  recent.Index = static_cast<std::size_t>(-1);
-  recent.Text.resize(length);
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pread(file_.get(), recent.Text.data() + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Raise(ERR_DeviceIO, "The file changed while its lines were being read");
-    done += static_cast<std::size_t>(n);
-  }
-  recent.Index = index;
-  return recent.Text;
-}
-
-void LineStore::NewTextBlock(std::size_t atLeast) {
-  const std::size_t size = textBlocks_.empty() ? kFirstTextBlock : kTextBlock;
-  textBlocks_.emplace_back(atLeast > size ? atLeast : size);
-  textFree_ = textBlocks_.back().Size();
+  if (!line.empty()) std::memcpy(copies_->Data() + copiesUsed_, line.data(), line.size());
+  const std::uint64_t entry =
+      static_cast<std::uint64_t>(copiesNumber_) << (kOffsetBits + kLengthBits) | copiesUsed_ << kLengthBits | line.size();
+  copiesUsed_ += line.size();
+  return entry;
 }
 
 void LineStore::clear() {
-  textBlocks_.clear();
+  blocks_.clear();
   indexBlocks_.clear();
-  copies_.clear();
-  textFree_ = 0;
   count_ = 0;
-  file_ = UniqueFd();
-  for (Recent& recent : ring_) recent.Index = static_cast<std::size_t>(-1);
+  lastBlock_ = nullptr;
+  lastBase_ = lastEnd_ = 0;
+  lastNumber_ = 0;
+  copies_.reset();
+  copiesNumber_ = copiesUsed_ = 0;
 }
 
 }  // namespace qm::detail

@@ -32,7 +32,7 @@ void QMStream::Use(const TextStreamPtr& InStream) {
   QM_FRAME_TRY {
     boundStream_ = InStream;
     Class_Initialize();
-    if (boundStream_) lineStack_.KeepPlacesIn(detail::UniqueFd(boundStream_->DuplicateDescriptor()));
+    if (boundStream_) boundStream_->KeepReadText();
   }
   QM_FRAME_CATCH("QMStream", "Public Sub Use", InStream);
 }
@@ -50,14 +50,10 @@ void QMStream::Close_() {
   QM_FRAME_CATCH("QMStream", "Public Sub Close_");
 }
 
-// A line of a file is handed out as the store's own string (no copy); other
-// lines through lastRead_.
 const std::string& QMStream::ReadLine() {
   QM_FRAME_TRY {
     if (StackAtEnd()) StackNew(Bound().ReadLineView());
     StackAdvance();
-    if (stackPos_ >= 1)
-      if (const std::string* held = lineStack_.Held(static_cast<std::size_t>(stackPos_ - 1))) return *held;
     lastRead_.assign(StackCurrent());
     return lastRead_;
   }
@@ -68,7 +64,7 @@ std::string_view QMStream::ReadLineView() {
   QM_FRAME_TRY {
     if (StackAtEnd()) StackNew(Bound().ReadLineView());
     StackAdvance();
-    return StackCurrent();  // the store never moves a line it holds
+    return StackCurrent();  // the store never moves or drops a line it holds
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
@@ -121,7 +117,7 @@ std::string_view QMStream::PeekView() {
 }
 
 void QMStream::StackNew(std::string_view Line) {
-  QM_FRAME_TRY { lineStack_.Append(Line, Bound().LastLineOffset()); }
+  QM_FRAME_TRY { lineStack_.Append(Line, Bound().ReadBlock()); }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 

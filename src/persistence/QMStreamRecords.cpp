@@ -94,14 +94,10 @@ void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32
   QM_FRAME_CATCH("QMStream", "Public Sub WriteObjectSimple", Object, WrittenVersion, SignedVersion);
 }
 
+// The logging switch is asked before every line (LoggingEnabled is cheap), so
+// a switch flipped by another process shows from the next line on.
 void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context) {
-  ReadObjectSimple(Object, Context, std::nullopt);
-}
-
-void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context,
-                                std::optional<bool> logging) {
   QM_FRAME_TRY {
-    const bool log = logging ? *logging : LoggingEnabled();
     const std::string_view headerLine = PeekView();
     if (!LTrimView(headerLine).starts_with(kObject))
       Raise(ERR_StreamNotPointingToObject, "Stream not pointing to object");
@@ -127,26 +123,26 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
       fieldName.assign(rest.substr(0, rest.find(' ')));
       value.assign(TrimView(ReadLineView()));
       const bool last = fieldName.empty();
-      if (log) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
+      if (LoggingEnabled()) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
       const ScalarFieldPtr field = fields->ItemName(fieldName);
-      if (log) QMWriteLog("Got field object okay");
+      if (LoggingEnabled()) QMWriteLog("Got field object okay");
       if (field) {
-        if (log) QMWriteLog("About to set field value for " + field->Name());
-        field->SetStreamValueLogged(value, Context, log);
+        if (LoggingEnabled()) QMWriteLog("About to set field value for " + field->Name());
+        field->SetStreamValue(value, Context);
       } else if (auto handler = std::dynamic_pointer_cast<IPersistableHdleUnknown>(Object)) {
-        if (log) QMWriteLog("Found unknown field, calling " + std::string("IPersistableHdleUnknown for ") + fieldName);
+        if (LoggingEnabled()) QMWriteLog("Found unknown field, calling " + std::string("IPersistableHdleUnknown for ") + fieldName);
         handler->SetUnknownField(header.Version, fieldName, Variant(value));
-      } else if (log) {
+      } else if (LoggingEnabled()) {
         QMWriteLog("Ignored field " + fieldName);
       }
       if (last) break;
     }
 
-    if (log) QMWriteLog("About to set scalar fields");
+    if (LoggingEnabled()) QMWriteLog("About to set scalar fields");
     Object->SetScalarFields(header.Version, fields);
     if (Context) {
       if (auto reference = std::dynamic_pointer_cast<IPersistableReference>(Object)) {
-        if (log) QMWriteLog("About to add reference to this object to context");
+        if (LoggingEnabled()) QMWriteLog("About to add reference to this object to context");
         Context->Add(reference, header.Version);
       }
     }
@@ -171,7 +167,6 @@ void QMStream::WriteCollectionSimple(const IPersistableCollectionPtr& Collection
 void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection, bool RecreateChildren,
                                     const PersistanceContextPtr& Context) {
   QM_FRAME_TRY {
-    const bool log = LoggingEnabled();
     const std::string_view headerLine = PeekView();
     if (!LTrimView(headerLine).starts_with(kCollection))
       Raise(ERR_StreamNotPointingToObject, "Stream not pointing to collection");
@@ -188,7 +183,7 @@ void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection,
       for (std::int32_t i = 1; i <= n; ++i) Collection->Add(Collection->NewChild(header.Version), header.Version);
     }
     const std::int32_t count = Collection->Count(header.Version);
-    for (std::int32_t i = 1; i <= count; ++i) ReadObjectSimple(Collection->Item(i, header.Version), Context, log);
+    for (std::int32_t i = 1; i <= count; ++i) ReadObjectSimple(Collection->Item(i, header.Version), Context);
     Collection->LoadCompleted();
   }
   QM_FRAME_CATCH("QMStream", "Public Sub ReadCollectionSimple", Collection, RecreateChildren, Context);
@@ -219,19 +214,18 @@ std::int32_t QMStream::CountChildren(std::int32_t stored) {
 
 void QMStream::FindNextObject(const Variant& ToIgnore, const std::optional<Variant>& ObjectEndSig) {
   QM_FRAME_TRY {
-    const bool log = LoggingEnabled();
-    if (log) QMWriteLog("FindNextObject: Begin");
+    if (LoggingEnabled()) QMWriteLog("FindNextObject: Begin");
     std::optional<std::string> endSig;
     if (ObjectEndSig) endSig = CStr(*ObjectEndSig);
     while (!AtEndOfStream()) {
       const std::string_view line = TrimView(PeekView());
       if (endSig && line == *endSig) {
-        if (log) QMWriteLog("FindNextObject: Found end of object marker, exiting");
+        if (LoggingEnabled()) QMWriteLog("FindNextObject: Found end of object marker, exiting");
         SkipLine();
         break;
       }
       if (line.starts_with(kObject) || line.starts_with(kCollection)) {
-        if (log) QMWriteLog("FindNextObject: Candidate next object -- " + std::string(line));
+        if (LoggingEnabled()) QMWriteLog("FindNextObject: Candidate next object -- " + std::string(line));
         const VariantArray& ignore = ToIgnore.Array();
         bool ignored = false;
         for (std::int32_t i = 0; i <= ignore.UBound() && !ignored; ++i) {
@@ -239,10 +233,10 @@ void QMStream::FindNextObject(const Variant& ToIgnore, const std::optional<Varia
           ignored = !entry.IsNull() && (entry.IsString() ? entry.String() == line : CStr(entry) == line);
         }
         if (!ignored) {
-          if (log) QMWriteLog("FindNextObject: Found next object");
+          if (LoggingEnabled()) QMWriteLog("FindNextObject: Found next object");
           break;
         }
-        if (log) QMWriteLog("FindNextObject: Candidate was exception");
+        if (LoggingEnabled()) QMWriteLog("FindNextObject: Candidate was exception");
       }
       SkipLine();
     }

@@ -61,15 +61,8 @@ std::string ScalarField::GetStreamValue(std::int32_t Version) {
 }
 
 void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shared_ptr<PersistanceContext>& Context) {
-  SetStreamValueLogged(StreamValue, Context, std::nullopt);  // the element comes from there
-}
-
-void ScalarField::SetStreamValueLogged(const std::string& StreamValue,
-                                       const std::shared_ptr<PersistanceContext>& Context,
-                                       std::optional<bool> logOn) {
   QM_FRAME_TRY {
-    const bool logging = logOn ? *logOn : LoggingEnabled();
-    if (logging) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
+    if (LoggingEnabled()) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
     switch (scalarType_) {
       case ST_String:
         value_ = ReplaceAll(StreamValue, "\\n", "\r\n");
@@ -87,7 +80,7 @@ void ScalarField::SetStreamValueLogged(const std::string& StreamValue,
         value_ = detail::ReadBoolean(StreamValue);
         break;
       case ST_Reference: {
-        if (logging) QMWriteLog("Getting the reference for " + name_);
+        if (LoggingEnabled()) QMWriteLog("Getting the reference for " + name_);
         if (!Context) Raise(ERR_ObjectNotSet);
         ObjectPtr target = Context->GetReference(referenceClass_, StreamValue);
         value_ = std::move(target);

@@ -1,17 +1,24 @@
 #include "quillmark/runtime/Settings.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
@@ -29,6 +36,17 @@ constexpr int kBusyTimeoutMs = 30000;
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
+// A read-only mapping of the head of the store's write-ahead-log index.
+struct SharedHeader {
+  const unsigned char* Bytes = nullptr;
+  std::size_t Mapped = 0;
+  SharedHeader() = default;
+  SharedHeader(const SharedHeader&) = delete;
+  SharedHeader& operator=(const SharedHeader&) = delete;
+  ~SharedHeader() {
+    if (Bytes) ::munmap(const_cast<unsigned char*>(Bytes), Mapped);
+  }
+};
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
@@ -41,6 +59,12 @@ struct Store {
   std::unique_ptr<sqlite3, DbCloser> Db;
   pid_t Owner = 0;
   std::string Path;
+  // The head of the shared index of the open database (null: none to watch).
+  // Mappings are kept until the process ends, so that a watch never holds a
+  // pointer that was unmapped when the store was opened again.
+  const unsigned char* Header = nullptr;
+  std::vector<std::unique_ptr<const SharedHeader>> Mappings;
+  std::atomic<std::uint64_t> Generation{1};  // counts the connections opened
 };
 
 Store& TheStore() {
@@ -55,6 +79,23 @@ void Exec(sqlite3* db, const char* sql) {
     sqlite3_free(message);
     Raise(ERR_PathFileAccess, "Settings store: " + text);
   }
+}
+
+// Maps the head of "<database>-shm", which SQLite creates in WAL mode and
+// keeps while a connection (ours) is open. Null when there is none.
+std::unique_ptr<const SharedHeader> MapSharedHeader(const std::string& path, std::size_t bytes) {
+  const int fd = ::open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  void* p = MAP_FAILED;
+  if (::fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= bytes)
+    p = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (p == MAP_FAILED) return nullptr;
+  auto header = std::make_unique<SharedHeader>();
+  header->Bytes = static_cast<const unsigned char*>(p);
+  header->Mapped = bytes;
+  return header;
 }
 
 sqlite3* Connection(Store& store) {
@@ -81,6 +122,12 @@ sqlite3* Connection(Store& store) {
   store.Db = std::move(db);
   store.Owner = getpid();
   store.Path = path;
+  store.Header = nullptr;
+  if (auto mapped = MapSharedHeader(path, 4096)) {
+    store.Header = mapped->Bytes;
+    store.Mappings.push_back(std::move(mapped));
+  }
+  store.Generation.fetch_add(1, std::memory_order_release);
   return store.Db.get();
 }
 
@@ -157,6 +204,36 @@ void DeleteSetting(const std::string& AppName, const std::string& Section, const
   } else {
     Write("DELETE FROM settings WHERE app = ?1 AND section = ?2", {&AppName, &Section});
   }
+}
+
+namespace {
+// The header compared word by word, inline: cheaper than a call to memcmp.
+template <std::size_t N>
+bool SameBytes(const unsigned char* a, const unsigned char* b) {
+  std::uint64_t differ = 0;
+  for (std::size_t i = 0; i < N; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    differ |= x ^ y;
+  }
+  return differ == 0;
+}
+}  // namespace
+
+bool SettingsWatch::Changed() {
+  Store& store = TheStore();
+  if (header_ && generation_ == store.Generation.load(std::memory_order_acquire) &&
+      SameBytes<kHeaderBytes>(header_, seen_))
+    return false;
+  std::lock_guard lock(store.Lock);
+  Connection(store);
+  header_ = store.Header;
+  generation_ = store.Generation.load(std::memory_order_relaxed);
+  // The snapshot is taken before the caller reads: a commit after it shows
+  // at the next call.
+  if (header_) std::memcpy(seen_, header_, kHeaderBytes);
+  return true;
 }
 
 }  // namespace qm

@@ -1,8 +1,8 @@
 #include "quillmark/runtime/TextStream.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +14,7 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one huge page
 
 [[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
   switch (error) {
@@ -144,8 +145,6 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
       skip = 3;
     }
     std::fseek(f, static_cast<long>(skip), SEEK_SET);
-    stream->rereadable_ = !stream->unicode_;
-    stream->bufferStart_ = static_cast<std::int64_t>(skip);
   } else {
     stream->unicode_ = format == TextFormat::Unicode;
     std::fseek(f, 0, SEEK_END);
@@ -193,9 +192,9 @@ void TextStream::CheckWritable() const {
 }
 
 bool TextStream::Fill() {
+  if (block_) return FillBlock();
   if (eof_) return false;
   if (pos_ > 0) {
-    bufferStart_ += static_cast<std::int64_t>(pos_);
     buffer_.erase(0, pos_);
     pos_ = 0;
   }
@@ -215,8 +214,91 @@ bool TextStream::Fill() {
   return true;
 }
 
+bool TextStream::MoreToRead() const { return !eof_ || (block_ && memory_ && memoryRead_ < buffer_.size()); }
+
+void TextStream::KeepReadText() {
+  if (block_ || (!memory_ && mode_ != IOMode::ForReading)) return;
+  if (memory_) {
+    memoryRead_ = pos_;
+  } else {
+    buffer_.erase(0, pos_);
+  }
+  // An empty block to start from; the first fill sizes the real one.
+  block_ = std::make_shared<const detail::HugeBlock>(0);
+  blockUsed_ = 0;
+  pos_ = 0;
+  if (!memory_ && !buffer_.empty()) {
+    // Text the stream had read ahead before: it becomes the first block.
+    auto first = std::make_shared<const detail::HugeBlock>(buffer_.size() + kChunk);
+    std::memcpy(first->Data(), buffer_.data(), buffer_.size());
+    blockUsed_ = buffer_.size();
+    block_ = std::move(first);
+    buffer_.clear();
+  }
+}
+
+// Appends what the source gives next to the block being read. When the block
+// is full, a new one takes over, starting with the unfinished line (the only
+// text ever copied): the lines handed out stay where they are.
+bool TextStream::FillBlock() {
+  if (!MoreToRead()) return false;
+  std::string decoded;  // UTF-16 text, decoded before it goes to the block
+  const char* from = nullptr;
+  std::size_t n = 0;
+  char chunk[kChunk];
+  if (memory_) {
+    from = buffer_.data() + memoryRead_;
+    n = std::min(buffer_.size() - memoryRead_, kBlock);
+    memoryRead_ += n;
+  } else {
+    const std::size_t room = block_->Size() - blockUsed_;
+    const bool direct = !unicode_ && room >= kChunk / 4;
+    char* into = direct ? block_->Data() + blockUsed_ : chunk;
+    n = std::fread(into, 1, direct ? std::min(room, kChunk) : kChunk, file_.get());
+    if (n == 0) {
+      if (std::ferror(file_.get())) Raise(ERR_DeviceIO);
+      eof_ = true;
+      return false;
+    }
+    if (direct) {
+      blockUsed_ += n;
+      return true;
+    }
+    from = chunk;
+    if (unicode_) {
+      pendingBytes_.append(chunk, n);
+      DecodeUtf16(pendingBytes_, decoded);
+      from = decoded.data();
+      n = decoded.size();
+    }
+  }
+  if (block_->Size() - blockUsed_ < n) {
+    const std::size_t tail = blockUsed_ - pos_;
+    // Sized for what is still to come, so that a small file takes a small
+    // block; never less than the unfinished line and this piece.
+    std::uint64_t coming = n;
+    if (file_ && !eof_) {
+      struct stat info {};
+      const off_t at = ftello(file_.get());
+      if (fstat(fileno(file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+        coming += static_cast<std::uint64_t>(info.st_size - at) + kChunk;
+    }
+    std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(coming, kBlock));
+    size = std::max({size, tail + n, 2 * tail});
+    auto next = std::make_shared<const detail::HugeBlock>(size);
+    if (tail) std::memcpy(next->Data(), block_->Data() + pos_, tail);
+    block_ = std::move(next);
+    blockUsed_ = tail;
+    pos_ = 0;
+  }
+  if (n) std::memcpy(block_->Data() + blockUsed_, from, n);
+  blockUsed_ += n;
+  return n > 0 || MoreToRead();
+}
+
 std::uint64_t TextStream::RemainingBytes() const {
-  std::uint64_t left = buffer_.size() - pos_ + pendingBytes_.size();
+  std::uint64_t left = ReadSize() - pos_ + pendingBytes_.size();
+  if (block_ && memory_) left += buffer_.size() - memoryRead_;
   if (file_ && !eof_ && !closed_) {
     struct stat info {};
     const off_t at = ftello(file_.get());
@@ -232,29 +314,27 @@ std::string_view TextStream::ReadLineView() {
   CheckReadable();
   std::size_t scanFrom = pos_;
   for (;;) {
-    const char* base = buffer_.data();
-    const std::size_t size = buffer_.size();
+    const char* base = ReadData();
+    const std::size_t size = ReadSize();
     const char* start = base + scanFrom;
     const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - scanFrom));
     const char* limit = lf ? lf : base + size;
     const auto* cr = static_cast<const char*>(std::memchr(start, '\r', static_cast<std::size_t>(limit - start)));
     const char* lineEnd = cr ? cr : lf;
     // A CR as the last byte read may be the first half of CR LF: read on.
-    if (lineEnd && !(cr && !lf && cr + 1 == base + size && !eof_)) {
+    if (lineEnd && !(cr && !lf && cr + 1 == base + size && MoreToRead())) {
       const std::string_view line(base + pos_, static_cast<std::size_t>(lineEnd - (base + pos_)));
       std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
       if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;
-      lastLineOffset_ = bufferStart_ + static_cast<std::int64_t>(pos_);
       pos_ = next;
       ++line_;
       return line;
     }
     const std::size_t scanned = size - pos_;
     if (!Fill()) {
-      if (pos_ >= buffer_.size()) Raise(ERR_InputPastEndOfFile);
-      const std::string_view line = std::string_view(buffer_).substr(pos_);
-      lastLineOffset_ = bufferStart_ + static_cast<std::int64_t>(pos_);
-      pos_ = buffer_.size();
+      if (pos_ >= ReadSize()) Raise(ERR_InputPastEndOfFile);
+      const std::string_view line(ReadData() + pos_, ReadSize() - pos_);
+      pos_ = ReadSize();
       ++line_;
       return line;
     }
@@ -266,14 +346,14 @@ std::string TextStream::ReadAll() {
   CheckReadable();
   while (Fill()) {
   }
-  std::string rest = buffer_.substr(pos_);
-  pos_ = buffer_.size();
+  std::string rest(ReadData() + pos_, ReadSize() - pos_);
+  pos_ = ReadSize();
   return rest;
 }
 
 bool TextStream::AtEndOfStream() {
   CheckReadable();
-  return pos_ >= buffer_.size() && !Fill();
+  return pos_ >= ReadSize() && !Fill();
 }
 
 void TextStream::Flush() {
@@ -302,11 +382,6 @@ void TextStream::WriteBlankLines(std::int32_t lines) {
   CheckWritable();
   if (lines < 0) Raise(ERR_InvalidProcedureCall);
   for (std::int32_t i = 0; i < lines; ++i) WriteLine();
-}
-
-int TextStream::DuplicateDescriptor() const {
-  if (!rereadable_ || closed_ || !file_) return -1;
-  return ::fcntl(fileno(file_.get()), F_DUPFD_CLOEXEC, 0);
 }
 
 void TextStream::Close() {

@@ -98,8 +98,8 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
   EXPECT_THROW(file.ReadLine(), qm::Error);
 }
 
-// Lines from memory are copied into the store; lines from a file are kept by
-// their place and read again when pushed back far: both across index blocks.
+// Every line read stays in the store, whatever its source: memory, UTF-8 and
+// UTF-16 files; across index blocks and read blocks, long lines included.
 TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
   constexpr int kLines = 4096 + 262144 + 3;
   std::string text;
@@ -126,32 +126,72 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
   }
 }
 
-TEST(QMStreamLines, FileLinesPushedBackFarAreReadAgain) {
-  qm::test::ScratchDir dir;
-  std::string text = "\xEF\xBB\xBF";  // a UTF-8 byte-order mark, not part of the first line
-  const char* ends[] = {"\r\n", "\n", "\r"};
-  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + ends[i % 3];
-  qm::test::WriteFile(dir / "mixed.txt", text);
-  const auto stream = TextStream::Open(dir / "mixed.txt", qm::IOMode::ForReading);
-  QMStream s;
-  s.Use(stream);
-  for (int i = 0; i < 100; ++i) s.ReadLine();
-  // The client reads the stream itself between the record reader's calls.
-  EXPECT_EQ(stream->ReadLine(), "line 100");
-  for (int i = 101; i < 150; ++i) EXPECT_EQ(s.ReadLine(), "line " + std::to_string(i));
-  for (int back = 0; back < 149; ++back) s.UnReadLine();
-  EXPECT_EQ(s.ReadLine(), "line 0");
-  EXPECT_EQ(s.Peek(), "line 1");
-  for (int i = 1; i < 100; ++i) EXPECT_EQ(s.ReadLine(), "line " + std::to_string(i));
-  EXPECT_EQ(s.ReadLine(), "line 101");
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
 
-  // A file cut short under the reader: a clear error for a line no longer there.
-  std::filesystem::resize_file(dir / "mixed.txt", 10);
-  for (int back = 0; back < 100; ++back) s.UnReadLine();
-  const qm::Error e = RaisedBy([&] { s.ReadLine(); });
-  EXPECT_EQ(e.Number(), 57);
-  EXPECT_EQ(e.Description(), "The file changed while its lines were being read");
-  EXPECT_TRUE(e.Source().ends_with("[QMStream]Public Function ReadLine()")) << e.Source();
+// Lines pushed back are handed out again exactly as they were first read,
+// even when the file was rewritten or cut short meanwhile: nothing is read
+// from the file twice.
+TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
+  qm::test::ScratchDir dir;
+  constexpr int kLines = 70000;  // about 3 MB: more than one read block
+  const char* ends[] = {"\r\n", "\n", "\r"};
+  std::string plain;
+  for (int i = 0; i < kLines; ++i) plain += "   line " + std::to_string(i) + std::string(30, '.') + ends[i % 3];
+  struct Case {
+    std::string Name;
+    std::string Bytes;
+  };
+  for (const Case& c : {Case{"bom.txt", "\xEF\xBB\xBF" + plain}, Case{"wide.txt", Utf16(plain)}}) {
+    SCOPED_TRACE(c.Name);
+    const auto path = dir / c.Name;
+    qm::test::WriteFile(path, c.Bytes);
+    const auto stream = TextStream::Open(path, qm::IOMode::ForReading, true, qm::TextFormat::SystemDefault);
+    const auto line = [](int i) { return "   line " + std::to_string(i) + std::string(30, '.'); };
+    EXPECT_EQ(stream->ReadLine(), line(0)) << "read by the client before Use";
+    QMStream s;
+    s.Use(stream);
+    for (int i = 1; i < kLines / 2; ++i) ASSERT_EQ(s.ReadLine(), line(i));
+    EXPECT_EQ(stream->ReadLine(), line(kLines / 2)) << "the client reads the stream itself in between";
+
+    // Rewritten in place with other text of the same size, then cut short.
+    std::string other = c.Bytes;
+    for (std::size_t i = 3; i < other.size(); ++i)
+      if (other[i] == 'l') other[i] = 'L';
+    qm::test::WriteFile(path, other);
+    for (int back = 1; back < kLines / 2; ++back) s.UnReadLine();
+    for (int i = 1; i < kLines / 2; ++i) ASSERT_EQ(s.ReadLine(), line(i));
+    std::filesystem::resize_file(path, 10);
+    for (int back = 1; back < kLines / 2 + 5; ++back) s.UnReadLine();
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s.ReadLine(), "") << "pushed back before the first line";
+    for (int i = 1; i < kLines / 2; ++i) ASSERT_EQ(s.ReadLine(), line(i));
+    EXPECT_EQ(s.CurrentLine(), line(kLines / 2 - 1));
+  }
+
+  // A memory stream: the lines read stay as they were while more is written to it.
+  const auto memory = TextStream::FromText("a\nb\n");
+  QMStream m;
+  m.Use(memory);
+  EXPECT_EQ(m.ReadLine(), "a");
+  memory->Write("c\n");
+  EXPECT_EQ(m.ReadLine(), "b");
+  EXPECT_EQ(m.ReadLine(), "c");
+  m.UnReadLine();
+  m.UnReadLine();
+  m.UnReadLine();
+  EXPECT_EQ(m.ReadLine(), "a");
+  EXPECT_EQ(m.Peek(), "b");
+
+  // A memory stream's text moves into blocks of 2 MiB: a CR LF pair across
+  // the boundary is still one line end.
+  const std::string first((std::size_t{2} << 20) - 1, 'x');
+  m.Use(TextStream::FromText(first + "\r\ny"));
+  EXPECT_EQ(m.ReadLine(), first);
+  EXPECT_EQ(m.ReadLine(), "y");
+  EXPECT_TRUE(m.AtEndOfStream());
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -304,6 +306,52 @@ TEST(SimpleRecords, DiagnosticLog) {
             "Got field object okay\r\n"
             "Found unknown field, calling IPersistableHdleUnknown for Other\r\n"
             "About to set scalar fields\r\n");
+}
+
+// Sets the logging switch from a child process, as another program would.
+void SwitchLoggingElsewhere(const char* value) {
+  const pid_t child = fork();
+  if (child == 0) {
+    try {
+      qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The switch is asked at every log line: flipped by another process in the
+// middle of one collection, it takes effect from the next line on.
+TEST(SimpleRecords, LoggingSwitchedByAnotherProcessMidRead) {
+  std::filesystem::remove(qm::LogFilePath());
+  qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
+  class Switching : public Thing {
+   public:
+    using Thing::Thing;
+    void SetScalarFields(std::int32_t Version, const qm::ScalarFieldsPtr& Fields) override {
+      Thing::SetScalarFields(Version, Fields);
+      if (Text("Id") == "2") SwitchLoggingElsewhere("Yes");
+      if (Text("Id") == "3") SwitchLoggingElsewhere("no");
+    }
+  };
+  auto things = std::make_shared<Things>();
+  things->Make = [] { return std::make_shared<Switching>(Id); };
+  std::string text = "%Collection Things\r\n4\r\n";
+  for (int i = 1; i <= 4; ++i) text += "%Object Thing\r\n%Property Id\r\n" + std::to_string(i) + "\r\n";
+  QMStream r = Reader(text);
+  r.ReadCollectionSimple(things, true);
+  EXPECT_FALSE(qm::LoggingEnabled());
+  EXPECT_EQ(qm::test::ReadFile(qm::LogFilePath()),
+            "reading for fieldname = Id, field value=3\r\n"
+            "Got field object okay\r\n"
+            "About to set field value for Id\r\n"
+            "Id has a scalartype of 1\r\n"
+            "About to set scalar fields\r\n");
+  qm::DeleteSetting("Quillmark Library", "Init");
 }
 
 }  // namespace

@@ -24,7 +24,9 @@ std::string TempFolder();
 std::string LogFilePath();
 
 /// True when the setting "Quillmark Library"/"Init"/"Logging" is "yes" in any
-/// case. Lets a caller that logs many lines skip building them when it is off.
+/// case, as the store holds it now (a change committed by any process shows
+/// at the next call). Cheap enough to ask before every line: the value is
+/// read again only when the store changed. Lets a caller skip building lines.
 bool LoggingEnabled();
 
 /// Appends Text and CR LF to the diagnostic log when the setting

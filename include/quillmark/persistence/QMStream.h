@@ -121,12 +121,10 @@ class QMStream : public Dispatch {
 
  private:
   // ReadLine and Peek without copying the line: the same steps and the same
-  // elements in an error's trail. Views stay valid while the stream is in use.
+  // elements in an error's trail. Views stay valid until the next Use or Close_.
   std::string_view ReadLineView();
   std::string_view PeekView();
   void WriteLine(std::string_view prefix, std::string_view text);
-  void ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context,
-                        std::optional<bool> logging);
   std::int32_t CountChildren(std::int32_t stored);
   std::string RemoveCRs(const std::string& Text);
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);

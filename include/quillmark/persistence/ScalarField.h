@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "quillmark/runtime/Object.h"
@@ -58,11 +57,6 @@ class ScalarField : public virtual Object {
   std::string ClassName() const override { return "ScalarField"; }
 
  private:
-  friend class QMStream;
-  // The reader decides once per record operation whether logging is on.
-  void SetStreamValueLogged(const std::string& StreamValue, const std::shared_ptr<PersistanceContext>& Context,
-                            std::optional<bool> logging);
-
   std::string name_;
   ScalarTypeConstants scalarType_ = ST_String;
   Variant value_;

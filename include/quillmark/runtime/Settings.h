@@ -4,6 +4,8 @@
 // $XDG_CONFIG_HOME/quillmark/settings.db (default ~/.config/quillmark).
 // Concurrent processes never lose a write; a killed writer never corrupts it.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,5 +21,33 @@ void DeleteSetting(const std::string& AppName, const std::string& Section,
 
 /// The database file in use.
 std::string SettingsStorePath();
+
+/// Tells, for the cost of comparing a few bytes of shared memory, whether
+/// anyone (this process or another, through any connection) may have
+/// committed a change to the store since this watch last answered true. A
+/// caller keeps a value read from the store and reads it again only then.
+/// The store commits through SQLite's write-ahead log, whose shared index
+/// (the "-shm" file beside the database) has its header rewritten by every
+/// commit; the watch compares it with a copy, through a read-only mapping
+/// that stays valid as long as the process runs. Where there is no such
+/// index, every call answers true. One watch serves one thread.
+class SettingsWatch {
+ public:
+  SettingsWatch() = default;
+  SettingsWatch(const SettingsWatch&) = delete;
+  SettingsWatch& operator=(const SettingsWatch&) = delete;
+
+  /// True the first time, and whenever the store may have changed since the
+  /// last true; read the value after the call, not before it.
+  bool Changed();
+  /// Makes the next Changed() true (for a caller whose read failed).
+  void Forget() { generation_ = 0; }
+
+ private:
+  static constexpr std::size_t kHeaderBytes = 48;  // the index header's first copy, written last
+  const unsigned char* header_ = nullptr;
+  std::uint64_t generation_ = 0;
+  unsigned char seen_[kHeaderBytes] = {};
+};
 
 }  // namespace qm

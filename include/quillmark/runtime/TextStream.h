@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/detail/HugeBlock.h"
 
 namespace qm {
 
@@ -47,13 +48,15 @@ class TextStream : public virtual Object {
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
-  /// For a UTF-8 file being read: the file offset where the text that the
-  /// last ReadLineView returned starts. -1 for other streams (memory, UTF-16).
-  std::int64_t LastLineOffset() const { return rereadable_ ? lastLineOffset_ : -1; }
-  /// For a UTF-8 file being read: a descriptor of its own on the file (the
-  /// caller closes it), by which a line can be read again at its offset. -1
-  /// for other streams.
-  int DuplicateDescriptor() const;
+  /// From now on the stream reads into fresh blocks and never writes into a
+  /// block again once a line in it was handed out: a line that ReadLineView
+  /// returns stays valid, at its place, while its block (`ReadBlock`) is
+  /// held. Files in either encoding and memory streams; a file opened for
+  /// writing is left as it is.
+  void KeepReadText();
+  /// With KeepReadText: the block holding the line the last ReadLineView
+  /// returned (every line lies whole in one block). Null otherwise.
+  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
   /// 1-based number of the line the next read starts.
   std::int32_t Line() const { return line_; }
   /// The text of an in-memory stream (what was written, or what is left to read).
@@ -63,7 +66,11 @@ class TextStream : public virtual Object {
 
  private:
   TextStream() = default;
-  bool Fill();  // reads more of the file into buffer_; false at end of file
+  bool Fill();  // reads more into the read buffer; false at the end
+  bool FillBlock();
+  bool MoreToRead() const;
+  const char* ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
+  std::size_t ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
   void Flush();
   void CheckOpen() const;
   void CheckReadable() const;
@@ -80,12 +87,14 @@ class TextStream : public virtual Object {
   bool closed_ = false;
   bool eof_ = false;          // the file has nothing more to read
   std::string buffer_;        // UTF-8 text read and not yet delivered, or text to write
-  std::size_t pos_ = 0;       // read position in buffer_
+  std::size_t pos_ = 0;       // read position in the read buffer (buffer_ or block_)
   std::string pendingBytes_;  // an incomplete UTF-16 unit carried to the next fill
   std::int32_t line_ = 1;
-  bool rereadable_ = false;        // a UTF-8 file opened for reading
-  std::int64_t bufferStart_ = 0;   // file offset of buffer_[0] (rereadable_ only)
-  std::int64_t lastLineOffset_ = -1;
+  // KeepReadText: the block being read into and how much of it is filled;
+  // a memory stream's text moves into blocks from memoryRead_ on.
+  std::shared_ptr<const detail::HugeBlock> block_;
+  std::size_t blockUsed_ = 0;
+  std::size_t memoryRead_ = 0;
 };
 
 using TextStreamPtr = std::shared_ptr<TextStream>;

@@ -1,0 +1,30 @@
+#pragma once
+// A block of raw memory that never moves: read buffers that a text stream
+// hands over to keep lines at their place, and the line store's index.
+
+#include <cstddef>
+#include <memory>
+
+namespace qm::detail {
+
+/// Gives a block's memory back: unmapped, or freed when it came from malloc.
+struct BlockRelease {
+  std::size_t MappedBytes = 0;  // 0: from malloc
+  void operator()(char* p) const;
+};
+
+/// A block of raw memory, released with its owner. Blocks of 2 MiB and more
+/// are mapped whole, asked to be backed by huge pages, and filled with their
+/// pages at once: one call instead of a page fault per 4 KiB.
+class HugeBlock {
+ public:
+  explicit HugeBlock(std::size_t bytes);
+  char* Data() const { return data_.get(); }
+  std::size_t Size() const { return size_; }
+
+ private:
+  std::unique_ptr<char, BlockRelease> data_;
+  std::size_t size_;
+};
+
+}  // namespace qm::detail

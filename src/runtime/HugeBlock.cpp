@@ -1,0 +1,43 @@
+#include "quillmark/runtime/detail/HugeBlock.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace qm::detail {
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // older C library headers lack the name
+#endif
+}  // namespace
+
+HugeBlock::HugeBlock(std::size_t bytes) : size_(bytes) {
+  if (bytes < kHugePage) {
+    void* p = std::malloc(bytes ? bytes : 1);
+    if (!p) throw std::bad_alloc();
+    data_.reset(static_cast<char*>(p));
+    return;
+  }
+  size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
+  // Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE
+  // (Linux 5.14) faults the pages in as they are first written.
+  ::madvise(p, size_, MADV_HUGEPAGE);
+  ::madvise(p, size_, kPopulateWrite);
+}
+
+void BlockRelease::operator()(char* p) const {
+  if (MappedBytes) {
+    ::munmap(p, MappedBytes);
+  } else {
+    std::free(p);
+  }
+}
+
+}  // namespace qm::detail
