@@ -26,7 +26,7 @@ std::string LogFilePath() {
 #endif
 }
 
-bool LoggingEnabled() { return LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) == "yes"; }
+bool LoggingEnabled() { return EqualsIgnoringCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", ""), "yes"); }
 
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {

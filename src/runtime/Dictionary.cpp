@@ -14,7 +14,7 @@ namespace qm {
 std::string Dictionary::HashKey(const Variant& key) const {
   if (key.IsString()) {
     std::string h = "s";
-    h += mode_ == TextCompare ? LCase(key.String()) : key.String();
+    h += mode_ == TextCompare ? FoldCase(key.String()) : key.String();
     return h;
   }
   if (key.IsObject()) {
@@ -69,6 +69,11 @@ void Dictionary::Reserve(std::size_t count) { index_.reserve(count); }
 
 void Dictionary::AppendUnique(const Entry& pair) {
   entries_.push_back(pair);
+  ++pending_;
+}
+
+void Dictionary::AppendUnique(Entry&& pair) {
+  entries_.push_back(std::move(pair));
   ++pending_;
 }
 

@@ -19,12 +19,13 @@ constexpr std::int32_t E_OUTOFMEMORY = static_cast<std::int32_t>(0x8007000Eu);
 // Resizes beyond this many elements are refused as out of memory.
 constexpr std::int64_t kMaxRedimElements = std::int64_t{1} << 24;
 
-// One pair of the dictionary while it is sorted. When every key is a string,
-// `Prefix` holds its first 8 bytes big-endian, so that most comparisons are
-// one integer comparison; ties fall back to the whole text.
+// One pair of the dictionary while it is sorted: its position among the
+// copied pairs and, when every key is a string, the first 8 bytes of the key
+// big-endian, so that most comparisons are one integer comparison; ties fall
+// back to the whole text.
 struct SortItem {
   std::uint64_t Prefix;
-  const Dictionary::Entry* Pair;
+  std::size_t Position;
 };
 
 std::uint64_t PrefixOf(const std::string& text) {
@@ -37,17 +38,20 @@ std::uint64_t PrefixOf(const std::string& text) {
 // Keys compare as Variants: numbers by value, strings by character code.
 class KeyOrder {
  public:
-  explicit KeyOrder(bool allStrings) : allStrings_(allStrings) {}
+  KeyOrder(const std::vector<Dictionary::Entry>& pairs, bool allStrings) : pairs_(pairs), allStrings_(allStrings) {}
 
   bool operator()(const SortItem& a, const SortItem& b) const {
+    const Variant& x = pairs_[a.Position].Key;
+    const Variant& y = pairs_[b.Position].Key;
     if (allStrings_) {
       if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
-      return *a.Pair->Key.GetIf<std::string>() < *b.Pair->Key.GetIf<std::string>();
+      return *x.GetIf<std::string>() < *y.GetIf<std::string>();
     }
-    return Compare(a.Pair->Key, b.Pair->Key) < 0;
+    return Compare(x, y) < 0;
   }
 
  private:
+  const std::vector<Dictionary::Entry>& pairs_;
   bool allStrings_;
 };
 
@@ -156,28 +160,35 @@ Variant Utility::CollectionToArray(const Collection& RHS) const {
 
 // Counts the holders of the object; the call itself takes no reference.
 std::int32_t Utility::ReferenceCount(const std::shared_ptr<Object>& Unknown) const {
-  QM_FRAME_TRY {
-    if (!Unknown) return 0;
-    return static_cast<std::int32_t>(std::min<long>(Unknown.use_count(), std::numeric_limits<std::int32_t>::max()));
-  }
-  QM_FRAME_CATCH("Utility", "Public Function ReferenceCount", Unknown);
+  return CountHolders(Unknown.use_count());
+}
+
+std::int32_t Utility::CountHolders(long useCount) const {
+  QM_FRAME_TRY { return static_cast<std::int32_t>(std::min<long>(useCount, std::numeric_limits<std::int32_t>::max())); }
+  QM_FRAME_CATCH("Utility", "Public Function ReferenceCount", useCount);
 }
 
 std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary) const {
   QM_FRAME_TRY {
-    std::vector<SortItem> pairs;
-    pairs.reserve(static_cast<std::size_t>(Dictionary.Count()));
+    // The pairs are copied in their own order (reading the dictionary front
+    // to back), the small items sorted, and the copies then moved into the
+    // result in key order: no pair is copied from a random place.
+    std::vector<Dictionary::Entry> copies;
+    std::vector<SortItem> items;
+    copies.reserve(static_cast<std::size_t>(Dictionary.Count()));
+    items.reserve(copies.capacity());
     bool allStrings = true;
     for (const auto& entry : Dictionary) {
       const auto* text = entry.Key.GetIf<std::string>();
       allStrings = allStrings && text;
-      pairs.push_back({text ? PrefixOf(*text) : 0, &entry});
+      items.push_back({text ? PrefixOf(*text) : 0, copies.size()});
+      copies.push_back(entry);
     }
-    QuickSort(pairs, KeyOrder(allStrings));
+    QuickSort(items, KeyOrder(copies, allStrings));
     // The keys come from one dictionary, so they are distinct: the result
     // takes them without a lookup each and indexes them when first needed.
     auto sorted = std::make_shared<qm::Dictionary>();
-    for (const auto& pair : pairs) sorted->AppendUnique(*pair.Pair);
+    for (const auto& item : items) sorted->AppendUnique(std::move(copies[item.Position]));
     return sorted;
   }
   QM_FRAME_CATCH("Utility", "Public Function SortDictionary", Dictionary);

@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/Text.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
-
-enum CompareMethod : std::int32_t { BinaryCompare = 0, TextCompare = 1 };
 
 class Dictionary : public Dispatch {
  public:
@@ -58,6 +57,7 @@ class Dictionary : public Dispatch {
   /// index is completed on the next keyed access; a repeated key found then
   /// is dropped (the first one stays) and reported as 457.
   void AppendUnique(const Entry& pair);
+  void AppendUnique(Entry&& pair);
 
  protected:
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
