@@ -72,11 +72,6 @@ void Dictionary::AppendUnique(const Entry& pair) {
   ++pending_;
 }
 
-void Dictionary::AppendUnique(Entry&& pair) {
-  entries_.push_back(std::move(pair));
-  ++pending_;
-}
-
 void Dictionary::CompleteIndex() const {
   if (pending_ == 0) return;
   auto& entries = const_cast<std::list<Entry>&>(entries_);

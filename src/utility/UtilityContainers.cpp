@@ -19,13 +19,12 @@ constexpr std::int32_t E_OUTOFMEMORY = static_cast<std::int32_t>(0x8007000Eu);
 // Resizes beyond this many elements are refused as out of memory.
 constexpr std::int64_t kMaxRedimElements = std::int64_t{1} << 24;
 
-// One pair of the dictionary while it is sorted: its position among the
-// copied pairs and, when every key is a string, the first 8 bytes of the key
-// big-endian, so that most comparisons are one integer comparison; ties fall
-// back to the whole text.
+// One pair of the dictionary while it is sorted. When every key is a string,
+// `Prefix` holds its first 8 bytes big-endian, so that most comparisons are
+// one integer comparison; ties fall back to the whole text.
 struct SortItem {
   std::uint64_t Prefix;
-  std::size_t Position;
+  const Dictionary::Entry* Pair;
 };
 
 std::uint64_t PrefixOf(const std::string& text) {
@@ -38,22 +37,35 @@ std::uint64_t PrefixOf(const std::string& text) {
 // Keys compare as Variants: numbers by value, strings by character code.
 class KeyOrder {
  public:
-  KeyOrder(const std::vector<Dictionary::Entry>& pairs, bool allStrings) : pairs_(pairs), allStrings_(allStrings) {}
+  explicit KeyOrder(bool allStrings) : allStrings_(allStrings) {}
 
   bool operator()(const SortItem& a, const SortItem& b) const {
-    const Variant& x = pairs_[a.Position].Key;
-    const Variant& y = pairs_[b.Position].Key;
     if (allStrings_) {
       if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
-      return *x.GetIf<std::string>() < *y.GetIf<std::string>();
+      return *a.Pair->Key.GetIf<std::string>() < *b.Pair->Key.GetIf<std::string>();
     }
-    return Compare(x, y) < 0;
+    return Compare(a.Pair->Key, b.Pair->Key) < 0;
   }
 
  private:
-  const std::vector<Dictionary::Entry>& pairs_;
   bool allStrings_;
 };
+
+// Copies the pairs into `sorted` in the order of `items`. The pairs lie all
+// over memory in that order, so each one is fetched well ahead of its copy
+// (its node first, then the text its key points to); the copies are then
+// made, and later freed, in the order they lie in.
+void CopyInOrder(const std::vector<SortItem>& items, Dictionary& sorted) {
+  constexpr std::size_t kNodeAhead = 16, kTextAhead = 8;
+  const std::size_t n = items.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + kNodeAhead < n) __builtin_prefetch(items[k + kNodeAhead].Pair);
+    if (k + kTextAhead < n) {
+      if (const auto* text = items[k + kTextAhead].Pair->Key.GetIf<std::string>()) __builtin_prefetch(text);
+    }
+    sorted.AppendUnique(*items[k].Pair);
+  }
+}
 
 // Iterative quicksort of the pairs by key: an explicit stack of ranges, the
 // smaller part sorted first so the stack stays logarithmic. The pivot is the
@@ -170,25 +182,19 @@ std::int32_t Utility::CountHolders(long useCount) const {
 
 std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary) const {
   QM_FRAME_TRY {
-    // The pairs are copied in their own order (reading the dictionary front
-    // to back), the small items sorted, and the copies then moved into the
-    // result in key order: no pair is copied from a random place.
-    std::vector<Dictionary::Entry> copies;
-    std::vector<SortItem> items;
-    copies.reserve(static_cast<std::size_t>(Dictionary.Count()));
-    items.reserve(copies.capacity());
+    std::vector<SortItem> pairs;
+    pairs.reserve(static_cast<std::size_t>(Dictionary.Count()));
     bool allStrings = true;
     for (const auto& entry : Dictionary) {
       const auto* text = entry.Key.GetIf<std::string>();
       allStrings = allStrings && text;
-      items.push_back({text ? PrefixOf(*text) : 0, copies.size()});
-      copies.push_back(entry);
+      pairs.push_back({text ? PrefixOf(*text) : 0, &entry});
     }
-    QuickSort(items, KeyOrder(copies, allStrings));
+    QuickSort(pairs, KeyOrder(allStrings));
     // The keys come from one dictionary, so they are distinct: the result
     // takes them without a lookup each and indexes them when first needed.
     auto sorted = std::make_shared<qm::Dictionary>();
-    for (const auto& item : items) sorted->AppendUnique(std::move(copies[item.Position]));
+    CopyInOrder(pairs, *sorted);
     return sorted;
   }
   QM_FRAME_CATCH("Utility", "Public Function SortDictionary", Dictionary);

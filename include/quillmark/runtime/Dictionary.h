@@ -57,7 +57,6 @@ class Dictionary : public Dispatch {
   /// index is completed on the next keyed access; a repeated key found then
   /// is dropped (the first one stays) and reported as 457.
   void AppendUnique(const Entry& pair);
-  void AppendUnique(Entry&& pair);
 
  protected:
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
