@@ -82,7 +82,10 @@ void AppendCodePoint(std::string& out, char32_t c) {
 
 char32_t UpperCodePoint(char32_t c) {
   if (c < 0x80) return static_cast<char32_t>(AsciiUpper(static_cast<char>(c)));
-  return IsRaw(c) ? c : static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(c)));
+  // utf8proc maps "ß" to the capital "ẞ", which the Unicode data does not:
+  // "ß" has no simple upper-case form.
+  if (c == 0xDF || IsRaw(c)) return c;
+  return static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(c)));
 }
 
 char32_t LowerCodePoint(char32_t c) {
