@@ -1,6 +1,7 @@
 // Format with any format text on values of every kind: a clear qm::Error or a
 // result, never a crash, hang or leak. The first byte picks the value; the
 // rest, up to the first NUL, is the value's text, and what follows is the format.
+// The same texts go through Like (both compare methods) and the letter-case helpers.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Format.h"
 #include "quillmark/runtime/Like.h"
+#include "quillmark/runtime/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -40,5 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)qm::Like(text, format);
   } catch (const qm::Error&) {
   }
+  try {
+    (void)qm::Like(text, format, qm::TextCompare);
+  } catch (const qm::Error&) {
+  }
+  // Letter case: any bytes decode and encode back to themselves, and map
+  // without failing.
+  std::string again;
+  for (std::size_t at = 0; at < text.size();) qm::AppendCodePoint(again, qm::NextCodePoint(text, at));
+  if (again != text || !qm::EqualsIgnoringCase(text, text)) __builtin_trap();
+  (void)qm::CompareIgnoringCase(qm::UCase(text), qm::LCase(format));
+  (void)qm::FoldCase(text);
   return 0;
 }

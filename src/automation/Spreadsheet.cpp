@@ -71,13 +71,6 @@ std::vector<std::string> SplitLine(std::string_view line, const TextImport& sett
   }
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 // The length of the well-formed UTF-8 character at `i`; 0 when there is none.
 std::size_t Utf8Length(std::string_view text, std::size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);

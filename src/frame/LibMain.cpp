@@ -36,7 +36,7 @@ bool LoggingEnabled() {
   thread_local Switch current;
   if (current.Watch.Changed()) {
     try {
-      current.On = LCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", "")) == "yes";
+      current.On = EqualsIgnoringCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", ""), "yes");
     } catch (...) {
       current.Watch.Forget();
       throw;

@@ -20,8 +20,8 @@ constexpr std::int32_t vbInformation = 64;
 
 // "~typo*.bmp", matched without regard to case as the Windows world does.
 bool IsLeftoverPicture(const std::string& name) {
-  const std::string upper = UCase(name);
-  return upper.size() >= 9 && upper.starts_with("~TYPO") && upper.ends_with(".BMP");
+  return name.size() >= 9 && EqualsIgnoringCase(name.substr(0, 5), "~TYPO") &&
+         EqualsIgnoringCase(name.substr(name.size() - 4), ".BMP");
 }
 
 }  // namespace

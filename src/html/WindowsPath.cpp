@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <system_error>
 
+#include "quillmark/runtime/Text.h"
+
 namespace qm::html {
 namespace {
 
 namespace fs = std::filesystem;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
-}
 
 bool Exists(const fs::path& path) {
   std::error_code ec;
@@ -69,7 +64,7 @@ std::optional<fs::path> WindowsPathResolver::Resolve(std::string_view name) {
     }
     const auto& entries = Listing(current);
     const auto match = std::find_if(entries.begin(), entries.end(),
-                                    [&](const std::string& entry) { return SameIgnoringCase(entry, component); });
+                                    [&](const std::string& entry) { return EqualsIgnoringCase(entry, component); });
     if (match == entries.end()) return std::nullopt;
     current /= *match;
   }

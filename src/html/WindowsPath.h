@@ -2,7 +2,8 @@
 // Resolution of file names that come from the Windows world of the documents
 // (references found in pages, which the scan upper-cases, and names written
 // with "\"): both "\" and "/" separate, and when the exact name does not
-// exist, a component that matches without regard to (ASCII) case is taken.
+// exist, a component that matches without regard to case (qm::EqualsIgnoringCase,
+// every letter, not only ASCII) is taken.
 // Each folder is listed at most once per resolver, so one resolver serves
 // one conversion.
 

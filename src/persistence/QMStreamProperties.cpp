@@ -48,12 +48,11 @@ Variant ConvertValue(const std::string& typeName, std::string_view text) {
 }
 
 // True when `name` is among the elements 0 to UBound of the array, compared
-// lower-cased.
+// without regard to case.
 bool Listed(const Variant& properties, const std::string& name) {
   const VariantArray& list = properties.Array();
-  const std::string lower = LCase(name);
   for (std::int32_t i = 0; i <= list.UBound(); ++i)
-    if (LCase(CStr(list(i))) == lower) return true;
+    if (EqualsIgnoringCase(CStr(list(i)), name)) return true;
   return false;
 }
 

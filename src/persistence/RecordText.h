@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/runtime/Text.h"
+
 namespace qm::detail {
 
 inline std::string_view LTrimView(std::string_view text) {
@@ -25,15 +27,7 @@ inline std::string_view After(std::string_view text, std::size_t length) {
 
 /// True for "true" and "vrai" in any case.
 inline bool ReadBoolean(std::string_view text) {
-  auto same = [](std::string_view a, std::string_view lower) {
-    if (a.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const char c = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-      if (c != lower[i]) return false;
-    }
-    return true;
-  };
-  return same(text, "true") || same(text, "vrai");
+  return EqualsIgnoringCase(text, "true") || EqualsIgnoringCase(text, "vrai");
 }
 
 }  // namespace qm::detail

@@ -4,22 +4,13 @@
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/runtime/Text.h"
 
 namespace qm {
 namespace {
 
-// Names compare without regard to (ASCII) case.
-bool SameFieldName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x == y) continue;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+// Names compare without regard to case; the same bytes need no folding.
+bool SameFieldName(std::string_view a, std::string_view b) { return a == b || EqualsIgnoringCase(a, b); }
 
 // Most objects have a handful of fields: one allocation instead of four.
 constexpr std::size_t kTypicalFields = 8;

@@ -13,7 +13,7 @@ std::size_t Collection::CheckedPosition(std::int32_t position) const {
 
 std::size_t Collection::PositionOf(const Variant& index) const {
   if (index.IsString()) {
-    const auto found = keys_.find(LCase(index.String()));
+    const auto found = keys_.find(FoldCase(index.String()));
     if (found == keys_.end()) Raise(ERR_InvalidProcedureCall);
     return found->second;
   }
@@ -22,7 +22,7 @@ std::size_t Collection::PositionOf(const Variant& index) const {
 
 void Collection::Reindex(std::size_t from) {
   for (std::size_t i = from; i < items_.size(); ++i) {
-    if (!items_[i].Key.empty()) keys_[LCase(items_[i].Key)] = i;
+    if (!items_[i].Key.empty()) keys_[FoldCase(items_[i].Key)] = i;
   }
 }
 
@@ -31,7 +31,7 @@ void Collection::Add(Variant Item, const std::optional<std::string>& Key, const 
   if (Before && After) Raise(ERR_InvalidProcedureCall);
   std::string folded;
   if (Key) {
-    folded = LCase(*Key);
+    folded = FoldCase(*Key);
     if (keys_.contains(folded)) Raise(ERR_DuplicateKey);
   }
   std::size_t at = items_.size();
@@ -44,7 +44,7 @@ void Collection::Add(Variant Item, const std::optional<std::string>& Key, const 
 
 void Collection::Remove(const Variant& Index) {
   const std::size_t at = PositionOf(Index);
-  if (!items_[at].Key.empty()) keys_.erase(LCase(items_[at].Key));
+  if (!items_[at].Key.empty()) keys_.erase(FoldCase(items_[at].Key));
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
   Reindex(at);
 }
@@ -52,7 +52,7 @@ void Collection::Remove(const Variant& Index) {
 Variant& Collection::Item(const Variant& Index) { return items_[PositionOf(Index)].Value; }
 const Variant& Collection::Item(const Variant& Index) const { return items_[PositionOf(Index)].Value; }
 
-bool Collection::ContainsKey(const std::string& key) const { return keys_.contains(LCase(key)); }
+bool Collection::ContainsKey(const std::string& key) const { return keys_.contains(FoldCase(key)); }
 
 void Collection::Clear() {
   items_.clear();

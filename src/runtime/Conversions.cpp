@@ -64,7 +64,7 @@ double Val(std::string_view text) {
   for (char c : text)
     if (!IsBlank(c)) s += c;
   if (s.size() >= 2 && s[0] == '&') {
-    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(s[1])));
+    const char32_t kind = UpperCodePoint(static_cast<unsigned char>(s[1]));
     const int base = kind == 'H' ? 16 : (kind == 'O' ? 8 : 0);
     if (base) {
       std::uint32_t n = 0;
@@ -106,7 +106,7 @@ bool TryParseNumber(std::string_view text, double& out) {
   std::string s = Trim(text);
   if (s.empty()) return false;
   if (s.size() >= 2 && s[0] == '&') {
-    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(s[1])));
+    const char32_t kind = UpperCodePoint(static_cast<unsigned char>(s[1]));
     const int base = kind == 'H' ? 16 : (kind == 'O' ? 8 : 0);
     if (!base || s.size() == 2) return false;
     std::uint32_t n = 0;

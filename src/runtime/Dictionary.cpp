@@ -14,7 +14,7 @@ namespace qm {
 std::string Dictionary::HashKey(const Variant& key) const {
   if (key.IsString()) {
     std::string h = "s";
-    h += mode_ == TextCompare ? LCase(key.String()) : key.String();
+    h += mode_ == TextCompare ? FoldCase(key.String()) : key.String();
     return h;
   }
   if (key.IsObject()) {

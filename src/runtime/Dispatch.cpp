@@ -1,20 +1,12 @@
 #include "quillmark/runtime/Dispatch.h"
 
-#include <cctype>
-
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/runtime/Text.h"
 
 namespace qm {
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringCase(a, b); }
 
 Variant Dispatch::Get(std::string_view name, std::vector<Variant> args) { return GetMember(name, args); }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -18,9 +19,20 @@ struct OpenFile {
 };
 
 // The process's numbered-file table (the run-time keeps one per process too).
+// A reserved number carries the ticket of its reservation, 0 when free.
 struct Table {
   std::mutex Lock;
   std::array<OpenFile, kMaxFiles + 1> Files;
+  std::array<std::uint64_t, kMaxFiles + 1> Reserved{};
+  std::uint64_t LastTicket = 0;
+
+  // Under the lock: the lowest number neither open nor reserved.
+  std::int32_t Lowest() const {
+    for (std::int32_t n = 1; n <= kMaxFiles; ++n) {
+      if (!Files[n].Stream && Reserved[n] == 0) return n;
+    }
+    Raise(ERR_TooManyFiles);
+  }
 };
 
 Table& TheTable() {
@@ -51,10 +63,37 @@ std::shared_ptr<TextStream> StreamOf(std::int32_t number, Use use) {
 std::int32_t FreeFile() {
   Table& table = TheTable();
   std::lock_guard lock(table.Lock);
-  for (std::int32_t n = 1; n <= kMaxFiles; ++n) {
-    if (!table.Files[n].Stream) return n;
+  return table.Lowest();
+}
+
+Reservation Reservation::Take() {
+  Table& table = TheTable();
+  std::lock_guard lock(table.Lock);
+  Reservation reservation;
+  reservation.number_ = table.Lowest();
+  reservation.ticket_ = ++table.LastTicket;
+  table.Reserved[reservation.number_] = reservation.ticket_;
+  return reservation;
+}
+
+Reservation::Reservation(Reservation&& other) noexcept
+    : number_(std::exchange(other.number_, 0)), ticket_(std::exchange(other.ticket_, 0)) {}
+
+Reservation& Reservation::operator=(Reservation&& other) noexcept {
+  if (this != &other) {
+    Release();
+    number_ = std::exchange(other.number_, 0);
+    ticket_ = std::exchange(other.ticket_, 0);
   }
-  Raise(67);
+  return *this;
+}
+
+void Reservation::Release() noexcept {
+  if (ticket_ == 0) return;
+  Table& table = TheTable();
+  std::lock_guard lock(table.Lock);
+  if (table.Reserved[number_] == ticket_) table.Reserved[number_] = 0;
+  ticket_ = 0;
 }
 
 void Open(std::int32_t number, const std::string& path, OpenMode mode) {
@@ -70,6 +109,7 @@ void Open(std::int32_t number, const std::string& path, OpenMode mode) {
   auto stream = TextStream::Open(path, io, true, TextFormat::ASCII);
   std::lock_guard lock(table.Lock);
   table.Files[number] = OpenFile{std::move(stream), mode};
+  table.Reserved[number] = 0;
 }
 
 void PrintLine(std::int32_t number, std::string_view text) { StreamOf(number, Use::Writing)->WriteLine(text); }

@@ -16,8 +16,6 @@ namespace {
 
 // ---------------------------------------------------------------- helpers --
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return LCase(a) == LCase(b); }
-
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 struct LocaleText {
@@ -413,15 +411,15 @@ std::vector<DateToken> ParseDateFormat(std::string_view s, bool& twelveHour) {
     } else if (c == '\\' && i + 1 < s.size()) {
       literal(s.substr(i + 1, 1));
       i += 2;
-    } else if (EqualsNoCase(s.substr(i, 5), "am/pm")) {
+    } else if (EqualsIgnoringCase(s.substr(i, 5), "am/pm")) {
       twelveHour = true;
       tokens.push_back({DateToken::AmPm, 5, std::string(s.substr(i, 5))});
       i += 5;
-    } else if (EqualsNoCase(s.substr(i, 3), "a/p")) {
+    } else if (EqualsIgnoringCase(s.substr(i, 3), "a/p")) {
       twelveHour = true;
       tokens.push_back({DateToken::AmPm, 3, std::string(s.substr(i, 3))});
       i += 3;
-    } else if (EqualsNoCase(s.substr(i, 4), "ampm")) {
+    } else if (EqualsIgnoringCase(s.substr(i, 4), "ampm")) {
       twelveHour = true;
       tokens.push_back({DateToken::AmPm, 4, "AM/PM"});
       i += 4;
@@ -620,7 +618,7 @@ std::optional<std::string> NamedFormat(std::string_view name, const LocaleText& 
       {"Short Time", kShortTime},
   };
   for (const auto& entry : named)
-    if (EqualsNoCase(name, entry.name)) return entry.format;
+    if (EqualsIgnoringCase(name, entry.name)) return entry.format;
   return std::nullopt;
 }
 
@@ -663,11 +661,11 @@ std::string Format(const Variant& expression, std::string_view format, VbDayOfWe
   if (format.empty()) return GeneralText(expression);
 
   // Named formats that are no custom format.
-  if (EqualsNoCase(format, "General Number")) {
+  if (EqualsIgnoringCase(format, "General Number")) {
     const auto number = AsNumber(expression);
     return expression.IsNull() ? std::string() : number ? FormatGeneral(*number) : GeneralText(expression);
   }
-  if (EqualsNoCase(format, "General Date")) {
+  if (EqualsIgnoringCase(format, "General Date")) {
     if (expression.IsNull()) return {};
     const auto date = AsDate(expression);
     if (!date) return GeneralText(expression);
@@ -675,7 +673,7 @@ std::string Format(const Variant& expression, std::string_view format, VbDayOfWe
     return FormatGeneralDate(*date);
   }
   for (const auto* words : {"Yes/No", "True/False", "On/Off"}) {
-    if (!EqualsNoCase(format, words)) continue;
+    if (!EqualsIgnoringCase(format, words)) continue;
     if (expression.IsNull()) return {};
     const auto number = AsNumber(expression);
     if (!number) return GeneralText(expression);

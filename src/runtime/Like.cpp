@@ -1,5 +1,7 @@
 #include "quillmark/runtime/Like.h"
 
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "quillmark/frame/Error.h"
@@ -9,33 +11,15 @@ namespace {
 
 constexpr std::int32_t ERR_InvalidPattern = 93;
 
-// Decodes UTF-8 into code points; a byte that starts no valid sequence stands
-// for itself, so every input has a decoding.
-std::u32string Decode(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
+// The code points of `text`, folded under TextCompare, into `out` (which has
+// room for text.size() of them); returns how many.
+std::size_t Decode(std::string_view text, bool fold, char32_t* out) {
+  std::size_t n = 0;
   for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (c >= 0xF8 || (c >= 0x80 && c < 0xC0) || i + extra >= text.size()) extra = 0;
-    char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-    bool valid = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (!valid) {
-      cp = c;
-      extra = 0;
-    }
-    out.push_back(cp);
-    i += 1 + extra;
+    const char32_t c = NextCodePoint(text, i);
+    out[n++] = fold ? FoldCodePoint(c) : c;
   }
-  return out;
+  return n;
 }
 
 // One element of a compiled pattern.
@@ -48,14 +32,21 @@ struct Token {
   bool negated = false;
   std::vector<std::pair<char32_t, char32_t>> ranges;
 
-  bool Matches(char32_t c) const {
+  bool InRanges(char32_t c) const {
+    for (const auto& [from, to] : ranges) {
+      if (c >= from && c <= to) return true;
+    }
+    return false;
+  }
+
+  // `c` is folded when `text` is set.
+  bool Matches(char32_t c, bool text) const {
     switch (kind) {
       case Literal: return c == ch;
       case AnyOne: return true;
       case Digit: return c >= U'0' && c <= U'9';
       case Set: {
-        bool inside = false;
-        for (const auto& [from, to] : ranges) inside = inside || (c >= from && c <= to);
+        const bool inside = InRanges(c) || (text && InRanges(UpperCodePoint(c)));
         return inside != negated;
       }
       case AnyRun: break;
@@ -64,7 +55,8 @@ struct Token {
   }
 };
 
-std::vector<Token> Compile(const std::u32string& pattern) {
+// Literals are folded under TextCompare; set ranges keep their characters.
+std::vector<Token> Compile(const std::u32string& pattern, bool text) {
   std::vector<Token> tokens;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     const char32_t c = pattern[i];
@@ -102,7 +94,7 @@ std::vector<Token> Compile(const std::u32string& pattern) {
       tokens.push_back(std::move(set));
       i = close;
     } else {
-      tokens.emplace_back(Token::Literal, c);
+      tokens.emplace_back(Token::Literal, text ? FoldCodePoint(c) : c);
     }
   }
   return tokens;
@@ -112,23 +104,37 @@ std::vector<Token> Compile(const std::u32string& pattern) {
 
 struct LikePattern::Compiled {
   std::vector<Token> Tokens;
+  bool Text;
 };
 
-LikePattern::LikePattern(std::string_view pattern)
-    : compiled_(std::make_shared<const Compiled>(Compiled{Compile(Decode(pattern))})) {}
+LikePattern::LikePattern(std::string_view pattern, CompareMethod compare) {
+  std::u32string code(pattern.size(), U'\0');
+  code.resize(Decode(pattern, false, code.data()));
+  const bool text = compare == TextCompare;
+  compiled_ = std::make_shared<const Compiled>(Compiled{Compile(code, text), text});
+}
 
 // Matching walks text and pattern once, remembering the last '*' to fall back
 // to: O(len(text) * len(pattern)) in the worst case, no recursion.
 bool LikePattern::Matches(std::string_view text) const {
-  const std::u32string s = Decode(text);
+  // File names fit the buffer on the stack; longer texts take the heap.
+  char32_t local[256];
+  std::u32string heap;
+  char32_t* s = local;
+  if (text.size() > std::size(local)) {
+    heap.resize(text.size());
+    s = heap.data();
+  }
+  const bool fold = compiled_->Text;
+  const std::size_t length = Decode(text, fold, s);
   const std::vector<Token>& p = compiled_->Tokens;
   std::size_t si = 0, pi = 0;
   std::size_t starPattern = std::string::npos, starText = 0;
-  while (si < s.size()) {
+  while (si < length) {
     if (pi < p.size() && p[pi].kind == Token::AnyRun) {
       starPattern = pi++;
       starText = si;
-    } else if (pi < p.size() && p[pi].Matches(s[si])) {
+    } else if (pi < p.size() && p[pi].Matches(s[si], fold)) {
       ++pi;
       ++si;
     } else if (starPattern != std::string::npos) {
@@ -142,6 +148,8 @@ bool LikePattern::Matches(std::string_view text) const {
   return pi == p.size();
 }
 
-bool Like(std::string_view text, std::string_view pattern) { return LikePattern(pattern).Matches(text); }
+bool Like(std::string_view text, std::string_view pattern, CompareMethod compare) {
+  return LikePattern(pattern, compare).Matches(text);
+}
 
 }  // namespace qm

@@ -1,8 +1,12 @@
-// Character-counting text helpers (UTF-8, counted in code points) and the
-// ISO-8859-1 bridge for text that crosses into 8-bit worlds.
+// Character-counting text helpers (UTF-8, counted in code points), letter
+// case (utf8proc's simple case mappings) and the ISO-8859-1 bridge for text
+// that crosses into 8-bit worlds.
+
+#include "quillmark/runtime/Text.h"
+
+#include <utf8proc.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "quillmark/runtime/Conversions.h"
 
@@ -22,7 +26,101 @@ std::size_t OffsetOf(std::string_view s, std::size_t n) {
   return i;
 }
 
+// Stand-ins for bytes that start no valid UTF-8 sequence (0x80 to 0xFF).
+constexpr char32_t kRawFirst = 0xDC80, kRawLast = 0xDCFF;
+
+bool IsRaw(char32_t c) { return c >= kRawFirst && c <= kRawLast; }
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// `text` with every code point mapped; ASCII takes the short road.
+template <class AsciiMap, class Map>
+std::string MapCodePoints(std::string_view text, AsciiMap ascii, Map map) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out += ascii(text[i++]);
+    } else {
+      AppendCodePoint(out, map(NextCodePoint(text, i)));
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+char32_t NextCodePoint(std::string_view text, std::size_t& at) {
+  const auto first = static_cast<unsigned char>(text[at]);
+  if (first < 0x80) {
+    ++at;
+    return first;
+  }
+  utf8proc_int32_t c = 0;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + at);
+  const utf8proc_ssize_t read = utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - at), &c);
+  if (read <= 0) {
+    ++at;
+    return 0xDC00 + first;
+  }
+  at += static_cast<std::size_t>(read);
+  return static_cast<char32_t>(c);
+}
+
+void AppendCodePoint(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (IsRaw(c)) {
+    out += static_cast<char>(c - 0xDC00);
+  } else {
+    utf8proc_uint8_t bytes[4];
+    const auto n = utf8proc_encode_char(static_cast<utf8proc_int32_t>(c), bytes);
+    out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+  }
+}
+
+char32_t UpperCodePoint(char32_t c) {
+  if (c < 0x80) return static_cast<char32_t>(AsciiUpper(static_cast<char>(c)));
+  // utf8proc maps "ß" to the capital "ẞ", which the Unicode data does not:
+  // "ß" has no simple upper-case form.
+  if (c == 0xDF || IsRaw(c)) return c;
+  return static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(c)));
+}
+
+char32_t LowerCodePoint(char32_t c) {
+  if (c < 0x80) return static_cast<char32_t>(AsciiLower(static_cast<char>(c)));
+  return IsRaw(c) ? c : static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c)));
+}
+
+char32_t FoldCodePoint(char32_t c) {
+  if (c < 0x80) return static_cast<char32_t>(AsciiLower(static_cast<char>(c)));
+  return LowerCodePoint(UpperCodePoint(c));
+}
+
+std::string UCase(std::string_view text) { return MapCodePoints(text, AsciiUpper, UpperCodePoint); }
+
+std::string LCase(std::string_view text) { return MapCodePoints(text, AsciiLower, LowerCodePoint); }
+
+std::string FoldCase(std::string_view text) { return MapCodePoints(text, AsciiLower, FoldCodePoint); }
+
+int CompareIgnoringCase(std::string_view a, std::string_view b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    char32_t x, y;
+    if ((static_cast<unsigned char>(a[i]) | static_cast<unsigned char>(b[j])) < 0x80) {
+      x = static_cast<unsigned char>(AsciiLower(a[i++]));
+      y = static_cast<unsigned char>(AsciiLower(b[j++]));
+    } else {
+      x = FoldCodePoint(NextCodePoint(a, i));
+      y = FoldCodePoint(NextCodePoint(b, j));
+    }
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return (i < a.size()) - (j < b.size());
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return CompareIgnoringCase(a, b) == 0; }
 
 std::size_t CharLength(std::string_view utf8) {
   return static_cast<std::size_t>(std::count_if(
@@ -38,18 +136,6 @@ std::string CharMid(std::string_view utf8, std::size_t start1, std::size_t count
   const std::size_t from = OffsetOf(utf8, start1 - 1);
   const std::string_view rest = utf8.substr(from);
   return count == std::string::npos ? std::string(rest) : std::string(rest.substr(0, OffsetOf(rest, count)));
-}
-
-std::string LCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string UCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 std::string Trim(std::string_view text) {

@@ -214,12 +214,8 @@ int Compare(const Variant& a, const Variant& b, bool textCompare) {
   const bool sa = ka == kString || (ka == kEmpty && kb == kString);
   const bool sb = kb == kString || (kb == kEmpty && ka == kString);
   if (sa && sb) {
-    std::string x = CStr(a), y = CStr(b);
-    if (textCompare) {
-      x = LCase(x);
-      y = LCase(y);
-    }
-    const int c = x.compare(y);
+    const std::string x = CStr(a), y = CStr(b);
+    const int c = textCompare ? CompareIgnoringCase(x, y) : x.compare(y);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   if (sa || sb) {

@@ -71,7 +71,7 @@ void ListMatches(const LikePattern& pattern, const std::string& Filter, bool Rec
                  std::vector<Variant>& out) {
   const std::vector<Entry> entries = ListFolder(Path);
   for (const auto& entry : entries) {
-    if (!entry.Folder && pattern.Matches(UCase(entry.Name))) out.emplace_back(Child(Path, entry.Name));
+    if (!entry.Folder && pattern.Matches(entry.Name)) out.emplace_back(Child(Path, entry.Name));
   }
   if (!RecurseDirs) return;
   for (const auto& entry : entries) {
@@ -90,8 +90,10 @@ void Collect(const LikePattern& pattern, const std::string& Filter, bool Recurse
 
 Variant FileRecurser::Files(const std::string& Filter, bool RecurseDirs, const std::string& Path) const {
   QM_FRAME_TRY {
+    // The pattern in upper case, as the name it is passed on under; the
+    // match itself ignores case in every letter, the name's and the pattern's.
     const std::string pattern = UCase(Trim(Filter));
-    const LikePattern compiled(pattern);
+    const LikePattern compiled(pattern, TextCompare);
     std::vector<Variant> paths;
     ListMatches(compiled, pattern, RecurseDirs, Path, paths);
     return Variant(VariantArray::FromVector(std::move(paths), 0, vbString));

@@ -22,6 +22,7 @@ void TemporaryFile::Create(const std::string& suffix) {
     // object or process can be handed the same name.
     filename_ = utility::CreateTempFile(suffix);
     fileNo_ = 0;
+    reservation_.Release();
   }
   QM_FRAME_CATCH("TemporaryFile", "Private Sub Create", suffix);
 }
@@ -56,7 +57,11 @@ std::string TemporaryFile::Filename() const {
 
 std::int32_t TemporaryFile::AssignFileNo() {
   QM_FRAME_TRY {
-    fileNo_ = files::FreeFile();
+    // A number assigned before is given back first, so assigning twice
+    // keeps one number while no file is open under it.
+    reservation_.Release();
+    reservation_ = files::Reservation::Take();
+    fileNo_ = reservation_.Number();
     return fileNo_;
   }
   QM_FRAME_CATCH("TemporaryFile", "Public Function AssignFileNo");

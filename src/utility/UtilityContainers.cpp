@@ -51,6 +51,22 @@ class KeyOrder {
   bool allStrings_;
 };
 
+// Copies the pairs into `sorted` in the order of `items`. The pairs lie all
+// over memory in that order, so each one is fetched well ahead of its copy
+// (its node first, then the text its key points to); the copies are then
+// made, and later freed, in the order they lie in.
+void CopyInOrder(const std::vector<SortItem>& items, Dictionary& sorted) {
+  constexpr std::size_t kNodeAhead = 16, kTextAhead = 8;
+  const std::size_t n = items.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + kNodeAhead < n) __builtin_prefetch(items[k + kNodeAhead].Pair);
+    if (k + kTextAhead < n) {
+      if (const auto* text = items[k + kTextAhead].Pair->Key.GetIf<std::string>()) __builtin_prefetch(text);
+    }
+    sorted.AppendUnique(*items[k].Pair);
+  }
+}
+
 // Iterative quicksort of the pairs by key: an explicit stack of ranges, the
 // smaller part sorted first so the stack stays logarithmic. The pivot is the
 // last element of the range, after the median of first, middle and last has
@@ -156,11 +172,12 @@ Variant Utility::CollectionToArray(const Collection& RHS) const {
 
 // Counts the holders of the object; the call itself takes no reference.
 std::int32_t Utility::ReferenceCount(const std::shared_ptr<Object>& Unknown) const {
-  QM_FRAME_TRY {
-    if (!Unknown) return 0;
-    return static_cast<std::int32_t>(std::min<long>(Unknown.use_count(), std::numeric_limits<std::int32_t>::max()));
-  }
-  QM_FRAME_CATCH("Utility", "Public Function ReferenceCount", Unknown);
+  return CountHolders(Unknown.use_count());
+}
+
+std::int32_t Utility::CountHolders(long useCount) const {
+  QM_FRAME_TRY { return static_cast<std::int32_t>(std::min<long>(useCount, std::numeric_limits<std::int32_t>::max())); }
+  QM_FRAME_CATCH("Utility", "Public Function ReferenceCount", useCount);
 }
 
 std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary) const {
@@ -177,7 +194,7 @@ std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary
     // The keys come from one dictionary, so they are distinct: the result
     // takes them without a lookup each and indexes them when first needed.
     auto sorted = std::make_shared<qm::Dictionary>();
-    for (const auto& pair : pairs) sorted->AppendUnique(*pair.Pair);
+    CopyInOrder(pairs, *sorted);
     return sorted;
   }
   QM_FRAME_CATCH("Utility", "Public Function SortDictionary", Dictionary);

@@ -158,10 +158,9 @@ std::string Utility::GetLongFilename(const std::string& ShortName) const {
       }
       // The first entry, in name order, that matches without regard to case.
       std::vector<std::string> matches;
-      const std::string wanted = LCase(part);
       if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
-          if (LCase(entry->d_name) == wanted) matches.emplace_back(entry->d_name);
+          if (EqualsIgnoringCase(entry->d_name, part)) matches.emplace_back(entry->d_name);
         }
         ::closedir(dir);
       }
@@ -214,7 +213,7 @@ std::string Utility::GetRelativePath(const std::string& RootPath, const std::str
     if (fromAbsolute != toAbsolute) return {};
     const bool fromDrive = !from.empty() && IsDrive(from.front()), toDrive = !to.empty() && IsDrive(to.front());
     if (fromDrive != toDrive) return {};
-    if (fromDrive && LCase(from.front()) != LCase(to.front())) return {};
+    if (fromDrive && !EqualsIgnoringCase(from.front(), to.front())) return {};
     const std::size_t root = fromDrive ? 1 : 0;
     if (!Normalize(from, root) || !Normalize(to, root)) return {};
     std::size_t common = 0;

@@ -117,6 +117,9 @@ TEST(ScalarFields, ListOperations) {
   EXPECT_EQ(fields->Count(), 3);
   EXPECT_EQ(fields->Item(3), shared);
   EXPECT_EQ(fields->ItemName("AMOUNT"), amount);
+  auto size = fields->AddDetails("Größe", qm::ST_String, Variant());
+  EXPECT_EQ(fields->ItemName("GRÖßE"), size);  // every letter, not only ASCII
+  fields->Remove(4);
   EXPECT_EQ(fields->ItemName("missing"), nullptr);
   EXPECT_EQ(fields->ItemByRefClass("Customer"), owner);
   EXPECT_EQ(fields->ItemByRefClass("customer"), nullptr);

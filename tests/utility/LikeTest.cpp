@@ -29,3 +29,23 @@ TEST(Like, WildcardsDigitsListsAndInvalidPatterns) {
   EXPECT_EQ(qm::test::Described([] { Like("abc", "[abc"); }), "93: Invalid pattern string");
   EXPECT_THROW(Like("b", "[z-a]"), qm::Error);
 }
+
+TEST(Like, TextCompareIgnoresCaseInEveryLetter) {
+  using qm::TextCompare;
+  EXPECT_TRUE(Like("CAFÉ.txt", "*é*", TextCompare));
+  EXPECT_TRUE(Like("café.TXT", "CAF?.txt", TextCompare));
+  EXPECT_TRUE(Like("ΣΟΦΊΑ", "σοφ*", TextCompare));
+  EXPECT_FALSE(Like("CAFE.txt", "*é*", TextCompare));
+  EXPECT_FALSE(Like("CAFÉ.txt", "*é*"));  // binary by default
+  // A character is in a range when it or its upper-case form is.
+  EXPECT_TRUE(Like("b", "[A-C]", TextCompare));
+  EXPECT_TRUE(Like("B", "[a-c]", TextCompare));
+  EXPECT_TRUE(Like("é", "[É]", TextCompare));
+  EXPECT_FALSE(Like("é", "[!É]", TextCompare));
+  EXPECT_TRUE(Like("_", "[Z-a]", TextCompare));  // non-letters keep their place in a range
+  // Bytes that are not UTF-8 match only themselves, in pattern and text alike.
+  EXPECT_TRUE(Like("x\xE9.txt", "X\xE9.*", TextCompare));
+  EXPECT_FALSE(Like("x\xE9.txt", "X\xC9.*", TextCompare));
+  EXPECT_FALSE(Like("x\xE9.txt", "Xé.*", TextCompare));
+  EXPECT_TRUE(Like("x\xE9.txt", "X?.TXT", TextCompare));  // one byte, one character
+}

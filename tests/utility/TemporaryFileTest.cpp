@@ -49,8 +49,37 @@ TEST(TemporaryFile, CreatesAnEmptyFileDeletesItAndEmptiesItForStreams) {
   EXPECT_EQ(e.Description(), "AssignFileNo() not yet called");
   EXPECT_TRUE(e.Source().ends_with("|[TemporaryFile]Public Property Get FileNo()")) << e.Source();
   const std::int32_t n = t.AssignFileNo();
-  EXPECT_EQ(n, qm::files::FreeFile());  // only reserved, not opened
+  EXPECT_FALSE(qm::files::IsOpen(n));  // only reserved, not opened
   EXPECT_EQ(t.FileNo(), n);
+}
+
+TEST(TemporaryFile, AssignedNumbersStayReservedUntilOpenedOrReleased) {
+  auto first = std::make_unique<qm::TemporaryFile>();
+  auto second = std::make_unique<qm::TemporaryFile>();
+  const std::int32_t a = first->AssignFileNo();
+  const std::int32_t b = second->AssignFileNo();
+  EXPECT_NE(a, b);  // neither has opened a file yet
+  EXPECT_NE(qm::files::FreeFile(), a);
+  EXPECT_NE(qm::files::FreeFile(), b);
+  EXPECT_EQ(first->AssignFileNo(), a);  // assigning again keeps the number
+
+  // Opening under the number ends the reservation; closing frees the number,
+  // and the object's release later takes nothing from a newer holder.
+  qm::files::Open(a, first->Filename(), qm::files::OpenMode::Output);
+  qm::files::Close(a);
+  qm::TemporaryFile third;
+  EXPECT_EQ(third.AssignFileNo(), a);
+  first.reset();
+  qm::TemporaryFile fourth;
+  EXPECT_NE(fourth.AssignFileNo(), a);
+
+  // Released without opening: the number is free again.
+  second.reset();
+  EXPECT_EQ(qm::files::FreeFile(), b);
+  qm::TemporaryFile fifth;
+  fifth.AssignFileNo();
+  fifth.SetSuffix(".xls");  // a new file: the number goes back too
+  EXPECT_EQ(qm::files::FreeFile(), b);
 }
 
 TEST(TemporaryFile, NamesAreNeverSharedEvenAcrossProcesses) {

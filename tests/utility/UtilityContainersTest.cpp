@@ -124,4 +124,10 @@ TEST(UtilityContainers, RedimKeepsElementsAndReferencesAreCounted) {
   EXPECT_EQ(u.ReferenceCount(object), 1);
   auto other = object;
   EXPECT_EQ(u.ReferenceCount(object), 2);
+  // The static type of the pointer adds nothing.
+  auto collection = std::make_shared<qm::Collection>();
+  EXPECT_EQ(u.ReferenceCount(collection), 1);
+  const std::shared_ptr<qm::Dispatch> asDispatch = collection;
+  EXPECT_EQ(u.ReferenceCount(asDispatch), 2);
+  EXPECT_EQ(u.ReferenceCount(std::shared_ptr<qm::Collection>()), 0);
 }

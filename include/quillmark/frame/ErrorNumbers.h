@@ -22,6 +22,7 @@ enum RuntimeError : std::int32_t {
   ERR_DeviceIO = 57,
   ERR_FileAlreadyExists = 58,
   ERR_InputPastEndOfFile = 62,
+  ERR_TooManyFiles = 67,
   ERR_PermissionDenied = 70,
   ERR_PathFileAccess = 75,
   ERR_PathNotFound = 76,

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/runtime/Text.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
@@ -58,8 +59,6 @@ Date Now();
 std::size_t CharLength(std::string_view utf8);
 std::string CharLeft(std::string_view utf8, std::size_t count);
 std::string CharMid(std::string_view utf8, std::size_t start1, std::size_t count = std::string::npos);
-std::string LCase(std::string_view text);
-std::string UCase(std::string_view text);
 std::string Trim(std::string_view text);
 /// UTF-8 text split into its characters (one code point's bytes each).
 std::vector<std::string> Characters(std::string_view utf8);

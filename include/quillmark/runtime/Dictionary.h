@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/Text.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
-
-enum CompareMethod : std::int32_t { BinaryCompare = 0, TextCompare = 1 };
 
 class Dictionary : public Dispatch {
  public:

@@ -12,9 +12,37 @@ namespace qm::files {
 
 enum class OpenMode { Input, Output, Append, Binary };
 
-/// The lowest file number (1 to 255) not in use; 67 (Too many files) when all are.
+/// The lowest file number (1 to 255) neither in use nor reserved; 67 (Too
+/// many files) when there is none.
 std::int32_t FreeFile();
-/// Opens `path` under `number`: 52 for a bad number, 55 when the number is in use.
+
+/// A file number kept for its holder: FreeFile and other reservations pass
+/// it over until a file is opened under it (which ends the reservation) or
+/// the reservation is released (on destruction, or by Release).
+class Reservation {
+ public:
+  Reservation() = default;
+  /// Reserves the lowest free number; 67 when there is none.
+  static Reservation Take();
+  ~Reservation() { Release(); }
+  Reservation(Reservation&& other) noexcept;
+  Reservation& operator=(Reservation&& other) noexcept;
+  Reservation(const Reservation&) = delete;
+  Reservation& operator=(const Reservation&) = delete;
+
+  /// The number reserved; 0 for none.
+  std::int32_t Number() const { return number_; }
+  /// Ends the reservation if it still holds its number. The number itself
+  /// stays readable.
+  void Release() noexcept;
+
+ private:
+  std::int32_t number_ = 0;
+  std::uint64_t ticket_ = 0;  // tells this reservation from a later one of the same number
+};
+
+/// Opens `path` under `number`: 52 for a bad number, 55 when the number is in
+/// use. Opening ends a reservation of the number.
 void Open(std::int32_t number, const std::string& path, OpenMode mode);
 /// Writes text and CR LF to an open file.
 void PrintLine(std::int32_t number, std::string_view text);

@@ -7,22 +7,26 @@
 //   [list]   one character from the list; ranges as in [A-Z]
 //   [!list]  one character not in the list
 //
-// Characters are Unicode code points and compare by code (case-sensitive);
-// callers that want matching without regard to case upper-case both sides.
+// Characters are Unicode code points. Under BinaryCompare they compare by
+// code; under TextCompare without regard to case (qm::FoldCodePoint), and a
+// character is in a range when it or its upper-case form is. Bytes that are
+// not valid UTF-8 match only themselves.
 // A '[' without its ']' raises 93 "Invalid pattern string".
 
 #include <memory>
 #include <string_view>
 
+#include "quillmark/runtime/Text.h"
+
 namespace qm {
 
 /// `text Like pattern`.
-bool Like(std::string_view text, std::string_view pattern);
+bool Like(std::string_view text, std::string_view pattern, CompareMethod compare = BinaryCompare);
 
 /// A pattern compiled once, for matching many texts.
 class LikePattern {
  public:
-  explicit LikePattern(std::string_view pattern);
+  explicit LikePattern(std::string_view pattern, CompareMethod compare = BinaryCompare);
   bool Matches(std::string_view text) const;
 
  private:

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/TextStream.h"
 
@@ -31,8 +32,10 @@ class TemporaryFile : public virtual Object {
   std::shared_ptr<TextStream> CreateTextStream(bool Unicode);
   /// The file's full path.
   std::string Filename() const;
-  /// Takes the lowest free number of the numbered-file table and keeps it.
-  /// Opening the file under that number is the caller's task.
+  /// Reserves the lowest free number of the numbered-file table and keeps it:
+  /// no other TemporaryFile, nor FreeFile, is given that number until a file
+  /// is opened under it or this object is released (or assigns again, or
+  /// changes its suffix). Opening the file under the number is the caller's task.
   std::int32_t AssignFileNo();
   /// The number taken by AssignFileNo; before that, 11000
   /// "AssignFileNo() not yet called".
@@ -44,6 +47,7 @@ class TemporaryFile : public virtual Object {
 
   std::string filename_;
   std::int32_t fileNo_ = 0;
+  files::Reservation reservation_;  // of fileNo_, until a file is opened under it
 };
 
 }  // namespace qm

@@ -76,8 +76,15 @@ class Utility : public virtual Object {
   std::shared_ptr<Collection> ArrayToCollection(const Variant& RHS) const;
   /// A 0-based array of the items (bounds 0 to -1 when empty).
   Variant CollectionToArray(const Collection& RHS) const;
-  /// The references held to the object (0 for none).
+  /// The references the caller and others hold to the object (0 for a null
+  /// pointer). The call takes none of its own, whatever the static type of
+  /// the pointer passed: a `shared_ptr<Collection>` held once gives 1.
   std::int32_t ReferenceCount(const std::shared_ptr<Object>& Unknown) const;
+  template <class T>
+  std::int32_t ReferenceCount(const std::shared_ptr<T>& Unknown) const {
+    // Taken as it is: converting it to shared_ptr<Object> would add a holder.
+    return CountHolders(Unknown.use_count());
+  }
   /// A new dictionary with the pairs in ascending key order (Variant comparison).
   std::shared_ptr<Dictionary> SortDictionary(const Dictionary& Dictionary) const;
   /// The pairs of First, then those of Second; 457 on a key in both.
@@ -115,6 +122,10 @@ class Utility : public virtual Object {
 
   /// The name of the temporary folder: TEMP, else TMPDIR, else /tmp.
   static std::string TempFolder();
+
+ private:
+  // ReferenceCount of an object held `useCount` times.
+  std::int32_t CountHolders(long useCount) const;
 };
 
 }  // namespace qm

@@ -8,6 +8,8 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include "quillmark/runtime/Text.h"
+
 namespace qm::ui {
 
 QString ResolvePageFile(const QString& folder, const QString& reference) {
@@ -29,8 +31,9 @@ QString ResolvePageFile(const QString& folder, const QString& reference) {
     }
     // Not there as written: take an entry whose name differs only in case.
     const auto entries = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const std::string wanted = part.toStdString();
     auto match = std::find_if(entries.begin(), entries.end(), [&](const QString& entry) {
-      return entry.compare(part, Qt::CaseInsensitive) == 0;
+      return EqualsIgnoringCase(entry.toStdString(), wanted);
     });
     if (match == entries.end()) return {};
     path = QDir(path).filePath(*match);

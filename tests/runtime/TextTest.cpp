@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/runtime/Collection.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Dictionary.h"
+#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/runtime/Text.h"
+#include "quillmark/runtime/Variant.h"
+
+using qm::CompareIgnoringCase;
+using qm::EqualsIgnoringCase;
+
+TEST(TextCase, EveryLetterMapsAndBrokenUtf8KeepsItsBytes) {
+  EXPECT_EQ(qm::UCase("café àçñ ÿ"), "CAFÉ ÀÇÑ Ÿ");
+  EXPECT_EQ(qm::LCase("ÉTÉ ΣΟΦΊΑ Ђ"), "été σοφία ђ");
+  EXPECT_EQ(qm::UCase("straße"), "STRAßE");  // one code point to one: no "SS"
+  EXPECT_EQ(qm::UCase("ı"), "I");           // the mapping may change the length in bytes
+  EXPECT_EQ(qm::UCase("日本 123 _-"), "日本 123 _-");
+
+  // Bytes that are not UTF-8 stay as they are; the valid parts around them map.
+  const std::string broken = "a\xE9" "b\xC3";   // Latin-1 é, then a cut sequence
+  EXPECT_EQ(qm::UCase(broken), "A\xE9" "B\xC3");
+  EXPECT_EQ(qm::LCase("\xC0\xAF" "X"), "\xC0\xAF" "x");          // overlong
+  EXPECT_EQ(qm::UCase("\xED\xA0\x80" "é"), "\xED\xA0\x80" "É");  // an encoded surrogate
+  EXPECT_FALSE(EqualsIgnoringCase("\xE9", "\xC9"));  // Latin-1 é and É are different bytes
+  EXPECT_TRUE(EqualsIgnoringCase("\xE9" "A", "\xE9" "a"));
+  EXPECT_FALSE(EqualsIgnoringCase("\xE9", "é"));  // the byte is no stand-in for the letter
+
+  // Equal without regard to case: letters everywhere, and the forms that
+  // only one of the two mappings joins.
+  EXPECT_TRUE(EqualsIgnoringCase("CAFÉ.TXT", "café.txt"));
+  EXPECT_TRUE(EqualsIgnoringCase("ΣΊΣΥΦΟΣ", "σίσυφος"));  // final sigma
+  EXPECT_TRUE(EqualsIgnoringCase("ẞ", "ß"));
+  EXPECT_TRUE(EqualsIgnoringCase("\u212A", "k"));  // Kelvin sign, three bytes against one
+  EXPECT_FALSE(EqualsIgnoringCase("é", "e"));
+  EXPECT_FALSE(EqualsIgnoringCase("ab", "abc"));
+  EXPECT_EQ(qm::FoldCase("ÉCOLE"), qm::FoldCase("école"));
+
+  EXPECT_LT(CompareIgnoringCase("apple", "BANANA"), 0);
+  EXPECT_GT(CompareIgnoringCase("Zürich", "zurich"), 0);
+  EXPECT_EQ(CompareIgnoringCase("ÖL", "öl"), 0);
+  EXPECT_LT(CompareIgnoringCase("ab", "ABC"), 0);
+}
+
+TEST(TextCase, KeysNamesAndTextComparisonIgnoreCaseInEveryLetter) {
+  qm::Collection collection;
+  collection.Add(qm::Variant(1), std::string("Ärger"));
+  EXPECT_EQ(qm::CLng(collection.Item(qm::Variant("ÄRGER"))), 1);
+  EXPECT_TRUE(collection.ContainsKey("ärger"));
+  EXPECT_THROW(collection.Add(qm::Variant(2), std::string("äRGER")), qm::Error);
+
+  qm::Dictionary text;
+  text.SetCompareMode(qm::TextCompare);
+  text.Add(qm::Variant("Ελλάδα"), qm::Variant(1));
+  EXPECT_TRUE(text.Exists(qm::Variant("ΕΛΛΆΔΑ")));
+  EXPECT_THROW(text.Add(qm::Variant("ελλάδα"), qm::Variant(2)), qm::Error);
+  qm::Dictionary binary;  // the default compares by code
+  binary.Add(qm::Variant("Ελλάδα"), qm::Variant(1));
+  EXPECT_FALSE(binary.Exists(qm::Variant("ΕΛΛΆΔΑ")));
+
+  EXPECT_EQ(qm::Compare(qm::Variant("ÉTÉ"), qm::Variant("été"), true), 0);
+  EXPECT_NE(qm::Compare(qm::Variant("ÉTÉ"), qm::Variant("été")), 0);
+
+  EXPECT_FALSE(qm::SameName("Größe", "GRÖSSE"));
+  EXPECT_TRUE(qm::SameName("Größe", "GRÖßE"));
+}
