@@ -70,7 +70,8 @@ void SyncFolder(const fs::path& folder) noexcept {
   ::close(fd);
 }
 
-AtomicFile::AtomicFile(const fs::path& target) : target_(ResolveTarget(target)) {
+AtomicFile::AtomicFile(const fs::path& target, Replace how)
+    : target_(how == Replace::Contents ? ResolveTarget(target) : target) {
   if (target_.filename().empty()) Fail("cannot write a file without a name", target, EISDIR);
   const fs::path folder = target_.parent_path();
   const std::string prefix = TemporaryPrefix(target_);
@@ -78,9 +79,12 @@ AtomicFile::AtomicFile(const fs::path& target) : target_(ResolveTarget(target)) 
 
   mode_t mode = 0666;
   struct stat existing {};
-  const bool exists = ::stat(target_.c_str(), &existing) == 0;
+  const bool found = ::stat(target_.c_str(), &existing) == 0;
+  if (found && S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
+  const bool exists = found && how == Replace::Contents;
   if (exists) {
-    if (S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
+    // Writing over a file in place needs leave to write it.
+    if (::access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
     mode = existing.st_mode & 07777;
   }
 
@@ -150,9 +154,32 @@ void AtomicFile::Discard() noexcept {
   }
 }
 
-void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {
-  AtomicFile file(target);
+void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes, Replace how) {
+  AtomicFile file(target, how);
   file.Write(bytes);
+  file.Commit();
+}
+
+void AtomicFile::CopyWhole(const fs::path& source, const fs::path& target) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) Fail("cannot open", source, errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{in};
+  struct stat info {};
+  if (::fstat(in, &info) != 0) Fail("cannot open", source, errno);
+  if (S_ISDIR(info.st_mode)) Fail("cannot copy a folder", source, EISDIR);
+  AtomicFile file(target);
+  ::fchmod(file.fd_, info.st_mode & 07777);
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(in, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("cannot read", source, errno);
+    if (n == 0) break;
+    file.Write(block, static_cast<std::size_t>(n));
+  }
   file.Commit();
 }
 

@@ -4,6 +4,11 @@
 // Files are read and written in UTF-8 ("system code page" on Linux) or in
 // UTF-16LE with a byte-order mark ("Unicode"). ReadLine strips CR LF, LF or a
 // lone CR; WriteLine adds CR LF. Reading past the end raises 62.
+//
+// A file opened ForWriting is written as a whole: the text goes to a hidden
+// file beside it, which Close (or the stream's release) puts in its place in
+// one step, so the old file stays readable, complete, until then and a crash
+// never leaves a part. A file opened ForAppending grows in place.
 
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +19,9 @@
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
+namespace detail {
+class AtomicFile;
+}
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
@@ -65,6 +73,7 @@ class TextStream : public virtual Object {
   TextStream() = default;
   bool Fill();  // reads more of the file into buffer_; false at end of file
   void Flush();
+  void Publish();
   void CheckOpen() const;
   void CheckReadable() const;
   void CheckWritable() const;
@@ -72,7 +81,8 @@ class TextStream : public virtual Object {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::unique_ptr<std::FILE, FileCloser> file_;      // reading and appending
+  std::unique_ptr<detail::AtomicFile> replacement_;  // writing a file as a whole
   std::string path_;
   IOMode mode_ = IOMode::ForReading;
   bool unicode_ = false;
