@@ -1,5 +1,7 @@
 #include "quillmark/graphics/IJL.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
 
 #include <climits>

@@ -83,6 +83,8 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how)
   if (found && S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
   const bool exists = found && how == Replace::Contents;
   if (exists) {
+    // A device, pipe or socket cannot be replaced by a file.
+    if (!S_ISREG(existing.st_mode)) Fail("cannot replace a special file", target_, EINVAL);
     // Writing over a file in place needs leave to write it.
     if (::access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
     mode = existing.st_mode & 07777;

@@ -22,7 +22,8 @@ class AtomicFile {
   enum class Replace {
     // A symbolic link is followed, so the file it names is replaced and the
     // link kept; the new file gets the old one's permission bits (and owner,
-    // where allowed); a file without write permission is refused (EACCES).
+    // where allowed); a file without write permission is refused (EACCES),
+    // and so is a device, pipe or socket (EINVAL).
     // What writing over the old file in place would give.
     Contents,
     // The name itself gets a new file with a new file's permissions (0666

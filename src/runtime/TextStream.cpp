@@ -128,7 +128,9 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   std::shared_ptr<TextStream> stream(new TextStream());
   stream->path_ = path;
   stream->mode_ = mode;
-  if (mode == IOMode::ForWriting) {
+  struct stat target {};
+  const bool special = ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode);
+  if (mode == IOMode::ForWriting && !special) {
     try {
       stream->replacement_ = std::make_unique<detail::AtomicFile>(path);
       stream->unicode_ = format == TextFormat::Unicode;
@@ -139,7 +141,8 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
     }
     return stream;
   }
-  std::FILE* f = std::fopen(path.c_str(), reading ? "rb" : "ab");
+  // A device or pipe opened for writing is written in place: it cannot be replaced.
+  std::FILE* f = std::fopen(path.c_str(), reading ? "rb" : mode == IOMode::ForWriting ? "wb" : "ab");
   if (!f) {
     stream->closed_ = true;
     RaiseOpenError(errno, path, reading);

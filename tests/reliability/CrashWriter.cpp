@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "quillmark/automation/XML.h"
@@ -26,15 +27,25 @@
 namespace {
 namespace fs = std::filesystem;
 
-constexpr std::size_t kLines = 120000;  // about 8 MB of text per output
+constexpr std::size_t kLines = 48000;  // about 3.5 MB of text per output
 
 // Lines of words that differ between the variants, compressible about 3:1.
 std::string Words(int variant, std::size_t line) {
   static const char* const kWords[] = {"ledger", "invoice", "quantity", "north", "amber", "spline",
                                        "record", "margin", "value", "total", "column", "vector"};
-  std::mt19937 random(static_cast<std::uint32_t>(line * 2 + static_cast<std::size_t>(variant)));
+  std::uint64_t state = line * 2 + static_cast<std::uint64_t>(variant) + 1;
+  const auto random = [&state] {  // splitmix64: cheap, and the same on every run
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+  };
   std::string text = std::to_string(line) + (variant ? " b" : " a");
-  for (int i = 0; i < 8; ++i) text += std::string(" ") + kWords[random() % 12] + std::to_string(random() % 1000);
+  for (int i = 0; i < 8; ++i) {
+    text += ' ';
+    text += kWords[random() % 12];
+    text += std::to_string(random() % 1000);
+  }
   return text;
 }
 
@@ -140,10 +151,10 @@ void Storage(int v, const fs::path& dir) {
 
 void Jpeg(int v, const fs::path& dir) {
   qm::clsDIBSection dib;
-  if (!dib.Create(1600, 1200)) throw std::runtime_error("no DIB");
+  if (!dib.Create(1200, 900)) throw std::runtime_error("no DIB");
   std::mt19937 random(static_cast<std::uint32_t>(v + 1));
   std::uint8_t* bits = dib.DIBSectionBitsPtr();
-  const std::size_t size = static_cast<std::size_t>(dib.BytesPerScanLine()) * 1200;
+  const std::size_t size = static_cast<std::size_t>(dib.BytesPerScanLine()) * 900;
   for (std::size_t i = 0; i < size; ++i) bits[i] = static_cast<std::uint8_t>(random());
   Go();
   if (!qm::mdlIntelJPEGLibrary::SaveJPG(dib, (dir / "out.jpg").string(), 95)) throw std::runtime_error("no JPEG");

@@ -116,6 +116,7 @@ TEST(AtomicFile, Refusals) {
   };
   EXPECT_EQ(code([&] { AtomicFile::WriteWhole(dir.Path() / "none" / "x.txt", "x"); }), ENOENT);
   EXPECT_EQ(code([&] { AtomicFile::WriteWhole(dir.Path(), "x"); }), EISDIR);
+  EXPECT_EQ(code([&] { AtomicFile::WriteWhole("/dev/null", "x"); }), EINVAL);
   EXPECT_EQ(code([&] { AtomicFile::CopyWhole(dir.Path() / "missing", dir.Path() / "x.txt"); }), ENOENT);
   if (::geteuid() != 0) {
     const fs::path locked = dir.Path() / "locked.txt";

@@ -68,7 +68,7 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
 
 TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
   qm::test::ScratchDir dir;
-  const std::string utf16 = std::string("\xFF\xFEa\0\r\0b\0\r\0", 10);
+  const std::string utf16 = std::string("\xFF\xFE" "a\0\r\0b\0\r\0", 10);
   qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
   qm::test::WriteFile(dir / "u16.txt", utf16);
   // The CR as the very last byte of the first read, then as the file's last byte.
@@ -103,6 +103,10 @@ TEST(TextStream, WritingReplacesTheFileAtClose) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"r.txt"});
+  // A device cannot be replaced: it is written in place.
+  auto device = TextStream::Open("/dev/null", IOMode::ForWriting);
+  device->WriteLine("gone");
+  device->Close();
 }
 
 TEST(TextStream, OpenErrorsAndModes) {
