@@ -241,7 +241,7 @@ TEST(Compress, NewOutputTakesTheOldOnesPlaceAsIfItWereDeletedFirst) {
   EXPECT_EQ(qm::test::ReadFile(dir / "link.z"), qm::test::ReadFile(dir / "in.bin"));
   EXPECT_EQ(qm::test::ReadFile(dir / "elsewhere.z"), "kept");
   // An output that cannot be created leaves no hidden file behind.
-  std::filesystem::create_directories(dir / "folder.z" / "inside");
+  std::filesystem::create_directories(dir.Path() / "folder.z" / "inside");
   EXPECT_EQ(ErrorOf([&] { compress.CompressFile(dir / "in.bin", dir / "folder.z", qm::COM_BEST_SPEED); }), 75);
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
