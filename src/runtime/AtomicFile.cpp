@@ -18,6 +18,8 @@ namespace {
 // the file system's limit of 255 bytes per name.
 constexpr std::size_t kMaxEmbeddedName = 200;
 constexpr std::string_view kMarker = ".~qm";
+// How much is written before the system is asked to start writing it out.
+constexpr std::size_t kWriteBehind = std::size_t{4} << 20;
 
 [[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
@@ -119,6 +121,11 @@ void AtomicFile::Write(const void* data, std::size_t size) {
     if (n <= 0) Fail("cannot write", temporary_, n < 0 ? errno : ENOSPC);
     bytes += n;
     size -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::size_t>(n);
+  }
+  if (written_ - flushed_ >= kWriteBehind) {
+    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_), SYNC_FILE_RANGE_WRITE);
+    flushed_ = written_;
   }
 }
 

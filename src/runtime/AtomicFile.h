@@ -39,7 +39,8 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Appends bytes to the temporary.
+  // Appends bytes to the temporary. Every few megabytes the system is told to
+  // start writing them out, so that Commit's sync has little left to wait for.
   void Write(const void* data, std::size_t size);
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
 
@@ -67,6 +68,8 @@ class AtomicFile {
   std::filesystem::path target_;
   std::filesystem::path temporary_;
   int fd_ = -1;
+  std::size_t written_ = 0;  // bytes written through Write
+  std::size_t flushed_ = 0;  // of which the system was told to start writing out
 };
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.
