@@ -27,7 +27,7 @@
 namespace {
 namespace fs = std::filesystem;
 
-constexpr std::size_t kLines = 48000;  // about 3.5 MB of text per output
+constexpr std::size_t kLines = 32000;  // about 2.3 MB of text per output
 
 // Lines of words that differ between the variants, compressible about 3:1.
 std::string Words(int variant, std::size_t line) {
@@ -164,7 +164,7 @@ void Jpeg(int v, const fs::path& dir) {
 void ToolInputs(int v, const fs::path& dir) {
   Input(dir, "table" + std::to_string(v) + ".tsv", [v] {
     std::string tsv;
-    for (std::size_t i = 0; i < kLines / 4; ++i) {
+    for (std::size_t i = 0; i < kLines / 5; ++i) {
       const std::string words = Words(v, i);
       tsv += std::to_string(i) + "\t" + words.substr(0, 30) + "\t" + words.substr(30) + "\t" + std::to_string(i * 7 % 13) + "\n";
     }
