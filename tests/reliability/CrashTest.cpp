@@ -116,7 +116,7 @@ std::vector<fs::path> Temporaries(const fs::path& output) {
   return found;
 }
 
-// Kills the writer kKills times and checks the outputs after each kill.
+// Kills the writer again and again and checks the outputs after each kill.
 void Torture(const Writer& writer, const fs::path& dir) {
   auto start = [&](int variant) {
     if (writer.Prepare) writer.Prepare(variant);
