@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <xlsxwriter.h>
 
@@ -17,6 +18,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/utility/Utility.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm::spreadsheet {
 namespace {
@@ -199,7 +201,15 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
   options.tmpdir = tmpdir.data();
-  WorkbookHandle book(workbook_new_opt(Filename.c_str(), &options), &workbook_close);
+  // libxlsxwriter writes the named file itself: it gets the hidden file
+  // beside the target, which is put in place once the workbook is complete.
+  std::optional<detail::AtomicFile> file;
+  try {
+    file.emplace(Filename);
+  } catch (const std::filesystem::filesystem_error&) {
+    Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  }
+  WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
   if (!book) Raise(ERR_EXPORT_FAILED, kNotInstalled);
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
   if (!sheet) Raise(ERR_EXPORT_FAILED, kNotInstalled);
@@ -222,6 +232,11 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
     }
   }
   if (workbook_close(book.release()) != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  try {
+    file->Commit();
+  } catch (const std::filesystem::filesystem_error&) {
+    Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  }
   if (visible_) OpenInSpreadsheetProgram(Filename);
 }
 

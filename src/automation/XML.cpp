@@ -8,6 +8,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
 #include "quillmark/utility/Utility.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -106,9 +107,9 @@ bool XML::SaveFile(const std::string& sFilename) {
     } else {
       std::vector<std::uint8_t> bytes;
       const std::int32_t count = Utf8Encode(copy->GetXml(), bytes);
-      std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sFilename.c_str(), "wb"), &std::fclose);
-      if (!file) return false;
-      if (count > 0 && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+      detail::AtomicFile::WriteWhole(
+          sFilename, count > 0 ? std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())
+                               : std::string_view());
     }
     return true;
   } catch (...) {

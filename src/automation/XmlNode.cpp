@@ -3,11 +3,15 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <optional>
 #include <utility>
 #include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "runtime/AtomicFile.h"
 
 namespace qm {
 namespace detail {
@@ -264,12 +268,26 @@ struct StringWriter : pugi::xml_writer {
   void write(const void* data, std::size_t size) override { text.append(static_cast<const char*>(data), size); }
 };
 
+// Collects pugixml's small pieces into large writes to the file; the first
+// failure is kept and later pieces are dropped.
 struct FileWriter : pugi::xml_writer {
-  std::FILE* file;
-  bool failed = false;
-  explicit FileWriter(std::FILE* f) : file(f) {}
+  static constexpr std::size_t kBlock = 1 << 18;
+  detail::AtomicFile& file;
+  std::string pending;
+  std::string failure;
+  explicit FileWriter(detail::AtomicFile& f) : file(f) {}
   void write(const void* data, std::size_t size) override {
-    if (std::fwrite(data, 1, size, file) != size) failed = true;
+    pending.append(static_cast<const char*>(data), size);
+    if (pending.size() >= kBlock) Flush();
+  }
+  void Flush() {
+    if (!failure.empty()) return;
+    try {
+      file.Write(pending);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    pending.clear();
   }
 };
 
@@ -567,20 +585,29 @@ std::string XmlNode::GetXml() const {
 }
 
 bool XmlNode::SaveXml(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) {
-    lastError_ = "Cannot open " + path + " for writing: " + std::strerror(errno);
+  std::optional<detail::AtomicFile> file;
+  try {
+    file.emplace(path);
+  } catch (const std::filesystem::filesystem_error& e) {
+    lastError_ = "Cannot open " + path + " for writing: " + e.code().message();
     return false;
   }
-  FileWriter writer(file);
+  FileWriter writer(*file);
   const std::string declaration = Declaration(encoding_);
   writer.write(declaration.data(), declaration.size());
   const unsigned format = OutputFormat(Node(node_));
   Node(node_).print(writer, kIndent, format, pugi::encoding_utf8);
   if (format == pugi::format_raw) writer.write("\n", 1);
-  const bool closed = std::fclose(file) == 0;
-  if (writer.failed || !closed) {
-    lastError_ = "Cannot write " + path;
+  writer.Flush();
+  if (writer.failure.empty()) {
+    try {
+      file->Commit();
+    } catch (const std::exception& e) {
+      writer.failure = e.what();
+    }
+  }
+  if (!writer.failure.empty()) {
+    lastError_ = "Cannot write " + path + ": " + writer.failure;
     return false;
   }
   return true;

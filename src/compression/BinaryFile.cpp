@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <limits>
 
 #include "quillmark/frame/Error.h"
+#include "runtime/AtomicFile.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::compression {
@@ -43,29 +45,37 @@ std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
   return done;
 }
 
-OutputFile::OutputFile(const std::string& path)
-    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  try {
+    file_ = std::make_unique<detail::AtomicFile>(path, detail::AtomicFile::Replace::Name);
+  } catch (const std::filesystem::filesystem_error& e) {
+    ::unlink(path.c_str());
+    const int error = e.code().value();
+    Raise(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
+  }
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (!file_) return;
+  file_->Discard();
+  ::unlink(path_.c_str());
 }
 
 void OutputFile::Write(std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) RaiseWriteError(errno);
-    done += static_cast<std::size_t>(put);
+  try {
+    file_->Write(bytes.data(), bytes.size());
+  } catch (const std::filesystem::filesystem_error& e) {
+    RaiseWriteError(e.code().value());
   }
 }
 
 void OutputFile::Close() {
-  const int result = ::close(fd_);
-  fd_ = -1;
-  if (result != 0) RaiseWriteError(errno);
+  try {
+    file_->Commit();
+    file_.reset();
+  } catch (const std::filesystem::filesystem_error& e) {
+    RaiseWriteError(e.code().value());
+  }
 }
 
 FileBytes ReadWholeFile(InputFile& file) {

@@ -7,6 +7,10 @@
 #include <span>
 #include <string>
 
+namespace qm::detail {
+class AtomicFile;
+}
+
 namespace qm::compression {
 
 /// A file open for reading. 53 when it does not exist, 75 when it cannot be
@@ -28,9 +32,13 @@ class InputFile {
   std::size_t size_ = 0;
 };
 
-/// A file created (or truncated) for writing. 76 when its folder does not
-/// exist, 75 when it cannot be opened, 61 when the disk is full, 57 for other
-/// write failures.
+/// A new file that takes the place of whatever had its name. The bytes go to
+/// a hidden file beside it, which Close() publishes in one step, so a crash
+/// leaves the old file or the new one, never a part. The old file counts as
+/// deleted from the start: when the output fails (or is destroyed without
+/// Close) the old file is removed too. 76 when its folder does not exist, 75
+/// when it cannot be created, 61 when the disk is full, 57 for other write
+/// failures.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
@@ -39,11 +47,12 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   void Write(std::span<const std::uint8_t> bytes);
-  /// Closes the file, reporting a failure that shows only then.
+  /// Publishes the file, reporting a failure that shows only then.
   void Close();
 
  private:
-  int fd_ = -1;
+  std::string path_;
+  std::unique_ptr<detail::AtomicFile> file_;
 };
 
 /// The whole of a file (see InputFile for its errors).

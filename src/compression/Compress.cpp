@@ -1,7 +1,5 @@
 #include "quillmark/compression/Compress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -53,9 +51,6 @@ std::int32_t WithoutElement(Body body) {
     throw Error(ERR_OutOfMemory, frame::DefaultSource("Compress"), std::string(StandardErrorText(ERR_OutOfMemory)));
   }
 }
-
-// Deletes a file (never a folder), as the run-time's Kill does.
-void DeleteIgnoringFailure(const std::string& path) { ::unlink(path.c_str()); }
 
 }  // namespace
 
@@ -122,7 +117,8 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
       inMemory = compression::Deflate(bytes.Bytes(), CompressionLevel);
       valueCompressedSize_ = CheckedLength(inMemory.Size);
     }
-    DeleteIgnoringFailure(FilePathOut);
+    // From here the old output counts as deleted: the OutputFile below
+    // replaces it, or removes it when the output fails.
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressFile", FilePathIn, FilePathOut, CompressionLevel);
 
@@ -163,7 +159,8 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     capacity = compression::WorkBufferSize(originalSize);
     if (capacity < 0) Raise(ERR_SubscriptOutOfRange);
     capacity = std::min(capacity, compression::MaxExpansion(static_cast<std::int64_t>(length)));
-    DeleteIgnoringFailure(FilePathOut);
+    // From here the old output counts as deleted: the OutputFile below
+    // replaces it, or removes it when the output fails.
   }
   QM_FRAME_CATCH("Compress", "Public Function DecompressFile", FilePathIn, FilePathOut);
 

@@ -3,14 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <random>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -18,6 +14,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "JpegStrips.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm::ijl {
 namespace {
@@ -25,40 +22,13 @@ namespace {
 // The encoder works on every core (at most 8).
 unsigned Workers() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Creates a file under a fresh name next to `target` (with the mode a new
-// file gets, 0666 less the umask) and returns its descriptor, or -1.
-int CreateSibling(const std::string& target, std::string& name) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".~qm%08x", static_cast<unsigned>(random()));
-    name = target + suffix;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// Writes the bytes under a temporary name and renames the file over `target`.
+// Writes the bytes as a new file that takes the target's name in one step;
+// a failure leaves the old file untouched.
 std::int32_t ReplaceFile(const std::string& target, const unsigned char* data, std::size_t size) {
-  std::string temporary;
-  const int fd = CreateSibling(target, temporary);
-  if (fd < 0) return IJL_FILE_ERROR;
-  const bool written = WriteAll(fd, data, size);
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  try {
+    detail::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size},
+                                   detail::AtomicFile::Replace::Name);
+  } catch (const std::filesystem::filesystem_error&) {
     return IJL_FILE_ERROR;
   }
   return IJL_OK;

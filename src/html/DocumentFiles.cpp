@@ -6,20 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <random>
 
 #include "html/WindowsPath.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm::html {
 namespace {
 namespace fs = std::filesystem;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 }  // namespace
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -53,20 +51,27 @@ void CopyPictures(const std::vector<std::string>& pictures, const std::string& d
     if (!source || !fs::is_regular_file(*source, ec)) Raise(ERR_FileNotFound);
     const fs::path target(JoinPath(NativePath(folder), FileNamePart(picture)));
     if (fs::exists(target, ec) && fs::equivalent(*source, target, ec)) continue;  // already in place
-    fs::copy_file(*source, target, fs::copy_options::overwrite_existing);
+    detail::AtomicFile::CopyWhole(*source, target);
   }
 }
 
 void WriteDocument(const std::string& path, std::string_view text) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(NativePath(path).c_str(), "wb"));
-  if (!file) {
-    if (errno == ENOENT || errno == ENOTDIR) Raise(ERR_PathNotFound);
-    if (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS) Raise(ERR_PermissionDenied);
+  std::optional<detail::AtomicFile> file;
+  try {
+    file.emplace(NativePath(path));
+  } catch (const fs::filesystem_error& e) {
+    const int error = e.code().value();
+    if (error == ENOENT || error == ENOTDIR) Raise(ERR_PathNotFound);
+    if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS) Raise(ERR_PermissionDenied);
     Raise(ERR_PathFileAccess);
   }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-                       std::fwrite("\r\n", 1, 2, file.get()) == 2;
-  if (!written || std::fclose(file.release()) != 0) Raise(ERR_DeviceIO);
+  try {
+    file->Write(text);
+    file->Write("\r\n");
+    file->Commit();
+  } catch (const fs::filesystem_error&) {
+    Raise(ERR_DeviceIO);
+  }
 }
 
 }  // namespace qm::html

@@ -18,6 +18,8 @@ namespace {
 // the file system's limit of 255 bytes per name.
 constexpr std::size_t kMaxEmbeddedName = 200;
 constexpr std::string_view kMarker = ".~qm";
+// How much is written before the system is asked to start writing it out.
+constexpr std::size_t kWriteBehind = std::size_t{4} << 20;
 
 [[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
@@ -70,7 +72,8 @@ void SyncFolder(const fs::path& folder) noexcept {
   ::close(fd);
 }
 
-AtomicFile::AtomicFile(const fs::path& target) : target_(ResolveTarget(target)) {
+AtomicFile::AtomicFile(const fs::path& target, Replace how)
+    : target_(how == Replace::Contents ? ResolveTarget(target) : target) {
   if (target_.filename().empty()) Fail("cannot write a file without a name", target, EISDIR);
   const fs::path folder = target_.parent_path();
   const std::string prefix = TemporaryPrefix(target_);
@@ -78,9 +81,14 @@ AtomicFile::AtomicFile(const fs::path& target) : target_(ResolveTarget(target)) 
 
   mode_t mode = 0666;
   struct stat existing {};
-  const bool exists = ::stat(target_.c_str(), &existing) == 0;
+  const bool found = ::stat(target_.c_str(), &existing) == 0;
+  if (found && S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
+  const bool exists = found && how == Replace::Contents;
   if (exists) {
-    if (S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
+    // A device, pipe or socket cannot be replaced by a file.
+    if (!S_ISREG(existing.st_mode)) Fail("cannot replace a special file", target_, EINVAL);
+    // Writing over a file in place needs leave to write it.
+    if (::access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
     mode = existing.st_mode & 07777;
   }
 
@@ -113,6 +121,11 @@ void AtomicFile::Write(const void* data, std::size_t size) {
     if (n <= 0) Fail("cannot write", temporary_, n < 0 ? errno : ENOSPC);
     bytes += n;
     size -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::size_t>(n);
+  }
+  if (written_ - flushed_ >= kWriteBehind) {
+    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_), SYNC_FILE_RANGE_WRITE);
+    flushed_ = written_;
   }
 }
 
@@ -150,9 +163,32 @@ void AtomicFile::Discard() noexcept {
   }
 }
 
-void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {
-  AtomicFile file(target);
+void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes, Replace how) {
+  AtomicFile file(target, how);
   file.Write(bytes);
+  file.Commit();
+}
+
+void AtomicFile::CopyWhole(const fs::path& source, const fs::path& target) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) Fail("cannot open", source, errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{in};
+  struct stat info {};
+  if (::fstat(in, &info) != 0) Fail("cannot open", source, errno);
+  if (S_ISDIR(info.st_mode)) Fail("cannot copy a folder", source, EISDIR);
+  AtomicFile file(target);
+  ::fchmod(file.fd_, info.st_mode & 07777);
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(in, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("cannot read", source, errno);
+    if (n == 0) break;
+    file.Write(block, static_cast<std::size_t>(n));
+  }
   file.Commit();
 }
 

@@ -18,16 +18,29 @@ namespace qm::detail {
 
 class AtomicFile {
  public:
-  // Creates the temporary beside `target` (exclusive create). A target that
-  // exists lends its permission bits to the new file; a symbolic link is
-  // followed, so the file it names is replaced and the link kept. Failures
-  // throw std::filesystem::filesystem_error with the system's error code.
-  explicit AtomicFile(const std::filesystem::path& target);
+  // What the new file takes over from the one it replaces.
+  enum class Replace {
+    // A symbolic link is followed, so the file it names is replaced and the
+    // link kept; the new file gets the old one's permission bits (and owner,
+    // where allowed); a file without write permission is refused (EACCES),
+    // and so is a device, pipe or socket (EINVAL).
+    // What writing over the old file in place would give.
+    Contents,
+    // The name itself gets a new file with a new file's permissions (0666
+    // less the umask); a link is replaced, not followed. What deleting the
+    // old file first and creating a new one would give.
+    Name,
+  };
+
+  // Creates the temporary beside `target` (exclusive create). Failures throw
+  // std::filesystem::filesystem_error with the system's error code.
+  explicit AtomicFile(const std::filesystem::path& target, Replace how = Replace::Contents);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Appends bytes to the temporary.
+  // Appends bytes to the temporary. Every few megabytes the system is told to
+  // start writing them out, so that Commit's sync has little left to wait for.
   void Write(const void* data, std::size_t size);
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
 
@@ -45,12 +58,18 @@ class AtomicFile {
   void Discard() noexcept;
 
   // Replaces `target` with `bytes` in one step.
-  static void WriteWhole(const std::filesystem::path& target, std::string_view bytes);
+  static void WriteWhole(const std::filesystem::path& target, std::string_view bytes,
+                         Replace how = Replace::Contents);
+  // Replaces `target` with a copy of `source`, which lends it its permission
+  // bits (like std::filesystem::copy_file over an existing file).
+  static void CopyWhole(const std::filesystem::path& source, const std::filesystem::path& target);
 
  private:
   std::filesystem::path target_;
   std::filesystem::path temporary_;
   int fd_ = -1;
+  std::size_t written_ = 0;  // bytes written through Write
+  std::size_t flushed_ = 0;  // of which the system was told to start writing out
 };
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.

@@ -9,6 +9,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -124,14 +125,30 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   const bool exists = std::filesystem::exists(path, ec);
   if (!reading && !exists && !create) Raise(ERR_FileNotFound);
   if (std::filesystem::is_directory(path, ec)) Raise(ERR_PathFileAccess);
-  const char* how = reading ? "rb" : (mode == IOMode::ForWriting ? "wb" : "ab");
-  std::FILE* f = std::fopen(path.c_str(), how);
-  if (!f) RaiseOpenError(errno, path, reading);
 
   std::shared_ptr<TextStream> stream(new TextStream());
-  stream->file_.reset(f);
   stream->path_ = path;
   stream->mode_ = mode;
+  struct stat target {};
+  const bool special = ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode);
+  if (mode == IOMode::ForWriting && !special) {
+    try {
+      stream->replacement_ = std::make_unique<detail::AtomicFile>(path);
+      stream->unicode_ = format == TextFormat::Unicode;
+      if (stream->unicode_) stream->replacement_->Write("\xFF\xFE");
+    } catch (const std::filesystem::filesystem_error& e) {
+      stream->closed_ = true;
+      RaiseOpenError(e.code().value(), path, false);
+    }
+    return stream;
+  }
+  // A device or pipe opened for writing is written in place: it cannot be replaced.
+  std::FILE* f = std::fopen(path.c_str(), reading ? "rb" : mode == IOMode::ForWriting ? "wb" : "ab");
+  if (!f) {
+    stream->closed_ = true;
+    RaiseOpenError(errno, path, reading);
+  }
+  stream->file_.reset(f);
   if (reading) {
     unsigned char bom[3] = {0, 0, 0};
     const std::size_t n = std::fread(bom, 1, 3, f);
@@ -171,9 +188,12 @@ std::shared_ptr<TextStream> TextStream::InMemory() {
 
 TextStream::~TextStream() {
   try {
-    if (!closed_) Flush();
+    if (!closed_) {
+      Flush();
+      Publish();
+    }
   } catch (...) {
-    // Destructors must not throw; a failed final flush is lost with the stream.
+    // Destructors must not throw; a failed final write is lost with the stream.
   }
 }
 
@@ -333,7 +353,8 @@ std::string_view TextStream::ReadLineView() {
     const std::size_t scanned = size - pos_;
     if (!Fill()) {
       if (pos_ >= ReadSize()) Raise(ERR_InputPastEndOfFile);
-      const std::string_view line(ReadData() + pos_, ReadSize() - pos_);
+      std::string_view line(ReadData() + pos_, ReadSize() - pos_);
+      if (line.back() == '\r') line.remove_suffix(1);  // a lone CR ends the last line
       pos_ = ReadSize();
       ++line_;
       return line;
@@ -357,11 +378,30 @@ bool TextStream::AtEndOfStream() {
 }
 
 void TextStream::Flush() {
-  if (memory_ || !file_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
+  if (memory_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
   const std::string bytes = unicode_ ? EncodeUtf16(buffer_) : std::string();
   const std::string& out = unicode_ ? bytes : buffer_;
-  if (std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size()) Raise(errno == ENOSPC ? 61 : ERR_DeviceIO);
+  if (replacement_) {
+    try {
+      replacement_->Write(out);
+    } catch (const std::filesystem::filesystem_error& e) {
+      Raise(e.code() == std::errc::no_space_on_device ? 61 : ERR_DeviceIO);
+    }
+  } else if (file_ && std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size()) {
+    Raise(errno == ENOSPC ? 61 : ERR_DeviceIO);
+  }
   buffer_.clear();
+}
+
+// Puts a file written as a whole in its place.
+void TextStream::Publish() {
+  if (!replacement_) return;
+  const auto file = std::move(replacement_);
+  try {
+    file->Commit();
+  } catch (const std::filesystem::filesystem_error& e) {
+    Raise(e.code() == std::errc::no_space_on_device ? 61 : ERR_DeviceIO);
+  }
 }
 
 void TextStream::Write(std::string_view text) {
@@ -386,7 +426,14 @@ void TextStream::WriteBlankLines(std::int32_t lines) {
 
 void TextStream::Close() {
   if (closed_) return;
-  Flush();
+  try {
+    Flush();
+    Publish();
+  } catch (...) {
+    closed_ = true;
+    replacement_.reset();
+    throw;
+  }
   if (file_) {
     std::FILE* f = file_.release();
     if (std::fclose(f) != 0 && mode_ != IOMode::ForReading) {

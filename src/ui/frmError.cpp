@@ -4,7 +4,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -14,6 +14,7 @@
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "runtime/AtomicFile.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
@@ -63,15 +64,15 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
   description_ = Description;
   trail_ = SplitTrail(Source);
 
-  std::ofstream log(LogFile(), std::ios::binary | std::ios::trunc);
   std::string trailLines = Source;
   for (std::size_t at = 0; (at = trailLines.find('|', at)) != std::string::npos; at += 2)
     trailLines.replace(at, 1, "\r\n");
-  log << "Error " << Description << " at " << FormatGeneralDate(Now()) << "\r\n"
-      << "Call Stack : \r\n"
-      << trailLines << "\r\n";
-  log.close();
-  if (!log) Raise(ERR_PathFileAccess);
+  try {
+    detail::AtomicFile::WriteWhole(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
+                                                  "Call Stack : \r\n" + trailLines + "\r\n");
+  } catch (const std::filesystem::filesystem_error&) {
+    Raise(ERR_PathFileAccess);
+  }
 
   Show();
 }

@@ -3,12 +3,15 @@
 #include <gsf/gsf.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/TemporaryFile.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -119,19 +122,28 @@ class OLEStreamWriter::Storage {
     GPtr<GsfInput> stream(gsf_infile_child_by_name(infile.get(), kStreamName));
     if (!stream) RaiseStorage(nullptr, "Could not open the stream");
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(target.c_str(), "wb"), &std::fclose);
-    if (!out) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_PathNotFound
-                    : errno == EACCES                   ? ERR_PermissionDenied
-                                                        : ERR_PathFileAccess);
-    std::vector<guint8> block(kBlockSize);
-    for (;;) {
-      const gsf_off_t remaining = gsf_input_remaining(stream.get());
-      const std::size_t count = static_cast<std::size_t>(std::min<gsf_off_t>(remaining, kBlockSize));
-      if (count == 0) break;
-      if (!gsf_input_read(stream.get(), count, block.data())) RaiseStorage(nullptr, "Could not read the stream");
-      if (std::fwrite(block.data(), 1, count, out.get()) != count) Raise(ERR_DeviceIO);
+    std::optional<detail::AtomicFile> out;
+    try {
+      out.emplace(target);
+    } catch (const std::filesystem::filesystem_error& e) {
+      const int error = e.code().value();
+      Raise(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound
+            : error == EACCES                   ? ERR_PermissionDenied
+                                                : ERR_PathFileAccess);
     }
-    if (std::fclose(out.release()) != 0) Raise(ERR_DeviceIO);
+    std::vector<guint8> block(kBlockSize);
+    try {
+      for (;;) {
+        const gsf_off_t remaining = gsf_input_remaining(stream.get());
+        const std::size_t count = static_cast<std::size_t>(std::min<gsf_off_t>(remaining, kBlockSize));
+        if (count == 0) break;
+        if (!gsf_input_read(stream.get(), count, block.data())) RaiseStorage(nullptr, "Could not read the stream");
+        out->Write(block.data(), count);
+      }
+      out->Commit();
+    } catch (const std::filesystem::filesystem_error&) {
+      Raise(ERR_DeviceIO);
+    }
   }
 
  private:

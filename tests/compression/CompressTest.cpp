@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <filesystem>
+#include <set>
 #include <random>
 
 #include "compression/WorkBuffer.h"
@@ -214,6 +218,34 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   e = RaisedBy([&] { compress.CompressFile(dir / "in.bin", dir / "no-such-folder/out.z", qm::COM_BEST_SPEED); });
   EXPECT_EQ(e.Number(), 76);
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress");
+}
+
+TEST(Compress, NewOutputTakesTheOldOnesPlaceAsIfItWereDeletedFirst) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "in.bin", "some bytes to compress, some bytes to compress");
+  qm::test::WriteFile(dir / "elsewhere.z", "kept");
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  qm::Compress compress;
+  // An old output's permissions are not carried over; a link in its place is
+  // replaced, and the file it named is left alone.
+  qm::test::WriteFile(dir / "out.z", "old");
+  ::chmod((dir / "out.z").c_str(), 0600);
+  std::filesystem::create_symlink(dir / "elsewhere.z", dir / "link.z");
+  ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "out.z", qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressFile(dir / "out.z", dir / "link.z"), 0);
+  struct stat info {};
+  ::stat((dir / "out.z").c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.z"));
+  EXPECT_EQ(qm::test::ReadFile(dir / "link.z"), qm::test::ReadFile(dir / "in.bin"));
+  EXPECT_EQ(qm::test::ReadFile(dir / "elsewhere.z"), "kept");
+  // An output that cannot be created leaves no hidden file behind.
+  std::filesystem::create_directories(dir.Path() / "folder.z" / "inside");
+  EXPECT_EQ(ErrorOf([&] { compress.CompressFile(dir / "in.bin", dir / "folder.z", qm::COM_BEST_SPEED); }), 75);
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"in.bin", "elsewhere.z", "out.z", "link.z", "folder.z"}));
 }
 
 }  // namespace

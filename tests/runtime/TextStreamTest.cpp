@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "support/ErrorOf.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/FileTable.h"
@@ -62,6 +64,49 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
     EXPECT_EQ(r->ReadLine(), "\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_TRUE(r->AtEndOfStream());
   }
+}
+
+TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
+  qm::test::ScratchDir dir;
+  const std::string utf16 = std::string("\xFF\xFE" "a\0\r\0b\0\r\0", 10);
+  qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
+  qm::test::WriteFile(dir / "u16.txt", utf16);
+  // The CR as the very last byte of the first read, then as the file's last byte.
+  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\r" + "y\r");
+  for (const char* name : {"u8.txt", "u16.txt"}) {
+    auto s = TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault);
+    EXPECT_EQ(AllLines(*s), (std::vector<std::string>{"a", "b"})) << name;
+  }
+  auto s = TextStream::Open(dir / "edge.txt", IOMode::ForReading);
+  EXPECT_EQ(AllLines(*s), (std::vector<std::string>{std::string(65535, 'x'), "y"}));
+  EXPECT_EQ(AllLines(*TextStream::FromText("a\rb\r")), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(TextStream, WritingReplacesTheFileAtClose) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "r.txt", "old\r\n");
+  chmod((dir / "r.txt").c_str(), 0640);
+  auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
+  w->WriteLine(std::string(200000, 'n'));  // more than one buffer: written out before Close
+  EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
+  w->Close();
+  EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), std::string(200000, 'n') + "\r\n");
+  struct stat info {};
+  stat((dir / "r.txt").c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // A stream released without Close is published as well; appending grows the file in place.
+  TextStream::Open(dir / "r.txt", IOMode::ForWriting)->Write("released");
+  auto a = TextStream::Open(dir / "r.txt", IOMode::ForAppending);
+  a->Write("+more");
+  a->Close();
+  EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "released+more");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"r.txt"});
+  // A device cannot be replaced: it is written in place.
+  auto device = TextStream::Open("/dev/null", IOMode::ForWriting);
+  device->WriteLine("gone");
+  device->Close();
 }
 
 TEST(TextStream, OpenErrorsAndModes) {

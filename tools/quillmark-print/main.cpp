@@ -11,8 +11,11 @@
 #include <QPrinterInfo>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 
+#include "runtime/AtomicFile.h"
 #include "ui/preview/PageDocument.h"
 
 namespace {
@@ -56,9 +59,16 @@ int main(int argc, char** argv) {
 
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(document.Title());
+  // The PDF is printed into a hidden file beside OUT, which replaces OUT once complete.
+  std::optional<qm::detail::AtomicFile> output;
   if (!pdf.empty()) {
+    try {
+      output.emplace(pdf);
+    } catch (const std::filesystem::filesystem_error& e) {
+      return Fail("cannot write " + pdf + ": " + e.code().message());
+    }
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromLocal8Bit(pdf.c_str()));
+    printer.setOutputFileName(QString::fromLocal8Bit(output->TemporaryPath().c_str()));
   } else {
     const QPrinterInfo printerInfo = QPrinterInfo::defaultPrinter();
     if (printerInfo.isNull()) return Fail("no printer is installed");
@@ -67,6 +77,13 @@ int main(int argc, char** argv) {
   if (!printer.isValid()) return Fail("the printer cannot be used");
   document.print(&printer);
   if (printer.printerState() == QPrinter::Error) return Fail("printing failed");
-  if (!pdf.empty() && !QFileInfo(printer.outputFileName()).isFile()) return Fail("cannot write " + pdf);
+  if (output) {
+    if (QFileInfo(printer.outputFileName()).size() == 0) return Fail("cannot write " + pdf);
+    try {
+      output->Commit();
+    } catch (const std::filesystem::filesystem_error& e) {
+      return Fail("cannot write " + pdf + ": " + e.code().message());
+    }
+  }
   return 0;
 }

@@ -4,6 +4,11 @@
 // Files are read and written in UTF-8 ("system code page" on Linux) or in
 // UTF-16LE with a byte-order mark ("Unicode"). ReadLine strips CR LF, LF or a
 // lone CR; WriteLine adds CR LF. Reading past the end raises 62.
+//
+// A file opened ForWriting is written as a whole: the text goes to a hidden
+// file beside it, which Close (or the stream's release) puts in its place in
+// one step, so the old file stays readable, complete, until then and a crash
+// never leaves a part. A file opened ForAppending grows in place.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +20,9 @@
 #include "quillmark/runtime/detail/HugeBlock.h"
 
 namespace qm {
+namespace detail {
+class AtomicFile;
+}
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
@@ -72,6 +80,7 @@ class TextStream : public virtual Object {
   const char* ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
   std::size_t ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
   void Flush();
+  void Publish();
   void CheckOpen() const;
   void CheckReadable() const;
   void CheckWritable() const;
@@ -79,7 +88,8 @@ class TextStream : public virtual Object {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::unique_ptr<std::FILE, FileCloser> file_;      // reading and appending
+  std::unique_ptr<detail::AtomicFile> replacement_;  // writing a file as a whole
   std::string path_;
   IOMode mode_ = IOMode::ForReading;
   bool unicode_ = false;

@@ -17,6 +17,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Conversions.h"
+#include "runtime/AtomicFile.h"
 #include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
 
@@ -167,9 +168,11 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
     const QString output = QString::fromLocal8Bit(office.readAll()).trimmed();
     RaiseFrom(9999, kSource, "LibreOffice could not convert the document" + (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
-  std::error_code error;
-  std::filesystem::copy_file(converted.toStdString(), FileName, std::filesystem::copy_options::overwrite_existing, error);
-  if (error) RaiseFrom(75, kSource, "Path/File access error: " + FileName);
+  try {
+    detail::AtomicFile::CopyWhole(converted.toStdString(), FileName);
+  } catch (const std::filesystem::filesystem_error&) {
+    RaiseFrom(75, kSource, "Path/File access error: " + FileName);
+  }
 }
 
 std::unique_ptr<WordProcessor> WordProcessor::Start() {
