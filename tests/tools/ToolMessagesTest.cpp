@@ -73,6 +73,11 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
                           ".: is the root or the current folder, which has no name to store, not archived"));
   EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip missing.txt"), "none of the files was found: no archive written"));
   EXPECT_EQ(qm::test::ReadFile(dir / "plain.txt"), "plain text, not compressed");
+
+  // Written over its input, a file is reported with the size it had.
+  const ToolRun inPlace = Quillmark(d, "compress plain.txt plain.txt");
+  EXPECT_EQ(inPlace.Status, 0);
+  EXPECT_TRUE(inPlace.Output.starts_with("plain.txt (26 bytes) -> plain.txt (")) << inPlace.Output;
 }
 
 TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {
