@@ -111,8 +111,9 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
   skipped_.clear();
   failure_ = {};
-  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots || zipFileName.empty())
-    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: no archive name, or more than 1024 names");
+  if (zipFileName.empty()) return Fail(ZE_Params_ERR, {}, "no archive name was given");
+  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots)
+    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
   try {
     return Write(count, std::string(zipFileName), names);
   } catch (const std::bad_alloc&) {

@@ -69,6 +69,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   EXPECT_EQ(intoFolder.Output.find("Internal logic"), std::string::npos) << intoFolder.Output;
   EXPECT_TRUE(FailsSaying(Quillmark(d, "interp --linear -1 1 2"),
                           "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip '' page.html"), "quillmark zip: no archive name was given\n"));
   EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip . page.html"),
                           ".: is the root or the current folder, which has no name to store, not archived"));
   EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip missing.txt"), "none of the files was found: no archive written"));
