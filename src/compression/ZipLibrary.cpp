@@ -64,7 +64,8 @@ std::string WhyNotAnArchivePath(const std::string& path, bool exists, const stru
   const std::string folder = path.substr(0, slash);
   struct stat folderInfo {};
   if (::stat(folder.c_str(), &folderInfo) != 0)
-    return "cannot be created: the folder " + folder + " does not exist";
+    return errno == ENOENT ? "cannot be created: the folder " + folder + " does not exist"
+                           : "cannot be created in " + folder + ": " + std::strerror(errno);
   if (!S_ISDIR(folderInfo.st_mode)) return "cannot be created: " + folder + " is not a folder";
   return {};
 }
