@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -32,6 +33,36 @@ bool Deflater::Deflate(const std::uint8_t* data, std::size_t size, std::vector<s
   return result == Z_STREAM_END;
 }
 
+namespace {
+
+// Reads from `fd` until its end into `bytes`, expecting `expected` bytes (one
+// more is asked for at once, which finds the end of a file that kept its size
+// with no further read). 0, or the errno of a failed read, or EFBIG when there
+// is more than `limit`.
+int ReadToEnd(int fd, std::size_t expected, std::size_t limit, std::unique_ptr<std::uint8_t[]>& bytes,
+              std::size_t& size) {
+  std::size_t capacity = std::min(expected, limit) + 1;
+  bytes = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+  size = 0;
+  for (;;) {
+    if (size == capacity) {
+      if (size > limit) return EFBIG;
+      const std::size_t grown = std::min(std::max<std::size_t>(capacity * 2, 4096), limit + 1);
+      auto larger = std::make_unique_for_overwrite<std::uint8_t[]>(grown);
+      std::memcpy(larger.get(), bytes.get(), size);
+      bytes = std::move(larger);
+      capacity = grown;
+    }
+    const ssize_t got = ::read(fd, bytes.get() + size, capacity - size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    size += static_cast<std::size_t>(got);
+  }
+}
+
+}  // namespace
+
 DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& deflater) {
   DeflatedFile file;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -40,33 +71,24 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
     file.SystemError = errno;
     return file;
   }
-  // Read at the size the file has now, within the limit that sent it here.
+  // Read to the end, not to the size the file reports: files of /proc and
+  // /sys report none and have content. A file that has grown beyond the limit
+  // that sent it here is refused.
   struct stat now {};
   std::size_t size = 0;
   std::unique_ptr<std::uint8_t[]> bytes;
   int readError = ::fstat(fd, &now) != 0 ? errno : now.st_size > maxSize ? EFBIG : 0;
-  bool ok = readError == 0;
-  if (ok) {
-    size = static_cast<std::size_t>(now.st_size);
+  if (readError == 0) {
     try {
-      bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size + 1);
+      readError = ReadToEnd(fd, static_cast<std::size_t>(std::max<off_t>(now.st_size, 0)),
+                            static_cast<std::size_t>(maxSize), bytes, size);
     } catch (const std::bad_alloc&) {
       ::close(fd);
       throw;
     }
-    std::size_t done = 0;
-    while (ok && done < size) {
-      const ssize_t got = ::read(fd, bytes.get() + done, size - done);
-      if (got < 0 && errno == EINTR) continue;
-      ok = got > 0;
-      if (ok)
-        done += static_cast<std::size_t>(got);
-      else
-        readError = got < 0 ? errno : 0;
-    }
   }
   ::close(fd);
-  if (!ok) {
+  if (readError != 0) {
     file.ZipError = ZIP_ER_READ;
     file.SystemError = readError;
     return file;

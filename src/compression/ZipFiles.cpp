@@ -14,7 +14,7 @@ std::string ZipReport::Message() const {
   if (Result == ZE_Nothing_To_Do_ERR) {
     text += "none of the files was found: no archive written\n";
   } else if (Result != ZE_OK) {
-    text += FailedFile.string() + ": " + Problem + '\n';
+    text += (FailedFile.empty() ? Problem : FailedFile.string() + ": " + Problem) + '\n';
     if (NotTried > 0) text += std::to_string(NotTried) + " further files were not tried\n";
   }
   if (!text.empty()) text.pop_back();

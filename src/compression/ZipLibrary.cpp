@@ -31,7 +31,8 @@ struct Member {
   struct stat Info {};
 };
 
-// The name inside the archive: "/" separators, no leading "/" or "./".
+// The name inside the archive: "/" separators, no leading "/" or "./"; empty
+// for the root and the current folder, which have no name of their own.
 std::string StoredName(std::string_view given) {
   std::string name(given);
   std::replace(name.begin(), name.end(), '\\', '/');
@@ -40,7 +41,7 @@ std::string StoredName(std::string_view given) {
     else if (name.starts_with("./")) name.erase(0, 2);
     else break;
   }
-  return name;
+  return name == "." ? std::string() : name;
 }
 
 // Finds a given name on disk; names written with "\" separators are tried
@@ -51,6 +52,22 @@ bool Locate(std::string_view given, Member& member) {
   if (given.find('\\') == std::string_view::npos) return false;
   std::replace(member.Path.begin(), member.Path.end(), '\\', '/');
   return ::stat(member.Path.c_str(), &member.Info) == 0;
+}
+
+// Why the archive cannot be written where it is named, before libzip is
+// asked (which would only say "operation not supported" for a folder, or
+// fail late on a missing folder); empty when nothing is in the way.
+std::string WhyNotAnArchivePath(const std::string& path, bool exists, const struct stat& info) {
+  if (exists) return S_ISDIR(info.st_mode) ? "is a folder, not a zip archive" : std::string();
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return {};
+  const std::string folder = path.substr(0, slash);
+  struct stat folderInfo {};
+  if (::stat(folder.c_str(), &folderInfo) != 0)
+    return errno == ENOENT ? "cannot be created: the folder " + folder + " does not exist"
+                           : "cannot be created in " + folder + ": " + std::strerror(errno);
+  if (!S_ISDIR(folderInfo.st_mode)) return "cannot be created: " + folder + " is not a folder";
+  return {};
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -95,8 +112,9 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
   skipped_.clear();
   failure_ = {};
-  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots || zipFileName.empty())
-    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: no archive name, or more than 1024 names");
+  if (zipFileName.empty()) return Fail(ZE_Params_ERR, {}, "no archive name was given");
+  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots)
+    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
   try {
     return Write(count, std::string(zipFileName), names);
   } catch (const std::bad_alloc&) {
@@ -127,8 +145,13 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     const std::string_view given = names.Names[static_cast<std::size_t>(i)];
     Member member;
     member.StoredName = StoredName(given);
-    if (given.empty() || member.StoredName.empty() || !Locate(given, member)) {
+    if (given.empty() || !Locate(given, member)) {
       skip(given, "not found", "zip warning: name not matched: ");
+      continue;
+    }
+    if (member.StoredName.empty()) {
+      skip(given, "is the root or the current folder, which has no name to store",
+           "zip warning: name not matched: ");
       continue;
     }
     if (archiveExists && SameFile(member.Info, archiveInfo)) {
@@ -148,6 +171,8 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     members.push_back(std::move(member));
   }
   if (members.empty()) return Fail(ZE_Nothing_To_Do_ERR, archivePath, "none of the files was found: nothing to do");
+  if (const std::string why = WhyNotAnArchivePath(archivePath, archiveExists, archiveInfo); !why.empty())
+    return Fail(ZE_Create_ERR, archivePath, why);
 
   // Declared before the archive handle, whose sources refer to them.
   DeflatedMembers deflated(kDeflateLevel);

@@ -64,14 +64,15 @@ TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
   zipper.AddFile("./empty.txt");
   zipper.AddFile("caf\xC3\xA9.txt");
   zipper.AddFile(dir / "report.html");  // absolute: stored without the leading "/"
+  zipper.AddFile("/proc/version");      // says it is empty, and is not
   ASSERT_EQ(zipper.Compress("out.zip"), qm::ZE_OK);
 
-  // Entries in order, the missing name skipped, the absolute name made relative.
+  // Entries in order, the missing name skipped, the absolute names made relative.
   const std::string absolute = (dir / "report.html").substr(1);
   EXPECT_TRUE(UnzipTestPasses("out.zip"));
   EXPECT_TRUE(PythonReadsBack("out.zip", dir.Path(),
                               {"report.html", "pics/chart.bin", "pics/small/data.txt", "empty.txt", "caf\xC3\xA9.txt",
-                               absolute + "=" + (dir / "report.html")}));
+                               absolute + "=" + (dir / "report.html"), "proc/version=/proc/version"}));
   EXPECT_LT(fs::file_size("out.zip"), 2 * 70000u + text.size() / 4);  // the text was deflated
 }
 

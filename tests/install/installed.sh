@@ -32,10 +32,14 @@ done
 # PATH without the build tree, offscreen Qt.
 work=$scratch/work
 mkdir -p "$work/home"
+# Runs a command with nothing from the build's environment.
+bare() {
+  env -i HOME="$work/home" PATH=/usr/bin:/bin TMPDIR="$work" QT_QPA_PLATFORM=offscreen "$@"
+}
 installed() {
   local program=$1
   shift
-  env -i HOME="$work/home" PATH=/usr/bin:/bin TMPDIR="$work" QT_QPA_PLATFORM=offscreen "$prefix/bin/$program" "$@"
+  bare "$prefix/bin/$program" "$@"
 }
 
 for program in "${programs[@]}"; do
@@ -80,6 +84,12 @@ cmake -S "$source" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_
 cmake --build "$scratch/consumer" >/dev/null
 [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library 1.6.74"* ]] ||
   fail "the find_package consumer"
+
+if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
+  # From outside the bin folder, the ui library finds the helper from its own place.
+  found=$(bare "$scratch/consumer/ui-consumer")
+  [ "$found" == "$(cd "$prefix" && pwd -P)/bin/quillmark-print" ] || fail "the ui library found the print helper at '$found'"
+fi
 
 flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
 # shellcheck disable=SC2086

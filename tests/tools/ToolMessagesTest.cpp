@@ -58,9 +58,27 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   EXPECT_TRUE(FailsSaying(
       Quillmark(d, "zip plain.txt page.html"),
       "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip no-folder/a.zip page.html"), "no-folder/a.zip: cannot be written"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip no-folder/a.zip page.html"),
+                          "no-folder/a.zip: cannot be created: the folder no-folder does not exist"));
+  // A folder where a file is expected is said to be one, on either side.
+  fs::create_directory(d / "folder");
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "export-tsv folder out.xlsx"), "folder is a folder, not a file"));
+  EXPECT_FALSE(fs::exists(d / "out.xlsx"));
+  const ToolRun intoFolder = Quillmark(d, "zip folder page.html");
+  EXPECT_TRUE(FailsSaying(intoFolder, "folder: is a folder, not a zip archive"));
+  EXPECT_EQ(intoFolder.Output.find("Internal logic"), std::string::npos) << intoFolder.Output;
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "interp --linear -1 1 2"),
+                          "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip '' page.html"), "quillmark zip: no archive name was given\n"));
+  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip . page.html"),
+                          ".: is the root or the current folder, which has no name to store, not archived"));
   EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip missing.txt"), "none of the files was found: no archive written"));
   EXPECT_EQ(qm::test::ReadFile(dir / "plain.txt"), "plain text, not compressed");
+
+  // Written over its input, a file is reported with the size it had.
+  const ToolRun inPlace = Quillmark(d, "compress plain.txt plain.txt");
+  EXPECT_EQ(inPlace.Status, 0);
+  EXPECT_TRUE(inPlace.Output.starts_with("plain.txt (26 bytes) -> plain.txt (")) << inPlace.Output;
 }
 
 TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {

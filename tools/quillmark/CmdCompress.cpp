@@ -49,6 +49,8 @@ int Run(const Args& args, bool compressing) {
     return 2;
   }
   const std::string& in = args[0];
+  std::error_code ignored;
+  const auto inSize = std::filesystem::file_size(in, ignored);  // before OUT, which may be IN, is written
   std::int32_t result = 0;
   try {
     Compress compress;
@@ -58,7 +60,7 @@ int Run(const Args& args, bool compressing) {
     std::error_code ec;
     const bool exists = std::filesystem::is_regular_file(in, ec);
     const std::string coded = Coded(e);
-    if (e.Number() == 9 && exists && std::filesystem::file_size(in, ec) == 0)
+    if (e.Number() == 9 && exists && inSize == 0)
       throw Trouble(in + " is empty: there is nothing to " + (compressing ? "compress" : "decompress") + coded);
     if (e.Number() == 9 && exists && !compressing)
       throw Trouble(in + " is too short or its length field is negative: it is not a compressed file" + coded);
@@ -66,8 +68,7 @@ int Run(const Args& args, bool compressing) {
     throw Trouble(Explain(e, {in}, args[1]));
   }
   if (result != 0) throw Trouble(ZlibWords(result, compressing, args));
-  std::error_code ignored;
-  std::cout << in << " (" << std::filesystem::file_size(in, ignored) << " bytes) -> " << args[1] << " ("
+  std::cout << in << " (" << inSize << " bytes) -> " << args[1] << " ("
             << std::filesystem::file_size(args[1], ignored) << " bytes)\n";
   return 0;
 }

@@ -32,11 +32,11 @@ int RunExportTsv(const Args& args) {
     std::cerr << "usage: quillmark export-tsv IN.tsv OUT.xlsx\n";
     return 2;
   }
+  // A folder opens as a stream that yields nothing; it must not become an
+  // empty workbook.
+  if (const std::string why = WhyNotReadable(args[0]); !why.empty()) throw Trouble(why);
   std::ifstream in(args[0], std::ios::binary);
-  if (!in) {
-    const std::string why = WhyNotReadable(args[0]);
-    throw Trouble(why.empty() ? "cannot read " + args[0] : why);
-  }
+  if (!in) throw Trouble("cannot read " + args[0]);
   const auto rows = ReadTsv(in);
   std::size_t columns = 1;
   for (const auto& row : rows) columns = std::max(columns, row.size());

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "Trouble.h"
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/runtime/Conversions.h"
 
@@ -30,7 +31,14 @@ int RunInterp(const Args& args) {
   Variant input(VariantArray::FromVector(std::move(samples)));
   Interpolate interp;
   const auto p = static_cast<std::int16_t>(precision);
-  const Variant result = args[0] == "--cubic" ? interp.InterpCub(input, p) : interp.InterpLin(input, p);
+  Variant result;
+  try {
+    result = args[0] == "--cubic" ? interp.InterpCub(input, p) : interp.InterpLin(input, p);
+  } catch (const Error& e) {
+    if (e.Number() == 9 && p < 0)
+      throw Trouble("PRECISION " + args[1] + " is negative: it gives the points per interval" + Coded(e));
+    throw;
+  }
   if (result.IsArray())
     for (const auto& v : result.Array().Data()) std::cout << CStr(v) << '\n';
   return 0;

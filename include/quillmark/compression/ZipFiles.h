@@ -35,7 +35,7 @@ struct ZipReport {
   /// found at all; otherwise the result of the round that failed.
   ZipErrors Result = ZE_OK;
   /// The file concerned when Result is neither ZE_OK nor ZE_Nothing_To_Do_ERR
-  /// (an input file, or the archive).
+  /// (an input file, or the archive; empty when no archive name was given).
   std::filesystem::path FailedFile;
   /// What went wrong with FailedFile, in words.
   std::string Problem;
