@@ -1,4 +1,6 @@
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 
 #include "DemoChart.h"
 #include "preview/PreviewSupport.h"
@@ -90,6 +92,13 @@ TEST_F(PictureSurfaceTest, DemoChartIsDrawnAndSaved) {
   drawn.SavePicture(dir / "chart.png");
   EXPECT_EQ(qm::LoadPicture(dir / "chart.png")->Width(), 480);
   EXPECT_EQ(qm::test::ErrorOf([&] { drawn.SavePicture(dir / "no/such/folder/chart.png"); }), 75);
+  // A save that fails or replaces a picture never leaves a cut-short file.
+  qm::test::WriteFile(dir / "old.xyz", "old");
+  EXPECT_EQ(qm::test::ErrorOf([&] { drawn.SavePicture(dir / "old.xyz"); }), 75);
+  EXPECT_EQ(qm::test::ReadFile(dir / "old.xyz"), "old");
+  drawn.SavePicture(dir / "Chart.BMP");
+  EXPECT_EQ(qm::LoadPicture(dir / "Chart.BMP")->Width(), 480);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 
 }  // namespace

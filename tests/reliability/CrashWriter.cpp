@@ -171,6 +171,11 @@ void ToolInputs(int v, const fs::path& dir) {
     return tsv;
   });
   Input(dir, "source" + std::to_string(v) + ".xml", [v] { return XmlText(v, kLines / 2); });
+  // A page for the MHT converter, with a large file it refers to.
+  Input(dir, "picture" + std::to_string(v) + ".bmp", [v] { return Text(v, kLines / 2); });
+  Input(dir, "page" + std::to_string(v) + ".html", [v] {
+    return "<html><body><img src=\"Picture" + std::to_string(v) + ".bmp\">\r\n" + Text(v, kLines / 4) + "</body></html>\r\n";
+  });
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "quillmark/ui/PictureSurface.h"
 
+#include <QBuffer>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 
 #include "quillmark/frame/Error.h"
@@ -13,6 +16,7 @@
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Application.h"
+#include "runtime/AtomicFile.h"
 
 namespace qm::ui {
 namespace {
@@ -228,7 +232,18 @@ void PictureSurface::Cls() {
 }
 
 void PictureSurface::SavePicture(const std::string& Filename) {
-  if (!Image().save(QString::fromStdString(Filename))) Raise(75);
+  // Encoded in memory first, then put in place as a whole: a failed or
+  // interrupted save leaves an existing picture as it was.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  const QByteArray format = QFileInfo(QString::fromStdString(Filename)).suffix().toLower().toLatin1();
+  if (format.isEmpty() || !Image().save(&buffer, format.constData())) Raise(75);
+  try {
+    detail::AtomicFile::WriteWhole(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
+  } catch (const std::filesystem::filesystem_error&) {
+    Raise(75);
+  }
 }
 
 void PictureSurface::Resize(std::int32_t widthPixels, std::int32_t heightPixels) {
