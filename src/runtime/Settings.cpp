@@ -246,7 +246,8 @@ detail::SettingsPlace TakePlace() {
   place.Slots[0] = place.Slots[1] = kAbsent;
   for (std::size_t i = 0; environ && environ[i]; ++i, place.Size = i) {
     for (std::size_t v = 0; v < 2; ++v) {
-      if (place.Slots[v] == kAbsent && std::strncmp(environ[i], kPlaceVariables[v], std::strlen(kPlaceVariables[v])) == 0) {
+      const char* name = kPlaceVariables[v];
+      if (place.Slots[v] == kAbsent && std::strncmp(environ[i], name, std::strlen(name)) == 0) {
         place.Slots[v] = i;
         place.Entries[v] = environ[i];
       }
