@@ -83,6 +83,10 @@ std::vector<Token> Compile(const std::u32string& pattern, bool text) {
           k += 2;
         } else {
           set.ranges.emplace_back(pattern[k], pattern[k]);
+          // The text is folded: a letter whose folded form is neither itself
+          // nor its capital (final sigma, title-case digraphs) matches by it.
+          const char32_t folded = text ? FoldCodePoint(pattern[k]) : pattern[k];
+          if (folded != pattern[k]) set.ranges.emplace_back(folded, folded);
         }
       }
       // "[]" matches the empty string in the run-time: a set with nothing in it

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "quillmark/frame/Error.h"
@@ -59,6 +60,7 @@ struct Store {
   std::unique_ptr<sqlite3, DbCloser> Db;
   pid_t Owner = 0;
   std::string Path;
+  std::pair<dev_t, ino_t> File{0, 0};  // the database file the connection opened
   // The head of the shared index of the open database (null: none to watch).
   // Mappings are kept until the process ends, so that a watch never holds a
   // pointer that was unmapped when the store was opened again.
@@ -98,9 +100,20 @@ std::unique_ptr<const SharedHeader> MapSharedHeader(const std::string& path, std
   return header;
 }
 
+// The database file's identity; {0, 0} when there is none.
+std::pair<dev_t, ino_t> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {0, 0};
+  return {info.st_dev, info.st_ino};
+}
+
 sqlite3* Connection(Store& store) {
   const std::string path = SettingsStorePath();
-  if (store.Db && store.Owner == getpid() && store.Path == path) return store.Db.get();
+  // A database another process deleted (and perhaps created anew) is left
+  // for the file now at the path: the old one would neither show nor take
+  // what is written.
+  if (store.Db && store.Owner == getpid() && store.Path == path && FileIdentity(path) == store.File)
+    return store.Db.get();
   if (store.Db && store.Owner != getpid()) {
     // Inherited across fork: SQLite forbids using it here; drop it without closing.
     (void)store.Db.release();
@@ -122,6 +135,7 @@ sqlite3* Connection(Store& store) {
   store.Db = std::move(db);
   store.Owner = getpid();
   store.Path = path;
+  store.File = FileIdentity(path);
   store.Header = nullptr;
   if (auto mapped = MapSharedHeader(path, 4096)) {
     store.Header = mapped->Bytes;
@@ -219,14 +233,49 @@ bool SameBytes(const unsigned char* a, const unsigned char* b) {
   }
   return differ == 0;
 }
+
+// The environment the store's folder comes from (XDG_CONFIG_HOME, HOME),
+// marked by the array, its length and the two entries with their slots, so
+// that the watch notices a change without a search of the environment.
+constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+constexpr const char* kPlaceVariables[2] = {"XDG_CONFIG_HOME=", "HOME="};
+
+detail::SettingsPlace TakePlace() {
+  detail::SettingsPlace place;
+  place.Environment = environ;
+  place.Slots[0] = place.Slots[1] = kAbsent;
+  for (std::size_t i = 0; environ && environ[i]; ++i, place.Size = i) {
+    for (std::size_t v = 0; v < 2; ++v) {
+      const char* name = kPlaceVariables[v];
+      if (place.Slots[v] == kAbsent && std::strncmp(environ[i], name, std::strlen(name)) == 0) {
+        place.Slots[v] = i;
+        place.Entries[v] = environ[i];
+      }
+    }
+  }
+  return place;
+}
+
+// Setting or removing a variable replaces, moves or appends entries, or
+// replaces the array; each shows here.
+bool SamePlace(const detail::SettingsPlace& place) {
+  if (!environ || environ != place.Environment || environ[place.Size]) return false;
+  for (std::size_t v = 0; v < 2; ++v) {
+    if (place.Slots[v] == kAbsent) continue;
+    const char* entry = environ[place.Slots[v]];
+    if (!entry || std::strcmp(entry, place.Entries[v].c_str()) != 0) return false;
+  }
+  return true;
+}
 }  // namespace
 
 bool SettingsWatch::Changed() {
   Store& store = TheStore();
   if (header_ && generation_ == store.Generation.load(std::memory_order_acquire) &&
-      SameBytes<kHeaderBytes>(header_, seen_))
+      SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(place_))
     return false;
   std::lock_guard lock(store.Lock);
+  place_ = TakePlace();
   Connection(store);
   header_ = store.Header;
   generation_ = store.Generation.load(std::memory_order_relaxed);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "quillmark/runtime/Settings.h"
@@ -72,6 +74,62 @@ TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {
   qm::SaveSetting("Kill", "after", "k", "written");
   EXPECT_EQ(qm::GetSetting("Kill", "after", "k"), "written");
   qm::DeleteSetting("Kill", "s");
+}
+
+// Runs `body` in a child process; true when it returned true.
+template <class Body>
+bool InChild(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    bool ok = false;
+    try {
+      ok = body();
+    } catch (...) {
+    }
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
+  namespace fs = std::filesystem;
+  const char* was = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = was ? was : "";
+  const fs::path root = fs::temp_directory_path() / ("qm-settings-move-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  setenv("XDG_CONFIG_HOME", (root / "a").c_str(), 1);
+  qm::SettingsWatch watch;
+  EXPECT_TRUE(watch.Changed());
+  qm::SaveSetting("Move", "s", "k", "in a");
+  EXPECT_TRUE(watch.Changed());
+  EXPECT_FALSE(watch.Changed());
+
+  // Another folder: the watch answers at once and the reads go there.
+  setenv("XDG_CONFIG_HOME", (root / "b").c_str(), 1);
+  EXPECT_TRUE(watch.Changed());
+  EXPECT_EQ(qm::GetSetting("Move", "s", "k", "none"), "none");
+  qm::SaveSetting("Move", "s", "k", "in b");
+
+  // Another process deletes the database and creates it anew.
+  const std::string path = qm::SettingsStorePath();
+  EXPECT_TRUE(InChild([&] {
+    for (const char* part : {"", "-wal", "-shm"}) fs::remove(path + part);
+    qm::SaveSetting("Move", "s", "k", "new b");
+    return true;
+  }));
+  EXPECT_EQ(qm::GetSetting("Move", "s", "k"), "new b");
+  qm::SaveSetting("Move", "s", "k", "written after");
+  EXPECT_TRUE(InChild([] { return qm::GetSetting("Move", "s", "k") == "written after"; }));
+
+  if (was) {
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+  EXPECT_TRUE(watch.Changed());
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -42,6 +42,11 @@ TEST(Like, TextCompareIgnoresCaseInEveryLetter) {
   EXPECT_TRUE(Like("B", "[a-c]", TextCompare));
   EXPECT_TRUE(Like("é", "[É]", TextCompare));
   EXPECT_FALSE(Like("é", "[!É]", TextCompare));
+  // Letters whose folded form is neither themselves nor their capital.
+  EXPECT_TRUE(Like("ς", "[ς]", TextCompare));
+  EXPECT_TRUE(Like("ΟΔΟΣ", "*[ς]", TextCompare));
+  EXPECT_TRUE(Like("ǅ", "[ǅ]", TextCompare));
+  EXPECT_FALSE(Like("ς", "[!ς]", TextCompare));
   EXPECT_TRUE(Like("_", "[Z-a]", TextCompare));  // non-letters keep their place in a range
   // Bytes that are not UTF-8 match only themselves, in pattern and text alike.
   EXPECT_TRUE(Like("x\xE9.txt", "X\xE9.*", TextCompare));

@@ -22,6 +22,17 @@ void DeleteSetting(const std::string& AppName, const std::string& Section,
 /// The database file in use.
 std::string SettingsStorePath();
 
+namespace detail {
+// The environment array, its length, and the slot and text of the entries
+// the store's folder comes from (XDG_CONFIG_HOME, HOME).
+struct SettingsPlace {
+  char** Environment = nullptr;
+  std::size_t Size = 0;
+  std::size_t Slots[2] = {};
+  std::string Entries[2];
+};
+}  // namespace detail
+
 /// Tells, for the cost of comparing a few bytes of shared memory, whether
 /// anyone (this process or another, through any connection) may have
 /// committed a change to the store since this watch last answered true. A
@@ -30,7 +41,11 @@ std::string SettingsStorePath();
 /// (the "-shm" file beside the database) has its header rewritten by every
 /// commit; the watch compares it with a copy, through a read-only mapping
 /// that stays valid as long as the process runs. Where there is no such
-/// index, every call answers true. One watch serves one thread.
+/// index, every call answers true. A change of the environment that moves
+/// the store (XDG_CONFIG_HOME, HOME) answers true at the next call. A
+/// database that another process deletes and creates anew while this one
+/// runs is read (and written) from its new file at the next read, but the
+/// watch only sees commits to the file it mapped. One watch serves one thread.
 class SettingsWatch {
  public:
   SettingsWatch() = default;
@@ -48,6 +63,8 @@ class SettingsWatch {
   const unsigned char* header_ = nullptr;
   std::uint64_t generation_ = 0;
   unsigned char seen_[kHeaderBytes] = {};
+
+  detail::SettingsPlace place_;  // where the store's folder came from at the last true
 };
 
 }  // namespace qm
