@@ -142,13 +142,10 @@ class JpegDecoder {
 
 std::shared_ptr<Bitmap> DecodeJpeg(std::span<const std::uint8_t> bytes) {
   JpegDecoder decoder(bytes);
-  if (!decoder.ReadHeader()) RaiseInvalidPicture(decoder.Message());
-  CheckPictureSize(decoder.Width(), decoder.Height());
-  auto bitmap = std::make_shared<Bitmap>(static_cast<std::int32_t>(decoder.Width()),
-                                         static_cast<std::int32_t>(decoder.Height()));
-  std::vector<std::uint8_t> scratch(decoder.Cmyk() ? 4 * static_cast<std::size_t>(decoder.Width()) : 0);
-  if (!decoder.ReadPixels(*bitmap, scratch.data())) RaiseInvalidPicture(decoder.Message());
-  return bitmap;
+  return DecodeWith(decoder, [&](Bitmap& bitmap) {
+    std::vector<std::uint8_t> scratch(decoder.Cmyk() ? 4 * static_cast<std::size_t>(decoder.Width()) : 0);
+    return decoder.ReadPixels(bitmap, scratch.data());
+  });
 }
 
 }  // namespace qm::picture

@@ -22,6 +22,19 @@ inline constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 26;
 /// Refuses a size of no pixels or above kMaxPicturePixels.
 void CheckPictureSize(std::int64_t width, std::int64_t height);
 
+/// The steps shared by the libjpeg and libpng decoders: read the header, check
+/// the size, then fill a new Bitmap with `readPixels`; a failing step raises
+/// the decoder's message.
+template <class Decoder, class ReadPixels>
+std::shared_ptr<Bitmap> DecodeWith(Decoder& decoder, ReadPixels readPixels) {
+  if (!decoder.ReadHeader()) RaiseInvalidPicture(decoder.Message());
+  CheckPictureSize(decoder.Width(), decoder.Height());
+  auto bitmap = std::make_shared<Bitmap>(static_cast<std::int32_t>(decoder.Width()),
+                                         static_cast<std::int32_t>(decoder.Height()));
+  if (!readPixels(*bitmap)) RaiseInvalidPicture(decoder.Message());
+  return bitmap;
+}
+
 std::shared_ptr<Bitmap> DecodeBmp(std::span<const std::uint8_t> bytes);
 std::shared_ptr<Bitmap> DecodeJpeg(std::span<const std::uint8_t> bytes);
 std::shared_ptr<Bitmap> DecodePng(std::span<const std::uint8_t> bytes);

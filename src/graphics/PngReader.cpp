@@ -125,12 +125,7 @@ class PngDecoder {
 
 std::shared_ptr<Bitmap> DecodePng(std::span<const std::uint8_t> bytes) {
   PngDecoder decoder(bytes);
-  if (!decoder.ReadHeader()) RaiseInvalidPicture(decoder.Message());
-  CheckPictureSize(decoder.Width(), decoder.Height());
-  auto bitmap = std::make_shared<Bitmap>(static_cast<std::int32_t>(decoder.Width()),
-                                         static_cast<std::int32_t>(decoder.Height()));
-  if (!decoder.ReadPixels(*bitmap)) RaiseInvalidPicture(decoder.Message());
-  return bitmap;
+  return DecodeWith(decoder, [&](Bitmap& bitmap) { return decoder.ReadPixels(bitmap); });
 }
 
 }  // namespace qm::picture
