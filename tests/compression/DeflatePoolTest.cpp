@@ -4,10 +4,13 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include "compression/DeflatePool.h"
 #include "compression/ExternalCheck.h"
+#include "compression/WorkingFolder.h"
 #include "quillmark/compression/Zipper.h"
 #include "support/TestEnvironment.h"
 
@@ -68,15 +71,14 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrd
       for (const auto& path : paths) pool.Plan(path, static_cast<off_t>(fs::file_size(path)));
       pool.Start();
       std::vector<std::size_t> order(paths.size());
-      for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::iota(order.begin(), order.end(), 0);
       std::swap(order[3], order[30]);  // taken out of order
       for (std::size_t file : order) {
         const DeflatedFile got = pool.Take(file);
-        const std::string where = paths[file] + " with " + std::to_string(helpers) + " helpers";
-        EXPECT_EQ(got.ZipError, 0) << where;
-        EXPECT_EQ(got.Size, expected[file].Size) << where;
-        EXPECT_EQ(got.Crc, expected[file].Crc) << where;
-        EXPECT_EQ(got.Deflated, expected[file].Deflated) << where;
+        SCOPED_TRACE(paths[file] + " with " + std::to_string(helpers) + " helpers");
+        EXPECT_EQ(got.ZipError, 0);
+        EXPECT_EQ(std::tie(got.Size, got.Crc, got.Deflated),
+                  std::tie(expected[file].Size, expected[file].Crc, expected[file].Deflated));
       }
     }
   }
@@ -94,17 +96,13 @@ TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
   const std::size_t folder = pool.Plan(dir / "folder", 0);
   pool.Start();
 
-  DeflatedFile result = pool.Take(missing);
-  EXPECT_EQ(result.ZipError, ZIP_ER_OPEN);
-  EXPECT_EQ(result.SystemError, ENOENT);
-  result = pool.Take(grown);
-  EXPECT_EQ(result.ZipError, ZIP_ER_READ);
-  EXPECT_EQ(result.SystemError, EFBIG);
-  result = pool.Take(folder);
-  EXPECT_EQ(result.ZipError, ZIP_ER_READ);
-  EXPECT_EQ(result.SystemError, EISDIR);
+  for (const auto& [file, zipError, systemError] :
+       {std::tuple{missing, ZIP_ER_OPEN, ENOENT}, {grown, ZIP_ER_READ, EFBIG}, {folder, ZIP_ER_READ, EISDIR}}) {
+    const DeflatedFile failed = pool.Take(file);
+    EXPECT_EQ(std::pair(failed.ZipError, failed.SystemError), std::pair(zipError, systemError)) << file;
+  }
 
-  result = pool.Take(small);
+  DeflatedFile result = pool.Take(small);
   EXPECT_EQ(Inflated(result.Deflated, result.Size), "first");
   qm::test::WriteFile(dir / "small", "second");
   result = pool.Take(small);
@@ -115,11 +113,10 @@ TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
 
 TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestBytesInOrder) {
   qm::test::ScratchDir dir;
-  const auto paths = WriteFiles(dir, 30);
+  WriteFiles(dir, 30);
   std::vector<std::string> names;
-  for (const auto& path : paths) names.push_back(fs::path(path).filename().string());
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir.Path());
+  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  qm::test::WorkingFolder here(dir.Path());
 
   qm::Zipper first;
   for (int i = 0; i < 20; ++i) first.AddFile(names[i]);
@@ -139,7 +136,6 @@ TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestB
   expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
   EXPECT_TRUE(qm::test::UnzipTestPasses("a.zip"));
   EXPECT_TRUE(qm::test::PythonReadsBack("a.zip", dir.Path(), expected));
-  fs::current_path(previous);
 }
 
 }  // namespace

@@ -14,14 +14,12 @@ namespace fs = std::filesystem;
 TEST(ZipFiles, ArchivesEveryFileInRoundsAndSaysWhichAreMissing) {
   qm::test::ScratchDir dir;
   qm::test::WorkingFolder here(dir.Path());
-  std::vector<fs::path> files;
   std::vector<std::string> names;
   for (int i = 0; i < 2500; ++i) {
-    const std::string name = "f" + std::to_string(i) + ".txt";
-    qm::test::WriteFile(name, std::string(static_cast<std::size_t>(i % 40), static_cast<char>('a' + i % 26)));
-    files.push_back(name);
-    names.push_back(name);
+    names.push_back("f" + std::to_string(i) + ".txt");
+    qm::test::WriteFile(names.back(), std::string(static_cast<std::size_t>(i % 40), static_cast<char>('a' + i % 26)));
   }
+  std::vector<fs::path> files(names.begin(), names.end());
   const fs::path archive = "all.zip";
   qm::ZipReport report = qm::ZipFiles(archive, files);
   EXPECT_TRUE(report.Complete()) << report.Message();

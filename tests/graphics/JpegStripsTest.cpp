@@ -31,12 +31,10 @@ struct Picture {
         Bytes[static_cast<std::size_t>(y) * Pitch + x] =
             static_cast<std::uint8_t>((x * 7 + y * 3) % 256 ^ (random() & 31));
   }
-  // The same picture with the rows in the other order.
   std::vector<std::uint8_t> Flipped() const {
-    std::vector<std::uint8_t> out(Bytes.size());
-    for (int y = 0; y < Height; ++y)
-      std::copy_n(&Bytes[static_cast<std::size_t>(y) * Pitch], Pitch,
-                  &out[static_cast<std::size_t>(Height - 1 - y) * Pitch]);
+    std::vector<std::uint8_t> out;
+    for (int y = Height - 1; y >= 0; --y)
+      out.insert(out.end(), Bytes.begin() + y * Pitch, Bytes.begin() + (y + 1) * Pitch);
     return out;
   }
   BgrRows Rows(const std::vector<std::uint8_t>& bytes, bool bottomUp) const {
@@ -56,12 +54,10 @@ std::vector<std::uint8_t> Encode(const BgrRows& rows, unsigned workers, int mcuR
 std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int width, int height) {
   tjhandle handle = tjInitDecompress();
   int w = 0, h = 0, subsampling = 0, colorspace = 0;
-  std::vector<std::uint8_t> pixels;
-  if (tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colorspace) == 0 && w == width &&
-      h == height) {
-    pixels.resize(static_cast<std::size_t>(w) * h * 3);
-    if (tjDecompress2(handle, jpeg.data(), jpeg.size(), pixels.data(), w, 0, h, TJPF_RGB, 0) != 0) pixels.clear();
-  }
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
+  if (tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colorspace) != 0 || w != width ||
+      h != height || tjDecompress2(handle, jpeg.data(), jpeg.size(), pixels.data(), w, 0, h, TJPF_RGB, 0) != 0)
+    pixels.clear();
   tjDestroy(handle);
   return pixels;
 }
@@ -87,11 +83,10 @@ TEST(JpegStrips, StripsDecodeToExactlyThePixelsOfOneEncoderInEitherRowOrder) {
       for (unsigned workers : {1u, 3u}) {
         const auto topDown = Encode(picture.Rows(picture.Bytes, false), workers, mcuRows);
         const auto bottomUp = Encode(picture.Rows(flipped, true), workers, mcuRows);
-        const std::string where = std::to_string(width) + "x" + std::to_string(height) + " strips of " +
-                                  std::to_string(mcuRows) + " on " + std::to_string(workers);
-        EXPECT_EQ(HasRestartInterval(topDown), height > 16 * mcuRows) << where;
-        EXPECT_EQ(Decode(topDown, width, height), whole) << where;
-        EXPECT_EQ(Decode(bottomUp, width, height), whole) << where;
+        SCOPED_TRACE(testing::Message() << width << "x" << height << " strips of " << mcuRows << " on " << workers);
+        EXPECT_EQ(HasRestartInterval(topDown), height > 16 * mcuRows);
+        EXPECT_EQ(Decode(topDown, width, height), whole);
+        EXPECT_EQ(Decode(bottomUp, width, height), whole);
       }
     }
   }
@@ -129,9 +124,7 @@ TEST(JpegStrips, JoiningRefusesStripsThatAreNotPlainBaselineJpeg) {
 
   EXPECT_FALSE(join({}));
   EXPECT_FALSE(join({0xFF, 0xD8, 0xFF, 0xD9}));  // no frame, no scan
-  auto cut = baseline;
-  cut.resize(cut.size() / 2);  // no end marker
-  EXPECT_FALSE(join(cut));
+  EXPECT_FALSE(join({baseline.begin(), baseline.begin() + baseline.size() / 2}));  // no end marker
   unsigned char* progressive = nullptr;
   unsigned long size = 0;
   Encoder encoder;

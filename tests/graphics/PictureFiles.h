@@ -57,12 +57,11 @@ inline void PutLe(std::string& out, std::uint32_t value, int bytes) {
 inline std::string BmpFile(std::int32_t width, std::int32_t height, int bits, const std::string& pixels,
                            const std::string& extra = "", std::uint32_t compression = 0) {
   std::string b = "BM";
-  PutLe(b, static_cast<std::uint32_t>(54 + extra.size() + pixels.size()), 4);
-  PutLe(b, 0, 4);
-  PutLe(b, static_cast<std::uint32_t>(54 + extra.size()), 4);
-  for (std::uint32_t v : {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}) PutLe(b, v, 4);
-  PutLe(b, 1, 2);
-  PutLe(b, static_cast<std::uint32_t>(bits), 2);
+  const auto size = static_cast<std::uint32_t>(54 + extra.size());
+  for (std::uint32_t v : {size + static_cast<std::uint32_t>(pixels.size()), 0u, size, 40u,
+                          static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
+    PutLe(b, v, 4);
+  PutLe(b, 1 | static_cast<std::uint32_t>(bits) << 16, 4);  // planes, bits per pixel
   for (std::uint32_t v : {compression, static_cast<std::uint32_t>(pixels.size()), 2835u, 2835u, 0u, 0u}) PutLe(b, v, 4);
   return b + extra + pixels;
 }

@@ -22,6 +22,8 @@ class Chromium : public ::testing::Test {
   void SetUp() override {
     if (std::system("command -v chromium >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "chromium is not installed (Debian package chromium): archives not opened in a browser";
+    const std::string make = (qm::test::SourceDir() / "tests/html/make_site.py").string();
+    ASSERT_EQ(std::system(("python3 '" + make + "' '" + dir.Path().string() + "'").c_str()), 0);
   }
 
   // Runs Chromium on `file` with `what` (--screenshot=... or --dump-dom) and
@@ -38,6 +40,12 @@ class Chromium : public ::testing::Test {
     const std::string png = file + ".png";
     Run(file, "--screenshot='" + png + "'");
     return fs::exists(png) ? qm::test::ReadFile(png) : std::string();
+  }
+
+  void SameLook(const std::string& page, const std::string& archive) {
+    const std::string expected = Screenshot(page);
+    ASSERT_GT(expected.size(), 1000u) << page;
+    EXPECT_TRUE(Screenshot(archive) == expected) << "the archive looks different, see " << archive + ".png";
   }
 
   // The document Chromium builds; white space before </body> (where the page
@@ -61,16 +69,12 @@ class Chromium : public ::testing::Test {
 };
 
 TEST_F(Chromium, ArchiveLooksAndReadsLikeThePage) {
-  const std::string make = (qm::test::SourceDir() / "tests/html/make_site.py").string();
-  ASSERT_EQ(std::system(("python3 '" + make + "' '" + dir.Path().string() + "'").c_str()), 0);
   // Pictures named in three cases and through "\", a style sheet, UTF-8 text,
   // a long <pre> line; lines ended by LF, then by CR.
   for (const std::string name : {"page.html", "cr.html"}) {
     const std::string page = dir / name;
     const std::string archive = Pack(page);
-    const std::string expected = Screenshot(page);
-    ASSERT_GT(expected.size(), 1000u) << name;
-    EXPECT_TRUE(Screenshot(archive) == expected) << name << ": the archive looks different, see " << archive + ".png";
+    SameLook(page, archive);
     const std::string dom = Dom(page);
     ASSERT_NE(dom.find("word39=x</pre>"), std::string::npos) << dom;
     EXPECT_EQ(Dom(archive), dom) << name;
@@ -78,10 +82,7 @@ TEST_F(Chromium, ArchiveLooksAndReadsLikeThePage) {
 }
 
 TEST_F(Chromium, ReportArchivesShowTheirPictures) {
-  const std::string make = (qm::test::SourceDir() / "tests/html/make_site.py").string();
-  ASSERT_EQ(std::system(("python3 '" + make + "' '" + dir.Path().string() + "'").c_str()), 0);
   fs::create_directory(dir.Path() / "out");
-
   qm::HTMLDoc doc;
   doc.BeginDoc("Report");
   doc.BeginBody();
@@ -98,12 +99,7 @@ TEST_F(Chromium, ReportArchivesShowTheirPictures) {
   report.Terminate();
   report.SaveAs(dir / "out/report.html");
 
-  for (const std::string name : {"out/doc.html", "out/report.html"}) {
-    const std::string page = dir / name;
-    const std::string expected = Screenshot(page);
-    ASSERT_GT(expected.size(), 1000u) << name;
-    EXPECT_TRUE(Screenshot(Pack(page)) == expected) << name << ": the archive looks different";
-  }
+  for (const std::string name : {"out/doc.html", "out/report.html"}) SameLook(dir / name, Pack(dir / name));
 }
 
 }  // namespace

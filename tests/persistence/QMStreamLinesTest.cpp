@@ -18,14 +18,10 @@ using qm::test::Reader;
 TEST(QMStreamLines, PushBackAndPeek) {
   QMStream s = Reader("A\r\nB\nC");
   EXPECT_EQ(s.CurrentLine(), "");
-  s.ReadLine();
-  s.ReadLine();
-  s.UnReadLine();
-  s.UnReadLine();
+  for (int i = 0; i < 2; ++i) s.ReadLine();
+  for (int i = 0; i < 2; ++i) s.UnReadLine();
   EXPECT_EQ(s.CurrentLine(), "");
-  EXPECT_EQ(s.ReadLine(), "A");
-  EXPECT_EQ(s.ReadLine(), "B");
-  EXPECT_EQ(s.ReadLine(), "C");
+  for (const char* line : {"A", "B", "C"}) EXPECT_EQ(s.ReadLine(), line);
   EXPECT_TRUE(s.AtEndOfStream());
   EXPECT_EQ(s.Peek(), "");
   s.UnReadLine();
@@ -37,12 +33,8 @@ TEST(QMStreamLines, PushBackAndPeek) {
   // Pushing back past the first line delivers empty lines; an empty first line is a line.
   s.Use(TextStream::FromText("  A\n"));
   EXPECT_EQ(s.ReadLine(), "  A");  // leading blanks are kept
-  s.UnReadLine();
-  s.UnReadLine();
-  s.UnReadLine();
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "");
-  EXPECT_EQ(s.ReadLine(), "  A");
+  for (int i = 0; i < 3; ++i) s.UnReadLine();
+  for (const char* line : {"", "", "  A"}) EXPECT_EQ(s.ReadLine(), line);
   s.Use(TextStream::FromText("\n\nx\n"));
   EXPECT_EQ(s.ReadLine(), "");
   EXPECT_EQ(s.ReadLine(), "");
@@ -52,15 +44,12 @@ TEST(QMStreamLines, PushBackAndPeek) {
 TEST(QMStreamLines, IndentationOnWriting) {
   std::shared_ptr<TextStream> out;
   QMStream s = qm::test::Writer(out);
-  s.Indent();
-  s.Indent();
+  for (int i = 0; i < 2; ++i) s.Indent();
   s.WriteLine("x");
   s.WriteLine();
   s.WriteLine("a\r\nb");
   s.WriteBlankLines(2);
-  s.UnIndent();
-  s.UnIndent();
-  s.UnIndent();
+  for (int i = 0; i < 3; ++i) s.UnIndent();  // one more than indented
   EXPECT_EQ(s.IndentWidth(), 0);
   s.WriteLine("x");
   EXPECT_EQ(out->Text(), "      x\r\n      \r\n      a\r\nb\r\n\r\n\r\nx\r\n");
@@ -115,11 +104,8 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
     EXPECT_EQ(s.CurrentLine(), "4099");
     for (int i = 4100; i < kLines; ++i) {
       const std::string& line = s.ReadLine();
-      if (i >= kLines - 3) {
-        EXPECT_EQ(line, std::to_string(i));
-      }
-      if (i == 50000) {
-        EXPECT_EQ(line, "50000" + std::string(70000, 'x'));
+      if (i == 50000 || i >= kLines - 3) {
+        EXPECT_EQ(line, std::to_string(i) + (i == 50000 ? std::string(70000, 'x') : ""));
       }
     }
     EXPECT_TRUE(s.AtEndOfStream());
@@ -141,14 +127,10 @@ TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
   const char* ends[] = {"\r\n", "\n", "\r"};
   std::string plain;
   for (int i = 0; i < kLines; ++i) plain += "   line " + std::to_string(i) + std::string(30, '.') + ends[i % 3];
-  struct Case {
-    std::string Name;
-    std::string Bytes;
-  };
-  for (const Case& c : {Case{"bom.txt", "\xEF\xBB\xBF" + plain}, Case{"wide.txt", Utf16(plain)}}) {
-    SCOPED_TRACE(c.Name);
-    const auto path = dir / c.Name;
-    qm::test::WriteFile(path, c.Bytes);
+  for (const std::string& bytes : {"\xEF\xBB\xBF" + plain, Utf16(plain)}) {
+    SCOPED_TRACE(bytes.substr(0, 2));
+    const auto path = dir / "lines.txt";
+    qm::test::WriteFile(path, bytes);
     const auto stream = TextStream::Open(path, qm::IOMode::ForReading, true, qm::TextFormat::SystemDefault);
     const auto line = [](int i) { return "   line " + std::to_string(i) + std::string(30, '.'); };
     EXPECT_EQ(stream->ReadLine(), line(0)) << "read by the client before Use";
@@ -158,7 +140,7 @@ TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
     EXPECT_EQ(stream->ReadLine(), line(kLines / 2)) << "the client reads the stream itself in between";
 
     // Rewritten in place with other text of the same size, then cut short.
-    std::string other = c.Bytes;
+    std::string other = bytes;
     for (std::size_t i = 3; i < other.size(); ++i)
       if (other[i] == 'l') other[i] = 'L';
     qm::test::WriteFile(path, other);
@@ -179,9 +161,7 @@ TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
   memory->Write("c\n");
   EXPECT_EQ(m.ReadLine(), "b");
   EXPECT_EQ(m.ReadLine(), "c");
-  m.UnReadLine();
-  m.UnReadLine();
-  m.UnReadLine();
+  for (int i = 0; i < 3; ++i) m.UnReadLine();
   EXPECT_EQ(m.ReadLine(), "a");
   EXPECT_EQ(m.Peek(), "b");
 

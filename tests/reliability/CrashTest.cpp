@@ -1,8 +1,7 @@
-// Kills each whole-file writer with SIGKILL at random moments while it writes
-// a large output (at least 30 times, and until a few kills landed while a
-// temporary existed), and checks after every kill that each output is byte
-// for byte its old content or its new one, with at most one hidden temporary
-// left beside it, which the next complete write removes.
+// SIGKILLs each whole-file writer at random moments mid-write (30+ times, until
+// a few kills land while a temporary exists); after every kill each output must
+// be its old or its new content, with at most one hidden temporary beside it,
+// which the next complete write removes.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -38,19 +37,14 @@ constexpr int kKills = 30;
 constexpr int kInsideWrites = 3;
 constexpr int kMaxKills = 150;
 
+using Same = std::function<bool(const std::string&, const std::string&)>;
+
 struct Writer {
-  // The command for a variant (0 or 1), run in the scratch folder.
-  std::function<std::vector<std::string>(int)> Command;
-  // The outputs, relative to the scratch folder.
-  std::vector<std::string> Outputs;
-  // Whether the command says "go" when its write starts (otherwise the
-  // write starts with the process).
-  bool SaysGo = true;
-  // Run before each start, to put the old content in place (for a command
-  // that rewrites its own input).
-  std::function<void(int)> Prepare;
-  // Whether two complete outputs are the same (byte for byte by default).
-  std::function<bool(const std::string&, const std::string&)> Same = std::equal_to<std::string>();
+  std::function<std::vector<std::string>(int)> Command;  // for variant 0 or 1, run in the scratch folder
+  std::vector<std::string> Outputs;                      // relative to the scratch folder
+  bool SaysGo = true;                // prints "go" when the write starts (else it starts with the process)
+  std::function<void(int)> Prepare;  // puts the old content in place, for a command rewriting its input
+  Same IsSame = std::equal_to<std::string>();
 };
 
 class Child {
@@ -79,11 +73,9 @@ class Child {
     started_ = Clock::now();
   }
   ~Child() {
-    if (pid_ > 0) Kill();
+    if (pid_ > 0) KillAfter();
     ::close(out_);
   }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
   // Waits for the end; the exit status and the time since the write started.
   std::pair<int, Clock::duration> Wait() {
@@ -92,29 +84,25 @@ class Child {
     pid_ = -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Clock::now() - started_};
   }
-  void KillAfter(Clock::duration delay) {
+  void KillAfter(Clock::duration delay = {}) {
     std::this_thread::sleep_until(started_ + delay);
-    Kill();
-  }
-
- private:
-  void Kill() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+
+ private:
   pid_t pid_ = -1;
   int out_ = -1;
   Clock::time_point started_;
 };
 
-// The hidden temporaries beside an output.
-std::vector<fs::path> Temporaries(const fs::path& output) {
-  std::vector<fs::path> found;
+// The number of hidden temporaries beside an output.
+std::size_t Temporaries(const fs::path& output) {
   const std::string prefix = "." + output.filename().string() + ".~qm";
-  for (const auto& entry : fs::directory_iterator(output.parent_path()))
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
-  return found;
+  return std::count_if(fs::directory_iterator(output.parent_path()), {}, [&](const fs::directory_entry& entry) {
+    return entry.path().filename().string().rfind(prefix, 0) == 0;
+  });
 }
 
 // Kills the writer again and again and checks the outputs after each kill.
@@ -134,7 +122,7 @@ void Torture(const Writer& writer, const fs::path& dir) {
     expected[variant].clear();
     for (const auto& output : writer.Outputs) expected[variant].push_back(ReadFile((dir / output).string()));
   }
-  ASSERT_FALSE(writer.Same(expected[0][0], expected[1][0]));
+  ASSERT_FALSE(writer.IsSame(expected[0][0], expected[1][0]));
 
   // Kills fall anywhere up to a typical write's end (some land later still,
   // as the test wakes late on a busy machine).
@@ -143,7 +131,6 @@ void Torture(const Writer& writer, const fs::path& dir) {
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<long long> moment(0, typical.count());
   int caught = 0;
-  int completed = 0;
   int kill = 0;
   for (; kill < kKills || (caught < kInsideWrites && kill < kMaxKills); ++kill) {
     const int variant = kill % 2;
@@ -153,45 +140,65 @@ void Torture(const Writer& writer, const fs::path& dir) {
     Child child(writer.Command(variant), dir, writer.SaysGo);
     child.KillAfter(std::chrono::microseconds(moment(random)));
 
-    bool allNew = true;
     bool leftover = false;
     for (std::size_t i = 0; i < writer.Outputs.size(); ++i) {
       const fs::path output = dir / writer.Outputs[i];
       const std::string now = ReadFile(output.string());
       const bool isOld = now == old[i];
-      const bool isNew = !isOld && writer.Same(now, expected[variant][i]);
+      const bool isNew = !isOld && writer.IsSame(now, expected[variant][i]);
       EXPECT_TRUE(isOld || isNew) << writer.Outputs[i] << " is torn after kill " << kill << ": " << now.size()
                                   << " bytes, old " << old[i].size() << ", new " << expected[variant][i].size();
-      allNew = allNew && isNew;
-      const auto temporaries = Temporaries(output);
-      EXPECT_LE(temporaries.size(), 1u) << writer.Outputs[i] << " after kill " << kill;
-      leftover = leftover || !temporaries.empty();
+      const std::size_t temporaries = Temporaries(output);
+      EXPECT_LE(temporaries, 1u) << writer.Outputs[i] << " after kill " << kill;
+      leftover = leftover || temporaries > 0;
     }
     caught += leftover ? 1 : 0;
-    completed += allNew ? 1 : 0;
   }
-  std::printf("write %.0f ms; %d kills: %d caught while a temporary existed, %d after the new content was in place\n",
-              static_cast<double>(typical.count()) / 1000, kill, caught, completed);
+  std::printf("write %.0f ms; %d kills, %d while a temporary existed\n", static_cast<double>(typical.count()) / 1000,
+              kill, caught);
   EXPECT_GE(caught, kInsideWrites) << "too few kills landed inside a write: the outputs are too small to prove anything";
 
   // A complete write puts the content in place and removes every leftover.
   EXPECT_EQ(start(0)->Wait().first, 0);
   for (std::size_t i = 0; i < writer.Outputs.size(); ++i) {
     const fs::path output = dir / writer.Outputs[i];
-    EXPECT_TRUE(writer.Same(ReadFile(output.string()), expected[0][i])) << writer.Outputs[i];
-    EXPECT_TRUE(Temporaries(output).empty()) << writer.Outputs[i];
+    EXPECT_TRUE(writer.IsSame(ReadFile(output.string()), expected[0][i])) << writer.Outputs[i];
+    EXPECT_EQ(Temporaries(output), 0u) << writer.Outputs[i];
   }
 }
 
 // A writer of the library, run by the helper.
 void Torture(const std::string& name, std::vector<std::string> outputs) {
-  Writer writer;
-  writer.Command = [name](int variant) {
-    return std::vector<std::string>{QM_CRASH_WRITER, name, std::to_string(variant), "."};
-  };
-  writer.Outputs = std::move(outputs);
   const qm::test::ScratchDir scratch;
-  Torture(writer, scratch.Path());
+  Torture({[name](int variant) { return std::vector<std::string>{QM_CRASH_WRITER, name, std::to_string(variant), "."}; },
+           std::move(outputs), true, nullptr, std::equal_to<std::string>()},
+          scratch.Path());
+}
+
+}  // namespace
+
+TEST(CrashTest, CompressedFileContainer) { Torture("compress", {"out.z"}); }
+TEST(CrashTest, DecompressedOutput) { Torture("decompress", {"out.txt"}); }
+TEST(CrashTest, XmlSaveFile) { Torture("xml", {"out.xml"}); }
+TEST(CrashTest, TextStreamForWriting) { Torture("records", {"out.txt"}); }
+TEST(CrashTest, HtmlPageAndPicture) { Torture("page", {"site/page.html", "site/picture.bmp"}); }
+TEST(CrashTest, TypographerReport) { Torture("report", {"report.html"}); }
+TEST(CrashTest, OleStreamCopy) { Torture("ole", {"out.bin"}); }
+TEST(CrashTest, JpegOutput) { Torture("jpeg", {"out.jpg"}); }
+
+#ifdef QM_CLI
+namespace {
+// Runs the command-line tool on the variants of the helper's inputs (which it
+// makes in the scratch folder) under Torture.
+void TortureTool(std::function<std::vector<std::string>(int)> command, const std::string& output, Same same,
+                 std::function<void(const fs::path&, int)> prepare = nullptr) {
+  const qm::test::ScratchDir scratch;
+  const fs::path dir = scratch.Path();
+  for (int variant : {0, 1})
+    ASSERT_EQ(Child({QM_CRASH_WRITER, "tool-inputs", std::to_string(variant), "."}, dir, false).Wait().first, 0);
+  Writer writer{std::move(command), {output}, false, nullptr, std::move(same)};
+  if (prepare) writer.Prepare = [dir, prepare](int variant) { prepare(dir, variant); };
+  Torture(writer, dir);
 }
 
 // The members of a zip archive, by name; nothing when it is not a whole archive.
@@ -206,17 +213,16 @@ std::optional<std::map<std::string, std::string>> Members(const std::string& byt
     return std::nullopt;
   }
   std::optional<std::map<std::string, std::string>> members(std::in_place);
-  for (zip_int64_t i = 0; members && i < zip_get_num_entries(archive, 0); ++i) {
+  for (zip_uint64_t i = 0; members && i < static_cast<zip_uint64_t>(zip_get_num_entries(archive, 0)); ++i) {
     zip_stat_t info;
-    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+    zip_file_t* file = zip_fopen_index(archive, i, 0);
     std::string content;
-    if (file && zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &info) == 0) {
-      content.resize(info.size);
-      if (zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size)) (*members)[info.name] = content;
-      else members.reset();
-    } else {
+    if (file && zip_stat_index(archive, i, 0, &info) == 0) content.resize(info.size);
+    if (file && content.size() == info.size &&
+        zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size))
+      (*members)[info.name] = content;
+    else
       members.reset();
-    }
     if (file) zip_fclose(file);
   }
   zip_discard(archive);
@@ -238,44 +244,6 @@ bool SameWorkbook(const std::string& a, const std::string& b) {
   return *first == *second;
 }
 
-// A writer of the command-line tool, with the helper's inputs in `dir`.
-Writer Tool(std::function<std::vector<std::string>(int)> command, std::vector<std::string> outputs,
-            const fs::path& dir) {
-  for (int variant : {0, 1}) {
-    Child child({QM_CRASH_WRITER, "tool-inputs", std::to_string(variant), "."}, dir, false);
-    if (child.Wait().first != 0) throw std::runtime_error("no inputs for the tool");
-  }
-  Writer writer;
-  writer.Command = std::move(command);
-  writer.Outputs = std::move(outputs);
-  writer.SaysGo = false;
-  return writer;
-}
-
-}  // namespace
-
-TEST(CrashTest, CompressedFileContainer) { Torture("compress", {"out.z"}); }
-TEST(CrashTest, DecompressedOutput) { Torture("decompress", {"out.txt"}); }
-TEST(CrashTest, XmlSaveFile) { Torture("xml", {"out.xml"}); }
-TEST(CrashTest, TextStreamForWriting) { Torture("records", {"out.txt"}); }
-TEST(CrashTest, HtmlPageAndPicture) { Torture("page", {"site/page.html", "site/picture.bmp"}); }
-TEST(CrashTest, TypographerReport) { Torture("report", {"report.html"}); }
-TEST(CrashTest, OleStreamCopy) { Torture("ole", {"out.bin"}); }
-TEST(CrashTest, JpegOutput) { Torture("jpeg", {"out.jpg"}); }
-
-#ifdef QM_CLI
-// The tool rewrites the user's own file in place: each start finds the
-// variant's source there, and a kill must leave it or the saved form.
-TEST(CrashTest, ToolXmlCheckInPlace) {
-  const qm::test::ScratchDir scratch;
-  const fs::path dir = scratch.Path();
-  Writer writer = Tool([](int) { return std::vector<std::string>{QM_CLI, "xml-check", "doc.xml"}; }, {"doc.xml"}, dir);
-  writer.Prepare = [dir](int variant) {
-    qm::test::WriteFile((dir / "doc.xml").string(), ReadFile((dir / ("source" + std::to_string(variant) + ".xml")).string()));
-  };
-  Torture(writer, dir);
-}
-
 // Two archives hold the same parts: the boundary, made from the time of
 // writing, aside.
 bool SameArchive(std::string a, std::string b) {
@@ -290,25 +258,25 @@ bool SameArchive(std::string a, std::string b) {
   return a == b;
 }
 
-TEST(CrashTest, ToolMhtArchive) {
-  const qm::test::ScratchDir scratch;
-  Writer writer = Tool(
-      [](int variant) {
-        return std::vector<std::string>{QM_CLI, "mht", "page" + std::to_string(variant) + ".html", "out.mht"};
-      },
-      {"out.mht"}, scratch.Path());
-  writer.Same = SameArchive;
-  Torture(writer, scratch.Path());
+// The tool's converter from `stem`<variant>`extension` to `output`.
+void TortureConverter(const char* verb, const std::string& stem, const std::string& extension,
+                      const std::string& output, Same same) {
+  TortureTool(
+      [=](int variant) { return std::vector<std::string>{QM_CLI, verb, stem + std::to_string(variant) + extension, output}; },
+      output, std::move(same));
+}
+}  // namespace
+
+// The tool rewrites the user's own file in place: each start finds the
+// variant's source there, and a kill must leave it or the saved form.
+TEST(CrashTest, ToolXmlCheckInPlace) {
+  TortureTool([](int) { return std::vector<std::string>{QM_CLI, "xml-check", "doc.xml"}; }, "doc.xml",
+              std::equal_to<std::string>(), [](const fs::path& dir, int variant) {
+                qm::test::WriteFile((dir / "doc.xml").string(),
+                                    ReadFile((dir / ("source" + std::to_string(variant) + ".xml")).string()));
+              });
 }
 
-TEST(CrashTest, ToolWorkbook) {
-  const qm::test::ScratchDir scratch;
-  Writer writer = Tool(
-      [](int variant) {
-        return std::vector<std::string>{QM_CLI, "export-tsv", "table" + std::to_string(variant) + ".tsv", "out.xlsx"};
-      },
-      {"out.xlsx"}, scratch.Path());
-  writer.Same = SameWorkbook;
-  Torture(writer, scratch.Path());
-}
+TEST(CrashTest, ToolMhtArchive) { TortureConverter("mht", "page", ".html", "out.mht", SameArchive); }
+TEST(CrashTest, ToolWorkbook) { TortureConverter("export-tsv", "table", ".tsv", "out.xlsx", SameWorkbook); }
 #endif

@@ -1,8 +1,7 @@
 // qm-crash-writer WRITER VARIANT FOLDER: writes one large output into FOLDER
-// through one of the library's whole-file writers, for the crash test to kill
-// at random moments. The input of each VARIANT (0 or 1) is made the first
-// time and kept in FOLDER. "go" on the standard output marks the moment the
-// write starts; exit status 0 means the write completed.
+// through one of the library's whole-file writers, for the crash test to kill.
+// Each VARIANT's (0 or 1) input is made once and kept in FOLDER; "go" on the
+// standard output marks the start of the write; status 0 means it completed.
 
 #include <cstdint>
 #include <cstdio>
@@ -49,12 +48,6 @@ std::string Words(int variant, std::size_t line) {
   return text;
 }
 
-void Save(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
 std::string Text(int variant, std::size_t lines) {
   std::string text;
   for (std::size_t i = 0; i < lines; ++i) text += Words(variant, i) + "\r\n";
@@ -65,7 +58,8 @@ std::string Text(int variant, std::size_t lines) {
 fs::path Input(const fs::path& folder, const std::string& name, const std::function<std::string()>& make) {
   const fs::path path = folder / name;
   if (!fs::exists(path)) {
-    Save(folder / (name + ".part"), make());
+    const std::string bytes = make();
+    std::ofstream(folder / (name + ".part"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     fs::rename(folder / (name + ".part"), path);
   }
   return path;
@@ -81,8 +75,7 @@ void Compress(int v, const fs::path& dir) {
 
 void Decompress(int v, const fs::path& dir) {
   const auto in = Input(dir, "in" + std::to_string(v) + ".z", [&] {
-    const fs::path text = dir / "text.tmp";
-    Save(text, Text(v, kLines));
+    const auto text = Input(dir, "plain" + std::to_string(v) + ".txt", [v] { return Text(v, kLines); });
     qm::Compress().CompressFile(text.string(), (dir / "made.z").string(), qm::COM_BEST_SPEED);
     std::ifstream made(dir / "made.z", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(made), {});

@@ -31,54 +31,9 @@ TEST(Settings, ReadWriteDeleteKeysAndSections) {
   EXPECT_EQ(qm::GetSetting("App", odd, odd), odd);
 }
 
-TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
-  qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
-  constexpr int kProcesses = 4, kKeys = 200;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int status = 0;
-      try {
-        for (int k = 0; k < kKeys; ++k)
-          qm::SaveSetting("Conc", "p" + std::to_string(p), "k" + std::to_string(k), std::to_string(p * 1000 + k));
-      } catch (...) {
-        status = 1;
-      }
-      _exit(status);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  for (int p = 0; p < kProcesses; ++p)
-    for (int k = 0; k < kKeys; ++k)
-      ASSERT_EQ(qm::GetSetting("Conc", "p" + std::to_string(p), "k" + std::to_string(k)),
-                std::to_string(p * 1000 + k));
-}
-
-TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    for (int k = 0;; ++k) qm::SaveSetting("Kill", "s", "k" + std::to_string(k), std::string(500, 'v'));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  EXPECT_EQ(qm::GetSetting("Kill", "s", "k0"), std::string(500, 'v'));
-  qm::SaveSetting("Kill", "after", "k", "written");
-  EXPECT_EQ(qm::GetSetting("Kill", "after", "k"), "written");
-  qm::DeleteSetting("Kill", "s");
-}
-
-// Runs `body` in a child process; true when it returned true.
+// Runs `body` in a child process, which exits 0 when it returned true.
 template <class Body>
-bool InChild(Body body) {
+pid_t Child(Body body) {
   const pid_t pid = fork();
   if (pid == 0) {
     bool ok = false;
@@ -88,9 +43,43 @@ bool InChild(Body body) {
     }
     _exit(ok ? 0 : 1);
   }
+  return pid;
+}
+
+bool Succeeded(pid_t child) {
   int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
+  qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
+  constexpr int kProcesses = 4, kKeys = 200;
+  const auto key = [](int p, int k) { return std::pair("p" + std::to_string(p), "k" + std::to_string(k)); };
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p)
+    children.push_back(Child([&] {
+      for (int k = 0; k < kKeys; ++k) qm::SaveSetting("Conc", key(p, k).first, key(p, k).second, std::to_string(p * 1000 + k));
+      return true;
+    }));
+  for (pid_t pid : children) EXPECT_TRUE(Succeeded(pid));
+  for (int p = 0; p < kProcesses; ++p)
+    for (int k = 0; k < kKeys; ++k)
+      ASSERT_EQ(qm::GetSetting("Conc", key(p, k).first, key(p, k).second), std::to_string(p * 1000 + k));
+}
+
+TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {
+  const pid_t pid = Child([] {
+    for (int k = 0;; ++k) qm::SaveSetting("Kill", "s", "k" + std::to_string(k), std::string(500, 'v'));
+    return true;
+  });
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(qm::GetSetting("Kill", "s", "k0"), std::string(500, 'v'));
+  qm::SaveSetting("Kill", "after", "k", "written");
+  EXPECT_EQ(qm::GetSetting("Kill", "after", "k"), "written");
+  qm::DeleteSetting("Kill", "s");
 }
 
 TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
@@ -114,14 +103,14 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
 
   // Another process deletes the database and creates it anew.
   const std::string path = qm::SettingsStorePath();
-  EXPECT_TRUE(InChild([&] {
+  EXPECT_TRUE(Succeeded(Child([&] {
     for (const char* part : {"", "-wal", "-shm"}) fs::remove(path + part);
     qm::SaveSetting("Move", "s", "k", "new b");
     return true;
-  }));
+  })));
   EXPECT_EQ(qm::GetSetting("Move", "s", "k"), "new b");
   qm::SaveSetting("Move", "s", "k", "written after");
-  EXPECT_TRUE(InChild([] { return qm::GetSetting("Move", "s", "k") == "written after"; }));
+  EXPECT_TRUE(Succeeded(Child([] { return qm::GetSetting("Move", "s", "k") == "written after"; })));
 
   if (was) {
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);

@@ -45,19 +45,14 @@ TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
 
 TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
   qm::test::ScratchDir dir;
-  {
-    auto s = TextStream::Open(dir / "a.txt", IOMode::ForWriting);
-    s->WriteLine("h\xC3\xA9");
-    s->WriteBlankLines(2);
-    s->Write("end");
-    s->Close();
-  }
+  auto s = TextStream::Open(dir / "a.txt", IOMode::ForWriting);
+  s->WriteLine("h\xC3\xA9");
+  s->WriteBlankLines(2);
+  s->Write("end");
+  s->Close();
   EXPECT_EQ(qm::test::ReadFile(dir / "a.txt"), "h\xC3\xA9\r\n\r\n\r\nend");
-  {
-    auto s = TextStream::Open(dir / "u.txt", IOMode::ForWriting, true, qm::TextFormat::Unicode);
-    s->WriteLine("\xC3\xA9\xF0\x9F\x98\x80");  // é and an emoji (a surrogate pair)
-    s->Close();
-  }
+  TextStream::Open(dir / "u.txt", IOMode::ForWriting, true, qm::TextFormat::Unicode)
+      ->WriteLine("\xC3\xA9\xF0\x9F\x98\x80");  // é and an emoji (a surrogate pair); published on release
   EXPECT_EQ(qm::test::ReadFile(dir / "u.txt"), std::string("\xFF\xFE\xE9\x00\x3D\xD8\x00\xDE\r\x00\n\x00", 12));
   for (auto format : {qm::TextFormat::Unicode, qm::TextFormat::SystemDefault}) {
     auto r = TextStream::Open(dir / "u.txt", IOMode::ForReading, false, format);
@@ -73,12 +68,11 @@ TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
   qm::test::WriteFile(dir / "u16.txt", utf16);
   // The CR as the very last byte of the first read, then as the file's last byte.
   qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\r" + "y\r");
-  for (const char* name : {"u8.txt", "u16.txt"}) {
-    auto s = TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault);
-    EXPECT_EQ(AllLines(*s), (std::vector<std::string>{"a", "b"})) << name;
-  }
-  auto s = TextStream::Open(dir / "edge.txt", IOMode::ForReading);
-  EXPECT_EQ(AllLines(*s), (std::vector<std::string>{std::string(65535, 'x'), "y"}));
+  for (const char* name : {"u8.txt", "u16.txt"})
+    EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault)),
+              (std::vector<std::string>{"a", "b"})) << name;
+  EXPECT_EQ(AllLines(*TextStream::Open(dir / "edge.txt", IOMode::ForReading)),
+            (std::vector<std::string>{std::string(65535, 'x'), "y"}));
   EXPECT_EQ(AllLines(*TextStream::FromText("a\rb\r")), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -142,22 +136,16 @@ TEST(FileTable, NumberedFiles) {
 }
 
 TEST(TextStream, RemainingBytesBoundTheLinesToCome) {
-  auto memory = qm::TextStream::FromText("abc\r\nde\n");
-  EXPECT_EQ(memory->RemainingBytes(), 8u);
-  memory->ReadLine();
-  EXPECT_EQ(memory->RemainingBytes(), 3u);
-  memory->ReadLine();
-  EXPECT_EQ(memory->RemainingBytes(), 0u);
-
   qm::test::ScratchDir dir;
-  const std::string big(200000, 'x');
-  qm::test::WriteFile(dir / "f.txt", "first\r\n" + big + "\r\n");
-  auto file = qm::TextStream::Open(dir / "f.txt", qm::IOMode::ForReading);
-  EXPECT_EQ(file->RemainingBytes(), big.size() + 9);
-  file->ReadLine();
-  EXPECT_EQ(file->RemainingBytes(), big.size() + 2);
-  file->ReadLine();
-  EXPECT_EQ(file->RemainingBytes(), 0u);
+  const std::string big(200000, 'x'), text = "first\r\n" + big + "\r\n";
+  qm::test::WriteFile(dir / "f.txt", text);
+  for (const auto& s : {TextStream::FromText(text), TextStream::Open(dir / "f.txt", IOMode::ForReading)}) {
+    EXPECT_EQ(s->RemainingBytes(), big.size() + 9);
+    s->ReadLine();
+    EXPECT_EQ(s->RemainingBytes(), big.size() + 2);
+    s->ReadLine();
+    EXPECT_EQ(s->RemainingBytes(), 0u);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "support/TestEnvironment.h"
 
@@ -39,40 +40,38 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   qm::test::WriteFile(dir / "plain.txt", "plain text, not compressed");
   qm::test::WriteFile(dir / "empty", "");
   qm::test::WriteFile(dir / "page.html", "<html><body>hi</body></html>");
-
-  EXPECT_TRUE(
-      FailsSaying(Quillmark(d, "compress missing.bin out"), "missing.bin does not exist (error 53: File not found)"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "compress empty out"), "empty is empty: there is nothing to compress"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "compress plain.txt no-folder/out"),
-                          "cannot write no-folder/out: the folder no-folder does not exist"));
-  EXPECT_TRUE(
-      FailsSaying(Quillmark(d, "decompress plain.txt out"),
-                  "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
-                  "decompressed (zlib result -3: data error)"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "mht missing.html"), "missing.html does not exist"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "jpeg plain.txt out.jpg"), "plain.txt: Invalid picture"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "xml-check missing.xml"), "missing.xml does not exist"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "xml-check plain.txt"), "plain.txt is empty or not well-formed XML"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "export-tsv missing.tsv out.xlsx"), "missing.tsv does not exist"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "find no-folder '*'"), "no-folder does not exist"));
-  EXPECT_TRUE(FailsSaying(
-      Quillmark(d, "zip plain.txt page.html"),
-      "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip no-folder/a.zip page.html"),
-                          "no-folder/a.zip: cannot be created: the folder no-folder does not exist"));
-  // A folder where a file is expected is said to be one, on either side.
   fs::create_directory(d / "folder");
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "export-tsv folder out.xlsx"), "folder is a folder, not a file"));
+
+  // Each failing command and the words it must say; a folder where a file is
+  // expected is said to be one, on either side.
+  const std::pair<const char*, const char*> kCases[] = {
+      {"compress missing.bin out", "missing.bin does not exist (error 53: File not found)"},
+      {"compress empty out", "empty is empty: there is nothing to compress"},
+      {"compress plain.txt no-folder/out", "cannot write no-folder/out: the folder no-folder does not exist"},
+      {"decompress plain.txt out",
+       "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
+       "decompressed (zlib result -3: data error)"},
+      {"mht missing.html", "missing.html does not exist"},
+      {"jpeg plain.txt out.jpg", "plain.txt: Invalid picture"},
+      {"xml-check missing.xml", "missing.xml does not exist"},
+      {"xml-check plain.txt", "plain.txt is empty or not well-formed XML"},
+      {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},
+      {"find no-folder '*'", "no-folder does not exist"},
+      {"zip plain.txt page.html",
+       "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"},
+      {"zip no-folder/a.zip page.html", "no-folder/a.zip: cannot be created: the folder no-folder does not exist"},
+      {"interp --linear -1 1 2",
+       "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"},
+      {"zip '' page.html", "quillmark zip: no archive name was given\n"},
+      {"zip a.zip . page.html", ".: is the root or the current folder, which has no name to store, not archived"},
+      {"zip a.zip missing.txt", "none of the files was found: no archive written"},
+      {"export-tsv folder out.xlsx", "folder is a folder, not a file"},
+  };
+  for (const auto& [arguments, words] : kCases) EXPECT_TRUE(FailsSaying(Quillmark(d, arguments), words)) << arguments;
   EXPECT_FALSE(fs::exists(d / "out.xlsx"));
   const ToolRun intoFolder = Quillmark(d, "zip folder page.html");
   EXPECT_TRUE(FailsSaying(intoFolder, "folder: is a folder, not a zip archive"));
   EXPECT_EQ(intoFolder.Output.find("Internal logic"), std::string::npos) << intoFolder.Output;
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "interp --linear -1 1 2"),
-                          "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip '' page.html"), "quillmark zip: no archive name was given\n"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip . page.html"),
-                          ".: is the root or the current folder, which has no name to store, not archived"));
-  EXPECT_TRUE(FailsSaying(Quillmark(d, "zip a.zip missing.txt"), "none of the files was found: no archive written"));
   EXPECT_EQ(qm::test::ReadFile(dir / "plain.txt"), "plain text, not compressed");
 
   // Written over its input, a file is reported with the size it had.
