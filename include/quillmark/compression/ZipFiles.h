@@ -15,10 +15,12 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm {
@@ -54,5 +56,14 @@ struct ZipReport {
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+
+/// Told the fraction of the whole job done, from 0 to 1, while the archive is
+/// written (often enough for a progress bar). It should not throw: an
+/// exception it throws is dropped and ends the calls for that round.
+using ZipProgress = std::function<void(double fraction)>;
+
+/// ZipFiles, telling `progress` how far it got.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    const ZipProgress& progress);
 
 }  // namespace qm
