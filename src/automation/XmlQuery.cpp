@@ -34,7 +34,7 @@ XMLPtr ParseXml(const std::string& text) {
 std::vector<XMLPtr> XmlChildren(const XML& element, const std::string& tag) {
   std::vector<XMLPtr> children;
   for (XMLPtr child = element.GetNextTag(tag); child; child = element.GetNextTag(tag, child->NextPosition()))
-    children.push_back(std::move(child));
+    children.push_back(child);
   return children;
 }
 
