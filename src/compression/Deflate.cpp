@@ -3,6 +3,7 @@
 #include <string>
 #include <zlib.h>
 
+#include "compression/CompressFiles.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -33,15 +34,15 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32
   return bytes;
 }
 
-void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
-                  CompressionLevelConstants level) {
-  Compress compress;
-  Check(compress.CompressFile(in.string(), out.string(), level));
+void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, CompressionLevelConstants level,
+                  const Progress& progress) {
+  std::int32_t decompressed = 0, compressed = 0;
+  Check(compression::CompressFileWith(in.string(), out.string(), level, {decompressed, compressed}, progress));
 }
 
-void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out) {
-  Compress compress;
-  Check(compress.DecompressFile(in.string(), out.string()));
+void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
+  std::int32_t decompressed = 0, compressed = 0;
+  Check(compression::DecompressFileWith(in.string(), out.string(), {decompressed, compressed}, progress));
 }
 
 }  // namespace qm

@@ -22,11 +22,11 @@ std::string ZipReport::Message() const {
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files) {
-  return ZipFiles(archive, files, ZipProgress());
+  return ZipFiles(archive, files, Progress());
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                   const ZipProgress& progress) {
+                   const Progress& progress) {
   QM_FRAME_TRY {
     compression::ZipLibrary engine;
     compression::ZipUserFunctions functions;

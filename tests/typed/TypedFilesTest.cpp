@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "graphics/PictureFiles.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/DIBSection.h"
@@ -28,11 +30,23 @@ TEST(TypedFiles, ContainerFilesAreCompressFilesAndZipReportsProgress) {
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + "\n";
   WriteFile(dir / "in.txt", text);
-  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed.qmz");
+  std::vector<double> packing, unpacking;
+  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed.qmz", qm::COM_DEFAULT_COMPRESSION,
+                   [&](double f) { packing.push_back(f); });
   ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published.qmz", qm::COM_DEFAULT_COMPRESSION), 0);
   EXPECT_EQ(ReadFile(dir / "typed.qmz"), ReadFile(dir / "published.qmz"));
-  qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt");
+  qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt", [&](double f) { unpacking.push_back(f); });
   EXPECT_EQ(ReadFile(dir / "out.txt"), text);
+  for (const auto& seen : {packing, unpacking}) {
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.front(), 0.0);
+    EXPECT_EQ(seen.back(), 1.0);
+  }
+  // A progress callback that throws stops the job: no output is left.
+  EXPECT_THROW(qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "stopped.qmz", qm::COM_BEST_SPEED,
+                                [](double) { throw std::runtime_error("cancelled"); }),
+               std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "stopped.qmz"));
   EXPECT_EQ(ErrorOf([&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "x"); }), qm::ERR_FileNotFound);
   std::string damaged = ReadFile(dir / "typed.qmz");
   damaged[damaged.size() / 2] ^= 0x55;
@@ -82,11 +96,18 @@ TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
   WriteFile(dir / "page.html", "<html><body><a href=\"next.html\">next</a><img src=\"p.bmp\"></body></html>");
   WriteFile(dir / "next.html", "<html><body>second</body></html>");
   WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
-  const std::string subject = qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht");
+  std::vector<double> seen;
+  const std::string subject =
+      qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht", "", [&](double f) { seen.push_back(f); });
   EXPECT_EQ(subject, "Report generated from " + qm::mdlHTML2MHT::GetAppName());
+  EXPECT_EQ(seen, (std::vector<double>{0, 1.0 / 3, 2.0 / 3, 1}));  // the page, the linked page, the picture
   std::string published;
   qm::mdlHTML2MHT::ConvertHTMLToMHT(dir / "page.html", dir / "published.mht", published);
-  EXPECT_EQ(ReadFile(dir / "typed.mht"), ReadFile(dir / "published.mht"));
+  // The same archive but for the boundary, which carries the time of the conversion.
+  const auto withoutBoundary = [](std::string mht) {
+    return std::regex_replace(mht, std::regex("----=_QMLib_[0-9.E+-]+"), "BOUNDARY");
+  };
+  EXPECT_EQ(withoutBoundary(ReadFile(dir / "typed.mht")), withoutBoundary(ReadFile(dir / "published.mht")));
   EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "s.mht", "Mine"), "Mine");
   EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
 }

@@ -22,6 +22,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/compression/Compress.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -32,13 +33,17 @@ QUILLMARK_EXPORT std::vector<std::uint8_t> Deflate(std::span<const std::uint8_t>
 /// The bytes of a zlib stream whose uncompressed length is `originalSize`.
 QUILLMARK_EXPORT std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32_t originalSize);
 
-/// Compresses the file `in` into the container file `out` (replaced).
+/// Compresses the file `in` into the container file `out` (replaced),
+/// telling `progress` the share of `in` read so far. An exception `progress`
+/// throws stops the job and passes on; `out` is then removed.
 QUILLMARK_EXPORT void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
-                                   CompressionLevelConstants level = COM_DEFAULT_COMPRESSION);
+                                   CompressionLevelConstants level = COM_DEFAULT_COMPRESSION,
+                                   const Progress& progress = {});
 
-/// Restores a container file written by CompressFile into `out` (replaced).
-/// When the data is damaged, `out` holds what could be restored before the
-/// error is raised.
-QUILLMARK_EXPORT void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out);
+/// Restores a container file written by CompressFile into `out` (replaced),
+/// with `progress` as for CompressFile. When the data is damaged, `out` holds
+/// what could be restored before the error is raised.
+QUILLMARK_EXPORT void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
+                                     const Progress& progress = {});
 
 }  // namespace qm

@@ -15,13 +15,13 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -57,13 +57,11 @@ struct ZipReport {
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
 
-/// Told the fraction of the whole job done, from 0 to 1, while the archive is
-/// written (often enough for a progress bar). It should not throw: an
-/// exception it throws is dropped and ends the calls for that round.
-using ZipProgress = std::function<void(double fraction)>;
-
-/// ZipFiles, telling `progress` how far it got.
+/// ZipFiles, telling `progress` how far the whole job got while each round's
+/// archive is written. It should not throw: the archive is written by a C
+/// library, so an exception it throws is dropped and ends the calls for that
+/// round.
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                                    const ZipProgress& progress);
+                                    const Progress& progress);
 
 }  // namespace qm
