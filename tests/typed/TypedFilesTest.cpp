@@ -153,6 +153,8 @@ TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
   qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.5, -2}, {1e20}});
   EXPECT_NE(qm::test::Output("unzip -p '" + dir / "numbers.xlsx" + "' xl/worksheets/sheet1.xml").find("<v>1.5</v>"),
             std::string::npos);
+  qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
   EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }),
             qm::ERR_InvalidProcedureCall);
   EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{1.0, 2.0}}); }), qm::ERR_EXPORT_FAILED);
