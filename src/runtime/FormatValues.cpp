@@ -1,5 +1,8 @@
 // Format over standard types: each value becomes the Variant it stands for.
 
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Format.h"
 
@@ -19,6 +22,9 @@ std::string Format(std::chrono::local_seconds when, std::string_view format, VbD
 }
 
 std::string Format(std::chrono::year_month_day date, std::string_view format, VbDayOfWeek firstDayOfWeek) {
+  if (!date.ok())
+    RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("Format"),
+              std::string(StandardErrorText(ERR_InvalidProcedureCall)) + ": no such date");
   return Format(std::chrono::local_days(std::chrono::sys_days(date).time_since_epoch()), format, firstDayOfWeek);
 }
 

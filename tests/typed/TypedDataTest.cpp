@@ -78,6 +78,7 @@ TEST(TypedData, FormatOfNumbersAndDatesIsTheVariantFormat) {
   const local_seconds early = local_days(1899y / December / 29) + 6h;
   EXPECT_EQ(qm::Format(early, "General Date"), "1899-12-29 06:00:00");
   EXPECT_EQ(ErrorOf([] { qm::Format(local_days(50y / January / 1), "yyyy"); }), qm::ERR_Overflow);
+  EXPECT_EQ(ErrorOf([] { qm::Format(2023y / February / 29, "yyyy"); }), qm::ERR_InvalidProcedureCall);
 }
 
 TEST(TypedData, TrailSplitsTheSourceIntoPieces) {

@@ -50,7 +50,8 @@ std::string Format(const Variant& expression, std::string_view format = {},
 QUILLMARK_EXPORT std::string Format(double value, std::string_view format = {});
 
 /// Formats a local date and time (to the second), as a Date Variant of that
-/// date and time; the time of day is 0 for a date alone.
+/// date and time; the time of day is 0 for a date alone, and a date that does
+/// not exist (30 February) raises 5.
 QUILLMARK_EXPORT std::string Format(std::chrono::local_seconds when, std::string_view format = {},
                                     VbDayOfWeek firstDayOfWeek = vbSunday);
 QUILLMARK_EXPORT std::string Format(std::chrono::year_month_day date, std::string_view format = {},
