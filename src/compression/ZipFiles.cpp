@@ -22,6 +22,11 @@ std::string ZipReport::Message() const {
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files) {
+  return ZipFiles(archive, files, Progress());
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const Progress& progress) {
   QM_FRAME_TRY {
     compression::ZipLibrary engine;
     compression::ZipUserFunctions functions;
@@ -35,6 +40,12 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
     std::vector<std::string> round;
     for (std::size_t first = 0; first < files.size(); first += compression::kZipNameSlots) {
       const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
+      if (progress) {
+        // The round's share of the files, by the part of it written.
+        engine.OnWriting([&, first, count](double fraction) {
+          progress(first + static_cast<std::uint64_t>(fraction * static_cast<double>(count)), files.size());
+        });
+      }
       round.clear();
       for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
       compression::ZipNameList names;
@@ -54,6 +65,7 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       }
     }
     if (report.Archived == 0) report.Result = ZE_Nothing_To_Do_ERR;
+    if (progress) progress(files.size(), files.size());
     return report;
   }
   QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());

@@ -232,6 +232,10 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return failed(member.Path, "cannot be given its permissions");
   }
 
+  if (writing_) {
+    const auto tell = [](zip_t*, double fraction, void* state) { (*static_cast<std::function<void(double)>*>(state))(fraction); };
+    zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, &writing_);
+  }
   deflated.Start();
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.

@@ -14,6 +14,7 @@
 // - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,10 @@ class ZipLibrary {
   /// name and reason after success.
   const ZipNotice& Failure() const { return failure_; }
 
+  /// Told, while each following ZpArchive writes its archive, the part
+  /// written so far (0 to 1); an empty function is never called.
+  void OnWriting(std::function<void(double)> fraction) { writing_ = std::move(fraction); }
+
  private:
   std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
   std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
@@ -52,6 +57,7 @@ class ZipLibrary {
   ZipUserFunctions functions_{};
   std::vector<ZipNotice> skipped_;
   ZipNotice failure_;
+  std::function<void(double)> writing_;
 };
 
 }  // namespace qm::compression

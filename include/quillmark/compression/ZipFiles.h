@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -53,6 +55,11 @@ struct ZipReport {
 };
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+
+/// ZipFiles, telling `progress` how many of the files are written so far
+/// (in steps finer than a file while the archive is being written).
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    const Progress& progress);
 
 }  // namespace qm
