@@ -18,7 +18,7 @@ int Run(const Invocation& call) {
   const std::vector<std::filesystem::path> files(args.begin() + 1, args.end());
   ZipReport report;
   {
-    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark zip", ProgressLine::Unit::Files);
+    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark zip", ProgressLine::Unit::Bytes);
     report = ZipFiles(args[0], files, progress.Callback());
   }
   if (report.Complete()) {

@@ -24,7 +24,6 @@ std::string Size(std::uint64_t bytes) {
 
 const char* Noun(ProgressLine::Unit unit) {
   switch (unit) {
-    case ProgressLine::Unit::Files: return "files";
     case ProgressLine::Unit::Parts: return "parts";
     case ProgressLine::Unit::Folders: return "folders";
     case ProgressLine::Unit::Bytes: break;
@@ -47,7 +46,9 @@ std::string ProgressLine::Text(const std::string& label, Unit unit, std::uint64_
   } else {
     text += std::to_string(done);
     if (total > 0) text += " of " + std::to_string(total);
-    text += std::string(" ") + Noun(unit);
+    std::string noun = Noun(unit);
+    if (done == 1 && total == 0) noun.pop_back();  // "1 folder"
+    text += " " + noun;
   }
   if (total > 0) text += " (" + std::to_string(done >= total ? 100 : done * 100 / total) + "%)";
   return text;

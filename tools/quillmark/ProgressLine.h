@@ -17,7 +17,7 @@ namespace qm::cli {
 class ProgressLine {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
-  enum class Unit { Bytes, Files, Parts, Folders };
+  enum class Unit { Bytes, Parts, Folders };
 
   /// The shortest time between two drawings.
   static constexpr std::chrono::milliseconds kInterval{100};
@@ -37,8 +37,8 @@ class ProgressLine {
   /// The library's progress callback, updating this line.
   Progress Callback();
 
-  /// The line's text: "quillmark zip: 12 of 40 files (30%)",
-  /// "quillmark compress: 1.5 MiB of 6.0 MiB (25%)", "quillmark find: 12 folders".
+  /// The line's text: "quillmark zip: 1.5 MiB of 6.0 MiB (25%)", "quillmark mht: 2 of 5 parts (40%)",
+  /// "quillmark find: 12 folders".
   static std::string Text(const std::string& label, Unit unit, std::uint64_t done, std::uint64_t total);
 
  private:

@@ -57,8 +57,8 @@ struct ZipReport {
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
 
-/// ZipFiles, telling `progress` how many of the files are written so far
-/// (in steps finer than a file while the archive is being written).
+/// ZipFiles, telling `progress` the bytes written so far of the files' sizes
+/// (each file is looked at once more to learn its size).
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                                     const Progress& progress);
 
