@@ -11,6 +11,7 @@ namespace qm::test {
 struct ToolRun {
   std::string Output;  // what the redirection keeps
   int Status = -1;
+  std::string Errors;  // stderr, when kept apart
 };
 
 /// Runs a shell command; Output is what it printed on stdout.
@@ -18,8 +19,8 @@ inline ToolRun RunShell(const std::string& command) {
   const std::string marker = "\nexit status ";
   const std::string text = Output(command + "; printf '\\nexit status %d' $?");
   const auto at = text.rfind(marker);
-  if (at == std::string::npos) return {text, -1};
-  return {text.substr(0, at), std::stoi(text.substr(at + marker.size()))};
+  if (at == std::string::npos) return {text, -1, {}};
+  return {text.substr(0, at), std::stoi(text.substr(at + marker.size())), {}};
 }
 
 /// Runs `quillmark ARGUMENTS` in `folder` (arguments pass through the shell
@@ -28,6 +29,15 @@ inline ToolRun RunShell(const std::string& command) {
 inline ToolRun Quillmark(const std::filesystem::path& folder, const std::string& arguments,
                          const std::string& redirect = "2>&1") {
   return RunShell("cd '" + folder.string() + "' && '" QM_CLI_PROGRAM "' " + arguments + " " + redirect);
+}
+
+/// Runs `quillmark ARGUMENTS` in `folder` with stdout in Output and stderr
+/// in Errors.
+inline ToolRun QuillmarkApart(const std::filesystem::path& folder, const std::string& arguments) {
+  const std::filesystem::path errors = folder / ".quillmark-stderr";
+  ToolRun run = Quillmark(folder, arguments, "2>'" + errors.string() + "'");
+  run.Errors = ReadFile(errors.string());
+  return run;
 }
 
 /// Runs `quillmark ARGUMENTS` in `folder` on a pseudo-terminal (script(1)):

@@ -56,6 +56,8 @@ constexpr Option kOptions[] = {
     {"file", 0, "NAME", "the file name offered (save with --filter)"},
 };
 
+constexpr std::string_view kIcons[] = {"info", "exclamation", "question", "critical"};
+
 constexpr std::string_view kKinds[] = {"messagebox", "clear-dismissed", "slider", "choice",
                                        "password",   "open",            "save",   "color"};
 
@@ -92,6 +94,9 @@ int Run(const Invocation& call) {
   const std::string kind = call.Operand(0);
   if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds))
     call.Wrong("unknown dialog '" + kind + "'");
+  if (const std::string icon = call.Value("icon", "info");
+      std::find(std::begin(kIcons), std::end(kIcons), icon) == std::end(kIcons))
+    call.Wrong("--icon must be info, exclamation, question or critical, not '" + icon + "'");
   const Numbers n = CheckedNumbers(call, kind);
 #ifndef QM_HAVE_UI
   (void)n;
