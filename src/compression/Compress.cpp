@@ -137,7 +137,8 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
     std::int32_t result = inMemory.Result;
     if (streamed) {
       const auto outcome = compression::DeflateFile(*input, input->Size(), output,
-                                                    compression::WorkBufferSize(originalLength), CompressionLevel, progress);
+                                                    compression::WorkBufferSize(originalLength), CompressionLevel,
+                                                    progress);
       valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
       result = outcome.Result;
     } else {
@@ -184,7 +185,8 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     Progress ofFile;
     if (progress)
       ofFile = [&](std::uint64_t done, std::uint64_t) { progress(fieldBytes + done, input->Size()); };
-    const auto outcome = compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, ofFile);
+    const auto outcome =
+        compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, ofFile);
     output.Close();
     return outcome.Result;
   });

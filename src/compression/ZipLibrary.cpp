@@ -233,7 +233,9 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   }
 
   if (writing_) {
-    const auto tell = [](zip_t*, double fraction, void* state) { (*static_cast<std::function<void(double)>*>(state))(fraction); };
+    const auto tell = [](zip_t*, double fraction, void* state) {
+      (*static_cast<std::function<void(double)>*>(state))(fraction);
+    };
     zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, &writing_);
   }
   deflated.Start();

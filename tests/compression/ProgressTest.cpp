@@ -25,7 +25,8 @@ TEST(Progress, CompressAndDecompressTellTheBytesOfTheInputRead) {
   qm::Compress compress;
 
   ProgressLog packing;
-  ASSERT_EQ(compress.CompressFile(dir / "in.txt", dir / "told.cmp", qm::COM_DEFAULT_COMPRESSION, packing.Callback()), 0);
+  ASSERT_EQ(compress.CompressFile(dir / "in.txt", dir / "told.cmp", qm::COM_DEFAULT_COMPRESSION, packing.Callback()),
+            0);
   ASSERT_EQ(compress.CompressFile(dir / "in.txt", dir / "plain.cmp", qm::COM_DEFAULT_COMPRESSION), 0);
   EXPECT_EQ(qm::test::ReadFile(dir / "told.cmp"), qm::test::ReadFile(dir / "plain.cmp"));
   EXPECT_GT(packing.Calls.size(), 2u);  // more than one block of the input

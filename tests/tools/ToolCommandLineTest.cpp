@@ -84,7 +84,8 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
       {"jpeg a.bmp b.jpg --quality", "quillmark jpeg: option '--quality' needs a value (N)"},
       {"interp 2 1 2", "quillmark interp: give either --cubic or --linear"},
       {"interp --cubic --linear 2 1 2", "quillmark interp: give either --cubic or --linear"},
-      {"interp --linear 1.5 1 2", "quillmark interp: PRECISION must be a whole number from -32768 to 32767, not '1.5'"},
+      {"interp --linear 1.5 1 2",
+       "quillmark interp: PRECISION must be a whole number from -32768 to 32767, not '1.5'"},
       {"interp --linear 2 1 x", "quillmark interp: every value V must be a number, not 'x'"},
       {"find .", "quillmark find: missing argument: expected DIR PATTERN"},
       {"find -x . '*'", "quillmark find: unknown option '-x'"},
@@ -93,8 +94,10 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
       {"dialog", "quillmark dialog: missing argument: expected KIND [ARG]..."},
       {"dialog frobnicate", "quillmark dialog: unknown dialog 'frobnicate'"},
       {"dialog slider low", "quillmark dialog: MIN must be a number, not 'low'"},
-      {"dialog messagebox hi --seconds=-1", "quillmark dialog: --seconds must be a whole number from 0 to 2147483647, not '-1'"},
-      {"dialog messagebox hi --icon=smiley", "quillmark dialog: --icon must be info, exclamation, question or critical, not 'smiley'"},
+      {"dialog messagebox hi --seconds=-1",
+       "quillmark dialog: --seconds must be a whole number from 0 to 2147483647, not '-1'"},
+      {"dialog messagebox hi --icon=smiley",
+       "quillmark dialog: --icon must be info, exclamation, question or critical, not 'smiley'"},
       {"preview", "quillmark preview: missing argument: expected PAGE.html"},
       {"preview a.html --print-only --no-buttons", "quillmark preview: give --print-only or --no-buttons, not both"},
       {"print a.html --pdf", "quillmark print: option '--pdf' needs a value (OUT)"},
@@ -105,8 +108,8 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
     EXPECT_EQ(run.Status, 2) << arguments;
     EXPECT_EQ(run.Output, "") << arguments;
     EXPECT_TRUE(run.Errors.starts_with(std::string(reason) + "\n")) << arguments << ":\n" << run.Errors;
-    const std::string command = std::string(reason).substr(0, std::string(reason).find(':'));
-    const std::string usage = command == "quillmark" ? "\nUsage: quillmark COMMAND" : "\nUsage: " + command + " [OPTION]...";
+    const std::string who = std::string(reason).substr(0, std::string(reason).find(':'));
+    const std::string usage = who == "quillmark" ? "\nUsage: quillmark COMMAND" : "\nUsage: " + who + " [OPTION]...";
     EXPECT_NE(run.Errors.find(usage), std::string::npos) << arguments << ":\n" << run.Errors;
   }
 }
@@ -114,7 +117,7 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
 TEST(ToolCommandLine, EveryCommandDoesItsJob) {
   qm::test::ScratchDir dir;
   const fs::path& d = dir.Path();
-  qm::test::WriteFile(dir / "page.html", "<html><body><img src=\"pic.bmp\"><a href=\"next.html\">next</a></body></html>");
+  qm::test::WriteFile(dir / "page.html", "<html><body><img src=\"pic.bmp\"><a href=\"next.html\">n</a></body></html>");
   qm::test::WriteFile(dir / "next.html", "<html><body>next</body></html>");
   qm::test::WriteFile(dir / "pic.bmp", TinyBmp());
   qm::test::WriteFile(dir / "doc.xml", "<?xml version=\"1.0\"?><root><a/><b/></root>");
