@@ -64,9 +64,9 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       if (progress) {
         // The bytes of the rounds before, and the written part of this one's.
         const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
-        const std::uint64_t round = bytesBefore[first / compression::kZipNameSlots + 1] - before;
-        engine.OnWriting([&, before, round](double fraction) {
-          progress(before + static_cast<std::uint64_t>(fraction * static_cast<double>(round)), bytesBefore.back());
+        const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
+        engine.OnWriting([&, before, share](double fraction) {
+          progress(before + static_cast<std::uint64_t>(fraction * static_cast<double>(share)), bytesBefore.back());
         });
       }
       round.clear();
