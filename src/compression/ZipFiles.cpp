@@ -66,7 +66,8 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
         const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
         const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
         engine.OnWriting([&, before, share](double fraction) {
-          progress(before + static_cast<std::uint64_t>(fraction * static_cast<double>(share)), bytesBefore.back());
+          const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
+          progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
         });
       }
       round.clear();
