@@ -63,8 +63,7 @@ Invocation::Invocation(const Command& command, std::span<const std::string> args
   }
   if (help_) return;
   Parse(args);
-  if (operands_.size() < command.MinOperands)
-    Wrong("missing argument: expected " + std::string(command.Operands));
+  if (operands_.size() < command.MinOperands) Wrong("missing argument: expected " + std::string(command.Operands));
   if (operands_.size() > command.MaxOperands) Wrong("unexpected argument '" + operands_[command.MaxOperands] + "'");
 }
 
@@ -91,8 +90,8 @@ void Invocation::Parse(std::span<const std::string> args) {
       } else if (equals != std::string::npos) {
         given_.emplace_back(option->Long, arg.substr(equals + 1));
       } else {
-        if (i + 1 == args.size()) Wrong("option '--" + std::string(name) + "' needs a value (" +
-                                        std::string(option->Value) + ")");
+        if (i + 1 == args.size())
+          Wrong("option '--" + std::string(name) + "' needs a value (" + std::string(option->Value) + ")");
         given_.emplace_back(option->Long, args[++i]);
       }
       continue;

@@ -13,7 +13,11 @@
 namespace qm::cli {
 namespace {
 
-int PrintVersion(const Invocation&);
+int PrintVersion(const Invocation&) {
+  std::cout << "quillmark " << kLibraryVersion << '\n'
+            << "The command-line tool of the " << kLibraryTitle << ": its main jobs from a shell.\n";
+  return 0;
+}
 
 const Command kVersion{
     .Name = "version",
@@ -28,14 +32,9 @@ const Command kVersion{
     .ShowsProgress = false,
 };
 
-const Command* const kCommands[] = {&kMht,    &kCompress, &kDecompress, &kZip,    &kJpeg,  &kInterp,  &kFind,
-                                    &kXmlCheck, &kExportTsv, &kDialog,   &kPreview, &kPrint, &kVersion};
-
-int PrintVersion(const Invocation&) {
-  std::cout << "quillmark " << kLibraryVersion << '\n'
-            << "The command-line tool of the " << kLibraryTitle << ": its main jobs from a shell.\n";
-  return 0;
-}
+// In the order --help lists them.
+const Command* const kCommands[] = {&kMht,      &kCompress,  &kDecompress, &kZip,     &kJpeg,  &kInterp, &kFind,
+                                    &kXmlCheck, &kExportTsv, &kDialog,     &kPreview, &kPrint, &kVersion};
 
 void PrintToolHelp(std::ostream& out) {
   out << "Usage: quillmark COMMAND [OPTION]... [ARG]...\n"
