@@ -168,7 +168,7 @@ extern const Command kDialog{
                "  open [EXTENSION DESCRIPTION TITLE]    a file to open\n"
                "  save [EXTENSION DESCRIPTION TITLE [DEFAULTFILE]]\n"
                "                                        a file to save as\n"
-               "  color [DEFAULT]                       a colour, as a number (0xBBGGRR)\n\n"
+               "  color [DEFAULT]                       a colour: red + 256 x green + 65536 x blue\n\n"
                "Examples:\n"
                "  quillmark dialog messagebox 'Save changes?' --buttons=Yes,No,Cancel --icon=question\n"
                "  quillmark dialog slider 0 10 Volume --default=5\n"
