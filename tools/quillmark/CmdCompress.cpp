@@ -1,13 +1,17 @@
 // quillmark compress IN OUT / quillmark decompress IN OUT: the compressed-file
 // container (a 4-byte original length, then the zlib stream).
 
+#include <charconv>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string_view>
 
 #include "Commands.h"
 #include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/compression/Compress.h"
+#include "quillmark/compression/Deflate.h"
+#include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::cli {
 namespace {
@@ -46,19 +50,33 @@ std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
   return words + " (zlib result " + std::to_string(result) + ": " + name + ")";
 }
 
+// The zlib result CompressFile and DecompressFile raise as 9999 "Compression
+// failed: zlib result <code> (<zlib's words>)"; nothing for any other error.
+std::optional<std::int32_t> ZlibResult(const Error& e) {
+  constexpr std::string_view kLead = "Compression failed: zlib result ";
+  const std::string& text = e.Description();
+  if (e.Number() != ERR_General || !text.starts_with(kLead)) return std::nullopt;
+  std::int32_t result = 0;
+  const char* first = text.data() + kLead.size();
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), result);
+  if (ec != std::errc() || end == first) return std::nullopt;
+  return result;
+}
+
 int Run(const Invocation& call, bool compressing) {
   const Args& args = call.Operands();
   const std::string& in = args[0];
   std::error_code ignored;
   const auto inSize = std::filesystem::file_size(in, ignored);  // before OUT, which may be IN, is written
-  std::int32_t result = 0;
   try {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()),
                           compressing ? "quillmark compress" : "quillmark decompress", ProgressLine::Unit::Bytes);
-    Compress compress;
-    result = compressing ? compress.CompressFile(in, args[1], COM_DEFAULT_COMPRESSION, progress.Callback())
-                         : compress.DecompressFile(in, args[1], progress.Callback());
+    if (compressing)
+      CompressFile(in, args[1], COM_DEFAULT_COMPRESSION, progress.Callback());
+    else
+      DecompressFile(in, args[1], progress.Callback());
   } catch (const Error& e) {
+    if (const auto result = ZlibResult(e)) throw Trouble(ZlibWords(*result, compressing, args));
     std::error_code ec;
     const bool exists = std::filesystem::is_regular_file(in, ec);
     const std::string coded = Coded(e);
@@ -69,7 +87,6 @@ int Run(const Invocation& call, bool compressing) {
     if (e.Number() == 6 && exists) throw Trouble(in + " is larger than 2 GiB, the most the container holds" + coded);
     throw Trouble(Explain(e, {in}, args[1]));
   }
-  if (result != 0) throw Trouble(ZlibWords(result, compressing, args));
   std::cout << in << " (" << inSize << " bytes) -> " << args[1] << " ("
             << std::filesystem::file_size(args[1], ignored) << " bytes)\n";
   return 0;

@@ -7,17 +7,17 @@
 #include "Commands.h"
 #include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/utility/FileRecurser.h"
+#include "quillmark/utility/FindFiles.h"
 
 namespace qm::cli {
 namespace {
 
 int Run(const Invocation& call) {
   const std::string folder = call.Operand(0);
-  Variant found;
+  std::vector<std::filesystem::path> found;
   try {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark find", ProgressLine::Unit::Folders);
-    found = FileRecurser().Files(call.Operand(1), call.Has("recurse"), folder, progress.Callback());
+    found = FindFiles(folder, call.Operand(1), call.Has("recurse"), progress.Callback());
   } catch (const Error& e) {
     std::error_code ec;
     const std::string coded = Coded(e);
@@ -25,7 +25,7 @@ int Run(const Invocation& call) {
     if (!std::filesystem::is_directory(folder, ec)) throw Trouble(folder + " is not a folder" + coded);
     throw Trouble("cannot list " + folder + " or a folder below it" + coded);
   }
-  for (const auto& path : found.Array().Data()) std::cout << path.String() << '\n';
+  for (const auto& path : found) std::cout << path.string() << '\n';
   return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/graphics/Interpolate.h"
+#include "quillmark/graphics/Resample.h"
 #include "quillmark/runtime/Conversions.h"
 
 namespace qm::cli {
@@ -15,20 +15,18 @@ int Run(const Invocation& call) {
   if (cubic == call.Has("linear")) call.Wrong("give either --cubic or --linear");
   const auto& args = call.Operands();
   const auto p = static_cast<std::int16_t>(call.Whole(args[0], "PRECISION", -32768, 32767));
-  std::vector<Variant> samples;
-  for (std::size_t i = 1; i < args.size(); ++i) samples.emplace_back(call.Number(args[i], "every value V"));
-  Variant input(VariantArray::FromVector(std::move(samples)));
-  Interpolate interp;
-  Variant result;
+  std::vector<double> samples;
+  for (std::size_t i = 1; i < args.size(); ++i) samples.push_back(call.Number(args[i], "every value V"));
+  std::vector<double> values;
   try {
-    result = cubic ? interp.InterpCub(input, p) : interp.InterpLin(input, p);
+    values = cubic ? ResampleCubic(samples, p) : ResampleLinear(samples, p);
   } catch (const Error& e) {
     if (e.Number() == 9 && p < 0)
       throw Trouble("PRECISION " + args[0] + " is negative: it gives the points per interval" + Coded(e));
     throw;
   }
-  if (result.IsArray())
-    for (const auto& v : result.Array().Data()) std::cout << CStr(v) << '\n';
+  // CStr's form of a Double: 0.5, -2, 1E+20.
+  for (const double v : values) std::cout << CStr(Variant(v)) << '\n';
   return 0;
 }
 

@@ -4,10 +4,7 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/graphics/DIBSection.h"
-#include "quillmark/graphics/IJL.h"
-#include "quillmark/graphics/Picture.h"
+#include "quillmark/graphics/Jpeg.h"
 
 namespace qm::cli {
 namespace {
@@ -16,12 +13,10 @@ int Run(const Invocation& call) {
   const auto quality = static_cast<std::int32_t>(call.Whole(call.Value("quality", "90"), "the quality", 1, 100));
   const std::string in = call.Operand(0);
   const std::string out = call.Operand(1);
-  // Graphics.SaveAsJPG with a quality of the caller's choice.
-  const auto picture = WithFiles({in}, {}, [&] { return LoadPicture(in); });
-  clsDIBSection dib;
-  dib.CreateFromPicture(*picture);
-  WithFiles({}, out, [&] { mdlIntelJPEGLibrary::SaveJPG(dib, out, quality); });
-  std::cout << out << ": " << dib.Width() << " x " << dib.Height() << ", quality " << quality << '\n';
+  // ConvertToJpeg in its two steps, so that a failure names the file it lies with.
+  const auto picture = WithFiles({in}, {}, [&] { return ReadPicture(in); });
+  WithFiles({}, out, [&] { WriteJpeg(*picture, out, quality); });
+  std::cout << out << ": " << picture->Width() << " x " << picture->Height() << ", quality " << quality << '\n';
   return 0;
 }
 

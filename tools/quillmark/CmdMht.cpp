@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/html/MhtArchive.h"
 
 namespace qm::cli {
 namespace {
@@ -20,10 +20,9 @@ int Run(const Invocation& call) {
     archive = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? page.substr(0, dot) : page) +
               ".mht";
   }
-  std::string subject;
   WithFiles({page}, archive, [&] {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark mht", ProgressLine::Unit::Parts);
-    mdlHTML2MHT::ConvertHTMLToMHT(page, archive, subject, progress.Callback());
+    PackMht(page, archive, {}, progress.Callback());
   });
   std::cout << archive << '\n';
   return 0;
