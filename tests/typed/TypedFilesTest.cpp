@@ -128,6 +128,14 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueries) {
   EXPECT_EQ(ErrorOf([] { qm::ParseXml("<a>"); }), qm::ERR_ASSERTION);
 }
 
+// A table in braces picks the overload by its cells: one number is no text, two
+// texts are no range of numbers.
+static_assert(requires(const std::filesystem::path& file) {
+  qm::WriteWorkbook(file, {{1.0}});
+  qm::WriteWorkbook(file, {{"item", "price"}});
+  qm::WriteWorkbook(file, {{1.5, -2}, {1e20}});
+});
+
 TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
   ScratchDir dir;
   qm::WriteWorkbook(dir.Path() / "text.xlsx", {{"item", "tab\there", "\"quoted\""}, {"tea", "12"}});
@@ -138,6 +146,13 @@ TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
   qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.5, -2}, {1e20}});
   EXPECT_NE(qm::test::Output("unzip -p '" + dir / "numbers.xlsx" + "' xl/worksheets/sheet1.xml").find("<v>1.5</v>"),
+            std::string::npos);
+  qm::WriteWorkbook(dir.Path() / "one.xlsx", {{1.0}});
+  qm::WriteWorkbook(dir.Path() / "two.xlsx", {{"7", "price"}});
+  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "one.xlsx" + "' xl/worksheets/sheet1.xml").find("<c r=\"A1\"><v>1</v>"),
+            std::string::npos);
+  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "two.xlsx" + "' xl/worksheets/sheet1.xml")
+                .find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"),
             std::string::npos);
   qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
@@ -158,6 +173,22 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   EXPECT_EQ(qm::FindFiles(dir.Path(), "*.txt").size(), 2u);
   EXPECT_TRUE(qm::FindFiles(dir.Path(), "*.none").empty());
   EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path() / "none", "*"); }), qm::ERR_PathNotFound);
+
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+  const auto heard = qm::FindFiles(dir.Path(), "*.txt", true, [&](std::uint64_t done, std::uint64_t total) {
+    told.emplace_back(done, total);
+  });
+  EXPECT_EQ(heard, found);
+  EXPECT_EQ(told, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{1, 0}, {2, 0}}));
+  // A callback that throws stops the search at the first folder.
+  int calls = 0;
+  EXPECT_THROW(qm::FindFiles(dir.Path(), "*", true,
+                             [&](std::uint64_t, std::uint64_t) {
+                               ++calls;
+                               throw std::runtime_error("stop");
+                             }),
+               qm::Error);
+  EXPECT_EQ(calls, 1);
 }
 
 class Point : public qm::IPersistableSimple {

@@ -33,6 +33,9 @@ int Run(const Invocation& call) {
   std::ifstream in(args[0], std::ios::binary);
   if (!in) throw Trouble("cannot read " + args[0]);
   const auto rows = ReadTsv(in);
+  // The cells go to the export as read. WriteWorkbook would quote a cell that
+  // starts with a double quote and refuse a carriage return inside a line, and
+  // so change the workbooks this command writes.
   std::size_t columns = 1;
   for (const auto& row : rows) columns = std::max(columns, row.size());
   VariantArray table({{0, static_cast<std::int32_t>(columns) - 1}, {0, static_cast<std::int32_t>(rows.size()) - 1}});
