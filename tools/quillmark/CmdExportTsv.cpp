@@ -1,5 +1,5 @@
 // quillmark export-tsv IN.tsv OUT.xlsx: reads a tab-separated file into a
-// table and exports it as a workbook through Exporter.
+// table and writes it as a workbook.
 
 #include <fstream>
 #include <iostream>
@@ -7,7 +7,7 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/automation/Exporter.h"
+#include "quillmark/automation/Workbook.h"
 
 namespace qm::cli {
 namespace {
@@ -33,17 +33,12 @@ int Run(const Invocation& call) {
   std::ifstream in(args[0], std::ios::binary);
   if (!in) throw Trouble("cannot read " + args[0]);
   const auto rows = ReadTsv(in);
-  // The cells go to the export as read. WriteWorkbook would quote a cell that
-  // starts with a double quote and refuse a carriage return inside a line, and
-  // so change the workbooks this command writes.
+  // WriteWorkbook keeps each cell whole (a cell starting with a double quote
+  // is quoted) and refuses a cell holding a carriage return, which would
+  // otherwise split its row in the workbook.
   std::size_t columns = 1;
   for (const auto& row : rows) columns = std::max(columns, row.size());
-  VariantArray table({{0, static_cast<std::int32_t>(columns) - 1}, {0, static_cast<std::int32_t>(rows.size()) - 1}});
-  for (std::size_t r = 0; r < rows.size(); ++r)
-    for (std::size_t c = 0; c < rows[r].size(); ++c)
-      table(static_cast<std::int32_t>(c), static_cast<std::int32_t>(r)) = Variant(rows[r][c]);
-  Variant data(std::move(table));
-  WithFiles({}, args[1], [&] { Exporter().ExportArrayToExcel(args[1], data); });
+  WithFiles({}, args[1], [&] { WriteWorkbook(args[1], rows); });
   std::cout << args[1] << ": " << rows.size() << " rows, " << columns << " columns\n";
   return 0;
 }
