@@ -2,64 +2,52 @@
 
 #include <cstring>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-
 namespace qm::detail {
 
-std::size_t LineStore::Keep(Block block, std::size_t wholeLength) {
-  if (blocks_.size() >= kBlockLimit) Raise(ERR_OutOfMemory);
-  const char* base = block->Data();
-  blocks_.push_back(Kept{std::move(block), base, wholeLength});
-  return blocks_.size() - 1;
-}
-
-// A line from a block not seen before: the block is kept and becomes the one
-// the fast path places lines in.
-std::uint64_t LineStore::Place(std::string_view line, const Block& block) {
-  if (!block) return Copy(line);
+// A line that does not continue the last run: it starts a run of its own in
+// its block, or is copied when it lies in no block the store can keep.
+std::string_view LineStore::AppendElsewhere(std::string_view line, const Block& block) {
   const auto at = reinterpret_cast<std::uintptr_t>(line.data());
-  const auto base = reinterpret_cast<std::uintptr_t>(block->Data());
-  if (at < base || at + line.size() > base + block->Size()) return Copy(line);
-  if (block.get() != lastBlock_) {
-    lastNumber_ = Keep(block);
-    lastBlock_ = block.get();
-    lastBase_ = base;
-    lastEnd_ = base + block->Size();
-  }
-  if (at - base >= kOffsetLimit || line.size() >= kWhole) return Copy(line);
-  return lastNumber_ << (kOffsetBits + kLengthBits) | (at - base) << kLengthBits | line.size();
+  if (!block || at < reinterpret_cast<std::uintptr_t>(block->Data()) ||
+      at + line.size() > reinterpret_cast<std::uintptr_t>(block->Data()) + block->Size())
+    return Copy(line);
+  StartRun(block, line);
+  return line;
 }
 
-// Short lines are copied one after the other into shared blocks; a line too
-// long for an entry's length gets a block of its own.
-std::uint64_t LineStore::Copy(std::string_view line) {
-  if (line.size() >= kWhole) {
-    auto own = std::make_shared<HugeBlock>(line.size());
-    std::memcpy(own->Data(), line.data(), line.size());
-    return static_cast<std::uint64_t>(Keep(std::move(own), line.size())) << (kOffsetBits + kLengthBits) | kWhole;
-  }
+// Copies are laid one after the other into shared blocks, so that they form
+// runs too; a line longer than a copy block gets one of its own size.
+std::string_view LineStore::Copy(std::string_view line) {
   if (!copies_ || copies_->Size() - copiesUsed_ < line.size()) {
-    copies_ = std::make_shared<HugeBlock>(line.size() > kCopyBlock ? line.size() : kCopyBlock);
-    copiesNumber_ = Keep(copies_);
+    copies_ = std::make_shared<HugeBlock>(std::max(line.size(), kCopyBlock));
     copiesUsed_ = 0;
   }
-  if (!line.empty()) std::memcpy(copies_->Data() + copiesUsed_, line.data(), line.size());
-  const std::uint64_t entry =
-      static_cast<std::uint64_t>(copiesNumber_) << (kOffsetBits + kLengthBits) | copiesUsed_ << kLengthBits | line.size();
+  char* into = copies_->Data() + copiesUsed_;
+  if (!line.empty()) std::memcpy(into, line.data(), line.size());
   copiesUsed_ += line.size();
-  return entry;
+  const std::string_view copy(into, line.size());
+  return Append(copy, copies_);
+}
+
+void LineStore::StartRun(Block owner, std::string_view line) {
+  if (!runs_.empty()) runs_.back().Length = runEnd_ - runBase_;
+  lastBlock_ = owner.get();
+  blockEnd_ = reinterpret_cast<std::uintptr_t>(owner->Data()) + owner->Size();
+  runBase_ = runEnd_ = reinterpret_cast<std::uintptr_t>(line.data());
+  runs_.push_back(Run{std::move(owner), line.data(), count_, 0});
+  NewEntry() = 0;
+  runEnd_ += line.size();
+  ++count_;
 }
 
 void LineStore::clear() {
-  blocks_.clear();
+  runs_.clear();
   indexBlocks_.clear();
   count_ = 0;
   lastBlock_ = nullptr;
-  lastBase_ = lastEnd_ = 0;
-  lastNumber_ = 0;
+  runBase_ = runEnd_ = blockEnd_ = 0;
   copies_.reset();
-  copiesNumber_ = copiesUsed_ = 0;
+  copiesUsed_ = 0;
 }
 
 }  // namespace qm::detail

@@ -130,7 +130,8 @@ class QMStream : public Dispatch {
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
 
   // The line stack.
-  void StackNew(std::string_view Line);
+  // Stores a line just read and delivers it: the view the store keeps.
+  std::string_view StackNew(std::string_view Line);
   bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
   std::string_view StackCurrent() const {
     if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
@@ -138,6 +139,10 @@ class QMStream : public Dispatch {
     return {};
   }
   void StackAdvance() { ++stackPos_; }
+  std::string_view StackNext() {
+    ++stackPos_;
+    return StackCurrent();
+  }
   void StackRetreat() { --stackPos_; }
   void Class_Initialize();
   TextStream& Bound();
