@@ -1,8 +1,64 @@
 #include "quillmark/persistence/detail/LineStore.h"
 
+#include <lz4.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::detail {
+namespace {
+
+// Closed runs shorter than this keep their text as it is.
+constexpr std::size_t kPackFrom = std::size_t{16} << 10;
+// The sample of a run that is compressed first; the run is compressed only
+// when the sample shrinks to a third or less.
+constexpr std::size_t kSample = std::size_t{8} << 10;
+constexpr int kShrink = 3;
+
+// The entries of a run as differences, zigzag varints: mostly one byte a line.
+std::vector<unsigned char> Differences(const std::vector<std::uint32_t>& entries) {
+  std::vector<unsigned char> out;
+  out.reserve(entries.size() + 16);
+  std::int64_t previous = 0;
+  for (const std::uint32_t entry : entries) {
+    const std::int64_t d = static_cast<std::int64_t>(entry) - previous;
+    previous = entry;
+    auto z = static_cast<std::uint64_t>((d << 1) ^ (d >> 63));
+    while (z >= 0x80) {
+      out.push_back(static_cast<unsigned char>(z | 0x80));
+      z >>= 7;
+    }
+    out.push_back(static_cast<unsigned char>(z));
+  }
+  return out;
+}
+
+bool Undifferences(const unsigned char* in, std::size_t size, std::vector<std::uint32_t>& entries) {
+  std::int64_t previous = 0;
+  std::size_t i = 0;
+  for (std::uint32_t& entry : entries) {
+    std::uint64_t z = 0;
+    for (int shift = 0;; shift += 7) {
+      if (i >= size || shift > 63) return false;
+      const unsigned char b = in[i++];
+      z |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if (b < 0x80) break;
+    }
+    previous += static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
+    entry = static_cast<std::uint32_t>(previous);
+  }
+  return i == size;
+}
+
+[[noreturn]] void Damaged() { Raise(ERR_General, "The lines kept by the stream are damaged"); }
+
+}  // namespace
+
+void LineStore::FreeDelete::operator()(char* p) const { std::free(p); }
 
 // A line that does not continue the last run: it starts a run of its own in
 // its block, or is copied when it lies in no block the store can keep.
@@ -30,24 +86,117 @@ std::string_view LineStore::Copy(std::string_view line) {
 }
 
 void LineStore::StartRun(Block owner, std::string_view line) {
-  if (!runs_.empty()) runs_.back().Length = runEnd_ - runBase_;
+  if (!runs_.empty()) {
+    Run& closed = runs_.back();
+    closed.Length = runEnd_ - runBase_;
+    Pack(closed);
+  }
   lastBlock_ = owner.get();
   blockEnd_ = reinterpret_cast<std::uintptr_t>(owner->Data()) + owner->Size();
-  runBase_ = runEnd_ = reinterpret_cast<std::uintptr_t>(line.data());
-  runs_.push_back(Run{std::move(owner), line.data(), count_, 0});
-  NewEntry() = 0;
-  runEnd_ += line.size();
+  runBase_ = reinterpret_cast<std::uintptr_t>(line.data());
+  runEnd_ = runBase_ + line.size();
+  Run& run = runs_.emplace_back();
+  run.Owner = std::move(owner);
+  run.Base = line.data();
+  run.FirstLine = count_;
+  run.Entries.push_back(0);
+  entries_ = &run.Entries;
   ++count_;
+}
+
+char* LineStore::Room(std::size_t bytes) {
+  if (roomSize_ < bytes) {
+    room_.reset(static_cast<char*>(std::malloc(bytes)));
+    roomSize_ = room_ ? bytes : 0;
+    if (!room_) throw std::bad_alloc();
+  }
+  return room_.get();
+}
+
+bool LineStore::Compresses(const char* text, std::size_t size) {
+  const int bound = LZ4_compressBound(static_cast<int>(size));
+  const int packed = LZ4_compress_default(text, Room(static_cast<std::size_t>(bound)), static_cast<int>(size), bound);
+  return packed > 0 && static_cast<std::size_t>(packed) * kShrink <= size;
+}
+
+// Compresses a closed run when that pays, and lets its block go.
+void LineStore::Pack(Run& run) {
+  if (run.Length < kPackFrom || run.Length > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
+  if (!Compresses(run.Base, kSample)) return;
+  const std::vector<unsigned char> differences = Differences(run.Entries);
+  const int textBound = LZ4_compressBound(static_cast<int>(run.Length));
+  const int entryBound = LZ4_compressBound(static_cast<int>(differences.size()));
+  char* room = Room(static_cast<std::size_t>(textBound) + static_cast<std::size_t>(entryBound));
+  const int text = LZ4_compress_default(run.Base, room, static_cast<int>(run.Length), textBound);
+  const int entries = LZ4_compress_default(reinterpret_cast<const char*>(differences.data()), room + text,
+                                           static_cast<int>(differences.size()), entryBound);
+  if (text <= 0 || entries <= 0) return;
+  const auto size = static_cast<std::size_t>(text) + static_cast<std::size_t>(entries);
+  if (size * 2 > run.Length + run.Entries.size() * sizeof(std::uint32_t)) return;
+  run.Packed.reset(static_cast<char*>(std::malloc(size)));
+  if (!run.Packed) throw std::bad_alloc();
+  std::memcpy(run.Packed.get(), room, size);
+  run.PackedText = static_cast<std::size_t>(text);
+  run.PackedEntries = static_cast<std::size_t>(entries);
+  run.EntryBytes = differences.size();
+  run.Base = nullptr;
+  run.Owner.reset();
+  std::vector<std::uint32_t>().swap(run.Entries);
+}
+
+void LineStore::Unpack(std::size_t index) const {
+  if (unpackedValid_ && unpackedRun_ == index) return;
+  const Run& run = runs_[index];
+  unpackedValid_ = false;
+  unpackedText_.resize(run.Length);
+  if (LZ4_decompress_safe(run.Packed.get(), unpackedText_.data(), static_cast<int>(run.PackedText),
+                          static_cast<int>(run.Length)) != static_cast<int>(run.Length))
+    Damaged();
+  std::vector<unsigned char> differences(run.EntryBytes);
+  if (LZ4_decompress_safe(run.Packed.get() + run.PackedText, reinterpret_cast<char*>(differences.data()),
+                          static_cast<int>(run.PackedEntries),
+                          static_cast<int>(run.EntryBytes)) != static_cast<int>(run.EntryBytes))
+    Damaged();
+  unpackedEntries_.resize(runs_[index + 1].FirstLine - run.FirstLine);
+  if (!Undifferences(differences.data(), differences.size(), unpackedEntries_)) Damaged();
+  unpackedRun_ = index;
+  unpackedValid_ = true;
+}
+
+std::string_view LineStore::operator[](std::size_t index) const {
+  const std::size_t number = RunOf(index);
+  const Run& run = runs_[number];
+  const bool last = number + 1 == runs_.size();
+  const char* base = run.Base;
+  const std::uint32_t* entries = run.Entries.data();
+  std::size_t lines = last ? count_ - run.FirstLine : runs_[number + 1].FirstLine - run.FirstLine;
+  if (!base) {
+    Unpack(number);
+    base = unpackedText_.data();
+    entries = unpackedEntries_.data();
+  }
+  const std::size_t at = index - run.FirstLine;
+  const char* start = base + (entries[at] >> kGapBits);
+  const char* end;
+  if (at + 1 < lines) {
+    end = base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask);
+  } else {
+    end = base + (last ? runEnd_ - runBase_ : run.Length);
+  }
+  return {start, static_cast<std::size_t>(end - start)};
 }
 
 void LineStore::clear() {
   runs_.clear();
-  indexBlocks_.clear();
   count_ = 0;
+  entries_ = nullptr;
   lastBlock_ = nullptr;
   runBase_ = runEnd_ = blockEnd_ = 0;
   copies_.reset();
   copiesUsed_ = 0;
+  unpackedValid_ = false;
+  std::vector<char>().swap(unpackedText_);
+  std::vector<std::uint32_t>().swap(unpackedEntries_);
 }
 
 }  // namespace qm::detail

@@ -325,8 +325,16 @@ bool TextStream::FillBlock() {
     }
     std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(coming, kBlock));
     size = std::max({size, tail + n, 2 * tail});
-    auto next = std::make_shared<const detail::HugeBlock>(size);
+    // A finished block that nobody but the stream holds any more (its lines
+    // were let go) is filled anew instead of a fresh one.
+    std::shared_ptr<const detail::HugeBlock> next;
+    if (spare_ && spare_.use_count() == 1 && spare_->Size() >= size) {
+      next = std::move(spare_);
+    } else {
+      next = std::make_shared<const detail::HugeBlock>(size);
+    }
     if (tail) std::memcpy(next->Data(), block_->Data() + pos_, tail);
+    spare_ = std::move(block_);
     block_ = std::move(next);
     blockUsed_ = tail;
     pos_ = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,4 +64,54 @@ TEST(LineStore, EveryLineComesBackWhateverItsPlace) {
   EXPECT_EQ(store.size(), 0u);
   EXPECT_EQ(store.Append("after clear", nullptr), "after clear");
   EXPECT_EQ(store[0], "after clear");
+}
+
+// Closed runs are compressed when their text repeats itself and kept as they
+// are when it does not; either way every line comes back, also when lines of
+// two compressed runs are asked for in turn, and the blocks of compressed
+// runs are let go.
+TEST(LineStore, ClosedRunsCompressedOrNotGiveTheirLinesBack) {
+  const auto makeBlock = [](bool repetitive, std::vector<std::string>& lines) {
+    std::string text;
+    std::uint32_t noise = 12345;
+    for (int i = 0; text.size() < 40000; ++i) {
+      std::string line;
+      if (repetitive) {
+        line = std::string(3 * (i % 4), ' ') + "%Property Value" + (i % 7 == 0 ? std::string(300, '-') : "");
+      } else {
+        for (int k = 0; k < 30; ++k) line += static_cast<char>('!' + (noise = noise * 1103515245 + 12345) % 90);
+      }
+      lines.push_back(line);
+      text += line + (i % 3 == 0 ? "\r\n" : "\n");
+    }
+    return BlockWith(text);
+  };
+  std::vector<std::string> a, b, c;
+  auto first = makeBlock(true, a);
+  auto second = makeBlock(false, b);
+  auto third = makeBlock(true, c);
+  LineStore store;
+  std::vector<std::string> expected;
+  for (const auto* part : {&a, &b, &c}) {
+    const auto& block = part == &a ? first : part == &b ? second : third;
+    const char* at = block->Data();
+    for (const std::string& line : *part) {
+      store.Append(std::string_view(at, line.size()), block);
+      expected.push_back(line);
+      at += line.size() + (at[line.size()] == '\r' ? 2 : 1);
+    }
+  }
+  store.Append("last", nullptr);  // closes the third run
+  expected.push_back("last");
+  const std::weak_ptr<const HugeBlock> firstSeen = first, secondSeen = second;
+  first.reset();
+  second.reset();
+  third.reset();
+  EXPECT_TRUE(firstSeen.expired()) << "a compressed run lets its block go";
+  EXPECT_FALSE(secondSeen.expired()) << "text that does not compress stays in its block";
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    ASSERT_EQ(store[i], a[i]);
+    ASSERT_EQ(store[expected.size() - 2 - i % c.size()], expected[expected.size() - 2 - i % c.size()]);
+  }
+  for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(store[i], expected[i]) << "line " << i;
 }

@@ -121,7 +121,8 @@ class QMStream : public Dispatch {
 
  private:
   // ReadLine and Peek without copying the line: the same steps and the same
-  // elements in an error's trail. Views stay valid until the next Use or Close_.
+  // elements in an error's trail. A view stays valid until the next line is
+  // read or peeked, Use or Close_.
   std::string_view ReadLineView();
   std::string_view PeekView();
   void WriteLine(std::string_view prefix, std::string_view text);

@@ -3,8 +3,8 @@
 // exactly as it was first read.
 //
 // The lines stay in the blocks the text stream read them into: the stream
-// never writes into a block again once it handed out a line from it
-// (TextStream::KeepReadText), so the store holds those blocks and, for each
+// never writes into a block again while the store holds it
+// (TextStream::KeepReadText), so the store keeps those blocks and, for each
 // line, a 4-byte entry. Lines that follow each other in one block, parted
 // only by a line end (at most 3 bytes), form a run: the entry is the line's
 // offset from the run's start and the width of the line end before it, so a
@@ -12,6 +12,13 @@
 // line copies nothing, and nothing is read from the file again, so a file
 // rewritten or cut short meanwhile changes nothing that is handed back.
 // A line from no kept block is copied into blocks of the store's own.
+//
+// A run is closed when a line starts a new one. A closed run whose text
+// compresses well (a sample of it is tried first) is compressed with LZ4,
+// its entries as small differences with it, and its block is let go: lines
+// written with indentation and repeated headers then cost a fraction of the
+// text read. A line of a compressed run comes from a copy of the run unpacked
+// when it is first asked for.
 
 #include <algorithm>
 #include <cstddef>
@@ -29,12 +36,13 @@ class LineStore {
   using Block = std::shared_ptr<const HugeBlock>;
 
   /// Appends a line; `block` is the stream block it lies in (or null). Gives
-  /// the line as the store keeps it, valid until clear().
+  /// the line as the store keeps it. Views stay valid until a line of another
+  /// compressed run is asked for, or clear().
   std::string_view Append(std::string_view line, const Block& block) {
     const auto at = reinterpret_cast<std::uintptr_t>(line.data());
-    if (block && block.get() == lastBlock_ && at >= runEnd_ && at - runEnd_ <= kMaxGap && at + line.size() <= blockEnd_ &&
-        at - runBase_ < kOffsetLimit) {
-      NewEntry() = static_cast<std::uint32_t>((at - runBase_) << kGapBits | (at - runEnd_));
+    if (block && block.get() == lastBlock_ && at >= runEnd_ && at - runEnd_ <= kMaxGap &&
+        at + line.size() <= blockEnd_ && at - runBase_ < kOffsetLimit) {
+      entries_->push_back(static_cast<std::uint32_t>((at - runBase_) << kGapBits | (at - runEnd_)));
       runEnd_ = at + line.size();
       ++count_;
       return line;
@@ -43,20 +51,7 @@ class LineStore {
   }
 
   /// The line at `index` (< size()).
-  std::string_view operator[](std::size_t index) const {
-    const std::size_t run = RunOf(index);
-    const Run& r = runs_[run];
-    const std::uint32_t entry = Slot(index);
-    const char* start = r.Base + (entry >> kGapBits);
-    const char* end;
-    if (index + 1 < (run + 1 < runs_.size() ? runs_[run + 1].FirstLine : count_)) {
-      const std::uint32_t next = Slot(index + 1);
-      end = r.Base + (next >> kGapBits) - (next & kGapMask);
-    } else {
-      end = run + 1 < runs_.size() ? r.Base + r.Length : reinterpret_cast<const char*>(runEnd_);
-    }
-    return {start, static_cast<std::size_t>(end - start)};
-  }
+  std::string_view operator[](std::size_t index) const;
   std::size_t size() const { return count_; }
   /// Forgets every line and lets the blocks go.
   void clear();
@@ -67,31 +62,24 @@ class LineStore {
   static constexpr std::uintptr_t kMaxGap = kGapMask;
   static constexpr std::uintptr_t kOffsetLimit = std::uintptr_t{1} << (32 - kGapBits);
   static constexpr std::size_t kCopyBlock = std::size_t{64} << 10;
-  static constexpr std::size_t kFirstIndex = 4096;
-  static constexpr std::size_t kIndexPerBlock = (std::size_t{2} << 20) / sizeof(std::uint32_t);
+
+  struct FreeDelete {
+    void operator()(char* p) const;
+  };
+  using Bytes = std::unique_ptr<char, FreeDelete>;
 
   struct Run {
-    Block Owner;
-    const char* Base;       // where its first line starts
-    std::size_t FirstLine;  // index of its first line
-    std::size_t Length;     // bytes from Base to the end of its last line, once closed
+    Block Owner;                         // null once packed
+    const char* Base = nullptr;          // where its first line starts; null once packed
+    std::size_t FirstLine = 0;           // index of its first line
+    std::size_t Length = 0;              // bytes from Base to the end of its last line, once closed
+    std::vector<std::uint32_t> Entries;  // one a line; emptied once packed
+    Bytes Packed;                        // compressed text, then compressed entry differences
+    std::size_t PackedText = 0;          // bytes of the compressed text
+    std::size_t PackedEntries = 0;       // bytes of the compressed differences
+    std::size_t EntryBytes = 0;          // bytes of the differences unpacked
   };
 
-  std::uint32_t& NewEntry() {
-    if (count_ == 0) {
-      indexBlocks_.emplace_back(kFirstIndex * sizeof(std::uint32_t));
-    } else if (count_ >= kFirstIndex && (count_ - kFirstIndex) % kIndexPerBlock == 0 &&
-               1 + (count_ - kFirstIndex) / kIndexPerBlock == indexBlocks_.size()) {
-      indexBlocks_.emplace_back(kIndexPerBlock * sizeof(std::uint32_t));
-    }
-    return Slot(count_);
-  }
-  std::uint32_t& Slot(std::size_t index) const {
-    auto* first = reinterpret_cast<std::uint32_t*>(indexBlocks_[0].Data());
-    if (index < kFirstIndex) return first[index];
-    index -= kFirstIndex;
-    return reinterpret_cast<std::uint32_t*>(indexBlocks_[1 + index / kIndexPerBlock].Data())[index % kIndexPerBlock];
-  }
   // The run holding line `index`: mostly the last one.
   std::size_t RunOf(std::size_t index) const {
     if (index >= runs_.back().FirstLine) return runs_.size() - 1;
@@ -102,11 +90,15 @@ class LineStore {
   std::string_view AppendElsewhere(std::string_view line, const Block& block);
   std::string_view Copy(std::string_view line);
   void StartRun(Block owner, std::string_view line);
+  bool Compresses(const char* text, std::size_t size);
+  void Pack(Run& run);
+  void Unpack(std::size_t run) const;
+  char* Room(std::size_t bytes);
 
   std::vector<Run> runs_;
-  std::vector<HugeBlock> indexBlocks_;
   std::size_t count_ = 0;
-  // The last run: its block, where it starts and ends, and its block's end.
+  // The last run: its entries, block, where it starts and ends, its block's end.
+  std::vector<std::uint32_t>* entries_ = nullptr;
   const HugeBlock* lastBlock_ = nullptr;
   std::uintptr_t runBase_ = 0;
   std::uintptr_t runEnd_ = 0;
@@ -114,6 +106,13 @@ class LineStore {
   // The block copies go to, and its free space.
   std::shared_ptr<HugeBlock> copies_;
   std::size_t copiesUsed_ = 0;
+  // Room to compress into; the compressed run unpacked last.
+  Bytes room_;
+  std::size_t roomSize_ = 0;
+  mutable std::vector<char> unpackedText_;
+  mutable std::vector<std::uint32_t> unpackedEntries_;
+  mutable std::size_t unpackedRun_ = 0;
+  mutable bool unpackedValid_ = false;
 };
 
 }  // namespace qm::detail
