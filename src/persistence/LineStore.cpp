@@ -99,6 +99,8 @@ void LineStore::StartRun(Block owner, std::string_view line) {
   run.Owner = std::move(owner);
   run.Base = line.data();
   run.FirstLine = count_;
+  // Room for the lines the block can still hold, at one entry per 32 bytes.
+  run.Entries.reserve(std::min<std::size_t>((blockEnd_ - runBase_) / 32, std::size_t{1} << 20) + 1);
   run.Entries.push_back(0);
   entries_ = &run.Entries;
   ++count_;
@@ -163,13 +165,11 @@ void LineStore::Unpack(std::size_t index) const {
   unpackedValid_ = true;
 }
 
-std::string_view LineStore::operator[](std::size_t index) const {
+std::string_view LineStore::Earlier(std::size_t index) const {
   const std::size_t number = RunOf(index);
   const Run& run = runs_[number];
-  const bool last = number + 1 == runs_.size();
   const char* base = run.Base;
   const std::uint32_t* entries = run.Entries.data();
-  std::size_t lines = last ? count_ - run.FirstLine : runs_[number + 1].FirstLine - run.FirstLine;
   if (!base) {
     Unpack(number);
     base = unpackedText_.data();
@@ -177,12 +177,9 @@ std::string_view LineStore::operator[](std::size_t index) const {
   }
   const std::size_t at = index - run.FirstLine;
   const char* start = base + (entries[at] >> kGapBits);
-  const char* end;
-  if (at + 1 < lines) {
-    end = base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask);
-  } else {
-    end = base + (last ? runEnd_ - runBase_ : run.Length);
-  }
+  const char* end = at + 1 < runs_[number + 1].FirstLine - run.FirstLine
+                        ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
+                        : base + run.Length;
   return {start, static_cast<std::size_t>(end - start)};
 }
 

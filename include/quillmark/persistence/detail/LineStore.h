@@ -51,7 +51,17 @@ class LineStore {
   }
 
   /// The line at `index` (< size()).
-  std::string_view operator[](std::size_t index) const;
+  std::string_view operator[](std::size_t index) const {
+    if (index < runs_.back().FirstLine) return Earlier(index);
+    const std::vector<std::uint32_t>& entries = *entries_;
+    const std::size_t at = index - runs_.back().FirstLine;
+    const char* base = reinterpret_cast<const char*>(runBase_);
+    const char* start = base + (entries[at] >> kGapBits);
+    const char* end = at + 1 < entries.size()
+                          ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
+                          : reinterpret_cast<const char*>(runEnd_);
+    return {start, static_cast<std::size_t>(end - start)};
+  }
   std::size_t size() const { return count_; }
   /// Forgets every line and lets the blocks go.
   void clear();
@@ -87,6 +97,7 @@ class LineStore {
                                         [](std::size_t i, const Run& r) { return i < r.FirstLine; });
     return static_cast<std::size_t>(after - runs_.begin()) - 1;
   }
+  std::string_view Earlier(std::size_t index) const;  // a line of a closed run
   std::string_view AppendElsewhere(std::string_view line, const Block& block);
   std::string_view Copy(std::string_view line);
   void StartRun(Block owner, std::string_view line);
