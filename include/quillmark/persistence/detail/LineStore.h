@@ -27,11 +27,12 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/detail/HugeBlock.h"
 
 namespace qm::detail {
 
-class LineStore {
+class QUILLMARK_EXPORT LineStore {
  public:
   using Block = std::shared_ptr<const HugeBlock>;
 
