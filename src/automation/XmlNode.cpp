@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -223,7 +224,57 @@ struct RawText {
   bool Valid = true;                 // well-formed UTF-8 of characters XML allows
   bool OnlyMarkupAtTheEdges = true;  // white space only before the first '<' and after the last '>'
   bool HasCharacterReference = false;
+  bool HasNulReference = false;      // "&#0;", "&#x000;"...: decoded, it would end the value it is in
 };
+
+// The value of the character reference at `text` ("&#...;"), or nullopt when
+// it is not one (or is too long to be a character).
+std::optional<std::uint32_t> CharacterReferenceAt(std::string_view text) {
+  if (!text.starts_with("&#")) return std::nullopt;
+  std::size_t i = 2;
+  const bool hex = i < text.size() && text[i] == 'x';
+  if (hex) ++i;
+  std::uint32_t value = 0;
+  const std::size_t first = i;
+  for (; i < text.size() && text[i] != ';'; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9'               ? c - '0'
+                      : hex && c >= 'a' && c <= 'f'      ? c - 'a' + 10
+                      : hex && c >= 'A' && c <= 'F'      ? c - 'A' + 10
+                                                         : -1;
+    if (digit < 0) return std::nullopt;
+    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+    if (value > 0x10FFFF) return std::nullopt;
+  }
+  if (i == first || i == text.size()) return std::nullopt;
+  return value;
+}
+
+// True when a character reference in an element's text or an attribute value
+// names U+0000. Parsed with references decoded, such a value ends at the NUL,
+// so neither the tree check nor a rendering sees it: `bytes` are parsed again
+// with references left as written.
+bool HasNulReferenceInValues(const std::uint8_t* bytes, std::size_t size, pugi::xml_encoding encoding) {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(bytes, size, kParseOptions & ~pugi::parse_escapes, encoding)) return false;
+  const auto nulIn = [](std::string_view value) {
+    for (std::size_t at = value.find("&#"); at != std::string_view::npos; at = value.find("&#", at + 2))
+      if (CharacterReferenceAt(value.substr(at)) == 0u) return true;
+    return false;
+  };
+  struct Walker : pugi::xml_tree_walker {
+    decltype(nulIn)& Nul;
+    bool Found = false;
+    explicit Walker(decltype(nulIn)& nul) : Nul(nul) {}
+    bool for_each(xml_node& node) override {
+      if (node.type() == pugi::node_pcdata) Found = Nul(node.value());
+      for (pugi::xml_attribute a : node.attributes()) Found = Found || Nul(a.value());
+      return !Found;
+    }
+  } walker(nulIn);
+  doc.traverse(walker);
+  return walker.Found;
+}
 
 RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
   RawText raw;
@@ -255,7 +306,10 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
     while (i < end) {
       const auto c = static_cast<unsigned char>(text[i]);
       if (c >= 0x20 && c < 0x80) {
-        if (c == '&' && i + 1 < n && text[i + 1] == '#') raw.HasCharacterReference = true;
+        if (c == '&' && i + 1 < n && text[i + 1] == '#') {
+          raw.HasCharacterReference = true;
+          if (CharacterReferenceAt(text.substr(i)) == 0u) raw.HasNulReference = true;
+        }
         ++i;
       } else if (c < 0x80) {
         if (c != '\t' && c != '\n' && c != '\r') raw.Valid = false;
@@ -534,6 +588,10 @@ bool XmlNode::LoadXmlBytes(XmlBytes bytes) { return Load(std::move(bytes), false
 bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
   // The raw checks come first: parsing in place changes the bytes.
   const RawText raw = ScanRawText(bytes.Data(), bytes.Size());
+  // A document that is not UTF-8 is not scanned raw: it is checked for
+  // references to U+0000 on a copy.
+  std::optional<std::vector<std::uint8_t>> copy;
+  if (raw.HasNulReference || !raw.Valid) copy.emplace(bytes.Data(), bytes.Data() + bytes.Size());
   auto parsed = std::make_shared<detail::XmlStore>();
   const std::size_t size = bytes.Size();
   const pugi::xml_parse_result result = parsed->doc.load_buffer_inplace_own(
@@ -560,6 +618,8 @@ bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
     } else if (error.empty() && !IsXmlTree(root)) {
       error = "Invalid character in the document";
     }
+    if (error.empty() && copy && HasNulReferenceInValues(copy->data(), copy->size(), result.encoding))
+      error = "Character reference to a character XML does not allow";
   }
   if (!error.empty()) {
     lastError_ = std::move(error);
