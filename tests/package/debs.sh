@@ -44,6 +44,13 @@ for name in "${!section[@]}"; do
   dpkg-deb --extract "$file" "$root"
 done
 
+# Every file that `cmake --install` puts into /usr is in a package: an install
+# rule without a component would be left out of all of them.
+DESTDIR=$scratch/plain cmake --install "$build" --prefix /usr >/dev/null
+while IFS= read -r -d '' file; do
+  [ -e "$root/${file#"$scratch/plain/"}" ] || fail "${file#"$scratch/plain"} is installed but in no package"
+done < <(find "$scratch/plain" ! -type d -print0)
+
 # The packages hold disjoint files: dpkg refuses to install two that share one.
 shared=$(for file in "$scratch"/debs/*.deb; do dpkg-deb --contents "$file"; done |
   awk '$1 !~ /^d/ {print $6}' | sort | uniq -d)
