@@ -5,8 +5,9 @@
 # to another folder and checks that it works there: no installed file names the
 # build tree or the prefix, the installed tools run with a bare environment and
 # find the installed libraries and print helper, and consumers build against
-# the moved tree through find_package and through pkg-config. Printing is
-# checked when quillmark-print is among the installed PROGRAMs.
+# the moved tree through find_package and through pkg-config, and so does the
+# README's quick start. Printing is checked when quillmark-print is among the
+# installed PROGRAMs.
 set -euo pipefail
 build=$1
 source=$2
@@ -79,10 +80,10 @@ if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
   [ "$(pdfimages -list "$work/page.pdf" | tail -n +3 | wc -l)" -ge 1 ] || fail "the PDF holds no picture"
 fi
 
-# Consumers of the moved tree, through find_package and through pkg-config.
+# Consumers of the moved tree, through find_package and through pkg-config, and the quick start.
 helper=""
 if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
   helper="$(cd "$prefix" && pwd -P)/bin/quillmark-print"
 fi
 check_consumers "$prefix" "$source" "$scratch" "$helper"
-echo "the moved installation ran its tools and built its consumers"
+echo "the moved installation ran its tools and built its consumers and the quick start"
