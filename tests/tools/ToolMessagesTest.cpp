@@ -7,26 +7,14 @@
 #include <string>
 #include <utility>
 
-#include "support/TestEnvironment.h"
+#include "ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  std::string Output;  // standard output and error
-  int Status = -1;
-};
-
-// Runs `quillmark ARGS` in `folder` (arguments are passed to the shell as written).
-ToolRun Quillmark(const fs::path& folder, const std::string& arguments) {
-  const std::string marker = "\nexit status ";
-  const std::string text = qm::test::Output("cd '" + folder.string() + "' && '" QM_CLI_PROGRAM "' " + arguments +
-                                            " 2>&1; printf '" + "\\nexit status %d' $?");
-  const auto at = text.rfind(marker);
-  if (at == std::string::npos) return {text, -1};
-  return {text.substr(0, at), std::stoi(text.substr(at + marker.size()))};
-}
+using qm::test::Quillmark;
+using qm::test::ToolRun;
 
 // The run failed with exit status 1 and said `words`.
 testing::AssertionResult FailsSaying(const ToolRun& run, const std::string& words) {

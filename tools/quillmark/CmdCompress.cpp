@@ -5,11 +5,14 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "ProgressLine.h"
 #include "Trouble.h"
 #include "quillmark/compression/Compress.h"
 
 namespace qm::cli {
 namespace {
+
+using Args = std::vector<std::string>;
 
 // zlib's result for the file, in words.
 std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
@@ -43,19 +46,18 @@ std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
   return words + " (zlib result " + std::to_string(result) + ": " + name + ")";
 }
 
-int Run(const Args& args, bool compressing) {
-  if (args.size() != 2) {
-    std::cerr << "usage: quillmark " << (compressing ? "compress" : "decompress") << " IN OUT\n";
-    return 2;
-  }
+int Run(const Invocation& call, bool compressing) {
+  const Args& args = call.Operands();
   const std::string& in = args[0];
   std::error_code ignored;
   const auto inSize = std::filesystem::file_size(in, ignored);  // before OUT, which may be IN, is written
   std::int32_t result = 0;
   try {
+    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()),
+                          compressing ? "quillmark compress" : "quillmark decompress", ProgressLine::Unit::Bytes);
     Compress compress;
-    result = compressing ? compress.CompressFile(in, args[1], COM_DEFAULT_COMPRESSION)
-                         : compress.DecompressFile(in, args[1]);
+    result = compressing ? compress.CompressFile(in, args[1], COM_DEFAULT_COMPRESSION, progress.Callback())
+                         : compress.DecompressFile(in, args[1], progress.Callback());
   } catch (const Error& e) {
     std::error_code ec;
     const bool exists = std::filesystem::is_regular_file(in, ec);
@@ -75,8 +77,34 @@ int Run(const Args& args, bool compressing) {
 
 }  // namespace
 
-int RunCompress(const Args& args) { return Run(args, true); }
+extern const Command kCompress{
+    .Name = "compress",
+    .Operands = "IN OUT",
+    .Summary = "Compress the file IN with zlib into the compressed-file container OUT.",
+    .MinOperands = 2,
+    .MaxOperands = 2,
+    .Options = {},
+    .Details = "OUT holds the length of IN (4 bytes, little-endian, so at most 2 GiB) and then\n"
+               "the zlib stream. OUT is replaced as a whole and may be IN itself. The sizes of\n"
+               "both files are printed.\n\n"
+               "Examples:\n"
+               "  quillmark compress report.html report.cmp\n",
+    .Run = [](const Invocation& call) { return Run(call, true); },
+    .ShowsProgress = true,
+};
 
-int RunDecompress(const Args& args) { return Run(args, false); }
+extern const Command kDecompress{
+    .Name = "decompress",
+    .Operands = "IN OUT",
+    .Summary = "Restore the file OUT from IN, a file written by 'quillmark compress'.",
+    .MinOperands = 2,
+    .MaxOperands = 2,
+    .Options = {},
+    .Details = "A damaged IN fails with zlib's result; OUT then holds what could be restored.\n\n"
+               "Examples:\n"
+               "  quillmark decompress report.cmp report.html\n",
+    .Run = [](const Invocation& call) { return Run(call, false); },
+    .ShowsProgress = true,
+};
 
 }  // namespace qm::cli

@@ -25,13 +25,8 @@ std::vector<std::vector<std::string>> ReadTsv(std::istream& in) {
   return rows;
 }
 
-}  // namespace
-
-int RunExportTsv(const Args& args) {
-  if (args.size() != 2) {
-    std::cerr << "usage: quillmark export-tsv IN.tsv OUT.xlsx\n";
-    return 2;
-  }
+int Run(const Invocation& call) {
+  const auto& args = call.Operands();
   // A folder opens as a stream that yields nothing; it must not become an
   // empty workbook.
   if (const std::string why = WhyNotReadable(args[0]); !why.empty()) throw Trouble(why);
@@ -49,5 +44,22 @@ int RunExportTsv(const Args& args) {
   std::cout << args[1] << ": " << rows.size() << " rows, " << columns << " columns\n";
   return 0;
 }
+
+}  // namespace
+
+extern const Command kExportTsv{
+    .Name = "export-tsv",
+    .Operands = "IN.tsv OUT.xlsx",
+    .Summary = "Import the tab-separated table IN.tsv into the workbook OUT.xlsx.",
+    .MinOperands = 2,
+    .MaxOperands = 2,
+    .Options = {},
+    .Details = "Each line is a row, each tab-separated field a cell (text as written). Prints\n"
+               "the number of rows and columns.\n\n"
+               "Examples:\n"
+               "  quillmark export-tsv sales.tsv sales.xlsx\n",
+    .Run = Run,
+    .ShowsProgress = false,
+};
 
 }  // namespace qm::cli

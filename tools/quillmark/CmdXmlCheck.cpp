@@ -8,14 +8,11 @@
 #include "quillmark/automation/XML.h"
 
 namespace qm::cli {
+namespace {
 
-int RunXmlCheck(const Args& args) {
-  if (args.empty() || args.size() > 2) {
-    std::cerr << "usage: quillmark xml-check FILE [OUT]\n";
-    return 2;
-  }
-  const std::string& in = args[0];
-  const std::string& out = args.size() == 2 ? args[1] : in;
+int Run(const Invocation& call) {
+  const std::string in = call.Operand(0);
+  const std::string out = call.Operand(1, in);
   XML doc;
   if (!WithFiles({in}, {}, [&] { return doc.LoadFile(in); })) {
     const std::string why = WhyNotReadable(in);
@@ -31,5 +28,24 @@ int RunXmlCheck(const Args& args) {
             << " child elements; saved to " << out << '\n';
   return 0;
 }
+
+}  // namespace
+
+extern const Command kXmlCheck{
+    .Name = "xml-check",
+    .Operands = "FILE [OUT]",
+    .Summary = "Load the XML file FILE and save it back in UTF-8, to OUT or over FILE.",
+    .MinOperands = 1,
+    .MaxOperands = 2,
+    .Options = {},
+    .Details = "Prints the root element and how many child elements it has. A file that is\n"
+               "not well-formed fails and is left as it was; the saved file replaces the old\n"
+               "one as a whole.\n\n"
+               "Examples:\n"
+               "  quillmark xml-check settings.xml\n"
+               "  quillmark xml-check legacy.xml clean.xml\n",
+    .Run = Run,
+    .ShowsProgress = false,
+};
 
 }  // namespace qm::cli
