@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the installation tests; the caller defines fail().
 #
 # check_consumers PREFIX CONSUMER_SOURCE SCRATCH [PRINT_HELPER]

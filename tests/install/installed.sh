@@ -19,7 +19,7 @@ nominal=/opt/quillmark-nominal-prefix
 prefix=$scratch/moved
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
-# shellcheck source=consumers.sh
+# shellcheck source-path=SCRIPTDIR source=consumers.sh
 source "$(dirname "$0")/consumers.sh"
 
 DESTDIR=$scratch/staged cmake --install "$build" --prefix "$nominal" >/dev/null

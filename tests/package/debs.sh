@@ -12,7 +12,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
-# shellcheck source=../install/consumers.sh
+# shellcheck source-path=SCRIPTDIR source=../install/consumers.sh
 source "$source/tests/install/consumers.sh"
 command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps installs it)"
 
