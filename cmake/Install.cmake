@@ -1,9 +1,14 @@
 include(CMakePackageConfigHelpers)
 
-set(QM_INSTALL_TARGETS quillmark)
+# Installed files go into four components, one Debian package each
+# (cmake/Package.cmake): runtime (libquillmark), ui (libquillmark-ui), dev
+# (headers, link names, CMake and pkg-config files) and tools (the programs).
+# Folders are world-readable whatever the umask of the one installing.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 set(QM_CONFIG_HAVE_UI OFF)
 if(TARGET quillmark-ui)
-  list(APPEND QM_INSTALL_TARGETS quillmark-ui)
   set(QM_CONFIG_HAVE_UI ON)
 endif()
 
@@ -20,12 +25,21 @@ if(TARGET quillmark-ui)
   set_target_properties(quillmark-ui PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
-install(TARGETS ${QM_INSTALL_TARGETS} EXPORT QuillmarkTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY include/quillmark DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT QuillmarkTargets NAMESPACE quillmark:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
+# Shared libraries are not executable (0644), as Debian wants them.
+set(QM_LIBRARY_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(TARGETS quillmark EXPORT QuillmarkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} PERMISSIONS ${QM_LIBRARY_PERMISSIONS}
+    COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+if(TARGET quillmark-ui)
+  install(TARGETS quillmark-ui EXPORT QuillmarkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} PERMISSIONS ${QM_LIBRARY_PERMISSIONS}
+      COMPONENT ui NAMELINK_COMPONENT dev
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+endif()
+install(DIRECTORY include/quillmark DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(EXPORT QuillmarkTargets NAMESPACE quillmark:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark
+  COMPONENT dev)
 
 configure_package_config_file(cmake/QuillmarkConfig.cmake.in
   ${PROJECT_BINARY_DIR}/QuillmarkConfig.cmake
@@ -33,7 +47,7 @@ configure_package_config_file(cmake/QuillmarkConfig.cmake.in
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuillmarkConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuillmarkConfig.cmake ${PROJECT_BINARY_DIR}/QuillmarkConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark COMPONENT dev)
 
 get_target_property(QM_PC_REQUIRES quillmark QM_PKGCONFIG_REQUIRES)
 if(NOT QM_PC_REQUIRES)
@@ -50,4 +64,7 @@ string(REPLACE ";" " " QM_PC_LIBS_PRIVATE "${QM_PC_LIBS_PRIVATE}")
 file(RELATIVE_PATH QM_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" QM_PC_TO_PREFIX "${QM_PC_TO_PREFIX}")
 configure_file(cmake/quillmark.pc.in ${PROJECT_BINARY_DIR}/quillmark.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/quillmark.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/quillmark.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+include(cmake/ManPages.cmake)
+include(cmake/Package.cmake)

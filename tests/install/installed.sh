@@ -19,6 +19,8 @@ nominal=/opt/quillmark-nominal-prefix
 prefix=$scratch/moved
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
+# shellcheck source-path=SCRIPTDIR source=consumers.sh
+source "$(dirname "$0")/consumers.sh"
 
 DESTDIR=$scratch/staged cmake --install "$build" --prefix "$nominal" >/dev/null
 mv "$scratch/staged$nominal" "$prefix"
@@ -78,32 +80,10 @@ if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
   [ "$(pdfimages -list "$work/page.pdf" | tail -n +3 | wc -l)" -ge 1 ] || fail "the PDF holds no picture"
 fi
 
-# Consumers of the moved tree, through find_package and through pkg-config.
-pc=$(find "$prefix" -name quillmark.pc)
-libdir=$(dirname "$(dirname "$pc")")
-cmake -S "$source" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$scratch/consumer" >/dev/null
-[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library 1.6.74"* ]] ||
-  fail "the find_package consumer"
-
+# Consumers of the moved tree, through find_package and through pkg-config, and the quick start.
+helper=""
 if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
-  # From outside the bin folder, the ui library finds the helper from its own place.
-  found=$(bare "$scratch/consumer/ui-consumer")
-  [ "$found" == "$(cd "$prefix" && pwd -P)/bin/quillmark-print" ] || fail "the ui library found the print helper at '$found'"
+  helper="$(cd "$prefix" && pwd -P)/bin/quillmark-print"
 fi
-
-flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
-# shellcheck disable=SC2086
-g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
-[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library 1.6.74"* ]] ||
-  fail "the pkg-config consumer"
-# The README's quick start: its first C++ block, built through pkg-config and run.
-readme=$(cd "$source/../../.." && pwd)/README.md
-awk '/^```cpp$/ { inside = 1; next } /^```/ { if (inside) exit } inside' "$readme" >"$scratch/quickstart.cpp"
-[ -s "$scratch/quickstart.cpp" ] || fail "the README has no C++ block"
-[ "$(wc -l <"$scratch/quickstart.cpp")" -le 25 ] || fail "the README's quick start is longer than 25 lines"
-# shellcheck disable=SC2086
-g++ -std=c++20 "$scratch/quickstart.cpp" -o "$scratch/quickstart" $flags || fail "the quick start does not build"
-quick=$(LD_LIBRARY_PATH="$libdir" "$scratch/quickstart") || fail "the quick start failed"
-[[ $quick == *"31 points"*"1000 bytes packed"*"tea"*"cake"* ]] || fail "the quick start printed: $quick"
+check_consumers "$prefix" "$source" "$scratch" "$helper"
 echo "the moved installation ran its tools and built its consumers and the quick start"
