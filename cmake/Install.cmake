@@ -25,6 +25,7 @@ install(TARGETS ${QM_INSTALL_TARGETS} EXPORT QuillmarkTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY include/quillmark DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/include/quillmark/Version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quillmark)
 install(EXPORT QuillmarkTargets NAMESPACE quillmark:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark)
 
 configure_package_config_file(cmake/QuillmarkConfig.cmake.in

@@ -15,6 +15,7 @@ programs=("$@")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 nominal=/opt/quillmark-nominal-prefix
+version=${QM_EXPECTED_VERSION:?the project version}
 prefix=$scratch/moved
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -52,7 +53,7 @@ done
 
 # Outputs are read whole before they are searched: a reader that stops early
 # would make the writer fail under pipefail.
-[[ $(installed quillmark version) == *"Quillmark Library 1.6.74"* ]] || fail "quillmark version"
+[[ $(installed quillmark version) == *"Quillmark Library $version"* ]] || fail "quillmark version"
 
 # A page with a picture: a 16x16 BMP, turned into JPEG by the installed tool.
 {
@@ -82,7 +83,7 @@ pc=$(find "$prefix" -name quillmark.pc)
 libdir=$(dirname "$(dirname "$pc")")
 cmake -S "$source" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/consumer" >/dev/null
-[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library 1.6.74"* ]] ||
+[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library $version"* ]] ||
   fail "the find_package consumer"
 
 if [[ " ${programs[*]} " == *" quillmark-print "* ]]; then
@@ -94,6 +95,6 @@ fi
 flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
 # shellcheck disable=SC2086
 g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
-[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library 1.6.74"* ]] ||
+[[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library $version"* ]] ||
   fail "the pkg-config consumer"
 echo "the moved installation ran its tools and built its consumers"

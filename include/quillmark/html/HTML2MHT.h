@@ -28,7 +28,7 @@ inline constexpr std::string_view kLocationBase = "http://localhost/";
 /// pointer shows the hourglass while the conversion runs.
 void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
 
-/// "Lib V1.6.74": the library's file name, " V" and its version.
+/// The library's file name, " V" and its version, e.g. "Lib V1.6.74".
 std::string GetAppName();
 
 }  // namespace qm::mdlHTML2MHT
