@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
 
@@ -42,7 +43,7 @@ Variant GetRunningProcesses() {
     std::vector<std::pair<long, std::string>> found;
     if (GetWindowsPlatform() == PLA_WindowsNT2000XP) {
       DIR* proc = ::opendir("/proc");
-      if (!proc) Raise(99999, "Couldn't get list of processes");
+      if (!proc) Raise(ERR_ProcessListUnavailable);
       while (const dirent* entry = ::readdir(proc)) {
         long pid = 0;
         if (!IsProcessId(entry->d_name, pid)) continue;

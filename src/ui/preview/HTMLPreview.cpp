@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/PrintSettings.h"
@@ -171,7 +172,7 @@ void HTMLPreview::displayNoButtons() {
 void HTMLPreview::OpenDoc(const std::string& Filename, const std::shared_ptr<PrintSettings>& PrintSettings) {
   QM_FRAME_TRY {
     // A page that is not there would show an empty view: say so instead.
-    if (!std::filesystem::is_regular_file(Filename)) Raise(53);
+    if (!std::filesystem::is_regular_file(Filename)) Raise(ERR_FileNotFound);
     // The full name: the view's URL and the later actions must not depend on
     // the current folder.
     DocumentFile = std::filesystem::absolute(Filename).lexically_normal().string();
@@ -327,7 +328,7 @@ std::string HTMLPreview::RemoveStyleTags(const std::string& Filename) {
     text = GetHTMLMinusStyle(text);
 
     const std::size_t dot = Filename.rfind('.');
-    if (dot == std::string::npos) Raise(5);
+    if (dot == std::string::npos) Raise(ERR_InvalidProcedureCall);
     static thread_local std::mt19937 random(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
     const double fraction = std::uniform_real_distribution<double>(0.0, 1.0)(random);
