@@ -69,8 +69,6 @@ void MailMessage::Send(bool) {
       arguments << QStringLiteral("--attach") << copy;
     }
   }
-  command_.assign({program_});
-  for (const auto& argument : arguments) command_.push_back(argument.toStdString());
   composing_ = false;
   if (!QProcess::startDetached(Q(program_), arguments)) RaiseFrom(ERR_General, kSource, "The mail program could not be started");
 }
