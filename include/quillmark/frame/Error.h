@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
 class Error : public std::exception {
@@ -47,7 +49,7 @@ class Error : public std::exception {
 
 /// Raises `number` with its standard text, ": " and `detail` (what the site
 /// knows about the failure), e.g. "Invalid picture: the picture has no pixels".
-[[noreturn]] void RaiseWithDetail(std::int32_t number, std::string_view detail);
+[[noreturn]] QUILLMARK_EXPORT void RaiseWithDetail(std::int32_t number, std::string_view detail);
 
 /// Raises an error with an explicit source (as platform components and client
 /// objects do).
