@@ -67,12 +67,20 @@ std::optional<fs::path> WindowsPathResolver::Resolve(std::string_view name) {
   const bool drive = !parts.empty() && IsDrive(parts.front());
   if (drive) parts.erase(parts.begin());
   fs::path current = drive || IsSeparator(name.front()) ? fs::path("/") : base_;
+  // "." and ".." apply to the name as written, before any lookup (so
+  // "a\missing\..\b" is "a\b"); a ".." left over climbs from the base.
+  std::vector<std::string_view> walk;
   for (const std::string_view part : parts) {
     if (part == ".") continue;
-    if (part == "..") {
-      if (current.has_relative_path()) current = current.parent_path();
-      continue;
+    if (part != "..") {
+      walk.push_back(part);
+    } else if (!walk.empty()) {
+      walk.pop_back();
+    } else if (current.has_relative_path()) {
+      current = current.parent_path();
     }
+  }
+  for (const std::string_view part : walk) {
     fs::path exact = current / part;
     if (Present(exact)) {
       current = std::move(exact);

@@ -21,7 +21,9 @@ TEST(ErrorTable, OneRowPerNumberAndLookupsAgreeWithIt) {
   ASSERT_FALSE(table.empty());
   for (std::size_t i = 0; i < table.size(); ++i) {
     EXPECT_FALSE(table[i].Text.empty()) << table[i].Number;
-    if (i > 0) EXPECT_LT(table[i - 1].Number, table[i].Number) << "out of order or repeated: " << table[i].Number;
+    if (i > 0) {
+      EXPECT_LT(table[i - 1].Number, table[i].Number) << "out of order or repeated: " << table[i].Number;
+    }
     EXPECT_EQ(qm::FindErrorText(table[i].Number), table[i].Text);
     const qm::Error raised = qm::test::RaisedBy([&] { qm::Raise(table[i].Number); });
     EXPECT_EQ(raised.Description(), table[i].Text);
@@ -43,7 +45,7 @@ TEST(ErrorTable, DocumentationListsEveryRow) {
   std::vector<std::pair<std::int32_t, std::string>> listed;
   for (std::string line; std::getline(doc, line);) {
     std::smatch m;
-    if (std::regex_search(line, m, row)) listed.emplace_back(std::stoi(m[1]), m[2].str().substr(0, m[2].length() - 1));
+    if (std::regex_search(line, m, row)) listed.emplace_back(std::stoi(m[1]), m[2].str());
   }
   const auto table = qm::ErrorTable();
   ASSERT_EQ(listed.size(), table.size());
@@ -60,7 +62,7 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
   const std::regex constant(R"(\bERR_[A-Za-z_]+\s*=\s*-?[0-9])");
   const fs::path root = qm::test::SourceDir();
   int files = 0;
-  for (const fs::path folder : {root / "src", root / "include"}) {
+  for (const fs::path& folder : {root / "src", root / "include"}) {
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
       const auto ext = entry.path().extension();
       if (ext != ".cpp" && ext != ".h") continue;
@@ -70,8 +72,9 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
       text << in.rdbuf();
       const std::string code = text.str();
       EXPECT_FALSE(std::regex_search(code, literalRaise)) << entry.path() << " raises a number written in place";
-      if (entry.path().filename() != "ErrorNumbers.h")
+      if (entry.path().filename() != "ErrorNumbers.h") {
         EXPECT_FALSE(std::regex_search(code, constant)) << entry.path() << " defines an error number of its own";
+      }
     }
   }
   EXPECT_GT(files, 100);
