@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "compression/BinaryFile.h"
+#include "compression/CompressFiles.h"
 #include "compression/FileStream.h"
 #include "compression/WorkBuffer.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -102,6 +103,19 @@ std::int32_t Compress::DecompressString(std::string& Text, std::int32_t Original
 
 std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
                                     CompressionLevelConstants CompressionLevel) {
+  return compression::CompressFileWith(FilePathIn, FilePathOut, CompressionLevel,
+                                       {valueDecompressedSize_, valueCompressedSize_}, {});
+}
+
+std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
+  return compression::DecompressFileWith(FilePathIn, FilePathOut, {valueDecompressedSize_, valueCompressedSize_}, {});
+}
+
+namespace compression {
+
+std::int32_t CompressFileWith(const std::string& FilePathIn, const std::string& FilePathOut,
+                              CompressionLevelConstants CompressionLevel, FileSizes sizes,
+                              const StreamProgress& progress) {
   std::optional<compression::InputFile> input;
   std::int32_t originalLength = 0;
   compression::ZlibOutput inMemory;
@@ -110,12 +124,12 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
     input.emplace(FilePathIn);
     if (input->Size() == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
     originalLength = CheckedLength(input->Size());
-    valueDecompressedSize_ = originalLength;
+    sizes.Decompressed = originalLength;
     if (!streamed) {
       // Level 0 (and levels zlib refuses) in one call, as the data's own.
       auto bytes = compression::ReadWholeFile(*input);
       inMemory = compression::Deflate(bytes.Bytes(), CompressionLevel);
-      valueCompressedSize_ = CheckedLength(inMemory.Size);
+      sizes.Compressed = CheckedLength(inMemory.Size);
     }
     // From here the old output counts as deleted: the OutputFile below
     // replaces it, or removes it when the output fails.
@@ -128,18 +142,21 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
     std::int32_t result = inMemory.Result;
     if (streamed) {
       const auto outcome = compression::DeflateFile(*input, input->Size(), output,
-                                                    compression::WorkBufferSize(originalLength), CompressionLevel);
-      valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
+                                                    compression::WorkBufferSize(originalLength), CompressionLevel,
+                                                    progress);
+      sizes.Compressed = static_cast<std::int32_t>(outcome.Written);
       result = outcome.Result;
     } else {
       output.Write(inMemory.Bytes());
     }
     output.Close();
+    if (!streamed && progress) progress(1.0);
     return result;
   });
 }
 
-std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
+std::int32_t DecompressFileWith(const std::string& FilePathIn, const std::string& FilePathOut, FileSizes sizes,
+                                const StreamProgress& progress) {
   std::optional<compression::InputFile> input;
   std::size_t fieldBytes = 0;
   std::int64_t capacity = 0;
@@ -154,8 +171,8 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
                                                         static_cast<std::uint32_t>(field[1]) << 8 |
                                                         static_cast<std::uint32_t>(field[2]) << 16 |
                                                         static_cast<std::uint32_t>(field[3]) << 24);
-    valueDecompressedSize_ = originalSize;
-    valueCompressedSize_ = CheckedLength(length);
+    sizes.Decompressed = originalSize;
+    sizes.Compressed = CheckedLength(length);
     capacity = compression::WorkBufferSize(originalSize);
     if (capacity < 0) Raise(ERR_SubscriptOutOfRange);
     capacity = std::min(capacity, compression::MaxExpansion(static_cast<std::int64_t>(length)));
@@ -169,10 +186,12 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     // The stream as a byte array of the file's length holds it: the rest of
     // the file, then as many zero bytes as the length field took (zlib ignores
     // bytes after the end of its stream).
-    const auto outcome = compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity);
+    const auto outcome =
+        compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, progress);
     output.Close();
     return outcome.Result;
   });
 }
 
+}  // namespace compression
 }  // namespace qm

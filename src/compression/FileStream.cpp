@@ -42,8 +42,13 @@ class Stream {
 // written on a thread of their own.
 class Pump {
  public:
-  Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity)
-      : io_(in, size, out, kChunk), zerosLeft_(zeros), capacity_(static_cast<std::uint64_t>(capacity)) {}
+  Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+       const StreamProgress& progress)
+      : io_(in, size, out, kChunk),
+        size_(size),
+        zerosLeft_(zeros),
+        capacity_(static_cast<std::uint64_t>(capacity)),
+        progress_(progress) {}
 
   bool InputLeft() const { return !inputOver_ || zerosLeft_ > 0; }
 
@@ -52,8 +57,10 @@ class Pump {
     if (z.avail_in == 0 && InputLeft()) {
       std::span<const std::uint8_t> chunk;
       if (!inputOver_) {
+        if (progress_ && size_ > 0) progress_(static_cast<double>(taken_) / static_cast<double>(size_));
         chunk = io_.NextInput();
         inputOver_ = chunk.empty();
+        taken_ += chunk.size();
       }
       if (inputOver_ && zerosLeft_ > 0) {
         zeros_.assign(std::min(kChunk, zerosLeft_), 0);
@@ -85,13 +92,17 @@ class Pump {
   void Finish(z_stream& z) {
     Flush(z);
     io_.Finish();
+    if (progress_) progress_(1.0);
   }
 
  private:
   BackgroundIo io_;
   bool inputOver_ = false;
+  std::size_t size_;       // input bytes in all
+  std::size_t taken_ = 0;  // input bytes handed to the stream so far
   std::size_t zerosLeft_;
   std::uint64_t capacity_;
+  const StreamProgress& progress_;
   std::vector<std::uint8_t> zeros_;
   std::vector<std::uint8_t> output_;
 };
@@ -100,12 +111,13 @@ class Pump {
 
 bool StreamsLikeOneCall(std::int32_t level) { return level == Z_DEFAULT_COMPRESSION || (level >= 1 && level <= 9); }
 
-StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level) {
+StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
+                          const StreamProgress& progress) {
   Stream z(true);
   StreamOutcome outcome;
   outcome.Result = z.Init(level);
   if (outcome.Result != Z_OK) return outcome;
-  Pump pump(in, size, 0, out, capacity);
+  Pump pump(in, size, 0, out, capacity, progress);
   int result = Z_OK;
   do {
     pump.Prepare(*z.get());
@@ -119,12 +131,13 @@ StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std:
   return outcome;
 }
 
-StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity) {
+StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+                          const StreamProgress& progress) {
   Stream z(false);
   StreamOutcome outcome;
   outcome.Result = z.Init(0);
   if (outcome.Result != Z_OK) return outcome;
-  Pump pump(in, size, zeros, out, capacity);
+  Pump pump(in, size, zeros, out, capacity, progress);
   const auto capacityLeft = [&] { return z->total_out < static_cast<uLong>(capacity); };
   int result = Z_OK;
   for (;;) {

@@ -5,6 +5,7 @@
 // buffer of the file's size is ever allocated.
 
 #include <cstdint>
+#include <functional>
 
 #include "compression/BinaryFile.h"
 
@@ -19,12 +20,19 @@ struct StreamOutcome {
 /// split into buffers (level 0 sizes its stored blocks by the room it has).
 bool StreamsLikeOneCall(std::int32_t level);
 
+/// Told the fraction of the input taken into the stream (0 to 1) whenever a
+/// chunk of input is taken, and 1 once the output is written. An exception
+/// it throws stops the call and passes on.
+using StreamProgress = std::function<void(double)>;
+
 /// Deflates the next `size` bytes of `in` into `out` at `level`, writing at
 /// most `capacity` bytes.
-StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level);
+StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
+                          const StreamProgress& progress = {});
 
 /// Inflates the next `size` bytes of `in`, followed by `zeros` zero bytes,
 /// into `out`, writing at most `capacity` bytes.
-StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity);
+StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+                          const StreamProgress& progress = {});
 
 }  // namespace qm::compression

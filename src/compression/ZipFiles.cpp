@@ -22,6 +22,11 @@ std::string ZipReport::Message() const {
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files) {
+  return ZipFiles(archive, files, Progress());
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const Progress& progress) {
   QM_FRAME_TRY {
     compression::ZipLibrary engine;
     compression::ZipUserFunctions functions;
@@ -37,6 +42,13 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
       round.clear();
       for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
+      if (progress) {
+        // A round's share of the job is its share of the files.
+        const double total = static_cast<double>(files.size());
+        engine.SetProgress([&progress, first, count, total](double fraction) {
+          progress((static_cast<double>(first) + fraction * static_cast<double>(count)) / total);
+        });
+      }
       compression::ZipNameList names;
       std::copy(round.begin(), round.end(), names.Names.begin());
 

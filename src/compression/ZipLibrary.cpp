@@ -190,6 +190,19 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
                                                          "); it was left as it was");
     return Fail(ResultOf(openError), archivePath, "cannot be opened: " + words);
   }
+  if (progress_) {
+    progressFailed_ = false;
+    const auto report = [](zip_t*, double fraction, void* self) {
+      auto& library = *static_cast<ZipLibrary*>(self);
+      if (library.progressFailed_) return;
+      try {
+        library.progress_(fraction);
+      } catch (...) {
+        library.progressFailed_ = true;
+      }
+    };
+    zip_register_progress_callback_with_state(archive.get(), 0.001, report, nullptr, this);
+  }
   // libzip's error, said of the file concerned.
   const auto failed = [&](const std::string& name, const std::string& doing) {
     return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));

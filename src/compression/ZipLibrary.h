@@ -14,6 +14,7 @@
 // - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ class ZipLibrary {
   std::int32_t ZpInit(const ZipUserFunctions& functions);
   /// Writes the first `count` names of `names` into the archive `zipFileName`.
   std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
+  /// Called while an archive is written with the fraction done (0 to 1) of
+  /// that ZpArchive call; empty for none. An exception it throws is dropped
+  /// and ends the calls for that archive (libzip is C).
+  void SetProgress(std::function<void(double)> progress) { progress_ = std::move(progress); }
 
   /// The names the last ZpArchive left out (missing, special files, the
   /// archive itself), in order, each with the reason.
@@ -50,6 +55,8 @@ class ZipLibrary {
   std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
 
   ZipUserFunctions functions_{};
+  std::function<void(double)> progress_;
+  bool progressFailed_ = false;
   std::vector<ZipNotice> skipped_;
   ZipNotice failure_;
 };

@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "html/MhtConversion.h"
 #include "html/MhtOutput.h"
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
@@ -126,7 +127,8 @@ class Conversion {
   /// Relative references resolve against `folder` from now on.
   void UseFolder(fs::path folder) { resolver_ = detail::WindowsPathResolver(std::move(folder)); }
 
-  void Run(const std::string& pageName, const std::string& subject) {
+  /// `progress` hears the share of the parts written after each part.
+  void Run(const std::string& pageName, const std::string& subject, const std::function<void(double)>& progress) {
     GenerateHeader(subject);
     try {
       BuildReferences(pageName);
@@ -136,11 +138,22 @@ class Conversion {
       if (e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
       throw;
     }
+    const double parts = static_cast<double>(1 + pages_.Items().size() + files_.Items().size());
+    double done = 0;
+    const auto partDone = [&] {
+      if (progress) progress(++done / parts);
+    };
+    if (progress) progress(0.0);
     OutputTextFile(pageName);
-    for (const auto& page : pages_.Items())
+    partDone();
+    for (const auto& page : pages_.Items()) {
       if (FileExists(page)) OutputTextFile(page);
-    for (const auto& file : files_.Items())
+      partDone();
+    }
+    for (const auto& file : files_.Items()) {
       if (FileExists(file)) OutputBinaryFile(file);
+      partDone();
+    }
     GenerateBoundary(true);
     output_.Publish();
   }
@@ -360,6 +373,11 @@ std::string GetAppName() {
 }
 
 void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject) {
+  ConvertReporting(HTMLFilename, MHTFilename, Subject, {});
+}
+
+void ConvertReporting(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject,
+                      const std::function<void(double)>& progress) {
   QM_FRAME_TRY {
     HourglassPointer hourglass;
     Conversion conversion(MHTFilename);
@@ -373,7 +391,7 @@ void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFil
     }
     const std::string pageName = detail::FileNamePart(HTMLFilename);
     if (Subject.empty()) Subject = "Report generated from " + GetAppName();
-    conversion.Run(pageName, Subject);
+    conversion.Run(pageName, Subject, progress);
   }
   QM_FRAME_CATCH("HTML2MHT", "Public Sub ConvertHTMLToMHT", HTMLFilename, MHTFilename, Subject);
 }

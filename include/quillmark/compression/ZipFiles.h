@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -54,5 +56,12 @@ struct ZipReport {
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+
+/// ZipFiles, telling `progress` how far the whole job got while each round's
+/// archive is written. It should not throw: the archive is written by a C
+/// library, so an exception it throws is dropped and ends the calls for that
+/// round.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    const Progress& progress);
 
 }  // namespace qm
