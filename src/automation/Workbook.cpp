@@ -48,4 +48,12 @@ void WriteWorkbook(const std::filesystem::path& file, const std::vector<std::vec
   Export(file, rows, [](double value) { return Variant(value); });
 }
 
+void WriteWorkbook(const std::filesystem::path& file, std::initializer_list<std::initializer_list<std::string>> rows) {
+  WriteWorkbook(file, std::vector<std::vector<std::string>>(rows.begin(), rows.end()));
+}
+
+void WriteWorkbook(const std::filesystem::path& file, std::initializer_list<std::initializer_list<double>> rows) {
+  WriteWorkbook(file, std::vector<std::vector<double>>(rows.begin(), rows.end()));
+}
+
 }  // namespace qm

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "compression/BinaryFile.h"
-#include "compression/CompressFiles.h"
 #include "compression/FileStream.h"
 #include "compression/WorkBuffer.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -103,19 +102,15 @@ std::int32_t Compress::DecompressString(std::string& Text, std::int32_t Original
 
 std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
                                     CompressionLevelConstants CompressionLevel) {
-  return compression::CompressFileWith(FilePathIn, FilePathOut, CompressionLevel,
-                                       {valueDecompressedSize_, valueCompressedSize_}, {});
+  return CompressFile(FilePathIn, FilePathOut, CompressionLevel, Progress());
 }
 
 std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
-  return compression::DecompressFileWith(FilePathIn, FilePathOut, {valueDecompressedSize_, valueCompressedSize_}, {});
+  return DecompressFile(FilePathIn, FilePathOut, Progress());
 }
 
-namespace compression {
-
-std::int32_t CompressFileWith(const std::string& FilePathIn, const std::string& FilePathOut,
-                              CompressionLevelConstants CompressionLevel, FileSizes sizes,
-                              const StreamProgress& progress) {
+std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                                    CompressionLevelConstants CompressionLevel, const Progress& progress) {
   std::optional<compression::InputFile> input;
   std::int32_t originalLength = 0;
   compression::ZlibOutput inMemory;
@@ -124,12 +119,12 @@ std::int32_t CompressFileWith(const std::string& FilePathIn, const std::string& 
     input.emplace(FilePathIn);
     if (input->Size() == 0) Raise(ERR_SubscriptOutOfRange);  // no array of length 0
     originalLength = CheckedLength(input->Size());
-    sizes.Decompressed = originalLength;
+    valueDecompressedSize_ = originalLength;
     if (!streamed) {
       // Level 0 (and levels zlib refuses) in one call, as the data's own.
       auto bytes = compression::ReadWholeFile(*input);
       inMemory = compression::Deflate(bytes.Bytes(), CompressionLevel);
-      sizes.Compressed = CheckedLength(inMemory.Size);
+      valueCompressedSize_ = CheckedLength(inMemory.Size);
     }
     // From here the old output counts as deleted: the OutputFile below
     // replaces it, or removes it when the output fails.
@@ -144,19 +139,19 @@ std::int32_t CompressFileWith(const std::string& FilePathIn, const std::string& 
       const auto outcome = compression::DeflateFile(*input, input->Size(), output,
                                                     compression::WorkBufferSize(originalLength), CompressionLevel,
                                                     progress);
-      sizes.Compressed = static_cast<std::int32_t>(outcome.Written);
+      valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
       result = outcome.Result;
     } else {
       output.Write(inMemory.Bytes());
+      if (progress) progress(input->Size(), input->Size());
     }
     output.Close();
-    if (!streamed && progress) progress(1.0);
     return result;
   });
 }
 
-std::int32_t DecompressFileWith(const std::string& FilePathIn, const std::string& FilePathOut, FileSizes sizes,
-                                const StreamProgress& progress) {
+std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                                      const Progress& progress) {
   std::optional<compression::InputFile> input;
   std::size_t fieldBytes = 0;
   std::int64_t capacity = 0;
@@ -171,8 +166,8 @@ std::int32_t DecompressFileWith(const std::string& FilePathIn, const std::string
                                                         static_cast<std::uint32_t>(field[1]) << 8 |
                                                         static_cast<std::uint32_t>(field[2]) << 16 |
                                                         static_cast<std::uint32_t>(field[3]) << 24);
-    sizes.Decompressed = originalSize;
-    sizes.Compressed = CheckedLength(length);
+    valueDecompressedSize_ = originalSize;
+    valueCompressedSize_ = CheckedLength(length);
     capacity = compression::WorkBufferSize(originalSize);
     if (capacity < 0) Raise(ERR_SubscriptOutOfRange);
     capacity = std::min(capacity, compression::MaxExpansion(static_cast<std::int64_t>(length)));
@@ -186,12 +181,15 @@ std::int32_t DecompressFileWith(const std::string& FilePathIn, const std::string
     // The stream as a byte array of the file's length holds it: the rest of
     // the file, then as many zero bytes as the length field took (zlib ignores
     // bytes after the end of its stream).
+    // Progress in bytes of the whole file, the length field included.
+    Progress ofFile;
+    if (progress)
+      ofFile = [&](std::uint64_t done, std::uint64_t) { progress(fieldBytes + done, input->Size()); };
     const auto outcome =
-        compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, progress);
+        compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, ofFile);
     output.Close();
     return outcome.Result;
   });
 }
 
-}  // namespace compression
 }  // namespace qm

@@ -3,7 +3,6 @@
 #include <string>
 #include <zlib.h>
 
-#include "compression/CompressFiles.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -36,13 +35,13 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32
 
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, CompressionLevelConstants level,
                   const Progress& progress) {
-  std::int32_t decompressed = 0, compressed = 0;
-  Check(compression::CompressFileWith(in.string(), out.string(), level, {decompressed, compressed}, progress));
+  Compress compress;
+  Check(compress.CompressFile(in.string(), out.string(), level, progress));
 }
 
 void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
-  std::int32_t decompressed = 0, compressed = 0;
-  Check(compression::DecompressFileWith(in.string(), out.string(), {decompressed, compressed}, progress));
+  Compress compress;
+  Check(compress.DecompressFile(in.string(), out.string(), progress));
 }
 
 }  // namespace qm

@@ -43,7 +43,7 @@ class Stream {
 class Pump {
  public:
   Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
-       const StreamProgress& progress)
+       const Progress& progress)
       : io_(in, size, out, kChunk),
         size_(size),
         zerosLeft_(zeros),
@@ -57,7 +57,8 @@ class Pump {
     if (z.avail_in == 0 && InputLeft()) {
       std::span<const std::uint8_t> chunk;
       if (!inputOver_) {
-        if (progress_ && size_ > 0) progress_(static_cast<double>(taken_) / static_cast<double>(size_));
+        // Everything taken so far is consumed: that is the progress to tell.
+        if (progress_) progress_(taken_, size_);
         chunk = io_.NextInput();
         inputOver_ = chunk.empty();
         taken_ += chunk.size();
@@ -92,19 +93,19 @@ class Pump {
   void Finish(z_stream& z) {
     Flush(z);
     io_.Finish();
-    if (progress_) progress_(1.0);
+    if (progress_) progress_(taken_ - (inputOver_ ? 0 : z.avail_in), size_);
   }
 
  private:
   BackgroundIo io_;
+  std::size_t size_;
+  std::size_t taken_ = 0;
   bool inputOver_ = false;
-  std::size_t size_;       // input bytes in all
-  std::size_t taken_ = 0;  // input bytes handed to the stream so far
   std::size_t zerosLeft_;
   std::uint64_t capacity_;
-  const StreamProgress& progress_;
   std::vector<std::uint8_t> zeros_;
   std::vector<std::uint8_t> output_;
+  const Progress& progress_;
 };
 
 }  // namespace
@@ -112,7 +113,7 @@ class Pump {
 bool StreamsLikeOneCall(std::int32_t level) { return level == Z_DEFAULT_COMPRESSION || (level >= 1 && level <= 9); }
 
 StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
-                          const StreamProgress& progress) {
+                          const Progress& progress) {
   Stream z(true);
   StreamOutcome outcome;
   outcome.Result = z.Init(level);
@@ -132,7 +133,7 @@ StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std:
 }
 
 StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
-                          const StreamProgress& progress) {
+                          const Progress& progress) {
   Stream z(false);
   StreamOutcome outcome;
   outcome.Result = z.Init(0);

@@ -5,9 +5,9 @@
 // buffer of the file's size is ever allocated.
 
 #include <cstdint>
-#include <functional>
 
 #include "compression/BinaryFile.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm::compression {
 
@@ -20,19 +20,16 @@ struct StreamOutcome {
 /// split into buffers (level 0 sizes its stored blocks by the room it has).
 bool StreamsLikeOneCall(std::int32_t level);
 
-/// Told the fraction of the input taken into the stream (0 to 1) whenever a
-/// chunk of input is taken, and 1 once the output is written. An exception
-/// it throws stops the call and passes on.
-using StreamProgress = std::function<void(double)>;
-
 /// Deflates the next `size` bytes of `in` into `out` at `level`, writing at
-/// most `capacity` bytes.
+/// most `capacity` bytes. `progress` (when set) is told the input bytes
+/// consumed of `size`.
 StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
-                          const StreamProgress& progress = {});
+                          const Progress& progress = {});
 
 /// Inflates the next `size` bytes of `in`, followed by `zeros` zero bytes,
-/// into `out`, writing at most `capacity` bytes.
+/// into `out`, writing at most `capacity` bytes. `progress` (when set) is
+/// told the input bytes consumed of `size`, the zeros not counted.
 StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
-                          const StreamProgress& progress = {});
+                          const Progress& progress = {});
 
 }  // namespace qm::compression

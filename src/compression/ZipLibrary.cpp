@@ -190,19 +190,6 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
                                                          "); it was left as it was");
     return Fail(ResultOf(openError), archivePath, "cannot be opened: " + words);
   }
-  if (progress_) {
-    progressFailed_ = false;
-    const auto report = [](zip_t*, double fraction, void* self) {
-      auto& library = *static_cast<ZipLibrary*>(self);
-      if (library.progressFailed_) return;
-      try {
-        library.progress_(fraction);
-      } catch (...) {
-        library.progressFailed_ = true;
-      }
-    };
-    zip_register_progress_callback_with_state(archive.get(), 0.001, report, nullptr, this);
-  }
   // libzip's error, said of the file concerned.
   const auto failed = [&](const std::string& name, const std::string& doing) {
     return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));
@@ -245,6 +232,19 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return failed(member.Path, "cannot be given its permissions");
   }
 
+  if (writing_) {
+    writingFailed_ = false;
+    const auto tell = [](zip_t*, double fraction, void* self) {
+      auto& library = *static_cast<ZipLibrary*>(self);
+      if (library.writingFailed_) return;
+      try {
+        library.writing_(fraction);
+      } catch (...) {  // nothing may unwind through libzip
+        library.writingFailed_ = true;
+      }
+    };
+    zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, this);
+  }
   deflated.Start();
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.

@@ -38,11 +38,6 @@ class ZipLibrary {
   std::int32_t ZpInit(const ZipUserFunctions& functions);
   /// Writes the first `count` names of `names` into the archive `zipFileName`.
   std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
-  /// Called while an archive is written with the fraction done (0 to 1) of
-  /// that ZpArchive call; empty for none. An exception it throws is dropped
-  /// and ends the calls for that archive (libzip is C).
-  void SetProgress(std::function<void(double)> progress) { progress_ = std::move(progress); }
-
   /// The names the last ZpArchive left out (missing, special files, the
   /// archive itself), in order, each with the reason.
   const std::vector<ZipNotice>& Skipped() const { return skipped_; }
@@ -50,15 +45,21 @@ class ZipLibrary {
   /// name and reason after success.
   const ZipNotice& Failure() const { return failure_; }
 
+  /// Told, while each following ZpArchive writes its archive, the part
+  /// written so far (0 to 1); an empty function is never called. An
+  /// exception it throws is dropped and ends the calls for that archive
+  /// (libzip is C).
+  void OnWriting(std::function<void(double)> fraction) { writing_ = std::move(fraction); }
+
  private:
   std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
   std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
 
   ZipUserFunctions functions_{};
-  std::function<void(double)> progress_;
-  bool progressFailed_ = false;
   std::vector<ZipNotice> skipped_;
   ZipNotice failure_;
+  std::function<void(double)> writing_;
+  bool writingFailed_ = false;
 };
 
 }  // namespace qm::compression

@@ -16,7 +16,6 @@
 #include <optional>
 #include <vector>
 
-#include "html/MhtConversion.h"
 #include "html/MhtOutput.h"
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
@@ -127,8 +126,7 @@ class Conversion {
   /// Relative references resolve against `folder` from now on.
   void UseFolder(fs::path folder) { resolver_ = detail::WindowsPathResolver(std::move(folder)); }
 
-  /// `progress` hears the share of the parts written after each part.
-  void Run(const std::string& pageName, const std::string& subject, const std::function<void(double)>& progress) {
+  void Run(const std::string& pageName, const std::string& subject, const Progress& progress) {
     GenerateHeader(subject);
     try {
       BuildReferences(pageName);
@@ -138,12 +136,12 @@ class Conversion {
       if (e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
       throw;
     }
-    const double parts = static_cast<double>(1 + pages_.Items().size() + files_.Items().size());
-    double done = 0;
+    // Progress in parts: the page, each linked page, each file.
+    const std::uint64_t parts = 1 + pages_.Items().size() + files_.Items().size();
+    std::uint64_t done = 0;
     const auto partDone = [&] {
-      if (progress) progress(++done / parts);
+      if (progress) progress(++done, parts);
     };
-    if (progress) progress(0.0);
     OutputTextFile(pageName);
     partDone();
     for (const auto& page : pages_.Items()) {
@@ -373,11 +371,11 @@ std::string GetAppName() {
 }
 
 void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject) {
-  ConvertReporting(HTMLFilename, MHTFilename, Subject, {});
+  ConvertHTMLToMHT(HTMLFilename, MHTFilename, Subject, Progress());
 }
 
-void ConvertReporting(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject,
-                      const std::function<void(double)>& progress) {
+void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject,
+                      const Progress& progress) {
   QM_FRAME_TRY {
     HourglassPointer hourglass;
     Conversion conversion(MHTFilename);

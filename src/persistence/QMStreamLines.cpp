@@ -52,20 +52,16 @@ void QMStream::Close_() {
 
 const std::string& QMStream::ReadLine() {
   QM_FRAME_TRY {
-    if (StackAtEnd()) StackNew(Bound().ReadLineView());
-    StackAdvance();
-    lastRead_.assign(StackCurrent());
+    lastRead_.assign(StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext());
     return lastRead_;
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
+// A line read from the stream now is handed out as the store took it; only a
+// pushed-back one is looked up.
 std::string_view QMStream::ReadLineView() {
-  QM_FRAME_TRY {
-    if (StackAtEnd()) StackNew(Bound().ReadLineView());
-    StackAdvance();
-    return StackCurrent();  // the store never moves or drops a line it holds
-  }
+  QM_FRAME_TRY { return StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext(); }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
@@ -116,8 +112,12 @@ std::string_view QMStream::PeekView() {
   QM_FRAME_CATCH("QMStream", "Public Function Peek");
 }
 
-void QMStream::StackNew(std::string_view Line) {
-  QM_FRAME_TRY { lineStack_.Append(Line, Bound().ReadBlock()); }
+std::string_view QMStream::StackNew(std::string_view Line) {
+  QM_FRAME_TRY {
+    const std::string_view kept = lineStack_.Append(Line, Bound().ReadBlock());
+    StackAdvance();
+    return kept;
+  }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 

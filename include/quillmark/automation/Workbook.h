@@ -15,6 +15,7 @@
 /// holds a line break", as a workbook row is one line of the import.
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,13 @@ QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
 
 /// Writes the rows of numbers as a workbook named `file` (replaced).
 QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file, const std::vector<std::vector<double>>& rows);
+
+/// A table written in place, `{{"item", "price"}}` or `{{1.5}}`. These pick the
+/// overload by the cells' type; without them a row of two texts would also read
+/// as a range of numbers, and a row of one number as a row of texts.
+QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
+                                    std::initializer_list<std::initializer_list<std::string>> rows);
+QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
+                                    std::initializer_list<std::initializer_list<double>> rows);
 
 }  // namespace qm

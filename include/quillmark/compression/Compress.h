@@ -28,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -41,7 +43,7 @@ enum CompressionLevelConstants : std::int32_t {
   COM_DEFAULT_COMPRESSION = -1,
 };
 
-class Compress : public virtual Object {
+class QUILLMARK_EXPORT Compress : public virtual Object {
  public:
   /// The uncompressed length of the data last handled (0 before any call).
   std::int32_t ValueDecompressedSize() const { return valueDecompressedSize_; }
@@ -61,6 +63,15 @@ class Compress : public virtual Object {
                             CompressionLevelConstants CompressionLevel);
   /// Restores a file written by CompressFile. FilePathOut is replaced.
   std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut);
+
+  /// CompressFile, telling `progress` the bytes of FilePathIn read so far of
+  /// its size.
+  std::int32_t CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                            CompressionLevelConstants CompressionLevel, const Progress& progress);
+  /// DecompressFile, telling `progress` the bytes of FilePathIn read so far
+  /// of its size.
+  std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                              const Progress& progress);
 
   std::string ClassName() const override { return "Compress"; }
 

@@ -34,7 +34,7 @@ QUILLMARK_EXPORT std::vector<std::uint8_t> Deflate(std::span<const std::uint8_t>
 QUILLMARK_EXPORT std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32_t originalSize);
 
 /// Compresses the file `in` into the container file `out` (replaced),
-/// telling `progress` the share of `in` read so far. An exception `progress`
+/// telling `progress` the bytes of `in` read so far. An exception `progress`
 /// throws stops the job and passes on; `out` is then removed.
 QUILLMARK_EXPORT void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                    CompressionLevelConstants level = COM_DEFAULT_COMPRESSION,

@@ -55,12 +55,12 @@ struct ZipReport {
 };
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
 
-/// ZipFiles, telling `progress` how far the whole job got while each round's
-/// archive is written. It should not throw: the archive is written by a C
-/// library, so an exception it throws is dropped and ends the calls for that
-/// round.
+/// ZipFiles, telling `progress` the bytes written so far of the files' sizes
+/// (each file is looked at once more to learn its size). It should not throw:
+/// the archive is written by a C library, so an exception it throws is
+/// dropped.
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                                     const Progress& progress);
 

@@ -17,6 +17,9 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
+#include "quillmark/runtime/Progress.h"
+
 namespace qm::mdlHTML2MHT {
 
 /// The absolute URL every part's location starts with.
@@ -26,9 +29,15 @@ inline constexpr std::string_view kLocationBase = "http://localhost/";
 /// overwritten). An empty `Subject` becomes "Report generated from " +
 /// `GetAppName()`, and the caller's variable receives that text. The mouse
 /// pointer shows the hourglass while the conversion runs.
-void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
+QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename,
+                                       std::string& Subject);
+
+/// ConvertHTMLToMHT, telling `progress` the parts written so far of the
+/// parts found (the page, each linked page, each file it refers to).
+QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename,
+                                       std::string& Subject, const Progress& progress);
 
 /// The library's file name, " V" and its version, e.g. "Lib V1.6.74".
-std::string GetAppName();
+QUILLMARK_EXPORT std::string GetAppName();
 
 }  // namespace qm::mdlHTML2MHT

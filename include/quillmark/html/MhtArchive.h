@@ -20,8 +20,8 @@ namespace qm {
 /// Writes the archive of `page` to `archive` (created or replaced) and
 /// returns the subject it was given: `subject`, or when that is empty
 /// "Report generated from " and the library's name and version. `progress`
-/// hears the share of the parts (the page, each linked page and file) written
-/// so far; an exception it throws stops the job and passes on, leaving any
+/// hears the parts (the page, each linked page and file) written of those
+/// found; an exception it throws stops the job and passes on, leaving any
 /// earlier archive as it was.
 QUILLMARK_EXPORT std::string PackMht(const std::filesystem::path& page, const std::filesystem::path& archive,
                                      std::string subject = {}, const Progress& progress = {});

@@ -116,7 +116,8 @@ class QMStream : public Dispatch {
 
  private:
   // ReadLine and Peek without copying the line: the same steps and the same
-  // elements in an error's trail. Views stay valid until the next Use or Close_.
+  // elements in an error's trail. A view stays valid until the next line is
+  // read or peeked, Use or Close_.
   std::string_view ReadLineView();
   std::string_view PeekView();
   void WriteLine(std::string_view prefix, std::string_view text);
@@ -125,7 +126,8 @@ class QMStream : public Dispatch {
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
 
   // The line stack.
-  void StackNew(std::string_view Line);
+  // Stores a line just read and delivers it: the view the store keeps.
+  std::string_view StackNew(std::string_view Line);
   bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
   std::string_view StackCurrent() const {
     if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
@@ -133,6 +135,10 @@ class QMStream : public Dispatch {
     return {};
   }
   void StackAdvance() { ++stackPos_; }
+  std::string_view StackNext() {
+    ++stackPos_;
+    return StackCurrent();
+  }
   void StackRetreat() { --stackPos_; }
   void Class_Initialize();
   TextStream& Bound();

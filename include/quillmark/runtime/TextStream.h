@@ -56,11 +56,12 @@ class TextStream : public virtual Object {
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
-  /// From now on the stream reads into fresh blocks and never writes into a
-  /// block again once a line in it was handed out: a line that ReadLineView
-  /// returns stays valid, at its place, while its block (`ReadBlock`) is
-  /// held. Files in either encoding and memory streams; a file opened for
-  /// writing is left as it is.
+  /// From now on the stream reads into blocks and never writes into a block
+  /// again once a line in it was handed out while anyone else holds that
+  /// block: a line that ReadLineView returns stays valid, at its place, while
+  /// its block (`ReadBlock`) is held. A finished block that only the stream
+  /// still holds is reused. Files in either encoding and memory streams; a
+  /// file opened for writing is left as it is.
   void KeepReadText();
   /// With KeepReadText: the block holding the line the last ReadLineView
   /// returned (every line lies whole in one block). Null otherwise.
@@ -103,6 +104,7 @@ class TextStream : public virtual Object {
   // KeepReadText: the block being read into and how much of it is filled;
   // a memory stream's text moves into blocks from memoryRead_ on.
   std::shared_ptr<const detail::HugeBlock> block_;
+  std::shared_ptr<const detail::HugeBlock> spare_;  // the block finished last
   std::size_t blockUsed_ = 0;
   std::size_t memoryRead_ = 0;
 };

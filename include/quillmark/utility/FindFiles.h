@@ -15,12 +15,15 @@
 #include <vector>
 
 #include "quillmark/Export.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
 /// The files of `folder` whose names match `pattern`; with `recurse`, each
-/// subfolder's files follow the folder's own.
+/// subfolder's files follow the folder's own. `progress` hears the folders
+/// listed so far (the total is not known beforehand: 0).
 QUILLMARK_EXPORT std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
-                                                              const std::string& pattern, bool recurse = false);
+                                                              const std::string& pattern, bool recurse = false,
+                                                              const Progress& progress = {});
 
 }  // namespace qm
