@@ -38,6 +38,8 @@ if(TARGET quillmark-ui)
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 endif()
 install(DIRECTORY include/quillmark DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(FILES ${PROJECT_BINARY_DIR}/include/quillmark/Version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quillmark
+  COMPONENT dev)
 install(EXPORT QuillmarkTargets NAMESPACE quillmark:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Quillmark
   COMPONENT dev)
 

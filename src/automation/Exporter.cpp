@@ -12,10 +12,6 @@ namespace qm {
 namespace {
 
 constexpr const char* kModule = "Exporter";
-constexpr const char* kNotInstalled =
-    "You do not appear to have Excel installed. "
-    "If this is incorrect, you can still export samples "
-    "by dragging the grid into an open worksheet.";
 constexpr std::int32_t kNormalWorkbook = -4143;
 
 }  // namespace
@@ -28,7 +24,7 @@ void Exporter::ExportArrayToExcel(const std::string& Filename, Variant& Data) {
     excel = spreadsheet::Application::Create();
     excel->SetVisible(true);
   } catch (...) {
-    RaiseFrom(ERR_EXPORT_FAILED, frame::DefaultSource(kModule), kNotInstalled);
+    RaiseFrom(ERR_EXPORT_FAILED, frame::DefaultSource(kModule), std::string(StandardErrorText(ERR_EXPORT_FAILED)));
   }
   try {
     Export(*excel, Filename, Data);

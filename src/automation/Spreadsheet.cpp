@@ -23,10 +23,6 @@
 namespace qm::spreadsheet {
 namespace {
 
-constexpr const char* kNotInstalled =
-    "You do not appear to have Excel installed. "
-    "If this is incorrect, you can still export samples "
-    "by dragging the grid into an open worksheet.";
 constexpr std::size_t kMaxCellText = 32767;  // characters a worksheet cell holds
 
 // A worksheet name from a file name: its stem, without the characters
@@ -196,7 +192,7 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   }
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
-  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED);
   std::string tmpdir = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
@@ -207,12 +203,12 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   try {
     file.emplace(Filename);
   } catch (const std::filesystem::filesystem_error&) {
-    Raise(ERR_EXPORT_FAILED, kNotInstalled);
+    Raise(ERR_EXPORT_FAILED);
   }
   WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
-  if (!book) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  if (!book) Raise(ERR_EXPORT_FAILED);
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
-  if (!sheet) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  if (!sheet) Raise(ERR_EXPORT_FAILED);
   for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {
     const auto& row = sheet_.Rows[r];
     for (std::size_t c = 0; c < row.size(); ++c) {
@@ -228,14 +224,14 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
         error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
       else
         error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
-      if (error != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+      if (error != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED);
     }
   }
-  if (workbook_close(book.release()) != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED, kNotInstalled);
+  if (workbook_close(book.release()) != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED);
   try {
     file->Commit();
   } catch (const std::filesystem::filesystem_error&) {
-    Raise(ERR_EXPORT_FAILED, kNotInstalled);
+    Raise(ERR_EXPORT_FAILED);
   }
   if (visible_) OpenInSpreadsheetProgram(Filename);
 }

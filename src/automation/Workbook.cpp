@@ -14,7 +14,7 @@ namespace {
 Variant TextCell(const std::string& text) {
   if (text.find_first_of("\r\n") != std::string::npos)
     RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("Workbook"),
-              std::string(StandardErrorText(ERR_InvalidProcedureCall)) + ": a cell holds a line break");
+              DescribeError(ERR_InvalidProcedureCall, "a cell holds a line break"));
   if (text.find('\t') == std::string::npos && !text.starts_with('"')) return Variant(text);
   std::string quoted = "\"";
   for (char c : text) {

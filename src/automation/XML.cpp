@@ -7,8 +7,6 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
-#include "quillmark/utility/Utility.h"
-#include "runtime/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -24,15 +22,6 @@ XmlBytes ReadBytes(const std::string& path, std::uintmax_t size) {
   bytes.Truncate(std::fread(bytes.Data(), 1, bytes.Size(), file.get()));
   if (std::ferror(file.get())) Raise(ERR_DeviceIO);
   return bytes;
-}
-
-std::size_t Utf16Length(const std::string& utf8) {
-  std::size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;  // a lead byte starts one character
-    if (c >= 0xF0) ++units;           // four-byte characters take a surrogate pair
-  }
-  return units;
 }
 
 }  // namespace
@@ -102,15 +91,7 @@ bool XML::SaveFile(const std::string& sFilename) {
     auto copy = std::make_shared<XmlNode>();
     QMGLobal::Assert(copy->LoadXml(source->GetXml()), "Couldn't copy");
     copy->SetEncoding("utf-8");
-    if (Utility().GetWindowsPlatform() != PLA_Windows9598) {
-      copy->SaveXml(sFilename);
-    } else {
-      std::vector<std::uint8_t> bytes;
-      const std::int32_t count = Utf8Encode(copy->GetXml(), bytes);
-      detail::AtomicFile::WriteWhole(
-          sFilename, count > 0 ? std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())
-                               : std::string_view());
-    }
+    copy->SaveXml(sFilename);
     return true;
   } catch (...) {
     return false;
@@ -221,19 +202,6 @@ void XML::SetChilkatXML(XmlNodePtr Node) {
 void XML::SetCurrentPosition(std::int32_t Position) {
   QM_FRAME_TRY { position_ = Position; }
   QM_FRAME_CATCH(kModule, "Friend Sub SetCurrentPosition", Position);
-}
-
-std::int32_t XML::Utf8Encode(const std::string& Text, std::vector<std::uint8_t>& Bytes) {
-  QM_FRAME_TRY {
-    if (Text.empty()) return 0;
-    // Text is UTF-8 already; the buffer is sized as for a UTF-16 source.
-    Bytes.assign(3 * Utf16Length(Text) + 1, 0);
-    std::copy(Text.begin(), Text.end(), Bytes.begin());
-    const auto count = static_cast<std::int32_t>(Text.size());
-    if (count > 0) Bytes.resize(static_cast<std::size_t>(count));
-    return count;
-  }
-  QM_FRAME_CATCH(kModule, "Private Function Utf8Encode", Text, Bytes);
 }
 
 }  // namespace qm

@@ -15,8 +15,6 @@
 namespace qm::compression {
 namespace {
 
-constexpr std::int32_t ERR_DiskFull = 61;
-
 [[noreturn]] void RaiseWriteError(int error) { Raise(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO); }
 
 }  // namespace

@@ -21,6 +21,10 @@ void Raise(std::int32_t number, std::string description) { throw Error(number, {
 
 void Raise(std::int32_t number) { throw Error(number, {}, std::string(StandardErrorText(number))); }
 
+void RaiseWithDetail(std::int32_t number, std::string_view detail) {
+  throw Error(number, {}, DescribeError(number, detail));
+}
+
 void RaiseFrom(std::int32_t number, std::string source, std::string description) {
   throw Error(number, std::move(source), std::move(description));
 }

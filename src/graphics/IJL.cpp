@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "JpegStrips.h"
@@ -141,7 +142,7 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
       return true;
     }
     ijlFree(&jcprops);
-    RaiseFrom(ERR_JPEG, kErrorSource, "Failed to save to JPG " + std::to_string(result));
+    RaiseFrom(ERR_JPEG, kErrorSource, std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(result));
   } QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
 }
 

@@ -25,7 +25,7 @@ const VariantArray& Samples(const Variant& InArray) {
 // Number of samples, refused beyond the 16-bit range of the system's counters.
 std::int32_t SampleCount(const VariantArray& in) {
   const std::int64_t n = std::int64_t{in.UBound()} - in.LBound() + 1;
-  if (n > kMaxSamples) Raise(ERR_Overflow, "Overflow: InArray holds more than 32767 samples");
+  if (n > kMaxSamples) RaiseWithDetail(ERR_Overflow, "InArray holds more than 32767 samples");
   return static_cast<std::int32_t>(n);
 }
 
@@ -34,10 +34,10 @@ std::int32_t OutputUpper(std::int32_t lb, std::int32_t n, std::int16_t Precision
   const std::int64_t values = std::int64_t{n - 1} * Precision + 1;
   if (values < 1) Raise(ERR_SubscriptOutOfRange);  // a negative Precision cannot dimension the output
   if (values > kMaxOutputValues)
-    Raise(ERR_Overflow, "Overflow: the resampled array would hold more than 16777216 values");
+    RaiseWithDetail(ERR_Overflow, "the resampled array would hold more than 16777216 values");
   const std::int64_t upper = std::int64_t{lb} + values - 1;
   if (upper > std::numeric_limits<std::int32_t>::max())
-    Raise(ERR_Overflow, "Overflow: the resampled array's upper bound would pass 2147483647");
+    RaiseWithDetail(ERR_Overflow, "the resampled array's upper bound would pass 2147483647");
   return static_cast<std::int32_t>(upper);
 }
 

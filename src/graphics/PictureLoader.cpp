@@ -19,7 +19,7 @@
 namespace qm {
 namespace picture {
 
-void RaiseInvalidPicture(const std::string& reason) { Raise(ERR_InvalidPicture, "Invalid picture: " + reason); }
+void RaiseInvalidPicture(const std::string& reason) { RaiseWithDetail(ERR_InvalidPicture, reason); }
 
 void CheckPictureSize(std::int64_t width, std::int64_t height) {
   if (width <= 0 || height <= 0) RaiseInvalidPicture("the picture has no pixels");

@@ -31,7 +31,7 @@ void DrawCurve(Dispatch& surface, Variant Left, Variant XStep, Variant& YValues,
   QM_FRAME_TRY {
     const VariantArray& values = YValues.Array();
     const std::int64_t count = std::int64_t{values.UBound()} + 1;
-    if (count > 32767) Raise(ERR_Overflow, "Overflow: a curve takes at most 32767 values");
+    if (count > 32767) RaiseWithDetail(ERR_Overflow, "a curve takes at most 32767 values");
     const auto np = static_cast<std::int32_t>(count);
     if (np <= 0) return;
 

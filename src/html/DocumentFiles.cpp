@@ -9,14 +9,18 @@
 #include <optional>
 #include <random>
 
-#include "html/WindowsPath.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "runtime/AtomicFile.h"
+#include "runtime/WindowsPath.h"
 
 namespace qm::html {
 namespace {
 namespace fs = std::filesystem;
+using detail::FileNamePart;
+using detail::FolderPart;
+using detail::NativePath;
+using detail::WindowsPathResolver;
 
 }  // namespace
 

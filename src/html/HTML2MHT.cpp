@@ -20,20 +20,20 @@
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
 #include "html/ReferenceScan.h"
-#include "html/WindowsPath.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/MIMECoding.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
+#include "runtime/WindowsPath.h"
 
 namespace qm::mdlHTML2MHT {
 namespace {
 
 namespace fs = std::filesystem;
-using html::FileNamePart;
-using html::NativePath;
+using detail::FileNamePart;
+using detail::NativePath;
 
 constexpr std::string_view kLibraryFile = "Lib";
 constexpr std::size_t kTextWindow = 2048;  // characters of a page read at a time
@@ -124,7 +124,7 @@ class Conversion {
       : boundary_(GetBoundary(Now())), output_(NativePath(mhtFilename)) {}
 
   /// Relative references resolve against `folder` from now on.
-  void UseFolder(fs::path folder) { resolver_ = html::WindowsPathResolver(std::move(folder)); }
+  void UseFolder(fs::path folder) { resolver_ = detail::WindowsPathResolver(std::move(folder)); }
 
   void Run(const std::string& pageName, const std::string& subject, const Progress& progress) {
     GenerateHeader(subject);
@@ -358,7 +358,7 @@ class Conversion {
 
   std::string boundary_;
   MhtOutput output_;
-  html::WindowsPathResolver resolver_;
+  detail::WindowsPathResolver resolver_;
   ReferenceList pages_;
   ReferenceList files_;
 };
@@ -379,15 +379,15 @@ void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFil
   QM_FRAME_TRY {
     HourglassPointer hourglass;
     Conversion conversion(MHTFilename);
-    const std::string folder = html::FolderPart(HTMLFilename);
+    const std::string folder = detail::FolderPart(HTMLFilename);
     if (!folder.empty()) {
       // The page's folder plays the part of the current folder.
-      auto resolved = html::WindowsPathResolver().Resolve(folder);
+      auto resolved = detail::WindowsPathResolver().Resolve(folder);
       std::error_code ec;
       if (!resolved || !fs::is_directory(*resolved, ec)) Raise(ERR_PathNotFound);
       conversion.UseFolder(fs::absolute(*resolved));
     }
-    const std::string pageName = html::FileNamePart(HTMLFilename);
+    const std::string pageName = detail::FileNamePart(HTMLFilename);
     if (Subject.empty()) Subject = "Report generated from " + GetAppName();
     conversion.Run(pageName, Subject, progress);
   }

@@ -1,10 +1,10 @@
 #include "quillmark/html/HTMLDoc.h"
 
 #include "html/DocumentFiles.h"
-#include "html/WindowsPath.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
+#include "runtime/WindowsPath.h"
 
 namespace qm {
 
@@ -186,7 +186,7 @@ void HTMLDoc::Image(const std::string& Filename) {
   QM_FRAME_TRY {
     Tag("IMG", true, false);
     AddTagText("alt=\"\"");
-    AddTagText("src=\"" + html::FileNamePart(Filename) + "\"");
+    AddTagText("src=\"" + detail::FileNamePart(Filename) + "\"");
     images_.push_back(Filename);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub Image", Filename);

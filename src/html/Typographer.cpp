@@ -3,12 +3,12 @@
 #include <filesystem>
 
 #include "html/DocumentFiles.h"
-#include "html/WindowsPath.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
+#include "runtime/WindowsPath.h"
 
 namespace qm {
 namespace {
@@ -232,7 +232,7 @@ void Typographer::ImageFile(const std::string& sFilename, std::int16_t iBorderWi
   QM_FRAME_TRY {
     Images().push_back(sFilename);
     std::string fragment =
-        "<IMG alt=\"\" src=\"" + html::FileNamePart(sFilename) + "\" border=" + std::to_string(iBorderWidth);
+        "<IMG alt=\"\" src=\"" + detail::FileNamePart(sFilename) + "\" border=" + std::to_string(iBorderWidth);
     const std::int32_t width = Width.value_or(0), height = Height.value_or(0);
     if (width != 0 && height != 0) fragment += " width=" + std::to_string(width) + " height= " + std::to_string(height);
     AddText(fragment + ">");

@@ -24,7 +24,7 @@ std::string Format(std::chrono::local_seconds when, std::string_view format, VbD
 std::string Format(std::chrono::year_month_day date, std::string_view format, VbDayOfWeek firstDayOfWeek) {
   if (!date.ok())
     RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("Format"),
-              std::string(StandardErrorText(ERR_InvalidProcedureCall)) + ": no such date");
+              DescribeError(ERR_InvalidProcedureCall, "no such date"));
   return Format(std::chrono::local_days(std::chrono::sys_days(date).time_since_epoch()), format, firstDayOfWeek);
 }
 

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
 namespace {
-
-constexpr std::int32_t ERR_InvalidPattern = 93;
 
 // The code points of `text`, folded under TextCompare, into `out` (which has
 // room for text.size() of them); returns how many.
@@ -68,7 +67,7 @@ std::vector<Token> Compile(const std::u32string& pattern, bool text) {
       tokens.emplace_back(Token::Digit);
     } else if (c == U'[') {
       const auto close = pattern.find(U']', i + 1);
-      if (close == std::u32string::npos) Raise(ERR_InvalidPattern, "Invalid pattern string");
+      if (close == std::u32string::npos) Raise(ERR_InvalidPattern);
       Token set(Token::Set);
       std::size_t k = i + 1;
       if (k < close && pattern[k] == U'!') {
@@ -78,7 +77,7 @@ std::vector<Token> Compile(const std::u32string& pattern, bool text) {
       for (; k < close; ++k) {
         if (k + 2 < close && pattern[k + 1] == U'-') {
           const char32_t from = pattern[k], to = pattern[k + 2];
-          if (from > to) Raise(ERR_InvalidPattern, "Invalid pattern string");
+          if (from > to) Raise(ERR_InvalidPattern);
           set.ranges.emplace_back(from, to);
           k += 2;
         } else {

@@ -33,9 +33,9 @@ constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one 
     case EACCES:
     case EPERM:
     case EROFS: Raise(ERR_PermissionDenied);
-    case ENOSPC: Raise(61);
+    case ENOSPC: Raise(ERR_DiskFull);
     case EMFILE:
-    case ENFILE: Raise(67);
+    case ENFILE: Raise(ERR_TooManyFiles);
     default: Raise(ERR_PathFileAccess);
   }
 }
@@ -409,10 +409,10 @@ void TextStream::Flush() {
     try {
       replacement_->Write(out);
     } catch (const std::filesystem::filesystem_error& e) {
-      Raise(e.code() == std::errc::no_space_on_device ? 61 : ERR_DeviceIO);
+      Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
     }
   } else if (file_ && std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size()) {
-    Raise(errno == ENOSPC ? 61 : ERR_DeviceIO);
+    Raise(errno == ENOSPC ? ERR_DiskFull : ERR_DeviceIO);
   }
   buffer_.clear();
 }
@@ -424,7 +424,7 @@ void TextStream::Publish() {
   try {
     file->Commit();
   } catch (const std::filesystem::filesystem_error& e) {
-    Raise(e.code() == std::errc::no_space_on_device ? 61 : ERR_DeviceIO);
+    Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
 #include "platform/HeadlessDesktop.h"
 #include "ui/QtText.h"
@@ -23,7 +24,7 @@ namespace {
 std::string PlatformName() { return QGuiApplication::platformName().toStdString(); }
 
 [[noreturn]] void RaiseCannot(const std::string& what) {
-  Raise(9999, what + " on the " + PlatformName() + " platform");
+  Raise(ERR_General, what + " on the " + PlatformName() + " platform");
 }
 
 QScreen* Screen() {
@@ -139,7 +140,7 @@ X11Input* QtDesktop::X11() {
     x11Tried_ = true;
     x11_ = X11Input::Open();
   }
-  if (!x11_) Raise(9999, "Cannot connect to the X server for mouse input");
+  if (!x11_) Raise(ERR_General, "Cannot connect to the X server for mouse input");
   return x11_.get();
 }
 
@@ -162,11 +163,11 @@ void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
   if (!x11) {
     if (!windowInput_) windowInput_ = std::make_unique<WindowInput>();
     if (!windowInput_->Send(event))
-      Raise(9999, "Mouse button events reach only this program's windows on the " + PlatformName() +
+      Raise(ERR_General, "Mouse button events reach only this program's windows on the " + PlatformName() +
                        " platform, and none is under the pointer");
     return;
   }
-  if (!x11->HasXTest()) Raise(9999, "Mouse button events need the X server's XTest extension, which is missing");
+  if (!x11->HasXTest()) Raise(ERR_General, "Mouse button events need the X server's XTest extension, which is missing");
   using platform::MouseButtonEvent;
   switch (event) {
     case MouseButtonEvent::LeftDown: return x11->Button(1, true);
@@ -187,7 +188,7 @@ platform::ScreenRect QtDesktop::GetWindowRect(std::int64_t hwnd) {
   }
   platform::ScreenRect rect;
   if (X11Input* x11 = X11(); x11 && hwnd > 0 && x11->WindowRect(hwnd, rect)) return rect;
-  Raise(9999, "GetWindowExtent failed");
+  Raise(ERR_General, "GetWindowExtent failed");
 }
 
 platform::ScreenRect QtDesktop::GetDesktopRect() {
@@ -204,7 +205,7 @@ void QtDesktop::SetTopMost(std::int64_t hwnd, bool topMost) {
     return;
   }
   if (X11Input* x11 = X11(); x11 && hwnd > 0 && x11->KeepAbove(hwnd, topMost)) return;
-  Raise(9999, "SetTopMost failed for window " + std::to_string(hwnd));
+  Raise(ERR_General, "SetTopMost failed for window " + std::to_string(hwnd));
 }
 
 }  // namespace qm::ui

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
 #include "ui/QtText.h"
 
@@ -61,7 +62,7 @@ void CommonDialog::ShowFile(bool save) {
   // The filter the user ended with counts, also after a cancel.
   if (!filters.isEmpty()) FilterIndex = static_cast<std::int16_t>(filters.indexOf(dialog.selectedNameFilter()) + 1);
   if (!accepted) {
-    if (CancelError) Raise(cdlCancel, "Cancel was selected.");
+    if (CancelError) Raise(cdlCancel);
     FileName.clear();
     return;
   }
@@ -76,7 +77,7 @@ void CommonDialog::ShowColor() {
   dialog.setOption(QColorDialog::DontUseNativeDialog);
   dialog.setCurrentColor(QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF));
   if (dialog.exec() != QDialog::Accepted) {
-    if (CancelError) Raise(cdlCancel, "Cancel was selected.");
+    if (CancelError) Raise(cdlCancel);
     return;
   }
   const QColor chosen = dialog.selectedColor();

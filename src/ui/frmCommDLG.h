@@ -7,6 +7,8 @@
 #include <string>
 #include <QStringList>
 
+#include "quillmark/frame/ErrorNumbers.h"
+
 namespace qm::ui {
 
 /// Turns "Text files|*.txt|All files|*.*" into Qt's name filters
@@ -19,7 +21,7 @@ std::int32_t ColorToLong(std::uint8_t red, std::uint8_t green, std::uint8_t blue
 
 class CommonDialog {
  public:
-  static constexpr std::int32_t cdlCancel = 32755;
+  static constexpr std::int32_t cdlCancel = ERR_CancelSelected;
   static constexpr std::int32_t cdlOFNOverwritePrompt = 2;
 
   std::string FileName;

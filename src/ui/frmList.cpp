@@ -13,8 +13,6 @@
 namespace qm::ui {
 namespace {
 
-constexpr std::int32_t ERR_InvalidPropertyValue = 380;
-
 }  // namespace
 
 frmList& frmList::Shared() {
@@ -45,7 +43,7 @@ void frmList::Load() {
 Variant frmList::Choice(const Variant& Choices, const std::string& DialogCaption, std::int16_t DefaultIndex) {
   QM_FRAME_TRY {
     result_ = Variant();
-    if (!Choices.IsArray()) Raise(9999, "frmList.Choice must be called with an array.");
+    if (!Choices.IsArray()) Raise(ERR_General, "frmList.Choice must be called with an array.");
     const VariantArray& choices = Choices.Array();
     // The entries are counted in 16 bits.
     if (choices.LBound(1) < INT16_MIN || choices.UBound(1) >= INT16_MAX) Raise(ERR_Overflow);
@@ -55,7 +53,7 @@ Variant frmList::Choice(const Variant& Choices, const std::string& DialogCaption
     for (std::int32_t i = choices.LBound(1); i <= choices.UBound(1); ++i)
       lstChoices_->addItem(QString::fromStdString(CStr(choices(i))));
     form_->setWindowTitle(QString::fromStdString(DialogCaption));
-    if (DefaultIndex < -1 || DefaultIndex >= lstChoices_->count()) Raise(ERR_InvalidPropertyValue, "Invalid property value");
+    if (DefaultIndex < -1 || DefaultIndex >= lstChoices_->count()) Raise(ERR_InvalidPropertyValue);
     lstChoices_->setCurrentRow(DefaultIndex);
     ShowModal(*form_);
     return result_;

@@ -84,10 +84,10 @@ std::int32_t frmMsgBoxEx::Use(const std::string& Message, const std::string& Tit
     if (!ButtonCaptions.IsArray()) Raise(ERR_TypeMismatch);
     const std::int32_t upper = ButtonCaptions.Array().UBound(1);
     if (DefaultButton > upper)
-      Raise(9999, "Tried to set default button to " + std::to_string(DefaultButton) + " when maximum is " +
+      Raise(ERR_General, "Tried to set default button to " + std::to_string(DefaultButton) + " when maximum is " +
                       std::to_string(upper));
     if (DefaultButton < 0)
-      Raise(9999, "Tried to set default button to " + std::to_string(DefaultButton) + " when minimum is 0");
+      Raise(ERR_General, "Tried to set default button to " + std::to_string(DefaultButton) + " when minimum is 0");
 
     dontShowAgain_ = DontShowAgainBoxDisplayed;
     maximumSeconds_ = MaximumSecondsVisible;

@@ -5,7 +5,6 @@
 #include <array>
 
 #include "quillmark/frame/Frame.h"
-#include "utility/RunningProcesses.h"
 
 namespace qm::mdlADSI {
 namespace {
@@ -22,7 +21,6 @@ std::string NameFrom(Call call) {
 
 std::string GetWindowsNTDomain() {
   QM_FRAME_TRY {
-    if (mdlRunningProcesses::GetWindowsPlatform() != PLA_WindowsNT2000XP) return {};
     std::string domain = NameFrom([](char* b, std::size_t n) { return ::getdomainname(b, n); });
     if (!domain.empty() && domain != "(none)") return domain;
     return NameFrom([](char* b, std::size_t n) { return ::gethostname(b, n); });

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
 
@@ -40,20 +41,18 @@ PlatformConstants GetWindowsPlatform() {
 Variant GetRunningProcesses() {
   QM_FRAME_TRY {
     std::vector<std::pair<long, std::string>> found;
-    if (GetWindowsPlatform() == PLA_WindowsNT2000XP) {
-      DIR* proc = ::opendir("/proc");
-      if (!proc) Raise(99999, "Couldn't get list of processes");
-      while (const dirent* entry = ::readdir(proc)) {
-        long pid = 0;
-        if (!IsProcessId(entry->d_name, pid)) continue;
-        const std::string link = std::string("/proc/") + entry->d_name + "/exe";
-        char target[4096];
-        const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) continue;
-        found.emplace_back(pid, std::string(target, static_cast<std::size_t>(n)));
-      }
-      ::closedir(proc);
+    DIR* proc = ::opendir("/proc");
+    if (!proc) Raise(ERR_ProcessListUnavailable);
+    while (const dirent* entry = ::readdir(proc)) {
+      long pid = 0;
+      if (!IsProcessId(entry->d_name, pid)) continue;
+      const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+      char target[4096];
+      const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+      if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) continue;
+      found.emplace_back(pid, std::string(target, static_cast<std::size_t>(n)));
     }
+    ::closedir(proc);
     std::sort(found.begin(), found.end());
     std::vector<Variant> paths;
     paths.reserve(found.size());

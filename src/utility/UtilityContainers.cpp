@@ -16,8 +16,6 @@ namespace qm {
 namespace {
 
 // Failure codes of the array resize, raised as error numbers.
-constexpr std::int32_t E_INVALIDARG = static_cast<std::int32_t>(0x80070057u);
-constexpr std::int32_t E_OUTOFMEMORY = static_cast<std::int32_t>(0x8007000Eu);
 // Resizes beyond this many elements are refused as out of memory.
 constexpr std::int64_t kMaxRedimElements = std::int64_t{1} << 24;
 
@@ -223,11 +221,11 @@ void Utility::RedimVariantArray(Variant& ArrayRef, std::int32_t LowBound, std::i
     VariantArray& array = ArrayRef.Array();
     if (array.Dimensions() == 0) Raise(ERR_InvalidProcedureCall, "Array not initialized.");
     const std::int64_t upper = std::int64_t{LowBound} + Count - 1;
-    if (Count < 0 || upper > std::numeric_limits<std::int32_t>::max()) Raise(E_INVALIDARG);
+    if (Count < 0 || upper > std::numeric_limits<std::int32_t>::max()) Raise(ERR_E_INVALIDARG);
     // Only the last dimension changes; the others multiply the element count.
     std::int64_t others = 1;
     for (int d = 1; d < array.Dimensions(); ++d) others *= std::int64_t{array.UBound(d)} - array.LBound(d) + 1;
-    if (others > 0 && Count > kMaxRedimElements / others) Raise(E_OUTOFMEMORY);
+    if (others > 0 && Count > kMaxRedimElements / others) Raise(ERR_E_OUTOFMEMORY);
     std::vector<VariantArray::Bound> bounds = array.Bounds();
     bounds.back() = {LowBound, static_cast<std::int32_t>(upper)};
     if (bounds.back().Lower != array.Bounds().back().Lower) {

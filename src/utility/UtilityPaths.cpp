@@ -1,6 +1,5 @@
 // Utility: paths, files and folders.
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/utility/Utility.h"
+#include "runtime/WindowsPath.h"
 #include "utility/TempNames.h"
 
 namespace qm {
@@ -61,10 +61,6 @@ bool Normalize(std::vector<std::string>& parts, std::size_t rootParts) {
   }
   parts = std::move(out);
   return true;
-}
-
-bool IsDrive(std::string_view part) {
-  return part.size() == 2 && part[1] == ':' && std::isalpha(static_cast<unsigned char>(part[0]));
 }
 
 std::string HomeFolder() {
@@ -144,30 +140,8 @@ std::string Utility::GetShortName(const std::string& LongFilename) const {
 // Departs from the call frame: any failure ends it with ShortName and "/".
 std::string Utility::GetLongFilename(const std::string& ShortName) const {
   try {
-    const bool absolute = !ShortName.empty() && IsSeparator(ShortName.front());
-    std::string result = absolute ? std::string() : fs::current_path().string();
-    if (result == "/") result.clear();
-    std::vector<std::string> parts = SplitPath(ShortName);
-    if (!Normalize(parts, 0)) return {};
-    for (const auto& part : parts) {
-      const std::string folder = result.empty() ? "/" : result;
-      std::error_code error;
-      if (fs::exists(fs::symlink_status(folder + "/" + part, error))) {
-        result += "/" + part;
-        continue;
-      }
-      // The first entry, in name order, that matches without regard to case.
-      std::vector<std::string> matches;
-      if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-          if (EqualsIgnoringCase(entry->d_name, part)) matches.emplace_back(entry->d_name);
-        }
-        ::closedir(dir);
-      }
-      if (matches.empty()) return {};
-      result += "/" + *std::min_element(matches.begin(), matches.end());
-    }
-    return result.empty() ? "/" : result;
+    const auto path = detail::WindowsPathResolver().Resolve(ShortName);
+    return path ? path->string() : std::string();
   } catch (...) {
     return ShortName + "/";
   }
@@ -211,7 +185,8 @@ std::string Utility::GetRelativePath(const std::string& RootPath, const std::str
     // Both paths must start at the same root: "/", the same drive, or both relative.
     const bool fromAbsolute = IsSeparator(RootPath.front()), toAbsolute = IsSeparator(Path.front());
     if (fromAbsolute != toAbsolute) return {};
-    const bool fromDrive = !from.empty() && IsDrive(from.front()), toDrive = !to.empty() && IsDrive(to.front());
+    const bool fromDrive = !from.empty() && detail::IsDrive(from.front()),
+               toDrive = !to.empty() && detail::IsDrive(to.front());
     if (fromDrive != toDrive) return {};
     if (fromDrive && !EqualsIgnoringCase(from.front(), to.front())) return {};
     const std::size_t root = fromDrive ? 1 : 0;

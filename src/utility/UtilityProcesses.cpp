@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "quillmark/Version.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/Utility.h"
 #include "utility/ADSI.h"
@@ -17,10 +18,6 @@ extern char** environ;
 
 namespace qm {
 namespace {
-
-constexpr std::int32_t kVersionMajor = 1;
-constexpr std::int32_t kVersionMinor = 6;
-constexpr std::int32_t kVersionRevision = 74;
 
 // Splits a command line the way a program's start-up code does: blanks and
 // tabs separate arguments, double quotes group blanks into one, \" is a quote.
@@ -114,7 +111,7 @@ std::int32_t Utility::GetQMLibVerMinor() const {
 }
 
 std::int32_t Utility::GetQMLibVerRevision() const {
-  QM_FRAME_TRY { return kVersionRevision; }
+  QM_FRAME_TRY { return kVersionPatch; }
   QM_FRAME_CATCH("Utility", "Public Function GetQMLibVerRevision");
 }
 

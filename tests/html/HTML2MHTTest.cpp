@@ -11,6 +11,7 @@
 #include "html/QuotedPrintable.h"
 #include "html/RecordingDesktop.h"
 #include "html/ReferenceScan.h"
+#include "quillmark/Version.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/MIMECoding.h"
@@ -22,6 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace qm::mdlHTML2MHT;
+
+// The application name the archives carry: "Lib V" and the version.
+const std::string kApp = "Lib V" + std::string(qm::kVersionString);
 
 // A file in base64 lines of 76 characters, as coreutils' base64 writes them.
 std::string Base64Lines(const std::string& file) {
@@ -35,7 +39,7 @@ std::string Join(std::initializer_list<std::string> lines) {
 }
 
 std::string Header(const std::string& subject, const std::string& boundary) {
-  return Join({"From: <Saved by Lib V1.6.74>", "Subject: " + subject, "Date: 1 January 2000 12:00:00",
+  return Join({"From: <Saved by " + kApp + ">", "Subject: " + subject, "Date: 1 January 2000 12:00:00",
                "MIME-Version: 1.0", "Content-Type: multipart/related;", "\tboundary=\"" + boundary + "\";",
                "\ttype=\"text/html\"", "", "This is a multi-part message in MIME format."});
 }
@@ -307,9 +311,9 @@ TEST(HTML2MHT, BadInput) {
   EXPECT_EQ(missing.Number(), 53);
   EXPECT_TRUE(missing.Source().starts_with("QuillmarkLibrary|[HTML2MHT]Private Function GetReferences(\""));
   EXPECT_TRUE(missing.Source().ends_with("|[HTML2MHT]Public Sub ConvertHTMLToMHT(\"" + (dir / "none.html") + "\", \"" +
-                                         archive + "\", \"Report generated from Lib V1.6.74\")"));
+                                         archive + "\", \"Report generated from " + kApp + "\")"));
   // The message header was written first; the caller's subject was filled in.
-  EXPECT_EQ(subject, "Report generated from Lib V1.6.74");
+  EXPECT_EQ(subject, "Report generated from " + kApp);
   const std::string header = qm::test::ReadFile(archive);
   EXPECT_EQ(header, Header(subject, BoundaryOf(header)));
 

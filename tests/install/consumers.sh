@@ -16,7 +16,7 @@ check_consumers() {
 
   cmake -S "$source" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$scratch/consumer" >/dev/null
-  [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library 1.6.74"* ]] ||
+  [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/consumer") == *"Quillmark Library ${QM_EXPECTED_VERSION:?the project version}"* ]] ||
     fail "the find_package consumer"
   if [ -n "$helper" ]; then
     found=$(LD_LIBRARY_PATH="$libdir" "$scratch/consumer/ui-consumer")
@@ -26,7 +26,7 @@ check_consumers() {
   flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
   # shellcheck disable=SC2086
   g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
-  [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library 1.6.74"* ]] ||
+  [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library ${QM_EXPECTED_VERSION:?the project version}"* ]] ||
     fail "the pkg-config consumer"
 
   readme=$(cd "$source/../../.." && pwd)/README.md

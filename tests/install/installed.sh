@@ -16,6 +16,7 @@ programs=("$@")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 nominal=/opt/quillmark-nominal-prefix
+version=${QM_EXPECTED_VERSION:?the project version}
 prefix=$scratch/moved
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -55,7 +56,7 @@ done
 
 # Outputs are read whole before they are searched: a reader that stops early
 # would make the writer fail under pipefail.
-[[ $(installed quillmark version) == *"Quillmark Library 1.6.74"* ]] || fail "quillmark version"
+[[ $(installed quillmark version) == *"Quillmark Library $version"* ]] || fail "quillmark version"
 
 # A page with a picture: a 16x16 BMP, turned into JPEG by the installed tool.
 {

@@ -20,7 +20,7 @@ command -v lintian >/dev/null || fail "lintian is not installed (scripts/install
   { cat "$scratch/package.log" >&2; fail "scripts/package"; }
 grep -q "^E: " "$scratch/package.log" && { cat "$scratch/package.log" >&2; fail "lintian reported errors"; }
 
-version=$(sed -n 's/^project(Quillmark VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+version=${QM_EXPECTED_VERSION:?the project version}
 field() { dpkg-deb --field "$2" "$1"; }
 deb() {
   local found=("$scratch/debs/$1"_*.deb)

@@ -20,29 +20,6 @@ using qm::ui::HTMLPreview;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(StyleTagsTest, GetHTMLMinusStyleAndRemoveStyleTagsWritesANumberedCopy) {
-  EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x</style> b"), "ab");
-  EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("<HEAD><STYLE>H6 {}</Style>\r\n</HEAD> x <sTyLe>y</STYLE>z"),
-            "<HEAD>\r\n</HEAD> xz");
-  // Without a closing tag the rest loses its first seven characters.
-  EXPECT_EQ(HTMLPreview::GetHTMLMinusStyle("a <style>x"), "ae>x");
-
-  qm::test::ScratchDir dir;
-  const std::string page = dir / "doc.html";
-  WriteFile(page, "<HTML><HEAD><STYLE>H6 { page-break-before: always }</STYLE></HEAD>\nBody\r\n</HTML>");
-  const std::string copy = HTMLPreview::RemoveStyleTags(page);
-  std::smatch number;
-  ASSERT_TRUE(std::regex_match(copy, number, std::regex(".*/doc([0-9]+)\\.html"))) << copy;
-  EXPECT_LE(std::stoi(number[1]), 1000);
-  EXPECT_EQ(ReadFile(copy), "<HTML><HEAD></HEAD>\r\nBody\r\n</HTML>\r\n\r\n");
-  EXPECT_EQ(ReadFile(page).substr(0, 12), "<HTML><HEAD>");  // the original stays
-
-  WriteFile(dir / "noextension", "x");
-  const qm::Error e = qm::test::RaisedBy([&] { HTMLPreview::RemoveStyleTags(dir / "noextension"); });
-  EXPECT_EQ(e.Number(), 5);
-  EXPECT_TRUE(Contains(e.Source(), "[HTMLPreview]Private Function RemoveStyleTags(")) << e.Source();
-}
-
 // A report in dir_, message boxes recorded, and stand-in programs in bin_: an
 // soffice that keeps the page it is given (given.html) and writes a .doc.
 class PreviewActionsTest : public qm::test::UiTest {

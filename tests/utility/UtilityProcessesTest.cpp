@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "quillmark/Version.h"
 #include "quillmark/utility/Utility.h"
 #include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
@@ -46,7 +47,10 @@ TEST(UtilityProcesses, RunningProcessesIncludeThisOneIdentityAndVersion) {
   EXPECT_FALSE(domain.empty());
   const std::string nis = CommandOutput("domainname 2>/dev/null");
   EXPECT_EQ(domain, nis.empty() || nis == "(none)" ? CommandOutput("hostname") : nis);
-  EXPECT_EQ(u.GetQMLibVersion(), "1.6.74");
+  EXPECT_EQ(u.GetQMLibVersion(), qm::kVersionString);
+  EXPECT_EQ(u.GetQMLibVersion(), std::to_string(QUILLMARK_VERSION_MAJOR) + "." + std::to_string(QUILLMARK_VERSION_MINOR) +
+                                     "." + std::to_string(QUILLMARK_VERSION_PATCH));
+  EXPECT_EQ(u.GetQMLibVerRevision(), qm::kVersionPatch);
 }
 
 TEST(UtilityProcesses, ExecuteAndWaitWaitsForTheProgram) {

@@ -98,8 +98,6 @@ class XML : public Object {
   void SetCurrentPosition(std::int32_t Position);
 
  private:
-  static std::int32_t Utf8Encode(const std::string& Text, std::vector<std::uint8_t>& Bytes);
-
   XmlNodePtr node_;
   std::int32_t position_ = 0;
 };

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
 class Error : public std::exception {
@@ -44,6 +46,10 @@ class Error : public std::exception {
 
 /// Raises `number` with the run-time's standard text for it.
 [[noreturn]] void Raise(std::int32_t number);
+
+/// Raises `number` with its standard text, ": " and `detail` (what the site
+/// knows about the failure), e.g. "Invalid picture: the picture has no pixels".
+[[noreturn]] QUILLMARK_EXPORT void RaiseWithDetail(std::int32_t number, std::string_view detail);
 
 /// Raises an error with an explicit source (as platform components and client
 /// objects do).

@@ -4,12 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Version.h"
+
 namespace qm {
 
-/// "Quillmark Library 1.6.74"
-inline constexpr std::string_view kLibraryTitle = "Quillmark Library 1.6.74";
-/// "1.6.74"
-inline constexpr std::string_view kLibraryVersion = "1.6.74";
+/// "Quillmark Library " and the version, e.g. "Quillmark Library 1.6.74"
+inline constexpr std::string_view kLibraryTitle = "Quillmark Library " QUILLMARK_VERSION_STRING;
+/// The version, "major.minor.patch" (kVersionString)
+inline constexpr std::string_view kLibraryVersion = kVersionString;
 /// The product name used in the error reporter's log file name.
 inline constexpr std::string_view kProductName = "Quillmark Libraries";
 /// The project name, first piece of errors the library raises itself.

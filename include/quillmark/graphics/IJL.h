@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/frame/ErrorNumbers.h"
+
 namespace qm {
 class clsDIBSection;
 }
@@ -74,7 +76,7 @@ std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops);
 namespace qm::mdlIntelJPEGLibrary {
 
 /// The number of the errors SaveJPG raises.
-inline constexpr std::int32_t ERR_JPEG = 26001;
+inline constexpr std::int32_t ERR_JPEG = ERR_JpegFailed;
 
 /// Writes the DIB as a JPEG file of the given quality (1 ... 100). A file of
 /// that name is replaced; its mode bits and access and modification times

@@ -16,13 +16,11 @@
 #include <span>
 #include <string>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
-
-/// The run-time's number for a picture that cannot be loaded.
-inline constexpr std::int32_t ERR_InvalidPicture = 481;
 
 class Picture : public Object {
  public:

@@ -37,7 +37,7 @@ QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const st
 QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename,
                                        std::string& Subject, const Progress& progress);
 
-/// "Lib V1.6.74": the library's file name, " V" and its version.
+/// The library's file name, " V" and its version, e.g. "Lib V1.6.74".
 QUILLMARK_EXPORT std::string GetAppName();
 
 }  // namespace qm::mdlHTML2MHT

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/detail/LineStore.h"
@@ -37,12 +38,6 @@ enum QMStreamErrors : std::int32_t {
   QMS_Success = 0,         ///< read, every assignment succeeded
   QMS_ObjectNotFound = 1,  ///< the next line is not the expected header; nothing consumed
   QMS_BadField = 2,        ///< read, but at least one assignment failed
-};
-
-/// Errors raised by the simple record readers.
-enum QMStreamErrorCodes : std::int32_t {
-  ERR_StreamNotPointingToObject = 10005,
-  ERR_StreamObjectIncompatible = 10006,
 };
 
 class QMStream : public Dispatch {

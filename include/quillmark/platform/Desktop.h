@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/frame/ErrorNumbers.h"
+
 namespace qm {
 class Object;
 }
@@ -18,7 +20,7 @@ class Object;
 namespace qm::platform {
 
 /// Number of the error the headless desktop raises.
-inline constexpr std::int32_t ERR_NoUserInterface = 9999;
+inline constexpr std::int32_t ERR_NoUserInterface = ERR_General;
 inline constexpr const char* kNoUserInterfaceText =
     "No user interface is available: link quillmark::ui and run with a display";
 

@@ -117,7 +117,7 @@ class Utility : public virtual Object {
   std::int32_t GetQMLibVerMajor() const;
   std::int32_t GetQMLibVerMinor() const;
   std::int32_t GetQMLibVerRevision() const;
-  /// "1.6.74"
+  /// The version, "major.minor.revision" (as kVersionString).
   std::string GetQMLibVersion() const;
 
   /// The name of the temporary folder: TEMP, else TMPDIR, else /tmp.

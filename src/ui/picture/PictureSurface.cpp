@@ -12,6 +12,7 @@
 #include <numbers>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
@@ -67,12 +68,12 @@ std::optional<std::int32_t> OptionalColor(const std::vector<Variant>& args, std:
 }  // namespace
 
 PictureSurface::PictureSurface(std::int32_t widthPixels, std::int32_t heightPixels) {
-  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(5);
+  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(ERR_InvalidProcedureCall);
   EnsureApplication();
   twipsX_ = platform::Current().TwipsPerPixelX();
   twipsY_ = platform::Current().TwipsPerPixelY();
   image_ = QImage(widthPixels, heightPixels, QImage::Format_RGB32);
-  if (image_.isNull()) Raise(7);
+  if (image_.isNull()) Raise(ERR_OutOfMemory);
   image_.fill(ColorOf(BackColor));
 }
 
@@ -238,16 +239,16 @@ void PictureSurface::SavePicture(const std::string& Filename) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   const QByteArray format = QFileInfo(QString::fromStdString(Filename)).suffix().toLower().toLatin1();
-  if (format.isEmpty() || !Image().save(&buffer, format.constData())) Raise(75);
+  if (format.isEmpty() || !Image().save(&buffer, format.constData())) Raise(ERR_PathFileAccess);
   try {
     detail::AtomicFile::WriteWhole(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
   } catch (const std::filesystem::filesystem_error&) {
-    Raise(75);
+    Raise(ERR_PathFileAccess);
   }
 }
 
 void PictureSurface::Resize(std::int32_t widthPixels, std::int32_t heightPixels) {
-  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(5);
+  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(ERR_InvalidProcedureCall);
   TakeBackContext();
   QImage resized(widthPixels, heightPixels, QImage::Format_RGB32);
   resized.fill(ColorOf(BackColor));
@@ -278,18 +279,18 @@ void PictureSurface::LetMember(std::string_view name, const Variant& value, std:
   else if (SameName(name, "ForeColor")) ForeColor = CLng(value);
   else if (SameName(name, "BackColor")) BackColor = CLng(value);
   else if (SameName(name, "FontSize")) Font.setPointSizeF(std::max(1.0, CDbl(value)));
-  else if (SameName(name, "Width") || SameName(name, "Height") || SameName(name, "hdc")) Raise(383);
+  else if (SameName(name, "Width") || SameName(name, "Height") || SameName(name, "hdc")) Raise(ERR_PropertyReadOnly);
   else Dispatch::LetMember(name, value, args);
 }
 
 Variant PictureSurface::CallMember(std::string_view name, std::vector<Variant>& args) {
   if (SameName(name, "Line")) {
-    if (args.size() < 5) Raise(450);
+    if (args.size() < 5) Raise(ERR_WrongArgumentCount);
     Line(CLng(args[0]), CDbl(args[1]), CDbl(args[2]), CDbl(args[3]), CDbl(args[4]), OptionalColor(args, 5));
     return {};
   }
   if (SameName(name, "Circle")) {
-    if (args.size() < 4) Raise(450);
+    if (args.size() < 4) Raise(ERR_WrongArgumentCount);
     Circle(CLng(args[0]), CDbl(args[1]), CDbl(args[2]), CDbl(args[3]), OptionalColor(args, 4), OptionalDouble(args, 5),
            OptionalDouble(args, 6), OptionalDouble(args, 7));
     return {};

@@ -1,5 +1,6 @@
 #include "quillmark/ui/HTMLDisplay.h"
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"
@@ -22,7 +23,7 @@ void ShowPreviewWindow(const platform::PreviewRequest& request) {
   std::shared_ptr<PrintSettings> settings;
   if (request.PrintSettings) {
     settings = std::dynamic_pointer_cast<PrintSettings>(request.PrintSettings);
-    if (!settings) Raise(13);  // not a PrintSettings object
+    if (!settings) Raise(ERR_TypeMismatch);  // not a PrintSettings object
   }
   HTMLDisplay().Show(request.HtmlFile, settings, request.PrintOnly, static_cast<std::int16_t>(request.DisplayButtons));
 }

@@ -6,16 +6,14 @@
 #include <QKeyEvent>
 #include <QStyle>
 #include <QToolButton>
-#include <chrono>
 #include <filesystem>
-#include <random>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/TextStream.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Mouse.h"
@@ -55,18 +53,6 @@ class Hourglass {
 
 QIcon ToolIcon(const char* theme, QStyle::StandardPixmap fallback) {
   return QIcon::fromTheme(QString::fromLatin1(theme), QApplication::style()->standardIcon(fallback));
-}
-
-// Finds `needle` (ASCII) in `text` without regard to case; npos when absent.
-std::size_t FindNoCase(std::string_view text, std::string_view needle) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  if (needle.size() > text.size()) return std::string::npos;
-  for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
-    std::size_t k = 0;
-    while (k < needle.size() && lower(text[i + k]) == lower(needle[k])) ++k;
-    if (k == needle.size()) return i;
-  }
-  return std::string::npos;
 }
 
 }  // namespace
@@ -171,7 +157,7 @@ void HTMLPreview::displayNoButtons() {
 void HTMLPreview::OpenDoc(const std::string& Filename, const std::shared_ptr<PrintSettings>& PrintSettings) {
   QM_FRAME_TRY {
     // A page that is not there would show an empty view: say so instead.
-    if (!std::filesystem::is_regular_file(Filename)) Raise(53);
+    if (!std::filesystem::is_regular_file(Filename)) Raise(ERR_FileNotFound);
     // The full name: the view's URL and the later actions must not depend on
     // the current folder.
     DocumentFile = std::filesystem::absolute(Filename).lexically_normal().string();
@@ -272,7 +258,6 @@ void HTMLPreview::OpenInWord() {
     std::unique_ptr<WordProcessor> word;
     try {
       word = WordProcessor::Start();
-      if (Val(word->Version()) <= 8) DocumentFile = RemoveStyleTags(DocumentFile);
       word->Visible = true;
     } catch (const std::exception& e) {
       ShowMessage("Microsoft Word could not be started. Check that it has been installed correctly. (" +
@@ -314,47 +299,6 @@ void HTMLPreview::OpenInWord() {
     }
   }
   QM_FRAME_CATCH("HTMLPreview", "Public Sub OpenInWord");
-}
-
-std::string HTMLPreview::RemoveStyleTags(const std::string& Filename) {
-  QM_FRAME_TRY {
-    std::string text;
-    {
-      auto in = TextStream::Open(Filename, IOMode::ForReading);
-      while (!in->AtEndOfStream()) text += in->ReadLine() + "\r\n";
-      in->Close();
-    }
-    text = GetHTMLMinusStyle(text);
-
-    const std::size_t dot = Filename.rfind('.');
-    if (dot == std::string::npos) Raise(5);
-    static thread_local std::mt19937 random(
-        static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
-    const double fraction = std::uniform_real_distribution<double>(0.0, 1.0)(random);
-    const std::string name =
-        Filename.substr(0, dot) + std::to_string(CLng(Variant(fraction * 1000))) + "." + Filename.substr(dot + 1);
-
-    auto out = TextStream::Open(name, IOMode::ForWriting, true);
-    out->WriteLine(text);
-    out->Close();
-    return name;
-  }
-  QM_FRAME_CATCH("HTMLPreview", "Private Function RemoveStyleTags", Filename);
-}
-
-std::string HTMLPreview::GetHTMLMinusStyle(const std::string& Text) {
-  QM_FRAME_TRY {
-    std::string result;
-    std::string rest = Text;
-    for (std::size_t start; (start = FindNoCase(rest, "<STYLE>")) != std::string::npos;) {
-      result += Trim(std::string_view(rest).substr(0, start));
-      const std::size_t end = FindNoCase(rest, "</STYLE>");
-      // Without a closing tag the rest loses its first seven characters.
-      rest = end == std::string::npos ? Trim(CharMid(rest, 8)) : Trim(std::string_view(rest).substr(end + 8));
-    }
-    return result + rest;
-  }
-  QM_FRAME_CATCH("HTMLPreview", "Private Function GetHTMLMinusStyle", Text);
 }
 
 }  // namespace qm::ui

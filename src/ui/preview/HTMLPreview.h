@@ -68,14 +68,6 @@ class HTMLPreview : public QWidget {
   MailSession MAPISession;
   MailMessage MAPIMessages;
 
-  /// Writes a copy of an HTML file without its style sections, named as the
-  /// file with a number from 0 to 1000 before its extension
-  /// ("doc.html" -> "doc537.html"), and returns the copy's name.
-  static std::string RemoveStyleTags(const std::string& Filename);
-  /// The text without its <STYLE>...</STYLE> sections (tags compared without
-  /// regard to case; the text around each section is trimmed).
-  static std::string GetHTMLMinusStyle(const std::string& Text);
-
   /// The mail attachment: TEMP + "/~tomail.mht".
   static std::string MailFile();
 

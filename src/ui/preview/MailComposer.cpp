@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
 #include "ui/QtText.h"
 
@@ -20,18 +21,18 @@ constexpr const char* kSource = "Mail";
 
 void MailSession::SignOn() {
   const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
-  if (program.isEmpty()) RaiseFrom(9999, kSource, "No mail program is available (xdg-email was not found)");
+  if (program.isEmpty()) RaiseFrom(ERR_General, kSource, "No mail program is available (xdg-email was not found)");
   program_ = program.toStdString();
   sessionId_ = 1;
 }
 
 void MailMessage::SetSession(const MailSession& session) {
-  if (session.SessionID() == 0) RaiseFrom(9999, kSource, "The mail session is not signed on");
+  if (session.SessionID() == 0) RaiseFrom(ERR_General, kSource, "The mail session is not signed on");
   program_ = session.Program();
 }
 
 void MailMessage::Compose() {
-  if (program_.empty()) RaiseFrom(9999, kSource, "The mail session is not signed on");
+  if (program_.empty()) RaiseFrom(ERR_General, kSource, "The mail session is not signed on");
   composing_ = true;
   NoteText.clear();
   attachments_.clear();
@@ -39,39 +40,37 @@ void MailMessage::Compose() {
 }
 
 void MailMessage::SetAttachmentIndex(std::int32_t index) {
-  if (!composing_) RaiseFrom(9999, kSource, "No message is being composed");
-  if (index < 0 || index > AttachmentCount()) RaiseFrom(9999, kSource, "Invalid attachment index");
+  if (!composing_) RaiseFrom(ERR_General, kSource, "No message is being composed");
+  if (index < 0 || index > AttachmentCount()) RaiseFrom(ERR_General, kSource, "Invalid attachment index");
   if (index == AttachmentCount()) attachments_.emplace_back();
   index_ = static_cast<std::size_t>(index);
 }
 
 MailAttachment& MailMessage::Attachment() {
-  if (!composing_ || index_ >= attachments_.size()) RaiseFrom(9999, kSource, "No attachment is selected");
+  if (!composing_ || index_ >= attachments_.size()) RaiseFrom(ERR_General, kSource, "No attachment is selected");
   return attachments_[index_];
 }
 
 void MailMessage::Send(bool) {
-  if (!composing_) RaiseFrom(9999, kSource, "No message is being composed");
+  if (!composing_) RaiseFrom(ERR_General, kSource, "No message is being composed");
   QStringList arguments;
   if (!NoteText.empty()) arguments << QStringLiteral("--body") << Q(NoteText);
   if (!attachments_.empty()) {
     // The folder is left behind: the mail program reads the files after we return.
     QTemporaryDir folder(Q(TempFolder()) + QStringLiteral("/~qmmail-XXXXXX"));
-    if (!folder.isValid()) RaiseFrom(9999, kSource, "Cannot create a folder for the attachments");
+    if (!folder.isValid()) RaiseFrom(ERR_General, kSource, "Cannot create a folder for the attachments");
     folder.setAutoRemove(false);
     for (const auto& attachment : attachments_) {
       const QString name = QFileInfo(Q(attachment.Name.empty() ? attachment.PathName : attachment.Name)).fileName();
       const QString copy = folder.filePath(name);
       QFile::remove(copy);
       if (!QFile::copy(Q(attachment.PathName), copy))
-        RaiseFrom(9999, kSource, "Cannot attach " + attachment.PathName);
+        RaiseFrom(ERR_General, kSource, "Cannot attach " + attachment.PathName);
       arguments << QStringLiteral("--attach") << copy;
     }
   }
-  command_.assign({program_});
-  for (const auto& argument : arguments) command_.push_back(argument.toStdString());
   composing_ = false;
-  if (!QProcess::startDetached(Q(program_), arguments)) RaiseFrom(9999, kSource, "The mail program could not be started");
+  if (!QProcess::startDetached(Q(program_), arguments)) RaiseFrom(ERR_General, kSource, "The mail program could not be started");
 }
 
 }  // namespace qm::ui

@@ -59,15 +59,11 @@ class MailMessage {
   /// attachment cannot be copied.
   void Send(bool showDialog);
 
-  /// The command line Send starts (for diagnostics and tests).
-  const std::vector<std::string>& LastCommand() const { return command_; }
-
  private:
   std::string program_;
   bool composing_ = false;
   std::vector<MailAttachment> attachments_;
   std::size_t index_ = 0;
-  std::vector<std::string> command_;
 };
 
 }  // namespace qm::ui

@@ -1,44 +1,21 @@
 #include "ui/preview/PageDocument.h"
 
-#include <algorithm>
+#include <filesystem>
+#include <system_error>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QUrl>
 
-#include "quillmark/runtime/Text.h"
+#include "runtime/WindowsPath.h"
 
 namespace qm::ui {
 
 QString ResolvePageFile(const QString& folder, const QString& reference) {
-  if (reference.isEmpty()) return {};
-  QString text = reference;
-  text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  QString path = text.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QDir(folder).absolutePath();
-  const auto parts = text.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-  for (const QString& part : parts) {
-    if (part == QLatin1String(".")) continue;
-    if (part == QLatin1String("..")) {
-      path = QFileInfo(path).absolutePath();
-      continue;
-    }
-    const QString exact = QDir(path).filePath(part);
-    if (QFileInfo::exists(exact)) {
-      path = exact;
-      continue;
-    }
-    // Not there as written: take an entry whose name differs only in case.
-    const auto entries = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    const std::string wanted = part.toStdString();
-    auto match = std::find_if(entries.begin(), entries.end(), [&](const QString& entry) {
-      return EqualsIgnoringCase(entry.toStdString(), wanted);
-    });
-    if (match == entries.end()) return {};
-    path = QDir(path).filePath(*match);
-  }
-  return QFileInfo(path).isFile() ? path : QString();
+  const auto path = detail::WindowsPathResolver(folder.toStdString()).Resolve(reference.toStdString());
+  std::error_code ec;
+  return path && std::filesystem::is_regular_file(*path, ec) ? QString::fromStdString(path->string()) : QString();
 }
 
 bool PageDocument::Load(const QString& htmlFile) {

@@ -30,9 +30,10 @@ class PageDocument : public QTextDocument {
   QString title_;
 };
 
-/// Finds a file that a page names relative to `folder`: "\" and "/" both
-/// separate, and a component that does not exist as written is matched
-/// without regard to case. Returns an empty string when nothing matches.
+/// Finds a file that a page names relative to `folder`, as the HTML converter
+/// does (detail::WindowsPathResolver: "\" and "/" both separate, a component
+/// that does not exist as written is matched without regard to case).
+/// Returns an empty string when no regular file matches.
 QString ResolvePageFile(const QString& folder, const QString& reference);
 
 /// A picture or style sheet that a page in `folder` refers to, read from disk

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm::ui {
@@ -24,12 +25,12 @@ bool IsProgram(const fs::path& path) {
 
 void CheckPage(const std::string& HtmlFile) {
   std::error_code error;
-  if (!fs::is_regular_file(HtmlFile, error)) Raise(53);
+  if (!fs::is_regular_file(HtmlFile, error)) Raise(ERR_FileNotFound);
 }
 
 std::string RequireHelper() {
   std::string helper = PrintHelperPath();
-  if (helper.empty()) Raise(9999, "The print helper quillmark-print was not found");
+  if (helper.empty()) Raise(ERR_General, "The print helper quillmark-print was not found");
   return helper;
 }
 
@@ -57,10 +58,10 @@ void PrintDetached(const std::string& HtmlFile) {
     CheckPage(HtmlFile);
     // Qt can only tell the printers when it runs; otherwise the helper reports.
     if (QCoreApplication::instance() && QPrinterInfo::availablePrinterNames().isEmpty())
-      Raise(9999, "No printer is installed");
+      Raise(ERR_General, "No printer is installed");
     const std::string helper = RequireHelper();
     if (!QProcess::startDetached(QString::fromStdString(helper), {QString::fromStdString(HtmlFile)}))
-      Raise(9999, "The print helper quillmark-print could not be started");
+      Raise(ERR_General, "The print helper quillmark-print could not be started");
   }
   QM_FRAME_CATCH("PrintHelper", "Public Sub PrintDetached", HtmlFile);
 }
@@ -73,17 +74,17 @@ void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile) {
     helper.setArguments({QString::fromStdString(HtmlFile), QStringLiteral("--pdf"), QString::fromStdString(PdfFile)});
     helper.setProcessChannelMode(QProcess::MergedChannels);
     helper.start(QIODevice::ReadOnly);
-    if (!helper.waitForStarted()) Raise(9999, "The print helper quillmark-print could not be started");
+    if (!helper.waitForStarted()) Raise(ERR_General, "The print helper quillmark-print could not be started");
     if (!helper.waitForFinished(120'000)) {
       helper.kill();
       helper.waitForFinished();
-      Raise(9999, "The print helper did not finish within 120 seconds");
+      Raise(ERR_General, "The print helper did not finish within 120 seconds");
     }
     if (helper.exitStatus() != QProcess::NormalExit || helper.exitCode() != 0) {
       // The helper's last line says what went wrong.
       QString message = QString::fromLocal8Bit(helper.readAll()).trimmed();
       message = message.section(QLatin1Char('\n'), -1).trimmed();
-      Raise(9999, message.isEmpty() ? std::string("Printing failed") : message.toStdString());
+      Raise(ERR_General, message.isEmpty() ? std::string("Printing failed") : message.toStdString());
     }
   }
   QM_FRAME_CATCH("PrintHelper", "Public Sub PrintToPdf", HtmlFile, PdfFile);

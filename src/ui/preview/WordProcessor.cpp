@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Conversions.h"
 #include "runtime/AtomicFile.h"
@@ -67,8 +68,8 @@ std::string WordPageSetup::PageRule() const {
 
 WordDocument::WordDocument(const std::string& FileName) {
   QFile file(Q(FileName));
-  if (!QFileInfo(file).isFile()) RaiseFrom(53, kSource, "File not found: " + FileName);
-  if (!file.open(QIODevice::ReadOnly)) RaiseFrom(75, kSource, "Path/File access error: " + FileName);
+  if (!QFileInfo(file).isFile()) RaiseFrom(ERR_FileNotFound, kSource, DescribeError(ERR_FileNotFound, FileName));
+  if (!file.open(QIODevice::ReadOnly)) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
   text_ = file.readAll().toStdString();
 
   const std::string folder = QFileInfo(file).absolutePath().toStdString();
@@ -95,7 +96,7 @@ WordDocument::WordDocument(const std::string& FileName) {
 }
 
 InlineShape& WordDocument::InlineShapeItem(std::int32_t Index) {
-  if (Index < 1 || Index > InlineShapeCount()) Raise(9);
+  if (Index < 1 || Index > InlineShapeCount()) Raise(ERR_SubscriptOutOfRange);
   return shapes_[static_cast<std::size_t>(Index - 1)];
 }
 
@@ -107,7 +108,7 @@ std::string WordDocument::TextForWriter() const {
       text.erase(shape->start_, shape->length_);
     } else if (!shape->storedFile_.empty() && shape->sourceLength_ > 0) {
       QFile picture(Q(shape->storedFile_));
-      if (!picture.open(QIODevice::ReadOnly)) RaiseFrom(75, kSource, "Path/File access error: " + shape->storedFile_);
+      if (!picture.open(QIODevice::ReadOnly)) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, shape->storedFile_));
       const QString mime = QMimeDatabase().mimeTypeForFile(picture.fileName()).name();
       const std::string data = "\"data:" + mime.toStdString() + ";base64," + picture.readAll().toBase64().toStdString() + "\"";
       text.replace(shape->sourceStart_, shape->sourceLength_, data);
@@ -139,13 +140,13 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
   // A private folder for the page, Writer's profile (so that a running office
   // or a parallel export is not disturbed) and the converted file.
   QTemporaryDir work(Q(TempFolder()) + QStringLiteral("/~qmword-XXXXXX"));
-  if (!work.isValid()) RaiseFrom(75, kSource, "Path/File access error: cannot create a folder in " + TempFolder());
+  if (!work.isValid()) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, "cannot create a folder in " + TempFolder()));
   const QString page = work.filePath(QStringLiteral("document.html"));
   {
     QFile file(page);
     const std::string text = TextForWriter();
     if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
-      RaiseFrom(75, kSource, "Path/File access error: " + page.toStdString());
+      RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, page.toStdString()));
   }
 
   QProcess office;
@@ -157,21 +158,21 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
                        work.filePath(QStringLiteral("out")), page});
   office.setProcessChannelMode(QProcess::MergedChannels);
   office.start(QIODevice::ReadOnly);
-  if (!office.waitForStarted()) RaiseFrom(9999, kSource, "LibreOffice could not be started: " + office.errorString().toStdString());
+  if (!office.waitForStarted()) RaiseFrom(ERR_General, kSource, "LibreOffice could not be started: " + office.errorString().toStdString());
   if (!office.waitForFinished(kConversionTimeoutMs)) {
     office.kill();
     office.waitForFinished();
-    RaiseFrom(9999, kSource, "LibreOffice did not finish the conversion within 120 seconds");
+    RaiseFrom(ERR_General, kSource, "LibreOffice did not finish the conversion within 120 seconds");
   }
   const QString converted = work.filePath(QStringLiteral("out/document.doc"));
   if (!QFileInfo(converted).isFile()) {
     const QString output = QString::fromLocal8Bit(office.readAll()).trimmed();
-    RaiseFrom(9999, kSource, "LibreOffice could not convert the document" + (output.isEmpty() ? std::string() : ": " + output.toStdString()));
+    RaiseFrom(ERR_General, kSource, "LibreOffice could not convert the document" + (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
   try {
     detail::AtomicFile::CopyWhole(converted.toStdString(), FileName);
   } catch (const std::filesystem::filesystem_error&) {
-    RaiseFrom(75, kSource, "Path/File access error: " + FileName);
+    RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
   }
 }
 
@@ -180,7 +181,7 @@ std::unique_ptr<WordProcessor> WordProcessor::Start() {
     const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
     if (!program.isEmpty()) return std::unique_ptr<WordProcessor>(new WordProcessor(program.toStdString()));
   }
-  RaiseFrom(9999, kSource, "LibreOffice Writer (soffice) is not installed");
+  RaiseFrom(ERR_General, kSource, "LibreOffice Writer (soffice) is not installed");
 }
 
 std::unique_ptr<WordDocument> WordProcessor::Open(const std::string& FileName) const {

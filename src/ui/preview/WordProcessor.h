@@ -85,11 +85,6 @@ class WordProcessor {
   /// "LibreOffice Writer (soffice) is not installed" when there is none.
   static std::unique_ptr<WordProcessor> Start();
 
-  /// The version of Word whose HTML import Writer matches. Writer reads the
-  /// style sheets of a page, which Word 97 (version 8) could not, so it
-  /// answers as Word 2000: "9.0".
-  std::string Version() const { return "9.0"; }
-
   /// A visible word processor shows the saved document (see Activate).
   bool Visible = false;
 

@@ -1,20 +1,34 @@
-#include "html/WindowsPath.h"
+#include "runtime/WindowsPath.h"
 
 #include <algorithm>
 #include <system_error>
 
 #include "quillmark/runtime/Text.h"
 
-namespace qm::html {
+namespace qm::detail {
 namespace {
 
 namespace fs = std::filesystem;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool Exists(const fs::path& path) {
+// The components of `name`, empty ones (doubled separators) left out.
+std::vector<std::string_view> Components(std::string_view name) {
+  std::vector<std::string_view> parts;
+  std::size_t i = 0;
+  while (i < name.size()) {
+    while (i < name.size() && IsSeparator(name[i])) ++i;
+    const std::size_t start = i;
+    while (i < name.size() && !IsSeparator(name[i])) ++i;
+    if (start < i) parts.push_back(name.substr(start, i - start));
+  }
+  return parts;
+}
+
+// An entry of that name is there (a link counts, whatever it points to).
+bool Present(const fs::path& path) {
   std::error_code ec;
-  return fs::exists(path, ec);
+  return fs::exists(fs::symlink_status(path, ec));
 }
 
 }  // namespace
@@ -35,6 +49,11 @@ std::string FolderPart(std::string_view name) {
   return cut == std::string_view::npos ? std::string() : std::string(name.substr(0, cut + 1));
 }
 
+bool IsDrive(std::string_view component) {
+  return component.size() == 2 && component[1] == ':' &&
+         ((component[0] >= 'A' && component[0] <= 'Z') || (component[0] >= 'a' && component[0] <= 'z'));
+}
+
 WindowsPathResolver::WindowsPathResolver(fs::path base) : base_(std::move(base)) {
   if (base_.empty()) {
     std::error_code ec;
@@ -44,34 +63,41 @@ WindowsPathResolver::WindowsPathResolver(fs::path base) : base_(std::move(base))
 
 std::optional<fs::path> WindowsPathResolver::Resolve(std::string_view name) {
   if (name.empty()) return std::nullopt;
-  const fs::path full = Unresolved(name);
-  if (Exists(full)) return full;
-
-  // Walk the name one component at a time, matching without regard to case
-  // where the exact component is missing.
-  fs::path current = fs::path(NativePath(name)).is_absolute() ? fs::path("/") : base_;
-  std::size_t i = 0;
-  while (i < name.size()) {
-    while (i < name.size() && IsSeparator(name[i])) ++i;
-    const std::size_t start = i;
-    while (i < name.size() && !IsSeparator(name[i])) ++i;
-    if (start == i) break;
-    const std::string_view component = name.substr(start, i - start);
-    fs::path candidate = current / std::string(component);
-    if (component == "." || component == ".." || Exists(candidate)) {
-      current = std::move(candidate);
+  auto parts = Components(name);
+  const bool drive = !parts.empty() && IsDrive(parts.front());
+  if (drive) parts.erase(parts.begin());
+  fs::path current = drive || IsSeparator(name.front()) ? fs::path("/") : base_;
+  // "." and ".." apply to the name as written, before any lookup (so
+  // "a\missing\..\b" is "a\b"); a ".." left over climbs from the base.
+  std::vector<std::string_view> walk;
+  for (const std::string_view part : parts) {
+    if (part == ".") continue;
+    if (part != "..") {
+      walk.push_back(part);
+    } else if (!walk.empty()) {
+      walk.pop_back();
+    } else if (current.has_relative_path()) {
+      current = current.parent_path();
+    }
+  }
+  for (const std::string_view part : walk) {
+    fs::path exact = current / part;
+    if (Present(exact)) {
+      current = std::move(exact);
       continue;
     }
     const auto& entries = Listing(current);
     const auto match = std::find_if(entries.begin(), entries.end(),
-                                    [&](const std::string& entry) { return EqualsIgnoringCase(entry, component); });
+                                    [&](const std::string& entry) { return EqualsIgnoringCase(entry, part); });
     if (match == entries.end()) return std::nullopt;
     current /= *match;
   }
+  if (!Present(current)) return std::nullopt;  // a relative base that does not exist
   return current;
 }
 
 fs::path WindowsPathResolver::Unresolved(std::string_view name) const {
+  if (name.size() >= 2 && IsDrive(name.substr(0, 2))) name.remove_prefix(2);  // the drive stands for the root
   const fs::path given(NativePath(name));
   return given.is_absolute() ? given : base_ / given;
 }
@@ -93,4 +119,4 @@ const std::vector<std::string>& WindowsPathResolver::Listing(const fs::path& fol
   return it->second;
 }
 
-}  // namespace qm::html
+}  // namespace qm::detail
