@@ -227,8 +227,8 @@ struct RawText {
   bool HasNulReference = false;      // "&#0;", "&#x000;"...: decoded, it would end the value it is in
 };
 
-// The value of the character reference at `text` ("&#...;"), or nullopt when
-// it is not one (or is too long to be a character).
+// The value of the character reference at `text` ("&#...;") as the parser
+// decodes it, or nullopt when it is not one.
 std::optional<std::uint32_t> CharacterReferenceAt(std::string_view text) {
   if (!text.starts_with("&#")) return std::nullopt;
   std::size_t i = 2;
@@ -243,8 +243,8 @@ std::optional<std::uint32_t> CharacterReferenceAt(std::string_view text) {
                       : hex && c >= 'A' && c <= 'F'      ? c - 'A' + 10
                                                          : -1;
     if (digit < 0) return std::nullopt;
-    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-    if (value > 0x10FFFF) return std::nullopt;
+    // Wraps as the parser's own decoding does: "&#x100000000;" is U+0000 to it.
+    value = value * (hex ? 16u : 10u) + static_cast<std::uint32_t>(digit);
   }
   if (i == first || i == text.size()) return std::nullopt;
   return value;

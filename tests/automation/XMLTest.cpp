@@ -191,7 +191,7 @@ TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
                                    {"\t\r\n", true}, {"\xC3\xA9\xE2\x82\xAC", true}, {"&amp;#1;", true},
                                    // A reference to U+0000 ends the decoded value: refused, but
                                    // comments and CDATA hold the text as written.
-                                   {"&#0;", false}, {"&#x00000;", false}, {"<b c='&#x0;'/>", false},
+                                   {"&#0;", false}, {"&#x00000;", false}, {"&#x100000000;", false}, {"<b c='&#x0;'/>", false},
                                    {"<!--&#0;-->", true}, {"<![CDATA[&#0;]]>", true}};
   for (const Case& c : cases) {
     for (std::size_t at = 0; at < 40; ++at) {
