@@ -1,5 +1,6 @@
 // The line layer of QMStream: push-back, peek and indentation.
 
+#include "persistence/LineStore.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/QMStream.h"
@@ -8,6 +9,17 @@ namespace qm {
 
 namespace {
 constexpr std::int32_t kIndentStep = 3;
+}
+
+QMStream::QMStream() : lineStack_(std::make_unique<detail::LineStore>()) {}
+QMStream::~QMStream() = default;
+
+bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_->size()); }
+
+std::string_view QMStream::StackCurrent() const {
+  if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_->size()))
+    return (*lineStack_)[static_cast<std::size_t>(stackPos_ - 1)];
+  return {};
 }
 
 TextStream& QMStream::Bound() {
@@ -117,13 +129,13 @@ std::string_view QMStream::PeekView() {
 }
 
 void QMStream::StackNew(std::string_view Line) {
-  QM_FRAME_TRY { lineStack_.Append(Line, Bound().ReadBlock()); }
+  QM_FRAME_TRY { lineStack_->Append(Line, Bound().ReadBlock()); }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {
-    lineStack_.clear();
+    lineStack_->clear();
     stackPos_ = 0;
   }
   QM_FRAME_CATCH("QMStream", "Private Sub Class_Initialize");

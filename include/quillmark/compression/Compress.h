@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -41,7 +42,7 @@ enum CompressionLevelConstants : std::int32_t {
   COM_DEFAULT_COMPRESSION = -1,
 };
 
-class Compress : public virtual Object {
+class QUILLMARK_EXPORT Compress : public virtual Object {
  public:
   /// The uncompressed length of the data last handled (0 before any call).
   std::int32_t ValueDecompressedSize() const { return valueDecompressedSize_; }

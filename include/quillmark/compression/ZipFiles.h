@@ -19,18 +19,19 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm {
 
 /// A file that was asked for but is not in the archive.
-struct ZipSkipped {
+struct QUILLMARK_EXPORT ZipSkipped {
   std::filesystem::path File;
   std::string Reason;  ///< in words: "not found", "is the archive itself", ...
 };
 
 /// The outcome of ZipFiles.
-struct ZipReport {
+struct QUILLMARK_EXPORT ZipReport {
   /// ZE_OK when every round succeeded; ZE_Nothing_To_Do_ERR when no file was
   /// found at all; otherwise the result of the round that failed.
   ZipErrors Result = ZE_OK;
@@ -53,6 +54,6 @@ struct ZipReport {
 };
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
 
 }  // namespace qm

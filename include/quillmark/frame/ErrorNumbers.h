@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
 /// The run-time's error numbers that the library raises.
@@ -45,6 +47,6 @@ enum UtilityErrorConstants : std::int32_t {
 
 /// The run-time's standard text for `number` ("Application-defined or
 /// object-defined error" for numbers it does not know).
-std::string_view StandardErrorText(std::int32_t number);
+QUILLMARK_EXPORT std::string_view StandardErrorText(std::int32_t number);
 
 }  // namespace qm

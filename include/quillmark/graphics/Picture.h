@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/runtime/Object.h"
 
@@ -24,7 +25,7 @@ namespace qm {
 /// The run-time's number for a picture that cannot be loaded.
 inline constexpr std::int32_t ERR_InvalidPicture = 481;
 
-class Picture : public Object {
+class QUILLMARK_EXPORT Picture : public Object {
  public:
   explicit Picture(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
 
@@ -41,9 +42,9 @@ class Picture : public Object {
 };
 
 /// Loads an image file as a picture.
-std::shared_ptr<Picture> LoadPicture(const std::string& FileName);
+QUILLMARK_EXPORT std::shared_ptr<Picture> LoadPicture(const std::string& FileName);
 
 /// Loads a picture from the bytes of an image file.
-std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes);
+QUILLMARK_EXPORT std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes);
 
 }  // namespace qm

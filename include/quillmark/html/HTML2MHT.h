@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
+
 namespace qm::mdlHTML2MHT {
 
 /// The absolute URL every part's location starts with.
@@ -26,9 +28,9 @@ inline constexpr std::string_view kLocationBase = "http://localhost/";
 /// overwritten). An empty `Subject` becomes "Report generated from " +
 /// `GetAppName()`, and the caller's variable receives that text. The mouse
 /// pointer shows the hourglass while the conversion runs.
-void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
+QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
 
 /// "Lib V1.6.74": the library's file name, " V" and its version.
-std::string GetAppName();
+QUILLMARK_EXPORT std::string GetAppName();
 
 }  // namespace qm::mdlHTML2MHT

@@ -24,13 +24,17 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
-#include "quillmark/persistence/detail/LineStore.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
+
+namespace detail {
+class LineStore;
+}
 
 /// Outcome of the property-list read operations.
 enum QMStreamErrors : std::int32_t {
@@ -45,9 +49,10 @@ enum QMStreamErrorCodes : std::int32_t {
   ERR_StreamObjectIncompatible = 10006,
 };
 
-class QMStream : public Dispatch {
+class QUILLMARK_EXPORT QMStream : public Dispatch {
  public:
-  QMStream() = default;
+  QMStream();
+  ~QMStream() override;
 
   // ---- line layer ----
 
@@ -131,12 +136,8 @@ class QMStream : public Dispatch {
 
   // The line stack.
   void StackNew(std::string_view Line);
-  bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
-  std::string_view StackCurrent() const {
-    if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
-      return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
-    return {};
-  }
+  bool StackAtEnd() const;
+  std::string_view StackCurrent() const;
   void StackAdvance() { ++stackPos_; }
   void StackRetreat() { --stackPos_; }
   void Class_Initialize();
@@ -144,7 +145,7 @@ class QMStream : public Dispatch {
 
   TextStreamPtr boundStream_;
   std::string lastRead_;                 // the text ReadLine hands out
-  detail::LineStore lineStack_;  // every line read since Use, in file order
+  std::unique_ptr<detail::LineStore> lineStack_;  // every line read since Use, in file order
   std::int64_t stackPos_ = 0;    // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
   std::string lineBuffer_;  // the record writers build each line here

@@ -16,18 +16,19 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/detail/HugeBlock.h"
 
 namespace qm {
 namespace detail {
 class AtomicFile;
+class HugeBlock;
 }
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
 
-class TextStream : public virtual Object {
+class QUILLMARK_EXPORT TextStream : public virtual Object {
  public:
   /// Opens a file. 53 when a file to read is missing, 76 when its folder is
   /// missing, 70 when access is refused. For reading, SystemDefault detects a
@@ -77,8 +78,8 @@ class TextStream : public virtual Object {
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
   bool MoreToRead() const;
-  const char* ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
-  std::size_t ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
+  const char* ReadData() const;
+  std::size_t ReadSize() const;
   void Flush();
   void Publish();
   void CheckOpen() const;

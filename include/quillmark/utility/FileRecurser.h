@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class FileRecurser : public virtual Object {
+class QUILLMARK_EXPORT FileRecurser : public virtual Object {
  public:
   std::string ClassName() const override { return "FileRecurser"; }
 

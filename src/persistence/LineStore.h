@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "quillmark/runtime/detail/HugeBlock.h"
+#include "runtime/HugeBlock.h"
 
 namespace qm::detail {
 
