@@ -156,7 +156,7 @@ class QUILLMARK_EXPORT Variant {
   Storage value_;
 };
 
-QUILLMARK_EXPORT static_assert(sizeof(Variant) == 16, "a Variant is one 8-byte value and its type");
+static_assert(sizeof(Variant) == 16, "a Variant is one 8-byte value and its type");
 
 /// Variant arithmetic with the run-time's widening rules; strings join with `+`.
 QUILLMARK_EXPORT Variant operator+(const Variant& a, const Variant& b);
