@@ -11,14 +11,18 @@ namespace {
 constexpr std::int32_t kIndentStep = 3;
 }
 
-QMStream::QMStream() : lineStack_(std::make_unique<detail::LineStore>()) {}
+// The line store is made with the first line read (a stream moved from has none).
+QMStream::QMStream() = default;
+QMStream::QMStream(QMStream&&) noexcept = default;
+QMStream& QMStream::operator=(QMStream&&) noexcept = default;
 QMStream::~QMStream() = default;
 
-bool QMStream::StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_->size()); }
+std::int64_t QMStream::StackSize() const { return lineStack_ ? static_cast<std::int64_t>(lineStack_->size()) : 0; }
+
+bool QMStream::StackAtEnd() const { return stackPos_ == StackSize(); }
 
 std::string_view QMStream::StackCurrent() const {
-  if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_->size()))
-    return (*lineStack_)[static_cast<std::size_t>(stackPos_ - 1)];
+  if (stackPos_ >= 1 && stackPos_ <= StackSize()) return (*lineStack_)[static_cast<std::size_t>(stackPos_ - 1)];
   return {};
 }
 
@@ -129,13 +133,16 @@ std::string_view QMStream::PeekView() {
 }
 
 void QMStream::StackNew(std::string_view Line) {
-  QM_FRAME_TRY { lineStack_->Append(Line, Bound().ReadBlock()); }
+  QM_FRAME_TRY {
+    if (!lineStack_) lineStack_ = std::make_unique<detail::LineStore>();
+    lineStack_->Append(Line, Bound().ReadBlock());
+  }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }
 
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {
-    lineStack_->clear();
+    if (lineStack_) lineStack_->clear();
     stackPos_ = 0;
   }
   QM_FRAME_CATCH("QMStream", "Private Sub Class_Initialize");

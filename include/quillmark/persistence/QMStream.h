@@ -52,6 +52,8 @@ enum QMStreamErrorCodes : std::int32_t {
 class QUILLMARK_EXPORT QMStream : public Dispatch {
  public:
   QMStream();
+  QMStream(QMStream&&) noexcept;
+  QMStream& operator=(QMStream&&) noexcept;
   ~QMStream() override;
 
   // ---- line layer ----
@@ -136,6 +138,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
 
   // The line stack.
   void StackNew(std::string_view Line);
+  std::int64_t StackSize() const;
   bool StackAtEnd() const;
   std::string_view StackCurrent() const;
   void StackAdvance() { ++stackPos_; }

@@ -57,15 +57,6 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
-  /// From now on the stream reads into fresh blocks and never writes into a
-  /// block again once a line in it was handed out: a line that ReadLineView
-  /// returns stays valid, at its place, while its block (`ReadBlock`) is
-  /// held. Files in either encoding and memory streams; a file opened for
-  /// writing is left as it is.
-  void KeepReadText();
-  /// With KeepReadText: the block holding the line the last ReadLineView
-  /// returned (every line lies whole in one block). Null otherwise.
-  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
   /// 1-based number of the line the next read starts.
   std::int32_t Line() const { return line_; }
   /// The text of an in-memory stream (what was written, or what is left to read).
@@ -74,6 +65,18 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   std::string ClassName() const override { return "TextStream"; }
 
  private:
+  // The record stream keeps the lines it reads where they lie.
+  friend class QMStream;
+  // From now on the stream reads into fresh blocks and never writes into a
+  // block again once a line in it was handed out: a line that ReadLineView
+  // returns stays valid, at its place, while its block (ReadBlock) is held.
+  // Files in either encoding and memory streams; a file opened for writing is
+  // left as it is.
+  void KeepReadText();
+  // With KeepReadText: the block holding the line the last ReadLineView
+  // returned (every line lies whole in one block). Null otherwise.
+  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
+
   TextStream() = default;
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
