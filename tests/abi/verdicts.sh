@@ -5,20 +5,24 @@ set -euo pipefail
 source_dir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/build/lib" "$work/abi"
+mkdir -p "$work/build/lib" "$work/abi" "$work/include"
 printf 'CMAKE_BUILD_TYPE:STRING=RelWithDebInfo\nQUILLMARK_UI:BOOL=OFF\n' >"$work/build/CMakeCache.txt"
-export QM_ABI_DIR=$work/abi
+export QM_ABI_DIR=$work/abi QM_ABI_HEADERS=$work/include
 abi() { "$source_dir/scripts/abi-baseline" "$@" "$work/build"; }
 
-# library SOVERSION FUNCTION...: exported functions of qm, each returning its number.
+# library SOVERSION FUNCTION...: exported functions of qm, each returning its
+# number, and Measure, which takes the public struct Box (box.h; BOX_FIELDS
+# names its members).
 library() {
   local version=$1 n=0; shift
-  : >"$work/lib.cpp"
+  printf 'namespace qm { struct Box { %s }; }\n' "${BOX_FIELDS:-int Width;}" >"$work/include/box.h"
+  echo '#include "box.h"' >"$work/lib.cpp"
+  echo 'namespace qm { __attribute__((visibility("default"))) int Measure(const Box* b) { return sizeof *b; } }' >>"$work/lib.cpp"
   for f in "$@"; do
     echo "namespace qm { __attribute__((visibility(\"default\"))) int $f(int x) { return x + $((n++)); } }" >>"$work/lib.cpp"
   done
   echo "namespace qm { int Hidden(int x) { return x; } }" >>"$work/lib.cpp"
-  g++ -g -O1 -shared -fPIC -fvisibility=hidden -Wl,-soname,libquillmark.so.$version \
+  g++ -g -O1 -shared -fPIC -fvisibility=hidden -I"$work/include" -Wl,-soname,libquillmark.so.$version \
     -o "$work/build/lib/libquillmark.so" "$work/lib.cpp"
 }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -45,6 +49,10 @@ expect 0 "adds to" abi --check
 library 1 Area Height
 expect 1 "bump SOVERSION" abi --check
 expect 1 "keeps its SONAME" abi
+expect 1 "bump SOVERSION" abi --check
+
+# So is a public struct that grows.
+BOX_FIELDS="int Width; int Height;" library 1 Area Width
 expect 1 "bump SOVERSION" abi --check
 
 # With a new SOVERSION the break is recorded, and the check passes again.
