@@ -1,5 +1,7 @@
 // Interpolate.InterpCub of 32,767 samples at precision 10 (327,661 values)
-// against GSL's natural cubic spline evaluated at the same points.
+// against GSL's natural cubic spline evaluated at the same points (row
+// interp), then the typed qm::ResampleCubic, doubles in and out, against the
+// same peer (row resample).
 
 #include <gsl/gsl_spline.h>
 
@@ -7,6 +9,7 @@
 #include <random>
 
 #include "quillmark/graphics/Interpolate.h"
+#include "quillmark/graphics/Resample.h"
 #include "quillmark/runtime/Conversions.h"
 #include "support/BenchRow.h"
 
@@ -44,6 +47,9 @@ int main() {
                              peer = std::move(values);
                            }};
   qm::bench::RunRow("interp", 0.9, interp, {gsl}, 15);
+  std::vector<double> typed;
+  qm::bench::Contender resample{"qm::ResampleCubic", [&] { typed = qm::ResampleCubic(y, kPrecision); }};
+  qm::bench::RunRow("resample", 0.9, resample, {gsl}, 15);
 
   double worst = 0;
   const auto& values = ours.Array().Data();
@@ -52,5 +58,8 @@ int main() {
   qm::bench::Detail("values: " + std::to_string(values.size()) + ", largest difference from GSL " +
                     qm::FormatGeneral(worst));
   if (values.size() != peer.size() || worst > 1e-6) qm::bench::Detail("MISMATCH: the two splines disagree");
+  bool same = typed.size() == values.size();
+  for (std::size_t k = 0; same && k < typed.size(); ++k) same = typed[k] == qm::CDbl(values[k]);
+  if (!same) qm::bench::Detail("MISMATCH: ResampleCubic and InterpCub disagree");
   return 0;
 }

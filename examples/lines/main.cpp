@@ -2,11 +2,11 @@
 // peek, then shows the call trail of an error as the error reporter lists it.
 
 #include <iostream>
-#include <sstream>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
+#include "quillmark/frame/Trail.h"
 #include "quillmark/persistence/QMStream.h"
 
 namespace {
@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
     LoadWarehouse("North");
   } catch (const qm::Error& e) {
     std::cout << "\nError " << e.Number() << ": " << e.Description() << "\nCall Stack : \n";
-    std::istringstream trail(e.Source());
-    for (std::string piece; std::getline(trail, piece, '|');) std::cout << "  " << piece << '\n';
+    for (const std::string& piece : qm::Trail(e)) std::cout << "  " << piece << '\n';
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/persistence/QMStream.h"
+#include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
 
@@ -66,28 +67,6 @@ class Order : public qm::IPersistableSimple {
   bool Compatible(const std::string& name, std::int32_t version) override { return name == "Order" && version <= 2; }
 };
 
-template <class T>
-class Book : public qm::IPersistableCollection {
- public:
-  Book(std::string name, std::int32_t childVersion) : name_(std::move(name)), childVersion_(childVersion) {}
-  std::vector<std::shared_ptr<T>> Items;
-
-  std::string Name(std::int32_t) override { return name_; }
-  qm::IPersistableSimplePtr NewChild(std::int32_t) override { return std::make_shared<T>(); }
-  void Add(const qm::IPersistableSimplePtr& child, std::int32_t) override {
-    Items.push_back(std::static_pointer_cast<T>(child));
-  }
-  void Clear(std::int32_t) override { Items.clear(); }
-  qm::IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override { return Items.at(index - 1); }
-  std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
-  bool Compatible(const std::string& name, std::int32_t) override { return name == name_; }
-  std::int32_t GetChildVersion(std::int32_t) override { return childVersion_; }
-
- private:
-  std::string name_;
-  std::int32_t childVersion_;
-};
-
 // A plain class: its member table is all it takes to be saved by property list.
 class ShopSettings : public qm::DispatchTable<ShopSettings> {
  public:
@@ -114,8 +93,8 @@ std::shared_ptr<Customer> MakeCustomer(std::string code, std::string name) {
 int main(int argc, char** argv) {
   const std::string path = argc > 1 ? argv[1] : "orders.qms";
   try {
-    auto customers = std::make_shared<Book<Customer>>("Customers", 1);
-    auto orders = std::make_shared<Book<Order>>("Orders", 2);
+    auto customers = std::make_shared<qm::VectorCollection<Customer>>("Customers", 1);
+    auto orders = std::make_shared<qm::VectorCollection<Order>>("Orders", 2);
     auto ada = MakeCustomer("C1", "Ada Lovelace");
     customers->Items = {ada, MakeCustomer("C2", "Charles Babbage")};
     const struct {
@@ -145,8 +124,8 @@ int main(int argc, char** argv) {
     out.Close_();
     std::cout << "Saved to " << path << ":\n" << qm::TextStream::Open(path, qm::IOMode::ForReading)->ReadAll();
 
-    auto customersBack = std::make_shared<Book<Customer>>("Customers", 1);
-    auto ordersBack = std::make_shared<Book<Order>>("Orders", 2);
+    auto customersBack = std::make_shared<qm::VectorCollection<Customer>>("Customers", 1);
+    auto ordersBack = std::make_shared<qm::VectorCollection<Order>>("Orders", 2);
     auto settingsBack = std::make_shared<ShopSettings>();
     auto context = std::make_shared<qm::PersistanceContext>();
     qm::QMStream in;
@@ -169,7 +148,7 @@ int main(int argc, char** argv) {
     // stream where it was; FindNextObject then skips the customer records.
     qm::QMStream again;
     again.Use(qm::TextStream::Open(path, qm::IOMode::ForReading));
-    auto ordersOnly = std::make_shared<Book<Order>>("Orders", 2);
+    auto ordersOnly = std::make_shared<qm::VectorCollection<Order>>("Orders", 2);
     try {
       again.ReadCollectionSimple(ordersOnly, true, context);
     } catch (const qm::Error& e) {

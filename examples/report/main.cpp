@@ -9,7 +9,7 @@
 #include <iostream>
 
 #include "quillmark/frame/Error.h"
-#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/html/MhtArchive.h"
 #include "quillmark/html/HTMLDoc.h"
 
 int main(int argc, char** argv) {
@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
 
     const std::string page = folder + "/report.html";
     doc.SaveAs(page);
-    std::string subject = "Quarterly sales";
-    qm::mdlHTML2MHT::ConvertHTMLToMHT(page, folder + "/report.mht", subject);
+    qm::PackMht(page, folder + "/report.mht", "Quarterly sales");
     std::cout << page << '\n' << folder << "/report.mht\n";
   } catch (const qm::Error& e) {
     std::cerr << "error " << e.Number() << ": " << e.Description() << "\n  source: " << e.Source() << '\n';

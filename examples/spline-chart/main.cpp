@@ -11,7 +11,7 @@
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/IJL.h"
-#include "quillmark/graphics/Interpolate.h"
+#include "quillmark/graphics/Resample.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -47,9 +47,8 @@ int main(int argc, char** argv) {
     dib.LoadPictureBlt(*hdc);
     qm::mdlIntelJPEGLibrary::SaveJPG(dib, argv[1], 90);
 
-    qm::Variant samples(qm::VariantArray::FromVector(std::vector<qm::Variant>(months.begin(), months.end())));
-    const auto smooth = qm::Interpolate().InterpCub(samples, 10);
-    std::cout << argv[1] << ": " << months.size() << " values, " << smooth.Array().Size()
+    const std::vector<double> smooth = qm::ResampleCubic(months, 10);
+    std::cout << argv[1] << ": " << months.size() << " values, " << smooth.size()
               << " points on the spline, " << kWidth << " x " << kHeight << " JPEG\n";
   } catch (const qm::Error& e) {
     std::cerr << "error " << e.Number() << ": " << e.Description() << "\n  " << e.Source() << '\n';

@@ -7,10 +7,14 @@
 #include <new>
 #include <optional>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "runtime/HugeBlock.h"
 #include "runtime/AtomicFile.h"
 
 namespace qm {
@@ -46,6 +50,7 @@ using Store = detail::XmlStore;
 
 // Keeps text-only whitespace content ("<a> </a>"); comments, processing
 // instructions and the document type are read but not kept.
+constexpr std::size_t kPrefaultFrom = std::size_t{2} << 20;
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
 constexpr const char* kIndent = "  ";
 
@@ -224,23 +229,33 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
   RawText raw;
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  // Runs of plain ASCII are checked eight bytes at a time.
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+  // Runs of printable ASCII, tabs and line ends without "&" are passed
+  // sixteen bytes at a time; the bytes of any other run are looked at one by one.
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
-    if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + i, 8);
-      if (((word | (word - kSpace)) & kHigh) == 0) {
-        i += 8;
+#if defined(__SSE2__)
+    if (i + 16 <= n) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      // Signed: bytes from 0x80 on are below 0x20 too.
+      const __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
+                                         _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                                      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+      const __m128i other = _mm_or_si128(_mm_andnot_si128(blank, _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20))),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+      if (_mm_movemask_epi8(other) == 0) {
+        i += 16;
         continue;
       }
     }
+    const std::size_t end = std::min(n, i + 16);
+#else
     const std::size_t end = std::min(n, i + 8);
+#endif
     while (i < end) {
       const auto c = static_cast<unsigned char>(text[i]);
       if (c >= 0x20 && c < 0x80) {
+        if (c == '&' && i + 1 < n && text[i + 1] == '#') raw.HasCharacterReference = true;
         ++i;
       } else if (c < 0x80) {
         if (c != '\t' && c != '\n' && c != '\r') raw.Valid = false;
@@ -256,7 +271,6 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
     }
     if (!raw.Valid) return raw;
   }
-  raw.HasCharacterReference = text.find("&#") != std::string_view::npos;
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   const std::size_t last = text.find_last_not_of(" \t\r\n");
   raw.OnlyMarkupAtTheEdges = first == std::string_view::npos || (text[first] == '<' && text[last] == '>');
@@ -302,6 +316,8 @@ std::string Declaration(const std::string& encoding) {
 XmlBytes::XmlBytes(std::size_t size)
     : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
   if (!data_) throw std::bad_alloc();
+  // A document's bytes are written whole at once: pages in one go for a large one.
+  if (size >= kPrefaultFrom) detail::Prefault(data_, size);
 }
 
 XmlBytes::XmlBytes(XmlBytes&& other) noexcept

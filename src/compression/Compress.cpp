@@ -102,6 +102,15 @@ std::int32_t Compress::DecompressString(std::string& Text, std::int32_t Original
 
 std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
                                     CompressionLevelConstants CompressionLevel) {
+  return CompressFile(FilePathIn, FilePathOut, CompressionLevel, Progress());
+}
+
+std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
+  return DecompressFile(FilePathIn, FilePathOut, Progress());
+}
+
+std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                                    CompressionLevelConstants CompressionLevel, const Progress& progress) {
   std::optional<compression::InputFile> input;
   std::int32_t originalLength = 0;
   compression::ZlibOutput inMemory;
@@ -128,18 +137,21 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
     std::int32_t result = inMemory.Result;
     if (streamed) {
       const auto outcome = compression::DeflateFile(*input, input->Size(), output,
-                                                    compression::WorkBufferSize(originalLength), CompressionLevel);
+                                                    compression::WorkBufferSize(originalLength), CompressionLevel,
+                                                    progress);
       valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
       result = outcome.Result;
     } else {
       output.Write(inMemory.Bytes());
+      if (progress) progress(input->Size(), input->Size());
     }
     output.Close();
     return result;
   });
 }
 
-std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut) {
+std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                                      const Progress& progress) {
   std::optional<compression::InputFile> input;
   std::size_t fieldBytes = 0;
   std::int64_t capacity = 0;
@@ -169,7 +181,12 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     // The stream as a byte array of the file's length holds it: the rest of
     // the file, then as many zero bytes as the length field took (zlib ignores
     // bytes after the end of its stream).
-    const auto outcome = compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity);
+    // Progress in bytes of the whole file, the length field included.
+    Progress ofFile;
+    if (progress)
+      ofFile = [&](std::uint64_t done, std::uint64_t) { progress(fieldBytes + done, input->Size()); };
+    const auto outcome =
+        compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, ofFile);
     output.Close();
     return outcome.Result;
   });

@@ -42,8 +42,13 @@ class Stream {
 // written on a thread of their own.
 class Pump {
  public:
-  Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity)
-      : io_(in, size, out, kChunk), zerosLeft_(zeros), capacity_(static_cast<std::uint64_t>(capacity)) {}
+  Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+       const Progress& progress)
+      : io_(in, size, out, kChunk),
+        size_(size),
+        zerosLeft_(zeros),
+        capacity_(static_cast<std::uint64_t>(capacity)),
+        progress_(progress) {}
 
   bool InputLeft() const { return !inputOver_ || zerosLeft_ > 0; }
 
@@ -52,8 +57,11 @@ class Pump {
     if (z.avail_in == 0 && InputLeft()) {
       std::span<const std::uint8_t> chunk;
       if (!inputOver_) {
+        // Everything taken so far is consumed: that is the progress to tell.
+        if (progress_) progress_(taken_, size_);
         chunk = io_.NextInput();
         inputOver_ = chunk.empty();
+        taken_ += chunk.size();
       }
       if (inputOver_ && zerosLeft_ > 0) {
         zeros_.assign(std::min(kChunk, zerosLeft_), 0);
@@ -85,27 +93,32 @@ class Pump {
   void Finish(z_stream& z) {
     Flush(z);
     io_.Finish();
+    if (progress_) progress_(taken_ - (inputOver_ ? 0 : z.avail_in), size_);
   }
 
  private:
   BackgroundIo io_;
+  std::size_t size_;
+  std::size_t taken_ = 0;
   bool inputOver_ = false;
   std::size_t zerosLeft_;
   std::uint64_t capacity_;
   std::vector<std::uint8_t> zeros_;
   std::vector<std::uint8_t> output_;
+  const Progress& progress_;
 };
 
 }  // namespace
 
 bool StreamsLikeOneCall(std::int32_t level) { return level == Z_DEFAULT_COMPRESSION || (level >= 1 && level <= 9); }
 
-StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level) {
+StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
+                          const Progress& progress) {
   Stream z(true);
   StreamOutcome outcome;
   outcome.Result = z.Init(level);
   if (outcome.Result != Z_OK) return outcome;
-  Pump pump(in, size, 0, out, capacity);
+  Pump pump(in, size, 0, out, capacity, progress);
   int result = Z_OK;
   do {
     pump.Prepare(*z.get());
@@ -119,12 +132,13 @@ StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std:
   return outcome;
 }
 
-StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity) {
+StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+                          const Progress& progress) {
   Stream z(false);
   StreamOutcome outcome;
   outcome.Result = z.Init(0);
   if (outcome.Result != Z_OK) return outcome;
-  Pump pump(in, size, zeros, out, capacity);
+  Pump pump(in, size, zeros, out, capacity, progress);
   const auto capacityLeft = [&] { return z->total_out < static_cast<uLong>(capacity); };
   int result = Z_OK;
   for (;;) {

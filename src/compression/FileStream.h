@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "compression/BinaryFile.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm::compression {
 
@@ -20,11 +21,15 @@ struct StreamOutcome {
 bool StreamsLikeOneCall(std::int32_t level);
 
 /// Deflates the next `size` bytes of `in` into `out` at `level`, writing at
-/// most `capacity` bytes.
-StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level);
+/// most `capacity` bytes. `progress` (when set) is told the input bytes
+/// consumed of `size`.
+StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std::int64_t capacity, std::int32_t level,
+                          const Progress& progress = {});
 
 /// Inflates the next `size` bytes of `in`, followed by `zeros` zero bytes,
-/// into `out`, writing at most `capacity` bytes.
-StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity);
+/// into `out`, writing at most `capacity` bytes. `progress` (when set) is
+/// told the input bytes consumed of `size`, the zeros not counted.
+StreamOutcome InflateFile(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
+                          const Progress& progress = {});
 
 }  // namespace qm::compression

@@ -7,6 +7,23 @@
 #include "quillmark/frame/Frame.h"
 
 namespace qm {
+namespace {
+
+// The bytes of the files of the rounds before each round, and of all at the
+// end: {0, round 1, rounds 1 and 2, ...}. What cannot be looked at counts 0.
+std::vector<std::uint64_t> RoundSizes(std::span<const std::filesystem::path> files) {
+  std::vector<std::uint64_t> sizes{0};
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::error_code ec;
+    const auto size = std::filesystem::is_regular_file(files[i], ec) ? std::filesystem::file_size(files[i], ec) : 0;
+    if (!ec) total += size;
+    if ((i + 1) % compression::kZipNameSlots == 0 || i + 1 == files.size()) sizes.push_back(total);
+  }
+  return sizes;
+}
+
+}  // namespace
 
 std::string ZipReport::Message() const {
   std::string text;
@@ -22,6 +39,11 @@ std::string ZipReport::Message() const {
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files) {
+  return ZipFiles(archive, files, Progress());
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const Progress& progress) {
   QM_FRAME_TRY {
     compression::ZipLibrary engine;
     compression::ZipUserFunctions functions;
@@ -31,10 +53,23 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
     functions.Service = &compression::ZDLLServ;
     engine.ZpInit(functions);
 
+    // With progress wanted, the sizes of the files before each round.
+    std::vector<std::uint64_t> bytesBefore{0};
+    if (progress) bytesBefore = RoundSizes(files);
+
     ZipReport report;
     std::vector<std::string> round;
     for (std::size_t first = 0; first < files.size(); first += compression::kZipNameSlots) {
       const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
+      if (progress) {
+        // The bytes of the rounds before, and the written part of this one's.
+        const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
+        const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
+        engine.OnWriting([&, before, share](double fraction) {
+          const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
+          progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
+        });
+      }
       round.clear();
       for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
       compression::ZipNameList names;
@@ -54,6 +89,12 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       }
     }
     if (report.Archived == 0) report.Result = ZE_Nothing_To_Do_ERR;
+    if (progress) {
+      try {  // dropped, as while libzip writes: the archive is done
+        progress(bytesBefore.back(), bytesBefore.back());
+      } catch (...) {
+      }
+    }
     return report;
   }
   QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());

@@ -232,6 +232,19 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return failed(member.Path, "cannot be given its permissions");
   }
 
+  if (writing_) {
+    writingFailed_ = false;
+    const auto tell = [](zip_t*, double fraction, void* self) {
+      auto& library = *static_cast<ZipLibrary*>(self);
+      if (library.writingFailed_) return;
+      try {
+        library.writing_(fraction);
+      } catch (...) {  // nothing may unwind through libzip
+        library.writingFailed_ = true;
+      }
+    };
+    zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, this);
+  }
   deflated.Start();
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.

@@ -14,6 +14,7 @@
 // - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,13 +38,18 @@ class ZipLibrary {
   std::int32_t ZpInit(const ZipUserFunctions& functions);
   /// Writes the first `count` names of `names` into the archive `zipFileName`.
   std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
-
   /// The names the last ZpArchive left out (missing, special files, the
   /// archive itself), in order, each with the reason.
   const std::vector<ZipNotice>& Skipped() const { return skipped_; }
   /// What stopped the last ZpArchive, naming the file concerned; an empty
   /// name and reason after success.
   const ZipNotice& Failure() const { return failure_; }
+
+  /// Told, while each following ZpArchive writes its archive, the part
+  /// written so far (0 to 1); an empty function is never called. An
+  /// exception it throws is dropped and ends the calls for that archive
+  /// (libzip is C).
+  void OnWriting(std::function<void(double)> fraction) { writing_ = std::move(fraction); }
 
  private:
   std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
@@ -52,6 +58,8 @@ class ZipLibrary {
   ZipUserFunctions functions_{};
   std::vector<ZipNotice> skipped_;
   ZipNotice failure_;
+  std::function<void(double)> writing_;
+  bool writingFailed_ = false;
 };
 
 }  // namespace qm::compression

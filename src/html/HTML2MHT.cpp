@@ -126,7 +126,7 @@ class Conversion {
   /// Relative references resolve against `folder` from now on.
   void UseFolder(fs::path folder) { resolver_ = html::WindowsPathResolver(std::move(folder)); }
 
-  void Run(const std::string& pageName, const std::string& subject) {
+  void Run(const std::string& pageName, const std::string& subject, const Progress& progress) {
     GenerateHeader(subject);
     try {
       BuildReferences(pageName);
@@ -136,11 +136,22 @@ class Conversion {
       if (e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
       throw;
     }
+    // Progress in parts: the page, each linked page, each file.
+    const std::uint64_t parts = 1 + pages_.Items().size() + files_.Items().size();
+    std::uint64_t done = 0;
+    const auto partDone = [&] {
+      if (progress) progress(++done, parts);
+    };
     OutputTextFile(pageName);
-    for (const auto& page : pages_.Items())
+    partDone();
+    for (const auto& page : pages_.Items()) {
       if (FileExists(page)) OutputTextFile(page);
-    for (const auto& file : files_.Items())
+      partDone();
+    }
+    for (const auto& file : files_.Items()) {
       if (FileExists(file)) OutputBinaryFile(file);
+      partDone();
+    }
     GenerateBoundary(true);
     output_.Publish();
   }
@@ -360,6 +371,11 @@ std::string GetAppName() {
 }
 
 void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject) {
+  ConvertHTMLToMHT(HTMLFilename, MHTFilename, Subject, Progress());
+}
+
+void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject,
+                      const Progress& progress) {
   QM_FRAME_TRY {
     HourglassPointer hourglass;
     Conversion conversion(MHTFilename);
@@ -373,7 +389,7 @@ void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFil
     }
     const std::string pageName = html::FileNamePart(HTMLFilename);
     if (Subject.empty()) Subject = "Report generated from " + GetAppName();
-    conversion.Run(pageName, Subject);
+    conversion.Run(pageName, Subject, progress);
   }
   QM_FRAME_CATCH("HTML2MHT", "Public Sub ConvertHTMLToMHT", HTMLFilename, MHTFilename, Subject);
 }

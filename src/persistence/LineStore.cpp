@@ -1,65 +1,201 @@
 #include "persistence/LineStore.h"
 
+#include <lz4.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::detail {
+namespace {
 
-std::size_t LineStore::Keep(Block block, std::size_t wholeLength) {
-  if (blocks_.size() >= kBlockLimit) Raise(ERR_OutOfMemory);
-  const char* base = block->Data();
-  blocks_.push_back(Kept{std::move(block), base, wholeLength});
-  return blocks_.size() - 1;
+// Closed runs shorter than this keep their text as it is.
+constexpr std::size_t kPackFrom = std::size_t{16} << 10;
+// The sample of a run that is compressed first; the run is compressed only
+// when the sample shrinks to a third or less.
+constexpr std::size_t kSample = std::size_t{8} << 10;
+constexpr int kShrink = 3;
+// LZ4's acceleration: a little less compression for a good deal less time.
+constexpr int kAcceleration = 4;
+
+// The entries of a run as differences, zigzag varints: mostly one byte a line.
+std::vector<unsigned char> Differences(const std::vector<std::uint32_t>& entries) {
+  std::vector<unsigned char> out;
+  out.reserve(entries.size() + 16);
+  std::int64_t previous = 0;
+  for (const std::uint32_t entry : entries) {
+    const std::int64_t d = static_cast<std::int64_t>(entry) - previous;
+    previous = entry;
+    auto z = static_cast<std::uint64_t>((d << 1) ^ (d >> 63));
+    while (z >= 0x80) {
+      out.push_back(static_cast<unsigned char>(z | 0x80));
+      z >>= 7;
+    }
+    out.push_back(static_cast<unsigned char>(z));
+  }
+  return out;
 }
 
-// A line from a block not seen before: the block is kept and becomes the one
-// the fast path places lines in.
-std::uint64_t LineStore::Place(std::string_view line, const Block& block) {
-  if (!block) return Copy(line);
+bool Undifferences(const unsigned char* in, std::size_t size, std::vector<std::uint32_t>& entries) {
+  std::int64_t previous = 0;
+  std::size_t i = 0;
+  for (std::uint32_t& entry : entries) {
+    std::uint64_t z = 0;
+    for (int shift = 0;; shift += 7) {
+      if (i >= size || shift > 63) return false;
+      const unsigned char b = in[i++];
+      z |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if (b < 0x80) break;
+    }
+    previous += static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
+    entry = static_cast<std::uint32_t>(previous);
+  }
+  return i == size;
+}
+
+[[noreturn]] void Damaged() { Raise(ERR_General, "The lines kept by the stream are damaged"); }
+
+}  // namespace
+
+void LineStore::FreeDelete::operator()(char* p) const { std::free(p); }
+
+// A line that does not continue the last run: it starts a run of its own in
+// its block, or is copied when it lies in no block the store can keep.
+std::string_view LineStore::AppendElsewhere(std::string_view line, const Block& block) {
   const auto at = reinterpret_cast<std::uintptr_t>(line.data());
-  const auto base = reinterpret_cast<std::uintptr_t>(block->Data());
-  if (at < base || at + line.size() > base + block->Size()) return Copy(line);
-  if (block.get() != lastBlock_) {
-    lastNumber_ = Keep(block);
-    lastBlock_ = block.get();
-    lastBase_ = base;
-    lastEnd_ = base + block->Size();
-  }
-  if (at - base >= kOffsetLimit || line.size() >= kWhole) return Copy(line);
-  return lastNumber_ << (kOffsetBits + kLengthBits) | (at - base) << kLengthBits | line.size();
+  if (!block || at < reinterpret_cast<std::uintptr_t>(block->Data()) ||
+      at + line.size() > reinterpret_cast<std::uintptr_t>(block->Data()) + block->Size())
+    return Copy(line);
+  StartRun(block, line);
+  return line;
 }
 
-// Short lines are copied one after the other into shared blocks; a line too
-// long for an entry's length gets a block of its own.
-std::uint64_t LineStore::Copy(std::string_view line) {
-  if (line.size() >= kWhole) {
-    auto own = std::make_shared<HugeBlock>(line.size());
-    std::memcpy(own->Data(), line.data(), line.size());
-    return static_cast<std::uint64_t>(Keep(std::move(own), line.size())) << (kOffsetBits + kLengthBits) | kWhole;
-  }
+// Copies are laid one after the other into shared blocks, so that they form
+// runs too; a line longer than a copy block gets one of its own size.
+std::string_view LineStore::Copy(std::string_view line) {
   if (!copies_ || copies_->Size() - copiesUsed_ < line.size()) {
-    copies_ = std::make_shared<HugeBlock>(line.size() > kCopyBlock ? line.size() : kCopyBlock);
-    copiesNumber_ = Keep(copies_);
+    copies_ = std::make_shared<HugeBlock>(std::max(line.size(), kCopyBlock));
     copiesUsed_ = 0;
   }
-  if (!line.empty()) std::memcpy(copies_->Data() + copiesUsed_, line.data(), line.size());
-  const std::uint64_t entry =
-      static_cast<std::uint64_t>(copiesNumber_) << (kOffsetBits + kLengthBits) | copiesUsed_ << kLengthBits | line.size();
+  char* into = copies_->Data() + copiesUsed_;
+  if (!line.empty()) std::memcpy(into, line.data(), line.size());
   copiesUsed_ += line.size();
-  return entry;
+  const std::string_view copy(into, line.size());
+  return Append(copy, copies_);
+}
+
+void LineStore::StartRun(Block owner, std::string_view line) {
+  if (!runs_.empty()) {
+    Run& closed = runs_.back();
+    closed.Length = runEnd_ - runBase_;
+    Pack(closed);
+  }
+  lastBlock_ = owner.get();
+  blockEnd_ = reinterpret_cast<std::uintptr_t>(owner->Data()) + owner->Size();
+  runBase_ = reinterpret_cast<std::uintptr_t>(line.data());
+  runEnd_ = runBase_ + line.size();
+  Run& run = runs_.emplace_back();
+  run.Owner = std::move(owner);
+  run.Base = line.data();
+  run.FirstLine = count_;
+  // Room for the lines the block can still hold, at one entry per 32 bytes.
+  run.Entries.reserve(std::min<std::size_t>((blockEnd_ - runBase_) / 32, std::size_t{1} << 20) + 1);
+  run.Entries.push_back(0);
+  entries_ = &run.Entries;
+  ++count_;
+}
+
+char* LineStore::Room(std::size_t bytes) {
+  if (roomSize_ < bytes) {
+    room_.reset(static_cast<char*>(std::malloc(bytes)));
+    roomSize_ = room_ ? bytes : 0;
+    if (!room_) throw std::bad_alloc();
+  }
+  return room_.get();
+}
+
+bool LineStore::Compresses(const char* text, std::size_t size) {
+  const int bound = LZ4_compressBound(static_cast<int>(size));
+  const int packed = LZ4_compress_fast(text, Room(static_cast<std::size_t>(bound)), static_cast<int>(size), bound, kAcceleration);
+  return packed > 0 && static_cast<std::size_t>(packed) * kShrink <= size;
+}
+
+// Compresses a closed run when that pays, and lets its block go.
+void LineStore::Pack(Run& run) {
+  if (run.Length < kPackFrom || run.Length > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
+  if (!Compresses(run.Base, kSample)) return;
+  const std::vector<unsigned char> differences = Differences(run.Entries);
+  const int textBound = LZ4_compressBound(static_cast<int>(run.Length));
+  const int entryBound = LZ4_compressBound(static_cast<int>(differences.size()));
+  char* room = Room(static_cast<std::size_t>(textBound) + static_cast<std::size_t>(entryBound));
+  const int text = LZ4_compress_fast(run.Base, room, static_cast<int>(run.Length), textBound, kAcceleration);
+  const int entries = LZ4_compress_fast(reinterpret_cast<const char*>(differences.data()), room + text,
+                                        static_cast<int>(differences.size()), entryBound, kAcceleration);
+  if (text <= 0 || entries <= 0) return;
+  const auto size = static_cast<std::size_t>(text) + static_cast<std::size_t>(entries);
+  if (size * 2 > run.Length + run.Entries.size() * sizeof(std::uint32_t)) return;
+  run.Packed.reset(static_cast<char*>(std::malloc(size)));
+  if (!run.Packed) throw std::bad_alloc();
+  std::memcpy(run.Packed.get(), room, size);
+  run.PackedText = static_cast<std::size_t>(text);
+  run.PackedEntries = static_cast<std::size_t>(entries);
+  run.EntryBytes = differences.size();
+  run.Base = nullptr;
+  run.Owner.reset();
+  std::vector<std::uint32_t>().swap(run.Entries);
+}
+
+void LineStore::Unpack(std::size_t index) const {
+  if (unpackedValid_ && unpackedRun_ == index) return;
+  const Run& run = runs_[index];
+  unpackedValid_ = false;
+  unpackedText_.resize(run.Length);
+  if (LZ4_decompress_safe(run.Packed.get(), unpackedText_.data(), static_cast<int>(run.PackedText),
+                          static_cast<int>(run.Length)) != static_cast<int>(run.Length))
+    Damaged();
+  std::vector<unsigned char> differences(run.EntryBytes);
+  if (LZ4_decompress_safe(run.Packed.get() + run.PackedText, reinterpret_cast<char*>(differences.data()),
+                          static_cast<int>(run.PackedEntries),
+                          static_cast<int>(run.EntryBytes)) != static_cast<int>(run.EntryBytes))
+    Damaged();
+  unpackedEntries_.resize(runs_[index + 1].FirstLine - run.FirstLine);
+  if (!Undifferences(differences.data(), differences.size(), unpackedEntries_)) Damaged();
+  unpackedRun_ = index;
+  unpackedValid_ = true;
+}
+
+std::string_view LineStore::Earlier(std::size_t index) const {
+  const std::size_t number = RunOf(index);
+  const Run& run = runs_[number];
+  const char* base = run.Base;
+  const std::uint32_t* entries = run.Entries.data();
+  if (!base) {
+    Unpack(number);
+    base = unpackedText_.data();
+    entries = unpackedEntries_.data();
+  }
+  const std::size_t at = index - run.FirstLine;
+  const char* start = base + (entries[at] >> kGapBits);
+  const char* end = at + 1 < runs_[number + 1].FirstLine - run.FirstLine
+                        ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
+                        : base + run.Length;
+  return {start, static_cast<std::size_t>(end - start)};
 }
 
 void LineStore::clear() {
-  blocks_.clear();
-  indexBlocks_.clear();
+  runs_.clear();
   count_ = 0;
+  entries_ = nullptr;
   lastBlock_ = nullptr;
-  lastBase_ = lastEnd_ = 0;
-  lastNumber_ = 0;
+  runBase_ = runEnd_ = blockEnd_ = 0;
   copies_.reset();
-  copiesNumber_ = copiesUsed_ = 0;
+  copiesUsed_ = 0;
+  unpackedValid_ = false;
+  std::vector<char>().swap(unpackedText_);
+  std::vector<std::uint32_t>().swap(unpackedEntries_);
 }
 
 }  // namespace qm::detail

@@ -1,15 +1,26 @@
 #pragma once
-// Every line a QMStream has read since Use, in file order, each reachable in
-// constant time and handed back exactly as it was first read.
+// Every line a QMStream has read since Use, in file order, each handed back
+// exactly as it was first read.
 //
 // The lines stay in the blocks the text stream read them into: the stream
-// never writes into a block again once it handed out a line from it
-// (TextStream::KeepReadText), so the store holds those blocks and, for each
-// line, an 8-byte place: block number, offset in the block and length.
-// Storing a line copies nothing, and nothing is read from the file again, so
-// a file rewritten or cut short meanwhile changes nothing that is handed back.
-// A line from no kept block, or whose place does not fit an entry, is copied.
+// never writes into a block again while the store holds it
+// (TextStream::KeepReadText), so the store keeps those blocks and, for each
+// line, a 4-byte entry. Lines that follow each other in one block, parted
+// only by a line end (at most 3 bytes), form a run: the entry is the line's
+// offset from the run's start and the width of the line end before it, so a
+// line's length is where the next one starts less that line end. Storing a
+// line copies nothing, and nothing is read from the file again, so a file
+// rewritten or cut short meanwhile changes nothing that is handed back.
+// A line from no kept block is copied into blocks of the store's own.
+//
+// A run is closed when a line starts a new one. A closed run whose text
+// compresses well (a sample of it is tried first) is compressed with LZ4,
+// its entries as small differences with it, and its block is let go: lines
+// written with indentation and repeated headers then cost a fraction of the
+// text read. A line of a compressed run comes from a copy of the run unpacked
+// when it is first asked for.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,83 +35,95 @@ class LineStore {
  public:
   using Block = std::shared_ptr<const HugeBlock>;
 
-  /// Appends a line lying whole in `block` by its place, else a copy of it.
-  void Append(std::string_view line, const Block& block) {
-    std::uint64_t& entry = NewEntry();
+  /// Appends a line; `block` is the stream block it lies in (or null). Gives
+  /// the line as the store keeps it. Views stay valid until a line of another
+  /// compressed run is asked for, or clear().
+  std::string_view Append(std::string_view line, const Block& block) {
     const auto at = reinterpret_cast<std::uintptr_t>(line.data());
-    if (block.get() == lastBlock_ && at >= lastBase_ && at + line.size() <= lastEnd_ &&
-        at - lastBase_ < kOffsetLimit && line.size() < kWhole) {
-      entry = lastNumber_ << (kOffsetBits + kLengthBits) | (at - lastBase_) << kLengthBits | line.size();
-    } else {
-      entry = Place(line, block);
+    if (block && block.get() == lastBlock_ && at >= runEnd_ && at - runEnd_ <= kMaxGap &&
+        at + line.size() <= blockEnd_ && at - runBase_ < kOffsetLimit) {
+      entries_->push_back(static_cast<std::uint32_t>((at - runBase_) << kGapBits | (at - runEnd_)));
+      runEnd_ = at + line.size();
+      ++count_;
+      return line;
     }
-    ++count_;
+    return AppendElsewhere(line, block);
   }
 
-  /// The line at `index`; the view stays valid until clear().
+  /// The line at `index` (< size()).
   std::string_view operator[](std::size_t index) const {
-    const std::uint64_t entry = Slot(index);
-    const Kept& kept = blocks_[entry >> (kOffsetBits + kLengthBits)];
-    const std::size_t length = entry & kLengthMask;
-    if (length == kWhole) return {kept.Base, kept.WholeLength};
-    return {kept.Base + ((entry >> kLengthBits) & kOffsetMask), length};
+    if (index < runs_.back().FirstLine) return Earlier(index);
+    const std::vector<std::uint32_t>& entries = *entries_;
+    const std::size_t at = index - runs_.back().FirstLine;
+    const char* base = reinterpret_cast<const char*>(runBase_);
+    const char* start = base + (entries[at] >> kGapBits);
+    const char* end = at + 1 < entries.size()
+                          ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
+                          : reinterpret_cast<const char*>(runEnd_);
+    return {start, static_cast<std::size_t>(end - start)};
   }
   std::size_t size() const { return count_; }
   /// Forgets every line and lets the blocks go.
   void clear();
 
  private:
-  // An entry: block number (18 bits), offset in the block (24 bits), length
-  // (22 bits). The length kWhole stands for a line copied into a block of
-  // its own, whose length the block's record holds.
-  static constexpr int kLengthBits = 22;
-  static constexpr int kOffsetBits = 24;
-  static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
-  static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
-  static constexpr std::uint64_t kWhole = kLengthMask;
-  static constexpr std::uint64_t kOffsetLimit = std::uint64_t{1} << kOffsetBits;
-  static constexpr std::size_t kBlockLimit = std::size_t{1} << (64 - kOffsetBits - kLengthBits);
+  static constexpr int kGapBits = 2;
+  static constexpr std::uint32_t kGapMask = (1u << kGapBits) - 1;
+  static constexpr std::uintptr_t kMaxGap = kGapMask;
+  static constexpr std::uintptr_t kOffsetLimit = std::uintptr_t{1} << (32 - kGapBits);
   static constexpr std::size_t kCopyBlock = std::size_t{64} << 10;
-  static constexpr std::size_t kFirstIndex = 4096;
-  static constexpr std::size_t kIndexPerBlock = (std::size_t{2} << 20) / sizeof(std::uint64_t);
 
-  struct Kept {
-    Block Owner;
-    const char* Base;
-    std::size_t WholeLength;  // the line's length when it has the block to itself
+  struct FreeDelete {
+    void operator()(char* p) const;
+  };
+  using Bytes = std::unique_ptr<char, FreeDelete>;
+
+  struct Run {
+    Block Owner;                         // null once packed
+    const char* Base = nullptr;          // where its first line starts; null once packed
+    std::size_t FirstLine = 0;           // index of its first line
+    std::size_t Length = 0;              // bytes from Base to the end of its last line, once closed
+    std::vector<std::uint32_t> Entries;  // one a line; emptied once packed
+    Bytes Packed;                        // compressed text, then compressed entry differences
+    std::size_t PackedText = 0;          // bytes of the compressed text
+    std::size_t PackedEntries = 0;       // bytes of the compressed differences
+    std::size_t EntryBytes = 0;          // bytes of the differences unpacked
   };
 
-  std::uint64_t& NewEntry() {
-    if (count_ == 0) {
-      indexBlocks_.emplace_back(kFirstIndex * sizeof(std::uint64_t));
-    } else if (count_ >= kFirstIndex && (count_ - kFirstIndex) % kIndexPerBlock == 0 &&
-               1 + (count_ - kFirstIndex) / kIndexPerBlock == indexBlocks_.size()) {
-      indexBlocks_.emplace_back(kIndexPerBlock * sizeof(std::uint64_t));
-    }
-    return Slot(count_);
+  // The run holding line `index`: mostly the last one.
+  std::size_t RunOf(std::size_t index) const {
+    if (index >= runs_.back().FirstLine) return runs_.size() - 1;
+    const auto after = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                        [](std::size_t i, const Run& r) { return i < r.FirstLine; });
+    return static_cast<std::size_t>(after - runs_.begin()) - 1;
   }
-  std::uint64_t& Slot(std::size_t index) const {
-    auto* first = reinterpret_cast<std::uint64_t*>(indexBlocks_[0].Data());
-    if (index < kFirstIndex) return first[index];
-    index -= kFirstIndex;
-    return reinterpret_cast<std::uint64_t*>(indexBlocks_[1 + index / kIndexPerBlock].Data())[index % kIndexPerBlock];
-  }
-  std::uint64_t Place(std::string_view line, const Block& block);
-  std::uint64_t Copy(std::string_view line);
-  std::size_t Keep(Block block, std::size_t wholeLength = 0);
+  std::string_view Earlier(std::size_t index) const;  // a line of a closed run
+  std::string_view AppendElsewhere(std::string_view line, const Block& block);
+  std::string_view Copy(std::string_view line);
+  void StartRun(Block owner, std::string_view line);
+  bool Compresses(const char* text, std::size_t size);
+  void Pack(Run& run);
+  void Unpack(std::size_t run) const;
+  char* Room(std::size_t bytes);
 
-  std::vector<Kept> blocks_;
-  std::vector<HugeBlock> indexBlocks_;
+  std::vector<Run> runs_;
   std::size_t count_ = 0;
-  // The stream block lines were last placed in (the fast path).
+  // The last run: its entries, block, where it starts and ends, its block's end.
+  std::vector<std::uint32_t>* entries_ = nullptr;
   const HugeBlock* lastBlock_ = nullptr;
-  std::uintptr_t lastBase_ = 0;
-  std::uintptr_t lastEnd_ = 0;
-  std::uint64_t lastNumber_ = 0;
+  std::uintptr_t runBase_ = 0;
+  std::uintptr_t runEnd_ = 0;
+  std::uintptr_t blockEnd_ = 0;
   // The block copies go to, and its free space.
   std::shared_ptr<HugeBlock> copies_;
-  std::size_t copiesNumber_ = 0;
   std::size_t copiesUsed_ = 0;
+  // Room to compress into; the compressed run unpacked last.
+  Bytes room_;
+  std::size_t roomSize_ = 0;
+  mutable std::vector<char> unpackedText_;
+  mutable std::vector<std::uint32_t> unpackedEntries_;
+  mutable std::size_t unpackedRun_ = 0;
+  mutable bool unpackedValid_ = false;
 };
 
 }  // namespace qm::detail

@@ -1,6 +1,6 @@
 // The line layer of QMStream: push-back, peek and indentation.
 
-#include "persistence/LineStore.h"
+#include "persistence/QMStreamStack.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/QMStream.h"
@@ -16,15 +16,6 @@ QMStream::QMStream() = default;
 QMStream::QMStream(QMStream&&) noexcept = default;
 QMStream& QMStream::operator=(QMStream&&) noexcept = default;
 QMStream::~QMStream() = default;
-
-std::int64_t QMStream::StackSize() const { return lineStack_ ? static_cast<std::int64_t>(lineStack_->size()) : 0; }
-
-bool QMStream::StackAtEnd() const { return stackPos_ == StackSize(); }
-
-std::string_view QMStream::StackCurrent() const {
-  if (stackPos_ >= 1 && stackPos_ <= StackSize()) return (*lineStack_)[static_cast<std::size_t>(stackPos_ - 1)];
-  return {};
-}
 
 TextStream& QMStream::Bound() {
   if (!boundStream_) Raise(ERR_ObjectNotSet);
@@ -68,20 +59,16 @@ void QMStream::Close_() {
 
 const std::string& QMStream::ReadLine() {
   QM_FRAME_TRY {
-    if (StackAtEnd()) StackNew(Bound().ReadLineView());
-    StackAdvance();
-    lastRead_.assign(StackCurrent());
+    lastRead_.assign(StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext());
     return lastRead_;
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
+// A line read from the stream now is handed out as the store took it; only a
+// pushed-back one is looked up.
 std::string_view QMStream::ReadLineView() {
-  QM_FRAME_TRY {
-    if (StackAtEnd()) StackNew(Bound().ReadLineView());
-    StackAdvance();
-    return StackCurrent();  // the store never moves or drops a line it holds
-  }
+  QM_FRAME_TRY { return StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext(); }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
 
@@ -132,10 +119,12 @@ std::string_view QMStream::PeekView() {
   QM_FRAME_CATCH("QMStream", "Public Function Peek");
 }
 
-void QMStream::StackNew(std::string_view Line) {
+std::string_view QMStream::StackNew(std::string_view Line) {
   QM_FRAME_TRY {
     if (!lineStack_) lineStack_ = std::make_unique<detail::LineStore>();
-    lineStack_->Append(Line, Bound().ReadBlock());
+    const std::string_view kept = lineStack_->Append(Line, Bound().ReadBlock());
+    StackAdvance();
+    return kept;
   }
   QM_FRAME_CATCH("QMStream", "Private Sub StackNew", Line);
 }

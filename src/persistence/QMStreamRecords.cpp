@@ -3,7 +3,7 @@
 
 #include <charconv>
 
-#include "persistence/LineStore.h"
+#include "persistence/QMStreamStack.h"
 #include "persistence/RecordText.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"

@@ -1,7 +1,9 @@
 #include "runtime/HugeBlock.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -26,10 +28,18 @@ HugeBlock::HugeBlock(std::size_t bytes) : size_(bytes) {
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
-  // Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE
-  // (Linux 5.14) faults the pages in as they are first written.
-  ::madvise(p, size_, MADV_HUGEPAGE);
-  ::madvise(p, size_, kPopulateWrite);
+  Prefault(p, size_);
+}
+
+// Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE
+// (Linux 5.14) faults the pages in as they are first written.
+void Prefault(void* data, std::size_t bytes) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+  if (end <= begin) return;
+  ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  ::madvise(reinterpret_cast<void*>(begin), end - begin, kPopulateWrite);
 }
 
 void BlockRelease::operator()(char* p) const {

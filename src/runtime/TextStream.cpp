@@ -7,6 +7,10 @@
 #include <cstring>
 #include <filesystem>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "runtime/AtomicFile.h"
@@ -116,6 +120,22 @@ std::string EncodeUtf16(std::string_view utf8) {
     }
   }
   return out;
+}
+
+// The first CR or LF in [p, end), or end: one pass over the line instead of
+// one search for each of the two characters.
+const char* FindLineBreak(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int found = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
+    if (found) return p + __builtin_ctz(static_cast<unsigned>(found));
+  }
+#endif
+  while (p < end && *p != '\n' && *p != '\r') ++p;
+  return p;
 }
 
 }  // namespace
@@ -309,8 +329,16 @@ bool TextStream::FillBlock() {
     }
     std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(coming, kBlock));
     size = std::max({size, tail + n, 2 * tail});
-    auto next = std::make_shared<const detail::HugeBlock>(size);
+    // A finished block that nobody but the stream holds any more (its lines
+    // were let go) is filled anew instead of a fresh one.
+    std::shared_ptr<const detail::HugeBlock> next;
+    if (spare_ && spare_.use_count() == 1 && spare_->Size() >= size) {
+      next = std::move(spare_);
+    } else {
+      next = std::make_shared<const detail::HugeBlock>(size);
+    }
     if (tail) std::memcpy(next->Data(), block_->Data() + pos_, tail);
+    spare_ = std::move(block_);
     block_ = std::move(next);
     blockUsed_ = tail;
     pos_ = 0;
@@ -340,13 +368,9 @@ std::string_view TextStream::ReadLineView() {
   for (;;) {
     const char* base = ReadData();
     const std::size_t size = ReadSize();
-    const char* start = base + scanFrom;
-    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - scanFrom));
-    const char* limit = lf ? lf : base + size;
-    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', static_cast<std::size_t>(limit - start)));
-    const char* lineEnd = cr ? cr : lf;
+    const char* lineEnd = FindLineBreak(base + scanFrom, base + size);
     // A CR as the last byte read may be the first half of CR LF: read on.
-    if (lineEnd && !(cr && !lf && cr + 1 == base + size && MoreToRead())) {
+    if (lineEnd != base + size && !(*lineEnd == '\r' && lineEnd + 1 == base + size && MoreToRead())) {
       const std::string_view line(base + pos_, static_cast<std::size_t>(lineEnd - (base + pos_)));
       std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
       if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;

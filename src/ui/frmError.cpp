@@ -9,6 +9,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
+#include "quillmark/frame/Trail.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Application.h"
@@ -25,17 +26,6 @@ constexpr double kDetailsTop = 780, kButtonHeight = 315;
 constexpr double kListTop = 1200, kListHeight = 1425;
 // Margin kept below the last visible control.
 constexpr double kMargin = 60;
-
-std::vector<std::string> SplitTrail(const std::string& source) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t bar = source.find('|', start);
-    pieces.push_back(source.substr(start, bar - start));
-    if (bar == std::string::npos) return pieces;
-    start = bar + 1;
-  }
-}
 
 }  // namespace
 
@@ -62,7 +52,7 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
   ErrorKey = Description + Source;
   if (IgnoredErrors && IgnoredErrors->Exists(ErrorKey)) return;
   description_ = Description;
-  trail_ = SplitTrail(Source);
+  trail_ = Trail(Source);
 
   std::string trailLines = Source;
   for (std::size_t at = 0; (at = trailLines.find('|', at)) != std::string::npos; at += 2)

@@ -63,15 +63,24 @@ std::string Child(const std::string& folder, const std::string& name) {
   return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
 
+// What a listing carries down the folders: the matches so far and the
+// caller's progress.
+struct Listing {
+  std::vector<Variant> Paths;
+  std::uint64_t Folders = 0;
+  const Progress& Told;
+};
+
 void Collect(const LikePattern& pattern, const std::string& Filter, bool RecurseDirs, const std::string& Path,
-             std::vector<Variant>& out);
+             Listing& out);
 
 // One folder's matches, then each subfolder's complete result, appended to `out`.
 void ListMatches(const LikePattern& pattern, const std::string& Filter, bool RecurseDirs, const std::string& Path,
-                 std::vector<Variant>& out) {
+                 Listing& out) {
   const std::vector<Entry> entries = ListFolder(Path);
+  if (out.Told) out.Told(++out.Folders, 0);
   for (const auto& entry : entries) {
-    if (!entry.Folder && pattern.Matches(entry.Name)) out.emplace_back(Child(Path, entry.Name));
+    if (!entry.Folder && pattern.Matches(entry.Name)) out.Paths.emplace_back(Child(Path, entry.Name));
   }
   if (!RecurseDirs) return;
   for (const auto& entry : entries) {
@@ -81,7 +90,7 @@ void ListMatches(const LikePattern& pattern, const std::string& Filter, bool Rec
 
 // A subfolder runs in the frame of `Files`, as a recursive call of it would.
 void Collect(const LikePattern& pattern, const std::string& Filter, bool RecurseDirs, const std::string& Path,
-             std::vector<Variant>& out) {
+             Listing& out) {
   QM_FRAME_TRY { ListMatches(pattern, Filter, RecurseDirs, Path, out); }
   QM_FRAME_CATCH("FileRecurser", "Public Function Files", Filter, RecurseDirs, Path);
 }
@@ -89,14 +98,19 @@ void Collect(const LikePattern& pattern, const std::string& Filter, bool Recurse
 }  // namespace
 
 Variant FileRecurser::Files(const std::string& Filter, bool RecurseDirs, const std::string& Path) const {
+  return Files(Filter, RecurseDirs, Path, Progress());
+}
+
+Variant FileRecurser::Files(const std::string& Filter, bool RecurseDirs, const std::string& Path,
+                            const Progress& progress) const {
   QM_FRAME_TRY {
     // The pattern in upper case, as the name it is passed on under; the
     // match itself ignores case in every letter, the name's and the pattern's.
     const std::string pattern = UCase(Trim(Filter));
     const LikePattern compiled(pattern, TextCompare);
-    std::vector<Variant> paths;
-    ListMatches(compiled, pattern, RecurseDirs, Path, paths);
-    return Variant(VariantArray::FromVector(std::move(paths), 0, vbString));
+    Listing listing{{}, 0, progress};
+    ListMatches(compiled, pattern, RecurseDirs, Path, listing);
+    return Variant(VariantArray::FromVector(std::move(listing.Paths), 0, vbString));
   }
   QM_FRAME_CATCH("FileRecurser", "Public Function Files", Filter, RecurseDirs, Path);
 }

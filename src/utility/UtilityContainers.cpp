@@ -1,6 +1,7 @@
 // Utility: collections, dictionaries, arrays and number formatting.
 
 #include <limits>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Format.h"
+#include "runtime/HugeBlock.h"
 #include "quillmark/utility/Utility.h"
 
 namespace qm {
@@ -55,7 +57,7 @@ class KeyOrder {
 // over memory in that order, so each one is fetched well ahead of its copy
 // (its node first, then the text its key points to); the copies are then
 // made, and later freed, in the order they lie in.
-void CopyInOrder(const std::vector<SortItem>& items, Dictionary& sorted) {
+void CopyInOrder(std::span<const SortItem> items, Dictionary& sorted) {
   constexpr std::size_t kNodeAhead = 16, kTextAhead = 8;
   const std::size_t n = items.size();
   for (std::size_t k = 0; k < n; ++k) {
@@ -71,7 +73,7 @@ void CopyInOrder(const std::vector<SortItem>& items, Dictionary& sorted) {
 // smaller part sorted first so the stack stays logarithmic. The pivot is the
 // last element of the range, after the median of first, middle and last has
 // been moved there, so that sorted input does not degrade to n^2.
-void QuickSort(std::vector<SortItem>& pairs, const KeyOrder& less) {
+void QuickSort(std::span<SortItem> pairs, const KeyOrder& less) {
   QM_FRAME_TRY {
     if (pairs.size() < 2) return;
     struct Range {
@@ -182,13 +184,18 @@ std::int32_t Utility::CountHolders(long useCount) const {
 
 std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary) const {
   QM_FRAME_TRY {
-    std::vector<SortItem> pairs;
-    pairs.reserve(static_cast<std::size_t>(Dictionary.Count()));
+    // The items lie in memory of their own, not from the heap: a large heap
+    // block would first merge every small block freed before (a dictionary
+    // released just before, for one), at a cost near that of the sort.
+    const auto count = static_cast<std::size_t>(Dictionary.Count());
+    detail::HugeBlock memory(count * sizeof(SortItem));
+    const std::span<SortItem> pairs(reinterpret_cast<SortItem*>(memory.Data()), count);
     bool allStrings = true;
+    std::size_t filled = 0;
     for (const auto& entry : Dictionary) {
       const auto* text = entry.Key.GetIf<std::string>();
       allStrings = allStrings && text;
-      pairs.push_back({text ? PrefixOf(*text) : 0, &entry});
+      pairs[filled++] = SortItem{text ? PrefixOf(*text) : 0, &entry};
     }
     QuickSort(pairs, KeyOrder(allStrings));
     // The keys come from one dictionary, so they are distinct: the result

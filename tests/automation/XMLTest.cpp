@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "quillmark/automation/XML.h"
 #include "quillmark/frame/Error.h"
@@ -173,6 +175,32 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
     EXPECT_NE(e.Source().find("[QMGLobal]Public Sub Assert(False, "), std::string::npos) << e.Source();
     EXPECT_NE(e.Source().find("|[XML]Public Sub LoadFromString("), std::string::npos) << e.Source();
     EXPECT_EQ(doc.Render(), kept);
+  }
+}
+
+// The check of the raw text before parsing sees a bad character, a character
+// reference to a character XML does not allow, and a stray byte wherever it
+// lies in a long text, also astride the pieces the check passes at once; good
+// characters there (references, tabs, line ends, letters beyond ASCII) pass.
+TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
+  struct Case {
+    std::string Piece;
+    bool Good;
+  };
+  const std::vector<Case> cases = {{"&#1;", false}, {"\x01", false}, {"\xC3", false}, {"&#65;", true},
+                                   {"\t\r\n", true}, {"\xC3\xA9\xE2\x82\xAC", true}, {"&amp;#1;", true}};
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      const std::string text = "<a>" + std::string(at, 'x') + c.Piece + std::string(40, 'y') + "</a>";
+      XML doc;
+      bool loaded = true;
+      try {
+        doc.LoadFromString(text, "Doc");
+      } catch (const qm::Error&) {
+        loaded = false;
+      }
+      EXPECT_EQ(loaded, c.Good) << "piece " << testing::PrintToString(c.Piece) << " after " << at << " bytes";
+    }
   }
 }
 

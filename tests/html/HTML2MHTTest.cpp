@@ -15,6 +15,7 @@
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/MIMECoding.h"
 #include "support/ErrorOf.h"
+#include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -280,6 +281,21 @@ TEST(HTML2MHT, LineEndsAndTheReadingWindow) {
                               (dir / "mixed.mht") + "' text/iso-8859-1 http://localhost/mixed.html '" +
                               (dir / "mixed.html") + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(HTML2MHT, ProgressCountsEveryPartFound) {
+  qm::test::ScratchDir dir;
+  qm::test::DesktopInstaller desktop;
+  qm::test::WriteFile(dir / "main.html", "<a href=\"next.html\">n</a><img src=\"a.png\"><img src=\"gone.png\">");
+  qm::test::WriteFile(dir / "next.html", "<img src=\"a.png\">");
+  qm::test::WriteFile(dir / "a.png", "png");
+  std::string subject;
+  qm::test::ProgressLog log;
+  ConvertHTMLToMHT(dir / "main.html", dir / "out.mht", subject, log.Callback());
+  // The page, the linked page, the picture once, and the missing picture,
+  // which is counted though it gets no part.
+  EXPECT_EQ(log.Calls, (decltype(log.Calls){{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+  EXPECT_NE(qm::test::ReadFile(dir / "out.mht").find("Content-Location: http://localhost/a.png"), std::string::npos);
 }
 
 TEST(HTML2MHT, BadInput) {

@@ -5,8 +5,9 @@
 # to another folder and checks that it works there: no installed file names the
 # build tree or the prefix, the installed tools run with a bare environment and
 # find the installed libraries and print helper, and consumers build against
-# the moved tree through find_package and through pkg-config. Printing is
-# checked when quillmark-print is among the installed PROGRAMs.
+# the moved tree through find_package and through pkg-config, and so does the
+# README's quick start. Printing is checked when quillmark-print is among the
+# installed PROGRAMs.
 set -euo pipefail
 build=$1
 source=$2
@@ -96,4 +97,13 @@ flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark
 g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
 [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library 1.6.74"* ]] ||
   fail "the pkg-config consumer"
-echo "the moved installation ran its tools and built its consumers"
+# The README's quick start: its first C++ block, built through pkg-config and run.
+readme=$(cd "$source/../../.." && pwd)/README.md
+awk '/^```cpp$/ { inside = 1; next } /^```/ { if (inside) exit } inside' "$readme" >"$scratch/quickstart.cpp"
+[ -s "$scratch/quickstart.cpp" ] || fail "the README has no C++ block"
+[ "$(wc -l <"$scratch/quickstart.cpp")" -le 25 ] || fail "the README's quick start is longer than 25 lines"
+# shellcheck disable=SC2086
+g++ -std=c++20 "$scratch/quickstart.cpp" -o "$scratch/quickstart" $flags || fail "the quick start does not build"
+quick=$(LD_LIBRARY_PATH="$libdir" "$scratch/quickstart") || fail "the quick start failed"
+[[ $quick == *"31 points"*"1000 bytes packed"*"tea"*"cake"* ]] || fail "the quick start printed: $quick"
+echo "the moved installation ran its tools and built its consumers and the quick start"

@@ -7,26 +7,14 @@
 #include <string>
 #include <utility>
 
-#include "support/TestEnvironment.h"
+#include "ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  std::string Output;  // standard output and error
-  int Status = -1;
-};
-
-// Runs `quillmark ARGS` in `folder` (arguments are passed to the shell as written).
-ToolRun Quillmark(const fs::path& folder, const std::string& arguments) {
-  const std::string marker = "\nexit status ";
-  const std::string text = qm::test::Output("cd '" + folder.string() + "' && '" QM_CLI_PROGRAM "' " + arguments +
-                                            " 2>&1; printf '" + "\\nexit status %d' $?");
-  const auto at = text.rfind(marker);
-  if (at == std::string::npos) return {text, -1};
-  return {text.substr(0, at), std::stoi(text.substr(at + marker.size()))};
-}
+using qm::test::Quillmark;
+using qm::test::ToolRun;
 
 // The run failed with exit status 1 and said `words`.
 testing::AssertionResult FailsSaying(const ToolRun& run, const std::string& words) {
@@ -40,6 +28,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   qm::test::WriteFile(dir / "plain.txt", "plain text, not compressed");
   qm::test::WriteFile(dir / "empty", "");
   qm::test::WriteFile(dir / "page.html", "<html><body>hi</body></html>");
+  qm::test::WriteFile(dir / "split.tsv", "a\tb\r\nc\rd\te\n");
   fs::create_directory(d / "folder");
 
   // Each failing command and the words it must say; a folder where a file is
@@ -66,6 +55,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
       {"zip a.zip . page.html", ".: is the root or the current folder, which has no name to store, not archived"},
       {"zip a.zip missing.txt", "none of the files was found: no archive written"},
       {"export-tsv folder out.xlsx", "folder is a folder, not a file"},
+      {"export-tsv split.tsv out.xlsx", "a cell holds a line break"},
   };
   for (const auto& [arguments, words] : kCases) EXPECT_TRUE(FailsSaying(Quillmark(d, arguments), words)) << arguments;
   EXPECT_FALSE(fs::exists(d / "out.xlsx"));

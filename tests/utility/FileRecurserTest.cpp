@@ -5,6 +5,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/utility/FileRecurser.h"
 #include "support/ErrorOf.h"
+#include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -42,6 +43,12 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
   EXPECT_EQ(Names(r.Files("*", true, tree.Path().string()), tree.Path()),
             (std::vector<std::string>{"f1", "s1/g1", "s1/deep/d1", "s2/h1"}));
   EXPECT_EQ(Names(r.Files("*", false, tree.Path().string()), tree.Path()), (std::vector<std::string>{"f1"}));
+
+  // Progress: each folder listed, the total not known; the result the same.
+  qm::test::ProgressLog log;
+  EXPECT_EQ(Names(r.Files("*", true, tree.Path().string(), log.Callback()), tree.Path()),
+            (std::vector<std::string>{"f1", "s1/g1", "s1/deep/d1", "s2/h1"}));
+  EXPECT_EQ(log.Calls, (decltype(log.Calls){{1, 0}, {2, 0}, {3, 0}, {4, 0}}));
 }
 
 TEST(FileRecurser, EveryLetterMatchesWithoutRegardToCaseAndBrokenNamesByTheirBytes) {

@@ -5,26 +5,19 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/utility/FileRecurser.h"
+#include "quillmark/utility/FindFiles.h"
 
 namespace qm::cli {
+namespace {
 
-int RunFind(const Args& args) {
-  std::vector<std::string> positional;
-  bool recurse = false;
-  for (const auto& arg : args) {
-    if (arg == "--recurse" || arg == "-r") recurse = true;
-    else positional.push_back(arg);
-  }
-  if (positional.size() != 2) {
-    std::cerr << "usage: quillmark find DIR PATTERN [--recurse]\n";
-    return 2;
-  }
-  const std::string& folder = positional[0];
-  Variant found;
+int Run(const Invocation& call) {
+  const std::string folder = call.Operand(0);
+  std::vector<std::filesystem::path> found;
   try {
-    found = FileRecurser().Files(positional[1], recurse, folder);
+    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark find", ProgressLine::Unit::Folders);
+    found = FindFiles(folder, call.Operand(1), call.Has("recurse"), progress.Callback());
   } catch (const Error& e) {
     std::error_code ec;
     const std::string coded = Coded(e);
@@ -32,8 +25,32 @@ int RunFind(const Args& args) {
     if (!std::filesystem::is_directory(folder, ec)) throw Trouble(folder + " is not a folder" + coded);
     throw Trouble("cannot list " + folder + " or a folder below it" + coded);
   }
-  for (const auto& path : found.Array().Data()) std::cout << path.String() << '\n';
+  for (const auto& path : found) std::cout << path.string() << '\n';
   return 0;
 }
+
+constexpr Option kOptions[] = {
+    {"recurse", 'r', {}, "look in every folder below DIR too (depth first)"},
+};
+
+}  // namespace
+
+extern const Command kFind{
+    .Name = "find",
+    .Operands = "DIR PATTERN",
+    .Summary = "Print the full path of every file in DIR whose name matches PATTERN.",
+    .MinOperands = 2,
+    .MaxOperands = 2,
+    .Options = kOptions,
+    .Details = "PATTERN: ? any one character, * any run of characters, # one digit, [list]\n"
+               "one character of the list (ranges as in [a-z]), [!list] one not in it; letters\n"
+               "match without regard to case. Files come in name order, each folder's own\n"
+               "before those of its subfolders. Links to folders are not followed.\n\n"
+               "Examples:\n"
+               "  quillmark find . '*.html'\n"
+               "  quillmark find -r ~/reports 'report-####.mht'\n",
+    .Run = Run,
+    .ShowsProgress = true,
+};
 
 }  // namespace qm::cli

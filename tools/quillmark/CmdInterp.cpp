@@ -4,44 +4,53 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/graphics/Interpolate.h"
+#include "quillmark/graphics/Resample.h"
 #include "quillmark/runtime/Conversions.h"
 
 namespace qm::cli {
+namespace {
 
-int RunInterp(const Args& args) {
-  if (args.size() < 2 || (args[0] != "--cubic" && args[0] != "--linear")) {
-    std::cerr << "usage: quillmark interp --cubic|--linear PRECISION V...\n";
-    return 2;
-  }
-  double precision = 0;
-  if (!TryParseNumber(args[1], precision) || precision != static_cast<std::int16_t>(precision)) {
-    std::cerr << "quillmark interp: PRECISION must be a whole number from -32768 to 32767\n";
-    return 2;
-  }
-  std::vector<Variant> samples;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    double value = 0;
-    if (!TryParseNumber(args[i], value)) {
-      std::cerr << "quillmark interp: '" << args[i] << "' is no number\n";
-      return 2;
-    }
-    samples.emplace_back(value);
-  }
-  Variant input(VariantArray::FromVector(std::move(samples)));
-  Interpolate interp;
-  const auto p = static_cast<std::int16_t>(precision);
-  Variant result;
+int Run(const Invocation& call) {
+  const bool cubic = call.Has("cubic");
+  if (cubic == call.Has("linear")) call.Wrong("give either --cubic or --linear");
+  const auto& args = call.Operands();
+  const auto p = static_cast<std::int16_t>(call.Whole(args[0], "PRECISION", -32768, 32767));
+  std::vector<double> samples;
+  for (std::size_t i = 1; i < args.size(); ++i) samples.push_back(call.Number(args[i], "every value V"));
+  std::vector<double> values;
   try {
-    result = args[0] == "--cubic" ? interp.InterpCub(input, p) : interp.InterpLin(input, p);
+    values = cubic ? ResampleCubic(samples, p) : ResampleLinear(samples, p);
   } catch (const Error& e) {
     if (e.Number() == 9 && p < 0)
-      throw Trouble("PRECISION " + args[1] + " is negative: it gives the points per interval" + Coded(e));
+      throw Trouble("PRECISION " + args[0] + " is negative: it gives the points per interval" + Coded(e));
     throw;
   }
-  if (result.IsArray())
-    for (const auto& v : result.Array().Data()) std::cout << CStr(v) << '\n';
+  // CStr's form of a Double: 0.5, -2, 1E+20.
+  for (const double v : values) std::cout << CStr(Variant(v)) << '\n';
   return 0;
 }
+
+constexpr Option kOptions[] = {
+    {"cubic", 0, {}, "resample by natural cubic spline"},
+    {"linear", 0, {}, "resample by straight lines between the values"},
+};
+
+}  // namespace
+
+extern const Command kInterp{
+    .Name = "interp",
+    .Operands = "--cubic|--linear PRECISION V...",
+    .Summary = "Resample the values V, PRECISION points per interval, and print one a line.",
+    .MinOperands = 1,
+    .MaxOperands = Command::kAny,
+    .Options = kOptions,
+    .Details = "PRECISION is a whole number from 0 to 32767 (a negative one fails); the values\n"
+               "are numbers in the C locale's form (1.5, -2, 1E+20).\n\n"
+               "Examples:\n"
+               "  quillmark interp --cubic 4 0 1 0 -1 0\n"
+               "  quillmark interp --linear 2 1 2 4\n",
+    .Run = Run,
+    .ShowsProgress = false,
+};
 
 }  // namespace qm::cli

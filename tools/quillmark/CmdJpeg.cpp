@@ -4,40 +4,41 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/graphics/DIBSection.h"
-#include "quillmark/graphics/IJL.h"
-#include "quillmark/graphics/Picture.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/graphics/Jpeg.h"
 
 namespace qm::cli {
+namespace {
 
-int RunJpeg(const Args& args) {
-  std::vector<std::string> files;
-  std::int32_t quality = 90;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--quality" && i + 1 < args.size()) {
-      double value = 0;
-      if (!TryParseNumber(args[++i], value) || value != static_cast<std::int32_t>(value) || value < 1 || value > 100) {
-        std::cerr << "quillmark jpeg: the quality must be a whole number from 1 to 100\n";
-        return 2;
-      }
-      quality = static_cast<std::int32_t>(value);
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.size() != 2) {
-    std::cerr << "usage: quillmark jpeg IMAGE OUT.jpg [--quality N]\n";
-    return 2;
-  }
-  // Graphics.SaveAsJPG with a quality of the caller's choice.
-  const auto picture = WithFiles({files[0]}, {}, [&] { return LoadPicture(files[0]); });
-  clsDIBSection dib;
-  dib.CreateFromPicture(*picture);
-  WithFiles({}, files[1], [&] { mdlIntelJPEGLibrary::SaveJPG(dib, files[1], quality); });
-  std::cout << files[1] << ": " << dib.Width() << " x " << dib.Height() << ", quality " << quality << '\n';
+int Run(const Invocation& call) {
+  const auto quality = static_cast<std::int32_t>(call.Whole(call.Value("quality", "90"), "the quality", 1, 100));
+  const std::string in = call.Operand(0);
+  const std::string out = call.Operand(1);
+  // ConvertToJpeg in its two steps, so that a failure names the file it lies with.
+  const auto picture = WithFiles({in}, {}, [&] { return ReadPicture(in); });
+  WithFiles({}, out, [&] { WriteJpeg(*picture, out, quality); });
+  std::cout << out << ": " << picture->Width() << " x " << picture->Height() << ", quality " << quality << '\n';
   return 0;
 }
+
+constexpr Option kOptions[] = {
+    {"quality", 0, "N", "JPEG quality from 1 to 100 (default 90)"},
+};
+
+}  // namespace
+
+extern const Command kJpeg{
+    .Name = "jpeg",
+    .Operands = "IMAGE OUT.jpg",
+    .Summary = "Write the picture IMAGE (BMP, GIF, JPEG or PNG) as the JPEG file OUT.jpg.",
+    .MinOperands = 2,
+    .MaxOperands = 2,
+    .Options = kOptions,
+    .Details = "Prints the picture's size and the quality used.\n\n"
+               "Examples:\n"
+               "  quillmark jpeg chart.png chart.jpg\n"
+               "  quillmark jpeg --quality=75 scan.bmp scan.jpg\n",
+    .Run = Run,
+    .ShowsProgress = false,
+};
 
 }  // namespace qm::cli

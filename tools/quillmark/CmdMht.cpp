@@ -3,31 +3,51 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/html/MhtArchive.h"
 
 namespace qm::cli {
+namespace {
 
-int RunMht(const Args& args) {
-  if (args.empty() || args.size() > 2) {
-    std::cerr << "usage: quillmark mht PAGE.html [OUT.mht]\n";
-    return 2;
-  }
-  const std::string& page = args[0];
-  std::string archive;
-  if (args.size() == 2) {
-    archive = args[1];
-  } else {
+int Run(const Invocation& call) {
+  const std::string page = call.Operand(0);
+  std::string archive = call.Operand(1);
+  if (archive.empty()) {
     // Next to the page, under its base name.
     const auto slash = page.find_last_of("\\/");
     const auto dot = page.rfind('.');
     archive = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? page.substr(0, dot) : page) +
               ".mht";
   }
-  std::string subject;
-  WithFiles({page}, archive, [&] { mdlHTML2MHT::ConvertHTMLToMHT(page, archive, subject); });
+  WithFiles({page}, archive, [&] {
+    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark mht", ProgressLine::Unit::Parts);
+    PackMht(page, archive, {}, progress.Callback());
+  });
   std::cout << archive << '\n';
   return 0;
 }
+
+}  // namespace
+
+extern const Command kMht{
+    .Name = "mht",
+    .Operands = "PAGE.html [OUT.mht]",
+    .Summary = "Pack a page and all it refers to into one MHT web archive.\n"
+               "The pages it links to, its pictures and other files go into the archive, which\n"
+               "a browser opens as the page itself.",
+    .MinOperands = 1,
+    .MaxOperands = 2,
+    .Options = {},
+    .Details = "Without OUT.mht the archive is written next to the page, under its base name.\n"
+               "References are found in src=, background= and href= attributes and resolved\n"
+               "against the page's folder ('\\' or '/', without regard to case where needed);\n"
+               "missing ones are left out. The archive's name is printed.\n\n"
+               "Examples:\n"
+               "  quillmark mht report/index.html\n"
+               "  quillmark mht report/index.html /tmp/report.mht\n",
+    .Run = Run,
+    .ShowsProgress = true,
+};
 
 }  // namespace qm::cli

@@ -7,17 +7,20 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ProgressLine.h"
 #include "quillmark/compression/ZipFiles.h"
 
 namespace qm::cli {
+namespace {
 
-int RunZip(const Args& args) {
-  if (args.size() < 2) {
-    std::cerr << "usage: quillmark zip OUT.zip FILE...\n";
-    return 2;
-  }
+int Run(const Invocation& call) {
+  const auto& args = call.Operands();
   const std::vector<std::filesystem::path> files(args.begin() + 1, args.end());
-  const ZipReport report = ZipFiles(args[0], files);
+  ZipReport report;
+  {
+    ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark zip", ProgressLine::Unit::Bytes);
+    report = ZipFiles(args[0], files, progress.Callback());
+  }
   if (report.Complete()) {
     std::cout << args[0] << ": " << report.Archived << " files\n";
     return 0;
@@ -30,5 +33,26 @@ int RunZip(const Args& args) {
             << args[0] << '\n';
   return 1;
 }
+
+}  // namespace
+
+extern const Command kZip{
+    .Name = "zip",
+    .Operands = "OUT.zip FILE...",
+    .Summary = "Write every FILE into the zip archive OUT.zip.\n"
+               "Any number of files may be given; a folder becomes a folder entry.",
+    .MinOperands = 2,
+    .MaxOperands = Command::kAny,
+    .Options = {},
+    .Details = "Names are stored as given, without a leading '/' or './'; entries are deflated\n"
+               "at level 6. An existing OUT.zip is updated: entries of the same name are\n"
+               "replaced, the others kept. Every FILE that is not in the archive afterwards is\n"
+               "named on stderr, and the exit status is then 1.\n\n"
+               "Examples:\n"
+               "  quillmark zip backup.zip report.html pics/chart.png\n"
+               "  quillmark zip -q logs.zip logs/*.log\n",
+    .Run = Run,
+    .ShowsProgress = true,
+};
 
 }  // namespace qm::cli

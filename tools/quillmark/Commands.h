@@ -1,31 +1,22 @@
 #pragma once
-// The commands of the `quillmark` tool. Each takes the arguments after its
-// name and returns the process's exit code.
+// The commands of the `quillmark` tool. Each Cmd*.cpp declares its command
+// (operands, options, help) and runs it; main.cpp lists them.
 
-#include <string>
-#include <vector>
+#include "CommandLine.h"
 
 namespace qm::cli {
 
-using Args = std::vector<std::string>;
-
-struct Command {
-  const char* Name;
-  const char* Usage;
-  int (*Run)(const Args& args);
-};
-
-int RunMht(const Args& args);
-int RunCompress(const Args& args);
-int RunDecompress(const Args& args);
-int RunZip(const Args& args);
-int RunJpeg(const Args& args);
-int RunInterp(const Args& args);
-int RunFind(const Args& args);
-int RunXmlCheck(const Args& args);
-int RunExportTsv(const Args& args);
-int RunDialog(const Args& args);
-int RunPreview(const Args& args);
-int RunPrint(const Args& args);
+extern const Command kMht;
+extern const Command kCompress;
+extern const Command kDecompress;
+extern const Command kZip;
+extern const Command kJpeg;
+extern const Command kInterp;
+extern const Command kFind;
+extern const Command kXmlCheck;
+extern const Command kExportTsv;
+extern const Command kDialog;
+extern const Command kPreview;
+extern const Command kPrint;
 
 }  // namespace qm::cli

@@ -30,6 +30,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -62,6 +63,15 @@ class QUILLMARK_EXPORT Compress : public virtual Object {
                             CompressionLevelConstants CompressionLevel);
   /// Restores a file written by CompressFile. FilePathOut is replaced.
   std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut);
+
+  /// CompressFile, telling `progress` the bytes of FilePathIn read so far of
+  /// its size.
+  std::int32_t CompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                            CompressionLevelConstants CompressionLevel, const Progress& progress);
+  /// DecompressFile, telling `progress` the bytes of FilePathIn read so far
+  /// of its size.
+  std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
+                              const Progress& progress);
 
   std::string ClassName() const override { return "Compress"; }
 

@@ -21,6 +21,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/compression/Zipper.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm {
 
@@ -55,5 +56,12 @@ struct QUILLMARK_EXPORT ZipReport {
 
 /// Writes every file into `archive`, in rounds of Zipper::kMaxFilenames.
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
+
+/// ZipFiles, telling `progress` the bytes written so far of the files' sizes
+/// (each file is looked at once more to learn its size). It should not throw:
+/// the archive is written by a C library, so an exception it throws is
+/// dropped.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    const Progress& progress);
 
 }  // namespace qm

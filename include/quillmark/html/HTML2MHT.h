@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
+#include "quillmark/runtime/Progress.h"
 
 namespace qm::mdlHTML2MHT {
 
@@ -28,7 +29,13 @@ inline constexpr std::string_view kLocationBase = "http://localhost/";
 /// overwritten). An empty `Subject` becomes "Report generated from " +
 /// `GetAppName()`, and the caller's variable receives that text. The mouse
 /// pointer shows the hourglass while the conversion runs.
-QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename, std::string& Subject);
+QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename,
+                                       std::string& Subject);
+
+/// ConvertHTMLToMHT, telling `progress` the parts written so far of the
+/// parts found (the page, each linked page, each file it refers to).
+QUILLMARK_EXPORT void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFilename,
+                                       std::string& Subject, const Progress& progress);
 
 /// "Lib V1.6.74": the library's file name, " V" and its version.
 QUILLMARK_EXPORT std::string GetAppName();

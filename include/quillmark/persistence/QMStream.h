@@ -128,7 +128,8 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
 
  private:
   // ReadLine and Peek without copying the line: the same steps and the same
-  // elements in an error's trail. Views stay valid until the next Use or Close_.
+  // elements in an error's trail. A view stays valid until the next line is
+  // read or peeked, Use or Close_.
   std::string_view ReadLineView();
   std::string_view PeekView();
   void WriteLine(std::string_view prefix, std::string_view text);
@@ -136,11 +137,14 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   std::string RemoveCRs(const std::string& Text);
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
 
-  // The line stack.
-  void StackNew(std::string_view Line);
+  // The line stack; the helpers that reach the line store are defined inline
+  // beside it, in the library's sources, so its fast paths stay inlined.
+  // StackNew stores a line just read and delivers the view the store keeps.
+  std::string_view StackNew(std::string_view Line);
   std::int64_t StackSize() const;
   bool StackAtEnd() const;
   std::string_view StackCurrent() const;
+  std::string_view StackNext();
   void StackAdvance() { ++stackPos_; }
   void StackRetreat() { --stackPos_; }
   void Class_Initialize();

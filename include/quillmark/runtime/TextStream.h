@@ -67,11 +67,12 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
  private:
   // The record stream keeps the lines it reads where they lie.
   friend class QMStream;
-  // From now on the stream reads into fresh blocks and never writes into a
-  // block again once a line in it was handed out: a line that ReadLineView
-  // returns stays valid, at its place, while its block (ReadBlock) is held.
-  // Files in either encoding and memory streams; a file opened for writing is
-  // left as it is.
+  // From now on the stream reads into blocks and never writes into a block
+  // again once a line in it was handed out while anyone else holds that
+  // block: a line that ReadLineView returns stays valid, at its place, while
+  // its block (ReadBlock) is held. A finished block that only the stream
+  // still holds is reused. Files in either encoding and memory streams; a
+  // file opened for writing is left as it is.
   void KeepReadText();
   // With KeepReadText: the block holding the line the last ReadLineView
   // returned (every line lies whole in one block). Null otherwise.
@@ -107,6 +108,7 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   // KeepReadText: the block being read into and how much of it is filled;
   // a memory stream's text moves into blocks from memoryRead_ on.
   std::shared_ptr<const detail::HugeBlock> block_;
+  std::shared_ptr<const detail::HugeBlock> spare_;  // the block finished last
   std::size_t blockUsed_ = 0;
   std::size_t memoryRead_ = 0;
 };

@@ -6,6 +6,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
+#include "quillmark/runtime/Progress.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
@@ -21,6 +22,9 @@ class QUILLMARK_EXPORT FileRecurser : public virtual Object {
   /// files (depth first). Entries are taken in name order. Symbolic links to
   /// folders are not followed. A missing folder raises 76 (Path not found).
   Variant Files(const std::string& Filter, bool RecurseDirs, const std::string& Path) const;
+  /// Files, telling `progress` the folders listed so far (the total is not
+  /// known beforehand: 0).
+  Variant Files(const std::string& Filter, bool RecurseDirs, const std::string& Path, const Progress& progress) const;
 };
 
 }  // namespace qm

@@ -1,0 +1,20 @@
+#pragma once
+
+/// @file
+/// The typed layer of the core library in one include: free functions and
+/// value types over standard types for the library's main jobs, beside the
+/// published classes they run on (docs/typed.md). No GUI toolkit is needed.
+
+#include "quillmark/automation/Workbook.h"
+#include "quillmark/automation/XmlQuery.h"
+#include "quillmark/compression/Deflate.h"
+#include "quillmark/compression/ZipFiles.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/Trail.h"
+#include "quillmark/graphics/Jpeg.h"
+#include "quillmark/graphics/Resample.h"
+#include "quillmark/html/MhtArchive.h"
+#include "quillmark/persistence/VectorCollection.h"
+#include "quillmark/runtime/Format.h"
+#include "quillmark/runtime/SettingsSection.h"
+#include "quillmark/utility/FindFiles.h"

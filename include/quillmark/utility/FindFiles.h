@@ -1,0 +1,29 @@
+#pragma once
+
+/// @file
+/// Files whose names match a wildcard pattern, as paths.
+///
+///     for (const auto& page : qm::FindFiles("site", "*.htm*", true)) ...
+///
+/// Runs qm::FileRecurser::Files: the pattern is the `Like` operator's
+/// (`? * # [list] [!list]`, without regard to case), entries are taken in name
+/// order, depth first, and symbolic links to folders are not followed. A
+/// missing folder raises 76 (Path not found).
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "quillmark/Export.h"
+#include "quillmark/runtime/Progress.h"
+
+namespace qm {
+
+/// The files of `folder` whose names match `pattern`; with `recurse`, each
+/// subfolder's files follow the folder's own. `progress` hears the folders
+/// listed so far (the total is not known beforehand: 0).
+QUILLMARK_EXPORT std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
+                                                              const std::string& pattern, bool recurse = false,
+                                                              const Progress& progress = {});
+
+}  // namespace qm

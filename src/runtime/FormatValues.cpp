@@ -1,0 +1,31 @@
+// Format over standard types: each value becomes the Variant it stands for.
+
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Format.h"
+
+namespace qm {
+
+std::string Format(double value, std::string_view format) { return Format(Variant(value), format); }
+
+std::string Format(std::chrono::local_seconds when, std::string_view format, VbDayOfWeek firstDayOfWeek) {
+  const auto day = std::chrono::floor<std::chrono::days>(when);
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss time(when - day);
+  const Date serial = MakeDate(static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+                               static_cast<int>(static_cast<unsigned>(date.day())),
+                               static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                               static_cast<int>(time.seconds().count()));
+  return Format(Variant(serial), format, firstDayOfWeek);
+}
+
+std::string Format(std::chrono::year_month_day date, std::string_view format, VbDayOfWeek firstDayOfWeek) {
+  if (!date.ok())
+    RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("Format"),
+              std::string(StandardErrorText(ERR_InvalidProcedureCall)) + ": no such date");
+  return Format(std::chrono::local_days(std::chrono::sys_days(date).time_since_epoch()), format, firstDayOfWeek);
+}
+
+}  // namespace qm

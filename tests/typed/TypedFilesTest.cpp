@@ -1,0 +1,247 @@
+// The typed layer over files: containers, zip archives, JPEG, MHT, XML,
+// workbooks, file search and vectors of persistable objects give what the
+// published classes give and raise the same errors.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "graphics/PictureFiles.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/graphics/DIBSection.h"
+#include "quillmark/graphics/IJL.h"
+#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/quillmark.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/utility/FileRecurser.h"
+#include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::test::ErrorOf;
+using qm::test::RaisedBy;
+using qm::test::ReadFile;
+using qm::test::ScratchDir;
+using qm::test::WriteFile;
+
+TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
+  ScratchDir dir;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + "\n";
+  WriteFile(dir / "in.txt", text);
+  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed.qmz");
+  ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published.qmz", qm::COM_DEFAULT_COMPRESSION), 0);
+  EXPECT_EQ(ReadFile(dir / "typed.qmz"), ReadFile(dir / "published.qmz"));
+  qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt");
+  EXPECT_EQ(ReadFile(dir / "out.txt"), text);
+  // A progress callback that throws stops the job: no output is left.
+  EXPECT_THROW(qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "stopped.qmz", qm::COM_BEST_SPEED,
+                                [](std::uint64_t, std::uint64_t) { throw std::runtime_error("cancelled"); }),
+               std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "stopped.qmz"));
+  EXPECT_EQ(ErrorOf([&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "x"); }), qm::ERR_FileNotFound);
+  std::string damaged = ReadFile(dir / "typed.qmz");
+  damaged[damaged.size() / 2] ^= 0x55;
+  WriteFile(dir / "damaged.qmz", damaged);
+  EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "damaged.qmz", dir.Path() / "x"); }), qm::ERR_General);
+
+  std::vector<std::filesystem::path> files;
+  for (int i = 0; i < 3; ++i) {
+    files.push_back(dir.Path() / ("f" + std::to_string(i)));
+    WriteFile(files.back().string(), std::to_string(i));
+  }
+  // A throwing callback is dropped; the archive is still written.
+  const auto thrown = qm::ZipFiles(dir.Path() / "again.zip", files,
+                                   [](std::uint64_t, std::uint64_t) { throw std::runtime_error("ignored"); });
+  EXPECT_TRUE(thrown.Complete());
+}
+
+TEST(TypedFiles, PicturesBecomeTheJpegTheGraphicsPathWrites) {
+  ScratchDir dir;
+  WriteFile(dir / "in.bmp", qm::test::BmpFile(qm::test::TestPicture(37, 21)));
+  qm::ConvertToJpeg(dir.Path() / "in.bmp", dir.Path() / "typed.jpg", 80);
+  qm::clsDIBSection dib;
+  dib.CreateFromPicture(*qm::LoadPicture(dir / "in.bmp"));
+  ASSERT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "published.jpg", 80));
+  EXPECT_EQ(ReadFile(dir / "typed.jpg"), ReadFile(dir / "published.jpg"));
+
+  EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "none.bmp"); }), qm::ERR_FileNotFound);
+  WriteFile(dir / "junk.png", "not a picture");
+  EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "junk.png"); }), qm::ERR_InvalidPicture);
+  const auto picture = qm::ReadPicture(dir.Path() / "in.bmp");
+  EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(*picture, dir.Path() / "q.jpg", 101); }), qm::mdlIntelJPEGLibrary::ERR_JPEG);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "q.jpg"));
+}
+
+TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
+  ScratchDir dir;
+  WriteFile(dir / "page.html", "<html><body><a href=\"next.html\">next</a><img src=\"p.bmp\"></body></html>");
+  WriteFile(dir / "next.html", "<html><body>second</body></html>");
+  WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
+  std::vector<std::uint64_t> seen;
+  const std::string subject = qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht", "",
+                                          [&](std::uint64_t done, std::uint64_t total) {
+                                            EXPECT_EQ(total, 3u);
+                                            seen.push_back(done);
+                                          });
+  EXPECT_EQ(subject, "Report generated from " + qm::mdlHTML2MHT::GetAppName());
+  EXPECT_EQ(seen, (std::vector<std::uint64_t>{1, 2, 3}));  // the page, the linked page, the picture
+  std::string published;
+  qm::mdlHTML2MHT::ConvertHTMLToMHT(dir / "page.html", dir / "published.mht", published);
+  // The same archive but for the boundary, which carries the time of the conversion.
+  const auto withoutBoundary = [](std::string mht) {
+    return std::regex_replace(mht, std::regex("----=_QMLib_[0-9.E+-]+"), "BOUNDARY");
+  };
+  EXPECT_EQ(withoutBoundary(ReadFile(dir / "typed.mht")), withoutBoundary(ReadFile(dir / "published.mht")));
+  EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "s.mht", "Mine"), "Mine");
+  EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
+}
+
+TEST(TypedFiles, XmlLoadsAndAnswersPathQueries) {
+  ScratchDir dir;
+  WriteFile(dir / "orders.xml",
+            "<orders><order id=\"1\"><line>a</line><line>b</line></order><note/>"
+            "<order id=\"2\"><line>c</line></order></orders>");
+  const qm::XMLPtr root = qm::LoadXml(dir.Path() / "orders.xml");
+  EXPECT_EQ(root->Name(), "orders");
+  EXPECT_EQ(qm::XmlChildren(*root).size(), 3u);
+  const auto orders = qm::XmlChildren(*root, "order");
+  ASSERT_EQ(orders.size(), 2u);
+  EXPECT_EQ(orders[1]->GetAttribute("id"), "2");
+  std::string lines;
+  for (const auto& line : qm::XmlFindAll(*root, "order/line")) lines += line->Value();
+  EXPECT_EQ(lines, "abc");
+  EXPECT_EQ(qm::XmlFind(*root, "/order//line/")->Value(), "a");
+  EXPECT_EQ(qm::XmlFind(*root, "order/none"), nullptr);
+  EXPECT_TRUE(qm::XmlFindAll(*root, "").empty());
+  // The elements share the tree: an edit is seen from the root.
+  orders[0]->LetValue("changed");
+  EXPECT_NE(root->Render().find("changed"), std::string::npos);
+  EXPECT_EQ(qm::ParseXml("<a><b>x</b></a>")->ChildValue("b"), "x");
+
+  EXPECT_EQ(ErrorOf([&] { qm::LoadXml(dir.Path() / "none.xml"); }), qm::ERR_FileNotFound);
+  WriteFile(dir / "bad.xml", "<a><b></a>");
+  const qm::Error bad = RaisedBy([&] { qm::LoadXml(dir.Path() / "bad.xml"); });
+  EXPECT_EQ(bad.Number(), qm::ERR_ASSERTION);
+  EXPECT_EQ(bad.Description(), (dir.Path() / "bad.xml").string() + " is empty or is not well-formed XML");
+  EXPECT_EQ(ErrorOf([] { qm::ParseXml("<a>"); }), qm::ERR_ASSERTION);
+}
+
+// A table in braces picks the overload by its cells: one number is no text, two
+// texts are no range of numbers.
+static_assert(requires(const std::filesystem::path& file) {
+  qm::WriteWorkbook(file, {{1.0}});
+  qm::WriteWorkbook(file, {{"item", "price"}});
+  qm::WriteWorkbook(file, {{1.5, -2}, {1e20}});
+});
+
+TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
+  ScratchDir dir;
+  qm::WriteWorkbook(dir.Path() / "text.xlsx", {{"item", "tab\there", "\"quoted\""}, {"tea", "12"}});
+  const std::string cells =
+      qm::test::Output("unzip -p '" + dir / "text.xlsx" + "' xl/worksheets/sheet1.xml");
+  for (const char* expected : {"<c r=\"B1\" t=\"inlineStr\"><is><t>tab\there</t>",
+                                      "<c r=\"C1\" t=\"inlineStr\"><is><t>\"quoted\"</t>", "<c r=\"B2\"><v>12</v>"})
+    EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
+  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.5, -2}, {1e20}});
+  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "numbers.xlsx" + "' xl/worksheets/sheet1.xml").find("<v>1.5</v>"),
+            std::string::npos);
+  qm::WriteWorkbook(dir.Path() / "one.xlsx", {{1.0}});
+  qm::WriteWorkbook(dir.Path() / "two.xlsx", {{"7", "price"}});
+  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "one.xlsx" + "' xl/worksheets/sheet1.xml").find("<c r=\"A1\"><v>1</v>"),
+            std::string::npos);
+  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "two.xlsx" + "' xl/worksheets/sheet1.xml")
+                .find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"),
+            std::string::npos);
+  qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
+  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }),
+            qm::ERR_InvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{1.0, 2.0}}); }), qm::ERR_EXPORT_FAILED);
+}
+
+TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.Path() / "sub");
+  for (const char* name : {"b.TXT", "a.txt", "c.doc", "sub/d.txt"}) WriteFile(dir / name, "x");
+  const auto found = qm::FindFiles(dir.Path(), "*.txt", true);
+  const qm::Variant published = qm::FileRecurser().Files("*.txt", true, dir.Path().string());
+  ASSERT_EQ(found.size(), published.Array().Size());
+  for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].string(), published.Array().Data()[i].String());
+  EXPECT_EQ(found.size(), 3u);
+  EXPECT_EQ(qm::FindFiles(dir.Path(), "*.txt").size(), 2u);
+  EXPECT_TRUE(qm::FindFiles(dir.Path(), "*.none").empty());
+  EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path() / "none", "*"); }), qm::ERR_PathNotFound);
+
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+  const auto heard = qm::FindFiles(dir.Path(), "*.txt", true, [&](std::uint64_t done, std::uint64_t total) {
+    told.emplace_back(done, total);
+  });
+  EXPECT_EQ(heard, found);
+  EXPECT_EQ(told, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{1, 0}, {2, 0}}));
+  // A callback that throws stops the search at the first folder.
+  int calls = 0;
+  EXPECT_THROW(qm::FindFiles(dir.Path(), "*", true,
+                             [&](std::uint64_t, std::uint64_t) {
+                               ++calls;
+                               throw std::runtime_error("stop");
+                             }),
+               qm::Error);
+  EXPECT_EQ(calls, 1);
+}
+
+class Point : public qm::IPersistableSimple {
+ public:
+  double X = 0, Y = 0;
+  qm::ScalarFieldsPtr GetScalarFields(std::int32_t) override {
+    auto fields = std::make_shared<qm::ScalarFields>();
+    fields->AddDetails("X", qm::ST_FloatingPoint, X);
+    fields->AddDetails("Y", qm::ST_FloatingPoint, Y);
+    return fields;
+  }
+  void SetScalarFields(std::int32_t, const qm::ScalarFieldsPtr& fields) override {
+    X = qm::CDbl(fields->ItemName("X")->Value());
+    Y = qm::CDbl(fields->ItemName("Y")->Value());
+  }
+  std::string Name(std::int32_t) override { return "Point"; }
+  bool Compatible(const std::string& name, std::int32_t) override { return name == "Point"; }
+};
+
+std::shared_ptr<Point> MakePoint(double x, double y) {
+  auto p = std::make_shared<Point>();
+  p->X = x, p->Y = y;
+  return p;
+}
+
+TEST(TypedFiles, VectorsOfObjectsSaveAsCollectionRecords) {
+  ScratchDir dir;
+  const std::vector<std::shared_ptr<Point>> points = {MakePoint(1, 2.5), MakePoint(-3, 0)};
+  qm::SaveObjects(dir.Path() / "points.qms", "Points", points);
+  // The record any collection of that name writes.
+  const auto expected = qm::TextStream::InMemory();
+  qm::QMStream out;
+  out.Use(expected);
+  out.WriteCollectionSimple(std::make_shared<qm::VectorCollection<Point>>("Points", 1, points), 1);
+  EXPECT_EQ(ReadFile(dir / "points.qms"), expected->Text());
+  EXPECT_EQ(expected->Text().substr(0, 21), "%Collection Points @1");
+
+  const auto loaded = qm::LoadObjects<Point>(dir.Path() / "points.qms", "Points");
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_EQ(loaded[0]->Y, 2.5);
+  EXPECT_EQ(loaded[1]->X, -3);
+  EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "points.qms", "Lines"); }),
+            qm::ERR_StreamObjectIncompatible);
+  EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "none.qms", "Points"); }), qm::ERR_FileNotFound);
+  WriteFile(dir / "plain.txt", "hello\n");
+  EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "plain.txt", "Points"); }),
+            qm::ERR_StreamNotPointingToObject);
+  qm::VectorCollection<Point> collection("Points");
+  EXPECT_EQ(ErrorOf([&] { collection.Item(1, 1); }), qm::ERR_SubscriptOutOfRange);
+  // A failed save leaves the old file.
+  std::filesystem::create_directory(dir.Path() / "folder.qms");
+  EXPECT_NE(ErrorOf([&] { qm::SaveObjects(dir.Path() / "folder.qms", "Points", points); }), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder.qms"));
+}
+
+}  // namespace
