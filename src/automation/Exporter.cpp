@@ -82,21 +82,7 @@ Variant Exporter::GetGridAsArray(const ObjectPtr& Grid) {
 }
 
 std::string Exporter::GetArrayAsExcelString(const Variant& Data) {
-  QM_FRAME_TRY {
-    const VariantArray& table = Data.Array();
-    const std::int32_t lastRow = table.UBound(2);
-    const std::int32_t lastColumn = table.UBound(1);
-    std::string text;
-    for (std::int32_t r = 0; r <= lastRow; ++r) {
-      for (std::int32_t c = 0; c <= lastColumn; ++c) {
-        const Variant& cell = table(c, r);
-        if (!cell.IsNull()) text += CStr(cell);  // Null joins as nothing
-        text += '\t';
-      }
-      text += "\r\n";
-    }
-    return text;
-  }
+  QM_FRAME_TRY { return spreadsheet::TabSeparatedText(Data); }
   QM_FRAME_CATCH(kModule, "Private Function GetArrayAsExcelString", Data);
 }
 

@@ -267,4 +267,20 @@ bool OpenInSpreadsheetProgram(const std::string& path) {
   return false;
 }
 
+std::string TabSeparatedText(const Variant& table) {
+  const VariantArray& cells = table.Array();
+  const std::int32_t lastRow = cells.UBound(2);
+  const std::int32_t lastColumn = cells.UBound(1);
+  std::string text;
+  for (std::int32_t r = 0; r <= lastRow; ++r) {
+    for (std::int32_t c = 0; c <= lastColumn; ++c) {
+      const Variant& cell = cells(c, r);
+      if (!cell.IsNull()) text += CStr(cell);
+      text += '\t';
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
 }  // namespace qm::spreadsheet

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/runtime/Variant.h"
+
 namespace qm::spreadsheet {
 
 /// The named arguments of OpenText that the import honours.
@@ -81,6 +83,11 @@ class Application {
   bool visible_ = false;
   Workbooks workbooks_{visible_};
 };
+
+/// The tab-separated text of a table (a two-dimensional array indexed
+/// column, row): each cell followed by a TAB, each row by CR LF; Null cells
+/// join as nothing.
+std::string TabSeparatedText(const Variant& table);
 
 /// The number a cell text stands for under the General format, if any.
 bool ReadsAsNumber(const std::string& text, double& value);

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "quillmark/runtime/detail/HugeBlock.h"
+#include "runtime/HugeBlock.h"
 #include "runtime/AtomicFile.h"
 
 namespace qm {
@@ -397,178 +397,203 @@ void* XmlBytes::Release() {
   return std::exchange(data_, nullptr);
 }
 
-XmlNode::XmlNode() : store_(std::make_shared<detail::XmlStore>()) {
-  node_ = store_->doc.append_child(pugi::node_element).internal_object();
-  store_->Register(node_);
-}
+struct XmlNode::Impl {
+  // The last child reached and the last count, for one tag (or all
+  // children), valid while the child list's version in the store is unchanged.
+  struct ChildCursor {
+    bool Valid = false;
+    std::uint64_t Version = 0;
+    bool AnyTag = true;
+    std::string Tag;
+    std::int32_t Index = -1;
+    pugi::xml_node_struct* Child = nullptr;
+    std::int32_t Count = -1;
+  };
 
-XmlNode::XmlNode(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node)
-    : store_(std::move(store)), node_(node) {
-  store_->Register(node_);
-}
+  Impl(std::shared_ptr<Store> in, pugi::xml_node_struct* element) : store(std::move(in)), node(element) {
+    store->Register(node);
+  }
+  // A new element at the top level of the store.
+  static std::unique_ptr<Impl> NewElement(std::shared_ptr<Store> store) {
+    pugi::xml_node_struct* element = store->doc.append_child(pugi::node_element).internal_object();
+    return std::make_unique<Impl>(std::move(store), element);
+  }
+
+  void Rebind(std::shared_ptr<Store> to, pugi::xml_node_struct* element) {
+    to->Register(element);
+    store->Unregister(node);
+    store = std::move(to);
+    node = element;
+    cursor = {};
+  }
+  ChildCursor& Cursor(std::string_view tag, bool anyTag);
+  std::int32_t Count(std::string_view tag, bool anyTag);
+  pugi::xml_node_struct* Nth(std::string_view tag, bool anyTag, std::int32_t index);
+
+  std::shared_ptr<Store> store;
+  pugi::xml_node_struct* node;
+  ChildCursor cursor;
+};
+
+XmlNode::XmlNode() : impl_(Impl::NewElement(std::make_shared<Store>())) {}
+
+XmlNode::XmlNode(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 XmlNode::~XmlNode() {
-  store_->Unregister(node_);
+  Store& store = *impl_->store;
+  store.Unregister(impl_->node);
   // The last XmlNode of a store takes the whole document with it; a
   // free-standing node nobody refers into any more goes at once.
-  if (store_->handles.empty() || store_.use_count() == 1) return;
-  xml_node node = Node(node_);
-  if (IsTopLevel(node) && !IsReferencedWithin(*store_, node)) DestroySubtree(*store_, node);
-}
-
-void XmlNode::Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node) {
-  store->Register(node);
-  store_->Unregister(node_);
-  store_ = std::move(store);
-  node_ = node;
-  cursor_ = {};
+  if (store.handles.empty() || impl_->store.use_count() == 1) return;
+  xml_node node = Node(impl_->node);
+  if (IsTopLevel(node) && !IsReferencedWithin(store, node)) DestroySubtree(store, node);
 }
 
 std::shared_ptr<XmlNode> XmlNode::NewNode() const {
-  return std::shared_ptr<XmlNode>(new XmlNode(store_, store_->doc.append_child(pugi::node_element).internal_object()));
+  return std::shared_ptr<XmlNode>(new XmlNode(Impl::NewElement(impl_->store)));
 }
 
-std::string XmlNode::Tag() const { return Node(node_).name(); }
-void XmlNode::SetTag(std::string_view tag) { Node(node_).set_name(std::string(tag).c_str()); }
+std::string XmlNode::Tag() const { return Node(impl_->node).name(); }
+void XmlNode::SetTag(std::string_view tag) { Node(impl_->node).set_name(std::string(tag).c_str()); }
 
-std::string XmlNode::Content() const { return Node(node_).text().get(); }
-void XmlNode::SetContent(std::string_view content) { Node(node_).text().set(std::string(content).c_str()); }
+std::string XmlNode::Content() const { return Node(impl_->node).text().get(); }
+void XmlNode::SetContent(std::string_view content) { Node(impl_->node).text().set(std::string(content).c_str()); }
 
-XmlNode::ChildCursor& XmlNode::Cursor(std::string_view tag, bool anyTag) const {
-  const std::uint64_t version = store_->Version(node_);
-  if (!cursor_.Valid || cursor_.Version != version || cursor_.AnyTag != anyTag || (!anyTag && cursor_.Tag != tag)) {
-    cursor_ = ChildCursor{true, version, anyTag, anyTag ? std::string() : std::string(tag), -1, nullptr, -1};
+XmlNode::Impl::ChildCursor& XmlNode::Impl::Cursor(std::string_view tag, bool anyTag) {
+  const std::uint64_t version = store->Version(node);
+  if (!cursor.Valid || cursor.Version != version || cursor.AnyTag != anyTag || (!anyTag && cursor.Tag != tag)) {
+    cursor = ChildCursor{true, version, anyTag, anyTag ? std::string() : std::string(tag), -1, nullptr, -1};
   }
-  return cursor_;
+  return cursor;
 }
 
-std::int32_t XmlNode::Count(std::string_view tag, bool anyTag) const {
+std::int32_t XmlNode::Impl::Count(std::string_view tag, bool anyTag) {
   ChildCursor& cursor = Cursor(tag, anyTag);
   if (cursor.Count < 0) {
     std::int32_t count = 0;
-    for (xml_node child : Node(node_).children())
+    for (xml_node child : Node(node).children())
       if (anyTag ? child.type() == pugi::node_element : IsElementNamed(child, tag)) ++count;
     cursor.Count = count;
   }
   return cursor.Count;
 }
 
-pugi::xml_node_struct* XmlNode::Nth(std::string_view tag, bool anyTag, std::int32_t index) const {
+pugi::xml_node_struct* XmlNode::Impl::Nth(std::string_view tag, bool anyTag, std::int32_t index) {
   if (index < 0) return nullptr;
   ChildCursor& cursor = Cursor(tag, anyTag);
-  xml_node node;
+  xml_node child;
   std::int32_t at;
   if (cursor.Child && cursor.Index <= index) {
-    node = Node(cursor.Child);
+    child = Node(cursor.Child);
     at = cursor.Index;
   } else {
-    node = Node(node_).first_child();
+    child = Node(node).first_child();
     at = -1;
   }
-  // `at` is the index of `node` when it matches, -1 before the first match.
+  // `at` is the index of `child` when it matches, -1 before the first match.
   auto matches = [&](xml_node n) { return anyTag ? n.type() == pugi::node_element : IsElementNamed(n, tag); };
   if (at < 0) {
-    while (node && !matches(node)) node = node.next_sibling();
-    if (!node) return nullptr;
+    while (child && !matches(child)) child = child.next_sibling();
+    if (!child) return nullptr;
     at = 0;
   }
   while (at < index) {
-    do node = node.next_sibling();
-    while (node && !matches(node));
-    if (!node) return nullptr;
+    do child = child.next_sibling();
+    while (child && !matches(child));
+    if (!child) return nullptr;
     ++at;
   }
-  cursor.Child = node.internal_object();
+  cursor.Child = child.internal_object();
   cursor.Index = at;
   return cursor.Child;
 }
 
-std::int32_t XmlNode::NumChildren() const { return Count({}, true); }
+std::int32_t XmlNode::NumChildren() const { return impl_->Count({}, true); }
 
-std::int32_t XmlNode::NumChildrenHavingTag(std::string_view tag) const { return Count(tag, false); }
+std::int32_t XmlNode::NumChildrenHavingTag(std::string_view tag) const { return impl_->Count(tag, false); }
 
 std::shared_ptr<XmlNode> XmlNode::GetChild(std::int32_t index) const {
-  pugi::xml_node_struct* child = Nth({}, true, index);
+  pugi::xml_node_struct* child = impl_->Nth({}, true, index);
   if (!child) return nullptr;
-  return std::shared_ptr<XmlNode>(new XmlNode(store_, child));
+  return std::shared_ptr<XmlNode>(new XmlNode(std::make_unique<Impl>(impl_->store, child)));
 }
 
 std::shared_ptr<XmlNode> XmlNode::GetNthChildWithTag(std::string_view tag, std::int32_t index) const {
-  pugi::xml_node_struct* child = Nth(tag, false, index);
+  pugi::xml_node_struct* child = impl_->Nth(tag, false, index);
   if (!child) return nullptr;
-  return std::shared_ptr<XmlNode>(new XmlNode(store_, child));
+  return std::shared_ptr<XmlNode>(new XmlNode(std::make_unique<Impl>(impl_->store, child)));
 }
 
 std::string XmlNode::GetChildContent(std::string_view tag) const {
-  for (xml_node child : Node(node_).children())
+  for (xml_node child : Node(impl_->node).children())
     if (IsElementNamed(child, tag)) return child.text().get();
   return {};
 }
 
 void XmlNode::AddAttribute(std::string_view name, std::string_view value) {
   const std::string key(name);
-  pugi::xml_attribute attribute = Node(node_).attribute(key.c_str());
-  if (!attribute) attribute = Node(node_).append_attribute(key.c_str());
+  pugi::xml_attribute attribute = Node(impl_->node).attribute(key.c_str());
+  if (!attribute) attribute = Node(impl_->node).append_attribute(key.c_str());
   attribute.set_value(std::string(value).c_str());
 }
 
 std::string XmlNode::GetAttrValue(std::string_view name) const {
-  return Node(node_).attribute(std::string(name).c_str()).value();
+  return Node(impl_->node).attribute(std::string(name).c_str()).value();
 }
 
 void XmlNode::NewChild(std::string_view tag, std::string_view content) {
-  xml_node child = Node(node_).append_child(std::string(tag).c_str());
+  xml_node child = Node(impl_->node).append_child(std::string(tag).c_str());
   if (!content.empty()) child.text().set(std::string(content).c_str());
-  store_->Touch(node_);
+  impl_->store->Touch(impl_->node);
 }
 
 bool XmlNode::AddChildTree(XmlNode& tree) {
-  if (tree.store_ != store_) {
-    xml_node parent = Node(node_);
-    if (IsTopLevel(parent) && StandsAloneIn(*store_, parent) && StandsAloneIn(*tree.store_, Node(tree.node_)) &&
-        SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.node_), kSmallTree)) {
+  if (tree.impl_->store != impl_->store) {
+    xml_node parent = Node(impl_->node);
+    if (IsTopLevel(parent) && StandsAloneIn(*impl_->store, parent) && StandsAloneIn(*tree.impl_->store, Node(tree.impl_->node)) &&
+        SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.impl_->node), kSmallTree)) {
       // The smaller side moves: this free-standing node goes over to the
       // tree's store. Nothing else refers into either side, so the result
       // is the same as copying the tree.
-      auto old = store_;
-      Rebind(tree.store_, tree.store_->doc.append_copy(parent).internal_object());
+      auto old = impl_->store;
+      impl_->Rebind(tree.impl_->store, tree.impl_->store->doc.append_copy(parent).internal_object());
       DestroySubtree(*old, parent);
     } else {
-      xml_node node = Node(tree.node_);
+      xml_node node = Node(tree.impl_->node);
       xml_node copy = parent.append_copy(node);
-      store_->Touch(node_);
-      auto source = tree.store_;
-      tree.Rebind(store_, copy.internal_object());
+      impl_->store->Touch(impl_->node);
+      auto source = tree.impl_->store;
+      tree.impl_->Rebind(impl_->store, copy.internal_object());
       Discard(*source, node);
       return true;
     }
   }
-  xml_node parent = Node(node_);
-  xml_node node = Node(tree.node_);
+  xml_node parent = Node(impl_->node);
+  xml_node node = Node(tree.impl_->node);
   for (xml_node up = parent; up; up = up.parent()) {
     if (up == node) {
       lastError_ = "A node cannot become a child of itself or of its own subtree";
       return false;
     }
   }
-  store_->Touch(node.parent().internal_object());
+  impl_->store->Touch(node.parent().internal_object());
   parent.append_move(node);
-  store_->Touch(node_);
+  impl_->store->Touch(impl_->node);
   return true;
 }
 
 void XmlNode::RemoveAllChildren() {
-  xml_node parent = Node(node_);
-  const auto referenced = ReferencedChildren(*store_, parent);
+  xml_node parent = Node(impl_->node);
+  const auto referenced = ReferencedChildren(*impl_->store, parent);
   for (xml_node child = parent.first_child(); child;) {
     xml_node next = child.next_sibling();
     if (referenced.contains(child.internal_object()))
-      store_->doc.append_move(child);
+      impl_->store->doc.append_move(child);
     else
-      DestroySubtree(*store_, child);
+      DestroySubtree(*impl_->store, child);
     child = next;
   }
-  store_->Touch(node_);
+  impl_->store->Touch(impl_->node);
 }
 
 bool XmlNode::LoadXml(std::string_view text) {
@@ -625,23 +650,19 @@ bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
     lastError_ = std::move(error);
     return false;
   }
-  Adopt(std::move(parsed), root.internal_object());
   lastError_.clear();
-  return true;
-}
-
-void XmlNode::Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* parsedRoot) {
-  xml_node self = Node(node_);
-  xml_node root = Node(parsedRoot);
-  auto it = store_->handles.find(node_);
-  const bool alone = it != store_->handles.end() && it->second == 1;
+  // The parsed root takes this node's place.
+  pugi::xml_node_struct* parsedRoot = root.internal_object();
+  xml_node self = Node(impl_->node);
+  auto it = impl_->store->handles.find(impl_->node);
+  const bool alone = it != impl_->store->handles.end() && it->second == 1;
   if (alone && IsTopLevel(self) && !self.first_child() && !self.first_attribute()) {
     // A free-standing empty node only this object stands for simply becomes
     // the parsed root, in the parsed document's store.
-    auto old = store_;
-    Rebind(std::move(store), parsedRoot);
+    auto old = impl_->store;
+    impl_->Rebind(std::move(parsed), parsedRoot);
     DestroySubtree(*old, self);
-    return;
+    return true;
   }
   // Elsewhere the node keeps its place and takes over the root's tag,
   // attributes and children.
@@ -650,13 +671,14 @@ void XmlNode::Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_stru
   self.set_name(root.name());
   for (pugi::xml_attribute a : root.attributes()) self.append_attribute(a.name()).set_value(a.value());
   for (xml_node child : root.children()) self.append_copy(child);
-  store_->Touch(node_);
+  impl_->store->Touch(impl_->node);
+  return true;
 }
 
 std::string XmlNode::GetXml() const {
   StringWriter writer;
   if (!encoding_.empty()) writer.text = Declaration(encoding_);
-  Node(node_).print(writer, kIndent, OutputFormat(Node(node_)), pugi::encoding_utf8);
+  Node(impl_->node).print(writer, kIndent, OutputFormat(Node(impl_->node)), pugi::encoding_utf8);
   return std::move(writer.text);
 }
 
@@ -671,8 +693,8 @@ bool XmlNode::SaveXml(const std::string& path) {
   FileWriter writer(*file);
   const std::string declaration = Declaration(encoding_);
   writer.write(declaration.data(), declaration.size());
-  const unsigned format = OutputFormat(Node(node_));
-  Node(node_).print(writer, kIndent, format, pugi::encoding_utf8);
+  const unsigned format = OutputFormat(Node(impl_->node));
+  Node(impl_->node).print(writer, kIndent, format, pugi::encoding_utf8);
   if (format == pugi::format_raw) writer.write("\n", 1);
   writer.Flush();
   if (writer.failure.empty()) {

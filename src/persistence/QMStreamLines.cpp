@@ -1,5 +1,6 @@
 // The line layer of QMStream: push-back, peek and indentation.
 
+#include "persistence/QMStreamStack.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/QMStream.h"
@@ -9,6 +10,12 @@ namespace qm {
 namespace {
 constexpr std::int32_t kIndentStep = 3;
 }
+
+// The line store is made with the first line read (a stream moved from has none).
+QMStream::QMStream() = default;
+QMStream::QMStream(QMStream&&) noexcept = default;
+QMStream& QMStream::operator=(QMStream&&) noexcept = default;
+QMStream::~QMStream() = default;
 
 TextStream& QMStream::Bound() {
   if (!boundStream_) Raise(ERR_ObjectNotSet);
@@ -114,7 +121,8 @@ std::string_view QMStream::PeekView() {
 
 std::string_view QMStream::StackNew(std::string_view Line) {
   QM_FRAME_TRY {
-    const std::string_view kept = lineStack_.Append(Line, Bound().ReadBlock());
+    if (!lineStack_) lineStack_ = std::make_unique<detail::LineStore>();
+    const std::string_view kept = lineStack_->Append(Line, Bound().ReadBlock());
     StackAdvance();
     return kept;
   }
@@ -123,7 +131,7 @@ std::string_view QMStream::StackNew(std::string_view Line) {
 
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {
-    lineStack_.clear();
+    if (lineStack_) lineStack_->clear();
     stackPos_ = 0;
   }
   QM_FRAME_CATCH("QMStream", "Private Sub Class_Initialize");

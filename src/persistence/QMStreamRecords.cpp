@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "persistence/QMStreamStack.h"
 #include "persistence/RecordText.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -198,7 +199,7 @@ void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection,
 std::int32_t QMStream::CountChildren(std::int32_t stored) {
   QM_FRAME_TRY {
     if (stored <= 0) return stored;
-    const std::uint64_t pending = static_cast<std::uint64_t>(static_cast<std::int64_t>(lineStack_.size()) - stackPos_);
+    const std::uint64_t pending = static_cast<std::uint64_t>(StackSize() - stackPos_);
     if (static_cast<std::uint64_t>(stored) <= pending + Bound().RemainingBytes() / 9 + 1) return stored;
     std::int32_t headers = 0;
     std::int64_t read = 0;

@@ -1,4 +1,4 @@
-#include "quillmark/runtime/detail/HugeBlock.h"
+#include "runtime/HugeBlock.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -20,6 +20,17 @@
 
 namespace qm {
 
+namespace detail {
+// The environment array, its length, and the slot and text of the entries
+// the store's folder comes from (XDG_CONFIG_HOME, HOME).
+struct SettingsPlace {
+  char** Environment = nullptr;
+  std::size_t Size = 0;
+  std::size_t Slots[2] = {};
+  std::string Entries[2];
+};
+}  // namespace detail
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
@@ -269,13 +280,16 @@ bool SamePlace(const detail::SettingsPlace& place) {
 }
 }  // namespace
 
+SettingsWatch::SettingsWatch() : place_(std::make_unique<detail::SettingsPlace>()) {}
+SettingsWatch::~SettingsWatch() = default;
+
 bool SettingsWatch::Changed() {
   Store& store = TheStore();
   if (header_ && generation_ == store.Generation.load(std::memory_order_acquire) &&
-      SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(place_))
+      SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(*place_))
     return false;
   std::lock_guard lock(store.Lock);
-  place_ = TakePlace();
+  *place_ = TakePlace();
   Connection(store);
   header_ = store.Header;
   generation_ = store.Generation.load(std::memory_order_relaxed);

@@ -14,6 +14,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "runtime/AtomicFile.h"
+#include "runtime/HugeBlock.h"
 
 namespace qm {
 namespace {
@@ -230,6 +231,9 @@ void TextStream::CheckWritable() const {
   CheckOpen();
   if (!memory_ && mode_ == IOMode::ForReading) Raise(ERR_BadFileMode);
 }
+
+const char* TextStream::ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
+std::size_t TextStream::ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
 
 bool TextStream::Fill() {
   if (block_) return FillBlock();

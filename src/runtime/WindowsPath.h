@@ -18,20 +18,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "quillmark/Export.h"
 
 namespace qm::detail {
 
 /// `name` with every "\" turned into the platform separator.
-QUILLMARK_EXPORT std::string NativePath(std::string_view name);
+std::string NativePath(std::string_view name);
 /// What follows the last "\" or "/" (the whole name when there is none).
-QUILLMARK_EXPORT std::string FileNamePart(std::string_view name);
+std::string FileNamePart(std::string_view name);
 /// Everything up to and including the last "\" or "/" (empty when there is none).
-QUILLMARK_EXPORT std::string FolderPart(std::string_view name);
+std::string FolderPart(std::string_view name);
 /// True for a drive: one ASCII letter and a colon ("C:").
-QUILLMARK_EXPORT bool IsDrive(std::string_view component);
+bool IsDrive(std::string_view component);
 
-class QUILLMARK_EXPORT WindowsPathResolver {
+class WindowsPathResolver {
  public:
   /// Relative names resolve against `base` (the current folder when empty).
   explicit WindowsPathResolver(std::filesystem::path base = {});

@@ -9,7 +9,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Format.h"
-#include "quillmark/runtime/detail/HugeBlock.h"
+#include "runtime/HugeBlock.h"
 #include "quillmark/utility/Utility.h"
 
 namespace qm {

@@ -13,12 +13,6 @@
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
-namespace qm {
-struct ExporterTestAccess {
-  static std::string Text(Exporter& e, const Variant& data) { return e.GetArrayAsExcelString(data); }
-};
-}  // namespace qm
-
 namespace {
 
 using qm::Variant;
@@ -57,7 +51,7 @@ class ExporterTest : public ::testing::Test {
 
 TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBoolean) {
   Variant small = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
-  EXPECT_EQ(qm::ExporterTestAccess::Text(exporter, small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+  EXPECT_EQ(qm::spreadsheet::TabSeparatedText(small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
 
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";

@@ -242,12 +242,6 @@ TEST(XML, CreateReplacesTheElement) {
   EXPECT_EQ(a->Name(), "fresh");
   EXPECT_EQ(a->Value(), "v");
   EXPECT_EQ(root->GetNextTag()->Name(), "a");  // the tree is untouched
-  XML wrapper;
-  EXPECT_THROW(wrapper.SetChilkatXML(nullptr), qm::Error);
-  wrapper.SetChilkatXML(root->ChilkatXML());
-  wrapper.SetCurrentPosition(4);
-  EXPECT_EQ(wrapper.Name(), "r");
-  EXPECT_EQ(wrapper.NextPosition(), 5);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "quillmark/persistence/detail/LineStore.h"
+#include "persistence/LineStore.h"
 
 #include <gtest/gtest.h>
 

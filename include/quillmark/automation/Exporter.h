@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
@@ -21,7 +22,7 @@ namespace spreadsheet {
 class Application;
 }
 
-class Exporter : public Object {
+class QUILLMARK_EXPORT Exporter : public Object {
  public:
   std::string ClassName() const override { return "Exporter"; }
 
@@ -37,7 +38,6 @@ class Exporter : public Object {
   Variant GetGridAsArray(const ObjectPtr& Grid);
 
  private:
-  friend struct ExporterTestAccess;
   /// The tab-separated text of a table: each cell followed by a TAB, each row
   /// by CR LF.
   std::string GetArrayAsExcelString(const Variant& Data);

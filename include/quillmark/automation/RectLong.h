@@ -5,11 +5,12 @@
 
 #include <cstdint>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/DispatchTable.h"
 
 namespace qm {
 
-class RectLong : public DispatchTable<RectLong> {
+class QUILLMARK_EXPORT RectLong : public DispatchTable<RectLong> {
  public:
   std::int32_t Left = 0;
   std::int32_t Top = 0;

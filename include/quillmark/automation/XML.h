@@ -20,12 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/automation/XmlNode.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
 
-class XML : public Object {
+class QUILLMARK_EXPORT XML : public Object {
  public:
   /// A wrapper around a new, empty element.
   XML();
@@ -93,11 +94,12 @@ class XML : public Object {
   /// message and leaves the element unchanged.
   void LoadFromString(const std::string& sData, const std::string& sName);
 
-  /// Library-internal: replace the wrapped element, set the position.
+ private:
+  // Replace the wrapped element, set the position (members of the library's
+  // own use).
   void SetChilkatXML(XmlNodePtr Node);
   void SetCurrentPosition(std::int32_t Position);
 
- private:
   XmlNodePtr node_;
   std::int32_t position_ = 0;
 };

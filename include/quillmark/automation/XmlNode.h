@@ -23,21 +23,14 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
-
-namespace pugi {
-struct xml_node_struct;
-}
 
 namespace qm {
 
-namespace detail {
-struct XmlStore;
-}
-
 /// A byte buffer that the component parses in place once it is handed over:
 /// reading a file into it and loading it costs no further copy.
-class XmlBytes {
+class QUILLMARK_EXPORT XmlBytes {
  public:
   /// `size` bytes, not initialised.
   explicit XmlBytes(std::size_t size);
@@ -59,7 +52,7 @@ class XmlBytes {
   std::size_t size_ = 0;
 };
 
-class XmlNode : public Object {
+class QUILLMARK_EXPORT XmlNode : public Object {
  public:
   /// A new, empty element (no tag, no content) in a store of its own.
   XmlNode();
@@ -123,32 +116,15 @@ class XmlNode : public Object {
   const std::string& LastErrorText() const { return lastError_; }
 
  private:
-  // Makes walking the children in order linear: the last child reached and
-  // the last count, for one tag (or all children), valid while the child
-  // list's version in the store is unchanged.
-  struct ChildCursor {
-    bool Valid = false;
-    std::uint64_t Version = 0;
-    bool AnyTag = true;
-    std::string Tag;
-    std::int32_t Index = -1;
-    pugi::xml_node_struct* Child = nullptr;
-    std::int32_t Count = -1;
-  };
-  pugi::xml_node_struct* Nth(std::string_view tag, bool anyTag, std::int32_t index) const;
-  std::int32_t Count(std::string_view tag, bool anyTag) const;
-  ChildCursor& Cursor(std::string_view tag, bool anyTag) const;
-
-  XmlNode(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
+  // The element this node stands for, the store it lives in, and a cursor
+  // that makes walking the children in order linear.
+  struct Impl;
+  explicit XmlNode(std::unique_ptr<Impl> impl);
   bool Load(XmlBytes bytes, bool utf8Text);
-  void Adopt(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* root);
-  void Rebind(std::shared_ptr<detail::XmlStore> store, pugi::xml_node_struct* node);
 
-  std::shared_ptr<detail::XmlStore> store_;
-  pugi::xml_node_struct* node_ = nullptr;
+  std::unique_ptr<Impl> impl_;
   std::string encoding_;
   std::string lastError_;
-  mutable ChildCursor cursor_;
 };
 
 using XmlNodePtr = std::shared_ptr<XmlNode>;

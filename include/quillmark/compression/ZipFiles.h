@@ -26,13 +26,13 @@
 namespace qm {
 
 /// A file that was asked for but is not in the archive.
-struct ZipSkipped {
+struct QUILLMARK_EXPORT ZipSkipped {
   std::filesystem::path File;
   std::string Reason;  ///< in words: "not found", "is the archive itself", ...
 };
 
 /// The outcome of ZipFiles.
-struct ZipReport {
+struct QUILLMARK_EXPORT ZipReport {
   /// ZE_OK when every round succeeded; ZE_Nothing_To_Do_ERR when no file was
   /// found at all; otherwise the result of the round that failed.
   ZipErrors Result = ZE_OK;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -47,7 +48,7 @@ namespace compression {
 class ZipLibrary;
 }
 
-class Zipper : public virtual Object {
+class QUILLMARK_EXPORT Zipper : public virtual Object {
  public:
   /// The most names the list holds; further AddFile calls are ignored.
   static constexpr std::size_t kMaxFilenames = 1024;

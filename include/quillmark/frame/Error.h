@@ -14,7 +14,7 @@
 
 namespace qm {
 
-class Error : public std::exception {
+class QUILLMARK_EXPORT Error : public std::exception {
  public:
   Error(std::int32_t number, std::string source, std::string description,
         std::string helpFile = {}, std::int32_t helpContext = 0);
@@ -42,10 +42,10 @@ class Error : public std::exception {
 
 /// Raises `number` with `description` and no source: the first frame the error
 /// passes fills in the default source piece of its module.
-[[noreturn]] void Raise(std::int32_t number, std::string description);
+[[noreturn]] QUILLMARK_EXPORT void Raise(std::int32_t number, std::string description);
 
 /// Raises `number` with the run-time's standard text for it.
-[[noreturn]] void Raise(std::int32_t number);
+[[noreturn]] QUILLMARK_EXPORT void Raise(std::int32_t number);
 
 /// Raises `number` with its standard text, ": " and `detail` (what the site
 /// knows about the failure), e.g. "Invalid picture: the picture has no pixels".
@@ -53,6 +53,6 @@ class Error : public std::exception {
 
 /// Raises an error with an explicit source (as platform components and client
 /// objects do).
-[[noreturn]] void RaiseFrom(std::int32_t number, std::string source, std::string description);
+[[noreturn]] QUILLMARK_EXPORT void RaiseFrom(std::int32_t number, std::string source, std::string description);
 
 }  // namespace qm

@@ -19,12 +19,13 @@
 #include <string_view>
 #include <type_traits>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/Error.h"
 
 namespace qm::frame {
 
 /// The general number-to-text form used for Double parameters.
-std::string RenderDouble(double value);
+QUILLMARK_EXPORT std::string RenderDouble(double value);
 
 /// Renders one parameter the way the element shows it: strings quoted,
 /// integers in decimal, floating point in the general form, Booleans
@@ -54,17 +55,17 @@ std::string RenderArgument(const T& value) {
 }
 
 /// Builds "[module]procedure(arg, arg)".
-std::string FormElement(std::string_view module, std::string_view procedure,
+QUILLMARK_EXPORT std::string FormElement(std::string_view module, std::string_view procedure,
                         std::initializer_list<std::string> renderedArguments);
 
 /// The default source piece of a module: "QuillmarkLibrary" for standard
 /// modules, "QuillmarkLibrary.<Class>" for classes and forms.
-std::string DefaultSource(std::string_view module);
+QUILLMARK_EXPORT std::string DefaultSource(std::string_view module);
 
 /// Turns the exception in flight into a qm::Error (mapping standard
 /// exceptions to run-time numbers), appends the element and throws it.
 /// Must be called from inside a catch block.
-[[noreturn]] void RethrowWithElement(std::string_view module, std::string element);
+[[noreturn]] QUILLMARK_EXPORT void RethrowWithElement(std::string_view module, std::string element);
 
 template <class... Args>
 [[noreturn]] void Rethrow(std::string_view module, std::string_view procedure, const Args&... args) {

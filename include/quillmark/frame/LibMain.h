@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/Version.h"
 
 namespace qm {
@@ -20,21 +21,21 @@ inline constexpr std::string_view kProjectName = "QuillmarkLibrary";
 inline constexpr std::string_view kSettingsApp = "Quillmark Library";
 
 /// The temporary folder: $TEMP, else $TMPDIR, else /tmp.
-std::string TempFolder();
+QUILLMARK_EXPORT std::string TempFolder();
 
 /// The diagnostic log file: `lib.log` in the temporary folder.
-std::string LogFilePath();
+QUILLMARK_EXPORT std::string LogFilePath();
 
 /// True when the setting "Quillmark Library"/"Init"/"Logging" is "yes" in any
 /// case, as the store holds it now (a change committed by any process shows
 /// at the next call). Cheap enough to ask before every line: the value is
 /// read again only when the store changed. Lets a caller skip building lines.
-bool LoggingEnabled();
+QUILLMARK_EXPORT bool LoggingEnabled();
 
 /// Appends Text and CR LF to the diagnostic log when the setting
 /// "Quillmark Library"/"Init"/"Logging" is "yes" in any case. The setting is
 /// read on every call. A log that cannot be written raises, with the
 /// "[LibMain]Public Sub QMWriteLog(...)" element in the trail.
-void QMWriteLog(const std::string& Text);
+QUILLMARK_EXPORT void QMWriteLog(const std::string& Text);
 
 }  // namespace qm

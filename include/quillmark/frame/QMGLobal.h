@@ -6,12 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class QMGLobal {
+class QUILLMARK_EXPORT QMGLobal {
  public:
   QMGLobal() = delete;
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "quillmark/Export.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Picture.h"
 #include "quillmark/runtime/Variant.h"
@@ -16,7 +17,7 @@
 namespace qm {
 
 /// The header of a device-independent bitmap, as the DIB section keeps it.
-struct BitmapInfoHeader {
+struct QUILLMARK_EXPORT BitmapInfoHeader {
   std::uint32_t biSize = 0;
   std::int32_t biWidth = 0;
   std::int32_t biHeight = 0;  // positive: rows stored bottom-up
@@ -30,7 +31,7 @@ struct BitmapInfoHeader {
   std::uint32_t biClrImportant = 0;
 };
 
-class clsDIBSection {
+class QUILLMARK_EXPORT clsDIBSection {
  public:
   clsDIBSection() = default;
   ~clsDIBSection();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -19,7 +20,7 @@ namespace qm {
 /// Raster operation of BitBlt: copy the source.
 inline constexpr std::uint32_t SRCCOPY = 0x00CC0020;
 
-class Bitmap {
+class QUILLMARK_EXPORT Bitmap {
  public:
   /// A black bitmap. Raises 5 for a negative size and 7 (Out of memory) for
   /// more than 1 GiB of pixels.
@@ -73,7 +74,7 @@ class Bitmap {
   PixelMemory bits_;
 };
 
-class DeviceContext : public Object {
+class QUILLMARK_EXPORT DeviceContext : public Object {
  public:
   /// A memory context with no bitmap selected.
   DeviceContext() = default;
@@ -96,7 +97,7 @@ class DeviceContext : public Object {
 /// both bitmaps; negative positions are allowed. Only SRCCOPY is supported.
 /// False (nothing copied) for another raster operation or a context without
 /// a bitmap. Source and destination may be the same bitmap.
-bool BitBlt(DeviceContext& Dest, std::int32_t X, std::int32_t Y, std::int32_t Width, std::int32_t Height,
+QUILLMARK_EXPORT bool BitBlt(DeviceContext& Dest, std::int32_t X, std::int32_t Y, std::int32_t Width, std::int32_t Height,
             const DeviceContext& Src, std::int32_t XSrc, std::int32_t YSrc, std::uint32_t Rop);
 
 }  // namespace qm

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/AlignmentConstants.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Object.h"
@@ -55,7 +56,7 @@ enum LineFlags : std::int32_t {
   LineFill = 8,        // with LineBox: filled in the line's colour
 };
 
-class Graphics : public Object {
+class QUILLMARK_EXPORT Graphics : public Object {
  public:
   /// A line in the given draw mode; the picture's DrawMode is restored.
   void Line2(Dispatch& Picture, const Variant& X1, const Variant& Y1, const Variant& X2, const Variant& Y2,

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
@@ -41,9 +42,9 @@ enum IJLIOTYPE : std::int32_t {
 };
 
 /// Text for a result code (for messages and logs).
-const char* ijlErrorStr(std::int32_t code);
+QUILLMARK_EXPORT const char* ijlErrorStr(std::int32_t code);
 
-struct JPEG_CORE_PROPERTIES {
+struct QUILLMARK_EXPORT JPEG_CORE_PROPERTIES {
   /// The pixels: DIBHeight rows of DIBWidth blue-green-red triples, each row
   /// followed by DIBPadBytes bytes of padding. A negative DIBHeight means the
   /// rows are stored bottom-up.
@@ -63,13 +64,13 @@ struct JPEG_CORE_PROPERTIES {
 };
 
 /// Starts an encoder instance and sets the defaults of the record.
-std::int32_t ijlInit(JPEG_CORE_PROPERTIES* jcprops);
+QUILLMARK_EXPORT std::int32_t ijlInit(JPEG_CORE_PROPERTIES* jcprops);
 /// Writes the image the record describes to JPGFile. The file appears
 /// complete or not at all: it is written under a temporary name in the same
 /// folder and renamed over JPGFile at the end.
-std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype);
+QUILLMARK_EXPORT std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype);
 /// Releases the encoder instance (also done when the record goes).
-std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops);
+QUILLMARK_EXPORT std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops);
 
 }  // namespace qm::ijl
 
@@ -84,6 +85,6 @@ inline constexpr std::int32_t ERR_JPEG = ERR_JpegFailed;
 /// "Failed to initialise the IJL library: <code>" or "Failed to save to JPG
 /// <code>", with the source "Lib.mIntelJPEGLibrary". When writing fails, a
 /// file that was there before is left as it was.
-bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quality);
+QUILLMARK_EXPORT bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quality);
 
 }  // namespace qm::mdlIntelJPEGLibrary

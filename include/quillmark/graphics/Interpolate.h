@@ -14,12 +14,13 @@
 
 #include <cstdint>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class Interpolate : public Object {
+class QUILLMARK_EXPORT Interpolate : public Object {
  public:
   /// Natural cubic spline through the samples of InArray (unit spacing),
   /// evaluated at Precision equally spaced points per interval. Returns an

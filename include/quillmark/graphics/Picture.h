@@ -16,13 +16,14 @@
 #include <span>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
 
-class Picture : public Object {
+class QUILLMARK_EXPORT Picture : public Object {
  public:
   explicit Picture(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
 
@@ -39,9 +40,9 @@ class Picture : public Object {
 };
 
 /// Loads an image file as a picture.
-std::shared_ptr<Picture> LoadPicture(const std::string& FileName);
+QUILLMARK_EXPORT std::shared_ptr<Picture> LoadPicture(const std::string& FileName);
 
 /// Loads a picture from the bytes of an image file.
-std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes);
+QUILLMARK_EXPORT std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> bytes);
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // mdlSpline: smooth curves through equally spaced y values (used by
 // Graphics.LinesSmooth).
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Variant.h"
 
@@ -13,6 +14,6 @@ namespace qm::mdlSpline {
 /// ten straight pieces, all through the surface's `Line` member in Color:
 /// n values give 1 + 10 * (n - 1) lines, an empty array none. More than 32767
 /// values raise 6 (Overflow).
-void DrawCurve(Dispatch& surface, Variant Left, Variant XStep, Variant& YValues, Variant& Color);
+QUILLMARK_EXPORT void DrawCurve(Dispatch& surface, Variant Left, Variant XStep, Variant& YValues, Variant& Color);
 
 }  // namespace qm::mdlSpline

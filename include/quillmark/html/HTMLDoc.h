@@ -23,13 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/html/AlignmentConstants.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
 
-class HTMLDoc : public virtual Object {
+class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
  public:
   HTMLDoc();
 

@@ -12,19 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
+
 namespace qm::mdlMIMECoding {
 
 /// Encodes the whole array. Any length is accepted.
-std::string base64_encode(const std::vector<std::uint8_t>& bytes);
+QUILLMARK_EXPORT std::string base64_encode(const std::vector<std::uint8_t>& bytes);
 
 /// The alphabet's character at `value` (0 to 63); the empty string for a
 /// negative value (the marker of an absent character) and above 63.
-std::string mimeencode(std::int16_t value);
+QUILLMARK_EXPORT std::string mimeencode(std::int16_t value);
 
 /// The fast encoder under both: writes the unpadded base64 text of `bytes`
 /// to `out`, which must hold `EncodedLength(bytes.size())` characters, and
 /// returns that count.
-std::size_t EncodeTo(std::span<const std::uint8_t> bytes, char* out) noexcept;
+QUILLMARK_EXPORT std::size_t EncodeTo(std::span<const std::uint8_t> bytes, char* out) noexcept;
 
 /// Characters of the unpadded text for `size` bytes.
 constexpr std::size_t EncodedLength(std::size_t size) noexcept {

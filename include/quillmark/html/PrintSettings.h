@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/DispatchTable.h"
 
 namespace qm {
@@ -19,7 +20,7 @@ enum PageOrientationConstants : std::int32_t {
   ORI_Landscape = 2,
 };
 
-class PrintSettings : public DispatchTable<PrintSettings> {
+class QUILLMARK_EXPORT PrintSettings : public DispatchTable<PrintSettings> {
  public:
   void SetHeader(const std::string& Header);
   void SetFooter(const std::string& Footer);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/html/AlignmentConstants.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
@@ -38,7 +39,7 @@ enum tyStyles : std::int32_t {
   tyNormal = 5,
 };
 
-class Typographer : public virtual Object {
+class QUILLMARK_EXPORT Typographer : public virtual Object {
  public:
   /// Deletes the files earlier reports left in TEMP ("~typo*.bmp" and the
   /// print file "~tmp2932.html"), ignoring failures.

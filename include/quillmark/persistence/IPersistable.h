@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
@@ -17,7 +18,7 @@
 namespace qm {
 
 /// An object made of scalar fields.
-class IPersistableSimple : public virtual Object {
+class QUILLMARK_EXPORT IPersistableSimple : public virtual Object {
  public:
   /// Writing: the fields with their current values. Reading: the expected
   /// fields (names, types, reference classes). Must return a list.
@@ -31,7 +32,7 @@ class IPersistableSimple : public virtual Object {
 };
 
 /// An ordered container of simple objects.
-class IPersistableCollection : public virtual Object {
+class QUILLMARK_EXPORT IPersistableCollection : public virtual Object {
  public:
   virtual std::string Name(std::int32_t /*Version*/) { return {}; }
   /// A new, empty child, not yet added.
@@ -51,7 +52,7 @@ class IPersistableCollection : public virtual Object {
 };
 
 /// An object other objects may point to by key.
-class IPersistableReference : public virtual Object {
+class QUILLMARK_EXPORT IPersistableReference : public virtual Object {
  public:
   /// The class under which the object is registered and looked up.
   virtual std::string ReferenceClass(std::int32_t /*Version*/) { return {}; }
@@ -60,7 +61,7 @@ class IPersistableReference : public virtual Object {
 };
 
 /// An object that wants to hear about property lines it has no field for.
-class IPersistableHdleUnknown : public virtual Object {
+class QUILLMARK_EXPORT IPersistableHdleUnknown : public virtual Object {
  public:
   /// FieldValue is the value line's text, trimmed.
   virtual void SetUnknownField(std::int32_t /*Version*/, const std::string& /*FieldName*/,

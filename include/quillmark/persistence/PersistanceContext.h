@@ -11,13 +11,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class PersistanceContext : public virtual Object {
+class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
  public:
   /// Registers Object under ReferenceClass(Version) and Key(Version): 9999 for
   /// nullptr, 457 when the class already holds the key (the earlier stays).

@@ -24,14 +24,18 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
-#include "quillmark/persistence/detail/LineStore.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
+
+namespace detail {
+class LineStore;
+}
 
 /// Outcome of the property-list read operations.
 enum QMStreamErrors : std::int32_t {
@@ -40,9 +44,12 @@ enum QMStreamErrors : std::int32_t {
   QMS_BadField = 2,        ///< read, but at least one assignment failed
 };
 
-class QMStream : public Dispatch {
+class QUILLMARK_EXPORT QMStream : public Dispatch {
  public:
-  QMStream() = default;
+  QMStream();
+  QMStream(QMStream&&) noexcept;
+  QMStream& operator=(QMStream&&) noexcept;
+  ~QMStream() override;
 
   // ---- line layer ----
 
@@ -125,27 +132,22 @@ class QMStream : public Dispatch {
   std::string RemoveCRs(const std::string& Text);
   std::string TypeNameString(const ObjectPtr& Object, const std::string& PropertyName);
 
-  // The line stack.
-  // Stores a line just read and delivers it: the view the store keeps.
+  // The line stack; the helpers that reach the line store are defined inline
+  // beside it, in the library's sources, so its fast paths stay inlined.
+  // StackNew stores a line just read and delivers the view the store keeps.
   std::string_view StackNew(std::string_view Line);
-  bool StackAtEnd() const { return stackPos_ == static_cast<std::int64_t>(lineStack_.size()); }
-  std::string_view StackCurrent() const {
-    if (stackPos_ >= 1 && stackPos_ <= static_cast<std::int64_t>(lineStack_.size()))
-      return lineStack_[static_cast<std::size_t>(stackPos_ - 1)];
-    return {};
-  }
+  std::int64_t StackSize() const;
+  bool StackAtEnd() const;
+  std::string_view StackCurrent() const;
+  std::string_view StackNext();
   void StackAdvance() { ++stackPos_; }
-  std::string_view StackNext() {
-    ++stackPos_;
-    return StackCurrent();
-  }
   void StackRetreat() { --stackPos_; }
   void Class_Initialize();
   TextStream& Bound();
 
   TextStreamPtr boundStream_;
   std::string lastRead_;                 // the text ReadLine hands out
-  detail::LineStore lineStack_;  // every line read since Use, in file order
+  std::unique_ptr<detail::LineStore> lineStack_;  // every line read since Use, in file order
   std::int64_t stackPos_ = 0;    // 1-based position of the line last delivered
   std::int32_t indentWidth_ = 0;
   std::string lineBuffer_;  // the record writers build each line here

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
@@ -24,7 +25,7 @@ enum ScalarTypeConstants : std::int32_t {
   ST_Reference = 5,      ///< the referenced object's Key, resolved through a PersistanceContext
 };
 
-class ScalarField : public virtual Object {
+class QUILLMARK_EXPORT ScalarField : public virtual Object {
  public:
   ScalarField() = default;
   ScalarField(std::string Name, ScalarTypeConstants ScalarType, Variant Value)

@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/persistence/ScalarField.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class ScalarFields : public virtual Object {
+class QUILLMARK_EXPORT ScalarFields : public virtual Object {
  public:
   /// Creates a field with Name, ScalarType and Value, appends and returns it.
   ScalarFieldPtr AddDetails(std::string_view Name, ScalarTypeConstants ScalarType, Variant Value);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm {
@@ -38,12 +39,12 @@ enum class SystemMetric {
 
 enum class MouseButtonEvent { LeftDown, LeftUp, RightDown, RightUp, MiddleDown, MiddleUp };
 
-struct ScreenRect {
+struct QUILLMARK_EXPORT ScreenRect {
   std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
 };
 
 /// What the document preview needs to show an HTML file.
-struct PreviewRequest {
+struct QUILLMARK_EXPORT PreviewRequest {
   std::string HtmlFile;            // the page to show
   std::string Caption;             // window caption
   std::int32_t DisplayButtons = 0; // which buttons the preview offers
@@ -51,7 +52,7 @@ struct PreviewRequest {
   std::shared_ptr<Object> PrintSettings;  // the PrintSettings object, or null
 };
 
-class Desktop {
+class QUILLMARK_EXPORT Desktop {
  public:
   virtual ~Desktop() = default;
 
@@ -97,13 +98,13 @@ class Desktop {
 };
 
 /// The desktop in use: the installed one, else the headless one.
-Desktop& Current();
+QUILLMARK_EXPORT Desktop& Current();
 
 /// Installs a desktop (the ui library does this when it is loaded);
 /// nullptr goes back to the headless one.
-void Install(std::unique_ptr<Desktop> desktop);
+QUILLMARK_EXPORT void Install(std::unique_ptr<Desktop> desktop);
 
 /// Raises the headless desktop's error.
-[[noreturn]] void RaiseNoUserInterface();
+[[noreturn]] QUILLMARK_EXPORT void RaiseNoUserInterface();
 
 }  // namespace qm::platform

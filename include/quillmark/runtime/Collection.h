@@ -8,12 +8,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class Collection : public Dispatch {
+class QUILLMARK_EXPORT Collection : public Dispatch {
  public:
   /// Adds Item at the end, or before/after the given position or key.
   /// A key already present raises 457.

@@ -7,13 +7,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dispatch.h"
 #include "quillmark/runtime/Text.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class Dictionary : public Dispatch {
+class QUILLMARK_EXPORT Dictionary : public Dispatch {
  public:
   Dictionary() = default;
   /// Copies the pairs; the copy builds its own key index when first needed.

@@ -9,12 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm {
 
-class Dispatch : public virtual Object {
+class QUILLMARK_EXPORT Dispatch : public virtual Object {
  public:
   /// Reads a property (with optional index arguments).
   Variant Get(std::string_view name, std::vector<Variant> args = {});
@@ -37,14 +38,14 @@ class Dispatch : public virtual Object {
 using DispatchPtr = std::shared_ptr<Dispatch>;
 
 /// True when `a` and `b` name the same member (ASCII case-insensitive).
-bool SameName(std::string_view a, std::string_view b);
+QUILLMARK_EXPORT bool SameName(std::string_view a, std::string_view b);
 
 /// Late-bound access through a Variant or object pointer: 91 for Nothing or
 /// Empty, 438 when the object is not a Dispatch.
-Dispatch& AsDispatch(const ObjectPtr& object);
-Dispatch& AsDispatch(const Variant& object);
-Variant CallByName(const Variant& object, std::string_view name, std::vector<Variant> args = {});
-Variant GetProperty(const Variant& object, std::string_view name, std::vector<Variant> args = {});
-void LetProperty(const Variant& object, std::string_view name, const Variant& value, std::vector<Variant> args = {});
+QUILLMARK_EXPORT Dispatch& AsDispatch(const ObjectPtr& object);
+QUILLMARK_EXPORT Dispatch& AsDispatch(const Variant& object);
+QUILLMARK_EXPORT Variant CallByName(const Variant& object, std::string_view name, std::vector<Variant> args = {});
+QUILLMARK_EXPORT Variant GetProperty(const Variant& object, std::string_view name, std::vector<Variant> args = {});
+QUILLMARK_EXPORT void LetProperty(const Variant& object, std::string_view name, const Variant& value, std::vector<Variant> args = {});
 
 }  // namespace qm

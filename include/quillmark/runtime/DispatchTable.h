@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/runtime/Conversions.h"
@@ -88,7 +89,7 @@ struct VariantTraits<std::shared_ptr<U>> {
 };
 
 template <class T>
-class DispatchTable : public Dispatch {
+class QUILLMARK_EXPORT DispatchTable : public Dispatch {
  public:
   class Members {
    public:

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm::files {
@@ -14,12 +15,12 @@ enum class OpenMode { Input, Output, Append, Binary };
 
 /// The lowest file number (1 to 255) neither in use nor reserved; 67 (Too
 /// many files) when there is none.
-std::int32_t FreeFile();
+QUILLMARK_EXPORT std::int32_t FreeFile();
 
 /// A file number kept for its holder: FreeFile and other reservations pass
 /// it over until a file is opened under it (which ends the reservation) or
 /// the reservation is released (on destruction, or by Release).
-class Reservation {
+class QUILLMARK_EXPORT Reservation {
  public:
   Reservation() = default;
   /// Reserves the lowest free number; 67 when there is none.
@@ -43,17 +44,17 @@ class Reservation {
 
 /// Opens `path` under `number`: 52 for a bad number, 55 when the number is in
 /// use. Opening ends a reservation of the number.
-void Open(std::int32_t number, const std::string& path, OpenMode mode);
+QUILLMARK_EXPORT void Open(std::int32_t number, const std::string& path, OpenMode mode);
 /// Writes text and CR LF to an open file.
-void PrintLine(std::int32_t number, std::string_view text);
+QUILLMARK_EXPORT void PrintLine(std::int32_t number, std::string_view text);
 /// Writes bytes unchanged.
-void Put(std::int32_t number, std::string_view bytes);
+QUILLMARK_EXPORT void Put(std::int32_t number, std::string_view bytes);
 /// Reads one line of a file opened for input.
-std::string LineInput(std::int32_t number);
-bool Eof(std::int32_t number);
-void Close(std::int32_t number);
+QUILLMARK_EXPORT std::string LineInput(std::int32_t number);
+QUILLMARK_EXPORT bool Eof(std::int32_t number);
+QUILLMARK_EXPORT void Close(std::int32_t number);
 /// Closes every open file.
-void Reset();
-bool IsOpen(std::int32_t number);
+QUILLMARK_EXPORT void Reset();
+QUILLMARK_EXPORT bool IsOpen(std::int32_t number);
 
 }  // namespace qm::files

@@ -43,7 +43,7 @@ enum VbDayOfWeek : std::int32_t {
 /// Formats `expression` with `format`. `firstDayOfWeek` drives the w and ww
 /// placeholders; week 1 is the week that holds 1 January. Dates outside the
 /// years 100 to 9999 raise 6 (Overflow); a first day outside 1 to 7 raises 5.
-std::string Format(const Variant& expression, std::string_view format = {},
+QUILLMARK_EXPORT std::string Format(const Variant& expression, std::string_view format = {},
                    VbDayOfWeek firstDayOfWeek = vbSunday);
 
 /// Formats a number as a Double, as Format(Variant(value), format) does.

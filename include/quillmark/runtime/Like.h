@@ -16,15 +16,16 @@
 #include <memory>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Text.h"
 
 namespace qm {
 
 /// `text Like pattern`.
-bool Like(std::string_view text, std::string_view pattern, CompareMethod compare = BinaryCompare);
+QUILLMARK_EXPORT bool Like(std::string_view text, std::string_view pattern, CompareMethod compare = BinaryCompare);
 
 /// A pattern compiled once, for matching many texts.
-class LikePattern {
+class QUILLMARK_EXPORT LikePattern {
  public:
   explicit LikePattern(std::string_view pattern, CompareMethod compare = BinaryCompare);
   bool Matches(std::string_view text) const;

@@ -4,9 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
-class Object {
+class QUILLMARK_EXPORT Object {
  public:
   virtual ~Object() = default;
   /// The class name that `TypeName` reports for a Variant holding the object.

@@ -6,32 +6,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
-std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
+QUILLMARK_EXPORT std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                        const std::string& Default = {});
-void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
+QUILLMARK_EXPORT void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                  const std::string& Setting);
 /// Deletes one key, or the whole section when Key is not given.
-void DeleteSetting(const std::string& AppName, const std::string& Section,
+QUILLMARK_EXPORT void DeleteSetting(const std::string& AppName, const std::string& Section,
                    const std::optional<std::string>& Key = std::nullopt);
 
 /// The database file in use.
-std::string SettingsStorePath();
+QUILLMARK_EXPORT std::string SettingsStorePath();
 
 namespace detail {
-// The environment array, its length, and the slot and text of the entries
-// the store's folder comes from (XDG_CONFIG_HOME, HOME).
-struct SettingsPlace {
-  char** Environment = nullptr;
-  std::size_t Size = 0;
-  std::size_t Slots[2] = {};
-  std::string Entries[2];
-};
-}  // namespace detail
+struct SettingsPlace;
+}
 
 /// Tells, for the cost of comparing a few bytes of shared memory, whether
 /// anyone (this process or another, through any connection) may have
@@ -46,9 +42,10 @@ struct SettingsPlace {
 /// database that another process deletes and creates anew while this one
 /// runs is read (and written) from its new file at the next read, but the
 /// watch only sees commits to the file it mapped. One watch serves one thread.
-class SettingsWatch {
+class QUILLMARK_EXPORT SettingsWatch {
  public:
-  SettingsWatch() = default;
+  SettingsWatch();
+  ~SettingsWatch();
   SettingsWatch(const SettingsWatch&) = delete;
   SettingsWatch& operator=(const SettingsWatch&) = delete;
 
@@ -64,7 +61,7 @@ class SettingsWatch {
   std::uint64_t generation_ = 0;
   unsigned char seen_[kHeaderBytes] = {};
 
-  detail::SettingsPlace place_;  // where the store's folder came from at the last true
+  std::unique_ptr<detail::SettingsPlace> place_;  // where the store's folder came from at the last true
 };
 
 }  // namespace qm

@@ -12,38 +12,40 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
+
 namespace qm {
 
 /// How text is compared: by code (binary) or without regard to case.
 enum CompareMethod : std::int32_t { BinaryCompare = 0, TextCompare = 1 };
 
 /// The text with every letter in upper case.
-std::string UCase(std::string_view text);
+QUILLMARK_EXPORT std::string UCase(std::string_view text);
 /// The text with every letter in lower case.
-std::string LCase(std::string_view text);
+QUILLMARK_EXPORT std::string LCase(std::string_view text);
 
 /// A key under which texts that differ only in case are equal: every code
 /// point goes to lower case after upper case, so that "ς", "σ" and "Σ", "ß"
 /// and "ẞ", "K" and the Kelvin sign all share a key.
-std::string FoldCase(std::string_view text);
+QUILLMARK_EXPORT std::string FoldCase(std::string_view text);
 /// One code point mapped: upper case, lower case, and its FoldCase key.
-char32_t UpperCodePoint(char32_t c);
-char32_t LowerCodePoint(char32_t c);
-char32_t FoldCodePoint(char32_t c);
+QUILLMARK_EXPORT char32_t UpperCodePoint(char32_t c);
+QUILLMARK_EXPORT char32_t LowerCodePoint(char32_t c);
+QUILLMARK_EXPORT char32_t FoldCodePoint(char32_t c);
 
 /// True when the two texts are equal without regard to case.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+QUILLMARK_EXPORT bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 /// Orders texts by the FoldCase keys of their code points, one by one:
 /// negative, 0 or positive.
-int CompareIgnoringCase(std::string_view a, std::string_view b);
+QUILLMARK_EXPORT int CompareIgnoringCase(std::string_view a, std::string_view b);
 
 /// Reads the code point that starts at `text[at]` and moves `at` past it.
 /// A byte that starts no valid UTF-8 sequence (a stray continuation byte, a
 /// truncated, overlong or surrogate sequence) is read alone and comes back as
 /// U+DC00 + its value (U+DC80 to U+DCFF): a code point that valid UTF-8 never
 /// produces, so such a byte equals only itself and no case mapping touches it.
-char32_t NextCodePoint(std::string_view text, std::size_t& at);
+QUILLMARK_EXPORT char32_t NextCodePoint(std::string_view text, std::size_t& at);
 /// Appends `c` as UTF-8; the stand-ins of NextCodePoint become their byte again.
-void AppendCodePoint(std::string& out, char32_t c);
+QUILLMARK_EXPORT void AppendCodePoint(std::string& out, char32_t c);
 
 }  // namespace qm

@@ -16,18 +16,19 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/detail/HugeBlock.h"
 
 namespace qm {
 namespace detail {
 class AtomicFile;
+class HugeBlock;
 }
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
 
-class TextStream : public virtual Object {
+class QUILLMARK_EXPORT TextStream : public virtual Object {
  public:
   /// Opens a file. 53 when a file to read is missing, 76 when its folder is
   /// missing, 70 when access is refused. For reading, SystemDefault detects a
@@ -56,16 +57,6 @@ class TextStream : public virtual Object {
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
-  /// From now on the stream reads into blocks and never writes into a block
-  /// again once a line in it was handed out while anyone else holds that
-  /// block: a line that ReadLineView returns stays valid, at its place, while
-  /// its block (`ReadBlock`) is held. A finished block that only the stream
-  /// still holds is reused. Files in either encoding and memory streams; a
-  /// file opened for writing is left as it is.
-  void KeepReadText();
-  /// With KeepReadText: the block holding the line the last ReadLineView
-  /// returned (every line lies whole in one block). Null otherwise.
-  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
   /// 1-based number of the line the next read starts.
   std::int32_t Line() const { return line_; }
   /// The text of an in-memory stream (what was written, or what is left to read).
@@ -74,12 +65,25 @@ class TextStream : public virtual Object {
   std::string ClassName() const override { return "TextStream"; }
 
  private:
+  // The record stream keeps the lines it reads where they lie.
+  friend class QMStream;
+  // From now on the stream reads into blocks and never writes into a block
+  // again once a line in it was handed out while anyone else holds that
+  // block: a line that ReadLineView returns stays valid, at its place, while
+  // its block (ReadBlock) is held. A finished block that only the stream
+  // still holds is reused. Files in either encoding and memory streams; a
+  // file opened for writing is left as it is.
+  void KeepReadText();
+  // With KeepReadText: the block holding the line the last ReadLineView
+  // returned (every line lies whole in one block). Null otherwise.
+  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
+
   TextStream() = default;
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
   bool MoreToRead() const;
-  const char* ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
-  std::size_t ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
+  const char* ReadData() const;
+  std::size_t ReadSize() const;
   void Flush();
   void Publish();
   void CheckOpen() const;

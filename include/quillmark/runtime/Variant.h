@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -34,26 +35,26 @@ enum VbVarType : std::int32_t {
 };
 
 /// A date: days since 1899-12-30, the fraction being the time of day.
-struct Date {
+struct QUILLMARK_EXPORT Date {
   double Serial = 0.0;
   friend bool operator==(const Date&, const Date&) = default;
 };
 
 /// The Null value (distinct from Empty).
-struct NullValue {
+struct QUILLMARK_EXPORT NullValue {
   friend bool operator==(const NullValue&, const NullValue&) = default;
 };
 inline constexpr NullValue Null{};
 
 /// Currency: a 64-bit count of ten-thousandths.
-struct Currency {
+struct QUILLMARK_EXPORT Currency {
   std::int64_t Scaled = 0;
   friend bool operator==(const Currency&, const Currency&) = default;
 };
 
 class VariantArray;
 
-class Variant {
+class QUILLMARK_EXPORT Variant {
  public:
   Variant() = default;
   Variant(NullValue) : value_(NullValue{}) {}
@@ -158,20 +159,20 @@ class Variant {
 static_assert(sizeof(Variant) == 16, "a Variant is one 8-byte value and its type");
 
 /// Variant arithmetic with the run-time's widening rules; strings join with `+`.
-Variant operator+(const Variant& a, const Variant& b);
-Variant operator-(const Variant& a, const Variant& b);
-Variant operator*(const Variant& a, const Variant& b);
-Variant operator/(const Variant& a, const Variant& b);
+QUILLMARK_EXPORT Variant operator+(const Variant& a, const Variant& b);
+QUILLMARK_EXPORT Variant operator-(const Variant& a, const Variant& b);
+QUILLMARK_EXPORT Variant operator*(const Variant& a, const Variant& b);
+QUILLMARK_EXPORT Variant operator/(const Variant& a, const Variant& b);
 /// Comparison: numbers by value, strings binary, mixed number/string as numbers
 /// when the string is numeric. Empty compares as 0 or "".
-int Compare(const Variant& a, const Variant& b, bool textCompare = false);
-bool operator==(const Variant& a, const Variant& b);
+QUILLMARK_EXPORT int Compare(const Variant& a, const Variant& b, bool textCompare = false);
+QUILLMARK_EXPORT bool operator==(const Variant& a, const Variant& b);
 inline bool operator<(const Variant& a, const Variant& b) { return Compare(a, b) < 0; }
 
 /// An N-dimensional array of Variants; each dimension has its own lower bound.
 /// Elements are stored with the first index varying fastest, so that
 /// `Redim(..., preserve)` of the last dimension keeps every element.
-class VariantArray {
+class QUILLMARK_EXPORT VariantArray {
  public:
   struct Bound {
     std::int32_t Lower = 0;

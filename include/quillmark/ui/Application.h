@@ -1,4 +1,6 @@
 #pragma once
+
+#include "quillmark/Export.h"
 // Starting Qt on demand.
 //
 // Every window of the ui library runs inside a QApplication. A caller that has
@@ -11,9 +13,9 @@ namespace qm::ui {
 
 /// Makes sure a QApplication exists, starting one if needed; raises 9999
 /// "No user interface is available: ..." when none can be started.
-void EnsureApplication();
+QUILLMARK_EXPORT void EnsureApplication();
 
 /// True when a QApplication exists or one could be started.
-bool CanShowWindows();
+QUILLMARK_EXPORT bool CanShowWindows();
 
 }  // namespace qm::ui

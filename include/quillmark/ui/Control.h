@@ -17,36 +17,37 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dispatch.h"
 
 namespace qm::ui {
 
-struct TwipRect {
+struct QUILLMARK_EXPORT TwipRect {
   double Left = 0, Top = 0, Width = 0, Height = 0;
 };
 
 /// Twips per pixel in both directions (from the screen's logical DPI).
-double TwipsPerPixelX();
-double TwipsPerPixelY();
+QUILLMARK_EXPORT double TwipsPerPixelX();
+QUILLMARK_EXPORT double TwipsPerPixelY();
 
 /// Position and size of a widget in twips.
-TwipRect GetTwips(const QWidget& widget);
+QUILLMARK_EXPORT TwipRect GetTwips(const QWidget& widget);
 /// Moves and sizes a widget; for a window only the size when `keepPosition`.
-void SetTwips(QWidget& widget, const TwipRect& rect, bool keepPosition = false);
+QUILLMARK_EXPORT void SetTwips(QWidget& widget, const TwipRect& rect, bool keepPosition = false);
 /// Changes one side of the rectangle.
-void SetLeft(QWidget& widget, double left);
-void SetTop(QWidget& widget, double top);
-void SetWidth(QWidget& widget, double width);
-void SetHeight(QWidget& widget, double height);
+QUILLMARK_EXPORT void SetLeft(QWidget& widget, double left);
+QUILLMARK_EXPORT void SetTop(QWidget& widget, double top);
+QUILLMARK_EXPORT void SetWidth(QWidget& widget, double width);
+QUILLMARK_EXPORT void SetHeight(QWidget& widget, double height);
 
 /// The width of `text` in the widget's font, in twips (whole pixels), the
 /// widest line when it has several.
-double TextWidth(const QWidget& widget, std::string_view text);
+QUILLMARK_EXPORT double TextWidth(const QWidget& widget, std::string_view text);
 
 /// A widget reached by name, like a form's control: `Left`, `Top`, `Width`,
 /// `Height` (twips), `hwnd` (the native window id), `Caption`/`Text`,
 /// `Visible`, `Enabled`, `Tag`, `Name`. Reading a deleted widget raises 91.
-class Control : public Dispatch {
+class QUILLMARK_EXPORT Control : public Dispatch {
  public:
   explicit Control(QWidget* widget);
   std::string ClassName() const override;

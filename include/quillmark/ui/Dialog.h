@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm::ui {
@@ -28,7 +29,7 @@ enum IconConstants : std::int32_t {
   ICO_Critical = 3,
 };
 
-class Dialog {
+class QUILLMARK_EXPORT Dialog {
  public:
   /// Shows the extended message box and returns the 0-based index of the
   /// chosen button (the default button when the countdown ran out or the user

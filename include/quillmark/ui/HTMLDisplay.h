@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -18,7 +19,7 @@ class PrintSettings;
 
 namespace qm::ui {
 
-class HTMLDisplay : public virtual Object {
+class QUILLMARK_EXPORT HTMLDisplay : public virtual Object {
  public:
   std::string ClassName() const override { return "HTMLDisplay"; }
 

@@ -8,12 +8,13 @@
 
 #include <cstdint>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/Variant.h"
 
 namespace qm::ui {
 
-class Layout {
+class QUILLMARK_EXPORT Layout {
  public:
   Layout() = delete;
 

@@ -12,12 +12,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "quillmark/Export.h"
 #include "quillmark/automation/RectLong.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm::ui {
 
-class Mouse {
+class QUILLMARK_EXPORT Mouse {
  public:
   /// Puts the cursor at screen pixel (x, y).
   void Move(std::int32_t x, std::int32_t y);

@@ -41,6 +41,7 @@
 #include <string>
 #include <string_view>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dispatch.h"
 
 namespace qm {
@@ -50,7 +51,7 @@ class DeviceContext;
 
 namespace qm::ui {
 
-class PictureSurface : public Dispatch {
+class QUILLMARK_EXPORT PictureSurface : public Dispatch {
  public:
   /// A surface of the given size in pixels, filled with BackColor (white).
   /// Starts Qt when needed (fonts need it).
@@ -109,7 +110,7 @@ class PictureSurface : public Dispatch {
 
 /// A widget that shows a PictureSurface of its own size (the picture is kept
 /// when the widget grows, as an auto-redrawing picture box does).
-class PictureBox : public QWidget {
+class QUILLMARK_EXPORT PictureBox : public QWidget {
  public:
   explicit PictureBox(QWidget* parent = nullptr);
   const std::shared_ptr<PictureSurface>& Surface() const { return surface_; }

@@ -9,19 +9,21 @@
 
 #include <string>
 
+#include "quillmark/Export.h"
+
 namespace qm::ui {
 
 /// The helper's full name; "" when it cannot be found.
-std::string PrintHelperPath();
+QUILLMARK_EXPORT std::string PrintHelperPath();
 
 /// Starts printing the page on the default printer and returns at once.
 /// Raises 53 for a missing page, 9999 "No printer is installed" when Qt
 /// sees no printer, and 9999 when the helper is missing or does not start.
-void PrintDetached(const std::string& HtmlFile);
+QUILLMARK_EXPORT void PrintDetached(const std::string& HtmlFile);
 
 /// Prints the page into a PDF file and waits for it (at most two minutes).
 /// Raises 53 for a missing page and 9999 with the helper's message when it
 /// fails.
-void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile);
+QUILLMARK_EXPORT void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile);
 
 }  // namespace qm::ui

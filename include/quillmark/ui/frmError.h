@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Dictionary.h"
 
 namespace qm::ui {
 
 class FormDialog;
 
-class frmError {
+class QUILLMARK_EXPORT frmError {
  public:
   /// The shared window object: the errors ignored through it stay ignored
   /// until the process ends.

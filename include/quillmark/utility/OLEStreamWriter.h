@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
@@ -23,7 +24,7 @@ class TemporaryFile;
 enum class StreamSeek { Begin = 0, Current = 1, End = 2 };
 
 /// A byte stream to write to, as structured storage offers one.
-class IStream : public virtual Object {
+class QUILLMARK_EXPORT IStream : public virtual Object {
  public:
   std::string ClassName() const override { return "IStream"; }
   /// Writes the bytes at the current position; returns the count written.
@@ -32,7 +33,7 @@ class IStream : public virtual Object {
   virtual std::uint64_t Seek(std::int64_t offset, StreamSeek origin) = 0;
 };
 
-class OLEStreamWriter : public virtual Object {
+class QUILLMARK_EXPORT OLEStreamWriter : public virtual Object {
  public:
   /// Creates the compound file and its stream "TempOutputStream".
   OLEStreamWriter();

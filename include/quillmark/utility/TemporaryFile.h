@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/Object.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
 
-class TemporaryFile : public virtual Object {
+class QUILLMARK_EXPORT TemporaryFile : public virtual Object {
  public:
   TemporaryFile();
   ~TemporaryFile() override;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "quillmark/Export.h"
 #include "quillmark/runtime/Collection.h"
 #include "quillmark/runtime/Dictionary.h"
 #include "quillmark/runtime/Object.h"
@@ -23,7 +24,7 @@ enum PlatformConstants : std::int32_t {
   PLA_WindowsNT2000XP = 2,
 };
 
-class Utility : public virtual Object {
+class QUILLMARK_EXPORT Utility : public virtual Object {
  public:
   std::string ClassName() const override { return "Utility"; }
 

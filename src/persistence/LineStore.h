@@ -27,12 +27,11 @@
 #include <string_view>
 #include <vector>
 
-#include "quillmark/Export.h"
-#include "quillmark/runtime/detail/HugeBlock.h"
+#include "runtime/HugeBlock.h"
 
 namespace qm::detail {
 
-class QUILLMARK_EXPORT LineStore {
+class LineStore {
  public:
   using Block = std::shared_ptr<const HugeBlock>;
 

@@ -5,17 +5,15 @@
 #include <cstddef>
 #include <memory>
 
-#include "quillmark/Export.h"
-
 namespace qm::detail {
 
 /// Advice for memory about to be filled whole: the page-aligned part of
 /// [data, data + bytes) is backed by huge pages where the kernel offers them
 /// and given its pages at once, instead of a page fault per 4 KiB.
-QUILLMARK_EXPORT void Prefault(void* data, std::size_t bytes);
+void Prefault(void* data, std::size_t bytes);
 
 /// Gives a block's memory back: unmapped, or freed when it came from malloc.
-struct QUILLMARK_EXPORT BlockRelease {
+struct BlockRelease {
   std::size_t MappedBytes = 0;  // 0: from malloc
   void operator()(char* p) const;
 };
@@ -23,7 +21,7 @@ struct QUILLMARK_EXPORT BlockRelease {
 /// A block of raw memory, released with its owner. Blocks of 2 MiB and more
 /// are mapped whole, asked to be backed by huge pages, and filled with their
 /// pages at once: one call instead of a page fault per 4 KiB.
-class QUILLMARK_EXPORT HugeBlock {
+class HugeBlock {
  public:
   explicit HugeBlock(std::size_t bytes);
   char* Data() const { return data_.get(); }
