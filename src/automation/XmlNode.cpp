@@ -331,9 +331,22 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
   return raw;
 }
 
+// Appends a piece of the parser's output. A carriage return can only reach
+// the output from text (a "&#13;" read, or a value set): written raw, the next
+// load would read it as a line feed, so it is written as the reference. The
+// parser already does so in attribute values.
+void AppendOutput(std::string& out, const void* data, std::size_t size) {
+  std::string_view piece(static_cast<const char*>(data), size);
+  for (std::size_t cr = piece.find('\r'); cr != std::string_view::npos; cr = piece.find('\r')) {
+    out.append(piece.substr(0, cr)).append("&#13;");
+    piece.remove_prefix(cr + 1);
+  }
+  out.append(piece);
+}
+
 struct StringWriter : pugi::xml_writer {
   std::string text;
-  void write(const void* data, std::size_t size) override { text.append(static_cast<const char*>(data), size); }
+  void write(const void* data, std::size_t size) override { AppendOutput(text, data, size); }
 };
 
 // Collects pugixml's small pieces into large writes to the file; the first
@@ -345,7 +358,7 @@ struct FileWriter : pugi::xml_writer {
   std::string failure;
   explicit FileWriter(detail::AtomicFile& f) : file(f) {}
   void write(const void* data, std::size_t size) override {
-    pending.append(static_cast<const char*>(data), size);
+    AppendOutput(pending, data, size);
     if (pending.size() >= kBlock) Flush();
   }
   void Flush() {

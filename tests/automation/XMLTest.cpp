@@ -208,6 +208,21 @@ TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
   }
 }
 
+// A carriage return read from a reference in text is written back as one, so
+// that rendering and loading again keep it (a raw one would load as a line feed).
+TEST(XML, CarriageReturnsInTextSurviveRenderingAndSaving) {
+  qm::test::ScratchDir dir;
+  XML doc;
+  doc.LoadFromString("<a b=\"1&#13;2\">x&#13;y&#xD;</a>", "Doc");
+  const std::string rendered = doc.GetNextTag()->Render();
+  EXPECT_EQ(rendered, "<a b=\"1&#13;2\">x&#13;y&#13;</a>\n");
+  XML again;
+  again.LoadFromString(rendered, "Doc");
+  EXPECT_EQ(again.GetNextTag()->Render(), rendered);
+  ASSERT_TRUE(doc.GetNextTag()->SaveFile(dir / "cr.xml"));
+  EXPECT_NE(ReadFile(dir / "cr.xml").find("x&#13;y&#13;</a>"), std::string::npos);
+}
+
 TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
   qm::test::ScratchDir dir;
   auto nested = [](int depth) {
