@@ -61,7 +61,6 @@ class Invocation {
   /// operands, unless help is asked for.
   Invocation(const Command& command, std::span<const std::string> args);
 
-  const Command& Spec() const { return *command_; }
   bool HelpAsked() const { return help_; }
   /// True unless --quiet was given.
   bool Chatty() const { return !Has("quiet"); }
