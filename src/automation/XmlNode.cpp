@@ -250,6 +250,26 @@ std::optional<std::uint32_t> CharacterReferenceAt(std::string_view text) {
   return value;
 }
 
+// Text of white space only beside other children is layout, not kept, when
+// written as such; text that becomes white space only through references
+// ("&#10;") is treated alike, so that what is kept does not depend on how the
+// white space was written (and a rendering loads again to the same tree).
+void DropBlankTextBesideElements(xml_node root) {
+  std::vector<xml_node> blank;
+  struct Walker : pugi::xml_tree_walker {
+    std::vector<xml_node>& Blank;
+    explicit Walker(std::vector<xml_node>& b) : Blank(b) {}
+    bool for_each(xml_node& node) override {
+      if (node.type() == pugi::node_pcdata && (node.previous_sibling() || node.next_sibling()) &&
+          std::string_view(node.value()).find_first_not_of(" \t\r\n") == std::string_view::npos)
+        Blank.push_back(node);
+      return true;
+    }
+  } walker(blank);
+  root.traverse(walker);
+  for (xml_node node : blank) node.parent().remove_child(node);
+}
+
 // True when a character reference in an element's text or an attribute value
 // names U+0000. Parsed with references decoded, such a value ends at the NUL,
 // so neither the tree check nor a rendering sees it: `bytes` are parsed again
@@ -663,6 +683,7 @@ bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
     lastError_ = std::move(error);
     return false;
   }
+  if (raw.HasCharacterReference || !raw.Valid) DropBlankTextBesideElements(root);
   lastError_.clear();
   // The parsed root takes this node's place.
   pugi::xml_node_struct* parsedRoot = root.internal_object();

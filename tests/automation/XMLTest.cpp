@@ -221,6 +221,9 @@ TEST(XML, CarriageReturnsInTextSurviveRenderingAndSaving) {
   EXPECT_EQ(again.GetNextTag()->Render(), rendered);
   ASSERT_TRUE(doc.GetNextTag()->SaveFile(dir / "cr.xml"));
   EXPECT_NE(ReadFile(dir / "cr.xml").find("x&#13;y&#13;</a>"), std::string::npos);
+  // White space written as references beside elements is layout, as when written raw.
+  doc.LoadFromString("<a>&#10;<k/>&#32;&#9;<k/>\n<k/></a>", "Doc");
+  EXPECT_EQ(doc.GetNextTag()->Render(), "<a>\n  <k />\n  <k />\n  <k />\n</a>\n");
 }
 
 TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
