@@ -1,30 +1,16 @@
 #include "support/BenchRow.h"
 
-#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
 namespace qm::bench {
 namespace {
-
-// Collects the median real time of each benchmark instead of printing it.
-class MedianCollector : public benchmark::BenchmarkReporter {
- public:
-  bool ReportContext(const Context&) override { return true; }
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        medians[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e9;  // unit is ns
-    }
-  }
-  std::map<std::string, double> medians;
-};
 
 std::string Format(double value, const char* format) {
   char buffer[64];
@@ -32,7 +18,6 @@ std::string Format(double value, const char* format) {
   return buffer;
 }
 
-// Processor time so far (user + system, this process and its finished children).
 double CpuSeconds() {
   rusage self{}, children{};
   getrusage(RUSAGE_SELF, &self);
@@ -41,44 +26,61 @@ double CpuSeconds() {
   return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
 }
 
+double Seconds(const Contender& c) {
+  const auto start = std::chrono::steady_clock::now();
+  c.Run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 }  // namespace
 
+// The contenders take turns, round after round (the order reversed every
+// other round), after one untimed warm-up run each: a machine whose speed
+// drifts during the row slows all of them alike instead of whichever ran
+// during the slow spell.
 RowResult RunRow(const std::string& row, double goal, const Contender& ours, const std::vector<Contender>& peers,
                  int repetitions) {
   std::vector<const Contender*> all{&ours};
   for (const auto& p : peers) all.push_back(&p);
-  for (const Contender* c : all) {
-    benchmark::RegisterBenchmark(c->Name.c_str(),
-                                 [c](benchmark::State& state) {
-                                   for (auto _ : state) c->Run();
-                                 })
-        ->Iterations(1)
-        ->Repetitions(repetitions)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kNanosecond)
-        ->UseRealTime();
+  for (const Contender* c : all) c->Run();
+  std::vector<std::vector<double>> times(all.size());
+  for (int round = 0; round < repetitions; ++round) {
+    for (std::size_t k = 0; k < all.size(); ++k) {
+      const std::size_t i = round % 2 == 0 ? k : all.size() - 1 - k;
+      times[i].push_back(Seconds(*all[i]));
+    }
   }
-  int argc = 1;
-  char name[] = "bench";
-  char* argv[] = {name, nullptr};
-  benchmark::Initialize(&argc, argv);
-  MedianCollector collector;
-  benchmark::RunSpecifiedBenchmarks(&collector);
-  benchmark::ClearRegisteredBenchmarks();
+  std::vector<double> medians;
+  for (const auto& t : times) medians.push_back(Median(t));
+  // The ratio is taken within each round, against the fastest peer of that
+  // round, and the median of those kept: runs next to each other in time
+  // share the machine's speed of the moment.
+  std::vector<double> ratios;
+  for (int round = 0; round < repetitions; ++round) {
+    double peer = 0;
+    for (std::size_t i = 1; i < all.size(); ++i)
+      if (peer == 0 || times[i][round] < peer) peer = times[i][round];
+    if (peer > 0) ratios.push_back(times[0][round] / peer);
+  }
 
   RowResult result;
-  result.OursSeconds = collector.medians[ours.Name];
-  result.PeerSeconds = 0;
-  for (const auto& p : peers) {
-    const double t = collector.medians[p.Name];
-    if (result.PeerSeconds == 0 || t < result.PeerSeconds) result.PeerSeconds = t;
-  }
-  result.Ratio = result.PeerSeconds > 0 ? result.OursSeconds / result.PeerSeconds : 0;
+  result.OursSeconds = medians[0];
+  result.PeerSeconds = *std::min_element(medians.begin() + 1, medians.end());
+  result.Ratio = ratios.empty() ? 0 : Median(ratios);
   std::printf("bench %s ratio %s goal %s\n", row.c_str(), Format(result.Ratio, "%.2f").c_str(),
               Format(goal, "%g").c_str());
-  for (const Contender* c : all)
-    Detail(c->Name + ": " + Format(collector.medians[c->Name] * 1000, "%.1f") + " ms (median of " +
+  for (std::size_t i = 0; i < all.size(); ++i)
+    Detail(all[i]->Name + ": " + Format(medians[i] * 1000, "%.1f") + " ms (median of " +
            std::to_string(repetitions) + ")");
+  std::string byRound = "ratio in each round:";
+  for (const double r : ratios) byRound += Format(r, " %.2f");
+  Detail(byRound);
   std::fflush(stdout);
   return result;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // One row of the benchmark table: our operation against the peer a user
-// would pick instead, timed in the same process with Google Benchmark.
+// would pick instead, timed in the same process, the contenders taking turns.
 
 #include <functional>
 #include <string>
@@ -19,9 +19,11 @@ struct RowResult {
   double Ratio = 0;
 };
 
-/// Times `ours` and every peer (`repetitions` runs each, median kept) and
-/// prints "bench ROW ratio R goal G" against the fastest peer, then one
-/// detail line per contender.
+/// Times `ours` and every peer (one untimed run each, then `repetitions`
+/// rounds in which each runs once, in turns) and prints "bench ROW ratio R
+/// goal G", R being the median over the rounds of our time against the
+/// fastest peer's in the same round, then one detail line per contender
+/// with its median time.
 RowResult RunRow(const std::string& row, double goal, const Contender& ours, const std::vector<Contender>& peers,
                  int repetitions = 3);
 

@@ -5,7 +5,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/FileTable.h"
-#include "quillmark/runtime/Settings.h"
+#include "runtime/SettingSwitch.h"
 
 namespace qm {
 std::string TempFolder() {
@@ -26,24 +26,12 @@ std::string LogFilePath() {
 #endif
 }
 
-// The switch as last read, per thread, read again only when the store may
-// have changed since: asking costs a comparison of a few bytes.
-bool LoggingEnabled() {
-  struct Switch {
-    SettingsWatch Watch;
-    bool On = false;
-  };
-  thread_local Switch current;
-  if (current.Watch.Changed()) {
-    try {
-      current.On = EqualsIgnoringCase(GetSetting(std::string(kSettingsApp), "Init", "Logging", ""), "yes");
-    } catch (...) {
-      current.Watch.Forget();
-      throw;
-    }
-  }
-  return current.On;
-}
+namespace {
+// Read again only when the store may have changed: asking costs a few loads.
+constinit detail::SettingSwitch logging(kSettingsApp, "Init", "Logging", "yes");
+}  // namespace
+
+bool LoggingEnabled() { return logging.On(); }
 
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {

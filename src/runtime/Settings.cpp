@@ -17,17 +17,19 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/runtime/Text.h"
+#include "runtime/SettingSwitch.h"
 
 namespace qm {
 
 namespace detail {
-// The environment array, its length, and the slot and text of the entries
-// the store's folder comes from (XDG_CONFIG_HOME, HOME).
+// The environment array, its length, and the slot and address of the
+// entries the store's folder comes from (XDG_CONFIG_HOME, HOME).
 struct SettingsPlace {
   char** Environment = nullptr;
   std::size_t Size = 0;
   std::size_t Slots[2] = {};
-  std::string Entries[2];
+  const char* Entries[2] = {};
 };
 }  // namespace detail
 
@@ -80,10 +82,10 @@ struct Store {
   std::atomic<std::uint64_t> Generation{1};  // counts the connections opened
 };
 
-Store& TheStore() {
-  static Store store;
-  return store;
-}
+// Constant-initialised: no guard on the way to it.
+constinit Store theStore;
+
+Store& TheStore() { return theStore; }
 
 void Exec(sqlite3* db, const char* sql) {
   char* message = nullptr;
@@ -248,6 +250,9 @@ bool SameBytes(const unsigned char* a, const unsigned char* b) {
 // The environment the store's folder comes from (XDG_CONFIG_HOME, HOME),
 // marked by the array, its length and the two entries with their slots, so
 // that the watch notices a change without a search of the environment.
+// Entries are compared by address: setenv and putenv put a new string in
+// the slot for a new value (the C library never rewrites one it made), so
+// only text changed in place in a buffer given to putenv goes unseen.
 constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
 constexpr const char* kPlaceVariables[2] = {"XDG_CONFIG_HOME=", "HOME="};
 
@@ -271,11 +276,8 @@ detail::SettingsPlace TakePlace() {
 // replaces the array; each shows here.
 bool SamePlace(const detail::SettingsPlace& place) {
   if (!environ || environ != place.Environment || environ[place.Size]) return false;
-  for (std::size_t v = 0; v < 2; ++v) {
-    if (place.Slots[v] == kAbsent) continue;
-    const char* entry = environ[place.Slots[v]];
-    if (!entry || std::strcmp(entry, place.Entries[v].c_str()) != 0) return false;
-  }
+  for (std::size_t v = 0; v < 2; ++v)
+    if (place.Slots[v] != kAbsent && environ[place.Slots[v]] != place.Entries[v]) return false;
   return true;
 }
 }  // namespace
@@ -298,5 +300,80 @@ bool SettingsWatch::Changed() {
   if (header_) std::memcpy(seen_, header_, kHeaderBytes);
   return true;
 }
+
+// ---- the switch ----
+
+namespace detail {
+
+static_assert(std::is_trivially_destructible_v<SettingSwitch>, "a switch must stay usable in static destructors");
+
+// Everything is loaded first and compared only once the sequence count shows
+// that no refresh overlapped the loads: a torn state never indexes environ.
+bool SettingSwitch::On() {
+  const std::uint32_t before = sequence_.load(std::memory_order_acquire);
+  const std::uint64_t generation = generation_.load(std::memory_order_relaxed);
+  const unsigned char* header = header_.load(std::memory_order_relaxed);
+  // Word by word against the mapped head (a mapping is never let go).
+  std::uint64_t differ = header ? 0 : 1;
+  if (header) {
+    for (std::size_t w = 0; w < kWords; ++w) {
+      std::uint64_t now;
+      std::memcpy(&now, header + 8 * w, 8);
+      differ |= now ^ seen_[w].load(std::memory_order_relaxed);
+    }
+  }
+  char** const environment = environment_.load(std::memory_order_relaxed);
+  const std::size_t size = environmentSize_.load(std::memory_order_relaxed);
+  const std::size_t slots[2] = {slots_[0].load(std::memory_order_relaxed), slots_[1].load(std::memory_order_relaxed)};
+  const char* const entries[2] = {entries_[0].load(std::memory_order_relaxed),
+                                  entries_[1].load(std::memory_order_relaxed)};
+  const bool value = value_.load(std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (differ || (before & 1) != 0 || sequence_.load(std::memory_order_relaxed) != before ||
+      generation != theStore.Generation.load(std::memory_order_acquire))
+    return Refresh();
+  if (!environ || environ != environment || environ[size]) return Refresh();
+  for (std::size_t v = 0; v < 2; ++v)
+    if (slots[v] != kAbsent && environ[slots[v]] != entries[v]) return Refresh();
+  return value;
+}
+
+// The store's look is taken before the value is read: a commit in between
+// shows as a difference at the next ask. A failed read publishes nothing.
+bool SettingSwitch::Refresh() {
+  std::lock_guard mine(refresh_);
+  Store& store = TheStore();
+  const SettingsPlace place = TakePlace();
+  std::uint64_t generation = 0;
+  const unsigned char* header = nullptr;
+  std::uint64_t seen[kWords] = {};
+  {
+    std::lock_guard lock(store.Lock);
+    Connection(store);
+    header = store.Header;
+    generation = store.Generation.load(std::memory_order_relaxed);
+    if (header) std::memcpy(seen, header, sizeof seen);
+  }
+  const bool value = EqualsIgnoringCase(
+      GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
+
+  const std::uint32_t count = sequence_.load(std::memory_order_relaxed);
+  sequence_.store(count + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  generation_.store(generation, std::memory_order_relaxed);
+  header_.store(header, std::memory_order_relaxed);
+  for (std::size_t w = 0; w < kWords; ++w) seen_[w].store(seen[w], std::memory_order_relaxed);
+  environment_.store(place.Environment, std::memory_order_relaxed);
+  environmentSize_.store(place.Size, std::memory_order_relaxed);
+  for (std::size_t v = 0; v < 2; ++v) {
+    slots_[v].store(place.Slots[v], std::memory_order_relaxed);
+    entries_[v].store(place.Entries[v], std::memory_order_relaxed);
+  }
+  value_.store(value, std::memory_order_relaxed);
+  sequence_.store(count + 2, std::memory_order_release);
+  return value;
+}
+
+}  // namespace detail
 
 }  // namespace qm

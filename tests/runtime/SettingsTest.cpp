@@ -3,11 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Settings.h"
 
 namespace {
@@ -119,6 +122,64 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
   }
   EXPECT_TRUE(watch.Changed());
   fs::remove_all(root);
+}
+
+// Threads that ask the logging switch over and over must see each flip at
+// their first ask after the commit, whichever thread refreshed the kept
+// answer; flips come from this process and from another one in turn. The
+// askers are parked while a child is forked, so that none holds a lock
+// (SQLite's, the store's) that the child would wait for.
+TEST(Settings, LoggingSwitchSeenByEveryThreadAfterEachFlip) {
+  constexpr int kThreads = 4, kFlips = 40;
+  std::atomic<int> round{-1}, answered{0}, parked{0}, wrong{0};
+  std::atomic<bool> hold{false}, stop{false};
+  std::vector<std::thread> askers;
+  for (int t = 0; t < kThreads; ++t) {
+    askers.emplace_back([&] {
+      int seen = -1;
+      while (!stop.load()) {
+        if (hold.load()) {
+          parked.fetch_add(1);
+          while (hold.load()) std::this_thread::yield();
+          parked.fetch_sub(1);
+        }
+        const int now = round.load();
+        if (now == seen) {
+          (void)qm::LoggingEnabled();  // asks between flips keep the kept answer busy
+          continue;
+        }
+        if (qm::LoggingEnabled() != (now % 2 == 0)) wrong.fetch_add(1);
+        seen = now;
+        answered.fetch_add(1);
+      }
+    });
+  }
+  for (int flip = 0; flip < kFlips; ++flip) {
+    const char* value = flip % 2 == 0 ? "yes" : "no";
+    if (flip % 4 == 3) {
+      hold.store(true);
+      while (parked.load() < kThreads) std::this_thread::yield();
+      const bool saved = Succeeded(Child([&] {
+        qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
+        return true;
+      }));
+      hold.store(false);
+      if (!saved) {
+        ADD_FAILURE() << "the child could not save the switch";
+        break;
+      }
+    } else {
+      qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
+    }
+    answered.store(0);
+    round.store(flip);
+    while (answered.load() < kThreads) std::this_thread::yield();
+  }
+  stop.store(true);
+  for (auto& t : askers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  qm::DeleteSetting("Quillmark Library", "Init");
+  EXPECT_FALSE(qm::LoggingEnabled());
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ struct SettingsPlace;
 /// commit; the watch compares it with a copy, through a read-only mapping
 /// that stays valid as long as the process runs. Where there is no such
 /// index, every call answers true. A change of the environment that moves
-/// the store (XDG_CONFIG_HOME, HOME) answers true at the next call. A
+/// the store (XDG_CONFIG_HOME, HOME) answers true at the next call (entries
+/// are compared by address: only text rewritten in place in a buffer given
+/// to putenv goes unseen). A
 /// database that another process deletes and creates anew while this one
 /// runs is read (and written) from its new file at the next read, but the
 /// watch only sees commits to the file it mapped. One watch serves one thread.
