@@ -301,7 +301,8 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   // Runs of printable ASCII, tabs and line ends without "&" are passed
-  // sixteen bytes at a time; the bytes of any other run are looked at one by one.
+  // sixteen bytes at a time; the scan stops at the first other byte, looks at
+  // that one character, and goes on sixteen at a time after it.
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
@@ -314,36 +315,38 @@ RawText ScanRawText(const std::uint8_t* data, std::size_t size) {
                                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
       const __m128i other = _mm_or_si128(_mm_andnot_si128(blank, _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20))),
                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
-      if (_mm_movemask_epi8(other) == 0) {
+      const int found = _mm_movemask_epi8(other);
+      if (found == 0) {
         i += 16;
         continue;
       }
+      i += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(found)));
     }
-    const std::size_t end = std::min(n, i + 16);
-#else
-    const std::size_t end = std::min(n, i + 8);
 #endif
-    while (i < end) {
-      const auto c = static_cast<unsigned char>(text[i]);
-      if (c >= 0x20 && c < 0x80) {
-        if (c == '&' && i + 1 < n && text[i + 1] == '#') {
-          raw.HasCharacterReference = true;
-          if (CharacterReferenceAt(text.substr(i)) == 0u) raw.HasNulReference = true;
-        }
-        ++i;
-      } else if (c < 0x80) {
-        if (c != '\t' && c != '\n' && c != '\r') raw.Valid = false;
-        ++i;
-      } else {
-        // A multi-byte character: check it whole, then go on after it.
-        std::string one(text.substr(i, 4));
-        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        one.resize(std::min(length, one.size()));
-        if (one.size() < length || !IsXmlText(one.c_str())) raw.Valid = false;
-        i += length;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x80) {
+      if (c == '&' && i + 1 < n && text[i + 1] == '#') {
+        raw.HasCharacterReference = true;
+        if (CharacterReferenceAt(text.substr(i)) == 0u) raw.HasNulReference = true;
       }
+      ++i;
+    } else if (c < 0x80) {
+      if (c != '\t' && c != '\n' && c != '\r') {
+        raw.Valid = false;
+        return raw;
+      }
+      ++i;
+    } else {
+      // A multi-byte character: check it whole, then go on after it.
+      std::string one(text.substr(i, 4));
+      std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      one.resize(std::min(length, one.size()));
+      if (one.size() < length || !IsXmlText(one.c_str())) {
+        raw.Valid = false;
+        return raw;
+      }
+      i += length;
     }
-    if (!raw.Valid) return raw;
   }
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   const std::size_t last = text.find_last_not_of(" \t\r\n");

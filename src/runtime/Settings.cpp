@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -79,13 +80,16 @@ struct Store {
   // pointer that was unmapped when the store was opened again.
   const unsigned char* Header = nullptr;
   std::vector<std::unique_ptr<const SharedHeader>> Mappings;
-  std::atomic<std::uint64_t> Generation{1};  // counts the connections opened
 };
 
-// Constant-initialised: no guard on the way to it.
-constinit Store theStore;
+Store& TheStore() {
+  static Store store;
+  return store;
+}
 
-Store& TheStore() { return theStore; }
+// Counts the connections opened, so that a watch notices a new one. Apart
+// from the store and constant-initialised: asking it takes no guard.
+constinit std::atomic<std::uint64_t> connections{1};
 
 void Exec(sqlite3* db, const char* sql) {
   char* message = nullptr;
@@ -154,7 +158,7 @@ sqlite3* Connection(Store& store) {
     store.Header = mapped->Bytes;
     store.Mappings.push_back(std::move(mapped));
   }
-  store.Generation.fetch_add(1, std::memory_order_release);
+  connections.fetch_add(1, std::memory_order_release);
   return store.Db.get();
 }
 
@@ -287,14 +291,14 @@ SettingsWatch::~SettingsWatch() = default;
 
 bool SettingsWatch::Changed() {
   Store& store = TheStore();
-  if (header_ && generation_ == store.Generation.load(std::memory_order_acquire) &&
+  if (header_ && generation_ == connections.load(std::memory_order_acquire) &&
       SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(*place_))
     return false;
   std::lock_guard lock(store.Lock);
   *place_ = TakePlace();
   Connection(store);
   header_ = store.Header;
-  generation_ = store.Generation.load(std::memory_order_relaxed);
+  generation_ = connections.load(std::memory_order_relaxed);
   // The snapshot is taken before the caller reads: a commit after it shows
   // at the next call.
   if (header_) std::memcpy(seen_, header_, kHeaderBytes);
@@ -330,7 +334,7 @@ bool SettingSwitch::On() {
   const bool value = value_.load(std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_acquire);
   if (differ || (before & 1) != 0 || sequence_.load(std::memory_order_relaxed) != before ||
-      generation != theStore.Generation.load(std::memory_order_acquire))
+      generation != connections.load(std::memory_order_acquire))
     return Refresh();
   if (!environ || environ != environment || environ[size]) return Refresh();
   for (std::size_t v = 0; v < 2; ++v)
@@ -351,7 +355,7 @@ bool SettingSwitch::Refresh() {
     std::lock_guard lock(store.Lock);
     Connection(store);
     header = store.Header;
-    generation = store.Generation.load(std::memory_order_relaxed);
+    generation = connections.load(std::memory_order_relaxed);
     if (header) std::memcpy(seen, header, sizeof seen);
   }
   const bool value = EqualsIgnoringCase(
