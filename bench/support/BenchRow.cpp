@@ -18,6 +18,7 @@ std::string Format(double value, const char* format) {
   return buffer;
 }
 
+// Processor time so far (user + system, this process and its finished children).
 double CpuSeconds() {
   rusage self{}, children{};
   getrusage(RUSAGE_SELF, &self);
