@@ -284,24 +284,41 @@ bool SamePlace(const detail::SettingsPlace& place) {
     if (place.Slots[v] != kAbsent && environ[place.Slots[v]] != place.Entries[v]) return false;
   return true;
 }
+
+// How the store looks now: the environment that places it, the connection
+// (opened there if need be), the head of its shared index (null: none),
+// copied into `seen`. Taken before the caller reads the store, so that a
+// commit after it shows as a difference at the next comparison.
+struct StoreLook {
+  detail::SettingsPlace Place;
+  const unsigned char* Header = nullptr;
+  std::uint64_t Generation = 0;
+};
+
+template <std::size_t N>
+StoreLook LookAtStore(unsigned char (&seen)[N]) {
+  Store& store = TheStore();
+  std::lock_guard lock(store.Lock);
+  StoreLook look{TakePlace()};
+  Connection(store);
+  look.Header = store.Header;
+  look.Generation = connections.load(std::memory_order_relaxed);
+  if (look.Header) std::memcpy(seen, look.Header, N);
+  return look;
+}
 }  // namespace
 
 SettingsWatch::SettingsWatch() : place_(std::make_unique<detail::SettingsPlace>()) {}
 SettingsWatch::~SettingsWatch() = default;
 
 bool SettingsWatch::Changed() {
-  Store& store = TheStore();
   if (header_ && generation_ == connections.load(std::memory_order_acquire) &&
       SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(*place_))
     return false;
-  std::lock_guard lock(store.Lock);
-  *place_ = TakePlace();
-  Connection(store);
-  header_ = store.Header;
-  generation_ = connections.load(std::memory_order_relaxed);
-  // The snapshot is taken before the caller reads: a commit after it shows
-  // at the next call.
-  if (header_) std::memcpy(seen_, header_, kHeaderBytes);
+  const StoreLook look = LookAtStore(seen_);
+  *place_ = look.Place;
+  header_ = look.Header;
+  generation_ = look.Generation;
   return true;
 }
 
@@ -336,9 +353,7 @@ bool SettingSwitch::On() {
   if (differ || (before & 1) != 0 || sequence_.load(std::memory_order_relaxed) != before ||
       generation != connections.load(std::memory_order_acquire))
     return Refresh();
-  if (!environ || environ != environment || environ[size]) return Refresh();
-  for (std::size_t v = 0; v < 2; ++v)
-    if (slots[v] != kAbsent && environ[slots[v]] != entries[v]) return Refresh();
+  if (!SamePlace({environment, size, {slots[0], slots[1]}, {entries[0], entries[1]}})) return Refresh();
   return value;
 }
 
@@ -346,32 +361,26 @@ bool SettingSwitch::On() {
 // shows as a difference at the next ask. A failed read publishes nothing.
 bool SettingSwitch::Refresh() {
   std::lock_guard mine(refresh_);
-  Store& store = TheStore();
-  const SettingsPlace place = TakePlace();
-  std::uint64_t generation = 0;
-  const unsigned char* header = nullptr;
-  std::uint64_t seen[kWords] = {};
-  {
-    std::lock_guard lock(store.Lock);
-    Connection(store);
-    header = store.Header;
-    generation = connections.load(std::memory_order_relaxed);
-    if (header) std::memcpy(seen, header, sizeof seen);
-  }
+  unsigned char seen[kWords * 8] = {};
+  const StoreLook look = LookAtStore(seen);
   const bool value = EqualsIgnoringCase(
       GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
 
   const std::uint32_t count = sequence_.load(std::memory_order_relaxed);
   sequence_.store(count + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
-  generation_.store(generation, std::memory_order_relaxed);
-  header_.store(header, std::memory_order_relaxed);
-  for (std::size_t w = 0; w < kWords; ++w) seen_[w].store(seen[w], std::memory_order_relaxed);
-  environment_.store(place.Environment, std::memory_order_relaxed);
-  environmentSize_.store(place.Size, std::memory_order_relaxed);
+  generation_.store(look.Generation, std::memory_order_relaxed);
+  header_.store(look.Header, std::memory_order_relaxed);
+  for (std::size_t w = 0; w < kWords; ++w) {
+    std::uint64_t word;
+    std::memcpy(&word, seen + 8 * w, 8);
+    seen_[w].store(word, std::memory_order_relaxed);
+  }
+  environment_.store(look.Place.Environment, std::memory_order_relaxed);
+  environmentSize_.store(look.Place.Size, std::memory_order_relaxed);
   for (std::size_t v = 0; v < 2; ++v) {
-    slots_[v].store(place.Slots[v], std::memory_order_relaxed);
-    entries_[v].store(place.Entries[v], std::memory_order_relaxed);
+    slots_[v].store(look.Place.Slots[v], std::memory_order_relaxed);
+    entries_[v].store(look.Place.Entries[v], std::memory_order_relaxed);
   }
   value_.store(value, std::memory_order_relaxed);
   sequence_.store(count + 2, std::memory_order_release);
