@@ -25,8 +25,11 @@ std::size_t Position(std::int32_t index, std::size_t count) {
 ScalarFieldPtr ScalarFields::AddDetails(std::string_view Name, ScalarTypeConstants ScalarType, Variant Value) {
   QM_FRAME_TRY {
     if (fields_.empty()) fields_.reserve(kTypicalFields);
-    fields_.push_back(std::make_shared<ScalarField>(std::string(Name), ScalarType, std::move(Value)));
-    return fields_.back();
+    // The field is handed back from here, not read back from the vector just
+    // written (a load that would wait for those stores to land).
+    auto field = std::make_shared<ScalarField>(std::string(Name), ScalarType, std::move(Value));
+    fields_.push_back(field);
+    return field;
   }
   QM_FRAME_CATCH("ScalarFields", "Public Function AddDetails", Name, ScalarType, Value);
 }

@@ -14,6 +14,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "runtime/AtomicFile.h"
+#include "runtime/BlockReader.h"
 #include "runtime/HugeBlock.h"
 
 namespace qm {
@@ -279,6 +280,16 @@ void TextStream::KeepReadText() {
     block_ = std::move(first);
     buffer_.clear();
   }
+  // A file that a block does not hold is read ahead on a thread of its own;
+  // the room left at the start of each block takes the unfinished line.
+  if (!memory_ && !unicode_ && !eof_ && file_) {
+    struct stat info {};
+    const off_t at = ftello(file_.get());
+    if (fstat(fileno(file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
+        info.st_size - at > static_cast<off_t>(kBlock - kChunk))
+      readAhead_ = std::make_unique<detail::BlockReader>(fileno(file_.get()), static_cast<std::uint64_t>(at), kBlock,
+                                                         kChunk);
+  }
 }
 
 // Appends what the source gives next to the block being read. When the block
@@ -286,6 +297,7 @@ void TextStream::KeepReadText() {
 // text ever copied): the lines handed out stay where they are.
 bool TextStream::FillBlock() {
   if (!MoreToRead()) return false;
+  if (readAhead_) return TakeReadAhead();
   std::string decoded;  // UTF-16 text, decoded before it goes to the block
   const char* from = nullptr;
   std::size_t n = 0;
@@ -348,12 +360,39 @@ bool TextStream::FillBlock() {
   return n > 0 || MoreToRead();
 }
 
+// The next block read ahead takes over, with the unfinished line put in the
+// room before its text (or, when the line is longer than that room, both
+// copied into a block of their own).
+bool TextStream::TakeReadAhead() {
+  detail::BlockReader::Piece piece = readAhead_->Next();
+  if (!piece.Block) {
+    eof_ = true;
+    readAhead_.reset();
+    return false;
+  }
+  const std::size_t tail = blockUsed_ - pos_;
+  const std::size_t room = readAhead_->Headroom();
+  std::shared_ptr<detail::HugeBlock> next = std::move(piece.Block);
+  std::size_t start = room - std::min(tail, room);
+  if (tail > room) {
+    auto joined = std::make_shared<detail::HugeBlock>(tail + piece.Size);
+    std::memcpy(joined->Data() + tail, next->Data() + room, piece.Size);
+    next = std::move(joined);
+    start = 0;
+  }
+  if (tail) std::memcpy(next->Data() + start, block_->Data() + pos_, tail);
+  block_ = std::move(next);
+  pos_ = start;
+  blockUsed_ = start + tail + piece.Size;
+  return true;
+}
+
 std::uint64_t TextStream::RemainingBytes() const {
   std::uint64_t left = ReadSize() - pos_ + pendingBytes_.size();
   if (block_ && memory_) left += buffer_.size() - memoryRead_;
   if (file_ && !eof_ && !closed_) {
     struct stat info {};
-    const off_t at = ftello(file_.get());
+    const off_t at = readAhead_ ? static_cast<off_t>(readAhead_->Offset()) : ftello(file_.get());
     if (fstat(fileno(file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
       left += static_cast<std::uint64_t>(info.st_size - at);
   }
@@ -462,6 +501,7 @@ void TextStream::Close() {
     replacement_.reset();
     throw;
   }
+  readAhead_.reset();  // its thread reads the file
   if (file_) {
     std::FILE* f = file_.release();
     if (std::fclose(f) != 0 && mode_ != IOMode::ForReading) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "Clients.h"
 #include "quillmark/frame/Error.h"
@@ -110,6 +112,58 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
     }
     EXPECT_TRUE(s.AtEndOfStream());
   }
+}
+
+// A file larger than a read block is read ahead on a thread, into blocks of
+// 2 MiB whose first 64 KiB are kept free for the line a block ends inside.
+// A CR LF pair parted by a block boundary, a line longer than that room
+// across one, and a line ending right at one come back whole; the bytes
+// still to come count the blocks read ahead; a stream closed halfway stops
+// its reader.
+TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
+  constexpr std::size_t kText = (std::size_t{2} << 20) - (std::size_t{64} << 10);  // the text of a block
+  std::vector<std::string> lines;
+  std::string bytes;
+  const auto add = [&](std::string line, const char* end) {
+    bytes += line + end;
+    lines.push_back(std::move(line));
+  };
+  const auto fillUntil = [&](std::size_t next) {  // the next line starts at `next`
+    while (next - bytes.size() > 64) add("filler " + std::to_string(lines.size()), "\n");
+    add(std::string(next - bytes.size() - 1, 'f'), "\n");
+  };
+  fillUntil(kText - 5);
+  add("abcd", "\r\n");  // CR at the block's last byte, LF at the next one's first
+  fillUntil(2 * kText - 80000);
+  add(std::string(100000, 'L'), "\r\n");
+  fillUntil(3 * kText);
+  add("first of the fourth block", "\n");
+  fillUntil(3 * kText + kText / 2);
+  add("the end", "");
+
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "big.txt", bytes);
+  const auto stream = TextStream::Open(dir / "big.txt", qm::IOMode::ForReading);
+  QMStream s;
+  s.Use(stream);
+  std::uint64_t remaining = stream->RemainingBytes();
+  EXPECT_EQ(remaining, bytes.size());
+  for (const std::string& line : lines) {
+    ASSERT_EQ(s.ReadLine(), line);
+    ASSERT_LE(stream->RemainingBytes(), remaining);
+    remaining = stream->RemainingBytes();
+  }
+  EXPECT_EQ(remaining, 0u);
+  EXPECT_TRUE(s.AtEndOfStream());
+  for (std::size_t back = 0; back < lines.size(); ++back) s.UnReadLine();
+  for (const std::string& line : lines) ASSERT_EQ(s.ReadLine(), line);
+
+  QMStream halfway;
+  halfway.Use(TextStream::Open(dir / "big.txt", qm::IOMode::ForReading));
+  for (std::size_t i = 0; i < lines.size() / 4; ++i) halfway.ReadLine();
+  EXPECT_EQ(halfway.ReadLine(), lines[lines.size() / 4]);
+  halfway.Close_();
+  EXPECT_THROW(halfway.ReadLine(), qm::Error);
 }
 
 std::string Utf16(const std::string& ascii) {

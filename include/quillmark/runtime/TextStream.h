@@ -22,6 +22,7 @@
 namespace qm {
 namespace detail {
 class AtomicFile;
+class BlockReader;
 class HugeBlock;
 }
 
@@ -81,6 +82,7 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   TextStream() = default;
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
+  bool TakeReadAhead();
   bool MoreToRead() const;
   const char* ReadData() const;
   std::size_t ReadSize() const;
@@ -111,6 +113,9 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   std::shared_ptr<const detail::HugeBlock> spare_;  // the block finished last
   std::size_t blockUsed_ = 0;
   std::size_t memoryRead_ = 0;
+  // KeepReadText on a file longer than a block: the blocks read ahead on a
+  // thread. Last, so that the members before keep their places.
+  std::unique_ptr<detail::BlockReader> readAhead_;
 };
 
 using TextStreamPtr = std::shared_ptr<TextStream>;

@@ -1,0 +1,68 @@
+#pragma once
+// Reads a file ahead, on a thread of its own, into fresh blocks that are
+// never written again once handed out: the reads a text stream keeps its
+// lines in. The kernel's copy into new memory (and the zeroing of that
+// memory) then happens on another core while the lines of the block before
+// are scanned.
+//
+// Each block leaves its first `headroom` bytes free, so that the reader of
+// the blocks can put the unfinished line of the previous block just before
+// the new text without copying the block. The reader stays at most a few
+// blocks ahead. Without a thread to be had, Next reads the block itself.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "runtime/HugeBlock.h"
+
+namespace qm::detail {
+
+class BlockReader {
+ public:
+  struct Piece {
+    std::shared_ptr<HugeBlock> Block;  // null: the file is over
+    std::size_t Size = 0;              // bytes read, from Block->Data() + headroom on
+  };
+
+  /// Reads `fd` (which the caller keeps open) from `offset` on, into blocks
+  /// of `blockSize` bytes with `headroom` bytes left free at their start.
+  BlockReader(int fd, std::uint64_t offset, std::size_t blockSize, std::size_t headroom);
+  /// Stops the thread; blocks handed out stay valid.
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  /// The next block of the file, in order; a null block once the file is
+  /// over. Raises 57 when the file could not be read, and bad_alloc as a
+  /// block allocation does.
+  Piece Next();
+  /// The file offset just after the last byte handed out.
+  std::uint64_t Offset() const { return handedOut_; }
+  std::size_t Headroom() const { return headroom_; }
+
+ private:
+  Piece ReadOne();  // one block from readAt_ on, on whichever thread
+  void Run();
+
+  const int fd_;
+  const std::size_t blockSize_;
+  const std::size_t headroom_;
+  std::uint64_t readAt_;      // the reading thread's offset
+  std::uint64_t handedOut_;   // the caller's offset
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Piece> ready_;  // blocks read and not yet handed out, the end (a null block) last
+  std::exception_ptr failure_;
+  bool over_ = false;  // the thread has queued the end or failed
+  bool stopping_ = false;
+  std::thread thread_;  // last: starts when the rest is ready
+};
+
+}  // namespace qm::detail
