@@ -130,13 +130,18 @@ TEST(XML, SaveFileRefusesAnEmptyRootAndBadPaths) {
   EXPECT_NE(e.Source().find("[XML]Public Function LoadFile(\""), std::string::npos) << e.Source();
 }
 
-TEST(XML, NavigationSharesTheTreeAndAddChildXMLCopies) {
+TEST(XML, NavigationSharesTheTreeAndAddChildXMLAndCreateCopy) {
   auto root = Parse("<r><a>1</a></r>");
   auto a = root->GetNextTag("a");
   a->LetValue("2");
   a->AddAtribute("k", "v");
   EXPECT_EQ(root->ChildValue("a"), "2");
   EXPECT_EQ(root->GetNextTag("a")->GetAttribute("k"), "v");
+  // Create makes the wrapper a new element of its own: the tree is untouched.
+  a->Create("fresh", "v");
+  EXPECT_EQ(a->Name(), "fresh");
+  EXPECT_EQ(a->Value(), "v");
+  EXPECT_EQ(root->GetNextTag()->Name(), "a");
 
   auto source = Parse("<order><line qty=\"1\">tea</line></order>");
   XML target;
@@ -251,15 +256,6 @@ TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
   limited.LoadFromString(nested(200), "Doc");
   ASSERT_TRUE(limited.SaveFile(dir / "shallow.xml"));
   EXPECT_TRUE(XmlLintAccepts(dir / "shallow.xml"));
-}
-
-TEST(XML, CreateReplacesTheElement) {
-  auto root = Parse("<r><a/></r>");
-  auto a = root->GetNextTag("a");
-  a->Create("fresh", "v");
-  EXPECT_EQ(a->Name(), "fresh");
-  EXPECT_EQ(a->Value(), "v");
-  EXPECT_EQ(root->GetNextTag()->Name(), "a");  // the tree is untouched
 }
 
 }  // namespace

@@ -137,9 +137,7 @@ TEST(Compress, FilesUseTheLengthPrefixedContainer) {
   qm::test::WriteFile(dir / "in.bin", AsString(original));
   qm::Compress compress;
   ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", qm::COM_DEFAULT_COMPRESSION), 0);
-  const std::string packed = qm::test::ReadFile(dir / "packed.z");
-  EXPECT_EQ(packed.substr(0, 4), std::string("\xE8\x03\x00\x00", 4));
-  EXPECT_TRUE(qm::test::PythonConfirmsContainer(dir / "packed.z", dir / "in.bin"));
+  EXPECT_TRUE(qm::test::PythonConfirmsContainer(dir / "packed.z", dir / "in.bin"));  // length field and stream
 
   qm::test::WriteFile(dir / "out.bin", "old content that must go");
   compress = qm::Compress();

@@ -98,25 +98,11 @@ TEST(PictureLoader, LoadsPngAndBmpIntoTheDibLayoutAndRefusesWhatIsNoPicture) {
         << name;
   }
 
-  qm::test::WriteFile(dir / "notes.txt", "this is not a picture\n");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "notes.txt"); }).Number(), qm::ERR_InvalidPicture);
-
+  // Bad headers are refused in PictureLoaderTest; here the file's own problems.
   qm::test::WriteFile(dir / "empty.bmp", "");
   EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
   EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "missing.png"); }).Number(), 53);
   EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir.Path().string()); }).Number(), 75);
-
-  // A BMP header that declares a picture of width 0, and one far beyond the pixel limit.
-  auto header = [](std::uint32_t width, std::uint32_t height) {
-    std::string b = "BM";  // file size, reserved, pixel offset, header size, size, 1 plane of 24 bits, zeros
-    for (std::uint32_t v : {66u, 0u, 54u, 40u, width, height, 0x00180001u, 0u, 0u, 0u, 0u, 0u, 0u})
-      for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (8 * i));
-    return b + std::string(12, '\0');
-  };
-  qm::test::WriteFile(dir / "zero.bmp", header(0, 4));
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "zero.bmp"); }).Number(), qm::ERR_InvalidPicture);
-  qm::test::WriteFile(dir / "huge.bmp", header(60000, 60000));
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "huge.bmp"); }).Number(), qm::ERR_InvalidPicture);
 }
 
 TEST(SaveAsJPG, WritesAJpegThatAnotherDecoderReadsBackAndAReplacedFileKeepsItsModeAndTimes) {

@@ -30,12 +30,9 @@ std::vector<double> Published(qm::Variant (qm::Interpolate::*method)(qm::Variant
 TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
   const std::vector<double> samples = {0, 3.5, -1, 2, 2, 10};
   for (std::int16_t precision : {1, 4, 7}) {
-    const auto cubic = qm::ResampleCubic(samples, precision);
-    EXPECT_EQ(cubic.size(), (samples.size() - 1) * precision + 1);
-    EXPECT_EQ(cubic, Published(&qm::Interpolate::InterpCub, samples, precision));
+    EXPECT_EQ(qm::ResampleCubic(samples, precision), Published(&qm::Interpolate::InterpCub, samples, precision));
     EXPECT_EQ(qm::ResampleLinear(samples, precision), Published(&qm::Interpolate::InterpLin, samples, precision));
   }
-  EXPECT_EQ(qm::ResampleLinear(std::vector<double>{1, 3}, 2), (std::vector<double>{1, 2, 3}));
   EXPECT_TRUE(qm::ResampleCubic({}, 5).empty());
   EXPECT_EQ(ErrorOf([&] { qm::ResampleCubic(samples, -1); }), qm::ERR_SubscriptOutOfRange);
   EXPECT_EQ(ErrorOf([&] { qm::ResampleLinear(std::vector<double>(40000, 1.0), 1); }), qm::ERR_Overflow);

@@ -138,22 +138,20 @@ static_assert(requires(const std::filesystem::path& file) {
 
 TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
   ScratchDir dir;
+  const auto sheet = [&](const char* book) {
+    return qm::test::Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
+  };
   qm::WriteWorkbook(dir.Path() / "text.xlsx", {{"item", "tab\there", "\"quoted\""}, {"tea", "12"}});
-  const std::string cells =
-      qm::test::Output("unzip -p '" + dir / "text.xlsx" + "' xl/worksheets/sheet1.xml");
+  const std::string cells = sheet("text.xlsx");
   for (const char* expected : {"<c r=\"B1\" t=\"inlineStr\"><is><t>tab\there</t>",
-                                      "<c r=\"C1\" t=\"inlineStr\"><is><t>\"quoted\"</t>", "<c r=\"B2\"><v>12</v>"})
+                               "<c r=\"C1\" t=\"inlineStr\"><is><t>\"quoted\"</t>", "<c r=\"B2\"><v>12</v>"})
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
   qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.5, -2}, {1e20}});
-  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "numbers.xlsx" + "' xl/worksheets/sheet1.xml").find("<v>1.5</v>"),
-            std::string::npos);
+  EXPECT_NE(sheet("numbers.xlsx").find("<v>1.5</v>"), std::string::npos);
   qm::WriteWorkbook(dir.Path() / "one.xlsx", {{1.0}});
   qm::WriteWorkbook(dir.Path() / "two.xlsx", {{"7", "price"}});
-  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "one.xlsx" + "' xl/worksheets/sheet1.xml").find("<c r=\"A1\"><v>1</v>"),
-            std::string::npos);
-  EXPECT_NE(qm::test::Output("unzip -p '" + dir / "two.xlsx" + "' xl/worksheets/sheet1.xml")
-                .find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"),
-            std::string::npos);
+  EXPECT_NE(sheet("one.xlsx").find("<c r=\"A1\"><v>1</v>"), std::string::npos);
+  EXPECT_NE(sheet("two.xlsx").find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"), std::string::npos);
   qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
   EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }),
