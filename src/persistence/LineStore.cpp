@@ -2,9 +2,17 @@
 
 #include <lz4.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <span>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -22,7 +30,7 @@ constexpr int kShrink = 3;
 constexpr int kAcceleration = 4;
 
 // The entries of a run as differences, zigzag varints: mostly one byte a line.
-std::vector<unsigned char> Differences(const std::vector<std::uint32_t>& entries) {
+std::vector<unsigned char> Differences(std::span<const std::uint32_t> entries) {
   std::vector<unsigned char> out;
   out.reserve(entries.size() + 16);
   std::int64_t previous = 0;
@@ -62,6 +70,141 @@ bool Undifferences(const unsigned char* in, std::size_t size, std::vector<std::u
 
 void LineStore::FreeDelete::operator()(char* p) const { std::free(p); }
 
+// Compresses closed runs on a thread of its own, oldest first. A run's text
+// and entries are read in place: the store changes neither until it has
+// taken the run's result. Without a thread to be had, each run is compressed
+// when it is handed in.
+class RunPacker {
+ public:
+  struct Job {
+    std::size_t Run;
+    const char* Text;
+    std::size_t Length;
+    std::span<const std::uint32_t> Entries;  // the run's, whose buffer stays while the run is queued
+  };
+
+  RunPacker() {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // Compressed in Hand instead.
+    }
+  }
+  ~RunPacker() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  RunPacker(const RunPacker&) = delete;
+  RunPacker& operator=(const RunPacker&) = delete;
+
+  // Queues a run; waits while enough runs are queued already, so that the
+  // blocks waiting for compression stay few.
+  void Hand(const Job& job) {
+    if (!thread_.joinable()) {
+      done_.push_back(Pack(job));
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return jobs_.size() < kQueued || failure_; });
+    if (failure_) std::rethrow_exception(failure_);
+    jobs_.push_back(job);
+    changed_.notify_all();
+  }
+
+  // The results ready, oldest first; with `wait`, once every queued run is done.
+  std::deque<LineStore::Packing> Results(bool wait) {
+    std::unique_lock lock(mutex_);
+    if (wait) changed_.wait(lock, [&] { return (jobs_.empty() && !busy_) || failure_; });
+    if (failure_) std::rethrow_exception(failure_);
+    return std::exchange(done_, {});
+  }
+
+ private:
+  static constexpr std::size_t kQueued = 2;
+
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+      if (stopping_) return;
+      const Job job = jobs_.front();
+      busy_ = true;
+      lock.unlock();
+      LineStore::Packing result;
+      std::exception_ptr failure;
+      try {
+        result = Pack(job);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      jobs_.pop_front();
+      if (failure) failure_ = failure;
+      else done_.push_back(std::move(result));
+      changed_.notify_all();
+    }
+  }
+
+  char* Room(std::size_t bytes) {
+    if (roomSize_ < bytes) {
+      room_.reset(static_cast<char*>(std::malloc(bytes)));
+      roomSize_ = room_ ? bytes : 0;
+      if (!room_) throw std::bad_alloc();
+    }
+    return room_.get();
+  }
+
+  bool Compresses(const char* text, std::size_t size) {
+    const int bound = LZ4_compressBound(static_cast<int>(size));
+    const int packed =
+        LZ4_compress_fast(text, Room(static_cast<std::size_t>(bound)), static_cast<int>(size), bound, kAcceleration);
+    return packed > 0 && static_cast<std::size_t>(packed) * kShrink <= size;
+  }
+
+  // The run compressed, when that pays; no bytes otherwise.
+  LineStore::Packing Pack(const Job& job) {
+    LineStore::Packing result;
+    result.Run = job.Run;
+    if (job.Length < kPackFrom || job.Length > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return result;
+    if (!Compresses(job.Text, kSample)) return result;
+    const std::vector<unsigned char> differences = Differences(job.Entries);
+    const int textBound = LZ4_compressBound(static_cast<int>(job.Length));
+    const int entryBound = LZ4_compressBound(static_cast<int>(differences.size()));
+    char* room = Room(static_cast<std::size_t>(textBound) + static_cast<std::size_t>(entryBound));
+    const int text = LZ4_compress_fast(job.Text, room, static_cast<int>(job.Length), textBound, kAcceleration);
+    const int entries = LZ4_compress_fast(reinterpret_cast<const char*>(differences.data()), room + text,
+                                          static_cast<int>(differences.size()), entryBound, kAcceleration);
+    if (text <= 0 || entries <= 0) return result;
+    const auto size = static_cast<std::size_t>(text) + static_cast<std::size_t>(entries);
+    if (size * 2 > job.Length + job.Entries.size() * sizeof(std::uint32_t)) return result;
+    result.Packed.reset(static_cast<char*>(std::malloc(size)));
+    if (!result.Packed) throw std::bad_alloc();
+    std::memcpy(result.Packed.get(), room, size);
+    result.PackedText = static_cast<std::size_t>(text);
+    result.PackedEntries = static_cast<std::size_t>(entries);
+    result.EntryBytes = differences.size();
+    return result;
+  }
+
+  LineStore::Bytes room_;  // compressed text and entries before they are copied out
+  std::size_t roomSize_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> jobs_;  // the first one is being compressed while busy_
+  std::deque<LineStore::Packing> done_;
+  std::exception_ptr failure_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: starts when the rest is ready
+};
+
+
 // A line that does not continue the last run: it starts a run of its own in
 // its block, or is copied when it lies in no block the store can keep.
 std::string_view LineStore::AppendElsewhere(std::string_view line, const Block& block) {
@@ -91,7 +234,12 @@ void LineStore::StartRun(Block owner, std::string_view line) {
   if (!runs_.empty()) {
     Run& closed = runs_.back();
     closed.Length = runEnd_ - runBase_;
-    Pack(closed);
+    // Runs too short to pay are not handed to the packer at all.
+    if (closed.Length >= kPackFrom) {
+      if (!packer_) packer_ = std::make_unique<RunPacker>();
+      for (Packing& packing : packer_->Results(false)) Take(std::move(packing));
+      packer_->Hand({runs_.size() - 1, closed.Base, closed.Length, closed.Entries});
+    }
   }
   lastBlock_ = owner.get();
   blockEnd_ = reinterpret_cast<std::uintptr_t>(owner->Data()) + owner->Size();
@@ -108,44 +256,25 @@ void LineStore::StartRun(Block owner, std::string_view line) {
   ++count_;
 }
 
-char* LineStore::Room(std::size_t bytes) {
-  if (roomSize_ < bytes) {
-    room_.reset(static_cast<char*>(std::malloc(bytes)));
-    roomSize_ = room_ ? bytes : 0;
-    if (!room_) throw std::bad_alloc();
-  }
-  return room_.get();
-}
+LineStore::LineStore() = default;
+LineStore::~LineStore() = default;
 
-bool LineStore::Compresses(const char* text, std::size_t size) {
-  const int bound = LZ4_compressBound(static_cast<int>(size));
-  const int packed = LZ4_compress_fast(text, Room(static_cast<std::size_t>(bound)), static_cast<int>(size), bound, kAcceleration);
-  return packed > 0 && static_cast<std::size_t>(packed) * kShrink <= size;
-}
-
-// Compresses a closed run when that pays, and lets its block go.
-void LineStore::Pack(Run& run) {
-  if (run.Length < kPackFrom || run.Length > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
-  if (!Compresses(run.Base, kSample)) return;
-  const std::vector<unsigned char> differences = Differences(run.Entries);
-  const int textBound = LZ4_compressBound(static_cast<int>(run.Length));
-  const int entryBound = LZ4_compressBound(static_cast<int>(differences.size()));
-  char* room = Room(static_cast<std::size_t>(textBound) + static_cast<std::size_t>(entryBound));
-  const int text = LZ4_compress_fast(run.Base, room, static_cast<int>(run.Length), textBound, kAcceleration);
-  const int entries = LZ4_compress_fast(reinterpret_cast<const char*>(differences.data()), room + text,
-                                        static_cast<int>(differences.size()), entryBound, kAcceleration);
-  if (text <= 0 || entries <= 0) return;
-  const auto size = static_cast<std::size_t>(text) + static_cast<std::size_t>(entries);
-  if (size * 2 > run.Length + run.Entries.size() * sizeof(std::uint32_t)) return;
-  run.Packed.reset(static_cast<char*>(std::malloc(size)));
-  if (!run.Packed) throw std::bad_alloc();
-  std::memcpy(run.Packed.get(), room, size);
-  run.PackedText = static_cast<std::size_t>(text);
-  run.PackedEntries = static_cast<std::size_t>(entries);
-  run.EntryBytes = differences.size();
+// A compressed run lets its block and entries go.
+void LineStore::Take(Packing packing) {
+  if (!packing.Packed) return;
+  Run& run = runs_[packing.Run];
+  run.Packed = std::move(packing.Packed);
+  run.PackedText = packing.PackedText;
+  run.PackedEntries = packing.PackedEntries;
+  run.EntryBytes = packing.EntryBytes;
   run.Base = nullptr;
   run.Owner.reset();
   std::vector<std::uint32_t>().swap(run.Entries);
+}
+
+void LineStore::Settle() {
+  if (!packer_) return;
+  for (Packing& packing : packer_->Results(true)) Take(std::move(packing));
 }
 
 void LineStore::Unpack(std::size_t index) const {
@@ -186,6 +315,7 @@ std::string_view LineStore::Earlier(std::size_t index) const {
 }
 
 void LineStore::clear() {
+  packer_.reset();  // it may be reading a run
   runs_.clear();
   count_ = 0;
   entries_ = nullptr;

@@ -17,8 +17,11 @@
 // compresses well (a sample of it is tried first) is compressed with LZ4,
 // its entries as small differences with it, and its block is let go: lines
 // written with indentation and repeated headers then cost a fraction of the
-// text read. A line of a compressed run comes from a copy of the run unpacked
-// when it is first asked for.
+// text read. The compression runs on a thread of its own while the reading
+// goes on; the run keeps its block until its result is taken, at the start of
+// a later run, so its lines can be asked for meanwhile. A line of a
+// compressed run comes from a copy of the run unpacked when it is first
+// asked for.
 
 #include <algorithm>
 #include <cstddef>
@@ -30,6 +33,8 @@
 #include "runtime/HugeBlock.h"
 
 namespace qm::detail {
+
+class RunPacker;
 
 class LineStore {
  public:
@@ -63,8 +68,15 @@ class LineStore {
     return {start, static_cast<std::size_t>(end - start)};
   }
   std::size_t size() const { return count_; }
+  /// Waits for the runs being compressed and takes their results.
+  void Settle();
   /// Forgets every line and lets the blocks go.
   void clear();
+
+  LineStore();
+  ~LineStore();
+  LineStore(const LineStore&) = delete;
+  LineStore& operator=(const LineStore&) = delete;
 
  private:
   static constexpr int kGapBits = 2;
@@ -77,6 +89,7 @@ class LineStore {
     void operator()(char* p) const;
   };
   using Bytes = std::unique_ptr<char, FreeDelete>;
+  friend class RunPacker;
 
   struct Run {
     Block Owner;                         // null once packed
@@ -97,14 +110,19 @@ class LineStore {
                                         [](std::size_t i, const Run& r) { return i < r.FirstLine; });
     return static_cast<std::size_t>(after - runs_.begin()) - 1;
   }
+  // What compressing a run gave: nothing when it did not pay.
+  struct Packing {
+    std::size_t Run = 0;
+    Bytes Packed;
+    std::size_t PackedText = 0, PackedEntries = 0, EntryBytes = 0;
+  };
+
   std::string_view Earlier(std::size_t index) const;  // a line of a closed run
   std::string_view AppendElsewhere(std::string_view line, const Block& block);
   std::string_view Copy(std::string_view line);
   void StartRun(Block owner, std::string_view line);
-  bool Compresses(const char* text, std::size_t size);
-  void Pack(Run& run);
+  void Take(Packing packing);  // a run's compression result, into the run
   void Unpack(std::size_t run) const;
-  char* Room(std::size_t bytes);
 
   std::vector<Run> runs_;
   std::size_t count_ = 0;
@@ -117,13 +135,13 @@ class LineStore {
   // The block copies go to, and its free space.
   std::shared_ptr<HugeBlock> copies_;
   std::size_t copiesUsed_ = 0;
-  // Room to compress into; the compressed run unpacked last.
-  Bytes room_;
-  std::size_t roomSize_ = 0;
+  // The compressed run unpacked last.
   mutable std::vector<char> unpackedText_;
   mutable std::vector<std::uint32_t> unpackedEntries_;
   mutable std::size_t unpackedRun_ = 0;
   mutable bool unpackedValid_ = false;
+  // Last: stopped before the runs whose text it reads go.
+  std::unique_ptr<RunPacker> packer_;
 };
 
 }  // namespace qm::detail

@@ -6,9 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace qm::detail {
 namespace fs = std::filesystem;
@@ -111,9 +117,107 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how)
   }
 }
 
+// Writes queued buffers in order on a thread of its own. After a failure
+// nothing more is written; the failure is raised to the caller instead.
+class AtomicFile::Behind {
+ public:
+  explicit Behind(AtomicFile& file) : file_(file) { thread_ = std::thread([this] { Loop(); }); }
+  // Stops without writing what is still queued: the file is discarded then.
+  ~Behind() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Behind(const Behind&) = delete;
+  Behind& operator=(const Behind&) = delete;
+
+  std::string Queue(std::string bytes) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.size() < kQueued || failure_; });
+    if (failure_) std::rethrow_exception(failure_);
+    queue_.push_back(std::move(bytes));
+    changed_.notify_all();
+    std::string spare;
+    if (!spares_.empty()) {
+      spare = std::move(spares_.back());
+      spares_.pop_back();
+    }
+    return spare;
+  }
+
+  void Drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || failure_; });
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  static constexpr std::size_t kQueued = 2;
+
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stopping_ || (!queue_.empty() && !failure_); });
+      if (stopping_) return;
+      std::string bytes = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        file_.WriteNow(bytes.data(), bytes.size());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      if (failure) failure_ = failure;
+      bytes.clear();
+      if (spares_.size() < kQueued) spares_.push_back(std::move(bytes));
+      changed_.notify_all();
+    }
+  }
+
+  AtomicFile& file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  std::vector<std::string> spares_;  // written buffers, emptied, to fill again
+  std::exception_ptr failure_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: starts when the rest is ready
+};
+
 AtomicFile::~AtomicFile() { Discard(); }
 
+std::string AtomicFile::WriteBehind(std::string bytes) {
+  if (!behind_) {
+    try {
+      behind_ = std::make_unique<Behind>(*this);
+    } catch (const std::system_error&) {
+      // No thread to be had: written here and now.
+      WriteNow(bytes.data(), bytes.size());
+      bytes.clear();
+      return bytes;
+    }
+  }
+  return behind_->Queue(std::move(bytes));
+}
+
+void AtomicFile::Drain() {
+  if (behind_) behind_->Drain();
+}
+
 void AtomicFile::Write(const void* data, std::size_t size) {
+  Drain();
+  WriteNow(data, size);
+}
+
+void AtomicFile::WriteNow(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t n = ::write(fd_, bytes, size);
@@ -131,6 +235,13 @@ void AtomicFile::Write(const void* data, std::size_t size) {
 
 void AtomicFile::Commit() {
   if (fd_ < 0) Fail("the file was already written or discarded", target_, EBADF);
+  try {
+    Drain();
+  } catch (...) {
+    Discard();
+    throw;
+  }
+  behind_.reset();
   if (::fsync(fd_) != 0) {
     const int error = errno;
     Discard();
@@ -153,6 +264,7 @@ void AtomicFile::Commit() {
 }
 
 void AtomicFile::Discard() noexcept {
+  behind_.reset();  // its thread writes to the descriptor
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;

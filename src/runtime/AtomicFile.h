@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,11 @@ class AtomicFile {
   // start writing them out, so that Commit's sync has little left to wait for.
   void Write(const void* data, std::size_t size);
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
+  // Appends bytes on a thread of the file's own, so that the caller goes on
+  // while the system copies them, and gives back an empty buffer to fill
+  // next (one written already, when there is one). A write that failed is
+  // raised by the next WriteBehind, Write or Commit.
+  std::string WriteBehind(std::string bytes);
 
   // The temporary's descriptor, for libraries that write through one.
   int Descriptor() const noexcept { return fd_; }
@@ -65,11 +71,16 @@ class AtomicFile {
   static void CopyWhole(const std::filesystem::path& source, const std::filesystem::path& target);
 
  private:
+  class Behind;
+  void WriteNow(const void* data, std::size_t size);
+  void Drain();  // waits for the bytes queued behind
+
   std::filesystem::path target_;
   std::filesystem::path temporary_;
   int fd_ = -1;
   std::size_t written_ = 0;  // bytes written through Write
   std::size_t flushed_ = 0;  // of which the system was told to start writing out
+  std::unique_ptr<Behind> behind_;  // the thread of WriteBehind, once there was one
 };
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.

@@ -444,18 +444,22 @@ bool TextStream::AtEndOfStream() {
   return pos_ >= ReadSize() && !Fill();
 }
 
+// A file written as a whole is written on a thread of its own while the
+// stream goes on; its failures come back at a later flush or at Close.
 void TextStream::Flush() {
   if (memory_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
-  const std::string bytes = unicode_ ? EncodeUtf16(buffer_) : std::string();
-  const std::string& out = unicode_ ? bytes : buffer_;
   if (replacement_) {
     try {
-      replacement_->Write(out);
+      std::string spare = replacement_->WriteBehind(unicode_ ? EncodeUtf16(buffer_) : std::move(buffer_));
+      buffer_ = std::move(spare);
     } catch (const std::filesystem::filesystem_error& e) {
       Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
     }
-  } else if (file_ && std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size()) {
-    Raise(errno == ENOSPC ? ERR_DiskFull : ERR_DeviceIO);
+  } else if (file_) {
+    const std::string bytes = unicode_ ? EncodeUtf16(buffer_) : std::string();
+    const std::string& out = unicode_ ? bytes : buffer_;
+    if (std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size())
+      Raise(errno == ENOSPC ? ERR_DiskFull : ERR_DeviceIO);
   }
   buffer_.clear();
 }

@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <random>
 
 #include "compression/BackgroundIo.h"
 #include "quillmark/compression/Compress.h"
 #include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 
 namespace {
+
+using qm::test::FileSizeLimit;
 
 constexpr std::size_t kChunk = 1 << 16;
 
@@ -19,27 +20,6 @@ std::string Noise(std::size_t size) {
   for (auto& b : bytes) b = static_cast<char>(random());
   return bytes;
 }
-
-// Files may grow to `limit` bytes while the object lives; writing past it
-// fails with EFBIG (the signal that would end the process is ignored).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lower = saved_;
-    lower.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int) = nullptr;
-};
 
 // Copies `in` to `out` through the background thread, chunk by chunk.
 std::size_t CopyThrough(const std::string& in, std::size_t claimed, const std::string& out) {

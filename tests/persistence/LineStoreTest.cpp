@@ -66,10 +66,11 @@ TEST(LineStore, EveryLineComesBackWhateverItsPlace) {
   EXPECT_EQ(store[0], "after clear");
 }
 
-// Closed runs are compressed when their text repeats itself and kept as they
-// are when it does not; either way every line comes back, also when lines of
-// two compressed runs are asked for in turn, and the blocks of compressed
-// runs are let go.
+// Closed runs are compressed (on the store's own thread) when their text
+// repeats itself and kept as they are when it does not; either way every line
+// comes back, also while a run is being compressed and when lines of two
+// compressed runs are asked for in turn, and once the compression is taken
+// the blocks of compressed runs are let go.
 TEST(LineStore, ClosedRunsCompressedOrNotGiveTheirLinesBack) {
   const auto makeBlock = [](bool repetitive, std::vector<std::string>& lines) {
     std::string text;
@@ -103,6 +104,8 @@ TEST(LineStore, ClosedRunsCompressedOrNotGiveTheirLinesBack) {
   }
   store.Append("last", nullptr);  // closes the third run
   expected.push_back("last");
+  EXPECT_EQ(store[3], a[3]) << "a run being compressed gives its lines too";
+  store.Settle();
   const std::weak_ptr<const HugeBlock> firstSeen = first, secondSeen = second;
   first.reset();
   second.reset();

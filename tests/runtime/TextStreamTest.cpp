@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
@@ -101,6 +102,27 @@ TEST(TextStream, WritingReplacesTheFileAtClose) {
   auto device = TextStream::Open("/dev/null", IOMode::ForWriting);
   device->WriteLine("gone");
   device->Close();
+}
+
+// The text goes to the file on a thread of its own: a write that fails there
+// is raised by a later write or by Close, the old file stays as it was, and
+// nothing is left beside it.
+TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "r.txt", "old\r\n");
+  const std::string line(1000, 'w');
+  int raised = 0;
+  {
+    qm::test::FileSizeLimit limit(1 << 20);
+    auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
+    raised = ErrorOf([&] {
+      for (int i = 0; i < 4000; ++i) w->WriteLine(line);
+      w->Close();
+    });
+  }
+  EXPECT_EQ(raised, 57);
+  EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST(TextStream, OpenErrorsAndModes) {
