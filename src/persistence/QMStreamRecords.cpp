@@ -15,6 +15,7 @@ namespace qm {
 namespace {
 
 using detail::After;
+using detail::FindField;
 using detail::LTrimView;
 using detail::TrimView;
 
@@ -84,10 +85,15 @@ void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32
     // By position, so that a client changing the list from a callback cannot
     // invalidate the walk.
     for (std::int32_t i = 1; i <= fields->Count(); ++i) {
-      const ScalarFieldPtr field = fields->Item(i);
-      WriteLine(kProperty, field->Name());
+      const ScalarFieldPtr& listed = *(fields->begin() + (i - 1));
+      // A value holding an object runs client code to become text (a key, a
+      // default property): that field is held while it is written. Other
+      // values are written through the list's own reference.
+      const ScalarFieldPtr held = listed->Value().IsObject() ? listed : nullptr;
+      ScalarField& field = *listed;
+      WriteLine(kProperty, field.Name());
       Indent();
-      WriteLine({}, field->GetStreamValue(WrittenVersion));
+      WriteLine({}, field.GetStreamValue(WrittenVersion));
       UnIndent();
     }
     UnIndent();
@@ -125,7 +131,8 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
       value.assign(TrimView(ReadLineView()));
       const bool last = fieldName.empty();
       if (LoggingEnabled()) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
-      const ScalarFieldPtr field = fields->ItemName(fieldName);
+      // Read through the list's own reference: setting a value runs no client code.
+      ScalarField* const field = FindField(*fields, fieldName);
       if (LoggingEnabled()) QMWriteLog("Got field object okay");
       if (field) {
         if (LoggingEnabled()) QMWriteLog("About to set field value for " + field->Name());

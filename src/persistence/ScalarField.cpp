@@ -74,7 +74,7 @@ void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shar
         value_ = Val(StreamValue);
         break;
       case ST_DateTime:
-        value_ = CDate(Variant(StreamValue));
+        value_ = detail::ReadDate(StreamValue);
         break;
       case ST_Boolean:
         value_ = detail::ReadBoolean(StreamValue);

@@ -4,13 +4,11 @@
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "persistence/RecordText.h"
 #include "quillmark/runtime/Text.h"
 
 namespace qm {
 namespace {
-
-// Names compare without regard to case; the same bytes need no folding.
-bool SameFieldName(std::string_view a, std::string_view b) { return a == b || EqualsIgnoringCase(a, b); }
 
 // Most objects have a handful of fields: one allocation instead of four.
 constexpr std::size_t kTypicalFields = 8;
@@ -56,7 +54,7 @@ ScalarFieldPtr ScalarFields::Item(std::int32_t Index) const {
 ScalarFieldPtr ScalarFields::ItemName(const std::string& Name) const {
   QM_FRAME_TRY {
     for (const auto& field : fields_)
-      if (SameFieldName(field->Name(), Name)) return field;
+      if (detail::SameFieldName(field->Name(), Name)) return field;
     return nullptr;
   }
   QM_FRAME_CATCH("ScalarFields", "Public Function ItemName", Name);

@@ -21,6 +21,9 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
+// Text gathered before a file written as a whole takes it: each handover to
+// the thread that writes it costs a wake-up, so fewer and larger ones.
+constexpr std::size_t kWriteChunk = std::size_t{1} << 19;
 constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one huge page
 
 [[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
@@ -478,7 +481,7 @@ void TextStream::Publish() {
 void TextStream::Write(std::string_view text) {
   CheckWritable();
   buffer_ += text;
-  if (buffer_.size() >= kChunk) Flush();
+  if (buffer_.size() >= (replacement_ ? kWriteChunk : kChunk)) Flush();
 }
 
 void TextStream::WriteLine(std::string_view text) {
@@ -486,7 +489,7 @@ void TextStream::WriteLine(std::string_view text) {
   buffer_ += text;
   buffer_ += "\r\n";
   ++line_;
-  if (buffer_.size() >= kChunk) Flush();
+  if (buffer_.size() >= (replacement_ ? kWriteChunk : kChunk)) Flush();
 }
 
 void TextStream::WriteBlankLines(std::int32_t lines) {

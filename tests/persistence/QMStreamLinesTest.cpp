@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,7 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
 // A CR LF pair parted by a block boundary, a line longer than that room
 // across one, and a line ending right at one come back whole; the bytes
 // still to come count the blocks read ahead; a stream closed halfway stops
-// its reader.
+// its reader; a file that grows meanwhile is read to its new end.
 TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   constexpr std::size_t kText = (std::size_t{2} << 20) - (std::size_t{64} << 10);  // the text of a block
   std::vector<std::string> lines;
@@ -139,7 +140,7 @@ TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   fillUntil(3 * kText);
   add("first of the fourth block", "\n");
   fillUntil(3 * kText + kText / 2);
-  add("the end", "");
+  add("the end of the file as opened", "\n");
 
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "big.txt", bytes);
@@ -148,11 +149,33 @@ TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   s.Use(stream);
   std::uint64_t remaining = stream->RemainingBytes();
   EXPECT_EQ(remaining, bytes.size());
-  for (const std::string& line : lines) {
-    ASSERT_EQ(s.ReadLine(), line);
-    ASSERT_LE(stream->RemainingBytes(), remaining);
-    remaining = stream->RemainingBytes();
+  const auto readOn = [&](std::size_t from) {
+    for (std::size_t i = from; i < lines.size(); ++i) {
+      ASSERT_EQ(s.ReadLine(), lines[i]);
+      ASSERT_LE(stream->RemainingBytes(), remaining);
+      remaining = stream->RemainingBytes();
+    }
+  };
+  readOn(0);
+  EXPECT_EQ(remaining, 0u);
+  // Once its last line is read, the file grows by more than a block: the
+  // reading goes on to the new end, as a stream reading without a thread's
+  // help would.
+  const std::size_t grownFrom = lines.size();
+  std::string more;
+  for (int i = 0; more.size() < 3 * kText; ++i) {
+    lines.push_back("grown " + std::to_string(i));
+    more += lines.back() + "\n";
   }
+  lines.push_back("the end");
+  more += "the end";
+  {
+    std::ofstream grow(dir / "big.txt", std::ios::binary | std::ios::app);
+    grow << more;
+  }
+  remaining = stream->RemainingBytes();
+  EXPECT_EQ(remaining, more.size());
+  readOn(grownFrom);
   EXPECT_EQ(remaining, 0u);
   EXPECT_TRUE(s.AtEndOfStream());
   for (std::size_t back = 0; back < lines.size(); ++back) s.UnReadLine();
