@@ -364,8 +364,9 @@ bool TextStream::FillBlock() {
 }
 
 // The next block read ahead takes over, with the unfinished line put in the
-// room before its text (or, when the line is longer than that room, both
-// copied into a block of their own).
+// room before its text. An unfinished line longer than that room grows in a
+// block of its own instead, twice its length when it moves, so that a long
+// line costs copies of a few times its length in all.
 bool TextStream::TakeReadAhead() {
   detail::BlockReader::Piece piece = readAhead_->Next();
   if (!piece.Block) {
@@ -375,18 +376,24 @@ bool TextStream::TakeReadAhead() {
   }
   const std::size_t tail = blockUsed_ - pos_;
   const std::size_t room = readAhead_->Headroom();
-  std::shared_ptr<detail::HugeBlock> next = std::move(piece.Block);
-  std::size_t start = room - std::min(tail, room);
-  if (tail > room) {
-    auto joined = std::make_shared<detail::HugeBlock>(tail + piece.Size);
-    std::memcpy(joined->Data() + tail, next->Data() + room, piece.Size);
-    next = std::move(joined);
-    start = 0;
+  const char* text = piece.Block->Data() + room;
+  if (tail <= room) {
+    const std::size_t start = room - tail;
+    if (tail) std::memcpy(piece.Block->Data() + start, block_->Data() + pos_, tail);
+    block_ = std::move(piece.Block);
+    pos_ = start;
+    blockUsed_ = room + piece.Size;
+    return true;
   }
-  if (tail) std::memcpy(next->Data() + start, block_->Data() + pos_, tail);
-  block_ = std::move(next);
-  pos_ = start;
-  blockUsed_ = start + tail + piece.Size;
+  if (block_->Size() - blockUsed_ < piece.Size) {
+    auto grown = std::make_shared<detail::HugeBlock>(std::max(tail + piece.Size, 2 * tail));
+    std::memcpy(grown->Data(), block_->Data() + pos_, tail);
+    block_ = std::move(grown);
+    pos_ = 0;
+    blockUsed_ = tail;
+  }
+  std::memcpy(block_->Data() + blockUsed_, text, piece.Size);
+  blockUsed_ += piece.Size;
   return true;
 }
 

@@ -118,7 +118,8 @@ TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
 // A file larger than a read block is read ahead on a thread, into blocks of
 // 2 MiB whose first 64 KiB are kept free for the line a block ends inside.
 // A CR LF pair parted by a block boundary, a line longer than that room
-// across one, and a line ending right at one come back whole; the bytes
+// across one, a line of several blocks, and a line ending right at a boundary
+// come back whole; the bytes
 // still to come count the blocks read ahead; a stream closed halfway stops
 // its reader; a file that grows meanwhile is read to its new end.
 TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
@@ -139,7 +140,8 @@ TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   add(std::string(100000, 'L'), "\r\n");
   fillUntil(3 * kText);
   add("first of the fourth block", "\n");
-  fillUntil(3 * kText + kText / 2);
+  add(std::string(5 * kText / 2, 'M'), "\n");  // across three block boundaries
+  fillUntil(7 * kText + kText / 2);
   add("the end of the file as opened", "\n");
 
   qm::test::ScratchDir dir;
