@@ -203,6 +203,25 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   EXPECT_EQ(compress.ValueDecompressedSize(), INT32_MAX);
   EXPECT_EQ(ErrorOf([&] { decompress(withLength(0x80000000)); }), 9);  // -2147483648
 
+  // Streams altered in ways one inflater may take and another not give what
+  // the one-call function gives: a header naming a smaller window than the
+  // stream's distances need, a wrong checksum, a changed byte, bytes after the end.
+  std::string smallWindow = good;
+  smallWindow[4] = 0x18;
+  const int flags = static_cast<unsigned char>(good[5]) & 0xE0;
+  smallWindow[5] = static_cast<char>(flags | (31 - (0x18 * 256 + flags) % 31) % 31);
+  std::string badChecksum = good, changed = good;
+  badChecksum.back() = static_cast<char>(~badChecksum.back());
+  changed[good.size() / 2] = static_cast<char>(changed[good.size() / 2] ^ 0x10);
+  for (const std::string& container : {smallWindow, badChecksum, changed, good + "trailing bytes"}) {
+    Bytes data(container.begin() + 4, container.end());
+    const std::int32_t oneCall = compress.DecompressByteArray(data, static_cast<std::int32_t>(original.size()));
+    EXPECT_EQ(decompress(container), oneCall);
+    if (oneCall == 0) {
+      EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(data));
+    }
+  }
+
   // File problems raise the run time's errors.
   qm::Error e = RaisedBy([&] { compress.CompressFile(dir / "missing.bin", dir / "out.z", qm::COM_BEST_SPEED); });
   EXPECT_EQ(e.Number(), 53);
