@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <system_error>
 
 #include "quillmark/frame/Error.h"
@@ -161,7 +162,15 @@ BlockReader::Piece BlockReader::Next() {
     if (piece.Block) ready_.pop_front();
   }
   handedOut_ += piece.Size;
-  if (piece.Block) Supply();
+  if (piece.Block && thread_.joinable()) {
+    // More empty blocks for the thread. One that cannot be made now costs
+    // nothing: the thread makes a block itself when the caller waits for
+    // one, and a failure there comes back from a later call.
+    try {
+      Supply();
+    } catch (const std::bad_alloc&) {
+    }
+  }
   return piece;
 }
 
