@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <span>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "quillmark/frame/Error.h"
@@ -106,21 +106,19 @@ class RunPacker {
   // blocks waiting for compression stay few.
   void Hand(const Job& job) {
     if (!thread_.joinable()) {
-      done_.push_back(Pack(job));
+      Keep(Pack(job));
       return;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.size() < kQueued || failure_; });
-    if (failure_) std::rethrow_exception(failure_);
+    changed_.wait(lock, [&] { return jobs_.size() < kQueued; });
     jobs_.push_back(job);
     changed_.notify_all();
   }
 
-  // The results ready, oldest first; with `wait`, once every queued run is done.
+  // The runs compressed, oldest first; with `wait`, once every queued run is done.
   std::deque<LineStore::Packing> Results(bool wait) {
     std::unique_lock lock(mutex_);
-    if (wait) changed_.wait(lock, [&] { return (jobs_.empty() && !busy_) || failure_; });
-    if (failure_) std::rethrow_exception(failure_);
+    if (wait) changed_.wait(lock, [&] { return jobs_.empty() && !busy_; });
     return std::exchange(done_, {});
   }
 
@@ -135,18 +133,11 @@ class RunPacker {
       const Job job = jobs_.front();
       busy_ = true;
       lock.unlock();
-      LineStore::Packing result;
-      std::exception_ptr failure;
-      try {
-        result = Pack(job);
-      } catch (...) {
-        failure = std::current_exception();
-      }
+      LineStore::Packing result = Pack(job);
       lock.lock();
       busy_ = false;
       jobs_.pop_front();
-      if (failure) failure_ = failure;
-      else done_.push_back(std::move(result));
+      Keep(std::move(result));
       changed_.notify_all();
     }
   }
@@ -167,8 +158,26 @@ class RunPacker {
     return packed > 0 && static_cast<std::size_t>(packed) * kShrink <= size;
   }
 
-  // The run compressed, when that pays; no bytes otherwise.
-  LineStore::Packing Pack(const Job& job) {
+  // A compressed run's result, to be taken. Compression is only a saving:
+  // a result that cannot be kept leaves its run as it is.
+  void Keep(LineStore::Packing result) {
+    if (!result.Packed) return;
+    try {
+      done_.push_back(std::move(result));
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  // The run compressed, when that pays and memory allows; no bytes otherwise.
+  LineStore::Packing Pack(const Job& job) noexcept {
+    try {
+      return TryPack(job);
+    } catch (const std::bad_alloc&) {
+      return {};
+    }
+  }
+
+  LineStore::Packing TryPack(const Job& job) {
     LineStore::Packing result;
     result.Run = job.Run;
     if (job.Length < kPackFrom || job.Length > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return result;
@@ -198,7 +207,6 @@ class RunPacker {
   std::condition_variable changed_;
   std::deque<Job> jobs_;  // the first one is being compressed while busy_
   std::deque<LineStore::Packing> done_;
-  std::exception_ptr failure_;
   bool busy_ = false;
   bool stopping_ = false;
   std::thread thread_;  // last: starts when the rest is ready
@@ -231,14 +239,21 @@ std::string_view LineStore::Copy(std::string_view line) {
 }
 
 void LineStore::StartRun(Block owner, std::string_view line) {
+  // The packer reads a queued run's entries through a span, which stays
+  // valid while runs_ grows only because a run moves without copying them.
+  static_assert(std::is_nothrow_move_constructible_v<Run>);
   if (!runs_.empty()) {
     Run& closed = runs_.back();
     closed.Length = runEnd_ - runBase_;
-    // Runs too short to pay are not handed to the packer at all.
+    // Runs too short to pay are not handed to the packer at all; one that
+    // cannot be handed for want of memory stays as it is.
     if (closed.Length >= kPackFrom) {
-      if (!packer_) packer_ = std::make_unique<RunPacker>();
-      for (Packing& packing : packer_->Results(false)) Take(std::move(packing));
-      packer_->Hand({runs_.size() - 1, closed.Base, closed.Length, closed.Entries});
+      try {
+        if (!packer_) packer_ = std::make_unique<RunPacker>();
+        for (Packing& packing : packer_->Results(false)) Take(std::move(packing));
+        packer_->Hand({runs_.size() - 1, closed.Base, closed.Length, closed.Entries});
+      } catch (const std::bad_alloc&) {
+      }
     }
   }
   lastBlock_ = owner.get();

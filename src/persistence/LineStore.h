@@ -41,8 +41,9 @@ class LineStore {
   using Block = std::shared_ptr<const HugeBlock>;
 
   /// Appends a line; `block` is the stream block it lies in (or null). Gives
-  /// the line as the store keeps it. Views stay valid until a line of another
-  /// compressed run is asked for, or clear().
+  /// the line as the store keeps it. A view stays valid until a line of
+  /// another compressed run is asked for, the compression of its own run is
+  /// taken (at the start of a later run, or by Settle), or clear().
   std::string_view Append(std::string_view line, const Block& block) {
     const auto at = reinterpret_cast<std::uintptr_t>(line.data());
     if (block && block.get() == lastBlock_ && at >= runEnd_ && at - runEnd_ <= kMaxGap &&

@@ -131,8 +131,11 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
       value.assign(TrimView(ReadLineView()));
       const bool last = fieldName.empty();
       if (LoggingEnabled()) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
-      // Read through the list's own reference: setting a value runs no client code.
+      // Through the list's own reference, unless the value to be replaced
+      // holds an object: letting that go may run client code, so the field
+      // is held while it is set.
       ScalarField* const field = FindField(*fields, fieldName);
+      const ScalarFieldPtr held = field && field->Value().IsObject() ? fields->ItemName(fieldName) : nullptr;
       if (LoggingEnabled()) QMWriteLog("Got field object okay");
       if (field) {
         if (LoggingEnabled()) QMWriteLog("About to set field value for " + field->Name());

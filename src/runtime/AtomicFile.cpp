@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -176,7 +177,11 @@ class AtomicFile::Behind {
       busy_ = false;
       if (failure) failure_ = failure;
       bytes.clear();
-      if (spares_.size() < kQueued) spares_.push_back(std::move(bytes));
+      try {
+        if (spares_.size() < kQueued) spares_.push_back(std::move(bytes));
+      } catch (const std::bad_alloc&) {
+        // Without room to keep it the buffer simply goes.
+      }
       changed_.notify_all();
     }
   }

@@ -118,20 +118,28 @@ void BlockReader::Run() {
     }
     std::lock_guard lock(mutex_);
     filling_ = false;
+    if (!failure) {
+      try {
+        if (piece.Block) {
+          ready_.push_back(std::move(piece));
+        } else if (wanting_ && ready_.empty()) {
+          // Nothing more when the caller asks for it: the end.
+          ready_.push_back({});
+          over_ = true;
+        } else {
+          // Nothing more for now, but the caller has blocks to read still:
+          // the end is decided when it asks, as a stream reading itself
+          // would (a file that grows meanwhile is read on). The empty
+          // blocks wait no more.
+          empty_.clear();
+        }
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
     if (failure) {
       failure_ = failure;
       over_ = true;
-    } else if (piece.Block) {
-      ready_.push_back(std::move(piece));
-    } else if (wanting_ && ready_.empty()) {
-      // Nothing more when the caller asks for it: the end.
-      over_ = true;
-      ready_.push_back({});
-    } else {
-      // Nothing more for now, but the caller has blocks to read still: the
-      // end is decided when it asks, as a stream reading itself would (a
-      // file that grows meanwhile is read on). The empty blocks wait no more.
-      empty_.clear();
     }
     changed_.notify_all();
     if (over_) return;
@@ -141,12 +149,17 @@ void BlockReader::Run() {
 BlockReader::Piece BlockReader::Next() {
   Piece piece;
   if (!thread_.joinable()) {
-    std::shared_ptr<HugeBlock> block;
-    if (!empty_.empty()) {
-      block = std::move(empty_.front());
-      empty_.pop_front();
+    if (!ready_.empty()) {  // put back
+      piece = std::move(ready_.front());
+      ready_.pop_front();
+    } else {
+      std::shared_ptr<HugeBlock> block;
+      if (!empty_.empty()) {
+        block = std::move(empty_.front());
+        empty_.pop_front();
+      }
+      piece = ReadOne(std::move(block));
     }
-    piece = ReadOne(std::move(block));
   } else {
     std::unique_lock lock(mutex_);
     wanting_ = true;
@@ -172,6 +185,12 @@ BlockReader::Piece BlockReader::Next() {
     }
   }
   return piece;
+}
+
+void BlockReader::PutBack(Piece piece) {
+  handedOut_ -= piece.Size;
+  std::lock_guard lock(mutex_);
+  ready_.push_front(std::move(piece));
 }
 
 }  // namespace qm::detail

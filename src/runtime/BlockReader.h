@@ -47,6 +47,8 @@ class BlockReader {
   /// over. Raises 57 when the file could not be read, and bad_alloc as a
   /// block allocation does.
   Piece Next();
+  /// Gives back the block Next gave last, to be given again by the next call.
+  void PutBack(Piece piece);
   /// The file offset just after the last byte handed out.
   std::uint64_t Offset() const { return handedOut_; }
   std::size_t Headroom() const { return headroom_; }

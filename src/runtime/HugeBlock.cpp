@@ -17,7 +17,7 @@ constexpr int kPopulateWrite = 23;  // older C library headers lack the name
 #endif
 }  // namespace
 
-HugeBlock::HugeBlock(std::size_t bytes) : size_(bytes) {
+HugeBlock::HugeBlock(std::size_t bytes, Pages pages) : size_(bytes) {
   if (bytes < kHugePage) {
     void* p = std::malloc(bytes ? bytes : 1);
     if (!p) throw std::bad_alloc();
@@ -28,7 +28,7 @@ HugeBlock::HugeBlock(std::size_t bytes) : size_(bytes) {
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
-  Prefault(p, size_);
+  if (pages == Pages::Now) Prefault(p, size_);
 }
 
 // Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE

@@ -23,7 +23,11 @@ struct BlockRelease {
 /// pages at once: one call instead of a page fault per 4 KiB.
 class HugeBlock {
  public:
-  explicit HugeBlock(std::size_t bytes);
+  /// How a large block gets its pages: all at once (a block about to be
+  /// filled whole), or as they are first written (one that may stay partly
+  /// empty, which then costs only what is written).
+  enum class Pages { Now, AsWritten };
+  explicit HugeBlock(std::size_t bytes, Pages pages = Pages::Now);
   char* Data() const { return data_.get(); }
   std::size_t Size() const { return size_; }
 

@@ -142,6 +142,43 @@ const char* FindLineBreak(const char* p, const char* end) {
   return p;
 }
 
+// The next block read ahead takes over from `block`, with the unfinished line
+// (from `pos` to `used`) put in the room before its text. An unfinished line
+// longer than that room grows in a block of its own instead, twice its length
+// when it moves, whose pages come as they are written. False at the end.
+bool TakeReadAhead(detail::BlockReader& reader, std::shared_ptr<const detail::HugeBlock>& block, std::size_t& pos,
+                   std::size_t& used) {
+  detail::BlockReader::Piece piece = reader.Next();
+  if (!piece.Block) return false;
+  const std::size_t tail = used - pos;
+  const std::size_t room = reader.Headroom();
+  if (tail <= room) {
+    const std::size_t start = room - tail;
+    if (tail) std::memcpy(piece.Block->Data() + start, block->Data() + pos, tail);
+    block = std::move(piece.Block);
+    pos = start;
+    used = room + piece.Size;
+    return true;
+  }
+  if (block->Size() - used < piece.Size) {
+    std::shared_ptr<detail::HugeBlock> grown;
+    try {
+      grown = std::make_shared<detail::HugeBlock>(std::max(tail + piece.Size, 2 * tail),
+                                                  detail::HugeBlock::Pages::AsWritten);
+    } catch (...) {
+      reader.PutBack(std::move(piece));  // read again by the next call
+      throw;
+    }
+    std::memcpy(grown->Data(), block->Data() + pos, tail);
+    block = std::move(grown);
+    pos = 0;
+    used = tail;
+  }
+  std::memcpy(block->Data() + used, piece.Block->Data() + room, piece.Size);
+  used += piece.Size;
+  return true;
+}
+
 }  // namespace
 
 std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mode, bool create, TextFormat format) {
@@ -300,7 +337,12 @@ void TextStream::KeepReadText() {
 // text ever copied): the lines handed out stay where they are.
 bool TextStream::FillBlock() {
   if (!MoreToRead()) return false;
-  if (readAhead_) return TakeReadAhead();
+  if (readAhead_) {
+    if (TakeReadAhead(*readAhead_, block_, pos_, blockUsed_)) return true;
+    eof_ = true;
+    readAhead_.reset();
+    return false;
+  }
   std::string decoded;  // UTF-16 text, decoded before it goes to the block
   const char* from = nullptr;
   std::size_t n = 0;
@@ -363,40 +405,6 @@ bool TextStream::FillBlock() {
   return n > 0 || MoreToRead();
 }
 
-// The next block read ahead takes over, with the unfinished line put in the
-// room before its text. An unfinished line longer than that room grows in a
-// block of its own instead, twice its length when it moves, so that a long
-// line costs copies of a few times its length in all.
-bool TextStream::TakeReadAhead() {
-  detail::BlockReader::Piece piece = readAhead_->Next();
-  if (!piece.Block) {
-    eof_ = true;
-    readAhead_.reset();
-    return false;
-  }
-  const std::size_t tail = blockUsed_ - pos_;
-  const std::size_t room = readAhead_->Headroom();
-  const char* text = piece.Block->Data() + room;
-  if (tail <= room) {
-    const std::size_t start = room - tail;
-    if (tail) std::memcpy(piece.Block->Data() + start, block_->Data() + pos_, tail);
-    block_ = std::move(piece.Block);
-    pos_ = start;
-    blockUsed_ = room + piece.Size;
-    return true;
-  }
-  if (block_->Size() - blockUsed_ < piece.Size) {
-    auto grown = std::make_shared<detail::HugeBlock>(std::max(tail + piece.Size, 2 * tail));
-    std::memcpy(grown->Data(), block_->Data() + pos_, tail);
-    block_ = std::move(grown);
-    pos_ = 0;
-    blockUsed_ = tail;
-  }
-  std::memcpy(block_->Data() + blockUsed_, text, piece.Size);
-  blockUsed_ += piece.Size;
-  return true;
-}
-
 std::uint64_t TextStream::RemainingBytes() const {
   std::uint64_t left = ReadSize() - pos_ + pendingBytes_.size();
   if (block_ && memory_) left += buffer_.size() - memoryRead_;
@@ -454,14 +462,21 @@ bool TextStream::AtEndOfStream() {
   return pos_ >= ReadSize() && !Fill();
 }
 
-// A file written as a whole is written on a thread of its own while the
-// stream goes on; its failures come back at a later flush or at Close.
+// A file written as a whole takes each full buffer on a thread of its own
+// while the stream goes on (its failures come back at a later flush or at
+// Close); the last, short one (and a small file's only one) directly.
 void TextStream::Flush() {
   if (memory_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
   if (replacement_) {
     try {
-      std::string spare = replacement_->WriteBehind(unicode_ ? EncodeUtf16(buffer_) : std::move(buffer_));
-      buffer_ = std::move(spare);
+      if (buffer_.size() >= kWriteChunk) {
+        std::string spare = replacement_->WriteBehind(unicode_ ? EncodeUtf16(buffer_) : std::move(buffer_));
+        buffer_ = std::move(spare);
+      } else if (unicode_) {
+        replacement_->Write(EncodeUtf16(buffer_));
+      } else {
+        replacement_->Write(buffer_);
+      }
     } catch (const std::filesystem::filesystem_error& e) {
       Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
     }

@@ -199,8 +199,9 @@ TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
                                    {"&#0;", false}, {"&#x00000;", false}, {"&#x100000000;", false}, {"<b c='&#x0;'/>", false},
                                    {"<!--&#0;-->", true}, {"<![CDATA[&#0;]]>", true}};
   for (const Case& c : cases) {
-    for (std::size_t at = 0; at < 40; ++at) {
-      const std::string text = "<a>" + std::string(at, 'x') + c.Piece + std::string(40, 'y') + "</a>";
+    // Over the first 16- and 64-byte steps of the scan and across their ends.
+    for (std::size_t at = 0; at < 140; ++at) {
+      const std::string text = "<a>" + std::string(at, 'x') + c.Piece + std::string(80, 'y') + "</a>";
       XML doc;
       bool loaded = true;
       try {

@@ -82,7 +82,6 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   TextStream() = default;
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
-  bool TakeReadAhead();
   bool MoreToRead() const;
   const char* ReadData() const;
   std::size_t ReadSize() const;
