@@ -123,7 +123,7 @@ class RunPacker {
   }
 
  private:
-  static constexpr std::size_t kQueued = 2;
+  static constexpr std::size_t kQueued = 1;
 
   void Loop() {
     std::unique_lock lock(mutex_);

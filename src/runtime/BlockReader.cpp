@@ -17,7 +17,7 @@ namespace {
 // Blocks on their way at most (empty, being read, or read and waiting):
 // enough to cover the time a block takes to read while the one before is
 // scanned, without holding much memory.
-constexpr std::size_t kDepth = 3;
+constexpr std::size_t kDepth = 2;
 
 }  // namespace
 

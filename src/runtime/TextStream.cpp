@@ -22,8 +22,10 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
 // Text gathered before a file written as a whole takes it: each handover to
-// the thread that writes it costs a wake-up, so fewer and larger ones.
-constexpr std::size_t kWriteChunk = std::size_t{1} << 19;
+// the thread that writes it costs a wake-up, so fewer and larger ones. A
+// little under 512 KiB, so that a buffer of short lines never outgrows the
+// 512 KiB its string has by then (the next step would be 1 MiB).
+constexpr std::size_t kWriteChunk = (std::size_t{1} << 19) - (std::size_t{1} << 12);
 constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one huge page
 
 [[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
