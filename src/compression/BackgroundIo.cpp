@@ -1,7 +1,6 @@
 #include "compression/BackgroundIo.h"
 
 #include <algorithm>
-#include <system_error>
 
 namespace qm::compression {
 namespace {
@@ -12,30 +11,13 @@ constexpr std::size_t kWriteBehind = 4;  // output chunks queued at most
 }  // namespace
 
 BackgroundIo::BackgroundIo(InputFile& in, std::size_t inputSize, OutputFile& out, std::size_t chunk)
-    : in_(in), out_(out), chunk_(chunk), inputLeft_(inputSize) {
-  inputOver_ = inputLeft_ == 0;
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    // No thread to be had: the calls below do the work themselves.
-  }
-}
-
-BackgroundIo::~BackgroundIo() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+    : in_(in), out_(out), chunk_(chunk), inputLeft_(inputSize), inputOver_(inputSize == 0) {}
 
 void BackgroundIo::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     const auto mayRead = [&] { return !inputOver_ && !readFailure_ && read_.size() < kReadAhead; };
-    changed_.wait(lock, [&] { return stopping_ || !toWrite_.empty() || mayRead(); });
+    changed_.wait(lock, [&] { return helper_.Stopping() || !toWrite_.empty() || mayRead(); });
     if (!toWrite_.empty()) {  // writing first: it frees buffers
       Pending pending = std::move(toWrite_.front());
       toWrite_.pop_front();
@@ -53,7 +35,7 @@ void BackgroundIo::Run() {
       if (failure) writeFailure_ = failure;
       spare_.push_back(std::move(pending.Bytes));
       changed_.notify_all();
-    } else if (stopping_) {
+    } else if (helper_.Stopping()) {
       return;
     } else {
       std::exception_ptr failure;
@@ -86,7 +68,7 @@ void BackgroundIo::Run() {
 }
 
 std::span<const std::uint8_t> BackgroundIo::NextInput() {
-  if (!thread_.joinable()) {
+  if (!helper_.Started()) {
     if (inputLeft_ == 0) return {};
     current_.resize(chunk_);
     const std::size_t wanted = std::min(chunk_, inputLeft_);
@@ -124,7 +106,7 @@ std::vector<std::uint8_t> BackgroundIo::OutputBuffer() {
 }
 
 void BackgroundIo::Write(std::vector<std::uint8_t> buffer, std::size_t size) {
-  if (!thread_.joinable()) {
+  if (!helper_.Started()) {
     out_.Write({buffer.data(), size});
     return;
   }
@@ -136,7 +118,7 @@ void BackgroundIo::Write(std::vector<std::uint8_t> buffer, std::size_t size) {
 }
 
 void BackgroundIo::Finish() {
-  if (!thread_.joinable()) return;
+  if (!helper_.Started()) return;
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return (toWrite_.empty() && !writing_) || writeFailure_; });
   if (writeFailure_) std::rethrow_exception(writeFailure_);

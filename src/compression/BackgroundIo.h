@@ -11,10 +11,10 @@
 #include <exception>
 #include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 #include "compression/BinaryFile.h"
+#include "runtime/HelperThread.h"
 
 namespace qm::compression {
 
@@ -23,8 +23,6 @@ class BackgroundIo {
   /// Reads the next `inputSize` bytes of `in` in chunks of `chunk` bytes,
   /// and writes what it is given to `out`.
   BackgroundIo(InputFile& in, std::size_t inputSize, OutputFile& out, std::size_t chunk);
-  /// Writes what is still queued (ignoring failures) and stops the thread.
-  ~BackgroundIo();
   BackgroundIo(const BackgroundIo&) = delete;
   BackgroundIo& operator=(const BackgroundIo&) = delete;
 
@@ -58,10 +56,11 @@ class BackgroundIo {
   std::vector<std::uint8_t> current_;             // the input chunk handed out last
   bool inputOver_ = false;
   bool writing_ = false;
-  bool stopping_ = false;
   std::exception_ptr readFailure_;
   std::exception_ptr writeFailure_;
-  std::thread thread_;  // last: starts when the rest is ready
+  // Last: starts when the rest is ready; stopping, it writes what is still
+  // queued first (ignoring failures).
+  detail::HelperThread helper_{mutex_, changed_, [this] { Run(); }};
 };
 
 }  // namespace qm::compression

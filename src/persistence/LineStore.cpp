@@ -2,20 +2,17 @@
 
 #include <lz4.h>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <new>
 #include <span>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "runtime/HelperThread.h"
 
 namespace qm::detail {
 namespace {
@@ -83,29 +80,11 @@ class RunPacker {
     std::span<const std::uint32_t> Entries;  // the run's, whose buffer stays while the run is queued
   };
 
-  RunPacker() {
-    try {
-      thread_ = std::thread([this] { Loop(); });
-    } catch (const std::system_error&) {
-      // Compressed in Hand instead.
-    }
-  }
-  ~RunPacker() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  RunPacker(const RunPacker&) = delete;
-  RunPacker& operator=(const RunPacker&) = delete;
 
   // Queues a run; waits while enough runs are queued already, so that the
   // blocks waiting for compression stay few.
   void Hand(const Job& job) {
-    if (!thread_.joinable()) {
+    if (!helper_.Started()) {
       Keep(Pack(job));
       return;
     }
@@ -128,8 +107,8 @@ class RunPacker {
   void Loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
+      changed_.wait(lock, [&] { return helper_.Stopping() || !jobs_.empty(); });
+      if (helper_.Stopping()) return;
       const Job job = jobs_.front();
       busy_ = true;
       lock.unlock();
@@ -208,8 +187,7 @@ class RunPacker {
   std::deque<Job> jobs_;  // the first one is being compressed while busy_
   std::deque<LineStore::Packing> done_;
   bool busy_ = false;
-  bool stopping_ = false;
-  std::thread thread_;  // last: starts when the rest is ready
+  HelperThread helper_{mutex_, changed_, [this] { Loop(); }};  // last: starts when the rest is ready
 };
 
 

@@ -5,10 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/persistence/ScalarFields.h"
-#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Text.h"
 
 namespace qm::detail {
@@ -32,16 +29,6 @@ inline std::string_view After(std::string_view text, std::size_t length) {
 /// True for "true" and "vrai" in any case.
 inline bool ReadBoolean(std::string_view text) {
   return EqualsIgnoringCase(text, "true") || EqualsIgnoringCase(text, "vrai");
-}
-
-/// A date field's text read as CDate reads a string (a date in the current
-/// locale's form, or a serial number), without making a Variant of it.
-inline Date ReadDate(std::string_view text) {
-  Date date;
-  if (TryParseDate(text, date)) return date;
-  double serial = 0;
-  if (!TryParseNumber(text, serial)) Raise(ERR_TypeMismatch);
-  return Date{serial};
 }
 
 /// Field names compare without regard to case; the same bytes need no folding.

@@ -13,6 +13,7 @@
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Conversions.h"
 #include "persistence/RecordText.h"
+#include "runtime/DateText.h"
 
 namespace qm {
 namespace {
@@ -74,7 +75,7 @@ void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shar
         value_ = Val(StreamValue);
         break;
       case ST_DateTime:
-        value_ = detail::ReadDate(StreamValue);
+        value_ = detail::DateFromText(StreamValue);
         break;
       case ST_Boolean:
         value_ = detail::ReadBoolean(StreamValue);

@@ -14,8 +14,9 @@
 #include <new>
 #include <random>
 #include <system_error>
-#include <thread>
 #include <vector>
+
+#include "runtime/HelperThread.h"
 
 namespace qm::detail {
 namespace fs = std::filesystem;
@@ -122,18 +123,8 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how)
 // nothing more is written; the failure is raised to the caller instead.
 class AtomicFile::Behind {
  public:
-  explicit Behind(AtomicFile& file) : file_(file) { thread_ = std::thread([this] { Loop(); }); }
-  // Stops without writing what is still queued: the file is discarded then.
-  ~Behind() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  Behind(const Behind&) = delete;
-  Behind& operator=(const Behind&) = delete;
+  explicit Behind(AtomicFile& file) : file_(file) {}
+  bool Started() const { return helper_.Started(); }
 
   std::string Queue(std::string bytes) {
     std::unique_lock lock(mutex_);
@@ -161,8 +152,8 @@ class AtomicFile::Behind {
   void Loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return stopping_ || (!queue_.empty() && !failure_); });
-      if (stopping_) return;
+      changed_.wait(lock, [&] { return helper_.Stopping() || (!queue_.empty() && !failure_); });
+      if (helper_.Stopping()) return;
       std::string bytes = std::move(queue_.front());
       queue_.pop_front();
       busy_ = true;
@@ -193,22 +184,21 @@ class AtomicFile::Behind {
   std::vector<std::string> spares_;  // written buffers, emptied, to fill again
   std::exception_ptr failure_;
   bool busy_ = false;
-  bool stopping_ = false;
-  std::thread thread_;  // last: starts when the rest is ready
+  // Last: starts when the rest is ready; stops without writing what is still
+  // queued (the file is discarded then).
+  HelperThread helper_{mutex_, changed_, [this] { Loop(); }};
 };
 
 AtomicFile::~AtomicFile() { Discard(); }
 
 std::string AtomicFile::WriteBehind(std::string bytes) {
-  if (!behind_) {
-    try {
-      behind_ = std::make_unique<Behind>(*this);
-    } catch (const std::system_error&) {
-      // No thread to be had: written here and now.
-      WriteNow(bytes.data(), bytes.size());
-      bytes.clear();
-      return bytes;
-    }
+  if (!behind_) behind_ = std::make_unique<Behind>(*this);
+  if (!behind_->Started()) {
+    // No thread to be had: written here and now.
+    behind_.reset();
+    WriteNow(bytes.data(), bytes.size());
+    bytes.clear();
+    return bytes;
   }
   return behind_->Queue(std::move(bytes));
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
-#include <system_error>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -24,21 +23,6 @@ constexpr std::size_t kDepth = 2;
 BlockReader::BlockReader(int fd, std::uint64_t offset, std::size_t blockSize, std::size_t headroom)
     : fd_(fd), blockSize_(blockSize), headroom_(headroom), readAt_(offset), handedOut_(offset), planned_(offset) {
   Supply();
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    // No thread to be had: Next reads each block itself.
-  }
-}
-
-BlockReader::~BlockReader() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
 }
 
 std::uint64_t BlockReader::FileSize() const {
@@ -101,8 +85,8 @@ void BlockReader::Run() {
       std::unique_lock lock(mutex_);
       // An empty block, or none when the caller waits and none is coming
       // (the file grew past what was supplied).
-      changed_.wait(lock, [&] { return stopping_ || !empty_.empty() || (wanting_ && ready_.empty()); });
-      if (stopping_) return;
+      changed_.wait(lock, [&] { return helper_.Stopping() || !empty_.empty() || (wanting_ && ready_.empty()); });
+      if (helper_.Stopping()) return;
       if (!empty_.empty()) {
         block = std::move(empty_.front());
         empty_.pop_front();
@@ -148,7 +132,7 @@ void BlockReader::Run() {
 
 BlockReader::Piece BlockReader::Next() {
   Piece piece;
-  if (!thread_.joinable()) {
+  if (!helper_.Started()) {
     if (!ready_.empty()) {  // put back
       piece = std::move(ready_.front());
       ready_.pop_front();
@@ -175,7 +159,7 @@ BlockReader::Piece BlockReader::Next() {
     if (piece.Block) ready_.pop_front();
   }
   handedOut_ += piece.Size;
-  if (piece.Block && thread_.joinable()) {
+  if (piece.Block && helper_.Started()) {
     // More empty blocks for the thread. One that cannot be made now costs
     // nothing: the thread makes a block itself when the caller waits for
     // one, and a failure there comes back from a later call.

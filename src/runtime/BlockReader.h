@@ -22,8 +22,8 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 
+#include "runtime/HelperThread.h"
 #include "runtime/HugeBlock.h"
 
 namespace qm::detail {
@@ -38,8 +38,6 @@ class BlockReader {
   /// Reads `fd` (which the caller keeps open) from `offset` on, into blocks
   /// of at most `blockSize` bytes with `headroom` bytes left free at their start.
   BlockReader(int fd, std::uint64_t offset, std::size_t blockSize, std::size_t headroom);
-  /// Stops the thread; blocks handed out stay valid.
-  ~BlockReader();
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
 
@@ -76,8 +74,8 @@ class BlockReader {
   bool filling_ = false;  // the thread is reading into a block
   bool wanting_ = false;  // the caller waits for a block
   bool over_ = false;     // the thread has queued the end or failed
-  bool stopping_ = false;
-  std::thread thread_;  // last: starts when the rest is ready
+  // Last: starts when the rest is ready, stops first; blocks handed out stay valid.
+  HelperThread helper_{mutex_, changed_, [this] { Run(); }};
 };
 
 }  // namespace qm::detail

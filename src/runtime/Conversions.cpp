@@ -9,6 +9,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "runtime/DateText.h"
 
 namespace qm {
 namespace {
@@ -218,15 +219,17 @@ bool CBool(const Variant& v) {
   return CDbl(v) != 0;
 }
 
+Date detail::DateFromText(std::string_view text) {
+  Date date;
+  if (TryParseDate(text, date)) return date;
+  double serial = 0;
+  if (!TryParseNumber(text, serial)) Raise(ERR_TypeMismatch);
+  return Date{serial};
+}
+
 Date CDate(const Variant& v) {
   if (const auto* d = v.GetIf<Date>()) return *d;
-  if (v.IsString()) {
-    Date date;
-    if (TryParseDate(v.String(), date)) return date;
-    double serial;
-    if (TryParseNumber(v.String(), serial)) return Date{serial};
-    Raise(ERR_TypeMismatch);
-  }
+  if (v.IsString()) return detail::DateFromText(v.String());
   return Date{CDbl(v)};
 }
 
