@@ -1,8 +1,6 @@
 #include "quillmark/runtime/Settings.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <type_traits>
 #include <utility>
@@ -51,44 +50,45 @@ constexpr int kBusyTimeoutMs = 30000;
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
-// A read-only mapping of the head of the store's write-ahead-log index.
-struct SharedHeader {
-  const unsigned char* Bytes = nullptr;
-  std::size_t Mapped = 0;
-  SharedHeader() = default;
-  SharedHeader(const SharedHeader&) = delete;
-  SharedHeader& operator=(const SharedHeader&) = delete;
-  ~SharedHeader() {
-    if (Bytes) ::munmap(const_cast<unsigned char*>(Bytes), Mapped);
-  }
-};
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
-// The store's connection: one per process, opened on first use and opened
-// again in a child process after fork.
-struct Store {
-  std::mutex Lock;
+// One open database: its path and file identity, and the head of its shared
+// write-ahead-log index as SQLite itself maps it for the connection (null:
+// none to watch).
+struct OpenDatabase {
   std::unique_ptr<sqlite3, DbCloser> Db;
-  pid_t Owner = 0;
   std::string Path;
-  std::pair<dev_t, ino_t> File{0, 0};  // the database file the connection opened
-  // The head of the shared index of the open database (null: none to watch).
-  // Mappings are kept until the process ends, so that a watch never holds a
-  // pointer that was unmapped when the store was opened again.
+  std::pair<dev_t, ino_t> File{0, 0};
   const unsigned char* Header = nullptr;
-  std::vector<std::unique_ptr<const SharedHeader>> Mappings;
 };
 
+// The store's connections: opened on first use, again in a child process
+// after fork, and once for each database the environment has placed the
+// store at. None is ever closed while the process runs, and the store itself
+// is never destroyed: the index head a watch or a switch compares without a
+// lock belongs to the connection's mapping, which must outlive every reader,
+// static destructors and threads still running at exit included. The
+// connection for a place met again is used again, so their number is that of
+// the distinct databases the process has used.
+struct Store {
+  std::mutex Lock;
+  pid_t Owner = 0;
+  OpenDatabase* Current = nullptr;
+  std::vector<std::unique_ptr<OpenDatabase>> Open;
+};
+
+// Built in place once and never destroyed (see Store).
 Store& TheStore() {
-  static Store store;
-  return store;
+  alignas(Store) static unsigned char room[sizeof(Store)];
+  static Store* const store = ::new (room) Store();
+  return *store;
 }
 
-// Counts the connections opened, so that a watch notices a new one. Apart
-// from the store and constant-initialised: asking it takes no guard.
+// Counts the connections taken into use, so that a watch notices a new one.
+// Apart from the store and constant-initialised: asking it takes no guard.
 constinit std::atomic<std::uint64_t> connections{1};
 
 void Exec(sqlite3* db, const char* sql) {
@@ -100,21 +100,22 @@ void Exec(sqlite3* db, const char* sql) {
   }
 }
 
-// Maps the head of "<database>-shm", which SQLite creates in WAL mode and
-// keeps while a connection (ours) is open. Null when there is none.
-std::unique_ptr<const SharedHeader> MapSharedHeader(const std::string& path, std::size_t bytes) {
-  const int fd = ::open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  void* p = MAP_FAILED;
-  if (::fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= bytes)
-    p = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
-  ::close(fd);
-  if (p == MAP_FAILED) return nullptr;
-  auto header = std::make_unique<SharedHeader>();
-  header->Bytes = static_cast<const unsigned char*>(p);
-  header->Mapped = bytes;
-  return header;
+// The head of the write-ahead-log index of the connection's main database,
+// reached through SQLite's own file object: the first region of the shared
+// memory that SQLite mapped for the connection and keeps mapped while it is
+// open. The library never opens, maps or closes any file of SQLite's itself:
+// POSIX record locks belong to the process, and closing any descriptor of
+// the "-shm" file would drop the locks SQLite holds on it. Null when the
+// file has no shared-memory methods or no index (not in WAL mode).
+const unsigned char* SharedIndexHead(sqlite3* db) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods ||
+      file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
+    return nullptr;
+  volatile void* region = nullptr;
+  constexpr int kRegionBytes = 32768;  // SQLite's size of an index region
+  if (file->pMethods->xShmMap(file, 0, kRegionBytes, 0, &region) != SQLITE_OK) return nullptr;
+  return static_cast<const unsigned char*>(const_cast<const void*>(region));
 }
 
 // The database file's identity; {0, 0} when there is none.
@@ -124,18 +125,7 @@ std::pair<dev_t, ino_t> FileIdentity(const std::string& path) {
   return {info.st_dev, info.st_ino};
 }
 
-sqlite3* Connection(Store& store) {
-  const std::string path = SettingsStorePath();
-  // A database another process deleted (and perhaps created anew) is left
-  // for the file now at the path: the old one would neither show nor take
-  // what is written.
-  if (store.Db && store.Owner == getpid() && store.Path == path && FileIdentity(path) == store.File)
-    return store.Db.get();
-  if (store.Db && store.Owner != getpid()) {
-    // Inherited across fork: SQLite forbids using it here; drop it without closing.
-    (void)store.Db.release();
-  }
-  store.Db.reset();
+std::unique_ptr<OpenDatabase> OpenStore(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   sqlite3* raw = nullptr;
@@ -149,17 +139,42 @@ sqlite3* Connection(Store& store) {
   Exec(db.get(),
        "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
        " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
-  store.Db = std::move(db);
-  store.Owner = getpid();
-  store.Path = path;
-  store.File = FileIdentity(path);
-  store.Header = nullptr;
-  if (auto mapped = MapSharedHeader(path, 4096)) {
-    store.Header = mapped->Bytes;
-    store.Mappings.push_back(std::move(mapped));
+  auto open = std::make_unique<OpenDatabase>();
+  open->Header = SharedIndexHead(db.get());
+  open->Db = std::move(db);
+  open->Path = path;
+  open->File = FileIdentity(path);
+  return open;
+}
+
+sqlite3* Connection(Store& store) {
+  const std::string path = SettingsStorePath();
+  const pid_t self = getpid();
+  if (store.Owner != self) {
+    // Inherited across fork: SQLite forbids using these connections here, and
+    // closing them would drop locks; they are let go without a word (their
+    // mappings stay, so that readers holding a head still read mapped memory).
+    for (auto& open : store.Open) (void)open.release();
+    store.Open.clear();
+    store.Current = nullptr;
+    store.Owner = self;
   }
+  // A database another process deleted (and perhaps created anew) is left
+  // for the file now at the path: the old one would neither show nor take
+  // what is written.
+  const auto identity = FileIdentity(path);
+  if (store.Current && store.Current->Path == path && identity == store.Current->File) return store.Current->Db.get();
+  OpenDatabase* found = nullptr;
+  for (const auto& open : store.Open)
+    if (open->Path == path && open->File == identity && identity != std::pair<dev_t, ino_t>{0, 0}) found = open.get();
+  if (!found) {
+    store.Open.reserve(store.Open.size() + 1);
+    store.Open.push_back(OpenStore(path));
+    found = store.Open.back().get();
+  }
+  store.Current = found;
   connections.fetch_add(1, std::memory_order_release);
-  return store.Db.get();
+  return found->Db.get();
 }
 
 Statement Prepare(sqlite3* db, const char* sql) {
@@ -301,7 +316,7 @@ StoreLook LookAtStore(unsigned char (&seen)[N]) {
   std::lock_guard lock(store.Lock);
   StoreLook look{TakePlace()};
   Connection(store);
-  look.Header = store.Header;
+  look.Header = store.Current->Header;
   look.Generation = connections.load(std::memory_order_relaxed);
   if (look.Header) std::memcpy(seen, look.Header, N);
   return look;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -54,20 +55,67 @@ bool Succeeded(pid_t child) {
   return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Processes that open the store while others write must neither lose a
+// value nor be killed: no process may drop the locks SQLite holds on its
+// shared index. Children start one after another (each opening its own
+// connection while the earlier ones write), every one also writes one key
+// they all share and asks the logging switch, which watches that index. The
+// parent writes meanwhile too.
 TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
   qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
-  constexpr int kProcesses = 4, kKeys = 200;
+  (void)qm::LoggingEnabled();
+  constexpr int kProcesses = 8, kKeys = 500;
   const auto key = [](int p, int k) { return std::pair("p" + std::to_string(p), "k" + std::to_string(k)); };
   std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p)
+  for (int p = 0; p < kProcesses; ++p) {
     children.push_back(Child([&] {
-      for (int k = 0; k < kKeys; ++k) qm::SaveSetting("Conc", key(p, k).first, key(p, k).second, std::to_string(p * 1000 + k));
+      for (int k = 0; k < kKeys; ++k) {
+        qm::SaveSetting("Conc", key(p, k).first, key(p, k).second, std::to_string(p * 1000 + k));
+        if (k % 50 == 0) qm::SaveSetting("Conc", "shared", "k", std::to_string(p));
+        (void)qm::LoggingEnabled();
+      }
       return true;
     }));
-  for (pid_t pid : children) EXPECT_TRUE(Succeeded(pid));
+    for (int k = 0; k < 20; ++k) qm::SaveSetting("Conc", "parent", "k" + std::to_string(p * 20 + k), "v");
+  }
+  for (pid_t pid : children) EXPECT_TRUE(Succeeded(pid));  // a child killed by SIGBUS fails here
+  int lost = 0;
   for (int p = 0; p < kProcesses; ++p)
     for (int k = 0; k < kKeys; ++k)
-      ASSERT_EQ(qm::GetSetting("Conc", key(p, k).first, key(p, k).second), std::to_string(p * 1000 + k));
+      lost += qm::GetSetting("Conc", key(p, k).first, key(p, k).second) != std::to_string(p * 1000 + k);
+  EXPECT_EQ(lost, 0);
+  for (int k = 0; k < kProcesses * 20; ++k) lost += qm::GetSetting("Conc", "parent", "k" + std::to_string(k)) != "v";
+  EXPECT_NE(qm::GetSetting("Conc", "shared", "k", "none"), "none");
+  qm::DeleteSetting("Conc", "shared");
+  qm::DeleteSetting("Conc", "parent");
+}
+
+// SQLite marks a shared index in use with a read lock on one byte of the
+// "-shm" file (offset 128 in its unix file system layer); a process that
+// finds it free takes the index for its own and truncates it under the
+// others. POSIX locks belong to the process, so any descriptor of the
+// library's own on that file, once closed, would drop the lock. Another
+// process must see it held for as long as this one uses the store.
+TEST(Settings, OtherProcessesSeeTheStoreInUse) {
+  qm::SaveSetting("Lock", "s", "k", "v");
+  (void)qm::LoggingEnabled();
+  qm::SettingsWatch watch;
+  (void)watch.Changed();
+  (void)qm::GetSetting("Lock", "s", "k");
+  const std::string shm = qm::SettingsStorePath() + "-shm";
+  const pid_t parent = getpid();
+  EXPECT_TRUE(Succeeded(Child([&] {
+    const int fd = open(shm.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 128;
+    probe.l_len = 1;
+    const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type == F_RDLCK && probe.l_pid == parent;
+    close(fd);
+    return held;
+  })));
 }
 
 TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {

@@ -35,8 +35,9 @@ struct SettingsPlace;
 /// caller keeps a value read from the store and reads it again only then.
 /// The store commits through SQLite's write-ahead log, whose shared index
 /// (the "-shm" file beside the database) has its header rewritten by every
-/// commit; the watch compares it with a copy, through a read-only mapping
-/// that stays valid as long as the process runs. Where there is no such
+/// commit; the watch compares it with a copy, in the shared memory that
+/// SQLite itself maps for the store's connection (the library never opens
+/// SQLite's files itself), which stays open as long as the process runs. Where there is no such
 /// index, every call answers true. A change of the environment that moves
 /// the store (XDG_CONFIG_HOME, HOME) answers true at the next call (entries
 /// are compared by address: only text rewritten in place in a buffer given
