@@ -18,7 +18,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/utility/Utility.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm::spreadsheet {
 namespace {
@@ -199,7 +199,7 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   options.tmpdir = tmpdir.data();
   // libxlsxwriter writes the named file itself: it gets the hidden file
   // beside the target, which is put in place once the workbook is complete.
-  std::optional<detail::AtomicFile> file;
+  std::optional<io::AtomicFile> file;
   try {
     file.emplace(Filename);
   } catch (const std::filesystem::filesystem_error&) {

@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm {
 namespace detail {
@@ -416,10 +416,10 @@ struct StringWriter : pugi::xml_writer {
 // failure is kept and later pieces are dropped.
 struct FileWriter : pugi::xml_writer {
   static constexpr std::size_t kBlock = 1 << 18;
-  detail::AtomicFile& file;
+  io::AtomicFile& file;
   std::string pending;
   std::string failure;
-  explicit FileWriter(detail::AtomicFile& f) : file(f) {}
+  explicit FileWriter(io::AtomicFile& f) : file(f) {}
   void write(const void* data, std::size_t size) override {
     AppendOutput(pending, data, size);
     if (pending.size() >= kBlock) Flush();
@@ -760,7 +760,7 @@ std::string XmlNode::GetXml() const {
 }
 
 bool XmlNode::SaveXml(const std::string& path) {
-  std::optional<detail::AtomicFile> file;
+  std::optional<io::AtomicFile> file;
   try {
     file.emplace(path);
   } catch (const std::filesystem::filesystem_error& e) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "compression/BinaryFile.h"
-#include "runtime/HelperThread.h"
+#include "io/HelperThread.h"
 
 namespace qm::compression {
 
@@ -60,7 +60,7 @@ class BackgroundIo {
   std::exception_ptr writeFailure_;
   // Last: starts when the rest is ready; stopping, it writes what is still
   // queued first (ignoring failures).
-  detail::HelperThread helper_{mutex_, changed_, [this] { Run(); }};
+  io::HelperThread helper_{mutex_, changed_, [this] { Run(); }};
 };
 
 }  // namespace qm::compression

@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "quillmark/frame/Error.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::compression {
@@ -45,7 +45,7 @@ std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
   try {
-    file_ = std::make_unique<detail::AtomicFile>(path, detail::AtomicFile::Replace::Name);
+    file_ = std::make_unique<io::AtomicFile>(path, io::AtomicFile::Replace::Name);
   } catch (const std::filesystem::filesystem_error& e) {
     ::unlink(path.c_str());
     const int error = e.code().value();

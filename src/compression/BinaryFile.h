@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace qm::detail {
+namespace qm::io {
 class AtomicFile;
 }
 
@@ -52,7 +52,7 @@ class OutputFile {
 
  private:
   std::string path_;
-  std::unique_ptr<detail::AtomicFile> file_;
+  std::unique_ptr<io::AtomicFile> file_;
 };
 
 /// The whole of a file (see InputFile for its errors).

@@ -36,7 +36,9 @@ bool LoggingEnabled() { return logging.On(); }
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {
     if (!LoggingEnabled()) return;
-    const std::int32_t number = files::FreeFile();
+    // A number of its own, so that threads logging at once never meet.
+    const files::Reservation reserved = files::Reservation::Take();
+    const std::int32_t number = reserved.Number();
     files::Open(number, LogFilePath(), files::OpenMode::Append);
     try {
       files::PrintLine(number, Text);

@@ -15,7 +15,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "JpegStrips.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm::ijl {
 namespace {
@@ -27,8 +27,8 @@ unsigned Workers() { return std::clamp(std::thread::hardware_concurrency(), 1u, 
 // a failure leaves the old file untouched.
 std::int32_t ReplaceFile(const std::string& target, const unsigned char* data, std::size_t size) {
   try {
-    detail::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size},
-                                   detail::AtomicFile::Replace::Name);
+    io::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size},
+                                   io::AtomicFile::Replace::Name);
   } catch (const std::filesystem::filesystem_error&) {
     return IJL_FILE_ERROR;
   }

@@ -11,7 +11,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm::html {
@@ -55,12 +55,12 @@ void CopyPictures(const std::vector<std::string>& pictures, const std::string& d
     if (!source || !fs::is_regular_file(*source, ec)) Raise(ERR_FileNotFound);
     const fs::path target(JoinPath(NativePath(folder), FileNamePart(picture)));
     if (fs::exists(target, ec) && fs::equivalent(*source, target, ec)) continue;  // already in place
-    detail::AtomicFile::CopyWhole(*source, target);
+    io::AtomicFile::CopyWhole(*source, target);
   }
 }
 
 void WriteDocument(const std::string& path, std::string_view text) {
-  std::optional<detail::AtomicFile> file;
+  std::optional<io::AtomicFile> file;
   try {
     file.emplace(NativePath(path));
   } catch (const fs::filesystem_error& e) {

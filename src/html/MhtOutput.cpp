@@ -10,7 +10,7 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm::mdlHTML2MHT {
 namespace {
@@ -36,7 +36,7 @@ MhtOutput::MhtOutput(const std::string& path) : buffer_(kBufferSize) {
   // An archive that may not be written is not replaced either.
   if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) RaiseOpenError(errno);
   try {
-    file_ = std::make_unique<detail::AtomicFile>(path);
+    file_ = std::make_unique<io::AtomicFile>(path);
   } catch (const std::filesystem::filesystem_error& e) {
     RaiseOpenError(e.code().value());
   }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm::detail {
+namespace qm::io {
 class AtomicFile;
 }
 
@@ -49,7 +49,7 @@ class MhtOutput {
  private:
   void Flush();
 
-  std::unique_ptr<detail::AtomicFile> file_;  // a regular file, replaced at Publish
+  std::unique_ptr<io::AtomicFile> file_;  // a regular file, replaced at Publish
   int device_ = -1;                           // a target written in place
   int fd_ = -1;                               // where the bytes go
   std::vector<char> buffer_;

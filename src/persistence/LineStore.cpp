@@ -12,9 +12,10 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
-#include "runtime/HelperThread.h"
+#include "io/HelperThread.h"
 
 namespace qm::detail {
+using io::HelperThread;
 namespace {
 
 // Closed runs shorter than this keep their text as it is.

@@ -30,9 +30,10 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/HugeBlock.h"
+#include "io/HugeBlock.h"
 
 namespace qm::detail {
+using io::HugeBlock;
 
 class RunPacker;
 

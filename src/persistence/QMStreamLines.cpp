@@ -4,6 +4,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/QMStream.h"
+#include "runtime/TextStreamImpl.h"
 
 namespace qm {
 
@@ -122,7 +123,7 @@ std::string_view QMStream::PeekView() {
 std::string_view QMStream::StackNew(std::string_view Line) {
   QM_FRAME_TRY {
     if (!lineStack_) lineStack_ = std::make_unique<detail::LineStore>();
-    const std::string_view kept = lineStack_->Append(Line, Bound().ReadBlock());
+    const std::string_view kept = lineStack_->Append(Line, Bound().impl_->block_);
     StackAdvance();
     return kept;
   }

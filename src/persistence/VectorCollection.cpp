@@ -1,7 +1,7 @@
 #include "quillmark/persistence/VectorCollection.h"
 
 #include "quillmark/frame/Frame.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm {
 
@@ -13,7 +13,7 @@ void SaveCollection(const std::filesystem::path& file, const IPersistableCollect
     QMStream out;
     out.Use(text);
     out.WriteCollectionSimple(collection, version);
-    detail::AtomicFile::WriteWhole(file, text->Text());
+    io::AtomicFile::WriteWhole(file, text->Text());
   }
   QM_FRAME_CATCH("VectorCollection", "Public Sub SaveCollection", file.string(), version);
 }

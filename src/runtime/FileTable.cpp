@@ -1,6 +1,10 @@
 #include "quillmark/runtime/FileTable.h"
 
+#include <pthread.h>
+
 #include <array>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -35,9 +39,35 @@ struct Table {
   }
 };
 
+void CloseAllAtExit() noexcept;
+
+// The table is never destroyed, so that a static destructor or a thread still
+// running at exit (the log writer, say) finds it whole. The files still open
+// are closed at exit instead, when the table would have been destroyed:
+// written, and published when written as a whole. Its lock is taken around
+// fork, so that a child never finds it held by a thread it does not have.
 Table& TheTable() {
-  static Table table;
-  return table;
+  alignas(Table) static unsigned char room[sizeof(Table)];
+  static Table* const table = [] {
+    Table* made = ::new (room) Table();
+    std::atexit(CloseAllAtExit);
+    ::pthread_atfork([] { TheTable().Lock.lock(); }, [] { TheTable().Lock.unlock(); },
+                     [] { TheTable().Lock.unlock(); });
+    return made;
+  }();
+  return *table;
+}
+
+void CloseAllAtExit() noexcept {
+  Table& table = TheTable();
+  std::array<OpenFile, kMaxFiles + 1> files;
+  {
+    std::lock_guard lock(table.Lock);
+    files = std::move(table.Files);
+    table.Files = {};
+  }
+  // Each stream's destructor writes and publishes it (or, in a child after
+  // fork, lets the parent's file go untouched); failures cannot be reported.
 }
 
 OpenFile& Entry(Table& table, std::int32_t number) {

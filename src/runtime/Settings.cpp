@@ -1,5 +1,6 @@
 #include "quillmark/runtime/Settings.h"
 
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,10 +81,17 @@ struct Store {
   std::vector<std::unique_ptr<OpenDatabase>> Open;
 };
 
-// Built in place once and never destroyed (see Store).
+// Built in place once and never destroyed (see Store). Its lock is taken
+// around fork, so that a child never finds it held by a thread it does not
+// have (the child then opens connections of its own).
 Store& TheStore() {
   alignas(Store) static unsigned char room[sizeof(Store)];
-  static Store* const store = ::new (room) Store();
+  static Store* const store = [] {
+    Store* made = ::new (room) Store();
+    ::pthread_atfork([] { TheStore().Lock.lock(); }, [] { TheStore().Lock.unlock(); },
+                     [] { TheStore().Lock.unlock(); });
+    return made;
+  }();
   return *store;
 }
 

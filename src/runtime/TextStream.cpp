@@ -1,5 +1,6 @@
 #include "quillmark/runtime/TextStream.h"
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,9 +14,8 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
-#include "runtime/AtomicFile.h"
-#include "runtime/BlockReader.h"
-#include "runtime/HugeBlock.h"
+#include "io/Lane.h"
+#include "runtime/TextStreamImpl.h"
 
 namespace qm {
 namespace {
@@ -148,9 +148,9 @@ const char* FindLineBreak(const char* p, const char* end) {
 // (from `pos` to `used`) put in the room before its text. An unfinished line
 // longer than that room grows in a block of its own instead, twice its length
 // when it moves, whose pages come as they are written. False at the end.
-bool TakeReadAhead(detail::BlockReader& reader, std::shared_ptr<const detail::HugeBlock>& block, std::size_t& pos,
+bool TakeReadAhead(io::BlockReader& reader, std::shared_ptr<const io::HugeBlock>& block, std::size_t& pos,
                    std::size_t& used) {
-  detail::BlockReader::Piece piece = reader.Next();
+  io::BlockReader::Piece piece = reader.Next();
   if (!piece.Block) return false;
   const std::size_t tail = used - pos;
   const std::size_t room = reader.Headroom();
@@ -163,10 +163,10 @@ bool TakeReadAhead(detail::BlockReader& reader, std::shared_ptr<const detail::Hu
     return true;
   }
   if (block->Size() - used < piece.Size) {
-    std::shared_ptr<detail::HugeBlock> grown;
+    std::shared_ptr<io::HugeBlock> grown;
     try {
-      grown = std::make_shared<detail::HugeBlock>(std::max(tail + piece.Size, 2 * tail),
-                                                  detail::HugeBlock::Pages::AsWritten);
+      grown = std::make_shared<io::HugeBlock>(std::max(tail + piece.Size, 2 * tail),
+                                                  io::HugeBlock::Pages::AsWritten);
     } catch (...) {
       reader.PutBack(std::move(piece));  // read again by the next call
       throw;
@@ -191,17 +191,17 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   if (std::filesystem::is_directory(path, ec)) Raise(ERR_PathFileAccess);
 
   std::shared_ptr<TextStream> stream(new TextStream());
-  stream->path_ = path;
-  stream->mode_ = mode;
+  stream->impl_->path_ = path;
+  stream->impl_->mode_ = mode;
   struct stat target {};
   const bool special = ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode);
   if (mode == IOMode::ForWriting && !special) {
     try {
-      stream->replacement_ = std::make_unique<detail::AtomicFile>(path);
-      stream->unicode_ = format == TextFormat::Unicode;
-      if (stream->unicode_) stream->replacement_->Write("\xFF\xFE");
+      stream->impl_->replacement_ = std::make_unique<io::AtomicFile>(path);
+      stream->impl_->unicode_ = format == TextFormat::Unicode;
+      if (stream->impl_->unicode_) stream->impl_->replacement_->Write("\xFF\xFE");
     } catch (const std::filesystem::filesystem_error& e) {
-      stream->closed_ = true;
+      stream->impl_->closed_ = true;
       RaiseOpenError(e.code().value(), path, false);
     }
     return stream;
@@ -209,50 +209,72 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   // A device or pipe opened for writing is written in place: it cannot be replaced.
   std::FILE* f = std::fopen(path.c_str(), reading ? "rb" : mode == IOMode::ForWriting ? "wb" : "ab");
   if (!f) {
-    stream->closed_ = true;
+    stream->impl_->closed_ = true;
     RaiseOpenError(errno, path, reading);
   }
-  stream->file_.reset(f);
+  stream->impl_->file_.reset(f);
   if (reading) {
     unsigned char bom[3] = {0, 0, 0};
     const std::size_t n = std::fread(bom, 1, 3, f);
     std::size_t skip = 0;
     if (n >= 2 && bom[0] == 0xFF && bom[1] == 0xFE && format != TextFormat::ASCII) {
-      stream->unicode_ = true;
+      stream->impl_->unicode_ = true;
       skip = 2;
     } else if (format == TextFormat::Unicode) {
-      stream->unicode_ = true;
+      stream->impl_->unicode_ = true;
     } else if (n == 3 && bom[0] == 0xEF && bom[1] == 0xBB && bom[2] == 0xBF) {
       skip = 3;
     }
     std::fseek(f, static_cast<long>(skip), SEEK_SET);
   } else {
-    stream->unicode_ = format == TextFormat::Unicode;
+    stream->impl_->unicode_ = format == TextFormat::Unicode;
     std::fseek(f, 0, SEEK_END);
-    if (stream->unicode_ && std::ftell(f) == 0) std::fwrite("\xFF\xFE", 1, 2, f);
+    if (stream->impl_->unicode_ && std::ftell(f) == 0) std::fwrite("\xFF\xFE", 1, 2, f);
   }
   return stream;
 }
 
 std::shared_ptr<TextStream> TextStream::FromText(std::string text) {
   std::shared_ptr<TextStream> stream(new TextStream());
-  stream->memory_ = true;
-  stream->eof_ = true;
-  stream->buffer_ = std::move(text);
+  stream->impl_->memory_ = true;
+  stream->impl_->eof_ = true;
+  stream->impl_->buffer_ = std::move(text);
   return stream;
 }
 
 std::shared_ptr<TextStream> TextStream::InMemory() {
   std::shared_ptr<TextStream> stream(new TextStream());
-  stream->memory_ = true;
-  stream->eof_ = true;
-  stream->mode_ = IOMode::ForWriting;
+  stream->impl_->memory_ = true;
+  stream->impl_->eof_ = true;
+  stream->impl_->mode_ = IOMode::ForWriting;
   return stream;
 }
 
+TextStream::TextStream() : impl_(std::make_unique<Impl>()) {}
+
+std::int32_t TextStream::Line() const { return impl_->line_; }
+const std::string& TextStream::Text() const { return impl_->buffer_; }
+
+void TextStream::Impl::DropInherited() noexcept {
+  closed_ = true;
+  buffer_.clear();
+  // The read-ahead and the writer are the parent's work: never waited for.
+  (void)readAhead_.release();
+  (void)replacement_.release();
+  if (file_) {
+    std::FILE* f = file_.release();
+    __fpurge(f);  // the parent's buffered bytes stay unwritten
+    std::fclose(f);
+  }
+}
+
 TextStream::~TextStream() {
+  if (impl_->Inherited()) {
+    impl_->DropInherited();
+    return;
+  }
   try {
-    if (!closed_) {
+    if (!impl_->closed_) {
       Flush();
       Publish();
     }
@@ -262,74 +284,74 @@ TextStream::~TextStream() {
 }
 
 void TextStream::CheckOpen() const {
-  if (closed_) Raise(ERR_BadFileNameOrNumber);
+  if (impl_->closed_) Raise(ERR_BadFileNameOrNumber);
 }
 
 void TextStream::CheckReadable() const {
   CheckOpen();
-  if (!memory_ && mode_ != IOMode::ForReading) Raise(ERR_BadFileMode);
+  if (!impl_->memory_ && impl_->mode_ != IOMode::ForReading) Raise(ERR_BadFileMode);
 }
 
 void TextStream::CheckWritable() const {
   CheckOpen();
-  if (!memory_ && mode_ == IOMode::ForReading) Raise(ERR_BadFileMode);
+  if (!impl_->memory_ && impl_->mode_ == IOMode::ForReading) Raise(ERR_BadFileMode);
 }
 
-const char* TextStream::ReadData() const { return block_ ? block_->Data() : buffer_.data(); }
-std::size_t TextStream::ReadSize() const { return block_ ? blockUsed_ : buffer_.size(); }
+const char* TextStream::ReadData() const { return impl_->block_ ? impl_->block_->Data() : impl_->buffer_.data(); }
+std::size_t TextStream::ReadSize() const { return impl_->block_ ? impl_->blockUsed_ : impl_->buffer_.size(); }
 
 bool TextStream::Fill() {
-  if (block_) return FillBlock();
-  if (eof_) return false;
-  if (pos_ > 0) {
-    buffer_.erase(0, pos_);
-    pos_ = 0;
+  if (impl_->block_) return FillBlock();
+  if (impl_->eof_) return false;
+  if (impl_->pos_ > 0) {
+    impl_->buffer_.erase(0, impl_->pos_);
+    impl_->pos_ = 0;
   }
   char chunk[kChunk];
-  const std::size_t n = std::fread(chunk, 1, sizeof chunk, file_.get());
+  const std::size_t n = std::fread(chunk, 1, sizeof chunk, impl_->file_.get());
   if (n == 0) {
-    if (std::ferror(file_.get())) Raise(ERR_DeviceIO);
-    eof_ = true;
+    if (std::ferror(impl_->file_.get())) Raise(ERR_DeviceIO);
+    impl_->eof_ = true;
     return false;
   }
-  if (unicode_) {
-    pendingBytes_.append(chunk, n);
-    DecodeUtf16(pendingBytes_, buffer_);
+  if (impl_->unicode_) {
+    impl_->pendingBytes_.append(chunk, n);
+    DecodeUtf16(impl_->pendingBytes_, impl_->buffer_);
   } else {
-    buffer_.append(chunk, n);
+    impl_->buffer_.append(chunk, n);
   }
   return true;
 }
 
-bool TextStream::MoreToRead() const { return !eof_ || (block_ && memory_ && memoryRead_ < buffer_.size()); }
+bool TextStream::MoreToRead() const { return !impl_->eof_ || (impl_->block_ && impl_->memory_ && impl_->memoryRead_ < impl_->buffer_.size()); }
 
 void TextStream::KeepReadText() {
-  if (block_ || (!memory_ && mode_ != IOMode::ForReading)) return;
-  if (memory_) {
-    memoryRead_ = pos_;
+  if (impl_->block_ || (!impl_->memory_ && impl_->mode_ != IOMode::ForReading)) return;
+  if (impl_->memory_) {
+    impl_->memoryRead_ = impl_->pos_;
   } else {
-    buffer_.erase(0, pos_);
+    impl_->buffer_.erase(0, impl_->pos_);
   }
   // An empty block to start from; the first fill sizes the real one.
-  block_ = std::make_shared<const detail::HugeBlock>(0);
-  blockUsed_ = 0;
-  pos_ = 0;
-  if (!memory_ && !buffer_.empty()) {
+  impl_->block_ = std::make_shared<const io::HugeBlock>(0);
+  impl_->blockUsed_ = 0;
+  impl_->pos_ = 0;
+  if (!impl_->memory_ && !impl_->buffer_.empty()) {
     // Text the stream had read ahead before: it becomes the first block.
-    auto first = std::make_shared<const detail::HugeBlock>(buffer_.size() + kChunk);
-    std::memcpy(first->Data(), buffer_.data(), buffer_.size());
-    blockUsed_ = buffer_.size();
-    block_ = std::move(first);
-    buffer_.clear();
+    auto first = std::make_shared<const io::HugeBlock>(impl_->buffer_.size() + kChunk);
+    std::memcpy(first->Data(), impl_->buffer_.data(), impl_->buffer_.size());
+    impl_->blockUsed_ = impl_->buffer_.size();
+    impl_->block_ = std::move(first);
+    impl_->buffer_.clear();
   }
   // A file that a block does not hold is read ahead on a thread of its own;
   // the room left at the start of each block takes the unfinished line.
-  if (!memory_ && !unicode_ && !eof_ && file_) {
+  if (!impl_->memory_ && !impl_->unicode_ && !impl_->eof_ && impl_->file_) {
     struct stat info {};
-    const off_t at = ftello(file_.get());
-    if (fstat(fileno(file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
+    const off_t at = ftello(impl_->file_.get());
+    if (fstat(fileno(impl_->file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
         info.st_size - at > static_cast<off_t>(kBlock - kChunk))
-      readAhead_ = std::make_unique<detail::BlockReader>(fileno(file_.get()), static_cast<std::uint64_t>(at), kBlock,
+      impl_->readAhead_ = std::make_unique<io::BlockReader>(fileno(impl_->file_.get()), static_cast<std::uint64_t>(at), kBlock,
                                                          kChunk);
   }
 }
@@ -339,81 +361,81 @@ void TextStream::KeepReadText() {
 // text ever copied): the lines handed out stay where they are.
 bool TextStream::FillBlock() {
   if (!MoreToRead()) return false;
-  if (readAhead_) {
-    if (TakeReadAhead(*readAhead_, block_, pos_, blockUsed_)) return true;
-    eof_ = true;
-    readAhead_.reset();
+  if (impl_->readAhead_) {
+    if (TakeReadAhead(*impl_->readAhead_, impl_->block_, impl_->pos_, impl_->blockUsed_)) return true;
+    impl_->eof_ = true;
+    impl_->readAhead_.reset();
     return false;
   }
   std::string decoded;  // UTF-16 text, decoded before it goes to the block
   const char* from = nullptr;
   std::size_t n = 0;
   char chunk[kChunk];
-  if (memory_) {
-    from = buffer_.data() + memoryRead_;
-    n = std::min(buffer_.size() - memoryRead_, kBlock);
-    memoryRead_ += n;
+  if (impl_->memory_) {
+    from = impl_->buffer_.data() + impl_->memoryRead_;
+    n = std::min(impl_->buffer_.size() - impl_->memoryRead_, kBlock);
+    impl_->memoryRead_ += n;
   } else {
-    const std::size_t room = block_->Size() - blockUsed_;
-    const bool direct = !unicode_ && room >= kChunk / 4;
-    char* into = direct ? block_->Data() + blockUsed_ : chunk;
-    n = std::fread(into, 1, direct ? std::min(room, kChunk) : kChunk, file_.get());
+    const std::size_t room = impl_->block_->Size() - impl_->blockUsed_;
+    const bool direct = !impl_->unicode_ && room >= kChunk / 4;
+    char* into = direct ? impl_->block_->Data() + impl_->blockUsed_ : chunk;
+    n = std::fread(into, 1, direct ? std::min(room, kChunk) : kChunk, impl_->file_.get());
     if (n == 0) {
-      if (std::ferror(file_.get())) Raise(ERR_DeviceIO);
-      eof_ = true;
+      if (std::ferror(impl_->file_.get())) Raise(ERR_DeviceIO);
+      impl_->eof_ = true;
       return false;
     }
     if (direct) {
-      blockUsed_ += n;
+      impl_->blockUsed_ += n;
       return true;
     }
     from = chunk;
-    if (unicode_) {
-      pendingBytes_.append(chunk, n);
-      DecodeUtf16(pendingBytes_, decoded);
+    if (impl_->unicode_) {
+      impl_->pendingBytes_.append(chunk, n);
+      DecodeUtf16(impl_->pendingBytes_, decoded);
       from = decoded.data();
       n = decoded.size();
     }
   }
-  if (block_->Size() - blockUsed_ < n) {
-    const std::size_t tail = blockUsed_ - pos_;
+  if (impl_->block_->Size() - impl_->blockUsed_ < n) {
+    const std::size_t tail = impl_->blockUsed_ - impl_->pos_;
     // Sized for what is still to come, so that a small file takes a small
     // block; never less than the unfinished line and this piece.
     std::uint64_t coming = n;
-    if (file_ && !eof_) {
+    if (impl_->file_ && !impl_->eof_) {
       struct stat info {};
-      const off_t at = ftello(file_.get());
-      if (fstat(fileno(file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+      const off_t at = ftello(impl_->file_.get());
+      if (fstat(fileno(impl_->file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
         coming += static_cast<std::uint64_t>(info.st_size - at) + kChunk;
     }
     std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(coming, kBlock));
     size = std::max({size, tail + n, 2 * tail});
     // A finished block that nobody but the stream holds any more (its lines
     // were let go) is filled anew instead of a fresh one.
-    std::shared_ptr<const detail::HugeBlock> next;
-    if (spare_ && spare_.use_count() == 1 && spare_->Size() >= size) {
-      next = std::move(spare_);
+    std::shared_ptr<const io::HugeBlock> next;
+    if (impl_->spare_ && impl_->spare_.use_count() == 1 && impl_->spare_->Size() >= size) {
+      next = std::move(impl_->spare_);
     } else {
-      next = std::make_shared<const detail::HugeBlock>(size);
+      next = std::make_shared<const io::HugeBlock>(size);
     }
-    if (tail) std::memcpy(next->Data(), block_->Data() + pos_, tail);
-    spare_ = std::move(block_);
-    block_ = std::move(next);
-    blockUsed_ = tail;
-    pos_ = 0;
+    if (tail) std::memcpy(next->Data(), impl_->block_->Data() + impl_->pos_, tail);
+    impl_->spare_ = std::move(impl_->block_);
+    impl_->block_ = std::move(next);
+    impl_->blockUsed_ = tail;
+    impl_->pos_ = 0;
   }
-  if (n) std::memcpy(block_->Data() + blockUsed_, from, n);
-  blockUsed_ += n;
+  if (n) std::memcpy(impl_->block_->Data() + impl_->blockUsed_, from, n);
+  impl_->blockUsed_ += n;
   return n > 0 || MoreToRead();
 }
 
 std::uint64_t TextStream::RemainingBytes() const {
-  std::uint64_t left = ReadSize() - pos_ + pendingBytes_.size();
-  if (block_ && memory_) left += buffer_.size() - memoryRead_;
-  if (file_ && !eof_ && !closed_) {
+  std::uint64_t left = ReadSize() - impl_->pos_ + impl_->pendingBytes_.size();
+  if (impl_->block_ && impl_->memory_) left += impl_->buffer_.size() - impl_->memoryRead_;
+  if (impl_->file_ && !impl_->eof_ && !impl_->closed_) {
     struct stat info {};
-    const off_t at = readAhead_ ? static_cast<off_t>(readAhead_->Offset()) : ftello(file_.get());
-    if (fstat(fileno(file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+    const off_t at = impl_->readAhead_ ? static_cast<off_t>(impl_->readAhead_->Offset()) : ftello(impl_->file_.get());
+    if (fstat(fileno(impl_->file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
       left += static_cast<std::uint64_t>(info.st_size - at);
   }
   return left;
@@ -423,30 +445,30 @@ std::string TextStream::ReadLine() { return std::string(ReadLineView()); }
 
 std::string_view TextStream::ReadLineView() {
   CheckReadable();
-  std::size_t scanFrom = pos_;
+  std::size_t scanFrom = impl_->pos_;
   for (;;) {
     const char* base = ReadData();
     const std::size_t size = ReadSize();
     const char* lineEnd = FindLineBreak(base + scanFrom, base + size);
     // A CR as the last byte read may be the first half of CR LF: read on.
     if (lineEnd != base + size && !(*lineEnd == '\r' && lineEnd + 1 == base + size && MoreToRead())) {
-      const std::string_view line(base + pos_, static_cast<std::size_t>(lineEnd - (base + pos_)));
+      const std::string_view line(base + impl_->pos_, static_cast<std::size_t>(lineEnd - (base + impl_->pos_)));
       std::size_t next = static_cast<std::size_t>(lineEnd - base) + 1;
       if (*lineEnd == '\r' && next < size && base[next] == '\n') ++next;
-      pos_ = next;
-      ++line_;
+      impl_->pos_ = next;
+      ++impl_->line_;
       return line;
     }
-    const std::size_t scanned = size - pos_;
+    const std::size_t scanned = size - impl_->pos_;
     if (!Fill()) {
-      if (pos_ >= ReadSize()) Raise(ERR_InputPastEndOfFile);
-      std::string_view line(ReadData() + pos_, ReadSize() - pos_);
+      if (impl_->pos_ >= ReadSize()) Raise(ERR_InputPastEndOfFile);
+      std::string_view line(ReadData() + impl_->pos_, ReadSize() - impl_->pos_);
       if (line.back() == '\r') line.remove_suffix(1);  // a lone CR ends the last line
-      pos_ = ReadSize();
-      ++line_;
+      impl_->pos_ = ReadSize();
+      ++impl_->line_;
       return line;
     }
-    scanFrom = pos_ + (scanned > 0 ? scanned - 1 : 0);
+    scanFrom = impl_->pos_ + (scanned > 0 ? scanned - 1 : 0);
   }
 }
 
@@ -454,47 +476,47 @@ std::string TextStream::ReadAll() {
   CheckReadable();
   while (Fill()) {
   }
-  std::string rest(ReadData() + pos_, ReadSize() - pos_);
-  pos_ = ReadSize();
+  std::string rest(ReadData() + impl_->pos_, ReadSize() - impl_->pos_);
+  impl_->pos_ = ReadSize();
   return rest;
 }
 
 bool TextStream::AtEndOfStream() {
   CheckReadable();
-  return pos_ >= ReadSize() && !Fill();
+  return impl_->pos_ >= ReadSize() && !Fill();
 }
 
 // A file written as a whole takes each full buffer on a thread of its own
 // while the stream goes on (its failures come back at a later flush or at
 // Close); the last, short one (and a small file's only one) directly.
 void TextStream::Flush() {
-  if (memory_ || buffer_.empty() || mode_ == IOMode::ForReading) return;
-  if (replacement_) {
+  if (impl_->memory_ || impl_->buffer_.empty() || impl_->mode_ == IOMode::ForReading) return;
+  if (impl_->replacement_) {
     try {
-      if (buffer_.size() >= kWriteChunk) {
-        std::string spare = replacement_->WriteBehind(unicode_ ? EncodeUtf16(buffer_) : std::move(buffer_));
-        buffer_ = std::move(spare);
-      } else if (unicode_) {
-        replacement_->Write(EncodeUtf16(buffer_));
+      if (impl_->buffer_.size() >= kWriteChunk) {
+        std::string spare = impl_->replacement_->WriteBehind(impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::move(impl_->buffer_));
+        impl_->buffer_ = std::move(spare);
+      } else if (impl_->unicode_) {
+        impl_->replacement_->Write(EncodeUtf16(impl_->buffer_));
       } else {
-        replacement_->Write(buffer_);
+        impl_->replacement_->Write(impl_->buffer_);
       }
     } catch (const std::filesystem::filesystem_error& e) {
       Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
     }
-  } else if (file_) {
-    const std::string bytes = unicode_ ? EncodeUtf16(buffer_) : std::string();
-    const std::string& out = unicode_ ? bytes : buffer_;
-    if (std::fwrite(out.data(), 1, out.size(), file_.get()) != out.size())
+  } else if (impl_->file_) {
+    const std::string bytes = impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::string();
+    const std::string& out = impl_->unicode_ ? bytes : impl_->buffer_;
+    if (std::fwrite(out.data(), 1, out.size(), impl_->file_.get()) != out.size())
       Raise(errno == ENOSPC ? ERR_DiskFull : ERR_DeviceIO);
   }
-  buffer_.clear();
+  impl_->buffer_.clear();
 }
 
 // Puts a file written as a whole in its place.
 void TextStream::Publish() {
-  if (!replacement_) return;
-  const auto file = std::move(replacement_);
+  if (!impl_->replacement_) return;
+  const auto file = std::move(impl_->replacement_);
   try {
     file->Commit();
   } catch (const std::filesystem::filesystem_error& e) {
@@ -504,16 +526,16 @@ void TextStream::Publish() {
 
 void TextStream::Write(std::string_view text) {
   CheckWritable();
-  buffer_ += text;
-  if (buffer_.size() >= (replacement_ ? kWriteChunk : kChunk)) Flush();
+  impl_->buffer_ += text;
+  if (impl_->buffer_.size() >= (impl_->replacement_ ? kWriteChunk : kChunk)) Flush();
 }
 
 void TextStream::WriteLine(std::string_view text) {
   CheckWritable();
-  buffer_ += text;
-  buffer_ += "\r\n";
-  ++line_;
-  if (buffer_.size() >= (replacement_ ? kWriteChunk : kChunk)) Flush();
+  impl_->buffer_ += text;
+  impl_->buffer_ += "\r\n";
+  ++impl_->line_;
+  if (impl_->buffer_.size() >= (impl_->replacement_ ? kWriteChunk : kChunk)) Flush();
 }
 
 void TextStream::WriteBlankLines(std::int32_t lines) {
@@ -523,24 +545,28 @@ void TextStream::WriteBlankLines(std::int32_t lines) {
 }
 
 void TextStream::Close() {
-  if (closed_) return;
+  if (impl_->closed_) return;
+  if (impl_->Inherited()) {
+    impl_->DropInherited();
+    io::RaiseInherited();
+  }
   try {
     Flush();
     Publish();
   } catch (...) {
-    closed_ = true;
-    replacement_.reset();
+    impl_->closed_ = true;
+    impl_->replacement_.reset();
     throw;
   }
-  readAhead_.reset();  // its thread reads the file
-  if (file_) {
-    std::FILE* f = file_.release();
-    if (std::fclose(f) != 0 && mode_ != IOMode::ForReading) {
-      closed_ = true;
+  impl_->readAhead_.reset();  // its thread reads the file
+  if (impl_->file_) {
+    std::FILE* f = impl_->file_.release();
+    if (std::fclose(f) != 0 && impl_->mode_ != IOMode::ForReading) {
+      impl_->closed_ = true;
       Raise(ERR_DeviceIO);
     }
   }
-  closed_ = true;
+  impl_->closed_ = true;
 }
 
 }  // namespace qm

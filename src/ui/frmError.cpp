@@ -15,7 +15,7 @@
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
@@ -58,7 +58,7 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
   for (std::size_t at = 0; (at = trailLines.find('|', at)) != std::string::npos; at += 2)
     trailLines.replace(at, 1, "\r\n");
   try {
-    detail::AtomicFile::WriteWhole(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
+    io::AtomicFile::WriteWhole(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
                                                   "Call Stack : \r\n" + trailLines + "\r\n");
   } catch (const std::filesystem::filesystem_error&) {
     Raise(ERR_PathFileAccess);

@@ -11,7 +11,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/TemporaryFile.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -122,7 +122,7 @@ class OLEStreamWriter::Storage {
     GPtr<GsfInput> stream(gsf_infile_child_by_name(infile.get(), kStreamName));
     if (!stream) RaiseStorage(nullptr, "Could not open the stream");
 
-    std::optional<detail::AtomicFile> out;
+    std::optional<io::AtomicFile> out;
     try {
       out.emplace(target);
     } catch (const std::filesystem::filesystem_error& e) {

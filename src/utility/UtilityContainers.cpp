@@ -9,7 +9,7 @@
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Format.h"
-#include "runtime/HugeBlock.h"
+#include "io/HugeBlock.h"
 #include "quillmark/utility/Utility.h"
 
 namespace qm {
@@ -186,7 +186,7 @@ std::shared_ptr<Dictionary> Utility::SortDictionary(const Dictionary& Dictionary
     // block would first merge every small block freed before (a dictionary
     // released just before, for one), at a cost near that of the sort.
     const auto count = static_cast<std::size_t>(Dictionary.Count());
-    detail::HugeBlock memory(count * sizeof(SortItem));
+    io::HugeBlock memory(count * sizeof(SortItem));
     const std::span<SortItem> pairs(reinterpret_cast<SortItem*>(memory.Data()), count);
     bool allStrings = true;
     std::size_t filled = 0;

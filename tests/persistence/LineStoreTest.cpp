@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-using qm::detail::HugeBlock;
+using qm::io::HugeBlock;
 using qm::detail::LineStore;
 
 namespace {

@@ -20,11 +20,6 @@
 #include "quillmark/runtime/Object.h"
 
 namespace qm {
-namespace detail {
-class AtomicFile;
-class BlockReader;
-class HugeBlock;
-}
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
@@ -59,9 +54,9 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// the file as it stands): an upper bound of the lines still to come.
   std::uint64_t RemainingBytes() const;
   /// 1-based number of the line the next read starts.
-  std::int32_t Line() const { return line_; }
+  std::int32_t Line() const;
   /// The text of an in-memory stream (what was written, or what is left to read).
-  const std::string& Text() const { return buffer_; }
+  const std::string& Text() const;
 
   std::string ClassName() const override { return "TextStream"; }
 
@@ -71,15 +66,11 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   // From now on the stream reads into blocks and never writes into a block
   // again once a line in it was handed out while anyone else holds that
   // block: a line that ReadLineView returns stays valid, at its place, while
-  // its block (ReadBlock) is held. A finished block that only the stream
+  // its block (Impl::block_) is held. A finished block that only the stream
   // still holds is reused. Files in either encoding and memory streams; a
   // file opened for writing is left as it is.
   void KeepReadText();
-  // With KeepReadText: the block holding the line the last ReadLineView
-  // returned (every line lies whole in one block). Null otherwise.
-  const std::shared_ptr<const detail::HugeBlock>& ReadBlock() const { return block_; }
-
-  TextStream() = default;
+  TextStream();
   bool Fill();  // reads more into the read buffer; false at the end
   bool FillBlock();
   bool MoreToRead() const;
@@ -91,30 +82,10 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   void CheckReadable() const;
   void CheckWritable() const;
 
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, FileCloser> file_;      // reading and appending
-  std::unique_ptr<detail::AtomicFile> replacement_;  // writing a file as a whole
-  std::string path_;
-  IOMode mode_ = IOMode::ForReading;
-  bool unicode_ = false;
-  bool memory_ = false;
-  bool closed_ = false;
-  bool eof_ = false;          // the file has nothing more to read
-  std::string buffer_;        // UTF-8 text read and not yet delivered, or text to write
-  std::size_t pos_ = 0;       // read position in the read buffer (buffer_ or block_)
-  std::string pendingBytes_;  // an incomplete UTF-16 unit carried to the next fill
-  std::int32_t line_ = 1;
-  // KeepReadText: the block being read into and how much of it is filled;
-  // a memory stream's text moves into blocks from memoryRead_ on.
-  std::shared_ptr<const detail::HugeBlock> block_;
-  std::shared_ptr<const detail::HugeBlock> spare_;  // the block finished last
-  std::size_t blockUsed_ = 0;
-  std::size_t memoryRead_ = 0;
-  // KeepReadText on a file longer than a block: the blocks read ahead on a
-  // thread. Last, so that the members before keep their places.
-  std::unique_ptr<detail::BlockReader> readAhead_;
+  // Everything the stream holds, the machinery of the file underneath
+  // included, lives behind this pointer.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 using TextStreamPtr = std::shared_ptr<TextStream>;

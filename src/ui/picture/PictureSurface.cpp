@@ -17,7 +17,7 @@
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Conversions.h"
 #include "quillmark/ui/Application.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 namespace qm::ui {
 namespace {
@@ -241,7 +241,7 @@ void PictureSurface::SavePicture(const std::string& Filename) {
   const QByteArray format = QFileInfo(QString::fromStdString(Filename)).suffix().toLower().toLatin1();
   if (format.isEmpty() || !Image().save(&buffer, format.constData())) Raise(ERR_PathFileAccess);
   try {
-    detail::AtomicFile::WriteWhole(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
+    io::AtomicFile::WriteWhole(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
   } catch (const std::filesystem::filesystem_error&) {
     Raise(ERR_PathFileAccess);
   }

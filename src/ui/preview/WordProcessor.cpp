@@ -18,7 +18,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Conversions.h"
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
 
@@ -170,7 +170,7 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
     RaiseFrom(ERR_General, kSource, "LibreOffice could not convert the document" + (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
   try {
-    detail::AtomicFile::CopyWhole(converted.toStdString(), FileName);
+    io::AtomicFile::CopyWhole(converted.toStdString(), FileName);
   } catch (const std::filesystem::filesystem_error&) {
     RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
   }

@@ -1,4 +1,4 @@
-#include "runtime/BlockReader.h"
+#include "io/BlockReader.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 
-namespace qm::detail {
+namespace qm::io {
 namespace {
 
 // Blocks on their way at most (empty, being read, or read and waiting):
@@ -177,4 +177,4 @@ void BlockReader::PutBack(Piece piece) {
   ready_.push_front(std::move(piece));
 }
 
-}  // namespace qm::detail
+}  // namespace qm::io

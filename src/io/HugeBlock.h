@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace qm::detail {
+namespace qm::io {
 
 /// Advice for memory about to be filled whole: the page-aligned part of
 /// [data, data + bytes) is backed by huge pages where the kernel offers them
@@ -36,4 +36,4 @@ class HugeBlock {
   std::size_t size_;
 };
 
-}  // namespace qm::detail
+}  // namespace qm::io

@@ -23,10 +23,10 @@
 #include <memory>
 #include <mutex>
 
-#include "runtime/HelperThread.h"
-#include "runtime/HugeBlock.h"
+#include "io/HelperThread.h"
+#include "io/HugeBlock.h"
 
-namespace qm::detail {
+namespace qm::io {
 
 class BlockReader {
  public:
@@ -78,4 +78,4 @@ class BlockReader {
   HelperThread helper_{mutex_, changed_, [this] { Run(); }};
 };
 
-}  // namespace qm::detail
+}  // namespace qm::io

@@ -1,4 +1,4 @@
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,9 +16,9 @@
 #include <system_error>
 #include <vector>
 
-#include "runtime/HelperThread.h"
+#include "io/HelperThread.h"
 
-namespace qm::detail {
+namespace qm::io {
 namespace fs = std::filesystem;
 namespace {
 
@@ -299,4 +299,4 @@ void AtomicFile::CopyWhole(const fs::path& source, const fs::path& target) {
   file.Commit();
 }
 
-}  // namespace qm::detail
+}  // namespace qm::io

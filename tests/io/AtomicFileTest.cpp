@@ -1,4 +1,4 @@
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 
 namespace {
 namespace fs = std::filesystem;
-using qm::detail::AtomicFile;
+using qm::io::AtomicFile;
 using qm::test::ReadFile;
 using qm::test::WriteFile;
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm::detail {
+namespace qm::io {
 
 class AtomicFile {
  public:
@@ -86,4 +86,4 @@ class AtomicFile {
 // Syncs a folder, so that a rename or a new name in it survives a crash.
 void SyncFolder(const std::filesystem::path& folder) noexcept;
 
-}  // namespace qm::detail
+}  // namespace qm::io

@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-namespace qm::detail {
+namespace qm::io {
 
 class HelperThread {
  public:
@@ -47,4 +47,4 @@ class HelperThread {
   std::thread thread_;
 };
 
-}  // namespace qm::detail
+}  // namespace qm::io

@@ -1,4 +1,4 @@
-#include "runtime/HugeBlock.h"
+#include "io/HugeBlock.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace qm::detail {
+namespace qm::io {
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 #ifdef MADV_POPULATE_WRITE
@@ -50,4 +50,4 @@ void BlockRelease::operator()(char* p) const {
   }
 }
 
-}  // namespace qm::detail
+}  // namespace qm::io
