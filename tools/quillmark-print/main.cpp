@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "ui/preview/PageDocument.h"
 
 namespace {
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(document.Title());
   // The PDF is printed into a hidden file beside OUT, which replaces OUT once complete.
-  std::optional<qm::detail::AtomicFile> output;
+  std::optional<qm::io::AtomicFile> output;
   if (!pdf.empty()) {
     try {
       output.emplace(pdf);
