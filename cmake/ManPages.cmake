@@ -4,7 +4,7 @@
 # environment, or when cross-compiling) no page is made.
 find_program(QM_HELP2MAN help2man)
 find_program(QM_GZIP gzip)
-if(NOT QM_HELP2MAN OR NOT QM_GZIP OR QUILLMARK_SANITIZE OR QUILLMARK_FUZZ OR CMAKE_CROSSCOMPILING)
+if(NOT QM_HELP2MAN OR NOT QM_GZIP OR QUILLMARK_SANITIZE OR QUILLMARK_TSAN OR QUILLMARK_FUZZ OR CMAKE_CROSSCOMPILING)
   message(STATUS "manual pages: help2man or gzip not found, or a sanitizer, fuzz or cross build: none made")
   return()
 endif()
