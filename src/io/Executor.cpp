@@ -76,17 +76,19 @@ Pool& ThePool() {
 void BeforeFork() noexcept { PoolInRoom().Lock.lock(); }
 void AfterForkInParent() noexcept { PoolInRoom().Lock.unlock(); }
 void AfterForkInChild() noexcept {
-  // The old pool's queue is left as it is (its memory is lost, its tasks
-  // never run): destroying it could run code of objects that a parent's
-  // thread was using at the instant of the fork.
-  const Pool& old = PoolInRoom();
-  const unsigned limit = old.Limit;
-  const bool limitSet = old.LimitSet;
-  Pool* fresh = ::new (poolRoom) Pool();
-  fresh->Limit = limit;
-  fresh->LimitSet = limitSet;
+  // The lock, taken before the fork by this very thread, kept the pool whole.
+  // The parent's threads do not exist here and its queued work never runs:
+  // the queue is emptied and the condition made anew (the parent's idle
+  // threads were waiting on the old one).
+  Pool& pool = PoolInRoom();
+  std::deque<Executor::Task> dropped;
+  dropped.swap(pool.Queue);
+  pool.Live = 0;
+  pool.Idle = 0;
+  ::new (&pool.Work) std::condition_variable();
+  pool.Lock.unlock();
   generation.fetch_add(1, std::memory_order_acq_rel);
-}
+}  // what the dropped tasks hold goes here, outside the lock
 
 void* Worker(void*) {
   Pool& pool = ThePool();

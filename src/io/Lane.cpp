@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 
 #include "io/Executor.h"
 #include "quillmark/frame/Error.h"
@@ -33,8 +34,17 @@ Lane::Lane(std::size_t capacity) : state_(std::make_unique<State>()), generation
 
 Lane::~Lane() {
   if (Inherited()) {
-    // Another process's work: never waited for, never touched.
-    (void)state_.release();
+    // The parent's work: never waited for. When no thread held the lock at
+    // the fork the state is whole and goes; the condition is made anew
+    // first, since destroying one that the parent's threads waited on would
+    // wait for them. Otherwise it is left as it is.
+    State& s = *state_;
+    if (!s.Lock.try_lock()) {
+      (void)state_.release();
+      return;
+    }
+    s.Lock.unlock();
+    ::new (&s.Changed) std::condition_variable();
     return;
   }
   State& s = *state_;
