@@ -1,0 +1,92 @@
+// The threads the library works on, seen from outside: while and after jobs that hand
+// work to helpers (a text file written as a whole, a compressed container,
+// a zip archive), every thread of the process other than the test's own has
+// the application's signals blocked, and their number stays within the
+// library's pool (at most 8) however many jobs ran.
+
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "quillmark/compression/Compress.h"
+#include "quillmark/compression/ZipFiles.h"
+#include "quillmark/runtime/TextStream.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+std::set<int> Threads() {
+  std::set<int> ids;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ids.insert(std::stoi(entry->d_name));
+    closedir(dir);
+  }
+  return ids;
+}
+
+// The blocked-signal mask of a thread of this process.
+std::uint64_t Blocked(int thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+  return 0;
+}
+
+// Looks at every thread the test did not start: each must have the
+// application's signals blocked; counts them.
+struct ThreadCheck {
+  std::set<int> Before = Threads();
+  std::size_t Most = 0;
+  int Unblocked = 0;
+
+  void Look() {
+    std::size_t added = 0;
+    for (int thread : Threads()) {
+      if (Before.count(thread)) continue;
+      ++added;
+      const std::uint64_t mask = Blocked(thread);
+      for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGWINCH})
+        if (!(mask & (std::uint64_t{1} << (signal - 1)))) ++Unblocked;
+    }
+    Most = std::max(Most, added);
+  }
+};
+
+// Looked at while the helpers work (from the jobs' progress reports) and
+// after the jobs.
+TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
+  ThreadCheck check;
+  qm::test::ScratchDir scratch;
+  const std::string big(1 << 20, 'x');
+  std::vector<std::filesystem::path> members;
+  const qm::Progress look = [&](std::uint64_t, std::uint64_t) { check.Look(); };
+  for (int round = 0; round < 12; ++round) {
+    const auto text = scratch.Path() / ("text" + std::to_string(round) + ".txt");
+    auto stream = qm::TextStream::Open(text.string(), qm::IOMode::ForWriting);
+    for (int i = 0; i < 6; ++i) stream->WriteLine(big);
+    stream->Close();
+    members.push_back(text);
+    if (round % 4 == 3) {
+      qm::Compress compress;
+      ASSERT_EQ(compress.CompressFile(text.string(), (scratch.Path() / "packed.bin").string(),
+                                      qm::COM_DEFAULT_COMPRESSION, look),
+                0);
+      EXPECT_TRUE(qm::ZipFiles(scratch.Path() / "all.zip", members, look).Complete());
+    }
+  }
+  check.Look();
+  EXPECT_EQ(check.Unblocked, 0);
+  EXPECT_LE(check.Most, 8u);
+}
+
+}  // namespace
