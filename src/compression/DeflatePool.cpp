@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
-#include <system_error>
+
+#include "io/Executor.h"
 
 namespace qm::compression {
 
@@ -102,69 +105,72 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
   return file;
 }
 
-DeflatePool::DeflatePool(int level, off_t maxFileSize, unsigned helpers, std::uint64_t memoryLimit)
-    : level_(level), maxFileSize_(maxFileSize), helpers_(helpers), memoryLimit_(memoryLimit), writerDeflater_(level) {}
+struct DeflatePool::Shared {
+  enum class State : std::uint8_t { Planned, Working, Done, Taken };
+  struct Entry {
+    std::string Path;
+    std::uint64_t Weight = 0;  // memory it holds until taken
+    State Status = State::Planned;
+    DeflatedFile Result;
+  };
 
-DeflatePool::~DeflatePool() {
+  Shared(int level, off_t maxFileSize, std::uint64_t memoryLimit)
+      : Level(level), MaxFileSize(maxFileSize), MemoryLimit(memoryLimit) {}
+
+  bool MayStart(const Entry& entry) const { return InFlight == 0 || InFlight + entry.Weight <= MemoryLimit; }
+  void Help() noexcept;
+
+  const int Level;
+  const off_t MaxFileSize;
+  const std::uint64_t MemoryLimit;
+
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::vector<Entry> Entries;  // fixed once the helpers are posted
+  std::size_t Next = 0;        // helpers look for work from here
+  std::uint64_t InFlight = 0;  // weight of the files helpers hold
+  bool Stopping = false;       // the pool is going: no helper begins
+  unsigned Running = 0;        // helpers that have begun and not ended
+};
+
+// A helper task: nothing when the pool has stopped before it began, else
+// files until none is left (or the pool stops).
+void DeflatePool::RunHelper(const std::shared_ptr<Shared>& shared) noexcept {
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+    std::lock_guard lock(shared->Mutex);
+    if (shared->Stopping) return;
+    ++shared->Running;
   }
-  changed_.notify_all();
-  for (auto& thread : threads_) thread.join();
+  shared->Help();
+  std::lock_guard lock(shared->Mutex);
+  --shared->Running;
+  shared->Changed.notify_all();
 }
 
-unsigned DeflatePool::HelpersForThisMachine() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores <= 1 ? 0 : std::min(cores, 8u);
-}
-
-std::size_t DeflatePool::Plan(std::string path, off_t expectedSize) {
-  Entry entry;
-  entry.Path = std::move(path);
-  entry.Weight = static_cast<std::uint64_t>(std::max<off_t>(expectedSize, 0));
-  entries_.push_back(std::move(entry));
-  return entries_.size() - 1;
-}
-
-void DeflatePool::Start() {
-  const auto wanted = std::min<std::size_t>(helpers_, entries_.size() > 1 ? entries_.size() : 0);
-  for (std::size_t i = 0; i < wanted; ++i) {
-    try {
-      threads_.emplace_back([this] { Help(); });
-    } catch (const std::system_error&) {
-      break;  // fewer helpers; the writer does what is left
-    }
-  }
-}
-
-bool DeflatePool::MayStart(const Entry& entry) const {
-  return inFlight_ == 0 || inFlight_ + entry.Weight <= memoryLimit_;
-}
-
-void DeflatePool::Help() {
+void DeflatePool::Shared::Help() noexcept {
   std::unique_ptr<Deflater> deflater;
   try {
-    deflater = std::make_unique<Deflater>(level_);
+    deflater = std::make_unique<Deflater>(Level);
   } catch (const std::bad_alloc&) {
     return;  // the writer does the work
   }
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(Mutex);
   for (;;) {
-    while (next_ < entries_.size() && entries_[next_].Status != State::Planned) ++next_;
-    if (stopping_ || next_ == entries_.size()) return;
-    Entry& entry = entries_[next_];
+    while (Next < Entries.size() && Entries[Next].Status != State::Planned) ++Next;
+    if (Stopping || Next == Entries.size()) return;
+    Entry& entry = Entries[Next];
     if (!MayStart(entry)) {
-      changed_.wait(lock);
+      // Waits for the writer to take a file (never for another task).
+      Changed.wait(lock);
       continue;
     }
     entry.Status = State::Working;
-    inFlight_ += entry.Weight;
-    ++next_;
+    InFlight += entry.Weight;
+    ++Next;
     lock.unlock();
     DeflatedFile result;
     try {
-      result = ReadAndDeflate(entry.Path, maxFileSize_, *deflater);
+      result = ReadAndDeflate(entry.Path, MaxFileSize, *deflater);
     } catch (const std::bad_alloc&) {
       result = DeflatedFile{};
       result.ZipError = ZIP_ER_MEMORY;
@@ -172,25 +178,69 @@ void DeflatePool::Help() {
     lock.lock();
     entry.Result = std::move(result);
     entry.Status = State::Done;
-    changed_.notify_all();
+    Changed.notify_all();
+  }
+}
+
+DeflatePool::DeflatePool(int level, off_t maxFileSize, unsigned helpers, std::uint64_t memoryLimit)
+    : helpers_(helpers),
+      shared_(std::make_shared<Shared>(level, maxFileSize, memoryLimit)),
+      writerDeflater_(level) {}
+
+DeflatePool::~DeflatePool() {
+  // Helpers that have begun stop at their next file; queued ones will find
+  // the pool stopped and hold only the shared block.
+  std::unique_lock lock(shared_->Mutex);
+  shared_->Stopping = true;
+  shared_->Changed.notify_all();
+  shared_->Changed.wait(lock, [&] { return shared_->Running == 0; });
+}
+
+unsigned DeflatePool::HelpersForThisMachine() {
+  const unsigned threads = io::Executor::Capacity();
+  return threads <= 1 ? 0 : threads;
+}
+
+std::size_t DeflatePool::Plan(std::string path, off_t expectedSize) {
+  Shared::Entry entry;
+  entry.Path = std::move(path);
+  entry.Weight = static_cast<std::uint64_t>(std::max<off_t>(expectedSize, 0));
+  shared_->Entries.push_back(std::move(entry));
+  return shared_->Entries.size() - 1;
+}
+
+void DeflatePool::Start() {
+  const std::size_t files = shared_->Entries.size();
+  const auto wanted = std::min<std::size_t>(helpers_, files > 1 ? files : 0);
+  for (std::size_t i = 0; i < wanted; ++i) {
+    bool posted = false;
+    try {
+      posted = io::Executor::Post([shared = shared_] { RunHelper(shared); });
+    } catch (const std::bad_alloc&) {
+      // The task could not be made: as if no thread could be had.
+    }
+    if (!posted) break;  // fewer helpers; the writer does what is left
   }
 }
 
 DeflatedFile DeflatePool::Take(std::size_t file) {
-  std::unique_lock lock(mutex_);
-  Entry& entry = entries_.at(file);
-  if (entry.Status == State::Planned || entry.Status == State::Taken) {
-    entry.Status = State::Taken;
+  Shared& shared = *shared_;
+  std::unique_lock lock(shared.Mutex);
+  Shared::Entry& entry = shared.Entries.at(file);
+  if (entry.Status == Shared::State::Planned || entry.Status == Shared::State::Taken) {
+    entry.Status = Shared::State::Taken;
     lock.unlock();
     return Make(entry.Path);
   }
-  changed_.wait(lock, [&] { return entry.Status == State::Done; });
-  entry.Status = State::Taken;
-  inFlight_ -= entry.Weight;
-  changed_.notify_all();
+  shared.Changed.wait(lock, [&] { return entry.Status == Shared::State::Done; });
+  entry.Status = Shared::State::Taken;
+  shared.InFlight -= entry.Weight;
+  shared.Changed.notify_all();
   return std::move(entry.Result);
 }
 
-DeflatedFile DeflatePool::Make(const std::string& path) { return ReadAndDeflate(path, maxFileSize_, writerDeflater_); }
+DeflatedFile DeflatePool::Make(const std::string& path) {
+  return ReadAndDeflate(path, shared_->MaxFileSize, writerDeflater_);
+}
 
 }  // namespace qm::compression

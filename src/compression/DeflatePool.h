@@ -1,6 +1,7 @@
 #pragma once
-// Reads and deflates the files of an archive ahead of the writer, on every
-// core, and hands each one over when the writer reaches it. The writer
+// Reads and deflates the files of an archive ahead of the writer, in helper
+// tasks on the library's executor (io/Executor.h), and hands each one over
+// when the writer reaches it. The writer
 // (libzip, one entry at a time) only copies finished bytes, so an archive of
 // many files takes about the time of one core's share of the deflating.
 //
@@ -8,15 +9,19 @@
 // level gives for the file alone, whichever thread made them. Memory stays
 // bounded: helpers stop reading ahead while the members they have finished
 // (or are working on) and the writer has not taken yet add up to the limit.
+//
+// The pool owns no thread. Its state lives in a shared block that every
+// posted task holds: the destructor stops the pool and waits for the helpers
+// that have begun; one still queued then returns at once when it starts,
+// touching nothing but that block. Without a thread to be had (Post answers
+// false) the writer does every file itself.
 
 #include <sys/types.h>
 #include <zlib.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qm::compression {
@@ -51,21 +56,22 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
 
 class DeflatePool {
  public:
-  /// `helpers` threads besides the writer's; `memoryLimit` bytes of file read
-  /// ahead at most (one file is always allowed).
+  /// Up to `helpers` helper tasks besides the writer; `memoryLimit` bytes of
+  /// file read ahead at most (one file is always allowed).
   DeflatePool(int level, off_t maxFileSize, unsigned helpers, std::uint64_t memoryLimit);
   ~DeflatePool();
   DeflatePool(const DeflatePool&) = delete;
   DeflatePool& operator=(const DeflatePool&) = delete;
 
-  /// The helpers for this machine: one per core (the writer mostly waits and
-  /// copies), none on a single core, at most 8.
+  /// The helpers for this process: one per executor thread (the writer
+  /// mostly waits and copies), none when the executor has one thread or none.
   static unsigned HelpersForThisMachine();
 
   /// Plans a file (with its expected size) and returns its number. Helpers
   /// take planned files in this order, so plan them in the writer's order.
   std::size_t Plan(std::string path, off_t expectedSize);
-  /// Starts the helpers; plan nothing after this.
+  /// Posts the helper tasks (fewer, or none, when the executor refuses);
+  /// plan nothing after this.
   void Start();
   /// The file's result, waiting for a helper that is working on it, or doing
   /// the work on this thread when no helper has begun it. A second call for
@@ -75,30 +81,12 @@ class DeflatePool {
   DeflatedFile Make(const std::string& path);
 
  private:
-  enum class State : std::uint8_t { Planned, Working, Done, Taken };
-  struct Entry {
-    std::string Path;
-    std::uint64_t Weight = 0;  // memory it holds until taken
-    State Status = State::Planned;
-    DeflatedFile Result;
-  };
+  struct Shared;  // what the helper tasks share with the pool (DeflatePool.cpp)
+  static void RunHelper(const std::shared_ptr<Shared>& shared) noexcept;
 
-  void Help();
-  bool MayStart(const Entry& entry) const;
-
-  const int level_;
-  const off_t maxFileSize_;
   const unsigned helpers_;
-  const std::uint64_t memoryLimit_;
+  std::shared_ptr<Shared> shared_;
   Deflater writerDeflater_;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Entry> entries_;
-  std::size_t next_ = 0;        // helpers look for work from here
-  std::uint64_t inFlight_ = 0;  // weight of the files helpers hold
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
 };
 
 }  // namespace qm::compression

@@ -2,12 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <thread>
+#include <new>
 #include <vector>
 
 #include "quillmark/frame/Error.h"
@@ -19,9 +18,6 @@
 
 namespace qm::ijl {
 namespace {
-
-// The encoder works on every core (at most 8).
-unsigned Workers() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
 // Writes the bytes as a new file that takes the target's name in one step;
 // a failure leaves the old file untouched.
@@ -61,9 +57,11 @@ const char* ijlErrorStr(std::int32_t code) {
 
 std::int32_t ijlInit(JPEG_CORE_PROPERTIES* jcprops) {
   if (!jcprops) return IJL_INVALID_JPEG_PROPERTIES;
-  tjhandle handle = tjInitCompress();
-  if (!handle) return IJL_MEMORY_ERROR;
-  jcprops->encoder = std::shared_ptr<void>(handle, [](void* h) { tjDestroy(h); });
+  try {
+    jcprops->encoder = std::make_shared<StripEncoder>();
+  } catch (const std::bad_alloc&) {
+    return IJL_MEMORY_ERROR;
+  }
   jcprops->DIBChannels = 3;
   jcprops->jquality = 75;
   return IJL_OK;
@@ -84,9 +82,9 @@ std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype) {
   rows.Pitch = p.DIBWidth * 3 + p.DIBPadBytes;
   rows.BottomUp = p.DIBHeight < 0;
   std::vector<std::uint8_t> jpeg;
-  const unsigned workers = Workers();
-  const std::int32_t status = EncodeInStrips(p.encoder.get(), rows, p.jquality, workers,
-                                             McuRowsPerStrip(rows.Width, rows.Height, workers), jpeg);
+  // The strip plan comes from the picture alone: the same bytes on any machine.
+  const std::int32_t status = EncodeInStrips(*static_cast<StripEncoder*>(p.encoder.get()), rows, p.jquality,
+                                             McuRowsPerStrip(rows.Width, rows.Height), jpeg);
   if (status != IJL_OK) return status;
   return ReplaceFile(p.JPGFile, jpeg.data(), jpeg.size());
 }

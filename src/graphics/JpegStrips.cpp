@@ -1,37 +1,35 @@
 #include "JpegStrips.h"
 
-#include <turbojpeg.h>
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+#include <jerror.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <csetjmp>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 
+#include "io/Executor.h"
 #include "quillmark/graphics/IJL.h"
 
 namespace qm::ijl {
 namespace {
 
-constexpr int kMcuSize = 16;                       // 4:2:0: 16 x 16 pixels per MCU
-constexpr int kMaxInterval = 65535;                // a DRI marker's 16 bits
-constexpr std::int64_t kMinStripPixels = 1 << 18;  // less is not worth a thread
-constexpr unsigned kStripsPerWorker = 4;           // a worker held up elsewhere holds up little
+constexpr int kMcuSize = 16;                    // 4:2:0: 16 x 16 pixels per MCU
+constexpr int kMaxInterval = 65535;             // a DRI marker's 16 bits
+constexpr std::int64_t kStripPixels = 1 << 18;  // about this many pixels a strip
+constexpr std::size_t kFirstBuffer = 1 << 16;   // output bytes a strip starts with
 
 constexpr std::uint8_t kMarker = 0xFF;
 constexpr std::uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDri = 0xDD, kRst0 = 0xD0, kSof0 = 0xC0;
-
-struct TurboFree {
-  void operator()(unsigned char* buffer) const noexcept { tjFree(buffer); }
-};
-
-struct EncodedStrip {
-  std::unique_ptr<unsigned char, TurboFree> Bytes;
-  unsigned long Size = 0;
-  bool Done = false;
-};
 
 // Where the parts of one encoded strip lie.
 struct StripLayout {
@@ -81,15 +79,14 @@ void Append(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes)
 
 }  // namespace
 
-int McuRowsPerStrip(int width, int height, unsigned workers) {
-  const std::int64_t mcusPerRow = (std::int64_t{width} + kMcuSize - 1) / kMcuSize;
-  const int mcuRows = static_cast<int>((std::int64_t{height} + kMcuSize - 1) / kMcuSize);
-  if (workers <= 1 || mcuRows < 2 || mcusPerRow > kMaxInterval) return std::max(mcuRows, 1);
-  const int wanted = static_cast<int>(std::min<unsigned>(workers * kStripsPerWorker, 1024));
-  int rows = (mcuRows + wanted - 1) / wanted;
+int McuRowsPerStrip(int width, int height) {
+  const std::int64_t mcusPerRow = (std::int64_t{std::max(width, 1)} + kMcuSize - 1) / kMcuSize;
+  const int mcuRows = static_cast<int>((std::int64_t{std::max(height, 1)} + kMcuSize - 1) / kMcuSize);
+  if (mcusPerRow > kMaxInterval) return mcuRows;  // no interval fits: one strip
   const std::int64_t pixelsPerMcuRow = mcusPerRow * kMcuSize * kMcuSize;
-  rows = std::max<int>(rows, static_cast<int>((kMinStripPixels + pixelsPerMcuRow - 1) / pixelsPerMcuRow));
-  return std::clamp(std::min(rows, mcuRows), 1, static_cast<int>(kMaxInterval / mcusPerRow));
+  const auto rows = static_cast<int>(
+      std::min<std::int64_t>((kStripPixels + pixelsPerMcuRow - 1) / pixelsPerMcuRow, mcuRows));
+  return std::clamp(rows, 1, static_cast<int>(kMaxInterval / mcusPerRow));
 }
 
 bool JoinStrips(std::span<const std::span<const std::uint8_t>> strips, int height, int interval,
@@ -129,7 +126,183 @@ bool JoinStrips(std::span<const std::span<const std::uint8_t>> strips, int heigh
   return true;
 }
 
-std::int32_t EncodeInStrips(void* encoder, const BgrRows& rows, int quality, unsigned workers, int mcuRowsPerStrip,
+// ---- The compressor of one strip ----
+
+struct StripEncoder::State {
+  jpeg_compress_struct Info{};
+  jpeg_error_mgr Errors{};
+  jpeg_destination_mgr Destination{};
+  std::jmp_buf Jump{};
+  bool Created = false;
+  bool OutOfMemory = false;
+  std::vector<std::uint8_t>* Out = nullptr;
+};
+
+namespace {
+
+using EncoderState = StripEncoder::State;
+
+EncoderState& StateOf(j_common_ptr cinfo) { return *static_cast<EncoderState*>(cinfo->client_data); }
+EncoderState& StateOf(j_compress_ptr cinfo) { return *static_cast<EncoderState*>(cinfo->client_data); }
+
+// libjpeg's fatal errors jump back to the setjmp of the call that went into
+// the library (never exit(), as the default handler does). The frames jumped
+// over are libjpeg's and our callbacks', which hold no C++ object then.
+[[noreturn]] void ExitWithError(j_common_ptr cinfo) {
+  EncoderState& state = StateOf(cinfo);
+  state.OutOfMemory = cinfo->err->msg_code == JERR_OUT_OF_MEMORY;
+  std::longjmp(state.Jump, 1);
+}
+
+void SilenceMessage(j_common_ptr) {}
+
+// The output goes into the strip's vector, which doubles when full.
+bool Resize(std::vector<std::uint8_t>& out, std::size_t size) noexcept {
+  try {
+    out.resize(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void StartOutput(j_compress_ptr cinfo) {
+  EncoderState& state = StateOf(cinfo);
+  std::vector<std::uint8_t>& out = *state.Out;
+  if (!Resize(out, std::max(out.capacity(), kFirstBuffer))) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+  cinfo->dest->next_output_byte = out.data();
+  cinfo->dest->free_in_buffer = out.size();
+}
+
+boolean GrowOutput(j_compress_ptr cinfo) {
+  // Called with the whole buffer full.
+  EncoderState& state = StateOf(cinfo);
+  std::vector<std::uint8_t>& out = *state.Out;
+  const std::size_t used = out.size();
+  if (!Resize(out, used * 2)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+  cinfo->dest->next_output_byte = out.data() + used;
+  cinfo->dest->free_in_buffer = out.size() - used;
+  return TRUE;
+}
+
+void EndOutput(j_compress_ptr cinfo) {
+  std::vector<std::uint8_t>& out = *StateOf(cinfo).Out;
+  out.resize(out.size() - cinfo->dest->free_in_buffer);  // shrinks: no allocation
+}
+
+}  // namespace
+
+StripEncoder::StripEncoder() : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  state.Info.err = jpeg_std_error(&state.Errors);
+  state.Errors.error_exit = ExitWithError;
+  state.Errors.output_message = SilenceMessage;
+  state.Info.client_data = &state;
+  if (setjmp(state.Jump) != 0) throw std::bad_alloc();  // libjpeg's only failure here
+  jpeg_create_compress(&state.Info);
+  state.Created = true;
+  state.Destination.init_destination = StartOutput;
+  state.Destination.empty_output_buffer = GrowOutput;
+  state.Destination.term_destination = EndOutput;
+  state.Info.dest = &state.Destination;
+}
+
+StripEncoder::~StripEncoder() {
+  if (state_ && state_->Created) jpeg_destroy_compress(&state_->Info);
+}
+
+std::int32_t StripEncoder::Encode(const BgrRows& rows, int quality, int top, int height,
+                                  std::vector<std::uint8_t>& jpeg) noexcept {
+  State& state = *state_;
+  jpeg_compress_struct& info = state.Info;
+  state.Out = &jpeg;
+  state.OutOfMemory = false;
+  if (setjmp(state.Jump) != 0) {
+    jpeg_abort_compress(&info);
+    return state.OutOfMemory ? IJL_MEMORY_ERROR : IJL_ENCODER_ERROR;
+  }
+  info.image_width = static_cast<JDIMENSION>(rows.Width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 3;
+  info.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&info);  // YCbCr, 4:2:0, JFIF header, standard Huffman tables
+  jpeg_set_quality(&info, quality, TRUE);
+  // The defaults already; said here because the strips depend on them.
+  info.optimize_coding = FALSE;
+  info.dct_method = JDCT_ISLOW;
+  info.restart_interval = 0;
+  info.restart_in_rows = 0;
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW batch[kMcuSize];
+    const int done = static_cast<int>(info.next_scanline);
+    const int count = std::min(kMcuSize, height - done);
+    for (int i = 0; i < count; ++i) {
+      const int y = top + done + i;  // counted from the top of the picture
+      const int inMemory = rows.BottomUp ? rows.Height - 1 - y : y;
+      batch[i] = const_cast<JSAMPROW>(rows.Pixels + static_cast<std::ptrdiff_t>(inMemory) * rows.Pitch);
+    }
+    jpeg_write_scanlines(&info, batch, static_cast<JDIMENSION>(count));
+  }
+  jpeg_finish_compress(&info);
+  return IJL_OK;
+}
+
+// ---- Strips shared between the caller and helper tasks ----
+
+namespace {
+
+struct EncodedStrip {
+  std::vector<std::uint8_t> Bytes;
+  std::int32_t Status = IJL_ENCODER_ERROR;
+};
+
+// What the caller and its helpers share. It lives as long as the last task
+// that holds it: a helper that starts after the caller has closed the job
+// returns at once, touching nothing but this.
+struct Job {
+  BgrRows Rows;
+  int Quality = 0;
+  int StripRows = 0;
+  int Count = 0;
+  std::vector<EncodedStrip> Strips;
+  std::atomic<int> Next{0};
+
+  std::mutex Lock;
+  std::condition_variable Finished;
+  int Active = 0;       // helpers at work
+  bool Closed = false;  // no helper may start any more
+
+  void EncodeStrip(StripEncoder& encoder, int s) noexcept {
+    const int top = s * StripRows;
+    EncodedStrip& strip = Strips[static_cast<std::size_t>(s)];
+    strip.Status = encoder.Encode(Rows, Quality, top, std::min(StripRows, Rows.Height - top), strip.Bytes);
+  }
+  // Takes strips until none is left.
+  void Work(StripEncoder& encoder) noexcept {
+    for (int s = Next++; s < Count; s = Next++) EncodeStrip(encoder, s);
+  }
+};
+
+void Help(const std::shared_ptr<Job>& job) noexcept {
+  {
+    std::lock_guard lock(job->Lock);
+    if (job->Closed) return;
+    ++job->Active;
+  }
+  try {
+    StripEncoder encoder;
+    job->Work(encoder);
+  } catch (const std::bad_alloc&) {
+    // No compressor: the caller and the other helpers take the strips.
+  }
+  std::lock_guard lock(job->Lock);
+  if (--job->Active == 0) job->Finished.notify_all();
+}
+
+}  // namespace
+
+std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int quality, int mcuRowsPerStrip,
                             std::vector<std::uint8_t>& jpeg) {
   if (rows.Width < 1 || rows.Height < 1 || mcuRowsPerStrip < 1) return IJL_ENCODER_ERROR;
   const int stripRows = std::min(mcuRowsPerStrip, (rows.Height + kMcuSize - 1) / kMcuSize) * kMcuSize;
@@ -137,52 +310,49 @@ std::int32_t EncodeInStrips(void* encoder, const BgrRows& rows, int quality, uns
   const std::int64_t interval = (std::int64_t{rows.Width} + kMcuSize - 1) / kMcuSize * (stripRows / kMcuSize);
   if (count > 1 && interval > kMaxInterval) return IJL_ENCODER_ERROR;
   try {
-    std::vector<EncodedStrip> strips(static_cast<std::size_t>(count));
-    std::atomic<int> next{0};
-    const auto encode = [&](tjhandle handle) {
-      for (int s = next++; s < count; s = next++) {
-        const int top = s * stripRows;
-        const int height = std::min(stripRows, rows.Height - top);
-        // The strip's first row in memory: its bottom row when stored bottom-up.
-        const std::size_t first =
-            rows.BottomUp ? static_cast<std::size_t>(rows.Height - top - height) : static_cast<std::size_t>(top);
-        unsigned char* bytes = nullptr;
-        unsigned long size = 0;
-        const int status =
-            tjCompress2(handle, rows.Pixels + first * static_cast<std::size_t>(rows.Pitch), rows.Width, rows.Pitch,
-                        height, TJPF_BGR, &bytes, &size, TJSAMP_420, quality, rows.BottomUp ? TJFLAG_BOTTOMUP : 0);
-        EncodedStrip& strip = strips[static_cast<std::size_t>(s)];
-        strip.Bytes.reset(bytes);
-        strip.Size = size;
-        strip.Done = status == 0;
-      }
-    };
-    std::vector<std::jthread> helpers;
-    for (unsigned i = 1; i < workers && static_cast<int>(i) < count; ++i) {
-      try {
-        helpers.emplace_back([&] {
-          tjhandle handle = tjInitCompress();
-          if (!handle) return;  // the other workers take its strips
-          encode(handle);
-          tjDestroy(handle);
-        });
-      } catch (const std::system_error&) {
-        break;  // fewer helpers
-      }
-    }
-    encode(encoder);
-    helpers.clear();  // joins them
+    const auto job = std::make_shared<Job>();
+    job->Rows = rows;
+    job->Quality = quality;
+    job->StripRows = stripRows;
+    job->Count = count;
+    job->Strips.resize(static_cast<std::size_t>(count));
 
-    std::vector<std::span<const std::uint8_t>> parts;
-    for (const auto& strip : strips) {
-      if (!strip.Done) return IJL_ENCODER_ERROR;
-      parts.emplace_back(strip.Bytes.get(), strip.Size);
+    // Helpers while the executor has them; the caller encodes too.
+    const auto helpers = std::min<unsigned>(io::Executor::Capacity(), static_cast<unsigned>(count - 1));
+    for (unsigned i = 0; i < helpers; ++i) {
+      bool posted = false;
+      try {
+        posted = io::Executor::Post([job] { Help(job); });
+      } catch (const std::bad_alloc&) {
+        // The task could not be made: as if no thread could be had.
+      }
+      if (!posted) break;
     }
-    return JoinStrips(parts, rows.Height, count > 1 ? static_cast<int>(interval) : 1, jpeg) ? IJL_OK
-                                                                                            : IJL_ENCODER_ERROR;
+    job->Work(encoder);
+    {
+      // Every strip is taken; wait for the helpers still encoding theirs. A
+      // helper not begun yet will find the job closed.
+      std::unique_lock lock(job->Lock);
+      job->Closed = true;
+      job->Finished.wait(lock, [&] { return job->Active == 0; });
+    }
+
+    // A strip a helper could not encode (no memory there) is done here.
+    for (int s = 0; s < count; ++s) {
+      if (job->Strips[static_cast<std::size_t>(s)].Status == IJL_OK) continue;
+      job->EncodeStrip(encoder, s);
+      if (const std::int32_t status = job->Strips[static_cast<std::size_t>(s)].Status; status != IJL_OK) return status;
+    }
+    std::vector<std::span<const std::uint8_t>> parts;
+    parts.reserve(job->Strips.size());
+    for (const auto& strip : job->Strips) parts.emplace_back(strip.Bytes);
+    const bool joined = JoinStrips(parts, rows.Height, count > 1 ? static_cast<int>(interval) : 1, jpeg);
+    job->Strips.clear();  // no helper touches them any more; late ones hold only the job
+    return joined ? IJL_OK : IJL_ENCODER_ERROR;
   } catch (const std::bad_alloc&) {
     return IJL_MEMORY_ERROR;
   }
 }
+
 
 }  // namespace qm::ijl

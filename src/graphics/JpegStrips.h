@@ -1,12 +1,23 @@
 #pragma once
-// Baseline JPEG encoding on every core. The picture is cut into horizontal
-// strips of whole MCU rows; each strip is encoded on its own by libturbojpeg
-// and the strips' entropy-coded data are joined with restart markers (a DRI
-// interval of one strip), which is exactly the stream a single encoder with
-// that restart interval writes: a restart resets the DC predictions just as a
-// fresh encoder starts them. Decoders read the result as one image.
+// Baseline JPEG encoding in strips. The picture is cut into horizontal strips
+// of whole MCU rows; each strip is encoded on its own with libjpeg-turbo's
+// libjpeg API and the strips' entropy-coded data are joined with restart
+// markers (a DRI interval of one strip), which is exactly the stream a single
+// encoder with that restart interval writes: a restart resets the DC
+// predictions just as a fresh encoder starts them. Decoders read the result as
+// one image.
+//
+// The strip plan depends on the picture's size only, never on the machine, so
+// a picture and a quality give the same bytes on any number of processors.
+// The strips are shared between the caller and helper tasks on the library's
+// executor (io/Executor.h); without a helper the caller encodes them all.
+//
+// libjpeg's API reads no environment variable that changes the output
+// (TurboJPEG's tj* calls read TJ_OPTIMIZE, TJ_RESTART, TJ_PROGRESSIVE and
+// TJ_ARITHMETIC, which made joined strips corrupt or every save fail).
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -23,16 +34,42 @@ struct BgrRows {
   bool BottomUp = false;
 };
 
+/// One libjpeg compressor, reused strip after strip by one thread at a time.
+/// Fatal libjpeg errors come back as result codes (a custom error manager
+/// jumps back; nothing is printed and the process never exits).
+class StripEncoder {
+ public:
+  /// Throws std::bad_alloc when libjpeg cannot set up a compressor.
+  StripEncoder();
+  ~StripEncoder();
+  StripEncoder(const StripEncoder&) = delete;
+  StripEncoder& operator=(const StripEncoder&) = delete;
+
+  /// Encodes `height` rows of `rows` from the top row `top` (counted from the
+  /// top of the picture) as a complete baseline JPEG, 4:2:0, `quality`
+  /// through jpeg_set_quality, standard Huffman tables, no restart interval.
+  /// IJL_OK, IJL_MEMORY_ERROR or IJL_ENCODER_ERROR.
+  std::int32_t Encode(const BgrRows& rows, int quality, int top, int height,
+                      std::vector<std::uint8_t>& jpeg) noexcept;
+
+  struct State;  // libjpeg's structures (JpegStrips.cpp)
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
 /// Strip plan: how many MCU rows (16 pixel rows with 4:2:0) each strip
-/// holds, for `workers` threads. The restart interval (MCUs per strip) stays
-/// within the 16 bits a DRI marker holds.
-int McuRowsPerStrip(int width, int height, unsigned workers);
+/// holds, from the picture's size alone. Small pictures are one strip; the
+/// restart interval (MCUs per strip) stays within the 16 bits a DRI marker
+/// holds.
+int McuRowsPerStrip(int width, int height);
 
 /// Encodes the rows at `quality` with 4:2:0 subsampling into `jpeg`, in
-/// strips of `mcuRowsPerStrip` MCU rows (see McuRowsPerStrip), using `encoder`
-/// (a tjhandle) on this thread and up to `workers - 1` helpers. Returns
+/// strips of `mcuRowsPerStrip` MCU rows (see McuRowsPerStrip), using
+/// `encoder` on this thread and helper tasks on the executor while they can
+/// be had. A strip a helper could not encode is encoded here again. Returns
 /// IJL_OK, IJL_MEMORY_ERROR or IJL_ENCODER_ERROR.
-std::int32_t EncodeInStrips(void* encoder, const BgrRows& rows, int quality, unsigned workers, int mcuRowsPerStrip,
+std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int quality, int mcuRowsPerStrip,
                             std::vector<std::uint8_t>& jpeg);
 
 /// Joins separately encoded strips (complete JPEG files of `width` ×

@@ -2,23 +2,39 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <numeric>
 #include <random>
+#include <thread>
 #include <tuple>
 
 #include "compression/DeflatePool.h"
 #include "compression/ExternalCheck.h"
+#include "compression/HelperAllocations.h"
 #include "compression/WorkingFolder.h"
+#include "io/Executor.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/compression/ZipFiles.h"
 #include "quillmark/compression/Zipper.h"
 #include "support/TestEnvironment.h"
+
 
 namespace {
 
 namespace fs = std::filesystem;
 using qm::compression::DeflatedFile;
 using qm::compression::DeflatePool;
+using qm::io::Executor;
+
+// Sets the executor's thread limit for a scope.
+struct ThreadLimit {
+  explicit ThreadLimit(unsigned threads) { Executor::SetLimit(threads); }
+  ~ThreadLimit() { Executor::ResetLimit(); }
+};
 
 constexpr off_t kMaxSize = 1 << 20;
 
@@ -136,6 +152,82 @@ TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestB
   expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
   EXPECT_TRUE(qm::test::UnzipTestPasses("a.zip"));
   EXPECT_TRUE(qm::test::PythonReadsBack("a.zip", dir.Path(), expected));
+}
+
+TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreads) {
+  qm::test::ScratchDir dir;
+  WriteFiles(dir, 40);
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; ++i) names.push_back("f" + std::to_string(i));
+  qm::test::WorkingFolder here(dir.Path());
+  // The compressed container streams through the file machinery.
+  std::string big;
+  for (long long i = 0; i < 300000; ++i) big += "row " + std::to_string(i * 7919 % 100003) + "\n";
+  qm::test::WriteFile("big.txt", big);
+
+  std::string archive, container;
+  for (unsigned threads : {0u, 1u, 8u}) {
+    const ThreadLimit limit(threads);
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    // The same files (and times): the same archive, byte for byte.
+    fs::remove("a.zip");
+    qm::Zipper zipper;
+    for (const auto& name : names) zipper.AddFile(name);
+    ASSERT_EQ(zipper.Compress("a.zip"), qm::ZE_OK);
+    const std::string zipped = qm::test::ReadFile("a.zip");
+    if (archive.empty()) archive = zipped;
+    EXPECT_TRUE(zipped == archive);
+
+    qm::Compress compress;
+    ASSERT_EQ(compress.CompressFile("big.txt", "big.z", qm::COM_DEFAULT_COMPRESSION), 0);
+    const std::string packed = qm::test::ReadFile("big.z");
+    if (container.empty()) container = packed;
+    EXPECT_TRUE(packed == container);
+  }
+  EXPECT_TRUE(qm::test::PythonReadsBack("a.zip", dir.Path(), names));
+}
+
+TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesOn) {
+  // Four files of 1.5 MB: their buffers are what fails on the helpers.
+  qm::test::ScratchDir dir;
+  qm::test::WorkingFolder here(dir.Path());
+  std::vector<fs::path> files;
+  std::mt19937 random(9);
+  for (int i = 0; i < 4; ++i) {
+    std::string bytes;
+    while (bytes.size() < 1500000) bytes += "line " + std::to_string(random() % 1000) + "\n";
+    files.emplace_back("m" + std::to_string(i));
+    qm::test::WriteFile(files.back(), bytes);
+  }
+
+  const ThreadLimit limit(2);  // two helpers
+  qm::ZipReport report;
+  {
+    const qm::test::HelperAllocationsFail fail;
+    // The writer waits (on its own thread, at the first progress report,
+    // before it takes a file) until a helper's allocation has failed.
+    bool waited = false;
+    const qm::Progress progress = [&](std::uint64_t, std::uint64_t) {
+      if (waited) return;
+      waited = true;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (qm::test::HelperAllocationsFailed() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    report = qm::ZipFiles("m.zip", files, progress);
+  }
+  ASSERT_GT(qm::test::HelperAllocationsFailed(), 0);
+  // The file a helper could not read or deflate fails the archive with the
+  // documented code for memory (4), named; the old archive stays as it was
+  // (there was none).
+  EXPECT_EQ(report.Result, qm::ZE_Out_of_memory_ERR) << report.Message();
+  EXPECT_NE(std::find(files.begin(), files.end(), report.FailedFile), files.end()) << report.FailedFile;
+  EXPECT_FALSE(fs::exists("m.zip"));
+
+  // With memory again, the same call writes the archive.
+  report = qm::ZipFiles("m.zip", files);
+  EXPECT_TRUE(report.Complete()) << report.Message();
+  EXPECT_TRUE(qm::test::UnzipTestPasses("m.zip"));
 }
 
 }  // namespace

@@ -1,21 +1,36 @@
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
 
 #include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "graphics/JpegStrips.h"
+#include "io/Executor.h"
 #include "quillmark/graphics/IJL.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
 using qm::ijl::BgrRows;
 
-struct Encoder {
-  tjhandle Handle = tjInitCompress();
-  ~Encoder() { tjDestroy(Handle); }
+using qm::ijl::StripEncoder;
+using qm::io::Executor;
+
+// Sets the executor's thread limit for a scope.
+struct ThreadLimit {
+  explicit ThreadLimit(unsigned threads) { Executor::SetLimit(threads); }
+  ~ThreadLimit() { Executor::ResetLimit(); }
 };
 
 // A noisy picture with padded rows, stored top-down or bottom-up.
@@ -42,24 +57,84 @@ struct Picture {
   }
 };
 
-std::vector<std::uint8_t> Encode(const BgrRows& rows, unsigned workers, int mcuRowsPerStrip) {
-  Encoder encoder;
+std::vector<std::uint8_t> Encode(const BgrRows& rows, int mcuRowsPerStrip) {
+  StripEncoder encoder;
   std::vector<std::uint8_t> jpeg;
-  EXPECT_EQ(qm::ijl::EncodeInStrips(encoder.Handle, rows, 90, workers, mcuRowsPerStrip, jpeg), qm::ijl::IJL_OK);
+  EXPECT_EQ(qm::ijl::EncodeInStrips(encoder, rows, 90, mcuRowsPerStrip, jpeg), qm::ijl::IJL_OK);
   return jpeg;
 }
 
-// Top-down RGB rows; empty when the decoder fails or warns (a misplaced
-// restart marker is a warning).
+// libjpeg's fatal errors jump back here.
+struct DecodeErrors {
+  jpeg_error_mgr Library;
+  std::jmp_buf Jump;
+};
+[[noreturn]] void JumpBack(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<DecodeErrors*>(cinfo->err)->Jump, 1); }
+void Quiet(j_common_ptr) {}
+
+// Top-down RGB rows decoded by libjpeg; empty when the decoder fails or warns
+// (a misplaced restart marker is a warning).
 std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int width, int height) {
-  tjhandle handle = tjInitDecompress();
-  int w = 0, h = 0, subsampling = 0, colorspace = 0;
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
-  if (tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colorspace) != 0 || w != width ||
-      h != height || tjDecompress2(handle, jpeg.data(), jpeg.size(), pixels.data(), w, 0, h, TJPF_RGB, 0) != 0)
+  jpeg_decompress_struct info{};
+  DecodeErrors errors{};
+  info.err = jpeg_std_error(&errors.Library);
+  errors.Library.error_exit = JumpBack;
+  errors.Library.output_message = Quiet;
+  if (setjmp(errors.Jump) != 0) {
+    jpeg_destroy_decompress(&info);
     pixels.clear();
-  tjDestroy(handle);
+    return pixels;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&info);
+  if (static_cast<int>(info.output_width) != width || static_cast<int>(info.output_height) != height) {
+    pixels.clear();
+  } else {
+    while (info.output_scanline < info.output_height) {
+      JSAMPROW row = pixels.data() + static_cast<std::size_t>(info.output_scanline) * width * 3;
+      jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    if (errors.Library.num_warnings > 0) pixels.clear();
+  }
+  jpeg_destroy_decompress(&info);
   return pixels;
+}
+
+// A progressive JPEG of the picture, as libjpeg writes one.
+std::vector<std::uint8_t> Progressive(const Picture& picture) {
+  jpeg_compress_struct info{};
+  DecodeErrors errors{};
+  info.err = jpeg_std_error(&errors.Library);
+  errors.Library.error_exit = JumpBack;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  std::vector<std::uint8_t> out;
+  if (setjmp(errors.Jump) == 0) {
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(picture.Width);
+    info.image_height = static_cast<JDIMENSION>(picture.Height);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+      JSAMPROW row = const_cast<JSAMPROW>(picture.Bytes.data()) +
+                     static_cast<std::size_t>(info.next_scanline) * static_cast<std::size_t>(picture.Pitch);
+      jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    out.assign(buffer, buffer + size);
+  }
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return out;
 }
 
 bool HasRestartInterval(const std::vector<std::uint8_t>& jpeg) {
@@ -77,13 +152,14 @@ TEST(JpegStrips, StripsDecodeToExactlyThePixelsOfOneEncoderInEitherRowOrder) {
   for (const auto& [width, height] : {std::pair{37, 100}, {160, 48}, {1, 33}, {64, 17}}) {
     const Picture picture(width, height, static_cast<unsigned>(width * height));
     const std::vector<std::uint8_t> flipped = picture.Flipped();
-    const auto whole = Decode(Encode(picture.Rows(picture.Bytes, false), 1, 1000), width, height);
+    const auto whole = Decode(Encode(picture.Rows(picture.Bytes, false), 1000), width, height);
     ASSERT_FALSE(whole.empty()) << width << "x" << height;
     for (int mcuRows : {1, 2, 3}) {
-      for (unsigned workers : {1u, 3u}) {
-        const auto topDown = Encode(picture.Rows(picture.Bytes, false), workers, mcuRows);
-        const auto bottomUp = Encode(picture.Rows(flipped, true), workers, mcuRows);
-        SCOPED_TRACE(testing::Message() << width << "x" << height << " strips of " << mcuRows << " on " << workers);
+      for (unsigned threads : {0u, 3u}) {
+        const ThreadLimit limit(threads);
+        const auto topDown = Encode(picture.Rows(picture.Bytes, false), mcuRows);
+        const auto bottomUp = Encode(picture.Rows(flipped, true), mcuRows);
+        SCOPED_TRACE(testing::Message() << width << "x" << height << " strips of " << mcuRows << " on " << threads);
         EXPECT_EQ(HasRestartInterval(topDown), height > 16 * mcuRows);
         EXPECT_EQ(Decode(topDown, width, height), whole);
         EXPECT_EQ(Decode(bottomUp, width, height), whole);
@@ -92,28 +168,26 @@ TEST(JpegStrips, StripsDecodeToExactlyThePixelsOfOneEncoderInEitherRowOrder) {
   }
 }
 
-TEST(JpegStrips, PlanKeepsSmallPicturesWholeAndTheIntervalWithinSixteenBits) {
+TEST(JpegStrips, PlanComesFromThePictureAloneAndKeepsTheIntervalWithinSixteenBits) {
   using qm::ijl::McuRowsPerStrip;
-  EXPECT_EQ(McuRowsPerStrip(4000, 3000, 1), 188);  // one worker: one strip
-  EXPECT_EQ(McuRowsPerStrip(64, 64, 8), 4);        // too small to share
-  const int rows = McuRowsPerStrip(4000, 3000, 2);
-  EXPECT_GT(rows, 1);
-  EXPECT_LT(rows, 188 / 2);                          // more strips than workers
-  EXPECT_EQ(McuRowsPerStrip(65535 * 16, 64, 4), 1);  // 65,535 MCUs in one row: one row a strip
-  EXPECT_EQ(McuRowsPerStrip(65536 * 16, 64, 4), 4);  // no interval fits: one strip
-  EXPECT_LE(McuRowsPerStrip(20000, 60000, 4) * (20000 / 16), 65535);
+  EXPECT_EQ(McuRowsPerStrip(4000, 3000), 5);  // 250 MCUs a row: about 256 K pixels a strip
+  EXPECT_EQ(McuRowsPerStrip(64, 64), 4);      // small: one strip
+  EXPECT_EQ(McuRowsPerStrip(1, 1), 1);
+  EXPECT_EQ(McuRowsPerStrip(65535 * 16, 64), 1);  // 65,535 MCUs in one row: one row a strip
+  EXPECT_EQ(McuRowsPerStrip(65536 * 16, 64), 4);  // no interval fits: one strip
+  EXPECT_LE(McuRowsPerStrip(20000, 60000) * (20000 / 16), 65535);
 
   // A strip plan whose interval does not fit is refused rather than mis-written.
   const Picture picture(16, 32, 1);
-  Encoder encoder;
+  StripEncoder encoder;
   std::vector<std::uint8_t> jpeg;
-  EXPECT_EQ(qm::ijl::EncodeInStrips(encoder.Handle, picture.Rows(picture.Bytes, false), 90, 2, 0, jpeg),
+  EXPECT_EQ(qm::ijl::EncodeInStrips(encoder, picture.Rows(picture.Bytes, false), 90, 0, jpeg),
             qm::ijl::IJL_ENCODER_ERROR);
 }
 
 TEST(JpegStrips, JoiningRefusesStripsThatAreNotPlainBaselineJpeg) {
   const Picture picture(48, 48, 2);
-  const auto baseline = Encode(picture.Rows(picture.Bytes, false), 1, 1000);
+  const auto baseline = Encode(picture.Rows(picture.Bytes, false), 1000);
   std::vector<std::uint8_t> out;
   const auto join = [&](std::vector<std::uint8_t> strip) {
     const std::span<const std::uint8_t> parts[] = {baseline, strip};
@@ -125,14 +199,108 @@ TEST(JpegStrips, JoiningRefusesStripsThatAreNotPlainBaselineJpeg) {
   EXPECT_FALSE(join({}));
   EXPECT_FALSE(join({0xFF, 0xD8, 0xFF, 0xD9}));  // no frame, no scan
   EXPECT_FALSE(join({baseline.begin(), baseline.begin() + baseline.size() / 2}));  // no end marker
-  unsigned char* progressive = nullptr;
-  unsigned long size = 0;
-  Encoder encoder;
-  ASSERT_EQ(tjCompress2(encoder.Handle, picture.Bytes.data(), 48, picture.Pitch, 48, TJPF_BGR, &progressive, &size,
-                        TJSAMP_420, 90, TJFLAG_PROGRESSIVE),
-            0);
-  std::unique_ptr<unsigned char, decltype(&tjFree)> owned(progressive, &tjFree);
-  EXPECT_FALSE(join({progressive, progressive + size}));
+  EXPECT_FALSE(join(Progressive(picture)));
+}
+
+// Smooth shapes with a little noise, as photos are; padded rows.
+Picture PhotoLike(int width, int height) {
+  Picture picture(width, height, 5);
+  std::mt19937 random(7);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const int wave = 128 + static_cast<int>(90 * std::sin((x + 37 * c) / 53.0) * std::cos((y - 11 * c) / 71.0));
+        picture.Bytes[static_cast<std::size_t>(y) * picture.Pitch + 3 * x + c] =
+            static_cast<std::uint8_t>(std::clamp(wave + static_cast<int>(random() % 9) - 4, 0, 255));
+      }
+  return picture;
+}
+
+// The file ijlWrite makes of the bottom-up rows, as SaveJPG hands them over.
+std::vector<std::uint8_t> WriteWithIjl(const Picture& picture, const std::vector<std::uint8_t>& bottomUp,
+                                       const std::string& file) {
+  using namespace qm::ijl;
+  JPEG_CORE_PROPERTIES properties;
+  EXPECT_EQ(ijlInit(&properties), IJL_OK);
+  properties.DIBBytes = bottomUp.data();
+  properties.DIBWidth = picture.Width;
+  properties.DIBHeight = -picture.Height;
+  properties.DIBPadBytes = picture.Pitch - 3 * picture.Width;
+  properties.JPGFile = file.c_str();
+  properties.JPGWidth = picture.Width;
+  properties.JPGHeight = picture.Height;
+  properties.jquality = 90;
+  EXPECT_EQ(ijlWrite(&properties, IJL_JFILE_WRITEWHOLEIMAGE), IJL_OK);
+  EXPECT_EQ(ijlFree(&properties), IJL_OK);
+  const std::string bytes = qm::test::ReadFile(file);
+  return {bytes.begin(), bytes.end()};
+}
+
+// Sets environment variables for a scope and removes them after.
+struct Environment {
+  std::vector<std::string> Names;
+  Environment(std::initializer_list<std::pair<const char*, const char*>> variables) {
+    for (const auto& [name, value] : variables) {
+      ::setenv(name, value, 1);
+      Names.emplace_back(name);
+    }
+  }
+  ~Environment() {
+    for (const auto& name : Names) ::unsetenv(name.c_str());
+  }
+};
+
+TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvironmentHolds) {
+  // 1500 x 1000: six strips of eleven MCU rows.
+  const Picture picture = PhotoLike(1500, 1000);
+  const std::vector<std::uint8_t> bottomUp = picture.Flipped();
+  qm::test::ScratchDir dir;
+  const std::string file = dir / "out.jpg";
+
+  std::vector<std::uint8_t> reference;
+  {
+    const ThreadLimit none(0);
+    reference = WriteWithIjl(picture, bottomUp, file);
+  }
+  ASSERT_TRUE(HasRestartInterval(reference));
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    const ThreadLimit limit(threads);
+    EXPECT_TRUE(WriteWithIjl(picture, bottomUp, file) == reference) << threads << " threads";
+  }
+
+  // Decoded, it is close to the source (quality 90).
+  const std::vector<std::uint8_t> decoded = Decode(reference, picture.Width, picture.Height);
+  ASSERT_EQ(decoded.size(), std::size_t{3} * picture.Width * picture.Height);
+  double error = 0;
+  int worst = 0;
+  for (int y = 0; y < picture.Height; ++y)
+    for (int x = 0; x < picture.Width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const int source = picture.Bytes[static_cast<std::size_t>(y) * picture.Pitch + 3 * x + (2 - c)];  // BGR
+        const int got = decoded[(static_cast<std::size_t>(y) * picture.Width + x) * 3 + c];              // RGB
+        error += std::abs(source - got);
+        worst = std::max(worst, std::abs(source - got));
+      }
+  EXPECT_LT(error / decoded.size(), 3.0);
+  EXPECT_LT(worst, 48);
+
+  // TurboJPEG's variables (read by its tj* calls, not by the libjpeg API)
+  // change nothing: one at a time, and all together.
+  const std::pair<const char*, const char*> variables[] = {
+      {"TJ_OPTIMIZE", "1"}, {"TJ_RESTART", "5"}, {"TJ_PROGRESSIVE", "1"}, {"TJ_ARITHMETIC", "1"}};
+  for (const auto& variable : variables) {
+    const Environment set{variable};
+    for (unsigned threads : {0u, 8u}) {
+      const ThreadLimit limit(threads);
+      const auto bytes = WriteWithIjl(picture, bottomUp, file);
+      EXPECT_TRUE(bytes == reference) << variable.first << " on " << threads << " threads";
+      EXPECT_FALSE(Decode(bytes, picture.Width, picture.Height).empty()) << variable.first;
+    }
+  }
+  const Environment all{variables[0], variables[1], variables[2], variables[3]};
+  const auto bytes = WriteWithIjl(picture, bottomUp, file);
+  EXPECT_TRUE(bytes == reference);
+  EXPECT_EQ(Decode(bytes, picture.Width, picture.Height), decoded);
 }
 
 }  // namespace
