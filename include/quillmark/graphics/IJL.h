@@ -3,7 +3,7 @@
 //
 // qm::ijl is a small JPEG library layer in the shape of the Intel JPEG
 // Library that the system was written against: ijlInit, ijlWrite and ijlFree
-// over a JPEG_CORE_PROPERTIES record. It encodes with libturbojpeg, reading
+// over a JPEG_CORE_PROPERTIES record. It encodes with libjpeg-turbo, reading
 // 24-bit blue-green-red rows padded to a multiple of 4 bytes in place, and
 // always writes baseline JPEG with 4:2:0 chroma subsampling.
 //
