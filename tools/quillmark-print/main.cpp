@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "runtime/AtomicFile.h"
+#include "io/AtomicFile.h"
 #include "ui/preview/PageDocument.h"
 
 namespace {
@@ -60,10 +60,10 @@ int main(int argc, char** argv) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(document.Title());
   // The PDF is printed into a hidden file beside OUT, which replaces OUT once complete.
-  std::optional<qm::detail::AtomicFile> output;
+  std::optional<qm::io::AtomicFile> output;
   if (!pdf.empty()) {
     try {
-      output.emplace(pdf);
+      output.emplace(pdf, qm::io::AtomicFile::Replace::Contents, qm::io::AtomicFile::Temporary::Named);
     } catch (const std::filesystem::filesystem_error& e) {
       return Fail("cannot write " + pdf + ": " + e.code().message());
     }
