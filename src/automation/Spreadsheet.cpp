@@ -201,7 +201,7 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   // beside the target, which is put in place once the workbook is complete.
   std::optional<io::AtomicFile> file;
   try {
-    file.emplace(Filename);
+    file.emplace(Filename, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
   } catch (const std::filesystem::filesystem_error&) {
     Raise(ERR_EXPORT_FAILED);
   }

@@ -1,65 +1,62 @@
 #include "io/AtomicFile.h"
 
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
+#include <chrono>
 #include <cstdio>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <new>
-#include <random>
 #include <system_error>
-#include <vector>
 
-#include "io/HelperThread.h"
+#include "io/Executor.h"
+#include "io/Lane.h"
 
 namespace qm::io {
 namespace fs = std::filesystem;
 namespace {
 
-// Long names are shortened in the temporary's name so that it stays within
-// the file system's limit of 255 bytes per name.
+// Long names are shortened in the hidden name so that it stays within the
+// file system's limit of 255 bytes per name.
 constexpr std::size_t kMaxEmbeddedName = 200;
 constexpr std::string_view kMarker = ".~qm";
 // How much is written before the system is asked to start writing it out.
 constexpr std::size_t kWriteBehind = std::size_t{4} << 20;
+// Buffers queued behind at most, and written ones kept to be filled again.
+constexpr std::size_t kBehind = 2;
+
+std::atomic<bool> forceNamed{false};
 
 [[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-std::string TemporaryPrefix(const fs::path& target) {
+// ".<target name>.~qm<pid>-<random>" beside the target.
+fs::path HiddenName(const fs::path& target) {
   std::string name = target.filename().string();
   if (name.size() > kMaxEmbeddedName) name.resize(kMaxEmbeddedName);
-  return "." + name + std::string(kMarker);
+  std::uint32_t random = 0;
+  if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    static std::atomic<std::uint32_t> counter{0};
+    random = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) * 2654435761u +
+             counter.fetch_add(1);
+  }
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, "%ld-%08x", static_cast<long>(::getpid()), static_cast<unsigned>(random));
+  return target.parent_path() / ("." + name + std::string(kMarker) + suffix);
 }
 
-// Removes temporaries of the same target whose writer no longer runs.
-void RemoveLeftovers(const fs::path& folder, const std::string& prefix) {
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string rest = name.substr(prefix.size());
-    const auto dash = rest.find('-');
-    if (dash == 0 || dash == std::string::npos) continue;
-    pid_t pid = 0;
-    bool digits = true;
-    for (std::size_t i = 0; i < dash; ++i) {
-      if (rest[i] < '0' || rest[i] > '9' || pid > 100000000) {
-        digits = false;
-        break;
-      }
-      pid = pid * 10 + (rest[i] - '0');
-    }
-    if (!digits) continue;
-    if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
-  }
+// A file system without O_TMPFILE answers one of these (an old kernel, which
+// does not know the flag, sees a folder opened for writing: EISDIR).
+bool LacksUnnamedFiles(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
+// A file without a name is linked through /proc/self/fd (AT_EMPTY_PATH needs
+// a privilege most writers lack); without /proc, temporaries get names.
+bool CanLinkUnnamedFiles() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  return can;
 }
 
 fs::path ResolveTarget(const fs::path& target) {
@@ -80,12 +77,11 @@ void SyncFolder(const fs::path& folder) noexcept {
   ::close(fd);
 }
 
-AtomicFile::AtomicFile(const fs::path& target, Replace how)
-    : target_(how == Replace::Contents ? ResolveTarget(target) : target) {
+void AtomicFile::ForceNamedTemporaries(bool force) noexcept { forceNamed = force; }
+
+AtomicFile::AtomicFile(const fs::path& target, Replace how, Temporary temporary)
+    : target_(how == Replace::Contents ? ResolveTarget(target) : target), generation_(Executor::Generation()) {
   if (target_.filename().empty()) Fail("cannot write a file without a name", target, EISDIR);
-  const fs::path folder = target_.parent_path();
-  const std::string prefix = TemporaryPrefix(target_);
-  RemoveLeftovers(folder.empty() ? fs::path(".") : folder, prefix);
 
   mode_t mode = 0666;
   struct stat existing {};
@@ -99,17 +95,31 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how)
     if (::access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
     mode = existing.st_mode & 07777;
   }
+  // A new file gets 0666 less the umask from the creation, with a name or
+  // without; a replacement gets the old file's bits below.
+  const mode_t created = exists ? 0600 : 0666;
 
-  std::random_device random;
-  for (int attempt = 0; attempt < 32; ++attempt) {
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, "%ld-%08x", static_cast<long>(::getpid()), static_cast<unsigned>(random()));
-    temporary_ = folder / (prefix + suffix);
-    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
-    if (fd_ >= 0) break;
-    if (errno != EEXIST) Fail("cannot create a file beside", target_, errno);
+  if (temporary == Temporary::Unnamed && !forceNamed && CanLinkUnnamedFiles()) {
+    const fs::path folder = target_.parent_path();
+    fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, created);
+    if (fd_ < 0 && !LacksUnnamedFiles(errno)) Fail("cannot create a file beside", target_, errno);
   }
-  if (fd_ < 0) Fail("cannot create a file beside", target_, EEXIST);
+  if (fd_ < 0) {
+    // A hidden file of a name no other file has (exclusive create).
+    for (int attempt = 0; attempt < 32 && fd_ < 0; ++attempt) {
+      temporary_ = HiddenName(target_);
+      fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, created);
+      if (fd_ < 0 && errno != EEXIST) {
+        const int error = errno;
+        temporary_.clear();
+        Fail("cannot create a file beside", target_, error);
+      }
+    }
+    if (fd_ < 0) {
+      temporary_.clear();
+      Fail("cannot create a file beside", target_, EEXIST);
+    }
+  }
   if (exists) {
     // The replacement keeps the old file's permissions (and its owner, where allowed).
     if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
@@ -119,105 +129,71 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how)
   }
 }
 
-// Writes queued buffers in order on a thread of its own. After a failure
-// nothing more is written; the failure is raised to the caller instead.
-class AtomicFile::Behind {
- public:
-  explicit Behind(AtomicFile& file) : file_(file) {}
-  bool Started() const { return helper_.Started(); }
+AtomicFile::~AtomicFile() { Discard(); }
 
-  std::string Queue(std::string bytes) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.size() < kQueued || failure_; });
-    if (failure_) std::rethrow_exception(failure_);
-    queue_.push_back(std::move(bytes));
-    changed_.notify_all();
-    std::string spare;
-    if (!spares_.empty()) {
-      spare = std::move(spares_.back());
-      spares_.pop_back();
-    }
-    return spare;
-  }
+bool AtomicFile::Inherited() const noexcept { return generation_ != Executor::Generation(); }
 
-  void Drain() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || failure_; });
-    if (failure_) std::rethrow_exception(failure_);
-  }
+void AtomicFile::CheckUsable() {
+  if (Inherited()) RaiseInherited();
+  if (const int error = failure_.load()) Fail("cannot write", target_, error);
+  if (fd_ < 0) Fail("the file was already written or discarded", target_, EBADF);
+}
 
- private:
-  static constexpr std::size_t kQueued = 2;
+void AtomicFile::Failed(int error) {
+  int none = 0;
+  failure_.compare_exchange_strong(none, error);
+  Fail("cannot write", target_, error);
+}
 
-  void Loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] { return helper_.Stopping() || (!queue_.empty() && !failure_); });
-      if (helper_.Stopping()) return;
-      std::string bytes = std::move(queue_.front());
-      queue_.pop_front();
-      busy_ = true;
-      lock.unlock();
-      std::exception_ptr failure;
-      try {
-        file_.WriteNow(bytes.data(), bytes.size());
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      lock.lock();
-      busy_ = false;
-      if (failure) failure_ = failure;
+std::string AtomicFile::WriteBehind(std::string bytes) {
+  CheckUsable();
+  try {
+    if (!lane_) lane_ = std::make_unique<Lane>(kBehind);
+    lane_->Post([this, bytes = std::move(bytes)]() mutable {
+      WriteNow(bytes.data(), bytes.size());
       bytes.clear();
       try {
-        if (spares_.size() < kQueued) spares_.push_back(std::move(bytes));
+        std::lock_guard lock(sparesLock_);
+        if (spares_.size() < kBehind) spares_.push_back(std::move(bytes));
       } catch (const std::bad_alloc&) {
         // Without room to keep it the buffer simply goes.
       }
-      changed_.notify_all();
-    }
+    });
+  } catch (...) {
+    // The bytes were not written (a failure before them, or no memory to
+    // queue them): the file can no longer be complete.
+    int none = 0;
+    failure_.compare_exchange_strong(none, ENOMEM);
+    throw;
   }
-
-  AtomicFile& file_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> queue_;
-  std::vector<std::string> spares_;  // written buffers, emptied, to fill again
-  std::exception_ptr failure_;
-  bool busy_ = false;
-  // Last: starts when the rest is ready; stops without writing what is still
-  // queued (the file is discarded then).
-  HelperThread helper_{mutex_, changed_, [this] { Loop(); }};
-};
-
-AtomicFile::~AtomicFile() { Discard(); }
-
-std::string AtomicFile::WriteBehind(std::string bytes) {
-  if (!behind_) behind_ = std::make_unique<Behind>(*this);
-  if (!behind_->Started()) {
-    // No thread to be had: written here and now.
-    behind_.reset();
-    WriteNow(bytes.data(), bytes.size());
-    bytes.clear();
-    return bytes;
+  std::string spare;
+  std::lock_guard lock(sparesLock_);
+  if (!spares_.empty()) {
+    spare = std::move(spares_.back());
+    spares_.pop_back();
   }
-  return behind_->Queue(std::move(bytes));
+  return spare;
 }
 
 void AtomicFile::Drain() {
-  if (behind_) behind_->Drain();
+  if (lane_) lane_->Drain();
 }
 
 void AtomicFile::Write(const void* data, std::size_t size) {
+  CheckUsable();
   Drain();
   WriteNow(data, size);
 }
 
+// On the caller's thread or, for WriteBehind, in the lane's tasks (one at a
+// time, and never while the caller writes: Write drains the lane first).
 void AtomicFile::WriteNow(const void* data, std::size_t size) {
+  if (const int error = failure_.load()) Fail("cannot write", target_, error);
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t n = ::write(fd_, bytes, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail("cannot write", temporary_, n < 0 ? errno : ENOSPC);
+    if (n <= 0) Failed(n < 0 ? errno : ENOSPC);
     bytes += n;
     size -= static_cast<std::size_t>(n);
     written_ += static_cast<std::size_t>(n);
@@ -229,37 +205,56 @@ void AtomicFile::WriteNow(const void* data, std::size_t size) {
 }
 
 void AtomicFile::Commit() {
+  // The parent's file: neither published nor dropped here.
+  if (Inherited()) RaiseInherited();
   if (fd_ < 0) Fail("the file was already written or discarded", target_, EBADF);
   try {
     Drain();
+    CheckUsable();
+    Publish();
   } catch (...) {
     Discard();
     throw;
   }
-  behind_.reset();
-  if (::fsync(fd_) != 0) {
-    const int error = errno;
-    Discard();
-    Fail("cannot write", target_, error);
+}
+
+void AtomicFile::Publish() {
+  lane_.reset();
+  if (::fsync(fd_) != 0) Fail("cannot write", target_, errno);
+  if (temporary_.empty()) {
+    // The file without a name gets a hidden one beside the target (which the
+    // rename takes away again), as rename needs a name to move.
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    for (int attempt = 0; attempt < 32 && temporary_.empty(); ++attempt) {
+      const fs::path name = HiddenName(target_);
+      int linked = ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+      if (linked != 0 && errno == ENOENT) linked = ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+      if (linked == 0) temporary_ = name;
+      else if (errno != EEXIST) Fail("cannot replace", target_, errno);
+    }
+    if (temporary_.empty()) Fail("cannot replace", target_, EEXIST);
   }
   const int closed = ::close(fd_);
   const int closeError = errno;
   fd_ = -1;
-  if (closed != 0) {
-    Discard();
-    Fail("cannot write", target_, closeError);
-  }
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    const int error = errno;
-    Discard();
-    Fail("cannot replace", target_, error);
-  }
+  if (closed != 0) Fail("cannot write", target_, closeError);
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("cannot replace", target_, errno);
   temporary_.clear();
   SyncFolder(target_.parent_path());
 }
 
 void AtomicFile::Discard() noexcept {
-  behind_.reset();  // its thread writes to the descriptor
+  if (Inherited()) {
+    // The parent's file and writes: this process only lets go of its copy of
+    // the descriptor; a named temporary stays for the parent to finish.
+    lane_.reset();  // an inherited lane is let go untouched (Lane.h)
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    temporary_.clear();
+    return;
+  }
+  lane_.reset();  // waits for the write under way, which uses the descriptor
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;

@@ -1,23 +1,53 @@
 #pragma once
 // Writes a file as a whole so that a crash at any instant leaves either the
-// old file or the new one, complete: the bytes go to a hidden temporary in
-// the target's folder, and Commit() flushes and syncs it, renames it over the
-// target and syncs the folder. An AtomicFile destroyed without Commit()
-// removes its temporary and leaves the target untouched.
+// old file or the new one, complete.
 //
-// The temporary is named ".<target name>.~qm<pid>-<random>"; leftovers of a
-// killed writer (their process no longer runs) are removed by the next
-// AtomicFile for the same target.
+// - The bytes go to a temporary without a name, made in the target's folder
+//   (open with O_TMPFILE). Commit() syncs it, links it under a hidden name
+//   beside the target (".<target name>.~qm<pid>-<random>"), renames that
+//   over the target and syncs the folder. A writer killed before Commit
+//   leaves nothing behind (the file system frees a file without a name);
+//   only a kill in the instant between the link and the rename leaves the
+//   hidden name.
+// - Where the file system has no O_TMPFILE (and for Temporary::Named, for
+//   libraries that write to a named file), the temporary is a hidden file
+//   created under that name (exclusive create); a writer killed mid-write
+//   leaves it behind.
+// - The folder is never listed and nothing is ever removed but the writer's
+//   own temporary: leftovers (of this scheme or the older one, which removed
+//   temporaries whose writer's process id looked dead) are left alone, as a
+//   folder may be shared with other machines, where process ids say nothing.
+// - A write that fails (Write or WriteBehind) is kept: every later Write,
+//   WriteBehind and Commit raises it, and Commit never publishes the file.
+// - An AtomicFile destroyed without Commit() drops its temporary and leaves
+//   the target untouched.
+// - In a child process after fork, an AtomicFile made before the fork is the
+//   parent's: Write, WriteBehind and Commit raise qm::Error 75 (through
+//   io::RaiseInherited), nothing is published or removed, and the destructor
+//   only closes the child's copy of the descriptor, never waiting for the
+//   parent's writes.
+//
+// Not part of the published interface (the header is not installed); it is
+// exported from the core library only so that the ui library uses the core's
+// one executor instead of compiling a second copy (src/ui/CMakeLists.txt).
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "quillmark/Export.h"
 
 namespace qm::io {
 
-class AtomicFile {
+class Lane;
+
+class QUILLMARK_EXPORT AtomicFile {
  public:
   // What the new file takes over from the one it replaces.
   enum class Replace {
@@ -33,9 +63,20 @@ class AtomicFile {
     Name,
   };
 
-  // Creates the temporary beside `target` (exclusive create). Failures throw
+  // What the temporary is.
+  enum class Temporary {
+    // Without a name where the file system allows (O_TMPFILE): written only
+    // through Write, WriteBehind and Descriptor().
+    Unnamed,
+    // A hidden file beside the target, for libraries that write to a named
+    // file (TemporaryPath()).
+    Named,
+  };
+
+  // Creates the temporary in the target's folder. Failures throw
   // std::filesystem::filesystem_error with the system's error code.
-  explicit AtomicFile(const std::filesystem::path& target, Replace how = Replace::Contents);
+  explicit AtomicFile(const std::filesystem::path& target, Replace how = Replace::Contents,
+                      Temporary temporary = Temporary::Unnamed);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -44,23 +85,27 @@ class AtomicFile {
   // start writing them out, so that Commit's sync has little left to wait for.
   void Write(const void* data, std::size_t size);
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
-  // Appends bytes on a thread of the file's own, so that the caller goes on
-  // while the system copies them, and gives back an empty buffer to fill
-  // next (one written already, when there is one). A write that failed is
-  // raised by the next WriteBehind, Write or Commit.
+  // Appends bytes through a lane of the executor (on the caller's thread
+  // when no helper thread can be had), so that the caller goes on while the
+  // system copies them, and gives back an empty buffer to fill next (one
+  // written already, when there is one). A write that failed is raised by
+  // the next WriteBehind, Write or Commit.
   std::string WriteBehind(std::string bytes);
 
   // The temporary's descriptor, for libraries that write through one.
   int Descriptor() const noexcept { return fd_; }
   // The temporary's path, for libraries that write to a named file; whatever
-  // they leave there is what Commit() publishes.
+  // they leave there is what Commit() publishes. Empty unless the temporary
+  // has a name (always so for Temporary::Named).
   const std::filesystem::path& TemporaryPath() const noexcept { return temporary_; }
   // The file that Commit() replaces (the link's target when the target is a link).
   const std::filesystem::path& Target() const noexcept { return target_; }
 
-  // Syncs the temporary, renames it over the target and syncs the folder.
+  // Syncs the temporary, puts it in place of the target and syncs the
+  // folder. Raises, and drops the temporary keeping the old file, when any
+  // write failed.
   void Commit();
-  // Removes the temporary without touching the target (also done on destruction).
+  // Drops the temporary without touching the target (also done on destruction).
   void Discard() noexcept;
 
   // Replaces `target` with `bytes` in one step.
@@ -70,20 +115,31 @@ class AtomicFile {
   // bits (like std::filesystem::copy_file over an existing file).
   static void CopyWhole(const std::filesystem::path& source, const std::filesystem::path& target);
 
+  // For tests: temporaries made from now on have a name (the path taken where
+  // the file system has no O_TMPFILE), or are without one where possible.
+  static void ForceNamedTemporaries(bool force) noexcept;
+
  private:
-  class Behind;
   void WriteNow(const void* data, std::size_t size);
-  void Drain();  // waits for the bytes queued behind
+  void Drain();        // waits for the bytes queued behind
+  void CheckUsable();  // raises in a child after fork and after a failed write
+  [[noreturn]] void Failed(int error);
+  bool Inherited() const noexcept;
+  void Publish();
 
   std::filesystem::path target_;
-  std::filesystem::path temporary_;
+  std::filesystem::path temporary_;  // empty for a temporary without a name
   int fd_ = -1;
-  std::size_t written_ = 0;  // bytes written through Write
-  std::size_t flushed_ = 0;  // of which the system was told to start writing out
-  std::unique_ptr<Behind> behind_;  // the thread of WriteBehind, once there was one
+  std::uint64_t generation_ = 0;  // the executor's, at construction
+  std::atomic<int> failure_{0};   // errno of the first failed write (sticky)
+  std::size_t written_ = 0;       // bytes written
+  std::size_t flushed_ = 0;       // of which the system was told to start writing out
+  std::mutex sparesLock_;
+  std::vector<std::string> spares_;  // buffers written behind, emptied, to fill again
+  std::unique_ptr<Lane> lane_;       // last: its tasks use the members above
 };
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.
-void SyncFolder(const std::filesystem::path& folder) noexcept;
+QUILLMARK_EXPORT void SyncFolder(const std::filesystem::path& folder) noexcept;
 
 }  // namespace qm::io

@@ -260,7 +260,7 @@ void TextStream::Impl::DropInherited() noexcept {
   buffer_.clear();
   // The read-ahead and the writer are the parent's work: never waited for.
   (void)readAhead_.release();
-  (void)replacement_.release();
+  replacement_.reset();  // closes its descriptor only: the parent's file is neither published nor removed
   if (file_) {
     std::FILE* f = file_.release();
     __fpurge(f);  // the parent's buffered bytes stay unwritten

@@ -5,14 +5,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <set>
+#include <thread>
+#include <vector>
 
+#include "io/Executor.h"
+#include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 namespace fs = std::filesystem;
 using qm::io::AtomicFile;
+using qm::io::Executor;
 using qm::test::ReadFile;
 using qm::test::WriteFile;
 
@@ -34,7 +42,29 @@ unsigned NewFileMode() {
   return 0666 & ~mask;
 }
 
-TEST(AtomicFile, ReplacesContentsOrName) {
+// Both kinds of temporary: without a name (O_TMPFILE), and the named one
+// taken where the file system has no O_TMPFILE.
+struct NamedTemporaries {
+  explicit NamedTemporaries(bool named) { AtomicFile::ForceNamedTemporaries(named); }
+  ~NamedTemporaries() { AtomicFile::ForceNamedTemporaries(false); }
+};
+
+// Restores the executor however a test ends.
+struct PoolReset {
+  ~PoolReset() {
+    Executor::FailThreadCreation(false);
+    Executor::ResetLimit();
+  }
+};
+
+void WaitForNoThreads() {
+  Executor::SetLimit(0);
+  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool IsHidden(const std::string& name, const std::string& target) { return name.rfind("." + target + ".~qm", 0) == 0; }
+
+void ReplacesContentsOrName() {
   qm::test::ScratchDir dir;
   const fs::path file = dir.Path() / "data.txt";
   AtomicFile::WriteWhole(file, "one");
@@ -65,46 +95,212 @@ TEST(AtomicFile, ReplacesContentsOrName) {
   EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "link.txt", "big.bin"}));
 }
 
-TEST(AtomicFile, TargetUntouchedUntilCommit) {
-  qm::test::ScratchDir dir;
-  const fs::path file = dir.Path() / "data.txt";
-  WriteFile(file, "old");
-  {
-    AtomicFile writer(file);
-    writer.Write("new");
-    EXPECT_EQ(ReadFile(file), "old");
-    EXPECT_EQ(ReadFile(writer.TemporaryPath()), "new");
-    EXPECT_EQ(writer.TemporaryPath().filename().string().rfind(".data.txt.~qm", 0), 0u);
-  }  // dropped without Commit
-  EXPECT_EQ(ReadFile(file), "old");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
-
-  AtomicFile writer(file);
-  writer.Write("new");
-  writer.Commit();
-  EXPECT_THROW(writer.Commit(), fs::filesystem_error);
-  EXPECT_EQ(ReadFile(file), "new");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+TEST(AtomicFile, ReplacesContentsOrName) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
+    NamedTemporaries kind(named);
+    ReplacesContentsOrName();
+  }
 }
 
-TEST(AtomicFile, LeftoversOfDeadWritersGoWithTheNextWrite) {
+TEST(AtomicFile, TargetUntouchedUntilCommitAndNoNameLeft) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
+    NamedTemporaries kind(named);
+    qm::test::ScratchDir dir;
+    const fs::path file = dir.Path() / "data.txt";
+    WriteFile(file, "old");
+    {
+      AtomicFile writer(file);
+      writer.Write("new");
+      EXPECT_EQ(ReadFile(file), "old");
+      const std::set<std::string> names = Names(dir.Path());
+      if (named) {
+        EXPECT_EQ(ReadFile(writer.TemporaryPath()), "new");
+        EXPECT_TRUE(IsHidden(writer.TemporaryPath().filename().string(), "data.txt"));
+        EXPECT_EQ(names, (std::set<std::string>{"data.txt", writer.TemporaryPath().filename().string()}));
+      } else {
+        // A file without a name: nothing in the folder shows it.
+        EXPECT_TRUE(writer.TemporaryPath().empty());
+        EXPECT_EQ(names, std::set<std::string>{"data.txt"});
+      }
+    }  // dropped without Commit
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+
+    AtomicFile writer(file);
+    writer.Write("new");
+    writer.Commit();
+    EXPECT_THROW(writer.Commit(), fs::filesystem_error);
+    EXPECT_EQ(ReadFile(file), "new");
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+
+    // A write behind, and one of a new file.
+    AtomicFile behind(dir.Path() / "new.txt");
+    std::string spare = behind.WriteBehind(std::string(300000, 'a'));
+    EXPECT_TRUE(spare.empty());
+    spare = behind.WriteBehind(std::string(300000, 'b'));
+    behind.Write("end");
+    behind.Commit();
+    EXPECT_EQ(ReadFile(dir.Path() / "new.txt"), std::string(300000, 'a') + std::string(300000, 'b') + "end");
+    EXPECT_EQ(Mode(dir.Path() / "new.txt"), NewFileMode());
+    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "new.txt"}));
+  }
+}
+
+// A library that writes to a named file gets a real one, whatever the
+// file system; what it leaves there is published.
+TEST(AtomicFile, NamedTemporaryForLibraries) {
+  qm::test::ScratchDir dir;
+  const fs::path file = dir.Path() / "book.xlsx";
+  WriteFile(file, "old");
+  ::chmod(file.c_str(), 0640);
+  AtomicFile writer(file, AtomicFile::Replace::Contents, AtomicFile::Temporary::Named);
+  ASSERT_FALSE(writer.TemporaryPath().empty());
+  EXPECT_TRUE(IsHidden(writer.TemporaryPath().filename().string(), "book.xlsx"));
+  WriteFile(writer.TemporaryPath(), "written by name");
+  EXPECT_EQ(ReadFile(file), "old");
+  writer.Commit();
+  EXPECT_EQ(ReadFile(file), "written by name");
+  EXPECT_EQ(Mode(file), 0640u);
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"book.xlsx"});
+}
+
+// The folder is never listed and nothing but the writer's own temporary is
+// ever removed: leftovers of other writers, even of ones whose process no
+// longer runs, stay (the folder may be shared with other machines).
+TEST(AtomicFile, LeftoversOfOtherWritersAreLeftAlone) {
   qm::test::ScratchDir dir;
   const fs::path file = dir.Path() / "data.txt";
-  // A writer that no longer runs (a child that has exited), one that still
-  // runs (init), a name that only looks alike, and another target's leftover.
   const pid_t child = ::fork();
   if (child == 0) ::_exit(0);
   ::waitpid(child, nullptr, 0);
-  const std::string dead = ".data.txt.~qm" + std::to_string(child) + "-0000abcd";
-  for (const std::string& name : {dead, std::string(".data.txt.~qm1-0000abcd"), std::string(".data.txt.~qmx-1"),
-                                  ".other.txt.~qm" + std::to_string(child) + "-0000abcd"})
-    WriteFile(dir.Path() / name, "partial");
-  AtomicFile::WriteWhole(file, "new");
-  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", ".data.txt.~qm1-0000abcd", ".data.txt.~qmx-1",
-                                                      ".other.txt.~qm" + std::to_string(child) + "-0000abcd"}));
+  const std::set<std::string> leftovers{".data.txt.~qm" + std::to_string(child) + "-0000abcd",
+                                        ".data.txt.~qm1-0000abcd", ".data.txt.~qmx-1"};
+  for (const std::string& name : leftovers) WriteFile(dir.Path() / name, "partial");
+  for (const bool named : {false, true}) {
+    NamedTemporaries kind(named);
+    AtomicFile::WriteWhole(file, named ? "named" : "unnamed");
+    EXPECT_EQ(ReadFile(file), named ? "named" : "unnamed");
+    std::set<std::string> expected = leftovers;
+    expected.insert("data.txt");
+    EXPECT_EQ(Names(dir.Path()), expected);
+  }
+  // A folder that may not be listed is written all the same.
+  if (::geteuid() != 0) {
+    ::chmod(dir.Path().c_str(), 0300);
+    AtomicFile::WriteWhole(file, "unlisted");
+    ::chmod(dir.Path().c_str(), 0700);
+    EXPECT_EQ(ReadFile(file), "unlisted");
+  }
 }
 
-TEST(AtomicFile, Refusals) {
+// A write that fails (here past a file-size limit) sticks: every later
+// write and Commit raise it, and the old file stays whole, whether the
+// bytes went directly, behind on a helper thread, or behind with no thread
+// to be had (the lane then writes on the caller's thread).
+TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
+  enum class Way { Direct, Behind, BehindNoThreadLimit, BehindNoThreadCreated };
+  for (const Way way : {Way::Direct, Way::Behind, Way::BehindNoThreadLimit, Way::BehindNoThreadCreated}) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(static_cast<int>(way) * 2 + named);
+      PoolReset reset;
+      if (way == Way::BehindNoThreadLimit) WaitForNoThreads();
+      if (way == Way::BehindNoThreadCreated) {
+        WaitForNoThreads();
+        Executor::ResetLimit();
+        Executor::FailThreadCreation(true);
+      }
+      NamedTemporaries kind(named);
+      qm::test::ScratchDir dir;
+      const fs::path file = dir.Path() / "data.txt";
+      WriteFile(file, "old");
+      std::vector<int> raised;
+      auto note = [&](auto&& step) {
+        try {
+          step();
+        } catch (const fs::filesystem_error& e) {
+          raised.push_back(e.code().value());
+        }
+      };
+      {
+        qm::test::FileSizeLimit limit(700 << 10);
+        AtomicFile writer(file);
+        const std::string block(256 << 10, 'x');
+        note([&] {
+          for (int i = 0; i < 8; ++i) {
+            if (way == Way::Direct)
+              writer.Write(block);
+            else
+              (void)writer.WriteBehind(block);
+          }
+        });
+        if (way != Way::Behind) {
+          EXPECT_EQ(raised.size(), 1u) << "raised at once";
+        }
+        note([&] { writer.Write("x"); });
+        note([&] { (void)writer.WriteBehind("x"); });
+        note([&] { writer.Commit(); });
+      }
+      EXPECT_GE(raised.size(), 3u);
+      for (const int code : raised) EXPECT_EQ(code, EFBIG);
+      if (way == Way::BehindNoThreadLimit || way == Way::BehindNoThreadCreated) {
+        EXPECT_EQ(Executor::LiveThreads(), 0u);
+      }
+      EXPECT_EQ(ReadFile(file), "old");
+      EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+    }
+  }
+}
+
+// An AtomicFile made before fork is the parent's: in the child, Write,
+// WriteBehind and Commit raise 75, nothing is published or removed, and
+// dropping it does not wait for the parent's writes; the parent finishes it.
+TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
+    PoolReset reset;
+    Executor::SetLimit(2);
+    NamedTemporaries kind(named);
+    qm::test::ScratchDir dir;
+    const fs::path file = dir.Path() / "data.txt";
+    WriteFile(file, "old");
+    std::optional<AtomicFile> writer(std::in_place, file);
+    writer->Write("head");
+    // Large writes behind, so that a helper is likely at work at the fork.
+    const std::string block(8 << 20, 'x');
+    (void)writer->WriteBehind(block);
+    (void)writer->WriteBehind(block);
+    const std::set<std::string> before = Names(dir.Path());
+    EXPECT_EQ(before.size(), named ? 2u : 1u);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+      int failures = 0;
+      failures += qm::test::ErrorOf([&] { writer->Commit(); }) != 75;
+      failures += qm::test::ErrorOf([&] { writer->Write("child"); }) != 75;
+      failures += qm::test::ErrorOf([&] { (void)writer->WriteBehind("child"); }) != 75;
+      failures += qm::test::ErrorOf([&] { writer->Commit(); }) != 75;
+      writer.reset();  // closes the child's descriptor only
+      failures += Names(dir.Path()) != before;
+      failures += ReadFile(file) != "old";
+      ::_exit(failures);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Names(dir.Path()), before);
+    EXPECT_EQ(ReadFile(file), "old");
+
+    writer->Write("tail");
+    writer->Commit();
+    EXPECT_EQ(ReadFile(file), "head" + block + block + "tail");
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+  }
+}
+
+void Refusals() {
   qm::test::ScratchDir dir;
   auto code = [](auto&& write) {
     try {
@@ -129,6 +325,14 @@ TEST(AtomicFile, Refusals) {
     EXPECT_EQ(ReadFile(locked), "x");
   }
   EXPECT_EQ(Names(dir.Path()).size(), ::geteuid() != 0 ? 1u : 0u);
+}
+
+TEST(AtomicFile, Refusals) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
+    NamedTemporaries kind(named);
+    Refusals();
+  }
 }
 
 }  // namespace

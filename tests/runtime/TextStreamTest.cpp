@@ -1,8 +1,16 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <system_error>
+#include <thread>
 
+#include "io/Executor.h"
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
 #include "quillmark/frame/Error.h"
@@ -122,6 +130,100 @@ TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
   }
   EXPECT_EQ(raised, 57);
   EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+// Without a helper thread to be had (a limit of none, or thread creation
+// failing) the writes run on the caller's thread; one that fails still keeps
+// the old file: Close raises (as does a stream dropped unclosed), and
+// nothing is published.
+TEST(TextStream, AFailedWriteWithoutHelperThreadsKeepsTheOldFile) {
+  using qm::io::Executor;
+  const std::string line(1000, 'w');
+  for (const bool failCreation : {false, true}) {
+    for (const bool close : {true, false}) {
+      SCOPED_TRACE(std::string(failCreation ? "thread creation fails" : "no thread allowed") +
+                   (close ? ", closed" : ", dropped"));
+      struct PoolReset {
+        ~PoolReset() {
+          Executor::FailThreadCreation(false);
+          Executor::ResetLimit();
+        }
+      } reset;
+      Executor::SetLimit(0);
+      while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (failCreation) {
+        Executor::ResetLimit();
+        Executor::FailThreadCreation(true);
+      }
+      qm::test::ScratchDir dir;
+      qm::test::WriteFile(dir / "r.txt", "old\r\n");
+      int raised = 0, closing = 0;
+      {
+        qm::test::FileSizeLimit limit(700 << 10);
+        auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
+        raised = ErrorOf([&] {
+          for (int i = 0; i < 4000; ++i) w->WriteLine(line);
+        });
+        if (close) closing = ErrorOf([&] { w->Close(); });
+      }
+      EXPECT_EQ(raised, 57);
+      if (close) {
+        EXPECT_EQ(closing, 57);
+      }
+      EXPECT_EQ(Executor::LiveThreads(), 0u);
+      EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    }
+  }
+}
+
+// The same where the system itself refuses threads (RLIMIT_NPROC, in a child
+// process; root is exempt from the limit, so a root child first becomes the
+// unprivileged user, working in the scratch folder it is given).
+TEST(TextStream, AFailedWriteWhereTheSystemRefusesThreadsKeepsTheOldFile) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "r.txt", "old\r\n");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.Path().c_str()) != 0) ::_exit(90);
+    if (::geteuid() == 0) {
+      const uid_t nobody = 65534;
+      if (::chown(".", nobody, nobody) != 0 || ::chown("r.txt", nobody, nobody) != 0) ::_exit(91);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(91);
+    }
+    rlimit processes{};
+    ::getrlimit(RLIMIT_NPROC, &processes);
+    processes.rlim_cur = 1;
+    if (::setrlimit(RLIMIT_NPROC, &processes) != 0) ::_exit(92);
+    try {
+      std::thread([] {}).join();
+      ::_exit(94);  // threads are still made: the test proves nothing here
+    } catch (const std::system_error&) {
+    }
+    int status = 0;
+    try {
+      qm::test::FileSizeLimit limit(700 << 10);
+      auto w = TextStream::Open("r.txt", IOMode::ForWriting);
+      const std::string line(1000, 'w');
+      if (ErrorOf([&] {
+            for (int i = 0; i < 4000; ++i) w->WriteLine(line);
+          }) != 57)
+        status |= 1;
+      if (ErrorOf([&] { w->Close(); }) != 57) status |= 2;
+    } catch (...) {
+      status |= 8;
+    }
+    if (qm::test::ReadFile("r.txt") != "old\r\n") status |= 4;
+    ::_exit(status);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 94) GTEST_SKIP() << "the system made a thread past RLIMIT_NPROC";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write did not raise 57, 2: Close did not raise 57, 4: the file changed";
+  const std::string now = qm::test::ReadFile(dir / "r.txt");
+  EXPECT_TRUE(now == "old\r\n") << "the file holds " << now.size() << " bytes";
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   std::optional<qm::io::AtomicFile> output;
   if (!pdf.empty()) {
     try {
-      output.emplace(pdf);
+      output.emplace(pdf, qm::io::AtomicFile::Replace::Contents, qm::io::AtomicFile::Temporary::Named);
     } catch (const std::filesystem::filesystem_error& e) {
       return Fail("cannot write " + pdf + ": " + e.code().message());
     }
