@@ -70,6 +70,18 @@ char* MhtOutput::Reserve(std::size_t count) {
 }
 
 void MhtOutput::Flush() {
+  if (file_) {
+    // Through the writer, so that a failed write keeps it from publishing.
+    const std::size_t count = used_;
+    used_ = 0;
+    try {
+      file_->Write(buffer_.data(), count);
+    } catch (const std::filesystem::filesystem_error&) {
+      Raise(ERR_DeviceIO);
+    }
+    flushed_ += count;
+    return;
+  }
   std::size_t done = 0;
   while (done < used_) {
     const ssize_t wrote = ::write(fd_, buffer_.data() + done, used_ - done);
