@@ -18,29 +18,31 @@ QMStream::QMStream(QMStream&&) noexcept = default;
 QMStream& QMStream::operator=(QMStream&&) noexcept = default;
 QMStream::~QMStream() = default;
 
+std::int32_t QMStream::IndentWidth() const { return impl_ ? impl_->indentWidth_ : 0; }
+
 TextStream& QMStream::Bound() {
-  if (!boundStream_) Raise(ERR_ObjectNotSet);
-  return *boundStream_;
+  if (!Own().boundStream_) Raise(ERR_ObjectNotSet);
+  return *Own().boundStream_;
 }
 
 void QMStream::Indent() {
-  QM_FRAME_TRY { indentWidth_ += kIndentStep; }
+  QM_FRAME_TRY { Own().indentWidth_ += kIndentStep; }
   QM_FRAME_CATCH("QMStream", "Public Sub Indent");
 }
 
 void QMStream::UnIndent() {
   QM_FRAME_TRY {
-    indentWidth_ -= kIndentStep;
-    if (indentWidth_ < 0) indentWidth_ = 0;
+    Own().indentWidth_ -= kIndentStep;
+    if (Own().indentWidth_ < 0) Own().indentWidth_ = 0;
   }
   QM_FRAME_CATCH("QMStream", "Public Sub UnIndent");
 }
 
 void QMStream::Use(const TextStreamPtr& InStream) {
   QM_FRAME_TRY {
-    boundStream_ = InStream;
+    Own().boundStream_ = InStream;
     Class_Initialize();
-    if (boundStream_) boundStream_->KeepReadText();
+    if (Own().boundStream_) Own().boundStream_->KeepReadText();
   }
   QM_FRAME_CATCH("QMStream", "Public Sub Use", InStream);
 }
@@ -60,8 +62,8 @@ void QMStream::Close_() {
 
 const std::string& QMStream::ReadLine() {
   QM_FRAME_TRY {
-    lastRead_.assign(StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext());
-    return lastRead_;
+    Own().lastRead_.assign(StackAtEnd() ? StackNew(Bound().ReadLineView()) : StackNext());
+    return Own().lastRead_;
   }
   QM_FRAME_CATCH("QMStream", "Public Function ReadLine");
 }
@@ -95,10 +97,10 @@ void QMStream::WriteBlankLines(std::int32_t Lines) {
 
 void QMStream::WriteLine(const std::string& Text) {
   QM_FRAME_TRY {
-    if (indentWidth_ == 0) {
+    if (Own().indentWidth_ == 0) {
       Bound().WriteLine(Text);
     } else {
-      std::string line(static_cast<std::size_t>(indentWidth_), ' ');
+      std::string line(static_cast<std::size_t>(Own().indentWidth_), ' ');
       line += Text;
       Bound().WriteLine(line);
     }
@@ -122,8 +124,8 @@ std::string_view QMStream::PeekView() {
 
 std::string_view QMStream::StackNew(std::string_view Line) {
   QM_FRAME_TRY {
-    if (!lineStack_) lineStack_ = std::make_unique<detail::LineStore>();
-    const std::string_view kept = lineStack_->Append(Line, Bound().impl_->block_);
+    if (!Own().lineStack_) Own().lineStack_ = std::make_unique<detail::LineStore>();
+    const std::string_view kept = Own().lineStack_->Append(Line, Bound().impl_->block_);
     StackAdvance();
     return kept;
   }
@@ -132,8 +134,8 @@ std::string_view QMStream::StackNew(std::string_view Line) {
 
 void QMStream::Class_Initialize() {
   QM_FRAME_TRY {
-    if (lineStack_) lineStack_->clear();
-    stackPos_ = 0;
+    if (Own().lineStack_) Own().lineStack_->clear();
+    Own().stackPos_ = 0;
   }
   QM_FRAME_CATCH("QMStream", "Private Sub Class_Initialize");
 }

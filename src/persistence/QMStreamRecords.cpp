@@ -63,10 +63,10 @@ std::string Join(std::string_view a, std::string_view b) {
 void QMStream::WriteLine(std::string_view prefix, std::string_view text) {
   QM_FRAME_TRY {
     TextStream& out = Bound();
-    lineBuffer_.assign(static_cast<std::size_t>(indentWidth_), ' ');
-    lineBuffer_ += prefix;
-    lineBuffer_ += text;
-    out.WriteLine(lineBuffer_);
+    Own().lineBuffer_.assign(static_cast<std::size_t>(Own().indentWidth_), ' ');
+    Own().lineBuffer_ += prefix;
+    Own().lineBuffer_ += text;
+    out.WriteLine(Own().lineBuffer_);
   }
   QM_FRAME_CATCH("QMStream", "Public Sub WriteLine", Join(prefix, text));
 }
@@ -209,7 +209,7 @@ void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection,
 std::int32_t QMStream::CountChildren(std::int32_t stored) {
   QM_FRAME_TRY {
     if (stored <= 0) return stored;
-    const std::uint64_t pending = static_cast<std::uint64_t>(StackSize() - stackPos_);
+    const std::uint64_t pending = static_cast<std::uint64_t>(StackSize() - Own().stackPos_);
     if (static_cast<std::uint64_t>(stored) <= pending + Bound().RemainingBytes() / 9 + 1) return stored;
     std::int32_t headers = 0;
     std::int64_t read = 0;
@@ -217,7 +217,7 @@ std::int32_t QMStream::CountChildren(std::int32_t stored) {
       if (LTrimView(ReadLineView()).starts_with(kObject)) ++headers;
       ++read;
     }
-    stackPos_ -= read;
+    Own().stackPos_ -= read;
     return headers < stored ? headers + 1 : stored;
   }
   QM_FRAME_CATCH("QMStream", "Private Function CountChildren", stored);

@@ -33,10 +33,6 @@
 
 namespace qm {
 
-namespace detail {
-class LineStore;
-}
-
 /// Outcome of the property-list read operations.
 enum QMStreamErrors : std::int32_t {
   QMS_Success = 0,         ///< read, every assignment succeeded
@@ -78,7 +74,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   /// The next line without consuming it; "" at the end of the stream.
   std::string Peek();
 
-  std::int32_t IndentWidth() const { return indentWidth_; }
+  std::int32_t IndentWidth() const;
   std::string ClassName() const override { return "QMStream"; }
 
   // ---- simple records ----
@@ -140,17 +136,16 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   bool StackAtEnd() const;
   std::string_view StackCurrent() const;
   std::string_view StackNext();
-  void StackAdvance() { ++stackPos_; }
-  void StackRetreat() { --stackPos_; }
+  void StackAdvance();
+  void StackRetreat();
   void Class_Initialize();
   TextStream& Bound();
 
-  TextStreamPtr boundStream_;
-  std::string lastRead_;                 // the text ReadLine hands out
-  std::unique_ptr<detail::LineStore> lineStack_;  // every line read since Use, in file order
-  std::int64_t stackPos_ = 0;    // 1-based position of the line last delivered
-  std::int32_t indentWidth_ = 0;
-  std::string lineBuffer_;  // the record writers build each line here
+  // The stream's state (the bound stream, the lines kept, the indentation),
+  // made at first use; a stream moved from starts anew.
+  struct Impl;
+  Impl& Own();
+  std::unique_ptr<Impl> impl_;
 };
 
 using QMStreamPtr = std::shared_ptr<QMStream>;
