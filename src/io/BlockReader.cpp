@@ -34,6 +34,7 @@ struct BlockReader::Slot {
   std::size_t Room = 0;      // the bytes it is to hold
   std::size_t Size = 0;      // the bytes read
   Phase Now = Phase::Queued;
+  bool Abandoned = false;  // dropped while a task reads it: the task lets it go
   std::exception_ptr Failure;
   Reservation Reserved;  // from the read-ahead budget, until handed out
 };
@@ -100,13 +101,23 @@ std::uint64_t BlockReader::FileSize() const {
   return ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
+// The blocks read ahead go now, and their reservations with them: those
+// whose read has not begun here, those being read by the task reading them
+// (before it says it is done).
 void BlockReader::DropAhead(State& s) {
   {
     std::lock_guard lock(s.Lock);
-    for (const auto& slot : s.Ahead)
-      if (slot->Now == Slot::Phase::Queued) slot->Now = Slot::Phase::Dropped;
+    for (const auto& slot : s.Ahead) {
+      if (slot->Now == Slot::Phase::Queued) {
+        slot->Now = Slot::Phase::Dropped;
+        slot->Block.reset();
+        slot->Reserved.Reset();
+      } else if (slot->Now == Slot::Phase::Reading) {
+        slot->Abandoned = true;
+      }
+    }
   }
-  s.Ahead.clear();  // what a task is reading goes with the task
+  s.Ahead.clear();
   planned_ = handedOut_;
 }
 
@@ -217,10 +228,15 @@ void BlockReader::Supply(State& s) {
       }
       Piece piece{slot->Block, 0};
       Fill(fd, headroom, piece, slot->At, slot->Room, slot->Failure);
+      piece.Block.reset();
       {
         std::lock_guard lock(state->Lock);
         slot->Size = piece.Size;
         slot->Now = Slot::Phase::Done;
+        if (slot->Abandoned) {
+          slot->Block.reset();
+          slot->Reserved.Reset();
+        }
         --state->Reads;
       }
       state->Changed.notify_all();
