@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "compression/BackgroundIo.h"
+#include "io/BackgroundIo.h"
 
 namespace qm::compression {
 namespace {
@@ -39,12 +39,13 @@ class Stream {
 
 // Feeds input chunks to the stream and takes its output to the file, with
 // the output limited to `capacity` bytes in all. The files are read and
-// written on a thread of their own.
+// written on the executor's threads (io/BackgroundIo.h).
 class Pump {
  public:
   Pump(InputFile& in, std::size_t size, std::size_t zeros, OutputFile& out, std::int64_t capacity,
        const Progress& progress)
-      : io_(in, size, out, kChunk),
+      : io_([&in](std::span<std::uint8_t> buffer) { return in.Read(buffer); }, size,
+            [&out](std::span<const std::uint8_t> bytes) { out.Write(bytes); }, kChunk),
         size_(size),
         zerosLeft_(zeros),
         capacity_(static_cast<std::uint64_t>(capacity)),
@@ -97,7 +98,7 @@ class Pump {
   }
 
  private:
-  BackgroundIo io_;
+  io::BackgroundIo io_;
   std::size_t size_;
   std::size_t taken_ = 0;
   bool inputOver_ = false;

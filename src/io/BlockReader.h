@@ -1,5 +1,5 @@
 #pragma once
-// Reads a file ahead, on a thread of its own, into fresh blocks that are
+// Reads a file ahead, on the executor's threads, into fresh blocks that are
 // never written again once handed out: the reads a text stream keeps its
 // lines in. The kernel's copy of the file into them then happens on another
 // core while the lines of the block before are scanned.
@@ -12,18 +12,30 @@
 //
 // Each block leaves its first `headroom` bytes free, so that the reader of
 // the blocks can put the unfinished line of the previous block just before
-// the new text without copying the block. At most a few blocks are on their
-// way at a time. Without a thread to be had, Next reads the block itself.
+// the new text without copying the block.
+//
+// - The first block is small and read on the caller's thread: a stream that
+//   is opened and read a little costs little. The blocks after it are read
+//   ahead, at most two at a time, each one reserved from the process's
+//   read-ahead budget (ReadAheadBudget.h) until it is handed out. Beyond the
+//   budget, or without a thread to be had, the caller reads each block
+//   itself when it asks for it.
+// - Each block read ahead is a task of its own on the executor, reading at
+//   its own offset: no task ever waits for another. When the caller asks for
+//   a block whose read has not started, it reads it itself (the task then
+//   finds nothing to do); it waits only for a read under way.
+// - The end of the file is decided when the caller asks for a block and the
+//   file holds nothing more then: a file that grows meanwhile is read on.
+// - A read that fails raises 57 at the call that asks for its block, and at
+//   every later one.
+// - In a child process after fork, a reader made before the fork never waits
+//   for the parent's reads: Next raises, and the destructor lets the state go
+//   untouched.
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 
-#include "io/HelperThread.h"
 #include "io/HugeBlock.h"
 
 namespace qm::io {
@@ -35,47 +47,49 @@ class BlockReader {
     std::size_t Size = 0;              // bytes read, from Block->Data() + headroom on
   };
 
-  /// Reads `fd` (which the caller keeps open) from `offset` on, into blocks
-  /// of at most `blockSize` bytes with `headroom` bytes left free at their start.
-  BlockReader(int fd, std::uint64_t offset, std::size_t blockSize, std::size_t headroom);
+  /// Reads `fd` (which the caller keeps open while the reader lives) from
+  /// `offset` on, into blocks of at most `blockSize` bytes with `headroom`
+  /// bytes left free at their start; the first one at most `firstSize` bytes.
+  BlockReader(int fd, std::uint64_t offset, std::size_t blockSize, std::size_t headroom, std::size_t firstSize);
+  /// Drops the reads not begun and waits for those under way (never in a child after fork).
+  ~BlockReader();
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
 
   /// The next block of the file, in order; a null block once the file is
-  /// over. Raises 57 when the file could not be read, and bad_alloc as a
-  /// block allocation does.
+  /// over. Raises 57 when the file could not be read, bad_alloc as a block
+  /// allocation does, and 75 in a child after fork.
   Piece Next();
   /// Gives back the block Next gave last, to be given again by the next call.
   void PutBack(Piece piece);
   /// The file offset just after the last byte handed out.
   std::uint64_t Offset() const { return handedOut_; }
   std::size_t Headroom() const { return headroom_; }
+  /// True in a child process when the reader was made before the fork.
+  bool Inherited() const noexcept;
 
  private:
+  struct Slot;
+  struct State;
   std::uint64_t FileSize() const;  // what the file holds now; 0 when unknown
-  void Supply();                   // empty blocks for the reading thread, made here
-  // One block from readAt_ on, into `block` (null: one made here); the end
-  // when the file holds nothing more.
-  Piece ReadOne(std::shared_ptr<HugeBlock> block);
-  void Run();
+  Piece Take(State& s);            // the next block: read ahead, or read here
+  Piece ReadHere(State& s);        // one block read on this thread; the end when nothing more
+  void Supply(State& s);           // blocks to read ahead, made here, within the budget
+  void DropAhead(State& s);        // forgets the blocks on their way
 
   const int fd_;
   const std::size_t blockSize_;
   const std::size_t headroom_;
-  std::uint64_t readAt_;     // the reading thread's offset
+  const std::size_t firstSize_;
   std::uint64_t handedOut_;  // the caller's offset
-  std::uint64_t planned_;    // the caller's: the file offset the blocks supplied reach
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::shared_ptr<HugeBlock>> empty_;  // supplied, waiting to be filled
-  std::deque<Piece> ready_;  // blocks read and not yet handed out, the end (a null block) last
-  std::exception_ptr failure_;
-  bool filling_ = false;  // the thread is reading into a block
-  bool wanting_ = false;  // the caller waits for a block
-  bool over_ = false;     // the thread has queued the end or failed
-  // Last: starts when the rest is ready, stops first; blocks handed out stay valid.
-  HelperThread helper_{mutex_, changed_, [this] { Run(); }};
+  std::uint64_t planned_;    // the file offset the blocks on their way reach
+  bool started_ = false;     // the first block was read
+  const std::uint64_t generation_;
+  // Shared with the reads under way. Never destroyed in a child after fork
+  // (a parent's thread may have held its lock at the instant of the fork).
+  union {
+    std::shared_ptr<State> state_;
+  };
 };
 
 }  // namespace qm::io

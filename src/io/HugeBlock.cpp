@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -15,20 +16,34 @@ constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
 #else
 constexpr int kPopulateWrite = 23;  // older C library headers lack the name
 #endif
+std::atomic<unsigned> allocationsToFail{0};
 }  // namespace
 
+void FailAllocations(unsigned count) noexcept { allocationsToFail.store(count, std::memory_order_relaxed); }
+
+void CheckAllocation() {
+  unsigned left = allocationsToFail.load(std::memory_order_relaxed);
+  while (left > 0)
+    if (allocationsToFail.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) throw std::bad_alloc();
+}
+
 HugeBlock::HugeBlock(std::size_t bytes, Pages pages) : size_(bytes) {
+  CheckAllocation();
   if (bytes < kHugePage) {
     void* p = std::malloc(bytes ? bytes : 1);
     if (!p) throw std::bad_alloc();
     data_.reset(static_cast<char*>(p));
     return;
   }
-  size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  size_ = SizeFor(bytes);
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
   if (pages == Pages::Now) Prefault(p, size_);
+}
+
+std::size_t HugeBlock::SizeFor(std::size_t bytes) {
+  return bytes < kHugePage ? bytes : (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
 // Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE

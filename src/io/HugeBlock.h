@@ -12,6 +12,13 @@ namespace qm::io {
 /// and given its pages at once, instead of a page fault per 4 KiB.
 void Prefault(void* data, std::size_t bytes);
 
+/// For tests: the next `count` allocations that call CheckAllocation (every
+/// HugeBlock, and the background buffers of the line store's packer and the
+/// compression I/O) fail with bad_alloc, on whichever thread they happen.
+void FailAllocations(unsigned count) noexcept;
+/// Raises bad_alloc when FailAllocations asked for it.
+void CheckAllocation();
+
 /// Gives a block's memory back: unmapped, or freed when it came from malloc.
 struct BlockRelease {
   std::size_t MappedBytes = 0;  // 0: from malloc
@@ -28,6 +35,8 @@ class HugeBlock {
   /// empty, which then costs only what is written).
   enum class Pages { Now, AsWritten };
   explicit HugeBlock(std::size_t bytes, Pages pages = Pages::Now);
+  /// The memory a block asked for `bytes` takes (large ones are whole huge pages).
+  static std::size_t SizeFor(std::size_t bytes);
   char* Data() const { return data_.get(); }
   std::size_t Size() const { return size_; }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <new>
 #include <span>
 #include <type_traits>
@@ -12,10 +13,10 @@
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
-#include "io/HelperThread.h"
+#include "io/HugeBlock.h"
+#include "io/Lane.h"
 
 namespace qm::detail {
-using io::HelperThread;
 namespace {
 
 // Closed runs shorter than this keep their text as it is.
@@ -68,10 +69,10 @@ bool Undifferences(const unsigned char* in, std::size_t size, std::vector<std::u
 
 void LineStore::FreeDelete::operator()(char* p) const { std::free(p); }
 
-// Compresses closed runs on a thread of its own, oldest first. A run's text
-// and entries are read in place: the store changes neither until it has
-// taken the run's result. Without a thread to be had, each run is compressed
-// when it is handed in.
+// Compresses closed runs on the executor's threads through a lane, oldest
+// first. A run's text and entries are read in place: the store changes
+// neither until it has taken the run's result. Without a thread to be had,
+// the lane compresses each run when it is handed in.
 class RunPacker {
  public:
   struct Job {
@@ -81,49 +82,27 @@ class RunPacker {
     std::span<const std::uint32_t> Entries;  // the run's, whose buffer stays while the run is queued
   };
 
-
-  // Queues a run; waits while enough runs are queued already, so that the
-  // blocks waiting for compression stay few.
+  // Queues a run once the one before is done, so that the blocks waiting for
+  // compression stay few: at most one run is in the packer at a time.
   void Hand(const Job& job) {
-    if (!helper_.Started()) {
-      Keep(Pack(job));
-      return;
-    }
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.size() < kQueued; });
-    jobs_.push_back(job);
-    changed_.notify_all();
+    lane_.Drain();
+    lane_.Post([this, job] { Keep(Pack(job)); });
   }
 
   // The runs compressed, oldest first; with `wait`, once every queued run is done.
   std::deque<LineStore::Packing> Results(bool wait) {
-    std::unique_lock lock(mutex_);
-    if (wait) changed_.wait(lock, [&] { return jobs_.empty() && !busy_; });
+    if (wait) lane_.Drain();
+    std::lock_guard lock(mutex_);
     return std::exchange(done_, {});
   }
 
+  // Made before fork, in the child: the parent's run may never be done.
+  bool Inherited() const { return lane_.Inherited(); }
+
  private:
-  static constexpr std::size_t kQueued = 1;
-
-  void Loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] { return helper_.Stopping() || !jobs_.empty(); });
-      if (helper_.Stopping()) return;
-      const Job job = jobs_.front();
-      busy_ = true;
-      lock.unlock();
-      LineStore::Packing result = Pack(job);
-      lock.lock();
-      busy_ = false;
-      jobs_.pop_front();
-      Keep(std::move(result));
-      changed_.notify_all();
-    }
-  }
-
   char* Room(std::size_t bytes) {
     if (roomSize_ < bytes) {
+      io::CheckAllocation();
       room_.reset(static_cast<char*>(std::malloc(bytes)));
       roomSize_ = room_ ? bytes : 0;
       if (!room_) throw std::bad_alloc();
@@ -140,9 +119,10 @@ class RunPacker {
 
   // A compressed run's result, to be taken. Compression is only a saving:
   // a result that cannot be kept leaves its run as it is.
-  void Keep(LineStore::Packing result) {
+  void Keep(LineStore::Packing result) noexcept {
     if (!result.Packed) return;
     try {
+      std::lock_guard lock(mutex_);
       done_.push_back(std::move(result));
     } catch (const std::bad_alloc&) {
     }
@@ -172,6 +152,7 @@ class RunPacker {
     if (text <= 0 || entries <= 0) return result;
     const auto size = static_cast<std::size_t>(text) + static_cast<std::size_t>(entries);
     if (size * 2 > job.Length + job.Entries.size() * sizeof(std::uint32_t)) return result;
+    io::CheckAllocation();
     result.Packed.reset(static_cast<char*>(std::malloc(size)));
     if (!result.Packed) throw std::bad_alloc();
     std::memcpy(result.Packed.get(), room, size);
@@ -184,11 +165,8 @@ class RunPacker {
   LineStore::Bytes room_;  // compressed text and entries before they are copied out
   std::size_t roomSize_ = 0;
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Job> jobs_;  // the first one is being compressed while busy_
   std::deque<LineStore::Packing> done_;
-  bool busy_ = false;
-  HelperThread helper_{mutex_, changed_, [this] { Loop(); }};  // last: starts when the rest is ready
+  io::Lane lane_{1};  // last: its running task is waited for before the rest goes
 };
 
 
@@ -228,6 +206,7 @@ void LineStore::StartRun(Block owner, std::string_view line) {
     // cannot be handed for want of memory stays as it is.
     if (closed.Length >= kPackFrom) {
       try {
+        LetInheritedPackerGo();
         if (!packer_) packer_ = std::make_unique<RunPacker>();
         for (Packing& packing : packer_->Results(false)) Take(std::move(packing));
         packer_->Hand({runs_.size() - 1, closed.Base, closed.Length, closed.Entries});
@@ -251,7 +230,13 @@ void LineStore::StartRun(Block owner, std::string_view line) {
 }
 
 LineStore::LineStore() = default;
-LineStore::~LineStore() = default;
+LineStore::~LineStore() { LetInheritedPackerGo(); }
+
+// A packer made before fork is the parent's work: in the child it is let go
+// untouched (its runs stay as they are) and never waited for.
+void LineStore::LetInheritedPackerGo() noexcept {
+  if (packer_ && packer_->Inherited()) (void)packer_.release();
+}
 
 // A compressed run lets its block and entries go.
 void LineStore::Take(Packing packing) {
@@ -267,6 +252,7 @@ void LineStore::Take(Packing packing) {
 }
 
 void LineStore::Settle() {
+  LetInheritedPackerGo();
   if (!packer_) return;
   for (Packing& packing : packer_->Results(true)) Take(std::move(packing));
 }
@@ -309,6 +295,7 @@ std::string_view LineStore::Earlier(std::size_t index) const {
 }
 
 void LineStore::clear() {
+  LetInheritedPackerGo();
   packer_.reset();  // it may be reading a run
   runs_.clear();
   count_ = 0;

@@ -17,9 +17,10 @@
 // compresses well (a sample of it is tried first) is compressed with LZ4,
 // its entries as small differences with it, and its block is let go: lines
 // written with indentation and repeated headers then cost a fraction of the
-// text read. The compression runs on a thread of its own while the reading
-// goes on; the run keeps its block until its result is taken, at the start of
-// a later run, so its lines can be asked for meanwhile. A line of a
+// text read. The compression runs on the executor's threads, through a lane
+// of its own (one run at a time), while the reading goes on; the run keeps
+// its block until its result is taken, at the start of a later run, so its
+// lines can be asked for meanwhile. A line of a
 // compressed run comes from a copy of the run unpacked when it is first
 // asked for.
 
@@ -125,6 +126,7 @@ class LineStore {
   void StartRun(Block owner, std::string_view line);
   void Take(Packing packing);  // a run's compression result, into the run
   void Unpack(std::size_t run) const;
+  void LetInheritedPackerGo() noexcept;
 
   std::vector<Run> runs_;
   std::size_t count_ = 0;

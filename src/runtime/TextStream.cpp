@@ -27,6 +27,9 @@ constexpr std::size_t kChunk = 1 << 16;
 // 512 KiB its string has by then (the next step would be 1 MiB).
 constexpr std::size_t kWriteChunk = (std::size_t{1} << 19) - (std::size_t{1} << 12);
 constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one huge page
+// The first block of a file read ahead, read on the caller's thread: small,
+// so that a stream opened and read a little holds little.
+constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
 
 [[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
   switch (error) {
@@ -259,7 +262,7 @@ void TextStream::Impl::DropInherited() noexcept {
   closed_ = true;
   buffer_.clear();
   // The read-ahead and the writer are the parent's work: never waited for.
-  (void)readAhead_.release();
+  readAhead_.reset();
   replacement_.reset();  // closes its descriptor only: the parent's file is neither published nor removed
   if (file_) {
     std::FILE* f = file_.release();
@@ -344,15 +347,16 @@ void TextStream::KeepReadText() {
     impl_->block_ = std::move(first);
     impl_->buffer_.clear();
   }
-  // A file that a block does not hold is read ahead on a thread of its own;
-  // the room left at the start of each block takes the unfinished line.
+  // A file that a block does not hold is read ahead on the executor's
+  // threads, within the process's read-ahead budget; the room left at the
+  // start of each block takes the unfinished line.
   if (!impl_->memory_ && !impl_->unicode_ && !impl_->eof_ && impl_->file_) {
     struct stat info {};
     const off_t at = ftello(impl_->file_.get());
     if (fstat(fileno(impl_->file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
         info.st_size - at > static_cast<off_t>(kBlock - kChunk))
       impl_->readAhead_ = std::make_unique<io::BlockReader>(fileno(impl_->file_.get()), static_cast<std::uint64_t>(at), kBlock,
-                                                         kChunk);
+                                                         kChunk, kFirstBlock);
   }
 }
 
@@ -558,7 +562,7 @@ void TextStream::Close() {
     impl_->replacement_.reset();
     throw;
   }
-  impl_->readAhead_.reset();  // its thread reads the file
+  impl_->readAhead_.reset();  // its reads under way use the file
   if (impl_->file_) {
     std::FILE* f = impl_->file_.release();
     if (std::fclose(f) != 0 && impl_->mode_ != IOMode::ForReading) {

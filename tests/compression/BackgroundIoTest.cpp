@@ -2,7 +2,8 @@
 
 #include <random>
 
-#include "compression/BackgroundIo.h"
+#include "compression/BinaryFile.h"
+#include "io/BackgroundIo.h"
 #include "quillmark/compression/Compress.h"
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
@@ -27,7 +28,8 @@ std::size_t CopyThrough(const std::string& in, std::size_t claimed, const std::s
   qm::compression::OutputFile output(out);
   std::size_t chunks = 0;
   {
-    qm::compression::BackgroundIo io(input, claimed, output, kChunk);
+    qm::io::BackgroundIo io([&](std::span<std::uint8_t> b) { return input.Read(b); }, claimed,
+                            [&](std::span<const std::uint8_t> b) { output.Write(b); }, kChunk);
     for (auto chunk = io.NextInput(); !chunk.empty(); chunk = io.NextInput(), ++chunks) {
       auto buffer = io.OutputBuffer();
       EXPECT_EQ(buffer.size(), kChunk);

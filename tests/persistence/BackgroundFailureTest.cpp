@@ -1,0 +1,215 @@
+// The failure paths of the background work (read-ahead, the line store's
+// packer, the compression I/O): with no thread to be had, with allocations
+// failing on a helper, and in a child after fork.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/Executor.h"
+#include "io/HugeBlock.h"
+#include "io/ReadAheadBudget.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/persistence/QMStream.h"
+#include "quillmark/runtime/TextStream.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::io::Executor;
+using namespace std::chrono_literals;
+
+// Restores the pool and the allocation hook however a test ends.
+struct Restore {
+  ~Restore() {
+    qm::io::FailAllocations(0);
+    Executor::FailThreadCreation(false);
+    Executor::ResetLimit();
+  }
+};
+
+void WaitForNoThreads() {
+  Executor::SetLimit(0);
+  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
+}
+
+// Indented, repeated lines: the packer compresses their runs.
+std::string Line(int i) { return std::string(3 * (i % 4), ' ') + "%Property Field" + std::to_string(i) + " value 12345"; }
+
+// About 7 MB: the first block, then several blocks read ahead.
+struct RecordFile {
+  qm::test::ScratchDir Dir;
+  std::string Path = Dir / "records.txt";
+  int Lines = 0;
+  RecordFile() {
+    std::string text;
+    while (text.size() < 7'000'000) text += Line(Lines++) + "\r\n";
+    qm::test::WriteFile(Path, text);
+  }
+};
+
+// Runs `call` again while it raises 7 (no memory), counting the errors in
+// `outOfMemory`; without a count, no error is expected.
+template <class Call>
+auto Retry(Call call, int* outOfMemory) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return call();
+    } catch (const qm::Error& e) {
+      if (e.Number() != 7 || !outOfMemory || attempt >= 20) throw;
+      ++*outOfMemory;
+    }
+  }
+}
+
+// Reads the whole file through a record stream, a line read again now and
+// then, then every line pushed back and read again. A call that raises 7
+// (no memory) is made again.
+void ReadWhole(const RecordFile& file, int* outOfMemory = nullptr) {
+  qm::QMStream s;
+  const auto stream = qm::TextStream::Open(file.Path, qm::IOMode::ForReading);
+  Retry([&] { s.Use(stream); }, outOfMemory);
+  for (int i = 0; i < file.Lines; ++i) {
+    ASSERT_EQ(Retry([&] { return s.ReadLine(); }, outOfMemory), Line(i)) << i;
+    if (i % 1000 == 999) {
+      s.UnReadLine();
+      ASSERT_EQ(Retry([&] { return s.ReadLine(); }, outOfMemory), Line(i));
+    }
+  }
+  ASSERT_TRUE(Retry([&] { return s.AtEndOfStream(); }, outOfMemory));
+  for (int back = 0; back < file.Lines; ++back) s.UnReadLine();
+  for (int i = 0; i < file.Lines; ++i)
+    ASSERT_EQ(Retry([&] { return s.ReadLine(); }, outOfMemory), Line(i)) << "read again: " << i;
+}
+
+void CompressRoundTrip(const qm::test::ScratchDir& dir, const std::string& bytes) {
+  qm::test::WriteFile(dir / "plain", bytes);
+  qm::Compress compress;
+  ASSERT_EQ(compress.CompressFile(dir / "plain", dir / "packed", qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressFile(dir / "packed", dir / "unpacked"), 0);
+  EXPECT_TRUE(qm::test::ReadFile(dir / "unpacked") == bytes);
+}
+
+std::string CompressibleBytes() {
+  std::string bytes;
+  for (int i = 0; bytes.size() < 5'500'000; ++i) bytes += Line(i) + "\n";
+  return bytes;
+}
+
+// No thread to be had, by a limit of 0 and by thread creation failing: the
+// callers do the work themselves, with the same results.
+TEST(BackgroundFailures, WithoutAnyThreadEverythingRunsOnTheCaller) {
+  Restore restore;
+  const RecordFile file;
+  const std::string bytes = CompressibleBytes();
+  for (const bool failCreation : {false, true}) {
+    SCOPED_TRACE(failCreation ? "thread creation fails" : "limit 0");
+    WaitForNoThreads();
+    if (failCreation) {
+      Executor::FailThreadCreation(true);
+      Executor::ResetLimit();
+    }
+    ReadWhole(file);
+    CompressRoundTrip(file.Dir, bytes);
+    EXPECT_EQ(Executor::LiveThreads(), 0u);
+    EXPECT_EQ(qm::io::ReadAheadBudget::InUse(), 0u);
+    Executor::FailThreadCreation(false);
+    Executor::ResetLimit();
+  }
+}
+
+// Allocations failing (the read-ahead's blocks, the packer's buffers, the
+// compression's buffers), on a helper or on the caller: a clear error (7,
+// out of memory) at a call, after which the work goes on, or a correct
+// result; never a crash, never a wrong line.
+TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
+  Restore restore;
+  const RecordFile file;
+  int outOfMemory = 0;
+  for (unsigned failing = 1; failing <= 6; ++failing) {
+    SCOPED_TRACE(failing);
+    qm::QMStream s;
+    s.Use(qm::TextStream::Open(file.Path, qm::IOMode::ForReading));
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(s.ReadLine(), Line(i));
+    s.Close_();
+    // Armed mid-way through a run of reads: whichever allocation comes next fails.
+    qm::io::FailAllocations(failing);
+    ReadWhole(file, &outOfMemory);
+    qm::io::FailAllocations(0);
+  }
+  RecordProperty("OutOfMemoryErrors", outOfMemory);
+
+  // The compression's first input buffer is made by the task reading ahead
+  // (or by the caller when it gets there first): 7 at the call, not the end
+  // of the process. The next call works.
+  const std::string bytes = CompressibleBytes();
+  qm::test::WriteFile(file.Dir / "plain", bytes);
+  for (const bool withThreads : {true, false}) {
+    SCOPED_TRACE(withThreads ? "with threads" : "without");
+    if (!withThreads) WaitForNoThreads();
+    qm::Compress compress;
+    qm::io::FailAllocations(1);
+    try {
+      compress.CompressFile(file.Dir / "plain", file.Dir / "packed", qm::COM_BEST_SPEED);
+      ADD_FAILURE() << "no error";
+    } catch (const qm::Error& e) {
+      EXPECT_EQ(e.Number(), 7) << e.Description();
+    }
+    qm::io::FailAllocations(0);
+    CompressRoundTrip(file.Dir, bytes);
+    Executor::ResetLimit();
+  }
+}
+
+// A child forked while a record stream is halfway through its file (blocks
+// read ahead on their way) never waits for the parent's reads: reading on
+// raises 75 (or gives the lines already read), letting the stream go does
+// not wait, its own streams read ahead, and it exits. The parent reads on.
+TEST(BackgroundFailures, AChildAfterForkWithAStreamMidReadExitsWithoutHanging) {
+  Restore restore;
+  const RecordFile file;
+  auto stream = std::make_unique<qm::QMStream>();
+  stream->Use(qm::TextStream::Open(file.Path, qm::IOMode::ForReading));
+  int read = 0;
+  for (const int forkAt : {10, 6000, 30000, 60000, 100000}) {
+    for (; read < forkAt; ++read) ASSERT_EQ(stream->ReadLine(), Line(read));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int failures = 0;
+      try {
+        for (int i = read; i < file.Lines; ++i) failures += stream->ReadLine() != Line(i);
+        ++failures;  // the whole file read through the parent's read-ahead
+      } catch (const qm::Error& e) {
+        failures += e.Number() != 75;
+      }
+      stream.reset();  // never waits for the parent's reads
+      qm::QMStream own;
+      own.Use(qm::TextStream::Open(file.Path, qm::IOMode::ForReading));
+      for (int i = 0; i < file.Lines; ++i) failures += own.ReadLine() != Line(i);
+      own.Close_();
+      _exit(failures == 0 ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    bool finished = false;
+    for (int i = 0; i < 20000 && !finished; ++i) {
+      finished = waitpid(pid, &status, WNOHANG) == pid;
+      if (!finished) std::this_thread::sleep_for(1ms);
+    }
+    if (!finished) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+    ASSERT_TRUE(finished) << "the child forked at line " << forkAt << " hung";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "forked at line " << forkAt;
+  }
+  for (; read < file.Lines; ++read) ASSERT_EQ(stream->ReadLine(), Line(read));
+  EXPECT_TRUE(stream->AtEndOfStream());
+}
+
+}  // namespace
