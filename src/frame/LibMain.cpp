@@ -4,7 +4,7 @@
 
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/FileTable.h"
+#include "quillmark/runtime/TextStream.h"
 #include "runtime/SettingSwitch.h"
 
 namespace qm {
@@ -36,17 +36,12 @@ bool LoggingEnabled() { return logging.On(); }
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {
     if (!LoggingEnabled()) return;
-    // A number of its own, so that threads logging at once never meet.
-    const files::Reservation reserved = files::Reservation::Take();
-    const std::int32_t number = reserved.Number();
-    files::Open(number, LogFilePath(), files::OpenMode::Append);
-    try {
-      files::PrintLine(number, Text);
-    } catch (...) {
-      files::Close(number);
-      throw;
-    }
-    files::Close(number);
+    // A stream of its own, outside the numbered-file table: threads logging
+    // at once never meet, and a thread still logging at exit is not cut off
+    // when the table's files are closed.
+    const TextStreamPtr log = TextStream::Open(LogFilePath(), IOMode::ForAppending);
+    log->WriteLine(Text);
+    log->Close();
   }
   QM_FRAME_CATCH("LibMain", "Public Sub QMWriteLog", Text);
 }
