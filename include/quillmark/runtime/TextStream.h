@@ -5,10 +5,16 @@
 // UTF-16LE with a byte-order mark ("Unicode"). ReadLine strips CR LF, LF or a
 // lone CR; WriteLine adds CR LF. Reading past the end raises 62.
 //
-// A file opened ForWriting is written as a whole: the text goes to a hidden
-// file beside it, which Close (or the stream's release) puts in its place in
-// one step, so the old file stays readable, complete, until then and a crash
-// never leaves a part. A file opened ForAppending grows in place.
+// A file opened ForWriting is written as a whole: the text goes to a new file
+// beside it, without a name while it is written, which Close (or the stream's
+// release) puts in its place in one step, so the old file stays readable,
+// complete, until then and a crash never leaves a part. A failed write makes
+// Close raise and keeps the old file. A file opened ForAppending grows in
+// place.
+//
+// A file stream opened before fork belongs, in the child, to the parent: its
+// Close raises 75 there, and releasing it drops the parent's unwritten text
+// and leaves the file alone.
 
 #include <cstdint>
 #include <cstdio>
