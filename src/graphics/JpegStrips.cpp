@@ -200,6 +200,9 @@ StripEncoder::StripEncoder() : state_(std::make_unique<State>()) {
   state.Info.client_data = &state;
   if (setjmp(state.Jump) != 0) throw std::bad_alloc();  // libjpeg's only failure here
   jpeg_create_compress(&state.Info);
+  // libjpeg's memory manager takes a limit from the JPEGMEM environment
+  // variable; the output must not depend on the environment: no limit.
+  state.Info.mem->max_memory_to_use = 0;
   state.Created = true;
   state.Destination.init_destination = StartOutput;
   state.Destination.empty_output_buffer = GrowOutput;

@@ -108,7 +108,9 @@ void BlockReader::DropAhead(State& s) {
   {
     std::lock_guard lock(s.Lock);
     for (const auto& slot : s.Ahead) {
-      if (slot->Now == Slot::Phase::Queued) {
+      if (slot->Now == Slot::Phase::Queued || slot->Now == Slot::Phase::Done) {
+        // A read finished or not begun: the block goes here, whoever still
+        // holds the slot (the task's closure may outlive this call).
         slot->Now = Slot::Phase::Dropped;
         slot->Block.reset();
         slot->Reserved.Reset();

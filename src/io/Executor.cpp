@@ -15,6 +15,9 @@
 #include <string>
 
 namespace qm::io {
+
+std::atomic<std::uint64_t> detail::forkGeneration{1};
+
 namespace {
 
 constexpr unsigned kMaxThreads = 8;
@@ -32,7 +35,6 @@ struct Pool {
   bool FailCreation = false;
 };
 
-std::atomic<std::uint64_t> generation{1};
 
 // The pool lives in storage of its own and is never destroyed (see
 // Executor.h). A child after fork gets a fresh pool in the same place: the
@@ -87,7 +89,7 @@ void AfterForkInChild() noexcept {
   pool.Idle = 0;
   ::new (&pool.Work) std::condition_variable();
   pool.Lock.unlock();
-  generation.fetch_add(1, std::memory_order_acq_rel);
+  detail::forkGeneration.fetch_add(1, std::memory_order_acq_rel);
 }  // what the dropped tasks hold goes here, outside the lock
 
 void* Worker(void*) {
@@ -199,7 +201,7 @@ unsigned Executor::LiveThreads() noexcept {
   return pool.Live;
 }
 
-std::uint64_t Executor::Generation() noexcept { return generation.load(std::memory_order_acquire); }
+
 
 void Executor::SetLimit(unsigned threads) noexcept {
   Pool& pool = ThePool();

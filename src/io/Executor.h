@@ -20,10 +20,16 @@
 // or, for work split over several threads, through Post and a count of
 // their own.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
 namespace qm::io {
+
+namespace detail {
+// The count behind Executor::Generation, raised by the fork handler.
+extern std::atomic<std::uint64_t> forkGeneration;
+}  // namespace detail
 
 class Executor {
  public:
@@ -39,8 +45,9 @@ class Executor {
   static unsigned Capacity() noexcept;
   /// The threads alive now (busy or idle).
   static unsigned LiveThreads() noexcept;
-  /// Changes every time a child process starts after fork.
-  static std::uint64_t Generation() noexcept;
+  /// Changes every time a child process starts after fork (a load, inline:
+  /// objects ask it at every use).
+  static std::uint64_t Generation() noexcept { return detail::forkGeneration.load(std::memory_order_acquire); }
 
   /// For tests: the most threads from now on (0: none, all work runs on the
   /// callers' threads); ResetLimit goes back to the processors' count.
@@ -54,6 +61,7 @@ class Executor {
   /// The processors this process may use: its affinity mask, bounded by its
   /// cgroup's CPU quota; at least 1.
   static unsigned UsableProcessors() noexcept;
+
 };
 
 }  // namespace qm::io

@@ -13,13 +13,59 @@
 
 namespace qm::io {
 
+// The lane's state is shared with the runs posted to the executor, so that a
+// run that starts after the lane has gone (or after a waiter ran the work
+// itself) finds it whole and returns at once.
 struct Lane::State {
   std::mutex Lock;
   std::condition_variable Changed;
   std::deque<Task> Queue;
   std::size_t Capacity = 2;
-  bool Scheduled = false;  // a run of the lane is queued on the executor or running
+  bool Scheduled = false;  // work waits for a run: one is posted, or running
+  bool Running = false;    // a thread is running the lane's tasks
   std::exception_ptr Failure;
+
+  // Runs the queued tasks in order, on the calling thread; the lock is held
+  // on entry and on return, Running set on entry.
+  void RunQueued(std::unique_lock<std::mutex>& lock) {
+    while (!Queue.empty() && !Failure) {
+      Task task = std::move(Queue.front());
+      Queue.pop_front();
+      Changed.notify_all();  // room for the next Post
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        task();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      task = nullptr;
+      lock.lock();
+      if (failure) Failure = failure;
+    }
+    std::deque<Task> dropped;  // after a failure nothing more runs
+    dropped.swap(Queue);
+    Running = false;
+    Scheduled = false;
+    Changed.notify_all();
+    lock.unlock();
+    dropped.clear();
+    lock.lock();
+  }
+
+  // Waits until no run is pending; a run no thread has begun yet is run here
+  // and now, so that a waiter never waits for a pool thread that is busy
+  // (perhaps with work that waits for this very thread).
+  void Settle(std::unique_lock<std::mutex>& lock) {
+    while (Scheduled) {
+      if (!Running) {
+        Running = true;
+        RunQueued(lock);
+      } else {
+        Changed.wait(lock);
+      }
+    }
+  }
 };
 
 void RaiseInherited() {
@@ -28,7 +74,7 @@ void RaiseInherited() {
         "opened it may finish it");
 }
 
-Lane::Lane(std::size_t capacity) : state_(std::make_unique<State>()), generation_(Executor::Generation()) {
+Lane::Lane(std::size_t capacity) : state_(std::make_shared<State>()), generation_(Executor::Generation()) {
   state_->Capacity = std::max<std::size_t>(capacity, 1);
 }
 
@@ -40,17 +86,22 @@ Lane::~Lane() {
     // wait for them. Otherwise it is left as it is.
     State& s = *state_;
     if (!s.Lock.try_lock()) {
-      (void)state_.release();
+      (void)std::make_unique<std::shared_ptr<State>>(std::move(state_)).release();
       return;
     }
     s.Lock.unlock();
     ::new (&s.Changed) std::condition_variable();
     return;
   }
+  // Tasks not begun are dropped; a running one is waited for (it may use the
+  // owner's members). A run posted and not begun finds nothing to do.
   State& s = *state_;
+  std::deque<Task> dropped;
   std::unique_lock lock(s.Lock);
-  s.Queue.clear();
-  s.Changed.wait(lock, [&] { return !s.Scheduled; });
+  dropped.swap(s.Queue);
+  while (s.Running) s.Changed.wait(lock);
+  s.Scheduled = false;
+  lock.unlock();
 }
 
 Lane::State& Lane::Own() const {
@@ -63,45 +114,37 @@ bool Lane::Inherited() const noexcept { return generation_ != Executor::Generati
 void Lane::Post(Task task) {
   State& s = Own();
   std::unique_lock lock(s.Lock);
-  s.Changed.wait(lock, [&] { return s.Queue.size() < s.Capacity || s.Failure; });
+  while (s.Queue.size() >= s.Capacity && !s.Failure) {
+    if (s.Scheduled && !s.Running) {
+      s.Running = true;
+      s.RunQueued(lock);
+    } else {
+      s.Changed.wait(lock);
+    }
+  }
   if (s.Failure) std::rethrow_exception(s.Failure);
   s.Queue.push_back(std::move(task));
   if (s.Scheduled) return;
   s.Scheduled = true;
   lock.unlock();
-  if (Executor::Post([this] { Run(); })) return;
+  if (Executor::Post([state = state_] { Run(*state); })) return;
   // No thread to be had: the caller runs what waits, and meets its failure.
-  Run();
-  Check();
+  lock.lock();
+  s.Settle(lock);
+  if (s.Failure) std::rethrow_exception(s.Failure);
 }
 
-void Lane::Run() {
-  State& s = *state_;
+void Lane::Run(State& s) {
   std::unique_lock lock(s.Lock);
-  while (!s.Queue.empty() && !s.Failure) {
-    Task task = std::move(s.Queue.front());
-    s.Queue.pop_front();
-    s.Changed.notify_all();  // room for the next Post
-    lock.unlock();
-    std::exception_ptr failure;
-    try {
-      task();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    task = nullptr;
-    lock.lock();
-    if (failure) s.Failure = failure;
-  }
-  s.Queue.clear();  // after a failure nothing more runs
-  s.Scheduled = false;
-  s.Changed.notify_all();
+  if (!s.Scheduled || s.Running) return;  // run by a waiter already, or the lane is gone
+  s.Running = true;
+  s.RunQueued(lock);
 }
 
 void Lane::Drain() {
   State& s = Own();
   std::unique_lock lock(s.Lock);
-  s.Changed.wait(lock, [&] { return !s.Scheduled; });
+  s.Settle(lock);
   if (s.Failure) std::rethrow_exception(s.Failure);
 }
 

@@ -9,6 +9,9 @@
 //   Close.
 // - Without a thread to be had, Post runs the task on the caller's thread,
 //   with the same failure rule.
+// - A caller that waits (Drain, a full Post, the destructor) runs the queued
+//   tasks itself when no thread has begun them, so it never waits for a pool
+//   thread that is busy elsewhere.
 // - The destructor drops the tasks not yet begun and waits for the running
 //   one, so the tasks may use the owner's members until then.
 // - In a child process after fork, a lane made before the fork neither runs
@@ -47,10 +50,10 @@ class Lane {
 
  private:
   struct State;
-  void Run();
+  static void Run(State& state);
   State& Own() const;
 
-  std::unique_ptr<State> state_;
+  std::shared_ptr<State> state_;
   std::uint64_t generation_;
 };
 

@@ -126,6 +126,22 @@ const unsigned char* SharedIndexHead(sqlite3* db) {
   return static_cast<const unsigned char*>(const_cast<const void*>(region));
 }
 
+Statement Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) RaiseStore(db, "cannot prepare a statement");
+  return Statement(raw);
+}
+
+// Puts the database in write-ahead-log mode; false when it stays in another
+// mode (the pragma answers with the mode in force).
+bool JournalIsWal(sqlite3* db) {
+  Statement s = Prepare(db, "PRAGMA journal_mode=WAL");
+  const int rc = sqlite3_step(s.get());
+  if (rc != SQLITE_ROW) RaiseStore(db, "cannot choose the journal");
+  const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+  return mode && std::string_view(mode) == "wal";
+}
+
 // The database file's identity; {0, 0} when there is none.
 std::pair<dev_t, ino_t> FileIdentity(const std::string& path) {
   struct stat info {};
@@ -142,13 +158,13 @@ std::unique_ptr<OpenDatabase> OpenStore(const std::string& path) {
   std::unique_ptr<sqlite3, DbCloser> db(raw);
   if (rc != SQLITE_OK) RaiseStore(raw, "cannot open the database");
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-  Exec(db.get(), "PRAGMA journal_mode=WAL");
+  const bool wal = JournalIsWal(db.get());
   Exec(db.get(), "PRAGMA synchronous=NORMAL");
   Exec(db.get(),
        "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
        " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
   auto open = std::make_unique<OpenDatabase>();
-  open->Header = SharedIndexHead(db.get());
+  open->Header = wal ? SharedIndexHead(db.get()) : nullptr;  // without the log's index, every ask reads
   open->Db = std::move(db);
   open->Path = path;
   open->File = FileIdentity(path);
@@ -185,11 +201,6 @@ sqlite3* Connection(Store& store) {
   return found->Db.get();
 }
 
-Statement Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) RaiseStore(db, "cannot prepare a statement");
-  return Statement(raw);
-}
 
 void Bind(sqlite3_stmt* s, int at, const std::string& text) {
   sqlite3_bind_text(s, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -383,7 +394,12 @@ bool SettingSwitch::On() {
 // The store's look is taken before the value is read: a commit in between
 // shows as a difference at the next ask. A failed read publishes nothing.
 bool SettingSwitch::Refresh() {
-  std::lock_guard mine(refresh_);
+  // One refresh at a time. A thread that cannot have the lock (another
+  // refreshes, or a parent's thread held it at a fork) reads the store
+  // itself and answers without publishing.
+  std::unique_lock mine(refresh_, std::try_to_lock);
+  if (!mine.owns_lock())
+    return EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
   unsigned char seen[kWords * 8] = {};
   const StoreLook look = LookAtStore(seen);
   const bool value = EqualsIgnoringCase(

@@ -286,8 +286,15 @@ TextStream::~TextStream() {
   }
 }
 
+// A file stream made before fork is the parent's: in the child, any use lets
+// it go and raises (its reads and writes would move the parent's file
+// position or write the parent's pending text).
 void TextStream::CheckOpen() const {
   if (impl_->closed_) Raise(ERR_BadFileNameOrNumber);
+  if (impl_->Inherited()) {
+    impl_->DropInherited();
+    io::RaiseInherited();
+  }
 }
 
 void TextStream::CheckReadable() const {

@@ -284,10 +284,11 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
   EXPECT_LT(error / decoded.size(), 3.0);
   EXPECT_LT(worst, 48);
 
-  // TurboJPEG's variables (read by its tj* calls, not by the libjpeg API)
-  // change nothing: one at a time, and all together.
+  // TurboJPEG's variables (read by its tj* calls, not by the libjpeg API) and
+  // libjpeg's memory limit (JPEGMEM) change nothing: one at a time, and all
+  // together.
   const std::pair<const char*, const char*> variables[] = {
-      {"TJ_OPTIMIZE", "1"}, {"TJ_RESTART", "5"}, {"TJ_PROGRESSIVE", "1"}, {"TJ_ARITHMETIC", "1"}};
+      {"TJ_OPTIMIZE", "1"}, {"TJ_RESTART", "5"}, {"TJ_PROGRESSIVE", "1"}, {"TJ_ARITHMETIC", "1"}, {"JPEGMEM", "1"}};
   for (const auto& variable : variables) {
     const Environment set{variable};
     for (unsigned threads : {0u, 8u}) {

@@ -77,6 +77,28 @@ int ForkClose(const std::string& folder) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 4 ? 0 : 1;
 }
 
+// A file opened for appending holds unwritten lines when the process forks;
+// the child's write raises and writes nothing, its exit writes nothing, and
+// the parent's lines reach the file once.
+int ForkAppend(const std::string& folder) {
+  const std::int32_t n = qm::files::FreeFile();
+  qm::files::Open(n, folder + "/appended.txt", qm::files::OpenMode::Append);
+  for (int i = 0; i < 100; ++i) qm::files::PrintLine(n, "parent");
+  const pid_t child = fork();
+  if (child == 0) {
+    try {
+      qm::files::PrintLine(n, "child");
+    } catch (const qm::Error& e) {
+      std::exit(e.Number() == 75 ? 6 : 7);  // static destructors run
+    }
+    std::exit(8);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  qm::files::Close(n);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 6 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +109,7 @@ int main(int argc, char** argv) {
     if (scenario == "exit-log") return ExitLog();
     if (scenario == "fork-numbered") return ForkNumbered(folder);
     if (scenario == "fork-close") return ForkClose(folder);
+    if (scenario == "fork-append") return ForkAppend(folder);
   } catch (const qm::Error& e) {
     std::fprintf(stderr, "error %d: %s\n", e.Number(), e.Description().c_str());
     return 1;

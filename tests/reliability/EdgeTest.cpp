@@ -63,6 +63,13 @@ TEST(ProcessEdges, ChildAfterForkLeavesTheParentsFilesAlone) {
   EXPECT_NE(closed.Output.find("75 "), std::string::npos) << closed.Output;
   EXPECT_NE(closed.Output.find("forked"), std::string::npos) << closed.Output;
   EXPECT_EQ(ReadFile((other.Path() / "closed-in-child.txt").string()), "from the parent\r\n");
+
+  qm::test::ScratchDir third;
+  const Outcome appended = RunScenario("fork-append", third);
+  ASSERT_EQ(appended.Status, 0) << appended.Output;
+  const std::string appendedText = ReadFile((third.Path() / "appended.txt").string());
+  EXPECT_EQ(Count(appendedText, "parent\r\n"), 100u);
+  EXPECT_EQ(Count(appendedText, "child"), 0u);
 }
 
 }  // namespace
