@@ -48,6 +48,14 @@ std::string Output(const std::string& command) {
   return text;
 }
 
+bool SanitizerAllocator() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
+
 std::filesystem::path SourceDir() {
   const char* dir = std::getenv("QM_SOURCE_DIR");
   return dir ? std::filesystem::path(dir) : std::filesystem::current_path();

@@ -29,4 +29,10 @@ std::string Output(const std::string& command);
 /// Where the repository's sources are (for test data and scripts).
 std::filesystem::path SourceDir();
 
+/// True in a build with AddressSanitizer, whose allocator (in GCC 12) takes
+/// no lock around fork: a child forked while a helper thread allocates may
+/// wait for that lock for ever. Tests that fork in the midst of background
+/// work skip themselves there; the other builds run them.
+bool SanitizerAllocator();
+
 }  // namespace qm::test
