@@ -35,11 +35,9 @@ struct Pool {
   bool FailCreation = false;
 };
 
-
 // The pool lives in storage of its own and is never destroyed (see
-// Executor.h). A child after fork gets a fresh pool in the same place: the
-// parent's threads and queued work do not exist there, and the lock may have
-// been taken by the fork's own handlers.
+// Executor.h). In a child after fork it is emptied in place: the parent's
+// threads and queued work do not exist there.
 alignas(Pool) unsigned char poolRoom[sizeof(Pool)];
 
 void BeforeFork() noexcept;
@@ -137,25 +135,44 @@ bool StartThread(Pool& pool) {
   return true;
 }
 
-// The CPU quota of the process's cgroup (v2, then v1), in whole processors
-// rounded up; 0 when none is set.
+// Whole processors for a quota of `quota` per `period`, rounded up; 0 for none.
+unsigned Processors(long long quota, long long period) {
+  if (quota <= 0 || period <= 0) return 0;
+  return static_cast<unsigned>((quota + period - 1) / period);
+}
+
+// The CPU quota of the process's cgroup, in whole processors: the smallest
+// of its own and its ancestors' (cgroup v2), else the v1 controller's; 0
+// when none is set.
 unsigned QuotaProcessors() {
   std::ifstream groups("/proc/self/cgroup");
   std::string line, v2Path;
-  while (std::getline(groups, line))
-    if (line.rfind("0::", 0) == 0) v2Path = line.substr(3);
-  long long quota = -1, period = 0;
-  if (!v2Path.empty()) {
-    std::ifstream max("/sys/fs/cgroup" + v2Path + "/cpu.max");
-    std::string q;
-    if (max >> q >> period && q != "max") quota = std::stoll(q);
-  } else {
-    std::ifstream q("/sys/fs/cgroup/cpu/cpu.cfs_quota_us"), p("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
-    q >> quota;
-    p >> period;
+  bool v2 = false;
+  while (std::getline(groups, line)) {
+    if (line.rfind("0::", 0) == 0) {
+      v2Path = line.substr(3);
+      v2 = true;
+    }
   }
-  if (quota <= 0 || period <= 0) return 0;
-  return static_cast<unsigned>((quota + period - 1) / period);
+  unsigned smallest = 0;
+  for (std::string path = v2Path; v2;) {
+    std::ifstream max("/sys/fs/cgroup" + path + "/cpu.max");
+    std::string quota;
+    long long period = 0;
+    if (max >> quota >> period && quota != "max") {
+      const unsigned processors = Processors(std::stoll(quota), period);
+      if (processors > 0 && (smallest == 0 || processors < smallest)) smallest = processors;
+    }
+    const auto slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos) break;
+    path.erase(slash);
+  }
+  if (smallest > 0) return smallest;
+  long long quota = -1, period = 0;
+  std::ifstream q("/sys/fs/cgroup/cpu/cpu.cfs_quota_us"), p("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
+  q >> quota;
+  p >> period;
+  return Processors(quota, period);
 }
 
 }  // namespace
