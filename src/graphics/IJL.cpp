@@ -23,8 +23,7 @@ namespace {
 // a failure leaves the old file untouched.
 std::int32_t ReplaceFile(const std::string& target, const unsigned char* data, std::size_t size) {
   try {
-    io::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size},
-                                   io::AtomicFile::Replace::Name);
+    io::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size}, io::AtomicFile::Replace::Name);
   } catch (const std::filesystem::filesystem_error&) {
     return IJL_FILE_ERROR;
   }

@@ -199,7 +199,8 @@ void AtomicFile::WriteNow(const void* data, std::size_t size) {
     written_ += static_cast<std::size_t>(n);
   }
   if (written_ - flushed_ >= kWriteBehind) {
-    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_), SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_),
+                      SYNC_FILE_RANGE_WRITE);
     flushed_ = written_;
   }
 }

@@ -168,8 +168,8 @@ bool TakeReadAhead(io::BlockReader& reader, std::shared_ptr<const io::HugeBlock>
   if (block->Size() - used < piece.Size) {
     std::shared_ptr<io::HugeBlock> grown;
     try {
-      grown = std::make_shared<io::HugeBlock>(std::max(tail + piece.Size, 2 * tail),
-                                                  io::HugeBlock::Pages::AsWritten);
+      grown =
+          std::make_shared<io::HugeBlock>(std::max(tail + piece.Size, 2 * tail), io::HugeBlock::Pages::AsWritten);
     } catch (...) {
       reader.PutBack(std::move(piece));  // read again by the next call
       throw;
@@ -333,7 +333,10 @@ bool TextStream::Fill() {
   return true;
 }
 
-bool TextStream::MoreToRead() const { return !impl_->eof_ || (impl_->block_ && impl_->memory_ && impl_->memoryRead_ < impl_->buffer_.size()); }
+bool TextStream::MoreToRead() const {
+  const Impl& s = *impl_;
+  return !s.eof_ || (s.block_ && s.memory_ && s.memoryRead_ < s.buffer_.size());
+}
 
 void TextStream::KeepReadText() {
   if (impl_->block_ || (!impl_->memory_ && impl_->mode_ != IOMode::ForReading)) return;
@@ -362,8 +365,8 @@ void TextStream::KeepReadText() {
     const off_t at = ftello(impl_->file_.get());
     if (fstat(fileno(impl_->file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
         info.st_size - at > static_cast<off_t>(kBlock - kChunk))
-      impl_->readAhead_ = std::make_unique<io::BlockReader>(fileno(impl_->file_.get()), static_cast<std::uint64_t>(at), kBlock,
-                                                         kChunk, kFirstBlock);
+      impl_->readAhead_ = std::make_unique<io::BlockReader>(fileno(impl_->file_.get()), static_cast<std::uint64_t>(at),
+                                                            kBlock, kChunk, kFirstBlock);
   }
 }
 
@@ -505,7 +508,8 @@ void TextStream::Flush() {
   if (impl_->replacement_) {
     try {
       if (impl_->buffer_.size() >= kWriteChunk) {
-        std::string spare = impl_->replacement_->WriteBehind(impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::move(impl_->buffer_));
+        std::string full = impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::move(impl_->buffer_);
+        std::string spare = impl_->replacement_->WriteBehind(std::move(full));
         impl_->buffer_ = std::move(spare);
       } else if (impl_->unicode_) {
         impl_->replacement_->Write(EncodeUtf16(impl_->buffer_));
