@@ -10,7 +10,6 @@
 #include <system_error>
 #include <thread>
 
-#include "io/Executor.h"
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
 #include "quillmark/frame/Error.h"
@@ -133,52 +132,7 @@ TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
-// Without a helper thread to be had (a limit of none, or thread creation
-// failing) the writes run on the caller's thread; one that fails still keeps
-// the old file: Close raises (as does a stream dropped unclosed), and
-// nothing is published.
-TEST(TextStream, AFailedWriteWithoutHelperThreadsKeepsTheOldFile) {
-  using qm::io::Executor;
-  const std::string line(1000, 'w');
-  for (const bool failCreation : {false, true}) {
-    for (const bool close : {true, false}) {
-      SCOPED_TRACE(std::string(failCreation ? "thread creation fails" : "no thread allowed") +
-                   (close ? ", closed" : ", dropped"));
-      struct PoolReset {
-        ~PoolReset() {
-          Executor::FailThreadCreation(false);
-          Executor::ResetLimit();
-        }
-      } reset;
-      Executor::SetLimit(0);
-      while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (failCreation) {
-        Executor::ResetLimit();
-        Executor::FailThreadCreation(true);
-      }
-      qm::test::ScratchDir dir;
-      qm::test::WriteFile(dir / "r.txt", "old\r\n");
-      int raised = 0, closing = 0;
-      {
-        qm::test::FileSizeLimit limit(700 << 10);
-        auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
-        raised = ErrorOf([&] {
-          for (int i = 0; i < 4000; ++i) w->WriteLine(line);
-        });
-        if (close) closing = ErrorOf([&] { w->Close(); });
-      }
-      EXPECT_EQ(raised, 57);
-      if (close) {
-        EXPECT_EQ(closing, 57);
-      }
-      EXPECT_EQ(Executor::LiveThreads(), 0u);
-      EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
-      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-    }
-  }
-}
-
-// The same where the system itself refuses threads (RLIMIT_NPROC, in a child
+// A failed write where the system refuses threads (RLIMIT_NPROC, in a child
 // process; root is exempt from the limit, so a root child first becomes the
 // unprivileged user, working in the scratch folder it is given).
 TEST(TextStream, AFailedWriteWhereTheSystemRefusesThreadsKeepsTheOldFile) {
