@@ -13,6 +13,7 @@
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "quillmark/frame/Error.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -146,6 +147,7 @@ TEST(Executor, ThreadsStayWithinCapacityWithSignalsBlocked) {
 // it is inherited, refuses work with a clear error, and goes without a wait;
 // the child's own lanes work on threads of its own.
 TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
+  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   PoolReset reset;
   Executor::SetLimit(2);
   std::atomic<bool> release{false}, started{false};

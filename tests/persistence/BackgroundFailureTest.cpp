@@ -174,6 +174,7 @@ TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
 // raises 75 (or gives the lines already read), letting the stream go does
 // not wait, its own streams read ahead, and it exits. The parent reads on.
 TEST(BackgroundFailures, AChildAfterForkWithAStreamMidReadExitsWithoutHanging) {
+  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   if (qm::test::SanitizerAllocator()) GTEST_SKIP() << "the sanitizer's allocator is not safe across fork";
   Restore restore;
   const RecordFile file;

@@ -327,6 +327,7 @@ void SwitchLoggingElsewhere(const char* value) {
 // The switch is asked at every log line: flipped by another process in the
 // middle of one collection, it takes effect from the next line on.
 TEST(SimpleRecords, LoggingSwitchedByAnotherProcessMidRead) {
+  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   std::filesystem::remove(qm::LogFilePath());
   qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
   class Switching : public Thing {

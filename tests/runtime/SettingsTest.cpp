@@ -13,6 +13,7 @@
 
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Settings.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ bool Succeeded(pid_t child) {
 // they all share and asks the logging switch, which watches that index. The
 // parent writes meanwhile too.
 TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
+  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
   (void)qm::LoggingEnabled();
   constexpr int kProcesses = 8, kKeys = 500;
@@ -97,6 +99,7 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
 // library's own on that file, once closed, would drop the lock. Another
 // process must see it held for as long as this one uses the store.
 TEST(Settings, OtherProcessesSeeTheStoreInUse) {
+  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   qm::SaveSetting("Lock", "s", "k", "v");
   (void)qm::LoggingEnabled();
   qm::SettingsWatch watch;

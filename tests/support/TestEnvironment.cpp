@@ -56,6 +56,14 @@ bool SanitizerAllocator() {
 #endif
 }
 
+bool ThreadSanitizer() {
+#if defined(__SANITIZE_THREAD__)
+  return true;
+#else
+  return false;
+#endif
+}
+
 std::filesystem::path SourceDir() {
   const char* dir = std::getenv("QM_SOURCE_DIR");
   return dir ? std::filesystem::path(dir) : std::filesystem::current_path();

@@ -35,4 +35,10 @@ std::filesystem::path SourceDir();
 /// work skip themselves there; the other builds run them.
 bool SanitizerAllocator();
 
+/// True in a build with ThreadSanitizer, which ends a child forked from a
+/// process with threads as soon as that child starts a thread of its own.
+/// Tests whose child may start one (directly, or through the executor) skip
+/// themselves there; the other builds run them.
+bool ThreadSanitizer();
+
 }  // namespace qm::test
