@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "quillmark/compression/Compress.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;

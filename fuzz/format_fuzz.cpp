@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
 #include "quillmark/runtime/Like.h"
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

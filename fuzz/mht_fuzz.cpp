@@ -11,7 +11,7 @@
 
 #include "html/PageCharset.h"
 #include "html/ReferenceScan.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace qm::mdlHTML2MHT;

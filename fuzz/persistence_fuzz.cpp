@@ -8,7 +8,7 @@
 #include <string>
 
 #include "persistence/PropertyClients.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 
 namespace {

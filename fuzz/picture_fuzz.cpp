@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/Picture.h"
 

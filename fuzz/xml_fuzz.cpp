@@ -6,8 +6,8 @@
 #include <string>
 
 #include "quillmark/automation/XML.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

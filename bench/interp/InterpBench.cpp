@@ -13,7 +13,7 @@
 
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/graphics/Resample.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "support/BenchRow.h"
 
 int main() {

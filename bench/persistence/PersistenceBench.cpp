@@ -24,7 +24,7 @@
 
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "support/BenchRow.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // polyline and as a smooth curve, markers and labels, all drawn with
 // Graphics on any picture surface of at least 480 x 240 pixels.
 
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::example {
 

@@ -9,7 +9,7 @@
 #include <iostream>
 
 #include "DemoChart.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/ui/PictureSurface.h"
 

@@ -15,10 +15,10 @@
 #include <iostream>
 #include <string>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Variant.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/frmError.h"

@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
 #include "quillmark/frame/Trail.h"

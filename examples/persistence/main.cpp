@@ -5,11 +5,11 @@
 
 #include <iostream>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/persistence/VectorCollection.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/DispatchTable.h"
 
 namespace {
 

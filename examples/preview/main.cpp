@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/ui/HTMLDisplay.h"
 #include "ui/FormDialog.h"
 #include "ui/preview/frmPreview.h"

@@ -8,7 +8,7 @@
 
 #include <iostream>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/html/MhtArchive.h"
 #include "quillmark/html/HTMLDoc.h"
 

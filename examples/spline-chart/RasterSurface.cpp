@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace {
 constexpr double kTwips = 15.0;

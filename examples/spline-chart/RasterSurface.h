@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "quillmark/graphics/DeviceContext.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 
 class RasterSurface : public qm::Dispatch {
  public:

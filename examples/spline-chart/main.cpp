@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "RasterSurface.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/IJL.h"

@@ -1,10 +1,10 @@
 #include "quillmark/automation/Exporter.h"
 
 #include "automation/Spreadsheet.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/utility/TemporaryFile.h"
 

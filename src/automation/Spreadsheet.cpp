@@ -14,9 +14,9 @@
 #include <sstream>
 #include <xlsxwriter.h>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/utility/Utility.h"
 #include "io/AtomicFile.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
 

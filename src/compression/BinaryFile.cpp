@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <limits>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "io/AtomicFile.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::compression {
 namespace {

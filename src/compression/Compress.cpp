@@ -9,9 +9,9 @@
 #include "compression/BinaryFile.h"
 #include "compression/FileStream.h"
 #include "compression/WorkBuffer.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

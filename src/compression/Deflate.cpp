@@ -3,8 +3,8 @@
 #include <string>
 #include <zlib.h>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {

@@ -2,7 +2,7 @@
 
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {

@@ -1,6 +1,6 @@
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm {
 

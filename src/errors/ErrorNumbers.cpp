@@ -1,33 +1,21 @@
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 #include <algorithm>
 #include <iterator>
+#include <new>
+#include <vector>
 
-#include "quillmark/compression/Zipper.h"
+#include "errors/ErrorTexts.h"
 
 namespace qm {
 namespace {
 
 constexpr std::string_view kUnknownNumberText = "Application-defined or object-defined error";
 
-// Ascending by number (tests check the order, which rules out duplicates).
+// Ascending by number (tests check the order of the merged table, which rules
+// out duplicates). The subsystems add the texts of their own result codes
+// (errors/ErrorTexts.h).
 constexpr ErrorEntry kErrorTable[] = {
-    {ERR_ArchiveBase + ZE_Unexpected_EOF_ERR, "Unexpected EOF"},
-    {ERR_ArchiveBase + ZE_Zip_Structure_ERR, "Zip structure corrupt"},
-    {ERR_ArchiveBase + ZE_Out_of_memory_ERR, "Out of memory"},
-    {ERR_ArchiveBase + ZE_Internal_Logic_ERR, "Internal logic failure"},
-    {ERR_ArchiveBase + ZE_Entry_Too_Large_ERR, "Entry too large"},
-    {ERR_ArchiveBase + ZE_Comment_Invalid_ERR, "Comment invalid"},
-    {ERR_ArchiveBase + ZE_Zip_Test_Failed_ERR, "Zip test failed"},
-    {ERR_ArchiveBase + ZE_Aborted, "Aborted"},
-    {ERR_ArchiveBase + ZE_Temp_File_ERR, "Temp. file error"},
-    {ERR_ArchiveBase + ZE_Read_ERR, "Disk read error"},
-    {ERR_ArchiveBase + ZE_Nothing_To_Do_ERR, "Nothing to do - check files exist"},
-    {ERR_ArchiveBase + ZE_Empty_Zip_ERR, "Empty zip file error"},
-    {ERR_ArchiveBase + ZE_Write_ERR, "Disk write error - check disk is write enabled"},
-    {ERR_ArchiveBase + ZE_Create_ERR, "File creation error - check disk is write enabled"},
-    {ERR_ArchiveBase + ZE_Params_ERR, "Bad parameters"},
-    {ERR_ArchiveBase + ZE_Open_ERR, "File open error"},
     {ERR_E_OUTOFMEMORY, kUnknownNumberText},
     {ERR_E_INVALIDARG, kUnknownNumberText},
     {ERR_InvalidProcedureCall, "Invalid procedure call or argument"},
@@ -70,14 +58,30 @@ constexpr ErrorEntry kErrorTable[] = {
     {ERR_ProcessListUnavailable, "Couldn't get list of processes"},
 };
 
+// The table's rows and the registered ones, merged once in order. Never
+// destroyed, so that an error raised by a static destructor finds its text.
+const std::vector<ErrorEntry>& Merged() {
+  alignas(std::vector<ErrorEntry>) static unsigned char room[sizeof(std::vector<ErrorEntry>)];
+  static const std::vector<ErrorEntry>* const table = [] {
+    auto* rows = ::new (room) std::vector<ErrorEntry>(std::begin(kErrorTable), std::end(kErrorTable));
+    const auto registered = errors::RegisteredErrorTexts();
+    rows->insert(rows->end(), registered.begin(), registered.end());
+    std::stable_sort(rows->begin(), rows->end(),
+                     [](const ErrorEntry& a, const ErrorEntry& b) { return a.Number < b.Number; });
+    return rows;
+  }();
+  return *table;
+}
+
 }  // namespace
 
-std::span<const ErrorEntry> ErrorTable() { return kErrorTable; }
+std::span<const ErrorEntry> ErrorTable() { return Merged(); }
 
 std::optional<std::string_view> FindErrorText(std::int32_t number) {
-  const auto found = std::lower_bound(std::begin(kErrorTable), std::end(kErrorTable), number,
+  const auto& table = Merged();
+  const auto found = std::lower_bound(table.begin(), table.end(), number,
                                       [](const ErrorEntry& entry, std::int32_t n) { return entry.Number < n; });
-  if (found == std::end(kErrorTable) || found->Number != number) return std::nullopt;
+  if (found == table.end() || found->Number != number) return std::nullopt;
   return found->Text;
 }
 

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::frame {
 namespace {

@@ -2,10 +2,15 @@
 
 #include <cstdlib>
 
+#include "frame/LogWriter.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/TextStream.h"
-#include "runtime/SettingSwitch.h"
+
+// The bounds of the section qm_log_writer (frame/LogWriter.h); weak, so that
+// they are null when no writer is linked in and the log stays off.
+extern "C" {
+extern const qm::frame::LogWriter __start_qm_log_writer[] __attribute__((weak, visibility("hidden")));
+extern const qm::frame::LogWriter __stop_qm_log_writer[] __attribute__((weak, visibility("hidden")));
+}
 
 namespace qm {
 std::string TempFolder() {
@@ -27,21 +32,22 @@ std::string LogFilePath() {
 }
 
 namespace {
-// Read again only when the store may have changed: asking costs a few loads.
-constinit detail::SettingSwitch logging(kSettingsApp, "Init", "Logging", "yes");
+const frame::LogWriter* Writer() {
+  const frame::LogWriter* first = __start_qm_log_writer;
+  return first != nullptr && first != static_cast<const frame::LogWriter*>(__stop_qm_log_writer) ? first : nullptr;
+}
 }  // namespace
 
-bool LoggingEnabled() { return logging.On(); }
+bool LoggingEnabled() {
+  const frame::LogWriter* writer = Writer();
+  return writer && writer->Enabled();
+}
 
 void QMWriteLog(const std::string& Text) {
   QM_FRAME_TRY {
-    if (!LoggingEnabled()) return;
-    // A stream of its own, outside the numbered-file table: threads logging
-    // at once never meet, and a thread still logging at exit is not cut off
-    // when the table's files are closed.
-    const TextStreamPtr log = TextStream::Open(LogFilePath(), IOMode::ForAppending);
-    log->WriteLine(Text);
-    log->Close();
+    const frame::LogWriter* writer = Writer();
+    if (!writer || !writer->Enabled()) return;
+    writer->Append(LogFilePath(), Text);
   }
   QM_FRAME_CATCH("LibMain", "Public Sub QMWriteLog", Text);
 }

@@ -1,9 +1,9 @@
 #include "quillmark/frame/QMGLobal.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 

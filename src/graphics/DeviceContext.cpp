@@ -6,8 +6,8 @@
 
 #include <sys/mman.h>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm {
 namespace {

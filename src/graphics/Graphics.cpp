@@ -1,6 +1,6 @@
 #include "quillmark/graphics/Graphics.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/DeviceContext.h"
@@ -8,7 +8,7 @@
 #include "quillmark/graphics/Picture.h"
 #include "quillmark/graphics/Spline.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

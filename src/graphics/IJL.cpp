@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "JpegStrips.h"

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "PictureFormats.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/Picture.h"
 
 namespace qm {

@@ -1,7 +1,7 @@
 #include "quillmark/graphics/Resample.h"
 
 #include "quillmark/graphics/Interpolate.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

@@ -1,10 +1,10 @@
 #include "quillmark/graphics/Spline.h"
 
 #include "NaturalSpline.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::mdlSpline {
 namespace {

@@ -9,8 +9,8 @@
 #include <optional>
 #include <random>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "io/AtomicFile.h"
 #include "runtime/WindowsPath.h"
 

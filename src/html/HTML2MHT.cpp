@@ -20,12 +20,12 @@
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
 #include "html/ReferenceScan.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/MIMECoding.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm::mdlHTML2MHT {

@@ -1,7 +1,7 @@
 #include "quillmark/html/HTMLDoc.h"
 
 #include "html/DocumentFiles.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
 #include "runtime/WindowsPath.h"

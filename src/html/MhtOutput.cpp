@@ -8,8 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "io/AtomicFile.h"
 
 namespace qm::mdlHTML2MHT {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm::mdlHTML2MHT {

@@ -3,11 +3,11 @@
 #include <filesystem>
 
 #include "html/DocumentFiles.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm {

@@ -14,8 +14,8 @@
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "io/ReadAheadBudget.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::io {
 namespace {

@@ -8,8 +8,8 @@
 #include <new>
 
 #include "io/Executor.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::io {
 

@@ -11,8 +11,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "io/HugeBlock.h"
 #include "io/Lane.h"
 

@@ -2,7 +2,7 @@
 
 #include "quillmark/persistence/PersistanceContext.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 

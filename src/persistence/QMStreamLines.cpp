@@ -1,7 +1,7 @@
 // The line layer of QMStream: push-back, peek and indentation.
 
 #include "persistence/QMStreamStack.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/QMStream.h"
 #include "runtime/TextStreamImpl.h"

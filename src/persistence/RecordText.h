@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "quillmark/persistence/ScalarFields.h"
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 namespace qm::detail {
 

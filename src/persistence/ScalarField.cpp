@@ -5,15 +5,15 @@
 
 #include <charconv>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/ScalarFields.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "persistence/RecordText.h"
-#include "runtime/DateText.h"
+#include "values/DateText.h"
 
 namespace qm {
 namespace {

@@ -2,10 +2,10 @@
 
 #include "quillmark/persistence/ScalarFields.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "persistence/RecordText.h"
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 namespace qm {
 namespace {

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "platform/HeadlessDesktop.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::platform {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::files {
 namespace {

@@ -1,9 +1,9 @@
 // Format over standard types: each value becomes the Variant it stands for.
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
 
 namespace qm {

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Text.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Text.h"
 #include "runtime/SettingSwitch.h"
 
 namespace qm {

@@ -2,9 +2,9 @@
 
 #include <charconv>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 
 namespace qm {

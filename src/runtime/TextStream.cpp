@@ -12,8 +12,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "io/Lane.h"
 #include "runtime/TextStreamImpl.h"
 

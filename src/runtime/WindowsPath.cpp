@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 namespace qm::detail {
 namespace {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/platform/Desktop.h"
 #include "ui/QtDesktop.h"
 #include "ui/X11Input.h"

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Layout.h"
 #include "ui/QtText.h"
 

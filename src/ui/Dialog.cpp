@@ -1,8 +1,8 @@
 #include "quillmark/ui/Dialog.h"
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "ui/frmCommDLG.h"
 #include "ui/frmList.h"

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <cmath>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
 

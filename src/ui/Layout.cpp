@@ -1,10 +1,10 @@
 #include "quillmark/ui/Layout.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::ui {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::ui {
 namespace {

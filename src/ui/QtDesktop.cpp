@@ -10,8 +10,8 @@
 #include <QStyle>
 #include <QWidget>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
 #include "platform/HeadlessDesktop.h"
 #include "ui/QtText.h"

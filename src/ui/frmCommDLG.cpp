@@ -4,8 +4,8 @@
 #include <QColorDialog>
 #include <QFileDialog>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
 #include "ui/QtText.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <QStringList>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::ui {
 

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/frame/Trail.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"

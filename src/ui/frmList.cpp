@@ -3,9 +3,9 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "ui/FormDialog.h"

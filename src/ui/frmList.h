@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 class QListWidget;
 

@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"

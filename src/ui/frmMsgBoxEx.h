@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 #include "quillmark/ui/Dialog.h"
 
 class QCheckBox;

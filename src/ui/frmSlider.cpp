@@ -7,7 +7,7 @@
 
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "ui/FormDialog.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 class QLabel;
 class QLineEdit;

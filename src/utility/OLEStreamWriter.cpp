@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/TemporaryFile.h"
 #include "io/AtomicFile.h"

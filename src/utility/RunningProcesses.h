@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 #include "quillmark/utility/Utility.h"
 
 namespace qm::mdlRunningProcesses {

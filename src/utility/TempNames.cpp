@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/utility/Utility.h"
 
 namespace qm::utility {

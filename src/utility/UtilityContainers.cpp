@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
 #include "io/HugeBlock.h"
 #include "quillmark/utility/Utility.h"

@@ -1,4 +1,4 @@
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 #include <cctype>
 #include <charconv>
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "runtime/DateText.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "values/DateText.h"
 
 namespace qm {
 namespace {

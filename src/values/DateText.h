@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm::detail {
 

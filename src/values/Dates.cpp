@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

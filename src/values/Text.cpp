@@ -2,13 +2,13 @@
 // case (utf8proc's simple case mappings) and the ISO-8859-1 bridge for text
 // that crosses into 8-bit worlds.
 
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 #include <utf8proc.h>
 
 #include <algorithm>
 
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

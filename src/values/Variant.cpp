@@ -1,11 +1,11 @@
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 #include <cmath>
 #include <limits>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "quillmark/automation/XML.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 

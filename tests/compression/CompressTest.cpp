@@ -9,8 +9,8 @@
 
 #include "compression/WorkBuffer.h"
 #include "quillmark/compression/Compress.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "compression/ExternalCheck.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "quillmark/compression/Zipper.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "compression/ExternalCheck.h"
 #include "compression/WorkingFolder.h"
 #include "support/ErrorOf.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "graphics/RecordingSurface.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Graphics.h"
 #include "support/ErrorOf.h"
 

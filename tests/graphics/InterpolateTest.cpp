@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "graphics/RecordingSurface.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/graphics/Spline.h"
 #include "support/ErrorOf.h"

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "PictureFiles.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Picture.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <iterator>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"

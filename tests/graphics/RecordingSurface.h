@@ -8,8 +8,8 @@
 
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::test {
 

@@ -12,7 +12,7 @@
 #include "html/RecordingDesktop.h"
 #include "html/ReferenceScan.h"
 #include "quillmark/Version.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/MIMECoding.h"
 #include "support/ErrorOf.h"

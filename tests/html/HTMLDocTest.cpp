@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "html/RecordingDesktop.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/html/HTMLDoc.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "html/RecordingDesktop.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/html/Typographer.h"

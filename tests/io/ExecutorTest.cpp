@@ -12,7 +12,7 @@
 
 #include "io/Executor.h"
 #include "io/Lane.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "support/TestEnvironment.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "io/HugeBlock.h"
 #include "io/ReadAheadBudget.h"
 #include "quillmark/compression/Compress.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/TextStream.h"
 #include "support/TestEnvironment.h"

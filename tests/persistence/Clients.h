@@ -8,7 +8,7 @@
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/persistence/ScalarFields.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::test {
 

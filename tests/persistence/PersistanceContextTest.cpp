@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Clients.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "support/ErrorOf.h"
 

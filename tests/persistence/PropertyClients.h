@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/DispatchTable.h"
 
 namespace qm::test {
 

@@ -4,7 +4,7 @@
 
 #include "Clients.h"
 #include "PropertyClients.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "support/ErrorOf.h"
 

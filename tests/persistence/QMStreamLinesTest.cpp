@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Clients.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

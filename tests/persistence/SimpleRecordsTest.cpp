@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "Clients.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/Settings.h"

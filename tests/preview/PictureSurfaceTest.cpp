@@ -4,10 +4,10 @@
 
 #include "DemoChart.h"
 #include "preview/PreviewSupport.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/Picture.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/PictureSurface.h"
 #include "support/ErrorOf.h"

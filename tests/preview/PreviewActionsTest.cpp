@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "preview/PreviewSupport.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/html/PrintSettings.h"
 #include "support/ErrorOf.h"
 #include "ui/preview/HTMLPreview.h"

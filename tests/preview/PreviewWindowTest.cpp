@@ -5,8 +5,8 @@
 
 #include "preview/PreviewSupport.h"
 #include "quillmark/html/HTMLDoc.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/HTMLDisplay.h"
 #include "quillmark/ui/Layout.h"

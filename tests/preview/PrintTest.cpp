@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "preview/PreviewSupport.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/html/Typographer.h"
 #include "quillmark/ui/PrintHelper.h"
 #include "support/ErrorOf.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/Settings.h"

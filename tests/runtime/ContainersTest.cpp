@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "support/ErrorOf.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Collection.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Dictionary.h"
 
 namespace {

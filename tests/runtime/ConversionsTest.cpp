@@ -3,8 +3,8 @@
 #include <clocale>
 
 #include "support/ErrorOf.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "support/ErrorOf.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/DispatchTable.h"
 
 namespace {
 

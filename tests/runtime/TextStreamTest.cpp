@@ -12,7 +12,7 @@
 
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
 #include "support/TestEnvironment.h"

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Collection.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Dictionary.h"
-#include "quillmark/runtime/Dispatch.h"
-#include "quillmark/runtime/Text.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Dispatch.h"
+#include "quillmark/values/Text.h"
+#include "quillmark/values/Variant.h"
 #include "support/ErrorOf.h"
 
 using qm::CompareIgnoringCase;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::test {
 

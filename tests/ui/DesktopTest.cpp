@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "quillmark/automation/RectLong.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"

@@ -12,8 +12,8 @@
 #include <QTest>
 #include <filesystem>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Dialog.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

@@ -2,8 +2,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/DispatchTable.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
 #include "support/ErrorOf.h"

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <chrono>
 
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"

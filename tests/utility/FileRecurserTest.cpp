@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/utility/FileRecurser.h"
 #include "support/ErrorOf.h"
 #include "support/ProgressLog.h"

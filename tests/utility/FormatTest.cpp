@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
 
 using qm::Format;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Like.h"
 #include "support/ErrorOf.h"
 

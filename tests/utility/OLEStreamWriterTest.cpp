@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/utility/OLEStreamWriter.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

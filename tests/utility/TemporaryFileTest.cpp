@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/utility/TemporaryFile.h"
 #include "quillmark/utility/Utility.h"

@@ -3,8 +3,8 @@
 #include <numeric>
 #include <random>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/utility/Utility.h"
 #include "support/ErrorOf.h"
 

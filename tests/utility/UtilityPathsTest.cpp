@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/values/Dispatch.h"
 #include "quillmark/utility/Utility.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Object.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

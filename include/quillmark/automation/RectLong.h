@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/values/DispatchTable.h"
 
 namespace qm {
 

@@ -22,7 +22,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/automation/XmlNode.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

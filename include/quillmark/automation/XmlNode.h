@@ -24,7 +24,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

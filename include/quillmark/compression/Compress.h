@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 #include "quillmark/runtime/Progress.h"
 
 namespace qm {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

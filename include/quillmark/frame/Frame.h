@@ -20,7 +20,7 @@
 #include <type_traits>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::frame {
 

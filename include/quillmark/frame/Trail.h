@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm {
 

@@ -12,7 +12,7 @@
 #include "quillmark/Export.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Picture.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

@@ -26,9 +26,9 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/runtime/AlignmentConstants.h"
-#include "quillmark/runtime/Dispatch.h"
-#include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Dispatch.h"
+#include "quillmark/values/Object.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm {
 class clsDIBSection;

@@ -15,8 +15,8 @@
 #include <cstdint>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Object.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

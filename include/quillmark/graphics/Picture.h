@@ -17,9 +17,9 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

@@ -3,8 +3,8 @@
 // Graphics.LinesSmooth).
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Dispatch.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Dispatch.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm::mdlSpline {
 

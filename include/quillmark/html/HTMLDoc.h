@@ -26,7 +26,7 @@
 #include "quillmark/Export.h"
 #include "quillmark/html/AlignmentConstants.h"
 #include "quillmark/html/PrintSettings.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

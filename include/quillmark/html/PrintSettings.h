@@ -11,7 +11,7 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/DispatchTable.h"
+#include "quillmark/values/DispatchTable.h"
 
 namespace qm {
 

@@ -26,8 +26,8 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/html/AlignmentConstants.h"
-#include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Object.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {

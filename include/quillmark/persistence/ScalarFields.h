@@ -11,8 +11,8 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/persistence/ScalarField.h"
-#include "quillmark/runtime/Object.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Object.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

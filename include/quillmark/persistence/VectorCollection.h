@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/QMStream.h"

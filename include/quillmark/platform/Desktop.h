@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm {
 class Object;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Dispatch.h"
-#include "quillmark/runtime/Text.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Dispatch.h"
+#include "quillmark/values/Text.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

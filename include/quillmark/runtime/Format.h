@@ -26,7 +26,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

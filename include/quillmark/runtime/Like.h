@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Text.h"
+#include "quillmark/values/Text.h"
 
 namespace qm {
 

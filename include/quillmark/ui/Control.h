@@ -18,7 +18,7 @@
 #include <QWidget>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::ui {
 

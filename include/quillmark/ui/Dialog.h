@@ -18,7 +18,7 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm::ui {
 

@@ -14,7 +14,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/automation/RectLong.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm::ui {
 

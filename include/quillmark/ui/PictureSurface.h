@@ -42,7 +42,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 class Bitmap;

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 #include "quillmark/runtime/Progress.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

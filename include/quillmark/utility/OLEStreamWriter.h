@@ -15,7 +15,7 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

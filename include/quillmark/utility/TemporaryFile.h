@@ -11,7 +11,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/runtime/FileTable.h"
-#include "quillmark/runtime/Object.h"
+#include "quillmark/values/Object.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/runtime/Text.h"
-#include "quillmark/runtime/Variant.h"
+#include "quillmark/values/Text.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm {
 

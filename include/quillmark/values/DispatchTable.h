@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 

@@ -1,6 +1,6 @@
 #include "quillmark/ui/HTMLDisplay.h"
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"

@@ -8,12 +8,12 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Mouse.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm::ui {

@@ -14,10 +14,10 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 #include "io/AtomicFile.h"
 #include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
