@@ -4,7 +4,7 @@
 // at 1000 x 700 pixels, a picture of the window is written to PNG once the
 // page is drawn, and the window closes (this works offscreen too).
 
-#include <QAbstractButton>
+#include <QApplication>
 #include <QTimer>
 #include <QWidget>
 #include <iostream>
@@ -12,8 +12,19 @@
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/ui/HTMLDisplay.h"
-#include "ui/FormDialog.h"
-#include "ui/preview/frmPreview.h"
+
+namespace {
+
+// The preview's window while the form is loaded: the top-level window
+// captioned "Preview"; null before it is made.
+QWidget* PreviewWindow() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window->windowTitle() == QStringLiteral("Preview")) return window;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2 && !(argc == 4 && std::string(argv[2]) == "--screenshot")) {
@@ -24,7 +35,7 @@ int main(int argc, char** argv) {
     if (argc == 4) {
       const QString picture = QString::fromLocal8Bit(argv[3]);
       QTimer::singleShot(0, [picture] {
-        QWidget* window = qm::ui::frmPreview::Instance().Window();
+        QWidget* window = PreviewWindow();
         if (!window) return;
         window->resize(1000, 700);
         QTimer::singleShot(500, window, [window, picture] {

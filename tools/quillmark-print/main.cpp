@@ -6,17 +6,12 @@
 // it; it needs no display (it runs on Qt's offscreen platform when none is set).
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QPrinter>
-#include <QPrinterInfo>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
 
-#include "io/AtomicFile.h"
-#include "ui/preview/PageDocument.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/ui/PrintPage.h"
 
 namespace {
 
@@ -47,43 +42,14 @@ int main(int argc, char** argv) {
   }
   if (page.empty()) return Usage();
 
-  const QString pageFile = QString::fromLocal8Bit(page.c_str());
-  if (!QFileInfo(pageFile).isFile()) return Fail("file not found: " + page);
-
   // Printing shows no window: the offscreen platform works with and without a display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
-  qm::ui::PageDocument document;
-  if (!document.Load(pageFile)) return Fail("cannot read " + page);
-
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setDocName(document.Title());
-  // The PDF is printed into a hidden file beside OUT, which replaces OUT once complete.
-  std::optional<qm::io::AtomicFile> output;
-  if (!pdf.empty()) {
-    try {
-      output.emplace(pdf, qm::io::AtomicFile::Replace::Contents, qm::io::AtomicFile::Temporary::Named);
-    } catch (const std::filesystem::filesystem_error& e) {
-      return Fail("cannot write " + pdf + ": " + e.code().message());
-    }
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromLocal8Bit(output->TemporaryPath().c_str()));
-  } else {
-    const QPrinterInfo printerInfo = QPrinterInfo::defaultPrinter();
-    if (printerInfo.isNull()) return Fail("no printer is installed");
-    printer.setPrinterName(printerInfo.printerName());
-  }
-  if (!printer.isValid()) return Fail("the printer cannot be used");
-  document.print(&printer);
-  if (printer.printerState() == QPrinter::Error) return Fail("printing failed");
-  if (output) {
-    if (QFileInfo(printer.outputFileName()).size() == 0) return Fail("cannot write " + pdf);
-    try {
-      output->Commit();
-    } catch (const std::filesystem::filesystem_error& e) {
-      return Fail("cannot write " + pdf + ": " + e.code().message());
-    }
+  try {
+    qm::ui::PrintPage(page, pdf);
+  } catch (const qm::Error& e) {
+    return Fail(e.Description());
   }
   return 0;
 }
