@@ -9,7 +9,7 @@
 #include "quillmark/automation/XmlQuery.h"
 #include "quillmark/compression/Deflate.h"
 #include "quillmark/compression/ZipFiles.h"
-#include "quillmark/errors/Error.h"
+#include "quillmark/frame/Error.h"
 #include "quillmark/frame/Trail.h"
 #include "quillmark/graphics/Jpeg.h"
 #include "quillmark/graphics/Resample.h"

@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "Commands.h"
-#include "quillmark/values/Conversions.h"
-#include "quillmark/values/Variant.h"
+#include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Variant.h"
 
 #ifdef QM_HAVE_UI
 #include "quillmark/ui/Dialog.h"

@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/graphics/Resample.h"
-#include "quillmark/values/Conversions.h"
+#include "quillmark/runtime/Conversions.h"
 
 namespace qm::cli {
 namespace {

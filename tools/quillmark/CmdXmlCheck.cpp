@@ -6,7 +6,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/automation/XmlQuery.h"
-#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/frame/ErrorNumbers.h"
 
 namespace qm::cli {
 namespace {

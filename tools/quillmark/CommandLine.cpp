@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "quillmark/values/Conversions.h"
+#include "quillmark/runtime/Conversions.h"
 
 namespace qm::cli {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "quillmark/errors/Error.h"
+#include "quillmark/frame/Error.h"
 
 namespace qm::cli {
 

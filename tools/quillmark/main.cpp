@@ -7,7 +7,7 @@
 
 #include "Commands.h"
 #include "Trouble.h"
-#include "quillmark/errors/Error.h"
+#include "quillmark/frame/Error.h"
 #include "quillmark/frame/LibMain.h"
 
 namespace qm::cli {
