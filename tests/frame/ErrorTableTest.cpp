@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "quillmark/errors/Error.h"
-#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 

@@ -4,9 +4,9 @@
 #include <optional>
 #include <vector>
 
-#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Variant.h"
+#include "quillmark/runtime/Variant.h"
 #include "support/ErrorOf.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/QMGLobal.h"
-#include "quillmark/values/Conversions.h"
+#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Collection.h"
-#include "quillmark/values/DispatchTable.h"
+#include "quillmark/runtime/DispatchTable.h"
 #include "support/ErrorOf.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/quillmark.h"
-#include "quillmark/values/Conversions.h"
+#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "support/ErrorOf.h"
 

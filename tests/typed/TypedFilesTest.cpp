@@ -12,7 +12,7 @@
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/quillmark.h"
-#include "quillmark/values/Conversions.h"
+#include "quillmark/runtime/Conversions.h"
 #include "quillmark/utility/FileRecurser.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
