@@ -9,12 +9,14 @@
 #include <QStandardPaths>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "preview/PreviewSupport.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/html/Typographer.h"
 #include "quillmark/ui/PrintHelper.h"
+#include "quillmark/ui/PrintPage.h"
 #include "support/ErrorOf.h"
 
 namespace {
@@ -47,6 +49,34 @@ TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
   EXPECT_EQ(std::system((tool + " print '" + page_ + "' --pdf '" + (dir_ / "cli.pdf") + "' >/dev/null").c_str()), 0);
   EXPECT_EQ(Pages(dir_ / "cli.pdf"), 3);
   EXPECT_NE(std::system((tool + " print >/dev/null 2>&1").c_str()), 0);
+}
+
+// The printing the helper runs, called in this process: a whole PDF and
+// nothing else beside it, or an error that names the reason, with the old
+// PDF left as it was.
+TEST_F(PrintTest, PrintPageInProcess) {
+  const auto entries = [&] {
+    return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator());
+  };
+  const auto files = entries();
+  const std::string pdf = dir_ / "direct.pdf";
+  qm::ui::PrintPage(page_, pdf);
+  EXPECT_EQ(qm::test::ReadFile(pdf).rfind("%PDF", 0), 0u);
+  EXPECT_EQ(entries(), files + 1);  // the PDF, no temporary left beside it
+  const std::string before = qm::test::ReadFile(pdf);
+
+  const qm::Error missing = qm::test::RaisedBy([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); });
+  EXPECT_EQ(missing.Number(), 53);
+  EXPECT_EQ(missing.Description(), "file not found: " + (dir_ / "nothere.html"));
+  EXPECT_EQ(missing.Source(), "QuillmarkLibrary|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
+                                  "\", \"" + pdf + "\")");
+
+  const std::string unwritable = dir_ / "no/such/folder/x.pdf";
+  const qm::Error cannot = qm::test::RaisedBy([&] { qm::ui::PrintPage(page_, unwritable); });
+  EXPECT_EQ(cannot.Number(), 75);
+  EXPECT_EQ(cannot.Description().rfind("cannot write " + unwritable, 0), 0u) << cannot.Description();
+  EXPECT_EQ(qm::test::ReadFile(pdf), before);
+  EXPECT_EQ(entries(), files + 1);
 }
 
 TEST_F(PrintTest, BadInput) {
