@@ -68,7 +68,7 @@ TEST_F(PrintTest, PrintPageInProcess) {
   const qm::Error missing = qm::test::RaisedBy([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); });
   EXPECT_EQ(missing.Number(), 53);
   EXPECT_EQ(missing.Description(), "file not found: " + (dir_ / "nothere.html"));
-  EXPECT_EQ(missing.Source(), "QuillmarkLibrary|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
+  EXPECT_EQ(missing.Source(), "QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
                                   "\", \"" + pdf + "\")");
 
   const std::string unwritable = dir_ / "no/such/folder/x.pdf";
