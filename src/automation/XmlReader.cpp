@@ -2,7 +2,10 @@
 
 #include <expat.h>
 #include <iconv.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -18,6 +21,8 @@ using pugi::xml_node;
 constexpr const char* kDoctypeMark = XmlDoctypeMark;
 constexpr const char* kReferenceMark = XmlReferenceMark;
 
+bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std::string& out, std::string& why);
+
 bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // The state the expat callbacks fill: the element being read, its pending
@@ -26,7 +31,10 @@ bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") =
 // ends (mixed content keeps every piece).
 class TreeBuilder {
  public:
-  TreeBuilder(XML_Parser parser, pugi::xml_document& doc) : parser_(parser), doc_(doc), current_(doc) {
+  // `data` is the document as given to expat, in `encoding` (nullptr: as the
+  // document says), for the internal subset's text.
+  TreeBuilder(XML_Parser parser, pugi::xml_document& doc, std::string_view data, const char* encoding)
+      : parser_(parser), doc_(doc), current_(doc), data_(data), encoding_(encoding ? encoding : "") {
     XML_SetUserData(parser, this);
     XML_SetElementHandler(parser, &TreeBuilder::OnStart, &TreeBuilder::OnEnd);
     XML_SetCharacterDataHandler(parser, &TreeBuilder::OnText);
@@ -34,9 +42,9 @@ class TreeBuilder {
     XML_SetProcessingInstructionHandler(parser, &TreeBuilder::OnPi);
     XML_SetSkippedEntityHandler(parser, &TreeBuilder::OnSkipped);
     XML_SetDoctypeDeclHandler(parser, &TreeBuilder::OnDoctypeStart, &TreeBuilder::OnDoctypeEnd);
-    XML_SetXmlDeclHandler(parser, [](void*, const XML_Char*, const XML_Char*, int) {});
-    // Everything else lands here: the text of the document type declaration,
-    // and references to external entities in content (never read).
+    XML_SetXmlDeclHandler(parser, &TreeBuilder::OnXmlDecl);
+    // Everything else lands here, among it references to external entities
+    // in content (never read).
     XML_SetDefaultHandlerExpand(parser, &TreeBuilder::OnDefault);
     // Internal parameter entities are expanded; external ones (and an
     // external subset) are never read, since no external-entity handler is
@@ -167,9 +175,7 @@ class TreeBuilder {
     TreeBuilder& self = Self(data);
     const std::string_view piece(text, static_cast<std::size_t>(length));
     self.Guard([&] {
-      if (self.inDoctype_) {
-        self.doctype_.append(piece);
-      } else if (self.current_ != self.doc_ && piece.size() > 2 && piece.front() == '&' && piece.back() == ';') {
+      if (!self.inDoctype_ && self.current_ != self.doc_ && piece.size() > 2 && piece.front() == '&' && piece.back() == ';') {
         self.AddReference(piece.substr(1, piece.size() - 2));
       }
     });
@@ -198,14 +204,52 @@ class TreeBuilder {
       }
       if (self.hasSubset_) text += " [";
     });
+    // Reported at the '[' that opens the internal subset.
+    self.subsetStart_ = XML_GetCurrentByteIndex(self.parser_) + XML_GetCurrentByteCount(self.parser_);
   }
 
+  // The internal subset is kept as written (parameter entity references
+  // unexpanded), from the document's own bytes.
   static void OnDoctypeEnd(void* data) {
     TreeBuilder& self = Self(data);
     self.inDoctype_ = false;
+    if (!self.hasSubset_) return;
+    const XML_Index end = XML_GetCurrentByteIndex(self.parser_);
     self.Guard([&] {
-      if (self.hasSubset_) self.doctype_ += "]";
+      if (self.subsetStart_ >= 0 && end >= self.subsetStart_ && static_cast<std::size_t>(end) <= self.data_.size()) {
+        std::string_view raw = self.data_.substr(static_cast<std::size_t>(self.subsetStart_),
+                                                 static_cast<std::size_t>(end - self.subsetStart_));
+        // The report comes at the '>' after the ']' (UTF-16: two bytes each).
+        while (!raw.empty() && (raw.back() == ']' || raw.back() == '\0')) raw.remove_suffix(1);
+        std::string subset, why;
+        const std::string encoding = self.RawEncoding();
+        if (encoding.empty())
+          self.doctype_.append(raw);
+        else if (ToUtf8(encoding, raw.data(), raw.size(), subset, why))
+          self.doctype_.append(subset);
+      }
+      self.doctype_ += "]";
     });
+  }
+
+  static void OnXmlDecl(void* data, const XML_Char*, const XML_Char* encoding, int) {
+    if (encoding) Self(data).declared_ = encoding;
+  }
+
+  // The encoding of the document's bytes when it is not UTF-8, "" when it is.
+  std::string RawEncoding() const {
+    std::string name = encoding_;
+    if (name.empty()) {
+      const auto at = [&](std::size_t i) { return i < data_.size() ? static_cast<unsigned char>(data_[i]) : 0x100; };
+      if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0 && at(1) == '<'))
+        name = "UTF-16BE";
+      else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == '<' && at(1) == 0))
+        name = "UTF-16LE";
+      else
+        name = declared_;
+    }
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name.empty() || name == "UTF-8" || name == "US-ASCII" ? std::string() : name;
   }
 
   XML_Parser parser_;
@@ -218,6 +262,10 @@ class TreeBuilder {
   bool inDoctype_ = false;
   bool hasDoctype_ = false;
   bool hasSubset_ = false;
+  XML_Index subsetStart_ = -1;
+  std::string_view data_;
+  std::string encoding_;
+  std::string declared_;
   std::string failure_;
 };
 
@@ -238,13 +286,23 @@ std::string EntityNameAt(const char* data, std::size_t size, XML_Index at) {
 struct Attempt {
   XmlReadResult Result;
   std::string UnknownEncoding;  // set when the document names an encoding expat lacks
+  bool NameCharacterDoubt = false;  // refused at a character beyond ASCII that may be a name character
 };
+
+// expat knows the name characters of the XML recommendation's fourth edition;
+// the fifth allows many more beyond ASCII. A refusal for an invalid token at
+// such a byte is settled by libxml2, which knows the fifth edition's.
+bool AtNonAsciiByte(const char* data, std::size_t size, XML_Index at) {
+  for (XML_Index i = at; i >= 0 && i < static_cast<XML_Index>(size) && i < at + 8; ++i)
+    if (static_cast<unsigned char>(data[i]) >= 0x80) return true;
+  return false;
+}
 
 Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const char* encoding) {
   Attempt attempt;
   Parser parser(XML_ParserCreate(encoding));
   if (!parser) throw std::bad_alloc();
-  TreeBuilder builder(parser.get(), doc);
+  TreeBuilder builder(parser.get(), doc, std::string_view(data, size), encoding);
   XML_SetUnknownEncodingHandler(
       parser.get(),
       [](void* unknown, const XML_Char* name, XML_Encoding*) -> int {
@@ -270,6 +328,8 @@ Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const
   if (reason.empty()) {
     const XML_Error code = XML_GetErrorCode(parser.get());
     reason = XML_ErrorString(code);
+    attempt.NameCharacterDoubt =
+        code == XML_ERROR_INVALID_TOKEN && AtNonAsciiByte(data, size, XML_GetCurrentByteIndex(parser.get()));
     if (code == XML_ERROR_UNDEFINED_ENTITY && (!encoding || std::string_view(encoding) == "UTF-8")) {
       const std::string name = EntityNameAt(data, size, XML_GetCurrentByteIndex(parser.get()));
       if (!name.empty()) reason += " \"" + name + "\"";
@@ -279,6 +339,96 @@ Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const
                          std::to_string(XML_GetErrorColumnNumber(parser.get()) + 1) + ": " + reason;
   doc.reset();
   return attempt;
+}
+
+// libxml2's tree copied into `doc`, the same shape as TreeBuilder makes.
+void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) {
+  xmlNodePtr top = xmlDocGetRootElement(source);
+  const auto text = [](const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; };
+  struct Pending {
+    xmlNodePtr From;
+    xml_node To;
+  };
+  std::vector<Pending> work{{top, doc.append_child(pugi::node_element)}};
+  while (!work.empty()) {
+    const Pending at = work.back();
+    work.pop_back();
+    xmlNodePtr node = at.From;
+    xml_node element = at.To;
+    element.set_name(text(node->name));
+    for (xmlAttrPtr a = node->properties; a; a = a->next) {
+      xmlChar* value = xmlNodeListGetString(source, a->children, 1);
+      element.append_attribute(text(a->name)).set_value(text(value));
+      xmlFree(value);
+    }
+    if (node == top) {
+      result.Root = element;
+      if (xmlDtdPtr dtd = source->intSubset) {
+        // The declaration as libxml2 writes it, from the name on.
+        std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), &xmlBufferFree);
+        xmlNodeDump(buffer.get(), source, reinterpret_cast<xmlNodePtr>(dtd), 0, 0);
+        std::string declaration = text(xmlBufferContent(buffer.get()));
+        if (declaration.starts_with("<!DOCTYPE ")) declaration.erase(0, 10);
+        while (!declaration.empty() && (declaration.back() == '\n' || declaration.back() == '>')) declaration.pop_back();
+        xml_node mark = element.append_child(pugi::node_pi);
+        mark.set_name(kDoctypeMark);
+        mark.set_value(declaration.c_str());
+      }
+    }
+    bool elements = false, content = false;
+    for (xmlNodePtr child = node->children; child; child = child->next) {
+      elements = elements || child->type == XML_ELEMENT_NODE;
+      content = content || child->type == XML_ENTITY_REF_NODE ||
+                ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) && !IsBlank(text(child->content)));
+    }
+    std::vector<Pending> children;
+    for (xmlNodePtr child = node->children; child; child = child->next) {
+      switch (child->type) {
+        case XML_ELEMENT_NODE:
+          children.push_back({child, element.append_child(pugi::node_element)});
+          break;
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+          if (!elements || content) element.append_child(pugi::node_pcdata).set_value(text(child->content));
+          break;
+        case XML_ENTITY_REF_NODE:
+          element.append_child(pugi::node_pi).set_name((kReferenceMark + std::string(text(child->name))).c_str());
+          break;
+        case XML_COMMENT_NODE:
+          element.append_child(pugi::node_comment).set_value(text(child->content));
+          break;
+        case XML_PI_NODE: {
+          xml_node pi = element.append_child(pugi::node_pi);
+          pi.set_name(text(child->name));
+          pi.set_value(text(child->content));
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    for (auto it = children.rbegin(); it != children.rend(); ++it) work.push_back(*it);
+  }
+}
+
+// A document expat refused over a name character, read by libxml2 with
+// nothing fetched (no external subset, no external entity), entities
+// substituted, defaults of the internal subset applied.
+XmlReadResult ReadWithLibxml2(pugi::xml_document& doc, const char* data, std::size_t size, bool utf8Text) {
+  XmlReadResult result;
+  if (size > static_cast<std::size_t>(INT_MAX)) return result;
+  std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> context(xmlNewParserCtxt(), &xmlFreeParserCtxt);
+  if (!context) throw std::bad_alloc();
+  context->sax->externalSubset = nullptr;
+  context->sax->resolveEntity = [](void*, const xmlChar*, const xmlChar*) -> xmlParserInputPtr { return nullptr; };
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> source(
+      xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, utf8Text ? "UTF-8" : nullptr,
+                        XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_SAX1 | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                            XML_PARSE_NOWARNING),
+      &xmlFreeDoc);
+  if (!source || !context->wellFormed || !xmlDocGetRootElement(source.get())) return result;
+  CopyTree(doc, source.get(), result);
+  return result;
 }
 
 // The document in UTF-8, converted with iconv from `encoding`; false with a
@@ -315,6 +465,11 @@ bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std
 
 XmlReadResult ReadXml(pugi::xml_document& doc, const char* data, std::size_t size, bool utf8Text) {
   Attempt first = Parse(doc, data, size, utf8Text ? "UTF-8" : nullptr);
+  if (first.NameCharacterDoubt) {
+    XmlReadResult second = ReadWithLibxml2(doc, data, size, utf8Text);
+    if (second.Root) return second;
+    doc.reset();
+  }
   if (first.UnknownEncoding.empty() || first.Result.Root) return std::move(first.Result);
   // An encoding expat does not know: the whole document is converted first.
   std::string converted;

@@ -57,10 +57,15 @@ bool IsText(xml_node node) {
   return type == pugi::node_pcdata || type == pugi::node_cdata || IsXmlReference(node);
 }
 
-bool HasTextChild(xml_node element) {
-  for (xml_node child = element.first_child(); child; child = child.next_sibling())
-    if (IsText(child)) return true;
-  return false;
+// Children on lines of their own only in element content: some element
+// child, and no text.
+bool HasElementContent(xml_node element) {
+  bool elements = false;
+  for (xml_node child = element.first_child(); child; child = child.next_sibling()) {
+    if (IsText(child)) return false;
+    elements = elements || child.type() == pugi::node_element;
+  }
+  return elements;
 }
 
 // The next child that is written (the document type declaration is not).
@@ -133,7 +138,7 @@ void WriteXml(xml_node top, std::string& out, const std::function<void(std::stri
           break;
         }
         out.append(">");
-        const bool block = inBlock && depth < kMaxIndentedDepth && !HasTextChild(node);
+        const bool block = inBlock && depth < kMaxIndentedDepth && HasElementContent(node);
         if (block) out.append("\n");
         stack.push_back(Frame{node, first, block, inBlock, depth});
         return;
