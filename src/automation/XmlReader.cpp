@@ -5,6 +5,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -232,8 +233,18 @@ class TreeBuilder {
     });
   }
 
+  // A UTF-8 byte-order mark and a declaration of another encoding
+  // contradict each other (expat would go by the mark).
   static void OnXmlDecl(void* data, const XML_Char*, const XML_Char* encoding, int) {
-    if (encoding) Self(data).declared_ = encoding;
+    TreeBuilder& self = Self(data);
+    if (!encoding) return;
+    self.Guard([&] {
+      self.declared_ = encoding;
+      if (self.encoding_.empty() && self.data_.starts_with("\xEF\xBB\xBF") && !self.RawEncoding().empty()) {
+        self.failure_ = "the encoding \"" + self.declared_ + "\" contradicts the UTF-8 byte-order mark";
+        XML_StopParser(self.parser_, XML_FALSE);
+      }
+    });
   }
 
   // The encoding of the document's bytes when it is not UTF-8, "" when it is.
@@ -290,12 +301,13 @@ struct Attempt {
 };
 
 // expat knows the name characters of the XML recommendation's fourth edition;
-// the fifth allows many more beyond ASCII. A refusal for an invalid token at
-// such a byte is settled by libxml2, which knows the fifth edition's.
-bool AtNonAsciiByte(const char* data, std::size_t size, XML_Index at) {
-  for (XML_Index i = at; i >= 0 && i < static_cast<XML_Index>(size) && i < at + 8; ++i)
-    if (static_cast<unsigned char>(data[i]) >= 0x80) return true;
-  return false;
+// the fifth allows many more beyond ASCII. A refusal for an invalid token in
+// a document with characters beyond ASCII (as bytes or references) is
+// settled by libxml2, which knows the fifth edition's.
+bool BeyondAscii(const char* data, std::size_t size) {
+  const std::string_view text(data, size);
+  return text.find("&#") != std::string_view::npos ||
+         std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const char* encoding) {
@@ -329,7 +341,7 @@ Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const
     const XML_Error code = XML_GetErrorCode(parser.get());
     reason = XML_ErrorString(code);
     attempt.NameCharacterDoubt =
-        code == XML_ERROR_INVALID_TOKEN && AtNonAsciiByte(data, size, XML_GetCurrentByteIndex(parser.get()));
+        code == XML_ERROR_INVALID_TOKEN && BeyondAscii(data, size);
     if (code == XML_ERROR_UNDEFINED_ENTITY && (!encoding || std::string_view(encoding) == "UTF-8")) {
       const std::string name = EntityNameAt(data, size, XML_GetCurrentByteIndex(parser.get()));
       if (!name.empty()) reason += " \"" + name + "\"";

@@ -32,11 +32,17 @@ struct Case {
   fs::path File;
 };
 
-// Not-well-formed cases libxml2 accepts, and well-formed ones it refuses; the
-// reasons are in docs/automation.md.
-const std::set<std::string> kLibxml2Misses = {"rmt-e2e-27", "rmt-e2e-61"};
-// Not-well-formed cases expat accepts (none is expected).
-const std::set<std::string> kExpatMisses = {};
+// Not-well-formed cases libxml2 accepts (an encoding declaration that
+// contradicts the byte-order mark), and well-formed ones it refuses (names
+// with colons, read without namespaces); docs/automation.md says more.
+const std::set<std::string> kLibxml2Misses = {"hst-lhs-007", "hst-lhs-008", "o-p04pass1", "o-p05pass1"};
+// Not-well-formed cases we accept: none.
+const std::set<std::string> kOurMisses = {};
+// Well-formed cases whose content libxml2 reads otherwise: it turns a "&#13;"
+// in an entity's replacement text into a line feed (068), and drops an
+// attribute default that is not valid for its type, a validity matter
+// (attr09, attr10).
+const std::set<std::string> kLibxml2ReadsOtherwise = {"valid-sa-068", "attr09", "attr10"};
 
 std::string Attribute(xmlNodePtr node, const char* name) {
   xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
@@ -162,7 +168,7 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
   const std::vector<Case> cases = Cases(suite);
   xmlSetExternalEntityLoader(&NoFetching);
   std::size_t notWellFormed = 0, refused = 0, libxml2Refused = 0, wellFormed = 0, loaded = 0, equal = 0;
-  std::set<std::string> expatMisses, libxml2Misses;
+  std::set<std::string> ourMisses, libxml2Misses;
   for (const Case& c : cases) {
     const std::string bytes = ReadBytes(c.File);
     qm::XmlNode ours;
@@ -170,7 +176,7 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
     const Doc theirs = Libxml2Read(bytes, c.File);
     if (!c.WellFormed) {
       ++notWellFormed;
-      if (!ok) ++refused; else expatMisses.insert(c.Id);
+      if (!ok) ++refused; else ourMisses.insert(c.Id);
       if (!theirs) ++libxml2Refused; else libxml2Misses.insert(c.Id);
       continue;
     }
@@ -190,6 +196,8 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
     }
     if (Canonical(again) == Canonical(theirs))
       ++equal;
+    else if (kLibxml2ReadsOtherwise.contains(c.Id))
+      continue;
     else
       ADD_FAILURE() << c.Id << " (" << c.File << "): saved\n" << Canonical(again) << "\nread\n" << Canonical(theirs);
   }
@@ -200,7 +208,7 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
   EXPECT_EQ(notWellFormed, 927u);
   EXPECT_EQ(wellFormed, 752u);
   EXPECT_GE(refused, libxml2Refused);
-  EXPECT_EQ(expatMisses, kExpatMisses);
+  EXPECT_EQ(ourMisses, kOurMisses);
   EXPECT_EQ(libxml2Misses, kLibxml2Misses);
   EXPECT_EQ(loaded, wellFormed);
 }
