@@ -432,6 +432,9 @@ XmlReadResult ReadWithLibxml2(pugi::xml_document& doc, const char* data, std::si
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> context(xmlNewParserCtxt(), &xmlFreeParserCtxt);
   if (!context) throw std::bad_alloc();
   context->sax->externalSubset = nullptr;
+  // DTD warnings (validity matters) are not printed.
+  context->vctxt.error = nullptr;
+  context->vctxt.warning = nullptr;
   context->sax->resolveEntity = [](void*, const xmlChar*, const xmlChar*) -> xmlParserInputPtr { return nullptr; };
   std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> source(
       xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, utf8Text ? "UTF-8" : nullptr,
