@@ -24,6 +24,11 @@ constexpr const char* kReferenceMark = XmlReferenceMark;
 
 bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std::string& out, std::string& why);
 
+bool IsVersionNumber(std::string_view version) {
+  return version.size() > 2 && version.starts_with("1.") &&
+         version.find_first_not_of("0123456789", 2) == std::string_view::npos;
+}
+
 bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // The state the expat callbacks fill: the element being read, its pending
@@ -235,8 +240,14 @@ class TreeBuilder {
 
   // A UTF-8 byte-order mark and a declaration of another encoding
   // contradict each other (expat would go by the mark).
-  static void OnXmlDecl(void* data, const XML_Char*, const XML_Char* encoding, int) {
+  static void OnXmlDecl(void* data, const XML_Char* version, const XML_Char* encoding, int) {
     TreeBuilder& self = Self(data);
+    // expat takes any version number; XML 1.0 allows "1." and digits.
+    if (version && !IsVersionNumber(version)) {
+      self.failure_ = "version \"" + std::string(version).substr(0, 40) + "\" is no XML 1.x version number";
+      XML_StopParser(self.parser_, XML_FALSE);
+      return;
+    }
     if (!encoding) return;
     self.Guard([&] {
       self.declared_ = encoding;

@@ -36,7 +36,8 @@ TEST(XmlReading, RefusesWhatIsNotXmlWithLineColumnAndReason) {
   EXPECT_EQ(Refusal("<doc>\n<a x='1' x='2'/></doc>"), "line 2, column 10: duplicate attribute");
   for (const char* bad : {"<doc>A & B</doc>", "<doc a=\"<foo>\"/>", "<doc><!-- a -- b --></doc>", "<doc>]]></doc>",
                           "<!DOCTYPE doc [<!ELEMENT doc (#PCDATA>]><doc/>", "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>",
-                          "<doc>&#xD800;</doc>", "<a/><b/>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", ""})
+                          "<doc>&#xD800;</doc>", "<a/><b/>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", "",
+                          "<?xml version=\"0.0\"?><a/>"})
     EXPECT_NE(Refusal(bad), "") << bad;
   // A refused document leaves the wrapper as it was.
   XML doc;
