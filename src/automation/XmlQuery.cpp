@@ -1,5 +1,8 @@
 #include "quillmark/automation/XmlQuery.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "quillmark/frame/QMGLobal.h"
 
 namespace qm {
@@ -19,9 +22,21 @@ std::vector<std::string> Steps(std::string_view path) {
 
 }  // namespace
 
+// Why a file that XML.LoadFile refused is not XML: it is read and parsed
+// again for the reader's message (a refusal is the rare case, so the common
+// one pays nothing for it).
+std::string WhyNotXml(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (bytes.empty()) return file.string() + " is empty";
+  XmlNode probe;
+  probe.LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  return file.string() + " is not well-formed XML: " + probe.LastErrorText();
+}
+
 XMLPtr LoadXml(const std::filesystem::path& file) {
   XML document;
-  QMGLobal::Assert(document.LoadFile(file.string()), file.string() + " is empty or is not well-formed XML");
+  if (!document.LoadFile(file.string())) QMGLobal::Assert(false, WhyNotXml(file));
   return document.GetNextTag();
 }
 

@@ -15,9 +15,9 @@ TEST(XmlNode, LoadsIntoTheNodeReportsErrorsEscapesAttributesAndSaves) {
   ASSERT_TRUE(node.LoadXml("<?xml version=\"1.0\"?><!DOCTYPE a><!-- c --><a k=\"1\">t<b/></a>"));
   EXPECT_EQ(node.GetAttrValue("k"), "1");
   EXPECT_EQ(node.Content(), "t");
-  EXPECT_EQ(node.GetXml(), "<a k=\"1\">t<b />\n</a>\n");
+  EXPECT_EQ(node.GetXml(), "<!DOCTYPE a>\n<a k=\"1\">t<b /></a>\n");
   node.SetEncoding("utf-8");
-  EXPECT_EQ(node.GetXml().rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<a", 0), 0u);
+  EXPECT_EQ(node.GetXml().rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE a>\n<a", 0), 0u);
 
   // Loading into a node that others stand for keeps its identity.
   auto child = node.GetChild(0);

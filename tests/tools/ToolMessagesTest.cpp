@@ -43,7 +43,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
       {"mht missing.html", "missing.html does not exist"},
       {"jpeg plain.txt out.jpg", "plain.txt: Invalid picture"},
       {"xml-check missing.xml", "missing.xml does not exist"},
-      {"xml-check plain.txt", "plain.txt is empty or not well-formed XML"},
+      {"xml-check plain.txt", "plain.txt is not well-formed XML: line 1, column 1: syntax error"},
       {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},
       {"find no-folder '*'", "no-folder does not exist"},
       {"zip plain.txt page.html",

@@ -124,7 +124,7 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueries) {
   WriteFile(dir / "bad.xml", "<a><b></a>");
   const qm::Error bad = RaisedBy([&] { qm::LoadXml(dir.Path() / "bad.xml"); });
   EXPECT_EQ(bad.Number(), qm::ERR_ASSERTION);
-  EXPECT_EQ(bad.Description(), (dir.Path() / "bad.xml").string() + " is empty or is not well-formed XML");
+  EXPECT_EQ(bad.Description(), (dir.Path() / "bad.xml").string() + " is not well-formed XML: line 1, column 9: mismatched tag");
   EXPECT_EQ(ErrorOf([] { qm::ParseXml("<a>"); }), qm::ERR_ASSERTION);
 }
 

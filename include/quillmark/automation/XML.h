@@ -63,7 +63,9 @@ class QUILLMARK_EXPORT XML : public Object {
   /// raises.
   bool SaveFile(const std::string& sFilename);
   /// Tags this element "XmlRoot" and appends the file's root element as a new
-  /// last child. False for an empty file or one that does not parse; a
+  /// last child. The file is read as a conformant XML parser reads it, in the
+  /// encoding its byte-order mark or declaration names; nothing it refers to
+  /// is fetched. False for an empty file or one that is not well-formed; a
   /// missing file raises 53.
   bool LoadFile(const std::string& sFilename);
   /// The element and its subtree as XML text.
@@ -89,9 +91,10 @@ class QUILLMARK_EXPORT XML : public Object {
   void AddChildXML(const XML& Child);
   /// Appends a new child with that tag and text.
   void AddChildData(const std::string& sTagName, const std::string& sTagValue = {});
-  /// Parses sData; the element then has the tag sName and the parsed root as
-  /// its only child. Text that does not parse raises 11000 with the parser's
-  /// message and leaves the element unchanged.
+  /// Parses sData (UTF-8, whatever it declares); the element then has the
+  /// tag sName and the parsed root as its only child. Text that is not
+  /// well-formed raises 11000 with "line L, column C: reason" and leaves the
+  /// element unchanged.
   void LoadFromString(const std::string& sData, const std::string& sName);
 
  private:

@@ -12,10 +12,14 @@
 // into them are kept (detached) until that XmlNode goes, so no XmlNode ever
 // refers to freed memory.
 //
-// Children are element children; the content is the node's text. Output is
-// always UTF-8. Nothing here raises for bad XML: loading and saving report
-// failure through their result and `LastErrorText`. Deep trees are walked
-// without recursion.
+// Children are element children; the content is the node's text. Documents
+// are read as a conformant non-validating XML 1.0 parser reads them (expat;
+// nothing external is ever fetched, entity expansion is bounded); comments,
+// processing instructions, references to entities that may not be expanded
+// and the document type declaration are kept for writing but are no
+// children. Output is always UTF-8. Nothing here raises for bad XML: loading
+// and saving report failure through their result and `LastErrorText`. Deep
+// trees are walked without recursion.
 
 #include <cstdint>
 #include <memory>
@@ -68,7 +72,8 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   std::string Tag() const;
   void SetTag(std::string_view tag);
 
-  /// The node's text; "" when it has none.
+  /// The node's text (its text pieces joined, without comments, processing
+  /// instructions or unexpanded entity references); "" when it has none.
   std::string Content() const;
   void SetContent(std::string_view content);
 
@@ -95,16 +100,19 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   bool AddChildTree(XmlNode& tree);
   void RemoveAllChildren();
 
-  /// Parses a document (UTF-8 text, or raw bytes whose encoding is taken from
-  /// the byte-order mark or the declaration). On success this node becomes
-  /// the document's root element; on failure it is unchanged and
-  /// `LastErrorText` says why.
+  /// Parses a document (UTF-8 text whatever it declares, or raw bytes whose
+  /// encoding is taken from the byte-order mark or the declaration: UTF-8,
+  /// UTF-16, ISO-8859-1, US-ASCII, or any other the system's iconv offers).
+  /// On success this node becomes the document's root element; on failure it
+  /// is unchanged and `LastErrorText` says why: "line L, column C: reason".
   bool LoadXml(std::string_view text);
   bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
   bool LoadXmlBytes(XmlBytes bytes);
 
-  /// The node with its subtree as indented text; starts with an XML
-  /// declaration when an encoding has been set.
+  /// The node with its subtree as text (element-only content indented);
+  /// starts with an XML declaration when an encoding has been set, then the
+  /// document type declaration when the node is a document's root (or holds
+  /// an entity reference that needs it).
   std::string GetXml() const;
   /// Writes the declaration and the node with its subtree to `path`.
   bool SaveXml(const std::string& path);

@@ -21,13 +21,14 @@
 
 namespace qm {
 
-/// The root element of an XML file. A missing file raises 53; an empty file,
-/// or one that is no well-formed XML, raises 11000 "<file> is empty or is not
-/// well-formed XML".
+/// The root element of an XML file, read as a conformant parser does (see
+/// qm::XML::LoadFile). A missing file raises 53; an empty file raises 11000
+/// "<file> is empty"; one that is no well-formed XML raises 11000 "<file> is
+/// not well-formed XML: line L, column C: reason".
 QUILLMARK_EXPORT XMLPtr LoadXml(const std::filesystem::path& file);
 
-/// The root element of XML text. Text that does not parse raises 11000 with
-/// the parser's message.
+/// The root element of XML text, taken as UTF-8 whatever its declaration
+/// says. Text that does not parse raises 11000 "line L, column C: reason".
 QUILLMARK_EXPORT XMLPtr ParseXml(const std::string& text);
 
 /// The child elements of `element` tagged `tag` (every child when `tag` is

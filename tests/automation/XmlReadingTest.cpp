@@ -1,0 +1,165 @@
+// What the XML wrapper reads: every not-well-formed document refused with a
+// position, entities, DTD defaults and normalisation as a conformant parser
+// applies them, references it may not expand kept, comments and instructions
+// kept for saving, encodings, bounded expansion, nothing fetched.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quillmark/automation/XML.h"
+#include "quillmark/automation/XmlQuery.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using qm::XML;
+using qm::test::ReadFile;
+using qm::test::WriteFile;
+
+// The assertion message of LoadFromString, or "" when the text loads.
+std::string Refusal(const std::string& text) {
+  XML doc;
+  try {
+    doc.LoadFromString(text, "R");
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Number(), qm::ERR_ASSERTION);
+    return e.Description();
+  }
+  return {};
+}
+
+TEST(XmlReading, RefusesWhatIsNotXmlWithLineColumnAndReason) {
+  EXPECT_EQ(Refusal("<p>a&nbsp;b</p>"), "line 1, column 5: undefined entity \"nbsp\"");
+  EXPECT_EQ(Refusal("<doc>\n<a x='1' x='2'/></doc>"), "line 2, column 10: duplicate attribute");
+  for (const char* bad : {"<doc>A & B</doc>", "<doc a=\"<foo>\"/>", "<doc><!-- a -- b --></doc>", "<doc>]]></doc>",
+                          "<!DOCTYPE doc [<!ELEMENT doc (#PCDATA>]><doc/>", "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>",
+                          "<doc>&#xD800;</doc>", "<a/><b/>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", "",
+                          "<?xml version=\"0.0\"?><a/>"})
+    EXPECT_NE(Refusal(bad), "") << bad;
+  // A refused document leaves the wrapper as it was.
+  XML doc;
+  doc.LoadFromString("<kept/>", "R");
+  EXPECT_THROW(doc.LoadFromString("<a>", "S"), qm::Error);
+  EXPECT_EQ(doc.Name(), "R");
+  EXPECT_EQ(doc.GetNextTag()->Name(), "kept");
+}
+
+TEST(XmlReading, ExpandsInternalEntitiesAppliesDefaultsAndSavesWhatWasRead) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "in.xml",
+            "<?xml version=\"1.0\"?>\n"
+            "<!DOCTYPE firm [\n"
+            "  <!ENTITY co \"ACME Ltd\">\n"
+            "  <!ATTLIST firm kind CDATA \"shop\" ids NMTOKENS #IMPLIED>\n"
+            "]>\n"
+            "<firm ids=\"  a\n  b \" note=\"x&#10;y\">&co; &amp; &#x263A;<!-- kept --><?app run?><unit>1</unit></firm>\n");
+  XML doc;
+  ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
+  auto firm = doc.GetNextTag();
+  EXPECT_EQ(firm->Value(), "ACME Ltd & \xE2\x98\xBA");
+  EXPECT_EQ(firm->GetAttribute("kind"), "shop");
+  EXPECT_EQ(firm->GetAttribute("ids"), "a b");
+  EXPECT_EQ(firm->GetAttribute("note"), "x\ny");
+  // The comment and the instruction are invisible to navigation.
+  EXPECT_EQ(firm->ChildCount(), 1);
+  EXPECT_EQ(firm->GetNextTag()->Name(), "unit");
+  EXPECT_EQ(firm->GetNextTag("", 1), nullptr);
+
+  ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
+  const std::string saved = ReadFile(dir / "out.xml");
+  EXPECT_NE(saved.find("ACME Ltd &amp; \xE2\x98\xBA<!-- kept --><?app run?><unit>1</unit>"), std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("note=\"x&#10;y\""), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("&amp;co;"), std::string::npos);
+  XML again;
+  ASSERT_TRUE(again.LoadFile(dir / "out.xml"));
+  EXPECT_EQ(again.GetNextTag()->Render(), firm->Render());
+  EXPECT_EQ(again.GetNextTag()->GetAttribute("note"), "x\ny");
+}
+
+TEST(XmlReading, KeepsReferencesToEntitiesItMayNotReadAndFetchesNothing) {
+  qm::test::ScratchDir dir;
+  // The DTD and the entity exist beside the document, and are never read.
+  WriteFile(dir / "x.dtd", "<!ENTITY nbsp \"READ\"><!ATTLIST p fetched CDATA \"yes\">");
+  WriteFile(dir / "part.xml", "FETCHED");
+  WriteFile(dir / "in.xml",
+            "<!DOCTYPE html SYSTEM \"x.dtd\" [<!ENTITY part SYSTEM \"part.xml\">]>\n"
+            "<html><p>a&nbsp;b&part;</p><q>c</q></html>");
+  XML doc;
+  ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
+  auto p = doc.GetNextTag()->GetNextTag("p");
+  EXPECT_EQ(p->Value(), "ab");
+  EXPECT_EQ(p->GetAttribute("fetched"), "");
+  ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
+  const std::string saved = ReadFile(dir / "out.xml");
+  EXPECT_NE(saved.find("<!DOCTYPE html SYSTEM \"x.dtd\" [<!ENTITY part SYSTEM \"part.xml\">]>\n<html>"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("<p>a&nbsp;b&part;</p>"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("READ"), std::string::npos);
+  EXPECT_EQ(saved.find("FETCHED"), std::string::npos);
+
+  // An element saved on its own carries the declaration under its own name;
+  // one without references needs none.
+  ASSERT_TRUE(p->SaveFile(dir / "p.xml"));
+  EXPECT_NE(ReadFile(dir / "p.xml").find("<!DOCTYPE p SYSTEM \"x.dtd\""), std::string::npos);
+  ASSERT_TRUE(doc.GetNextTag()->GetNextTag("q")->SaveFile(dir / "q.xml"));
+  EXPECT_EQ(ReadFile(dir / "q.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<q>c</q>\n");
+  // A deep copy keeps the references too.
+  XML copy;
+  copy.Create("c");
+  copy.AddChildXML(*p);
+  EXPECT_NE(copy.Render().find("a&nbsp;b&part;"), std::string::npos);
+
+  // Setting the text replaces the references with it.
+  p->LetValue("plain");
+  EXPECT_EQ(p->Render(), "<p>plain</p>\n");
+}
+
+TEST(XmlReading, EntityExpansionIsBounded) {
+  std::string laughs = "<!DOCTYPE l [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int j = 0; j < 10; ++j) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><l>&l10;</l>";
+  EXPECT_NE(Refusal(laughs).find("amplification"), std::string::npos) << Refusal(laughs);
+
+  const std::string big(100000, 'x');
+  std::string quadratic = "<!DOCTYPE q [<!ENTITY x \"" + big + "\">]><q>";
+  for (int i = 0; i < 20000; ++i) quadratic += "&x;";
+  quadratic += "</q>";
+  EXPECT_NE(Refusal(quadratic).find("amplification"), std::string::npos);
+}
+
+TEST(XmlReading, BytesFollowTheirDeclarationTextIsUtf8) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "cp1252.xml", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80 \xE9</a>");
+  WriteFile(dir / "utf16be.xml", std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18));
+  WriteFile(dir / "nosuch.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-coding\"?><a/>");
+  EXPECT_EQ(qm::LoadXml(dir / "cp1252.xml")->Value(), "\xE2\x82\xAC \xC3\xA9");
+  EXPECT_EQ(qm::LoadXml(dir / "utf16be.xml")->Value(), "\xC3\xA9");
+  try {
+    qm::LoadXml(dir / "nosuch.xml");
+    ADD_FAILURE() << "an encoding the system lacks loaded";
+  } catch (const qm::Error& e) {
+    EXPECT_NE(e.Description().find("encoding \"x-no-such-coding\" is not supported"), std::string::npos)
+        << e.Description();
+  }
+  // Text is UTF-8 whatever it declares.
+  EXPECT_EQ(qm::ParseXml("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>")->Value(), "\xC3\xA9");
+  // The typed load says where the document went wrong.
+  WriteFile(dir / "bad.xml", "<a>\n  <b>\n</a>");
+  try {
+    qm::LoadXml(dir / "bad.xml");
+    ADD_FAILURE() << "a bad document loaded";
+  } catch (const qm::Error& e) {
+    EXPECT_EQ(e.Description(), (dir / "bad.xml") + " is not well-formed XML: line 3, column 3: mismatched tag");
+  }
+}
+
+}  // namespace
