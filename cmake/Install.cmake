@@ -16,7 +16,7 @@ endif()
 # relative to their own place, so an installation runs from any prefix; only
 # the build tree's files carry CMake's absolute build run path.
 file(RELATIVE_PATH QM_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-foreach(program IN ITEMS quillmark-cli quillmark-print)
+foreach(program IN ITEMS quillmark-print)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${QM_BIN_TO_LIB}")
   endif()

@@ -4,7 +4,8 @@
 #   libquillmark1      runtime   libquillmark.so.1
 #   libquillmark-ui1   ui        libquillmark-ui.so.1
 #   libquillmark-dev   dev       headers, link names, CMake package, quillmark.pc
-#   quillmark          tools     quillmark, quillmark-print and their manual pages
+#   quillmark          tools     quillmark, quillmark-print, their manual pages and
+#                                the tool's command modules (lib/quillmark/)
 #
 # The packages install into /usr. Only shared builds are packaged.
 if(NOT BUILD_SHARED_LIBS)

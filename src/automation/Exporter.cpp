@@ -50,18 +50,7 @@ void Exporter::Export(spreadsheet::Application& excel, const std::string& Filena
   }
   files::Close(number);
 
-  spreadsheet::TextImport settings;
-  settings.Origin = 2;
-  settings.StartRow = 1;
-  settings.DataType = 1;
-  settings.TextQualifier = 1;
-  settings.ConsecutiveDelimiter = false;
-  settings.Tab = true;
-  settings.Semicolon = false;
-  settings.Comma = false;
-  settings.Space = false;
-  settings.Other = false;
-  books.OpenText(file.Filename(), settings);
+  books.OpenText(file.Filename(), spreadsheet::TabSeparatedImport());
   books.Item(1).SaveAs(Filename, kNormalWorkbook, false);
 }
 

@@ -40,35 +40,6 @@ bool IsDelimiter(char c, const TextImport& s) {
          (s.Other && s.OtherChar != '\0' && c == s.OtherChar);
 }
 
-std::vector<std::string> SplitLine(std::string_view line, const TextImport& settings) {
-  const char qualifier = settings.TextQualifier == 1 ? '"' : settings.TextQualifier == 2 ? '\'' : '\0';
-  std::vector<std::string> cells;
-  std::string cell;
-  std::size_t i = 0;
-  for (;;) {
-    if (qualifier && i < line.size() && line[i] == qualifier) {
-      for (++i; i < line.size(); ++i) {
-        if (line[i] != qualifier) {
-          cell += line[i];
-        } else if (i + 1 < line.size() && line[i + 1] == qualifier) {
-          cell += qualifier;
-          ++i;
-        } else {
-          ++i;
-          break;
-        }
-      }
-    }
-    while (i < line.size() && !IsDelimiter(line[i], settings)) cell += line[i++];
-    cells.push_back(std::move(cell));
-    cell.clear();
-    if (i >= line.size()) return cells;
-    ++i;
-    if (settings.ConsecutiveDelimiter)
-      while (i < line.size() && IsDelimiter(line[i], settings)) ++i;
-  }
-}
-
 // The length of the well-formed UTF-8 character at `i`; 0 when there is none.
 std::size_t Utf8Length(std::string_view text, std::size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
@@ -141,17 +112,64 @@ bool StartDetached(std::vector<std::string> argv) {
 }  // namespace
 
 Sheet ImportText(const std::string& text, const TextImport& settings) {
+  const char qualifier = settings.TextQualifier == 1 ? '"' : settings.TextQualifier == 2 ? '\'' : '\0';
   Sheet sheet;
-  std::size_t start = 0;
-  for (std::int32_t line = 1; start < text.size(); ++line) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    if (line >= settings.StartRow) sheet.Rows.push_back(SplitLine(std::string_view(text).substr(start, end - start), settings));
-    start = end;
-    if (start < text.size() && text[start] == '\r') ++start;
-    if (start < text.size() && text[start] == '\n') ++start;
+  std::vector<std::string> row;
+  std::string cell;
+  std::int32_t line = 1;
+  std::size_t i = 0;
+  const std::size_t size = text.size();
+  while (i < size) {
+    // A cell that starts with the qualifier runs to the closing one, with
+    // delimiters and line ends kept and a doubled qualifier standing for one;
+    // without a closing one it runs to the end of the text.
+    if (qualifier && text[i] == qualifier) {
+      for (++i; i < size; ++i) {
+        if (text[i] != qualifier) {
+          cell += text[i];
+        } else if (i + 1 < size && text[i + 1] == qualifier) {
+          cell += qualifier;
+          ++i;
+        } else {
+          ++i;
+          break;
+        }
+      }
+    }
+    // What follows, up to a delimiter or a line end, belongs to the cell as
+    // written ("ab"c reads as abc).
+    while (i < size && text[i] != '\r' && text[i] != '\n' && !IsDelimiter(text[i], settings)) cell += text[i++];
+    row.push_back(std::move(cell));
+    cell.clear();
+    if (i < size && IsDelimiter(text[i], settings)) {
+      ++i;
+      if (settings.ConsecutiveDelimiter)
+        while (i < size && IsDelimiter(text[i], settings)) ++i;
+      if (i < size) continue;
+      row.emplace_back();  // a delimiter at the very end opens one more, empty cell
+    }
+    // The row ends with CR LF, LF, CR or the end of the text.
+    if (i < size && text[i] == '\r') ++i;
+    if (i < size && text[i] == '\n') ++i;
+    if (line++ >= settings.StartRow) sheet.Rows.push_back(std::move(row));
+    row.clear();
   }
   return sheet;
+}
+
+TextImport TabSeparatedImport() {
+  TextImport settings;
+  settings.Origin = 2;
+  settings.StartRow = 1;
+  settings.DataType = 1;
+  settings.TextQualifier = 1;
+  settings.ConsecutiveDelimiter = false;
+  settings.Tab = true;
+  settings.Semicolon = false;
+  settings.Comma = false;
+  settings.Space = false;
+  settings.Other = false;
+  return settings;
 }
 
 bool ReadsAsNumber(const std::string& text, double& value) {

@@ -35,10 +35,18 @@ struct Sheet {
   std::vector<std::vector<std::string>> Rows;
 };
 
-/// Splits delimited text into rows and cells by the import settings. Lines end
-/// with CR LF, LF or CR; a qualified cell runs to its closing qualifier, a
-/// doubled qualifier standing for one.
+/// Splits delimited text into rows and cells by the import settings, as a
+/// spreadsheet program's text import does. Rows end with CR LF, LF or CR. A
+/// cell that starts with the qualifier runs to its closing qualifier, a
+/// doubled qualifier standing for one, delimiters and line ends inside it
+/// kept; what follows the closing qualifier up to the next delimiter joins
+/// the cell ("ab"c reads as abc); an unclosed qualifier runs to the end of the
+/// text. A qualifier inside a cell is an ordinary character.
 Sheet ImportText(const std::string& text, const TextImport& settings);
+
+/// The settings the export imports its tab-separated text with: TAB as the
+/// only delimiter, the double quote as the text qualifier, from line 1.
+TextImport TabSeparatedImport();
 
 class Workbook {
  public:

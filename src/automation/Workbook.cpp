@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "automation/Spreadsheet.h"
 #include "quillmark/automation/Exporter.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -38,6 +39,10 @@ void Export(const std::filesystem::path& file, const std::vector<std::vector<Cel
   Exporter().ExportArrayToExcel(file.string(), data);
 }
 
+// Workbooks written from text are not opened in the desktop's spreadsheet
+// program.
+constexpr bool kHidden = false;
+
 }  // namespace
 
 void WriteWorkbook(const std::filesystem::path& file, const std::vector<std::vector<std::string>>& rows) {
@@ -54,6 +59,19 @@ void WriteWorkbook(const std::filesystem::path& file, std::initializer_list<std:
 
 void WriteWorkbook(const std::filesystem::path& file, std::initializer_list<std::initializer_list<double>> rows) {
   WriteWorkbook(file, std::vector<std::vector<double>>(rows.begin(), rows.end()));
+}
+
+TableSize WriteWorkbookFromText(const std::filesystem::path& file, const std::filesystem::path& text) {
+  QM_FRAME_TRY {
+    spreadsheet::Workbooks books(kHidden);
+    books.OpenText(text.string(), spreadsheet::TabSeparatedImport());
+    spreadsheet::Workbook& book = books.Item(1);
+    TableSize size{book.Content().Rows.size(), 0};
+    for (const auto& row : book.Content().Rows) size.Columns = std::max(size.Columns, row.size());
+    book.SaveAs(file.string(), 0, false);
+    return size;
+  }
+  QM_FRAME_CATCH("Workbook", "Public Function WriteWorkbookFromText", file.string(), text.string());
 }
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "compression/ZipLibrary.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "compression/DeflatedMember.h"
 #include "compression/EntryName.h"
+#include "io/AtomicFile.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm::compression {
@@ -253,6 +256,16 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     return failed(archivePath, "cannot be written");
   }
   (void)archive.release();  // zip_close freed it
+  // libzip writes a temporary beside the archive and renames it, without
+  // syncing: the archive is made durable here, before the caller is told.
+  const int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    return Fail(ZE_Write_ERR, archivePath, "cannot be synced to disk: " + std::string(std::strerror(error)));
+  }
+  ::close(fd);
+  io::SyncFolder(std::filesystem::absolute(archivePath).parent_path());
   return ZE_OK;
 }
 

@@ -127,6 +127,28 @@ TEST(SpreadsheetImport, TabsQualifiersAndNumbers) {
   settings.StartRow = 2;
   EXPECT_EQ(qm::spreadsheet::ImportText("skip\nx\t\t\ty", settings).Rows.at(0), (std::vector<std::string>{"x", "y"}));
 
+  // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
+  EXPECT_EQ(qm::spreadsheet::ImportText("a\rb\n\nc\r\n", settings).Rows.size(), 3u);
+}
+
+// The import the export uses reads quoted cells as a spreadsheet program does.
+TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
+  const auto settings = qm::spreadsheet::TabSeparatedImport();
+  const auto rows = [&](const std::string& text) { return qm::spreadsheet::ImportText(text, settings).Rows; };
+  using Rows = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(rows("\"say \"\"hi\"\"\"\tx\n"), (Rows{{"say \"hi\"", "x"}}));
+  // A line end inside quotes stays in the cell; the row goes on after it.
+  EXPECT_EQ(rows("\"two\r\nlines\"\tb\r\n\"\"\tlast"), (Rows{{"two\r\nlines", "b"}, {"", "last"}}));
+  // Text after the closing quote joins the cell; a quote inside a cell is text.
+  EXPECT_EQ(rows("\"ab\"c\td\"e\"\tx \"\""), (Rows{{"abc", "d\"e\"", "x \"\""}}));
+  // An unclosed quote runs to the end of the text, line ends and tabs kept.
+  EXPECT_EQ(rows("a\t\"open\tcell\nnext\tline\n"), (Rows{{"a", "open\tcell\nnext\tline\n"}}));
+  // A tab at the very end opens one more cell; an empty text has no rows.
+  EXPECT_EQ(rows("x\t"), (Rows{{"x", ""}}));
+  EXPECT_TRUE(rows("").empty());
+}
+
+TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {
   double value = 0;
   for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
            {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}}) {

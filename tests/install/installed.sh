@@ -54,6 +54,21 @@ for program in "${programs[@]}"; do
   [ -z "$elsewhere" ] || fail "$program: $elsewhere"
 done
 
+# The launcher links no library of ours (--version loads nothing); the command
+# modules find the libraries they link in the moved tree.
+if grep -q "libquillmark" <<<"$(env -i "$(command -v ldd)" "$prefix/bin/quillmark")"; then
+  fail "bin/quillmark links a library of ours"
+fi
+modules=$(find "$prefix" -path "*/quillmark/*.so" -type f)
+[ -n "$modules" ] || fail "no command modules installed"
+for module in $modules; do
+  libraries=$(env -i "$(command -v ldd)" "$module")
+  if grep -q "not found" <<<"$libraries"; then fail "$module: $(grep "not found" <<<"$libraries")"; fi
+  elsewhere=$(grep "libquillmark" <<<"$libraries" | grep -v -- "=> $prefix/" || true)
+  [ -z "$elsewhere" ] || fail "$module: $elsewhere"
+done
+[[ $(installed quillmark --version) == "quillmark $version"* ]] || fail "quillmark --version"
+
 # Outputs are read whole before they are searched: a reader that stops early
 # would make the writer fail under pipefail.
 [[ $(installed quillmark version) == *"Quillmark Library $version"* ]] || fail "quillmark version"

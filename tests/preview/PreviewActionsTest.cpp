@@ -7,6 +7,7 @@
 #include "quillmark/html/PrintSettings.h"
 #include "support/ErrorOf.h"
 #include "ui/preview/HTMLPreview.h"
+#include "ui/preview/WordProcessor.h"
 
 namespace {
 
@@ -19,6 +20,22 @@ using qm::test::WriteScript;
 using qm::ui::HTMLPreview;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Why the real Word conversion cannot run here, or "" when it can: it needs
+// LibreOffice's Writer component (program/libswlo.so beside the real soffice),
+// not any soffice (an installation with Calc alone has one), and pdfinfo and
+// pdfimages (poppler-utils) to check the result.
+std::string WhyNoWordConversion() {
+  const QString soffice = QStandardPaths::findExecutable("soffice");
+  if (soffice.isEmpty()) return "LibreOffice (soffice) is not installed";
+  std::error_code ec;
+  const auto program = std::filesystem::canonical(soffice.toStdString(), ec).parent_path();
+  if (ec || !std::filesystem::exists(program / "libswlo.so", ec))
+    return "LibreOffice Writer is not installed (no libswlo.so beside " + soffice.toStdString() + ")";
+  for (const char* tool : {"pdfinfo", "pdfimages"})
+    if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " (poppler-utils) is not installed";
+  return "";
+}
 
 // A report in dir_, message boxes recorded, and stand-in programs in bin_: an
 // soffice that keeps the page it is given (given.html) and writes a .doc.
@@ -147,12 +164,32 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
               "(LibreOffice Writer (soffice) is not installed)");
     EXPECT_EQ(desktop_->Messages[0].Buttons, 48);
   }
+  {
+    // An installation with Calc but not Writer: the message names Writer.
+    qm::test::ScratchDir office;
+    std::filesystem::create_directories(office / "program");
+    qm::test::WriteFile(office / "program/fundamentalrc", "[Bootstrap]\n");
+    WriteScript(office / "program/soffice", "touch '" + (dir_ / "ran") + "'\n");
+    qm::test::ScratchDir links;
+    std::filesystem::create_symlink(office / "program/soffice", links / "soffice");
+    PathScope path(links.Path(), true);
+    AnswerSaveDialog(dir_ / "nowriter.doc");
+    preview.OpenInWord();
+    ASSERT_EQ(desktop_->Messages.size(), 2u);
+    EXPECT_EQ(desktop_->Messages[1].Prompt,
+              "Microsoft Word could not be started. Check that it has been installed correctly. "
+              "(LibreOffice is installed without Writer, which converts to Word (Debian: libreoffice-writer))");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "ran"));
+    // With Writer's library the same installation is started.
+    qm::test::WriteFile(office / "program/libswlo.so", "");
+    EXPECT_FALSE(qm::ui::WordProcessor::LacksWriter(links / "soffice"));
+  }
   WriteScript(bin_ / "soffice", "echo 'Error: source file could not be loaded' >&2; exit 1\n");
   PathScope path(bin_.Path(), false);
   AnswerSaveDialog(dir_ / "failed.doc");
   preview.OpenInWord();
-  ASSERT_EQ(desktop_->Messages.size(), 2u);
-  EXPECT_EQ(desktop_->Messages[1].Prompt,
+  ASSERT_EQ(desktop_->Messages.size(), 3u);
+  EXPECT_EQ(desktop_->Messages[2].Prompt,
             "Error exporting to Word: LibreOffice could not convert the document: Error: source file could not be "
             "loaded");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "failed.doc"));
@@ -163,9 +200,8 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
 class WordConversionTest : public PreviewActionsTest {};
 
 TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
-  if (QStandardPaths::findExecutable("soffice").isEmpty())
-    GTEST_SKIP() << "LibreOffice (soffice) is not installed: the real Word conversion is not tested "
-                    "(scripts/test --full installs it)";
+  if (const std::string why = WhyNoWordConversion(); !why.empty())
+    GTEST_SKIP() << why << ": the real Word conversion is not tested (scripts/test --full installs it)";
   auto settings = std::make_shared<qm::PrintSettings>();
   settings->SetOrientation(qm::ORI_Landscape);
   settings->SetMargins(36, 36, 36, 36);

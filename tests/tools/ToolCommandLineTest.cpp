@@ -121,7 +121,7 @@ TEST(ToolCommandLine, EveryCommandDoesItsJob) {
   qm::test::WriteFile(dir / "next.html", "<html><body>next</body></html>");
   qm::test::WriteFile(dir / "pic.bmp", TinyBmp());
   qm::test::WriteFile(dir / "doc.xml", "<?xml version=\"1.0\"?><root><a/><b/></root>");
-  qm::test::WriteFile(dir / "table.tsv", "name\tvalue\none\t1\ntwo\t2\n");
+  qm::test::WriteFile(dir / "table.tsv", "name\tvalue\none\t1\n\"say \"\"hi\"\"\"\t\"two\nlines\"\n");
   fs::create_directories(d / "tree/sub");
   qm::test::WriteFile(dir / "tree/sub/deep.HTML", "x");
 
@@ -148,7 +148,12 @@ TEST(ToolCommandLine, EveryCommandDoesItsJob) {
   EXPECT_EQ(ok("interp --linear 2 -1 -.5e1"), "-1\n-3\n-5\n");  // a negative value is no option
   EXPECT_EQ(ok("find -rq . '*.html'"), "./back.html\n./next.html\n./page.html\n./tree/sub/deep.HTML\n");
   EXPECT_EQ(ok("xml-check doc.xml out.xml"), "doc.xml: root element <root> with 2 child elements; saved to out.xml\n");
+  // Quoted cells read as the export's import reads them: quotes undone, the
+  // line break inside quotes kept in its cell.
   EXPECT_EQ(ok("export-tsv table.tsv table.xlsx"), "table.xlsx: 3 rows, 2 columns\n");
+  const std::string sheet = qm::test::Output("unzip -p '" + (dir / "table.xlsx") + "' xl/worksheets/sheet1.xml");
+  EXPECT_NE(sheet.find(">say \"hi\"</t>"), std::string::npos) << sheet;
+  EXPECT_NE(sheet.find(">two\nlines</t>"), std::string::npos) << sheet;
   ok("dialog clear-dismissed --app='Tool test'");  // needs no window
 }
 

@@ -28,7 +28,8 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   qm::test::WriteFile(dir / "plain.txt", "plain text, not compressed");
   qm::test::WriteFile(dir / "empty", "");
   qm::test::WriteFile(dir / "page.html", "<html><body>hi</body></html>");
-  qm::test::WriteFile(dir / "split.tsv", "a\tb\r\nc\rd\te\n");
+  // An unclosed quote runs to the end: one cell too long for a worksheet.
+  qm::test::WriteFile(dir / "long.tsv", "a\t\"" + std::string(20000, 'x') + "\n" + std::string(20000, 'y') + "\n");
   fs::create_directory(d / "folder");
 
   // Each failing command and the words it must say; a folder where a file is
@@ -55,7 +56,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
       {"zip a.zip . page.html", ".: is the root or the current folder, which has no name to store, not archived"},
       {"zip a.zip missing.txt", "none of the files was found: no archive written"},
       {"export-tsv folder out.xlsx", "folder is a folder, not a file"},
-      {"export-tsv split.tsv out.xlsx", "a cell holds a line break"},
+      {"export-tsv long.tsv out.xlsx", "A cell holds more than 32767 characters"},
   };
   for (const auto& [arguments, words] : kCases) EXPECT_TRUE(FailsSaying(Quillmark(d, arguments), words)) << arguments;
   EXPECT_FALSE(fs::exists(d / "out.xlsx"));

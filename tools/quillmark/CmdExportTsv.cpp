@@ -1,9 +1,10 @@
-// quillmark export-tsv IN.tsv OUT.xlsx: reads a tab-separated file into a
-// table and writes it as a workbook.
+// quillmark export-tsv IN.tsv OUT.xlsx: imports a tab-separated file the way
+// the library's export does (the double quote as text qualifier) and writes it
+// as a workbook.
 
-#include <fstream>
+#include <algorithm>
+#include <cstddef>
 #include <iostream>
-#include <sstream>
 
 #include "Commands.h"
 #include "Trouble.h"
@@ -12,34 +13,13 @@
 namespace qm::cli {
 namespace {
 
-std::vector<std::vector<std::string>> ReadTsv(std::istream& in) {
-  std::vector<std::vector<std::string>> rows;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> cells;
-    std::istringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-    rows.push_back(std::move(cells));
-  }
-  while (!rows.empty() && rows.back().empty()) rows.pop_back();
-  return rows;
-}
-
 int Run(const Invocation& call) {
   const auto& args = call.Operands();
   // A folder opens as a stream that yields nothing; it must not become an
   // empty workbook.
   if (const std::string why = WhyNotReadable(args[0]); !why.empty()) throw Trouble(why);
-  std::ifstream in(args[0], std::ios::binary);
-  if (!in) throw Trouble("cannot read " + args[0]);
-  const auto rows = ReadTsv(in);
-  // WriteWorkbook keeps each cell whole (a cell starting with a double quote
-  // is quoted) and refuses a cell holding a carriage return, which would
-  // otherwise split its row in the workbook.
-  std::size_t columns = 1;
-  for (const auto& row : rows) columns = std::max(columns, row.size());
-  WithFiles({}, args[1], [&] { WriteWorkbook(args[1], rows); });
-  std::cout << args[1] << ": " << rows.size() << " rows, " << columns << " columns\n";
+  const TableSize size = WithFiles({args[0]}, args[1], [&] { return WriteWorkbookFromText(args[1], args[0]); });
+  std::cout << args[1] << ": " << size.Rows << " rows, " << std::max<std::size_t>(size.Columns, 1) << " columns\n";
   return 0;
 }
 
@@ -52,8 +32,12 @@ extern const Command kExportTsv{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "Each line is a row, each tab-separated field a cell (text as written). Prints\n"
-               "the number of rows and columns.\n\n"
+    .Details = "Each line is a row, each tab-separated field a cell, read as a spreadsheet\n"
+               "program reads them: the double quote is the text qualifier, so \"a<TAB>b\" is one\n"
+               "cell, \"\" inside quotes is one quote, and a line break inside quotes stays in\n"
+               "the cell; \"ab\"c reads as abc, and an unclosed quote runs to the end of the\n"
+               "file. Text that reads as a number becomes a number. Prints the number of rows\n"
+               "and columns.\n\n"
                "Examples:\n"
                "  quillmark export-tsv sales.tsv sales.xlsx\n",
     .Run = Run,

@@ -1,23 +1,33 @@
 // quillmark find DIR PATTERN [--recurse]: the files of DIR whose names match
 // PATTERN (?, *, #, [list], [!list]; without regard to case), one full path a line.
 
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "Commands.h"
 #include "ProgressLine.h"
 #include "Trouble.h"
-#include "quillmark/utility/FindFiles.h"
+#include "quillmark/utility/FileRecurser.h"
 
 namespace qm::cli {
 namespace {
 
+void Flush(std::string& lines) {
+  std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+  if (!std::cout) throw Trouble("cannot write the list of files");
+  lines.clear();
+}
+
 int Run(const Invocation& call) {
   const std::string folder = call.Operand(0);
-  std::vector<std::filesystem::path> found;
+  // The recurser's own list of names: FindFiles would split every one into a
+  // path's components, which costs more than the listing itself.
+  Variant found;
   try {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark find", ProgressLine::Unit::Folders);
-    found = FindFiles(folder, call.Operand(1), call.Has("recurse"), progress.Callback());
+    found = FileRecurser().Files(call.Operand(1), call.Has("recurse"), folder, progress.Callback());
   } catch (const Error& e) {
     std::error_code ec;
     const std::string coded = Coded(e);
@@ -25,7 +35,14 @@ int Run(const Invocation& call) {
     if (!std::filesystem::is_directory(folder, ec)) throw Trouble(folder + " is not a folder" + coded);
     throw Trouble("cannot list " + folder + " or a folder below it" + coded);
   }
-  for (const auto& path : found) std::cout << path.string() << '\n';
+  // One block of lines at a time, not a write through the stream per name.
+  std::string lines;
+  for (const Variant& path : found.Array().Data()) {
+    lines += path.String();
+    lines += '\n';
+    if (lines.size() >= 1 << 16) Flush(lines);
+  }
+  Flush(lines);
   return 0;
 }
 

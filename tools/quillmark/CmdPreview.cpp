@@ -1,57 +1,12 @@
 // quillmark preview PAGE.html [--print-only|--no-buttons]
 // quillmark print PAGE.html [--pdf OUT]
-
-#include <iostream>
-#include <memory>
+// Both are run by the ui module (ui/PreviewWindows.cpp).
 
 #include "Commands.h"
-#include "Trouble.h"
-
-#ifdef QM_HAVE_UI
-#include "quillmark/ui/HTMLDisplay.h"
-#include "quillmark/ui/PrintHelper.h"
-#endif
+#include "UiModule.h"
 
 namespace qm::cli {
 namespace {
-
-#ifdef QM_HAVE_UI
-
-int RunPreview(const Invocation& call) {
-  if (call.Has("print-only") && call.Has("no-buttons")) call.Wrong("give --print-only or --no-buttons, not both");
-  const std::int16_t buttons = call.Has("print-only") ? 1 : call.Has("no-buttons") ? 2 : 0;
-  const std::string page = call.Operand(0);
-  WithFiles({page}, {}, [&] { ui::HTMLDisplay().Show(page, nullptr, false, buttons); });
-  return 0;
-}
-
-int RunPrint(const Invocation& call) {
-  const std::string page = call.Operand(0);
-  const std::string pdf = call.Value("pdf");
-  if (call.Has("pdf") && pdf.empty()) call.Wrong("option '--pdf' needs a file name");
-  if (pdf.empty()) {
-    WithFiles({page}, {}, [&] { ui::PrintDetached(page); });
-    std::cout << "printing " << page << " on the default printer\n";
-  } else {
-    WithFiles({page}, pdf, [&] { ui::PrintToPdf(page, pdf); });
-    std::cout << "wrote " << pdf << '\n';
-  }
-  return 0;
-}
-
-#else
-
-int RunPreview(const Invocation&) {
-  std::cerr << "quillmark preview: this build has no user interface (quillmark::ui)\n";
-  return 1;
-}
-
-int RunPrint(const Invocation&) {
-  std::cerr << "quillmark print: this build has no user interface (quillmark::ui)\n";
-  return 1;
-}
-
-#endif
 
 constexpr Option kPreviewOptions[] = {
     {"print-only", 0, {}, "offer only Print and Close"},
@@ -75,7 +30,7 @@ extern const Command kPreview{
     .Options = kPreviewOptions,
     .Details = "Examples:\n"
                "  quillmark preview report.html\n",
-    .Run = RunPreview,
+    .Run = RunInUi,
     .ShowsProgress = false,
 };
 
@@ -91,7 +46,7 @@ extern const Command kPrint{
                "Examples:\n"
                "  quillmark print report.html\n"
                "  quillmark print report.html --pdf report.pdf\n",
-    .Run = RunPrint,
+    .Run = RunInUi,
     .ShowsProgress = false,
 };
 

@@ -62,6 +62,8 @@ class Invocation {
   Invocation(const Command& command, std::span<const std::string> args);
 
   bool HelpAsked() const { return help_; }
+  /// The command this is an invocation of.
+  const Command& Which() const { return *command_; }
   /// True unless --quiet was given.
   bool Chatty() const { return !Has("quiet"); }
 

@@ -1,116 +1,57 @@
-// quillmark: the library's main jobs from a shell.
+// quillmark: the launcher of the command-line tool. It answers --version
+// itself and hands every other command line to the commands module
+// (commands.so in lib/quillmark, found from this program's own place), so that
+// a version query loads no library of ours and the file commands load the core
+// library but never the user interface (that module loads it for dialog,
+// preview and print only). It uses the C library alone: no C++ run time to
+// load before the module needs it.
 
-#include <iostream>
-#include <span>
-#include <string>
-#include <vector>
+#include <dlfcn.h>
+#include <unistd.h>
 
-#include "Commands.h"
-#include "Trouble.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/LibMain.h"
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
 
-namespace qm::cli {
+#include "ToolVersion.h"
+
 namespace {
 
-int PrintVersion(const Invocation&) {
-  std::cout << "quillmark " << kLibraryVersion << '\n'
-            << "The command-line tool of the " << kLibraryTitle << ": its main jobs from a shell.\n";
-  return 0;
-}
+// Where the commands module lies relative to this program's folder
+// (QM_CLI_MODULE_DIR, from the build: "../lib/quillmark" or the like).
+constexpr std::string_view kModuleFromBin = QM_CLI_MODULE_DIR "/commands.so";
 
-const Command kVersion{
-    .Name = "version",
-    .Operands = "",
-    .Summary = "Print the version of the tool and of the library (as --version does).",
-    .MinOperands = 0,
-    .MaxOperands = 0,
-    .Options = {},
-    .Details = "Examples:\n"
-               "  quillmark version\n",
-    .Run = PrintVersion,
-    .ShowsProgress = false,
-};
-
-// In the order --help lists them.
-const Command* const kCommands[] = {&kMht,      &kCompress,  &kDecompress, &kZip,     &kJpeg,  &kInterp, &kFind,
-                                    &kXmlCheck, &kExportTsv, &kDialog,     &kPreview, &kPrint, &kVersion};
-
-void PrintToolHelp(std::ostream& out) {
-  out << "Usage: quillmark COMMAND [OPTION]... [ARG]...\n"
-         "  or:  quillmark --help | --version\n"
-         "Run one of the Quillmark Library's jobs: web archives, compression, zip\n"
-         "archives, pictures, resampling, XML, workbooks, dialogs and printing.\n\n"
-         "Commands:\n";
-  for (const Command* command : kCommands) {
-    // The summary's first line, without its full stop.
-    std::string summary(command->Summary.substr(0, command->Summary.find('\n')));
-    if (summary.ends_with('.')) summary.pop_back();
-    out << "  " << command->Name << std::string(12 - command->Name.size(), ' ') << summary << '\n';
-  }
-  out << "\nOptions:\n"
-         "  -h, --help     display this help and exit\n"
-         "  -V, --version  output version information and exit\n\n"
-         "Every command takes --help for its own usage, options and examples; the long\n"
-         "jobs (mht, compress, decompress, zip, find) show progress on stderr when it is\n"
-         "a terminal, and take -q, --quiet to keep it silent.\n\n"
-         "Examples:\n"
-         "  quillmark mht report/index.html report.mht\n"
-         "  quillmark zip backup.zip report.html pics/chart.png\n"
-         "  quillmark find -r . '*.mht'\n"
-         "  quillmark zip --help\n\n"
-         "Exit status:\n"
-         "  0  success\n"
-         "  1  the job failed: the message says what went wrong with which file, then the\n"
-         "     library's error number and text\n"
-         "  2  wrong usage: an unknown command or option, a missing or extra argument, or\n"
-         "     a number that is not one\n";
-}
-
-int ToolUsageError(const std::string& reason) {
-  std::cerr << "quillmark: " << reason << '\n'
-            << "Usage: quillmark COMMAND [OPTION]... [ARG]...\n"
-               "Try 'quillmark --help' for more information.\n";
-  return 2;
-}
-
-int Dispatch(const Command& command, std::span<const std::string> args) {
-  try {
-    const Invocation call(command, args);
-    if (call.HelpAsked()) {
-      PrintHelp(command, std::cout);
-      return 0;
-    }
-    return command.Run(call);
-  } catch (const UsageError& e) {
-    PrintUsageError(command, e, std::cerr);
-    return 2;
-  } catch (const Trouble& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
-  } catch (const qm::Error& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.Description() << " (error " << e.Number() << ")\n"
-              << "  source: " << e.Source() << '\n';
-  } catch (const std::exception& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
-  }
+int Fail(const char* what, const char* why) {
+  std::fprintf(stderr, "quillmark: %s (%s)\n", what, why);
   return 1;
 }
 
 }  // namespace
-}  // namespace qm::cli
 
 int main(int argc, char** argv) {
-  using namespace qm::cli;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return ToolUsageError("missing command");
-  const std::string& first = args[0];
-  if (first == "--help" || first == "-h") {
-    PrintToolHelp(std::cout);
-    return 0;
+  if (argc >= 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0)) {
+    const std::string_view text = qm::cli::kToolVersionText;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (first == "--version" || first == "-V") return Dispatch(kVersion, {});
-  if (first.starts_with('-')) return ToolUsageError("unknown option '" + first + "'");
-  for (const Command* command : kCommands)
-    if (command->Name == first) return Dispatch(*command, std::span(args).subspan(1));
-  return ToolUsageError("unknown command '" + first + "'");
+  // /proc/self/exe names the program itself, links resolved, wherever the
+  // installation was moved.
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path)
+    return Fail("cannot find its own place", "/proc/self/exe");
+  path[length] = '\0';
+  char* slash = std::strrchr(path, '/');
+  if (!slash) return Fail("cannot find its own place", path);
+  const std::size_t folder = static_cast<std::size_t>(slash - path) + 1;
+  if (folder + kModuleFromBin.size() >= sizeof path) return Fail("cannot find its commands", "path too long");
+  std::memcpy(path + folder, kModuleFromBin.data(), kModuleFromBin.size());
+  path[folder + kModuleFromBin.size()] = '\0';
+  void* module = dlopen(path, RTLD_LAZY | RTLD_LOCAL);
+  if (!module) return Fail("cannot load its commands", dlerror());
+  using Entry = int (*)(int, char**);
+  const auto entry = reinterpret_cast<Entry>(dlsym(module, "qm_cli_main"));
+  if (!entry) return Fail("cannot load its commands", dlerror());
+  return entry(argc, argv);
 }

@@ -14,6 +14,7 @@
 /// holding a line break raises 5 "Invalid procedure call or argument: a cell
 /// holds a line break", as a workbook row is one line of the import.
 
+#include <cstddef>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
@@ -37,5 +38,23 @@ QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
                                     std::initializer_list<std::initializer_list<std::string>> rows);
 QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
                                     std::initializer_list<std::initializer_list<double>> rows);
+
+/// The size of an imported table: its rows, and the cells of its longest row.
+struct TableSize {
+  std::size_t Rows = 0;     ///< rows imported
+  std::size_t Columns = 0;  ///< cells of the longest row
+};
+
+/// Imports the tab-separated text file `text` the way qm::Exporter imports
+/// its tables and writes it as a workbook named `file` (replaced). Each line
+/// is a row and each TAB-separated field a cell; the double quote is the text
+/// qualifier, as in a spreadsheet program: `"a<TAB>b"` is one cell, `""` in a
+/// quoted cell is one quote, a line break inside quotes stays in the cell,
+/// `"ab"c` reads as `abc` and an unclosed quote runs to the end of the text.
+/// Bytes that are not UTF-8 read as ISO-8859-1. Raises 53 "File not found"
+/// when `text` cannot be read, 58000 when the workbook cannot be written, and
+/// an error naming the limit when the table does not fit a worksheet (more
+/// than 1048576 rows or 16384 columns, a cell over 32767 characters).
+QUILLMARK_EXPORT TableSize WriteWorkbookFromText(const std::filesystem::path& file, const std::filesystem::path& text);
 
 }  // namespace qm

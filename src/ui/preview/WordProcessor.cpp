@@ -176,10 +176,28 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
   }
 }
 
+bool WordProcessor::LacksWriter(const std::string& soffice) {
+  // soffice is usually a link into the installation's program folder
+  // (/usr/bin/soffice -> /usr/lib/libreoffice/program/soffice).
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(soffice, ec);
+  if (ec) return false;
+  const std::filesystem::path program = real.parent_path();
+  const bool installation = std::filesystem::exists(program / "fundamentalrc", ec) ||
+                            std::filesystem::exists(program / "bootstraprc", ec);
+  return installation && !std::filesystem::exists(program / "libswlo.so", ec);
+}
+
 std::unique_ptr<WordProcessor> WordProcessor::Start() {
   for (const char* name : {"soffice", "libreoffice"}) {
     const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    if (!program.isEmpty()) return std::unique_ptr<WordProcessor>(new WordProcessor(program.toStdString()));
+    if (program.isEmpty()) continue;
+    // LibreOffice with Calc alone has an soffice too, which then fails every
+    // conversion with "source file could not be loaded".
+    if (LacksWriter(program.toStdString()))
+      RaiseFrom(ERR_General, kSource,
+                "LibreOffice is installed without Writer, which converts to Word (Debian: libreoffice-writer)");
+    return std::unique_ptr<WordProcessor>(new WordProcessor(program.toStdString()));
   }
   RaiseFrom(ERR_General, kSource, "LibreOffice Writer (soffice) is not installed");
 }

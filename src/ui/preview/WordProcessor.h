@@ -82,8 +82,16 @@ class WordDocument {
 class WordProcessor {
  public:
   /// Finds LibreOffice (soffice or libreoffice on the PATH); raises 9999
-  /// "LibreOffice Writer (soffice) is not installed" when there is none.
+  /// "LibreOffice Writer (soffice) is not installed" when there is none, and
+  /// 9999 "LibreOffice is installed without Writer, ..." when the one found
+  /// lacks its Writer component.
   static std::unique_ptr<WordProcessor> Start();
+
+  /// True when `soffice` lies in a LibreOffice program folder (one holding
+  /// fundamentalrc or bootstraprc, links resolved) that has no Writer
+  /// (libswlo.so). A program elsewhere, such as a wrapper script, is taken
+  /// as able to convert.
+  static bool LacksWriter(const std::string& soffice);
 
   /// A visible word processor shows the saved document (see Activate).
   bool Visible = false;
