@@ -35,7 +35,7 @@ TEST(ZipFiles, ArchivesEveryFileInRoundsAndSaysWhichAreMissing) {
   qm::test::WriteFile("f7.txt", "changed");
   report = qm::ZipFiles(archive, files);
   EXPECT_FALSE(report.Complete());
-  EXPECT_EQ(report.Result, qm::ZE_OK);
+  EXPECT_EQ(report.Result, qm::ZipResult::Ok);
   EXPECT_EQ(report.Archived, 2499u);
   ASSERT_EQ(report.Skipped.size(), 2u);
   EXPECT_EQ(report.Skipped[0].File, "gone.txt");
@@ -51,7 +51,7 @@ TEST(ZipFiles, AFailedRoundNamesTheFileAndNothingFoundWritesNothing) {
   for (int i = 0; i < 1100; ++i) files.push_back(dir.Path() / ("m" + std::to_string(i)));
   const fs::path archive = dir.Path() / "none.zip";
   qm::ZipReport report = qm::ZipFiles(archive, files);
-  EXPECT_EQ(report.Result, qm::ZE_Nothing_To_Do_ERR);
+  EXPECT_EQ(report.Result, qm::ZipResult::NothingFound);
   EXPECT_EQ(report.Skipped.size(), 1100u);
   EXPECT_FALSE(fs::exists(archive));
   EXPECT_TRUE(report.Message().ends_with("none of the files was found: no archive written"));
@@ -60,7 +60,7 @@ TEST(ZipFiles, AFailedRoundNamesTheFileAndNothingFoundWritesNothing) {
   qm::test::WriteFile(dir / "m3", "three");
   qm::test::WriteFile(dir / "text.zip", "plain text");
   report = qm::ZipFiles(dir.Path() / "text.zip", files);
-  EXPECT_EQ(report.Result, qm::ZE_Zip_Structure_ERR);
+  EXPECT_EQ(report.Result, qm::ZipResult::NotAnArchive);
   EXPECT_EQ(report.FailedFile, dir.Path() / "text.zip");
   EXPECT_EQ(report.NotTried, 76u);
   EXPECT_NE(report.Message().find(dir / "text.zip" + ": exists but is not a zip archive"), std::string::npos);
