@@ -33,8 +33,11 @@ struct QUILLMARK_EXPORT RgbImage {
   /// The red, green and blue bytes of the pixel at column x, row y (from the
   /// top left; both counted from 0, unchecked).
   const std::uint8_t* At(int x, int y) const {
-    return Pixels.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(x)) * 3;
+    return Pixels.data() +
+           (static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(x)) * 3;
   }
+  /// The same size and pixels.
+  bool operator==(const RgbImage&) const = default;
 };
 
 /// Loads a BMP, GIF, JPEG or PNG file.
