@@ -16,7 +16,7 @@ int Run(const Invocation& call) {
   // ConvertToJpeg in its two steps, so that a failure names the file it lies with.
   const auto picture = WithFiles({in}, {}, [&] { return ReadPicture(in); });
   WithFiles({}, out, [&] { WriteJpeg(picture, out, quality); });
-  std::cout << out << ": " << picture->Width() << " x " << picture->Height() << ", quality " << quality << '\n';
+  std::cout << out << ": " << picture.Width << " x " << picture.Height << ", quality " << quality << '\n';
   return 0;
 }
 
