@@ -41,6 +41,8 @@ std::int32_t OutputUpper(std::int32_t lb, std::int32_t n, std::int16_t Precision
 
 }  // namespace
 
+Interpolate::~Interpolate() = default;
+
 Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
   QM_FRAME_TRY {
     const VariantArray& in = Samples(InArray);
