@@ -60,8 +60,8 @@ std::string CheckedEntryName(const std::string& name) {
 
 // The name of `file` relative to `base`, both taken from the current folder.
 std::string NameUnder(const std::filesystem::path& base, const std::filesystem::path& file) {
-  const auto relative =
-      std::filesystem::absolute(file).lexically_normal().lexically_relative(std::filesystem::absolute(base).lexically_normal());
+  const auto folder = std::filesystem::absolute(base).lexically_normal();
+  const auto relative = std::filesystem::absolute(file).lexically_normal().lexically_relative(folder);
   if (relative.empty() || relative == "." || *relative.begin() == "..")
     RaiseBadName(file.string() + " is not inside the base folder " + base.string());
   return relative.generic_string();

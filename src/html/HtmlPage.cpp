@@ -64,7 +64,7 @@ HtmlPage& HtmlPage::Paragraph(std::string_view text) {
   return *this;
 }
 
-HtmlPage& HtmlPage::Table(std::span<const std::vector<std::string>> rows, bool headerRow) {
+HtmlPage& HtmlPage::Table(const std::vector<std::vector<std::string>>& rows, bool headerRow) {
   body_ += "<table>\n";
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const char* cell = headerRow && r == 0 ? "th" : "td";

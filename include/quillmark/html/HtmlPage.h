@@ -14,7 +14,6 @@
 /// its head, so a browser reads it right wherever it is opened from.
 
 #include <filesystem>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +44,7 @@ class QUILLMARK_EXPORT HtmlPage {
   HtmlPage& Paragraph(std::string_view text);
   /// A table of text cells; with `headerRow` the first row's cells are
   /// header cells. Rows may differ in length.
-  HtmlPage& Table(std::span<const std::vector<std::string>> rows, bool headerRow = true);
+  HtmlPage& Table(const std::vector<std::vector<std::string>>& rows, bool headerRow = true);
   /// A picture referred to by its file name; Save copies the file beside the
   /// page.
   HtmlPage& Image(const std::filesystem::path& file, std::string_view alt = {});
