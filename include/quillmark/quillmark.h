@@ -2,19 +2,23 @@
 
 /// @file
 /// The typed layer of the core library in one include: free functions and
-/// value types over standard types for the library's main jobs, beside the
-/// published classes they run on (docs/typed.md). No GUI toolkit is needed.
+/// value types over standard types for the library's main jobs (docs/typed.md).
+/// It brings in no header of a published class (no Variant, no Dispatch, no
+/// streams or wrappers), so a program written against it uses standard types
+/// throughout; the published classes stay available from their own headers.
+/// No GUI toolkit is needed.
 
 #include "quillmark/automation/Workbook.h"
 #include "quillmark/automation/XmlQuery.h"
 #include "quillmark/compression/Deflate.h"
 #include "quillmark/compression/ZipFiles.h"
 #include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Trail.h"
 #include "quillmark/graphics/Jpeg.h"
 #include "quillmark/graphics/Resample.h"
+#include "quillmark/html/HtmlPage.h"
 #include "quillmark/html/MhtArchive.h"
-#include "quillmark/persistence/VectorCollection.h"
-#include "quillmark/runtime/Format.h"
+#include "quillmark/runtime/FormatValues.h"
 #include "quillmark/runtime/SettingsSection.h"
 #include "quillmark/utility/FindFiles.h"

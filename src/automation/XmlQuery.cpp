@@ -2,7 +2,12 @@
 
 #include <fstream>
 #include <iterator>
+#include <span>
 
+#include "quillmark/automation/XML.h"
+#include "quillmark/automation/XmlNode.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
 
 namespace qm {
@@ -20,8 +25,6 @@ std::vector<std::string> Steps(std::string_view path) {
   return steps;
 }
 
-}  // namespace
-
 // Why a file that XML.LoadFile refused is not XML: it is read and parsed
 // again for the reader's message (a refusal is the rare case, so the common
 // one pays nothing for it).
@@ -34,41 +37,89 @@ std::string WhyNotXml(const std::filesystem::path& file) {
   return file.string() + " is not well-formed XML: " + probe.LastErrorText();
 }
 
-XMLPtr LoadXml(const std::filesystem::path& file) {
-  XML document;
-  if (!document.LoadFile(file.string())) QMGLobal::Assert(false, WhyNotXml(file));
-  return document.GetNextTag();
+}  // namespace
+
+XmlElement::XmlElement(std::string_view tag) : node_(std::make_shared<XmlNode>()) { node_->SetTag(tag); }
+
+XmlElement::XmlElement(std::shared_ptr<XmlNode> node) : node_(std::move(node)) {
+  if (!node_) Raise(ERR_ObjectNotSet);
 }
 
-XMLPtr ParseXml(const std::string& text) {
-  XML document;
-  document.LoadFromString(text, "XmlRoot");
-  return document.GetNextTag();
+std::string XmlElement::Name() const { return node_->Tag(); }
+
+std::string XmlElement::Text() const { return node_->Content(); }
+
+void XmlElement::SetText(std::string_view text) { node_->SetContent(text); }
+
+std::string XmlElement::Attribute(std::string_view name) const { return node_->GetAttrValue(name); }
+
+void XmlElement::SetAttribute(std::string_view name, std::string_view value) { node_->AddAttribute(name, value); }
+
+std::string XmlElement::ChildText(std::string_view tag, std::string_view fallback) const {
+  std::string text = node_->GetChildContent(tag);
+  return text.empty() ? std::string(fallback) : text;
 }
 
-std::vector<XMLPtr> XmlChildren(const XML& element, const std::string& tag) {
-  std::vector<XMLPtr> children;
-  for (XMLPtr child = element.GetNextTag(tag); child; child = element.GetNextTag(tag, child->NextPosition()))
-    children.push_back(child);
+std::size_t XmlElement::ChildCount(std::string_view tag) const {
+  return static_cast<std::size_t>(tag.empty() ? node_->NumChildren() : node_->NumChildrenHavingTag(tag));
+}
+
+std::vector<XmlElement> XmlElement::Children(std::string_view tag) const {
+  const std::int32_t count = tag.empty() ? node_->NumChildren() : node_->NumChildrenHavingTag(tag);
+  std::vector<XmlElement> children;
+  children.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i)
+    children.emplace_back(tag.empty() ? node_->GetChild(i) : node_->GetNthChildWithTag(tag, i));
   return children;
 }
 
-std::vector<XMLPtr> XmlFindAll(const XML& element, std::string_view path) {
+XmlElement XmlElement::AddChild(std::string_view tag, std::string_view text) {
+  node_->NewChild(tag, text);
+  return XmlElement(node_->GetChild(node_->NumChildren() - 1));
+}
+
+std::string XmlElement::Render() const { return node_->GetXml(); }
+
+void XmlElement::Save(const std::filesystem::path& file) const {
+  QM_FRAME_TRY {
+    // A copy carries the declaration, leaving this tree's encoding alone.
+    XmlNode copy;
+    QMGLobal::Assert(copy.LoadXml(node_->GetXml()), "Couldn't copy");
+    copy.SetEncoding("utf-8");
+    if (!copy.SaveXml(file.string())) RaiseWithDetail(ERR_PathFileAccess, copy.LastErrorText());
+  }
+  QM_FRAME_CATCH("XmlElement", "Public Sub Save", file.string());
+}
+
+XmlElement LoadXml(const std::filesystem::path& file) {
+  XML document;
+  if (!document.LoadFile(file.string())) QMGLobal::Assert(false, WhyNotXml(file));
+  return XmlElement(document.GetNextTag()->ChilkatXML());
+}
+
+XmlElement ParseXml(std::string_view text) {
+  XML document;
+  document.LoadFromString(std::string(text), "XmlRoot");
+  return XmlElement(document.GetNextTag()->ChilkatXML());
+}
+
+std::vector<XmlElement> XmlFindAll(const XmlElement& element, std::string_view path) {
   const std::vector<std::string> steps = Steps(path);
   if (steps.empty()) return {};
-  std::vector<XMLPtr> level = XmlChildren(element, steps.front());
+  std::vector<XmlElement> level = element.Children(steps.front());
   for (std::size_t i = 1; i < steps.size() && !level.empty(); ++i) {
-    std::vector<XMLPtr> next;
-    for (const XMLPtr& parent : level)
-      for (XMLPtr& child : XmlChildren(*parent, steps[i])) next.push_back(std::move(child));
+    std::vector<XmlElement> next;
+    for (const XmlElement& parent : level)
+      for (XmlElement& child : parent.Children(steps[i])) next.push_back(std::move(child));
     level = std::move(next);
   }
   return level;
 }
 
-XMLPtr XmlFind(const XML& element, std::string_view path) {
-  std::vector<XMLPtr> found = XmlFindAll(element, path);
-  return found.empty() ? nullptr : std::move(found.front());
+std::optional<XmlElement> XmlFind(const XmlElement& element, std::string_view path) {
+  std::vector<XmlElement> found = XmlFindAll(element, path);
+  if (found.empty()) return std::nullopt;
+  return std::move(found.front());
 }
 
 }  // namespace qm

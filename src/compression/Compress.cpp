@@ -59,7 +59,7 @@ std::int32_t Compress::CompressByteArray(std::vector<std::uint8_t>& Data, Compre
     valueDecompressedSize_ = CheckedLength(Data.size());
     auto out = compression::Deflate(Data, CompressionLevel);
     if (out.Result == 0) Data.assign(out.Bytes().begin(), out.Bytes().end());
-    valueCompressedSize_ = CheckedLength(out.Size);
+    valueCompressedSize_ = CheckedLength(out.Data.size());
     return out.Result;
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressByteArray", Data, CompressionLevel);
@@ -71,7 +71,7 @@ std::int32_t Compress::CompressString(std::string& Text, CompressionLevelConstan
     valueDecompressedSize_ = CheckedLength(bytes.size());
     auto out = compression::Deflate(AsBytes(bytes), CompressionLevel);
     if (out.Result == 0) Text = FromLatin1(AsChars(out.Bytes()));
-    valueCompressedSize_ = CheckedLength(out.Size);
+    valueCompressedSize_ = CheckedLength(out.Data.size());
     return out.Result;
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressString", Text, CompressionLevel);
@@ -124,7 +124,7 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
       // Level 0 (and levels zlib refuses) in one call, as the data's own.
       auto bytes = compression::ReadWholeFile(*input);
       inMemory = compression::Deflate(bytes.Bytes(), CompressionLevel);
-      valueCompressedSize_ = CheckedLength(inMemory.Size);
+      valueCompressedSize_ = CheckedLength(inMemory.Data.size());
     }
     // From here the old output counts as deleted: the OutputFile below
     // replaces it, or removes it when the output fails.

@@ -3,8 +3,8 @@
 // library's rule, shared by the byte-array, string and file operations.
 
 #include <cstdint>
-#include <memory>
 #include <span>
+#include <vector>
 
 namespace qm::compression {
 
@@ -16,22 +16,28 @@ std::int64_t WorkBufferSize(std::int64_t n);
 /// (deflate reaches at most 1032:1).
 std::int64_t MaxExpansion(std::int64_t compressedSize);
 
-/// What one zlib call produced: its result code and the first `Size` bytes of
-/// the work buffer (the bytes zlib wrote).
+/// What one zlib call produced: its result code and the bytes zlib wrote.
 struct ZlibOutput {
-  std::unique_ptr<std::uint8_t[]> Buffer;
-  std::size_t Size = 0;
+  std::vector<std::uint8_t> Data;
   std::int32_t Result = 0;
 
-  std::span<const std::uint8_t> Bytes() const { return {Buffer.get(), Size}; }
+  std::span<const std::uint8_t> Bytes() const { return Data; }
 };
 
-/// compress2 of `source` at `level` into a buffer of WorkBufferSize(source size).
+/// compress2 of `source` at `level` into a buffer of `capacity` bytes.
+ZlibOutput DeflateInto(std::span<const std::uint8_t> source, std::int32_t level, std::size_t capacity);
+
+/// The zlib stream `source` inflated into at most `capacity` bytes, with
+/// uncompress's results: 0 at the stream's end, -5 when the output would pass
+/// `capacity`, -3 for damaged or cut-off data. The output grows as it is
+/// written, so a generous capacity costs nothing until the data fills it.
+ZlibOutput InflateUpTo(std::span<const std::uint8_t> source, std::size_t capacity);
+
+/// DeflateInto a buffer of WorkBufferSize(source size).
 ZlibOutput Deflate(std::span<const std::uint8_t> source, std::int32_t level);
 
-/// uncompress of `source` into a buffer of WorkBufferSize(originalSize),
-/// capped at MaxExpansion(source size). Raises 9 when the rule gives a
-/// negative capacity.
+/// InflateUpTo WorkBufferSize(originalSize), capped at MaxExpansion(source
+/// size). Raises 9 when the rule gives a negative capacity.
 ZlibOutput Inflate(std::span<const std::uint8_t> source, std::int32_t originalSize);
 
 }  // namespace qm::compression

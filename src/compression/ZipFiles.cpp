@@ -4,6 +4,8 @@
 
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
+#include "quillmark/compression/Zipper.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {
@@ -23,14 +25,116 @@ std::vector<std::uint64_t> RoundSizes(std::span<const std::filesystem::path> fil
   return sizes;
 }
 
+ZipResult ResultOf(ZipErrors code) {
+  switch (code) {
+    case ZE_OK: return ZipResult::Ok;
+    case ZE_Nothing_To_Do_ERR: return ZipResult::NothingFound;
+    case ZE_Open_ERR:
+    case ZE_Read_ERR: return ZipResult::ReadFailed;
+    case ZE_Create_ERR:
+    case ZE_Write_ERR:
+    case ZE_Temp_File_ERR: return ZipResult::WriteFailed;
+    case ZE_Zip_Structure_ERR: return ZipResult::NotAnArchive;
+    case ZE_Out_of_memory_ERR: return ZipResult::OutOfMemory;
+    default: return ZipResult::Failed;
+  }
+}
+
+[[noreturn]] void RaiseBadName(const std::string& what) {
+  throw Error(ERR_InvalidProcedureCall, frame::DefaultSource("ZipFiles"),
+              "Invalid procedure call or argument: " + what);
+}
+
+// An entry name that stays inside the archive's folder when unpacked: not
+// empty, not absolute, no ".." step (with "\\" read as "/", as the engine
+// stores it).
+std::string CheckedEntryName(const std::string& name) {
+  std::string slashed = name;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  const std::filesystem::path path(slashed);
+  if (slashed.empty() || path.has_root_path()) RaiseBadName("\"" + name + "\" is no entry name (empty or absolute)");
+  for (const auto& step : path)
+    if (step == "..") RaiseBadName("the entry name \"" + name + "\" climbs out of the archive's folder");
+  return name;
+}
+
+// The name of `file` relative to `base`, both taken from the current folder.
+std::string NameUnder(const std::filesystem::path& base, const std::filesystem::path& file) {
+  const auto folder = std::filesystem::absolute(base).lexically_normal();
+  const auto relative = std::filesystem::absolute(file).lexically_normal().lexically_relative(folder);
+  if (relative.empty() || relative == "." || *relative.begin() == "..")
+    RaiseBadName(file.string() + " is not inside the base folder " + base.string());
+  return relative.generic_string();
+}
+
+// Writes the files in rounds, each stored under its name in `names` (when
+// given) or under its path.
+ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                  std::vector<std::string> names, const Progress& progress) {
+  compression::ZipLibrary engine;
+  compression::ZipUserFunctions functions;
+  functions.Print = &compression::ZDLLPrnt;
+  functions.Comment = &compression::ZDLLComm;
+  functions.Password = &compression::ZDLLPass;
+  functions.Service = &compression::ZDLLServ;
+  engine.ZpInit(functions);
+
+  // With progress wanted, the sizes of the files before each round.
+  std::vector<std::uint64_t> bytesBefore{0};
+  if (progress) bytesBefore = RoundSizes(files);
+
+  ZipReport report;
+  std::vector<std::string> round;
+  for (std::size_t first = 0; first < files.size(); first += compression::kZipNameSlots) {
+    const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
+    if (progress) {
+      // The bytes of the rounds before, and the written part of this one's.
+      const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
+      const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
+      engine.OnWriting([&, before, share](double fraction) {
+        const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
+        progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
+      });
+    }
+    round.clear();
+    for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
+    compression::ZipNameList list;
+    std::copy(round.begin(), round.end(), list.Names.begin());
+    if (!names.empty())
+      engine.StoreAs({names.begin() + static_cast<std::ptrdiff_t>(first),
+                      names.begin() + static_cast<std::ptrdiff_t>(first + count)});
+
+    const auto result =
+        static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), list));
+    for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
+    if (result == ZE_OK) {
+      report.Archived += count - engine.Skipped().size();
+    } else if (result != ZE_Nothing_To_Do_ERR) {  // a round of missing names only writes nothing
+      report.Result = ResultOf(result);
+      report.FailedFile = engine.Failure().Name;
+      report.Problem = engine.Failure().Reason;
+      report.NotTried = files.size() - first - count;
+      return report;
+    }
+  }
+  if (report.Archived == 0) report.Result = ZipResult::NothingFound;
+  if (progress) {
+    try {  // dropped, as while libzip writes: the archive is done
+      progress(bytesBefore.back(), bytesBefore.back());
+    } catch (...) {
+    }
+  }
+  return report;
+}
+
 }  // namespace
 
 std::string ZipReport::Message() const {
   std::string text;
   for (const auto& skipped : Skipped) text += skipped.File.string() + ": " + skipped.Reason + ", not archived\n";
-  if (Result == ZE_Nothing_To_Do_ERR) {
+  if (Result == ZipResult::NothingFound) {
     text += "none of the files was found: no archive written\n";
-  } else if (Result != ZE_OK) {
+  } else if (Result != ZipResult::Ok) {
     text += (FailedFile.empty() ? Problem : FailedFile.string() + ": " + Problem) + '\n';
     if (NotTried > 0) text += std::to_string(NotTried) + " further files were not tried\n";
   }
@@ -38,64 +142,34 @@ std::string ZipReport::Message() const {
   return text;
 }
 
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files) {
-  return ZipFiles(archive, files, Progress());
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const Progress& progress) {
+  QM_FRAME_TRY { return Archive(archive, files, {}, progress); }
+  QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                   const Progress& progress) {
+                   const std::filesystem::path& base, const Progress& progress) {
   QM_FRAME_TRY {
-    compression::ZipLibrary engine;
-    compression::ZipUserFunctions functions;
-    functions.Print = &compression::ZDLLPrnt;
-    functions.Comment = &compression::ZDLLComm;
-    functions.Password = &compression::ZDLLPass;
-    functions.Service = &compression::ZDLLServ;
-    engine.ZpInit(functions);
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const auto& file : files) names.push_back(NameUnder(base, file));
+    return Archive(archive, files, std::move(names), progress);
+  }
+  QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string(), base.string());
+}
 
-    // With progress wanted, the sizes of the files before each round.
-    std::vector<std::uint64_t> bytesBefore{0};
-    if (progress) bytesBefore = RoundSizes(files);
-
-    ZipReport report;
-    std::vector<std::string> round;
-    for (std::size_t first = 0; first < files.size(); first += compression::kZipNameSlots) {
-      const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
-      if (progress) {
-        // The bytes of the rounds before, and the written part of this one's.
-        const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
-        const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
-        engine.OnWriting([&, before, share](double fraction) {
-          const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
-          progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
-        });
-      }
-      round.clear();
-      for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
-      compression::ZipNameList names;
-      std::copy(round.begin(), round.end(), names.Names.begin());
-
-      const auto result =
-          static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), names));
-      for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
-      if (result == ZE_OK) {
-        report.Archived += count - engine.Skipped().size();
-      } else if (result != ZE_Nothing_To_Do_ERR) {  // a round of missing names only writes nothing
-        report.Result = result;
-        report.FailedFile = engine.Failure().Name;
-        report.Problem = engine.Failure().Reason;
-        report.NotTried = files.size() - first - count;
-        return report;
-      }
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries, const Progress& progress) {
+  QM_FRAME_TRY {
+    std::vector<std::filesystem::path> files;
+    std::vector<std::string> names;
+    files.reserve(entries.size());
+    names.reserve(entries.size());
+    for (const auto& entry : entries) {
+      files.push_back(entry.File);
+      names.push_back(CheckedEntryName(entry.Name));
     }
-    if (report.Archived == 0) report.Result = ZE_Nothing_To_Do_ERR;
-    if (progress) {
-      try {  // dropped, as while libzip writes: the archive is done
-        progress(bytesBefore.back(), bytesBefore.back());
-      } catch (...) {
-      }
-    }
-    return report;
+    return Archive(archive, files, std::move(names), progress);
   }
   QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
 }

@@ -147,7 +147,9 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   for (std::int32_t i = 0; i < count; ++i) {
     const std::string_view given = names.Names[static_cast<std::size_t>(i)];
     Member member;
-    member.StoredName = StoredName(given);
+    member.StoredName = StoredName(static_cast<std::size_t>(i) < storeAs_.size()
+                                       ? std::string_view(storeAs_[static_cast<std::size_t>(i)])
+                                       : given);
     if (given.empty() || !Locate(given, member)) {
       skip(given, "not found", "zip warning: name not matched: ");
       continue;

@@ -50,6 +50,9 @@ class ZipLibrary {
   /// exception it throws is dropped and ends the calls for that archive
   /// (libzip is C).
   void OnWriting(std::function<void(double)> fraction) { writing_ = std::move(fraction); }
+  /// The entry names of the following ZpArchive's names, one for each, in
+  /// place of the names themselves; empty: the names as given.
+  void StoreAs(std::vector<std::string> entryNames) { storeAs_ = std::move(entryNames); }
 
  private:
   std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
@@ -59,6 +62,7 @@ class ZipLibrary {
   std::vector<ZipNotice> skipped_;
   ZipNotice failure_;
   std::function<void(double)> writing_;
+  std::vector<std::string> storeAs_;
   bool writingFailed_ = false;
 };
 

@@ -220,7 +220,7 @@ TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesO
   // The file a helper could not read or deflate fails the archive with the
   // documented code for memory (4), named; the old archive stays as it was
   // (there was none).
-  EXPECT_EQ(report.Result, qm::ZE_Out_of_memory_ERR) << report.Message();
+  EXPECT_EQ(report.Result, qm::ZipResult::OutOfMemory) << report.Message();
   EXPECT_NE(std::find(files.begin(), files.end(), report.FailedFile), files.end()) << report.FailedFile;
   EXPECT_FALSE(fs::exists("m.zip"));
 

@@ -5,6 +5,8 @@
 #include "compression/ExternalCheck.h"
 #include "compression/WorkingFolder.h"
 #include "quillmark/compression/ZipFiles.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -35,7 +37,7 @@ TEST(ZipFiles, ArchivesEveryFileInRoundsAndSaysWhichAreMissing) {
   qm::test::WriteFile("f7.txt", "changed");
   report = qm::ZipFiles(archive, files);
   EXPECT_FALSE(report.Complete());
-  EXPECT_EQ(report.Result, qm::ZE_OK);
+  EXPECT_EQ(report.Result, qm::ZipResult::Ok);
   EXPECT_EQ(report.Archived, 2499u);
   ASSERT_EQ(report.Skipped.size(), 2u);
   EXPECT_EQ(report.Skipped[0].File, "gone.txt");
@@ -51,7 +53,7 @@ TEST(ZipFiles, AFailedRoundNamesTheFileAndNothingFoundWritesNothing) {
   for (int i = 0; i < 1100; ++i) files.push_back(dir.Path() / ("m" + std::to_string(i)));
   const fs::path archive = dir.Path() / "none.zip";
   qm::ZipReport report = qm::ZipFiles(archive, files);
-  EXPECT_EQ(report.Result, qm::ZE_Nothing_To_Do_ERR);
+  EXPECT_EQ(report.Result, qm::ZipResult::NothingFound);
   EXPECT_EQ(report.Skipped.size(), 1100u);
   EXPECT_FALSE(fs::exists(archive));
   EXPECT_TRUE(report.Message().ends_with("none of the files was found: no archive written"));
@@ -60,11 +62,58 @@ TEST(ZipFiles, AFailedRoundNamesTheFileAndNothingFoundWritesNothing) {
   qm::test::WriteFile(dir / "m3", "three");
   qm::test::WriteFile(dir / "text.zip", "plain text");
   report = qm::ZipFiles(dir.Path() / "text.zip", files);
-  EXPECT_EQ(report.Result, qm::ZE_Zip_Structure_ERR);
+  EXPECT_EQ(report.Result, qm::ZipResult::NotAnArchive);
   EXPECT_EQ(report.FailedFile, dir.Path() / "text.zip");
   EXPECT_EQ(report.NotTried, 76u);
   EXPECT_NE(report.Message().find(dir / "text.zip" + ": exists but is not a zip archive"), std::string::npos);
   EXPECT_EQ(qm::test::ReadFile(dir / "text.zip"), "plain text");
+}
+
+TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
+  qm::test::ScratchDir dir;
+  fs::create_directories(dir.Path() / "site/pics");
+  qm::test::WriteFile(dir / "site/index.html", "<p>home</p>");
+  qm::test::WriteFile(dir / "site/pics/a.png", "png bytes");
+  qm::test::WriteFile(dir / "notes.txt", "notes");
+  const std::vector<fs::path> files = {dir.Path() / "site/index.html", dir.Path() / "site/./pics/a.png"};
+  const fs::path archive = dir.Path() / "site.zip";
+  qm::ZipReport report = qm::ZipFiles(archive, files, dir.Path() / "site");
+  EXPECT_TRUE(report.Complete()) << report.Message();
+  EXPECT_TRUE(qm::test::PythonReadsBack(archive, dir.Path() / "site", {"index.html", "pics/a.png"}));
+
+  // Relative files and base, both from the current folder.
+  {
+    qm::test::WorkingFolder here(dir.Path());
+    const std::vector<fs::path> relative = {"site/pics/a.png"};
+    report = qm::ZipFiles("rel.zip", relative, "site/");
+    EXPECT_TRUE(report.Complete()) << report.Message();
+    EXPECT_TRUE(qm::test::PythonReadsBack("rel.zip", dir.Path() / "site", {"pics/a.png"}));
+  }
+
+  // Pairs: any name, folders made up on the way; a missing file is reported
+  // under its own path.
+  const std::vector<qm::ZipEntry> entries = {{dir.Path() / "notes.txt", "docs/readme.txt"},
+                                             {dir.Path() / "site/index.html", "index.html"},
+                                             {dir.Path() / "gone.txt", "gone.txt"}};
+  report = qm::ZipFiles(dir.Path() / "pairs.zip", entries);
+  EXPECT_EQ(report.Result, qm::ZipResult::Ok);
+  EXPECT_EQ(report.Archived, 2u);
+  ASSERT_EQ(report.Skipped.size(), 1u);
+  EXPECT_EQ(report.Skipped[0].File, dir.Path() / "gone.txt");
+  EXPECT_TRUE(qm::test::PythonReadsBack(dir / "pairs.zip", dir.Path(),
+                                        {"docs/readme.txt=notes.txt", "index.html=site/index.html"}));
+
+  // Names that would land outside the folder an archive is unpacked into,
+  // and files outside the base, are refused before anything is written.
+  for (const char* bad : {"", "/etc/passwd", "../up.txt", "a/../../up.txt", "a\\..\\..\\up.txt"}) {
+    const std::vector<qm::ZipEntry> one = {{dir.Path() / "notes.txt", bad}};
+    EXPECT_EQ(qm::test::ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", one); }), qm::ERR_InvalidProcedureCall)
+        << bad;
+  }
+  const std::vector<fs::path> outside = {dir.Path() / "notes.txt"};
+  EXPECT_EQ(qm::test::ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", outside, dir.Path() / "site"); }),
+            qm::ERR_InvalidProcedureCall);
+  EXPECT_FALSE(fs::exists(dir.Path() / "bad.zip"));
 }
 
 }  // namespace

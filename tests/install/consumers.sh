@@ -5,7 +5,8 @@
 # Builds the consumer against the installation in PREFIX through find_package
 # and through pkg-config, and the README's quick start (its first C++ block)
 # through pkg-config, and runs them with the installation's library folder on
-# LD_LIBRARY_PATH. With PRINT_HELPER, the ui library, loaded by a program
+# LD_LIBRARY_PATH; the quick start again with that folder as its run path and
+# no LD_LIBRARY_PATH, as the README says. With PRINT_HELPER, the ui library, loaded by a program
 # outside the installation, must find its print helper there.
 check_consumers() {
   local prefix=$1 source=$2 scratch=$3 helper=${4:-}
@@ -37,4 +38,14 @@ check_consumers() {
   g++ -std=c++20 "$scratch/quickstart.cpp" -o "$scratch/quickstart" $flags || fail "the quick start does not build"
   quick=$(LD_LIBRARY_PATH="$libdir" "$scratch/quickstart") || fail "the quick start failed"
   [[ $quick == *"31 points"*"1000 bytes packed"*"tea"*"cake"* ]] || fail "the quick start printed: $quick"
+
+  # The README's way for a prefix outside the system folders: the library's
+  # folder as the program's run path, no LD_LIBRARY_PATH when it runs.
+  local rpath
+  rpath=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --variable=libdir quillmark)
+  # shellcheck disable=SC2086
+  g++ -std=c++20 "$scratch/quickstart.cpp" -o "$scratch/quickstart-rpath" $flags -Wl,-rpath,"$rpath" ||
+    fail "the quick start does not build with the run path"
+  quick=$(env -u LD_LIBRARY_PATH "$scratch/quickstart-rpath") || fail "the quick start with the run path failed"
+  [[ $quick == *"31 points"*"tea"*"cake"* ]] || fail "the quick start with the run path printed: $quick"
 }

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/Interpolate.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/Format.h"
 #include "quillmark/runtime/Settings.h"
 #include "support/ErrorOf.h"
 
@@ -29,37 +32,75 @@ std::vector<double> Published(qm::Variant (qm::Interpolate::*method)(qm::Variant
 
 TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
   const std::vector<double> samples = {0, 3.5, -1, 2, 2, 10};
-  for (std::int16_t precision : {1, 4, 7}) {
-    EXPECT_EQ(qm::ResampleCubic(samples, precision), Published(&qm::Interpolate::InterpCub, samples, precision));
-    EXPECT_EQ(qm::ResampleLinear(samples, precision), Published(&qm::Interpolate::InterpLin, samples, precision));
+  for (int precision : {0, 1, 4, 7}) {
+    const auto p16 = static_cast<std::int16_t>(precision);
+    EXPECT_EQ(qm::ResampleCubic(samples, precision), Published(&qm::Interpolate::InterpCub, samples, p16));
+    EXPECT_EQ(qm::ResampleLinear(samples, precision), Published(&qm::Interpolate::InterpLin, samples, p16));
   }
   EXPECT_TRUE(qm::ResampleCubic({}, 5).empty());
+  EXPECT_EQ(qm::ResampleCubic(std::vector<double>{4.5}, -3), std::vector<double>{4.5});
   EXPECT_EQ(ErrorOf([&] { qm::ResampleCubic(samples, -1); }), qm::ERR_SubscriptOutOfRange);
-  EXPECT_EQ(ErrorOf([&] { qm::ResampleLinear(std::vector<double>(40000, 1.0), 1); }), qm::ERR_Overflow);
+  // The published limits stay at the published boundary only.
+  qm::Variant big(qm::VariantArray::FromVector(std::vector<qm::Variant>(40000, qm::Variant(1.0)), 0, qm::vbDouble));
+  EXPECT_EQ(ErrorOf([&] { qm::Interpolate().InterpCub(big, 1); }), qm::ERR_Overflow);
+  std::vector<double> many(40000);
+  for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<double>(i % 7) - 0.5 * static_cast<double>(i % 3);
+  const auto cubic = qm::ResampleCubic(many, 3);
+  ASSERT_EQ(cubic.size(), 39999u * 3 + 1);
+  for (std::size_t i = 0; i < many.size(); ++i) ASSERT_NEAR(cubic[3 * i], many[i], 1e-9) << i;  // through every sample
+  const auto linear = qm::ResampleLinear(many, 2);
+  EXPECT_EQ(linear[2 * 39998 + 1], 0.5 * many[39998] + 0.5 * many[39999]);
+  // Sizes that would pass the cap are refused before anything is allocated.
+  EXPECT_EQ(ErrorOf([&] { qm::ResampleCubic(samples, std::numeric_limits<int>::max()); }), qm::ERR_Overflow);
+  EXPECT_EQ(ErrorOf([&] { qm::ResampleLinear(samples, std::numeric_limits<int>::max()); }), qm::ERR_Overflow);
 }
 
 TEST(TypedData, DeflateAndInflateMatchCompressAndRaiseOnBadData) {
   std::vector<std::uint8_t> data;
   for (int i = 0; i < 5000; ++i) data.push_back(static_cast<std::uint8_t>(i * i % 251));
-  for (auto level : {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_DEFAULT_COMPRESSION}) {
+  const std::pair<qm::DeflateLevel, qm::CompressionLevelConstants> levels[] = {
+      {qm::DeflateLevel::Store, qm::COM_NO_COMPRESSION},
+      {qm::DeflateLevel::Fastest, qm::COM_BEST_SPEED},
+      {qm::DeflateLevel::Default, qm::COM_DEFAULT_COMPRESSION},
+      {qm::DeflateLevel::Smallest, qm::COM_BEST_COMPRESSION}};
+  for (const auto& [typed, published] : levels) {
     std::vector<std::uint8_t> expected = data;
-    ASSERT_EQ(qm::Compress().CompressByteArray(expected, level), 0);
-    const auto packed = qm::Deflate(data, level);
+    ASSERT_EQ(qm::Compress().CompressByteArray(expected, published), 0);
+    const auto packed = qm::Deflate(data, typed);
     EXPECT_EQ(packed, expected);
-    EXPECT_EQ(qm::Inflate(packed, static_cast<std::int32_t>(data.size())), data);
+    EXPECT_EQ(qm::Inflate(packed), data);
+    EXPECT_EQ(qm::Inflate(packed, data.size()), data);  // a cap the data just fits
   }
-  auto damaged = qm::Deflate(data);
+  const auto packed = qm::Deflate(data);
+  const qm::Error tooBig = RaisedBy([&] { qm::Inflate(packed, 4999); });
+  EXPECT_EQ(tooBig.Number(), qm::ERR_Overflow);
+  EXPECT_EQ(tooBig.Description(), "Overflow: the data expands beyond 4999 bytes");
+  auto damaged = packed;
   damaged[damaged.size() / 2] ^= 0xFF;
-  const qm::Error corrupt = RaisedBy([&] { qm::Inflate(damaged, 5000); });
+  const qm::Error corrupt = RaisedBy([&] { qm::Inflate(damaged); });
   EXPECT_EQ(corrupt.Number(), qm::ERR_General);
   EXPECT_EQ(corrupt.Description(), "Compression failed: zlib result -3 (data error)");
   EXPECT_EQ(corrupt.Source(), "QuillmarkLibrary.Compress");
-  // An original size too small for the data, a level zlib refuses, and a
-  // size whose work buffer would be negative (raised by Compress itself).
-  EXPECT_EQ(Described([&] { qm::Inflate(qm::Deflate(data), 100); }),
-            "9999: Compression failed: zlib result -5 (buffer error)");
-  EXPECT_EQ(ErrorOf([&] { qm::Deflate(data, static_cast<qm::CompressionLevelConstants>(12)); }), qm::ERR_General);
-  EXPECT_EQ(ErrorOf([&] { qm::Inflate(data, -100); }), qm::ERR_SubscriptOutOfRange);
+  const std::span<const std::uint8_t> cut(packed.data(), packed.size() - 10);
+  EXPECT_EQ(Described([&] { qm::Inflate(cut); }), "9999: Compression failed: zlib result -3 (data error)");
+  EXPECT_EQ(ErrorOf([&] { qm::Deflate(data, qm::DeflateLevel{12}); }), qm::ERR_InvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { qm::Deflate(data, qm::DeflateLevel{-1}); }), qm::ERR_InvalidProcedureCall);
+  // Output far beyond the first piece the buffer starts with comes back whole.
+  const std::vector<std::uint8_t> zeros(40'000'000, 0);
+  EXPECT_EQ(qm::Inflate(qm::Deflate(zeros, qm::DeflateLevel::Fastest)), zeros);
+
+  // The published calls keep their codes over the same inflater.
+  qm::Compress published;
+  auto bytes = packed;
+  EXPECT_EQ(published.DecompressByteArray(bytes, 100), -5);
+  EXPECT_EQ(bytes, packed);  // left as it was
+  EXPECT_EQ(published.DecompressByteArray(bytes, 5000), 0);
+  EXPECT_EQ(bytes, data);
+  std::vector<std::uint8_t> shortened(cut.begin(), cut.end());
+  EXPECT_EQ(published.DecompressByteArray(shortened, 5000), -3);
+  std::vector<std::uint8_t> exact = packed;
+  EXPECT_EQ(published.DecompressByteArray(exact, -12), -3);  // no room at all: uncompress's answer
+  EXPECT_EQ(ErrorOf([&] { published.DecompressByteArray(exact, -100); }), qm::ERR_SubscriptOutOfRange);
 }
 
 TEST(TypedData, FormatOfNumbersAndDatesIsTheVariantFormat) {
@@ -69,13 +110,16 @@ TEST(TypedData, FormatOfNumbersAndDatesIsTheVariantFormat) {
   using namespace std::chrono;
   const local_seconds when = local_days(2024y / February / 29) + 13h + 5min + 9s;
   EXPECT_EQ(qm::Format(when, "yyyy-mm-dd hh:nn:ss dddd"), "2024-02-29 13:05:09 Thursday");
-  EXPECT_EQ(qm::Format(2024y / March / 3, "ww", qm::vbMonday),
-            qm::Format(qm::Variant(qm::MakeDate(2024, 3, 3)), "ww", qm::vbMonday));
+  for (const auto& [typed, published] :
+       {std::pair{Sunday, qm::vbSunday}, std::pair{Monday, qm::vbMonday}, std::pair{Saturday, qm::vbSaturday}})
+    EXPECT_EQ(qm::Format(2024y / March / 3, "ww w", typed),
+              qm::Format(qm::Variant(qm::MakeDate(2024, 3, 3)), "ww w", published));
   // Before the serial's epoch the time still counts forward from the day.
   const local_seconds early = local_days(1899y / December / 29) + 6h;
   EXPECT_EQ(qm::Format(early, "General Date"), "1899-12-29 06:00:00");
   EXPECT_EQ(ErrorOf([] { qm::Format(local_days(50y / January / 1), "yyyy"); }), qm::ERR_Overflow);
   EXPECT_EQ(ErrorOf([] { qm::Format(2023y / February / 29, "yyyy"); }), qm::ERR_InvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([] { qm::Format(2023y / February / 28, "ww", weekday{9}); }), qm::ERR_InvalidProcedureCall);
 }
 
 TEST(TypedData, TrailSplitsTheSourceIntoPieces) {

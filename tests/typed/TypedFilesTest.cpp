@@ -10,9 +10,12 @@
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
+#include "quillmark/automation/XmlNode.h"
 #include "quillmark/html/HTML2MHT.h"
+#include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/Conversions.h"
+#include "quillmark/runtime/TextStream.h"
 #include "quillmark/utility/FileRecurser.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
@@ -36,7 +39,7 @@ TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
   qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt");
   EXPECT_EQ(ReadFile(dir / "out.txt"), text);
   // A progress callback that throws stops the job: no output is left.
-  EXPECT_THROW(qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "stopped.qmz", qm::COM_BEST_SPEED,
+  EXPECT_THROW(qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "stopped.qmz", qm::DeflateLevel::Fastest,
                                 [](std::uint64_t, std::uint64_t) { throw std::runtime_error("cancelled"); }),
                std::runtime_error);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "stopped.qmz"));
@@ -57,21 +60,36 @@ TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
   EXPECT_TRUE(thrown.Complete());
 }
 
-TEST(TypedFiles, PicturesBecomeTheJpegTheGraphicsPathWrites) {
+TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   ScratchDir dir;
-  WriteFile(dir / "in.bmp", qm::test::BmpFile(qm::test::TestPicture(37, 21)));
+  const qm::test::RgbImage original = qm::test::TestPicture(37, 21);
+  WriteFile(dir / "in.bmp", qm::test::BmpFile(original));
   qm::ConvertToJpeg(dir.Path() / "in.bmp", dir.Path() / "typed.jpg", 80);
   qm::clsDIBSection dib;
   dib.CreateFromPicture(*qm::LoadPicture(dir / "in.bmp"));
   ASSERT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "published.jpg", 80));
   EXPECT_EQ(ReadFile(dir / "typed.jpg"), ReadFile(dir / "published.jpg"));
 
+  // The picture read is the file's pixels, top row first, red first.
+  qm::RgbImage picture = qm::ReadPicture(dir.Path() / "in.bmp");
+  EXPECT_EQ(picture.Width, 37);
+  EXPECT_EQ(picture.Height, 21);
+  EXPECT_EQ(picture.Pixels, original.Pixels);
+  EXPECT_EQ(picture.At(36, 0)[0], 255);
+  qm::WriteJpeg(picture, dir.Path() / "again.jpg", 80);
+  EXPECT_EQ(ReadFile(dir / "again.jpg"), ReadFile(dir / "published.jpg"));
+  // A copy is a picture of its own.
+  qm::RgbImage copy = picture;
+  copy.Pixels[0] ^= 0xFF;
+  EXPECT_NE(copy, picture);
+
   EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "none.bmp"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "junk.png", "not a picture");
   EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "junk.png"); }), qm::ERR_InvalidPicture);
-  const auto picture = qm::ReadPicture(dir.Path() / "in.bmp");
-  EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(*picture, dir.Path() / "q.jpg", 101); }), qm::mdlIntelJPEGLibrary::ERR_JPEG);
+  EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(picture, dir.Path() / "q.jpg", 101); }), qm::mdlIntelJPEGLibrary::ERR_JPEG);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "q.jpg"));
+  picture.Pixels.pop_back();
+  EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(picture, dir.Path() / "q.jpg"); }), qm::ERR_InvalidProcedureCall);
 }
 
 TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
@@ -98,27 +116,51 @@ TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
   EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
 }
 
-TEST(TypedFiles, XmlLoadsAndAnswersPathQueries) {
+TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   ScratchDir dir;
   WriteFile(dir / "orders.xml",
             "<orders><order id=\"1\"><line>a</line><line>b</line></order><note/>"
             "<order id=\"2\"><line>c</line></order></orders>");
-  const qm::XMLPtr root = qm::LoadXml(dir.Path() / "orders.xml");
-  EXPECT_EQ(root->Name(), "orders");
-  EXPECT_EQ(qm::XmlChildren(*root).size(), 3u);
-  const auto orders = qm::XmlChildren(*root, "order");
+  const qm::XmlElement root = qm::LoadXml(dir.Path() / "orders.xml");
+  EXPECT_EQ(root.Name(), "orders");
+  EXPECT_EQ(root.Children().size(), 3u);
+  EXPECT_EQ(root.ChildCount("order"), 2u);
+  const auto orders = root.Children("order");
   ASSERT_EQ(orders.size(), 2u);
-  EXPECT_EQ(orders[1]->GetAttribute("id"), "2");
+  EXPECT_EQ(orders[1].Attribute("id"), "2");
+  EXPECT_EQ(orders[1].Attribute("none"), "");
   std::string lines;
-  for (const auto& line : qm::XmlFindAll(*root, "order/line")) lines += line->Value();
+  for (const auto& line : qm::XmlFindAll(root, "order/line")) lines += line.Text();
   EXPECT_EQ(lines, "abc");
-  EXPECT_EQ(qm::XmlFind(*root, "/order//line/")->Value(), "a");
-  EXPECT_EQ(qm::XmlFind(*root, "order/none"), nullptr);
-  EXPECT_TRUE(qm::XmlFindAll(*root, "").empty());
-  // The elements share the tree: an edit is seen from the root.
-  orders[0]->LetValue("changed");
-  EXPECT_NE(root->Render().find("changed"), std::string::npos);
-  EXPECT_EQ(qm::ParseXml("<a><b>x</b></a>")->ChildValue("b"), "x");
+  EXPECT_EQ(qm::XmlFind(root, "/order//line/")->Text(), "a");
+  EXPECT_FALSE(qm::XmlFind(root, "order/none").has_value());
+  EXPECT_TRUE(qm::XmlFindAll(root, "").empty());
+  EXPECT_EQ(orders[0].ChildText("line"), "a");
+  EXPECT_EQ(orders[0].ChildText("none", "-"), "-");
+
+  // Handles share the tree: an edit through one is seen from the root, and
+  // through the published wrapper of the same node.
+  qm::XmlElement first = orders[0];
+  first.SetText("changed");
+  first.SetAttribute("state", "open");
+  qm::XmlElement added = first.AddChild("line", "d & e");
+  EXPECT_EQ(added.Name(), "line");
+  EXPECT_NE(root.Render().find("changed"), std::string::npos);
+  EXPECT_EQ(qm::XmlFindAll(root, "order/line").size(), 4u);
+  EXPECT_EQ(root.Node()->GetNthChildWithTag("order", 0)->GetAttrValue("state"), "open");
+
+  // Saved and read back, the text stays text.
+  root.Save(dir.Path() / "saved.xml");
+  const qm::XmlElement again = qm::LoadXml(dir.Path() / "saved.xml");
+  EXPECT_EQ(qm::XmlFind(again, "order")->Attribute("state"), "open");
+  EXPECT_EQ(qm::XmlFindAll(again, "order/line")[2].Text(), "d & e");
+  EXPECT_EQ(ReadFile(dir / "saved.xml").rfind("<?xml", 0), 0u);
+  EXPECT_NE(ErrorOf([&] { root.Save(dir.Path() / "missing/saved.xml"); }), 0);
+
+  qm::XmlElement fresh("list");
+  fresh.AddChild("item", "1");
+  EXPECT_EQ(qm::ParseXml(fresh.Render()).ChildText("item"), "1");
+  EXPECT_EQ(qm::ParseXml("<a><b>x</b></a>").ChildText("b"), "x");
 
   EXPECT_EQ(ErrorOf([&] { qm::LoadXml(dir.Path() / "none.xml"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "bad.xml", "<a><b></a>");
@@ -126,6 +168,45 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueries) {
   EXPECT_EQ(bad.Number(), qm::ERR_ASSERTION);
   EXPECT_EQ(bad.Description(), (dir.Path() / "bad.xml").string() + " is not well-formed XML: line 1, column 9: mismatched tag");
   EXPECT_EQ(ErrorOf([] { qm::ParseXml("<a>"); }), qm::ERR_ASSERTION);
+}
+
+TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
+  EXPECT_EQ(qm::EscapeHtml(R"(<a href="x">Tom & 'Jerry'</a>)"),
+            "&lt;a href=&quot;x&quot;&gt;Tom &amp; &#39;Jerry&#39;&lt;/a&gt;");
+  EXPECT_EQ(qm::EscapeHtml("plain €"), "plain €");
+
+  ScratchDir dir;
+  WriteFile(dir / "chart.png", "png bytes");
+  qm::HtmlPage page("Sales & costs");
+  page.Heading(1, "Q3 <draft>").Paragraph("Prices in \"EUR\"");
+  page.Table({{"item", "price"}, {"<tea>", "2.50 €"}}).Image(dir.Path() / "chart.png", "a \"chart\"");
+  page.Html("<hr>");
+  const std::string text = page.Text();
+  const std::string head = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Sales &amp; costs</title>";
+  EXPECT_EQ(text.rfind(head, 0), 0u);
+  for (const char* part : {"<h1>Q3 &lt;draft&gt;</h1>", "<p>Prices in &quot;EUR&quot;</p>",
+                           "<tr><th>item</th><th>price</th></tr>", "<tr><td>&lt;tea&gt;</td><td>2.50 €</td></tr>",
+                           "<img src=\"chart.png\" alt=\"a &quot;chart&quot;\">", "<hr></body>"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+
+  std::filesystem::create_directory(dir.Path() / "out");
+  page.Save(dir.Path() / "out/index.html");
+  EXPECT_EQ(ReadFile(dir / "out/index.html"), text + "\r\n");
+  EXPECT_EQ(ReadFile(dir / "out/chart.png"), "png bytes");
+
+  // In Latin-1, characters beyond it become references; the rest are bytes.
+  qm::HtmlPage latin("Caf\u00e9", qm::HtmlCharset::Latin1);
+  latin.Paragraph("\u00e9 \u20ac");
+  const std::string bytes = latin.Text();
+  EXPECT_NE(bytes.find("<meta charset=\"iso-8859-1\">"), std::string::npos);
+  EXPECT_NE(bytes.find("<title>Caf\xe9</title>"), std::string::npos);
+  EXPECT_NE(bytes.find("<p>\xe9 &#8364;</p>"), std::string::npos);
+
+  EXPECT_EQ(ErrorOf([&] { page.Heading(7, "x"); }), qm::ERR_InvalidProcedureCall);
+  qm::HtmlPage missing("m");
+  missing.Image(dir.Path() / "none.png");
+  EXPECT_EQ(ErrorOf([&] { missing.Save(dir.Path() / "out/m.html"); }), qm::ERR_FileNotFound);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "out/m.html"));
 }
 
 // A table in braces picks the overload by its cells: one number is no text, two

@@ -72,7 +72,7 @@ int Run(const Invocation& call, bool compressing) {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()),
                           compressing ? "quillmark compress" : "quillmark decompress", ProgressLine::Unit::Bytes);
     if (compressing)
-      CompressFile(in, args[1], COM_DEFAULT_COMPRESSION, progress.Callback());
+      CompressFile(in, args[1], qm::DeflateLevel::Default, progress.Callback());
     else
       DecompressFile(in, args[1], progress.Callback());
   } catch (const Error& e) {

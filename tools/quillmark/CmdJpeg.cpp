@@ -15,8 +15,8 @@ int Run(const Invocation& call) {
   const std::string out = call.Operand(1);
   // ConvertToJpeg in its two steps, so that a failure names the file it lies with.
   const auto picture = WithFiles({in}, {}, [&] { return ReadPicture(in); });
-  WithFiles({}, out, [&] { WriteJpeg(*picture, out, quality); });
-  std::cout << out << ": " << picture->Width() << " x " << picture->Height() << ", quality " << quality << '\n';
+  WithFiles({}, out, [&] { WriteJpeg(picture, out, quality); });
+  std::cout << out << ": " << picture.Width << " x " << picture.Height << ", quality " << quality << '\n';
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // it back (to OUT, or over FILE), reporting what it found.
 
 #include <iostream>
+#include <optional>
 
 #include "Commands.h"
 #include "Trouble.h"
@@ -14,7 +15,7 @@ namespace {
 int Run(const Invocation& call) {
   const std::string in = call.Operand(0);
   const std::string out = call.Operand(1, in);
-  XMLPtr root;
+  std::optional<XmlElement> root;
   try {
     root = LoadXml(in);
   } catch (const Error& e) {
@@ -23,7 +24,9 @@ int Run(const Invocation& call) {
     const std::string why = WhyNotReadable(in);
     throw Trouble(why.empty() ? e.Description() : why);
   }
-  if (!root->SaveFile(out)) {
+  try {
+    root->Save(out);
+  } catch (const Error&) {
     const std::string why = WhyNotWritable(out);
     throw Trouble(why.empty() ? "could not save " + out + " (writing it failed; the old file, if any, is unchanged)"
                               : why);

@@ -27,8 +27,6 @@ int Run(const Invocation& call) {
   }
   std::istringstream lines(report.Message());
   for (std::string line; std::getline(lines, line);) std::cerr << "quillmark zip: " << line << '\n';
-  if (report.Result != ZE_OK)
-    std::cerr << "quillmark zip: (zip result " << report.Result << ": " << Zipper().LookupErr(report.Result) << ")\n";
   std::cerr << "quillmark zip: " << (files.size() - report.Archived) << " of " << files.size() << " files are not in "
             << args[0] << '\n';
   return 1;

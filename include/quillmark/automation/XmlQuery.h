@@ -1,46 +1,87 @@
 #pragma once
 
 /// @file
-/// Loading and querying XML over standard types.
+/// Loading, querying and editing XML over standard types.
 ///
-///     qm::XMLPtr orders = qm::LoadXml("orders.xml");         // the root element
-///     for (const qm::XMLPtr& order : qm::XmlFindAll(*orders, "order"))
-///       total += std::stod(order->ChildValue("amount", "0"));
+///     qm::XmlElement orders = qm::LoadXml("orders.xml");   // the root element
+///     for (const qm::XmlElement& order : qm::XmlFindAll(orders, "order"))
+///       total += std::stod(order.ChildText("amount", "0"));
 ///
-/// The elements handed out are qm::XML wrappers of the loaded tree, so every
-/// reading and editing member of qm::XML works on them; a change through one
-/// is seen through the others. qm::XML::SaveFile writes an element back.
+/// An XmlElement is a light handle on one element of a loaded tree: copies
+/// stand for the same element, and a change through one is seen through the
+/// others (and through any qm::XML or qm::XmlNode on the same tree). The
+/// tree lives as long as any handle on it.
 
+#include <cstddef>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/automation/XML.h"
 
 namespace qm {
+
+class XmlNode;  // the tree's node, quillmark/automation/XmlNode.h
+
+/// One element of an XML tree.
+class QUILLMARK_EXPORT XmlElement {
+ public:
+  /// A new element tagged `tag`, in a tree of its own.
+  explicit XmlElement(std::string_view tag);
+  /// A handle on the element `node` stands for (from the published classes).
+  explicit XmlElement(std::shared_ptr<XmlNode> node);
+
+  /// The element's tag.
+  std::string Name() const;
+  /// The element's text; "" when it has none.
+  std::string Text() const;
+  /// Replaces the element's text.
+  void SetText(std::string_view text);
+  /// The attribute's value; "" when the element has no such attribute.
+  std::string Attribute(std::string_view name) const;
+  /// Sets an attribute (replacing a value it had).
+  void SetAttribute(std::string_view name, std::string_view value);
+  /// The text of the first child tagged `tag`, or `fallback` when there is no
+  /// such child or its text is empty.
+  std::string ChildText(std::string_view tag, std::string_view fallback = {}) const;
+  /// The number of children (tagged `tag`, when it is not empty).
+  std::size_t ChildCount(std::string_view tag = {}) const;
+  /// The children (tagged `tag`, when it is not empty), in document order.
+  std::vector<XmlElement> Children(std::string_view tag = {}) const;
+  /// Appends a new last child and returns it.
+  XmlElement AddChild(std::string_view tag, std::string_view text = {});
+  /// The element and its subtree as XML text.
+  std::string Render() const;
+  /// Writes the element and its subtree to `file` in UTF-8, with an XML
+  /// declaration. Raises 75 (Path/File access error) when it cannot.
+  void Save(const std::filesystem::path& file) const;
+
+  /// The published node this handle stands for.
+  const std::shared_ptr<XmlNode>& Node() const { return node_; }
+
+ private:
+  std::shared_ptr<XmlNode> node_;
+};
 
 /// The root element of an XML file, read as a conformant parser does (see
 /// qm::XML::LoadFile). A missing file raises 53; an empty file raises 11000
 /// "<file> is empty"; one that is no well-formed XML raises 11000 "<file> is
 /// not well-formed XML: line L, column C: reason".
-QUILLMARK_EXPORT XMLPtr LoadXml(const std::filesystem::path& file);
+QUILLMARK_EXPORT XmlElement LoadXml(const std::filesystem::path& file);
 
 /// The root element of XML text, taken as UTF-8 whatever its declaration
 /// says. Text that does not parse raises 11000 "line L, column C: reason".
-QUILLMARK_EXPORT XMLPtr ParseXml(const std::string& text);
-
-/// The child elements of `element` tagged `tag` (every child when `tag` is
-/// empty), in document order.
-QUILLMARK_EXPORT std::vector<XMLPtr> XmlChildren(const XML& element, const std::string& tag = {});
+QUILLMARK_EXPORT XmlElement ParseXml(std::string_view text);
 
 /// The elements reached from `element` by the tags of `path`, separated by
 /// "/" ("order/line": every line of every order), in document order. An
 /// empty path gives no elements.
-QUILLMARK_EXPORT std::vector<XMLPtr> XmlFindAll(const XML& element, std::string_view path);
+QUILLMARK_EXPORT std::vector<XmlElement> XmlFindAll(const XmlElement& element, std::string_view path);
 
-/// The first element XmlFindAll would give, or nullptr.
-QUILLMARK_EXPORT XMLPtr XmlFind(const XML& element, std::string_view path);
+/// The first element XmlFindAll would give, or nothing.
+QUILLMARK_EXPORT std::optional<XmlElement> XmlFind(const XmlElement& element, std::string_view path);
 
 }  // namespace qm

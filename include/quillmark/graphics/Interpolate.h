@@ -22,6 +22,10 @@ namespace qm {
 
 class QUILLMARK_EXPORT Interpolate : public Object {
  public:
+  /// Defined in the library, which therefore holds the class's vtable and
+  /// type information for every program.
+  ~Interpolate() override;
+
   /// Natural cubic spline through the samples of InArray (unit spacing),
   /// evaluated at Precision equally spaced points per interval. Returns an
   /// array of Doubles, or Empty when InArray has no elements. 9999 "InArray

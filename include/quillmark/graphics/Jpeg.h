@@ -3,6 +3,8 @@
 /// @file
 /// Pictures in, JPEG files out, over standard types.
 ///
+///     qm::RgbImage chart = qm::ReadPicture("chart.png");
+///     qm::WriteJpeg(chart, "chart.jpg", 90);
 ///     qm::ConvertToJpeg("chart.png", "chart.jpg", 90);
 ///
 /// Loading raises what qm::LoadPicture raises (53, 70, 75 for a file that
@@ -12,23 +14,42 @@
 /// written). A file replaced keeps its permissions, and a failed write leaves
 /// it as it was.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
+#include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/graphics/Picture.h"
 
 namespace qm {
 
-/// Loads a BMP, GIF, JPEG or PNG file as a picture.
-QUILLMARK_EXPORT std::shared_ptr<Picture> ReadPicture(const std::filesystem::path& file);
+/// A picture as a value: 24-bit pixels, three bytes each (red, green, blue),
+/// rows from the top, `Width * 3` bytes a row without padding.
+struct QUILLMARK_EXPORT RgbImage {
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint8_t> Pixels;
 
-/// Writes the picture as a baseline JPEG file of the given quality (1 to 100).
-QUILLMARK_EXPORT void WriteJpeg(const Picture& picture, const std::filesystem::path& file, std::int32_t quality = 75);
+  /// The red, green and blue bytes of the pixel at column x, row y (from the
+  /// top left; both counted from 0, unchecked).
+  const std::uint8_t* At(int x, int y) const {
+    return Pixels.data() +
+           (static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(x)) * 3;
+  }
+  /// The same size and pixels.
+  bool operator==(const RgbImage&) const = default;
+};
 
-/// ReadPicture, then WriteJpeg.
+/// Loads a BMP, GIF, JPEG or PNG file.
+QUILLMARK_EXPORT RgbImage ReadPicture(const std::filesystem::path& file);
+
+/// Writes the picture as a baseline JPEG file of the given quality (1 to
+/// 100). A picture whose pixels do not match its size raises 5.
+QUILLMARK_EXPORT void WriteJpeg(const RgbImage& picture, const std::filesystem::path& file, int quality = 75);
+
+/// Loads a picture file and writes it as a JPEG file, without the copy
+/// ReadPicture makes.
 QUILLMARK_EXPORT void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg,
-                                    std::int32_t quality = 75);
+                                    int quality = 75);
 
 }  // namespace qm

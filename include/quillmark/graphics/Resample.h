@@ -5,12 +5,14 @@
 ///
 ///     std::vector<double> smooth = qm::ResampleCubic(samples, 10);
 ///
-/// The functions hand the samples to qm::Interpolate and return what it
-/// computes, value for value; they raise the same errors (9 for a negative
-/// precision with two or more samples, 6 beyond 32767 samples or 16,777,216
-/// values out).
+/// These functions are the resampling itself: qm::Interpolate hands its
+/// Variant arrays to them, after checking its own limits (32767 samples,
+/// 16,777,216 values out). Here any number of samples may be given; the
+/// output is limited to kMaxResampledValues values (6, Overflow, beyond). A
+/// negative precision with two or more samples raises 9 (Subscript out of
+/// range), as no output can have a negative length.
 
-#include <cstdint>
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -18,12 +20,17 @@
 
 namespace qm {
 
+/// The most values a resampling returns: 2^28 (2 GiB of doubles).
+inline constexpr std::size_t kMaxResampledValues = std::size_t{1} << 28;
+
 /// Natural cubic spline through the samples (unit spacing), evaluated at
 /// `precision` equally spaced points per interval after the first sample:
 /// (n - 1) * precision + 1 values. Empty for no samples.
-QUILLMARK_EXPORT std::vector<double> ResampleCubic(std::span<const double> samples, std::int16_t precision);
+QUILLMARK_EXPORT std::vector<double> ResampleCubic(std::span<const double> samples, int precision);
 
-/// The same resampling by straight lines between neighbouring samples.
-QUILLMARK_EXPORT std::vector<double> ResampleLinear(std::span<const double> samples, std::int16_t precision);
+/// The same resampling by straight lines between neighbouring samples: each
+/// interval gives its left sample and precision - 1 points towards the right
+/// one; the last sample closes the row.
+QUILLMARK_EXPORT std::vector<double> ResampleLinear(std::span<const double> samples, int precision);
 
 }  // namespace qm

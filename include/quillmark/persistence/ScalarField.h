@@ -20,7 +20,7 @@ enum ScalarTypeConstants : std::int32_t {
   ST_String = 0,         ///< CR LF written as the two characters backslash and n
   ST_Integer = 1,        ///< 32-bit integer, general number text
   ST_FloatingPoint = 2,  ///< Double, locale-independent number text (" 2.5", "-1.25", " .5")
-  ST_DateTime = 3,       ///< general date text of the current locale
+  ST_DateTime = 3,       ///< "yyyy-mm-dd hh:mm:ss" (the date or the time alone when the other part is 0)
   ST_Boolean = 4,        ///< "True" / "False"; read: "true" or "vrai" in any case is True
   ST_Reference = 5,      ///< the referenced object's Key, resolved through a PersistanceContext
 };

@@ -20,12 +20,12 @@
 // currency symbol). Month and day names are English. An empty format gives
 // the value's general text.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "quillmark/Export.h"
+#include "quillmark/runtime/FormatValues.h"
 #include "quillmark/values/Variant.h"
 
 namespace qm {
@@ -45,16 +45,5 @@ enum VbDayOfWeek : std::int32_t {
 /// years 100 to 9999 raise 6 (Overflow); a first day outside 1 to 7 raises 5.
 QUILLMARK_EXPORT std::string Format(const Variant& expression, std::string_view format = {},
                    VbDayOfWeek firstDayOfWeek = vbSunday);
-
-/// Formats a number as a Double, as Format(Variant(value), format) does.
-QUILLMARK_EXPORT std::string Format(double value, std::string_view format = {});
-
-/// Formats a local date and time (to the second), as a Date Variant of that
-/// date and time; the time of day is 0 for a date alone, and a date that does
-/// not exist (30 February) raises 5.
-QUILLMARK_EXPORT std::string Format(std::chrono::local_seconds when, std::string_view format = {},
-                                    VbDayOfWeek firstDayOfWeek = vbSunday);
-QUILLMARK_EXPORT std::string Format(std::chrono::year_month_day date, std::string_view format = {},
-                                    VbDayOfWeek firstDayOfWeek = vbSunday);
 
 }  // namespace qm
