@@ -2,6 +2,7 @@
 
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
+#include "CanvasAccess.h"
 
 namespace qm {
 
@@ -11,6 +12,11 @@ void WriteJpeg(const Picture& picture, const std::filesystem::path& file, std::i
   clsDIBSection dib;
   dib.CreateFromPicture(picture);
   mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
+}
+
+void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, std::int32_t quality) {
+  // The DIB section copies the pixels from the picture; the canvas is only read.
+  WriteJpeg(Picture(CanvasAccess::Shared(canvas)), file, quality);
 }
 
 void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg, std::int32_t quality) {

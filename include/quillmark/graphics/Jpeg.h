@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "quillmark/Export.h"
+#include "quillmark/graphics/Canvas.h"
 #include "quillmark/graphics/Picture.h"
 
 namespace qm {
@@ -26,6 +27,10 @@ QUILLMARK_EXPORT std::shared_ptr<Picture> ReadPicture(const std::filesystem::pat
 
 /// Writes the picture as a baseline JPEG file of the given quality (1 to 100).
 QUILLMARK_EXPORT void WriteJpeg(const Picture& picture, const std::filesystem::path& file, std::int32_t quality = 75);
+
+/// Writes the canvas as a baseline JPEG file of the given quality (1 to 100),
+/// with the same writer and errors as a picture.
+QUILLMARK_EXPORT void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, std::int32_t quality = 75);
 
 /// ReadPicture, then WriteJpeg.
 QUILLMARK_EXPORT void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg,
