@@ -31,7 +31,9 @@ std::string HeaderText(const std::string& name, std::int32_t version) {
 
 // A name read back from a header is trimmed and ends at "@"; a line break splits the header.
 void CheckName(const std::string& name, std::string_view what) {
-  if (name.empty()) Raise(ERR_General, "The " + std::string(what) + " has no name: call Name(...) in Describe");
+  if (name.empty())
+    Raise(ERR_General, what == "collection" ? std::string("The collection has no name: give one to the call")
+                                            : "The " + std::string(what) + " has no name: call Name(...) in Describe");
   if (name.find('@') != std::string::npos || name.front() == ' ' || name.back() == ' ' ||
       name.find_first_of("\r\n") != std::string::npos)
     Raise(ERR_General, "The " + std::string(what) + " name \"" + name +

@@ -48,9 +48,13 @@ class QUILLMARK_EXPORT Canvas {
   /// A canvas holding a copy of the picture's pixels (an empty picture gives 0 x 0).
   static Canvas FromPicture(const Picture& picture);
 
+  /// Copies the pixels.
   Canvas(const Canvas& other);
+  /// Copies the pixels (a CanvasSurface made on this canvas keeps the old ones).
   Canvas& operator=(const Canvas& other);
+  /// Takes the pixels over; `other` is left 0 x 0.
   Canvas(Canvas&& other) noexcept;
+  /// Takes the pixels over; `other` is left 0 x 0.
   Canvas& operator=(Canvas&& other) noexcept;
   ~Canvas();
 

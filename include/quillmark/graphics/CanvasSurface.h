@@ -53,6 +53,7 @@ class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
   std::string ClassName() const override { return "CanvasSurface"; }
 
  protected:
+  /// The late-bound members listed in the file comment.
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
   void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override;
   Variant CallMember(std::string_view name, std::vector<Variant>& args) override;
