@@ -1,6 +1,7 @@
 // Arbitrary text through the record readers: ReadCollectionSimple (with
 // FindNextObject and ReadObjectSimple after it) and the property-list
-// ReadObject / ReadCollection. Every failure must be a qm::Error.
+// ReadObject / ReadCollection, and the typed records' ReadRecords. Every
+// failure must be a qm::Error.
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "persistence/PropertyClients.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
+#include "quillmark/persistence/RecordStream.h"
 
 namespace {
 
@@ -55,6 +57,23 @@ class Things : public qm::IPersistableCollection {
   bool Compatible(const std::string&, std::int32_t) override { return true; }
 };
 
+// A typed record with a field of every type.
+struct TypedThing {
+  std::int32_t I = 0;
+  std::int64_t L = 0;
+  double F = 0;
+  std::string S;
+  bool B = false;
+  std::chrono::sys_seconds U{};
+  std::chrono::local_seconds W{};
+  std::chrono::year_month_day D{};
+  static void Describe(qm::RecordType<TypedThing>& r) {
+    r.Name("Thing").Version(3).Field("I", &TypedThing::I).Field("L", &TypedThing::L).Field("F", &TypedThing::F)
+        .Field("S", &TypedThing::S).Field("B", &TypedThing::B).Field("U", &TypedThing::U)
+        .Field("W", &TypedThing::W).Field("D", &TypedThing::D);
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -96,6 +115,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       s.ReadCollection(people, true, names);
       while (!s.AtEndOfStream())
         if (s.ReadObject(person, names) == qm::QMS_ObjectNotFound) s.SkipLine();
+    } catch (const qm::Error&) {
+    }
+  }
+  {
+    qm::QMStream s;
+    s.Use(qm::TextStream::FromText(text));
+    try {
+      qm::ReadRecords<TypedThing>(s, "Things");
+    } catch (const qm::Error&) {
+    }
+  }
+  {
+    qm::QMStream s;
+    s.Use(qm::TextStream::FromText(text));
+    try {
+      qm::ReadRecords<TypedThing>(s, "Things");
     } catch (const qm::Error&) {
     }
   }

@@ -1,16 +1,17 @@
 // Draws a chart of monthly values as points, straight lines and a smooth
-// spline curve with Graphics, copies the picture into a DIB section and
-// writes it as a JPEG file.
+// spline curve with the published Graphics class on a canvas, and writes the
+// canvas as a JPEG file. (docs/typed.md draws the same with the canvas's own
+// calls.)
 //
 //   qm-example-spline-chart OUT.jpg
 
 #include <iostream>
 
-#include "RasterSurface.h"
 #include "quillmark/errors/Error.h"
-#include "quillmark/graphics/DIBSection.h"
+#include "quillmark/graphics/Canvas.h"
+#include "quillmark/graphics/CanvasSurface.h"
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/graphics/IJL.h"
+#include "quillmark/graphics/Jpeg.h"
 #include "quillmark/graphics/Resample.h"
 
 int main(int argc, char** argv) {
@@ -29,23 +30,18 @@ int main(int argc, char** argv) {
     for (double v : months) rows.emplace_back(bottom - v * scale);
     const qm::Variant values(qm::VariantArray::FromVector(rows));
 
-    auto surface = std::make_shared<RasterSurface>(kWidth, kHeight);
+    qm::Canvas canvas(kWidth, kHeight);  // white
+    qm::CanvasSurface surface(canvas);    // Graphics' picture surface: twips, colours 0x00BBGGRR
     qm::Graphics g;
-    g.BoxFill(*surface, 0.0, 0.0, kWidth * kTwips, kHeight * kTwips, std::int32_t{0xFFFFFF});
     for (int v = 0; v <= 50; v += 10)
-      g.Line2(*surface, left, bottom - v * scale, left + 11 * step, bottom - v * scale, std::int32_t{0xE0E0E0});
-    g.Box(*surface, left, bottom - 50 * scale, left + 11 * step, bottom, std::int32_t{0x404040});
-    g.Lines(*surface, left, step, values, std::int32_t{0xB0B0B0});
-    g.LinesSmooth(*surface, left, step, values, std::int32_t{0x2020D0});
+      g.Line2(surface, left, bottom - v * scale, left + 11 * step, bottom - v * scale, std::int32_t{0xE0E0E0});
+    g.Box(surface, left, bottom - 50 * scale, left + 11 * step, bottom, std::int32_t{0x404040});
+    g.Lines(surface, left, step, values, std::int32_t{0xB0B0B0});
+    g.LinesSmooth(surface, left, step, values, std::int32_t{0x2020D0});
     for (std::size_t i = 0; i < months.size(); ++i)
-      g.Circle2(*surface, left + static_cast<double>(i) * step, rows[i], 4 * kTwips, std::int32_t{0x804000});
+      g.Circle2(surface, left + static_cast<double>(i) * step, rows[i], 4 * kTwips, std::int32_t{0x804000});
 
-    qm::clsDIBSection dib;
-    if (!dib.Create(kWidth, kHeight)) return 1;
-    // The surface's device context, as a caller reaches it: its hdc member.
-    const auto hdc = std::dynamic_pointer_cast<qm::DeviceContext>(surface->Get("hdc").ObjectRef());
-    dib.LoadPictureBlt(*hdc);
-    qm::mdlIntelJPEGLibrary::SaveJPG(dib, argv[1], 90);
+    qm::WriteJpeg(canvas, argv[1], 90);
 
     const std::vector<double> smooth = qm::ResampleCubic(months, 10);
     std::cout << argv[1] << ": " << months.size() << " values, " << smooth.size()

@@ -2,8 +2,9 @@
 
 #include <memory>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "CanvasAccess.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
@@ -53,6 +54,11 @@ void WriteJpeg(const RgbImage& picture, const std::filesystem::path& file, int q
     }
   }
   Save(Picture(std::move(bitmap)), file, quality);
+}
+
+void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int quality) {
+  // The DIB section copies the pixels from the picture; the canvas is only read.
+  Save(Picture(CanvasAccess::Shared(canvas)), file, quality);
 }
 
 void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg, int quality) {

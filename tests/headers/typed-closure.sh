@@ -12,11 +12,13 @@ generated=${3:-$2}
 
 typed=(
   quillmark/Export.h quillmark/Version.h quillmark/quillmark.h
+  quillmark/errors/Error.h quillmark/errors/ErrorNumbers.h
   quillmark/frame/Error.h quillmark/frame/ErrorNumbers.h quillmark/frame/Trail.h
   quillmark/runtime/Progress.h quillmark/runtime/FormatValues.h quillmark/runtime/SettingsSection.h
   quillmark/automation/Workbook.h quillmark/automation/XmlQuery.h
   quillmark/compression/Deflate.h quillmark/compression/ZipFiles.h
-  quillmark/graphics/Jpeg.h quillmark/graphics/Resample.h
+  quillmark/graphics/Canvas.h quillmark/graphics/Rgb.h quillmark/graphics/Jpeg.h quillmark/graphics/Resample.h
+  quillmark/persistence/Records.h
   quillmark/html/HtmlPage.h quillmark/html/MhtArchive.h
   quillmark/utility/FindFiles.h
 )

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
+#include "quillmark/graphics/Canvas.h"
 
 namespace qm {
 
@@ -46,6 +47,10 @@ QUILLMARK_EXPORT RgbImage ReadPicture(const std::filesystem::path& file);
 /// Writes the picture as a baseline JPEG file of the given quality (1 to
 /// 100). A picture whose pixels do not match its size raises 5.
 QUILLMARK_EXPORT void WriteJpeg(const RgbImage& picture, const std::filesystem::path& file, int quality = 75);
+
+/// Writes the canvas as a baseline JPEG file of the given quality (1 to 100),
+/// with the same writer and errors as a picture.
+QUILLMARK_EXPORT void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int quality = 75);
 
 /// Loads a picture file and writes it as a JPEG file, without the copy
 /// ReadPicture makes.

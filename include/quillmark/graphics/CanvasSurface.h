@@ -1,0 +1,73 @@
+#pragma once
+
+/// @file
+/// qm::CanvasSurface: a picture surface over a qm::Canvas, so that the
+/// published Graphics class draws on a canvas.
+///
+///     qm::Canvas chart(640, 360);
+///     qm::CanvasSurface surface(chart);
+///     qm::Graphics().LinesSmooth(surface, left, step, values, colour);
+///     qm::WriteJpeg(chart, "chart.jpg", 90);
+///
+/// It answers the members Graphics calls by name, in the published forms:
+/// coordinates in twips (`TwipsPerPixel` to the pixel, 15 by default: 96 dpi)
+/// and colours as 0x00BBGGRR.
+///
+/// | member | what it does |
+/// |---|---|
+/// | `Line(Flags, X1, Y1, X2, Y2, Color)` | a line, box or filled box (qm::LineFlags); the current position moves to (X2, Y2) |
+/// | `Circle(Flags, X, Y, Radius, Color, ...)` | a full circle (arc limits and aspect are ignored); the current position moves to the centre |
+/// | `DrawMode` | the raster operation of the pen, 1 to 16 (13, copy pen, by default; 6 inverts, 7 is XOR) |
+/// | `CurrentX`, `CurrentY` | the current position |
+/// | `Width`, `Height` | the canvas's size in twips (read-only) |
+/// | `hdc` | a DeviceContext over the canvas's pixels, for CopyPictures and DIB sections |
+///
+/// There is no text: `Print`, `TextWidth` and `TextHeight` raise 438 (so do
+/// Graphics.Text and TextCR on this surface). A DrawMode outside 1 to 16
+/// raises 380 (Invalid property value).
+///
+/// The surface draws on the pixels the canvas holds when the surface is made
+/// and keeps them alive: assigning another canvas to that Canvas variable
+/// later leaves the surface drawing on the old pixels.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quillmark/Export.h"
+#include "quillmark/graphics/Canvas.h"
+#include "quillmark/runtime/Dispatch.h"
+
+namespace qm {
+
+class Bitmap;
+class DeviceContext;
+
+class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
+ public:
+  /// A surface drawing on `canvas`, `twipsPerPixel` twips to the pixel
+  /// (5 for a value that is not a positive finite number).
+  explicit CanvasSurface(Canvas& canvas, double twipsPerPixel = 15.0);
+  ~CanvasSurface() override;
+
+  std::string ClassName() const override { return "CanvasSurface"; }
+
+ protected:
+  /// The late-bound members listed in the file comment.
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override;
+  void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override;
+  Variant CallMember(std::string_view name, std::vector<Variant>& args) override;
+
+ private:
+  void Segment(double x1, double y1, double x2, double y2, std::uint32_t colorRef);
+  void Plot(std::int32_t x, std::int32_t y, std::uint32_t colorRef);
+
+  std::shared_ptr<Bitmap> bitmap_;
+  std::shared_ptr<DeviceContext> context_;
+  double twipsPerPixel_;
+  double currentX_ = 0;
+  double currentY_ = 0;
+  std::int32_t drawMode_ = 13;
+};
+
+}  // namespace qm

@@ -1,0 +1,128 @@
+#include "quillmark/graphics/CanvasSurface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "CanvasAccess.h"
+#include "Raster.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/graphics/DeviceContext.h"
+#include "quillmark/graphics/Graphics.h"
+#include "quillmark/runtime/Conversions.h"
+
+namespace qm {
+namespace {
+
+// The pen's binary raster operation: mode m (1 to 16) is the truth table
+// m - 1 over (pen bit, destination bit), bit index 2 * pen + destination.
+std::uint32_t RasterOp(std::int32_t mode, std::uint32_t pen, std::uint32_t dest) {
+  const auto table = static_cast<std::uint32_t>(mode - 1);
+  std::uint32_t result = 0;
+  if (table & 1) result |= ~pen & ~dest;
+  if (table & 2) result |= ~pen & dest;
+  if (table & 4) result |= pen & ~dest;
+  if (table & 8) result |= pen & dest;
+  return result & 0xFFFFFF;
+}
+
+std::uint32_t ColorArg(const Variant& v) { return static_cast<std::uint32_t>(CLng(v)) & 0xFFFFFF; }
+
+constexpr int kMaxCircleSteps = 4096;
+
+}  // namespace
+
+CanvasSurface::CanvasSurface(Canvas& canvas, double twipsPerPixel)
+    : bitmap_(CanvasAccess::Pixels(canvas)),
+      context_(std::make_shared<DeviceContext>(bitmap_)),
+      twipsPerPixel_(twipsPerPixel) {
+  if (!std::isfinite(twipsPerPixel) || twipsPerPixel <= 0)
+    RaiseWithDetail(ERR_InvalidProcedureCall, "twips per pixel must be a positive number");
+}
+
+CanvasSurface::~CanvasSurface() = default;
+
+void CanvasSurface::Plot(std::int32_t x, std::int32_t y, std::uint32_t colorRef) {
+  if (drawMode_ != vbCopyPen) colorRef = RasterOp(drawMode_, colorRef, bitmap_->GetPixel(x, y));
+  bitmap_->SetPixel(x, y, colorRef);
+}
+
+void CanvasSurface::Segment(double x1, double y1, double x2, double y2, std::uint32_t colorRef) {
+  const double k = twipsPerPixel_;
+  raster::Segment(x1 / k, y1 / k, x2 / k, y2 / k, bitmap_->Width(), bitmap_->Height(),
+                  [&](std::int32_t x, std::int32_t y) { Plot(x, y, colorRef); });
+}
+
+Variant CanvasSurface::GetMember(std::string_view name, std::vector<Variant>& args) {
+  if (SameName(name, "CurrentX")) return currentX_;
+  if (SameName(name, "CurrentY")) return currentY_;
+  if (SameName(name, "DrawMode")) return drawMode_;
+  if (SameName(name, "Width")) return bitmap_->Width() * twipsPerPixel_;
+  if (SameName(name, "Height")) return bitmap_->Height() * twipsPerPixel_;
+  if (SameName(name, "hdc")) return Variant(ObjectPtr(context_));
+  return Dispatch::GetMember(name, args);
+}
+
+void CanvasSurface::LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) {
+  if (SameName(name, "CurrentX")) {
+    currentX_ = CDbl(value);
+  } else if (SameName(name, "CurrentY")) {
+    currentY_ = CDbl(value);
+  } else if (SameName(name, "DrawMode")) {
+    const std::int32_t mode = CLng(value);
+    if (mode < 1 || mode > 16) Raise(ERR_InvalidPropertyValue);
+    drawMode_ = mode;
+  } else if (SameName(name, "Width") || SameName(name, "Height") || SameName(name, "hdc")) {
+    Raise(ERR_PropertyReadOnly);
+  } else {
+    Dispatch::LetMember(name, value, args);
+  }
+}
+
+Variant CanvasSurface::CallMember(std::string_view name, std::vector<Variant>& args) {
+  if (SameName(name, "Line")) {
+    const std::int32_t flags = CLng(args.at(0));
+    double x1 = CDbl(args.at(1)), y1 = CDbl(args.at(2)), x2 = CDbl(args.at(3)), y2 = CDbl(args.at(4));
+    const std::uint32_t color = ColorArg(args.at(5));
+    if (flags & LineStepFirst) x1 += currentX_, y1 += currentY_;
+    if (flags & LineStepSecond) x2 += x1, y2 += y1;
+    if ((flags & LineBox) && (flags & LineFill)) {
+      const double k = twipsPerPixel_;
+      raster::Rectangle(x1 / k, y1 / k, x2 / k, y2 / k, bitmap_->Width(), bitmap_->Height(),
+                        [&](std::int32_t y, std::int32_t left, std::int32_t right) {
+                          for (std::int32_t x = left; x <= right; ++x) Plot(x, y, color);
+                        });
+    } else if (flags & LineBox) {
+      Segment(x1, y1, x2, y1, color);
+      Segment(x2, y1, x2, y2, color);
+      Segment(x2, y2, x1, y2, color);
+      Segment(x1, y2, x1, y1, color);
+    } else {
+      Segment(x1, y1, x2, y2, color);
+    }
+    currentX_ = x2;
+    currentY_ = y2;
+    return {};
+  }
+  if (SameName(name, "Circle")) {
+    const double cx = CDbl(args.at(1)), cy = CDbl(args.at(2)), r = CDbl(args.at(3));
+    const std::uint32_t color = ColorArg(args.at(4));
+    raster::CheckFinite(cx, cy, r, 0);
+    // Enough straight pieces that none is longer than about a pixel, within reason.
+    const double pixels = std::fabs(r) / twipsPerPixel_;
+    const int steps = static_cast<int>(std::clamp(pixels * 8, 16.0, double(kMaxCircleSteps)));
+    for (int i = 0; i < steps; ++i) {
+      const double a = 2 * std::numbers::pi * i / steps, b = 2 * std::numbers::pi * (i + 1) / steps;
+      Segment(cx + r * std::cos(a), cy + r * std::sin(a), cx + r * std::cos(b), cy + r * std::sin(b), color);
+    }
+    currentX_ = cx;
+    currentY_ = cy;
+    return {};
+  }
+  if (SameName(name, "Print") || SameName(name, "TextWidth") || SameName(name, "TextHeight"))
+    RaiseWithDetail(ERR_ObjectDoesntSupport, "a canvas draws no text (put text in the page around the picture)");
+  return Dispatch::CallMember(name, args);
+}
+
+}  // namespace qm
