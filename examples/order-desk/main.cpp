@@ -12,7 +12,6 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -65,21 +64,6 @@ std::vector<Order> MakeOrders(std::size_t count) {
   return orders;
 }
 
-// HTML text for a value. (The typed layer has no HTML writer yet.)
-std::string Escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // ---- 3. The chart: monthly takings as points, straight lines and a spline.
 void DrawChart(const std::vector<double>& months, const fs::path& jpeg, qm::Rgb curveColour) {
   constexpr int kWidth = 640, kHeight = 360;
@@ -120,16 +104,16 @@ int main(int argc, char** argv) {
     // ---- 7. The configuration: written once with its defaults, then read.
     const fs::path configFile = out / "desk.xml";
     if (!fs::exists(configFile)) {
-      const qm::XMLPtr defaults = qm::ParseXml("<desk/>");
-      defaults->AddChildData("shop", "Quillmark Tea & Cake");
-      defaults->AddChildData("currency", "EUR");
-      defaults->AddChildData("curve", "2050D0");
-      if (!defaults->SaveFile(configFile.string())) throw std::runtime_error("cannot write " + configFile.string());
+      qm::XmlElement defaults("desk");
+      defaults.AddChild("shop", "Quillmark Tea & Cake");
+      defaults.AddChild("currency", "EUR");
+      defaults.AddChild("curve", "2050D0");
+      defaults.Save(configFile);
     }
-    const qm::XMLPtr config = qm::LoadXml(configFile);
-    const std::string shop = config->ChildValue("shop", "Order desk");
-    const std::string currency = config->ChildValue("currency", "EUR");
-    const qm::Rgb curveColour = qm::Rgb::FromHex(std::stoul(config->ChildValue("curve", "2050D0"), nullptr, 16));
+    const qm::XmlElement config = qm::LoadXml(configFile);
+    const std::string shop = config.ChildText("shop", "Order desk");
+    const std::string currency = config.ChildText("currency", "EUR");
+    const qm::Rgb curveColour = qm::Rgb::FromHex(std::stoul(config.ChildText("curve", "2050D0"), nullptr, 16));
 
     // ---- 2. 1,000 orders saved as records and loaded back.
     const std::vector<Order> orders = MakeOrders(1000);
@@ -150,15 +134,15 @@ int main(int argc, char** argv) {
 
     // ---- 3. The chart, then 4. the report around it.
     DrawChart(months, out / "chart.jpg", curveColour);
-    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Escape(shop) +
-                       ": orders 2026</title></head><body>\n<h1>" + Escape(shop) + ": orders 2026</h1>\n<p>" +
-                       std::to_string(loaded.size()) + " orders, " + qm::Format(open, "#,##0.00") + " " +
-                       Escape(currency) + " still open.</p>\n<img src=\"chart.jpg\" alt=\"takings per month\">\n"
-                       "<table border=\"1\"><tr><th>customer</th><th>takings</th></tr>\n";
-    for (const auto& [name, total] : customers)
-      html += "<tr><td>" + Escape(name) + "</td><td>" + qm::Format(total, "#,##0.00") + "</td></tr>\n";
-    html += "</table>\n</body></html>\n";
-    std::ofstream(out / "report.html", std::ios::binary) << html;
+    std::vector<std::vector<std::string>> takings{{"customer", "takings"}};
+    for (const auto& [name, total] : customers) takings.push_back({name, qm::Format(total, "#,##0.00")});
+    qm::HtmlPage(shop + ": orders 2026")
+        .Heading(1, shop + ": orders 2026")
+        .Paragraph(std::to_string(loaded.size()) + " orders, " + qm::Format(open, "#,##0.00") + " " + currency +
+                   " still open.")
+        .Image(out / "chart.jpg", "takings per month")
+        .Table(takings)
+        .Save(out / "report.html");
 
     // ---- 5. The page and its picture in one archive.
     qm::PackMht(out / "report.html", out / "report.mht", shop + ": orders 2026");
@@ -176,13 +160,11 @@ int main(int argc, char** argv) {
     settings.Set("Runs", runs);
     settings.Set("LastReport", (out / "report.mht").string());
 
-    // ---- 9. Everything in one zip; names are stored as given, so the
-    // archive is made from inside the folder.
-    const fs::path here = fs::current_path();
-    fs::current_path(out);
-    const std::vector<fs::path> files{"desk.xml", "orders.qms", "chart.jpg", "report.html", "report.mht", "orders.xlsx"};
-    const qm::ZipReport zipped = qm::ZipFiles("desk.zip", files);
-    fs::current_path(here);
+    // ---- 9. Everything in one zip, named from the output folder.
+    std::vector<fs::path> files;
+    for (const char* name : {"desk.xml", "orders.qms", "chart.jpg", "report.html", "report.mht", "orders.xlsx"})
+      files.push_back(out / name);
+    const qm::ZipReport zipped = qm::ZipFiles(out / "desk.zip", files, out);
     if (!zipped.Complete()) throw std::runtime_error(zipped.Message());
 
     std::cout << loaded.size() << " orders saved and loaded back, " << customers.size() << " customers, "

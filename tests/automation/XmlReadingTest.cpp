@@ -141,8 +141,8 @@ TEST(XmlReading, BytesFollowTheirDeclarationTextIsUtf8) {
   WriteFile(dir / "cp1252.xml", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80 \xE9</a>");
   WriteFile(dir / "utf16be.xml", std::string("\xFE\xFF\0<\0a\0>\0\xE9\0<\0/\0a\0>", 18));
   WriteFile(dir / "nosuch.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-coding\"?><a/>");
-  EXPECT_EQ(qm::LoadXml(dir / "cp1252.xml")->Value(), "\xE2\x82\xAC \xC3\xA9");
-  EXPECT_EQ(qm::LoadXml(dir / "utf16be.xml")->Value(), "\xC3\xA9");
+  EXPECT_EQ(qm::LoadXml(dir / "cp1252.xml").Text(), "\xE2\x82\xAC \xC3\xA9");
+  EXPECT_EQ(qm::LoadXml(dir / "utf16be.xml").Text(), "\xC3\xA9");
   try {
     qm::LoadXml(dir / "nosuch.xml");
     ADD_FAILURE() << "an encoding the system lacks loaded";
@@ -151,7 +151,7 @@ TEST(XmlReading, BytesFollowTheirDeclarationTextIsUtf8) {
         << e.Description();
   }
   // Text is UTF-8 whatever it declares.
-  EXPECT_EQ(qm::ParseXml("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>")->Value(), "\xC3\xA9");
+  EXPECT_EQ(qm::ParseXml("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>").Text(), "\xC3\xA9");
   // The typed load says where the document went wrong.
   WriteFile(dir / "bad.xml", "<a>\n  <b>\n</a>");
   try {
