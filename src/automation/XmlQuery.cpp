@@ -1,5 +1,13 @@
 #include "quillmark/automation/XmlQuery.h"
 
+#include <fstream>
+#include <iterator>
+#include <span>
+
+#include "quillmark/automation/XmlNode.h"
+#include "quillmark/frame/Error.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
 
 namespace qm {
@@ -21,13 +29,30 @@ std::vector<std::string> Steps(std::string_view path) {
 
 XMLPtr LoadXml(const std::filesystem::path& file) {
   XML document;
-  QMGLobal::Assert(document.LoadFile(file.string()), file.string() + " is empty or is not well-formed XML");
-  return document.GetNextTag();
+  if (document.LoadFile(file.string())) return document.GetNextTag();
+  // LoadFile answers only false: the parser, run again, says why.
+  std::string why = "the file is empty";
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (!bytes.empty()) {
+    XmlNode parser;
+    why = parser.LoadXmlBytes(std::span<const std::uint8_t>(bytes)) ? "the file changed while it was read"
+                                                                     : parser.LastErrorText();
+  }
+  throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"),
+              file.string() + " is empty or is not well-formed XML: " + why);
 }
 
 XMLPtr ParseXml(const std::string& text) {
   XML document;
-  document.LoadFromString(text, "XmlRoot");
+  try {
+    document.LoadFromString(text, "XmlRoot");
+  } catch (const Error& e) {
+    // The published load raises its check's number (11000); here it is the
+    // parse error it is, with the parser's words and the trail.
+    if (e.Number() != ERR_ASSERTION) throw;
+    throw Error(ERR_General, errc::parse_error, e.Source(), e.Description());
+  }
   return document.GetNextTag();
 }
 

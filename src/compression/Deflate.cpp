@@ -3,6 +3,9 @@
 #include <string>
 #include <zlib.h>
 
+#include "frame/FileErrors.h"
+#include "frame/ProgressRelay.h"
+#include "io/AtomicFile.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -13,8 +16,29 @@ namespace {
 // Turns a zlib result other than 0 into the layer's error.
 void Check(std::int32_t result) {
   if (result == Z_OK) return;
-  throw Error(ERR_General, frame::DefaultSource("Compress"),
+  const errc cause = result == Z_DATA_ERROR  ? errc::damaged_data
+                     : result == Z_BUF_ERROR ? errc::too_large
+                     : result == Z_MEM_ERROR ? errc::out_of_memory
+                                             : errc::invalid_argument;
+  throw Error(ERR_General, cause, frame::DefaultSource("Compress"),
               "Compression failed: zlib result " + std::to_string(result) + " (" + zError(result) + ")");
+}
+
+// Runs a file job of Compress into a hidden file beside `out`, which replaces
+// `out` only when the job succeeds: a failure, or a stop by the progress
+// callback, leaves `out` as it was.
+template <class Job>
+void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Job job) {
+  frame::ProgressRelay relay(progress);
+  try {
+    io::AtomicFile file(out, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
+    Compress compress;
+    Check(job(compress, file.TemporaryPath().string(), relay.Callback()));
+    file.Commit();
+  } catch (...) {
+    relay.RethrowCallerException();
+    frame::RethrowForTarget(out);
+  }
 }
 
 }  // namespace
@@ -35,13 +59,15 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32
 
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, CompressionLevelConstants level,
                   const Progress& progress) {
-  Compress compress;
-  Check(compress.CompressFile(in.string(), out.string(), level, progress));
+  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
+    return compress.CompressFile(in.string(), temporary, level, relayed);
+  });
 }
 
 void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
-  Compress compress;
-  Check(compress.DecompressFile(in.string(), out.string(), progress));
+  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
+    return compress.DecompressFile(in.string(), temporary, relayed);
+  });
 }
 
 }  // namespace qm

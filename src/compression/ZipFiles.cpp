@@ -4,6 +4,9 @@
 
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
+#include "frame/FileErrors.h"
+#include "frame/ProgressRelay.h"
+#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {
@@ -42,8 +45,10 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
   return ZipFiles(archive, files, Progress());
 }
 
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                   const Progress& progress) {
+namespace {
+
+ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                  const Progress& progress) {
   QM_FRAME_TRY {
     compression::ZipLibrary engine;
     compression::ZipUserFunctions functions;
@@ -89,15 +94,32 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
       }
     }
     if (report.Archived == 0) report.Result = ZE_Nothing_To_Do_ERR;
-    if (progress) {
-      try {  // dropped, as while libzip writes: the archive is done
-        progress(bytesBefore.back(), bytesBefore.back());
-      } catch (...) {
-      }
-    }
     return report;
   }
   QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
+}
+
+}  // namespace
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const Progress& progress) {
+  frame::ProgressRelay relay(progress);
+  ZipReport report;
+  try {
+    report = Archive(archive, files, relay.Callback());
+  } catch (...) {
+    relay.RethrowCallerException();
+    throw;
+  }
+  // libzip cannot pass the exception on: it cancelled the archive instead.
+  relay.RethrowCallerException();
+  // An archive that cannot be created for want of its folder is the error
+  // every typed job gives for it.
+  std::filesystem::path folder;
+  if (report.Result == ZE_Create_ERR && frame::FolderIsMissing(archive, folder))
+    throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("ZipFiles"),
+                DescribeError(ERR_PathNotFound, folder.string()));
+  return report;
 }
 
 }  // namespace qm

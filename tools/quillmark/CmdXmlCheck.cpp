@@ -6,7 +6,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/automation/XmlQuery.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Error.h"
 
 namespace qm::cli {
 namespace {
@@ -18,11 +18,10 @@ int Run(const Invocation& call) {
   try {
     root = LoadXml(in);
   } catch (const Error& e) {
-    // LoadXml's own refusal of the file's contents, said in the tool's words.
-    if (e.Number() != ERR_ASSERTION || e.Description() != in + " is empty or is not well-formed XML")
-      throw Trouble(Explain(e, {in}));
+    // LoadXml's own refusal of the file's contents, with the parser's words.
+    if (e.code() != errc::parse_error) throw Trouble(Explain(e, {in}));
     const std::string why = WhyNotReadable(in);
-    throw Trouble(why.empty() ? in + " is empty or not well-formed XML" : why);
+    throw Trouble(why.empty() ? e.Description() : why);
   }
   if (!root->SaveFile(out)) {
     const std::string why = WhyNotWritable(out);
