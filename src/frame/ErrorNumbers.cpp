@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "quillmark/compression/Zipper.h"
+#include "quillmark/frame/Error.h"
 
 namespace qm {
 namespace {
