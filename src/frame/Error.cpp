@@ -103,7 +103,9 @@ Error::Error(std::int32_t number, errc code, std::string source, std::string des
       description_(std::move(description)),
       helpContext_(0) {}
 
-errc Error::Errc() const noexcept { return code_ != 0 ? static_cast<errc>(code_) : ErrcOfNumber(number_); }
+// A copy made by a program built against a release without the cause copies
+// the other members only: a value that is no cause counts as none.
+errc Error::Errc() const noexcept { return Find(code_) ? static_cast<errc>(code_) : ErrcOfNumber(number_); }
 
 std::error_code Error::code() const noexcept { return make_error_code(Errc()); }
 

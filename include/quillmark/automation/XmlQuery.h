@@ -22,12 +22,13 @@
 namespace qm {
 
 /// The root element of an XML file. A missing file raises 53; an empty file,
-/// or one that is no well-formed XML, raises 11000 "<file> is empty or is not
-/// well-formed XML".
+/// or one that is no well-formed XML, raises 9999 with errc::parse_error and
+/// "<file> is empty or is not well-formed XML: " and the parser's message.
 QUILLMARK_EXPORT XMLPtr LoadXml(const std::filesystem::path& file);
 
-/// The root element of XML text. Text that does not parse raises 11000 with
-/// the parser's message.
+/// The root element of XML text. Text that does not parse raises 9999 with
+/// errc::parse_error and the parser's message (XML::LoadFromString raises
+/// 11000 with the same message).
 QUILLMARK_EXPORT XMLPtr ParseXml(const std::string& text);
 
 /// The child elements of `element` tagged `tag` (every child when `tag` is

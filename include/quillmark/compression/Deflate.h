@@ -34,15 +34,17 @@ QUILLMARK_EXPORT std::vector<std::uint8_t> Deflate(std::span<const std::uint8_t>
 QUILLMARK_EXPORT std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::int32_t originalSize);
 
 /// Compresses the file `in` into the container file `out` (replaced),
-/// telling `progress` the bytes of `in` read so far. An exception `progress`
-/// throws stops the job and passes on; `out` is then removed.
+/// telling `progress` the bytes of `in` read so far. The container is written
+/// beside `out` and replaces it whole: when the job fails, or `progress` throws
+/// (the exception passes on as the object thrown), `out` stays as it was. A
+/// missing folder raises 76 "Path not found: <folder>" (errc::not_found).
 QUILLMARK_EXPORT void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                    CompressionLevelConstants level = COM_DEFAULT_COMPRESSION,
                                    const Progress& progress = {});
 
 /// Restores a container file written by CompressFile into `out` (replaced),
-/// with `progress` as for CompressFile. When the data is damaged, `out` holds
-/// what could be restored before the error is raised.
+/// with `progress` and failures as for CompressFile: damaged data raises 9999
+/// (errc::damaged_data) and leaves `out` as it was.
 QUILLMARK_EXPORT void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                      const Progress& progress = {});
 

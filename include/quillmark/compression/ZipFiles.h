@@ -58,9 +58,10 @@ struct QUILLMARK_EXPORT ZipReport {
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files);
 
 /// ZipFiles, telling `progress` the bytes written so far of the files' sizes
-/// (each file is looked at once more to learn its size). It should not throw:
-/// the archive is written by a C library, so an exception it throws is
-/// dropped.
+/// (each file is looked at once more to learn its size). An exception it
+/// throws cancels the archive (an archive that was there stays as it was)
+/// and then passes on as the object thrown. An archive whose folder is
+/// missing raises 76 "Path not found: <folder>" (errc::not_found).
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                                     const Progress& progress);
 
