@@ -197,11 +197,14 @@ bool ReadsAsNumber(const std::string& text, double& value) {
 void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, bool /*AddToMru*/) {
   // Every file is written as an Office Open XML workbook, whatever the format
   // asked for; the recently-used list has no counterpart here.
-  if (sheet_.Rows.size() > LXW_ROW_MAX) Raise(ERR_General, errc::too_large, "The table has more rows than a worksheet holds (1048576)");
+  if (sheet_.Rows.size() > LXW_ROW_MAX)
+    Raise(ERR_General, errc::too_large, "The table has more rows than a worksheet holds (1048576)");
   for (const auto& row : sheet_.Rows) {
-    if (row.size() > LXW_COL_MAX) Raise(ERR_General, errc::too_large, "The table has more columns than a worksheet holds (16384)");
+    if (row.size() > LXW_COL_MAX)
+      Raise(ERR_General, errc::too_large, "The table has more columns than a worksheet holds (16384)");
     for (const auto& cell : row)
-      if (CharLength(cell) > kMaxCellText) Raise(ERR_General, errc::too_large, "A cell holds more than 32767 characters");
+      if (CharLength(cell) > kMaxCellText)
+        Raise(ERR_General, errc::too_large, "A cell holds more than 32767 characters");
   }
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
@@ -220,7 +223,8 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
     frame::RaiseErrno(ERR_PathFileAccess, e.code().value());
   }
   WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
-  if (!book) Raise(ERR_PathFileAccess, errc::io_error, DescribeError(ERR_PathFileAccess, "the workbook cannot be created"));
+  if (!book)
+    Raise(ERR_PathFileAccess, errc::io_error, DescribeError(ERR_PathFileAccess, "the workbook cannot be created"));
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
   if (!sheet) RaiseWriteFailure(LXW_ERROR_MEMORY_MALLOC_FAILED);
   for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {

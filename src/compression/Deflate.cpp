@@ -25,16 +25,18 @@ void Check(std::int32_t result) {
 }
 
 // Runs a file job of Compress into a hidden file beside `out`, which replaces
-// `out` only when the job succeeds: a failure, or a stop by the progress
-// callback, leaves `out` as it was.
+// `out` when the job comes to its end: a failure it raises, or a stop by the
+// progress callback, leaves `out` as it was. A zlib result (damaged data) is an
+// end: `out` then holds what was restored, as the published job leaves it.
 template <class Job>
 void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Job job) {
   frame::ProgressRelay relay(progress);
   try {
     io::AtomicFile file(out, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
     Compress compress;
-    Check(job(compress, file.TemporaryPath().string(), relay.Callback()));
+    const std::int32_t result = job(compress, file.TemporaryPath().string(), relay.Callback());
     file.Commit();
+    Check(result);
   } catch (...) {
     relay.RethrowCallerException();
     frame::RethrowForTarget(out);

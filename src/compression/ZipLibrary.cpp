@@ -246,7 +246,9 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, this);
     // A callback that threw cancels the archive: libzip then leaves the file
     // as it was.
-    const auto cancel = [](zip_t*, void* self) -> int { return static_cast<ZipLibrary*>(self)->writingFailed_ ? 1 : 0; };
+    const auto cancel = [](zip_t*, void* self) -> int {
+      return static_cast<ZipLibrary*>(self)->writingFailed_ ? 1 : 0;
+    };
     zip_register_cancel_callback_with_state(archive.get(), cancel, nullptr, this);
   }
   deflated.Start();

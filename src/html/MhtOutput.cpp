@@ -20,7 +20,8 @@ constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 [[noreturn]] void RaiseOpenError(int error) {
   if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
-  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS) frame::RaiseErrno(ERR_PermissionDenied, error);
+  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS)
+    frame::RaiseErrno(ERR_PermissionDenied, error);
   frame::RaiseErrno(ERR_PathFileAccess, error);
 }
 

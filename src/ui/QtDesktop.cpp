@@ -167,7 +167,8 @@ void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
                        " platform, and none is under the pointer");
     return;
   }
-  if (!x11->HasXTest()) Raise(ERR_General, errc::unavailable, "Mouse button events need the X server's XTest extension, which is missing");
+  if (!x11->HasXTest())
+    Raise(ERR_General, errc::unavailable, "Mouse button events need the X server's XTest extension, which is missing");
   using platform::MouseButtonEvent;
   switch (event) {
     case MouseButtonEvent::LeftDown: return x11->Button(1, true);

@@ -63,7 +63,8 @@ TEST(ErrorTable, DocumentationIsWrittenFromTheTable) {
   std::stringstream whole;
   whole << doc.rdbuf();
   const std::string text = whole.str();
-  const std::string marker = "<!-- Written from qm::ErrorRows() by tests/frame/ErrorTableTest.cpp: edit the table, not this page. -->\n";
+  const std::string marker =
+      "<!-- Written from qm::ErrorRows() by tests/frame/ErrorTableTest.cpp: edit the table, not this page. -->\n";
   const auto at = text.find(marker);
   ASSERT_NE(at, std::string::npos) << "the marker line is missing from " << page;
   const std::string expected = text.substr(0, at + marker.size()) + "\n" + GeneratedTables();

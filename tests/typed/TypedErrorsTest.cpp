@@ -172,9 +172,10 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
 
   const auto unchanged = [&] { return ReadFile(dir / "out") == "old contents"; };
   for (int at : {1, 2, 0}) {
-    EXPECT_TRUE(PassesTheStopOn(
-        [&](const qm::Progress& p) { qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::COM_DEFAULT_COMPRESSION, p); }, at))
-        << at;
+    const auto compress = [&](const qm::Progress& p) {
+      qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::COM_DEFAULT_COMPRESSION, p);
+    };
+    EXPECT_TRUE(PassesTheStopOn(compress, at)) << at;
     EXPECT_TRUE(unchanged()) << "compress " << at;
     EXPECT_TRUE(PassesTheStopOn(
         [&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", dir.Path() / "out", p); }, at))

@@ -43,8 +43,9 @@ QUILLMARK_EXPORT void CompressFile(const std::filesystem::path& in, const std::f
                                    const Progress& progress = {});
 
 /// Restores a container file written by CompressFile into `out` (replaced),
-/// with `progress` and failures as for CompressFile: damaged data raises 9999
-/// (errc::damaged_data) and leaves `out` as it was.
+/// with `progress` and failures as for CompressFile, except that damaged data
+/// raises 9999 (errc::damaged_data) after `out` received what could be
+/// restored before the damage.
 QUILLMARK_EXPORT void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                      const Progress& progress = {});
 

@@ -74,7 +74,8 @@ void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile) {
     helper.setArguments({QString::fromStdString(HtmlFile), QStringLiteral("--pdf"), QString::fromStdString(PdfFile)});
     helper.setProcessChannelMode(QProcess::MergedChannels);
     helper.start(QIODevice::ReadOnly);
-    if (!helper.waitForStarted()) Raise(ERR_General, errc::unavailable, "The print helper quillmark-print could not be started");
+    if (!helper.waitForStarted())
+      Raise(ERR_General, errc::unavailable, "The print helper quillmark-print could not be started");
     if (!helper.waitForFinished(120'000)) {
       helper.kill();
       helper.waitForFinished();
