@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/utility/Utility.h"
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
 
 namespace qm::spreadsheet {
@@ -107,6 +109,17 @@ bool StartDetached(std::vector<std::string> argv) {
   int status = 0;
   ::waitpid(child, &status, 0);
   return true;
+}
+
+// A workbook that libxlsxwriter could not write: the file error, with the
+// writer's words.
+[[noreturn]] void RaiseWriteFailure(lxw_error error) {
+  const errc cause = error == LXW_ERROR_MEMORY_MALLOC_FAILED ? errc::out_of_memory
+                     : error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE
+                         ? ErrcOfErrno(errno)
+                         : errc::io_error;
+  Raise(ERR_PathFileAccess, cause,
+        DescribeError(ERR_PathFileAccess, std::string("the workbook cannot be written: ") + lxw_strerror(error)));
 }
 
 }  // namespace
@@ -202,15 +215,19 @@ bool ReadsAsNumber(const std::string& text, double& value) {
 void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, bool /*AddToMru*/) {
   // Every file is written as an Office Open XML workbook, whatever the format
   // asked for; the recently-used list has no counterpart here.
-  if (sheet_.Rows.size() > LXW_ROW_MAX) Raise(ERR_General, "The table has more rows than a worksheet holds (1048576)");
+  if (sheet_.Rows.size() > LXW_ROW_MAX)
+    Raise(ERR_General, errc::too_large, "The table has more rows than a worksheet holds (1048576)");
   for (const auto& row : sheet_.Rows) {
-    if (row.size() > LXW_COL_MAX) Raise(ERR_General, "The table has more columns than a worksheet holds (16384)");
+    if (row.size() > LXW_COL_MAX)
+      Raise(ERR_General, errc::too_large, "The table has more columns than a worksheet holds (16384)");
     for (const auto& cell : row)
-      if (CharLength(cell) > kMaxCellText) Raise(ERR_General, "A cell holds more than 32767 characters");
+      if (CharLength(cell) > kMaxCellText)
+        Raise(ERR_General, errc::too_large, "A cell holds more than 32767 characters");
   }
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
-  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_EXPORT_FAILED);
+  // A missing folder is the file error it is (the application was started).
+  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_PathNotFound);
   std::string tmpdir = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
@@ -220,13 +237,14 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   std::optional<io::AtomicFile> file;
   try {
     file.emplace(Filename, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
-  } catch (const std::filesystem::filesystem_error&) {
-    Raise(ERR_EXPORT_FAILED);
+  } catch (const std::filesystem::filesystem_error& e) {
+    frame::RaiseErrno(ERR_PathFileAccess, e.code().value());
   }
   WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
-  if (!book) Raise(ERR_EXPORT_FAILED);
+  if (!book)
+    Raise(ERR_PathFileAccess, errc::io_error, DescribeError(ERR_PathFileAccess, "the workbook cannot be created"));
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
-  if (!sheet) Raise(ERR_EXPORT_FAILED);
+  if (!sheet) RaiseWriteFailure(LXW_ERROR_MEMORY_MALLOC_FAILED);
   for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {
     const auto& row = sheet_.Rows[r];
     for (std::size_t c = 0; c < row.size(); ++c) {
@@ -242,14 +260,14 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
         error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
       else
         error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
-      if (error != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED);
+      if (error != LXW_NO_ERROR) RaiseWriteFailure(error);
     }
   }
-  if (workbook_close(book.release()) != LXW_NO_ERROR) Raise(ERR_EXPORT_FAILED);
+  if (const lxw_error closed = workbook_close(book.release()); closed != LXW_NO_ERROR) RaiseWriteFailure(closed);
   try {
     file->Commit();
-  } catch (const std::filesystem::filesystem_error&) {
-    Raise(ERR_EXPORT_FAILED);
+  } catch (const std::filesystem::filesystem_error& e) {
+    frame::RaiseErrno(ERR_PathFileAccess, e.code().value());
   }
   if (visible_) OpenInSpreadsheetProgram(Filename);
 }

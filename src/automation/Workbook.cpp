@@ -1,5 +1,6 @@
 #include "quillmark/automation/Workbook.h"
 
+#include "frame/FileErrors.h"
 #include <algorithm>
 
 #include "automation/Spreadsheet.h"
@@ -36,7 +37,11 @@ void Export(const std::filesystem::path& file, const std::vector<std::vector<Cel
     for (std::size_t c = 0; c < rows[r].size(); ++c)
       table(static_cast<std::int32_t>(c), static_cast<std::int32_t>(r)) = convert(rows[r][c]);
   Variant data(std::move(table));
-  Exporter().ExportArrayToExcel(file.string(), data);
+  try {
+    Exporter().ExportArrayToExcel(file.string(), data);
+  } catch (...) {
+    frame::RethrowForTarget(file);
+  }
 }
 
 // Workbooks written from text are not opened in the desktop's spreadsheet

@@ -6,6 +6,7 @@
 
 #include "quillmark/automation/XML.h"
 #include "quillmark/automation/XmlNode.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
@@ -93,13 +94,21 @@ void XmlElement::Save(const std::filesystem::path& file) const {
 
 XmlElement LoadXml(const std::filesystem::path& file) {
   XML document;
-  if (!document.LoadFile(file.string())) QMGLobal::Assert(false, WhyNotXml(file));
+  if (!document.LoadFile(file.string()))
+    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"), WhyNotXml(file));
   return XmlElement(document.GetNextTag()->ChilkatXML());
 }
 
 XmlElement ParseXml(std::string_view text) {
   XML document;
-  document.LoadFromString(std::string(text), "XmlRoot");
+  try {
+    document.LoadFromString(std::string(text), "XmlRoot");
+  } catch (const Error& e) {
+    // The published load raises its check's number (11000); here it is the
+    // parse error it is, with the parser's words and the trail.
+    if (e.Number() != ERR_ASSERTION) throw;
+    throw Error(ERR_General, errc::parse_error, e.Source(), e.Description());
+  }
   return XmlElement(document.GetNextTag()->ChilkatXML());
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "io/AtomicFile.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -15,12 +16,14 @@
 namespace qm::compression {
 namespace {
 
-[[noreturn]] void RaiseWriteError(int error) { Raise(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO); }
+[[noreturn]] void RaiseWriteError(int error) {
+  frame::RaiseErrno(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO, error);
+}
 
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-  if (fd_ < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess);
+  if (fd_ < 0) frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess, errno);
   struct stat info {};
   if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) Raise(ERR_PathFileAccess);
   if (info.st_size > std::numeric_limits<std::int32_t>::max()) Raise(ERR_Overflow);
@@ -49,7 +52,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   } catch (const std::filesystem::filesystem_error& e) {
     ::unlink(path.c_str());
     const int error = e.code().value();
-    Raise(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess);
+    frame::RaiseErrno(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess, error);
   }
 }
 

@@ -4,6 +4,9 @@
 #include <zlib.h>
 
 #include "compression/WorkBuffer.h"
+#include "frame/FileErrors.h"
+#include "runtime/ProgressRelay.h"
+#include "io/AtomicFile.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -15,7 +18,11 @@ namespace {
 // Turns a zlib result other than 0 into the layer's error.
 void Check(std::int32_t result) {
   if (result == Z_OK) return;
-  throw Error(ERR_General, frame::DefaultSource("Compress"),
+  const errc cause = result == Z_DATA_ERROR  ? errc::damaged_data
+                     : result == Z_BUF_ERROR ? errc::too_large
+                     : result == Z_MEM_ERROR ? errc::out_of_memory
+                                             : errc::invalid_argument;
+  throw Error(ERR_General, cause, frame::DefaultSource("Compress"),
               "Compression failed: zlib result " + std::to_string(result) + " (" + zError(result) + ")");
 }
 
@@ -25,6 +32,25 @@ int ZlibLevel(DeflateLevel level) {
     throw Error(ERR_InvalidProcedureCall, frame::DefaultSource("Compress"),
                 "Invalid procedure call or argument: deflate level " + std::to_string(n) + " is not 0 to 9");
   return n;
+}
+
+// Runs a file job of Compress into a hidden file beside `out`, which replaces
+// `out` when the job comes to its end: a failure it raises, or a stop by the
+// progress callback, leaves `out` as it was. A zlib result (damaged data) is an
+// end: `out` then holds what was restored, as the published job leaves it.
+template <class Job>
+void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Job job) {
+  runtime::ProgressRelay relay(progress);
+  try {
+    io::AtomicFile file(out, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
+    Compress compress;
+    const std::int32_t result = job(compress, file.TemporaryPath().string(), relay.Callback());
+    file.Commit();
+    Check(result);
+  } catch (...) {
+    relay.RethrowCallerException();
+    frame::RethrowForTarget(out);
+  }
 }
 
 }  // namespace
@@ -38,7 +64,7 @@ std::vector<std::uint8_t> Deflate(std::span<const std::uint8_t> data, DeflateLev
 std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::size_t maxSize) {
   auto out = compression::InflateUpTo(data, maxSize);
   if (out.Result == Z_BUF_ERROR)
-    throw Error(ERR_Overflow, frame::DefaultSource("Compress"),
+    throw Error(ERR_Overflow, errc::too_large, frame::DefaultSource("Compress"),
                 "Overflow: the data expands beyond " + std::to_string(maxSize) + " bytes");
   Check(out.Result);
   return std::move(out.Data);
@@ -46,14 +72,15 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::size_
 
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, DeflateLevel level,
                   const Progress& progress) {
-  Compress compress;
-  Check(compress.CompressFile(in.string(), out.string(), static_cast<CompressionLevelConstants>(ZlibLevel(level)),
-                              progress));
+  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
+    return compress.CompressFile(in.string(), temporary, static_cast<CompressionLevelConstants>(ZlibLevel(level)), relayed);
+  });
 }
 
 void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
-  Compress compress;
-  Check(compress.DecompressFile(in.string(), out.string(), progress));
+  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
+    return compress.DecompressFile(in.string(), temporary, relayed);
+  });
 }
 
 }  // namespace qm

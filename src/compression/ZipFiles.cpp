@@ -4,9 +4,11 @@
 
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
+#include "frame/FileErrors.h"
 #include "quillmark/compression/Zipper.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "runtime/ProgressRelay.h"
 
 namespace qm {
 namespace {
@@ -69,8 +71,8 @@ std::string NameUnder(const std::filesystem::path& base, const std::filesystem::
 
 // Writes the files in rounds, each stored under its name in `names` (when
 // given) or under its path.
-ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                  std::vector<std::string> names, const Progress& progress) {
+ZipReport Write(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                std::vector<std::string> names, const Progress& progress) {
   compression::ZipLibrary engine;
   compression::ZipUserFunctions functions;
   functions.Print = &compression::ZDLLPrnt;
@@ -127,6 +129,32 @@ ZipReport Archive(const std::filesystem::path& archive, std::span<const std::fil
   return report;
 }
 
+// Write with the caller's callback relayed (an exception it throws cancels
+// the archive, so an archive that was there stays as it was, and then passes
+// on as the object thrown), and the frame's trail on the library's errors. An
+// archive that cannot be created for want of its folder is the error every
+// typed job gives for it.
+template <class Names>
+ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                  const Progress& progress, Names names) {
+  runtime::ProgressRelay relay(progress);
+  ZipReport report;
+  try {
+    QM_FRAME_TRY { report = Write(archive, files, names(), relay.Callback()); }
+    QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
+  } catch (...) {
+    relay.RethrowCallerException();
+    throw;
+  }
+  // libzip cannot pass the exception on: it cancelled the archive instead.
+  relay.RethrowCallerException();
+  std::filesystem::path folder;
+  if (report.Result == ZipResult::WriteFailed && frame::FolderIsMissing(archive, folder))
+    throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("ZipFiles"),
+                DescribeError(ERR_PathNotFound, folder.string()));
+  return report;
+}
+
 }  // namespace
 
 std::string ZipReport::Message() const {
@@ -144,34 +172,29 @@ std::string ZipReport::Message() const {
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                    const Progress& progress) {
-  QM_FRAME_TRY { return Archive(archive, files, {}, progress); }
-  QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
+  return Archive(archive, files, progress, [] { return std::vector<std::string>(); });
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                    const std::filesystem::path& base, const Progress& progress) {
-  QM_FRAME_TRY {
+  return Archive(archive, files, progress, [&] {
     std::vector<std::string> names;
     names.reserve(files.size());
     for (const auto& file : files) names.push_back(NameUnder(base, file));
-    return Archive(archive, files, std::move(names), progress);
-  }
-  QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string(), base.string());
+    return names;
+  });
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries, const Progress& progress) {
-  QM_FRAME_TRY {
-    std::vector<std::filesystem::path> files;
+  std::vector<std::filesystem::path> files;
+  files.reserve(entries.size());
+  for (const auto& entry : entries) files.push_back(entry.File);
+  return Archive(archive, files, progress, [&] {
     std::vector<std::string> names;
-    files.reserve(entries.size());
     names.reserve(entries.size());
-    for (const auto& entry : entries) {
-      files.push_back(entry.File);
-      names.push_back(CheckedEntryName(entry.Name));
-    }
-    return Archive(archive, files, std::move(names), progress);
-  }
-  QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
+    for (const auto& entry : entries) names.push_back(CheckedEntryName(entry.Name));
+    return names;
+  });
 }
 
 }  // namespace qm

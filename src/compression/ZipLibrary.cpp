@@ -249,10 +249,17 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       }
     };
     zip_register_progress_callback_with_state(archive.get(), 0.001, tell, nullptr, this);
+    // A callback that threw cancels the archive: libzip then leaves the file
+    // as it was.
+    const auto cancel = [](zip_t*, void* self) -> int {
+      return static_cast<ZipLibrary*>(self)->writingFailed_ ? 1 : 0;
+    };
+    zip_register_cancel_callback_with_state(archive.get(), cancel, nullptr, this);
   }
   deflated.Start();
   if (zip_close(archive.get()) != 0) {
     // The files are read while the archive is written: name the one that failed.
+    if (writingFailed_) return Fail(ZE_Aborted, archivePath, "stopped by the progress callback; left as it was");
     if (DeflatedMember* member = deflated.FirstFailure())
       return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
     return failed(archivePath, "cannot be written");

@@ -47,8 +47,8 @@ class ZipLibrary {
 
   /// Told, while each following ZpArchive writes its archive, the part
   /// written so far (0 to 1); an empty function is never called. An
-  /// exception it throws is dropped and ends the calls for that archive
-  /// (libzip is C).
+  /// exception it throws cannot pass through libzip: it cancels the archive
+  /// (ZE_Aborted, an existing archive stays as it was) and ends the calls.
   void OnWriting(std::function<void(double)> fraction) { writing_ = std::move(fraction); }
   /// The entry names of the following ZpArchive's names, one for each, in
   /// place of the names themselves; empty: the names as given.

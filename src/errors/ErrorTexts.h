@@ -1,9 +1,9 @@
 #pragma once
 // How a subsystem adds the texts of its own result codes to the number table
 // without the table knowing the subsystem: it places one constant array of
-// ErrorEntry rows, ascending by number, in the linker section qm_error_texts:
+// ErrorRow rows, ascending by number, in the linker section qm_error_texts:
 //
-//   [[gnu::section("qm_error_texts"), gnu::used]] alignas(ErrorEntry) constexpr ErrorEntry kTexts[] = {...};
+//   [[gnu::section("qm_error_texts"), gnu::used]] alignas(ErrorRow) constexpr ErrorRow kTexts[] = {...};
 //
 // (alignas keeps the compiler from aligning the array more strictly than a
 // row, which would leave gaps between the arrays of the section)
@@ -20,6 +20,6 @@
 namespace qm::errors {
 
 /// The rows placed in the section qm_error_texts (empty when none are linked in).
-std::span<const ErrorEntry> RegisteredErrorTexts();
+std::span<const ErrorRow> RegisteredErrorTexts();
 
 }  // namespace qm::errors

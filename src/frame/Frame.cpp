@@ -51,7 +51,10 @@ Error ToError(std::exception_ptr current) {
       number = ERR_PermissionDenied;
     else if (code == std::errc::file_exists) number = ERR_FileAlreadyExists;
     else if (code == std::errc::io_error) number = ERR_DeviceIO;
-    return Error(number, {}, std::string(StandardErrorText(number)));
+    const errc cause = code.category() == std::generic_category() || code.category() == std::system_category()
+                           ? ErrcOfErrno(code.value())
+                           : ErrcOfNumber(number);
+    return Error(number, cause, {}, std::string(StandardErrorText(number)));
   } catch (const std::exception& e) {
     return Error(ERR_InvalidProcedureCall, {}, e.what());
   } catch (...) {

@@ -6,8 +6,8 @@
 
 #include "CanvasAccess.h"
 #include "Raster.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/runtime/Conversions.h"

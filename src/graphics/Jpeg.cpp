@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "CanvasAccess.h"
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -16,7 +17,11 @@ namespace {
 void Save(const Picture& picture, const std::filesystem::path& file, int quality) {
   clsDIBSection dib;
   dib.CreateFromPicture(picture);
-  mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
+  try {
+    mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
+  } catch (...) {
+    frame::RethrowForTarget(file);
+  }
 }
 
 }  // namespace

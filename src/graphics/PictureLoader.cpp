@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "frame/FileErrors.h"
 #include "PictureFormats.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -34,12 +35,12 @@ namespace {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      Raise(ERR_FileNotFound);
+      frame::RaiseErrno(ERR_FileNotFound, error);
     case EACCES:
     case EPERM:
-      Raise(ERR_PermissionDenied);
+      frame::RaiseErrno(ERR_PermissionDenied, error);
     default:
-      Raise(ERR_PathFileAccess);
+      frame::RaiseErrno(ERR_PathFileAccess, error);
   }
 }
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::raster {
 

@@ -1,8 +1,8 @@
 #include "quillmark/html/HtmlPage.h"
 
 #include "DocumentFiles.h"
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {

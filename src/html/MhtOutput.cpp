@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "io/AtomicFile.h"
@@ -18,9 +19,10 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 [[noreturn]] void RaiseOpenError(int error) {
-  if (error == ENOENT || error == ENOTDIR) Raise(ERR_PathNotFound);
-  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS) Raise(ERR_PermissionDenied);
-  Raise(ERR_PathFileAccess);
+  if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
+  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS)
+    frame::RaiseErrno(ERR_PermissionDenied, error);
+  frame::RaiseErrno(ERR_PathFileAccess, error);
 }
 
 }  // namespace

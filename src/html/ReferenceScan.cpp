@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
@@ -121,7 +122,8 @@ ReferenceList GetReferences(const std::string& Filename) {
     // Non-blocking, so that a pipe named as a page cannot stall the scan: only
     // regular files are read.
     FileHandle file(::open(Filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Get() < 0) Raise(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied);
+    if (file.Get() < 0)
+      frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied, errno);
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) Raise(ERR_PathFileAccess);
 

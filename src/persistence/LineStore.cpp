@@ -63,7 +63,7 @@ bool Undifferences(const unsigned char* in, std::size_t size, std::vector<std::u
   return i == size;
 }
 
-[[noreturn]] void Damaged() { Raise(ERR_General, "The lines kept by the stream are damaged"); }
+[[noreturn]] void Damaged() { Raise(ERR_General, errc::damaged_data, "The lines kept by the stream are damaged"); }
 
 }  // namespace
 

@@ -72,7 +72,7 @@ Variant PersistanceContext::GetReferenceClasses() {
 Variant PersistanceContext::GetReferenceObjects(const std::string& ReferenceClass) {
   QM_FRAME_TRY {
     const RefClass* refClass = Find(ReferenceClass);
-    if (!refClass) Raise(ERR_General, "Reference class " + ReferenceClass + " does not exist.");
+    if (!refClass) Raise(ERR_General, errc::not_found, "Reference class " + ReferenceClass + " does not exist.");
     std::vector<Variant> keys;
     keys.reserve(refClass->Objects.size());
     for (const auto& entry : refClass->Objects) keys.emplace_back(entry.first);

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "quillmark/frame/Error.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/ScalarField.h"

@@ -1,6 +1,7 @@
 #include "quillmark/persistence/VectorCollection.h"
 
 #include "quillmark/frame/Frame.h"
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
 
 namespace qm {
@@ -13,7 +14,11 @@ void SaveCollection(const std::filesystem::path& file, const IPersistableCollect
     QMStream out;
     out.Use(text);
     out.WriteCollectionSimple(collection, version);
-    io::AtomicFile::WriteWhole(file, text->Text());
+    try {
+      io::AtomicFile::WriteWhole(file, text->Text());
+    } catch (...) {
+      frame::RethrowForTarget(file);
+    }
   }
   QM_FRAME_CATCH("VectorCollection", "Public Sub SaveCollection", file.string(), version);
 }

@@ -45,6 +45,6 @@ std::int32_t Desktop::TextWidth(std::int64_t, const std::string& text) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(characters * 7, INT32_MAX));
 }
 
-void RaiseNoUserInterface() { Raise(ERR_NoUserInterface, kNoUserInterfaceText); }
+void RaiseNoUserInterface() { Raise(ERR_NoUserInterface, errc::unavailable, std::string(kNoUserInterfaceText)); }
 
 }  // namespace qm::platform

@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "io/Lane.h"
@@ -37,16 +38,16 @@ constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
       const auto parent = std::filesystem::path(path).parent_path();
       std::error_code ec;
       const bool folderExists = parent.empty() || std::filesystem::is_directory(parent, ec);
-      Raise(reading && folderExists ? ERR_FileNotFound : ERR_PathNotFound);
+      frame::RaiseErrno(reading && folderExists ? ERR_FileNotFound : ERR_PathNotFound, error);
     }
-    case ENOTDIR: Raise(ERR_PathNotFound);
+    case ENOTDIR: frame::RaiseErrno(ERR_PathNotFound, error);
     case EACCES:
     case EPERM:
-    case EROFS: Raise(ERR_PermissionDenied);
-    case ENOSPC: Raise(ERR_DiskFull);
+    case EROFS: frame::RaiseErrno(ERR_PermissionDenied, error);
+    case ENOSPC: frame::RaiseErrno(ERR_DiskFull, error);
     case EMFILE:
-    case ENFILE: Raise(ERR_TooManyFiles);
-    default: Raise(ERR_PathFileAccess);
+    case ENFILE: frame::RaiseErrno(ERR_TooManyFiles, error);
+    default: frame::RaiseErrno(ERR_PathFileAccess, error);
   }
 }
 
@@ -523,7 +524,7 @@ void TextStream::Flush() {
     const std::string bytes = impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::string();
     const std::string& out = impl_->unicode_ ? bytes : impl_->buffer_;
     if (std::fwrite(out.data(), 1, out.size(), impl_->file_.get()) != out.size())
-      Raise(errno == ENOSPC ? ERR_DiskFull : ERR_DeviceIO);
+      frame::RaiseErrno(errno == ENOSPC || errno == EDQUOT ? ERR_DiskFull : ERR_DeviceIO, errno);
   }
   impl_->buffer_.clear();
 }

@@ -58,12 +58,12 @@ void EnsureApplication() {
   (void)kQtDesktopInstalled;
   if (QCoreApplication::instance()) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-      Raise(platform::ERR_NoUserInterface,
+      Raise(platform::ERR_NoUserInterface, errc::unavailable,
             "No user interface is available: the process runs a QCoreApplication, not a QApplication");
     return;
   }
   if (std::string why = WhyNoDisplay(); !why.empty())
-    Raise(platform::ERR_NoUserInterface, "No user interface is available: " + why);
+    Raise(platform::ERR_NoUserInterface, errc::unavailable, "No user interface is available: " + why);
   // Started once for the rest of the process and deliberately never deleted:
   // at exit Qt's own globals are already gone, so deleting it then could crash.
   static int argc = 1;

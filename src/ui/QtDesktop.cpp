@@ -140,7 +140,7 @@ X11Input* QtDesktop::X11() {
     x11Tried_ = true;
     x11_ = X11Input::Open();
   }
-  if (!x11_) Raise(ERR_General, "Cannot connect to the X server for mouse input");
+  if (!x11_) Raise(ERR_General, errc::unavailable, "Cannot connect to the X server for mouse input");
   return x11_.get();
 }
 
@@ -167,7 +167,8 @@ void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
                        " platform, and none is under the pointer");
     return;
   }
-  if (!x11->HasXTest()) Raise(ERR_General, "Mouse button events need the X server's XTest extension, which is missing");
+  if (!x11->HasXTest())
+    Raise(ERR_General, errc::unavailable, "Mouse button events need the X server's XTest extension, which is missing");
   using platform::MouseButtonEvent;
   switch (event) {
     case MouseButtonEvent::LeftDown: return x11->Button(1, true);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/values/Conversions.h"
@@ -27,9 +28,9 @@ struct Entry {
 };
 
 [[noreturn]] void RaiseOpenFailure(int error) {
-  if (error == EACCES || error == EPERM) Raise(ERR_PermissionDenied);
-  if (error == ENOENT || error == ENOTDIR) Raise(ERR_PathNotFound);
-  Raise(ERR_PathFileAccess);
+  if (error == EACCES || error == EPERM) frame::RaiseErrno(ERR_PermissionDenied, error);
+  if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
+  frame::RaiseErrno(ERR_PathFileAccess, error);
 }
 
 // The files and subfolders of a folder, sorted by name. Links count as what

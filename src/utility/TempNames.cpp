@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/utility/Utility.h"
@@ -30,9 +31,10 @@ std::string CreateTempFile(const std::string& suffix) {
       return name;
     }
     if (errno == EEXIST) continue;
-    if (errno == ENOENT || errno == ENOTDIR) Raise(ERR_PathNotFound);
-    if (errno == EACCES || errno == EPERM || errno == EROFS) Raise(ERR_PermissionDenied);
-    Raise(ERR_PathFileAccess);
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
+    if (error == EACCES || error == EPERM || error == EROFS) frame::RaiseErrno(ERR_PermissionDenied, error);
+    frame::RaiseErrno(ERR_PathFileAccess, error);
   }
 }
 

@@ -80,15 +80,20 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
     EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
 }
 
-TEST_F(ExporterTest, NoWorkbookRaises58000AndBadTablesPassUnchanged) {
+// 58000 says the spreadsheet application cannot be started; a workbook that
+// cannot be saved gets the file error it is.
+TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorAndBadTablesPassUnchanged) {
   qm::test::ScratchDir dir;
   Variant table = Table(1, 1, {"x"});
   const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
-  EXPECT_EQ(e.Number(), qm::ERR_EXPORT_FAILED);
-  EXPECT_EQ(e.Description(),
-            "You do not appear to have Excel installed. If this is incorrect, you can still export samples by "
-            "dragging the grid into an open worksheet.");
+  EXPECT_EQ(e.Number(), qm::ERR_PathNotFound);
+  EXPECT_EQ(e.Description(), "Path not found");
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
+  EXPECT_EQ(e.code(), qm::errc::not_found);
+  std::filesystem::create_directory(dir.Path() / "folder.xlsx");
+  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); });
+  EXPECT_EQ(folder.Number(), qm::ERR_PathFileAccess);
+  EXPECT_EQ(folder.Source(), "QuillmarkLibrary.Exporter");
   Variant notATable("text");
   Variant oneDimension(VariantArray::FromVector({"a", "b"}));
   for (Variant* bad : {&notATable, &oneDimension}) {

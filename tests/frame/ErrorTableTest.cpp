@@ -37,21 +37,42 @@ TEST(ErrorTable, OneRowPerNumberAndLookupsAgreeWithIt) {
   EXPECT_EQ(detailed.Description(), "Invalid picture: no pixels");
 }
 
-// docs/errors.md lists the table row for row: number and text, in order.
-TEST(ErrorTable, DocumentationListsEveryRow) {
-  std::ifstream doc(qm::test::SourceDir() / "docs" / "errors.md");
-  ASSERT_TRUE(doc) << "docs/errors.md";
-  const std::regex row(R"(^\| (-?[0-9]+) \| ([^|]+) \|)");
-  std::vector<std::pair<std::int32_t, std::string>> listed;
-  for (std::string line; std::getline(doc, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, row)) listed.emplace_back(std::stoi(m[1]), m[2].str());
+// The generated part of docs/errors.md: the causes, then one row per number.
+std::string GeneratedTables() {
+  std::ostringstream out;
+  out << "| errc | meaning |\n|---|---|\n";
+  for (int value = 1; qm::ErrcName(static_cast<qm::errc>(value)) != "none"; ++value) {
+    const auto cause = static_cast<qm::errc>(value);
+    out << "| `" << qm::ErrcName(cause) << "` | " << qm::make_error_code(cause).message() << " |\n";
   }
-  const auto table = qm::ErrorTable();
-  ASSERT_EQ(listed.size(), table.size());
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    EXPECT_EQ(listed[i].first, table[i].Number) << "row " << i;
-    EXPECT_EQ(listed[i].second, table[i].Text) << table[i].Number;
+  out << "\n| number | errc | text | name | notes |\n|---|---|---|---|---|\n";
+  for (const auto& row : qm::ErrorRows()) {
+    out << "| " << row.Number << " | `" << qm::ErrcName(row.Code) << "` | " << row.Text << " | `" << row.Name
+        << "` | " << row.Notes << " |\n";
+  }
+  return out.str();
+}
+
+// docs/errors.md is the prose above its marker line and, below it, the tables
+// written from qm::ErrorRows(). When the table changes, the test writes the
+// page as it should be beside the test program and fails.
+TEST(ErrorTable, DocumentationIsWrittenFromTheTable) {
+  const fs::path page = qm::test::SourceDir() / "docs" / "errors.md";
+  std::ifstream doc(page);
+  ASSERT_TRUE(doc) << page;
+  std::stringstream whole;
+  whole << doc.rdbuf();
+  const std::string text = whole.str();
+  const std::string marker =
+      "<!-- Written from qm::ErrorRows() by tests/frame/ErrorTableTest.cpp: edit the table, not this page. -->\n";
+  const auto at = text.find(marker);
+  ASSERT_NE(at, std::string::npos) << "the marker line is missing from " << page;
+  const std::string expected = text.substr(0, at + marker.size()) + "\n" + GeneratedTables();
+  if (text != expected) {
+    const fs::path fresh = fs::absolute("errors.md");
+    std::ofstream(fresh, std::ios::binary) << expected;
+    FAIL() << page << " does not list the error table as it is; the page as it should be is in " << fresh
+           << " (cp " << fresh << " " << page << ")";
   }
 }
 

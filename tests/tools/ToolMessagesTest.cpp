@@ -49,7 +49,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
       {"find no-folder '*'", "no-folder does not exist"},
       {"zip plain.txt page.html",
        "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"},
-      {"zip no-folder/a.zip page.html", "no-folder/a.zip: cannot be created: the folder no-folder does not exist"},
+      {"zip no-folder/a.zip page.html", "cannot write no-folder/a.zip: the folder no-folder does not exist"},
       {"interp --linear -1 1 2",
        "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"},
       {"zip '' page.html", "quillmark zip: no archive name was given\n"},

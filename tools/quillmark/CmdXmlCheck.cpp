@@ -7,7 +7,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/automation/XmlQuery.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Error.h"
 
 namespace qm::cli {
 namespace {
@@ -19,8 +19,8 @@ int Run(const Invocation& call) {
   try {
     root = LoadXml(in);
   } catch (const Error& e) {
-    // LoadXml's own refusal of the file's contents says where and why.
-    if (e.Number() != ERR_ASSERTION || !e.Description().starts_with(in + " is ")) throw Trouble(Explain(e, {in}));
+    // LoadXml's own refusal of the file's contents, with the parser's words.
+    if (e.code() != errc::parse_error) throw Trouble(Explain(e, {in}));
     const std::string why = WhyNotReadable(in);
     throw Trouble(why.empty() ? e.Description() : why);
   }

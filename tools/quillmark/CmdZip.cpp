@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "ProgressLine.h"
+#include "Trouble.h"
 #include "quillmark/compression/ZipFiles.h"
 
 namespace qm::cli {
@@ -19,7 +20,7 @@ int Run(const Invocation& call) {
   ZipReport report;
   {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark zip", ProgressLine::Unit::Bytes);
-    report = ZipFiles(args[0], files, progress.Callback());
+    report = WithFiles({}, args[0], [&] { return ZipFiles(args[0], files, progress.Callback()); });
   }
   if (report.Complete()) {
     std::cout << args[0] << ": " << report.Archived << " files\n";

@@ -7,8 +7,9 @@
 ///
 /// Runs qm::Exporter::ExportArrayToExcel on the table, so the workbook is the
 /// one the published export writes (text that reads as a number becomes a
-/// number cell) and it raises the same errors (58000 "You do not appear to
-/// have Excel installed. ..." when no workbook can be written). Rows may
+/// number cell) and it raises the same errors (75 for a workbook that cannot
+/// be written; 76 "Path not found: <folder>", errc::not_found, when its folder
+/// is missing). Rows may
 /// differ in length: the shorter ones end in empty cells. A cell that holds a
 /// TAB or starts with a double quote is quoted, so it stays one cell; a cell
 /// holding a line break raises 5 "Invalid procedure call or argument: a cell

@@ -67,13 +67,15 @@ class QUILLMARK_EXPORT XmlElement {
 };
 
 /// The root element of an XML file, read as a conformant parser does (see
-/// qm::XML::LoadFile). A missing file raises 53; an empty file raises 11000
-/// "<file> is empty"; one that is no well-formed XML raises 11000 "<file> is
-/// not well-formed XML: line L, column C: reason".
+/// qm::XML::LoadFile). A missing file raises 53; an empty file raises 9999
+/// (errc::parse_error) "<file> is empty"; one that is no well-formed XML
+/// raises 9999 (errc::parse_error) "<file> is not well-formed XML: line L,
+/// column C: reason".
 QUILLMARK_EXPORT XmlElement LoadXml(const std::filesystem::path& file);
 
 /// The root element of XML text, taken as UTF-8 whatever its declaration
-/// says. Text that does not parse raises 11000 "line L, column C: reason".
+/// says. Text that does not parse raises 9999 (errc::parse_error) "line L,
+/// column C: reason" (XML::LoadFromString raises 11000 with the same text).
 QUILLMARK_EXPORT XmlElement ParseXml(std::string_view text);
 
 /// The elements reached from `element` by the tags of `path`, separated by

@@ -49,15 +49,18 @@ QUILLMARK_EXPORT std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t>
                                                    std::size_t maxSize = kDefaultInflateCap);
 
 /// Compresses the file `in` into the container file `out` (replaced),
-/// telling `progress` the bytes of `in` read so far. An exception `progress`
-/// throws stops the job and passes on; `out` is then removed. Files over
-/// 2 GiB raise 6 (Overflow): the container's length field has 32 bits.
+/// telling `progress` the bytes of `in` read so far. The container is written
+/// beside `out` and replaces it whole: when the job fails, or `progress` throws
+/// (the exception passes on as the object thrown), `out` stays as it was. A
+/// missing folder raises 76 "Path not found: <folder>" (errc::not_found).
+/// Files over 2 GiB raise 6 (Overflow): the container's length field has 32 bits.
 QUILLMARK_EXPORT void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                    DeflateLevel level = DeflateLevel::Default, const Progress& progress = {});
 
 /// Restores a container file written by CompressFile into `out` (replaced),
-/// with `progress` as for CompressFile. When the data is damaged, `out` holds
-/// what could be restored before the error is raised.
+/// with `progress` and failures as for CompressFile, except that damaged data
+/// raises 9999 (errc::damaged_data) after `out` received what could be
+/// restored before the damage.
 QUILLMARK_EXPORT void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out,
                                      const Progress& progress = {});
 

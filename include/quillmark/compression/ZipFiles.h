@@ -75,10 +75,12 @@ struct QUILLMARK_EXPORT ZipReport {
   std::string Message() const;
 };
 
-/// Writes every file into `archive`, named as given. `progress` hears the
+/// Writes every file into `archive`, named as given, telling `progress` the
 /// bytes written so far of the files' sizes (each file is looked at once more
-/// to learn its size); it should not throw: the archive is written by a C
-/// library, so an exception it throws is dropped.
+/// to learn its size). An exception it throws cancels the archive (an archive
+/// that was there stays as it was) and then passes on as the object thrown.
+/// An archive whose folder is missing raises 76 "Path not found: <folder>"
+/// (errc::not_found).
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                                     const Progress& progress = {});
 

@@ -3,14 +3,17 @@
 //
 // An error carries a number, a source and a description. The source is a
 // "|"-separated trail: the piece where the error arose, then one element per
-// library procedure it passed through, innermost first.
+// library procedure it passed through, innermost first. Its code (code())
+// tells apart the causes one number may stand for.
 
 #include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "quillmark/Export.h"
+#include "quillmark/errors/ErrorCode.h"
 
 namespace qm {
 
@@ -18,12 +21,23 @@ class QUILLMARK_EXPORT Error : public std::exception {
  public:
   Error(std::int32_t number, std::string source, std::string description,
         std::string helpFile = {}, std::int32_t helpContext = 0);
+  /// An error with the cause `code` (the others take the usual cause of
+  /// their number, ErrcOfNumber).
+  Error(std::int32_t number, errc code, std::string source, std::string description);
 
   std::int32_t Number() const noexcept { return number_; }
   const std::string& Source() const noexcept { return source_; }
   const std::string& Description() const noexcept { return description_; }
   const std::string& HelpFile() const noexcept { return helpFile_; }
   std::int32_t HelpContext() const noexcept { return helpContext_; }
+
+  /// The cause, in the library's category: `e.code() == qm::errc::not_found`.
+  /// Set where the error was raised; otherwise the usual cause of Number().
+  std::error_code code() const noexcept;
+  /// The cause as the enumeration.
+  errc Errc() const noexcept;
+  /// Sets the cause (for a site that knows more than the number says).
+  void SetErrc(errc code) noexcept { code_ = static_cast<std::int32_t>(code); }
 
   /// The description, as `std::exception` expects it.
   const char* what() const noexcept override { return description_.c_str(); }
@@ -34,6 +48,9 @@ class QUILLMARK_EXPORT Error : public std::exception {
 
  private:
   std::int32_t number_;
+  // In the padding after number_, so the object keeps the size and member
+  // offsets it had before it carried a cause; 0 means "the number's usual".
+  std::int32_t code_ = 0;
   std::string source_;
   std::string description_;
   std::string helpFile_;
@@ -43,6 +60,9 @@ class QUILLMARK_EXPORT Error : public std::exception {
 /// Raises `number` with `description` and no source: the first frame the error
 /// passes fills in the default source piece of its module.
 [[noreturn]] QUILLMARK_EXPORT void Raise(std::int32_t number, std::string description);
+
+/// Raises `number` with the cause `code` and `description`, no source.
+[[noreturn]] QUILLMARK_EXPORT void Raise(std::int32_t number, errc code, std::string description);
 
 /// Raises `number` with the run-time's standard text for it.
 [[noreturn]] QUILLMARK_EXPORT void Raise(std::int32_t number);
@@ -54,5 +74,9 @@ class QUILLMARK_EXPORT Error : public std::exception {
 /// Raises an error with an explicit source (as platform components and client
 /// objects do).
 [[noreturn]] QUILLMARK_EXPORT void RaiseFrom(std::int32_t number, std::string source, std::string description);
+
+/// The usual cause of an error number (the error table's errc column):
+/// not_found for 53 and 76, invalid_argument for 9999, and so on.
+QUILLMARK_EXPORT errc ErrcOfNumber(std::int32_t number) noexcept;
 
 }  // namespace qm

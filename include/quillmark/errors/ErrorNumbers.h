@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
+#include "quillmark/errors/ErrorCode.h"
 
 namespace qm {
 
@@ -83,6 +84,21 @@ struct ErrorEntry {
   std::int32_t Number;
   std::string_view Text;
 };
+
+/// One row of the full table: the number, its usual cause (what
+/// `Error::code()` gives unless the raise site says more), its text, the name
+/// of its constant and a note on where it is raised with a text of its own.
+struct ErrorRow {
+  std::int32_t Number;
+  errc Code;
+  std::string_view Text;
+  std::string_view Name;
+  std::string_view Notes;
+};
+
+/// Every error number with its cause, text, name and note, ascending by number
+/// (ErrorTable() gives the number and text of the same rows).
+QUILLMARK_EXPORT std::span<const ErrorRow> ErrorRows();
 
 /// Every error number the library raises with its text, ascending by number.
 /// A raise without a description of its own takes the text from here; where

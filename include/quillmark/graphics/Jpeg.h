@@ -11,7 +11,9 @@
 /// cannot be read; 481 "Invalid picture: ..." for bytes that are no picture);
 /// writing raises what mdlIntelJPEGLibrary::SaveJPG raises (26001, with the
 /// JPEG layer's code, for a quality outside 1 to 100 or a file that cannot be
-/// written). A file replaced keeps its permissions, and a failed write leaves
+/// written), except that a missing folder raises 76 "Path not found:
+/// <folder>" with errc::not_found, as every typed job does. A file replaced
+/// keeps its permissions, and a failed write leaves
 /// it as it was.
 
 #include <cstddef>

@@ -19,8 +19,13 @@ namespace qm {
 /// files, parts or folders); `Total` is 0 when the job cannot know it
 /// beforehand. Called on the thread that runs the job, with `Done` never
 /// decreasing, possibly many times a second: a caller that draws throttles
-/// itself. An exception it throws stops the job and passes on (the zip
-/// writer, which is C, drops it instead). An empty function is never called.
+/// itself. An empty function is never called.
+///
+/// An exception it throws stops the job. The typed calls (`CompressFile`,
+/// `DecompressFile`, `ZipFiles`, `PackMht`, `FindFiles`) then pass on the very
+/// object thrown, not converted, and leave the file they were writing as it
+/// was before the call. The published classes' overloads pass it on as a
+/// `qm::Error` with their call trail appended, as any failure inside them.
 using Progress = std::function<void(std::uint64_t Done, std::uint64_t Total)>;
 
 }  // namespace qm

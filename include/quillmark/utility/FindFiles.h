@@ -21,7 +21,8 @@ namespace qm {
 
 /// The files of `folder` whose names match `pattern`; with `recurse`, each
 /// subfolder's files follow the folder's own. `progress` hears the folders
-/// listed so far (the total is not known beforehand: 0).
+/// listed so far (the total is not known beforehand: 0); an exception it
+/// throws stops the search and passes on as the object thrown.
 QUILLMARK_EXPORT std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
                                                               const std::string& pattern, bool recurse = false,
                                                               const Progress& progress = {});

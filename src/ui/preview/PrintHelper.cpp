@@ -30,7 +30,7 @@ void CheckPage(const std::string& HtmlFile) {
 
 std::string RequireHelper() {
   std::string helper = PrintHelperPath();
-  if (helper.empty()) Raise(ERR_General, "The print helper quillmark-print was not found");
+  if (helper.empty()) Raise(ERR_General, errc::unavailable, "The print helper quillmark-print was not found");
   return helper;
 }
 
@@ -58,10 +58,10 @@ void PrintDetached(const std::string& HtmlFile) {
     CheckPage(HtmlFile);
     // Qt can only tell the printers when it runs; otherwise the helper reports.
     if (QCoreApplication::instance() && QPrinterInfo::availablePrinterNames().isEmpty())
-      Raise(ERR_General, "No printer is installed");
+      Raise(ERR_General, errc::unavailable, "No printer is installed");
     const std::string helper = RequireHelper();
     if (!QProcess::startDetached(QString::fromStdString(helper), {QString::fromStdString(HtmlFile)}))
-      Raise(ERR_General, "The print helper quillmark-print could not be started");
+      Raise(ERR_General, errc::unavailable, "The print helper quillmark-print could not be started");
   }
   QM_FRAME_CATCH("PrintHelper", "Public Sub PrintDetached", HtmlFile);
 }
@@ -74,7 +74,8 @@ void PrintToPdf(const std::string& HtmlFile, const std::string& PdfFile) {
     helper.setArguments({QString::fromStdString(HtmlFile), QStringLiteral("--pdf"), QString::fromStdString(PdfFile)});
     helper.setProcessChannelMode(QProcess::MergedChannels);
     helper.start(QIODevice::ReadOnly);
-    if (!helper.waitForStarted()) Raise(ERR_General, "The print helper quillmark-print could not be started");
+    if (!helper.waitForStarted())
+      Raise(ERR_General, errc::unavailable, "The print helper quillmark-print could not be started");
     if (!helper.waitForFinished(120'000)) {
       helper.kill();
       helper.waitForFinished();

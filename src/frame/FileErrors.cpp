@@ -1,0 +1,51 @@
+#include "frame/FileErrors.h"
+
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+
+namespace qm::frame {
+namespace fs = std::filesystem;
+
+void RaiseErrno(std::int32_t number, int error) {
+  Raise(number, ErrcOfErrno(error), std::string(StandardErrorText(number)));
+}
+
+bool FolderIsMissing(const fs::path& target, fs::path& folder) {
+  std::error_code ec;
+  fs::path parent = fs::absolute(target, ec).parent_path();
+  if (ec || parent.empty()) return false;
+  const auto status = fs::status(parent, ec);
+  if (fs::is_directory(status)) return false;
+  // Only "not there" counts: a folder that cannot be searched is a matter of
+  // permission, which the caught error already says.
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) return false;
+  folder = std::move(parent);
+  return true;
+}
+
+void RethrowForTarget(const fs::path& target) {
+  fs::path folder;
+  if (!FolderIsMissing(target, folder)) {
+    try {
+      throw;
+    } catch (const fs::filesystem_error& e) {
+      // The file beside the target could not be made or put in place.
+      const errc cause = ErrcOfErrno(e.code().value());
+      const std::int32_t number = cause == errc::permission_denied ? ERR_PermissionDenied
+                                  : cause == errc::no_space        ? ERR_DiskFull
+                                                                   : ERR_PathFileAccess;
+      Raise(number, cause, DescribeError(number, target.string()));
+    }
+  }
+  std::string source;
+  try {
+    throw;
+  } catch (const Error& e) {
+    source = e.Source();
+  } catch (...) {
+  }
+  throw Error(ERR_PathNotFound, errc::not_found, std::move(source),
+              DescribeError(ERR_PathNotFound, folder.string()));
+}
+
+}  // namespace qm::frame

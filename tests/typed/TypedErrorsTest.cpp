@@ -1,0 +1,212 @@
+// Errors a program can test: the cause beside the number, one error for a
+// missing folder whatever the job, and one policy for a progress callback
+// that throws.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+
+#include "graphics/PictureFiles.h"
+#include "quillmark/automation/Exporter.h"
+#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/graphics/DIBSection.h"
+#include "quillmark/graphics/IJL.h"
+#include "quillmark/frame/Frame.h"
+#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/quillmark.h"
+#include "quillmark/utility/FileRecurser.h"
+#include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qm::test::RaisedBy;
+using qm::test::ReadFile;
+using qm::test::ScratchDir;
+using qm::test::WriteFile;
+
+void FramedRaise(std::int32_t number, qm::errc cause) {
+  QM_FRAME_TRY { qm::Raise(number, cause, "inner"); }
+  QM_FRAME_CATCH("Utility", "Public Sub Inner", number);
+}
+
+void FramedFilesystemFailure(std::errc cause) {
+  QM_FRAME_TRY { throw fs::filesystem_error("cannot write", "x", std::make_error_code(cause)); }
+  QM_FRAME_CATCH("Utility", "Public Sub Inner");
+}
+
+TEST(ErrorCodes, OneNumberManyCausesAndEachCauseTestable) {
+  const qm::Error plain(qm::ERR_FileNotFound, "", "File not found");
+  EXPECT_EQ(plain.code(), qm::errc::not_found);
+  EXPECT_EQ(plain.code(), std::errc::no_such_file_or_directory);
+  EXPECT_NE(plain.code(), qm::errc::permission_denied);
+  EXPECT_STREQ(plain.code().category().name(), "quillmark");
+  EXPECT_EQ(plain.code().message(), "not found");
+  EXPECT_EQ(qm::Error(12345, "", "client").code(), qm::errc::other);
+
+  // The site's cause survives the frames; the number and trail are as ever.
+  const qm::Error framed = RaisedBy([] { FramedRaise(qm::ERR_General, qm::errc::too_large); });
+  EXPECT_EQ(framed.Number(), qm::ERR_General);
+  EXPECT_EQ(framed.code(), qm::errc::too_large);
+  EXPECT_EQ(framed.Source(), "QuillmarkLibrary.Utility|[Utility]Public Sub Inner(9999)");
+  EXPECT_EQ(RaisedBy([] { FramedRaise(qm::ERR_General, qm::errc::cancelled); }).code(), std::errc::operation_canceled);
+
+  // A system failure keeps its number (75 for a full disk) and says the cause.
+  const qm::Error full = RaisedBy([] { FramedFilesystemFailure(std::errc::no_space_on_device); });
+  EXPECT_EQ(full.Number(), qm::ERR_PathFileAccess);
+  EXPECT_EQ(full.code(), qm::errc::no_space);
+  EXPECT_EQ(RaisedBy([] { FramedFilesystemFailure(std::errc::read_only_file_system); }).code(),
+            qm::errc::permission_denied);
+  EXPECT_EQ(qm::ErrcOfErrno(ENOTDIR), qm::errc::not_found);
+  EXPECT_EQ(qm::ErrcOfErrno(EDQUOT), qm::errc::no_space);
+  EXPECT_EQ(qm::ErrcOfErrno(EIO), qm::errc::io_error);
+
+  // Every row of the table has a cause, and the two views of it agree.
+  const auto rows = qm::ErrorRows();
+  const auto table = qm::ErrorTable();
+  ASSERT_EQ(rows.size(), table.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].Number, table[i].Number);
+    EXPECT_EQ(rows[i].Text, table[i].Text);
+    EXPECT_NE(qm::ErrcName(rows[i].Code), "none") << rows[i].Number;
+    EXPECT_EQ(qm::ErrcOfNumber(rows[i].Number), rows[i].Code);
+    EXPECT_EQ(qm::Error(rows[i].Number, "", "").code(), rows[i].Code);
+  }
+  EXPECT_EQ(qm::ErrcOfNumber(qm::ERR_PathNotFound), qm::errc::not_found);
+  EXPECT_EQ(qm::ErrcOfNumber(qm::ERR_EXPORT_FAILED), qm::errc::unavailable);
+}
+
+struct Order : qm::IPersistableSimple {
+  qm::ScalarFieldsPtr GetScalarFields(std::int32_t) override { return std::make_shared<qm::ScalarFields>(); }
+  void SetScalarFields(std::int32_t, const qm::ScalarFieldsPtr&) override {}
+  std::string Name(std::int32_t) override { return "Order"; }
+  bool Compatible(const std::string& name, std::int32_t) override { return name == "Order"; }
+};
+
+TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
+  ScratchDir dir;
+  WriteFile(dir / "page.html", "<html><body>hi</body></html>");
+  WriteFile(dir / "picture.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
+  WriteFile(dir / "in.txt", "some text to pack");
+  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "in.qmz");
+  const fs::path missing = dir.Path() / "no-folder";
+  const fs::path inputs[] = {dir.Path() / "in.txt"};
+  const auto picture = qm::ReadPicture(dir.Path() / "picture.bmp");
+
+  const std::pair<const char*, std::function<void()>> jobs[] = {
+      {"workbook", [&] { qm::WriteWorkbook(missing / "t.xlsx", {{"a", "b"}}); }},
+      {"jpeg", [&] { qm::WriteJpeg(*picture, missing / "p.jpg"); }},
+      {"zip", [&] { qm::ZipFiles(missing / "a.zip", inputs); }},
+      {"mht", [&] { qm::PackMht(dir.Path() / "page.html", missing / "p.mht"); }},
+      {"records", [&] { qm::SaveObjects(missing / "o.qms", "Orders", std::vector{std::make_shared<Order>()}); }},
+      {"compress", [&] { qm::CompressFile(dir.Path() / "in.txt", missing / "o.qmz"); }},
+      {"decompress", [&] { qm::DecompressFile(dir.Path() / "in.qmz", missing / "o.txt"); }},
+  };
+  for (const auto& [job, run] : jobs) {
+    const qm::Error e = RaisedBy(run);
+    EXPECT_EQ(e.Number(), qm::ERR_PathNotFound) << job << ": " << e.Description();
+    EXPECT_EQ(e.code(), qm::errc::not_found) << job;
+    EXPECT_EQ(e.Description(), "Path not found: " + missing.string()) << job;
+  }
+  EXPECT_FALSE(fs::exists(missing));
+
+  // The published classes keep their own numbers and texts: the export's
+  // 58000 is for a spreadsheet application that cannot be started only.
+  qm::Variant table(qm::VariantArray({{0, 0}, {0, 0}}));
+  const qm::Error exported =
+      RaisedBy([&] { qm::Exporter().ExportArrayToExcel((missing / "t.xlsx").string(), table); });
+  EXPECT_EQ(exported.Number(), qm::ERR_PathNotFound);
+  EXPECT_EQ(exported.Description(), "Path not found");
+  EXPECT_EQ(exported.Source(), "QuillmarkLibrary.Exporter");
+  EXPECT_EQ(exported.code(), qm::errc::not_found);
+  qm::clsDIBSection dib;
+  dib.CreateFromPicture(*picture);
+  const qm::Error saved = RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, (missing / "p.jpg").string(), 75); });
+  EXPECT_EQ(saved.Number(), qm::ERR_JpegFailed);
+  EXPECT_TRUE(saved.Description().starts_with("Failed to save to JPG")) << saved.Description();
+}
+
+// Thrown by the callbacks below; knows whether the object caught is the one thrown.
+struct Stop {
+  const Stop* Self;
+  Stop() : Self(this) {}
+  Stop(const Stop&) : Self(nullptr) {}
+  Stop& operator=(const Stop&) = delete;
+};
+
+// Calls `job` with a callback that throws a Stop on call number `at` (or on
+// the call that reports the whole job, for 0); whether the Stop came out as
+// the very object thrown.
+bool PassesTheStopOn(const std::function<void(const qm::Progress&)>& job, int at = 1) {
+  int calls = 0;
+  try {
+    job([&](std::uint64_t done, std::uint64_t total) {
+      ++calls;
+      if (calls == at || (at == 0 && total > 0 && done == total)) throw Stop();
+    });
+  } catch (const Stop& stop) {
+    return stop.Self == &stop;
+  } catch (...) {
+    ADD_FAILURE() << "something else left the job";
+    return false;
+  }
+  ADD_FAILURE() << "the job ended normally after " << calls << " calls";
+  return false;
+}
+
+TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWas) {
+  ScratchDir dir;
+  std::string text;
+  for (int i = 0; i < 300000; ++i) text += "line " + std::to_string(i * 7919LL % 1009) + "\n";  // several 1 MiB chunks
+  WriteFile(dir / "in.txt", text);
+  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "in.qmz");
+  WriteFile(dir / "page.html", "<html><body><img src=\"p.bmp\"></body></html>");
+  WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
+  const fs::path inputs[] = {dir.Path() / "in.txt", dir.Path() / "page.html"};
+  qm::ZipFiles(dir.Path() / "old.zip", std::span(inputs, 1));
+  const std::string oldZip = ReadFile(dir / "old.zip");
+  WriteFile(dir / "out", "old contents");
+
+  const auto unchanged = [&] { return ReadFile(dir / "out") == "old contents"; };
+  for (int at : {1, 2, 0}) {
+    const auto compress = [&](const qm::Progress& p) {
+      qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::COM_DEFAULT_COMPRESSION, p);
+    };
+    EXPECT_TRUE(PassesTheStopOn(compress, at)) << at;
+    EXPECT_TRUE(unchanged()) << "compress " << at;
+    EXPECT_TRUE(PassesTheStopOn(
+        [&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", dir.Path() / "out", p); }, at))
+        << at;
+    EXPECT_TRUE(unchanged()) << "decompress " << at;
+  }
+  for (int at : {1, 0}) {
+    EXPECT_TRUE(PassesTheStopOn(
+        [&](const qm::Progress& p) { qm::PackMht(dir.Path() / "page.html", dir.Path() / "out", "", p); }, at));
+    EXPECT_TRUE(unchanged()) << "mht " << at;
+  }
+  EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::ZipFiles(dir.Path() / "old.zip", inputs, p); }));
+  EXPECT_EQ(ReadFile(dir / "old.zip"), oldZip);
+  EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::FindFiles(dir.Path(), "*", true, p); }));
+  // No hidden file is left beside the targets.
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+
+  // The published classes pass it on as an error with their trail.
+  const auto stopWithError = [](std::uint64_t, std::uint64_t) -> void { throw qm::Error(1234, "Client", "stopped"); };
+  const qm::Error listed = RaisedBy([&] { qm::FileRecurser().Files("*", true, dir.Path().string(), stopWithError); });
+  EXPECT_EQ(listed.Number(), 1234);
+  EXPECT_TRUE(listed.Source().starts_with("Client|")) << listed.Source();
+  EXPECT_NE(listed.Source().find("[FileRecurser]"), std::string::npos) << listed.Source();
+  std::string subject;
+  const qm::Error packed = RaisedBy([&] {
+    qm::mdlHTML2MHT::ConvertHTMLToMHT(dir / "page.html", dir / "out", subject, stopWithError);
+  });
+  EXPECT_EQ(packed.Number(), 1234);
+  EXPECT_NE(packed.Source().find("|[HTML2MHT]Public Sub ConvertHTMLToMHT("), std::string::npos) << packed.Source();
+  EXPECT_TRUE(unchanged());
+}
+
+}  // namespace
