@@ -49,7 +49,12 @@ QUILLMARK_EXPORT double RoundHalfEven(double value);
 
 /// Date parts, from a serial.
 struct QUILLMARK_EXPORT DateParts {
-  int Year, Month, Day, Hour, Minute, Second;
+  int Year;    ///< The year of the Gregorian calendar.
+  int Month;   ///< 1 to 12.
+  int Day;     ///< 1 to 31.
+  int Hour;    ///< 0 to 23.
+  int Minute;  ///< 0 to 59.
+  int Second;  ///< 0 to 59 (the fraction is rounded to the nearest second).
 };
 QUILLMARK_EXPORT DateParts SplitDate(Date value);
 QUILLMARK_EXPORT Date MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
