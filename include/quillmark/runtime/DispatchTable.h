@@ -87,7 +87,8 @@ struct VariantTraits<Date> {
 /// Conversion of `std::shared_ptr<U>` members: To makes a Variant of type an object; From answers null for Empty and Nothing, raises 13 (Type mismatch) for other types and for objects that are no U.
 template <class U>
 struct VariantTraits<std::shared_ptr<U>> {
-  static Variant To(const std::shared_ptr<U>& v) { return Variant(ObjectPtr(v)); }  ///< The object as a Variant (Nothing for null).
+  /// The object as a Variant (Nothing for null).
+  static Variant To(const std::shared_ptr<U>& v) { return Variant(ObjectPtr(v)); }
   /// The object held, typed.
   static std::shared_ptr<U> From(const Variant& v) {
     if (v.IsEmpty()) return nullptr;
@@ -110,8 +111,10 @@ class QUILLMARK_EXPORT DispatchTable : public Dispatch {
   class Members {
    public:
     using Getter = std::function<Variant(T&)>;  ///< Reads a property of an object.
-    using Setter = std::function<void(T&, const Variant&)>;  ///< Assigns a property of an object from a Variant (converting it).
-    using MethodFn = std::function<Variant(T&, std::vector<Variant>&)>;  ///< Runs a method with its arguments (by reference, so it may assign them).
+    /// Assigns a property of an object from a Variant (converting it).
+    using Setter = std::function<void(T&, const Variant&)>;
+    /// Runs a method with its arguments (by reference, so it may assign them).
+    using MethodFn = std::function<Variant(T&, std::vector<Variant>&)>;
 
     /// The class name that ClassName and TypeName answer.
     Members& Class(std::string name) {

@@ -26,8 +26,11 @@ class QUILLMARK_EXPORT Reservation {
   /// Reserves the lowest free number; 67 when there is none.
   static Reservation Take();
   ~Reservation() { Release(); }
+  ///@{
+  /// Moves the reservation; the one moved from holds none (number 0).
   Reservation(Reservation&& other) noexcept;
   Reservation& operator=(Reservation&& other) noexcept;
+  ///@}
   Reservation(const Reservation&) = delete;
   Reservation& operator=(const Reservation&) = delete;
 

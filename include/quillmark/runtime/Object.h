@@ -8,6 +8,8 @@
 
 namespace qm {
 
+/// The base of every object a Variant can hold (vbObject); late-bound objects
+/// derive from Dispatch, which derives from it.
 class QUILLMARK_EXPORT Object {
  public:
   virtual ~Object() = default;

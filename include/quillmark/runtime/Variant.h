@@ -236,9 +236,12 @@ class QUILLMARK_EXPORT VariantArray {
   std::int32_t LBound(int dim = 1) const;
   std::int32_t UBound(int dim = 1) const;
   ///@}
-  const std::vector<Bound>& Bounds() const { return bounds_; }  ///< Every dimension's bounds, the first dimension first.
-  std::size_t Size() const { return data_.size(); }  ///< The count of elements (the product of the dimensions' lengths).
-  VbVarType ElementType() const { return elementType_; }  ///< The type every element is kept as (vbVariant unless made typed).
+  /// Every dimension's bounds, the first dimension first.
+  const std::vector<Bound>& Bounds() const { return bounds_; }
+  /// The count of elements (the product of the dimensions' lengths).
+  std::size_t Size() const { return data_.size(); }
+  /// The type every element is kept as (vbVariant unless made typed).
+  VbVarType ElementType() const { return elementType_; }
 
   ///@{
   /// Element access by index in every dimension; 9 when out of range.
