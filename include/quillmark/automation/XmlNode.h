@@ -111,12 +111,12 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   /// Removes every child element (nodes still standing for them keep them, detached).
   void RemoveAllChildren();
 
+  ///@{
   /// Parses a document (UTF-8 text, or raw bytes whose encoding is taken from
   /// the byte-order mark or the declaration). On success this node becomes
   /// the document's root element; on failure it is unchanged and
   /// `LastErrorText` says why.
   bool LoadXml(std::string_view text);
-  ///@{
   bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
   bool LoadXmlBytes(XmlBytes bytes);
   ///@}

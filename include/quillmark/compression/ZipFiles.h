@@ -27,7 +27,7 @@ namespace qm {
 
 /// A file that was asked for but is not in the archive.
 struct QUILLMARK_EXPORT ZipSkipped {
-  std::filesystem::path File;
+  std::filesystem::path File;  ///< The file as it was asked for.
   std::string Reason;  ///< in words: "not found", "is the archive itself", ...
 };
 

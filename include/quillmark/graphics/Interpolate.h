@@ -20,6 +20,8 @@
 
 namespace qm {
 
+/// Resampling of a row of samples by natural cubic spline or by straight
+/// lines; see the file's notes for the bounds of the result.
 class QUILLMARK_EXPORT Interpolate : public Object {
  public:
   /// Natural cubic spline through the samples of InArray (unit spacing),

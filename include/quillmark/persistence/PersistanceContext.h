@@ -18,6 +18,8 @@
 
 namespace qm {
 
+/// The registry that resolves reference fields while a file is read; it keeps
+/// its objects alive until Clear or its release.
 class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
  public:
   /// Registers Object under ReferenceClass(Version) and Key(Version): 9999 for

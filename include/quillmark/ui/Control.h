@@ -22,8 +22,13 @@
 
 namespace qm::ui {
 
+/// A widget's position and size in twips (1/1440 inch); the position is
+/// relative to the parent, or to the screen for a window.
 struct QUILLMARK_EXPORT TwipRect {
-  double Left = 0, Top = 0, Width = 0, Height = 0;
+  double Left = 0;    ///< The left edge, in twips.
+  double Top = 0;     ///< The top edge, in twips.
+  double Width = 0;   ///< The width, in twips.
+  double Height = 0;  ///< The height, in twips.
 };
 
 /// Twips per pixel in both directions (from the screen's logical DPI).
@@ -49,8 +54,12 @@ QUILLMARK_EXPORT double TextWidth(const QWidget& widget, std::string_view text);
 /// `Visible`, `Enabled`, `Tag`, `Name`. Reading a deleted widget raises 91.
 class QUILLMARK_EXPORT Control : public Dispatch {
  public:
+  /// A late-bound view of `widget`, which the caller keeps owning; the
+  /// control notices when the widget is deleted.
   explicit Control(QWidget* widget);
+  /// The widget's Qt class name ("QPushButton", ...); "Nothing" once it was deleted.
   std::string ClassName() const override;
+  /// The widget, or null once it was deleted.
   QWidget* Widget() const { return widget_; }
 
  protected:

@@ -33,6 +33,8 @@ class QUILLMARK_EXPORT IStream : public virtual Object {
   virtual std::uint64_t Seek(std::int64_t offset, StreamSeek origin) = 0;
 };
 
+/// A stream backed by a compound (OLE2) file, whose contents are finally
+/// copied into an ordinary file.
 class QUILLMARK_EXPORT OLEStreamWriter : public virtual Object {
  public:
   /// Creates the compound file and its stream "TempOutputStream".
