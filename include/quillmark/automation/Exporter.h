@@ -47,6 +47,7 @@ class QUILLMARK_EXPORT Exporter : public Object {
   void Export(spreadsheet::Application& excel, const std::string& Filename, const Variant& Data);
 };
 
+/// A shared reference to an Exporter.
 using ExporterPtr = std::shared_ptr<Exporter>;
 
 }  // namespace qm

@@ -108,6 +108,7 @@ class QUILLMARK_EXPORT XML : public Object {
   std::int32_t position_ = 0;
 };
 
+/// A shared reference to an XML element.
 using XMLPtr = std::shared_ptr<XML>;
 
 }  // namespace qm

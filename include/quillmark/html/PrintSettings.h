@@ -15,6 +15,7 @@
 
 namespace qm {
 
+/// Page orientation numbers of the preview.
 enum PageOrientationConstants : std::int32_t {  ///< Page orientation numbers of the preview.
   ORI_Portrait = 1,
   ORI_Landscape = 2,

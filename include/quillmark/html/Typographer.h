@@ -31,7 +31,8 @@
 
 namespace qm {
 
-enum tyStyles : std::int32_t {  ///< Paragraph styles of StyleBegin: headings H1 to H4, or a normal paragraph.
+/// Paragraph styles of StyleBegin: headings H1 to H4, or a normal paragraph.
+enum tyStyles : std::int32_t {
   tyHeading1 = 1,
   tyHeading2 = 2,
   tyHeading3 = 3,

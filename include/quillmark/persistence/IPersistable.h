@@ -73,8 +73,11 @@ class QUILLMARK_EXPORT IPersistableHdleUnknown : public virtual Object {
                                const Variant& /*FieldValue*/) {}
 };
 
+/// A shared reference to a simple persistable object.
 using IPersistableSimplePtr = std::shared_ptr<IPersistableSimple>;
+/// A shared reference to a persistable collection.
 using IPersistableCollectionPtr = std::shared_ptr<IPersistableCollection>;
+/// A shared reference to a referenceable persistable object.
 using IPersistableReferencePtr = std::shared_ptr<IPersistableReference>;
 
 }  // namespace qm

@@ -56,6 +56,7 @@ class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
   std::vector<RefClass> classes_;
 };
 
+/// A shared reference to a PersistanceContext.
 using PersistanceContextPtr = std::shared_ptr<PersistanceContext>;
 
 }  // namespace qm

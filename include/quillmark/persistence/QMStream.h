@@ -157,6 +157,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   std::unique_ptr<Impl> impl_;
 };
 
+/// A shared reference to a QMStream.
 using QMStreamPtr = std::shared_ptr<QMStream>;
 
 }  // namespace qm

@@ -53,6 +53,7 @@ class QUILLMARK_EXPORT ScalarFields : public virtual Object {
   std::vector<ScalarFieldPtr> fields_;
 };
 
+/// A shared reference to a ScalarFields list.
 using ScalarFieldsPtr = std::shared_ptr<ScalarFields>;
 
 }  // namespace qm

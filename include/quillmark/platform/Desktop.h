@@ -22,9 +22,11 @@ namespace qm::platform {
 
 /// Number of the error the headless desktop raises.
 inline constexpr std::int32_t ERR_NoUserInterface = ERR_General;
+/// Description of the headless desktop's error.
 inline constexpr const char* kNoUserInterfaceText =
     "No user interface is available: link quillmark::ui and run with a display";
 
+/// Pointer shapes, numbered as the run-time's MousePointer values.
 enum class MousePointer { Default = 0, Arrow = 1, Hourglass = 11 };
 
 /// The system metrics the layout helpers use, in pixels.
@@ -37,6 +39,7 @@ enum class SystemMetric {
   ScreenHeight,
 };
 
+/// Button presses and releases that SendMouseButton synthesises.
 enum class MouseButtonEvent { LeftDown, LeftUp, RightDown, RightUp, MiddleDown, MiddleUp };
 
 /// A rectangle on the screen in pixels; Right and Bottom lie just outside it.

@@ -30,6 +30,7 @@
 
 namespace qm {
 
+/// Days of the week as the run-time numbers them (Sunday 1), for the first day of a week.
 enum VbDayOfWeek : std::int32_t {
   vbSunday = 1,
   vbMonday = 2,
@@ -52,9 +53,11 @@ QUILLMARK_EXPORT std::string Format(double value, std::string_view format = {});
 /// Formats a local date and time (to the second), as a Date Variant of that
 /// date and time; the time of day is 0 for a date alone, and a date that does
 /// not exist (30 February) raises 5.
+///@{
 QUILLMARK_EXPORT std::string Format(std::chrono::local_seconds when, std::string_view format = {},
                                     VbDayOfWeek firstDayOfWeek = vbSunday);
 QUILLMARK_EXPORT std::string Format(std::chrono::year_month_day date, std::string_view format = {},
                                     VbDayOfWeek firstDayOfWeek = vbSunday);
+///@}
 
 }  // namespace qm

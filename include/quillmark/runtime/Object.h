@@ -17,6 +17,7 @@ class QUILLMARK_EXPORT Object {
   virtual std::string ClassName() const { return "Object"; }
 };
 
+/// A shared reference to an object; null is the run-time's Nothing.
 using ObjectPtr = std::shared_ptr<Object>;
 
 }  // namespace qm

@@ -114,6 +114,7 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   std::unique_ptr<Impl> impl_;
 };
 
+/// A shared reference to a TextStream.
 using TextStreamPtr = std::shared_ptr<TextStream>;
 
 }  // namespace qm

@@ -44,6 +44,7 @@ struct QUILLMARK_EXPORT Date {
 struct QUILLMARK_EXPORT NullValue {
   friend bool operator==(const NullValue&, const NullValue&) = default;  ///< Every Null equals every other.
 };
+/// The Null value, for assigning and comparing.
 inline constexpr NullValue Null{};
 
 /// Currency: a 64-bit count of ten-thousandths.

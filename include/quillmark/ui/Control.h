@@ -31,19 +31,23 @@ struct QUILLMARK_EXPORT TwipRect {
   double Height = 0;  ///< The height, in twips.
 };
 
+///@{
 /// Twips per pixel in both directions (from the screen's logical DPI).
 QUILLMARK_EXPORT double TwipsPerPixelX();
 QUILLMARK_EXPORT double TwipsPerPixelY();
+///@}
 
 /// Position and size of a widget in twips.
 QUILLMARK_EXPORT TwipRect GetTwips(const QWidget& widget);
 /// Moves and sizes a widget; for a window only the size when `keepPosition`.
 QUILLMARK_EXPORT void SetTwips(QWidget& widget, const TwipRect& rect, bool keepPosition = false);
-/// Changes one side of the rectangle.
+///@{
+/// Changes one side of the rectangle, in twips.
 QUILLMARK_EXPORT void SetLeft(QWidget& widget, double left);
 QUILLMARK_EXPORT void SetTop(QWidget& widget, double top);
 QUILLMARK_EXPORT void SetWidth(QWidget& widget, double width);
 QUILLMARK_EXPORT void SetHeight(QWidget& widget, double height);
+///@}
 
 /// The width of `text` in the widget's font, in twips (whole pixels), the
 /// widest line when it has several.

@@ -22,6 +22,7 @@
 
 namespace qm::ui {
 
+/// The icon of a message box.
 enum IconConstants : std::int32_t {
   ICO_Information = 0,
   ICO_Exclamation = 1,

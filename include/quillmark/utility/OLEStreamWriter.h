@@ -21,6 +21,7 @@ namespace qm {
 
 class TemporaryFile;
 
+/// Where a seek's offset counts from: the start, the current position or the end.
 enum class StreamSeek { Begin = 0, Current = 1, End = 2 };
 
 /// A byte stream to write to, as structured storage offers one.
