@@ -33,7 +33,7 @@ enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
 
 /// A text file or in-memory text read line by line or written, as the
-/// scripting TextStream. Every call on a closed stream raises 52; reading a
+/// scripting TextStream. Reading or writing a closed stream raises 52; reading a
 /// stream opened for writing, or writing one opened for reading, raises 54.
 class QUILLMARK_EXPORT TextStream : public virtual Object {
  public:
@@ -74,7 +74,7 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// Writes `lines` empty lines; 5 when `lines` is negative.
   void WriteBlankLines(std::int32_t lines);
   /// Flushes and closes: a file opened for writing takes its place in one step
-  /// (61 or 57 when that fails, the old file then stays). Closing twice raises 52.
+  /// (61 or 57 when that fails, the old file then stays). Closing again does nothing.
   void Close();
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.

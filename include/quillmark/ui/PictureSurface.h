@@ -132,13 +132,14 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
 /// when the widget grows, as an auto-redrawing picture box does).
 class QUILLMARK_EXPORT PictureBox : public QWidget {
  public:
-  /// An empty box with a surface of the widget's size, white.
+  /// A box whose surface has the widget's size (at least 1 x 1 pixel), filled
+  /// with white, and the widget's font.
   explicit PictureBox(QWidget* parent = nullptr);
   /// The surface the box shows; drawing on it repaints the box.
   const std::shared_ptr<PictureSurface>& Surface() const { return surface_; }
 
  protected:
-  /// Draws the surface's picture at the top left.
+  /// Draws the part of the surface's picture the event asks for.
   void paintEvent(QPaintEvent* event) override;
   /// Grows the surface with the widget (never shrinks it, so the picture stays).
   void resizeEvent(QResizeEvent* event) override;
