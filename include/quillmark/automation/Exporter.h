@@ -22,6 +22,8 @@ namespace spreadsheet {
 class Application;
 }
 
+/// Writes tables (Variant arrays indexed column, row) to spreadsheet workbooks
+/// and grids to tables; see the file's notes.
 class QUILLMARK_EXPORT Exporter : public Object {
  public:
   std::string ClassName() const override { return "Exporter"; }
@@ -45,6 +47,7 @@ class QUILLMARK_EXPORT Exporter : public Object {
   void Export(spreadsheet::Application& excel, const std::string& Filename, const Variant& Data);
 };
 
+/// A shared reference to an Exporter.
 using ExporterPtr = std::shared_ptr<Exporter>;
 
 }  // namespace qm

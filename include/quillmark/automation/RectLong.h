@@ -10,13 +10,16 @@
 
 namespace qm {
 
+/// A rectangle of four 32-bit fields, as Mouse.GetWindowExtent fills it: a
+/// window's outer rectangle in screen pixels. Late-bound under the same names.
 class QUILLMARK_EXPORT RectLong : public DispatchTable<RectLong> {
  public:
-  std::int32_t Left = 0;
-  std::int32_t Top = 0;
-  std::int32_t Right = 0;
-  std::int32_t Bottom = 0;
+  std::int32_t Left = 0;    ///< The left edge, in screen pixels.
+  std::int32_t Top = 0;     ///< The top edge, in screen pixels.
+  std::int32_t Right = 0;   ///< One past the last column, in screen pixels.
+  std::int32_t Bottom = 0;  ///< One past the last row, in screen pixels.
 
+  /// Lists the late-bound members (DispatchTable).
   static void Describe(Members& m);
 };
 

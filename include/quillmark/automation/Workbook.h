@@ -35,10 +35,12 @@ QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file, const std
 /// A table written in place, `{{"item", "price"}}` or `{{1.5}}`. These pick the
 /// overload by the cells' type; without them a row of two texts would also read
 /// as a range of numbers, and a row of one number as a row of texts.
+///@{
 QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
                                     std::initializer_list<std::initializer_list<std::string>> rows);
 QUILLMARK_EXPORT void WriteWorkbook(const std::filesystem::path& file,
                                     std::initializer_list<std::initializer_list<double>> rows);
+///@}
 
 /// The size of an imported table: its rows, and the cells of its longest row.
 struct TableSize {

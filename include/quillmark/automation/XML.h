@@ -26,6 +26,8 @@
 
 namespace qm {
 
+/// A small, forgiving interface to one element of an XML tree: loading,
+/// walking children by tag, reading and writing values; see the file's notes.
 class QUILLMARK_EXPORT XML : public Object {
  public:
   /// A wrapper around a new, empty element.
@@ -54,6 +56,7 @@ class QUILLMARK_EXPORT XML : public Object {
   /// The text of the first child named sChildName, or sDefault when that is
   /// empty or there is no such child.
   std::string ChildValue(const std::string& sChildName, const std::string& sDefault = {}) const;
+  /// True when the element has at least one child element.
   bool HasChildren() const;
   /// The number of children, or of children named sName when it is not empty.
   std::int32_t ChildCount(const std::string& sName = {}) const;
@@ -83,6 +86,7 @@ class QUILLMARK_EXPORT XML : public Object {
   void Create(const std::string& sTagName, const std::string& sTagValue = {});
   /// Sets the tag, then the text.
   void SetData(const std::string& sTagName, const std::string& sTagValue = {});
+  /// Adds the attribute (a second one of the same name replaces the value).
   void AddAtribute(const std::string& AttributeName, const std::string& Value = {});
   /// The attribute's value; "" when there is none.
   std::string GetAttribute(const std::string& AttributeName) const;
@@ -107,6 +111,7 @@ class QUILLMARK_EXPORT XML : public Object {
   std::int32_t position_ = 0;
 };
 
+/// A shared reference to an XML element.
 using XMLPtr = std::shared_ptr<XML>;
 
 }  // namespace qm

@@ -38,14 +38,18 @@ class QUILLMARK_EXPORT XmlBytes {
  public:
   /// `size` bytes, not initialised.
   explicit XmlBytes(std::size_t size);
+  ///@{
+  /// Moves the buffer; the one moved from holds none (size 0).
   XmlBytes(XmlBytes&& other) noexcept;
   XmlBytes& operator=(XmlBytes&& other) noexcept;
+  ///@}
   XmlBytes(const XmlBytes&) = delete;
   XmlBytes& operator=(const XmlBytes&) = delete;
   ~XmlBytes();
 
+  /// The bytes, writable until handed to the component.
   std::uint8_t* Data() const { return static_cast<std::uint8_t*>(data_); }
-  std::size_t Size() const { return size_; }
+  std::size_t Size() const { return size_; }  ///< The count of bytes.
   /// Keeps only the first `size` bytes (no effect when `size` is larger).
   void Truncate(std::size_t size);
 
@@ -56,28 +60,39 @@ class QUILLMARK_EXPORT XmlBytes {
   std::size_t size_ = 0;
 };
 
+/// An element of an XML tree with its text, attributes and element children,
+/// as the XML wrapper's component offers it; see the file's notes on sharing.
 class QUILLMARK_EXPORT XmlNode : public Object {
  public:
   /// A new, empty element (no tag, no content) in a store of its own.
   XmlNode();
+  ///@{
+  /// Releases the node; its tree lives on while other nodes refer into it.
   ~XmlNode() override;
+  /// Not copyable: several nodes may stand for one element, copies would not.
   XmlNode(const XmlNode&) = delete;
   XmlNode& operator=(const XmlNode&) = delete;
+  ///@}
 
   std::string ClassName() const override { return "XmlNode"; }
 
   /// A new, empty element kept in this node's store but not in its tree.
   std::shared_ptr<XmlNode> NewNode() const;
 
+  /// The element's name; "" for a new node.
   std::string Tag() const;
+  /// Renames the element (the name is not checked).
   void SetTag(std::string_view tag);
 
   /// The node's text (its text pieces joined, without comments, processing
   /// instructions or unexpanded entity references); "" when it has none.
   std::string Content() const;
+  /// Replaces the node's text (written escaped).
   void SetContent(std::string_view content);
 
+  /// The count of element children.
   std::int32_t NumChildren() const;
+  /// The count of element children named `tag` (names compare exactly).
   std::int32_t NumChildrenHavingTag(std::string_view tag) const;
   /// The child at a 0-based index; nullptr when there is none.
   std::shared_ptr<XmlNode> GetChild(std::int32_t index) const;
@@ -98,8 +113,10 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   /// is copied into this one and removed from its own. False when `tree` is
   /// this node or one of its ancestors.
   bool AddChildTree(XmlNode& tree);
+  /// Removes every child element (nodes still standing for them keep them, detached).
   void RemoveAllChildren();
 
+  ///@{
   /// Parses a document (UTF-8 text whatever it declares, or raw bytes whose
   /// encoding is taken from the byte-order mark or the declaration: UTF-8,
   /// UTF-16, ISO-8859-1, US-ASCII, or any other the system's iconv offers).
@@ -108,16 +125,21 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   bool LoadXml(std::string_view text);
   bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
   bool LoadXmlBytes(XmlBytes bytes);
+  ///@}
 
   /// The node with its subtree as text (element-only content indented);
   /// starts with an XML declaration when an encoding has been set, then the
   /// document type declaration when the node is a document's root (or holds
   /// an entity reference that needs it).
   std::string GetXml() const;
-  /// Writes the declaration and the node with its subtree to `path`.
+  /// Writes the declaration and the node with its subtree to `path`, whole, through
+  /// a temporary beside it; false (with LastErrorText) when it cannot be written,
+  /// the old file then stays.
   bool SaveXml(const std::string& path);
 
+  /// The encoding named in the declaration GetXml and SaveXml write; "" for none.
   const std::string& Encoding() const { return encoding_; }
+  /// Sets the encoding named in the declaration (the text stays UTF-8).
   void SetEncoding(std::string encoding) { encoding_ = std::move(encoding); }
 
   /// A description of the last failure of this node's operations.
@@ -135,6 +157,7 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   std::string lastError_;
 };
 
+/// A shared reference to an XmlNode.
 using XmlNodePtr = std::shared_ptr<XmlNode>;
 
 }  // namespace qm

@@ -43,6 +43,8 @@ enum CompressionLevelConstants : std::int32_t {
   COM_DEFAULT_COMPRESSION = -1,
 };
 
+/// zlib compression of byte arrays, strings and whole files; answers zlib's
+/// result codes and raises qm::Error for file and memory problems.
 class QUILLMARK_EXPORT Compress : public virtual Object {
  public:
   /// The uncompressed length of the data last handled (0 before any call).

@@ -48,6 +48,7 @@ namespace compression {
 class ZipLibrary;
 }
 
+/// Collects a list of files and writes them into a zip archive in one call.
 class QUILLMARK_EXPORT Zipper : public virtual Object {
  public:
   /// The most names the list holds; further AddFile calls are ignored.

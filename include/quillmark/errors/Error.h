@@ -17,18 +17,28 @@
 
 namespace qm {
 
+/// The library's error: what every failure of a library call throws, with the
+/// run-time's error number, the source trail and a description.
 class QUILLMARK_EXPORT Error : public std::exception {
  public:
+  /// An error with every field given; the help file and context are kept for
+  /// callers that show them, the library sets none.
   Error(std::int32_t number, std::string source, std::string description,
         std::string helpFile = {}, std::int32_t helpContext = 0);
   /// An error with the cause `code` (the others take the usual cause of
   /// their number, ErrcOfNumber).
   Error(std::int32_t number, errc code, std::string source, std::string description);
 
+  /// The error number: the run-time's numbers, and the library's own (9999, 26001 ...).
   std::int32_t Number() const noexcept { return number_; }
+  /// The trail: where the error arose, then "|" and one element per library
+  /// procedure it passed through, innermost first.
   const std::string& Source() const noexcept { return source_; }
+  /// The message for a reader.
   const std::string& Description() const noexcept { return description_; }
+  /// A help file named by the raiser; "" when none.
   const std::string& HelpFile() const noexcept { return helpFile_; }
+  /// The topic in HelpFile; 0 when none.
   std::int32_t HelpContext() const noexcept { return helpContext_; }
 
   /// The cause, in the library's category: `e.code() == qm::errc::not_found`.
@@ -44,6 +54,7 @@ class QUILLMARK_EXPORT Error : public std::exception {
 
   /// Appends "|" and a call-frame element to the trail.
   void AppendElement(std::string_view element);
+  /// Replaces the whole trail.
   void SetSource(std::string source) { source_ = std::move(source); }
 
  private:

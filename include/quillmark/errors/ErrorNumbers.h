@@ -81,8 +81,8 @@ inline constexpr std::int32_t ERR_ArchiveBase = static_cast<std::int32_t>(0x8004
 
 /// One row of the error table.
 struct ErrorEntry {
-  std::int32_t Number;
-  std::string_view Text;
+  std::int32_t Number;    ///< The error number.
+  std::string_view Text;  ///< Its standard text.
 };
 
 /// One row of the full table: the number, its usual cause (what

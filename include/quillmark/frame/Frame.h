@@ -67,6 +67,8 @@ QUILLMARK_EXPORT std::string DefaultSource(std::string_view module);
 /// Must be called from inside a catch block.
 [[noreturn]] QUILLMARK_EXPORT void RethrowWithElement(std::string_view module, std::string element);
 
+/// RethrowWithElement with the element "[module]procedure(args)", each
+/// argument rendered as the call frame shows it. Inside a catch block only.
 template <class... Args>
 [[noreturn]] void Rethrow(std::string_view module, std::string_view procedure, const Args&... args) {
   RethrowWithElement(module, FormElement(module, procedure, {RenderArgument(args)...}));

@@ -12,6 +12,7 @@
 
 namespace qm {
 
+/// Global helpers, callable without creating an object.
 class QUILLMARK_EXPORT QMGLobal {
  public:
   QMGLobal() = delete;

@@ -18,25 +18,32 @@ namespace qm {
 
 /// The header of a device-independent bitmap, as the DIB section keeps it.
 struct QUILLMARK_EXPORT BitmapInfoHeader {
-  std::uint32_t biSize = 0;
-  std::int32_t biWidth = 0;
-  std::int32_t biHeight = 0;  // positive: rows stored bottom-up
-  std::uint16_t biPlanes = 0;
-  std::uint16_t biBitCount = 0;
-  std::uint32_t biCompression = 0;  // BI_RGB
-  std::uint32_t biSizeImage = 0;
-  std::int32_t biXPelsPerMeter = 0;
-  std::int32_t biYPelsPerMeter = 0;
-  std::uint32_t biClrUsed = 0;
-  std::uint32_t biClrImportant = 0;
+  std::uint32_t biSize = 0;           ///< The header's size in bytes (40 once filled in).
+  std::int32_t biWidth = 0;           ///< Width in pixels.
+  std::int32_t biHeight = 0;          ///< Height in pixels; positive: rows stored bottom-up.
+  std::uint16_t biPlanes = 0;         ///< Colour planes: 1.
+  std::uint16_t biBitCount = 0;       ///< Bits per pixel: 24 (blue, green, red bytes).
+  std::uint32_t biCompression = 0;    ///< 0 (BI_RGB): the pixels are not compressed.
+  std::uint32_t biSizeImage = 0;      ///< Bytes of pixel memory: BytesPerScanLine times the height.
+  std::int32_t biXPelsPerMeter = 0;   ///< Horizontal resolution in pixels per metre; 0 when unknown.
+  std::int32_t biYPelsPerMeter = 0;   ///< Vertical resolution in pixels per metre; 0 when unknown.
+  std::uint32_t biClrUsed = 0;        ///< Palette entries: 0 (no palette at 24 bits).
+  std::uint32_t biClrImportant = 0;   ///< Palette entries needed to show the bitmap: 0 (all).
 };
 
+/// A 24-bit device-independent bitmap selected into a memory context, whose
+/// pixel memory the JPEG writer reads in place; see the file's notes.
 class QUILLMARK_EXPORT clsDIBSection {
  public:
+  /// An empty section: no bitmap, no context.
   clsDIBSection() = default;
+  /// Releases the bitmap and the context, as ClearUp does.
   ~clsDIBSection();
+  ///@{
+  /// Not copyable: the section owns its pixel memory.
   clsDIBSection(const clsDIBSection&) = delete;
   clsDIBSection& operator=(const clsDIBSection&) = delete;
+  ///@}
 
   /// Releases any previous bitmap, then creates a memory context and a black
   /// DIB of that size selected into it. False when no DIB of that size can be
@@ -59,9 +66,11 @@ class QUILLMARK_EXPORT clsDIBSection {
 
   /// Row length in bytes: (3 * Width + 3) with the two low bits cleared.
   std::int32_t BytesPerScanLine() const;
-  /// The header's width and height (kept after ClearUp).
+  ///@{
+  /// The header's width and height in pixels (kept after ClearUp).
   std::int32_t Width() const;
   std::int32_t Height() const;
+  ///@}
   /// The pixel memory while a DIB exists, else null.
   std::uint8_t* DIBSectionBitsPtr() const;
 
@@ -71,6 +80,7 @@ class QUILLMARK_EXPORT clsDIBSection {
   /// The memory context the DIB is selected into (null while empty), for
   /// drawing on the DIB or copying from it.
   const std::shared_ptr<DeviceContext>& hDC() const { return memoryContext_; }
+  /// The bitmap's header as filled in by the last Create.
   const BitmapInfoHeader& Header() const { return header_; }
 
  private:

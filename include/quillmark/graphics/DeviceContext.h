@@ -20,32 +20,41 @@ namespace qm {
 /// Raster operation of BitBlt: copy the source.
 inline constexpr std::uint32_t SRCCOPY = 0x00CC0020;
 
+/// A 24-bit device-independent bitmap, rows bottom-up; see the file's notes.
 class QUILLMARK_EXPORT Bitmap {
  public:
   /// A black bitmap. Raises 5 for a negative size and 7 (Out of memory) for
   /// more than 1 GiB of pixels.
   Bitmap(std::int32_t width, std::int32_t height);
 
-  std::int32_t Width() const { return width_; }
-  std::int32_t Height() const { return height_; }
+  std::int32_t Width() const { return width_; }    ///< Width in pixels.
+  std::int32_t Height() const { return height_; }  ///< Height in pixels.
   /// Row length in bytes: 3 * width rounded up to a multiple of 4.
   std::int32_t BytesPerScanLine() const { return stride_; }
+  /// The row length in bytes of a bitmap `width` pixels wide (width below 2^29).
   static std::int32_t BytesPerScanLine(std::int32_t width) { return (3 * width + 3) & ~3; }
 
+  ///@{
   /// The pixel memory, bottom row first; Height() * BytesPerScanLine() bytes.
   std::uint8_t* Bits() { return bits_.Data(); }
   const std::uint8_t* Bits() const { return bits_.Data(); }
+  ///@}
+  /// The size of the pixel memory in bytes.
   std::size_t SizeInBytes() const { return bits_.Size(); }
 
-  /// The row y counted from the top (0 <= y < Height()).
+  ///@{
+  /// The row y counted from the top (0 <= y < Height(), not checked).
   std::uint8_t* Row(std::int32_t y) { return Bits() + RowOffset(y); }
   const std::uint8_t* Row(std::int32_t y) const { return Bits() + RowOffset(y); }
+  ///@}
 
   /// Pixels as the platform's colour value 0x00BBGGRR (red in the low byte),
   /// x and y counted from the top left. Outside the bitmap, GetPixel gives
   /// 0xFFFFFFFF and SetPixel does nothing.
+  ///@{
   std::uint32_t GetPixel(std::int32_t x, std::int32_t y) const;
   void SetPixel(std::int32_t x, std::int32_t y, std::uint32_t color);
+  ///@}
 
  private:
   std::size_t RowOffset(std::int32_t y) const {
@@ -74,6 +83,7 @@ class QUILLMARK_EXPORT Bitmap {
   PixelMemory bits_;
 };
 
+/// What block transfers work on: a context with at most one bitmap selected.
 class QUILLMARK_EXPORT DeviceContext : public Object {
  public:
   /// A memory context with no bitmap selected.

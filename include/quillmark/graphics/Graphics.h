@@ -56,6 +56,8 @@ enum LineFlags : std::int32_t {
   LineFill = 8,        // with LineBox: filled in the line's colour
 };
 
+/// Drawing shortcuts on a caller's picture surface (any Dispatch object with
+/// the members listed in the file's notes), and conversion of an image file to JPEG.
 class QUILLMARK_EXPORT Graphics : public Object {
  public:
   /// A line in the given draw mode; the picture's DrawMode is restored.
@@ -71,6 +73,7 @@ class QUILLMARK_EXPORT Graphics : public Object {
   void Circle2(Dispatch& Picture, const Variant& x, const Variant& y, const Variant& Radius,
                const Variant& Color = Variant(std::int32_t{0}));
 
+  ///@{
   /// Prints sText at (x, y) (each when given) aligned left, right or centred
   /// on x; with BaseCoords, y is the bottom of the text. FillBehind paints a
   /// white box under the text first. Text leaves the current position after
@@ -81,7 +84,9 @@ class QUILLMARK_EXPORT Graphics : public Object {
   void TextCR(Dispatch& Picture, const std::string& sText, const Variant& FillBehind = Variant(true),
               const std::optional<Variant>& x = std::nullopt, const std::optional<Variant>& y = std::nullopt,
               bool BaseCoords = false, std::int32_t Alignment = vbLeftJustify);
+  ///@}
 
+  ///@{
   /// A polyline through YValues(Offset ... Offset + Length - 1), the points
   /// dxStep apart, starting at x = Left + Offset - lower bound. A missing
   /// Offset becomes the lower bound, a missing or too long Length runs to
@@ -91,13 +96,16 @@ class QUILLMARK_EXPORT Graphics : public Object {
              std::optional<Variant>& Offset, std::optional<Variant>& Length);
   void Lines(Dispatch& Picture, const Variant& Left, double dxStep, const Variant& YValues,
              const Variant& Color = Variant(std::int32_t{0}));
+  ///@}
 
+  ///@{
   /// The natural cubic spline through the same range, drawn in ten pieces
   /// per interval, starting at x = Left.
   void LinesSmooth(Dispatch& DestPicBox, const Variant& Left, double XStep, const Variant& YValues,
                    const Variant& Color, std::optional<Variant>& Offset, std::optional<Variant>& Length);
   void LinesSmooth(Dispatch& DestPicBox, const Variant& Left, double XStep, const Variant& YValues,
                    const Variant& Color = Variant(std::int32_t{0}));
+  ///@}
 
   /// Copies the whole source picture onto the destination, at its top left
   /// or against its right and/or bottom edge (Align), clipped to it.

@@ -44,20 +44,22 @@ enum IJLIOTYPE : std::int32_t {
 /// Text for a result code (for messages and logs).
 QUILLMARK_EXPORT const char* ijlErrorStr(std::int32_t code);
 
+/// The record an encoder instance works from: where the pixels are, their
+/// layout, and the file and quality to write.
 struct QUILLMARK_EXPORT JPEG_CORE_PROPERTIES {
   /// The pixels: DIBHeight rows of DIBWidth blue-green-red triples, each row
   /// followed by DIBPadBytes bytes of padding. A negative DIBHeight means the
   /// rows are stored bottom-up.
   const std::uint8_t* DIBBytes = nullptr;
-  std::int32_t DIBWidth = 0;
-  std::int32_t DIBHeight = 0;
-  std::int32_t DIBPadBytes = 0;
-  std::int32_t DIBChannels = 3;  // set by ijlInit; only 3 is supported
+  std::int32_t DIBWidth = 0;     ///< Pixels per row of DIBBytes (1 to 65500).
+  std::int32_t DIBHeight = 0;    ///< Rows of DIBBytes; negative when stored bottom-up.
+  std::int32_t DIBPadBytes = 0;  ///< Bytes of padding after each row (0 to 3).
+  std::int32_t DIBChannels = 3;  ///< Bytes per pixel; set by ijlInit, only 3 is supported.
   /// The output file: a zero-terminated name in the system code page (UTF-8).
   const char* JPGFile = nullptr;
-  std::int32_t JPGWidth = 0;
-  std::int32_t JPGHeight = 0;
-  std::int32_t jquality = 0;  // 1 ... 100; ijlInit sets 75
+  std::int32_t JPGWidth = 0;   ///< Width of the image written, in pixels (the DIB's width).
+  std::int32_t JPGHeight = 0;  ///< Height of the image written, in pixels (the DIB's height, positive).
+  std::int32_t jquality = 0;   ///< JPEG quality 1 (smallest) to 100 (best); ijlInit sets 75.
 
   /// The encoder instance, between ijlInit and ijlFree.
   std::shared_ptr<void> encoder;

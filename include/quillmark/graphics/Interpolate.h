@@ -20,6 +20,8 @@
 
 namespace qm {
 
+/// Resampling of a row of samples by natural cubic spline or by straight
+/// lines; see the file's notes for the bounds of the result.
 class QUILLMARK_EXPORT Interpolate : public Object {
  public:
   /// Defined in the library, which therefore holds the class's vtable and

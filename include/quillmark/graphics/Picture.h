@@ -23,15 +23,20 @@
 
 namespace qm {
 
+/// A picture loaded from an image file (or made from a bitmap): a 24-bit
+/// Bitmap, or none for an empty picture.
 class QUILLMARK_EXPORT Picture : public Object {
  public:
+  /// A picture of the given bitmap; null makes an empty picture (size 0 x 0).
   explicit Picture(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
 
   /// The picture's bitmap (what the platform calls its handle).
   const std::shared_ptr<Bitmap>& Handle() const { return bitmap_; }
-  /// Size in pixels.
+  ///@{
+  /// Size in pixels; 0 for an empty picture.
   std::int32_t Width() const { return bitmap_ ? bitmap_->Width() : 0; }
   std::int32_t Height() const { return bitmap_ ? bitmap_->Height() : 0; }
+  ///@}
 
   std::string ClassName() const override { return "Picture"; }
 

@@ -30,8 +30,11 @@
 
 namespace qm {
 
+/// An HTML page written element by element, with the open elements remembered
+/// and closed when the document is taken; see the file's notes.
 class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
  public:
+  /// An empty document: no head, no body, nothing open.
   HTMLDoc();
 
   /// Starts a new document: "<HTML>", "<HEAD>" and the title element.
@@ -45,14 +48,19 @@ class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
   /// Writes the end tag of the innermost open element; 9 when none is open.
   void EndTag();
 
+  /// Opens "<TABLE", remembered for EndTag, open for attributes.
   void Table();
+  /// Opens "<TR", remembered for EndTag, open for attributes.
   void TableRow();
   /// Opens a cell for attributes and content; the caller closes it with `EndTag`.
   void TableElemEx();
   /// A complete cell: `<TD valign=top ` + TagParameters + `> ` + Text + `</TD>`.
   void TableElem(const std::string& Text, const std::string& TagParameters = {});
 
-  // Attributes of the pending tag; 9999 "Must be in tag" when no tag is open.
+  ///@{
+  /// Attributes of the pending tag ("valign=top", "border=N", "cellpadding=N",
+  /// "style='...'", "class=\"...\"", "width=N", "height=N"; sizes in pixels);
+  /// 9999 "Must be in tag" when no tag is open.
   void TagVAlignTop();
   void TagBorder(std::int32_t Thickness);
   void TagCellPadding(std::int32_t Padding);
@@ -62,11 +70,14 @@ class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
   void TagClass(const std::string& Class);
   void TagWidth(std::int32_t Width);
   void TagHeight(std::int32_t Height);
+  ///@}
 
+  ///@{
   /// Open "B", "I" and "H<Level>" on the same line; the caller ends them.
   void Bold();
   void Italic();
   void Heading(std::int32_t Level);
+  ///@}
   /// `<P style='page-break-before: always'>`, which needs no end tag.
   void PageBreak();
 
@@ -98,7 +109,9 @@ class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
   void Show(const std::shared_ptr<PrintSettings>& PrintSettings, bool bPrintThenClose = false,
             std::int16_t displayButtons = 0);
 
+  /// True after BeginDoc until BeginBody.
   bool InHead() const;
+  /// True after BeginBody.
   bool InBody() const;
 
   std::string ClassName() const override { return "HTMLDoc"; }

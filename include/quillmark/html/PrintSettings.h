@@ -15,32 +15,46 @@
 
 namespace qm {
 
-enum PageOrientationConstants : std::int32_t {
+/// Page orientation numbers of the preview.
+enum PageOrientationConstants : std::int32_t {  ///< Page orientation numbers of the preview.
   ORI_Portrait = 1,
   ORI_Landscape = 2,
 };
 
+/// The page set-up handed to the preview with a document: header, footer,
+/// orientation and margins (points), each with a flag telling whether it was
+/// set. Nothing is validated. Late-bound under the same names.
 class QUILLMARK_EXPORT PrintSettings : public DispatchTable<PrintSettings> {
  public:
+  /// Sets the header text (may hold the preview's page-number fields) and marks it set.
   void SetHeader(const std::string& Header);
+  /// Sets the footer text and marks it set.
   void SetFooter(const std::string& Footer);
+  /// Sets the orientation number as given (not checked) and marks it set.
   void SetOrientation(PageOrientationConstants Orientation);
   /// Note the order: top, left, right, bottom.
   void SetMargins(double Top, double Left, double Right, double Bottom);
 
+  ///@{
+  /// A margin in points (1/72 inch); 0 until SetMargins.
   double BottomMargin() const;
   double TopMargin() const;
   double LeftMargin() const;
   double RightMargin() const;
+  ///@}
   /// 0 (neither constant) until `SetOrientation`.
   PageOrientationConstants Orientation() const;
-  const std::string& Header() const;
-  const std::string& Footer() const;
+  const std::string& Header() const;  ///< The header text; "" until SetHeader.
+  const std::string& Footer() const;  ///< The footer text; "" until SetFooter.
+  ///@{
+  /// True once the matching setter was called (a flag once set stays set).
   bool HeaderSet() const;
   bool FooterSet() const;
   bool MarginsSet() const;
   bool OrientationSet() const;
+  ///@}
 
+  /// Lists the late-bound members (DispatchTable).
   static void Describe(Members& m);
 
  private:

@@ -31,6 +31,7 @@
 
 namespace qm {
 
+/// Paragraph styles of StyleBegin: headings H1 to H4, or a normal paragraph.
 enum tyStyles : std::int32_t {
   tyHeading1 = 1,
   tyHeading2 = 2,
@@ -39,6 +40,9 @@ enum tyStyles : std::int32_t {
   tyNormal = 5,
 };
 
+/// A printable report written as HTML by appending fixed fragments, each
+/// followed by CR LF; see the file's notes. Calls before Initialise append to
+/// an empty text, except those that need the picture list (91).
 class QUILLMARK_EXPORT Typographer : public virtual Object {
  public:
   /// Deletes the files earlier reports left in TEMP ("~typo*.bmp" and the
@@ -54,16 +58,23 @@ class QUILLMARK_EXPORT Typographer : public virtual Object {
   /// HeadHTML, ending in "</HEAD>" without a line break) and starts a new,
   /// empty picture list.
   void Initialise(const std::string& sTitle = {}, const std::string& HeadHTML = {});
+  /// Appends "<BODY>".
   void BodyBegin();
   /// vText as text; 94 (Invalid use of Null) for Null.
   void Output(const Variant& vText);
   /// vText as text and "<BR>" (Null counts as empty text).
   void OutputLine(const Variant& vText);
+  /// Appends "</BODY>".
   void BodyEnd();
+  /// Appends "</HTML>", ending the report.
   void Terminate();
+  /// Appends "<B>".
   void FontBold();
+  /// Appends "</B>".
   void FontBoldEnd();
+  /// Appends "<SMALL>".
   void Small();
+  /// Appends "</SMALL>".
   void SmallEnd();
   /// "<H6></H6>": a new printed page.
   void PageBreak();
@@ -81,6 +92,7 @@ class QUILLMARK_EXPORT Typographer : public virtual Object {
   void Para(AlignmentConstants Alignment);
   /// Opens heading H1 to H4 (ending an open heading first).
   void StyleBegin(tyStyles iStyle);
+  /// Ends the heading StyleBegin opened.
   void StyleEnd();
 
   /// Copies the pictures next to the file, then writes the report (nothing
@@ -91,17 +103,22 @@ class QUILLMARK_EXPORT Typographer : public virtual Object {
   void TableBegin(const std::optional<Variant>& BorderWidth = std::nullopt,
                   const std::optional<Variant>& Padding = std::nullopt,
                   const std::optional<Variant>& Percent = std::nullopt, const std::string& Tag = {});
+  /// Appends "</TABLE>", ending an open row first.
   void TableEnd();
+  /// Appends "<TR>", ending an open row first.
   void TableRowBegin();
   /// A cell: "<TD valign=top ", the alignment (left when omitted), the width
   /// in percent when given, ">", sText, "</TD>", each its own fragment.
   void TableElement(const std::string& sText, const std::optional<AlignmentConstants>& Align = std::nullopt,
                     const std::optional<Variant>& vWidth = std::nullopt);
+  /// A cell: "<TD valign=top " + Tag + ">", sText and "</TD>", opening a row when
+  /// none is open.
   void TableElementEx(const std::string& sText, const std::string& Tag = {});
   /// `<IMG alt="" src="name" border=N>`, with the size when both are non-zero.
   /// 91 before `Initialise`.
   void ImageFile(const std::string& sFilename, std::int16_t iBorderWidth,
                  std::optional<std::int32_t> Width = std::nullopt, std::optional<std::int32_t> Height = std::nullopt);
+  /// Appends "</TR>".
   void TableRowEnd();
 
   std::string ClassName() const override { return "Typographer"; }

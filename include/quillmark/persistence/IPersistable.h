@@ -34,16 +34,21 @@ class QUILLMARK_EXPORT IPersistableSimple : public virtual Object {
 /// An ordered container of simple objects.
 class QUILLMARK_EXPORT IPersistableCollection : public virtual Object {
  public:
+  /// Writing: the text after "%Collection " (called with the signed version).
   virtual std::string Name(std::int32_t /*Version*/) { return {}; }
   /// A new, empty child, not yet added.
   virtual std::shared_ptr<IPersistableSimple> NewChild(std::int32_t /*Version*/) { return nullptr; }
+  /// Reading: appends a child that was read.
   virtual void Add(const std::shared_ptr<IPersistableSimple>& /*Child*/, std::int32_t /*Version*/) {}
+  /// Reading: removes every child before the children are read.
   virtual void Clear(std::int32_t /*Version*/) {}
   /// The child at the 1-based Index.
   virtual std::shared_ptr<IPersistableSimple> Item(std::int32_t /*Index*/, std::int32_t /*Version*/) {
     return nullptr;
   }
+  /// Writing: the count of children to write.
   virtual std::int32_t Count(std::int32_t /*Version*/) { return 0; }
+  /// Reading: false stops the read with error 10006.
   virtual bool Compatible(const std::string& /*Name*/, std::int32_t /*Version*/) { return false; }
   /// Writing: the version in which each child is written.
   virtual std::int32_t GetChildVersion(std::int32_t /*Version*/) { return 0; }
@@ -68,8 +73,11 @@ class QUILLMARK_EXPORT IPersistableHdleUnknown : public virtual Object {
                                const Variant& /*FieldValue*/) {}
 };
 
+/// A shared reference to a simple persistable object.
 using IPersistableSimplePtr = std::shared_ptr<IPersistableSimple>;
+/// A shared reference to a persistable collection.
 using IPersistableCollectionPtr = std::shared_ptr<IPersistableCollection>;
+/// A shared reference to a referenceable persistable object.
 using IPersistableReferencePtr = std::shared_ptr<IPersistableReference>;
 
 }  // namespace qm

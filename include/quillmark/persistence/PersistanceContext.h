@@ -18,6 +18,8 @@
 
 namespace qm {
 
+/// The registry that resolves reference fields while a file is read; it keeps
+/// its objects alive until Clear or its release.
 class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
  public:
   /// Registers Object under ReferenceClass(Version) and Key(Version): 9999 for
@@ -54,6 +56,7 @@ class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
   std::vector<RefClass> classes_;
 };
 
+/// A shared reference to a PersistanceContext.
 using PersistanceContextPtr = std::shared_ptr<PersistanceContext>;
 
 }  // namespace qm

@@ -40,11 +40,18 @@ enum QMStreamErrors : std::int32_t {
   QMS_BadField = 2,        ///< read, but at least one assignment failed
 };
 
+/// Saves and loads objects as indented text over a TextStream, with lines
+/// that can be pushed back and peeked at; see the file's notes.
 class QUILLMARK_EXPORT QMStream : public Dispatch {
  public:
+  /// A stream bound to nothing, indentation 0.
   QMStream();
+  ///@{
+  /// Moves the bound stream, the lines read and the indentation.
   QMStream(QMStream&&) noexcept;
   QMStream& operator=(QMStream&&) noexcept;
+  ///@}
+  /// Releases the bound stream without closing it.
   ~QMStream() override;
 
   // ---- line layer ----
@@ -66,6 +73,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   std::string CurrentLine() const;
   /// Pushes the line most recently delivered back (no bound).
   void UnReadLine();
+  /// Reads the next line and drops it; 62 (Input past end of file) at the end.
   void SkipLine();
   /// Empty lines, without indentation.
   void WriteBlankLines(std::int32_t Lines);
@@ -74,6 +82,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   /// The next line without consuming it; "" at the end of the stream.
   std::string Peek();
 
+  /// The current indentation, in blanks (3 per level).
   std::int32_t IndentWidth() const;
   std::string ClassName() const override { return "QMStream"; }
 
@@ -148,6 +157,7 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   std::unique_ptr<Impl> impl_;
 };
 
+/// A shared reference to a QMStream.
 using QMStreamPtr = std::shared_ptr<QMStream>;
 
 }  // namespace qm

@@ -25,18 +25,27 @@ enum ScalarTypeConstants : std::int32_t {
   ST_Reference = 5,      ///< the referenced object's Key, resolved through a PersistanceContext
 };
 
+/// One named, typed value of a persistable object and the rule between the
+/// value and the one line of text a record stores for it.
 class QUILLMARK_EXPORT ScalarField : public virtual Object {
  public:
+  /// A field with no name, of type ST_String, holding Empty.
   ScalarField() = default;
+  /// A field with its name, type and value.
   ScalarField(std::string Name, ScalarTypeConstants ScalarType, Variant Value)
       : name_(std::move(Name)), scalarType_(ScalarType), value_(std::move(Value)) {}
 
+  /// The name the record stores the value under.
   const std::string& Name() const { return name_; }
+  /// Renames the field (not checked; a record needs it free of "=" and line ends).
   void SetName(std::string Name) { name_ = std::move(Name); }
+  /// The rule between value and text.
   ScalarTypeConstants ScalarType() const { return scalarType_; }
+  /// Changes the rule; the value is kept as it is.
   void SetScalarType(ScalarTypeConstants ScalarType) { scalarType_ = ScalarType; }
   /// The value (the default member). An object value is stored as the object.
   const Variant& Value() const { return value_; }
+  /// Replaces the value (not converted: GetStreamValue converts).
   void SetValue(Variant Value) { value_ = std::move(Value); }
 
   /// The text form of Value by ScalarType. Version is passed to a referenced
@@ -49,9 +58,11 @@ class QUILLMARK_EXPORT ScalarField : public virtual Object {
 
   /// For ST_Reference fields only (9999 otherwise): the class under which the
   /// referenced objects are registered in a context. Set ScalarType first.
+  ///@{
   const std::string& ReferenceClass() const;
   void SetReferenceClass(const std::string& ReferenceClass);
 
+  ///@}
   /// Keeps a counted reference to the list that owns the field.
   void SetOwner(const std::shared_ptr<ScalarFields>& Fields);
 
@@ -65,6 +76,7 @@ class QUILLMARK_EXPORT ScalarField : public virtual Object {
   std::shared_ptr<ScalarFields> owner_;
 };
 
+/// A shared reference to a ScalarField.
 using ScalarFieldPtr = std::shared_ptr<ScalarField>;
 
 }  // namespace qm

@@ -16,6 +16,8 @@
 
 namespace qm {
 
+/// The ordered list of fields an object hands to the record writer and gets
+/// back from the reader; positions 1-based, names need not be unique.
 class QUILLMARK_EXPORT ScalarFields : public virtual Object {
  public:
   /// Creates a field with Name, ScalarType and Value, appends and returns it.
@@ -28,7 +30,9 @@ class QUILLMARK_EXPORT ScalarFields : public virtual Object {
   ScalarFieldPtr Item(std::int32_t Index) const;
   /// The first field whose name equals Name ignoring case; nullptr when none.
   ScalarFieldPtr ItemName(const std::string& Name) const;
+  /// The count of fields.
   std::int32_t Count() const { return static_cast<std::int32_t>(fields_.size()); }
+  /// Removes every field.
   void Clear();
   /// True when each list's names are all found in the other (case ignored;
   /// types, values, order and repetitions not compared).
@@ -37,9 +41,11 @@ class QUILLMARK_EXPORT ScalarFields : public virtual Object {
   /// exactly; nullptr when none.
   ScalarFieldPtr ItemByRefClass(const std::string& ReferenceClass) const;
 
+  ///@{
   /// Enumeration in order (the list's NewEnum).
   auto begin() const { return fields_.begin(); }
   auto end() const { return fields_.end(); }
+  ///@}
 
   std::string ClassName() const override { return "ScalarFields"; }
 
@@ -47,6 +53,7 @@ class QUILLMARK_EXPORT ScalarFields : public virtual Object {
   std::vector<ScalarFieldPtr> fields_;
 };
 
+/// A shared reference to a ScalarFields list.
 using ScalarFieldsPtr = std::shared_ptr<ScalarFields>;
 
 }  // namespace qm

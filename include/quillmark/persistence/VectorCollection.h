@@ -42,24 +42,31 @@ concept PersistableElement = std::derived_from<T, IPersistableSimple> && std::de
 template <PersistableElement T>
 class VectorCollection : public IPersistableCollection {
  public:
+  /// A collection named `name` holding `items`, its children written in `childVersion`.
   explicit VectorCollection(std::string name, std::int32_t childVersion = 1, std::vector<std::shared_ptr<T>> items = {})
       : Items(std::move(items)), name_(std::move(name)), childVersion_(childVersion) {}
 
   /// The elements, in record order.
   std::vector<std::shared_ptr<T>> Items;
 
+  /// The collection's name, whatever the version.
   std::string Name(std::int32_t) override { return name_; }
+  /// A new, default-made T.
   IPersistableSimplePtr NewChild(std::int32_t) override { return std::make_shared<T>(); }
   /// Raises 13 (Type mismatch) for a child that is no T.
   void Add(const IPersistableSimplePtr& child, std::int32_t) override { Items.push_back(Element(child)); }
+  /// Empties Items.
   void Clear(std::int32_t) override { Items.clear(); }
   /// 9 (Subscript out of range) outside 1 to Count.
   IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override {
     if (index < 1 || static_cast<std::size_t>(index) > Items.size()) Raise(ERR_SubscriptOutOfRange);
     return Items[static_cast<std::size_t>(index) - 1];
   }
+  /// The count of Items.
   std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
+  /// True for records of the collection's name (compared exactly), in any version.
   bool Compatible(const std::string& name, std::int32_t) override { return name == name_; }
+  /// The childVersion given at construction.
   std::int32_t GetChildVersion(std::int32_t) override { return childVersion_; }
 
   std::string ClassName() const override { return "VectorCollection"; }

@@ -22,9 +22,11 @@ namespace qm::platform {
 
 /// Number of the error the headless desktop raises.
 inline constexpr std::int32_t ERR_NoUserInterface = ERR_General;
+/// Description of the headless desktop's error.
 inline constexpr const char* kNoUserInterfaceText =
     "No user interface is available: link quillmark::ui and run with a display";
 
+/// Pointer shapes, numbered as the run-time's MousePointer values.
 enum class MousePointer { Default = 0, Arrow = 1, Hourglass = 11 };
 
 /// The system metrics the layout helpers use, in pixels.
@@ -37,21 +39,30 @@ enum class SystemMetric {
   ScreenHeight,
 };
 
+/// Button presses and releases that SendMouseButton synthesises.
 enum class MouseButtonEvent { LeftDown, LeftUp, RightDown, RightUp, MiddleDown, MiddleUp };
 
+/// A rectangle on the screen in pixels; Right and Bottom lie just outside it.
 struct QUILLMARK_EXPORT ScreenRect {
-  std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+  std::int32_t Left = 0;    ///< The left edge, from the screen's left.
+  std::int32_t Top = 0;     ///< The top edge, from the screen's top.
+  std::int32_t Right = 0;   ///< The first column right of the rectangle.
+  std::int32_t Bottom = 0;  ///< The first row below the rectangle.
 };
 
 /// What the document preview needs to show an HTML file.
 struct QUILLMARK_EXPORT PreviewRequest {
-  std::string HtmlFile;            // the page to show
-  std::string Caption;             // window caption
-  std::int32_t DisplayButtons = 0; // which buttons the preview offers
-  bool PrintOnly = false;          // print and close without showing
-  std::shared_ptr<Object> PrintSettings;  // the PrintSettings object, or null
+  std::string HtmlFile;                   ///< The path of the page to show.
+  std::string Caption;                    ///< The preview window's caption.
+  std::int32_t DisplayButtons = 0;        ///< Which buttons the preview offers (flags of the preview's options).
+  bool PrintOnly = false;                 ///< Print and close without showing the window.
+  std::shared_ptr<Object> PrintSettings;  ///< The PrintSettings object to print with, or null for the defaults.
 };
 
+/// What the library needs from the windowing system: the preview, message
+/// boxes, the mouse, window placement and measures. The core installs a
+/// headless desktop whose calls raise ERR_NoUserInterface; the ui library
+/// installs one over Qt when it is loaded.
 class QUILLMARK_EXPORT Desktop {
  public:
   virtual ~Desktop() = default;
@@ -68,25 +79,36 @@ class QUILLMARK_EXPORT Desktop {
   /// `buttons` carries the run-time's MsgBox style flags.
   virtual std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string& title) = 0;
 
+  /// Shows the given pointer shape over every window of the application.
   virtual void SetMousePointer(MousePointer pointer) = 0;
   /// The pointer shape shown now, so that a busy phase can put it back.
   virtual MousePointer GetMousePointer() const { return MousePointer::Default; }
+  ///@{
+  /// Twips (1/1440 inch) per screen pixel across and down: 15 at 96 dpi.
   virtual double TwipsPerPixelX() const = 0;
   virtual double TwipsPerPixelY() const = 0;
+  ///@}
+  /// A measure of the window system, in pixels.
   virtual std::int32_t Metric(SystemMetric metric) const = 0;
 
   /// Processes pending window events once.
   virtual void DoEvents() = 0;
 
-  /// Cursor position and button input, in screen pixels.
+  ///@{
+  /// Cursor position and button input, in screen pixels; the headless
+  /// desktop raises ERR_NoUserInterface.
   virtual void SetCursorPos(std::int32_t x, std::int32_t y) = 0;
   virtual void GetCursorPos(std::int32_t& x, std::int32_t& y) = 0;
   virtual void SendMouseButton(MouseButtonEvent event) = 0;
+  ///@}
 
-  /// Window rectangles and z-order, by native window handle.
+  ///@{
+  /// Window rectangles (the desktop's is its work area) and z-order, by
+  /// native window handle; the headless desktop raises ERR_NoUserInterface.
   virtual ScreenRect GetWindowRect(std::int64_t hwnd) = 0;
   virtual ScreenRect GetDesktopRect() = 0;
   virtual void SetTopMost(std::int64_t hwnd, bool topMost) = 0;
+  ///@}
   /// Brings a window to the top of the z-order and activates it. The default
   /// has no windows and raises the headless desktop's error.
   virtual void BringToTop(std::int64_t hwnd);

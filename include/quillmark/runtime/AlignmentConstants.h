@@ -6,6 +6,7 @@
 
 namespace qm {
 
+/// Horizontal alignment of text: left, right or centred.
 enum AlignmentConstants : std::int32_t {
   vbLeftJustify = 0,
   vbRightJustify = 1,

@@ -14,6 +14,8 @@
 
 namespace qm {
 
+/// The run-time's Collection: items in order, reached by 1-based position or
+/// by an optional string key (keys compare without regard to case).
 class QUILLMARK_EXPORT Collection : public Dispatch {
  public:
   /// Adds Item at the end, or before/after the given position or key.
@@ -22,23 +24,32 @@ class QUILLMARK_EXPORT Collection : public Dispatch {
            const std::optional<Variant>& Before = std::nullopt, const std::optional<Variant>& After = std::nullopt);
   /// Removes by position (1-based) or key.
   void Remove(const Variant& Index);
+  ///@{
   /// Item by position (9 when out of range) or key (5 when unknown).
   Variant& Item(const Variant& Index);
   const Variant& Item(const Variant& Index) const;
   Variant& Item(std::int32_t position) { return items_.at(CheckedPosition(position)).Value; }
   const Variant& Item(std::int32_t position) const { return items_.at(CheckedPosition(position)).Value; }
+  ///@}
+  /// True when an item was added with `key` (case ignored).
   bool ContainsKey(const std::string& key) const;
+  /// The count of items.
   std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  /// Removes every item and key.
   void Clear();
 
   std::string ClassName() const override { return "Collection"; }
 
+  /// An item and its key (empty when it was added without one).
   struct Entry {
-    Variant Value;
-    std::string Key;
+    Variant Value;  ///< The item.
+    std::string Key;  ///< Its key, or empty.
   };
+  ///@{
+  /// The items in order, for range-based for.
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
+  ///@}
 
  protected:
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override;

@@ -14,17 +14,24 @@
 
 namespace qm {
 
+/// The scripting Dictionary: unique keys of any simple type, each with an item,
+/// kept in insertion order; keys compare binary (default) or without regard to
+/// case (SetCompareMode). Lookups hash, so they cost the same for any count.
 class QUILLMARK_EXPORT Dictionary : public Dispatch {
  public:
-  Dictionary() = default;
+  Dictionary() = default;  ///< An empty dictionary comparing keys binary.
   /// Copies the pairs; the copy builds its own key index when first needed.
   Dictionary(const Dictionary& other);
-  Dictionary& operator=(const Dictionary& other);
+  Dictionary& operator=(const Dictionary& other);  ///< Copies the pairs and the compare mode.
+  ///@{
+  /// Moves the pairs, leaving `other` empty.
   Dictionary(Dictionary&&) = default;
   Dictionary& operator=(Dictionary&&) = default;
+  ///@}
 
   /// Adds a key; 457 when it is already present.
   void Add(const Variant& Key, Variant Item);
+  /// True when Key is present.
   bool Exists(const Variant& Key) const;
   /// Makes room for `count` keys, so that adding them does not rehash.
   void Reserve(std::size_t count);
@@ -34,24 +41,34 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
   const Variant& Get(const Variant& Key) const;
   /// Renames a key; 32811 when missing, 457 when the new key exists.
   void SetKey(const Variant& OldKey, const Variant& NewKey);
+  /// Removes Key and its item; 32811 (Element not found) when missing.
   void Remove(const Variant& Key);
+  /// Removes every pair.
   void RemoveAll();
+  /// The count of pairs.
   std::int32_t Count() const { return static_cast<std::int32_t>(entries_.size()); }
   /// Keys and items as 0-based arrays, in insertion order.
+  ///@{
   VariantArray Keys() const;
   VariantArray Items() const;
+  ///@}
   /// Only while empty; 5 otherwise.
   void SetCompareMode(CompareMethod mode);
+  /// How keys compare (BinaryCompare or TextCompare).
   CompareMethod CompareMode() const { return mode_; }
 
   std::string ClassName() const override { return "Dictionary"; }
 
+  /// A key and its item.
   struct Entry {
-    Variant Key;
-    Variant Value;
+    Variant Key;  ///< The key (a string, number or date).
+    Variant Value;  ///< The item.
   };
+  ///@{
+  /// The pairs in insertion order, for range-based for.
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
+  ///@}
 
   /// Appends a pair whose key is distinct from the keys present, as when
   /// copying another dictionary's pairs, without looking the key up. The key

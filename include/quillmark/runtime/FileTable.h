@@ -11,6 +11,7 @@
 
 namespace qm::files {
 
+/// How Open opens a file: read lines, write anew, add at the end, or bytes.
 enum class OpenMode { Input, Output, Append, Binary };
 
 /// The lowest file number (1 to 255) neither in use nor reserved; 67 (Too
@@ -26,8 +27,11 @@ class QUILLMARK_EXPORT Reservation {
   /// Reserves the lowest free number; 67 when there is none.
   static Reservation Take();
   ~Reservation() { Release(); }
+  ///@{
+  /// Moves the reservation; the one moved from holds none (number 0).
   Reservation(Reservation&& other) noexcept;
   Reservation& operator=(Reservation&& other) noexcept;
+  ///@}
   Reservation(const Reservation&) = delete;
   Reservation& operator=(const Reservation&) = delete;
 
@@ -51,10 +55,13 @@ QUILLMARK_EXPORT void PrintLine(std::int32_t number, std::string_view text);
 QUILLMARK_EXPORT void Put(std::int32_t number, std::string_view bytes);
 /// Reads one line of a file opened for input.
 QUILLMARK_EXPORT std::string LineInput(std::int32_t number);
+/// True when a file opened for input has no more to read; 52 for a number not open.
 QUILLMARK_EXPORT bool Eof(std::int32_t number);
+/// Closes the file and frees its number; 52 for a number not open.
 QUILLMARK_EXPORT void Close(std::int32_t number);
 /// Closes every open file.
 QUILLMARK_EXPORT void Reset();
+/// True when a file is open under the number.
 QUILLMARK_EXPORT bool IsOpen(std::int32_t number);
 
 }  // namespace qm::files

@@ -30,6 +30,7 @@
 
 namespace qm {
 
+/// Days of the week as the run-time numbers them (Sunday 1), for the first day of a week.
 enum VbDayOfWeek : std::int32_t {
   vbSunday = 1,
   vbMonday = 2,

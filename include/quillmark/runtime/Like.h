@@ -27,7 +27,10 @@ QUILLMARK_EXPORT bool Like(std::string_view text, std::string_view pattern, Comp
 /// A pattern compiled once, for matching many texts.
 class QUILLMARK_EXPORT LikePattern {
  public:
+  /// Compiles `pattern` (? any character, * any run, # a digit, [a-z] and [!a-z]
+  /// character lists); 93 (Invalid pattern string) for an unclosed or reversed list.
   explicit LikePattern(std::string_view pattern, CompareMethod compare = BinaryCompare);
+  /// True when all of `text` matches, as `text Like pattern` does.
   bool Matches(std::string_view text) const;
 
  private:

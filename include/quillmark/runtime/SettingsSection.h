@@ -19,13 +19,14 @@
 
 namespace qm {
 
+/// One section of one application's settings; reads and writes name keys within it.
 class QUILLMARK_EXPORT SettingsSection {
  public:
   /// The section `section` of the application `app`.
   SettingsSection(std::string app, std::string section) : app_(std::move(app)), section_(std::move(section)) {}
 
-  const std::string& App() const { return app_; }
-  const std::string& Section() const { return section_; }
+  const std::string& App() const { return app_; }  ///< The application's name, as given.
+  const std::string& Section() const { return section_; }  ///< The section's name, as given.
 
   /// The value of `key`, or `fallback` when the key has none.
   std::string Get(const std::string& key, const std::string& fallback = {}) const;

@@ -27,9 +27,14 @@
 
 namespace qm {
 
+/// How a file is opened: to read, to write a new whole, or to add at the end.
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
+/// The file's encoding: detected (SystemDefault), UTF-16LE (Unicode) or UTF-8 (ASCII).
 enum class TextFormat { SystemDefault = -2, Unicode = -1, ASCII = 0 };
 
+/// A text file or in-memory text read line by line or written, as the
+/// scripting TextStream. Reading or writing a closed stream raises 52; reading a
+/// stream opened for writing, or writing one opened for reading, raises 54.
 class QUILLMARK_EXPORT TextStream : public virtual Object {
  public:
   /// Opens a file. 53 when a file to read is missing, 76 when its folder is
@@ -42,19 +47,34 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// An empty in-memory stream to write to; `Text()` gives what was written.
   static std::shared_ptr<TextStream> InMemory();
 
+  /// Closes the stream as Close does, but never raises: a failure is dropped and
+  /// the old file (for writing) stays.
   ~TextStream() override;
+  ///@{
+  /// Not copyable: a stream owns its file and its place in it.
   TextStream(const TextStream&) = delete;
   TextStream& operator=(const TextStream&) = delete;
+  ///@}
 
+  /// The next line without its end (CR LF, LF or CR); 62 (Input past end of
+  /// file) at the end, 57 when the file cannot be read.
   std::string ReadLine();
   /// The next line as a view into the stream's buffer, valid until the next
   /// call on the stream; the fast path under ReadLine.
   std::string_view ReadLineView();
+  /// The rest of the stream, line ends kept; empty at the end.
   std::string ReadAll();
+  /// True when nothing is left to read.
   bool AtEndOfStream();
+  /// Writes text as it is; 61 (Disk full) or 57 (Device I/O error) when the
+  /// file cannot take it (raised here or at Close, as the writing is buffered).
   void Write(std::string_view text);
+  /// Writes text and CR LF; errors as Write.
   void WriteLine(std::string_view text = {});
+  /// Writes `lines` empty lines; 5 when `lines` is negative.
   void WriteBlankLines(std::int32_t lines);
+  /// Flushes and closes: a file opened for writing takes its place in one step
+  /// (61 or 57 when that fails, the old file then stays). Closing again does nothing.
   void Close();
   /// The bytes not yet delivered by the reads (buffered ones and the rest of
   /// the file as it stands): an upper bound of the lines still to come.
@@ -94,6 +114,7 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   std::unique_ptr<Impl> impl_;
 };
 
+/// A shared reference to a TextStream.
 using TextStreamPtr = std::shared_ptr<TextStream>;
 
 }  // namespace qm

@@ -22,6 +22,7 @@
 
 namespace qm::ui {
 
+/// The icon of a message box.
 enum IconConstants : std::int32_t {
   ICO_Information = 0,
   ICO_Exclamation = 1,
@@ -29,6 +30,8 @@ enum IconConstants : std::int32_t {
   ICO_Critical = 3,
 };
 
+/// The library's modal dialogs: message boxes with any buttons, a countdown
+/// and "don't show again"; questions for one value; file choosers.
 class QUILLMARK_EXPORT Dialog {
  public:
   /// Shows the extended message box and returns the 0-based index of the
@@ -63,8 +66,12 @@ class QUILLMARK_EXPORT Dialog {
   std::string SaveAsFilenameEx(const std::string& DefaultExtension, const std::string& Filter,
                                const std::string& DialogTitle, std::int32_t& SelectedFilter,
                                const std::string& DefaultFile, const std::string& InitDirectory = "");
+  /// Open dialog with one filter "ExtensionDesc|*.Extension"; the chosen
+  /// existing file, or "" when cancelled.
   std::string OpenFilename(const std::string& Extension, const std::string& ExtensionDesc,
                            const std::string& DialogTitle, const std::string& InitDirectory = "");
+  /// Open dialog with the caller's filter ("Text|*.txt|All|*.*"); the chosen
+  /// existing file, or "" when cancelled.
   std::string OpenFilenameEx(const std::string& DefaultExtension, const std::string& Filter,
                              const std::string& DialogTitle, const std::string& InitDirectory = "");
   /// A colour as 0x00BBGGRR; a cancel returns Default (0 without one).

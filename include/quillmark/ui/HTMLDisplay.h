@@ -19,6 +19,8 @@ class PrintSettings;
 
 namespace qm::ui {
 
+/// Opens the document preview of an HTML file: a modal window with the page
+/// and Print, Save As, Email, To Word and Close.
 class QUILLMARK_EXPORT HTMLDisplay : public virtual Object {
  public:
   std::string ClassName() const override { return "HTMLDisplay"; }

@@ -14,6 +14,9 @@
 
 namespace qm::ui {
 
+/// A common spacing unit and the sizes of window decorations in twips, read
+/// afresh from the desktop, and operations that size or place one control
+/// relative to another.
 class QUILLMARK_EXPORT Layout {
  public:
   Layout() = delete;

@@ -18,6 +18,8 @@
 
 namespace qm::ui {
 
+/// Moves the cursor, presses and releases buttons as if the user did, reads the
+/// cursor position and a window's rectangle; screen pixels from the top left.
 class QUILLMARK_EXPORT Mouse {
  public:
   /// Puts the cursor at screen pixel (x, y).
@@ -26,14 +28,21 @@ class QUILLMARK_EXPORT Mouse {
   void Click();
   /// RightDown, then RightUp.
   void RightClick();
+  ///@{
+  /// Presses or releases a button at the cursor, as the user would; 9999 where
+  /// the platform cannot synthesise buttons (the offscreen platform).
   void LeftDown();
   void LeftUp();
   void RightDown();
   void RightUp();
+  ///@}
   /// Click twice, with no pause between.
   void DoubleClick();
+  ///@{
+  /// The cursor's position in screen pixels from the top left.
   std::int32_t GetX();
   std::int32_t GetY();
+  ///@}
   /// The outer screen rectangle of the window whose handle is the object's
   /// `hwnd` property (a Qt window id, or under X11 any window of the display);
   /// 9999 "GetWindowExtent failed" for an unknown window.

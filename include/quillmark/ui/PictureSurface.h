@@ -51,6 +51,8 @@ class DeviceContext;
 
 namespace qm::ui {
 
+/// A picture box's drawing surface over a QImage: lines, boxes, circles and
+/// text in twips, reachable by name (late binding) as Graphics draws on it.
 class QUILLMARK_EXPORT PictureSurface : public Dispatch {
  public:
   /// A surface of the given size in pixels, filled with BackColor (white).
@@ -60,22 +62,40 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
 
   std::string ClassName() const override { return "PictureBox"; }
 
+  /// A line, a box (Flags 4) or a filled box (4 + 8) from (X1, Y1) to (X2, Y2)
+  /// in twips; Flags 1 makes the first point relative to the current position,
+  /// 2 the second relative to the first. Color (0x00BBGGRR) defaults to
+  /// ForeColor; the current position moves to (X2, Y2).
   void Line(std::int32_t Flags, double X1, double Y1, double X2, double Y2, std::optional<std::int32_t> Color = {});
+  /// A circle of Radius twips around (X, Y), an ellipse (Aspect = height /
+  /// width) or an arc from Start to End (radians, counter-clockwise from 3
+  /// o'clock); Flags 1 makes the centre relative to the current position,
+  /// which then moves to the centre.
   void Circle(std::int32_t Flags, double X, double Y, double Radius, std::optional<std::int32_t> Color = {},
               std::optional<double> Start = {}, std::optional<double> End = {}, std::optional<double> Aspect = {});
+  /// Text in ForeColor with its top left at the current position, which then
+  /// follows the text or, with NewLine, goes to the start of the next line.
   void Print(std::string_view Text, bool NewLine = true);
+  /// Width of Text in the surface's font, in twips.
   double TextWidth(std::string_view Text) const;
+  /// Height of Text (one line per line of text) in the surface's font, in twips.
   double TextHeight(std::string_view Text) const;
+  /// Fills the picture with BackColor and moves the current position to 0, 0.
   void Cls();
 
-  double CurrentX = 0, CurrentY = 0;
+  double CurrentX = 0;  ///< The current position across, in twips from the left.
+  double CurrentY = 0;  ///< The current position down, in twips from the top.
+  /// The raster operation of lines, boxes and circles: 13 copies the pen (the
+  /// default), 6 inverts, 7 xors the pen ... (1 to 16).
   std::int32_t DrawMode = 13;
-  std::int32_t ForeColor = 0;
-  std::int32_t BackColor = 0xFFFFFF;
+  std::int32_t ForeColor = 0;         ///< The colour of lines and text, 0x00BBGGRR.
+  std::int32_t BackColor = 0xFFFFFF;  ///< The colour Cls and a resize fill with, 0x00BBGGRR.
 
+  ///@{
   /// Size in twips.
   double Width() const;
   double Height() const;
+  ///@}
   /// A context over a copy of the pixels (see above).
   std::shared_ptr<DeviceContext> hdc();
 
@@ -88,7 +108,7 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
   /// parts are BackColor.
   void Resize(std::int32_t widthPixels, std::int32_t heightPixels);
 
-  QFont Font;
+  QFont Font;  ///< The font of Print, TextWidth and TextHeight.
   /// Called after every change of the picture (a widget repaints).
   std::function<void()> Changed;
 
@@ -112,11 +132,16 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
 /// when the widget grows, as an auto-redrawing picture box does).
 class QUILLMARK_EXPORT PictureBox : public QWidget {
  public:
+  /// A box whose surface has the widget's size (at least 1 x 1 pixel), filled
+  /// with white, and the widget's font.
   explicit PictureBox(QWidget* parent = nullptr);
+  /// The surface the box shows; drawing on it repaints the box.
   const std::shared_ptr<PictureSurface>& Surface() const { return surface_; }
 
  protected:
+  /// Draws the part of the surface's picture the event asks for.
   void paintEvent(QPaintEvent* event) override;
+  /// Grows the surface with the widget (never shrinks it, so the picture stays).
   void resizeEvent(QResizeEvent* event) override;
 
  private:

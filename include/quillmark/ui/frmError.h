@@ -20,6 +20,8 @@ namespace qm::ui {
 
 class FormDialog;
 
+/// The error reporter: shows a caught error with its call trail, logs it to the
+/// temporary folder and lets the user ignore it for the rest of the process.
 class QUILLMARK_EXPORT frmError {
  public:
   /// The shared window object: the errors ignored through it stay ignored

@@ -11,6 +11,8 @@
 
 namespace qm {
 
+/// Finds the files of a folder whose names match a wildcard pattern,
+/// optionally in every subfolder as well.
 class QUILLMARK_EXPORT FileRecurser : public virtual Object {
  public:
   std::string ClassName() const override { return "FileRecurser"; }

@@ -21,6 +21,7 @@ namespace qm {
 
 class TemporaryFile;
 
+/// Where a seek's offset counts from: the start, the current position or the end.
 enum class StreamSeek { Begin = 0, Current = 1, End = 2 };
 
 /// A byte stream to write to, as structured storage offers one.
@@ -33,6 +34,8 @@ class QUILLMARK_EXPORT IStream : public virtual Object {
   virtual std::uint64_t Seek(std::int64_t offset, StreamSeek origin) = 0;
 };
 
+/// A stream backed by a compound (OLE2) file, whose contents are finally
+/// copied into an ordinary file.
 class QUILLMARK_EXPORT OLEStreamWriter : public virtual Object {
  public:
   /// Creates the compound file and its stream "TempOutputStream".

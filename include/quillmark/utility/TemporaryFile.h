@@ -16,6 +16,8 @@
 
 namespace qm {
 
+/// An empty file "<TEMP>/~tmpN" under a name taken atomically, deleted when
+/// the object is released.
 class QUILLMARK_EXPORT TemporaryFile : public virtual Object {
  public:
   TemporaryFile();

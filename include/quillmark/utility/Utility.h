@@ -24,8 +24,11 @@ enum PlatformConstants : std::int32_t {
   PLA_WindowsNT2000XP = 2,
 };
 
+/// Stateless helpers for paths and folders, containers, number formatting,
+/// processes, platform and identity; see the file's notes.
 class QUILLMARK_EXPORT Utility : public virtual Object {
  public:
+  /// "Utility".
   std::string ClassName() const override { return "Utility"; }
 
   // ---- Paths, files and folders ------------------------------------------
@@ -40,6 +43,7 @@ class QUILLMARK_EXPORT Utility : public virtual Object {
   std::string GetMyDocumentsDir() const;
   /// Linux has no short names: the path itself when it exists, else "".
   std::string Get811Name(const std::string& Filename) const;
+  /// The same as Get811Name: the path itself when it exists, else "".
   std::string GetShortName(const std::string& LongFilename) const;
   /// The full path with every component in the spelling the file system has
   /// (components match without regard to case when the exact one is absent);
@@ -69,7 +73,9 @@ class QUILLMARK_EXPORT Utility : public virtual Object {
 
   // ---- Collections, dictionaries, arrays, formatting ---------------------
 
+  /// A new collection with the same items and keys in the same order (objects shared).
   std::shared_ptr<Collection> CopyCollection(const Collection& Col) const;
+  /// A new dictionary with the same pairs and compare mode (objects shared).
   std::shared_ptr<Dictionary> CopyDictionary(const Dictionary& Dic) const;
   /// Every item is both key and item; 457 on two equal items.
   std::shared_ptr<Dictionary> CollectionToDictionary(const Collection& Col) const;
@@ -80,12 +86,14 @@ class QUILLMARK_EXPORT Utility : public virtual Object {
   /// The references the caller and others hold to the object (0 for a null
   /// pointer). The call takes none of its own, whatever the static type of
   /// the pointer passed: a `shared_ptr<Collection>` held once gives 1.
+  ///@{
   std::int32_t ReferenceCount(const std::shared_ptr<Object>& Unknown) const;
   template <class T>
   std::int32_t ReferenceCount(const std::shared_ptr<T>& Unknown) const {
     // Taken as it is: converting it to shared_ptr<Object> would add a holder.
     return CountHolders(Unknown.use_count());
   }
+  ///@}
   /// A new dictionary with the pairs in ascending key order (Variant comparison).
   std::shared_ptr<Dictionary> SortDictionary(const Dictionary& Dictionary) const;
   /// The pairs of First, then those of Second; 457 on a key in both.
@@ -115,8 +123,11 @@ class QUILLMARK_EXPORT Utility : public virtual Object {
   std::string GetWindowsNTDomain() const;
   /// The effective user's login name; "" when it cannot be read.
   std::string GetWindowsUserName() const;
+  /// The library's major version (quillmark/Version.h).
   std::int32_t GetQMLibVerMajor() const;
+  /// The library's minor version.
   std::int32_t GetQMLibVerMinor() const;
+  /// The library's revision (the third part of the version).
   std::int32_t GetQMLibVerRevision() const;
   /// The version, "major.minor.revision" (as kVersionString).
   std::string GetQMLibVersion() const;

@@ -35,31 +35,51 @@ QUILLMARK_EXPORT bool TryParseNumber(std::string_view text, double& out);
 /// Parses the general date text (and a few common forms); false when it is no date.
 QUILLMARK_EXPORT bool TryParseDate(std::string_view text, Date& out);
 
+///@{
+/// The run-time's conversion functions. Numbers from text read in the current
+/// locale; the integer conversions round half to even. Raises 13 (Type
+/// mismatch) for text that is no number (no date for CDate), for objects and
+/// arrays; 94 (Invalid use of Null) for Null; 6 (Overflow) when the value is
+/// outside the target's range (Integer -32768 to 32767, Byte 0 to 255, Long
+/// and Single theirs). Empty converts to 0, "", False.
 QUILLMARK_EXPORT std::string CStr(const Variant& v);
 QUILLMARK_EXPORT double CDbl(const Variant& v);
 QUILLMARK_EXPORT float CSng(const Variant& v);
-QUILLMARK_EXPORT std::int32_t CLng(const Variant& v);   // round half to even; 6 on overflow; 13 for text that is no number
+QUILLMARK_EXPORT std::int32_t CLng(const Variant& v);
 QUILLMARK_EXPORT std::int16_t CInt(const Variant& v);
 QUILLMARK_EXPORT std::uint8_t CByte(const Variant& v);
 QUILLMARK_EXPORT bool CBool(const Variant& v);
 QUILLMARK_EXPORT Date CDate(const Variant& v);
+///@}
 
 /// Round half to even, as the run-time's integer conversions do.
 QUILLMARK_EXPORT double RoundHalfEven(double value);
 
 /// Date parts, from a serial.
 struct QUILLMARK_EXPORT DateParts {
-  int Year, Month, Day, Hour, Minute, Second;
+  int Year;    ///< The year of the Gregorian calendar.
+  int Month;   ///< 1 to 12.
+  int Day;     ///< 1 to 31.
+  int Hour;    ///< 0 to 23.
+  int Minute;  ///< 0 to 59.
+  int Second;  ///< 0 to 59 (the fraction is rounded to the nearest second).
 };
+/// The calendar date and time of day of a serial.
 QUILLMARK_EXPORT DateParts SplitDate(Date value);
+/// The serial of a calendar date and time of day (no range check: months and
+/// days beyond their ends carry into the next).
 QUILLMARK_EXPORT Date MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 /// Today's date and the time now, local time.
 QUILLMARK_EXPORT Date Now();
 
 /// Text helpers that count Unicode code points, as the run-time counts characters.
 QUILLMARK_EXPORT std::size_t CharLength(std::string_view utf8);
+/// The first `count` characters (all of them when there are fewer).
 QUILLMARK_EXPORT std::string CharLeft(std::string_view utf8, std::size_t count);
+/// `count` characters from the 1-based character `start1` on (to the end when
+/// `count` is npos or runs past it); "" when start1 is past the end.
 QUILLMARK_EXPORT std::string CharMid(std::string_view utf8, std::size_t start1, std::size_t count = std::string::npos);
+/// The text without leading and trailing blanks (spaces only, not tabs).
 QUILLMARK_EXPORT std::string Trim(std::string_view text);
 /// UTF-8 text split into its characters (one code point's bytes each).
 QUILLMARK_EXPORT std::vector<std::string> Characters(std::string_view utf8);

@@ -8,6 +8,8 @@
 
 namespace qm {
 
+/// The base of every object a Variant can hold (vbObject); late-bound objects
+/// derive from Dispatch, which derives from it.
 class QUILLMARK_EXPORT Object {
  public:
   virtual ~Object() = default;
@@ -15,6 +17,7 @@ class QUILLMARK_EXPORT Object {
   virtual std::string ClassName() const { return "Object"; }
 };
 
+/// A shared reference to an object; null is the run-time's Nothing.
 using ObjectPtr = std::shared_ptr<Object>;
 
 }  // namespace qm

@@ -28,10 +28,12 @@ QUILLMARK_EXPORT std::string LCase(std::string_view text);
 /// point goes to lower case after upper case, so that "ς", "σ" and "Σ", "ß"
 /// and "ẞ", "K" and the Kelvin sign all share a key.
 QUILLMARK_EXPORT std::string FoldCase(std::string_view text);
+///@{
 /// One code point mapped: upper case, lower case, and its FoldCase key.
 QUILLMARK_EXPORT char32_t UpperCodePoint(char32_t c);
 QUILLMARK_EXPORT char32_t LowerCodePoint(char32_t c);
 QUILLMARK_EXPORT char32_t FoldCodePoint(char32_t c);
+///@}
 
 /// True when the two texts are equal without regard to case.
 QUILLMARK_EXPORT bool EqualsIgnoringCase(std::string_view a, std::string_view b);
