@@ -4,6 +4,7 @@
 #include <iterator>
 #include <span>
 
+#include "frame/FileErrors.h"
 #include "quillmark/automation/XML.h"
 #include "quillmark/automation/XmlNode.h"
 #include "quillmark/errors/Error.h"
@@ -87,7 +88,13 @@ void XmlElement::Save(const std::filesystem::path& file) const {
     XmlNode copy;
     QMGLobal::Assert(copy.LoadXml(node_->GetXml()), "Couldn't copy");
     copy.SetEncoding("utf-8");
-    if (!copy.SaveXml(file.string())) RaiseWithDetail(ERR_PathFileAccess, copy.LastErrorText());
+    if (!copy.SaveXml(file.string())) {
+      std::filesystem::path folder;
+      if (frame::FolderIsMissing(file, folder))
+        throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("XML"),
+                    DescribeError(ERR_PathNotFound, folder.string()));
+      RaiseWithDetail(ERR_PathFileAccess, copy.LastErrorText());
+    }
   }
   QM_FRAME_CATCH("XmlElement", "Public Sub Save", file.string());
 }

@@ -4,6 +4,7 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "frame/FileErrors.h"
 
 namespace qm {
 namespace {
@@ -109,8 +110,12 @@ void HtmlPage::Save(const std::filesystem::path& file) const {
   QM_FRAME_TRY {
     std::vector<std::string> pictures;
     for (const auto& image : images_) pictures.push_back(image.string());
-    html::CopyPictures(pictures, file.string());
-    html::WriteDocument(file.string(), Text());
+    try {
+      html::CopyPictures(pictures, file.string());
+      html::WriteDocument(file.string(), Text());
+    } catch (...) {
+      frame::RethrowForTarget(file);
+    }
   }
   QM_FRAME_CATCH("HtmlPage", "Public Sub Save", file.string());
 }

@@ -15,6 +15,7 @@
 #include "quillmark/persistence/ScalarField.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Conversions.h"
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
 
 namespace qm {
@@ -300,7 +301,11 @@ void SaveRecordList(const std::filesystem::path& file, const std::string& name, 
     QMStream out;
     out.Use(text);
     WriteRecordList(out, name, layout, count, at);
-    io::AtomicFile::WriteWhole(file, text->Text());
+    try {
+      io::AtomicFile::WriteWhole(file, text->Text());
+    } catch (...) {
+      frame::RethrowForTarget(file);
+    }
   } QM_FRAME_CATCH("Records", "Public Sub SaveRecords", file.string(), name);
 }
 

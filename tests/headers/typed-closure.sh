@@ -12,7 +12,7 @@ generated=${3:-$2}
 
 typed=(
   quillmark/Export.h quillmark/Version.h quillmark/quillmark.h
-  quillmark/errors/Error.h quillmark/errors/ErrorNumbers.h
+  quillmark/errors/Error.h quillmark/errors/ErrorCode.h quillmark/errors/ErrorNumbers.h
   quillmark/frame/Error.h quillmark/frame/ErrorNumbers.h quillmark/frame/Trail.h
   quillmark/runtime/Progress.h quillmark/runtime/FormatValues.h quillmark/runtime/SettingsSection.h
   quillmark/automation/Workbook.h quillmark/automation/XmlQuery.h

@@ -15,6 +15,7 @@
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/html/HTML2MHT.h"
+#include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/utility/FileRecurser.h"
 #include "support/ErrorOf.h"
@@ -86,6 +87,11 @@ struct Order : qm::IPersistableSimple {
   bool Compatible(const std::string& name, std::int32_t) override { return name == "Order"; }
 };
 
+struct Line {
+  std::int64_t Count = 0;
+  static void Describe(qm::RecordType<Line>& r) { r.Name("Line").Field("Count", &Line::Count); }
+};
+
 TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
   ScratchDir dir;
   WriteFile(dir / "page.html", "<html><body>hi</body></html>");
@@ -98,10 +104,13 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
 
   const std::pair<const char*, std::function<void()>> jobs[] = {
       {"workbook", [&] { qm::WriteWorkbook(missing / "t.xlsx", {{"a", "b"}}); }},
-      {"jpeg", [&] { qm::WriteJpeg(*picture, missing / "p.jpg"); }},
+      {"jpeg", [&] { qm::WriteJpeg(picture, missing / "p.jpg"); }},
       {"zip", [&] { qm::ZipFiles(missing / "a.zip", inputs); }},
       {"mht", [&] { qm::PackMht(dir.Path() / "page.html", missing / "p.mht"); }},
-      {"records", [&] { qm::SaveObjects(missing / "o.qms", "Orders", std::vector{std::make_shared<Order>()}); }},
+      {"objects", [&] { qm::SaveObjects(missing / "o.qms", "Orders", std::vector{std::make_shared<Order>()}); }},
+      {"records", [&] { qm::SaveRecords(missing / "r.qms", "Lines", std::vector<Line>(1)); }},
+      {"page", [&] { qm::HtmlPage("p").Paragraph("x").Save(missing / "p.html"); }},
+      {"xml", [&] { qm::XmlElement("a").Save(missing / "a.xml"); }},
       {"compress", [&] { qm::CompressFile(dir.Path() / "in.txt", missing / "o.qmz"); }},
       {"decompress", [&] { qm::DecompressFile(dir.Path() / "in.qmz", missing / "o.txt"); }},
   };
@@ -123,7 +132,7 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
   EXPECT_EQ(exported.Source(), "QuillmarkLibrary.Exporter");
   EXPECT_EQ(exported.code(), qm::errc::not_found);
   qm::clsDIBSection dib;
-  dib.CreateFromPicture(*picture);
+  dib.CreateFromPicture(*qm::LoadPicture((dir.Path() / "picture.bmp").string()));
   const qm::Error saved = RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, (missing / "p.jpg").string(), 75); });
   EXPECT_EQ(saved.Number(), qm::ERR_JpegFailed);
   EXPECT_TRUE(saved.Description().starts_with("Failed to save to JPG")) << saved.Description();
@@ -173,7 +182,7 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
   const auto unchanged = [&] { return ReadFile(dir / "out") == "old contents"; };
   for (int at : {1, 2, 0}) {
     const auto compress = [&](const qm::Progress& p) {
-      qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::COM_DEFAULT_COMPRESSION, p);
+      qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::DeflateLevel::Default, p);
     };
     EXPECT_TRUE(PassesTheStopOn(compress, at)) << at;
     EXPECT_TRUE(unchanged()) << "compress " << at;

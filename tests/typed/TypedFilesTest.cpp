@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "graphics/PictureFiles.h"
+#include "quillmark/automation/XML.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
