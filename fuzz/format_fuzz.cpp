@@ -9,9 +9,9 @@
 #include <string>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
 #include "quillmark/runtime/Like.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/values/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,7 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 1: value = qm::Variant(qm::Val(text)); break;
     case 2: value = qm::Variant(number); break;
     case 3: value = qm::Variant(qm::Date{qm::Val(text)}); break;
-    case 4: value = qm::Variant(static_cast<std::int32_t>(qm::Val(text) > 2e9 ? 0 : qm::Val(text) < -2e9 ? 0 : qm::Val(text))); break;
+    case 4:
+      value = qm::Variant(static_cast<std::int32_t>(qm::Val(text) > 2e9    ? 0
+                                                    : qm::Val(text) < -2e9 ? 0
+                                                                           : qm::Val(text)));
+      break;
     case 5: value = qm::Variant(qm::Null); break;
     case 6: value = qm::Variant(text.size() % 2 == 0); break;
     default: break;  // Empty
@@ -36,16 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const std::string out = qm::Format(value, format, static_cast<qm::VbDayOfWeek>(1 + data[0] / 8 % 7));
     (void)out;
-  } catch (const qm::Error&) {
-  }
+  } catch (const qm::Error&) {}
   try {
     (void)qm::Like(text, format);
-  } catch (const qm::Error&) {
-  }
+  } catch (const qm::Error&) {}
   try {
     (void)qm::Like(text, format, qm::TextCompare);
-  } catch (const qm::Error&) {
-  }
+  } catch (const qm::Error&) {}
   // Letter case: any bytes decode and encode back to themselves, and map
   // without failing.
   std::string again;

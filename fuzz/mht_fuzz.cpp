@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (const auto& r : references.Items())
         if (r.empty()) __builtin_trap();
     }
-  } catch (const qm::Error&) {
-  }
+  } catch (const qm::Error&) {}
   return 0;
 }

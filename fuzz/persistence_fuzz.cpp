@@ -68,9 +68,16 @@ struct TypedThing {
   std::chrono::local_seconds W{};
   std::chrono::year_month_day D{};
   static void Describe(qm::RecordType<TypedThing>& r) {
-    r.Name("Thing").Version(3).Field("I", &TypedThing::I).Field("L", &TypedThing::L).Field("F", &TypedThing::F)
-        .Field("S", &TypedThing::S).Field("B", &TypedThing::B).Field("U", &TypedThing::U)
-        .Field("W", &TypedThing::W).Field("D", &TypedThing::D);
+    r.Name("Thing")
+        .Version(3)
+        .Field("I", &TypedThing::I)
+        .Field("L", &TypedThing::L)
+        .Field("F", &TypedThing::F)
+        .Field("S", &TypedThing::S)
+        .Field("B", &TypedThing::B)
+        .Field("U", &TypedThing::U)
+        .Field("W", &TypedThing::W)
+        .Field("D", &TypedThing::D);
   }
 };
 
@@ -94,19 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto things = std::make_shared<Things>();
     try {
       s.ReadCollectionSimple(things, true, context);
-    } catch (const qm::Error&) {
-    }
+    } catch (const qm::Error&) {}
     try {
       s.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Skip")}), Variant("%End"));
       s.ReadObjectSimple(std::make_shared<Thing>(), context);
       s.ReadCollectionSimple(things, false, context);
-    } catch (const qm::Error&) {
-    }
+    } catch (const qm::Error&) {}
   }
   {
-    const Variant names = qm::VariantArray::FromVector(
-        {Variant("Name"), Variant("Age"), Variant("Height"), Variant("Ratio"), Variant("Member"), Variant("rank"),
-         Variant("Code"), Variant("Since"), Variant("Badge")});
+    const Variant names = qm::VariantArray::FromVector({Variant("Name"), Variant("Age"), Variant("Height"),
+                                                        Variant("Ratio"), Variant("Member"), Variant("rank"),
+                                                        Variant("Code"), Variant("Since"), Variant("Badge")});
     qm::QMStream s;
     s.Use(qm::TextStream::FromText(text));
     auto person = std::make_shared<Person>();
@@ -115,24 +120,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       s.ReadCollection(people, true, names);
       while (!s.AtEndOfStream())
         if (s.ReadObject(person, names) == qm::QMS_ObjectNotFound) s.SkipLine();
-    } catch (const qm::Error&) {
-    }
+    } catch (const qm::Error&) {}
   }
   {
     qm::QMStream s;
     s.Use(qm::TextStream::FromText(text));
     try {
       qm::ReadRecords<TypedThing>(s, "Things");
-    } catch (const qm::Error&) {
-    }
+    } catch (const qm::Error&) {}
   }
   {
     qm::QMStream s;
     s.Use(qm::TextStream::FromText(text));
     try {
       qm::ReadRecords<TypedThing>(s, "Things");
-    } catch (const qm::Error&) {
-    }
+    } catch (const qm::Error&) {}
   }
   return 0;
 }

@@ -21,7 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       sink = bits[static_cast<std::size_t>(dib.Height()) * dib.BytesPerScanLine() - 1];
       (void)sink;
     }
-  } catch (const qm::Error&) {
-  }
+  } catch (const qm::Error&) {}
   return 0;
 }

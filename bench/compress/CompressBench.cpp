@@ -4,10 +4,10 @@
 
 #include <zlib.h>
 
-#include <cstdio>
 #include <algorithm>
-#include <functional>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -59,8 +59,8 @@ int main() {
   qm::bench::Contender peer{"compress2 + uncompress in memory", [&] {
                               uLongf packedLen = compressBound(kSize);
                               auto packedBytes = std::make_unique_for_overwrite<Bytef[]>(packedLen);
-                              peerResult = compress2(packedBytes.get(), &packedLen, data.data(), kSize,
-                                                     Z_DEFAULT_COMPRESSION);
+                              peerResult =
+                                  compress2(packedBytes.get(), &packedLen, data.data(), kSize, Z_DEFAULT_COMPRESSION);
                               if (peerPacked.empty())
                                 peerPacked.assign(packedBytes.get(), packedBytes.get() + packedLen);
                               uLongf restoredLen = kSize;

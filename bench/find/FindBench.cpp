@@ -49,9 +49,7 @@ int main() {
                                       const qm::Variant found = qm::FileRecurser().Files("*.txt", true, root);
                                       ours = found.Array().Size();
                                     }};
-  qm::bench::Contender find{"find -iname", [&] {
-                              qm::bench::Shell("find '" + root + "' -iname '*.txt' > /dev/null");
-                            }};
+  qm::bench::Contender find{"find -iname", [&] { qm::bench::Shell("find '" + root + "' -iname '*.txt' > /dev/null"); }};
   qm::bench::RunRow("find", 0.9, fileRecurser, {find});
   const std::size_t theirs = CountLines("find '" + root + "' -iname '*.txt'");
   qm::bench::Detail("matches: " + std::to_string(ours) + " (find: " + std::to_string(theirs) + ")");

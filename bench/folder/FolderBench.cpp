@@ -26,7 +26,8 @@ constexpr int kLines = 50;
 void WriteSmallFiles(const std::string& folder) {
   const std::string line(60, 'x');
   for (int i = 0; i < kWrites; ++i) {
-    auto stream = qm::TextStream::Open(folder + "/report" + std::to_string(i % 4) + ".txt", qm::IOMode::ForWriting, true);
+    auto stream =
+        qm::TextStream::Open(folder + "/report" + std::to_string(i % 4) + ".txt", qm::IOMode::ForWriting, true);
     for (int k = 0; k < kLines; ++k) stream->WriteLine(line);
     stream->Close();
   }

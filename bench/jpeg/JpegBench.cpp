@@ -65,10 +65,9 @@ int main() {
 
   bool peerOk = true;
   qm::bench::Contender save{"Graphics.SaveAsJPG", [&] { qm::Graphics().SaveAsJPG(bmp, ours); }};
-  qm::bench::Contender cjpeg{"cjpeg -quality 90", [&] {
-                               peerOk = qm::bench::Shell("cjpeg -quality 90 -outfile '" + theirs + "' '" + bmp + "'") &&
-                                        peerOk;
-                             }};
+  qm::bench::Contender cjpeg{
+      "cjpeg -quality 90",
+      [&] { peerOk = qm::bench::Shell("cjpeg -quality 90 -outfile '" + theirs + "' '" + bmp + "'") && peerOk; }};
   qm::bench::RunRow("jpeg", 1.0, save, {cjpeg}, 5);
   qm::bench::Detail("sizes: ours " + std::to_string(FileSize(ours)) + " bytes, cjpeg " +
                     std::to_string(FileSize(theirs)) + " bytes");

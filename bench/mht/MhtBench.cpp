@@ -40,13 +40,12 @@ int main() {
                               std::string subject;
                               qm::mdlHTML2MHT::ConvertHTMLToMHT(dir + "/page.html", "/dev/null", subject);
                             }};
-  qm::bench::Contender peer{"base64 -w 76", [&] {
-                              peerFailed |= !qm::bench::Shell("for f in" + files + "; do base64 -w 76 \"$f\"; done >/dev/null");
-                            }};
+  qm::bench::Contender peer{
+      "base64 -w 76",
+      [&] { peerFailed |= !qm::bench::Shell("for f in" + files + "; do base64 -w 76 \"$f\"; done >/dev/null"); }};
   // The same bytes through one base64 process, so process start-up does not favour us.
-  qm::bench::Contender onePeer{"cat | base64 -w 76", [&] {
-                                 peerFailed |= !qm::bench::Shell("cat" + files + " | base64 -w 76 >/dev/null");
-                               }};
+  qm::bench::Contender onePeer{"cat | base64 -w 76",
+                               [&] { peerFailed |= !qm::bench::Shell("cat" + files + " | base64 -w 76 >/dev/null"); }};
   qm::bench::RunRow("mht", 0.8, ours, {peer, onePeer});
 
   // For the record: the same archive written to a real file.

@@ -179,8 +179,8 @@ bool SameGraph(const Graph& a, const Graph& b) {
   for (std::size_t i = 0; i < a.Orders->Items.size(); ++i) {
     const Order& x = *a.Orders->Items[i];
     const Order& y = *b.Orders->Items[i];
-    if (x.Number != y.Number || x.Amount != y.Amount || x.Placed != y.Placed || x.Note != y.Note ||
-        x.Paid != y.Paid || !y.Buyer || x.Buyer->Id != y.Buyer->Id)
+    if (x.Number != y.Number || x.Amount != y.Amount || x.Placed != y.Placed || x.Note != y.Note || x.Paid != y.Paid ||
+        !y.Buyer || x.Buyer->Id != y.Buyer->Id)
       return false;
   }
   // Orders of one customer share one object.
@@ -220,8 +220,9 @@ void MeasureMemory(const std::string& path) {
   const double file = static_cast<double>(std::filesystem::file_size(path));
   const double used = static_cast<double>(values[1] - values[0]) * 1024;
   char text[256];
-  std::snprintf(text, sizeof text, "QMStream peak memory of write + read: %.1f MB over the graph, %.2f x the %.1f MB file",
-                used / 1e6, used / file, file / 1e6);
+  std::snprintf(text, sizeof text,
+                "QMStream peak memory of write + read: %.1f MB over the graph, %.2f x the %.1f MB file", used / 1e6,
+                used / file, file / 1e6);
   qm::bench::Detail(text);
   std::snprintf(text, sizeof text, "goal: at most 1 x the file; peak of the whole process %.1f MB",
                 static_cast<double>(values[1]) * 1024 / 1e6);
@@ -238,8 +239,10 @@ void MeasureLoggingCheck() {
   for (int i = 0; i < kCalls; ++i) on += qm::LoggingEnabled() ? 1 : 0;
   const double ns = 1e9 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC / kCalls;
   char text[200];
-  std::snprintf(text, sizeof text, "logging switch asked at every log call: %.1f ns of CPU a question (%s), %.0f ms for the 2.6 million of one read",
-                ns, on ? "on" : "off", ns * 2.6e6 / 1e6);
+  std::snprintf(
+      text, sizeof text,
+      "logging switch asked at every log call: %.1f ns of CPU a question (%s), %.0f ms for the 2.6 million of one read",
+      ns, on ? "on" : "off", ns * 2.6e6 / 1e6);
   qm::bench::Detail(text);
 }
 
@@ -249,15 +252,15 @@ void MeasureLoggingCheck() {
 namespace boost::serialization {
 template <class Archive>
 void serialize(Archive& ar, Customer& c, unsigned) {
-  ar & c.Id & c.FullName;
+  ar& c.Id& c.FullName;
 }
 template <class Archive>
 void serialize(Archive& ar, Order& o, unsigned) {
-  ar & o.Number & o.Amount & o.Placed & o.Note & o.Paid & o.Buyer;
+  ar& o.Number& o.Amount& o.Placed& o.Note& o.Paid& o.Buyer;
 }
 template <class Archive>
 void serialize(Archive& ar, Plain& p, unsigned) {
-  ar & p.Customers & p.Orders;
+  ar& p.Customers& p.Orders;
 }
 }  // namespace boost::serialization
 
@@ -269,7 +272,8 @@ int main(int argc, char** argv) {
 
   bool oursOk = false;
   std::size_t cerealOrders = 0, boostOrders = 0;
-  qm::bench::Contender qms{"QMStream simple records", [&] { oursOk = SameGraph(graph, QMStreamRoundTrip(graph, ours)); }};
+  qm::bench::Contender qms{"QMStream simple records",
+                           [&] { oursOk = SameGraph(graph, QMStreamRoundTrip(graph, ours)); }};
   qm::bench::Contender cerealJson{"cereal JSONOutputArchive/JSONInputArchive", [&] {
                                     {
                                       std::ofstream os(json);

@@ -25,18 +25,18 @@ int main() {
     pairs.emplace_back(key, static_cast<int>(pairs.size()));
   }
   std::shared_ptr<qm::Dictionary> result;
-  qm::bench::Contender ours{"Utility.SortDictionary", [&] {
-                              result.reset();  // the previous run's result goes inside the timing, as the peer's copy does
-                              result = qm::Utility().SortDictionary(dictionary);
-                            }};
+  qm::bench::Contender ours{
+      "Utility.SortDictionary", [&] {
+        result.reset();  // the previous run's result goes inside the timing, as the peer's copy does
+        result = qm::Utility().SortDictionary(dictionary);
+      }};
   qm::bench::Contender peer{"std::sort of pairs", [&] {
                               auto copy = pairs;
                               std::sort(copy.begin(), copy.end());
                             }};
   qm::bench::RunRow("sort", 1.3, ours, {peer});
-  const bool sorted = std::is_sorted(result->begin(), result->end(), [](const auto& a, const auto& b) {
-    return a.Key.String() < b.Key.String();
-  });
+  const bool sorted = std::is_sorted(result->begin(), result->end(),
+                                     [](const auto& a, const auto& b) { return a.Key.String() < b.Key.String(); });
   if (!sorted || result->Count() != kKeys) qm::bench::Detail("MISMATCH: the result is not the pairs in key order");
   return 0;
 }

@@ -23,7 +23,9 @@ double CpuSeconds() {
   rusage self{}, children{};
   getrusage(RUSAGE_SELF, &self);
   getrusage(RUSAGE_CHILDREN, &children);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
 }
 
@@ -77,8 +79,8 @@ RowResult RunRow(const std::string& row, double goal, const Contender& ours, con
   std::printf("bench %s ratio %s goal %s\n", row.c_str(), Format(result.Ratio, "%.2f").c_str(),
               Format(goal, "%g").c_str());
   for (std::size_t i = 0; i < all.size(); ++i)
-    Detail(all[i]->Name + ": " + Format(medians[i] * 1000, "%.1f") + " ms (median of " +
-           std::to_string(repetitions) + ")");
+    Detail(all[i]->Name + ": " + Format(medians[i] * 1000, "%.1f") + " ms (median of " + std::to_string(repetitions) +
+           ")");
   std::string byRound = "ratio in each round:";
   for (const double r : ratios) byRound += Format(r, " %.2f");
   Detail(byRound);
@@ -115,8 +117,8 @@ std::size_t PeakMemoryBytes() {
 
 std::string ScratchDir(const std::string& row) {
   const char* base = std::getenv("QM_BENCH_DIR");
-  std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") /
-                              ("qm-bench-" + row + "-" + std::to_string(getpid()));
+  std::filesystem::path dir =
+      std::filesystem::path(base && *base ? base : "/tmp") / ("qm-bench-" + row + "-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   static std::vector<std::filesystem::path> toRemove;  // bench processes are short-lived
   if (toRemove.empty()) {

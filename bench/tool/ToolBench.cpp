@@ -27,8 +27,7 @@ namespace {
 
 // Runs `args` in `folder` with its output in `out` (or /dev/null); returns
 // the exit status, -1 when it could not run.
-int Run(const std::vector<std::string>& args, const std::string& folder = ".",
-        const std::string& out = "/dev/null") {
+int Run(const std::vector<std::string>& args, const std::string& folder = ".", const std::string& out = "/dev/null") {
   std::vector<char*> argv;
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -61,9 +60,7 @@ std::vector<std::string> SortedLines(const std::string& path) {
   return lines;
 }
 
-void Check(bool same, const std::string& what) {
-  qm::bench::Detail((same ? "same result: " : "MISMATCH: ") + what);
-}
+void Check(bool same, const std::string& what) { qm::bench::Detail((same ? "same result: " : "MISMATCH: ") + what); }
 
 void VersionRow() {
   constexpr int kStarts = 20;
@@ -105,8 +102,8 @@ void ZipRow() {
   std::vector<std::string> names;
   for (int i = 0; i < 1000; ++i) {
     names.push_back("file" + std::to_string(i) + ".txt");
-    std::ofstream(folder + "/" + names.back()) << std::string(static_cast<std::size_t>(200 + i % 7 * 300), 'a' + i % 26)
-                                               << " line " << i << '\n';
+    std::ofstream(folder + "/" + names.back())
+        << std::string(static_cast<std::size_t>(200 + i % 7 * 300), 'a' + i % 26) << " line " << i << '\n';
   }
   std::vector<std::string> ourArgs{QM_CLI_PROGRAM, "zip", "-q", "ours.zip"};
   ourArgs.insert(ourArgs.end(), names.begin(), names.end());

@@ -24,10 +24,9 @@ int main() {
     std::mt19937 random(11);
     out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<catalog>\n";
     for (long n = 1; out.tellp() < 50L * 1024 * 1024; ++n) {
-      out << "  <item id=\"" << n << "\" kind=\"k" << n % 7 << "\"><name>Item " << n
-          << " &amp; more</name><price>" << random() % 100000 / 100.0 << "</price><tags><tag>a" << n % 13
-          << "</tag><tag>b" << n % 5 << "</tag></tags><note>Some longer text for item " << n
-          << " with several words in it.</note></item>\n";
+      out << "  <item id=\"" << n << "\" kind=\"k" << n % 7 << "\"><name>Item " << n << " &amp; more</name><price>"
+          << random() % 100000 / 100.0 << "</price><tags><tag>a" << n % 13 << "</tag><tag>b" << n % 5
+          << "</tag></tags><note>Some longer text for item " << n << " with several words in it.</note></item>\n";
     }
     out << "</catalog>\n";
   }

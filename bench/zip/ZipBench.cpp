@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -59,9 +59,8 @@ int main() {
   qm::bench::RunMeteredRow("zip", 0.8, ours, peer);
   const std::string cores = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
   qm::bench::Detail("1000 files, " + std::to_string(total >> 20) + " MiB, deflate level 6 on both sides (ours on " +
-                    cores + " cores, zip on one); archives " +
-                    std::to_string(fs::file_size("ours.zip") >> 10) + " KiB (ours) and " +
-                    std::to_string(fs::file_size("peer.zip") >> 10) + " KiB (zip)");
+                    cores + " cores, zip on one); archives " + std::to_string(fs::file_size("ours.zip") >> 10) +
+                    " KiB (ours) and " + std::to_string(fs::file_size("peer.zip") >> 10) + " KiB (zip)");
   if (!qm::bench::Shell("unzip -tqq ours.zip")) qm::bench::Detail("MISMATCH: unzip -t failed on our archive");
   return 0;
 }

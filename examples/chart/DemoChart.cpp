@@ -15,8 +15,8 @@ void DrawDemoChart(Dispatch& picture) {
   const auto y = [&](double value) { return Variant(bottom - value * 0.6); };
 
   for (int line = 0; line <= 4; ++line)  // grid
-    graphics.Line2(picture, Variant(left), Variant(bottom - line * 540.0), Variant(left + 6000), Variant(bottom - line * 540.0),
-                   Variant(kGrey));
+    graphics.Line2(picture, Variant(left), Variant(bottom - line * 540.0), Variant(left + 6000),
+                   Variant(bottom - line * 540.0), Variant(kGrey));
   graphics.Box(picture, Variant(left), Variant(450), Variant(left + 6000), Variant(bottom), Variant(0));
   for (std::size_t i = 0; i < sales.size(); ++i) {
     const double x = left + 150 + static_cast<double>(i) * step;
@@ -31,10 +31,12 @@ void DrawDemoChart(Dispatch& picture) {
   graphics.Lines(picture, Variant(left + 375), step, points, Variant(kRed));
   graphics.LinesSmooth(picture, Variant(left + 375), step, points, Variant(kGreen));
   for (std::size_t i = 0; i < sales.size(); ++i)
-    graphics.Circle2(picture, Variant(left + 375 + static_cast<double>(i) * step), values[i], Variant(60), Variant(kRed));
+    graphics.Circle2(picture, Variant(left + 375 + static_cast<double>(i) * step), values[i], Variant(60),
+                     Variant(kRed));
 
   graphics.Text(picture, "Sales per month", Variant(true), Variant(left + 3000), Variant(150), false, vbCenter);
-  graphics.Text(picture, "4000", Variant(false), Variant(left - 60), Variant(bottom - 4 * 540.0), false, vbRightJustify);
+  graphics.Text(picture, "4000", Variant(false), Variant(left - 60), Variant(bottom - 4 * 540.0), false,
+                vbRightJustify);
   graphics.Text(picture, "0", Variant(false), Variant(left - 60), Variant(bottom), true, vbRightJustify);
   graphics.TextCR(picture, "Jan", Variant(true), Variant(left + 150), Variant(bottom + 60));
   graphics.Text(picture, "Aug", Variant(true), Variant(left + 150 + 7 * step), Variant(bottom + 60));

@@ -17,11 +17,11 @@
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
-#include "quillmark/values/Variant.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/frmError.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Variant.h"
 
 namespace {
 
@@ -59,9 +59,8 @@ void Grab(const std::string& name, const std::function<void(QWidget&)>& prepare 
 }
 
 void Failing(const std::string& file) {
-  QM_FRAME_TRY {
-    qm::Raise(53, "File not found");
-  } QM_FRAME_CATCH("QMStream", "Public Sub ReadCollectionSimple", file);
+  QM_FRAME_TRY { qm::Raise(53, "File not found"); }
+  QM_FRAME_CATCH("QMStream", "Public Sub ReadCollectionSimple", file);
 }
 
 }  // namespace
@@ -98,8 +97,8 @@ int main(int argc, char** argv) {
 
     Grab("choice");
     std::cout << "Choice: "
-              << qm::CStr(dialog.Choice(qm::VariantArray::FromVector({"Portrait", "Landscape", "Square"}),
-                                        "Orientation", 1))
+              << qm::CStr(
+                     dialog.Choice(qm::VariantArray::FromVector({"Portrait", "Landscape", "Square"}), "Orientation", 1))
               << '\n';
 
     Grab("password", [](QWidget& w) {
@@ -119,8 +118,8 @@ int main(int argc, char** argv) {
       }
     }
     Grab("save");
-    std::cout << "SaveAsFilename: "
-              << dialog.SaveAsFilename("mht", "Web archives", "Save report as", "Report", folder) << '\n';
+    std::cout << "SaveAsFilename: " << dialog.SaveAsFilename("mht", "Web archives", "Save report as", "Report", folder)
+              << '\n';
 
     Grab("color");
     std::cout << "SelectColor: " << dialog.SelectColor(qm::Variant(0x3366CC)) << '\n';

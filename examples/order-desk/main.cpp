@@ -29,7 +29,8 @@ struct Order {
   sys_seconds Placed{};  // UTC; written as its UTC date and time
 
   static void Describe(qm::RecordType<Order>& r) {
-    r.Name("Order").Version(1)
+    r.Name("Order")
+        .Version(1)
         .Field("Id", &Order::Id)
         .Field("Customer", &Order::Customer)
         .Field("Amount", &Order::Amount)
@@ -43,8 +44,8 @@ namespace {
 
 // The same 1,000 orders on every run: a small linear congruential generator.
 std::vector<Order> MakeOrders(std::size_t count) {
-  static constexpr std::array<const char*, 6> kCustomers = {
-      "Ada Lovelace", "Babbage & Sons", "Grace Hopper", "Lovelace <Labs>", "Turing Ltd", "Hamilton \"Apollo\""};
+  static constexpr std::array<const char*, 6> kCustomers = {"Ada Lovelace",    "Babbage & Sons", "Grace Hopper",
+                                                            "Lovelace <Labs>", "Turing Ltd",     "Hamilton \"Apollo\""};
   std::uint64_t seed = 42;
   auto next = [&seed](std::uint64_t bound) {
     seed = seed * 6364136223846793005u + 1442695040888963407u;

@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
     in.Use(qm::TextStream::Open(path, qm::IOMode::ForReading));
     in.ReadCollectionSimple(customersBack, true, context);
     in.ReadCollectionSimple(ordersBack, true, context);
-    const qm::QMStreamErrors result = in.ReadObject(settingsBack, qm::VariantArray::FromVector({Variant("Currency"), Variant("VatRate"), Variant("PrintInvoices")}));
+    const qm::QMStreamErrors result = in.ReadObject(
+        settingsBack,
+        qm::VariantArray::FromVector({Variant("Currency"), Variant("VatRate"), Variant("PrintInvoices")}));
     in.Close_();
 
     std::cout << "\nLoaded " << ordersBack->Items.size() << " orders:\n";

@@ -9,8 +9,8 @@
 #include <iostream>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/html/MhtArchive.h"
 #include "quillmark/html/HTMLDoc.h"
+#include "quillmark/html/MhtArchive.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     const qm::Variant values(qm::VariantArray::FromVector(rows));
 
     qm::Canvas canvas(kWidth, kHeight);  // white
-    qm::CanvasSurface surface(canvas);    // Graphics' picture surface: twips, colours 0x00BBGGRR
+    qm::CanvasSurface surface(canvas);   // Graphics' picture surface: twips, colours 0x00BBGGRR
     qm::Graphics g;
     for (int v = 0; v <= 50; v += 10)
       g.Line2(surface, left, bottom - v * scale, left + 11 * step, bottom - v * scale, std::int32_t{0xE0E0E0});
@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
     qm::WriteJpeg(canvas, argv[1], 90);
 
     const std::vector<double> smooth = qm::ResampleCubic(months, 10);
-    std::cout << argv[1] << ": " << months.size() << " values, " << smooth.size()
-              << " points on the spline, " << kWidth << " x " << kHeight << " JPEG\n";
+    std::cout << argv[1] << ": " << months.size() << " values, " << smooth.size() << " points on the spline, " << kWidth
+              << " x " << kHeight << " JPEG\n";
   } catch (const qm::Error& e) {
     std::cerr << "error " << e.Number() << ": " << e.Description() << "\n  " << e.Source() << '\n';
     return 1;

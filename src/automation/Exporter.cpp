@@ -3,10 +3,10 @@
 #include "automation/Spreadsheet.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
-#include "quillmark/values/Dispatch.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/utility/TemporaryFile.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 namespace {

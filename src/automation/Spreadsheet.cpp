@@ -15,12 +15,12 @@
 #include <sstream>
 #include <xlsxwriter.h>
 
-#include "quillmark/errors/Error.h"
-#include "quillmark/errors/ErrorNumbers.h"
-#include "quillmark/values/Conversions.h"
-#include "quillmark/utility/Utility.h"
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/utility/Utility.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::spreadsheet {
 namespace {
@@ -45,8 +45,11 @@ bool IsDelimiter(char c, const TextImport& s) {
 // The length of the well-formed UTF-8 character at `i`; 0 when there is none.
 std::size_t Utf8Length(std::string_view text, std::size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
-  const std::size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-                             : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  const std::size_t length = c < 0x80                   ? 1
+                             : (c >= 0xC2 && c <= 0xDF) ? 2
+                             : (c >= 0xE0 && c <= 0xEF) ? 3
+                             : (c >= 0xF0 && c <= 0xF4) ? 4
+                                                        : 0;
   if (length == 0 || i + length > text.size()) return 0;
   for (std::size_t k = 1; k < length; ++k)
     if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
@@ -115,9 +118,8 @@ bool StartDetached(std::vector<std::string> argv) {
 // writer's words.
 [[noreturn]] void RaiseWriteFailure(lxw_error error) {
   const errc cause = error == LXW_ERROR_MEMORY_MALLOC_FAILED ? errc::out_of_memory
-                     : error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE
-                         ? ErrcOfErrno(errno)
-                         : errc::io_error;
+                     : error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE ? ErrcOfErrno(errno)
+                                                                                                    : errc::io_error;
   Raise(ERR_PathFileAccess, cause,
         DescribeError(ERR_PathFileAccess, std::string("the workbook cannot be written: ") + lxw_strerror(error)));
 }
@@ -254,12 +256,10 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
       const auto colIndex = static_cast<lxw_col_t>(c);
       double number = 0;
       lxw_error error;
-      if (ReadsAsNumber(text, number))
-        error = worksheet_write_number(sheet, rowIndex, colIndex, number, nullptr);
+      if (ReadsAsNumber(text, number)) error = worksheet_write_number(sheet, rowIndex, colIndex, number, nullptr);
       else if (EqualsIgnoringCase(text, "TRUE") || EqualsIgnoringCase(text, "FALSE"))
         error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
-      else
-        error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
+      else error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
       if (error != LXW_NO_ERROR) RaiseWriteFailure(error);
     }
   }

@@ -16,11 +16,11 @@ namespace qm::spreadsheet {
 
 /// The named arguments of OpenText that the import honours.
 struct TextImport {
-  std::int32_t Origin = 2;             // 2: the 8-bit character set (UTF-8 here)
-  std::int32_t StartRow = 1;           // first line imported, 1-based
-  std::int32_t DataType = 1;           // 1: delimited
-  std::int32_t TextQualifier = 1;      // 1: double quote, 2: single quote, -4142: none
-  bool ConsecutiveDelimiter = false;   // true: a run of delimiters is one
+  std::int32_t Origin = 2;            // 2: the 8-bit character set (UTF-8 here)
+  std::int32_t StartRow = 1;          // first line imported, 1-based
+  std::int32_t DataType = 1;          // 1: delimited
+  std::int32_t TextQualifier = 1;     // 1: double quote, 2: single quote, -4142: none
+  bool ConsecutiveDelimiter = false;  // true: a run of delimiters is one
   bool Tab = true;
   bool Semicolon = false;
   bool Comma = false;

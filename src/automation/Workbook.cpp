@@ -1,7 +1,7 @@
 #include "quillmark/automation/Workbook.h"
 
-#include "frame/FileErrors.h"
 #include <algorithm>
+#include "frame/FileErrors.h"
 
 #include "automation/Spreadsheet.h"
 #include "quillmark/automation/Exporter.h"

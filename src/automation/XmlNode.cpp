@@ -45,7 +45,6 @@ namespace {
 using pugi::xml_node;
 using Store = detail::XmlStore;
 
-
 xml_node Node(pugi::xml_node_struct* node) { return xml_node(node); }
 
 bool IsTopLevel(xml_node node) { return node.parent().type() == pugi::node_document; }
@@ -133,10 +132,8 @@ std::size_t SubtreeSize(xml_node root, std::size_t limit) {
 // while an XmlNode still stands inside it.
 void Discard(Store& store, xml_node node) {
   store.Touch(node.parent().internal_object());
-  if (IsReferencedWithin(store, node))
-    store.doc.append_move(node);
-  else
-    DestroySubtree(store, node);
+  if (IsReferencedWithin(store, node)) store.doc.append_move(node);
+  else DestroySubtree(store, node);
 }
 
 std::string Declaration(const std::string& encoding) {
@@ -156,8 +153,7 @@ std::string TextOf(xml_node element) {
 
 }  // namespace
 
-XmlBytes::XmlBytes(std::size_t size)
-    : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
+XmlBytes::XmlBytes(std::size_t size) : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
   if (!data_) throw std::bad_alloc();
   // No pages are asked for in advance: they come as the bytes are read in,
   // which measured faster for the read and the parse that follow.
@@ -352,7 +348,8 @@ void XmlNode::NewChild(std::string_view tag, std::string_view content) {
 bool XmlNode::AddChildTree(XmlNode& tree) {
   if (tree.impl_->store != impl_->store) {
     xml_node parent = Node(impl_->node);
-    if (IsTopLevel(parent) && StandsAloneIn(*impl_->store, parent) && StandsAloneIn(*tree.impl_->store, Node(tree.impl_->node)) &&
+    if (IsTopLevel(parent) && StandsAloneIn(*impl_->store, parent) &&
+        StandsAloneIn(*tree.impl_->store, Node(tree.impl_->node)) &&
         SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.impl_->node), kSmallTree)) {
       // The smaller side moves: this free-standing node goes over to the
       // tree's store. Nothing else refers into either side, so the result
@@ -389,10 +386,8 @@ void XmlNode::RemoveAllChildren() {
   const auto referenced = ReferencedChildren(*impl_->store, parent);
   for (xml_node child = parent.first_child(); child;) {
     xml_node next = child.next_sibling();
-    if (referenced.contains(child.internal_object()))
-      impl_->store->doc.append_move(child);
-    else
-      DestroySubtree(*impl_->store, child);
+    if (referenced.contains(child.internal_object())) impl_->store->doc.append_move(child);
+    else DestroySubtree(*impl_->store, child);
     child = next;
   }
   impl_->store->Touch(impl_->node);

@@ -87,10 +87,8 @@ class TreeBuilder {
     if (text_.empty()) return;
     if (current_ != doc_) {
       Open& open = open_.back();
-      if (IsBlank(text_))
-        open.HasBlank = true;
-      else
-        open.HasText = true;
+      if (IsBlank(text_)) open.HasBlank = true;
+      else open.HasText = true;
       current_.append_child(pugi::node_pcdata).set_value(text_.c_str());
     }
     text_.clear();
@@ -181,7 +179,8 @@ class TreeBuilder {
     TreeBuilder& self = Self(data);
     const std::string_view piece(text, static_cast<std::size_t>(length));
     self.Guard([&] {
-      if (!self.inDoctype_ && self.current_ != self.doc_ && piece.size() > 2 && piece.front() == '&' && piece.back() == ';') {
+      if (!self.inDoctype_ && self.current_ != self.doc_ && piece.size() > 2 && piece.front() == '&' &&
+          piece.back() == ';') {
         self.AddReference(piece.substr(1, piece.size() - 2));
       }
     });
@@ -229,10 +228,8 @@ class TreeBuilder {
         while (!raw.empty() && (raw.back() == ']' || raw.back() == '\0')) raw.remove_suffix(1);
         std::string subset, why;
         const std::string encoding = self.RawEncoding();
-        if (encoding.empty())
-          self.doctype_.append(raw);
-        else if (ToUtf8(encoding, raw.data(), raw.size(), subset, why))
-          self.doctype_.append(subset);
+        if (encoding.empty()) self.doctype_.append(raw);
+        else if (ToUtf8(encoding, raw.data(), raw.size(), subset, why)) self.doctype_.append(subset);
       }
       self.doctype_ += "]";
     });
@@ -263,12 +260,9 @@ class TreeBuilder {
     std::string name = encoding_;
     if (name.empty()) {
       const auto at = [&](std::size_t i) { return i < data_.size() ? static_cast<unsigned char>(data_[i]) : 0x100; };
-      if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0 && at(1) == '<'))
-        name = "UTF-16BE";
-      else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == '<' && at(1) == 0))
-        name = "UTF-16LE";
-      else
-        name = declared_;
+      if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0 && at(1) == '<')) name = "UTF-16BE";
+      else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == '<' && at(1) == 0)) name = "UTF-16LE";
+      else name = declared_;
     }
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return name.empty() || name == "UTF-8" || name == "US-ASCII" ? std::string() : name;
@@ -307,7 +301,7 @@ std::string EntityNameAt(const char* data, std::size_t size, XML_Index at) {
 
 struct Attempt {
   XmlReadResult Result;
-  std::string UnknownEncoding;  // set when the document names an encoding expat lacks
+  std::string UnknownEncoding;      // set when the document names an encoding expat lacks
   bool NameCharacterDoubt = false;  // refused at a character beyond ASCII that may be a name character
 };
 
@@ -351,8 +345,7 @@ Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const
   if (reason.empty()) {
     const XML_Error code = XML_GetErrorCode(parser.get());
     reason = XML_ErrorString(code);
-    attempt.NameCharacterDoubt =
-        code == XML_ERROR_INVALID_TOKEN && BeyondAscii(data, size);
+    attempt.NameCharacterDoubt = code == XML_ERROR_INVALID_TOKEN && BeyondAscii(data, size);
     if (code == XML_ERROR_UNDEFINED_ENTITY && (!encoding || std::string_view(encoding) == "UTF-8")) {
       const std::string name = EntityNameAt(data, size, XML_GetCurrentByteIndex(parser.get()));
       if (!name.empty()) reason += " \"" + name + "\"";
@@ -392,7 +385,8 @@ void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) 
         xmlNodeDump(buffer.get(), source, reinterpret_cast<xmlNodePtr>(dtd), 0, 0);
         std::string declaration = text(xmlBufferContent(buffer.get()));
         if (declaration.starts_with("<!DOCTYPE ")) declaration.erase(0, 10);
-        while (!declaration.empty() && (declaration.back() == '\n' || declaration.back() == '>')) declaration.pop_back();
+        while (!declaration.empty() && (declaration.back() == '\n' || declaration.back() == '>'))
+          declaration.pop_back();
         xml_node mark = element.append_child(pugi::node_pi);
         mark.set_name(kDoctypeMark);
         mark.set_value(declaration.c_str());
@@ -401,15 +395,14 @@ void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) 
     bool elements = false, content = false;
     for (xmlNodePtr child = node->children; child; child = child->next) {
       elements = elements || child->type == XML_ELEMENT_NODE;
-      content = content || child->type == XML_ENTITY_REF_NODE ||
-                ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) && !IsBlank(text(child->content)));
+      content =
+          content || child->type == XML_ENTITY_REF_NODE ||
+          ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) && !IsBlank(text(child->content)));
     }
     std::vector<Pending> children;
     for (xmlNodePtr child = node->children; child; child = child->next) {
       switch (child->type) {
-        case XML_ELEMENT_NODE:
-          children.push_back({child, element.append_child(pugi::node_element)});
-          break;
+        case XML_ELEMENT_NODE: children.push_back({child, element.append_child(pugi::node_element)}); break;
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
           if (!elements || content) element.append_child(pugi::node_pcdata).set_value(text(child->content));
@@ -417,17 +410,14 @@ void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) 
         case XML_ENTITY_REF_NODE:
           element.append_child(pugi::node_pi).set_name((kReferenceMark + std::string(text(child->name))).c_str());
           break;
-        case XML_COMMENT_NODE:
-          element.append_child(pugi::node_comment).set_value(text(child->content));
-          break;
+        case XML_COMMENT_NODE: element.append_child(pugi::node_comment).set_value(text(child->content)); break;
         case XML_PI_NODE: {
           xml_node pi = element.append_child(pugi::node_pi);
           pi.set_name(text(child->name));
           pi.set_value(text(child->content));
           break;
         }
-        default:
-          break;
+        default: break;
       }
     }
     for (auto it = children.rbegin(); it != children.rend(); ++it) work.push_back(*it);

@@ -28,13 +28,9 @@ inline constexpr const char* XmlDoctypeMark = "!DOCTYPE";
 inline constexpr const char* XmlReferenceMark = "&";
 
 /// True for the instruction that stands for an entity reference.
-inline bool IsXmlReference(const pugi::xml_node& node) {
-  return node.type() == pugi::node_pi && node.name()[0] == '&';
-}
+inline bool IsXmlReference(const pugi::xml_node& node) { return node.type() == pugi::node_pi && node.name()[0] == '&'; }
 /// True for the instruction that holds the document type declaration.
-inline bool IsXmlDoctype(const pugi::xml_node& node) {
-  return node.type() == pugi::node_pi && node.name()[0] == '!';
-}
+inline bool IsXmlDoctype(const pugi::xml_node& node) { return node.type() == pugi::node_pi && node.name()[0] == '!'; }
 
 struct XmlReadResult {
   pugi::xml_node Root;  // the document's root element, appended to the document; empty on failure

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "automation/XmlReader.h"
 #include <vector>
+#include "automation/XmlReader.h"
 
 namespace qm::detail {
 namespace {
@@ -144,12 +144,8 @@ void WriteXml(xml_node top, std::string& out, const std::function<void(std::stri
         return;
       }
       case pugi::node_pcdata:
-      case pugi::node_cdata:
-        AppendText(out, node.value());
-        break;
-      case pugi::node_comment:
-        out.append("<!--").append(node.value()).append("-->");
-        break;
+      case pugi::node_cdata: AppendText(out, node.value()); break;
+      case pugi::node_comment: out.append("<!--").append(node.value()).append("-->"); break;
       case pugi::node_pi:
         if (IsXmlReference(node)) {
           out.append(node.name()).append(";");
@@ -159,8 +155,7 @@ void WriteXml(xml_node top, std::string& out, const std::function<void(std::stri
         if (*node.value()) out.append(" ").append(node.value());
         out.append("?>");
         break;
-      default:
-        break;
+      default: break;
     }
     if (inBlock) out.append("\n");
   };

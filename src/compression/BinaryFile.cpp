@@ -9,8 +9,8 @@
 #include <limits>
 
 #include "frame/FileErrors.h"
-#include "quillmark/errors/Error.h"
 #include "io/AtomicFile.h"
+#include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::compression {

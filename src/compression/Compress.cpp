@@ -136,9 +136,8 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
     output.Write(LittleEndian(originalLength));
     std::int32_t result = inMemory.Result;
     if (streamed) {
-      const auto outcome = compression::DeflateFile(*input, input->Size(), output,
-                                                    compression::WorkBufferSize(originalLength), CompressionLevel,
-                                                    progress);
+      const auto outcome = compression::DeflateFile(
+          *input, input->Size(), output, compression::WorkBufferSize(originalLength), CompressionLevel, progress);
       valueCompressedSize_ = static_cast<std::int32_t>(outcome.Written);
       result = outcome.Result;
     } else {
@@ -162,10 +161,9 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     // The length field, or as much of it as a short file has.
     std::array<std::uint8_t, kLengthFieldSize> field{};
     fieldBytes = input->Read({field.data(), std::min(kLengthFieldSize, length)});
-    const auto originalSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(field[0]) |
-                                                        static_cast<std::uint32_t>(field[1]) << 8 |
-                                                        static_cast<std::uint32_t>(field[2]) << 16 |
-                                                        static_cast<std::uint32_t>(field[3]) << 24);
+    const auto originalSize = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(field[0]) | static_cast<std::uint32_t>(field[1]) << 8 |
+        static_cast<std::uint32_t>(field[2]) << 16 | static_cast<std::uint32_t>(field[3]) << 24);
     valueDecompressedSize_ = originalSize;
     valueCompressedSize_ = CheckedLength(length);
     capacity = compression::WorkBufferSize(originalSize);
@@ -183,8 +181,7 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
     // bytes after the end of its stream).
     // Progress in bytes of the whole file, the length field included.
     Progress ofFile;
-    if (progress)
-      ofFile = [&](std::uint64_t done, std::uint64_t) { progress(fieldBytes + done, input->Size()); };
+    if (progress) ofFile = [&](std::uint64_t done, std::uint64_t) { progress(fieldBytes + done, input->Size()); };
     const auto outcome =
         compression::InflateFile(*input, input->Size() - fieldBytes, fieldBytes, output, capacity, ofFile);
     output.Close();

@@ -5,12 +5,12 @@
 
 #include "compression/WorkBuffer.h"
 #include "frame/FileErrors.h"
-#include "runtime/ProgressRelay.h"
 #include "io/AtomicFile.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "runtime/ProgressRelay.h"
 
 namespace qm {
 namespace {
@@ -73,7 +73,8 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::size_
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, DeflateLevel level,
                   const Progress& progress) {
   ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
-    return compress.CompressFile(in.string(), temporary, static_cast<CompressionLevelConstants>(ZlibLevel(level)), relayed);
+    return compress.CompressFile(in.string(), temporary, static_cast<CompressionLevelConstants>(ZlibLevel(level)),
+                                 relayed);
   });
 }
 

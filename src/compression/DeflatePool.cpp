@@ -183,9 +183,7 @@ void DeflatePool::Shared::Help() noexcept {
 }
 
 DeflatePool::DeflatePool(int level, off_t maxFileSize, unsigned helpers, std::uint64_t memoryLimit)
-    : helpers_(helpers),
-      shared_(std::make_shared<Shared>(level, maxFileSize, memoryLimit)),
-      writerDeflater_(level) {}
+    : helpers_(helpers), shared_(std::make_shared<Shared>(level, maxFileSize, memoryLimit)), writerDeflater_(level) {}
 
 DeflatePool::~DeflatePool() {
   // Helpers that have begun stop at their next file; queued ones will find

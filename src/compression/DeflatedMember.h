@@ -51,7 +51,7 @@ class DeflatedMember {
   std::string path_;
   struct stat info_;
   DeflatePool& pool_;
-  std::size_t file_ = 0;   // the pool's number for it
+  std::size_t file_ = 0;  // the pool's number for it
   bool planned_ = false;
   bool prepared_ = false;  // deflated_ holds the data
   bool known_ = false;     // sizes and CRC are known

@@ -12,7 +12,7 @@
 namespace qm::compression {
 
 struct StreamOutcome {
-  std::int32_t Result = 0;  // the zlib code compress2 / uncompress would give
+  std::int32_t Result = 0;    // the zlib code compress2 / uncompress would give
   std::uint64_t Written = 0;  // bytes written to the output (destLen)
 };
 

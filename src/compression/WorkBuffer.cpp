@@ -40,8 +40,8 @@ ZlibOutput DeflateInto(std::span<const std::uint8_t> source, std::int32_t level,
   // to have an address: an empty vector's data() may be null.
   std::uint8_t spare = 0;
   uLongf destLen = static_cast<uLongf>(capacity);
-  out.Result = compress2(capacity ? out.Data.data() : &spare, &destLen, source.data(),
-                         static_cast<uLong>(source.size()), level);
+  out.Result =
+      compress2(capacity ? out.Data.data() : &spare, &destLen, source.data(), static_cast<uLong>(source.size()), level);
   // A stream error (such as an invalid level) comes before any output.
   out.Data.resize(out.Result == Z_STREAM_ERROR ? 0 : std::min<std::size_t>(destLen, capacity));
   return out;
@@ -101,8 +101,7 @@ ZlibOutput InflateUpTo(std::span<const std::uint8_t> source, std::size_t capacit
 }
 
 ZlibOutput Deflate(std::span<const std::uint8_t> source, std::int32_t level) {
-  return DeflateInto(source, level,
-                     static_cast<std::size_t>(WorkBufferSize(static_cast<std::int64_t>(source.size()))));
+  return DeflateInto(source, level, static_cast<std::size_t>(WorkBufferSize(static_cast<std::int64_t>(source.size()))));
 }
 
 ZlibOutput Inflate(std::span<const std::uint8_t> source, std::int32_t originalSize) {

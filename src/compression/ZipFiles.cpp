@@ -123,8 +123,7 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
   if (progress) {
     try {  // dropped, as while libzip writes: the archive is done
       progress(bytesBefore.back(), bytesBefore.back());
-    } catch (...) {
-    }
+    } catch (...) {}
   }
   return report;
 }

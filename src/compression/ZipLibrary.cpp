@@ -155,8 +155,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       continue;
     }
     if (member.StoredName.empty()) {
-      skip(given, "is the root or the current folder, which has no name to store",
-           "zip warning: name not matched: ");
+      skip(given, "is the root or the current folder, which has no name to store", "zip warning: name not matched: ");
       continue;
     }
     if (archiveExists && SameFile(member.Info, archiveInfo)) {
@@ -171,7 +170,8 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     // A file that cannot be opened stops the operation before the archive is
     // touched, naming the file (libzip would only say that some file failed).
     if (S_ISREG(member.Info.st_mode) && ::access(member.Path.c_str(), R_OK) != 0)
-      return Fail(ZE_Open_ERR, std::string(given), "cannot be opened for reading: " + std::string(std::strerror(errno)));
+      return Fail(ZE_Open_ERR, std::string(given),
+                  "cannot be opened for reading: " + std::string(std::strerror(errno)));
     if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
     members.push_back(std::move(member));
   }
@@ -191,8 +191,8 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     zip_error_fini(&error);
     if (openError == ZIP_ER_OPEN) return Fail(ZE_Create_ERR, archivePath, "cannot be created: " + words);
     if (ResultOf(openError) == ZE_Zip_Structure_ERR)
-      return Fail(ZE_Zip_Structure_ERR, archivePath, "exists but is not a zip archive, or is damaged (" + words +
-                                                         "); it was left as it was");
+      return Fail(ZE_Zip_Structure_ERR, archivePath,
+                  "exists but is not a zip archive, or is damaged (" + words + "); it was left as it was");
     return Fail(ResultOf(openError), archivePath, "cannot be opened: " + words);
   }
   // libzip's error, said of the file concerned.

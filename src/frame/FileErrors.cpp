@@ -42,10 +42,8 @@ void RethrowForTarget(const fs::path& target) {
     throw;
   } catch (const Error& e) {
     source = e.Source();
-  } catch (...) {
-  }
-  throw Error(ERR_PathNotFound, errc::not_found, std::move(source),
-              DescribeError(ERR_PathNotFound, folder.string()));
+  } catch (...) {}
+  throw Error(ERR_PathNotFound, errc::not_found, std::move(source), DescribeError(ERR_PathNotFound, folder.string()));
 }
 
 }  // namespace qm::frame

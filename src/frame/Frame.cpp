@@ -19,15 +19,24 @@ struct ModuleClass {
   std::string_view Class;
 };
 constexpr ModuleClass kModuleClasses[] = {
-    {"Error", "frmError"},        {"List", "frmList"},
-    {"Slider", "frmSlider"},      {"Password", "frmPassword"},
-    {"MsgBoxEx", "frmMsgBoxEx"},  {"Preview", "frmPreview"},
-    {"CommDLG", "frmCommDLG"},    {"DIBSection", "clsDIBSection"},
-    {"ZipMgr", "Zipper"},         {"IPersistableHandleUnknown", "IPersistableHdleUnknown"},
-    {"LibMain", ""},              {"Spline", ""},
-    {"HTML2MHT", ""},             {"MIMECoding", ""},
-    {"IJL", ""},                  {"RunningProcesses", ""},
-    {"ZipTypes", ""},             {"ADSI", ""},
+    {"Error", "frmError"},
+    {"List", "frmList"},
+    {"Slider", "frmSlider"},
+    {"Password", "frmPassword"},
+    {"MsgBoxEx", "frmMsgBoxEx"},
+    {"Preview", "frmPreview"},
+    {"CommDLG", "frmCommDLG"},
+    {"DIBSection", "clsDIBSection"},
+    {"ZipMgr", "Zipper"},
+    {"IPersistableHandleUnknown", "IPersistableHdleUnknown"},
+    {"LibMain", ""},
+    {"Spline", ""},
+    {"HTML2MHT", ""},
+    {"MIMECoding", ""},
+    {"IJL", ""},
+    {"RunningProcesses", ""},
+    {"ZipTypes", ""},
+    {"ADSI", ""},
     {"ZipFiles", ""},
 };
 

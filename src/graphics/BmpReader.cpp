@@ -115,8 +115,7 @@ std::optional<DirectBmp> DirectBmpLayout(std::span<const std::uint8_t> head, std
   const std::uint32_t offset = Le(&head[10], 4), infoSize = Le(&head[14], 4);
   const auto width = static_cast<std::int32_t>(Le(&head[18], 4));
   const auto height = static_cast<std::int32_t>(Le(&head[22], 4));
-  if (infoSize < 40 || Le(&head[26], 2) != 1 || Le(&head[28], 2) != 24 || Le(&head[30], 4) != kRgb)
-    return std::nullopt;
+  if (infoSize < 40 || Le(&head[26], 2) != 1 || Le(&head[28], 2) != 24 || Le(&head[30], 4) != kRgb) return std::nullopt;
   if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxPicturePixels) return std::nullopt;
   if (std::uint64_t{offset} < kFileHeaderBytes + std::uint64_t{infoSize}) return std::nullopt;
   if (offset + RowBytes(width, 24) * static_cast<std::uint64_t>(height) > fileSize) return std::nullopt;
@@ -162,9 +161,7 @@ std::shared_ptr<Bitmap> DecodeBmp(std::span<const std::uint8_t> bytes) {
         }
         break;
       }
-      case 24:
-        std::memcpy(out, in, 3 * static_cast<std::size_t>(width));
-        break;
+      case 24: std::memcpy(out, in, 3 * static_cast<std::size_t>(width)); break;
       default:
         for (std::int32_t x = 0; x < width; ++x, out += 3) {
           const std::uint32_t pixel = h.BitCount == 16 ? Le(in + 2 * x, 2) : Le(in + 4 * x, 4);

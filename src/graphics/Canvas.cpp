@@ -92,10 +92,9 @@ void Canvas::Polyline(std::span<const Point> points, Rgb colour) {
 
 void Canvas::FillRect(double x1, double y1, double x2, double y2, Rgb colour) {
   Bitmap& bitmap = *CanvasAccess::Pixels(*this);
-  raster::Rectangle(x1, y1, x2, y2, bitmap.Width(), bitmap.Height(),
-                    [&](std::int32_t y, std::int32_t left, std::int32_t right) {
-                      FillSpan(bitmap, y, left, right, colour);
-                    });
+  raster::Rectangle(
+      x1, y1, x2, y2, bitmap.Width(), bitmap.Height(),
+      [&](std::int32_t y, std::int32_t left, std::int32_t right) { FillSpan(bitmap, y, left, right, colour); });
 }
 
 void Canvas::Rect(double x1, double y1, double x2, double y2, Rgb colour) {

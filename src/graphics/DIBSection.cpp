@@ -21,7 +21,8 @@ bool clsDIBSection::Create(std::int32_t Width, std::int32_t Height) {
     bits_ = dib_->Bits();
     previous_ = memoryContext_->SelectObject(dib_);
     return true;
-  } QM_FRAME_CATCH("DIBSection", "Public Function Create", Width, Height);
+  }
+  QM_FRAME_CATCH("DIBSection", "Public Function Create", Width, Height);
 }
 
 bool clsDIBSection::CreateDIB(DeviceContext& hDC, std::int32_t Width, std::int32_t Height,
@@ -45,7 +46,8 @@ bool clsDIBSection::CreateDIB(DeviceContext& hDC, std::int32_t Width, std::int32
       return false;  // no memory for a bitmap of that size
     }
     return true;
-  } QM_FRAME_CATCH("DIBSection", "Public Function CreateDIB", hDC, Width, Height, hDib);
+  }
+  QM_FRAME_CATCH("DIBSection", "Public Function CreateDIB", hDC, Width, Height, hDib);
 }
 
 Variant clsDIBSection::CreateFromPicture(const Picture& picture) {
@@ -60,7 +62,8 @@ Variant clsDIBSection::CreateFromPicture(const Picture& picture) {
     LoadPictureBlt(source, 0, 0, -1, -1, SRCCOPY);
     source.SelectObject(std::move(before));
     return Variant();
-  } QM_FRAME_CATCH("DIBSection", "Public Function CreateFromPicture", picture);
+  }
+  QM_FRAME_CATCH("DIBSection", "Public Function CreateFromPicture", picture);
 }
 
 void clsDIBSection::LoadPictureBlt(const DeviceContext& hDC, std::int32_t SrcLeft, std::int32_t SrcTop,
@@ -69,29 +72,33 @@ void clsDIBSection::LoadPictureBlt(const DeviceContext& hDC, std::int32_t SrcLef
     if (!memoryContext_) return;
     BitBlt(*memoryContext_, 0, 0, SrcWidth < 0 ? header_.biWidth : SrcWidth,
            SrcHeight < 0 ? header_.biHeight : SrcHeight, hDC, SrcLeft, SrcTop, Rop);
-  } QM_FRAME_CATCH("DIBSection", "Public Sub LoadPictureBlt", hDC, SrcLeft, SrcTop, SrcWidth, SrcHeight, Rop);
+  }
+  QM_FRAME_CATCH("DIBSection", "Public Sub LoadPictureBlt", hDC, SrcLeft, SrcTop, SrcWidth, SrcHeight, Rop);
 }
 
 std::int32_t clsDIBSection::BytesPerScanLine() const {
-  QM_FRAME_TRY {
-    return static_cast<std::int32_t>((std::int64_t{3} * header_.biWidth + 3) & ~std::int64_t{3});
-  } QM_FRAME_CATCH("DIBSection", "Public Property Get BytesPerScanLine");
+  QM_FRAME_TRY { return static_cast<std::int32_t>((std::int64_t{3} * header_.biWidth + 3) & ~std::int64_t{3}); }
+  QM_FRAME_CATCH("DIBSection", "Public Property Get BytesPerScanLine");
 }
 
 std::int32_t clsDIBSection::Width() const {
-  QM_FRAME_TRY { return header_.biWidth; } QM_FRAME_CATCH("DIBSection", "Public Property Get Width");
+  QM_FRAME_TRY { return header_.biWidth; }
+  QM_FRAME_CATCH("DIBSection", "Public Property Get Width");
 }
 
 std::int32_t clsDIBSection::Height() const {
-  QM_FRAME_TRY { return header_.biHeight; } QM_FRAME_CATCH("DIBSection", "Public Property Get Height");
+  QM_FRAME_TRY { return header_.biHeight; }
+  QM_FRAME_CATCH("DIBSection", "Public Property Get Height");
 }
 
 std::uint8_t* clsDIBSection::DIBSectionBitsPtr() const {
-  QM_FRAME_TRY { return bits_; } QM_FRAME_CATCH("DIBSection", "Public Property Get DIBSectionBitsPtr");
+  QM_FRAME_TRY { return bits_; }
+  QM_FRAME_CATCH("DIBSection", "Public Property Get DIBSectionBitsPtr");
 }
 
 void clsDIBSection::ClearUp() {
-  QM_FRAME_TRY { Release(); } QM_FRAME_CATCH("DIBSection", "Public Sub ClearUp");
+  QM_FRAME_TRY { Release(); }
+  QM_FRAME_CATCH("DIBSection", "Public Sub ClearUp");
 }
 
 void clsDIBSection::Release() noexcept {

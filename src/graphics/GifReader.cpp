@@ -24,7 +24,8 @@ struct MemorySource {
 
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int length) {
   auto* source = static_cast<MemorySource*>(gif->UserData);
-  const std::size_t n = std::min(static_cast<std::size_t>(std::max(length, 0)), source->Bytes.size() - source->Position);
+  const std::size_t n =
+      std::min(static_cast<std::size_t>(std::max(length, 0)), source->Bytes.size() - source->Position);
   std::memcpy(out, source->Bytes.data() + source->Position, n);
   source->Position += n;
   return static_cast<int>(n);

@@ -57,24 +57,25 @@ void Graphics::Line2(Dispatch& Picture, const Variant& X1, const Variant& Y1, co
     Picture.Let("DrawMode", Variant(DrawMode));
     CallLine(Picture, LineSegment, X1, Y1, X2, Y2, Color);
     Picture.Let("DrawMode", previous);
-  } QM_FRAME_CATCH("Graphics", "Public Sub Line2", Picture, X1, Y1, X2, Y2, Color, DrawMode);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub Line2", Picture, X1, Y1, X2, Y2, Color, DrawMode);
 }
 
 void Graphics::Box(Dispatch& Picture, const Variant& X1, const Variant& Y1, const Variant& X2, const Variant& Y2,
                    const Variant& Color) {
-  QM_FRAME_TRY {
-    CallLine(Picture, LineBox, X1, Y1, X2, Y2, Color);
-  } QM_FRAME_CATCH("Graphics", "Public Sub Box", Picture, X1, Y1, X2, Y2, Color);
+  QM_FRAME_TRY { CallLine(Picture, LineBox, X1, Y1, X2, Y2, Color); }
+  QM_FRAME_CATCH("Graphics", "Public Sub Box", Picture, X1, Y1, X2, Y2, Color);
 }
 
-void Graphics::BoxFill(Dispatch& Picture, const Variant& X1, const Variant& Y1, const Variant& X2,
-                       const Variant& Y2, const Variant& Color, std::int32_t DrawMode) {
+void Graphics::BoxFill(Dispatch& Picture, const Variant& X1, const Variant& Y1, const Variant& X2, const Variant& Y2,
+                       const Variant& Color, std::int32_t DrawMode) {
   QM_FRAME_TRY {
     const Variant previous = Picture.Get("DrawMode");
     Picture.Let("DrawMode", Variant(DrawMode));
     CallLine(Picture, LineBox | LineFill, X1, Y1, X2, Y2, Color);
     Picture.Let("DrawMode", previous);
-  } QM_FRAME_CATCH("Graphics", "Public Sub BoxFill", Picture, X1, Y1, X2, Y2, Color, DrawMode);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub BoxFill", Picture, X1, Y1, X2, Y2, Color, DrawMode);
 }
 
 void Graphics::Circle2(Dispatch& Picture, const Variant& x, const Variant& y, const Variant& Radius,
@@ -82,7 +83,8 @@ void Graphics::Circle2(Dispatch& Picture, const Variant& x, const Variant& y, co
   QM_FRAME_TRY {
     std::vector<Variant> args{Variant(std::int32_t{LineSegment}), x, y, Radius, Color};
     Picture.Call("Circle", args);
-  } QM_FRAME_CATCH("Graphics", "Public Sub Circle2", Picture, x, y, Radius, Color);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub Circle2", Picture, x, y, Radius, Color);
 }
 
 // The body of Text and TextCR, which differ only in the line break; each runs
@@ -92,18 +94,13 @@ void Graphics::PrintText(Dispatch& Picture, const std::string& sText, const Vari
                          std::int32_t Alignment, bool newLine) {
   if (x) {
     switch (Alignment) {
-      case vbLeftJustify:
-        Picture.Let("CurrentX", *x);
-        break;
-      case vbRightJustify:
-        Picture.Let("CurrentX", *x - TextExtent(Picture, "TextWidth", sText));
-        break;
+      case vbLeftJustify: Picture.Let("CurrentX", *x); break;
+      case vbRightJustify: Picture.Let("CurrentX", *x - TextExtent(Picture, "TextWidth", sText)); break;
       case vbCenter:
-        Picture.Let("CurrentX",
-                    (*x * Variant(std::int32_t{2}) - TextExtent(Picture, "TextWidth", sText)) / Variant(std::int32_t{2}));
+        Picture.Let("CurrentX", (*x * Variant(std::int32_t{2}) - TextExtent(Picture, "TextWidth", sText)) /
+                                    Variant(std::int32_t{2}));
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (y) Picture.Let("CurrentY", *y);
@@ -129,17 +126,15 @@ void Graphics::PrintText(Dispatch& Picture, const std::string& sText, const Vari
 void Graphics::Text(Dispatch& Picture, const std::string& sText, const Variant& FillBehind,
                     const std::optional<Variant>& x, const std::optional<Variant>& y, bool BaseCoords,
                     std::int32_t Alignment) {
-  QM_FRAME_TRY {
-    PrintText(Picture, sText, FillBehind, x, y, BaseCoords, Alignment, false);
-  } QM_FRAME_CATCH("Graphics", "Public Sub Text", Picture, sText, FillBehind, x, y, BaseCoords, Alignment);
+  QM_FRAME_TRY { PrintText(Picture, sText, FillBehind, x, y, BaseCoords, Alignment, false); }
+  QM_FRAME_CATCH("Graphics", "Public Sub Text", Picture, sText, FillBehind, x, y, BaseCoords, Alignment);
 }
 
 void Graphics::TextCR(Dispatch& Picture, const std::string& sText, const Variant& FillBehind,
                       const std::optional<Variant>& x, const std::optional<Variant>& y, bool BaseCoords,
                       std::int32_t Alignment) {
-  QM_FRAME_TRY {
-    PrintText(Picture, sText, FillBehind, x, y, BaseCoords, Alignment, true);
-  } QM_FRAME_CATCH("Graphics", "Public Sub TextCR", Picture, sText, FillBehind, x, y, BaseCoords, Alignment);
+  QM_FRAME_TRY { PrintText(Picture, sText, FillBehind, x, y, BaseCoords, Alignment, true); }
+  QM_FRAME_CATCH("Graphics", "Public Sub TextCR", Picture, sText, FillBehind, x, y, BaseCoords, Alignment);
 }
 
 void Graphics::Lines(Dispatch& Picture, const Variant& Left, double dxStep, const Variant& YValues,
@@ -160,7 +155,8 @@ void Graphics::Lines(Dispatch& Picture, const Variant& Left, double dxStep, cons
       py = yi;
       x = x + step;
     }
-  } QM_FRAME_CATCH("Graphics", "Public Sub Lines", Picture, Left, dxStep, YValues, Color, Offset, Length);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub Lines", Picture, Left, dxStep, YValues, Color, Offset, Length);
 }
 
 void Graphics::Lines(Dispatch& Picture, const Variant& Left, double dxStep, const Variant& YValues,
@@ -183,7 +179,8 @@ void Graphics::LinesSmooth(Dispatch& DestPicBox, const Variant& Left, double XSt
     Variant points(VariantArray::FromVector(std::move(range)));
     Variant color = Color;
     mdlSpline::DrawCurve(DestPicBox, Left, Variant(XStep), points, color);
-  } QM_FRAME_CATCH("Graphics", "Public Sub LinesSmooth", DestPicBox, Left, XStep, YValues, Color, Offset, Length);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub LinesSmooth", DestPicBox, Left, XStep, YValues, Color, Offset, Length);
 }
 
 void Graphics::LinesSmooth(Dispatch& DestPicBox, const Variant& Left, double XStep, const Variant& YValues,
@@ -210,7 +207,8 @@ void Graphics::CopyPictures(Dispatch& SourcePic, Dispatch& DestPic, std::int32_t
     const std::int32_t height = CLng(Variant(CDbl(SourcePic.Get("Height")) / ty));
     const auto source = ContextOf(SourcePic);
     BitBlt(*dest, dx, dy, width, height, *source, 0, 0, SRCCOPY);
-  } QM_FRAME_CATCH("Graphics", "Public Sub CopyPictures", SourcePic, DestPic, Align);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub CopyPictures", SourcePic, DestPic, Align);
 }
 
 void Graphics::SaveAsJPG(const std::string& Filename, const std::string& JPGFilename) {
@@ -219,7 +217,8 @@ void Graphics::SaveAsJPG(const std::string& Filename, const std::string& JPGFile
     clsDIBSection dib;
     dib.CreateFromPicture(*picture);
     mdlIntelJPEGLibrary::SaveJPG(dib, JPGFilename, kJpegQuality);
-  } QM_FRAME_CATCH("Graphics", "Public Sub SaveAsJPG", Filename, JPGFilename);
+  }
+  QM_FRAME_CATCH("Graphics", "Public Sub SaveAsJPG", Filename, JPGFilename);
 }
 
 }  // namespace qm

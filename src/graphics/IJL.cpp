@@ -9,12 +9,12 @@
 #include <new>
 #include <vector>
 
+#include "JpegStrips.h"
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
-#include "JpegStrips.h"
-#include "io/AtomicFile.h"
 
 namespace qm::ijl {
 namespace {
@@ -140,7 +140,8 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     }
     ijlFree(&jcprops);
     RaiseFrom(ERR_JPEG, kErrorSource, std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(result));
-  } QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
+  }
+  QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
 }
 
 }  // namespace qm::mdlIntelJPEGLibrary

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "LinearResample.h"
-#include "quillmark/graphics/Resample.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/graphics/Resample.h"
 #include "quillmark/values/Conversions.h"
 
 namespace qm {
@@ -57,7 +57,8 @@ Variant Interpolate::InterpCub(Variant& InArray, std::int16_t Precision) {
     const std::vector<double> resampled = ResampleCubic(samples, Precision);
     std::vector<Variant> values(resampled.begin(), resampled.end());
     return Variant(VariantArray::FromVector(std::move(values), lb, vbDouble));
-  } QM_FRAME_CATCH("Interpolate", "Public Function InterpCub", InArray, Precision);
+  }
+  QM_FRAME_CATCH("Interpolate", "Public Function InterpCub", InArray, Precision);
 }
 
 Variant Interpolate::InterpLin(Variant& InArray, std::int16_t Precision) {
@@ -77,7 +78,8 @@ Variant Interpolate::InterpLin(Variant& InArray, std::int16_t Precision) {
         [&](std::size_t i) -> const Variant& { return in(lb + static_cast<std::int32_t>(i)); },
         [&](const Variant& v) { values.push_back(v); });
     return Variant(VariantArray::FromVector(std::move(values), lb, vbVariant));
-  } QM_FRAME_CATCH("Interpolate", "Public Function InterpLin", InArray, Precision);
+  }
+  QM_FRAME_CATCH("Interpolate", "Public Function InterpLin", InArray, Precision);
 }
 
 }  // namespace qm

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -84,8 +84,8 @@ int McuRowsPerStrip(int width, int height) {
   const int mcuRows = static_cast<int>((std::int64_t{std::max(height, 1)} + kMcuSize - 1) / kMcuSize);
   if (mcusPerRow > kMaxInterval) return mcuRows;  // no interval fits: one strip
   const std::int64_t pixelsPerMcuRow = mcusPerRow * kMcuSize * kMcuSize;
-  const auto rows = static_cast<int>(
-      std::min<std::int64_t>((kStripPixels + pixelsPerMcuRow - 1) / pixelsPerMcuRow, mcuRows));
+  const auto rows =
+      static_cast<int>(std::min<std::int64_t>((kStripPixels + pixelsPerMcuRow - 1) / pixelsPerMcuRow, mcuRows));
   return std::clamp(rows, 1, static_cast<int>(kMaxInterval / mcusPerRow));
 }
 
@@ -356,6 +356,5 @@ std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int qual
     return IJL_MEMORY_ERROR;
   }
 }
-
 
 }  // namespace qm::ijl

@@ -49,8 +49,7 @@ class StripEncoder {
   /// top of the picture) as a complete baseline JPEG, 4:2:0, `quality`
   /// through jpeg_set_quality, standard Huffman tables, no restart interval.
   /// IJL_OK, IJL_MEMORY_ERROR or IJL_ENCODER_ERROR.
-  std::int32_t Encode(const BgrRows& rows, int quality, int top, int height,
-                      std::vector<std::uint8_t>& jpeg) noexcept;
+  std::int32_t Encode(const BgrRows& rows, int quality, int top, int height, std::vector<std::uint8_t>& jpeg) noexcept;
 
   struct State;  // libjpeg's structures (JpegStrips.cpp)
 

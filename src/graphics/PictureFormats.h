@@ -29,8 +29,8 @@ template <class Decoder, class ReadPixels>
 std::shared_ptr<Bitmap> DecodeWith(Decoder& decoder, ReadPixels readPixels) {
   if (!decoder.ReadHeader()) RaiseInvalidPicture(decoder.Message());
   CheckPictureSize(decoder.Width(), decoder.Height());
-  auto bitmap = std::make_shared<Bitmap>(static_cast<std::int32_t>(decoder.Width()),
-                                         static_cast<std::int32_t>(decoder.Height()));
+  auto bitmap =
+      std::make_shared<Bitmap>(static_cast<std::int32_t>(decoder.Width()), static_cast<std::int32_t>(decoder.Height()));
   if (!readPixels(*bitmap)) RaiseInvalidPicture(decoder.Message());
   return bitmap;
 }

@@ -11,8 +11,8 @@
 #include <limits>
 #include <vector>
 
-#include "frame/FileErrors.h"
 #include "PictureFormats.h"
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/Picture.h"
@@ -34,13 +34,10 @@ namespace {
 [[noreturn]] void RaiseFileError(int error) {
   switch (error) {
     case ENOENT:
-    case ENOTDIR:
-      frame::RaiseErrno(ERR_FileNotFound, error);
+    case ENOTDIR: frame::RaiseErrno(ERR_FileNotFound, error);
     case EACCES:
-    case EPERM:
-      frame::RaiseErrno(ERR_PermissionDenied, error);
-    default:
-      frame::RaiseErrno(ERR_PathFileAccess, error);
+    case EPERM: frame::RaiseErrno(ERR_PermissionDenied, error);
+    default: frame::RaiseErrno(ERR_PathFileAccess, error);
   }
 }
 
@@ -84,16 +81,11 @@ std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> byt
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
     RaiseInvalidPicture("the file is larger than 2 GiB");
   std::shared_ptr<Bitmap> bitmap;
-  if (StartsWith(bytes, "BM"))
-    bitmap = DecodeBmp(bytes);
-  else if (StartsWith(bytes, "\xFF\xD8\xFF"))
-    bitmap = DecodeJpeg(bytes);
-  else if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"))
-    bitmap = DecodePng(bytes);
-  else if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a"))
-    bitmap = DecodeGif(bytes);
-  else
-    RaiseInvalidPicture("not a BMP, GIF, JPEG or PNG file");
+  if (StartsWith(bytes, "BM")) bitmap = DecodeBmp(bytes);
+  else if (StartsWith(bytes, "\xFF\xD8\xFF")) bitmap = DecodeJpeg(bytes);
+  else if (StartsWith(bytes, "\x89PNG\r\n\x1A\n")) bitmap = DecodePng(bytes);
+  else if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a")) bitmap = DecodeGif(bytes);
+  else RaiseInvalidPicture("not a BMP, GIF, JPEG or PNG file");
   return std::make_shared<Picture>(std::move(bitmap));
 }
 

@@ -69,8 +69,7 @@ std::vector<double> ResampleLinear(std::span<const double> samples, int precisio
   if (samples.empty()) return values;
   values.reserve(OutputCount(samples.size(), precision));
   resample::Linear<double>(
-      samples.size(), precision, [&](std::size_t i) { return samples[i]; },
-      [&](double v) { values.push_back(v); });
+      samples.size(), precision, [&](std::size_t i) { return samples[i]; }, [&](double v) { values.push_back(v); });
   return values;
 }
 

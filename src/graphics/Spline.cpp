@@ -15,9 +15,8 @@ constexpr std::int32_t kPiecesPerInterval = 10;
 
 // The module's own solver: its unknowns always start at index 1.
 void SolveTriDiag(BoundedArray& sub, BoundedArray& diag, BoundedArray& sup, BoundedArray& rhs, std::int32_t& n) {
-  QM_FRAME_TRY {
-    spline::Thomas(sub, diag, sup, rhs, 0, n);
-  } QM_FRAME_CATCH("Spline", "Private Sub SolveTriDiag", sub, diag, sup, rhs, n);
+  QM_FRAME_TRY { spline::Thomas(sub, diag, sup, rhs, 0, n); }
+  QM_FRAME_CATCH("Spline", "Private Sub SolveTriDiag", sub, diag, sup, rhs, n);
 }
 
 void DrawLine(Dispatch& surface, double x1, double y1, double x2, double y2, const Variant& Color) {
@@ -60,7 +59,8 @@ void DrawCurve(Dispatch& surface, Variant Left, Variant XStep, Variant& YValues,
         py = qy;
       }
     }
-  } QM_FRAME_CATCH("Spline", "Public Sub DrawCurve", surface, Left, XStep, YValues, Color);
+  }
+  QM_FRAME_CATCH("Spline", "Public Sub DrawCurve", surface, Left, XStep, YValues, Color);
 }
 
 }  // namespace qm::mdlSpline

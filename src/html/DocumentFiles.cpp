@@ -9,9 +9,9 @@
 #include <optional>
 #include <random>
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
-#include "io/AtomicFile.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm::html {

@@ -1,10 +1,10 @@
 #include "quillmark/html/HtmlPage.h"
 
 #include "DocumentFiles.h"
+#include "frame/FileErrors.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "frame/FileErrors.h"
 
 namespace qm {
 namespace {

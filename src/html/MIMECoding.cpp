@@ -40,8 +40,8 @@ __attribute__((target("ssse3"))) std::size_t EncodeSsse3(const std::uint8_t* in,
   const __m128i highShift = _mm_set1_epi32(0x04000040);
   const __m128i lowMask = _mm_set1_epi32(0x003f03f0);
   const __m128i lowShift = _mm_set1_epi32(0x01000010);
-  const __m128i offsets = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-                                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+  const __m128i offsets = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                        '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
   std::size_t done = 0;
   for (; size - done >= 16; done += 12, out += 16) {
     const __m128i bytes = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)), spread);

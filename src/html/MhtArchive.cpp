@@ -1,8 +1,8 @@
 #include "quillmark/html/MhtArchive.h"
 
 #include "frame/FileErrors.h"
-#include "runtime/ProgressRelay.h"
 #include "quillmark/html/HTML2MHT.h"
+#include "runtime/ProgressRelay.h"
 
 namespace qm {
 

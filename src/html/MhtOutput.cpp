@@ -9,9 +9,9 @@
 #include <filesystem>
 
 #include "frame/FileErrors.h"
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
-#include "io/AtomicFile.h"
 
 namespace qm::mdlHTML2MHT {
 namespace {

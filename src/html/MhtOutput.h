@@ -50,8 +50,8 @@ class MhtOutput {
   void Flush();
 
   std::unique_ptr<io::AtomicFile> file_;  // a regular file, replaced at Publish
-  int device_ = -1;                           // a target written in place
-  int fd_ = -1;                               // where the bytes go
+  int device_ = -1;                       // a target written in place
+  int fd_ = -1;                           // where the bytes go
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   std::uint64_t flushed_ = 0;

@@ -6,14 +6,15 @@ namespace qm::mdlHTML2MHT {
 namespace {
 
 constexpr std::string_view kMeta = "<meta";
-constexpr std::size_t kMaxTag = 4096;   // a longer <meta> tag is not read
+constexpr std::size_t kMaxTag = 4096;  // a longer <meta> tag is not read
 constexpr std::size_t kMaxLabel = 40;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // A label goes into the part header between quotes: only the characters of

@@ -92,8 +92,16 @@ void PrintSettings::Describe(Members& m) {
     return a[i];
   };
   m.Class("PrintSettings")
-      .Method("SetHeader", [arg](PrintSettings& s, Args& a) { s.SetHeader(CStr(arg(a, 0))); return Variant(); })
-      .Method("SetFooter", [arg](PrintSettings& s, Args& a) { s.SetFooter(CStr(arg(a, 0))); return Variant(); })
+      .Method("SetHeader",
+              [arg](PrintSettings& s, Args& a) {
+                s.SetHeader(CStr(arg(a, 0)));
+                return Variant();
+              })
+      .Method("SetFooter",
+              [arg](PrintSettings& s, Args& a) {
+                s.SetFooter(CStr(arg(a, 0)));
+                return Variant();
+              })
       .Method("SetOrientation",
               [arg](PrintSettings& s, Args& a) {
                 s.SetOrientation(PageOrientationConstants{CLng(arg(a, 0))});

@@ -5,10 +5,10 @@
 namespace qm::mdlHTML2MHT {
 namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
-constexpr std::size_t kLongLine = 80;       // longer lines (with their line end) get breaks at blanks
-constexpr int kBreakCount = 40;             // the counter must be above this for such a break
-constexpr std::size_t kContinuedWidth = 75; // characters before the "=" of a soft break
-constexpr std::size_t kLastWidth = 76;      // characters of a line's last piece
+constexpr std::size_t kLongLine = 80;        // longer lines (with their line end) get breaks at blanks
+constexpr int kBreakCount = 40;              // the counter must be above this for such a break
+constexpr std::size_t kContinuedWidth = 75;  // characters before the "=" of a soft break
+constexpr std::size_t kLastWidth = 76;       // characters of a line's last piece
 
 bool NeedsHex(unsigned char c) { return c == '=' || c < 0x20 || c > 'z'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }

@@ -27,7 +27,7 @@ bool ExistsInCollection(const ReferenceList& list, const std::string& name);
 
 /// Where an attribute's value lies in a line (0-based offsets).
 struct AttributeValue {
-  bool Found = false;       // the keyword occurs
+  bool Found = false;          // the keyword occurs
   std::size_t KeywordEnd = 0;  // just after the keyword
   std::size_t Begin = 0;       // the value's first character (after blanks and an opening quote)
   std::size_t Length = 0;

@@ -109,8 +109,7 @@ class QUILLMARK_EXPORT AtomicFile {
   void Discard() noexcept;
 
   // Replaces `target` with `bytes` in one step.
-  static void WriteWhole(const std::filesystem::path& target, std::string_view bytes,
-                         Replace how = Replace::Contents);
+  static void WriteWhole(const std::filesystem::path& target, std::string_view bytes, Replace how = Replace::Contents);
   // Replaces `target` with a copy of `source`, which lends it its permission
   // bits (like std::filesystem::copy_file over an existing file).
   static void CopyWhole(const std::filesystem::path& source, const std::filesystem::path& target);

@@ -29,11 +29,11 @@ struct BackgroundIo::Input {
   std::condition_variable Changed;
   Reader Read;
   std::size_t ChunkSize = 0;
-  std::size_t Left = 0;    // bytes still to read
-  bool Over = false;       // nothing more to read
-  bool Reading = false;    // a read is under way, by a task or by the caller
-  bool Scheduled = false;  // a task reading ahead is queued or running
-  bool Closed = false;     // the owner goes: nothing more is read
+  std::size_t Left = 0;                          // bytes still to read
+  bool Over = false;                             // nothing more to read
+  bool Reading = false;                          // a read is under way, by a task or by the caller
+  bool Scheduled = false;                        // a task reading ahead is queued or running
+  bool Closed = false;                           // the owner goes: nothing more is read
   std::deque<Chunk> Ready;                       // read and not yet handed out, oldest first
   std::vector<std::vector<std::uint8_t>> Spare;  // buffers to reuse
   std::exception_ptr Failure;
@@ -117,8 +117,7 @@ void BackgroundIo::ReadAhead() {
       while (input->MayRead()) input->ReadOne(lock);
       input->Scheduled = false;
     });
-  } catch (const std::bad_alloc&) {
-  }
+  } catch (const std::bad_alloc&) {}
   if (queued) return;
   // No thread (or no memory) to be had: the caller reads each chunk itself.
   std::lock_guard lock(in.Lock);

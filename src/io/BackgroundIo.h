@@ -56,8 +56,8 @@ class BackgroundIo {
   struct Input;
   void ReadAhead();  // queues a task reading ahead, when none is queued and room is left
 
-  std::shared_ptr<Input> input_;        // shared with the task reading ahead
-  std::vector<std::uint8_t> current_;   // the input chunk handed out last
+  std::shared_ptr<Input> input_;       // shared with the task reading ahead
+  std::vector<std::uint8_t> current_;  // the input chunk handed out last
   Writer write_;
   Lane writes_;  // last: its running write is waited for before the rest goes
 };

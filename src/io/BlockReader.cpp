@@ -30,9 +30,9 @@ constexpr std::size_t kDepth = 2;
 struct BlockReader::Slot {
   enum class Phase { Queued, Reading, Done, Dropped };
   std::shared_ptr<HugeBlock> Block;
-  std::uint64_t At = 0;      // the file offset it is read from
-  std::size_t Room = 0;      // the bytes it is to hold
-  std::size_t Size = 0;      // the bytes read
+  std::uint64_t At = 0;  // the file offset it is read from
+  std::size_t Room = 0;  // the bytes it is to hold
+  std::size_t Size = 0;  // the bytes read
   Phase Now = Phase::Queued;
   bool Abandoned = false;  // dropped while a task reads it: the task lets it go
   std::exception_ptr Failure;
@@ -149,8 +149,7 @@ BlockReader::Piece BlockReader::Next() {
     // the caller reads the block itself when it asks for it.
     try {
       Supply(s);
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
   }
   return piece;
 }

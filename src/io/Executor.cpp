@@ -218,8 +218,6 @@ unsigned Executor::LiveThreads() noexcept {
   return pool.Live;
 }
 
-
-
 void Executor::SetLimit(unsigned threads) noexcept {
   Pool& pool = ThePool();
   std::lock_guard lock(pool.Lock);

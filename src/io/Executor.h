@@ -61,7 +61,6 @@ class Executor {
   /// The processors this process may use: its affinity mask, bounded by its
   /// cgroup's CPU quota; at least 1.
   static unsigned UsableProcessors() noexcept;
-
 };
 
 }  // namespace qm::io

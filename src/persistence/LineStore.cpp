@@ -11,10 +11,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "quillmark/errors/Error.h"
-#include "quillmark/errors/ErrorNumbers.h"
 #include "io/HugeBlock.h"
 #include "io/Lane.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::detail {
 namespace {
@@ -124,8 +124,7 @@ class RunPacker {
     try {
       std::lock_guard lock(mutex_);
       done_.push_back(std::move(result));
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
   }
 
   // The run compressed, when that pays and memory allows; no bytes otherwise.
@@ -169,7 +168,6 @@ class RunPacker {
   io::Lane lane_{1};  // last: its running task is waited for before the rest goes
 };
 
-
 // A line that does not continue the last run: it starts a run of its own in
 // its block, or is copied when it lies in no block the store can keep.
 std::string_view LineStore::AppendElsewhere(std::string_view line, const Block& block) {
@@ -210,8 +208,7 @@ void LineStore::StartRun(Block owner, std::string_view line) {
         if (!packer_) packer_ = std::make_unique<RunPacker>();
         for (Packing& packing : packer_->Results(false)) Take(std::move(packing));
         packer_->Hand({runs_.size() - 1, closed.Base, closed.Length, closed.Entries});
-      } catch (const std::bad_alloc&) {
-      }
+      } catch (const std::bad_alloc&) {}
     }
   }
   lastBlock_ = owner.get();

@@ -65,9 +65,8 @@ class LineStore {
     const std::size_t at = index - runs_.back().FirstLine;
     const char* base = reinterpret_cast<const char*>(runBase_);
     const char* start = base + (entries[at] >> kGapBits);
-    const char* end = at + 1 < entries.size()
-                          ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
-                          : reinterpret_cast<const char*>(runEnd_);
+    const char* end = at + 1 < entries.size() ? base + (entries[at + 1] >> kGapBits) - (entries[at + 1] & kGapMask)
+                                              : reinterpret_cast<const char*>(runEnd_);
     return {start, static_cast<std::size_t>(end - start)};
   }
   std::size_t size() const { return count_; }

@@ -141,7 +141,8 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
         if (LoggingEnabled()) QMWriteLog("About to set field value for " + field->Name());
         field->SetStreamValue(value, Context);
       } else if (auto handler = std::dynamic_pointer_cast<IPersistableHdleUnknown>(Object)) {
-        if (LoggingEnabled()) QMWriteLog("Found unknown field, calling " + std::string("IPersistableHdleUnknown for ") + fieldName);
+        if (LoggingEnabled())
+          QMWriteLog("Found unknown field, calling " + std::string("IPersistableHdleUnknown for ") + fieldName);
         handler->SetUnknownField(header.Version, fieldName, Variant(value));
       } else if (LoggingEnabled()) {
         QMWriteLog("Ignored field " + fieldName);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "frame/FileErrors.h"
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -15,8 +17,6 @@
 #include "quillmark/persistence/ScalarField.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Conversions.h"
-#include "frame/FileErrors.h"
-#include "io/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -51,8 +51,8 @@ void CheckText(const std::string& text, const RecordLayout::FieldSpec& field, co
   if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
     RaiseForField(ERR_InvalidProcedureCall, "begins or ends with blanks, which a record drops", field, record);
   if (text.find("\\n") != std::string::npos)
-    RaiseForField(ERR_InvalidProcedureCall, "holds the two characters \\n, which a record reads as a line break",
-                  field, record);
+    RaiseForField(ERR_InvalidProcedureCall, "holds the two characters \\n, which a record reads as a line break", field,
+                  record);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const bool pair = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
     if (pair) ++i;
@@ -66,10 +66,11 @@ Date ToSerial(sys_seconds when, const RecordLayout::FieldSpec& field, const std:
   const year_month_day ymd(day);
   const hh_mm_ss time(when - day);
   const int y = static_cast<int>(ymd.year());
-  if (y < 1 || y > 9999) RaiseForField(ERR_InvalidProcedureCall, "holds a date outside the years 1 to 9999", field, record);
-  return MakeDate(y, static_cast<int>(static_cast<unsigned>(ymd.month())), static_cast<int>(static_cast<unsigned>(ymd.day())),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
+  if (y < 1 || y > 9999)
+    RaiseForField(ERR_InvalidProcedureCall, "holds a date outside the years 1 to 9999", field, record);
+  return MakeDate(y, static_cast<int>(static_cast<unsigned>(ymd.month())),
+                  static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
 }
 
 sys_seconds FromSerial(Date serial) {
@@ -82,22 +83,16 @@ ScalarFieldPtr ToField(const RecordLayout::FieldSpec& field, RecordValue value, 
   auto out = std::make_shared<ScalarField>();
   out->SetName(field.Name);
   switch (value.index()) {
-    case kInt32:
-      out->SetScalarType(ST_Integer), out->SetValue(Variant(std::get<kInt32>(value)));
-      break;
+    case kInt32: out->SetScalarType(ST_Integer), out->SetValue(Variant(std::get<kInt32>(value))); break;
     case kInt64:  // the decimal text an integer field writes, without the 32-bit limit
       out->SetScalarType(ST_String), out->SetValue(Variant(std::to_string(std::get<kInt64>(value))));
       break;
-    case kDouble:
-      out->SetScalarType(ST_FloatingPoint), out->SetValue(Variant(std::get<kDouble>(value)));
-      break;
+    case kDouble: out->SetScalarType(ST_FloatingPoint), out->SetValue(Variant(std::get<kDouble>(value))); break;
     case kString:
       CheckText(std::get<kString>(value), field, record);
       out->SetScalarType(ST_String), out->SetValue(Variant(std::move(std::get<kString>(value))));
       break;
-    case kBool:
-      out->SetScalarType(ST_Boolean), out->SetValue(Variant(std::get<kBool>(value)));
-      break;
+    case kBool: out->SetScalarType(ST_Boolean), out->SetValue(Variant(std::get<kBool>(value))); break;
     case kSys:
       out->SetScalarType(ST_DateTime), out->SetValue(Variant(ToSerial(std::get<kSys>(value), field, record)));
       break;
@@ -135,8 +130,8 @@ std::int64_t ReadInt64(const std::string& text, const RecordLayout::FieldSpec& f
 RecordValue FromText(const RecordLayout::FieldSpec& field, const std::string& text, const std::string& record) {
   if (field.Kind == kString) return text;
   if (field.Kind == kInt64) return ReadInt64(text, field, record);
-  static constexpr ScalarTypeConstants kTypes[] = {ST_Integer, ST_String, ST_FloatingPoint, ST_String,
-                                                   ST_Boolean, ST_DateTime, ST_DateTime, ST_DateTime};
+  static constexpr ScalarTypeConstants kTypes[] = {ST_Integer, ST_String,   ST_FloatingPoint, ST_String,
+                                                   ST_Boolean, ST_DateTime, ST_DateTime,      ST_DateTime};
   ScalarField parsed(field.Name, kTypes[field.Kind], Variant());
   try {
     parsed.SetStreamValue(ReplaceAll(text, "\r\n", "\\n"));
@@ -185,9 +180,9 @@ class ElementRecord : public IPersistableSimple {
 
   bool Compatible(const std::string& name, std::int32_t version) override {
     if (name != layout_.RecordName() || version > layout_.RecordVersion())
-      Raise(ERR_StreamObjectIncompatible, "Object is incompatible with stream object: expected " + layout_.RecordName() + " (version " +
-                                              std::to_string(layout_.RecordVersion()) + " or older), found " +
-                                              HeaderText(name, version));
+      Raise(ERR_StreamObjectIncompatible,
+            "Object is incompatible with stream object: expected " + layout_.RecordName() + " (version " +
+                std::to_string(layout_.RecordVersion()) + " or older), found " + HeaderText(name, version));
     return true;
   }
 
@@ -227,12 +222,11 @@ class ListRecord : public IPersistableCollection {
     if (sink_) return children_.at(i);
     return std::make_shared<ElementRecord>(layout_, (*at_)(i));
   }
-  std::int32_t Count(std::int32_t) override {
-    return static_cast<std::int32_t>(sink_ ? children_.size() : count_);
-  }
+  std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(sink_ ? children_.size() : count_); }
   bool Compatible(const std::string& name, std::int32_t version) override {
     if (name != name_)
-      Raise(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection: expected " + name_ + ", found " + HeaderText(name, version));
+      Raise(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection: expected " + name_ +
+                                              ", found " + HeaderText(name, version));
     return true;
   }
   std::int32_t GetChildVersion(std::int32_t) override { return layout_.RecordVersion(); }
@@ -256,8 +250,9 @@ void CheckCount(std::size_t count) {
 
 void RecordLayout::Check() const {
   CheckName(name_, "record type");
-  if (version_ < 1) Raise(ERR_General, "The record type " + name_ + " has version " + std::to_string(version_) +
-                                           ": versions start at 1");
+  if (version_ < 1)
+    Raise(ERR_General,
+          "The record type " + name_ + " has version " + std::to_string(version_) + ": versions start at 1");
   std::unordered_set<std::string> seen;
   for (const auto& field : fields_) {
     if (field.Name.empty() || field.Name.find_first_of(" \t\r\n") != std::string::npos)
@@ -280,7 +275,8 @@ void WriteRecordList(QMStream& out, const std::string& name, const RecordLayout&
     CheckName(name, "collection");
     CheckCount(count);
     out.WriteCollectionSimple(std::make_shared<ListRecord>(name, layout, count, &at, nullptr), 1);
-  } QM_FRAME_CATCH("Records", "Public Sub WriteRecords", out, name);
+  }
+  QM_FRAME_CATCH("Records", "Public Sub WriteRecords", out, name);
 }
 
 void ReadRecordList(QMStream& in, const std::string& name, const RecordLayout& layout, RecordSink& sink,
@@ -290,7 +286,8 @@ void ReadRecordList(QMStream& in, const std::string& name, const RecordLayout& l
     CheckName(name, "collection");
     in.ReadCollectionSimple(std::make_shared<ListRecord>(name, layout, 0, nullptr, &sink), true,
                             context ? context : std::make_shared<PersistanceContext>());
-  } QM_FRAME_CATCH("Records", "Public Function ReadRecords", in, name);
+  }
+  QM_FRAME_CATCH("Records", "Public Function ReadRecords", in, name);
 }
 
 void SaveRecordList(const std::filesystem::path& file, const std::string& name, const RecordLayout& layout,
@@ -306,7 +303,8 @@ void SaveRecordList(const std::filesystem::path& file, const std::string& name, 
     } catch (...) {
       frame::RethrowForTarget(file);
     }
-  } QM_FRAME_CATCH("Records", "Public Sub SaveRecords", file.string(), name);
+  }
+  QM_FRAME_CATCH("Records", "Public Sub SaveRecords", file.string(), name);
 }
 
 void LoadRecordList(const std::filesystem::path& file, const std::string& name, const RecordLayout& layout,
@@ -316,7 +314,8 @@ void LoadRecordList(const std::filesystem::path& file, const std::string& name, 
     in.Use(TextStream::Open(file.string(), IOMode::ForReading));
     ReadRecordList(in, name, layout, sink, nullptr);
     in.Close_();
-  } QM_FRAME_CATCH("Records", "Public Function LoadRecords", file.string(), name);
+  }
+  QM_FRAME_CATCH("Records", "Public Function LoadRecords", file.string(), name);
 }
 
 }  // namespace detail

@@ -5,6 +5,7 @@
 
 #include <charconv>
 
+#include "persistence/RecordText.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -12,7 +13,6 @@
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/values/Conversions.h"
-#include "persistence/RecordText.h"
 #include "values/DateText.h"
 
 namespace qm {
@@ -36,10 +36,8 @@ std::string ScalarField::GetStreamValue(std::int32_t Version) {
       case ST_String:
         if (const auto* text = value_.GetIf<std::string>()) return ReplaceAll(*text, "\r\n", "\\n");
         return ReplaceAll(CStr(value_), "\r\n", "\\n");
-      case ST_FloatingPoint:
-        return WriteInvariantNumber(CDbl(value_));
-      case ST_Boolean:
-        return CBool(value_) ? "True" : "False";
+      case ST_FloatingPoint: return WriteInvariantNumber(CDbl(value_));
+      case ST_Boolean: return CBool(value_) ? "True" : "False";
       case ST_Reference: {
         if (!value_.IsObject() || !value_.ObjectRef()) return {};
         auto target = std::dynamic_pointer_cast<IPersistableReference>(value_.ObjectRef());
@@ -65,21 +63,11 @@ void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shar
   QM_FRAME_TRY {
     if (LoggingEnabled()) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
     switch (scalarType_) {
-      case ST_String:
-        value_ = ReplaceAll(StreamValue, "\\n", "\r\n");
-        break;
-      case ST_Integer:
-        value_ = ReadInteger(StreamValue);
-        break;
-      case ST_FloatingPoint:
-        value_ = Val(StreamValue);
-        break;
-      case ST_DateTime:
-        value_ = detail::DateFromText(StreamValue);
-        break;
-      case ST_Boolean:
-        value_ = detail::ReadBoolean(StreamValue);
-        break;
+      case ST_String: value_ = ReplaceAll(StreamValue, "\\n", "\r\n"); break;
+      case ST_Integer: value_ = ReadInteger(StreamValue); break;
+      case ST_FloatingPoint: value_ = Val(StreamValue); break;
+      case ST_DateTime: value_ = detail::DateFromText(StreamValue); break;
+      case ST_Boolean: value_ = detail::ReadBoolean(StreamValue); break;
       case ST_Reference: {
         if (LoggingEnabled()) QMWriteLog("Getting the reference for " + name_);
         if (!Context) Raise(ERR_ObjectNotSet);
@@ -87,8 +75,7 @@ void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shar
         value_ = std::move(target);
         break;
       }
-      default:
-        Raise(ERR_General, "Unknown scalar type encountered");
+      default: Raise(ERR_General, "Unknown scalar type encountered");
     }
   }
   QM_FRAME_CATCH("ScalarField", "Public Sub SetStreamValue", StreamValue, Context);

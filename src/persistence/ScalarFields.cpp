@@ -2,9 +2,9 @@
 
 #include "quillmark/persistence/ScalarFields.h"
 
+#include "persistence/RecordText.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "persistence/RecordText.h"
 #include "quillmark/values/Text.h"
 
 namespace qm {

@@ -1,8 +1,8 @@
 #include "quillmark/persistence/VectorCollection.h"
 
-#include "quillmark/frame/Frame.h"
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "quillmark/frame/Frame.h"
 
 namespace qm {
 

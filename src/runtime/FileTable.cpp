@@ -4,9 +4,9 @@
 
 #include <array>
 #include <cstdlib>
-#include <new>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 
 #include "quillmark/errors/Error.h"

@@ -159,8 +159,8 @@ struct Decimal {
     out.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
       const long long index = static_cast<long long>(Point) + static_cast<long long>(k);
-      out += index >= 0 && index < static_cast<long long>(Digits.size()) ? Digits[static_cast<std::size_t>(index)]
-                                                                          : '0';
+      out +=
+          index >= 0 && index < static_cast<long long>(Digits.size()) ? Digits[static_cast<std::size_t>(index)] : '0';
     }
     return out;
   }
@@ -445,8 +445,11 @@ std::vector<DateToken> ParseDateFormat(std::string_view s, bool& twelveHour) {
       i += static_cast<std::size_t>(width);
     } else if (l == 'h' || l == 'n' || l == 's') {
       const auto n = run(i, l, 2);
-      tokens.push_back({l == 'h' ? DateToken::Hour : l == 'n' ? DateToken::Minute : DateToken::Second,
-                        static_cast<int>(n), {}});
+      tokens.push_back({l == 'h'   ? DateToken::Hour
+                        : l == 'n' ? DateToken::Minute
+                                   : DateToken::Second,
+                        static_cast<int>(n),
+                        {}});
       i += n;
     } else if (l == 't' && run(i, 't', 5) == 5) {
       tokens.push_back({DateToken::Whole, 0, kLongTime});
@@ -585,7 +588,8 @@ std::string FormatTextSection(const std::string& value, std::string_view section
       if (k + 1 == placeholders)
         for (std::size_t extra = placeholders; extra < n; ++extra) out += chars[extra];
     } else {
-      const long long index = static_cast<long long>(n) - static_cast<long long>(placeholders) + static_cast<long long>(k);
+      const long long index =
+          static_cast<long long>(n) - static_cast<long long>(placeholders) + static_cast<long long>(k);
       if (k == 0)
         for (long long extra = 0; extra < index; ++extra) out += chars[static_cast<std::size_t>(extra)];
       if (index >= 0) out += chars[static_cast<std::size_t>(index)];

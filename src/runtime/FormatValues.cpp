@@ -3,8 +3,8 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 
@@ -27,10 +27,10 @@ std::string Format(std::chrono::local_seconds when, std::string_view format, std
   const auto day = std::chrono::floor<std::chrono::days>(when);
   const std::chrono::year_month_day date(day);
   const std::chrono::hh_mm_ss time(when - day);
-  const Date serial = MakeDate(static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
-                               static_cast<int>(static_cast<unsigned>(date.day())),
-                               static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                               static_cast<int>(time.seconds().count()));
+  const Date serial =
+      MakeDate(static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+               static_cast<int>(static_cast<unsigned>(date.day())), static_cast<int>(time.hours().count()),
+               static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
   return Format(Variant(serial), format, FirstDay(firstDay));
 }
 

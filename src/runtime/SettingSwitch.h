@@ -39,9 +39,9 @@ class SettingSwitch {
   bool Refresh();
 
   std::string_view app_, section_, key_, on_;
-  std::mutex refresh_;                             // one refresh at a time
-  std::atomic<std::uint32_t> sequence_{0};         // odd while the state below is written
-  std::atomic<std::uint64_t> generation_{0};       // the connection read through; 0: never read
+  std::mutex refresh_;                                 // one refresh at a time
+  std::atomic<std::uint32_t> sequence_{0};             // odd while the state below is written
+  std::atomic<std::uint64_t> generation_{0};           // the connection read through; 0: never read
   std::atomic<const unsigned char*> header_{nullptr};  // null: no index, read at every ask
   std::array<std::atomic<std::uint64_t>, kWords> seen_{};
   std::atomic<char**> environment_{nullptr};

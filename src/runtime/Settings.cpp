@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <mutex>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -153,8 +153,8 @@ std::unique_ptr<OpenDatabase> OpenStore(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   std::unique_ptr<sqlite3, DbCloser> db(raw);
   if (rc != SQLITE_OK) RaiseStore(raw, "cannot open the database");
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
@@ -200,7 +200,6 @@ sqlite3* Connection(Store& store) {
   connections.fetch_add(1, std::memory_order_release);
   return found->Db.get();
 }
-
 
 void Bind(sqlite3_stmt* s, int at, const std::string& text) {
   sqlite3_bind_text(s, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -258,9 +257,10 @@ std::string GetSetting(const std::string& AppName, const std::string& Section, c
 
 void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                  const std::string& Setting) {
-  Write("INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)"
-        " ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value",
-        {&AppName, &Section, &Key, &Setting});
+  Write(
+      "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)"
+      " ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value",
+      {&AppName, &Section, &Key, &Setting});
 }
 
 void DeleteSetting(const std::string& AppName, const std::string& Section, const std::optional<std::string>& Key) {
@@ -402,8 +402,8 @@ bool SettingSwitch::Refresh() {
     return EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
   unsigned char seen[kWords * 8] = {};
   const StoreLook look = LookAtStore(seen);
-  const bool value = EqualsIgnoringCase(
-      GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
+  const bool value =
+      EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
 
   const std::uint32_t count = sequence_.load(std::memory_order_relaxed);
   sequence_.store(count + 1, std::memory_order_relaxed);

@@ -4,8 +4,8 @@
 
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 

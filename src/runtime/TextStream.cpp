@@ -13,9 +13,9 @@
 #endif
 
 #include "frame/FileErrors.h"
+#include "io/Lane.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
-#include "io/Lane.h"
 #include "runtime/TextStreamImpl.h"
 
 namespace qm {
@@ -169,8 +169,7 @@ bool TakeReadAhead(io::BlockReader& reader, std::shared_ptr<const io::HugeBlock>
   if (block->Size() - used < piece.Size) {
     std::shared_ptr<io::HugeBlock> grown;
     try {
-      grown =
-          std::make_shared<io::HugeBlock>(std::max(tail + piece.Size, 2 * tail), io::HugeBlock::Pages::AsWritten);
+      grown = std::make_shared<io::HugeBlock>(std::max(tail + piece.Size, 2 * tail), io::HugeBlock::Pages::AsWritten);
     } catch (...) {
       reader.PutBack(std::move(piece));  // read again by the next call
       throw;
@@ -489,8 +488,7 @@ std::string_view TextStream::ReadLineView() {
 
 std::string TextStream::ReadAll() {
   CheckReadable();
-  while (Fill()) {
-  }
+  while (Fill()) {}
   std::string rest(ReadData() + impl_->pos_, ReadSize() - impl_->pos_);
   impl_->pos_ = ReadSize();
   return rest;

@@ -18,7 +18,6 @@
 #include <unordered_map>
 #include <vector>
 
-
 namespace qm::detail {
 
 /// `name` with every "\" turned into the platform separator.

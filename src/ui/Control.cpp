@@ -12,8 +12,8 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/QtText.h"
 
 namespace qm::ui {
@@ -106,9 +106,7 @@ double TextWidth(const QWidget& widget, std::string_view text) {
 
 Control::Control(QWidget* widget) : widget_(widget) {}
 
-std::string Control::ClassName() const {
-  return widget_ ? widget_->metaObject()->className() : "Nothing";
-}
+std::string Control::ClassName() const { return widget_ ? widget_->metaObject()->className() : "Nothing"; }
 
 QWidget& Control::Alive() const {
   if (!widget_) Raise(ERR_ObjectNotSet);

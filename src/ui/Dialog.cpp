@@ -2,8 +2,8 @@
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/frmCommDLG.h"
 #include "ui/frmList.h"
 #include "ui/frmMsgBoxEx.h"
@@ -54,8 +54,9 @@ std::int32_t Dialog::MessageBox(const std::string& Message, const std::string& T
     frmMsgBoxEx box;
     return box.Use(Message, Title, Icon, ButtonCaptions, DontShowAgainBoxDisplayed, MaximumSecondsVisible,
                    DefaultButton, AppName);
-  } QM_FRAME_CATCH("Dialog", "Public Function MessageBox", Message, Title, Icon, ButtonCaptions,
-                   DontShowAgainBoxDisplayed, MaximumSecondsVisible, DefaultButton, AppName);
+  }
+  QM_FRAME_CATCH("Dialog", "Public Function MessageBox", Message, Title, Icon, ButtonCaptions,
+                 DontShowAgainBoxDisplayed, MaximumSecondsVisible, DefaultButton, AppName);
 }
 
 void Dialog::ClearAllDismissFor(const std::string& AppName) {
@@ -63,7 +64,8 @@ void Dialog::ClearAllDismissFor(const std::string& AppName) {
     // Writing first makes sure the section exists to be deleted.
     SaveSetting(AppName, frmMsgBoxEx::kDismissedSection, "none", "none");
     DeleteSetting(AppName, frmMsgBoxEx::kDismissedSection);
-  } QM_FRAME_CATCH("Dialog", "Public Sub ClearAllDismissFor", AppName);
+  }
+  QM_FRAME_CATCH("Dialog", "Public Sub ClearAllDismissFor", AppName);
 }
 
 double Dialog::Slider(double Min, double Max, const std::string& Caption, const Variant& Default,
@@ -72,28 +74,27 @@ double Dialog::Slider(double Min, double Max, const std::string& Caption, const 
   QM_FRAME_TRY {
     return frmSlider::Shared().Slider(Min, Max, Caption, Default, Midpoint, RestrictRange, TickFreq, SmallChange,
                                       Description);
-  } QM_FRAME_CATCH("Dialog", "Public Function Slider", Min, Max, Caption, Default, Midpoint, RestrictRange, TickFreq,
-                   SmallChange, Description);
+  }
+  QM_FRAME_CATCH("Dialog", "Public Function Slider", Min, Max, Caption, Default, Midpoint, RestrictRange, TickFreq,
+                 SmallChange, Description);
 }
 
 Variant Dialog::Choice(const Variant& Choices, const std::string& DialogCaption, std::int16_t DefaultIndex) {
-  QM_FRAME_TRY {
-    return frmList::Shared().Choice(Choices, DialogCaption, DefaultIndex);
-  } QM_FRAME_CATCH("Dialog", "Public Function Choice", Choices, DialogCaption, DefaultIndex);
+  QM_FRAME_TRY { return frmList::Shared().Choice(Choices, DialogCaption, DefaultIndex); }
+  QM_FRAME_CATCH("Dialog", "Public Function Choice", Choices, DialogCaption, DefaultIndex);
 }
 
 std::string Dialog::PasswordInputBox(const std::string& Text, const std::string& TitleBar) {
-  QM_FRAME_TRY {
-    return frmPassword::Shared().GetPasswordInput(Text, TitleBar);
-  } QM_FRAME_CATCH("Dialog", "Public Function PasswordInputBox", Text, TitleBar);
+  QM_FRAME_TRY { return frmPassword::Shared().GetPasswordInput(Text, TitleBar); }
+  QM_FRAME_CATCH("Dialog", "Public Function PasswordInputBox", Text, TitleBar);
 }
 
 std::string Dialog::SaveAsFilename(const std::string& Extension, const std::string& ExtensionDesc,
                                    const std::string& DialogTitle, const std::string& DefaultFile,
                                    const std::string& InitDirectory) {
   return FileDialog([&] {
-    CommonDialog dlg = FileDialogSetUp(DialogTitle, Extension, ExtensionDesc + "|*." + Extension, DefaultFile,
-                                       InitDirectory);
+    CommonDialog dlg =
+        FileDialogSetUp(DialogTitle, Extension, ExtensionDesc + "|*." + Extension, DefaultFile, InitDirectory);
     dlg.ShowSave();
     return dlg.FileName;
   });
@@ -145,7 +146,8 @@ std::int32_t Dialog::SelectColor(const std::optional<Variant>& Default) {
     }
     dlg.ShowColor();  // a cancel leaves the colour as set
     return dlg.Color;
-  } QM_FRAME_CATCH("Dialog", "Public Function SelectColor", Default);
+  }
+  QM_FRAME_CATCH("Dialog", "Public Function SelectColor", Default);
 }
 
 }  // namespace qm::ui

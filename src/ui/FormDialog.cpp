@@ -9,14 +9,13 @@
 #include <cmath>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::ui {
 
-FormDialog::FormDialog(const std::string& name, const std::string& caption, double clientWidth,
-                       double clientHeight)
+FormDialog::FormDialog(const std::string& name, const std::string& caption, double clientWidth, double clientHeight)
     : QDialog(QApplication::activeWindow()) {
   setObjectName(QString::fromStdString(name));
   setWindowTitle(QString::fromStdString(caption));
@@ -27,8 +26,8 @@ FormDialog::FormDialog(const std::string& name, const std::string& caption, doub
            true);
 }
 
-QPushButton* FormDialog::AddButton(QWidget* parent, const std::string& name, const std::string& caption,
-                                   double left, double top, double width, double height) {
+QPushButton* FormDialog::AddButton(QWidget* parent, const std::string& name, const std::string& caption, double left,
+                                   double top, double width, double height) {
   auto* button = new QPushButton(QString::fromStdString(caption), parent);  // owned by its parent
   button->setObjectName(QString::fromStdString(name));
   SetTwips(*button, {left, top, width, height});

@@ -25,8 +25,8 @@ class FormDialog : public QDialog {
 
   /// A button at a twips position, with the 1215 × 315 size the forms use
   /// unless told otherwise.
-  QPushButton* AddButton(QWidget* parent, const std::string& name, const std::string& caption, double left,
-                         double top, double width = 1215, double height = 315);
+  QPushButton* AddButton(QWidget* parent, const std::string& name, const std::string& caption, double left, double top,
+                         double width = 1215, double height = 315);
   /// A plain-text label.
   QLabel* AddLabel(QWidget* parent, const std::string& name, const std::string& caption, double left, double top,
                    double width, double height);

@@ -15,54 +15,52 @@ void Send(MouseButtonEvent event) { platform::Current().SendMouseButton(event); 
 }  // namespace
 
 void Mouse::Move(std::int32_t x, std::int32_t y) {
-  QM_FRAME_TRY {
-    platform::Current().SetCursorPos(x, y);
-  } QM_FRAME_CATCH("Mouse", "Public Sub Move", x, y);
+  QM_FRAME_TRY { platform::Current().SetCursorPos(x, y); }
+  QM_FRAME_CATCH("Mouse", "Public Sub Move", x, y);
 }
 
 void Mouse::Click() {
   QM_FRAME_TRY {
     LeftDown();
     LeftUp();
-  } QM_FRAME_CATCH("Mouse", "Public Sub Click");
+  }
+  QM_FRAME_CATCH("Mouse", "Public Sub Click");
 }
 
 void Mouse::RightClick() {
   QM_FRAME_TRY {
     RightDown();
     RightUp();
-  } QM_FRAME_CATCH("Mouse", "Public Sub RightClick");
+  }
+  QM_FRAME_CATCH("Mouse", "Public Sub RightClick");
 }
 
 void Mouse::LeftDown() {
-  QM_FRAME_TRY {
-    Send(MouseButtonEvent::LeftDown);
-  } QM_FRAME_CATCH("Mouse", "Public Sub LeftDown");
+  QM_FRAME_TRY { Send(MouseButtonEvent::LeftDown); }
+  QM_FRAME_CATCH("Mouse", "Public Sub LeftDown");
 }
 
 void Mouse::LeftUp() {
-  QM_FRAME_TRY {
-    Send(MouseButtonEvent::LeftUp);
-  } QM_FRAME_CATCH("Mouse", "Public Sub LeftUp");
+  QM_FRAME_TRY { Send(MouseButtonEvent::LeftUp); }
+  QM_FRAME_CATCH("Mouse", "Public Sub LeftUp");
 }
 
 void Mouse::RightDown() {
-  QM_FRAME_TRY {
-    Send(MouseButtonEvent::RightDown);
-  } QM_FRAME_CATCH("Mouse", "Public Sub RightDown");
+  QM_FRAME_TRY { Send(MouseButtonEvent::RightDown); }
+  QM_FRAME_CATCH("Mouse", "Public Sub RightDown");
 }
 
 void Mouse::RightUp() {
-  QM_FRAME_TRY {
-    Send(MouseButtonEvent::RightUp);
-  } QM_FRAME_CATCH("Mouse", "Public Sub RightUp");
+  QM_FRAME_TRY { Send(MouseButtonEvent::RightUp); }
+  QM_FRAME_CATCH("Mouse", "Public Sub RightUp");
 }
 
 void Mouse::DoubleClick() {
   QM_FRAME_TRY {
     Click();
     Click();
-  } QM_FRAME_CATCH("Mouse", "Public Sub DoubleClick");
+  }
+  QM_FRAME_CATCH("Mouse", "Public Sub DoubleClick");
 }
 
 std::int32_t Mouse::GetX() {
@@ -70,7 +68,8 @@ std::int32_t Mouse::GetX() {
     std::int32_t x = 0, y = 0;
     platform::Current().GetCursorPos(x, y);
     return x;
-  } QM_FRAME_CATCH("Mouse", "Public Function GetX");
+  }
+  QM_FRAME_CATCH("Mouse", "Public Function GetX");
 }
 
 std::int32_t Mouse::GetY() {
@@ -78,7 +77,8 @@ std::int32_t Mouse::GetY() {
     std::int32_t x = 0, y = 0;
     platform::Current().GetCursorPos(x, y);
     return y;
-  } QM_FRAME_CATCH("Mouse", "Public Function GetY");
+  }
+  QM_FRAME_CATCH("Mouse", "Public Function GetY");
 }
 
 std::shared_ptr<RectLong> Mouse::GetWindowExtent(const ObjectPtr& Object) {
@@ -91,7 +91,8 @@ std::shared_ptr<RectLong> Mouse::GetWindowExtent(const ObjectPtr& Object) {
     extent->Left = rect.Left;
     extent->Right = rect.Right;
     return extent;
-  } QM_FRAME_CATCH("Mouse", "Public Function GetWindowExtent", Object);
+  }
+  QM_FRAME_CATCH("Mouse", "Public Function GetWindowExtent", Object);
 }
 
 }  // namespace qm::ui

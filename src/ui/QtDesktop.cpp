@@ -1,5 +1,5 @@
-#include "ui/preview/PreviewService.h"
 #include "ui/QtDesktop.h"
+#include "ui/preview/PreviewService.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -10,10 +10,10 @@
 #include <QStyle>
 #include <QWidget>
 
+#include "platform/HeadlessDesktop.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
-#include "platform/HeadlessDesktop.h"
 #include "ui/QtText.h"
 #include "ui/WindowInput.h"
 #include "ui/X11Input.h"
@@ -164,7 +164,7 @@ void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
     if (!windowInput_) windowInput_ = std::make_unique<WindowInput>();
     if (!windowInput_->Send(event))
       Raise(ERR_General, "Mouse button events reach only this program's windows on the " + PlatformName() +
-                       " platform, and none is under the pointer");
+                             " platform, and none is under the pointer");
     return;
   }
   if (!x11->HasXTest())
@@ -183,8 +183,8 @@ void QtDesktop::SendMouseButton(platform::MouseButtonEvent event) {
 platform::ScreenRect QtDesktop::GetWindowRect(std::int64_t hwnd) {
   EnsureApplication();
   if (QWidget* widget = QWidget::find(static_cast<WId>(hwnd))) {
-    const QRect r = widget->isWindow() ? widget->frameGeometry()
-                                       : QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    const QRect r =
+        widget->isWindow() ? widget->frameGeometry() : QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
   }
   platform::ScreenRect rect;

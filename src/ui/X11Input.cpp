@@ -106,8 +106,8 @@ bool X11Input::KeepAbove(std::int64_t window, bool above) {
   event.xclient.data.l[0] = above ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
   event.xclient.data.l[1] = static_cast<long>(XInternAtom(dpy, "_NET_WM_STATE_ABOVE", False));
   event.xclient.data.l[3] = 1;  // a normal application
-  const Status sent = XSendEvent(dpy, DefaultRootWindow(dpy), False,
-                                 SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  const Status sent =
+      XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
   XSync(dpy, False);
   return sent != 0;
 }

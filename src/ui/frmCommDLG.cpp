@@ -10,9 +10,7 @@
 #include "ui/QtText.h"
 
 namespace qm::ui {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 QStringList TranslateFilter(const std::string& filter) {
   QStringList result;

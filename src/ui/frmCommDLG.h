@@ -3,9 +3,9 @@
 // a QFileDialog or QColorDialog (Qt's own widgets, so that they look and
 // behave the same on every desktop). A fresh object serves each call.
 
+#include <QStringList>
 #include <cstdint>
 #include <string>
-#include <QStringList>
 
 #include "quillmark/errors/ErrorNumbers.h"
 

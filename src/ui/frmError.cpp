@@ -6,16 +6,16 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/frame/Trail.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
-#include "io/AtomicFile.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
@@ -59,7 +59,7 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
     trailLines.replace(at, 1, "\r\n");
   try {
     io::AtomicFile::WriteWhole(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
-                                                  "Call Stack : \r\n" + trailLines + "\r\n");
+                                              "Call Stack : \r\n" + trailLines + "\r\n");
   } catch (const std::filesystem::filesystem_error&) {
     Raise(ERR_PathFileAccess);
   }
@@ -105,7 +105,8 @@ void frmError::Show() {
 void frmError::cmdOK_Click() {
   QM_FRAME_TRY {
     if (window_) window_->accept();
-  } QM_FRAME_CATCH("Error", "Private Sub cmdOK_Click");
+  }
+  QM_FRAME_CATCH("Error", "Private Sub cmdOK_Click");
 }
 
 void frmError::cmdDetails_Click() {
@@ -113,7 +114,8 @@ void frmError::cmdDetails_Click() {
     if (!window_) return;
     window_->findChild<QPushButton*>(QStringLiteral("cmdDetails"))->setEnabled(false);
     SetHeight(*window_, kListTop + kListHeight + Layout::LAYOUT_HEIGHT_PAD() + kMargin);
-  } QM_FRAME_CATCH("Error", "Private Sub cmdDetails_Click");
+  }
+  QM_FRAME_CATCH("Error", "Private Sub cmdDetails_Click");
 }
 
 void frmError::cmdIgnoreAll_Click() {
@@ -121,7 +123,8 @@ void frmError::cmdIgnoreAll_Click() {
     if (!IgnoredErrors) IgnoredErrors = std::make_unique<Dictionary>();
     if (!IgnoredErrors->Exists(ErrorKey)) IgnoredErrors->Add(ErrorKey, ErrorKey);
     if (window_) window_->accept();
-  } QM_FRAME_CATCH("Error", "Private Sub cmdIgnoreAll_Click");
+  }
+  QM_FRAME_CATCH("Error", "Private Sub cmdIgnoreAll_Click");
 }
 
 }  // namespace qm::ui

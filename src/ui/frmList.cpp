@@ -5,15 +5,13 @@
 
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 frmList& frmList::Shared() {
   static frmList form;
@@ -57,7 +55,8 @@ Variant frmList::Choice(const Variant& Choices, const std::string& DialogCaption
     lstChoices_->setCurrentRow(DefaultIndex);
     ShowModal(*form_);
     return result_;
-  } QM_FRAME_CATCH("List", "Public Function Choice", Choices, DialogCaption, DefaultIndex);
+  }
+  QM_FRAME_CATCH("List", "Public Function Choice", Choices, DialogCaption, DefaultIndex);
 }
 
 void frmList::cmdOK_Click() {
@@ -65,14 +64,16 @@ void frmList::cmdOK_Click() {
     const QListWidgetItem* selected = lstChoices_->currentRow() >= 0 ? lstChoices_->currentItem() : nullptr;
     result_ = selected && selected->isSelected() ? selected->text().toStdString() : std::string();
     form_->accept();
-  } QM_FRAME_CATCH("List", "Private Sub cmdOK_Click");
+  }
+  QM_FRAME_CATCH("List", "Private Sub cmdOK_Click");
 }
 
 void frmList::cmdCancel_Click() {
   QM_FRAME_TRY {
     result_ = Variant();
     form_->accept();
-  } QM_FRAME_CATCH("List", "Private Sub cmdCancel_Click");
+  }
+  QM_FRAME_CATCH("List", "Private Sub cmdCancel_Click");
 }
 
 }  // namespace qm::ui

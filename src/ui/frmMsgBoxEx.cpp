@@ -14,11 +14,11 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
@@ -72,7 +72,8 @@ void frmMsgBoxEx::Load() {
   timCountdown_ = new QTimer(&form);
   timCountdown_->setObjectName(QStringLiteral("timCountdown"));
   timCountdown_->setInterval(500);
-  QObject::connect(chkDontShowAgain_, &QCheckBox::clicked, [this] { RunHandler([this] { chkDontShowAgain_Click(); }); });
+  QObject::connect(chkDontShowAgain_, &QCheckBox::clicked,
+                   [this] { RunHandler([this] { chkDontShowAgain_Click(); }); });
   QObject::connect(timCountdown_, &QTimer::timeout, [this] { RunHandler([this] { timCountdown_Timer(); }); });
 }
 
@@ -85,7 +86,7 @@ std::int32_t frmMsgBoxEx::Use(const std::string& Message, const std::string& Tit
     const std::int32_t upper = ButtonCaptions.Array().UBound(1);
     if (DefaultButton > upper)
       Raise(ERR_General, "Tried to set default button to " + std::to_string(DefaultButton) + " when maximum is " +
-                      std::to_string(upper));
+                             std::to_string(upper));
     if (DefaultButton < 0)
       Raise(ERR_General, "Tried to set default button to " + std::to_string(DefaultButton) + " when minimum is 0");
 
@@ -126,8 +127,9 @@ std::int32_t frmMsgBoxEx::Use(const std::string& Message, const std::string& Tit
     }
     timCountdown_->stop();
     return result_;
-  } QM_FRAME_CATCH("MsgBoxEx", "Public Function Use", Message, Title, Icon, ButtonCaptions,
-                   DontShowAgainBoxDisplayed, MaximumSecondsVisible, DefaultButton, AppName);
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Public Function Use", Message, Title, Icon, ButtonCaptions, DontShowAgainBoxDisplayed,
+                 MaximumSecondsVisible, DefaultButton, AppName);
 }
 
 // No call frame: an error here ends the procedure with the label as far as
@@ -139,8 +141,7 @@ void frmMsgBoxEx::SetMessage(const std::string& Message) {
     const double width = TextWidth(*form_, Message) + TwipsPerPixelX();
     if (width < GetTwips(*lblMessage_).Width) SetWidth(*lblMessage_, width);
     FitLabelHeight(*lblMessage_);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 void frmMsgBoxEx::CreateButtons(Variant& ButtonCaptions) {
@@ -162,8 +163,8 @@ void frmMsgBoxEx::CreateButtons(Variant& ButtonCaptions) {
     QWidget* previous = nullptr;
     for (std::int32_t i = 0; i <= upper; ++i) {
       if (i > 0) {
-        cmdButton_.push_back(form_->AddButton(picButtons_, "cmdButton" + std::to_string(i), "", button.Left,
-                                              button.Top, button.Width, button.Height));
+        cmdButton_.push_back(form_->AddButton(picButtons_, "cmdButton" + std::to_string(i), "", button.Left, button.Top,
+                                              button.Width, button.Height));
       }
       QPushButton* b = cmdButton_[static_cast<std::size_t>(i)];
       const QString caption = QString::fromStdString(CStr(captions(i)));
@@ -179,7 +180,8 @@ void frmMsgBoxEx::CreateButtons(Variant& ButtonCaptions) {
       if (previous) QWidget::setTabOrder(previous, b);
       previous = b;
       const auto index = static_cast<std::int16_t>(i);
-      QObject::connect(b, &QPushButton::clicked, [this, index] { RunHandler([this, index] { cmdButton_Click(index); }); });
+      QObject::connect(b, &QPushButton::clicked,
+                       [this, index] { RunHandler([this, index] { cmdButton_Click(index); }); });
     }
     for (std::int32_t i = 0; i <= upper; ++i)
       SetLeft(*cmdButton_[static_cast<std::size_t>(i)], i * (button.Width + 2.0 * gap));
@@ -189,7 +191,8 @@ void frmMsgBoxEx::CreateButtons(Variant& ButtonCaptions) {
     QPushButton* defaultButton = cmdButton_.at(static_cast<std::size_t>(defaultButton_));
     defaultButton->setDefault(true);
     defaultButton->setFocus();
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub CreateButtons", ButtonCaptions);
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub CreateButtons", ButtonCaptions);
 }
 
 void frmMsgBoxEx::ArrangeElements() {
@@ -220,7 +223,8 @@ void frmMsgBoxEx::ArrangeElements() {
     // The check box is as wide as its text needs.
     const double textWidth = chkDontShowAgain_->sizeHint().width() * TwipsPerPixelX();
     if (textWidth > GetTwips(*chkDontShowAgain_).Width) SetWidth(*chkDontShowAgain_, textWidth);
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub ArrangeElements");
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub ArrangeElements");
 }
 
 void frmMsgBoxEx::ResizeForm(bool DontShowAgainBoxDisplayed) {
@@ -240,20 +244,23 @@ void frmMsgBoxEx::ResizeForm(bool DontShowAgainBoxDisplayed) {
     outer.Width = width;
     outer.Height = height;
     SetTwips(*form_, outer, true);
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub ResizeForm", DontShowAgainBoxDisplayed);
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub ResizeForm", DontShowAgainBoxDisplayed);
 }
 
 void frmMsgBoxEx::chkDontShowAgain_Click() {
   QM_FRAME_TRY {
     SaveSetting(appName_, kDismissedSection, DismissalKey(message_), chkDontShowAgain_->isChecked() ? "Yes" : "No");
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub chkDontShowAgain_Click");
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub chkDontShowAgain_Click");
 }
 
 void frmMsgBoxEx::cmdButton_Click(std::int16_t Index) {
   QM_FRAME_TRY {
     result_ = Index;
     form_->accept();
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub cmdButton_Click", Index);
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub cmdButton_Click", Index);
 }
 
 void frmMsgBoxEx::timCountdown_Timer() {
@@ -267,7 +274,8 @@ void frmMsgBoxEx::timCountdown_Timer() {
     }
     form_->setWindowTitle(QString::fromStdString(title_ + " (" + std::to_string(remaining) +
                                                  (remaining == 1 ? " second remaining)" : " seconds remaining)")));
-  } QM_FRAME_CATCH("MsgBoxEx", "Private Sub timCountdown_Timer");
+  }
+  QM_FRAME_CATCH("MsgBoxEx", "Private Sub timCountdown_Timer");
 }
 
 }  // namespace qm::ui

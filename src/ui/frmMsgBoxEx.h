@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "quillmark/values/Variant.h"
 #include "quillmark/ui/Dialog.h"
+#include "quillmark/values/Variant.h"
 
 class QCheckBox;
 class QLabel;
@@ -33,9 +33,9 @@ class frmMsgBoxEx {
   frmMsgBoxEx& operator=(const frmMsgBoxEx&) = delete;
 
   /// The whole box: see Dialog::MessageBox.
-  std::int32_t Use(const std::string& Message, const std::string& Title, IconConstants Icon,
-                   Variant& ButtonCaptions, bool DontShowAgainBoxDisplayed, std::int32_t MaximumSecondsVisible,
-                   std::int32_t DefaultButton, const std::string& AppName = "Wrenfold");
+  std::int32_t Use(const std::string& Message, const std::string& Title, IconConstants Icon, Variant& ButtonCaptions,
+                   bool DontShowAgainBoxDisplayed, std::int32_t MaximumSecondsVisible, std::int32_t DefaultButton,
+                   const std::string& AppName = "Wrenfold");
 
   /// The settings section of the dismissals.
   static constexpr const char* kDismissedSection = "Dismissed Message Boxes";

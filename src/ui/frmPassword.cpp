@@ -42,21 +42,24 @@ std::string frmPassword::GetPasswordInput(const std::string& Text, const std::st
     txtInput_->setFocus();
     ShowModal(form);
     return result_;
-  } QM_FRAME_CATCH("Password", "Public Function GetPasswordInput", Text, TitleBar);
+  }
+  QM_FRAME_CATCH("Password", "Public Function GetPasswordInput", Text, TitleBar);
 }
 
 void frmPassword::cmdOK_Click() {
   QM_FRAME_TRY {
     result_ = txtInput_->text().toStdString();
     form_->accept();
-  } QM_FRAME_CATCH("Password", "Private Sub cmdOK_Click");
+  }
+  QM_FRAME_CATCH("Password", "Private Sub cmdOK_Click");
 }
 
 void frmPassword::cmdCancel_Click() {
   QM_FRAME_TRY {
     result_.clear();
     form_->accept();
-  } QM_FRAME_CATCH("Password", "Private Sub cmdCancel_Click");
+  }
+  QM_FRAME_CATCH("Password", "Private Sub cmdCancel_Click");
 }
 
 }  // namespace qm::ui

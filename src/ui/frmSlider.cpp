@@ -7,9 +7,9 @@
 
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 
 namespace qm::ui {
@@ -98,8 +98,9 @@ double frmSlider::Slider(double Min, double Max, const std::string& Caption, con
     txtInput_->setText(QString::fromStdString(FormatGeneral(default_)));
     ShowModal(*form_);
     return result_;
-  } QM_FRAME_CATCH("Slider", "Public Function Slider", Min, Max, Caption, Default, Midpoint, RestrictRange, TickFreq,
-                   SmallChange, Description);
+  }
+  QM_FRAME_CATCH("Slider", "Public Function Slider", Min, Max, Caption, Default, Midpoint, RestrictRange, TickFreq,
+                 SmallChange, Description);
 }
 
 void frmSlider::sliInput_Change() {
@@ -107,7 +108,8 @@ void frmSlider::sliInput_Change() {
     if (sliTag_ == "PC") return;
     TagScope mark(txtTag_);
     txtInput_->setText(QString::number(sliInput_->value()));
-  } QM_FRAME_CATCH("Slider", "Private Sub sliInput_Change");
+  }
+  QM_FRAME_CATCH("Slider", "Private Sub sliInput_Change");
 }
 
 void frmSlider::txtInput_Change() {
@@ -120,7 +122,8 @@ void frmSlider::txtInput_Change() {
       TagScope mark(sliTag_);
       sliInput_->setValue(CLng(Variant(value)));
     }
-  } QM_FRAME_CATCH("Slider", "Private Sub txtInput_Change");
+  }
+  QM_FRAME_CATCH("Slider", "Private Sub txtInput_Change");
 }
 
 void frmSlider::cmdOK_Click() {
@@ -137,14 +140,16 @@ void frmSlider::cmdOK_Click() {
     }
     result_ = CDbl(Variant(txtInput_->text().toStdString()));
     form_->accept();
-  } QM_FRAME_CATCH("Slider", "Private Sub cmdOK_Click");
+  }
+  QM_FRAME_CATCH("Slider", "Private Sub cmdOK_Click");
 }
 
 void frmSlider::cmdCancel_Click() {
   QM_FRAME_TRY {
     result_ = default_;
     form_->accept();
-  } QM_FRAME_CATCH("Slider", "Private Sub cmdCancel_Click");
+  }
+  QM_FRAME_CATCH("Slider", "Private Sub cmdCancel_Click");
 }
 
 }  // namespace qm::ui

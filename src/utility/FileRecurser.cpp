@@ -12,8 +12,8 @@
 #include "frame/FileErrors.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Like.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

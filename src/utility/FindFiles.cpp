@@ -1,7 +1,7 @@
 #include "quillmark/utility/FindFiles.h"
 
-#include "runtime/ProgressRelay.h"
 #include "quillmark/utility/FileRecurser.h"
+#include "runtime/ProgressRelay.h"
 
 namespace qm {
 

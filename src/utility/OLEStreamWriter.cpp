@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/TemporaryFile.h"
-#include "io/AtomicFile.h"
 
 namespace qm {
 namespace {
@@ -60,8 +60,9 @@ class OLEStream final : public IStream {
   std::uint64_t Seek(std::int64_t offset, StreamSeek origin) override {
     QM_FRAME_TRY {
       if (!output_) Raise(ERR_ObjectNotSet);
-      const GSeekType whence = origin == StreamSeek::Begin ? G_SEEK_SET : origin == StreamSeek::Current ? G_SEEK_CUR
-                                                                                                       : G_SEEK_END;
+      const GSeekType whence = origin == StreamSeek::Begin     ? G_SEEK_SET
+                               : origin == StreamSeek::Current ? G_SEEK_CUR
+                                                               : G_SEEK_END;
       if (!gsf_output_seek(output_.get(), offset, whence)) RaiseStorage(nullptr, "Could not seek in the stream");
       return static_cast<std::uint64_t>(gsf_output_tell(output_.get()));
     }

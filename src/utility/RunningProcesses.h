@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "quillmark/values/Variant.h"
 #include "quillmark/utility/Utility.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm::mdlRunningProcesses {
 

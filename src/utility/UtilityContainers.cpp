@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "io/HugeBlock.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
-#include "io/HugeBlock.h"
 #include "quillmark/utility/Utility.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {
@@ -232,8 +232,8 @@ void Utility::RedimVariantArray(Variant& ArrayRef, std::int32_t LowBound, std::i
       // The lower bound moves: the elements keep their positions, not their indexes.
       std::vector<VariantArray::Bound> shifted = array.Bounds();
       shifted.back().Lower = LowBound;
-      shifted.back().Upper = static_cast<std::int32_t>(std::int64_t{LowBound} + array.Bounds().back().Upper -
-                                                       array.Bounds().back().Lower);
+      shifted.back().Upper =
+          static_cast<std::int32_t>(std::int64_t{LowBound} + array.Bounds().back().Upper - array.Bounds().back().Lower);
       VariantArray moved(shifted, array.ElementType());
       moved.Data() = std::move(array.Data());
       array = std::move(moved);

@@ -14,9 +14,9 @@
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/platform/Desktop.h"
+#include "quillmark/utility/Utility.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Dispatch.h"
-#include "quillmark/utility/Utility.h"
 #include "runtime/WindowsPath.h"
 #include "utility/TempNames.h"
 

@@ -71,8 +71,7 @@ void Utility::ExecuteAndWait(const std::string& CmdLine) const {
     // simply ends at once.
     if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   }
   QM_FRAME_CATCH("Utility", "Public Sub ExecuteAndWait", CmdLine);
 }
@@ -92,8 +91,7 @@ std::string Utility::GetWindowsUserName() const {
     passwd entry{};
     passwd* result = nullptr;
     std::vector<char> buffer(16384);
-    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || !result ||
-        !result->pw_name)
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || !result || !result->pw_name)
       return {};
     return result->pw_name;
   }

@@ -90,8 +90,8 @@ std::string FormatGeneralDate(Date value) {
   } else if (!hasDate) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.Year, p.Month, p.Day, p.Hour,
-                  p.Minute, p.Second);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute,
+                  p.Second);
   }
   return buffer;
 }
@@ -115,8 +115,8 @@ bool TryParseDate(std::string_view text, Date& out) {
     return true;
   };
   const bool full = s.size() == 19 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':' &&
-                    digits(0, 4, y) && digits(5, 2, mo) && digits(8, 2, d) && digits(11, 2, h) &&
-                    digits(14, 2, mi) && digits(17, 2, se);
+                    digits(0, 4, y) && digits(5, 2, mo) && digits(8, 2, d) && digits(11, 2, h) && digits(14, 2, mi) &&
+                    digits(17, 2, se);
   const bool dated = full || whole("%d-%d-%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &se) ||
                      whole("%d-%d-%d %d:%d%n", &y, &mo, &d, &h, &mi) || whole("%d-%d-%d%n", &y, &mo, &d);
   if (!dated) {
@@ -140,8 +140,7 @@ Date Now() {
   const std::time_t t = std::time(nullptr);
   std::tm local{};
   localtime_r(&t, &local);
-  return MakeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                  local.tm_sec);
+  return MakeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 }  // namespace qm

@@ -123,8 +123,8 @@ int CompareIgnoringCase(std::string_view a, std::string_view b) {
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return CompareIgnoringCase(a, b) == 0; }
 
 std::size_t CharLength(std::string_view utf8) {
-  return static_cast<std::size_t>(std::count_if(
-      utf8.begin(), utf8.end(), [](char c) { return !IsContinuation(static_cast<unsigned char>(c)); }));
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return !IsContinuation(static_cast<unsigned char>(c)); }));
 }
 
 std::string CharLeft(std::string_view utf8, std::size_t count) {

@@ -79,7 +79,8 @@ Variant Arithmetic(const Variant& a, const Variant& b, char op) {
 }
 
 Variant::ArrayBox Box(VariantArray array) {
-  return {std::unique_ptr<VariantArray, Variant::ArrayDelete>(std::make_unique<VariantArray>(std::move(array)).release())};
+  return {
+      std::unique_ptr<VariantArray, Variant::ArrayDelete>(std::make_unique<VariantArray>(std::move(array)).release())};
 }
 
 }  // namespace

@@ -90,8 +90,7 @@ void VariantArray::Redim(std::vector<Bound> bounds, bool preserve) {
   }
   if (bounds.size() != bounds_.size()) Raise(ERR_SubscriptOutOfRange);
   for (std::size_t d = 0; d + 1 < bounds.size(); ++d) {
-    if (bounds[d].Lower != bounds_[d].Lower || bounds[d].Upper != bounds_[d].Upper)
-      Raise(ERR_SubscriptOutOfRange);
+    if (bounds[d].Lower != bounds_[d].Lower || bounds[d].Upper != bounds_[d].Upper) Raise(ERR_SubscriptOutOfRange);
   }
   // The last dimension varies slowest: keeping its first elements keeps a prefix.
   data_.resize(count);

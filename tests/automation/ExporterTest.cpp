@@ -7,9 +7,9 @@
 #include "quillmark/automation/Exporter.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/runtime/FileTable.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/DispatchTable.h"
-#include "quillmark/runtime/FileTable.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -55,10 +55,10 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
 
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";
-  Variant table = Table(3, 4, {"name", "qty", "ok",  //
-                               "caf\xE9", "\x01", "",
-                               "tea & \"cake\"", std::int32_t{12}, true,
-                               "caf\xC3\xA9 <b>", -0.5, false});
+  Variant table =
+      Table(3, 4,
+            {"name", "qty", "ok",  //
+             "caf\xE9", "\x01", "", "tea & \"cake\"", std::int32_t{12}, true, "caf\xC3\xA9 <b>", -0.5, false});
   exporter.ExportArrayToExcel(book, table);
   // Every cell as the sheet holds it, read by tools this project did not write.
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";

@@ -172,8 +172,11 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
   // Bad text raises the assertion and keeps the document.
   doc.LoadFromString("<keep/>", "Doc");
   const std::string kept = doc.Render();
-  for (const std::string& bad : std::vector<std::string>{"", "<a>", "<a></b>", "<a/><b/>", "<a>\xFF\xFE</a>", "<a>&#1;</a>",
-                                std::string("\0\1\2\3", 4), std::string("<\0a\0>\0&\0#\0""0\0;\0<\0/\0a\0>\0", 20)}) {
+  for (const std::string& bad : std::vector<std::string>{"", "<a>", "<a></b>", "<a/><b/>", "<a>\xFF\xFE</a>",
+                                                         "<a>&#1;</a>", std::string("\0\1\2\3", 4),
+                                                         std::string("<\0a\0>\0&\0#\0"
+                                                                     "0\0;\0<\0/\0a\0>\0",
+                                                                     20)}) {
     const qm::Error e = qm::test::RaisedBy([&] { doc.LoadFromString(bad, "New"); });
     EXPECT_EQ(e.Number(), qm::ERR_ASSERTION) << bad;
     EXPECT_FALSE(e.Description().empty());
@@ -192,12 +195,21 @@ TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
     std::string Piece;
     bool Good;
   };
-  const std::vector<Case> cases = {{"&#1;", false}, {"\x01", false}, {"\xC3", false}, {"&#65;", true},
-                                   {"\t\r\n", true}, {"\xC3\xA9\xE2\x82\xAC", true}, {"&amp;#1;", true},
+  const std::vector<Case> cases = {{"&#1;", false},
+                                   {"\x01", false},
+                                   {"\xC3", false},
+                                   {"&#65;", true},
+                                   {"\t\r\n", true},
+                                   {"\xC3\xA9\xE2\x82\xAC", true},
+                                   {"&amp;#1;", true},
                                    // A reference to U+0000 ends the decoded value: refused, but
                                    // comments and CDATA hold the text as written.
-                                   {"&#0;", false}, {"&#x00000;", false}, {"&#x100000000;", false}, {"<b c='&#x0;'/>", false},
-                                   {"<!--&#0;-->", true}, {"<![CDATA[&#0;]]>", true}};
+                                   {"&#0;", false},
+                                   {"&#x00000;", false},
+                                   {"&#x100000000;", false},
+                                   {"<b c='&#x0;'/>", false},
+                                   {"<!--&#0;-->", true},
+                                   {"<![CDATA[&#0;]]>", true}};
   for (const Case& c : cases) {
     // Over the first 16- and 64-byte steps of the scan and across their ends.
     for (std::size_t at = 0; at < 140; ++at) {

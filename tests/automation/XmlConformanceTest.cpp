@@ -115,8 +115,10 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
     const qm::test::XmlDoc theirs = Libxml2Read(bytes, c.File.string());
     if (!c.WellFormed) {
       ++notWellFormed;
-      if (!ok) ++refused; else ourMisses.insert(c.Id);
-      if (!theirs) ++libxml2Refused; else libxml2Misses.insert(c.Id);
+      if (!ok) ++refused;
+      else ourMisses.insert(c.Id);
+      if (!theirs) ++libxml2Refused;
+      else libxml2Misses.insert(c.Id);
       continue;
     }
     ++wellFormed;
@@ -133,16 +135,13 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
       ADD_FAILURE() << c.Id << ": the saved document does not read:\n" << saved;
       continue;
     }
-    if (Canonical(again) == Canonical(theirs))
-      ++equal;
-    else if (kLibxml2ReadsOtherwise.contains(c.Id))
-      continue;
-    else
-      ADD_FAILURE() << c.Id << " (" << c.File << "): saved\n" << Canonical(again) << "\nread\n" << Canonical(theirs);
+    if (Canonical(again) == Canonical(theirs)) ++equal;
+    else if (kLibxml2ReadsOtherwise.contains(c.Id)) continue;
+    else ADD_FAILURE() << c.Id << " (" << c.File << "): saved\n" << Canonical(again) << "\nread\n" << Canonical(theirs);
   }
   std::cout << "XML 1.0 suite: refused " << refused << " of " << notWellFormed << " not-well-formed (libxml2 "
-            << libxml2Refused << "); loaded " << loaded << " of " << wellFormed << " well-formed; saved content equal in "
-            << equal << "\n";
+            << libxml2Refused << "); loaded " << loaded << " of " << wellFormed
+            << " well-formed; saved content equal in " << equal << "\n";
   EXPECT_EQ(notWellFormed, 927u);
   EXPECT_EQ(wellFormed, 752u);
   EXPECT_GE(refused, libxml2Refused);

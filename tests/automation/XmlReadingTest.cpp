@@ -34,10 +34,10 @@ std::string Refusal(const std::string& text) {
 TEST(XmlReading, RefusesWhatIsNotXmlWithLineColumnAndReason) {
   EXPECT_EQ(Refusal("<p>a&nbsp;b</p>"), "line 1, column 5: undefined entity \"nbsp\"");
   EXPECT_EQ(Refusal("<doc>\n<a x='1' x='2'/></doc>"), "line 2, column 10: duplicate attribute");
-  for (const char* bad : {"<doc>A & B</doc>", "<doc a=\"<foo>\"/>", "<doc><!-- a -- b --></doc>", "<doc>]]></doc>",
-                          "<!DOCTYPE doc [<!ELEMENT doc (#PCDATA>]><doc/>", "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>",
-                          "<doc>&#xD800;</doc>", "<a/><b/>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", "",
-                          "<?xml version=\"0.0\"?><a/>"})
+  for (const char* bad :
+       {"<doc>A & B</doc>", "<doc a=\"<foo>\"/>", "<doc><!-- a -- b --></doc>", "<doc>]]></doc>",
+        "<!DOCTYPE doc [<!ELEMENT doc (#PCDATA>]><doc/>", "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>",
+        "<doc>&#xD800;</doc>", "<a/><b/>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", "", "<?xml version=\"0.0\"?><a/>"})
     EXPECT_NE(Refusal(bad), "") << bad;
   // A refused document leaves the wrapper as it was.
   XML doc;
@@ -49,13 +49,14 @@ TEST(XmlReading, RefusesWhatIsNotXmlWithLineColumnAndReason) {
 
 TEST(XmlReading, ExpandsInternalEntitiesAppliesDefaultsAndSavesWhatWasRead) {
   qm::test::ScratchDir dir;
-  WriteFile(dir / "in.xml",
-            "<?xml version=\"1.0\"?>\n"
-            "<!DOCTYPE firm [\n"
-            "  <!ENTITY co \"ACME Ltd\">\n"
-            "  <!ATTLIST firm kind CDATA \"shop\" ids NMTOKENS #IMPLIED>\n"
-            "]>\n"
-            "<firm ids=\"  a\n  b \" note=\"x&#10;y\">&co; &amp; &#x263A;<!-- kept --><?app run?><unit>1</unit></firm>\n");
+  WriteFile(
+      dir / "in.xml",
+      "<?xml version=\"1.0\"?>\n"
+      "<!DOCTYPE firm [\n"
+      "  <!ENTITY co \"ACME Ltd\">\n"
+      "  <!ATTLIST firm kind CDATA \"shop\" ids NMTOKENS #IMPLIED>\n"
+      "]>\n"
+      "<firm ids=\"  a\n  b \" note=\"x&#10;y\">&co; &amp; &#x263A;<!-- kept --><?app run?><unit>1</unit></firm>\n");
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
   auto firm = doc.GetNextTag();

@@ -4,14 +4,14 @@
 
 #include <climits>
 #include <filesystem>
-#include <set>
 #include <random>
+#include <set>
 
+#include "compression/ExternalCheck.h"
 #include "compression/WorkBuffer.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
-#include "compression/ExternalCheck.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -41,7 +41,8 @@ std::string AsString(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; 
 
 TEST(Compress, ByteArraysRoundTripAtEveryLevelOrGiveZlibsCodes) {
   const Bytes original = MixedData(100000, 1);
-  for (auto level : {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_DEFAULT_COMPRESSION}) {
+  for (auto level :
+       {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_DEFAULT_COMPRESSION}) {
     qm::Compress compress;
     Bytes data = original;
     ASSERT_EQ(compress.CompressByteArray(data, level), 0);
@@ -156,7 +157,8 @@ TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
   qm::test::ScratchDir dir;
   const Bytes original = MixedData(2500000, 7);
   qm::test::WriteFile(dir / "in.bin", AsString(original));
-  for (auto level : {qm::COM_DEFAULT_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_NO_COMPRESSION}) {
+  for (auto level :
+       {qm::COM_DEFAULT_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_NO_COMPRESSION}) {
     qm::Compress compress;
     Bytes oneCall = original;
     ASSERT_EQ(compress.CompressByteArray(oneCall, level), 0);

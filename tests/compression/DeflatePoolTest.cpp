@@ -22,7 +22,6 @@
 #include "quillmark/compression/Zipper.h"
 #include "support/TestEnvironment.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;

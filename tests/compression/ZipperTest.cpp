@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <random>
 
-#include "quillmark/compression/Zipper.h"
-#include "quillmark/errors/Error.h"
 #include "compression/ExternalCheck.h"
 #include "compression/WorkingFolder.h"
+#include "quillmark/compression/Zipper.h"
+#include "quillmark/errors/Error.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -56,7 +56,7 @@ TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
   qm::Zipper zipper;
   zipper.AddFile("report.html");
   zipper.AddFile("pics/chart.bin");
-  zipper.AddFile("not-there.txt");  // skipped
+  zipper.AddFile("not-there.txt");          // skipped
   zipper.AddFile("pics\\small\\data.txt");  // written the Windows way
   zipper.AddFile("./empty.txt");
   zipper.AddFile("caf\xC3\xA9.txt");
@@ -104,9 +104,9 @@ std::string Entry(std::string_view name, std::string_view content) { return Hex(
 TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
   qm::test::ScratchDir dir;
   WorkingFolder here(dir.Path());
-  const std::string latin = "caf\xE9.txt";       // Latin-1: not UTF-8, libzip reads it as CP437
-  const std::string dos = "na\x8Bve.txt";        // CP437 for "naïve.txt"
-  const std::string utf8 = "na\xC3\xAFve.txt";   // the same name in UTF-8
+  const std::string latin = "caf\xE9.txt";      // Latin-1: not UTF-8, libzip reads it as CP437
+  const std::string dos = "na\x8Bve.txt";       // CP437 for "naïve.txt"
+  const std::string utf8 = "na\xC3\xAFve.txt";  // the same name in UTF-8
   const std::string folder = "d\xE9j\xE0";      // a Latin-1 folder name
   qm::test::WriteFile(latin, "old");
   qm::test::WriteFile(dos, "dos");

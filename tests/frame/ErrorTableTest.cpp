@@ -47,8 +47,8 @@ std::string GeneratedTables() {
   }
   out << "\n| number | errc | text | name | notes |\n|---|---|---|---|---|\n";
   for (const auto& row : qm::ErrorRows()) {
-    out << "| " << row.Number << " | `" << qm::ErrcName(row.Code) << "` | " << row.Text << " | `" << row.Name
-        << "` | " << row.Notes << " |\n";
+    out << "| " << row.Number << " | `" << qm::ErrcName(row.Code) << "` | " << row.Text << " | `" << row.Name << "` | "
+        << row.Notes << " |\n";
   }
   return out.str();
 }
@@ -71,8 +71,8 @@ TEST(ErrorTable, DocumentationIsWrittenFromTheTable) {
   if (text != expected) {
     const fs::path fresh = fs::absolute("errors.md");
     std::ofstream(fresh, std::ios::binary) << expected;
-    FAIL() << page << " does not list the error table as it is; the page as it should be is in " << fresh
-           << " (cp " << fresh << " " << page << ")";
+    FAIL() << page << " does not list the error table as it is; the page as it should be is in " << fresh << " (cp "
+           << fresh << " " << page << ")";
   }
 }
 

@@ -68,8 +68,7 @@ void ThrowsStandard(int which) {
     if (which == 1) (void)std::vector<int>().at(3);
     if (which == 2)
       throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::no_such_file_or_directory));
-    if (which == 3)
-      throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::permission_denied));
+    if (which == 3) throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::permission_denied));
   }
   QM_FRAME_CATCH("LibMain", "Private Sub ThrowsStandard", which);
 }

@@ -2,8 +2,8 @@
 
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/QMGLobal.h"
-#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/Collection.h"
+#include "quillmark/runtime/Conversions.h"
 #include "quillmark/runtime/DispatchTable.h"
 #include "support/ErrorOf.h"
 
@@ -18,7 +18,8 @@ class FakeList : public qm::DispatchTable<FakeList> {
   std::vector<std::int32_t> Data;
   static void Describe(Members& m) {
     m.Class("ListBox")
-        .Method("ListCount", [](FakeList& l, std::vector<Variant>&) { return Variant(static_cast<std::int32_t>(l.Texts.size())); })
+        .Method("ListCount",
+                [](FakeList& l, std::vector<Variant>&) { return Variant(static_cast<std::int32_t>(l.Texts.size())); })
         .Method("List", [](FakeList& l, std::vector<Variant>& a) { return Variant(l.Texts.at(qm::CLng(a.at(0)))); })
         .Method("ItemData", [](FakeList& l, std::vector<Variant>& a) { return Variant(l.Data.at(qm::CLng(a.at(0)))); });
   }

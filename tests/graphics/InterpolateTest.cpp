@@ -135,8 +135,7 @@ TEST(DrawCurve, DrawsTenPiecesPerIntervalThroughTheSamples) {
   EXPECT_TRUE(surface->Calls.empty());
 
   Variant tooMany(VariantArray({{0, 32767}}));
-  EXPECT_EQ(RaisedBy([&] { qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), tooMany, color); })
-                .Number(),
+  EXPECT_EQ(RaisedBy([&] { qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), tooMany, color); }).Number(),
             6);
   auto e = RaisedBy([&] {
     qm::Dispatch nothing;

@@ -139,10 +139,8 @@ std::vector<std::uint8_t> Progressive(const Picture& picture) {
 
 bool HasRestartInterval(const std::vector<std::uint8_t>& jpeg) {
   for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)
-      return false;  // the scan began first
-    else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDD)
-      return true;
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return false;  // the scan began first
+    else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDD) return true;
   return false;
 }
 
@@ -197,7 +195,7 @@ TEST(JpegStrips, JoiningRefusesStripsThatAreNotPlainBaselineJpeg) {
   EXPECT_EQ(Decode(out, 48, 96).size(), 48u * 96 * 3);
 
   EXPECT_FALSE(join({}));
-  EXPECT_FALSE(join({0xFF, 0xD8, 0xFF, 0xD9}));  // no frame, no scan
+  EXPECT_FALSE(join({0xFF, 0xD8, 0xFF, 0xD9}));                                    // no frame, no scan
   EXPECT_FALSE(join({baseline.begin(), baseline.begin() + baseline.size() / 2}));  // no end marker
   EXPECT_FALSE(join(Progressive(picture)));
 }
@@ -277,7 +275,7 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
     for (int x = 0; x < picture.Width; ++x)
       for (int c = 0; c < 3; ++c) {
         const int source = picture.Bytes[static_cast<std::size_t>(y) * picture.Pitch + 3 * x + (2 - c)];  // BGR
-        const int got = decoded[(static_cast<std::size_t>(y) * picture.Width + x) * 3 + c];              // RGB
+        const int got = decoded[(static_cast<std::size_t>(y) * picture.Width + x) * 3 + c];               // RGB
         error += std::abs(source - got);
         worst = std::max(worst, std::abs(source - got));
       }

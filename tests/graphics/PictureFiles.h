@@ -71,7 +71,8 @@ inline std::string BmpFile(const RgbImage& image, bool topDown = false) {
   std::string rows;
   for (int i = 0; i < image.Height; ++i) {
     const int y = topDown ? i : image.Height - 1 - i;
-    for (int x = 0; x < image.Width; ++x) rows += {char(image.At(x, y)[2]), char(image.At(x, y)[1]), char(image.At(x, y)[0])};
+    for (int x = 0; x < image.Width; ++x)
+      rows += {char(image.At(x, y)[2]), char(image.At(x, y)[1]), char(image.At(x, y)[0])};
     rows.resize((rows.size() + 3) / 4 * 4, '\0');
   }
   return BmpFile(image.Width, topDown ? -image.Height : image.Height, 24, rows);

@@ -28,7 +28,9 @@ std::string LoadError(const std::string& bytes) {
   return RaisedBy([&] { Load(bytes); }).Description();
 }
 
-bool Refused(const std::string& bytes) { return RaisedBy([&] { Load(bytes); }).Number() == qm::ERR_InvalidPicture; }
+bool Refused(const std::string& bytes) {
+  return RaisedBy([&] { Load(bytes); }).Number() == qm::ERR_InvalidPicture;
+}
 
 // Red, green, blue of the pixel at (x, y), counted from the top left.
 std::vector<int> Rgb(const qm::Picture& picture, int x, int y) {
@@ -40,7 +42,8 @@ std::vector<int> Rgb(const qm::Picture& picture, int x, int y) {
 void EveryPrefixLoadsOrIsRefused(const std::string& file, const char* what) {
   for (std::size_t n = 1; n < file.size(); ++n) {
     const qm::Error e = RaisedBy([&] { Load(file.substr(0, n)); });
-    EXPECT_TRUE(e.Number() == 0 || e.Number() == qm::ERR_InvalidPicture) << what << " cut at " << n << ": " << e.Description();
+    EXPECT_TRUE(e.Number() == 0 || e.Number() == qm::ERR_InvalidPicture)
+        << what << " cut at " << n << ": " << e.Description();
   }
 }
 
@@ -85,11 +88,20 @@ TEST(PictureLoader, RefusesBadBmpHeadersWithTheDocumentedError) {
     return b;
   };
   const std::string big = "the picture is larger than 64 megapixels";
-  const struct { std::size_t At; std::uint32_t Value; int Bytes; std::string Error; } cases[] = {
-      {14, 20, 4, "BMP header of unknown size 20"}, {26, 0, 2, "bad BMP: 0 planes"},
-      {28, 7, 2, "BMP with 7 bits per pixel"}, {30, 1, 4, "BMP compression 1 is not supported"},
-      {30, 3, 4, "BMP colour masks need 16 or 32 bits per pixel"}, {10, 1u << 30, 4, "bad BMP pixel offset"},
-      {18, 0, 4, "the picture has no pixels"}, {22, 0x80000000u, 4, big}, {18, 0x7FFFFFFFu, 4, big}};
+  const struct {
+    std::size_t At;
+    std::uint32_t Value;
+    int Bytes;
+    std::string Error;
+  } cases[] = {{14, 20, 4, "BMP header of unknown size 20"},
+               {26, 0, 2, "bad BMP: 0 planes"},
+               {28, 7, 2, "BMP with 7 bits per pixel"},
+               {30, 1, 4, "BMP compression 1 is not supported"},
+               {30, 3, 4, "BMP colour masks need 16 or 32 bits per pixel"},
+               {10, 1u << 30, 4, "bad BMP pixel offset"},
+               {18, 0, 4, "the picture has no pixels"},
+               {22, 0x80000000u, 4, big},
+               {18, 0x7FFFFFFFu, 4, big}};
   for (const auto& c : cases) EXPECT_EQ(LoadError(with(c.At, c.Value, c.Bytes)), "Invalid picture: " + c.Error);
   EXPECT_EQ(LoadError(BmpFile(1, 1, 8, std::string(4, '\0'))), "Invalid picture: the BMP colour table is missing");
   std::string gappy;  // masks that are not one run of bits
@@ -139,7 +151,8 @@ TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
            segment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6)) + data + "\xFF\xD9";
   };
   const std::string oneCode = std::string(1, '\1') + std::string(15, '\0');
-  EXPECT_EQ(PixelsOf(*Load(picture(oneCode, std::string(1, '\0'), "\x3F"))).Pixels, std::vector<std::uint8_t>(192, 128));
+  EXPECT_EQ(PixelsOf(*Load(picture(oneCode, std::string(1, '\0'), "\x3F"))).Pixels,
+            std::vector<std::uint8_t>(192, 128));
   // Three codes of length 1, and more than 256 codes: refused, nothing written out of bounds.
   const std::string threeOfLength1 = std::string(1, '\3') + std::string(15, '\0');
   EXPECT_TRUE(Refused(picture(threeOfLength1, std::string(3, '\0'), "\x3F")));
@@ -158,11 +171,13 @@ TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
   // Two pixels each: transparency dropped with the colour kept, 16-bit samples
   // (little-endian in memory) keeping their high byte.
   const png_color colours[] = {{1, 2, 3}, {4, 5, 6}};
-  const struct { png_uint_32 Format; std::vector<std::uint8_t> In, Out; } cases[] = {
-      {PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
-      {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
-      {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
-      {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
+  const struct {
+    png_uint_32 Format;
+    std::vector<std::uint8_t> In, Out;
+  } cases[] = {{PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
+               {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
+               {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
+               {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
   for (const auto& c : cases) {
     ASSERT_TRUE(qm::test::WritePng(dir / "c.png", 2, 1, c.Format, c.In, colours, 2));
     EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "c.png")).Pixels, c.Out) << c.Format;

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -153,8 +153,8 @@ TEST(SaveAsJPG, BadInputGivesClearErrors) {
   qm::test::WriteFile(dir / "notes.txt", "no picture");
   auto e = RaisedBy([&] { g.SaveAsJPG(dir / "notes.txt", dir / "x.jpg"); });
   EXPECT_EQ(e.Number(), qm::ERR_InvalidPicture);
-  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "notes.txt") +
-                            "\", \"" + (dir / "x.jpg") + "\")");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "notes.txt") + "\", \"" +
+                            (dir / "x.jpg") + "\")");
 
   WriteBmp(dir / "in.bmp", TestPicture(4, 4));
   const std::string unwritable = dir / "no-such-folder/x.jpg";

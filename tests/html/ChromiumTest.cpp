@@ -33,7 +33,8 @@ class Chromium : public ::testing::Test {
     return qm::test::Output(
         "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync --hide-scrollbars "
-        "--window-size=900,500 --user-data-dir='" + profile + "' " + what + " 'file://" + file + "' 2>/dev/null");
+        "--window-size=900,500 --user-data-dir='" +
+        profile + "' " + what + " 'file://" + file + "' 2>/dev/null");
   }
 
   std::string Screenshot(const std::string& file) {

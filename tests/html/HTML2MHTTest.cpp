@@ -147,7 +147,7 @@ TEST(HTML2MHT, FindResReadsAttributeValues) {
     return std::to_string(next) + " " + value;
   };
   line = "<img SRC=  'a.gif' src=b.gif>";
-  EXPECT_EQ(find(1, "src="), "15 A.GIF");  // 10 (just after the keyword) + 5
+  EXPECT_EQ(find(1, "src="), "15 A.GIF");                // 10 (just after the keyword) + 5
   EXPECT_EQ(line.substr(0, 19), "<IMG SRC=  'A.GIF' ");  // the line is upper-cased
   EXPECT_EQ(find(16, "src="), "29 B.GIF");
   EXPECT_EQ(find(30, "src="), "30 ");
@@ -199,10 +199,10 @@ TEST(HTML2MHT, PageCharsetLabel) {
 TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
   qm::test::ScratchDir dir;
   qm::test::DesktopInstaller desktop;
-  const std::string mainPage = Join({"<HTML><BODY background=\"pics/bg.gif\">",
-                                     "<A href=\"pics\\chart.png\"><IMG src=\"PICS\\CHART.PNG\"></A>",
-                                     "<A href=\"other page.htm\">next</A> <IMG src=missing.gif>",
-                                     "<A href='data.bin'>58 bytes</A>", "</BODY></HTML>"});
+  const std::string mainPage =
+      Join({"<HTML><BODY background=\"pics/bg.gif\">", "<A href=\"pics\\chart.png\"><IMG src=\"PICS\\CHART.PNG\"></A>",
+            "<A href=\"other page.htm\">next</A> <IMG src=missing.gif>", "<A href='data.bin'>58 bytes</A>",
+            "</BODY></HTML>"});
   std::string data;
   for (int i = 0; i < 58; ++i) data += static_cast<char>(i * 7);
   fs::create_directories(dir.Path() / "pics");
@@ -237,7 +237,7 @@ TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
 
   // The hourglass shows while the conversion runs, then the pointer before it comes back.
   EXPECT_EQ(desktop->Pointers, (std::vector<qm::platform::MousePointer>{qm::platform::MousePointer::Hourglass,
-                                                                         qm::platform::MousePointer::Arrow}));
+                                                                        qm::platform::MousePointer::Arrow}));
 
   // Windows-style names resolve: the folder with "\" and in another case, the page name in its own case.
   fs::create_directories(dir.Path() / "Reports");
@@ -320,10 +320,9 @@ TEST(HTML2MHT, BadInput) {
   // References that exist but cannot be read are skipped like missing ones:
   // a folder, a pipe, a device, files that fail to read (a linked page and a
   // picture), files without read permission.
-  const std::vector<std::string> references = {"<img src=\"sub\">",        "<img src=\"pipe.gif\">",
-                                               "<img src=\"/dev/zero\">",  "<a href=\"broken.htm\">",
-                                               "<img src=\"broken.gif\">", "<img src=\"locked.gif\">",
-                                               "<a href=\"locked.htm\">"};
+  const std::vector<std::string> references = {
+      "<img src=\"sub\">",        "<img src=\"pipe.gif\">",   "<img src=\"/dev/zero\">", "<a href=\"broken.htm\">",
+      "<img src=\"broken.gif\">", "<img src=\"locked.gif\">", "<a href=\"locked.htm\">"};
   std::string lines, coded;
   for (const auto& line : references) {
     lines += line + "\n";
@@ -341,8 +340,7 @@ TEST(HTML2MHT, BadInput) {
   const std::string written = Convert(dir / "p.html", archive);
   const std::string b = BoundaryOf(written);
   const std::string page = TextPart(b, "p.html", coded);
-  if (geteuid() != 0)
-    EXPECT_EQ(written, Header("S", b) + page + Join({"", "--" + b + "--"}));
+  if (geteuid() != 0) EXPECT_EQ(written, Header("S", b) + page + Join({"", "--" + b + "--"}));
   else  // root reads the locked files
     EXPECT_EQ(written.substr(0, Header("S", b).size() + page.size()), Header("S", b) + page);
 

@@ -66,8 +66,9 @@ TEST(HTMLDoc, ElementsAndAttributes) {
   table.BodyTextCR("z");
   table.Italic();
   table.BodyText("i");
-  EXPECT_EQ(table.GetDocument(),
-            "<TABLE border=0>\r\n<TR>\r\n<TD align=center width=10>\r\nz<BR><I> i</I>\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n");
+  EXPECT_EQ(
+      table.GetDocument(),
+      "<TABLE border=0>\r\n<TR>\r\n<TD align=center width=10>\r\nz<BR><I> i</I>\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n");
 }
 
 TEST(HTMLDoc, PageBreakImagesAndFailures) {

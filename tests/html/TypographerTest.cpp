@@ -38,8 +38,9 @@ TEST(Typographer, ReportFragments) {
   t.TableElementEx("c", "nowrap");
   t.TableRowBegin();  // ends the open row first
   t.TableEnd();
-  EXPECT_EQ(t.sHTML, Lines("<TR>|<TD valign=top | align=left |>|a|</TD>|<TD valign=top | align=right | Width=50% |>|b|</TD>|"
-                           "<TD valign=top nowrap>|c|</TD>|</TR>|<TR>|</TR>|</TABLE>|"));
+  EXPECT_EQ(t.sHTML,
+            Lines("<TR>|<TD valign=top | align=left |>|a|</TD>|<TD valign=top | align=right | Width=50% |>|b|</TD>|"
+                  "<TD valign=top nowrap>|c|</TD>|</TR>|<TR>|</TR>|</TABLE>|"));
 
   t.sHTML.clear();
   t.TableBegin(qm::Variant(1), qm::Variant(2), qm::Variant(100));
@@ -72,8 +73,9 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
   t.ImageFile(dir / "p/a.gif", 0);
   t.ImageFile("c:\\p\\a.gif", 0, 10, 20);
   t.ImageFile("c:\\p\\a.gif", 2, 10);
-  EXPECT_EQ(t.sHTML, Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
-                           "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
+  EXPECT_EQ(t.sHTML,
+            Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
+                  "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
   const qm::Error e = qm::test::RaisedBy([&] { t.SaveAs(dir / "out/r.html"); });  // no such Windows pictures here
   EXPECT_EQ(e.Number(), 53);
   EXPECT_NE(e.Source().find("[Typographer]Public Sub SaveAs(\""), std::string::npos);

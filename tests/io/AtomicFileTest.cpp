@@ -229,10 +229,8 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
         const std::string block(256 << 10, 'x');
         note([&] {
           for (int i = 0; i < 8; ++i) {
-            if (way == Way::Direct)
-              writer.Write(block);
-            else
-              (void)writer.WriteBehind(block);
+            if (way == Way::Direct) writer.Write(block);
+            else (void)writer.WriteBehind(block);
           }
         });
         if (way != Way::Behind) {
@@ -257,7 +255,8 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
 // WriteBehind and Commit raise 75, nothing is published or removed, and
 // dropping it does not wait for the parent's writes; the parent finishes it.
 TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   for (const bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
     PoolReset reset;

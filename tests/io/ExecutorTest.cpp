@@ -58,8 +58,7 @@ TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
   lane.Post([] { throw std::runtime_error("disk full"); });
   try {
     for (int i = 0; i < 10; ++i) lane.Post([&] { ++after; });
-  } catch (const std::runtime_error&) {
-  }
+  } catch (const std::runtime_error&) {}
   EXPECT_THROW(lane.Drain(), std::runtime_error);
   EXPECT_THROW(lane.Check(), std::runtime_error);
   EXPECT_THROW(lane.Post([] {}), std::runtime_error);
@@ -128,8 +127,7 @@ TEST(Executor, ThreadsStayWithinCapacityWithSignalsBlocked) {
         pthread_sigmask(SIG_SETMASK, nullptr, &mask);
         if (!sigismember(&mask, SIGINT) || !sigismember(&mask, SIGTERM) || !sigismember(&mask, SIGUSR1)) ++unblocked;
         const int now = ++running;
-        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
-        }
+        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {}
         std::this_thread::sleep_for(1ms);
         --running;
       });
@@ -147,7 +145,8 @@ TEST(Executor, ThreadsStayWithinCapacityWithSignalsBlocked) {
 // it is inherited, refuses work with a clear error, and goes without a wait;
 // the child's own lanes work on threads of its own.
 TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   PoolReset reset;
   Executor::SetLimit(2);
   std::atomic<bool> release{false}, started{false};

@@ -42,7 +42,9 @@ void WaitForNoThreads() {
 }
 
 // Indented, repeated lines: the packer compresses their runs.
-std::string Line(int i) { return std::string(3 * (i % 4), ' ') + "%Property Field" + std::to_string(i) + " value 12345"; }
+std::string Line(int i) {
+  return std::string(3 * (i % 4), ' ') + "%Property Field" + std::to_string(i) + " value 12345";
+}
 
 // About 7 MB: the first block, then several blocks read ahead.
 struct RecordFile {
@@ -174,7 +176,8 @@ TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
 // raises 75 (or gives the lines already read), letting the stream go does
 // not wait, its own streams read ahead, and it exits. The parent reads on.
 TEST(BackgroundFailures, AChildAfterForkWithAStreamMidReadExitsWithoutHanging) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   if (qm::test::SanitizerAllocator()) GTEST_SKIP() << "the sanitizer's allocator is not safe across fork";
   Restore restore;
   const RecordFile file;

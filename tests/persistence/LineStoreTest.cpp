@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-using qm::io::HugeBlock;
 using qm::detail::LineStore;
+using qm::io::HugeBlock;
 
 namespace {
 
@@ -39,13 +39,13 @@ TEST(LineStore, EveryLineComesBackWhateverItsPlace) {
     return std::string_view(b->Data() + at, n);
   };
   ASSERT_EQ(in(block, 45, 7), "epsilon");
-  add(in(block, 0, 5), block);    // alpha, CR LF after it
-  add(in(block, 7, 4), block);    // beta, LF
-  add(in(block, 12, 0), block);   // empty, LF
-  add(in(block, 13, 5), block);   // gamma, lone CR
-  add(in(block, 19, 5), block);   // delta
-  add(in(block, 26, 0), block);   // empty between CR LF pairs
-  add(in(block, 45, 7), block);   // epsilon: the skipped line is no line end
+  add(in(block, 0, 5), block);   // alpha, CR LF after it
+  add(in(block, 7, 4), block);   // beta, LF
+  add(in(block, 12, 0), block);  // empty, LF
+  add(in(block, 13, 5), block);  // gamma, lone CR
+  add(in(block, 19, 5), block);  // delta
+  add(in(block, 26, 0), block);  // empty between CR LF pairs
+  add(in(block, 45, 7), block);  // epsilon: the skipped line is no line end
   std::string scratch = "copied from no block";
   add(scratch, nullptr);
   add(in(other, 0, 4), other);  // zeta

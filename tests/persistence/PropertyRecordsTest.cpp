@@ -76,14 +76,14 @@ TEST(PropertyRecords, ReadingRules) {
   auto p = std::make_shared<Person>();
   p->Age = 7;
   QMStream r;
-  r.Use(TextStream::FromText(
-      "%Object Person\r\n"
-      "%Property NAME\r\n  Bob  \r\n"
-      "%Property Member\r\nVrai\r\n"
-      "%Property Height\r\n 1.5e1xyz\r\n"
-      "%Property Code\r\n9\r\n"
-      "%Property Unlisted\r\nwhatever\r\n"
-      "%Object Other\r\n"));
+  r.Use(
+      TextStream::FromText("%Object Person\r\n"
+                           "%Property NAME\r\n  Bob  \r\n"
+                           "%Property Member\r\nVrai\r\n"
+                           "%Property Height\r\n 1.5e1xyz\r\n"
+                           "%Property Code\r\n9\r\n"
+                           "%Property Unlisted\r\nwhatever\r\n"
+                           "%Object Other\r\n"));
   EXPECT_EQ(r.ReadObject(p, List({"name", "member", "height"})), qm::QMS_Success);
   EXPECT_EQ(p->Name, "Bob");
   EXPECT_TRUE(p->Member);
@@ -94,8 +94,9 @@ TEST(PropertyRecords, ReadingRules) {
   EXPECT_EQ(r.ReadObject(p, kAll), qm::QMS_ObjectNotFound);
   EXPECT_EQ(r.Peek(), "%Object Other");
 
-  r.Use(TextStream::FromText("%Object Person\r\n%Property Member\r\nyes\r\n"
-                             "%Property Badge\r\nB1\r\n%Property Age\r\n41\r\n"));
+  r.Use(
+      TextStream::FromText("%Object Person\r\n%Property Member\r\nyes\r\n"
+                           "%Property Badge\r\nB1\r\n%Property Age\r\n41\r\n"));
   p->Member = true;
   EXPECT_EQ(r.ReadObject(p, List({"Member", "Badge", "Age"})), qm::QMS_BadField);
   EXPECT_FALSE(p->Member);

@@ -73,7 +73,8 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
   const qm::Error e = RaisedBy([&] { s.SkipLine(); });
   EXPECT_EQ(e.Number(), 62);
   EXPECT_EQ(e.Description(), "Input past end of file");
-  EXPECT_EQ(e.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
+  EXPECT_EQ(e.Source(),
+            "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|[QMStream]Public Sub SkipLine()");
   QMStream unbound;
   EXPECT_NO_THROW(unbound.UnReadLine());
   EXPECT_EQ(unbound.CurrentLine(), "");

@@ -40,7 +40,9 @@ int ProcessThreads() {
   return -1;
 }
 
-std::string Line(int file, int i) { return "%Record " + std::to_string(file) + " line " + std::to_string(i) + " of the file"; }
+std::string Line(int file, int i) {
+  return "%Record " + std::to_string(file) + " line " + std::to_string(i) + " of the file";
+}
 
 TEST(ReadAheadMemory, HundredRecordStreamsShareTheExecutorAndOneBudget) {
   constexpr int kStreams = 100;

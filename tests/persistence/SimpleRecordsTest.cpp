@@ -210,9 +210,8 @@ TEST(SimpleRecords, ChildCounts) {
 
 TEST(SimpleRecords, SharedReferencesResolveThroughTheContext) {
   auto customerField = [](Variant value) {
-    return [value](ScalarFields& f) {
-      f.AddDetails("Customer", qm::ST_Reference, value)->SetReferenceClass("Customer");
-    };
+    return
+        [value](ScalarFields& f) { f.AddDetails("Customer", qm::ST_Reference, value)->SetReferenceClass("Customer"); };
   };
   auto ada = std::make_shared<Keyed>("Customer", "ada");
   auto customers = std::make_shared<Things>();
@@ -263,8 +262,8 @@ TEST(SimpleRecords, FindNextObject) {
   EXPECT_EQ(r.Peek(), "   %Object Skip @1") << "the first header is not ignored";
   r.FindNextObject(skip, Variant("%Property a"));
   EXPECT_EQ(r.Peek(), "%Object Skip @1 ") << "stops just past the end marker";
-  r.FindNextObject(qm::VariantArray::FromVector({Variant("%Object Skip @1"), Variant("%Collection Keep"),
-                                                 Variant("%Object Last")}));
+  r.FindNextObject(
+      qm::VariantArray::FromVector({Variant("%Object Skip @1"), Variant("%Collection Keep"), Variant("%Object Last")}));
   EXPECT_TRUE(r.AtEndOfStream());
   EXPECT_EQ(RaisedBy([&] { Reader("%Object A\r\n").FindNextObject(Variant("x")); }).Number(), 13);
 }
@@ -327,7 +326,8 @@ void SwitchLoggingElsewhere(const char* value) {
 // The switch is asked at every log line: flipped by another process in the
 // middle of one collection, it takes effect from the next line on.
 TEST(SimpleRecords, LoggingSwitchedByAnotherProcessMidRead) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   std::filesystem::remove(qm::LogFilePath());
   qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
   class Switching : public Thing {

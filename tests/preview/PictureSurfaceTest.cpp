@@ -7,9 +7,9 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/Picture.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/PictureSurface.h"
+#include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
 
 namespace {
@@ -34,14 +34,16 @@ TEST_F(PictureSurfaceTest, MembersByName) {
   // A filled box in red (0x00BBGGRR), relative to the current position.
   picture.Let("CurrentX", Variant(10 * px));
   picture.Let("CurrentY", Variant(10 * py));
-  picture.Call("Line", {Variant(1 + 2 + 4 + 8), Variant(0), Variant(0), Variant(20 * px), Variant(10 * py), Variant(0x0000FF)});
+  picture.Call("Line",
+               {Variant(1 + 2 + 4 + 8), Variant(0), Variant(0), Variant(20 * px), Variant(10 * py), Variant(0x0000FF)});
   EXPECT_EQ(At(surface, 15 * px, 15 * py), qRgb(255, 0, 0));
   EXPECT_EQ(At(surface, 31 * px, 15 * py), qRgb(255, 255, 255));
   EXPECT_EQ(qm::CDbl(picture.Get("CurrentX")), 30 * px);  // the second corner
   EXPECT_EQ(qm::CDbl(picture.Get("CurrentY")), 20 * py);
 
   // Invert turns white black and red cyan; Graphics puts the mode back.
-  qm::Graphics().Line2(picture, Variant(0), Variant(15 * py), Variant(99 * px), Variant(15 * py), Variant(0), qm::vbInvert);
+  qm::Graphics().Line2(picture, Variant(0), Variant(15 * py), Variant(99 * px), Variant(15 * py), Variant(0),
+                       qm::vbInvert);
   EXPECT_EQ(At(surface, 5 * px, 15 * py), qRgb(0, 0, 0));
   EXPECT_EQ(At(surface, 15 * px, 15 * py), qRgb(0, 255, 255));
   EXPECT_EQ(qm::CLng(picture.Get("DrawMode")), 13);

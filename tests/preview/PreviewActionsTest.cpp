@@ -45,9 +45,13 @@ class PreviewActionsTest : public qm::test::UiTest {
     UiTest::SetUp();
     WriteScript(bin_ / "soffice",
                 "out=; for a in \"$@\"; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; page=$a; done\n"
-                "cp \"$page\" '" + (dir_ / "given.html") + "'\n"
-                "echo \"$@\" > '" + (dir_ / "args") + "'\n"
-                "mkdir -p \"$out\" && echo DOC > \"$out/document.doc\"\n");
+                "cp \"$page\" '" +
+                    (dir_ / "given.html") +
+                    "'\n"
+                    "echo \"$@\" > '" +
+                    (dir_ / "args") +
+                    "'\n"
+                    "mkdir -p \"$out\" && echo DOC > \"$out/document.doc\"\n");
   }
 
   qm::test::ScratchDir dir_, bin_;
@@ -75,8 +79,8 @@ TEST_F(PreviewActionsTest, SaveAsWritesAWebArchive) {
 }
 
 TEST_F(PreviewActionsTest, EmailAttachesTheArchiveAsDocumentRptOrSaysWhatFailed) {
-  WriteScript(bin_ / "xdg-email", "cp \"$4\" '" + (dir_ / "attached") + "'\necho \"$1 $3 $# ${4##*/}\" > '" +
-                                      (dir_ / "mailargs") + "'\n");
+  WriteScript(bin_ / "xdg-email",
+              "cp \"$4\" '" + (dir_ / "attached") + "'\necho \"$1 $3 $# ${4##*/}\" > '" + (dir_ / "mailargs") + "'\n");
   {
     PathScope path(bin_.Path(), false);
     HTMLPreview preview;
@@ -126,8 +130,9 @@ TEST_F(PreviewActionsTest, WordExportPageSetupPicturesAndTheSavedDocument) {
   EXPECT_TRUE(desktop_->Messages.empty()) << desktop_->Messages[0].Prompt;
   EXPECT_EQ(ReadFile(dir_ / "out.doc"), "DOC\n");
   EXPECT_TRUE(Contains(ReadFile(dir_ / "args"), "--convert-to doc:MS Word 97")) << ReadFile(dir_ / "args");
-  EXPECT_TRUE(Contains(given, "<STYLE>@page { size: landscape; margin-top: 10pt; margin-bottom: 40.5pt; "
-                              "margin-right: 30pt; margin-left: 20pt; }</STYLE>\r\n<META "))
+  EXPECT_TRUE(Contains(given,
+                       "<STYLE>@page { size: landscape; margin-top: 10pt; margin-bottom: 40.5pt; "
+                       "margin-right: 30pt; margin-left: 20pt; }</STYLE>\r\n<META "))
       << given;
   EXPECT_TRUE(Contains(given, "src=\"data:image/png;base64,iVBOR"));  // the picture is in the document
   EXPECT_TRUE(Contains(given, "src=\"missing/gone.gif\""));           // a broken link stays a link

@@ -88,7 +88,8 @@ inline std::string WriteReport(const ScratchDir& dir) {
             "<TABLE  border=1 cellPadding=2 width=\"100%\" >\r\n<TR>\r\n<TD valign=top \r\n align=left \r\n>\r\n"
             "North\r\n</TD>\r\n<TD valign=top \r\n align=right \r\n>\r\n1200\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n"
             "<IMG alt=\"\" src=\"PICS\\CHART.PNG\" border=0>\r\n"
-            "<IMG alt=\"\" src=\"missing/gone.gif\" border=0>\r\n<H6></H6>\r\nSecond page text\r\n<H6></H6>\r\nThird page text\r\n</BODY>\r\n\r\n</HTML>\r\n");
+            "<IMG alt=\"\" src=\"missing/gone.gif\" border=0>\r\n<H6></H6>\r\nSecond page text\r\n<H6></H6>\r\nThird "
+            "page text\r\n</BODY>\r\n\r\n</HTML>\r\n");
   return page;
 }
 

@@ -4,12 +4,12 @@
 #include <QToolButton>
 
 #include "preview/PreviewSupport.h"
-#include "quillmark/html/HTMLDoc.h"
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
+#include "quillmark/html/HTMLDoc.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/HTMLDisplay.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
 #include "ui/preview/HTMLPreview.h"
 #include "ui/preview/WebView.h"
@@ -95,8 +95,8 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
   preview.show();
   qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
   QApplication::processEvents();
-  EXPECT_EQ(GetTwips(*preview.webView).Width, 600 * px);          // inner width - view left (0)
-  EXPECT_EQ(GetTwips(*preview.webView).Height, 400 * px - 720);   // inner height - view top
+  EXPECT_EQ(GetTwips(*preview.webView).Width, 600 * px);         // inner width - view left (0)
+  EXPECT_EQ(GetTwips(*preview.webView).Height, 400 * px - 720);  // inner height - view top
   EXPECT_EQ(GetTwips(*preview.picTools).Width, 600 * px);
   EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 600 * px - 795 - 4 * px);
 

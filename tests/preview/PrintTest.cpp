@@ -55,9 +55,7 @@ TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
 // nothing else beside it, or an error that names the reason, with the old
 // PDF left as it was.
 TEST_F(PrintTest, PrintPageInProcess) {
-  const auto entries = [&] {
-    return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator());
-  };
+  const auto entries = [&] { return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()); };
   const auto files = entries();
   const std::string pdf = dir_ / "direct.pdf";
   qm::ui::PrintPage(page_, pdf);
@@ -68,8 +66,8 @@ TEST_F(PrintTest, PrintPageInProcess) {
   const qm::Error missing = qm::test::RaisedBy([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); });
   EXPECT_EQ(missing.Number(), 53);
   EXPECT_EQ(missing.Description(), "file not found: " + (dir_ / "nothere.html"));
-  EXPECT_EQ(missing.Source(), "QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
-                                  "\", \"" + pdf + "\")");
+  EXPECT_EQ(missing.Source(), "QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" +
+                                  (dir_ / "nothere.html") + "\", \"" + pdf + "\")");
 
   const std::string unwritable = dir_ / "no/such/folder/x.pdf";
   const qm::Error cannot = qm::test::RaisedBy([&] { qm::ui::PrintPage(page_, unwritable); });
@@ -117,26 +115,29 @@ class PrivateCups {
     fs::create_directory_symlink("/usr/lib/cups/daemon", root_ / "bin/daemon");
     const std::string r = root_.string();
     qm::test::WriteFile(root_ / "cupsd.conf",
-                        "Listen " + r + "/cups.sock\nLogLevel info\nWebInterface No\nBrowsing No\n"
-                        "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                        "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n");
-    qm::test::WriteFile(root_ / "cups-files.conf",
-                        "ServerRoot " + r + "\nRequestRoot " + r + "/spool\nTempDir " + r + "/tmp\nCacheDir " + r +
-                            "/cache\nStateDir " + r + "/state\nDataDir /usr/share/cups\nServerBin " + r +
-                            "/bin\nErrorLog " + r + "/error_log\nAccessLog " + r + "/access_log\nPageLog " + r +
-                            "/page_log\nSandboxing Relaxed\n");
+                        "Listen " + r +
+                            "/cups.sock\nLogLevel info\nWebInterface No\nBrowsing No\n"
+                            "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                            "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n");
+    qm::test::WriteFile(root_ / "cups-files.conf", "ServerRoot " + r + "\nRequestRoot " + r + "/spool\nTempDir " + r +
+                                                       "/tmp\nCacheDir " + r + "/cache\nStateDir " + r +
+                                                       "/state\nDataDir /usr/share/cups\nServerBin " + r +
+                                                       "/bin\nErrorLog " + r + "/error_log\nAccessLog " + r +
+                                                       "/access_log\nPageLog " + r + "/page_log\nSandboxing Relaxed\n");
     qm::test::WriteScript(root_ / "bin/backend/tofile",
                           "[ $# -eq 0 ] && { echo 'direct tofile \"Unknown\" \"Copy to a file\"'; exit 0; }\n"
                           "if [ -n \"$6\" ]; then cat \"$6\"; else cat; fi > \"${DEVICE_URI#tofile:}\"\n");
     ::setenv("CUPS_SERVER", (r + "/cups.sock").c_str(), 1);
-    cupsd_.start(Program("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), QString::fromStdString(r + "/cupsd.conf"),
-                                           QStringLiteral("-s"), QString::fromStdString(r + "/cups-files.conf")});
+    cupsd_.start(Program("cupsd"),
+                 {QStringLiteral("-f"), QStringLiteral("-c"), QString::fromStdString(r + "/cupsd.conf"),
+                  QStringLiteral("-s"), QString::fromStdString(r + "/cups-files.conf")});
     if (!cupsd_.waitForStarted()) return;
-    for (int i = 0; i < 100 && !fs::exists(root_ / "cups.sock"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 100 && !fs::exists(root_ / "cups.sock"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string lpadmin = Program("lpadmin").toStdString();
-    Ready = std::system(("'" + lpadmin + "' -p quillmark-test -E -v 'tofile:" + Job.string() + "' -m raw >/dev/null 2>&1 && '" +
-                          lpadmin + "' -d quillmark-test >/dev/null 2>&1")
-                             .c_str()) == 0;
+    Ready = std::system(("'" + lpadmin + "' -p quillmark-test -E -v 'tofile:" + Job.string() +
+                         "' -m raw >/dev/null 2>&1 && '" + lpadmin + "' -d quillmark-test >/dev/null 2>&1")
+                            .c_str()) == 0;
   }
   ~PrivateCups() {
     cupsd_.terminate();

@@ -204,7 +204,8 @@ void Torture(const Writer& writer, const fs::path& dir) {
   }
   std::printf("write %.0f ms; %d kills, %d while a temporary existed, %d left a hidden name\n",
               static_cast<double>(typical.count()) / 1000, kill, caught, leftovers);
-  EXPECT_GE(caught, kInsideWrites) << "too few kills landed inside a write: the outputs are too small to prove anything";
+  EXPECT_GE(caught, kInsideWrites)
+      << "too few kills landed inside a write: the outputs are too small to prove anything";
 
   // A complete write puts the content in place and leaves no name of its own
   // (the names killed writers left stay: nothing removes another's files).
@@ -220,7 +221,9 @@ void Torture(const Writer& writer, const fs::path& dir) {
 // A writer of the library, run by the helper.
 void Torture(const std::string& name, std::vector<std::string> outputs) {
   const qm::test::ScratchDir scratch;
-  Torture({[name](int variant) { return std::vector<std::string>{QM_CRASH_WRITER, name, std::to_string(variant), "."}; },
+  Torture({[name](int variant) {
+             return std::vector<std::string>{QM_CRASH_WRITER, name, std::to_string(variant), "."};
+           },
            std::move(outputs), true, nullptr, std::equal_to<std::string>()},
           scratch.Path());
 }
@@ -271,8 +274,7 @@ std::optional<std::map<std::string, std::string>> Members(const std::string& byt
     if (file && content.size() == info.size &&
         zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size))
       (*members)[info.name] = content;
-    else
-      members.reset();
+    else members.reset();
     if (file) zip_fclose(file);
   }
   zip_discard(archive);
@@ -301,7 +303,8 @@ bool SameArchive(std::string a, std::string b) {
     const std::string marker = "----=_QMLib_";
     for (std::size_t at = text->find(marker); at != std::string::npos; at = text->find(marker, at + marker.size())) {
       std::size_t end = at + marker.size();
-      while (end < text->size() && (std::isdigit(static_cast<unsigned char>((*text)[end])) || (*text)[end] == '.')) ++end;
+      while (end < text->size() && (std::isdigit(static_cast<unsigned char>((*text)[end])) || (*text)[end] == '.'))
+        ++end;
       text->erase(at + marker.size(), end - at - marker.size());
     }
   }
@@ -312,7 +315,9 @@ bool SameArchive(std::string a, std::string b) {
 void TortureConverter(const char* verb, const std::string& stem, const std::string& extension,
                       const std::string& output, Same same) {
   TortureTool(
-      [=](int variant) { return std::vector<std::string>{QM_CLI, verb, stem + std::to_string(variant) + extension, output}; },
+      [=](int variant) {
+        return std::vector<std::string>{QM_CLI, verb, stem + std::to_string(variant) + extension, output};
+      },
       output, std::move(same));
 }
 }  // namespace
@@ -320,11 +325,15 @@ void TortureConverter(const char* verb, const std::string& stem, const std::stri
 // The tool rewrites the user's own file in place: each start finds the
 // variant's source there, and a kill must leave it or the saved form.
 TEST(CrashTest, ToolXmlCheckInPlace) {
-  TortureTool([](int) { return std::vector<std::string>{QM_CLI, "xml-check", "doc.xml"}; }, "doc.xml",
-              std::equal_to<std::string>(), [](const fs::path& dir, int variant) {
-                qm::test::WriteFile((dir / "doc.xml").string(),
-                                    ReadFile((dir / ("source" + std::to_string(variant) + ".xml")).string()));
-              });
+  TortureTool(
+      [](int) {
+        return std::vector<std::string>{QM_CLI, "xml-check", "doc.xml"};
+      },
+      "doc.xml", std::equal_to<std::string>(),
+      [](const fs::path& dir, int variant) {
+        qm::test::WriteFile((dir / "doc.xml").string(),
+                            ReadFile((dir / ("source" + std::to_string(variant) + ".xml")).string()));
+      });
 }
 
 TEST(CrashTest, ToolMhtArchive) { TortureConverter("mht", "page", ".html", "out.mht", SameArchive); }

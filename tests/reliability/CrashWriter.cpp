@@ -30,8 +30,8 @@ constexpr std::size_t kLines = 32000;  // about 2.3 MB of text per output
 
 // Lines of words that differ between the variants, compressible about 3:1.
 std::string Words(int variant, std::size_t line) {
-  static const char* const kWords[] = {"ledger", "invoice", "quantity", "north", "amber", "spline",
-                                       "record", "margin", "value", "total", "column", "vector"};
+  static const char* const kWords[] = {"ledger", "invoice", "quantity", "north", "amber",  "spline",
+                                       "record", "margin",  "value",    "total", "column", "vector"};
   std::uint64_t state = line * 2 + static_cast<std::uint64_t>(variant) + 1;
   const auto random = [&state] {  // splitmix64: cheap, and the same on every run
     std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
@@ -59,7 +59,8 @@ fs::path Input(const fs::path& folder, const std::string& name, const std::funct
   const fs::path path = folder / name;
   if (!fs::exists(path)) {
     const std::string bytes = make();
-    std::ofstream(folder / (name + ".part"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(folder / (name + ".part"), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     fs::rename(folder / (name + ".part"), path);
   }
   return path;
@@ -159,7 +160,8 @@ void ToolInputs(int v, const fs::path& dir) {
     std::string tsv;
     for (std::size_t i = 0; i < kLines / 5; ++i) {
       const std::string words = Words(v, i);
-      tsv += std::to_string(i) + "\t" + words.substr(0, 30) + "\t" + words.substr(30) + "\t" + std::to_string(i * 7 % 13) + "\n";
+      tsv += std::to_string(i) + "\t" + words.substr(0, 30) + "\t" + words.substr(30) + "\t" +
+             std::to_string(i * 7 % 13) + "\n";
     }
     return tsv;
   });
@@ -167,7 +169,8 @@ void ToolInputs(int v, const fs::path& dir) {
   // A page for the MHT converter, with a large file it refers to.
   Input(dir, "picture" + std::to_string(v) + ".bmp", [v] { return Text(v, kLines / 2); });
   Input(dir, "page" + std::to_string(v) + ".html", [v] {
-    return "<html><body><img src=\"Picture" + std::to_string(v) + ".bmp\">\r\n" + Text(v, kLines / 4) + "</body></html>\r\n";
+    return "<html><body><img src=\"Picture" + std::to_string(v) + ".bmp\">\r\n" + Text(v, kLines / 4) +
+           "</body></html>\r\n";
   });
 }
 
@@ -175,9 +178,8 @@ void ToolInputs(int v, const fs::path& dir) {
 
 int main(int argc, char** argv) {
   const std::map<std::string, void (*)(int, const fs::path&)> writers = {
-      {"compress", Compress}, {"decompress", Decompress}, {"xml", Xml},   {"records", Records},
-      {"page", Page},         {"report", Report},         {"ole", Storage}, {"jpeg", Jpeg},
-      {"tool-inputs", ToolInputs}};
+      {"compress", Compress}, {"decompress", Decompress}, {"xml", Xml},   {"records", Records},       {"page", Page},
+      {"report", Report},     {"ole", Storage},           {"jpeg", Jpeg}, {"tool-inputs", ToolInputs}};
   if (argc != 4 || !writers.count(argv[1])) {
     std::cerr << "usage: qm-crash-writer WRITER VARIANT FOLDER\n";
     return 2;

@@ -4,8 +4,8 @@
 // the application's signals blocked, and their number stays within the
 // library's pool (at most 8) however many jobs ran.
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 

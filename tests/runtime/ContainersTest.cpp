@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "support/ErrorOf.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Collection.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Dictionary.h"
+#include "quillmark/values/Conversions.h"
+#include "support/ErrorOf.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ TEST(Collection, PositionsKeysAndErrors) {
   qm::Collection c;
   c.Add(Variant("a"), "KeyA");
   c.Add(Variant("c"));
-  c.Add(Variant("b"), "keyB", Variant(2));  // before position 2
+  c.Add(Variant("b"), "keyB", Variant(2));                           // before position 2
   c.Add(Variant("d"), std::nullopt, std::nullopt, Variant("KEYA"));  // after key "KeyA"
   ASSERT_EQ(c.Count(), 4);
   std::string order;

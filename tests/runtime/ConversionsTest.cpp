@@ -2,9 +2,9 @@
 
 #include <clocale>
 
-#include "support/ErrorOf.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
+#include "support/ErrorOf.h"
 
 namespace {
 

@@ -44,8 +44,7 @@ pid_t Child(Body body) {
     bool ok = false;
     try {
       ok = body();
-    } catch (...) {
-    }
+    } catch (...) {}
     _exit(ok ? 0 : 1);
   }
   return pid;
@@ -63,7 +62,8 @@ bool Succeeded(pid_t child) {
 // they all share and asks the logging switch, which watches that index. The
 // parent writes meanwhile too.
 TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
   (void)qm::LoggingEnabled();
   constexpr int kProcesses = 8, kKeys = 500;
@@ -99,7 +99,8 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
 // library's own on that file, once closed, would drop the lock. Another
 // process must see it held for as long as this one uses the store.
 TEST(Settings, OtherProcessesSeeTheStoreInUse) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   qm::SaveSetting("Lock", "s", "k", "v");
   (void)qm::LoggingEnabled();
   qm::SettingsWatch watch;

@@ -10,11 +10,11 @@
 #include <system_error>
 #include <thread>
 
-#include "support/ErrorOf.h"
-#include "support/FileSizeLimit.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
+#include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -71,14 +71,18 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
 
 TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
   qm::test::ScratchDir dir;
-  const std::string utf16 = std::string("\xFF\xFE" "a\0\r\0b\0\r\0", 10);
+  const std::string utf16 = std::string(
+      "\xFF\xFE"
+      "a\0\r\0b\0\r\0",
+      10);
   qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
   qm::test::WriteFile(dir / "u16.txt", utf16);
   // The CR as the very last byte of the first read, then as the file's last byte.
   qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\r" + "y\r");
   for (const char* name : {"u8.txt", "u16.txt"})
     EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault)),
-              (std::vector<std::string>{"a", "b"})) << name;
+              (std::vector<std::string>{"a", "b"}))
+        << name;
   EXPECT_EQ(AllLines(*TextStream::Open(dir / "edge.txt", IOMode::ForReading)),
             (std::vector<std::string>{std::string(65535, 'x'), "y"}));
   EXPECT_EQ(AllLines(*TextStream::FromText("a\rb\r")), (std::vector<std::string>{"a", "b"}));
@@ -136,7 +140,8 @@ TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
 // process; root is exempt from the limit, so a root child first becomes the
 // unprivileged user, working in the scratch folder it is given).
 TEST(TextStream, AFailedWriteWhereTheSystemRefusesThreadsKeepsTheOldFile) {
-  if (qm::test::ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "r.txt", "old\r\n");
   const pid_t child = ::fork();
@@ -154,8 +159,7 @@ TEST(TextStream, AFailedWriteWhereTheSystemRefusesThreadsKeepsTheOldFile) {
     try {
       std::thread([] {}).join();
       ::_exit(94);  // threads are still made: the test proves nothing here
-    } catch (const std::system_error&) {
-    }
+    } catch (const std::system_error&) {}
     int status = 0;
     try {
       qm::test::FileSizeLimit limit(700 << 10);

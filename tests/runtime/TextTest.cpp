@@ -2,8 +2,8 @@
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Collection.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Dictionary.h"
+#include "quillmark/values/Conversions.h"
 #include "quillmark/values/Dispatch.h"
 #include "quillmark/values/Text.h"
 #include "quillmark/values/Variant.h"
@@ -16,16 +16,30 @@ TEST(TextCase, EveryLetterMapsAndBrokenUtf8KeepsItsBytes) {
   EXPECT_EQ(qm::UCase("café àçñ ÿ"), "CAFÉ ÀÇÑ Ÿ");
   EXPECT_EQ(qm::LCase("ÉTÉ ΣΟΦΊΑ Ђ"), "été σοφία ђ");
   EXPECT_EQ(qm::UCase("straße"), "STRAßE");  // one code point to one: no "SS"
-  EXPECT_EQ(qm::UCase("ı"), "I");           // the mapping may change the length in bytes
+  EXPECT_EQ(qm::UCase("ı"), "I");            // the mapping may change the length in bytes
   EXPECT_EQ(qm::UCase("日本 123 _-"), "日本 123 _-");
 
   // Bytes that are not UTF-8 stay as they are; the valid parts around them map.
-  const std::string broken = "a\xE9" "b\xC3";   // Latin-1 é, then a cut sequence
-  EXPECT_EQ(qm::UCase(broken), "A\xE9" "B\xC3");
-  EXPECT_EQ(qm::LCase("\xC0\xAF" "X"), "\xC0\xAF" "x");          // overlong
-  EXPECT_EQ(qm::UCase("\xED\xA0\x80" "é"), "\xED\xA0\x80" "É");  // an encoded surrogate
+  const std::string broken =
+      "a\xE9"
+      "b\xC3";  // Latin-1 é, then a cut sequence
+  EXPECT_EQ(qm::UCase(broken),
+            "A\xE9"
+            "B\xC3");
+  EXPECT_EQ(qm::LCase("\xC0\xAF"
+                      "X"),
+            "\xC0\xAF"
+            "x");  // overlong
+  EXPECT_EQ(qm::UCase("\xED\xA0\x80"
+                      "é"),
+            "\xED\xA0\x80"
+            "É");                                    // an encoded surrogate
   EXPECT_FALSE(EqualsIgnoringCase("\xE9", "\xC9"));  // Latin-1 é and É are different bytes
-  EXPECT_TRUE(EqualsIgnoringCase("\xE9" "A", "\xE9" "a"));
+  EXPECT_TRUE(
+      EqualsIgnoringCase("\xE9"
+                         "A",
+                         "\xE9"
+                         "a"));
   EXPECT_FALSE(EqualsIgnoringCase("\xE9", "é"));  // the byte is no stand-in for the letter
 
   // Equal without regard to case: letters everywhere, and the forms that

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/ErrorOf.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Variant.h"
+#include "support/ErrorOf.h"
 
 namespace {
 

@@ -70,10 +70,8 @@ inline void Canonical(xmlNodePtr element, std::string& out) {
   for (const Item& item : items)
     if (!item.Element && !item.Reference && item.Text.find_first_not_of(" \t\r\n") != std::string::npos) text = true;
   for (const Item& item : items) {
-    if (item.Element)
-      Canonical(item.Element, out);
-    else if (item.Reference || !elements || text)
-      out += item.Text;
+    if (item.Element) Canonical(item.Element, out);
+    else if (item.Reference || !elements || text) out += item.Text;
   }
   out += "</";
   out += reinterpret_cast<const char*>(element->name);

@@ -23,7 +23,7 @@ TEST(ProgressLine, DrawsAtMostEveryIntervalAndClearsWhatItDrew) {
     line.Callback()(10, 0);  // through the library's callback; a longer line
     now += ProgressLine::kInterval;
     line.Update(3, 4);  // shorter: blanks cover the rest of the longer one
-  }  // cleared when it goes
+  }                     // cleared when it goes
   EXPECT_EQ(out.str(),
             "\rquillmark zip: 1 of 4 parts (25%)"
             "\rquillmark zip: 10 parts          "  // padded to the 33 characters drawn before

@@ -20,7 +20,7 @@ using qm::test::QuillmarkApart;
 using qm::test::QuillmarkOnTerminal;
 using qm::test::ToolRun;
 
-const char* const kCommands[] = {"mht",       "compress",   "decompress", "zip",     "jpeg",  "interp",  "find",
+const char* const kCommands[] = {"mht",       "compress",   "decompress", "zip",     "jpeg",  "interp", "find",
                                  "xml-check", "export-tsv", "dialog",     "preview", "print", "version"};
 
 // A 2 x 1 picture, 24 bits a pixel.
@@ -30,7 +30,7 @@ std::string TinyBmp() {
     for (int i = 0; i < bytes; ++i) bmp += static_cast<char>(value >> (8 * i));
   };
   bmp += "BM";
-  put(62, 4), put(0, 4), put(54, 4);                                 // file header
+  put(62, 4), put(0, 4), put(54, 4);                                   // file header
   put(40, 4), put(2, 4), put(1, 4), put(1, 2), put(24, 2), put(0, 4);  // info header
   put(8, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
   put(0xFF0000, 3), put(0x00FF00, 3), put(0, 2);  // one row, padded to 4 bytes
@@ -84,8 +84,7 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
       {"jpeg a.bmp b.jpg --quality", "quillmark jpeg: option '--quality' needs a value (N)"},
       {"interp 2 1 2", "quillmark interp: give either --cubic or --linear"},
       {"interp --cubic --linear 2 1 2", "quillmark interp: give either --cubic or --linear"},
-      {"interp --linear 1.5 1 2",
-       "quillmark interp: PRECISION must be a whole number from -32768 to 32767, not '1.5'"},
+      {"interp --linear 1.5 1 2", "quillmark interp: PRECISION must be a whole number from -32768 to 32767, not '1.5'"},
       {"interp --linear 2 1 x", "quillmark interp: every value V must be a number, not 'x'"},
       {"find .", "quillmark find: missing argument: expected DIR PATTERN"},
       {"find -x . '*'", "quillmark find: unknown option '-x'"},

@@ -9,8 +9,8 @@
 
 #include "quillmark/graphics/CanvasSurface.h"
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/runtime/Conversions.h"
 #include "quillmark/quillmark.h"
+#include "quillmark/runtime/Conversions.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -42,7 +42,7 @@ TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
   EXPECT_EQ(Sketch(c, kWhite), "######\n######\n######\n######\n");
   EXPECT_EQ(Canvas(2, 1, kBlue).Pixel(1, 0), kBlue);
 
-  c.Line(0, 0, 3, 3, kRed);      // both ends included
+  c.Line(0, 0, 3, 3, kRed);        // both ends included
   c.Line(5.4, 0, 5.4, 1.4, kRed);  // rounded to the nearest pixel
   EXPECT_EQ(Sketch(c, kRed), "#....#\n.#...#\n..#...\n...#..\n");
 

@@ -29,10 +29,16 @@ struct Order {
   year_month_day Shipped{year{2000}, January, day{1}};
 
   static void Describe(qm::RecordType<Order>& r) {
-    r.Name("Order").Version(2)
-        .Field("Id", &Order::Id).Field("Lines", &Order::Lines).Field("Note", &Order::Note)
-        .Field("Amount", &Order::Amount).Field("Paid", &Order::Paid).Field("Placed", &Order::Placed)
-        .Field("Due", &Order::Due).Field("Shipped", &Order::Shipped);
+    r.Name("Order")
+        .Version(2)
+        .Field("Id", &Order::Id)
+        .Field("Lines", &Order::Lines)
+        .Field("Note", &Order::Note)
+        .Field("Amount", &Order::Amount)
+        .Field("Paid", &Order::Paid)
+        .Field("Placed", &Order::Placed)
+        .Field("Due", &Order::Due)
+        .Field("Shipped", &Order::Shipped);
   }
   bool operator==(const Order&) const = default;
 };
@@ -158,7 +164,8 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   EXPECT_EQ(RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "newer.qms", "Orders"); }).Number(), 10006);
 
   // Text that is no value of the field's type.
-  WriteFile(dir / "text.qms", "%Collection Orders @1\r\n1\r\n   %Object Order @2\r\n      %Property Id\r\n         12x\r\n");
+  WriteFile(dir / "text.qms",
+            "%Collection Orders @1\r\n1\r\n   %Object Order @2\r\n      %Property Id\r\n         12x\r\n");
   e = RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "text.qms", "Orders"); });
   EXPECT_EQ(e.Number(), 13);
   EXPECT_NE(e.Description().find("field Id of Order"), std::string::npos) << e.Description();

@@ -11,9 +11,9 @@
 #include "graphics/PictureFiles.h"
 #include "quillmark/automation/Exporter.h"
 #include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
-#include "quillmark/frame/Frame.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/quillmark.h"
@@ -103,7 +103,10 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
   const auto picture = qm::ReadPicture(dir.Path() / "picture.bmp");
 
   const std::pair<const char*, std::function<void()>> jobs[] = {
-      {"workbook", [&] { qm::WriteWorkbook(missing / "t.xlsx", {{"a", "b"}}); }},
+      {"workbook",
+       [&] {
+         qm::WriteWorkbook(missing / "t.xlsx", {{"a", "b"}});
+       }},
       {"jpeg", [&] { qm::WriteJpeg(picture, missing / "p.jpg"); }},
       {"zip", [&] { qm::ZipFiles(missing / "a.zip", inputs); }},
       {"mht", [&] { qm::PackMht(dir.Path() / "page.html", missing / "p.mht"); }},
@@ -125,8 +128,7 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
   // The published classes keep their own numbers and texts: the export's
   // 58000 is for a spreadsheet application that cannot be started only.
   qm::Variant table(qm::VariantArray({{0, 0}, {0, 0}}));
-  const qm::Error exported =
-      RaisedBy([&] { qm::Exporter().ExportArrayToExcel((missing / "t.xlsx").string(), table); });
+  const qm::Error exported = RaisedBy([&] { qm::Exporter().ExportArrayToExcel((missing / "t.xlsx").string(), table); });
   EXPECT_EQ(exported.Number(), qm::ERR_PathNotFound);
   EXPECT_EQ(exported.Description(), "Path not found");
   EXPECT_EQ(exported.Source(), "QuillmarkLibrary.Exporter");
@@ -210,9 +212,8 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
   EXPECT_TRUE(listed.Source().starts_with("Client|")) << listed.Source();
   EXPECT_NE(listed.Source().find("[FileRecurser]"), std::string::npos) << listed.Source();
   std::string subject;
-  const qm::Error packed = RaisedBy([&] {
-    qm::mdlHTML2MHT::ConvertHTMLToMHT(dir / "page.html", dir / "out", subject, stopWithError);
-  });
+  const qm::Error packed =
+      RaisedBy([&] { qm::mdlHTML2MHT::ConvertHTMLToMHT(dir / "page.html", dir / "out", subject, stopWithError); });
   EXPECT_EQ(packed.Number(), 1234);
   EXPECT_NE(packed.Source().find("|[HTML2MHT]Public Sub ConvertHTMLToMHT("), std::string::npos) << packed.Source();
   EXPECT_TRUE(unchanged());

@@ -8,10 +8,10 @@
 
 #include "graphics/PictureFiles.h"
 #include "quillmark/automation/XML.h"
+#include "quillmark/automation/XmlNode.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
-#include "quillmark/automation/XmlNode.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/quillmark.h"
@@ -100,11 +100,11 @@ TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
   WriteFile(dir / "next.html", "<html><body>second</body></html>");
   WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
   std::vector<std::uint64_t> seen;
-  const std::string subject = qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht", "",
-                                          [&](std::uint64_t done, std::uint64_t total) {
-                                            EXPECT_EQ(total, 3u);
-                                            seen.push_back(done);
-                                          });
+  const std::string subject =
+      qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht", "", [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_EQ(total, 3u);
+        seen.push_back(done);
+      });
   EXPECT_EQ(subject, "Report generated from " + qm::mdlHTML2MHT::GetAppName());
   EXPECT_EQ(seen, (std::vector<std::uint64_t>{1, 2, 3}));  // the page, the linked page, the picture
   std::string published;
@@ -170,7 +170,8 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   // A parse error, not the assertion's number, with the parser's position.
   EXPECT_EQ(bad.Number(), qm::ERR_General);
   EXPECT_EQ(bad.code(), qm::errc::parse_error);
-  EXPECT_EQ(bad.Description(), (dir.Path() / "bad.xml").string() + " is not well-formed XML: line 1, column 9: mismatched tag");
+  EXPECT_EQ(bad.Description(),
+            (dir.Path() / "bad.xml").string() + " is not well-formed XML: line 1, column 9: mismatched tag");
   WriteFile(dir / "empty.xml", "");
   const qm::Error empty = RaisedBy([&] { qm::LoadXml(dir.Path() / "empty.xml"); });
   EXPECT_EQ(empty.code(), qm::errc::parse_error);
@@ -195,7 +196,8 @@ TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
   page.Table({{"item", "price"}, {"<tea>", "2.50 €"}}).Image(dir.Path() / "chart.png", "a \"chart\"");
   page.Html("<hr>");
   const std::string text = page.Text();
-  const std::string head = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Sales &amp; costs</title>";
+  const std::string head =
+      "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Sales &amp; costs</title>";
   EXPECT_EQ(text.rfind(head, 0), 0u);
   for (const char* part : {"<h1>Q3 &lt;draft&gt;</h1>", "<p>Prices in &quot;EUR&quot;</p>",
                            "<tr><th>item</th><th>price</th></tr>", "<tr><td>&lt;tea&gt;</td><td>2.50 €</td></tr>",
@@ -248,8 +250,7 @@ TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
   EXPECT_NE(sheet("two.xlsx").find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"), std::string::npos);
   qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
-  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }),
-            qm::ERR_InvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }), qm::ERR_InvalidProcedureCall);
   EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{1.0, 2.0}}); }), qm::ERR_PathNotFound);
 }
 
@@ -267,9 +268,8 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path() / "none", "*"); }), qm::ERR_PathNotFound);
 
   std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
-  const auto heard = qm::FindFiles(dir.Path(), "*.txt", true, [&](std::uint64_t done, std::uint64_t total) {
-    told.emplace_back(done, total);
-  });
+  const auto heard = qm::FindFiles(dir.Path(), "*.txt", true,
+                                   [&](std::uint64_t done, std::uint64_t total) { told.emplace_back(done, total); });
   EXPECT_EQ(heard, found);
   EXPECT_EQ(told, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{1, 0}, {2, 0}}));
   // A callback that throws stops the search at the first folder and passes on.

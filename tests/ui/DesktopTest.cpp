@@ -44,8 +44,9 @@ TEST_F(DesktopTest, MouseOffscreen) {
   EXPECT_EQ(mouse.GetY(), 200);
   const qm::Error e = RaisedBy([&] { mouse.DoubleClick(); });
   EXPECT_EQ(e.Number(), 9999);
-  EXPECT_EQ(e.Description(),
-            "Mouse button events reach only this program's windows on the offscreen platform, and none is under the pointer");
+  EXPECT_EQ(
+      e.Description(),
+      "Mouse button events reach only this program's windows on the offscreen platform, and none is under the pointer");
   EXPECT_TRUE(
       e.Source().ends_with("[Mouse]Public Sub LeftDown()|[Mouse]Public Sub Click()|[Mouse]Public Sub DoubleClick()"));
 

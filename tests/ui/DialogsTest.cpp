@@ -13,8 +13,8 @@
 #include <filesystem>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Dialog.h"
+#include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 #include "ui/UiTestSupport.h"
@@ -31,7 +31,9 @@ using qm::ui::Dialog;
 class ValueDialogsTest : public qm::test::UiTest {};
 
 // The text of a label or an edit box.
-std::string Text(QWidget& form, const char* name) { return Child(form, name)->property("text").toString().toStdString(); }
+std::string Text(QWidget& form, const char* name) {
+  return Child(form, name)->property("text").toString().toStdString();
+}
 
 void Click(QWidget& form, const char* name) { QTest::mouseClick(Child<QPushButton>(form, name), Qt::LeftButton); }
 
@@ -46,7 +48,7 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
     EXPECT_EQ(Text(form, "lblRange1"), "50");  // midway
     auto* slider = Child<QSlider>(form, "sliInput");
     EXPECT_EQ(slider->pageStep(), 10);  // a tenth of the range
-    slider->setValue(42);  // moving the slider writes the text
+    slider->setValue(42);               // moving the slider writes the text
     EXPECT_EQ(Text(form, "txtInput"), "42");
     TypeInto(form, "txtInput", "17.5");  // typing moves the slider
     EXPECT_EQ(slider->value(), 18);
@@ -76,7 +78,7 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
   for (bool restrict : {true, false}) {
     OnModal("frmSlider", [](QWidget& form) {
       Child<QLineEdit>(form, "txtInput")->setText(QStringLiteral("250"));  // pasted
-      EXPECT_EQ(Child<QSlider>(form, "sliInput")->value(), 0);  // the slider does not move
+      EXPECT_EQ(Child<QSlider>(form, "sliInput")->value(), 0);             // the slider does not move
       Click(form, "cmdOK");
     });
     EXPECT_EQ(Dialog().Slider(0, 100, "Volume", 0, std::nullopt, restrict), restrict ? 100.0 : 250.0);

@@ -31,15 +31,16 @@ TEST_F(ErrorReporterTest, ShowsTheTrailAndLogsIt) {
     reporter.HandleError("other", "Other error");
     QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
   });
-  reporter.HandleError("QuillmarkLibrary.QMStream|[QMStream]Private Sub Inner(3)|[QMStream]Public Sub Outer(\"orders\")",
-                       "Disk full");
+  reporter.HandleError(
+      "QuillmarkLibrary.QMStream|[QMStream]Private Sub Inner(3)|[QMStream]Public Sub Outer(\"orders\")", "Disk full");
   EXPECT_EQ(shown, 1);
 
   EXPECT_TRUE(frmError::LogFile().ends_with("/Error Log Quillmark Libraries.log"));
   const std::string log = qm::test::ReadFile(frmError::LogFile());
   EXPECT_TRUE(log.starts_with("Error Disk full at ")) << log;
-  EXPECT_TRUE(log.ends_with("\r\nCall Stack : \r\nQuillmarkLibrary.QMStream\r\n[QMStream]Private Sub Inner(3)\r\n"
-                            "[QMStream]Public Sub Outer(\"orders\")\r\n"))
+  EXPECT_TRUE(
+      log.ends_with("\r\nCall Stack : \r\nQuillmarkLibrary.QMStream\r\n[QMStream]Private Sub Inner(3)\r\n"
+                    "[QMStream]Public Sub Outer(\"orders\")\r\n"))
       << log;
 }
 

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/DispatchTable.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/DispatchTable.h"
 #include "support/ErrorOf.h"
 #include "support/StubDesktop.h"
 #include "ui/QtDesktop.h"
@@ -13,9 +13,9 @@
 
 namespace {
 
+using qm::test::ErrorOf;
 using qm::ui::Control;
 using qm::ui::Layout;
-using qm::test::ErrorOf;
 
 // A screen of fixed metrics (pixels), to check how Layout combines them.
 class MetricsDesktop final : public qm::test::StubDesktop {
@@ -39,8 +39,11 @@ class Box : public qm::DispatchTable<Box> {
  public:
   double Left = 0, Top = 0, Width = 0, Height = 0;
   static void Describe(Members& m) {
-    m.Class("Box").Property("Left", &Box::Left).Property("Top", &Box::Top).Property("Width", &Box::Width).Property(
-        "Height", &Box::Height);
+    m.Class("Box")
+        .Property("Left", &Box::Left)
+        .Property("Top", &Box::Top)
+        .Property("Width", &Box::Width)
+        .Property("Height", &Box::Height);
   }
 };
 

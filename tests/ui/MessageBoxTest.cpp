@@ -5,11 +5,11 @@
 #include <QTest>
 #include <chrono>
 
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
 #include "ui/frmMsgBoxEx.h"
@@ -95,11 +95,11 @@ TEST_F(MessageBoxTest, RefusesBadArguments) {
   EXPECT_EQ(refused(VariantArray(), 0), "9999: Tried to set default button to 0 when maximum is -1");
   EXPECT_EQ(refused("Yes", 0), "13: Type mismatch");
   EXPECT_EQ(refused(VariantArray::FromVector({"a", "b"}, 1), 0), "9: Subscript out of range");
-  EXPECT_EQ(
-      qm::test::RaisedBy([&] { Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, yesNoCancel_, false, 0, 3); })
-          .Source(),
-      "QuillmarkLibrary.frmMsgBoxEx|[MsgBoxEx]Public Function Use(\"m\", \"t\", ?, ?, False, 0, 3, "
-      "\"Wrenfold\")|[Dialog]Public Function MessageBox(\"m\", \"t\", ?, ?, False, 0, 3, \"Wrenfold\")");
+  EXPECT_EQ(qm::test::RaisedBy([&] {
+              Dialog().MessageBox("m", "t", qm::ui::ICO_Critical, yesNoCancel_, false, 0, 3);
+            }).Source(),
+            "QuillmarkLibrary.frmMsgBoxEx|[MsgBoxEx]Public Function Use(\"m\", \"t\", ?, ?, False, 0, 3, "
+            "\"Wrenfold\")|[Dialog]Public Function MessageBox(\"m\", \"t\", ?, ?, False, 0, 3, \"Wrenfold\")");
 }
 
 TEST_F(MessageBoxTest, CountsDownAndChoosesTheDefaultButton) {
@@ -110,7 +110,8 @@ TEST_F(MessageBoxTest, CountsDownAndChoosesTheDefaultButton) {
   std::vector<std::string> titles;
   OnModal("frmMsgBoxEx", [&](QWidget& w) {
     titles.push_back(w.windowTitle().toStdString());
-    QObject::connect(&w, &QWidget::windowTitleChanged, [&](const QString& title) { titles.push_back(title.toStdString()); });
+    QObject::connect(&w, &QWidget::windowTitleChanged,
+                     [&](const QString& title) { titles.push_back(title.toStdString()); });
   });
   EXPECT_EQ(box.Use("Save changes?", "Save changes?", qm::ui::ICO_Question, yesNoCancel_, false, 3, 2), 2);
   const std::vector<std::string> expected = {"Save changes?", "Save changes? (3 seconds remaining)",

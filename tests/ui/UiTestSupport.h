@@ -77,8 +77,8 @@ class UiTest : public ::testing::Test {
         return;
       }
       if (++ticks_ < 8) return;
-      ADD_FAILURE() << "modal window " << modal->objectName().toStdString() << " ("
-                    << modal->metaObject()->className() << ") left open";
+      ADD_FAILURE() << "modal window " << modal->objectName().toStdString() << " (" << modal->metaObject()->className()
+                    << ") left open";
       modal->close();
     });
     watchdog_.start(1000);

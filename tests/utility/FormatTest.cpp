@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/runtime/Format.h"
+#include "quillmark/values/Conversions.h"
 
 using qm::Format;
 using qm::Variant;
@@ -67,14 +67,14 @@ TEST(Format, TextPlaceholdersGeneralTextAndValuesThatDoNotFit) {
   // General text, and values that do not fit the format.
   EXPECT_EQ(Format(12.5), "12.5");
   EXPECT_EQ(Format(Variant(qm::Null)), "");
-  EXPECT_EQ(Format(Variant("abc"), "0.00"), "abc");   // text that is no number stays
+  EXPECT_EQ(Format(Variant("abc"), "0.00"), "abc");  // text that is no number stays
   EXPECT_EQ(Format(Variant("abc"), "yyyy"), "abc");
   EXPECT_EQ(Format(Variant("2.5"), "0.00"), "2.50");
 }
 
 TEST(Format, BadInputGivesErrors) {
   EXPECT_THROW(Format(1e10, "yyyy"), qm::Error);  // beyond year 9999
-  EXPECT_THROW(Format(1e308, "0%"), qm::Error);    // overflows
+  EXPECT_THROW(Format(1e308, "0%"), qm::Error);   // overflows
   EXPECT_THROW(Format(Variant(std::make_shared<qm::Object>()), "0"), qm::Error);
   EXPECT_THROW(Format(1, "0", static_cast<qm::VbDayOfWeek>(9)), qm::Error);
   // Odd formats give some text, never a failure.

@@ -18,7 +18,7 @@ TEST(Like, WildcardsDigitsListsAndInvalidPatterns) {
   EXPECT_TRUE(Like("x*y", "x[*]y"));  // a special character inside a list is itself
   EXPECT_FALSE(Like("abc", "a*b*d"));
   EXPECT_TRUE(Like("mississippi", "*sip*"));
-  EXPECT_FALSE(Like("A", "a"));  // case-sensitive
+  EXPECT_FALSE(Like("A", "a"));   // case-sensitive
   EXPECT_TRUE(Like("ÄÖ", "?Ö"));  // characters, not bytes
 
   // Long texts with many stars stay fast.

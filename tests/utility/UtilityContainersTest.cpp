@@ -4,8 +4,8 @@
 #include <random>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/utility/Utility.h"
+#include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
 
 using qm::Variant;

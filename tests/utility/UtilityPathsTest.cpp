@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "quillmark/errors/Error.h"
-#include "quillmark/values/Dispatch.h"
 #include "quillmark/utility/Utility.h"
+#include "quillmark/values/Dispatch.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -34,8 +34,8 @@ TEST(UtilityPaths, UrlsOfNamesWithBlanksAndRelativePaths) {
   EXPECT_EQ(u.GetRelativePath("C:\\a\\b", "C:\\a\\c\\d.txt"), "../c/d.txt");
   EXPECT_EQ(u.GetRelativePath("/a/b", "/a/b/c.txt"), "./c.txt");
   EXPECT_EQ(u.GetRelativePath("/a/b/", "/x/y"), "../../x/y");
-  EXPECT_EQ(u.GetRelativePath("C:\\a", "D:\\a\\b.txt"), "");  // different drives
-  EXPECT_EQ(u.GetRelativePath("/a", "b/c"), "");               // no common root
+  EXPECT_EQ(u.GetRelativePath("C:\\a", "D:\\a\\b.txt"), "");            // different drives
+  EXPECT_EQ(u.GetRelativePath("/a", "b/c"), "");                        // no common root
   EXPECT_EQ(u.GetRelativePath("/a", "/" + std::string(300, 'x')), "");  // longer than the buffer
 }
 
@@ -78,8 +78,8 @@ TEST(UtilityPaths, ShortAndLongNamesAndTheFoldersOfTheSystemAndTheUser) {
 
 TEST(UtilityPaths, CompactPathKeepsTheFileName) {
   qm::Utility u;
-  const std::string path = "/home/someone/projects/reports/2024/summary.txt";  // 48 characters
-  EXPECT_EQ(u.GetCompactPath(path, 0, 48 * 7), path);  // fits: unchanged
+  const std::string path = "/home/someone/projects/reports/2024/summary.txt";      // 48 characters
+  EXPECT_EQ(u.GetCompactPath(path, 0, 48 * 7), path);                              // fits: unchanged
   EXPECT_EQ(u.GetCompactPath(path, 0, 30 * 7), "/home/someone/p.../summary.txt");  // as much folder as fits
   EXPECT_EQ(u.GetCompactPath(path, 0, 8 * 7), "summa...");
   EXPECT_EQ(u.GetCompactPath(path, 0, 0), "...");

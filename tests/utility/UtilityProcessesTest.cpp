@@ -47,8 +47,9 @@ TEST(UtilityProcesses, RunningProcessesIncludeThisOneIdentityAndVersion) {
   EXPECT_FALSE(domain.empty());
   const std::string nis = CommandOutput("domainname 2>/dev/null");
   EXPECT_EQ(domain, nis.empty() || nis == "(none)" ? CommandOutput("hostname") : nis);
-  EXPECT_EQ(u.GetQMLibVersion(), std::to_string(QUILLMARK_VERSION_MAJOR) + "." + std::to_string(QUILLMARK_VERSION_MINOR) +
-                                     "." + std::to_string(QUILLMARK_VERSION_PATCH));
+  EXPECT_EQ(u.GetQMLibVersion(), std::to_string(QUILLMARK_VERSION_MAJOR) + "." +
+                                     std::to_string(QUILLMARK_VERSION_MINOR) + "." +
+                                     std::to_string(QUILLMARK_VERSION_PATCH));
   EXPECT_EQ(u.GetQMLibVerRevision(), qm::kVersionPatch);
 }
 

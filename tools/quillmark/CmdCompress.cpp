@@ -24,22 +24,14 @@ std::string ZlibWords(std::int32_t result, bool compressing, const Args& args) {
   const std::string& out = args[1];
   std::string words;
   switch (result) {
-    case -2:
-      words = compressing ? "zlib refused the compression level" : in + " is damaged";
-      break;
-    case -3:
-      words = in + " is not a compressed file of this kind, or it is damaged";
-      break;
-    case -4:
-      words = "out of memory while working on " + in;
-      break;
+    case -2: words = compressing ? "zlib refused the compression level" : in + " is damaged"; break;
+    case -3: words = in + " is not a compressed file of this kind, or it is damaged"; break;
+    case -4: words = "out of memory while working on " + in; break;
     case -5:
       words = compressing ? in + " did not fit the work buffer"
                           : in + " holds more data than its length field says, or the field is damaged";
       break;
-    default:
-      words = "zlib failed on " + in;
-      break;
+    default: words = "zlib failed on " + in; break;
   }
   if (!compressing) words += "; " + out + " holds only what could be decompressed";
   const char* name = result == -2   ? "stream error"
@@ -71,10 +63,8 @@ int Run(const Invocation& call, bool compressing) {
   try {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()),
                           compressing ? "quillmark compress" : "quillmark decompress", ProgressLine::Unit::Bytes);
-    if (compressing)
-      CompressFile(in, args[1], qm::DeflateLevel::Default, progress.Callback());
-    else
-      DecompressFile(in, args[1], progress.Callback());
+    if (compressing) CompressFile(in, args[1], qm::DeflateLevel::Default, progress.Callback());
+    else DecompressFile(in, args[1], progress.Callback());
   } catch (const Error& e) {
     if (const auto result = ZlibResult(e)) throw Trouble(ZlibWords(*result, compressing, args));
     std::error_code ec;
@@ -87,8 +77,8 @@ int Run(const Invocation& call, bool compressing) {
     if (e.Number() == 6 && exists) throw Trouble(in + " is larger than 2 GiB, the most the container holds" + coded);
     throw Trouble(Explain(e, {in}, args[1]));
   }
-  std::cout << in << " (" << inSize << " bytes) -> " << args[1] << " ("
-            << std::filesystem::file_size(args[1], ignored) << " bytes)\n";
+  std::cout << in << " (" << inSize << " bytes) -> " << args[1] << " (" << std::filesystem::file_size(args[1], ignored)
+            << " bytes)\n";
   return 0;
 }
 
@@ -101,11 +91,12 @@ extern const Command kCompress{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "OUT holds the length of IN (4 bytes, little-endian, so at most 2 GiB) and then\n"
-               "the zlib stream. OUT is replaced as a whole and may be IN itself. The sizes of\n"
-               "both files are printed.\n\n"
-               "Examples:\n"
-               "  quillmark compress report.html report.cmp\n",
+    .Details =
+        "OUT holds the length of IN (4 bytes, little-endian, so at most 2 GiB) and then\n"
+        "the zlib stream. OUT is replaced as a whole and may be IN itself. The sizes of\n"
+        "both files are printed.\n\n"
+        "Examples:\n"
+        "  quillmark compress report.html report.cmp\n",
     .Run = [](const Invocation& call) { return Run(call, true); },
     .ShowsProgress = true,
 };
@@ -117,9 +108,10 @@ extern const Command kDecompress{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "A damaged IN fails with zlib's result; OUT then holds what could be restored.\n\n"
-               "Examples:\n"
-               "  quillmark decompress report.cmp report.html\n",
+    .Details =
+        "A damaged IN fails with zlib's result; OUT then holds what could be restored.\n\n"
+        "Examples:\n"
+        "  quillmark decompress report.cmp report.html\n",
     .Run = [](const Invocation& call) { return Run(call, false); },
     .ShowsProgress = true,
 };

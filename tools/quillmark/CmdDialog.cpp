@@ -13,7 +13,6 @@
 namespace qm::cli {
 namespace {
 
-
 // The options of every kind of dialog; each kind reads those it knows.
 constexpr Option kOptions[] = {
     {"title", 0, "T", "the window title (messagebox, open, save)"},
@@ -34,8 +33,8 @@ constexpr Option kOptions[] = {
 
 constexpr std::string_view kIcons[] = {"info", "exclamation", "question", "critical"};
 
-constexpr std::string_view kKinds[] = {"messagebox", "clear-dismissed", "slider", "choice",
-                                       "password",   "open",            "save",   "color"};
+constexpr std::string_view kKinds[] = {"messagebox", "clear-dismissed", "slider", "choice", "password", "open", "save",
+                                       "color"};
 
 int Run(const Invocation& call) {
   const std::string kind = call.Operand(0);
@@ -57,20 +56,21 @@ extern const Command kDialog{
     .MinOperands = 1,
     .MaxOperands = Command::kAny,
     .Options = kOptions,
-    .Details = "KIND and its arguments:\n"
-               "  messagebox [MESSAGE]                  an extended message box\n"
-               "  clear-dismissed                       forget every \"don't show again\" of --app\n"
-               "  slider [MIN [MAX [CAPTION]]]          a value on a slider\n"
-               "  choice [CAPTION [ITEM]...]            one item of a list\n"
-               "  password [TEXT [TITLE]]               a password, not echoed\n"
-               "  open [EXTENSION DESCRIPTION TITLE]    a file to open\n"
-               "  save [EXTENSION DESCRIPTION TITLE [DEFAULTFILE]]\n"
-               "                                        a file to save as\n"
-               "  color [DEFAULT]                       a colour: red + 256 x green + 65536 x blue\n\n"
-               "Examples:\n"
-               "  quillmark dialog messagebox 'Save changes?' --buttons=Yes,No,Cancel --icon=question\n"
-               "  quillmark dialog slider 0 10 Volume --default=5\n"
-               "  quillmark dialog open --filter='Text|*.txt|All|*.*'\n",
+    .Details =
+        "KIND and its arguments:\n"
+        "  messagebox [MESSAGE]                  an extended message box\n"
+        "  clear-dismissed                       forget every \"don't show again\" of --app\n"
+        "  slider [MIN [MAX [CAPTION]]]          a value on a slider\n"
+        "  choice [CAPTION [ITEM]...]            one item of a list\n"
+        "  password [TEXT [TITLE]]               a password, not echoed\n"
+        "  open [EXTENSION DESCRIPTION TITLE]    a file to open\n"
+        "  save [EXTENSION DESCRIPTION TITLE [DEFAULTFILE]]\n"
+        "                                        a file to save as\n"
+        "  color [DEFAULT]                       a colour: red + 256 x green + 65536 x blue\n\n"
+        "Examples:\n"
+        "  quillmark dialog messagebox 'Save changes?' --buttons=Yes,No,Cancel --icon=question\n"
+        "  quillmark dialog slider 0 10 Volume --default=5\n"
+        "  quillmark dialog open --filter='Text|*.txt|All|*.*'\n",
     .Run = Run,
     .ShowsProgress = false,
 };

@@ -32,14 +32,15 @@ extern const Command kExportTsv{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "Each line is a row, each tab-separated field a cell, read as a spreadsheet\n"
-               "program reads them: the double quote is the text qualifier, so \"a<TAB>b\" is one\n"
-               "cell, \"\" inside quotes is one quote, and a line break inside quotes stays in\n"
-               "the cell; \"ab\"c reads as abc, and an unclosed quote runs to the end of the\n"
-               "file. Text that reads as a number becomes a number. Prints the number of rows\n"
-               "and columns.\n\n"
-               "Examples:\n"
-               "  quillmark export-tsv sales.tsv sales.xlsx\n",
+    .Details =
+        "Each line is a row, each tab-separated field a cell, read as a spreadsheet\n"
+        "program reads them: the double quote is the text qualifier, so \"a<TAB>b\" is one\n"
+        "cell, \"\" inside quotes is one quote, and a line break inside quotes stays in\n"
+        "the cell; \"ab\"c reads as abc, and an unclosed quote runs to the end of the\n"
+        "file. Text that reads as a number becomes a number. Prints the number of rows\n"
+        "and columns.\n\n"
+        "Examples:\n"
+        "  quillmark export-tsv sales.tsv sales.xlsx\n",
     .Run = Run,
     .ShowsProgress = false,
 };

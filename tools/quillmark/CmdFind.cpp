@@ -59,13 +59,14 @@ extern const Command kFind{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = kOptions,
-    .Details = "PATTERN: ? any one character, * any run of characters, # one digit, [list]\n"
-               "one character of the list (ranges as in [a-z]), [!list] one not in it; letters\n"
-               "match without regard to case. Files come in name order, each folder's own\n"
-               "before those of its subfolders. Links to folders are not followed.\n\n"
-               "Examples:\n"
-               "  quillmark find . '*.html'\n"
-               "  quillmark find -r ~/reports 'report-####.mht'\n",
+    .Details =
+        "PATTERN: ? any one character, * any run of characters, # one digit, [list]\n"
+        "one character of the list (ranges as in [a-z]), [!list] one not in it; letters\n"
+        "match without regard to case. Files come in name order, each folder's own\n"
+        "before those of its subfolders. Links to folders are not followed.\n\n"
+        "Examples:\n"
+        "  quillmark find . '*.html'\n"
+        "  quillmark find -r ~/reports 'report-####.mht'\n",
     .Run = Run,
     .ShowsProgress = true,
 };

@@ -44,11 +44,12 @@ extern const Command kInterp{
     .MinOperands = 1,
     .MaxOperands = Command::kAny,
     .Options = kOptions,
-    .Details = "PRECISION is a whole number from 0 to 32767 (a negative one fails); the values\n"
-               "are numbers in the C locale's form (1.5, -2, 1E+20).\n\n"
-               "Examples:\n"
-               "  quillmark interp --cubic 4 0 1 0 -1 0\n"
-               "  quillmark interp --linear 2 1 2 4\n",
+    .Details =
+        "PRECISION is a whole number from 0 to 32767 (a negative one fails); the values\n"
+        "are numbers in the C locale's form (1.5, -2, 1E+20).\n\n"
+        "Examples:\n"
+        "  quillmark interp --cubic 4 0 1 0 -1 0\n"
+        "  quillmark interp --linear 2 1 2 4\n",
     .Run = Run,
     .ShowsProgress = false,
 };

@@ -33,10 +33,11 @@ extern const Command kJpeg{
     .MinOperands = 2,
     .MaxOperands = 2,
     .Options = kOptions,
-    .Details = "Prints the picture's size and the quality used.\n\n"
-               "Examples:\n"
-               "  quillmark jpeg chart.png chart.jpg\n"
-               "  quillmark jpeg --quality=75 scan.bmp scan.jpg\n",
+    .Details =
+        "Prints the picture's size and the quality used.\n\n"
+        "Examples:\n"
+        "  quillmark jpeg chart.png chart.jpg\n"
+        "  quillmark jpeg --quality=75 scan.bmp scan.jpg\n",
     .Run = Run,
     .ShowsProgress = false,
 };

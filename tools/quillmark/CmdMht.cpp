@@ -17,8 +17,8 @@ int Run(const Invocation& call) {
     // Next to the page, under its base name.
     const auto slash = page.find_last_of("\\/");
     const auto dot = page.rfind('.');
-    archive = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? page.substr(0, dot) : page) +
-              ".mht";
+    archive =
+        (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? page.substr(0, dot) : page) + ".mht";
   }
   WithFiles({page}, archive, [&] {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark mht", ProgressLine::Unit::Parts);
@@ -33,19 +33,21 @@ int Run(const Invocation& call) {
 extern const Command kMht{
     .Name = "mht",
     .Operands = "PAGE.html [OUT.mht]",
-    .Summary = "Pack a page and all it refers to into one MHT web archive.\n"
-               "The pages it links to, its pictures and other files go into the archive, which\n"
-               "a browser opens as the page itself.",
+    .Summary =
+        "Pack a page and all it refers to into one MHT web archive.\n"
+        "The pages it links to, its pictures and other files go into the archive, which\n"
+        "a browser opens as the page itself.",
     .MinOperands = 1,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "Without OUT.mht the archive is written next to the page, under its base name.\n"
-               "References are found in src=, background= and href= attributes and resolved\n"
-               "against the page's folder ('\\' or '/', without regard to case where needed);\n"
-               "missing ones are left out. The archive's name is printed.\n\n"
-               "Examples:\n"
-               "  quillmark mht report/index.html\n"
-               "  quillmark mht report/index.html /tmp/report.mht\n",
+    .Details =
+        "Without OUT.mht the archive is written next to the page, under its base name.\n"
+        "References are found in src=, background= and href= attributes and resolved\n"
+        "against the page's folder ('\\' or '/', without regard to case where needed);\n"
+        "missing ones are left out. The archive's name is printed.\n\n"
+        "Examples:\n"
+        "  quillmark mht report/index.html\n"
+        "  quillmark mht report/index.html /tmp/report.mht\n",
     .Run = Run,
     .ShowsProgress = true,
 };

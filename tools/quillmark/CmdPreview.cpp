@@ -22,14 +22,16 @@ constexpr Option kPrintOptions[] = {
 extern const Command kPreview{
     .Name = "preview",
     .Operands = "PAGE.html",
-    .Summary = "Show the page in the document preview (needs a display).\n"
-               "Its tool bar offers Print, Save As (a web archive), Email, To Word and Close;\n"
-               "the command returns when the window is closed.",
+    .Summary =
+        "Show the page in the document preview (needs a display).\n"
+        "Its tool bar offers Print, Save As (a web archive), Email, To Word and Close;\n"
+        "the command returns when the window is closed.",
     .MinOperands = 1,
     .MaxOperands = 1,
     .Options = kPreviewOptions,
-    .Details = "Examples:\n"
-               "  quillmark preview report.html\n",
+    .Details =
+        "Examples:\n"
+        "  quillmark preview report.html\n",
     .Run = RunInUi,
     .ShowsProgress = false,
 };
@@ -41,11 +43,12 @@ extern const Command kPrint{
     .MinOperands = 1,
     .MaxOperands = 1,
     .Options = kPrintOptions,
-    .Details = "Printing on the printer runs in a helper process of its own; the command\n"
-               "returns at once.\n\n"
-               "Examples:\n"
-               "  quillmark print report.html\n"
-               "  quillmark print report.html --pdf report.pdf\n",
+    .Details =
+        "Printing on the printer runs in a helper process of its own; the command\n"
+        "returns at once.\n\n"
+        "Examples:\n"
+        "  quillmark print report.html\n"
+        "  quillmark print report.html --pdf report.pdf\n",
     .Run = RunInUi,
     .ShowsProgress = false,
 };

@@ -45,13 +45,14 @@ extern const Command kXmlCheck{
     .MinOperands = 1,
     .MaxOperands = 2,
     .Options = {},
-    .Details = "Prints the root element and how many child elements it has. A file that is\n"
-               "not well-formed fails with the line, column and reason, and is left as it\n"
-               "was; the saved file replaces the old one as a whole. Nothing the file refers\n"
-               "to (an external DTD or entity) is ever read.\n\n"
-               "Examples:\n"
-               "  quillmark xml-check settings.xml\n"
-               "  quillmark xml-check legacy.xml clean.xml\n",
+    .Details =
+        "Prints the root element and how many child elements it has. A file that is\n"
+        "not well-formed fails with the line, column and reason, and is left as it\n"
+        "was; the saved file replaces the old one as a whole. Nothing the file refers\n"
+        "to (an external DTD or entity) is ever read.\n\n"
+        "Examples:\n"
+        "  quillmark xml-check settings.xml\n"
+        "  quillmark xml-check legacy.xml clean.xml\n",
     .Run = Run,
     .ShowsProgress = false,
 };

@@ -38,18 +38,20 @@ int Run(const Invocation& call) {
 extern const Command kZip{
     .Name = "zip",
     .Operands = "OUT.zip FILE...",
-    .Summary = "Write every FILE into the zip archive OUT.zip.\n"
-               "Any number of files may be given; a folder becomes a folder entry.",
+    .Summary =
+        "Write every FILE into the zip archive OUT.zip.\n"
+        "Any number of files may be given; a folder becomes a folder entry.",
     .MinOperands = 2,
     .MaxOperands = Command::kAny,
     .Options = {},
-    .Details = "Names are stored as given, without a leading '/' or './'; entries are deflated\n"
-               "at level 6. An existing OUT.zip is updated: entries of the same name are\n"
-               "replaced, the others kept. Every FILE that is not in the archive afterwards is\n"
-               "named on stderr, and the exit status is then 1.\n\n"
-               "Examples:\n"
-               "  quillmark zip backup.zip report.html pics/chart.png\n"
-               "  quillmark zip -q logs.zip logs/*.log\n",
+    .Details =
+        "Names are stored as given, without a leading '/' or './'; entries are deflated\n"
+        "at level 6. An existing OUT.zip is updated: entries of the same name are\n"
+        "replaced, the others kept. Every FILE that is not in the archive afterwards is\n"
+        "named on stderr, and the exit status is then 1.\n\n"
+        "Examples:\n"
+        "  quillmark zip backup.zip report.html pics/chart.png\n"
+        "  quillmark zip -q logs.zip logs/*.log\n",
     .Run = Run,
     .ShowsProgress = true,
 };

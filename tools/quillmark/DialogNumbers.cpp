@@ -24,5 +24,4 @@ Numbers CheckedNumbers(const Invocation& call, const std::string& kind) {
   return n;
 }
 
-
 }  // namespace qm::cli

@@ -23,8 +23,9 @@ class ProgressLine {
   static constexpr std::chrono::milliseconds kInterval{100};
 
   /// A line labelled `label` ("quillmark zip") drawn on `out` when `shown`.
-  ProgressLine(std::ostream& out, bool shown, std::string label, Unit unit,
-               Clock clock = [] { return std::chrono::steady_clock::now(); });
+  ProgressLine(
+      std::ostream& out, bool shown, std::string label, Unit unit,
+      Clock clock = [] { return std::chrono::steady_clock::now(); });
   ~ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -48,7 +49,7 @@ class ProgressLine {
   Unit unit_;
   Clock clock_;
   std::chrono::steady_clock::time_point last_{};
-  bool drawn_ = false;  // a line is on the terminal now
+  bool drawn_ = false;     // a line is on the terminal now
   std::size_t width_ = 0;  // its length
 };
 

@@ -28,8 +28,9 @@ const Command kVersion{
     .MinOperands = 0,
     .MaxOperands = 0,
     .Options = {},
-    .Details = "Examples:\n"
-               "  quillmark version\n",
+    .Details =
+        "Examples:\n"
+        "  quillmark version\n",
     .Run = PrintVersion,
     .ShowsProgress = false,
 };

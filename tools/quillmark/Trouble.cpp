@@ -33,9 +33,7 @@ std::string WhyNotWritable(std::string_view output) {
   return {};
 }
 
-std::string Coded(const Error& e) {
-  return " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")";
-}
+std::string Coded(const Error& e) { return " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")"; }
 
 std::string Explain(const Error& e, std::initializer_list<std::string_view> inputs, std::string_view output) {
   std::string words;

@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/values/Object.h"
 #include "quillmark/runtime/Progress.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 
@@ -72,8 +72,7 @@ class QUILLMARK_EXPORT Compress : public virtual Object {
                             CompressionLevelConstants CompressionLevel, const Progress& progress);
   /// DecompressFile, telling `progress` the bytes of FilePathIn read so far
   /// of its size.
-  std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut,
-                              const Progress& progress);
+  std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut, const Progress& progress);
 
   std::string ClassName() const override { return "Compress"; }
 

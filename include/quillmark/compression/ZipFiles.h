@@ -39,7 +39,7 @@ struct QUILLMARK_EXPORT ZipEntry {
 /// A file that was asked for but is not in the archive.
 struct QUILLMARK_EXPORT ZipSkipped {
   std::filesystem::path File;  ///< The file as it was asked for.
-  std::string Reason;  ///< in words: "not found", "is the archive itself", ...
+  std::string Reason;          ///< in words: "not found", "is the archive itself", ...
 };
 
 /// How ZipFiles ended.

@@ -23,8 +23,8 @@ class QUILLMARK_EXPORT Error : public std::exception {
  public:
   /// An error with every field given; the help file and context are kept for
   /// callers that show them, the library sets none.
-  Error(std::int32_t number, std::string source, std::string description,
-        std::string helpFile = {}, std::int32_t helpContext = 0);
+  Error(std::int32_t number, std::string source, std::string description, std::string helpFile = {},
+        std::int32_t helpContext = 0);
   /// An error with the cause `code` (the others take the usual cause of
   /// their number, ErrcOfNumber).
   Error(std::int32_t number, errc code, std::string source, std::string description);

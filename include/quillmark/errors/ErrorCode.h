@@ -27,21 +27,21 @@ namespace qm {
 /// The causes of failure the library tells apart. 0 is no error, as for every
 /// `std::error_code`.
 enum class errc : std::int32_t {
-  not_found = 1,          ///< a file, folder, element or name that is not there
-  already_exists,         ///< a file or key that is there already
-  permission_denied,      ///< the system refused access
-  no_space,               ///< the disk or the quota is full
-  io_error,               ///< the device or file system failed a read or write
-  damaged_data,           ///< bytes that are not what their format says (a picture, a compressed stream, an archive)
-  parse_error,            ///< text that does not follow its grammar (XML, stream records, numbers)
-  too_large,              ///< more than the format or the limit holds
-  out_of_memory,          ///< memory ran out
-  out_of_range,           ///< an index or value outside what is allowed
-  invalid_argument,       ///< a check of an argument or of an object's state failed
-  unsupported,            ///< the object or format does not offer what was asked
-  unavailable,            ///< a program, service or display the job needs is not there
-  cancelled,              ///< the caller stopped the job (a progress callback, a Cancel button)
-  other,                  ///< a number the library does not know (raised by a client object)
+  not_found = 1,      ///< a file, folder, element or name that is not there
+  already_exists,     ///< a file or key that is there already
+  permission_denied,  ///< the system refused access
+  no_space,           ///< the disk or the quota is full
+  io_error,           ///< the device or file system failed a read or write
+  damaged_data,       ///< bytes that are not what their format says (a picture, a compressed stream, an archive)
+  parse_error,        ///< text that does not follow its grammar (XML, stream records, numbers)
+  too_large,          ///< more than the format or the limit holds
+  out_of_memory,      ///< memory ran out
+  out_of_range,       ///< an index or value outside what is allowed
+  invalid_argument,   ///< a check of an argument or of an object's state failed
+  unsupported,        ///< the object or format does not offer what was asked
+  unavailable,        ///< a program, service or display the job needs is not there
+  cancelled,          ///< the caller stopped the job (a progress callback, a Cancel button)
+  other,              ///< a number the library does not know (raised by a client object)
 };
 
 /// The library's error category (name "quillmark"): its messages name the

@@ -65,7 +65,7 @@ enum UtilityErrorConstants : std::int32_t {
 
 /// The library's other own numbers.
 enum LibraryError : std::int32_t {
-  ERR_JpegFailed = 26001,            ///< SaveJPG could not write the file
+  ERR_JpegFailed = 26001,              ///< SaveJPG could not write the file
   ERR_ProcessListUnavailable = 99999,  ///< the running processes cannot be listed
 };
 

@@ -44,7 +44,10 @@ std::string RenderArgument(const T& value) {
     text += std::string_view(value);
     text += '"';
     return text;
-  } else if constexpr (requires { value.has_value(); *value; }) {
+  } else if constexpr (requires {
+                         value.has_value();
+                         *value;
+                       }) {
     using Inner = std::remove_cvref_t<decltype(*value)>;
     if (value.has_value()) return RenderArgument(*value);
     if constexpr (std::is_convertible_v<const Inner&, std::string_view>) return "\"\"";
@@ -56,7 +59,7 @@ std::string RenderArgument(const T& value) {
 
 /// Builds "[module]procedure(arg, arg)".
 QUILLMARK_EXPORT std::string FormElement(std::string_view module, std::string_view procedure,
-                        std::initializer_list<std::string> renderedArguments);
+                                         std::initializer_list<std::string> renderedArguments);
 
 /// The default source piece of a module: "QuillmarkLibrary" for standard
 /// modules, "QuillmarkLibrary.<Class>" for classes and forms.
@@ -77,5 +80,7 @@ template <class... Args>
 }  // namespace qm::frame
 
 #define QM_FRAME_TRY try
-#define QM_FRAME_CATCH(module, procedure, ...) \
-  catch (...) { ::qm::frame::Rethrow(module, procedure __VA_OPT__(, ) __VA_ARGS__); }
+#define QM_FRAME_CATCH(module, procedure, ...)                          \
+  catch (...) {                                                         \
+    ::qm::frame::Rethrow(module, procedure __VA_OPT__(, ) __VA_ARGS__); \
+  }

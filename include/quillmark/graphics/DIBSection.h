@@ -18,17 +18,17 @@ namespace qm {
 
 /// The header of a device-independent bitmap, as the DIB section keeps it.
 struct QUILLMARK_EXPORT BitmapInfoHeader {
-  std::uint32_t biSize = 0;           ///< The header's size in bytes (40 once filled in).
-  std::int32_t biWidth = 0;           ///< Width in pixels.
-  std::int32_t biHeight = 0;          ///< Height in pixels; positive: rows stored bottom-up.
-  std::uint16_t biPlanes = 0;         ///< Colour planes: 1.
-  std::uint16_t biBitCount = 0;       ///< Bits per pixel: 24 (blue, green, red bytes).
-  std::uint32_t biCompression = 0;    ///< 0 (BI_RGB): the pixels are not compressed.
-  std::uint32_t biSizeImage = 0;      ///< Bytes of pixel memory: BytesPerScanLine times the height.
-  std::int32_t biXPelsPerMeter = 0;   ///< Horizontal resolution in pixels per metre; 0 when unknown.
-  std::int32_t biYPelsPerMeter = 0;   ///< Vertical resolution in pixels per metre; 0 when unknown.
-  std::uint32_t biClrUsed = 0;        ///< Palette entries: 0 (no palette at 24 bits).
-  std::uint32_t biClrImportant = 0;   ///< Palette entries needed to show the bitmap: 0 (all).
+  std::uint32_t biSize = 0;          ///< The header's size in bytes (40 once filled in).
+  std::int32_t biWidth = 0;          ///< Width in pixels.
+  std::int32_t biHeight = 0;         ///< Height in pixels; positive: rows stored bottom-up.
+  std::uint16_t biPlanes = 0;        ///< Colour planes: 1.
+  std::uint16_t biBitCount = 0;      ///< Bits per pixel: 24 (blue, green, red bytes).
+  std::uint32_t biCompression = 0;   ///< 0 (BI_RGB): the pixels are not compressed.
+  std::uint32_t biSizeImage = 0;     ///< Bytes of pixel memory: BytesPerScanLine times the height.
+  std::int32_t biXPelsPerMeter = 0;  ///< Horizontal resolution in pixels per metre; 0 when unknown.
+  std::int32_t biYPelsPerMeter = 0;  ///< Vertical resolution in pixels per metre; 0 when unknown.
+  std::uint32_t biClrUsed = 0;       ///< Palette entries: 0 (no palette at 24 bits).
+  std::uint32_t biClrImportant = 0;  ///< Palette entries needed to show the bitmap: 0 (all).
 };
 
 /// A 24-bit device-independent bitmap selected into a memory context, whose

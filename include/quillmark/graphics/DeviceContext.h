@@ -107,7 +107,8 @@ class QUILLMARK_EXPORT DeviceContext : public Object {
 /// both bitmaps; negative positions are allowed. Only SRCCOPY is supported.
 /// False (nothing copied) for another raster operation or a context without
 /// a bitmap. Source and destination may be the same bitmap.
-QUILLMARK_EXPORT bool BitBlt(DeviceContext& Dest, std::int32_t X, std::int32_t Y, std::int32_t Width, std::int32_t Height,
-            const DeviceContext& Src, std::int32_t XSrc, std::int32_t YSrc, std::uint32_t Rop);
+QUILLMARK_EXPORT bool BitBlt(DeviceContext& Dest, std::int32_t X, std::int32_t Y, std::int32_t Width,
+                             std::int32_t Height, const DeviceContext& Src, std::int32_t XSrc, std::int32_t YSrc,
+                             std::uint32_t Rop);
 
 }  // namespace qm

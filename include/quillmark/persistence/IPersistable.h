@@ -43,9 +43,7 @@ class QUILLMARK_EXPORT IPersistableCollection : public virtual Object {
   /// Reading: removes every child before the children are read.
   virtual void Clear(std::int32_t /*Version*/) {}
   /// The child at the 1-based Index.
-  virtual std::shared_ptr<IPersistableSimple> Item(std::int32_t /*Index*/, std::int32_t /*Version*/) {
-    return nullptr;
-  }
+  virtual std::shared_ptr<IPersistableSimple> Item(std::int32_t /*Index*/, std::int32_t /*Version*/) { return nullptr; }
   /// Writing: the count of children to write.
   virtual std::int32_t Count(std::int32_t /*Version*/) { return 0; }
   /// Reading: false stops the read with error 10006.

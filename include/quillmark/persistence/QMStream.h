@@ -28,8 +28,8 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/persistence/IPersistable.h"
 #include "quillmark/persistence/PersistanceContext.h"
-#include "quillmark/values/Dispatch.h"
 #include "quillmark/runtime/TextStream.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 

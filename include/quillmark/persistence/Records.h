@@ -80,8 +80,7 @@ using RecordValue = std::variant<std::int32_t, std::int64_t, double, std::string
 
 /// A member type a record field may have.
 template <class M>
-concept RecordFieldType =
-    std::same_as<M, std::int32_t> || std::same_as<M, std::int64_t> || std::same_as<M, double> ||
+concept RecordFieldType = std::same_as<M, std::int32_t> || std::same_as<M, std::int64_t> || std::same_as<M, double> ||
     std::same_as<M, std::string> || std::same_as<M, bool> || std::same_as<M, std::chrono::sys_seconds> ||
     std::same_as<M, std::chrono::local_seconds> || std::same_as<M, std::chrono::year_month_day>;
 
@@ -151,7 +150,7 @@ class RecordType : public RecordLayout {
 /// `static void Describe(qm::RecordType<T>&)`.
 template <class T>
 concept Record = std::default_initializable<T> && std::movable<T> && requires(RecordType<T>& type) {
-  { T::Describe(type) };
+  {T::Describe(type)};
 };
 
 /// T's description (made once, on first use).

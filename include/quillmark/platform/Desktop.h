@@ -31,8 +31,8 @@ enum class MousePointer { Default = 0, Arrow = 1, Hourglass = 11 };
 
 /// The system metrics the layout helpers use, in pixels.
 enum class SystemMetric {
-  CaptionHeight,     // height of a window's caption bar
-  BorderWidth,       // width of a sizable window's frame
+  CaptionHeight,  // height of a window's caption bar
+  BorderWidth,    // width of a sizable window's frame
   BorderHeight,
   MenuHeight,
   ScreenWidth,

@@ -42,7 +42,7 @@ class QUILLMARK_EXPORT Collection : public Dispatch {
 
   /// An item and its key (empty when it was added without one).
   struct Entry {
-    Variant Value;  ///< The item.
+    Variant Value;    ///< The item.
     std::string Key;  ///< Its key, or empty.
   };
   ///@{

@@ -61,7 +61,7 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
 
   /// A key and its item.
   struct Entry {
-    Variant Key;  ///< The key (a string, number or date).
+    Variant Key;    ///< The key (a string, number or date).
     Variant Value;  ///< The item.
   };
   ///@{

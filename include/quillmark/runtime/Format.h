@@ -45,6 +45,6 @@ enum VbDayOfWeek : std::int32_t {
 /// placeholders; week 1 is the week that holds 1 January. Dates outside the
 /// years 100 to 9999 raise 6 (Overflow); a first day outside 1 to 7 raises 5.
 QUILLMARK_EXPORT std::string Format(const Variant& expression, std::string_view format = {},
-                   VbDayOfWeek firstDayOfWeek = vbSunday);
+                                    VbDayOfWeek firstDayOfWeek = vbSunday);
 
 }  // namespace qm

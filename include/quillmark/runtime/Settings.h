@@ -17,14 +17,14 @@ namespace qm {
 /// The value stored under application, section and key, or Default when there
 /// is none; 75 (Path/File access error) when the store cannot be read.
 QUILLMARK_EXPORT std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
-                       const std::string& Default = {});
+                                        const std::string& Default = {});
 /// Stores Setting under application, section and key, replacing a value there,
 /// in one committed step; 75 when the store cannot be written.
 QUILLMARK_EXPORT void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
-                 const std::string& Setting);
+                                  const std::string& Setting);
 /// Deletes one key, or the whole section when Key is not given.
 QUILLMARK_EXPORT void DeleteSetting(const std::string& AppName, const std::string& Section,
-                   const std::optional<std::string>& Key = std::nullopt);
+                                    const std::optional<std::string>& Key = std::nullopt);
 
 /// The database file in use.
 QUILLMARK_EXPORT std::string SettingsStorePath();

@@ -25,7 +25,7 @@ class QUILLMARK_EXPORT SettingsSection {
   /// The section `section` of the application `app`.
   SettingsSection(std::string app, std::string section) : app_(std::move(app)), section_(std::move(section)) {}
 
-  const std::string& App() const { return app_; }  ///< The application's name, as given.
+  const std::string& App() const { return app_; }          ///< The application's name, as given.
   const std::string& Section() const { return section_; }  ///< The section's name, as given.
 
   /// The value of `key`, or `fallback` when the key has none.
@@ -40,10 +40,8 @@ class QUILLMARK_EXPORT SettingsSection {
   /// Stores the number in the form GetNumber reads ("." as decimal point, up
   /// to 15 significant digits, shortest form).
   template <class Number>
-    requires std::is_arithmetic_v<Number>
-  void Set(const std::string& key, Number value) {
-    SetNumber(key, static_cast<double>(value));
-  }
+  requires std::is_arithmetic_v<Number>
+  void Set(const std::string& key, Number value) { SetNumber(key, static_cast<double>(value)); }
 
   /// Deletes `key`.
   void Remove(const std::string& key);

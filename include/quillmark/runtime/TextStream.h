@@ -40,8 +40,8 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// Opens a file. 53 when a file to read is missing, 76 when its folder is
   /// missing, 70 when access is refused. For reading, SystemDefault detects a
   /// UTF-16LE byte-order mark; UTF-8 otherwise (a UTF-8 BOM is skipped).
-  static std::shared_ptr<TextStream> Open(const std::string& path, IOMode mode,
-                                          bool create = true, TextFormat format = TextFormat::ASCII);
+  static std::shared_ptr<TextStream> Open(const std::string& path, IOMode mode, bool create = true,
+                                          TextFormat format = TextFormat::ASCII);
   /// A stream reading the given text.
   static std::shared_ptr<TextStream> FromText(std::string text);
   /// An empty in-memory stream to write to; `Text()` gives what was written.

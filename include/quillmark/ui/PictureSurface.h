@@ -124,7 +124,7 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
 
   QImage image_;
   double twipsX_, twipsY_;
-  std::shared_ptr<Bitmap> bitmap_;           // the pixels behind a handed-out hdc
+  std::shared_ptr<Bitmap> bitmap_;  // the pixels behind a handed-out hdc
   std::shared_ptr<DeviceContext> context_;
 };
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "quillmark/Export.h"
-#include "quillmark/values/Object.h"
 #include "quillmark/runtime/Progress.h"
+#include "quillmark/values/Object.h"
 #include "quillmark/values/Variant.h"
 
 namespace qm {

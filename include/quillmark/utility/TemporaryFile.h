@@ -11,8 +11,8 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/runtime/FileTable.h"
-#include "quillmark/values/Object.h"
 #include "quillmark/runtime/TextStream.h"
+#include "quillmark/values/Object.h"
 
 namespace qm {
 

@@ -61,7 +61,8 @@ QUILLMARK_EXPORT Dispatch& AsDispatch(const ObjectPtr& object);
 QUILLMARK_EXPORT Dispatch& AsDispatch(const Variant& object);
 QUILLMARK_EXPORT Variant CallByName(const Variant& object, std::string_view name, std::vector<Variant> args = {});
 QUILLMARK_EXPORT Variant GetProperty(const Variant& object, std::string_view name, std::vector<Variant> args = {});
-QUILLMARK_EXPORT void LetProperty(const Variant& object, std::string_view name, const Variant& value, std::vector<Variant> args = {});
+QUILLMARK_EXPORT void LetProperty(const Variant& object, std::string_view name, const Variant& value,
+                                  std::vector<Variant> args = {});
 ///@}
 
 }  // namespace qm

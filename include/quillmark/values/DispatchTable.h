@@ -33,55 +33,55 @@ struct VariantTraits;
 /// Conversion of `Variant` members: the value passes through unchanged; never raises.
 template <>
 struct VariantTraits<Variant> {
-  static Variant To(const Variant& v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(const Variant& v) { return v; }    ///< The member's value as a Variant.
   static Variant From(const Variant& v) { return v; }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `std::string` members: To makes a Variant of type String; From converts as CStr does and raises what it raises.
 template <>
 struct VariantTraits<std::string> {
-  static Variant To(const std::string& v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(const std::string& v) { return v; }          ///< The member's value as a Variant.
   static std::string From(const Variant& v) { return CStr(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `std::int32_t` members: To makes a Variant of type Long; From converts as CLng does and raises what it raises.
 template <>
 struct VariantTraits<std::int32_t> {
-  static Variant To(std::int32_t v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(std::int32_t v) { return v; }                 ///< The member's value as a Variant.
   static std::int32_t From(const Variant& v) { return CLng(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `std::int16_t` members: To makes a Variant of type Integer; From converts as CInt does and raises what it raises.
 template <>
 struct VariantTraits<std::int16_t> {
-  static Variant To(std::int16_t v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(std::int16_t v) { return v; }                 ///< The member's value as a Variant.
   static std::int16_t From(const Variant& v) { return CInt(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `std::uint8_t` members: To makes a Variant of type Byte; From converts as CByte does and raises what it raises.
 template <>
 struct VariantTraits<std::uint8_t> {
-  static Variant To(std::uint8_t v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(std::uint8_t v) { return v; }                  ///< The member's value as a Variant.
   static std::uint8_t From(const Variant& v) { return CByte(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `double` members: To makes a Variant of type Double; From converts as CDbl does and raises what it raises.
 template <>
 struct VariantTraits<double> {
-  static Variant To(double v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(double v) { return v; }                 ///< The member's value as a Variant.
   static double From(const Variant& v) { return CDbl(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `float` members: To makes a Variant of type Single; From converts as CSng does and raises what it raises.
 template <>
 struct VariantTraits<float> {
-  static Variant To(float v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(float v) { return v; }                 ///< The member's value as a Variant.
   static float From(const Variant& v) { return CSng(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `bool` members: To makes a Variant of type Boolean; From converts as CBool does and raises what it raises.
 template <>
 struct VariantTraits<bool> {
-  static Variant To(bool v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(bool v) { return v; }                  ///< The member's value as a Variant.
   static bool From(const Variant& v) { return CBool(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `Date` members: To makes a Variant of type Date; From converts as CDate does and raises what it raises.
 template <>
 struct VariantTraits<Date> {
-  static Variant To(Date v) { return v; }  ///< The member's value as a Variant.
+  static Variant To(Date v) { return v; }                  ///< The member's value as a Variant.
   static Date From(const Variant& v) { return CDate(v); }  ///< The Variant converted to the member's type.
 };
 /// Conversion of `std::shared_ptr<U>` members: To makes a Variant of type an object; From answers null for Empty and Nothing, raises 13 (Type mismatch) for other types and for objects that are no U.
@@ -124,21 +124,24 @@ class QUILLMARK_EXPORT DispatchTable : public Dispatch {
     /// A data member, readable and assignable.
     template <class V>
     Members& Property(std::string name, V T::*member) {
-      return Add(std::move(name), [member](T& self) { return VariantTraits<V>::To(self.*member); },
-                 [member](T& self, const Variant& v) { self.*member = VariantTraits<V>::From(v); });
+      return Add(
+          std::move(name), [member](T& self) { return VariantTraits<V>::To(self.*member); },
+          [member](T& self, const Variant& v) { self.*member = VariantTraits<V>::From(v); });
     }
     /// A property through a getter and a setter.
     template <class V, class W>
     Members& Property(std::string name, V (T::*getter)() const, void (T::*setter)(W)) {
       using Value = std::remove_cvref_t<W>;
-      return Add(std::move(name), [getter](T& self) { return VariantTraits<std::remove_cvref_t<V>>::To((self.*getter)()); },
-                 [setter](T& self, const Variant& v) { (self.*setter)(VariantTraits<Value>::From(v)); });
+      return Add(
+          std::move(name), [getter](T& self) { return VariantTraits<std::remove_cvref_t<V>>::To((self.*getter)()); },
+          [setter](T& self, const Variant& v) { (self.*setter)(VariantTraits<Value>::From(v)); });
     }
     /// A read-only property: assigning it raises 383.
     template <class V>
     Members& ReadOnly(std::string name, V (T::*getter)() const) {
-      return Add(std::move(name), [getter](T& self) { return VariantTraits<std::remove_cvref_t<V>>::To((self.*getter)()); },
-                 nullptr);
+      return Add(
+          std::move(name), [getter](T& self) { return VariantTraits<std::remove_cvref_t<V>>::To((self.*getter)()); },
+          nullptr);
     }
     /// A method taking its arguments by reference as Variants.
     Members& Method(std::string name, MethodFn method) {

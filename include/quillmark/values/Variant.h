@@ -80,8 +80,7 @@ class QUILLMARK_EXPORT Variant {
   Variant(std::uint8_t v) : value_(v) {}
   Variant(ObjectPtr v) : value_(ObjectBox(std::move(v))) {}
   template <class T>
-    requires std::is_base_of_v<Object, T>
-  Variant(std::shared_ptr<T> v) : value_(ObjectBox(ObjectPtr(std::move(v)))) {}
+  requires std::is_base_of_v<Object, T> Variant(std::shared_ptr<T> v) : value_(ObjectBox(ObjectPtr(std::move(v)))) {}
   Variant(VariantArray v);
   ///@}
 
@@ -165,7 +164,7 @@ class QUILLMARK_EXPORT Variant {
     std::unique_ptr<T> value_;
   };
   using StringBox = Boxed<std::string>;  ///< Strings kept boxed, so that the Variant stays 16 bytes.
-  using ObjectBox = Boxed<ObjectPtr>;  ///< Objects kept boxed, so that the Variant stays 16 bytes.
+  using ObjectBox = Boxed<ObjectPtr>;    ///< Objects kept boxed, so that the Variant stays 16 bytes.
 
   // The array is deleted where VariantArray is complete (Variant.cpp).
   struct ArrayDelete {
@@ -177,8 +176,8 @@ class QUILLMARK_EXPORT Variant {
   /// @endcond
   /// The storage behind the value: one alternative per type code (bool is Boolean,
   /// uint8 Byte); for the library's own conversions, which visit it.
-  using Storage = std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Currency,
-                               Date, StringBox, bool, ObjectBox, std::uint8_t, ArrayBox>;
+  using Storage = std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Currency, Date,
+                               StringBox, bool, ObjectBox, std::uint8_t, ArrayBox>;
   /// The storage, for visiting every alternative without copying.
   const Storage& Raw() const { return value_; }
 
@@ -215,8 +214,8 @@ class QUILLMARK_EXPORT VariantArray {
  public:
   /// One dimension's index range, both ends included; Upper = Lower - 1 when empty.
   struct Bound {
-    std::int32_t Lower = 0;  ///< The first index.
-    std::int32_t Upper = -1;  ///< The last index.
+    std::int32_t Lower = 0;                                        ///< The first index.
+    std::int32_t Upper = -1;                                       ///< The last index.
     friend bool operator==(const Bound&, const Bound&) = default;  ///< Equal when both ends are equal.
   };
 

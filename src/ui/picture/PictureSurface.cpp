@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <numbers>
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
-#include "io/AtomicFile.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::ui {
 namespace {
@@ -34,22 +34,22 @@ bool ApplyDrawMode(QPainter& painter, std::int32_t mode, QColor& color) {
   using M = QPainter::CompositionMode;
   M composition = M::CompositionMode_SourceOver;
   switch (mode) {
-    case 1: color = Qt::black; break;                                          // blackness
-    case 2: composition = M::RasterOp_NotSourceAndNotDestination; break;       // not merge pen
-    case 3: composition = M::RasterOp_NotSourceAndDestination; break;          // mask not pen
-    case 4: composition = M::RasterOp_NotSource; break;                        // not copy pen
-    case 5: composition = M::RasterOp_SourceAndNotDestination; break;          // mask pen not
-    case 6: composition = M::RasterOp_NotDestination; break;                   // invert
-    case 7: composition = M::RasterOp_SourceXorDestination; break;             // xor pen
-    case 8: composition = M::RasterOp_NotSourceOrNotDestination; break;        // not mask pen
-    case 9: composition = M::RasterOp_SourceAndDestination; break;             // mask pen
-    case 10: composition = M::RasterOp_NotSourceXorDestination; break;         // not xor pen
-    case 11: return false;                                                     // nop
-    case 12: composition = M::RasterOp_NotSourceOrDestination; break;          // merge not pen
-    case 14: composition = M::RasterOp_SourceOrNotDestination; break;          // merge pen not
-    case 15: composition = M::RasterOp_SourceOrDestination; break;             // merge pen
-    case 16: color = Qt::white; break;                                         // whiteness
-    default: break;                                                            // 13 copy pen
+    case 1: color = Qt::black; break;                                     // blackness
+    case 2: composition = M::RasterOp_NotSourceAndNotDestination; break;  // not merge pen
+    case 3: composition = M::RasterOp_NotSourceAndDestination; break;     // mask not pen
+    case 4: composition = M::RasterOp_NotSource; break;                   // not copy pen
+    case 5: composition = M::RasterOp_SourceAndNotDestination; break;     // mask pen not
+    case 6: composition = M::RasterOp_NotDestination; break;              // invert
+    case 7: composition = M::RasterOp_SourceXorDestination; break;        // xor pen
+    case 8: composition = M::RasterOp_NotSourceOrNotDestination; break;   // not mask pen
+    case 9: composition = M::RasterOp_SourceAndDestination; break;        // mask pen
+    case 10: composition = M::RasterOp_NotSourceXorDestination; break;    // not xor pen
+    case 11: return false;                                                // nop
+    case 12: composition = M::RasterOp_NotSourceOrDestination; break;     // merge not pen
+    case 14: composition = M::RasterOp_SourceOrNotDestination; break;     // merge pen not
+    case 15: composition = M::RasterOp_SourceOrDestination; break;        // merge pen
+    case 16: color = Qt::white; break;                                    // whiteness
+    default: break;                                                       // 13 copy pen
   }
   painter.setCompositionMode(composition);
   return true;
@@ -68,7 +68,8 @@ std::optional<std::int32_t> OptionalColor(const std::vector<Variant>& args, std:
 }  // namespace
 
 PictureSurface::PictureSurface(std::int32_t widthPixels, std::int32_t heightPixels) {
-  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(ERR_InvalidProcedureCall);
+  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384)
+    Raise(ERR_InvalidProcedureCall);
   EnsureApplication();
   twipsX_ = platform::Current().TwipsPerPixelX();
   twipsY_ = platform::Current().TwipsPerPixelY();
@@ -134,8 +135,10 @@ void PictureSurface::Line(std::int32_t Flags, double X1, double Y1, double X2, d
       const QPointF a = ToPixels(X1, Y1), b = ToPixels(X2, Y2);
       if (Flags & kBox) {
         // Whole pixels between the two corners, both included.
-        const QRect box(QPoint(static_cast<int>(std::floor(std::min(a.x(), b.x()))), static_cast<int>(std::floor(std::min(a.y(), b.y())))),
-                        QPoint(static_cast<int>(std::floor(std::max(a.x(), b.x()))), static_cast<int>(std::floor(std::max(a.y(), b.y())))));
+        const QRect box(QPoint(static_cast<int>(std::floor(std::min(a.x(), b.x()))),
+                               static_cast<int>(std::floor(std::min(a.y(), b.y())))),
+                        QPoint(static_cast<int>(std::floor(std::max(a.x(), b.x()))),
+                               static_cast<int>(std::floor(std::max(a.y(), b.y())))));
         if (Flags & kFill) {
           painter.fillRect(box, color);
         } else {
@@ -189,7 +192,8 @@ void PictureSurface::Circle(std::int32_t Flags, double X, double Y, double Radiu
 double PictureSurface::TextWidth(std::string_view Text) const {
   const QFontMetricsF metrics(Font);
   double widest = 0;
-  for (const QString& line : QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())).split(QLatin1Char('\n')))
+  for (const QString& line :
+       QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())).split(QLatin1Char('\n')))
     widest = std::max(widest, std::ceil(metrics.horizontalAdvance(QString(line).remove(QLatin1Char('\r')))));
   return widest * twipsX_;
 }
@@ -201,8 +205,9 @@ double PictureSurface::TextHeight(std::string_view Text) const {
 
 void PictureSurface::Print(std::string_view Text, bool NewLine) {
   TakeBackContext();
-  const QStringList lines =
-      QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())).remove(QLatin1Char('\r')).split(QLatin1Char('\n'));
+  const QStringList lines = QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()))
+                                .remove(QLatin1Char('\r'))
+                                .split(QLatin1Char('\n'));
   const double lineHeight = TextHeight("");
   const double left = CurrentX;
   {
@@ -248,7 +253,8 @@ void PictureSurface::SavePicture(const std::string& Filename) {
 }
 
 void PictureSurface::Resize(std::int32_t widthPixels, std::int32_t heightPixels) {
-  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384) Raise(ERR_InvalidProcedureCall);
+  if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384)
+    Raise(ERR_InvalidProcedureCall);
   TakeBackContext();
   QImage resized(widthPixels, heightPixels, QImage::Format_RGB32);
   resized.fill(ColorOf(BackColor));
@@ -324,7 +330,8 @@ void PictureBox::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   const QSize size = event->size();
   if (size.width() > surface_->Image().width() || size.height() > surface_->Image().height())
-    surface_->Resize(std::max(size.width(), surface_->Image().width()), std::max(size.height(), surface_->Image().height()));
+    surface_->Resize(std::max(size.width(), surface_->Image().width()),
+                     std::max(size.height(), surface_->Image().height()));
 }
 
 }  // namespace qm::ui

@@ -13,11 +13,11 @@
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/platform/Desktop.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Dialog.h"
 #include "quillmark/ui/Mouse.h"
 #include "quillmark/utility/Utility.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 #include "ui/preview/WebView.h"
 #include "ui/preview/WordProcessor.h"
@@ -72,7 +72,8 @@ HTMLPreview::HTMLPreview(QWidget* parent) : QWidget(parent) {
   cmdSaveAs = AddButton("cmdSaveAs", "&Save As", ToolIcon("document-save-as", QStyle::SP_DialogSaveButton), 660, 735);
   cmdEmail = AddButton("cmdEmail", "&Email", ToolIcon("mail-send", QStyle::SP_ArrowForward), 1380, 735);
   cmdWord = AddButton("cmdWord", "To &Word", ToolIcon("x-office-document", QStyle::SP_FileIcon), 2100, 795);
-  cmdPageSetup = AddButton("cmdPageSetup", "Page Setup...", ToolIcon("document-page-setup", QStyle::SP_FileDialogInfoView), 2880, 795);
+  cmdPageSetup = AddButton("cmdPageSetup", "Page Setup...",
+                           ToolIcon("document-page-setup", QStyle::SP_FileDialogInfoView), 2880, 795);
   cmdClose = AddButton("cmdClose", "Close", ToolIcon("window-close", QStyle::SP_DialogCloseButton), 0, kCloseWidth);
 
   webView = new WebView(this);
@@ -93,7 +94,8 @@ HTMLPreview::HTMLPreview(QWidget* parent) : QWidget(parent) {
   UserControl_Initialize();
 }
 
-QToolButton* HTMLPreview::AddButton(const char* name, const char* caption, const QIcon& icon, double left, double width) {
+QToolButton* HTMLPreview::AddButton(const char* name, const char* caption, const QIcon& icon, double left,
+                                    double width) {
   auto* button = new QToolButton(picTools);
   button->setObjectName(QString::fromLatin1(name));
   button->setText(QString::fromUtf8(caption));
@@ -182,8 +184,10 @@ void HTMLPreview::PrintDoc() {
     // "^p" to the focused window, not awaited: the view handles it once the
     // event loop runs again.
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : focused;
-    QApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_P, Qt::ControlModifier, QStringLiteral("\x10")));
-    QApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, Qt::Key_P, Qt::ControlModifier, QStringLiteral("\x10")));
+    QApplication::postEvent(target,
+                            new QKeyEvent(QEvent::KeyPress, Qt::Key_P, Qt::ControlModifier, QStringLiteral("\x10")));
+    QApplication::postEvent(target,
+                            new QKeyEvent(QEvent::KeyRelease, Qt::Key_P, Qt::ControlModifier, QStringLiteral("\x10")));
     if (Printed) Printed();
   }
   QM_FRAME_CATCH("HTMLPreview", "Public Sub PrintDoc");

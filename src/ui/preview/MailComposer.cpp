@@ -70,7 +70,8 @@ void MailMessage::Send(bool) {
     }
   }
   composing_ = false;
-  if (!QProcess::startDetached(Q(program_), arguments)) RaiseFrom(ERR_General, kSource, "The mail program could not be started");
+  if (!QProcess::startDetached(Q(program_), arguments))
+    RaiseFrom(ERR_General, kSource, "The mail program could not be started");
 }
 
 }  // namespace qm::ui

@@ -4,10 +4,10 @@
 // case from the files on disk (pages written on Windows upper-case them).
 
 #include <QString>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVariant>
 #include <optional>
-#include <QTextDocument>
 
 namespace qm::ui {
 

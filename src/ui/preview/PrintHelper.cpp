@@ -20,7 +20,8 @@ constexpr const char* kHelper = "quillmark-print";
 
 bool IsProgram(const fs::path& path) {
   std::error_code error;
-  return fs::is_regular_file(path, error) && (fs::status(path, error).permissions() & fs::perms::owner_exec) != fs::perms::none;
+  return fs::is_regular_file(path, error) &&
+         (fs::status(path, error).permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
 void CheckPage(const std::string& HtmlFile) {

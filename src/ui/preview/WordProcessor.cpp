@@ -14,11 +14,11 @@
 #include <QUrl>
 #include <filesystem>
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/values/Conversions.h"
-#include "io/AtomicFile.h"
 #include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
 
@@ -69,7 +69,8 @@ std::string WordPageSetup::PageRule() const {
 WordDocument::WordDocument(const std::string& FileName) {
   QFile file(Q(FileName));
   if (!QFileInfo(file).isFile()) RaiseFrom(ERR_FileNotFound, kSource, DescribeError(ERR_FileNotFound, FileName));
-  if (!file.open(QIODevice::ReadOnly)) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
+  if (!file.open(QIODevice::ReadOnly))
+    RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
   text_ = file.readAll().toStdString();
 
   const std::string folder = QFileInfo(file).absolutePath().toStdString();
@@ -88,7 +89,8 @@ WordDocument::WordDocument(const std::string& FileName) {
       QString value = src.captured(1);
       shape.sourceStart_ = shape.start_ + static_cast<std::size_t>(src.capturedStart(1));
       shape.sourceLength_ = static_cast<std::size_t>(value.size());
-      if (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\''))) value = value.mid(1, value.size() - 2);
+      if (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\'')))
+        value = value.mid(1, value.size() - 2);
       shape.source_ = Text(value);
     }
     shapes_.push_back(std::move(shape));
@@ -108,9 +110,11 @@ std::string WordDocument::TextForWriter() const {
       text.erase(shape->start_, shape->length_);
     } else if (!shape->storedFile_.empty() && shape->sourceLength_ > 0) {
       QFile picture(Q(shape->storedFile_));
-      if (!picture.open(QIODevice::ReadOnly)) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, shape->storedFile_));
+      if (!picture.open(QIODevice::ReadOnly))
+        RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, shape->storedFile_));
       const QString mime = QMimeDatabase().mimeTypeForFile(picture.fileName()).name();
-      const std::string data = "\"data:" + mime.toStdString() + ";base64," + picture.readAll().toBase64().toStdString() + "\"";
+      const std::string data =
+          "\"data:" + mime.toStdString() + ";base64," + picture.readAll().toBase64().toStdString() + "\"";
       text.replace(shape->sourceStart_, shape->sourceLength_, data);
     }
   }
@@ -119,7 +123,8 @@ std::string WordDocument::TextForWriter() const {
   std::string head;
   const std::string rule = PageSetup.PageRule();
   if (!rule.empty()) head += "<STYLE>" + rule + "</STYLE>\r\n";
-  static const QRegularExpression charset(QStringLiteral("<meta\\b[^>]*charset"), QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression charset(QStringLiteral("<meta\\b[^>]*charset"),
+                                          QRegularExpression::CaseInsensitiveOption);
   if (!Bytes(text).contains(charset) && IsValidUtf8(QByteArray::fromStdString(text)))
     head += "<META http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n";
   if (head.empty()) return text;
@@ -140,25 +145,30 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
   // A private folder for the page, Writer's profile (so that a running office
   // or a parallel export is not disturbed) and the converted file.
   QTemporaryDir work(Q(TempFolder()) + QStringLiteral("/~qmword-XXXXXX"));
-  if (!work.isValid()) RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, "cannot create a folder in " + TempFolder()));
+  if (!work.isValid())
+    RaiseFrom(ERR_PathFileAccess, kSource,
+              DescribeError(ERR_PathFileAccess, "cannot create a folder in " + TempFolder()));
   const QString page = work.filePath(QStringLiteral("document.html"));
   {
     QFile file(page);
     const std::string text = TextForWriter();
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
       RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, page.toStdString()));
   }
 
   QProcess office;
   office.setProgram(Q(soffice));
-  office.setArguments({QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(work.filePath(QStringLiteral("profile"))).toString(),
+  office.setArguments({QStringLiteral("-env:UserInstallation=") +
+                           QUrl::fromLocalFile(work.filePath(QStringLiteral("profile"))).toString(),
                        QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nologo"),
                        QStringLiteral("--nolockcheck"), QStringLiteral("--infilter=HTML (StarWriter)"),
                        QStringLiteral("--convert-to"), QStringLiteral("doc:MS Word 97"), QStringLiteral("--outdir"),
                        work.filePath(QStringLiteral("out")), page});
   office.setProcessChannelMode(QProcess::MergedChannels);
   office.start(QIODevice::ReadOnly);
-  if (!office.waitForStarted()) RaiseFrom(ERR_General, kSource, "LibreOffice could not be started: " + office.errorString().toStdString());
+  if (!office.waitForStarted())
+    RaiseFrom(ERR_General, kSource, "LibreOffice could not be started: " + office.errorString().toStdString());
   if (!office.waitForFinished(kConversionTimeoutMs)) {
     office.kill();
     office.waitForFinished();
@@ -167,7 +177,9 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
   const QString converted = work.filePath(QStringLiteral("out/document.doc"));
   if (!QFileInfo(converted).isFile()) {
     const QString output = QString::fromLocal8Bit(office.readAll()).trimmed();
-    RaiseFrom(ERR_General, kSource, "LibreOffice could not convert the document" + (output.isEmpty() ? std::string() : ": " + output.toStdString()));
+    RaiseFrom(ERR_General, kSource,
+              "LibreOffice could not convert the document" +
+                  (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
   try {
     io::AtomicFile::CopyWhole(converted.toStdString(), FileName);
@@ -183,8 +195,8 @@ bool WordProcessor::LacksWriter(const std::string& soffice) {
   const std::filesystem::path real = std::filesystem::canonical(soffice, ec);
   if (ec) return false;
   const std::filesystem::path program = real.parent_path();
-  const bool installation = std::filesystem::exists(program / "fundamentalrc", ec) ||
-                            std::filesystem::exists(program / "bootstraprc", ec);
+  const bool installation =
+      std::filesystem::exists(program / "fundamentalrc", ec) || std::filesystem::exists(program / "bootstraprc", ec);
   return installation && !std::filesystem::exists(program / "libswlo.so", ec);
 }
 

@@ -36,17 +36,17 @@ class InlineShape {
 
  private:
   friend class WordDocument;
-  std::size_t start_ = 0, length_ = 0;            // the element in the page text
-  std::size_t sourceStart_ = 0, sourceLength_ = 0; // its src value, quotes included
-  std::string source_;                            // the src value
-  std::string folder_;                            // the page's folder
-  std::string storedFile_;                        // the file stored with the document
+  std::size_t start_ = 0, length_ = 0;              // the element in the page text
+  std::size_t sourceStart_ = 0, sourceLength_ = 0;  // its src value, quotes included
+  std::string source_;                              // the src value
+  std::string folder_;                              // the page's folder
+  std::string storedFile_;                          // the file stored with the document
   bool deleted_ = false;
 };
 
 /// The page setup of a document; only what was set is handed on.
 struct WordPageSetup {
-  std::optional<std::int32_t> Orientation;  // 0 portrait, 1 landscape
+  std::optional<std::int32_t> Orientation;                                 // 0 portrait, 1 landscape
   std::optional<double> TopMargin, BottomMargin, RightMargin, LeftMargin;  // points
 
   /// The style sheet rule that carries this setup ("@page { ... }"), or the

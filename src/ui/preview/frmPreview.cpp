@@ -8,10 +8,10 @@
 #include <algorithm>
 
 #include "quillmark/frame/Frame.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 #include "ui/preview/HTMLPreview.h"
 #include "ui/preview/WebView.h"
