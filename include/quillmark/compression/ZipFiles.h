@@ -32,8 +32,8 @@ namespace qm {
 
 /// A file and the name of its entry in the archive ("/" between folders).
 struct QUILLMARK_EXPORT ZipEntry {
-  std::filesystem::path File;
-  std::string Name;
+  std::filesystem::path File;  ///< the file to store
+  std::string Name;            ///< its name in the archive
 };
 
 /// A file that was asked for but is not in the archive.

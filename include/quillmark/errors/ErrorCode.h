@@ -63,5 +63,7 @@ QUILLMARK_EXPORT errc ErrcOfErrno(int error) noexcept;
 
 }  // namespace qm
 
+/// @cond
 template <>
 struct std::is_error_code_enum<qm::errc> : std::true_type {};
+/// @endcond

@@ -89,11 +89,11 @@ struct ErrorEntry {
 /// `Error::code()` gives unless the raise site says more), its text, the name
 /// of its constant and a note on where it is raised with a text of its own.
 struct ErrorRow {
-  std::int32_t Number;
-  errc Code;
-  std::string_view Text;
-  std::string_view Name;
-  std::string_view Notes;
+  std::int32_t Number;     ///< the error number
+  errc Code;               ///< the number's usual cause
+  std::string_view Text;   ///< the standard text
+  std::string_view Name;   ///< the name of its constant, e.g. "ERR_PathNotFound"
+  std::string_view Notes;  ///< where it is raised with a text of its own; "" for none
 };
 
 /// Every error number with its cause, text, name and note, ascending by number

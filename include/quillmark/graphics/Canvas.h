@@ -41,6 +41,8 @@ struct Point {
   double Y = 0;  ///< from the top edge
 };
 
+/// A raster of 24-bit pixels to draw charts on, white unless another
+/// background is given; copies copy the pixels.
 class QUILLMARK_EXPORT Canvas {
  public:
   /// A canvas of width x height pixels filled with `background` (white by default).
@@ -58,8 +60,9 @@ class QUILLMARK_EXPORT Canvas {
   Canvas& operator=(Canvas&& other) noexcept;
   ~Canvas();
 
-  /// Size in pixels.
+  /// Width in pixels.
   std::int32_t Width() const;
+  /// Height in pixels.
   std::int32_t Height() const;
 
   /// The colour of the pixel at (x, y); 9 outside the canvas.

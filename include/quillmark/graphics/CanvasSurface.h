@@ -43,6 +43,8 @@ namespace qm {
 class Bitmap;
 class DeviceContext;
 
+/// A Canvas as the picture surface Graphics draws on by member name, in
+/// twips and 0x00BBGGRR colours (see the file comment).
 class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
  public:
   /// A surface drawing on `canvas`, `twipsPerPixel` twips to the pixel

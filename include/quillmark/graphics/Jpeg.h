@@ -29,9 +29,9 @@ namespace qm {
 /// A picture as a value: 24-bit pixels, three bytes each (red, green, blue),
 /// rows from the top, `Width * 3` bytes a row without padding.
 struct QUILLMARK_EXPORT RgbImage {
-  int Width = 0;
-  int Height = 0;
-  std::vector<std::uint8_t> Pixels;
+  int Width = 0;                     ///< in pixels
+  int Height = 0;                    ///< in pixels
+  std::vector<std::uint8_t> Pixels;  ///< Width * Height * 3 bytes
 
   /// The red, green and blue bytes of the pixel at column x, row y (from the
   /// top left; both counted from 0, unchecked).

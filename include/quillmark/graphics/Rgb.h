@@ -36,6 +36,7 @@ struct Rgb {
   /// The platform colour value 0x00BBGGRR that Graphics and the bitmaps take.
   constexpr std::uint32_t ColorRef() const { return std::uint32_t{B} << 16 | std::uint32_t{G} << 8 | R; }
 
+  /// The same three bytes.
   friend constexpr bool operator==(Rgb, Rgb) = default;
 };
 

@@ -10,7 +10,7 @@
 ///     page.Save("report/index.html");  // copies q3.png beside the page
 ///
 /// Every text given is escaped (EscapeHtml); Html() adds markup as it is.
-/// The page declares its character set in a <meta charset> at the start of
+/// The page declares its character set in a `meta charset` element at the start of
 /// its head, so a browser reads it right wherever it is opened from.
 
 #include <filesystem>

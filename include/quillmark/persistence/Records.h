@@ -95,10 +95,10 @@ class QUILLMARK_EXPORT RecordLayout {
 
   /// One field: its name, the RecordValue alternative it holds, and its accessors.
   struct FieldSpec {
-    std::string Name;
-    std::size_t Kind = 0;
-    Getter Get;
-    Setter Set;
+    std::string Name;      ///< the property's name in the record
+    std::size_t Kind = 0;  ///< the index of the RecordValue alternative
+    Getter Get;            ///< reads the member from an element
+    Setter Set;            ///< stores the member into an element
   };
 
   /// The name after "%Object " (empty until given).
@@ -112,8 +112,11 @@ class QUILLMARK_EXPORT RecordLayout {
   void Check() const;
 
  protected:
+  /// Sets the record's name (RecordType::Name).
   void SetName(std::string name) { name_ = std::move(name); }
+  /// Sets the record's version (RecordType::Version).
   void SetVersion(std::int32_t version) { version_ = version; }
+  /// Appends a field (RecordType::Field).
   void AddField(FieldSpec field) { fields_.push_back(std::move(field)); }
 
  private:
