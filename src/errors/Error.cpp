@@ -1,6 +1,7 @@
 #include "quillmark/errors/Error.h"
 
 #include <cerrno>
+#include <new>
 
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -56,8 +57,11 @@ class Category final : public std::error_category {
 }  // namespace
 
 const std::error_category& error_category() noexcept {
-  static const Category category;
-  return category;
+  // Never destroyed: an error raised from a static destructor at exit still
+  // carries a category that answers.
+  alignas(Category) static unsigned char room[sizeof(Category)];
+  static const Category* const category = ::new (room) Category();
+  return *category;
 }
 
 std::error_code make_error_code(errc e) noexcept { return {static_cast<int>(e), error_category()}; }
