@@ -39,10 +39,11 @@ bool Deflater::Deflate(const std::uint8_t* data, std::size_t size, std::vector<s
 namespace {
 
 // Reads from `fd` until its end into `bytes`, expecting `expected` bytes (one
-// more is asked for at once, which finds the end of a file that kept its size
-// with no further read). 0, or the errno of a failed read, or EFBIG when there
-// is more than `limit`.
-int ReadToEnd(int fd, std::size_t expected, std::size_t limit, std::unique_ptr<std::uint8_t[]>& bytes,
+// more is asked for at once, so a regular file that kept its size ends with
+// the first read, which comes back short: a regular file reads short only at
+// its end). 0, or the errno of a failed read, or EFBIG when there is more
+// than `limit`.
+int ReadToEnd(int fd, bool regular, std::size_t expected, std::size_t limit, std::unique_ptr<std::uint8_t[]>& bytes,
               std::size_t& size) {
   std::size_t capacity = std::min(expected, limit) + 1;
   bytes = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
@@ -56,11 +57,13 @@ int ReadToEnd(int fd, std::size_t expected, std::size_t limit, std::unique_ptr<s
       bytes = std::move(larger);
       capacity = grown;
     }
-    const ssize_t got = ::read(fd, bytes.get() + size, capacity - size);
+    const std::size_t asked = capacity - size;
+    const ssize_t got = ::read(fd, bytes.get() + size, asked);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return errno;
     if (got == 0) return 0;
     size += static_cast<std::size_t>(got);
+    if (regular && static_cast<std::size_t>(got) < asked) return 0;
   }
 }
 
@@ -83,7 +86,9 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
   int readError = ::fstat(fd, &now) != 0 ? errno : now.st_size > maxSize ? EFBIG : 0;
   if (readError == 0) {
     try {
-      readError = ReadToEnd(fd, static_cast<std::size_t>(std::max<off_t>(now.st_size, 0)),
+      // Files of /proc and /sys say they are regular and empty, and read short before their end.
+      const bool regular = S_ISREG(now.st_mode) && now.st_size > 0;
+      readError = ReadToEnd(fd, regular, static_cast<std::size_t>(std::max<off_t>(now.st_size, 0)),
                             static_cast<std::size_t>(maxSize), bytes, size);
     } catch (const std::bad_alloc&) {
       ::close(fd);

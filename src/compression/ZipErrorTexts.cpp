@@ -2,6 +2,8 @@
 // number table takes them from the section they are placed in
 // (errors/ErrorTexts.h), so the errors layer below knows nothing of zip.
 
+#include "compression/ZipErrorTexts.h"
+
 #include "errors/ErrorTexts.h"
 #include "quillmark/compression/Zipper.h"
 
@@ -46,4 +48,10 @@ constexpr std::string_view kNote = "`Zipper.CompressRaiseErr`; `LookupErr` gives
 };
 
 }  // namespace
+
+namespace compression {
+
+extern const char kZipErrorTextsAnchor = 0;
+
+}  // namespace compression
 }  // namespace qm

@@ -1,6 +1,5 @@
 #include "compression/ZipLibrary.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -14,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "compression/ArchiveFile.h"
 #include "compression/DeflatedMember.h"
 #include "compression/EntryName.h"
-#include "io/AtomicFile.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm::compression {
@@ -182,19 +181,23 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   // Declared before the archive handle, whose sources refer to them.
   DeflatedMembers deflated(kDeflateLevel);
 
-  int openError = ZIP_ER_OK;
-  Archive archive(zip_open(archivePath.c_str(), ZIP_CREATE, &openError));
+  ArchiveFile file(archivePath);
+  zip_error_t openError;
+  zip_error_init(&openError);
+  zip_source_t* source = file.Source(&openError);
+  Archive archive(source ? zip_open_from_source(source, ZIP_CREATE, &openError) : nullptr);
   if (!archive) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, openError);
-    const std::string words = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    if (openError == ZIP_ER_OPEN) return Fail(ZE_Create_ERR, archivePath, "cannot be created: " + words);
-    if (ResultOf(openError) == ZE_Zip_Structure_ERR)
+    if (source) zip_source_free(source);  // still the caller's when the open failed
+    const int code = zip_error_code_zip(&openError);
+    const std::string words = zip_error_strerror(&openError);
+    zip_error_fini(&openError);
+    if (code == ZIP_ER_OPEN) return Fail(ZE_Create_ERR, archivePath, "cannot be created: " + words);
+    if (ResultOf(code) == ZE_Zip_Structure_ERR)
       return Fail(ZE_Zip_Structure_ERR, archivePath,
                   "exists but is not a zip archive, or is damaged (" + words + "); it was left as it was");
-    return Fail(ResultOf(openError), archivePath, "cannot be opened: " + words);
+    return Fail(ResultOf(code), archivePath, "cannot be opened: " + words);
   }
+  zip_error_fini(&openError);
   // libzip's error, said of the file concerned.
   const auto failed = [&](const std::string& name, const std::string& doing) {
     return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));
@@ -264,17 +267,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
     return failed(archivePath, "cannot be written");
   }
-  (void)archive.release();  // zip_close freed it
-  // libzip writes a temporary beside the archive and renames it, without
-  // syncing: the archive is made durable here, before the caller is told.
-  const int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || ::fsync(fd) != 0) {
-    const int error = errno;
-    if (fd >= 0) ::close(fd);
-    return Fail(ZE_Write_ERR, archivePath, "cannot be synced to disk: " + std::string(std::strerror(error)));
-  }
-  ::close(fd);
-  io::SyncFolder(std::filesystem::absolute(archivePath).parent_path());
+  (void)archive.release();  // zip_close freed it; the archive was synced before it replaced the old one
   return ZE_OK;
 }
 

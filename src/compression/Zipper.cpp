@@ -1,11 +1,18 @@
 #include "quillmark/compression/Zipper.h"
 
+#include "compression/ZipErrorTexts.h"
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {
+namespace {
+
+// Whatever links this file links the texts of the numbers it raises.
+[[gnu::used]] constexpr const char* kKeepZipErrorTexts = &compression::kZipErrorTextsAnchor;
+
+}  // namespace
 
 Zipper::Zipper() : library_(std::make_unique<compression::ZipLibrary>()) {
   QM_FRAME_TRY { ClearFilenames(); }

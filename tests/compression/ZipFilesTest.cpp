@@ -117,3 +117,49 @@ TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
 }
 
 }  // namespace
+
+namespace {
+
+// An archive larger than the writer's buffer, with a file streamed past the
+// small-file limit between small ones: every local header is written again
+// after its data, some far behind the bytes still buffered. An update keeps
+// the archive's permission bits, and a round that fails leaves it whole.
+TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchive) {
+  qm::test::ScratchDir dir;
+  qm::test::WorkingFolder here(dir.Path());
+  std::string big;
+  std::uint32_t state = 7;
+  while (big.size() < (std::size_t{17} << 20)) {
+    state = state * 1664525u + 1013904223u;
+    big += "line " + std::to_string(state >> 20) + '\n';  // deflates to some 40%: megabytes of output
+  }
+  qm::test::WriteFile("big.txt", big);
+  qm::test::WriteFile("a.txt", std::string(3000, 'a'));
+  qm::test::WriteFile("b.txt", "b");
+  const std::vector<fs::path> first{"a.txt", "big.txt", "b.txt"};
+  ASSERT_TRUE(qm::ZipFiles("x.zip", first).Complete());
+  EXPECT_TRUE(qm::test::UnzipTestPasses("x.zip"));
+  EXPECT_TRUE(qm::test::PythonReadsBack("x.zip", dir.Path(), {"a.txt", "big.txt", "b.txt"}));
+
+  fs::permissions("x.zip", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  qm::test::WriteFile("c.txt", "c");
+  const std::vector<fs::path> second{"c.txt"};
+  ASSERT_TRUE(qm::ZipFiles("x.zip", second).Complete());
+  EXPECT_EQ(fs::status("x.zip").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_TRUE(qm::test::PythonReadsBack("x.zip", dir.Path(), {"a.txt", "big.txt", "b.txt", "c.txt"}));
+
+  // A round stopped while the archive is written leaves it as it was.
+  const std::string before = qm::test::ReadFile("x.zip");
+  struct Stop {};
+  qm::test::WriteFile("b.txt", "changed");
+  const std::vector<fs::path> third{"b.txt", "big.txt"};
+  EXPECT_THROW(qm::ZipFiles("x.zip", third,
+                            [](std::uint64_t done, std::uint64_t) {
+                              if (done > 0) throw Stop();
+                            }),
+               Stop);
+  EXPECT_EQ(qm::test::ReadFile("x.zip"), before);
+}
+
+}  // namespace

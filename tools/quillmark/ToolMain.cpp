@@ -1,6 +1,8 @@
 // The commands module of the `quillmark` tool: the command table, the tool's
 // help and the dispatch of a command line to its command. The launcher
-// (main.cpp) loads it for every command line but --version.
+// (main.cpp) loads it for the tool's help, usage errors and the commands
+// without a module of their own (dialog, preview, print, version); a file
+// command runs from its own module, built from the same Cmd*.cpp.
 
 #include <iostream>
 #include <span>
@@ -77,28 +79,6 @@ int ToolUsageError(const std::string& reason) {
   return 2;
 }
 
-int Dispatch(const Command& command, std::span<const std::string> args) {
-  try {
-    const Invocation call(command, args);
-    if (call.HelpAsked()) {
-      PrintHelp(command, std::cout);
-      return 0;
-    }
-    return command.Run(call);
-  } catch (const UsageError& e) {
-    PrintUsageError(command, e, std::cerr);
-    return 2;
-  } catch (const Trouble& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
-  } catch (const qm::Error& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.Description() << " (error " << e.Number() << ")\n"
-              << "  source: " << e.Source() << '\n';
-  } catch (const std::exception& e) {
-    std::cerr << "quillmark " << command.Name << ": " << e.what() << '\n';
-  }
-  return 1;
-}
-
 }  // namespace
 }  // namespace qm::cli
 
@@ -113,9 +93,9 @@ extern "C" QUILLMARK_EXPORT int qm_cli_main(int argc, char** argv) {
     PrintToolHelp(std::cout);
     return 0;
   }
-  if (first == "--version" || first == "-V") return Dispatch(kVersion, {});
+  if (first == "--version" || first == "-V") return RunCommand(kVersion, {});
   if (first.starts_with('-')) return ToolUsageError("unknown option '" + first + "'");
   for (const Command* command : kCommands)
-    if (command->Name == first) return Dispatch(*command, std::span(args).subspan(1));
+    if (command->Name == first) return RunCommand(*command, std::span(args).subspan(1));
   return ToolUsageError("unknown command '" + first + "'");
 }

@@ -1,0 +1,67 @@
+#pragma once
+// The archive file libzip reads and writes, as a libzip source of our own.
+//
+// - Reading: the existing archive, if any, through one read-only descriptor
+//   (pread), so an update copies its entries from the old file.
+// - Writing: a new archive goes to an io::AtomicFile, so it is synced before
+//   it is renamed over the old one, and a failure or cancellation leaves the
+//   old archive as it was. libzip's own file source renames first and leaves
+//   syncing to the caller, and draws its temporary's name from OpenSSL's
+//   random generator, whose start-up alone costs more than writing a small
+//   archive.
+// - libzip writes each entry's local header twice (before the data, then
+//   with its sizes and CRC): the bytes collect in a buffer in which seeking
+//   back is free, and reach the file in large writes.
+
+#include <sys/types.h>
+#include <zip.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/AtomicFile.h"
+
+namespace qm::compression {
+
+class ArchiveFile {
+ public:
+  /// The bytes collected before they are written out.
+  static constexpr std::size_t kBufferSize = std::size_t{4} << 20;
+
+  explicit ArchiveFile(std::string path);
+  ~ArchiveFile();
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+  /// A libzip source over this file (to zip_open_from_source); the object
+  /// must outlive the archive handle, which frees only the source.
+  zip_source_t* Source(zip_error_t* error);
+
+ private:
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
+  zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command);
+  zip_int64_t Fail(int zipError, int systemError);
+
+  zip_int64_t Stat(void* data, zip_uint64_t length);
+  zip_int64_t Read(void* data, zip_uint64_t length);
+  zip_int64_t Write(const void* data, zip_uint64_t length);
+  bool Flush();
+
+  std::string path_;
+  zip_error_t error_{};
+  // Reading the existing archive.
+  int input_ = -1;
+  std::uint64_t inputSize_ = 0;
+  std::uint64_t readAt_ = 0;
+  // Writing the new one.
+  std::optional<io::AtomicFile> output_;
+  std::vector<std::uint8_t> buffer_;  // the bytes from bufferStart_ on, not yet written
+  std::uint64_t bufferStart_ = 0;
+  std::uint64_t writeAt_ = 0;
+  std::uint64_t end_ = 0;  // the length of the new archive so far
+};
+
+}  // namespace qm::compression
