@@ -265,11 +265,12 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   qm::WriteWorkbook(dir.Path() / "text.xlsx",
                     {{"\"open", "a\"\"b", "\"x\"y", "caf\xE9", "true", " 12 "}, {"\t", "", "1e400"}});
   const std::string cells = sheet("text.xlsx");
-  for (const char* expected : {"<c r=\"A1\" t=\"inlineStr\"><is><t>\"open</t>", "<c r=\"B1\" t=\"inlineStr\"><is><t>a\"\"b</t>",
-                               "<c r=\"C1\" t=\"inlineStr\"><is><t>\"x\"y</t>", "<c r=\"D1\" t=\"inlineStr\"><is><t>caf\xC3\xA9</t>",
-                               "<c r=\"E1\" t=\"b\"><v>1</v>", "<c r=\"F1\"><v>12</v>",
-                               "<c r=\"A2\" t=\"inlineStr\"><is><t xml:space=\"preserve\">\t</t>",
-                               "<c r=\"C2\" t=\"inlineStr\"><is><t>1e400</t>"})
+  for (const char* expected :
+       {"<c r=\"A1\" t=\"inlineStr\"><is><t>\"open</t>", "<c r=\"B1\" t=\"inlineStr\"><is><t>a\"\"b</t>",
+        "<c r=\"C1\" t=\"inlineStr\"><is><t>\"x\"y</t>", "<c r=\"D1\" t=\"inlineStr\"><is><t>caf\xC3\xA9</t>",
+        "<c r=\"E1\" t=\"b\"><v>1</v>", "<c r=\"F1\"><v>12</v>",
+        "<c r=\"A2\" t=\"inlineStr\"><is><t xml:space=\"preserve\">\t</t>",
+        "<c r=\"C2\" t=\"inlineStr\"><is><t>1e400</t>"})
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
   EXPECT_EQ(cells.find("r=\"B2\""), std::string::npos) << cells;
 
@@ -290,7 +291,8 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   EXPECT_NE(tooWide.Source().find("WriteWorkbook"), std::string::npos) << tooWide.Source();
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "wider.xlsx"));
   // A line break is refused before the folder is looked at.
-  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{"a\rb"}}); }), qm::ERR_InvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{"a\rb"}}); }),
+            qm::ERR_InvalidProcedureCall);
 }
 
 TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
