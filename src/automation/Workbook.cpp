@@ -34,9 +34,11 @@ std::string TextCell(const std::string& text) {
 
 // A number cell as the sheet holds it: the shortest text that reads back as
 // the same double, whatever the locale, so the General rule makes it that
-// number. Infinities and NaN have no number cell and stay their general text.
+// number. Infinities and NaN have no number cell and stay their general text;
+// -0 is 0, as the general text has it.
 std::string NumberCell(double value) {
   if (!std::isfinite(value)) return FormatGeneral(value);
+  if (value == 0) return "0";
   std::array<char, 32> text{};
   const auto written = std::to_chars(text.data(), text.data() + text.size(), value);
   return std::string(text.data(), written.ptr);

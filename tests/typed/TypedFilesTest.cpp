@@ -274,9 +274,10 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
   EXPECT_EQ(cells.find("r=\"B2\""), std::string::npos) << cells;
 
-  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.0 / 3, 1e20, -2.5e-300}, {qm::kDefaultInflateCap * 1.0}});
+  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.0 / 3, 1e20, -2.5e-300}, {qm::kDefaultInflateCap * 1.0, -0.0}});
   const std::string numbers = sheet("numbers.xlsx");
-  for (const char* expected : {"<v>0.3333333333333333</v>", "<v>1E+20</v>", "<v>-2.5E-300</v>", "<v>1073741824</v>"})
+  for (const char* expected :
+       {"<v>0.3333333333333333</v>", "<v>1E+20</v>", "<v>-2.5E-300</v>", "<v>1073741824</v>", "<c r=\"B2\"><v>0</v>"})
     EXPECT_NE(numbers.find(expected), std::string::npos) << expected << "\n" << numbers;
 
   // A row as wide as a worksheet fits; the published export, whose text ends
