@@ -3,6 +3,8 @@
 // rest, up to the first NUL, is the value's text, and what follows is the format.
 // The same texts go through Like (both compare methods) and the letter-case helpers.
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,6 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const std::string out = qm::Format(value, format, static_cast<qm::VbDayOfWeek>(1 + data[0] / 8 % 7));
     (void)out;
+  } catch (const qm::Error&) {}
+  // The typed entries: a double as it is, and a date and time whose calendar
+  // parts are given rather than split from a serial (about 12,000 years either
+  // side of 1970, any weekday number).
+  try {
+    (void)qm::Format(number, format);
+  } catch (const qm::Error&) {}
+  try {
+    std::int64_t seconds = 0;
+    std::memcpy(&seconds, text.data(), std::min(text.size(), sizeof seconds));
+    const std::chrono::local_seconds when{std::chrono::seconds(seconds % 400'000'000'000)};
+    (void)qm::Format(when, format, std::chrono::weekday(data[0] % 8));
   } catch (const qm::Error&) {}
   try {
     (void)qm::Like(text, format);

@@ -60,23 +60,6 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
   return length;
 }
 
-// The 8-bit character set is UTF-8; a byte that does not belong to a UTF-8
-// character is read as ISO-8859-1.
-std::string AsUtf8(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    if (const std::size_t length = Utf8Length(text, i)) {
-      result.append(text.substr(i, length));
-      i += length;
-    } else {
-      result += FromLatin1(text.substr(i, 1));
-      ++i;
-    }
-  }
-  return result;
-}
-
 using WorkbookHandle = std::unique_ptr<lxw_workbook, lxw_error (*)(lxw_workbook*)>;
 
 // Looks for a program on the PATH.
@@ -125,6 +108,21 @@ bool StartDetached(std::vector<std::string> argv) {
 }
 
 }  // namespace
+
+std::string AsUtf8(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t length = Utf8Length(text, i)) {
+      result.append(text.substr(i, length));
+      i += length;
+    } else {
+      result += FromLatin1(text.substr(i, 1));
+      ++i;
+    }
+  }
+  return result;
+}
 
 Sheet ImportText(const std::string& text, const TextImport& settings) {
   const char qualifier = settings.TextQualifier == 1 ? '"' : settings.TextQualifier == 2 ? '\'' : '\0';

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quillmark/values/Variant.h"
@@ -43,6 +44,10 @@ struct Sheet {
 /// the cell ("ab"c reads as abc); an unclosed qualifier runs to the end of the
 /// text. A qualifier inside a cell is an ordinary character.
 Sheet ImportText(const std::string& text, const TextImport& settings);
+
+/// Text in the 8-bit character set as UTF-8: well-formed UTF-8 characters as
+/// they are, any other byte read as ISO-8859-1.
+std::string AsUtf8(std::string_view text);
 
 /// The settings the export imports its tab-separated text with: TAB as the
 /// only delimiter, the double quote as the text qualifier, from line 1.

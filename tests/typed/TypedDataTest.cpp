@@ -122,6 +122,41 @@ TEST(TypedData, FormatOfNumbersAndDatesIsTheVariantFormat) {
   EXPECT_EQ(ErrorOf([] { qm::Format(2023y / February / 28, "ww", weekday{9}); }), qm::ERR_InvalidProcedureCall);
 }
 
+// The typed entries read a date's calendar parts as given and its serial for
+// numbers; the Variant Format hands each type to the entry that keeps its
+// general text.
+TEST(TypedData, FormatEntriesAgreeWithTheVariantByType) {
+  using namespace std::chrono;
+  const std::pair<local_seconds, qm::Date> dates[] = {
+      {local_days(1899y / December / 29) + 6h, qm::Date{-1.25}},
+      {local_days(1899y / December / 30) + 12h, qm::Date{0.5}},
+      {local_days(100y / January / 1), qm::MakeDate(100, 1, 1)},
+      {local_days(9999y / December / 31) + 23h + 59min + 59s, qm::MakeDate(9999, 12, 31, 23, 59, 59)},
+  };
+  for (const auto& [when, serial] : dates)
+    for (const char* format : {"yyyy-mm-dd hh:nn:ss dddd y ww", "0.000000", "c", "General Date", "@", "Yes/No", ""})
+      EXPECT_EQ(qm::Format(when, format, Monday), qm::Format(qm::Variant(serial), format, qm::vbMonday)) << format;
+  // Outside the years 100 to 9999 only the date placeholders refuse.
+  const local_seconds before = local_days(99y / December / 31);
+  EXPECT_EQ(ErrorOf([&] { qm::Format(before, "General Date"); }), qm::ERR_Overflow);
+  EXPECT_EQ(qm::Format(before, "0"), qm::Format(qm::Variant(qm::MakeDate(99, 12, 31)), "0"));
+  EXPECT_EQ(qm::Format(local_days(10000y / January / 1), ""), "10000-01-01");
+  // A number as a date counts days from 1899-12-30.
+  EXPECT_EQ(qm::Format(45351.5, "yyyy-mm-dd hh:nn"), "2024-02-29 12:00");
+
+  // Types whose general text is not the double's keep it.
+  EXPECT_EQ(qm::Format(qm::Variant(true), ""), "True");
+  EXPECT_EQ(qm::Format(qm::Variant(true), "0"), "-1");
+  EXPECT_EQ(qm::Format(qm::Variant(1.1F), ""), "1.1");
+  EXPECT_EQ(qm::Format(qm::Variant(qm::Currency{123456}), "@"), "12.3456");
+  EXPECT_EQ(qm::Format(qm::Variant(std::int16_t{-42}), "0.0;(0.0)"), "(42.0)");
+  EXPECT_EQ(qm::Format(qm::Variant(), "0.0"), "0.0");
+  EXPECT_EQ(qm::Format(qm::Variant(), ""), "");
+  EXPECT_EQ(qm::Format(qm::Variant(qm::Null), "0;0;0;\\N"), "N");
+  EXPECT_EQ(qm::Format(qm::Variant(std::string("2024-03-03")), "dddd"), "Sunday");
+  EXPECT_EQ(ErrorOf([] { qm::Format(qm::Variant(qm::Date{1e7}), "yyyy"); }), qm::ERR_Overflow);
+}
+
 TEST(TypedData, TrailSplitsTheSourceIntoPieces) {
   EXPECT_EQ(qm::Trail("QuillmarkLibrary.XML|[XML]Public Function LoadFile(\"a\")|[App]Main"),
             (std::vector<std::string>{"QuillmarkLibrary.XML", "[XML]Public Function LoadFile(\"a\")", "[App]Main"}));

@@ -254,6 +254,48 @@ TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
   EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{1.0, 2.0}}); }), qm::ERR_PathNotFound);
 }
 
+// The typed workbook fills the sheet directly: a cell is written as given,
+// where the export's text import would have split or unquoted it, and a
+// double keeps the digits the file format holds (16), not its 15-digit text.
+TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
+  ScratchDir dir;
+  const auto sheet = [&](const char* book) {
+    return qm::test::Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
+  };
+  qm::WriteWorkbook(dir.Path() / "text.xlsx",
+                    {{"\"open", "a\"\"b", "\"x\"y", "caf\xE9", "true", " 12 "}, {"\t", "", "1e400"}});
+  const std::string cells = sheet("text.xlsx");
+  for (const char* expected :
+       {"<c r=\"A1\" t=\"inlineStr\"><is><t>\"open</t>", "<c r=\"B1\" t=\"inlineStr\"><is><t>a\"\"b</t>",
+        "<c r=\"C1\" t=\"inlineStr\"><is><t>\"x\"y</t>", "<c r=\"D1\" t=\"inlineStr\"><is><t>caf\xC3\xA9</t>",
+        "<c r=\"E1\" t=\"b\"><v>1</v>", "<c r=\"F1\"><v>12</v>",
+        "<c r=\"A2\" t=\"inlineStr\"><is><t xml:space=\"preserve\">\t</t>",
+        "<c r=\"C2\" t=\"inlineStr\"><is><t>1e400</t>"})
+    EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
+  EXPECT_EQ(cells.find("r=\"B2\""), std::string::npos) << cells;
+
+  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.0 / 3, 1e20, -2.5e-300}, {qm::kDefaultInflateCap * 1.0, -0.0}});
+  const std::string numbers = sheet("numbers.xlsx");
+  for (const char* expected :
+       {"<v>0.3333333333333333</v>", "<v>1E+20</v>", "<v>-2.5E-300</v>", "<v>1073741824</v>", "<c r=\"B2\"><v>0</v>"})
+    EXPECT_NE(numbers.find(expected), std::string::npos) << expected << "\n" << numbers;
+
+  // A row as wide as a worksheet fits; the published export, whose text ends
+  // each row with a TAB, needs one column more.
+  const std::vector<std::vector<double>> widest(1, std::vector<double>(16384, 1.0));
+  qm::WriteWorkbook(dir.Path() / "wide.xlsx", widest);
+  EXPECT_NE(sheet("wide.xlsx").find("<c r=\"XFD1\"><v>1</v>"), std::string::npos);
+  const std::vector<std::vector<double>> wider(1, std::vector<double>(16385, 1.0));
+  const qm::Error tooWide = RaisedBy([&] { qm::WriteWorkbook(dir.Path() / "wider.xlsx", wider); });
+  EXPECT_EQ(tooWide.Number(), qm::ERR_General);
+  EXPECT_EQ(tooWide.code(), qm::errc::too_large);
+  EXPECT_NE(tooWide.Source().find("WriteWorkbook"), std::string::npos) << tooWide.Source();
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "wider.xlsx"));
+  // A line break is refused before the folder is looked at.
+  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{"a\rb"}}); }),
+            qm::ERR_InvalidProcedureCall);
+}
+
 TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   ScratchDir dir;
   std::filesystem::create_directories(dir.Path() / "sub");

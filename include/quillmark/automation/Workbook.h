@@ -5,15 +5,17 @@
 ///
 ///     qm::WriteWorkbook("prices.xlsx", {{"item", "price"}, {"tea", "2.5"}});
 ///
-/// Runs qm::Exporter::ExportArrayToExcel on the table, so the workbook is the
-/// one the published export writes (text that reads as a number becomes a
-/// number cell) and it raises the same errors (75 for a workbook that cannot
-/// be written; 76 "Path not found: <folder>", errc::not_found, when its folder
-/// is missing). Rows may
-/// differ in length: the shorter ones end in empty cells. A cell that holds a
-/// TAB or starts with a double quote is quoted, so it stays one cell; a cell
-/// holding a line break raises 5 "Invalid procedure call or argument: a cell
-/// holds a line break", as a workbook row is one line of the import.
+/// Fills a worksheet with the cells as given and writes it with the writer
+/// qm::Exporter::ExportArrayToExcel uses, without its Variant table and text
+/// import: text that reads as a number becomes a number cell, TRUE and FALSE
+/// Booleans, and a cell holding a TAB or a double quote stays one cell as it
+/// is. Numbers keep 16 significant digits, whatever the locale. It raises the writer's errors (75 for a workbook that cannot
+/// be written; 9999 with errc::too_large for a table larger than a worksheet;
+/// 76 "Path not found: <folder>", errc::not_found, when its folder is
+/// missing). Rows may differ in length: the shorter ones end in empty cells.
+/// A cell holding a line break raises 5 "Invalid procedure call or argument:
+/// a cell holds a line break" before anything is written, as the published
+/// export would split it into rows.
 
 #include <cstddef>
 #include <filesystem>

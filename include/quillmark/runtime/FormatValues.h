@@ -10,6 +10,10 @@
 /// lists them): named formats such as "Currency" or "Long Date", and custom
 /// ones of up to four sections. Decimal point, thousands separator and
 /// currency symbol are the C locale's; month and day names are English.
+///
+/// The number or the date goes to the format engine as it is; qm::Format for
+/// Variants hands its numbers and dates to the same engine, so both give the
+/// same text and errors.
 
 #include <chrono>
 #include <string>
