@@ -18,6 +18,8 @@ constexpr std::int32_t kNormalWorkbook = -4143;
 
 // Departs from the call-frame convention: errors leave unchanged, without an
 // element of this procedure.
+Exporter::~Exporter() = default;
+
 void Exporter::ExportArrayToExcel(const std::string& Filename, Variant& Data) {
   std::unique_ptr<spreadsheet::Application> excel;
   try {

@@ -168,6 +168,7 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
               "Microsoft Word could not be started. Check that it has been installed correctly. "
               "(LibreOffice Writer (soffice) is not installed)");
     EXPECT_EQ(desktop_->Messages[0].Buttons, 48);
+    EXPECT_EQ(qm::test::RaisedBy([] { qm::ui::WordProcessor::Start(); }).code(), qm::errc::unavailable);
   }
   {
     // An installation with Calc but not Writer: the message names Writer.
@@ -185,6 +186,7 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
               "Microsoft Word could not be started. Check that it has been installed correctly. "
               "(LibreOffice is installed without Writer, which converts to Word (Debian: libreoffice-writer))");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "ran"));
+    EXPECT_EQ(qm::test::RaisedBy([] { qm::ui::WordProcessor::Start(); }).code(), qm::errc::unavailable);
     // With Writer's library the same installation is started.
     qm::test::WriteFile(office / "program/libswlo.so", "");
     EXPECT_FALSE(qm::ui::WordProcessor::LacksWriter(links / "soffice"));

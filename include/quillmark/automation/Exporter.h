@@ -26,6 +26,9 @@ class Application;
 /// and grids to tables; see the file's notes.
 class QUILLMARK_EXPORT Exporter : public Object {
  public:
+  /// Out of line, so the library always holds the class's type information.
+  ~Exporter() override;
+
   std::string ClassName() const override { return "Exporter"; }
 
   /// Saves the table `Data` as a workbook named Filename. Raises 58000 ("You

@@ -21,7 +21,8 @@ constexpr const char* kSource = "Mail";
 
 void MailSession::SignOn() {
   const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
-  if (program.isEmpty()) RaiseFrom(ERR_General, kSource, "No mail program is available (xdg-email was not found)");
+  if (program.isEmpty())
+    throw Error(ERR_General, errc::unavailable, kSource, "No mail program is available (xdg-email was not found)");
   program_ = program.toStdString();
   sessionId_ = 1;
 }
@@ -41,7 +42,8 @@ void MailMessage::Compose() {
 
 void MailMessage::SetAttachmentIndex(std::int32_t index) {
   if (!composing_) RaiseFrom(ERR_General, kSource, "No message is being composed");
-  if (index < 0 || index > AttachmentCount()) RaiseFrom(ERR_General, kSource, "Invalid attachment index");
+  if (index < 0 || index > AttachmentCount())
+    throw Error(ERR_General, errc::out_of_range, kSource, "Invalid attachment index");
   if (index == AttachmentCount()) attachments_.emplace_back();
   index_ = static_cast<std::size_t>(index);
 }
@@ -58,20 +60,21 @@ void MailMessage::Send(bool) {
   if (!attachments_.empty()) {
     // The folder is left behind: the mail program reads the files after we return.
     QTemporaryDir folder(Q(TempFolder()) + QStringLiteral("/~qmmail-XXXXXX"));
-    if (!folder.isValid()) RaiseFrom(ERR_General, kSource, "Cannot create a folder for the attachments");
+    if (!folder.isValid())
+      throw Error(ERR_General, errc::io_error, kSource, "Cannot create a folder for the attachments");
     folder.setAutoRemove(false);
     for (const auto& attachment : attachments_) {
       const QString name = QFileInfo(Q(attachment.Name.empty() ? attachment.PathName : attachment.Name)).fileName();
       const QString copy = folder.filePath(name);
       QFile::remove(copy);
       if (!QFile::copy(Q(attachment.PathName), copy))
-        RaiseFrom(ERR_General, kSource, "Cannot attach " + attachment.PathName);
+        throw Error(ERR_General, errc::not_found, kSource, "Cannot attach " + attachment.PathName);
       arguments << QStringLiteral("--attach") << copy;
     }
   }
   composing_ = false;
   if (!QProcess::startDetached(Q(program_), arguments))
-    RaiseFrom(ERR_General, kSource, "The mail program could not be started");
+    throw Error(ERR_General, errc::unavailable, kSource, "The mail program could not be started");
 }
 
 }  // namespace qm::ui

@@ -168,18 +168,20 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
   office.setProcessChannelMode(QProcess::MergedChannels);
   office.start(QIODevice::ReadOnly);
   if (!office.waitForStarted())
-    RaiseFrom(ERR_General, kSource, "LibreOffice could not be started: " + office.errorString().toStdString());
+    throw Error(ERR_General, errc::unavailable, kSource,
+                "LibreOffice could not be started: " + office.errorString().toStdString());
   if (!office.waitForFinished(kConversionTimeoutMs)) {
     office.kill();
     office.waitForFinished();
-    RaiseFrom(ERR_General, kSource, "LibreOffice did not finish the conversion within 120 seconds");
+    throw Error(ERR_General, errc::unavailable, kSource,
+                "LibreOffice did not finish the conversion within 120 seconds");
   }
   const QString converted = work.filePath(QStringLiteral("out/document.doc"));
   if (!QFileInfo(converted).isFile()) {
     const QString output = QString::fromLocal8Bit(office.readAll()).trimmed();
-    RaiseFrom(ERR_General, kSource,
-              "LibreOffice could not convert the document" +
-                  (output.isEmpty() ? std::string() : ": " + output.toStdString()));
+    throw Error(ERR_General, errc::io_error, kSource,
+                "LibreOffice could not convert the document" +
+                    (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
   try {
     io::AtomicFile::CopyWhole(converted.toStdString(), FileName);
@@ -207,11 +209,11 @@ std::unique_ptr<WordProcessor> WordProcessor::Start() {
     // LibreOffice with Calc alone has an soffice too, which then fails every
     // conversion with "source file could not be loaded".
     if (LacksWriter(program.toStdString()))
-      RaiseFrom(ERR_General, kSource,
-                "LibreOffice is installed without Writer, which converts to Word (Debian: libreoffice-writer)");
+      throw Error(ERR_General, errc::unavailable, kSource,
+                  "LibreOffice is installed without Writer, which converts to Word (Debian: libreoffice-writer)");
     return std::unique_ptr<WordProcessor>(new WordProcessor(program.toStdString()));
   }
-  RaiseFrom(ERR_General, kSource, "LibreOffice Writer (soffice) is not installed");
+  throw Error(ERR_General, errc::unavailable, kSource, "LibreOffice Writer (soffice) is not installed");
 }
 
 std::unique_ptr<WordDocument> WordProcessor::Open(const std::string& FileName) const {
