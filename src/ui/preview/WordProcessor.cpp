@@ -105,17 +105,18 @@ InlineShape& WordDocument::InlineShapeItem(std::int32_t Index) {
 std::string WordDocument::TextForWriter() const {
   // Pictures, from the back so that earlier positions stay valid.
   std::string text = text_;
-  for (auto shape = shapes_.rbegin(); shape != shapes_.rend(); ++shape) {
-    if (shape->deleted_) {
-      text.erase(shape->start_, shape->length_);
-    } else if (!shape->storedFile_.empty() && shape->sourceLength_ > 0) {
-      QFile picture(Q(shape->storedFile_));
+  for (std::size_t i = shapes_.size(); i-- > 0;) {
+    const InlineShape& shape = shapes_[i];
+    if (shape.deleted_) {
+      text.erase(shape.start_, shape.length_);
+    } else if (!shape.storedFile_.empty() && shape.sourceLength_ > 0) {
+      QFile picture(Q(shape.storedFile_));
       if (!picture.open(QIODevice::ReadOnly))
-        RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, shape->storedFile_));
+        RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, shape.storedFile_));
       const QString mime = QMimeDatabase().mimeTypeForFile(picture.fileName()).name();
       const std::string data =
           "\"data:" + mime.toStdString() + ";base64," + picture.readAll().toBase64().toStdString() + "\"";
-      text.replace(shape->sourceStart_, shape->sourceLength_, data);
+      text.replace(shape.sourceStart_, shape.sourceLength_, data);
     }
   }
 
