@@ -16,10 +16,10 @@ constexpr std::int32_t kNormalWorkbook = -4143;
 
 }  // namespace
 
-// Departs from the call-frame convention: errors leave unchanged, without an
-// element of this procedure.
 Exporter::~Exporter() = default;
 
+// Departs from the call-frame convention: errors leave unchanged, without an
+// element of this procedure.
 void Exporter::ExportArrayToExcel(const std::string& Filename, Variant& Data) {
   std::unique_ptr<spreadsheet::Application> excel;
   try {
