@@ -48,10 +48,6 @@ constexpr std::string_view kNote = "`Zipper.CompressRaiseErr`; `LookupErr` gives
 };
 
 }  // namespace
-
-namespace compression {
-
-extern const char kZipErrorTextsAnchor = 0;
-
-}  // namespace compression
 }  // namespace qm
+
+extern "C" const char qm_zip_error_texts_anchor = 0;

@@ -10,7 +10,7 @@ namespace qm {
 namespace {
 
 // Whatever links this file links the texts of the numbers it raises.
-[[gnu::used]] constexpr const char* kKeepZipErrorTexts = &compression::kZipErrorTextsAnchor;
+[[gnu::used]] constexpr const char* kKeepZipErrorTexts = &qm_zip_error_texts_anchor;
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The runtime's half of the diagnostic log: the logging switch and the file
 // append behind QMWriteLog, handed to the frame below through the linker
-// section qm_log_writer (frame/LogWriter.h).
+// section qm_log_writer (frame/LogWriter.h). A static link takes this file
+// only when something refers to it: a program linking the static library
+// names qm_log_writer_anchor to the linker (CMakeLists.txt).
 
 #include "frame/LogWriter.h"
 #include "quillmark/frame/LibMain.h"
@@ -28,3 +30,5 @@ void Append(const std::string& file, const std::string& line) {
 
 }  // namespace
 }  // namespace qm
+
+extern "C" const char qm_log_writer_anchor = 0;
