@@ -45,6 +45,8 @@ std::int32_t WithoutElement(Body body) {
 
 }  // namespace
 
+std::string Compress::ClassName() const { return "Compress"; }
+
 std::int32_t Compress::CompressByteArray(std::vector<std::uint8_t>& Data, CompressionLevelConstants CompressionLevel) {
   QM_FRAME_TRY {
     valueDecompressedSize_ = CheckedLength(Data.size());

@@ -10,6 +10,8 @@
 
 namespace qm {
 
+std::string FileRecurser::ClassName() const { return "FileRecurser"; }
+
 Variant FileRecurser::Files(const std::string& Filter, bool RecurseDirs, const std::string& Path) const {
   return Files(Filter, RecurseDirs, Path, Progress());
 }
