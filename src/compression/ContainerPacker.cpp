@@ -1,6 +1,7 @@
 #include "compression/ContainerPacker.h"
 
 #include <array>
+#include <limits>
 
 #include "compression/FileStream.h"
 #include "quillmark/errors/Error.h"
@@ -18,6 +19,8 @@ void ContainerPacker::Prepare() {
   if (StreamsLikeOneCall(level_) || inMemory_) return;
   auto bytes = ReadWholeFile(input_);
   inMemory_ = Deflate(bytes.Bytes(), level_);
+  // Stored blocks can take a few bytes more than a 32-bit length allows.
+  if (inMemory_->Data.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(ERR_Overflow);
   compressedSize_ = static_cast<std::int32_t>(inMemory_->Data.size());
 }
 

@@ -28,7 +28,8 @@ class ContainerPacker {
   /// The input's length, the container's length field.
   std::int32_t OriginalSize() const { return originalSize_; }
   /// For the levels whose stream depends on the whole input in memory
-  /// (level 0 and those zlib refuses), reads and compresses it now.
+  /// (level 0 and those zlib refuses), reads and compresses it now; 6 when
+  /// the stream is longer than a 32-bit length.
   void Prepare();
   /// The bytes of the zlib stream, once known (after Prepare() for an
   /// in-memory level, after WriteTo() otherwise).
