@@ -56,10 +56,12 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   }
 }
 
+OutputFile::OutputFile(std::unique_ptr<io::AtomicFile> file) : file_(std::move(file)) {}
+
 OutputFile::~OutputFile() {
   if (!file_) return;
   file_->Discard();
-  ::unlink(path_.c_str());
+  if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 void OutputFile::Write(std::span<const std::uint8_t> bytes) {

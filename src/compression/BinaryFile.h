@@ -42,6 +42,9 @@ class InputFile {
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
+  /// Writes into `file` instead, made by the caller with the replacement it
+  /// wants; a failure then only drops the temporary, the old file stays.
+  explicit OutputFile(std::unique_ptr<io::AtomicFile> file);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

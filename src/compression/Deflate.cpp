@@ -1,12 +1,15 @@
 #include "quillmark/compression/Deflate.h"
 
+#include <memory>
 #include <string>
 #include <zlib.h>
 
+#include "compression/BinaryFile.h"
+#include "compression/ContainerPacker.h"
+#include "compression/ContainerUnpacker.h"
 #include "compression/WorkBuffer.h"
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
-#include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -34,18 +37,20 @@ int ZlibLevel(DeflateLevel level) {
   return n;
 }
 
-// Runs a file job of Compress into a hidden file beside `out`, which replaces
-// `out` when the job comes to its end: a failure it raises, or a stop by the
-// progress callback, leaves `out` as it was. A zlib result (damaged data) is an
-// end: `out` then holds what was restored, as the published job leaves it.
-template <class Job>
-void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Job job) {
+// Runs a container job (`open` makes its engine) into a file beside `out`,
+// which replaces `out` when the job comes to its end: a failure it raises, or
+// a stop by the progress callback, leaves `out` as it was. A zlib result
+// (damaged data) is an end: `out` then holds what was restored, and the result
+// is raised after.
+template <class Open>
+void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Open open) {
   runtime::ProgressRelay relay(progress);
   try {
-    io::AtomicFile file(out, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
-    Compress compress;
-    const std::int32_t result = job(compress, file.TemporaryPath().string(), relay.Callback());
-    file.Commit();
+    auto engine = open();
+    engine.Prepare();
+    compression::OutputFile file(std::make_unique<io::AtomicFile>(out, io::AtomicFile::Replace::Contents));
+    const std::int32_t result = engine.WriteTo(file, relay.Callback());
+    file.Close();
     Check(result);
   } catch (...) {
     relay.RethrowCallerException();
@@ -72,16 +77,11 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::size_
 
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, DeflateLevel level,
                   const Progress& progress) {
-  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
-    return compress.CompressFile(in.string(), temporary, static_cast<CompressionLevelConstants>(ZlibLevel(level)),
-                                 relayed);
-  });
+  ReplaceWhole(out, progress, [&] { return compression::ContainerPacker(in.string(), ZlibLevel(level)); });
 }
 
 void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
-  ReplaceWhole(out, progress, [&](Compress& compress, const std::string& temporary, const Progress& relayed) {
-    return compress.DecompressFile(in.string(), temporary, relayed);
-  });
+  ReplaceWhole(out, progress, [&] { return compression::ContainerUnpacker(in.string()); });
 }
 
 }  // namespace qm

@@ -49,6 +49,22 @@ TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
   damaged[damaged.size() / 2] ^= 0x55;
   WriteFile(dir / "damaged.qmz", damaged);
   EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "damaged.qmz", dir.Path() / "x"); }), qm::ERR_General);
+  // Stored (level 0) is compressed in memory, as the published call does.
+  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed0.qmz", qm::DeflateLevel::Store);
+  ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published0.qmz", qm::COM_NO_COMPRESSION), 0);
+  EXPECT_EQ(ReadFile(dir / "typed0.qmz"), ReadFile(dir / "published0.qmz"));
+  qm::DecompressFile(dir.Path() / "typed0.qmz", dir.Path() / "out0.txt");
+  EXPECT_EQ(ReadFile(dir / "out0.txt"), text);
+  // Input that is refused leaves the output as it was (the published call
+  // deletes it once the input is read).
+  WriteFile(dir / "kept", "old");
+  EXPECT_EQ(ErrorOf([&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "kept"); }), qm::ERR_FileNotFound);
+  WriteFile(dir / "negative.qmz", std::string("\x9c\xff\xff\xff", 4) + "zz");  // a length of -100
+  EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "negative.qmz", dir.Path() / "kept"); }),
+            qm::ERR_SubscriptOutOfRange);
+  EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "no/kept"); }),
+            qm::ERR_PathNotFound);
+  EXPECT_EQ(ReadFile(dir / "kept"), "old");
 
   std::vector<std::filesystem::path> files;
   for (int i = 0; i < 3; ++i) {
@@ -115,7 +131,15 @@ TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
   };
   EXPECT_EQ(withoutBoundary(ReadFile(dir / "typed.mht")), withoutBoundary(ReadFile(dir / "published.mht")));
   EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "s.mht", "Mine"), "Mine");
+  // A missing page leaves an earlier archive as it was (the published
+  // converter leaves the message header in it).
+  WriteFile(dir / "n.mht", "older archive");
   EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
+  EXPECT_EQ(ReadFile(dir / "n.mht"), "older archive");
+  const qm::Error noFolder = RaisedBy([&] { qm::PackMht(dir.Path() / "gone/page.html", dir.Path() / "n.mht"); });
+  EXPECT_EQ(noFolder.Number(), qm::ERR_PathNotFound);
+  EXPECT_EQ(noFolder.code(), qm::errc::not_found);
+  EXPECT_EQ(noFolder.Description(), "Path not found: " + (dir.Path() / "gone").string());
 }
 
 TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
@@ -307,7 +331,13 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   EXPECT_EQ(found.size(), 3u);
   EXPECT_EQ(qm::FindFiles(dir.Path(), "*.txt").size(), 2u);
   EXPECT_TRUE(qm::FindFiles(dir.Path(), "*.none").empty());
-  EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path() / "none", "*"); }), qm::ERR_PathNotFound);
+  // The pattern is taken in upper case, as the published call takes it: "[Z-a]"
+  // becomes the reversed list "[Z-A]".
+  EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path(), "[Z-a]*"); }), qm::ERR_InvalidPattern);
+  const qm::Error missing = RaisedBy([&] { qm::FindFiles(dir.Path() / "none", "*"); });
+  EXPECT_EQ(missing.Number(), qm::ERR_PathNotFound);
+  EXPECT_EQ(missing.code(), qm::errc::not_found);
+  EXPECT_EQ(missing.Source().find("[FileRecurser]"), std::string::npos) << missing.Source();
 
   std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
   const auto heard = qm::FindFiles(dir.Path(), "*.txt", true,

@@ -49,6 +49,18 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
   EXPECT_EQ(Names(r.Files("*", true, tree.Path().string(), log.Callback()), tree.Path()),
             (std::vector<std::string>{"f1", "s1/g1", "s1/deep/d1", "s2/h1"}));
   EXPECT_EQ(log.Calls, (decltype(log.Calls){{1, 0}, {2, 0}, {3, 0}, {4, 0}}));
+
+  // A failure in a subfolder carries one element for each folder entered, as
+  // recursive calls of Files would, under the pattern as passed on (upper case).
+  const auto failAtDeep = [](std::uint64_t done, std::uint64_t) {
+    if (done == 3) throw qm::Error(1234, "Client", "stopped");
+  };
+  const qm::Error e = qm::test::RaisedBy([&] { r.Files(" [a-z]* ", true, tree.Path().string(), failAtDeep); });
+  const auto element = [](const std::string& filter, const fs::path& folder) {
+    return "|[FileRecurser]Public Function Files(\"" + filter + "\", True, \"" + folder.string() + "\")";
+  };
+  EXPECT_EQ(e.Source(), "Client" + element("[A-Z]*", tree.Path() / "s1/deep") + element("[A-Z]*", tree.Path() / "s1") +
+                            element(" [a-z]* ", tree.Path()));
 }
 
 TEST(FileRecurser, EveryLetterMatchesWithoutRegardToCaseAndBrokenNamesByTheirBytes) {

@@ -74,7 +74,9 @@ class QUILLMARK_EXPORT Compress : public virtual Object {
   /// of its size.
   std::int32_t DecompressFile(const std::string& FilePathIn, const std::string& FilePathOut, const Progress& progress);
 
-  std::string ClassName() const override { return "Compress"; }
+  /// "Compress". Defined in the library, which so holds the class's virtual table
+  /// and type information.
+  std::string ClassName() const override;
 
  private:
   // The compressed length of the data last handled; not published.

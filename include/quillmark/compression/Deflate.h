@@ -12,8 +12,9 @@
 /// array and string operations run the same code, keeping their own work
 /// buffer rule and result codes. Where zlib fails these raise qm::Error 9999
 /// "Compression failed: zlib result <code> (<zlib's words>)" (-3 is damaged or
-/// cut-off data). The file functions raise what qm::Compress raises (53 for a
-/// missing input, 9 for an empty file).
+/// cut-off data). The file functions run the container engine that
+/// qm::Compress's file operations run, so the files are the same bytes, and
+/// raise its numbers (53 for a missing input, 9 for an empty file).
 
 #include <cstddef>
 #include <cstdint>

@@ -5,9 +5,13 @@
 ///
 ///     qm::PackMht("report/index.html", "report.mht");
 ///
-/// Runs mdlHTML2MHT::ConvertHTMLToMHT: the page, the pages it links to and
-/// the files they refer to, in one archive a browser opens as the page. It
-/// raises what that raises (53 when the page is missing).
+/// The page, the pages it links to and the files they refer to, in one
+/// archive a browser opens as the page: the archive mdlHTML2MHT::ConvertHTMLToMHT
+/// writes, made by the same packer. References inside the page are found the
+/// Windows way; the page itself is a path of this system. A missing page
+/// raises 53 (File not found) and leaves an earlier archive as it was; a
+/// missing folder of the page or the archive raises 76 "Path not found:
+/// <folder>" (errc::not_found).
 
 #include <filesystem>
 #include <string>

@@ -15,7 +15,9 @@ namespace qm {
 /// optionally in every subfolder as well.
 class QUILLMARK_EXPORT FileRecurser : public virtual Object {
  public:
-  std::string ClassName() const override { return "FileRecurser"; }
+  /// "FileRecurser". Defined in the library, which so holds the class's virtual table
+  /// and type information.
+  std::string ClassName() const override;
 
   /// The full paths of the files in `Path` whose names match `Filter` (the
   /// `Like` operator, without regard to case; blanks around the filter are

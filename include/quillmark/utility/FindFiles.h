@@ -5,10 +5,12 @@
 ///
 ///     for (const auto& page : qm::FindFiles("site", "*.htm*", true)) ...
 ///
-/// Runs qm::FileRecurser::Files: the pattern is the `Like` operator's
-/// (`? * # [list] [!list]`, without regard to case), entries are taken in name
-/// order, depth first, and symbolic links to folders are not followed. A
-/// missing folder raises 76 (Path not found).
+/// The folder walk qm::FileRecurser::Files runs too, without its Variant
+/// array and call frames: the pattern is the `Like` operator's (`? * # [list]
+/// [!list]`, without regard to case; blanks around it are ignored and it is
+/// taken in upper case), entries are taken in name order, depth first, and
+/// symbolic links to folders are not followed. A missing folder raises 76
+/// (Path not found, errc::not_found).
 
 #include <filesystem>
 #include <string>
