@@ -15,6 +15,12 @@ namespace {
 std::size_t Decode(std::string_view text, bool fold, char32_t* out) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {  // ASCII, most of every file name: folding is lower case
+      out[n++] = fold && byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte;
+      ++i;
+      continue;
+    }
     const char32_t c = NextCodePoint(text, i);
     out[n++] = fold ? FoldCodePoint(c) : c;
   }

@@ -57,7 +57,12 @@ std::vector<Entry> ListFolder(const std::string& path) {
 }
 
 std::string Child(const std::string& folder, const std::string& name) {
-  return folder.ends_with('/') ? folder + name : folder + "/" + name;
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path += folder;
+  if (!folder.ends_with('/')) path += '/';
+  path += name;
+  return path;
 }
 
 // What the walk carries down the folders.
