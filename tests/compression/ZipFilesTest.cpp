@@ -7,6 +7,7 @@
 #include "quillmark/compression/ZipFiles.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -127,12 +128,16 @@ namespace {
 TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchive) {
   qm::test::ScratchDir dir;
   qm::test::WorkingFolder here(dir.Path());
-  std::string big;
+  // 64 KiB of varied lines, repeated past the small-file limit: further apart
+  // than deflate's window, so it deflates to megabytes.
+  std::string block;
   std::uint32_t state = 7;
-  while (big.size() < (std::size_t{17} << 20)) {
+  while (block.size() < (std::size_t{64} << 10)) {
     state = state * 1664525u + 1013904223u;
-    big += "line " + std::to_string(state >> 20) + '\n';  // deflates to some 40%: megabytes of output
+    block += "line " + std::to_string(state >> 20) + '\n';
   }
+  std::string big;
+  while (big.size() < (std::size_t{17} << 20)) big += block;
   qm::test::WriteFile("big.txt", big);
   qm::test::WriteFile("a.txt", std::string(3000, 'a'));
   qm::test::WriteFile("b.txt", "b");
@@ -160,6 +165,19 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
                             }),
                Stop);
   EXPECT_EQ(qm::test::ReadFile("x.zip"), before);
+
+  // So does a round whose archive cannot be written out (the file-size limit
+  // makes the writes fail), and nothing is left beside it.
+  qm::ZipReport refused;
+  {
+    qm::test::FileSizeLimit limit(1 << 20);
+    refused = qm::ZipFiles("x.zip", third);
+  }
+  EXPECT_EQ(refused.Result, qm::ZipResult::WriteFailed) << refused.Message();
+  EXPECT_EQ(qm::test::ReadFile("x.zip"), before);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path())) ++entries;
+  EXPECT_EQ(entries, 5u);  // x.zip and the four files: no temporary
 }
 
 }  // namespace
