@@ -2,9 +2,6 @@
 // on) against `find DIR -iname '*.txt'` on the same tree; a detail line times
 // the typed qm::FindFiles.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,25 +12,9 @@
 #include "quillmark/utility/FileRecurser.h"
 #include "quillmark/utility/FindFiles.h"
 #include "support/BenchRow.h"
+#include "support/FileTree.h"
 
 namespace {
-
-// 10 x 10 folders of 1,000 files each; a third of the names end in .txt or .TXT.
-void MakeTree(const std::string& root) {
-  const char* extensions[] = {".txt", ".dat", ".TXT", ".log", ".png", ".Txt"};
-  int n = 0;
-  for (int a = 0; a < 10; ++a) {
-    for (int b = 0; b < 10; ++b) {
-      const std::string folder = root + "/dir" + std::to_string(a) + "/sub" + std::to_string(b);
-      std::filesystem::create_directories(folder);
-      for (int f = 0; f < 1000; ++f, ++n) {
-        const std::string name = folder + "/file" + std::to_string(n) + extensions[n % 6];
-        const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
-        if (fd >= 0) ::close(fd);
-      }
-    }
-  }
-}
 
 std::size_t CountLines(const std::string& command) {
   std::size_t lines = 0;
@@ -48,7 +29,7 @@ std::size_t CountLines(const std::string& command) {
 
 int main() {
   const std::string root = qm::bench::ScratchDir("find") + "/tree";
-  MakeTree(root);
+  qm::bench::MakeFileTree(root);
   std::size_t ours = 0;
   qm::bench::Contender fileRecurser{"FileRecurser.Files", [&] {
                                       const qm::Variant found = qm::FileRecurser().Files("*.txt", true, root);

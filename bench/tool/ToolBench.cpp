@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/BenchRow.h"
+#include "support/FileTree.h"
 
 extern char** environ;
 
@@ -121,27 +122,10 @@ void ZipRow() {
         "both archives hold the 1000 files, and ours tests intact");
 }
 
-// 100 folders of 1,000 files each; half the names end in .txt, .TXT or .Txt.
-void MakeTree(const std::string& root) {
-  const char* extensions[] = {".txt", ".dat", ".TXT", ".log", ".png", ".Txt"};
-  int n = 0;
-  for (int a = 0; a < 10; ++a) {
-    for (int b = 0; b < 10; ++b) {
-      const std::string folder = root + "/dir" + std::to_string(a) + "/sub" + std::to_string(b);
-      std::filesystem::create_directories(folder);
-      for (int f = 0; f < 1000; ++f, ++n) {
-        const std::string name = folder + "/file" + std::to_string(n) + extensions[n % 6];
-        const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
-        if (fd >= 0) ::close(fd);
-      }
-    }
-  }
-}
-
 void FindRow() {
   const std::string scratch = qm::bench::ScratchDir("tool-find");
   const std::string root = scratch + "/tree";
-  MakeTree(root);
+  qm::bench::MakeFileTree(root);
   const std::vector<std::string> ourArgs{QM_CLI_PROGRAM, "find", "-q", "-r", root, "*.txt"};
   const std::vector<std::string> findArgs{"find", root, "-type", "f", "-iname", "*.txt"};
   qm::bench::Contender ours{"quillmark find -r", [&] { Run(ourArgs); }};
