@@ -115,17 +115,8 @@ bool StandsAloneIn(const Store& store, xml_node node) {
 constexpr std::size_t kSmallTree = 4096;
 std::size_t SubtreeSize(xml_node root, std::size_t limit) {
   std::size_t count = 0;
-  xml_node node = root;
-  for (;;) {
-    if (++count >= limit) return count;
-    if (xml_node child = node.first_child()) {
-      node = child;
-      continue;
-    }
-    while (node != root && !node.next_sibling()) node = node.parent();
-    if (node == root) return count;
-    node = node.next_sibling();
-  }
+  detail::FindInSubtree(root, [&](xml_node) { return ++count >= limit; });
+  return count;
 }
 
 // Takes a child out of its tree: destroyed, or kept as a free-standing node

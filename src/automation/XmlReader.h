@@ -32,6 +32,24 @@ inline bool IsXmlReference(const pugi::xml_node& node) { return node.type() == p
 /// True for the instruction that holds the document type declaration.
 inline bool IsXmlDoctype(const pugi::xml_node& node) { return node.type() == pugi::node_pi && node.name()[0] == '!'; }
 
+/// The first node of the subtree at `root` (root first, then depth first in
+/// document order) for which `stop` is true; an empty node when there is none.
+/// Iterative, so a deep tree cannot overflow the stack.
+template <class Stop>
+pugi::xml_node FindInSubtree(pugi::xml_node root, Stop stop) {
+  pugi::xml_node node = root;
+  for (;;) {
+    if (stop(node)) return node;
+    if (pugi::xml_node child = node.first_child()) {
+      node = child;
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) return {};
+    node = node.next_sibling();
+  }
+}
+
 struct XmlReadResult {
   pugi::xml_node Root;  // the document's root element, appended to the document; empty on failure
   std::string Error;    // "line L, column C: reason" on failure

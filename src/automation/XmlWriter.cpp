@@ -74,19 +74,7 @@ xml_node Written(xml_node node) {
   return node;
 }
 
-bool HasReference(xml_node root) {
-  xml_node node = root;
-  for (;;) {
-    if (IsXmlReference(node)) return true;
-    if (xml_node child = node.first_child()) {
-      node = child;
-      continue;
-    }
-    while (node != root && !node.next_sibling()) node = node.parent();
-    if (node == root) return false;
-    node = node.next_sibling();
-  }
-}
+bool HasReference(xml_node root) { return bool(FindInSubtree(root, IsXmlReference)); }
 
 void AppendDoctype(std::string& out, xml_node top) {
   for (xml_node holder = top; holder && holder.type() == pugi::node_element; holder = holder.parent()) {
