@@ -11,6 +11,8 @@
 #include <new>
 #include <system_error>
 
+#include "io/System.h"
+
 namespace qm::compression {
 namespace {
 
@@ -27,12 +29,101 @@ int SystemErrorOf(const std::exception_ptr& failure) {
   }
 }
 
+// The file behind FileSource: one descriptor while libzip reads it.
+class MemberFile {
+ public:
+  explicit MemberFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
+  ~MemberFile() {
+    Close();
+    zip_error_fini(&error_);
+  }
+  MemberFile(const MemberFile&) = delete;
+  MemberFile& operator=(const MemberFile&) = delete;
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    if (command == ZIP_SOURCE_FREE) {
+      std::unique_ptr<MemberFile> owned(static_cast<MemberFile*>(self));
+      return 0;
+    }
+    return static_cast<MemberFile*>(self)->Handle(data, length, command);
+  }
+
+ private:
+  zip_int64_t Fail(int zipError, int systemError) {
+    zip_error_set(&error_, zipError, systemError);
+    return -1;
+  }
+
+  void Close() {
+    if (fd_ >= 0) io::sys::Close(fd_);
+    fd_ = -1;
+  }
+
+  zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+      case ZIP_SOURCE_ERROR: return zip_error_to_data(&error_, data, length);
+      case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+        if (!st) return -1;
+        struct stat info {};
+        if ((fd_ >= 0 ? io::sys::Fstat(fd_, &info) : io::sys::Stat(path_.c_str(), &info)) != 0)
+          return Fail(ZIP_ER_READ, errno);
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->size = fd_ >= 0 ? size_ : static_cast<zip_uint64_t>(info.st_size);
+        st->mtime = info.st_mtime;
+        return sizeof(*st);
+      }
+      case ZIP_SOURCE_OPEN: {
+        Close();
+        fd_ = io::sys::Open(path_.c_str(), O_RDONLY);
+        if (fd_ < 0) return Fail(ZIP_ER_OPEN, errno);
+        struct stat info {};
+        if (io::sys::Fstat(fd_, &info) != 0) return Fail(ZIP_ER_READ, errno);
+        size_ = static_cast<std::uint64_t>(info.st_size);
+        at_ = 0;
+        return 0;
+      }
+      case ZIP_SOURCE_READ: {
+        const std::uint64_t wanted = std::min<std::uint64_t>(length, at_ < size_ ? size_ - at_ : 0);
+        const ssize_t n = io::sys::PReadFull(fd_, data, wanted, static_cast<off_t>(at_));
+        if (n < 0) return Fail(ZIP_ER_READ, errno);
+        at_ += static_cast<std::uint64_t>(n);
+        return n;
+      }
+      case ZIP_SOURCE_CLOSE: Close(); return 0;
+      case ZIP_SOURCE_SEEK: {
+        const std::int64_t at = zip_source_seek_compute_offset(at_, size_, data, length, &error_);
+        if (at < 0) return -1;
+        at_ = static_cast<std::uint64_t>(at);
+        return 0;
+      }
+      case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(at_);
+      default: return Fail(ZIP_ER_OPNOTSUPP, 0);
+    }
+  }
+
+  std::string path_;
+  zip_error_t error_{};
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::uint64_t at_ = 0;
+};
+
 }  // namespace
+
+zip_source_t* FileSource(zip_t* archive, const std::string& path) {
+  auto file = std::make_unique<MemberFile>(path);
+  zip_source_t* source = zip_source_function(archive, &MemberFile::Callback, file.get());
+  if (source) file.release();  // freed by the source (ZIP_SOURCE_FREE)
+  return source;
+}
 
 ArchiveFile::ArchiveFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
 
 ArchiveFile::~ArchiveFile() {
-  if (input_ >= 0) ::close(input_);
+  if (input_ >= 0) io::sys::Close(input_);
   zip_error_fini(&error_);
 }
 
@@ -52,7 +143,7 @@ zip_int64_t ArchiveFile::Stat(void* data, zip_uint64_t length) {
   if (!st) return -1;
   struct stat info {};
   // libzip takes (ZIP_ER_READ, ENOENT) for "no archive yet", and creates one.
-  if (::stat(path_.c_str(), &info) != 0) return Fail(ZIP_ER_READ, errno);
+  if (io::sys::Stat(path_.c_str(), &info) != 0) return Fail(ZIP_ER_READ, errno);
   zip_stat_init(st);
   st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
   st->size = static_cast<zip_uint64_t>(info.st_size);
@@ -66,8 +157,7 @@ zip_int64_t ArchiveFile::Read(void* data, zip_uint64_t length) {
   std::uint64_t done = 0;
   const std::uint64_t wanted = std::min<std::uint64_t>(length, left);
   while (done < wanted) {
-    const ssize_t n = ::pread(input_, bytes + done, wanted - done, static_cast<off_t>(readAt_ + done));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = io::sys::PRead(input_, bytes + done, wanted - done, static_cast<off_t>(readAt_ + done));
     if (n < 0) return Fail(ZIP_ER_READ, errno);
     if (n == 0) break;
     done += static_cast<std::uint64_t>(n);
@@ -102,11 +192,10 @@ zip_int64_t ArchiveFile::Write(const void* data, zip_uint64_t length) {
 bool ArchiveFile::Flush() {
   std::size_t done = 0;
   while (done < buffer_.size()) {
-    const ssize_t n = ::pwrite(output_->Descriptor(), buffer_.data() + done, buffer_.size() - done,
-                               static_cast<off_t>(bufferStart_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Fail(ZIP_ER_WRITE, errno);
+    const ssize_t n = io::sys::PWrite(output_->Descriptor(), buffer_.data() + done, buffer_.size() - done,
+                                      static_cast<off_t>(bufferStart_ + done));
+    if (n <= 0) {
+      Fail(ZIP_ER_WRITE, n < 0 ? errno : ENOSPC);
       return false;
     }
     done += static_cast<std::size_t>(n);
@@ -128,10 +217,10 @@ zip_int64_t ArchiveFile::Handle(void* data, zip_uint64_t length, zip_source_cmd_
     case ZIP_SOURCE_FREE: return 0;  // the object belongs to the caller
 
     case ZIP_SOURCE_OPEN: {
-      if (input_ < 0) input_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      if (input_ < 0) input_ = io::sys::Open(path_.c_str(), O_RDONLY);
       if (input_ < 0) return Fail(ZIP_ER_OPEN, errno);
       struct stat info {};
-      if (::fstat(input_, &info) != 0) return Fail(ZIP_ER_READ, errno);
+      if (io::sys::Fstat(input_, &info) != 0) return Fail(ZIP_ER_READ, errno);
       inputSize_ = static_cast<std::uint64_t>(info.st_size);
       readAt_ = 0;
       return 0;
@@ -176,7 +265,7 @@ zip_int64_t ArchiveFile::Handle(void* data, zip_uint64_t length, zip_source_cmd_
       return 0;
     case ZIP_SOURCE_REMOVE:
       // An update that left no entry: libzip removes the archive.
-      if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return Fail(ZIP_ER_REMOVE, errno);
+      if (io::sys::Unlink(path_.c_str()) != 0 && errno != ENOENT) return Fail(ZIP_ER_REMOVE, errno);
       return 0;
     default: return Fail(ZIP_ER_OPNOTSUPP, 0);
   }

@@ -64,4 +64,10 @@ class ArchiveFile {
   std::uint64_t end_ = 0;  // the length of the new archive so far
 };
 
+/// A libzip source that reads the file at `path` through io::sys, in place of
+/// zip_source_file, whose stdio reads give up when a signal interrupts them.
+/// It reads as many bytes as the file had when opened. libzip owns it (it
+/// goes with the source); nullptr, with the archive's error set, on failure.
+zip_source_t* FileSource(zip_t* archive, const std::string& path);
+
 }  // namespace qm::compression

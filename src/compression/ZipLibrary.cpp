@@ -16,6 +16,7 @@
 #include "compression/ArchiveFile.h"
 #include "compression/DeflatedMember.h"
 #include "compression/EntryName.h"
+#include "io/System.h"
 #include "quillmark/compression/Zipper.h"
 
 namespace qm::compression {
@@ -50,10 +51,10 @@ std::string StoredName(std::string_view given) {
 // with "/" as well.
 bool Locate(std::string_view given, Member& member) {
   member.Path.assign(given);
-  if (::stat(member.Path.c_str(), &member.Info) == 0) return true;
+  if (io::sys::Stat(member.Path.c_str(), &member.Info) == 0) return true;
   if (given.find('\\') == std::string_view::npos) return false;
   std::replace(member.Path.begin(), member.Path.end(), '\\', '/');
-  return ::stat(member.Path.c_str(), &member.Info) == 0;
+  return io::sys::Stat(member.Path.c_str(), &member.Info) == 0;
 }
 
 // Why the archive cannot be written where it is named, before libzip is
@@ -65,7 +66,7 @@ std::string WhyNotAnArchivePath(const std::string& path, bool exists, const stru
   if (slash == std::string::npos || slash == 0) return {};
   const std::string folder = path.substr(0, slash);
   struct stat folderInfo {};
-  if (::stat(folder.c_str(), &folderInfo) != 0)
+  if (io::sys::Stat(folder.c_str(), &folderInfo) != 0)
     return errno == ENOENT ? "cannot be created: the folder " + folder + " does not exist"
                            : "cannot be created in " + folder + ": " + std::strerror(errno);
   if (!S_ISDIR(folderInfo.st_mode)) return "cannot be created: " + folder + " is not a folder";
@@ -139,7 +140,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   };
 
   struct stat archiveInfo {};
-  const bool archiveExists = ::stat(archivePath.c_str(), &archiveInfo) == 0;
+  const bool archiveExists = io::sys::Stat(archivePath.c_str(), &archiveInfo) == 0;
 
   std::vector<Member> members;
   members.reserve(static_cast<std::size_t>(count));
@@ -168,7 +169,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     }
     // A file that cannot be opened stops the operation before the archive is
     // touched, naming the file (libzip would only say that some file failed).
-    if (S_ISREG(member.Info.st_mode) && ::access(member.Path.c_str(), R_OK) != 0)
+    if (S_ISREG(member.Info.st_mode) && io::sys::Access(member.Path.c_str(), R_OK) != 0)
       return Fail(ZE_Open_ERR, std::string(given),
                   "cannot be opened for reading: " + std::string(std::strerror(errno)));
     if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
@@ -223,7 +224,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       if (small) {
         source = deflated.Source(archive.get(), member.Path, member.Info);
       } else {
-        source = zip_source_file(archive.get(), member.Path.c_str(), 0, -1);
+        source = FileSource(archive.get(), member.Path);
       }
       if (!source) return failed(member.Path, "cannot be read");
       index = PutEntry(archive.get(), member.StoredName, source);

@@ -13,6 +13,7 @@
 
 #include "io/Executor.h"
 #include "io/Lane.h"
+#include "io/System.h"
 
 namespace qm::io {
 namespace fs = std::filesystem;
@@ -55,13 +56,14 @@ bool LacksUnnamedFiles(int error) { return error == EOPNOTSUPP || error == EISDI
 // A file without a name is linked through /proc/self/fd (AT_EMPTY_PATH needs
 // a privilege most writers lack); without /proc, temporaries get names.
 bool CanLinkUnnamedFiles() {
-  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  static const bool can = sys::Access("/proc/self/fd", X_OK) == 0;
   return can;
 }
 
 fs::path ResolveTarget(const fs::path& target) {
-  std::error_code ec;
-  if (fs::is_symlink(fs::symlink_status(target, ec))) {
+  struct stat link {};
+  if (sys::Lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::error_code ec;
     const fs::path resolved = fs::weakly_canonical(target, ec);
     if (!ec) return resolved;
   }
@@ -70,11 +72,14 @@ fs::path ResolveTarget(const fs::path& target) {
 
 }  // namespace
 
-void SyncFolder(const fs::path& folder) noexcept {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+void SyncFolder(const fs::path& folder) {
+  const char* name = folder.empty() ? "." : folder.c_str();
+  const int fd = sys::Open(name, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) Fail("cannot open the folder to sync it", folder, errno);
+  const int synced = sys::Fsync(fd);
+  const int error = errno;
+  sys::Close(fd);
+  if (synced != 0) Fail("cannot sync the folder", folder, error);
 }
 
 void AtomicFile::ForceNamedTemporaries(bool force) noexcept { forceNamed = force; }
@@ -85,14 +90,14 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how, Temporary temporary)
 
   mode_t mode = 0666;
   struct stat existing {};
-  const bool found = ::stat(target_.c_str(), &existing) == 0;
+  const bool found = sys::Stat(target_.c_str(), &existing) == 0;
   if (found && S_ISDIR(existing.st_mode)) Fail("cannot replace a folder", target_, EISDIR);
   const bool exists = found && how == Replace::Contents;
   if (exists) {
     // A device, pipe or socket cannot be replaced by a file.
     if (!S_ISREG(existing.st_mode)) Fail("cannot replace a special file", target_, EINVAL);
     // Writing over a file in place needs leave to write it.
-    if (::access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
+    if (sys::Access(target_.c_str(), W_OK) != 0) Fail("cannot write", target_, errno);
     mode = existing.st_mode & 07777;
   }
   // A new file gets 0666 less the umask from the creation, with a name or
@@ -101,14 +106,14 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how, Temporary temporary)
 
   if (temporary == Temporary::Unnamed && !forceNamed && CanLinkUnnamedFiles()) {
     const fs::path folder = target_.parent_path();
-    fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, created);
+    fd_ = sys::Open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY, created);
     if (fd_ < 0 && !LacksUnnamedFiles(errno)) Fail("cannot create a file beside", target_, errno);
   }
   if (fd_ < 0) {
     // A hidden file of a name no other file has (exclusive create).
     for (int attempt = 0; attempt < 32 && fd_ < 0; ++attempt) {
       temporary_ = HiddenName(target_);
-      fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, created);
+      fd_ = sys::Open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL, created);
       if (fd_ < 0 && errno != EEXIST) {
         const int error = errno;
         temporary_.clear();
@@ -122,10 +127,10 @@ AtomicFile::AtomicFile(const fs::path& target, Replace how, Temporary temporary)
   }
   if (exists) {
     // The replacement keeps the old file's permissions (and its owner, where allowed).
-    if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+    if (sys::Fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
       // Only root may give a file away; the file stays the writer's own.
     }
-    ::fchmod(fd_, mode);
+    sys::Fchmod(fd_, mode);
   }
 }
 
@@ -191,14 +196,14 @@ void AtomicFile::WriteNow(const void* data, std::size_t size) {
   if (const int error = failure_.load()) Fail("cannot write", target_, error);
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = sys::Write(fd_, bytes, size);
     if (n <= 0) Failed(n < 0 ? errno : ENOSPC);
     bytes += n;
     size -= static_cast<std::size_t>(n);
     written_ += static_cast<std::size_t>(n);
   }
   if (written_ - flushed_ >= kWriteBehind) {
+    // A hint whose answer nobody needs, so it goes around io::sys.
     ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_),
                       SYNC_FILE_RANGE_WRITE);
     flushed_ = written_;
@@ -221,7 +226,7 @@ void AtomicFile::Commit() {
 
 void AtomicFile::Publish() {
   lane_.reset();
-  if (::fsync(fd_) != 0) Fail("cannot write", target_, errno);
+  if (sys::Fsync(fd_) != 0) Fail("cannot write", target_, errno);
   if (temporary_.empty()) {
     // The file without a name gets a hidden one beside the target (which the
     // rename takes away again), as rename needs a name to move.
@@ -229,20 +234,26 @@ void AtomicFile::Publish() {
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
     for (int attempt = 0; attempt < 32 && temporary_.empty(); ++attempt) {
       const fs::path name = HiddenName(target_);
-      int linked = ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
-      if (linked != 0 && errno == ENOENT) linked = ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+      int linked = sys::LinkAt(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+      if (linked != 0 && errno == ENOENT) linked = sys::LinkAt(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
       if (linked == 0) temporary_ = name;
       else if (errno != EEXIST) Fail("cannot replace", target_, errno);
     }
     if (temporary_.empty()) Fail("cannot replace", target_, EEXIST);
   }
-  const int closed = ::close(fd_);
+  const int closed = sys::Close(fd_);
   const int closeError = errno;
   fd_ = -1;
   if (closed != 0) Fail("cannot write", target_, closeError);
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("cannot replace", target_, errno);
+  if (sys::Rename(temporary_.c_str(), target_.c_str()) != 0) Fail("cannot replace", target_, errno);
   temporary_.clear();
-  SyncFolder(target_.parent_path());
+  // The new file is in place now; a folder that cannot be synced is still a
+  // failed write: a crash could bring back the old file.
+  try {
+    SyncFolder(target_.parent_path());
+  } catch (const fs::filesystem_error& e) {
+    Fail("the new file is in place but its folder cannot be synced", target_, e.code().value());
+  }
 }
 
 void AtomicFile::Discard() noexcept {
@@ -250,18 +261,18 @@ void AtomicFile::Discard() noexcept {
     // The parent's file and writes: this process only lets go of its copy of
     // the descriptor; a named temporary stays for the parent to finish.
     lane_.reset();  // an inherited lane is let go untouched (Lane.h)
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) sys::Close(fd_);
     fd_ = -1;
     temporary_.clear();
     return;
   }
   lane_.reset();  // waits for the write under way, which uses the descriptor
   if (fd_ >= 0) {
-    ::close(fd_);
+    sys::Close(fd_);
     fd_ = -1;
   }
   if (!temporary_.empty()) {
-    ::unlink(temporary_.c_str());
+    sys::Unlink(temporary_.c_str());
     temporary_.clear();
   }
 }
@@ -273,21 +284,20 @@ void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes, Repl
 }
 
 void AtomicFile::CopyWhole(const fs::path& source, const fs::path& target) {
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = sys::Open(source.c_str(), O_RDONLY);
   if (in < 0) Fail("cannot open", source, errno);
   struct Closer {
     int fd;
-    ~Closer() { ::close(fd); }
+    ~Closer() { sys::Close(fd); }
   } closer{in};
   struct stat info {};
-  if (::fstat(in, &info) != 0) Fail("cannot open", source, errno);
+  if (sys::Fstat(in, &info) != 0) Fail("cannot open", source, errno);
   if (S_ISDIR(info.st_mode)) Fail("cannot copy a folder", source, EISDIR);
   AtomicFile file(target);
-  ::fchmod(file.fd_, info.st_mode & 07777);
+  sys::Fchmod(file.fd_, info.st_mode & 07777);
   char block[1 << 16];
   for (;;) {
-    const ssize_t n = ::read(in, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = sys::Read(in, block, sizeof block);
     if (n < 0) Fail("cannot read", source, errno);
     if (n == 0) break;
     file.Write(block, static_cast<std::size_t>(n));

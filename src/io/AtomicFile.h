@@ -19,6 +19,9 @@
 //   folder may be shared with other machines, where process ids say nothing.
 // - A write that fails (Write or WriteBehind) is kept: every later Write,
 //   WriteBehind and Commit raises it, and Commit never publishes the file.
+//   A folder sync that fails after the rename is raised by Commit as well.
+// - Every system call goes through io::sys (System.h): EINTR is retried and
+//   descriptors are close-on-exec.
 // - An AtomicFile destroyed without Commit() drops its temporary and leaves
 //   the target untouched.
 // - In a child process after fork, an AtomicFile made before the fork is the
@@ -103,7 +106,10 @@ class QUILLMARK_EXPORT AtomicFile {
 
   // Syncs the temporary, puts it in place of the target and syncs the
   // folder. Raises, and drops the temporary keeping the old file, when any
-  // write failed.
+  // write failed. A folder that cannot be synced is raised too, as a write
+  // failure of the target, though the new file is in place by then (the
+  // error says so): a crash soon after could bring back the old file. Writing
+  // the same content again is the remedy either way.
   void Commit();
   // Drops the temporary without touching the target (also done on destruction).
   void Discard() noexcept;
@@ -139,6 +145,8 @@ class QUILLMARK_EXPORT AtomicFile {
 };
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.
-QUILLMARK_EXPORT void SyncFolder(const std::filesystem::path& folder) noexcept;
+// Throws std::filesystem::filesystem_error when the folder cannot be opened
+// or synced.
+QUILLMARK_EXPORT void SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace qm::io

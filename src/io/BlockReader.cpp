@@ -14,6 +14,7 @@
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "io/ReadAheadBudget.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -58,8 +59,7 @@ void Fill(int fd, std::size_t headroom, BlockReader::Piece& piece, std::uint64_t
   try {
     char* into = piece.Block->Data() + headroom;
     while (piece.Size < room) {
-      const ssize_t n = ::pread(fd, into + piece.Size, room - piece.Size, static_cast<off_t>(at + piece.Size));
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = sys::PRead(fd, into + piece.Size, room - piece.Size, static_cast<off_t>(at + piece.Size));
       if (n < 0) Raise(ERR_DeviceIO);
       if (n == 0) break;
       piece.Size += static_cast<std::size_t>(n);
@@ -98,7 +98,7 @@ bool BlockReader::Inherited() const noexcept { return generation_ != Executor::G
 
 std::uint64_t BlockReader::FileSize() const {
   struct stat info {};
-  return ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+  return sys::Fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 // The blocks read ahead go now, and their reservations with them: those

@@ -67,8 +67,7 @@ class QuietPipe {
     if (wasPending_) return;  // one the host had pending stays its own
     const int saved = errno;
     const timespec now{};
-    while (::sigtimedwait(&pipe_, nullptr, &now) == -1 && errno == EINTR) {
-    }
+    while (::sigtimedwait(&pipe_, nullptr, &now) == -1 && errno == EINTR) {}
     errno = saved;
   }
 
@@ -190,6 +189,30 @@ int Stat(const char* path, struct stat* info) {
 
 int Lstat(const char* path, struct stat* info) {
   return Retried(Call::Stat, [&](bool) { return ::lstat(path, info); });
+}
+
+int FstatAt(int folder, const char* path, struct stat* info, int flags) {
+  return Retried(Call::Stat, [&](bool) { return ::fstatat(folder, path, info, flags); });
+}
+
+int Access(const char* path, int mode) {
+  return Retried(Call::Stat, [&](bool) { return ::access(path, mode); });
+}
+
+int Fchmod(int fd, mode_t mode) {
+  return Retried(Call::Chmod, [&](bool) { return ::fchmod(fd, mode); });
+}
+
+int Chmod(const char* path, mode_t mode) {
+  return Retried(Call::Chmod, [&](bool) { return ::chmod(path, mode); });
+}
+
+int Fchown(int fd, uid_t owner, gid_t group) {
+  return Retried(Call::Chmod, [&](bool) { return ::fchown(fd, owner, group); });
+}
+
+int Dup2(int from, int to) {
+  return Retried(Call::Open, [&](bool) { return ::dup2(from, to); });
 }
 
 int Rename(const char* from, const char* to) {

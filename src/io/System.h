@@ -51,6 +51,13 @@ int Ftruncate(int fd, off_t length);
 int Fstat(int fd, struct stat* info);
 int Stat(const char* path, struct stat* info);
 int Lstat(const char* path, struct stat* info);
+int FstatAt(int folder, const char* path, struct stat* info, int flags);
+int Access(const char* path, int mode);
+int Fchmod(int fd, mode_t mode);
+int Chmod(const char* path, mode_t mode);
+int Fchown(int fd, uid_t owner, gid_t group);
+/// Makes `to` a copy of `from` (left open across exec, as dup2 leaves it).
+int Dup2(int from, int to);
 
 int Rename(const char* from, const char* to);
 int LinkAt(int fromFolder, const char* from, int toFolder, const char* to, int flags);
@@ -81,7 +88,24 @@ int Poll(pollfd* fds, nfds_t count, int timeoutMs);
 
 /// The kinds of call a Faults object sees (stdio counts as Open, Read,
 /// Write, Fsync for fflush, and Close).
-enum class Call { Open, Close, Read, Write, Fsync, Truncate, Stat, Rename, Link, Unlink, Mkdir, ReadDir, Wait, Poll };
+/// Chmod stands for the calls that change a file's mode or owner.
+enum class Call {
+  Open,
+  Close,
+  Read,
+  Write,
+  Fsync,
+  Truncate,
+  Stat,
+  Rename,
+  Link,
+  Unlink,
+  Mkdir,
+  ReadDir,
+  Wait,
+  Poll,
+  Chmod
+};
 
 class Faults {
  public:
