@@ -9,10 +9,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <new>
-#include <string>
+
+#include "io/CpuQuota.h"
 
 namespace qm::io {
 
@@ -135,46 +135,6 @@ bool StartThread(Pool& pool) {
   return true;
 }
 
-// Whole processors for a quota of `quota` per `period`, rounded up; 0 for none.
-unsigned Processors(long long quota, long long period) {
-  if (quota <= 0 || period <= 0) return 0;
-  return static_cast<unsigned>((quota + period - 1) / period);
-}
-
-// The CPU quota of the process's cgroup, in whole processors: the smallest
-// of its own and its ancestors' (cgroup v2), else the v1 controller's; 0
-// when none is set.
-unsigned QuotaProcessors() {
-  std::ifstream groups("/proc/self/cgroup");
-  std::string line, v2Path;
-  bool v2 = false;
-  while (std::getline(groups, line)) {
-    if (line.rfind("0::", 0) == 0) {
-      v2Path = line.substr(3);
-      v2 = true;
-    }
-  }
-  unsigned smallest = 0;
-  for (std::string path = v2Path; v2;) {
-    std::ifstream max("/sys/fs/cgroup" + path + "/cpu.max");
-    std::string quota;
-    long long period = 0;
-    if (max >> quota >> period && quota != "max") {
-      const unsigned processors = Processors(std::stoll(quota), period);
-      if (processors > 0 && (smallest == 0 || processors < smallest)) smallest = processors;
-    }
-    const auto slash = path.rfind('/');
-    if (path.empty() || slash == std::string::npos) break;
-    path.erase(slash);
-  }
-  if (smallest > 0) return smallest;
-  long long quota = -1, period = 0;
-  std::ifstream q("/sys/fs/cgroup/cpu/cpu.cfs_quota_us"), p("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
-  q >> quota;
-  p >> period;
-  return Processors(quota, period);
-}
-
 }  // namespace
 
 unsigned Executor::UsableProcessors() noexcept {
@@ -182,12 +142,8 @@ unsigned Executor::UsableProcessors() noexcept {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (::sched_getaffinity(0, sizeof set, &set) == 0) count = std::max(CPU_COUNT(&set), 1);
-  try {
-    const unsigned quota = QuotaProcessors();
-    if (quota > 0) count = std::min(count, quota);
-  } catch (...) {
-    // An unreadable quota leaves the affinity's count.
-  }
+  const unsigned quota = CgroupCpuQuota();
+  if (quota > 0) count = std::min(count, quota);
   return count;
 }
 

@@ -4,7 +4,7 @@
 // compression I/O, the deflate and JPEG workers, the packing of kept lines).
 //
 // - As many threads as the processors this process may use (its affinity
-//   mask and its cgroup's CPU quota), at most 8, made only when work waits
+//   mask and its own cgroup's CPU quota, CpuQuota.h), at most 8, made only when work waits
 //   and none is idle; a thread idle for a while leaves.
 // - Threads are made with every signal blocked, so that the application's
 //   signals always reach its own threads.
@@ -59,7 +59,7 @@ class Executor {
   static void FailThreadCreation(bool fail) noexcept;
 
   /// The processors this process may use: its affinity mask, bounded by its
-  /// cgroup's CPU quota; at least 1.
+  /// own cgroup's CPU quota (v1 or v2, the smallest up the tree); at least 1.
   static unsigned UsableProcessors() noexcept;
 };
 

@@ -4,15 +4,22 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "io/CpuQuota.h"
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "quillmark/errors/Error.h"
+#include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -139,6 +146,94 @@ TEST(Executor, ThreadsStayWithinCapacityWithSignalsBlocked) {
   EXPECT_LE(most.load(), 3);
   EXPECT_LE(Executor::Capacity(), 8u);
   EXPECT_GE(Executor::UsableProcessors(), 1u);
+}
+
+// The quota is the process's own group's, read where its hierarchy is
+// mounted (the mount may show only a sub-tree), the smallest on the way up;
+// missing or garbled files are no quota.
+TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
+  const std::string tmpfs = "31 23 0:28 / /sys/fs/cgroup rw shared:9 - tmpfs tmpfs rw,mode=755\n";
+  const std::string v1Cpu = "32 31 0:29 / /sys/fs/cgroup/cpu rw shared:10 - cgroup cgroup rw,cpu,cpuacct\n";
+  const std::string v1Cpuset = "34 31 0:31 / /sys/fs/cgroup/cpuset rw shared:12 - cgroup cgroup rw,cpuset\n";
+  const std::string v2 = "41 23 0:38 / /sys/fs/cgroup rw shared:4 - cgroup2 cgroup2 rw,nsdelegate\n";
+  const std::string v2Hybrid = "41 31 0:38 / /sys/fs/cgroup/unified rw shared:4 - cgroup2 cgroup2 rw\n";
+  struct Case {
+    const char* name;
+    std::string cgroup, mountinfo;
+    std::vector<std::pair<std::string, std::string>> files;  // under the root
+    unsigned processors;
+  };
+  const std::vector<Case> cases = {
+      {"v1: the group's own quota, not the root's",
+       "5:cpuset:/\n4:cpu,cpuacct:/app/web\n",
+       tmpfs + v1Cpuset + v1Cpu,
+       {{"sys/fs/cgroup/cpu/cpu.cfs_quota_us", "-1\n"},
+        {"sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000\n"},
+        {"sys/fs/cgroup/cpu/app/cpu.cfs_quota_us", "250000\n"},
+        {"sys/fs/cgroup/cpu/app/cpu.cfs_period_us", "100000\n"},
+        {"sys/fs/cgroup/cpu/app/web/cpu.cfs_quota_us", "-1\n"},
+        {"sys/fs/cgroup/cpuset/app/web/cpu.cfs_quota_us", "100000\n"}},
+       3},
+      {"v2: nested quotas, the smallest rounded up",
+       "0::/a/b/c\n",
+       v2,
+       {{"sys/fs/cgroup/a/cpu.max", "400000 100000\n"},
+        {"sys/fs/cgroup/a/b/cpu.max", "150000 100000\n"},
+        {"sys/fs/cgroup/a/b/c/cpu.max", "max 100000\n"}},
+       2},
+      {"hybrid: v1 holds the cpu controller, v2 is mounted under it",
+       "4:cpu,cpuacct:/svc\n1:name=systemd:/svc\n0::/svc\n",
+       tmpfs + v1Cpu + "40 31 0:37 / /sys/fs/cgroup/systemd rw - cgroup cgroup rw,xattr,name=systemd\n" + v2Hybrid,
+       {{"sys/fs/cgroup/cpu/svc/cpu.cfs_quota_us", "50000\n"},
+        {"sys/fs/cgroup/cpu/svc/cpu.cfs_period_us", "100000\n"},
+        {"sys/fs/cgroup/svc/cpu.max", "800000 100000\n"}},
+       1},
+      {"hybrid: a v2 quota under the unified mount",
+       "4:cpuacct:/svc\n0::/svc\n",
+       tmpfs + v2Hybrid,
+       {{"sys/fs/cgroup/unified/svc/cpu.max", "300000 100000\n"}, {"sys/fs/cgroup/svc/cpu.max", "100000 100000\n"}},
+       3},
+      {"container: the v1 mount shows the group as its root",
+       "4:cpu,cpuacct:/docker/abc\n",
+       tmpfs + "32 31 0:29 /docker/abc /sys/fs/cgroup/cpu rw - cgroup cgroup rw,cpu,cpuacct\n",
+       {{"sys/fs/cgroup/cpu/cpu.cfs_quota_us", "300000\n"}, {"sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000\n"}},
+       3},
+      {"container: a v2 sub-tree mounted at an escaped path",
+       "0::/pod1/c1\n",
+       "41 23 0:38 /pod1 /sys/fs/my\\040cgroup rw - cgroup2 cgroup2 rw\n",
+       {{"sys/fs/my cgroup/cpu.max", "200000 100000\n"}, {"sys/fs/my cgroup/c1/cpu.max", "max 100000\n"}},
+       2},
+      {"a group outside the mounted sub-tree",
+       "0::/other\n",
+       "41 23 0:38 /pod1 /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n",
+       {{"sys/fs/cgroup/cpu.max", "100000 100000\n"}},
+       0},
+      {"garbled and missing files",
+       "nonsense\n4:cpu:\n0::/a/b/c/d/e\n",
+       "garbage\n- cgroup2\n" + v2,
+       {{"sys/fs/cgroup/a/cpu.max", "lots 100000\n"},
+        {"sys/fs/cgroup/a/b/cpu.max", "100000\n"},
+        {"sys/fs/cgroup/a/b/c/cpu.max", "-5 100000\n"},
+        {"sys/fs/cgroup/a/b/c/d/cpu.max", "100000 0\n"},
+        {"sys/fs/cgroup/a/b/c/d/e/cpu.max", "99999999999999999999 100000\n"}},
+       0},
+      {"a quota past any count", "0::/\n", v2, {{"sys/fs/cgroup/cpu.max", "9223372036854775807 1\n"}}, UINT_MAX},
+      {"nothing to read", "", "", {}, 0},
+  };
+  for (const Case& c : cases) {
+    qm::test::ScratchDir root;
+    for (const auto& [name, text] : c.files) {
+      std::filesystem::create_directories((root.Path() / name).parent_path());
+      qm::test::WriteFile(root / name, text);
+    }
+    EXPECT_EQ(qm::io::CgroupCpuQuota(c.cgroup, c.mountinfo, root.Path().string()), c.processors) << c.name;
+  }
+
+  // This process's files are read through the system-call layer; one that
+  // cannot be opened is no quota.
+  qm::test::FailNthCall failOpen(1, EMFILE, qm::io::sys::Call::Open);
+  EXPECT_EQ(qm::io::CgroupCpuQuota(), 0u);
+  EXPECT_TRUE(failOpen.Fired());
 }
 
 // A child forked while a lane's task runs never waits for it: the lane says
