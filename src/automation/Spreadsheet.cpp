@@ -1,6 +1,7 @@
 #include "automation/Spreadsheet.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,13 +11,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <xlsxwriter.h>
 
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/utility/Utility.h"
@@ -67,7 +68,7 @@ bool OnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
   std::istringstream folders(path ? path : "");
   for (std::string folder; std::getline(folders, folder, ':');) {
-    if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+    if (!folder.empty() && io::sys::Access((folder + "/" + program).c_str(), X_OK) == 0) return true;
   }
   return false;
 }
@@ -82,29 +83,36 @@ bool StartDetached(std::vector<std::string> argv) {
   if (child == 0) {
     ::setsid();
     if (::fork() == 0) {
-      const int null = ::open("/dev/null", O_RDWR);
+      const int null = io::sys::Open("/dev/null", O_RDWR);
       if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
+        io::sys::Dup2(null, 0);
+        io::sys::Dup2(null, 1);
+        io::sys::Dup2(null, 2);
       }
       ::execvp(args[0], args.data());
     }
     ::_exit(0);
   }
   int status = 0;
-  ::waitpid(child, &status, 0);
+  io::sys::WaitPid(child, &status, 0);
   return true;
 }
 
-// A workbook that libxlsxwriter could not write: the file error, with the
-// writer's words.
-[[noreturn]] void RaiseWriteFailure(lxw_error error) {
+// A workbook that libxlsxwriter could not write: the file error, naming the
+// file, with the writer's words.
+[[noreturn]] void RaiseWriteFailure(const std::string& file, lxw_error error) {
   const errc cause = error == LXW_ERROR_MEMORY_MALLOC_FAILED ? errc::out_of_memory
                      : error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE ? ErrcOfErrno(errno)
                                                                                                     : errc::io_error;
   Raise(ERR_PathFileAccess, cause,
-        DescribeError(ERR_PathFileAccess, std::string("the workbook cannot be written: ") + lxw_strerror(error)));
+        DescribeError(ERR_PathFileAccess, file + ": the workbook cannot be written: " + lxw_strerror(error)));
+}
+
+// The workbook's file could not be made beside the target or put in its
+// place (`error`, an errno value): the file error, naming the file.
+[[noreturn]] void RaiseFileFailure(const std::string& file, const std::filesystem::filesystem_error& failure) {
+  Raise(ERR_PathFileAccess, ErrcOfErrno(failure.code().value()),
+        DescribeError(ERR_PathFileAccess, frame::WriteFailureDetail(file, failure)));
 }
 
 }  // namespace
@@ -227,7 +235,8 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
   // A missing folder is the file error it is (the application was started).
-  if (!std::filesystem::is_directory(folder, ignored)) Raise(ERR_PathNotFound);
+  struct stat folderInfo {};
+  if (io::sys::Stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
   std::string tmpdir = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
@@ -238,13 +247,14 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   try {
     file.emplace(Filename, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
   } catch (const std::filesystem::filesystem_error& e) {
-    frame::RaiseErrno(ERR_PathFileAccess, e.code().value());
+    RaiseFileFailure(Filename, e);
   }
   WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
   if (!book)
-    Raise(ERR_PathFileAccess, errc::io_error, DescribeError(ERR_PathFileAccess, "the workbook cannot be created"));
+    Raise(ERR_PathFileAccess, errc::io_error,
+          DescribeError(ERR_PathFileAccess, Filename + ": the workbook cannot be created"));
   lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
-  if (!sheet) RaiseWriteFailure(LXW_ERROR_MEMORY_MALLOC_FAILED);
+  if (!sheet) RaiseWriteFailure(Filename, LXW_ERROR_MEMORY_MALLOC_FAILED);
   for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {
     const auto& row = sheet_.Rows[r];
     for (std::size_t c = 0; c < row.size(); ++c) {
@@ -258,24 +268,23 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
       else if (EqualsIgnoringCase(text, "TRUE") || EqualsIgnoringCase(text, "FALSE"))
         error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
       else error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
-      if (error != LXW_NO_ERROR) RaiseWriteFailure(error);
+      if (error != LXW_NO_ERROR) RaiseWriteFailure(Filename, error);
     }
   }
-  if (const lxw_error closed = workbook_close(book.release()); closed != LXW_NO_ERROR) RaiseWriteFailure(closed);
+  if (const lxw_error closed = workbook_close(book.release()); closed != LXW_NO_ERROR)
+    RaiseWriteFailure(Filename, closed);
   try {
     file->Commit();
   } catch (const std::filesystem::filesystem_error& e) {
-    frame::RaiseErrno(ERR_PathFileAccess, e.code().value());
+    RaiseFileFailure(Filename, e);
   }
   if (visible_) OpenInSpreadsheetProgram(Filename);
 }
 
 void Workbooks::OpenText(const std::string& Filename, const TextImport& settings) {
-  std::ifstream in(Filename, std::ios::binary);
-  if (!in) Raise(ERR_FileNotFound);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  Sheet sheet = ImportText(AsUtf8(bytes.str()), settings);
+  std::string bytes;
+  if (io::sys::ReadWhole(Filename.c_str(), bytes) != 0) RaiseWithDetail(ERR_FileNotFound, Filename);
+  Sheet sheet = ImportText(AsUtf8(bytes), settings);
   sheet.Name = Filename;
   open_.push_back(std::make_unique<Workbook>(std::move(sheet), visible_));
 }

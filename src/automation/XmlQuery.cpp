@@ -1,10 +1,9 @@
 #include "quillmark/automation/XmlQuery.h"
 
-#include <fstream>
-#include <iterator>
 #include <span>
 
 #include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/automation/XML.h"
 #include "quillmark/automation/XmlNode.h"
 #include "quillmark/errors/Error.h"
@@ -31,8 +30,8 @@ std::vector<std::string> Steps(std::string_view path) {
 // again for the reader's message (a refusal is the rare case, so the common
 // one pays nothing for it).
 std::string WhyNotXml(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes;
+  if (io::sys::ReadWhole(file.c_str(), bytes) != 0) bytes.clear();
   if (bytes.empty()) return file.string() + " is empty";
   XmlNode probe;
   probe.LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));

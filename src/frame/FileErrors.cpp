@@ -1,5 +1,6 @@
 #include "frame/FileErrors.h"
 
+#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -23,6 +24,23 @@ bool FolderIsMissing(const fs::path& target, fs::path& folder) {
   return true;
 }
 
+std::string WriteFailureDetail(const fs::path& target, const std::exception& failure) {
+  if (dynamic_cast<const FolderNotSynced*>(&failure) == nullptr) return target.string();
+  return target.string() + " (the new file is in place, but its folder could not be synced)";
+}
+
+namespace {
+
+// Whether `named` (from a filesystem_error) is `target`, or the file a link
+// at `target` leads to.
+bool IsTarget(const fs::path& named, const fs::path& target) {
+  if (named.empty() || named == target) return true;
+  std::error_code ec;
+  return fs::weakly_canonical(named, ec) == fs::weakly_canonical(target, ec);
+}
+
+}  // namespace
+
 void RethrowForTarget(const fs::path& target) {
   fs::path folder;
   if (!FolderIsMissing(target, folder)) {
@@ -34,7 +52,8 @@ void RethrowForTarget(const fs::path& target) {
       const std::int32_t number = cause == errc::permission_denied ? ERR_PermissionDenied
                                   : cause == errc::no_space        ? ERR_DiskFull
                                                                    : ERR_PathFileAccess;
-      Raise(number, cause, DescribeError(number, target.string()));
+      Raise(number, cause,
+            DescribeError(number, WriteFailureDetail(IsTarget(e.path1(), target) ? target : e.path1(), e)));
     }
   }
   std::string source;

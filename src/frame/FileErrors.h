@@ -8,6 +8,14 @@
 
 namespace qm::frame {
 
+// A whole-file write whose new file is in place, but whose folder could not be
+// synced: a crash soon after could bring back the old file
+// (io::AtomicFile::Commit).
+class FolderNotSynced : public std::filesystem::filesystem_error {
+ public:
+  using std::filesystem::filesystem_error::filesystem_error;
+};
+
 // Raises `number` with its standard text and the cause `error` (an errno value)
 // stands for.
 [[noreturn]] void RaiseErrno(std::int32_t number, int error);
@@ -22,6 +30,13 @@ bool FolderIsMissing(const std::filesystem::path& target, std::filesystem::path&
 // std::filesystem::filesystem_error becomes the file error for its cause:
 // 70, 61 or 75 with the target's name).
 // Whichever job met the missing folder, the caller gets the same error.
+// A filesystem_error about another file (a picture copied beside a page)
+// names that file.
 [[noreturn]] void RethrowForTarget(const std::filesystem::path& target);
+
+// What an error of a failed whole-file write says after its number's text:
+// `target`, and that the new file is in place when only the folder's sync
+// failed (FolderNotSynced).
+std::string WriteFailureDetail(const std::filesystem::path& target, const std::exception& failure);
 
 }  // namespace qm::frame

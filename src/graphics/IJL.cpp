@@ -11,6 +11,7 @@
 
 #include "JpegStrips.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -116,7 +117,7 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     // A file of that name is replaced as a whole when the new one is complete
     // (the rename at the end of ijlWrite); its mode and times are kept here.
     struct stat before {};
-    const bool existed = ::stat(FileName.c_str(), &before) == 0;
+    const bool existed = io::sys::Stat(FileName.c_str(), &before) == 0;
 
     jcprops.DIBBytes = dib.DIBSectionBitsPtr();
     jcprops.DIBWidth = dib.Width();
@@ -132,8 +133,8 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     if (result == IJL_OK) {
       if (existed) {
         const timespec times[2] = {before.st_atim, before.st_mtim};
-        ::utimensat(AT_FDCWD, FileName.c_str(), times, 0);
-        ::chmod(FileName.c_str(), before.st_mode & 0777);
+        io::sys::UtimensAt(AT_FDCWD, FileName.c_str(), times, 0);
+        io::sys::Chmod(FileName.c_str(), before.st_mode & 0777);
       }
       ijlFree(&jcprops);
       return true;

@@ -13,6 +13,7 @@
 
 #include "PictureFormats.h"
 #include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/Picture.h"
@@ -46,7 +47,7 @@ class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
   ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) io::sys::Close(fd_);
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -60,8 +61,7 @@ class FileDescriptor {
 std::size_t ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = io::sys::PRead(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
     if (n < 0) RaiseFileError(errno);
     if (n == 0) break;  // the file ended early
     done += static_cast<std::size_t>(n);
@@ -91,10 +91,10 @@ std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> byt
 
 std::shared_ptr<Picture> LoadPicture(const std::string& FileName) {
   using namespace picture;
-  FileDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(io::sys::Open(FileName.c_str(), O_RDONLY));
   if (file.get() < 0) RaiseFileError(errno);
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0) RaiseFileError(errno);
+  if (io::sys::Fstat(file.get(), &info) != 0) RaiseFileError(errno);
   if (S_ISDIR(info.st_mode)) Raise(ERR_PathFileAccess);
   if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalidPicture("the file is larger than 2 GiB");
   const auto fileSize = static_cast<std::size_t>(info.st_size);

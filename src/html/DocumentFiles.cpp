@@ -1,5 +1,7 @@
 #include "html/DocumentFiles.h"
 
+#include <sys/stat.h>
+
 #include "quillmark/frame/LibMain.h"
 
 #include <cerrno>
@@ -9,7 +11,9 @@
 #include <optional>
 #include <random>
 
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "runtime/WindowsPath.h"
@@ -35,15 +39,11 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 std::string MakePreviewFolder() {
   const unsigned number = std::random_device{}() % 1000;
   std::string folder = JoinPath(TempFolder(), "TYPO" + std::to_string(number));
-  std::error_code ignored;
-  fs::create_directory(folder, ignored);
+  io::sys::Mkdir(folder.c_str(), 0777);  // one left from an earlier run is used as it is
   return folder;
 }
 
-void RemoveFolder(const std::string& folder) noexcept {
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-}
+void RemoveFolder(const std::string& folder) noexcept { io::sys::RemoveAll(folder.c_str()); }
 
 void CopyPictures(const std::vector<std::string>& pictures, const std::string& documentFile) {
   std::string folder = FolderPart(documentFile);
@@ -51,10 +51,13 @@ void CopyPictures(const std::vector<std::string>& pictures, const std::string& d
   WindowsPathResolver resolver;
   for (const auto& picture : pictures) {
     const auto source = resolver.Resolve(picture);
-    std::error_code ec;
-    if (!source || !fs::is_regular_file(*source, ec)) Raise(ERR_FileNotFound);
+    struct stat from {};
+    if (!source || io::sys::Stat(source->c_str(), &from) != 0 || !S_ISREG(from.st_mode))
+      RaiseWithDetail(ERR_FileNotFound, picture);
     const fs::path target(JoinPath(NativePath(folder), FileNamePart(picture)));
-    if (fs::exists(target, ec) && fs::equivalent(*source, target, ec)) continue;  // already in place
+    struct stat to {};
+    if (io::sys::Stat(target.c_str(), &to) == 0 && to.st_dev == from.st_dev && to.st_ino == from.st_ino)
+      continue;  // already in place
     io::AtomicFile::CopyWhole(*source, target);
   }
 }
@@ -73,8 +76,8 @@ void WriteDocument(const std::string& path, std::string_view text) {
     file->Write(text);
     file->Write("\r\n");
     file->Commit();
-  } catch (const fs::filesystem_error&) {
-    Raise(ERR_DeviceIO);
+  } catch (const fs::filesystem_error& e) {
+    Raise(ERR_DeviceIO, ErrcOfErrno(e.code().value()), DescribeError(ERR_DeviceIO, frame::WriteFailureDetail(path, e)));
   }
 }
 

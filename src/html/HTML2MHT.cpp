@@ -3,9 +3,12 @@
 
 #include "quillmark/html/HTML2MHT.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "html/MhtPacker.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
@@ -56,8 +59,8 @@ void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFil
     if (!folder.empty()) {
       // The page's folder plays the part of the current folder.
       auto resolved = detail::WindowsPathResolver().Resolve(folder);
-      std::error_code ec;
-      if (!resolved || !fs::is_directory(*resolved, ec)) Raise(ERR_PathNotFound);
+      struct stat info {};
+      if (!resolved || io::sys::Stat(resolved->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) Raise(ERR_PathNotFound);
       job.Folder = fs::absolute(*resolved);
     }
     job.Page = detail::FileNamePart(HTMLFilename);

@@ -1,7 +1,10 @@
 #include "quillmark/html/MhtArchive.h"
 
+#include <sys/stat.h>
+
 #include "frame/FileErrors.h"
 #include "html/MhtPacker.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "runtime/ProgressRelay.h"
@@ -17,8 +20,9 @@ std::string PackMht(const std::filesystem::path& page, const std::filesystem::pa
     mdlHTML2MHT::MhtJob job;
     const fs::path folder = page.parent_path();
     if (!folder.empty()) {
-      std::error_code ec;
-      if (!fs::is_directory(folder, ec)) RaiseWithDetail(ERR_PathNotFound, folder.string());
+      struct stat info {};
+      if (io::sys::Stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        RaiseWithDetail(ERR_PathNotFound, folder.string());
       job.Folder = fs::absolute(folder);
     }
     job.Page = page.filename().string();

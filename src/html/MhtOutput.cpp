@@ -10,6 +10,7 @@
 
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -27,16 +28,16 @@ constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 }  // namespace
 
-MhtOutput::MhtOutput(const std::string& path) : buffer_(kBufferSize) {
+MhtOutput::MhtOutput(const std::string& path) : path_(path), buffer_(kBufferSize) {
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
-    device_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (io::sys::Stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    device_ = io::sys::Open(path.c_str(), O_WRONLY);
     if (device_ < 0) RaiseOpenError(errno);
     fd_ = device_;
     return;
   }
   // An archive that may not be written is not replaced either.
-  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) RaiseOpenError(errno);
+  if (io::sys::Access(path.c_str(), F_OK) == 0 && io::sys::Access(path.c_str(), W_OK) != 0) RaiseOpenError(errno);
   try {
     file_ = std::make_unique<io::AtomicFile>(path);
   } catch (const std::filesystem::filesystem_error& e) {
@@ -51,8 +52,13 @@ MhtOutput::~MhtOutput() {
       Flush();
     } catch (...) {  // the reporting path is Publish
     }
-    ::close(device_);
+    io::sys::Close(device_);
   }
+}
+
+void MhtOutput::RaiseWriteFailure(int error, const std::exception* failure) const {
+  Raise(ERR_DeviceIO, ErrcOfErrno(error),
+        DescribeError(ERR_DeviceIO, failure ? frame::WriteFailureDetail(path_, *failure) : path_));
 }
 
 void MhtOutput::Line(std::string_view text) {
@@ -78,19 +84,18 @@ void MhtOutput::Flush() {
     used_ = 0;
     try {
       file_->Write(buffer_.data(), count);
-    } catch (const std::filesystem::filesystem_error&) {
-      Raise(ERR_DeviceIO);
+    } catch (const std::filesystem::filesystem_error& e) {
+      RaiseWriteFailure(e.code().value(), &e);
     }
     flushed_ += count;
     return;
   }
   std::size_t done = 0;
   while (done < used_) {
-    const ssize_t wrote = ::write(fd_, buffer_.data() + done, used_ - done);
-    if (wrote < 0 && errno == EINTR) continue;
+    const ssize_t wrote = io::sys::Write(fd_, buffer_.data() + done, used_ - done);
     if (wrote <= 0) {
       used_ = 0;
-      Raise(ERR_DeviceIO);
+      RaiseWriteFailure(wrote < 0 ? errno : EIO);
     }
     done += static_cast<std::size_t>(wrote);
   }
@@ -106,8 +111,8 @@ void MhtOutput::Rollback(std::uint64_t mark) {
   used_ = 0;
   // Bytes already written out are cut off again; a device keeps them.
   if (file_) {
-    if (::ftruncate(fd_, static_cast<off_t>(mark)) != 0 || ::lseek(fd_, static_cast<off_t>(mark), SEEK_SET) < 0)
-      Raise(ERR_DeviceIO);
+    if (io::sys::Ftruncate(fd_, static_cast<off_t>(mark)) != 0 || ::lseek(fd_, static_cast<off_t>(mark), SEEK_SET) < 0)
+      RaiseWriteFailure(errno);
     flushed_ = mark;
   }
 }
@@ -117,14 +122,14 @@ void MhtOutput::Publish() {
   if (file_) {
     try {
       file_->Commit();
-    } catch (const std::filesystem::filesystem_error&) {
-      Raise(ERR_DeviceIO);
+    } catch (const std::filesystem::filesystem_error& e) {
+      RaiseWriteFailure(e.code().value(), &e);
     }
     return;
   }
-  const int result = ::close(device_);
+  const int result = io::sys::Close(device_);
   device_ = -1;
-  if (result != 0 && errno != EINTR) Raise(ERR_DeviceIO);
+  if (result != 0) RaiseWriteFailure(errno);
 }
 
 }  // namespace qm::mdlHTML2MHT

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,12 +44,15 @@ class MhtOutput {
   void Rollback(std::uint64_t mark);
 
   /// Writes out what is buffered and makes the archive the target's content;
-  /// 57 when a write failed.
+  /// 57 "Device I/O error: <path>" when a write failed (and from Line,
+  /// Reserve and Rollback, which write out a full buffer).
   void Publish();
 
  private:
   void Flush();
+  [[noreturn]] void RaiseWriteFailure(int error, const std::exception* failure = nullptr) const;
 
+  std::string path_;
   std::unique_ptr<io::AtomicFile> file_;  // a regular file, replaced at Publish
   int device_ = -1;                       // a target written in place
   int fd_ = -1;                           // where the bytes go

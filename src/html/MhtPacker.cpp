@@ -22,6 +22,7 @@
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
 #include "html/ReferenceScan.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -45,15 +46,15 @@ constexpr std::size_t kBlock = 57;         // bytes per base64 line of 76 charac
 // a missing file (and a pipe never blocks the conversion).
 class InputFile {
  public:
-  explicit InputFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+  explicit InputFile(const fs::path& path) : fd_(io::sys::Open(path.c_str(), O_RDONLY | O_NONBLOCK)) {
     struct stat status {};
-    if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
-      ::close(fd_);
+    if (fd_ >= 0 && (io::sys::Fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
+      io::sys::Close(fd_);
       fd_ = -1;
     }
   }
   ~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) io::sys::Close(fd_);
   }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -61,15 +62,9 @@ class InputFile {
   /// Fills `buffer` as far as the file allows: the count read (short only at
   /// the end), or nullopt when reading failed.
   std::optional<std::size_t> ReadFull(char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t got = ::read(fd_, buffer + done, size - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return std::nullopt;
-      if (got == 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    return done;
+    const ssize_t got = io::sys::ReadFull(fd_, buffer, size);
+    if (got < 0) return std::nullopt;
+    return static_cast<std::size_t>(got);
   }
   bool Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
 

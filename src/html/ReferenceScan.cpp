@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 
@@ -23,7 +24,7 @@ class FileHandle {
  public:
   explicit FileHandle(int fd) : fd_(fd) {}
   ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) io::sys::Close(fd_);
   }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
@@ -121,22 +122,19 @@ ReferenceList GetReferences(const std::string& Filename) {
   QM_FRAME_TRY {
     // Non-blocking, so that a pipe named as a page cannot stall the scan: only
     // regular files are read.
-    FileHandle file(::open(Filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    FileHandle file(io::sys::Open(Filename.c_str(), O_RDONLY | O_NONBLOCK));
     if (file.Get() < 0)
       frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied, errno);
     struct stat status {};
-    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) Raise(ERR_PathFileAccess);
+    if (io::sys::Fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) Raise(ERR_PathFileAccess);
 
     ReferenceList found;
     std::string line;
     bool afterCR = false;  // a LF right after a CR ends nothing
     char buffer[65536];
     for (;;) {
-      const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        Raise(ERR_DeviceIO);
-      }
+      const ssize_t got = io::sys::Read(file.Get(), buffer, sizeof buffer);
+      if (got < 0) Raise(ERR_DeviceIO);
       if (got == 0) break;
       const char* p = buffer;
       const char* const end = buffer + got;

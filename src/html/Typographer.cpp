@@ -1,8 +1,11 @@
 #include "quillmark/html/Typographer.h"
 
-#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "html/DocumentFiles.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -12,8 +15,6 @@
 
 namespace qm {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kPrintFile = "~tmp2932.html";
 constexpr std::int32_t vbInformation = 64;
@@ -29,13 +30,12 @@ bool IsLeftoverPicture(const std::string& name) {
 Typographer::Typographer() {
   QM_FRAME_TRY {
     const std::string temp = TempFolder();
-    std::error_code ec;
-    for (fs::directory_iterator entry(temp, ec), end; !ec && entry != end; entry.increment(ec)) {
-      std::error_code ignored;
-      if (IsLeftoverPicture(entry->path().filename().string())) fs::remove(entry->path(), ignored);
-    }
-    std::error_code ignored;
-    fs::remove(html::JoinPath(temp, kPrintFile), ignored);
+    std::vector<std::string> leftovers;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(io::sys::OpenDir(temp.c_str()), &io::sys::CloseDir);
+    while (const dirent* entry = folder ? io::sys::ReadDir(folder.get()) : nullptr)
+      if (IsLeftoverPicture(entry->d_name)) leftovers.push_back(html::JoinPath(temp, entry->d_name));
+    for (const std::string& leftover : leftovers) io::sys::Unlink(leftover.c_str());
+    io::sys::Unlink(html::JoinPath(temp, kPrintFile).c_str());
   }
   QM_FRAME_CATCH("Typographer", "Private Sub Class_Initialize");
 }

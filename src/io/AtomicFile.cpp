@@ -11,6 +11,7 @@
 #include <new>
 #include <system_error>
 
+#include "frame/FileErrors.h"
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "io/System.h"
@@ -252,7 +253,7 @@ void AtomicFile::Publish() {
   try {
     SyncFolder(target_.parent_path());
   } catch (const fs::filesystem_error& e) {
-    Fail("the new file is in place but its folder cannot be synced", target_, e.code().value());
+    throw frame::FolderNotSynced("the new file is in place but its folder cannot be synced", target_, e.code());
   }
 }
 

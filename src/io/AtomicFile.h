@@ -107,8 +107,8 @@ class QUILLMARK_EXPORT AtomicFile {
   // Syncs the temporary, puts it in place of the target and syncs the
   // folder. Raises, and drops the temporary keeping the old file, when any
   // write failed. A folder that cannot be synced is raised too, as a write
-  // failure of the target, though the new file is in place by then (the
-  // error says so): a crash soon after could bring back the old file. Writing
+  // failure of the target, though the new file is in place by then (a
+  // frame::FolderNotSynced, which says so): a crash soon after could bring back the old file. Writing
   // the same content again is the remedy either way.
   void Commit();
   // Drops the temporary without touching the target (also done on destruction).

@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qm::io::sys {
 namespace {
@@ -199,6 +202,10 @@ int Access(const char* path, int mode) {
   return Retried(Call::Stat, [&](bool) { return ::access(path, mode); });
 }
 
+ssize_t ReadLink(const char* path, char* buffer, std::size_t size) {
+  return Retried(Call::Stat, [&](bool) { return ::readlink(path, buffer, size); });
+}
+
 int Fchmod(int fd, mode_t mode) {
   return Retried(Call::Chmod, [&](bool) { return ::fchmod(fd, mode); });
 }
@@ -209,6 +216,10 @@ int Chmod(const char* path, mode_t mode) {
 
 int Fchown(int fd, uid_t owner, gid_t group) {
   return Retried(Call::Chmod, [&](bool) { return ::fchown(fd, owner, group); });
+}
+
+int UtimensAt(int folder, const char* path, const timespec times[2], int flags) {
+  return Retried(Call::Chmod, [&](bool) { return ::utimensat(folder, path, times, flags); });
 }
 
 int Dup2(int from, int to) {
@@ -357,6 +368,77 @@ int Fclose(std::FILE* stream) {
     return -1;
   }
   return closed == -1 && errno == EINTR ? 0 : closed;
+}
+
+int ReadWhole(const char* path, std::string& bytes) {
+  const int fd = Open(path, O_RDONLY);
+  if (fd < 0) return -1;
+  int failure = 0;
+  struct stat info {};
+  if (Fstat(fd, &info) != 0) failure = errno;
+  else if (S_ISDIR(info.st_mode)) failure = EISDIR;
+  bytes.clear();
+  if (failure == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    try {
+      bytes.reserve(static_cast<std::size_t>(info.st_size));
+    } catch (const std::exception&) {
+      failure = ENOMEM;
+    }
+  }
+  char block[65536];
+  while (failure == 0) {
+    const ssize_t got = Read(fd, block, sizeof block);
+    if (got < 0) failure = errno;
+    if (got <= 0) break;
+    try {
+      bytes.append(block, static_cast<std::size_t>(got));
+    } catch (const std::exception&) {
+      failure = ENOMEM;
+    }
+  }
+  Close(fd);
+  if (failure == 0) return 0;
+  errno = failure;
+  return -1;
+}
+
+int RemoveAll(const char* path) {
+  // Depth first without recursion: a folder is looked at twice, to empty it
+  // and, once what it held is gone, to remove it.
+  struct Step {
+    std::string Path;
+    bool Emptied;
+  };
+  std::vector<Step> steps{{path, false}};
+  int failure = 0;
+  while (!steps.empty()) {
+    Step step = std::move(steps.back());
+    steps.pop_back();
+    if (step.Emptied) {
+      if (Rmdir(step.Path.c_str()) != 0 && errno != ENOENT && failure == 0) failure = errno;
+      continue;
+    }
+    struct stat info {};
+    if (Lstat(step.Path.c_str(), &info) != 0) {
+      if (errno != ENOENT && failure == 0) failure = errno;
+      continue;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+      if (Unlink(step.Path.c_str()) != 0 && errno != ENOENT && failure == 0) failure = errno;
+      continue;
+    }
+    steps.push_back({step.Path, true});
+    DIR* folder = OpenDir(step.Path.c_str());
+    if (folder == nullptr) continue;  // Rmdir says why
+    while (const dirent* entry = ReadDir(folder)) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") steps.push_back({step.Path + "/" + entry->d_name, false});
+    }
+    CloseDir(folder);
+  }
+  if (failure == 0) return 0;
+  errno = failure;
+  return -1;
 }
 
 pid_t WaitPid(pid_t child, int* status, int options) {

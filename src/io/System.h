@@ -24,9 +24,11 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace qm::io::sys {
 
@@ -53,9 +55,11 @@ int Stat(const char* path, struct stat* info);
 int Lstat(const char* path, struct stat* info);
 int FstatAt(int folder, const char* path, struct stat* info, int flags);
 int Access(const char* path, int mode);
+ssize_t ReadLink(const char* path, char* buffer, std::size_t size);
 int Fchmod(int fd, mode_t mode);
 int Chmod(const char* path, mode_t mode);
 int Fchown(int fd, uid_t owner, gid_t group);
+int UtimensAt(int folder, const char* path, const timespec times[2], int flags);
 /// Makes `to` a copy of `from` (left open across exec, as dup2 leaves it).
 int Dup2(int from, int to);
 
@@ -80,6 +84,15 @@ int Fwrite(const void* bytes, std::size_t size, std::FILE* stream);
 int Fflush(std::FILE* stream);
 int Fclose(std::FILE* stream);
 
+/// Reads the whole file at `path` into `bytes`: 0, or -1 with errno (EISDIR
+/// for a folder). Built on the calls above.
+int ReadWhole(const char* path, std::string& bytes);
+
+/// Removes `path` and, when it is a folder, everything in it (links are
+/// removed, never followed): 0 when it is gone (or was never there), -1 with
+/// the errno of the first failure. Built on the calls above.
+int RemoveAll(const char* path);
+
 pid_t WaitPid(pid_t child, int* status, int options);
 /// Polls; a signal does not end the wait early (the time left is waited).
 int Poll(pollfd* fds, nfds_t count, int timeoutMs);
@@ -88,7 +101,7 @@ int Poll(pollfd* fds, nfds_t count, int timeoutMs);
 
 /// The kinds of call a Faults object sees (stdio counts as Open, Read,
 /// Write, Fsync for fflush, and Close).
-/// Chmod stands for the calls that change a file's mode or owner.
+/// Chmod stands for the calls that change a file's mode, owner or times.
 enum class Call {
   Open,
   Close,

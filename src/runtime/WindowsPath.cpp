@@ -1,8 +1,12 @@
 #include "runtime/WindowsPath.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <memory>
 #include <system_error>
 
+#include "io/System.h"
 #include "quillmark/values/Text.h"
 
 namespace qm::detail {
@@ -27,8 +31,8 @@ std::vector<std::string_view> Components(std::string_view name) {
 
 // An entry of that name is there (a link counts, whatever it points to).
 bool Present(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  struct stat info {};
+  return io::sys::Lstat(path.c_str(), &info) == 0;
 }
 
 }  // namespace
@@ -104,16 +108,18 @@ fs::path WindowsPathResolver::Unresolved(std::string_view name) const {
 
 bool WindowsPathResolver::FileExists(std::string_view name) {
   const auto path = Resolve(name);
-  std::error_code ec;
-  return path && fs::is_regular_file(*path, ec);
+  struct stat info {};
+  return path && io::sys::Stat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 const std::vector<std::string>& WindowsPathResolver::Listing(const fs::path& folder) {
   const auto [it, inserted] = listings_.try_emplace(folder.string());
   if (inserted) {
-    std::error_code ec;
-    for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec))
-      it->second.push_back(entry->path().filename().string());
+    const std::unique_ptr<DIR, int (*)(DIR*)> listed(io::sys::OpenDir(folder.c_str()), &io::sys::CloseDir);
+    while (const dirent* entry = listed ? io::sys::ReadDir(listed.get()) : nullptr) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") it->second.emplace_back(name);
+    }
     std::sort(it->second.begin(), it->second.end());
   }
   return it->second;

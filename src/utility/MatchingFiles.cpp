@@ -9,13 +9,14 @@
 #include <memory>
 
 #include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::utility {
 namespace {
 
 struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
+  void operator()(DIR* dir) const { io::sys::CloseDir(dir); }
 };
 
 struct Entry {
@@ -32,16 +33,16 @@ struct Entry {
 // The files and subfolders of a folder, sorted by name. Links count as what
 // they point to, except that links to folders are left out (no cycles).
 std::vector<Entry> ListFolder(const std::string& path) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+  std::unique_ptr<DIR, DirCloser> dir(io::sys::OpenDir(path.c_str()));
   if (!dir) RaiseOpenFailure(errno);
   std::vector<Entry> entries;
-  while (const dirent* entry = ::readdir(dir.get())) {
+  while (const dirent* entry = io::sys::ReadDir(dir.get())) {
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     unsigned char type = entry->d_type;
     if (type == DT_UNKNOWN || type == DT_LNK) {
       struct stat info {};
-      if (::fstatat(::dirfd(dir.get()), name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (io::sys::FstatAt(::dirfd(dir.get()), name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (S_ISDIR(info.st_mode)) {
         if (entry->d_type == DT_LNK) continue;
         type = DT_DIR;

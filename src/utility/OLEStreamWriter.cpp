@@ -8,7 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/TemporaryFile.h"
@@ -39,6 +41,13 @@ struct GObjectUnref {
 };
 template <class T>
 using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+// The compound file is opened by us (close-on-exec, EINTR retried on opening
+// and closing) and handed to libgsf, which reads and writes it with stdio.
+struct FileCloser {
+  void operator()(std::FILE* file) const { io::sys::Fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The stream handed to the client: a child of the compound file being written.
 class OLEStream final : public IStream {
@@ -89,9 +98,10 @@ class OLEStreamWriter::Storage {
   explicit Storage(const std::string& path) : path_(path) {
     InitGsf();
     // Create the compound file over the empty temporary file, and its stream.
-    GError* error = nullptr;
-    GPtr<GsfOutput> sink(GSF_OUTPUT(gsf_output_stdio_new(path.c_str(), &error)));
-    if (!sink) RaiseStorage(error, "Could not create the compound file");
+    sinkFile_.reset(io::sys::Fopen(path.c_str(), "wb"));
+    if (!sinkFile_) RaiseStorage(nullptr, "Could not create the compound file");
+    GPtr<GsfOutput> sink(GSF_OUTPUT(gsf_output_stdio_new_FILE(path.c_str(), sinkFile_.get(), TRUE)));
+    if (!sink) RaiseStorage(nullptr, "Could not create the compound file");
     outfile_.reset(gsf_outfile_msole_new(sink.get()));
     if (!outfile_) RaiseStorage(nullptr, "Could not create the compound file");
     GsfOutput* child = gsf_outfile_new_child(outfile_.get(), kStreamName, FALSE);
@@ -111,13 +121,16 @@ class OLEStreamWriter::Storage {
       gsf_output_close(GSF_OUTPUT(outfile_.get()));
       outfile_.reset();
     }
+    sinkFile_.reset();  // what failed to reach it shows when the file is read back
   }
 
   /// Copies the stream, block by block, into `target`.
   void CopyTo(const std::string& target) {
     GError* error = nullptr;
-    GPtr<GsfInput> input(gsf_input_stdio_new(path_.c_str(), &error));
-    if (!input) RaiseStorage(error, "Could not open the compound file");
+    const File file(io::sys::Fopen(path_.c_str(), "rb"));
+    if (!file) RaiseStorage(nullptr, "Could not open the compound file");
+    GPtr<GsfInput> input(gsf_input_stdio_new_FILE(path_.c_str(), file.get(), TRUE));
+    if (!input) RaiseStorage(nullptr, "Could not open the compound file");
     GPtr<GsfInfile> infile(gsf_infile_msole_new(input.get(), &error));
     if (!infile) RaiseStorage(error, "Could not read the compound file");
     GPtr<GsfInput> stream(gsf_infile_child_by_name(infile.get(), kStreamName));
@@ -142,13 +155,15 @@ class OLEStreamWriter::Storage {
         out->Write(block.data(), count);
       }
       out->Commit();
-    } catch (const std::filesystem::filesystem_error&) {
-      Raise(ERR_DeviceIO);
+    } catch (const std::filesystem::filesystem_error& e) {
+      Raise(ERR_DeviceIO, ErrcOfErrno(e.code().value()),
+            DescribeError(ERR_DeviceIO, frame::WriteFailureDetail(target, e)));
     }
   }
 
  private:
   std::string path_;
+  File sinkFile_;  // outlives the objects that write to it
   GPtr<GsfOutfile> outfile_;
   std::shared_ptr<OLEStream> stream_;
 };

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/platform/Desktop.h"
@@ -41,18 +42,18 @@ PlatformConstants GetWindowsPlatform() {
 Variant GetRunningProcesses() {
   QM_FRAME_TRY {
     std::vector<std::pair<long, std::string>> found;
-    DIR* proc = ::opendir("/proc");
+    DIR* proc = io::sys::OpenDir("/proc");
     if (!proc) Raise(ERR_ProcessListUnavailable);
-    while (const dirent* entry = ::readdir(proc)) {
+    while (const dirent* entry = io::sys::ReadDir(proc)) {
       long pid = 0;
       if (!IsProcessId(entry->d_name, pid)) continue;
       const std::string link = std::string("/proc/") + entry->d_name + "/exe";
       char target[4096];
-      const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+      const ssize_t n = io::sys::ReadLink(link.c_str(), target, sizeof target);
       if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) continue;
       found.emplace_back(pid, std::string(target, static_cast<std::size_t>(n)));
     }
-    ::closedir(proc);
+    io::sys::CloseDir(proc);
     std::sort(found.begin(), found.end());
     std::vector<Variant> paths;
     paths.reserve(found.size());

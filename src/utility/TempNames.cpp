@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/utility/Utility.h"
@@ -25,9 +26,9 @@ std::string CreateTempFile(const std::string& suffix) {
   const std::string folder = Utility::TempFolder();
   for (std::uint64_t n = 1;; ++n) {
     std::string name = TempCandidate(folder, n, suffix);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = io::sys::Open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {
-      ::close(fd);
+      io::sys::Close(fd);
       return name;
     }
     if (errno == EEXIST) continue;

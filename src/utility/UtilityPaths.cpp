@@ -2,14 +2,16 @@
 
 #include <dlfcn.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "io/System.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/HTML2MHT.h"
@@ -107,7 +109,9 @@ std::string Utility::GetMyDocumentsDir() const {
     const std::string home = HomeFolder();
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const std::string dirs = (config && *config ? std::string(config) : home + "/.config") + "/user-dirs.dirs";
-    std::ifstream in(dirs);
+    std::string bytes;
+    if (io::sys::ReadWhole(dirs.c_str(), bytes) != 0) bytes.clear();
+    std::istringstream in(bytes);
     std::string line;
     while (std::getline(in, line)) {
       const std::string_view key = "XDG_DOCUMENTS_DIR=";
@@ -125,8 +129,8 @@ std::string Utility::GetMyDocumentsDir() const {
 
 std::string Utility::Get811Name(const std::string& Filename) const {
   QM_FRAME_TRY {
-    std::error_code error;
-    if (Filename.empty() || !fs::exists(fs::symlink_status(Filename, error))) return {};
+    struct stat info {};
+    if (Filename.empty() || io::sys::Lstat(Filename.c_str(), &info) != 0) return {};
     return Filename;
   }
   QM_FRAME_CATCH("Utility", "Public Function Get811Name", Filename);
@@ -248,8 +252,8 @@ std::string Utility::GetTempFilename(const std::optional<std::string>& Suffix) c
     const std::string folder = TempFolder();
     for (std::uint64_t n = 1;; ++n) {
       std::string candidate = utility::TempCandidate(folder, n, suffix);
-      std::error_code error;
-      if (!fs::exists(fs::symlink_status(candidate, error))) return candidate;
+      struct stat info {};
+      if (io::sys::Lstat(candidate.c_str(), &info) != 0) return candidate;
     }
   }
   QM_FRAME_CATCH("Utility", "Public Function GetTempFilename", Suffix);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "io/System.h"
 #include "quillmark/Version.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/utility/Utility.h"
@@ -71,7 +72,7 @@ void Utility::ExecuteAndWait(const std::string& CmdLine) const {
     // simply ends at once.
     if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    io::sys::WaitPid(pid, &status, 0);
   }
   QM_FRAME_CATCH("Utility", "Public Sub ExecuteAndWait", CmdLine);
 }
