@@ -1,9 +1,13 @@
 #include "quillmark/automation/XML.h"
 
-#include <cstdio>
+#include <fcntl.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
+#include "frame/FileErrors.h"
+#include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
@@ -14,13 +18,21 @@ namespace {
 constexpr const char* kModule = "XML";
 constexpr const char* kFileRootTag = "XmlRoot";
 
-// Reads a whole file as bytes; raises 53 for a missing file.
+// Reads the first `size` bytes of a file (fewer when it has shrunk); raises
+// 53 for a file that cannot be opened, 57 for a failed read.
 XmlBytes ReadBytes(const std::string& path, std::uintmax_t size) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) Raise(ERR_FileNotFound);
+  struct Descriptor {
+    int Fd;
+    ~Descriptor() {
+      if (Fd >= 0) io::sys::Close(Fd);
+    }
+  };
+  const Descriptor file{io::sys::Open(path.c_str(), O_RDONLY)};
+  if (file.Fd < 0) frame::RaiseErrno(ERR_FileNotFound, errno);
   XmlBytes bytes(size);
-  bytes.Truncate(std::fread(bytes.Data(), 1, bytes.Size(), file.get()));
-  if (std::ferror(file.get())) Raise(ERR_DeviceIO);
+  const ssize_t got = io::sys::ReadFull(file.Fd, bytes.Data(), bytes.Size());
+  if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
+  bytes.Truncate(static_cast<std::size_t>(got));
   return bytes;
 }
 

@@ -71,7 +71,7 @@ struct Lane::State {
 void RaiseInherited() {
   Raise(ERR_PathFileAccess,
         "Path/File access error: the object was opened before this process was forked; only the process that "
-        "opened it may finish it");
+        "opened it may finish it: open the file again in the child");
 }
 
 Lane::Lane(std::size_t capacity) : state_(std::make_shared<State>()), generation_(Executor::Generation()) {

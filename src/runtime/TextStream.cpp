@@ -1,12 +1,13 @@
 #include "quillmark/runtime/TextStream.h"
 
-#include <stdio_ext.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,6 +15,7 @@
 
 #include "frame/FileErrors.h"
 #include "io/Lane.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "runtime/TextStreamImpl.h"
@@ -36,8 +38,9 @@ constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
   switch (error) {
     case ENOENT: {
       const auto parent = std::filesystem::path(path).parent_path();
-      std::error_code ec;
-      const bool folderExists = parent.empty() || std::filesystem::is_directory(parent, ec);
+      struct stat folder {};
+      const bool folderExists =
+          parent.empty() || (io::sys::Stat(parent.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode));
       frame::RaiseErrno(reading && folderExists ? ERR_FileNotFound : ERR_PathNotFound, error);
     }
     case ENOTDIR: frame::RaiseErrno(ERR_PathNotFound, error);
@@ -49,6 +52,21 @@ constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
     case ENFILE: frame::RaiseErrno(ERR_TooManyFiles, error);
     default: frame::RaiseErrno(ERR_PathFileAccess, error);
   }
+}
+
+// A read or write of an open file failed: 61 for a full disk, 57 otherwise,
+// the description naming the file and the system's words for the cause
+// ("Device I/O error: /tmp/out: Broken pipe").
+[[noreturn]] void RaiseIoError(int error, const std::string& path) {
+  const std::int32_t number = error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO;
+  Raise(number, ErrcOfErrno(error), DescribeError(number, path + ": " + std::generic_category().message(error)));
+}
+
+// Whether the first `n` bytes of a file could still begin a byte-order mark
+// (FF FE or EF BB BF) that is not complete yet.
+bool PartOfAMark(const unsigned char* head, std::size_t n) {
+  if (n == 1) return head[0] == 0xFF || head[0] == 0xEF;
+  return n == 2 && head[0] == 0xEF && head[1] == 0xBB;
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
@@ -188,16 +206,16 @@ bool TakeReadAhead(io::BlockReader& reader, std::shared_ptr<const io::HugeBlock>
 
 std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mode, bool create, TextFormat format) {
   const bool reading = mode == IOMode::ForReading;
-  std::error_code ec;
-  const bool exists = std::filesystem::exists(path, ec);
+  struct stat target {};
+  const bool exists = io::sys::Stat(path.c_str(), &target) == 0;
   if (!reading && !exists && !create) Raise(ERR_FileNotFound);
-  if (std::filesystem::is_directory(path, ec)) Raise(ERR_PathFileAccess);
+  if (exists && S_ISDIR(target.st_mode)) Raise(ERR_PathFileAccess);
 
   std::shared_ptr<TextStream> stream(new TextStream());
-  stream->impl_->path_ = path;
-  stream->impl_->mode_ = mode;
-  struct stat target {};
-  const bool special = ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode);
+  Impl& s = *stream->impl_;
+  s.path_ = path;
+  s.mode_ = mode;
+  const bool special = exists && !S_ISREG(target.st_mode);
   if (mode == IOMode::ForWriting && !special) {
     try {
       stream->impl_->replacement_ = std::make_unique<io::AtomicFile>(path);
@@ -210,29 +228,53 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
     return stream;
   }
   // A device or pipe opened for writing is written in place: it cannot be replaced.
-  std::FILE* f = std::fopen(path.c_str(), reading ? "rb" : mode == IOMode::ForWriting ? "wb" : "ab");
-  if (!f) {
-    stream->impl_->closed_ = true;
+  const int flags = reading ? O_RDONLY : O_WRONLY | O_CREAT | (mode == IOMode::ForWriting ? O_TRUNC : O_APPEND);
+  const int fd = io::sys::Open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    s.closed_ = true;
     RaiseOpenError(errno, path, reading);
   }
-  stream->impl_->file_.reset(f);
+  s.file_.Reset(fd);
   if (reading) {
-    unsigned char bom[3] = {0, 0, 0};
-    const std::size_t n = std::fread(bom, 1, 3, f);
+    // Only as many bytes as it takes to tell a byte-order mark, so that a
+    // pipe or a terminal is not waited on for more; what follows the mark
+    // is the first text read.
+    unsigned char head[3] = {0, 0, 0};
+    std::size_t n = 0;
+    do {
+      const ssize_t got = io::sys::Read(fd, head + n, sizeof head - n);
+      if (got < 0) {
+        s.closed_ = true;
+        RaiseIoError(errno, path);
+      }
+      if (got == 0) {
+        s.eof_ = true;
+        break;
+      }
+      n += static_cast<std::size_t>(got);
+    } while (PartOfAMark(head, n));
+    s.fileRead_ = n;
     std::size_t skip = 0;
-    if (n >= 2 && bom[0] == 0xFF && bom[1] == 0xFE && format != TextFormat::ASCII) {
-      stream->impl_->unicode_ = true;
+    if (n >= 2 && head[0] == 0xFF && head[1] == 0xFE && format != TextFormat::ASCII) {
+      s.unicode_ = true;
       skip = 2;
     } else if (format == TextFormat::Unicode) {
-      stream->impl_->unicode_ = true;
-    } else if (n == 3 && bom[0] == 0xEF && bom[1] == 0xBB && bom[2] == 0xBF) {
+      s.unicode_ = true;
+    } else if (n == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
       skip = 3;
     }
-    std::fseek(f, static_cast<long>(skip), SEEK_SET);
+    const char* text = reinterpret_cast<const char*>(head) + skip;
+    if (s.unicode_) {
+      s.pendingBytes_.assign(text, n - skip);
+      DecodeUtf16(s.pendingBytes_, s.buffer_);
+    } else {
+      s.buffer_.assign(text, n - skip);
+    }
   } else {
-    stream->impl_->unicode_ = format == TextFormat::Unicode;
-    std::fseek(f, 0, SEEK_END);
-    if (stream->impl_->unicode_ && std::ftell(f) == 0) std::fwrite("\xFF\xFE", 1, 2, f);
+    s.unicode_ = format == TextFormat::Unicode;
+    struct stat info {};
+    if (s.unicode_ && io::sys::Fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+      s.unwritten_ = "\xFF\xFE";  // goes out with the first text
   }
   return stream;
 }
@@ -260,15 +302,12 @@ const std::string& TextStream::Text() const { return impl_->buffer_; }
 
 void TextStream::Impl::DropInherited() noexcept {
   closed_ = true;
-  buffer_.clear();
+  buffer_.clear();  // the parent's unwritten text stays unwritten
+  unwritten_.clear();
   // The read-ahead and the writer are the parent's work: never waited for.
   readAhead_.reset();
   replacement_.reset();  // closes its descriptor only: the parent's file is neither published nor removed
-  if (file_) {
-    std::FILE* f = file_.release();
-    __fpurge(f);  // the parent's buffered bytes stay unwritten
-    std::fclose(f);
-  }
+  file_.Close();         // the child's copy of the descriptor
 }
 
 TextStream::~TextStream() {
@@ -286,15 +325,15 @@ TextStream::~TextStream() {
   }
 }
 
-// A file stream made before fork is the parent's: in the child, any use lets
-// it go and raises (its reads and writes would move the parent's file
-// position or write the parent's pending text).
+// A file stream made before fork is the parent's: in the child, every use
+// raises 75 (the first one lets it go), as its reads and writes would move
+// the parent's file position or write the parent's pending text.
 void TextStream::CheckOpen() const {
-  if (impl_->closed_) Raise(ERR_BadFileNameOrNumber);
   if (impl_->Inherited()) {
-    impl_->DropInherited();
+    if (!impl_->closed_) impl_->DropInherited();
     io::RaiseInherited();
   }
+  if (impl_->closed_) Raise(ERR_BadFileNameOrNumber);
 }
 
 void TextStream::CheckReadable() const {
@@ -318,12 +357,8 @@ bool TextStream::Fill() {
     impl_->pos_ = 0;
   }
   char chunk[kChunk];
-  const std::size_t n = std::fread(chunk, 1, sizeof chunk, impl_->file_.get());
-  if (n == 0) {
-    if (std::ferror(impl_->file_.get())) Raise(ERR_DeviceIO);
-    impl_->eof_ = true;
-    return false;
-  }
+  const std::size_t n = impl_->ReadFile(chunk, sizeof chunk);
+  if (n == 0) return false;
   if (impl_->unicode_) {
     impl_->pendingBytes_.append(chunk, n);
     DecodeUtf16(impl_->pendingBytes_, impl_->buffer_);
@@ -333,13 +368,22 @@ bool TextStream::Fill() {
   return true;
 }
 
+std::size_t TextStream::Impl::ReadFile(char* into, std::size_t size) {
+  const ssize_t n = io::sys::Read(file_.Get(), into, size);
+  if (n < 0) RaiseIoError(errno, path_);
+  if (n == 0) eof_ = true;
+  fileRead_ += static_cast<std::uint64_t>(n);
+  return static_cast<std::size_t>(n);
+}
+
 bool TextStream::MoreToRead() const {
   const Impl& s = *impl_;
   return !s.eof_ || (s.block_ && s.memory_ && s.memoryRead_ < s.buffer_.size());
 }
 
 void TextStream::KeepReadText() {
-  if (impl_->block_ || (!impl_->memory_ && impl_->mode_ != IOMode::ForReading)) return;
+  // In a child after fork the parent's stream is left as it is: its next read raises.
+  if (impl_->block_ || impl_->Inherited() || (!impl_->memory_ && impl_->mode_ != IOMode::ForReading)) return;
   if (impl_->memory_) {
     impl_->memoryRead_ = impl_->pos_;
   } else {
@@ -362,11 +406,11 @@ void TextStream::KeepReadText() {
   // start of each block takes the unfinished line.
   if (!impl_->memory_ && !impl_->unicode_ && !impl_->eof_ && impl_->file_) {
     struct stat info {};
-    const off_t at = ftello(impl_->file_.get());
-    if (fstat(fileno(impl_->file_.get()), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
+    const auto at = static_cast<off_t>(impl_->fileRead_);
+    if (io::sys::Fstat(impl_->file_.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
         info.st_size - at > static_cast<off_t>(kBlock - kChunk))
-      impl_->readAhead_ = std::make_unique<io::BlockReader>(fileno(impl_->file_.get()), static_cast<std::uint64_t>(at),
-                                                            kBlock, kChunk, kFirstBlock);
+      impl_->readAhead_ =
+          std::make_unique<io::BlockReader>(impl_->file_.Get(), impl_->fileRead_, kBlock, kChunk, kFirstBlock);
   }
 }
 
@@ -393,12 +437,8 @@ bool TextStream::FillBlock() {
     const std::size_t room = impl_->block_->Size() - impl_->blockUsed_;
     const bool direct = !impl_->unicode_ && room >= kChunk / 4;
     char* into = direct ? impl_->block_->Data() + impl_->blockUsed_ : chunk;
-    n = std::fread(into, 1, direct ? std::min(room, kChunk) : kChunk, impl_->file_.get());
-    if (n == 0) {
-      if (std::ferror(impl_->file_.get())) Raise(ERR_DeviceIO);
-      impl_->eof_ = true;
-      return false;
-    }
+    n = impl_->ReadFile(into, direct ? std::min(room, kChunk) : kChunk);
+    if (n == 0) return false;
     if (direct) {
       impl_->blockUsed_ += n;
       return true;
@@ -418,8 +458,8 @@ bool TextStream::FillBlock() {
     std::uint64_t coming = n;
     if (impl_->file_ && !impl_->eof_) {
       struct stat info {};
-      const off_t at = ftello(impl_->file_.get());
-      if (fstat(fileno(impl_->file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+      const auto at = static_cast<off_t>(impl_->fileRead_);
+      if (io::sys::Fstat(impl_->file_.Get(), &info) == 0 && info.st_size > at)
         coming += static_cast<std::uint64_t>(info.st_size - at) + kChunk;
     }
     std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(coming, kBlock));
@@ -448,8 +488,8 @@ std::uint64_t TextStream::RemainingBytes() const {
   if (impl_->block_ && impl_->memory_) left += impl_->buffer_.size() - impl_->memoryRead_;
   if (impl_->file_ && !impl_->eof_ && !impl_->closed_) {
     struct stat info {};
-    const off_t at = impl_->readAhead_ ? static_cast<off_t>(impl_->readAhead_->Offset()) : ftello(impl_->file_.get());
-    if (fstat(fileno(impl_->file_.get()), &info) == 0 && at >= 0 && info.st_size > at)
+    const auto at = static_cast<off_t>(impl_->readAhead_ ? impl_->readAhead_->Offset() : impl_->fileRead_);
+    if (io::sys::Fstat(impl_->file_.Get(), &info) == 0 && info.st_size > at)
       left += static_cast<std::uint64_t>(info.st_size - at);
   }
   return left;
@@ -503,7 +543,8 @@ bool TextStream::AtEndOfStream() {
 // while the stream goes on (its failures come back at a later flush or at
 // Close); the last, short one (and a small file's only one) directly.
 void TextStream::Flush() {
-  if (impl_->memory_ || impl_->buffer_.empty() || impl_->mode_ == IOMode::ForReading) return;
+  if (impl_->memory_ || (impl_->buffer_.empty() && impl_->unwritten_.empty()) || impl_->mode_ == IOMode::ForReading)
+    return;
   if (impl_->replacement_) {
     try {
       if (impl_->buffer_.size() >= kWriteChunk) {
@@ -519,10 +560,22 @@ void TextStream::Flush() {
       Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
     }
   } else if (impl_->file_) {
-    const std::string bytes = impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : std::string();
-    const std::string& out = impl_->unicode_ ? bytes : impl_->buffer_;
-    if (std::fwrite(out.data(), 1, out.size(), impl_->file_.get()) != out.size())
-      frame::RaiseErrno(errno == ENOSPC || errno == EDQUOT ? ERR_DiskFull : ERR_DeviceIO, errno);
+    // Straight to the file, nothing kept in a buffer of the C library's. A
+    // write that fails keeps what it did not write, for the next try.
+    std::string& out = impl_->unwritten_;
+    out += impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : impl_->buffer_;
+    impl_->buffer_.clear();
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t wrote = io::sys::Write(impl_->file_.Get(), out.data() + done, out.size() - done);
+      if (wrote <= 0) {
+        const int error = wrote < 0 ? errno : EIO;
+        out.erase(0, done);
+        RaiseIoError(error, impl_->path_);
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    out.clear();
   }
   impl_->buffer_.clear();
 }
@@ -564,23 +617,18 @@ void TextStream::Close() {
     impl_->DropInherited();
     io::RaiseInherited();
   }
+  impl_->closed_ = true;
   try {
     Flush();
     Publish();
   } catch (...) {
-    impl_->closed_ = true;
     impl_->replacement_.reset();
+    impl_->readAhead_.reset();
+    impl_->file_.Close();
     throw;
   }
   impl_->readAhead_.reset();  // its reads under way use the file
-  if (impl_->file_) {
-    std::FILE* f = impl_->file_.release();
-    if (std::fclose(f) != 0 && impl_->mode_ != IOMode::ForReading) {
-      impl_->closed_ = true;
-      Raise(ERR_DeviceIO);
-    }
-  }
-  impl_->closed_ = true;
+  if (impl_->file_.Close() != 0 && impl_->mode_ != IOMode::ForReading) RaiseIoError(errno, impl_->path_);
 }
 
 }  // namespace qm

@@ -4,23 +4,44 @@
 // (a friend of TextStream) reads the block a line lies in from here.
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "io/AtomicFile.h"
 #include "io/BlockReader.h"
 #include "io/Executor.h"
 #include "io/HugeBlock.h"
+#include "io/System.h"
 #include "quillmark/runtime/TextStream.h"
 
 namespace qm {
 
 struct TextStream::Impl {
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+  // The file's descriptor when it is read, appended to or (a device or pipe)
+  // written in place; closed with the stream. The stream buffers in its own
+  // strings, never in the C library's: a child's exit() after fork flushes
+  // nothing of it, and every call goes through io::sys.
+  class Descriptor {
+   public:
+    Descriptor() = default;
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void Reset(int fd) noexcept {
+      Close();
+      fd_ = fd;
+    }
+    int Get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    // 0, or -1 with errno (the descriptor is let go either way).
+    int Close() noexcept { return fd_ >= 0 ? io::sys::Close(std::exchange(fd_, -1)) : 0; }
+
+   private:
+    int fd_ = -1;
   };
-  std::unique_ptr<std::FILE, FileCloser> file_;  // reading and appending
+  Descriptor file_;
+  std::uint64_t fileRead_ = 0;                   // bytes read from file_ so far
   std::unique_ptr<io::AtomicFile> replacement_;  // writing a file as a whole
   std::string path_;
   IOMode mode_ = IOMode::ForReading;
@@ -29,6 +50,7 @@ struct TextStream::Impl {
   bool closed_ = false;
   bool eof_ = false;          // the file has nothing more to read
   std::string buffer_;        // UTF-8 text read and not yet delivered, or text to write
+  std::string unwritten_;     // bytes a failed write left, written first next time
   std::size_t pos_ = 0;       // read position in the read buffer (buffer_ or block_)
   std::string pendingBytes_;  // an incomplete UTF-16 unit carried to the next fill
   std::int32_t line_ = 1;
@@ -45,6 +67,9 @@ struct TextStream::Impl {
   // before a fork belongs, in the child, to the parent.
   std::uint64_t generation_ = io::Executor::Generation();
 
+  // One read of the file, of at most `size` bytes (a pipe or terminal gives
+  // what it has); 0 at its end, which the stream then keeps to. Raises 57.
+  std::size_t ReadFile(char* into, std::size_t size);
   bool Inherited() const { return !memory_ && generation_ != io::Executor::Generation(); }
   // Lets an inherited file go: the parent's unwritten text is dropped
   // unwritten and its file is neither published nor removed.

@@ -1,10 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "io/System.h"
 #include "quillmark/automation/XML.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -104,6 +107,38 @@ TEST(XML, LoadFileOfUtf16AndLatin1DocumentsButNotBinaries) {
   XML fresh;
   EXPECT_FALSE(fresh.LoadFile(dir / "png.xml"));
   EXPECT_FALSE(fresh.HasChildren());
+}
+
+// LoadFile reads through the library's system calls: a read a signal
+// interrupts is made again, and the file's descriptor is close-on-exec.
+TEST(XML, LoadFileRetriesAnInterruptedReadOfACloseOnExecDescriptor) {
+  struct Probe : qm::io::sys::Faults {
+    std::string Target;
+    int Reads = 0, Inheritable = 0, Seen = 0;
+    int Before(qm::io::sys::Call call) noexcept override {
+      if (call != qm::io::sys::Call::Read) return 0;
+      for (int fd = 0; fd < 1024; ++fd) {
+        char link[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link);
+        if (n <= 0 || std::string(link, static_cast<std::size_t>(n)) != Target) continue;
+        ++Seen;
+        Inheritable += !(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+      }
+      return ++Reads == 1 ? EINTR : 0;
+    }
+  } probe;
+  qm::test::ScratchDir dir;
+  probe.Target = std::filesystem::canonical(dir.Path()).string() + "/in.xml";
+  WriteFile(probe.Target, "<a>tea</a>");
+  XML doc;
+  qm::io::sys::SetFaults(&probe);
+  const bool loaded = doc.LoadFile(probe.Target);
+  qm::io::sys::SetFaults(nullptr);
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(doc.ChildValue("a"), "tea");
+  EXPECT_GE(probe.Reads, 2);
+  EXPECT_GE(probe.Seen, 1);
+  EXPECT_EQ(probe.Inheritable, 0);
 }
 
 TEST(XML, SaveFileRefusesAnEmptyRootAndBadPaths) {

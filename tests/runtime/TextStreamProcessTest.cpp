@@ -1,0 +1,199 @@
+// TextStream at the edges of the process: signals, pipes, fork and exec.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "quillmark/errors/Error.h"
+#include "quillmark/runtime/TextStream.h"
+#include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qm::IOMode;
+using qm::TextStream;
+using qm::test::RaisedBy;
+
+std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Ends the test binary (SIGALRM's default) should a read wait for ever.
+struct Watchdog {
+  Watchdog() { ::alarm(30); }
+  ~Watchdog() { ::alarm(0); }
+};
+
+// A pipe read while a handler installed without SA_RESTART interrupts the
+// reading thread 1,000 times, mostly while it waits in a read: every line
+// arrives, in order.
+TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
+  Watchdog watchdog;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  struct sigaction handler {
+  }, old{};
+  handler.sa_handler = [](int) {};
+  ::sigemptyset(&handler.sa_mask);
+  handler.sa_flags = 0;  // no SA_RESTART: a waiting read answers EINTR
+  ASSERT_EQ(::sigaction(SIGUSR1, &handler, &old), 0);
+
+  constexpr int kLines = 200, kSignals = 1000;
+  std::atomic<int> sent{0};
+  std::atomic<bool> done{false};
+  const pthread_t reader = ::pthread_self();
+  std::thread signaller([&] {
+    for (int i = 0; i < kSignals && !done; ++i) {
+      ::pthread_kill(reader, SIGUSR1);
+      sent.fetch_add(1);
+      std::this_thread::sleep_for(50us);
+    }
+    sent = kSignals;
+  });
+  std::thread writer([&] {
+    for (int i = 0; i < kLines; ++i) {
+      while (sent.load() < i * (kSignals / kLines)) std::this_thread::sleep_for(10us);
+      const std::string line = "line " + std::to_string(i) + "\n";
+      if (::write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size())) break;
+    }
+    ::close(fds[1]);
+  });
+  std::vector<std::string> lines;
+  const qm::Error e = RaisedBy([&] {
+    auto s = TextStream::Open(FdPath(fds[0]), IOMode::ForReading);
+    while (!s->AtEndOfStream()) lines.push_back(s->ReadLine());
+  });
+  done = true;
+  signaller.join();
+  writer.join();
+  ::sigaction(SIGUSR1, &old, nullptr);
+  ::close(fds[0]);
+  EXPECT_EQ(e.Number(), 0) << e.Description();
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLines; ++i) expected.push_back("line " + std::to_string(i));
+  EXPECT_EQ(lines, expected);
+}
+
+// A pipe whose reader has gone: the write raises 57 naming the broken pipe,
+// and the process lives on with SIGPIPE's disposition, the thread's signal
+// mask and its pending signals as they were.
+TEST(TextStreamProcess, APipeWithoutReaderRaisesAndThePipeSignalStaysAway) {
+  struct sigaction disposition {};
+  ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &disposition), 0);
+  ASSERT_EQ(disposition.sa_handler, SIG_DFL) << "the test means something only with SIGPIPE at its default";
+  sigset_t maskBefore, maskAfter, pending;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
+  for (const IOMode mode : {IOMode::ForWriting, IOMode::ForAppending}) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    auto s = TextStream::Open(FdPath(fds[1]), mode);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    s->WriteLine("nobody reads this");
+    const qm::Error e = RaisedBy([&] { s->Close(); });
+    EXPECT_EQ(e.Number(), 57);
+    EXPECT_NE(e.Description().find("Broken pipe"), std::string::npos) << e.Description();
+  }
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &maskAfter);
+  for (int signal = 1; signal < NSIG; ++signal)
+    EXPECT_EQ(::sigismember(&maskBefore, signal), ::sigismember(&maskAfter, signal)) << "signal " << signal;
+  ::sigpending(&pending);
+  EXPECT_EQ(::sigismember(&pending, SIGPIPE), 0);
+}
+
+// The descriptors `open` adds on `path`: how many, and how many of them are close-on-exec.
+std::pair<int, int> NewDescriptors(const std::string& path, const std::function<std::shared_ptr<TextStream>()>& open) {
+  auto on = [&path] {
+    std::set<int> fds;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(entry.path(), ec) == path) fds.insert(std::stoi(entry.path().filename()));
+    }
+    return fds;
+  };
+  const std::set<int> before = on();
+  const auto stream = open();
+  std::pair<int, int> added{0, 0};
+  for (const int fd : on()) {
+    if (before.count(fd)) continue;
+    ++added.first;
+    added.second += (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+  }
+  return added;
+}
+
+TEST(TextStreamProcess, ItsDescriptorsAreCloseOnExec) {
+  qm::test::ScratchDir dir;
+  const std::string path = std::filesystem::canonical(dir.Path()).string() + "/f.txt";
+  qm::test::WriteFile(path, "text\r\n");
+  for (const IOMode mode : {IOMode::ForReading, IOMode::ForAppending})
+    EXPECT_EQ(NewDescriptors(path, [&] { return TextStream::Open(path, mode); }), std::make_pair(1, 1));
+  EXPECT_EQ(NewDescriptors("/dev/null", [] { return TextStream::Open("/dev/null", IOMode::ForWriting); }),
+            std::make_pair(1, 1));
+}
+
+// Streams opened before fork are the parent's. In the child every read or
+// write raises 75 telling to open the file again, an accessor answers, the
+// streams go without a word, and exit() (which flushes the C library's
+// buffers) writes nothing of the text an appending stream holds. The parent then reads and writes on: its files
+// hold exactly what it wrote.
+TEST(TextStreamProcess, AStreamOpenedBeforeForkIsTheParents) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "read.txt", "one\r\ntwo\r\n");
+  qm::test::WriteFile(dir / "append.txt", "old\r\n");
+  qm::test::WriteFile(dir / "write.txt", "old\r\n");
+  auto reader = TextStream::Open(dir / "read.txt", IOMode::ForReading);
+  EXPECT_EQ(reader->ReadLine(), "one");
+  auto appender = TextStream::Open(dir / "append.txt", IOMode::ForAppending);
+  auto writer = TextStream::Open(dir / "write.txt", IOMode::ForWriting);
+  std::string written;
+  for (int i = 0; i < 5000; ++i) {  // more than a buffer: part of it written, a tail pending
+    const std::string line = "parent line " + std::to_string(i);
+    appender->WriteLine(line);
+    writer->WriteLine(line);
+    written += line + "\r\n";
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int failures = 0;
+    for (const auto& use :
+         std::vector<std::function<void()>>{[&] { reader->ReadLine(); }, [&] { writer->WriteLine("child"); }}) {
+      const qm::Error e = RaisedBy(use);
+      failures += e.Number() != 75 || e.Description().find("again in the child") == std::string::npos;
+    }
+    failures += reader->Line() != 2;
+    reader.reset();
+    writer.reset();
+    std::exit(failures);  // the appending stream untouched, as a child that execs and fails leaves it
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) ::kill(child, SIGKILL);
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(reader->ReadLine(), "two");
+  appender->WriteLine("last");
+  appender->Close();
+  writer->Close();
+  EXPECT_EQ(qm::test::ReadFile(dir / "append.txt"), "old\r\n" + written + "last\r\n");
+  EXPECT_EQ(qm::test::ReadFile(dir / "write.txt"), written);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
+}
+
+}  // namespace
