@@ -16,8 +16,11 @@
 namespace qm::compression {
 namespace {
 
-[[noreturn]] void RaiseWriteError(int error) {
-  frame::RaiseErrno(error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO, error);
+// 61 or 57, naming the file written.
+[[noreturn]] void RaiseWriteError(const std::filesystem::filesystem_error& failure, const std::filesystem::path& file) {
+  const int error = failure.code().value();
+  const std::int32_t number = error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO;
+  Raise(number, ErrcOfErrno(error), DescribeError(number, frame::WriteFailureDetail(file, failure)));
 }
 
 }  // namespace
@@ -68,7 +71,7 @@ void OutputFile::Write(std::span<const std::uint8_t> bytes) {
   try {
     file_->Write(bytes.data(), bytes.size());
   } catch (const std::filesystem::filesystem_error& e) {
-    RaiseWriteError(e.code().value());
+    RaiseWriteError(e, file_->Target());
   }
 }
 
@@ -77,7 +80,7 @@ void OutputFile::Close() {
     file_->Commit();
     file_.reset();
   } catch (const std::filesystem::filesystem_error& e) {
-    RaiseWriteError(e.code().value());
+    RaiseWriteError(e, file_->Target());
   }
 }
 

@@ -18,9 +18,15 @@ void Save(const Picture& picture, const std::filesystem::path& file, int quality
   clsDIBSection dib;
   dib.CreateFromPicture(picture);
   try {
-    mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
-  } catch (...) {
-    frame::RethrowForTarget(file);
+    try {
+      mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
+    } catch (...) {
+      frame::RethrowForTarget(file);
+    }
+  } catch (const Error& e) {
+    // The JPEG writer's error ("Failed to save to JPG -8") names no file.
+    if (e.Number() != mdlIntelJPEGLibrary::ERR_JPEG) throw;
+    throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + ": " + file.string());
   }
 }
 
