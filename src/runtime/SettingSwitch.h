@@ -2,10 +2,14 @@
 // A yes/no setting asked very often and from any thread: the logging switch,
 // asked before every log line. The answer is kept with what the store looked
 // like when it was read (the head of SQLite's shared write-ahead-log index,
-// the connection, the environment entries that place the store); asking
-// compares those, a few loads with no lock and no system call, and reads the
-// store again only when one of them differs. A commit by any connection of
-// any process rewrites that head, so it shows at the next ask.
+// the tag under which the store's connection lends that head, the
+// environment entries that place the store); asking compares those, a few
+// loads with no lock and no system call, and reads the store again only
+// when one of them differs. A commit by any connection of any process
+// rewrites that head, so it shows at the next ask. The head is compared
+// only while the store lends it (Settings.cpp): a connection the store has
+// superseded or closed (another file, a fork) lends nothing, and the next
+// ask reads the store.
 //
 // The kept state is published under a sequence count (a seqlock): a reader
 // that overlaps a refresh sees the count change and refreshes itself. The
@@ -39,10 +43,9 @@ class SettingSwitch {
   bool Refresh();
 
   std::string_view app_, section_, key_, on_;
-  std::mutex refresh_;                                 // one refresh at a time
-  std::atomic<std::uint32_t> sequence_{0};             // odd while the state below is written
-  std::atomic<std::uint64_t> generation_{0};           // the connection read through; 0: never read
-  std::atomic<const unsigned char*> header_{nullptr};  // null: no index, read at every ask
+  std::mutex refresh_;                      // one refresh at a time
+  std::atomic<std::uint32_t> sequence_{0};  // odd while the state below is written
+  std::atomic<std::uint64_t> tag_{0};       // the lent head compared; 0: never read, or no index (read at every ask)
   std::array<std::atomic<std::uint64_t>, kWords> seen_{};
   std::atomic<char**> environment_{nullptr};
   std::atomic<std::size_t> environmentSize_{0};
@@ -50,5 +53,11 @@ class SettingSwitch {
   std::array<std::atomic<const char*>, 2> entries_{};
   std::atomic<bool> value_{false};
 };
+
+/// Closes the settings store's connections, each once no switch or watch
+/// compares its index head; the next call opens one again. Done before every
+/// fork, so that no connection is carried into the child; tests use it to
+/// start from a new connection.
+void CloseSettingsConnections();
 
 }  // namespace qm::detail

@@ -5,17 +5,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Text.h"
@@ -38,9 +44,8 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 
-[[noreturn]] void RaiseStore(sqlite3* db, const char* what) {
-  std::string text = "Settings store: ";
-  text += what;
+[[noreturn]] void RaiseStore(const std::string& path, sqlite3* db, const std::string& what) {
+  std::string text = "Settings store " + path + ": " + what;
   if (db) {
     text += ": ";
     text += sqlite3_errmsg(db);
@@ -56,55 +61,152 @@ struct StmtFinalizer {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
-// One open database: its path and file identity, and the head of its shared
-// write-ahead-log index as SQLite itself maps it for the connection (null:
-// none to watch).
+// ---- index heads lent to readers without the store's lock ----
+//
+// The head of SQLite's shared write-ahead-log index lives in memory that
+// SQLite maps for one connection and unmaps when that connection closes. A
+// switch or a watch compares it without the store's lock, so an open
+// connection lends its head through a slot: a reader counts itself in,
+// checks that the slot still lends the connection it read through before
+// (the tag it kept), compares, and counts itself out. The store takes a
+// superseded connection out of its slot (tag 0) first and closes it once
+// the slot's count is 0, at once or at a later call. The slots are
+// constant-initialised and never destroyed: asking stays safe in static
+// destructors and in threads still running at exit.
+constexpr std::uint64_t kSlots = 8;
+
+struct alignas(64) HeadSlot {
+  std::atomic<std::uint64_t> Tag{0};  // serial * kSlots + slot of the connection lent here; 0: none
+  std::atomic<const unsigned char*> Head{nullptr};
+  std::atomic<std::uint32_t> Readers{0};
+};
+constinit std::array<HeadSlot, kSlots> slots;
+
+// Runs `same(head)` on the head lent under `tag` while counted in; false
+// when `tag` lends nothing now (the reader then reads the store).
+template <class Same>
+bool HeadIsSame(std::uint64_t tag, Same same) {
+  if (tag == 0) return false;
+  HeadSlot& slot = slots[tag % kSlots];
+  slot.Readers.fetch_add(1, std::memory_order_seq_cst);
+  const bool answer =
+      slot.Tag.load(std::memory_order_seq_cst) == tag && same(slot.Head.load(std::memory_order_relaxed));
+  slot.Readers.fetch_sub(1, std::memory_order_release);
+  return answer;
+}
+
+// One open database: its path and file identity, and the slot that lends
+// its index head (kSlots: none).
 struct OpenDatabase {
   std::unique_ptr<sqlite3, DbCloser> Db;
   std::string Path;
   std::pair<dev_t, ino_t> File{0, 0};
-  const unsigned char* Header = nullptr;
+  std::uint64_t Slot = kSlots;
+  const unsigned char* Head = nullptr;
+  std::uint64_t Tag = 0;
 };
 
-// The store's connections: opened on first use, again in a child process
-// after fork, and once for each database the environment has placed the
-// store at. None is ever closed while the process runs, and the store itself
-// is never destroyed: the index head a watch or a switch compares without a
-// lock belongs to the connection's mapping, which must outlive every reader,
-// static destructors and threads still running at exit included. The
-// connection for a place met again is used again, so their number is that of
-// the distinct databases the process has used.
+// The store: one connection in use, opened on first use, and those it
+// superseded while a reader still compared their heads. SQLite forbids
+// carrying a connection across fork (the child's new connections would
+// share the parent's lock bookkeeping, and their locks would never reach
+// the kernel), so every connection is closed before a fork, under the
+// store's lock, and each process opens its own at its next call.
 struct Store {
   std::mutex Lock;
   pid_t Owner = 0;
-  OpenDatabase* Current = nullptr;
-  std::vector<std::unique_ptr<OpenDatabase>> Open;
+  std::optional<OpenDatabase> Current;
+  std::vector<OpenDatabase> Retired;  // never more than kSlots: one per lending slot
+  std::uint64_t Serial = 0;
 };
 
-// Built in place once and never destroyed (see Store). Its lock is taken
-// around fork, so that a child never finds it held by a thread it does not
-// have (the child then opens connections of its own).
+void BeforeFork();
+void AfterForkInParent();
+void AfterForkInChild();
+
+// Built in place once and never destroyed, so that a static destructor or a
+// thread still running at exit finds it whole.
 Store& TheStore() {
   alignas(Store) static unsigned char room[sizeof(Store)];
   static Store* const store = [] {
     Store* made = ::new (room) Store();
-    ::pthread_atfork([] { TheStore().Lock.lock(); }, [] { TheStore().Lock.unlock(); },
-                     [] { TheStore().Lock.unlock(); });
+    made->Owner = ::getpid();
+    made->Retired.reserve(kSlots);
+    ::pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild);
     return made;
   }();
   return *store;
 }
 
-// Counts the connections taken into use, so that a watch notices a new one.
-// Apart from the store and constant-initialised: asking it takes no guard.
-constinit std::atomic<std::uint64_t> connections{1};
+// Closes each superseded connection that no reader compares through now.
+void Sweep(Store& store) {
+  std::erase_if(store.Retired, [](OpenDatabase& open) {
+    HeadSlot& slot = slots[open.Slot];
+    if (slot.Readers.load(std::memory_order_seq_cst) != 0) return false;
+    open.Db.reset();  // SQLite unmaps the index here
+    slot.Head.store(nullptr, std::memory_order_relaxed);
+    return true;
+  });
+}
 
-void Exec(sqlite3* db, const char* sql) {
+// Takes the connection in use out of use: no reader reaches its head from
+// now on, and it is closed at once or, while a reader still compares, by a
+// later Sweep.
+void Retire(Store& store) {
+  if (!store.Current) return;
+  if (store.Current->Slot < kSlots) {
+    slots[store.Current->Slot].Tag.store(0, std::memory_order_seq_cst);
+    store.Retired.push_back(std::move(*store.Current));  // within the reserved room
+  }
+  store.Current.reset();
+  Sweep(store);
+}
+
+// Lets the connections go without closing them, in a process that did not
+// open them (forked without the store's handlers, or with a reader that
+// never let go): SQLite forbids closing them there. Their mappings stay.
+void Abandon(Store& store) {
+  if (store.Current) store.Retired.push_back(std::move(*store.Current));
+  store.Current.reset();
+  for (OpenDatabase& open : store.Retired) (void)open.Db.release();
+  store.Retired.clear();
+  for (HeadSlot& slot : slots) {
+    slot.Tag.store(0, std::memory_order_relaxed);
+    slot.Readers.store(0, std::memory_order_relaxed);  // only this thread runs here
+  }
+  store.Owner = ::getpid();
+}
+
+// Every connection is closed before a fork. Readers are counted in only for
+// a few loads; one that stays longer (a stopped thread, or this thread
+// interrupted by the signal that forks) is waited for at most a second, and
+// the child then lets its connection go unclosed.
+void BeforeFork() {
+  Store& store = TheStore();
+  store.Lock.lock();
+  if (store.Owner != ::getpid()) return;
+  Retire(store);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!store.Retired.empty() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::yield();
+    Sweep(store);
+  }
+}
+
+void AfterForkInParent() { TheStore().Lock.unlock(); }
+
+void AfterForkInChild() {
+  Store& store = TheStore();
+  Abandon(store);
+  store.Lock.unlock();
+}
+
+void Exec(const std::string& path, sqlite3* db, const char* sql) {
   char* message = nullptr;
   if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : "error";
+    std::string text = message ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
-    Raise(ERR_PathFileAccess, "Settings store: " + text);
+    RaiseStore(path, nullptr, text);
   }
 }
 
@@ -126,79 +228,111 @@ const unsigned char* SharedIndexHead(sqlite3* db) {
   return static_cast<const unsigned char*>(const_cast<const void*>(region));
 }
 
-Statement Prepare(sqlite3* db, const char* sql) {
+Statement Prepare(const std::string& path, sqlite3* db, const char* sql) {
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) RaiseStore(db, "cannot prepare a statement");
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) RaiseStore(path, db, "cannot prepare a statement");
   return Statement(raw);
 }
 
 // Puts the database in write-ahead-log mode; false when it stays in another
 // mode (the pragma answers with the mode in force).
-bool JournalIsWal(sqlite3* db) {
-  Statement s = Prepare(db, "PRAGMA journal_mode=WAL");
+bool JournalIsWal(const std::string& path, sqlite3* db) {
+  Statement s = Prepare(path, db, "PRAGMA journal_mode=WAL");
   const int rc = sqlite3_step(s.get());
-  if (rc != SQLITE_ROW) RaiseStore(db, "cannot choose the journal");
+  if (rc != SQLITE_ROW) RaiseStore(path, db, "cannot choose the journal");
   const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
   return mode && std::string_view(mode) == "wal";
 }
 
-// The database file's identity; {0, 0} when there is none.
-std::pair<dev_t, ino_t> FileIdentity(const std::string& path) {
+// The database file's identity: {0, 0} when there is none, nothing when it
+// cannot be told (the connection in use is kept then).
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {0, 0};
-  return {info.st_dev, info.st_ino};
+  if (io::sys::Stat(path.c_str(), &info) == 0) return std::pair{info.st_dev, info.st_ino};
+  if (errno == ENOENT || errno == ENOTDIR) return std::pair<dev_t, ino_t>{0, 0};
+  return std::nullopt;
 }
 
-std::unique_ptr<OpenDatabase> OpenStore(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+// Creates the store's folder and those above it that are missing.
+void MakeFolders(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  struct stat info {};
+  if (folder.empty() || (io::sys::Stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) return;
+  for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+    const std::string step = folder.substr(0, at);
+    if (io::sys::Mkdir(step.c_str(), 0777) != 0 && errno != EEXIST)
+      RaiseStore(path, nullptr, "cannot create the folder " + step + ": " + std::strerror(errno));
+    if (at == std::string::npos) return;
+  }
+}
+
+OpenDatabase OpenStore(Store& store, const std::string& path) {
+  MakeFolders(path);
   sqlite3* raw = nullptr;
   const int rc =
       sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-  std::unique_ptr<sqlite3, DbCloser> db(raw);
-  if (rc != SQLITE_OK) RaiseStore(raw, "cannot open the database");
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-  const bool wal = JournalIsWal(db.get());
-  Exec(db.get(), "PRAGMA synchronous=NORMAL");
-  Exec(db.get(),
+  OpenDatabase open;
+  open.Db.reset(raw);
+  open.Path = path;
+  if (rc != SQLITE_OK) RaiseStore(path, raw, "cannot open the database");
+  sqlite3* db = open.Db.get();
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // Closing must stay cheap, as it comes before every fork: the log is
+  // checkpointed by the commits (SQLite's automatic checkpoint), not here.
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  const bool wal = JournalIsWal(path, db);
+  Exec(path, db, "PRAGMA synchronous=NORMAL");
+  Exec(path, db,
        "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
        " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
-  auto open = std::make_unique<OpenDatabase>();
-  open->Header = wal ? SharedIndexHead(db.get()) : nullptr;  // without the log's index, every ask reads
-  open->Db = std::move(db);
-  open->Path = path;
-  open->File = FileIdentity(path);
+  open.File = FileIdentity(path).value_or(std::pair<dev_t, ino_t>{0, 0});
+  open.Head = wal ? SharedIndexHead(db) : nullptr;  // without the log's index, every ask reads
+  if (!open.Head) return open;
+  // A free slot lends the head; with none free (readers hold them all),
+  // the connection lends nothing and readers read the store at each ask.
+  for (std::uint64_t s = 0; s < kSlots; ++s) {
+    bool taken = false;
+    for (const OpenDatabase& old : store.Retired) taken = taken || old.Slot == s;
+    if (taken) continue;
+    open.Slot = s;
+    open.Tag = ++store.Serial * kSlots + s;
+    slots[s].Head.store(open.Head, std::memory_order_relaxed);
+    slots[s].Tag.store(open.Tag, std::memory_order_release);
+    break;
+  }
   return open;
 }
 
-sqlite3* Connection(Store& store) {
+// The connection to use now, under the store's lock. A database another
+// process deleted (and perhaps created anew), or a place the environment
+// moved the store to, gets a connection of its own: the old one would
+// neither show nor take what is written.
+void Use(Store& store) {
+  if (store.Owner != ::getpid()) Abandon(store);
+  Sweep(store);
   const std::string path = SettingsStorePath();
-  const pid_t self = getpid();
-  if (store.Owner != self) {
-    // Inherited across fork: SQLite forbids using these connections here, and
-    // closing them would drop locks; they are let go without a word (their
-    // mappings stay, so that readers holding a head still read mapped memory).
-    for (auto& open : store.Open) (void)open.release();
-    store.Open.clear();
-    store.Current = nullptr;
-    store.Owner = self;
+  if (store.Current && store.Current->Path == path) {
+    const auto identity = FileIdentity(path);
+    if (!identity || *identity == store.Current->File) return;
   }
-  // A database another process deleted (and perhaps created anew) is left
-  // for the file now at the path: the old one would neither show nor take
-  // what is written.
-  const auto identity = FileIdentity(path);
-  if (store.Current && store.Current->Path == path && identity == store.Current->File) return store.Current->Db.get();
-  OpenDatabase* found = nullptr;
-  for (const auto& open : store.Open)
-    if (open->Path == path && open->File == identity && identity != std::pair<dev_t, ino_t>{0, 0}) found = open.get();
-  if (!found) {
-    store.Open.reserve(store.Open.size() + 1);
-    store.Open.push_back(OpenStore(path));
-    found = store.Open.back().get();
+  Retire(store);
+  store.Current = OpenStore(store, path);
+}
+
+// Runs `body` with the connection under the store's lock. A connection that
+// failed is closed (the next call opens a new one), so a fault never leaves
+// one half in a transaction or with a broken index.
+template <class Body>
+auto Run(Body body) {
+  Store& store = TheStore();
+  std::lock_guard lock(store.Lock);
+  Use(store);
+  try {
+    return body(*store.Current);
+  } catch (...) {
+    Retire(store);
+    throw;
   }
-  store.Current = found;
-  connections.fetch_add(1, std::memory_order_release);
-  return found->Db.get();
 }
 
 void Bind(sqlite3_stmt* s, int at, const std::string& text) {
@@ -207,20 +341,21 @@ void Bind(sqlite3_stmt* s, int at, const std::string& text) {
 
 // Runs one write in its own immediate transaction.
 void Write(const char* sql, std::initializer_list<const std::string*> values) {
-  Store& store = TheStore();
-  std::lock_guard lock(store.Lock);
-  sqlite3* db = Connection(store);
-  Exec(db, "BEGIN IMMEDIATE");
-  try {
-    Statement s = Prepare(db, sql);
-    int at = 1;
-    for (const auto* v : values) Bind(s.get(), at++, *v);
-    if (sqlite3_step(s.get()) != SQLITE_DONE) RaiseStore(db, "cannot write");
-    Exec(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
+  Run([&](const OpenDatabase& open) {
+    const std::string& path = open.Path;
+    sqlite3* db = open.Db.get();
+    Exec(path, db, "BEGIN IMMEDIATE");
+    try {
+      Statement s = Prepare(path, db, sql);
+      int at = 1;
+      for (const auto* v : values) Bind(s.get(), at++, *v);
+      if (sqlite3_step(s.get()) != SQLITE_DONE) RaiseStore(path, db, "cannot write");
+      Exec(path, db, "COMMIT");
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  });
 }
 
 }  // namespace
@@ -239,20 +374,21 @@ std::string SettingsStorePath() {
 
 std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                        const std::string& Default) {
-  Store& store = TheStore();
-  std::lock_guard lock(store.Lock);
-  sqlite3* db = Connection(store);
-  Statement s = Prepare(db, "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
-  Bind(s.get(), 1, AppName);
-  Bind(s.get(), 2, Section);
-  Bind(s.get(), 3, Key);
-  const int rc = sqlite3_step(s.get());
-  if (rc == SQLITE_ROW) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
-    return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 0)));
-  }
-  if (rc != SQLITE_DONE) RaiseStore(db, "cannot read");
-  return Default;
+  return Run([&](const OpenDatabase& open) {
+    const std::string& path = open.Path;
+    sqlite3* db = open.Db.get();
+    Statement s = Prepare(path, db, "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
+    Bind(s.get(), 1, AppName);
+    Bind(s.get(), 2, Section);
+    Bind(s.get(), 3, Key);
+    const int rc = sqlite3_step(s.get());
+    if (rc == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+      return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 0)));
+    }
+    if (rc != SQLITE_DONE) RaiseStore(path, db, "cannot read");
+    return Default;
+  });
 }
 
 void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
@@ -270,6 +406,14 @@ void DeleteSetting(const std::string& AppName, const std::string& Section, const
     Write("DELETE FROM settings WHERE app = ?1 AND section = ?2", {&AppName, &Section});
   }
 }
+
+namespace detail {
+void CloseSettingsConnections() {
+  Store& store = TheStore();
+  std::lock_guard lock(store.Lock);
+  if (store.Owner == ::getpid()) Retire(store);
+}
+}  // namespace detail
 
 namespace {
 // The header compared word by word, inline: cheaper than a call to memcmp.
@@ -320,39 +464,40 @@ bool SamePlace(const detail::SettingsPlace& place) {
 }
 
 // How the store looks now: the environment that places it, the connection
-// (opened there if need be), the head of its shared index (null: none),
-// copied into `seen`. Taken before the caller reads the store, so that a
-// commit after it shows as a difference at the next comparison.
+// (opened there if need be) with the tag its head is lent under (0: none),
+// and that head copied into `seen`. Taken before the caller reads the
+// store, so that a commit after it shows as a difference at the next
+// comparison. Under the store's lock the head cannot be unmapped.
 struct StoreLook {
   detail::SettingsPlace Place;
-  const unsigned char* Header = nullptr;
-  std::uint64_t Generation = 0;
+  std::uint64_t Tag = 0;
+  const unsigned char* Head = nullptr;
 };
 
 template <std::size_t N>
 StoreLook LookAtStore(unsigned char (&seen)[N]) {
-  Store& store = TheStore();
-  std::lock_guard lock(store.Lock);
-  StoreLook look{TakePlace()};
-  Connection(store);
-  look.Header = store.Current->Header;
-  look.Generation = connections.load(std::memory_order_relaxed);
-  if (look.Header) std::memcpy(seen, look.Header, N);
-  return look;
+  return Run([&](const OpenDatabase& open) {
+    StoreLook look{TakePlace(), open.Tag, open.Tag != 0 ? open.Head : nullptr};
+    if (look.Head) std::memcpy(seen, look.Head, N);
+    return look;
+  });
 }
 }  // namespace
 
 SettingsWatch::SettingsWatch() : place_(std::make_unique<detail::SettingsPlace>()) {}
 SettingsWatch::~SettingsWatch() = default;
 
+// generation_ keeps the tag the head was lent under (0: read at every call);
+// header_ only tells whether there was a head to watch.
 bool SettingsWatch::Changed() {
-  if (header_ && generation_ == connections.load(std::memory_order_acquire) &&
-      SameBytes<kHeaderBytes>(header_, seen_) && SamePlace(*place_))
+  if (header_ &&
+      HeadIsSame(generation_, [&](const unsigned char* head) { return SameBytes<kHeaderBytes>(head, seen_); }) &&
+      SamePlace(*place_))
     return false;
   const StoreLook look = LookAtStore(seen_);
   *place_ = look.Place;
-  header_ = look.Header;
-  generation_ = look.Generation;
+  generation_ = look.Tag;
+  header_ = look.Head;
   return true;
 }
 
@@ -361,34 +506,34 @@ bool SettingsWatch::Changed() {
 namespace detail {
 
 static_assert(std::is_trivially_destructible_v<SettingSwitch>, "a switch must stay usable in static destructors");
+static_assert(std::is_trivially_destructible_v<decltype(slots)>, "the slots must stay usable in static destructors");
 
-// Everything is loaded first and compared only once the sequence count shows
+// Everything is loaded first and used only once the sequence count shows
 // that no refresh overlapped the loads: a torn state never indexes environ.
 bool SettingSwitch::On() {
   const std::uint32_t before = sequence_.load(std::memory_order_acquire);
-  const std::uint64_t generation = generation_.load(std::memory_order_relaxed);
-  const unsigned char* header = header_.load(std::memory_order_relaxed);
-  // Word by word against the mapped head (a mapping is never let go).
-  std::uint64_t differ = header ? 0 : 1;
-  if (header) {
-    for (std::size_t w = 0; w < kWords; ++w) {
-      std::uint64_t now;
-      std::memcpy(&now, header + 8 * w, 8);
-      differ |= now ^ seen_[w].load(std::memory_order_relaxed);
-    }
-  }
+  const std::uint64_t tag = tag_.load(std::memory_order_relaxed);
+  std::uint64_t seen[kWords];
+  for (std::size_t w = 0; w < kWords; ++w) seen[w] = seen_[w].load(std::memory_order_relaxed);
   char** const environment = environment_.load(std::memory_order_relaxed);
   const std::size_t size = environmentSize_.load(std::memory_order_relaxed);
-  const std::size_t slots[2] = {slots_[0].load(std::memory_order_relaxed), slots_[1].load(std::memory_order_relaxed)};
+  const std::size_t places[2] = {slots_[0].load(std::memory_order_relaxed), slots_[1].load(std::memory_order_relaxed)};
   const char* const entries[2] = {entries_[0].load(std::memory_order_relaxed),
                                   entries_[1].load(std::memory_order_relaxed)};
   const bool value = value_.load(std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_acquire);
-  if (differ || (before & 1) != 0 || sequence_.load(std::memory_order_relaxed) != before ||
-      generation != connections.load(std::memory_order_acquire))
-    return Refresh();
-  if (!SamePlace({environment, size, {slots[0], slots[1]}, {entries[0], entries[1]}})) return Refresh();
-  return value;
+  if ((before & 1) != 0 || sequence_.load(std::memory_order_relaxed) != before) return Refresh();
+  if (!SamePlace({environment, size, {places[0], places[1]}, {entries[0], entries[1]}})) return Refresh();
+  const bool same = HeadIsSame(tag, [&](const unsigned char* head) {
+    std::uint64_t differ = 0;
+    for (std::size_t w = 0; w < kWords; ++w) {
+      std::uint64_t now;
+      std::memcpy(&now, head + 8 * w, 8);
+      differ |= now ^ seen[w];
+    }
+    return differ == 0;
+  });
+  return same ? value : Refresh();
 }
 
 // The store's look is taken before the value is read: a commit in between
@@ -408,8 +553,7 @@ bool SettingSwitch::Refresh() {
   const std::uint32_t count = sequence_.load(std::memory_order_relaxed);
   sequence_.store(count + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
-  generation_.store(look.Generation, std::memory_order_relaxed);
-  header_.store(look.Header, std::memory_order_relaxed);
+  tag_.store(look.Tag, std::memory_order_relaxed);
   for (std::size_t w = 0; w < kWords; ++w) {
     std::uint64_t word;
     std::memcpy(&word, seen + 8 * w, 8);

@@ -1,0 +1,220 @@
+// The settings store under failing calls: SQLite's (through a VFS wrapped
+// round the default one) and the store's own (through io::sys).
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/runtime/Settings.h"
+#include "runtime/SettingSwitch.h"
+#include "support/FaultInjection.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+// The methods of SQLite's files that the wrapper can fail, and the answer each gives.
+enum class Method { Open, Read, Write, Sync, Truncate, FileSize, Lock };
+constexpr struct {
+  Method Which;
+  int Answer;
+} kMethods[] = {{Method::Open, SQLITE_CANTOPEN},
+                {Method::Read, SQLITE_IOERR_READ},
+                {Method::Write, SQLITE_FULL},
+                {Method::Sync, SQLITE_IOERR_FSYNC},
+                {Method::Truncate, SQLITE_IOERR_TRUNCATE},
+                {Method::FileSize, SQLITE_IOERR_FSTAT},
+                {Method::Lock, SQLITE_IOERR_LOCK}};
+
+// A file of the wrapper: the default VFS's file follows it in the same room.
+struct WrappedFile {
+  sqlite3_file Base;
+  sqlite3_file* Real;
+};
+
+// The wrapping VFS: every call goes to the default one, but the Nth call
+// of the armed method answers the armed error instead. Static: a
+// connection may outlive the test that opened it.
+sqlite3_vfs* underlying = nullptr;
+sqlite3_vfs wrapper{};
+sqlite3_io_methods methods{};
+std::atomic<Method> armed{Method::Open};
+std::atomic<long> nth{0}, seen{0};  // nth 0: nothing armed
+int answer = SQLITE_IOERR;
+
+bool Fails(Method method) { return nth.load() != 0 && armed.load() == method && seen.fetch_add(1) + 1 == nth.load(); }
+
+sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<WrappedFile*>(file)->Real; }
+
+int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+  auto* wrapped = reinterpret_cast<WrappedFile*>(file);
+  wrapped->Real = reinterpret_cast<sqlite3_file*>(wrapped + 1);
+  wrapped->Base.pMethods = nullptr;
+  if (Fails(Method::Open)) return answer;
+  const int rc = underlying->xOpen(underlying, name, wrapped->Real, flags, outFlags);
+  if (wrapped->Real->pMethods) wrapped->Base.pMethods = &methods;  // SQLite closes it then, even after a failure
+  return rc;
+}
+
+void Install() {
+  underlying = sqlite3_vfs_find(nullptr);
+  wrapper = *underlying;
+  wrapper.zName = "qm-faults";
+  wrapper.szOsFile = static_cast<int>(sizeof(WrappedFile)) + underlying->szOsFile;
+  wrapper.xOpen = &Open;
+  methods.iVersion = 3;
+  methods.xClose = [](sqlite3_file* f) { return Real(f)->pMethods->xClose(Real(f)); };
+  methods.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 at) {
+    return Fails(Method::Read) ? answer : Real(f)->pMethods->xRead(Real(f), b, n, at);
+  };
+  methods.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 at) {
+    return Fails(Method::Write) ? answer : Real(f)->pMethods->xWrite(Real(f), b, n, at);
+  };
+  methods.xTruncate = [](sqlite3_file* f, sqlite3_int64 size) {
+    return Fails(Method::Truncate) ? answer : Real(f)->pMethods->xTruncate(Real(f), size);
+  };
+  methods.xSync = [](sqlite3_file* f, int flags) {
+    return Fails(Method::Sync) ? answer : Real(f)->pMethods->xSync(Real(f), flags);
+  };
+  methods.xFileSize = [](sqlite3_file* f, sqlite3_int64* size) {
+    return Fails(Method::FileSize) ? answer : Real(f)->pMethods->xFileSize(Real(f), size);
+  };
+  methods.xLock = [](sqlite3_file* f, int level) {
+    return Fails(Method::Lock) ? answer : Real(f)->pMethods->xLock(Real(f), level);
+  };
+  methods.xUnlock = [](sqlite3_file* f, int level) { return Real(f)->pMethods->xUnlock(Real(f), level); };
+  methods.xCheckReservedLock = [](sqlite3_file* f, int* out) {
+    return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
+  };
+  methods.xFileControl = [](sqlite3_file* f, int op, void* arg) {
+    return Real(f)->pMethods->xFileControl(Real(f), op, arg);
+  };
+  methods.xSectorSize = [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); };
+  methods.xDeviceCharacteristics = [](sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); };
+  methods.xShmMap = [](sqlite3_file* f, int region, int size, int extend, void volatile** out) {
+    return Real(f)->pMethods->xShmMap(Real(f), region, size, extend, out);
+  };
+  methods.xShmLock = [](sqlite3_file* f, int offset, int n, int flags) {
+    return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
+  };
+  methods.xShmBarrier = [](sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); };
+  methods.xShmUnmap = [](sqlite3_file* f, int remove) { return Real(f)->pMethods->xShmUnmap(Real(f), remove); };
+  methods.xFetch = [](sqlite3_file* f, sqlite3_int64 at, int n, void** out) {
+    return Real(f)->pMethods->xFetch(Real(f), at, n, out);
+  };
+  methods.xUnfetch = [](sqlite3_file* f, sqlite3_int64 at, void* p) {
+    return Real(f)->pMethods->xUnfetch(Real(f), at, p);
+  };
+  sqlite3_vfs_register(&wrapper, 1);
+}
+
+void Uninstall() {
+  sqlite3_vfs_register(underlying, 1);
+  sqlite3_vfs_unregister(&wrapper);
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// The store in a folder of its own for one test, with a hang bounded.
+class SettingsFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* was = std::getenv("XDG_CONFIG_HOME");
+    saved_ = was ? was : "";
+    setenv("XDG_CONFIG_HOME", config_.Path().c_str(), 1);
+    alarm(60);
+  }
+  void TearDown() override {
+    alarm(0);
+    setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
+  }
+
+  // A job that either works or raises the store's error naming its file.
+  static void ExpectCleanEnd(const std::function<void()>& job) {
+    try {
+      job();
+    } catch (const qm::Error& e) {
+      EXPECT_EQ(e.Number(), qm::ERR_PathFileAccess);
+      EXPECT_NE(e.Description().find(qm::SettingsStorePath()), std::string::npos) << e.Description();
+    }
+  }
+
+  qm::test::ScratchDir config_;
+  std::string saved_;
+};
+
+const std::function<void()> kJobs[] = {
+    [] { qm::SaveSetting("Faults", "job", "k", "v"); },
+    [] { (void)qm::GetSetting("Faults", "kept", "k0"); },
+    [] { qm::DeleteSetting("Faults", "job", "k"); },
+};
+
+// Each failure of SQLite's calls, at each of its places in a job, on a
+// connection opened for the job and on one already open: the job works or
+// raises the store's error, what was saved before stays, and the failed
+// connection's descriptors are released.
+TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
+  Install();
+  qm::detail::CloseSettingsConnections();  // the store's next connection goes through the wrapper
+  for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", "k" + std::to_string(k), std::string(k * 3000, 'x'));
+  const int descriptors = OpenDescriptors();
+  int runs = 0;
+  for (const auto& method : kMethods) {
+    for (const bool fresh : {true, false}) {
+      for (const auto& job : kJobs) {
+        for (long n = 1;; ++n) {
+          ASSERT_LT(n, 200) << "no end to the calls";
+          if (fresh) qm::detail::CloseSettingsConnections();
+          answer = method.Answer;
+          armed = method.Which;
+          seen = 0;
+          nth = n;
+          ExpectCleanEnd(job);
+          nth = 0;
+          ++runs;
+          for (int k = 0; k < 3; ++k)
+            ASSERT_EQ(qm::GetSetting("Faults", "kept", "k" + std::to_string(k)), std::string(k * 3000, 'x'));
+          ASSERT_LE(OpenDescriptors(), descriptors);
+          if (seen < n) break;  // the job ran past every such call
+        }
+      }
+    }
+  }
+  EXPECT_GT(runs, 100);
+  qm::detail::CloseSettingsConnections();
+  Uninstall();
+}
+
+// The store's own calls (the folder it creates, the file it looks at),
+// failed one by one with an I/O error.
+TEST_F(SettingsFaults, FailedCallOfTheSystemEndsCleanly) {
+  const std::string root = config_.Path().string();
+  for (const auto& job : kJobs) {
+    for (long n = 1;; ++n) {
+      ASSERT_LT(n, 50);
+      setenv("XDG_CONFIG_HOME", (root + "/" + std::to_string(n) + "/deeper").c_str(), 1);
+      qm::test::FailNthCall fault(n, EIO);
+      ExpectCleanEnd(job);
+      if (!fault.Fired()) {
+        EXPECT_GT(n, 3) << "the folder and the file are looked at through io::sys";
+        break;
+      }
+    }
+  }
+  qm::SaveSetting("Faults", "after", "k", "v");
+  EXPECT_EQ(qm::GetSetting("Faults", "after", "k"), "v");
+}
+
+}  // namespace
