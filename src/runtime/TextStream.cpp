@@ -236,24 +236,29 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   }
   s.file_.Reset(fd);
   if (reading) {
-    // Only as many bytes as it takes to tell a byte-order mark, so that a
-    // pipe or a terminal is not waited on for more; what follows the mark
-    // is the first text read.
+    // A file is read from where the text starts, after the byte-order mark.
+    // A pipe or a terminal gives only as many bytes as it takes to tell the
+    // mark (so it is not waited on for more), and what follows the mark is
+    // the first text read.
+    struct stat info {};
+    s.seekable_ = io::sys::Fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     unsigned char head[3] = {0, 0, 0};
     std::size_t n = 0;
-    do {
-      const ssize_t got = io::sys::Read(fd, head + n, sizeof head - n);
-      if (got < 0) {
-        s.closed_ = true;
-        RaiseIoError(errno, path);
-      }
-      if (got == 0) {
-        s.eof_ = true;
-        break;
-      }
-      n += static_cast<std::size_t>(got);
-    } while (PartOfAMark(head, n));
-    s.fileRead_ = n;
+    ssize_t got = 0;
+    if (s.seekable_) {
+      got = io::sys::PReadFull(fd, head, sizeof head, 0);
+      n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    } else {
+      do {
+        got = io::sys::Read(fd, head + n, sizeof head - n);
+        if (got > 0) n += static_cast<std::size_t>(got);
+      } while (got > 0 && PartOfAMark(head, n));
+      s.eof_ = got == 0;
+    }
+    if (got < 0) {
+      s.closed_ = true;
+      RaiseIoError(errno, path);
+    }
     std::size_t skip = 0;
     if (n >= 2 && head[0] == 0xFF && head[1] == 0xFE && format != TextFormat::ASCII) {
       s.unicode_ = true;
@@ -263,6 +268,11 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
     } else if (n == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
       skip = 3;
     }
+    if (s.seekable_) {
+      s.fileRead_ = skip;
+      return stream;
+    }
+    s.fileRead_ = n;
     const char* text = reinterpret_cast<const char*>(head) + skip;
     if (s.unicode_) {
       s.pendingBytes_.assign(text, n - skip);
@@ -369,7 +379,8 @@ bool TextStream::Fill() {
 }
 
 std::size_t TextStream::Impl::ReadFile(char* into, std::size_t size) {
-  const ssize_t n = io::sys::Read(file_.Get(), into, size);
+  const ssize_t n = seekable_ ? io::sys::PRead(file_.Get(), into, size, static_cast<off_t>(fileRead_))
+                              : io::sys::Read(file_.Get(), into, size);
   if (n < 0) RaiseIoError(errno, path_);
   if (n == 0) eof_ = true;
   fileRead_ += static_cast<std::uint64_t>(n);

@@ -41,7 +41,8 @@ struct TextStream::Impl {
     int fd_ = -1;
   };
   Descriptor file_;
-  std::uint64_t fileRead_ = 0;                   // bytes read from file_ so far
+  std::uint64_t fileRead_ = 0;                   // where file_ is read next: bytes read from it so far
+  bool seekable_ = false;                        // a regular file, read at fileRead_ (PRead)
   std::unique_ptr<io::AtomicFile> replacement_;  // writing a file as a whole
   std::string path_;
   IOMode mode_ = IOMode::ForReading;
@@ -67,8 +68,9 @@ struct TextStream::Impl {
   // before a fork belongs, in the child, to the parent.
   std::uint64_t generation_ = io::Executor::Generation();
 
-  // One read of the file, of at most `size` bytes (a pipe or terminal gives
-  // what it has); 0 at its end, which the stream then keeps to. Raises 57.
+  // One read of the file, of at most `size` bytes from fileRead_ on (a pipe
+  // or terminal gives what it has); 0 at its end, which the stream then
+  // keeps to. Raises 57.
   std::size_t ReadFile(char* into, std::size_t size);
   bool Inherited() const { return !memory_ && generation_ != io::Executor::Generation(); }
   // Lets an inherited file go: the parent's unwritten text is dropped
