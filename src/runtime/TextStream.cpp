@@ -218,11 +218,11 @@ std::shared_ptr<TextStream> TextStream::Open(const std::string& path, IOMode mod
   const bool special = exists && !S_ISREG(target.st_mode);
   if (mode == IOMode::ForWriting && !special) {
     try {
-      stream->impl_->replacement_ = std::make_unique<io::AtomicFile>(path);
-      stream->impl_->unicode_ = format == TextFormat::Unicode;
-      if (stream->impl_->unicode_) stream->impl_->replacement_->Write("\xFF\xFE");
+      s.replacement_ = std::make_unique<io::AtomicFile>(path);
+      s.unicode_ = format == TextFormat::Unicode;
+      if (s.unicode_) s.replacement_->Write("\xFF\xFE");
     } catch (const std::filesystem::filesystem_error& e) {
-      stream->impl_->closed_ = true;
+      s.closed_ = true;
       RaiseOpenError(e.code().value(), path, false);
     }
     return stream;
@@ -574,7 +574,13 @@ void TextStream::Flush() {
     // Straight to the file, nothing kept in a buffer of the C library's. A
     // write that fails keeps what it did not write, for the next try.
     std::string& out = impl_->unwritten_;
-    out += impl_->unicode_ ? EncodeUtf16(impl_->buffer_) : impl_->buffer_;
+    if (impl_->unicode_) {
+      out += EncodeUtf16(impl_->buffer_);
+    } else if (out.empty()) {
+      out.swap(impl_->buffer_);  // no copy; each string keeps its room
+    } else {
+      out += impl_->buffer_;
+    }
     impl_->buffer_.clear();
     std::size_t done = 0;
     while (done < out.size()) {

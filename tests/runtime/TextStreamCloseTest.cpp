@@ -1,7 +1,9 @@
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 
+#include "io/System.h"
 #include "quillmark/runtime/TextStream.h"
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
@@ -47,6 +49,31 @@ TEST(TextStreamClose, AFailureAtCloseKeepsTheOldFile) {
     EXPECT_EQ(Entries(dir.Path()), 1);
     EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
   }
+}
+
+// An append that fails halfway (a short write, then a full disk) raises 61;
+// what was not written goes out with the next write, once.
+TEST(TextStreamClose, AnAppendThatFailsHalfwayGoesOnWhereItStopped) {
+  struct ShortThenFull : qm::io::sys::Faults {
+    int Writes = 0;
+    int Before(qm::io::sys::Call call) noexcept override {
+      if (call != qm::io::sys::Call::Write) return 0;
+      ++Writes;
+      return Writes == 1 ? kShort : Writes == 2 ? ENOSPC : 0;
+    }
+  } faults;
+  qm::test::ScratchDir dir;
+  const fs::path file = dir / "log.txt";
+  qm::test::WriteFile(file, "old\r\n");
+  auto a = TextStream::Open(file.string(), IOMode::ForAppending);
+  const std::string line(100000, 'a');  // more than a buffer: written at once
+  qm::io::sys::SetFaults(&faults);
+  const int raised = ErrorOf([&] { a->WriteLine(line); });
+  qm::io::sys::SetFaults(nullptr);
+  EXPECT_EQ(raised, 61);
+  a->WriteLine("b");
+  a->Close();
+  EXPECT_EQ(qm::test::ReadFile(file), "old\r\n" + line + "\r\nb\r\n");
 }
 
 }  // namespace
