@@ -12,15 +12,18 @@
 // ask reads the store.
 //
 // The kept state is published under a sequence count (a seqlock): a reader
-// that overlaps a refresh sees the count change and refreshes itself. The
+// that overlaps a refresh sees the count change and refreshes itself. One
+// thread publishes at a time; the mark it holds names its process, so that
+// a child forked mid-refresh takes the mark over and keeps publishing. The
 // object is constant-initialised and trivially destructible, so that it can
 // be asked at any time of a process's life, static destructors included.
+
+#include <sys/types.h>
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string_view>
 
 namespace qm::detail {
@@ -43,7 +46,7 @@ class SettingSwitch {
   bool Refresh();
 
   std::string_view app_, section_, key_, on_;
-  std::mutex refresh_;                      // one refresh at a time
+  std::atomic<pid_t> refresher_{0};         // the process whose thread refreshes now; 0: none
   std::atomic<std::uint32_t> sequence_{0};  // odd while the state below is written
   std::atomic<std::uint64_t> tag_{0};       // the lent head compared; 0: never read, or no index (read at every ask)
   std::array<std::atomic<std::uint64_t>, kWords> seen_{};

@@ -166,14 +166,11 @@ void Retire(Store& store) {
 // open them (forked without the store's handlers, or with a reader that
 // never let go): SQLite forbids closing them there. Their mappings stay.
 void Abandon(Store& store) {
-  if (store.Current) store.Retired.push_back(std::move(*store.Current));
+  if (store.Current) (void)store.Current->Db.release();
   store.Current.reset();
   for (OpenDatabase& open : store.Retired) (void)open.Db.release();
   store.Retired.clear();
-  for (HeadSlot& slot : slots) {
-    slot.Tag.store(0, std::memory_order_relaxed);
-    slot.Readers.store(0, std::memory_order_relaxed);  // only this thread runs here
-  }
+  for (HeadSlot& slot : slots) slot.Tag.store(0, std::memory_order_relaxed);
   store.Owner = ::getpid();
 }
 
@@ -197,6 +194,8 @@ void AfterForkInParent() { TheStore().Lock.unlock(); }
 
 void AfterForkInChild() {
   Store& store = TheStore();
+  // Only this thread runs here: a count left by a parent's thread is void.
+  for (HeadSlot& slot : slots) slot.Readers.store(0, std::memory_order_relaxed);
   Abandon(store);
   store.Lock.unlock();
 }
@@ -539,18 +538,26 @@ bool SettingSwitch::On() {
 // The store's look is taken before the value is read: a commit in between
 // shows as a difference at the next ask. A failed read publishes nothing.
 bool SettingSwitch::Refresh() {
-  // One refresh at a time. A thread that cannot have the lock (another
-  // refreshes, or a parent's thread held it at a fork) reads the store
-  // itself and answers without publishing.
-  std::unique_lock mine(refresh_, std::try_to_lock);
-  if (!mine.owns_lock())
+  // One refresh at a time, marked with the refreshing process's id: a mark
+  // that a parent's thread left at a fork is taken over in the child. A
+  // thread that finds another thread of its process refreshing reads the
+  // store itself and answers without publishing.
+  const pid_t self = ::getpid();
+  pid_t holder = 0;
+  if (!refresher_.compare_exchange_strong(holder, self, std::memory_order_acquire) &&
+      (holder == self || !refresher_.compare_exchange_strong(holder, self, std::memory_order_acquire)))
     return EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
+  struct Unmark {
+    std::atomic<pid_t>& Mark;
+    ~Unmark() { Mark.store(0, std::memory_order_release); }
+  } unmark{refresher_};
   unsigned char seen[kWords * 8] = {};
   const StoreLook look = LookAtStore(seen);
   const bool value =
       EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
 
-  const std::uint32_t count = sequence_.load(std::memory_order_relaxed);
+  // Even: a publication that a fork cut short leaves the count odd.
+  const std::uint32_t count = sequence_.load(std::memory_order_relaxed) & ~1U;
   sequence_.store(count + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
   tag_.store(look.Tag, std::memory_order_relaxed);
