@@ -41,14 +41,15 @@ struct SettingsPlace;
 /// (the "-shm" file beside the database) has its header rewritten by every
 /// commit; the watch compares it with a copy, in the shared memory that
 /// SQLite itself maps for the store's connection (the library never opens
-/// SQLite's files itself), which stays open as long as the process runs. Where there is no such
-/// index, every call answers true. A change of the environment that moves
-/// the store (XDG_CONFIG_HOME, HOME) answers true at the next call (entries
-/// are compared by address: only text rewritten in place in a buffer given
-/// to putenv goes unseen). A
-/// database that another process deletes and creates anew while this one
-/// runs is read (and written) from its new file at the next read, but the
-/// watch only sees commits to the file it mapped. One watch serves one thread.
+/// SQLite's files itself) while the store's connection is open; when the
+/// store closes it (before a fork, or for a database created anew) the next
+/// call answers true. Where there is no such index, every call answers true.
+/// A change of the environment that moves the store (XDG_CONFIG_HOME, HOME)
+/// answers true at the next call (entries are compared by address: only text
+/// rewritten in place in a buffer given to putenv goes unseen). A database
+/// that another process deletes and creates anew while this one runs is read
+/// (and written) from its new file at the next settings call, after which
+/// the watch compares the new file's index. One watch serves one thread.
 class QUILLMARK_EXPORT SettingsWatch {
  public:
   SettingsWatch();
