@@ -11,6 +11,7 @@
 #include <new>
 #include <system_error>
 
+#include "frame/FileErrors.h"
 #include "io/System.h"
 
 namespace qm::compression {
@@ -254,6 +255,9 @@ zip_int64_t ArchiveFile::Handle(void* data, zip_uint64_t length, zip_source_cmd_
       if (!Flush()) return -1;
       try {
         output_->Commit();  // synced, then renamed over the old archive
+      } catch (const frame::FolderNotSynced& e) {
+        unsyncedFolder_ = e.code().value();
+        return Fail(ZIP_ER_WRITE, unsyncedFolder_);
       } catch (...) {
         return Fail(ZIP_ER_WRITE, SystemErrorOf(std::current_exception()));
       }

@@ -39,6 +39,9 @@ class ArchiveFile {
   /// A libzip source over this file (to zip_open_from_source); the object
   /// must outlive the archive handle, which frees only the source.
   zip_source_t* Source(zip_error_t* error);
+  /// The errno of a commit that put the new archive in place but could not
+  /// sync its folder (libzip was told the commit failed); 0 otherwise.
+  int UnsyncedFolder() const noexcept { return unsyncedFolder_; }
 
  private:
   static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
@@ -62,6 +65,7 @@ class ArchiveFile {
   std::uint64_t bufferStart_ = 0;
   std::uint64_t writeAt_ = 0;
   std::uint64_t end_ = 0;  // the length of the new archive so far
+  int unsyncedFolder_ = 0;
 };
 
 /// A libzip source that reads the file at `path` through io::sys, in place of

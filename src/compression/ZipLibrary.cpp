@@ -266,6 +266,10 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     if (writingFailed_) return Fail(ZE_Aborted, archivePath, "stopped by the progress callback; left as it was");
     if (DeflatedMember* member = deflated.FirstFailure())
       return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
+    if (const int error = file.UnsyncedFolder())
+      return Fail(ResultOf(archive.get()), archivePath,
+                  "the new archive is in place, but its folder could not be synced (" +
+                      std::string(std::strerror(error)) + "): a crash soon after could bring back the old one");
     return failed(archivePath, "cannot be written");
   }
   (void)archive.release();  // zip_close freed it; the archive was synced before it replaced the old one

@@ -26,10 +26,13 @@ int Run(const Invocation& call) {
   }
   try {
     root->Save(out);
-  } catch (const Error&) {
-    const std::string why = WhyNotWritable(out);
-    throw Trouble(why.empty() ? "could not save " + out + " (writing it failed; the old file, if any, is unchanged)"
-                              : why);
+  } catch (const Error& e) {
+    if (const std::string why = WhyNotWritable(out); !why.empty()) throw Trouble(why);
+    // Only the folder's sync failed: the file written is there.
+    if (e.Description().find("new file is in place") != std::string::npos)
+      throw Trouble("saved " + out +
+                    ", but its folder could not be synced: a crash soon after could bring back the old file");
+    throw Trouble("could not save " + out + " (writing it failed; the old file, if any, is unchanged)");
   }
   std::cout << in << ": root element <" << root->Name() << "> with " << root->ChildCount()
             << " child elements; saved to " << out << '\n';

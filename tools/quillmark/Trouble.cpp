@@ -33,6 +33,23 @@ std::string WhyNotWritable(std::string_view output) {
   return {};
 }
 
+namespace {
+
+// Whether the library's description names `file` ("Device I/O error: out.z",
+// "... error: out.z: the workbook ..."), as the library's file errors do.
+bool Names(const Error& e, std::string_view file) {
+  if (file.empty()) return false;
+  const std::string& words = e.Description();
+  const std::string named = ": " + std::string(file);
+  for (auto at = words.find(named); at != std::string::npos; at = words.find(named, at + 1)) {
+    const std::size_t end = at + named.size();
+    if (end == words.size() || std::string_view(" :(").find(words[end]) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string Coded(const Error& e) { return " (error " + std::to_string(e.Number()) + ": " + e.Description() + ")"; }
 
 std::string Explain(const Error& e, std::initializer_list<std::string_view> inputs, std::string_view output) {
@@ -46,6 +63,11 @@ std::string Explain(const Error& e, std::initializer_list<std::string_view> inpu
     if (words.empty() && e.Number() == 61) words = "cannot write " + std::string(output) + ": the disk is full";
   }
   if (words.empty()) {
+    // A failure the library said of a file (a failed write names the file
+    // written) is told in its words.
+    bool named = Names(e, output);
+    for (const auto input : inputs) named = named || Names(e, input);
+    if (named) return e.Description() + " (error " + std::to_string(e.Number()) + ")";
     const std::string_view file = inputs.size() > 0 ? *inputs.begin() : output;
     return std::string(file) + ": " + e.Description() + " (error " + std::to_string(e.Number()) + ")";
   }

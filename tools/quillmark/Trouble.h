@@ -20,7 +20,9 @@ class Trouble : public std::runtime_error {
 
 /// What went wrong with which file: the first input that is missing, a
 /// folder or unreadable, else an output whose folder is missing or not
-/// writable, else the error's own description with the first file named;
+/// writable, else the error's own description when it names one of the
+/// files (as a failed write names the file written), else that description
+/// with the first file named;
 /// followed by the error's
 /// number and text, e.g. "in.dat does not exist (error 53: File not found)".
 std::string Explain(const Error& e, std::initializer_list<std::string_view> inputs, std::string_view output = {});
