@@ -10,8 +10,8 @@
 /// Loading raises what qm::LoadPicture raises (53, 70, 75 for a file that
 /// cannot be read; 481 "Invalid picture: ..." for bytes that are no picture);
 /// writing raises what mdlIntelJPEGLibrary::SaveJPG raises (26001, with the
-/// JPEG layer's code, for a quality outside 1 to 100 or a file that cannot be
-/// written), except that a missing folder raises 76 "Path not found:
+/// JPEG layer's code and the file's name, for a quality outside 1 to 100 or a
+/// file that cannot be written), except that a missing folder raises 76 "Path not found:
 /// <folder>" with errc::not_found, as every typed job does. A file replaced
 /// keeps its permissions, and a failed write leaves
 /// it as it was.
