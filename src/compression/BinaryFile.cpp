@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -10,6 +9,9 @@
 
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/Executor.h"
+#include "io/Lane.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -25,49 +27,59 @@ namespace {
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+InputFile::InputFile(const std::string& path)
+    : fd_(io::sys::Open(path.c_str(), O_RDONLY)), generation_(io::Executor::Generation()) {
   if (fd_ < 0) frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess, errno);
   struct stat info {};
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) Raise(ERR_PathFileAccess);
-  if (info.st_size > std::numeric_limits<std::int32_t>::max()) Raise(ERR_Overflow);
+  const bool regular = io::sys::Fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  if (!regular || info.st_size > std::numeric_limits<std::int32_t>::max()) {
+    io::sys::Close(fd_);  // the destructor does not run for a constructor that raises
+    Raise(regular ? ERR_Overflow : ERR_PathFileAccess);
+  }
   size_ = static_cast<std::size_t>(info.st_size);
 }
 
 InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) io::sys::Close(fd_);
 }
 
 std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t got = ::read(fd_, buffer.data() + done, buffer.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) Raise(ERR_DeviceIO);
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
+  if (generation_ != io::Executor::Generation()) io::RaiseInherited();
+  const ssize_t got = io::sys::PReadFull(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset_));
+  if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
+  offset_ += static_cast<std::uint64_t>(got);
+  return static_cast<std::size_t>(got);
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(const std::string& path) : path_(path), generation_(io::Executor::Generation()) {
   try {
     file_ = std::make_unique<io::AtomicFile>(path, io::AtomicFile::Replace::Name);
   } catch (const std::filesystem::filesystem_error& e) {
-    ::unlink(path.c_str());
+    io::sys::Unlink(path.c_str());
     const int error = e.code().value();
     frame::RaiseErrno(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess, error);
   }
 }
 
-OutputFile::OutputFile(std::unique_ptr<io::AtomicFile> file) : file_(std::move(file)) {}
+OutputFile::OutputFile(std::unique_ptr<io::AtomicFile> file)
+    : file_(std::move(file)), generation_(io::Executor::Generation()) {}
 
 OutputFile::~OutputFile() {
   if (!file_) return;
+  if (Inherited()) {
+    // The parent's output: its temporary is only let go of here (AtomicFile
+    // closes the child's copy of the descriptor), and the old file stays.
+    file_.reset();
+    return;
+  }
   file_->Discard();
-  if (!path_.empty()) ::unlink(path_.c_str());
+  if (!path_.empty()) io::sys::Unlink(path_.c_str());
 }
 
+bool OutputFile::Inherited() const noexcept { return generation_ != io::Executor::Generation(); }
+
 void OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  if (Inherited()) io::RaiseInherited();
   try {
     file_->Write(bytes.data(), bytes.size());
   } catch (const std::filesystem::filesystem_error& e) {
@@ -76,6 +88,7 @@ void OutputFile::Write(std::span<const std::uint8_t> bytes) {
 }
 
 void OutputFile::Close() {
+  if (Inherited()) io::RaiseInherited();
   try {
     file_->Commit();
     file_.reset();

@@ -1,6 +1,12 @@
 #pragma once
 // Binary files for the compression operations, raising the run-time's file
 // errors.
+//
+// In a child process after fork, a file opened before the fork is the
+// parent's: reads, writes and Close raise 75 (io::RaiseInherited), and
+// release only closes the child's copy of the descriptor; nothing is
+// published or removed. The input is read at an offset of its own (pread),
+// so no other process sharing the descriptor moves it.
 
 #include <cstdint>
 #include <memory>
@@ -24,12 +30,15 @@ class InputFile {
 
   /// The file's length when it was opened.
   std::size_t Size() const { return size_; }
-  /// Reads up to `buffer.size()` bytes; fewer only at the end of the file. 57 on failure.
+  /// Reads up to `buffer.size()` bytes from where the last read ended; fewer
+  /// only at the end of the file. 57 on failure.
   std::size_t Read(std::span<std::uint8_t> buffer);
 
  private:
   int fd_ = -1;
   std::size_t size_ = 0;
+  std::uint64_t offset_ = 0;      // where the next read starts
+  std::uint64_t generation_ = 0;  // the executor's, when opened
 };
 
 /// A new file that takes the place of whatever had its name. The bytes go to
@@ -54,8 +63,11 @@ class OutputFile {
   void Close();
 
  private:
+  bool Inherited() const noexcept;
+
   std::string path_;
   std::unique_ptr<io::AtomicFile> file_;
+  std::uint64_t generation_ = 0;  // the executor's, when made
 };
 
 /// The whole of a file (see InputFile for its errors).

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -13,7 +12,10 @@
 #include <mutex>
 #include <new>
 
+#include "io/AfterFork.h"
 #include "io/Executor.h"
+#include "io/Lane.h"
+#include "io/System.h"
 
 namespace qm::compression {
 
@@ -58,8 +60,7 @@ int ReadToEnd(int fd, bool regular, std::size_t expected, std::size_t limit, std
       capacity = grown;
     }
     const std::size_t asked = capacity - size;
-    const ssize_t got = ::read(fd, bytes.get() + size, asked);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = io::sys::Read(fd, bytes.get() + size, asked);
     if (got < 0) return errno;
     if (got == 0) return 0;
     size += static_cast<std::size_t>(got);
@@ -71,7 +72,7 @@ int ReadToEnd(int fd, bool regular, std::size_t expected, std::size_t limit, std
 
 DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& deflater) {
   DeflatedFile file;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = io::sys::Open(path.c_str(), O_RDONLY);
   if (fd < 0) {
     file.ZipError = ZIP_ER_OPEN;
     file.SystemError = errno;
@@ -83,7 +84,7 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
   struct stat now {};
   std::size_t size = 0;
   std::unique_ptr<std::uint8_t[]> bytes;
-  int readError = ::fstat(fd, &now) != 0 ? errno : now.st_size > maxSize ? EFBIG : 0;
+  int readError = io::sys::Fstat(fd, &now) != 0 ? errno : now.st_size > maxSize ? EFBIG : 0;
   if (readError == 0) {
     try {
       // Files of /proc and /sys say they are regular and empty, and read short before their end.
@@ -91,11 +92,11 @@ DeflatedFile ReadAndDeflate(const std::string& path, off_t maxSize, Deflater& de
       readError = ReadToEnd(fd, regular, static_cast<std::size_t>(std::max<off_t>(now.st_size, 0)),
                             static_cast<std::size_t>(maxSize), bytes, size);
     } catch (const std::bad_alloc&) {
-      ::close(fd);
+      io::sys::Close(fd);
       throw;
     }
   }
-  ::close(fd);
+  io::sys::Close(fd);
   if (readError != 0) {
     file.ZipError = ZIP_ER_READ;
     file.SystemError = readError;
@@ -129,7 +130,7 @@ struct DeflatePool::Shared {
   const off_t MaxFileSize;
   const std::uint64_t MemoryLimit;
 
-  std::mutex Mutex;
+  std::mutex Lock;
   std::condition_variable Changed;
   std::vector<Entry> Entries;  // fixed once the helpers are posted
   std::size_t Next = 0;        // helpers look for work from here
@@ -142,12 +143,12 @@ struct DeflatePool::Shared {
 // files until none is left (or the pool stops).
 void DeflatePool::RunHelper(const std::shared_ptr<Shared>& shared) noexcept {
   {
-    std::lock_guard lock(shared->Mutex);
+    std::lock_guard lock(shared->Lock);
     if (shared->Stopping) return;
     ++shared->Running;
   }
   shared->Help();
-  std::lock_guard lock(shared->Mutex);
+  std::lock_guard lock(shared->Lock);
   --shared->Running;
   shared->Changed.notify_all();
 }
@@ -159,7 +160,7 @@ void DeflatePool::Shared::Help() noexcept {
   } catch (const std::bad_alloc&) {
     return;  // the writer does the work
   }
-  std::unique_lock lock(Mutex);
+  std::unique_lock lock(Lock);
   for (;;) {
     while (Next < Entries.size() && Entries[Next].Status != State::Planned) ++Next;
     if (Stopping || Next == Entries.size()) return;
@@ -188,15 +189,29 @@ void DeflatePool::Shared::Help() noexcept {
 }
 
 DeflatePool::DeflatePool(int level, off_t maxFileSize, unsigned helpers, std::uint64_t memoryLimit)
-    : helpers_(helpers), shared_(std::make_shared<Shared>(level, maxFileSize, memoryLimit)), writerDeflater_(level) {}
+    : helpers_(helpers),
+      generation_(io::Executor::Generation()),
+      shared_(std::make_shared<Shared>(level, maxFileSize, memoryLimit)),
+      writerDeflater_(level) {}
 
 DeflatePool::~DeflatePool() {
+  if (Inherited()) {
+    // The parent's helpers: never waited for.
+    io::LetGoInChild(shared_);
+    return;
+  }
   // Helpers that have begun stop at their next file; queued ones will find
   // the pool stopped and hold only the shared block.
-  std::unique_lock lock(shared_->Mutex);
+  std::unique_lock lock(shared_->Lock);
   shared_->Stopping = true;
   shared_->Changed.notify_all();
   shared_->Changed.wait(lock, [&] { return shared_->Running == 0; });
+}
+
+bool DeflatePool::Inherited() const noexcept { return generation_ != io::Executor::Generation(); }
+
+void DeflatePool::CheckOwn() const {
+  if (Inherited()) io::RaiseInherited();
 }
 
 unsigned DeflatePool::HelpersForThisMachine() {
@@ -205,6 +220,7 @@ unsigned DeflatePool::HelpersForThisMachine() {
 }
 
 std::size_t DeflatePool::Plan(std::string path, off_t expectedSize) {
+  CheckOwn();
   Shared::Entry entry;
   entry.Path = std::move(path);
   entry.Weight = static_cast<std::uint64_t>(std::max<off_t>(expectedSize, 0));
@@ -213,6 +229,7 @@ std::size_t DeflatePool::Plan(std::string path, off_t expectedSize) {
 }
 
 void DeflatePool::Start() {
+  CheckOwn();
   const std::size_t files = shared_->Entries.size();
   const auto wanted = std::min<std::size_t>(helpers_, files > 1 ? files : 0);
   for (std::size_t i = 0; i < wanted; ++i) {
@@ -227,8 +244,9 @@ void DeflatePool::Start() {
 }
 
 DeflatedFile DeflatePool::Take(std::size_t file) {
+  CheckOwn();
   Shared& shared = *shared_;
-  std::unique_lock lock(shared.Mutex);
+  std::unique_lock lock(shared.Lock);
   Shared::Entry& entry = shared.Entries.at(file);
   if (entry.Status == Shared::State::Planned || entry.Status == Shared::State::Taken) {
     entry.Status = Shared::State::Taken;
@@ -243,6 +261,7 @@ DeflatedFile DeflatePool::Take(std::size_t file) {
 }
 
 DeflatedFile DeflatePool::Make(const std::string& path) {
+  CheckOwn();
   return ReadAndDeflate(path, shared_->MaxFileSize, writerDeflater_);
 }
 

@@ -15,6 +15,11 @@
 // that have begun; one still queued then returns at once when it starts,
 // touching nothing but that block. Without a thread to be had (Post answers
 // false) the writer does every file itself.
+//
+// In a child process after fork, a pool made before the fork is the parent's:
+// Plan, Start, Take and Make raise 75 (io::RaiseInherited) and the destructor
+// lets the shared block go without waiting for the parent's helpers, which
+// do not exist here (io/AfterFork.h).
 
 #include <sys/types.h>
 #include <zlib.h>
@@ -83,8 +88,11 @@ class DeflatePool {
  private:
   struct Shared;  // what the helper tasks share with the pool (DeflatePool.cpp)
   static void RunHelper(const std::shared_ptr<Shared>& shared) noexcept;
+  bool Inherited() const noexcept;
+  void CheckOwn() const;  // raises 75 in a child after fork
 
   const unsigned helpers_;
+  const std::uint64_t generation_;  // the executor's, at construction
   std::shared_ptr<Shared> shared_;
   Deflater writerDeflater_;
 };

@@ -46,6 +46,11 @@ bool DeflatedMember::Prepare() {
   } catch (const std::bad_alloc&) {
     Fail(ZIP_ER_MEMORY, 0);
     return false;
+  } catch (...) {
+    // Nothing may unwind through libzip: a pool used in a child after fork
+    // raises 75, which stops the archive there.
+    Fail(ZIP_ER_CANCELLED, 0);
+    return false;
   }
   if (file.ZipError != 0) {
     Fail(file.ZipError, file.SystemError);

@@ -5,6 +5,8 @@
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
 #include "frame/FileErrors.h"
+#include "io/Executor.h"
+#include "io/Lane.h"
 #include "quillmark/compression/Zipper.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -71,8 +73,15 @@ std::string NameUnder(const std::filesystem::path& base, const std::filesystem::
 
 // Writes the files in rounds, each stored under its name in `names` (when
 // given) or under its path.
+//
+// A child process forked from the callback while libzip writes is stopped
+// when the callback returns there (an exception from it cancels the archive,
+// before libzip reads or writes again) and raises 75: the archive, its
+// temporary and the deflate helpers are the parent's.
 ZipReport Write(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                 std::vector<std::string> names, const Progress& progress) {
+  const std::uint64_t generation = io::Executor::Generation();
+  const auto forked = [generation] { return io::Executor::Generation() != generation; };
   compression::ZipLibrary engine;
   compression::ZipUserFunctions functions;
   functions.Print = &compression::ZDLLPrnt;
@@ -96,6 +105,7 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
       engine.OnWriting([&, before, share](double fraction) {
         const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
         progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
+        if (forked()) io::RaiseInherited();
       });
     }
     round.clear();
@@ -108,6 +118,9 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
 
     const auto result =
         static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), list));
+    // In a child, only an archive the parent had finished (the callback's last
+    // call comes after the commit) is no error, and then only with no round left.
+    if (forked() && (result != ZE_OK || first + count < files.size())) io::RaiseInherited();
     for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
     if (result == ZE_OK) {
       report.Archived += count - engine.Skipped().size();

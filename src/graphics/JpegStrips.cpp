@@ -262,8 +262,10 @@ struct EncodedStrip {
 
 // What the caller and its helpers share. It lives as long as the last task
 // that holds it: a helper that starts after the caller has closed the job
-// returns at once, touching nothing but this.
+// returns at once, touching nothing but this. A helper never works for a job
+// of another process: in a child after fork, the parent's job is no child's.
 struct Job {
+  const std::uint64_t Generation = io::Executor::Generation();
   BgrRows Rows;
   int Quality = 0;
   int StripRows = 0;
@@ -289,6 +291,7 @@ struct Job {
 
 void Help(const std::shared_ptr<Job>& job) noexcept {
   {
+    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
     std::lock_guard lock(job->Lock);
     if (job->Closed) return;
     ++job->Active;

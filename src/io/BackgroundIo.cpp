@@ -8,8 +8,10 @@
 #include <new>
 #include <utility>
 
+#include "io/AfterFork.h"
 #include "io/Executor.h"
 #include "io/HugeBlock.h"
+#include "io/Lane.h"
 
 namespace qm::io {
 namespace {
@@ -85,7 +87,10 @@ struct BackgroundIo::Input {
 };
 
 BackgroundIo::BackgroundIo(Reader read, std::size_t inputSize, Writer write, std::size_t chunk)
-    : input_(std::make_shared<Input>()), write_(std::move(write)), writes_(kWriteBehind) {
+    : generation_(Executor::Generation()),
+      input_(std::make_shared<Input>()),
+      write_(std::move(write)),
+      writes_(kWriteBehind) {
   input_->Read = std::move(read);
   input_->ChunkSize = chunk;
   input_->Left = inputSize;
@@ -96,11 +101,22 @@ BackgroundIo::BackgroundIo(Reader read, std::size_t inputSize, Writer write, std
 }
 
 BackgroundIo::~BackgroundIo() {
+  if (Inherited()) {
+    // The parent's reads: never waited for (writes_ lets its lane go alike).
+    LetGoInChild(input_);
+    return;
+  }
   Input& in = *input_;
   std::unique_lock lock(in.Lock);
   in.Closed = true;
   in.Changed.wait(lock, [&] { return !in.Reading; });
   // writes_ goes next: the queued writes are dropped, the running one waited for.
+}
+
+bool BackgroundIo::Inherited() const noexcept { return generation_ != Executor::Generation(); }
+
+void BackgroundIo::CheckOwn() const {
+  if (Inherited()) RaiseInherited();
 }
 
 void BackgroundIo::ReadAhead() {
@@ -125,6 +141,7 @@ void BackgroundIo::ReadAhead() {
 }
 
 std::span<const std::uint8_t> BackgroundIo::NextInput() {
+  CheckOwn();
   Input& in = *input_;
   std::unique_lock lock(in.Lock);
   if (!current_.empty() && in.Spare.size() < in.Spare.capacity()) in.Spare.push_back(std::move(current_));
@@ -149,6 +166,7 @@ std::span<const std::uint8_t> BackgroundIo::NextInput() {
 }
 
 std::vector<std::uint8_t> BackgroundIo::OutputBuffer() {
+  CheckOwn();
   Input& in = *input_;
   std::vector<std::uint8_t> buffer;
   {
@@ -163,12 +181,16 @@ std::vector<std::uint8_t> BackgroundIo::OutputBuffer() {
 }
 
 void BackgroundIo::Write(std::vector<std::uint8_t> buffer, std::size_t size) {
+  CheckOwn();
   writes_.Post([this, bytes = std::move(buffer), size]() mutable {
     write_({bytes.data(), size});
     input_->GiveBack(std::move(bytes));
   });
 }
 
-void BackgroundIo::Finish() { writes_.Drain(); }
+void BackgroundIo::Finish() {
+  CheckOwn();
+  writes_.Drain();
+}
 
 }  // namespace qm::io

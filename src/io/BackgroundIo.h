@@ -16,6 +16,10 @@
 // - Without a thread to be had, the caller reads and writes itself.
 // - The destructor drops what is not begun and waits for the reads and the
 //   write under way.
+// - In a child process after fork, an object made before the fork is the
+//   parent's: every call raises 75 (io::RaiseInherited) without reading,
+//   writing or waiting, and the destructor lets the shared state go without
+//   waiting for the parent's helpers (io/AfterFork.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +59,10 @@ class BackgroundIo {
  private:
   struct Input;
   void ReadAhead();  // queues a task reading ahead, when none is queued and room is left
+  bool Inherited() const noexcept;
+  void CheckOwn() const;  // raises 75 in a child after fork
 
+  const std::uint64_t generation_;     // the executor's, at construction
   std::shared_ptr<Input> input_;       // shared with the task reading ahead
   std::vector<std::uint8_t> current_;  // the input chunk handed out last
   Writer write_;

@@ -114,3 +114,36 @@ TEST(TemporaryFile, NamesAreNeverSharedEvenAcrossProcesses) {
   }
   EXPECT_EQ(count, kPerProcess);
 }
+
+// A child after fork holds the parent's object: releasing it there leaves
+// the file (the parent deletes it), and the child cannot empty it for a
+// stream; a TemporaryFile the child makes is the child's to delete.
+TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
+  auto parents = std::make_unique<qm::TemporaryFile>();
+  const std::string name = parents->Filename();
+  qm::test::WriteFile(name, "the parent's");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(10);
+    int faults = 0;
+    if (qm::test::ErrorOf([&] { parents->CreateTextStream(false); }) != 75) faults |= 1;
+    if (parents->Filename() != name) faults |= 2;
+    parents.reset();
+    if (qm::test::ReadFile(name) != "the parent's") faults |= 4;
+    std::string own;
+    {
+      qm::TemporaryFile mine;
+      own = mine.Filename();
+    }
+    if (fs::exists(own)) faults |= 8;
+    ::_exit(faults);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "faults in the child (bits): " << WEXITSTATUS(status);
+  EXPECT_EQ(qm::test::ReadFile(name), "the parent's");
+  parents.reset();
+  EXPECT_FALSE(fs::exists(name));
+}

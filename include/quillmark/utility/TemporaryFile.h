@@ -5,6 +5,11 @@
 // Creating the object creates an empty file "<TEMP>/~tmpN" under a name taken
 // atomically: no other TemporaryFile, in this process or another, receives
 // the same one. Releasing the object deletes the file (failures ignored).
+//
+// In a child process after fork, an object made before the fork belongs to
+// the parent, and so does its file: releasing it there deletes nothing (the
+// parent still deletes it), and CreateTextStream raises 75. Its name and
+// file number stay readable; SetSuffix gives it a new file of the child's.
 
 #include <cstdint>
 #include <string>

@@ -1,0 +1,551 @@
+// Forks in the midst of each long job, with the child going on, exiting,
+// exiting at once or cancelling. The parent's output must come out whole
+// every time, and no child may hang (each is bounded by alarm()).
+//
+// The jobs with a progress callback fork from it, on the job's own thread, so
+// the child holds the job's objects part way through; the others fork from
+// the test's thread while a second thread runs the job, so the child holds
+// the job's state but no thread working on it.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/System.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/errors/Error.h"
+#include "quillmark/quillmark.h"
+#include "quillmark/runtime/FileTable.h"
+#include "support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the child does once it has been forked.
+enum class Child { GoesOn, GoesOnLater, Exits, QuickExits, Cancels };
+
+const char* NameOf(Child child) {
+  switch (child) {
+    case Child::GoesOn: return "goes on while the parent waits";
+    case Child::GoesOnLater: return "goes on once the parent has finished";
+    case Child::Exits: return "calls exit";
+    case Child::QuickExits: return "calls _exit";
+    case Child::Cancels: return "cancels from the callback";
+  }
+  return "?";
+}
+
+// How a child ends, as its exit status.
+constexpr int kDone = 0;         // its run of the job came to an end without error
+constexpr int kExited = 3;       // exit() in the callback
+constexpr int kQuickExited = 4;  // _exit() in the callback
+constexpr int kCancelled = 5;    // the object its callback threw came back
+constexpr int kInherited = 75;   // the job raised 75, saying the object belongs to the parent
+constexpr int kOtherError = 6;   // anything else (written to stderr)
+constexpr unsigned kChildSeconds = 10;
+
+struct Cancel {};
+
+// Text that compresses to about half.
+std::string Text(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text(size, ' ');
+  for (auto& c : text) c = static_cast<char>('a' + random() % 16);
+  return text;
+}
+
+// Text that compresses to almost nothing, fast: a hundred lines over and over.
+std::string Lines(std::size_t size) {
+  std::string text;
+  text.reserve(size + 64);
+  for (std::size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 100) + " of the log\n";
+  text.resize(size);
+  return text;
+}
+
+// The members of a zip archive by name, or nothing when it cannot be read.
+std::optional<std::map<std::string, std::string>> Members(const std::string& path) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (!archive) return std::nullopt;
+  std::map<std::string, std::string> members;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t info;
+    zip_file_t* file = zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &info) == 0
+                           ? zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0)
+                           : nullptr;
+    if (!file) {
+      zip_discard(archive);
+      return std::nullopt;
+    }
+    std::string bytes(info.size, '\0');
+    const zip_int64_t got = zip_fread(file, bytes.data(), bytes.size());
+    zip_fclose(file);
+    if (got != static_cast<zip_int64_t>(bytes.size())) {
+      zip_discard(archive);
+      return std::nullopt;
+    }
+    members[info.name] = std::move(bytes);
+  }
+  zip_discard(archive);
+  return members;
+}
+
+// The MHT archive with its boundary (made from the time of writing) taken out.
+std::string WithoutBoundary(std::string text) {
+  const std::string marker = "----=_QMLib_";
+  for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + marker.size())) {
+    std::size_t end = at + marker.size();
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+    text.erase(at + marker.size(), end - at - marker.size());
+  }
+  return text;
+}
+
+struct Row {
+  int Id = 0;
+  double Amount = 0;
+  std::string Note;
+  bool operator==(const Row&) const = default;
+  static void Describe(qm::RecordType<Row>& type) {
+    type.Name("Row").Field("Id", &Row::Id).Field("Amount", &Row::Amount).Field("Note", &Row::Note);
+  }
+};
+
+// The inputs every job reads, made once.
+struct Inputs {
+  fs::path Dir;
+  std::string Plain;               // the text the compressor takes
+  std::string Noise;               // what the container the decompressor takes holds
+  std::vector<fs::path> ZipFiles;  // files of a few hundred kilobytes
+  std::vector<std::string> Found;  // what the file search finds
+  std::vector<Row> Rows;           // records
+  std::vector<std::string> Lines;  // lines of text
+  qm::RgbImage Picture;
+  std::vector<std::vector<double>> Table;
+  std::optional<qm::XmlElement> Tree;
+  std::map<std::string, std::string> Reference;  // each job's output made without a fork
+};
+
+// One long job: Run does it into `out` (telling `progress`, when the job takes
+// one) and returns what it found when its result is no file; Check says what
+// is wrong with an output (empty when it is whole).
+struct Job {
+  const char* Name;
+  bool ForksFromCallback;  // else from another thread while the job runs
+  int GoingOnGives;        // how a child that goes on with the job ends
+  bool ReplacesOldOutput;  // an output of other content is there before (a zip archive would be updated)
+  std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)> Run;
+  std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check;
+};
+
+std::string SameBytes(const std::string& got, const std::string& wanted) {
+  if (got == wanted) return {};
+  return "the output has " + std::to_string(got.size()) + " bytes, not the " + std::to_string(wanted.size()) +
+         " expected, or other bytes";
+}
+
+std::string ReadOrEmpty(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return "<missing>";
+  return qm::test::ReadFile(path.string());
+}
+
+std::vector<Job> Jobs() {
+  std::vector<Job> jobs;
+  jobs.push_back({"CompressFile", true, kInherited, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    const fs::path restored = out.string() + ".restored";
+                    qm::DecompressFile(out, restored);
+                    return SameBytes(ReadOrEmpty(restored), in.Plain);
+                  }});
+  jobs.push_back(
+      {"Compress.CompressFile", true, kInherited, true,
+       [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+         qm::Compress compress;
+         if (compress.CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, progress) != 0)
+           return std::string("zlib failed");
+         return std::string();
+       },
+       [](const Inputs& in, const fs::path& out, const std::string& result) {
+         if (!result.empty()) return result;
+         const std::string restored = out.string() + ".restored";
+         qm::Compress compress;
+         if (!fs::exists(out)) return std::string("the output is gone");
+         if (compress.DecompressFile(out.string(), restored) != 0) return std::string("damaged");
+         return SameBytes(ReadOrEmpty(restored), in.Plain);
+       }});
+  jobs.push_back({"DecompressFile", true, kInherited, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::DecompressFile(in.Dir / "packed", out, progress);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return SameBytes(ReadOrEmpty(out), in.Noise);
+                  }});
+  jobs.push_back({"ZipFiles", true, kInherited, false,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", progress);
+                    return report.Complete() ? std::string() : report.Message();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string& result) {
+                    if (!result.empty()) return result;
+                    const auto members = Members(out.string());
+                    if (!members) return std::string("the archive cannot be read");
+                    if (members->size() != in.ZipFiles.size()) return std::string("members are missing");
+                    for (const auto& file : in.ZipFiles) {
+                      const auto member = members->find(file.filename().string());
+                      if (member == members->end() || member->second != qm::test::ReadFile(file.string()))
+                        return "the member " + file.filename().string() + " is not the file";
+                    }
+                    return std::string();
+                  }});
+  jobs.push_back({"PackMht", true, kInherited, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::PackMht(in.Dir / "site" / "page.html", out, "fork", progress);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return SameBytes(WithoutBoundary(ReadOrEmpty(out)), WithoutBoundary(in.Reference.at("PackMht")));
+                  }});
+  jobs.push_back({"FindFiles", true, kDone, false,
+                  [](const Inputs& in, const fs::path&, const qm::Progress& progress) {
+                    std::string found;
+                    for (const auto& path : qm::FindFiles(in.Dir / "tree", "*.txt", true, progress))
+                      found += path.string() + "\n";
+                    return found;
+                  },
+                  [](const Inputs& in, const fs::path&, const std::string& result) {
+                    std::string wanted;
+                    for (const auto& path : in.Found) wanted += path + "\n";
+                    return result == wanted ? std::string() : "found:\n" + result;
+                  }});
+  jobs.push_back({"SaveRecords", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::SaveRecords(out, "Rows", in.Rows);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return qm::LoadRecords<Row>(out, "Rows") == in.Rows ? std::string() : "other records";
+                  }});
+  jobs.push_back({"TextStream", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    // A file written as a whole, and one appended to, both numbered files.
+                    const std::int32_t whole = qm::files::FreeFile();
+                    qm::files::Open(whole, out.string(), qm::files::OpenMode::Output);
+                    const std::string appended = out.string() + ".log";
+                    qm::test::WriteFile(appended, "old\r\n");
+                    const std::int32_t log = qm::files::FreeFile();
+                    qm::files::Open(log, appended, qm::files::OpenMode::Append);
+                    for (const auto& line : in.Lines) {
+                      qm::files::PrintLine(whole, line);
+                      qm::files::PrintLine(log, line);
+                    }
+                    qm::files::Close(whole);
+                    qm::files::Close(log);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    std::string wanted;
+                    for (const auto& line : in.Lines) wanted += line + "\r\n";
+                    const std::string whole = SameBytes(ReadOrEmpty(out), wanted);
+                    return whole.empty() ? SameBytes(ReadOrEmpty(out.string() + ".log"), "old\r\n" + wanted) : whole;
+                  }});
+  jobs.push_back({"WriteJpeg", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::WriteJpeg(in.Picture, out, 80);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return SameBytes(ReadOrEmpty(out), in.Reference.at("WriteJpeg"));
+                  }});
+  jobs.push_back({"WriteWorkbook", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::WriteWorkbook(out, in.Table);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    auto got = Members(out.string());
+                    const fs::path reference = in.Dir / "reference.xlsx";
+                    auto wanted = Members(reference.string());
+                    if (!got || !wanted) return std::string("the workbook cannot be read");
+                    // The members that carry the time of writing and the file's name aside.
+                    for (auto* members : {&*got, &*wanted})
+                      for (const char* varying : {"docProps/core.xml", "docProps/app.xml", "xl/workbook.xml"})
+                        members->erase(varying);
+                    std::string differ;
+                    for (const auto& [name, bytes] : *wanted)
+                      if (!got->count(name) || got->at(name) != bytes) differ += " " + name;
+                    return got->size() == wanted->size() && differ.empty() ? std::string() : "other members:" + differ;
+                  }});
+  jobs.push_back({"XmlElement::Save", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    in.Tree->Save(out);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return SameBytes(ReadOrEmpty(out), in.Reference.at("XmlElement::Save"));
+                  }});
+  return jobs;
+}
+
+void MakeInputs(Inputs& in) {
+  // Several times the chunks the compressors read ahead (4 of 1 MiB).
+  in.Plain = Lines(std::size_t{8} << 20);
+  qm::test::WriteFile((in.Dir / "plain").string(), in.Plain);
+  std::mt19937 random(7);
+  in.Noise.resize(std::size_t{4} << 20);
+  for (auto& c : in.Noise) c = static_cast<char>(random());
+  qm::test::WriteFile((in.Dir / "noise").string(), in.Noise);
+  qm::CompressFile(in.Dir / "noise", in.Dir / "packed", qm::DeflateLevel::Store);  // as long as the noise
+
+  fs::create_directories(in.Dir / "zip");
+  for (int i = 0; i < 12; ++i) {
+    in.ZipFiles.push_back(in.Dir / "zip" / ("member" + std::to_string(i)));
+    qm::test::WriteFile(in.ZipFiles.back().string(), Lines(std::size_t{256} << 10) + Text(16 << 10, 10 + i));
+  }
+
+  fs::create_directories(in.Dir / "site");
+  std::string page = "<html><body>\n";
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "picture" + std::to_string(i) + ".png";
+    qm::test::WriteFile((in.Dir / "site" / name).string(), Text(std::size_t{256} << 10, 30 + i));
+    page += "<img src=\"" + name + "\">\n";
+  }
+  qm::test::WriteFile((in.Dir / "site" / "page.html").string(), page + "</body></html>\n");
+
+  for (int f = 0; f < 12; ++f) {
+    const fs::path folder = in.Dir / "tree" / ("folder" + std::to_string(f)) / "inner";
+    fs::create_directories(folder);
+    for (const char* name : {"a.txt", "b.txt", "c.dat"}) qm::test::WriteFile((folder / name).string(), name);
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(in.Dir / "tree"))
+    if (entry.path().extension() == ".txt") in.Found.push_back(entry.path().string());
+  std::sort(in.Found.begin(), in.Found.end());
+
+  for (int i = 0; i < 10000; ++i) in.Rows.push_back({i, i * 0.25, "note " + std::to_string(i * 7919)});
+  const std::string filler = Text(40, 50);
+  for (int i = 0; i < 40000; ++i) in.Lines.push_back("line " + std::to_string(i) + " " + filler);
+
+  in.Picture.Width = 1600;
+  in.Picture.Height = 1200;
+  in.Picture.Pixels.resize(std::size_t{1600} * 1200 * 3);
+  for (std::size_t i = 0; i < in.Picture.Pixels.size(); ++i)
+    in.Picture.Pixels[i] = static_cast<std::uint8_t>((i / 3 % 1600) / 7 + random() % 32);
+
+  for (int r = 0; r < 1000; ++r) {
+    in.Table.emplace_back();
+    for (int c = 0; c < 10; ++c) in.Table.back().push_back(r * 10 + c + 0.5);
+  }
+
+  std::string xml = "<orders>";
+  for (int i = 0; i < 10000; ++i)
+    xml += "<order id=\"" + std::to_string(i) + "\">item " + std::to_string(i) + "</order>";
+  in.Tree = qm::ParseXml(xml + "</orders>");
+}
+
+// A callback forks once, a quarter of the way through the job (the fourth folder of a search).
+bool QuarterWay(std::uint64_t done, std::uint64_t total) {
+  return total == 0 ? done >= 4 : done > 0 && 4 * done >= total;
+}
+
+// How the child ended: its exit status, or a text for a signal.
+std::string Ending(pid_t child) {
+  int status = 0;
+  if (qm::io::sys::WaitPid(child, &status, 0) != child) return "not waited for";
+  if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status))
+    return WTERMSIG(status) == SIGALRM ? std::string("hung (ended by its alarm)")
+                                       : "killed by signal " + std::to_string(WTERMSIG(status));
+  return "?";
+}
+
+// In the child: the status that tells how its run of the job ended.
+[[noreturn]] void EndChild(std::exception_ptr failure) {
+  int status = kDone;
+  try {
+    if (failure) std::rethrow_exception(failure);
+  } catch (const Cancel&) {
+    status = kCancelled;
+  } catch (const qm::Error& e) {
+    const bool says = e.Description().find("fork") != std::string::npos;
+    status = e.Number() == 75 && says ? kInherited : kOtherError;
+    if (status == kOtherError) std::fprintf(stderr, "child: error %d: %s\n", e.Number(), e.Description().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "child: %s\n", e.what());
+    status = kOtherError;
+  } catch (...) {
+    status = kOtherError;
+  }
+  std::exit(status);  // as a program that goes on ends: static destructors run
+}
+
+// Forks from the job's progress callback, a quarter of the way through.
+void ForkInCallback(const Job& job, Child behaviour, const Inputs& in, const fs::path& out) {
+  const pid_t parent = ::getpid();
+  int gate[2] = {-1, -1};  // the child that goes on later reads until the parent closes it
+  ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
+  pid_t child = -1;
+  std::string waitedInCallback;
+  const qm::Progress progress = [&](std::uint64_t done, std::uint64_t total) {
+    if (child != -1 || !QuarterWay(done, total)) return;
+    std::fflush(nullptr);
+    child = ::fork();
+    if (child < 0) return;
+    if (child > 0) {
+      if (behaviour == Child::GoesOn) waitedInCallback = Ending(child);
+      return;
+    }
+    ::alarm(kChildSeconds);
+    switch (behaviour) {
+      case Child::GoesOn: return;
+      case Child::GoesOnLater: {
+        qm::io::sys::Close(gate[1]);
+        char byte;
+        while (qm::io::sys::Read(gate[0], &byte, 1) > 0) {}
+        return;
+      }
+      case Child::Exits: std::exit(kExited);
+      case Child::QuickExits: ::_exit(kQuickExited);
+      case Child::Cancels: throw Cancel{};
+    }
+  };
+  std::string result;
+  std::exception_ptr failure;
+  try {
+    result = job.Run(in, out, progress);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (::getpid() != parent) EndChild(failure);
+
+  qm::io::sys::Close(gate[1]);
+  qm::io::sys::Close(gate[0]);
+  ASSERT_GT(child, 0) << "the callback never forked";
+  const std::string ended = behaviour == Child::GoesOn ? waitedInCallback : Ending(child);
+  const int expected = behaviour == Child::GoesOn || behaviour == Child::GoesOnLater ? job.GoingOnGives
+                       : behaviour == Child::Exits                                   ? kExited
+                       : behaviour == Child::QuickExits                              ? kQuickExited
+                                                                                     : kCancelled;
+  EXPECT_EQ(ended, "exit " + std::to_string(expected));
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const qm::Error& e) {
+      ADD_FAILURE() << "the parent's job failed: " << e.Number() << " " << e.Description();
+    } catch (...) {
+      ADD_FAILURE() << "the parent's job failed";
+    }
+    return;
+  }
+  EXPECT_EQ(job.Check(in, out, result), "");
+}
+
+// Forks from this thread while another runs the job, `delay` after it began.
+void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::path& out,
+                std::chrono::microseconds delay) {
+  std::atomic<bool> started{false};
+  std::string result;
+  std::string failure;
+  std::thread worker([&] {
+    started = true;
+    try {
+      result = job.Run(in, out, {});
+    } catch (const qm::Error& e) {
+      failure = std::to_string(e.Number()) + " " + e.Description();
+    } catch (...) {
+      failure = "an exception";
+    }
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(delay);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(kChildSeconds);
+    if (behaviour == Child::Exits) std::exit(kExited);
+    if (behaviour == Child::QuickExits) ::_exit(kQuickExited);
+    // Goes on: the child does the same job on its own output.
+    std::exception_ptr failed;
+    try {
+      const fs::path own = out.string() + ".child";
+      const std::string problem = job.Check(in, own, job.Run(in, own, {}));
+      if (!problem.empty()) {
+        std::fprintf(stderr, "child: %s\n", problem.c_str());
+        ::_exit(kOtherError);
+      }
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    EndChild(failed);
+  }
+  const std::string ended = child > 0 ? Ending(child) : "not forked";
+  worker.join();
+  EXPECT_EQ(ended, "exit " + std::to_string(behaviour == Child::Exits        ? kExited
+                                            : behaviour == Child::QuickExits ? kQuickExited
+                                                                             : job.GoingOnGives));
+  EXPECT_EQ(failure, "");
+  if (failure.empty()) {
+    EXPECT_EQ(job.Check(in, out, result), "");
+  }
+}
+
+TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
+  if (qm::test::SanitizerAllocator() || qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "the children fork amid helper threads and start their own (see TestEnvironment.h)";
+  qm::test::ScratchDir dir;
+  Inputs in;
+  in.Dir = dir.Path();
+  MakeInputs(in);
+  const std::vector<Job> jobs = Jobs();
+
+  // Each job once without a fork: the reference output, and how long it takes.
+  std::map<std::string, std::chrono::microseconds> took;
+  for (const Job& job : jobs) {
+    const fs::path out = in.Dir / ("reference-" + std::to_string(took.size()));
+    const auto start = std::chrono::steady_clock::now();
+    job.Run(in, out, {});
+    took[job.Name] = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    if (fs::exists(out)) in.Reference[job.Name] = qm::test::ReadFile(out.string());
+    if (std::string(job.Name) == "WriteWorkbook") fs::rename(out, in.Dir / "reference.xlsx");
+  }
+
+  int row = 0;
+  for (const Job& job : jobs) {
+    for (const Child behaviour : {Child::GoesOn, Child::GoesOnLater, Child::Exits, Child::QuickExits, Child::Cancels}) {
+      if (!job.ForksFromCallback && (behaviour == Child::GoesOnLater || behaviour == Child::Cancels)) continue;
+      SCOPED_TRACE(std::string(job.Name) + ", the child " + NameOf(behaviour));
+      // An old output of other content, which the job replaces.
+      const fs::path out = in.Dir / ("out" + std::to_string(++row));
+      if (job.ReplacesOldOutput) qm::test::WriteFile(out.string(), "old output");
+      if (job.ForksFromCallback) ForkInCallback(job, behaviour, in, out);
+      else ForkBeside(job, behaviour, in, out, took[job.Name] / 3);
+    }
+  }
+}
+
+}  // namespace
