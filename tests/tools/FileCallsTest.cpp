@@ -84,10 +84,15 @@ class FileCommands : public testing::Test {
 };
 
 // A signal may interrupt any call the library makes (a handler installed
-// without SA_RESTART): every job still succeeds. Fsync, rename, link and the
-// stdio calls once failed there.
+// without SA_RESTART): a job still succeeds. Fsync, rename, link and the
+// stdio calls once failed there. One job for each way of writing (the
+// container, libzip's sources, libxlsxwriter's named temporary, the MHT
+// output); the fault loop (tests/reliability) takes every job through it.
 TEST_F(FileCommands, AnInterruptedCallIsMadeAgain) {
   for (const Job& job : jobs_) {
+    if (job.Command != &qm::cli::kCompress && job.Command != &qm::cli::kZip && job.Command != &qm::cli::kExportTsv &&
+        job.Command != &qm::cli::kMht)
+      continue;
     SCOPED_TRACE(job.Command->Name);
     long n = 1;
     for (; n < 5000; ++n) {
