@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "frame/FileErrors.h"
+#include "io/Executor.h"
 #include "io/System.h"
 
 namespace qm::compression {
@@ -61,6 +62,9 @@ class MemberFile {
   }
 
   zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    // In a child after fork the file is read by the parent only.
+    if (generation_ != io::Executor::Generation() && (command == ZIP_SOURCE_OPEN || command == ZIP_SOURCE_READ))
+      return Fail(ZIP_ER_CANCELLED, 0);
     switch (command) {
       case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
       case ZIP_SOURCE_ERROR: return zip_error_to_data(&error_, data, length);
@@ -110,6 +114,7 @@ class MemberFile {
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::uint64_t at_ = 0;
+  const std::uint64_t generation_ = io::Executor::Generation();
 };
 
 }  // namespace
@@ -121,7 +126,9 @@ zip_source_t* FileSource(zip_t* archive, const std::string& path) {
   return source;
 }
 
-ArchiveFile::ArchiveFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
+ArchiveFile::ArchiveFile(std::string path) : path_(std::move(path)), generation_(io::Executor::Generation()) {
+  zip_error_init(&error_);
+}
 
 ArchiveFile::~ArchiveFile() {
   if (input_ >= 0) io::sys::Close(input_);
@@ -206,6 +213,13 @@ bool ArchiveFile::Flush() {
 }
 
 zip_int64_t ArchiveFile::Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  // In a child after fork the archive and its temporary are the parent's:
+  // nothing is read, written, published or removed here. A rollback only
+  // lets the temporary go (the AtomicFile closes the child's copy of it).
+  const bool touchesFile = command == ZIP_SOURCE_OPEN || command == ZIP_SOURCE_READ || command == ZIP_SOURCE_STAT ||
+                           command == ZIP_SOURCE_BEGIN_WRITE || command == ZIP_SOURCE_WRITE ||
+                           command == ZIP_SOURCE_COMMIT_WRITE || command == ZIP_SOURCE_REMOVE;
+  if (touchesFile && generation_ != io::Executor::Generation()) return Fail(ZIP_ER_CANCELLED, 0);
   switch (command) {
     case ZIP_SOURCE_SUPPORTS:
       return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,

@@ -12,6 +12,10 @@
 // - libzip writes each entry's local header twice (before the data, then
 //   with its sizes and CRC): the bytes collect in a buffer in which seeking
 //   back is free, and reach the file in large writes.
+// - In a child process after fork, the file of an object made before the
+//   fork is the parent's: every command that would read, write, publish or
+//   remove it fails (ZIP_ER_CANCELLED), and the child's copy of the
+//   temporary is only let go.
 
 #include <sys/types.h>
 #include <zip.h>
@@ -54,6 +58,7 @@ class ArchiveFile {
   bool Flush();
 
   std::string path_;
+  std::uint64_t generation_ = 0;  // the executor's, at construction
   zip_error_t error_{};
   // Reading the existing archive.
   int input_ = -1;
