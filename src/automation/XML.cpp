@@ -103,8 +103,7 @@ bool XML::SaveFile(const std::string& sFilename) {
     auto copy = std::make_shared<XmlNode>();
     QMGLobal::Assert(copy->LoadXml(source->GetXml()), "Couldn't copy");
     copy->SetEncoding("utf-8");
-    copy->SaveXml(sFilename);
-    return true;
+    return copy->SaveXml(sFilename);
   } catch (...) {
     return false;
   }
