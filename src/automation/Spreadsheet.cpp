@@ -234,9 +234,13 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
   }
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
-  // A missing folder is the file error it is (the application was started).
+  // A missing folder is the file error it is (the application was started);
+  // one that cannot be looked at is a file error naming the workbook.
   struct stat folderInfo {};
-  if (io::sys::Stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
+  const bool found = io::sys::Stat(folder.c_str(), &folderInfo) == 0;
+  if (!found && errno != ENOENT && errno != ENOTDIR)
+    Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, Filename));
+  if (!found || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
   std::string tmpdir = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "frame/FileErrors.h"
 #include "html/MhtPacker.h"
 #include "io/System.h"
@@ -20,9 +22,12 @@ std::string PackMht(const std::filesystem::path& page, const std::filesystem::pa
     mdlHTML2MHT::MhtJob job;
     const fs::path folder = page.parent_path();
     if (!folder.empty()) {
+      // A folder that cannot be looked at is a file error naming the page.
       struct stat info {};
-      if (io::sys::Stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        RaiseWithDetail(ERR_PathNotFound, folder.string());
+      const bool found = io::sys::Stat(folder.c_str(), &info) == 0;
+      if (!found && errno != ENOENT && errno != ENOTDIR)
+        Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, page.string()));
+      if (!found || !S_ISDIR(info.st_mode)) RaiseWithDetail(ERR_PathNotFound, folder.string());
       job.Folder = fs::absolute(folder);
     }
     job.Page = page.filename().string();
