@@ -122,7 +122,7 @@ class MhtConversion {
     const auto partDone = [&] {
       if (progress) progress(++done, parts);
     };
-    OutputTextFile(pageName);
+    OutputTextFile(pageName, true);
     partDone();
     for (const auto& page : pages_.Items()) {
       if (FileExists(page)) OutputTextFile(page);
@@ -249,14 +249,19 @@ class MhtConversion {
     return charset.Label();
   }
 
-  void OutputTextFile(const std::string& Filename) {
+  // A linked page that cannot be read is skipped; the main page (`required`),
+  // whose references were read already, fails the conversion with 57.
+  void OutputTextFile(const std::string& Filename, bool required = false) {
     QM_FRAME_TRY {
-      if (!FileExists(Filename)) return;
+      const auto unreadable = [&] {
+        if (required) Raise(ERR_DeviceIO, ErrcOfErrno(errno), DescribeError(ERR_DeviceIO, Filename));
+      };
+      if (!FileExists(Filename)) return unreadable();
       InputFile file(Locate(Filename));
-      if (!file.IsOpen()) return;
+      if (!file.IsOpen()) return unreadable();
       std::vector<char> buffer(kTextWindow * 32);
       const auto charset = ReadCharset(file, buffer);
-      if (!charset) return;
+      if (!charset) return unreadable();
       const std::uint64_t partStart = output_.Mark();
       GenerateFileHeader(Filename, true, *charset);
       // A line ends at CR LF, at a lone CR and at a lone LF (a LF after a CR
@@ -272,7 +277,7 @@ class MhtConversion {
           const auto got = file.ReadFull(buffer.data() + end, buffer.size() - end);
           if (!got) {
             output_.Rollback(partStart);  // a page that cannot be read to its end gets no part
-            return;
+            return unreadable();
           }
           atEnd = *got < buffer.size() - end;
           end += *got;
