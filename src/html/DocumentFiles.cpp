@@ -68,9 +68,11 @@ void WriteDocument(const std::string& path, std::string_view text) {
     file.emplace(NativePath(path));
   } catch (const fs::filesystem_error& e) {
     const int error = e.code().value();
-    if (error == ENOENT || error == ENOTDIR) Raise(ERR_PathNotFound);
-    if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS) Raise(ERR_PermissionDenied);
-    Raise(ERR_PathFileAccess);
+    const std::int32_t number = error == ENOENT || error == ENOTDIR ? ERR_PathNotFound
+                                : error == EACCES || error == EPERM || error == EISDIR || error == EROFS
+                                    ? ERR_PermissionDenied
+                                    : ERR_PathFileAccess;
+    Raise(number, ErrcOfErrno(error), DescribeError(number, path));
   }
   try {
     file->Write(text);

@@ -19,11 +19,13 @@ namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-[[noreturn]] void RaiseOpenError(int error) {
-  if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
-  if (error == EACCES || error == EPERM || error == EISDIR || error == EROFS)
-    frame::RaiseErrno(ERR_PermissionDenied, error);
-  frame::RaiseErrno(ERR_PathFileAccess, error);
+// The archive cannot be made or opened: the error names it.
+[[noreturn]] void RaiseOpenError(const std::string& path, int error) {
+  const std::int32_t number = error == ENOENT || error == ENOTDIR ? ERR_PathNotFound
+                              : error == EACCES || error == EPERM || error == EISDIR || error == EROFS
+                                  ? ERR_PermissionDenied
+                                  : ERR_PathFileAccess;
+  Raise(number, ErrcOfErrno(error), DescribeError(number, path));
 }
 
 }  // namespace
@@ -32,16 +34,16 @@ MhtOutput::MhtOutput(const std::string& path) : path_(path), buffer_(kBufferSize
   struct stat existing {};
   if (io::sys::Stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
     device_ = io::sys::Open(path.c_str(), O_WRONLY);
-    if (device_ < 0) RaiseOpenError(errno);
+    if (device_ < 0) RaiseOpenError(path, errno);
     fd_ = device_;
     return;
   }
   // An archive that may not be written is not replaced either.
-  if (io::sys::Access(path.c_str(), F_OK) == 0 && io::sys::Access(path.c_str(), W_OK) != 0) RaiseOpenError(errno);
+  if (io::sys::Access(path.c_str(), F_OK) == 0 && io::sys::Access(path.c_str(), W_OK) != 0) RaiseOpenError(path, errno);
   try {
     file_ = std::make_unique<io::AtomicFile>(path);
   } catch (const std::filesystem::filesystem_error& e) {
-    RaiseOpenError(e.code().value());
+    RaiseOpenError(path, e.code().value());
   }
   fd_ = file_->Descriptor();
 }

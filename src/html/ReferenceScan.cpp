@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <limits>
 
-#include "frame/FileErrors.h"
 #include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -122,11 +121,15 @@ ReferenceList GetReferences(const std::string& Filename) {
   QM_FRAME_TRY {
     // Non-blocking, so that a pipe named as a page cannot stall the scan: only
     // regular files are read.
+    // Its errors name the page.
+    const auto fail = [&](std::int32_t number, int error) {
+      Raise(number, ErrcOfErrno(error), DescribeError(number, Filename));
+    };
     FileHandle file(io::sys::Open(Filename.c_str(), O_RDONLY | O_NONBLOCK));
-    if (file.Get() < 0)
-      frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied, errno);
+    if (file.Get() < 0) fail(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PermissionDenied, errno);
     struct stat status {};
-    if (io::sys::Fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) Raise(ERR_PathFileAccess);
+    if (io::sys::Fstat(file.Get(), &status) != 0) fail(ERR_PathFileAccess, errno);
+    if (!S_ISREG(status.st_mode)) RaiseWithDetail(ERR_PathFileAccess, Filename);
 
     ReferenceList found;
     std::string line;
@@ -134,7 +137,7 @@ ReferenceList GetReferences(const std::string& Filename) {
     char buffer[65536];
     for (;;) {
       const ssize_t got = io::sys::Read(file.Get(), buffer, sizeof buffer);
-      if (got < 0) Raise(ERR_DeviceIO);
+      if (got < 0) fail(ERR_DeviceIO, errno);
       if (got == 0) break;
       const char* p = buffer;
       const char* const end = buffer + got;

@@ -112,7 +112,7 @@ TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
     EXPECT_NO_THROW(t.PrintOut());
     fs::remove(printFile);
     ASSERT_EQ(desktop->Messages.size(), 1u);
-    EXPECT_EQ(desktop->Messages[0], "Quillmark Library (PrintOut) : Permission denied");
+    EXPECT_EQ(desktop->Messages[0], "Quillmark Library (PrintOut) : Permission denied: " + printFile);
     EXPECT_TRUE(desktop->Printed.empty());
   }
   Typographer headless;
