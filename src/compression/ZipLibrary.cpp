@@ -151,6 +151,10 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
                                        ? std::string_view(storeAs_[static_cast<std::size_t>(i)])
                                        : given);
     if (given.empty() || !Locate(given, member)) {
+      // Only a name that is not there is skipped: one that cannot be looked
+      // at stops the operation before the archive is touched, as below.
+      if (!given.empty() && errno != ENOENT && errno != ENOTDIR)
+        return Fail(ZE_Open_ERR, std::string(given), "cannot be looked at: " + std::string(std::strerror(errno)));
       skip(given, "not found", "zip warning: name not matched: ");
       continue;
     }
