@@ -122,7 +122,7 @@ class MemberFile {
 zip_source_t* FileSource(zip_t* archive, const std::string& path) {
   auto file = std::make_unique<MemberFile>(path);
   zip_source_t* source = zip_source_function(archive, &MemberFile::Callback, file.get());
-  if (source) file.release();  // freed by the source (ZIP_SOURCE_FREE)
+  if (source) static_cast<void>(file.release());  // freed by the source (ZIP_SOURCE_FREE)
   return source;
 }
 
