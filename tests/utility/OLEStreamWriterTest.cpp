@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <numeric>
 
@@ -40,4 +43,36 @@ TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamSeekRewrites) {
   again.WriteToFile(dir / "hello.bin");
   EXPECT_EQ(ReadFile(dir / "hello.bin"), "Jello world");
   EXPECT_THROW(again.WriteToFile(dir / "missing/folder/x.bin"), qm::Error);
+}
+
+// A writer made before fork is the parent's: the child's writes raise 75 and
+// write nothing, its release and its exit() (which flushes the C library's
+// buffers) put no byte into the parent's compound file.
+TEST(OLEStreamWriter, AChildAfterForkLeavesTheParentsStreamWhole) {
+  ScratchDir dir;
+  std::vector<std::uint8_t> data(300000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+  for (const bool release : {false, true}) {
+    auto writer = std::make_unique<qm::OLEStreamWriter>();
+    auto stream = writer->Stream();
+    stream->Write(std::span(data).first(100001));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(10);
+      int faults = qm::test::ErrorOf([&] { stream->Write(std::span(data).first(5000)); }) == 75 ? 0 : 1;
+      if (qm::test::ErrorOf([&] { writer->WriteToFile(dir / "child.bin"); }) != 75) faults |= 2;
+      if (release) {
+        stream.reset();
+        writer.reset();
+      }
+      std::exit(faults);  // flushes every stdio stream
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    stream->Write(std::span(data).subspan(100001));
+    writer->WriteToFile(dir / "out.bin");
+    EXPECT_TRUE(ReadFile(dir / "out.bin") == std::string(data.begin(), data.end())) << release;
+  }
 }
