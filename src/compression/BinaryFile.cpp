@@ -25,16 +25,25 @@ namespace {
   Raise(number, ErrcOfErrno(error), DescribeError(number, frame::WriteFailureDetail(file, failure)));
 }
 
+// A file that is there but cannot be read (or made): `number`, naming it.
+[[noreturn]] void RaiseReadError(std::int32_t number, int error, const std::string& path) {
+  Raise(number, ErrcOfErrno(error), DescribeError(number, path));
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path)
-    : fd_(io::sys::Open(path.c_str(), O_RDONLY)), generation_(io::Executor::Generation()) {
-  if (fd_ < 0) frame::RaiseErrno(errno == ENOENT || errno == ENOTDIR ? ERR_FileNotFound : ERR_PathFileAccess, errno);
+    : path_(path), fd_(io::sys::Open(path.c_str(), O_RDONLY)), generation_(io::Executor::Generation()) {
+  if (fd_ < 0 && (errno == ENOENT || errno == ENOTDIR)) frame::RaiseErrno(ERR_FileNotFound, errno);
+  if (fd_ < 0) RaiseReadError(ERR_PathFileAccess, errno, path);
   struct stat info {};
-  const bool regular = io::sys::Fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  const int looked = io::sys::Fstat(fd_, &info) == 0 ? 0 : errno;
+  const bool regular = looked == 0 && S_ISREG(info.st_mode);
   if (!regular || info.st_size > std::numeric_limits<std::int32_t>::max()) {
     io::sys::Close(fd_);  // the destructor does not run for a constructor that raises
-    Raise(regular ? ERR_Overflow : ERR_PathFileAccess);
+    if (regular) Raise(ERR_Overflow);
+    if (looked != 0) RaiseReadError(ERR_PathFileAccess, looked, path);
+    RaiseWithDetail(ERR_PathFileAccess, path);  // a folder or a device
   }
   size_ = static_cast<std::size_t>(info.st_size);
 }
@@ -46,7 +55,7 @@ InputFile::~InputFile() {
 std::size_t InputFile::Read(std::span<std::uint8_t> buffer) {
   if (generation_ != io::Executor::Generation()) io::RaiseInherited();
   const ssize_t got = io::sys::PReadFull(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset_));
-  if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
+  if (got < 0) RaiseReadError(ERR_DeviceIO, errno, path_);
   offset_ += static_cast<std::uint64_t>(got);
   return static_cast<std::size_t>(got);
 }
@@ -57,7 +66,8 @@ OutputFile::OutputFile(const std::string& path) : path_(path), generation_(io::E
   } catch (const std::filesystem::filesystem_error& e) {
     io::sys::Unlink(path.c_str());
     const int error = e.code().value();
-    frame::RaiseErrno(error == ENOENT || error == ENOTDIR ? ERR_PathNotFound : ERR_PathFileAccess, error);
+    if (error == ENOENT || error == ENOTDIR) frame::RaiseErrno(ERR_PathNotFound, error);
+    RaiseReadError(ERR_PathFileAccess, error, path);
   }
 }
 

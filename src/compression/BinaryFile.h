@@ -35,6 +35,7 @@ class InputFile {
   std::size_t Read(std::span<std::uint8_t> buffer);
 
  private:
+  std::string path_;  // named by its errors
   int fd_ = -1;
   std::size_t size_ = 0;
   std::uint64_t offset_ = 0;      // where the next read starts
