@@ -42,9 +42,9 @@ namespace {
 
 // Reads from `fd` until its end into `bytes`, expecting `expected` bytes (one
 // more is asked for at once, so a regular file that kept its size ends with
-// the first read, which comes back short: a regular file reads short only at
-// its end). 0, or the errno of a failed read, or EFBIG when there is more
-// than `limit`.
+// the first read, which comes back short once all `expected` bytes are in; a
+// read cut short before them is followed by another). 0, or the errno of a
+// failed read, or EFBIG when there is more than `limit`.
 int ReadToEnd(int fd, bool regular, std::size_t expected, std::size_t limit, std::unique_ptr<std::uint8_t[]>& bytes,
               std::size_t& size) {
   std::size_t capacity = std::min(expected, limit) + 1;
@@ -64,7 +64,7 @@ int ReadToEnd(int fd, bool regular, std::size_t expected, std::size_t limit, std
     if (got < 0) return errno;
     if (got == 0) return 0;
     size += static_cast<std::size_t>(got);
-    if (regular && static_cast<std::size_t>(got) < asked) return 0;
+    if (regular && static_cast<std::size_t>(got) < asked && size >= expected) return 0;
   }
 }
 
