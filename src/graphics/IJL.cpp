@@ -130,17 +130,21 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     jcprops.jquality = Quality;
 
     result = ijlWrite(&jcprops, IJL_JFILE_WRITEWHOLEIMAGE);
-    if (result == IJL_OK) {
-      if (existed) {
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        io::sys::UtimensAt(AT_FDCWD, FileName.c_str(), times, 0);
-        io::sys::Chmod(FileName.c_str(), before.st_mode & 0777);
-      }
-      ijlFree(&jcprops);
-      return true;
-    }
     ijlFree(&jcprops);
-    RaiseFrom(ERR_JPEG, kErrorSource, std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(result));
+    // A file error with another file than before at the name: the new file
+    // was put in place, and only its folder could not be synced.
+    struct stat after {};
+    const bool inPlace = result == IJL_FILE_ERROR && io::sys::Stat(FileName.c_str(), &after) == 0 &&
+                         (!existed || after.st_ino != before.st_ino || after.st_dev != before.st_dev);
+    if ((result == IJL_OK || inPlace) && existed) {
+      const timespec times[2] = {before.st_atim, before.st_mtim};
+      io::sys::UtimensAt(AT_FDCWD, FileName.c_str(), times, 0);
+      io::sys::Chmod(FileName.c_str(), before.st_mode & 0777);
+    }
+    if (result == IJL_OK) return true;
+    RaiseFrom(ERR_JPEG, kErrorSource,
+              std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(result) +
+                  (inPlace ? " (the new file is in place, but its folder could not be synced)" : ""));
   }
   QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
 }
