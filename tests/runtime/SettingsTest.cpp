@@ -192,8 +192,6 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
 // process (forked first: a fork closes the store's connections) must see
 // it held while this one uses the store.
 TEST(Settings, OtherProcessesSeeTheStoreInUse) {
-  if (qm::test::ThreadSanitizer())
-    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   const std::string shm = qm::SettingsStorePath() + "-shm";
   const pid_t parent = getpid();
   int go[2];
