@@ -34,6 +34,12 @@ constexpr std::size_t kBlock = std::size_t{2} << 20;  // a kept read block: one 
 // so that a stream opened and read a little holds little.
 constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
 
+[[noreturn]] void RaiseNamed(std::int32_t number, int error, const std::string& path) {
+  Raise(number, ErrcOfErrno(error), DescribeError(number, path));
+}
+
+// A file or folder that is not there raises 53 or 76; any other failure names
+// the file.
 [[noreturn]] void RaiseOpenError(int error, const std::string& path, bool reading) {
   switch (error) {
     case ENOENT: {
@@ -46,11 +52,11 @@ constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
     case ENOTDIR: frame::RaiseErrno(ERR_PathNotFound, error);
     case EACCES:
     case EPERM:
-    case EROFS: frame::RaiseErrno(ERR_PermissionDenied, error);
-    case ENOSPC: frame::RaiseErrno(ERR_DiskFull, error);
+    case EROFS: RaiseNamed(ERR_PermissionDenied, error, path);
+    case ENOSPC: RaiseNamed(ERR_DiskFull, error, path);
     case EMFILE:
-    case ENFILE: frame::RaiseErrno(ERR_TooManyFiles, error);
-    default: frame::RaiseErrno(ERR_PathFileAccess, error);
+    case ENFILE: RaiseNamed(ERR_TooManyFiles, error, path);
+    default: RaiseNamed(ERR_PathFileAccess, error, path);
   }
 }
 
@@ -60,6 +66,15 @@ constexpr std::size_t kFirstBlock = std::size_t{256} << 10;
 [[noreturn]] void RaiseIoError(int error, const std::string& path) {
   const std::int32_t number = error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO;
   Raise(number, ErrcOfErrno(error), DescribeError(number, path + ": " + std::generic_category().message(error)));
+}
+
+// The file written as a whole could not be written or put in place: 61 or
+// 57, naming it (and saying so when the new file is in place but its folder
+// could not be synced).
+[[noreturn]] void RaiseReplaceError(const std::filesystem::filesystem_error& failure, const std::string& path) {
+  const int error = failure.code().value();
+  const std::int32_t number = error == ENOSPC || error == EDQUOT ? ERR_DiskFull : ERR_DeviceIO;
+  Raise(number, ErrcOfErrno(error), DescribeError(number, frame::WriteFailureDetail(path, failure)));
 }
 
 // Whether the first `n` bytes of a file could still begin a byte-order mark
@@ -568,7 +583,7 @@ void TextStream::Flush() {
         impl_->replacement_->Write(impl_->buffer_);
       }
     } catch (const std::filesystem::filesystem_error& e) {
-      Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
+      RaiseReplaceError(e, impl_->path_);
     }
   } else if (impl_->file_) {
     // Straight to the file, nothing kept in a buffer of the C library's. A
@@ -604,7 +619,7 @@ void TextStream::Publish() {
   try {
     file->Commit();
   } catch (const std::filesystem::filesystem_error& e) {
-    Raise(e.code() == std::errc::no_space_on_device ? ERR_DiskFull : ERR_DeviceIO);
+    RaiseReplaceError(e, impl_->path_);
   }
 }
 
