@@ -1,6 +1,5 @@
 #include "frame/FileErrors.h"
 
-#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
