@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "html/MhtPacker.h"
@@ -59,8 +60,12 @@ void ConvertHTMLToMHT(const std::string& HTMLFilename, const std::string& MHTFil
     if (!folder.empty()) {
       // The page's folder plays the part of the current folder.
       auto resolved = detail::WindowsPathResolver().Resolve(folder);
+      // One that cannot be looked at (not a missing one) is a file error naming the page.
       struct stat info {};
-      if (!resolved || io::sys::Stat(resolved->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) Raise(ERR_PathNotFound);
+      const bool found = resolved && io::sys::Stat(resolved->c_str(), &info) == 0;
+      if (resolved && !found && errno != ENOENT && errno != ENOTDIR)
+        Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, HTMLFilename));
+      if (!found || !S_ISDIR(info.st_mode)) Raise(ERR_PathNotFound);
       job.Folder = fs::absolute(*resolved);
     }
     job.Page = detail::FileNamePart(HTMLFilename);
