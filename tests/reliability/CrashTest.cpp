@@ -12,21 +12,19 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "reliability/SameOutput.h"
 #include "support/TestEnvironment.h"
 
 extern char** environ;
@@ -41,7 +39,9 @@ constexpr int kKills = 30;
 constexpr int kInsideWrites = 3;
 constexpr int kMaxKills = 300;
 
-using Same = std::function<bool(const std::string&, const std::string&)>;
+using qm::test::Same;
+using qm::test::SameArchive;
+using qm::test::SameWorkbook;
 
 struct Writer {
   std::function<std::vector<std::string>(int)> Command;  // for variant 0 or 1, run in the scratch folder
@@ -252,63 +252,6 @@ void TortureTool(std::function<std::vector<std::string>(int)> command, const std
   Writer writer{std::move(command), {output}, false, nullptr, std::move(same)};
   if (prepare) writer.Prepare = [dir, prepare](int variant) { prepare(dir, variant); };
   Torture(writer, dir);
-}
-
-// The members of a zip archive, by name; nothing when it is not a whole archive.
-std::optional<std::map<std::string, std::string>> Members(const std::string& bytes) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-  zip_t* archive = source ? zip_open_from_source(source, ZIP_CHECKCONS | ZIP_RDONLY, &error) : nullptr;
-  zip_error_fini(&error);
-  if (!archive) {
-    if (source) zip_source_free(source);
-    return std::nullopt;
-  }
-  std::optional<std::map<std::string, std::string>> members(std::in_place);
-  for (zip_uint64_t i = 0; members && i < static_cast<zip_uint64_t>(zip_get_num_entries(archive, 0)); ++i) {
-    zip_stat_t info;
-    zip_file_t* file = zip_fopen_index(archive, i, 0);
-    std::string content;
-    if (file && zip_stat_index(archive, i, 0, &info) == 0) content.resize(info.size);
-    if (file && content.size() == info.size &&
-        zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size))
-      (*members)[info.name] = content;
-    else members.reset();
-    if (file) zip_fclose(file);
-  }
-  zip_discard(archive);
-  return members;
-}
-
-// Two workbooks hold the same table: whole archives with the same members
-// and the same content, except the members that carry the time of writing
-// and the sheet's name (the name of a scratch file).
-bool SameWorkbook(const std::string& a, const std::string& b) {
-  auto first = Members(a);
-  auto second = Members(b);
-  if (!first || !second) return false;
-  for (const char* varying : {"docProps/core.xml", "docProps/app.xml", "xl/workbook.xml"}) {
-    if (!first->count(varying) || !second->count(varying)) return false;
-    first->erase(varying);
-    second->erase(varying);
-  }
-  return *first == *second;
-}
-
-// Two archives hold the same parts: the boundary, made from the time of
-// writing, aside.
-bool SameArchive(std::string a, std::string b) {
-  for (std::string* text : {&a, &b}) {
-    const std::string marker = "----=_QMLib_";
-    for (std::size_t at = text->find(marker); at != std::string::npos; at = text->find(marker, at + marker.size())) {
-      std::size_t end = at + marker.size();
-      while (end < text->size() && (std::isdigit(static_cast<unsigned char>((*text)[end])) || (*text)[end] == '.'))
-        ++end;
-      text->erase(at + marker.size(), end - at - marker.size());
-    }
-  }
-  return a == b;
 }
 
 // The tool's converter from `stem`<variant>`extension` to `output`.

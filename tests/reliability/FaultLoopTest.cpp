@@ -1,0 +1,626 @@
+// Fails the system calls of every whole-file job one at a time: for each
+// fault, the job runs with its 1st call failed, then its 2nd, and so on until
+// a run never reaches the call. Each run starts from known old outputs and
+// must end either done, with the new outputs, or refused as the job's
+// contract says (a qm::Error naming a file, false, a result code, the tool's
+// exit status 1), with the old outputs byte for byte; and in every run no
+// temporary is left in the folder, no descriptor leaks, nothing hangs. EINTR
+// must always end done; a short count never leaves a file cut short.
+//
+// Work runs on the caller's thread (Executor::SetLimit(0)), so the call
+// counts do not depend on thread timing; one more pass lets helper threads
+// in. QM_FAULT_LOOP_FULL=1 (scripts/test --full) makes the inputs larger and
+// adds runs in which every call of one kind fails from the Nth on.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "io/Executor.h"
+#include "quillmark/automation/XML.h"
+#include "quillmark/compression/Compress.h"
+#include "quillmark/html/HTML2MHT.h"
+#include "quillmark/quillmark.h"
+#include "quillmark/runtime/TextStream.h"
+#include "reliability/SameOutput.h"
+#include "support/FaultInjection.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+namespace fs = std::filesystem;
+using qm::io::sys::Call;
+using qm::io::sys::Faults;
+using qm::test::ReadFile;
+using qm::test::WriteFile;
+
+// How a run ended.
+struct Ended {
+  enum How { Done, Refused, Unclear } Way = Done;  // Unclear: anything but the job's own way of failing
+  std::string Said;                                // what a refusal said (empty where the contract says nothing)
+  std::string Trail = {};                          // a qm::Error's source (its call trail)
+};
+
+struct Job {
+  std::string Name;
+  std::vector<std::string> Outputs;  // relative to the folder; on a refusal the first must be its old self
+  std::function<void(const fs::path&, int scale)> Setup;  // the inputs and the old outputs
+  std::function<Ended(const fs::path&, int scale)> Run;
+  qm::test::Same IsSame = std::equal_to<std::string>();
+  bool Silent = false;      // refuses without words (XML::SaveFile's false)
+  bool TrailNames = false;  // a refusal may name the file in its trail only (the published converter's call frame)
+  bool MayDrop = false;     // a refusal may remove the old output (Compress::CompressFile's contract)
+  std::function<bool(const fs::path&)> Partial = nullptr;  // done without a part the contract lets it skip
+};
+
+struct Fault {
+  const char* Name;
+  int Answer;
+};
+constexpr Fault kFaults[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE},
+                             {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", Faults::kShort}};
+
+// Fails every call of one kind from the Nth on (a disk that stays full).
+class FailFrom : public Faults {
+ public:
+  FailFrom(long nth, int answer, Call only) : nth_(nth), answer_(answer), only_(only) { qm::io::sys::SetFaults(this); }
+  ~FailFrom() override { qm::io::sys::SetFaults(nullptr); }
+  FailFrom(const FailFrom&) = delete;
+  FailFrom& operator=(const FailFrom&) = delete;
+  int Before(Call call) noexcept override {
+    return call == only_ && seen_.fetch_add(1, std::memory_order_relaxed) + 1 >= nth_ ? answer_ : 0;
+  }
+  bool Fired() const { return seen_.load() >= nth_; }
+  int Kind() const { return static_cast<int>(only_); }
+
+ private:
+  std::atomic<long> seen_{0};
+  long nth_;
+  int answer_;
+  Call only_;
+};
+
+// What the alarm handler prints: the run under way (written before each run).
+char running[256] = "";
+
+void OnAlarm(int) {
+  const char lead[] = "\nFaultLoop: hung in ";
+  (void)!::write(STDERR_FILENO, lead, sizeof lead - 1);
+  (void)!::write(STDERR_FILENO, running, std::strlen(running));
+  ::signal(SIGALRM, SIG_DFL);
+  ::raise(SIGALRM);
+}
+
+bool Full() {
+  const char* full = std::getenv("QM_FAULT_LOOP_FULL");
+  return full != nullptr && std::string(full) == "1";
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// Every file under the folder, by relative name.
+std::map<std::string, std::string> Contents(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    files[fs::relative(entry.path(), dir).string()] = entry.is_directory() ? "<folder>" : ReadFile(entry.path());
+  return files;
+}
+
+// Words like those of a text, `lines` lines of them.
+std::string Text(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) text += "line " + std::to_string(i * 7919 % 10007) + " of the new text\n";
+  return text;
+}
+
+// A 24-bit BMP of w x h pixels, a colour ramp.
+std::string Bmp(int w, int h) {
+  const std::uint32_t row = (static_cast<std::uint32_t>(w) * 3 + 3) & ~3u;
+  const std::uint32_t size = 54 + row * static_cast<std::uint32_t>(h);
+  std::string bmp(size, '\0');
+  const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put(2, size, 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, static_cast<std::uint32_t>(w), 4);
+  put(22, static_cast<std::uint32_t>(h), 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  put(34, size - 54, 4);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) bmp[54 + y * row + x * 3 + c] = static_cast<char>((x * (c + 1) + y * 3) & 0xff);
+  return bmp;
+}
+
+struct Row {
+  std::int64_t Id = 0;
+  std::string Name;
+  static void Describe(qm::RecordType<Row>& r) { r.Name("Row").Field("Id", &Row::Id).Field("Name", &Row::Name); }
+};
+
+qm::Canvas Chart(int scale) {
+  qm::Canvas canvas(64 * scale, 48 * scale);
+  canvas.FillRect(4, 4, 30 * scale, 20 * scale, qm::Rgb{200, 40, 40});
+  canvas.Line(0, 0, 64 * scale, 48 * scale, qm::Rgb{0, 0, 160});
+  return canvas;
+}
+
+std::string XmlText(int scale) {
+  std::string xml = "<?xml version='1.0'?>\n<list   kind='new'>";
+  for (int i = 0; i < 20 * scale; ++i)
+    xml += "<item n='" + std::to_string(i) + "'>value " + std::to_string(i) + "</item>";
+  return xml + "</list>\n";
+}
+
+// A page linking a picture, and the picture.
+void Site(const fs::path& dir, int scale) {
+  WriteFile(dir / "page.html", "<html><head><title>t</title></head><body><p>" + Text(10 * scale) +
+                                   "</p><img src=\"pic.bmp\"></body></html>\n");
+  WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale));
+}
+
+// The archive of Site() holds the page but not the picture: the packer skips
+// a file it cannot read.
+bool WithoutPicture(const fs::path& dir) {
+  const std::string archive = ReadFile(dir / "page.mht");
+  return archive.find("Content-Location: http://localhost/page.html") != std::string::npos &&
+         archive.find("Content-Location: http://localhost/pic.bmp") == std::string::npos;
+}
+
+Ended Typed(const std::function<void()>& job) {
+  try {
+    job();
+    return {};
+  } catch (const qm::Error& e) {
+    return {Ended::Refused, e.Description(), e.Source()};
+  } catch (const std::exception& e) {
+    return {Ended::Unclear, e.what()};
+  }
+}
+
+// Runs a command of the tool in this process, its output kept.
+Ended Tool(const qm::cli::Command& command, const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream errors;
+  struct Redirect {
+    std::streambuf* out;
+    std::streambuf* errors;
+    ~Redirect() {
+      std::cout.rdbuf(out);
+      std::cerr.rdbuf(errors);
+    }
+  } redirect{std::cout.rdbuf(out.rdbuf()), std::cerr.rdbuf(errors.rdbuf())};
+  const int status = qm::cli::RunCommand(command, args);
+  if (status == 0) return {};
+  return {status == 1 ? Ended::Refused : Ended::Unclear, errors.str()};
+}
+
+std::string In(const fs::path& dir, const char* name) { return (dir / name).string(); }
+
+std::vector<Job> Jobs() {
+  const auto old = [](const fs::path& dir, const char* name) { WriteFile(dir / name, "old bytes\n"); };
+  return {
+      {.Name = "TextStream",
+       .Outputs = {"out.txt"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "out.txt"); },
+       .Run =
+           [](const fs::path& dir, int scale) {
+             return Typed([&] {
+               auto stream = qm::TextStream::Open(In(dir, "out.txt"), qm::IOMode::ForWriting);
+               stream->Write(Text(100 * scale * scale));
+               stream->Close();
+             });
+           }},
+      {.Name = "SaveRecords",
+       .Outputs = {"rows.qms"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "rows.qms"); },
+       .Run =
+           [](const fs::path& dir, int scale) {
+             std::vector<Row> rows;
+             for (int i = 0; i < 50 * scale * scale; ++i) rows.push_back({i, "name " + std::to_string(i)});
+             return Typed([&] { qm::SaveRecords(dir / "rows.qms", "Rows", rows); });
+           }},
+      {.Name = "HtmlPage.Save",
+       .Outputs = {"site/page.html", "site/chart.bmp"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             fs::create_directories(dir / "site");
+             fs::create_directories(dir / "pics");
+             WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale, 16 * scale));
+             old(dir, "site/page.html");
+             old(dir, "site/chart.bmp");
+           },
+       .Run =
+           [](const fs::path& dir, int scale) {
+             return Typed([&] {
+               qm::HtmlPage("Faults")
+                   .Paragraph(Text(10 * scale))
+                   .Image(dir / "pics/chart.bmp", "chart")
+                   .Save(dir / "site/page.html");
+             });
+           }},
+      {.Name = "PackMht",
+       .Outputs = {"page.mht"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             Site(dir, scale);
+             old(dir, "page.mht");
+           },
+       .Run = [](const fs::path& dir,
+                 int) { return Typed([&] { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }); },
+       .IsSame = qm::test::SameArchive,
+       .Partial = WithoutPicture},
+      {.Name = "ZipFiles",
+       .Outputs = {"out.zip"},
+       .Setup =
+           [](const fs::path& dir, int scale) {
+             WriteFile(dir / "a.txt", Text(100 * scale));
+             WriteFile(dir / "b.bmp", Bmp(8 * scale, 8 * scale));
+             WriteFile(dir / "kept.txt", "an entry of the old archive\n");
+             const std::vector<fs::path> files{dir / "kept.txt"};
+             ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", files, dir).Complete());
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             const std::vector<fs::path> files{dir / "a.txt", dir / "b.bmp"};
+             qm::ZipReport report;
+             const Ended ended = Typed([&] { report = qm::ZipFiles(dir / "out.zip", files, dir); });
+             if (ended.Way != Ended::Done || report.Complete()) return ended;
+             return Ended{Ended::Refused, report.Message()};
+           }},
+      {.Name = "CompressFile",
+       .Outputs = {"out.z"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             WriteFile(dir / "in.txt", Text(200 * scale * scale));
+             old(dir, "out.z");
+           },
+       .Run = [](const fs::path& dir, int) { return Typed([&] { qm::CompressFile(dir / "in.txt", dir / "out.z"); }); }},
+      {.Name = "DecompressFile",
+       .Outputs = {"out.txt"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             WriteFile(dir / "in.txt", Text(200 * scale * scale));
+             qm::CompressFile(dir / "in.txt", dir / "in.z");
+             fs::remove(dir / "in.txt");
+             old(dir, "out.txt");
+           },
+       .Run = [](const fs::path& dir,
+                 int) { return Typed([&] { qm::DecompressFile(dir / "in.z", dir / "out.txt"); }); }},
+      {.Name = "WriteJpeg",
+       .Outputs = {"out.jpg"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "out.jpg"); },
+       .Run = [](const fs::path& dir,
+                 int scale) { return Typed([&] { qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90); }); }},
+      {.Name = "WriteWorkbook",
+       .Outputs = {"out.xlsx"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xlsx"); },
+       .Run =
+           [](const fs::path& dir, int scale) {
+             std::vector<std::vector<std::string>> table{{"item", "price"}};
+             for (int i = 0; i < 20 * scale * scale; ++i)
+               table.push_back({"item " + std::to_string(i), std::to_string(i)});
+             return Typed([&] { qm::WriteWorkbook(dir / "out.xlsx", table); });
+           },
+       .IsSame = qm::test::SameWorkbook},
+      {.Name = "XmlElement.Save",
+       .Outputs = {"out.xml"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xml"); },
+       .Run = [](const fs::path& dir,
+                 int scale) { return Typed([&] { qm::ParseXml(XmlText(scale)).Save(dir / "out.xml"); }); }},
+      {.Name = "XML.SaveFile",
+       .Outputs = {"out.xml"},
+       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xml"); },
+       .Run =
+           [](const fs::path& dir, int scale) {
+             qm::XML xml;
+             xml.LoadFromString(XmlText(scale), "list");
+             bool saved = false;
+             const Ended ended = Typed([&] { saved = xml.SaveFile(In(dir, "out.xml")); });
+             if (ended.Way != Ended::Done) return Ended{Ended::Unclear, "raised: " + ended.Said};
+             return saved ? ended : Ended{Ended::Refused, ""};
+           },
+       .Silent = true},
+      {.Name = "ConvertHTMLToMHT",
+       .Outputs = {"page.mht"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             Site(dir, scale);
+             old(dir, "page.mht");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             std::string subject = "s";
+             return Typed(
+                 [&] { qm::mdlHTML2MHT::ConvertHTMLToMHT(In(dir, "page.html"), In(dir, "page.mht"), subject); });
+           },
+       .IsSame = qm::test::SameArchive,
+       .TrailNames = true,
+       .Partial = WithoutPicture},
+      {.Name = "Compress.CompressFile",
+       .Outputs = {"out.z"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             WriteFile(dir / "in.txt", Text(200 * scale * scale));
+             old(dir, "out.z");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             std::int32_t result = -1;
+             const Ended ended = Typed([&] {
+               result = qm::Compress().CompressFile(In(dir, "in.txt"), In(dir, "out.z"), qm::COM_DEFAULT_COMPRESSION);
+             });
+             if (ended.Way != Ended::Done || result == 0) return ended;
+             return Ended{Ended::Refused, "result " + std::to_string(result)};
+           },
+
+       .MayDrop = true},
+      {.Name = "tool compress",
+       .Outputs = {"out.z"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             WriteFile(dir / "in.txt", Text(200 * scale * scale));
+             old(dir, "out.z");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             return Tool(qm::cli::kCompress, {In(dir, "in.txt"), In(dir, "out.z")});
+           }},
+      {.Name = "tool zip",
+       .Outputs = {"out.zip"},
+       .Setup =
+           [](const fs::path& dir, int scale) {
+             WriteFile(dir / "a.txt", Text(100 * scale));
+             WriteFile(dir / "b.txt", Text(10 * scale));
+             ASSERT_EQ(Tool(qm::cli::kZip, {In(dir, "out.zip"), In(dir, "b.txt")}).Way, Ended::Done);
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             return Tool(qm::cli::kZip, {In(dir, "out.zip"), In(dir, "a.txt")});
+           }},
+      {.Name = "tool jpeg",
+       .Outputs = {"out.jpg"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale));
+             old(dir, "out.jpg");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             return Tool(qm::cli::kJpeg, {In(dir, "pic.bmp"), In(dir, "out.jpg")});
+           }},
+      {.Name = "tool xml-check",
+       .Outputs = {"doc.xml"},
+       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "doc.xml", XmlText(scale)); },
+       .Run = [](const fs::path& dir, int) { return Tool(qm::cli::kXmlCheck, {In(dir, "doc.xml")}); }},
+      {.Name = "tool export-tsv",
+       .Outputs = {"out.xlsx"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             std::string tsv = "item\tprice\n";
+             for (int i = 0; i < 20 * scale * scale; ++i)
+               tsv += "item " + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+             WriteFile(dir / "table.tsv", tsv);
+             old(dir, "out.xlsx");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             return Tool(qm::cli::kExportTsv, {In(dir, "table.tsv"), In(dir, "out.xlsx")});
+           },
+       .IsSame = qm::test::SameWorkbook},
+      {.Name = "tool mht",
+       .Outputs = {"page.mht"},
+       .Setup =
+           [=](const fs::path& dir, int scale) {
+             Site(dir, scale);
+             old(dir, "page.mht");
+           },
+       .Run =
+           [](const fs::path& dir, int) {
+             return Tool(qm::cli::kMht, {In(dir, "page.html"), In(dir, "page.mht")});
+           },
+       .IsSame = qm::test::SameArchive,
+       .Partial = WithoutPicture},
+  };
+}
+
+// What is wrong with the folder after a run, given what it held before and
+// what a run without faults writes; empty when nothing is.
+std::string Judge(const Job& job, const fs::path& dir, const Ended& ended,
+                  const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& fresh) {
+  std::map<std::string, std::string> now = Contents(dir);
+  for (const auto& [name, bytes] : now)
+    if (!before.count(name)) return "left " + name + " in the folder";
+  if (ended.Way == Ended::Unclear) return "ended unclearly: " + ended.Said;
+  for (std::size_t i = 0; i < job.Outputs.size(); ++i) {
+    const std::string& name = job.Outputs[i];
+    const bool there = now.count(name) != 0;
+    const bool isNew = there && job.IsSame(now[name], fresh.at(name));
+    const bool isOld = there && now[name] == before.at(name);
+    if (ended.Way == Ended::Done && !isNew && !(job.Partial && job.Partial(dir)))
+      return "done, but " + name + " is not the new file (" + std::to_string(now[name].size()) + " bytes)";
+    // Once the new file is in place only the folder's sync can fail, and the
+    // failure says so (a false says nothing).
+    const bool inPlace = isNew && (job.Silent || ended.Said.find("synced") != std::string::npos);
+    if (ended.Way == Ended::Refused && !isOld && !(i > 0 && isNew) && !inPlace && !(job.MayDrop && !there))
+      return "refused (" + ended.Said + "), but " + name + " is not the old file (" + std::to_string(now[name].size()) +
+             " bytes)";
+    now.erase(name);
+  }
+  for (const auto& [name, bytes] : before)
+    if (!now.count(name) && std::find(job.Outputs.begin(), job.Outputs.end(), name) == job.Outputs.end())
+      return "removed " + name;
+    else if (now.count(name) && now[name] != bytes) return "changed the input " + name;
+  if (ended.Way == Ended::Refused && !job.Silent) {
+    bool named = false;
+    for (const auto& [name, bytes] : before)
+      named = named || (ended.Said + (job.TrailNames ? ended.Trail : "")).find(fs::path(name).filename().string()) !=
+                           std::string::npos;
+    if (!named) return "refused without naming a file: " + ended.Said + " (trail: " + ended.Trail + ")";
+  }
+  return {};
+}
+
+struct Totals {
+  long Runs = 0;
+  long Refused = 0;
+};
+
+// A scratch folder on tmpfs where there is one: the loop syncs thousands of
+// files, which costs a disk seconds and tmpfs nothing; the calls made are
+// the same.
+class Scratch {
+ public:
+  Scratch() {
+    std::error_code ec;
+    const fs::path shm = "/dev/shm";
+    const fs::path base = ::access(shm.c_str(), W_OK | X_OK) == 0 ? shm : fs::temp_directory_path();
+    for (int i = 0; !fs::create_directory(
+             path_ = base / ("qm-faultloop-" + std::to_string(::getpid()) + "-" + std::to_string(i)), ec);
+         ++i) {}
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Fails the Nth call as FailNthCall does, noting its kind.
+class FailNth : public qm::test::FailNthCall {
+ public:
+  using FailNthCall::FailNthCall;
+  int Before(Call call) noexcept override {
+    const int answer = FailNthCall::Before(call);
+    if (answer != 0) kind_ = static_cast<int>(call);
+    return answer;
+  }
+  int Kind() const { return kind_; }
+
+ private:
+  std::atomic<int> kind_{-1};
+};
+
+constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsync",   "truncate", "stat",
+                                      "rename", "link",  "unlink", "mkdir", "readdir", "wait",     "poll"};
+
+// Runs `job` with its 1st, 2nd, ... call failed by `make(n)` until a run no
+// longer reaches the call. Each distinct problem is reported once, with the
+// first call that showed it.
+template <typename MakeFaults>
+void Loop(const Job& job, const std::string& label, int scale, MakeFaults make, Totals& totals, bool mustFinish) {
+  const Scratch scratch;
+  const fs::path dir = scratch.Path();
+  job.Setup(dir, scale);
+  const std::map<std::string, std::string> before = Contents(dir);
+  ASSERT_EQ(job.Run(dir, scale).Way, Ended::Done) << job.Name;
+  const std::map<std::string, std::string> fresh = Contents(dir);
+  const std::size_t descriptors = OpenDescriptors();
+  std::set<std::string> seen;
+  for (long n = 1;; ++n) {
+    for (const std::string& name : job.Outputs) {
+      fs::remove(dir / name);
+      WriteFile(dir / name, before.at(name));
+    }
+    std::snprintf(running, sizeof running, "%s, %s, call %ld\n", job.Name.c_str(), label.c_str(), n);
+    ::alarm(60);
+    Ended ended;
+    bool fired = false;
+    int kind = -1;
+    {
+      auto faults = make(n);
+      ended = job.Run(dir, scale);
+      fired = faults->Fired();
+      kind = faults->Kind();
+    }
+    ::alarm(0);
+    ++totals.Runs;
+    totals.Refused += ended.Way == Ended::Refused ? 1 : 0;
+    std::string problem = Judge(job, dir, ended, before, fresh);
+    if (problem.empty() && OpenDescriptors() != descriptors) problem = "leaked a descriptor";
+    if (problem.empty() && mustFinish && ended.Way != Ended::Done) problem = "did not finish: " + ended.Said;
+    if (problem.empty() && !fired && ended.Way != Ended::Done) problem = "failed with no fault";
+    for (std::size_t at; (at = problem.find(dir.string())) != std::string::npos;)
+      problem.replace(at, dir.string().size(), "DIR");
+    if (!problem.empty() && seen.insert(problem).second)
+      ADD_FAILURE() << job.Name << ", " << label << ", call " << n << " (" << (kind >= 0 ? kCallNames[kind] : "?")
+                    << "): " << problem;
+    if (!fired) return;
+    ASSERT_LT(n, 100000) << job.Name << ": the loop does not end";
+  }
+}
+
+class FaultLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::signal(SIGALRM, OnAlarm);
+    qm::io::Executor::SetLimit(0);
+  }
+  void TearDown() override {
+    qm::io::Executor::ResetLimit();
+    ::signal(SIGALRM, SIG_DFL);
+  }
+  // Full: text files of a few megabytes (several write-behind buffers and
+  // read chunks), pictures of 400 x 400 pixels.
+  const int scale_ = Full() ? 25 : 1;
+};
+
+// Every job, every fault, each call in turn, all work on the caller's thread.
+TEST_F(FaultLoop, EveryCallOfEveryJob) {
+  for (const Job& job : Jobs()) {
+    Totals totals;
+    for (const Fault& fault : kFaults)
+      Loop(
+          job, fault.Name, scale_, [&](long n) { return std::make_unique<FailNth>(n, fault.Answer); }, totals,
+          fault.Answer == EINTR || fault.Answer == Faults::kShort);
+    std::printf("%-22s %5ld runs, %5ld refused\n", job.Name.c_str(), totals.Runs, totals.Refused);
+  }
+}
+
+// One fault with helper threads allowed: the calls may fall on them.
+TEST_F(FaultLoop, WithHelperThreads) {
+  qm::io::Executor::ResetLimit();
+  Totals totals;
+  for (const Job& job : Jobs())
+    Loop(
+        job, "EIO with helpers", scale_, [](long n) { return std::make_unique<FailNth>(n, EIO); }, totals, false);
+}
+
+// With QM_FAULT_LOOP_FULL=1: every call of one kind fails from the Nth on.
+TEST_F(FaultLoop, EveryKindFailingFromTheNthOn) {
+  if (!Full()) GTEST_SKIP() << "QM_FAULT_LOOP_FULL=1 runs it";
+  const Call kinds[] = {Call::Open, Call::Close,  Call::Read, Call::Write,  Call::Fsync, Call::Truncate,
+                        Call::Stat, Call::Rename, Call::Link, Call::Unlink, Call::Mkdir, Call::ReadDir};
+  Totals totals;
+  for (const Job& job : Jobs())
+    for (const Call kind : kinds)
+      Loop(
+          job, std::string("every ") + kCallNames[static_cast<int>(kind)] + " from the Nth on", scale_,
+          [&](long n) { return std::make_unique<FailFrom>(n, EIO, kind); }, totals, false);
+}
+
+}  // namespace
