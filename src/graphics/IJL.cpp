@@ -123,7 +123,7 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     jcprops.DIBWidth = dib.Width();
     jcprops.DIBHeight = -dib.Height();  // negative: rows stored bottom-up
     jcprops.DIBPadBytes = dib.BytesPerScanLine() - 3 * dib.Width();
-    const std::string fileBytes = FileName;  // the system code page is UTF-8
+    const std::string& fileBytes = FileName;  // the system code page is UTF-8
     jcprops.JPGFile = fileBytes.c_str();
     jcprops.JPGWidth = dib.Width();
     jcprops.JPGHeight = dib.Height();
