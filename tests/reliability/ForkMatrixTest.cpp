@@ -25,6 +25,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,8 +33,10 @@
 #include "io/System.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
+#include "quillmark/frame/LibMain.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/FileTable.h"
+#include "quillmark/runtime/Settings.h"
 #include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -310,6 +313,24 @@ std::vector<Job> Jobs() {
                   [](const Inputs& in, const fs::path& out, const std::string&) {
                     return SameBytes(ReadOrEmpty(out), in.Reference.at("XmlElement::Save"));
                   }});
+  jobs.push_back({"QMWriteLog", false, kDone, false,
+                  [](const Inputs&, const fs::path& out, const qm::Progress&) {
+                    // Lines tagged with the run's output name: the log is one file for every run.
+                    // Last in the table: the library's own log lines slow the other jobs down.
+                    qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+                    for (int i = 0; i < 100; ++i) qm::QMWriteLog(out.filename().string() + " " + std::to_string(i));
+                    return std::string();
+                  },
+                  [](const Inputs&, const fs::path& out, const std::string&) {
+                    std::istringstream log(ReadOrEmpty(qm::LogFilePath()));
+                    const std::string tag = out.filename().string() + " ";
+                    int next = 0;
+                    for (std::string line; std::getline(log, line);) {
+                      if (!line.starts_with(tag)) continue;
+                      if (line != tag + std::to_string(next++) + "\r") return "out of order: " + line;
+                    }
+                    return next == 100 ? std::string() : std::to_string(next) + " lines of 100";
+                  }});
   return jobs;
 }
 
@@ -533,6 +554,7 @@ TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
     if (fs::exists(out)) in.Reference[job.Name] = qm::test::ReadFile(out.string());
     if (std::string(job.Name) == "WriteWorkbook") fs::rename(out, in.Dir / "reference.xlsx");
   }
+  qm::DeleteSetting("Quillmark Library", "Init");  // no log until the log's own rows
 
   int row = 0;
   for (const Job& job : jobs) {
