@@ -161,7 +161,6 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
       return watch.Changed() && qm::LoggingEnabled() && count("child") == kKeys && count("parent") == kKeys;
     });
     close(ready[1]);
-    close(go[0]);
     close(done[1]);
     if (parentExits) {
       EXPECT_TRUE(Succeeded(parent));
@@ -169,13 +168,13 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
     char byte = 0;
     EXPECT_EQ(read(ready[0], &byte, 1), 1);
     EXPECT_TRUE(OrdinaryClientOpensAndCloses(path));
-    EXPECT_EQ(write(go[1], "g", 1), 1);
+    EXPECT_EQ(write(go[1], "g", 1), 1);  // go[0] still open here: never a SIGPIPE
     EXPECT_EQ(read(done[0], &byte, 1), 1);
     EXPECT_EQ(byte, 'y') << "the child did not read back what it wrote";
     if (!parentExits) {
       EXPECT_TRUE(Succeeded(parent));
     }
-    for (int fd : {ready[0], go[1], done[0]}) close(fd);
+    for (int fd : {ready[0], go[0], go[1], done[0]}) close(fd);
     EXPECT_TRUE(OrdinaryClientOpensAndCloses(path));
     EXPECT_TRUE(Succeeded(Child([&] {
       setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
@@ -211,13 +210,13 @@ TEST(Settings, OtherProcessesSeeTheStoreInUse) {
     close(fd);
     return held;
   });
-  close(go[0]);
   qm::SaveSetting("Lock", "s", "k", "v");
   (void)qm::LoggingEnabled();
   qm::SettingsWatch watch;
   (void)watch.Changed();
   (void)qm::GetSetting("Lock", "s", "k");
-  EXPECT_EQ(write(go[1], "g", 1), 1);
+  EXPECT_EQ(write(go[1], "g", 1), 1);  // go[0] still open here: never a SIGPIPE
+  close(go[0]);
   close(go[1]);
   EXPECT_TRUE(Succeeded(prober));
 }
