@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace qm::io {
 
@@ -22,12 +23,8 @@ void LetGoInChild(std::shared_ptr<State>& state) noexcept {
   if (!state->Lock.try_lock()) {
     // The reference is moved where no destructor ever runs: it is never
     // given back, so the state is never destroyed (and nothing is allocated).
-    union Kept {
-      Kept() {}
-      ~Kept() {}
-      std::shared_ptr<State> Reference;
-    } kept;
-    ::new (&kept.Reference) std::shared_ptr<State>(std::move(state));
+    alignas(std::shared_ptr<State>) unsigned char kept[sizeof(std::shared_ptr<State>)];
+    ::new (kept) std::shared_ptr<State>(std::move(state));
     return;
   }
   state->Lock.unlock();
