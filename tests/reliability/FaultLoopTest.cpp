@@ -58,7 +58,7 @@ struct Ended {
 struct Job {
   std::string Name;
   std::vector<std::string> Outputs;  // relative to the folder; on a refusal the first must be its old self
-  std::function<void(const fs::path&, int scale)> Setup;  // the inputs and the old outputs
+  std::function<void(const fs::path&, int scale)> Setup = nullptr;  // the inputs (and old outputs of a kind)
   std::function<Ended(const fs::path&, int scale)> Run;
   qm::test::Same IsSame = std::equal_to<std::string>();
   bool Silent = false;      // refuses without words (XML::SaveFile's false)
@@ -173,6 +173,9 @@ std::string XmlText(int scale) {
   return xml + "</list>\n";
 }
 
+// The input of the compressors: a text of some kilobytes (megabytes in the full run).
+void TextInput(const fs::path& dir, int scale) { WriteFile(dir / "in.txt", Text(200 * scale * scale)); }
+
 // A page linking a picture, and the picture.
 void Site(const fs::path& dir, int scale) {
   WriteFile(dir / "page.html", "<html><head><title>t</title></head><body><p>" + Text(10 * scale) +
@@ -219,11 +222,9 @@ Ended Tool(const qm::cli::Command& command, const std::vector<std::string>& args
 std::string In(const fs::path& dir, const char* name) { return (dir / name).string(); }
 
 std::vector<Job> Jobs() {
-  const auto old = [](const fs::path& dir, const char* name) { WriteFile(dir / name, "old bytes\n"); };
   return {
       {.Name = "TextStream",
        .Outputs = {"out.txt"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "out.txt"); },
        .Run =
            [](const fs::path& dir, int scale) {
              return Typed([&] {
@@ -235,7 +236,6 @@ std::vector<Job> Jobs() {
            }},
       {.Name = "SaveRecords",
        .Outputs = {"rows.qms"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "rows.qms"); },
        .Run =
            [](const fs::path& dir, int scale) {
              std::vector<Row> rows;
@@ -245,12 +245,10 @@ std::vector<Job> Jobs() {
       {.Name = "HtmlPage.Save",
        .Outputs = {"site/page.html", "site/chart.bmp"},
        .Setup =
-           [=](const fs::path& dir, int scale) {
+           [](const fs::path& dir, int scale) {
              fs::create_directories(dir / "site");
              fs::create_directories(dir / "pics");
              WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale, 16 * scale));
-             old(dir, "site/page.html");
-             old(dir, "site/chart.bmp");
            },
        .Run =
            [](const fs::path& dir, int scale) {
@@ -263,11 +261,7 @@ std::vector<Job> Jobs() {
            }},
       {.Name = "PackMht",
        .Outputs = {"page.mht"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             Site(dir, scale);
-             old(dir, "page.mht");
-           },
+       .Setup = Site,
        .Run = [](const fs::path& dir,
                  int) { return Typed([&] { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }); },
        .IsSame = qm::test::SameArchive,
@@ -292,31 +286,24 @@ std::vector<Job> Jobs() {
            }},
       {.Name = "CompressFile",
        .Outputs = {"out.z"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             WriteFile(dir / "in.txt", Text(200 * scale * scale));
-             old(dir, "out.z");
-           },
+       .Setup = TextInput,
        .Run = [](const fs::path& dir, int) { return Typed([&] { qm::CompressFile(dir / "in.txt", dir / "out.z"); }); }},
       {.Name = "DecompressFile",
        .Outputs = {"out.txt"},
        .Setup =
-           [=](const fs::path& dir, int scale) {
+           [](const fs::path& dir, int scale) {
              WriteFile(dir / "in.txt", Text(200 * scale * scale));
              qm::CompressFile(dir / "in.txt", dir / "in.z");
              fs::remove(dir / "in.txt");
-             old(dir, "out.txt");
            },
        .Run = [](const fs::path& dir,
                  int) { return Typed([&] { qm::DecompressFile(dir / "in.z", dir / "out.txt"); }); }},
       {.Name = "WriteJpeg",
        .Outputs = {"out.jpg"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "out.jpg"); },
        .Run = [](const fs::path& dir,
                  int scale) { return Typed([&] { qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90); }); }},
       {.Name = "WriteWorkbook",
        .Outputs = {"out.xlsx"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xlsx"); },
        .Run =
            [](const fs::path& dir, int scale) {
              std::vector<std::vector<std::string>> table{{"item", "price"}};
@@ -327,12 +314,10 @@ std::vector<Job> Jobs() {
        .IsSame = qm::test::SameWorkbook},
       {.Name = "XmlElement.Save",
        .Outputs = {"out.xml"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xml"); },
        .Run = [](const fs::path& dir,
                  int scale) { return Typed([&] { qm::ParseXml(XmlText(scale)).Save(dir / "out.xml"); }); }},
       {.Name = "XML.SaveFile",
        .Outputs = {"out.xml"},
-       .Setup = [=](const fs::path& dir, int) { old(dir, "out.xml"); },
        .Run =
            [](const fs::path& dir, int scale) {
              qm::XML xml;
@@ -345,11 +330,7 @@ std::vector<Job> Jobs() {
        .Silent = true},
       {.Name = "ConvertHTMLToMHT",
        .Outputs = {"page.mht"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             Site(dir, scale);
-             old(dir, "page.mht");
-           },
+       .Setup = Site,
        .Run =
            [](const fs::path& dir, int) {
              std::string subject = "s";
@@ -361,11 +342,7 @@ std::vector<Job> Jobs() {
        .Partial = WithoutPicture},
       {.Name = "Compress.CompressFile",
        .Outputs = {"out.z"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             WriteFile(dir / "in.txt", Text(200 * scale * scale));
-             old(dir, "out.z");
-           },
+       .Setup = TextInput,
        .Run =
            [](const fs::path& dir, int) {
              std::int32_t result = -1;
@@ -379,11 +356,7 @@ std::vector<Job> Jobs() {
        .MayDrop = true},
       {.Name = "tool compress",
        .Outputs = {"out.z"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             WriteFile(dir / "in.txt", Text(200 * scale * scale));
-             old(dir, "out.z");
-           },
+       .Setup = TextInput,
        .Run =
            [](const fs::path& dir, int) {
              return Tool(qm::cli::kCompress, {In(dir, "in.txt"), In(dir, "out.z")});
@@ -402,11 +375,7 @@ std::vector<Job> Jobs() {
            }},
       {.Name = "tool jpeg",
        .Outputs = {"out.jpg"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale));
-             old(dir, "out.jpg");
-           },
+       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale)); },
        .Run =
            [](const fs::path& dir, int) {
              return Tool(qm::cli::kJpeg, {In(dir, "pic.bmp"), In(dir, "out.jpg")});
@@ -418,12 +387,11 @@ std::vector<Job> Jobs() {
       {.Name = "tool export-tsv",
        .Outputs = {"out.xlsx"},
        .Setup =
-           [=](const fs::path& dir, int scale) {
+           [](const fs::path& dir, int scale) {
              std::string tsv = "item\tprice\n";
              for (int i = 0; i < 20 * scale * scale; ++i)
                tsv += "item " + std::to_string(i) + "\t" + std::to_string(i) + "\n";
              WriteFile(dir / "table.tsv", tsv);
-             old(dir, "out.xlsx");
            },
        .Run =
            [](const fs::path& dir, int) {
@@ -432,11 +400,7 @@ std::vector<Job> Jobs() {
        .IsSame = qm::test::SameWorkbook},
       {.Name = "tool mht",
        .Outputs = {"page.mht"},
-       .Setup =
-           [=](const fs::path& dir, int scale) {
-             Site(dir, scale);
-             old(dir, "page.mht");
-           },
+       .Setup = Site,
        .Run =
            [](const fs::path& dir, int) {
              return Tool(qm::cli::kMht, {In(dir, "page.html"), In(dir, "page.mht")});
@@ -538,7 +502,9 @@ template <typename MakeFaults>
 void Loop(const Job& job, const std::string& label, int scale, MakeFaults make, Totals& totals, bool mustFinish) {
   const Scratch scratch;
   const fs::path dir = scratch.Path();
-  job.Setup(dir, scale);
+  if (job.Setup) job.Setup(dir, scale);
+  for (const std::string& name : job.Outputs)
+    if (!fs::exists(dir / name)) WriteFile(dir / name, "old bytes\n");
   const std::map<std::string, std::string> before = Contents(dir);
   ASSERT_EQ(job.Run(dir, scale).Way, Ended::Done) << job.Name;
   const std::map<std::string, std::string> fresh = Contents(dir);
