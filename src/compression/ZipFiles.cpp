@@ -122,9 +122,9 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
     // call comes after the commit) is no error, and then only with no round left.
     if (forked() && (result != ZE_OK || first + count < files.size())) io::RaiseInherited();
     for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
-    if (result == ZE_OK) {
-      report.Archived += count - engine.Skipped().size();
-    } else if (result != ZE_Nothing_To_Do_ERR) {  // a round of missing names only writes nothing
+    // An archive in place whose folder could not be synced holds the round's files.
+    if (result == ZE_OK || engine.InPlace()) report.Archived += count - engine.Skipped().size();
+    if (result != ZE_OK && result != ZE_Nothing_To_Do_ERR) {  // a round of missing names only writes nothing
       report.Result = ResultOf(result);
       report.FailedFile = engine.Failure().Name;
       report.Problem = engine.Failure().Reason;

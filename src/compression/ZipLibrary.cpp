@@ -115,6 +115,7 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
   skipped_.clear();
   failure_ = {};
+  inPlace_ = false;
   if (zipFileName.empty()) return Fail(ZE_Params_ERR, {}, "no archive name was given");
   if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots)
     return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
@@ -270,10 +271,12 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
     if (writingFailed_) return Fail(ZE_Aborted, archivePath, "stopped by the progress callback; left as it was");
     if (DeflatedMember* member = deflated.FirstFailure())
       return Fail(ResultOf(archive.get()), member->Path(), "cannot be read: " + member->Problem());
-    if (const int error = file.UnsyncedFolder())
+    if (const int error = file.UnsyncedFolder()) {
+      inPlace_ = true;
       return Fail(ResultOf(archive.get()), archivePath,
                   "the new archive is in place, but its folder could not be synced (" +
                       std::string(std::strerror(error)) + "): a crash soon after could bring back the old one");
+    }
     return failed(archivePath, "cannot be written");
   }
   (void)archive.release();  // zip_close freed it; the archive was synced before it replaced the old one

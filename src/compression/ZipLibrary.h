@@ -44,6 +44,9 @@ class ZipLibrary {
   /// What stopped the last ZpArchive, naming the file concerned; an empty
   /// name and reason after success.
   const ZipNotice& Failure() const { return failure_; }
+  /// True when the last ZpArchive failed only after its archive had replaced
+  /// the old one (its folder could not be synced): the entries are in it.
+  bool InPlace() const { return inPlace_; }
 
   /// Told, while each following ZpArchive writes its archive, the part
   /// written so far (0 to 1); an empty function is never called. An
@@ -64,6 +67,7 @@ class ZipLibrary {
   std::function<void(double)> writing_;
   std::vector<std::string> storeAs_;
   bool writingFailed_ = false;
+  bool inPlace_ = false;
 };
 
 }  // namespace qm::compression

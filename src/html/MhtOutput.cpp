@@ -10,6 +10,8 @@
 
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/Executor.h"
+#include "io/Lane.h"
 #include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -30,7 +32,8 @@ constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 }  // namespace
 
-MhtOutput::MhtOutput(const std::string& path) : path_(path), buffer_(kBufferSize) {
+MhtOutput::MhtOutput(const std::string& path)
+    : path_(path), buffer_(kBufferSize), generation_(io::Executor::Generation()) {
   struct stat existing {};
   if (io::sys::Stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
     device_ = io::sys::Open(path.c_str(), O_WRONLY);
@@ -49,14 +52,18 @@ MhtOutput::MhtOutput(const std::string& path) : path_(path), buffer_(kBufferSize
 }
 
 MhtOutput::~MhtOutput() {
-  if (device_ >= 0) {
+  // In a child after fork the buffered bytes are the parent's: only the
+  // child's copy of the descriptor is closed.
+  if (device_ >= 0 && !Inherited()) {
     try {
       Flush();
     } catch (...) {  // the reporting path is Publish
     }
-    io::sys::Close(device_);
   }
+  if (device_ >= 0) io::sys::Close(device_);
 }
+
+bool MhtOutput::Inherited() const noexcept { return generation_ != io::Executor::Generation(); }
 
 void MhtOutput::RaiseWriteFailure(int error, const std::exception* failure) const {
   Raise(ERR_DeviceIO, ErrcOfErrno(error),
@@ -80,6 +87,7 @@ char* MhtOutput::Reserve(std::size_t count) {
 }
 
 void MhtOutput::Flush() {
+  if (Inherited()) io::RaiseInherited();
   if (file_) {
     // Through the writer, so that a failed write keeps it from publishing.
     const std::size_t count = used_;
@@ -106,6 +114,7 @@ void MhtOutput::Flush() {
 }
 
 void MhtOutput::Rollback(std::uint64_t mark) {
+  if (Inherited()) io::RaiseInherited();
   if (mark >= flushed_) {
     used_ = static_cast<std::size_t>(mark - flushed_);
     return;
@@ -120,7 +129,7 @@ void MhtOutput::Rollback(std::uint64_t mark) {
 }
 
 void MhtOutput::Publish() {
-  Flush();
+  Flush();  // raises in a child after fork
   if (file_) {
     try {
       file_->Commit();

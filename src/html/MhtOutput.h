@@ -7,6 +7,10 @@
 // before that leaves the old archive as it was. A target that is no regular
 // file (a device such as /dev/null, a pipe) cannot be replaced and is written
 // in place.
+//
+// In a child after fork an output made before it is the parent's: Line,
+// Reserve and Rollback raise 75 when they would write or cut the file,
+// Publish raises 75, and the destructor writes nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +54,7 @@ class MhtOutput {
 
  private:
   void Flush();
+  bool Inherited() const noexcept;
   [[noreturn]] void RaiseWriteFailure(int error, const std::exception* failure = nullptr) const;
 
   std::string path_;
@@ -59,6 +64,7 @@ class MhtOutput {
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   std::uint64_t flushed_ = 0;
+  std::uint64_t generation_ = 0;  // the executor's, at construction
 };
 
 }  // namespace qm::mdlHTML2MHT

@@ -21,6 +21,7 @@
 #include "io/AtomicFile.h"
 #include "quillmark/automation/Exporter.h"
 #include "quillmark/compression/Deflate.h"
+#include "quillmark/compression/ZipFiles.h"
 #include "quillmark/graphics/Jpeg.h"
 #include "support/ErrorOf.h"
 #include "support/FaultInjection.h"
@@ -169,6 +170,14 @@ TEST(WholeFileWrites, FailuresNameTheFileAndFolderFailuresAreRaised) {
     }
     EXPECT_EQ(qm::test::ReadFile(file), "new");
   }
+
+  // A zip archive in place whose folder could not be synced holds its files.
+  const std::vector<fs::path> files{file};
+  FailNthCall fault(2, EIO, Call::Fsync);
+  const qm::ZipReport report = qm::ZipFiles(dir.Path() / "out.zip", files);
+  EXPECT_TRUE(fault.Fired());
+  EXPECT_FALSE(report.Complete());
+  EXPECT_EQ(report.Archived, 1u);
 }
 
 }  // namespace
