@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "quillmark/errors/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/runtime/Settings.h"
 #include "support/TestEnvironment.h"
@@ -266,22 +267,36 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
   qm::SaveSetting("Move", "s", "k", "written after");
   EXPECT_TRUE(Succeeded(Child([] { return qm::GetSetting("Move", "s", "k") == "written after"; })));
 
-  // Deleted a thousand times while a watch and the switch compare index
-  // heads: each superseded connection is closed, the descriptors stay few.
-  // In memory where there is a file system for it: SQLite syncs a new
+  // Deleted a thousand times while a watch and a thread asking the switch
+  // compare index heads: each superseded connection is closed, at once or
+  // once no thread compares its head, so the descriptors stay few. In
+  // memory where there is a file system for it: SQLite syncs a new
   // database six times.
   const fs::path quick = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") / root.filename() : root / "c";
   setenv("XDG_CONFIG_HOME", quick.c_str(), 1);
   const std::string created = qm::SettingsStorePath();
   const int descriptors = OpenDescriptors();
+  std::atomic<bool> stop{false};
+  std::atomic<int> failed{0};
+  std::thread asker([&] {
+    for (; !stop.load(); std::this_thread::yield()) {
+      try {
+        (void)qm::LoggingEnabled();
+      } catch (const qm::Error&) {
+        failed.fetch_add(1);
+      }
+    }
+  });
   for (int i = 0; i < 1000; ++i) {
     for (const char* part : {"", "-wal", "-shm"}) fs::remove(created + part);
     qm::SaveSetting("Move", "s", "k", std::to_string(i));
     EXPECT_TRUE(watch.Changed());
-    (void)qm::LoggingEnabled();
   }
-  EXPECT_LE(OpenDescriptors(), descriptors + 3);
+  stop.store(true);
+  asker.join();
+  EXPECT_EQ(failed.load(), 0);
   EXPECT_EQ(qm::GetSetting("Move", "s", "k"), "999");
+  EXPECT_LE(OpenDescriptors(), descriptors + 3);
 
   if (was) {
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
