@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -18,23 +19,13 @@ namespace {
 constexpr const char* kModule = "XML";
 constexpr const char* kFileRootTag = "XmlRoot";
 
-// Reads the first `size` bytes of a file (fewer when it has shrunk); raises
-// 53 for a file that cannot be opened, 57 for a failed read.
-XmlBytes ReadBytes(const std::string& path, std::uintmax_t size) {
-  struct Descriptor {
-    int Fd;
-    ~Descriptor() {
-      if (Fd >= 0) io::sys::Close(Fd);
-    }
-  };
-  const Descriptor file{io::sys::Open(path.c_str(), O_RDONLY)};
-  if (file.Fd < 0) frame::RaiseErrno(ERR_FileNotFound, errno);
-  XmlBytes bytes(size);
-  const ssize_t got = io::sys::ReadFull(file.Fd, bytes.Data(), bytes.Size());
-  if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
-  bytes.Truncate(static_cast<std::size_t>(got));
-  return bytes;
-}
+// An open file descriptor, closed on leaving.
+struct Descriptor {
+  int Fd;
+  ~Descriptor() {
+    if (Fd >= 0) io::sys::Close(Fd);
+  }
+};
 
 }  // namespace
 
@@ -114,7 +105,18 @@ bool XML::LoadFile(const std::string& sFilename) {
     XmlNodePtr loaded = node_->NewNode();
     const std::uintmax_t size = std::filesystem::file_size(sFilename);
     if (size == 0) return false;
-    const bool ok = loaded->LoadXmlBytes(ReadBytes(sFilename, size));
+    // The document is parsed as it is read, in pieces: its first `size`
+    // bytes (fewer when it has shrunk); 53 for a file that cannot be opened,
+    // 57 for a failed read.
+    const Descriptor file{io::sys::Open(sFilename.c_str(), O_RDONLY)};
+    if (file.Fd < 0) frame::RaiseErrno(ERR_FileNotFound, errno);
+    const bool ok = loaded->LoadXmlFrom([&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      if (offset >= size) return std::size_t{0};
+      count = static_cast<std::size_t>(std::min<std::uintmax_t>(count, size - offset));
+      const ssize_t got = io::sys::PReadFull(file.Fd, data, count, static_cast<off_t>(offset));
+      if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
+      return static_cast<std::size_t>(got);
+    });
     node_->SetTag(kFileRootTag);
     if (ok) node_->AddChildTree(*loaded);
     return ok;

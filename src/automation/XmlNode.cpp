@@ -1,38 +1,40 @@
 #include "quillmark/automation/XmlNode.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <optional>
-#include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "automation/XmlReader.h"
+#include "automation/XmlTree.h"
 #include "automation/XmlWriter.h"
 #include "io/AtomicFile.h"
 
 namespace qm {
 namespace detail {
 
-// One pugixml document holding a tree and the free-standing nodes made from
-// it (each a top-level element of the document), plus the bookkeeping that
-// keeps XmlNode objects safe: how many of them stand for each element, and a
-// version per element whose child list has changed (for the child caches).
+// One tree holding a document and the free-standing nodes made from it (each
+// a top-level element), plus the bookkeeping that keeps XmlNode objects
+// safe: how many of them stand for each element, and a version per element
+// whose child list has changed (for the child caches).
 struct XmlStore {
-  pugi::xml_document doc;
-  std::unordered_map<pugi::xml_node_struct*, std::int32_t> handles;
-  std::unordered_map<pugi::xml_node_struct*, std::uint64_t> versions;
+  XmlTree tree;
+  std::unordered_map<XmlId, std::int32_t> handles;
+  std::unordered_map<XmlId, std::uint64_t> versions;
 
-  void Register(pugi::xml_node_struct* node) { ++handles[node]; }
-  void Unregister(pugi::xml_node_struct* node) {
+  void Register(XmlId node) { ++handles[node]; }
+  void Unregister(XmlId node) {
     auto it = handles.find(node);
     if (it != handles.end() && --it->second == 0) handles.erase(it);
   }
-  void Touch(pugi::xml_node_struct* parent) { ++versions[parent]; }
-  std::uint64_t Version(pugi::xml_node_struct* parent) const {
+  void Touch(XmlId parent) { ++versions[parent]; }
+  std::uint64_t Version(XmlId parent) const {
     auto it = versions.find(parent);
     return it == versions.end() ? 0 : it->second;
   }
@@ -42,47 +44,34 @@ struct XmlStore {
 
 namespace {
 
-using pugi::xml_node;
+using detail::kNoXml;
+using detail::kXmlDocument;
+using detail::XmlAttrId;
+using detail::XmlId;
+using detail::XmlKind;
+using detail::XmlTree;
 using Store = detail::XmlStore;
 
-xml_node Node(pugi::xml_node_struct* node) { return xml_node(node); }
+bool IsTopLevel(const XmlTree& tree, XmlId node) { return tree.Parent(node) == kXmlDocument; }
 
-bool IsTopLevel(xml_node node) { return node.parent().type() == pugi::node_document; }
-
-// An element named `tag`, compared without measuring the name first (walking
-// long child lists compares many names).
-bool IsElementNamed(xml_node node, std::string_view tag) {
-  if (node.type() != pugi::node_element) return false;
-  const char* name = node.name();
-  for (char c : tag) {
-    if (c == '\0' || *name != c) return false;
-    ++name;
+// Removes a subtree with the versions of its elements.
+void DestroySubtree(Store& store, XmlId root) {
+  if (!store.versions.empty()) {
+    detail::FindInSubtree(store.tree, root, [&](XmlId node) {
+      store.versions.erase(node);
+      return false;
+    });
   }
-  return *name == '\0';
-}
-
-// Removes a subtree leaf first, so that no depth of nesting costs stack.
-void DestroySubtree(Store& store, xml_node root) {
-  xml_node current = root;
-  for (;;) {
-    while (xml_node child = current.first_child()) current = child;
-    if (current == root) break;
-    xml_node parent = current.parent();
-    if (!store.versions.empty()) store.versions.erase(current.internal_object());
-    parent.remove_child(current);
-    current = parent;
-  }
-  if (!store.versions.empty()) store.versions.erase(root.internal_object());
-  root.parent().remove_child(root);
+  store.tree.Remove(root);
 }
 
 // The children of `parent` inside which some XmlNode still stands.
-std::unordered_set<pugi::xml_node_struct*> ReferencedChildren(const Store& store, xml_node parent) {
-  std::unordered_set<pugi::xml_node_struct*> referenced;
+std::unordered_set<XmlId> ReferencedChildren(const Store& store, XmlId parent) {
+  std::unordered_set<XmlId> referenced;
   for (const auto& [handle, count] : store.handles) {
-    for (xml_node node(handle); node; node = node.parent()) {
-      if (node.parent() == parent) {
-        referenced.insert(node.internal_object());
+    for (XmlId node = handle; node; node = store.tree.Parent(node)) {
+      if (store.tree.Parent(node) == parent) {
+        referenced.insert(node);
         break;
       }
     }
@@ -90,22 +79,22 @@ std::unordered_set<pugi::xml_node_struct*> ReferencedChildren(const Store& store
   return referenced;
 }
 
-bool IsReferencedWithin(const Store& store, xml_node root) {
+bool IsReferencedWithin(const Store& store, XmlId root) {
   for (const auto& [handle, count] : store.handles) {
-    for (xml_node node(handle); node; node = node.parent())
+    for (XmlId node = handle; node; node = store.tree.Parent(node))
       if (node == root) return true;
   }
   return false;
 }
 
 // True when `node` has exactly one XmlNode and none stands inside it.
-bool StandsAloneIn(const Store& store, xml_node node) {
+bool StandsAloneIn(const Store& store, XmlId node) {
   for (const auto& [handle, count] : store.handles) {
-    if (handle == node.internal_object()) {
+    if (handle == node) {
       if (count != 1) return false;
       continue;
     }
-    for (xml_node up(handle); up; up = up.parent())
+    for (XmlId up = handle; up; up = store.tree.Parent(up))
       if (up == node) return false;
   }
   return true;
@@ -113,17 +102,17 @@ bool StandsAloneIn(const Store& store, xml_node node) {
 
 // The number of nodes in a subtree, counted up to `limit`.
 constexpr std::size_t kSmallTree = 4096;
-std::size_t SubtreeSize(xml_node root, std::size_t limit) {
+std::size_t SubtreeSize(const XmlTree& tree, XmlId root, std::size_t limit) {
   std::size_t count = 0;
-  detail::FindInSubtree(root, [&](xml_node) { return ++count >= limit; });
+  detail::FindInSubtree(tree, root, [&](XmlId) { return ++count >= limit; });
   return count;
 }
 
 // Takes a child out of its tree: destroyed, or kept as a free-standing node
 // while an XmlNode still stands inside it.
-void Discard(Store& store, xml_node node) {
-  store.Touch(node.parent().internal_object());
-  if (IsReferencedWithin(store, node)) store.doc.append_move(node);
+void Discard(Store& store, XmlId node) {
+  store.Touch(store.tree.Parent(node));
+  if (IsReferencedWithin(store, node)) store.tree.Move(kXmlDocument, node);
   else DestroySubtree(store, node);
 }
 
@@ -133,21 +122,37 @@ std::string Declaration(const std::string& encoding) {
   return text + "?>\n";
 }
 
-// The text of an element: its text children joined (comments, processing
-// instructions and entity references left out).
-std::string TextOf(xml_node element) {
-  std::string text;
-  for (xml_node child = element.first_child(); child; child = child.next_sibling())
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
+// An encoding name as the declaration allows it.
+bool IsEncodingName(std::string_view name) {
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (name.empty() || !letter(name[0])) return false;
+  return std::all_of(name.begin(), name.end(),
+                     [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'; });
+}
+
+// The text of an element: its own text and its text children joined
+// (comments, processing instructions and entity references left out).
+std::string TextOf(const XmlTree& tree, XmlId element) {
+  std::string text(tree.Value(element));
+  for (XmlId child = tree.FirstChild(element); child; child = tree.NextSibling(child))
+    if (tree.Kind(child) == XmlKind::Text) text += tree.Value(child);
   return text;
+}
+
+detail::XmlSource FromMemory(const void* data, std::size_t size) {
+  return [bytes = static_cast<const char*>(data), size](std::uint64_t offset, char* out, std::size_t count) {
+    if (offset >= size) return std::size_t{0};
+    count = std::min<std::size_t>(count, size - static_cast<std::size_t>(offset));
+    std::memcpy(out, bytes + offset, count);
+    return count;
+  };
 }
 
 }  // namespace
 
-XmlBytes::XmlBytes(std::size_t size) : data_(pugi::get_memory_allocation_function()(size ? size : 1)), size_(size) {
+XmlBytes::XmlBytes(std::size_t size) : data_(std::malloc(size ? size : 1)), size_(size) {
   if (!data_) throw std::bad_alloc();
-  // No pages are asked for in advance: they come as the bytes are read in,
-  // which measured faster for the read and the parse that follow.
+  // No pages are asked for in advance: they come as the bytes are read in.
 }
 
 XmlBytes::XmlBytes(XmlBytes&& other) noexcept
@@ -155,16 +160,14 @@ XmlBytes::XmlBytes(XmlBytes&& other) noexcept
 
 XmlBytes& XmlBytes::operator=(XmlBytes&& other) noexcept {
   if (this != &other) {
-    if (data_) pugi::get_memory_deallocation_function()(data_);
+    std::free(data_);
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
   }
   return *this;
 }
 
-XmlBytes::~XmlBytes() {
-  if (data_) pugi::get_memory_deallocation_function()(data_);
-}
+XmlBytes::~XmlBytes() { std::free(data_); }
 
 void XmlBytes::Truncate(std::size_t size) { size_ = std::min(size, size_); }
 
@@ -182,32 +185,31 @@ struct XmlNode::Impl {
     bool AnyTag = true;
     std::string Tag;
     std::int32_t Index = -1;
-    pugi::xml_node_struct* Child = nullptr;
+    XmlId Child = kNoXml;
     std::int32_t Count = -1;
   };
 
-  Impl(std::shared_ptr<Store> in, pugi::xml_node_struct* element) : store(std::move(in)), node(element) {
-    store->Register(node);
-  }
+  Impl(std::shared_ptr<Store> in, XmlId element) : store(std::move(in)), node(element) { store->Register(node); }
   // A new element at the top level of the store.
   static std::unique_ptr<Impl> NewElement(std::shared_ptr<Store> store) {
-    pugi::xml_node_struct* element = store->doc.append_child(pugi::node_element).internal_object();
+    const XmlId element = store->tree.Append(kXmlDocument, XmlKind::Element);
     return std::make_unique<Impl>(std::move(store), element);
   }
 
-  void Rebind(std::shared_ptr<Store> to, pugi::xml_node_struct* element) {
+  void Rebind(std::shared_ptr<Store> to, XmlId element) {
     to->Register(element);
     store->Unregister(node);
     store = std::move(to);
     node = element;
     cursor = {};
   }
+  XmlTree& Tree() const { return store->tree; }
   ChildCursor& Cursor(std::string_view tag, bool anyTag);
   std::int32_t Count(std::string_view tag, bool anyTag);
-  pugi::xml_node_struct* Nth(std::string_view tag, bool anyTag, std::int32_t index);
+  XmlId Nth(std::string_view tag, bool anyTag, std::int32_t index);
 
   std::shared_ptr<Store> store;
-  pugi::xml_node_struct* node;
+  XmlId node;
   ChildCursor cursor;
 };
 
@@ -218,40 +220,41 @@ XmlNode::XmlNode(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 XmlNode::~XmlNode() {
   Store& store = *impl_->store;
   store.Unregister(impl_->node);
-  // The last XmlNode of a store takes the whole document with it; a
+  // The last XmlNode of a store takes the whole tree with it; a
   // free-standing node nobody refers into any more goes at once.
   if (store.handles.empty() || impl_->store.use_count() == 1) return;
-  xml_node node = Node(impl_->node);
-  if (IsTopLevel(node) && !IsReferencedWithin(store, node)) DestroySubtree(store, node);
+  const XmlId node = impl_->node;
+  if (IsTopLevel(store.tree, node) && !IsReferencedWithin(store, node)) DestroySubtree(store, node);
 }
 
 std::shared_ptr<XmlNode> XmlNode::NewNode() const {
   return std::shared_ptr<XmlNode>(new XmlNode(Impl::NewElement(impl_->store)));
 }
 
-std::string XmlNode::Tag() const { return Node(impl_->node).name(); }
-void XmlNode::SetTag(std::string_view tag) { Node(impl_->node).set_name(std::string(tag).c_str()); }
+std::string XmlNode::Tag() const { return std::string(impl_->Tree().Name(impl_->node)); }
+void XmlNode::SetTag(std::string_view tag) { impl_->Tree().SetName(impl_->node, tag); }
 
-std::string XmlNode::Content() const { return TextOf(Node(impl_->node)); }
+std::string XmlNode::Content() const { return TextOf(impl_->Tree(), impl_->node); }
 
 void XmlNode::SetContent(std::string_view content) {
   // The new text replaces every piece of the old (and the entity references
   // among them); comments and processing instructions stay.
-  xml_node self = Node(impl_->node);
-  for (xml_node child = self.first_child(); child;) {
-    xml_node next = child.next_sibling();
-    const auto type = child.type();
-    if (type == pugi::node_pcdata || type == pugi::node_cdata || detail::IsXmlReference(child))
-      self.remove_child(child);
+  XmlTree& tree = impl_->Tree();
+  const XmlId self = impl_->node;
+  for (XmlId child = tree.FirstChild(self); child;) {
+    const XmlId next = tree.NextSibling(child);
+    const XmlKind kind = tree.Kind(child);
+    if (kind == XmlKind::Text || kind == XmlKind::Reference) tree.Remove(child);
     child = next;
   }
-  self.text().set(std::string(content).c_str());
+  tree.SetValue(self, {});
+  tree.AddText(self, tree.LastChild(self), content);
 }
 
 XmlNode::Impl::ChildCursor& XmlNode::Impl::Cursor(std::string_view tag, bool anyTag) {
   const std::uint64_t version = store->Version(node);
   if (!cursor.Valid || cursor.Version != version || cursor.AnyTag != anyTag || (!anyTag && cursor.Tag != tag)) {
-    cursor = ChildCursor{true, version, anyTag, anyTag ? std::string() : std::string(tag), -1, nullptr, -1};
+    cursor = ChildCursor{true, version, anyTag, anyTag ? std::string() : std::string(tag), -1, kNoXml, -1};
   }
   return cursor;
 }
@@ -259,42 +262,51 @@ XmlNode::Impl::ChildCursor& XmlNode::Impl::Cursor(std::string_view tag, bool any
 std::int32_t XmlNode::Impl::Count(std::string_view tag, bool anyTag) {
   ChildCursor& cursor = Cursor(tag, anyTag);
   if (cursor.Count < 0) {
+    const XmlTree& tree = Tree();
+    const std::uint32_t name = anyTag ? 0 : tree.FindName(tag);
     std::int32_t count = 0;
-    for (xml_node child : Node(node).children())
-      if (anyTag ? child.type() == pugi::node_element : IsElementNamed(child, tag)) ++count;
+    if (name != XmlTree::kNoName) {
+      for (XmlId child = tree.FirstChild(node); child; child = tree.NextSibling(child))
+        if (tree.Kind(child) == XmlKind::Element && (anyTag || tree.NameNumber(child) == name)) ++count;
+    }
     cursor.Count = count;
   }
   return cursor.Count;
 }
 
-pugi::xml_node_struct* XmlNode::Impl::Nth(std::string_view tag, bool anyTag, std::int32_t index) {
-  if (index < 0) return nullptr;
+XmlId XmlNode::Impl::Nth(std::string_view tag, bool anyTag, std::int32_t index) {
+  if (index < 0) return kNoXml;
   ChildCursor& cursor = Cursor(tag, anyTag);
-  xml_node child;
+  const XmlTree& tree = Tree();
+  const std::uint32_t name = anyTag ? 0 : tree.FindName(tag);
+  if (name == XmlTree::kNoName) return kNoXml;
+  XmlId child;
   std::int32_t at;
   if (cursor.Child && cursor.Index <= index) {
-    child = Node(cursor.Child);
+    child = cursor.Child;
     at = cursor.Index;
   } else {
-    child = Node(node).first_child();
+    child = tree.FirstChild(node);
     at = -1;
   }
   // `at` is the index of `child` when it matches, -1 before the first match.
-  auto matches = [&](xml_node n) { return anyTag ? n.type() == pugi::node_element : IsElementNamed(n, tag); };
+  const auto matches = [&](XmlId n) {
+    return tree.Kind(n) == XmlKind::Element && (anyTag || tree.NameNumber(n) == name);
+  };
   if (at < 0) {
-    while (child && !matches(child)) child = child.next_sibling();
-    if (!child) return nullptr;
+    while (child && !matches(child)) child = tree.NextSibling(child);
+    if (!child) return kNoXml;
     at = 0;
   }
   while (at < index) {
-    do child = child.next_sibling();
+    do child = tree.NextSibling(child);
     while (child && !matches(child));
-    if (!child) return nullptr;
+    if (!child) return kNoXml;
     ++at;
   }
-  cursor.Child = child.internal_object();
+  cursor.Child = child;
   cursor.Index = at;
-  return cursor.Child;
+  return child;
 }
 
 std::int32_t XmlNode::NumChildren() const { return impl_->Count({}, true); }
@@ -302,145 +314,162 @@ std::int32_t XmlNode::NumChildren() const { return impl_->Count({}, true); }
 std::int32_t XmlNode::NumChildrenHavingTag(std::string_view tag) const { return impl_->Count(tag, false); }
 
 std::shared_ptr<XmlNode> XmlNode::GetChild(std::int32_t index) const {
-  pugi::xml_node_struct* child = impl_->Nth({}, true, index);
+  const XmlId child = impl_->Nth({}, true, index);
   if (!child) return nullptr;
   return std::shared_ptr<XmlNode>(new XmlNode(std::make_unique<Impl>(impl_->store, child)));
 }
 
 std::shared_ptr<XmlNode> XmlNode::GetNthChildWithTag(std::string_view tag, std::int32_t index) const {
-  pugi::xml_node_struct* child = impl_->Nth(tag, false, index);
+  const XmlId child = impl_->Nth(tag, false, index);
   if (!child) return nullptr;
   return std::shared_ptr<XmlNode>(new XmlNode(std::make_unique<Impl>(impl_->store, child)));
 }
 
 std::string XmlNode::GetChildContent(std::string_view tag) const {
-  for (xml_node child : Node(impl_->node).children())
-    if (IsElementNamed(child, tag)) return TextOf(child);
+  const XmlTree& tree = impl_->Tree();
+  const std::uint32_t name = tree.FindName(tag);
+  if (name == XmlTree::kNoName) return {};
+  for (XmlId child = tree.FirstChild(impl_->node); child; child = tree.NextSibling(child))
+    if (tree.Kind(child) == XmlKind::Element && tree.NameNumber(child) == name) return TextOf(tree, child);
   return {};
 }
 
 void XmlNode::AddAttribute(std::string_view name, std::string_view value) {
-  const std::string key(name);
-  pugi::xml_attribute attribute = Node(impl_->node).attribute(key.c_str());
-  if (!attribute) attribute = Node(impl_->node).append_attribute(key.c_str());
-  attribute.set_value(std::string(value).c_str());
+  impl_->Tree().SetAttribute(impl_->node, name, value);
 }
 
 std::string XmlNode::GetAttrValue(std::string_view name) const {
-  return Node(impl_->node).attribute(std::string(name).c_str()).value();
+  const XmlTree& tree = impl_->Tree();
+  const XmlAttrId attribute = tree.FindAttribute(impl_->node, name);
+  return attribute ? std::string(tree.AttributeValue(attribute)) : std::string();
 }
 
 void XmlNode::NewChild(std::string_view tag, std::string_view content) {
-  xml_node child = Node(impl_->node).append_child(std::string(tag).c_str());
-  if (!content.empty()) child.text().set(std::string(content).c_str());
+  XmlTree& tree = impl_->Tree();
+  const XmlId child = tree.Append(impl_->node, XmlKind::Element, tag);
+  tree.AddText(child, kNoXml, content);
   impl_->store->Touch(impl_->node);
 }
 
 bool XmlNode::AddChildTree(XmlNode& tree) {
   if (tree.impl_->store != impl_->store) {
-    xml_node parent = Node(impl_->node);
-    if (IsTopLevel(parent) && StandsAloneIn(*impl_->store, parent) &&
-        StandsAloneIn(*tree.impl_->store, Node(tree.impl_->node)) &&
-        SubtreeSize(parent, kSmallTree) < SubtreeSize(Node(tree.impl_->node), kSmallTree)) {
+    const XmlId parent = impl_->node;
+    const XmlId node = tree.impl_->node;
+    if (IsTopLevel(impl_->Tree(), parent) && StandsAloneIn(*impl_->store, parent) &&
+        StandsAloneIn(*tree.impl_->store, node) &&
+        SubtreeSize(impl_->Tree(), parent, kSmallTree) < SubtreeSize(tree.impl_->Tree(), node, kSmallTree)) {
       // The smaller side moves: this free-standing node goes over to the
       // tree's store. Nothing else refers into either side, so the result
       // is the same as copying the tree.
       auto old = impl_->store;
-      impl_->Rebind(tree.impl_->store, tree.impl_->store->doc.append_copy(parent).internal_object());
+      impl_->Rebind(tree.impl_->store, tree.impl_->Tree().AppendCopy(kXmlDocument, old->tree, parent));
       DestroySubtree(*old, parent);
     } else {
-      xml_node node = Node(tree.impl_->node);
-      xml_node copy = parent.append_copy(node);
-      impl_->store->Touch(impl_->node);
+      const XmlId copy = impl_->Tree().AppendCopy(parent, tree.impl_->Tree(), node);
+      impl_->store->Touch(parent);
       auto source = tree.impl_->store;
-      tree.impl_->Rebind(impl_->store, copy.internal_object());
+      tree.impl_->Rebind(impl_->store, copy);
       Discard(*source, node);
       return true;
     }
   }
-  xml_node parent = Node(impl_->node);
-  xml_node node = Node(tree.impl_->node);
-  for (xml_node up = parent; up; up = up.parent()) {
+  XmlTree& shared = impl_->Tree();
+  const XmlId parent = impl_->node;
+  const XmlId node = tree.impl_->node;
+  for (XmlId up = parent; up; up = shared.Parent(up)) {
     if (up == node) {
       lastError_ = "A node cannot become a child of itself or of its own subtree";
       return false;
     }
   }
-  impl_->store->Touch(node.parent().internal_object());
-  parent.append_move(node);
-  impl_->store->Touch(impl_->node);
+  impl_->store->Touch(shared.Parent(node));
+  shared.Move(parent, node);
+  impl_->store->Touch(parent);
   return true;
 }
 
 void XmlNode::RemoveAllChildren() {
-  xml_node parent = Node(impl_->node);
+  XmlTree& tree = impl_->Tree();
+  const XmlId parent = impl_->node;
   const auto referenced = ReferencedChildren(*impl_->store, parent);
-  for (xml_node child = parent.first_child(); child;) {
-    xml_node next = child.next_sibling();
-    if (referenced.contains(child.internal_object())) impl_->store->doc.append_move(child);
+  for (XmlId child = tree.FirstChild(parent); child;) {
+    const XmlId next = tree.NextSibling(child);
+    if (referenced.contains(child)) tree.Move(kXmlDocument, child);
     else DestroySubtree(*impl_->store, child);
     child = next;
   }
-  impl_->store->Touch(impl_->node);
+  tree.SetValue(parent, {});
+  impl_->store->Touch(parent);
 }
 
-bool XmlNode::LoadXml(std::string_view text) {
-  XmlBytes bytes(text.size());
-  std::copy(text.begin(), text.end(), bytes.Data());
-  return Load(std::move(bytes), true);
-}
+bool XmlNode::LoadXml(std::string_view text) { return Load(FromMemory(text.data(), text.size()), true); }
 
 bool XmlNode::LoadXmlBytes(std::span<const std::uint8_t> bytes) {
-  XmlBytes copy(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), copy.Data());
-  return Load(std::move(copy), false);
+  return Load(FromMemory(bytes.data(), bytes.size()), false);
 }
 
 bool XmlNode::LoadXmlBytes(XmlBytes bytes) { return Load(std::move(bytes), false); }
 
-bool XmlNode::Load(XmlBytes bytes, bool utf8Text) {
-  auto parsed = std::make_shared<detail::XmlStore>();
-  const detail::XmlReadResult read =
-      detail::ReadXml(parsed->doc, reinterpret_cast<const char*>(bytes.Data()), bytes.Size(), utf8Text);
-  bytes = XmlBytes(0);
+bool XmlNode::Load(XmlBytes bytes, bool utf8Text) { return Load(FromMemory(bytes.Data(), bytes.Size()), utf8Text); }
+
+bool XmlNode::LoadXmlFrom(const std::function<std::size_t(std::uint64_t, std::uint8_t*, std::size_t)>& read) {
+  return Load(
+      [&read](std::uint64_t offset, char* data, std::size_t size) {
+        return std::min(size, read(offset, reinterpret_cast<std::uint8_t*>(data), size));
+      },
+      false);
+}
+
+bool XmlNode::Load(const detail::XmlSource& source, bool utf8Text) {
+  auto parsed = std::make_shared<Store>();
+  const detail::XmlReadResult read = detail::ReadXml(parsed->tree, source, utf8Text);
   if (!read.Root) {
     lastError_ = read.Error;
     return false;
   }
-  xml_node root = read.Root;
+  const XmlTree& from = parsed->tree;
+  const XmlId root = read.Root;
   lastError_.clear();
   // The parsed root takes this node's place.
-  pugi::xml_node_struct* parsedRoot = root.internal_object();
-  xml_node self = Node(impl_->node);
-  auto it = impl_->store->handles.find(impl_->node);
+  XmlTree& tree = impl_->Tree();
+  const XmlId self = impl_->node;
+  auto it = impl_->store->handles.find(self);
   const bool alone = it != impl_->store->handles.end() && it->second == 1;
-  if (alone && IsTopLevel(self) && !self.first_child() && !self.first_attribute()) {
+  if (alone && IsTopLevel(tree, self) && !tree.FirstChild(self) && !tree.FirstAttribute(self) &&
+      tree.Value(self).empty()) {
     // A free-standing empty node only this object stands for simply becomes
     // the parsed root, in the parsed document's store.
     auto old = impl_->store;
-    impl_->Rebind(std::move(parsed), parsedRoot);
+    impl_->Rebind(std::move(parsed), root);
     DestroySubtree(*old, self);
     return true;
   }
   // Elsewhere the node keeps its place and takes over the root's tag,
-  // attributes and children.
+  // attributes, text and children.
   RemoveAllChildren();
-  while (pugi::xml_attribute a = self.first_attribute()) self.remove_attribute(a);
-  self.set_name(root.name());
-  for (pugi::xml_attribute a : root.attributes()) self.append_attribute(a.name()).set_value(a.value());
-  for (xml_node child : root.children()) self.append_copy(child);
-  impl_->store->Touch(impl_->node);
+  tree.RemoveAttributes(self);
+  tree.SetName(self, from.Name(root));
+  XmlAttrId last = 0;
+  for (XmlAttrId a = from.FirstAttribute(root); a; a = from.NextAttribute(a))
+    last = tree.InsertAttribute(self, last, from.AttributeName(a), from.AttributeValue(a));
+  tree.AddText(self, kNoXml, from.Value(root));
+  for (XmlId child = from.FirstChild(root); child; child = from.NextSibling(child)) tree.AppendCopy(self, from, child);
+  impl_->store->Touch(self);
   return true;
 }
 
 std::string XmlNode::GetXml() const {
   std::string text;
   if (!encoding_.empty()) text = Declaration(encoding_);
-  detail::WriteXml(Node(impl_->node), text);
+  detail::WriteXml(impl_->Tree(), impl_->node, text);
   return text;
 }
 
 bool XmlNode::SaveXml(const std::string& path) {
+  if (!encoding_.empty() && !IsEncodingName(encoding_)) {
+    lastError_ = "Cannot write " + path + ": the encoding name \"" + encoding_ + "\" cannot be declared";
+    return false;
+  }
   std::optional<io::AtomicFile> file;
   try {
     file.emplace(path);
@@ -448,19 +477,25 @@ bool XmlNode::SaveXml(const std::string& path) {
     lastError_ = "Cannot open " + path + " for writing: " + e.code().message();
     return false;
   }
+  // The text goes to the file in pieces as it is made, written behind while
+  // the next piece is made; names and texts that would not read back stop it.
   std::string failure;
   std::string pending = Declaration(encoding_);
   const auto drain = [&](std::string& text) {
     if (failure.empty()) {
       try {
-        file->Write(text);
+        text = file->WriteBehind(std::move(text));
       } catch (const std::exception& e) {
         failure = e.what();
       }
     }
     text.clear();
   };
-  detail::WriteXml(Node(impl_->node), pending, drain);
+  const std::string refused = detail::WriteXml(impl_->Tree(), impl_->node, pending, drain, true);
+  if (!refused.empty()) {
+    lastError_ = "Cannot write " + path + ": " + refused;
+    return false;
+  }
   if (failure.empty()) {
     try {
       file->Commit();

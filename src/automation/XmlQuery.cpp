@@ -1,6 +1,6 @@
 #include "quillmark/automation/XmlQuery.h"
 
-#include <span>
+#include <fcntl.h>
 
 #include "frame/FileErrors.h"
 #include "io/System.h"
@@ -9,7 +9,6 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/frame/QMGLobal.h"
 
 namespace qm {
 namespace {
@@ -26,15 +25,22 @@ std::vector<std::string> Steps(std::string_view path) {
   return steps;
 }
 
-// Why a file that XML.LoadFile refused is not XML: it is read and parsed
-// again for the reader's message (a refusal is the rare case, so the common
-// one pays nothing for it).
+// Why a file that XML.LoadFile refused is not XML: it is parsed again, in
+// pieces, for the reader's message (a refusal is the rare case, so the
+// common one pays nothing for it).
 std::string WhyNotXml(const std::filesystem::path& file) {
-  std::string bytes;
-  if (io::sys::ReadWhole(file.c_str(), bytes) != 0) bytes.clear();
-  if (bytes.empty()) return file.string() + " is empty";
+  const int fd = io::sys::Open(file.c_str(), O_RDONLY);
   XmlNode probe;
-  probe.LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  bool empty = true;
+  if (fd >= 0) {
+    probe.LoadXmlFrom([&](std::uint64_t offset, std::uint8_t* data, std::size_t size) {
+      const ssize_t got = io::sys::PRead(fd, data, size, static_cast<off_t>(offset));
+      if (got > 0) empty = false;
+      return got > 0 ? static_cast<std::size_t>(got) : std::size_t{0};
+    });
+    io::sys::Close(fd);
+  }
+  if (empty) return file.string() + " is empty";
   return file.string() + " is not well-formed XML: " + probe.LastErrorText();
 }
 
@@ -83,16 +89,20 @@ std::string XmlElement::Render() const { return node_->GetXml(); }
 
 void XmlElement::Save(const std::filesystem::path& file) const {
   QM_FRAME_TRY {
-    // A copy carries the declaration, leaving this tree's encoding alone.
-    XmlNode copy;
-    QMGLobal::Assert(copy.LoadXml(node_->GetXml()), "Couldn't copy");
-    copy.SetEncoding("utf-8");
-    if (!copy.SaveXml(file.string())) {
+    // The tree is written as it stands, in pieces; the declaration names
+    // UTF-8 for this save only, the tree's own encoding stays.
+    struct Restore {
+      XmlNode& Node;
+      std::string Encoding;
+      ~Restore() { Node.SetEncoding(std::move(Encoding)); }
+    } restore{*node_, node_->Encoding()};
+    node_->SetEncoding("utf-8");
+    if (!node_->SaveXml(file.string())) {
       std::filesystem::path folder;
       if (frame::FolderIsMissing(file, folder))
         throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("XML"),
                     DescribeError(ERR_PathNotFound, folder.string()));
-      RaiseWithDetail(ERR_PathFileAccess, copy.LastErrorText());
+      RaiseWithDetail(ERR_PathFileAccess, node_->LastErrorText());
     }
   }
   QM_FRAME_CATCH("XmlElement", "Public Sub Save", file.string());
@@ -106,16 +116,11 @@ XmlElement LoadXml(const std::filesystem::path& file) {
 }
 
 XmlElement ParseXml(std::string_view text) {
-  XML document;
-  try {
-    document.LoadFromString(std::string(text), "XmlRoot");
-  } catch (const Error& e) {
-    // The published load raises its check's number (11000); here it is the
-    // parse error it is, with the parser's words and the trail.
-    if (e.Number() != ERR_ASSERTION) throw;
-    throw Error(ERR_General, errc::parse_error, e.Source(), e.Description());
-  }
-  return XmlElement(document.GetNextTag()->ChilkatXML());
+  // Parsed straight from the caller's text, in pieces, into a tree of its own.
+  auto root = std::make_shared<XmlNode>();
+  if (!root->LoadXml(text))
+    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"), root->LastErrorText());
+  return XmlElement(std::move(root));
 }
 
 std::vector<XmlElement> XmlFindAll(const XmlElement& element, std::string_view path) {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <exception>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -17,10 +18,8 @@
 namespace qm::detail {
 namespace {
 
-using pugi::xml_node;
-
-constexpr const char* kDoctypeMark = XmlDoctypeMark;
-constexpr const char* kReferenceMark = XmlReferenceMark;
+// expat gets the document in pieces of this size, read into its own buffer.
+constexpr std::size_t kPiece = std::size_t{1} << 20;
 
 bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std::string& out, std::string& why);
 
@@ -32,15 +31,16 @@ bool IsVersionNumber(std::string_view version) {
 bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // The state the expat callbacks fill: the element being read, its pending
-// text, and per open element what kinds of children it has: blank text in an
-// element of element children only is layout and is dropped when the element
-// ends (mixed content keeps every piece).
+// text, and per open element what kinds of children it has. Blank text in an
+// element of element children only is layout: it is held aside (not in the
+// tree) until the element ends or gets other text, and dropped when the
+// element ends with element children only; mixed content keeps every piece.
 class TreeBuilder {
  public:
-  // `data` is the document as given to expat, in `encoding` (nullptr: as the
-  // document says), for the internal subset's text.
-  TreeBuilder(XML_Parser parser, pugi::xml_document& doc, std::string_view data, const char* encoding)
-      : parser_(parser), doc_(doc), current_(doc), data_(data), encoding_(encoding ? encoding : "") {
+  // `encoding` is the encoding the parser was forced to (nullptr: as the
+  // document says).
+  TreeBuilder(XML_Parser parser, XmlTree& tree, const char* encoding)
+      : parser_(parser), tree_(tree), current_(kXmlDocument), encoding_(encoding ? encoding : "") {
     XML_SetUserData(parser, this);
     XML_SetElementHandler(parser, &TreeBuilder::OnStart, &TreeBuilder::OnEnd);
     XML_SetCharacterDataHandler(parser, &TreeBuilder::OnText);
@@ -59,37 +59,73 @@ class TreeBuilder {
     XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_ALWAYS);
   }
 
-  xml_node Root() const { return root_; }
+  // The bytes given to the parser are kept until the root element starts:
+  // the byte-order mark, and the document type declaration as written.
+  void Record(const char* data, std::size_t size) {
+    if (!root_) prolog_.append(data, size);
+  }
+
+  XmlId Root() const { return root_; }
   const std::string& Failure() const { return failure_; }
 
  private:
   struct Open {
     bool HasElement = false;
-    bool HasBlank = false;
-    bool HasText = false;  // text other than blanks, or an entity reference
+    bool HasText = false;     // text other than blanks, or an entity reference
+    std::size_t Pending = 0;  // its first blank piece held aside, in pending_
+  };
+  struct Blank {
+    XmlId After;           // the child it follows; kNoXml: the first
+    std::size_t At, Size;  // in blanks_
   };
 
   static TreeBuilder& Self(void* data) { return *static_cast<TreeBuilder*>(data); }
 
-  // A callback's work; an allocation failure stops the parser instead of
-  // unwinding through expat.
+  // A callback's work; a failure stops the parser instead of unwinding
+  // through expat.
   template <typename F>
   void Guard(F&& work) {
     try {
       work();
     } catch (const std::bad_alloc&) {
-      failure_ = "out of memory";
-      XML_StopParser(parser_, XML_FALSE);
+      Stop("out of memory");
+    } catch (const std::exception& e) {
+      Stop(e.what());
     }
+  }
+  void Stop(std::string why) {
+    if (failure_.empty()) failure_ = std::move(why);
+    XML_StopParser(parser_, XML_FALSE);
+  }
+
+  // The blank pieces held aside for the current element go into the tree.
+  void PlaceBlanks() {
+    const std::size_t from = open_.back().Pending;
+    for (std::size_t i = from; i < pending_.size(); ++i)
+      tree_.AddText(current_, pending_[i].After, std::string_view(blanks_).substr(pending_[i].At, pending_[i].Size));
+    DropBlanks();
+  }
+  void DropBlanks() {
+    const std::size_t from = open_.back().Pending;
+    if (from < pending_.size()) blanks_.resize(pending_[from].At);
+    pending_.resize(from);
+  }
+  void MarkText() {
+    if (open_.back().HasText) return;
+    open_.back().HasText = true;
+    PlaceBlanks();
   }
 
   void FlushText() {
     if (text_.empty()) return;
-    if (current_ != doc_) {
-      Open& open = open_.back();
-      if (IsBlank(text_)) open.HasBlank = true;
-      else open.HasText = true;
-      current_.append_child(pugi::node_pcdata).set_value(text_.c_str());
+    if (current_ != kXmlDocument) {
+      if (!open_.back().HasText && IsBlank(text_)) {
+        pending_.push_back({tree_.LastChild(current_), blanks_.size(), text_.size()});
+        blanks_ += text_;
+      } else {
+        MarkText();
+        tree_.AddText(current_, tree_.LastChild(current_), text_);
+      }
     }
     text_.clear();
   }
@@ -98,20 +134,19 @@ class TreeBuilder {
     TreeBuilder& self = Self(data);
     self.Guard([&] {
       self.FlushText();
-      xml_node element = self.current_.append_child(pugi::node_element);
-      element.set_name(name);
-      for (const XML_Char** a = attributes; *a; a += 2) element.append_attribute(a[0]).set_value(a[1]);
-      if (self.current_ == self.doc_) {
+      XmlTree& tree = self.tree_;
+      const XmlId element = tree.Append(self.current_, XmlKind::Element, name);
+      XmlAttrId last = 0;
+      for (const XML_Char** a = attributes; *a; a += 2) last = tree.InsertAttribute(element, last, a[0], a[1]);
+      if (self.current_ == kXmlDocument) {
         self.root_ = element;
-        if (self.hasDoctype_) {
-          xml_node doctype = element.append_child(pugi::node_pi);
-          doctype.set_name(kDoctypeMark);
-          doctype.set_value(self.doctype_.c_str());
-        }
+        if (!self.doctype_.empty()) tree.Append(element, XmlKind::Doctype, {}, self.doctype_);
+        std::string().swap(self.prolog_);
+        std::string().swap(self.doctype_);
       } else {
         self.open_.back().HasElement = true;
       }
-      self.open_.emplace_back();
+      self.open_.push_back({false, false, self.pending_.size()});
       self.current_ = element;
     });
   }
@@ -120,16 +155,11 @@ class TreeBuilder {
     TreeBuilder& self = Self(data);
     self.Guard([&] {
       self.FlushText();
-      const Open open = self.open_.back();
+      const Open& open = self.open_.back();
+      if (open.HasElement && !open.HasText) self.DropBlanks();
+      else self.PlaceBlanks();
       self.open_.pop_back();
-      if (open.HasElement && open.HasBlank && !open.HasText) {
-        for (xml_node child = self.current_.first_child(); child;) {
-          xml_node next = child.next_sibling();
-          if (child.type() == pugi::node_pcdata && IsBlank(child.value())) self.current_.remove_child(child);
-          child = next;
-        }
-      }
-      self.current_ = self.current_.parent();
+      self.current_ = self.tree_.Parent(self.current_);
     });
   }
 
@@ -143,95 +173,64 @@ class TreeBuilder {
   // declaration they are part of its text.
   static void OnComment(void* data, const XML_Char* text) {
     TreeBuilder& self = Self(data);
-    if (self.inDoctype_) return XML_DefaultCurrent(self.parser_);
-    if (self.current_ == self.doc_) return;
+    if (self.inDoctype_ || self.current_ == kXmlDocument) return;
     self.Guard([&] {
       self.FlushText();
-      self.current_.append_child(pugi::node_comment).set_value(text);
+      self.tree_.Append(self.current_, XmlKind::Comment, {}, text);
     });
   }
 
   static void OnPi(void* data, const XML_Char* target, const XML_Char* text) {
     TreeBuilder& self = Self(data);
-    if (self.inDoctype_) return XML_DefaultCurrent(self.parser_);
-    if (self.current_ == self.doc_) return;
+    if (self.inDoctype_ || self.current_ == kXmlDocument) return;
     self.Guard([&] {
       self.FlushText();
-      xml_node pi = self.current_.append_child(pugi::node_pi);
-      pi.set_name(target);
-      pi.set_value(text);
+      self.tree_.Append(self.current_, XmlKind::Instruction, target, text);
     });
   }
 
   void AddReference(std::string_view name) {
     FlushText();
-    open_.back().HasText = true;
-    current_.append_child(pugi::node_pi).set_name((kReferenceMark + std::string(name)).c_str());
+    MarkText();
+    tree_.Append(current_, XmlKind::Reference, name);
   }
 
   static void OnSkipped(void* data, const XML_Char* name, int isParameterEntity) {
     TreeBuilder& self = Self(data);
-    if (isParameterEntity || self.current_ == self.doc_) return;
+    if (isParameterEntity || self.current_ == kXmlDocument) return;
     self.Guard([&] { self.AddReference(name); });
   }
 
   static void OnDefault(void* data, const XML_Char* text, int length) {
     TreeBuilder& self = Self(data);
     const std::string_view piece(text, static_cast<std::size_t>(length));
-    self.Guard([&] {
-      if (!self.inDoctype_ && self.current_ != self.doc_ && piece.size() > 2 && piece.front() == '&' &&
-          piece.back() == ';') {
-        self.AddReference(piece.substr(1, piece.size() - 2));
-      }
-    });
+    if (self.inDoctype_ || self.current_ == kXmlDocument || piece.size() <= 2 || piece.front() != '&' ||
+        piece.back() != ';')
+      return;
+    self.Guard([&] { self.AddReference(piece.substr(1, piece.size() - 2)); });
   }
 
-  static std::string Quoted(const XML_Char* text) {
-    const char quote = std::string_view(text).find('"') == std::string_view::npos ? '"' : '\'';
-    return std::string(1, quote) + text + quote;
+  static void OnDoctypeStart(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    Self(data).inDoctype_ = true;
   }
 
-  // The declaration's name and external identifier as read; the internal
-  // subset follows through the default handler, as written.
-  static void OnDoctypeStart(void* data, const XML_Char* name, const XML_Char* systemId, const XML_Char* publicId,
-                             int hasInternalSubset) {
-    TreeBuilder& self = Self(data);
-    self.Guard([&] {
-      self.inDoctype_ = true;
-      self.hasDoctype_ = true;
-      self.hasSubset_ = hasInternalSubset != 0;
-      std::string& text = self.doctype_;
-      text = name;
-      if (publicId) {
-        text += " PUBLIC " + Quoted(publicId) + " " + Quoted(systemId ? systemId : "");
-      } else if (systemId) {
-        text += " SYSTEM " + Quoted(systemId);
-      }
-      if (self.hasSubset_) text += " [";
-    });
-    // Reported at the '[' that opens the internal subset.
-    self.subsetStart_ = XML_GetCurrentByteIndex(self.parser_) + XML_GetCurrentByteCount(self.parser_);
-  }
-
-  // The internal subset is kept as written (parameter entity references
-  // unexpanded), from the document's own bytes.
+  // The declaration is kept as written (name, external identifier, internal
+  // subset with its parameter entity references unexpanded, white space),
+  // from the document's own bytes: a copy made from its parts could differ.
   static void OnDoctypeEnd(void* data) {
     TreeBuilder& self = Self(data);
     self.inDoctype_ = false;
-    if (!self.hasSubset_) return;
-    const XML_Index end = XML_GetCurrentByteIndex(self.parser_);
+    // Reported at the closing '>' (UTF-16: two bytes).
+    const XML_Index end = XML_GetCurrentByteIndex(self.parser_) + XML_GetCurrentByteCount(self.parser_);
     self.Guard([&] {
-      if (self.subsetStart_ >= 0 && end >= self.subsetStart_ && static_cast<std::size_t>(end) <= self.data_.size()) {
-        std::string_view raw = self.data_.substr(static_cast<std::size_t>(self.subsetStart_),
-                                                 static_cast<std::size_t>(end - self.subsetStart_));
-        // The report comes at the '>' after the ']' (UTF-16: two bytes each).
-        while (!raw.empty() && (raw.back() == ']' || raw.back() == '\0')) raw.remove_suffix(1);
-        std::string subset, why;
-        const std::string encoding = self.RawEncoding();
-        if (encoding.empty()) self.doctype_.append(raw);
-        else if (ToUtf8(encoding, raw.data(), raw.size(), subset, why)) self.doctype_.append(subset);
-      }
-      self.doctype_ += "]";
+      if (end <= 0 || static_cast<std::size_t>(end) > self.prolog_.size()) return self.Stop("document type not found");
+      std::string text, why;
+      const std::string encoding = self.RawEncoding();
+      if (encoding.empty()) text.assign(self.prolog_, 0, static_cast<std::size_t>(end));
+      else if (!ToUtf8(encoding, self.prolog_.data(), static_cast<std::size_t>(end), text, why)) return self.Stop(why);
+      const std::string_view doctype = DoctypeIn(text);
+      if (doctype.empty()) return self.Stop("document type not found");
+      self.doctype_ = doctype;
     });
   }
 
@@ -240,18 +239,13 @@ class TreeBuilder {
   static void OnXmlDecl(void* data, const XML_Char* version, const XML_Char* encoding, int) {
     TreeBuilder& self = Self(data);
     // expat takes any version number; XML 1.0 allows "1." and digits.
-    if (version && !IsVersionNumber(version)) {
-      self.failure_ = "version \"" + std::string(version).substr(0, 40) + "\" is no XML 1.x version number";
-      XML_StopParser(self.parser_, XML_FALSE);
-      return;
-    }
+    if (version && !IsVersionNumber(version))
+      return self.Stop("version \"" + std::string(version).substr(0, 40) + "\" is no XML 1.x version number");
     if (!encoding) return;
     self.Guard([&] {
       self.declared_ = encoding;
-      if (self.encoding_.empty() && self.data_.starts_with("\xEF\xBB\xBF") && !self.RawEncoding().empty()) {
-        self.failure_ = "the encoding \"" + self.declared_ + "\" contradicts the UTF-8 byte-order mark";
-        XML_StopParser(self.parser_, XML_FALSE);
-      }
+      if (self.encoding_.empty() && self.prolog_.starts_with("\xEF\xBB\xBF") && !self.RawEncoding().empty())
+        self.Stop("the encoding \"" + self.declared_ + "\" contradicts the UTF-8 byte-order mark");
     });
   }
 
@@ -259,7 +253,9 @@ class TreeBuilder {
   std::string RawEncoding() const {
     std::string name = encoding_;
     if (name.empty()) {
-      const auto at = [&](std::size_t i) { return i < data_.size() ? static_cast<unsigned char>(data_[i]) : 0x100; };
+      const auto at = [&](std::size_t i) {
+        return i < prolog_.size() ? static_cast<unsigned char>(prolog_[i]) : 0x100;
+      };
       if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0 && at(1) == '<')) name = "UTF-16BE";
       else if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == '<' && at(1) == 0)) name = "UTF-16LE";
       else name = declared_;
@@ -269,17 +265,16 @@ class TreeBuilder {
   }
 
   XML_Parser parser_;
-  pugi::xml_document& doc_;
-  xml_node current_;
-  xml_node root_;
+  XmlTree& tree_;
+  XmlId current_;
+  XmlId root_ = kNoXml;
   std::vector<Open> open_;
+  std::vector<Blank> pending_;
+  std::string blanks_;
   std::string text_;
+  std::string prolog_;
   std::string doctype_;
   bool inDoctype_ = false;
-  bool hasDoctype_ = false;
-  bool hasSubset_ = false;
-  XML_Index subsetStart_ = -1;
-  std::string_view data_;
   std::string encoding_;
   std::string declared_;
   std::string failure_;
@@ -290,36 +285,97 @@ struct ParserFree {
 };
 using Parser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree>;
 
-// The name of an entity at `at` ("&name;"), for the message of an undefined
-// entity.
-std::string EntityNameAt(const char* data, std::size_t size, XML_Index at) {
-  if (at < 0 || static_cast<std::size_t>(at) >= size || data[at] != '&') return {};
-  const std::string_view rest(data + at + 1, std::min<std::size_t>(size - static_cast<std::size_t>(at) - 1, 256));
-  const std::size_t end = rest.find(';');
-  return end == std::string_view::npos ? std::string() : std::string(rest.substr(0, end));
-}
+// Reads the source from the start, in order.
+class Reader {
+ public:
+  explicit Reader(const XmlSource& source) : source_(source) {}
+  std::size_t operator()(char* data, std::size_t size) {
+    const std::size_t got = source_(offset_, data, size);
+    offset_ += got;
+    return got;
+  }
+
+ private:
+  const XmlSource& source_;
+  std::uint64_t offset_ = 0;
+};
+
+// The source converted from `encoding` to UTF-8 by iconv, in pieces; a byte
+// that is not of the encoding ends it (Failure says which).
+class ConvertingReader {
+ public:
+  ConvertingReader(const XmlSource& source, std::string encoding)
+      : read_(source), encoding_(std::move(encoding)), raw_(kPiece) {
+    cd_ = iconv_open("UTF-8", encoding_.c_str());
+    if (cd_ == reinterpret_cast<iconv_t>(-1))
+      failure_ = "encoding \"" + encoding_ + "\" is not supported on this system";
+  }
+  ~ConvertingReader() {
+    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+  }
+  ConvertingReader(const ConvertingReader&) = delete;
+  ConvertingReader& operator=(const ConvertingReader&) = delete;
+
+  const std::string& Failure() const { return failure_; }
+
+  std::size_t operator()(char* data, std::size_t size) {
+    char* out = data;
+    std::size_t outLeft = size;
+    while (failure_.empty() && outLeft == size) {
+      if (begin_ == end_ || incomplete_) {
+        // Keep what is left (a sequence cut at the piece's end) and read on.
+        std::copy(raw_.begin() + static_cast<std::ptrdiff_t>(begin_), raw_.begin() + static_cast<std::ptrdiff_t>(end_),
+                  raw_.begin());
+        end_ -= begin_;
+        begin_ = 0;
+        const std::size_t got = read_(raw_.data() + end_, raw_.size() - end_);
+        if (got == 0) {
+          if (end_ > 0) failure_ = Invalid();
+          break;
+        }
+        end_ += got;
+        incomplete_ = false;
+      }
+      char* in = raw_.data() + begin_;
+      std::size_t inLeft = end_ - begin_;
+      const std::size_t rc = iconv(cd_, &in, &inLeft, &out, &outLeft);
+      consumed_ += (end_ - begin_) - inLeft;
+      begin_ = end_ - inLeft;
+      if (rc != static_cast<std::size_t>(-1)) continue;
+      if (errno == EINVAL) incomplete_ = true;
+      else if (errno != E2BIG) failure_ = Invalid();
+    }
+    return size - outLeft;
+  }
+
+ private:
+  std::string Invalid() const {
+    return "byte " + std::to_string(consumed_) + " is not valid in the encoding \"" + encoding_ + "\"";
+  }
+
+  Reader read_;
+  std::string encoding_;
+  iconv_t cd_;
+  std::vector<char> raw_;
+  std::size_t begin_ = 0, end_ = 0;
+  bool incomplete_ = false;
+  std::uint64_t consumed_ = 0;
+  std::string failure_;
+};
 
 struct Attempt {
   XmlReadResult Result;
-  std::string UnknownEncoding;      // set when the document names an encoding expat lacks
-  bool NameCharacterDoubt = false;  // refused at a character beyond ASCII that may be a name character
+  std::string UnknownEncoding;  // set when the document names an encoding expat lacks
+  XML_Error Code = XML_ERROR_NONE;
+  XML_Index At = -1;  // the byte the error was found at
 };
 
-// expat knows the name characters of the XML recommendation's fourth edition;
-// the fifth allows many more beyond ASCII. A refusal for an invalid token in
-// a document with characters beyond ASCII (as bytes or references) is
-// settled by libxml2, which knows the fifth edition's.
-bool BeyondAscii(const char* data, std::size_t size) {
-  const std::string_view text(data, size);
-  return text.find("&#") != std::string_view::npos ||
-         std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
-Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const char* encoding) {
+template <class Pull>
+Attempt Parse(XmlTree& tree, Pull& pull, const char* encoding) {
   Attempt attempt;
   Parser parser(XML_ParserCreate(encoding));
   if (!parser) throw std::bad_alloc();
-  TreeBuilder builder(parser.get(), doc, std::string_view(data, size), encoding);
+  TreeBuilder builder(parser.get(), tree, encoding);
   XML_SetUnknownEncodingHandler(
       parser.get(),
       [](void* unknown, const XML_Char* name, XML_Encoding*) -> int {
@@ -327,69 +383,91 @@ Attempt Parse(pugi::xml_document& doc, const char* data, std::size_t size, const
         return XML_STATUS_ERROR;
       },
       &attempt.UnknownEncoding);
-  // expat takes lengths as int: large documents go in pieces.
-  constexpr std::size_t kPiece = std::size_t{1} << 30;
   XML_Status status = XML_STATUS_OK;
-  std::size_t at = 0;
-  do {
-    const std::size_t piece = std::min(kPiece, size - at);
-    const bool last = at + piece == size;
-    status = XML_Parse(parser.get(), data + at, static_cast<int>(piece), last);
-    at += piece;
-  } while (status == XML_STATUS_OK && at < size);
-  if (status == XML_STATUS_OK && builder.Failure().empty()) {
+  for (;;) {
+    void* buffer = XML_GetBuffer(parser.get(), static_cast<int>(kPiece));
+    if (!buffer) throw std::bad_alloc();
+    const std::size_t got = pull(static_cast<char*>(buffer), kPiece);
+    builder.Record(static_cast<const char*>(buffer), got);
+    status = XML_ParseBuffer(parser.get(), static_cast<int>(got), got == 0);
+    if (status != XML_STATUS_OK || got == 0) break;
+  }
+  if (status == XML_STATUS_OK && builder.Failure().empty() && builder.Root()) {
     attempt.Result.Root = builder.Root();
     return attempt;
   }
   std::string reason = builder.Failure();
   if (reason.empty()) {
-    const XML_Error code = XML_GetErrorCode(parser.get());
-    reason = XML_ErrorString(code);
-    attempt.NameCharacterDoubt = code == XML_ERROR_INVALID_TOKEN && BeyondAscii(data, size);
-    if (code == XML_ERROR_UNDEFINED_ENTITY && (!encoding || std::string_view(encoding) == "UTF-8")) {
-      const std::string name = EntityNameAt(data, size, XML_GetCurrentByteIndex(parser.get()));
-      if (!name.empty()) reason += " \"" + name + "\"";
-    }
+    attempt.Code = XML_GetErrorCode(parser.get());
+    attempt.At = XML_GetCurrentByteIndex(parser.get());
+    reason = XML_ErrorString(attempt.Code);
   }
   attempt.Result.Error = "line " + std::to_string(XML_GetErrorLineNumber(parser.get())) + ", column " +
                          std::to_string(XML_GetErrorColumnNumber(parser.get()) + 1) + ": " + reason;
-  doc.reset();
+  while (const XmlId top = tree.FirstChild(kXmlDocument)) tree.Remove(top);
   return attempt;
 }
 
-// libxml2's tree copied into `doc`, the same shape as TreeBuilder makes.
-void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) {
+// The name of an entity at `at` ("&name;"), for the message of an undefined
+// entity.
+std::string EntityNameAt(const XmlSource& source, XML_Index at) {
+  if (at < 0) return {};
+  char bytes[258];
+  const std::size_t got = source(static_cast<std::uint64_t>(at), bytes, sizeof bytes);
+  const std::string_view text(bytes, got);
+  if (!text.starts_with('&')) return {};
+  const std::size_t end = text.find(';');
+  if (end == std::string_view::npos || text.substr(0, end).find('\0') != std::string_view::npos) return {};
+  return std::string(text.substr(1, end - 1));
+}
+
+// expat knows the name characters of the XML recommendation's fourth edition;
+// the fifth allows many more beyond ASCII. A refusal for an invalid token in
+// a document with characters beyond ASCII (as bytes or references) is
+// settled by libxml2, which knows the fifth edition's.
+bool BeyondAscii(const XmlSource& source) {
+  std::vector<char> piece(kPiece + 1);
+  Reader read(source);
+  char last = 0;
+  while (const std::size_t got = read(piece.data() + 1, kPiece)) {
+    piece[0] = last;
+    const std::string_view text(piece.data(), got + 1);
+    if (text.find("&#") != std::string_view::npos ||
+        std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      return true;
+    last = text.back();
+  }
+  return false;
+}
+
+// libxml2's tree copied into `tree`, the same shape as TreeBuilder makes.
+void CopyTree(XmlTree& tree, xmlDocPtr source, XmlReadResult& result) {
   xmlNodePtr top = xmlDocGetRootElement(source);
   const auto text = [](const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; };
   struct Pending {
     xmlNodePtr From;
-    xml_node To;
+    XmlId To;
   };
-  std::vector<Pending> work{{top, doc.append_child(pugi::node_element)}};
+  std::vector<Pending> work{{top, tree.Append(kXmlDocument, XmlKind::Element, text(top->name))}};
   while (!work.empty()) {
     const Pending at = work.back();
     work.pop_back();
     xmlNodePtr node = at.From;
-    xml_node element = at.To;
-    element.set_name(text(node->name));
+    const XmlId element = at.To;
+    XmlAttrId last = 0;
     for (xmlAttrPtr a = node->properties; a; a = a->next) {
-      xmlChar* value = xmlNodeListGetString(source, a->children, 1);
-      element.append_attribute(text(a->name)).set_value(text(value));
-      xmlFree(value);
+      std::unique_ptr<xmlChar, void (*)(void*)> value(xmlNodeListGetString(source, a->children, 1), xmlFree);
+      last = tree.InsertAttribute(element, last, text(a->name), text(value.get()));
     }
     if (node == top) {
       result.Root = element;
       if (xmlDtdPtr dtd = source->intSubset) {
-        // The declaration as libxml2 writes it, from the name on.
+        // The declaration as libxml2 writes it.
         std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> buffer(xmlBufferCreate(), &xmlBufferFree);
         xmlNodeDump(buffer.get(), source, reinterpret_cast<xmlNodePtr>(dtd), 0, 0);
         std::string declaration = text(xmlBufferContent(buffer.get()));
-        if (declaration.starts_with("<!DOCTYPE ")) declaration.erase(0, 10);
-        while (!declaration.empty() && (declaration.back() == '\n' || declaration.back() == '>'))
-          declaration.pop_back();
-        xml_node mark = element.append_child(pugi::node_pi);
-        mark.set_name(kDoctypeMark);
-        mark.set_value(declaration.c_str());
+        while (!declaration.empty() && declaration.back() == '\n') declaration.pop_back();
+        tree.Append(element, XmlKind::Doctype, {}, declaration);
       }
     }
     bool elements = false, content = false;
@@ -402,21 +480,16 @@ void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) 
     std::vector<Pending> children;
     for (xmlNodePtr child = node->children; child; child = child->next) {
       switch (child->type) {
-        case XML_ELEMENT_NODE: children.push_back({child, element.append_child(pugi::node_element)}); break;
+        case XML_ELEMENT_NODE:
+          children.push_back({child, tree.Append(element, XmlKind::Element, text(child->name))});
+          break;
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
-          if (!elements || content) element.append_child(pugi::node_pcdata).set_value(text(child->content));
+          if (!elements || content) tree.AddText(element, tree.LastChild(element), text(child->content));
           break;
-        case XML_ENTITY_REF_NODE:
-          element.append_child(pugi::node_pi).set_name((kReferenceMark + std::string(text(child->name))).c_str());
-          break;
-        case XML_COMMENT_NODE: element.append_child(pugi::node_comment).set_value(text(child->content)); break;
-        case XML_PI_NODE: {
-          xml_node pi = element.append_child(pugi::node_pi);
-          pi.set_name(text(child->name));
-          pi.set_value(text(child->content));
-          break;
-        }
+        case XML_ENTITY_REF_NODE: tree.Append(element, XmlKind::Reference, text(child->name)); break;
+        case XML_COMMENT_NODE: tree.Append(element, XmlKind::Comment, {}, text(child->content)); break;
+        case XML_PI_NODE: tree.Append(element, XmlKind::Instruction, text(child->name), text(child->content)); break;
         default: break;
       }
     }
@@ -426,10 +499,11 @@ void CopyTree(pugi::xml_document& doc, xmlDocPtr source, XmlReadResult& result) 
 
 // A document expat refused over a name character, read by libxml2 with
 // nothing fetched (no external subset, no external entity), entities
-// substituted, defaults of the internal subset applied.
-XmlReadResult ReadWithLibxml2(pugi::xml_document& doc, const char* data, std::size_t size, bool utf8Text) {
+// substituted, defaults of the internal subset applied. libxml2 builds a
+// tree of its own first: this rare case takes several times the memory of
+// the usual one.
+XmlReadResult ReadWithLibxml2(XmlTree& tree, const XmlSource& source, bool utf8Text) {
   XmlReadResult result;
-  if (size > static_cast<std::size_t>(INT_MAX)) return result;
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> context(xmlNewParserCtxt(), &xmlFreeParserCtxt);
   if (!context) throw std::bad_alloc();
   context->sax->externalSubset = nullptr;
@@ -437,18 +511,32 @@ XmlReadResult ReadWithLibxml2(pugi::xml_document& doc, const char* data, std::si
   context->vctxt.error = nullptr;
   context->vctxt.warning = nullptr;
   context->sax->resolveEntity = [](void*, const xmlChar*, const xmlChar*) -> xmlParserInputPtr { return nullptr; };
-  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> source(
-      xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, utf8Text ? "UTF-8" : nullptr,
-                        XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_SAX1 | XML_PARSE_NONET | XML_PARSE_NOERROR |
-                            XML_PARSE_NOWARNING),
+  struct Input {
+    Reader Read;
+    std::exception_ptr Failure;
+  } input{Reader(source), nullptr};
+  const auto read = [](void* context, char* data, int size) -> int {
+    Input& in = *static_cast<Input*>(context);
+    try {
+      return static_cast<int>(in.Read(data, static_cast<std::size_t>(size)));
+    } catch (...) {
+      in.Failure = std::current_exception();
+      return -1;
+    }
+  };
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> document(
+      xmlCtxtReadIO(context.get(), read, nullptr, &input, nullptr, utf8Text ? "UTF-8" : nullptr,
+                    XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_SAX1 | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                        XML_PARSE_NOWARNING),
       &xmlFreeDoc);
-  if (!source || !context->wellFormed || !xmlDocGetRootElement(source.get())) return result;
-  CopyTree(doc, source.get(), result);
+  if (input.Failure) std::rethrow_exception(input.Failure);
+  if (!document || !context->wellFormed || !xmlDocGetRootElement(document.get())) return result;
+  CopyTree(tree, document.get(), result);
   return result;
 }
 
-// The document in UTF-8, converted with iconv from `encoding`; false with a
-// reason when the system has no such conversion or the bytes are not of it.
+// Text in UTF-8, converted with iconv from `encoding`; false with a reason
+// when the system has no such conversion or the bytes are not of it.
 bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std::string& out, std::string& why) {
   iconv_t cd = iconv_open("UTF-8", encoding.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -479,19 +567,47 @@ bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std
 
 }  // namespace
 
-XmlReadResult ReadXml(pugi::xml_document& doc, const char* data, std::size_t size, bool utf8Text) {
-  Attempt first = Parse(doc, data, size, utf8Text ? "UTF-8" : nullptr);
-  if (first.NameCharacterDoubt) {
-    XmlReadResult second = ReadWithLibxml2(doc, data, size, utf8Text);
-    if (second.Root) return second;
-    doc.reset();
+std::string_view DoctypeIn(std::string_view prolog) {
+  std::string_view rest = prolog;
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+  for (;;) {
+    const std::size_t start = rest.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return {};
+    rest.remove_prefix(start);
+    std::string_view close;
+    if (rest.starts_with("<?")) close = "?>";
+    else if (rest.starts_with("<!--")) close = "-->";
+    else if (rest.starts_with("<!DOCTYPE")) return rest;
+    else return {};
+    const std::size_t end = rest.find(close, 2);
+    if (end == std::string_view::npos) return {};
+    rest.remove_prefix(end + close.size());
   }
-  if (first.UnknownEncoding.empty() || first.Result.Root) return std::move(first.Result);
-  // An encoding expat does not know: the whole document is converted first.
-  std::string converted;
-  std::string why;
-  if (!ToUtf8(first.UnknownEncoding, data, size, converted, why)) return XmlReadResult{{}, "line 1, column 1: " + why};
-  return std::move(Parse(doc, converted.data(), converted.size(), "UTF-8").Result);
+}
+
+XmlReadResult ReadXml(XmlTree& tree, const XmlSource& source, bool utf8Text) {
+  Reader read(source);
+  Attempt first = Parse(tree, read, utf8Text ? "UTF-8" : nullptr);
+  if (first.Result.Root) return std::move(first.Result);
+  if (first.Code == XML_ERROR_INVALID_TOKEN && BeyondAscii(source)) {
+    XmlReadResult second = ReadWithLibxml2(tree, source, utf8Text);
+    if (second.Root) return second;
+    while (const XmlId top = tree.FirstChild(kXmlDocument)) tree.Remove(top);
+  }
+  if (first.Code == XML_ERROR_UNDEFINED_ENTITY) {
+    const std::string name = EntityNameAt(source, first.At);
+    if (!name.empty()) first.Result.Error += " \"" + name + "\"";
+  }
+  if (first.UnknownEncoding.empty()) return std::move(first.Result);
+  // An encoding expat does not know: the document is converted as it is read.
+  ConvertingReader converted(source, first.UnknownEncoding);
+  if (!converted.Failure().empty()) return XmlReadResult{kNoXml, "line 1, column 1: " + converted.Failure()};
+  Attempt second = Parse(tree, converted, "UTF-8");
+  if (!converted.Failure().empty()) {
+    while (const XmlId top = tree.FirstChild(kXmlDocument)) tree.Remove(top);
+    return XmlReadResult{kNoXml, "line 1, column 1: " + converted.Failure()};
+  }
+  return std::move(second.Result);
 }
 
 }  // namespace qm::detail

@@ -1,65 +1,49 @@
 #pragma once
-// Reads an XML document with expat into a pugixml tree.
+// Reads an XML document with expat into an XmlTree, piece by piece: the
+// whole text is never held, so loading needs the tree and a piece.
 //
 // The tree keeps what a conformant non-validating parser reports: elements,
 // attributes (with the defaults and normalisation of the internal DTD subset),
 // text with internal entities and character references expanded, comments and
-// processing instructions inside the root element. Three node kinds carry
-// more than pugixml's usual meaning (pugixml allows only elements, text,
-// comments and processing instructions inside an element; the names below
-// are no XML name, so no instruction read can take them):
-//   - a processing instruction named "&" + name: a reference to an entity the
-//     parser does not read (declared in an external DTD, or external itself).
-//   - a processing instruction named "!DOCTYPE" as the root element's first
-//     child: the document type declaration, from its name to the closing '>'
-//     exclusive, the internal subset as written.
-// CDATA sections are read as plain text.
-// Nothing is ever fetched: no external DTD, no external entity. Entity
-// expansion is bounded by expat's amplification limit.
+// processing instructions inside the root element, references to entities the
+// parser does not read (declared in an external DTD, or external themselves)
+// as Reference nodes, and the document type declaration as written (a Doctype
+// node, the root element's first child). CDATA sections are read as plain
+// text; blank text in an element of element children only is layout and is
+// left out. Nothing is ever fetched: no external DTD, no external entity.
+// Entity expansion is bounded by expat's amplification limit.
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
-#include <pugixml.hpp>
+#include "automation/XmlTree.h"
 
 namespace qm::detail {
 
-inline constexpr const char* XmlDoctypeMark = "!DOCTYPE";
-inline constexpr const char* XmlReferenceMark = "&";
-
-/// True for the instruction that stands for an entity reference.
-inline bool IsXmlReference(const pugi::xml_node& node) { return node.type() == pugi::node_pi && node.name()[0] == '&'; }
-/// True for the instruction that holds the document type declaration.
-inline bool IsXmlDoctype(const pugi::xml_node& node) { return node.type() == pugi::node_pi && node.name()[0] == '!'; }
-
-/// The first node of the subtree at `root` (root first, then depth first in
-/// document order) for which `stop` is true; an empty node when there is none.
-/// Iterative, so a deep tree cannot overflow the stack.
-template <class Stop>
-pugi::xml_node FindInSubtree(pugi::xml_node root, Stop stop) {
-  pugi::xml_node node = root;
-  for (;;) {
-    if (stop(node)) return node;
-    if (pugi::xml_node child = node.first_child()) {
-      node = child;
-      continue;
-    }
-    while (node != root && !node.next_sibling()) node = node.parent();
-    if (node == root) return {};
-    node = node.next_sibling();
-  }
-}
+/// Fills up to `size` bytes at `data` with the document's bytes from
+/// `offset` on and gives the count; 0 past the end. The reader asks for
+/// pieces in order and goes back to offset 0 only to read a document a
+/// second time (an encoding expat lacks, or a name character it does not
+/// know). An exception passes on to ReadXml's caller.
+using XmlSource = std::function<std::size_t(std::uint64_t offset, char* data, std::size_t size)>;
 
 struct XmlReadResult {
-  pugi::xml_node Root;  // the document's root element, appended to the document; empty on failure
+  XmlId Root = kNoXml;  // the root element, a child of the tree's document; kNoXml on failure
   std::string Error;    // "line L, column C: reason" on failure
 };
 
-/// Parses `size` bytes into top-level nodes of `doc`. With `utf8Text` the
+/// Parses the document into top-level nodes of `tree`. With `utf8Text` the
 /// bytes are taken as UTF-8 whatever the declaration says; otherwise the
 /// byte-order mark and declaration decide (UTF-8, UTF-16, ISO-8859-1 and
 /// US-ASCII directly, any other encoding through the system's iconv). On
-/// failure nothing stays in `doc`.
-XmlReadResult ReadXml(pugi::xml_document& doc, const char* data, std::size_t size, bool utf8Text);
+/// failure nothing read stays in `tree`.
+XmlReadResult ReadXml(XmlTree& tree, const XmlSource& source, bool utf8Text);
+
+/// The document type declaration at the start of `prolog` (UTF-8, after an
+/// optional byte-order mark, XML declaration, comments and processing
+/// instructions), up to the end of `prolog`; "" when none starts there.
+std::string_view DoctypeIn(std::string_view prolog);
 
 }  // namespace qm::detail

@@ -22,6 +22,7 @@
 // trees are walked without recursion.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -32,8 +33,8 @@
 
 namespace qm {
 
-/// A byte buffer that the component parses in place once it is handed over:
-/// reading a file into it and loading it costs no further copy.
+/// A byte buffer handed over to the component, which parses it and frees it
+/// (reading a file into one and loading it costs no further copy of the file).
 class QUILLMARK_EXPORT XmlBytes {
  public:
   /// `size` bytes, not initialised.
@@ -126,6 +127,15 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   bool LoadXmlBytes(std::span<const std::uint8_t> bytes);
   bool LoadXmlBytes(XmlBytes bytes);
   ///@}
+  /// Parses a document given piece by piece, as LoadXmlBytes does: `read`
+  /// fills up to `size` bytes at `data` with the document's bytes from
+  /// `offset` on and gives the count, 0 past the end. Pieces are asked for in
+  /// order; a document is read a second time from offset 0 only when its
+  /// encoding needs iconv or a name character needs the second reader. The
+  /// whole text is never held: loading a file this way takes the tree's
+  /// memory and a piece's. An exception from `read` passes on and leaves the
+  /// node unchanged.
+  bool LoadXmlFrom(const std::function<std::size_t(std::uint64_t offset, std::uint8_t* data, std::size_t size)>& read);
 
   /// The node with its subtree as text (element-only content indented);
   /// starts with an XML declaration when an encoding has been set, then the
@@ -133,8 +143,10 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   /// an entity reference that needs it).
   std::string GetXml() const;
   /// Writes the declaration and the node with its subtree to `path`, whole, through
-  /// a temporary beside it; false (with LastErrorText) when it cannot be written,
-  /// the old file then stays.
+  /// a temporary beside it, as the text is made; false (with LastErrorText) when
+  /// it cannot be written, the old file then stays. A tree that would not read
+  /// back as it is (a name set that is no XML name, a character XML does not
+  /// allow) is not written either, and LastErrorText names what.
   bool SaveXml(const std::string& path);
 
   /// The encoding named in the declaration GetXml and SaveXml write; "" for none.
@@ -151,6 +163,7 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   struct Impl;
   explicit XmlNode(std::unique_ptr<Impl> impl);
   bool Load(XmlBytes bytes, bool utf8Text);
+  bool Load(const std::function<std::size_t(std::uint64_t, char*, std::size_t)>& source, bool utf8Text);
 
   std::unique_ptr<Impl> impl_;
   std::string encoding_;
