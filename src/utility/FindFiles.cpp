@@ -1,24 +1,125 @@
 #include "quillmark/utility/FindFiles.h"
 
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "io/Executor.h"
+#include "io/Lane.h"
 #include "quillmark/runtime/Like.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Text.h"
 #include "utility/MatchingFiles.h"
 
 namespace qm {
+namespace {
 
-std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder, const std::string& pattern,
-                                             bool recurse, const Progress& progress) {
+namespace fs = std::filesystem;
+
+// Makes the walk's paths into std::filesystem::path objects beside the walk.
+// A path splits its text into components as it is made, each with a heap
+// block of its own: for deep trees that costs about as much processor time as
+// the listing. On a lane it overlaps the listing of the next folders, so the
+// typed call takes no longer than the walk itself when a second processor is
+// free; without a helper thread the lane runs the work here. The walk only
+// copies each path's text into a batch (no allocation of its own); the path
+// is made from there, its text allocated once.
+//
+// The lane reads the batches and never changes them: in a child forked
+// during the walk (from the progress callback) the lane stops, and the paths
+// it was making may be half made, so the child lets them go unfreed and makes
+// them all again from the batches.
+class PathMaker {
+ public:
+  PathMaker() : generation_(io::Executor::Generation()) {}
+  PathMaker(const PathMaker&) = delete;
+  PathMaker& operator=(const PathMaker&) = delete;
+  // Stopped by an exception in a child after fork: the paths the parent's
+  // lane was making are let go unfreed.
+  ~PathMaker() {
+    if (lane_ && Forked()) (void)paths_.release();
+  }
+
+  // The next folder's matches, in order.
+  void Take(const std::string& folder, std::span<const std::string_view> names) {
+    for (const std::string_view name : names) {
+      utility::AppendChild(pending_.Text, folder, name);
+      pending_.Ends.push_back(pending_.Text.size());
+    }
+    if (pending_.Ends.size() >= kBatch) Hand();
+  }
+
+  // Every path taken, in order.
+  std::vector<fs::path> Finish() {
+    if (Forked()) Remake();
+    if (lane_) lane_->Drain();
+    Make(pending_, *paths_);
+    return std::move(*paths_);
+  }
+
+ private:
+  // Work is handed over in batches of at least this many paths; a search
+  // with fewer is done here, without a thread's start.
+  static constexpr std::size_t kBatch = 512;
+
+  // Path texts one after the other.
+  struct Batch {
+    std::string Text;
+    std::vector<std::size_t> Ends;  // where each text ends
+  };
+
+  static void Make(const Batch& batch, std::vector<fs::path>& paths) {
+    std::size_t start = 0;
+    for (const std::size_t end : batch.Ends) {
+      paths.emplace_back(std::string_view(batch.Text).substr(start, end - start));
+      start = end;
+    }
+  }
+
+  bool Forked() const { return io::Executor::Generation() != generation_; }
+
+  void Hand() {
+    if (Forked()) Remake();
+    handed_.push_back(std::move(pending_));
+    pending_ = {};
+    if (!lane_) lane_.emplace(4);
+    lane_->Post([&paths = *paths_, &batch = handed_.back()] { Make(batch, paths); });
+  }
+
+  // In a child after fork: the paths the parent's lane made are not to be
+  // trusted; they are let go unfreed and made again here. Later batches go
+  // to a lane of the child's own.
+  void Remake() {
+    if (lane_) {
+      (void)paths_.release();
+      paths_ = std::make_unique<std::vector<fs::path>>();
+      lane_.reset();  // an inherited lane lets its state go without waiting
+    }
+    generation_ = io::Executor::Generation();
+    for (const Batch& batch : handed_) Make(batch, *paths_);
+  }
+
+  std::unique_ptr<std::vector<fs::path>> paths_ = std::make_unique<std::vector<fs::path>>();
+  std::deque<Batch> handed_;  // the batches handed to the lane, unchanged until the end
+  Batch pending_;
+  std::uint64_t generation_;
+  std::optional<io::Lane> lane_;  // last: gone (its running task waited for) before what it uses
+};
+
+}  // namespace
+
+std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& pattern, bool recurse,
+                                const Progress& progress) {
   // Upper case as FileRecurser takes it: a character list like [a-z] then
   // holds the letters in either case.
   const LikePattern compiled(UCase(Trim(pattern)), TextCompare);
   // The progress callback is called directly: what it throws passes through
   // the walk untouched, as the very object thrown.
-  std::vector<std::string> found = utility::MatchingFiles(compiled, recurse, folder.string(), progress);
-  std::vector<std::filesystem::path> paths;
-  paths.reserve(found.size());
-  for (std::string& name : found) paths.emplace_back(std::move(name));
-  return paths;
+  PathMaker maker;
+  utility::MatchingFiles(
+      compiled, recurse, folder.string(), progress, {},
+      [&](const std::string& parent, std::span<const std::string_view> names) { maker.Take(parent, names); });
+  return maker.Finish();
 }
 
 }  // namespace qm

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "frame/FileErrors.h"
 #include "io/System.h"
@@ -19,9 +22,19 @@ struct DirCloser {
   void operator()(DIR* dir) const { io::sys::CloseDir(dir); }
 };
 
-struct Entry {
-  std::string Name;
-  bool Folder;
+// A folder's listing: the names one after the other in one buffer, the
+// entries sorted by name. Sorting these small records instead of strings
+// keeps the sort's moves to a few words each.
+struct Listing {
+  struct Entry {
+    std::size_t Offset;
+    std::uint16_t Size;  // a name has at most NAME_MAX (255) bytes
+    bool Folder;
+  };
+  std::string Names;
+  std::vector<Entry> Entries;
+
+  std::string_view Name(const Entry& entry) const { return {Names.data() + entry.Offset, entry.Size}; }
 };
 
 [[noreturn]] void RaiseOpenFailure(int error) {
@@ -32,10 +45,10 @@ struct Entry {
 
 // The files and subfolders of a folder, sorted by name. Links count as what
 // they point to, except that links to folders are left out (no cycles).
-std::vector<Entry> ListFolder(const std::string& path) {
+Listing ListFolder(const std::string& path) {
   std::unique_ptr<DIR, DirCloser> dir(io::sys::OpenDir(path.c_str()));
   if (!dir) RaiseOpenFailure(errno);
-  std::vector<Entry> entries;
+  Listing listing;
   while (const dirent* entry = io::sys::ReadDir(dir.get())) {
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -50,19 +63,20 @@ std::vector<Entry> ListFolder(const std::string& path) {
         type = S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
       }
     }
-    if (type == DT_DIR) entries.push_back({name, true});
-    else if (type == DT_REG) entries.push_back({name, false});
+    if (type != DT_DIR && type != DT_REG) continue;
+    const std::size_t size = std::strlen(name);
+    listing.Entries.push_back({listing.Names.size(), static_cast<std::uint16_t>(size), type == DT_DIR});
+    listing.Names.append(name, size);
   }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.Name < b.Name; });
-  return entries;
+  std::sort(listing.Entries.begin(), listing.Entries.end(),
+            [&](const Listing::Entry& a, const Listing::Entry& b) { return listing.Name(a) < listing.Name(b); });
+  return listing;
 }
 
-std::string Child(const std::string& folder, const std::string& name) {
+std::string Child(const std::string& folder, std::string_view name) {
   std::string path;
   path.reserve(folder.size() + 1 + name.size());
-  path += folder;
-  if (!folder.ends_with('/')) path += '/';
-  path += name;
+  AppendChild(path, folder, name);
   return path;
 }
 
@@ -72,20 +86,24 @@ struct Walk {
   bool Recurse;
   const Progress& Told;
   const EnterFolder& Enter;
-  std::vector<std::string> Paths;
+  const TakeFound& Take;
   std::uint64_t Folders = 0;
+
+  std::vector<std::string_view> Found;  // one folder's matches, its room kept from folder to folder
 
   // One folder's matches, then each subfolder's complete result.
   void List(const std::string& folder) {
-    const std::vector<Entry> entries = ListFolder(folder);
+    const Listing listing = ListFolder(folder);
     if (Told) Told(++Folders, 0);
-    for (const auto& entry : entries) {
-      if (!entry.Folder && Pattern.Matches(entry.Name)) Paths.push_back(Child(folder, entry.Name));
+    Found.clear();
+    for (const auto& entry : listing.Entries) {
+      if (!entry.Folder && Pattern.Matches(listing.Name(entry))) Found.push_back(listing.Name(entry));
     }
+    if (!Found.empty()) Take(folder, Found);
     if (!Recurse) return;
-    for (const auto& entry : entries) {
+    for (const auto& entry : listing.Entries) {
       if (!entry.Folder) continue;
-      const std::string sub = Child(folder, entry.Name);
+      const std::string sub = Child(folder, listing.Name(entry));
       if (Enter) Enter(sub, [&] { List(sub); });
       else List(sub);
     }
@@ -94,11 +112,25 @@ struct Walk {
 
 }  // namespace
 
+void AppendChild(std::string& path, std::string_view folder, std::string_view name) {
+  path += folder;
+  if (!folder.ends_with('/')) path += '/';
+  path += name;
+}
+
+void MatchingFiles(const LikePattern& pattern, bool recurse, const std::string& folder, const Progress& progress,
+                   const EnterFolder& enter, const TakeFound& take) {
+  Walk{pattern, recurse, progress, enter, take, 0, {}}.List(folder);
+}
+
 std::vector<std::string> MatchingFiles(const LikePattern& pattern, bool recurse, const std::string& folder,
                                        const Progress& progress, const EnterFolder& enter) {
-  Walk walk{pattern, recurse, progress, enter, {}};
-  walk.List(folder);
-  return std::move(walk.Paths);
+  std::vector<std::string> paths;
+  MatchingFiles(pattern, recurse, folder, progress, enter,
+                [&](const std::string& parent, std::span<const std::string_view> names) {
+                  for (const std::string_view name : names) paths.push_back(Child(parent, name));
+                });
+  return paths;
 }
 
 }  // namespace qm::utility

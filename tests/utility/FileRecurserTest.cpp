@@ -1,9 +1,14 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/utility/FileRecurser.h"
+#include "quillmark/utility/FindFiles.h"
 #include "support/ErrorOf.h"
 #include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
@@ -89,4 +94,63 @@ TEST(FileRecurser, EmptyFolderAndBadInput) {
                             (dir / "missing") + "\")");
   WriteFile(dir / "x", "");
   EXPECT_EQ(qm::test::ErrorOf([&] { r.Files("[abc", false, dir.Path().string()); }), 93);
+}
+
+// FindFiles makes its paths on a lane beside the walk once a search finds
+// hundreds: the result is the recurser's list, in order, also when the
+// callback stops the search or forks a child that goes on with it (the
+// child cannot trust the paths its parent's lane was making).
+TEST(FileRecurser, FindFilesOfManyMatchesIsItsListThroughCancelAndFork) {
+  ScratchDir dir;
+  for (int folder = 0; folder < 4; ++folder) {
+    const fs::path sub = dir.Path() / ("f" + std::to_string(folder));
+    fs::create_directory(sub);
+    for (int file = 0; file < 700; ++file) WriteFile(sub / ("n" + std::to_string(file) + ".txt"), "");
+  }
+  const qm::Variant published = qm::FileRecurser().Files("*.txt", true, dir.Path().string());
+  std::vector<std::string> expected;
+  for (const auto& v : published.Array().Data()) expected.push_back(v.String());
+  ASSERT_EQ(expected.size(), 2800u);
+  const auto texts = [](const std::vector<fs::path>& paths) {
+    std::vector<std::string> out;
+    for (const auto& p : paths) out.push_back(p.string());
+    return out;
+  };
+
+  enum class Then { Nothing, Throw, Fork };
+  for (const Then then : {Then::Nothing, Then::Throw, Then::Fork}) {
+#if defined(__SANITIZE_THREAD__)
+    if (then == Then::Fork) continue;  // the child starts a thread, which ThreadSanitizer does not allow
+#endif
+    SCOPED_TRACE(static_cast<int>(then));
+    pid_t child = -1;
+    // Folder 4 is listed once two folders' paths were handed to the lane.
+    const auto atFolder = [&](std::uint64_t done, std::uint64_t) {
+      if (done != 4) return;
+      if (then == Then::Throw) throw std::runtime_error("stop");
+      if (then == Then::Fork) {
+        child = ::fork();
+        if (child == 0) ::alarm(10);
+      }
+    };
+    if (then == Then::Throw) {
+      EXPECT_THROW(qm::FindFiles(dir.Path(), "*.txt", true, atFolder), std::runtime_error);
+      continue;
+    }
+    std::vector<std::string> found;
+    try {
+      found = texts(qm::FindFiles(dir.Path(), "*.txt", true, atFolder));
+    } catch (...) {
+      if (child == 0) ::_exit(2);
+      throw;
+    }
+    if (child == 0) ::_exit(found == expected ? 0 : 1);
+    EXPECT_EQ(found, expected);
+    if (then == Then::Fork) {
+      ASSERT_GT(child, 0);
+      int status = -1;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    }
+  }
 }
