@@ -132,6 +132,7 @@ BlockReader::Piece BlockReader::Next() {
     piece = std::move(s.PutBack.front());
     s.PutBack.pop_front();
   } else {
+    if (!started_) StartAhead(s);
     try {
       piece = Take(s);
     } catch (const std::bad_alloc&) {
@@ -154,7 +155,19 @@ BlockReader::Piece BlockReader::Next() {
   return piece;
 }
 
+// The blocks after the first are asked for before the first is read here,
+// so that their reads run while this thread reads and scans the first.
+void BlockReader::StartAhead(State& s) {
+  const std::uint64_t size = FileSize();
+  if (size <= handedOut_) return;
+  planned_ = handedOut_ + std::min<std::uint64_t>(firstSize_ - headroom_, size - handedOut_);
+  try {
+    Supply(s);
+  } catch (const std::bad_alloc&) {}
+}
+
 BlockReader::Piece BlockReader::Take(State& s) {
+  if (!started_) return ReadHere(s);  // the blocks read ahead come after it
   while (!s.Ahead.empty()) {
     const std::shared_ptr<Slot> slot = std::move(s.Ahead.front());
     s.Ahead.pop_front();

@@ -1,14 +1,13 @@
 #pragma once
-// Reads a file ahead, on the executor's threads, into fresh blocks that are
+// Reads a file ahead, on the executor's threads, into blocks that are
 // never written again once handed out: the reads a text stream keeps its
 // lines in. The kernel's copy of the file into them then happens on another
 // core while the lines of the block before are scanned.
 //
-// The empty blocks are made (and their memory touched) on the caller's
-// thread, so that the memory of blocks the caller lets go is the memory the
-// next blocks get: a block's pages come from the core that touches them
-// first, and memory taken from a core that never freed any is often memory
-// the system must fetch afresh, which can stall for many milliseconds.
+// The blocks are HugeBlocks of 2 MiB: a block the caller let go comes back
+// for a later one unzeroed, and a fresh one gets its pages from the read
+// that fills it (HugeBlock.h), so the kernel zeroes new memory on the
+// thread that reads, never ahead of the read.
 //
 // Each block leaves its first `headroom` bytes free, so that the reader of
 // the blocks can put the unfinished line of the previous block just before
@@ -16,7 +15,8 @@
 //
 // - The first block is small and read on the caller's thread: a stream that
 //   is opened and read a little costs little. The blocks after it are read
-//   ahead, at most two at a time, each one reserved from the process's
+//   ahead (asked for before the first is read, so that their reads run
+//   meanwhile), at most two at a time, each one reserved from the process's
 //   read-ahead budget (ReadAheadBudget.h) until it is handed out. Beyond the
 //   budget, or without a thread to be had, the caller reads each block
 //   itself when it asks for it.
@@ -74,7 +74,8 @@ class BlockReader {
   std::uint64_t FileSize() const;  // what the file holds now; 0 when unknown
   Piece Take(State& s);            // the next block: read ahead, or read here
   Piece ReadHere(State& s);        // one block read on this thread; the end when nothing more
-  void Supply(State& s);           // blocks to read ahead, made here, within the budget
+  void StartAhead(State& s);       // before the first block: the ones after it on their way
+  void Supply(State& s);           // blocks to read ahead, taken here, within the budget
   void DropAhead(State& s);        // forgets the blocks on their way
 
   const int fd_;

@@ -1,22 +1,42 @@
 #include "io/HugeBlock.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
+#include <array>
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <new>
 
 namespace qm::io {
 namespace {
+
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-#ifdef MADV_POPULATE_WRITE
-constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-constexpr int kPopulateWrite = 23;  // older C library headers lack the name
-#endif
+
 std::atomic<unsigned> allocationsToFail{0};
+
+// The blocks let go and kept for the next ones (null: an empty place). Any
+// thread puts and takes with one atomic exchange; never destroyed, so a block
+// let go during the static destructors still finds it.
+std::array<std::atomic<char*>, HugeBlock::kKeptBlocks> keptBlocks{};
+
+char* TakeKept() noexcept {
+  for (auto& place : keptBlocks) {
+    if (place.load(std::memory_order_relaxed) == nullptr) continue;
+    if (char* block = place.exchange(nullptr, std::memory_order_acquire)) return block;
+  }
+  return nullptr;
+}
+
+bool Keep(char* block) noexcept {
+  for (auto& place : keptBlocks) {
+    char* empty = nullptr;
+    if (place.load(std::memory_order_relaxed) == nullptr &&
+        place.compare_exchange_strong(empty, block, std::memory_order_release, std::memory_order_relaxed))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void FailAllocations(unsigned count) noexcept { allocationsToFail.store(count, std::memory_order_relaxed); }
@@ -36,33 +56,43 @@ HugeBlock::HugeBlock(std::size_t bytes, Pages pages) : size_(bytes) {
     return;
   }
   size_ = SizeFor(bytes);
+  const bool reusable = pages == Pages::Whole && size_ == kHugePage;
+  if (reusable) {
+    if (char* kept = TakeKept()) {
+      data_ = std::unique_ptr<char, BlockRelease>(kept, BlockRelease{size_, true});
+      return;
+    }
+  }
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_});
-  if (pages == Pages::Now) Prefault(p, size_);
+  data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_, reusable});
+  // Advice only (a kernel without huge pages faults 4 KiB at a time). No
+  // page is asked for ahead: the write that fills the block faults them in,
+  // so the kernel's zeroing happens on the thread that fills it.
+  if (pages == Pages::Whole) ::madvise(p, size_, MADV_HUGEPAGE);
 }
 
 std::size_t HugeBlock::SizeFor(std::size_t bytes) {
   return bytes < kHugePage ? bytes : (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-// Advice only: a kernel without huge pages or without MADV_POPULATE_WRITE
-// (Linux 5.14) faults the pages in as they are first written.
-void Prefault(void* data, std::size_t bytes) {
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-  if (end <= begin) return;
-  ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  ::madvise(reinterpret_cast<void*>(begin), end - begin, kPopulateWrite);
+std::size_t HugeBlock::KeptBlocks() noexcept {
+  std::size_t count = 0;
+  for (const auto& place : keptBlocks) count += place.load(std::memory_order_relaxed) != nullptr;
+  return count;
 }
 
 void BlockRelease::operator()(char* p) const {
-  if (MappedBytes) {
-    ::munmap(p, MappedBytes);
-  } else {
+  if (!MappedBytes) {
     std::free(p);
+    return;
   }
+  // A block kept is the kernel's to take back while it waits: its pages
+  // stay in place unless memory runs short.
+  // The advice comes first: once kept, another thread may take the block
+  // and fill it at once.
+  if (Reusable && ::madvise(p, MappedBytes, MADV_FREE) == 0 && Keep(p)) return;
+  ::munmap(p, MappedBytes);
 }
 
 }  // namespace qm::io
