@@ -1,9 +1,20 @@
 #include "quillmark/graphics/Jpeg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <array>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "CanvasAccess.h"
+#include "JpegStrips.h"
+#include "PictureFormats.h"
 #include "frame/FileErrors.h"
+#include "io/AtomicFile.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -29,6 +40,87 @@ void Save(const Picture& picture, const std::filesystem::path& file, int quality
     throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + ": " + file.string());
   }
 }
+
+// Raises an error of the input picture with the file named.
+[[noreturn]] void RethrowNaming(const std::filesystem::path& file) {
+  try {
+    throw;
+  } catch (const Error& e) {
+    throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + ": " + file.string());
+  }
+}
+
+// The JPEG writer's error for a code of the JPEG layer, as SaveJPG raises it,
+// with the file named.
+[[noreturn]] void RaiseJpegFailure(const std::filesystem::path& file, std::int32_t code, bool inPlace = false) {
+  RaiseFrom(mdlIntelJPEGLibrary::ERR_JPEG, frame::DefaultSource("Jpeg"),
+            std::string(StandardErrorText(mdlIntelJPEGLibrary::ERR_JPEG)) + " " + std::to_string(code) +
+                (inPlace ? " (the new file is in place, but its folder could not be synced)" : "") + ": " +
+                file.string());
+}
+
+// The picture to convert, its rows read as the strips are encoded: a BMP
+// file strip by strip from the file (never held whole), any other format
+// decoded whole first. Errors name the file.
+class Input : public ijl::StripSource {
+ public:
+  explicit Input(const std::filesystem::path& image) : name_(image), file_(image.string()) {
+    std::array<std::uint8_t, picture::kBmpLayoutBytes> head{};
+    const std::size_t got = file_.ReadAt(head.data(), head.size(), 0);
+    if (got >= 2 && head[0] == 'B' && head[1] == 'M') {
+      bmp_.emplace(std::span<const std::uint8_t>(head.data(), got), file_.Size());
+      if (bmp_->Offset + bmp_->PixelBytes() > file_.Size())
+        picture::RaiseInvalidPicture("the file ended before its last row of pixels");
+    } else {
+      whole_ = LoadPictureFromMemory(file_.ReadAll())->Handle();
+    }
+  }
+  int Width() const { return bmp_ ? bmp_->Width : whole_->Width(); }
+  int Height() const { return bmp_ ? bmp_->Height : whole_->Height(); }
+
+  ijl::BgrRows Rows(int top, int height, std::vector<std::uint8_t>& buffer, int& first) const override {
+    if (!bmp_) {
+      first = top;
+      return {whole_->Bits(), whole_->Width(), whole_->Height(), whole_->BytesPerScanLine(), true};
+    }
+    // The strip's rows lie together in the file, bottom row first unless
+    // the file stores them from the top.
+    const picture::BmpLayout& bmp = *bmp_;
+    const std::size_t stored = bmp.RowBytes * static_cast<std::size_t>(height);
+    const std::size_t pitch = 3 * static_cast<std::size_t>(bmp.Width);
+    const bool direct = bmp.BitCount == 24;  // a stored row is a row to encode
+    buffer.resize(stored + (direct ? 0 : pitch * static_cast<std::size_t>(height)));
+    try {
+      picture::ReadStoredRows(file_.Descriptor(), bmp, bmp.TopDown ? top : bmp.Height - top - height, height,
+                              buffer.data());
+    } catch (const Error&) {
+      RethrowNaming(name_);
+    }
+    first = 0;
+    if (direct) return {buffer.data(), bmp.Width, height, static_cast<int>(bmp.RowBytes), !bmp.TopDown};
+    std::uint8_t* rows = buffer.data() + stored;
+    for (int y = 0; y < height; ++y)
+      bmp.Convert(buffer.data() + static_cast<std::size_t>(bmp.TopDown ? y : height - 1 - y) * bmp.RowBytes,
+                  rows + static_cast<std::size_t>(y) * pitch);
+    return {rows, bmp.Width, height, static_cast<int>(pitch), false};
+  }
+
+ private:
+  std::filesystem::path name_;
+  picture::PictureFile file_;
+  std::optional<picture::BmpLayout> bmp_;
+  std::shared_ptr<const Bitmap> whole_;
+};
+
+// The JPEG's bytes into the new file.
+class FileSink : public ijl::JpegSink {
+ public:
+  explicit FileSink(io::AtomicFile& file) : file_(file) {}
+  void Write(std::span<const std::uint8_t> bytes) override { file_.Write(bytes.data(), bytes.size()); }
+
+ private:
+  io::AtomicFile& file_;
+};
 
 }  // namespace
 
@@ -73,7 +165,47 @@ void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int qual
 }
 
 void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg, int quality) {
-  Save(*LoadPicture(image.string()), jpeg, quality);
+  std::unique_ptr<Input> input;
+  try {
+    input = std::make_unique<Input>(image);
+  } catch (const Error&) {
+    RethrowNaming(image);
+  }
+  if (quality < 1 || quality > 100) RaiseJpegFailure(jpeg, ijl::IJL_INVALID_QUALITY);
+  struct stat before {};
+  const bool existed = io::sys::Stat(jpeg.c_str(), &before) == 0;
+  // The old file's permission bits and times go to the new one, as the JPEG
+  // writer of the published classes carries them over.
+  const auto carryTimes = [&] {
+    if (!existed) return;
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    io::sys::UtimensAt(AT_FDCWD, jpeg.c_str(), times, 0);
+  };
+  try {
+    io::AtomicFile file(jpeg, io::AtomicFile::Replace::Name);
+    if (existed) io::sys::Fchmod(file.Descriptor(), before.st_mode & 0777);
+    FileSink sink(file);
+    std::int32_t status = ijl::IJL_MEMORY_ERROR;
+    try {
+      ijl::StripEncoder encoder;
+      const int width = input->Width(), height = input->Height();
+      // The strip plan of the published writer: the same bytes as SaveJPG.
+      status = ijl::StreamInStrips(encoder, width, height, quality, ijl::McuRowsPerStrip(width, height), *input, sink);
+    } catch (const std::bad_alloc&) {
+      status = ijl::IJL_MEMORY_ERROR;
+    }
+    if (status != ijl::IJL_OK) RaiseJpegFailure(jpeg, status);
+    file.Commit();
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::filesystem::path folder;
+    if (frame::FolderIsMissing(jpeg, folder))
+      throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("Jpeg"),
+                  DescribeError(ERR_PathNotFound, folder.string()));
+    const bool inPlace = dynamic_cast<const frame::FolderNotSynced*>(&e) != nullptr;
+    if (inPlace) carryTimes();
+    RaiseJpegFailure(jpeg, ijl::IJL_FILE_ERROR, inPlace);
+  }
+  carryTimes();
 }
 
 }  // namespace qm

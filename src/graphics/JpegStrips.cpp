@@ -360,4 +360,216 @@ std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int qual
   }
 }
 
+// ---- Strips streamed from a source to a sink ----
+
+namespace {
+
+// Strips taken and not yet gone to the sink, at most, per thread at work.
+constexpr int kStripsPerWorker = 2;
+
+// Hands strip `index` of `count` to the sink as JoinStrips joins it: the
+// first with the headers (the picture's height, the restart interval), each
+// later one after its restart marker, the last with the end marker (its
+// own). The strip's bytes are changed in place. False when the strip is no
+// baseline JPEG.
+bool Emit(std::vector<std::uint8_t>& strip, int index, int count, int height, int interval, JpegSink& sink) {
+  const auto layout = Parse(strip);
+  if (!layout) return false;
+  const std::span<const std::uint8_t> bytes(strip);
+  const std::size_t end = index == count - 1 ? strip.size() : layout->DataEnd;
+  if (index == 0) {
+    strip[layout->HeightField] = static_cast<std::uint8_t>(height >> 8);
+    strip[layout->HeightField + 1] = static_cast<std::uint8_t>(height);
+    sink.Write(bytes.subspan(0, layout->ScanStart));
+    if (count > 1) {
+      const std::uint8_t dri[] = {
+          kMarker, kDri, 0, 4, static_cast<std::uint8_t>(interval >> 8), static_cast<std::uint8_t>(interval)};
+      sink.Write(dri);
+    }
+    sink.Write(bytes.subspan(layout->ScanStart, end - layout->ScanStart));
+    return true;
+  }
+  // The restart marker takes the place of the scan header's last two bytes.
+  const std::size_t start = layout->DataStart - 2;
+  strip[start] = kMarker;
+  strip[start + 1] = static_cast<std::uint8_t>(kRst0 + (index - 1) % 8);
+  sink.Write(bytes.subspan(start, end - start));
+  return true;
+}
+
+// What the caller and its helpers share while a picture streams. Strip s,
+// once encoded, waits at s % Window until the strips before it have gone to
+// the sink; the thread that finds the next strip to go ready hands it (and
+// the ready ones after it) to the sink. The source and the sink are used
+// only by threads counted in Active, and the caller returns only once none
+// is. In a child after fork the parent's job is no child's.
+struct Stream {
+  const std::uint64_t Generation = io::Executor::Generation();
+  const StripSource* Source = nullptr;
+  JpegSink* Sink = nullptr;
+  int Height = 0;
+  int Quality = 0;
+  int StripRows = 0;
+  int Count = 0;
+  int Interval = 1;
+  int Window = 1;
+
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Next = 0;          // the next strip to take
+  int Written = 0;       // strips gone to the sink
+  bool Writing = false;  // a thread is handing strips to the sink
+  std::vector<std::vector<std::uint8_t>> Done;
+  std::vector<std::uint8_t> Ready;               // of Done's places
+  std::vector<std::vector<std::uint8_t>> Spare;  // gone to the sink: to encode into again
+  std::int32_t Status = IJL_OK;
+  std::exception_ptr Failure;
+  int Active = 0;       // helpers at work
+  bool Closed = false;  // no helper may start any more
+
+  bool Stopped() const { return Status != IJL_OK || Failure; }
+
+  void Fail(std::int32_t status, std::exception_ptr failure) {
+    if (!Stopped()) {
+      Status = status == IJL_OK ? IJL_ENCODER_ERROR : status;
+      Failure = std::move(failure);
+    }
+    Changed.notify_all();
+  }
+
+  // Takes strips, in order, until none is left or the job stops.
+  void Work(StripEncoder& encoder) noexcept {
+    std::vector<std::uint8_t> rows;  // this thread's buffer for a strip's rows
+    for (;;) {
+      int s = 0;
+      std::vector<std::uint8_t> out;
+      {
+        std::unique_lock lock(Lock);
+        Changed.wait(lock, [&] { return Stopped() || Next >= Count || Next < Written + Window; });
+        if (Stopped() || Next >= Count) return;
+        s = Next++;
+        if (!Spare.empty()) {
+          out = std::move(Spare.back());
+          Spare.pop_back();
+        }
+      }
+      std::int32_t status = IJL_ENCODER_ERROR;
+      std::exception_ptr failure;
+      try {
+        const int top = s * StripRows;
+        const int height = std::min(StripRows, Height - top);
+        int first = 0;
+        const BgrRows strip = Source->Rows(top, height, rows, first);
+        status = encoder.Encode(strip, Quality, first, height, out);
+      } catch (const std::bad_alloc&) {
+        status = IJL_MEMORY_ERROR;
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      if (failure || status != IJL_OK) {
+        std::lock_guard lock(Lock);
+        Fail(status, failure);
+        return;
+      }
+      Deliver(s, std::move(out));
+    }
+  }
+
+  void Deliver(int s, std::vector<std::uint8_t> bytes) noexcept {
+    std::unique_lock lock(Lock);
+    const auto at = static_cast<std::size_t>(s % Window);
+    Done[at] = std::move(bytes);
+    Ready[at] = 1;
+    if (Writing) return;  // the thread writing takes it
+    Writing = true;
+    while (!Stopped() && Written < Count && Ready[static_cast<std::size_t>(Written % Window)]) {
+      const auto next = static_cast<std::size_t>(Written % Window);
+      std::vector<std::uint8_t> strip = std::move(Done[next]);
+      Ready[next] = 0;
+      const int index = Written;
+      lock.unlock();
+      std::exception_ptr failure;
+      bool joined = false;
+      try {
+        joined = Emit(strip, index, Count, Height, Interval, *Sink);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      strip.clear();
+      lock.lock();
+      if (failure || !joined) {
+        Fail(IJL_ENCODER_ERROR, failure);
+        break;
+      }
+      Spare.push_back(std::move(strip));  // within the capacity reserved
+      ++Written;
+      Changed.notify_all();
+    }
+    Writing = false;
+  }
+};
+
+void HelpStream(const std::shared_ptr<Stream>& job) noexcept {
+  {
+    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
+    std::lock_guard lock(job->Lock);
+    if (job->Closed) return;
+    ++job->Active;
+  }
+  try {
+    StripEncoder encoder;
+    job->Work(encoder);
+  } catch (const std::bad_alloc&) {
+    // No compressor: the caller and the other helpers take the strips.
+  }
+  std::lock_guard lock(job->Lock);
+  --job->Active;
+  job->Changed.notify_all();
+}
+
+}  // namespace
+
+std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int quality, int mcuRowsPerStrip,
+                            const StripSource& source, JpegSink& sink) {
+  if (width < 1 || height < 1 || height > 65535 || mcuRowsPerStrip < 1) return IJL_ENCODER_ERROR;
+  const int stripRows = std::min(mcuRowsPerStrip, (height + kMcuSize - 1) / kMcuSize) * kMcuSize;
+  const int count = (height + stripRows - 1) / stripRows;
+  const std::int64_t interval = (std::int64_t{width} + kMcuSize - 1) / kMcuSize * (stripRows / kMcuSize);
+  if (count > 1 && interval > kMaxInterval) return IJL_ENCODER_ERROR;
+  const auto helpers = std::min<unsigned>(io::Executor::Capacity(), static_cast<unsigned>(count - 1));
+  std::shared_ptr<Stream> job;
+  try {
+    job = std::make_shared<Stream>();
+    job->Source = &source;
+    job->Sink = &sink;
+    job->Height = height;
+    job->Quality = quality;
+    job->StripRows = stripRows;
+    job->Count = count;
+    job->Interval = count > 1 ? static_cast<int>(interval) : 1;
+    job->Window = kStripsPerWorker * static_cast<int>(helpers + 1);
+    job->Done.resize(static_cast<std::size_t>(job->Window));
+    job->Ready.resize(static_cast<std::size_t>(job->Window));
+    job->Spare.reserve(static_cast<std::size_t>(job->Window));
+  } catch (const std::bad_alloc&) {
+    return IJL_MEMORY_ERROR;
+  }
+  for (unsigned i = 0; i < helpers; ++i) {
+    bool posted = false;
+    try {
+      posted = io::Executor::Post([job] { HelpStream(job); });
+    } catch (const std::bad_alloc&) {
+      // The task could not be made: as if no thread could be had.
+    }
+    if (!posted) break;
+  }
+  job->Work(encoder);
+  std::unique_lock lock(job->Lock);
+  job->Closed = true;
+  job->Changed.wait(lock, [&] { return job->Active == 0; });
+  if (job->Failure) std::rethrow_exception(job->Failure);
+  if (job->Status != IJL_OK) return job->Status;
+  return job->Written == count ? IJL_OK : IJL_ENCODER_ERROR;
+}
+
 }  // namespace qm::ijl

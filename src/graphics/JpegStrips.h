@@ -71,6 +71,37 @@ int McuRowsPerStrip(int width, int height);
 std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int quality, int mcuRowsPerStrip,
                             std::vector<std::uint8_t>& jpeg);
 
+/// Where the rows of each strip come from, for StreamInStrips. Called by
+/// the thread that encodes the strip, by several threads at once.
+class StripSource {
+ public:
+  virtual ~StripSource() = default;
+  /// The picture's rows [top, top + height), counted from its top, as rows
+  /// to encode from their row `first` on (counted from their top): a view of
+  /// the whole picture, or of `buffer`, which the call may fill (the calling
+  /// thread's own, kept from one strip to the next). May raise.
+  virtual BgrRows Rows(int top, int height, std::vector<std::uint8_t>& buffer, int& first) const = 0;
+};
+
+/// Takes the JPEG's bytes in order, piece by piece. Called by one thread at
+/// a time. May raise.
+class JpegSink {
+ public:
+  virtual ~JpegSink() = default;
+  virtual void Write(std::span<const std::uint8_t> bytes) = 0;
+};
+
+/// Encodes a picture of `width` x `height` as EncodeInStrips does, into the
+/// very bytes it gives, as a stream: a strip's rows are taken from `source`
+/// when the strip is encoded (here and on helper tasks on the executor),
+/// and each strip goes to `sink` as soon as the ones before it have gone,
+/// so that only a few strips are held at a time, never the picture. An
+/// exception from `source` or `sink` stops the work and is raised here once
+/// no helper works any more. Returns IJL_OK, IJL_MEMORY_ERROR or
+/// IJL_ENCODER_ERROR.
+std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int quality, int mcuRowsPerStrip,
+                            const StripSource& source, JpegSink& sink);
+
 /// Joins separately encoded strips (complete JPEG files of `width` ×
 /// their own height, all with the same tables) into one JPEG of
 /// `height` rows with a restart interval of `interval` MCUs. False when a

@@ -28,11 +28,7 @@ void CheckPictureSize(std::int64_t width, std::int64_t height) {
   if (width * height > kMaxPicturePixels) RaiseInvalidPicture("the picture is larger than 64 megapixels");
 }
 
-}  // namespace picture
-
-namespace {
-
-[[noreturn]] void RaiseFileError(int error) {
+void RaiseFileError(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR: frame::RaiseErrno(ERR_FileNotFound, error);
@@ -42,32 +38,40 @@ namespace {
   }
 }
 
-// Closes the descriptor when the read is over.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) io::sys::Close(fd_);
+PictureFile::PictureFile(const std::string& name) : fd_(io::sys::Open(name.c_str(), O_RDONLY)) {
+  if (fd_ < 0) RaiseFileError(errno);
+  struct stat info {};
+  if (io::sys::Fstat(fd_, &info) != 0) {
+    const int error = errno;
+    io::sys::Close(fd_);
+    RaiseFileError(error);
   }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Reads up to `size` bytes at `offset`; returns how many were read.
-std::size_t ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = io::sys::PRead(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0) RaiseFileError(errno);
-    if (n == 0) break;  // the file ended early
-    done += static_cast<std::size_t>(n);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  const bool folder = S_ISDIR(info.st_mode);
+  if (folder || size_ > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+    io::sys::Close(fd_);
+    if (folder) Raise(ERR_PathFileAccess);
+    RaiseInvalidPicture("the file is larger than 2 GiB");
   }
-  return done;
 }
+
+PictureFile::~PictureFile() { io::sys::Close(fd_); }
+
+std::size_t PictureFile::ReadAt(std::uint8_t* into, std::size_t size, std::uint64_t offset) const {
+  const ssize_t got = io::sys::PReadFull(fd_, into, size, static_cast<off_t>(offset));
+  if (got < 0) RaiseFileError(errno);
+  return static_cast<std::size_t>(got);  // fewer at the end of the file
+}
+
+std::vector<std::uint8_t> PictureFile::ReadAll() const {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size_));
+  bytes.resize(ReadAt(bytes.data(), bytes.size(), 0));
+  return bytes;
+}
+
+}  // namespace picture
+
+namespace {
 
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
   return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
@@ -91,27 +95,17 @@ std::shared_ptr<Picture> LoadPictureFromMemory(std::span<const std::uint8_t> byt
 
 std::shared_ptr<Picture> LoadPicture(const std::string& FileName) {
   using namespace picture;
-  FileDescriptor file(io::sys::Open(FileName.c_str(), O_RDONLY));
-  if (file.get() < 0) RaiseFileError(errno);
-  struct stat info {};
-  if (io::sys::Fstat(file.get(), &info) != 0) RaiseFileError(errno);
-  if (S_ISDIR(info.st_mode)) Raise(ERR_PathFileAccess);
-  if (info.st_size > std::numeric_limits<int>::max()) RaiseInvalidPicture("the file is larger than 2 GiB");
-  const auto fileSize = static_cast<std::size_t>(info.st_size);
-
+  const PictureFile file(FileName);
   // A BMP in the bitmap's own layout is read straight into the bitmap.
   std::array<std::uint8_t, kBmpHeadBytes> head{};
-  const std::size_t headBytes = ReadAt(file.get(), head.data(), head.size(), 0);
-  if (const auto bmp = DirectBmpLayout({head.data(), headBytes}, fileSize)) {
+  const std::size_t headBytes = file.ReadAt(head.data(), head.size(), 0);
+  if (const auto bmp = DirectBmpLayout({head.data(), headBytes}, file.Size())) {
     auto bitmap = std::make_shared<Bitmap>(bmp->Width, bmp->Height);
-    if (ReadAt(file.get(), bitmap->Bits(), bitmap->SizeInBytes(), bmp->Offset) != bitmap->SizeInBytes())
+    if (file.ReadAt(bitmap->Bits(), bitmap->SizeInBytes(), bmp->Offset) != bitmap->SizeInBytes())
       RaiseInvalidPicture("the file ended before its last row of pixels");
     return std::make_shared<Picture>(std::move(bitmap));
   }
-
-  std::vector<std::uint8_t> bytes(fileSize);
-  bytes.resize(ReadAt(file.get(), bytes.data(), bytes.size(), 0));
-  return LoadPictureFromMemory(bytes);
+  return LoadPictureFromMemory(file.ReadAll());
 }
 
 }  // namespace qm

@@ -42,7 +42,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
        "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
        "decompressed (zlib result -3: data error)"},
       {"mht missing.html", "missing.html does not exist"},
-      {"jpeg plain.txt out.jpg", "plain.txt: Invalid picture"},
+      {"jpeg plain.txt out.jpg", "Invalid picture: not a BMP, GIF, JPEG or PNG file: plain.txt"},
       {"xml-check missing.xml", "missing.xml does not exist"},
       {"xml-check plain.txt", "plain.txt is not well-formed XML: line 1, column 1: syntax error"},
       {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},

@@ -54,8 +54,13 @@ QUILLMARK_EXPORT void WriteJpeg(const RgbImage& picture, const std::filesystem::
 /// with the same writer and errors as a picture.
 QUILLMARK_EXPORT void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int quality = 75);
 
-/// Loads a picture file and writes it as a JPEG file, without the copy
-/// ReadPicture makes.
+/// Writes a picture file as a JPEG file: the bytes WriteJpeg gives for the
+/// picture, with the same errors for the JPEG file. A BMP goes from file to
+/// file strip by strip, as its rows are encoded, and is never held whole; the
+/// other formats are decoded whole first. An error of the picture (one that
+/// cannot be read, bytes that are no picture, a BMP cut short) names its
+/// file ("Invalid picture: the file ended before its last row of pixels:
+/// scan.bmp") and leaves the JPEG file as it was.
 QUILLMARK_EXPORT void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg,
                                     int quality = 75);
 
