@@ -1,50 +1,160 @@
-// XML.LoadFile of a 50 MB document against libxml2 reading the same file
+// XML.LoadFile of a 50 MB order file against libxml2 reading the same file
 // into its tree (xmlReadFile, entities substituted, nothing fetched); both
-// include releasing the tree. pugixml's load_file, which does not check
-// well-formedness, is timed beside for a detail line.
+// include releasing the tree. Detail lines: pugixml's load_file, which does
+// not check well-formedness; then what `quillmark xml-check` does (LoadXml,
+// then XmlElement::Save) on 50 MB and on 500 MB, each in a process of its
+// own: the time, and the peak resident memory grown per byte of the file,
+// against `xmllint --stream`, which holds no tree (its memory stays flat).
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <pugixml.hpp>
 #include <random>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "quillmark/automation/XML.h"
+#include "quillmark/automation/XmlQuery.h"
 #include "support/BenchRow.h"
 
-int main() {
-  const std::string path = qm::bench::ScratchDir("xml") + "/catalog.xml";
-  {
-    std::ofstream out(path, std::ios::binary);
-    std::mt19937 random(11);
-    out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<catalog>\n";
-    for (long n = 1; out.tellp() < 50L * 1024 * 1024; ++n) {
-      out << "  <item id=\"" << n << "\" kind=\"k" << n % 7 << "\"><name>Item " << n << " &amp; more</name><price>"
-          << random() % 100000 / 100.0 << "</price><tags><tag>a" << n % 13 << "</tag><tag>b" << n % 5
-          << "</tag></tags><note>Some longer text for item " << n << " with several words in it.</note></item>\n";
+namespace {
+
+// Orders with a customer, one to four lines and a total, indented.
+void WriteOrders(const std::string& path, long megabytes) {
+  std::ofstream out(path, std::ios::binary);
+  std::mt19937 random(11);
+  const char* words[] = {"tea", "cake", "green", "black", "honey", "lemon", "scone", "jam", "cream", "mint"};
+  out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<orders>\n";
+  for (long n = 1; out.tellp() < megabytes * 1024 * 1024; ++n) {
+    out << "  <order id=\"" << n << "\" date=\"2024-" << n % 12 + 1 << "-" << n % 28 + 1
+        << "\">\n    <customer>Customer " << n % 5000 << " &amp; Co</customer>\n";
+    for (unsigned line = random() % 4 + 1; line > 0; --line) {
+      out << "    <line sku=\"S" << random() % 100000 << "\" qty=\"" << random() % 9 + 1 << "\">";
+      for (unsigned w = random() % 5 + 2; w > 0; --w) out << words[random() % 10] << (w > 1 ? " " : "");
+      out << "</line>\n";
     }
-    out << "</catalog>\n";
+    out << "    <total>" << random() % 100000 / 100.0 << "</total>\n  </order>\n";
   }
-  std::int32_t oursItems = 0, peerItems = 0;
+  out << "</orders>\n";
+}
+
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  return 0;
+}
+
+// Seconds of processor time this process has used (all its threads).
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Wall and processor seconds (the second steadier on a busy machine).
+struct Measure {
+  double Load = 0, LoadCpu = 0, Save = 0, SaveCpu = 0;
+  long GrownKb = 0;  // peak resident memory above what the process held before
+};
+
+// LoadXml then Save, in a child process: its times and its peak memory.
+Measure CheckInChild(const std::string& in, const std::string& out) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    std::ofstream("/proc/self/clear_refs") << "5";  // forget the peak inherited by fork
+    const long before = StatusKb("VmRSS:");
+    Measure m;
+    {
+      auto start = std::chrono::steady_clock::now();
+      double cpu = CpuSeconds();
+      const qm::XmlElement root = qm::LoadXml(in);
+      m.Load = Since(start), m.LoadCpu = CpuSeconds() - cpu;
+      start = std::chrono::steady_clock::now(), cpu = CpuSeconds();
+      root.Save(out);
+      m.Save = Since(start), m.SaveCpu = CpuSeconds() - cpu;
+    }
+    m.GrownKb = StatusKb("VmHWM:") - before;
+    (void)!write(fds[1], &m, sizeof m);
+    _exit(0);
+  }
+  close(fds[1]);
+  Measure m;
+  (void)!read(fds[0], &m, sizeof m);
+  close(fds[0]);
+  waitpid(child, nullptr, 0);
+  return m;
+}
+
+// `xmllint --stream --noout FILE`: its time and peak memory.
+Measure XmllintStream(const std::string& in) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    execlp("xmllint", "xmllint", "--stream", "--noout", in.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  Measure m;
+  m.Load = Since(start);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  m.LoadCpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  m.GrownKb = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+  return m;
+}
+
+std::string Fixed(double value, int digits) {
+  std::ostringstream text;
+  text.setf(std::ios::fixed);
+  text.precision(digits);
+  text << value;
+  return text.str();
+}
+
+}  // namespace
+
+int main() {
+  const std::string dir = qm::bench::ScratchDir("xml");
+  const std::string path = dir + "/orders-50.xml";
+  WriteOrders(path, 50);
+  std::int32_t oursOrders = 0, peerOrders = 0;
   qm::bench::Contender ours{"XML.LoadFile", [&] {
                               qm::XML doc;
                               doc.LoadFile(path);
-                              oursItems = doc.GetNextTag()->ChildCount("item");
+                              oursOrders = doc.GetNextTag()->ChildCount("order");
                             }};
   qm::bench::Contender peer{"libxml2 xmlReadFile", [&] {
                               xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NOENT | XML_PARSE_NONET);
-                              peerItems = 0;
+                              peerOrders = 0;
                               for (xmlNodePtr n = doc ? xmlDocGetRootElement(doc)->children : nullptr; n; n = n->next)
-                                if (n->type == XML_ELEMENT_NODE) ++peerItems;
+                                if (n->type == XML_ELEMENT_NODE) ++peerOrders;
                               xmlFreeDoc(doc);
                             }};
-  const qm::bench::RowResult row = qm::bench::RunRow("xml", 0.8, ours, {peer}, 3);
-  if (oursItems != peerItems || oursItems == 0) qm::bench::Detail("MISMATCH: the two loaders saw different documents");
+  const qm::bench::RowResult row = qm::bench::RunRow("xml", 0.6, ours, {peer}, 3);
+  if (oursOrders != peerOrders || oursOrders == 0)
+    qm::bench::Detail("MISMATCH: the two loaders saw different documents");
   std::vector<double> pugiSeconds;
   for (int i = 0; i < 3; ++i) {
     const auto start = std::chrono::steady_clock::now();
@@ -53,8 +163,34 @@ int main() {
     pugiSeconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   std::sort(pugiSeconds.begin(), pugiSeconds.end());
-  std::ostringstream pugi;
-  pugi << "ratio to pugixml load_file (no well-formedness check): " << row.OursSeconds / pugiSeconds[1];
-  qm::bench::Detail(pugi.str());
+  qm::bench::Detail("ratio to pugixml load_file (no well-formedness check): " +
+                    Fixed(row.OursSeconds / pugiSeconds[1], 2));
+
+  // Growth from 50 MB to 500 MB, as `quillmark xml-check` loads and saves.
+  const std::string large = dir + "/orders-500.xml";
+  WriteOrders(large, 500);
+  const double small = static_cast<double>(std::filesystem::file_size(path));
+  const double big = static_cast<double>(std::filesystem::file_size(large));
+  const Measure a = CheckInChild(path, dir + "/out.xml");
+  const Measure b = CheckInChild(large, dir + "/out.xml");
+  const Measure la = XmllintStream(path);
+  const Measure lb = XmllintStream(large);
+  std::filesystem::remove(large);
+  const auto perByte = [](const Measure& m, double bytes) {
+    return Fixed(static_cast<double>(m.GrownKb) * 1024 / bytes, 2);
+  };
+  qm::bench::Detail("load + save, peak memory per file byte: " + perByte(a, small) + " at 50 MB, " + perByte(b, big) +
+                    " at 500 MB (xmllint --stream: " + std::to_string(la.GrownKb / 1024) + " MB and " +
+                    std::to_string(lb.GrownKb / 1024) + " MB in all)");
+  // "0.63 to 6.32 s (x10.03)": processor time, then wall time.
+  const auto growth = [](double from, double to) {
+    return Fixed(from, 2) + " to " + Fixed(to, 2) + " s (x" + Fixed(to / from, 2) + ")";
+  };
+  qm::bench::Detail("50 MB to 500 MB (x" + Fixed(big / small, 2) + "), processor time: load " +
+                    growth(a.LoadCpu, b.LoadCpu) + ", save " + growth(a.SaveCpu, b.SaveCpu) + ", xmllint --stream " +
+                    growth(la.LoadCpu, lb.LoadCpu) + "; memory x" +
+                    Fixed(static_cast<double>(b.GrownKb) / static_cast<double>(a.GrownKb), 2));
+  qm::bench::Detail("  wall time: load " + growth(a.Load, b.Load) + ", save " + growth(a.Save, b.Save) +
+                    ", xmllint --stream " + growth(la.Load, lb.Load));
   return 0;
 }

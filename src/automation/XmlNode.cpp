@@ -14,6 +14,7 @@
 #include "automation/XmlReader.h"
 #include "automation/XmlTree.h"
 #include "automation/XmlWriter.h"
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
 
 namespace qm {
@@ -480,13 +481,22 @@ bool XmlNode::SaveXml(const std::string& path) {
   // The text goes to the file in pieces as it is made, written behind while
   // the next piece is made; names and texts that would not read back stop it.
   std::string failure;
+  // The system's reason; a new file in place whose folder could not be
+  // synced says so.
+  const auto fail = [&](const std::exception& e) {
+    const auto* system = dynamic_cast<const std::filesystem::filesystem_error*>(&e);
+    if (!system) failure = e.what();
+    else if (dynamic_cast<const frame::FolderNotSynced*>(&e))
+      failure = "the new file is in place but its folder cannot be synced: " + system->code().message();
+    else failure = system->code().message();
+  };
   std::string pending = Declaration(encoding_);
   const auto drain = [&](std::string& text) {
     if (failure.empty()) {
       try {
         text = file->WriteBehind(std::move(text));
       } catch (const std::exception& e) {
-        failure = e.what();
+        fail(e);
       }
     }
     text.clear();
@@ -500,7 +510,7 @@ bool XmlNode::SaveXml(const std::string& path) {
     try {
       file->Commit();
     } catch (const std::exception& e) {
-      failure = e.what();
+      fail(e);
     }
   }
   if (!failure.empty()) {

@@ -70,6 +70,9 @@ class XmlTree {
   static constexpr std::uint32_t kNoName = 0xFFFFFFFF;
   std::uint32_t FindName(std::string_view name) const;
   std::uint32_t NameNumber(XmlId node) const { return At(node).Tag & kNameMask; }
+  std::uint32_t AttributeNameNumber(XmlAttrId attribute) const { return AttrAt(attribute).Name; }
+  /// Names are numbered from 0 up to this, exclusive.
+  std::uint32_t NameCount() const { return static_cast<std::uint32_t>(names_.size()); }
 
   /// A new node of `kind` after the child `after` of `parent` (kNoXml: as
   /// the first child). An element's own text becomes a child first.

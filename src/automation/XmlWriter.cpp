@@ -160,8 +160,12 @@ class Writer {
   void Fail(std::string why) {
     if (failure_.empty()) failure_ = std::move(why);
   }
-  void Name(std::string_view name, const char* what) {
-    if (check_ && !IsXmlName(name)) Fail(std::string(what) + " " + Quoted(name) + " is no XML name");
+  // Each name is checked once (by its number in the tree).
+  void Name(std::uint32_t number, std::string_view name, const char* what) {
+    if (!check_) return;
+    if (number >= names_.size()) names_.resize(tree_.NameCount(), kUnchecked);
+    if (names_[number] == kUnchecked) names_[number] = IsXmlName(name) ? kName : kNoName;
+    if (names_[number] == kNoName) Fail(std::string(what) + " " + Quoted(name) + " is no XML name");
   }
   // Appends `text` with the bytes `kinds` marks escaped; with the check,
   // stops at a character XML does not allow.
@@ -201,6 +205,8 @@ class Writer {
   const std::function<void(std::string&)>& drain_;
   bool check_;
   bool doctypeWritten_ = false;
+  enum : std::uint8_t { kUnchecked, kName, kNoName };
+  std::vector<std::uint8_t> names_;
   std::vector<Frame> stack_;
   std::string failure_;
 };
@@ -234,10 +240,10 @@ void Writer::Node(XmlId node, bool inBlock, int depth) {
   switch (tree_.Kind(node)) {
     case XmlKind::Element: {
       const std::string_view name = tree_.Name(node);
-      Name(name, "the element name");
+      Name(tree_.NameNumber(node), name, "the element name");
       out_.append("<").append(name);
       for (XmlAttrId a = tree_.FirstAttribute(node); a; a = tree_.NextAttribute(a)) {
-        Name(tree_.AttributeName(a), "the attribute name");
+        Name(tree_.AttributeNameNumber(a), tree_.AttributeName(a), "the attribute name");
         out_.append(" ").append(tree_.AttributeName(a)).append("=\"");
         Escaped(tree_.AttributeValue(a), kAttributeKinds, node);
         out_.append("\"");
@@ -283,7 +289,7 @@ void Writer::Node(XmlId node, bool inBlock, int depth) {
     }
     case XmlKind::Reference: {
       const std::string_view name = tree_.Name(node);
-      Name(name, "the entity name");
+      Name(tree_.NameNumber(node), name, "the entity name");
       if (check_ && !doctypeWritten_)
         Fail("the entity reference &" + std::string(name) + "; needs the document type declaration it was read with");
       out_.append("&").append(name).append(";");
@@ -319,6 +325,13 @@ std::string Writer::Write(XmlId top) {
 
 bool IsXmlName(std::string_view name) {
   if (name.empty()) return false;
+  const auto ascii = [](char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+           (!first && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+  };
+  bool plain = true;
+  for (std::size_t at = 0; at < name.size() && plain; ++at) plain = ascii(name[at], at == 0);
+  if (plain) return true;
   for (std::size_t at = 0; at < name.size();) {
     std::size_t length = 0;
     const std::uint32_t c = CharAt(name, at, length);

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
 #include "io/System.h"
 #include "quillmark/automation/XML.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "support/ErrorOf.h"
+#include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -304,6 +306,36 @@ TEST(XML, DeepDocumentsLoadCopyRenderAndSaveWithoutRecursion) {
   limited.LoadFromString(nested(200), "Doc");
   ASSERT_TRUE(limited.SaveFile(dir / "shallow.xml"));
   EXPECT_TRUE(XmlLintAccepts(dir / "shallow.xml"));
+}
+
+// quillmark xml-check saves a document with a document type as it was
+// written (it refused one, saying only that writing failed, before), and a
+// save that fails says why, leaving the old file.
+TEST(XML, XmlCheckSavesWhatItLoadedAndSaysWhyASaveFailed) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "in.xml", "<!DOCTYPE a [<!ENTITY e \"x\">]\r><a b=\"&e;\">&#x40AC;/></a>");
+  const std::vector<std::string> args = {dir / "in.xml", dir / "out.xml"};
+  const auto run = [&](std::string& said) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = qm::cli::RunCommand(qm::cli::kXmlCheck, args);
+    testing::internal::GetCapturedStdout();
+    said = testing::internal::GetCapturedStderr();
+    return status;
+  };
+  std::string said;
+  ASSERT_EQ(run(said), 0) << said;
+  const std::string saved = ReadFile(dir / "out.xml");
+  EXPECT_EQ(saved,
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE a [<!ENTITY e \"x\">]\r>\n"
+            "<a b=\"x\">\xE4\x82\xAC/&gt;</a>\n");
+  EXPECT_TRUE(XmlLintAccepts(dir / "out.xml"));
+  {
+    qm::test::FailNthCall full(1, ENOSPC, qm::io::sys::Call::Write);
+    EXPECT_EQ(run(said), 1);
+  }
+  EXPECT_NE(said.find("out.xml: No space left on device"), std::string::npos) << said;
+  EXPECT_EQ(ReadFile(dir / "out.xml"), saved);
 }
 
 }  // namespace

@@ -1,6 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "quillmark/automation/XmlNode.h"
+#include "quillmark/automation/XmlQuery.h"
+#include "quillmark/errors/ErrorNumbers.h"
+#include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -100,6 +111,94 @@ TEST(XmlNode, RemovedNodesStayValidWhileHeld) {
   deeper.reset();
   for (int i = 0; i < 50; ++i) ASSERT_FALSE(root.NewNode()->LoadXml("<broken>"));
   EXPECT_EQ(root.GetXml(), "<r />\n");
+}
+
+// A save writes the tree as it stands and refuses, before its end, a tree
+// that would not read back: the old file stays and the reason names what.
+// The typed save raises 75 with that reason. Rendering still gives the text.
+TEST(XmlNode, SaveRefusesATreeThatWouldNotReadBackAndKeepsTheOldFile) {
+  struct Case {
+    std::function<void(XmlNode&)> Make;
+    std::string Why;
+  };
+  const std::vector<Case> cases = {
+      {[](XmlNode& n) { n.SetTag("a b"); }, "the element name \"a b\" is no XML name"},
+      {[](XmlNode& n) { n.NewChild("", "x"); }, "the element name \"\" is no XML name"},
+      {[](XmlNode& n) { n.AddAttribute("1x", "v"); }, "the attribute name \"1x\" is no XML name"},
+      {[](XmlNode& n) { n.SetContent("bell\x07"); }, "the text of <r> holds a byte XML 1.0 does not allow (0x07 at 4)"},
+      {[](XmlNode& n) { n.NewChild("c", "\xC3("); }, "the text of <c> holds a byte XML 1.0 does not allow (0xC3 at 0)"},
+      {[](XmlNode& n) { n.AddAttribute("k", "\xEF\xBF\xBE"); }, "(0xEF at 0)"},
+      {[](XmlNode& n) { n.SetEncoding("utf 8"); }, "the encoding name \"utf 8\" cannot be declared"},
+  };
+  qm::test::ScratchDir dir;
+  for (const Case& c : cases) {
+    qm::test::WriteFile(dir / "out.xml", "old");
+    const auto node = std::make_shared<XmlNode>();
+    node->SetTag("r");
+    node->NewChild("kept", std::string(300000, 'k'));
+    c.Make(*node);
+    EXPECT_FALSE(node->SaveXml(dir / "out.xml"));
+    EXPECT_NE(node->LastErrorText().find(c.Why), std::string::npos) << node->LastErrorText();
+    EXPECT_EQ(qm::test::ReadFile(dir / "out.xml"), "old");
+    EXPECT_FALSE(node->GetXml().empty());
+    if (c.Why.find("encoding") != std::string::npos) continue;  // the typed save declares UTF-8 itself
+    const qm::Error e = qm::test::RaisedBy([&] { qm::XmlElement(node).Save(dir / "out.xml"); });
+    EXPECT_EQ(e.Number(), qm::ERR_PathFileAccess);
+    EXPECT_NE(e.Description().find(c.Why), std::string::npos) << e.Description();
+  }
+  // A name of the fifth edition's characters is a name (the reader takes it
+  // through its second parser).
+  XmlNode fifth;
+  fifth.SetTag("x\xE2\x82\x80");
+  ASSERT_TRUE(fifth.SaveXml(dir / "out.xml")) << fifth.LastErrorText();
+  XmlNode again;
+  ASSERT_TRUE(again.LoadXml(qm::test::ReadFile(dir / "out.xml"))) << again.LastErrorText();
+  EXPECT_EQ(again.Tag(), "x\xE2\x82\x80");
+}
+
+// Loading and saving take memory in proportion to the document: the tree
+// about one and a half times the file, the reader and writer a few pieces
+// (nine times the file, then twice that with a save, before). Texts set
+// again and again over take no more room than the texts kept.
+TEST(XmlNode, LoadingAndSavingTakeMemoryInProportionToTheDocument) {
+  if (qm::test::SanitizerAllocator()) GTEST_SKIP() << "the sanitizer's allocator keeps what is freed";
+  const auto kilobytes = [](const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.starts_with(field)) return std::stol(line.substr(std::strlen(field)));
+    return 0L;
+  };
+  // The peak so far is forgotten; the growth from here on is measured.
+  const auto start = [&] {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return kilobytes("VmRSS:");
+  };
+  qm::test::ScratchDir dir;
+  {
+    std::ofstream out(dir / "orders.xml", std::ios::binary);
+    out << "<?xml version=\"1.0\"?>\n<orders>\n";
+    for (int i = 0; i < 120000; ++i)
+      out << "  <order id=\"" << i << "\" date=\"2024-05-0" << i % 9 + 1 << "\">\n    <customer>Customer " << i % 977
+          << "</customer>\n    <line sku=\"S" << i % 9973 << "\" qty=\"" << i % 7 + 1
+          << "\">green tea, honey</line>\n    <total>" << i % 500 << ".50</total>\n  </order>\n";
+    out << "</orders>\n";
+  }
+  const long fileKb = static_cast<long>(std::filesystem::file_size(dir / "orders.xml") / 1024);
+  long before = start();
+  {
+    const qm::XmlElement root = qm::LoadXml(dir / "orders.xml");
+    EXPECT_EQ(root.ChildCount(), 120000u);
+    root.Save(dir / "saved.xml");
+    const long grown = kilobytes("VmHWM:") - before;
+    EXPECT_LT(grown, 2 * fileKb) << "grew " << grown << " kB for a file of " << fileKb << " kB";
+  }
+  EXPECT_EQ(qm::test::ReadFile(dir / "saved.xml"),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + qm::test::ReadFile(dir / "orders.xml").substr(22));
+
+  before = start();
+  qm::XmlElement element("e");
+  for (int i = 0; i < 200000; ++i) element.SetText(std::string(200, static_cast<char>('a' + i % 26)));
+  EXPECT_LT(kilobytes("VmHWM:") - before, 24 * 1024);
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "quillmark/automation/XML.h"
+#include "quillmark/automation/XmlNode.h"
 #include "quillmark/automation/XmlQuery.h"
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -161,6 +165,72 @@ TEST(XmlReading, BytesFollowTheirDeclarationTextIsUtf8) {
   } catch (const qm::Error& e) {
     EXPECT_EQ(e.Description(), (dir / "bad.xml") + " is not well-formed XML: line 3, column 3: mismatched tag");
   }
+}
+
+// The document type declaration is saved as it was written (a copy rebuilt
+// from its parts put the blanks before its '>' inside the subset once), and
+// what is saved reads back as it was read: from text, and from bytes in
+// other encodings.
+TEST(XmlReading, TheDocumentTypeIsSavedAsWritten) {
+  struct Case {
+    std::string In;
+    std::string Saved;
+    bool Bytes = false;
+  };
+  const auto utf16 = [](std::string_view latin1) {
+    std::string bytes = "\xFF\xFE";
+    for (const char c : latin1) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  const std::vector<Case> cases = {
+      {"<!DOCTYPE a [<!ENTITY e \"x\">]\r><a b=\"&e;\">&#x40AC;/></a>",
+       "<!DOCTYPE a [<!ENTITY e \"x\">]\r>\n<a b=\"x\">\xE4\x82\xAC/&gt;</a>\n"},
+      {"<?xml version=\"1.0\"?>\n<!-- <!DOCTYPE no> --><?p <!DOCTYPE no?>\n<!DOCTYPE  d SYSTEM \"x>]y\" ><d/>",
+       "<!DOCTYPE  d SYSTEM \"x>]y\" >\n<d />\n"},
+      {"<!DOCTYPE d PUBLIC \"-//p\" 's' [ <!ATTLIST d k CDATA \"v\"> <!-- ] --> ]><d/>",
+       "<!DOCTYPE d PUBLIC \"-//p\" 's' [ <!ATTLIST d k CDATA \"v\"> <!-- ] --> ]>\n<d k=\"v\" />\n"},
+      {utf16("<!DOCTYPE a [<!ENTITY e \"\xE9\">]><a>&e;</a>"),
+       "<!DOCTYPE a [<!ENTITY e \"\xC3\xA9\">]>\n<a>\xC3\xA9</a>\n", true},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!DOCTYPE a [<!ENTITY e \"\xE9\">]><a>&e;</a>",
+       "<!DOCTYPE a [<!ENTITY e \"\xC3\xA9\">]>\n<a>\xC3\xA9</a>\n", true},
+  };
+  for (const Case& c : cases) {
+    qm::XmlNode node;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.In.data());
+    ASSERT_TRUE(c.Bytes ? node.LoadXmlBytes(std::span(bytes, c.In.size())) : node.LoadXml(c.In))
+        << node.LastErrorText();
+    const std::string saved = node.GetXml();
+    EXPECT_EQ(saved, c.Saved);
+    qm::XmlNode again;
+    ASSERT_TRUE(again.LoadXml(saved)) << again.LastErrorText() << "\n" << saved;
+    EXPECT_EQ(again.GetXml(), saved);
+  }
+}
+
+// The reader takes a document in pieces of 1 MiB: what lies across the cut
+// between two pieces reads as anywhere else (a character of a converted
+// encoding, a document type longer than a piece, layout held until its
+// element ends).
+TEST(XmlReading, WhatLiesAcrossTwoPiecesReadsAsAnywhereElse) {
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  const auto load = [](const std::string& bytes) {
+    auto node = std::make_shared<qm::XmlNode>();
+    EXPECT_TRUE(node->LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())))
+        << node->LastErrorText();
+    return node;
+  };
+  // EUC-JP goes through iconv; its two-byte character straddles the cut.
+  const std::string head = "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><a>";
+  const std::string fill(kPiece - 1 - head.size(), 'x');
+  EXPECT_EQ(load(head + fill + "\xA4\xA2</a>")->Content(), fill + "\xE3\x81\x82");
+
+  const std::string comment = "<!--" + std::string(kPiece, '.') + "-->";
+  const auto typed = load("<!DOCTYPE a [" + comment + "<!ENTITY e \"x\">]><a>&e;</a>");
+  EXPECT_EQ(typed->GetXml(), "<!DOCTYPE a [" + comment + "<!ENTITY e \"x\">]>\n<a>x</a>\n");
+
+  const std::string blanks(kPiece + 10, ' ');
+  EXPECT_EQ(load("<a>" + blanks + "<b/>" + blanks + "</a>")->GetXml(), "<a>\n  <b />\n</a>\n");
+  EXPECT_EQ(load("<a>" + blanks + "<b/>" + blanks + "x</a>")->GetXml(), "<a>" + blanks + "<b />" + blanks + "x</a>\n");
 }
 
 }  // namespace

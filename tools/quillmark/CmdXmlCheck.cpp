@@ -27,12 +27,14 @@ int Run(const Invocation& call) {
   try {
     root->Save(out);
   } catch (const Error& e) {
-    if (const std::string why = WhyNotWritable(out); !why.empty()) throw Trouble(why);
     // Only the folder's sync failed: the file written is there.
-    if (e.Description().find("new file is in place") != std::string::npos)
+    if (e.Description().find("new file is in place") != std::string::npos && WhyNotWritable(out).empty())
       throw Trouble("saved " + out +
                     ", but its folder could not be synced: a crash soon after could bring back the old file");
-    throw Trouble("could not save " + out + " (writing it failed; the old file, if any, is unchanged)");
+    // Anything else in the library's words, which name the file and the
+    // cause (the system's reason for a failed write, or what in the tree
+    // cannot be written as XML); the old file stays.
+    throw Trouble(e.Description() + " (the old file, if any, is unchanged)");
   }
   std::cout << in << ": root element <" << root->Name() << "> with " << root->ChildCount()
             << " child elements; saved to " << out << '\n';
