@@ -11,6 +11,8 @@
 //   - nesting deeper than libxml2's limit of 256 (without XML_PARSE_HUGE);
 //   - names with colons: libxml2 checks them as qualified names even without
 //     namespaces, the XML recommendation does not;
+//   - "<!DOCTYPEa": libxml2 takes a document type name without the white
+//     space XML requires before it, we refuse;
 //   - in documents with a DTD, libxml2 turns a carriage return from a
 //     character reference in entity text into a line feed, and drops
 //     attribute defaults not valid for their type: the content of documents
@@ -22,6 +24,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "quillmark/automation/XML.h"
 #include "quillmark/automation/XmlNode.h"
@@ -36,8 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string why;
   const qm::test::XmlDoc theirs = qm::test::Libxml2Read(text, "fuzz.xml", "UTF-8", &why);
   if (accepted != static_cast<bool>(theirs)) {
+    const std::size_t doctype = text.find("<!DOCTYPE");
+    const bool glued = doctype != std::string::npos && doctype + 9 < text.size() &&
+                       std::string_view(" \t\r\n").find(text[doctype + 9]) == std::string_view::npos;
     const bool known = (!accepted && ours.LastErrorText().find("amplification") != std::string::npos) ||
-                       (!accepted && text.find('\0') != std::string::npos) ||
+                       (!accepted && glued) || (!accepted && text.find('\0') != std::string::npos) ||
                        (accepted && text.find("encoding") != std::string::npos) ||
                        (accepted && why.find("depth") != std::string::npos) ||
                        (accepted && text.find(':') != std::string::npos);

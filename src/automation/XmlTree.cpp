@@ -1,5 +1,6 @@
 #include "automation/XmlTree.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -8,6 +9,7 @@ namespace qm::detail {
 namespace {
 
 constexpr std::size_t kArenaBlock = std::size_t{256} << 10;
+constexpr std::size_t kFirstArenaBlock = 512;
 constexpr std::size_t kLargeText = std::size_t{16} << 10;  // beyond: a block of its own
 constexpr std::uint8_t kOwnBlock = 254;
 constexpr std::uint8_t kLongText = 255;
@@ -15,12 +17,31 @@ constexpr std::size_t kWasteToCompact = std::size_t{8} << 20;
 
 std::size_t HeaderSize(std::size_t length) { return length < kOwnBlock ? 1 : 9; }
 
+// Room for one more at `id` in `blocks`, whose first block grows by
+// doubling (a small tree stays small) and whose others are full-sized.
+template <class T>
+void MakeRoom(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t& firstCapacity, std::uint32_t id,
+              unsigned blockShift) {
+  const std::size_t full = std::size_t{1} << blockShift;
+  if (id < firstCapacity) return;
+  if (firstCapacity < full) {
+    const std::size_t capacity = std::min(full, firstCapacity * 2);
+    auto grown = std::make_unique_for_overwrite<T[]>(capacity);
+    std::copy(blocks[0].get(), blocks[0].get() + firstCapacity, grown.get());
+    blocks[0] = std::move(grown);
+    firstCapacity = capacity;
+  } else if ((id >> blockShift) == blocks.size()) {
+    blocks.push_back(std::make_unique_for_overwrite<T[]>(full));
+  }
+}
+
 }  // namespace
 
 XmlTree::XmlTree() {
   static_assert(sizeof(Node) == 32 && sizeof(Attribute) == 16);
   // Node 0 (none) and attribute 0 are placeholders; node 1 is the document.
-  nodes_.push_back(std::make_unique<Node[]>(std::size_t{1} << kBlockShift));
+  nodes_.push_back(std::make_unique<Node[]>(nodeCapacity_));
+  attributes_.push_back(std::make_unique<Attribute[]>(attributeCapacity_));
   At(kXmlDocument).Tag = static_cast<std::uint32_t>(XmlKind::Document) << kKindShift;
   nodeCount_ = 2;
   attributeCount_ = 1;
@@ -50,9 +71,8 @@ XmlId XmlTree::NewNode(XmlKind kind, std::uint32_t name) {
     freeNodes_ = At(id).Next;
   } else {
     if (nodeCount_ == 0xFFFFFFFF) throw std::length_error("the XML tree has too many nodes");
+    MakeRoom(nodes_, nodeCapacity_, nodeCount_, kBlockShift);
     id = nodeCount_++;
-    if ((id >> kBlockShift) == nodes_.size())
-      nodes_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t{1} << kBlockShift));
   }
   At(id) = Node{static_cast<std::uint32_t>(kind) << kKindShift | name, kNoXml, kNoXml, kNoXml, kNoXml, 0, nullptr};
   return id;
@@ -65,10 +85,8 @@ XmlAttrId XmlTree::NewAttribute() {
     return id;
   }
   if (attributeCount_ == 0xFFFFFFFF) throw std::length_error("the XML tree has too many attributes");
-  id = attributeCount_++;
-  if ((id >> kBlockShift) == attributes_.size())
-    attributes_.push_back(std::make_unique_for_overwrite<Attribute[]>(std::size_t{1} << kBlockShift));
-  return id;
+  MakeRoom(attributes_, attributeCapacity_, attributeCount_, kBlockShift);
+  return attributeCount_++;
 }
 
 void XmlTree::Link(XmlId parent, XmlId after, XmlId node) {
@@ -278,8 +296,11 @@ const std::uint8_t* XmlTree::Store(std::string_view text) {
     large_.emplace(at, std::move(block));
   } else {
     const std::size_t total = HeaderSize(text.size()) + text.size();
-    if (blocks_.empty() || blockUsed_ + total > kArenaBlock) {
-      blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kArenaBlock));
+    if (blocks_.empty() || blockUsed_ + total > blockSize_) {
+      // Blocks double from a small first one up to their full size.
+      blockSize_ = blocks_.empty() ? kFirstArenaBlock : std::min(kArenaBlock, blockSize_ * 2);
+      while (blockSize_ < total) blockSize_ *= 2;
+      blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(blockSize_));
       blockUsed_ = 0;
     }
     at = blocks_.back().get() + blockUsed_;

@@ -1,10 +1,12 @@
 #pragma once
 // The tree the XML component keeps documents in, laid out for size: a node
-// takes 32 bytes, an attribute 16, a name 4 (names are kept once per tree),
-// and a text its bytes and one more (up to 254 bytes; nine more beyond).
-// Nodes and attributes live in fixed blocks that never move, texts in an
-// arena of 256 KiB blocks; nothing is copied as the tree grows, so a document
-// of N bytes needs about 1.5 N when loaded (docs/automation.md).
+// takes 32 bytes and an attribute 16 (a name is kept once per tree, nodes
+// hold its number), a text its bytes and one more (nine beyond 253 bytes).
+// Nodes and attributes live in blocks of 4,096 (the first grows to that size
+// from a few, so a small tree stays small), texts in an arena of blocks that
+// never move (doubling up to 256 KiB); nothing large is copied as the tree
+// grows, so a document of N bytes takes about 1.5 N once loaded
+// (docs/automation.md).
 //
 // Nodes are numbered; 0 is none and 1 the document, whose children are the
 // top-level nodes (the root element and elements made beside it). An
@@ -148,9 +150,11 @@ class XmlTree {
   void CompactIfWasteful();
 
   std::vector<std::unique_ptr<Node[]>> nodes_;
+  std::size_t nodeCapacity_ = 16;  // of the first block, which grows to a full one
   XmlId nodeCount_ = 0;
   XmlId freeNodes_ = kNoXml;  // linked through Next
   std::vector<std::unique_ptr<Attribute[]>> attributes_;
+  std::size_t attributeCapacity_ = 8;
   XmlAttrId attributeCount_ = 0;
   XmlAttrId freeAttributes_ = 0;  // linked through Next; attribute 0 is never used
 
@@ -160,6 +164,7 @@ class XmlTree {
   // The arena: blocks filled in turn; a text of more than kLargeText bytes
   // gets a block of its own, freed as soon as the text goes.
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::size_t blockSize_ = 0;  // of the last block
   std::size_t blockUsed_ = 0;
   std::size_t arenaBytes_ = 0;  // in the shared blocks
   std::size_t wasteBytes_ = 0;  // of that, texts no longer used
