@@ -1,7 +1,9 @@
-// 100,000 orders (five scalar fields and a reference to one of 1,000
-// customers each) written to a file and read back into a new graph: QMStream's
-// simple records against cereal's JSON archive and Boost.Serialization's text
-// archive on the same objects. Peak memory is measured in a child process.
+// Orders (five scalar fields and a reference to one of 1,000 customers each)
+// written to a file and read back into a new graph: QMStream's simple records
+// against Boost.Serialization's text archive on the same objects.
+//   persistence     100,000 orders; cereal's JSON archive runs too
+//   persistence-1m  1,000,000 orders, with the growth from 100,000
+// Peak memory is measured in a child process.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +35,6 @@ using qm::ScalarFields;
 using qm::ScalarFieldsPtr;
 using qm::Variant;
 
-constexpr int kOrders = 100000;
 constexpr int kCustomers = 1000;
 
 class Customer : public qm::IPersistableSimple, public qm::IPersistableReference {
@@ -126,7 +127,7 @@ struct Graph {
   std::shared_ptr<List<Order>> Orders = std::make_shared<List<Order>>("Orders");
 };
 
-Graph MakeGraph() {
+Graph MakeGraph(int orders) {
   Graph g;
   for (int i = 0; i < kCustomers; ++i) {
     auto c = std::make_shared<Customer>();
@@ -134,14 +135,14 @@ Graph MakeGraph() {
     c->FullName = std::to_string(i).insert(0, "Customer number ");
     g.Customers->Items.push_back(c);
   }
-  for (int i = 0; i < kOrders; ++i) {
+  for (int i = 0; i < orders; ++i) {
     auto o = std::make_shared<Order>();
     o->Number = 100000 + i;
     o->Amount = (i % 9973) * 1.25 + 0.5;
     o->Placed = qm::MakeDate(2020 + i % 5, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 60).Serial;
     o->Note = std::to_string(i % 1000).insert(0, "note ");
     o->Paid = i % 3 == 0;
-    o->Buyer = g.Customers->Items[static_cast<std::size_t>((i * 7919) % kCustomers)];
+    o->Buyer = g.Customers->Items[static_cast<std::size_t>(i) * 7919 % kCustomers];
     g.Orders->Items.push_back(o);
   }
   return g;
@@ -197,12 +198,12 @@ long StatusKb(const char* field) {
 
 // In a child process: RSS after the graph is built, and the peak while it is
 // written and read back.
-void MeasureMemory(const std::string& path) {
+void MeasureMemory(const std::string& path, int orders) {
   int fds[2];
   if (pipe(fds) != 0) return;
   const pid_t child = fork();
   if (child == 0) {
-    Graph g = MakeGraph();
+    Graph g = MakeGraph(orders);
     // The peak so far is the parent's, inherited by fork: start it afresh.
     std::ofstream("/proc/self/clear_refs") << "5";
     const long before = StatusKb("VmRSS:");
@@ -264,49 +265,91 @@ void serialize(Archive& ar, Plain& p, unsigned) {
 }
 }  // namespace boost::serialization
 
-int main(int argc, char** argv) {
-  const std::string dir = qm::bench::ScratchDir("persistence");
-  const std::string ours = dir + "/orders.qms", json = dir + "/orders.json", text = dir + "/orders.txt";
-  const Graph graph = MakeGraph();
-  Plain plain{graph.Customers->Items, graph.Orders->Items};
+namespace {
 
-  bool oursOk = false;
-  std::size_t cerealOrders = 0, boostOrders = 0;
-  qm::bench::Contender qms{"QMStream simple records",
-                           [&] { oursOk = SameGraph(graph, QMStreamRoundTrip(graph, ours)); }};
-  qm::bench::Contender cerealJson{"cereal JSONOutputArchive/JSONInputArchive", [&] {
+// The graph of `orders` orders and the contenders that write and read it.
+struct Job {
+  std::string Ours, Json, Text;  // the files written
+  Graph Objects;
+  Plain Same;
+  bool OursOk = false;
+  std::size_t CerealOrders = 0, BoostOrders = 0;
+
+  qm::bench::Contender Qms{"QMStream simple records",
+                           [this] { OursOk = SameGraph(Objects, QMStreamRoundTrip(Objects, Ours)); }};
+  qm::bench::Contender CerealJson{"cereal JSONOutputArchive/JSONInputArchive", [this] {
                                     {
-                                      std::ofstream os(json);
+                                      std::ofstream os(Json);
                                       cereal::JSONOutputArchive ar(os);
-                                      ar(cereal::make_nvp("graph", plain));
+                                      ar(cereal::make_nvp("graph", Same));
                                     }
                                     Plain back;
-                                    std::ifstream is(json);
+                                    std::ifstream is(Json);
                                     cereal::JSONInputArchive ar(is);
                                     ar(cereal::make_nvp("graph", back));
-                                    cerealOrders = back.Orders.size();
+                                    CerealOrders = back.Orders.size();
                                   }};
-  qm::bench::Contender boostText{"Boost.Serialization text_oarchive/text_iarchive", [&] {
+  qm::bench::Contender BoostText{"Boost.Serialization text_oarchive/text_iarchive", [this] {
                                    {
-                                     std::ofstream os(text);
+                                     std::ofstream os(Text);
                                      boost::archive::text_oarchive ar(os);
-                                     ar << plain;
+                                     ar << Same;
                                    }
                                    Plain back;
-                                   std::ifstream is(text);
+                                   std::ifstream is(Text);
                                    boost::archive::text_iarchive ar(is);
                                    ar >> back;
-                                   boostOrders = back.Orders.size();
+                                   BoostOrders = back.Orders.size();
                                  }};
+
+  Job(const std::string& dir, int orders)
+      : Ours(dir + "/orders.qms"),
+        Json(dir + "/orders.json"),
+        Text(dir + "/orders.txt"),
+        Objects(MakeGraph(orders)),
+        Same{Objects.Customers->Items, Objects.Orders->Items} {}
+
+  void Check(bool withCereal) const {
+    const std::size_t orders = Objects.Orders->Items.size();
+    if (!OursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
+    if ((withCereal && CerealOrders != orders) || BoostOrders != orders)
+      qm::bench::Detail("MISMATCH: a peer lost orders");
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string row = QM_PERSISTENCE_ROW;
+  const std::string dir = qm::bench::ScratchDir(row);
+  if (row == "persistence-1m") {
+    // The smaller size first, its graph gone before the larger one is made.
+    qm::bench::RowResult smaller;
+    {
+      Job job(dir, 100000);
+      smaller = qm::bench::Measure(job.Qms, {job.BoostText});
+    }
+    Job job(dir, 1000000);
+    qm::bench::RowOptions options;
+    options.WarmUp = false;  // a run takes seconds; the code is warm from the smaller size
+    const qm::bench::RowResult larger = qm::bench::RunRow(row, 0.8, job.Qms, {job.BoostText}, options);
+    job.Check(false);
+    qm::bench::Growth("orders", 10, smaller, larger);
+    qm::bench::DetailF("files: QMStream %.1f MB, Boost text %.1f MB", std::filesystem::file_size(job.Ours) / 1e6,
+                       std::filesystem::file_size(job.Text) / 1e6);
+    MeasureMemory(job.Ours, 1000000);
+    return 0;
+  }
+  Job job(dir, 100000);
   // "--only N" runs contender N (0 ours, 1 cereal, 2 Boost) once, for profilers.
   if (argc > 2 && std::string(argv[1]) == "--only") {
-    const qm::bench::Contender* all[] = {&qms, &cerealJson, &boostText};
+    const qm::bench::Contender* all[] = {&job.Qms, &job.CerealJson, &job.BoostText};
     all[std::stoi(argv[2]) % 3]->Run();
     return 0;
   }
   if (argc > 1 && std::string(argv[1]) == "--alternate") {  // ours and Boost in turn, CPU and wall times
     for (int i = 0; i < 4; ++i) {
-      for (const auto* c : {&qms, &boostText}) {
+      for (const auto* c : {&job.Qms, &job.BoostText}) {
         const auto wall = std::chrono::steady_clock::now();
         const std::clock_t cpu = std::clock();
         c->Run();
@@ -317,15 +360,12 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  qm::bench::RunRow("persistence", 0.8, qms, {cerealJson, boostText}, 5);
-  if (!oursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
-  if (cerealOrders != kOrders || boostOrders != kOrders) qm::bench::Detail("MISMATCH: a peer lost orders");
-  char sizes[200];
-  std::snprintf(sizes, sizeof sizes, "files: QMStream %.1f MB, cereal JSON %.1f MB, Boost text %.1f MB",
-                std::filesystem::file_size(ours) / 1e6, std::filesystem::file_size(json) / 1e6,
-                std::filesystem::file_size(text) / 1e6);
-  qm::bench::Detail(sizes);
-  MeasureMemory(ours);
+  qm::bench::RunRow(row, 0.8, job.Qms, {job.CerealJson, job.BoostText}, 5);
+  job.Check(true);
+  qm::bench::DetailF("files: QMStream %.1f MB, cereal JSON %.1f MB, Boost text %.1f MB",
+                     std::filesystem::file_size(job.Ours) / 1e6, std::filesystem::file_size(job.Json) / 1e6,
+                     std::filesystem::file_size(job.Text) / 1e6);
+  MeasureMemory(job.Ours, 100000);
   MeasureLoggingCheck();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "quillmark/utility/FindFiles.h"
 
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,10 @@ class PathMaker {
   // Work is handed over in batches of at least this many paths; a search
   // with fewer is done here, without a thread's start.
   static constexpr std::size_t kBatch = 512;
+  // Batches may wait on the lane without bound (they are kept to the end in
+  // any case): a walk that waited for room would run the batches itself
+  // whenever the lane's thread was slow to wake, as a full lane's poster does.
+  static constexpr std::size_t kQueue = std::numeric_limits<std::size_t>::max();
 
   // Path texts one after the other.
   struct Batch {
@@ -82,7 +87,7 @@ class PathMaker {
     if (Forked()) Remake();
     handed_.push_back(std::move(pending_));
     pending_ = {};
-    if (!lane_) lane_.emplace(4);
+    if (!lane_) lane_.emplace(kQueue);
     lane_->Post([&paths = *paths_, &batch = handed_.back()] { Make(batch, paths); });
   }
 
