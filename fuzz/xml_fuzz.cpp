@@ -17,10 +17,15 @@
 //     character reference in entity text into a line feed, and drops
 //     attribute defaults not valid for their type: the content of documents
 //     with character references and entity declarations, or with attribute
-//     declarations, is not compared.
+//     declarations, is not compared;
+//   - a document expat refuses for a name character of the fifth edition is
+//     read by libxml2, which drops the prefix of an attribute name whose
+//     prefix is declared nowhere: the content of documents with colons and
+//     characters beyond ASCII is not compared.
 // The published wrapper's own contract is checked too: LoadFromString raises
 // 11000 or gives a document whose rendering loads again to the same text.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -57,8 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!back.LoadXml(saved) || back.GetXml() != saved) std::abort();
     const qm::test::XmlDoc again = qm::test::Libxml2Read(saved, "fuzz.xml", "UTF-8");
     if (!again) std::abort();
+    const bool wide = text.find("&#") != std::string::npos || std::any_of(text.begin(), text.end(), [](char c) {
+                        return static_cast<unsigned char>(c) >= 0x80;
+                      });
     const bool quirks = (text.find("<!ENTITY") != std::string::npos && text.find("&#") != std::string::npos) ||
-                        text.find("<!ATTLIST") != std::string::npos;
+                        text.find("<!ATTLIST") != std::string::npos || (wide && text.find(':') != std::string::npos);
     if (!quirks && qm::test::Canonical(again) != qm::test::Canonical(theirs)) std::abort();
   }
 

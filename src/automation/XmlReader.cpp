@@ -18,7 +18,10 @@
 namespace qm::detail {
 namespace {
 
-// expat gets the document in pieces of this size, read into its own buffer.
+// expat gets the document in pieces read into its own buffer: 64 KiB first,
+// doubling while pieces come full, up to 1 MiB (a small document needs no
+// large buffer).
+constexpr std::size_t kFirstPiece = std::size_t{64} << 10;
 constexpr std::size_t kPiece = std::size_t{1} << 20;
 
 bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std::string& out, std::string& why);
@@ -305,7 +308,7 @@ class Reader {
 class ConvertingReader {
  public:
   ConvertingReader(const XmlSource& source, std::string encoding)
-      : read_(source), encoding_(std::move(encoding)), raw_(kPiece) {
+      : read_(source), encoding_(std::move(encoding)), raw_(kFirstPiece) {
     cd_ = iconv_open("UTF-8", encoding_.c_str());
     if (cd_ == reinterpret_cast<iconv_t>(-1))
       failure_ = "encoding \"" + encoding_ + "\" is not supported on this system";
@@ -384,10 +387,10 @@ Attempt Parse(XmlTree& tree, Pull& pull, const char* encoding) {
       },
       &attempt.UnknownEncoding);
   XML_Status status = XML_STATUS_OK;
-  for (;;) {
-    void* buffer = XML_GetBuffer(parser.get(), static_cast<int>(kPiece));
+  for (std::size_t piece = kFirstPiece;; piece = std::min(kPiece, piece * 2)) {
+    void* buffer = XML_GetBuffer(parser.get(), static_cast<int>(piece));
     if (!buffer) throw std::bad_alloc();
-    const std::size_t got = pull(static_cast<char*>(buffer), kPiece);
+    const std::size_t got = pull(static_cast<char*>(buffer), piece);
     builder.Record(static_cast<const char*>(buffer), got);
     status = XML_ParseBuffer(parser.get(), static_cast<int>(got), got == 0);
     if (status != XML_STATUS_OK || got == 0) break;
@@ -426,10 +429,10 @@ std::string EntityNameAt(const XmlSource& source, XML_Index at) {
 // a document with characters beyond ASCII (as bytes or references) is
 // settled by libxml2, which knows the fifth edition's.
 bool BeyondAscii(const XmlSource& source) {
-  std::vector<char> piece(kPiece + 1);
+  std::vector<char> piece(kFirstPiece + 1);
   Reader read(source);
   char last = 0;
-  while (const std::size_t got = read(piece.data() + 1, kPiece)) {
+  while (const std::size_t got = read(piece.data() + 1, kFirstPiece)) {
     piece[0] = last;
     const std::string_view text(piece.data(), got + 1);
     if (text.find("&#") != std::string_view::npos ||
@@ -444,20 +447,36 @@ bool BeyondAscii(const XmlSource& source) {
 void CopyTree(XmlTree& tree, xmlDocPtr source, XmlReadResult& result) {
   xmlNodePtr top = xmlDocGetRootElement(source);
   const auto text = [](const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; };
+  // libxml2 splits a name with a colon into a prefix and the rest, even
+  // without namespaces: the name read is both. A prefix it finds no
+  // declaration for is kept only as a declaration without a value (and an
+  // attribute's is lost).
+  const auto name = [&](const xmlChar* local, xmlNsPtr ns, xmlNodePtr element) {
+    if (!ns && element)
+      for (xmlNsPtr d = element->nsDef; d && !ns; d = d->next)
+        if (!d->href && d->prefix) ns = d;
+    return ns && ns->prefix ? std::string(text(ns->prefix)) + ":" + text(local) : std::string(text(local));
+  };
   struct Pending {
     xmlNodePtr From;
     XmlId To;
   };
-  std::vector<Pending> work{{top, tree.Append(kXmlDocument, XmlKind::Element, text(top->name))}};
+  std::vector<Pending> work{{top, tree.Append(kXmlDocument, XmlKind::Element, name(top->name, top->ns, top))}};
   while (!work.empty()) {
     const Pending at = work.back();
     work.pop_back();
     xmlNodePtr node = at.From;
     const XmlId element = at.To;
     XmlAttrId last = 0;
+    // Namespace declarations are attributes as read.
+    for (xmlNsPtr d = node->nsDef; d; d = d->next)
+      if (d->href) {
+        const std::string declared = d->prefix ? "xmlns:" + std::string(text(d->prefix)) : std::string("xmlns");
+        last = tree.InsertAttribute(element, last, declared, text(d->href));
+      }
     for (xmlAttrPtr a = node->properties; a; a = a->next) {
       std::unique_ptr<xmlChar, void (*)(void*)> value(xmlNodeListGetString(source, a->children, 1), xmlFree);
-      last = tree.InsertAttribute(element, last, text(a->name), text(value.get()));
+      last = tree.InsertAttribute(element, last, name(a->name, a->ns, nullptr), text(value.get()));
     }
     if (node == top) {
       result.Root = element;
@@ -481,7 +500,7 @@ void CopyTree(XmlTree& tree, xmlDocPtr source, XmlReadResult& result) {
     for (xmlNodePtr child = node->children; child; child = child->next) {
       switch (child->type) {
         case XML_ELEMENT_NODE:
-          children.push_back({child, tree.Append(element, XmlKind::Element, text(child->name))});
+          children.push_back({child, tree.Append(element, XmlKind::Element, name(child->name, child->ns, child))});
           break;
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:

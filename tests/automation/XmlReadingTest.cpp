@@ -207,10 +207,10 @@ TEST(XmlReading, TheDocumentTypeIsSavedAsWritten) {
   }
 }
 
-// The reader takes a document in pieces of 1 MiB: what lies across the cut
-// between two pieces reads as anywhere else (a character of a converted
-// encoding, a document type longer than a piece, layout held until its
-// element ends).
+// The reader takes a document in pieces (of 64 KiB growing to 1 MiB; iconv
+// gets 64 KiB at a time): what lies across the cut between two pieces reads
+// as anywhere else (a character of a converted encoding, a document type
+// longer than a piece, layout held until its element ends).
 TEST(XmlReading, WhatLiesAcrossTwoPiecesReadsAsAnywhereElse) {
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   const auto load = [](const std::string& bytes) {
@@ -219,7 +219,7 @@ TEST(XmlReading, WhatLiesAcrossTwoPiecesReadsAsAnywhereElse) {
         << node->LastErrorText();
     return node;
   };
-  // EUC-JP goes through iconv; its two-byte character straddles the cut.
+  // EUC-JP goes through iconv; its two-byte character straddles a cut.
   const std::string head = "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><a>";
   const std::string fill(kPiece - 1 - head.size(), 'x');
   EXPECT_EQ(load(head + fill + "\xA4\xA2</a>")->Content(), fill + "\xE3\x81\x82");
