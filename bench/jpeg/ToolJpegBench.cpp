@@ -107,7 +107,10 @@ void Row(const std::string& row, const std::string& dir, int noise) {
                                      ok = Run({"cjpeg", "-quality", "90", "-outfile", theirs, bmp}, theirPeak) && ok;
                                      ok = SyncFile(theirs) && ok;
                                    }};
-  qm::bench::RunRow(row, 1.0, tool, {cjpeg}, 5);
+  qm::bench::RowOptions options;
+  options.Repetitions = 5;
+  options.Noise = "each run starts a process and syncs its file to disk";
+  qm::bench::RunRow(row, 1.0, tool, {cjpeg}, options);
   const double picture = 3.0 * kWidth * kHeight / 1024;  // the decoded picture, KiB
   char line[160];
   std::snprintf(line, sizeof line,

@@ -11,6 +11,8 @@ namespace qm::io {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// From this size on malloc maps fresh memory for a block (glibc's threshold).
+constexpr std::size_t kKeptFrom = std::size_t{128} << 10;
 
 std::atomic<unsigned> allocationsToFail{0};
 
@@ -49,6 +51,15 @@ void CheckAllocation() {
 
 HugeBlock::HugeBlock(std::size_t bytes, Pages pages) : size_(bytes) {
   CheckAllocation();
+  // A kept block serves any block filled whole of a size malloc would map
+  // afresh (the first block of a read, the last one): its pages are there.
+  if (pages == Pages::Whole && bytes >= kKeptFrom && bytes <= kHugePage) {
+    if (char* kept = TakeKept()) {
+      size_ = kHugePage;
+      data_ = std::unique_ptr<char, BlockRelease>(kept, BlockRelease{size_, true});
+      return;
+    }
+  }
   if (bytes < kHugePage) {
     void* p = std::malloc(bytes ? bytes : 1);
     if (!p) throw std::bad_alloc();
@@ -57,12 +68,6 @@ HugeBlock::HugeBlock(std::size_t bytes, Pages pages) : size_(bytes) {
   }
   size_ = SizeFor(bytes);
   const bool reusable = pages == Pages::Whole && size_ == kHugePage;
-  if (reusable) {
-    if (char* kept = TakeKept()) {
-      data_ = std::unique_ptr<char, BlockRelease>(kept, BlockRelease{size_, true});
-      return;
-    }
-  }
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   data_ = std::unique_ptr<char, BlockRelease>(static_cast<char*>(p), BlockRelease{size_, reusable});

@@ -34,6 +34,8 @@ struct BlockRelease {
 
 /// A block of raw memory, released with its owner; its bytes are not
 /// zeroed. Blocks below 2 MiB come from malloc; larger ones are mapped whole.
+/// A block of 128 KiB to 2 MiB filled whole is a kept block of 2 MiB when
+/// one is to be had (Size() tells), whose pages are there already.
 class HugeBlock {
  public:
   /// How a large block gets its pages, as measured per use (docs/reliability.md):

@@ -40,9 +40,15 @@ TEST(HugeBlock, ABlockIsFaultedInByItsFillAndComesBackWhenLetGo) {
     filled = block.Data();
   }
   EXPECT_EQ(HugeBlock::KeptBlocks(), 1u);
-  const HugeBlock again(kBlock);
-  EXPECT_EQ(again.Data(), filled);
-  EXPECT_EQ(HugeBlock::KeptBlocks(), 0u);
+  {
+    const HugeBlock again(kBlock);
+    EXPECT_EQ(again.Data(), filled);
+    EXPECT_EQ(HugeBlock::KeptBlocks(), 0u);
+  }
+  // A smaller block filled whole, which malloc would map afresh, takes a kept one too.
+  const HugeBlock smaller(kBlock / 8);
+  EXPECT_EQ(smaller.Data(), filled);
+  EXPECT_EQ(smaller.Size(), kBlock);
 
   // A block that may stay partly empty, and a small one, are never kept.
   { const HugeBlock partly(kBlock, HugeBlock::Pages::AsWritten); }
