@@ -288,10 +288,10 @@ struct ParserFree {
 };
 using Parser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree>;
 
-// Reads the source from the start, in order.
+// Reads the source in order, from the start or from `offset`.
 class Reader {
  public:
-  explicit Reader(const XmlSource& source) : source_(source) {}
+  explicit Reader(const XmlSource& source, std::uint64_t offset = 0) : source_(source), offset_(offset) {}
   std::size_t operator()(char* data, std::size_t size) {
     const std::size_t got = source_(offset_, data, size);
     offset_ += got;
@@ -300,7 +300,7 @@ class Reader {
 
  private:
   const XmlSource& source_;
-  std::uint64_t offset_ = 0;
+  std::uint64_t offset_;
 };
 
 // The source converted from `encoding` to UTF-8 by iconv, in pieces; a byte
@@ -530,10 +530,14 @@ XmlReadResult ReadWithLibxml2(XmlTree& tree, const XmlSource& source, bool utf8T
   context->vctxt.error = nullptr;
   context->vctxt.warning = nullptr;
   context->sax->resolveEntity = [](void*, const xmlChar*, const xmlChar*) -> xmlParserInputPtr { return nullptr; };
+  // Told the text is UTF-8, libxml2 reading piece by piece takes a UTF-8
+  // byte-order mark for content: it is left out.
+  char start[3] = {};
+  const bool mark = utf8Text && source(0, start, 3) == 3 && std::string_view(start, 3) == "\xEF\xBB\xBF";
   struct Input {
     Reader Read;
     std::exception_ptr Failure;
-  } input{Reader(source), nullptr};
+  } input{Reader(source, mark ? 3 : 0), nullptr};
   const auto read = [](void* context, char* data, int size) -> int {
     Input& in = *static_cast<Input*>(context);
     try {

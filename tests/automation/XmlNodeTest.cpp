@@ -154,6 +154,8 @@ TEST(XmlNode, SaveRefusesATreeThatWouldNotReadBackAndKeepsTheOldFile) {
   XmlNode again;
   ASSERT_TRUE(again.LoadXml(qm::test::ReadFile(dir / "out.xml"))) << again.LastErrorText();
   EXPECT_EQ(again.Tag(), "x\xE2\x82\x80");
+  ASSERT_TRUE(again.LoadXml("\xEF\xBB\xBF<y\xE2\x82\x80/>")) << again.LastErrorText();  // after a byte-order mark
+  EXPECT_EQ(again.Tag(), "y\xE2\x82\x80");
   // That parser keeps names with colons whole, and namespace declarations
   // as attributes (it dropped the prefix of a name once).
   ASSERT_TRUE(again.LoadXml("<Us\xCD\x99:k:fk xmlns:p=\"u\" a=\"1\"><p:c/></Us\xCD\x99:k:fk>"));

@@ -56,7 +56,11 @@ class QUILLMARK_EXPORT XmlElement {
   /// The element and its subtree as XML text.
   std::string Render() const;
   /// Writes the element and its subtree to `file` in UTF-8, with an XML
-  /// declaration. Raises 75 (Path/File access error) when it cannot.
+  /// declaration, as the text is made (the whole text is never held); the
+  /// file is replaced as a whole. Raises 75 (Path/File access error) when it
+  /// cannot, with the cause: the system's reason, or what in the tree would
+  /// not read back as XML (a name that is no XML name, a character XML 1.0
+  /// does not allow); the old file then stays.
   void Save(const std::filesystem::path& file) const;
 
   /// The published node this handle stands for.
@@ -74,7 +78,7 @@ class QUILLMARK_EXPORT XmlElement {
 QUILLMARK_EXPORT XmlElement LoadXml(const std::filesystem::path& file);
 
 /// The root element of XML text, taken as UTF-8 whatever its declaration
-/// says. Text that does not parse raises 9999 (errc::parse_error) "line L,
+/// says, parsed where it lies. Text that does not parse raises 9999 (errc::parse_error) "line L,
 /// column C: reason" (XML::LoadFromString raises 11000 with the same text).
 QUILLMARK_EXPORT XmlElement ParseXml(std::string_view text);
 
