@@ -327,10 +327,8 @@ int Fwrite(const void* bytes, std::size_t size, std::FILE* stream) {
     at += wrote;
     size -= wrote;
     if (wrote == want) continue;
-    if (errno == EINTR) {
-      std::clearerr(stream);
-      continue;
-    }
+    // No retry after a real EINTR: the C library drops the bytes its write
+    // did not take, so a second try would report them written.
     if (errno == EPIPE) quiet.TakeRaised();
     return -1;
   }
@@ -344,10 +342,6 @@ int Fflush(std::FILE* stream) {
     if (fault == EINTR) continue;
     if (fault > 0) return -1;
     if (std::fflush(stream) == 0) return 0;
-    if (errno == EINTR) {
-      std::clearerr(stream);
-      continue;
-    }
     if (errno == EPIPE) quiet.TakeRaised();
     return -1;
   }

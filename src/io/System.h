@@ -75,9 +75,12 @@ dirent* ReadDir(DIR* folder);
 int CloseDir(DIR* folder);
 
 /// For libraries that take a stream: opened close-on-exec ("e" is added to
-/// `mode`). Fread and Fwrite go on after EINTR. Fread answers the bytes read
-/// (fewer only at the end of the file) or -1; Fwrite 0, or -1 when not all
-/// of `bytes` could be written; errno says why.
+/// `mode`). Fread goes on after EINTR and answers the bytes read (fewer only
+/// at the end of the file) or -1. Fwrite answers 0, or -1 when not all of
+/// `bytes` could be written; Fwrite and Fflush do not go on after a real
+/// EINTR, since the C library drops what its interrupted write did not take:
+/// a stream written where signals arrive sits on a descriptor of our own
+/// (fopencookie over Write, which goes on). errno says why.
 std::FILE* Fopen(const char* path, const char* mode);
 ssize_t Fread(void* buffer, std::size_t size, std::FILE* stream);
 int Fwrite(const void* bytes, std::size_t size, std::FILE* stream);

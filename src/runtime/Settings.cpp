@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/Executor.h"
 #include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -88,10 +89,13 @@ template <class Same>
 bool HeadIsSame(std::uint64_t tag, Same same) {
   if (tag == 0) return false;
   HeadSlot& slot = slots[tag % kSlots];
+  const std::uint64_t generation = io::Executor::Generation();
   slot.Readers.fetch_add(1, std::memory_order_seq_cst);
   const bool answer =
       slot.Tag.load(std::memory_order_seq_cst) == tag && same(slot.Head.load(std::memory_order_relaxed));
-  slot.Readers.fetch_sub(1, std::memory_order_release);
+  // A signal handler that forked meanwhile left this thread in a child,
+  // whose counts start at 0: counting out there would wrap the count.
+  if (io::Executor::Generation() == generation) slot.Readers.fetch_sub(1, std::memory_order_release);
   return answer;
 }
 
@@ -118,6 +122,10 @@ struct Store {
   std::optional<OpenDatabase> Current;
   std::vector<OpenDatabase> Retired;  // never more than kSlots: one per lending slot
   std::uint64_t Serial = 0;
+  // A connection was carried into this process and let go unclosed: SQLite's
+  // lock bookkeeping for the file is then shared with the parent, and a new
+  // connection's locks would not reach the kernel.
+  bool Carried = false;
 };
 
 void BeforeFork();
@@ -166,6 +174,7 @@ void Retire(Store& store) {
 // open them (forked without the store's handlers, or with a reader that
 // never let go): SQLite forbids closing them there. Their mappings stay.
 void Abandon(Store& store) {
+  store.Carried = store.Carried || store.Current || !store.Retired.empty();
   if (store.Current) (void)store.Current->Db.release();
   store.Current.reset();
   for (OpenDatabase& open : store.Retired) (void)open.Db.release();
@@ -310,6 +319,10 @@ void Use(Store& store) {
   if (store.Owner != ::getpid()) Abandon(store);
   Sweep(store);
   const std::string path = SettingsStorePath();
+  if (store.Carried)
+    RaiseStore(path, nullptr,
+               "a connection of the parent process was carried into this one (it was in use at the fork); "
+               "settings cannot be used safely here");
   if (store.Current && store.Current->Path == path) {
     const auto identity = FileIdentity(path);
     if (!identity || *identity == store.Current->File) return;
