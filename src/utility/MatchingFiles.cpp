@@ -55,7 +55,12 @@ Listing ListFolder(const std::string& path) {
     unsigned char type = entry->d_type;
     if (type == DT_UNKNOWN || type == DT_LNK) {
       struct stat info {};
-      if (io::sys::FstatAt(::dirfd(dir.get()), name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (io::sys::FstatAt(::dirfd(dir.get()), name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        // Gone meanwhile, a dangling or looping link, or not to be looked
+        // at: not a file to list. Any other failure ends the walk.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == EACCES) continue;
+        RaiseOpenFailure(errno);
+      }
       if (S_ISDIR(info.st_mode)) {
         if (entry->d_type == DT_LNK) continue;
         type = DT_DIR;
@@ -68,6 +73,7 @@ Listing ListFolder(const std::string& path) {
     listing.Entries.push_back({listing.Names.size(), static_cast<std::uint16_t>(size), type == DT_DIR});
     listing.Names.append(name, size);
   }
+  if (errno != 0) RaiseOpenFailure(errno);  // the listing failed before its end
   std::sort(listing.Entries.begin(), listing.Entries.end(),
             [&](const Listing::Entry& a, const Listing::Entry& b) { return listing.Name(a) < listing.Name(b); });
   return listing;

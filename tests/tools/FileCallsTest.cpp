@@ -23,6 +23,7 @@
 #include "quillmark/compression/Deflate.h"
 #include "quillmark/compression/ZipFiles.h"
 #include "quillmark/graphics/Jpeg.h"
+#include "quillmark/utility/FindFiles.h"
 #include "support/ErrorOf.h"
 #include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
@@ -178,6 +179,15 @@ TEST(WholeFileWrites, FailuresNameTheFileAndFolderFailuresAreRaised) {
   EXPECT_TRUE(fault.Fired());
   EXPECT_FALSE(report.Complete());
   EXPECT_EQ(report.Archived, 1u);
+}
+
+// A folder listing that fails midway fails the search: no partial result.
+TEST(FolderWalk, AFailedListingIsAnError) {
+  qm::test::ScratchDir dir;
+  for (const char* name : {"a.txt", "b.txt"}) qm::test::WriteFile(dir.Path() / name, "x");
+  FailNthCall fault(2, EIO, Call::ReadDir);  // after the first entry
+  EXPECT_EQ(qm::test::ErrorOf([&] { qm::FindFiles(dir.Path(), "*.txt"); }), 75);
+  EXPECT_TRUE(fault.Fired());
 }
 
 }  // namespace
