@@ -4,6 +4,8 @@
 //   workbook  a table of 20,000 rows of 5 cells written as a workbook
 //   records   100,000 orders of 5 fields saved and loaded
 //   deflate   16 MiB of mixed bytes deflated and inflated
+//   settings  1,000 values stored and read back (the store in the scratch
+//             folder, through XDG_CONFIG_HOME)
 // Row faces: R is the largest of typed / published over the jobs (the median
 // over 3 rounds of each), goal 1.05. Short jobs are repeated so that a round
 // takes at least 100 ms.
@@ -25,6 +27,8 @@
 #include "quillmark/persistence/Records.h"
 #include "quillmark/runtime/Format.h"
 #include "quillmark/runtime/FormatValues.h"
+#include "quillmark/runtime/Settings.h"
+#include "quillmark/runtime/SettingsSection.h"
 #include "quillmark/values/Conversions.h"
 #include "support/BenchRow.h"
 
@@ -244,15 +248,45 @@ void DeflateJob(Results& results) {
   if (typedBack != data || publishedBack != data) results.Problems.push_back("MISMATCH: a round trip failed");
 }
 
+void SettingsJob(Results& results) {
+  constexpr int kValues = 1000;
+  std::vector<std::string> keys, values;
+  for (int i = 0; i < kValues; ++i) {
+    keys.push_back("Key" + std::to_string(i));
+    values.push_back("value " + std::to_string(i * 7919));
+  }
+  std::size_t typedRead = 0, publishedRead = 0;
+  qm::SettingsSection section("Bench faces", "Typed");
+  results.Jobs.emplace_back("settings", Compare({"qm::SettingsSection Set + Get",
+                                                 [&] {
+                                                   typedRead = 0;
+                                                   for (int i = 0; i < kValues; ++i) section.Set(keys[i], values[i]);
+                                                   for (int i = 0; i < kValues; ++i)
+                                                     typedRead += section.Get(keys[i]).size();
+                                                 }},
+                                                {"SaveSetting + GetSetting", [&] {
+                                                   publishedRead = 0;
+                                                   for (int i = 0; i < kValues; ++i)
+                                                     qm::SaveSetting("Bench faces", "Published", keys[i], values[i]);
+                                                   for (int i = 0; i < kValues; ++i)
+                                                     publishedRead +=
+                                                         qm::GetSetting("Bench faces", "Published", keys[i]).size();
+                                                 }}));
+  if (typedRead != publishedRead || typedRead == 0) results.Problems.push_back("MISMATCH: settings read back differ");
+}
+
 }  // namespace
 
 int main() {
   const std::string dir = qm::bench::ScratchDir("faces");
+  // The settings store goes to the scratch folder, not the user's.
+  ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
   Results results;
   FormatJob(results);
   WorkbookJob(dir, results);
   RecordsJob(dir, results);
   DeflateJob(results);
+  SettingsJob(results);
   const auto worst = std::max_element(results.Jobs.begin(), results.Jobs.end(),
                                       [](const auto& a, const auto& b) { return a.second.Ratio < b.second.Ratio; });
   std::printf("bench faces ratio %.2f goal %g\n", worst->second.Ratio, qm::bench::kTypedGoal);
