@@ -94,7 +94,10 @@ bool XML::SaveFile(const std::string& sFilename) {
     auto copy = std::make_shared<XmlNode>();
     QMGLobal::Assert(copy->LoadXml(source->GetXml()), "Couldn't copy");
     copy->SetEncoding("utf-8");
-    return copy->SaveXml(sFilename);
+    // The component's own answer does not change the result; a file system
+    // that fails while the file is written is an error, and gives false.
+    if (!copy->SaveXml(sFilename) && copy->SaveFailedWriting()) return false;
+    return true;
   } catch (...) {
     return false;
   }

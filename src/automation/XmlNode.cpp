@@ -212,6 +212,7 @@ struct XmlNode::Impl {
   std::shared_ptr<Store> store;
   XmlId node;
   ChildCursor cursor;
+  bool writeFailed = false;  // the last SaveXml failed writing or placing its file
 };
 
 XmlNode::XmlNode() : impl_(Impl::NewElement(std::make_shared<Store>())) {}
@@ -466,7 +467,10 @@ std::string XmlNode::GetXml() const {
   return text;
 }
 
+bool XmlNode::SaveFailedWriting() const noexcept { return impl_->writeFailed; }
+
 bool XmlNode::SaveXml(const std::string& path) {
+  impl_->writeFailed = false;
   if (!encoding_.empty() && !IsEncodingName(encoding_)) {
     lastError_ = "Cannot write " + path + ": the encoding name \"" + encoding_ + "\" cannot be declared";
     return false;
@@ -515,6 +519,7 @@ bool XmlNode::SaveXml(const std::string& path) {
   }
   if (!failure.empty()) {
     lastError_ = "Cannot write " + path + ": " + failure;
+    impl_->writeFailed = true;
     return false;
   }
   return true;

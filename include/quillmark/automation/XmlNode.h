@@ -148,6 +148,10 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   /// back as it is (a name set that is no XML name, a character XML does not
   /// allow) is not written either, and LastErrorText names what.
   bool SaveXml(const std::string& path);
+  /// True when the last SaveXml created its file but failed writing it or
+  /// putting it in place (a failure of the file system, not a refusal of the
+  /// tree or a file that cannot be created).
+  bool SaveFailedWriting() const noexcept;
 
   /// The encoding named in the declaration GetXml and SaveXml write; "" for none.
   const std::string& Encoding() const { return encoding_; }
