@@ -512,7 +512,7 @@ void CopyTree(XmlTree& tree, xmlDocPtr source, XmlReadResult& result) {
         default: break;
       }
     }
-    for (auto it = children.rbegin(); it != children.rend(); ++it) work.push_back(*it);
+    work.insert(work.end(), children.rbegin(), children.rend());
   }
 }
 
