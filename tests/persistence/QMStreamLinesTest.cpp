@@ -91,38 +91,13 @@ TEST(QMStreamLines, ErrorsCarryTheStreamElementsAndCloseForgetsTheLines) {
   EXPECT_THROW(file.ReadLine(), qm::Error);
 }
 
-// Every line read stays in the store, whatever its source: memory, UTF-8 and
-// UTF-16 files; across index blocks and read blocks, long lines included.
-TEST(QMStreamLines, ManyLinesAcrossStoreBlocks) {
-  constexpr int kLines = 4096 + 262144 + 3;
-  std::string text;
-  for (int i = 0; i < kLines; ++i) text += std::to_string(i) + (i % 50000 == 0 ? std::string(70000, 'x') : "") + "\n";
-  qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "lines.txt", text);
-  for (const auto& stream : {TextStream::FromText(text), TextStream::Open(dir / "lines.txt", qm::IOMode::ForReading)}) {
-    qm::QMStream s;
-    s.Use(stream);
-    for (int i = 0; i < kLines; ++i) s.ReadLine();
-    for (int back = 0; back < kLines - 4090; ++back) s.UnReadLine();
-    for (int i = 4090; i < 4100; ++i) EXPECT_EQ(s.ReadLine(), std::to_string(i));
-    EXPECT_EQ(s.CurrentLine(), "4099");
-    for (int i = 4100; i < kLines; ++i) {
-      const std::string& line = s.ReadLine();
-      if (i == 50000 || i >= kLines - 3) {
-        EXPECT_EQ(line, std::to_string(i) + (i == 50000 ? std::string(70000, 'x') : ""));
-      }
-    }
-    EXPECT_TRUE(s.AtEndOfStream());
-  }
-}
-
 // A file larger than a read block is read ahead on a thread, into blocks of
 // 2 MiB whose first 64 KiB are kept free for the line a block ends inside.
 // A CR LF pair parted by a block boundary, a line longer than that room
 // across one, a line of several blocks, and a line ending right at a boundary
-// come back whole; the bytes
-// still to come count the blocks read ahead; a stream closed halfway stops
-// its reader; a file that grows meanwhile is read to its new end.
+// come back whole; the bytes still to come count the blocks read ahead; a
+// file that grows meanwhile is read to its new end. (Streams let go while
+// their blocks are read ahead: ReadAheadMemory, BackgroundFailures.)
 TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   constexpr std::size_t kText = (std::size_t{2} << 20) - (std::size_t{64} << 10);  // the text of a block
   std::vector<std::string> lines;
@@ -183,13 +158,6 @@ TEST(QMStreamLines, FileReadAheadAcrossBlockBoundaries) {
   EXPECT_TRUE(s.AtEndOfStream());
   for (std::size_t back = 0; back < lines.size(); ++back) s.UnReadLine();
   for (const std::string& line : lines) ASSERT_EQ(s.ReadLine(), line);
-
-  QMStream halfway;
-  halfway.Use(TextStream::Open(dir / "big.txt", qm::IOMode::ForReading));
-  for (std::size_t i = 0; i < lines.size() / 4; ++i) halfway.ReadLine();
-  EXPECT_EQ(halfway.ReadLine(), lines[lines.size() / 4]);
-  halfway.Close_();
-  EXPECT_THROW(halfway.ReadLine(), qm::Error);
 }
 
 std::string Utf16(const std::string& ascii) {

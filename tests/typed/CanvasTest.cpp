@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 
+#include "graphics/PictureFiles.h"
 #include "quillmark/graphics/CanvasSurface.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/quillmark.h"
@@ -60,12 +60,6 @@ TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
   const qm::Point one[] = {{4, 0}};
   p.Polyline(one, kBlue);
   EXPECT_EQ(p.Pixel(4, 0), kBlue);
-
-  // Copies own their pixels.
-  Canvas copy = p;
-  copy.Fill(kBlue);
-  EXPECT_EQ(p.Pixel(0, 0), kWhite);
-  EXPECT_EQ(copy.Pixel(0, 0), kBlue);
 }
 
 TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
@@ -84,8 +78,6 @@ TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
   EXPECT_EQ(ErrorOf([] { Canvas(-1, 5); }), 5);
   EXPECT_EQ(ErrorOf([] { Canvas(100000, 100000); }), 7);
   c.SetPixel(-1, 0, kRed);  // outside: nothing
-  Canvas moved = std::move(c);
-  EXPECT_EQ(moved.Width(), 8);
 }
 
 TEST(Canvas, WritesJpegThatDecodersReadBack) {
@@ -96,32 +88,14 @@ TEST(Canvas, WritesJpegThatDecodersReadBack) {
   const auto file = dir.Path() / "c.jpg";
   qm::WriteJpeg(c, file, 95);
 
-  // The library's own loader.
-  const qm::RgbImage back = qm::ReadPicture(file);
+  // Read back by libjpeg's djpeg (the library's own loader decodes as djpeg
+  // does: PictureLoaderTest).
+  const qm::test::RgbImage back = qm::test::DecodeWithDjpeg(file.string());
   ASSERT_EQ(back.Width, 64);
   ASSERT_EQ(back.Height, 32);
   const auto pixel = [&](int x, int y) { return Rgb{back.At(x, y)[0], back.At(x, y)[1], back.At(x, y)[2]}; };
   EXPECT_TRUE(Near(pixel(8, 16), kRed, 8));
   EXPECT_TRUE(Near(pixel(56, 16), Rgb{0x20, 0x50, 0xD0}, 8));
-
-  // libjpeg's djpeg, writing a binary PPM: header, then RGB triples from the top left.
-  const std::string ppm = qm::test::Output("djpeg -pnm '" + file.string() + "'");
-  std::istringstream in(ppm);
-  std::string magic;
-  int w = 0, h = 0, max = 0;
-  in >> magic >> w >> h >> max;
-  in.get();
-  ASSERT_EQ(magic, "P6");
-  ASSERT_EQ(w, 64);
-  ASSERT_EQ(h, 32);
-  std::string pixels((std::istreambuf_iterator<char>(in)), {});
-  ASSERT_EQ(pixels.size(), 64u * 32u * 3u);
-  auto at = [&](int x, int y) {
-    const auto* p = reinterpret_cast<const unsigned char*>(pixels.data()) + 3 * (y * 64 + x);
-    return Rgb{p[0], p[1], p[2]};
-  };
-  EXPECT_TRUE(Near(at(8, 16), kRed, 8));
-  EXPECT_TRUE(Near(at(56, 16), Rgb{0x20, 0x50, 0xD0}, 8));
 
   EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(c, file, 0); }), 26001);
 }

@@ -149,29 +149,32 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   bad.Placed = sys_days(year{10000} / 1 / 1);
   EXPECT_EQ(RaisedBy([&] { qm::SaveRecords(file, "Orders", std::vector<Order>{bad}); }).Number(), 5);
 
-  // Names that do not match, each naming both.
+  // Names that do not match, each naming both; text that is no value of the
+  // field's type, naming the field.
   qm::SaveRecords(file, "Orders", std::vector<Order>{Sample()});
   e = RaisedBy([&] { qm::LoadRecords<Order>(file, "Invoices"); });
   EXPECT_EQ(e.Number(), 10006);
   EXPECT_EQ(e.Description(), "Collection is incompatible with stream collection: expected Invoices, found Orders @1");
-  WriteFile(dir / "other.qms", "%Collection Orders @1\r\n1\r\n   %Object Invoice @1\r\n");
-  e = RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "other.qms", "Orders"); });
-  EXPECT_EQ(e.Number(), 10006);
-  EXPECT_EQ(e.Description(),
-            "Object is incompatible with stream object: expected Order (version 2 or older), found Invoice @1");
-  EXPECT_NE(e.Source().find("ReadObjectSimple"), std::string::npos) << e.Source();
-  WriteFile(dir / "newer.qms", "%Collection Orders @1\r\n1\r\n   %Object Order @3\r\n");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "newer.qms", "Orders"); }).Number(), 10006);
-
-  // Text that is no value of the field's type.
-  WriteFile(dir / "text.qms",
-            "%Collection Orders @1\r\n1\r\n   %Object Order @2\r\n      %Property Id\r\n         12x\r\n");
-  e = RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "text.qms", "Orders"); });
-  EXPECT_EQ(e.Number(), 13);
-  EXPECT_NE(e.Description().find("field Id of Order"), std::string::npos) << e.Description();
-  WriteFile(dir / "date.qms",
-            "%Collection Orders @1\r\n1\r\n   %Object Order @2\r\n      %Property Placed\r\n         someday\r\n");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "date.qms", "Orders"); }).Number(), 13);
+  const std::string head = "%Collection Orders @1\r\n1\r\n   %Object ";
+  const struct {
+    std::string Text;
+    std::int32_t Number;
+    const char* Description;
+  } loads[] = {
+      {head + "Invoice @1\r\n", 10006,
+       "Object is incompatible with stream object: expected Order (version 2 or older), found Invoice @1"},
+      {head + "Order @3\r\n", 10006, "found Order @3"},
+      {head + "Order @2\r\n      %Property Id\r\n         12x\r\n", 13, "field Id of Order"},
+      {head + "Order @2\r\n      %Property Placed\r\n         someday\r\n", 13, "field Placed of Order"},
+  };
+  for (const auto& load : loads) {
+    SCOPED_TRACE(load.Text);
+    WriteFile(dir / "in.qms", load.Text);
+    e = RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "in.qms", "Orders"); });
+    EXPECT_EQ(e.Number(), load.Number);
+    EXPECT_NE(e.Description().find(load.Description), std::string::npos) << e.Description();
+    EXPECT_NE(e.Source().find("ReadObjectSimple"), std::string::npos) << e.Source();
+  }
   EXPECT_EQ(RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "missing.qms", "Orders"); }).Number(), 53);
 }
 

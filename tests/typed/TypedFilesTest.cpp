@@ -29,32 +29,27 @@ using qm::test::ReadFile;
 using qm::test::ScratchDir;
 using qm::test::WriteFile;
 
-TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
+// Cancelling through the progress callback and a missing output folder are
+// in TypedErrors, for every job at once.
+TEST(TypedFiles, ContainerFilesAreCompressFiles) {
   ScratchDir dir;
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + "\n";
   WriteFile(dir / "in.txt", text);
-  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed.qmz");
-  ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published.qmz", qm::COM_DEFAULT_COMPRESSION), 0);
-  EXPECT_EQ(ReadFile(dir / "typed.qmz"), ReadFile(dir / "published.qmz"));
-  qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt");
-  EXPECT_EQ(ReadFile(dir / "out.txt"), text);
-  // A progress callback that throws stops the job: no output is left.
-  EXPECT_THROW(qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "stopped.qmz", qm::DeflateLevel::Fastest,
-                                [](std::uint64_t, std::uint64_t) { throw std::runtime_error("cancelled"); }),
-               std::runtime_error);
-  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "stopped.qmz"));
-  EXPECT_EQ(ErrorOf([&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "x"); }), qm::ERR_FileNotFound);
+  // Stored (level 0) is compressed in memory, as the published call does.
+  for (const auto& [typed, published] : {std::pair{qm::DeflateLevel::Default, qm::COM_DEFAULT_COMPRESSION},
+                                         std::pair{qm::DeflateLevel::Store, qm::COM_NO_COMPRESSION}}) {
+    SCOPED_TRACE(static_cast<int>(typed));
+    qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed.qmz", typed);
+    ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published.qmz", published), 0);
+    EXPECT_EQ(ReadFile(dir / "typed.qmz"), ReadFile(dir / "published.qmz"));
+    qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "out.txt");
+    EXPECT_EQ(ReadFile(dir / "out.txt"), text);
+  }
   std::string damaged = ReadFile(dir / "typed.qmz");
   damaged[damaged.size() / 2] ^= 0x55;
   WriteFile(dir / "damaged.qmz", damaged);
   EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "damaged.qmz", dir.Path() / "x"); }), qm::ERR_General);
-  // Stored (level 0) is compressed in memory, as the published call does.
-  qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "typed0.qmz", qm::DeflateLevel::Store);
-  ASSERT_EQ(qm::Compress().CompressFile(dir / "in.txt", dir / "published0.qmz", qm::COM_NO_COMPRESSION), 0);
-  EXPECT_EQ(ReadFile(dir / "typed0.qmz"), ReadFile(dir / "published0.qmz"));
-  qm::DecompressFile(dir.Path() / "typed0.qmz", dir.Path() / "out0.txt");
-  EXPECT_EQ(ReadFile(dir / "out0.txt"), text);
   // Input that is refused leaves the output as it was (the published call
   // deletes it once the input is read).
   WriteFile(dir / "kept", "old");
@@ -62,33 +57,20 @@ TEST(TypedFiles, ContainerFilesAreCompressFilesAndProgressCancels) {
   WriteFile(dir / "negative.qmz", std::string("\x9c\xff\xff\xff", 4) + "zz");  // a length of -100
   EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "negative.qmz", dir.Path() / "kept"); }),
             qm::ERR_SubscriptOutOfRange);
-  EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "typed.qmz", dir.Path() / "no/kept"); }),
-            qm::ERR_PathNotFound);
   EXPECT_EQ(ReadFile(dir / "kept"), "old");
-
-  std::vector<std::filesystem::path> files;
-  for (int i = 0; i < 3; ++i) {
-    files.push_back(dir.Path() / ("f" + std::to_string(i)));
-    WriteFile(files.back().string(), std::to_string(i));
-  }
-  // A throwing callback stops the archive and passes on; no archive is left.
-  EXPECT_THROW(qm::ZipFiles(dir.Path() / "again.zip", files,
-                            [](std::uint64_t, std::uint64_t) { throw std::runtime_error("stop"); }),
-               std::runtime_error);
-  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "again.zip"));
 }
 
 TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   ScratchDir dir;
   const qm::test::RgbImage original = qm::test::TestPicture(37, 21);
   WriteFile(dir / "in.bmp", qm::test::BmpFile(original));
-  qm::ConvertToJpeg(dir.Path() / "in.bmp", dir.Path() / "typed.jpg", 80);
   qm::clsDIBSection dib;
   dib.CreateFromPicture(*qm::LoadPicture(dir / "in.bmp"));
   ASSERT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "published.jpg", 80));
-  EXPECT_EQ(ReadFile(dir / "typed.jpg"), ReadFile(dir / "published.jpg"));
 
-  // The picture read is the file's pixels, top row first, red first.
+  // The picture read is the file's pixels, top row first, red first; as a
+  // JPEG it is what SaveJPG writes (and what ConvertToJpeg streams:
+  // ConvertToJpegTest).
   qm::RgbImage picture = qm::ReadPicture(dir.Path() / "in.bmp");
   EXPECT_EQ(picture.Width, 37);
   EXPECT_EQ(picture.Height, 21);
@@ -96,10 +78,6 @@ TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   EXPECT_EQ(picture.At(36, 0)[0], 255);
   qm::WriteJpeg(picture, dir.Path() / "again.jpg", 80);
   EXPECT_EQ(ReadFile(dir / "again.jpg"), ReadFile(dir / "published.jpg"));
-  // A copy is a picture of its own.
-  qm::RgbImage copy = picture;
-  copy.Pixels[0] ^= 0xFF;
-  EXPECT_NE(copy, picture);
 
   EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "none.bmp"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "junk.png", "not a picture");
@@ -186,16 +164,14 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   qm::XmlElement fresh("list");
   fresh.AddChild("item", "1");
   EXPECT_EQ(qm::ParseXml(fresh.Render()).ChildText("item"), "1");
-  EXPECT_EQ(qm::ParseXml("<a><b>x</b></a>").ChildText("b"), "x");
 
   EXPECT_EQ(ErrorOf([&] { qm::LoadXml(dir.Path() / "none.xml"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "bad.xml", "<a><b></a>");
   const qm::Error bad = RaisedBy([&] { qm::LoadXml(dir.Path() / "bad.xml"); });
-  // A parse error, not the assertion's number, with the parser's position.
+  // A parse error, not the assertion's number (its text with the parser's
+  // position: XmlReadingTest).
   EXPECT_EQ(bad.Number(), qm::ERR_General);
   EXPECT_EQ(bad.code(), qm::errc::parse_error);
-  EXPECT_EQ(bad.Description(),
-            (dir.Path() / "bad.xml").string() + " is not well-formed XML: line 1, column 9: mismatched tag");
   WriteFile(dir / "empty.xml", "");
   const qm::Error empty = RaisedBy([&] { qm::LoadXml(dir.Path() / "empty.xml"); });
   EXPECT_EQ(empty.code(), qm::errc::parse_error);
@@ -256,28 +232,6 @@ static_assert(requires(const std::filesystem::path& file) {
   qm::WriteWorkbook(file, {{1.5, -2}, {1e20}});
 });
 
-TEST(TypedFiles, WorkbooksKeepEachCellInItsPlace) {
-  ScratchDir dir;
-  const auto sheet = [&](const char* book) {
-    return qm::test::Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
-  };
-  qm::WriteWorkbook(dir.Path() / "text.xlsx", {{"item", "tab\there", "\"quoted\""}, {"tea", "12"}});
-  const std::string cells = sheet("text.xlsx");
-  for (const char* expected : {"<c r=\"B1\" t=\"inlineStr\"><is><t>tab\there</t>",
-                               "<c r=\"C1\" t=\"inlineStr\"><is><t>\"quoted\"</t>", "<c r=\"B2\"><v>12</v>"})
-    EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
-  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.5, -2}, {1e20}});
-  EXPECT_NE(sheet("numbers.xlsx").find("<v>1.5</v>"), std::string::npos);
-  qm::WriteWorkbook(dir.Path() / "one.xlsx", {{1.0}});
-  qm::WriteWorkbook(dir.Path() / "two.xlsx", {{"7", "price"}});
-  EXPECT_NE(sheet("one.xlsx").find("<c r=\"A1\"><v>1</v>"), std::string::npos);
-  EXPECT_NE(sheet("two.xlsx").find("<c r=\"B1\" t=\"inlineStr\"><is><t>price</t>"), std::string::npos);
-  qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
-  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
-  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "n.xlsx", {{"two\nlines"}}); }), qm::ERR_InvalidProcedureCall);
-  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{1.0, 2.0}}); }), qm::ERR_PathNotFound);
-}
-
 // The typed workbook fills the sheet directly: a cell is written as given,
 // where the export's text import would have split or unquoted it, and a
 // double keeps the digits the file format holds (16), not its 15-digit text.
@@ -286,23 +240,28 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   const auto sheet = [&](const char* book) {
     return qm::test::Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
   };
-  qm::WriteWorkbook(dir.Path() / "text.xlsx",
-                    {{"\"open", "a\"\"b", "\"x\"y", "caf\xE9", "true", " 12 "}, {"\t", "", "1e400"}});
+  qm::WriteWorkbook(dir.Path() / "text.xlsx", {{"\"open", "a\"\"b", "\"x\"y", "caf\xE9", "true", " 12 "},
+                                               {"\t", "", "1e400", "\"quoted\"", "tab\there"},
+                                               {"7", "price"}});
   const std::string cells = sheet("text.xlsx");
   for (const char* expected :
        {"<c r=\"A1\" t=\"inlineStr\"><is><t>\"open</t>", "<c r=\"B1\" t=\"inlineStr\"><is><t>a\"\"b</t>",
         "<c r=\"C1\" t=\"inlineStr\"><is><t>\"x\"y</t>", "<c r=\"D1\" t=\"inlineStr\"><is><t>caf\xC3\xA9</t>",
         "<c r=\"E1\" t=\"b\"><v>1</v>", "<c r=\"F1\"><v>12</v>",
         "<c r=\"A2\" t=\"inlineStr\"><is><t xml:space=\"preserve\">\t</t>",
-        "<c r=\"C2\" t=\"inlineStr\"><is><t>1e400</t>"})
+        "<c r=\"C2\" t=\"inlineStr\"><is><t>1e400</t>", "<c r=\"D2\" t=\"inlineStr\"><is><t>\"quoted\"</t>",
+        "<c r=\"E2\" t=\"inlineStr\"><is><t>tab\there</t>", "<c r=\"B3\" t=\"inlineStr\"><is><t>price</t>"})
     EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\n" << cells;
   EXPECT_EQ(cells.find("r=\"B2\""), std::string::npos) << cells;
 
-  qm::WriteWorkbook(dir.Path() / "numbers.xlsx", {{1.0 / 3, 1e20, -2.5e-300}, {qm::kDefaultInflateCap * 1.0, -0.0}});
+  qm::WriteWorkbook(dir.Path() / "numbers.xlsx",
+                    {{1.0 / 3, 1e20, -2.5e-300}, {qm::kDefaultInflateCap * 1.0, -0.0, 1.5}});
   const std::string numbers = sheet("numbers.xlsx");
-  for (const char* expected :
-       {"<v>0.3333333333333333</v>", "<v>1E+20</v>", "<v>-2.5E-300</v>", "<v>1073741824</v>", "<c r=\"B2\"><v>0</v>"})
+  for (const char* expected : {"<v>0.3333333333333333</v>", "<v>1E+20</v>", "<v>-2.5E-300</v>", "<v>1073741824</v>",
+                               "<c r=\"B2\"><v>0</v>", "<c r=\"C2\"><v>1.5</v>"})
     EXPECT_NE(numbers.find(expected), std::string::npos) << expected << "\n" << numbers;
+  qm::WriteWorkbook(dir.Path() / "empty.xlsx", std::vector<std::vector<std::string>>{});
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "empty.xlsx"));
 
   // A row as wide as a worksheet fits; the published export, whose text ends
   // each row with a TAB, needs one column more.
@@ -316,8 +275,9 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   EXPECT_NE(tooWide.Source().find("WriteWorkbook"), std::string::npos) << tooWide.Source();
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "wider.xlsx"));
   // A line break is refused before the folder is looked at.
-  EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{"a\rb"}}); }),
-            qm::ERR_InvalidProcedureCall);
+  for (const char* cell : {"two\nlines", "a\rb"})
+    EXPECT_EQ(ErrorOf([&] { qm::WriteWorkbook(dir.Path() / "missing/n.xlsx", {{cell}}); }),
+              qm::ERR_InvalidProcedureCall);
 }
 
 TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
@@ -344,15 +304,6 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
                                    [&](std::uint64_t done, std::uint64_t total) { told.emplace_back(done, total); });
   EXPECT_EQ(heard, found);
   EXPECT_EQ(told, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{1, 0}, {2, 0}}));
-  // A callback that throws stops the search at the first folder and passes on.
-  int calls = 0;
-  EXPECT_THROW(qm::FindFiles(dir.Path(), "*", true,
-                             [&](std::uint64_t, std::uint64_t) {
-                               ++calls;
-                               throw std::runtime_error("stop");
-                             }),
-               std::runtime_error);
-  EXPECT_EQ(calls, 1);
 }
 
 class Point : public qm::IPersistableSimple {
