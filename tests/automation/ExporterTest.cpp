@@ -121,27 +121,13 @@ TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
   EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
 }
 
-TEST(SpreadsheetImport, TabsQualifiersAndNumbers) {
-  qm::spreadsheet::TextImport settings;
-  auto sheet = qm::spreadsheet::ImportText("a\t\"b\tc\"\t\"say \"\"hi\"\"\"x\t\r\n\t\t1\r\nlast", settings);
-  ASSERT_EQ(sheet.Rows.size(), 3u);
-  EXPECT_EQ(sheet.Rows[0], (std::vector<std::string>{"a", "b\tc", "say \"hi\"x", ""}));
-  EXPECT_EQ(sheet.Rows[1], (std::vector<std::string>{"", "", "1"}));
-  EXPECT_EQ(sheet.Rows[2], (std::vector<std::string>{"last"}));
-  settings.ConsecutiveDelimiter = true;
-  settings.StartRow = 2;
-  EXPECT_EQ(qm::spreadsheet::ImportText("skip\nx\t\t\ty", settings).Rows.at(0), (std::vector<std::string>{"x", "y"}));
-
-  // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
-  EXPECT_EQ(qm::spreadsheet::ImportText("a\rb\n\nc\r\n", settings).Rows.size(), 3u);
-}
-
 // The import the export uses reads quoted cells as a spreadsheet program does.
 TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
-  const auto settings = qm::spreadsheet::TabSeparatedImport();
+  auto settings = qm::spreadsheet::TabSeparatedImport();
   const auto rows = [&](const std::string& text) { return qm::spreadsheet::ImportText(text, settings).Rows; };
   using Rows = std::vector<std::vector<std::string>>;
-  EXPECT_EQ(rows("\"say \"\"hi\"\"\"\tx\n"), (Rows{{"say \"hi\"", "x"}}));
+  EXPECT_EQ(rows("a\t\"b\tc\"\t\"say \"\"hi\"\"\"x\t\r\n\t\t1\r\nlast"),
+            (Rows{{"a", "b\tc", "say \"hi\"x", ""}, {"", "", "1"}, {"last"}}));
   // A line end inside quotes stays in the cell; the row goes on after it.
   EXPECT_EQ(rows("\"two\r\nlines\"\tb\r\n\"\"\tlast"), (Rows{{"two\r\nlines", "b"}, {"", "last"}}));
   // Text after the closing quote joins the cell; a quote inside a cell is text.
@@ -151,6 +137,12 @@ TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
   // A tab at the very end opens one more cell; an empty text has no rows.
   EXPECT_EQ(rows("x\t"), (Rows{{"x", ""}}));
   EXPECT_TRUE(rows("").empty());
+
+  settings.ConsecutiveDelimiter = true;
+  settings.StartRow = 2;
+  EXPECT_EQ(rows("skip\nx\t\t\ty"), (Rows{{"x", "y"}}));
+  // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
+  EXPECT_EQ(rows("a\rb\n\nc\r\n").size(), 3u);
 }
 
 TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {

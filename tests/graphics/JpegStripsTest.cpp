@@ -1,14 +1,7 @@
 #include <gtest/gtest.h>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -16,6 +9,7 @@
 #include <vector>
 
 #include "graphics/JpegStrips.h"
+#include "graphics/PictureFiles.h"
 #include "io/Executor.h"
 #include "quillmark/graphics/IJL.h"
 #include "support/TestEnvironment.h"
@@ -64,77 +58,28 @@ std::vector<std::uint8_t> Encode(const BgrRows& rows, int mcuRowsPerStrip) {
   return jpeg;
 }
 
-// libjpeg's fatal errors jump back here.
-struct DecodeErrors {
-  jpeg_error_mgr Library;
-  std::jmp_buf Jump;
-};
-[[noreturn]] void JumpBack(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<DecodeErrors*>(cinfo->err)->Jump, 1); }
-void Quiet(j_common_ptr) {}
-
-// Top-down RGB rows decoded by libjpeg; empty when the decoder fails or warns
-// (a misplaced restart marker is a warning).
+// Top-down RGB rows decoded by djpeg; empty when it fails or warns (a
+// misplaced restart marker is a warning) or the size differs.
 std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int width, int height) {
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
-  jpeg_decompress_struct info{};
-  DecodeErrors errors{};
-  info.err = jpeg_std_error(&errors.Library);
-  errors.Library.error_exit = JumpBack;
-  errors.Library.output_message = Quiet;
-  if (setjmp(errors.Jump) != 0) {
-    jpeg_destroy_decompress(&info);
-    pixels.clear();
-    return pixels;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  if (static_cast<int>(info.output_width) != width || static_cast<int>(info.output_height) != height) {
-    pixels.clear();
-  } else {
-    while (info.output_scanline < info.output_height) {
-      JSAMPROW row = pixels.data() + static_cast<std::size_t>(info.output_scanline) * width * 3;
-      jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    if (errors.Library.num_warnings > 0) pixels.clear();
-  }
-  jpeg_destroy_decompress(&info);
-  return pixels;
+  const qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "in.jpg", std::string(jpeg.begin(), jpeg.end()));
+  const qm::test::RgbImage image = qm::test::DecodeWithDjpeg(dir / "in.jpg");
+  if (image.Width != width || image.Height != height) return {};
+  return image.Pixels;
 }
 
-// A progressive JPEG of the picture, as libjpeg writes one.
+// A progressive JPEG of the picture, as cjpeg writes one.
 std::vector<std::uint8_t> Progressive(const Picture& picture) {
-  jpeg_compress_struct info{};
-  DecodeErrors errors{};
-  info.err = jpeg_std_error(&errors.Library);
-  errors.Library.error_exit = JumpBack;
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  std::vector<std::uint8_t> out;
-  if (setjmp(errors.Jump) == 0) {
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(picture.Width);
-    info.image_height = static_cast<JDIMENSION>(picture.Height);
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&info);
-    jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-      JSAMPROW row = const_cast<JSAMPROW>(picture.Bytes.data()) +
-                     static_cast<std::size_t>(info.next_scanline) * static_cast<std::size_t>(picture.Pitch);
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    out.assign(buffer, buffer + size);
-  }
-  jpeg_destroy_compress(&info);
-  std::free(buffer);
-  return out;
+  const qm::test::ScratchDir dir;
+  std::string ppm = "P6\n" + std::to_string(picture.Width) + " " + std::to_string(picture.Height) + "\n255\n";
+  for (int y = 0; y < picture.Height; ++y)
+    for (int x = 0; x < picture.Width; ++x)
+      for (int c = 2; c >= 0; --c)
+        ppm += static_cast<char>(picture.Bytes[static_cast<std::size_t>(y * picture.Pitch + 3 * x + c)]);
+  qm::test::WriteFile(dir / "in.ppm", ppm);
+  const std::string jpeg = qm::test::Output("cjpeg -progressive '" + (dir / "in.ppm") + "'");
+  EXPECT_GT(jpeg.size(), 100u);
+  return {jpeg.begin(), jpeg.end()};
 }
 
 bool HasRestartInterval(const std::vector<std::uint8_t>& jpeg) {
@@ -234,20 +179,6 @@ std::vector<std::uint8_t> WriteWithIjl(const Picture& picture, const std::vector
   return {bytes.begin(), bytes.end()};
 }
 
-// Sets environment variables for a scope and removes them after.
-struct Environment {
-  std::vector<std::string> Names;
-  Environment(std::initializer_list<std::pair<const char*, const char*>> variables) {
-    for (const auto& [name, value] : variables) {
-      ::setenv(name, value, 1);
-      Names.emplace_back(name);
-    }
-  }
-  ~Environment() {
-    for (const auto& name : Names) ::unsetenv(name.c_str());
-  }
-};
-
 TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvironmentHolds) {
   // 1500 x 1000: six strips of eleven MCU rows.
   const Picture picture = PhotoLike(1500, 1000);
@@ -287,19 +218,20 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
   // together.
   const std::pair<const char*, const char*> variables[] = {
       {"TJ_OPTIMIZE", "1"}, {"TJ_RESTART", "5"}, {"TJ_PROGRESSIVE", "1"}, {"TJ_ARITHMETIC", "1"}, {"JPEGMEM", "1"}};
-  for (const auto& variable : variables) {
-    const Environment set{variable};
+  const auto same = [&](const char* what) {
     for (unsigned threads : {0u, 8u}) {
       const ThreadLimit limit(threads);
-      const auto bytes = WriteWithIjl(picture, bottomUp, file);
-      EXPECT_TRUE(bytes == reference) << variable.first << " on " << threads << " threads";
-      EXPECT_FALSE(Decode(bytes, picture.Width, picture.Height).empty()) << variable.first;
+      EXPECT_TRUE(WriteWithIjl(picture, bottomUp, file) == reference) << what << " on " << threads << " threads";
     }
+  };
+  for (const auto& [name, value] : variables) {
+    ::setenv(name, value, 1);
+    same(name);
+    ::unsetenv(name);
   }
-  const Environment all{variables[0], variables[1], variables[2], variables[3]};
-  const auto bytes = WriteWithIjl(picture, bottomUp, file);
-  EXPECT_TRUE(bytes == reference);
-  EXPECT_EQ(Decode(bytes, picture.Width, picture.Height), decoded);
+  for (const auto& [name, value] : variables) ::setenv(name, value, 1);
+  same("all of them");
+  for (const auto& [name, value] : variables) ::unsetenv(name);
 }
 
 }  // namespace

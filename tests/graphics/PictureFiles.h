@@ -101,9 +101,11 @@ inline bool WritePng(const std::string& path, const RgbImage& image) {
 }
 
 // Decodes a JPEG file with libjpeg-turbo's djpeg (RGB output); an empty
-// picture when djpeg fails.
+// picture when djpeg fails or warns (it exits with 2 on a warning, such as a
+// misplaced restart marker).
 inline RgbImage DecodeWithDjpeg(const std::string& jpeg) {
-  std::istringstream in(Output("djpeg -rgb '" + jpeg + "' 2>/dev/null"));
+  const std::string ppm = "'" + jpeg + ".ppm'";
+  std::istringstream in(Output("djpeg -rgb '" + jpeg + "' 2>/dev/null >" + ppm + " && cat " + ppm + "; rm -f " + ppm));
   RgbImage out;
   std::string magic;
   int maxValue = 0;

@@ -29,12 +29,6 @@ class RecordingSurface : public Dispatch {
 
   Bitmap& Pixels() { return *bitmap_; }
 
-  std::size_t Count(const std::string& prefix) const {
-    std::size_t n = 0;
-    for (const auto& c : Calls) n += c.rfind(prefix, 0) == 0;
-    return n;
-  }
-
  protected:
   Variant GetMember(std::string_view name, std::vector<Variant>& args) override {
     if (SameName(name, "CurrentX")) return CurrentX;

@@ -123,7 +123,6 @@ TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
 
 TEST(PrintSettings, RemembersWhatIsSetAndReadsByName) {
   auto s = std::make_shared<qm::PrintSettings>();
-  EXPECT_FALSE(s->HeaderSet() || s->FooterSet() || s->MarginsSet() || s->OrientationSet());
   s->SetMargins(1, 2, 3, 4);  // top, left, right, bottom
   s->SetFooter("f");
   EXPECT_TRUE(s->MarginsSet() && s->FooterSet() && !s->HeaderSet() && !s->OrientationSet());
