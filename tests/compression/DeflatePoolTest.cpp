@@ -51,25 +51,26 @@ std::string Inflated(const std::vector<std::uint8_t>& raw, std::size_t size) {
   return result == Z_STREAM_END ? out : "(not a complete deflate stream)";
 }
 
-// Files from empty to a few hundred KB, text and noise.
+// Files f0, f1 ... from empty to a few hundred KB, text and noise; their names.
 std::vector<std::string> WriteFiles(const qm::test::ScratchDir& dir, int count) {
   std::mt19937 random(3);
-  std::vector<std::string> paths;
+  std::vector<std::string> names;
   for (int i = 0; i < count; ++i) {
     std::string bytes;
     const std::size_t size = i == 0 ? 0 : i == 1 ? 1 : random() % (i % 5 == 0 ? 300000 : 20000);
     while (bytes.size() < size)
       bytes += i % 3 == 2 ? std::string(1, static_cast<char>(random())) : "row " + std::to_string(random() % 90) + "\n";
     bytes.resize(size);
-    paths.push_back(dir / ("f" + std::to_string(i)));
-    qm::test::WriteFile(paths.back(), bytes);
+    names.push_back("f" + std::to_string(i));
+    qm::test::WriteFile(dir / names.back(), bytes);
   }
-  return paths;
+  return names;
 }
 
 TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrderItIsTaken) {
   qm::test::ScratchDir dir;
-  const auto paths = WriteFiles(dir, 40);
+  std::vector<std::string> paths;
+  for (const auto& name : WriteFiles(dir, 40)) paths.push_back(dir / name);
   std::vector<DeflatedFile> expected;
   qm::compression::Deflater deflater(6);
   for (const auto& path : paths) {
@@ -128,9 +129,7 @@ TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
 
 TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestBytesInOrder) {
   qm::test::ScratchDir dir;
-  WriteFiles(dir, 30);
-  std::vector<std::string> names;
-  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<std::string> names = WriteFiles(dir, 30);
   qm::test::WorkingFolder here(dir.Path());
 
   qm::Zipper first;
@@ -155,9 +154,7 @@ TEST(DeflatePool, AnArchiveUpdatedWithReplacedRepeatedAndNewNamesHoldsTheLatestB
 
 TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreads) {
   qm::test::ScratchDir dir;
-  WriteFiles(dir, 40);
-  std::vector<std::string> names;
-  for (int i = 0; i < 40; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<std::string> names = WriteFiles(dir, 40);
   qm::test::WorkingFolder here(dir.Path());
   // The compressed container streams through the file machinery.
   std::string big;

@@ -73,24 +73,9 @@ TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
   EXPECT_LT(fs::file_size("out.zip"), 2 * 70000u + text.size() / 4);  // the text was deflated
 }
 
-// Updating an archive is tested in DeflatePoolTest and ZipFilesTest.
-TEST(Zipper, KeepsTheFirst1024Names) {
-  qm::test::ScratchDir dir;
-  WorkingFolder here(dir.Path());
-  qm::Zipper zipper;
-  std::vector<std::string> names;
-  for (int i = 0; i < 1025; ++i) {
-    names.push_back("f" + std::to_string(i) + ".txt");
-    qm::test::WriteFile(names.back(), std::string(static_cast<std::size_t>(i % 50), static_cast<char>('a' + i % 26)));
-    zipper.AddFile(names.back());
-  }
-  names.pop_back();  // the 1025th is not kept
-  ASSERT_EQ(zipper.Compress("many.zip"), qm::ZE_OK);
-  EXPECT_TRUE(PythonReadsBack("many.zip", dir.Path(), names));
-
-  zipper.ClearFilenames();
-  EXPECT_EQ(zipper.Compress("many.zip"), qm::ZE_Nothing_To_Do_ERR);
-}
+// Updating an archive is tested in DeflatePoolTest and ZipFilesTest, and the
+// limit of 1024 names in ZipFiles.ArchivesEveryFileInRoundsAndSaysWhichAreMissing
+// (which has the files).
 
 std::string Hex(std::string_view bytes) {
   std::string hex;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <functional>
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
@@ -28,22 +29,13 @@ TEST(Conversions, GeneralNumberText) {
 }
 
 TEST(Conversions, InvariantWriterAndReaderWhateverTheLocale) {
-  EXPECT_EQ(qm::WriteInvariantNumber(2.5), " 2.5");
-  EXPECT_EQ(qm::WriteInvariantNumber(0.5), " .5");
-  EXPECT_EQ(qm::WriteInvariantNumber(-0.25), "-.25");
-  EXPECT_EQ(qm::WriteInvariantNumber(3), " 3");
-  EXPECT_EQ(qm::WriteInvariantNumber(0), " 0");
-  EXPECT_EQ(qm::WriteInvariantNumber(1e20), " 1E+20");
-  EXPECT_EQ(qm::Val("  7.5xyz"), 7.5);
-  EXPECT_EQ(qm::Val(""), 0);
-  EXPECT_EQ(qm::Val("-.25"), -0.25);
-  EXPECT_EQ(qm::Val("1 2 3"), 123);
-  EXPECT_EQ(qm::Val("1E+20"), 1e20);
-  EXPECT_EQ(qm::Val("2e"), 2);
-  EXPECT_EQ(qm::Val("&HFF"), 255);
-  EXPECT_EQ(qm::Val("&O17"), 15);
-  EXPECT_EQ(qm::Val("."), 0);
-  EXPECT_EQ(qm::Val("-"), 0);
+  const std::pair<double, const char*> written[] = {{2.5, " 2.5"}, {0.5, " .5"}, {-0.25, "-.25"},
+                                                    {3, " 3"},     {0, " 0"},    {1e20, " 1E+20"}};
+  for (const auto& [value, text] : written) EXPECT_EQ(qm::WriteInvariantNumber(value), text);
+  const std::pair<const char*, double> read[] = {{"  7.5xyz", 7.5}, {"", 0},   {"-.25", -0.25}, {"1 2 3", 123},
+                                                 {"1E+20", 1e20},   {"2e", 2}, {"&HFF", 255},   {"&O17", 15},
+                                                 {".", 0},          {"-", 0}};
+  for (const auto& [text, value] : read) EXPECT_EQ(qm::Val(text), value) << text;
 
   // The invariant forms ignore the locale; the general text follows it.
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
@@ -60,16 +52,15 @@ TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
   EXPECT_EQ(qm::CLng(Variant(2.5)), 2);
   EXPECT_EQ(qm::CLng(Variant(3.5)), 4);
   EXPECT_EQ(qm::CLng(Variant(" 42 ")), 42);
-  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant(3e9)); }), 6);
-  EXPECT_EQ(ErrorOf([] { qm::CInt(Variant(40000)); }), 6);
-  EXPECT_EQ(ErrorOf([] { qm::CByte(Variant(-1)); }), 6);
-  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant("12abc")); }), 13);
-  EXPECT_EQ(ErrorOf([] { qm::CDbl(Variant("")); }), 13);
-  EXPECT_EQ(ErrorOf([] { qm::CLng(Variant(qm::Null)); }), 94);
   EXPECT_TRUE(qm::CBool(Variant("TRUE")));
   EXPECT_FALSE(qm::CBool(Variant("0")));
   EXPECT_TRUE(qm::CBool(Variant(-3)));
-  EXPECT_EQ(ErrorOf([] { qm::CBool(Variant("maybe")); }), 13);
+  const std::vector<std::pair<int, std::function<void()>>> refused = {
+      {6, [] { qm::CLng(Variant(3e9)); }},      {6, [] { qm::CInt(Variant(40000)); }},
+      {6, [] { qm::CByte(Variant(-1)); }},      {13, [] { qm::CLng(Variant("12abc")); }},
+      {13, [] { qm::CDbl(Variant("")); }},      {94, [] { qm::CLng(Variant(qm::Null)); }},
+      {13, [] { qm::CBool(Variant("maybe")); }}};
+  for (std::size_t i = 0; i < refused.size(); ++i) EXPECT_EQ(ErrorOf(refused[i].second), refused[i].first) << i;
 }
 
 TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
@@ -84,12 +75,10 @@ TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
     EXPECT_DOUBLE_EQ(qm::CDate(Variant(qm::FormatGeneralDate(date))).Serial, date.Serial);
   }
   qm::Date out;
-  EXPECT_FALSE(qm::TryParseDate("2023-02-30", out));
-  EXPECT_FALSE(qm::TryParseDate("2023-13-01 10:00:00", out));
-  EXPECT_FALSE(qm::TryParseDate("2023-01-01 10:00:6x", out));
+  for (const char* bad : {"2023-02-30", "2023-13-01 10:00:00", "2023-01-01 10:00:6x", "25:00:00"})
+    EXPECT_FALSE(qm::TryParseDate(bad, out)) << bad;
   EXPECT_TRUE(qm::TryParseDate(" 2023-01-01 10:00:06 ", out));
   EXPECT_EQ(qm::FormatGeneralDate(out), "2023-01-01 10:00:06");
-  EXPECT_FALSE(qm::TryParseDate("25:00:00", out));
   EXPECT_EQ(ErrorOf([] { qm::CDate(Variant("tomorrow")); }), 13);
 }
 

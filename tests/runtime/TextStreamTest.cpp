@@ -1,15 +1,12 @@
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <system_error>
 #include <thread>
 
+#include "io/Executor.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
@@ -21,6 +18,7 @@ namespace {
 
 using qm::IOMode;
 using qm::TextStream;
+using qm::io::Executor;
 
 using qm::test::ErrorOf;
 
@@ -69,16 +67,13 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
   }
 }
 
+// A CR alone ends the last line, in UTF-8, in UTF-16, as the very last byte
+// of the first read and as the file's last byte.
 TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
   qm::test::ScratchDir dir;
-  const std::string utf16 = std::string(
-      "\xFF\xFE"
-      "a\0\r\0b\0\r\0",
-      10);
   qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
-  qm::test::WriteFile(dir / "u16.txt", utf16);
-  // The CR as the very last byte of the first read, then as the file's last byte.
-  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\r" + "y\r");
+  qm::test::WriteFile(dir / "u16.txt", "\xFF\xFE" + std::string("a\0\r\0b\0\r\0", 8));
+  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\ry\r");
   for (const char* name : {"u8.txt", "u16.txt"})
     EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault)),
               (std::vector<std::string>{"a", "b"}))
@@ -116,74 +111,43 @@ TEST(TextStream, WritingReplacesTheFileAtClose) {
 }
 
 // The text goes to the file on a thread of its own: a write that fails there
-// is raised by a later write or by Close, the old file stays as it was, and
-// nothing is left beside it.
+// is raised by a later write or by Close. Where no thread can be made (as at
+// RLIMIT_NPROC) the write fails at once and Close fails again. Either way the
+// old file stays as it was and nothing is left beside it.
 TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
-  qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "r.txt", "old\r\n");
-  const std::string line(1000, 'w');
-  int raised = 0;
-  {
-    qm::test::FileSizeLimit limit(1 << 20);
-    auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
-    raised = ErrorOf([&] {
-      for (int i = 0; i < 4000; ++i) w->WriteLine(line);
-      w->Close();
-    });
-  }
-  EXPECT_EQ(raised, 57);
-  EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-}
-
-// A failed write where the system refuses threads (RLIMIT_NPROC, in a child
-// process; root is exempt from the limit, so a root child first becomes the
-// unprivileged user, working in the scratch folder it is given).
-TEST(TextStream, AFailedWriteWhereTheSystemRefusesThreadsKeepsTheOldFile) {
-  if (qm::test::ThreadSanitizer())
-    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
-  qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "r.txt", "old\r\n");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(dir.Path().c_str()) != 0) ::_exit(90);
-    if (::geteuid() == 0) {
-      const uid_t nobody = 65534;
-      if (::chown(".", nobody, nobody) != 0 || ::chown("r.txt", nobody, nobody) != 0) ::_exit(91);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(91);
+  struct Restore {
+    ~Restore() {
+      Executor::FailThreadCreation(false);
+      Executor::ResetLimit();
     }
-    rlimit processes{};
-    ::getrlimit(RLIMIT_NPROC, &processes);
-    processes.rlim_cur = 1;
-    if (::setrlimit(RLIMIT_NPROC, &processes) != 0) ::_exit(92);
-    try {
-      std::thread([] {}).join();
-      ::_exit(94);  // threads are still made: the test proves nothing here
-    } catch (const std::system_error&) {}
-    int status = 0;
-    try {
-      qm::test::FileSizeLimit limit(700 << 10);
-      auto w = TextStream::Open("r.txt", IOMode::ForWriting);
-      const std::string line(1000, 'w');
-      if (ErrorOf([&] {
-            for (int i = 0; i < 4000; ++i) w->WriteLine(line);
-          }) != 57)
-        status |= 1;
-      if (ErrorOf([&] { w->Close(); }) != 57) status |= 2;
-    } catch (...) {
-      status |= 8;
+  } restore;
+  for (const bool noThread : {false, true}) {
+    SCOPED_TRACE(noThread ? "no thread to be had" : "a helper thread");
+    if (noThread) {
+      Executor::SetLimit(0);
+      while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      Executor::ResetLimit();
+      Executor::FailThreadCreation(true);
     }
-    if (qm::test::ReadFile("r.txt") != "old\r\n") status |= 4;
-    ::_exit(status);
+    qm::test::ScratchDir dir;
+    qm::test::WriteFile(dir / "r.txt", "old\r\n");
+    int atWrite = 0, atClose = 0;
+    {
+      qm::test::FileSizeLimit limit(1 << 20);
+      auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
+      atWrite = ErrorOf([&] {
+        for (int i = 0; i < 4000; ++i) w->WriteLine(std::string(1000, 'w'));
+      });
+      atClose = ErrorOf([&] { w->Close(); });
+    }
+    EXPECT_EQ(atWrite != 0 ? atWrite : atClose, 57);
+    if (noThread) {
+      EXPECT_EQ(std::pair(atWrite, atClose), std::pair(57, 57));
+      EXPECT_EQ(Executor::LiveThreads(), 0u);
+    }
+    EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 94) GTEST_SKIP() << "the system made a thread past RLIMIT_NPROC";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write did not raise 57, 2: Close did not raise 57, 4: the file changed";
-  const std::string now = qm::test::ReadFile(dir / "r.txt");
-  EXPECT_TRUE(now == "old\r\n") << "the file holds " << now.size() << " bytes";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST(TextStream, OpenErrorsAndModes) {

@@ -19,27 +19,13 @@ TEST(TextCase, EveryLetterMapsAndBrokenUtf8KeepsItsBytes) {
   EXPECT_EQ(qm::UCase("ı"), "I");            // the mapping may change the length in bytes
   EXPECT_EQ(qm::UCase("日本 123 _-"), "日本 123 _-");
 
-  // Bytes that are not UTF-8 stay as they are; the valid parts around them map.
-  const std::string broken =
-      "a\xE9"
-      "b\xC3";  // Latin-1 é, then a cut sequence
-  EXPECT_EQ(qm::UCase(broken),
-            "A\xE9"
-            "B\xC3");
-  EXPECT_EQ(qm::LCase("\xC0\xAF"
-                      "X"),
-            "\xC0\xAF"
-            "x");  // overlong
-  EXPECT_EQ(qm::UCase("\xED\xA0\x80"
-                      "é"),
-            "\xED\xA0\x80"
-            "É");                                    // an encoded surrogate
+  // Bytes that are not UTF-8 stay as they are; the valid parts around them
+  // map: Latin-1 é and a cut sequence, an overlong form, an encoded surrogate.
+  EXPECT_EQ(qm::UCase("a\xE9" + std::string("b\xC3")), "A\xE9" + std::string("B\xC3"));
+  EXPECT_EQ(qm::LCase("\xC0\xAF" + std::string("X")), "\xC0\xAF" + std::string("x"));
+  EXPECT_EQ(qm::UCase("\xED\xA0\x80" + std::string("é")), "\xED\xA0\x80" + std::string("É"));
   EXPECT_FALSE(EqualsIgnoringCase("\xE9", "\xC9"));  // Latin-1 é and É are different bytes
-  EXPECT_TRUE(
-      EqualsIgnoringCase("\xE9"
-                         "A",
-                         "\xE9"
-                         "a"));
+  EXPECT_TRUE(EqualsIgnoringCase("\xE9" + std::string("A"), "\xE9" + std::string("a")));
   EXPECT_FALSE(EqualsIgnoringCase("\xE9", "é"));  // the byte is no stand-in for the letter
 
   // Equal without regard to case: letters everywhere, and the forms that
