@@ -1,13 +1,12 @@
 // The file jobs tell their progress in bytes, steadily up to the whole, and
-// write exactly what their published forms write.
+// write exactly what their published forms write. ZipFiles' reports across
+// its rounds are tested with its rounds, in ZipFilesTest.cpp.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "compression/WorkingFolder.h"
 #include "quillmark/compression/Compress.h"
-#include "quillmark/compression/ZipFiles.h"
 #include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
 
@@ -46,35 +45,6 @@ TEST(Progress, CompressAndDecompressTellTheBytesOfTheInputRead) {
   ProgressLog stored;
   ASSERT_EQ(compress.CompressFile(dir / "in.txt", dir / "stored.cmp", qm::COM_NO_COMPRESSION, stored.Callback()), 0);
   EXPECT_EQ(stored.Calls, (decltype(stored.Calls){{size, size}}));
-}
-
-TEST(Progress, ZipFilesTellsTheBytesWrittenAcrossRounds) {
-  qm::test::ScratchDir dir;
-  qm::test::WorkingFolder here(dir.Path());
-  std::vector<fs::path> files;
-  std::uint64_t total = 0;
-  for (int i = 0; i < 1100; ++i) {  // two rounds
-    files.emplace_back("f" + std::to_string(i));
-    const std::string bytes(static_cast<std::size_t>(i % 50) * 100, static_cast<char>('a' + i % 26));
-    qm::test::WriteFile(files.back().string(), bytes);
-    total += bytes.size();
-  }
-  files.emplace_back("missing");  // counts nothing
-  ProgressLog log;
-  const qm::ZipReport report = qm::ZipFiles("all.zip", files, log.Callback());
-  EXPECT_EQ(report.Archived, 1100u);
-  EXPECT_TRUE(log.Steady());
-  ASSERT_FALSE(log.Calls.empty());
-  EXPECT_EQ(log.Calls.back(), std::make_pair(total, total));
-  // The second round starts where the first ended, and both are told.
-  std::uint64_t firstRound = 0;
-  for (std::size_t i = 0; i < 1024; ++i) firstRound += fs::file_size(files[i]);
-  const auto reached = [&](std::uint64_t bytes) {
-    return std::any_of(log.Calls.begin(), log.Calls.end(), [&](const auto& call) { return call.first == bytes; });
-  };
-  EXPECT_TRUE(reached(firstRound));
-  EXPECT_TRUE(std::any_of(log.Calls.begin(), log.Calls.end(),
-                          [&](const auto& call) { return call.first > firstRound && call.first < total; }));
 }
 
 }  // namespace

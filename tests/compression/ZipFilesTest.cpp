@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "compression/ExternalCheck.h"
@@ -9,6 +10,7 @@
 #include "quillmark/frame/ErrorNumbers.h"
 #include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
+#include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -19,18 +21,30 @@ TEST(ZipFiles, ArchivesEveryFileInRoundsAndSaysWhichAreMissing) {
   qm::test::ScratchDir dir;
   qm::test::WorkingFolder here(dir.Path());
   std::vector<std::string> names;
+  std::uint64_t firstRound = 0, total = 0;
   for (int i = 0; i < 2500; ++i) {
     names.push_back("f" + std::to_string(i) + ".txt");
     qm::test::WriteFile(names.back(), std::string(static_cast<std::size_t>(i % 40), static_cast<char>('a' + i % 26)));
+    total += static_cast<std::uint64_t>(i % 40);
+    if (i == 1023) firstRound = total;
   }
   std::vector<fs::path> files(names.begin(), names.end());
   const fs::path archive = "all.zip";
-  qm::ZipReport report = qm::ZipFiles(archive, files);
+  qm::test::ProgressLog log;
+  qm::ZipReport report = qm::ZipFiles(archive, files, log.Callback());
   EXPECT_TRUE(report.Complete()) << report.Message();
   EXPECT_EQ(report.Archived, 2500u);
   EXPECT_EQ(report.Message(), "");
   EXPECT_TRUE(qm::test::UnzipTestPasses(archive));
   EXPECT_TRUE(qm::test::PythonReadsBack(archive, dir.Path(), names));
+  // Progress tells the files' bytes steadily up to the whole, the end of the
+  // first round among them, and goes on from there.
+  EXPECT_TRUE(log.Steady());
+  ASSERT_FALSE(log.Calls.empty());
+  EXPECT_EQ(log.Calls.back(), std::make_pair(total, total));
+  const auto told = [&](auto call) { return std::any_of(log.Calls.begin(), log.Calls.end(), call); };
+  EXPECT_TRUE(told([&](const auto& c) { return c.first == firstRound; }));
+  EXPECT_TRUE(told([&](const auto& c) { return c.first > firstRound && c.first < total; }));
 
   // The published Zipper, given the same names, keeps the first 1024.
   qm::Zipper zipper;
