@@ -2,6 +2,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
+#include <array>
 
 #include "preview/PreviewSupport.h"
 #include "quillmark/errors/Error.h"
@@ -113,9 +114,9 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
     window.resize(700, 500);
     QApplication::processEvents();
     const auto control = GetTwips(*frmPreview::Instance().Preview());
-    EXPECT_EQ(control.Left, 60);
-    EXPECT_EQ(control.Width, 700 * px - qm::CDbl(qm::ui::Layout::LAYOUT_WIDTH_PAD()) - 60);
-    EXPECT_EQ(control.Height, 500 * qm::ui::TwipsPerPixelY() - qm::ui::Layout::LAYOUT_HEIGHT_PAD() - 60);
+    EXPECT_EQ((std::array{control.Left, control.Width, control.Height}),
+              (std::array{60.0, 700 * px - qm::CDbl(qm::ui::Layout::LAYOUT_WIDTH_PAD()) - 60,
+                          500 * qm::ui::TwipsPerPixelY() - qm::ui::Layout::LAYOUT_HEIGHT_PAD() - 60}));
     window.close();  // through the frame: unloads as Close does
   });
   qm::ui::HTMLDisplay().Show(page_, nullptr);

@@ -1,6 +1,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <array>
 #include <cstdlib>
 
 #include "quillmark/automation/RectLong.h"
@@ -78,10 +79,7 @@ TEST_F(DesktopTest, MouseOffscreen) {
   window.move(10, 20);
   window.resize(300 - (outer.width() - client.width()), 200 - (outer.height() - client.height()));
   auto extent = mouse.GetWindowExtent(std::make_shared<qm::ui::Control>(&window));
-  EXPECT_EQ(extent->Left, 10);
-  EXPECT_EQ(extent->Top, 20);
-  EXPECT_EQ(extent->Right, 310);
-  EXPECT_EQ(extent->Bottom, 220);
+  EXPECT_EQ((std::array{extent->Left, extent->Top, extent->Right, extent->Bottom}), (std::array{10, 20, 310, 220}));
   // An object without a window, and a window that does not exist.
   EXPECT_EQ(qm::test::ErrorOf([&] { mouse.GetWindowExtent(std::make_shared<qm::RectLong>()); }), 438);  // no hwnd
   struct Handle : qm::Dispatch {

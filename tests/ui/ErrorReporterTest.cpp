@@ -16,6 +16,13 @@ using qm::ui::frmError;
 
 class ErrorReporterTest : public qm::test::UiTest {};
 
+// The log holds one report: the error, a time, and the trail one element a line.
+void ExpectLog(const std::string& error, const std::string& trail) {
+  const std::string log = qm::test::ReadFile(frmError::LogFile());
+  EXPECT_TRUE(log.starts_with("Error " + error + " at ")) << log;
+  EXPECT_TRUE(log.ends_with("\r\nCall Stack : \r\n" + trail)) << log;
+}
+
 TEST_F(ErrorReporterTest, ShowsTheTrailAndLogsIt) {
   qm::test::WriteFile(frmError::LogFile(), "an older report\r\n");  // overwritten, not appended
   frmError reporter;
@@ -36,12 +43,9 @@ TEST_F(ErrorReporterTest, ShowsTheTrailAndLogsIt) {
   EXPECT_EQ(shown, 1);
 
   EXPECT_TRUE(frmError::LogFile().ends_with("/Error Log Quillmark Libraries.log"));
-  const std::string log = qm::test::ReadFile(frmError::LogFile());
-  EXPECT_TRUE(log.starts_with("Error Disk full at ")) << log;
-  EXPECT_TRUE(
-      log.ends_with("\r\nCall Stack : \r\nQuillmarkLibrary.QMStream\r\n[QMStream]Private Sub Inner(3)\r\n"
-                    "[QMStream]Public Sub Outer(\"orders\")\r\n"))
-      << log;
+  ExpectLog(
+      "Disk full",
+      "QuillmarkLibrary.QMStream\r\n[QMStream]Private Sub Inner(3)\r\n[QMStream]Public Sub Outer(\"orders\")\r\n");
 }
 
 TEST_F(ErrorReporterTest, IgnoreAllSuppressesTheSameErrorOnly) {
@@ -65,9 +69,7 @@ TEST_F(ErrorReporterTest, IgnoreAllSuppressesTheSameErrorOnly) {
   });
   reporter.HandleError("QuillmarkLibrary|[Dialog]Public Sub X()", "Locked");  // another trail
   EXPECT_EQ(shown, 2);
-  const std::string log = qm::test::ReadFile(frmError::LogFile());
-  EXPECT_TRUE(log.starts_with("Error Locked at ")) << log;
-  EXPECT_TRUE(log.ends_with("\r\nCall Stack : \r\nQuillmarkLibrary\r\n[Dialog]Public Sub X()\r\n")) << log;
+  ExpectLog("Locked", "QuillmarkLibrary\r\n[Dialog]Public Sub X()\r\n");
 }
 
 }  // namespace

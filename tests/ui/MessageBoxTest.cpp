@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <array>
 #include <chrono>
 
 #include "quillmark/runtime/Settings.h"
@@ -43,9 +44,7 @@ TEST_F(MessageBoxTest, LaysOutTheWorkedExample) {
   OnModal("frmMsgBoxEx", [](QWidget& box) {
     EXPECT_EQ(GetTwips(*Button(box, 2)).Left, 2 * (1215 + 120));
     const auto row = GetTwips(*Child(box, "picButtons"));
-    EXPECT_EQ(row.Width, 3885);
-    EXPECT_EQ(row.Top, 780);
-    EXPECT_EQ(row.Left, 780);
+    EXPECT_EQ((std::array{row.Left, row.Top, row.Width}), (std::array{780.0, 780.0, 3885.0}));
     EXPECT_EQ(GetTwips(*Child(box, "lblMessage")).Width, 3885);  // widened to the row
     EXPECT_EQ(GetTwips(*Child(box, "chkDontShowAgain")).Top, 1215);
     EXPECT_EQ(GetTwips(box).Width, 780 + 3885 + qm::CLng(qm::ui::Layout::LAYOUT_WIDTH_PAD()) + 60);

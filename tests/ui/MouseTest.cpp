@@ -3,6 +3,7 @@
 #include <QRasterWindow>
 #include <QTest>
 #include <QWidget>
+#include <array>
 
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Mouse.h"
@@ -62,11 +63,7 @@ TEST_F(MouseTest, WindowRectanglesOfTheDisplay) {
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   auto extent = mouse.GetWindowExtent(std::make_shared<Handle>(static_cast<std::int32_t>(window.winId())));
-  EXPECT_EQ(extent->Left, 30);
-  EXPECT_EQ(extent->Top, 40);
-  EXPECT_EQ(extent->Right, 230);
-  EXPECT_EQ(extent->Bottom, 140);
-
+  EXPECT_EQ((std::array{extent->Left, extent->Top, extent->Right, extent->Bottom}), (std::array{30, 40, 230, 140}));
   EXPECT_EQ(qm::test::Described([&] { mouse.GetWindowExtent(std::make_shared<Handle>(0x1fffffff)); }),
             "9999: GetWindowExtent failed");
 }
