@@ -19,7 +19,6 @@
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/html/HTMLDoc.h"
-#include "quillmark/html/Typographer.h"
 #include "quillmark/runtime/TextStream.h"
 #include "quillmark/utility/OLEStreamWriter.h"
 
@@ -125,16 +124,6 @@ void Page(int v, const fs::path& dir) {
   doc.SaveAs(page);
 }
 
-void Report(int v, const fs::path& dir) {
-  qm::Typographer report;
-  report.Initialise("Report " + std::to_string(v));
-  report.BodyBegin();
-  for (std::size_t i = 0; i < kLines / 2; ++i) report.OutputLine(qm::Variant(Words(v, i)));
-  report.BodyEnd();
-  Go();
-  report.SaveAs((dir / "report.html").string());
-}
-
 void Storage(int v, const fs::path& dir) {
   auto writer = std::make_shared<qm::OLEStreamWriter>();
   const std::string text = Text(v, kLines);
@@ -178,8 +167,8 @@ void ToolInputs(int v, const fs::path& dir) {
 
 int main(int argc, char** argv) {
   const std::map<std::string, void (*)(int, const fs::path&)> writers = {
-      {"compress", Compress}, {"decompress", Decompress}, {"xml", Xml},   {"records", Records},       {"page", Page},
-      {"report", Report},     {"ole", Storage},           {"jpeg", Jpeg}, {"tool-inputs", ToolInputs}};
+      {"compress", Compress}, {"decompress", Decompress}, {"xml", Xml},   {"records", Records},
+      {"page", Page},         {"ole", Storage},           {"jpeg", Jpeg}, {"tool-inputs", ToolInputs}};
   if (argc != 4 || !writers.count(argv[1])) {
     std::cerr << "usage: qm-crash-writer WRITER VARIANT FOLDER\n";
     return 2;

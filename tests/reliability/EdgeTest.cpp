@@ -46,30 +46,18 @@ TEST(ProcessEdges, LoggingWorksFromStaticDestructorsAndThreadsAtExit) {
   }
 }
 
-// The child of a fork exits with the parent's file half written: it must not
-// hang, and the parent's file must hold the parent's lines, each once.
+// A child of a fork that writes to or closes the parent's numbered files
+// gets 75 and writes nothing; the parent's files hold its lines, each once.
 TEST(ProcessEdges, ChildAfterForkLeavesTheParentsFilesAlone) {
   qm::test::ScratchDir scratch;
-  const Outcome run = RunScenario("fork-numbered", scratch);
+  const Outcome run = RunScenario("fork-child-calls", scratch);
   ASSERT_EQ(run.Status, 0) << run.Output;
-  const std::string text = ReadFile((scratch.Path() / "numbered.txt").string());
-  EXPECT_EQ(Count(text, std::string(100, 'p') + "\r\n"), 30000u);
-  EXPECT_EQ(Count(text, "last\r\n"), 10u);
-  EXPECT_EQ(text.size(), 30000u * 102 + 10 * 6);
-
-  qm::test::ScratchDir other;
-  const Outcome closed = RunScenario("fork-close", other);
-  ASSERT_EQ(closed.Status, 0) << closed.Output;
-  EXPECT_NE(closed.Output.find("75 "), std::string::npos) << closed.Output;
-  EXPECT_NE(closed.Output.find("forked"), std::string::npos) << closed.Output;
-  EXPECT_EQ(ReadFile((other.Path() / "closed-in-child.txt").string()), "from the parent\r\n");
-
-  qm::test::ScratchDir third;
-  const Outcome appended = RunScenario("fork-append", third);
-  ASSERT_EQ(appended.Status, 0) << appended.Output;
-  const std::string appendedText = ReadFile((third.Path() / "appended.txt").string());
-  EXPECT_EQ(Count(appendedText, "parent\r\n"), 100u);
-  EXPECT_EQ(Count(appendedText, "child"), 0u);
+  EXPECT_NE(run.Output.find("75 "), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("forked"), std::string::npos) << run.Output;
+  EXPECT_EQ(ReadFile((scratch.Path() / "closed-in-child.txt").string()), "from the parent\r\n");
+  const std::string appended = ReadFile((scratch.Path() / "appended.txt").string());
+  EXPECT_EQ(Count(appended, "parent\r\n"), 100u);
+  EXPECT_EQ(Count(appended, "child"), 0u);
 }
 
 }  // namespace
