@@ -60,30 +60,26 @@ const sqlite3_io_methods* Real(sqlite3_file* file) {
   std::abort();
 }
 
+// The method `Member` of SQLite's files, failing when `Which` is armed.
+template <Method Which, auto Member>
+struct Failing;
+template <Method Which, class... Args, int (*sqlite3_io_methods::*Member)(sqlite3_file*, Args...)>
+struct Failing<Which, Member> {
+  static int Call(sqlite3_file* f, Args... args) { return Fails(Which) ? answer : (Real(f)->*Member)(f, args...); }
+};
+
 const sqlite3_io_methods* Patched(const sqlite3_io_methods* real) {
   for (Patch& patch : patches) {
     if (patch.Real == real) return &patch.Patched;
     if (patch.Real) continue;
     patch.Real = real;
     patch.Patched = *real;
-    patch.Patched.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 at) {
-      return Fails(Method::Read) ? answer : Real(f)->xRead(f, b, n, at);
-    };
-    patch.Patched.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 at) {
-      return Fails(Method::Write) ? answer : Real(f)->xWrite(f, b, n, at);
-    };
-    patch.Patched.xTruncate = [](sqlite3_file* f, sqlite3_int64 size) {
-      return Fails(Method::Truncate) ? answer : Real(f)->xTruncate(f, size);
-    };
-    patch.Patched.xSync = [](sqlite3_file* f, int flags) {
-      return Fails(Method::Sync) ? answer : Real(f)->xSync(f, flags);
-    };
-    patch.Patched.xFileSize = [](sqlite3_file* f, sqlite3_int64* size) {
-      return Fails(Method::FileSize) ? answer : Real(f)->xFileSize(f, size);
-    };
-    patch.Patched.xLock = [](sqlite3_file* f, int level) {
-      return Fails(Method::Lock) ? answer : Real(f)->xLock(f, level);
-    };
+    patch.Patched.xRead = Failing<Method::Read, &sqlite3_io_methods::xRead>::Call;
+    patch.Patched.xWrite = Failing<Method::Write, &sqlite3_io_methods::xWrite>::Call;
+    patch.Patched.xTruncate = Failing<Method::Truncate, &sqlite3_io_methods::xTruncate>::Call;
+    patch.Patched.xSync = Failing<Method::Sync, &sqlite3_io_methods::xSync>::Call;
+    patch.Patched.xFileSize = Failing<Method::FileSize, &sqlite3_io_methods::xFileSize>::Call;
+    patch.Patched.xLock = Failing<Method::Lock, &sqlite3_io_methods::xLock>::Call;
     return &patch.Patched;
   }
   std::abort();
@@ -97,23 +93,23 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   return rc;
 }
 
-void Install() {
-  underlying = sqlite3_vfs_find(nullptr);
-  wrapper = *underlying;
-  wrapper.zName = "qm-faults";
-  wrapper.xOpen = &Open;
-  sqlite3_vfs_register(&wrapper, 1);
-}
-
-void Uninstall() {
-  sqlite3_vfs_register(underlying, 1);
-  sqlite3_vfs_unregister(&wrapper);
-}
+// The wrapper as the default VFS while it lives.
+struct Installed {
+  Installed() {
+    underlying = sqlite3_vfs_find(nullptr);
+    wrapper = *underlying;
+    wrapper.zName = "qm-faults";
+    wrapper.xOpen = &Open;
+    sqlite3_vfs_register(&wrapper, 1);
+  }
+  ~Installed() {
+    sqlite3_vfs_register(underlying, 1);
+    sqlite3_vfs_unregister(&wrapper);
+  }
+};
 
 int OpenDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 // The store in a folder of its own for one test, with a hang bounded.
@@ -158,9 +154,10 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
   if (qm::test::ThreadSanitizer())
     GTEST_SKIP() << "SQLite's error paths leave its mutex through a tail call, which looks to ThreadSanitizer like "
                     "an unlock from this library (the lock, made inside libsqlite3, is ignored)";
-  Install();
+  const Installed installed;
   qm::detail::CloseSettingsConnections();  // the store's next connection goes through the wrapper
-  for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", "k" + std::to_string(k), std::string(k * 3000, 'x'));
+  const auto Key = [](int k) { return "k" + std::to_string(k); };
+  for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", Key(k), std::string(k * 3000, 'x'));
   const int descriptors = OpenDescriptors();
   int runs = 0;
   for (const auto& method : kMethods) {
@@ -176,8 +173,7 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
           ExpectCleanEnd(job);
           nth = 0;
           ++runs;
-          for (int k = 0; k < 3; ++k)
-            ASSERT_EQ(qm::GetSetting("Faults", "kept", "k" + std::to_string(k)), std::string(k * 3000, 'x'));
+          for (int k = 0; k < 3; ++k) ASSERT_EQ(qm::GetSetting("Faults", "kept", Key(k)), std::string(k * 3000, 'x'));
           ASSERT_LE(OpenDescriptors(), descriptors);
           if (seen < n) break;  // the job ran past every such call
         }
@@ -186,17 +182,15 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
   }
   EXPECT_GT(runs, 100);
   qm::detail::CloseSettingsConnections();
-  Uninstall();
 }
 
 // The store's own calls (the folder it creates, the file it looks at),
 // failed one by one with an I/O error.
 TEST_F(SettingsFaults, FailedCallOfTheSystemEndsCleanly) {
-  const std::string root = config_.Path().string();
   for (const auto& job : kJobs) {
     for (long n = 1;; ++n) {
       ASSERT_LT(n, 50);
-      setenv("XDG_CONFIG_HOME", (root + "/" + std::to_string(n) + "/deeper").c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (config_.Path() / std::to_string(n) / "deeper").c_str(), 1);
       qm::test::FailNthCall fault(n, EIO);
       ExpectCleanEnd(job);
       if (!fault.Fired()) {

@@ -38,11 +38,15 @@ TEST(Settings, ReadWriteDeleteKeysAndSections) {
   EXPECT_EQ(qm::GetSetting("App", odd, odd), odd);
 }
 
-// Runs `body` in a child process, which exits 0 when it returned true.
+namespace fs = std::filesystem;
+
+// Runs `body` in a child process bounded by an alarm; the child exits 0
+// when `body` returned true.
 template <class Body>
 pid_t Child(Body body) {
   const pid_t pid = fork();
   if (pid == 0) {
+    alarm(20);
     bool ok = false;
     try {
       ok = body();
@@ -57,23 +61,29 @@ bool Succeeded(pid_t child) {
   return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
+template <class Body>
+bool InChild(Body body) {
+  return Succeeded(Child(body));
 }
+
+bool Send(int fd, char byte = 'g') { return write(fd, &byte, 1) == 1; }
+char Receive(int fd) {
+  char byte = 0;
+  return read(fd, &byte, 1) == 1 ? byte : 0;
+}
+
+int OpenDescriptors() { return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})); }
 
 // An ordinary SQLite client in a process of its own: it opens the database,
 // reads it and closes it (the last connection to close checkpoints the log
 // and deletes it with the index).
 bool OrdinaryClientOpensAndCloses(const std::string& path) {
-  return Succeeded(Child([&] {
-    alarm(20);
+  return InChild([&] {
     sqlite3* db = nullptr;
     const bool read = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
                       sqlite3_exec(db, "SELECT count(*) FROM settings", nullptr, nullptr, nullptr) == SQLITE_OK;
     return sqlite3_close(db) == SQLITE_OK && read;
-  }));
+  });
 }
 
 // Processes that open the store while others write must neither lose a
@@ -88,12 +98,12 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
   qm::SaveSetting("Conc", "warm", "up", "1");  // the parent's connection must not disturb the children
   (void)qm::LoggingEnabled();
   constexpr int kProcesses = 8, kKeys = 500;
-  const auto key = [](int p, int k) { return std::pair("p" + std::to_string(p), "k" + std::to_string(k)); };
+  const auto at = [](int p, int k) { return std::pair("p" + std::to_string(p), "k" + std::to_string(k)); };
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
     children.push_back(Child([&] {
       for (int k = 0; k < kKeys; ++k) {
-        qm::SaveSetting("Conc", key(p, k).first, key(p, k).second, std::to_string(p * 1000 + k));
+        qm::SaveSetting("Conc", at(p, k).first, at(p, k).second, std::to_string(p * 1000 + k));
         if (k % 50 == 0) qm::SaveSetting("Conc", "shared", "k", std::to_string(p));
         (void)qm::LoggingEnabled();
       }
@@ -105,9 +115,9 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
   int lost = 0;
   for (int p = 0; p < kProcesses; ++p)
     for (int k = 0; k < kKeys; ++k)
-      lost += qm::GetSetting("Conc", key(p, k).first, key(p, k).second) != std::to_string(p * 1000 + k);
-  EXPECT_EQ(lost, 0);
+      lost += qm::GetSetting("Conc", at(p, k).first, at(p, k).second) != std::to_string(p * 1000 + k);
   for (int k = 0; k < kProcesses * 20; ++k) lost += qm::GetSetting("Conc", "parent", "k" + std::to_string(k)) != "v";
+  EXPECT_EQ(lost, 0);
   EXPECT_NE(qm::GetSetting("Conc", "shared", "k", "none"), "none");
   qm::DeleteSetting("Conc", "shared");
   qm::DeleteSetting("Conc", "parent");
@@ -123,10 +133,13 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
 // that stays sees the child's commits through its watch and its switch.
 TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
   constexpr int kKeys = 100;
-  const auto count = [&](const char* section) {
+  const auto fill = [&](const char* section) {
+    for (int k = 0; k < kKeys; ++k) qm::SaveSetting("Fork", section, "k" + std::to_string(k), "v");
+  };
+  const auto full = [&](const char* section) {
     int found = 0;
     for (int k = 0; k < kKeys; ++k) found += qm::GetSetting("Fork", section, "k" + std::to_string(k)) == "v";
-    return found;
+    return found == kKeys;
   };
   for (const bool parentExits : {true, false}) {
     SCOPED_TRACE(parentExits ? "the parent exits" : "the parent stays");
@@ -135,52 +148,38 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
     int ready[2], go[2], done[2];
     ASSERT_EQ(pipe(ready) | pipe(go) | pipe(done), 0);
     const pid_t parent = Child([&] {
-      alarm(20);
       setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
       qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
       qm::SettingsWatch watch;
       if (qm::LoggingEnabled() || !watch.Changed() || watch.Changed()) return false;
       const pid_t self = getpid();
-      const pid_t child = fork();
-      if (child == 0) {
-        alarm(20);
+      const pid_t child = Child([&] {
         while (parentExits && getppid() == self) usleep(1000);
-        char byte = 'r';
-        const bool opened = qm::GetSetting("Fork", "none", "k", "-") == "-";
-        if (!opened || write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1) _exit(1);
-        for (int k = 0; k < kKeys; ++k) qm::SaveSetting("Fork", "child", "k" + std::to_string(k), "v");
+        if (qm::GetSetting("Fork", "none", "k", "-") != "-" || !Send(ready[1], 'r') || !Receive(go[0])) return false;
+        fill("child");
         qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
-        byte = count("child") == kKeys ? 'y' : 'n';
-        _exit(write(done[1], &byte, 1) == 1 ? 0 : 1);
-      }
+        return Send(done[1], full("child") ? 'y' : 'n');
+      });
       if (parentExits) return child > 0;
       close(ready[1]);
       close(done[1]);
-      for (int k = 0; k < kKeys; ++k) qm::SaveSetting("Fork", "parent", "k" + std::to_string(k), "v");
-      int status = 0;
-      if (waitpid(child, &status, 0) != child || status != 0) return false;
-      return watch.Changed() && qm::LoggingEnabled() && count("child") == kKeys && count("parent") == kKeys;
+      fill("parent");
+      return Succeeded(child) && watch.Changed() && qm::LoggingEnabled() && full("child") && full("parent");
     });
     close(ready[1]);
     close(done[1]);
-    if (parentExits) {
-      EXPECT_TRUE(Succeeded(parent));
-    }
-    char byte = 0;
-    EXPECT_EQ(read(ready[0], &byte, 1), 1);
+    EXPECT_TRUE(!parentExits || Succeeded(parent));
+    EXPECT_EQ(Receive(ready[0]), 'r');
     EXPECT_TRUE(OrdinaryClientOpensAndCloses(path));
-    EXPECT_EQ(write(go[1], "g", 1), 1);  // go[0] still open here: never a SIGPIPE
-    EXPECT_EQ(read(done[0], &byte, 1), 1);
-    EXPECT_EQ(byte, 'y') << "the child did not read back what it wrote";
-    if (!parentExits) {
-      EXPECT_TRUE(Succeeded(parent));
-    }
+    EXPECT_TRUE(Send(go[1]));  // go[0] still open here: never a SIGPIPE
+    EXPECT_EQ(Receive(done[0]), 'y') << "the child did not read back what it wrote";
+    EXPECT_TRUE(parentExits || Succeeded(parent));
     for (int fd : {ready[0], go[0], go[1], done[0]}) close(fd);
     EXPECT_TRUE(OrdinaryClientOpensAndCloses(path));
-    EXPECT_TRUE(Succeeded(Child([&] {
+    EXPECT_TRUE(InChild([&] {
       setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
-      return count("child") == kKeys && (parentExits || count("parent") == kKeys);
-    })));
+      return full("child") && (parentExits || full("parent"));
+    }));
   }
 }
 
@@ -197,17 +196,12 @@ TEST(Settings, OtherProcessesSeeTheStoreInUse) {
   int go[2];
   ASSERT_EQ(pipe(go), 0);
   const pid_t prober = Child([&] {
-    alarm(20);
-    char byte;
     close(go[1]);
-    const int fd = read(go[0], &byte, 1) == 1 ? open(shm.c_str(), O_RDWR | O_CLOEXEC) : -1;
-    if (fd < 0) return false;
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 128;
-    probe.l_len = 1;
-    const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type == F_RDLCK && probe.l_pid == parent;
+    const int fd = Receive(go[0]) ? open(shm.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    struct flock probe {
+      .l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 128, .l_len = 1, .l_pid = 0
+    };
+    const bool held = fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type == F_RDLCK && probe.l_pid == parent;
     close(fd);
     return held;
   });
@@ -216,7 +210,7 @@ TEST(Settings, OtherProcessesSeeTheStoreInUse) {
   qm::SettingsWatch watch;
   (void)watch.Changed();
   (void)qm::GetSetting("Lock", "s", "k");
-  EXPECT_EQ(write(go[1], "g", 1), 1);  // go[0] still open here: never a SIGPIPE
+  EXPECT_TRUE(Send(go[1]));  // go[0] still open here: never a SIGPIPE
   close(go[0]);
   close(go[1]);
   EXPECT_TRUE(Succeeded(prober));
@@ -238,10 +232,12 @@ TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {
 }
 
 TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
-  namespace fs = std::filesystem;
   const char* was = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = was ? was : "";
   const fs::path root = fs::temp_directory_path() / ("qm-settings-move-" + std::to_string(getpid()));
+  const auto remove = [](const std::string& db) {
+    for (const char* part : {"", "-wal", "-shm"}) fs::remove(db + part);
+  };
   fs::remove_all(root);
   setenv("XDG_CONFIG_HOME", (root / "a").c_str(), 1);
   qm::SettingsWatch watch;
@@ -257,15 +253,14 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
   qm::SaveSetting("Move", "s", "k", "in b");
 
   // Another process deletes the database and creates it anew.
-  const std::string path = qm::SettingsStorePath();
-  EXPECT_TRUE(Succeeded(Child([&] {
-    for (const char* part : {"", "-wal", "-shm"}) fs::remove(path + part);
+  EXPECT_TRUE(InChild([&] {
+    remove(qm::SettingsStorePath());
     qm::SaveSetting("Move", "s", "k", "new b");
     return true;
-  })));
+  }));
   EXPECT_EQ(qm::GetSetting("Move", "s", "k"), "new b");
   qm::SaveSetting("Move", "s", "k", "written after");
-  EXPECT_TRUE(Succeeded(Child([] { return qm::GetSetting("Move", "s", "k") == "written after"; })));
+  EXPECT_TRUE(InChild([] { return qm::GetSetting("Move", "s", "k") == "written after"; }));
 
   // Deleted a thousand times while a watch and a thread asking the switch
   // compare index heads: each superseded connection is closed, at once or
@@ -288,7 +283,7 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
     }
   });
   for (int i = 0; i < 1000; ++i) {
-    for (const char* part : {"", "-wal", "-shm"}) fs::remove(created + part);
+    remove(created);
     qm::SaveSetting("Move", "s", "k", std::to_string(i));
     EXPECT_TRUE(watch.Changed());
   }
@@ -298,11 +293,7 @@ TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {
   EXPECT_EQ(qm::GetSetting("Move", "s", "k"), "999");
   EXPECT_LE(OpenDescriptors(), descriptors + 3);
 
-  if (was) {
-    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
+  was ? setenv("XDG_CONFIG_HOME", saved.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
   EXPECT_TRUE(watch.Changed());
   fs::remove_all(root);
   fs::remove_all(quick);
@@ -323,19 +314,16 @@ TEST(Settings, LoggingSwitchSeenByEveryThreadAfterEachFlip) {
   std::vector<std::thread> askers;
   for (int t = 0; t < kThreads; ++t) {
     askers.emplace_back([&] {
-      int seen = -1;
-      while (!stop.load()) {
+      for (int seen = -1; !stop.load();) {
         if (hold.load()) {
           parked.fetch_add(1);
           while (hold.load()) std::this_thread::yield();
           parked.fetch_sub(1);
         }
         const int now = round.load();
-        if (now == seen) {
-          (void)qm::LoggingEnabled();  // asks between flips keep the kept answer busy
-          continue;
-        }
-        if (qm::LoggingEnabled() != (now % 2 == 0)) wrong.fetch_add(1);
+        const bool on = qm::LoggingEnabled();  // asks between flips keep the kept answer busy
+        if (now == seen) continue;
+        wrong.fetch_add(on != (now % 2 == 0));
         seen = now;
         answered.fetch_add(1);
       }
@@ -346,11 +334,10 @@ TEST(Settings, LoggingSwitchSeenByEveryThreadAfterEachFlip) {
     if (flip % 4 == 3) {
       hold.store(park);
       while (park && parked.load() < kThreads) std::this_thread::yield();
-      const bool saved = Succeeded(Child([&] {
-        alarm(20);
+      const bool saved = InChild([&] {
         qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
         return qm::LoggingEnabled() == (flip % 2 == 0);
-      }));
+      });
       hold.store(false);
       if (!saved) {
         ADD_FAILURE() << "the child could not save the switch";

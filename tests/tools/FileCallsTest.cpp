@@ -3,13 +3,12 @@
 // closed on exec. The fault loop (tests/reliability/FaultLoopTest.cpp) fails
 // each of their calls in turn.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -34,75 +33,22 @@ namespace fs = std::filesystem;
 using qm::io::sys::Call;
 using qm::test::FailNthCall;
 
-// A file command with its operands; `Output` is the file it writes.
-struct Job {
-  const qm::cli::Command* Command;
-  std::vector<std::string> Args;
-  std::string Output;
-};
-
-// The commands' inputs in a scratch folder, and one job per file command.
-class FileCommands : public testing::Test {
- protected:
-  void SetUp() override {
-    const std::string text(20000, 't');
-    qm::test::WriteFile(dir_ / "in.txt", text);
-    qm::CompressFile(dir_ / "in.txt", dir_ / "in.z");
-    qm::test::WriteFile(dir_ / "t.tsv", "a\tb\n1\t2\n");
-    qm::test::WriteFile(dir_ / "doc.xml", "<doc><line>tea</line></doc>");
-    qm::WriteJpeg(qm::RgbImage{2, 2, std::vector<std::uint8_t>(12, 200)}, dir_ / "p.jpg");
-    qm::test::WriteFile(dir_ / "page.html", "<html><body><img src=\"p.jpg\"></body></html>");
-    const auto job = [&](const qm::cli::Command& command, std::vector<std::string> inputs, const std::string& out) {
-      inputs.insert(command.Name == std::string("zip") ? inputs.begin() : inputs.end(), dir_ / out);
-      jobs_.push_back({&command, std::move(inputs), dir_ / out});
-    };
-    job(qm::cli::kCompress, {dir_ / "in.txt"}, "out.z");
-    job(qm::cli::kDecompress, {dir_ / "in.z"}, "out.txt");
-    job(qm::cli::kZip, {dir_ / "in.txt", dir_ / "t.tsv"}, "out.zip");
-    job(qm::cli::kJpeg, {dir_ / "p.jpg"}, "out.jpg");
-    job(qm::cli::kXmlCheck, {dir_ / "doc.xml"}, "out.xml");
-    job(qm::cli::kExportTsv, {dir_ / "t.tsv"}, "out.xlsx");
-    job(qm::cli::kMht, {dir_ / "page.html"}, "out.mht");
-  }
-
-  // Runs a job: its exit status, and what it said on stderr in `said`.
-  // `during` is made once the output is captured and lives while the job runs.
-  template <class During = int>
-  static int Run(const Job& job, std::string* said = nullptr, std::optional<During>* during = nullptr) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    if (during) during->emplace();
-    const int status = qm::cli::RunCommand(*job.Command, job.Args);
-    if (during) during->reset();
-    testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    if (said) *said = err;
-    return status;
-  }
-
-  qm::test::ScratchDir dir_;
-  std::vector<Job> jobs_;
-};
-
 // Watches every call the library makes: any descriptor open at that moment
 // that was not open before must be close-on-exec.
 class CloseOnExecWatch : public qm::io::sys::Faults {
  public:
-  CloseOnExecWatch() : before_(OpenDescriptors()) { qm::io::sys::SetFaults(this); }
+  CloseOnExecWatch() : before_(Descriptors()) { qm::io::sys::SetFaults(this); }
   ~CloseOnExecWatch() override { qm::io::sys::SetFaults(nullptr); }
   CloseOnExecWatch(const CloseOnExecWatch&) = delete;
   CloseOnExecWatch& operator=(const CloseOnExecWatch&) = delete;
 
   int Before(Call) noexcept override {
     try {
-      for (const int fd : OpenDescriptors()) {
+      for (const auto& [fd, target] : Descriptors()) {
         const int flags = ::fcntl(fd, F_GETFD);
         if (before_.count(fd) || flags < 0 || (flags & FD_CLOEXEC)) continue;
-        char target[256] = {};
-        const std::string link = "/proc/self/fd/" + std::to_string(fd);
-        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
         std::lock_guard lock(lock_);
-        leaks_.insert(n > 0 ? std::string(target, static_cast<std::size_t>(n)) : link);
+        leaks_.insert(target);
       }
     } catch (...) {}
     return 0;
@@ -113,28 +59,48 @@ class CloseOnExecWatch : public qm::io::sys::Faults {
   }
 
  private:
-  static std::set<int> OpenDescriptors() {
-    std::set<int> fds;
-    DIR* folder = ::opendir("/proc/self/fd");
-    if (folder == nullptr) return fds;
-    while (const dirent* entry = ::readdir(folder)) {
-      const int fd = std::atoi(entry->d_name);
-      if (entry->d_name[0] != '.' && fd != ::dirfd(folder)) fds.insert(fd);
+  // The open descriptors and what each names.
+  static std::map<int, std::string> Descriptors() {
+    std::map<int, std::string> fds;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      fds[std::stoi(entry.path().filename())] = fs::read_symlink(entry.path(), ec).string();
     }
-    ::closedir(folder);
     return fds;
   }
 
-  const std::set<int> before_;
+  const std::map<int, std::string> before_;
   static inline std::mutex lock_;
   static inline std::set<std::string> leaks_;  // every watch's, until cleared
 };
 
-TEST_F(FileCommands, EveryDescriptorIsClosedOnExec) {
-  for (const Job& job : jobs_) {
-    SCOPED_TRACE(job.Command->Name);
-    std::optional<CloseOnExecWatch> watch;
-    ASSERT_EQ(Run(job, nullptr, &watch), 0);
+// Each file command on inputs in a scratch folder.
+TEST(FileCommands, EveryDescriptorIsClosedOnExec) {
+  const qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "in.txt", std::string(20000, 't'));
+  qm::CompressFile(dir / "in.txt", dir / "in.z");
+  qm::test::WriteFile(dir / "t.tsv", "a\tb\n1\t2\n");
+  qm::test::WriteFile(dir / "doc.xml", "<doc><line>tea</line></doc>");
+  qm::WriteJpeg(qm::RgbImage{2, 2, std::vector<std::uint8_t>(12, 200)}, dir / "p.jpg");
+  qm::test::WriteFile(dir / "page.html", "<html><body><img src=\"p.jpg\"></body></html>");
+  const std::vector<std::pair<const qm::cli::Command*, std::vector<std::string>>> jobs{
+      {&qm::cli::kCompress, {dir / "in.txt", dir / "out.z"}},
+      {&qm::cli::kDecompress, {dir / "in.z", dir / "out.txt"}},
+      {&qm::cli::kZip, {dir / "out.zip", dir / "in.txt", dir / "t.tsv"}},
+      {&qm::cli::kJpeg, {dir / "p.jpg", dir / "out.jpg"}},
+      {&qm::cli::kXmlCheck, {dir / "doc.xml", dir / "out.xml"}},
+      {&qm::cli::kExportTsv, {dir / "t.tsv", dir / "out.xlsx"}},
+      {&qm::cli::kMht, {dir / "page.html", dir / "out.mht"}}};
+  for (const auto& [command, args] : jobs) {
+    SCOPED_TRACE(command->Name);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    std::optional<CloseOnExecWatch> watch(std::in_place);
+    const int status = qm::cli::RunCommand(*command, args);
+    watch.reset();
+    testing::internal::GetCapturedStdout();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 0) << said;
     EXPECT_EQ(CloseOnExecWatch::Leaks(), std::set<std::string>{});
   }
 }
