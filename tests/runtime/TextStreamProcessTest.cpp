@@ -31,24 +31,17 @@ using qm::test::RaisedBy;
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// Ends the test binary (SIGALRM's default) should a read wait for ever.
-struct Watchdog {
-  Watchdog() { ::alarm(30); }
-  ~Watchdog() { ::alarm(0); }
-};
-
 // A pipe read while a handler installed without SA_RESTART interrupts the
 // reading thread 1,000 times, mostly while it waits in a read: every line
 // arrives, in order.
 TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
-  Watchdog watchdog;
+  ::alarm(30);  // ends the test binary should a read wait for ever
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   struct sigaction handler {
   }, old{};
   handler.sa_handler = [](int) {};
-  ::sigemptyset(&handler.sa_mask);
-  handler.sa_flags = 0;  // no SA_RESTART: a waiting read answers EINTR
+  ::sigemptyset(&handler.sa_mask);  // and no SA_RESTART: a waiting read answers EINTR
   ASSERT_EQ(::sigaction(SIGUSR1, &handler, &old), 0);
 
   constexpr int kLines = 200, kSignals = 1000;
@@ -80,6 +73,7 @@ TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
   signaller.join();
   writer.join();
   ::sigaction(SIGUSR1, &old, nullptr);
+  ::alarm(0);
   ::close(fds[0]);
   EXPECT_EQ(e.Number(), 0) << e.Description();
   std::vector<std::string> expected;
