@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -71,7 +72,7 @@ int OpenUseCloseForkExit(const std::string& in, const std::string& out) {
 TEST(Unload, ClosingAModuleThatUsedTheLibraryLeavesTheProcessWhole) {
   qm::test::ScratchDir scratch;
   std::string bytes;
-  for (int i = 0; bytes.size() < (4 << 20); ++i) bytes += std::to_string(i * 7919) + ' ';
+  for (std::uint64_t i = 0; bytes.size() < (4 << 20); ++i) bytes += std::to_string(i * 7919) + ' ';
   qm::test::WriteFile(scratch / "in.txt", bytes);
 
   const pid_t pid = fork();
