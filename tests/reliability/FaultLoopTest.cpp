@@ -25,6 +25,8 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,13 +34,13 @@
 
 #include "Commands.h"
 #include "io/Executor.h"
+#include "io/System.h"
 #include "quillmark/automation/XML.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/TextStream.h"
 #include "reliability/SameOutput.h"
-#include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -74,24 +76,34 @@ struct Fault {
 constexpr Fault kFaults[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE},
                              {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", Faults::kShort}};
 
-// Fails every call of one kind from the Nth on (a disk that stays full).
-class FailFrom : public Faults {
+// Fails the Nth call (of one kind, when given), or every such call from the
+// Nth on (a disk that stays full), noting the kind of the call failed.
+class Failing : public Faults {
  public:
-  FailFrom(long nth, int answer, Call only) : nth_(nth), answer_(answer), only_(only) { qm::io::sys::SetFaults(this); }
-  ~FailFrom() override { qm::io::sys::SetFaults(nullptr); }
-  FailFrom(const FailFrom&) = delete;
-  FailFrom& operator=(const FailFrom&) = delete;
+  Failing(long nth, int answer, std::optional<Call> only = std::nullopt, bool onwards = false)
+      : nth_(nth), answer_(answer), only_(only), onwards_(onwards) {
+    qm::io::sys::SetFaults(this);
+  }
+  ~Failing() override { qm::io::sys::SetFaults(nullptr); }
+  Failing(const Failing&) = delete;
+  Failing& operator=(const Failing&) = delete;
   int Before(Call call) noexcept override {
-    return call == only_ && seen_.fetch_add(1, std::memory_order_relaxed) + 1 >= nth_ ? answer_ : 0;
+    if (only_ && call != *only_) return 0;
+    const long seen = seen_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (seen != nth_ && !(onwards_ && seen > nth_)) return 0;
+    kind_ = static_cast<int>(call);
+    return answer_;
   }
   bool Fired() const { return seen_.load() >= nth_; }
-  int Kind() const { return static_cast<int>(only_); }
+  int Kind() const { return kind_; }
 
  private:
   std::atomic<long> seen_{0};
+  std::atomic<int> kind_{-1};
   long nth_;
   int answer_;
-  Call only_;
+  std::optional<Call> only_;
+  bool onwards_;
 };
 
 // What the alarm handler prints: the run under way (written before each run).
@@ -137,16 +149,16 @@ std::string Bmp(int w, int h) {
   const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
   };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put(2, size, 4);
-  put(10, 54, 4);
-  put(14, 40, 4);
-  put(18, static_cast<std::uint32_t>(w), 4);
-  put(22, static_cast<std::uint32_t>(h), 4);
+  put(0, 'B' | 'M' << 8, 2);
+  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{2, size},
+                                  {10, 54},
+                                  {14, 40},
+                                  {18, static_cast<std::uint32_t>(w)},
+                                  {22, static_cast<std::uint32_t>(h)},
+                                  {34, size - 54}})
+    put(at, value, 4);
   put(26, 1, 2);
   put(28, 24, 2);
-  put(34, size - 54, 4);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) bmp[54 + y * row + x * 3 + c] = static_cast<char>((x * (c + 1) + y * 3) & 0xff);
@@ -221,27 +233,54 @@ Ended Tool(const qm::cli::Command& command, const std::vector<std::string>& args
 
 std::string In(const fs::path& dir, const char* name) { return (dir / name).string(); }
 
+// A run of a job that raises when it fails.
+template <typename F>
+auto Raising(F job) {
+  return [job](const fs::path& dir, int scale) { return Typed([&] { job(dir, scale); }); };
+}
+
+// A run of a command of the tool, on files of the folder.
+auto ToolOn(const qm::cli::Command& command, std::vector<const char*> names) {
+  return [&command, names](const fs::path& dir, int) {
+    std::vector<std::string> args;
+    for (const char* name : names) args.push_back(In(dir, name));
+    return Tool(command, args);
+  };
+}
+
+// A run that raises, or returns a text saying why it refused (nothing when done).
+template <typename F>
+auto Reporting(F job) {
+  return [job](const fs::path& dir, int scale) {
+    std::optional<std::string> refused;
+    const Ended ended = Typed([&] { refused = job(dir, scale); });
+    return ended.Way != Ended::Done || !refused ? ended : Ended{Ended::Refused, *refused};
+  };
+}
+
+std::string TsvTable(int scale) {
+  std::string tsv = "item\tprice\n";
+  for (int i = 0; i < 20 * scale * scale; ++i) tsv += "item " + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+  return tsv;
+}
+
 std::vector<Job> Jobs() {
+  using Refusal = std::optional<std::string>;
   return {
       {.Name = "TextStream",
        .Outputs = {"out.txt"},
-       .Run =
-           [](const fs::path& dir, int scale) {
-             return Typed([&] {
-               auto stream = qm::TextStream::Open(In(dir, "out.txt"), qm::IOMode::ForWriting);
-               for (int i = 0; i < 100 * scale * scale; ++i)
-                 stream->WriteLine("line " + std::to_string(i) + " of the new text, written a line at a time");
-               stream->Close();
-             });
-           }},
-      {.Name = "SaveRecords",
-       .Outputs = {"rows.qms"},
-       .Run =
-           [](const fs::path& dir, int scale) {
-             std::vector<Row> rows;
-             for (int i = 0; i < 50 * scale * scale; ++i) rows.push_back({i, "name " + std::to_string(i)});
-             return Typed([&] { qm::SaveRecords(dir / "rows.qms", "Rows", rows); });
-           }},
+       .Run = Raising([](const fs::path& dir, int scale) {
+         auto stream = qm::TextStream::Open(In(dir, "out.txt"), qm::IOMode::ForWriting);
+         for (int i = 0; i < 100 * scale * scale; ++i)
+           stream->WriteLine("line " + std::to_string(i) + " of the new text, written a line at a time");
+         stream->Close();
+       })},
+      {.Name = "SaveRecords", .Outputs = {"rows.qms"}, .Run = Raising([](const fs::path& dir, int scale) {
+                                                         std::vector<Row> rows;
+                                                         for (int i = 0; i < 50 * scale * scale; ++i)
+                                                           rows.push_back({i, "name " + std::to_string(i)});
+                                                         qm::SaveRecords(dir / "rows.qms", "Rows", rows);
+                                                       })},
       {.Name = "HtmlPage.Save",
        .Outputs = {"site/page.html", "site/chart.bmp"},
        .Setup =
@@ -250,20 +289,16 @@ std::vector<Job> Jobs() {
              fs::create_directories(dir / "pics");
              WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale, 16 * scale));
            },
-       .Run =
-           [](const fs::path& dir, int scale) {
-             return Typed([&] {
-               qm::HtmlPage("Faults")
-                   .Paragraph(Text(10 * scale))
-                   .Image(dir / "pics/chart.bmp", "chart")
-                   .Save(dir / "site/page.html");
-             });
-           }},
+       .Run = Raising([](const fs::path& dir, int scale) {
+         qm::HtmlPage("Faults")
+             .Paragraph(Text(10 * scale))
+             .Image(dir / "pics/chart.bmp", "chart")
+             .Save(dir / "site/page.html");
+       })},
       {.Name = "PackMht",
        .Outputs = {"page.mht"},
        .Setup = Site,
-       .Run = [](const fs::path& dir,
-                 int) { return Typed([&] { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }); },
+       .Run = Raising([](const fs::path& dir, int) { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }),
        .IsSame = qm::test::SameArchive,
        .Partial = WithoutPicture},
       {.Name = "ZipFiles",
@@ -273,49 +308,40 @@ std::vector<Job> Jobs() {
              WriteFile(dir / "a.txt", Text(100 * scale));
              WriteFile(dir / "b.bmp", Bmp(8 * scale, 8 * scale));
              WriteFile(dir / "kept.txt", "an entry of the old archive\n");
-             const std::vector<fs::path> files{dir / "kept.txt"};
-             ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", files, dir).Complete());
+             ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "kept.txt"}, dir).Complete());
            },
-       .Run =
-           [](const fs::path& dir, int) {
-             const std::vector<fs::path> files{dir / "a.txt", dir / "b.bmp"};
-             qm::ZipReport report;
-             const Ended ended = Typed([&] { report = qm::ZipFiles(dir / "out.zip", files, dir); });
-             if (ended.Way != Ended::Done || report.Complete()) return ended;
-             return Ended{Ended::Refused, report.Message()};
-           }},
-      {.Name = "CompressFile",
-       .Outputs = {"out.z"},
-       .Setup = TextInput,
-       .Run = [](const fs::path& dir, int) { return Typed([&] { qm::CompressFile(dir / "in.txt", dir / "out.z"); }); }},
+       .Run = Reporting([](const fs::path& dir, int) {
+         const qm::ZipReport report =
+             qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "a.txt", dir / "b.bmp"}, dir);
+         return report.Complete() ? Refusal() : report.Message();
+       })},
+      {.Name = "CompressFile", .Outputs = {"out.z"}, .Setup = TextInput, .Run = Raising([](const fs::path& dir, int) {
+                                                                           qm::CompressFile(dir / "in.txt",
+                                                                                            dir / "out.z");
+                                                                         })},
       {.Name = "DecompressFile",
        .Outputs = {"out.txt"},
        .Setup =
            [](const fs::path& dir, int scale) {
-             WriteFile(dir / "in.txt", Text(200 * scale * scale));
+             TextInput(dir, scale);
              qm::CompressFile(dir / "in.txt", dir / "in.z");
              fs::remove(dir / "in.txt");
            },
-       .Run = [](const fs::path& dir,
-                 int) { return Typed([&] { qm::DecompressFile(dir / "in.z", dir / "out.txt"); }); }},
-      {.Name = "WriteJpeg",
-       .Outputs = {"out.jpg"},
-       .Run = [](const fs::path& dir,
-                 int scale) { return Typed([&] { qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90); }); }},
+       .Run = Raising([](const fs::path& dir, int) { qm::DecompressFile(dir / "in.z", dir / "out.txt"); })},
+      {.Name = "WriteJpeg", .Outputs = {"out.jpg"}, .Run = Raising([](const fs::path& dir, int scale) {
+                                                      qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90);
+                                                    })},
       {.Name = "WriteWorkbook",
        .Outputs = {"out.xlsx"},
-       .Run =
-           [](const fs::path& dir, int scale) {
-             std::vector<std::vector<std::string>> table{{"item", "price"}};
-             for (int i = 0; i < 20 * scale * scale; ++i)
-               table.push_back({"item " + std::to_string(i), std::to_string(i)});
-             return Typed([&] { qm::WriteWorkbook(dir / "out.xlsx", table); });
-           },
+       .Run = Raising([](const fs::path& dir, int scale) {
+         std::vector<std::vector<std::string>> table{{"item", "price"}};
+         for (int i = 0; i < 20 * scale * scale; ++i) table.push_back({"item " + std::to_string(i), std::to_string(i)});
+         qm::WriteWorkbook(dir / "out.xlsx", table);
+       }),
        .IsSame = qm::test::SameWorkbook},
-      {.Name = "XmlElement.Save",
-       .Outputs = {"out.xml"},
-       .Run = [](const fs::path& dir,
-                 int scale) { return Typed([&] { qm::ParseXml(XmlText(scale)).Save(dir / "out.xml"); }); }},
+      {.Name = "XmlElement.Save", .Outputs = {"out.xml"}, .Run = Raising([](const fs::path& dir, int scale) {
+                                                            qm::ParseXml(XmlText(scale)).Save(dir / "out.xml");
+                                                          })},
       {.Name = "XML.SaveFile",
        .Outputs = {"out.xml"},
        .Run =
@@ -334,80 +360,52 @@ std::vector<Job> Jobs() {
       {.Name = "ConvertHTMLToMHT",
        .Outputs = {"page.mht"},
        .Setup = Site,
-       .Run =
-           [](const fs::path& dir, int) {
-             std::string subject = "s";
-             return Typed(
-                 [&] { qm::mdlHTML2MHT::ConvertHTMLToMHT(In(dir, "page.html"), In(dir, "page.mht"), subject); });
-           },
+       .Run = Raising([](const fs::path& dir, int) {
+         std::string subject = "s";
+         qm::mdlHTML2MHT::ConvertHTMLToMHT(In(dir, "page.html"), In(dir, "page.mht"), subject);
+       }),
        .IsSame = qm::test::SameArchive,
        .TrailNames = true,
        .Partial = WithoutPicture},
       {.Name = "Compress.CompressFile",
        .Outputs = {"out.z"},
        .Setup = TextInput,
-       .Run =
-           [](const fs::path& dir, int) {
-             std::int32_t result = -1;
-             const Ended ended = Typed([&] {
-               result = qm::Compress().CompressFile(In(dir, "in.txt"), In(dir, "out.z"), qm::COM_DEFAULT_COMPRESSION);
-             });
-             if (ended.Way != Ended::Done || result == 0) return ended;
-             return Ended{Ended::Refused, "result " + std::to_string(result)};
-           },
-
+       .Run = Reporting([](const fs::path& dir, int) {
+         const std::int32_t result =
+             qm::Compress().CompressFile(In(dir, "in.txt"), In(dir, "out.z"), qm::COM_DEFAULT_COMPRESSION);
+         return result == 0 ? Refusal() : "result " + std::to_string(result);
+       }),
        .MayDrop = true},
       {.Name = "tool compress",
        .Outputs = {"out.z"},
        .Setup = TextInput,
-       .Run =
-           [](const fs::path& dir, int) {
-             return Tool(qm::cli::kCompress, {In(dir, "in.txt"), In(dir, "out.z")});
-           }},
+       .Run = ToolOn(qm::cli::kCompress, {"in.txt", "out.z"})},
       {.Name = "tool zip",
        .Outputs = {"out.zip"},
        .Setup =
            [](const fs::path& dir, int scale) {
              WriteFile(dir / "a.txt", Text(100 * scale));
              WriteFile(dir / "b.txt", Text(10 * scale));
-             ASSERT_EQ(Tool(qm::cli::kZip, {In(dir, "out.zip"), In(dir, "b.txt")}).Way, Ended::Done);
+             ASSERT_EQ(ToolOn(qm::cli::kZip, {"out.zip", "b.txt"})(dir, scale).Way, Ended::Done);
            },
-       .Run =
-           [](const fs::path& dir, int) {
-             return Tool(qm::cli::kZip, {In(dir, "out.zip"), In(dir, "a.txt")});
-           }},
+       .Run = ToolOn(qm::cli::kZip, {"out.zip", "a.txt"})},
       {.Name = "tool jpeg",
        .Outputs = {"out.jpg"},
        .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale)); },
-       .Run =
-           [](const fs::path& dir, int) {
-             return Tool(qm::cli::kJpeg, {In(dir, "pic.bmp"), In(dir, "out.jpg")});
-           }},
+       .Run = ToolOn(qm::cli::kJpeg, {"pic.bmp", "out.jpg"})},
       {.Name = "tool xml-check",
        .Outputs = {"doc.xml"},
        .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "doc.xml", XmlText(scale)); },
-       .Run = [](const fs::path& dir, int) { return Tool(qm::cli::kXmlCheck, {In(dir, "doc.xml")}); }},
+       .Run = ToolOn(qm::cli::kXmlCheck, {"doc.xml"})},
       {.Name = "tool export-tsv",
        .Outputs = {"out.xlsx"},
-       .Setup =
-           [](const fs::path& dir, int scale) {
-             std::string tsv = "item\tprice\n";
-             for (int i = 0; i < 20 * scale * scale; ++i)
-               tsv += "item " + std::to_string(i) + "\t" + std::to_string(i) + "\n";
-             WriteFile(dir / "table.tsv", tsv);
-           },
-       .Run =
-           [](const fs::path& dir, int) {
-             return Tool(qm::cli::kExportTsv, {In(dir, "table.tsv"), In(dir, "out.xlsx")});
-           },
+       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "table.tsv", TsvTable(scale)); },
+       .Run = ToolOn(qm::cli::kExportTsv, {"table.tsv", "out.xlsx"}),
        .IsSame = qm::test::SameWorkbook},
       {.Name = "tool mht",
        .Outputs = {"page.mht"},
        .Setup = Site,
-       .Run =
-           [](const fs::path& dir, int) {
-             return Tool(qm::cli::kMht, {In(dir, "page.html"), In(dir, "page.mht")});
-           },
+       .Run = ToolOn(qm::cli::kMht, {"page.html", "page.mht"}),
        .IsSame = qm::test::SameArchive,
        .Partial = WithoutPicture},
   };
@@ -458,41 +456,18 @@ struct Totals {
 // A scratch folder on tmpfs where there is one: the loop syncs thousands of
 // files, which costs a disk seconds and tmpfs nothing; the calls made are
 // the same.
-class Scratch {
- public:
+struct Scratch {
   Scratch() {
-    std::error_code ec;
-    const fs::path shm = "/dev/shm";
-    const fs::path base = ::access(shm.c_str(), W_OK | X_OK) == 0 ? shm : fs::temp_directory_path();
+    const fs::path base = ::access("/dev/shm", W_OK | X_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
     for (int i = 0; !fs::create_directory(
-             path_ = base / ("qm-faultloop-" + std::to_string(::getpid()) + "-" + std::to_string(i)), ec);
+             Path = base / ("qm-faultloop-" + std::to_string(::getpid()) + "-" + std::to_string(i)), ec);
          ++i) {}
   }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
+  ~Scratch() { fs::remove_all(Path, ec); }
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Fails the Nth call as FailNthCall does, noting its kind.
-class FailNth : public qm::test::FailNthCall {
- public:
-  using FailNthCall::FailNthCall;
-  int Before(Call call) noexcept override {
-    const int answer = FailNthCall::Before(call);
-    if (answer != 0) kind_ = static_cast<int>(call);
-    return answer;
-  }
-  int Kind() const { return kind_; }
-
- private:
-  std::atomic<int> kind_{-1};
+  std::error_code ec;
+  fs::path Path;
 };
 
 constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsync",   "truncate", "stat",
@@ -501,10 +476,10 @@ constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsy
 // Runs `job` with its 1st, 2nd, ... call failed by `make(n)` until a run no
 // longer reaches the call. Each distinct problem is reported once, with the
 // first call that showed it.
-template <typename MakeFaults>
-void Loop(const Job& job, const std::string& label, int scale, MakeFaults make, Totals& totals, bool mustFinish) {
-  const Scratch scratch;
-  const fs::path dir = scratch.Path();
+void Loop(const Job& job, const std::string& label, int scale,
+          const std::function<std::unique_ptr<Failing>(long)>& make, Totals& totals, bool mustFinish) {
+  Scratch scratch;
+  const fs::path& dir = scratch.Path;
   if (job.Setup) job.Setup(dir, scale);
   for (const std::string& name : job.Outputs)
     if (!fs::exists(dir / name)) WriteFile(dir / name, "old bytes\n");
@@ -524,7 +499,7 @@ void Loop(const Job& job, const std::string& label, int scale, MakeFaults make, 
     bool fired = false;
     int kind = -1;
     {
-      auto faults = make(n);
+      const auto faults = make(n);
       ended = job.Run(dir, scale);
       fired = faults->Fired();
       kind = faults->Kind();
@@ -573,7 +548,7 @@ TEST_F(FaultLoop, EveryCallOfEveryJob) {
     Totals totals;
     for (const Fault& fault : kFaults)
       Loop(
-          job, fault.Name, scale_, [&](long n) { return std::make_unique<FailNth>(n, fault.Answer); }, totals,
+          job, fault.Name, scale_, [&](long n) { return std::make_unique<Failing>(n, fault.Answer); }, totals,
           fault.Answer == EINTR || fault.Answer == Faults::kShort);
     std::printf("%-22s %5ld runs, %5ld refused\n", job.Name.c_str(), totals.Runs, totals.Refused);
   }
@@ -585,7 +560,8 @@ TEST_F(FaultLoop, WithHelperThreads) {
   Totals totals;
   for (const Job& job : Jobs())
     Loop(
-        job, "EIO with helpers", scale_, [](long n) { return std::make_unique<FailNth>(n, EIO); }, totals, false);
+        job, "EIO with helpers", scale_, [](long n) { return std::make_unique<Failing>(n, EIO); }, totals, false);
+  std::printf("with helper threads %ld runs, %ld refused\n", totals.Runs, totals.Refused);
 }
 
 // With QM_FAULT_LOOP_FULL=1: every call of one kind fails from the Nth on.
@@ -598,7 +574,7 @@ TEST_F(FaultLoop, EveryKindFailingFromTheNthOn) {
     for (const Call kind : kinds)
       Loop(
           job, std::string("every ") + kCallNames[static_cast<int>(kind)] + " from the Nth on", scale_,
-          [&](long n) { return std::make_unique<FailFrom>(n, EIO, kind); }, totals, false);
+          [&](long n) { return std::make_unique<Failing>(n, EIO, kind, true); }, totals, false);
 }
 
 }  // namespace
