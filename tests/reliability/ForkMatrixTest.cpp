@@ -44,8 +44,17 @@ namespace {
 
 // What the child does once it has been forked.
 enum class Child { GoesOn, GoesOnLater, Exits, QuickExits, Cancels };
-constexpr const char* kChildNames[] = {"goes on while the parent waits", "goes on once the parent has finished",
-                                       "calls exit", "calls _exit", "cancels from the callback"};
+
+const char* NameOf(Child child) {
+  switch (child) {
+    case Child::GoesOn: return "goes on while the parent waits";
+    case Child::GoesOnLater: return "goes on once the parent has finished";
+    case Child::Exits: return "calls exit";
+    case Child::QuickExits: return "calls _exit";
+    case Child::Cancels: return "cancels from the callback";
+  }
+  return "?";
+}
 
 // How a child ends, as its exit status.
 constexpr int kDone = 0;         // its run of the job came to an end without error
@@ -98,30 +107,18 @@ struct Inputs {
   std::map<std::string, std::string> Reference;  // each job's output made without a fork
 };
 
-using RunFn = std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)>;
-
 // One long job: Run does it into `out` (telling `progress`, when the job takes
 // one) and returns what it found, or what went wrong; Check says what is wrong
-// with an output (empty when it is whole). Without a Check, the output must
-// hold what a run without a fork wrote (by IsSame).
+// with an output (empty when it is whole). Without a Check, the output must be
+// the bytes a run without a fork wrote.
 struct Job {
   const char* Name;
   bool ForksFromCallback;  // else from another thread while the job runs
   int GoingOnGives;        // how a child that goes on with the job ends
   bool ReplacesOldOutput;  // an output of other content is there before (a zip archive would be updated)
-  RunFn Run;
-  std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check = {};
-  qm::test::Same IsSame = std::equal_to<std::string>();
+  std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)> Run;
+  std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check;
 };
-
-// A job that returns nothing: it found nothing and failed by raising.
-template <typename F>
-RunFn Quiet(F job) {
-  return [job](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-    job(in, out, progress);
-    return std::string();
-  };
-}
 
 std::string SameBytes(const std::string& got, const std::string& wanted) {
   if (got == wanted) return {};
@@ -131,153 +128,194 @@ std::string SameBytes(const std::string& got, const std::string& wanted) {
 
 std::string ReadOrEmpty(const fs::path& path) {
   std::error_code ec;
-  return fs::exists(path, ec) ? qm::test::ReadFile(path.string()) : "<missing>";
+  if (!fs::exists(path, ec)) return "<missing>";
+  return qm::test::ReadFile(path.string());
 }
 
 // What is wrong with a run's output; empty when it is whole.
 std::string Problem(const Job& job, const Inputs& in, const fs::path& out, const std::string& result) {
   if (job.Check) return job.Check(in, out, result);
   if (!result.empty()) return result;
-  const std::string got = ReadOrEmpty(out);
-  return job.IsSame(got, in.Reference.at(job.Name)) ? std::string() : SameBytes(got, in.Reference.at(job.Name));
+  return SameBytes(ReadOrEmpty(out), in.Reference.at(job.Name));
 }
 
 std::vector<Job> Jobs() {
-  using P = const qm::Progress&;
-  return {
-      {"CompressFile", true, kInherited, true, Quiet([](const Inputs& in, const fs::path& out, P progress) {
-         qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
-       })},
-      {"Compress.CompressFile", true, kInherited, true,
-       [](const Inputs& in, const fs::path& out, P progress) {
-         const auto result =
-             qm::Compress().CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, progress);
-         return result == 0 ? std::string() : "zlib result " + std::to_string(result);
-       }},
-      {"DecompressFile", true, kInherited, true, Quiet([](const Inputs& in, const fs::path& out, P progress) {
-         qm::DecompressFile(in.Dir / "packed", out, progress);
-       })},
-      {"ZipFiles", true, kInherited, false,
-       [](const Inputs& in, const fs::path& out, P progress) {
-         const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", progress);
-         return report.Complete() ? std::string() : report.Message();
-       },
-       [](const Inputs& in, const fs::path& out, const std::string& result) {
-         if (!result.empty()) return result;
-         const auto members = qm::test::Members(ReadOrEmpty(out));
-         if (!members) return std::string("the archive cannot be read");
-         if (members->size() != in.ZipFiles.size()) return std::string("members are missing");
-         for (const auto& file : in.ZipFiles) {
-           const auto member = members->find(file.filename().string());
-           if (member == members->end() || member->second != qm::test::ReadFile(file.string()))
-             return "the member " + file.filename().string() + " is not the file";
-         }
-         return std::string();
-       }},
-      {"PackMht",
-       true,
-       kInherited,
-       true,
-       Quiet([](const Inputs& in, const fs::path& out, P progress) {
-         qm::PackMht(in.Dir / "site" / "page.html", out, "fork", progress);
-       }),
-       {},
-       qm::test::SameArchive},
-      {"FindFiles", true, kDone, false,
-       [](const Inputs& in, const fs::path&, P progress) {
-         std::string found;
-         for (const auto& path : qm::FindFiles(in.Dir / "tree", "*.txt", true, progress)) found += path.string() + "\n";
-         return found;
-       },
-       [](const Inputs& in, const fs::path&, const std::string& result) {
-         std::string wanted;
-         for (const auto& path : in.Found) wanted += path + "\n";
-         return result == wanted ? std::string() : "found:\n" + result;
-       }},
-      {"SaveRecords", false, kDone, true,
-       Quiet([](const Inputs& in, const fs::path& out, P) { qm::SaveRecords(out, "Rows", in.Rows); }),
-       [](const Inputs& in, const fs::path& out, const std::string&) {
-         return qm::LoadRecords<Row>(out, "Rows") == in.Rows ? std::string() : "other records";
-       }},
-      {"TextStream", false, kDone, true, Quiet([](const Inputs& in, const fs::path& out, P) {
-         // A file written as a whole, and one appended to, both numbered files.
-         const std::int32_t whole = qm::files::FreeFile();
-         qm::files::Open(whole, out.string(), qm::files::OpenMode::Output);
-         const std::string appended = out.string() + ".log";
-         qm::test::WriteFile(appended, "old\r\n");
-         const std::int32_t log = qm::files::FreeFile();
-         qm::files::Open(log, appended, qm::files::OpenMode::Append);
-         for (const auto& line : in.Lines) {
-           qm::files::PrintLine(whole, line);
-           qm::files::PrintLine(log, line);
-         }
-         qm::files::Close(whole);
-         qm::files::Close(log);
-       }),
-       [](const Inputs& in, const fs::path& out, const std::string&) {
-         std::string wanted;
-         for (const auto& line : in.Lines) wanted += line + "\r\n";
-         const std::string whole = SameBytes(ReadOrEmpty(out), wanted);
-         return whole.empty() ? SameBytes(ReadOrEmpty(out.string() + ".log"), "old\r\n" + wanted) : whole;
-       }},
-      {"WriteJpeg", false, kDone, true,
-       Quiet([](const Inputs& in, const fs::path& out, P) { qm::WriteJpeg(in.Picture, out, 80); })},
-      {"WriteWorkbook",
-       false,
-       kDone,
-       true,
-       Quiet([](const Inputs& in, const fs::path& out, P) { qm::WriteWorkbook(out, in.Table); }),
-       {},
-       qm::test::SameWorkbook},
-      {"XmlElement::Save", false, kDone, true,
-       Quiet([](const Inputs& in, const fs::path& out, P) { in.Tree->Save(out); })},
-      {"QMWriteLog", false, kDone, false, Quiet([](const Inputs&, const fs::path& out, P) {
-         // Lines tagged with the run's output name: the log is one file for every run.
-         // Last in the table: the library's own log lines slow the other jobs down.
-         qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
-         for (int i = 0; i < 100; ++i) qm::QMWriteLog(out.filename().string() + " " + std::to_string(i));
-       }),
-       [](const Inputs&, const fs::path& out, const std::string&) {
-         std::istringstream log(ReadOrEmpty(qm::LogFilePath()));
-         const std::string tag = out.filename().string() + " ";
-         int next = 0;
-         for (std::string line; std::getline(log, line);) {
-           if (!line.starts_with(tag)) continue;
-           if (line != tag + std::to_string(next++) + "\r") return "out of order: " + line;
-         }
-         return next == 100 ? std::string() : std::to_string(next) + " lines of 100";
-       }},
-  };
+  std::vector<Job> jobs;
+  jobs.push_back({"CompressFile",
+                  true,
+                  kInherited,
+                  true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
+                    return std::string();
+                  },
+                  {}});
+  jobs.push_back({"Compress.CompressFile",
+                  true,
+                  kInherited,
+                  true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::Compress compress;
+                    const auto result =
+                        compress.CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, progress);
+                    return result == 0 ? std::string() : "zlib result " + std::to_string(result);
+                  },
+                  {}});
+  jobs.push_back({"DecompressFile",
+                  true,
+                  kInherited,
+                  true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::DecompressFile(in.Dir / "packed", out, progress);
+                    return std::string();
+                  },
+                  {}});
+  jobs.push_back({"ZipFiles", true, kInherited, false,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", progress);
+                    return report.Complete() ? std::string() : report.Message();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string& result) {
+                    if (!result.empty()) return result;
+                    const auto members = qm::test::Members(ReadOrEmpty(out));
+                    if (!members) return std::string("the archive cannot be read");
+                    if (members->size() != in.ZipFiles.size()) return std::string("members are missing");
+                    for (const auto& file : in.ZipFiles) {
+                      const auto member = members->find(file.filename().string());
+                      if (member == members->end() || member->second != qm::test::ReadFile(file.string()))
+                        return "the member " + file.filename().string() + " is not the file";
+                    }
+                    return std::string();
+                  }});
+  jobs.push_back({"PackMht", true, kInherited, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+                    qm::PackMht(in.Dir / "site" / "page.html", out, "fork", progress);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return qm::test::SameArchive(ReadOrEmpty(out), in.Reference.at("PackMht")) ? std::string()
+                                                                                               : "other parts";
+                  }});
+  jobs.push_back({"FindFiles", true, kDone, false,
+                  [](const Inputs& in, const fs::path&, const qm::Progress& progress) {
+                    std::string found;
+                    for (const auto& path : qm::FindFiles(in.Dir / "tree", "*.txt", true, progress))
+                      found += path.string() + "\n";
+                    return found;
+                  },
+                  [](const Inputs& in, const fs::path&, const std::string& result) {
+                    std::string wanted;
+                    for (const auto& path : in.Found) wanted += path + "\n";
+                    return result == wanted ? std::string() : "found:\n" + result;
+                  }});
+  jobs.push_back({"SaveRecords", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::SaveRecords(out, "Rows", in.Rows);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return qm::LoadRecords<Row>(out, "Rows") == in.Rows ? std::string() : "other records";
+                  }});
+  jobs.push_back({"TextStream", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    // A file written as a whole, and one appended to, both numbered files.
+                    const std::int32_t whole = qm::files::FreeFile();
+                    qm::files::Open(whole, out.string(), qm::files::OpenMode::Output);
+                    const std::string appended = out.string() + ".log";
+                    qm::test::WriteFile(appended, "old\r\n");
+                    const std::int32_t log = qm::files::FreeFile();
+                    qm::files::Open(log, appended, qm::files::OpenMode::Append);
+                    for (const auto& line : in.Lines) {
+                      qm::files::PrintLine(whole, line);
+                      qm::files::PrintLine(log, line);
+                    }
+                    qm::files::Close(whole);
+                    qm::files::Close(log);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    std::string wanted;
+                    for (const auto& line : in.Lines) wanted += line + "\r\n";
+                    const std::string whole = SameBytes(ReadOrEmpty(out), wanted);
+                    return whole.empty() ? SameBytes(ReadOrEmpty(out.string() + ".log"), "old\r\n" + wanted) : whole;
+                  }});
+  jobs.push_back({"WriteJpeg",
+                  false,
+                  kDone,
+                  true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::WriteJpeg(in.Picture, out, 80);
+                    return std::string();
+                  },
+                  {}});
+  jobs.push_back({"WriteWorkbook", false, kDone, true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    qm::WriteWorkbook(out, in.Table);
+                    return std::string();
+                  },
+                  [](const Inputs& in, const fs::path& out, const std::string&) {
+                    return qm::test::SameWorkbook(ReadOrEmpty(out), in.Reference.at("WriteWorkbook")) ? std::string()
+                                                                                                      : "other sheets";
+                  }});
+  jobs.push_back({"XmlElement::Save",
+                  false,
+                  kDone,
+                  true,
+                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+                    in.Tree->Save(out);
+                    return std::string();
+                  },
+                  {}});
+  jobs.push_back({"QMWriteLog", false, kDone, false,
+                  [](const Inputs&, const fs::path& out, const qm::Progress&) {
+                    // Lines tagged with the run's output name: the log is one file for every run.
+                    // Last in the table: the library's own log lines slow the other jobs down.
+                    qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+                    for (int i = 0; i < 100; ++i) qm::QMWriteLog(out.filename().string() + " " + std::to_string(i));
+                    return std::string();
+                  },
+                  [](const Inputs&, const fs::path& out, const std::string&) {
+                    std::istringstream log(ReadOrEmpty(qm::LogFilePath()));
+                    const std::string tag = out.filename().string() + " ";
+                    int next = 0;
+                    for (std::string line; std::getline(log, line);) {
+                      if (!line.starts_with(tag)) continue;
+                      if (line != tag + std::to_string(next++) + "\r") return "out of order: " + line;
+                    }
+                    return next == 100 ? std::string() : std::to_string(next) + " lines of 100";
+                  }});
+  return jobs;
 }
 
 void MakeInputs(Inputs& in) {
-  const auto write = [&](const fs::path& name, const std::string& bytes) {
-    fs::create_directories((in.Dir / name).parent_path());
-    qm::test::WriteFile((in.Dir / name).string(), bytes);
-  };
   // Several times the chunks the compressors read ahead (4 of 1 MiB).
-  write("plain", Lines(std::size_t{8} << 20));
+  qm::test::WriteFile((in.Dir / "plain").string(), Lines(std::size_t{8} << 20));
   std::mt19937 random(7);
   std::string noise(std::size_t{4} << 20, '\0');
   for (auto& c : noise) c = static_cast<char>(random());
-  write("noise", noise);
+  qm::test::WriteFile((in.Dir / "noise").string(), noise);
   qm::CompressFile(in.Dir / "noise", in.Dir / "packed", qm::DeflateLevel::Store);  // as long as the noise
 
+  fs::create_directories(in.Dir / "zip");
   for (int i = 0; i < 12; ++i) {
     in.ZipFiles.push_back(in.Dir / "zip" / ("member" + std::to_string(i)));
-    write(in.ZipFiles.back(), Lines(std::size_t{256} << 10) + Text(16 << 10, 10 + i));
+    qm::test::WriteFile(in.ZipFiles.back().string(), Lines(std::size_t{256} << 10) + Text(16 << 10, 10 + i));
   }
+
+  fs::create_directories(in.Dir / "site");
   std::string page = "<html><body>\n";
   for (int i = 0; i < 8; ++i) {
     const std::string name = "picture" + std::to_string(i) + ".png";
-    write(fs::path("site") / name, Text(std::size_t{256} << 10, 30 + i));
+    qm::test::WriteFile((in.Dir / "site" / name).string(), Text(std::size_t{256} << 10, 30 + i));
     page += "<img src=\"" + name + "\">\n";
   }
-  write("site/page.html", page + "</body></html>\n");
+  qm::test::WriteFile((in.Dir / "site" / "page.html").string(), page + "</body></html>\n");
 
-  for (int f = 0; f < 12; ++f)
-    for (const char* name : {"a.txt", "b.txt", "c.dat"})
-      write(fs::path("tree") / ("folder" + std::to_string(f)) / "inner" / name, name);
+  for (int f = 0; f < 12; ++f) {
+    const fs::path folder = in.Dir / "tree" / ("folder" + std::to_string(f)) / "inner";
+    fs::create_directories(folder);
+    for (const char* name : {"a.txt", "b.txt", "c.dat"}) qm::test::WriteFile((folder / name).string(), name);
+  }
   for (const auto& entry : fs::recursive_directory_iterator(in.Dir / "tree"))
     if (entry.path().extension() == ".txt") in.Found.push_back(entry.path().string());
   std::sort(in.Found.begin(), in.Found.end());
@@ -319,37 +357,6 @@ std::string Ending(pid_t child) {
   return "?";
 }
 
-// The exit status a child of `behaviour` must end with.
-std::string Expected(const Job& job, Child behaviour) {
-  const int status = behaviour == Child::Exits        ? kExited
-                     : behaviour == Child::QuickExits ? kQuickExited
-                     : behaviour == Child::Cancels    ? kCancelled
-                                                      : job.GoingOnGives;
-  return "exit " + std::to_string(status);
-}
-
-// Runs the job, keeping what it raised.
-std::exception_ptr Try(const std::function<void()>& job) {
-  try {
-    job();
-  } catch (...) {
-    return std::current_exception();
-  }
-  return nullptr;
-}
-
-// What the parent's job raised; empty when nothing.
-std::string Raised(std::exception_ptr failure) {
-  if (!failure) return {};
-  try {
-    std::rethrow_exception(failure);
-  } catch (const qm::Error& e) {
-    return std::to_string(e.Number()) + " " + e.Description();
-  } catch (...) {
-    return "an exception";
-  }
-}
-
 // In the child: the status that tells how its run of the job ended.
 [[noreturn]] void EndChild(std::exception_ptr failure) {
   int status = kDone;
@@ -368,17 +375,6 @@ std::string Raised(std::exception_ptr failure) {
     status = kOtherError;
   }
   std::exit(status);  // as a program that goes on ends: static destructors run
-}
-
-// The parent's side, once the child has ended: it ended as it should, and the
-// parent's job finished with its output whole.
-void Verify(const Job& job, Child behaviour, const Inputs& in, const fs::path& out, const std::string& ended,
-            std::exception_ptr failure, const std::string& result) {
-  EXPECT_EQ(ended, Expected(job, behaviour));
-  EXPECT_EQ(Raised(failure), "") << "the parent's job failed";
-  if (!failure) {
-    EXPECT_EQ(Problem(job, in, out, result), "");
-  }
 }
 
 // Forks from the job's progress callback, a quarter of the way through.
@@ -412,13 +408,34 @@ void ForkInCallback(const Job& job, Child behaviour, const Inputs& in, const fs:
     }
   };
   std::string result;
-  const std::exception_ptr failure = Try([&] { result = job.Run(in, out, progress); });
+  std::exception_ptr failure;
+  try {
+    result = job.Run(in, out, progress);
+  } catch (...) {
+    failure = std::current_exception();
+  }
   if (::getpid() != parent) EndChild(failure);
 
   qm::io::sys::Close(gate[1]);
   qm::io::sys::Close(gate[0]);
   ASSERT_GT(child, 0) << "the callback never forked";
-  Verify(job, behaviour, in, out, behaviour == Child::GoesOn ? waitedInCallback : Ending(child), failure, result);
+  const std::string ended = behaviour == Child::GoesOn ? waitedInCallback : Ending(child);
+  const int expected = behaviour == Child::GoesOn || behaviour == Child::GoesOnLater ? job.GoingOnGives
+                       : behaviour == Child::Exits                                   ? kExited
+                       : behaviour == Child::QuickExits                              ? kQuickExited
+                                                                                     : kCancelled;
+  EXPECT_EQ(ended, "exit " + std::to_string(expected));
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const qm::Error& e) {
+      ADD_FAILURE() << "the parent's job failed: " << e.Number() << " " << e.Description();
+    } catch (...) {
+      ADD_FAILURE() << "the parent's job failed";
+    }
+    return;
+  }
+  EXPECT_EQ(Problem(job, in, out, result), "");
 }
 
 // Forks from this thread while another runs the job, `delay` after it began.
@@ -426,10 +443,16 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
                 std::chrono::microseconds delay) {
   std::atomic<bool> started{false};
   std::string result;
-  std::exception_ptr failure;
+  std::string failure;
   std::thread worker([&] {
     started = true;
-    failure = Try([&] { result = job.Run(in, out, {}); });
+    try {
+      result = job.Run(in, out, {});
+    } catch (const qm::Error& e) {
+      failure = std::to_string(e.Number()) + " " + e.Description();
+    } catch (...) {
+      failure = "an exception";
+    }
   });
   while (!started) std::this_thread::yield();
   std::this_thread::sleep_for(delay);
@@ -440,18 +463,28 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
     if (behaviour == Child::Exits) std::exit(kExited);
     if (behaviour == Child::QuickExits) ::_exit(kQuickExited);
     // Goes on: the child does the same job on its own output.
-    EndChild(Try([&] {
+    std::exception_ptr failed;
+    try {
       const fs::path own = out.string() + ".child";
       const std::string problem = Problem(job, in, own, job.Run(in, own, {}));
       if (!problem.empty()) {
         std::fprintf(stderr, "child: %s\n", problem.c_str());
         ::_exit(kOtherError);
       }
-    }));
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    EndChild(failed);
   }
   const std::string ended = child > 0 ? Ending(child) : "not forked";
   worker.join();
-  Verify(job, behaviour, in, out, ended, failure, result);
+  EXPECT_EQ(ended, "exit " + std::to_string(behaviour == Child::Exits        ? kExited
+                                            : behaviour == Child::QuickExits ? kQuickExited
+                                                                             : job.GoingOnGives));
+  EXPECT_EQ(failure, "");
+  if (failure.empty()) {
+    EXPECT_EQ(Problem(job, in, out, result), "");
+  }
 }
 
 TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
@@ -478,7 +511,7 @@ TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
   for (const Job& job : jobs) {
     for (const Child behaviour : {Child::GoesOn, Child::GoesOnLater, Child::Exits, Child::QuickExits, Child::Cancels}) {
       if (!job.ForksFromCallback && (behaviour == Child::GoesOnLater || behaviour == Child::Cancels)) continue;
-      SCOPED_TRACE(std::string(job.Name) + ", the child " + kChildNames[static_cast<int>(behaviour)]);
+      SCOPED_TRACE(std::string(job.Name) + ", the child " + NameOf(behaviour));
       // An old output of other content, which the job replaces.
       const fs::path out = in.Dir / ("out" + std::to_string(++row));
       if (job.ReplacesOldOutput) qm::test::WriteFile(out.string(), "old output");
