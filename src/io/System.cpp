@@ -423,11 +423,15 @@ int RemoveAll(const char* path) {
     }
     steps.push_back({step.Path, true});
     DIR* folder = OpenDir(step.Path.c_str());
-    if (folder == nullptr) continue;  // Rmdir says why
+    if (folder == nullptr) {
+      if (errno != ENOENT && failure == 0) failure = errno;  // why its Rmdir fails next
+      continue;
+    }
     while (const dirent* entry = ReadDir(folder)) {
       const std::string_view name = entry->d_name;
       if (name != "." && name != "..") steps.push_back({step.Path + "/" + entry->d_name, false});
     }
+    if (errno != 0 && failure == 0) failure = errno;  // the listing ended early
     CloseDir(folder);
   }
   if (failure == 0) return 0;
