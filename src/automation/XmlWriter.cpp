@@ -1,5 +1,7 @@
 #include "automation/XmlWriter.h"
 
+#include "quillmark/values/Text.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -46,35 +48,14 @@ std::string_view Escape(char c) {
 }
 
 // The character (UTF-8) at `at`, and its length; length 0 when the bytes
-// are no UTF-8 of a character XML allows.
+// are no UTF-8 of a character XML allows. The library's one strict decoder
+// gives a byte that starts no valid sequence as a stand-in in the surrogate
+// range, which XML refuses as it refuses a surrogate.
 std::uint32_t CharAt(std::string_view text, std::size_t at, std::size_t& length) {
-  const auto byte = [&](std::size_t i) { return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u; };
-  const unsigned lead = byte(0);
-  std::uint32_t c;
-  std::uint32_t least;
-  if (lead < 0x80) {
-    length = 1;
-    return lead;
-  } else if (lead >= 0xC2 && lead < 0xE0) {
-    length = 2, c = lead & 0x1F, least = 0x80;
-  } else if (lead >= 0xE0 && lead < 0xF0) {
-    length = 3, c = lead & 0x0F, least = 0x800;
-  } else if (lead >= 0xF0 && lead < 0xF5) {
-    length = 4, c = lead & 0x07, least = 0x10000;
-  } else {
-    length = 0;
-    return 0;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned next = byte(i);
-    if ((next & 0xC0) != 0x80) {
-      length = 0;
-      return 0;
-    }
-    c = c << 6 | (next & 0x3F);
-  }
-  const bool allowed = c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF) && c != 0xFFFE && c != 0xFFFF;
-  if (!allowed) length = 0;
+  std::size_t next = at;
+  const char32_t c = NextCodePoint(text, next);
+  const bool allowed = !(c >= 0xD800 && c <= 0xDFFF) && c != 0xFFFE && c != 0xFFFF;
+  length = allowed ? next - at : 0;
   return c;
 }
 
