@@ -289,7 +289,10 @@ struct Job {
   }
 };
 
-void Help(const std::shared_ptr<Job>& job) noexcept {
+// A helper's turn at a job of strips (a picture in memory or a stream):
+// it takes strips until none is left, then wakes whoever waits on `done`.
+template <class Strips>
+void Help(const std::shared_ptr<Strips>& job, std::condition_variable Strips::*done) noexcept {
   {
     if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
     std::lock_guard lock(job->Lock);
@@ -303,7 +306,8 @@ void Help(const std::shared_ptr<Job>& job) noexcept {
     // No compressor: the caller and the other helpers take the strips.
   }
   std::lock_guard lock(job->Lock);
-  if (--job->Active == 0) job->Finished.notify_all();
+  --job->Active;
+  ((*job).*done).notify_all();
 }
 
 }  // namespace
@@ -328,7 +332,7 @@ std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int qual
     for (unsigned i = 0; i < helpers; ++i) {
       bool posted = false;
       try {
-        posted = io::Executor::Post([job] { Help(job); });
+        posted = io::Executor::Post([job] { Help(job, &Job::Finished); });
       } catch (const std::bad_alloc&) {
         // The task could not be made: as if no thread could be had.
       }
@@ -509,24 +513,6 @@ struct Stream {
   }
 };
 
-void HelpStream(const std::shared_ptr<Stream>& job) noexcept {
-  {
-    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
-    std::lock_guard lock(job->Lock);
-    if (job->Closed) return;
-    ++job->Active;
-  }
-  try {
-    StripEncoder encoder;
-    job->Work(encoder);
-  } catch (const std::bad_alloc&) {
-    // No compressor: the caller and the other helpers take the strips.
-  }
-  std::lock_guard lock(job->Lock);
-  --job->Active;
-  job->Changed.notify_all();
-}
-
 }  // namespace
 
 std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int quality, int mcuRowsPerStrip,
@@ -557,7 +543,7 @@ std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int qu
   for (unsigned i = 0; i < helpers; ++i) {
     bool posted = false;
     try {
-      posted = io::Executor::Post([job] { HelpStream(job); });
+      posted = io::Executor::Post([job] { Help(job, &Stream::Changed); });
     } catch (const std::bad_alloc&) {
       // The task could not be made: as if no thread could be had.
     }
