@@ -126,6 +126,9 @@ struct Store {
   // lock bookkeeping for the file is then shared with the parent, and a new
   // connection's locks would not reach the kernel.
   bool Carried = false;
+  // The database file of the connection being opened was deleted or
+  // replaced while it was set up (set by OpenStore, read by Run).
+  bool MovedWhileOpening = false;
 };
 
 void BeforeFork();
@@ -252,6 +255,13 @@ bool JournalIsWal(const std::string& path, sqlite3* db) {
   return mode && std::string_view(mode) == "wal";
 }
 
+// Whether the connection's database file was deleted or replaced since it
+// was opened: SQLite then fails reads and writes on it.
+bool HasMoved(sqlite3* db) {
+  int moved = 0;
+  return sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0;
+}
+
 // The database file's identity: {0, 0} when there is none, nothing when it
 // cannot be told (the connection in use is kept then).
 std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
@@ -288,11 +298,17 @@ OpenDatabase OpenStore(Store& store, const std::string& path) {
   // Closing must stay cheap, as it comes before every fork: the log is
   // checkpointed by the commits (SQLite's automatic checkpoint), not here.
   sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  const bool wal = JournalIsWal(path, db);
-  Exec(path, db, "PRAGMA synchronous=NORMAL");
-  Exec(path, db,
-       "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
-       " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
+  bool wal = false;
+  try {
+    wal = JournalIsWal(path, db);
+    Exec(path, db, "PRAGMA synchronous=NORMAL");
+    Exec(path, db,
+         "CREATE TABLE IF NOT EXISTS settings (app TEXT NOT NULL, section TEXT NOT NULL, key TEXT NOT NULL,"
+         " value TEXT NOT NULL, PRIMARY KEY (app, section, key))");
+  } catch (const Error&) {
+    store.MovedWhileOpening = HasMoved(db);
+    throw;
+  }
   open.File = FileIdentity(path).value_or(std::pair<dev_t, ino_t>{0, 0});
   open.Head = wal ? SharedIndexHead(db) : nullptr;  // without the log's index, every ask reads
   if (!open.Head) return open;
@@ -333,17 +349,28 @@ void Use(Store& store) {
 
 // Runs `body` with the connection under the store's lock. A connection that
 // failed is closed (the next call opens a new one), so a fault never leaves
-// one half in a transaction or with a broken index.
+// one half in a transaction or with a broken index. A call that failed
+// because another process deleted or replaced the database under it is run
+// again on a new connection: the body is one read or one whole transaction,
+// so running it again is safe.
 template <class Body>
 auto Run(Body body) {
+  constexpr int kAttempts = 8;
   Store& store = TheStore();
   std::lock_guard lock(store.Lock);
-  Use(store);
-  try {
-    return body(*store.Current);
-  } catch (...) {
-    Retire(store);
-    throw;
+  for (int attempt = 1;; ++attempt) {
+    store.MovedWhileOpening = false;
+    try {
+      Use(store);
+      return body(*store.Current);
+    } catch (const Error&) {
+      const bool moved = store.MovedWhileOpening || (store.Current && HasMoved(store.Current->Db.get()));
+      Retire(store);
+      if (!moved || attempt == kAttempts) throw;
+    } catch (...) {
+      Retire(store);
+      throw;
+    }
   }
 }
 
