@@ -62,6 +62,18 @@ if(NOT QM_PC_LIBS_PRIVATE)
   set(QM_PC_LIBS_PRIVATE "")
 endif()
 string(REPLACE ";" " " QM_PC_LIBS_PRIVATE "${QM_PC_LIBS_PRIVATE}")
+# The libraries of the pkg-config modules underneath, for static linking, as
+# flags: a Requires.private line would also hand their include folders to
+# every consumer's --cflags, though no installed header includes them.
+if(QM_PC_REQUIRES)
+  string(REPLACE " " ";" qm_pc_modules "${QM_PC_REQUIRES}")
+  execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --static --libs ${qm_pc_modules}
+    OUTPUT_VARIABLE qm_pc_module_libs OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE qm_pc_failed)
+  if(qm_pc_failed)
+    message(FATAL_ERROR "pkg-config cannot list the libraries of: ${QM_PC_REQUIRES}")
+  endif()
+  string(STRIP "${qm_pc_module_libs} ${QM_PC_LIBS_PRIVATE}" QM_PC_LIBS_PRIVATE)
+endif()
 # The .pc file finds its prefix from its own place, so an installation can be moved.
 file(RELATIVE_PATH QM_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" QM_PC_TO_PREFIX "${QM_PC_TO_PREFIX}")

@@ -25,6 +25,10 @@ check_consumers() {
   fi
 
   flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs quillmark)
+  # A consumer gets the library's own include folder only, not those of the
+  # libraries underneath (no installed header includes them).
+  cflags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags quillmark)
+  [[ $cflags != *glib* && $cflags != *libxml2* && $cflags != *libgsf* ]] || fail "pkg-config --cflags gave: $cflags"
   # shellcheck disable=SC2086
   g++ -std=c++20 "$source/main.cpp" -o "$scratch/pc-consumer" $flags
   [[ $(LD_LIBRARY_PATH="$libdir" "$scratch/pc-consumer") == *"Quillmark Library ${QM_EXPECTED_VERSION:?the project version}"* ]] ||
