@@ -16,8 +16,10 @@
 // Close raises 75 there, and releasing it drops the parent's unwritten text
 // and leaves the file alone.
 
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +44,13 @@ class QUILLMARK_EXPORT TextStream : public virtual Object {
   /// UTF-16LE byte-order mark; UTF-8 otherwise (a UTF-8 BOM is skipped).
   static std::shared_ptr<TextStream> Open(const std::string& path, IOMode mode, bool create = true,
                                           TextFormat format = TextFormat::ASCII);
+  /// Open with the path as a std::filesystem::path (a template, so that a
+  /// string literal still picks the std::string overload).
+  template <std::same_as<std::filesystem::path> Path>
+  static std::shared_ptr<TextStream> Open(const Path& path, IOMode mode, bool create = true,
+                                          TextFormat format = TextFormat::ASCII) {
+    return Open(path.string(), mode, create, format);
+  }
   /// A stream reading the given text.
   static std::shared_ptr<TextStream> FromText(std::string text);
   /// An empty in-memory stream to write to; `Text()` gives what was written.
