@@ -11,12 +11,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <sstream>
-#include <xlsxwriter.h>
 
 #include "frame/FileErrors.h"
-#include "io/AtomicFile.h"
 #include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -60,8 +57,6 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
     return 0;
   return length;
 }
-
-using WorkbookHandle = std::unique_ptr<lxw_workbook, lxw_error (*)(lxw_workbook*)>;
 
 // Looks for a program on the PATH.
 bool OnPath(const std::string& program) {
@@ -220,6 +215,70 @@ bool ReadsAsNumber(const std::string& text, double& value) {
   return true;
 }
 
+BookWriter::BookWriter(std::string file) : file_(std::move(file)), tmpdir_(Utility::TempFolder()) {
+  std::error_code ignored;
+  const auto folder = std::filesystem::absolute(file_, ignored).parent_path();
+  // A missing folder is the file error it is (the application was started);
+  // one that cannot be looked at is a file error naming the workbook.
+  struct stat folderInfo {};
+  const bool found = io::sys::Stat(folder.c_str(), &folderInfo) == 0;
+  if (!found && errno != ENOENT && errno != ENOTDIR)
+    Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, file_));
+  if (!found || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
+  options.tmpdir = tmpdir_.data();
+  // libxlsxwriter writes the named file itself: it gets the hidden file
+  // beside the target, which is put in place once the workbook is complete.
+  try {
+    out_.emplace(file_, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
+  } catch (const std::filesystem::filesystem_error& e) {
+    RaiseFileFailure(file_, e);
+  }
+  book_.reset(workbook_new_opt(out_->TemporaryPath().c_str(), &options));
+  if (!book_)
+    Raise(ERR_PathFileAccess, errc::io_error,
+          DescribeError(ERR_PathFileAccess, file_ + ": the workbook cannot be created"));
+}
+
+BookWriter::~BookWriter() = default;
+
+lxw_worksheet* BookWriter::AddSheet(const std::string& name) {
+  lxw_worksheet* sheet = workbook_add_worksheet(book_.get(), name.c_str());
+  if (!sheet) RaiseWriteFailure(file_, LXW_ERROR_MEMORY_MALLOC_FAILED);
+  // libxlsxwriter opens the sheet's scratch file without close-on-exec; the
+  // sheet holds it until the workbook is closed, so a program another thread
+  // starts meanwhile would inherit it. The flag is set at once. (The files
+  // it makes while closing the workbook live only for that call.)
+  if (sheet->optimize_tmpfile) ::fcntl(::fileno(sheet->optimize_tmpfile), F_SETFD, FD_CLOEXEC);
+  return sheet;
+}
+
+lxw_format* BookWriter::Format(const std::string& code, bool wrap) {
+  if (code.empty() && !wrap) return nullptr;
+  lxw_format*& format = formats_[{code, wrap}];
+  if (!format) {
+    format = workbook_add_format(book_.get());
+    if (!format) RaiseWriteFailure(file_, LXW_ERROR_MEMORY_MALLOC_FAILED);
+    if (!code.empty()) format_set_num_format(format, code.c_str());
+    if (wrap) format_set_text_wrap(format);
+  }
+  return format;
+}
+
+void BookWriter::Check(lxw_error error) const {
+  if (error != LXW_NO_ERROR) RaiseWriteFailure(file_, error);
+}
+
+void BookWriter::Close() {
+  Check(workbook_close(book_.release()));
+  try {
+    out_->Commit();
+  } catch (const std::filesystem::filesystem_error& e) {
+    RaiseFileFailure(file_, e);
+  }
+}
+
 void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, bool /*AddToMru*/) {
   // Every file is written as an Office Open XML workbook, whatever the format
   // asked for; the recently-used list has no counterpart here.
@@ -232,33 +291,8 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
       if (CharLength(cell) > kMaxCellText)
         Raise(ERR_General, errc::too_large, "A cell holds more than 32767 characters");
   }
-  std::error_code ignored;
-  const auto folder = std::filesystem::absolute(Filename, ignored).parent_path();
-  // A missing folder is the file error it is (the application was started);
-  // one that cannot be looked at is a file error naming the workbook.
-  struct stat folderInfo {};
-  const bool found = io::sys::Stat(folder.c_str(), &folderInfo) == 0;
-  if (!found && errno != ENOENT && errno != ENOTDIR)
-    Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, Filename));
-  if (!found || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
-  std::string tmpdir = Utility::TempFolder();
-  lxw_workbook_options options{};
-  options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
-  options.tmpdir = tmpdir.data();
-  // libxlsxwriter writes the named file itself: it gets the hidden file
-  // beside the target, which is put in place once the workbook is complete.
-  std::optional<io::AtomicFile> file;
-  try {
-    file.emplace(Filename, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
-  } catch (const std::filesystem::filesystem_error& e) {
-    RaiseFileFailure(Filename, e);
-  }
-  WorkbookHandle book(workbook_new_opt(file->TemporaryPath().c_str(), &options), &workbook_close);
-  if (!book)
-    Raise(ERR_PathFileAccess, errc::io_error,
-          DescribeError(ERR_PathFileAccess, Filename + ": the workbook cannot be created"));
-  lxw_worksheet* sheet = workbook_add_worksheet(book.get(), SheetName(sheet_.Name).c_str());
-  if (!sheet) RaiseWriteFailure(Filename, LXW_ERROR_MEMORY_MALLOC_FAILED);
+  BookWriter book(Filename);
+  lxw_worksheet* sheet = book.AddSheet(SheetName(sheet_.Name));
   for (std::size_t r = 0; r < sheet_.Rows.size(); ++r) {
     const auto& row = sheet_.Rows[r];
     for (std::size_t c = 0; c < row.size(); ++c) {
@@ -267,21 +301,13 @@ void Workbook::SaveAs(const std::string& Filename, std::int32_t /*FileFormat*/, 
       const auto rowIndex = static_cast<lxw_row_t>(r);
       const auto colIndex = static_cast<lxw_col_t>(c);
       double number = 0;
-      lxw_error error;
-      if (ReadsAsNumber(text, number)) error = worksheet_write_number(sheet, rowIndex, colIndex, number, nullptr);
+      if (ReadsAsNumber(text, number)) book.Check(worksheet_write_number(sheet, rowIndex, colIndex, number, nullptr));
       else if (EqualsIgnoringCase(text, "TRUE") || EqualsIgnoringCase(text, "FALSE"))
-        error = worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr);
-      else error = worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr);
-      if (error != LXW_NO_ERROR) RaiseWriteFailure(Filename, error);
+        book.Check(worksheet_write_boolean(sheet, rowIndex, colIndex, EqualsIgnoringCase(text, "TRUE"), nullptr));
+      else book.Check(worksheet_write_string(sheet, rowIndex, colIndex, text.c_str(), nullptr));
     }
   }
-  if (const lxw_error closed = workbook_close(book.release()); closed != LXW_NO_ERROR)
-    RaiseWriteFailure(Filename, closed);
-  try {
-    file->Commit();
-  } catch (const std::filesystem::filesystem_error& e) {
-    RaiseFileFailure(Filename, e);
-  }
+  book.Close();
   if (visible_) OpenInSpreadsheetProgram(Filename);
 }
 

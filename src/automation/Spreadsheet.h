@@ -5,12 +5,17 @@
 // with libxlsxwriter; a visible application opens each saved workbook in the
 // desktop's spreadsheet program when there is a display and such a program.
 
+#include <xlsxwriter.h>
+
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "io/AtomicFile.h"
 #include "quillmark/values/Variant.h"
 
 namespace qm::spreadsheet {
@@ -52,6 +57,38 @@ std::string AsUtf8(std::string_view text);
 /// The settings the export imports its tab-separated text with: TAB as the
 /// only delimiter, the double quote as the text qualifier, from line 1.
 TextImport TabSeparatedImport();
+
+/// A workbook being written with libxlsxwriter, in constant-memory mode
+/// (rows go out in order, texts inline in the sheet): it writes the hidden
+/// temporary beside the target, which Close puts in place. Destroyed without
+/// Close, it leaves the target as it was.
+class BookWriter {
+ public:
+  /// Checks the target's folder (76 "Path not found" when missing) and makes
+  /// the temporary (75 when it cannot be made).
+  explicit BookWriter(std::string file);
+  BookWriter(const BookWriter&) = delete;
+  BookWriter& operator=(const BookWriter&) = delete;
+  ~BookWriter();
+  /// A new worksheet named `name` (already valid). Its scratch file is made
+  /// close-on-exec at once.
+  lxw_worksheet* AddSheet(const std::string& name);
+  /// The format of the number format `code` (nullptr for "" without wrap),
+  /// made once per workbook; `wrap` wraps text at its line breaks.
+  lxw_format* Format(const std::string& code, bool wrap = false);
+  /// Raises 75 naming the file, with the writer's words, unless `error` is none.
+  void Check(lxw_error error) const;
+  /// Finishes the workbook and puts it in place of the target.
+  void Close();
+
+ private:
+  using Handle = std::unique_ptr<lxw_workbook, lxw_error (*)(lxw_workbook*)>;
+  std::string file_;
+  std::string tmpdir_;                 // libxlsxwriter's scratch files' folder
+  std::optional<io::AtomicFile> out_;  // before book_: the book is closed first
+  Handle book_{nullptr, &workbook_close};
+  std::map<std::pair<std::string, bool>, lxw_format*> formats_;
+};
 
 class Workbook {
  public:
