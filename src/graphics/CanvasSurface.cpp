@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "CanvasAccess.h"
+#include "Font.h"
 #include "Raster.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -30,13 +31,45 @@ std::uint32_t RasterOp(std::int32_t mode, std::uint32_t pen, std::uint32_t dest)
 std::uint32_t ColorArg(const Variant& v) { return static_cast<std::uint32_t>(CLng(v)) & 0xFFFFFF; }
 
 constexpr int kMaxCircleSteps = 4096;
+constexpr double kTwipsPerPoint = 20;
 
 }  // namespace
+
+// A surface's font, as its Font member hands it out: Name and Size (points).
+class CanvasFont : public Dispatch {
+ public:
+  std::string Name;  // "" for the default face
+  double Size = 9;
+
+  std::string ClassName() const override { return "StdFont"; }
+
+  void SetName(const std::string& name) {
+    font::CheckFace(name);
+    Name = name;
+  }
+  void SetSize(double points) {
+    if (!(points >= 1 && points <= 2048)) Raise(ERR_InvalidPropertyValue);
+    Size = points;
+  }
+
+ protected:
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override {
+    if (SameName(name, "Name")) return Name.empty() ? std::string("DejaVu Sans") : Name;
+    if (SameName(name, "Size")) return Size;
+    return Dispatch::GetMember(name, args);
+  }
+  void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override {
+    if (SameName(name, "Name")) SetName(CStr(value));
+    else if (SameName(name, "Size")) SetSize(CDbl(value));
+    else Dispatch::LetMember(name, value, args);
+  }
+};
 
 CanvasSurface::CanvasSurface(Canvas& canvas, double twipsPerPixel)
     : bitmap_(CanvasAccess::Pixels(canvas)),
       context_(std::make_shared<DeviceContext>(bitmap_)),
-      twipsPerPixel_(twipsPerPixel) {
+      twipsPerPixel_(twipsPerPixel),
+      font_(std::make_shared<CanvasFont>()) {
   if (!std::isfinite(twipsPerPixel) || twipsPerPixel <= 0)
     RaiseWithDetail(ERR_InvalidProcedureCall, "twips per pixel must be a positive number");
 }
@@ -54,10 +87,53 @@ void CanvasSurface::Segment(double x1, double y1, double x2, double y2, std::uin
                   [&](std::int32_t x, std::int32_t y) { Plot(x, y, colorRef); });
 }
 
+// Extents in whole pixels, as a picture box gives them, so text aligned with
+// them lands on whole pixels.
+double CanvasSurface::TextWidth(const std::string& text) const {
+  const double pixels = font::Measure(font_->Name, text, font_->Size * kTwipsPerPoint / twipsPerPixel_).Width;
+  return std::ceil(pixels) * twipsPerPixel_;
+}
+
+double CanvasSurface::TextHeight(const std::string& text) const {
+  const TextExtent line = font::Measure(font_->Name, "", font_->Size * kTwipsPerPoint / twipsPerPixel_);
+  const auto lines = static_cast<double>(std::count(text.begin(), text.end(), '\n') + 1);
+  return lines * std::ceil(line.Ascent + line.Descent) * twipsPerPixel_;
+}
+
+void CanvasSurface::Print(const std::string& text, bool newLine) {
+  const double k = twipsPerPixel_;
+  const double lineHeight = TextHeight("");
+  const double size = font_->Size * kTwipsPerPoint / k;
+  const double left = currentX_;
+  std::string_view rest = text, line;
+  for (bool first = true;; first = false) {
+    const std::size_t end = rest.find('\n');
+    line = rest.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // The line's box starts at the edge of the current position's pixel.
+    const double x = std::floor((first ? currentX_ : left) / k) - 0.5, y = std::floor(currentY_ / k) - 0.5;
+    font::Draw(*bitmap_, font_->Name, line, size, x, y, TextAlign{}, Rgb::FromColorRef(foreColor_));
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+    currentY_ += lineHeight;
+    currentX_ = left;
+  }
+  if (newLine) {
+    currentX_ = 0;
+    currentY_ += lineHeight;
+  } else {
+    currentX_ += TextWidth(std::string(line));
+  }
+}
+
 Variant CanvasSurface::GetMember(std::string_view name, std::vector<Variant>& args) {
   if (SameName(name, "CurrentX")) return currentX_;
   if (SameName(name, "CurrentY")) return currentY_;
   if (SameName(name, "DrawMode")) return drawMode_;
+  if (SameName(name, "ForeColor")) return static_cast<std::int32_t>(foreColor_);
+  if (SameName(name, "Font")) return Variant(ObjectPtr(font_));
+  if (SameName(name, "FontName")) return font_->Get("Name");
+  if (SameName(name, "FontSize")) return font_->Size;
   if (SameName(name, "Width")) return bitmap_->Width() * twipsPerPixel_;
   if (SameName(name, "Height")) return bitmap_->Height() * twipsPerPixel_;
   if (SameName(name, "hdc")) return Variant(ObjectPtr(context_));
@@ -73,6 +149,22 @@ void CanvasSurface::LetMember(std::string_view name, const Variant& value, std::
     const std::int32_t mode = CLng(value);
     if (mode < 1 || mode > 16) Raise(ERR_InvalidPropertyValue);
     drawMode_ = mode;
+  } else if (SameName(name, "ForeColor")) {
+    foreColor_ = ColorArg(value);
+  } else if (SameName(name, "Font")) {
+    if (value.IsObject()) {  // another font object: its name and size
+      Dispatch& other = AsDispatch(value);
+      const std::string fontName = CStr(other.Get("Name"));
+      const double size = CDbl(other.Get("Size"));
+      font_->SetName(fontName);
+      font_->SetSize(size);
+    } else {
+      font_->SetName(CStr(value));
+    }
+  } else if (SameName(name, "FontName")) {
+    font_->SetName(CStr(value));
+  } else if (SameName(name, "FontSize")) {
+    font_->SetSize(CDbl(value));
   } else if (SameName(name, "Width") || SameName(name, "Height") || SameName(name, "hdc")) {
     Raise(ERR_PropertyReadOnly);
   } else {
@@ -120,8 +212,12 @@ Variant CanvasSurface::CallMember(std::string_view name, std::vector<Variant>& a
     currentY_ = cy;
     return {};
   }
-  if (SameName(name, "Print") || SameName(name, "TextWidth") || SameName(name, "TextHeight"))
-    RaiseWithDetail(ERR_ObjectDoesntSupport, "a canvas draws no text (put text in the page around the picture)");
+  if (SameName(name, "Print")) {
+    Print(args.empty() ? std::string() : CStr(args[0]), args.size() < 2 || args[1].IsEmpty() || CBool(args[1]));
+    return {};
+  }
+  if (SameName(name, "TextWidth")) return TextWidth(args.empty() ? std::string() : CStr(args[0]));
+  if (SameName(name, "TextHeight")) return TextHeight(args.empty() ? std::string() : CStr(args[0]));
   return Dispatch::CallMember(name, args);
 }
 

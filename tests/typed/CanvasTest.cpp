@@ -1,8 +1,10 @@
 // The raster canvas: pixels of its shapes, clipping of shapes far outside,
-// JPEG output decoded again, and Graphics drawing on it through CanvasSurface.
+// smooth lines, text, JPEG output decoded again, and Graphics drawing on it
+// (text too) through CanvasSurface.
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -18,6 +20,7 @@ namespace {
 
 using qm::Canvas;
 using qm::Rgb;
+using qm::test::Described;
 using qm::test::ErrorOf;
 using qm::test::ScratchDir;
 
@@ -31,6 +34,19 @@ std::string Sketch(const Canvas& canvas, Rgb c) {
     out += '\n';
   }
   return out;
+}
+
+// The smallest box holding every pixel that is not white: left, top, right,
+// bottom (all -1 when there is none).
+std::array<int, 4> Ink(const Canvas& canvas) {
+  std::array<int, 4> box{-1, -1, -1, -1};
+  for (int y = 0; y < canvas.Height(); ++y)
+    for (int x = 0; x < canvas.Width(); ++x) {
+      if (canvas.Pixel(x, y) == kWhite) continue;
+      if (box[0] < 0) box = {x, y, x, y};
+      box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
+    }
+  return box;
 }
 
 bool Near(Rgb a, Rgb b, int tolerance) {
@@ -80,6 +96,94 @@ TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
   c.SetPixel(-1, 0, kRed);  // outside: nothing
 }
 
+TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
+  Canvas c(21, 8);
+  c.SetSmooth(true);
+  c.Line(0, 1, 20, 6, Rgb{});  // each column: darkness adding up to one pixel's
+  for (int x = 0; x <= 20; ++x) {
+    int dark = 0;
+    for (int y = 0; y < 8; ++y) dark += 255 - c.Pixel(x, y).R;
+    EXPECT_NEAR(dark, 255, 2) << x;
+  }
+  // A joint between two pixels is drawn once, half dark, not twice.
+  Canvas p(21, 8);
+  p.SetSmooth(true);
+  const qm::Point bend[] = {{0, 0.5}, {10, 0.5}, {20, 6.5}};
+  p.Polyline(bend, Rgb{});
+  EXPECT_NEAR(p.Pixel(10, 0).R, 128, 2);
+  EXPECT_NEAR(p.Pixel(10, 1).R, 128, 2);
+  // On whole pixels, smooth and plain lines are the same.
+  Canvas plain(6, 4), smooth(6, 4);
+  smooth.SetSmooth(true);
+  for (Canvas* each : {&plain, &smooth}) each->Rect(0, 0, 5, 3, kBlue);
+  EXPECT_EQ(Sketch(smooth, kBlue), Sketch(plain, kBlue));
+}
+
+TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
+  Canvas c(240, 120);
+  const std::string label = "Sales 2026";
+  const qm::TextExtent box = c.TextSize(label, 16);
+  EXPECT_GT(box.Ascent, box.Descent);
+  EXPECT_GT(box.Descent, 0);
+  EXPECT_DOUBLE_EQ(box.Height, box.Ascent + box.Descent);
+  EXPECT_GT(box.Width, c.TextSize("Sales", 16).Width);
+  EXPECT_NEAR(c.TextSize(label, 32).Width, 2 * box.Width, 0.25);  // unhinted: linear in the size
+  const qm::TextExtent two = c.TextSize("Sales\n2026 figures", 16);
+  EXPECT_DOUBLE_EQ(two.Height, 2 * box.Height);
+  EXPECT_DOUBLE_EQ(two.Width, c.TextSize("2026 figures", 16).Width);
+
+  // Top left at (120, 60): the ink lies in the measured box (a pixel of
+  // anti-aliasing around it at most); every other alignment moves it by the
+  // measured amounts.
+  const double x = 120, y = 60, w = box.Width, h = box.Height;
+  c.Text(x, y, label, 16, Rgb{});
+  const std::array<int, 4> ink = Ink(c);
+  EXPECT_GE(ink[0], x - 1);
+  EXPECT_GE(ink[1], y - 1);
+  EXPECT_LE(ink[2], x + w + 1);
+  EXPECT_LE(ink[3], y + h + 1);
+  const struct {
+    qm::TextAlign Align;
+    double Dx, Dy;
+  } cases[] = {
+      {{qm::HAlign::Centre, qm::VAlign::Middle}, -w / 2, -h / 2},
+      {{qm::HAlign::Right, qm::VAlign::Bottom}, -w, -h},
+      {{qm::HAlign::Left, qm::VAlign::Baseline}, 0, -box.Ascent},
+  };
+  for (const auto& each : cases) {
+    Canvas moved(240, 120);
+    moved.Text(x, y, label, 16, Rgb{}, each.Align);
+    const std::array<int, 4> at = Ink(moved);
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(at[i], ink[i] + (i % 2 ? each.Dy : each.Dx), 1) << i;
+  }
+
+  // Other scripts the face covers are drawn; other faces by name.
+  Canvas words(240, 40);
+  words.Text(2, 2, "Ελληνικά Кириллица مرحبا", 14, kBlue);
+  EXPECT_GT(Ink(words)[2], 120);
+  words.SetFace("DejaVu Serif");
+  EXPECT_EQ(words.Face(), "DejaVu Serif");
+  EXPECT_NE(words.TextSize(label, 16).Width, w);
+}
+
+TEST(Canvas, TextRefusesBadFacesSizesAndText) {
+  Canvas c(10, 10);
+  EXPECT_EQ(Described([&] { c.SetFace("No Such Face Anywhere"); }),
+            "53: File not found: no installed font face is named 'No Such Face Anywhere'");
+  EXPECT_EQ(c.Face(), "");
+  ScratchDir dir;
+  qm::test::WriteFile(dir / "not-a-font.ttf", "just text");
+  EXPECT_EQ(ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), 5);
+  EXPECT_EQ(ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }), 53);
+  EXPECT_EQ(ErrorOf([&] { c.Text(0, 0, "\xff", 12, kRed); }), 5);
+  EXPECT_EQ(ErrorOf([&] { c.Text(0, 0, "a", -1, kRed); }), 5);
+  EXPECT_EQ(ErrorOf([&] { (void)c.TextSize("a", std::numeric_limits<double>::quiet_NaN()); }), 5);
+  EXPECT_EQ(ErrorOf([&] { c.Text(std::numeric_limits<double>::infinity(), 0, "a", 12, kRed); }), 5);
+  c.Text(-1e12, 1e11, "far away", 12, kRed);  // nothing to draw, at once
+  c.Text(0, 0, "", 12, kRed);
+  EXPECT_EQ(Ink(c)[0], -1);
+}
+
 TEST(Canvas, WritesJpegThatDecodersReadBack) {
   ScratchDir dir;
   Canvas c(64, 32);
@@ -126,8 +230,7 @@ TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
   EXPECT_EQ(c.Pixel(8, 5), kBlue);
   EXPECT_EQ(c.Pixel(9, 4), kBlue);
 
-  // No text on a canvas, and no bad draw mode.
-  EXPECT_EQ(ErrorOf([&] { g.Text(surface, "x"); }), 438);
+  // No bad draw mode.
   EXPECT_EQ(ErrorOf([&] { surface.Let("DrawMode", Variant(std::int32_t{17})); }), 380);
   EXPECT_EQ(ErrorOf([&] { surface.Let("Width", Variant(1.0)); }), 383);
 
@@ -135,6 +238,40 @@ TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
   // current position at its centre.
   g.Circle2(surface, Variant(75.0), Variant(45.0), Variant(1e12), Variant(std::int32_t{0}));
   EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 75.0);
+}
+
+TEST(Canvas, GraphicsTextRunsOnItsSurface) {
+  Canvas c(200, 60, kBlue);
+  qm::CanvasSurface surface(c);
+  qm::Graphics g;
+  using qm::Variant;
+  const double width = qm::CDbl(surface.Call("TextWidth", {Variant("Total")}));
+  const double height = qm::CDbl(surface.Call("TextHeight", {Variant("Total")}));
+  EXPECT_GT(width, 15);
+  EXPECT_EQ(std::fmod(width, 15), 0);  // whole pixels
+  EXPECT_EQ(height, 14 * 15);          // DejaVu Sans, 9 points: 14 pixels a line
+  EXPECT_EQ(qm::CDbl(surface.Call("TextHeight", {Variant("a\nb")})), 2 * height);
+
+  // Right-aligned on x = 150 pixels with a white box behind: the position
+  // ends at x, the box and the text lie left of it.
+  g.Text(surface, "Total", Variant(true), Variant(150 * 15.0), Variant(300.0), false, qm::vbRightJustify);
+  EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 150 * 15.0);
+  const int left = 150 - static_cast<int>(width / 15);
+  EXPECT_EQ(c.Pixel(left, 20), kWhite);
+  EXPECT_EQ(c.Pixel(left - 1, 20), kBlue);
+  EXPECT_EQ(c.Pixel(151, 20), kBlue);
+  int dark = 0;
+  for (int x = left; x < 150; ++x)
+    for (int y = 20; y < 34; ++y) dark += c.Pixel(x, y).R < 128;
+  EXPECT_GT(dark, 20);
+
+  // The font: a name no face has is refused, a larger size measures larger.
+  const Variant font = surface.Get("Font");
+  EXPECT_EQ(ErrorOf([&] { qm::AsDispatch(font).Let("Name", Variant("No Such Face")); }), 53);
+  qm::AsDispatch(font).Let("Size", Variant(18.0));
+  EXPECT_GT(qm::CDbl(surface.Call("TextHeight", {Variant("Total")})), height);
+  EXPECT_EQ(qm::CStr(surface.Get("FontName")), "DejaVu Sans");
+  EXPECT_EQ(ErrorOf([&] { surface.Let("FontSize", Variant(0.0)); }), 380);
 }
 
 }  // namespace

@@ -19,12 +19,18 @@
 /// | `Circle(Flags, X, Y, Radius, Color, ...)` | a full circle (arc limits and aspect are ignored); the current position moves to the centre |
 /// | `DrawMode` | the raster operation of the pen, 1 to 16 (13, copy pen, by default; 6 inverts, 7 is XOR) |
 /// | `CurrentX`, `CurrentY` | the current position |
+/// | `Print(Text[, NewLine])` | text in ForeColor with its top left at the current position's pixel; the position then follows the text or, with NewLine (the default), goes to the start of the next line |
+/// | `TextWidth(Text)`, `TextHeight(Text)` | the text's extent in whole pixels, in twips (the widest line; one line height per line) |
+/// | `Font` | an object with `Name` and `Size` (points); assigning a name to `Font` sets the name |
+/// | `FontName`, `FontSize` | the same two directly (DejaVu Sans, 9 points by default) |
+/// | `ForeColor` | the colour of text (black by default) |
 /// | `Width`, `Height` | the canvas's size in twips (read-only) |
 /// | `hdc` | a DeviceContext over the canvas's pixels, for CopyPictures and DIB sections |
 ///
-/// There is no text: `Print`, `TextWidth` and `TextHeight` raise 438 (so do
-/// Graphics.Text and TextCR on this surface). A DrawMode outside 1 to 16
-/// raises 380 (Invalid property value).
+/// So Graphics.Text and TextCR run on a canvas. Text is drawn by the canvas's
+/// text engine (Canvas::Text), 20 twips to the point. A DrawMode outside 1 to
+/// 16, or a font size outside 1 to 2048 points, raises 380 (Invalid property
+/// value); a font name no installed face has raises 53.
 ///
 /// The surface draws on the pixels the canvas holds when the surface is made
 /// and keeps them alive: assigning another canvas to that Canvas variable
@@ -42,6 +48,7 @@ namespace qm {
 
 class Bitmap;
 class DeviceContext;
+class CanvasFont;
 
 /// A Canvas as the picture surface Graphics draws on by member name, in
 /// twips and 0x00BBGGRR colours (see the file comment).
@@ -63,6 +70,9 @@ class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
  private:
   void Segment(double x1, double y1, double x2, double y2, std::uint32_t colorRef);
   void Plot(std::int32_t x, std::int32_t y, std::uint32_t colorRef);
+  void Print(const std::string& text, bool newLine);
+  double TextWidth(const std::string& text) const;
+  double TextHeight(const std::string& text) const;
 
   std::shared_ptr<Bitmap> bitmap_;
   std::shared_ptr<DeviceContext> context_;
@@ -70,6 +80,8 @@ class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
   double currentX_ = 0;
   double currentY_ = 0;
   std::int32_t drawMode_ = 13;
+  std::uint32_t foreColor_ = 0;
+  std::shared_ptr<CanvasFont> font_;  // shared with the Font objects handed out
 };
 
 }  // namespace qm
