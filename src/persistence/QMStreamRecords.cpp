@@ -1,10 +1,7 @@
 // QMStream's simple records: objects made of scalar fields, collections of
 // them, and skipping forward to a wanted record.
 
-#include <charconv>
-
-#include "persistence/QMStreamStack.h"
-#include "persistence/RecordText.h"
+#include "persistence/RecordLines.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -14,39 +11,17 @@
 namespace qm {
 namespace {
 
-using detail::After;
-using detail::FindField;
-using detail::LTrimView;
-using detail::TrimView;
-
-constexpr std::string_view kObject = "%Object ";
-constexpr std::string_view kCollection = "%Collection ";
-constexpr std::string_view kProperty = "%Property ";
-
 struct Header {
   std::string Name;
   std::int32_t Version = 0;
 };
 
-// "%Object My Thing @ 2" -> {"My Thing", 2}: the rest of the trimmed line is
-// split at the first "@"; the version is read locale-independently and
-// rounded. Without "@" the whole rest is the name and the version is 0.
-Header ParseHeader(std::string_view line, std::size_t markerLength) {
-  const std::string_view rest = After(TrimView(line), markerLength);
-  const auto at = rest.find('@');
-  if (at == std::string_view::npos) return {std::string(rest), 0};
-  return {std::string(TrimView(rest.substr(0, at))), CLng(Variant(Val(rest.substr(at + 1))))};
-}
-
-std::string HeaderLine(std::string_view marker, const std::string& name, std::int32_t version, bool withVersion) {
-  std::string line(marker);
-  line += name;
-  if (withVersion) {
-    line += " @";
-    line += std::to_string(version);
-  }
-  return line;
-}
+using detail::FindField;
+using detail::kCollectionMarker;
+using detail::kObjectMarker;
+using detail::LTrimView;
+using detail::RecordLines;
+using detail::TrimView;
 
 std::string Join(std::string_view a, std::string_view b) {
   std::string text;
@@ -78,7 +53,8 @@ void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32
   QM_FRAME_TRY {
     if (SignedVersion == -1) SignedVersion = WrittenVersion;
     if (!Object) Raise(ERR_ObjectNotSet);
-    WriteLine(HeaderLine(kObject, Object->Name(SignedVersion), SignedVersion, SignedVersion > 0));
+    RecordLines lines(*this);
+    lines.WriteHeader(kObjectMarker, Object->Name(SignedVersion), SignedVersion, SignedVersion > 0);
     Indent();
     const ScalarFieldsPtr fields = Object->GetScalarFields(WrittenVersion);
     if (!fields) Raise(ERR_ObjectNotSet);
@@ -91,10 +67,7 @@ void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32
       // values are written through the list's own reference.
       const ScalarFieldPtr held = listed->Value().IsObject() ? listed : nullptr;
       ScalarField& field = *listed;
-      WriteLine(kProperty, field.Name());
-      Indent();
-      WriteLine({}, field.GetStreamValue(WrittenVersion));
-      UnIndent();
+      lines.WriteProperty(field.Name(), field.GetStreamValue(WrittenVersion));
     }
     UnIndent();
   }
@@ -105,10 +78,12 @@ void QMStream::WriteObjectSimple(const IPersistableSimplePtr& Object, std::int32
 // a switch flipped by another process shows from the next line on.
 void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const PersistanceContextPtr& Context) {
   QM_FRAME_TRY {
+    RecordLines lines(*this);
     const std::string_view headerLine = PeekView();
-    if (!LTrimView(headerLine).starts_with(kObject))
+    if (!LTrimView(headerLine).starts_with(kObjectMarker))
       Raise(ERR_StreamNotPointingToObject, "Stream not pointing to object");
-    const Header header = ParseHeader(headerLine, kObject.size());
+    const detail::HeaderView view = detail::ParseHeader(headerLine, kObjectMarker.size());
+    const Header header{std::string(view.Name), view.Version};
     if (!Object) Raise(ERR_ObjectNotSet);
     if (!Object->Compatible(header.Name, header.Version))
       Raise(ERR_StreamObjectIncompatible, "Object is incompatible with stream object");
@@ -118,17 +93,9 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
     if (!fields) Raise(ERR_General, "GetScalarFields() did not return a fields collection");
     std::string fieldName;
     std::string value;
-    while (!AtEndOfStream()) {
-      // Read the next line and push it back unless it is a property line: the
-      // same as peeking first, with one step less.
-      const std::string_view propertyLine = ReadLineView();
-      if (!LTrimView(propertyLine).starts_with(kProperty)) {
-        StackRetreat();
-        break;
-      }
-      const std::string_view rest = After(TrimView(propertyLine), kProperty.size());
-      fieldName.assign(rest.substr(0, rest.find(' ')));
-      value.assign(TrimView(ReadLineView()));
+    std::string_view valueLine;
+    while (lines.NextProperty(fieldName, valueLine)) {
+      value.assign(valueLine);
       const bool last = fieldName.empty();
       if (LoggingEnabled()) QMWriteLog("reading for fieldname = " + fieldName + ", " + "field value=" + value);
       // Through the list's own reference, unless the value to be replaced
@@ -165,9 +132,10 @@ void QMStream::ReadObjectSimple(const IPersistableSimplePtr& Object, const Persi
 void QMStream::WriteCollectionSimple(const IPersistableCollectionPtr& Collection, std::int32_t Version) {
   QM_FRAME_TRY {
     if (!Collection) Raise(ERR_ObjectNotSet);
-    WriteLine(HeaderLine(kCollection, Collection->Name(Version), Version, Version != 0));
+    RecordLines lines(*this);
+    lines.WriteHeader(kCollectionMarker, Collection->Name(Version), Version, Version != 0);
     const std::int32_t count = Collection->Count(Version);
-    WriteLine(std::to_string(count));
+    lines.WriteCount(count);
     Indent();
     const std::int32_t childVersion = Collection->GetChildVersion(Version);
     for (std::int32_t i = 1; i <= count; ++i) WriteObjectSimple(Collection->Item(i, childVersion), childVersion, -1);
@@ -179,15 +147,17 @@ void QMStream::WriteCollectionSimple(const IPersistableCollectionPtr& Collection
 void QMStream::ReadCollectionSimple(const IPersistableCollectionPtr& Collection, bool RecreateChildren,
                                     const PersistanceContextPtr& Context) {
   QM_FRAME_TRY {
+    RecordLines lines(*this);
     const std::string_view headerLine = PeekView();
-    if (!LTrimView(headerLine).starts_with(kCollection))
+    if (!LTrimView(headerLine).starts_with(kCollectionMarker))
       Raise(ERR_StreamNotPointingToObject, "Stream not pointing to collection");
-    const Header header = ParseHeader(headerLine, kCollection.size());
+    const detail::HeaderView view = detail::ParseHeader(headerLine, kCollectionMarker.size());
+    const Header header{std::string(view.Name), view.Version};
     if (!Collection) Raise(ERR_ObjectNotSet);
     if (!Collection->Compatible(header.Name, header.Version))
       Raise(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection");
     SkipLine();
-    const std::int32_t stored = CLng(Variant(TrimView(ReadLineView())));
+    const std::int32_t stored = lines.ReadCount();
 
     if (RecreateChildren) {
       Collection->Clear(header.Version);
@@ -215,7 +185,7 @@ std::int32_t QMStream::CountChildren(std::int32_t stored) {
     std::int32_t headers = 0;
     std::int64_t read = 0;
     while (headers < stored && !AtEndOfStream()) {
-      if (LTrimView(ReadLineView()).starts_with(kObject)) ++headers;
+      if (LTrimView(ReadLineView()).starts_with(kObjectMarker)) ++headers;
       ++read;
     }
     Own().stackPos_ -= read;
@@ -236,7 +206,7 @@ void QMStream::FindNextObject(const Variant& ToIgnore, const std::optional<Varia
         SkipLine();
         break;
       }
-      if (line.starts_with(kObject) || line.starts_with(kCollection)) {
+      if (line.starts_with(kObjectMarker) || line.starts_with(kCollectionMarker)) {
         if (LoggingEnabled()) QMWriteLog("FindNextObject: Candidate next object -- " + std::string(line));
         const VariantArray& ignore = ToIgnore.Array();
         bool ignored = false;

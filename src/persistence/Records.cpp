@@ -1,6 +1,7 @@
-// Typed records over the simple records of QMStream: a description
-// (RecordLayout) and the element accessors it holds stand in for a client's
-// IPersistableSimple and IPersistableCollection classes.
+// Typed records: a description (RecordLayout) walked over the simple records'
+// grammar (RecordLines), the one QMStream's simple records use. Each value is
+// turned into its text, or read from it, once, by the scalar text forms of
+// ScalarField, and straight into the member.
 
 #include "quillmark/persistence/RecordStream.h"
 
@@ -10,24 +11,35 @@
 
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "persistence/RecordLines.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/persistence/IPersistable.h"
-#include "quillmark/persistence/ScalarField.h"
-#include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Conversions.h"
+#include "values/DateText.h"
 
 namespace qm {
 namespace {
 
 using namespace std::chrono;
+using detail::HeaderView;
+using detail::kCollectionMarker;
+using detail::kObjectMarker;
+using detail::LTrimView;
+using detail::RecordLines;
+using FieldSpec = RecordLayout::FieldSpec;
 
 enum Kind : std::size_t { kInt32, kInt64, kDouble, kString, kBool, kSys, kLocal, kDate };
 
+// Records may nest this deep (a type may hold a vector of itself, and a file
+// may nest as deep as it likes): the walk is recursive.
+constexpr std::size_t kMaxDepth = 200;
+
 // "Order @2" as the header carries it (no version part for 0 or less).
-std::string HeaderText(const std::string& name, std::int32_t version) {
-  return version > 0 ? name + " @" + std::to_string(version) : name;
+std::string HeaderText(std::string_view name, std::int32_t version) {
+  std::string text(name);
+  if (version > 0) text += " @" + std::to_string(version);
+  return text;
 }
 
 // A name read back from a header is trimmed and ends at "@"; a line break splits the header.
@@ -41,210 +53,319 @@ void CheckName(const std::string& name, std::string_view what) {
                            "\" cannot be read back: it holds \"@\", a line break or blanks at either end");
 }
 
-[[noreturn]] void RaiseForField(std::int32_t number, const std::string& detail, const RecordLayout::FieldSpec& field,
-                                const std::string& record) {
-  Raise(number, std::string(StandardErrorText(number)) + ": field " + field.Name + " of " + record + " " + detail);
-}
+// Where a walk is: "Day[3].Readings[17]", each step a record (the outermost
+// one by its type's name, member collections by their field's name) and its
+// position in its vector. Descriptions are checked once per walk.
+class Walk {
+ protected:
+  // A collection whose count is being read has no element yet.
+  static constexpr std::size_t kNoIndex = SIZE_MAX;
+  struct Step {
+    std::string_view Name;
+    std::size_t Index = kNoIndex;
+  };
 
-// The text form of a string field must read back as the same string.
-void CheckText(const std::string& text, const RecordLayout::FieldSpec& field, const std::string& record) {
-  if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
-    RaiseForField(ERR_InvalidProcedureCall, "begins or ends with blanks, which a record drops", field, record);
-  if (text.find("\\n") != std::string::npos)
-    RaiseForField(ERR_InvalidProcedureCall, "holds the two characters \\n, which a record reads as a line break", field,
-                  record);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool pair = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-    if (pair) ++i;
-    else if (text[i] == '\r' || text[i] == '\n')
-      RaiseForField(ERR_InvalidProcedureCall, "holds a line break other than CR LF", field, record);
-  }
-}
-
-Date ToSerial(sys_seconds when, const RecordLayout::FieldSpec& field, const std::string& record) {
-  const auto day = floor<days>(when);
-  const year_month_day ymd(day);
-  const hh_mm_ss time(when - day);
-  const int y = static_cast<int>(ymd.year());
-  if (y < 1 || y > 9999)
-    RaiseForField(ERR_InvalidProcedureCall, "holds a date outside the years 1 to 9999", field, record);
-  return MakeDate(y, static_cast<int>(static_cast<unsigned>(ymd.month())),
-                  static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
-}
-
-sys_seconds FromSerial(Date serial) {
-  const DateParts p = SplitDate(serial);
-  return sys_days(year{p.Year} / p.Month / p.Day) + hours{p.Hour} + minutes{p.Minute} + seconds{p.Second};
-}
-
-// The field as the published writer takes it: a scalar type and a value.
-ScalarFieldPtr ToField(const RecordLayout::FieldSpec& field, RecordValue value, const std::string& record) {
-  auto out = std::make_shared<ScalarField>();
-  out->SetName(field.Name);
-  switch (value.index()) {
-    case kInt32: out->SetScalarType(ST_Integer), out->SetValue(Variant(std::get<kInt32>(value))); break;
-    case kInt64:  // the decimal text an integer field writes, without the 32-bit limit
-      out->SetScalarType(ST_String), out->SetValue(Variant(std::to_string(std::get<kInt64>(value))));
-      break;
-    case kDouble: out->SetScalarType(ST_FloatingPoint), out->SetValue(Variant(std::get<kDouble>(value))); break;
-    case kString:
-      CheckText(std::get<kString>(value), field, record);
-      out->SetScalarType(ST_String), out->SetValue(Variant(std::move(std::get<kString>(value))));
-      break;
-    case kBool: out->SetScalarType(ST_Boolean), out->SetValue(Variant(std::get<kBool>(value))); break;
-    case kSys:
-      out->SetScalarType(ST_DateTime), out->SetValue(Variant(ToSerial(std::get<kSys>(value), field, record)));
-      break;
-    case kLocal: {
-      const sys_seconds wall(std::get<kLocal>(value).time_since_epoch());
-      out->SetScalarType(ST_DateTime), out->SetValue(Variant(ToSerial(wall, field, record)));
-      break;
+  std::string Path(const FieldSpec* field) const {
+    std::string path;
+    for (const Step& step : steps_) {
+      if (!path.empty()) path += '.';
+      path += step.Name;
+      if (step.Index != kNoIndex) path += '[' + std::to_string(step.Index) + ']';
     }
-    default: {
-      const year_month_day date = std::get<kDate>(value);
-      if (!date.ok()) RaiseForField(ERR_InvalidProcedureCall, "holds no valid date", field, record);
-      out->SetScalarType(ST_DateTime), out->SetValue(Variant(ToSerial(sys_days(date), field, record)));
-      break;
+    if (field) path += (path.empty() ? "" : ".") + field->Name;
+    return path;
+  }
+
+  // Checks the description and those of its member collections, each once,
+  // before anything is read or written.
+  void CheckAll(const RecordLayout& layout) {
+    for (const RecordLayout* known : checked_)
+      if (known == &layout) return;
+    layout.Check();
+    checked_.push_back(&layout);
+    for (const FieldSpec& field : layout.Fields())
+      if (field.List) CheckAll(field.List->Layout());
+  }
+
+  void CheckDepth() const {
+    if (steps_.size() >= kMaxDepth)
+      Raise(ERR_Overflow,
+            "Overflow: records nest deeper than " + std::to_string(kMaxDepth) + " levels at " + Path(nullptr));
+  }
+
+  std::vector<Step> steps_;
+  const FieldSpec* field_ = nullptr;  // the field being read or written
+
+ private:
+  std::vector<const RecordLayout*> checked_;
+};
+
+// ---- writing ----
+
+class Writer : Walk {
+ public:
+  explicit Writer(QMStream& out) : lines_(out) {}
+
+  void List(std::string_view name, const RecordList& list, const void* owner) {
+    const RecordLayout& layout = list.Layout();
+    if (steps_.empty()) CheckAll(layout);
+    CheckDepth();
+    const std::size_t count = list.Count(owner);
+    if (count > static_cast<std::size_t>(INT32_MAX)) Raise(ERR_Overflow);
+    lines_.WriteHeader(kCollectionMarker, name, 1, true);
+    lines_.WriteCount(static_cast<std::int32_t>(count));
+    lines_.Stream().Indent();
+    steps_.push_back({steps_.empty() ? std::string_view(layout.RecordName()) : name, 0});
+    for (std::size_t i = 0; i < count; ++i) {
+      steps_.back().Index = i;
+      Element(layout, list.At(owner, i));
+    }
+    steps_.pop_back();
+    lines_.Stream().UnIndent();
+  }
+
+ private:
+  void Element(const RecordLayout& layout, const void* element) {
+    lines_.WriteHeader(kObjectMarker, layout.RecordName(), layout.RecordVersion(), true);
+    lines_.Stream().Indent();
+    for (const FieldSpec& field : layout.Fields()) {
+      if (field.List || (field.Has && !field.Has(element))) continue;
+      field_ = &field;
+      lines_.WriteProperty(field.Name, Text(field.Get(element)));
+    }
+    field_ = nullptr;
+    for (const FieldSpec& field : layout.Fields())
+      if (field.List) List(field.Name, *field.List, element);
+    lines_.Stream().UnIndent();
+  }
+
+  [[noreturn]] void Refuse(const std::string& detail) const {
+    Raise(ERR_InvalidProcedureCall,
+          std::string(StandardErrorText(ERR_InvalidProcedureCall)) + ": field " + Path(field_) + " " + detail);
+  }
+
+  // The text form of a string must read back as the same string.
+  void CheckText(const std::string& text) const {
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
+      Refuse("begins or ends with blanks, which a record drops");
+    if (text.find("\\n") != std::string::npos)
+      Refuse("holds the two characters \\n, which a record reads as a line break");
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool pair = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+      if (pair) ++i;
+      else if (text[i] == '\r' || text[i] == '\n') Refuse("holds a line break other than CR LF");
     }
   }
-  return out;
-}
 
-std::int64_t ReadInt64(const std::string& text, const RecordLayout::FieldSpec& field, const std::string& record) {
+  std::string_view DateText(sys_seconds when) {
+    const auto day = floor<days>(when);
+    const year_month_day ymd(day);
+    const hh_mm_ss time(when - day);
+    const int y = static_cast<int>(ymd.year());
+    if (y < 1 || y > 9999) Refuse("holds a date outside the years 1 to 9999");
+    text_ = CStr(
+        Variant(MakeDate(y, static_cast<int>(static_cast<unsigned>(ymd.month())),
+                         static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
+                         static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()))));
+    return text_;
+  }
+
+  template <class Integer>
+  std::string_view Digits(Integer value) {
+    return {digits_, static_cast<std::size_t>(std::to_chars(digits_, digits_ + sizeof digits_, value).ptr - digits_)};
+  }
+
+  // The field's text as ScalarField writes its type.
+  std::string_view Text(const RecordValue& value) {
+    switch (value.index()) {
+      case kInt32: return Digits(std::get<kInt32>(value));
+      case kInt64: return Digits(std::get<kInt64>(value));
+      case kDouble: return text_ = WriteInvariantNumber(std::get<kDouble>(value));
+      case kString: {
+        const std::string& text = std::get<kString>(value);
+        CheckText(text);
+        if (text.find('\r') == std::string::npos) return text_ = text;
+        return text_ = ReplaceAll(text, "\r\n", "\\n");
+      }
+      case kBool: return std::get<kBool>(value) ? "True" : "False";
+      case kSys: return DateText(std::get<kSys>(value));
+      case kLocal: return DateText(sys_seconds(std::get<kLocal>(value).time_since_epoch()));
+      default: {
+        const year_month_day date = std::get<kDate>(value);
+        if (!date.ok()) Refuse("holds no valid date");
+        return DateText(sys_days(date));
+      }
+    }
+  }
+
+  RecordLines lines_;
+  std::string text_;
+  char digits_[24];
+};
+
+// ---- reading ----
+
+std::int64_t ReadInt64(std::string_view text) {
   std::int64_t value = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (ec == std::errc() && ptr == end && !text.empty()) return value;
   // Other number forms round half to even, as an integer field reads them.
   double number = 0;
-  if (!TryParseNumber(text, number))
-    RaiseForField(ERR_TypeMismatch, "holds \"" + text + "\", which is no number", field, record);
+  if (!TryParseNumber(text, number)) Raise(ERR_TypeMismatch);
   number = RoundHalfEven(number);
-  if (!(number >= -9223372036854775808.0 && number < 9223372036854775808.0))
-    RaiseForField(ERR_Overflow, "holds \"" + text + "\", beyond 64 bits", field, record);
+  if (!(number >= -9223372036854775808.0 && number < 9223372036854775808.0)) Raise(ERR_Overflow);
   return static_cast<std::int64_t>(number);
 }
 
-// The value a field's text stands for, read by the published field's rules.
-RecordValue FromText(const RecordLayout::FieldSpec& field, const std::string& text, const std::string& record) {
-  if (field.Kind == kString) return text;
-  if (field.Kind == kInt64) return ReadInt64(text, field, record);
-  static constexpr ScalarTypeConstants kTypes[] = {ST_Integer, ST_String,   ST_FloatingPoint, ST_String,
-                                                   ST_Boolean, ST_DateTime, ST_DateTime,      ST_DateTime};
-  ScalarField parsed(field.Name, kTypes[field.Kind], Variant());
-  try {
-    parsed.SetStreamValue(ReplaceAll(text, "\r\n", "\\n"));
-  } catch (const Error& e) {
-    RaiseForField(e.Number(), "holds \"" + text + "\"", field, record);
-  }
-  const Variant& v = parsed.Value();
-  switch (field.Kind) {
-    case kInt32: return CLng(v);
-    case kDouble: return CDbl(v);
-    case kBool: return CBool(v);
-    case kSys: return FromSerial(CDate(v));
-    case kLocal: return local_seconds(FromSerial(CDate(v)).time_since_epoch());
-    default: return year_month_day(floor<days>(FromSerial(CDate(v))));
+sys_seconds ReadDate(std::string_view text) {
+  const DateParts p = SplitDate(detail::DateFromText(text));
+  return sys_days(year{p.Year} / p.Month / p.Day) + hours{p.Hour} + minutes{p.Minute} + seconds{p.Second};
+}
+
+// The value a field's text stands for, by the rules of ScalarField::SetStreamValue.
+RecordValue ReadValue(std::size_t kind, std::string_view text) {
+  switch (kind) {
+    case kInt32: {
+      std::int32_t value = 0;
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec == std::errc() && ptr == text.data() + text.size() && !text.empty()) return value;
+      return CLng(Variant(text));
+    }
+    case kInt64: return ReadInt64(text);
+    case kDouble: return Val(text);
+    case kString:
+      if (text.find("\\n") == std::string_view::npos) return std::string(text);
+      return ReplaceAll(std::string(text), "\\n", "\r\n");
+    case kBool: return detail::ReadBoolean(text);
+    case kSys: return ReadDate(text);
+    case kLocal: return local_seconds(ReadDate(text).time_since_epoch());
+    default: return year_month_day(floor<days>(ReadDate(text)));
   }
 }
 
-// One element as an object record. Writing, it reads the element's fields;
-// reading, it offers every field as text and stores those the record held.
-class ElementRecord : public IPersistableSimple {
+class Reader : Walk {
  public:
-  ElementRecord(const RecordLayout& layout, const void* element) : layout_(layout), element_(element) {}
-  ElementRecord(const RecordLayout& layout, RecordSink& sink, std::size_t index)
-      : layout_(layout), sink_(&sink), index_(index) {}
+  Reader(QMStream& in, std::string file) : lines_(in), file_(std::move(file)) {}
 
-  ScalarFieldsPtr GetScalarFields(std::int32_t) override {
-    auto fields = std::make_shared<ScalarFields>();
-    for (const auto& field : layout_.Fields()) {
-      // Reading: Empty until the record's text arrives (a string, perhaps empty).
-      if (sink_) fields->Add(std::make_shared<ScalarField>(field.Name, ST_String, Variant()));
-      else fields->Add(ToField(field, field.Get(element_), layout_.RecordName()));
-    }
-    return fields;
-  }
-
-  void SetScalarFields(std::int32_t, const ScalarFieldsPtr& fields) override {
-    void* element = sink_->At(index_);
-    for (const auto& field : layout_.Fields()) {
-      const ScalarFieldPtr read = fields->ItemName(field.Name);
-      const auto* text = read ? read->Value().GetIf<std::string>() : nullptr;
-      if (text) field.Set(element, FromText(field, *text, layout_.RecordName()));
+  void Outermost(const std::string& name, const RecordList& list, void* owner) {
+    try {
+      CheckAll(list.Layout());
+      const HeaderView header = CollectionHeader();
+      if (header.Name != name)
+        Fail(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection: expected " + name +
+                                               ", found " + HeaderText(header.Name, header.Version));
+      List(name, list, owner);
+    } catch (const Error& e) {
+      if (placed_) throw;
+      // Raised by the line layer or a conversion: the place is added.
+      std::string where = steps_.empty() && !field_ ? std::string() : " at " + Path(field_);
+      if (!file_.empty()) where += " in " + file_;
+      throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + where);
     }
   }
 
-  std::string Name(std::int32_t) override { return layout_.RecordName(); }
-
-  bool Compatible(const std::string& name, std::int32_t version) override {
-    if (name != layout_.RecordName() || version > layout_.RecordVersion())
-      Raise(ERR_StreamObjectIncompatible,
-            "Object is incompatible with stream object: expected " + layout_.RecordName() + " (version " +
-                std::to_string(layout_.RecordVersion()) + " or older), found " + HeaderText(name, version));
-    return true;
-  }
-
-  std::string ClassName() const override { return "ElementRecord"; }
-
  private:
-  const RecordLayout& layout_;
-  const void* element_ = nullptr;
-  RecordSink* sink_ = nullptr;
-  std::size_t index_ = 0;
+  // Raises with the place named: the path (unless the description names it) and the file.
+  [[noreturn]] void Fail(std::int32_t number, const std::string& description, bool named = false) {
+    std::string text = description;
+    if (!named && (!steps_.empty() || field_)) text += " at " + Path(field_);
+    if (!file_.empty()) text += " in " + file_;
+    placed_ = true;
+    Raise(number, text);
+  }
+
+  HeaderView CollectionHeader() {
+    const std::string_view line = lines_.Peek();
+    if (!LTrimView(line).starts_with(kCollectionMarker))
+      Fail(ERR_StreamNotPointingToObject, "Stream not pointing to collection");
+    return detail::ParseHeader(line, kCollectionMarker.size());
+  }
+
+  // At the collection header, already matched to `name`.
+  void List(std::string_view name, const RecordList& list, void* owner) {
+    const RecordLayout& layout = list.Layout();
+    CheckDepth();
+    lines_.Read();
+    steps_.push_back({steps_.empty() ? std::string_view(layout.RecordName()) : name});
+    const std::int32_t count = lines_.ReadCount();
+    list.Clear(owner);
+    // Elements are made one at a time as their records come, so a damaged
+    // count costs no more than the records the file holds.
+    for (std::int32_t i = 0; i < count; ++i) {
+      steps_.back().Index = static_cast<std::size_t>(i);
+      Element(layout, list.Append(owner));
+    }
+    steps_.pop_back();
+  }
+
+  void Element(const RecordLayout& layout, void* element) {
+    const std::string_view line = lines_.Peek();
+    const std::size_t indent = detail::Indentation(line);
+    if (!LTrimView(line).starts_with(kObjectMarker))
+      Fail(ERR_StreamNotPointingToObject, "Stream not pointing to object");
+    const HeaderView header = detail::ParseHeader(line, kObjectMarker.size());
+    if (header.Name != layout.RecordName() || header.Version > layout.RecordVersion())
+      Fail(ERR_StreamObjectIncompatible, "Object is incompatible with stream object: expected " + layout.RecordName() +
+                                             " (version " + std::to_string(layout.RecordVersion()) +
+                                             " or older), found " + HeaderText(header.Name, header.Version));
+    lines_.Read();
+
+    const std::vector<FieldSpec>& fields = layout.Fields();
+    for (const FieldSpec& field : fields)
+      if (field.Reset) field.Reset(element);
+    std::size_t next = 0;  // fields come in their written order: the next one is tried first
+    std::string_view value;
+    while (lines_.NextProperty(name_, value)) {
+      const FieldSpec* field = next < fields.size() && fields[next].Name == name_ ? &fields[next] : nullptr;
+      for (std::size_t i = 0; !field && i < fields.size(); ++i)
+        if (detail::SameFieldName(fields[i].Name, name_)) field = &fields[next = i];
+      if (field && !field->List) {
+        ++next;
+        field_ = field;
+        try {
+          field->Set(element, ReadValue(field->Kind, value));
+        } catch (const Error& e) {
+          Fail(e.Number(),
+               std::string(StandardErrorText(e.Number())) + ": field " + Path(field) + " holds \"" +
+                   std::string(value) + "\"",
+               true);
+        }
+        field_ = nullptr;
+      }
+      if (name_.empty()) break;  // an unnamed property ends the record, as for the published reader
+    }
+
+    // Member collections: collection records indented deeper than the header.
+    for (;;) {
+      const std::string_view next_line = lines_.Peek();
+      if (detail::Indentation(next_line) <= indent || !LTrimView(next_line).starts_with(kCollectionMarker)) break;
+      const HeaderView member = detail::ParseHeader(next_line, kCollectionMarker.size());
+      const FieldSpec* field = nullptr;
+      for (const FieldSpec& f : fields)
+        if (f.List && detail::SameFieldName(f.Name, member.Name)) field = &f;
+      if (field) List(field->Name, *field->List, element);
+      else SkipDeeperThan(detail::Indentation(next_line));
+    }
+  }
+
+  // A member collection the type does not describe: its header, its count and
+  // every line indented deeper than the header.
+  void SkipDeeperThan(std::size_t indent) {
+    lines_.Read();
+    if (!lines_.Stream().AtEndOfStream()) lines_.Read();
+    while (!lines_.Stream().AtEndOfStream()) {
+      const std::string_view line = lines_.Peek();
+      if (detail::Indentation(line) <= indent && !line.empty()) break;
+      lines_.Read();
+    }
+  }
+
+  RecordLines lines_;
+  std::string file_;
+  std::string name_;     // the property being read
+  bool placed_ = false;  // the error raised names its place
 };
-
-// The elements as a collection record, written in version 1 as
-// VectorCollection writes; any collection version is read.
-class ListRecord : public IPersistableCollection {
- public:
-  ListRecord(std::string name, const RecordLayout& layout, std::size_t count,
-             const std::function<const void*(std::size_t)>* at, RecordSink* sink)
-      : name_(std::move(name)), layout_(layout), count_(count), at_(at), sink_(sink) {}
-
-  std::string Name(std::int32_t) override { return name_; }
-  IPersistableSimplePtr NewChild(std::int32_t) override {
-    sink_->Append();
-    return std::make_shared<ElementRecord>(layout_, *sink_, children_.size() + pending_++);
-  }
-  void Add(const IPersistableSimplePtr& child, std::int32_t) override {
-    children_.push_back(child);
-    --pending_;
-  }
-  void Clear(std::int32_t) override {
-    sink_->Clear();
-    children_.clear();
-    pending_ = 0;
-  }
-  IPersistableSimplePtr Item(std::int32_t index, std::int32_t) override {
-    const auto i = static_cast<std::size_t>(index - 1);
-    if (sink_) return children_.at(i);
-    return std::make_shared<ElementRecord>(layout_, (*at_)(i));
-  }
-  std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(sink_ ? children_.size() : count_); }
-  bool Compatible(const std::string& name, std::int32_t version) override {
-    if (name != name_)
-      Raise(ERR_StreamObjectIncompatible, "Collection is incompatible with stream collection: expected " + name_ +
-                                              ", found " + HeaderText(name, version));
-    return true;
-  }
-  std::int32_t GetChildVersion(std::int32_t) override { return layout_.RecordVersion(); }
-  std::string ClassName() const override { return "ListRecord"; }
-
- private:
-  std::string name_;
-  const RecordLayout& layout_;
-  std::size_t count_;
-  const std::function<const void*(std::size_t)>* at_;
-  RecordSink* sink_;
-  std::vector<IPersistableSimplePtr> children_;
-  std::size_t pending_ = 0;
-};
-
-void CheckCount(std::size_t count) {
-  if (count > static_cast<std::size_t>(INT32_MAX)) Raise(ERR_Overflow);
-}
 
 }  // namespace
 
@@ -255,9 +376,10 @@ void RecordLayout::Check() const {
           "The record type " + name_ + " has version " + std::to_string(version_) + ": versions start at 1");
   std::unordered_set<std::string> seen;
   for (const auto& field : fields_) {
-    if (field.Name.empty() || field.Name.find_first_of(" \t\r\n") != std::string::npos)
+    if (field.Name.empty() || field.Name.find_first_of(" \t\r\n") != std::string::npos ||
+        (field.List && field.Name.find('@') != std::string::npos))
       Raise(ERR_General, "The record type " + name_ + " has a field named \"" + field.Name +
-                             "\": field names are not empty and hold no blanks");
+                             "\": field names are not empty and hold no blanks (nor \"@\" for collections)");
     std::string key;
     for (char c : field.Name) key += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     if (!seen.insert(key).second)
@@ -268,36 +390,36 @@ void RecordLayout::Check() const {
 
 namespace detail {
 
-void WriteRecordList(QMStream& out, const std::string& name, const RecordLayout& layout, std::size_t count,
-                     const std::function<const void*(std::size_t)>& at) {
+void WriteRecordList(QMStream& out, const std::string& name, const RecordList& list, const void* owner) {
   QM_FRAME_TRY {
-    layout.Check();
     CheckName(name, "collection");
-    CheckCount(count);
-    out.WriteCollectionSimple(std::make_shared<ListRecord>(name, layout, count, &at, nullptr), 1);
+    const std::int32_t indent = out.IndentWidth();
+    try {
+      Writer(out).List(name, list, owner);
+    } catch (...) {
+      RecordLines(out).SetIndentWidth(indent);  // the stream stays usable
+      throw;
+    }
   }
   QM_FRAME_CATCH("Records", "Public Sub WriteRecords", out, name);
 }
 
-void ReadRecordList(QMStream& in, const std::string& name, const RecordLayout& layout, RecordSink& sink,
-                    const PersistanceContextPtr& context) {
+void ReadRecordList(QMStream& in, const std::string& name, const RecordList& list, void* owner) {
   QM_FRAME_TRY {
-    layout.Check();
     CheckName(name, "collection");
-    in.ReadCollectionSimple(std::make_shared<ListRecord>(name, layout, 0, nullptr, &sink), true,
-                            context ? context : std::make_shared<PersistanceContext>());
+    Reader(in, {}).Outermost(name, list, owner);
   }
   QM_FRAME_CATCH("Records", "Public Function ReadRecords", in, name);
 }
 
-void SaveRecordList(const std::filesystem::path& file, const std::string& name, const RecordLayout& layout,
-                    std::size_t count, const std::function<const void*(std::size_t)>& at) {
+void SaveRecordList(const std::filesystem::path& file, const std::string& name, const RecordList& list,
+                    const void* owner) {
   QM_FRAME_TRY {
     // The records are built in memory and replace the file in one step.
     const auto text = TextStream::InMemory();
     QMStream out;
     out.Use(text);
-    WriteRecordList(out, name, layout, count, at);
+    WriteRecordList(out, name, list, owner);
     try {
       io::AtomicFile::WriteWhole(file, text->Text());
     } catch (...) {
@@ -307,12 +429,12 @@ void SaveRecordList(const std::filesystem::path& file, const std::string& name, 
   QM_FRAME_CATCH("Records", "Public Sub SaveRecords", file.string(), name);
 }
 
-void LoadRecordList(const std::filesystem::path& file, const std::string& name, const RecordLayout& layout,
-                    RecordSink& sink) {
+void LoadRecordList(const std::filesystem::path& file, const std::string& name, const RecordList& list, void* owner) {
   QM_FRAME_TRY {
+    CheckName(name, "collection");
     QMStream in;
-    in.Use(TextStream::Open(file.string(), IOMode::ForReading));
-    ReadRecordList(in, name, layout, sink, nullptr);
+    in.Use(TextStream::Open(file, IOMode::ForReading));
+    Reader(in, file.string()).Outermost(name, list, owner);
     in.Close_();
   }
   QM_FRAME_CATCH("Records", "Public Function LoadRecords", file.string(), name);

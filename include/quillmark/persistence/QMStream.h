@@ -33,6 +33,10 @@
 
 namespace qm {
 
+namespace detail {
+class RecordLines;
+}
+
 /// Outcome of the property-list read operations.
 enum QMStreamErrors : std::int32_t {
   QMS_Success = 0,         ///< read, every assignment succeeded
@@ -127,6 +131,10 @@ class QUILLMARK_EXPORT QMStream : public Dispatch {
   QMStreamErrors ReadCollection(const ObjectPtr& Collection, bool RecreateChildren, const Variant& Properties);
 
  private:
+  // The simple records' grammar, which the typed records share, reads and
+  // writes through the line layer below.
+  friend class detail::RecordLines;
+
   // ReadLine and Peek without copying the line: the same steps and the same
   // elements in an error's trail. A view stays valid until the next line is
   // read or peeked, Use or Close_.

@@ -13,8 +13,6 @@
 /// brings in the published stream classes, so quillmark/quillmark.h leaves it
 /// out.
 
-#include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,27 +24,30 @@
 namespace qm {
 namespace detail {
 
-/// Writes the collection record `name` of `count` elements (`at(i)` gives the i-th).
-QUILLMARK_EXPORT void WriteRecordList(QMStream& out, const std::string& name, const RecordLayout& layout,
-                                      std::size_t count, const std::function<const void*(std::size_t)>& at);
-/// Reads the collection record `name` at the stream's position into `sink`.
-QUILLMARK_EXPORT void ReadRecordList(QMStream& in, const std::string& name, const RecordLayout& layout,
-                                     RecordSink& sink, const PersistanceContextPtr& context);
+/// Writes the collection record `name` of `list` (of `owner`) at the stream's position.
+QUILLMARK_EXPORT void WriteRecordList(QMStream& out, const std::string& name, const RecordList& list,
+                                      const void* owner);
+/// Reads the collection record `name` at the stream's position into `list` (of `owner`).
+QUILLMARK_EXPORT void ReadRecordList(QMStream& in, const std::string& name, const RecordList& list, void* owner);
 }  // namespace detail
 
 /// Writes `items` as the collection record `name` at the stream's position
 /// (several collections may follow one another in one file).
 template <Record T>
 void WriteRecords(QMStream& out, const std::string& name, const std::vector<T>& items) {
-  detail::WriteRecordList(out, name, RecordTypeOf<T>(), items.size(), [&items](std::size_t i) { return &items[i]; });
+  const detail::VectorList<std::vector<T>, T> list;
+  detail::WriteRecordList(out, name, list, &items);
 }
 
-/// Reads the collection record `name` at the stream's position.
+/// Reads the collection record `name` at the stream's position. The context
+/// is not needed (typed records hold no references) and is kept for callers
+/// that pass one.
 template <Record T>
 std::vector<T> ReadRecords(QMStream& in, const std::string& name, const PersistanceContextPtr& context = nullptr) {
+  (void)context;
+  const detail::VectorList<std::vector<T>, T> list;
   std::vector<T> items;
-  detail::VectorSink<T> sink(items);
-  detail::ReadRecordList(in, name, RecordTypeOf<T>(), sink, context);
+  detail::ReadRecordList(in, name, list, &items);
   return items;
 }
 

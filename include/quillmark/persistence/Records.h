@@ -4,28 +4,50 @@
 /// Typed records: plain structs saved as the simple object and collection
 /// records, with no Variant, no version argument and no interface to derive.
 ///
-///     struct Order {
-///       std::int64_t Id = 0;
-///       std::string Customer;
-///       double Amount = 0;
-///       bool Paid = false;
-///       std::chrono::sys_seconds Placed{};
-///
-///       static void Describe(qm::RecordType<Order>& r) {
-///         r.Name("Order").Version(2)
-///             .Field("Id", &Order::Id).Field("Customer", &Order::Customer)
-///             .Field("Amount", &Order::Amount).Field("Paid", &Order::Paid)
-///             .Field("Placed", &Order::Placed);
+///     struct Reading {
+///       double Temp = 0;
+///       std::optional<std::string> Note;            // left out of the record when empty
+///       static void Describe(qm::RecordType<Reading>& r) {
+///         r.Name("Reading").Field("Temp", &Reading::Temp).Field("Note", &Reading::Note);
+///       }
+///     };
+///     struct Day {
+///       std::chrono::year_month_day Date{};
+///       std::vector<Reading> Readings;             // a member collection
+///       static void Describe(qm::RecordType<Day>& r) {
+///         r.Name("Day").Version(2).Field("Date", &Day::Date).Field("Readings", &Day::Readings);
 ///       }
 ///     };
 ///
-///     qm::SaveRecords("orders.qms", "Orders", orders);        // std::vector<Order>
-///     std::vector<Order> back = qm::LoadRecords<Order>("orders.qms", "Orders");
+///     qm::SaveRecords("days.qms", "Days", days);        // std::vector<Day>
+///     std::vector<Day> back = qm::LoadRecords<Day>("days.qms", "Days");
 ///
 /// The file is the record a QMStream writes for a collection of
-/// IPersistableSimple objects (`%Collection Orders @1`, the count, then each
-/// `%Object Order @2` with its `%Property` lines), so programs built on the
-/// published classes read it, and these functions read theirs.
+/// IPersistableSimple objects (`%Collection Days @1`, the count, then each
+/// `%Object Day @2` with its `%Property` lines), so programs built on the
+/// published classes read it, and these functions read theirs. A member
+/// collection (`std::vector` of another described struct, nested to any depth)
+/// follows its element's properties as a collection record of its own, named
+/// after the field and indented one level deeper than the element's header:
+///
+///     %Collection Days @1
+///     1
+///        %Object Day @2
+///           %Property Date
+///              2026-12-01
+///           %Collection Readings @1
+///           2
+///              %Object Reading @1
+///                 %Property Temp
+///                     12.5
+///              %Object Reading @1
+///                 %Property Temp
+///                     13
+///                 %Property Note
+///                    windy
+///
+/// A published reader reads it with a ReadCollectionSimple call of its own
+/// after each ReadObjectSimple.
 ///
 /// Field types and their text:
 /// | member type | written as |
@@ -37,33 +59,41 @@
 /// | `std::chrono::sys_seconds` | the UTC date and time, `yyyy-mm-dd hh:mm:ss`: no time zone is applied, so the same instant comes back on any machine |
 /// | `std::chrono::local_seconds` | that wall-clock date and time as given, without a zone (what the published ST_DateTime fields hold) |
 /// | `std::chrono::year_month_day` | the date, `yyyy-mm-dd` |
+/// | `std::optional` of one of these | the value; no property at all when empty |
+/// | `std::vector<U>`, U a described struct | a collection record after the element's properties |
 ///
 /// Dates are whole seconds in the years 1 to 9999.
 ///
 /// Loading: a field missing from a record keeps the value a default-made T
-/// has; a property the type does not describe is passed over. A record
-/// written in a version from 0 up to the type's version is read.
+/// has, except an optional field, which is empty; a property or member
+/// collection the type does not describe is passed over. A record written in
+/// a version from 0 up to the type's version is read.
 ///
 /// Errors (qm::Error):
-/// - 9999 when the description is unusable, before anything is written: no
-///   `Name` ("The record type has no name: call Name(...) in Describe"), a name
-///   with "@", blanks at either end or a line break, a field name that is empty,
-///   holds blanks or repeats another (case ignored), or a version below 1;
+/// - 9999 when a description is unusable, before it is used: no `Name` ("The
+///   record type has no name: call Name(...) in Describe"), a name with "@",
+///   blanks at either end or a line break, a field name that is empty, holds
+///   blanks or repeats another (case ignored), or a version below 1;
 /// - 5 when a value cannot come back as it was: a string with blanks at either
 ///   end, a line break other than CR LF, or the two characters `\n`; a date
 ///   outside the years 1 to 9999;
-/// - 10006 when the file's collection or record name is not the one asked for,
-///   naming both ("... expected Order, found Invoice @1"), or the record's
-///   version is newer than the type's;
-/// - 10005 when the file does not start with a collection record, 53 for a
-///   missing file, 13 (Type mismatch) or 6 (Overflow) for a field whose text
-///   is no value of its type, naming the field.
+/// - 6 when records nest deeper than 200 levels;
+/// - on loading, each naming the place by its field path, such as
+///   `Day[3].Readings[17].Temp` (positions from 0, as in the vectors), and the
+///   file: 10006 when a collection or record name is not the one asked for
+///   ("... expected Reading, found Sample @1"), or the record's version is newer
+///   than the type's; 10005 when a collection or object record is not where one
+///   must be; 13 (Type mismatch) or 6 (Overflow) for a field whose text is no
+///   value of its type; 62 for a file that ends inside a record; 53 for a
+///   missing file.
 
 #include <chrono>
 #include <concepts>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -84,6 +114,36 @@ concept RecordFieldType = std::same_as<M, std::int32_t> || std::same_as<M, std::
     std::same_as<M, std::string> || std::same_as<M, bool> || std::same_as<M, std::chrono::sys_seconds> ||
     std::same_as<M, std::chrono::local_seconds> || std::same_as<M, std::chrono::year_month_day>;
 
+template <class T>
+class RecordType;
+
+/// A type saved as a record: default-constructible, with
+/// `static void Describe(qm::RecordType<T>&)`.
+template <class T>
+concept Record = std::default_initializable<T> && std::movable<T> && requires(RecordType<T>& type) {
+  {T::Describe(type)};
+};
+
+class RecordLayout;
+
+/// A vector of records reached through the element that holds it (or, for
+/// the outermost collection, the vector itself): what the record reader and
+/// writer need of it, without its C++ type. Made by RecordType::Field.
+class RecordList {
+ public:
+  virtual ~RecordList() = default;
+  /// The description of the elements.
+  virtual const RecordLayout& Layout() const = 0;
+  /// The number of elements.
+  virtual std::size_t Count(const void* owner) const = 0;
+  /// The element at `index`.
+  virtual const void* At(const void* owner, std::size_t index) const = 0;
+  /// Removes every element.
+  virtual void Clear(void* owner) const = 0;
+  /// Appends a default-made element and gives it (valid until the next Append).
+  virtual void* Append(void* owner) const = 0;
+};
+
 /// The description of a record type, without its C++ type: its name, version
 /// and fields in record order. Made through RecordType<T>.
 class QUILLMARK_EXPORT RecordLayout {
@@ -93,12 +153,18 @@ class QUILLMARK_EXPORT RecordLayout {
   /// Stores a field's value into an element.
   using Setter = std::function<void(void* element, RecordValue&& value)>;
 
+  /// The Kind of a member collection.
+  static constexpr std::size_t kListKind = std::variant_size_v<RecordValue>;
+
   /// One field: its name, the RecordValue alternative it holds, and its accessors.
   struct FieldSpec {
-    std::string Name;      ///< the property's name in the record
-    std::size_t Kind = 0;  ///< the index of the RecordValue alternative
-    Getter Get;            ///< reads the member from an element
-    Setter Set;            ///< stores the member into an element
+    std::string Name;                              ///< the property's (or member collection's) name in the record
+    std::size_t Kind = 0;                          ///< the index of the RecordValue alternative, or kListKind
+    Getter Get;                                    ///< reads the member (an optional one only when Has)
+    Setter Set;                                    ///< stores the member
+    std::function<bool(const void* element)> Has;  ///< optional fields: whether the member holds a value
+    std::function<void(void* element)> Reset;      ///< optional fields: empties the member
+    std::shared_ptr<const RecordList> List;        ///< member collections: the vector
   };
 
   /// The name after "%Object " (empty until given).
@@ -108,7 +174,8 @@ class QUILLMARK_EXPORT RecordLayout {
   /// The fields, in the order they are written.
   const std::vector<FieldSpec>& Fields() const { return fields_; }
 
-  /// Raises 9999 when the description cannot be saved or loaded (see the file comment).
+  /// Raises 9999 when the description cannot be saved or loaded (see the file
+  /// comment). The descriptions of member collections are checked when used.
   void Check() const;
 
  protected:
@@ -124,6 +191,44 @@ class QUILLMARK_EXPORT RecordLayout {
   std::int32_t version_ = 1;
   std::vector<FieldSpec> fields_;
 };
+
+/// T's description (made once, on first use).
+template <Record T>
+const RecordType<T>& RecordTypeOf() {
+  static const RecordType<T> type = [] {
+    RecordType<T> made;
+    T::Describe(made);
+    return made;
+  }();
+  return type;
+}
+
+namespace detail {
+
+/// A vector of U: the member `Member` of an Owner, or the outermost vector
+/// itself when Owner is std::vector<U>. The element type's description is
+/// asked for only when used, so a type may hold a vector of itself.
+template <class Owner, class U>
+class VectorList final : public RecordList {
+ public:
+  using Member = std::vector<U> Owner::*;
+  explicit VectorList(Member member = nullptr) : member_(member) {}
+  const RecordLayout& Layout() const override { return RecordTypeOf<U>(); }
+  std::size_t Count(const void* owner) const override { return Of(owner).size(); }
+  const void* At(const void* owner, std::size_t index) const override { return &Of(owner)[index]; }
+  void Clear(void* owner) const override { Of(owner).clear(); }
+  void* Append(void* owner) const override { return &Of(owner).emplace_back(); }
+
+ private:
+  const std::vector<U>& Of(const void* owner) const { return Of(const_cast<void*>(owner)); }
+  std::vector<U>& Of(void* owner) const {
+    if constexpr (std::is_same_v<Owner, std::vector<U>>) return *static_cast<std::vector<U>*>(owner);
+    else return static_cast<Owner*>(owner)->*member_;
+  }
+  Member member_;
+};
+
+}  // namespace detail
 
 /// The description of T's record, filled by T's static Describe.
 template <class T>
@@ -144,63 +249,39 @@ class RecordType : public RecordLayout {
   RecordType& Field(std::string name, M T::*member) {
     AddField({std::move(name), RecordValue(std::in_place_type<M>).index(),
               [member](const void* e) { return RecordValue(static_cast<const T*>(e)->*member); },
-              [member](void* e, RecordValue&& v) { static_cast<T*>(e)->*member = std::get<M>(std::move(v)); }});
+              [member](void* e, RecordValue&& v) { static_cast<T*>(e)->*member = std::get<M>(std::move(v)); }, nullptr,
+              nullptr, nullptr});
+    return *this;
+  }
+  /// An optional field: written only when it holds a value, empty when the
+  /// record has no property of its name.
+  template <RecordFieldType M>
+  RecordType& Field(std::string name, std::optional<M> T::*member) {
+    AddField({std::move(name), RecordValue(std::in_place_type<M>).index(),
+              [member](const void* e) { return RecordValue(*(static_cast<const T*>(e)->*member)); },
+              [member](void* e, RecordValue&& v) { static_cast<T*>(e)->*member = std::get<M>(std::move(v)); },
+              [member](const void* e) { return (static_cast<const T*>(e)->*member).has_value(); },
+              [member](void* e) { (static_cast<T*>(e)->*member).reset(); }, nullptr});
+    return *this;
+  }
+  /// A member collection named `name`: a collection record of the elements,
+  /// written after the element's properties.
+  template <Record U>
+  RecordType& Field(std::string name, std::vector<U> T::*member) {
+    AddField({std::move(name), kListKind, nullptr, nullptr, nullptr, nullptr,
+              std::make_shared<const detail::VectorList<T, U>>(member)});
     return *this;
   }
 };
 
-/// A type saved as a record: default-constructible, with
-/// `static void Describe(qm::RecordType<T>&)`.
-template <class T>
-concept Record = std::default_initializable<T> && std::movable<T> && requires(RecordType<T>& type) {
-  {T::Describe(type)};
-};
-
-/// T's description (made once, on first use).
-template <Record T>
-const RecordType<T>& RecordTypeOf() {
-  static const RecordType<T> type = [] {
-    RecordType<T> made;
-    T::Describe(made);
-    return made;
-  }();
-  return type;
-}
-
-/// Elements being read, reached by position; the typed functions hand one to
-/// the record reader.
-class RecordSink {
- public:
-  virtual ~RecordSink() = default;
-  /// Removes every element.
-  virtual void Clear() = 0;
-  /// Appends a default-made element.
-  virtual void Append() = 0;
-  /// The element at `index` (valid until the next Append or Clear).
-  virtual void* At(std::size_t index) = 0;
-};
-
 namespace detail {
 
-template <class T>
-class VectorSink final : public RecordSink {
- public:
-  explicit VectorSink(std::vector<T>& items) : items_(items) {}
-  void Clear() override { items_.clear(); }
-  void Append() override { items_.emplace_back(); }
-  void* At(std::size_t index) override { return &items_.at(index); }
-
- private:
-  std::vector<T>& items_;
-};
-
-/// WriteRecordList as the only record of `file`, replaced in one step.
-QUILLMARK_EXPORT void SaveRecordList(const std::filesystem::path& file, const std::string& name,
-                                     const RecordLayout& layout, std::size_t count,
-                                     const std::function<const void*(std::size_t)>& at);
-/// ReadRecordList from the start of `file`.
-QUILLMARK_EXPORT void LoadRecordList(const std::filesystem::path& file, const std::string& name,
-                                     const RecordLayout& layout, RecordSink& sink);
+/// Writes `list` (of `owner`) as the only record of `file`, replaced in one step.
+QUILLMARK_EXPORT void SaveRecordList(const std::filesystem::path& file, const std::string& name, const RecordList& list,
+                                     const void* owner);
+/// Reads the collection record `name` from the start of `file` into `list` (of `owner`).
+QUILLMARK_EXPORT void LoadRecordList(const std::filesystem::path& file, const std::string& name, const RecordList& list,
+                                     void* owner);
 
 }  // namespace detail
 
@@ -208,15 +289,16 @@ QUILLMARK_EXPORT void LoadRecordList(const std::filesystem::path& file, const st
 /// file is replaced in one step: a failed save leaves the old file.
 template <Record T>
 void SaveRecords(const std::filesystem::path& file, const std::string& name, const std::vector<T>& items) {
-  detail::SaveRecordList(file, name, RecordTypeOf<T>(), items.size(), [&items](std::size_t i) { return &items[i]; });
+  const detail::VectorList<std::vector<T>, T> list;
+  detail::SaveRecordList(file, name, list, &items);
 }
 
 /// Loads the collection `name` from the start of `file`.
 template <Record T>
 std::vector<T> LoadRecords(const std::filesystem::path& file, const std::string& name) {
+  const detail::VectorList<std::vector<T>, T> list;
   std::vector<T> items;
-  detail::VectorSink<T> sink(items);
-  detail::LoadRecordList(file, name, RecordTypeOf<T>(), sink);
+  detail::LoadRecordList(file, name, list, &items);
   return items;
 }
 
