@@ -148,12 +148,14 @@ int main(int argc, char** argv) {
     // ---- 5. The page and its picture in one archive.
     qm::PackMht(out / "report.html", out / "report.mht", shop + ": orders 2026");
 
-    // ---- 6. A workbook of the orders (text that reads as a number becomes a number cell).
-    std::vector<std::vector<std::string>> table{{"id", "customer", "amount", "paid", "placed (UTC)"}};
+    // ---- 6. A workbook of the orders: amounts with two decimals, the times as date cells.
+    qm::Sheet sheet{.Name = "Orders",
+                    .Rows = {{"id", "customer", "amount", "paid", "placed (UTC)"}},
+                    .FitColumns = true,
+                    .FreezeHeader = true};
     for (const Order& o : loaded)
-      table.push_back({std::to_string(o.Id), o.Customer, qm::Format(o.Amount, "0.00"), o.Paid ? "yes" : "no",
-                       qm::Format(local_seconds(o.Placed.time_since_epoch()), "yyyy-mm-dd hh:nn:ss")});
-    qm::WriteWorkbook(out / "orders.xlsx", table);
+      sheet.Rows.push_back({o.Id, o.Customer, qm::Cell(o.Amount, "#,##0.00"), o.Paid, o.Placed});
+    qm::WriteWorkbook(out / "orders.xlsx", {{sheet}});
 
     // ---- 8. A setting: when the report was last made, and how often.
     qm::SettingsSection settings("Order desk", "Report");

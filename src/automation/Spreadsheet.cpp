@@ -215,7 +215,7 @@ bool ReadsAsNumber(const std::string& text, double& value) {
   return true;
 }
 
-BookWriter::BookWriter(std::string file) : file_(std::move(file)), tmpdir_(Utility::TempFolder()) {
+BookWriter::BookWriter(std::string file) : file_(std::move(file)) {
   std::error_code ignored;
   const auto folder = std::filesystem::absolute(file_, ignored).parent_path();
   // A missing folder is the file error it is (the application was started);
@@ -225,6 +225,7 @@ BookWriter::BookWriter(std::string file) : file_(std::move(file)), tmpdir_(Utili
   if (!found && errno != ENOENT && errno != ENOTDIR)
     Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, file_));
   if (!found || !S_ISDIR(folderInfo.st_mode)) Raise(ERR_PathNotFound);
+  tmpdir_ = Utility::TempFolder();
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;  // rows go out in order; strings stay in the sheet
   options.tmpdir = tmpdir_.data();

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "automation/Spreadsheet.h"
@@ -50,15 +53,15 @@ std::string NumberCell(double value) {
 
 // The rows as a sheet named after the workbook, then the workbook written
 // through the spreadsheet model the export drives.
-template <class Cell, class Convert>
-void Write(const std::filesystem::path& file, const std::vector<std::vector<Cell>>& rows, Convert convert) {
+template <class Value, class Convert>
+void Write(const std::filesystem::path& file, const std::vector<std::vector<Value>>& rows, Convert convert) {
   spreadsheet::Sheet sheet;
   sheet.Name = file.string();
   sheet.Rows.reserve(rows.size());
   for (const auto& row : rows) {
     std::vector<std::string>& cells = sheet.Rows.emplace_back();
     cells.reserve(row.size());
-    for (const Cell& cell : row) cells.push_back(convert(cell));
+    for (const Value& cell : row) cells.push_back(convert(cell));
   }
   try {
     QM_FRAME_TRY { spreadsheet::Workbook(std::move(sheet), kHidden).SaveAs(file.string(), kNormalWorkbook, false); }
@@ -114,16 +117,19 @@ std::string SheetName(const Sheet& sheet, std::size_t index, std::set<std::strin
 }
 
 // A date cell's serial number: days since 1899-12-30, less one before
-// 1900-03-01, where spreadsheet programs count a 29 February 1900.
-double Serial(const Cell& cell, const std::string& where) {
-  if (std::isnan(cell.Value())) Refuse(where + ": the date " + cell.Text() + " does not exist");
-  const double serial = cell.Value() + kSerialOf1970;
-  if (!(serial >= 2 && serial < kSerialOf10000)) {
-    const double days = std::clamp(cell.Value(), -1e7, 1e7);
-    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{std::llround(std::floor(days))}}};
-    Refuse(where + ": the date " + DateText(date) + " is outside 1900-01-01 to 9999-12-31, the dates of a workbook");
-  }
+// 1900-03-01, where spreadsheet programs count a 29 February 1900. None for a
+// date that does not exist or lies outside the years 1900 to 9999.
+std::optional<double> Serial(const Cell& date) {
+  const double serial = date.Value() + kSerialOf1970;
+  if (!(serial >= 2 && serial < kSerialOf10000)) return std::nullopt;  // NaN included
   return serial < 61 ? serial - 1 : serial;
+}
+
+[[noreturn]] void RefuseDate(const Cell& date, const std::string& where) {
+  if (std::isnan(date.Value())) Refuse(where + ": the date " + date.Text() + " does not exist");
+  const double days = std::clamp(date.Value(), -1e7, 1e7);
+  const std::chrono::year_month_day day{std::chrono::sys_days{std::chrono::days{std::llround(std::floor(days))}}};
+  Refuse(where + ": the date " + DateText(day) + " is outside 1900-01-01 to 9999-12-31, the dates of a workbook");
 }
 
 // The characters a cell shows under its format, to fit its column: the
@@ -183,11 +189,12 @@ Plan Check(const Sheet& sheet, std::size_t index, std::set<std::string>& taken) 
     if (sheet.FitColumns && plan.Widths.size() < row.size()) plan.Widths.resize(row.size(), 0);
     for (std::size_t c = 0; c < row.size(); ++c) {
       const Cell& cell = row[c];
-      if (cell.Type() == Cell::Kind::Text && CharLength(spreadsheet::AsUtf8(cell.Text())) > kMaxCellText)
+      // A text has no more characters than bytes, once made UTF-8 as well.
+      if (cell.Text().size() > kMaxCellText && CharLength(spreadsheet::AsUtf8(cell.Text())) > kMaxCellText)
         Raise(ERR_General, errc::too_large, Where(plan.Name, r, c) + ": the text has more than 32767 characters");
       if (CharLength(cell.Format()) > kMaxFormatText)
         Refuse(Where(plan.Name, r, c) + ": the number format has more than 255 characters");
-      if (cell.Type() == Cell::Kind::Date) Serial(cell, Where(plan.Name, r, c));
+      if (cell.Type() == Cell::Kind::Date && !Serial(cell)) RefuseDate(cell, Where(plan.Name, r, c));
       const bool fitted = sheet.FitColumns && (c >= sheet.ColumnWidths.size() || sheet.ColumnWidths[c] == 0);
       if (fitted && cell.Type() != Cell::Kind::Empty)
         plan.Widths[c] =
@@ -228,7 +235,7 @@ void WriteSheet(spreadsheet::BookWriter& book, const Sheet& sheet, const Plan& p
           book.Check(worksheet_write_boolean(out, rowIndex, colIndex, cell.Value() != 0, nullptr));
           break;
         case Cell::Kind::Date:
-          book.Check(worksheet_write_number(out, rowIndex, colIndex, Serial(cell, {}), book.Format(cell.Format())));
+          book.Check(worksheet_write_number(out, rowIndex, colIndex, *Serial(cell), book.Format(cell.Format())));
           break;
       }
     }

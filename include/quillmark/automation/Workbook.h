@@ -41,7 +41,6 @@
 #include <cstddef>
 #include <filesystem>
 #include <initializer_list>
-#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -120,7 +119,8 @@ class QUILLMARK_EXPORT Cell {
 
   /// What the cell holds.
   Kind Type() const noexcept { return kind_; }
-  /// The text of a text cell; "" for the others.
+  /// The text of a text cell, the date as given for a date that does not
+  /// exist; "" for the others.
   const std::string& Text() const noexcept { return text_; }
   /// The number of a number cell, 1 or 0 for a Boolean, and for a date its
   /// days since 1970-01-01 (a fraction is the time of day); NaN for a date
