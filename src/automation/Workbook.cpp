@@ -108,7 +108,7 @@ std::string SheetName(const Sheet& sheet, std::size_t index, std::set<std::strin
   const std::string name = sheet.Name.empty() ? "Sheet" + std::to_string(index + 1) : spreadsheet::AsUtf8(sheet.Name);
   const std::string quoted = "the sheet name \"" + name + "\"";
   if (CharLength(name) > kMaxSheetName) Refuse(quoted + " has more than 31 characters");
-  if (name.find_first_of("[]:*?/\\") != std::string::npos)
+  if (name.find_first_of(std::string_view("[]:*?/\\\0", 8)) != std::string::npos)
     Refuse(quoted + " holds a character a sheet name may not hold ([]:*?/\\)");
   if (name.front() == '\'' || name.back() == '\'') Refuse(quoted + " begins or ends with an apostrophe");
   if (FoldCase(name) == "history") Refuse(quoted + " is reserved by spreadsheet programs");
@@ -192,6 +192,9 @@ Plan Check(const Sheet& sheet, std::size_t index, std::set<std::string>& taken) 
       // A text has no more characters than bytes, once made UTF-8 as well.
       if (cell.Text().size() > kMaxCellText && CharLength(spreadsheet::AsUtf8(cell.Text())) > kMaxCellText)
         Raise(ERR_General, errc::too_large, Where(plan.Name, r, c) + ": the text has more than 32767 characters");
+      // A NUL would end the text where libxlsxwriter reads it: refused rather than cut.
+      if (cell.Text().find('\0') != std::string::npos || cell.Format().find('\0') != std::string::npos)
+        Refuse(Where(plan.Name, r, c) + ": the cell holds a NUL character, which a workbook cannot hold");
       if (CharLength(cell.Format()) > kMaxFormatText)
         Refuse(Where(plan.Name, r, c) + ": the number format has more than 255 characters");
       if (cell.Type() == Cell::Kind::Date && !Serial(cell)) RefuseDate(cell, Where(plan.Name, r, c));
