@@ -258,7 +258,9 @@ void ShapeRun(hb_font_t* font, hb_buffer_t* buffer, const std::u32string& text, 
   hb_buffer_set_direction(buffer, direction);
   hb_buffer_set_script(buffer, script);
   // No language: the default language system, never the process's locale.
-  hb_shape(font, buffer, nullptr, 0);
+  // The shapers are named, so HB_SHAPER_LIST in the environment picks none.
+  static const char* const kShapers[] = {"ot", "fallback", nullptr};
+  hb_shape_full(font, buffer, nullptr, 0, kShapers);
   unsigned count = 0;
   const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
   const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "graphics/PictureFiles.h"
 #include "quillmark/graphics/CanvasSurface.h"
@@ -182,6 +187,31 @@ TEST(Canvas, TextRefusesBadFacesSizesAndText) {
   c.Text(-1e12, 1e11, "far away", 12, kRed);  // nothing to draw, at once
   c.Text(0, 0, "", 12, kRed);
   EXPECT_EQ(Ink(c)[0], -1);
+}
+
+// The faces' lock is taken around fork: a child forked while another thread
+// draws text finds it free and draws at once.
+TEST(Canvas, AChildForkedWhileAThreadDrawsTextDrawsToo) {
+  if (qm::test::SanitizerAllocator()) GTEST_SKIP() << "fork amid a thread's allocations (see TestEnvironment.h)";
+  std::atomic<bool> stop{false};
+  std::thread drawer([&] {
+    Canvas busy(64, 16);
+    while (!stop) busy.Text(0, 0, "busy", 12, kRed);
+  });
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(5);
+      Canvas c(64, 16);
+      c.Text(0, 0, "child", 12, kRed);
+      ::_exit(Ink(c)[0] >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ", status " << status;
+  }
+  stop = true;
+  drawer.join();
 }
 
 TEST(Canvas, WritesJpegThatDecodersReadBack) {
