@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <cmath>
 #include <filesystem>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include "quillmark/ui/PictureSurface.h"
 #include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -84,6 +86,23 @@ TEST_F(PictureSurfaceTest, CopyPicturesThroughHdcAndTheWidgetShowsWhatIsDrawn) {
   qm::Graphics().BoxFill(surface, Variant(0), Variant(0), Variant(surface.Width()), Variant(surface.Height()),
                          Variant(0x0000FF));
   EXPECT_EQ(box.grab().toImage().pixel(60, 45), qRgb(255, 0, 0));
+}
+
+// The first surface of a process is made before Qt runs; it measures text in
+// the application's font as every later one does. Run in a process of its
+// own when a Qt application exists already.
+TEST(PictureSurfaceFont, TheFirstSurfaceMeasuresAsTheSecond) {
+  if (QCoreApplication::instance()) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string out = qm::test::Output("'" + self + "' --gtest_filter=PictureSurfaceFont.* 2>&1; echo status=$?");
+    EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
+    EXPECT_NE(out.find("status=0"), std::string::npos) << out;
+    return;
+  }
+  PictureSurface first(10, 10), second(10, 10);
+  EXPECT_GT(first.TextHeight("ABC"), 0);
+  EXPECT_EQ(first.TextWidth("ABC"), second.TextWidth("ABC"));
+  EXPECT_EQ(first.TextHeight("ABC"), second.TextHeight("ABC"));
 }
 
 TEST_F(PictureSurfaceTest, DemoChartIsDrawnAndSaved) {

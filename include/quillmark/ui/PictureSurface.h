@@ -108,7 +108,7 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
   /// parts are BackColor.
   void Resize(std::int32_t widthPixels, std::int32_t heightPixels);
 
-  QFont Font;  ///< The font of Print, TextWidth and TextHeight.
+  QFont Font;  ///< The font of Print, TextWidth and TextHeight (the application's to begin with).
   /// Called after every change of the picture (a widget repaints).
   std::function<void()> Changed;
 

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -71,6 +72,9 @@ PictureSurface::PictureSurface(std::int32_t widthPixels, std::int32_t heightPixe
   if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384)
     Raise(ERR_InvalidProcedureCall);
   EnsureApplication();
+  // The member was made before Qt ran (on the first surface), when a QFont
+  // has no family and no size yet: it takes the application's font now.
+  Font = QGuiApplication::font();
   twipsX_ = platform::Current().TwipsPerPixelX();
   twipsY_ = platform::Current().TwipsPerPixelY();
   image_ = QImage(widthPixels, heightPixels, QImage::Format_RGB32);
