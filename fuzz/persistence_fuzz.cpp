@@ -1,11 +1,13 @@
 // Arbitrary text through the record readers: ReadCollectionSimple (with
 // FindNextObject and ReadObjectSimple after it) and the property-list
-// ReadObject / ReadCollection, and the typed records' ReadRecords. Every
-// failure must be a qm::Error.
+// ReadObject / ReadCollection, and the typed records' ReadRecords, flat and
+// nested (member collections, optional fields, a type holding a vector of
+// itself). Every failure must be a qm::Error.
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "persistence/PropertyClients.h"
@@ -81,6 +83,44 @@ struct TypedThing {
   }
 };
 
+// Typed records nested three levels, with optional fields, and a tree.
+struct TypedGroup {
+  std::optional<std::int32_t> Size;
+  std::vector<TypedThing> Things;
+  static void Describe(qm::RecordType<TypedGroup>& r) {
+    r.Name("Group").Field("Size", &TypedGroup::Size).Field("Things", &TypedGroup::Things);
+  }
+};
+
+struct TypedShelf {
+  std::optional<std::string> Label;
+  std::optional<std::chrono::sys_seconds> Seen;
+  std::vector<TypedGroup> Groups;
+  std::vector<TypedThing> Loose;
+  static void Describe(qm::RecordType<TypedShelf>& r) {
+    r.Name("Shelf")
+        .Version(2)
+        .Field("Label", &TypedShelf::Label)
+        .Field("Seen", &TypedShelf::Seen)
+        .Field("Groups", &TypedShelf::Groups)
+        .Field("Loose", &TypedShelf::Loose);
+  }
+};
+
+struct TypedNode {
+  std::vector<TypedNode> Children;
+  static void Describe(qm::RecordType<TypedNode>& r) { r.Name("Node").Field("Children", &TypedNode::Children); }
+};
+
+template <class T>
+void ReadTyped(const std::string& text, const std::string& name) {
+  qm::QMStream s;
+  s.Use(qm::TextStream::FromText(text));
+  try {
+    qm::ReadRecords<T>(s, name);
+  } catch (const qm::Error&) {}
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -122,19 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (s.ReadObject(person, names) == qm::QMS_ObjectNotFound) s.SkipLine();
     } catch (const qm::Error&) {}
   }
-  {
-    qm::QMStream s;
-    s.Use(qm::TextStream::FromText(text));
-    try {
-      qm::ReadRecords<TypedThing>(s, "Things");
-    } catch (const qm::Error&) {}
-  }
-  {
-    qm::QMStream s;
-    s.Use(qm::TextStream::FromText(text));
-    try {
-      qm::ReadRecords<TypedThing>(s, "Things");
-    } catch (const qm::Error&) {}
-  }
+  ReadTyped<TypedThing>(text, "Things");
+  ReadTyped<TypedShelf>(text, "Shelves");
+  ReadTyped<TypedNode>(text, "Nodes");
   return 0;
 }

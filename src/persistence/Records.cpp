@@ -184,7 +184,7 @@ class Writer : Walk {
       case kString: {
         const std::string& text = std::get<kString>(value);
         CheckText(text);
-        if (text.find('\r') == std::string::npos) return text_ = text;
+        if (text.find('\r') == std::string::npos) return text;  // the value lives while its line is written
         return text_ = ReplaceAll(text, "\r\n", "\\n");
       }
       case kBool: return std::get<kBool>(value) ? "True" : "False";

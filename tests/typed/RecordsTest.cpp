@@ -209,16 +209,18 @@ TEST(Records, WriteTheSimpleRecordFormatAndReadItBack) {
 
 TEST(Records, ReadOlderAndForeignRecords) {
   ScratchDir dir;
-  // Version 0 (no "@"), a property this type lacks, fields missing, a
-  // fraction in an integer field (rounded half to even), booleans by the
-  // published rule.
+  // Version 0 (no "@"), a property and a member collection this type lacks,
+  // fields missing, a fraction in an integer field (rounded half to even),
+  // booleans by the published rule.
   WriteFile(dir / "old.qms",
             "%Collection Orders\r\n1\r\n"
             "   %Object Order\r\n"
             "      %Property Id\r\n         2.5\r\n"
             "      %Property Colour\r\n         red\r\n"
             "      %Property Paid\r\n         VRAI\r\n"
-            "      %Property Placed\r\n         2001-02-03 04:05:06\r\n");
+            "      %Property Placed\r\n         2001-02-03 04:05:06\r\n"
+            "      %Collection Lines @1\r\n      1\r\n         %Object Line\r\n"  // a member this type lacks
+            "            %Property Qty\r\n               2\r\n");
   const auto old = qm::LoadRecords<Order>(dir.Path() / "old.qms", "Orders");
   ASSERT_EQ(old.size(), 1u);
   EXPECT_EQ(old[0].Id, 2);
