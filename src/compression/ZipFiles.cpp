@@ -1,6 +1,8 @@
 #include "quillmark/compression/ZipFiles.h"
 
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 #include "compression/ZipLibrary.h"
 #include "compression/ZipTypes.h"
@@ -14,20 +16,6 @@
 
 namespace qm {
 namespace {
-
-// The bytes of the files of the rounds before each round, and of all at the
-// end: {0, round 1, rounds 1 and 2, ...}. What cannot be looked at counts 0.
-std::vector<std::uint64_t> RoundSizes(std::span<const std::filesystem::path> files) {
-  std::vector<std::uint64_t> sizes{0};
-  std::uint64_t total = 0;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    std::error_code ec;
-    const auto size = std::filesystem::is_regular_file(files[i], ec) ? std::filesystem::file_size(files[i], ec) : 0;
-    if (!ec) total += size;
-    if ((i + 1) % compression::kZipNameSlots == 0 || i + 1 == files.size()) sizes.push_back(total);
-  }
-  return sizes;
-}
 
 ZipResult ResultOf(ZipErrors code) {
   switch (code) {
@@ -71,15 +59,15 @@ std::string NameUnder(const std::filesystem::path& base, const std::filesystem::
   return relative.generic_string();
 }
 
-// Writes the files in rounds, each stored under its name in `names` (when
-// given) or under its path.
+// Writes the files in one pass of the engine, each stored under its name in
+// `names` (when given) or under its path.
 //
 // A child process forked from the callback while libzip writes is stopped
 // when the callback returns there (an exception from it cancels the archive,
 // before libzip reads or writes again) and raises 75: the archive, its
 // temporary and the deflate helpers are the parent's.
 ZipReport Write(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
-                std::vector<std::string> names, const Progress& progress) {
+                std::vector<std::string> names, ZipMode mode, const Progress& progress) {
   const std::uint64_t generation = io::Executor::Generation();
   const auto forked = [generation] { return io::Executor::Generation() != generation; };
   compression::ZipLibrary engine;
@@ -89,53 +77,39 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
   functions.Password = &compression::ZDLLPass;
   functions.Service = &compression::ZDLLServ;
   engine.ZpInit(functions);
+  // The engine has looked at every file (and knows their bytes) before
+  // libzip writes and reports.
+  if (progress) {
+    engine.OnWriting([&](double fraction) {
+      const auto total = static_cast<double>(engine.Bytes());
+      progress(static_cast<std::uint64_t>(std::clamp(fraction, 0.0, 1.0) * total), engine.Bytes());
+      if (forked()) io::RaiseInherited();
+    });
+  }
+  if (!names.empty()) engine.StoreAs(std::move(names));
 
-  // With progress wanted, the sizes of the files before each round.
-  std::vector<std::uint64_t> bytesBefore{0};
-  if (progress) bytesBefore = RoundSizes(files);
+  std::vector<std::string> paths;
+  paths.reserve(files.size());
+  for (const auto& file : files) paths.push_back(file.string());
+  const std::vector<std::string_view> given(paths.begin(), paths.end());
+  const auto result = static_cast<ZipErrors>(engine.ZpArchiveAll(archive.string(), given, mode));
+  // In a child, only an archive the parent had finished (the callback's last
+  // call comes after the commit) is no error.
+  if (forked() && result != ZE_OK) io::RaiseInherited();
 
   ZipReport report;
-  std::vector<std::string> round;
-  for (std::size_t first = 0; first < files.size(); first += compression::kZipNameSlots) {
-    const std::size_t count = std::min(compression::kZipNameSlots, files.size() - first);
-    if (progress) {
-      // The bytes of the rounds before, and the written part of this one's.
-      const std::uint64_t before = bytesBefore[first / compression::kZipNameSlots];
-      const std::uint64_t share = bytesBefore[first / compression::kZipNameSlots + 1] - before;
-      engine.OnWriting([&, before, share](double fraction) {
-        const double part = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(share);
-        progress(before + static_cast<std::uint64_t>(part), bytesBefore.back());
-        if (forked()) io::RaiseInherited();
-      });
-    }
-    round.clear();
-    for (std::size_t i = 0; i < count; ++i) round.push_back(files[first + i].string());
-    compression::ZipNameList list;
-    std::copy(round.begin(), round.end(), list.Names.begin());
-    if (!names.empty())
-      engine.StoreAs({names.begin() + static_cast<std::ptrdiff_t>(first),
-                      names.begin() + static_cast<std::ptrdiff_t>(first + count)});
-
-    const auto result =
-        static_cast<ZipErrors>(engine.ZpArchive(static_cast<std::int32_t>(count), archive.string(), list));
-    // In a child, only an archive the parent had finished (the callback's last
-    // call comes after the commit) is no error, and then only with no round left.
-    if (forked() && (result != ZE_OK || first + count < files.size())) io::RaiseInherited();
-    for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
-    // An archive in place whose folder could not be synced holds the round's files.
-    if (result == ZE_OK || engine.InPlace()) report.Archived += count - engine.Skipped().size();
-    if (result != ZE_OK && result != ZE_Nothing_To_Do_ERR) {  // a round of missing names only writes nothing
-      report.Result = ResultOf(result);
-      report.FailedFile = engine.Failure().Name;
-      report.Problem = engine.Failure().Reason;
-      report.NotTried = files.size() - first - count;
-      return report;
-    }
-  }
-  if (report.Archived == 0) report.Result = ZipResult::NothingFound;
-  if (progress) {
+  for (const auto& notice : engine.Skipped()) report.Skipped.push_back({notice.Name, notice.Reason});
+  // An archive in place whose folder could not be synced holds the files.
+  if (result == ZE_OK || engine.InPlace()) report.Archived = files.size() - engine.Skipped().size();
+  if (result == ZE_Nothing_To_Do_ERR || (result == ZE_OK && report.Archived == 0)) {
+    report.Result = ZipResult::NothingFound;
+  } else if (result != ZE_OK) {
+    report.Result = ResultOf(result);
+    report.FailedFile = engine.Failure().Name;
+    report.Problem = engine.Failure().Reason;
+  } else if (progress) {
     try {  // dropped, as while libzip writes: the archive is done
-      progress(bytesBefore.back(), bytesBefore.back());
+      progress(engine.Bytes(), engine.Bytes());
     } catch (...) {}
   }
   return report;
@@ -147,12 +121,12 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
 // archive that cannot be created for want of its folder is the error every
 // typed job gives for it.
 template <class Names>
-ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+ZipReport Archive(const std::filesystem::path& archive, std::span<const std::filesystem::path> files, ZipMode mode,
                   const Progress& progress, Names names) {
   runtime::ProgressRelay relay(progress);
   ZipReport report;
   try {
-    QM_FRAME_TRY { report = Write(archive, files, names(), relay.Callback()); }
+    QM_FRAME_TRY { report = Write(archive, files, names(), mode, relay.Callback()); }
     QM_FRAME_CATCH("ZipFiles", "Public Function ZipFiles", archive.string());
   } catch (...) {
     relay.RethrowCallerException();
@@ -162,8 +136,7 @@ ZipReport Archive(const std::filesystem::path& archive, std::span<const std::fil
   relay.RethrowCallerException();
   std::filesystem::path folder;
   if (report.Result == ZipResult::WriteFailed && frame::FolderIsMissing(archive, folder))
-    throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("ZipFiles"),
-                DescribeError(ERR_PathNotFound, folder.string()));
+    frame::RaisePathNotFound(folder, frame::DefaultSource("ZipFiles"));
   return report;
 }
 
@@ -176,7 +149,6 @@ std::string ZipReport::Message() const {
     text += "none of the files was found: no archive written\n";
   } else if (Result != ZipResult::Ok) {
     text += (FailedFile.empty() ? Problem : FailedFile.string() + ": " + Problem) + '\n';
-    if (NotTried > 0) text += std::to_string(NotTried) + " further files were not tried\n";
   }
   if (!text.empty()) text.pop_back();
   return text;
@@ -184,12 +156,26 @@ std::string ZipReport::Message() const {
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                    const Progress& progress) {
-  return Archive(archive, files, progress, [] { return std::vector<std::string>(); });
+  return ZipFiles(archive, files, ZipMode::Create, progress);
 }
 
 ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                    const std::filesystem::path& base, const Progress& progress) {
-  return Archive(archive, files, progress, [&] {
+  return ZipFiles(archive, files, base, ZipMode::Create, progress);
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries, const Progress& progress) {
+  return ZipFiles(archive, entries, ZipMode::Create, progress);
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files, ZipMode mode,
+                   const Progress& progress) {
+  return Archive(archive, files, mode, progress, [] { return std::vector<std::string>(); });
+}
+
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                   const std::filesystem::path& base, ZipMode mode, const Progress& progress) {
+  return Archive(archive, files, mode, progress, [&] {
     std::vector<std::string> names;
     names.reserve(files.size());
     for (const auto& file : files) names.push_back(NameUnder(base, file));
@@ -197,11 +183,12 @@ ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::fi
   });
 }
 
-ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries, const Progress& progress) {
+ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries, ZipMode mode,
+                   const Progress& progress) {
   std::vector<std::filesystem::path> files;
   files.reserve(entries.size());
   for (const auto& entry : entries) files.push_back(entry.File);
-  return Archive(archive, files, progress, [&] {
+  return Archive(archive, files, mode, progress, [&] {
     std::vector<std::string> names;
     names.reserve(entries.size());
     for (const auto& entry : entries) names.push_back(CheckedEntryName(entry.Name));

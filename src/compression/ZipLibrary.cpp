@@ -105,6 +105,20 @@ std::int32_t ResultOf(int zipError) {
 
 std::int32_t ResultOf(zip_t* archive) { return ResultOf(zip_error_code_zip(zip_get_error(archive))); }
 
+// Has libzip deflate a streamed entry at the engine's level. Asked to deflate
+// an entry that the old archive held deflated, libzip sees no change of
+// method and drops the level given, then deflates at its own default, 9
+// (some ten times slower on text, and other bytes). Such an entry is asked
+// for ZIP_CM_DEFAULT instead, which libzip deflates at the level given.
+int SetDeflate(zip_t* archive, zip_uint64_t index) {
+  zip_stat_t old;
+  zip_stat_init(&old);
+  const bool wasDeflated = zip_stat_index(archive, index, ZIP_FL_UNCHANGED, &old) == 0 &&
+                           (old.valid & ZIP_STAT_COMP_METHOD) != 0 && old.comp_method == ZIP_CM_DEFLATE;
+  return zip_set_file_compression(archive, index, wasDeflated ? ZIP_CM_DEFAULT : ZIP_CM_DEFLATE,
+                                  ZipLibrary::kDeflateLevel);
+}
+
 }  // namespace
 
 std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
@@ -113,14 +127,24 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 }
 
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
+  const bool tooMany = count < 0 || static_cast<std::size_t>(count) > kZipNameSlots;
+  if (tooMany && !zipFileName.empty()) {
+    ZpArchiveAll({}, {}, ZipMode::Update);  // clears what the last call left
+    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
+  }
+  return ZpArchiveAll(zipFileName, std::span(names.Names).first(tooMany ? 0 : static_cast<std::size_t>(count)),
+                      ZipMode::Update);
+}
+
+std::int32_t ZipLibrary::ZpArchiveAll(std::string_view zipFileName, std::span<const std::string_view> names,
+                                      ZipMode mode) {
   skipped_.clear();
   failure_ = {};
   inPlace_ = false;
+  bytes_ = 0;
   if (zipFileName.empty()) return Fail(ZE_Params_ERR, {}, "no archive name was given");
-  if (count < 0 || static_cast<std::size_t>(count) > kZipNameSlots)
-    return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
   try {
-    return Write(count, std::string(zipFileName), names);
+    return Write(std::string(zipFileName), names, mode);
   } catch (const std::bad_alloc&) {
     return Fail(ZE_Out_of_memory_ERR, std::string(zipFileName), "out of memory");
   }
@@ -131,7 +155,7 @@ std::int32_t ZipLibrary::Fail(std::int32_t result, std::string name, std::string
   return result;
 }
 
-std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names) {
+std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const std::string_view> names, ZipMode mode) {
   const auto print = [this](const std::string& line) {
     if (functions_.Print) functions_.Print(line, static_cast<std::int32_t>(line.size()));
   };
@@ -144,13 +168,11 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   const bool archiveExists = io::sys::Stat(archivePath.c_str(), &archiveInfo) == 0;
 
   std::vector<Member> members;
-  members.reserve(static_cast<std::size_t>(count));
-  for (std::int32_t i = 0; i < count; ++i) {
-    const std::string_view given = names.Names[static_cast<std::size_t>(i)];
+  members.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string_view given = names[i];
     Member member;
-    member.StoredName = StoredName(static_cast<std::size_t>(i) < storeAs_.size()
-                                       ? std::string_view(storeAs_[static_cast<std::size_t>(i)])
-                                       : given);
+    member.StoredName = StoredName(i < storeAs_.size() ? std::string_view(storeAs_[i]) : given);
     if (given.empty() || !Locate(given, member)) {
       // Only a name that is not there is skipped: one that cannot be looked
       // at stops the operation before the archive is touched, as below.
@@ -178,6 +200,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       return Fail(ZE_Open_ERR, std::string(given),
                   "cannot be opened for reading: " + std::string(std::strerror(errno)));
     if (S_ISDIR(member.Info.st_mode) && !member.StoredName.ends_with('/')) member.StoredName += '/';
+    if (S_ISREG(member.Info.st_mode)) bytes_ += static_cast<std::uint64_t>(member.Info.st_size);
     members.push_back(std::move(member));
   }
   if (members.empty()) return Fail(ZE_Nothing_To_Do_ERR, archivePath, "none of the files was found: nothing to do");
@@ -208,6 +231,14 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
   const auto failed = [&](const std::string& name, const std::string& doing) {
     return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));
   };
+  // A new archive: the old one's entries are dropped (it was opened all the
+  // same, so that a file there that is no archive is refused, not overwritten).
+  if (mode == ZipMode::Create) {
+    const zip_int64_t old = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < old; ++i)
+      if (zip_delete(archive.get(), static_cast<zip_uint64_t>(i)) != 0)
+        return failed(archivePath, "cannot drop its old entries");
+  }
 
   for (const auto& member : members) {
     const auto size = static_cast<std::int32_t>(std::min<off_t>(member.Info.st_size, INT32_MAX));
@@ -235,8 +266,7 @@ std::int32_t ZipLibrary::Write(std::int32_t count, const std::string& archivePat
       index = PutEntry(archive.get(), member.StoredName, source);
       if (index < 0) return failed(member.Path, "cannot be added");
       if (small) deflated.Placed(static_cast<zip_uint64_t>(index));
-      if (!small &&
-          zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
+      if (!small && SetDeflate(archive.get(), static_cast<zip_uint64_t>(index)) != 0)
         return failed(member.Path, "cannot be set to deflate");
     }
     // Unix permissions and file type, so that unzip restores them.

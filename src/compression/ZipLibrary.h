@@ -8,18 +8,21 @@
 // - names are stored as given (with "/" separators): relative paths keep their
 //   folders, leading "/" and "./" are dropped; a folder becomes a folder entry;
 // - entries are deflated at level 6;
-// - an existing archive is updated (same-name entries replaced);
+// - an existing archive is updated (same-name entries replaced), or, with
+//   ZipMode::Create, replaced by one of the new entries only;
 // - names that do not exist are reported through the print callback and
 //   skipped; when none exists the result is 12 and no archive is written;
 // - the archive itself is never added to itself; pipes and devices are skipped.
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "compression/ZipTypes.h"
+#include "quillmark/compression/ZipFiles.h"
 
 namespace qm::compression {
 
@@ -36,8 +39,14 @@ class ZipLibrary {
 
   /// Registers the callbacks used by the following ZpArchive calls. Returns 1.
   std::int32_t ZpInit(const ZipUserFunctions& functions);
-  /// Writes the first `count` names of `names` into the archive `zipFileName`.
+  /// Writes the first `count` names of `names` into the archive `zipFileName`,
+  /// updating an archive that is there.
   std::int32_t ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names);
+  /// Writes every name of `names`, however many, into `zipFileName` in one
+  /// pass: the archive is written once, its entries streamed out in order.
+  /// Create leaves out the entries of an archive that is there (a file there
+  /// that is no archive is still refused, and left alone).
+  std::int32_t ZpArchiveAll(std::string_view zipFileName, std::span<const std::string_view> names, ZipMode mode);
   /// The names the last ZpArchive left out (missing, special files, the
   /// archive itself), in order, each with the reason.
   const std::vector<ZipNotice>& Skipped() const { return skipped_; }
@@ -47,6 +56,8 @@ class ZipLibrary {
   /// True when the last ZpArchive failed only after its archive had replaced
   /// the old one (its folder could not be synced): the entries are in it.
   bool InPlace() const { return inPlace_; }
+  /// The bytes of the files the last call found to archive (folders count 0).
+  std::uint64_t Bytes() const { return bytes_; }
 
   /// Told, while each following ZpArchive writes its archive, the part
   /// written so far (0 to 1); an empty function is never called. An
@@ -58,7 +69,7 @@ class ZipLibrary {
   void StoreAs(std::vector<std::string> entryNames) { storeAs_ = std::move(entryNames); }
 
  private:
-  std::int32_t Write(std::int32_t count, const std::string& archivePath, const ZipNameList& names);
+  std::int32_t Write(const std::string& archivePath, std::span<const std::string_view> names, ZipMode mode);
   std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
 
   ZipUserFunctions functions_{};
@@ -68,6 +79,7 @@ class ZipLibrary {
   std::vector<std::string> storeAs_;
   bool writingFailed_ = false;
   bool inPlace_ = false;
+  std::uint64_t bytes_ = 0;
 };
 
 }  // namespace qm::compression

@@ -76,7 +76,7 @@ TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {
   const fs::path& d = dir.Path();
   fs::create_directory(d / "many");
   std::string names;
-  for (int i = 0; i < 1100; ++i) {  // more than one round of 1024
+  for (int i = 0; i < 1100; ++i) {  // more than the Zipper's 1024
     qm::test::WriteFile(dir / ("many/" + std::to_string(i)), std::to_string(i));
     names += " many/" + std::to_string(i);
   }
@@ -90,6 +90,13 @@ TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Output.find("quillmark zip: many/gone: not found, not archived\n"), std::string::npos) << run.Output;
   EXPECT_NE(run.Output.find("1 of 1101 files are not in all.zip"), std::string::npos) << run.Output;
+
+  // -u keeps the entries there; without it the archive is made anew.
+  qm::test::WriteFile(dir / "extra.txt", "x");
+  EXPECT_EQ(Quillmark(d, "zip -u all.zip extra.txt").Status, 0);
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "' | wc -l"), "1101\n");
+  EXPECT_EQ(Quillmark(d, "zip all.zip extra.txt").Status, 0);
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "'"), "extra.txt\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// quillmark zip OUT.zip FILE...: a zip archive of every file, names stored as
-// given. Exits 1 when any file asked for is not in the archive.
+// quillmark zip [-u] OUT.zip FILE...: a zip archive of every file, names
+// stored as given; a new archive unless -u updates the one there. Exits 1
+// when any file asked for is not in the archive.
 
 #include <filesystem>
 #include <iostream>
@@ -20,7 +21,8 @@ int Run(const Invocation& call) {
   ZipReport report;
   {
     ProgressLine progress(std::cerr, ProgressWanted(call.Chatty()), "quillmark zip", ProgressLine::Unit::Bytes);
-    report = WithFiles({}, args[0], [&] { return ZipFiles(args[0], files, progress.Callback()); });
+    const ZipMode mode = call.Has("update") ? ZipMode::Update : ZipMode::Create;
+    report = WithFiles({}, args[0], [&] { return ZipFiles(args[0], files, mode, progress.Callback()); });
   }
   if (report.Complete()) {
     std::cout << args[0] << ": " << report.Archived << " files\n";
@@ -33,6 +35,10 @@ int Run(const Invocation& call) {
   return 1;
 }
 
+constexpr Option kOptions[] = {
+    {"update", 'u', {}, "keep the entries of an existing OUT.zip (same names replaced)"},
+};
+
 }  // namespace
 
 extern const Command kZip{
@@ -43,15 +49,17 @@ extern const Command kZip{
         "Any number of files may be given; a folder becomes a folder entry.",
     .MinOperands = 2,
     .MaxOperands = Command::kAny,
-    .Options = {},
+    .Options = kOptions,
     .Details =
         "Names are stored as given, without a leading '/' or './'; entries are deflated\n"
-        "at level 6. An existing OUT.zip is updated: entries of the same name are\n"
-        "replaced, the others kept. Every FILE that is not in the archive afterwards is\n"
-        "named on stderr, and the exit status is then 1.\n\n"
+        "at level 6. An existing OUT.zip is replaced by the new archive, once that is\n"
+        "whole; with -u it is updated instead: entries of the same name are replaced,\n"
+        "the others kept. Every FILE that is not in the archive afterwards is named on\n"
+        "stderr, and the exit status is then 1.\n\n"
         "Examples:\n"
         "  quillmark zip backup.zip report.html pics/chart.png\n"
-        "  quillmark zip -q logs.zip logs/*.log\n",
+        "  quillmark zip -q logs.zip logs/*.log\n"
+        "  quillmark zip -u backup.zip notes.txt\n",
     .Run = Run,
     .ShowsProgress = true,
 };

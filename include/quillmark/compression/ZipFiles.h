@@ -9,11 +9,16 @@
 ///
 /// Entries are named after the paths as given ("./" and a leading "/"
 /// dropped), after the paths relative to a base folder, or by (file, name)
-/// pairs. They are deflated at level 6; an existing archive is updated
-/// (entries of the same name replaced). The files are written in rounds of
-/// 1024 with the engine qm::Zipper runs; each round is written whole or not at
-/// all, but the rounds before a failed one stay in the archive. The report
-/// says which files did not make it into the archive and why.
+/// pairs. They are deflated at level 6. The archive is made anew by default:
+/// the entries of an archive already there are dropped. ZipMode::Update keeps
+/// them instead, replacing those of the same name:
+///
+///     qm::ZipFiles("backup.zip", files, qm::ZipMode::Update);
+///
+/// The archive is written once, whatever the number of files, to a temporary
+/// beside it that replaces it when whole: a failure leaves the old archive
+/// as it was. The report says which files did not make it into the archive
+/// and why.
 ///
 /// An entry name that is empty, absolute or climbs out of the archive's folder
 /// (".."), and a file outside the base folder, raise 5 (Invalid procedure call
@@ -30,6 +35,12 @@
 
 namespace qm {
 
+/// What ZipFiles does with an archive that is already there.
+enum class ZipMode {
+  Create,  ///< replaces it by an archive of the files given only
+  Update   ///< keeps its entries, replacing those of the same name
+};
+
 /// A file and the name of its entry in the archive ("/" between folders).
 struct QUILLMARK_EXPORT ZipEntry {
   std::filesystem::path File;  ///< the file to store
@@ -44,7 +55,7 @@ struct QUILLMARK_EXPORT ZipSkipped {
 
 /// How ZipFiles ended.
 enum class ZipResult {
-  Ok,            ///< every round was written (files may still be Skipped)
+  Ok,            ///< the archive was written (files may still be Skipped)
   NothingFound,  ///< none of the files was found: no archive written
   ReadFailed,    ///< an input file could not be read
   WriteFailed,   ///< the archive could not be created or written
@@ -55,7 +66,7 @@ enum class ZipResult {
 
 /// The outcome of ZipFiles.
 struct QUILLMARK_EXPORT ZipReport {
-  /// Ok when every round succeeded; otherwise what stopped the job.
+  /// Ok when the archive was written; otherwise what stopped the job.
   ZipResult Result = ZipResult::Ok;
   /// The file concerned when Result is neither Ok nor NothingFound (an input
   /// file, or the archive; empty when no archive name was given).
@@ -66,7 +77,8 @@ struct QUILLMARK_EXPORT ZipReport {
   std::vector<ZipSkipped> Skipped;
   /// Files and folders written into the archive.
   std::size_t Archived = 0;
-  /// Files given after a failed round, which were not tried.
+  /// Always 0: the archive is written in one pass, so a failure leaves out
+  /// every file (Archived is 0) rather than leaving some untried.
   std::size_t NotTried = 0;
 
   /// True when every file asked for is in the archive.
@@ -76,11 +88,11 @@ struct QUILLMARK_EXPORT ZipReport {
 };
 
 /// Writes every file into `archive`, named as given, telling `progress` the
-/// bytes written so far of the files' sizes (each file is looked at once more
-/// to learn its size). An exception it throws cancels the archive (an archive
-/// that was there stays as it was) and then passes on as the object thrown.
-/// An archive whose folder is missing raises 76 "Path not found: <folder>"
-/// (errc::not_found).
+/// bytes written so far of the files' sizes. An exception it throws cancels
+/// the archive (an archive that was there stays as it was) and then passes on
+/// as the object thrown. An archive whose folder is missing raises 76 "Path
+/// not found: <folder>" (errc::not_found). An archive already there is
+/// replaced (ZipMode::Create).
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
                                     const Progress& progress = {});
 
@@ -93,5 +105,18 @@ QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::s
 /// Writes each entry's file into `archive` under the entry's name.
 QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries,
                                     const Progress& progress = {});
+
+/// As ZipFiles(archive, files, progress), with an archive already there
+/// replaced or updated as `mode` says.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    ZipMode mode, const Progress& progress = {});
+
+/// As ZipFiles(archive, files, base, progress), with `mode`.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const std::filesystem::path> files,
+                                    const std::filesystem::path& base, ZipMode mode, const Progress& progress = {});
+
+/// As ZipFiles(archive, entries, progress), with `mode`.
+QUILLMARK_EXPORT ZipReport ZipFiles(const std::filesystem::path& archive, std::span<const ZipEntry> entries,
+                                    ZipMode mode, const Progress& progress = {});
 
 }  // namespace qm
