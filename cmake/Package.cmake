@@ -43,6 +43,8 @@ set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackageRunPaths.cmake)
 set(QM_PACKAGE_COMPONENTS runtime)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquillmark1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# The canvas's default face (docs/graphics.md, "Text"): without it, text raises 53.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS fonts-dejavu-core)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "C++ components for Linux desktop applications - runtime library
 The Quillmark Library is a C++20 component library for Linux desktop
 applications: persistence of object graphs into indented text records,
