@@ -141,7 +141,7 @@ class QUILLMARK_EXPORT Canvas {
   /// of the generic families "sans-serif", "serif" and "monospace", or the
   /// path of a font file (a name with a '/'). An empty name is the default,
   /// DejaVu Sans. 53 when no installed face has that family (or the file is
-  /// not there), 5 when the file is no font.
+  /// not there), 70 or 75 when it cannot be read, 5 when it is no font.
   void SetFace(std::string_view name);
   /// The face's name as given to SetFace ("" for the default).
   std::string Face() const;
