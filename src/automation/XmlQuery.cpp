@@ -2,6 +2,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cerrno>
+
+#include "automation/XmlReader.h"
+#include "automation/XmlTree.h"
 #include "frame/FileErrors.h"
 #include "io/System.h"
 #include "quillmark/automation/XML.h"
@@ -25,26 +30,50 @@ std::vector<std::string> Steps(std::string_view path) {
   return steps;
 }
 
+// The parse error of a document the reader refused, prefixed by `what` (the
+// file's name and " is not well-formed XML: ", or nothing for text).
+[[noreturn]] void RaiseNotXml(const detail::XmlSource& source, bool utf8Text, const std::string& what) {
+  detail::XmlTree scratch;
+  const detail::XmlReadResult read = detail::ReadXml(scratch, source, utf8Text);
+  std::string description = what + read.Error;
+  if (!read.Mismatch.empty()) description += ": " + read.Mismatch;
+  throw XmlParseError(frame::DefaultSource("XML"), std::move(description), read.Line, read.Column, read.Offset,
+                      read.OpenLine);
+}
+
 // Why a file that XML.LoadFile refused is not XML: it is parsed again, in
 // pieces, for the reader's message (a refusal is the rare case, so the
 // common one pays nothing for it).
-std::string WhyNotXml(const std::filesystem::path& file) {
+[[noreturn]] void RaiseWhyNotXml(const std::filesystem::path& file) {
   const int fd = io::sys::Open(file.c_str(), O_RDONLY);
-  XmlNode probe;
+  if (fd < 0) frame::RaiseErrno(ERR_PathFileAccess, errno);
+  struct Closer {
+    int Fd;
+    ~Closer() { io::sys::Close(Fd); }
+  } closer{fd};
   bool empty = true;
-  if (fd >= 0) {
-    probe.LoadXmlFrom([&](std::uint64_t offset, std::uint8_t* data, std::size_t size) {
-      const ssize_t got = io::sys::PRead(fd, data, size, static_cast<off_t>(offset));
-      if (got > 0) empty = false;
-      return got > 0 ? static_cast<std::size_t>(got) : std::size_t{0};
-    });
-    io::sys::Close(fd);
-  }
-  if (empty) return file.string() + " is empty";
-  return file.string() + " is not well-formed XML: " + probe.LastErrorText();
+  const auto read = [&](std::uint64_t offset, char* data, std::size_t size) {
+    const ssize_t got = io::sys::PRead(fd, data, size, static_cast<off_t>(offset));
+    if (got > 0) empty = false;
+    return got > 0 ? static_cast<std::size_t>(got) : std::size_t{0};
+  };
+  char first = 0;
+  read(0, &first, 1);
+  if (empty)
+    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"),
+                frame::Quoted(file.string()) + " is empty");
+  RaiseNotXml(read, false, frame::Quoted(file.string()) + " is not well-formed XML: ");
 }
 
 }  // namespace
+
+XmlParseError::XmlParseError(std::string source, std::string description, std::uint64_t line, std::uint64_t column,
+                             std::uint64_t offset, std::uint64_t openLine)
+    : Error(ERR_General, errc::parse_error, std::move(source), std::move(description)),
+      line_(line),
+      column_(column),
+      offset_(offset),
+      openLine_(openLine) {}
 
 XmlElement::XmlElement(std::string_view tag) : node_(std::make_shared<XmlNode>()) { node_->SetTag(tag); }
 
@@ -99,9 +128,7 @@ void XmlElement::Save(const std::filesystem::path& file) const {
     node_->SetEncoding("utf-8");
     if (!node_->SaveXml(file.string())) {
       std::filesystem::path folder;
-      if (frame::FolderIsMissing(file, folder))
-        throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("XML"),
-                    DescribeError(ERR_PathNotFound, folder.string()));
+      if (frame::FolderIsMissing(file, folder)) frame::RaisePathNotFound(folder, frame::DefaultSource("XML"));
       RaiseWithDetail(ERR_PathFileAccess, node_->LastErrorText());
     }
   }
@@ -110,16 +137,27 @@ void XmlElement::Save(const std::filesystem::path& file) const {
 
 XmlElement LoadXml(const std::filesystem::path& file) {
   XML document;
-  if (!document.LoadFile(file.string()))
-    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"), WhyNotXml(file));
+  try {
+    if (!document.LoadFile(file.string())) RaiseWhyNotXml(file);
+  } catch (...) {
+    frame::RethrowNaming(file.string());
+  }
   return XmlElement(document.GetNextTag()->ChilkatXML());
 }
 
 XmlElement ParseXml(std::string_view text) {
   // Parsed straight from the caller's text, in pieces, into a tree of its own.
   auto root = std::make_shared<XmlNode>();
-  if (!root->LoadXml(text))
-    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"), root->LastErrorText());
+  if (!root->LoadXml(text)) {
+    RaiseNotXml(
+        [text](std::uint64_t offset, char* data, std::size_t size) {
+          if (offset >= text.size()) return std::size_t{0};
+          const std::size_t count = std::min<std::size_t>(size, text.size() - offset);
+          std::copy_n(text.data() + offset, count, data);
+          return count;
+        },
+        true, {});
+  }
   return XmlElement(std::move(root));
 }
 

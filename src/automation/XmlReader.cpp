@@ -70,12 +70,17 @@ class TreeBuilder {
 
   XmlId Root() const { return root_; }
   const std::string& Failure() const { return failure_; }
+  // The innermost open element's tag and the line its start tag is on; 0
+  // when none is open.
+  std::string OpenTag() const { return open_.empty() ? std::string() : std::string(tree_.Name(current_)); }
+  std::uint64_t OpenLine() const { return open_.empty() ? 0 : open_.back().Line; }
 
  private:
   struct Open {
     bool HasElement = false;
     bool HasText = false;     // text other than blanks, or an entity reference
     std::size_t Pending = 0;  // its first blank piece held aside, in pending_
+    std::uint64_t Line = 0;   // of its start tag, for the message of an end tag that does not match
   };
   struct Blank {
     XmlId After;           // the child it follows; kNoXml: the first
@@ -149,7 +154,7 @@ class TreeBuilder {
       } else {
         self.open_.back().HasElement = true;
       }
-      self.open_.push_back({false, false, self.pending_.size()});
+      self.open_.push_back({false, false, self.pending_.size(), XML_GetCurrentLineNumber(self.parser_)});
       self.current_ = element;
     });
   }
@@ -405,10 +410,30 @@ Attempt Parse(XmlTree& tree, Pull& pull, const char* encoding) {
     attempt.At = XML_GetCurrentByteIndex(parser.get());
     reason = XML_ErrorString(attempt.Code);
   }
-  attempt.Result.Error = "line " + std::to_string(XML_GetErrorLineNumber(parser.get())) + ", column " +
-                         std::to_string(XML_GetErrorColumnNumber(parser.get()) + 1) + ": " + reason;
+  attempt.Result.Line = XML_GetErrorLineNumber(parser.get());
+  attempt.Result.Column = XML_GetErrorColumnNumber(parser.get()) + 1;
+  attempt.Result.Offset = static_cast<std::uint64_t>(std::max<XML_Index>(0, XML_GetCurrentByteIndex(parser.get())));
+  attempt.Result.Error = "line " + std::to_string(attempt.Result.Line) + ", column " +
+                         std::to_string(attempt.Result.Column) + ": " + reason;
+  if (attempt.Code == XML_ERROR_TAG_MISMATCH && builder.OpenLine() != 0) {
+    attempt.Result.OpenLine = builder.OpenLine();
+    attempt.Result.Mismatch = "<" + builder.OpenTag() + "> opened at line " + std::to_string(builder.OpenLine());
+  }
   while (const XmlId top = tree.FirstChild(kXmlDocument)) tree.Remove(top);
   return attempt;
+}
+
+// The name of the end tag expat stopped in at `at` (its name, just after
+// "</"), for the message of a mismatched tag; "" when the bytes there are
+// not one.
+std::string EndTagNameAt(const XmlSource& source, XML_Index at) {
+  if (at < 2) return {};
+  char bytes[258];
+  const std::size_t got = source(static_cast<std::uint64_t>(at - 2), bytes, sizeof bytes);
+  std::string_view text(bytes, got);
+  if (!text.starts_with("</")) return {};
+  text.remove_prefix(2);
+  return std::string(text.substr(0, std::min(text.size(), text.find_first_of(" \t\r\n>"))));
 }
 
 // The name of an entity at `at` ("&name;"), for the message of an undefined
@@ -590,6 +615,18 @@ bool ToUtf8(const std::string& encoding, const char* data, std::size_t size, std
 
 }  // namespace
 
+namespace {
+
+// A failure before the first byte could be read: at line 1, column 1.
+XmlReadResult AtTheStart(const std::string& why) {
+  XmlReadResult result;
+  result.Error = "line 1, column 1: " + why;
+  result.Line = result.Column = 1;
+  return result;
+}
+
+}  // namespace
+
 std::string_view DoctypeIn(std::string_view prolog) {
   std::string_view rest = prolog;
   if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
@@ -621,15 +658,20 @@ XmlReadResult ReadXml(XmlTree& tree, const XmlSource& source, bool utf8Text) {
     const std::string name = EntityNameAt(source, first.At);
     if (!name.empty()) first.Result.Error += " \"" + name + "\"";
   }
+  if (!first.Result.Mismatch.empty()) {
+    const std::string closing = EndTagNameAt(source, first.At);
+    first.Result.Mismatch += closing.empty() ? " is not closed" : " is closed by </" + closing + ">";
+  }
   if (first.UnknownEncoding.empty()) return std::move(first.Result);
   // An encoding expat does not know: the document is converted as it is read.
   ConvertingReader converted(source, first.UnknownEncoding);
-  if (!converted.Failure().empty()) return XmlReadResult{kNoXml, "line 1, column 1: " + converted.Failure()};
+  if (!converted.Failure().empty()) return AtTheStart(converted.Failure());
   Attempt second = Parse(tree, converted, "UTF-8");
   if (!converted.Failure().empty()) {
     while (const XmlId top = tree.FirstChild(kXmlDocument)) tree.Remove(top);
-    return XmlReadResult{kNoXml, "line 1, column 1: " + converted.Failure()};
+    return AtTheStart(converted.Failure());
   }
+  if (!second.Result.Mismatch.empty()) second.Result.Mismatch += " is not closed";
   return std::move(second.Result);
 }
 

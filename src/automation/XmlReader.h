@@ -32,6 +32,13 @@ using XmlSource = std::function<std::size_t(std::uint64_t offset, char* data, st
 struct XmlReadResult {
   XmlId Root = kNoXml;  // the root element, a child of the tree's document; kNoXml on failure
   std::string Error;    // "line L, column C: reason" on failure
+  // Where the parser stopped, on failure: 1-based line and column, 0-based
+  // byte offset in the document (0 when unknown).
+  std::uint64_t Line = 0, Column = 0, Offset = 0;
+  // For an end tag that does not match: the start tag's line and
+  // "<b> opened at line 2 is closed by </a>" (the end tag's name when known).
+  std::uint64_t OpenLine = 0;
+  std::string Mismatch;
 };
 
 /// Parses the document into top-level nodes of `tree`. With `utf8Text` the

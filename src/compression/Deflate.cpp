@@ -41,19 +41,24 @@ int ZlibLevel(DeflateLevel level) {
 // which replaces `out` when the job comes to its end: a failure it raises, or
 // a stop by the progress callback, leaves `out` as it was. A zlib result
 // (damaged data) is an end: `out` then holds what was restored, and the result
-// is raised after.
+// is raised after. The errors of reading `in` and of its data name it.
 template <class Open>
-void ReplaceWhole(const std::filesystem::path& out, const Progress& progress, Open open) {
+void ReplaceWhole(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress,
+                  Open open) {
   runtime::ProgressRelay relay(progress);
+  bool ofInput = true;
   try {
     auto engine = open();
     engine.Prepare();
+    ofInput = false;
     compression::OutputFile file(std::make_unique<io::AtomicFile>(out, io::AtomicFile::Replace::Contents));
     const std::int32_t result = engine.WriteTo(file, relay.Callback());
     file.Close();
+    ofInput = true;
     Check(result);
   } catch (...) {
     relay.RethrowCallerException();
+    if (ofInput) frame::RethrowNaming(in.string());
     frame::RethrowForTarget(out);
   }
 }
@@ -77,11 +82,11 @@ std::vector<std::uint8_t> Inflate(std::span<const std::uint8_t> data, std::size_
 
 void CompressFile(const std::filesystem::path& in, const std::filesystem::path& out, DeflateLevel level,
                   const Progress& progress) {
-  ReplaceWhole(out, progress, [&] { return compression::ContainerPacker(in.string(), ZlibLevel(level)); });
+  ReplaceWhole(in, out, progress, [&] { return compression::ContainerPacker(in.string(), ZlibLevel(level)); });
 }
 
 void DecompressFile(const std::filesystem::path& in, const std::filesystem::path& out, const Progress& progress) {
-  ReplaceWhole(out, progress, [&] { return compression::ContainerUnpacker(in.string()); });
+  ReplaceWhole(in, out, progress, [&] { return compression::ContainerUnpacker(in.string()); });
 }
 
 }  // namespace qm

@@ -61,7 +61,29 @@ void RethrowForTarget(const fs::path& target) {
   } catch (const Error& e) {
     source = e.Source();
   } catch (...) {}
-  throw Error(ERR_PathNotFound, errc::not_found, std::move(source), DescribeError(ERR_PathNotFound, folder.string()));
+  RaisePathNotFound(folder, std::move(source));
+}
+
+void RaisePathNotFound(const fs::path& folder, std::string source) {
+  throw Error(ERR_PathNotFound, errc::not_found, std::move(source),
+              DescribeError(ERR_PathNotFound, Quoted(folder.string())));
+}
+
+std::string Quoted(std::string_view subject) { return "'" + std::string(subject) + "'"; }
+
+void RethrowNaming(std::string_view subject, std::string_view label) {
+  try {
+    throw;
+  } catch (const Error& e) {
+    const std::string& said = e.Description();
+    const std::string quoted = Quoted(subject);
+    if (subject.empty() || said.find(quoted) != std::string::npos) throw;
+    std::string named;
+    const std::string bare = ": " + std::string(subject);
+    if (said.ends_with(bare)) named = said.substr(0, said.size() - subject.size()) + quoted;
+    else named = said + ": " + (label.empty() ? std::string() : std::string(label) + " ") + quoted;
+    throw Error(e.Number(), e.Errc(), e.Source(), std::move(named));
+  }
 }
 
 }  // namespace qm::frame

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace qm::frame {
 
@@ -24,8 +25,23 @@ class FolderNotSynced : public std::filesystem::filesystem_error {
 // that folder (absolute) in `folder` when it is.
 bool FolderIsMissing(const std::filesystem::path& target, std::filesystem::path& folder);
 
+// A file, folder, key or value as the typed layer's errors name it: 'text'.
+std::string Quoted(std::string_view subject);
+
+// For the typed layer, inside a catch block: rethrows the caught exception,
+// a qm::Error so that its description names `subject`. One that names it
+// bare at its end ("File not found: a.xml") gets it quoted; one that does not
+// name it gets ": " `label` and the quoted subject after its text ("Type
+// mismatch: key 'Width'"). Number, cause and trail stay; other exceptions and
+// errors that name it quoted pass unchanged.
+[[noreturn]] void RethrowNaming(std::string_view subject, std::string_view label = {});
+
+// Raises 76 "Path not found: '<folder>'" with errc::not_found and the trail
+// `source`: the typed layer's one error for a missing folder.
+[[noreturn]] void RaisePathNotFound(const std::filesystem::path& folder, std::string source = {});
+
 // For the typed layer, inside a catch block: when the folder of `target` is
-// missing, raises 76 "Path not found: <folder>" with errc::not_found (keeping
+// missing, raises 76 "Path not found: '<folder>'" with errc::not_found (keeping
 // the trail of the caught error); otherwise rethrows the caught exception (a
 // std::filesystem::filesystem_error becomes the file error for its cause:
 // 70, 61 or 75 with the target's name).

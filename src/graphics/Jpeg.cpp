@@ -18,37 +18,11 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/graphics/Picture.h"
 
 namespace qm {
 namespace {
-
-void Save(const Picture& picture, const std::filesystem::path& file, int quality) {
-  clsDIBSection dib;
-  dib.CreateFromPicture(picture);
-  try {
-    try {
-      mdlIntelJPEGLibrary::SaveJPG(dib, file.string(), quality);
-    } catch (...) {
-      frame::RethrowForTarget(file);
-    }
-  } catch (const Error& e) {
-    // The JPEG writer's error ("Failed to save to JPG -8") names no file.
-    if (e.Number() != mdlIntelJPEGLibrary::ERR_JPEG) throw;
-    throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + ": " + file.string());
-  }
-}
-
-// Raises an error of the input picture with the file named.
-[[noreturn]] void RethrowNaming(const std::filesystem::path& file) {
-  try {
-    throw;
-  } catch (const Error& e) {
-    throw Error(e.Number(), e.Errc(), e.Source(), e.Description() + ": " + file.string());
-  }
-}
 
 // The JPEG writer's error for a code of the JPEG layer, as SaveJPG raises it,
 // with the file named.
@@ -56,8 +30,30 @@ void Save(const Picture& picture, const std::filesystem::path& file, int quality
   RaiseFrom(mdlIntelJPEGLibrary::ERR_JPEG, frame::DefaultSource("Jpeg"),
             std::string(StandardErrorText(mdlIntelJPEGLibrary::ERR_JPEG)) + " " + std::to_string(code) +
                 (inPlace ? " (the new file is in place, but its folder could not be synced)" : "") + ": " +
-                file.string());
+                frame::Quoted(file.string()));
 }
+
+// A quality outside 1 to 100: the JPEG writer's number for it, as a bad argument.
+void CheckQuality(const std::filesystem::path& file, int quality) {
+  if (quality >= 1 && quality <= 100) return;
+  throw Error(mdlIntelJPEGLibrary::ERR_JPEG, errc::invalid_argument, frame::DefaultSource("Jpeg"),
+              std::string(StandardErrorText(mdlIntelJPEGLibrary::ERR_JPEG)) + " " +
+                  std::to_string(ijl::IJL_INVALID_QUALITY) + ": the quality " + std::to_string(quality) +
+                  " is outside 1 to 100: " + frame::Quoted(file.string()));
+}
+
+// A picture in memory as the rows to encode.
+class WholePicture : public ijl::StripSource {
+ public:
+  explicit WholePicture(std::shared_ptr<const Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
+  ijl::BgrRows Rows(int top, int, std::vector<std::uint8_t>&, int& first) const override {
+    first = top;
+    return {bitmap_->Bits(), bitmap_->Width(), bitmap_->Height(), bitmap_->BytesPerScanLine(), true};
+  }
+
+ private:
+  std::shared_ptr<const Bitmap> bitmap_;
+};
 
 // The picture to convert, its rows read as the strips are encoded: a BMP
 // file strip by strip from the file (never held whole), any other format
@@ -79,10 +75,7 @@ class Input : public ijl::StripSource {
   int Height() const { return bmp_ ? bmp_->Height : whole_->Height(); }
 
   ijl::BgrRows Rows(int top, int height, std::vector<std::uint8_t>& buffer, int& first) const override {
-    if (!bmp_) {
-      first = top;
-      return {whole_->Bits(), whole_->Width(), whole_->Height(), whole_->BytesPerScanLine(), true};
-    }
+    if (!bmp_) return WholePicture(whole_).Rows(top, height, buffer, first);
     // The strip's rows lie together in the file, bottom row first unless
     // the file stores them from the top.
     const picture::BmpLayout& bmp = *bmp_;
@@ -94,7 +87,7 @@ class Input : public ijl::StripSource {
       picture::ReadStoredRows(file_.Descriptor(), bmp, bmp.TopDown ? top : bmp.Height - top - height, height,
                               buffer.data());
     } catch (const Error&) {
-      RethrowNaming(name_);
+      frame::RethrowNaming(name_.string());
     }
     first = 0;
     if (direct) return {buffer.data(), bmp.Width, height, static_cast<int>(bmp.RowBytes), !bmp.TopDown};
@@ -122,10 +115,43 @@ class FileSink : public ijl::JpegSink {
   io::AtomicFile& file_;
 };
 
+// Writes the rows of `source` as the JPEG file `jpeg`, replaced as a whole:
+// the bytes the published writer gives, strip by strip. A file replaced keeps
+// its permission bits and gets the time of the write (the published SaveJPG
+// alone carries the old file's times over).
+void WriteRows(const ijl::StripSource& source, int width, int height, const std::filesystem::path& jpeg, int quality) {
+  CheckQuality(jpeg, quality);
+  struct stat before {};
+  const bool existed = io::sys::Stat(jpeg.c_str(), &before) == 0;
+  try {
+    io::AtomicFile file(jpeg, io::AtomicFile::Replace::Name);
+    if (existed) io::sys::Fchmod(file.Descriptor(), before.st_mode & 0777);
+    FileSink sink(file);
+    std::int32_t status = ijl::IJL_MEMORY_ERROR;
+    try {
+      ijl::StripEncoder encoder;
+      status = ijl::StreamInStrips(encoder, width, height, quality, ijl::McuRowsPerStrip(width, height), source, sink);
+    } catch (const std::bad_alloc&) {
+      status = ijl::IJL_MEMORY_ERROR;
+    }
+    if (status != ijl::IJL_OK) RaiseJpegFailure(jpeg, status);
+    file.Commit();
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::filesystem::path folder;
+    if (frame::FolderIsMissing(jpeg, folder)) frame::RaisePathNotFound(folder, frame::DefaultSource("Jpeg"));
+    RaiseJpegFailure(jpeg, ijl::IJL_FILE_ERROR, dynamic_cast<const frame::FolderNotSynced*>(&e) != nullptr);
+  }
+}
+
 }  // namespace
 
 RgbImage ReadPicture(const std::filesystem::path& file) {
-  const auto picture = LoadPicture(file.string());
+  std::shared_ptr<Picture> picture;
+  try {
+    picture = LoadPicture(file.string());
+  } catch (const Error&) {
+    frame::RethrowNaming(file.string());
+  }
   const Bitmap& bitmap = *picture->Handle();
   RgbImage image{bitmap.Width(), bitmap.Height(), {}};
   image.Pixels.resize(static_cast<std::size_t>(image.Width) * static_cast<std::size_t>(image.Height) * 3);
@@ -156,12 +182,13 @@ void WriteJpeg(const RgbImage& picture, const std::filesystem::path& file, int q
       row[2] = in[0];
     }
   }
-  Save(Picture(std::move(bitmap)), file, quality);
+  WriteRows(WholePicture(bitmap), picture.Width, picture.Height, file, quality);
 }
 
 void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int quality) {
-  // The DIB section copies the pixels from the picture; the canvas is only read.
-  Save(Picture(CanvasAccess::Shared(canvas)), file, quality);
+  // The canvas's pixels are encoded where they are; the canvas is only read.
+  const std::shared_ptr<Bitmap>& bitmap = CanvasAccess::Shared(canvas);
+  WriteRows(WholePicture(bitmap), bitmap->Width(), bitmap->Height(), file, quality);
 }
 
 void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg, int quality) {
@@ -169,43 +196,9 @@ void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::pa
   try {
     input = std::make_unique<Input>(image);
   } catch (const Error&) {
-    RethrowNaming(image);
+    frame::RethrowNaming(image.string());
   }
-  if (quality < 1 || quality > 100) RaiseJpegFailure(jpeg, ijl::IJL_INVALID_QUALITY);
-  struct stat before {};
-  const bool existed = io::sys::Stat(jpeg.c_str(), &before) == 0;
-  // The old file's permission bits and times go to the new one, as the JPEG
-  // writer of the published classes carries them over.
-  const auto carryTimes = [&] {
-    if (!existed) return;
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    io::sys::UtimensAt(AT_FDCWD, jpeg.c_str(), times, 0);
-  };
-  try {
-    io::AtomicFile file(jpeg, io::AtomicFile::Replace::Name);
-    if (existed) io::sys::Fchmod(file.Descriptor(), before.st_mode & 0777);
-    FileSink sink(file);
-    std::int32_t status = ijl::IJL_MEMORY_ERROR;
-    try {
-      ijl::StripEncoder encoder;
-      const int width = input->Width(), height = input->Height();
-      // The strip plan of the published writer: the same bytes as SaveJPG.
-      status = ijl::StreamInStrips(encoder, width, height, quality, ijl::McuRowsPerStrip(width, height), *input, sink);
-    } catch (const std::bad_alloc&) {
-      status = ijl::IJL_MEMORY_ERROR;
-    }
-    if (status != ijl::IJL_OK) RaiseJpegFailure(jpeg, status);
-    file.Commit();
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::filesystem::path folder;
-    if (frame::FolderIsMissing(jpeg, folder))
-      throw Error(ERR_PathNotFound, errc::not_found, frame::DefaultSource("Jpeg"),
-                  DescribeError(ERR_PathNotFound, folder.string()));
-    const bool inPlace = dynamic_cast<const frame::FolderNotSynced*>(&e) != nullptr;
-    if (inPlace) carryTimes();
-    RaiseJpegFailure(jpeg, ijl::IJL_FILE_ERROR, inPlace);
-  }
-  carryTimes();
+  WriteRows(*input, input->Width(), input->Height(), jpeg, quality);
 }
 
 }  // namespace qm

@@ -13,10 +13,10 @@
 
 namespace qm {
 
-std::string PackMht(const std::filesystem::path& page, const std::filesystem::path& archive, std::string subject,
-                    const Progress& progress) {
+MhtResult PackMht(const std::filesystem::path& page, const std::filesystem::path& archive, const MhtOptions& options) {
   namespace fs = std::filesystem;
-  runtime::ProgressRelay relay(progress);
+  runtime::ProgressRelay relay(options.OnProgress);
+  MhtResult result;
   try {
     mdlHTML2MHT::MhtPacker packer(archive.string());
     mdlHTML2MHT::MhtJob job;
@@ -26,19 +26,33 @@ std::string PackMht(const std::filesystem::path& page, const std::filesystem::pa
       struct stat info {};
       const bool found = io::sys::Stat(folder.c_str(), &info) == 0;
       if (!found && errno != ENOENT && errno != ENOTDIR)
-        Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, page.string()));
-      if (!found || !S_ISDIR(info.st_mode)) RaiseWithDetail(ERR_PathNotFound, folder.string());
+        Raise(ERR_PathFileAccess, ErrcOfErrno(errno), DescribeError(ERR_PathFileAccess, frame::Quoted(page.string())));
+      if (!found || !S_ISDIR(info.st_mode)) frame::RaisePathNotFound(folder);
       job.Folder = fs::absolute(folder);
     }
     job.Page = page.filename().string();
-    if (subject.empty()) subject = "Report generated from " + mdlHTML2MHT::AppName();
-    job.Subject = subject;
-    packer.Run(job, relay.Callback());
+    result.Subject = options.Subject.empty() ? "Report generated from " + mdlHTML2MHT::AppName() : options.Subject;
+    job.Subject = result.Subject;
+    job.Date = options.Date.value_or(std::chrono::system_clock::now());
+    job.Confine = options.Confine;
+    job.LeftOut = &result.LeftOut;
+    try {
+      packer.Run(job, relay.Callback());
+    } catch (const Error&) {
+      relay.RethrowCallerException();
+      // The page's errors name it as the packer found it (its full path).
+      frame::RethrowNaming((job.Folder.empty() ? fs::path(job.Page) : job.Folder / job.Page).string());
+    }
   } catch (...) {
     relay.RethrowCallerException();
     frame::RethrowForTarget(archive);
   }
-  return subject;
+  return result;
+}
+
+std::string PackMht(const std::filesystem::path& page, const std::filesystem::path& archive, std::string subject,
+                    const Progress& progress) {
+  return PackMht(page, archive, MhtOptions{std::move(subject), progress, false, std::nullopt}).Subject;
 }
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -105,15 +106,20 @@ class MhtConversion {
   /// Relative references resolve against `folder` from now on.
   void UseFolder(fs::path folder) { resolver_ = detail::WindowsPathResolver(std::move(folder)); }
 
-  void Run(const std::string& pageName, const std::string& subject, bool headerForMissingPage,
-           const Progress& progress) {
-    GenerateHeader(subject);
+  void Run(const MhtJob& job, const Progress& progress) {
+    const std::string& pageName = job.Page;
+    if (job.Confine) {
+      std::error_code ec;
+      root_ = fs::canonical(job.Folder.empty() ? fs::current_path() : job.Folder, ec);
+      leftOut_ = job.LeftOut;
+    }
+    GenerateHeader(job.Subject, job.Date);
     try {
       BuildReferences(pageName);
     } catch (const Error& e) {
       // The published converter fails on a main page that does not exist
       // after the message header has been written: that header is the archive.
-      if (headerForMissingPage && e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
+      if (job.HeaderForMissingPage && e.Number() == ERR_FileNotFound && !FileExists(pageName)) output_.Publish();
       throw;
     }
     // Progress in parts: the page, each linked page, each file.
@@ -157,11 +163,17 @@ class MhtConversion {
     return path ? *path : resolver_.Unresolved(name);
   }
 
-  void GenerateHeader(const std::string& Subject) {
+  void GenerateHeader(const std::string& Subject, const std::optional<std::chrono::system_clock::time_point>& date) {
     QM_FRAME_TRY {
       OutputLine("From: <Saved by " + AppName() + ">");
-      OutputLine("Subject: " + Subject);
-      OutputLine("Date: 1 January 2000 12:00:00");
+      if (date) {
+        const std::vector<std::string> lines = EncodedSubject(Subject);
+        for (std::size_t i = 0; i < lines.size(); ++i) OutputLine((i == 0 ? "Subject: " : "") + lines[i]);
+        OutputLine("Date: " + MailDate(*date));
+      } else {
+        OutputLine("Subject: " + Subject);
+        OutputLine("Date: 1 January 2000 12:00:00");
+      }
       OutputLine("MIME-Version: 1.0");
       OutputLine("Content-Type: multipart/related;");
       OutputLine("\tboundary=\"" + boundary_ + "\";");
@@ -212,10 +224,25 @@ class MhtConversion {
     QM_FRAME_CATCH("HTML2MHT", "Private Sub GenerateFileHeader", Filename, TextPart, Charset);
   }
 
+  // With a confined job, whether `reference` leads out of the page's folder
+  // (told once to the job); such a reference is not packed.
+  bool LeadsOut(const std::string& reference) {
+    if (root_.empty()) return false;
+    const auto resolved = resolver_.Resolve(reference);
+    if (!resolved) return false;  // missing: left out in any case
+    std::error_code ec;
+    const fs::path real = fs::canonical(*resolved, ec);
+    const fs::path inside = ec ? fs::path() : real.lexically_relative(root_);
+    if (!inside.empty() && *inside.begin() != "..") return false;
+    if (leftOut_ && refused_.Add(reference)) leftOut_->push_back(reference);
+    return true;
+  }
+
   void BuildReferences(const std::string& Filename) {
     QM_FRAME_TRY {
       const ReferenceList found = GetReferences(Locate(Filename).string());
       for (const auto& reference : found.Items()) {
+        if (LeadsOut(reference)) continue;
         if (IsPageExtension(GetFileExtension(reference))) {
           if (ExistsInCollection(pages_, reference)) continue;
           pages_.Add(reference);
@@ -346,6 +373,9 @@ class MhtConversion {
   detail::WindowsPathResolver resolver_;
   ReferenceList pages_;
   ReferenceList files_;
+  fs::path root_;  // a confined job's folder, its real path; empty otherwise
+  std::vector<std::string>* leftOut_ = nullptr;
+  ReferenceList refused_;
 };
 
 std::string AppName() { return std::string(kLibraryFile) + " V" + std::string(kLibraryVersion); }
@@ -356,7 +386,44 @@ MhtPacker::~MhtPacker() = default;
 
 void MhtPacker::Run(const MhtJob& job, const Progress& progress) {
   if (!job.Folder.empty()) conversion_->UseFolder(job.Folder);
-  conversion_->Run(job.Page, job.Subject, job.HeaderForMissingPage, progress);
+  conversion_->Run(job, progress);
+}
+
+std::string MailDate(std::chrono::system_clock::time_point time) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[utc.tm_wday % 7], utc.tm_mday,
+                kMonths[utc.tm_mon % 12], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
+}
+
+std::vector<std::string> EncodedSubject(std::string_view text) {
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }) &&
+                     text.find("=?") == std::string_view::npos;
+  if (plain) return {std::string(text)};
+  // 45 bytes make 60 base64 characters: with "=?UTF-8?B?" and "?=" a word
+  // of 72. A word ends before a byte that continues a UTF-8 sequence, so no
+  // character is split between two words.
+  constexpr std::size_t kWordBytes = 45;
+  std::vector<std::string> words;
+  while (!text.empty()) {
+    std::size_t size = std::min(kWordBytes, text.size());
+    while (size < text.size() && size > 1 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    std::string word = words.empty() ? "=?UTF-8?B?" : " =?UTF-8?B?";
+    const std::size_t at = word.size();
+    word.resize(at + 4 * ((size + 2) / 3));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t written = mdlMIMECoding::EncodeTo({bytes, size}, word.data() + at);
+    while (at + written < word.size()) word[at + written++] = '=';
+    words.push_back(word + "?=");
+    text.remove_prefix(size);
+  }
+  return words;
 }
 
 }  // namespace qm::mdlHTML2MHT

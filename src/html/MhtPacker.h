@@ -3,9 +3,12 @@
 // page, the pages it links to and the files they refer to, written as one
 // MIME web archive (see quillmark/html/HTML2MHT.h for the format).
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "quillmark/runtime/Progress.h"
 
@@ -24,7 +27,25 @@ struct MhtJob {
   /// header already written (the published converter's way) instead of
   /// leaving it as it was.
   bool HeaderForMissingPage = false;
+  /// The message's date: given, the header says it in RFC 5322 form (UTC)
+  /// and a subject beyond printable ASCII goes as RFC 2047 encoded-words;
+  /// without, the published converter's fixed date and raw subject.
+  std::optional<std::chrono::system_clock::time_point> Date;
+  /// Packs only files inside Folder (a reference that leads out, by "..",
+  /// an absolute path or a symbolic link, is left as a link, unread, and
+  /// told in LeftOut, as written).
+  bool Confine = false;
+  std::vector<std::string>* LeftOut = nullptr;
 };
+
+/// `time` as an RFC 5322 date in UTC: "Tue, 08 Dec 2026 09:00:00 +0000".
+std::string MailDate(std::chrono::system_clock::time_point time);
+
+/// A Subject header's value: `text` itself when it is printable ASCII (and
+/// holds no "=?"), else RFC 2047 encoded-words (UTF-8, base64) of at most 75
+/// characters each, one a line; the lines after the first start with a blank
+/// (folded).
+std::vector<std::string> EncodedSubject(std::string_view text);
 
 class MhtConversion;
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "frame/FileErrors.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/runtime/Settings.h"
@@ -9,31 +10,47 @@
 
 namespace qm {
 
+namespace {
+
+// Runs `work` on `key`; an error it raises names the key.
+template <class Work>
+decltype(auto) OnKey(const std::string& key, Work&& work) {
+  try {
+    return work();
+  } catch (...) {
+    frame::RethrowNaming(key, "key");
+  }
+}
+
+}  // namespace
+
 std::string SettingsSection::Get(const std::string& key, const std::string& fallback) const {
-  return GetSetting(app_, section_, key, fallback);
+  return OnKey(key, [&] { return GetSetting(app_, section_, key, fallback); });
 }
 
 double SettingsSection::GetNumber(const std::string& key, double fallback) const {
-  const std::string text = Trim(GetSetting(app_, section_, key));
+  const std::string text = Trim(Get(key));
   if (text.empty()) return fallback;
   double value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (error != std::errc() || stop != end)
     RaiseFrom(ERR_TypeMismatch, frame::DefaultSource("SettingsSection"),
-              std::string(StandardErrorText(ERR_TypeMismatch)));
+              std::string(StandardErrorText(ERR_TypeMismatch)) + ": key " + frame::Quoted(key) + " holds no number");
   return value;
 }
 
 void SettingsSection::Set(const std::string& key, std::string_view value) {
-  SaveSetting(app_, section_, key, std::string(value));
+  OnKey(key, [&] { SaveSetting(app_, section_, key, std::string(value)); });
 }
 
 void SettingsSection::SetNumber(const std::string& key, double value) {
   Set(key, std::string_view(Trim(WriteInvariantNumber(value))));
 }
 
-void SettingsSection::Remove(const std::string& key) { DeleteSetting(app_, section_, key); }
+void SettingsSection::Remove(const std::string& key) {
+  OnKey(key, [&] { DeleteSetting(app_, section_, key); });
+}
 
 void SettingsSection::RemoveAll() { DeleteSetting(app_, section_); }
 

@@ -4,7 +4,9 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "frame/FileErrors.h"
 #include "io/Executor.h"
 #include "io/Lane.h"
 #include "quillmark/runtime/Like.h"
@@ -118,12 +120,33 @@ std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& patte
   // Upper case as FileRecurser takes it: a character list like [a-z] then
   // holds the letters in either case.
   const LikePattern compiled(UCase(Trim(pattern)), TextCompare);
-  // The progress callback is called directly: what it throws passes through
-  // the walk untouched, as the very object thrown.
+  // What the progress callback throws passes through the walk untouched, as
+  // the very object thrown; the walk's own errors name the folder that could
+  // not be listed (the one entered last, left as it was by the failure).
+  bool callerThrew = false;
+  const Progress told = !progress ? Progress() : Progress([&](std::uint64_t done, std::uint64_t total) {
+    try {
+      progress(done, total);
+    } catch (...) {
+      callerThrew = true;
+      throw;
+    }
+  });
+  std::string listing = folder.string();
+  const utility::EnterFolder enter = [&](const std::string& sub, const std::function<void()>& list) {
+    std::string outer = std::exchange(listing, sub);
+    list();
+    listing = std::move(outer);
+  };
   PathMaker maker;
-  utility::MatchingFiles(
-      compiled, recurse, folder.string(), progress, {},
-      [&](const std::string& parent, std::span<const std::string_view> names) { maker.Take(parent, names); });
+  try {
+    utility::MatchingFiles(
+        compiled, recurse, folder.string(), told, enter,
+        [&](const std::string& parent, std::span<const std::string_view> names) { maker.Take(parent, names); });
+  } catch (...) {
+    if (callerThrew) throw;
+    frame::RethrowNaming(listing);
+  }
   return maker.Finish();
 }
 

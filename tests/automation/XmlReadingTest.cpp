@@ -149,10 +149,45 @@ TEST(XmlReading, BytesFollowTheirDeclarationTextIsUtf8) {
   EXPECT_NE(lacking.find("encoding \"x-no-such-coding\" is not supported"), std::string::npos) << lacking;
   // Text is UTF-8 whatever it declares.
   EXPECT_EQ(qm::ParseXml("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xC3\xA9</a>").Text(), "\xC3\xA9");
-  // The typed load says where the document went wrong.
-  WriteFile(dir / "bad.xml", "<a>\n  <b>\n</a>");
-  EXPECT_EQ(qm::test::RaisedBy([&] { qm::LoadXml(dir / "bad.xml"); }).Description(),
-            (dir / "bad.xml") + " is not well-formed XML: line 3, column 3: mismatched tag");
+}
+
+// The typed calls raise XmlParseError: where the parser stopped as numbers,
+// and for an end tag that does not match, both tags and the line of the one
+// left open; the published text stays as it was.
+TEST(XmlReading, TypedParseErrorsSayWhereAndWhichTags) {
+  qm::test::ScratchDir dir;
+  std::string orders = "<orders>\n";
+  for (int line = 2; line < 20; ++line) orders += "<order>" + std::to_string(line) + "</order>\n";
+  orders += "<line>\n";  // line 20, never closed
+  for (int line = 21; line < 154; ++line) orders += "<order/>\n";
+  orders += "</orders>\n";
+  WriteFile(dir / "orders.xml", orders);
+  const struct {
+    std::string Says;  // the description after the file's part
+    std::uint64_t Line, Column, Offset, OpenLine;
+  } cases[] = {
+      {"line 154, column 3: mismatched tag: <line> opened at line 20 is closed by </orders>", 154, 3, orders.size() - 8,
+       20},
+      {"line 2, column 10: duplicate attribute", 2, 10, 15, 0},
+      {"line 1, column 4: undefined entity \"bogus\"", 1, 4, 3, 0},
+  };
+  const std::string texts[] = {orders, "<doc>\n<a x='1' x='2'/></doc>", "<a>&bogus;</a>"};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    try {
+      if (i == 0) qm::LoadXml(dir / "orders.xml");
+      else qm::ParseXml(texts[i]);
+      ADD_FAILURE() << i;
+    } catch (const qm::XmlParseError& e) {
+      const std::string file = i == 0 ? "'" + (dir / "orders.xml") + "' is not well-formed XML: " : "";
+      EXPECT_EQ(e.Description(), file + cases[i].Says);
+      EXPECT_EQ(e.code(), qm::errc::parse_error);
+      EXPECT_EQ(e.Line(), cases[i].Line) << i;
+      EXPECT_EQ(e.Column(), cases[i].Column) << i;
+      EXPECT_EQ(e.Offset(), cases[i].Offset) << i;
+      EXPECT_EQ(e.OpenLine(), cases[i].OpenLine) << i;
+    }
+  }
+  EXPECT_EQ(Refusal(orders), "line 154, column 3: mismatched tag");
 }
 
 // The document type declaration is saved as it was written (a copy rebuilt

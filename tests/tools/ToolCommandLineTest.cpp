@@ -133,6 +133,12 @@ TEST(ToolCommandLine, EveryCommandDoesItsJob) {
   const std::string archive = qm::test::ReadFile(dir / "page.mht");
   EXPECT_NE(archive.find("Content-Location: http://localhost/next.html"), std::string::npos);
   EXPECT_NE(archive.find("Content-Location: http://localhost/pic.bmp"), std::string::npos);
+  fs::create_directory(d / "site");
+  qm::test::WriteFile(dir / "site/in.htm", "<img src=\"../pic.bmp\">");
+  EXPECT_EQ(ok("mht --confine site/in.htm"),
+            "quillmark mht: not packed, outside the page's folder: ../pic.bmp\nsite/in.mht\n");
+  EXPECT_EQ(qm::test::ReadFile(dir / "site/in.mht").find("Content-Location: http://localhost/../pic.bmp"),
+            std::string::npos);
 
   const std::string compressed = ok("compress page.html page.cmp");
   EXPECT_EQ(compressed, "page.html (" + std::to_string(fs::file_size(d / "page.html")) + " bytes) -> page.cmp (" +

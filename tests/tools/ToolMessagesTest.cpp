@@ -35,16 +35,16 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
   // Each failing command and the words it must say; a folder where a file is
   // expected is said to be one, on either side.
   const std::pair<const char*, const char*> kCases[] = {
-      {"compress missing.bin out", "missing.bin does not exist (error 53: File not found)"},
+      {"compress missing.bin out", "missing.bin does not exist (error 53: File not found: 'missing.bin')"},
       {"compress empty out", "empty is empty: there is nothing to compress"},
       {"compress plain.txt no-folder/out", "cannot write no-folder/out: the folder no-folder does not exist"},
       {"decompress plain.txt out",
        "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
        "decompressed (zlib result -3: data error)"},
       {"mht missing.html", "missing.html does not exist"},
-      {"jpeg plain.txt out.jpg", "Invalid picture: not a BMP, GIF, JPEG or PNG file: plain.txt"},
+      {"jpeg plain.txt out.jpg", "Invalid picture: not a BMP, GIF, JPEG or PNG file: 'plain.txt'"},
       {"xml-check missing.xml", "missing.xml does not exist"},
-      {"xml-check plain.txt", "plain.txt is not well-formed XML: line 1, column 1: syntax error"},
+      {"xml-check plain.txt", "'plain.txt' is not well-formed XML: line 1, column 1: syntax error"},
       {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},
       {"find no-folder '*'", "no-folder does not exist"},
       {"zip plain.txt page.html",

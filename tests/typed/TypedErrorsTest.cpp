@@ -11,6 +11,7 @@
 #include "graphics/PictureFiles.h"
 #include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/graphics/IJL.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/persistence/VectorCollection.h"
 #include "quillmark/quillmark.h"
@@ -117,13 +118,54 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
     const qm::Error e = RaisedBy(run);
     EXPECT_EQ(e.Number(), qm::ERR_PathNotFound) << job << ": " << e.Description();
     EXPECT_EQ(e.code(), qm::errc::not_found) << job;
-    EXPECT_EQ(e.Description(), "Path not found: " + missing.string()) << job;
+    EXPECT_EQ(e.Description(), "Path not found: '" + missing.string() + "'") << job;
   }
   EXPECT_FALSE(fs::exists(missing));
 
   // The published classes keep their own numbers and texts (ExporterTest,
   // PictureTest): the export's 58000 is for a spreadsheet application that
   // cannot be started only, and the JPEG writer's 26001 stays.
+}
+
+TEST(TypedErrors, EachErrorNamesWhatFailed) {
+  ScratchDir dir;
+  const fs::path none = dir.Path() / "none.xml";
+  const fs::path nodir = dir.Path() / "nodir";
+  WriteFile(dir / "text.txt", "not compressed");
+  qm::SettingsSection section("TypedApp", "Names");
+  section.Set("Title", "Invoices");
+  const qm::RgbImage pixel{1, 1, {0, 0, 0}};
+  const struct {
+    const char* Job;
+    std::function<void()> Run;
+    std::int32_t Number;
+    qm::errc Cause;
+    std::string Says;
+  } cases[] = {
+      {"xml", [&] { qm::LoadXml(none); }, qm::ERR_FileNotFound, qm::errc::not_found,
+       "File not found: '" + none.string() + "'"},
+      {"mht", [&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "o.mht"); }, qm::ERR_FileNotFound,
+       qm::errc::not_found, "File not found: '" + (dir / "none.html") + "'"},
+      {"find", [&] { qm::FindFiles(nodir, "*"); }, qm::ERR_PathNotFound, qm::errc::not_found,
+       "Path not found: '" + nodir.string() + "'"},
+      {"setting", [&] { section.GetNumber("Title", 0); }, qm::ERR_TypeMismatch, qm::errc::invalid_argument,
+       "Type mismatch: key 'Title' holds no number"},
+      {"quality", [&] { qm::WriteJpeg(pixel, dir.Path() / "q.jpg", 0); }, qm::mdlIntelJPEGLibrary::ERR_JPEG,
+       qm::errc::invalid_argument,
+       "Failed to save to JPG -5: the quality 0 is outside 1 to 100: '" + (dir / "q.jpg") + "'"},
+      {"picture", [&] { qm::ReadPicture(dir.Path() / "none.bmp"); }, qm::ERR_FileNotFound, qm::errc::not_found,
+       "File not found: '" + (dir / "none.bmp") + "'"},
+      {"compress", [&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "o.z"); }, qm::ERR_FileNotFound,
+       qm::errc::not_found, "File not found: '" + (dir / "none") + "'"},
+      {"decompress", [&] { qm::DecompressFile(dir.Path() / "text.txt", dir.Path() / "o.txt"); }, qm::ERR_General,
+       qm::errc::damaged_data, "Compression failed: zlib result -3 (data error): '" + (dir / "text.txt") + "'"},
+  };
+  for (const auto& c : cases) {
+    const qm::Error e = RaisedBy(c.Run);
+    EXPECT_EQ(e.Number(), c.Number) << c.Job;
+    EXPECT_EQ(e.code(), c.Cause) << c.Job;
+    EXPECT_EQ(e.Description(), c.Says) << c.Job;
+  }
 }
 
 // Thrown by the callbacks below; knows whether the object caught is the one thrown.

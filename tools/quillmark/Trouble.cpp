@@ -36,10 +36,12 @@ std::string WhyNotWritable(std::string_view output) {
 namespace {
 
 // Whether the library's description names `file` ("Device I/O error: out.z",
-// "... error: out.z: the workbook ..."), as the library's file errors do.
+// "... error: out.z: the workbook ...", "File not found: 'in.xml'"), as the
+// library's file errors do.
 bool Names(const Error& e, std::string_view file) {
   if (file.empty()) return false;
   const std::string& words = e.Description();
+  if (words.find("'" + std::string(file) + "'") != std::string::npos) return true;
   const std::string named = ": " + std::string(file);
   for (auto at = words.find(named); at != std::string::npos; at = words.find(named, at + 1)) {
     const std::size_t end = at + named.size();

@@ -13,6 +13,7 @@
 /// tree lives as long as any handle on it.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm {
 
@@ -70,16 +72,47 @@ class QUILLMARK_EXPORT XmlElement {
   std::shared_ptr<XmlNode> node_;
 };
 
+/// XML that is not well-formed: error 9999 with errc::parse_error, and where
+/// the parser stopped. An end tag that does not match says which element was
+/// left open and where it starts:
+///
+///     'orders.xml' is not well-formed XML: line 154, column 3: mismatched tag:
+///     <line> opened at line 20 is closed by </order>
+///
+///     catch (const qm::XmlParseError& e) { Jump(e.Line(), e.Column()); }
+class QUILLMARK_EXPORT XmlParseError : public Error {
+ public:
+  /// An error at `line` and `column` (1-based), `offset` bytes into the
+  /// document; `openLine` is the line of the element left open by a
+  /// mismatched end tag (0 otherwise).
+  XmlParseError(std::string source, std::string description, std::uint64_t line, std::uint64_t column,
+                std::uint64_t offset, std::uint64_t openLine = 0);
+  /// The line the parser stopped at, from 1.
+  std::uint64_t Line() const noexcept { return line_; }
+  /// The column (in bytes) it stopped at, from 1.
+  std::uint64_t Column() const noexcept { return column_; }
+  /// The byte it stopped at, counted from 0 at the document's start (for a
+  /// document in another encoding than UTF-8: in its UTF-8 form).
+  std::uint64_t Offset() const noexcept { return offset_; }
+  /// For an end tag that does not match: the line of the start tag of the
+  /// element it should have closed; 0 for other errors.
+  std::uint64_t OpenLine() const noexcept { return openLine_; }
+
+ private:
+  std::uint64_t line_, column_, offset_, openLine_;
+};
+
 /// The root element of an XML file, read as a conformant parser does (see
-/// qm::XML::LoadFile). A missing file raises 53; an empty file raises 9999
-/// (errc::parse_error) "<file> is empty"; one that is no well-formed XML
-/// raises 9999 (errc::parse_error) "<file> is not well-formed XML: line L,
-/// column C: reason".
+/// qm::XML::LoadFile). A missing file raises 53 "File not found: '<file>'";
+/// an empty file raises 9999 (errc::parse_error) "'<file>' is empty"; one
+/// that is no well-formed XML raises XmlParseError "'<file>' is not
+/// well-formed XML: line L, column C: reason".
 QUILLMARK_EXPORT XmlElement LoadXml(const std::filesystem::path& file);
 
 /// The root element of XML text, taken as UTF-8 whatever its declaration
-/// says, parsed where it lies. Text that does not parse raises 9999 (errc::parse_error) "line L,
-/// column C: reason" (XML::LoadFromString raises 11000 with the same text).
+/// says, parsed where it lies. Text that does not parse raises XmlParseError
+/// "line L, column C: reason" (XML::LoadFromString raises 11000 "line L,
+/// column C: reason").
 QUILLMARK_EXPORT XmlElement ParseXml(std::string_view text);
 
 /// The elements reached from `element` by the tags of `path`, separated by
