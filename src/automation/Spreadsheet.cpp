@@ -19,6 +19,7 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/utility/Utility.h"
 #include "quillmark/values/Conversions.h"
+#include "quillmark/values/Text.h"
 
 namespace qm::spreadsheet {
 namespace {
@@ -38,24 +39,6 @@ std::string SheetName(const std::string& path) {
 bool IsDelimiter(char c, const TextImport& s) {
   return (s.Tab && c == '\t') || (s.Semicolon && c == ';') || (s.Comma && c == ',') || (s.Space && c == ' ') ||
          (s.Other && s.OtherChar != '\0' && c == s.OtherChar);
-}
-
-// The length of the well-formed UTF-8 character at `i`; 0 when there is none.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-  const auto c = static_cast<unsigned char>(text[i]);
-  const std::size_t length = c < 0x80                   ? 1
-                             : (c >= 0xC2 && c <= 0xDF) ? 2
-                             : (c >= 0xE0 && c <= 0xEF) ? 3
-                             : (c >= 0xF0 && c <= 0xF4) ? 4
-                                                        : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  const auto next = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
-  if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next > 0x9F) || (c == 0xF0 && next < 0x90) ||
-      (c == 0xF4 && next > 0x8F))
-    return 0;
-  return length;
 }
 
 // Looks for a program on the PATH.
@@ -116,13 +99,11 @@ std::string AsUtf8(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    if (const std::size_t length = Utf8Length(text, i)) {
-      result.append(text.substr(i, length));
-      i += length;
-    } else {
-      result += FromLatin1(text.substr(i, 1));
-      ++i;
-    }
+    const Utf8Char c = DecodeUtf8(text, i);
+    // No byte of an invalid run starts a valid character: each is read as Latin-1.
+    if (c.valid) result += text.substr(i, c.length);
+    else result += FromLatin1(text.substr(i, c.length));
+    i += c.length;
   }
   return result;
 }

@@ -62,7 +62,7 @@ void CopyPictures(const std::vector<std::string>& pictures, const std::string& d
   }
 }
 
-void WriteDocument(const std::string& path, std::string_view text) {
+void WriteDocument(const std::string& path, std::string_view text, std::string_view end) {
   std::optional<io::AtomicFile> file;
   try {
     file.emplace(NativePath(path));
@@ -76,7 +76,7 @@ void WriteDocument(const std::string& path, std::string_view text) {
   }
   try {
     file->Write(text);
-    file->Write("\r\n");
+    file->Write(end);
     file->Commit();
   } catch (const fs::filesystem_error& e) {
     Raise(ERR_DeviceIO, ErrcOfErrno(e.code().value()), DescribeError(ERR_DeviceIO, frame::WriteFailureDetail(path, e)));

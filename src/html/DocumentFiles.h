@@ -22,7 +22,8 @@ void RemoveFolder(const std::string& folder) noexcept;
 /// before a failure stay copied.
 void CopyPictures(const std::vector<std::string>& pictures, const std::string& documentFile);
 
-/// Creates or truncates `path` and writes `text` and CR LF.
-void WriteDocument(const std::string& path, std::string_view text);
+/// Replaces `path` in one step with `text` and `end` (the published
+/// documents end with CR LF).
+void WriteDocument(const std::string& path, std::string_view text, std::string_view end = "\r\n");
 
 }  // namespace qm::html

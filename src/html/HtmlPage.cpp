@@ -5,30 +5,45 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/values/Text.h"
 
 namespace qm {
 namespace {
 
-// The code point of the UTF-8 sequence at `text[i]`, advancing `i`; a byte
-// that starts no valid sequence stands for itself (as Latin-1 reads it).
-char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-  if (length <= 1 || i + static_cast<std::size_t>(length) > text.size()) {
-    ++i;
-    return lead;
+// The entity that stands for `c` in text and quoted attributes, or null.
+const char* EntityOf(char32_t c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&#39;";
+    default: return nullptr;
   }
-  char32_t point = lead & (0x7F >> length);
-  for (int k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return lead;
+}
+
+// `text` as the page writes it in `charset`. It is decoded first, strictly, so
+// that no byte sequence can become a '<' after escaping: a run of bytes that is
+// no valid UTF-8 becomes U+FFFD in a UTF-8 page and '?' in a Latin-1 one. Then
+// it is escaped (with `escape`), its line ends become LF, and it is encoded:
+// UTF-8, or Latin-1 bytes with characters above U+00FF as numeric references.
+std::string PageText(std::string_view text, HtmlCharset charset, bool escape) {
+  const bool latin1 = charset == HtmlCharset::Latin1;
+  const std::u32string points = DecodeUtf8Text(text, latin1 ? InvalidUtf8::Question : InvalidUtf8::Replace);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    char32_t c = points[i];
+    if (c == '\r') {
+      c = '\n';
+      if (i + 1 < points.size() && points[i + 1] == '\n') ++i;
     }
-    point = (point << 6) | (next & 0x3F);
+    if (const char* entity = escape ? EntityOf(c) : nullptr) out += entity;
+    else if (c < 0x80 || (latin1 && c <= 0xFF)) out += static_cast<char>(c);
+    else if (latin1) out += "&#" + std::to_string(static_cast<std::uint32_t>(c)) + ";";
+    else AppendCodePoint(out, c);
   }
-  i += static_cast<std::size_t>(length);
-  return point;
+  return out;
 }
 
 }  // namespace
@@ -37,31 +52,26 @@ std::string EscapeHtml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
+    if (const char* entity = EntityOf(static_cast<unsigned char>(c))) out += entity;
+    else out += c;
   }
   return out;
 }
 
-HtmlPage::HtmlPage(std::string_view title, HtmlCharset charset) : title_(EscapeHtml(title)), charset_(charset) {}
+HtmlPage::HtmlPage(std::string_view title, HtmlCharset charset)
+    : title_(PageText(title, charset, true)), charset_(charset) {}
 
 HtmlPage& HtmlPage::Heading(int level, std::string_view text) {
   if (level < 1 || level > 6)
     RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("HtmlPage"),
               DescribeError(ERR_InvalidProcedureCall, "a heading's level is 1 to 6"));
   const std::string tag = "h" + std::to_string(level);
-  body_ += "<" + tag + ">" + EscapeHtml(text) + "</" + tag + ">\n";
+  body_ += "<" + tag + ">" + PageText(text, charset_, true) + "</" + tag + ">\n";
   return *this;
 }
 
 HtmlPage& HtmlPage::Paragraph(std::string_view text) {
-  body_ += "<p>" + EscapeHtml(text) + "</p>\n";
+  body_ += "<p>" + PageText(text, charset_, true) + "</p>\n";
   return *this;
 }
 
@@ -70,7 +80,8 @@ HtmlPage& HtmlPage::Table(const std::vector<std::vector<std::string>>& rows, boo
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const char* cell = headerRow && r == 0 ? "th" : "td";
     body_ += "<tr>";
-    for (const auto& text : rows[r]) body_ += std::string("<") + cell + ">" + EscapeHtml(text) + "</" + cell + ">";
+    for (const auto& text : rows[r])
+      body_ += std::string("<") + cell + ">" + PageText(text, charset_, true) + "</" + cell + ">";
     body_ += "</tr>\n";
   }
   body_ += "</table>\n";
@@ -78,32 +89,21 @@ HtmlPage& HtmlPage::Table(const std::vector<std::vector<std::string>>& rows, boo
 }
 
 HtmlPage& HtmlPage::Image(const std::filesystem::path& file, std::string_view alt) {
-  body_ += "<img src=\"" + EscapeHtml(file.filename().string()) + "\" alt=\"" + EscapeHtml(alt) + "\">\n";
+  body_ += "<img src=\"" + PageText(file.filename().string(), charset_, true) + "\" alt=\"" +
+           PageText(alt, charset_, true) + "\">\n";
   images_.push_back(file);
   return *this;
 }
 
 HtmlPage& HtmlPage::Html(std::string_view markup) {
-  body_ += markup;
+  body_ += PageText(markup, charset_, false);
   return *this;
-}
-
-std::string HtmlPage::Encoded(std::string_view text) const {
-  if (charset_ == HtmlCharset::Utf8) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const char32_t point = NextCodePoint(text, i);
-    if (point <= 0xFF) out += static_cast<char>(point);
-    else out += "&#" + std::to_string(static_cast<std::uint32_t>(point)) + ";";
-  }
-  return out;
 }
 
 std::string HtmlPage::Text() const {
   const char* charset = charset_ == HtmlCharset::Utf8 ? "utf-8" : "iso-8859-1";
-  return Encoded("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"" + std::string(charset) + "\">\n<title>" + title_ +
-                 "</title>\n</head>\n<body>\n" + body_ + "</body>\n</html>");
+  return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"" + std::string(charset) + "\">\n<title>" + title_ +
+         "</title>\n</head>\n<body>\n" + body_ + "</body>\n</html>\n";
 }
 
 void HtmlPage::Save(const std::filesystem::path& file) const {
@@ -112,7 +112,7 @@ void HtmlPage::Save(const std::filesystem::path& file) const {
     for (const auto& image : images_) pictures.push_back(image.string());
     try {
       html::CopyPictures(pictures, file.string());
-      html::WriteDocument(file.string(), Text());
+      html::WriteDocument(file.string(), Text(), "");
     } catch (...) {
       frame::RethrowForTarget(file);
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "quillmark/values/Text.h"
+
 namespace qm::mdlHTML2MHT {
 namespace {
 
@@ -106,9 +108,10 @@ std::string PageCharset::DeclaredBy(std::string_view tag) {
 
 void PageCharset::Feed(std::string_view bytes) {
   for (const char c : bytes) {
-    if (declared_.empty()) FeedMeta(c);
-    if (valid_) FeedUtf8(static_cast<unsigned char>(c));
+    if (!declared_.empty()) break;
+    FeedMeta(c);
   }
+  if (valid_) FeedUtf8(bytes);
 }
 
 void PageCharset::FeedMeta(char c) {
@@ -139,39 +142,41 @@ void PageCharset::FeedMeta(char c) {
   else matched_ = c == '<' ? 1 : 0;
 }
 
-void PageCharset::FeedUtf8(unsigned char c) {
-  if (pending_ == 0) {
-    if (c < 0x80) return;
-    ascii_ = false;
-    low_ = 0x80;
-    high_ = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      pending_ = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      pending_ = 2;
-      if (c == 0xE0) low_ = 0xA0;   // no overlong forms
-      if (c == 0xED) high_ = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      pending_ = 3;
-      if (c == 0xF0) low_ = 0x90;
-      if (c == 0xF4) high_ = 0x8F;  // nothing above U+10FFFF
-    } else {
-      valid_ = false;
+void PageCharset::FeedUtf8(std::string_view bytes) {
+  std::size_t at = 0;
+  if (!carry_.empty()) {
+    // A character is at most 4 bytes: the carry and the first bytes of this piece.
+    const std::string joined = carry_ + std::string(bytes.substr(0, 4 - carry_.size()));
+    const Utf8Char c = DecodeUtf8(joined, 0);
+    if (c.cut) {  // still cut short: the piece was shorter than the rest of the character
+      carry_ = joined;
+      return;
     }
-    return;
+    valid_ = c.valid;
+    if (!valid_) return;
+    at = c.length - carry_.size();
+    carry_.clear();
   }
-  if (c < low_ || c > high_) {
-    valid_ = false;
-    return;
+  while (at < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    ascii_ = false;
+    const Utf8Char c = DecodeUtf8(bytes, at);
+    if (c.cut) {
+      carry_ = bytes.substr(at);
+      return;
+    }
+    valid_ = c.valid;
+    if (!valid_) return;
+    at += c.length;
   }
-  --pending_;
-  low_ = 0x80;
-  high_ = 0xBF;
 }
 
 std::string PageCharset::Label() const {
   if (!declared_.empty()) return declared_;
-  if (valid_ && pending_ == 0 && !ascii_) return "utf-8";
+  if (valid_ && carry_.empty() && !ascii_) return "utf-8";
   return "iso-8859-1";
 }
 

@@ -23,7 +23,7 @@ class PageCharset {
 
  private:
   void FeedMeta(char c);
-  void FeedUtf8(unsigned char c);
+  void FeedUtf8(std::string_view bytes);
 
   std::string declared_;
   // The "<meta" being matched and the tag being collected.
@@ -31,9 +31,9 @@ class PageCharset {
   bool inTag_ = false;
   bool tagTooLong_ = false;
   std::string tag_;
-  // UTF-8 validity: continuation bytes still due and the range of the next one.
-  int pending_ = 0;
-  unsigned char low_ = 0x80, high_ = 0xBF;
+  // UTF-8 validity, by the library's decoder: the start of a character that
+  // the bytes fed so far cut short waits in carry_ for the next ones.
+  std::string carry_;
   bool valid_ = true;
   bool ascii_ = true;
 };

@@ -6,6 +6,7 @@
 
 #include "platform/HeadlessDesktop.h"
 #include "quillmark/errors/Error.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::platform {
 namespace {
@@ -40,8 +41,7 @@ void Install(std::unique_ptr<Desktop> desktop) {
 void Desktop::BringToTop(std::int64_t) { RaiseNoUserInterface(); }
 
 std::int32_t Desktop::TextWidth(std::int64_t, const std::string& text) {
-  std::int64_t characters = 0;
-  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  const auto characters = static_cast<std::int64_t>(CharLength(text));
   return static_cast<std::int32_t>(std::min<std::int64_t>(characters * 7, INT32_MAX));
 }
 

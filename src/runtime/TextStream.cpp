@@ -18,6 +18,7 @@
 #include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
+#include "quillmark/values/Text.h"
 #include "runtime/TextStreamImpl.h"
 
 namespace qm {
@@ -137,23 +138,11 @@ std::string EncodeUtf16(std::string_view utf8) {
     out += static_cast<char>(u & 0xFF);
     out += static_cast<char>(u >> 8);
   };
+  // A run of bytes that is no valid UTF-8 is written as U+FFFD.
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    std::uint32_t cp;
-    int extra;
-    if (c < 0x80) cp = c, extra = 0;
-    else if (c >= 0xF0) cp = c & 0x07, extra = 3;
-    else if (c >= 0xE0) cp = c & 0x0F, extra = 2;
-    else if (c >= 0xC0) cp = c & 0x1F, extra = 1;
-    else cp = 0xFFFD, extra = 0;
-    ++i;
-    for (int k = 0; k < extra; ++k, ++i) {
-      if (i >= utf8.size() || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
-        cp = 0xFFFD;
-        break;
-      }
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-    }
+    const Utf8Char c = DecodeUtf8(utf8, i);
+    i += c.length;
+    std::uint32_t cp = c.point;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       put(0xD800 + (cp >> 10));

@@ -1,6 +1,6 @@
-// Character-counting text helpers (UTF-8, counted in code points), letter
-// case (utf8proc's simple case mappings) and the ISO-8859-1 bridge for text
-// that crosses into 8-bit worlds.
+// The UTF-8 decoder, character-counting text helpers (UTF-8, counted in code
+// points), letter case (utf8proc's simple case mappings) and the ISO-8859-1
+// bridge for text that crosses into 8-bit worlds.
 
 #include "quillmark/values/Text.h"
 
@@ -8,21 +8,25 @@
 
 #include <algorithm>
 
+#include "quillmark/errors/Error.h"
+#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+// The bytes of the character at `s[i]` as NextCodePoint reads it: a valid
+// character whole, any other byte alone.
+std::size_t StepAt(std::string_view s, std::size_t i) {
+  if (static_cast<unsigned char>(s[i]) < 0x80) return 1;
+  const Utf8Char c = DecodeUtf8(s, i);
+  return c.valid ? c.length : 1;
+}
 
 // Byte offset of the code point with 0-based index `n`, or the size when past the end.
 std::size_t OffsetOf(std::string_view s, std::size_t n) {
   std::size_t i = 0;
-  while (i < s.size() && n > 0) {
-    ++i;
-    while (i < s.size() && IsContinuation(static_cast<unsigned char>(s[i]))) ++i;
-    --n;
-  }
+  for (; i < s.size() && n > 0; --n) i += StepAt(s, i);
   return i;
 }
 
@@ -51,21 +55,82 @@ std::string MapCodePoints(std::string_view text, AsciiMap ascii, Map map) {
 
 }  // namespace
 
+Utf8Char DecodeUtf8(std::string_view text, std::size_t at) noexcept {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return {lead, 1, true, false};
+  // The continuation bytes due after the lead, and the range of the first
+  // one, which rules out overlong forms, surrogates and values past U+10FFFF.
+  int due = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  char32_t point = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    due = 1;
+    point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    due = 2;
+    point = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    due = 3;
+    point = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {0xFFFD, 1, false, false};
+  }
+  std::size_t length = 1;
+  for (; due > 0; --due, ++length) {
+    if (at + length >= text.size()) return {0xFFFD, length, false, true};
+    const auto next = static_cast<unsigned char>(text[at + length]);
+    if (next < low || next > high) return {0xFFFD, length, false, false};
+    point = (point << 6) | (next & 0x3F);
+    low = 0x80;
+    high = 0xBF;
+  }
+  return {point, length, true, false};
+}
+
+namespace {
+
+// The stand-in for an invalid run at `at` under `policy`.
+char32_t Substitute(InvalidUtf8 policy, std::size_t at) {
+  if (policy == InvalidUtf8::Refuse)
+    Raise(ERR_InvalidProcedureCall, errc::invalid_argument,
+          DescribeError(ERR_InvalidProcedureCall, "the text is not valid UTF-8 at byte " + std::to_string(at)));
+  return policy == InvalidUtf8::Question ? U'?' : U'\uFFFD';
+}
+
+}  // namespace
+
+std::u32string DecodeUtf8Text(std::string_view text, InvalidUtf8 policy) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, at);
+    out += c.valid ? c.point : Substitute(policy, at);
+    at += c.length;
+  }
+  return out;
+}
+
+std::string ValidUtf8(std::string_view text, InvalidUtf8 policy) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, at);
+    if (c.valid) out.append(text.substr(at, c.length));
+    else AppendCodePoint(out, Substitute(policy, at));
+    at += c.length;
+  }
+  return out;
+}
+
 char32_t NextCodePoint(std::string_view text, std::size_t& at) {
-  const auto first = static_cast<unsigned char>(text[at]);
-  if (first < 0x80) {
-    ++at;
-    return first;
-  }
-  utf8proc_int32_t c = 0;
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + at);
-  const utf8proc_ssize_t read = utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - at), &c);
-  if (read <= 0) {
-    ++at;
-    return 0xDC00 + first;
-  }
-  at += static_cast<std::size_t>(read);
-  return static_cast<char32_t>(c);
+  const Utf8Char c = DecodeUtf8(text, at);
+  if (!c.valid) return 0xDC00 + static_cast<unsigned char>(text[at++]);
+  at += c.length;
+  return c.point;
 }
 
 void AppendCodePoint(std::string& out, char32_t c) {
@@ -123,8 +188,9 @@ int CompareIgnoringCase(std::string_view a, std::string_view b) {
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return CompareIgnoringCase(a, b) == 0; }
 
 std::size_t CharLength(std::string_view utf8) {
-  return static_cast<std::size_t>(
-      std::count_if(utf8.begin(), utf8.end(), [](char c) { return !IsContinuation(static_cast<unsigned char>(c)); }));
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++count) i += StepAt(utf8, i);
+  return count;
 }
 
 std::string CharLeft(std::string_view utf8, std::size_t count) {
@@ -148,8 +214,7 @@ std::string Trim(std::string_view text) {
 std::vector<std::string> Characters(std::string_view utf8) {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < utf8.size();) {
-    std::size_t n = 1;
-    while (i + n < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i + n]))) ++n;
+    const std::size_t n = StepAt(utf8, i);
     out.emplace_back(utf8.substr(i, n));
     i += n;
   }
@@ -175,20 +240,9 @@ std::string ToLatin1(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    std::uint32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : c & 0x1F;
-    std::size_t j = i + 1;
-    for (int k = 0; k < extra && j < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[j])); ++k, ++j)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
-    const bool complete = extra > 0 && j - i == static_cast<std::size_t>(extra) + 1;
-    out += complete && cp <= 0xFF ? static_cast<char>(cp) : '?';
-    i = std::max(j, i + 1);
+    const Utf8Char c = DecodeUtf8(utf8, i);
+    out += c.valid && c.point <= 0xFF ? static_cast<char>(c.point) : '?';
+    i += c.length;
   }
   return out;
 }

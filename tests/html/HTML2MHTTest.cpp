@@ -190,9 +190,10 @@ TEST(HTML2MHT, PageCharsetLabel) {
   EXPECT_EQ(label({"<metadata charset=koi8-r><meta content='text/html; charset=koi8-r'>"}), "iso-8859-1");
   EXPECT_EQ(label({"<meta charset=\"utf 8;x\">\xc3\xa9"}), "utf-8");
   // Undeclared: UTF-8 that is not plain ASCII; anything else is iso-8859-1.
-  EXPECT_EQ(label({"caf\xc3", "\xa9 \xf0\x9f\x98\x80"}), "utf-8");
+  EXPECT_EQ(label({"caf\xc3", "\xa9 \xf0", "\x9f", "\x98\x80"}), "utf-8");
   EXPECT_EQ(label({"plain ascii"}), "iso-8859-1");
-  for (const char* bad : {"\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xe9", "\xc3"})
+  EXPECT_EQ(label({"\xe2", "\x82", "x"}), "iso-8859-1");  // a character cut, then not finished
+  for (const char* bad : {"\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xe9", "\xc3", "\xf0\x9f\x98"})
     EXPECT_EQ(label({bad}), "iso-8859-1") << bad;
 }
 

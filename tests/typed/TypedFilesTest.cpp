@@ -208,7 +208,7 @@ TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
 
   std::filesystem::create_directory(dir.Path() / "out");
   page.Save(dir.Path() / "out/index.html");
-  EXPECT_EQ(ReadFile(dir / "out/index.html"), text + "\r\n");
+  EXPECT_EQ(ReadFile(dir / "out/index.html"), text);
   EXPECT_EQ(ReadFile(dir / "out/chart.png"), "png bytes");
 
   // In Latin-1, characters beyond it become references; the rest are bytes.
@@ -218,6 +218,16 @@ TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
   EXPECT_NE(bytes.find("<meta charset=\"iso-8859-1\">"), std::string::npos);
   EXPECT_NE(bytes.find("<title>Caf\xe9</title>"), std::string::npos);
   EXPECT_NE(bytes.find("<p>\xe9 &#8364;</p>"), std::string::npos);
+
+  // Text is decoded strictly before it is escaped: an overlong '<' never
+  // becomes markup. Invalid runs are U+FFFD, or '?' in Latin-1; every line ends in LF.
+  const std::string sly = "x\xC0\xBCscript\xC0\xBE(1)\xC0\xBC/script\xC0\xBE\r\n.";
+  const std::string shown = "<p>x~~script~~(1)~~/script~~\n.</p>\n</body>\n</html>\n";
+  const std::string utf8 = qm::HtmlPage("t").Paragraph(sly).Text();
+  EXPECT_TRUE(utf8.ends_with(qm::ReplaceAll(shown, "~", "\uFFFD"))) << utf8;
+  EXPECT_TRUE(
+      qm::HtmlPage("t", qm::HtmlCharset::Latin1).Paragraph(sly).Text().ends_with(qm::ReplaceAll(shown, "~", "?")));
+  EXPECT_EQ(utf8.find('\r'), std::string::npos);
 
   EXPECT_EQ(ErrorOf([&] { page.Heading(7, "x"); }), qm::ERR_InvalidProcedureCall);
   qm::HtmlPage missing("m");

@@ -9,9 +9,14 @@
 ///     page.Image("charts/q3.png", "sales by month");
 ///     page.Save("report/index.html");  // copies q3.png beside the page
 ///
-/// Every text given is escaped (EscapeHtml); Html() adds markup as it is.
-/// The page declares its character set in a `meta charset` element at the start of
-/// its head, so a browser reads it right wherever it is opened from.
+/// Every text given is decoded as UTF-8, then escaped as EscapeHtml does, then
+/// written in the page's character set; Html() adds markup unescaped. Bytes
+/// that are not valid UTF-8 (overlong forms and surrogates among them) never
+/// become markup: each invalid run is written as U+FFFD in a UTF-8 page and as
+/// '?' in a Latin-1 page. Every line of the page ends in LF, line ends in the
+/// text given (CR LF, CR) too. The page declares its character set in a
+/// `meta charset` element at the start of its head, so a browser reads it right
+/// wherever it is opened from.
 
 #include <filesystem>
 #include <string>
@@ -23,12 +28,13 @@
 namespace qm {
 
 /// `text` with & < > " ' written as &amp; &lt; &gt; &quot; &#39;, safe
-/// inside an element and inside a quoted attribute.
+/// inside an element and inside a quoted attribute of a UTF-8 page. The bytes
+/// are escaped as they are, without decoding them (HtmlPage decodes first).
 QUILLMARK_EXPORT std::string EscapeHtml(std::string_view text);
 
 /// The character sets a page may be written in.
 enum class HtmlCharset {
-  Utf8,   ///< "utf-8": the text as it is (the library's strings are UTF-8)
+  Utf8,   ///< "utf-8": the text's characters as they are (the library's strings are UTF-8)
   Latin1  ///< "iso-8859-1": characters above U+00FF as numeric references (&#8364;)
 };
 
@@ -51,17 +57,15 @@ class QUILLMARK_EXPORT HtmlPage {
   /// Markup added as it is, unescaped.
   HtmlPage& Html(std::string_view markup);
 
-  /// The whole page.
+  /// The whole page, its last line ended by LF as every other.
   std::string Text() const;
-  /// Copies the pictures into the folder of `file`, then writes the page
-  /// there in one step (a failed write leaves an earlier page as it was).
+  /// Copies the pictures into the folder of `file`, then writes Text() there
+  /// in one step (a failed write leaves an earlier page as it was).
   /// Raises 53 for a missing picture, 76 for a missing folder.
   void Save(const std::filesystem::path& file) const;
 
  private:
-  std::string Encoded(std::string_view text) const;
-
-  std::string title_;
+  std::string title_;  // in the page's character set, as body_
   HtmlCharset charset_;
   std::string body_;
   std::vector<std::filesystem::path> images_;

@@ -72,7 +72,8 @@ QUILLMARK_EXPORT Date MakeDate(int year, int month, int day, int hour = 0, int m
 /// Today's date and the time now, local time.
 QUILLMARK_EXPORT Date Now();
 
-/// Text helpers that count Unicode code points, as the run-time counts characters.
+/// Text helpers that count Unicode code points, as the run-time counts characters
+/// (a byte that is no part of a valid UTF-8 character counts as one).
 QUILLMARK_EXPORT std::size_t CharLength(std::string_view utf8);
 /// The first `count` characters (all of them when there are fewer).
 QUILLMARK_EXPORT std::string CharLeft(std::string_view utf8, std::size_t count);
@@ -86,7 +87,8 @@ QUILLMARK_EXPORT std::vector<std::string> Characters(std::string_view utf8);
 /// `text` with every occurrence of `what` replaced by `with`.
 QUILLMARK_EXPORT std::string ReplaceAll(std::string text, std::string_view what, std::string_view with);
 
-/// UTF-8 to ISO-8859-1, one byte per character; code points above 255 become '?'.
+/// UTF-8 to ISO-8859-1, one byte per character; code points above 255 become
+/// '?', and so does each run of bytes that is not valid UTF-8 (DecodeUtf8).
 QUILLMARK_EXPORT std::string ToLatin1(std::string_view utf8);
 /// ISO-8859-1 bytes to UTF-8.
 QUILLMARK_EXPORT std::string FromLatin1(std::string_view latin1);
