@@ -1,7 +1,9 @@
 // Orders (five scalar fields and a reference to one of 1,000 customers each)
 // written to a file and read back into a new graph: QMStream's simple records
 // against Boost.Serialization's text archive on the same objects.
-//   persistence     100,000 orders; cereal's JSON archive runs too
+//   persistence     100,000 orders; cereal's JSON archive runs too, and the
+//                   typed records of the same data (WriteRecords / ReadRecords)
+//                   are timed beside QMStream's
 //   persistence-1m  1,000,000 orders, with the growth from 100,000
 // Peak memory is measured in a child process.
 
@@ -26,6 +28,7 @@
 
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
+#include "quillmark/persistence/RecordStream.h"
 #include "quillmark/values/Conversions.h"
 #include "support/BenchRow.h"
 
@@ -166,6 +169,70 @@ Graph QMStreamRoundTrip(const Graph& g, const std::string& path) {
   return back;
 }
 
+// The typed records of the same data: plain structs, the customer named by
+// its key (the text the reference field writes), so the file is the same.
+struct TypedCustomer {
+  std::string Id, FullName;
+  static void Describe(qm::RecordType<TypedCustomer>& r) {
+    r.Name("Customer").Field("Id", &TypedCustomer::Id).Field("Name", &TypedCustomer::FullName);
+  }
+};
+
+struct TypedOrder {
+  std::int32_t Number = 0;
+  double Amount = 0;
+  std::chrono::local_seconds Placed{};
+  std::string Note;
+  bool Paid = false;
+  std::string Customer;
+  static void Describe(qm::RecordType<TypedOrder>& r) {
+    r.Name("Order")
+        .Field("Number", &TypedOrder::Number)
+        .Field("Amount", &TypedOrder::Amount)
+        .Field("Placed", &TypedOrder::Placed)
+        .Field("Note", &TypedOrder::Note)
+        .Field("Paid", &TypedOrder::Paid)
+        .Field("Customer", &TypedOrder::Customer);
+  }
+};
+
+struct TypedGraph {
+  std::vector<TypedCustomer> Customers;
+  std::vector<TypedOrder> Orders;
+};
+
+TypedGraph MakeTypedGraph(const Graph& g) {
+  TypedGraph t;
+  for (const auto& c : g.Customers->Items) t.Customers.push_back({c->Id, c->FullName});
+  for (const auto& o : g.Orders->Items) {
+    const qm::DateParts p = qm::SplitDate(qm::Date{o->Placed});
+    const std::chrono::local_seconds placed = std::chrono::local_days(std::chrono::year{p.Year} / p.Month / p.Day) +
+                                              std::chrono::hours{p.Hour} + std::chrono::minutes{p.Minute} +
+                                              std::chrono::seconds{p.Second};
+    t.Orders.push_back({o->Number, o->Amount, placed, o->Note, o->Paid, o->Buyer->Id});
+  }
+  return t;
+}
+
+// The typed calls on the same stream calls: both collections to a file and back.
+std::size_t TypedRoundTrip(const TypedGraph& g, const std::string& path) {
+  qm::QMStream out;
+  out.Use(qm::TextStream::Open(path, qm::IOMode::ForWriting));
+  qm::WriteRecords(out, "Customers", g.Customers);
+  qm::WriteRecords(out, "Orders", g.Orders);
+  out.Close_();
+
+  qm::QMStream in;
+  in.Use(qm::TextStream::Open(path, qm::IOMode::ForReading));
+  const auto customers = qm::ReadRecords<TypedCustomer>(in, "Customers");
+  const auto orders = qm::ReadRecords<TypedOrder>(in, "Orders");
+  in.Close_();
+  return orders.size() == g.Orders.size() && customers.size() == g.Customers.size() &&
+                 orders.back().Customer == g.Orders.back().Customer && orders.back().Placed == g.Orders.back().Placed
+             ? orders.size()
+             : 0;
+}
+
 struct Plain {
   std::vector<std::shared_ptr<Customer>> Customers;
   std::vector<std::shared_ptr<Order>> Orders;
@@ -269,12 +336,15 @@ namespace {
 
 // The graph of `orders` orders and the contenders that write and read it.
 struct Job {
-  std::string Ours, Json, Text;  // the files written
+  std::string Ours, Json, Text, TypedFile;  // the files written
   Graph Objects;
   Plain Same;
+  TypedGraph Typed;
   bool OursOk = false;
-  std::size_t CerealOrders = 0, BoostOrders = 0;
+  std::size_t CerealOrders = 0, BoostOrders = 0, TypedOrders = 0;
 
+  qm::bench::Contender TypedRecords{"qm::WriteRecords + ReadRecords",
+                                    [this] { TypedOrders = TypedRoundTrip(Typed, TypedFile); }};
   qm::bench::Contender Qms{"QMStream simple records",
                            [this] { OursOk = SameGraph(Objects, QMStreamRoundTrip(Objects, Ours)); }};
   qm::bench::Contender CerealJson{"cereal JSONOutputArchive/JSONInputArchive", [this] {
@@ -306,12 +376,15 @@ struct Job {
       : Ours(dir + "/orders.qms"),
         Json(dir + "/orders.json"),
         Text(dir + "/orders.txt"),
+        TypedFile(dir + "/typed.qms"),
         Objects(MakeGraph(orders)),
-        Same{Objects.Customers->Items, Objects.Orders->Items} {}
+        Same{Objects.Customers->Items, Objects.Orders->Items},
+        Typed(MakeTypedGraph(Objects)) {}
 
   void Check(bool withCereal) const {
     const std::size_t orders = Objects.Orders->Items.size();
     if (!OursOk) qm::bench::Detail("MISMATCH: the graph read back differs from the one written");
+    if (TypedOrders != orders) qm::bench::Detail("MISMATCH: the typed records read back differ");
     if ((withCereal && CerealOrders != orders) || BoostOrders != orders)
       qm::bench::Detail("MISMATCH: a peer lost orders");
   }
@@ -341,15 +414,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   Job job(dir, 100000);
-  // "--only N" runs contender N (0 ours, 1 cereal, 2 Boost) once, for profilers.
+  // "--only N" runs contender N (0 ours, 1 cereal, 2 Boost, 3 typed) once, for profilers.
   if (argc > 2 && std::string(argv[1]) == "--only") {
-    const qm::bench::Contender* all[] = {&job.Qms, &job.CerealJson, &job.BoostText};
-    all[std::stoi(argv[2]) % 3]->Run();
+    const qm::bench::Contender* all[] = {&job.Qms, &job.CerealJson, &job.BoostText, &job.TypedRecords};
+    all[std::stoi(argv[2]) % 4]->Run();
     return 0;
   }
-  if (argc > 1 && std::string(argv[1]) == "--alternate") {  // ours and Boost in turn, CPU and wall times
+  if (argc > 1 && std::string(argv[1]) == "--alternate") {  // ours, Boost and typed in turn, CPU and wall times
     for (int i = 0; i < 4; ++i) {
-      for (const auto* c : {&job.Qms, &job.BoostText}) {
+      for (const auto* c : {&job.Qms, &job.BoostText, &job.TypedRecords}) {
         const auto wall = std::chrono::steady_clock::now();
         const std::clock_t cpu = std::clock();
         c->Run();
@@ -360,7 +433,10 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  qm::bench::RunRow(row, 0.8, job.Qms, {job.CerealJson, job.BoostText}, 5);
+  qm::bench::RowOptions options;
+  options.Repetitions = 5;
+  options.Typed = &job.TypedRecords;
+  qm::bench::RunRow(row, 0.8, job.Qms, {job.CerealJson, job.BoostText}, options);
   job.Check(true);
   qm::bench::DetailF("files: QMStream %.1f MB, cereal JSON %.1f MB, Boost text %.1f MB",
                      std::filesystem::file_size(job.Ours) / 1e6, std::filesystem::file_size(job.Json) / 1e6,
