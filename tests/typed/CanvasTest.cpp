@@ -10,6 +10,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <thread>
 
@@ -169,6 +172,26 @@ TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
   words.SetFace("DejaVu Serif");
   EXPECT_EQ(words.Face(), "DejaVu Serif");
   EXPECT_NE(words.TextSize(label, 16).Width, w);
+}
+
+// A text's pixels depend on the face's file alone: FreeType's and HarfBuzz's
+// variables and the locale change nothing (checked in a process started with them).
+TEST(Canvas, TextPixelsIgnoreTheEnvironment) {
+  Canvas c(200, 24);
+  c.Text(2, 2, "Sales مرحبا 2026", 14, Rgb{});
+  std::uint64_t hash = 14695981039346656037u;
+  for (int y = 0; y < c.Height(); ++y)
+    for (int x = 0; x < c.Width(); ++x) hash = (hash ^ c.Pixel(x, y).R) * 1099511628211u;
+  if (std::getenv("QM_TEXT_PIXELS")) {
+    std::printf("pixels=%llu\n", static_cast<unsigned long long>(hash));
+    return;
+  }
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string out = qm::test::Output(
+      "QM_TEXT_PIXELS=1 HB_SHAPER_LIST=fallback LC_ALL=C.UTF-8 FREETYPE_PROPERTIES='cff:no-stem-darkening=0 "
+      "autofitter:no-stem-darkening=0 truetype:interpreter-version=35' '" +
+      self + "' --gtest_filter=Canvas.TextPixelsIgnoreTheEnvironment");
+  EXPECT_NE(out.find("pixels=" + std::to_string(hash)), std::string::npos) << out;
 }
 
 TEST(Canvas, TextRefusesBadFacesSizesAndText) {
