@@ -156,6 +156,21 @@ bool Generic(const FcChar8* family) {
   return false;
 }
 
+bool HasFamily(FcPattern* font, const std::string& family) {
+  FcChar8* each = nullptr;
+  for (int i = 0; FcPatternGetString(font, FC_FAMILY, i, &each) == FcResultMatch; ++i)
+    if (SameFamily(reinterpret_cast<const char*>(each), family.c_str())) return true;
+  return false;
+}
+
+std::pair<std::string, int> FileOf(FcPattern* font) {
+  FcChar8* file = nullptr;
+  int index = 0;
+  if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) return {};
+  FcPatternGetInteger(font, FC_INDEX, 0, &index);
+  return {reinterpret_cast<const char*>(file), index};
+}
+
 // The file and index of the installed face `name` names (fontconfig's
 // syntax); 53 when no installed face has the family asked for.
 std::pair<std::string, int> FindInstalled(std::string_view name) {
@@ -167,22 +182,25 @@ std::pair<std::string, int> FindInstalled(std::string_view name) {
   const std::string family = FcPatternGetString(pattern.get(), FC_FAMILY, 0, &asked) == FcResultMatch
                                  ? reinterpret_cast<const char*>(asked)
                                  : std::string();
-  // Only the family and style asked for matter: the other properties
-  // fontconfig adds (hinting, anti-aliasing, emboldening) are never used.
+  // Only the file matters: the other properties fontconfig adds (hinting,
+  // anti-aliasing, emboldening) are never used.
   FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
   FcDefaultSubstitute(pattern.get());
   FcResult result = FcResultNoMatch;
-  Pattern match(FcFontMatch(nullptr, pattern.get(), &result), FcPatternDestroy);
-  bool found = match && (family.empty() || Generic(reinterpret_cast<const FcChar8*>(family.c_str())));
-  FcChar8* each = nullptr;
-  for (int i = 0; match && !found && FcPatternGetString(match.get(), FC_FAMILY, i, &each) == FcResultMatch; ++i)
-    found = SameFamily(reinterpret_cast<const char*>(each), family.c_str());
-  FcChar8* file = nullptr;
-  if (!found || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch)
-    RaiseWithDetail(ERR_FileNotFound, "no installed font face is named " + Quote(name));
-  int index = 0;
-  FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
-  return {reinterpret_cast<const char*>(file), index};
+  std::pair<std::string, int> found;
+  const Pattern match(FcFontMatch(nullptr, pattern.get(), &result), FcPatternDestroy);
+  if (match &&
+      (family.empty() || Generic(reinterpret_cast<const FcChar8*>(family.c_str())) || HasFamily(match.get(), family))) {
+    found = FileOf(match.get());
+  } else if (FcFontSet* sorted = FcFontSort(nullptr, pattern.get(), FcFalse, nullptr, &result)) {
+    // The best match is another family (the configuration prefers another
+    // face for it, or has none): the best face of that family, if any.
+    for (int i = 0; i < sorted->nfont && found.first.empty(); ++i)
+      if (HasFamily(sorted->fonts[i], family)) found = FileOf(sorted->fonts[i]);
+    FcFontSetDestroy(sorted);
+  }
+  if (found.first.empty()) RaiseWithDetail(ERR_FileNotFound, "no installed font face is named " + Quote(name));
+  return found;
 }
 
 // Under the engine's lock: the face `name` names, from the cache or loaded
