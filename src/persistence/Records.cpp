@@ -185,7 +185,7 @@ class Writer : Walk {
         const std::string& text = std::get<kString>(value);
         CheckText(text);
         if (text.find('\r') == std::string::npos) return text;  // the value lives while its line is written
-        return text_ = ReplaceAll(text, "\r\n", "\\n");
+        return text_ = detail::StringToText(text);
       }
       case kBool: return std::get<kBool>(value) ? "True" : "False";
       case kSys: return DateText(std::get<kSys>(value));
@@ -223,20 +223,14 @@ sys_seconds ReadDate(std::string_view text) {
   return sys_days(year{p.Year} / p.Month / p.Day) + hours{p.Hour} + minutes{p.Minute} + seconds{p.Second};
 }
 
-// The value a field's text stands for, by the rules of ScalarField::SetStreamValue.
+// The value a field's text stands for, by ScalarField::SetStreamValue's rules
+// (the same helpers, RecordText.h).
 RecordValue ReadValue(std::size_t kind, std::string_view text) {
   switch (kind) {
-    case kInt32: {
-      std::int32_t value = 0;
-      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (ec == std::errc() && ptr == text.data() + text.size() && !text.empty()) return value;
-      return CLng(Variant(text));
-    }
+    case kInt32: return detail::ReadIntegerText(text);
     case kInt64: return ReadInt64(text);
     case kDouble: return Val(text);
-    case kString:
-      if (text.find("\\n") == std::string_view::npos) return std::string(text);
-      return ReplaceAll(std::string(text), "\\n", "\r\n");
+    case kString: return detail::StringFromText(text);
     case kBool: return detail::ReadBoolean(text);
     case kSys: return ReadDate(text);
     case kLocal: return local_seconds(ReadDate(text).time_since_epoch());
@@ -328,7 +322,7 @@ class Reader : Walk {
         } catch (const Error& e) {
           Fail(e.Number(),
                std::string(StandardErrorText(e.Number())) + ": field " + Path(field) + " holds \"" +
-                   std::string(value) + "\"",
+                   (value.size() > 80 ? std::string(value.substr(0, 77)) + "..." : std::string(value)) + "\"",
                true);
         }
         field_ = nullptr;

@@ -3,8 +3,6 @@
 
 #include "quillmark/persistence/ScalarField.h"
 
-#include <charconv>
-
 #include "persistence/RecordText.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -16,26 +14,13 @@
 #include "values/DateText.h"
 
 namespace qm {
-namespace {
-
-// Plain decimal text directly; anything else (fractions, exponents, overflow,
-// no number at all) through the general conversion and its errors.
-std::int32_t ReadInteger(const std::string& text) {
-  std::int32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec == std::errc() && ptr == end && !text.empty()) return value;
-  return CLng(Variant(text));
-}
-
-}  // namespace
 
 std::string ScalarField::GetStreamValue(std::int32_t Version) {
   QM_FRAME_TRY {
     switch (scalarType_) {
       case ST_String:
-        if (const auto* text = value_.GetIf<std::string>()) return ReplaceAll(*text, "\r\n", "\\n");
-        return ReplaceAll(CStr(value_), "\r\n", "\\n");
+        if (const auto* text = value_.GetIf<std::string>()) return detail::StringToText(*text);
+        return detail::StringToText(CStr(value_));
       case ST_FloatingPoint: return WriteInvariantNumber(CDbl(value_));
       case ST_Boolean: return CBool(value_) ? "True" : "False";
       case ST_Reference: {
@@ -63,8 +48,8 @@ void ScalarField::SetStreamValue(const std::string& StreamValue, const std::shar
   QM_FRAME_TRY {
     if (LoggingEnabled()) QMWriteLog(name_ + " has a scalartype of " + std::to_string(scalarType_));
     switch (scalarType_) {
-      case ST_String: value_ = ReplaceAll(StreamValue, "\\n", "\r\n"); break;
-      case ST_Integer: value_ = ReadInteger(StreamValue); break;
+      case ST_String: value_ = detail::StringFromText(StreamValue); break;
+      case ST_Integer: value_ = detail::ReadIntegerText(StreamValue); break;
       case ST_FloatingPoint: value_ = Val(StreamValue); break;
       case ST_DateTime: value_ = detail::DateFromText(StreamValue); break;
       case ST_Boolean: value_ = detail::ReadBoolean(StreamValue); break;
