@@ -140,7 +140,7 @@ XmlElement LoadXml(const std::filesystem::path& file) {
   try {
     if (!document.LoadFile(file.string())) RaiseWhyNotXml(file);
   } catch (...) {
-    frame::RethrowNaming(file.string());
+    frame::RethrowForInput(file);
   }
   return XmlElement(document.GetNextTag()->ChilkatXML());
 }

@@ -58,7 +58,7 @@ void ReplaceWhole(const std::filesystem::path& in, const std::filesystem::path& 
     Check(result);
   } catch (...) {
     relay.RethrowCallerException();
-    if (ofInput) frame::RethrowNaming(in.string());
+    if (ofInput) frame::RethrowForInput(in);
     frame::RethrowForTarget(out);
   }
 }

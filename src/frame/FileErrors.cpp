@@ -69,6 +69,16 @@ void RaisePathNotFound(const fs::path& folder, std::string source) {
               DescribeError(ERR_PathNotFound, Quoted(folder.string())));
 }
 
+void RethrowForInput(const fs::path& input) {
+  fs::path folder;
+  try {
+    throw;
+  } catch (const Error& e) {
+    if (e.Number() == ERR_PathNotFound && FolderIsMissing(input, folder)) RaisePathNotFound(folder, e.Source());
+  } catch (...) {}
+  RethrowNaming(input.string());
+}
+
 std::string Quoted(std::string_view subject) { return "'" + std::string(subject) + "'"; }
 
 void RethrowNaming(std::string_view subject, std::string_view label) {

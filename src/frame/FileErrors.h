@@ -40,6 +40,12 @@ std::string Quoted(std::string_view subject);
 // `source`: the typed layer's one error for a missing folder.
 [[noreturn]] void RaisePathNotFound(const std::filesystem::path& folder, std::string source = {});
 
+// For the typed layer, inside a catch block, for a file read: a 76 whose
+// cause is the missing folder of `input` names that folder (as
+// RethrowForTarget does); other errors are rethrown naming `input`
+// (RethrowNaming).
+[[noreturn]] void RethrowForInput(const std::filesystem::path& input);
+
 // For the typed layer, inside a catch block: when the folder of `target` is
 // missing, raises 76 "Path not found: '<folder>'" with errc::not_found (keeping
 // the trail of the caught error); otherwise rethrows the caught exception (a

@@ -150,7 +150,7 @@ RgbImage ReadPicture(const std::filesystem::path& file) {
   try {
     picture = LoadPicture(file.string());
   } catch (const Error&) {
-    frame::RethrowNaming(file.string());
+    frame::RethrowForInput(file);
   }
   const Bitmap& bitmap = *picture->Handle();
   RgbImage image{bitmap.Width(), bitmap.Height(), {}};
@@ -196,7 +196,7 @@ void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::pa
   try {
     input = std::make_unique<Input>(image);
   } catch (const Error&) {
-    frame::RethrowNaming(image.string());
+    frame::RethrowForInput(image);
   }
   WriteRows(*input, input->Width(), input->Height(), jpeg, quality);
 }

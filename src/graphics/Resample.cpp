@@ -16,7 +16,9 @@ namespace {
 // is allocated.
 std::size_t OutputCount(std::size_t n, int precision) {
   if (n < 2) return n;
-  if (precision < 0) Raise(ERR_SubscriptOutOfRange);  // no output of negative length
+  if (precision < 0)  // no output of negative length
+    Raise(ERR_SubscriptOutOfRange, errc::invalid_argument,
+          DescribeError(ERR_SubscriptOutOfRange, "the precision " + std::to_string(precision) + " is negative"));
   const auto per = static_cast<std::size_t>(precision);
   if (per != 0 && n - 1 > (kMaxResampledValues - 1) / per)
     RaiseWithDetail(ERR_Overflow, "the resampling would give more than 268435456 values");

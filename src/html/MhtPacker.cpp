@@ -109,8 +109,12 @@ class MhtConversion {
   void Run(const MhtJob& job, const Progress& progress) {
     const std::string& pageName = job.Page;
     if (job.Confine) {
+      // The folder's real path; should that fail, its path as given still
+      // confines (a reference must then lie under it as written).
+      const fs::path folder = job.Folder.empty() ? fs::current_path() : job.Folder;
       std::error_code ec;
-      root_ = fs::canonical(job.Folder.empty() ? fs::current_path() : job.Folder, ec);
+      root_ = fs::canonical(folder, ec);
+      if (ec) root_ = fs::absolute(folder).lexically_normal();
       leftOut_ = job.LeftOut;
     }
     GenerateHeader(job.Subject, job.Date);

@@ -427,7 +427,11 @@ void LoadRecordList(const std::filesystem::path& file, const std::string& name, 
   QM_FRAME_TRY {
     CheckName(name, "collection");
     QMStream in;
-    in.Use(TextStream::Open(file, IOMode::ForReading));
+    try {
+      in.Use(TextStream::Open(file, IOMode::ForReading));
+    } catch (...) {
+      frame::RethrowForInput(file);
+    }
     Reader(in, file.string()).Outermost(name, list, owner);
     in.Close_();
   }

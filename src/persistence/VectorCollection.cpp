@@ -26,7 +26,11 @@ void SaveCollection(const std::filesystem::path& file, const IPersistableCollect
 void LoadCollection(const std::filesystem::path& file, const IPersistableCollectionPtr& collection,
                     const PersistanceContextPtr& context) {
   QMStream in;
-  in.Use(TextStream::Open(file.string(), IOMode::ForReading));
+  try {
+    in.Use(TextStream::Open(file.string(), IOMode::ForReading));
+  } catch (...) {
+    frame::RethrowForInput(file);
+  }
   in.ReadCollectionSimple(collection, true, context ? context : std::make_shared<PersistanceContext>());
   in.Close_();
 }

@@ -51,7 +51,7 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
        "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"},
       {"zip no-folder/a.zip page.html", "cannot write no-folder/a.zip: the folder no-folder does not exist"},
       {"interp --linear -1 1 2",
-       "PRECISION -1 is negative: it gives the points per interval (error 9: Subscript out of range)"},
+       "PRECISION -1 is negative: it gives the points per interval (error 9)"},
       {"zip '' page.html", "quillmark zip: no archive name was given\n"},
       {"zip a.zip . page.html", ".: is the root or the current folder, which has no name to store, not archived"},
       {"zip a.zip missing.txt", "none of the files was found: no archive written"},

@@ -157,6 +157,15 @@ TEST(TypedErrors, EachErrorNamesWhatFailed) {
        "File not found: '" + (dir / "none.bmp") + "'"},
       {"compress", [&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "o.z"); }, qm::ERR_FileNotFound,
        qm::errc::not_found, "File not found: '" + (dir / "none") + "'"},
+      {"precision",
+       [] {
+         qm::ResampleCubic(std::vector<double>{1, 2}, -1);
+       },
+       qm::ERR_SubscriptOutOfRange, qm::errc::invalid_argument, "Subscript out of range: the precision -1 is negative"},
+      {"records", [&] { qm::LoadRecords<Line>(nodir / "r.qms", "Lines"); }, qm::ERR_PathNotFound, qm::errc::not_found,
+       "Path not found: '" + nodir.string() + "'"},
+      {"records file", [&] { qm::LoadRecords<Line>(dir.Path() / "r.qms", "Lines"); }, qm::ERR_FileNotFound,
+       qm::errc::not_found, "File not found: '" + (dir / "r.qms") + "'"},
       {"decompress", [&] { qm::DecompressFile(dir.Path() / "text.txt", dir.Path() / "o.txt"); }, qm::ERR_General,
        qm::errc::damaged_data, "Compression failed: zlib result -3 (data error): '" + (dir / "text.txt") + "'"},
   };

@@ -22,7 +22,8 @@ int Run(const Invocation& call) {
     values = cubic ? ResampleCubic(samples, p) : ResampleLinear(samples, p);
   } catch (const Error& e) {
     if (e.Number() == 9 && p < 0)
-      throw Trouble("PRECISION " + args[0] + " is negative: it gives the points per interval" + Coded(e));
+      throw Trouble("PRECISION " + args[0] + " is negative: it gives the points per interval (error " +
+                    std::to_string(e.Number()) + ")");
     throw;
   }
   // CStr's form of a Double: 0.5, -2, 1E+20.
