@@ -56,8 +56,8 @@ inline bool SameWorkbook(const std::string& a, const std::string& b) {
   return *first == *second;
 }
 
-// Two MHT archives hold the same parts: the boundary, made from the time of
-// writing, aside.
+// Two MHT archives hold the same parts: the boundary and the date, made from
+// the time of writing, aside.
 inline bool SameArchive(std::string a, std::string b) {
   for (std::string* text : {&a, &b}) {
     const std::string marker = "----=_QMLib_";
@@ -67,6 +67,8 @@ inline bool SameArchive(std::string a, std::string b) {
         ++end;
       text->erase(at + marker.size(), end - at - marker.size());
     }
+    const std::size_t date = text->find("\r\nDate: ");
+    if (date != std::string::npos) text->erase(date, text->find("\r\n", date + 2) - date);
   }
   return a == b;
 }
