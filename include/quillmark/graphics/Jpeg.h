@@ -8,13 +8,14 @@
 ///     qm::ConvertToJpeg("chart.png", "chart.jpg", 90);
 ///
 /// Loading raises what qm::LoadPicture raises (53, 70, 75 for a file that
-/// cannot be read; 481 "Invalid picture: ..." for bytes that are no picture);
-/// writing raises what mdlIntelJPEGLibrary::SaveJPG raises (26001, with the
-/// JPEG layer's code and the file's name, for a quality outside 1 to 100 or a
-/// file that cannot be written), except that a missing folder raises 76 "Path not found:
-/// <folder>" with errc::not_found, as every typed job does. A file replaced
-/// keeps its permissions, and a failed write leaves
-/// it as it was.
+/// cannot be read; 481 "Invalid picture: ..." for bytes that are no picture),
+/// naming the file: "File not found: 'chart.png'". Writing raises what
+/// mdlIntelJPEGLibrary::SaveJPG raises (26001, with the JPEG layer's code),
+/// naming the file; a quality outside 1 to 100 is errc::invalid_argument, and
+/// a missing folder raises 76 "Path not found: '<folder>'" with
+/// errc::not_found, as every typed job does. A file replaced keeps its
+/// permissions and gets the time of the write (SaveJPG keeps the old file's
+/// times); a failed write leaves it as it was.
 
 #include <cstddef>
 #include <cstdint>

@@ -31,8 +31,9 @@ class QUILLMARK_EXPORT SettingsSection {
   /// The value of `key`, or `fallback` when the key has none.
   std::string Get(const std::string& key, const std::string& fallback = {}) const;
   /// The value of `key` read as a number (the persistence records' form, "."
-  /// as decimal point), or `fallback` when the key has none; 13 (Type
-  /// mismatch) when the stored text is no number.
+  /// as decimal point), or `fallback` when the key has none; 13 "Type
+  /// mismatch: key '<key>' holds no number" when the stored text is no
+  /// number. Errors of the store name the key too.
   double GetNumber(const std::string& key, double fallback) const;
 
   /// Stores `value` under `key`.

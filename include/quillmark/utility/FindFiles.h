@@ -10,7 +10,8 @@
 /// [!list]`, without regard to case; blanks around it are ignored and it is
 /// taken in upper case), entries are taken in name order, depth first, and
 /// symbolic links to folders are not followed. A missing folder raises 76
-/// (Path not found, errc::not_found).
+/// "Path not found: '<folder>'" (errc::not_found); a folder that cannot be
+/// listed raises 70 or 75 naming it.
 
 #include <filesystem>
 #include <string>
