@@ -1,14 +1,9 @@
 #include "quillmark/automation/XML.h"
 
-#include <fcntl.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <memory>
+#include <utility>
 
-#include "frame/FileErrors.h"
-#include "io/System.h"
+#include "automation/XmlStore.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/QMGLobal.h"
@@ -18,14 +13,6 @@ namespace {
 
 constexpr const char* kModule = "XML";
 constexpr const char* kFileRootTag = "XmlRoot";
-
-// An open file descriptor, closed on leaving.
-struct Descriptor {
-  int Fd;
-  ~Descriptor() {
-    if (Fd >= 0) io::sys::Close(Fd);
-  }
-};
 
 }  // namespace
 
@@ -105,24 +92,14 @@ bool XML::SaveFile(const std::string& sFilename) {
 
 bool XML::LoadFile(const std::string& sFilename) {
   QM_FRAME_TRY {
-    XmlNodePtr loaded = node_->NewNode();
-    const std::uintmax_t size = std::filesystem::file_size(sFilename);
-    if (size == 0) return false;
-    // The document is parsed as it is read, in pieces: its first `size`
-    // bytes (fewer when it has shrunk); 53 for a file that cannot be opened,
-    // 57 for a failed read.
-    const Descriptor file{io::sys::Open(sFilename.c_str(), O_RDONLY)};
-    if (file.Fd < 0) frame::RaiseErrno(ERR_FileNotFound, errno);
-    const bool ok = loaded->LoadXmlFrom([&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-      if (offset >= size) return std::size_t{0};
-      count = static_cast<std::size_t>(std::min<std::uintmax_t>(count, size - offset));
-      const ssize_t got = io::sys::PReadFull(file.Fd, data, count, static_cast<off_t>(offset));
-      if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
-      return static_cast<std::size_t>(got);
-    });
+    // Read by the typed layer's reader into a tree of its own, whose root
+    // then moves under this element.
+    detail::XmlFileRead read = detail::ReadXmlFile(sFilename);
+    if (read.Empty) return false;
     node_->SetTag(kFileRootTag);
-    if (ok) node_->AddChildTree(*loaded);
-    return ok;
+    if (!read.Read.Root) return false;
+    node_->AddChildTree(*AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root)));
+    return true;
   }
   QM_FRAME_CATCH(kModule, "Public Function LoadFile", sFilename);
 }
@@ -198,11 +175,11 @@ void XML::AddChildData(const std::string& sTagName, const std::string& sTagValue
 
 void XML::LoadFromString(const std::string& sData, const std::string& sName) {
   QM_FRAME_TRY {
-    XmlNodePtr parsed = node_->NewNode();
-    QMGLobal::Assert(parsed->LoadXml(sData), parsed->LastErrorText());
+    detail::XmlFileRead read = detail::ReadXmlText(sData);
+    QMGLobal::Assert(read.Read.Root != detail::kNoXml, read.Read.Error);
     node_->RemoveAllChildren();
     node_->SetTag(sName);
-    node_->AddChildTree(*parsed);
+    node_->AddChildTree(*AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root)));
   }
   QM_FRAME_CATCH(kModule, "Public Sub LoadFromString", sData, sName);
 }

@@ -1,6 +1,9 @@
 #include "quillmark/automation/XmlNode.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,36 +15,15 @@
 #include <vector>
 
 #include "automation/XmlReader.h"
+#include "automation/XmlStore.h"
 #include "automation/XmlTree.h"
 #include "automation/XmlWriter.h"
 #include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
+#include "io/System.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm {
-namespace detail {
-
-// One tree holding a document and the free-standing nodes made from it (each
-// a top-level element), plus the bookkeeping that keeps XmlNode objects
-// safe: how many of them stand for each element, and a version per element
-// whose child list has changed (for the child caches).
-struct XmlStore {
-  XmlTree tree;
-  std::unordered_map<XmlId, std::int32_t> handles;
-  std::unordered_map<XmlId, std::uint64_t> versions;
-
-  void Register(XmlId node) { ++handles[node]; }
-  void Unregister(XmlId node) {
-    auto it = handles.find(node);
-    if (it != handles.end() && --it->second == 0) handles.erase(it);
-  }
-  void Touch(XmlId parent) { ++versions[parent]; }
-  std::uint64_t Version(XmlId parent) const {
-    auto it = versions.find(parent);
-    return it == versions.end() ? 0 : it->second;
-  }
-};
-
-}  // namespace detail
 
 namespace {
 
@@ -52,6 +34,7 @@ using detail::XmlId;
 using detail::XmlKind;
 using detail::XmlTree;
 using Store = detail::XmlStore;
+using detail::TextOf;
 
 bool IsTopLevel(const XmlTree& tree, XmlId node) { return tree.Parent(node) == kXmlDocument; }
 
@@ -129,15 +112,6 @@ bool IsEncodingName(std::string_view name) {
   if (name.empty() || !letter(name[0])) return false;
   return std::all_of(name.begin(), name.end(),
                      [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'; });
-}
-
-// The text of an element: its own text and its text children joined
-// (comments, processing instructions and entity references left out).
-std::string TextOf(const XmlTree& tree, XmlId element) {
-  std::string text(tree.Value(element));
-  for (XmlId child = tree.FirstChild(element); child; child = tree.NextSibling(child))
-    if (tree.Kind(child) == XmlKind::Text) text += tree.Value(child);
-  return text;
 }
 
 detail::XmlSource FromMemory(const void* data, std::size_t size) {
@@ -219,15 +193,7 @@ XmlNode::XmlNode() : impl_(Impl::NewElement(std::make_shared<Store>())) {}
 
 XmlNode::XmlNode(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-XmlNode::~XmlNode() {
-  Store& store = *impl_->store;
-  store.Unregister(impl_->node);
-  // The last XmlNode of a store takes the whole tree with it; a
-  // free-standing node nobody refers into any more goes at once.
-  if (store.handles.empty() || impl_->store.use_count() == 1) return;
-  const XmlId node = impl_->node;
-  if (IsTopLevel(store.tree, node) && !IsReferencedWithin(store, node)) DestroySubtree(store, node);
-}
+XmlNode::~XmlNode() { detail::ReleaseHandle(impl_->store, impl_->node); }
 
 std::shared_ptr<XmlNode> XmlNode::NewNode() const {
   return std::shared_ptr<XmlNode>(new XmlNode(Impl::NewElement(impl_->store)));
@@ -238,20 +204,7 @@ void XmlNode::SetTag(std::string_view tag) { impl_->Tree().SetName(impl_->node, 
 
 std::string XmlNode::Content() const { return TextOf(impl_->Tree(), impl_->node); }
 
-void XmlNode::SetContent(std::string_view content) {
-  // The new text replaces every piece of the old (and the entity references
-  // among them); comments and processing instructions stay.
-  XmlTree& tree = impl_->Tree();
-  const XmlId self = impl_->node;
-  for (XmlId child = tree.FirstChild(self); child;) {
-    const XmlId next = tree.NextSibling(child);
-    const XmlKind kind = tree.Kind(child);
-    if (kind == XmlKind::Text || kind == XmlKind::Reference) tree.Remove(child);
-    child = next;
-  }
-  tree.SetValue(self, {});
-  tree.AddText(self, tree.LastChild(self), content);
-}
+void XmlNode::SetContent(std::string_view content) { detail::ReplaceText(impl_->Tree(), impl_->node, content); }
 
 XmlNode::Impl::ChildCursor& XmlNode::Impl::Cursor(std::string_view tag, bool anyTag) {
   const std::uint64_t version = store->Version(node);
@@ -328,12 +281,7 @@ std::shared_ptr<XmlNode> XmlNode::GetNthChildWithTag(std::string_view tag, std::
 }
 
 std::string XmlNode::GetChildContent(std::string_view tag) const {
-  const XmlTree& tree = impl_->Tree();
-  const std::uint32_t name = tree.FindName(tag);
-  if (name == XmlTree::kNoName) return {};
-  for (XmlId child = tree.FirstChild(impl_->node); child; child = tree.NextSibling(child))
-    if (tree.Kind(child) == XmlKind::Element && tree.NameNumber(child) == name) return TextOf(tree, child);
-  return {};
+  return detail::ChildTextOf(impl_->Tree(), impl_->node, tag);
 }
 
 void XmlNode::AddAttribute(std::string_view name, std::string_view value) {
@@ -347,10 +295,7 @@ std::string XmlNode::GetAttrValue(std::string_view name) const {
 }
 
 void XmlNode::NewChild(std::string_view tag, std::string_view content) {
-  XmlTree& tree = impl_->Tree();
-  const XmlId child = tree.Append(impl_->node, XmlKind::Element, tag);
-  tree.AddText(child, kNoXml, content);
-  impl_->store->Touch(impl_->node);
+  detail::AppendChildElement(*impl_->store, impl_->node, tag, content);
 }
 
 bool XmlNode::AddChildTree(XmlNode& tree) {
@@ -470,16 +415,72 @@ std::string XmlNode::GetXml() const {
 bool XmlNode::SaveFailedWriting() const noexcept { return impl_->writeFailed; }
 
 bool XmlNode::SaveXml(const std::string& path) {
-  impl_->writeFailed = false;
-  if (!encoding_.empty() && !IsEncodingName(encoding_)) {
-    lastError_ = "Cannot write " + path + ": the encoding name \"" + encoding_ + "\" cannot be declared";
+  return detail::SaveTree(impl_->Tree(), impl_->node, path, encoding_, lastError_, impl_->writeFailed);
+}
+
+XmlElement AsXmlElement(const XmlNode& node) {
+  return detail::XmlElementAccess::Make(node.impl_->store, node.impl_->node);
+}
+
+std::shared_ptr<XmlNode> AsXmlNode(const XmlElement& element) {
+  const detail::XmlHandle& handle = detail::XmlElementAccess::Handle(element);
+  return std::shared_ptr<XmlNode>(new XmlNode(std::make_unique<XmlNode::Impl>(handle.Store(), handle.Node())));
+}
+
+namespace detail {
+
+void ReleaseHandle(const std::shared_ptr<XmlStore>& store, XmlId node) {
+  store->Unregister(node);
+  // The last handle of a store takes the whole tree with it.
+  if (store->handles.empty() || store.use_count() == 1) return;
+  if (IsTopLevel(store->tree, node) && !IsReferencedWithin(*store, node)) DestroySubtree(*store, node);
+}
+
+std::string TextOf(const XmlTree& tree, XmlId element) {
+  std::string text(tree.Value(element));
+  for (XmlId child = tree.FirstChild(element); child; child = tree.NextSibling(child))
+    if (tree.Kind(child) == XmlKind::Text) text += tree.Value(child);
+  return text;
+}
+
+void ReplaceText(XmlTree& tree, XmlId element, std::string_view text) {
+  for (XmlId child = tree.FirstChild(element); child;) {
+    const XmlId next = tree.NextSibling(child);
+    const XmlKind kind = tree.Kind(child);
+    if (kind == XmlKind::Text || kind == XmlKind::Reference) tree.Remove(child);
+    child = next;
+  }
+  tree.SetValue(element, {});
+  tree.AddText(element, tree.LastChild(element), text);
+}
+
+std::string ChildTextOf(const XmlTree& tree, XmlId element, std::string_view tag) {
+  const std::uint32_t name = tree.FindName(tag);
+  if (name == XmlTree::kNoName) return {};
+  for (XmlId child = tree.FirstChild(element); child; child = tree.NextSibling(child))
+    if (tree.Kind(child) == XmlKind::Element && tree.NameNumber(child) == name) return TextOf(tree, child);
+  return {};
+}
+
+XmlId AppendChildElement(XmlStore& store, XmlId parent, std::string_view tag, std::string_view text) {
+  const XmlId child = store.tree.Append(parent, XmlKind::Element, tag);
+  store.tree.AddText(child, kNoXml, text);
+  store.Touch(parent);
+  return child;
+}
+
+bool SaveTree(const XmlTree& tree, XmlId node, const std::string& path, const std::string& encoding, std::string& error,
+              bool& writeFailed) {
+  writeFailed = false;
+  if (!encoding.empty() && !IsEncodingName(encoding)) {
+    error = "Cannot write " + path + ": the encoding name \"" + encoding + "\" cannot be declared";
     return false;
   }
   std::optional<io::AtomicFile> file;
   try {
     file.emplace(path);
   } catch (const std::filesystem::filesystem_error& e) {
-    lastError_ = "Cannot open " + path + " for writing: " + e.code().message();
+    error = "Cannot open " + path + " for writing: " + e.code().message();
     return false;
   }
   // The text goes to the file in pieces as it is made, written behind while
@@ -494,7 +495,7 @@ bool XmlNode::SaveXml(const std::string& path) {
       failure = "the new file is in place but its folder cannot be synced: " + system->code().message();
     else failure = system->code().message();
   };
-  std::string pending = Declaration(encoding_);
+  std::string pending = Declaration(encoding);
   const auto drain = [&](std::string& text) {
     if (failure.empty()) {
       try {
@@ -505,9 +506,9 @@ bool XmlNode::SaveXml(const std::string& path) {
     }
     text.clear();
   };
-  const std::string refused = detail::WriteXml(impl_->Tree(), impl_->node, pending, drain, true);
+  const std::string refused = WriteXml(tree, node, pending, drain, true);
   if (!refused.empty()) {
-    lastError_ = "Cannot write " + path + ": " + refused;
+    error = "Cannot write " + path + ": " + refused;
     return false;
   }
   if (failure.empty()) {
@@ -518,11 +519,48 @@ bool XmlNode::SaveXml(const std::string& path) {
     }
   }
   if (!failure.empty()) {
-    lastError_ = "Cannot write " + path + ": " + failure;
-    impl_->writeFailed = true;
+    error = "Cannot write " + path + ": " + failure;
+    writeFailed = true;
     return false;
   }
   return true;
 }
 
+XmlFileRead ReadXmlFile(const std::filesystem::path& file) {
+  XmlFileRead result{std::make_shared<XmlStore>(), {}, false};
+  const std::uintmax_t size = std::filesystem::file_size(file);
+  if (size == 0) {
+    result.Empty = true;
+    return result;
+  }
+  // The document is parsed as it is read, in pieces: its first `size`
+  // bytes (fewer when it has shrunk); 53 for a file that cannot be opened,
+  // 57 for a failed read.
+  struct Descriptor {
+    int Fd;
+    ~Descriptor() {
+      if (Fd >= 0) io::sys::Close(Fd);
+    }
+  } const descriptor{io::sys::Open(file.c_str(), O_RDONLY)};
+  if (descriptor.Fd < 0) frame::RaiseErrno(ERR_FileNotFound, errno);
+  result.Read = ReadXml(
+      result.Store->tree,
+      [&](std::uint64_t offset, char* data, std::size_t count) {
+        if (offset >= size) return std::size_t{0};
+        count = static_cast<std::size_t>(std::min<std::uintmax_t>(count, size - offset));
+        const ssize_t got = io::sys::PReadFull(descriptor.Fd, data, count, static_cast<off_t>(offset));
+        if (got < 0) frame::RaiseErrno(ERR_DeviceIO, errno);
+        return static_cast<std::size_t>(got);
+      },
+      false);
+  return result;
+}
+
+XmlFileRead ReadXmlText(std::string_view text) {
+  XmlFileRead result{std::make_shared<XmlStore>(), {}, false};
+  result.Read = ReadXml(result.Store->tree, FromMemory(text.data(), text.size()), true);
+  return result;
+}
+
+}  // namespace detail
 }  // namespace qm

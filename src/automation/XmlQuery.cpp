@@ -1,16 +1,8 @@
 #include "quillmark/automation/XmlQuery.h"
 
-#include <fcntl.h>
-
-#include <algorithm>
-#include <cerrno>
-
-#include "automation/XmlReader.h"
-#include "automation/XmlTree.h"
+#include "automation/XmlStore.h"
+#include "automation/XmlWriter.h"
 #include "frame/FileErrors.h"
-#include "io/System.h"
-#include "quillmark/automation/XML.h"
-#include "quillmark/automation/XmlNode.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -32,37 +24,20 @@ std::vector<std::string> Steps(std::string_view path) {
 
 // The parse error of a document the reader refused, prefixed by `what` (the
 // file's name and " is not well-formed XML: ", or nothing for text).
-[[noreturn]] void RaiseNotXml(const detail::XmlSource& source, bool utf8Text, const std::string& what) {
-  detail::XmlTree scratch;
-  const detail::XmlReadResult read = detail::ReadXml(scratch, source, utf8Text);
+[[noreturn]] void RaiseNotXml(const detail::XmlReadResult& read, const std::string& what) {
   std::string description = what + read.Error;
   if (!read.Mismatch.empty()) description += ": " + read.Mismatch;
   throw XmlParseError(frame::DefaultSource("XML"), std::move(description), read.Line, read.Column, read.Offset,
                       read.OpenLine);
 }
 
-// Why a file that XML.LoadFile refused is not XML: it is parsed again, in
-// pieces, for the reader's message (a refusal is the rare case, so the
-// common one pays nothing for it).
-[[noreturn]] void RaiseWhyNotXml(const std::filesystem::path& file) {
-  const int fd = io::sys::Open(file.c_str(), O_RDONLY);
-  if (fd < 0) frame::RaiseErrno(ERR_PathFileAccess, errno);
-  struct Closer {
-    int Fd;
-    ~Closer() { io::sys::Close(Fd); }
-  } closer{fd};
-  bool empty = true;
-  const auto read = [&](std::uint64_t offset, char* data, std::size_t size) {
-    const ssize_t got = io::sys::PRead(fd, data, size, static_cast<off_t>(offset));
-    if (got > 0) empty = false;
-    return got > 0 ? static_cast<std::size_t>(got) : std::size_t{0};
-  };
-  char first = 0;
-  read(0, &first, 1);
-  if (empty)
-    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"),
-                frame::Quoted(file.string()) + " is empty");
-  RaiseNotXml(read, false, frame::Quoted(file.string()) + " is not well-formed XML: ");
+// The children of `element` (tagged `tag`, when it is not empty).
+template <class Visit>
+void ForChildren(const detail::XmlTree& tree, detail::XmlId element, std::string_view tag, Visit visit) {
+  const std::uint32_t name = tag.empty() ? 0 : tree.FindName(tag);
+  if (name == detail::XmlTree::kNoName) return;
+  for (detail::XmlId child = tree.FirstChild(element); child; child = tree.NextSibling(child))
+    if (tree.Kind(child) == detail::XmlKind::Element && (tag.empty() || tree.NameNumber(child) == name)) visit(child);
 }
 
 }  // namespace
@@ -75,90 +50,94 @@ XmlParseError::XmlParseError(std::string source, std::string description, std::u
       offset_(offset),
       openLine_(openLine) {}
 
-XmlElement::XmlElement(std::string_view tag) : node_(std::make_shared<XmlNode>()) { node_->SetTag(tag); }
-
-XmlElement::XmlElement(std::shared_ptr<XmlNode> node) : node_(std::move(node)) {
-  if (!node_) Raise(ERR_ObjectNotSet);
+XmlElement::XmlElement(std::string_view tag) {
+  auto store = std::make_shared<detail::XmlStore>();
+  const detail::XmlId element = store->tree.Append(detail::kXmlDocument, detail::XmlKind::Element, tag);
+  handle_ = std::make_shared<detail::XmlHandle>(std::move(store), element);
 }
 
-std::string XmlElement::Name() const { return node_->Tag(); }
+XmlElement::XmlElement(std::shared_ptr<detail::XmlHandle> handle) : handle_(std::move(handle)) {}
 
-std::string XmlElement::Text() const { return node_->Content(); }
+std::string XmlElement::Name() const { return std::string(handle_->Tree().Name(handle_->Node())); }
 
-void XmlElement::SetText(std::string_view text) { node_->SetContent(text); }
+std::string XmlElement::Text() const { return detail::TextOf(handle_->Tree(), handle_->Node()); }
 
-std::string XmlElement::Attribute(std::string_view name) const { return node_->GetAttrValue(name); }
+void XmlElement::SetText(std::string_view text) { detail::ReplaceText(handle_->Tree(), handle_->Node(), text); }
 
-void XmlElement::SetAttribute(std::string_view name, std::string_view value) { node_->AddAttribute(name, value); }
+std::string XmlElement::Attribute(std::string_view name) const {
+  const detail::XmlTree& tree = handle_->Tree();
+  const detail::XmlAttrId attribute = tree.FindAttribute(handle_->Node(), name);
+  return attribute ? std::string(tree.AttributeValue(attribute)) : std::string();
+}
+
+void XmlElement::SetAttribute(std::string_view name, std::string_view value) {
+  handle_->Tree().SetAttribute(handle_->Node(), name, value);
+}
 
 std::string XmlElement::ChildText(std::string_view tag, std::string_view fallback) const {
-  std::string text = node_->GetChildContent(tag);
+  std::string text = detail::ChildTextOf(handle_->Tree(), handle_->Node(), tag);
   return text.empty() ? std::string(fallback) : text;
 }
 
 std::size_t XmlElement::ChildCount(std::string_view tag) const {
-  return static_cast<std::size_t>(tag.empty() ? node_->NumChildren() : node_->NumChildrenHavingTag(tag));
+  std::size_t count = 0;
+  ForChildren(handle_->Tree(), handle_->Node(), tag, [&](detail::XmlId) { ++count; });
+  return count;
 }
 
 std::vector<XmlElement> XmlElement::Children(std::string_view tag) const {
-  const std::int32_t count = tag.empty() ? node_->NumChildren() : node_->NumChildrenHavingTag(tag);
   std::vector<XmlElement> children;
-  children.reserve(static_cast<std::size_t>(count));
-  for (std::int32_t i = 0; i < count; ++i)
-    children.emplace_back(tag.empty() ? node_->GetChild(i) : node_->GetNthChildWithTag(tag, i));
+  ForChildren(handle_->Tree(), handle_->Node(), tag, [&](detail::XmlId child) {
+    children.push_back(detail::XmlElementAccess::Make(handle_->Store(), child));
+  });
   return children;
 }
 
 XmlElement XmlElement::AddChild(std::string_view tag, std::string_view text) {
-  node_->NewChild(tag, text);
-  return XmlElement(node_->GetChild(node_->NumChildren() - 1));
+  return detail::XmlElementAccess::Make(handle_->Store(),
+                                        detail::AppendChildElement(*handle_->Store(), handle_->Node(), tag, text));
 }
 
-std::string XmlElement::Render() const { return node_->GetXml(); }
+std::string XmlElement::Render() const {
+  std::string text;
+  detail::WriteXml(handle_->Tree(), handle_->Node(), text);
+  return text;
+}
 
 void XmlElement::Save(const std::filesystem::path& file) const {
   QM_FRAME_TRY {
-    // The tree is written as it stands, in pieces; the declaration names
-    // UTF-8 for this save only, the tree's own encoding stays.
-    struct Restore {
-      XmlNode& Node;
-      std::string Encoding;
-      ~Restore() { Node.SetEncoding(std::move(Encoding)); }
-    } restore{*node_, node_->Encoding()};
-    node_->SetEncoding("utf-8");
-    if (!node_->SaveXml(file.string())) {
+    // Written as the text is made, in pieces, with a declaration naming UTF-8.
+    std::string why;
+    bool writeFailed = false;
+    if (!detail::SaveTree(handle_->Tree(), handle_->Node(), file.string(), "utf-8", why, writeFailed)) {
       std::filesystem::path folder;
       if (frame::FolderIsMissing(file, folder)) frame::RaisePathNotFound(folder, frame::DefaultSource("XML"));
-      RaiseWithDetail(ERR_PathFileAccess, node_->LastErrorText());
+      RaiseWithDetail(ERR_PathFileAccess, why);
     }
   }
   QM_FRAME_CATCH("XmlElement", "Public Sub Save", file.string());
 }
 
 XmlElement LoadXml(const std::filesystem::path& file) {
-  XML document;
+  detail::XmlFileRead read;
   try {
-    if (!document.LoadFile(file.string())) RaiseWhyNotXml(file);
+    QM_FRAME_TRY { read = detail::ReadXmlFile(file); }
+    QM_FRAME_CATCH("XML", "LoadXml", file.string());
   } catch (...) {
     frame::RethrowForInput(file);
   }
-  return XmlElement(document.GetNextTag()->ChilkatXML());
+  if (read.Empty)
+    throw Error(ERR_General, errc::parse_error, frame::DefaultSource("XML"),
+                frame::Quoted(file.string()) + " is empty");
+  if (!read.Read.Root) RaiseNotXml(read.Read, frame::Quoted(file.string()) + " is not well-formed XML: ");
+  return detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root);
 }
 
 XmlElement ParseXml(std::string_view text) {
   // Parsed straight from the caller's text, in pieces, into a tree of its own.
-  auto root = std::make_shared<XmlNode>();
-  if (!root->LoadXml(text)) {
-    RaiseNotXml(
-        [text](std::uint64_t offset, char* data, std::size_t size) {
-          if (offset >= text.size()) return std::size_t{0};
-          const std::size_t count = std::min<std::size_t>(size, text.size() - offset);
-          std::copy_n(text.data() + offset, count, data);
-          return count;
-        },
-        true, {});
-  }
-  return XmlElement(std::move(root));
+  detail::XmlFileRead read = detail::ReadXmlText(text);
+  if (!read.Read.Root) RaiseNotXml(read.Read, {});
+  return detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root);
 }
 
 std::vector<XmlElement> XmlFindAll(const XmlElement& element, std::string_view path) {

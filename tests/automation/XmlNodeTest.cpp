@@ -142,7 +142,7 @@ TEST(XmlNode, SaveRefusesATreeThatWouldNotReadBackAndKeepsTheOldFile) {
     EXPECT_EQ(qm::test::ReadFile(dir / "out.xml"), "old");
     EXPECT_FALSE(node->GetXml().empty());
     if (c.Why.find("encoding") != std::string::npos) continue;  // the typed save declares UTF-8 itself
-    const qm::Error e = qm::test::RaisedBy([&] { qm::XmlElement(node).Save(dir / "out.xml"); });
+    const qm::Error e = qm::test::RaisedBy([&] { qm::AsXmlElement(*node).Save(dir / "out.xml"); });
     EXPECT_EQ(e.Number(), qm::ERR_PathFileAccess);
     EXPECT_NE(e.Description().find(c.Why), std::string::npos) << e.Description();
   }

@@ -153,7 +153,7 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   EXPECT_EQ(added.Name(), "line");
   EXPECT_NE(root.Render().find("changed"), std::string::npos);
   EXPECT_EQ(qm::XmlFindAll(root, "order/line").size(), 4u);
-  EXPECT_EQ(root.Node()->GetNthChildWithTag("order", 0)->GetAttrValue("state"), "open");
+  EXPECT_EQ(qm::AsXmlNode(root)->GetNthChildWithTag("order", 0)->GetAttrValue("state"), "open");
 
   // Saved and read back, the text stays text.
   root.Save(dir.Path() / "saved.xml");

@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "quillmark/Export.h"
+#include "quillmark/automation/XmlQuery.h"
 #include "quillmark/values/Object.h"
 
 namespace qm {
@@ -162,6 +163,9 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   const std::string& LastErrorText() const { return lastError_; }
 
  private:
+  friend XmlElement AsXmlElement(const XmlNode& node);
+  friend std::shared_ptr<XmlNode> AsXmlNode(const XmlElement& element);
+
   // The element this node stands for, the store it lives in, and a cursor
   // that makes walking the children in order linear.
   struct Impl;
@@ -176,5 +180,15 @@ class QUILLMARK_EXPORT XmlNode : public Object {
 
 /// A shared reference to an XmlNode.
 using XmlNodePtr = std::shared_ptr<XmlNode>;
+
+/// A typed handle on the element `node` stands for: a change through either
+/// is seen through the other.
+///
+///     qm::XmlElement order = qm::AsXmlElement(*xml.ChilkatXML());
+QUILLMARK_EXPORT XmlElement AsXmlElement(const XmlNode& node);
+
+/// A new XmlNode standing for the element `element` is a handle on (for the
+/// published classes: `XML` takes it through its navigation).
+QUILLMARK_EXPORT std::shared_ptr<XmlNode> AsXmlNode(const XmlElement& element);
 
 }  // namespace qm

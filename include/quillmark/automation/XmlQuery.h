@@ -11,6 +11,12 @@
 /// stand for the same element, and a change through one is seen through the
 /// others (and through any qm::XML or qm::XmlNode on the same tree). The
 /// tree lives as long as any handle on it.
+///
+/// XPath 1.0 queries select elements and read values:
+///
+///     for (const qm::XmlElement& line : qm::XmlSelect(orders, "order[@state='open']/line[amount > 100]"))
+///       ...
+///     std::string count = qm::XmlEvaluate(orders, "count(order)");  // "3"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,15 +32,16 @@
 
 namespace qm {
 
-class XmlNode;  // the tree's node, quillmark/automation/XmlNode.h
+namespace detail {
+class XmlHandle;
+struct XmlElementAccess;
+}  // namespace detail
 
 /// One element of an XML tree.
 class QUILLMARK_EXPORT XmlElement {
  public:
   /// A new element tagged `tag`, in a tree of its own.
   explicit XmlElement(std::string_view tag);
-  /// A handle on the element `node` stands for (from the published classes).
-  explicit XmlElement(std::shared_ptr<XmlNode> node);
 
   /// The element's tag.
   std::string Name() const;
@@ -65,11 +72,10 @@ class QUILLMARK_EXPORT XmlElement {
   /// does not allow); the old file then stays.
   void Save(const std::filesystem::path& file) const;
 
-  /// The published node this handle stands for.
-  const std::shared_ptr<XmlNode>& Node() const { return node_; }
-
  private:
-  std::shared_ptr<XmlNode> node_;
+  friend struct detail::XmlElementAccess;
+  explicit XmlElement(std::shared_ptr<detail::XmlHandle> handle);
+  std::shared_ptr<detail::XmlHandle> handle_;
 };
 
 /// XML that is not well-formed: error 9999 with errc::parse_error, and where
@@ -122,5 +128,26 @@ QUILLMARK_EXPORT std::vector<XmlElement> XmlFindAll(const XmlElement& element, s
 
 /// The first element XmlFindAll would give, or nothing.
 QUILLMARK_EXPORT std::optional<XmlElement> XmlFind(const XmlElement& element, std::string_view path);
+
+/// The elements the XPath 1.0 expression `xpath` selects with `context` as
+/// the context node, in document order ("order[@state='open']",
+/// "//line[last()]", "/orders/order[2]/*"); nodes of the result that are no
+/// elements (attributes, text) are left out, and none is an empty result.
+/// "/" is the top of the tree `context` belongs to. Names match as written,
+/// prefix included ("x:item"); a default namespace does not hide names.
+/// Each call walks that whole tree, and needs memory in proportion to it.
+/// An expression that does not compile or run raises 9999 with
+/// errc::invalid_argument naming the expression, as does one that gives a
+/// number, string or Boolean. Nothing outside the tree is read: XPath 1.0
+/// has no function that does.
+QUILLMARK_EXPORT std::vector<XmlElement> XmlSelect(const XmlElement& context, std::string_view xpath);
+
+/// The string value of what the XPath 1.0 expression `xpath` gives with
+/// `context` as the context node, as XPath's string() makes it: a number
+/// ("count(order)" gives "3", "0 div 0" "NaN"), a Boolean ("true"), a
+/// string, or the first node of a node-set in document order (an
+/// attribute's value, a text, an element's text with its descendants'); ""
+/// for an empty node-set. Raises as XmlSelect does.
+QUILLMARK_EXPORT std::string XmlEvaluate(const XmlElement& context, std::string_view xpath);
 
 }  // namespace qm
