@@ -41,7 +41,7 @@ MhtResult PackMht(const std::filesystem::path& page, const std::filesystem::path
     } catch (const Error&) {
       relay.RethrowCallerException();
       // The page's errors name it as the packer found it (its full path).
-      frame::RethrowNaming((job.Folder.empty() ? fs::path(job.Page) : job.Folder / job.Page).string());
+      frame::RethrowNaming(fs::absolute(page).string());
     }
   } catch (...) {
     relay.RethrowCallerException();
