@@ -12,13 +12,13 @@ namespace qm {
 
 namespace {
 
-// Runs `work` on `key`; an error it raises names the key.
+// Runs `work` on `key` (or a section); an error it raises names it.
 template <class Work>
-decltype(auto) OnKey(const std::string& key, Work&& work) {
+decltype(auto) OnKey(const std::string& key, Work&& work, std::string_view label = "key") {
   try {
     return work();
   } catch (...) {
-    frame::RethrowNaming(key, "key");
+    frame::RethrowNaming(key, label);
   }
 }
 
@@ -52,6 +52,9 @@ void SettingsSection::Remove(const std::string& key) {
   OnKey(key, [&] { DeleteSetting(app_, section_, key); });
 }
 
-void SettingsSection::RemoveAll() { DeleteSetting(app_, section_); }
+void SettingsSection::RemoveAll() {
+  OnKey(
+      section_, [&] { DeleteSetting(app_, section_); }, "section");
+}
 
 }  // namespace qm
