@@ -112,6 +112,9 @@ void XmlElement::Save(const std::filesystem::path& file) const {
     if (!detail::SaveTree(handle_->Tree(), handle_->Node(), file.string(), "utf-8", why, writeFailed)) {
       std::filesystem::path folder;
       if (frame::FolderIsMissing(file, folder)) frame::RaisePathNotFound(folder, frame::DefaultSource("XML"));
+      // The reason names the file; the typed layer quotes it.
+      const std::size_t at = why.find(file.string());
+      if (at != std::string::npos) why.replace(at, file.string().size(), frame::Quoted(file.string()));
       RaiseWithDetail(ERR_PathFileAccess, why);
     }
   }
