@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 #include "frame/FileErrors.h"
@@ -118,6 +119,32 @@ class MemberFile {
 };
 
 }  // namespace
+
+bool LooksLikeZipArchive(const std::string& path, int& error) {
+  error = 0;
+  const int fd = io::sys::Open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  // The end record (22 bytes) follows the directory, with a comment of up to
+  // 65,535 bytes after it.
+  constexpr std::uint64_t kTail = 22 + 65535;
+  std::vector<char> tail;
+  struct stat info {};
+  ssize_t got = -1;
+  if (io::sys::Fstat(fd, &info) == 0) {
+    const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    tail.resize(std::min(size, kTail));
+    got = io::sys::PReadFull(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
+  }
+  if (got < 0) error = errno;
+  io::sys::Close(fd);
+  if (got < 0) return false;
+  tail.resize(static_cast<std::size_t>(got));
+  constexpr std::string_view kEndRecord("PK\5\6", 4);
+  return tail.empty() || std::string_view(tail.data(), tail.size()).rfind(kEndRecord) != std::string_view::npos;
+}
 
 zip_source_t* FileSource(zip_t* archive, const std::string& path) {
   auto file = std::make_unique<MemberFile>(path);

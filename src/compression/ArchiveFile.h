@@ -73,6 +73,12 @@ class ArchiveFile {
   int unsyncedFolder_ = 0;
 };
 
+/// Whether the file at `path` could be a zip archive: empty, or with the end
+/// record of a central directory in its last 64 KiB, where libzip looks for
+/// it. Cheap (one read) where opening it with libzip reads its whole
+/// directory. False with `error` set when it cannot be read.
+bool LooksLikeZipArchive(const std::string& path, int& error);
+
 /// A libzip source that reads the file at `path` through io::sys, in place of
 /// zip_source_file, whose stdio reads give up when a signal interrupts them.
 /// It reads as many bytes as the file had when opened. libzip owns it (it

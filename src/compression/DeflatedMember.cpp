@@ -13,7 +13,7 @@ constexpr std::uint64_t kReadAheadLimit = std::uint64_t{64} << 20;
 }  // namespace
 
 DeflatedMember::DeflatedMember(std::string path, const struct stat& info, DeflatePool& pool)
-    : path_(std::move(path)), info_(info), pool_(pool) {
+    : path_(std::move(path)), sizeOnDisk_(info.st_size), mtime_(info.st_mtime), pool_(pool) {
   zip_error_init(&error_);
 }
 
@@ -22,7 +22,7 @@ DeflatedMember::~DeflatedMember() { zip_error_fini(&error_); }
 zip_source_t* DeflatedMember::Source(zip_t* archive) { return zip_source_function(archive, &Callback, this); }
 
 void DeflatedMember::PlanIn(DeflatePool& pool) {
-  file_ = pool.Plan(path_, info_.st_size);
+  file_ = pool.Plan(path_, sizeOnDisk_);
   planned_ = true;
 }
 
@@ -95,7 +95,7 @@ zip_int64_t DeflatedMember::Handle(void* data, zip_uint64_t length, zip_source_c
       st->comp_method = ZIP_CM_DEFLATE;
       st->encryption_method = ZIP_EM_NONE;
       st->crc = crc_;
-      st->mtime = info_.st_mtime;
+      st->mtime = mtime_;
       return sizeof(*st);
     }
     case ZIP_SOURCE_ERROR: return zip_error_to_data(&error_, data, length);

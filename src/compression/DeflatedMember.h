@@ -49,7 +49,8 @@ class DeflatedMember {
   zip_int64_t Fail(int zipError, int systemError);
 
   std::string path_;
-  struct stat info_;
+  off_t sizeOnDisk_;  // as the file was looked at: the pool's weight
+  time_t mtime_;
   DeflatePool& pool_;
   std::size_t file_ = 0;  // the pool's number for it
   bool planned_ = false;

@@ -88,10 +88,9 @@ ZipReport Write(const std::filesystem::path& archive, std::span<const std::files
   }
   if (!names.empty()) engine.StoreAs(std::move(names));
 
-  std::vector<std::string> paths;
-  paths.reserve(files.size());
-  for (const auto& file : files) paths.push_back(file.string());
-  const std::vector<std::string_view> given(paths.begin(), paths.end());
+  std::vector<std::string_view> given;
+  given.reserve(files.size());
+  for (const auto& file : files) given.emplace_back(file.native());
   const auto result = static_cast<ZipErrors>(engine.ZpArchiveAll(archive.string(), given, mode));
   // In a child, only an archive the parent had finished (the callback's last
   // call comes after the commit) is no error.

@@ -166,6 +166,7 @@ std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const s
 
   struct stat archiveInfo {};
   const bool archiveExists = io::sys::Stat(archivePath.c_str(), &archiveInfo) == 0;
+  const int archiveLookError = archiveExists ? 0 : errno;
 
   std::vector<Member> members;
   members.reserve(names.size());
@@ -207,6 +208,19 @@ std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const s
   if (const std::string why = WhyNotAnArchivePath(archivePath, archiveExists, archiveInfo); !why.empty())
     return Fail(ZE_Create_ERR, archivePath, why);
 
+  // An archive that may or may not be there cannot be updated or replaced.
+  if (archiveLookError != 0 && archiveLookError != ENOENT)
+    return Fail(ZE_Create_ERR, archivePath, "cannot be looked at: " + std::string(std::strerror(archiveLookError)));
+  // A new archive replaces only a file that could be one (libzip would read
+  // the old archive's whole directory to say so): other files are left alone.
+  const bool anew = mode == ZipMode::Create;
+  if (int error = 0; anew && archiveExists && !LooksLikeZipArchive(archivePath, error))
+    return error != 0
+               ? Fail(ZE_Create_ERR, archivePath,
+                      "cannot be opened to see that it is a zip archive: " + std::string(std::strerror(error)))
+               : Fail(ZE_Zip_Structure_ERR, archivePath,
+                      "exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was");
+
   // Declared before the archive handle, whose sources refer to them.
   DeflatedMembers deflated(kDeflateLevel);
 
@@ -214,7 +228,8 @@ std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const s
   zip_error_t openError;
   zip_error_init(&openError);
   zip_source_t* source = file.Source(&openError);
-  Archive archive(source ? zip_open_from_source(source, ZIP_CREATE, &openError) : nullptr);
+  Archive archive(source ? zip_open_from_source(source, anew ? ZIP_CREATE | ZIP_TRUNCATE : ZIP_CREATE, &openError)
+                         : nullptr);
   if (!archive) {
     if (source) zip_source_free(source);  // still the caller's when the open failed
     const int code = zip_error_code_zip(&openError);
@@ -231,15 +246,6 @@ std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const s
   const auto failed = [&](const std::string& name, const std::string& doing) {
     return Fail(ResultOf(archive.get()), name, doing + ": " + zip_strerror(archive.get()));
   };
-  // A new archive: the old one's entries are dropped (it was opened all the
-  // same, so that a file there that is no archive is refused, not overwritten).
-  if (mode == ZipMode::Create) {
-    const zip_int64_t old = zip_get_num_entries(archive.get(), 0);
-    for (zip_int64_t i = 0; i < old; ++i)
-      if (zip_delete(archive.get(), static_cast<zip_uint64_t>(i)) != 0)
-        return failed(archivePath, "cannot drop its old entries");
-  }
-
   for (const auto& member : members) {
     const auto size = static_cast<std::int32_t>(std::min<off_t>(member.Info.st_size, INT32_MAX));
     if (functions_.Service && functions_.Service(member.StoredName, size) != 0)
@@ -275,6 +281,8 @@ std::int32_t ZipLibrary::Write(const std::string& archivePath, std::span<const s
                                          attributes) != 0)
       return failed(member.Path, "cannot be given its permissions");
   }
+
+  std::vector<Member>().swap(members);  // libzip holds what it needs of them now
 
   if (writing_) {
     writingFailed_ = false;
