@@ -119,6 +119,7 @@ class Mirror {
     }
     if (!made) throw std::bad_alloc();
     made = xmlAddChild(into, made);
+    if (!made) throw std::bad_alloc();
     if (made->type == XML_ELEMENT_NODE) FillElement(made, node);
     return made;
   }

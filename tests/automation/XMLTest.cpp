@@ -280,7 +280,7 @@ TEST(XML, XmlCheckSavesWhatItLoadedAndSaysWhyASaveFailed) {
     qm::test::FailNthCall full(1, ENOSPC, qm::io::sys::Call::Write);
     EXPECT_EQ(run(said), 1);
   }
-  EXPECT_NE(said.find("out.xml: No space left on device"), std::string::npos) << said;
+  EXPECT_NE(said.find("out.xml': No space left on device"), std::string::npos) << said;
   EXPECT_EQ(ReadFile(dir / "out.xml"), saved);
 }
 
