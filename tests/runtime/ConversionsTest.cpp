@@ -82,13 +82,4 @@ TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
   EXPECT_EQ(ErrorOf([] { qm::CDate(Variant("tomorrow")); }), 13);
 }
 
-TEST(Conversions, CharacterHelpersCountCodePoints) {
-  const std::string s = "h\xC3\xA9llo \xE2\x82\xAC";  // "héllo €"
-  EXPECT_EQ(qm::CharLength(s), 7u);
-  EXPECT_EQ(qm::CharLeft(s, 2), "h\xC3\xA9");
-  EXPECT_EQ(qm::CharMid(s, 7), "\xE2\x82\xAC");
-  EXPECT_EQ(qm::ToLatin1(s), "h\xE9llo ?");
-  EXPECT_EQ(qm::FromLatin1("h\xE9"), "h\xC3\xA9");
-}
-
 }  // namespace
