@@ -11,7 +11,7 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm {
 namespace {

@@ -11,7 +11,7 @@
 #include "ProgressLine.h"
 #include "Trouble.h"
 #include "quillmark/compression/Deflate.h"
-#include "quillmark/frame/ErrorNumbers.h"
+#include "quillmark/errors/ErrorNumbers.h"
 
 namespace qm::cli {
 namespace {

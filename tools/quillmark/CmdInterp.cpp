@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/graphics/Resample.h"
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include "Commands.h"
 #include "Trouble.h"
 #include "quillmark/automation/XmlQuery.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::cli {
 namespace {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "quillmark/runtime/Conversions.h"
+#include "quillmark/values/Conversions.h"
 
 namespace qm::cli {
 namespace {

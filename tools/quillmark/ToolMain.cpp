@@ -13,7 +13,7 @@
 #include "ToolVersion.h"
 #include "Trouble.h"
 #include "quillmark/Export.h"
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::cli {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "quillmark/frame/Error.h"
+#include "quillmark/errors/Error.h"
 
 namespace qm::cli {
 

@@ -42,7 +42,7 @@
 
 #include "quillmark/Export.h"
 #include "quillmark/graphics/Canvas.h"
-#include "quillmark/runtime/Dispatch.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm {
 

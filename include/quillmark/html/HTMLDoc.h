@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/html/AlignmentConstants.h"
 #include "quillmark/html/PrintSettings.h"
+#include "quillmark/runtime/AlignmentConstants.h"
 #include "quillmark/values/Object.h"
 
 namespace qm {

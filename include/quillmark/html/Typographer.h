@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "quillmark/Export.h"
-#include "quillmark/html/AlignmentConstants.h"
+#include "quillmark/runtime/AlignmentConstants.h"
 #include "quillmark/values/Object.h"
 #include "quillmark/values/Variant.h"
 

@@ -9,9 +9,9 @@
 
 #include "../DialogNumbers.h"
 #include "UiCommands.h"
-#include "quillmark/runtime/Conversions.h"
-#include "quillmark/runtime/Variant.h"
 #include "quillmark/ui/Dialog.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Variant.h"
 
 namespace qm::cli {
 namespace {
