@@ -15,6 +15,9 @@
 ///
 ///     qm::ZipFiles("backup.zip", files, qm::ZipMode::Update);
 ///
+/// A file of the archive's name that is no zip archive is left alone in
+/// either mode (ZipResult::NotAnArchive).
+///
 /// The archive is written once, whatever the number of files, to a temporary
 /// beside it that replaces it when whole: a failure leaves the old archive
 /// as it was. The report says which files did not make it into the archive
