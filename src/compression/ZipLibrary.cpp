@@ -129,7 +129,7 @@ std::int32_t ZipLibrary::ZpInit(const ZipUserFunctions& functions) {
 std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileName, const ZipNameList& names) {
   const bool tooMany = count < 0 || static_cast<std::size_t>(count) > kZipNameSlots;
   if (tooMany && !zipFileName.empty()) {
-    ZpArchiveAll({}, {}, ZipMode::Update);  // clears what the last call left
+    Reset();
     return Fail(ZE_Params_ERR, std::string(zipFileName), "bad parameters: more than 1024 names");
   }
   return ZpArchiveAll(zipFileName, std::span(names.Names).first(tooMany ? 0 : static_cast<std::size_t>(count)),
@@ -138,16 +138,20 @@ std::int32_t ZipLibrary::ZpArchive(std::int32_t count, std::string_view zipFileN
 
 std::int32_t ZipLibrary::ZpArchiveAll(std::string_view zipFileName, std::span<const std::string_view> names,
                                       ZipMode mode) {
-  skipped_.clear();
-  failure_ = {};
-  inPlace_ = false;
-  bytes_ = 0;
+  Reset();
   if (zipFileName.empty()) return Fail(ZE_Params_ERR, {}, "no archive name was given");
   try {
     return Write(std::string(zipFileName), names, mode);
   } catch (const std::bad_alloc&) {
     return Fail(ZE_Out_of_memory_ERR, std::string(zipFileName), "out of memory");
   }
+}
+
+void ZipLibrary::Reset() {
+  skipped_.clear();
+  failure_ = {};
+  inPlace_ = false;
+  bytes_ = 0;
 }
 
 std::int32_t ZipLibrary::Fail(std::int32_t result, std::string name, std::string reason) {

@@ -71,6 +71,7 @@ class ZipLibrary {
  private:
   std::int32_t Write(const std::string& archivePath, std::span<const std::string_view> names, ZipMode mode);
   std::int32_t Fail(std::int32_t result, std::string name, std::string reason);
+  void Reset();  // forgets what the last call left
 
   ZipUserFunctions functions_{};
   std::vector<ZipNotice> skipped_;
