@@ -98,7 +98,10 @@ bool XML::LoadFile(const std::string& sFilename) {
     if (read.Empty) return false;
     node_->SetTag(kFileRootTag);
     if (!read.Read.Root) return false;
-    node_->AddChildTree(*AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root)));
+    // A node of its own, the only handle on the root, so the smaller side
+    // moves rather than the document being copied.
+    const XmlNodePtr loaded = AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root));
+    node_->AddChildTree(*loaded);
     return true;
   }
   QM_FRAME_CATCH(kModule, "Public Function LoadFile", sFilename);
@@ -179,7 +182,8 @@ void XML::LoadFromString(const std::string& sData, const std::string& sName) {
     QMGLobal::Assert(read.Read.Root != detail::kNoXml, read.Read.Error);
     node_->RemoveAllChildren();
     node_->SetTag(sName);
-    node_->AddChildTree(*AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root)));
+    const XmlNodePtr parsed = AsXmlNode(detail::XmlElementAccess::Make(std::move(read.Store), read.Read.Root));
+    node_->AddChildTree(*parsed);
   }
   QM_FRAME_CATCH(kModule, "Public Sub LoadFromString", sData, sName);
 }
