@@ -7,9 +7,11 @@
 #include <climits>
 #include <filesystem>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "JpegStrips.h"
+#include "frame/FileErrors.h"
 #include "io/AtomicFile.h"
 #include "io/System.h"
 #include "quillmark/errors/Error.h"
@@ -20,16 +22,15 @@
 namespace qm::ijl {
 namespace {
 
-// Writes the bytes as a new file that takes the target's name in one step;
-// a failure leaves the old file untouched.
-std::int32_t ReplaceFile(const std::string& target, const unsigned char* data, std::size_t size) {
-  try {
-    io::AtomicFile::WriteWhole(target, {reinterpret_cast<const char*>(data), size}, io::AtomicFile::Replace::Name);
-  } catch (const std::filesystem::filesystem_error&) {
-    return IJL_FILE_ERROR;
-  }
-  return IJL_OK;
-}
+// The JPEG's bytes into the new file.
+class FileSink : public JpegSink {
+ public:
+  explicit FileSink(io::AtomicFile& file) : file_(file) {}
+  void Write(std::span<const std::uint8_t> bytes) override { file_.Write(bytes.data(), bytes.size()); }
+
+ private:
+  io::AtomicFile& file_;
+};
 
 bool Consistent(const JPEG_CORE_PROPERTIES& p) {
   if (!p.DIBBytes || p.DIBChannels != 3 || p.DIBWidth <= 0 || p.DIBHeight == 0 || p.DIBHeight == INT_MIN ||
@@ -39,7 +40,43 @@ bool Consistent(const JPEG_CORE_PROPERTIES& p) {
   return std::int64_t{p.DIBWidth} * 3 + p.DIBPadBytes <= INT_MAX;
 }
 
+// Checks the record and writes its picture with `encoder`, the rows read in
+// place: ijlWrite's work, which SaveJPG shares.
+FileResult WriteRecord(const JPEG_CORE_PROPERTIES& p, StripEncoder& encoder) {
+  if (!p.JPGFile || !*p.JPGFile) return {IJL_INVALID_FILENAME, false, std::nullopt};
+  if (!Consistent(p)) return {IJL_INVALID_JPEG_PROPERTIES, false, std::nullopt};
+  if (p.jquality < 1 || p.jquality > 100) return {IJL_INVALID_QUALITY, false, std::nullopt};
+  PixelRows rows;
+  rows.Pixels = p.DIBBytes;
+  rows.Width = p.DIBWidth;
+  rows.Height = p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight;
+  rows.Pitch = std::ptrdiff_t{p.DIBWidth} * 3 + p.DIBPadBytes;
+  rows.BottomUp = p.DIBHeight < 0;
+  return WriteFile(encoder, MemoryRows(rows), rows.Width, rows.Height, p.jquality, p.JPGFile);
+}
+
 }  // namespace
+
+FileResult WriteFile(StripEncoder& encoder, const StripSource& source, int width, int height, int quality,
+                     const std::filesystem::path& file) {
+  FileResult result;
+  struct stat before {};
+  if (io::sys::Stat(file.c_str(), &before) == 0) result.Replaced = before;
+  try {
+    io::AtomicFile out(file, io::AtomicFile::Replace::Name);
+    if (result.Replaced) io::sys::Fchmod(out.Descriptor(), before.st_mode & 0777);
+    FileSink sink(out);
+    // The strip plan comes from the picture alone: the same bytes on any machine.
+    result.Status = StreamInStrips(encoder, width, height, quality, McuRowsPerStrip(width, height), source, sink);
+    if (result.Status == IJL_OK) out.Commit();
+  } catch (const std::bad_alloc&) {
+    result.Status = IJL_MEMORY_ERROR;
+  } catch (const std::filesystem::filesystem_error& e) {
+    result.Status = IJL_FILE_ERROR;
+    result.InPlace = dynamic_cast<const frame::FolderNotSynced*>(&e) != nullptr;
+  }
+  return result;
+}
 
 const char* ijlErrorStr(std::int32_t code) {
   switch (code) {
@@ -69,24 +106,8 @@ std::int32_t ijlInit(JPEG_CORE_PROPERTIES* jcprops) {
 
 std::int32_t ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype) {
   if (!jcprops || !jcprops->encoder) return IJL_INVALID_JPEG_PROPERTIES;
-  const JPEG_CORE_PROPERTIES& p = *jcprops;
   if (iotype != IJL_JFILE_WRITEWHOLEIMAGE) return IJL_UNSUPPORTED_IOTYPE;
-  if (!p.JPGFile || !*p.JPGFile) return IJL_INVALID_FILENAME;
-  if (!Consistent(p)) return IJL_INVALID_JPEG_PROPERTIES;
-  if (p.jquality < 1 || p.jquality > 100) return IJL_INVALID_QUALITY;
-
-  BgrRows rows;
-  rows.Pixels = p.DIBBytes;
-  rows.Width = p.DIBWidth;
-  rows.Height = p.DIBHeight < 0 ? -p.DIBHeight : p.DIBHeight;
-  rows.Pitch = p.DIBWidth * 3 + p.DIBPadBytes;
-  rows.BottomUp = p.DIBHeight < 0;
-  std::vector<std::uint8_t> jpeg;
-  // The strip plan comes from the picture alone: the same bytes on any machine.
-  const std::int32_t status = EncodeInStrips(*static_cast<StripEncoder*>(p.encoder.get()), rows, p.jquality,
-                                             McuRowsPerStrip(rows.Width, rows.Height), jpeg);
-  if (status != IJL_OK) return status;
-  return ReplaceFile(p.JPGFile, jpeg.data(), jpeg.size());
+  return WriteRecord(*jcprops, *static_cast<StripEncoder*>(jcprops->encoder.get())).Status;
 }
 
 std::int32_t ijlFree(JPEG_CORE_PROPERTIES* jcprops) {
@@ -114,11 +135,6 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     if (result != IJL_OK)
       RaiseFrom(ERR_JPEG, kErrorSource, "Failed to initialise the IJL library: " + std::to_string(result));
 
-    // A file of that name is replaced as a whole when the new one is complete
-    // (the rename at the end of ijlWrite); its mode and times are kept here.
-    struct stat before {};
-    const bool existed = io::sys::Stat(FileName.c_str(), &before) == 0;
-
     jcprops.DIBBytes = dib.DIBSectionBitsPtr();
     jcprops.DIBWidth = dib.Width();
     jcprops.DIBHeight = -dib.Height();  // negative: rows stored bottom-up
@@ -129,22 +145,19 @@ bool SaveJPG(clsDIBSection& dib, const std::string& FileName, std::int32_t Quali
     jcprops.JPGHeight = dib.Height();
     jcprops.jquality = Quality;
 
-    result = ijlWrite(&jcprops, IJL_JFILE_WRITEWHOLEIMAGE);
+    // The DIB's pixel memory is encoded in place, straight into the new
+    // file, which replaces a file of that name as a whole. That file's
+    // mode (taken over by the new file) and times are kept.
+    const FileResult written = WriteRecord(jcprops, *static_cast<StripEncoder*>(jcprops.encoder.get()));
     ijlFree(&jcprops);
-    // A file error with another file than before at the name: the new file
-    // was put in place, and only its folder could not be synced.
-    struct stat after {};
-    const bool inPlace = result == IJL_FILE_ERROR && io::sys::Stat(FileName.c_str(), &after) == 0 &&
-                         (!existed || after.st_ino != before.st_ino || after.st_dev != before.st_dev);
-    if ((result == IJL_OK || inPlace) && existed) {
-      const timespec times[2] = {before.st_atim, before.st_mtim};
+    if ((written.Status == IJL_OK || written.InPlace) && written.Replaced) {
+      const timespec times[2] = {written.Replaced->st_atim, written.Replaced->st_mtim};
       io::sys::UtimensAt(AT_FDCWD, FileName.c_str(), times, 0);
-      io::sys::Chmod(FileName.c_str(), before.st_mode & 0777);
     }
-    if (result == IJL_OK) return true;
+    if (written.Status == IJL_OK) return true;
     RaiseFrom(ERR_JPEG, kErrorSource,
-              std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(result) +
-                  (inPlace ? " (the new file is in place, but its folder could not be synced)" : ""));
+              std::string(StandardErrorText(ERR_JPEG)) + " " + std::to_string(written.Status) +
+                  (written.InPlace ? " (the new file is in place, but its folder could not be synced)" : ""));
   }
   QM_FRAME_CATCH("IJL", "Public Function SaveJPG", dib, FileName, Quality);
 }

@@ -1,10 +1,9 @@
 #include "quillmark/graphics/Jpeg.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <array>
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,8 +12,6 @@
 #include "JpegStrips.h"
 #include "PictureFormats.h"
 #include "frame/FileErrors.h"
-#include "io/AtomicFile.h"
-#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -42,18 +39,10 @@ void CheckQuality(const std::filesystem::path& file, int quality) {
                   " is outside 1 to 100: " + frame::Quoted(file.string()));
 }
 
-// A picture in memory as the rows to encode.
-class WholePicture : public ijl::StripSource {
- public:
-  explicit WholePicture(std::shared_ptr<const Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
-  ijl::BgrRows Rows(int top, int, std::vector<std::uint8_t>&, int& first) const override {
-    first = top;
-    return {bitmap_->Bits(), bitmap_->Width(), bitmap_->Height(), bitmap_->BytesPerScanLine(), true};
-  }
-
- private:
-  std::shared_ptr<const Bitmap> bitmap_;
-};
+// A bitmap's rows: blue-green-red, stored bottom-up.
+ijl::PixelRows BitmapRows(const Bitmap& bitmap) {
+  return {bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.BytesPerScanLine(), true, false};
+}
 
 // The picture to convert, its rows read as the strips are encoded: a BMP
 // file strip by strip from the file (never held whole), any other format
@@ -74,8 +63,8 @@ class Input : public ijl::StripSource {
   int Width() const { return bmp_ ? bmp_->Width : whole_->Width(); }
   int Height() const { return bmp_ ? bmp_->Height : whole_->Height(); }
 
-  ijl::BgrRows Rows(int top, int height, std::vector<std::uint8_t>& buffer, int& first) const override {
-    if (!bmp_) return WholePicture(whole_).Rows(top, height, buffer, first);
+  ijl::PixelRows Rows(int top, int height, std::vector<std::uint8_t>& buffer, int& first) const override {
+    if (!bmp_) return ijl::MemoryRows(BitmapRows(*whole_)).Rows(top, height, buffer, first);
     // The strip's rows lie together in the file, bottom row first unless
     // the file stores them from the top.
     const picture::BmpLayout& bmp = *bmp_;
@@ -105,42 +94,24 @@ class Input : public ijl::StripSource {
   std::shared_ptr<const Bitmap> whole_;
 };
 
-// The JPEG's bytes into the new file.
-class FileSink : public ijl::JpegSink {
- public:
-  explicit FileSink(io::AtomicFile& file) : file_(file) {}
-  void Write(std::span<const std::uint8_t> bytes) override { file_.Write(bytes.data(), bytes.size()); }
-
- private:
-  io::AtomicFile& file_;
-};
-
-// Writes the rows of `source` as the JPEG file `jpeg`, replaced as a whole:
-// the bytes the published writer gives, strip by strip. A file replaced keeps
-// its permission bits and gets the time of the write (the published SaveJPG
-// alone carries the old file's times over).
+// Writes the rows of `source` as the JPEG file `jpeg`, replaced as a whole,
+// through the writer SaveJPG runs too. A file replaced keeps its permission
+// bits and gets the time of the write (the published SaveJPG alone carries
+// the old file's times over).
 void WriteRows(const ijl::StripSource& source, int width, int height, const std::filesystem::path& jpeg, int quality) {
   CheckQuality(jpeg, quality);
-  struct stat before {};
-  const bool existed = io::sys::Stat(jpeg.c_str(), &before) == 0;
+  ijl::FileResult result;
   try {
-    io::AtomicFile file(jpeg, io::AtomicFile::Replace::Name);
-    if (existed) io::sys::Fchmod(file.Descriptor(), before.st_mode & 0777);
-    FileSink sink(file);
-    std::int32_t status = ijl::IJL_MEMORY_ERROR;
-    try {
-      ijl::StripEncoder encoder;
-      status = ijl::StreamInStrips(encoder, width, height, quality, ijl::McuRowsPerStrip(width, height), source, sink);
-    } catch (const std::bad_alloc&) {
-      status = ijl::IJL_MEMORY_ERROR;
-    }
-    if (status != ijl::IJL_OK) RaiseJpegFailure(jpeg, status);
-    file.Commit();
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::filesystem::path folder;
-    if (frame::FolderIsMissing(jpeg, folder)) frame::RaisePathNotFound(folder, frame::DefaultSource("Jpeg"));
-    RaiseJpegFailure(jpeg, ijl::IJL_FILE_ERROR, dynamic_cast<const frame::FolderNotSynced*>(&e) != nullptr);
+    ijl::StripEncoder encoder;
+    result = ijl::WriteFile(encoder, source, width, height, quality, jpeg);
+  } catch (const std::bad_alloc&) {
+    result.Status = ijl::IJL_MEMORY_ERROR;
   }
+  if (result.Status == ijl::IJL_OK) return;
+  std::filesystem::path folder;
+  if (result.Status == ijl::IJL_FILE_ERROR && frame::FolderIsMissing(jpeg, folder))
+    frame::RaisePathNotFound(folder, frame::DefaultSource("Jpeg"));
+  RaiseJpegFailure(jpeg, result.Status, result.InPlace);
 }
 
 }  // namespace
@@ -172,23 +143,16 @@ void WriteJpeg(const RgbImage& picture, const std::filesystem::path& file, int q
       picture.Pixels.size() != static_cast<std::size_t>(picture.Width) * static_cast<std::size_t>(picture.Height) * 3)
     RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("Jpeg"),
               DescribeError(ERR_InvalidProcedureCall, "the picture's pixels do not match its size"));
-  auto bitmap = std::make_shared<Bitmap>(picture.Width, picture.Height);
-  const std::uint8_t* in = picture.Pixels.data();
-  for (int y = 0; y < picture.Height; ++y) {
-    std::uint8_t* row = bitmap->Row(y);
-    for (int x = 0; x < picture.Width; ++x, row += 3, in += 3) {
-      row[0] = in[2];
-      row[1] = in[1];
-      row[2] = in[0];
-    }
-  }
-  WriteRows(WholePicture(bitmap), picture.Width, picture.Height, file, quality);
+  // The caller's rows are encoded where they are: red-green-blue, top-down, unpadded.
+  const ijl::PixelRows rows{
+      picture.Pixels.data(), picture.Width, picture.Height, std::ptrdiff_t{picture.Width} * 3, false, true};
+  WriteRows(ijl::MemoryRows(rows), picture.Width, picture.Height, file, quality);
 }
 
 void WriteJpeg(const Canvas& canvas, const std::filesystem::path& file, int quality) {
   // The canvas's pixels are encoded where they are; the canvas is only read.
-  const std::shared_ptr<Bitmap>& bitmap = CanvasAccess::Shared(canvas);
-  WriteRows(WholePicture(bitmap), bitmap->Width(), bitmap->Height(), file, quality);
+  const Bitmap& bitmap = *CanvasAccess::Shared(canvas);
+  WriteRows(ijl::MemoryRows(BitmapRows(bitmap)), bitmap.Width(), bitmap.Height(), file, quality);
 }
 
 void ConvertToJpeg(const std::filesystem::path& image, const std::filesystem::path& jpeg, int quality) {

@@ -73,10 +73,6 @@ std::optional<StripLayout> Parse(std::span<const std::uint8_t> bytes) {
   return layout;
 }
 
-void Append(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
 }  // namespace
 
 int McuRowsPerStrip(int width, int height) {
@@ -87,43 +83,6 @@ int McuRowsPerStrip(int width, int height) {
   const auto rows =
       static_cast<int>(std::min<std::int64_t>((kStripPixels + pixelsPerMcuRow - 1) / pixelsPerMcuRow, mcuRows));
   return std::clamp(rows, 1, static_cast<int>(kMaxInterval / mcusPerRow));
-}
-
-bool JoinStrips(std::span<const std::span<const std::uint8_t>> strips, int height, int interval,
-                std::vector<std::uint8_t>& jpeg) {
-  if (strips.empty() || height < 1 || height > 65535 || interval < 1 || interval > kMaxInterval) return false;
-  std::vector<StripLayout> layouts;
-  std::size_t total = 0;
-  for (const auto& strip : strips) {
-    const auto layout = Parse(strip);
-    if (!layout) return false;
-    layouts.push_back(*layout);
-    total += strip.size();
-  }
-  jpeg.clear();
-  jpeg.reserve(total + 6 + 2 * strips.size());
-  const auto& first = strips.front();
-  const StripLayout& head = layouts.front();
-  // The first strip's headers, with the whole picture's height...
-  Append(jpeg, first.subspan(0, head.ScanStart));
-  jpeg[head.HeightField] = static_cast<std::uint8_t>(height >> 8);
-  jpeg[head.HeightField + 1] = static_cast<std::uint8_t>(height);
-  // ... a restart after every strip ...
-  if (strips.size() > 1) {
-    const std::uint8_t dri[] = {
-        kMarker, kDri, 0, 4, static_cast<std::uint8_t>(interval >> 8), static_cast<std::uint8_t>(interval)};
-    Append(jpeg, dri);
-  }
-  // ... and the scan: each strip's data, restart markers between them.
-  Append(jpeg, first.subspan(head.ScanStart, head.DataEnd - head.ScanStart));
-  for (std::size_t i = 1; i < strips.size(); ++i) {
-    jpeg.push_back(kMarker);
-    jpeg.push_back(static_cast<std::uint8_t>(kRst0 + (i - 1) % 8));
-    Append(jpeg, strips[i].subspan(layouts[i].DataStart, layouts[i].DataEnd - layouts[i].DataStart));
-  }
-  jpeg.push_back(kMarker);
-  jpeg.push_back(kEoi);
-  return true;
 }
 
 // ---- The compressor of one strip ----
@@ -214,7 +173,7 @@ StripEncoder::~StripEncoder() {
   if (state_ && state_->Created) jpeg_destroy_compress(&state_->Info);
 }
 
-std::int32_t StripEncoder::Encode(const BgrRows& rows, int quality, int top, int height,
+std::int32_t StripEncoder::Encode(const PixelRows& rows, int quality, int top, int height,
                                   std::vector<std::uint8_t>& jpeg) noexcept {
   State& state = *state_;
   jpeg_compress_struct& info = state.Info;
@@ -227,7 +186,7 @@ std::int32_t StripEncoder::Encode(const BgrRows& rows, int quality, int top, int
   info.image_width = static_cast<JDIMENSION>(rows.Width);
   info.image_height = static_cast<JDIMENSION>(height);
   info.input_components = 3;
-  info.in_color_space = JCS_EXT_BGR;
+  info.in_color_space = rows.Rgb ? JCS_EXT_RGB : JCS_EXT_BGR;
   jpeg_set_defaults(&info);  // YCbCr, 4:2:0, JFIF header, standard Huffman tables
   jpeg_set_quality(&info, quality, TRUE);
   // The defaults already; said here because the strips depend on them.
@@ -251,128 +210,15 @@ std::int32_t StripEncoder::Encode(const BgrRows& rows, int quality, int top, int
   return IJL_OK;
 }
 
-// ---- Strips shared between the caller and helper tasks ----
-
-namespace {
-
-struct EncodedStrip {
-  std::vector<std::uint8_t> Bytes;
-  std::int32_t Status = IJL_ENCODER_ERROR;
-};
-
-// What the caller and its helpers share. It lives as long as the last task
-// that holds it: a helper that starts after the caller has closed the job
-// returns at once, touching nothing but this. A helper never works for a job
-// of another process: in a child after fork, the parent's job is no child's.
-struct Job {
-  const std::uint64_t Generation = io::Executor::Generation();
-  BgrRows Rows;
-  int Quality = 0;
-  int StripRows = 0;
-  int Count = 0;
-  std::vector<EncodedStrip> Strips;
-  std::atomic<int> Next{0};
-
-  std::mutex Lock;
-  std::condition_variable Finished;
-  int Active = 0;       // helpers at work
-  bool Closed = false;  // no helper may start any more
-
-  void EncodeStrip(StripEncoder& encoder, int s) noexcept {
-    const int top = s * StripRows;
-    EncodedStrip& strip = Strips[static_cast<std::size_t>(s)];
-    strip.Status = encoder.Encode(Rows, Quality, top, std::min(StripRows, Rows.Height - top), strip.Bytes);
-  }
-  // Takes strips until none is left.
-  void Work(StripEncoder& encoder) noexcept {
-    for (int s = Next++; s < Count; s = Next++) EncodeStrip(encoder, s);
-  }
-};
-
-// A helper's turn at a job of strips (a picture in memory or a stream):
-// it takes strips until none is left, then wakes whoever waits on `done`.
-template <class Strips>
-void Help(const std::shared_ptr<Strips>& job, std::condition_variable Strips::*done) noexcept {
-  {
-    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
-    std::lock_guard lock(job->Lock);
-    if (job->Closed) return;
-    ++job->Active;
-  }
-  try {
-    StripEncoder encoder;
-    job->Work(encoder);
-  } catch (const std::bad_alloc&) {
-    // No compressor: the caller and the other helpers take the strips.
-  }
-  std::lock_guard lock(job->Lock);
-  --job->Active;
-  ((*job).*done).notify_all();
-}
-
-}  // namespace
-
-std::int32_t EncodeInStrips(StripEncoder& encoder, const BgrRows& rows, int quality, int mcuRowsPerStrip,
-                            std::vector<std::uint8_t>& jpeg) {
-  if (rows.Width < 1 || rows.Height < 1 || mcuRowsPerStrip < 1) return IJL_ENCODER_ERROR;
-  const int stripRows = std::min(mcuRowsPerStrip, (rows.Height + kMcuSize - 1) / kMcuSize) * kMcuSize;
-  const int count = (rows.Height + stripRows - 1) / stripRows;
-  const std::int64_t interval = (std::int64_t{rows.Width} + kMcuSize - 1) / kMcuSize * (stripRows / kMcuSize);
-  if (count > 1 && interval > kMaxInterval) return IJL_ENCODER_ERROR;
-  try {
-    const auto job = std::make_shared<Job>();
-    job->Rows = rows;
-    job->Quality = quality;
-    job->StripRows = stripRows;
-    job->Count = count;
-    job->Strips.resize(static_cast<std::size_t>(count));
-
-    // Helpers while the executor has them; the caller encodes too.
-    const auto helpers = std::min<unsigned>(io::Executor::Capacity(), static_cast<unsigned>(count - 1));
-    for (unsigned i = 0; i < helpers; ++i) {
-      bool posted = false;
-      try {
-        posted = io::Executor::Post([job] { Help(job, &Job::Finished); });
-      } catch (const std::bad_alloc&) {
-        // The task could not be made: as if no thread could be had.
-      }
-      if (!posted) break;
-    }
-    job->Work(encoder);
-    {
-      // Every strip is taken; wait for the helpers still encoding theirs. A
-      // helper not begun yet will find the job closed.
-      std::unique_lock lock(job->Lock);
-      job->Closed = true;
-      job->Finished.wait(lock, [&] { return job->Active == 0; });
-    }
-
-    // A strip a helper could not encode (no memory there) is done here.
-    for (int s = 0; s < count; ++s) {
-      if (job->Strips[static_cast<std::size_t>(s)].Status == IJL_OK) continue;
-      job->EncodeStrip(encoder, s);
-      if (const std::int32_t status = job->Strips[static_cast<std::size_t>(s)].Status; status != IJL_OK) return status;
-    }
-    std::vector<std::span<const std::uint8_t>> parts;
-    parts.reserve(job->Strips.size());
-    for (const auto& strip : job->Strips) parts.emplace_back(strip.Bytes);
-    const bool joined = JoinStrips(parts, rows.Height, count > 1 ? static_cast<int>(interval) : 1, jpeg);
-    job->Strips.clear();  // no helper touches them any more; late ones hold only the job
-    return joined ? IJL_OK : IJL_ENCODER_ERROR;
-  } catch (const std::bad_alloc&) {
-    return IJL_MEMORY_ERROR;
-  }
-}
-
-// ---- Strips streamed from a source to a sink ----
+// ---- Strips streamed from a source to a sink, shared between the caller and helper tasks ----
 
 namespace {
 
 // Strips taken and not yet gone to the sink, at most, per thread at work.
 constexpr int kStripsPerWorker = 2;
 
-// Hands strip `index` of `count` to the sink as JoinStrips joins it: the
-// first with the headers (the picture's height, the restart interval), each
+// Hands strip `index` of `count` to the sink as one stream with a restart
+// interval of one strip: the first with the headers (the picture's height, the restart interval), each
 // later one after its restart marker, the last with the end marker (its
 // own). The strip's bytes are changed in place. False when the strip is no
 // baseline JPEG.
@@ -463,7 +309,7 @@ struct Stream {
         const int top = s * StripRows;
         const int height = std::min(StripRows, Height - top);
         int first = 0;
-        const BgrRows strip = Source->Rows(top, height, rows, first);
+        const PixelRows strip = Source->Rows(top, height, rows, first);
         status = encoder.Encode(strip, Quality, first, height, out);
       } catch (const std::bad_alloc&) {
         status = IJL_MEMORY_ERROR;
@@ -513,6 +359,26 @@ struct Stream {
   }
 };
 
+// A helper's turn at a stream: it takes strips until none is left, then
+// wakes the caller, which waits for the helpers at work.
+void Help(const std::shared_ptr<Stream>& job) noexcept {
+  {
+    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
+    std::lock_guard lock(job->Lock);
+    if (job->Closed) return;
+    ++job->Active;
+  }
+  try {
+    StripEncoder encoder;
+    job->Work(encoder);
+  } catch (const std::bad_alloc&) {
+    // No compressor: the caller and the other helpers take the strips.
+  }
+  std::lock_guard lock(job->Lock);
+  --job->Active;
+  job->Changed.notify_all();
+}
+
 }  // namespace
 
 std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int quality, int mcuRowsPerStrip,
@@ -543,7 +409,7 @@ std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int qu
   for (unsigned i = 0; i < helpers; ++i) {
     bool posted = false;
     try {
-      posted = io::Executor::Post([job] { Help(job, &Stream::Changed); });
+      posted = io::Executor::Post([job] { Help(job); });
     } catch (const std::bad_alloc&) {
       // The task could not be made: as if no thread could be had.
     }
@@ -556,6 +422,31 @@ std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int qu
   if (job->Failure) std::rethrow_exception(job->Failure);
   if (job->Status != IJL_OK) return job->Status;
   return job->Written == count ? IJL_OK : IJL_ENCODER_ERROR;
+}
+
+namespace {
+
+// The JPEG's bytes into memory.
+class MemorySink : public JpegSink {
+ public:
+  explicit MemorySink(std::vector<std::uint8_t>& out) : out_(out) {}
+  void Write(std::span<const std::uint8_t> bytes) override { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+
+ private:
+  std::vector<std::uint8_t>& out_;
+};
+
+}  // namespace
+
+std::int32_t EncodeInStrips(StripEncoder& encoder, const PixelRows& rows, int quality, int mcuRowsPerStrip,
+                            std::vector<std::uint8_t>& jpeg) {
+  jpeg.clear();
+  MemorySink sink(jpeg);
+  try {
+    return StreamInStrips(encoder, rows.Width, rows.Height, quality, mcuRowsPerStrip, MemoryRows(rows), sink);
+  } catch (const std::bad_alloc&) {
+    return IJL_MEMORY_ERROR;
+  }
 }
 
 }  // namespace qm::ijl
