@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Text.h"
 #include "runtime/SettingSwitch.h"
+#include "runtime/SettingsStore.h"
 
 namespace qm {
 
@@ -374,12 +376,17 @@ auto Run(Body body) {
   }
 }
 
-void Bind(sqlite3_stmt* s, int at, const std::string& text) {
-  sqlite3_bind_text(s, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+// Binds the text, its length given in full (a view need not end in a zero
+// byte; one beyond SQLite's limit is refused), an empty view that points
+// nowhere as "", never as NULL.
+void Bind(const OpenDatabase& open, sqlite3_stmt* s, int at, std::string_view text) {
+  if (sqlite3_bind_text64(s, at, text.data() ? text.data() : "", text.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
+      SQLITE_OK)
+    RaiseStore(open.Path, open.Db.get(), "cannot take the text");
 }
 
-// Runs one write in its own immediate transaction.
-void Write(const char* sql, std::initializer_list<const std::string*> values) {
+// Runs one change in its own immediate transaction.
+void Change(const char* sql, std::initializer_list<std::string_view> values) {
   Run([&](const OpenDatabase& open) {
     const std::string& path = open.Path;
     sqlite3* db = open.Db.get();
@@ -387,7 +394,7 @@ void Write(const char* sql, std::initializer_list<const std::string*> values) {
     try {
       Statement s = Prepare(path, db, sql);
       int at = 1;
-      for (const auto* v : values) Bind(s.get(), at++, *v);
+      for (const std::string_view v : values) Bind(open, s.get(), at++, v);
       if (sqlite3_step(s.get()) != SQLITE_DONE) RaiseStore(path, db, "cannot write");
       Exec(path, db, "COMMIT");
     } catch (...) {
@@ -411,38 +418,59 @@ std::string SettingsStorePath() {
   return (base / "quillmark" / "settings.db").string();
 }
 
-std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
-                       const std::string& Default) {
-  return Run([&](const OpenDatabase& open) {
+namespace settings {
+
+std::optional<std::string> Read(std::string_view app, std::string_view section, std::string_view key) {
+  return Run([&](const OpenDatabase& open) -> std::optional<std::string> {
     const std::string& path = open.Path;
     sqlite3* db = open.Db.get();
     Statement s = Prepare(path, db, "SELECT value FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3");
-    Bind(s.get(), 1, AppName);
-    Bind(s.get(), 2, Section);
-    Bind(s.get(), 3, Key);
+    Bind(open, s.get(), 1, app);
+    Bind(open, s.get(), 2, section);
+    Bind(open, s.get(), 3, key);
     const int rc = sqlite3_step(s.get());
     if (rc == SQLITE_ROW) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
       return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 0)));
     }
     if (rc != SQLITE_DONE) RaiseStore(path, db, "cannot read");
-    return Default;
+    return std::nullopt;
   });
+}
+
+void Write(std::string_view app, std::string_view section, std::string_view key, std::string_view value) {
+  Change(
+      "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)"
+      " ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value",
+      {app, section, key, value});
+}
+
+void Remove(std::string_view app, std::string_view section, std::string_view key) {
+  Change("DELETE FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3", {app, section, key});
+}
+
+void RemoveSection(std::string_view app, std::string_view section) {
+  Change("DELETE FROM settings WHERE app = ?1 AND section = ?2", {app, section});
+}
+
+}  // namespace settings
+
+std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
+                       const std::string& Default) {
+  std::optional<std::string> value = settings::Read(AppName, Section, Key);
+  return value ? std::move(*value) : Default;
 }
 
 void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                  const std::string& Setting) {
-  Write(
-      "INSERT INTO settings (app, section, key, value) VALUES (?1, ?2, ?3, ?4)"
-      " ON CONFLICT (app, section, key) DO UPDATE SET value = excluded.value",
-      {&AppName, &Section, &Key, &Setting});
+  settings::Write(AppName, Section, Key, Setting);
 }
 
 void DeleteSetting(const std::string& AppName, const std::string& Section, const std::optional<std::string>& Key) {
   if (Key) {
-    Write("DELETE FROM settings WHERE app = ?1 AND section = ?2 AND key = ?3", {&AppName, &Section, &*Key});
+    settings::Remove(AppName, Section, *Key);
   } else {
-    Write("DELETE FROM settings WHERE app = ?1 AND section = ?2", {&AppName, &Section});
+    settings::RemoveSection(AppName, Section);
   }
 }
 
@@ -586,15 +614,14 @@ bool SettingSwitch::Refresh() {
   pid_t holder = 0;
   if (!refresher_.compare_exchange_strong(holder, self, std::memory_order_acquire) &&
       (holder == self || !refresher_.compare_exchange_strong(holder, self, std::memory_order_acquire)))
-    return EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
+    return EqualsIgnoringCase(settings::Read(app_, section_, key_).value_or(""), on_);
   struct Unmark {
     std::atomic<pid_t>& Mark;
     ~Unmark() { Mark.store(0, std::memory_order_release); }
   } unmark{refresher_};
   unsigned char seen[kWords * 8] = {};
   const StoreLook look = LookAtStore(seen);
-  const bool value =
-      EqualsIgnoringCase(GetSetting(std::string(app_), std::string(section_), std::string(key_), ""), on_);
+  const bool value = EqualsIgnoringCase(settings::Read(app_, section_, key_).value_or(""), on_);
 
   // Even: a publication that a fork cut short leaves the count odd.
   const std::uint32_t count = sequence_.load(std::memory_order_relaxed) & ~1U;

@@ -5,8 +5,8 @@
 #include "frame/FileErrors.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
-#include "quillmark/runtime/Settings.h"
 #include "quillmark/values/Conversions.h"
+#include "runtime/SettingsStore.h"
 
 namespace qm {
 
@@ -25,7 +25,7 @@ decltype(auto) OnKey(const std::string& key, Work&& work, std::string_view label
 }  // namespace
 
 std::string SettingsSection::Get(const std::string& key, const std::string& fallback) const {
-  return OnKey(key, [&] { return GetSetting(app_, section_, key, fallback); });
+  return OnKey(key, [&] { return settings::Read(app_, section_, key).value_or(fallback); });
 }
 
 double SettingsSection::GetNumber(const std::string& key, double fallback) const {
@@ -41,7 +41,7 @@ double SettingsSection::GetNumber(const std::string& key, double fallback) const
 }
 
 void SettingsSection::Set(const std::string& key, std::string_view value) {
-  OnKey(key, [&] { SaveSetting(app_, section_, key, std::string(value)); });
+  OnKey(key, [&] { settings::Write(app_, section_, key, value); });
 }
 
 void SettingsSection::SetNumber(const std::string& key, double value) {
@@ -49,12 +49,12 @@ void SettingsSection::SetNumber(const std::string& key, double value) {
 }
 
 void SettingsSection::Remove(const std::string& key) {
-  OnKey(key, [&] { DeleteSetting(app_, section_, key); });
+  OnKey(key, [&] { settings::Remove(app_, section_, key); });
 }
 
 void SettingsSection::RemoveAll() {
   OnKey(
-      section_, [&] { DeleteSetting(app_, section_); }, "section");
+      section_, [&] { settings::RemoveSection(app_, section_); }, "section");
 }
 
 }  // namespace qm

@@ -157,6 +157,8 @@ TEST(TypedData, SettingsSectionReadsAndWritesTheStore) {
   window.Set("Title", "Invoices");
   window.Set("Width", 812.5);
   window.Set("Count", 3);
+  window.Set("Empty", std::string_view());  // a view that points nowhere is stored as ""
+  EXPECT_EQ(window.Get("Empty", "none"), "");
   EXPECT_EQ(qm::GetSetting("TypedApp", "Window", "Title"), "Invoices");
   EXPECT_EQ(qm::GetSetting("TypedApp", "Window", "Width"), "812.5");
   EXPECT_EQ(window.GetNumber("Width", 0), 812.5);

@@ -7,9 +7,9 @@
 ///     window.Set("Width", 800);
 ///     const double width = window.GetNumber("Width", 640);
 ///
-/// Reads and writes go through qm::GetSetting, qm::SaveSetting and
-/// qm::DeleteSetting (quillmark/runtime/Settings.h), so they share the store,
-/// its file and its errors with every other user of those functions.
+/// Reads and writes go to the store that qm::GetSetting, qm::SaveSetting and
+/// qm::DeleteSetting (quillmark/runtime/Settings.h) use, through the same
+/// engine, so they share its file and its errors with every other user.
 
 #include <string>
 #include <string_view>
