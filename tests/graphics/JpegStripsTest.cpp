@@ -141,42 +141,20 @@ Picture PhotoLike(int width, int height) {
   return picture;
 }
 
-// The file ijlWrite makes of the bottom-up rows, as SaveJPG hands them over.
-std::vector<std::uint8_t> WriteWithIjl(const Picture& picture, const std::vector<std::uint8_t>& bottomUp,
-                                       const std::string& file) {
-  using namespace qm::ijl;
-  JPEG_CORE_PROPERTIES properties;
-  EXPECT_EQ(ijlInit(&properties), IJL_OK);
-  properties.DIBBytes = bottomUp.data();
-  properties.DIBWidth = picture.Width;
-  properties.DIBHeight = -picture.Height;
-  properties.DIBPadBytes = picture.Pitch - 3 * picture.Width;
-  properties.JPGFile = file.c_str();
-  properties.JPGWidth = picture.Width;
-  properties.JPGHeight = picture.Height;
-  properties.jquality = 90;
-  EXPECT_EQ(ijlWrite(&properties, IJL_JFILE_WRITEWHOLEIMAGE), IJL_OK);
-  EXPECT_EQ(ijlFree(&properties), IJL_OK);
-  const std::string bytes = qm::test::ReadFile(file);
-  return {bytes.begin(), bytes.end()};
-}
-
 TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvironmentHolds) {
   // 1500 x 1000: six strips of eleven MCU rows.
   const Picture picture = PhotoLike(1500, 1000);
-  const std::vector<std::uint8_t> bottomUp = picture.Flipped();
-  qm::test::ScratchDir dir;
-  const std::string file = dir / "out.jpg";
-
+  const std::vector<std::uint8_t> bottomUp = picture.Flipped();  // as SaveJPG hands a DIB over
+  const auto encode = [&] { return Encode(picture.Rows(bottomUp, true), qm::ijl::McuRowsPerStrip(1500, 1000)); };
   std::vector<std::uint8_t> reference;
   {
     const ThreadLimit none(0);
-    reference = WriteWithIjl(picture, bottomUp, file);
+    reference = encode();
   }
   ASSERT_TRUE(HasRestartInterval(reference));
   for (unsigned threads : {1u, 2u, 3u, 8u}) {
     const ThreadLimit limit(threads);
-    EXPECT_TRUE(WriteWithIjl(picture, bottomUp, file) == reference) << threads << " threads";
+    EXPECT_TRUE(encode() == reference) << threads << " threads";
   }
 
   // Decoded, it is close to the source (quality 90).
@@ -203,7 +181,7 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
   const auto same = [&](const char* what) {
     for (unsigned threads : {0u, 8u}) {
       const ThreadLimit limit(threads);
-      EXPECT_TRUE(WriteWithIjl(picture, bottomUp, file) == reference) << what << " on " << threads << " threads";
+      EXPECT_TRUE(encode() == reference) << what << " on " << threads << " threads";
     }
   };
   for (const auto& [name, value] : variables) {
