@@ -457,8 +457,8 @@ void RemoveSection(std::string_view app, std::string_view section) {
 
 std::string GetSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                        const std::string& Default) {
-  std::optional<std::string> value = settings::Read(AppName, Section, Key);
-  return value ? std::move(*value) : Default;
+  if (std::optional<std::string> value = settings::Read(AppName, Section, Key)) return std::move(*value);
+  return Default;
 }
 
 void SaveSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
