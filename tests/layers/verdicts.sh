@@ -17,12 +17,12 @@ tree() {
   printf '#pragma once\n#include "quillmark/errors/Error.h"\n' >"$work/t/include/quillmark/values/Variant.h"
   printf '#pragma once\n#include "quillmark/values/Variant.h"\n' >"$work/t/include/quillmark/runtime/Variant.h"
   printf '#pragma once\n#include <vector>\n' >"$work/t/src/io/Block.h"
-  printf '#include "quillmark/runtime/Variant.h"\n#include "io/Block.h"\n#include <utility>\n' \
+  printf '#include "quillmark/values/Variant.h"\n#include "io/Block.h"\n#include <utility>\n' \
     >"$work/t/src/runtime/Settings.cpp"
   printf '#include "Local.h"\n#include "quillmark/Version.h"\n#include <zlib.h>\n' >"$work/t/src/compression/Zip.cpp"
   printf '#pragma once\n' >"$work/t/src/compression/Local.h"
   printf '#include "quillmark/values/Variant.h"\n' >"$work/t/tools/x/main.cpp"
-  printf '#include "quillmark/runtime/Variant.h"\n' >"$work/t/examples/y/main.cpp"
+  printf '#include "quillmark/values/Variant.h"\n' >"$work/t/examples/y/main.cpp"
 }
 expect_pass() { "$check" "$work/t" >"$work/out" 2>&1 || { cat "$work/out"; fail "$1: a tree in order was refused"; }; }
 expect_fault() {  # expect_fault WHAT TEXT: fails, and prints TEXT
@@ -34,6 +34,10 @@ expect_fault() {  # expect_fault WHAT TEXT: fails, and prints TEXT
 
 tree
 expect_pass "in order"
+
+tree  # a header by the earlier name it stays installed under
+printf '#include "quillmark/runtime/Variant.h"\n' >"$work/t/tools/x/main.cpp"
+expect_fault "earlier name" "tools/x/main.cpp:1: #include \"quillmark/runtime/Variant.h\": an earlier name"
 
 tree  # a header of a low layer that reaches up, on its third line
 printf '#pragma once\n// the switch\n#include "quillmark/runtime/Variant.h"\n' >"$work/t/include/quillmark/errors/Error.h"
