@@ -1,17 +1,24 @@
 #include "automation/Spreadsheet.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <new>
 #include <sstream>
+#include <vector>
 
 #include "frame/FileErrors.h"
 #include "io/System.h"
@@ -91,6 +98,54 @@ bool StartDetached(std::vector<std::string> argv) {
 [[noreturn]] void RaiseFileFailure(const std::string& file, const std::filesystem::filesystem_error& failure) {
   Raise(ERR_PathFileAccess, ErrcOfErrno(failure.code().value()),
         DescribeError(ERR_PathFileAccess, frame::WriteFailureDetail(file, failure)));
+}
+
+// libxlsxwriter writes through stdio: each sheet's scratch file while it
+// is filled, and the package (through its zip writer) while the workbook is
+// closed. A child forked meanwhile that calls exit() flushes the C library's
+// buffers of those files, copied from the parent, into the parent's files at
+// their shared offsets. So around fork the scratch files of the sheets being
+// filled are locked with their buffers flushed (the child's copies are then
+// empty), and a fork waits until no workbook is being closed (the zip
+// writer's file cannot be reached; the close is the short last step). One
+// table per process, never destroyed.
+struct StdioFiles {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::vector<std::FILE*> Filling;  // scratch files of sheets being filled
+  int Closing = 0;                  // workbooks being closed now
+};
+
+StdioFiles& TheFiles() {
+  alignas(StdioFiles) static unsigned char room[sizeof(StdioFiles)];
+  static StdioFiles* const files = [] {
+    StdioFiles* made = ::new (room) StdioFiles();
+    ::pthread_atfork(
+        [] {
+          StdioFiles& f = TheFiles();
+          std::unique_lock lock(f.Lock);
+          f.Changed.wait(lock, [&] { return f.Closing == 0; });
+          lock.release();  // held through the fork
+          for (std::FILE* file : f.Filling) {
+            ::flockfile(file);
+            std::fflush(file);  // the file's lock is this thread's now: fflush takes it again
+          }
+        },
+        [] {
+          StdioFiles& f = TheFiles();
+          for (std::FILE* file : f.Filling) ::funlockfile(file);
+          f.Lock.unlock();
+        },
+        [] {
+          // The files are the parent's: this process leaves them alone.
+          StdioFiles& f = TheFiles();
+          for (std::FILE* file : f.Filling) ::funlockfile(file);
+          f.Filling.clear();
+          f.Lock.unlock();
+        });
+    return made;
+  }();
+  return *files;
 }
 
 }  // namespace
@@ -223,7 +278,26 @@ BookWriter::BookWriter(std::string file) : file_(std::move(file)) {
           DescribeError(ERR_PathFileAccess, file_ + ": the workbook cannot be created"));
 }
 
-BookWriter::~BookWriter() = default;
+BookWriter::~BookWriter() {
+  if (book_) (void)CloseBook();
+}
+
+lxw_error BookWriter::CloseBook() {
+  StdioFiles& files = TheFiles();
+  {
+    std::lock_guard lock(files.Lock);
+    std::erase_if(files.Filling,
+                  [&](std::FILE* file) { return std::find(scratch_.begin(), scratch_.end(), file) != scratch_.end(); });
+    ++files.Closing;
+  }
+  const lxw_error error = workbook_close(book_.release());
+  {
+    std::lock_guard lock(files.Lock);
+    --files.Closing;
+  }
+  files.Changed.notify_all();
+  return error;
+}
 
 lxw_worksheet* BookWriter::AddSheet(const std::string& name) {
   lxw_worksheet* sheet = workbook_add_worksheet(book_.get(), name.c_str());
@@ -232,7 +306,15 @@ lxw_worksheet* BookWriter::AddSheet(const std::string& name) {
   // sheet holds it until the workbook is closed, so a program another thread
   // starts meanwhile would inherit it. The flag is set at once. (The files
   // it makes while closing the workbook live only for that call.)
-  if (sheet->optimize_tmpfile) ::fcntl(::fileno(sheet->optimize_tmpfile), F_SETFD, FD_CLOEXEC);
+  if (sheet->optimize_tmpfile) {
+    ::fcntl(::fileno(sheet->optimize_tmpfile), F_SETFD, FD_CLOEXEC);
+    StdioFiles& files = TheFiles();
+    std::lock_guard lock(files.Lock);
+    scratch_.reserve(scratch_.size() + 1);
+    files.Filling.reserve(files.Filling.size() + 1);
+    scratch_.push_back(sheet->optimize_tmpfile);
+    files.Filling.push_back(sheet->optimize_tmpfile);
+  }
   return sheet;
 }
 
@@ -253,7 +335,7 @@ void BookWriter::Check(lxw_error error) const {
 }
 
 void BookWriter::Close() {
-  Check(workbook_close(book_.release()));
+  Check(CloseBook());
   try {
     out_->Commit();
   } catch (const std::filesystem::filesystem_error& e) {

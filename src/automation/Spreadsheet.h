@@ -8,6 +8,7 @@
 #include <xlsxwriter.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,6 +89,10 @@ class BookWriter {
   std::optional<io::AtomicFile> out_;  // before book_: the book is closed first
   Handle book_{nullptr, &workbook_close};
   std::map<std::pair<std::string, bool>, lxw_format*> formats_;
+  std::vector<std::FILE*> scratch_;  // the sheets' scratch files, watched around fork until the close
+
+  // Closes the book (writing its package), with the fork rules for its files.
+  lxw_error CloseBook();
 };
 
 class Workbook {
