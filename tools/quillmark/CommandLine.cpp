@@ -133,9 +133,10 @@ bool Invocation::Has(std::string_view option) const {
 }
 
 std::string Invocation::Value(std::string_view option, std::string_view fallback) const {
-  for (auto it = given_.rbegin(); it != given_.rend(); ++it)
-    if (it->first == option) return it->second;
-  return std::string(fallback);
+  // The last value given wins.
+  const auto last =
+      std::find_if(given_.rbegin(), given_.rend(), [&](const auto& given) { return given.first == option; });
+  return last != given_.rend() ? last->second : std::string(fallback);
 }
 
 double Invocation::Number(std::string_view text, std::string_view what) const {
