@@ -115,7 +115,7 @@ struct Job {
   const char* Name;
   bool ForksFromCallback;  // else from another thread while the job runs
   int GoingOnGives;        // how a child that goes on with the job ends
-  bool ReplacesOldOutput;  // an output of other content is there before (not for a zip archive: a file that is none is refused)
+  bool ReplacesOldOutput;  // an output of other content is there before (not for zip: a file no archive is refused)
   std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)> Run;
   std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check;
 };
