@@ -30,6 +30,8 @@
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/MIMECoding.h"
 #include "quillmark/values/Conversions.h"
+#include "quillmark/values/Text.h"
+#include "quillmark/values/Text.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm::mdlHTML2MHT {
@@ -416,8 +418,9 @@ std::vector<std::string> EncodedSubject(std::string_view text) {
   constexpr std::size_t kWordBytes = 45;
   std::vector<std::string> words;
   while (!text.empty()) {
-    std::size_t size = std::min(kWordBytes, text.size());
-    while (size < text.size() && size > 1 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    std::size_t size = DecodeUtf8(text, 0).length;  // at least one character a word
+    for (std::size_t next; size < text.size() && (next = size + DecodeUtf8(text, size).length) <= kWordBytes;)
+      size = next;
     std::string word = words.empty() ? "=?UTF-8?B?" : " =?UTF-8?B?";
     const std::size_t at = word.size();
     word.resize(at + 4 * ((size + 2) / 3));
