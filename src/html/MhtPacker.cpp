@@ -31,7 +31,6 @@
 #include "quillmark/html/MIMECoding.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Text.h"
-#include "quillmark/values/Text.h"
 #include "runtime/WindowsPath.h"
 
 namespace qm::mdlHTML2MHT {
