@@ -199,7 +199,8 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
 
   // Streams altered in ways one inflater may take and another not give what
   // the one-call function gives: a header naming a smaller window than the
-  // stream's distances need, a wrong checksum, a changed byte, bytes after the end.
+  // stream's distances need, a wrong checksum, a checksum cut short, a header
+  // asking for a dictionary, a changed byte, bytes after the end.
   std::string smallWindow = good;
   smallWindow[4] = 0x18;
   const int flags = static_cast<unsigned char>(good[5]) & 0xE0;
@@ -207,7 +208,12 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   std::string badChecksum = good, changed = good;
   badChecksum.back() = static_cast<char>(~badChecksum.back());
   changed[good.size() / 2] = static_cast<char>(changed[good.size() / 2] ^ 0x10);
-  for (const std::string& container : {smallWindow, badChecksum, changed, good + "trailing bytes"}) {
+  std::string dictionary = good;
+  dictionary[5] = static_cast<char>(flags | 0x20);
+  dictionary[5] = static_cast<char>(dictionary[5] + (31 - (static_cast<unsigned char>(good[4]) * 256 +
+                                                           static_cast<unsigned char>(dictionary[5])) % 31) % 31);
+  for (const std::string& container :
+       {smallWindow, badChecksum, good.substr(0, good.size() - 2), dictionary, changed, good + "trailing bytes"}) {
     Bytes data(container.begin() + 4, container.end());
     const std::int32_t oneCall = compress.DecompressByteArray(data, static_cast<std::int32_t>(original.size()));
     EXPECT_EQ(decompress(container), oneCall);
