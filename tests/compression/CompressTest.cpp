@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <climits>
@@ -7,12 +6,16 @@
 #include <random>
 #include <set>
 
+#include "compression/BinaryFile.h"
 #include "compression/ExternalCheck.h"
 #include "compression/WorkBuffer.h"
+#include "io/BackgroundIo.h"
 #include "quillmark/compression/Compress.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
+#include "support/FileSizeLimit.h"
+#include "support/ProgressLog.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -144,15 +147,31 @@ TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
     ASSERT_EQ(compress.CompressByteArray(oneCall, level), 0);
     ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", level), 0);
     EXPECT_EQ(qm::test::ReadFile(dir / "packed.z").substr(4), AsString(oneCall)) << level;
+    // Told its progress, it writes the same, and tells the bytes of the input
+    // read steadily up to the whole; level 0 works in one call, one report.
+    qm::test::ProgressLog told;
+    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "told.z", level, told.Callback()), 0);
+    EXPECT_EQ(qm::test::ReadFile(dir / "told.z").substr(4), AsString(oneCall)) << level;
+    EXPECT_TRUE(told.Steady());
+    const bool stored = level == qm::COM_NO_COMPRESSION;
+    const std::uint64_t size = original.size();
+    EXPECT_EQ(told.Calls.front(), std::make_pair(stored ? size : 0, size));
+    EXPECT_EQ(told.Calls.back(), std::make_pair(size, size));
+    EXPECT_TRUE(stored ? told.Calls.size() == 1 : told.Calls.size() > 2) << told.Calls.size();
   }
   // The container is the length field and the stream, as another inflater
   // reads it; decompressing replaces an old output, or the input itself.
   EXPECT_TRUE(qm::test::PythonConfirmsContainer(dir / "packed.z", dir / "in.bin"));
   qm::test::WriteFile(dir / "out.bin", "old content that must go");
   qm::Compress fresh;
-  ASSERT_EQ(fresh.DecompressFile(dir / "packed.z", dir / "out.bin"), 0);
+  qm::test::ProgressLog unpacking;
+  ASSERT_EQ(fresh.DecompressFile(dir / "packed.z", dir / "out.bin", unpacking.Callback()), 0);
   EXPECT_EQ(fresh.ValueDecompressedSize(), 2500000);
   EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(original));
+  const std::uint64_t packedSize = std::filesystem::file_size(dir.Path() / "packed.z");
+  EXPECT_TRUE(unpacking.Steady());
+  EXPECT_EQ(unpacking.Calls.front(), std::make_pair(std::uint64_t{4}, packedSize));  // past the length field
+  EXPECT_EQ(unpacking.Calls.back(), std::make_pair(packedSize, packedSize));
   ASSERT_EQ(fresh.CompressFile(dir / "in.bin", dir / "in.bin", qm::COM_BEST_SPEED), 0);
   ASSERT_EQ(fresh.DecompressFile(dir / "in.bin", dir / "in.bin"), 0);
   EXPECT_EQ(qm::test::ReadFile(dir / "in.bin"), AsString(original));
@@ -263,6 +282,60 @@ TEST(Compress, NewOutputTakesTheOldOnesPlaceAsIfItWereDeletedFirst) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"in.bin", "elsewhere.z", "out.z", "link.z", "folder.z"}));
+}
+
+constexpr std::size_t kChunk = 1 << 16;
+
+// Copies `in` to `out` through the background thread, chunk by chunk.
+std::size_t CopyThrough(const std::string& in, std::size_t claimed, const std::string& out) {
+  qm::compression::InputFile input(in);
+  qm::compression::OutputFile output(out);
+  std::size_t chunks = 0;
+  {
+    qm::io::BackgroundIo io([&](std::span<std::uint8_t> b) { return input.Read(b); }, claimed,
+                            [&](std::span<const std::uint8_t> b) { output.Write(b); }, kChunk);
+    for (auto chunk = io.NextInput(); !chunk.empty(); chunk = io.NextInput(), ++chunks) {
+      auto buffer = io.OutputBuffer();
+      EXPECT_EQ(buffer.size(), kChunk);
+      std::copy(chunk.begin(), chunk.end(), buffer.begin());
+      io.Write(std::move(buffer), chunk.size());
+    }
+    io.Finish();
+  }
+  output.Close();
+  return chunks;
+}
+
+TEST(BackgroundIo, HandsOverTheInputInOrderAndWritesEveryChunkBehind) {
+  qm::test::ScratchDir dir;
+  const std::string bytes = AsString(MixedData(20 * kChunk + 123, 9));
+  qm::test::WriteFile(dir / "in", bytes);
+  // Only the bytes asked for are read; a file shorter than claimed ends early.
+  for (const auto& [claimed, chunks] :
+       {std::pair{bytes.size(), 21u}, {3 * kChunk, 3u}, {bytes.size() + 5 * kChunk, 21u}}) {
+    EXPECT_EQ(CopyThrough(dir / "in", claimed, dir / "out"), chunks) << claimed;
+    EXPECT_EQ(qm::test::ReadFile(dir / "out"), bytes.substr(0, claimed)) << claimed;
+  }
+  qm::test::WriteFile(dir / "empty", "");
+  EXPECT_EQ(CopyThrough(dir / "empty", 0, dir / "out"), 0u);
+}
+
+TEST(BackgroundIo, AWriteFailureIsRaisedOnTheCallersThreadAndStopsTheFile) {
+  qm::test::ScratchDir dir;
+  const std::string bytes = AsString(MixedData(40 * kChunk, 9));
+  qm::test::WriteFile(dir / "in", bytes);
+  {
+    qm::test::FileSizeLimit limit(4 * kChunk);
+    EXPECT_EQ(qm::test::ErrorOf([&] { CopyThrough(dir / "in", bytes.size(), dir / "out"); }), 57);
+
+    // Through the library: both outputs pass the limit.
+    qm::Compress compress;
+    EXPECT_EQ(qm::test::ErrorOf([&] { compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED); }), 57);
+  }
+  qm::Compress compress;
+  ASSERT_EQ(compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED), 0);
+  qm::test::FileSizeLimit limit(4 * kChunk);
+  EXPECT_EQ(qm::test::ErrorOf([&] { compress.DecompressFile(dir / "packed.z", dir / "out"); }), 57);
 }
 
 }  // namespace
