@@ -17,8 +17,8 @@
 //   destructors, meet a valid pool.
 //
 // No object owns a thread; objects hand work over through a Lane (Lane.h)
-// or, for work split over several threads, through Post and a count of
-// their own.
+// or, for work split over several threads, through a TaskGroup
+// (TaskGroup.h).
 
 #include <atomic>
 #include <cstdint>

@@ -106,75 +106,60 @@ void ReplacesContentsOrName() {
   EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "link.txt", "big.bin"}));
 }
 
-TEST(AtomicFile, ReplacesContentsOrName) {
-  for (const bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
-    NamedTemporaries kind(named);
-    ReplacesContentsOrName();
-  }
-}
-
-TEST(AtomicFile, TargetUntouchedUntilCommitAndNoNameLeft) {
-  for (const bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
-    NamedTemporaries kind(named);
-    qm::test::ScratchDir dir;
-    const fs::path file = dir.Path() / "data.txt";
-    WriteFile(file, "old");
-    {
-      AtomicFile writer(file);
-      writer.Write("new");
-      EXPECT_EQ(ReadFile(file), "old");
-      const std::set<std::string> names = Names(dir.Path());
-      if (named) {
-        EXPECT_EQ(ReadFile(writer.TemporaryPath()), "new");
-        EXPECT_TRUE(IsHidden(writer.TemporaryPath().filename().string(), "data.txt"));
-        EXPECT_EQ(names, (std::set<std::string>{"data.txt", writer.TemporaryPath().filename().string()}));
-      } else {
-        // A file without a name: nothing in the folder shows it.
-        EXPECT_TRUE(writer.TemporaryPath().empty());
-        EXPECT_EQ(names, std::set<std::string>{"data.txt"});
-      }
-    }  // dropped without Commit
-    EXPECT_EQ(ReadFile(file), "old");
-    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
-
+void TargetUntouchedUntilCommitAndNoNameLeft(bool named) {
+  qm::test::ScratchDir dir;
+  const fs::path file = dir.Path() / "data.txt";
+  WriteFile(file, "old");
+  {
     AtomicFile writer(file);
     writer.Write("new");
-    writer.Commit();
-    EXPECT_THROW(writer.Commit(), fs::filesystem_error);
-    EXPECT_EQ(ReadFile(file), "new");
-    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
-
-    // A write behind, and one of a new file.
-    AtomicFile behind(dir.Path() / "new.txt");
-    std::string spare = behind.WriteBehind(std::string(300000, 'a'));
-    EXPECT_TRUE(spare.empty());
-    spare = behind.WriteBehind(std::string(300000, 'b'));
-    behind.Write("end");
-    behind.Commit();
-    EXPECT_EQ(ReadFile(dir.Path() / "new.txt"), std::string(300000, 'a') + std::string(300000, 'b') + "end");
-    EXPECT_EQ(Mode(dir.Path() / "new.txt"), NewFileMode());
-    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "new.txt"}));
-  }
-}
-
-// A library that writes to a named file gets a real one, whatever the
-// file system; what it leaves there is published.
-TEST(AtomicFile, NamedTemporaryForLibraries) {
-  qm::test::ScratchDir dir;
-  const fs::path file = dir.Path() / "book.xlsx";
-  WriteFile(file, "old");
-  ::chmod(file.c_str(), 0640);
-  AtomicFile writer(file, AtomicFile::Replace::Contents, AtomicFile::Temporary::Named);
-  ASSERT_FALSE(writer.TemporaryPath().empty());
-  EXPECT_TRUE(IsHidden(writer.TemporaryPath().filename().string(), "book.xlsx"));
-  WriteFile(writer.TemporaryPath(), "written by name");
+    EXPECT_EQ(ReadFile(file), "old");
+    const std::set<std::string> names = Names(dir.Path());
+    if (named) {
+      EXPECT_EQ(ReadFile(writer.TemporaryPath()), "new");
+      EXPECT_TRUE(IsHidden(writer.TemporaryPath().filename().string(), "data.txt"));
+      EXPECT_EQ(names, (std::set<std::string>{"data.txt", writer.TemporaryPath().filename().string()}));
+    } else {
+      // A file without a name: nothing in the folder shows it.
+      EXPECT_TRUE(writer.TemporaryPath().empty());
+      EXPECT_EQ(names, std::set<std::string>{"data.txt"});
+    }
+  }  // dropped without Commit
   EXPECT_EQ(ReadFile(file), "old");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+
+  AtomicFile writer(file);
+  writer.Write("new");
   writer.Commit();
-  EXPECT_EQ(ReadFile(file), "written by name");
-  EXPECT_EQ(Mode(file), 0640u);
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"book.xlsx"});
+  EXPECT_THROW(writer.Commit(), fs::filesystem_error);
+  EXPECT_EQ(ReadFile(file), "new");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+
+  // A write behind, and one of a new file.
+  AtomicFile behind(dir.Path() / "new.txt");
+  std::string spare = behind.WriteBehind(std::string(300000, 'a'));
+  EXPECT_TRUE(spare.empty());
+  spare = behind.WriteBehind(std::string(300000, 'b'));
+  behind.Write("end");
+  behind.Commit();
+  EXPECT_EQ(ReadFile(dir.Path() / "new.txt"), std::string(300000, 'a') + std::string(300000, 'b') + "end");
+  EXPECT_EQ(Mode(dir.Path() / "new.txt"), NewFileMode());
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "new.txt"}));
+
+  // A library that writes to a named file gets a real one, whatever the
+  // file system; what it leaves there is published.
+  const fs::path book = dir.Path() / "book.xlsx";
+  WriteFile(book, "old");
+  ::chmod(book.c_str(), 0640);
+  AtomicFile library(book, AtomicFile::Replace::Contents, AtomicFile::Temporary::Named);
+  ASSERT_FALSE(library.TemporaryPath().empty());
+  EXPECT_TRUE(IsHidden(library.TemporaryPath().filename().string(), "book.xlsx"));
+  WriteFile(library.TemporaryPath(), "written by name");
+  EXPECT_EQ(ReadFile(book), "old");
+  library.Commit();
+  EXPECT_EQ(ReadFile(book), "written by name");
+  EXPECT_EQ(Mode(book), 0640u);
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data.txt", "new.txt", "book.xlsx"}));
 }
 
 // The folder is never listed and nothing but the writer's own temporary is
@@ -211,17 +196,12 @@ TEST(AtomicFile, LeftoversOfOtherWritersAreLeftAlone) {
 // bytes went directly, behind on a helper thread, or behind with no thread
 // to be had (the lane then writes on the caller's thread).
 TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
-  enum class Way { Direct, Behind, BehindNoThreadLimit, BehindNoThreadCreated };
-  for (const Way way : {Way::Direct, Way::Behind, Way::BehindNoThreadLimit, Way::BehindNoThreadCreated}) {
+  enum class Way { Direct, Behind, BehindNoThread };
+  for (const Way way : {Way::Direct, Way::Behind, Way::BehindNoThread}) {
     for (const bool named : {false, true}) {
       SCOPED_TRACE(static_cast<int>(way) * 2 + named);
       PoolReset reset;
-      if (way == Way::BehindNoThreadLimit) WaitForNoThreads();
-      if (way == Way::BehindNoThreadCreated) {
-        WaitForNoThreads();
-        Executor::ResetLimit();
-        Executor::FailThreadCreation(true);
-      }
+      if (way == Way::BehindNoThread) WaitForNoThreads();
       NamedTemporaries kind(named);
       qm::test::ScratchDir dir;
       const fs::path file = dir.Path() / "data.txt";
@@ -246,11 +226,8 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
       }
       EXPECT_GE(std::count(raised.begin(), raised.end(), EFBIG), 3);
       for (const int code : raised) EXPECT_TRUE(code == 0 || code == EFBIG) << code;
-      if (way == Way::BehindNoThreadLimit || way == Way::BehindNoThreadCreated) {
+      if (way == Way::BehindNoThread) {
         EXPECT_EQ(Executor::LiveThreads(), 0u);
-      }
-      if (way == Way::BehindNoThreadCreated) {
-        EXPECT_FALSE(Executor::Post([] {})) << "posted with no thread to be had";
       }
       EXPECT_EQ(ReadFile(file), "old");
       EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
@@ -326,10 +303,14 @@ void Refusals() {
   EXPECT_EQ(Names(dir.Path()).size(), ::geteuid() != 0 ? 1u : 0u);
 }
 
-TEST(AtomicFile, Refusals) {
+// With either kind of temporary: the whole-file writes and copies, what the
+// folder shows before and after a commit, and the refusals.
+TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
   for (const bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
     NamedTemporaries kind(named);
+    ReplacesContentsOrName();
+    TargetUntouchedUntilCommitAndNoNameLeft(named);
     Refusals();
   }
 }

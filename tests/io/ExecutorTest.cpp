@@ -9,6 +9,7 @@
 #include <climits>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "io/CpuQuota.h"
 #include "io/Executor.h"
 #include "io/Lane.h"
+#include "io/TaskGroup.h"
 #include "quillmark/errors/Error.h"
 #include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
@@ -26,6 +28,7 @@ namespace {
 
 using qm::io::Executor;
 using qm::io::Lane;
+using qm::io::TaskGroup;
 using namespace std::chrono_literals;
 
 // Restores the pool however a test ends.
@@ -36,89 +39,144 @@ struct PoolReset {
   }
 };
 
-// Tasks run in order, one at a time, whichever thread runs them (a waiting
-// caller runs what no pool thread has begun).
-TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
-  PoolReset reset;
-  Executor::SetLimit(4);
-  Lane lane(2);
-  std::vector<int> order;
-  std::atomic<int> inside{0}, overlapped{0};
-  for (int i = 0; i < 50; ++i)
-    lane.Post([&, i] {
-      if (++inside > 1) ++overlapped;
-      order.push_back(i);
-      --inside;
-    });
-  lane.Drain();
-  ASSERT_EQ(order.size(), 50u);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_EQ(overlapped.load(), 0);
-
-  // A failure stops the lane; it is raised at every later call.
-  std::atomic<int> after{0};
-  lane.Post([] { throw std::runtime_error("disk full"); });
-  try {
-    for (int i = 0; i < 10; ++i) lane.Post([&] { ++after; });
-  } catch (const std::runtime_error&) {}
-  EXPECT_THROW(lane.Drain(), std::runtime_error);
-  EXPECT_THROW(lane.Check(), std::runtime_error);
-  EXPECT_THROW(lane.Post([] {}), std::runtime_error);
-  EXPECT_TRUE(lane.Failed());
-  EXPECT_EQ(after.load(), 0);
+void WaitForNoThreads() {
+  Executor::SetLimit(0);
+  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
 }
 
-// Every pool thread is busy with work that waits for the caller: the
-// caller's Drain must run its lane's work itself rather than wait for them.
-TEST(Lane, AWaiterRunsWorkThePoolHasNotBegun) {
-  PoolReset reset;
-  Executor::SetLimit(2);
-  std::atomic<bool> release{false};
-  std::atomic<int> blocked{0};
-  for (int i = 0; i < 2; ++i)
-    ASSERT_TRUE(Executor::Post([&] {
-      ++blocked;
+// The pool's one thread busy elsewhere until the end of the scope, when
+// the work queued behind it meanwhile has run too.
+struct BusyPool {
+  std::atomic<bool> release{false}, started{false};
+  BusyPool() {
+    WaitForNoThreads();
+    Executor::SetLimit(1);
+    EXPECT_TRUE(Executor::Post([this] {
+      started = true;
       while (!release) std::this_thread::sleep_for(1ms);
-      --blocked;
     }));
-  while (blocked < 2) std::this_thread::yield();
-  {
-    Lane lane(1);
-    int done = 0;
-    for (int i = 0; i < 5; ++i) lane.Post([&] { ++done; });
-    lane.Drain();
-    EXPECT_EQ(done, 5);
+    while (!started) std::this_thread::yield();
   }
-  release = true;
-  while (blocked > 0) std::this_thread::yield();  // the tasks use this frame
+  ~BusyPool() {
+    release = true;
+    std::atomic<bool> drained{false};
+    if (Executor::Post([&] { drained = true; }))
+      while (!drained) std::this_thread::yield();
+  }
+};
+
+// Tasks run in order, one at a time, whichever thread runs them: a waiting
+// caller runs what no pool thread has begun, rather than wait for a pool
+// busy elsewhere (perhaps with work that waits for this very caller).
+TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
+  for (const bool busy : {false, true}) {
+    SCOPED_TRACE(busy ? "the pool busy elsewhere" : "four threads");
+    PoolReset reset;
+    Executor::SetLimit(4);
+    std::optional<BusyPool> pool;
+    if (busy) pool.emplace();
+    Lane lane(2);
+    std::vector<int> order;
+    std::atomic<int> inside{0}, overlapped{0};
+    for (int i = 0; i < 50; ++i)
+      lane.Post([&, i] {
+        if (++inside > 1) ++overlapped;
+        order.push_back(i);
+        --inside;
+      });
+    lane.Drain();
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_EQ(overlapped.load(), 0);
+
+    // A failure stops the lane; it is raised at every later call.
+    std::atomic<int> after{0};
+    lane.Post([] { throw std::runtime_error("disk full"); });
+    try {
+      for (int i = 0; i < 10; ++i) lane.Post([&] { ++after; });
+    } catch (const std::runtime_error&) {}
+    EXPECT_THROW(lane.Drain(), std::runtime_error);
+    EXPECT_THROW(lane.Check(), std::runtime_error);
+    EXPECT_THROW(lane.Post([] {}), std::runtime_error);
+    EXPECT_TRUE(lane.Failed());
+    EXPECT_EQ(after.load(), 0);
+  }
 }
 
-// Many objects at work share the pool's threads: their number never exceeds
-// its capacity. (HelperThreads checks their signal masks from outside.)
-TEST(Executor, ThreadsStayWithinCapacity) {
-  PoolReset reset;
-  Executor::SetLimit(3);
-  while (Executor::LiveThreads() > 3) std::this_thread::sleep_for(1ms);  // threads above it leave
-  const auto caller = std::this_thread::get_id();
-  std::atomic<int> running{0}, most{0};
-  {
-    std::vector<std::unique_ptr<Lane>> lanes;
-    for (int i = 0; i < 100; ++i) {
-      lanes.push_back(std::make_unique<Lane>());
-      lanes.back()->Post([&] {
-        if (std::this_thread::get_id() == caller) return;  // run by the caller, not a pool thread
-        const int now = ++running;
-        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {}
-        std::this_thread::sleep_for(1ms);
-        --running;
-      });
-      EXPECT_LE(Executor::LiveThreads(), 3u);
+// Every piece runs once whoever takes it, the first failure is raised once,
+// the caller finishes alone when no helper can be had or starts, and a
+// helper still queued is never waited for. The helpers share the pool's
+// threads: their number never exceeds its capacity. (HelperThreads checks
+// their signal masks from outside.)
+TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
+  enum class Pool { Threads, NoThread, NoThreadCreated, Busy };
+  struct Case {
+    const char* name;
+    Pool pool;
+    int failAt;  // the piece that throws, -1 for none
+    unsigned posted;
+  };
+  const Case cases[] = {
+      {"three threads", Pool::Threads, -1, 8},
+      {"three threads, piece 300 fails", Pool::Threads, 300, 8},
+      {"no thread", Pool::NoThread, -1, 0},
+      {"no thread, the first piece fails", Pool::NoThread, 0, 0},
+      {"no thread can be made", Pool::NoThreadCreated, -1, 0},
+      {"the pool's one thread busy elsewhere: the helpers stay queued", Pool::Busy, -1, 8},
+  };
+  constexpr int kPieces = 2000;
+  ::alarm(30);  // a Wait that waits for a queued helper hangs here
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PoolReset reset;
+    Executor::SetLimit(3);
+    while (Executor::LiveThreads() > 3) std::this_thread::sleep_for(1ms);  // threads above it leave
+    if (c.pool == Pool::NoThread || c.pool == Pool::NoThreadCreated) WaitForNoThreads();
+    if (c.pool == Pool::NoThreadCreated) {
+      Executor::ResetLimit();
+      Executor::FailThreadCreation(true);
     }
-    for (auto& lane : lanes) lane->Drain();
+    std::optional<BusyPool> busy;  // the queued helpers start once the group has gone
+    if (c.pool == Pool::Busy) busy.emplace();
+    std::vector<std::atomic<int>> runs(kPieces);
+    {
+      std::atomic<int> next{0};
+      TaskGroup group;
+      const auto turn = [&] {
+        for (int i = 0; !group.Failed() && (i = next++) < kPieces;) {
+          ++runs[i];
+          if (i == c.failAt) throw std::runtime_error("piece " + std::to_string(i));
+          // A piece after the failing one ends once the failure is kept (it is taken by then).
+          while (c.failAt >= 0 && i > c.failAt && !group.Failed()) std::this_thread::yield();
+        }
+      };
+      EXPECT_EQ(group.Post(8, turn), c.posted);
+      EXPECT_LE(Executor::LiveThreads(), 3u);
+      try {
+        turn();  // the caller works too
+      } catch (...) {
+        group.Fail(std::current_exception());
+      }
+      std::vector<std::string> raised;
+      for (int i = 0; i < 2; ++i) {
+        try {
+          group.Wait();
+        } catch (const std::runtime_error& e) {
+          raised.push_back(e.what());
+        }
+      }
+      EXPECT_EQ(raised, c.failAt < 0 ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"piece " + std::to_string(c.failAt)});
+    }
+    int ran = 0;
+    for (const auto& r : runs) {
+      EXPECT_LE(r.load(), 1);
+      ran += r;
+    }
+    // After a failure each thread takes at most one piece more.
+    EXPECT_TRUE(c.failAt >= 0 ? ran <= c.failAt + 1 + 4 : ran == kPieces) << ran;
   }
-  EXPECT_LE(most.load(), 3);
-  EXPECT_LE(Executor::Capacity(), 8u);
-  EXPECT_GE(Executor::UsableProcessors(), 1u);
+  ::alarm(0);
 }
 
 // The quota is the process's own group's, read where its hierarchy is
@@ -207,23 +265,30 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
   qm::test::FailNthCall failOpen(1, EMFILE, qm::io::sys::Call::Open);
   EXPECT_EQ(qm::io::CgroupCpuQuota(), 0u);
   EXPECT_TRUE(failOpen.Fired());
+  EXPECT_GE(Executor::UsableProcessors(), 1u);
+  EXPECT_LE(Executor::Capacity(), 8u);
 }
 
-// A child forked while a lane's task runs never waits for it: the lane says
-// it is inherited, refuses work with a clear error, and goes without a wait;
-// the child's own lanes work on threads of its own.
+// A child forked while a lane's task and a task group's helper run never
+// waits for them: the lane says it is inherited, refuses work with a clear
+// error, and goes without a wait; the group waits for no helper; the
+// child's own lanes work on threads of its own.
 TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
   if (qm::test::ThreadSanitizer())
     GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
   PoolReset reset;
   Executor::SetLimit(2);
-  std::atomic<bool> release{false}, started{false};
-  auto lane = std::make_unique<Lane>();
-  lane->Post([&] {
-    started = true;
+  std::atomic<bool> release{false};
+  std::atomic<int> started{0};
+  const auto hold = [&] {
+    ++started;
     while (!release) std::this_thread::sleep_for(1ms);
-  });
-  while (!started) std::this_thread::yield();
+  };
+  auto lane = std::make_unique<Lane>();
+  lane->Post(hold);
+  auto group = std::make_unique<TaskGroup>();
+  ASSERT_EQ(group->Post(1, hold), 1u);
+  while (started < 2) std::this_thread::yield();
   const pid_t pid = fork();
   if (pid == 0) {
     ::alarm(20);  // a child that waits for the parent's task ends here
@@ -236,6 +301,8 @@ TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
       failures += e.Description().find("forked") == std::string::npos;
     }
     lane.reset();  // must not wait for the parent's task
+    group->Wait();
+    group.reset();
     Lane own;
     std::atomic<int> ran{0};
     for (int i = 0; i < 5; ++i) own.Post([&] { ++ran; });
@@ -248,6 +315,7 @@ TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
   waitpid(pid, &status, 0);
   release = true;
   lane->Drain();
+  group->Wait();
   EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << "the child waited for the parent's task";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
