@@ -1,10 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "automation/Spreadsheet.h"
 #include "quillmark/automation/Exporter.h"
+#include "quillmark/automation/Workbook.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/runtime/FileTable.h"
@@ -154,6 +159,139 @@ TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {
   }
   for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
     EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
+}
+
+// The typed workbook: cells keep their number formats, dates are date cells,
+// sheets keep their names, widths and frozen header; bad sheets are refused
+// before anything is written.
+using namespace std::chrono;
+using qm::Cell;
+using qm::Sheet;
+
+// A list of sheets in place picks the sheets' overload; tables still pick theirs.
+static_assert(requires(const std::filesystem::path& file, const Sheet& sheet) {
+  qm::WriteWorkbook(file, {{sheet, sheet}});
+  qm::WriteWorkbook(file, {{"a"}});
+  qm::WriteWorkbook(file, {{1.0}});
+});
+
+// Two sheets covering every kind of cell, as the tests below read them back.
+std::vector<Sheet> Book() {
+  std::vector<Sheet> book(2);
+  book[0].Name = "Orders";
+  book[0].Rows = {{"day", "amount", "paid", "code", "when"},
+                  {2024y / March / 3, Cell(1234.5, "#,##0.00"), true, "007", sys_days{2024y / 3 / 3} + 13h + 30min},
+                  {sys_days{1900y / 1 / 1}, Cell::Number("-4.0"), false, Cell::General("-4.0"), Cell::Number("2.50")},
+                  {1900y / March / 1, Cell::Number("1.5e3"), Cell(), Cell::General("true"), 42}};
+  book[0].ColumnWidths = {20};
+  book[0].FitColumns = true;
+  book[0].FreezeHeader = true;
+  book[1].Rows = {{"two\nlines"}};
+  return book;
+}
+
+std::string Part(const std::string& book, const std::string& part) {
+  return qm::test::Output("unzip -p '" + book + "' " + part);
+}
+
+TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeader) {
+  qm::test::ScratchDir dir;
+  const std::string book = dir / "book.xlsx";
+  qm::WriteWorkbook(book, Book());
+  const std::vector<std::pair<std::string, std::vector<std::string>>> parts{
+      {"xl/workbook.xml", {"<sheet name=\"Orders\" sheetId=\"1\"", "<sheet name=\"Sheet2\" sheetId=\"2\""}},
+      {"xl/styles.xml", {"\"yyyy-mm-dd\"", "\"yyyy-mm-dd hh:mm:ss\"", "\"0.0E+00\"", "wrapText=\"1\""}},
+      {"xl/worksheets/sheet1.xml",
+       {"<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>",
+        // A given width, then widths fitted to "1,234.50", "FALSE", "FALSE" and the date and time.
+        "<col min=\"1\" max=\"1\" width=\"20.7", "<col min=\"2\" max=\"2\" width=\"9.7",
+        "<col min=\"3\" max=\"3\" width=\"6.7", "<col min=\"4\" max=\"4\" width=\"6.7",
+        "<col min=\"5\" max=\"5\" width=\"20.7",
+        // Dates and formatted numbers have a style (s=) of their own; General ones none.
+        "<c r=\"A2\" s=\"1\"><v>45354</v>", "<c r=\"B2\" s=\"2\"><v>1234.5</v>", "<c r=\"C2\" t=\"b\"><v>1</v>",
+        "<c r=\"D2\" t=\"inlineStr\"><is><t>007</t>", "<c r=\"E2\" s=\"3\"><v>45354.5625</v>",
+        "<c r=\"A3\" s=\"1\"><v>1</v>", "<c r=\"B3\" s=\"4\"><v>-4</v>", "<c r=\"D3\"><v>-4</v>",
+        "<c r=\"E3\" s=\"5\"><v>2.5</v>", "<c r=\"A4\" s=\"1\"><v>61</v>", "<c r=\"B4\" s=\"6\"><v>1500</v>",
+        "<c r=\"D4\" t=\"b\"><v>1</v>", "<c r=\"E4\"><v>42</v>"}},
+      {"xl/worksheets/sheet2.xml", {"<c r=\"A1\" s=\"7\" t=\"inlineStr\"><is><t>two\nlines</t>"}}};
+  for (const auto& [part, expected] : parts) {
+    const std::string xml = Part(book, part);
+    for (const std::string& piece : expected) EXPECT_NE(xml.find(piece), std::string::npos) << piece << "\n" << xml;
+  }
+  EXPECT_EQ(Part(book, "xl/worksheets/sheet1.xml").find("r=\"C4\""), std::string::npos);
+}
+
+// What a spreadsheet program shows, where LibreOffice is installed.
+TEST(Workbook, LibreOfficeShowsTheCellsUnderTheirFormats) {
+  if (std::system("command -v soffice >/dev/null 2>&1") != 0) GTEST_SKIP() << "LibreOffice is not installed";
+  qm::test::ScratchDir dir;
+  qm::WriteWorkbook(dir / "book.xlsx", Book());
+  // Every sheet, as shown, UTF-8, into book-<sheet>.csv.
+  const std::string command = "cd '" + dir.Path().string() + "' && timeout 120 soffice -env:UserInstallation=file://" +
+                              dir.Path().string() +
+                              "/profile --headless --convert-to "
+                              "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' "
+                              "book.xlsx >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(qm::test::ReadFile(dir / "book-Orders.csv"),
+            "day,amount,paid,code,when\n"
+            "2024-03-03,\"1,234.50\",TRUE,007,2024-03-03 13:30:00\n"
+            // LibreOffice counts no 29 February 1900: the serial a spreadsheet
+            // program gives 1900-01-01 shows as the day before there.
+            "1899-12-31,-4.0,FALSE,-4,2.50\n"
+            "1900-03-01,1.5E+03,,TRUE,42\n");
+  EXPECT_EQ(qm::test::ReadFile(dir / "book-Sheet2.csv"), "\"two\nlines\"\n");
+}
+
+TEST(Workbook, BadSheetsAndCellsAreRefusedBeforeAnythingIsWritten) {
+  qm::test::ScratchDir dir;
+  const std::string book = dir / "book.xlsx";
+  qm::test::WriteFile(book, "old");
+  const auto one = [](std::string name, std::vector<std::vector<Cell>> rows = {}, std::vector<double> widths = {}) {
+    return std::vector<Sheet>{
+        Sheet{.Name = std::move(name), .Rows = std::move(rows), .ColumnWidths = std::move(widths)}};
+  };
+  auto twice = one("Data");
+  twice.push_back(Sheet{.Name = "DATA"});
+  const struct {
+    std::vector<Sheet> sheets;
+    int number;
+    const char* says;
+  } cases[] = {
+      {one(std::string(32, 'x')), qm::ERR_InvalidProcedureCall, "has more than 31 characters"},
+      {one("a/b"), qm::ERR_InvalidProcedureCall, "\"a/b\" holds a character a sheet name may not hold"},
+      {one("'x"), qm::ERR_InvalidProcedureCall, "begins or ends with an apostrophe"},
+      {twice, qm::ERR_InvalidProcedureCall, "the sheet name \"DATA\" is used by an earlier sheet"},
+      {one("W", {}, {8, 0, 300}), qm::ERR_InvalidProcedureCall, "W!C: the column width 300 is outside 0 to 255"},
+      {one("D", {{1, 1899y / 12 / 31}}), qm::ERR_InvalidProcedureCall, "D!B1: the date 1899-12-31 is outside"},
+      {one("D", {{}, {sys_days{10000y / 1 / 1}}}), qm::ERR_InvalidProcedureCall, "D!A2: the date 10000-01-01"},
+      {one("D", {{2023y / 2 / 30}}), qm::ERR_InvalidProcedureCall, "D!A1: the date 2023-02-30 does not exist"},
+      {one("F", {{Cell(1.0, std::string(256, '0'))}}), qm::ERR_InvalidProcedureCall, "F!A1: the number format"},
+      {one("N", {{1, std::string("a\0b", 3)}}), qm::ERR_InvalidProcedureCall, "N!B1: the cell holds a NUL character"},
+      {one("T", {{std::string(32768, 'x')}}), qm::ERR_General, "T!A1: the text has more than 32767 characters"},
+  };
+  for (const auto& c : cases) {
+    const qm::Error e = qm::test::RaisedBy([&] { qm::WriteWorkbook(book, c.sheets); });
+    EXPECT_EQ(e.Number(), c.number) << e.Description();
+    EXPECT_EQ(e.code(), c.number == qm::ERR_General ? qm::errc::too_large : qm::errc::invalid_argument);
+    EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
+    EXPECT_NE(e.Source().find("WriteWorkbook"), std::string::npos) << e.Source();
+  }
+  EXPECT_EQ(qm::test::ReadFile(book), "old");
+  EXPECT_EQ(qm::test::ErrorOf([] { Cell::Number("4,0"); }), qm::ERR_TypeMismatch);
+  EXPECT_EQ(qm::test::ErrorOf([&] { qm::WriteWorkbook(dir / "none/b.xlsx", one("S")); }), qm::ERR_PathNotFound);
+  qm::WriteWorkbook(book, std::vector<Sheet>{});  // one empty sheet
+  EXPECT_NE(Part(book, "xl/workbook.xml").find("<sheet name=\"Sheet1\""), std::string::npos);
+}
+
+// libxlsxwriter opens a sheet's scratch file without close-on-exec and holds
+// it while the sheet is filled: the writer sets the flag at once.
+TEST(Workbook, SheetScratchFilesAreClosedOnExec) {
+  qm::test::ScratchDir dir;
+  qm::spreadsheet::BookWriter book(dir / "b.xlsx");
+  const lxw_worksheet* sheet = book.AddSheet("S");
+  ASSERT_NE(sheet->optimize_tmpfile, nullptr);
+  EXPECT_NE(::fcntl(::fileno(sheet->optimize_tmpfile), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 }  // namespace
