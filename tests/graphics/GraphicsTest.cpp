@@ -1,13 +1,116 @@
+#include <fcntl.h>
+#include <gif_lib.h>
+#include <gsl/gsl_spline.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include "graphics/RecordingSurface.h"
+#include <array>
+#include <cmath>
+#include <iterator>
+
+#include "PictureFiles.h"
 #include "quillmark/errors/Error.h"
+#include "quillmark/graphics/DIBSection.h"
+#include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
+#include "quillmark/graphics/IJL.h"
+#include "quillmark/graphics/Interpolate.h"
+#include "quillmark/graphics/Picture.h"
+#include "quillmark/graphics/Spline.h"
+#include "quillmark/values/Conversions.h"
+#include "quillmark/values/Dispatch.h"
 #include "support/ErrorOf.h"
+#include "support/TestEnvironment.h"
+
+// A picture surface for the tests: it keeps a current position and a draw
+// mode the way a real surface does, and records every drawing call as text.
+namespace qm::test {
+
+class RecordingSurface : public Dispatch {
+ public:
+  /// A surface of the given size in pixels (15 twips each) with a pixel buffer behind hdc.
+  explicit RecordingSurface(std::int32_t widthPixels = 100, std::int32_t heightPixels = 80)
+      : bitmap_(std::make_shared<Bitmap>(widthPixels, heightPixels)),
+        context_(std::make_shared<DeviceContext>(bitmap_)),
+        width_(widthPixels * 15.0),
+        height_(heightPixels * 15.0) {}
+
+  std::vector<std::string> Calls;  // "Line(0, 0, 5, 10, 7, 0)", "Print("ab", False) at (800, 300)", "DrawMode=6"
+  double CurrentX = 0, CurrentY = 0;
+  std::int32_t DrawMode = 13;
+  double CharWidth = 100, LineHeight = 200;  // text extents in the surface's scale
+
+  Bitmap& Pixels() { return *bitmap_; }
+
+ protected:
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override {
+    if (SameName(name, "CurrentX")) return CurrentX;
+    if (SameName(name, "CurrentY")) return CurrentY;
+    if (SameName(name, "DrawMode")) return DrawMode;
+    if (SameName(name, "Width")) return width_;
+    if (SameName(name, "Height")) return height_;
+    if (SameName(name, "hdc")) return Variant(ObjectPtr(context_));
+    return Dispatch::GetMember(name, args);
+  }
+  void LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) override {
+    if (SameName(name, "CurrentX")) CurrentX = CDbl(value);
+    else if (SameName(name, "CurrentY")) CurrentY = CDbl(value);
+    else if (SameName(name, "DrawMode")) {
+      DrawMode = CLng(value);
+      Calls.push_back("DrawMode=" + CStr(value));
+    } else Dispatch::LetMember(name, value, args);
+  }
+  Variant CallMember(std::string_view name, std::vector<Variant>& args) override {
+    if (SameName(name, "Line")) {
+      const std::int32_t flags = CLng(args.at(0));
+      double x1 = CDbl(args.at(1)), y1 = CDbl(args.at(2)), x2 = CDbl(args.at(3)), y2 = CDbl(args.at(4));
+      if (flags & LineStepFirst) x1 += CurrentX, y1 += CurrentY;
+      if (flags & LineStepSecond) x2 += x1, y2 += y1;
+      Calls.push_back("Line(" + CStr(flags) + ", " + Text(x1) + ", " + Text(y1) + ", " + Text(x2) + ", " + Text(y2) +
+                      ", " + CStr(args.at(5)) + ")");
+      CurrentX = x2;
+      CurrentY = y2;
+      return {};
+    }
+    if (SameName(name, "Circle")) {
+      std::string call = "Circle(";
+      for (std::size_t i = 0; i < args.size(); ++i) call += (i ? ", " : "") + CStr(args[i]);
+      Calls.push_back(call + ")");
+      return {};
+    }
+    if (SameName(name, "TextWidth")) return CharWidth * static_cast<double>(CStr(args.at(0)).size());
+    if (SameName(name, "TextHeight")) return LineHeight;
+    if (SameName(name, "Print")) {
+      const std::string text = CStr(args.at(0));
+      const bool newLine = CBool(args.at(1));
+      Calls.push_back("Print(\"" + text + "\", " + CStr(args.at(1)) + ") at (" + Text(CurrentX) + ", " +
+                      Text(CurrentY) + ")");
+      if (newLine) {
+        CurrentX = 0;
+        CurrentY += LineHeight;
+      } else {
+        CurrentX += CharWidth * static_cast<double>(text.size());
+      }
+      return {};
+    }
+    return Dispatch::CallMember(name, args);
+  }
+
+ private:
+  static std::string Text(double v) { return FormatGeneral(v); }
+
+  std::shared_ptr<Bitmap> bitmap_;
+  std::shared_ptr<DeviceContext> context_;
+  double width_, height_;
+};
+
+}  // namespace qm::test
 
 namespace {
 
 using qm::Variant;
+using qm::VariantArray;
+using qm::test::RaisedBy;
 using qm::test::RecordingSurface;
 using Calls = std::vector<std::string>;
 
@@ -115,6 +218,513 @@ TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
   RecordingSurface corner(10, 10);
   g.CopyPictures(source, corner, qm::AlignRight);  // negative offset: the source's right part shows
   EXPECT_EQ(corner.Pixels().GetPixel(0, 0), 0x00102030u + 20);
+}
+
+Variant Samples(std::vector<double> values, std::int32_t lower = 0) {
+  std::vector<Variant> items(values.begin(), values.end());
+  return Variant(VariantArray::FromVector(std::move(items), lower));
+}
+
+std::vector<double> Values(const Variant& result) {
+  std::vector<double> out;
+  for (const auto& v : result.Array().Data()) out.push_back(qm::CDbl(v));
+  return out;
+}
+
+TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnes) {
+  qm::Interpolate interp;
+  auto hump = Samples({0, 1, 0});
+  EXPECT_EQ(Values(interp.InterpCub(hump, 2)), (std::vector<double>{0, 0.6875, 1, 0.6875, 0}));
+
+  auto ramp = Samples({0, 10});
+  const Variant lin = interp.InterpLin(ramp, 4);
+  EXPECT_EQ(Values(lin), (std::vector<double>{0, 2.5, 5, 7.5, 10}));
+  // Two samples: the spline is the straight line.
+  EXPECT_EQ(Values(interp.InterpCub(ramp, 4)), Values(lin));
+
+  // The lower bound is kept; small cases.
+  auto five = Samples({1, 3, 2}, 5);
+  for (const Variant& r : {interp.InterpCub(five, 3), interp.InterpLin(five, 3)}) {
+    EXPECT_EQ(r.Array().LBound(), 5);
+    EXPECT_EQ(r.Array().UBound(), 5 + 2 * 3);
+  }
+  // One sample: a one-element array at lb.
+  auto one = Samples({7}, 5);
+  EXPECT_EQ(Values(interp.InterpCub(one, 4)), std::vector<double>{7});
+  EXPECT_EQ(interp.InterpLin(one, 4).Array().LBound(), 5);
+  // No samples: Empty for both.
+  Variant none{VariantArray()};
+  EXPECT_TRUE(interp.InterpCub(none, 4).IsEmpty());
+  EXPECT_TRUE(interp.InterpLin(none, 4).IsEmpty());
+  // Precision 0: the first sample (cubic) or the last one (linear).
+  auto three = Samples({4, 5, 6});
+  EXPECT_EQ(Values(interp.InterpCub(three, 0)), std::vector<double>{4});
+  EXPECT_EQ(Values(interp.InterpLin(three, 0)), std::vector<double>{6});
+  // Precision 1: a copy, as Doubles for the spline; the linear copy keeps the samples' own type.
+  Variant ints(VariantArray::FromVector({Variant(std::int16_t{2}), Variant(std::int16_t{9})}));
+  const Variant copy = interp.InterpCub(ints, 1);
+  EXPECT_EQ(Values(copy), (std::vector<double>{2, 9}));
+  EXPECT_EQ(copy.Array().Data()[0].VarType(), qm::vbDouble);
+  EXPECT_EQ(interp.InterpLin(ints, 1).Array().Data()[1].VarType(), qm::vbInteger);
+}
+
+TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
+  std::vector<double> y;
+  for (int i = 0; i < 40; ++i) y.push_back(std::sin(i * 0.7) * 50 + i);
+  std::vector<double> x(y.size());
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i);
+  gsl_interp_accel* acc = gsl_interp_accel_alloc();
+  gsl_spline* spline = gsl_spline_alloc(gsl_interp_cspline, y.size());
+  gsl_spline_init(spline, x.data(), y.data(), y.size());
+
+  qm::Interpolate interp;
+  auto samples = Samples(y, 3);
+  const auto ours = Values(interp.InterpCub(samples, 7));
+  ASSERT_EQ(ours.size(), 39u * 7 + 1);
+  for (std::size_t k = 0; k < ours.size(); ++k) {
+    const double at = static_cast<double>(k) / 7;
+    EXPECT_NEAR(ours[k], gsl_spline_eval(spline, at, acc), 1e-9) << "at " << at;
+    if (k % 7 == 0) {
+      EXPECT_EQ(ours[k], y[k / 7]);  // knots hit the samples exactly
+    }
+  }
+  gsl_spline_free(spline);
+  gsl_interp_accel_free(acc);
+}
+
+TEST(Interpolate, RejectsBadInputWithClearErrors) {
+  qm::Interpolate interp;
+  Variant notArray(3.0);
+  auto e = RaisedBy([&] { interp.InterpCub(notArray, 2); });
+  EXPECT_EQ(e.Number(), 9999);
+  EXPECT_EQ(e.Description(), "InArray must be an array");
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Interpolate|[Interpolate]Public Function InterpCub(?, 2)");
+
+  auto text = Variant(VariantArray::FromVector({Variant(1.0), Variant("abc"), Variant(2.0)}));
+  EXPECT_EQ(RaisedBy([&] { interp.InterpCub(text, 2); }).Number(), 13);
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(text, 2); }).Number(), 13);
+
+  auto two = Samples({1, 2});
+  EXPECT_EQ(RaisedBy([&] { interp.InterpCub(two, -1); }).Number(), 9);
+
+  // Counts beyond the 16-bit range are refused rather than wrapped.
+  Variant many(VariantArray({{0, 32767}}));
+  e = RaisedBy([&] { interp.InterpCub(many, 1); });
+  EXPECT_EQ(e.Number(), 6);
+  EXPECT_NE(e.Description().find("32767"), std::string::npos);
+  Variant most(VariantArray({{0, 32766}}));
+  for (auto& v : most.Array().Data()) v = 1.0;
+  EXPECT_EQ(RaisedBy([&] { interp.InterpLin(most, 32767); }).Number(), 6);
+  // Output indices are 32-bit: 32767 samples at precision 2 pass 32767 and work.
+  EXPECT_EQ(interp.InterpCub(most, 2).Array().UBound(), 65532);
+}
+
+TEST(DrawCurve, DrawsTenPiecesPerIntervalThroughTheSamples) {
+  auto surface = std::make_shared<qm::test::RecordingSurface>();
+  Variant color(std::int32_t{255});
+  auto values = Samples({0, 1, 0, 2});
+  qm::mdlSpline::DrawCurve(*surface, Variant(100.0), Variant(10.0), values, color);
+  ASSERT_EQ(surface->Calls.size(), 1u + 10 * 3);
+  EXPECT_EQ(surface->Calls.front(), "Line(0, 100, 0, 100, 0, 255)");
+  EXPECT_TRUE(surface->Calls[10].ends_with(", 110, 1, 255)")) << surface->Calls[10];
+  EXPECT_TRUE(surface->Calls.back().ends_with(", 130, 2, 255)")) << surface->Calls.back();
+
+  surface->Calls.clear();
+  auto single = Samples({5});
+  qm::mdlSpline::DrawCurve(*surface, Variant(3.0), Variant(10.0), single, color);
+  EXPECT_EQ(surface->Calls, std::vector<std::string>{"Line(0, 3, 5, 3, 5, 255)"});
+
+  surface->Calls.clear();
+  Variant empty{VariantArray()};
+  qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), empty, color);
+  EXPECT_TRUE(surface->Calls.empty());
+
+  Variant tooMany(VariantArray({{0, 32767}}));
+  EXPECT_EQ(RaisedBy([&] { qm::mdlSpline::DrawCurve(*surface, Variant(0.0), Variant(1.0), tooMany, color); }).Number(),
+            6);
+  auto e = RaisedBy([&] {
+    qm::Dispatch nothing;
+    qm::mdlSpline::DrawCurve(nothing, Variant(0.0), Variant(1.0), values, color);
+  });
+  EXPECT_EQ(e.Number(), 438);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary|[Spline]Public Sub DrawCurve(?, ?, ?, ?, ?)");
+}
+
+using qm::test::BmpFile;
+using qm::test::DecodeWithDjpeg;
+using qm::test::RgbImage;
+using qm::test::TestPicture;
+
+void WriteBmp(const std::string& path, const RgbImage& image) { qm::test::WriteFile(path, BmpFile(image)); }
+
+// Peak signal-to-noise ratio of two pictures of the same size, in dB.
+double Psnr(const RgbImage& a, const RgbImage& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.Pixels.size(); ++i) {
+    const double d = double(a.Pixels[i]) - double(b.Pixels[i]);
+    sum += d * d;
+  }
+  const double mse = sum / static_cast<double>(a.Pixels.size());
+  return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
+  qm::clsDIBSection dib;
+  const std::int32_t expected[] = {4, 8, 12, 12, 16};
+  for (std::int32_t w = 1; w <= 5; ++w) {
+    ASSERT_TRUE(dib.Create(w, 3));
+    EXPECT_EQ(dib.BytesPerScanLine(), expected[w - 1]);
+    EXPECT_EQ(dib.Header().biSizeImage, static_cast<std::uint32_t>(3 * expected[w - 1]));
+  }
+
+  std::weak_ptr<qm::Bitmap> first = dib.hDC()->SelectedBitmap();
+  ASSERT_TRUE(dib.Create(7, 7));
+  EXPECT_TRUE(first.expired());  // the first bitmap is gone before the second exists
+  EXPECT_EQ(dib.hDC()->SelectedBitmap()->Bits(), dib.DIBSectionBitsPtr());
+
+  EXPECT_FALSE(dib.Create(0, 5));
+  EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
+  EXPECT_FALSE(dib.Create(100000, 100000));  // more than the pixel memory allowed
+  dib.ClearUp();
+  EXPECT_EQ(dib.hDC(), nullptr);
+}
+
+TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
+  auto bitmap = std::make_shared<qm::Bitmap>(4, 3);
+  qm::DeviceContext dc(bitmap);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) bitmap->SetPixel(x, y, static_cast<std::uint32_t>(10 * y + x));
+  // The top row is the last one in memory (bottom-up), in blue-green-red order.
+  EXPECT_EQ(bitmap->Bits()[2 * 12 + 2 * 3 + 2], 2);
+  EXPECT_EQ(bitmap->GetPixel(4, 0), 0xFFFFFFFFu);
+
+  // Overlapping move one row down within the same bitmap.
+  ASSERT_TRUE(qm::BitBlt(dc, 0, 1, 4, 3, dc, 0, 0, qm::SRCCOPY));
+  EXPECT_EQ(bitmap->GetPixel(3, 2), 13u);
+  EXPECT_EQ(bitmap->GetPixel(3, 1), 3u);
+  EXPECT_EQ(bitmap->GetPixel(3, 0), 3u);
+
+  qm::DeviceContext empty;
+  EXPECT_FALSE(qm::BitBlt(empty, 0, 0, 1, 1, dc, 0, 0, qm::SRCCOPY));
+  EXPECT_FALSE(qm::BitBlt(dc, 0, 0, 1, 1, dc, 0, 0, 0x00EE0086));
+  // Far outside and huge sizes copy nothing and overflow nothing.
+  EXPECT_TRUE(qm::BitBlt(dc, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, dc, INT32_MAX, INT32_MIN, qm::SRCCOPY));
+}
+
+TEST(PictureLoader, APictureGoesIntoTheDibLayoutAndWhatIsNoPictureIsRefused) {
+  qm::test::ScratchDir dir;
+  const auto image = TestPicture(13, 7);
+  WriteBmp(dir / "p.bmp", image);
+  qm::clsDIBSection dib;
+  dib.CreateFromPicture(*qm::LoadPicture(dir / "p.bmp"));
+  ASSERT_NE(dib.DIBSectionBitsPtr(), nullptr);
+  // The first row in memory is the picture's bottom row, pixels blue-green-red.
+  const std::uint8_t *bottom = dib.DIBSectionBitsPtr() + 3 * 12, *expected = image.At(12, 6);
+  EXPECT_EQ((std::vector{bottom[0], bottom[1], bottom[2]}), (std::vector{expected[2], expected[1], expected[0]}));
+
+  // Bad headers are refused below; here the file's own problems.
+  qm::test::WriteFile(dir / "empty.bmp", "");
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "missing.png"); }).Number(), 53);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir.Path().string()); }).Number(), 75);
+}
+
+TEST(SaveAsJPG, WritesAJpegThatAnotherDecoderReadsBackAndAReplacedFileKeepsItsModeAndTimes) {
+  qm::test::ScratchDir dir;
+  qm::Graphics g;
+  for (const auto& [w, h] : {std::pair{96, 64}, std::pair{1, 16}, std::pair{5, 9}}) {
+    const auto image = TestPicture(w, h);
+    WriteBmp(dir / "in.bmp", image);
+    g.SaveAsJPG(dir / "in.bmp", dir / "out.jpg");
+    const RgbImage decoded = DecodeWithDjpeg(dir / "out.jpg");
+    ASSERT_EQ(decoded.Width, w);
+    ASSERT_EQ(decoded.Height, h);
+    // The PSNR goal holds for a picture of some size; the narrow ones (whose
+    // rows carry pad bytes) vary too fast per pixel for 4:2:0 chroma.
+    EXPECT_GE(Psnr(image, decoded), w > 8 ? 35.0 : 25.0) << w << "x" << h;
+    // Top row on top: blue is strong at the top, weak at the bottom.
+    EXPECT_GT(decoded.At(0, 0)[2], 180) << w << "x" << h;
+    EXPECT_LT(decoded.At(0, h - 1)[2], 90) << w << "x" << h;
+  }
+
+  WriteBmp(dir / "in.bmp", TestPicture(8, 8));
+  const std::string out = dir / "old.jpg";
+  qm::test::WriteFile(out, "previous contents");
+  const timespec times[2] = {{1000000000, 123456789}, {1100000000, 987654321}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, out.c_str(), times, 0), 0);
+  ASSERT_EQ(::chmod(out.c_str(), 0444), 0);
+
+  g.SaveAsJPG(dir / "in.bmp", out);
+  struct stat after {};
+  ASSERT_EQ(::stat(out.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0444u);
+  auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+  EXPECT_TRUE(same(after.st_atim, times[0]) && same(after.st_mtim, times[1]));
+  EXPECT_EQ(qm::test::ReadFile(out).substr(0, 2), "\xFF\xD8");
+
+  // A new file gets what the platform gives it; no temporary file is left behind.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  g.SaveAsJPG(dir / "in.bmp", dir / "new.jpg");
+  ASSERT_EQ(::stat((dir / "new.jpg").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 0777, 0666u & ~mask);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);  // with out.jpg
+}
+
+TEST(SaveAsJPG, BadInputGivesClearErrors) {
+  qm::test::ScratchDir dir;
+  qm::Graphics g;
+  qm::test::WriteFile(dir / "notes.txt", "no picture");
+  auto e = RaisedBy([&] { g.SaveAsJPG(dir / "notes.txt", dir / "x.jpg"); });
+  EXPECT_EQ(e.Number(), qm::ERR_InvalidPicture);
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Graphics|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "notes.txt") + "\", \"" +
+                            (dir / "x.jpg") + "\")");
+
+  WriteBmp(dir / "in.bmp", TestPicture(4, 4));
+  const std::string unwritable = dir / "no-such-folder/x.jpg";
+  e = RaisedBy([&] { g.SaveAsJPG(dir / "in.bmp", unwritable); });
+  EXPECT_EQ(e.Number(), 26001);
+  EXPECT_EQ(e.Description(), "Failed to save to JPG " + std::to_string(qm::ijl::IJL_FILE_ERROR));
+  EXPECT_EQ(e.Source(), "Lib.mIntelJPEGLibrary|[IJL]Public Function SaveJPG(?, \"" + unwritable +
+                            "\", 90)|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "in.bmp") + "\", \"" + unwritable +
+                            "\")");
+
+  // An empty DIB (a picture whose size could not be had) fails in the writer.
+  qm::clsDIBSection empty;
+  e = RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(empty, dir / "e.jpg", 90); });
+  EXPECT_EQ(e.Number(), 26001);
+  EXPECT_EQ(e.Description(), "Failed to save to JPG " + std::to_string(qm::ijl::IJL_INVALID_JPEG_PROPERTIES));
+
+  // A failed write leaves the file it would have replaced as it was.
+  qm::clsDIBSection dib;
+  ASSERT_TRUE(dib.Create(4, 4));
+  qm::test::WriteFile(dir / "keep.jpg", "keep me");
+  EXPECT_EQ(RaisedBy([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 0); }).Number(), 26001);
+  EXPECT_EQ(qm::test::ReadFile(dir / "keep.jpg"), "keep me");
+  EXPECT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 100));
+}
+
+using qm::test::PixelsOf;
+using qm::test::PutLe;
+using qm::test::ReadFile;
+using qm::test::WriteFile;
+
+std::shared_ptr<qm::Picture> Load(const std::string& bytes) {
+  return qm::LoadPictureFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
+
+std::string LoadError(const std::string& bytes) {
+  return RaisedBy([&] { Load(bytes); }).Description();
+}
+
+bool Refused(const std::string& bytes) {
+  return RaisedBy([&] { Load(bytes); }).Number() == qm::ERR_InvalidPicture;
+}
+
+// Red, green, blue of the pixel at (x, y), counted from the top left.
+std::vector<int> Rgb(const qm::Picture& picture, int x, int y) {
+  const std::uint8_t* p = picture.Handle()->Row(y) + 3 * x;
+  return {p[2], p[1], p[0]};
+}
+
+// Every shorter prefix of a file either loads or is refused with 481.
+void EveryPrefixLoadsOrIsRefused(const std::string& file, const char* what) {
+  for (std::size_t n = 1; n < file.size(); ++n) {
+    const qm::Error e = RaisedBy([&] { Load(file.substr(0, n)); });
+    EXPECT_TRUE(e.Number() == 0 || e.Number() == qm::ERR_InvalidPicture)
+        << what << " cut at " << n << ": " << e.Description();
+  }
+}
+
+TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrders) {
+  const RgbImage image = TestPicture(7, 5);
+  // 24 bits, bottom-up and top-down, give the same picture.
+  EXPECT_EQ(PixelsOf(*Load(BmpFile(image))), image);
+  EXPECT_EQ(PixelsOf(*Load(BmpFile(image, true))), image);
+
+  // Palettes of 1, 4 and 8 bits: entries blue, green, red, 0. Index 3 lies
+  // beyond the 2-entry table of the 8-bit file and is black.
+  const std::string palette = std::string("\x10\x20\x30\0\x40\x50\x60\0", 8);
+  auto row = [](std::string bytes) { return bytes + std::string((4 - bytes.size() % 4) % 4, '\0'); };
+  const std::vector first{0x30, 0x20, 0x10}, second{0x60, 0x50, 0x40};
+  auto bits1 = Load(BmpFile(9, 2, 1, row("\x80\x80") + row(std::string("\x00\x00", 2)), palette));
+  EXPECT_EQ((std::vector{Rgb(*bits1, 8, 1), Rgb(*bits1, 1, 1), Rgb(*bits1, 0, 0)}),
+            (std::vector{second, first, first}));
+  auto bits4 = Load(BmpFile(3, -1, 4, row("\x01\x10"), palette));
+  EXPECT_EQ((std::vector{Rgb(*bits4, 1, 0), Rgb(*bits4, 2, 0)}), (std::vector{second, second}));
+  auto bits8 = Load(BmpFile(2, 1, 8, row("\x01\x03"), palette));
+  EXPECT_EQ((std::vector{Rgb(*bits8, 0, 0), Rgb(*bits8, 1, 0)}), (std::vector{second, std::vector{0, 0, 0}}));
+
+  // 16 bits: 5-5-5 by default, 5-6-5 with masks; 32 bits with masks in any order.
+  std::string p16;
+  PutLe(p16, 0x7FFF, 2), PutLe(p16, 0x0421, 2);
+  EXPECT_EQ(PixelsOf(*Load(BmpFile(2, 1, 16, p16))).Pixels, (std::vector<std::uint8_t>{255, 255, 255, 8, 8, 8}));
+  std::string masks565, p565;
+  for (std::uint32_t m : {0xF800u, 0x07E0u, 0x001Fu}) PutLe(masks565, m, 4);
+  PutLe(p565, 0xF800 | 0x20 << 5 | 0x01, 2);
+  EXPECT_EQ(Rgb(*Load(BmpFile(1, 1, 16, row(p565), masks565, 3)), 0, 0), (std::vector{255, 130, 8}));
+  std::string masks32, p32;
+  for (std::uint32_t m : {0x000000FFu, 0x0000FF00u, 0x00FF0000u}) PutLe(masks32, m, 4);
+  PutLe(p32, 0x00332211, 4);
+  EXPECT_EQ(Rgb(*Load(BmpFile(1, 1, 32, p32, masks32, 3)), 0, 0), (std::vector{0x11, 0x22, 0x33}));
+}
+
+TEST(PictureLoader, RefusesBadBmpHeadersWithTheDocumentedError) {
+  const std::string good = BmpFile(TestPicture(4, 3));
+  auto with = [&](std::size_t at, std::uint32_t value, int bytes) {
+    std::string b = good;
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>(value >> (8 * i));
+    return b;
+  };
+  const std::string big = "the picture is larger than 64 megapixels";
+  const struct {
+    std::size_t At;
+    std::uint32_t Value;
+    int Bytes;
+    std::string Error;
+  } cases[] = {{14, 20, 4, "BMP header of unknown size 20"},
+               {26, 0, 2, "bad BMP: 0 planes"},
+               {28, 7, 2, "BMP with 7 bits per pixel"},
+               {30, 1, 4, "BMP compression 1 is not supported"},
+               {30, 3, 4, "BMP colour masks need 16 or 32 bits per pixel"},
+               {10, 1u << 30, 4, "bad BMP pixel offset"},
+               {18, 0, 4, "the picture has no pixels"},
+               {22, 0x80000000u, 4, big},
+               {18, 0x7FFFFFFFu, 4, big}};
+  for (const auto& c : cases) EXPECT_EQ(LoadError(with(c.At, c.Value, c.Bytes)), "Invalid picture: " + c.Error);
+  EXPECT_EQ(LoadError(BmpFile(1, 1, 8, std::string(4, '\0'))), "Invalid picture: the BMP colour table is missing");
+  std::string gappy;  // masks that are not one run of bits
+  for (std::uint32_t m : {0x0F0Fu, 0x00F0u, 0x0001u}) PutLe(gappy, m, 4);
+  EXPECT_EQ(LoadError(BmpFile(1, 1, 16, std::string(4, '\0'), gappy, 3)), "Invalid picture: bad BMP colour masks");
+
+  // A file cut short in its pixels is refused from memory and from a file alike.
+  const std::string cut = good.substr(0, good.size() - 1);
+  EXPECT_EQ(LoadError(cut), "Invalid picture: the file ended before its last row of pixels");
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "cut.bmp", cut);
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "cut.bmp"); }).Description(),
+            "Invalid picture: the file ended before its last row of pixels");
+  EveryPrefixLoadsOrIsRefused(BmpFile(TestPicture(3, 2), true), "top-down BMP");
+}
+
+TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
+  qm::test::ScratchDir dir;
+  WriteFile(dir / "in.ppm", qm::test::PpmFile(TestPicture(37, 23)));
+  for (const std::string options : {"-quality 90", "-progressive", "-grayscale", "-sample 1x1 -optimize"}) {
+    qm::test::Output("cjpeg " + options + " '" + (dir / "in.ppm") + "' > '" + (dir / "p.jpg") + "'");
+    const RgbImage reference = qm::test::DecodeWithDjpeg(dir / "p.jpg");
+    ASSERT_EQ(reference.Width, 37) << options;
+    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "p.jpg")), reference) << options;
+  }
+  // Adobe CMYK (here YCCK, as TurboJPEG writes it) is multiplied by K: ink 200, 100, 50 at K 128.
+  const auto cmyk = qm::LoadPicture((qm::test::SourceDir() / "fuzz/corpus/picture/cmyk.jpg").string());
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(Rgb(*cmyk, 5, 5)[c], (std::vector{100, 50, 25})[c], 2);
+
+  // Cut inside its pixel data, the picture keeps its size (the rest is filled in).
+  const std::string jpeg = ReadFile(dir / "p.jpg");
+  EXPECT_EQ(Load(jpeg.substr(0, jpeg.size() * 3 / 4))->Width(), 37);
+  EveryPrefixLoadsOrIsRefused(jpeg, "JPEG");
+
+  // An 8 x 8 grey picture with one Huffman table segment for DC and AC.
+  auto segment = [](int marker, const std::string& body) {
+    std::string s{'\xFF', static_cast<char>(marker)};
+    s += static_cast<char>((body.size() + 2) >> 8);
+    s += static_cast<char>(body.size() + 2);
+    return s + body;
+  };
+  auto picture = [&](const std::string& counts, const std::string& symbols, const std::string& data) {
+    std::string dht = std::string(1, '\0') + counts + symbols;
+    dht += std::string(1, '\x10') + counts + symbols;
+    return "\xFF\xD8" + segment(0xDB, std::string(1, '\0') + std::string(64, '\1')) +
+           segment(0xC0, std::string("\x08\x00\x08\x00\x08\x01\x01\x11\x00", 9)) + segment(0xC4, dht) +
+           segment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6)) + data + "\xFF\xD9";
+  };
+  const std::string oneCode = std::string(1, '\1') + std::string(15, '\0');
+  EXPECT_EQ(PixelsOf(*Load(picture(oneCode, std::string(1, '\0'), "\x3F"))).Pixels,
+            std::vector<std::uint8_t>(192, 128));
+  // Three codes of length 1, and more than 256 codes: refused, nothing written out of bounds.
+  const std::string threeOfLength1 = std::string(1, '\3') + std::string(15, '\0');
+  EXPECT_TRUE(Refused(picture(threeOfLength1, std::string(3, '\0'), "\x3F")));
+  const std::string tooMany = std::string(14, '\0') + "\xFF\xFF";
+  EXPECT_TRUE(Refused(picture(tooMany, std::string(510, '\0'), "\x3F")));
+  // Data that matches no code of an incomplete table: the decoder works around it.
+  EXPECT_EQ(Load(picture(oneCode, std::string(1, '\0'), std::string("\xFF\x00\xFF\x00", 4)))->Height(), 8);
+}
+
+TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
+  qm::test::ScratchDir dir;
+  const RgbImage image = TestPicture(9, 4);
+  ASSERT_TRUE(qm::test::WritePng(dir / "rgb.png", image));
+  EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "rgb.png")), image);
+
+  // Two pixels each: transparency dropped with the colour kept, 16-bit samples
+  // (little-endian in memory) keeping their high byte.
+  const png_color colours[] = {{1, 2, 3}, {4, 5, 6}};
+  const struct {
+    png_uint_32 Format;
+    std::vector<std::uint8_t> In, Out;
+  } cases[] = {{PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
+               {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
+               {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
+               {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(qm::test::WritePng(dir / "c.png", 2, 1, c.Format, c.In, colours, 2));
+    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "c.png")).Pixels, c.Out) << c.Format;
+  }
+
+  const std::string png = ReadFile(dir / "rgb.png");
+  EXPECT_TRUE(Refused(png.substr(0, png.size() - 20)));
+  EveryPrefixLoadsOrIsRefused(png, "PNG");
+  std::string huge = png;  // the width field says 1,000,000 pixels, the height 1,000
+  huge.replace(16, 8, std::string("\x00\x0F\x42\x40\x00\x00\x03\xE8", 8));
+  EXPECT_EQ(LoadError(huge), "Invalid picture: the picture is larger than 64 megapixels");
+}
+
+// A one-frame GIF written with giflib: a width x height screen of colour
+// `background`, the frame at `at` with its rows in file order and colour 1
+// transparent when `transparent`.
+std::string WriteGif(const std::string& path, int width, int height, int background, GifColorType (&&colours)[4],
+                     std::array<int, 4> at, bool interlaced, bool transparent, std::vector<GifPixelType> pixels) {
+  int error = 0;
+  GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, width, height, 2, background, map);
+  const GifByteType control[4] = {0x01, 0, 0, 1};
+  if (transparent) EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control);
+  EGifPutImageDesc(gif, at[0], at[1], at[2], at[3], interlaced, nullptr);
+  for (std::size_t i = 0; i < pixels.size(); i += static_cast<std::size_t>(at[2])) EGifPutLine(gif, &pixels[i], at[2]);
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return ReadFile(path);
+}
+
+TEST(PictureLoader, GifFirstFrameOnItsBackgroundWithTransparentPixelsBlack) {
+  qm::test::ScratchDir dir;
+  // A 4 x 3 screen of blue with a 2 x 2 frame at (1, 1).
+  const std::string gif = WriteGif(dir / "t.gif", 4, 3, 2, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}},
+                                   {1, 1, 2, 2}, false, true, {0, 1, 3, 0});
+  auto picture = qm::LoadPicture(dir / "t.gif");
+  // Background blue outside the frame, the transparent pixel (2, 1) black.
+  const std::vector<std::uint8_t> B{0, 0, 255}, R{255, 0, 0}, K{0, 0, 0}, G{9, 9, 9};
+  std::vector<std::uint8_t> expected;
+  for (const auto* p : {&B, &B, &B, &B, &B, &R, &K, &B, &B, &G, &R, &B})
+    expected.insert(expected.end(), p->begin(), p->end());
+  EXPECT_EQ(PixelsOf(*picture), (RgbImage{4, 3, expected}));
+  EveryPrefixLoadsOrIsRefused(gif, "GIF");
+
+  // Interlaced rows are put back in order: row y of a 1 x 10 frame has colour y % 4.
+  WriteGif(dir / "i.gif", 1, 10, 0, {{10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}}, {0, 0, 1, 10}, true, false,
+           {0, 0, 0, 2, 2, 1, 3, 1, 3, 1});  // rows 0, 8, 4, 2, 6, 1, 3, 5, 7, 9
+  auto interlaced = qm::LoadPicture(dir / "i.gif");
+  for (int y = 0; y < 10; ++y) EXPECT_EQ(Rgb(*interlaced, 0, y)[0], 10 * (y % 4 + 1)) << y;
+
+  std::string outside = gif;  // the frame's left edge moved to 3: it no longer fits the screen
+  outside[outside.find('\x2C') + 1] = 3;
+  EXPECT_EQ(LoadError(outside), "Invalid picture: the GIF frame lies outside the picture");
+  EXPECT_EQ(LoadError("GIF89a"), "Invalid picture: " + std::string(GifErrorString(D_GIF_ERR_NO_SCRN_DSCR)));
+  EXPECT_TRUE(Refused("\x89PNG\r\n\x1A\n"));
+  EXPECT_EQ(LoadError("P6\n1 1\n255\nabc"), "Invalid picture: not a BMP, GIF, JPEG or PNG file");
 }
 
 }  // namespace
