@@ -135,24 +135,10 @@ struct DeflatePool::Shared {
   std::vector<Entry> Entries;  // fixed once the helpers are posted
   std::size_t Next = 0;        // helpers look for work from here
   std::uint64_t InFlight = 0;  // weight of the files helpers hold
-  bool Stopping = false;       // the pool is going: no helper begins
-  unsigned Running = 0;        // helpers that have begun and not ended
+  bool Stopping = false;       // the pool is going: helpers stop at their next file
 };
 
-// A helper task: nothing when the pool has stopped before it began, else
-// files until none is left (or the pool stops).
-void DeflatePool::RunHelper(const std::shared_ptr<Shared>& shared) noexcept {
-  {
-    std::lock_guard lock(shared->Lock);
-    if (shared->Stopping) return;
-    ++shared->Running;
-  }
-  shared->Help();
-  std::lock_guard lock(shared->Lock);
-  --shared->Running;
-  shared->Changed.notify_all();
-}
-
+// A helper's turn: files until none is left (or the pool stops).
 void DeflatePool::Shared::Help() noexcept {
   std::unique_ptr<Deflater> deflater;
   try {
@@ -200,12 +186,11 @@ DeflatePool::~DeflatePool() {
     io::LetGoInChild(shared_);
     return;
   }
-  // Helpers that have begun stop at their next file; queued ones will find
-  // the pool stopped and hold only the shared block.
-  std::unique_lock lock(shared_->Lock);
+  // Helpers that have begun stop at their next file; the group, gone first,
+  // waits for them, and queued ones never begin.
+  std::lock_guard lock(shared_->Lock);
   shared_->Stopping = true;
   shared_->Changed.notify_all();
-  shared_->Changed.wait(lock, [&] { return shared_->Running == 0; });
 }
 
 bool DeflatePool::Inherited() const noexcept { return generation_ != io::Executor::Generation(); }
@@ -232,15 +217,8 @@ void DeflatePool::Start() {
   CheckOwn();
   const std::size_t files = shared_->Entries.size();
   const auto wanted = std::min<std::size_t>(helpers_, files > 1 ? files : 0);
-  for (std::size_t i = 0; i < wanted; ++i) {
-    bool posted = false;
-    try {
-      posted = io::Executor::Post([shared = shared_] { RunHelper(shared); });
-    } catch (const std::bad_alloc&) {
-      // The task could not be made: as if no thread could be had.
-    }
-    if (!posted) break;  // fewer helpers; the writer does what is left
-  }
+  // Fewer helpers, or none, when the executor refuses: the writer does what is left.
+  group_.Post(static_cast<unsigned>(wanted), [shared = shared_.get()] { shared->Help(); });
 }
 
 DeflatedFile DeflatePool::Take(std::size_t file) {

@@ -10,11 +10,10 @@
 // bounded: helpers stop reading ahead while the members they have finished
 // (or are working on) and the writer has not taken yet add up to the limit.
 //
-// The pool owns no thread. Its state lives in a shared block that every
-// posted task holds: the destructor stops the pool and waits for the helpers
-// that have begun; one still queued then returns at once when it starts,
-// touching nothing but that block. Without a thread to be had (Post answers
-// false) the writer does every file itself.
+// The pool owns no thread: its helpers are an io::TaskGroup's. The
+// destructor stops the pool and waits for the helpers that have begun; one
+// still queued then returns at once when it starts. Without a thread to be
+// had the writer does every file itself.
 //
 // In a child process after fork, a pool made before the fork is the parent's:
 // Plan, Start, Take and Make raise 75 (io::RaiseInherited) and the destructor
@@ -28,6 +27,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "io/TaskGroup.h"
 
 namespace qm::compression {
 
@@ -86,8 +87,7 @@ class DeflatePool {
   DeflatedFile Make(const std::string& path);
 
  private:
-  struct Shared;  // what the helper tasks share with the pool (DeflatePool.cpp)
-  static void RunHelper(const std::shared_ptr<Shared>& shared) noexcept;
+  struct Shared;  // what the helpers share with the writer (DeflatePool.cpp)
   bool Inherited() const noexcept;
   void CheckOwn() const;  // raises 75 in a child after fork
 
@@ -95,6 +95,7 @@ class DeflatePool {
   const std::uint64_t generation_;  // the executor's, at construction
   std::shared_ptr<Shared> shared_;
   Deflater writerDeflater_;
+  io::TaskGroup group_;  // gone first: its helpers use the members above
 };
 
 }  // namespace qm::compression

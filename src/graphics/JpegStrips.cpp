@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "io/Executor.h"
+#include "io/TaskGroup.h"
 #include "quillmark/graphics/IJL.h"
 
 namespace qm::ijl {
@@ -250,11 +251,9 @@ bool Emit(std::vector<std::uint8_t>& strip, int index, int count, int height, in
 // What the caller and its helpers share while a picture streams. Strip s,
 // once encoded, waits at s % Window until the strips before it have gone to
 // the sink; the thread that finds the next strip to go ready hands it (and
-// the ready ones after it) to the sink. The source and the sink are used
-// only by threads counted in Active, and the caller returns only once none
-// is. In a child after fork the parent's job is no child's.
+// the ready ones after it) to the sink. The helpers are a task group's: they
+// use the stream only while the caller waits for them.
 struct Stream {
-  const std::uint64_t Generation = io::Executor::Generation();
   const StripSource* Source = nullptr;
   JpegSink* Sink = nullptr;
   int Height = 0;
@@ -273,16 +272,14 @@ struct Stream {
   std::vector<std::uint8_t> Ready;               // of Done's places
   std::vector<std::vector<std::uint8_t>> Spare;  // gone to the sink: to encode into again
   std::int32_t Status = IJL_OK;
-  std::exception_ptr Failure;
-  int Active = 0;       // helpers at work
-  bool Closed = false;  // no helper may start any more
+  io::TaskGroup Group;  // keeps the first exception of the source or the sink; gone first
 
-  bool Stopped() const { return Status != IJL_OK || Failure; }
+  bool Stopped() const { return Status != IJL_OK; }
 
   void Fail(std::int32_t status, std::exception_ptr failure) {
     if (!Stopped()) {
       Status = status == IJL_OK ? IJL_ENCODER_ERROR : status;
-      Failure = std::move(failure);
+      if (failure) Group.Fail(std::move(failure));
     }
     Changed.notify_all();
   }
@@ -357,27 +354,17 @@ struct Stream {
     }
     Writing = false;
   }
-};
 
-// A helper's turn at a stream: it takes strips until none is left, then
-// wakes the caller, which waits for the helpers at work.
-void Help(const std::shared_ptr<Stream>& job) noexcept {
-  {
-    if (job->Generation != io::Executor::Generation()) return;  // its lock may be held by a thread not here
-    std::lock_guard lock(job->Lock);
-    if (job->Closed) return;
-    ++job->Active;
+  // A helper's turn: with a compressor of its own, strips until none is left.
+  void Help() noexcept {
+    try {
+      StripEncoder encoder;
+      Work(encoder);
+    } catch (const std::bad_alloc&) {
+      // No compressor: the caller and the other helpers take the strips.
+    }
   }
-  try {
-    StripEncoder encoder;
-    job->Work(encoder);
-  } catch (const std::bad_alloc&) {
-    // No compressor: the caller and the other helpers take the strips.
-  }
-  std::lock_guard lock(job->Lock);
-  --job->Active;
-  job->Changed.notify_all();
-}
+};
 
 }  // namespace
 
@@ -389,39 +376,27 @@ std::int32_t StreamInStrips(StripEncoder& encoder, int width, int height, int qu
   const std::int64_t interval = (std::int64_t{width} + kMcuSize - 1) / kMcuSize * (stripRows / kMcuSize);
   if (count > 1 && interval > kMaxInterval) return IJL_ENCODER_ERROR;
   const auto helpers = std::min<unsigned>(io::Executor::Capacity(), static_cast<unsigned>(count - 1));
-  std::shared_ptr<Stream> job;
+  Stream job;
   try {
-    job = std::make_shared<Stream>();
-    job->Source = &source;
-    job->Sink = &sink;
-    job->Height = height;
-    job->Quality = quality;
-    job->StripRows = stripRows;
-    job->Count = count;
-    job->Interval = count > 1 ? static_cast<int>(interval) : 1;
-    job->Window = kStripsPerWorker * static_cast<int>(helpers + 1);
-    job->Done.resize(static_cast<std::size_t>(job->Window));
-    job->Ready.resize(static_cast<std::size_t>(job->Window));
-    job->Spare.reserve(static_cast<std::size_t>(job->Window));
+    job.Source = &source;
+    job.Sink = &sink;
+    job.Height = height;
+    job.Quality = quality;
+    job.StripRows = stripRows;
+    job.Count = count;
+    job.Interval = count > 1 ? static_cast<int>(interval) : 1;
+    job.Window = kStripsPerWorker * static_cast<int>(helpers + 1);
+    job.Done.resize(static_cast<std::size_t>(job.Window));
+    job.Ready.resize(static_cast<std::size_t>(job.Window));
+    job.Spare.reserve(static_cast<std::size_t>(job.Window));
   } catch (const std::bad_alloc&) {
     return IJL_MEMORY_ERROR;
   }
-  for (unsigned i = 0; i < helpers; ++i) {
-    bool posted = false;
-    try {
-      posted = io::Executor::Post([job] { Help(job); });
-    } catch (const std::bad_alloc&) {
-      // The task could not be made: as if no thread could be had.
-    }
-    if (!posted) break;
-  }
-  job->Work(encoder);
-  std::unique_lock lock(job->Lock);
-  job->Closed = true;
-  job->Changed.wait(lock, [&] { return job->Active == 0; });
-  if (job->Failure) std::rethrow_exception(job->Failure);
-  if (job->Status != IJL_OK) return job->Status;
-  return job->Written == count ? IJL_OK : IJL_ENCODER_ERROR;
+  job.Group.Post(helpers, [&job] { job.Help(); });
+  job.Work(encoder);
+  job.Group.Wait();  // raises an exception of the source or the sink
+  if (job.Status != IJL_OK) return job.Status;
+  return job.Written == count ? IJL_OK : IJL_ENCODER_ERROR;
 }
 
 namespace {
