@@ -241,47 +241,50 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
 TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
   if (qm::test::ThreadSanitizer())
     GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  PoolReset reset;
+  Executor::SetLimit(2);
+  qm::test::ScratchDir dir;
+  // Either kind of temporary, with large writes behind, so that a helper is likely at work at the fork.
+  const std::string block(8 << 20, 'x');
+  const fs::path files[] = {dir.Path() / "unnamed.txt", dir.Path() / "named.txt"};
+  std::optional<AtomicFile> writers[2];
   for (const bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
-    PoolReset reset;
-    Executor::SetLimit(2);
     NamedTemporaries kind(named);
-    qm::test::ScratchDir dir;
-    const fs::path file = dir.Path() / "data.txt";
-    WriteFile(file, "old");
-    std::optional<AtomicFile> writer(std::in_place, file);
-    writer->Write("head");
-    // Large writes behind, so that a helper is likely at work at the fork.
-    const std::string block(8 << 20, 'x');
-    (void)writer->WriteBehind(block);
-    (void)writer->WriteBehind(block);
-    const std::set<std::string> before = Names(dir.Path());
-    EXPECT_EQ(before.size(), named ? 2u : 1u);
+    WriteFile(files[named], "old");
+    writers[named].emplace(files[named]);
+    writers[named]->Write("head");
+    (void)writers[named]->WriteBehind(block);
+    (void)writers[named]->WriteBehind(block);
+  }
+  const std::set<std::string> before = Names(dir.Path());
+  EXPECT_EQ(before.size(), 3u);
 
-    const pid_t child = ::fork();
-    if (child == 0) {
-      int failures = 0;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int failures = 0;
+    for (std::optional<AtomicFile>& writer : writers) {
       failures += qm::test::ErrorOf([&] { writer->Commit(); }) != 75;
       failures += qm::test::ErrorOf([&] { writer->Write("child"); }) != 75;
       failures += qm::test::ErrorOf([&] { (void)writer->WriteBehind("child"); }) != 75;
       failures += qm::test::ErrorOf([&] { writer->Commit(); }) != 75;
       writer.reset();  // closes the child's descriptor only
-      failures += Names(dir.Path()) != before;
-      failures += ReadFile(file) != "old";
-      ::_exit(failures);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(Names(dir.Path()), before);
-    EXPECT_EQ(ReadFile(file), "old");
-
-    writer->Write("tail");
-    writer->Commit();
-    EXPECT_EQ(ReadFile(file), "head" + block + block + "tail");
-    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"data.txt"});
+    failures += Names(dir.Path()) != before;
+    for (const fs::path& file : files) failures += ReadFile(file) != "old";
+    ::_exit(failures);
   }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Names(dir.Path()), before);
+  for (const bool named : {false, true}) {
+    EXPECT_EQ(ReadFile(files[named]), "old");
+    writers[named]->Write("tail");
+    writers[named]->Commit();
+    EXPECT_EQ(ReadFile(files[named]), "head" + block + block + "tail");
+  }
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"unnamed.txt", "named.txt"}));
 }
 
 void Refusals() {
