@@ -5,7 +5,6 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <vector>
 
 #include "quillmark/frame/Error.h"
 #include "quillmark/frame/ErrorNumbers.h"
@@ -58,11 +57,7 @@ std::string GeneratedTables() {
 // page as it should be beside the test program and fails.
 TEST(ErrorTable, DocumentationIsWrittenFromTheTable) {
   const fs::path page = qm::test::SourceDir() / "docs" / "errors.md";
-  std::ifstream doc(page);
-  ASSERT_TRUE(doc) << page;
-  std::stringstream whole;
-  whole << doc.rdbuf();
-  const std::string text = whole.str();
+  const std::string text = qm::test::ReadFile(page.string());
   const std::string marker =
       "<!-- Written from qm::ErrorRows() by tests/frame/ErrorTableTest.cpp: edit the table, not this page. -->\n";
   const auto at = text.find(marker);
@@ -88,10 +83,7 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
       const auto ext = entry.path().extension();
       if (ext != ".cpp" && ext != ".h") continue;
       ++files;
-      std::ifstream in(entry.path());
-      std::stringstream text;
-      text << in.rdbuf();
-      const std::string code = text.str();
+      const std::string code = qm::test::ReadFile(entry.path().string());
       EXPECT_FALSE(std::regex_search(code, literalRaise)) << entry.path() << " raises a number written in place";
       if (entry.path().filename() != "ErrorNumbers.h") {
         EXPECT_FALSE(std::regex_search(code, constant)) << entry.path() << " defines an error number of its own";

@@ -1,33 +1,25 @@
-// Runs the scenarios of EdgeChild, each in a process of its own with a
-// private temporary folder (where the log goes) and settings store, under a
-// time limit: a hang shows as a failure, not as a stuck test run.
+// The edges of a process's life. EdgeChild runs in a process of its own with
+// a private temporary folder (where the log goes) and settings store, under a
+// time limit: a hang shows as a failure, not as a stuck test run. And the
+// library's helper threads, seen from outside.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "quillmark/compression/Compress.h"
+#include "quillmark/compression/ZipFiles.h"
+#include "quillmark/runtime/TextStream.h"
 #include "support/TestEnvironment.h"
 
 namespace {
-
-using qm::test::ReadFile;
-
-struct Outcome {
-  int Status = -1;  // the exit status; 137 when killed at the time limit
-  std::string Output;
-};
-
-Outcome RunScenario(const std::string& scenario, const qm::test::ScratchDir& scratch) {
-  const std::string folder = scratch.Path().string();
-  const std::string command = "cd '" + folder + "' && TEMP='" + folder + "' XDG_CONFIG_HOME='" + folder +
-                              "/config' timeout -s KILL 60 '" QM_EDGE_CHILD "' " + scenario + " '" + folder +
-                              "' 2>&1; echo \"status=$?\"";
-  Outcome outcome;
-  outcome.Output = qm::test::Output(command);
-  const auto at = outcome.Output.rfind("status=");
-  if (at != std::string::npos) outcome.Status = std::stoi(outcome.Output.substr(at + 7));
-  return outcome;
-}
 
 std::size_t Count(const std::string& text, const std::string& piece) {
   std::size_t n = 0;
@@ -38,26 +30,83 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 TEST(ProcessEdges, LoggingWorksFromStaticDestructorsAndThreadsAtExit) {
   for (int round = 0; round < 5; ++round) {
     qm::test::ScratchDir scratch;
-    const Outcome run = RunScenario("exit-log", scratch);
-    ASSERT_EQ(run.Status, 0) << run.Output;
-    const std::string log = ReadFile((scratch.Path() / "lib.log").string());
+    const std::string folder = scratch.Path().string();
+    const std::string output =
+        qm::test::Output("cd '" + folder + "' && TEMP='" + folder + "' XDG_CONFIG_HOME='" + folder +
+                         "/config' timeout -s KILL 60 '" QM_EDGE_CHILD "' 2>&1; echo \"status=$?\"");
+    ASSERT_TRUE(output.ends_with("status=0\n")) << output;  // 137 when killed at the time limit
+    const std::string log = qm::test::ReadFile((scratch.Path() / "lib.log").string());
     EXPECT_EQ(Count(log, "written by main"), 1u);
     EXPECT_EQ(Count(log, "written by a static destructor"), 1u);
   }
 }
 
-// A child of a fork that writes to or closes the parent's numbered files
-// gets 75 and writes nothing; the parent's files hold its lines, each once.
-TEST(ProcessEdges, ChildAfterForkLeavesTheParentsFilesAlone) {
+// The threads the library works on, seen from outside: while and after jobs that hand
+// work to helpers (a text file written as a whole, a compressed container,
+// a zip archive), every thread of the process other than the test's own has
+// the application's signals blocked, and their number stays within the
+// library's pool (at most 8) however many jobs ran.
+
+std::set<int> Threads() {
+  std::set<int> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(std::stoi(entry.path().filename()));
+  return ids;
+}
+
+// The blocked-signal mask of a thread of this process.
+std::uint64_t Blocked(int thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+  return 0;
+}
+
+// Looks at every thread the test did not start: each must have the
+// application's signals blocked; counts them.
+struct ThreadCheck {
+  std::set<int> Before = Threads();
+  std::size_t Most = 0;
+  int Unblocked = 0;
+
+  void Look() {
+    std::size_t added = 0;
+    for (int thread : Threads()) {
+      if (Before.count(thread)) continue;
+      ++added;
+      const std::uint64_t mask = Blocked(thread);
+      for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGWINCH})
+        if (!(mask & (std::uint64_t{1} << (signal - 1)))) ++Unblocked;
+    }
+    Most = std::max(Most, added);
+  }
+};
+
+// Looked at while the helpers work (from the jobs' progress reports) and
+// after the jobs.
+TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
+  ThreadCheck check;
   qm::test::ScratchDir scratch;
-  const Outcome run = RunScenario("fork-child-calls", scratch);
-  ASSERT_EQ(run.Status, 0) << run.Output;
-  EXPECT_NE(run.Output.find("75 "), std::string::npos) << run.Output;
-  EXPECT_NE(run.Output.find("forked"), std::string::npos) << run.Output;
-  EXPECT_EQ(ReadFile((scratch.Path() / "closed-in-child.txt").string()), "from the parent\r\n");
-  const std::string appended = ReadFile((scratch.Path() / "appended.txt").string());
-  EXPECT_EQ(Count(appended, "parent\r\n"), 100u);
-  EXPECT_EQ(Count(appended, "child"), 0u);
+  const std::string big(1 << 20, 'x');
+  std::vector<std::filesystem::path> members;
+  const qm::Progress look = [&](std::uint64_t, std::uint64_t) { check.Look(); };
+  for (int round = 0; round < 12; ++round) {
+    const auto text = scratch.Path() / ("text" + std::to_string(round) + ".txt");
+    auto stream = qm::TextStream::Open(text.string(), qm::IOMode::ForWriting);
+    for (int i = 0; i < 6; ++i) stream->WriteLine(big);
+    stream->Close();
+    members.push_back(text);
+    if (round % 4 == 3) {
+      qm::Compress compress;
+      ASSERT_EQ(compress.CompressFile(text.string(), (scratch.Path() / "packed.bin").string(),
+                                      qm::COM_DEFAULT_COMPRESSION, look),
+                0);
+      EXPECT_TRUE(qm::ZipFiles(scratch.Path() / "all.zip", members, look).Complete());
+    }
+  }
+  check.Look();
+  EXPECT_EQ(check.Unblocked, 0);
+  EXPECT_LE(check.Most, 8u);
 }
 
 }  // namespace

@@ -11,9 +11,10 @@
 
 namespace qm::test {
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+
+ScratchDir::ScratchDir(const std::filesystem::path& base) {
   std::random_device random;
-  const auto base = std::filesystem::temp_directory_path();
   for (;;) {
     path_ = base / ("qm-test-" + std::to_string(getpid()) + "-" + std::to_string(random()));
     if (std::filesystem::create_directory(path_)) break;
@@ -24,6 +25,11 @@ ScratchDir::~ScratchDir() {
   std::error_code ec;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path MemoryFolder() {
+  return ::access("/dev/shm", W_OK | X_OK) == 0 ? std::filesystem::path("/dev/shm")
+                                                : std::filesystem::temp_directory_path();
 }
 
 std::string ReadFile(const std::string& path) {

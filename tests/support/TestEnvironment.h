@@ -10,6 +10,8 @@ namespace qm::test {
 class ScratchDir {
  public:
   ScratchDir();
+  /// One in `base` (MemoryFolder(), say).
+  explicit ScratchDir(const std::filesystem::path& base);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -19,6 +21,10 @@ class ScratchDir {
  private:
   std::filesystem::path path_;
 };
+
+/// /dev/shm where it can be written, else the temporary folder: a folder in
+/// memory for tests that sync many files, which costs a disk seconds.
+std::filesystem::path MemoryFolder();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
