@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "quillmark/errors/Error.h"
+#include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
@@ -131,11 +132,12 @@ TEST(TextStreamProcess, ItsDescriptorsAreCloseOnExec) {
   }
 }
 
-// Streams opened before fork are the parent's. In the child every read or
-// write raises 75 telling to open the file again, an accessor answers, the
-// streams go without a word, and exit() (which flushes the C library's
-// buffers) writes nothing of the text an appending stream holds. The parent then reads and writes on: its files
-// hold exactly what it wrote.
+// Streams opened before fork are the parent's, numbered files' too. In the
+// child every read, write or numbered Close raises 75 telling to open the
+// file again, an accessor answers, the streams go without a word, and exit()
+// (which flushes the C library's buffers and closes the numbered files) writes
+// nothing of the text an appending stream holds. The parent then reads and
+// writes on: its files hold exactly what it wrote.
 TEST(TextStreamProcess, AStreamOpenedBeforeForkIsTheParents) {
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "read.txt", "one\r\ntwo\r\n");
@@ -145,19 +147,26 @@ TEST(TextStreamProcess, AStreamOpenedBeforeForkIsTheParents) {
   EXPECT_EQ(reader->ReadLine(), "one");
   auto appender = TextStream::Open(dir / "append.txt", IOMode::ForAppending);
   auto writer = TextStream::Open(dir / "write.txt", IOMode::ForWriting);
+  const std::int32_t whole = qm::files::FreeFile();
+  qm::files::Open(whole, dir / "whole.txt", qm::files::OpenMode::Output);
+  const std::int32_t log = qm::files::FreeFile();
+  qm::files::Open(log, dir / "log.txt", qm::files::OpenMode::Append);
+  qm::files::PrintLine(whole, "from the parent");
   std::string written;
   for (int i = 0; i < 5000; ++i) {  // more than a buffer: part of it written, a tail pending
     const std::string line = "parent line " + std::to_string(i);
     appender->WriteLine(line);
     writer->WriteLine(line);
+    qm::files::PrintLine(log, line);
     written += line + "\r\n";
   }
   const pid_t child = ::fork();
   if (child == 0) {
     ::alarm(20);
     int failures = 0;
-    for (const auto& use :
-         std::vector<std::function<void()>>{[&] { reader->ReadLine(); }, [&] { writer->WriteLine("child"); }}) {
+    for (const auto& use : std::vector<std::function<void()>>{
+             [&] { reader->ReadLine(); }, [&] { writer->WriteLine("child"); },
+             [&] { qm::files::PrintLine(log, "child"); }, [&] { qm::files::Close(whole); }}) {
       const qm::Error e = RaisedBy(use);
       failures += e.Number() != 75 || e.Description().find("again in the child") == std::string::npos;
     }
@@ -180,9 +189,13 @@ TEST(TextStreamProcess, AStreamOpenedBeforeForkIsTheParents) {
   appender->WriteLine("last");
   appender->Close();
   writer->Close();
+  qm::files::Close(whole);
+  qm::files::Close(log);
   EXPECT_EQ(qm::test::ReadFile(dir / "append.txt"), "old\r\n" + written + "last\r\n");
   EXPECT_EQ(qm::test::ReadFile(dir / "write.txt"), written);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
+  EXPECT_EQ(qm::test::ReadFile(dir / "log.txt"), written);
+  EXPECT_EQ(qm::test::ReadFile(dir / "whole.txt"), "from the parent\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 5);
 }
 
 }  // namespace

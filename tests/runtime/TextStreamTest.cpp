@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "io/Executor.h"
+#include "io/System.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/runtime/TextStream.h"
@@ -16,11 +18,14 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using qm::IOMode;
 using qm::TextStream;
 using qm::io::Executor;
 
 using qm::test::ErrorOf;
+
+std::ptrdiff_t Entries(const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); }
 
 std::vector<std::string> AllLines(TextStream& s) {
   std::vector<std::string> lines;
@@ -28,16 +33,21 @@ std::vector<std::string> AllLines(TextStream& s) {
   return lines;
 }
 
+// Every kind of line end; long lines, and CR LF pairs straddling the 64 KiB
+// read boundary at every offset near it. A CR alone ends the last line, in
+// UTF-8, in UTF-16, as the very last byte of the first read and as the file's
+// last byte.
 TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
+  using Lines = std::vector<std::string>;
   auto s = TextStream::FromText("a\r\nb\nc\rd\r\n\r\ne");
-  EXPECT_EQ(AllLines(*s), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(AllLines(*s), (Lines{"a", "b", "c", "d", "", "e"}));
   EXPECT_EQ(ErrorOf([&] { s->ReadLine(); }), 62);
   EXPECT_TRUE(TextStream::FromText("")->AtEndOfStream());
+  EXPECT_EQ(AllLines(*TextStream::FromText("a\rb\r")), (Lines{"a", "b"}));
 
-  // Long lines, and CR LF pairs straddling the 64 KiB read boundary at every offset near it.
   qm::test::ScratchDir dir;
   std::string text;
-  std::vector<std::string> expected;
+  Lines expected;
   for (int i = 0; text.size() < 300000; ++i) {
     std::string line(static_cast<std::size_t>(65530 + i % 9), static_cast<char>('a' + i % 26));
     if (i == 2) line = std::string(200000, 'x');
@@ -45,8 +55,16 @@ TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
     text += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
   }
   qm::test::WriteFile(dir / "long.txt", text);
-  s = TextStream::Open(dir / "long.txt", IOMode::ForReading);
-  EXPECT_EQ(AllLines(*s), expected);
+  qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
+  qm::test::WriteFile(dir / "u16.txt", "\xFF\xFE" + std::string("a\0\r\0b\0\r\0", 8));
+  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\ry\r");
+  const std::tuple<const char*, qm::TextFormat, Lines> files[] = {
+      {"long.txt", qm::TextFormat::ASCII, expected},
+      {"u8.txt", qm::TextFormat::SystemDefault, {"a", "b"}},
+      {"u16.txt", qm::TextFormat::SystemDefault, {"a", "b"}},
+      {"edge.txt", qm::TextFormat::ASCII, {std::string(65535, 'x'), "y"}}};
+  for (const auto& [name, format, lines] : files)
+    EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, format)), lines) << name;
 }
 
 TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
@@ -67,22 +85,6 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16) {
   }
 }
 
-// A CR alone ends the last line, in UTF-8, in UTF-16, as the very last byte
-// of the first read and as the file's last byte.
-TEST(TextStream, LoneCrEndsTheLastLineOfAFile) {
-  qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
-  qm::test::WriteFile(dir / "u16.txt", "\xFF\xFE" + std::string("a\0\r\0b\0\r\0", 8));
-  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\ry\r");
-  for (const char* name : {"u8.txt", "u16.txt"})
-    EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, qm::TextFormat::SystemDefault)),
-              (std::vector<std::string>{"a", "b"}))
-        << name;
-  EXPECT_EQ(AllLines(*TextStream::Open(dir / "edge.txt", IOMode::ForReading)),
-            (std::vector<std::string>{std::string(65535, 'x'), "y"}));
-  EXPECT_EQ(AllLines(*TextStream::FromText("a\rb\r")), (std::vector<std::string>{"a", "b"}));
-}
-
 TEST(TextStream, WritingReplacesTheFileAtClose) {
   qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "r.txt", "old\r\n");
@@ -101,9 +103,7 @@ TEST(TextStream, WritingReplacesTheFileAtClose) {
   a->Write("+more");
   a->Close();
   EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "released+more");
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
-  EXPECT_EQ(names, std::vector<std::string>{"r.txt"});
+  EXPECT_EQ(Entries(dir.Path()), 1);
   // A device cannot be replaced: it is written in place.
   auto device = TextStream::Open("/dev/null", IOMode::ForWriting);
   device->WriteLine("gone");
@@ -146,8 +146,67 @@ TEST(TextStream, AFailedWriteIsRaisedAndTheOldFileStays) {
       EXPECT_EQ(Executor::LiveThreads(), 0u);
     }
     EXPECT_EQ(qm::test::ReadFile(dir / "r.txt"), "old\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    EXPECT_EQ(Entries(dir.Path()), 1);
   }
+}
+
+// A stream written as a whole whose last text fails only at Close (it was
+// still buffered) or whose new file cannot be put in place (a folder took the
+// name meanwhile): Close raises 57, the old file (or the folder) stays as it
+// was, nothing is left beside it, and the stream is closed: a write raises 52,
+// a second Close does nothing.
+TEST(TextStream, AFailureAtCloseKeepsTheOldFile) {
+  qm::test::ScratchDir dir;
+  const fs::path file = dir / "r.txt";
+  {
+    qm::test::WriteFile(file, "old\r\n");
+    auto w = TextStream::Open(file.string(), IOMode::ForWriting);
+    w->WriteLine(std::string(4000, 'w'));
+    {
+      qm::test::FileSizeLimit limit(100);
+      EXPECT_EQ(ErrorOf([&] { w->Close(); }), 57);
+    }
+    EXPECT_EQ(qm::test::ReadFile(file), "old\r\n");
+    EXPECT_EQ(Entries(dir.Path()), 1);
+    EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
+    EXPECT_EQ(ErrorOf([&] { w->Close(); }), 0);
+  }
+  {
+    auto w = TextStream::Open(file.string(), IOMode::ForWriting);
+    w->WriteLine("new");
+    fs::remove(file);
+    fs::create_directory(file);
+    qm::test::WriteFile(file / "inside.txt", "keep");
+    EXPECT_EQ(ErrorOf([&] { w->Close(); }), 57);
+    EXPECT_EQ(qm::test::ReadFile(file / "inside.txt"), "keep");
+    EXPECT_EQ(Entries(dir.Path()), 1);
+    EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
+  }
+}
+
+// An append that fails halfway (a short write, then a full disk) raises 61;
+// what was not written goes out with the next write, once.
+TEST(TextStream, AnAppendThatFailsHalfwayGoesOnWhereItStopped) {
+  struct ShortThenFull : qm::io::sys::Faults {
+    int Writes = 0;
+    int Before(qm::io::sys::Call call) noexcept override {
+      if (call != qm::io::sys::Call::Write) return 0;
+      ++Writes;
+      return Writes == 1 ? kShort : Writes == 2 ? ENOSPC : 0;
+    }
+  } faults;
+  qm::test::ScratchDir dir;
+  const fs::path file = dir / "log.txt";
+  qm::test::WriteFile(file, "old\r\n");
+  auto a = TextStream::Open(file.string(), IOMode::ForAppending);
+  const std::string line(100000, 'a');  // more than a buffer: written at once
+  qm::io::sys::SetFaults(&faults);
+  const int raised = ErrorOf([&] { a->WriteLine(line); });
+  qm::io::sys::SetFaults(nullptr);
+  EXPECT_EQ(raised, 61);
+  a->WriteLine("b");
+  a->Close();
+  EXPECT_EQ(qm::test::ReadFile(file), "old\r\n" + line + "\r\nb\r\n");
 }
 
 TEST(TextStream, OpenErrorsAndModes) {
