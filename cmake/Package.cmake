@@ -1,8 +1,8 @@
 # Debian packages of the installation, one per install component
 # (scripts/package runs `cpack -G DEB`; docs/packaging.md):
 #
-#   libquillmark1      runtime   libquillmark.so.1
-#   libquillmark-ui1   ui        libquillmark-ui.so.1
+#   libquillmark2      runtime   libquillmark.so.2
+#   libquillmark-ui2   ui        libquillmark-ui.so.2
 #   libquillmark-dev   dev       headers, link names, CMake package, quillmark.pc
 #   quillmark          tools     quillmark, quillmark-print, their manual pages and
 #                                the tool's command modules (lib/quillmark/)
@@ -41,7 +41,8 @@ set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackageRunPaths.cmake)
 
 # Component name, package name, section, synopsis, long description.
 set(QM_PACKAGE_COMPONENTS runtime)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquillmark1)
+# The library packages are named after the SOVERSION, so that two of them can be installed side by side.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquillmark${QM_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # The canvas's default face (docs/graphics.md, "Text"): without it, text raises 53.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS fonts-dejavu-core)
@@ -56,7 +57,7 @@ This package holds the runtime library, which links no GUI toolkit.")
 
 if(TARGET quillmark-ui)
   list(APPEND QM_PACKAGE_COMPONENTS ui)
-  set(CPACK_DEBIAN_UI_PACKAGE_NAME libquillmark-ui1)
+  set(CPACK_DEBIAN_UI_PACKAGE_NAME libquillmark-ui${QM_SOVERSION})
   set(CPACK_DEBIAN_UI_PACKAGE_SECTION libs)
   set(CPACK_COMPONENT_UI_DEPENDS runtime)
   # Printing starts the quillmark-print helper, which comes with the tools.

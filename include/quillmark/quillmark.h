@@ -22,5 +22,7 @@
 #include "quillmark/html/MhtArchive.h"
 #include "quillmark/persistence/Records.h"
 #include "quillmark/runtime/FormatValues.h"
+#include "quillmark/runtime/ResolvePath.h"
 #include "quillmark/runtime/SettingsSection.h"
+#include "quillmark/utility/AtomicFileWriter.h"
 #include "quillmark/utility/FindFiles.h"

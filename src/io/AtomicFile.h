@@ -30,9 +30,8 @@
 //   only closes the child's copy of the descriptor, never waiting for the
 //   parent's writes.
 //
-// Not part of the published interface (the header is not installed); it is
-// exported from the core library only so that the ui library uses the core's
-// one executor instead of compiling a second copy (src/ui/CMakeLists.txt).
+// Internal, not exported: programs and the ui library write whole files
+// through qm::AtomicFileWriter (quillmark/utility/AtomicFileWriter.h).
 
 #include <atomic>
 #include <cstddef>
@@ -44,13 +43,11 @@
 #include <string_view>
 #include <vector>
 
-#include "quillmark/Export.h"
-
 namespace qm::io {
 
 class Lane;
 
-class QUILLMARK_EXPORT AtomicFile {
+class AtomicFile {
  public:
   // What the new file takes over from the one it replaces.
   enum class Replace {
@@ -147,6 +144,6 @@ class QUILLMARK_EXPORT AtomicFile {
 // Syncs a folder, so that a rename or a new name in it survives a crash.
 // Throws std::filesystem::filesystem_error when the folder cannot be opened
 // or synced.
-QUILLMARK_EXPORT void SyncFolder(const std::filesystem::path& folder);
+void SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace qm::io

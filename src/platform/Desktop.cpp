@@ -32,6 +32,8 @@ Desktop& Current() {
   return installed.Headless;
 }
 
+Desktop& Headless() { return TheInstalled().Headless; }
+
 void Install(std::unique_ptr<Desktop> desktop) {
   Installed& installed = TheInstalled();
   std::lock_guard lock(installed.Lock);

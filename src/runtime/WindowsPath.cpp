@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "io/System.h"
+#include "quillmark/runtime/ResolvePath.h"
 #include "quillmark/values/Text.h"
 
 namespace qm::detail {
@@ -126,3 +127,11 @@ const std::vector<std::string>& WindowsPathResolver::Listing(const fs::path& fol
 }
 
 }  // namespace qm::detail
+
+namespace qm {
+
+std::optional<std::filesystem::path> ResolveWindowsPath(std::string_view name, const std::filesystem::path& base) {
+  return detail::WindowsPathResolver(base).Resolve(name);
+}
+
+}  // namespace qm

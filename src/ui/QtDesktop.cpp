@@ -10,7 +10,6 @@
 #include <QStyle>
 #include <QWidget>
 
-#include "platform/HeadlessDesktop.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/ui/Application.h"
@@ -100,18 +99,18 @@ void QtDesktop::SetMousePointer(platform::MousePointer pointer) {
 }
 
 double QtDesktop::TwipsPerPixelX() const {
-  if (!CanShowWindows()) return platform::HeadlessDesktop().TwipsPerPixelX();
+  if (!CanShowWindows()) return platform::Headless().TwipsPerPixelX();
   return 1440.0 / Screen()->logicalDotsPerInchX();
 }
 
 double QtDesktop::TwipsPerPixelY() const {
-  if (!CanShowWindows()) return platform::HeadlessDesktop().TwipsPerPixelY();
+  if (!CanShowWindows()) return platform::Headless().TwipsPerPixelY();
   return 1440.0 / Screen()->logicalDotsPerInchY();
 }
 
 std::int32_t QtDesktop::Metric(platform::SystemMetric metric) const {
   using platform::SystemMetric;
-  if (!CanShowWindows()) return platform::HeadlessDesktop().Metric(metric);
+  if (!CanShowWindows()) return platform::Headless().Metric(metric);
   QScreen* screen = Screen();
   QStyle* style = QApplication::style();
   switch (metric) {

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "io/AtomicFile.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -15,6 +14,7 @@
 #include "quillmark/ui/Application.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/Layout.h"
+#include "quillmark/utility/AtomicFileWriter.h"
 #include "quillmark/values/Conversions.h"
 #include "ui/FormDialog.h"
 
@@ -58,9 +58,9 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
   for (std::size_t at = 0; (at = trailLines.find('|', at)) != std::string::npos; at += 2)
     trailLines.replace(at, 1, "\r\n");
   try {
-    io::AtomicFile::WriteWhole(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
-                                              "Call Stack : \r\n" + trailLines + "\r\n");
-  } catch (const std::filesystem::filesystem_error&) {
+    WriteFileAtomically(LogFile(), "Error " + Description + " at " + FormatGeneralDate(Now()) + "\r\n" +
+                                       "Call Stack : \r\n" + trailLines + "\r\n");
+  } catch (const Error&) {
     Raise(ERR_PathFileAccess);
   }
 

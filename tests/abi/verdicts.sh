@@ -5,25 +5,27 @@ set -euo pipefail
 source_dir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/build/lib" "$work/abi" "$work/include"
+mkdir -p "$work/build/lib" "$work/abi" "$work/include" "$work/src"
 printf 'CMAKE_BUILD_TYPE:STRING=RelWithDebInfo\nQUILLMARK_UI:BOOL=OFF\n' >"$work/build/CMakeCache.txt"
-export QM_ABI_DIR=$work/abi QM_ABI_HEADERS=$work/include
+export QM_ABI_DIR=$work/abi QM_ABI_HEADERS=$work/include QM_ABI_SOURCES=$work/src
 abi() { "$source_dir/scripts/abi-baseline" "$@" "$work/build"; }
 
 # library SOVERSION FUNCTION...: exported functions of qm, each returning its
 # number, and Measure, which takes the public struct Box (box.h; BOX_FIELDS
-# names its members).
+# names its members). With LEAK, it also exports a function of qm::io, a
+# namespace no public header opens.
 library() {
   local version=$1 n=0; shift
   printf 'namespace qm { struct Box { %s }; }\n' "${BOX_FIELDS:-int Width;}" >"$work/include/box.h"
-  printf '#include "box.h"\n' >"$work/lib.cpp"
-  echo 'namespace qm { __attribute__((visibility("default"))) int Measure(const Box* b) { return sizeof *b; } }' >>"$work/lib.cpp"
+  printf '#include "box.h"\n' >"$work/src/lib.cpp"
+  echo 'namespace qm { __attribute__((visibility("default"))) int Measure(const Box* b) { return sizeof *b; } }' >>"$work/src/lib.cpp"
   for f in "$@"; do
-    echo "namespace qm { __attribute__((visibility(\"default\"))) int $f(int x) { return x + $((n++)); } }" >>"$work/lib.cpp"
+    echo "namespace qm { __attribute__((visibility(\"default\"))) int $f(int x) { return x + $((n++)); } }" >>"$work/src/lib.cpp"
   done
-  echo "namespace qm { int Hidden(int x) { return x; } }" >>"$work/lib.cpp"
+  echo "namespace qm { int Hidden(int x) { return x; } }" >>"$work/src/lib.cpp"
+  [ -z "${LEAK:-}" ] || echo 'namespace qm::io { __attribute__((visibility("default"))) int Leak() { return 1; } }' >>"$work/src/lib.cpp"
   g++ -g -O1 -shared -fPIC -fvisibility=hidden -I"$work/include" -Wl,-soname,libquillmark.so.$version \
-    -o "$work/build/lib/libquillmark.so" "$work/lib.cpp"
+    -o "$work/build/lib/libquillmark.so" "$work/src/lib.cpp"
 }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 expect() {  # expect STATUS TEXT command...: the exit status and a line of its output
@@ -64,6 +66,11 @@ expect 0 "matches" abi --check
 library 2 Area
 expect 0 "recorded" abi --incompatible
 expect 0 "matches" abi --check
+
+# A symbol of an internal namespace fails the check and is never recorded.
+LEAK=1 library 2 Area
+expect 1 "internal namespace" abi --check
+expect 1 "qm::io::Leak()" abi --incompatible
 
 # Only an optimised build with debug information will do.
 sed -i 's/RelWithDebInfo/Debug/' "$work/build/CMakeCache.txt"

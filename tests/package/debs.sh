@@ -21,6 +21,8 @@ command -v lintian >/dev/null || fail "lintian is not installed (scripts/install
 grep -q "^E: " "$scratch/package.log" && { cat "$scratch/package.log" >&2; fail "lintian reported errors"; }
 
 version=${QM_EXPECTED_VERSION:?the project version}
+so=${QM_EXPECTED_SOVERSION:?the SOVERSION}
+core=libquillmark$so ui=libquillmark-ui$so
 field() { dpkg-deb --field "$2" "$1"; }
 deb() {
   local found=("$scratch/debs/$1"_*.deb)
@@ -28,7 +30,7 @@ deb() {
   echo "${found[0]}"
 }
 
-declare -A section=([libquillmark1]=libs [libquillmark-ui1]=libs [libquillmark-dev]=libdevel [quillmark]=utils)
+declare -A section=([$core]=libs [$ui]=libs [libquillmark-dev]=libdevel [quillmark]=utils)
 root=$scratch/root
 for name in "${!section[@]}"; do
   file=$(deb "$name")
@@ -57,32 +59,32 @@ shared=$(for file in "$scratch"/debs/*.deb; do dpkg-deb --contents "$file"; done
 [ -z "$shared" ] || fail "files in more than one package: $shared"
 
 # Dependencies: found by dpkg-shlibdeps (libc, zlib, Qt) and between the packages, of this very version.
-[[ $(field Depends "$(deb libquillmark1)") == *"libc6"* ]] || fail "libquillmark1 does not depend on libc6"
-[[ $(field Depends "$(deb libquillmark1)") == *"zlib1g"* ]] || fail "libquillmark1 does not depend on zlib1g"
-[[ $(field Depends "$(deb libquillmark-ui1)") == *"libquillmark1 (= $version-1)"* ]] ||
-  fail "libquillmark-ui1 does not depend on libquillmark1 (= $version-1)"
-[[ $(field Depends "$(deb libquillmark-ui1)") == *"libqt6widgets6"* ]] || fail "libquillmark-ui1 does not depend on Qt"
+[[ $(field Depends "$(deb "$core")") == *"libc6"* ]] || fail "$core does not depend on libc6"
+[[ $(field Depends "$(deb "$core")") == *"zlib1g"* ]] || fail "$core does not depend on zlib1g"
+[[ $(field Depends "$(deb "$ui")") == *"$core (= $version-1)"* ]] ||
+  fail "$ui does not depend on $core (= $version-1)"
+[[ $(field Depends "$(deb "$ui")") == *"libqt6widgets6"* ]] || fail "$ui does not depend on Qt"
 [[ $(field Depends "$(deb libquillmark-dev)") == *"zlib1g-dev"*"qt6-base-dev"* ]] ||
   fail "libquillmark-dev does not depend on the development packages it needs"
-[[ $(field Depends "$(deb quillmark)") == *"libquillmark-ui1 (= $version-1)"* ]] || fail "quillmark does not depend on libquillmark-ui1"
+[[ $(field Depends "$(deb quillmark)") == *"$ui (= $version-1)"* ]] || fail "quillmark does not depend on $ui"
 # Outputs are read whole before they are searched: a reader that stops early
 # would make the writer fail under pipefail.
-shlibs=$(dpkg-deb --ctrl-tarfile "$(deb libquillmark1)" | tar -xO ./shlibs)
-grep -q "^libquillmark 1 libquillmark1" <<<"$shlibs" || fail "libquillmark1 has no shlibs entry"
+shlibs=$(dpkg-deb --ctrl-tarfile "$(deb "$core")" | tar -xO ./shlibs)
+grep -q "^libquillmark $so $core" <<<"$shlibs" || fail "$core has no shlibs entry"
 
 # Nothing unpacked carries a run path, and only the development package has link names.
 while IFS= read -r -d '' file; do
   if grep -Eq "\((RPATH|RUNPATH)\)" <<<"$(readelf --dynamic "$file")"; then fail "${file#"$root"} has a run path"; fi
 done < <(find "$root/usr" -type f \( -path "*/bin/*" -o -name "*.so.*" \) -print0)
-if grep '\.so -> ' <<<"$(dpkg-deb --contents "$(deb libquillmark1)")"; then fail "libquillmark1 holds a link name"; fi
-grep -q 'libquillmark\.so -> libquillmark\.so\.1' <<<"$(dpkg-deb --contents "$(deb libquillmark-dev)")" ||
+if grep '\.so -> ' <<<"$(dpkg-deb --contents "$(deb "$core")")"; then fail "$core holds a link name"; fi
+grep -q "libquillmark\\.so -> libquillmark\\.so\\.$so" <<<"$(dpkg-deb --contents "$(deb libquillmark-dev)")" ||
   fail "libquillmark-dev has no link libquillmark.so"
 for page in quillmark quillmark-print; do
   grep -q "^\.TH \"\?${page^^}" <<<"$(zcat "$root/usr/share/man/man1/$page.1.gz")" || fail "no manual page $page(1)"
 done
 
 # The installed tool runs from the root and does a job with the installed libraries.
-libdir=$(dirname "$(find "$root" -name libquillmark.so.1)")
+libdir=$(dirname "$(find "$root" -name "libquillmark.so.$so")")
 run() { LD_LIBRARY_PATH="$libdir" QT_QPA_PLATFORM=offscreen HOME="$scratch" "$@"; }
 [[ $(run "$root/usr/bin/quillmark" version) == *"Quillmark Library $version"* ]] || fail "quillmark version"
 head -c 100000 /dev/urandom >"$scratch/data"

@@ -126,6 +126,11 @@ QUILLMARK_EXPORT Desktop& Current();
 /// nullptr goes back to the headless one.
 QUILLMARK_EXPORT void Install(std::unique_ptr<Desktop> desktop);
 
+/// The headless desktop, which Current() gives while none is installed: a
+/// desktop without a display can answer its measures from it (a 96 dpi screen
+/// of 1024 by 768 pixels).
+QUILLMARK_EXPORT Desktop& Headless();
+
 /// Raises the headless desktop's error.
 [[noreturn]] QUILLMARK_EXPORT void RaiseNoUserInterface();
 

@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <numbers>
 
-#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/ui/Application.h"
+#include "quillmark/utility/AtomicFileWriter.h"
 #include "quillmark/values/Conversions.h"
 
 namespace qm::ui {
@@ -250,8 +250,8 @@ void PictureSurface::SavePicture(const std::string& Filename) {
   const QByteArray format = QFileInfo(QString::fromStdString(Filename)).suffix().toLower().toLatin1();
   if (format.isEmpty() || !Image().save(&buffer, format.constData())) Raise(ERR_PathFileAccess);
   try {
-    io::AtomicFile::WriteWhole(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
-  } catch (const std::filesystem::filesystem_error&) {
+    WriteFileAtomically(Filename, {bytes.constData(), static_cast<std::size_t>(bytes.size())});
+  } catch (const Error&) {
     Raise(ERR_PathFileAccess);
   }
 }

@@ -8,12 +8,12 @@
 #include <QStringDecoder>
 #include <QUrl>
 
-#include "runtime/WindowsPath.h"
+#include "quillmark/runtime/ResolvePath.h"
 
 namespace qm::ui {
 
 QString ResolvePageFile(const QString& folder, const QString& reference) {
-  const auto path = detail::WindowsPathResolver(folder.toStdString()).Resolve(reference.toStdString());
+  const auto path = ResolveWindowsPath(reference.toStdString(), folder.toStdString());
   std::error_code ec;
   return path && std::filesystem::is_regular_file(*path, ec) ? QString::fromStdString(path->string()) : QString();
 }

@@ -31,7 +31,7 @@ class PageDocument : public QTextDocument {
 };
 
 /// Finds a file that a page names relative to `folder`, as the HTML converter
-/// does (detail::WindowsPathResolver: "\" and "/" both separate, a component
+/// does (qm::ResolveWindowsPath: "\" and "/" both separate, a component
 /// that does not exist as written is matched without regard to case).
 /// Returns an empty string when no regular file matches.
 QString ResolvePageFile(const QString& folder, const QString& reference);

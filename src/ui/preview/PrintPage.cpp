@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <optional>
 
-#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
+#include "quillmark/utility/AtomicFileWriter.h"
 #include "ui/preview/PageDocument.h"
 
 namespace qm::ui {
@@ -24,12 +24,12 @@ void PrintPage(const std::string& HtmlFile, const std::string& PdfFile) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(document.Title());
     // The PDF is printed into a hidden file beside PdfFile, which replaces it once complete.
-    std::optional<io::AtomicFile> output;
+    std::optional<AtomicFileWriter> output;
     if (!PdfFile.empty()) {
       try {
-        output.emplace(PdfFile, io::AtomicFile::Replace::Contents, io::AtomicFile::Temporary::Named);
-      } catch (const std::filesystem::filesystem_error& e) {
-        Raise(ERR_PathFileAccess, "cannot write " + PdfFile + ": " + e.code().message());
+        output.emplace(PdfFile, AtomicFileWriter::Temporary::Named);
+      } catch (const Error& e) {
+        Raise(ERR_PathFileAccess, "cannot write " + PdfFile + ": " + e.Description());
       }
       printer.setOutputFormat(QPrinter::PdfFormat);
       printer.setOutputFileName(QString::fromLocal8Bit(output->TemporaryPath().c_str()));
@@ -45,8 +45,8 @@ void PrintPage(const std::string& HtmlFile, const std::string& PdfFile) {
       if (QFileInfo(printer.outputFileName()).size() == 0) Raise(ERR_PathFileAccess, "cannot write " + PdfFile);
       try {
         output->Commit();
-      } catch (const std::filesystem::filesystem_error& e) {
-        Raise(ERR_PathFileAccess, "cannot write " + PdfFile + ": " + e.code().message());
+      } catch (const Error& e) {
+        Raise(ERR_PathFileAccess, "cannot write " + PdfFile + ": " + e.Description());
       }
     }
   }

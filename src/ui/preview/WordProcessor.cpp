@@ -14,10 +14,10 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "io/AtomicFile.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
+#include "quillmark/utility/AtomicFileWriter.h"
 #include "quillmark/values/Conversions.h"
 #include "ui/QtText.h"
 #include "ui/preview/PageDocument.h"
@@ -185,8 +185,8 @@ void WordDocument::SaveAs(const std::string& FileName, const std::string& soffic
                     (output.isEmpty() ? std::string() : ": " + output.toStdString()));
   }
   try {
-    io::AtomicFile::CopyWhole(converted.toStdString(), FileName);
-  } catch (const std::filesystem::filesystem_error&) {
+    CopyFileAtomically(converted.toStdString(), FileName);
+  } catch (const Error&) {
     RaiseFrom(ERR_PathFileAccess, kSource, DescribeError(ERR_PathFileAccess, FileName));
   }
 }
