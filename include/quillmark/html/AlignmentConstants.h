@@ -1,5 +1,8 @@
 #pragma once
-// The alignment constants live with the run-time's types; this header stays
-// so that code including it from here keeps compiling.
+// An earlier name, kept so that code including it keeps compiling: the alignment constants live in
+// quillmark/runtime/AlignmentConstants.h, which this header includes.
+//
+// Deprecated since 2026-12-08; removed not before 2027-12-08 (docs/abi.md).
+// Include quillmark/runtime/AlignmentConstants.h instead.
 
 #include "quillmark/runtime/AlignmentConstants.h"

@@ -1,5 +1,8 @@
 #pragma once
-// Kept for code that includes this header by its earlier name: Dispatch lives in
-// quillmark/values/Dispatch.h now.
+// An earlier name, kept so that code including it keeps compiling: Dispatch lives in
+// quillmark/values/Dispatch.h, which this header includes.
+//
+// Deprecated since 2026-12-08; removed not before 2027-12-08 (docs/abi.md).
+// Include quillmark/values/Dispatch.h instead.
 
 #include "quillmark/values/Dispatch.h"

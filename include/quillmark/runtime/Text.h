@@ -1,5 +1,8 @@
 #pragma once
-// Kept for code that includes this header by its earlier name: The text functions lives in
-// quillmark/values/Text.h now.
+// An earlier name, kept so that code including it keeps compiling: the text functions live in
+// quillmark/values/Text.h, which this header includes.
+//
+// Deprecated since 2026-12-08; removed not before 2027-12-08 (docs/abi.md).
+// Include quillmark/values/Text.h instead.
 
 #include "quillmark/values/Text.h"
