@@ -296,7 +296,6 @@ TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
 TEST(Canvas, GraphicsTextRunsOnItsSurface) {
   Canvas c(200, 60, kBlue);
   qm::CanvasSurface surface(c);
-  qm::Graphics g;
   using qm::Variant;
   const double width = qm::CDbl(surface.Call("TextWidth", {Variant("Total")}));
   const double height = qm::CDbl(surface.Call("TextHeight", {Variant("Total")}));
@@ -307,7 +306,7 @@ TEST(Canvas, GraphicsTextRunsOnItsSurface) {
 
   // Right-aligned on x = 150 pixels with a white box behind: the position
   // ends at x, the box and the text lie left of it.
-  g.Text(surface, "Total", Variant(true), Variant(150 * 15.0), Variant(300.0), false, qm::vbRightJustify);
+  qm::Graphics().Text(surface, "Total", Variant(true), Variant(150 * 15.0), Variant(300.0), false, qm::vbRightJustify);
   EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 150 * 15.0);
   const int left = 150 - static_cast<int>(width / 15);
   EXPECT_EQ(c.Pixel(left, 20), kWhite);

@@ -222,21 +222,18 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
   WriteFile(dir / "out", "old contents");
 
   const auto unchanged = [&] { return ReadFile(dir / "out") == "old contents"; };
-  for (int at : {1, 2, 0}) {
-    const auto compress = [&](const qm::Progress& p) {
-      qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::DeflateLevel::Default, p);
-    };
-    EXPECT_TRUE(PassesTheStopOn(compress, at)) << at;
-    EXPECT_TRUE(unchanged()) << "compress " << at;
-    EXPECT_TRUE(PassesTheStopOn(
-        [&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", dir.Path() / "out", p); }, at))
-        << at;
-    EXPECT_TRUE(unchanged()) << "decompress " << at;
-  }
-  for (int at : {1, 0}) {
-    EXPECT_TRUE(PassesTheStopOn(
-        [&](const qm::Progress& p) { qm::PackMht(dir.Path() / "page.html", dir.Path() / "out", "", p); }, at));
-    EXPECT_TRUE(unchanged()) << "mht " << at;
+  const std::pair<std::function<void(const qm::Progress&)>, std::vector<int>> jobs[] = {
+      {[&](const qm::Progress& p) {
+         qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::DeflateLevel::Default, p);
+       },
+       {1, 2, 0}},
+      {[&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", dir.Path() / "out", p); }, {1, 2, 0}},
+      {[&](const qm::Progress& p) { qm::PackMht(dir.Path() / "page.html", dir.Path() / "out", "", p); }, {1, 0}}};
+  for (const auto& [job, stops] : jobs) {
+    for (const int at : stops) {
+      EXPECT_TRUE(PassesTheStopOn(job, at)) << at;
+      EXPECT_TRUE(unchanged()) << at;
+    }
   }
   EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::ZipFiles(dir.Path() / "old.zip", inputs, p); }));
   EXPECT_EQ(ReadFile(dir / "old.zip"), oldZip);
