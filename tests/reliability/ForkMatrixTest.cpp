@@ -45,16 +45,8 @@ namespace {
 // What the child does once it has been forked.
 enum class Child { GoesOn, GoesOnLater, Exits, QuickExits, Cancels };
 
-const char* NameOf(Child child) {
-  switch (child) {
-    case Child::GoesOn: return "goes on while the parent waits";
-    case Child::GoesOnLater: return "goes on once the parent has finished";
-    case Child::Exits: return "calls exit";
-    case Child::QuickExits: return "calls _exit";
-    case Child::Cancels: return "cancels from the callback";
-  }
-  return "?";
-}
+constexpr const char* kNames[] = {"goes on while the parent waits", "goes on once the parent has finished",
+                                  "calls exit", "calls _exit", "cancels from the callback"};
 
 // How a child ends, as its exit status.
 constexpr int kDone = 0;         // its run of the job came to an end without error
@@ -117,7 +109,7 @@ struct Job {
   int GoingOnGives;        // how a child that goes on with the job ends
   bool ReplacesOldOutput;  // an output of other content is there before (not for zip: a file no archive is refused)
   std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)> Run;
-  std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check;
+  std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check = nullptr;
 };
 
 std::string SameBytes(const std::string& got, const std::string& wanted) {
@@ -141,35 +133,23 @@ std::string Problem(const Job& job, const Inputs& in, const fs::path& out, const
 
 std::vector<Job> Jobs() {
   std::vector<Job> jobs;
-  jobs.push_back({"CompressFile",
-                  true,
-                  kInherited,
-                  true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-                    qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
-                    return std::string();
-                  },
-                  {}});
-  jobs.push_back({"Compress.CompressFile",
-                  true,
-                  kInherited,
-                  true,
+  jobs.push_back(
+      {"CompressFile", true, kInherited, true, [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+         qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
+         return std::string();
+       }});
+  jobs.push_back({"Compress.CompressFile", true, kInherited, true,
                   [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
                     qm::Compress compress;
                     const auto result =
                         compress.CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, progress);
                     return result == 0 ? std::string() : "zlib result " + std::to_string(result);
-                  },
-                  {}});
-  jobs.push_back({"DecompressFile",
-                  true,
-                  kInherited,
-                  true,
+                  }});
+  jobs.push_back({"DecompressFile", true, kInherited, true,
                   [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
                     qm::DecompressFile(in.Dir / "packed", out, progress);
                     return std::string();
-                  },
-                  {}});
+                  }});
   jobs.push_back({"ZipFiles", true, kInherited, false,
                   [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
                     const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", progress);
@@ -239,15 +219,10 @@ std::vector<Job> Jobs() {
                     const std::string whole = SameBytes(ReadOrEmpty(out), wanted);
                     return whole.empty() ? SameBytes(ReadOrEmpty(out.string() + ".log"), "old\r\n" + wanted) : whole;
                   }});
-  jobs.push_back({"WriteJpeg",
-                  false,
-                  kDone,
-                  true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+  jobs.push_back({"WriteJpeg", false, kDone, true, [](const Inputs& in, const fs::path& out, const qm::Progress&) {
                     qm::WriteJpeg(in.Picture, out, 80);
                     return std::string();
-                  },
-                  {}});
+                  }});
   jobs.push_back({"WriteWorkbook", false, kDone, true,
                   [](const Inputs& in, const fs::path& out, const qm::Progress&) {
                     qm::WriteWorkbook(out, in.Table);
@@ -257,15 +232,11 @@ std::vector<Job> Jobs() {
                     return qm::test::SameWorkbook(ReadOrEmpty(out), in.Reference.at("WriteWorkbook")) ? std::string()
                                                                                                       : "other sheets";
                   }});
-  jobs.push_back({"XmlElement::Save",
-                  false,
-                  kDone,
-                  true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-                    in.Tree->Save(out);
-                    return std::string();
-                  },
-                  {}});
+  jobs.push_back(
+      {"XmlElement::Save", false, kDone, true, [](const Inputs& in, const fs::path& out, const qm::Progress&) {
+         in.Tree->Save(out);
+         return std::string();
+       }});
   jobs.push_back({"QMWriteLog", false, kDone, false,
                   [](const Inputs&, const fs::path& out, const qm::Progress&) {
                     // Lines tagged with the run's output name: the log is one file for every run.
@@ -377,6 +348,25 @@ std::string Ending(pid_t child) {
   std::exit(status);  // as a program that goes on ends: static destructors run
 }
 
+// The exit status of a child that behaves so.
+int Expected(const Job& job, Child behaviour) {
+  const int statuses[] = {job.GoingOnGives, job.GoingOnGives, kExited, kQuickExited, kCancelled};
+  return statuses[static_cast<int>(behaviour)];
+}
+
+// In the parent: what is wrong with its run of the job; empty when nothing is.
+std::string ParentsProblem(const Job& job, const Inputs& in, const fs::path& out, const std::string& result,
+                           std::exception_ptr failure) {
+  try {
+    if (failure) std::rethrow_exception(failure);
+  } catch (const qm::Error& e) {
+    return "the parent's job failed: " + std::to_string(e.Number()) + " " + e.Description();
+  } catch (...) {
+    return "the parent's job failed";
+  }
+  return Problem(job, in, out, result);
+}
+
 // Forks from the job's progress callback, a quarter of the way through.
 void ForkInCallback(const Job& job, Child behaviour, const Inputs& in, const fs::path& out) {
   const pid_t parent = ::getpid();
@@ -419,23 +409,9 @@ void ForkInCallback(const Job& job, Child behaviour, const Inputs& in, const fs:
   qm::io::sys::Close(gate[1]);
   qm::io::sys::Close(gate[0]);
   ASSERT_GT(child, 0) << "the callback never forked";
-  const std::string ended = behaviour == Child::GoesOn ? waitedInCallback : Ending(child);
-  const int expected = behaviour == Child::GoesOn || behaviour == Child::GoesOnLater ? job.GoingOnGives
-                       : behaviour == Child::Exits                                   ? kExited
-                       : behaviour == Child::QuickExits                              ? kQuickExited
-                                                                                     : kCancelled;
-  EXPECT_EQ(ended, "exit " + std::to_string(expected));
-  if (failure) {
-    try {
-      std::rethrow_exception(failure);
-    } catch (const qm::Error& e) {
-      ADD_FAILURE() << "the parent's job failed: " << e.Number() << " " << e.Description();
-    } catch (...) {
-      ADD_FAILURE() << "the parent's job failed";
-    }
-    return;
-  }
-  EXPECT_EQ(Problem(job, in, out, result), "");
+  EXPECT_EQ(behaviour == Child::GoesOn ? waitedInCallback : Ending(child),
+            "exit " + std::to_string(Expected(job, behaviour)));
+  EXPECT_EQ(ParentsProblem(job, in, out, result, failure), "");
 }
 
 // Forks from this thread while another runs the job, `delay` after it began.
@@ -443,15 +419,13 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
                 std::chrono::microseconds delay) {
   std::atomic<bool> started{false};
   std::string result;
-  std::string failure;
+  std::exception_ptr failure;
   std::thread worker([&] {
     started = true;
     try {
       result = job.Run(in, out, {});
-    } catch (const qm::Error& e) {
-      failure = std::to_string(e.Number()) + " " + e.Description();
     } catch (...) {
-      failure = "an exception";
+      failure = std::current_exception();
     }
   });
   while (!started) std::this_thread::yield();
@@ -478,13 +452,8 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
   }
   const std::string ended = child > 0 ? Ending(child) : "not forked";
   worker.join();
-  EXPECT_EQ(ended, "exit " + std::to_string(behaviour == Child::Exits        ? kExited
-                                            : behaviour == Child::QuickExits ? kQuickExited
-                                                                             : job.GoingOnGives));
-  EXPECT_EQ(failure, "");
-  if (failure.empty()) {
-    EXPECT_EQ(Problem(job, in, out, result), "");
-  }
+  EXPECT_EQ(ended, "exit " + std::to_string(Expected(job, behaviour)));
+  EXPECT_EQ(ParentsProblem(job, in, out, result, failure), "");
 }
 
 TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
@@ -511,7 +480,7 @@ TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
   for (const Job& job : jobs) {
     for (const Child behaviour : {Child::GoesOn, Child::GoesOnLater, Child::Exits, Child::QuickExits, Child::Cancels}) {
       if (!job.ForksFromCallback && (behaviour == Child::GoesOnLater || behaviour == Child::Cancels)) continue;
-      SCOPED_TRACE(std::string(job.Name) + ", the child " + NameOf(behaviour));
+      SCOPED_TRACE(std::string(job.Name) + ", the child " + kNames[static_cast<int>(behaviour)]);
       // An old output of other content, which the job replaces.
       const fs::path out = in.Dir / ("out" + std::to_string(++row));
       if (job.ReplacesOldOutput) qm::test::WriteFile(out.string(), "old output");
