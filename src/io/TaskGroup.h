@@ -41,7 +41,7 @@ class TaskGroup {
 
   /// Posts up to `helpers` tasks that each run `turn` once; the number
   /// posted, fewer (or none) when the executor refuses or there is no
-  /// memory. Posts only once: a later call posts nothing.
+  /// memory. Call it once per group.
   unsigned Post(unsigned helpers, Turn turn) noexcept;
   /// Keeps `failure` when none is kept yet; Failed() is true from then on.
   void Fail(std::exception_ptr failure) noexcept;
