@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +40,7 @@
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/TextStream.h"
 #include "reliability/SameOutput.h"
+#include "support/FaultInjection.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -76,35 +76,7 @@ struct Fault {
 constexpr Fault kFaults[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE},
                              {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", Faults::kShort}};
 
-// Fails the Nth call (of one kind, when given), or every such call from the
-// Nth on (a disk that stays full), noting the kind of the call failed.
-class Failing : public Faults {
- public:
-  Failing(long nth, int answer, std::optional<Call> only = std::nullopt, bool onwards = false)
-      : nth_(nth), answer_(answer), only_(only), onwards_(onwards) {
-    qm::io::sys::SetFaults(this);
-  }
-  ~Failing() override { qm::io::sys::SetFaults(nullptr); }
-  Failing(const Failing&) = delete;
-  Failing& operator=(const Failing&) = delete;
-  int Before(Call call) noexcept override {
-    if (only_ && call != *only_) return 0;
-    const long seen = seen_.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (seen != nth_ && !(onwards_ && seen > nth_)) return 0;
-    kind_ = static_cast<int>(call);
-    return answer_;
-  }
-  bool Fired() const { return seen_.load() >= nth_; }
-  int Kind() const { return kind_; }
-
- private:
-  std::atomic<long> seen_{0};
-  std::atomic<int> kind_{-1};
-  long nth_;
-  int answer_;
-  std::optional<Call> only_;
-  bool onwards_;
-};
+using Failing = qm::test::FailNthCall;
 
 // What the alarm handler prints: the run under way (written before each run).
 char running[256] = "";
@@ -141,26 +113,16 @@ std::string Text(int lines) {
   return text;
 }
 
-// A 24-bit BMP of w x h pixels, a colour ramp.
-std::string Bmp(int w, int h) {
-  const std::uint32_t row = (static_cast<std::uint32_t>(w) * 3 + 3) & ~3u;
-  const std::uint32_t size = 54 + row * static_cast<std::uint32_t>(h);
+// A 24-bit BMP of side x side pixels, a colour ramp.
+std::string Bmp(int side) {
+  const auto n = static_cast<std::uint32_t>(side), row = (n * 3 + 3) & ~3u, size = 54 + row * n;
   std::string bmp(size, '\0');
-  const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
-  };
-  put(0, 'B' | 'M' << 8, 2);
-  for (const auto& [at, value] : {std::pair<std::size_t, std::uint32_t>{2, size},
-                                  {10, 54},
-                                  {14, 40},
-                                  {18, static_cast<std::uint32_t>(w)},
-                                  {22, static_cast<std::uint32_t>(h)},
-                                  {34, size - 54}})
-    put(at, value, 4);
-  put(26, 1, 2);
-  put(28, 24, 2);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
+  const std::pair<std::size_t, std::uint32_t> header[] = {
+      {0, 'B' | 'M' << 8}, {2, size}, {10, 54}, {14, 40}, {18, n}, {22, n}, {26, 1 | 24 << 16}, {34, size - 54}};
+  for (const auto& [at, value] : header)
+    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x)
       for (int c = 0; c < 3; ++c) bmp[54 + y * row + x * 3 + c] = static_cast<char>((x * (c + 1) + y * 3) & 0xff);
   return bmp;
 }
@@ -192,7 +154,7 @@ void TextInput(const fs::path& dir, int scale) { WriteFile(dir / "in.txt", Text(
 void Site(const fs::path& dir, int scale) {
   WriteFile(dir / "page.html", "<html><head><title>t</title></head><body><p>" + Text(10 * scale) +
                                    "</p><img src=\"pic.bmp\"></body></html>\n");
-  WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale));
+  WriteFile(dir / "pic.bmp", Bmp(16 * scale));
 }
 
 // The archive of Site() holds the page but not the picture: the packer skips
@@ -287,7 +249,7 @@ std::vector<Job> Jobs() {
            [](const fs::path& dir, int scale) {
              fs::create_directories(dir / "site");
              fs::create_directories(dir / "pics");
-             WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale, 16 * scale));
+             WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale));
            },
        .Run = Raising([](const fs::path& dir, int scale) {
          qm::HtmlPage("Faults")
@@ -306,7 +268,7 @@ std::vector<Job> Jobs() {
        .Setup =
            [](const fs::path& dir, int scale) {
              WriteFile(dir / "a.txt", Text(100 * scale));
-             WriteFile(dir / "b.bmp", Bmp(8 * scale, 8 * scale));
+             WriteFile(dir / "b.bmp", Bmp(8 * scale));
              WriteFile(dir / "kept.txt", "an entry of the old archive\n");
              ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "kept.txt"}, dir).Complete());
            },
@@ -391,7 +353,7 @@ std::vector<Job> Jobs() {
        .Run = ToolOn(qm::cli::kZip, {"out.zip", "a.txt"})},
       {.Name = "tool jpeg",
        .Outputs = {"out.jpg"},
-       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale, 16 * scale)); },
+       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale)); },
        .Run = ToolOn(qm::cli::kJpeg, {"pic.bmp", "out.jpg"})},
       {.Name = "tool xml-check",
        .Outputs = {"doc.xml"},
@@ -453,23 +415,6 @@ struct Totals {
   long Refused = 0;
 };
 
-// A scratch folder on tmpfs where there is one: the loop syncs thousands of
-// files, which costs a disk seconds and tmpfs nothing; the calls made are
-// the same.
-struct Scratch {
-  Scratch() {
-    const fs::path base = ::access("/dev/shm", W_OK | X_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
-    for (int i = 0; !fs::create_directory(
-             Path = base / ("qm-faultloop-" + std::to_string(::getpid()) + "-" + std::to_string(i)), ec);
-         ++i) {}
-  }
-  ~Scratch() { fs::remove_all(Path, ec); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  std::error_code ec;
-  fs::path Path;
-};
-
 constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsync",   "truncate", "stat",
                                       "rename", "link",  "unlink", "mkdir", "readdir", "wait",     "poll"};
 
@@ -478,8 +423,10 @@ constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsy
 // first call that showed it.
 void Loop(const Job& job, const std::string& label, int scale,
           const std::function<std::unique_ptr<Failing>(long)>& make, Totals& totals, bool mustFinish) {
-  Scratch scratch;
-  const fs::path& dir = scratch.Path;
+  // In memory where it can be: the loop syncs thousands of files, which
+  // costs a disk seconds and tmpfs nothing; the calls made are the same.
+  const qm::test::ScratchDir scratch(qm::test::MemoryFolder());
+  const fs::path& dir = scratch.Path();
   if (job.Setup) job.Setup(dir, scale);
   for (const std::string& name : job.Outputs)
     if (!fs::exists(dir / name)) WriteFile(dir / name, "old bytes\n");
