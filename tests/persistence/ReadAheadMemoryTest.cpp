@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,16 +30,7 @@ long long ResidentBytes() {
 }
 
 int ProcessThreads() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "Threads:") {
-      int threads = 0;
-      status >> threads;
-      return threads;
-    }
-  }
-  return -1;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
 
 std::string Line(int file, int i) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "Clients.h"
+#include "PropertyClients.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/QMStream.h"
@@ -12,18 +14,11 @@
 
 namespace {
 
+using namespace qm::test;
 using qm::QMStream;
 using qm::ScalarFields;
 using qm::TextStream;
 using qm::Variant;
-using qm::test::Described;
-using qm::test::Keyed;
-using qm::test::Listener;
-using qm::test::RaisedBy;
-using qm::test::Reader;
-using qm::test::Thing;
-using qm::test::Things;
-using qm::test::Writer;
 
 void Id(ScalarFields& f) { f.AddDetails("Id", qm::ST_Integer, Variant(std::int32_t{0})); }
 
@@ -134,36 +129,39 @@ TEST(SimpleRecords, FieldsReadBack) {
 }
 
 TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
-  auto thing = std::make_shared<Thing>(Id);
-  QMStream r = Reader("   %Collection Things\r\n0\r\n");
-  EXPECT_EQ(Described([&] { r.ReadObjectSimple(thing); }), "10005: Stream not pointing to object");
+  auto thing = std::make_shared<Thing>(Id), refusing = std::make_shared<Thing>(Id);
+  auto noFields = std::make_shared<Thing>();
+  auto things = std::make_shared<Things>(), refusingMany = std::make_shared<Things>();
+  refusing->Accept = refusingMany->Accept = false;
+  noFields->NoFields = true;
+  const auto object = [](auto o) { return [o](QMStream& r) { r.ReadObjectSimple(o); }; };
+  const auto many = [](auto c) { return [c](QMStream& r) { r.ReadCollectionSimple(c, true); }; };
+  const struct {
+    const char* Text;
+    std::function<void(QMStream&)> Read;
+    const char* Says;
+    const char* Stays;  // the next line after the error
+  } cases[] = {
+      {"   %Collection Things\r\n0\r\n", object(thing), "10005: Stream not pointing to object",
+       "   %Collection Things"},
+      {"", object(thing), "10005: Stream not pointing to object", ""},
+      {"%Object Thing\r\n", many(things), "10005: Stream not pointing to collection", "%Object Thing"},
+      {"%Object Thing @4\r\n%Property Id\r\n1\r\n", object(refusing),
+       "10006: Object is incompatible with stream object", "%Object Thing @4"},
+      {"%Collection Things\r\n0\r\n", many(refusingMany), "10006: Collection is incompatible with stream collection",
+       "%Collection Things"},
+      {"%Object Thing\r\n", object(noFields), "9999: GetScalarFields() did not return a fields collection", nullptr},
+  };
+  for (const auto& c : cases) {
+    QMStream r = Reader(c.Text);
+    EXPECT_EQ(Described([&] { c.Read(r); }), c.Says) << c.Text;
+    if (c.Stays) {
+      EXPECT_EQ(r.Peek(), c.Stays) << c.Text;
+    }
+  }
+  QMStream r = Reader("   %Collection Things\r\n");
   EXPECT_EQ(RaisedBy([&] { r.ReadObjectSimple(thing); }).Source(),
             "QuillmarkLibrary.QMStream|[QMStream]Public Sub ReadObjectSimple(?, ?)");
-  EXPECT_EQ(r.Peek(), "   %Collection Things");
-
-  r = Reader("");
-  EXPECT_EQ(RaisedBy([&] { r.ReadObjectSimple(thing); }).Number(), 10005);
-  auto things = std::make_shared<Things>();
-  r = Reader("%Object Thing\r\n");
-  EXPECT_EQ(Described([&] { r.ReadCollectionSimple(things, true); }), "10005: Stream not pointing to collection");
-  EXPECT_EQ(r.Peek(), "%Object Thing");
-
-  thing->Accept = false;
-  r = Reader("%Object Thing @4\r\n%Property Id\r\n1\r\n");
-  EXPECT_EQ(Described([&] { r.ReadObjectSimple(thing); }), "10006: Object is incompatible with stream object");
-  EXPECT_EQ(r.Peek(), "%Object Thing @4");
-
-  things->Accept = false;
-  r = Reader("%Collection Things\r\n0\r\n");
-  EXPECT_EQ(Described([&] { r.ReadCollectionSimple(things, true); }),
-            "10006: Collection is incompatible with stream collection");
-  EXPECT_EQ(r.Peek(), "%Collection Things");
-
-  auto noFields = std::make_shared<Thing>();
-  noFields->NoFields = true;
-  r = Reader("%Object Thing\r\n");
-  EXPECT_EQ(Described([&] { r.ReadObjectSimple(noFields); }),
-            "9999: GetScalarFields() did not return a fields collection");
   std::shared_ptr<TextStream> out;
   QMStream w = Writer(out);
   EXPECT_EQ(RaisedBy([&] { w.WriteObjectSimple(nullptr, 1); }).Number(), 91);
@@ -171,18 +169,19 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlace) {
   EXPECT_EQ(out->Text(), "%Object Thing @1\r\n");
 
   // A value line missing at the end, and a bad value, inside a collection.
-  things->Accept = true;
   things->Make = [] { return std::make_shared<Thing>(Id); };
-  r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\n");
-  EXPECT_EQ(RaisedBy([&] { r.ReadCollectionSimple(things, true); }).Number(), 62);
-  r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n");
-  const qm::Error bad = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
-  EXPECT_EQ(bad.Number(), 13);
-  EXPECT_EQ(bad.Source(),
-            "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
-            "[QMStream]Public Sub ReadObjectSimple(?, ?)|[QMStream]Public Sub ReadCollectionSimple(?, True, ?)");
-  r = Reader("%Collection Things\r\nmany\r\n");
-  EXPECT_EQ(RaisedBy([&] { r.ReadCollectionSimple(things, true); }).Number(), 13);
+  for (const auto& [text, number] : {std::pair{"1\r\n%Object Thing\r\n%Property Id\r\n", 62},
+                                     {"1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n", 13},
+                                     {"many\r\n", 13}}) {
+    r = Reader(std::string("%Collection Things\r\n") + text);
+    const qm::Error bad = RaisedBy([&] { r.ReadCollectionSimple(things, true); });
+    EXPECT_EQ(bad.Number(), number) << text;
+    if (std::string(text).ends_with("abc\r\n")) {
+      EXPECT_EQ(bad.Source(),
+                "QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
+                "[QMStream]Public Sub ReadObjectSimple(?, ?)|[QMStream]Public Sub ReadCollectionSimple(?, True, ?)");
+    }
+  }
 }
 
 TEST(SimpleRecords, ChildCounts) {
@@ -334,6 +333,136 @@ TEST(SimpleRecords, LoggingSwitchedMidRead) {
             "Id has a scalartype of 1\r\n"
             "About to set scalar fields\r\n");
   qm::DeleteSetting("Quillmark Library", "Init");
+}
+
+Variant List(std::initializer_list<const char*> names) {
+  std::vector<Variant> v;
+  for (const char* n : names) v.emplace_back(n);
+  return qm::VariantArray::FromVector(std::move(v));
+}
+
+const Variant kAll = List({"Name", "Age", "Height", "Ratio", "Member", "Rank", "Code", "Since"});
+
+std::shared_ptr<Person> Ada() {
+  auto p = std::make_shared<Person>();
+  p->Name = "Ada\r\nLovelace";
+  p->Age = 36;
+  p->Height = 0.25;
+  p->Ratio = 0.1f;
+  p->Member = true;
+  p->Rank = -3;
+  p->Code = 200;
+  p->Since = qm::MakeDate(1843, 7, 1);
+  return p;
+}
+
+// The numbers are written and read the same way whatever the numeric locale.
+TEST(PropertyRecords, RoundTripWithoutAccessorsInAnyNumericLocale) {
+  for (const char* locale : {"C", "de_DE.UTF-8"}) {
+    if (!std::setlocale(LC_NUMERIC, locale)) continue;  // not installed
+    std::shared_ptr<TextStream> out;
+    QMStream w = Writer(out);
+    w.WriteObject(Ada(), kAll);
+    auto back = std::make_shared<Person>();
+    QMStream r = Reader(out->Text());
+    const auto result = r.ReadObject(back, kAll);
+    std::shared_ptr<TextStream> again;
+    Writer(again).WriteObject(back, kAll);
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(out->Text(),
+              "%Object Person\r\n"
+              "   %Property Name\r\n      Ada Lovelace\r\n"
+              "   %Property Age\r\n      36\r\n"
+              "   %Property Height\r\n       .25\r\n"
+              "   %Property Ratio\r\n       .1\r\n"
+              "   %Property Member\r\n      True\r\n"
+              "   %Property Rank\r\n      -3\r\n"
+              "   %Property Code\r\n      200\r\n"
+              "   %Property Since\r\n      1843-07-01\r\n")
+        << locale;
+    EXPECT_EQ(result, qm::QMS_Success);
+    EXPECT_EQ(again->Text(), out->Text()) << "every property read back as written";
+    EXPECT_TRUE(r.AtEndOfStream());
+    EXPECT_EQ(RaisedBy([&] { w.WriteObject(back, Variant("Name")); }).Description(),
+              "WriteForObject must be called with an array argument.");
+  }
+}
+
+TEST(PropertyRecords, ReadingRules) {
+  auto p = std::make_shared<Person>();
+  p->Age = 7;
+  QMStream r;
+  r.Use(
+      TextStream::FromText("%Object Person\r\n"
+                           "%Property NAME\r\n  Bob  \r\n"
+                           "%Property Member\r\nVrai\r\n"
+                           "%Property Height\r\n 1.5e1xyz\r\n"
+                           "%Property Code\r\n9\r\n"
+                           "%Property Unlisted\r\nwhatever\r\n"
+                           "%Object Other\r\n"));
+  EXPECT_EQ(r.ReadObject(p, List({"name", "member", "height"})), qm::QMS_Success);
+  EXPECT_EQ(p->Name, "Bob");
+  EXPECT_TRUE(p->Member);
+  EXPECT_EQ(p->Height, 15.0);
+  EXPECT_EQ(p->Code, 0) << "not in the list";
+  EXPECT_EQ(p->Age, 7) << "in no record";
+
+  EXPECT_EQ(r.ReadObject(p, kAll), qm::QMS_ObjectNotFound);
+  EXPECT_EQ(r.Peek(), "%Object Other");
+
+  r.Use(
+      TextStream::FromText("%Object Person\r\n%Property Member\r\nyes\r\n"
+                           "%Property Badge\r\nB1\r\n%Property Age\r\n41\r\n"));
+  p->Member = true;
+  EXPECT_EQ(r.ReadObject(p, List({"Member", "Badge", "Age"})), qm::QMS_BadField);
+  EXPECT_FALSE(p->Member);
+  EXPECT_EQ(p->Age, 41);
+
+  // Before any assignment the error carries ReadObject's element; after one, not.
+  r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\nabc\r\n"));
+  const qm::Error early = RaisedBy([&] { r.ReadObject(p, kAll); });
+  EXPECT_EQ(early.Number(), 13);
+  EXPECT_EQ(early.Source(), "QuillmarkLibrary.QMStream|[QMStream]Public Function ReadObject(?, ?)");
+  r.Use(TextStream::FromText("%Object Person\r\n%Property Rank\r\n1\r\n%Property Age\r\nabc\r\n"));
+  const qm::Error late = RaisedBy([&] { r.ReadObject(p, kAll); });
+  EXPECT_EQ(late.Number(), 13);
+  EXPECT_EQ(late.Source(), "QuillmarkLibrary.QMStream");
+  r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\n1\r\n"));
+  EXPECT_EQ(RaisedBy([&] { r.ReadObject(p, Variant("Age")); }).Number(), 13);
+  r.Use(TextStream::FromText("%Object Person\r\n%Property Age\r\n1\r\n"));
+  EXPECT_EQ(RaisedBy([&] { r.ReadObject(p, qm::VariantArray::FromVector({Variant("Age")}, 1)); }).Number(), 9);
+}
+
+TEST(PropertyRecords, Collections) {
+  auto people = std::make_shared<People>();
+  people->Items = {Ada(), std::make_shared<Person>()};
+  people->Items[1]->Name = "Bob";
+  std::shared_ptr<TextStream> out;
+  QMStream w = Writer(out);
+  w.WriteCollection(people, List({"Name", "Age"}));
+  EXPECT_EQ(out->Text(),
+            "%Collection People\r\n2\r\n"
+            "   %Object Person\r\n      %Property Name\r\n         Ada Lovelace\r\n"
+            "      %Property Age\r\n         36\r\n"
+            "   %Object Person\r\n      %Property Name\r\n         Bob\r\n"
+            "      %Property Age\r\n         0\r\n");
+
+  auto back = std::make_shared<People>();
+  back->Items = {std::make_shared<Person>(), std::make_shared<Person>(), std::make_shared<Person>()};
+  QMStream r = Reader(out->Text());
+  EXPECT_EQ(r.ReadCollection(back, true, List({"Name", "Age"})), qm::QMS_Success);
+  ASSERT_EQ(back->Items.size(), 2u);
+  EXPECT_EQ(back->Items[0]->Age, 36);
+  EXPECT_EQ(back->Items[1]->Name, "Bob");
+
+  // Without re-creation, extra children find no record.
+  back->Items.push_back(std::make_shared<Person>());
+  r.Use(TextStream::FromText(out->Text()));
+  EXPECT_EQ(r.ReadCollection(back, false, List({"Name"})), qm::QMS_ObjectNotFound);
+  r.Use(TextStream::FromText("%Collection Others\r\n0\r\n"));
+  EXPECT_EQ(r.ReadCollection(back, true, List({"Name"})), qm::QMS_Success);
+  EXPECT_EQ(back->Items.size(), 3u);
+  EXPECT_EQ(r.Peek(), "%Collection Others");
 }
 
 }  // namespace
