@@ -82,43 +82,14 @@ TEST(TemporaryFile, AssignedNumbersStayReservedUntilOpenedOrReleased) {
   EXPECT_EQ(qm::files::FreeFile(), b);
 }
 
-TEST(TemporaryFile, NamesAreNeverSharedEvenAcrossProcesses) {
+// Names are never shared, even across processes: the child takes its names
+// while the parent takes its own. A child after fork holds the parent's
+// object: releasing it there leaves the file (the parent deletes it), and the
+// child cannot empty it for a stream; a TemporaryFile the child makes is the
+// child's to delete.
+TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
   constexpr int kPerProcess = 40;
   qm::test::ScratchDir dir;
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {  // takes its names while the parent takes its own
-    std::vector<std::unique_ptr<qm::TemporaryFile>> kept;
-    std::string names;
-    for (int i = 0; i < kPerProcess; ++i) {
-      kept.push_back(std::make_unique<qm::TemporaryFile>());
-      names += kept.back()->Filename() + "\n";
-    }
-    qm::test::WriteFile(dir / "child", names);
-    ::_exit(0);  // runs no destructors: the files stay for the parent to check and remove
-  }
-  std::vector<std::unique_ptr<qm::TemporaryFile>> ours;
-  std::set<std::string> names;
-  for (int i = 0; i < kPerProcess; ++i) {
-    ours.push_back(std::make_unique<qm::TemporaryFile>());
-    EXPECT_TRUE(names.insert(ours.back()->Filename()).second);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_EQ(status, 0);
-  std::istringstream theirs(qm::test::ReadFile(dir / "child"));
-  int count = 0;
-  for (std::string name; std::getline(theirs, name); ++count) {
-    EXPECT_TRUE(names.insert(name).second) << name << " was handed out twice";
-    fs::remove(name);
-  }
-  EXPECT_EQ(count, kPerProcess);
-}
-
-// A child after fork holds the parent's object: releasing it there leaves
-// the file (the parent deletes it), and the child cannot empty it for a
-// stream; a TemporaryFile the child makes is the child's to delete.
-TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
   auto parents = std::make_unique<qm::TemporaryFile>();
   const std::string name = parents->Filename();
   qm::test::WriteFile(name, "the parent's");
@@ -137,12 +108,32 @@ TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
       own = mine.Filename();
     }
     if (fs::exists(own)) faults |= 8;
-    ::_exit(faults);
+    std::vector<std::unique_ptr<qm::TemporaryFile>> kept;
+    std::string names;
+    for (int i = 0; i < kPerProcess; ++i) {
+      kept.push_back(std::make_unique<qm::TemporaryFile>());
+      names += kept.back()->Filename() + "\n";
+    }
+    qm::test::WriteFile(dir / "child", names);
+    ::_exit(faults);  // runs no destructors: the files stay for the parent to check and remove
+  }
+  std::vector<std::unique_ptr<qm::TemporaryFile>> ours;
+  std::set<std::string> names{name};
+  for (int i = 0; i < kPerProcess; ++i) {
+    ours.push_back(std::make_unique<qm::TemporaryFile>());
+    EXPECT_TRUE(names.insert(ours.back()->Filename()).second);
   }
   int status = -1;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0) << "faults in the child (bits): " << WEXITSTATUS(status);
+  std::istringstream theirs(qm::test::ReadFile(dir / "child"));
+  int count = 0;
+  for (std::string taken; std::getline(theirs, taken); ++count) {
+    EXPECT_TRUE(names.insert(taken).second) << taken << " was handed out twice";
+    fs::remove(taken);
+  }
+  EXPECT_EQ(count, kPerProcess);
   EXPECT_EQ(qm::test::ReadFile(name), "the parent's");
   parents.reset();
   EXPECT_FALSE(fs::exists(name));
