@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using qm::io::AtomicFile;
 using qm::io::Executor;
+using namespace std::chrono_literals;
 using qm::test::ReadFile;
 using qm::test::WriteFile;
 
@@ -52,16 +53,8 @@ struct NamedTemporaries {
 
 // Restores the executor however a test ends.
 struct PoolReset {
-  ~PoolReset() {
-    Executor::FailThreadCreation(false);
-    Executor::ResetLimit();
-  }
+  ~PoolReset() { Executor::ResetLimit(); }
 };
-
-void WaitForNoThreads() {
-  Executor::SetLimit(0);
-  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 bool IsHidden(const std::string& name, const std::string& target) { return name.rfind("." + target + ".~qm", 0) == 0; }
 
@@ -201,7 +194,8 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
     for (const bool named : {false, true}) {
       SCOPED_TRACE(static_cast<int>(way) * 2 + named);
       PoolReset reset;
-      if (way == Way::BehindNoThread) WaitForNoThreads();
+      Executor::SetLimit(way == Way::BehindNoThread ? 0 : Executor::UsableProcessors());
+      while (way == Way::BehindNoThread && Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
       NamedTemporaries kind(named);
       qm::test::ScratchDir dir;
       const fs::path file = dir.Path() / "data.txt";

@@ -39,17 +39,13 @@ struct PoolReset {
   }
 };
 
-void WaitForNoThreads() {
-  Executor::SetLimit(0);
-  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
-}
-
 // The pool's one thread busy elsewhere until the end of the scope, when
 // the work queued behind it meanwhile has run too.
 struct BusyPool {
   std::atomic<bool> release{false}, started{false};
   BusyPool() {
-    WaitForNoThreads();
+    Executor::SetLimit(0);
+    while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
     Executor::SetLimit(1);
     EXPECT_TRUE(Executor::Post([this] {
       started = true;
@@ -129,45 +125,40 @@ TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PoolReset reset;
-    Executor::SetLimit(3);
-    while (Executor::LiveThreads() > 3) std::this_thread::sleep_for(1ms);  // threads above it leave
-    if (c.pool == Pool::NoThread || c.pool == Pool::NoThreadCreated) WaitForNoThreads();
-    if (c.pool == Pool::NoThreadCreated) {
-      Executor::ResetLimit();
-      Executor::FailThreadCreation(true);
-    }
+    const unsigned threads = c.pool == Pool::Threads ? 3 : 0;
+    Executor::SetLimit(threads);
+    while (Executor::LiveThreads() > threads) std::this_thread::sleep_for(1ms);  // threads above it leave
+    Executor::FailThreadCreation(c.pool == Pool::NoThreadCreated);
+    if (c.pool == Pool::NoThreadCreated) Executor::SetLimit(3);
     std::optional<BusyPool> busy;  // the queued helpers start once the group has gone
     if (c.pool == Pool::Busy) busy.emplace();
     std::vector<std::atomic<int>> runs(kPieces);
-    {
-      std::atomic<int> next{0};
-      TaskGroup group;
-      const auto turn = [&] {
-        for (int i = 0; !group.Failed() && (i = next++) < kPieces;) {
-          ++runs[i];
-          if (i == c.failAt) throw std::runtime_error("piece " + std::to_string(i));
-          // A piece after the failing one ends once the failure is kept (it is taken by then).
-          while (c.failAt >= 0 && i > c.failAt && !group.Failed()) std::this_thread::yield();
-        }
-      };
-      EXPECT_EQ(group.Post(8, turn), c.posted);
-      EXPECT_LE(Executor::LiveThreads(), 3u);
-      try {
-        turn();  // the caller works too
-      } catch (...) {
-        group.Fail(std::current_exception());
+    std::atomic<int> next{0};
+    TaskGroup group;
+    const auto turn = [&] {
+      for (int i = 0; !group.Failed() && (i = next++) < kPieces;) {
+        ++runs[i];
+        if (i == c.failAt) throw std::runtime_error("piece " + std::to_string(i));
+        // A piece after the failing one ends once the failure is kept (it is taken by then).
+        while (c.failAt >= 0 && i > c.failAt && !group.Failed()) std::this_thread::yield();
       }
-      std::vector<std::string> raised;
-      for (int i = 0; i < 2; ++i) {
-        try {
-          group.Wait();
-        } catch (const std::runtime_error& e) {
-          raised.push_back(e.what());
-        }
-      }
-      EXPECT_EQ(raised, c.failAt < 0 ? std::vector<std::string>{}
-                                     : std::vector<std::string>{"piece " + std::to_string(c.failAt)});
+    };
+    EXPECT_EQ(group.Post(8, turn), c.posted);
+    EXPECT_LE(Executor::LiveThreads(), 3u);
+    try {
+      turn();  // the caller works too
+    } catch (...) {
+      group.Fail(std::current_exception());
     }
+    std::string raised;
+    for (int i = 0; i < 2; ++i) {
+      try {
+        group.Wait();
+      } catch (const std::runtime_error& e) {
+        raised += e.what();
+      }
+    }
+    EXPECT_EQ(raised, c.failAt < 0 ? "" : "piece " + std::to_string(c.failAt));
     int ran = 0;
     for (const auto& r : runs) {
       EXPECT_LE(r.load(), 1);
