@@ -1,41 +1,70 @@
 // The tool's command line behaves like its neighbours': --help and --version
 // on stdout with exit 0, wrong usage exits 2 with the reason and the usage on
 // stderr, every command does its job, and progress shows on a terminal only.
+// Its failures name the file and say in words what went wrong; zip archives
+// every file it is given or exits non-zero. The progress line draws at most
+// every interval, says how far the job has come, and leaves the terminal line
+// blank when it is cleared.
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 
-#include "ToolRun.h"
+#include "ProgressLine.h"
+#include "graphics/PictureFiles.h"
 #include "quillmark/frame/LibMain.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using qm::test::Quillmark;
-using qm::test::QuillmarkApart;
-using qm::test::QuillmarkOnTerminal;
-using qm::test::ToolRun;
+using qm::cli::ProgressLine;
+using Unit = ProgressLine::Unit;
+
+// Runs the built `quillmark` tool as a user runs it, from a shell.
+struct ToolRun {
+  std::string Output;  // what the redirection keeps
+  int Status = -1;
+  std::string Errors;  // stderr, when kept apart
+};
+
+// Runs a shell command; Output is what it printed on stdout.
+ToolRun RunShell(const std::string& command) {
+  const std::string marker = "\nexit status ";
+  const std::string text = qm::test::Output(command + "; printf '\\nexit status %d' $?");
+  const auto at = text.rfind(marker);
+  if (at == std::string::npos) return {text, -1, {}};
+  return {text.substr(0, at), std::stoi(text.substr(at + marker.size())), {}};
+}
+
+// Runs `quillmark ARGUMENTS` in `folder` (arguments pass through the shell
+// as written). `redirect` chooses what Output holds: both streams by
+// default, "2>/dev/null" for stdout, "2>&1 >/dev/null" for stderr.
+ToolRun Quillmark(const fs::path& folder, const std::string& arguments, const std::string& redirect = "2>&1") {
+  return RunShell("cd '" + folder.string() + "' && '" QM_CLI_PROGRAM "' " + arguments + " " + redirect);
+}
+
+// Runs `quillmark ARGUMENTS` in `folder` with stdout in Output and stderr
+// in Errors.
+ToolRun QuillmarkApart(const fs::path& folder, const std::string& arguments) {
+  const fs::path errors = folder / ".quillmark-stderr";
+  ToolRun run = Quillmark(folder, arguments, "2>'" + errors.string() + "'");
+  run.Errors = qm::test::ReadFile(errors.string());
+  return run;
+}
+
+// Runs `quillmark ARGUMENTS` in `folder` on a pseudo-terminal (script(1)):
+// stdout and stderr both go to the terminal, and Output holds what it showed.
+// ARGUMENTS must not hold a double quote.
+ToolRun QuillmarkOnTerminal(const fs::path& folder, const std::string& arguments) {
+  return RunShell("cd '" + folder.string() + "' && script -qec \"'" QM_CLI_PROGRAM "' " + arguments +
+                  "\" /dev/null </dev/null");
+}
 
 const char* const kCommands[] = {"mht",       "compress",   "decompress", "zip",     "jpeg",  "interp", "find",
                                  "xml-check", "export-tsv", "dialog",     "preview", "print", "version"};
-
-// A 2 x 1 picture, 24 bits a pixel.
-std::string TinyBmp() {
-  std::string bmp;
-  const auto put = [&](std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) bmp += static_cast<char>(value >> (8 * i));
-  };
-  bmp += "BM";
-  put(62, 4), put(0, 4), put(54, 4);                                   // file header
-  put(40, 4), put(2, 4), put(1, 4), put(1, 2), put(24, 2), put(0, 4);  // info header
-  put(8, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
-  put(0xFF0000, 3), put(0x00FF00, 3), put(0, 2);  // one row, padded to 4 bytes
-  return bmp;
-}
 
 TEST(ToolCommandLine, HelpAndVersionGoToStdoutAndExitZero) {
   qm::test::ScratchDir dir;
@@ -118,7 +147,7 @@ TEST(ToolCommandLine, EveryCommandDoesItsJob) {
   const fs::path& d = dir.Path();
   qm::test::WriteFile(dir / "page.html", "<html><body><img src=\"pic.bmp\"><a href=\"next.html\">n</a></body></html>");
   qm::test::WriteFile(dir / "next.html", "<html><body>next</body></html>");
-  qm::test::WriteFile(dir / "pic.bmp", TinyBmp());
+  qm::test::WriteFile(dir / "pic.bmp", qm::test::BmpFile(qm::test::RgbImage{2, 1, {255, 0, 0, 0, 255, 0}}));
   qm::test::WriteFile(dir / "doc.xml", "<?xml version=\"1.0\"?><root><a/><b/></root>");
   qm::test::WriteFile(dir / "table.tsv", "name\tvalue\none\t1\n\"say \"\"hi\"\"\"\t\"two\nlines\"\n");
   fs::create_directories(d / "tree/sub");
@@ -196,6 +225,124 @@ TEST(ToolCommandLine, ProgressShowsOnATerminalOnly) {
     EXPECT_EQ(quiet.Status, 0) << job;
     EXPECT_EQ(quiet.Output.find("quillmark"), std::string::npos) << job << ":\n" << quiet.Output;
   }
+}
+
+// The run failed with exit status 1 and said `words`.
+testing::AssertionResult FailsSaying(const ToolRun& run, const std::string& words) {
+  if (run.Status == 1 && run.Output.find(words) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "exit status " << run.Status << ", output:\n" << run.Output;
+}
+
+TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
+  qm::test::ScratchDir dir;
+  const fs::path& d = dir.Path();
+  qm::test::WriteFile(dir / "plain.txt", "plain text, not compressed");
+  qm::test::WriteFile(dir / "empty", "");
+  qm::test::WriteFile(dir / "page.html", "<html><body>hi</body></html>");
+  // An unclosed quote runs to the end: one cell too long for a worksheet.
+  qm::test::WriteFile(dir / "long.tsv", "a\t\"" + std::string(20000, 'x') + "\n" + std::string(20000, 'y') + "\n");
+  fs::create_directory(d / "folder");
+
+  // Each failing command and the words it must say; a folder where a file is
+  // expected is said to be one, on either side.
+  const std::pair<const char*, const char*> kCases[] = {
+      {"compress missing.bin out", "missing.bin does not exist (error 53: File not found: 'missing.bin')"},
+      {"compress empty out", "empty is empty: there is nothing to compress"},
+      {"compress plain.txt no-folder/out", "cannot write no-folder/out: the folder no-folder does not exist"},
+      {"decompress plain.txt out",
+       "plain.txt is not a compressed file of this kind, or it is damaged; out holds only what could be "
+       "decompressed (zlib result -3: data error)"},
+      {"mht missing.html", "missing.html does not exist"},
+      {"jpeg plain.txt out.jpg", "Invalid picture: not a BMP, GIF, JPEG or PNG file: 'plain.txt'"},
+      {"xml-check missing.xml", "missing.xml does not exist"},
+      {"xml-check plain.txt", "'plain.txt' is not well-formed XML: line 1, column 1: syntax error"},
+      {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},
+      {"find no-folder '*'", "no-folder does not exist"},
+      {"zip plain.txt page.html",
+       "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"},
+      {"zip no-folder/a.zip page.html", "cannot write no-folder/a.zip: the folder no-folder does not exist"},
+      {"interp --linear -1 1 2", "PRECISION -1 is negative: it gives the points per interval (error 9)"},
+      {"zip '' page.html", "quillmark zip: no archive name was given\n"},
+      {"zip a.zip . page.html", ".: is the root or the current folder, which has no name to store, not archived"},
+      {"zip a.zip missing.txt", "none of the files was found: no archive written"},
+      {"export-tsv folder out.xlsx", "folder is a folder, not a file"},
+      {"export-tsv long.tsv out.xlsx", "A cell holds more than 32767 characters"},
+  };
+  for (const auto& [arguments, words] : kCases) EXPECT_TRUE(FailsSaying(Quillmark(d, arguments), words)) << arguments;
+  EXPECT_FALSE(fs::exists(d / "out.xlsx"));
+  const ToolRun intoFolder = Quillmark(d, "zip folder page.html");
+  EXPECT_TRUE(FailsSaying(intoFolder, "folder: is a folder, not a zip archive"));
+  EXPECT_EQ(intoFolder.Output.find("Internal logic"), std::string::npos) << intoFolder.Output;
+  EXPECT_EQ(qm::test::ReadFile(dir / "plain.txt"), "plain text, not compressed");
+
+  // Written over its input, a file is reported with the size it had.
+  const ToolRun inPlace = Quillmark(d, "compress plain.txt plain.txt");
+  EXPECT_EQ(inPlace.Status, 0);
+  EXPECT_TRUE(inPlace.Output.starts_with("plain.txt (26 bytes) -> plain.txt (")) << inPlace.Output;
+}
+
+TEST(ToolMessages, ZipArchivesEveryFileOrExitsNonZero) {
+  qm::test::ScratchDir dir;
+  const fs::path& d = dir.Path();
+  fs::create_directory(d / "many");
+  std::string names;
+  for (int i = 0; i < 1100; ++i) {  // more than the Zipper's 1024
+    qm::test::WriteFile(dir / ("many/" + std::to_string(i)), std::to_string(i));
+    names += " many/" + std::to_string(i);
+  }
+  ToolRun run = Quillmark(d, "zip all.zip" + names);
+  EXPECT_EQ(run.Status, 0) << run.Output;
+  EXPECT_EQ(run.Output, "all.zip: 1100 files\n");
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "' | wc -l"), "1100\n");
+
+  // A file asked for that is not in the archive makes the run fail, naming it.
+  run = Quillmark(d, "zip all.zip" + names + " many/gone");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Output.find("quillmark zip: many/gone: not found, not archived\n"), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("1 of 1101 files are not in all.zip"), std::string::npos) << run.Output;
+
+  // -u keeps the entries there; without it the archive is made anew.
+  qm::test::WriteFile(dir / "extra.txt", "x");
+  EXPECT_EQ(Quillmark(d, "zip -u all.zip extra.txt").Status, 0);
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "' | wc -l"), "1101\n");
+  EXPECT_EQ(Quillmark(d, "zip all.zip extra.txt").Status, 0);
+  EXPECT_EQ(qm::test::Output("unzip -Z1 '" + (dir / "all.zip") + "'"), "extra.txt\n");
+}
+
+TEST(ProgressLine, DrawsAtMostEveryIntervalAndClearsWhatItDrew) {
+  std::ostringstream out;
+  std::chrono::steady_clock::time_point now{};
+  {
+    ProgressLine line(out, true, "quillmark zip", Unit::Parts, [&] { return now; });
+    line.Update(1, 4);
+    line.Update(2, 4);  // too soon: not drawn
+    now += ProgressLine::kInterval;
+    line.Callback()(10, 0);  // through the library's callback; a longer line
+    now += ProgressLine::kInterval;
+    line.Update(3, 4);  // shorter: blanks cover the rest of the longer one
+  }                     // cleared when it goes
+  EXPECT_EQ(out.str(),
+            "\rquillmark zip: 1 of 4 parts (25%)"
+            "\rquillmark zip: 10 parts          "  // padded to the 33 characters drawn before
+            "\rquillmark zip: 3 of 4 parts (75%)"
+            "\r                                 \r");
+
+  std::ostringstream hidden;
+  {
+    ProgressLine line(hidden, false, "quillmark zip", Unit::Parts);
+    line.Update(1, 4);
+    EXPECT_FALSE(line.Callback());  // the library is given no callback at all
+  }
+  EXPECT_EQ(hidden.str(), "");
+}
+
+TEST(ProgressLine, SaysHowFarInTheJobsUnits) {
+  EXPECT_EQ(ProgressLine::Text("c", Unit::Bytes, 0, 3 << 20), "c: 0 bytes of 3.0 MiB (0%)");
+  EXPECT_EQ(ProgressLine::Text("c", Unit::Bytes, 1536, 5ull << 30), "c: 1.5 KiB of 5.0 GiB (0%)");
+  EXPECT_EQ(ProgressLine::Text("c", Unit::Bytes, 7, 7), "c: 7 bytes of 7 bytes (100%)");
+  EXPECT_EQ(ProgressLine::Text("f", Unit::Folders, 1, 0), "f: 1 folder");
+  EXPECT_EQ(ProgressLine::Text("f", Unit::Folders, 2, 0), "f: 2 folders");
+  EXPECT_EQ(ProgressLine::Text("m", Unit::Parts, 9, 8), "m: 9 of 8 parts (100%)");  // never past 100%
 }
 
 }  // namespace
