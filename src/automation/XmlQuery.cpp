@@ -42,13 +42,37 @@ void ForChildren(const detail::XmlTree& tree, detail::XmlId element, std::string
 
 }  // namespace
 
+struct XmlParseError::Impl {
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t openLine = 0;
+};
+
 XmlParseError::XmlParseError(std::string source, std::string description, std::uint64_t line, std::uint64_t column,
                              std::uint64_t offset, std::uint64_t openLine)
     : Error(ERR_General, errc::parse_error, std::move(source), std::move(description)),
-      line_(line),
-      column_(column),
-      offset_(offset),
-      openLine_(openLine) {}
+      impl_(std::make_unique<Impl>(Impl{line, column, offset, openLine})) {}
+
+XmlParseError::XmlParseError(const XmlParseError& other)
+    : Error(other), impl_(other.impl_ ? std::make_unique<Impl>(*other.impl_) : nullptr) {}
+
+XmlParseError& XmlParseError::operator=(const XmlParseError& other) {
+  if (this != &other) {
+    Error::operator=(other);
+    impl_ = other.impl_ ? std::make_unique<Impl>(*other.impl_) : nullptr;
+  }
+  return *this;
+}
+
+XmlParseError::XmlParseError(XmlParseError&& other) noexcept = default;
+XmlParseError& XmlParseError::operator=(XmlParseError&& other) noexcept = default;
+XmlParseError::~XmlParseError() = default;
+
+std::uint64_t XmlParseError::Line() const noexcept { return impl_ ? impl_->line : 0; }
+std::uint64_t XmlParseError::Column() const noexcept { return impl_ ? impl_->column : 0; }
+std::uint64_t XmlParseError::Offset() const noexcept { return impl_ ? impl_->offset : 0; }
+std::uint64_t XmlParseError::OpenLine() const noexcept { return impl_ ? impl_->openLine : 0; }
 
 XmlElement::XmlElement(std::string_view tag) {
   auto store = std::make_shared<detail::XmlStore>();

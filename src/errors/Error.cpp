@@ -88,34 +88,70 @@ errc ErrcOfErrno(int error) noexcept {
   }
 }
 
-// The cause lives in what was padding after the number: the object keeps the
-// size and member offsets programs built against earlier releases know.
-static_assert(sizeof(void*) != 8 || sizeof(Error) == 8 + 8 + 3 * sizeof(std::string) + 8);
+struct Error::Impl {
+  std::int32_t number = 0;
+  std::int32_t code = 0;  // 0: the number's usual cause
+  std::string source;
+  std::string description;
+  std::string helpFile;
+  std::int32_t helpContext = 0;
+};
 
 Error::Error(std::int32_t number, std::string source, std::string description, std::string helpFile,
              std::int32_t helpContext)
-    : number_(number),
-      source_(std::move(source)),
-      description_(std::move(description)),
-      helpFile_(std::move(helpFile)),
-      helpContext_(helpContext) {}
+    : impl_(std::make_unique<Impl>(
+          Impl{number, 0, std::move(source), std::move(description), std::move(helpFile), helpContext})) {}
 
 Error::Error(std::int32_t number, errc code, std::string source, std::string description)
-    : number_(number),
-      code_(static_cast<std::int32_t>(code)),
-      source_(std::move(source)),
-      description_(std::move(description)),
-      helpContext_(0) {}
+    : impl_(std::make_unique<Impl>(
+          Impl{number, static_cast<std::int32_t>(code), std::move(source), std::move(description), {}, 0})) {}
 
-// A copy made by a program built against a release without the cause copies
-// the other members only: a value that is no cause counts as none.
-errc Error::Errc() const noexcept { return Find(code_) ? static_cast<errc>(code_) : ErrcOfNumber(number_); }
+Error::Error(const Error& other)
+    : std::exception(other), impl_(other.impl_ ? std::make_unique<Impl>(*other.impl_) : nullptr) {}
+
+Error& Error::operator=(const Error& other) {
+  if (this != &other) impl_ = other.impl_ ? std::make_unique<Impl>(*other.impl_) : nullptr;
+  return *this;
+}
+
+Error::Error(Error&& other) noexcept = default;
+Error& Error::operator=(Error&& other) noexcept = default;
+Error::~Error() = default;
+
+// A moved-from error has no fields; it reads as this empty one.
+const Error::Impl& Error::Fields() const noexcept {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+Error::Impl& Error::Own() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+std::int32_t Error::Number() const noexcept { return Fields().number; }
+const std::string& Error::Source() const noexcept { return Fields().source; }
+const std::string& Error::Description() const noexcept { return Fields().description; }
+const std::string& Error::HelpFile() const noexcept { return Fields().helpFile; }
+std::int32_t Error::HelpContext() const noexcept { return Fields().helpContext; }
+const char* Error::what() const noexcept { return Fields().description.c_str(); }
+
+errc Error::Errc() const noexcept {
+  const Impl& fields = Fields();
+  return Find(fields.code) != nullptr ? static_cast<errc>(fields.code) : ErrcOfNumber(fields.number);
+}
 
 std::error_code Error::code() const noexcept { return make_error_code(Errc()); }
 
+// Allocates only on a moved-from error; running out of memory there ends the program.
+void Error::SetErrc(errc code) noexcept { Own().code = static_cast<std::int32_t>(code); }
+
+void Error::SetSource(std::string source) { Own().source = std::move(source); }
+
 void Error::AppendElement(std::string_view element) {
-  source_ += '|';
-  source_ += element;
+  std::string& source = Own().source;
+  source += '|';
+  source += element;
 }
 
 void Raise(std::int32_t number, std::string description) { throw Error(number, {}, std::move(description)); }

@@ -93,19 +93,29 @@ class QUILLMARK_EXPORT XmlParseError : public Error {
   /// mismatched end tag (0 otherwise).
   XmlParseError(std::string source, std::string description, std::uint64_t line, std::uint64_t column,
                 std::uint64_t offset, std::uint64_t openLine = 0);
+  ///@{
+  /// Copies the error and its position; one moved from reads position 0.
+  XmlParseError(const XmlParseError& other);
+  XmlParseError& operator=(const XmlParseError& other);
+  XmlParseError(XmlParseError&& other) noexcept;
+  XmlParseError& operator=(XmlParseError&& other) noexcept;
+  ///@}
+  ~XmlParseError() override;
   /// The line the parser stopped at, from 1.
-  std::uint64_t Line() const noexcept { return line_; }
+  std::uint64_t Line() const noexcept;
   /// The column (in bytes) it stopped at, from 1.
-  std::uint64_t Column() const noexcept { return column_; }
+  std::uint64_t Column() const noexcept;
   /// The byte it stopped at, counted from 0 at the document's start (for a
   /// document in another encoding than UTF-8: in its UTF-8 form).
-  std::uint64_t Offset() const noexcept { return offset_; }
+  std::uint64_t Offset() const noexcept;
   /// For an end tag that does not match: the line of the start tag of the
   /// element it should have closed; 0 for other errors.
-  std::uint64_t OpenLine() const noexcept { return openLine_; }
+  std::uint64_t OpenLine() const noexcept;
 
  private:
-  std::uint64_t line_, column_, offset_, openLine_;
+  // Where the parser stopped, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 /// The root element of an XML file, read as a conformant parser does (see

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -28,18 +29,26 @@ class QUILLMARK_EXPORT Error : public std::exception {
   /// An error with the cause `code` (the others take the usual cause of
   /// their number, ErrcOfNumber).
   Error(std::int32_t number, errc code, std::string source, std::string description);
+  ///@{
+  /// Copies every field; a moved-from error reads as number 0 with empty texts.
+  Error(const Error& other);
+  Error& operator=(const Error& other);
+  Error(Error&& other) noexcept;
+  Error& operator=(Error&& other) noexcept;
+  ///@}
+  ~Error() override;
 
   /// The error number: the run-time's numbers, and the library's own (9999, 26001 ...).
-  std::int32_t Number() const noexcept { return number_; }
+  std::int32_t Number() const noexcept;
   /// The trail: where the error arose, then "|" and one element per library
   /// procedure it passed through, innermost first.
-  const std::string& Source() const noexcept { return source_; }
+  const std::string& Source() const noexcept;
   /// The message for a reader.
-  const std::string& Description() const noexcept { return description_; }
+  const std::string& Description() const noexcept;
   /// A help file named by the raiser; "" when none.
-  const std::string& HelpFile() const noexcept { return helpFile_; }
+  const std::string& HelpFile() const noexcept;
   /// The topic in HelpFile; 0 when none.
-  std::int32_t HelpContext() const noexcept { return helpContext_; }
+  std::int32_t HelpContext() const noexcept;
 
   /// The cause, in the library's category: `e.code() == qm::errc::not_found`.
   /// Set where the error was raised; otherwise the usual cause of Number().
@@ -47,25 +56,22 @@ class QUILLMARK_EXPORT Error : public std::exception {
   /// The cause as the enumeration.
   errc Errc() const noexcept;
   /// Sets the cause (for a site that knows more than the number says).
-  void SetErrc(errc code) noexcept { code_ = static_cast<std::int32_t>(code); }
+  void SetErrc(errc code) noexcept;
 
   /// The description, as `std::exception` expects it.
-  const char* what() const noexcept override { return description_.c_str(); }
+  const char* what() const noexcept override;
 
   /// Appends "|" and a call-frame element to the trail.
   void AppendElement(std::string_view element);
   /// Replaces the whole trail.
-  void SetSource(std::string source) { source_ = std::move(source); }
+  void SetSource(std::string source);
 
  private:
-  std::int32_t number_;
-  // In the padding after number_, so the object keeps the size and member
-  // offsets it had before it carried a cause; 0 means "the number's usual".
-  std::int32_t code_ = 0;
-  std::string source_;
-  std::string description_;
-  std::string helpFile_;
-  std::int32_t helpContext_;
+  // The fields, defined in the library's sources.
+  struct Impl;
+  const Impl& Fields() const noexcept;
+  Impl& Own();
+  std::unique_ptr<Impl> impl_;
 };
 
 /// Raises `number` with `description` and no source: the first frame the error
