@@ -65,106 +65,129 @@ class CanvasFont : public Dispatch {
   }
 };
 
-CanvasSurface::CanvasSurface(Canvas& canvas, double twipsPerPixel)
-    : bitmap_(CanvasAccess::Pixels(canvas)),
-      context_(std::make_shared<DeviceContext>(bitmap_)),
-      twipsPerPixel_(twipsPerPixel),
-      font_(std::make_shared<CanvasFont>()) {
+struct CanvasSurface::Impl {
+  std::shared_ptr<Bitmap> bitmap{};
+  std::shared_ptr<DeviceContext> context{};
+  double twipsPerPixel{};
+  double currentX = 0;
+  double currentY = 0;
+  std::int32_t drawMode = 13;
+  std::uint32_t foreColor = 0;
+  std::shared_ptr<CanvasFont> font{};  // shared with the Font objects handed out
+};
+
+CanvasSurface::CanvasSurface(Canvas& canvas, double twipsPerPixel) : impl_(std::make_unique<Impl>()) {
+  impl_->bitmap = CanvasAccess::Pixels(canvas);
+  impl_->context = std::make_shared<DeviceContext>(impl_->bitmap);
+  impl_->twipsPerPixel = twipsPerPixel;
+  impl_->font = std::make_shared<CanvasFont>();
   if (!std::isfinite(twipsPerPixel) || twipsPerPixel <= 0)
     RaiseWithDetail(ERR_InvalidProcedureCall, "twips per pixel must be a positive number");
+}
+
+// A copy draws on the same canvas with the same font object, as the
+// members' copies did when they were the class's own.
+CanvasSurface::CanvasSurface(const CanvasSurface& other)
+    : Object(other), Dispatch(other), impl_(std::make_unique<Impl>(*other.impl_)) {}
+
+CanvasSurface& CanvasSurface::operator=(const CanvasSurface& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(*other.impl_);
+  return *this;
 }
 
 CanvasSurface::~CanvasSurface() = default;
 
 void CanvasSurface::Plot(std::int32_t x, std::int32_t y, std::uint32_t colorRef) {
-  if (drawMode_ != vbCopyPen) colorRef = RasterOp(drawMode_, colorRef, bitmap_->GetPixel(x, y));
-  bitmap_->SetPixel(x, y, colorRef);
+  if (impl_->drawMode != vbCopyPen) colorRef = RasterOp(impl_->drawMode, colorRef, impl_->bitmap->GetPixel(x, y));
+  impl_->bitmap->SetPixel(x, y, colorRef);
 }
 
 void CanvasSurface::Segment(double x1, double y1, double x2, double y2, std::uint32_t colorRef) {
-  const double k = twipsPerPixel_;
-  raster::Segment(x1 / k, y1 / k, x2 / k, y2 / k, bitmap_->Width(), bitmap_->Height(),
+  const double k = impl_->twipsPerPixel;
+  raster::Segment(x1 / k, y1 / k, x2 / k, y2 / k, impl_->bitmap->Width(), impl_->bitmap->Height(),
                   [&](std::int32_t x, std::int32_t y) { Plot(x, y, colorRef); });
 }
 
 // Extents in whole pixels, as a picture box gives them, so text aligned with
 // them lands on whole pixels.
 double CanvasSurface::TextWidth(const std::string& text) const {
-  const double pixels = font::Measure(font_->Name, text, font_->Size * kTwipsPerPoint / twipsPerPixel_).Width;
-  return std::ceil(pixels) * twipsPerPixel_;
+  const double pixels =
+      font::Measure(impl_->font->Name, text, impl_->font->Size * kTwipsPerPoint / impl_->twipsPerPixel).Width;
+  return std::ceil(pixels) * impl_->twipsPerPixel;
 }
 
 double CanvasSurface::TextHeight(const std::string& text) const {
-  const TextExtent line = font::Measure(font_->Name, "", font_->Size * kTwipsPerPoint / twipsPerPixel_);
+  const TextExtent line =
+      font::Measure(impl_->font->Name, "", impl_->font->Size * kTwipsPerPoint / impl_->twipsPerPixel);
   const auto lines = static_cast<double>(std::count(text.begin(), text.end(), '\n') + 1);
-  return lines * std::ceil(line.Ascent + line.Descent) * twipsPerPixel_;
+  return lines * std::ceil(line.Ascent + line.Descent) * impl_->twipsPerPixel;
 }
 
 void CanvasSurface::Print(const std::string& text, bool newLine) {
-  const double k = twipsPerPixel_;
+  const double k = impl_->twipsPerPixel;
   const double lineHeight = TextHeight("");
-  const double size = font_->Size * kTwipsPerPoint / k;
-  const double left = currentX_;
+  const double size = impl_->font->Size * kTwipsPerPoint / k;
+  const double left = impl_->currentX;
   std::string_view rest = text, line;
   for (bool first = true;; first = false) {
     const std::size_t end = rest.find('\n');
     line = rest.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     // The line's box starts at the edge of the current position's pixel.
-    const double x = std::floor((first ? currentX_ : left) / k) - 0.5, y = std::floor(currentY_ / k) - 0.5;
-    font::Draw(*bitmap_, font_->Name, line, size, x, y, TextAlign{}, Rgb::FromColorRef(foreColor_));
+    const double x = std::floor((first ? impl_->currentX : left) / k) - 0.5, y = std::floor(impl_->currentY / k) - 0.5;
+    font::Draw(*impl_->bitmap, impl_->font->Name, line, size, x, y, TextAlign{}, Rgb::FromColorRef(impl_->foreColor));
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + 1);
-    currentY_ += lineHeight;
-    currentX_ = left;
+    impl_->currentY += lineHeight;
+    impl_->currentX = left;
   }
   if (newLine) {
-    currentX_ = 0;
-    currentY_ += lineHeight;
+    impl_->currentX = 0;
+    impl_->currentY += lineHeight;
   } else {
-    currentX_ += TextWidth(std::string(line));
+    impl_->currentX += TextWidth(std::string(line));
   }
 }
 
 Variant CanvasSurface::GetMember(std::string_view name, std::vector<Variant>& args) {
-  if (SameName(name, "CurrentX")) return currentX_;
-  if (SameName(name, "CurrentY")) return currentY_;
-  if (SameName(name, "DrawMode")) return drawMode_;
-  if (SameName(name, "ForeColor")) return static_cast<std::int32_t>(foreColor_);
-  if (SameName(name, "Font")) return Variant(ObjectPtr(font_));
-  if (SameName(name, "FontName")) return font_->Get("Name");
-  if (SameName(name, "FontSize")) return font_->Size;
-  if (SameName(name, "Width")) return bitmap_->Width() * twipsPerPixel_;
-  if (SameName(name, "Height")) return bitmap_->Height() * twipsPerPixel_;
-  if (SameName(name, "hdc")) return Variant(ObjectPtr(context_));
+  if (SameName(name, "CurrentX")) return impl_->currentX;
+  if (SameName(name, "CurrentY")) return impl_->currentY;
+  if (SameName(name, "DrawMode")) return impl_->drawMode;
+  if (SameName(name, "ForeColor")) return static_cast<std::int32_t>(impl_->foreColor);
+  if (SameName(name, "Font")) return Variant(ObjectPtr(impl_->font));
+  if (SameName(name, "FontName")) return impl_->font->Get("Name");
+  if (SameName(name, "FontSize")) return impl_->font->Size;
+  if (SameName(name, "Width")) return impl_->bitmap->Width() * impl_->twipsPerPixel;
+  if (SameName(name, "Height")) return impl_->bitmap->Height() * impl_->twipsPerPixel;
+  if (SameName(name, "hdc")) return Variant(ObjectPtr(impl_->context));
   return Dispatch::GetMember(name, args);
 }
 
 void CanvasSurface::LetMember(std::string_view name, const Variant& value, std::vector<Variant>& args) {
   if (SameName(name, "CurrentX")) {
-    currentX_ = CDbl(value);
+    impl_->currentX = CDbl(value);
   } else if (SameName(name, "CurrentY")) {
-    currentY_ = CDbl(value);
+    impl_->currentY = CDbl(value);
   } else if (SameName(name, "DrawMode")) {
     const std::int32_t mode = CLng(value);
     if (mode < 1 || mode > 16) Raise(ERR_InvalidPropertyValue);
-    drawMode_ = mode;
+    impl_->drawMode = mode;
   } else if (SameName(name, "ForeColor")) {
-    foreColor_ = ColorArg(value);
+    impl_->foreColor = ColorArg(value);
   } else if (SameName(name, "Font")) {
     if (value.IsObject()) {  // another font object: its name and size
       Dispatch& other = AsDispatch(value);
       const std::string fontName = CStr(other.Get("Name"));
       const double size = CDbl(other.Get("Size"));
-      font_->SetName(fontName);
-      font_->SetSize(size);
+      impl_->font->SetName(fontName);
+      impl_->font->SetSize(size);
     } else {
-      font_->SetName(CStr(value));
+      impl_->font->SetName(CStr(value));
     }
   } else if (SameName(name, "FontName")) {
-    font_->SetName(CStr(value));
+    impl_->font->SetName(CStr(value));
   } else if (SameName(name, "FontSize")) {
-    font_->SetSize(CDbl(value));
+    impl_->font->SetSize(CDbl(value));
   } else if (SameName(name, "Width") || SameName(name, "Height") || SameName(name, "hdc")) {
     Raise(ERR_PropertyReadOnly);
   } else {
@@ -177,11 +200,11 @@ Variant CanvasSurface::CallMember(std::string_view name, std::vector<Variant>& a
     const std::int32_t flags = CLng(args.at(0));
     double x1 = CDbl(args.at(1)), y1 = CDbl(args.at(2)), x2 = CDbl(args.at(3)), y2 = CDbl(args.at(4));
     const std::uint32_t color = ColorArg(args.at(5));
-    if (flags & LineStepFirst) x1 += currentX_, y1 += currentY_;
+    if (flags & LineStepFirst) x1 += impl_->currentX, y1 += impl_->currentY;
     if (flags & LineStepSecond) x2 += x1, y2 += y1;
     if ((flags & LineBox) && (flags & LineFill)) {
-      const double k = twipsPerPixel_;
-      raster::Rectangle(x1 / k, y1 / k, x2 / k, y2 / k, bitmap_->Width(), bitmap_->Height(),
+      const double k = impl_->twipsPerPixel;
+      raster::Rectangle(x1 / k, y1 / k, x2 / k, y2 / k, impl_->bitmap->Width(), impl_->bitmap->Height(),
                         [&](std::int32_t y, std::int32_t left, std::int32_t right) {
                           for (std::int32_t x = left; x <= right; ++x) Plot(x, y, color);
                         });
@@ -193,8 +216,8 @@ Variant CanvasSurface::CallMember(std::string_view name, std::vector<Variant>& a
     } else {
       Segment(x1, y1, x2, y2, color);
     }
-    currentX_ = x2;
-    currentY_ = y2;
+    impl_->currentX = x2;
+    impl_->currentY = y2;
     return {};
   }
   if (SameName(name, "Circle")) {
@@ -202,14 +225,14 @@ Variant CanvasSurface::CallMember(std::string_view name, std::vector<Variant>& a
     const std::uint32_t color = ColorArg(args.at(4));
     raster::CheckFinite(cx, cy, r, 0);
     // Enough straight pieces that none is longer than about a pixel, within reason.
-    const double pixels = std::fabs(r) / twipsPerPixel_;
+    const double pixels = std::fabs(r) / impl_->twipsPerPixel;
     const int steps = static_cast<int>(std::clamp(pixels * 8, 16.0, double(kMaxCircleSteps)));
     for (int i = 0; i < steps; ++i) {
       const double a = 2 * std::numbers::pi * i / steps, b = 2 * std::numbers::pi * (i + 1) / steps;
       Segment(cx + r * std::cos(a), cy + r * std::sin(a), cx + r * std::cos(b), cy + r * std::sin(b), color);
     }
-    currentX_ = cx;
-    currentY_ = cy;
+    impl_->currentX = cx;
+    impl_->currentY = cy;
     return {};
   }
   if (SameName(name, "Print")) {

@@ -21,48 +21,107 @@ std::int64_t CheckedStride(std::int32_t width, std::int32_t height) {
   if (stride * height > kMaxBitmapBytes) Raise(ERR_OutOfMemory);
   return stride;
 }
+
+// Zero-filled memory straight from the system: large bitmaps get pages of
+// their own (huge pages where the system offers them), so that a picture of
+// many megabytes is neither cleared twice nor faulted in page by page.
+class PixelMemory {
+ public:
+  explicit PixelMemory(std::size_t size) : size_(size) {
+    if (size >= kMappedBytes) {
+      void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) Raise(ERR_OutOfMemory);
+      if (size >= kHugePage) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; ignored where unsupported
+      data_ = static_cast<std::uint8_t*>(p);
+      mapped_ = true;
+    } else {
+      data_ = static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
+      if (!data_) Raise(ERR_OutOfMemory);
+    }
+  }
+  ~PixelMemory() {
+    if (mapped_) ::munmap(data_, size_);
+    else std::free(data_);
+  }
+  PixelMemory(const PixelMemory&) = delete;
+  PixelMemory& operator=(const PixelMemory&) = delete;
+  std::uint8_t* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool mapped_ = false;
+};
 }  // namespace
 
-Bitmap::PixelMemory::PixelMemory(std::size_t size) : size_(size) {
-  if (size >= kMappedBytes) {
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) Raise(ERR_OutOfMemory);
-    if (size >= kHugePage) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; ignored where unsupported
-    data_ = static_cast<std::uint8_t*>(p);
-    mapped_ = true;
-  } else {
-    data_ = static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
-    if (!data_) Raise(ERR_OutOfMemory);
+struct Bitmap::Impl {
+  Impl(std::int32_t width, std::int32_t height, std::int32_t stride)
+      : width(width),
+        height(height),
+        stride(stride),
+        bits(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)) {}
+  std::size_t RowOffset(std::int32_t y) const {
+    return static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(stride);
   }
-}
-
-Bitmap::PixelMemory::~PixelMemory() {
-  if (mapped_) ::munmap(data_, size_);
-  else std::free(data_);
-}
+  std::int32_t width;
+  std::int32_t height;
+  std::int32_t stride;
+  PixelMemory bits;
+};
 
 Bitmap::Bitmap(std::int32_t width, std::int32_t height)
-    : width_(width),
-      height_(height),
-      stride_(static_cast<std::int32_t>(CheckedStride(width, height))),
-      bits_(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height)) {}
+    : impl_(std::make_unique<Impl>(width, height, static_cast<std::int32_t>(CheckedStride(width, height)))) {}
+
+Bitmap::~Bitmap() = default;
+
+std::int32_t Bitmap::Width() const { return impl_->width; }
+std::int32_t Bitmap::Height() const { return impl_->height; }
+std::int32_t Bitmap::BytesPerScanLine() const { return impl_->stride; }
+std::uint8_t* Bitmap::Bits() { return impl_->bits.Data(); }
+const std::uint8_t* Bitmap::Bits() const { return impl_->bits.Data(); }
+std::size_t Bitmap::SizeInBytes() const { return impl_->bits.Size(); }
+std::uint8_t* Bitmap::Row(std::int32_t y) { return impl_->bits.Data() + impl_->RowOffset(y); }
+const std::uint8_t* Bitmap::Row(std::int32_t y) const { return impl_->bits.Data() + impl_->RowOffset(y); }
 
 std::uint32_t Bitmap::GetPixel(std::int32_t x, std::int32_t y) const {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0xFFFFFFFFu;
+  if (x < 0 || y < 0 || x >= impl_->width || y >= impl_->height) return 0xFFFFFFFFu;
   const std::uint8_t* p = Row(y) + 3 * static_cast<std::size_t>(x);
   return std::uint32_t{p[2]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[0]} << 16;
 }
 
 void Bitmap::SetPixel(std::int32_t x, std::int32_t y, std::uint32_t color) {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+  if (x < 0 || y < 0 || x >= impl_->width || y >= impl_->height) return;
   std::uint8_t* p = Row(y) + 3 * static_cast<std::size_t>(x);
   p[0] = static_cast<std::uint8_t>(color >> 16);
   p[1] = static_cast<std::uint8_t>(color >> 8);
   p[2] = static_cast<std::uint8_t>(color);
 }
 
+struct DeviceContext::Impl {
+  std::shared_ptr<Bitmap> bitmap;
+};
+
+DeviceContext::DeviceContext() : impl_(std::make_unique<Impl>()) {}
+DeviceContext::DeviceContext(std::shared_ptr<Bitmap> bitmap) : impl_(std::make_unique<Impl>(Impl{std::move(bitmap)})) {}
+DeviceContext::DeviceContext(const DeviceContext& other)
+    : Object(other), impl_(std::make_unique<Impl>(Impl{other.SelectedBitmap()})) {}
+DeviceContext& DeviceContext::operator=(const DeviceContext& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(Impl{other.SelectedBitmap()});
+  return *this;
+}
+DeviceContext::DeviceContext(DeviceContext&& other) noexcept = default;
+DeviceContext& DeviceContext::operator=(DeviceContext&& other) noexcept = default;
+DeviceContext::~DeviceContext() = default;
+
+const std::shared_ptr<Bitmap>& DeviceContext::SelectedBitmap() const {
+  static const std::shared_ptr<Bitmap> none;
+  return impl_ ? impl_->bitmap : none;
+}
+
 std::shared_ptr<Bitmap> DeviceContext::SelectObject(std::shared_ptr<Bitmap> bitmap) {
-  std::swap(bitmap_, bitmap);
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  std::swap(impl_->bitmap, bitmap);
   return bitmap;
 }
 

@@ -57,6 +57,11 @@ class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
   /// A surface drawing on `canvas`, `twipsPerPixel` twips to the pixel
   /// (5 for a value that is not a positive finite number).
   explicit CanvasSurface(Canvas& canvas, double twipsPerPixel = 15.0);
+  ///@{
+  /// A copy draws on the same canvas, at the same position, with the same font.
+  CanvasSurface(const CanvasSurface& other);
+  CanvasSurface& operator=(const CanvasSurface& other);
+  ///@}
   ~CanvasSurface() override;
 
   std::string ClassName() const override { return "CanvasSurface"; }
@@ -74,14 +79,9 @@ class QUILLMARK_EXPORT CanvasSurface : public Dispatch {
   double TextWidth(const std::string& text) const;
   double TextHeight(const std::string& text) const;
 
-  std::shared_ptr<Bitmap> bitmap_;
-  std::shared_ptr<DeviceContext> context_;
-  double twipsPerPixel_;
-  double currentX_ = 0;
-  double currentY_ = 0;
-  std::int32_t drawMode_ = 13;
-  std::uint32_t foreColor_ = 0;
-  std::shared_ptr<CanvasFont> font_;  // shared with the Font objects handed out
+  // The object's state, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

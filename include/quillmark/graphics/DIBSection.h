@@ -36,7 +36,7 @@ struct QUILLMARK_EXPORT BitmapInfoHeader {
 class QUILLMARK_EXPORT clsDIBSection {
  public:
   /// An empty section: no bitmap, no context.
-  clsDIBSection() = default;
+  clsDIBSection();
   /// Releases the bitmap and the context, as ClearUp does.
   ~clsDIBSection();
   ///@{
@@ -79,18 +79,16 @@ class QUILLMARK_EXPORT clsDIBSection {
 
   /// The memory context the DIB is selected into (null while empty), for
   /// drawing on the DIB or copying from it.
-  const std::shared_ptr<DeviceContext>& hDC() const { return memoryContext_; }
+  const std::shared_ptr<DeviceContext>& hDC() const;
   /// The bitmap's header as filled in by the last Create.
-  const BitmapInfoHeader& Header() const { return header_; }
+  const BitmapInfoHeader& Header() const;
 
  private:
   void Release() noexcept;
 
-  std::shared_ptr<DeviceContext> memoryContext_;
-  std::shared_ptr<Bitmap> dib_;
-  std::shared_ptr<Bitmap> previous_;  // selected in the memory context before the DIB
-  std::uint8_t* bits_ = nullptr;
-  BitmapInfoHeader header_;
+  // The object's state, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

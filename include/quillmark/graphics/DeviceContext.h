@@ -26,26 +26,32 @@ class QUILLMARK_EXPORT Bitmap {
   /// A black bitmap. Raises 5 for a negative size and 7 (Out of memory) for
   /// more than 1 GiB of pixels.
   Bitmap(std::int32_t width, std::int32_t height);
+  ~Bitmap();
+  ///@{
+  /// Not copyable: a bitmap owns its pixel memory.
+  Bitmap(const Bitmap&) = delete;
+  Bitmap& operator=(const Bitmap&) = delete;
+  ///@}
 
-  std::int32_t Width() const { return width_; }    ///< Width in pixels.
-  std::int32_t Height() const { return height_; }  ///< Height in pixels.
+  std::int32_t Width() const;   ///< Width in pixels.
+  std::int32_t Height() const;  ///< Height in pixels.
   /// Row length in bytes: 3 * width rounded up to a multiple of 4.
-  std::int32_t BytesPerScanLine() const { return stride_; }
+  std::int32_t BytesPerScanLine() const;
   /// The row length in bytes of a bitmap `width` pixels wide (width below 2^29).
   static std::int32_t BytesPerScanLine(std::int32_t width) { return (3 * width + 3) & ~3; }
 
   ///@{
   /// The pixel memory, bottom row first; Height() * BytesPerScanLine() bytes.
-  std::uint8_t* Bits() { return bits_.Data(); }
-  const std::uint8_t* Bits() const { return bits_.Data(); }
+  std::uint8_t* Bits();
+  const std::uint8_t* Bits() const;
   ///@}
   /// The size of the pixel memory in bytes.
-  std::size_t SizeInBytes() const { return bits_.Size(); }
+  std::size_t SizeInBytes() const;
 
   ///@{
   /// The row y counted from the top (0 <= y < Height(), not checked).
-  std::uint8_t* Row(std::int32_t y) { return Bits() + RowOffset(y); }
-  const std::uint8_t* Row(std::int32_t y) const { return Bits() + RowOffset(y); }
+  std::uint8_t* Row(std::int32_t y);
+  const std::uint8_t* Row(std::int32_t y) const;
   ///@}
 
   /// Pixels as the platform's colour value 0x00BBGGRR (red in the low byte),
@@ -57,49 +63,39 @@ class QUILLMARK_EXPORT Bitmap {
   ///@}
 
  private:
-  std::size_t RowOffset(std::int32_t y) const {
-    return static_cast<std::size_t>(height_ - 1 - y) * static_cast<std::size_t>(stride_);
-  }
-  std::int32_t width_;
-  std::int32_t height_;
-  std::int32_t stride_;
-  // Zero-filled memory straight from the system: large bitmaps get pages of
-  // their own (huge pages where the system offers them), so that a picture
-  // of many megabytes is neither cleared twice nor faulted in page by page.
-  class PixelMemory {
-   public:
-    explicit PixelMemory(std::size_t size);
-    ~PixelMemory();
-    PixelMemory(const PixelMemory&) = delete;
-    PixelMemory& operator=(const PixelMemory&) = delete;
-    std::uint8_t* Data() const { return data_; }
-    std::size_t Size() const { return size_; }
-
-   private:
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    bool mapped_ = false;
-  };
-  PixelMemory bits_;
+  // The size and the pixel memory, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 /// What block transfers work on: a context with at most one bitmap selected.
 class QUILLMARK_EXPORT DeviceContext : public Object {
  public:
   /// A memory context with no bitmap selected.
-  DeviceContext() = default;
+  DeviceContext();
   /// A context that draws on `bitmap`.
-  explicit DeviceContext(std::shared_ptr<Bitmap> bitmap) : bitmap_(std::move(bitmap)) {}
+  explicit DeviceContext(std::shared_ptr<Bitmap> bitmap);
+  ///@{
+  /// A copy selects the same bitmap.
+  DeviceContext(const DeviceContext& other);
+  DeviceContext& operator=(const DeviceContext& other);
+  DeviceContext(DeviceContext&& other) noexcept;
+  DeviceContext& operator=(DeviceContext&& other) noexcept;
+  ///@}
+  ~DeviceContext() override;
 
   /// Selects `bitmap` and returns the one selected before (possibly null).
   std::shared_ptr<Bitmap> SelectObject(std::shared_ptr<Bitmap> bitmap);
   /// The selected bitmap, or null.
-  const std::shared_ptr<Bitmap>& SelectedBitmap() const { return bitmap_; }
+  const std::shared_ptr<Bitmap>& SelectedBitmap() const;
 
   std::string ClassName() const override { return "DeviceContext"; }
 
  private:
-  std::shared_ptr<Bitmap> bitmap_;
+  // The selected bitmap, defined in the library's sources; a context moved
+  // from has none.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 /// Copies the Width x Height block at (XSrc, YSrc) of Src's bitmap to (X, Y)
