@@ -1,10 +1,46 @@
 #include "quillmark/runtime/Collection.h"
 
+#include <unordered_map>
+
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Conversions.h"
 
 namespace qm {
+
+struct Collection::Impl {
+  std::vector<Entry> items;
+  std::unordered_map<std::string, std::size_t> keys;  // folded key -> position (0-based)
+};
+
+Collection::Collection() : impl_(std::make_unique<Impl>()) {}
+Collection::Collection(const Collection& other) : Dispatch(other), impl_(std::make_unique<Impl>(other.State())) {}
+Collection& Collection::operator=(const Collection& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+Collection::Collection(Collection&& other) noexcept = default;
+Collection& Collection::operator=(Collection&& other) noexcept = default;
+Collection::~Collection() = default;
+
+// A collection moved from has no state until it is used again.
+Collection::Impl& Collection::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const Collection::Impl& Collection::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+Variant& Collection::Item(std::int32_t position) { return State().items.at(CheckedPosition(position)).Value; }
+const Variant& Collection::Item(std::int32_t position) const {
+  return State().items.at(CheckedPosition(position)).Value;
+}
+std::int32_t Collection::Count() const { return static_cast<std::int32_t>(State().items.size()); }
+std::vector<Collection::Entry>::const_iterator Collection::begin() const { return State().items.begin(); }
+std::vector<Collection::Entry>::const_iterator Collection::end() const { return State().items.end(); }
 
 std::size_t Collection::CheckedPosition(std::int32_t position) const {
   if (position < 1 || position > Count()) Raise(ERR_SubscriptOutOfRange);
@@ -13,16 +49,16 @@ std::size_t Collection::CheckedPosition(std::int32_t position) const {
 
 std::size_t Collection::PositionOf(const Variant& index) const {
   if (index.IsString()) {
-    const auto found = keys_.find(FoldCase(index.String()));
-    if (found == keys_.end()) Raise(ERR_InvalidProcedureCall);
+    const auto found = State().keys.find(FoldCase(index.String()));
+    if (found == State().keys.end()) Raise(ERR_InvalidProcedureCall);
     return found->second;
   }
   return CheckedPosition(CLng(index));
 }
 
 void Collection::Reindex(std::size_t from) {
-  for (std::size_t i = from; i < items_.size(); ++i) {
-    if (!items_[i].Key.empty()) keys_[FoldCase(items_[i].Key)] = i;
+  for (std::size_t i = from; i < State().items.size(); ++i) {
+    if (!State().items[i].Key.empty()) State().keys[FoldCase(State().items[i].Key)] = i;
   }
 }
 
@@ -32,31 +68,32 @@ void Collection::Add(Variant Item, const std::optional<std::string>& Key, const 
   std::string folded;
   if (Key) {
     folded = FoldCase(*Key);
-    if (keys_.contains(folded)) Raise(ERR_DuplicateKey);
+    if (State().keys.contains(folded)) Raise(ERR_DuplicateKey);
   }
-  std::size_t at = items_.size();
+  std::size_t at = State().items.size();
   if (Before) at = PositionOf(*Before);
   if (After) at = PositionOf(*After) + 1;
-  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at), Entry{std::move(Item), Key.value_or("")});
-  if (Key) keys_[folded] = at;
-  if (at + 1 < items_.size()) Reindex(at + 1);
+  State().items.insert(State().items.begin() + static_cast<std::ptrdiff_t>(at),
+                       Entry{std::move(Item), Key.value_or("")});
+  if (Key) State().keys[folded] = at;
+  if (at + 1 < State().items.size()) Reindex(at + 1);
 }
 
 void Collection::Remove(const Variant& Index) {
   const std::size_t at = PositionOf(Index);
-  if (!items_[at].Key.empty()) keys_.erase(FoldCase(items_[at].Key));
-  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
+  if (!State().items[at].Key.empty()) State().keys.erase(FoldCase(State().items[at].Key));
+  State().items.erase(State().items.begin() + static_cast<std::ptrdiff_t>(at));
   Reindex(at);
 }
 
-Variant& Collection::Item(const Variant& Index) { return items_[PositionOf(Index)].Value; }
-const Variant& Collection::Item(const Variant& Index) const { return items_[PositionOf(Index)].Value; }
+Variant& Collection::Item(const Variant& Index) { return State().items[PositionOf(Index)].Value; }
+const Variant& Collection::Item(const Variant& Index) const { return State().items[PositionOf(Index)].Value; }
 
-bool Collection::ContainsKey(const std::string& key) const { return keys_.contains(FoldCase(key)); }
+bool Collection::ContainsKey(const std::string& key) const { return State().keys.contains(FoldCase(key)); }
 
 void Collection::Clear() {
-  items_.clear();
-  keys_.clear();
+  State().items.clear();
+  State().keys.clear();
 }
 
 Variant Collection::GetMember(std::string_view name, std::vector<Variant>& args) {
@@ -84,8 +121,8 @@ Variant Collection::CallMember(std::string_view name, std::vector<Variant>& args
 
 std::vector<Variant> Collection::EnumerateMembers() {
   std::vector<Variant> values;
-  values.reserve(items_.size());
-  for (const auto& e : items_) values.push_back(e.Value);
+  values.reserve(State().items.size());
+  for (const auto& e : State().items) values.push_back(e.Value);
   return values;
 }
 

@@ -1,6 +1,7 @@
 #include "quillmark/runtime/Dictionary.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -11,10 +12,51 @@ namespace qm {
 // Keys hash to a tagged text: numbers of any numeric type by value (so 1 and
 // 1.0 are one key), strings by their text (folded under TextCompare),
 // objects by identity.
+struct Dictionary::Impl {
+  // Entries are mutable so that a const lookup can index (and drop repeated)
+  // entries appended by AppendUnique.
+  mutable std::list<Entry> entries;
+  mutable std::unordered_map<std::string, std::list<Entry>::iterator> index;
+  mutable std::size_t pending = 0;  // entries at the end not yet in the index
+  CompareMethod mode = BinaryCompare;
+};
+
+Dictionary::Dictionary() : impl_(std::make_unique<Impl>()) {}
+
+Dictionary::Dictionary(const Dictionary& other) : Object(other), Dispatch(other), impl_(std::make_unique<Impl>()) {
+  impl_->entries = other.State().entries;
+  impl_->pending = impl_->entries.size();
+  impl_->mode = other.State().mode;
+}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) {
+  if (this != &other) *this = Dictionary(other);
+  return *this;
+}
+
+Dictionary::Dictionary(Dictionary&&) noexcept = default;
+Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
+Dictionary::~Dictionary() = default;
+
+Dictionary::Impl& Dictionary::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const Dictionary::Impl& Dictionary::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+std::int32_t Dictionary::Count() const { return static_cast<std::int32_t>(State().entries.size()); }
+CompareMethod Dictionary::CompareMode() const { return State().mode; }
+std::list<Dictionary::Entry>::const_iterator Dictionary::begin() const { return State().entries.cbegin(); }
+std::list<Dictionary::Entry>::const_iterator Dictionary::end() const { return State().entries.cend(); }
+
 std::string Dictionary::HashKey(const Variant& key) const {
   if (key.IsString()) {
     std::string h = "s";
-    h += mode_ == TextCompare ? FoldCase(key.String()) : key.String();
+    h += State().mode == TextCompare ? FoldCase(key.String()) : key.String();
     return h;
   }
   if (key.IsObject()) {
@@ -38,48 +80,35 @@ std::string Dictionary::HashKey(const Variant& key) const {
   return h;
 }
 
-Dictionary::Dictionary(const Dictionary& other)
-    : Object(other), Dispatch(other), entries_(other.entries_), pending_(entries_.size()), mode_(other.mode_) {}
-
-Dictionary& Dictionary::operator=(const Dictionary& other) {
-  if (this != &other) {
-    entries_ = other.entries_;
-    index_.clear();
-    mode_ = other.mode_;
-    pending_ = entries_.size();
-  }
-  return *this;
-}
-
 // One lookup: the key's slot is taken first and filled once the entry exists.
 void Dictionary::Add(const Variant& Key, Variant Item) {
   CompleteIndex();
-  const auto [slot, inserted] = index_.try_emplace(HashKey(Key));
+  const auto [slot, inserted] = State().index.try_emplace(HashKey(Key));
   if (!inserted) Raise(ERR_DuplicateKey);
   try {
-    entries_.push_back(Entry{Key, std::move(Item)});
+    State().entries.push_back(Entry{Key, std::move(Item)});
   } catch (...) {
-    index_.erase(slot);
+    State().index.erase(slot);
     throw;
   }
-  slot->second = std::prev(entries_.end());
+  slot->second = std::prev(State().entries.end());
 }
 
-void Dictionary::Reserve(std::size_t count) { index_.reserve(count); }
+void Dictionary::Reserve(std::size_t count) { State().index.reserve(count); }
 
 void Dictionary::AppendUnique(const Entry& pair) {
-  entries_.push_back(pair);
-  ++pending_;
+  State().entries.push_back(pair);
+  ++State().pending;
 }
 
 void Dictionary::CompleteIndex() const {
-  if (pending_ == 0) return;
-  auto& entries = const_cast<std::list<Entry>&>(entries_);
-  auto entry = std::prev(entries.end(), static_cast<std::ptrdiff_t>(pending_));
-  pending_ = 0;
+  if (State().pending == 0) return;
+  auto& entries = State().entries;
+  auto entry = std::prev(entries.end(), static_cast<std::ptrdiff_t>(State().pending));
+  State().pending = 0;
   bool repeated = false;
   while (entry != entries.end()) {
-    if (index_.try_emplace(HashKey(entry->Key), entry).second) {
+    if (State().index.try_emplace(HashKey(entry->Key), entry).second) {
       ++entry;
     } else {
       entry = entries.erase(entry);
@@ -91,68 +120,68 @@ void Dictionary::CompleteIndex() const {
 
 bool Dictionary::Exists(const Variant& Key) const {
   CompleteIndex();
-  return index_.contains(HashKey(Key));
+  return State().index.contains(HashKey(Key));
 }
 
 Variant& Dictionary::Item(const Variant& Key) {
   CompleteIndex();
   std::string hash = HashKey(Key);
-  if (auto found = index_.find(hash); found != index_.end()) return found->second->Value;
-  entries_.push_back(Entry{Key, Variant()});
-  index_.emplace(std::move(hash), std::prev(entries_.end()));
-  return entries_.back().Value;
+  if (auto found = State().index.find(hash); found != State().index.end()) return found->second->Value;
+  State().entries.push_back(Entry{Key, Variant()});
+  State().index.emplace(std::move(hash), std::prev(State().entries.end()));
+  return State().entries.back().Value;
 }
 
 const Variant& Dictionary::Get(const Variant& Key) const {
   CompleteIndex();
-  const auto found = index_.find(HashKey(Key));
-  if (found == index_.end()) Raise(ERR_ElementNotFound);
+  const auto found = State().index.find(HashKey(Key));
+  if (found == State().index.end()) Raise(ERR_ElementNotFound);
   return found->second->Value;
 }
 
 void Dictionary::SetKey(const Variant& OldKey, const Variant& NewKey) {
   CompleteIndex();
-  const auto found = index_.find(HashKey(OldKey));
-  if (found == index_.end()) Raise(ERR_ElementNotFound);
+  const auto found = State().index.find(HashKey(OldKey));
+  if (found == State().index.end()) Raise(ERR_ElementNotFound);
   std::string newHash = HashKey(NewKey);
-  if (index_.contains(newHash)) Raise(ERR_DuplicateKey);
+  if (State().index.contains(newHash)) Raise(ERR_DuplicateKey);
   auto entry = found->second;
-  index_.erase(found);
+  State().index.erase(found);
   entry->Key = NewKey;
-  index_.emplace(std::move(newHash), entry);
+  State().index.emplace(std::move(newHash), entry);
 }
 
 void Dictionary::Remove(const Variant& Key) {
   CompleteIndex();
-  const auto found = index_.find(HashKey(Key));
-  if (found == index_.end()) Raise(ERR_ElementNotFound);
-  entries_.erase(found->second);
-  index_.erase(found);
+  const auto found = State().index.find(HashKey(Key));
+  if (found == State().index.end()) Raise(ERR_ElementNotFound);
+  State().entries.erase(found->second);
+  State().index.erase(found);
 }
 
 void Dictionary::RemoveAll() {
-  entries_.clear();
-  index_.clear();
-  pending_ = 0;
+  State().entries.clear();
+  State().index.clear();
+  State().pending = 0;
 }
 
 VariantArray Dictionary::Keys() const {
   std::vector<Variant> keys;
-  keys.reserve(entries_.size());
-  for (const auto& e : entries_) keys.push_back(e.Key);
+  keys.reserve(State().entries.size());
+  for (const auto& e : State().entries) keys.push_back(e.Key);
   return VariantArray::FromVector(std::move(keys));
 }
 
 VariantArray Dictionary::Items() const {
   std::vector<Variant> items;
-  items.reserve(entries_.size());
-  for (const auto& e : entries_) items.push_back(e.Value);
+  items.reserve(State().entries.size());
+  for (const auto& e : State().entries) items.push_back(e.Value);
   return VariantArray::FromVector(std::move(items));
 }
 
 void Dictionary::SetCompareMode(CompareMethod mode) {
-  if (!entries_.empty()) Raise(ERR_InvalidProcedureCall);
-  mode_ = mode;
+  if (!State().entries.empty()) Raise(ERR_InvalidProcedureCall);
+  State().mode = mode;
 }
 
 Variant Dictionary::GetMember(std::string_view name, std::vector<Variant>& args) {
@@ -160,7 +189,7 @@ Variant Dictionary::GetMember(std::string_view name, std::vector<Variant>& args)
   if (SameName(name, "Item") && args.size() == 1) return Item(args[0]);
   if (SameName(name, "Keys")) return Variant(Keys());
   if (SameName(name, "Items")) return Variant(Items());
-  if (SameName(name, "CompareMode")) return Variant(static_cast<std::int32_t>(mode_));
+  if (SameName(name, "CompareMode")) return Variant(static_cast<std::int32_t>(State().mode));
   return Dispatch::GetMember(name, args);
 }
 
@@ -195,7 +224,7 @@ Variant Dictionary::CallMember(std::string_view name, std::vector<Variant>& args
 
 std::vector<Variant> Dictionary::EnumerateMembers() {
   std::vector<Variant> keys;
-  for (const auto& e : entries_) keys.push_back(e.Key);
+  for (const auto& e : State().entries) keys.push_back(e.Key);
   return keys;
 }
 

@@ -3,9 +3,9 @@
 // keys compared without regard to case.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "quillmark/Export.h"
@@ -18,6 +18,17 @@ namespace qm {
 /// by an optional string key (keys compare without regard to case).
 class QUILLMARK_EXPORT Collection : public Dispatch {
  public:
+  /// An empty collection.
+  Collection();
+  ///@{
+  /// Copies the items and keys; a collection moved from is empty.
+  Collection(const Collection& other);
+  Collection& operator=(const Collection& other);
+  Collection(Collection&& other) noexcept;
+  Collection& operator=(Collection&& other) noexcept;
+  ///@}
+  ~Collection() override;
+
   /// Adds Item at the end, or before/after the given position or key.
   /// A key already present raises 457.
   void Add(Variant Item, const std::optional<std::string>& Key = std::nullopt,
@@ -28,13 +39,13 @@ class QUILLMARK_EXPORT Collection : public Dispatch {
   /// Item by position (9 when out of range) or key (5 when unknown).
   Variant& Item(const Variant& Index);
   const Variant& Item(const Variant& Index) const;
-  Variant& Item(std::int32_t position) { return items_.at(CheckedPosition(position)).Value; }
-  const Variant& Item(std::int32_t position) const { return items_.at(CheckedPosition(position)).Value; }
+  Variant& Item(std::int32_t position);
+  const Variant& Item(std::int32_t position) const;
   ///@}
   /// True when an item was added with `key` (case ignored).
   bool ContainsKey(const std::string& key) const;
   /// The count of items.
-  std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  std::int32_t Count() const;
   /// Removes every item and key.
   void Clear();
 
@@ -47,8 +58,8 @@ class QUILLMARK_EXPORT Collection : public Dispatch {
   };
   ///@{
   /// The items in order, for range-based for.
-  auto begin() const { return items_.begin(); }
-  auto end() const { return items_.end(); }
+  std::vector<Entry>::const_iterator begin() const;
+  std::vector<Entry>::const_iterator end() const;
   ///@}
 
  protected:
@@ -61,8 +72,11 @@ class QUILLMARK_EXPORT Collection : public Dispatch {
   std::size_t PositionOf(const Variant& index) const;
   void Reindex(std::size_t from);
 
-  std::vector<Entry> items_;
-  std::unordered_map<std::string, std::size_t> keys_;  // folded key -> position (0-based)
+  // The items and the key index, defined in the library's sources.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "quillmark/Export.h"
@@ -19,14 +19,15 @@ namespace qm {
 /// case (SetCompareMode). Lookups hash, so they cost the same for any count.
 class QUILLMARK_EXPORT Dictionary : public Dispatch {
  public:
-  Dictionary() = default;  ///< An empty dictionary comparing keys binary.
+  Dictionary();  ///< An empty dictionary comparing keys binary.
   /// Copies the pairs; the copy builds its own key index when first needed.
   Dictionary(const Dictionary& other);
   Dictionary& operator=(const Dictionary& other);  ///< Copies the pairs and the compare mode.
   ///@{
   /// Moves the pairs, leaving `other` empty.
-  Dictionary(Dictionary&&) = default;
-  Dictionary& operator=(Dictionary&&) = default;
+  Dictionary(Dictionary&&) noexcept;
+  Dictionary& operator=(Dictionary&&) noexcept;
+  ~Dictionary() override;
   ///@}
 
   /// Adds a key; 457 when it is already present.
@@ -46,7 +47,7 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
   /// Removes every pair.
   void RemoveAll();
   /// The count of pairs.
-  std::int32_t Count() const { return static_cast<std::int32_t>(entries_.size()); }
+  std::int32_t Count() const;
   /// Keys and items as 0-based arrays, in insertion order.
   ///@{
   VariantArray Keys() const;
@@ -55,7 +56,7 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
   /// Only while empty; 5 otherwise.
   void SetCompareMode(CompareMethod mode);
   /// How keys compare (BinaryCompare or TextCompare).
-  CompareMethod CompareMode() const { return mode_; }
+  CompareMethod CompareMode() const;
 
   std::string ClassName() const override { return "Dictionary"; }
 
@@ -66,8 +67,8 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
   };
   ///@{
   /// The pairs in insertion order, for range-based for.
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
+  std::list<Entry>::const_iterator begin() const;
+  std::list<Entry>::const_iterator end() const;
   ///@}
 
   /// Appends a pair whose key is distinct from the keys present, as when
@@ -85,13 +86,15 @@ class QUILLMARK_EXPORT Dictionary : public Dispatch {
  private:
   std::string HashKey(const Variant& key) const;
 
-  std::list<Entry> entries_;
-  // Indexes the entries appended by AppendUnique (the last `pending_` ones).
+  // Indexes the entries appended by AppendUnique (the last ones not yet indexed).
   void CompleteIndex() const;
 
-  mutable std::unordered_map<std::string, std::list<Entry>::iterator> index_;
-  mutable std::size_t pending_ = 0;
-  CompareMethod mode_ = BinaryCompare;
+  // The entries, their index and the compare mode, defined in the library's
+  // sources; a dictionary moved from is empty.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm
