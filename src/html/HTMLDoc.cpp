@@ -11,14 +11,42 @@ namespace qm {
 // The document text is one string: appending to it is already cheap, so the
 // text needs no chunks of its own.
 
-HTMLDoc::HTMLDoc() {
+struct HTMLDoc::Impl {
+  std::int32_t state = 0;  // 0 no document, 1 head, 2 body
+  bool inTag = false;
+  bool breakAfterTag = false;
+  std::vector<std::string> openTags{};  // innermost last
+  std::vector<std::string> images{};
+  std::string text{};
+};
+
+HTMLDoc::Impl& HTMLDoc::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const HTMLDoc::Impl& HTMLDoc::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+HTMLDoc::HTMLDoc(const HTMLDoc& other) : Object(other), impl_(std::make_unique<Impl>(other.State())) {}
+HTMLDoc& HTMLDoc::operator=(const HTMLDoc& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+HTMLDoc::HTMLDoc(HTMLDoc&&) noexcept = default;
+HTMLDoc& HTMLDoc::operator=(HTMLDoc&&) noexcept = default;
+HTMLDoc::~HTMLDoc() = default;
+
+HTMLDoc::HTMLDoc() : impl_(std::make_unique<Impl>()) {
   QM_FRAME_TRY { ClearText(); }
   QM_FRAME_CATCH("HTMLDoc", "Private Sub Class_Initialize");
 }
 
 void HTMLDoc::BeginDoc(const std::string& Title) {
   QM_FRAME_TRY {
-    state_ = 1;
+    State().state = 1;
     ClearText();
     Tag("HTML");
     Tag("HEAD");
@@ -31,11 +59,11 @@ void HTMLDoc::BeginDoc(const std::string& Title) {
 
 void HTMLDoc::BeginBody() {
   QM_FRAME_TRY {
-    if (state_ == 0) BeginDoc("untitled");
-    if (state_ == 1) {
+    if (State().state == 0) BeginDoc("untitled");
+    if (State().state == 1) {
       EndTag();
       Tag("BODY");
-      state_ = 2;
+      State().state = 2;
     }
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub BeginBody");
@@ -43,21 +71,21 @@ void HTMLDoc::BeginBody() {
 
 void HTMLDoc::Tag(const std::string& Tag, bool NoClose, bool SameLine) {
   QM_FRAME_TRY {
-    if (inTag_) TagRightBracket();
-    inTag_ = true;
-    breakAfterTag_ = !SameLine;
+    if (State().inTag) TagRightBracket();
+    State().inTag = true;
+    State().breakAfterTag = !SameLine;
     BufInsertText("<" + Tag);
-    if (!NoClose) openTags_.push_back(Tag);
+    if (!NoClose) State().openTags.push_back(Tag);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub Tag", Tag, NoClose, SameLine);
 }
 
 void HTMLDoc::EndTag() {
   QM_FRAME_TRY {
-    if (inTag_) TagRightBracket();
-    if (openTags_.empty()) Raise(ERR_SubscriptOutOfRange);
-    BufInsertTextCR("</" + openTags_.back() + ">");
-    openTags_.pop_back();
+    if (State().inTag) TagRightBracket();
+    if (State().openTags.empty()) Raise(ERR_SubscriptOutOfRange);
+    BufInsertTextCR("</" + State().openTags.back() + ">");
+    State().openTags.pop_back();
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub EndTag");
 }
@@ -160,7 +188,7 @@ void HTMLDoc::PageBreak() {
 
 void HTMLDoc::BodyText(const std::string& Text) {
   QM_FRAME_TRY {
-    if (inTag_) TagRightBracket();
+    if (State().inTag) TagRightBracket();
     BufInsertText(Text);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub BodyText", Text);
@@ -168,7 +196,7 @@ void HTMLDoc::BodyText(const std::string& Text) {
 
 void HTMLDoc::BodyTextCR(const std::string& Text) {
   QM_FRAME_TRY {
-    if (inTag_) TagRightBracket();
+    if (State().inTag) TagRightBracket();
     BufInsertText(Text + "<BR>");
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub BodyTextCR", Text);
@@ -176,7 +204,7 @@ void HTMLDoc::BodyTextCR(const std::string& Text) {
 
 void HTMLDoc::AddTagText(const std::string& TagText) {
   QM_FRAME_TRY {
-    if (!inTag_) Raise(ERR_General, "Must be in tag");
+    if (!State().inTag) Raise(ERR_General, "Must be in tag");
     BufInsertText(" " + TagText);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub AddTagText", TagText);
@@ -187,28 +215,28 @@ void HTMLDoc::Image(const std::string& Filename) {
     Tag("IMG", true, false);
     AddTagText("alt=\"\"");
     AddTagText("src=\"" + detail::FileNamePart(Filename) + "\"");
-    images_.push_back(Filename);
+    State().images.push_back(Filename);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub Image", Filename);
 }
 
 std::string HTMLDoc::GetDocument() {
   QM_FRAME_TRY {
-    if (inTag_) TagRightBracket();
-    while (!openTags_.empty()) EndTag();
+    if (State().inTag) TagRightBracket();
+    while (!State().openTags.empty()) EndTag();
     return GetUnfinishedText();
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Function GetDocument");
 }
 
 std::string HTMLDoc::GetUnfinishedText() const {
-  QM_FRAME_TRY { return text_; }
+  QM_FRAME_TRY { return State().text; }
   QM_FRAME_CATCH("HTMLDoc", "Public Function GetUnfinishedText");
 }
 
 void HTMLDoc::SaveAs(const std::string& Filename) {
   QM_FRAME_TRY {
-    html::CopyPictures(images_, Filename);
+    html::CopyPictures(State().images, Filename);
     SaveRaw(Filename);
   }
   QM_FRAME_CATCH("HTMLDoc", "Public Sub SaveAs", Filename);
@@ -232,42 +260,42 @@ void HTMLDoc::Show(const std::shared_ptr<PrintSettings>& PrintSettings, bool bPr
 }
 
 bool HTMLDoc::InHead() const {
-  QM_FRAME_TRY { return state_ == 1; }
+  QM_FRAME_TRY { return State().state == 1; }
   QM_FRAME_CATCH("HTMLDoc", "Public Function InHead");
 }
 
 bool HTMLDoc::InBody() const {
-  QM_FRAME_TRY { return state_ == 2; }
+  QM_FRAME_TRY { return State().state == 2; }
   QM_FRAME_CATCH("HTMLDoc", "Public Function InBody");
 }
 
 void HTMLDoc::TagRightBracket() {
   QM_FRAME_TRY {
-    inTag_ = false;
-    if (breakAfterTag_) BufInsertTextCR(">");
+    State().inTag = false;
+    if (State().breakAfterTag) BufInsertTextCR(">");
     else BufInsertText("> ");
   }
   QM_FRAME_CATCH("HTMLDoc", "Private Sub TagRightBracket");
 }
 
 void HTMLDoc::BufInsertText(const std::string& Text) {
-  QM_FRAME_TRY { text_ += Text; }
+  QM_FRAME_TRY { State().text += Text; }
   QM_FRAME_CATCH("HTMLDoc", "Private Sub BufInsertText", Text);
 }
 
 void HTMLDoc::BufInsertTextCR(const std::string& Text) {
   QM_FRAME_TRY {
-    text_ += Text;
-    text_ += "\r\n";
+    State().text += Text;
+    State().text += "\r\n";
   }
   QM_FRAME_CATCH("HTMLDoc", "Private Sub BufInsertTextCR", Text);
 }
 
 void HTMLDoc::ClearText() {
   QM_FRAME_TRY {
-    openTags_.clear();
-    images_.clear();
-    text_.clear();
+    State().openTags.clear();
+    State().images.clear();
+    State().text.clear();
   }
   QM_FRAME_CATCH("HTMLDoc", "Private Sub ClearText");
 }

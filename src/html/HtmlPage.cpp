@@ -58,58 +58,84 @@ std::string EscapeHtml(std::string_view text) {
   return out;
 }
 
+struct HtmlPage::Impl {
+  std::string title{};  // in the page's character set, as body
+  HtmlCharset charset{};
+  std::string body{};
+  std::vector<std::filesystem::path> images{};
+};
+
+HtmlPage::Impl& HtmlPage::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const HtmlPage::Impl& HtmlPage::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
 HtmlPage::HtmlPage(std::string_view title, HtmlCharset charset)
-    : title_(PageText(title, charset, true)), charset_(charset) {}
+    : impl_(std::make_unique<Impl>(Impl{PageText(title, charset, true), charset, {}, {}})) {}
+
+HtmlPage::HtmlPage(const HtmlPage& other) : impl_(std::make_unique<Impl>(other.State())) {}
+HtmlPage& HtmlPage::operator=(const HtmlPage& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+HtmlPage::HtmlPage(HtmlPage&&) noexcept = default;
+HtmlPage& HtmlPage::operator=(HtmlPage&&) noexcept = default;
+HtmlPage::~HtmlPage() = default;
 
 HtmlPage& HtmlPage::Heading(int level, std::string_view text) {
   if (level < 1 || level > 6)
     RaiseFrom(ERR_InvalidProcedureCall, frame::DefaultSource("HtmlPage"),
               DescribeError(ERR_InvalidProcedureCall, "a heading's level is 1 to 6"));
   const std::string tag = "h" + std::to_string(level);
-  body_ += "<" + tag + ">" + PageText(text, charset_, true) + "</" + tag + ">\n";
+  State().body += "<" + tag + ">" + PageText(text, State().charset, true) + "</" + tag + ">\n";
   return *this;
 }
 
 HtmlPage& HtmlPage::Paragraph(std::string_view text) {
-  body_ += "<p>" + PageText(text, charset_, true) + "</p>\n";
+  State().body += "<p>" + PageText(text, State().charset, true) + "</p>\n";
   return *this;
 }
 
 HtmlPage& HtmlPage::Table(const std::vector<std::vector<std::string>>& rows, bool headerRow) {
-  body_ += "<table>\n";
+  State().body += "<table>\n";
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const char* cell = headerRow && r == 0 ? "th" : "td";
-    body_ += "<tr>";
+    State().body += "<tr>";
     for (const auto& text : rows[r])
-      body_ += std::string("<") + cell + ">" + PageText(text, charset_, true) + "</" + cell + ">";
-    body_ += "</tr>\n";
+      State().body += std::string("<") + cell + ">" + PageText(text, State().charset, true) + "</" + cell + ">";
+    State().body += "</tr>\n";
   }
-  body_ += "</table>\n";
+  State().body += "</table>\n";
   return *this;
 }
 
 HtmlPage& HtmlPage::Image(const std::filesystem::path& file, std::string_view alt) {
-  body_ += "<img src=\"" + PageText(file.filename().string(), charset_, true) + "\" alt=\"" +
-           PageText(alt, charset_, true) + "\">\n";
-  images_.push_back(file);
+  State().body += "<img src=\"" + PageText(file.filename().string(), State().charset, true) + "\" alt=\"" +
+                  PageText(alt, State().charset, true) + "\">\n";
+  State().images.push_back(file);
   return *this;
 }
 
 HtmlPage& HtmlPage::Html(std::string_view markup) {
-  body_ += PageText(markup, charset_, false);
+  State().body += PageText(markup, State().charset, false);
   return *this;
 }
 
 std::string HtmlPage::Text() const {
-  const char* charset = charset_ == HtmlCharset::Utf8 ? "utf-8" : "iso-8859-1";
-  return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"" + std::string(charset) + "\">\n<title>" + title_ +
-         "</title>\n</head>\n<body>\n" + body_ + "</body>\n</html>\n";
+  const char* charset = State().charset == HtmlCharset::Utf8 ? "utf-8" : "iso-8859-1";
+  return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"" + std::string(charset) + "\">\n<title>" + State().title +
+         "</title>\n</head>\n<body>\n" + State().body + "</body>\n</html>\n";
 }
 
 void HtmlPage::Save(const std::filesystem::path& file) const {
   QM_FRAME_TRY {
     std::vector<std::string> pictures;
-    for (const auto& image : images_) pictures.push_back(image.string());
+    for (const auto& image : State().images) pictures.push_back(image.string());
     try {
       html::CopyPictures(pictures, file.string());
       html::WriteDocument(file.string(), Text(), "");

@@ -4,84 +4,119 @@
 
 namespace qm {
 
+struct PrintSettings::Impl {
+  std::string header{};
+  std::string footer{};
+  PageOrientationConstants orientation = PageOrientationConstants{0};
+  double top = 0;
+  double bottom = 0;
+  double left = 0;
+  double right = 0;
+  bool headerSet = false;
+  bool footerSet = false;
+  bool orientationSet = false;
+  bool marginsSet = false;
+};
+
+PrintSettings::Impl& PrintSettings::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const PrintSettings::Impl& PrintSettings::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+PrintSettings::PrintSettings(const PrintSettings& other)
+    : Object(other), DispatchTable<PrintSettings>(other), impl_(std::make_unique<Impl>(other.State())) {}
+PrintSettings& PrintSettings::operator=(const PrintSettings& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+PrintSettings::PrintSettings(PrintSettings&&) noexcept = default;
+PrintSettings& PrintSettings::operator=(PrintSettings&&) noexcept = default;
+PrintSettings::~PrintSettings() = default;
+PrintSettings::PrintSettings() : impl_(std::make_unique<Impl>()) {}
+
 void PrintSettings::SetHeader(const std::string& Header) {
   QM_FRAME_TRY {
-    header_ = Header;
-    headerSet_ = true;
+    State().header = Header;
+    State().headerSet = true;
   }
   QM_FRAME_CATCH("PrintSettings", "Public Sub SetHeader", Header);
 }
 
 void PrintSettings::SetFooter(const std::string& Footer) {
   QM_FRAME_TRY {
-    footer_ = Footer;
-    footerSet_ = true;
+    State().footer = Footer;
+    State().footerSet = true;
   }
   QM_FRAME_CATCH("PrintSettings", "Public Sub SetFooter", Footer);
 }
 
 void PrintSettings::SetOrientation(PageOrientationConstants Orientation) {
   QM_FRAME_TRY {
-    orientation_ = Orientation;
-    orientationSet_ = true;
+    State().orientation = Orientation;
+    State().orientationSet = true;
   }
   QM_FRAME_CATCH("PrintSettings", "Public Sub SetOrientation", Orientation);
 }
 
 void PrintSettings::SetMargins(double Top, double Left, double Right, double Bottom) {
   QM_FRAME_TRY {
-    top_ = Top;
-    left_ = Left;
-    right_ = Right;
-    bottom_ = Bottom;
-    marginsSet_ = true;
+    State().top = Top;
+    State().left = Left;
+    State().right = Right;
+    State().bottom = Bottom;
+    State().marginsSet = true;
   }
   QM_FRAME_CATCH("PrintSettings", "Public Sub SetMargins", Top, Left, Right, Bottom);
 }
 
 // The getters cannot fail; their frames are kept for the uniform trail.
 double PrintSettings::BottomMargin() const {
-  QM_FRAME_TRY { return bottom_; }
+  QM_FRAME_TRY { return State().bottom; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get BottomMargin");
 }
 double PrintSettings::TopMargin() const {
-  QM_FRAME_TRY { return top_; }
+  QM_FRAME_TRY { return State().top; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get TopMargin");
 }
 double PrintSettings::LeftMargin() const {
-  QM_FRAME_TRY { return left_; }
+  QM_FRAME_TRY { return State().left; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get LeftMargin");
 }
 double PrintSettings::RightMargin() const {
-  QM_FRAME_TRY { return right_; }
+  QM_FRAME_TRY { return State().right; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get RightMargin");
 }
 PageOrientationConstants PrintSettings::Orientation() const {
-  QM_FRAME_TRY { return orientation_; }
+  QM_FRAME_TRY { return State().orientation; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get Orientation");
 }
 const std::string& PrintSettings::Header() const {
-  QM_FRAME_TRY { return header_; }
+  QM_FRAME_TRY { return State().header; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get Header");
 }
 const std::string& PrintSettings::Footer() const {
-  QM_FRAME_TRY { return footer_; }
+  QM_FRAME_TRY { return State().footer; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get Footer");
 }
 bool PrintSettings::HeaderSet() const {
-  QM_FRAME_TRY { return headerSet_; }
+  QM_FRAME_TRY { return State().headerSet; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get HeaderSet");
 }
 bool PrintSettings::FooterSet() const {
-  QM_FRAME_TRY { return footerSet_; }
+  QM_FRAME_TRY { return State().footerSet; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get FooterSet");
 }
 bool PrintSettings::MarginsSet() const {
-  QM_FRAME_TRY { return marginsSet_; }
+  QM_FRAME_TRY { return State().marginsSet; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get MarginsSet");
 }
 bool PrintSettings::OrientationSet() const {
-  QM_FRAME_TRY { return orientationSet_; }
+  QM_FRAME_TRY { return State().orientationSet; }
   QM_FRAME_CATCH("PrintSettings", "Public Property Get OrientationSet");
 }
 

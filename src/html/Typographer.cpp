@@ -27,7 +27,36 @@ bool IsLeftoverPicture(const std::string& name) {
 
 }  // namespace
 
-Typographer::Typographer() {
+struct Typographer::Impl {
+  std::optional<std::vector<std::string>> images{};  // absent until Initialise
+  std::string currentStyle{};
+  bool rowOpen = false;
+};
+
+Typographer::Impl& Typographer::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const Typographer::Impl& Typographer::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+Typographer::Typographer(const Typographer& other)
+    : Object(other), sHTML(other.sHTML), impl_(std::make_unique<Impl>(other.State())) {}
+Typographer& Typographer::operator=(const Typographer& other) {
+  if (this != &other) {
+    impl_ = std::make_unique<Impl>(other.State());
+    sHTML = other.sHTML;
+  }
+  return *this;
+}
+Typographer::Typographer(Typographer&&) noexcept = default;
+Typographer& Typographer::operator=(Typographer&&) noexcept = default;
+Typographer::~Typographer() = default;
+
+Typographer::Typographer() : impl_(std::make_unique<Impl>()) {
   QM_FRAME_TRY {
     const std::string temp = TempFolder();
     std::vector<std::string> leftovers;
@@ -49,7 +78,7 @@ void Typographer::Initialise(const std::string& sTitle, const std::string& HeadH
   QM_FRAME_TRY {
     sHTML = "<HTML>\r\n<HEAD>\r\n<TITLE>" + sTitle + "</TITLE>\r\n<STYLE>  H6 { page-break-before: always }</STYLE>" +
             HeadHTML + "\r\n</HEAD>";
-    images_.emplace();
+    State().images.emplace();
   }
   QM_FRAME_CATCH("Typographer", "Public Sub Initialise", sTitle, HeadHTML);
 }
@@ -145,17 +174,17 @@ void Typographer::Para(AlignmentConstants Alignment) {
 
 void Typographer::StyleBegin(tyStyles iStyle) {
   QM_FRAME_TRY {
-    if (!currentStyle_.empty()) StyleEnd();
-    if (iStyle >= tyHeading1 && iStyle <= tyHeading4) currentStyle_ = "H" + std::to_string(iStyle);
-    AddText("<" + currentStyle_ + ">");
+    if (!State().currentStyle.empty()) StyleEnd();
+    if (iStyle >= tyHeading1 && iStyle <= tyHeading4) State().currentStyle = "H" + std::to_string(iStyle);
+    AddText("<" + State().currentStyle + ">");
   }
   QM_FRAME_CATCH("Typographer", "Public Sub StyleBegin", iStyle);
 }
 
 void Typographer::StyleEnd() {
   QM_FRAME_TRY {
-    AddText("</" + currentStyle_ + ">");
-    currentStyle_.clear();
+    AddText("</" + State().currentStyle + ">");
+    State().currentStyle.clear();
   }
   QM_FRAME_CATCH("Typographer", "Public Sub StyleEnd");
 }
@@ -183,7 +212,7 @@ void Typographer::TableBegin(const std::optional<Variant>& BorderWidth, const st
 
 void Typographer::TableEnd() {
   QM_FRAME_TRY {
-    if (rowOpen_) TableRowEnd();
+    if (State().rowOpen) TableRowEnd();
     AddText("</TABLE>");
   }
   QM_FRAME_CATCH("Typographer", "Public Sub TableEnd");
@@ -191,9 +220,9 @@ void Typographer::TableEnd() {
 
 void Typographer::TableRowBegin() {
   QM_FRAME_TRY {
-    if (rowOpen_) TableRowEnd();
+    if (State().rowOpen) TableRowEnd();
     AddText("<TR>");
-    rowOpen_ = true;
+    State().rowOpen = true;
   }
   QM_FRAME_CATCH("Typographer", "Public Sub TableRowBegin");
 }
@@ -201,7 +230,7 @@ void Typographer::TableRowBegin() {
 void Typographer::TableElement(const std::string& sText, const std::optional<AlignmentConstants>& Align,
                                const std::optional<Variant>& vWidth) {
   QM_FRAME_TRY {
-    if (!rowOpen_) TableRowBegin();
+    if (!State().rowOpen) TableRowBegin();
     AddText("<TD valign=top ");
     switch (Align.value_or(vbLeftJustify)) {
       case vbLeftJustify: AddText(" align=left "); break;
@@ -219,7 +248,7 @@ void Typographer::TableElement(const std::string& sText, const std::optional<Ali
 
 void Typographer::TableElementEx(const std::string& sText, const std::string& Tag) {
   QM_FRAME_TRY {
-    if (!rowOpen_) TableRowBegin();
+    if (!State().rowOpen) TableRowBegin();
     AddText("<TD valign=top " + Tag + ">");
     AddText(sText);
     AddText("</TD>");
@@ -243,7 +272,7 @@ void Typographer::ImageFile(const std::string& sFilename, std::int16_t iBorderWi
 void Typographer::TableRowEnd() {
   QM_FRAME_TRY {
     AddText("</TR>");
-    rowOpen_ = false;
+    State().rowOpen = false;
   }
   QM_FRAME_CATCH("Typographer", "Public Sub TableRowEnd");
 }
@@ -264,8 +293,8 @@ void Typographer::ToFile(const std::string& sFilename) {
 }
 
 std::vector<std::string>& Typographer::Images() {
-  if (!images_) Raise(ERR_ObjectNotSet);
-  return *images_;
+  if (!State().images) Raise(ERR_ObjectNotSet);
+  return *State().images;
 }
 
 }  // namespace qm

@@ -36,6 +36,14 @@ class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
  public:
   /// An empty document: no head, no body, nothing open.
   HTMLDoc();
+  ///@{
+  /// Copies the document so far; a document moved from is empty.
+  HTMLDoc(const HTMLDoc& other);
+  HTMLDoc& operator=(const HTMLDoc& other);
+  HTMLDoc(HTMLDoc&& other) noexcept;
+  HTMLDoc& operator=(HTMLDoc&& other) noexcept;
+  ///@}
+  ~HTMLDoc() override;
 
   /// Starts a new document: "<HTML>", "<HEAD>" and the title element.
   void BeginDoc(const std::string& Title);
@@ -123,12 +131,12 @@ class QUILLMARK_EXPORT HTMLDoc : public virtual Object {
   void ClearText();
   void SaveRaw(const std::string& Filename);
 
-  std::int32_t state_ = 0;  // 0 no document, 1 head, 2 body
-  bool inTag_ = false;
-  bool breakAfterTag_ = false;
-  std::vector<std::string> openTags_;  // innermost last
-  std::vector<std::string> images_;
-  std::string text_;
+  // The object's state, defined in the library's sources; an object moved
+  // from has none until it is used again.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

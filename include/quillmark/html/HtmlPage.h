@@ -19,6 +19,7 @@
 /// wherever it is opened from.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,14 @@ class QUILLMARK_EXPORT HtmlPage {
  public:
   /// An empty page titled `title`, to be written in `charset`.
   explicit HtmlPage(std::string_view title, HtmlCharset charset = HtmlCharset::Utf8);
+  ///@{
+  /// Copies the page; a page moved from is empty, without title.
+  HtmlPage(const HtmlPage& other);
+  HtmlPage& operator=(const HtmlPage& other);
+  HtmlPage(HtmlPage&& other) noexcept;
+  HtmlPage& operator=(HtmlPage&& other) noexcept;
+  ///@}
+  ~HtmlPage();
 
   /// A heading of level 1 to 6; other levels raise 5.
   HtmlPage& Heading(int level, std::string_view text);
@@ -65,10 +74,12 @@ class QUILLMARK_EXPORT HtmlPage {
   void Save(const std::filesystem::path& file) const;
 
  private:
-  std::string title_;  // in the page's character set, as body_
-  HtmlCharset charset_;
-  std::string body_;
-  std::vector<std::filesystem::path> images_;
+  // The object's state, defined in the library's sources; an object moved
+  // from has none until it is used again.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

@@ -8,6 +8,7 @@
 // preview can read it by property name.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "quillmark/Export.h"
@@ -26,6 +27,16 @@ enum PageOrientationConstants : std::int32_t {  ///< Page orientation numbers of
 /// set. Nothing is validated. Late-bound under the same names.
 class QUILLMARK_EXPORT PrintSettings : public DispatchTable<PrintSettings> {
  public:
+  PrintSettings();  ///< Nothing set, margins 0.
+  ///@{
+  /// Copies the object's state; an object moved from starts anew.
+  PrintSettings(const PrintSettings& other);
+  PrintSettings& operator=(const PrintSettings& other);
+  PrintSettings(PrintSettings&& other) noexcept;
+  PrintSettings& operator=(PrintSettings&& other) noexcept;
+  ///@}
+  ~PrintSettings() override;
+
   /// Sets the header text (may hold the preview's page-number fields) and marks it set.
   void SetHeader(const std::string& Header);
   /// Sets the footer text and marks it set.
@@ -60,11 +71,12 @@ class QUILLMARK_EXPORT PrintSettings : public DispatchTable<PrintSettings> {
  private:
   std::int32_t OrientationNumber() const { return Orientation(); }
 
-  std::string header_;
-  std::string footer_;
-  PageOrientationConstants orientation_ = PageOrientationConstants{0};
-  double top_ = 0, bottom_ = 0, left_ = 0, right_ = 0;
-  bool headerSet_ = false, footerSet_ = false, orientationSet_ = false, marginsSet_ = false;
+  // The object's state, defined in the library's sources; an object moved
+  // from has none until it is used again.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

@@ -20,6 +20,7 @@
 // `PageBreak` writes.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,14 @@ class QUILLMARK_EXPORT Typographer : public virtual Object {
   /// Deletes the files earlier reports left in TEMP ("~typo*.bmp" and the
   /// print file "~tmp2932.html"), ignoring failures.
   Typographer();
+  ///@{
+  /// Copies the text and the report's state; a report moved from starts anew.
+  Typographer(const Typographer& other);
+  Typographer& operator=(const Typographer& other);
+  Typographer(Typographer&& other) noexcept;
+  Typographer& operator=(Typographer&& other) noexcept;
+  ///@}
+  ~Typographer() override;
 
   /// The report text.
   std::string sHTML;
@@ -128,9 +137,12 @@ class QUILLMARK_EXPORT Typographer : public virtual Object {
   void ToFile(const std::string& sFilename);
   std::vector<std::string>& Images();
 
-  std::optional<std::vector<std::string>> images_;  // absent until Initialise
-  std::string currentStyle_;
-  bool rowOpen_ = false;
+  // The object's state, defined in the library's sources; an object moved
+  // from has none until it is used again.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm
