@@ -2,27 +2,61 @@
 
 #include "quillmark/persistence/PersistanceContext.h"
 
+#include <unordered_map>
+
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
 
 namespace qm {
 
-PersistanceContext::RefClass* PersistanceContext::Find(std::string_view referenceClass) {
-  const auto it = classIndex_.find(referenceClass);
-  return it == classIndex_.end() ? nullptr : &classes_[it->second];
+struct PersistanceContext::Impl {
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
+  struct RefClass {
+    std::string Name;
+    Index Keys;  // key -> position in Objects
+    std::vector<std::pair<std::string, IPersistableReferencePtr>> Objects;
+  };
+
+  RefClass* Find(std::string_view referenceClass) {
+    const auto it = classIndex.find(referenceClass);
+    return it == classIndex.end() ? nullptr : &classes[it->second];
+  }
+
+  Index classIndex;  // class name -> position in classes
+  std::vector<RefClass> classes;
+};
+
+PersistanceContext::PersistanceContext() : impl_(std::make_unique<Impl>()) {}
+PersistanceContext::PersistanceContext(const PersistanceContext& other)
+    : Object(other), impl_(std::make_unique<Impl>(other.impl_ ? *other.impl_ : Impl{})) {}
+PersistanceContext& PersistanceContext::operator=(const PersistanceContext& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.impl_ ? *other.impl_ : Impl{});
+  return *this;
+}
+PersistanceContext::PersistanceContext(PersistanceContext&&) noexcept = default;
+PersistanceContext& PersistanceContext::operator=(PersistanceContext&&) noexcept = default;
+PersistanceContext::~PersistanceContext() = default;
+
+PersistanceContext::Impl& PersistanceContext::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
 }
 
 void PersistanceContext::Add(const IPersistableReferencePtr& Object, std::int32_t Version) {
   QM_FRAME_TRY {
     if (!Object) Raise(ERR_General, "Can't add Nothing to a PersistanceContext");
     std::string name = Object->ReferenceClass(Version);
-    if (!Find(name)) {
-      classIndex_.emplace(name, classes_.size());
-      classes_.push_back(RefClass{std::move(name), {}, {}});
+    if (!State().Find(name)) {
+      State().classIndex.emplace(name, State().classes.size());
+      State().classes.push_back(Impl::RefClass{std::move(name), {}, {}});
     }
     // The object is asked again for its class, as it is for its key.
-    RefClass* refClass = Find(Object->ReferenceClass(Version));
+    Impl::RefClass* refClass = State().Find(Object->ReferenceClass(Version));
     if (!refClass) Raise(ERR_ElementNotFound);  // the object changed its class between the two calls
     std::string key = Object->Key(Version);
     if (refClass->Keys.contains(key)) Raise(ERR_DuplicateKey);
@@ -34,7 +68,7 @@ void PersistanceContext::Add(const IPersistableReferencePtr& Object, std::int32_
 
 IPersistableReferencePtr PersistanceContext::GetReference(const std::string& ReferenceClass, const std::string& Key) {
   QM_FRAME_TRY {
-    const RefClass* refClass = Find(ReferenceClass);
+    const Impl::RefClass* refClass = State().Find(ReferenceClass);
     if (!refClass) {
       QMWriteLog("Reference Class " + ReferenceClass + " does not exist, trying key " + Key);
       return nullptr;
@@ -44,7 +78,7 @@ IPersistableReferencePtr PersistanceContext::GetReference(const std::string& Ref
     QMWriteLog("Key " + Key + " does not exist in reference class " + ReferenceClass + ", returning Nothing");
     // The list names the registered classes (not the keys), each followed by ", ".
     std::string classes;
-    for (const auto& c : classes_) classes += c.Name + ", ";
+    for (const auto& c : State().classes) classes += c.Name + ", ";
     QMWriteLog("Keys are : '" + classes + "'");
     return nullptr;
   }
@@ -53,8 +87,8 @@ IPersistableReferencePtr PersistanceContext::GetReference(const std::string& Ref
 
 void PersistanceContext::Clear() {
   QM_FRAME_TRY {
-    classIndex_.clear();
-    classes_.clear();
+    State().classIndex.clear();
+    State().classes.clear();
   }
   QM_FRAME_CATCH("PersistanceContext", "Public Sub Clear");
 }
@@ -62,8 +96,8 @@ void PersistanceContext::Clear() {
 Variant PersistanceContext::GetReferenceClasses() {
   QM_FRAME_TRY {
     std::vector<Variant> names;
-    names.reserve(classes_.size());
-    for (const auto& c : classes_) names.emplace_back(c.Name);
+    names.reserve(State().classes.size());
+    for (const auto& c : State().classes) names.emplace_back(c.Name);
     return VariantArray::FromVector(std::move(names));
   }
   QM_FRAME_CATCH("PersistanceContext", "Public Function GetReferenceClasses");
@@ -71,7 +105,7 @@ Variant PersistanceContext::GetReferenceClasses() {
 
 Variant PersistanceContext::GetReferenceObjects(const std::string& ReferenceClass) {
   QM_FRAME_TRY {
-    const RefClass* refClass = Find(ReferenceClass);
+    const Impl::RefClass* refClass = State().Find(ReferenceClass);
     if (!refClass) Raise(ERR_General, errc::not_found, "Reference class " + ReferenceClass + " does not exist.");
     std::vector<Variant> keys;
     keys.reserve(refClass->Objects.size());

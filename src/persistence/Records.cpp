@@ -363,21 +363,54 @@ class Reader : Walk {
 
 }  // namespace
 
+struct RecordLayout::Impl {
+  std::string name;
+  std::int32_t version = 1;
+  std::vector<FieldSpec> fields;
+};
+
+RecordLayout::RecordLayout() : impl_(std::make_unique<Impl>()) {}
+RecordLayout::RecordLayout(const RecordLayout& other) : impl_(std::make_unique<Impl>(other.State())) {}
+RecordLayout& RecordLayout::operator=(const RecordLayout& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+RecordLayout::RecordLayout(RecordLayout&&) noexcept = default;
+RecordLayout& RecordLayout::operator=(RecordLayout&&) noexcept = default;
+RecordLayout::~RecordLayout() = default;
+
+RecordLayout::Impl& RecordLayout::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const RecordLayout::Impl& RecordLayout::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+const std::string& RecordLayout::RecordName() const { return State().name; }
+std::int32_t RecordLayout::RecordVersion() const { return State().version; }
+const std::vector<RecordLayout::FieldSpec>& RecordLayout::Fields() const { return State().fields; }
+void RecordLayout::SetName(std::string name) { State().name = std::move(name); }
+void RecordLayout::SetVersion(std::int32_t version) { State().version = version; }
+void RecordLayout::AddField(FieldSpec field) { State().fields.push_back(std::move(field)); }
+
 void RecordLayout::Check() const {
-  CheckName(name_, "record type");
-  if (version_ < 1)
-    Raise(ERR_General,
-          "The record type " + name_ + " has version " + std::to_string(version_) + ": versions start at 1");
+  const auto& [name, version, fields] = State();
+  CheckName(name, "record type");
+  if (version < 1)
+    Raise(ERR_General, "The record type " + name + " has version " + std::to_string(version) + ": versions start at 1");
   std::unordered_set<std::string> seen;
-  for (const auto& field : fields_) {
+  for (const auto& field : fields) {
     if (field.Name.empty() || field.Name.find_first_of(" \t\r\n") != std::string::npos ||
         (field.List && field.Name.find('@') != std::string::npos))
-      Raise(ERR_General, "The record type " + name_ + " has a field named \"" + field.Name +
+      Raise(ERR_General, "The record type " + name + " has a field named \"" + field.Name +
                              "\": field names are not empty and hold no blanks (nor \"@\" for collections)");
     std::string key;
     for (char c : field.Name) key += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     if (!seen.insert(key).second)
-      Raise(ERR_General, "The record type " + name_ + " names the field " + field.Name +
+      Raise(ERR_General, "The record type " + name + " names the field " + field.Name +
                              " twice (names are compared without regard to case)");
   }
 }

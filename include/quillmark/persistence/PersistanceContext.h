@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "quillmark/Export.h"
@@ -22,6 +21,16 @@ namespace qm {
 /// its objects alive until Clear or its release.
 class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
  public:
+  PersistanceContext();  ///< No class registered.
+  ///@{
+  /// Copies the registry (the objects are shared); a context moved from is empty.
+  PersistanceContext(const PersistanceContext& other);
+  PersistanceContext& operator=(const PersistanceContext& other);
+  PersistanceContext(PersistanceContext&& other) noexcept;
+  PersistanceContext& operator=(PersistanceContext&& other) noexcept;
+  ///@}
+  ~PersistanceContext() override;
+
   /// Registers Object under ReferenceClass(Version) and Key(Version): 9999 for
   /// nullptr, 457 when the class already holds the key (the earlier stays).
   void Add(const IPersistableReferencePtr& Object, std::int32_t Version);
@@ -39,21 +48,11 @@ class QUILLMARK_EXPORT PersistanceContext : public virtual Object {
   std::string ClassName() const override { return "PersistanceContext"; }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
-  struct RefClass {
-    std::string Name;
-    Index Keys;  // key -> position in Objects
-    std::vector<std::pair<std::string, IPersistableReferencePtr>> Objects;
-  };
-
-  RefClass* Find(std::string_view referenceClass);
-
-  Index classIndex_;  // class name -> position in classes_
-  std::vector<RefClass> classes_;
+  // The classes and their keys, defined in the library's sources; a context
+  // moved from starts anew.
+  struct Impl;
+  Impl& State();
+  std::unique_ptr<Impl> impl_;
 };
 
 /// A shared reference to a PersistanceContext.

@@ -156,6 +156,16 @@ class QUILLMARK_EXPORT RecordLayout {
   /// The Kind of a member collection.
   static constexpr std::size_t kListKind = std::variant_size_v<RecordValue>;
 
+  RecordLayout();  ///< No name, version 1, no fields.
+  ///@{
+  /// Copies the name, version and fields; a layout moved from is as new.
+  RecordLayout(const RecordLayout& other);
+  RecordLayout& operator=(const RecordLayout& other);
+  RecordLayout(RecordLayout&& other) noexcept;
+  RecordLayout& operator=(RecordLayout&& other) noexcept;
+  ///@}
+  ~RecordLayout();
+
   /// One field: its name, the RecordValue alternative it holds, and its accessors.
   struct FieldSpec {
     std::string Name;                              ///< the property's (or member collection's) name in the record
@@ -168,11 +178,11 @@ class QUILLMARK_EXPORT RecordLayout {
   };
 
   /// The name after "%Object " (empty until given).
-  const std::string& RecordName() const { return name_; }
+  const std::string& RecordName() const;
   /// The version written after " @" (1 unless given).
-  std::int32_t RecordVersion() const { return version_; }
+  std::int32_t RecordVersion() const;
   /// The fields, in the order they are written.
-  const std::vector<FieldSpec>& Fields() const { return fields_; }
+  const std::vector<FieldSpec>& Fields() const;
 
   /// Raises 9999 when the description cannot be saved or loaded (see the file
   /// comment). The descriptions of member collections are checked when used.
@@ -180,16 +190,19 @@ class QUILLMARK_EXPORT RecordLayout {
 
  protected:
   /// Sets the record's name (RecordType::Name).
-  void SetName(std::string name) { name_ = std::move(name); }
+  void SetName(std::string name);
   /// Sets the record's version (RecordType::Version).
-  void SetVersion(std::int32_t version) { version_ = version; }
+  void SetVersion(std::int32_t version);
   /// Appends a field (RecordType::Field).
-  void AddField(FieldSpec field) { fields_.push_back(std::move(field)); }
+  void AddField(FieldSpec field);
 
  private:
-  std::string name_;
-  std::int32_t version_ = 1;
-  std::vector<FieldSpec> fields_;
+  // The name, version and fields, defined in the library's sources; a layout
+  // moved from has no name, version 1 and no fields.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 /// T's description (made once, on first use).
