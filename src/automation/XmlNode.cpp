@@ -187,6 +187,8 @@ struct XmlNode::Impl {
   XmlId node;
   ChildCursor cursor;
   bool writeFailed = false;  // the last SaveXml failed writing or placing its file
+  std::string encoding;      // named in the declaration GetXml and SaveXml write
+  std::string lastError;
 };
 
 XmlNode::XmlNode() : impl_(Impl::NewElement(std::make_shared<Store>())) {}
@@ -194,6 +196,10 @@ XmlNode::XmlNode() : impl_(Impl::NewElement(std::make_shared<Store>())) {}
 XmlNode::XmlNode(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 XmlNode::~XmlNode() { detail::ReleaseHandle(impl_->store, impl_->node); }
+
+const std::string& XmlNode::Encoding() const { return impl_->encoding; }
+void XmlNode::SetEncoding(std::string encoding) { impl_->encoding = std::move(encoding); }
+const std::string& XmlNode::LastErrorText() const { return impl_->lastError; }
 
 std::shared_ptr<XmlNode> XmlNode::NewNode() const {
   return std::shared_ptr<XmlNode>(new XmlNode(Impl::NewElement(impl_->store)));
@@ -325,7 +331,7 @@ bool XmlNode::AddChildTree(XmlNode& tree) {
   const XmlId node = tree.impl_->node;
   for (XmlId up = parent; up; up = shared.Parent(up)) {
     if (up == node) {
-      lastError_ = "A node cannot become a child of itself or of its own subtree";
+      impl_->lastError = "A node cannot become a child of itself or of its own subtree";
       return false;
     }
   }
@@ -371,12 +377,12 @@ bool XmlNode::Load(const detail::XmlSource& source, bool utf8Text) {
   auto parsed = std::make_shared<Store>();
   const detail::XmlReadResult read = detail::ReadXml(parsed->tree, source, utf8Text);
   if (!read.Root) {
-    lastError_ = read.Error;
+    impl_->lastError = read.Error;
     return false;
   }
   const XmlTree& from = parsed->tree;
   const XmlId root = read.Root;
-  lastError_.clear();
+  impl_->lastError.clear();
   // The parsed root takes this node's place.
   XmlTree& tree = impl_->Tree();
   const XmlId self = impl_->node;
@@ -407,7 +413,7 @@ bool XmlNode::Load(const detail::XmlSource& source, bool utf8Text) {
 
 std::string XmlNode::GetXml() const {
   std::string text;
-  if (!encoding_.empty()) text = Declaration(encoding_);
+  if (!impl_->encoding.empty()) text = Declaration(impl_->encoding);
   detail::WriteXml(impl_->Tree(), impl_->node, text);
   return text;
 }
@@ -415,7 +421,7 @@ std::string XmlNode::GetXml() const {
 bool XmlNode::SaveFailedWriting() const noexcept { return impl_->writeFailed; }
 
 bool XmlNode::SaveXml(const std::string& path) {
-  return detail::SaveTree(impl_->Tree(), impl_->node, path, encoding_, lastError_, impl_->writeFailed);
+  return detail::SaveTree(impl_->Tree(), impl_->node, path, impl_->encoding, impl_->lastError, impl_->writeFailed);
 }
 
 XmlElement AsXmlElement(const XmlNode& node) {

@@ -45,14 +45,43 @@ std::int32_t WithoutElement(Body body) {
 
 }  // namespace
 
+struct Compress::Impl {
+  std::int32_t valueDecompressedSize = 0;
+  std::int32_t valueCompressedSize = 0;
+};
+
+Compress::Impl& Compress::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
+const Compress::Impl& Compress::State() const {
+  static const Impl none;
+  return impl_ ? *impl_ : none;
+}
+
+Compress::Compress(const Compress& other) : Object(other), impl_(std::make_unique<Impl>(other.State())) {}
+Compress& Compress::operator=(const Compress& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  return *this;
+}
+Compress::Compress(Compress&&) noexcept = default;
+Compress& Compress::operator=(Compress&&) noexcept = default;
+Compress::~Compress() = default;
+
+Compress::Compress() : impl_(std::make_unique<Impl>()) {}
+
+std::int32_t Compress::ValueDecompressedSize() const { return State().valueDecompressedSize; }
+std::int32_t Compress::ValueCompressedSize() const { return State().valueCompressedSize; }
+
 std::string Compress::ClassName() const { return "Compress"; }
 
 std::int32_t Compress::CompressByteArray(std::vector<std::uint8_t>& Data, CompressionLevelConstants CompressionLevel) {
   QM_FRAME_TRY {
-    valueDecompressedSize_ = CheckedLength(Data.size());
+    State().valueDecompressedSize = CheckedLength(Data.size());
     auto out = compression::Deflate(Data, CompressionLevel);
     if (out.Result == 0) Data.assign(out.Bytes().begin(), out.Bytes().end());
-    valueCompressedSize_ = CheckedLength(out.Data.size());
+    State().valueCompressedSize = CheckedLength(out.Data.size());
     return out.Result;
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressByteArray", Data, CompressionLevel);
@@ -61,10 +90,10 @@ std::int32_t Compress::CompressByteArray(std::vector<std::uint8_t>& Data, Compre
 std::int32_t Compress::CompressString(std::string& Text, CompressionLevelConstants CompressionLevel) {
   QM_FRAME_TRY {
     const std::string bytes = ToLatin1(Text);
-    valueDecompressedSize_ = CheckedLength(bytes.size());
+    State().valueDecompressedSize = CheckedLength(bytes.size());
     auto out = compression::Deflate(AsBytes(bytes), CompressionLevel);
     if (out.Result == 0) Text = FromLatin1(AsChars(out.Bytes()));
-    valueCompressedSize_ = CheckedLength(out.Data.size());
+    State().valueCompressedSize = CheckedLength(out.Data.size());
     return out.Result;
   }
   QM_FRAME_CATCH("Compress", "Public Function CompressString", Text, CompressionLevel);
@@ -72,8 +101,8 @@ std::int32_t Compress::CompressString(std::string& Text, CompressionLevelConstan
 
 std::int32_t Compress::DecompressByteArray(std::vector<std::uint8_t>& Data, std::int32_t OriginalSize) {
   QM_FRAME_TRY {
-    valueDecompressedSize_ = OriginalSize;
-    valueCompressedSize_ = CheckedLength(Data.size());
+    State().valueDecompressedSize = OriginalSize;
+    State().valueCompressedSize = CheckedLength(Data.size());
     auto out = compression::Inflate(Data, OriginalSize);
     if (out.Result == 0) Data.assign(out.Bytes().begin(), out.Bytes().end());
     return out.Result;
@@ -83,9 +112,9 @@ std::int32_t Compress::DecompressByteArray(std::vector<std::uint8_t>& Data, std:
 
 std::int32_t Compress::DecompressString(std::string& Text, std::int32_t OriginalSize) {
   QM_FRAME_TRY {
-    valueDecompressedSize_ = OriginalSize;
+    State().valueDecompressedSize = OriginalSize;
     const std::string bytes = ToLatin1(Text);
-    valueCompressedSize_ = CheckedLength(bytes.size());
+    State().valueCompressedSize = CheckedLength(bytes.size());
     auto out = compression::Inflate(AsBytes(bytes), OriginalSize);
     if (out.Result == 0) Text = FromLatin1(AsChars(out.Bytes()));
     return out.Result;
@@ -107,9 +136,9 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
   std::optional<compression::ContainerPacker> packer;
   QM_FRAME_TRY {
     packer.emplace(FilePathIn, CompressionLevel);
-    valueDecompressedSize_ = packer->OriginalSize();
+    State().valueDecompressedSize = packer->OriginalSize();
     packer->Prepare();
-    if (const auto size = packer->CompressedSize()) valueCompressedSize_ = *size;
+    if (const auto size = packer->CompressedSize()) State().valueCompressedSize = *size;
     // From here the old output counts as deleted: the OutputFile below
     // replaces it, or removes it when the output fails.
   }
@@ -118,7 +147,7 @@ std::int32_t Compress::CompressFile(const std::string& FilePathIn, const std::st
   return WithoutElement([&] {
     compression::OutputFile output(FilePathOut);
     const std::int32_t result = packer->WriteTo(output, progress);
-    valueCompressedSize_ = packer->CompressedSize().value_or(valueCompressedSize_);
+    State().valueCompressedSize = packer->CompressedSize().value_or(State().valueCompressedSize);
     output.Close();
     return result;
   });
@@ -129,8 +158,8 @@ std::int32_t Compress::DecompressFile(const std::string& FilePathIn, const std::
   std::optional<compression::ContainerUnpacker> unpacker;
   QM_FRAME_TRY {
     unpacker.emplace(FilePathIn);
-    valueDecompressedSize_ = unpacker->OriginalSize();
-    valueCompressedSize_ = unpacker->FileSize();
+    State().valueDecompressedSize = unpacker->OriginalSize();
+    State().valueCompressedSize = unpacker->FileSize();
     unpacker->Prepare();
     // From here the old output counts as deleted: the OutputFile below
     // replaces it, or removes it when the output fails.

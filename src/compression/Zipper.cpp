@@ -14,7 +14,12 @@ namespace {
 
 }  // namespace
 
-Zipper::Zipper() : library_(std::make_unique<compression::ZipLibrary>()) {
+struct Zipper::Impl {
+  std::vector<std::string> filenames{};
+  std::unique_ptr<compression::ZipLibrary> library{};
+};
+
+Zipper::Zipper() : impl_(std::make_unique<Impl>(Impl{{}, std::make_unique<compression::ZipLibrary>()})) {
   QM_FRAME_TRY { ClearFilenames(); }
   QM_FRAME_CATCH("ZipMgr", "Private Sub Class_Initialize");
 }
@@ -22,13 +27,13 @@ Zipper::Zipper() : library_(std::make_unique<compression::ZipLibrary>()) {
 Zipper::~Zipper() = default;
 
 void Zipper::ClearFilenames() {
-  QM_FRAME_TRY { filenames_.clear(); }
+  QM_FRAME_TRY { impl_->filenames.clear(); }
   QM_FRAME_CATCH("ZipMgr", "Public Sub ClearFilenames");
 }
 
 void Zipper::AddFile(const std::string& Filename) {
   QM_FRAME_TRY {
-    if (filenames_.size() < kMaxFilenames) filenames_.push_back(Filename);
+    if (impl_->filenames.size() < kMaxFilenames) impl_->filenames.push_back(Filename);
   }
   QM_FRAME_CATCH("ZipMgr", "Public Sub AddFile", Filename);
 }
@@ -43,13 +48,13 @@ void Zipper::CompressRaiseErr(const std::string& OutputFilename) {
 
 ZipErrors Zipper::Compress(const std::string& OutputFilename) {
   QM_FRAME_TRY {
-    if (filenames_.empty()) return ZE_Nothing_To_Do_ERR;
+    if (impl_->filenames.empty()) return ZE_Nothing_To_Do_ERR;
     SetCallbacks();
     // The views stay valid: the list does not change during the call.
     compression::ZipNameList names;
-    for (std::size_t i = 0; i < filenames_.size(); ++i) names.Names[i] = filenames_[i];
+    for (std::size_t i = 0; i < impl_->filenames.size(); ++i) names.Names[i] = impl_->filenames[i];
     return static_cast<ZipErrors>(
-        library_->ZpArchive(static_cast<std::int32_t>(filenames_.size()), OutputFilename, names));
+        impl_->library->ZpArchive(static_cast<std::int32_t>(impl_->filenames.size()), OutputFilename, names));
   }
   QM_FRAME_CATCH("ZipMgr", "Public Function Compress", OutputFilename);
 }
@@ -77,7 +82,7 @@ std::int32_t Zipper::SetCallbacks() {
     functions.Comment = FnPtr(&compression::ZDLLComm);
     functions.Password = FnPtr(&compression::ZDLLPass);
     functions.Service = FnPtr(&compression::ZDLLServ);
-    return library_->ZpInit(functions);
+    return impl_->library->ZpInit(functions);
   }
   QM_FRAME_CATCH("ZipMgr", "Private Function SetCallbacks");
 }

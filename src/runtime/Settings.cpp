@@ -551,20 +551,32 @@ StoreLook LookAtStore(unsigned char (&seen)[N]) {
 }
 }  // namespace
 
-SettingsWatch::SettingsWatch() : place_(std::make_unique<detail::SettingsPlace>()) {}
+struct SettingsWatch::Impl {
+  static constexpr std::size_t kHeaderBytes = 48;  // the index header's first copy, written last
+  // generation keeps the tag the head was lent under (0: read at every call);
+  // header only tells whether there was a head to watch.
+  const unsigned char* header = nullptr;
+  std::uint64_t generation = 0;
+  unsigned char seen[kHeaderBytes] = {};
+  detail::SettingsPlace place;  // where the store's folder came from at the last true
+};
+
+SettingsWatch::SettingsWatch() : impl_(std::make_unique<Impl>()) {}
 SettingsWatch::~SettingsWatch() = default;
 
-// generation_ keeps the tag the head was lent under (0: read at every call);
-// header_ only tells whether there was a head to watch.
+void SettingsWatch::Forget() { impl_->generation = 0; }
+
 bool SettingsWatch::Changed() {
-  if (header_ &&
-      HeadIsSame(generation_, [&](const unsigned char* head) { return SameBytes<kHeaderBytes>(head, seen_); }) &&
-      SamePlace(*place_))
+  Impl& w = *impl_;
+  if (w.header &&
+      HeadIsSame(w.generation,
+                 [&](const unsigned char* head) { return SameBytes<Impl::kHeaderBytes>(head, w.seen); }) &&
+      SamePlace(w.place))
     return false;
-  const StoreLook look = LookAtStore(seen_);
-  *place_ = look.Place;
-  generation_ = look.Tag;
-  header_ = look.Head;
+  const StoreLook look = LookAtStore(w.seen);
+  w.place = look.Place;
+  w.generation = look.Tag;
+  w.header = look.Head;
   return true;
 }
 

@@ -252,30 +252,35 @@ class OLEStreamWriter::Storage {
   const std::uint64_t generation_ = io::Executor::Generation();
 };
 
-OLEStreamWriter::OLEStreamWriter() {
+struct OLEStreamWriter::Impl {
+  std::shared_ptr<TemporaryFile> file{};
+  std::unique_ptr<Storage> storage{};
+};
+
+OLEStreamWriter::OLEStreamWriter() : impl_(std::make_unique<Impl>()) {
   QM_FRAME_TRY {
-    file_ = std::make_shared<TemporaryFile>();
-    storage_ = std::make_unique<Storage>(file_->Filename());
+    impl_->file = std::make_shared<TemporaryFile>();
+    impl_->storage = std::make_unique<Storage>(impl_->file->Filename());
   }
   QM_FRAME_CATCH("OLEStreamWriter", "Private Sub Class_Initialize");
 }
 
 // The storage goes first, so the temporary file is closed when it is deleted.
-OLEStreamWriter::~OLEStreamWriter() { storage_.reset(); }
+OLEStreamWriter::~OLEStreamWriter() { impl_->storage.reset(); }
 
 std::shared_ptr<IStream> OLEStreamWriter::Stream() const {
   QM_FRAME_TRY {
-    if (!storage_->Stream()) Raise(ERR_ObjectNotSet);
-    return storage_->Stream();
+    if (!impl_->storage->Stream()) Raise(ERR_ObjectNotSet);
+    return impl_->storage->Stream();
   }
   QM_FRAME_CATCH("OLEStreamWriter", "Public Property Get Stream");
 }
 
 void OLEStreamWriter::WriteToFile(const std::string& Filename) {
   QM_FRAME_TRY {
-    if (storage_->Inherited()) io::RaiseInherited();  // before Finish ends the stream
-    storage_->Finish();
-    storage_->CopyTo(Filename);
+    if (impl_->storage->Inherited()) io::RaiseInherited();  // before Finish ends the stream
+    impl_->storage->Finish();
+    impl_->storage->CopyTo(Filename);
   }
   QM_FRAME_CATCH("OLEStreamWriter", "Public Sub WriteToFile", Filename);
 }

@@ -66,7 +66,13 @@ void Forget(const TemporaryFile* file) noexcept {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile() {
+struct TemporaryFile::Impl {
+  std::string filename{};
+  std::int32_t fileNo = 0;
+  files::Reservation reservation{};  // of fileNo, until a file is opened under it
+};
+
+TemporaryFile::TemporaryFile() : impl_(std::make_unique<Impl>()) {
   QM_FRAME_TRY { Create(""); }
   QM_FRAME_CATCH("TemporaryFile", "Private Sub Class_Initialize");
 }
@@ -79,13 +85,13 @@ void TemporaryFile::Create(const std::string& suffix) {
     // Taking the name and creating the file are one step, so no other
     // object or process can be handed the same name.
     try {
-      filename_ = utility::CreateTempFile(suffix);
+      impl_->filename = utility::CreateTempFile(suffix);
     } catch (...) {
       Forget(this);
       throw;
     }
-    fileNo_ = 0;
-    reservation_.Release();
+    impl_->fileNo = 0;
+    impl_->reservation.Release();
   }
   QM_FRAME_CATCH("TemporaryFile", "Private Sub Create", suffix);
 }
@@ -93,10 +99,10 @@ void TemporaryFile::Create(const std::string& suffix) {
 // Any failure (the file already gone, still open elsewhere) is ignored. A
 // file made before fork is left, in the child, for the parent to delete.
 void TemporaryFile::Delete() noexcept {
-  if (filename_.empty()) return;
-  if (MadeHere(this)) io::sys::Unlink(filename_.c_str());
+  if (impl_->filename.empty()) return;
+  if (MadeHere(this)) io::sys::Unlink(impl_->filename.c_str());
   Forget(this);
-  filename_.clear();
+  impl_->filename.clear();
 }
 
 void TemporaryFile::SetSuffix(const std::string& SuffixIncludingDot) {
@@ -110,13 +116,14 @@ void TemporaryFile::SetSuffix(const std::string& SuffixIncludingDot) {
 std::shared_ptr<TextStream> TemporaryFile::CreateTextStream(bool Unicode) {
   QM_FRAME_TRY {
     if (!MadeHere(this)) io::RaiseInherited();  // the parent's file: not emptied here
-    return TextStream::Open(filename_, IOMode::ForWriting, true, Unicode ? TextFormat::Unicode : TextFormat::ASCII);
+    return TextStream::Open(impl_->filename, IOMode::ForWriting, true,
+                            Unicode ? TextFormat::Unicode : TextFormat::ASCII);
   }
   QM_FRAME_CATCH("TemporaryFile", "Public Function CreateTextStream", Unicode);
 }
 
 std::string TemporaryFile::Filename() const {
-  QM_FRAME_TRY { return filename_; }
+  QM_FRAME_TRY { return impl_->filename; }
   QM_FRAME_CATCH("TemporaryFile", "Public Property Get Filename");
 }
 
@@ -124,18 +131,18 @@ std::int32_t TemporaryFile::AssignFileNo() {
   QM_FRAME_TRY {
     // A number assigned before is given back first, so assigning twice
     // keeps one number while no file is open under it.
-    reservation_.Release();
-    reservation_ = files::Reservation::Take();
-    fileNo_ = reservation_.Number();
-    return fileNo_;
+    impl_->reservation.Release();
+    impl_->reservation = files::Reservation::Take();
+    impl_->fileNo = impl_->reservation.Number();
+    return impl_->fileNo;
   }
   QM_FRAME_CATCH("TemporaryFile", "Public Function AssignFileNo");
 }
 
 std::int32_t TemporaryFile::FileNo() const {
   QM_FRAME_TRY {
-    QMGLobal::Assert(fileNo_ >= 1, "AssignFileNo() not yet called");
-    return fileNo_;
+    QMGLobal::Assert(impl_->fileNo >= 1, "AssignFileNo() not yet called");
+    return impl_->fileNo;
   }
   QM_FRAME_CATCH("TemporaryFile", "Public Property Get FileNo");
 }

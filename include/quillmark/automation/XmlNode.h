@@ -155,27 +155,26 @@ class QUILLMARK_EXPORT XmlNode : public Object {
   bool SaveFailedWriting() const noexcept;
 
   /// The encoding named in the declaration GetXml and SaveXml write; "" for none.
-  const std::string& Encoding() const { return encoding_; }
+  const std::string& Encoding() const;
   /// Sets the encoding named in the declaration (the text stays UTF-8).
-  void SetEncoding(std::string encoding) { encoding_ = std::move(encoding); }
+  void SetEncoding(std::string encoding);
 
   /// A description of the last failure of this node's operations.
-  const std::string& LastErrorText() const { return lastError_; }
+  const std::string& LastErrorText() const;
 
  private:
   friend XmlElement AsXmlElement(const XmlNode& node);
   friend std::shared_ptr<XmlNode> AsXmlNode(const XmlElement& element);
 
-  // The element this node stands for, the store it lives in, and a cursor
-  // that makes walking the children in order linear.
+  // The element this node stands for, the store it lives in, a cursor that
+  // makes walking the children in order linear, the encoding to declare and
+  // the last failure's text.
   struct Impl;
   explicit XmlNode(std::unique_ptr<Impl> impl);
   bool Load(XmlBytes bytes, bool utf8Text);
   bool Load(const std::function<std::size_t(std::uint64_t, char*, std::size_t)>& source, bool utf8Text);
 
   std::unique_ptr<Impl> impl_;
-  std::string encoding_;
-  std::string lastError_;
 };
 
 /// A shared reference to an XmlNode.

@@ -25,6 +25,7 @@
 // was; the file operations write whatever output zlib produced in any case.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,18 @@ enum CompressionLevelConstants : std::int32_t {
 /// result codes and raises qm::Error for file and memory problems.
 class QUILLMARK_EXPORT Compress : public virtual Object {
  public:
+  Compress();  ///< Sizes 0.
+  ///@{
+  /// Copies the sizes last handled.
+  Compress(const Compress& other);
+  Compress& operator=(const Compress& other);
+  Compress(Compress&& other) noexcept;
+  Compress& operator=(Compress&& other) noexcept;
+  ///@}
+  ~Compress() override;
+
   /// The uncompressed length of the data last handled (0 before any call).
-  std::int32_t ValueDecompressedSize() const { return valueDecompressedSize_; }
+  std::int32_t ValueDecompressedSize() const;
 
   /// Replaces Data by its compressed form.
   std::int32_t CompressByteArray(std::vector<std::uint8_t>& Data, CompressionLevelConstants CompressionLevel);
@@ -80,10 +91,14 @@ class QUILLMARK_EXPORT Compress : public virtual Object {
 
  private:
   // The compressed length of the data last handled; not published.
-  std::int32_t ValueCompressedSize() const { return valueCompressedSize_; }
+  std::int32_t ValueCompressedSize() const;
 
-  std::int32_t valueDecompressedSize_ = 0;
-  std::int32_t valueCompressedSize_ = 0;
+  // The object's state, defined in the library's sources; an object moved
+  // from has none until it is used again.
+  struct Impl;
+  Impl& State();
+  const Impl& State() const;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

@@ -44,10 +44,6 @@ enum ZipErrors : std::int32_t {
   ZE_Open_ERR = 18,
 };
 
-namespace compression {
-class ZipLibrary;
-}
-
 /// Collects a list of files and writes them into a zip archive in one call.
 class QUILLMARK_EXPORT Zipper : public virtual Object {
  public:
@@ -80,8 +76,9 @@ class QUILLMARK_EXPORT Zipper : public virtual Object {
   template <class Function>
   static Function FnPtr(Function lp);
 
-  std::vector<std::string> filenames_;
-  std::unique_ptr<compression::ZipLibrary> library_;
+  // The object's state, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

@@ -29,10 +29,6 @@ QUILLMARK_EXPORT void DeleteSetting(const std::string& AppName, const std::strin
 /// The database file in use.
 QUILLMARK_EXPORT std::string SettingsStorePath();
 
-namespace detail {
-struct SettingsPlace;
-}
-
 /// Tells, for the cost of comparing a few bytes of shared memory, whether
 /// anyone (this process or another, through any connection) may have
 /// committed a change to the store since this watch last answered true. A
@@ -61,15 +57,13 @@ class QUILLMARK_EXPORT SettingsWatch {
   /// last true; read the value after the call, not before it.
   bool Changed();
   /// Makes the next Changed() true (for a caller whose read failed).
-  void Forget() { generation_ = 0; }
+  void Forget();
 
  private:
-  static constexpr std::size_t kHeaderBytes = 48;  // the index header's first copy, written last
-  const unsigned char* header_ = nullptr;
-  std::uint64_t generation_ = 0;
-  unsigned char seen_[kHeaderBytes] = {};
-
-  std::unique_ptr<detail::SettingsPlace> place_;  // where the store's folder came from at the last true
+  // The store's head as last seen and where the store's folder came from,
+  // defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

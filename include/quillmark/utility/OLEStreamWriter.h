@@ -54,8 +54,10 @@ class QUILLMARK_EXPORT OLEStreamWriter : public virtual Object {
 
  private:
   class Storage;
-  std::shared_ptr<TemporaryFile> file_;
-  std::unique_ptr<Storage> storage_;
+
+  // The object's state, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm

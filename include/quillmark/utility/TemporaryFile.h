@@ -12,6 +12,7 @@
 // file number stay readable; SetSuffix gives it a new file of the child's.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "quillmark/Export.h"
@@ -53,9 +54,9 @@ class QUILLMARK_EXPORT TemporaryFile : public virtual Object {
   void Create(const std::string& suffix);
   void Delete() noexcept;
 
-  std::string filename_;
-  std::int32_t fileNo_ = 0;
-  files::Reservation reservation_;  // of fileNo_, until a file is opened under it
+  // The object's state, defined in the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm
