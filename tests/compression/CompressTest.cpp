@@ -229,8 +229,9 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   changed[good.size() / 2] = static_cast<char>(changed[good.size() / 2] ^ 0x10);
   std::string dictionary = good;
   dictionary[5] = static_cast<char>(flags | 0x20);
-  dictionary[5] = static_cast<char>(dictionary[5] + (31 - (static_cast<unsigned char>(good[4]) * 256 +
-                                                           static_cast<unsigned char>(dictionary[5])) % 31) % 31);
+  dictionary[5] = static_cast<char>(
+      dictionary[5] +
+      (31 - (static_cast<unsigned char>(good[4]) * 256 + static_cast<unsigned char>(dictionary[5])) % 31) % 31);
   for (const std::string& container :
        {smallWindow, badChecksum, good.substr(0, good.size() - 2), dictionary, changed, good + "trailing bytes"}) {
     Bytes data(container.begin() + 4, container.end());
