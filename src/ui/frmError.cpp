@@ -34,7 +34,15 @@ frmError& frmError::Default() {
   return window;
 }
 
-frmError::frmError() = default;
+struct frmError::Impl {
+  std::unique_ptr<Dictionary> ignoredErrors;
+  std::string errorKey;
+  std::string description;
+  std::vector<std::string> trail;
+  FormDialog* window = nullptr;  // the loaded window, while one is shown
+};
+
+frmError::frmError() : impl_(std::make_unique<Impl>()) {}
 frmError::~frmError() = default;
 
 std::string frmError::LogFile() {
@@ -43,16 +51,16 @@ std::string frmError::LogFile() {
   return folder + "Error Log " + std::string(kProductName) + ".log";
 }
 
-bool frmError::IsFormLoaded() const { return window_ != nullptr; }
+bool frmError::IsFormLoaded() const { return impl_->window != nullptr; }
 
 // No element of its own: the reporter is where trails end.
 void frmError::HandleError(const std::string& Source, const std::string& Description) {
   if (IsFormLoaded()) return;  // a report is open: reports do not nest
   platform::Current().SetMousePointer(platform::MousePointer::Default);
-  ErrorKey = Description + Source;
-  if (IgnoredErrors && IgnoredErrors->Exists(ErrorKey)) return;
-  description_ = Description;
-  trail_ = Trail(Source);
+  impl_->errorKey = Description + Source;
+  if (impl_->ignoredErrors && impl_->ignoredErrors->Exists(impl_->errorKey)) return;
+  impl_->description = Description;
+  impl_->trail = Trail(Source);
 
   std::string trailLines = Source;
   for (std::size_t at = 0; (at = trailLines.find('|', at)) != std::string::npos; at += 2)
@@ -70,14 +78,14 @@ void frmError::HandleError(const std::string& Source, const std::string& Descrip
 void frmError::Show() {
   EnsureApplication();
   FormDialog window("frmError", "Error", 4635, 2715);
-  auto* lblError = window.AddLabel(&window, "lblError", description_, 120, 120, 3135, 195);
+  auto* lblError = window.AddLabel(&window, "lblError", impl_->description, 120, 120, 3135, 195);
   auto* cmdOK = window.AddButton(&window, "cmdOK", "&OK", 3360, 60);
   auto* cmdIgnoreAll = window.AddButton(&window, "cmdIgnoreAll", "&Ignore All", 3360, 420);
   auto* cmdDetails = window.AddButton(&window, "cmdDetails", "&Details >>", 3360, kDetailsTop);
   auto* lstStackDump = new QListWidget(&window);  // owned by the window
   lstStackDump->setObjectName(QStringLiteral("lstStackDump"));
   SetTwips(*lstStackDump, {60, kListTop, 4515, kListHeight});
-  for (const auto& piece : trail_) lstStackDump->addItem(QString::fromStdString(piece));
+  for (const auto& piece : impl_->trail) lstStackDump->addItem(QString::fromStdString(piece));
 
   // A long description wraps, down to the list's top at most.
   FitLabelHeight(*lblError);
@@ -94,35 +102,35 @@ void frmError::Show() {
   const double bottom = std::max(kDetailsTop + kButtonHeight, GetTwips(*lblError).Top + GetTwips(*lblError).Height);
   SetHeight(window, bottom + Layout::LAYOUT_HEIGHT_PAD() + kMargin);
 
-  window_ = &window;
+  impl_->window = &window;
   struct Unload {
     FormDialog*& Window;
     ~Unload() { Window = nullptr; }
-  } unload{window_};
+  } unload{impl_->window};
   ShowModal(window);
 }
 
 void frmError::cmdOK_Click() {
   QM_FRAME_TRY {
-    if (window_) window_->accept();
+    if (impl_->window) impl_->window->accept();
   }
   QM_FRAME_CATCH("Error", "Private Sub cmdOK_Click");
 }
 
 void frmError::cmdDetails_Click() {
   QM_FRAME_TRY {
-    if (!window_) return;
-    window_->findChild<QPushButton*>(QStringLiteral("cmdDetails"))->setEnabled(false);
-    SetHeight(*window_, kListTop + kListHeight + Layout::LAYOUT_HEIGHT_PAD() + kMargin);
+    if (!impl_->window) return;
+    impl_->window->findChild<QPushButton*>(QStringLiteral("cmdDetails"))->setEnabled(false);
+    SetHeight(*impl_->window, kListTop + kListHeight + Layout::LAYOUT_HEIGHT_PAD() + kMargin);
   }
   QM_FRAME_CATCH("Error", "Private Sub cmdDetails_Click");
 }
 
 void frmError::cmdIgnoreAll_Click() {
   QM_FRAME_TRY {
-    if (!IgnoredErrors) IgnoredErrors = std::make_unique<Dictionary>();
-    if (!IgnoredErrors->Exists(ErrorKey)) IgnoredErrors->Add(ErrorKey, ErrorKey);
-    if (window_) window_->accept();
+    if (!impl_->ignoredErrors) impl_->ignoredErrors = std::make_unique<Dictionary>();
+    if (!impl_->ignoredErrors->Exists(impl_->errorKey)) impl_->ignoredErrors->Add(impl_->errorKey, impl_->errorKey);
+    if (impl_->window) impl_->window->accept();
   }
   QM_FRAME_CATCH("Error", "Private Sub cmdIgnoreAll_Click");
 }

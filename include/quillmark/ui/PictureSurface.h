@@ -58,6 +58,12 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
   /// A surface of the given size in pixels, filled with BackColor (white).
   /// Starts Qt when needed (fonts need it).
   PictureSurface(std::int32_t widthPixels, std::int32_t heightPixels);
+  ///@{
+  /// Copies the picture (Qt shares its pixels until one side draws), the
+  /// settings and the context handed out by hdc.
+  PictureSurface(const PictureSurface& other);
+  PictureSurface& operator=(const PictureSurface& other);
+  ///@}
   ~PictureSurface() override;
 
   std::string ClassName() const override { return "PictureBox"; }
@@ -122,10 +128,10 @@ class QUILLMARK_EXPORT PictureSurface : public Dispatch {
   void Touched();
   QPointF ToPixels(double x, double y) const;
 
-  QImage image_;
-  double twipsX_, twipsY_;
-  std::shared_ptr<Bitmap> bitmap_;  // the pixels behind a handed-out hdc
-  std::shared_ptr<DeviceContext> context_;
+  // The pixels, the twips per pixel and the context handed out, defined in
+  // the library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 /// A widget that shows a PictureSurface of its own size (the picture is kept

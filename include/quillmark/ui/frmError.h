@@ -48,11 +48,10 @@ class QUILLMARK_EXPORT frmError {
   void cmdDetails_Click();
   void cmdIgnoreAll_Click();
 
-  std::unique_ptr<Dictionary> IgnoredErrors;
-  std::string ErrorKey;
-  std::string description_;
-  std::vector<std::string> trail_;
-  FormDialog* window_ = nullptr;  // the loaded window, while one is shown
+  // The errors ignored, the report shown and its window, defined in the
+  // library's sources.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qm::ui

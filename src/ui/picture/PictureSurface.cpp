@@ -68,26 +68,61 @@ std::optional<std::int32_t> OptionalColor(const std::vector<Variant>& args, std:
 
 }  // namespace
 
-PictureSurface::PictureSurface(std::int32_t widthPixels, std::int32_t heightPixels) {
+struct PictureSurface::Impl {
+  QImage image;
+  double twipsX = 0;
+  double twipsY = 0;
+  std::shared_ptr<Bitmap> bitmap;  // the pixels behind a handed-out hdc
+  std::shared_ptr<DeviceContext> context;
+};
+
+// Member by member, as the copy the compiler made did before.
+PictureSurface::PictureSurface(const PictureSurface& other)
+    : Object(other),
+      Dispatch(other),
+      CurrentX(other.CurrentX),
+      CurrentY(other.CurrentY),
+      DrawMode(other.DrawMode),
+      ForeColor(other.ForeColor),
+      BackColor(other.BackColor),
+      Font(other.Font),
+      Changed(other.Changed),
+      impl_(std::make_unique<Impl>(*other.impl_)) {}
+
+PictureSurface& PictureSurface::operator=(const PictureSurface& other) {
+  if (this != &other) {
+    impl_ = std::make_unique<Impl>(*other.impl_);
+    CurrentX = other.CurrentX;
+    CurrentY = other.CurrentY;
+    DrawMode = other.DrawMode;
+    ForeColor = other.ForeColor;
+    BackColor = other.BackColor;
+    Font = other.Font;
+    Changed = other.Changed;
+  }
+  return *this;
+}
+
+PictureSurface::PictureSurface(std::int32_t widthPixels, std::int32_t heightPixels) : impl_(std::make_unique<Impl>()) {
   if (widthPixels < 1 || heightPixels < 1 || widthPixels > 16384 || heightPixels > 16384)
     Raise(ERR_InvalidProcedureCall);
   EnsureApplication();
   // The member was made before Qt ran (on the first surface), when a QFont
   // has no family and no size yet: it takes the application's font now.
   Font = QGuiApplication::font();
-  twipsX_ = platform::Current().TwipsPerPixelX();
-  twipsY_ = platform::Current().TwipsPerPixelY();
-  image_ = QImage(widthPixels, heightPixels, QImage::Format_RGB32);
-  if (image_.isNull()) Raise(ERR_OutOfMemory);
-  image_.fill(ColorOf(BackColor));
+  impl_->twipsX = platform::Current().TwipsPerPixelX();
+  impl_->twipsY = platform::Current().TwipsPerPixelY();
+  impl_->image = QImage(widthPixels, heightPixels, QImage::Format_RGB32);
+  if (impl_->image.isNull()) Raise(ERR_OutOfMemory);
+  impl_->image.fill(ColorOf(BackColor));
 }
 
 PictureSurface::~PictureSurface() = default;
 
-QPointF PictureSurface::ToPixels(double x, double y) const { return {x / twipsX_, y / twipsY_}; }
+QPointF PictureSurface::ToPixels(double x, double y) const { return {x / impl_->twipsX, y / impl_->twipsY}; }
 
-double PictureSurface::Width() const { return image_.width() * twipsX_; }
-double PictureSurface::Height() const { return image_.height() * twipsY_; }
+double PictureSurface::Width() const { return impl_->image.width() * impl_->twipsX; }
+double PictureSurface::Height() const { return impl_->image.height() * impl_->twipsY; }
 
 void PictureSurface::Touched() {
   if (Changed) Changed();
@@ -95,36 +130,36 @@ void PictureSurface::Touched() {
 
 // Pixels that were block-transferred onto a handed-out context come back.
 void PictureSurface::TakeBackContext() {
-  if (!context_) return;
-  const Bitmap& bitmap = *bitmap_;
-  for (int y = 0; y < image_.height(); ++y) {
+  if (!impl_->context) return;
+  const Bitmap& bitmap = *impl_->bitmap;
+  for (int y = 0; y < impl_->image.height(); ++y) {
     const std::uint8_t* from = bitmap.Row(y);
-    auto* to = reinterpret_cast<QRgb*>(image_.scanLine(y));
-    for (int x = 0; x < image_.width(); ++x) to[x] = qRgb(from[3 * x + 2], from[3 * x + 1], from[3 * x]);
+    auto* to = reinterpret_cast<QRgb*>(impl_->image.scanLine(y));
+    for (int x = 0; x < impl_->image.width(); ++x) to[x] = qRgb(from[3 * x + 2], from[3 * x + 1], from[3 * x]);
   }
-  context_.reset();
-  bitmap_.reset();
+  impl_->context.reset();
+  impl_->bitmap.reset();
 }
 
 std::shared_ptr<DeviceContext> PictureSurface::hdc() {
   TakeBackContext();
-  bitmap_ = std::make_shared<Bitmap>(image_.width(), image_.height());
-  for (int y = 0; y < image_.height(); ++y) {
-    const auto* from = reinterpret_cast<const QRgb*>(image_.constScanLine(y));
-    std::uint8_t* to = bitmap_->Row(y);
-    for (int x = 0; x < image_.width(); ++x) {
+  impl_->bitmap = std::make_shared<Bitmap>(impl_->image.width(), impl_->image.height());
+  for (int y = 0; y < impl_->image.height(); ++y) {
+    const auto* from = reinterpret_cast<const QRgb*>(impl_->image.constScanLine(y));
+    std::uint8_t* to = impl_->bitmap->Row(y);
+    for (int x = 0; x < impl_->image.width(); ++x) {
       to[3 * x] = static_cast<std::uint8_t>(qBlue(from[x]));
       to[3 * x + 1] = static_cast<std::uint8_t>(qGreen(from[x]));
       to[3 * x + 2] = static_cast<std::uint8_t>(qRed(from[x]));
     }
   }
-  context_ = std::make_shared<DeviceContext>(bitmap_);
-  return context_;
+  impl_->context = std::make_shared<DeviceContext>(impl_->bitmap);
+  return impl_->context;
 }
 
 const QImage& PictureSurface::Image() {
   TakeBackContext();
-  return image_;
+  return impl_->image;
 }
 
 void PictureSurface::Line(std::int32_t Flags, double X1, double Y1, double X2, double Y2,
@@ -134,7 +169,7 @@ void PictureSurface::Line(std::int32_t Flags, double X1, double Y1, double X2, d
   if (Flags & kStepSecond) X2 += X1, Y2 += Y1;
   QColor color = ColorOf(Color.value_or(ForeColor));
   {
-    QPainter painter(&image_);
+    QPainter painter(&impl_->image);
     if (ApplyDrawMode(painter, DrawMode, color)) {
       const QPointF a = ToPixels(X1, Y1), b = ToPixels(X2, Y2);
       if (Flags & kBox) {
@@ -166,11 +201,11 @@ void PictureSurface::Circle(std::int32_t Flags, double X, double Y, double Radiu
   if (Flags & kStepFirst) X += CurrentX, Y += CurrentY;
   QColor color = ColorOf(Color.value_or(ForeColor));
   {
-    QPainter painter(&image_);
+    QPainter painter(&impl_->image);
     if (ApplyDrawMode(painter, DrawMode, color)) {
       // The radius is the larger of the two half axes.
       const double aspect = Aspect.value_or(1.0);
-      double rx = Radius / twipsX_, ry = Radius / twipsY_;
+      double rx = Radius / impl_->twipsX, ry = Radius / impl_->twipsY;
       if (aspect < 1) ry *= aspect;
       else if (aspect > 1) rx /= aspect;
       const QPointF centre = ToPixels(X, Y);
@@ -199,12 +234,12 @@ double PictureSurface::TextWidth(std::string_view Text) const {
   for (const QString& line :
        QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())).split(QLatin1Char('\n')))
     widest = std::max(widest, std::ceil(metrics.horizontalAdvance(QString(line).remove(QLatin1Char('\r')))));
-  return widest * twipsX_;
+  return widest * impl_->twipsX;
 }
 
 double PictureSurface::TextHeight(std::string_view Text) const {
   const auto lines = static_cast<double>(std::count(Text.begin(), Text.end(), '\n') + 1);
-  return lines * std::ceil(QFontMetricsF(Font).height()) * twipsY_;
+  return lines * std::ceil(QFontMetricsF(Font).height()) * impl_->twipsY;
 }
 
 void PictureSurface::Print(std::string_view Text, bool NewLine) {
@@ -215,7 +250,7 @@ void PictureSurface::Print(std::string_view Text, bool NewLine) {
   const double lineHeight = TextHeight("");
   const double left = CurrentX;
   {
-    QPainter painter(&image_);
+    QPainter painter(&impl_->image);
     painter.setFont(Font);
     painter.setPen(ColorOf(ForeColor));
     const double ascent = QFontMetricsF(Font).ascent();
@@ -236,7 +271,7 @@ void PictureSurface::Print(std::string_view Text, bool NewLine) {
 
 void PictureSurface::Cls() {
   TakeBackContext();
-  image_.fill(ColorOf(BackColor));
+  impl_->image.fill(ColorOf(BackColor));
   CurrentX = CurrentY = 0;
   Touched();
 }
@@ -262,8 +297,8 @@ void PictureSurface::Resize(std::int32_t widthPixels, std::int32_t heightPixels)
   TakeBackContext();
   QImage resized(widthPixels, heightPixels, QImage::Format_RGB32);
   resized.fill(ColorOf(BackColor));
-  QPainter(&resized).drawImage(0, 0, image_);
-  image_ = std::move(resized);
+  QPainter(&resized).drawImage(0, 0, impl_->image);
+  impl_->image = std::move(resized);
   Touched();
 }
 
