@@ -109,8 +109,11 @@ class Pump {
     if (z.avail_out == 0) {
       Flush(z);
       output_ = io_.OutputBuffer();
-      z.next_out = output_.data();
-      z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(kChunk, capacity_ - z.total_out));
+      // The bytes to go first take the start of the first buffer.
+      std::copy(prefix_.begin(), prefix_.end(), output_.begin());
+      z.next_out = output_.data() + prefix_.size();
+      z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(kChunk - prefix_.size(), capacity_ - z.total_out));
+      prefix_ = {};
     }
   }
 
@@ -123,6 +126,10 @@ class Pump {
     }
     z.next_out = nullptr;
   }
+
+  // Writes `bytes` before the stream's output, in its first buffer (the
+  // capacity given at construction is the stream's alone).
+  void Prefix(std::span<const std::uint8_t> bytes) { prefix_ = bytes; }
 
   // Queues `bytes` for writing after what the stream has produced so far.
   void Put(z_stream& z, std::span<const std::uint8_t> bytes) {
@@ -155,6 +162,7 @@ class Pump {
   std::uint64_t capacity_;
   std::vector<std::uint8_t> zeros_;
   std::vector<std::uint8_t> output_;
+  std::span<const std::uint8_t> prefix_;
   const Progress& progress_;
 };
 
@@ -191,8 +199,13 @@ StreamOutcome DeflateFile(InputFile& in, std::size_t size, OutputFile& out, std:
   const auto header = ZlibHeader(level);
   const std::uint64_t headerRoom = std::min<std::uint64_t>(header.size(), room);
   Pump pump(in, size, 0, out, static_cast<std::int64_t>(room - headerRoom), progress, Pump::Side::Input);
-  pump.Put(*z.get(), std::span(header).first(headerRoom));
-  int result = headerRoom < header.size() ? Z_BUF_ERROR : Z_OK;
+  int result = Z_OK;
+  if (headerRoom == header.size()) {
+    pump.Prefix(header);
+  } else {
+    pump.Put(*z.get(), std::span(header).first(headerRoom));
+    result = Z_BUF_ERROR;
+  }
   while (result == Z_OK) {
     pump.Prepare(*z.get());
     // Like compress2: finish once the last input is in the stream. With no
