@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/LibMain.h"
@@ -42,7 +43,7 @@ constexpr ModuleClass kModuleClasses[] = {
 
 Error ToError(std::exception_ptr current) {
   try {
-    std::rethrow_exception(current);
+    std::rethrow_exception(std::move(current));
   } catch (const Error& e) {
     return e;
   } catch (const std::bad_alloc&) {
@@ -112,8 +113,11 @@ std::string DefaultSource(std::string_view module) {
 
 void RethrowWithElement(std::string_view module, std::string element) {
   Error error = ToError(std::current_exception());
-  if (error.Source().empty()) error.SetSource(DefaultSource(module));
-  error.AppendElement(element);
+  // The trail is the source, then "|" and each element in turn; the element
+  // (the caller's temporary) is made the whole new trail.
+  element.insert(0, 1, '|');
+  element.insert(0, error.Source().empty() ? DefaultSource(module) : error.Source());
+  error.SetSource(std::move(element));
   throw error;
 }
 
