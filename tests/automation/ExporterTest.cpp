@@ -40,7 +40,7 @@ class FakeGrid : public qm::DispatchTable<FakeGrid> {
 Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant>& cellsByRow) {
   VariantArray table({{0, columns - 1}, {0, rows - 1}});
   for (std::int32_t r = 0; r < rows; ++r)
-    for (std::int32_t c = 0; c < columns; ++c) table(c, r) = cellsByRow.at(static_cast<std::size_t>(r * columns + c));
+    for (std::int32_t c = 0; c < columns; ++c) table(c, r) = cellsByRow.at(static_cast<std::size_t>(r) * columns + c);
   return Variant(std::move(table));
 }
 
@@ -69,11 +69,13 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
   ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
   const std::string cells = qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
-  auto text = [](std::string r, std::string v) {
+  auto text = [](const std::string& r, const std::string& v) {
     return "<c r=\"" + r + "\" t=\"inlineStr\"><is><t>" + v + "</t></is></c>";
   };
-  auto number = [](std::string r, std::string v) { return "<c r=\"" + r + "\"><v>" + v + "</v></c>"; };
-  auto boolean = [](std::string r, std::string v) { return "<c r=\"" + r + "\" t=\"b\"><v>" + v + "</v></c>"; };
+  auto number = [](const std::string& r, const std::string& v) { return "<c r=\"" + r + "\"><v>" + v + "</v></c>"; };
+  auto boolean = [](const std::string& r, const std::string& v) {
+    return "<c r=\"" + r + "\" t=\"b\"><v>" + v + "</v></c>";
+  };
   for (const std::string& expected :
        {text("A1", "name"), text("B1", "qty"), text("C1", "ok"), text("A2", "caf\xC3\xA9"), text("B2", "_x0001_"),
         text("A3", "tea &amp; \"cake\""), number("B3", "12"), boolean("C3", "1"), text("A4", "caf\xC3\xA9 &lt;b&gt;"),

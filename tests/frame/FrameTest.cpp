@@ -83,7 +83,7 @@ void ThrowsStandard(int which) {
 TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
   const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
   for (auto [which, number] : cases) {
-    const qm::Error e = qm::test::RaisedBy([which] { ThrowsStandard(which); });
+    const qm::Error e = qm::test::RaisedBy([which = which] { ThrowsStandard(which); });
     EXPECT_EQ(e.Number(), number) << which;
     EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
     EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");

@@ -62,7 +62,7 @@ TEST(TextUtf8, InvalidRunsUnderEachPolicy) {
   for (const auto& [text, question, refused] : rows) {
     EXPECT_EQ(qm::ValidUtf8(text, qm::InvalidUtf8::Question), question);
     EXPECT_EQ(qm::ValidUtf8(text, qm::InvalidUtf8::Replace), qm::ReplaceAll(std::string(question), "?", "\uFFFD"));
-    EXPECT_THAT(qm::test::Described([&] { qm::ValidUtf8(text, qm::InvalidUtf8::Refuse); }),
+    EXPECT_THAT(qm::test::Described([text = text] { qm::ValidUtf8(text, qm::InvalidUtf8::Refuse); }),
                 testing::HasSubstr(refused));
     EXPECT_EQ(qm::LCase(text), text);
   }
