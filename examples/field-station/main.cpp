@@ -85,8 +85,9 @@ void WriteLoggerFile(const fs::path& file) {
   const sys_days first = year{2026} / November / 24;
   for (int i = 0; i < kDays * kPerDay; ++i) {
     const sys_seconds at = first + minutes{10 * i};
+    const int dayIndex = i / kPerDay;
     const double hour = (i % kPerDay) / 6.0;
-    const double temp = 7.5 - 0.6 * (i / kPerDay) + 4.5 * std::sin((hour - 9.0) / 24.0 * 2 * M_PI) + noise();
+    const double temp = 7.5 - 0.6 * dayIndex + 4.5 * std::sin((hour - 9.0) / 24.0 * 2 * M_PI) + noise();
     const int humidity = 70 + static_cast<int>(15 * std::cos(hour / 24.0 * 2 * M_PI) + 10 * noise());
     const year_month_day date{floor<days>(at)};
     const hh_mm_ss time{at - floor<days>(at)};
@@ -216,10 +217,7 @@ int main(int argc, char** argv) {
 
     // ---- 3. and 4. The chart and the report around it (text is escaped by the page).
     DrawChart(days, site, out / "report" / "chart.jpg");
-    std::vector<std::vector<std::string>> table{{"day",
-                                                 "mean \xC2\xB0"
-                                                 "C",
-                                                 "lowest", "highest", "note"}};
+    std::vector<std::vector<std::string>> table{{"day", "mean \u00B0C", "lowest", "highest", "note"}};
     for (const Day& d : days)
       table.push_back({DateText(d.Date), qm::Format(d.Mean, "0.0"), qm::Format(d.Low, "0.0"), qm::Format(d.High, "0.0"),
                        d.Note.value_or("")});

@@ -545,7 +545,10 @@ TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrders) {
   // Palettes of 1, 4 and 8 bits: entries blue, green, red, 0. Index 3 lies
   // beyond the 2-entry table of the 8-bit file and is black.
   const std::string palette = std::string("\x10\x20\x30\0\x40\x50\x60\0", 8);
-  auto row = [](std::string bytes) { return bytes + std::string((4 - bytes.size() % 4) % 4, '\0'); };
+  auto row = [](std::string bytes) {
+    bytes.resize((bytes.size() + 3) / 4 * 4, '\0');
+    return bytes;
+  };
   const std::vector first{0x30, 0x20, 0x10}, second{0x60, 0x50, 0x40};
   auto bits1 = Load(BmpFile(9, 2, 1, row("\x80\x80") + row(std::string("\x00\x00", 2)), palette));
   EXPECT_EQ((std::vector{Rgb(*bits1, 8, 1), Rgb(*bits1, 1, 1), Rgb(*bits1, 0, 0)}),

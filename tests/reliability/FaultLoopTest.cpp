@@ -203,7 +203,7 @@ auto Raising(F job) {
 
 // A run of a command of the tool, on files of the folder.
 auto ToolOn(const qm::cli::Command& command, std::vector<const char*> names) {
-  return [&command, names](const fs::path& dir, int) {
+  return [&command, names = std::move(names)](const fs::path& dir, int) {
     std::vector<std::string> args;
     for (const char* name : names) args.push_back(In(dir, name));
     return Tool(command, args);

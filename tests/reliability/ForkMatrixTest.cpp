@@ -332,7 +332,7 @@ std::string Ending(pid_t child) {
 [[noreturn]] void EndChild(std::exception_ptr failure) {
   int status = kDone;
   try {
-    if (failure) std::rethrow_exception(failure);
+    if (failure) std::rethrow_exception(std::move(failure));
   } catch (const Cancel&) {
     status = kCancelled;
   } catch (const qm::Error& e) {
@@ -358,7 +358,7 @@ int Expected(const Job& job, Child behaviour) {
 std::string ParentsProblem(const Job& job, const Inputs& in, const fs::path& out, const std::string& result,
                            std::exception_ptr failure) {
   try {
-    if (failure) std::rethrow_exception(failure);
+    if (failure) std::rethrow_exception(std::move(failure));
   } catch (const qm::Error& e) {
     return "the parent's job failed: " + std::to_string(e.Number()) + " " + e.Description();
   } catch (...) {
