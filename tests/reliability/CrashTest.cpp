@@ -246,11 +246,11 @@ namespace {
 void TortureTool(std::function<std::vector<std::string>(int)> command, const std::string& output, Same same,
                  std::function<void(const fs::path&, int)> prepare = nullptr) {
   const qm::test::ScratchDir scratch;
-  const fs::path dir = scratch.Path();
+  const fs::path& dir = scratch.Path();
   for (int variant : {0, 1})
     ASSERT_EQ(Child({QM_CRASH_WRITER, "tool-inputs", std::to_string(variant), "."}, dir, false).Wait().first, 0);
   Writer writer{std::move(command), {output}, false, nullptr, std::move(same)};
-  if (prepare) writer.Prepare = [dir, prepare](int variant) { prepare(dir, variant); };
+  if (prepare) writer.Prepare = [dir, prepare = std::move(prepare)](int variant) { prepare(dir, variant); };
   Torture(writer, dir);
 }
 
