@@ -295,7 +295,6 @@ using qm::test::AnswerSaveDialog;
 using qm::test::Output;
 using qm::test::PathScope;
 using qm::test::ReadFile;
-using qm::test::WriteFile;
 using qm::test::WriteScript;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -392,8 +391,8 @@ TEST_F(PreviewActionsTest, WordExportPageSetupPicturesAndTheSavedDocument) {
   PathScope path(bin_.Path(), false);
   HTMLPreview preview;
   // Exports the report with `settings` to `name`; returns the page the word processor was given.
-  const auto exportWith = [&](std::shared_ptr<qm::PrintSettings> settings, const std::string& name) {
-    preview.OpenDoc(page_, std::move(settings));
+  const auto exportWith = [&](const std::shared_ptr<qm::PrintSettings>& settings, const std::string& name) {
+    preview.OpenDoc(page_, settings);
     AnswerSaveDialog(dir_ / name);
     preview.OpenInWord();
     return ReadFile(dir_ / "given.html");

@@ -247,6 +247,8 @@ TEST(UtilityContainers, RedimKeepsElementsAndReferencesAreCounted) {
   EXPECT_EQ(u.ReferenceCount(object), 1);
   auto other = object;
   EXPECT_EQ(u.ReferenceCount(object), 2);
+  other.reset();
+  EXPECT_EQ(u.ReferenceCount(object), 1);
   // The static type of the pointer adds nothing.
   auto collection = std::make_shared<qm::Collection>();
   EXPECT_EQ(u.ReferenceCount(collection), 1);
