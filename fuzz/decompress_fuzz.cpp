@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // file's side to what a fuzzer's input can expand to.
   if (originalSize < 0 || originalSize > (1 << 20)) return 0;
   const std::string in = Folder() + "/in.z", out = Folder() + "/out.bin";
-  std::ofstream(in, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                              static_cast<std::streamsize>(size));
+  std::ofstream(in, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   try {
     const std::int32_t streamed = compress.DecompressFile(in, out);
     if (streamed != oneCall) __builtin_trap();

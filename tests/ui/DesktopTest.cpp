@@ -1,11 +1,11 @@
-#include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
 
 #include "quillmark/automation/RectLong.h"
 #include "quillmark/errors/Error.h"
