@@ -74,15 +74,26 @@ RowResult RunMeteredRow(const std::string& row, double goal, Contender ours, Con
 
 /// A typed call measured beside its published call.
 struct Beside {
-  double Ratio = 0;  // typed / published, the median over the rounds
-  std::string Text;  // both medians and the ratio, for a detail line
+  double Ratio = 0;  // typed / published (see Estimate)
+  std::string Text;  // both times and the ratio, for a detail line
+};
+
+/// How TypedBeside reads its rounds.
+enum class Estimate {
+  /// The median of the rounds' typed / published ratios.
+  Median,
+  /// Each face's best round, one over the other: for short jobs of the same
+  /// engine, whose rounds another tenant of the machine can only slow down
+  /// (on a shared virtual machine by a third or more in single rounds).
+  Best,
 };
 
 /// The typed call of a job beside its published call, without a peer: both
 /// run `repetitions` times in turns (after one untimed run each); the result
-/// gives both medians and the median of typed / published over the rounds,
+/// gives both faces' times and typed / published as `estimate` reads them,
 /// against kTypedGoal. Prints nothing.
-Beside TypedBeside(const Contender& typed, const Contender& published, int repetitions = 3);
+Beside TypedBeside(const Contender& typed, const Contender& published, int repetitions = 3,
+                   Estimate estimate = Estimate::Median);
 
 /// How many calls of `call` make a round of at least `seconds`: jobs that
 /// take a few milliseconds are repeated, so that a round is long enough to
