@@ -20,7 +20,7 @@ typed=(
   quillmark/graphics/Canvas.h quillmark/graphics/Rgb.h quillmark/graphics/Jpeg.h quillmark/graphics/Resample.h
   quillmark/persistence/Records.h
   quillmark/html/HtmlPage.h quillmark/html/MhtArchive.h
-  quillmark/utility/FindFiles.h
+  quillmark/utility/FindFiles.h quillmark/utility/AtomicFileWriter.h quillmark/runtime/ResolvePath.h
 )
 
 # -H prints each header opened, dotted by depth, so a stray one can be traced.
