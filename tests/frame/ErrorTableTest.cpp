@@ -20,20 +20,17 @@ TEST(ErrorTable, OneRowPerNumberAndLookupsAgreeWithIt) {
   ASSERT_FALSE(table.empty());
   for (std::size_t i = 0; i < table.size(); ++i) {
     EXPECT_FALSE(table[i].Text.empty()) << table[i].Number;
-    if (i > 0) {
-      EXPECT_LT(table[i - 1].Number, table[i].Number) << "out of order or repeated: " << table[i].Number;
-    }
+    EXPECT_TRUE(i == 0 || table[i - 1].Number < table[i].Number) << "out of order or repeated: " << table[i].Number;
     EXPECT_EQ(qm::FindErrorText(table[i].Number), table[i].Text);
-    const qm::Error raised = qm::test::RaisedBy([&] { qm::Raise(table[i].Number); });
-    EXPECT_EQ(raised.Description(), table[i].Text);
+    EXPECT_EQ(qm::test::Described([&] { qm::Raise(table[i].Number); }),
+              std::to_string(table[i].Number) + ": " + std::string(table[i].Text));
   }
   for (const std::int32_t unknown : {INT32_MIN, 0, 1, 10, 12345, INT32_MAX}) {
     EXPECT_EQ(qm::FindErrorText(unknown), std::nullopt) << unknown;
     EXPECT_EQ(qm::StandardErrorText(unknown), "Application-defined or object-defined error");
   }
-  const qm::Error detailed = qm::test::RaisedBy([] { qm::RaiseWithDetail(qm::ERR_InvalidPicture, "no pixels"); });
-  EXPECT_EQ(detailed.Number(), 481);
-  EXPECT_EQ(detailed.Description(), "Invalid picture: no pixels");
+  EXPECT_EQ(qm::test::Described([] { qm::RaiseWithDetail(qm::ERR_InvalidPicture, "no pixels"); }),
+            "481: Invalid picture: no pixels");
 }
 
 // The generated part of docs/errors.md: the causes, then one row per number.
