@@ -9,8 +9,15 @@
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/values/Conversions.h"
+#include "support/ErrorOf.h"
 
 namespace qm::test {
+
+/// What a call raises, as "number at source" (see ErrorOf.h).
+inline std::string Sourced(auto&& f) {
+  const Error e = RaisedBy(f);
+  return std::to_string(e.Number()) + " at " + e.Source();
+}
 
 /// A record stream reading `text`.
 inline QMStream Reader(std::string text) {
@@ -55,6 +62,8 @@ class Thing : public IPersistableSimple {
   }
   /// The value read for a field, as text.
   std::string Text(const std::string& name) const { return CStr(Received->ItemName(name)->Value()); }
+  /// The header Compatible was asked about: "Name @Version".
+  std::string Seen() const { return SeenName + " @" + std::to_string(SeenVersion); }
 
   std::string Title = "Thing";
   bool Accept = true;
@@ -109,6 +118,7 @@ class Things : public IPersistableCollection {
   }
   std::int32_t GetChildVersion(std::int32_t) override { return 1; }
   void LoadCompleted() override { Calls.push_back("LoadCompleted"); }
+  std::string Seen() const { return SeenName + " @" + std::to_string(SeenVersion); }
 
   std::string Title = "Things";
   bool Accept = true;

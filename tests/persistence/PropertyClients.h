@@ -12,7 +12,8 @@
 
 namespace qm::test {
 
-/// A plain client class with a property of every scalar type and a read-only one.
+/// A plain client class with a property of every scalar type, an object
+/// property, a read-only one and a method.
 class Person : public DispatchTable<Person> {
  public:
   std::string Name;
@@ -23,6 +24,7 @@ class Person : public DispatchTable<Person> {
   std::int16_t Rank = 0;
   std::uint8_t Code = 0;
   Date Since;
+  std::shared_ptr<Person> Friend;
   std::string Badge() const { return "B" + std::to_string(Age); }
 
   static void Describe(Members& m) {
@@ -35,7 +37,13 @@ class Person : public DispatchTable<Person> {
         .Property("Rank", &Person::Rank)
         .Property("Code", &Person::Code)
         .Property("Since", &Person::Since)
-        .ReadOnly("Badge", &Person::Badge);
+        .Property("Friend", &Person::Friend)
+        .ReadOnly("Badge", &Person::Badge)
+        .Method("Grow", [](Person& p, std::vector<Variant>& a) {
+          p.Height += CDbl(a.at(0));
+          a.at(0) = Variant(0);  // arguments travel by reference
+          return Variant(p.Height);
+        });
   }
 };
 
