@@ -49,8 +49,7 @@ namespace fs = std::filesystem;
 
 // Runs `body` in a child process bounded by an alarm; the child exits 0
 // when `body` returned true.
-template <class Body>
-pid_t Child(Body body) {
+pid_t Child(auto body) {
   const pid_t pid = fork();
   if (pid == 0) {
     alarm(20);
@@ -68,10 +67,7 @@ bool Succeeded(pid_t child) {
   return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-template <class Body>
-bool InChild(Body body) {
-  return Succeeded(Child(body));
-}
+bool InChild(auto body) { return Succeeded(Child(body)); }
 
 bool Send(int fd, char byte = 'g') { return write(fd, &byte, 1) == 1; }
 char Receive(int fd) {
@@ -363,18 +359,10 @@ TEST(Settings, LoggingSwitchSeenByEveryThreadAfterEachFlip) {
 // The settings store under failing calls: SQLite's (through a VFS wrapped
 // round the default one) and the store's own (through io::sys).
 
-// The methods of SQLite's files that the wrapper can fail, and the answer each gives.
-enum class Method { Open, Read, Write, Sync, Truncate, FileSize, Lock };
-constexpr struct {
-  Method Which;
-  int Answer;
-} kMethods[] = {{Method::Open, SQLITE_CANTOPEN},
-                {Method::Read, SQLITE_IOERR_READ},
-                {Method::Write, SQLITE_FULL},
-                {Method::Sync, SQLITE_IOERR_FSYNC},
-                {Method::Truncate, SQLITE_IOERR_TRUNCATE},
-                {Method::FileSize, SQLITE_IOERR_FSTAT},
-                {Method::Lock, SQLITE_IOERR_LOCK}};
+// The methods of SQLite's files that the wrapper can fail, each known by the
+// answer it gives when it fails: open, read, write, sync, truncate, size, lock.
+constexpr int kAnswers[] = {SQLITE_CANTOPEN,       SQLITE_IOERR_READ,  SQLITE_FULL,      SQLITE_IOERR_FSYNC,
+                            SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT, SQLITE_IOERR_LOCK};
 
 // The wrapping VFS: it opens each file through the default one and gives
 // it SQLite's own methods with the failing ones put in their place, so that
@@ -382,11 +370,10 @@ constexpr struct {
 // connection may outlive the test that opened it.
 sqlite3_vfs* underlying = nullptr;
 sqlite3_vfs wrapper{};
-std::atomic<Method> armed{Method::Open};
+std::atomic<int> armed{0};
 std::atomic<long> nth{0}, seen{0};  // nth 0: nothing armed
-int answer = SQLITE_IOERR;
 
-bool Fails(Method method) { return nth.load() != 0 && armed.load() == method && seen.fetch_add(1) + 1 == nth.load(); }
+bool Fails(int answer) { return nth.load() != 0 && armed.load() == answer && seen.fetch_add(1) + 1 == nth.load(); }
 
 // The default VFS's tables of methods (one for each kind of file) and each patched.
 struct Patch {
@@ -401,12 +388,12 @@ const sqlite3_io_methods* Real(sqlite3_file* file) {
   std::abort();
 }
 
-// The method `Member` of SQLite's files, failing when `Which` is armed.
-template <Method Which, auto Member>
+// The method `Member` of SQLite's files, failing with `Answer` when that is armed.
+template <int Answer, auto Member>
 struct Failing;
-template <Method Which, class... Args, int (*sqlite3_io_methods::*Member)(sqlite3_file*, Args...)>
-struct Failing<Which, Member> {
-  static int Call(sqlite3_file* f, Args... args) { return Fails(Which) ? answer : (Real(f)->*Member)(f, args...); }
+template <int Answer, class... Args, int (*sqlite3_io_methods::*Member)(sqlite3_file*, Args...)>
+struct Failing<Answer, Member> {
+  static int Call(sqlite3_file* f, Args... args) { return Fails(Answer) ? Answer : (Real(f)->*Member)(f, args...); }
 };
 
 const sqlite3_io_methods* Patched(const sqlite3_io_methods* real) {
@@ -415,12 +402,12 @@ const sqlite3_io_methods* Patched(const sqlite3_io_methods* real) {
     if (patch.Real) continue;
     patch.Real = real;
     patch.Patched = *real;
-    patch.Patched.xRead = Failing<Method::Read, &sqlite3_io_methods::xRead>::Call;
-    patch.Patched.xWrite = Failing<Method::Write, &sqlite3_io_methods::xWrite>::Call;
-    patch.Patched.xTruncate = Failing<Method::Truncate, &sqlite3_io_methods::xTruncate>::Call;
-    patch.Patched.xSync = Failing<Method::Sync, &sqlite3_io_methods::xSync>::Call;
-    patch.Patched.xFileSize = Failing<Method::FileSize, &sqlite3_io_methods::xFileSize>::Call;
-    patch.Patched.xLock = Failing<Method::Lock, &sqlite3_io_methods::xLock>::Call;
+    patch.Patched.xRead = Failing<SQLITE_IOERR_READ, &sqlite3_io_methods::xRead>::Call;
+    patch.Patched.xWrite = Failing<SQLITE_FULL, &sqlite3_io_methods::xWrite>::Call;
+    patch.Patched.xTruncate = Failing<SQLITE_IOERR_TRUNCATE, &sqlite3_io_methods::xTruncate>::Call;
+    patch.Patched.xSync = Failing<SQLITE_IOERR_FSYNC, &sqlite3_io_methods::xSync>::Call;
+    patch.Patched.xFileSize = Failing<SQLITE_IOERR_FSTAT, &sqlite3_io_methods::xFileSize>::Call;
+    patch.Patched.xLock = Failing<SQLITE_IOERR_LOCK, &sqlite3_io_methods::xLock>::Call;
     return &patch.Patched;
   }
   std::abort();
@@ -428,7 +415,7 @@ const sqlite3_io_methods* Patched(const sqlite3_io_methods* real) {
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   file->pMethods = nullptr;
-  if (Fails(Method::Open)) return answer;
+  if (Fails(SQLITE_CANTOPEN)) return SQLITE_CANTOPEN;
   const int rc = underlying->xOpen(underlying, name, file, flags, outFlags);
   if (file->pMethods) file->pMethods = Patched(file->pMethods);
   return rc;
@@ -497,14 +484,13 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
   for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", Key(k), std::string(k * 3000, 'x'));
   const int descriptors = OpenDescriptors();
   int runs = 0;
-  for (const auto& method : kMethods) {
+  for (const int answer : kAnswers) {
     for (const bool fresh : {true, false}) {
       for (const auto& job : kJobs) {
         for (long n = 1;; ++n) {
           ASSERT_LT(n, 200) << "no end to the calls";
           if (fresh) qm::detail::CloseSettingsConnections();
-          answer = method.Answer;
-          armed = method.Which;
+          armed = answer;
           seen = 0;
           nth = n;
           ExpectCleanEnd(job);
