@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <climits>
 #include <filesystem>
 #include <random>
@@ -90,11 +91,10 @@ TEST(Compress, ByteArraysRoundTripAtEveryLevelOrGiveZlibsCodes) {
 TEST(Compress, WorkBufferFollowsTheRuleAndTheExpansionLimit) {
   using qm::compression::MaxExpansion;
   using qm::compression::WorkBufferSize;
-  EXPECT_EQ(WorkBufferSize(0), 12);
-  EXPECT_EQ(WorkBufferSize(1000), 1022);
-  EXPECT_EQ(WorkBufferSize(250), 264);  // 264.5 rounds to even
-  EXPECT_EQ(WorkBufferSize(-13), -1);
-  EXPECT_EQ(WorkBufferSize(INT32_MAX), 2168958495);
+  // 264.5 rounds to even.
+  EXPECT_EQ((std::array{WorkBufferSize(0), WorkBufferSize(1000), WorkBufferSize(250), WorkBufferSize(-13),
+                        WorkBufferSize(INT32_MAX)}),
+            (std::array<std::int64_t, 5>{12, 1022, 264, -1, 2168958495}));
 
   // The most compressible input there is stays within the limit.
   qm::Compress compress;
@@ -118,19 +118,9 @@ TEST(Compress, StringsCrossAsOneBytePerCharacter) {
   EXPECT_EQ(qm::ToLatin1(text), AsString(asBytes));  // one character per compressed byte
   ASSERT_EQ(compress.DecompressString(text, static_cast<std::int32_t>(ascii.size())), 0);
   EXPECT_EQ(text, ascii);
-
-  std::string all;
-  for (int repeat = 0; repeat < 3; ++repeat)
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  const std::string every = qm::FromLatin1(all);
-  text = every;
-  ASSERT_EQ(compress.CompressString(text, qm::COM_BEST_SPEED), 0);
-  ASSERT_EQ(compress.DecompressString(text, 768), 0);
-  EXPECT_EQ(text, every);
-
   // Characters outside ISO-8859-1 have no byte of their own.
   text = "\xE2\x82\xAC 5";  // "€ 5"
-  ASSERT_EQ(compress.CompressString(text, qm::COM_DEFAULT_COMPRESSION), 0);
+  ASSERT_EQ(compress.CompressString(text, qm::COM_BEST_SPEED), 0);
   ASSERT_EQ(compress.DecompressString(text, 3), 0);
   EXPECT_EQ(text, "? 5");
 }
@@ -145,13 +135,11 @@ TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {
     qm::Compress compress;
     Bytes oneCall = original;
     ASSERT_EQ(compress.CompressByteArray(oneCall, level), 0);
-    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", level), 0);
-    EXPECT_EQ(qm::test::ReadFile(dir / "packed.z").substr(4), AsString(oneCall)) << level;
-    // Told its progress, it writes the same, and tells the bytes of the input
-    // read steadily up to the whole; level 0 works in one call, one report.
+    // It tells the bytes of the input read steadily up to the whole; level 0
+    // works in one call, one report.
     qm::test::ProgressLog told;
-    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "told.z", level, told.Callback()), 0);
-    EXPECT_EQ(qm::test::ReadFile(dir / "told.z").substr(4), AsString(oneCall)) << level;
+    ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", level, told.Callback()), 0);
+    EXPECT_EQ(qm::test::ReadFile(dir / "packed.z").substr(4), AsString(oneCall)) << level;
     EXPECT_TRUE(told.Steady());
     const bool stored = level == qm::COM_NO_COMPRESSION;
     const std::uint64_t size = original.size();
@@ -220,26 +208,24 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   // the one-call function gives: a header naming a smaller window than the
   // stream's distances need, a wrong checksum, a checksum cut short, a header
   // asking for a dictionary, a changed byte, bytes after the end.
-  std::string smallWindow = good;
-  smallWindow[4] = 0x18;
+  // A header of its own: CMF and FLG, with FLG's check bits made right.
+  const auto withHeader = [&](int cmf, int flg) {
+    std::string file = good;
+    file[4] = static_cast<char>(cmf);
+    file[5] = static_cast<char>(flg + (31 - (cmf * 256 + flg) % 31) % 31);
+    return file;
+  };
   const int flags = static_cast<unsigned char>(good[5]) & 0xE0;
-  smallWindow[5] = static_cast<char>(flags | (31 - (0x18 * 256 + flags) % 31) % 31);
   std::string badChecksum = good, changed = good;
   badChecksum.back() = static_cast<char>(~badChecksum.back());
   changed[good.size() / 2] = static_cast<char>(changed[good.size() / 2] ^ 0x10);
-  std::string dictionary = good;
-  dictionary[5] = static_cast<char>(flags | 0x20);
-  dictionary[5] = static_cast<char>(
-      dictionary[5] +
-      (31 - (static_cast<unsigned char>(good[4]) * 256 + static_cast<unsigned char>(dictionary[5])) % 31) % 31);
   for (const std::string& container :
-       {smallWindow, badChecksum, good.substr(0, good.size() - 2), dictionary, changed, good + "trailing bytes"}) {
+       {withHeader(0x18, flags), badChecksum, good.substr(0, good.size() - 2),
+        withHeader(static_cast<unsigned char>(good[4]), flags | 0x20), changed, good + "trailing bytes"}) {
     Bytes data(container.begin() + 4, container.end());
     const std::int32_t oneCall = compress.DecompressByteArray(data, static_cast<std::int32_t>(original.size()));
     EXPECT_EQ(decompress(container), oneCall);
-    if (oneCall == 0) {
-      EXPECT_EQ(qm::test::ReadFile(dir / "out.bin"), AsString(data));
-    }
+    EXPECT_TRUE(oneCall != 0 || qm::test::ReadFile(dir / "out.bin") == AsString(data));
   }
 
   // File problems raise the run time's errors.
@@ -255,6 +241,12 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   e = RaisedBy([&] { compress.CompressFile(dir / "in.bin", dir / "no-such-folder/out.z", qm::COM_BEST_SPEED); });
   EXPECT_EQ(e.Number(), 76);
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress");
+  // A write that fails on the background thread is raised on the caller's.
+  qm::test::WriteFile(dir / "in.bin", AsString(MixedData(40 << 16, 9)));
+  ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", qm::COM_BEST_SPEED), 0);
+  qm::test::FileSizeLimit limit(4 << 16);
+  EXPECT_EQ(ErrorOf([&] { compress.CompressFile(dir / "in.bin", dir / "again.z", qm::COM_BEST_SPEED); }), 57);
+  EXPECT_EQ(ErrorOf([&] { compress.DecompressFile(dir / "packed.z", dir / "out.bin"); }), 57);
 }
 
 TEST(Compress, NewOutputTakesTheOldOnesPlaceAsIfItWereDeletedFirst) {
@@ -319,24 +311,6 @@ TEST(BackgroundIo, HandsOverTheInputInOrderAndWritesEveryChunkBehind) {
   }
   qm::test::WriteFile(dir / "empty", "");
   EXPECT_EQ(CopyThrough(dir / "empty", 0, dir / "out"), 0u);
-}
-
-TEST(BackgroundIo, AWriteFailureIsRaisedOnTheCallersThreadAndStopsTheFile) {
-  qm::test::ScratchDir dir;
-  const std::string bytes = AsString(MixedData(40 * kChunk, 9));
-  qm::test::WriteFile(dir / "in", bytes);
-  {
-    qm::test::FileSizeLimit limit(4 * kChunk);
-    EXPECT_EQ(qm::test::ErrorOf([&] { CopyThrough(dir / "in", bytes.size(), dir / "out"); }), 57);
-
-    // Through the library: both outputs pass the limit.
-    qm::Compress compress;
-    EXPECT_EQ(qm::test::ErrorOf([&] { compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED); }), 57);
-  }
-  qm::Compress compress;
-  ASSERT_EQ(compress.CompressFile(dir / "in", dir / "packed.z", qm::COM_BEST_SPEED), 0);
-  qm::test::FileSizeLimit limit(4 * kChunk);
-  EXPECT_EQ(qm::test::ErrorOf([&] { compress.DecompressFile(dir / "packed.z", dir / "out"); }), 57);
 }
 
 }  // namespace
