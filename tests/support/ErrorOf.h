@@ -1,7 +1,8 @@
 #pragma once
 // What a call raises: the number of its qm::Error (0 when it raises none),
 // the whole error (number 0 and description "no error" when it raises none),
-// or "number: description" to compare in one line.
+// or "number: description" (with the cause: "number cause: description") to
+// compare in one line.
 
 #include <string>
 
@@ -23,6 +24,11 @@ inline int ErrorOf(auto&& f) { return RaisedBy(f).Number(); }
 inline std::string Described(auto&& f) {
   const qm::Error e = RaisedBy(f);
   return std::to_string(e.Number()) + ": " + e.Description();
+}
+
+inline std::string Explained(auto&& f) {
+  const qm::Error e = RaisedBy(f);
+  return std::to_string(e.Number()) + " " + std::string(ErrcName(e.Errc())) + ": " + e.Description();
 }
 
 }  // namespace qm::test

@@ -26,18 +26,14 @@ class FailNthCall : public io::sys::Faults {
     if (only_ && call != *only_) return 0;
     const long seen = seen_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (seen != nth_ && !(onwards_ && seen > nth_)) return 0;
-    kind_ = static_cast<int>(call);
     return answer_;
   }
   /// True once the Nth call was reached (the fault was given).
   bool Fired() const { return seen_.load() >= nth_; }
   long Seen() const { return seen_.load(); }
-  /// The kind (an io::sys::Call) of the call last failed; -1 before one is.
-  int Kind() const { return kind_.load(); }
 
  private:
   std::atomic<long> seen_{0};
-  std::atomic<int> kind_{-1};
   long nth_;
   int answer_;
   std::optional<io::sys::Call> only_;
