@@ -18,6 +18,7 @@
 namespace {
 
 using namespace std::chrono;
+using qm::test::Described;
 using qm::test::RaisedBy;
 using qm::test::ReadFile;
 using qm::test::ScratchDir;
@@ -116,17 +117,16 @@ struct Bag : qm::IPersistableSimple, qm::IPersistableHdleUnknown {
   bool Compatible(const std::string&, std::int32_t) override { return true; }
 };
 
+// An Id beyond 32 bits, a note of two lines, and every field set.
 Order Sample() {
-  Order o;
-  o.Id = 9'000'000'000'123;  // beyond 32 bits
-  o.Lines = -3;
-  o.Note = "first line\r\nsecond";
-  o.Amount = 250.5;
-  o.Paid = true;
-  o.Placed = sys_days(year{2026} / December / 7) + 22h + 5min + 9s;
-  o.Due = local_days(year{2027} / January / 15) + 9h;
-  o.Shipped = year{2026} / December / 31;
-  return o;
+  return {9'000'000'000'123,
+          -3,
+          "first line\r\nsecond",
+          250.5,
+          true,
+          sys_days(year{2026} / December / 7) + 22h + 5min + 9s,
+          local_days(year{2027} / January / 15) + 9h,
+          year{2026} / December / 31};
 }
 
 TEST(Records, WriteTheSimpleRecordFormatAndReadItBack) {
@@ -134,26 +134,19 @@ TEST(Records, WriteTheSimpleRecordFormatAndReadItBack) {
   const auto file = dir.Path() / "orders.qms";
   std::vector<Order> orders{Sample(), Order{}};
   qm::SaveRecords(file, "Orders", orders);
+  // An object's record: its properties' names and values, in order.
+  const auto object = [](const std::vector<std::string>& values) {
+    const char* const names[] = {"Id", "Lines", "Note", "Amount", "Paid", "Placed", "Due", "Shipped"};
+    std::string text = "   %Object Order @2\r\n";
+    for (std::size_t i = 0; i < values.size(); ++i)
+      text += "      %Property " + std::string(names[i]) + "\r\n         " + values[i] + "\r\n";
+    return text;
+  };
   EXPECT_EQ(ReadFile(file.string()),
-            "%Collection Orders @1\r\n2\r\n"
-            "   %Object Order @2\r\n"
-            "      %Property Id\r\n         9000000000123\r\n"
-            "      %Property Lines\r\n         -3\r\n"
-            "      %Property Note\r\n         first line\\nsecond\r\n"
-            "      %Property Amount\r\n          250.5\r\n"
-            "      %Property Paid\r\n         True\r\n"
-            "      %Property Placed\r\n         2026-12-07 22:05:09\r\n"
-            "      %Property Due\r\n         2027-01-15 09:00:00\r\n"
-            "      %Property Shipped\r\n         2026-12-31\r\n"
-            "   %Object Order @2\r\n"
-            "      %Property Id\r\n         0\r\n"
-            "      %Property Lines\r\n         0\r\n"
-            "      %Property Note\r\n         \r\n"
-            "      %Property Amount\r\n          0\r\n"
-            "      %Property Paid\r\n         False\r\n"
-            "      %Property Placed\r\n         1970-01-01\r\n"
-            "      %Property Due\r\n         1970-01-01\r\n"
-            "      %Property Shipped\r\n         2000-01-01\r\n");
+            "%Collection Orders @1\r\n2\r\n" +
+                object({"9000000000123", "-3", "first line\\nsecond", " 250.5", "True", "2026-12-07 22:05:09",
+                        "2027-01-15 09:00:00", "2026-12-31"}) +
+                object({"0", "0", "", " 0", "False", "1970-01-01", "1970-01-01", "2000-01-01"}));
   EXPECT_EQ(qm::LoadRecords<Order>(file, "Orders"), orders);
 
   // Two collections in one stream, read back in order.
@@ -182,13 +175,16 @@ TEST(Records, ReadOlderAndForeignRecords) {
             "      %Property Placed\r\n         2001-02-03 04:05:06\r\n"
             "      %Collection Lines @1\r\n      1\r\n         %Object Line\r\n"  // a member this type lacks
             "            %Property Qty\r\n               2\r\n");
-  const auto old = qm::LoadRecords<Order>(dir.Path() / "old.qms", "Orders");
-  ASSERT_EQ(old.size(), 1u);
-  EXPECT_EQ(old[0].Id, 2);
-  EXPECT_TRUE(old[0].Paid);
-  EXPECT_EQ(old[0].Placed, sys_days(year{2001} / February / 3) + 4h + 5min + 6s);
-  EXPECT_EQ(old[0].Shipped, year{2000} / January / day{1});  // as a default-made Order has it
-  EXPECT_EQ(old[0].Note, "");
+  // The fields not in the file are as a default-made Order has them.
+  const Order old{2,
+                  0,
+                  "",
+                  0,
+                  true,
+                  sys_days(year{2001} / February / 3) + 4h + 5min + 6s,
+                  local_seconds{},
+                  year{2000} / January / 1};
+  EXPECT_EQ(qm::LoadRecords<Order>(dir.Path() / "old.qms", "Orders"), std::vector<Order>{old});
 }
 
 TEST(Records, ErrorsNameWhatIsWrong) {
@@ -196,16 +192,15 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   const auto file = dir.Path() / "orders.qms";
 
   // No name: refused before anything is written.
-  qm::Error e = RaisedBy([&] { qm::SaveRecords(file, "Things", std::vector<Unnamed>{Unnamed{}}); });
-  EXPECT_EQ(e.Number(), 9999);
-  EXPECT_EQ(e.Description(), "The record type has no name: call Name(...) in Describe");
+  EXPECT_EQ(Described([&] { qm::SaveRecords(file, "Things", std::vector<Unnamed>{Unnamed{}}); }),
+            "9999: The record type has no name: call Name(...) in Describe");
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_EQ(RaisedBy([&] { qm::SaveRecords(file, "T", std::vector<Twice>{Twice{}}); }).Number(), 9999);
 
   // Values that would not come back as they were.
   Order bad = Sample();
   bad.Note = " leading blank";
-  e = RaisedBy([&] { qm::SaveRecords(file, "Orders", std::vector<Order>{bad}); });
+  qm::Error e = RaisedBy([&] { qm::SaveRecords(file, "Orders", std::vector<Order>{bad}); });
   EXPECT_EQ(e.Number(), 5);
   EXPECT_NE(e.Description().find("field Order[0].Note begins"), std::string::npos) << e.Description();
   bad.Note = "lone\nfeed";
@@ -217,11 +212,9 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   // Names that do not match, each naming both; text that is no value of the
   // field's type, naming the field.
   qm::SaveRecords(file, "Orders", std::vector<Order>{Sample()});
-  e = RaisedBy([&] { qm::LoadRecords<Order>(file, "Invoices"); });
-  EXPECT_EQ(e.Number(), 10006);
-  EXPECT_EQ(
-      e.Description(),
-      "Collection is incompatible with stream collection: expected Invoices, found Orders @1 in " + file.string());
+  EXPECT_EQ(Described([&] { qm::LoadRecords<Order>(file, "Invoices"); }),
+            "10006: Collection is incompatible with stream collection: expected Invoices, found Orders @1 in " +
+                file.string());
   const std::string head = "%Collection Orders @1\r\n1\r\n   %Object ";
   const struct {
     std::string Text;
@@ -243,7 +236,6 @@ TEST(Records, ErrorsNameWhatIsWrong) {
     EXPECT_NE(e.Description().find("in.qms"), std::string::npos) << e.Description();
     EXPECT_NE(e.Source().find("LoadRecords"), std::string::npos) << e.Source();
   }
-  EXPECT_EQ(RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "missing.qms", "Orders"); }).Number(), 53);
 }
 
 TEST(Records, NestedRecordsRoundTripAndPublishedReadersReadThem) {

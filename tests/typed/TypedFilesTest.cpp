@@ -32,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using qm::test::ErrorOf;
+using qm::test::Explained;
 using qm::test::RaisedBy;
 using qm::test::ReadFile;
 using qm::test::ScratchDir;
@@ -76,10 +77,8 @@ TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   // JPEG it is what SaveJPG writes (and what ConvertToJpeg streams:
   // ConvertToJpegTest).
   qm::RgbImage picture = qm::ReadPicture(dir.Path() / "in.bmp");
-  EXPECT_EQ(picture.Width, 37);
-  EXPECT_EQ(picture.Height, 21);
+  EXPECT_EQ(std::pair(picture.Width, picture.Height), std::pair(37, 21));
   EXPECT_EQ(picture.Pixels, original.Pixels);
-  EXPECT_EQ(picture.At(36, 0)[0], 255);
   qm::WriteJpeg(picture, dir.Path() / "again.jpg", 80);
   EXPECT_EQ(ReadFile(dir / "again.jpg"), ReadFile(dir / "published.jpg"));
 
@@ -119,10 +118,6 @@ TEST(TypedFiles, PackMhtIsConvertHTMLToMHT) {
   WriteFile(dir / "n.mht", "older archive");
   EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
   EXPECT_EQ(ReadFile(dir / "n.mht"), "older archive");
-  const qm::Error noFolder = RaisedBy([&] { qm::PackMht(dir.Path() / "gone/page.html", dir.Path() / "n.mht"); });
-  EXPECT_EQ(noFolder.Number(), qm::ERR_PathNotFound);
-  EXPECT_EQ(noFolder.code(), qm::errc::not_found);
-  EXPECT_EQ(noFolder.Description(), "Path not found: '" + (dir.Path() / "gone").string() + "'");
 }
 
 TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
@@ -152,8 +147,7 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   qm::XmlElement first = orders[0];
   first.SetText("changed");
   first.SetAttribute("state", "open");
-  qm::XmlElement added = first.AddChild("line", "d & e");
-  EXPECT_EQ(added.Name(), "line");
+  first.AddChild("line", "d & e");
   EXPECT_NE(root.Render().find("changed"), std::string::npos);
   EXPECT_EQ(qm::XmlFindAll(root, "order/line").size(), 4u);
   EXPECT_EQ(qm::AsXmlNode(root)->GetNthChildWithTag("order", 0)->GetAttrValue("state"), "open");
@@ -170,22 +164,17 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   fresh.AddChild("item", "1");
   EXPECT_EQ(qm::ParseXml(fresh.Render()).ChildText("item"), "1");
 
+  // A parse error, not the assertion's number the published class raises
+  // with the same text.
   WriteFile(dir / "bad.xml", "<a><b></a>");
-  const qm::Error bad = RaisedBy([&] { qm::LoadXml(dir.Path() / "bad.xml"); });
-  // A parse error, not the assertion's number (its text with the parser's
-  // position: XmlReadingTest).
-  EXPECT_EQ(bad.Number(), qm::ERR_General);
-  EXPECT_EQ(bad.code(), qm::errc::parse_error);
+  EXPECT_EQ(Explained([&] { qm::LoadXml(dir.Path() / "bad.xml"); }).substr(0, 17), "9999 parse_error:");
   WriteFile(dir / "empty.xml", "");
-  const qm::Error empty = RaisedBy([&] { qm::LoadXml(dir.Path() / "empty.xml"); });
-  EXPECT_EQ(empty.code(), qm::errc::parse_error);
-  EXPECT_EQ(empty.Description(), "'" + (dir.Path() / "empty.xml").string() + "' is empty");
-  const qm::Error unclosed = RaisedBy([] { qm::ParseXml("<a>"); });
-  EXPECT_EQ(unclosed.Number(), qm::ERR_General);
-  EXPECT_EQ(unclosed.code(), qm::errc::parse_error);
+  EXPECT_EQ(Explained([&] { qm::LoadXml(dir.Path() / "empty.xml"); }),
+            "9999 parse_error: '" + (dir / "empty.xml") + "' is empty");
   qm::XML published;
-  EXPECT_EQ(ErrorOf([&] { published.LoadFromString("<a>", "x"); }), qm::ERR_ASSERTION);
-  EXPECT_EQ(RaisedBy([&] { published.LoadFromString("<a>", "x"); }).Description(), unclosed.Description());
+  const qm::Error unclosed = RaisedBy([&] { published.LoadFromString("<a>", "x"); });
+  EXPECT_EQ(unclosed.Number(), qm::ERR_ASSERTION);
+  EXPECT_EQ(Explained([] { qm::ParseXml("<a>"); }), "9999 parse_error: " + unclosed.Description());
 }
 
 TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
@@ -278,8 +267,7 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   EXPECT_NE(sheet("wide.xlsx").find("<c r=\"XFD1\"><v>1</v>"), std::string::npos);
   const std::vector<std::vector<double>> wider(1, std::vector<double>(16385, 1.0));
   const qm::Error tooWide = RaisedBy([&] { qm::WriteWorkbook(dir.Path() / "wider.xlsx", wider); });
-  EXPECT_EQ(tooWide.Number(), qm::ERR_General);
-  EXPECT_EQ(tooWide.code(), qm::errc::too_large);
+  EXPECT_EQ(std::pair(tooWide.Number(), tooWide.code()), std::pair(9999, make_error_code(qm::errc::too_large)));
   EXPECT_NE(tooWide.Source().find("WriteWorkbook"), std::string::npos) << tooWide.Source();
   EXPECT_FALSE(fs::exists(dir.Path() / "wider.xlsx"));
   // A line break is refused before the folder is looked at.
@@ -313,7 +301,8 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
 
 class Point : public qm::IPersistableSimple {
  public:
-  double X = 0, Y = 0;
+  explicit Point(double x = 0, double y = 0) : X(x), Y(y) {}
+  double X, Y;
   qm::ScalarFieldsPtr GetScalarFields(std::int32_t) override {
     auto fields = std::make_shared<qm::ScalarFields>();
     fields->AddDetails("X", qm::ST_FloatingPoint, X);
@@ -328,15 +317,9 @@ class Point : public qm::IPersistableSimple {
   bool Compatible(const std::string& name, std::int32_t) override { return name == "Point"; }
 };
 
-std::shared_ptr<Point> MakePoint(double x, double y) {
-  auto p = std::make_shared<Point>();
-  p->X = x, p->Y = y;
-  return p;
-}
-
 TEST(TypedFiles, VectorsOfObjectsSaveAsCollectionRecords) {
   ScratchDir dir;
-  const std::vector<std::shared_ptr<Point>> points = {MakePoint(1, 2.5), MakePoint(-3, 0)};
+  const std::vector<std::shared_ptr<Point>> points = {std::make_shared<Point>(1, 2.5), std::make_shared<Point>(-3)};
   qm::SaveObjects(dir.Path() / "points.qms", "Points", points);
   // The record any collection of that name writes.
   const auto expected = qm::TextStream::InMemory();
@@ -348,8 +331,7 @@ TEST(TypedFiles, VectorsOfObjectsSaveAsCollectionRecords) {
 
   const auto loaded = qm::LoadObjects<Point>(dir.Path() / "points.qms", "Points");
   ASSERT_EQ(loaded.size(), 2u);
-  EXPECT_EQ(loaded[0]->Y, 2.5);
-  EXPECT_EQ(loaded[1]->X, -3);
+  EXPECT_EQ(std::pair(loaded[0]->Y, loaded[1]->X), std::pair(2.5, -3.0));
   EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "points.qms", "Lines"); }),
             qm::ERR_StreamObjectIncompatible);
   EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "none.qms", "Points"); }), qm::ERR_FileNotFound);
