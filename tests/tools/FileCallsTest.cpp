@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,14 +46,14 @@ class CloseOnExecWatch : public qm::io::sys::Faults {
       for (const auto& [fd, target] : Descriptors()) {
         const int flags = ::fcntl(fd, F_GETFD);
         if (before_.count(fd) || flags < 0 || (flags & FD_CLOEXEC)) continue;
-        std::lock_guard lock(lock_);
+        const std::lock_guard lock(lock_);
         leaks_.insert(target);
       }
     } catch (...) {}
     return 0;
   }
-  static std::set<std::string> Leaks() {
-    std::lock_guard lock(lock_);
+  std::set<std::string> Leaks() {
+    const std::lock_guard lock(lock_);
     return leaks_;
   }
 
@@ -70,8 +69,8 @@ class CloseOnExecWatch : public qm::io::sys::Faults {
   }
 
   const std::map<int, std::string> before_;
-  static inline std::mutex lock_;
-  static inline std::set<std::string> leaks_;  // every watch's, until cleared
+  std::mutex lock_;
+  std::set<std::string> leaks_;
 };
 
 // Each file command on inputs in a scratch folder.
@@ -95,13 +94,12 @@ TEST(FileCommands, EveryDescriptorIsClosedOnExec) {
     SCOPED_TRACE(command->Name);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    std::optional<CloseOnExecWatch> watch(std::in_place);
+    CloseOnExecWatch watch;
     const int status = qm::cli::RunCommand(*command, args);
-    watch.reset();
     testing::internal::GetCapturedStdout();
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 0) << said;
-    EXPECT_EQ(CloseOnExecWatch::Leaks(), std::set<std::string>{});
+    EXPECT_EQ(watch.Leaks(), std::set<std::string>{});
   }
 }
 
