@@ -43,7 +43,7 @@ using qm::test::Child;
 using qm::test::OnModal;
 using qm::ui::Dialog;
 
-class ValueDialogsTest : public qm::test::UiTest {};
+using ValueDialogsTest = qm::test::UiTest;
 
 // The text of a label or an edit box.
 std::string Text(QWidget& form, const char* name) {
@@ -66,24 +66,23 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
     slider->setValue(42);               // moving the slider writes the text
     EXPECT_EQ(Text(form, "txtInput"), "42");
     TypeInto(form, "txtInput", "17.5");  // typing moves the slider
-    EXPECT_EQ(slider->value(), 18);
-    EXPECT_EQ(Text(form, "txtInput"), "17.5");
+    EXPECT_EQ(std::pair(slider->value(), Text(form, "txtInput")), std::pair(18, std::string("17.5")));
     Click(form, "cmdOK");
   });
   EXPECT_EQ(Dialog().Slider(0, 100, "Volume"), 17.5);
 
   // 0.5 rounds to the even 0; OK without editing returns 0.5.
   OnModal("frmSlider", [](QWidget& form) {
-    EXPECT_EQ(Text(form, "txtInput"), "0.5");
-    EXPECT_EQ(Child<QSlider>(form, "sliInput")->value(), 0);
+    EXPECT_EQ(std::pair(Child<QSlider>(form, "sliInput")->value(), Text(form, "txtInput")),
+              std::pair(0, std::string("0.5")));
     QTest::keyClick(&form, Qt::Key_Return);
   });
   EXPECT_EQ(Dialog().Slider(0, 1, "Fraction", 0.5), 0.5);
 
   // TickFreq 5: the large change is 5; Cancel returns Default whatever was typed.
   OnModal("frmSlider", [](QWidget& form) {
-    EXPECT_EQ(Child<QSlider>(form, "sliInput")->pageStep(), 5);
-    EXPECT_EQ(Text(form, "lblRange1"), "midway");
+    EXPECT_EQ(std::pair(Child<QSlider>(form, "sliInput")->pageStep(), Text(form, "lblRange1")),
+              std::pair(5, std::string("midway")));
     TypeInto(form, "txtInput", "77");
     QTest::keyClick(&form, Qt::Key_Escape);
   });
@@ -103,14 +102,14 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
   OnModal("frmSlider", [&](QWidget& form) {
     TypeInto(form, "txtInput", "abc");
     OnModal("QMessageBox", [&](QWidget& box) {
-      warned = static_cast<QMessageBox&>(box).text() == QLatin1String("Enter a valid number.");
-      EXPECT_EQ(static_cast<QMessageBox&>(box).icon(), QMessageBox::Warning);
+      auto& warning = static_cast<QMessageBox&>(box);
+      warned = warning.text() == QLatin1String("Enter a valid number.") && warning.icon() == QMessageBox::Warning;
       // The slider stays open behind the warning: put a number in and accept.
       OnModal("frmSlider", [](QWidget& again) {
         TypeInto(again, "txtInput", "12");
         Click(again, "cmdOK");
       });
-      static_cast<QMessageBox&>(box).accept();
+      warning.accept();
     });
     Click(form, "cmdOK");
   });
@@ -118,7 +117,7 @@ TEST_F(ValueDialogsTest, SliderShowsTheRangeReturnsTheValueAndRefusesInvalidText
   EXPECT_TRUE(warned);
 }
 
-TEST_F(ValueDialogsTest, ChoiceFromAList) {
+TEST_F(ValueDialogsTest, ChoiceFromAListAndPassword) {
   Variant choices = VariantArray::FromVector({"red", "green", "blue"});
   OnModal("frmList", [](QWidget& form) {
     auto* list = Child<QListWidget>(form, "lstChoices");
@@ -127,28 +126,22 @@ TEST_F(ValueDialogsTest, ChoiceFromAList) {
     QTest::keyClick(&form, Qt::Key_Return);
   });
   EXPECT_EQ(qm::CStr(Dialog().Choice(choices, "Colour", 1)), "blue");
-
   OnModal("frmList", [](QWidget& form) { Click(form, "cmdCancel"); });
   EXPECT_TRUE(Dialog().Choice(choices, "Colour", 1).IsEmpty());
-
   OnModal("frmList", [](QWidget& form) {
     EXPECT_EQ(Child<QListWidget>(form, "lstChoices")->selectedItems().size(), 0);
     Click(form, "cmdOK");
   });
-  const Variant none = Dialog().Choice(choices, "Colour", -1);
-  EXPECT_TRUE(none.IsString());
-  EXPECT_EQ(qm::CStr(none), "");
+  EXPECT_EQ(Dialog().Choice(choices, "Colour", -1), Variant(""));  // a string, empty
 
   const qm::Error e = qm::test::RaisedBy([] { Dialog().Choice(Variant("red"), "Colour"); });
-  EXPECT_EQ(e.Number(), 9999);
-  EXPECT_EQ(e.Description(), "frmList.Choice must be called with an array.");
+  EXPECT_EQ(std::to_string(e.Number()) + ": " + e.Description(), "9999: frmList.Choice must be called with an array.");
   EXPECT_EQ(e.Source(),
             "QuillmarkLibrary.frmList|[List]Public Function Choice(?, \"Colour\", 0)|[Dialog]Public Function "
             "Choice(?, \"Colour\", 0)");
   EXPECT_THROW(Dialog().Choice(choices, "Colour", 3), qm::Error);  // no such entry
-}
 
-TEST_F(ValueDialogsTest, PasswordIsMaskedAndCancelGivesNothing) {
+  // The password box masks what is typed; Cancel gives nothing.
   OnModal("frmPassword", [](QWidget& form) {
     auto* edit = Child<QLineEdit>(form, "txtInput");
     EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
@@ -166,27 +159,16 @@ TEST_F(ValueDialogsTest, PasswordIsMaskedAndCancelGivesNothing) {
 
 QFileDialog& File(QWidget& w) { return static_cast<QFileDialog&>(w); }
 
-class FileDialogsTest : public qm::test::UiTest {};
+using FileDialogsTest = qm::test::UiTest;
 
-// Pairs with patterns are translated in the dialogs' tests below.
-TEST(FilterTest, ANameWithoutPatternsMatchesEverything) {
-  EXPECT_EQ(qm::ui::TranslateFilter("Odd"), QStringList{"Odd (*)"});
-  EXPECT_TRUE(qm::ui::TranslateFilter("").isEmpty());
-}
-
-TEST_F(FileDialogsTest, SaveDialogSettingsCancelAndOverwrite) {
-  qm::test::ScratchDir dir;
-  OnModal("QFileDialog", [&](QWidget& w) {
-    EXPECT_EQ(File(w).nameFilters(), QStringList{"Text files (*.txt)"});
-    EXPECT_EQ(File(w).directory().absolutePath().toStdString(), dir.Path().string());
-    File(w).reject();
-  });
-  EXPECT_EQ(Dialog().SaveAsFilename("txt", "Text files", "Save report", "report", dir.Path().string()), "");
-
+TEST_F(FileDialogsTest, SaveDialogSettingsAndOverwrite) {
   // A typed name gets the default extension; an existing file is asked about.
+  qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "old.txt", "x");
   bool asked = false;
   OnModal("QFileDialog", [&](QWidget& w) {
+    EXPECT_EQ(File(w).nameFilters(), QStringList{"Text files (*.txt)"});
+    EXPECT_EQ(File(w).directory().absolutePath().toStdString(), dir.Path().string());
     // Typed into the name field, as a user would.
     w.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("old"));
     OnModal("QMessageBox", [&](QWidget& box) {
@@ -195,7 +177,7 @@ TEST_F(FileDialogsTest, SaveDialogSettingsCancelAndOverwrite) {
     });
     static_cast<QDialog&>(w).accept();
   });
-  EXPECT_EQ(Dialog().SaveAsFilename("txt", "Text files", "Save", "", dir.Path().string()), dir / "old.txt");
+  EXPECT_EQ(Dialog().SaveAsFilename("txt", "Text files", "Save", "report", dir.Path().string()), dir / "old.txt");
   EXPECT_TRUE(asked);
 }
 
@@ -219,6 +201,9 @@ TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutAndOpenReturnsTheChosenFile) {
     static_cast<QDialog&>(w).accept();
   });
   EXPECT_EQ(Dialog().OpenFilenameEx("csv", "Tables|*.csv|All|*.*", "Open", dir.Path().string()), dir / "data.csv");
+  // A name without patterns matches everything.
+  EXPECT_EQ(qm::ui::TranslateFilter("Odd"), QStringList{"Odd (*)"});
+  EXPECT_TRUE(qm::ui::TranslateFilter("").isEmpty());
 }
 
 TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
@@ -233,8 +218,7 @@ TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
   });
   EXPECT_EQ(Dialog().SelectColor(qm::Variant(255)), 0x563412);
   const qm::Error e = qm::test::RaisedBy([] { Dialog().SelectColor(qm::Variant("blue")); });
-  EXPECT_EQ(e.Number(), 13);
-  EXPECT_TRUE(e.Source().ends_with("|[Dialog]Public Function SelectColor(?)"));
+  EXPECT_TRUE(e.Number() == 13 && e.Source().ends_with("|[Dialog]Public Function SelectColor(?)")) << e.Source();
 }
 
 using qm::test::Described;
@@ -396,7 +380,8 @@ class MetricsDesktop final : public qm::test::StubDesktop {
 
 class Box : public qm::DispatchTable<Box> {
  public:
-  double Left = 0, Top = 0, Width = 0, Height = 0;
+  Box(double left, double top, double width, double height) : Left(left), Top(top), Width(width), Height(height) {}
+  double Left, Top, Width, Height;
   static void Describe(Members& m) {
     m.Class("Box")
         .Property("Left", &Box::Left)
@@ -406,18 +391,16 @@ class Box : public qm::DispatchTable<Box> {
   }
 };
 
-class LayoutTest : public qm::test::UiTest {};
+using LayoutTest = qm::test::UiTest;
 
 using MetricsScope = qm::test::DesktopScope<MetricsDesktop, qm::ui::QtDesktop>;
 
 TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   MetricsScope desktop;
-  EXPECT_EQ(Layout::PIXEL(), 15);
-  EXPECT_EQ(Layout::LAYOUT_GAP(), 60);
-  EXPECT_EQ(Layout::LAYOUT_HEIGHT_PAD(), 390);
-  EXPECT_EQ(Layout::LAYOUT_HEIGHT_MENU_PAD(), 675);
+  EXPECT_EQ((std::array{Layout::PIXEL(), Layout::LAYOUT_GAP(), Layout::LAYOUT_HEIGHT_PAD(),
+                        Layout::LAYOUT_HEIGHT_MENU_PAD(), qm::CLng(Layout::LAYOUT_WIDTH_PAD())}),
+            (std::array{15, 60, 390, 675, 105}));
   EXPECT_EQ(Layout::LAYOUT_WIDTH_PAD().TypeName(), "Long");
-  EXPECT_EQ(qm::CLng(Layout::LAYOUT_WIDTH_PAD()), 105);
   // 120 dpi: 12 twips per pixel and a gap of four pixels; 1440/130 = 11.08 rounds to 11.
   desktop->Twips = 12.0;
   EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
@@ -427,23 +410,17 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
 
 TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
   MetricsScope desktop;
-  auto anchor = std::make_shared<Box>();
-  anchor->Left = 100, anchor->Top = 200, anchor->Width = 3000, anchor->Height = 2000;
-  auto child = std::make_shared<Box>();
-  child->Left = 400, child->Top = 500, child->Width = 10, child->Height = 10;
+  auto anchor = std::make_shared<Box>(100, 200, 3000, 2000), child = std::make_shared<Box>(400, 500, 10, 10);
   // The child reaches the anchor's right and bottom edges, less the gaps.
   Layout::Extend(anchor, child, 1, 1);
-  EXPECT_EQ(child->Width, 3000 - 300 - 60);
-  EXPECT_EQ(child->Height, 2000 - 300 - 60);
+  EXPECT_EQ(std::pair(child->Width, child->Height), std::pair(3000.0 - 300 - 60, 2000.0 - 300 - 60));
   Layout::Extend(anchor, child, -2, 0);  // outwards
   EXPECT_EQ(child->Width, 3000 - 300 + 120);
   Layout::Under(anchor, child, 2);
-  EXPECT_EQ(child->Top, 200 + 2000 + 120);
-  EXPECT_EQ(child->Left, 400);
+  EXPECT_EQ(std::pair(child->Left, child->Top), std::pair(400.0, 200.0 + 2000 + 120));
 
   const qm::Error e = qm::test::RaisedBy([&] { Layout::Under(anchor, std::make_shared<qm::Dispatch>(), 1); });
-  EXPECT_EQ(e.Number(), 438);
-  EXPECT_TRUE(e.Source().ends_with("|[Layout]Public Sub Under(?, ?, 1)")) << e.Source();
+  EXPECT_TRUE(e.Number() == 438 && e.Source().ends_with("|[Layout]Public Sub Under(?, ?, 1)")) << e.Source();
   EXPECT_EQ(ErrorOf([&] { Layout::Extend(anchor, child, 100'000'000, 0); }), 6);
 }
 
@@ -460,8 +437,7 @@ TEST_F(LayoutTest, WidgetsInTwips) {
   EXPECT_EQ(qm::CDbl(child->Get("Width")), 1001.0);
   // Moved by Qt: converted from pixels.
   label->move(10, 20);
-  EXPECT_EQ(qm::CDbl(child->Get("Left")), 150);
-  EXPECT_EQ(qm::CDbl(child->Get("Top")), 300);
+  EXPECT_EQ(std::pair(qm::CDbl(child->Get("Left")), qm::CDbl(child->Get("Top"))), std::pair(150.0, 300.0));
 
   // A window's size is its outer size: client plus the pads.
   qm::ui::SetTwips(form, {0, 0, 6000, 4050});
