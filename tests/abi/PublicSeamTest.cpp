@@ -24,13 +24,12 @@ TEST(PublicSeamTest, WriteFailuresNameTheFileAndKeepTheOldOne) {
   const std::string target = dir / "kept.txt";
   WriteFile(target, "old");
   fs::create_directory(dir / "folder");
-  struct Case {
+  const struct {
     const char* what;
     std::function<void()> write;
     std::int32_t number;
     std::string named;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"missing folder", [&] { WriteFileAtomically(dir / "none/new.txt", "new"); }, 76, dir / "none"},
       {"a folder as target", [&] { WriteFileAtomically(dir / "folder", "new"); }, 75, dir / "folder"},
       {"missing source", [&] { CopyFileAtomically(dir / "absent", target); }, 75, dir / "absent"},
@@ -48,7 +47,7 @@ TEST(PublicSeamTest, WriteFailuresNameTheFileAndKeepTheOldOne) {
        },
        75, target},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Error e = test::RaisedBy(c.write);
     EXPECT_EQ(e.Number(), c.number);
