@@ -245,7 +245,6 @@ TEST(ToolMessages, FailuresNameTheFileAndSayWhatWentWrong) {
       {"jpeg plain.txt out.jpg", "Invalid picture: not a BMP, GIF, JPEG or PNG file: 'plain.txt'"},
       {"xml-check missing.xml", "missing.xml does not exist"},
       {"xml-check plain.txt", "'plain.txt' is not well-formed XML: line 1, column 1: syntax error"},
-      {"export-tsv missing.tsv out.xlsx", "missing.tsv does not exist"},
       {"find no-folder '*'", "no-folder does not exist"},
       {"zip plain.txt page.html",
        "plain.txt: exists but is not a zip archive, or is damaged (Not a zip archive); it was left as it was"},
