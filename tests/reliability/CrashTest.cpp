@@ -44,12 +44,19 @@ using qm::test::SameArchive;
 using qm::test::SameWorkbook;
 
 struct Writer {
-  std::function<std::vector<std::string>(int)> Command;  // for variant 0 or 1, run in the scratch folder
-  std::vector<std::string> Outputs;                      // relative to the scratch folder
+  std::vector<std::string> Command;  // run in the scratch folder; a "%" in a word stands for the variant, 0 or 1
+  std::vector<std::string> Outputs;  // relative to the scratch folder
   bool SaysGo = true;                // prints "go" when the write starts (else it starts with the process)
-  std::function<void(int)> Prepare;  // puts the old content in place, for a command rewriting its input
+  std::function<void(int)> Prepare = nullptr;  // puts the old content in place, for a command rewriting its input
   Same IsSame = std::equal_to<std::string>();
 };
+
+// The command for a variant.
+std::vector<std::string> For(std::vector<std::string> command, int variant) {
+  for (std::string& word : command)
+    if (const auto at = word.find('%'); at != std::string::npos) word.replace(at, 1, std::to_string(variant));
+  return command;
+}
 
 class Child {
  public:
@@ -103,13 +110,10 @@ class Child {
     std::error_code ec;
     for (fs::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
       std::error_code readError;
-      const std::string target = fs::read_symlink(it->path(), readError).string();
+      const fs::path target = fs::read_symlink(it->path(), readError);
       // A file opened with O_TMPFILE reads "FOLDER/#INODE (deleted)".
-      const std::string deleted = " (deleted)";
-      if (!readError && target.size() > deleted.size() &&
-          target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0 &&
-          fs::path(target).filename().string().rfind('#', 0) == 0)
-        unnamed_.push_back(fs::path(target).parent_path());
+      if (!readError && target.string().ends_with(" (deleted)") && target.filename().string().starts_with('#'))
+        unnamed_.push_back(target.parent_path());
     }
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
@@ -135,20 +139,29 @@ std::size_t Temporaries(const fs::path& output) {
 
 // Kills the writer again and again and checks the outputs after each kill.
 void Torture(const Writer& writer, const fs::path& dir) {
-  auto start = [&](int variant) {
+  const auto contents = [&] {
+    std::vector<std::string> bytes;
+    for (const auto& output : writer.Outputs) bytes.push_back(ReadFile(dir / output));
+    return bytes;
+  };
+  const auto temporariesNow = [&] {
+    std::vector<std::size_t> counts;
+    for (const auto& output : writer.Outputs) counts.push_back(Temporaries(dir / output));
+    return counts;
+  };
+  const auto start = [&](int variant) {
     if (writer.Prepare) writer.Prepare(variant);
-    return std::make_unique<Child>(writer.Command(variant), dir, writer.SaysGo);
+    return std::make_unique<Child>(For(writer.Command, variant), dir, writer.SaysGo);
   };
 
   // Complete runs give each variant's outputs and how long a write takes.
-  std::map<int, std::vector<std::string>> expected;
+  std::vector<std::string> expected[2];
   std::vector<Clock::duration> took;
   for (int variant : {0, 1, 0, 1}) {
     const auto [status, duration] = start(variant)->Wait();
     ASSERT_EQ(status, 0) << "variant " << variant;
     took.push_back(duration);
-    expected[variant].clear();
-    for (const auto& output : writer.Outputs) expected[variant].push_back(ReadFile((dir / output).string()));
+    expected[variant] = contents();
   }
   ASSERT_FALSE(writer.IsSame(expected[0][0], expected[1][0]));
 
@@ -162,11 +175,6 @@ void Torture(const Writer& writer, const fs::path& dir) {
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<long long> moment(0, typical.count());
   std::uniform_int_distribution<long long> late(typical.count() * 4 / 5, typical.count());
-  const auto temporariesNow = [&] {
-    std::vector<std::size_t> counts;
-    for (const auto& output : writer.Outputs) counts.push_back(Temporaries(dir / output));
-    return counts;
-  };
   const fs::path canonicalDir = fs::canonical(dir);
   int caught = 0;
   int leftovers = 0;
@@ -174,31 +182,24 @@ void Torture(const Writer& writer, const fs::path& dir) {
   for (; kill < kKills || (caught < kInsideWrites && kill < kMaxKills); ++kill) {
     const int variant = kill % 2;
     if (writer.Prepare) writer.Prepare(variant);
-    std::vector<std::string> old;
-    for (const auto& output : writer.Outputs) old.push_back(ReadFile((dir / output).string()));
+    const std::vector<std::string> old = contents();
     const std::vector<std::size_t> before = temporariesNow();
-    Child child(writer.Command(variant), dir, writer.SaysGo);
+    Child child(For(writer.Command, variant), dir, writer.SaysGo);
     child.KillAfter(std::chrono::microseconds((kill / 2) % 2 ? late(random) : moment(random)));
 
     // A temporary existed at the kill: one without a name open in an
     // output's folder, or a new hidden name beside an output.
+    const std::vector<std::string> now = contents();
+    const std::vector<std::size_t> after = temporariesNow();
     bool inside = false;
     for (std::size_t i = 0; i < writer.Outputs.size(); ++i) {
-      const fs::path output = dir / writer.Outputs[i];
-      const std::string now = ReadFile(output.string());
-      const bool isOld = now == old[i];
-      const bool isNew = !isOld && writer.IsSame(now, expected[variant][i]);
-      EXPECT_TRUE(isOld || isNew) << writer.Outputs[i] << " is torn after kill " << kill << ": " << now.size()
-                                  << " bytes, old " << old[i].size() << ", new " << expected[variant][i].size();
-      const std::size_t temporaries = Temporaries(output);
-      EXPECT_LE(temporaries, before[i] + 1) << writer.Outputs[i] << " after kill " << kill;
-      if (temporaries > before[i]) {
-        inside = true;
-        ++leftovers;
-      }
-      const fs::path sub = fs::path(writer.Outputs[i]).parent_path();
-      const fs::path folder = sub.empty() ? canonicalDir : canonicalDir / sub;
-      for (const fs::path& open : child.Unnamed()) inside = inside || open == folder;
+      EXPECT_TRUE(now[i] == old[i] || writer.IsSame(now[i], expected[variant][i]))
+          << writer.Outputs[i] << " is torn after kill " << kill << ": " << now[i].size() << " bytes, old "
+          << old[i].size() << ", new " << expected[variant][i].size();
+      EXPECT_LE(after[i], before[i] + 1) << writer.Outputs[i] << " after kill " << kill;
+      leftovers += after[i] > before[i] ? 1 : 0;
+      const fs::path folder = (canonicalDir / writer.Outputs[i]).parent_path();
+      inside = inside || after[i] > before[i] || std::count(child.Unnamed().begin(), child.Unnamed().end(), folder);
     }
     caught += inside ? 1 : 0;
   }
@@ -211,21 +212,16 @@ void Torture(const Writer& writer, const fs::path& dir) {
   // (the names killed writers left stay: nothing removes another's files).
   const std::vector<std::size_t> before = temporariesNow();
   EXPECT_EQ(start(0)->Wait().first, 0);
-  for (std::size_t i = 0; i < writer.Outputs.size(); ++i) {
-    const fs::path output = dir / writer.Outputs[i];
-    EXPECT_TRUE(writer.IsSame(ReadFile(output.string()), expected[0][i])) << writer.Outputs[i];
-    EXPECT_EQ(Temporaries(output), before[i]) << writer.Outputs[i];
-  }
+  const std::vector<std::string> now = contents();
+  for (std::size_t i = 0; i < writer.Outputs.size(); ++i)
+    EXPECT_TRUE(writer.IsSame(now[i], expected[0][i])) << writer.Outputs[i];
+  EXPECT_EQ(temporariesNow(), before);
 }
 
 // A writer of the library, run by the helper.
 void Torture(const std::string& name, std::vector<std::string> outputs) {
   const qm::test::ScratchDir scratch;
-  Torture({[name](int variant) {
-             return std::vector<std::string>{QM_CRASH_WRITER, name, std::to_string(variant), "."};
-           },
-           std::move(outputs), true, nullptr, std::equal_to<std::string>()},
-          scratch.Path());
+  Torture({{QM_CRASH_WRITER, name, "%", "."}, std::move(outputs)}, scratch.Path());
 }
 
 }  // namespace
@@ -241,44 +237,29 @@ TEST(CrashTest, JpegOutput) { Torture("jpeg", {"out.jpg"}); }
 
 #ifdef QM_CLI
 namespace {
-// Runs the command-line tool on the variants of the helper's inputs (which it
-// makes in the scratch folder) under Torture.
-void TortureTool(std::function<std::vector<std::string>(int)> command, const std::string& output, Same same,
+// Runs the command-line tool, whose last word is its output, on the variants
+// of the helper's inputs (which it makes in the scratch folder) under Torture.
+void TortureTool(std::vector<std::string> command, Same same,
                  std::function<void(const fs::path&, int)> prepare = nullptr) {
   const qm::test::ScratchDir scratch;
   const fs::path& dir = scratch.Path();
   for (int variant : {0, 1})
-    ASSERT_EQ(Child({QM_CRASH_WRITER, "tool-inputs", std::to_string(variant), "."}, dir, false).Wait().first, 0);
+    ASSERT_EQ(Child(For({QM_CRASH_WRITER, "tool-inputs", "%", "."}, variant), dir, false).Wait().first, 0);
+  const std::string output = command.back();
   Writer writer{std::move(command), {output}, false, nullptr, std::move(same)};
   if (prepare) writer.Prepare = [dir, prepare = std::move(prepare)](int variant) { prepare(dir, variant); };
   Torture(writer, dir);
-}
-
-// The tool's converter from `stem`<variant>`extension` to `output`.
-void TortureConverter(const char* verb, const std::string& stem, const std::string& extension,
-                      const std::string& output, Same same) {
-  TortureTool(
-      [=](int variant) {
-        return std::vector<std::string>{QM_CLI, verb, stem + std::to_string(variant) + extension, output};
-      },
-      output, std::move(same));
 }
 }  // namespace
 
 // The tool rewrites the user's own file in place: each start finds the
 // variant's source there, and a kill must leave it or the saved form.
 TEST(CrashTest, ToolXmlCheckInPlace) {
-  TortureTool(
-      [](int) {
-        return std::vector<std::string>{QM_CLI, "xml-check", "doc.xml"};
-      },
-      "doc.xml", std::equal_to<std::string>(),
-      [](const fs::path& dir, int variant) {
-        qm::test::WriteFile((dir / "doc.xml").string(),
-                            ReadFile((dir / ("source" + std::to_string(variant) + ".xml")).string()));
-      });
+  TortureTool({QM_CLI, "xml-check", "doc.xml"}, std::equal_to<std::string>(), [](const fs::path& dir, int variant) {
+    qm::test::WriteFile(dir / "doc.xml", ReadFile(dir / ("source" + std::to_string(variant) + ".xml")));
+  });
 }
 
-TEST(CrashTest, ToolMhtArchive) { TortureConverter("mht", "page", ".html", "out.mht", SameArchive); }
-TEST(CrashTest, ToolWorkbook) { TortureConverter("export-tsv", "table", ".tsv", "out.xlsx", SameWorkbook); }
+TEST(CrashTest, ToolMhtArchive) { TortureTool({QM_CLI, "mht", "page%.html", "out.mht"}, SameArchive); }
+TEST(CrashTest, ToolWorkbook) { TortureTool({QM_CLI, "export-tsv", "table%.tsv", "out.xlsx"}, SameWorkbook); }
 #endif

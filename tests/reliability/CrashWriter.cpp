@@ -31,13 +31,7 @@ constexpr std::size_t kLines = 32000;  // about 2.3 MB of text per output
 std::string Words(int variant, std::size_t line) {
   static const char* const kWords[] = {"ledger", "invoice", "quantity", "north", "amber",  "spline",
                                        "record", "margin",  "value",    "total", "column", "vector"};
-  std::uint64_t state = line * 2 + static_cast<std::uint64_t>(variant) + 1;
-  const auto random = [&state] {  // splitmix64: cheap, and the same on every run
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  };
+  std::mt19937_64 random(line * 2 + static_cast<std::uint64_t>(variant) + 1);  // the same on every run
   std::string text = std::to_string(line) + (variant ? " b" : " a");
   for (int i = 0; i < 8; ++i) {
     text += ' ';

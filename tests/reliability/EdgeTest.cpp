@@ -47,36 +47,30 @@ TEST(ProcessEdges, LoggingWorksFromStaticDestructorsAndThreadsAtExit) {
 // the application's signals blocked, and their number stays within the
 // library's pool (at most 8) however many jobs ran.
 
-std::set<int> Threads() {
-  std::set<int> ids;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ids.insert(std::stoi(entry.path().filename()));
+std::set<std::string> Threads() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(entry.path().filename());
   return ids;
 }
 
-// The blocked-signal mask of a thread of this process.
-std::uint64_t Blocked(int thread) {
-  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
-  return 0;
-}
-
 // Looks at every thread the test did not start: each must have the
-// application's signals blocked; counts them.
+// application's signals blocked (in its SigBlk mask); counts them.
 struct ThreadCheck {
-  std::set<int> Before = Threads();
+  std::set<std::string> Before = Threads();
   std::size_t Most = 0;
   int Unblocked = 0;
 
   void Look() {
     std::size_t added = 0;
-    for (int thread : Threads()) {
+    for (const std::string& thread : Threads()) {
       if (Before.count(thread)) continue;
       ++added;
-      const std::uint64_t mask = Blocked(thread);
+      std::ifstream status("/proc/self/task/" + thread + "/status");
+      std::uint64_t mask = 0;
+      for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigBlk:")) mask = std::stoull(line.substr(7), nullptr, 16);
       for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGWINCH})
-        if (!(mask & (std::uint64_t{1} << (signal - 1)))) ++Unblocked;
+        Unblocked += (mask >> (signal - 1) & 1) == 0 ? 1 : 0;
     }
     Most = std::max(Most, added);
   }

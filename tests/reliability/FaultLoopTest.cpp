@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,11 +25,11 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Commands.h"
@@ -57,26 +58,32 @@ struct Ended {
   std::string Trail = {};                          // a qm::Error's source (its call trail)
 };
 
+// A row of the table: the common fields first, in order; the rare ones by name.
 struct Job {
   std::string Name;
   std::vector<std::string> Outputs;  // relative to the folder; on a refusal the first must be its old self
   std::function<void(const fs::path&, int scale)> Setup = nullptr;  // the inputs (and old outputs of a kind)
   std::function<Ended(const fs::path&, int scale)> Run;
   qm::test::Same IsSame = std::equal_to<std::string>();
-  bool Silent = false;      // refuses without words (XML::SaveFile's false)
+  std::function<bool(const fs::path&)> Partial = nullptr;  // done without a part the contract lets it skip
+  bool Silent = false;                                     // refuses without words (XML::SaveFile's false)
   bool TrailNames = false;  // a refusal may name the file in its trail only (the published converter's call frame)
   bool MayDrop = false;     // a refusal may remove the old output (Compress::CompressFile's contract)
-  std::function<bool(const fs::path&)> Partial = nullptr;  // done without a part the contract lets it skip
 };
 
-struct Fault {
-  const char* Name;
-  int Answer;
-};
-constexpr Fault kFaults[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE},
-                             {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", Faults::kShort}};
+constexpr std::pair<const char*, int> kFaults[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE},
+                                                   {"EROFS", EROFS}, {"EINTR", EINTR},   {"short", Faults::kShort}};
 
-using Failing = qm::test::FailNthCall;
+// Fails the Nth call and notes the kind of the call it failed.
+struct Failing : qm::test::FailNthCall {
+  using FailNthCall::FailNthCall;
+  int Before(Call call) noexcept override {
+    const int answer = FailNthCall::Before(call);
+    if (answer != 0) kind = static_cast<int>(call);
+    return answer;
+  }
+  std::atomic<int> kind{-1};
+};
 
 // What the alarm handler prints: the run under way (written before each run).
 char running[256] = "";
@@ -90,8 +97,7 @@ void OnAlarm(int) {
 }
 
 bool Full() {
-  const char* full = std::getenv("QM_FAULT_LOOP_FULL");
-  return full != nullptr && std::string(full) == "1";
+  return std::getenv("QM_FAULT_LOOP_FULL") != nullptr && std::string_view(std::getenv("QM_FAULT_LOOP_FULL")) == "1";
 }
 
 std::size_t OpenDescriptors() {
@@ -121,9 +127,9 @@ std::string Bmp(int side) {
       {0, 'B' | 'M' << 8}, {2, size}, {10, 54}, {14, 40}, {18, n}, {22, n}, {26, 1 | 24 << 16}, {34, size - 54}};
   for (const auto& [at, value] : header)
     for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
-  for (int y = 0; y < side; ++y)
-    for (int x = 0; x < side; ++x)
-      for (int c = 0; c < 3; ++c) bmp[54 + y * row + x * 3 + c] = static_cast<char>((x * (c + 1) + y * 3) & 0xff);
+  for (std::uint32_t y = 0; y < n; ++y)
+    for (std::uint32_t x = 0; x < n * 3; ++x)
+      bmp[54 + y * row + x] = static_cast<char>((x / 3 * (x % 3 + 1) + y * 3) & 0xff);
   return bmp;
 }
 
@@ -176,23 +182,6 @@ Ended Typed(const std::function<void()>& job) {
   }
 }
 
-// Runs a command of the tool in this process, its output kept.
-Ended Tool(const qm::cli::Command& command, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream errors;
-  struct Redirect {
-    std::streambuf* out;
-    std::streambuf* errors;
-    ~Redirect() {
-      std::cout.rdbuf(out);
-      std::cerr.rdbuf(errors);
-    }
-  } redirect{std::cout.rdbuf(out.rdbuf()), std::cerr.rdbuf(errors.rdbuf())};
-  const int status = qm::cli::RunCommand(command, args);
-  if (status == 0) return {};
-  return {status == 1 ? Ended::Refused : Ended::Unclear, errors.str()};
-}
-
 std::string In(const fs::path& dir, const char* name) { return (dir / name).string(); }
 
 // A run of a job that raises when it fails.
@@ -201,12 +190,22 @@ auto Raising(F job) {
   return [job](const fs::path& dir, int scale) { return Typed([&] { job(dir, scale); }); };
 }
 
-// A run of a command of the tool, on files of the folder.
+// A run of a command of the tool in this process, on files of the folder, its output kept.
 auto ToolOn(const qm::cli::Command& command, std::vector<const char*> names) {
-  return [&command, names = std::move(names)](const fs::path& dir, int) {
+  return [&command, names = std::move(names)](const fs::path& dir, int) -> Ended {
     std::vector<std::string> args;
     for (const char* name : names) args.push_back(In(dir, name));
-    return Tool(command, args);
+    std::ostringstream out, errors;
+    struct Redirect {
+      std::streambuf *out, *errors;
+      ~Redirect() {
+        std::cout.rdbuf(out);
+        std::cerr.rdbuf(errors);
+      }
+    } redirect{std::cout.rdbuf(out.rdbuf()), std::cerr.rdbuf(errors.rdbuf())};
+    const int status = qm::cli::RunCommand(command, args);
+    if (status == 0) return {};
+    return {status == 1 ? Ended::Refused : Ended::Unclear, errors.str()};
   };
 }
 
@@ -220,94 +219,88 @@ auto Reporting(F job) {
   };
 }
 
-std::string TsvTable(int scale) {
-  std::string tsv = "item\tprice\n";
-  for (int i = 0; i < 20 * scale * scale; ++i) tsv += "item " + std::to_string(i) + "\t" + std::to_string(i) + "\n";
-  return tsv;
+// A table of items and prices, for the workbook writers.
+std::vector<std::vector<std::string>> Table(int scale) {
+  std::vector<std::vector<std::string>> table{{"item", "price"}};
+  for (int i = 0; i < 20 * scale * scale; ++i) table.push_back({"item " + std::to_string(i), std::to_string(i)});
+  return table;
 }
 
 std::vector<Job> Jobs() {
   using Refusal = std::optional<std::string>;
+  using Dir = const fs::path&;
+  const auto archive = qm::test::SameArchive;
+  const auto workbook = qm::test::SameWorkbook;
   return {
-      {.Name = "TextStream",
-       .Outputs = {"out.txt"},
-       .Run = Raising([](const fs::path& dir, int scale) {
+      {"TextStream", {"out.txt"}, nullptr, Raising([](Dir dir, int scale) {
          auto stream = qm::TextStream::Open(In(dir, "out.txt"), qm::IOMode::ForWriting);
          for (int i = 0; i < 100 * scale * scale; ++i)
            stream->WriteLine("line " + std::to_string(i) + " of the new text, written a line at a time");
          stream->Close();
        })},
-      {.Name = "SaveRecords", .Outputs = {"rows.qms"}, .Run = Raising([](const fs::path& dir, int scale) {
-                                                         std::vector<Row> rows;
-                                                         for (int i = 0; i < 50 * scale * scale; ++i)
-                                                           rows.push_back({i, "name " + std::to_string(i)});
-                                                         qm::SaveRecords(dir / "rows.qms", "Rows", rows);
-                                                       })},
-      {.Name = "HtmlPage.Save",
-       .Outputs = {"site/page.html", "site/chart.bmp"},
-       .Setup =
-           [](const fs::path& dir, int scale) {
-             fs::create_directories(dir / "site");
-             fs::create_directories(dir / "pics");
-             WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale));
-           },
-       .Run = Raising([](const fs::path& dir, int scale) {
+      {"SaveRecords", {"rows.qms"}, nullptr, Raising([](Dir dir, int scale) {
+         std::vector<Row> rows;
+         for (int i = 0; i < 50 * scale * scale; ++i) rows.push_back({i, "name " + std::to_string(i)});
+         qm::SaveRecords(dir / "rows.qms", "Rows", rows);
+       })},
+      {"HtmlPage.Save",
+       {"site/page.html", "site/chart.bmp"},
+       [](Dir dir, int scale) {
+         fs::create_directories(dir / "site");
+         fs::create_directories(dir / "pics");
+         WriteFile(dir / "pics/chart.bmp", Bmp(16 * scale));
+       },
+       Raising([](Dir dir, int scale) {
          qm::HtmlPage("Faults")
              .Paragraph(Text(10 * scale))
              .Image(dir / "pics/chart.bmp", "chart")
              .Save(dir / "site/page.html");
        })},
-      {.Name = "PackMht",
-       .Outputs = {"page.mht"},
-       .Setup = Site,
-       .Run = Raising([](const fs::path& dir, int) { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }),
-       .IsSame = qm::test::SameArchive,
-       .Partial = WithoutPicture},
-      {.Name = "ZipFiles",
-       .Outputs = {"out.zip"},
-       .Setup =
-           [](const fs::path& dir, int scale) {
-             WriteFile(dir / "a.txt", Text(100 * scale));
-             WriteFile(dir / "b.bmp", Bmp(8 * scale));
-             WriteFile(dir / "kept.txt", "an entry of the old archive\n");
-             ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "kept.txt"}, dir).Complete());
-           },
-       .Run = Reporting([](const fs::path& dir, int) {
+      {"PackMht",
+       {"page.mht"},
+       Site,
+       Raising([](Dir dir, int) { qm::PackMht(dir / "page.html", dir / "page.mht", "s"); }),
+       archive,
+       WithoutPicture},
+      {"ZipFiles",
+       {"out.zip"},
+       [](Dir dir, int scale) {
+         WriteFile(dir / "a.txt", Text(100 * scale));
+         WriteFile(dir / "b.bmp", Bmp(8 * scale));
+         WriteFile(dir / "kept.txt", "an entry of the old archive\n");
+         ASSERT_TRUE(qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "kept.txt"}, dir).Complete());
+       },
+       Reporting([](Dir dir, int) {
          const qm::ZipReport report =
              qm::ZipFiles(dir / "out.zip", std::vector<fs::path>{dir / "a.txt", dir / "b.bmp"}, dir);
          return report.Complete() ? Refusal() : report.Message();
        })},
-      {.Name = "CompressFile", .Outputs = {"out.z"}, .Setup = TextInput, .Run = Raising([](const fs::path& dir, int) {
-                                                                           qm::CompressFile(dir / "in.txt",
-                                                                                            dir / "out.z");
-                                                                         })},
-      {.Name = "DecompressFile",
-       .Outputs = {"out.txt"},
-       .Setup =
-           [](const fs::path& dir, int scale) {
-             TextInput(dir, scale);
-             qm::CompressFile(dir / "in.txt", dir / "in.z");
-             fs::remove(dir / "in.txt");
-           },
-       .Run = Raising([](const fs::path& dir, int) { qm::DecompressFile(dir / "in.z", dir / "out.txt"); })},
-      {.Name = "WriteJpeg", .Outputs = {"out.jpg"}, .Run = Raising([](const fs::path& dir, int scale) {
-                                                      qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90);
-                                                    })},
-      {.Name = "WriteWorkbook",
-       .Outputs = {"out.xlsx"},
-       .Run = Raising([](const fs::path& dir, int scale) {
-         std::vector<std::vector<std::string>> table{{"item", "price"}};
-         for (int i = 0; i < 20 * scale * scale; ++i) table.push_back({"item " + std::to_string(i), std::to_string(i)});
-         qm::WriteWorkbook(dir / "out.xlsx", table);
-       }),
-       .IsSame = qm::test::SameWorkbook},
-      {.Name = "XmlElement.Save", .Outputs = {"out.xml"}, .Run = Raising([](const fs::path& dir, int scale) {
-                                                            qm::ParseXml(XmlText(scale)).Save(dir / "out.xml");
-                                                          })},
+      {"CompressFile", {"out.z"}, TextInput, Raising([](Dir dir, int) {
+         qm::CompressFile(dir / "in.txt", dir / "out.z");
+       })},
+      {"DecompressFile",
+       {"out.txt"},
+       [](Dir dir, int scale) {
+         TextInput(dir, scale);
+         qm::CompressFile(dir / "in.txt", dir / "in.z");
+         fs::remove(dir / "in.txt");
+       },
+       Raising([](Dir dir, int) { qm::DecompressFile(dir / "in.z", dir / "out.txt"); })},
+      {"WriteJpeg", {"out.jpg"}, nullptr, Raising([](Dir dir, int scale) {
+         qm::WriteJpeg(Chart(scale), dir / "out.jpg", 90);
+       })},
+      {"WriteWorkbook",
+       {"out.xlsx"},
+       nullptr,
+       Raising([](Dir dir, int scale) { qm::WriteWorkbook(dir / "out.xlsx", Table(scale)); }),
+       workbook},
+      {"XmlElement.Save", {"out.xml"}, nullptr, Raising([](Dir dir, int scale) {
+         qm::ParseXml(XmlText(scale)).Save(dir / "out.xml");
+       })},
       {.Name = "XML.SaveFile",
        .Outputs = {"out.xml"},
        .Run =
-           [](const fs::path& dir, int scale) {
+           [](Dir dir, int scale) {
              qm::XML xml;
              xml.LoadFromString(XmlText(scale), "list");
              bool saved = false;
@@ -322,54 +315,49 @@ std::vector<Job> Jobs() {
       {.Name = "ConvertHTMLToMHT",
        .Outputs = {"page.mht"},
        .Setup = Site,
-       .Run = Raising([](const fs::path& dir, int) {
+       .Run = Raising([](Dir dir, int) {
          std::string subject = "s";
          qm::mdlHTML2MHT::ConvertHTMLToMHT(In(dir, "page.html"), In(dir, "page.mht"), subject);
        }),
-       .IsSame = qm::test::SameArchive,
-       .TrailNames = true,
-       .Partial = WithoutPicture},
+       .IsSame = archive,
+       .Partial = WithoutPicture,
+       .TrailNames = true},
       {.Name = "Compress.CompressFile",
        .Outputs = {"out.z"},
        .Setup = TextInput,
-       .Run = Reporting([](const fs::path& dir, int) {
+       .Run = Reporting([](Dir dir, int) {
          const std::int32_t result =
              qm::Compress().CompressFile(In(dir, "in.txt"), In(dir, "out.z"), qm::COM_DEFAULT_COMPRESSION);
          return result == 0 ? Refusal() : "result " + std::to_string(result);
        }),
        .MayDrop = true},
-      {.Name = "tool compress",
-       .Outputs = {"out.z"},
-       .Setup = TextInput,
-       .Run = ToolOn(qm::cli::kCompress, {"in.txt", "out.z"})},
-      {.Name = "tool zip",
-       .Outputs = {"out.zip"},
-       .Setup =
-           [](const fs::path& dir, int scale) {
-             WriteFile(dir / "a.txt", Text(100 * scale));
-             WriteFile(dir / "b.txt", Text(10 * scale));
-             ASSERT_EQ(ToolOn(qm::cli::kZip, {"out.zip", "b.txt"})(dir, scale).Way, Ended::Done);
-           },
-       .Run = ToolOn(qm::cli::kZip, {"out.zip", "a.txt"})},
-      {.Name = "tool jpeg",
-       .Outputs = {"out.jpg"},
-       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale)); },
-       .Run = ToolOn(qm::cli::kJpeg, {"pic.bmp", "out.jpg"})},
-      {.Name = "tool xml-check",
-       .Outputs = {"doc.xml"},
-       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "doc.xml", XmlText(scale)); },
-       .Run = ToolOn(qm::cli::kXmlCheck, {"doc.xml"})},
-      {.Name = "tool export-tsv",
-       .Outputs = {"out.xlsx"},
-       .Setup = [](const fs::path& dir, int scale) { WriteFile(dir / "table.tsv", TsvTable(scale)); },
-       .Run = ToolOn(qm::cli::kExportTsv, {"table.tsv", "out.xlsx"}),
-       .IsSame = qm::test::SameWorkbook},
-      {.Name = "tool mht",
-       .Outputs = {"page.mht"},
-       .Setup = Site,
-       .Run = ToolOn(qm::cli::kMht, {"page.html", "page.mht"}),
-       .IsSame = qm::test::SameArchive,
-       .Partial = WithoutPicture},
+      {"tool compress", {"out.z"}, TextInput, ToolOn(qm::cli::kCompress, {"in.txt", "out.z"})},
+      {"tool zip",
+       {"out.zip"},
+       [](Dir dir, int scale) {
+         WriteFile(dir / "a.txt", Text(100 * scale));
+         WriteFile(dir / "b.txt", Text(10 * scale));
+         ASSERT_EQ(ToolOn(qm::cli::kZip, {"out.zip", "b.txt"})(dir, scale).Way, Ended::Done);
+       },
+       ToolOn(qm::cli::kZip, {"out.zip", "a.txt"})},
+      {"tool jpeg",
+       {"out.jpg"},
+       [](Dir dir, int scale) { WriteFile(dir / "pic.bmp", Bmp(16 * scale)); },
+       ToolOn(qm::cli::kJpeg, {"pic.bmp", "out.jpg"})},
+      {"tool xml-check",
+       {"doc.xml"},
+       [](Dir dir, int scale) { WriteFile(dir / "doc.xml", XmlText(scale)); },
+       ToolOn(qm::cli::kXmlCheck, {"doc.xml"})},
+      {"tool export-tsv",
+       {"out.xlsx"},
+       [](Dir dir, int scale) {
+         std::string tsv;
+         for (const auto& row : Table(scale)) tsv += row[0] + "\t" + row[1] + "\n";
+         WriteFile(dir / "table.tsv", tsv);
+       },
+       ToolOn(qm::cli::kExportTsv, {"table.tsv", "out.xlsx"}),
+       workbook},
+      {"tool mht", {"page.mht"}, Site, ToolOn(qm::cli::kMht, {"page.html", "page.mht"}), archive, WithoutPicture},
   };
 }
 
@@ -411,18 +399,20 @@ std::string Judge(const Job& job, const fs::path& dir, const Ended& ended,
 }
 
 struct Totals {
-  long Runs = 0;
-  long Refused = 0;
+  long Runs = 0, Refused = 0;
 };
 
-constexpr const char* kCallNames[] = {"open",   "close", "read",   "write", "fsync",   "truncate", "stat",
-                                      "rename", "link",  "unlink", "mkdir", "readdir", "wait",     "poll"};
+// By io::sys::Call.
+constexpr const char* kCallNames[] = {"open", "close",  "read",  "write",   "fsync", "truncate", "stat", "rename",
+                                      "link", "unlink", "mkdir", "readdir", "wait",  "poll",     "chmod"};
 
-// Runs `job` with its 1st, 2nd, ... call failed by `make(n)` until a run no
-// longer reaches the call. Each distinct problem is reported once, with the
-// first call that showed it.
-void Loop(const Job& job, const std::string& label, int scale,
-          const std::function<std::unique_ptr<Failing>(long)>& make, Totals& totals, bool mustFinish) {
+// Runs `job` with its 1st, 2nd, ... call (of the kind `only`, or any) failed
+// with `answer` (and every later one too when `onwards`) until a run no longer
+// reaches the call. Each distinct problem is reported once, with the first
+// call that showed it.
+void Loop(const Job& job, const std::string& label, int scale, Totals& totals, int answer,
+          std::optional<Call> only = std::nullopt, bool onwards = false) {
+  const bool mustFinish = answer == EINTR || answer == Faults::kShort;
   // In memory where it can be: the loop syncs thousands of files, which
   // costs a disk seconds and tmpfs nothing; the calls made are the same.
   const qm::test::ScratchDir scratch(qm::test::MemoryFolder());
@@ -446,10 +436,10 @@ void Loop(const Job& job, const std::string& label, int scale,
     bool fired = false;
     int kind = -1;
     {
-      const auto faults = make(n);
+      const Failing faults(n, answer, only, onwards);
       ended = job.Run(dir, scale);
-      fired = faults->Fired();
-      kind = faults->Kind();
+      fired = faults.Fired();
+      kind = faults.kind;
     }
     ::alarm(0);
     ++totals.Runs;
@@ -493,10 +483,7 @@ class FaultLoop : public ::testing::Test {
 TEST_F(FaultLoop, EveryCallOfEveryJob) {
   for (const Job& job : Jobs()) {
     Totals totals;
-    for (const Fault& fault : kFaults)
-      Loop(
-          job, fault.Name, scale_, [&](long n) { return std::make_unique<Failing>(n, fault.Answer); }, totals,
-          fault.Answer == EINTR || fault.Answer == Faults::kShort);
+    for (const auto& [name, answer] : kFaults) Loop(job, name, scale_, totals, answer);
     std::printf("%-22s %5ld runs, %5ld refused\n", job.Name.c_str(), totals.Runs, totals.Refused);
   }
 }
@@ -505,23 +492,18 @@ TEST_F(FaultLoop, EveryCallOfEveryJob) {
 TEST_F(FaultLoop, WithHelperThreads) {
   qm::io::Executor::ResetLimit();
   Totals totals;
-  for (const Job& job : Jobs())
-    Loop(
-        job, "EIO with helpers", scale_, [](long n) { return std::make_unique<Failing>(n, EIO); }, totals, false);
+  for (const Job& job : Jobs()) Loop(job, "EIO with helpers", scale_, totals, EIO);
   std::printf("with helper threads %ld runs, %ld refused\n", totals.Runs, totals.Refused);
 }
 
 // With QM_FAULT_LOOP_FULL=1: every call of one kind fails from the Nth on.
 TEST_F(FaultLoop, EveryKindFailingFromTheNthOn) {
   if (!Full()) GTEST_SKIP() << "QM_FAULT_LOOP_FULL=1 runs it";
-  const Call kinds[] = {Call::Open, Call::Close,  Call::Read, Call::Write,  Call::Fsync, Call::Truncate,
-                        Call::Stat, Call::Rename, Call::Link, Call::Unlink, Call::Mkdir, Call::ReadDir};
   Totals totals;
   for (const Job& job : Jobs())
-    for (const Call kind : kinds)
-      Loop(
-          job, std::string("every ") + kCallNames[static_cast<int>(kind)] + " from the Nth on", scale_,
-          [&](long n) { return std::make_unique<Failing>(n, EIO, kind, true); }, totals, false);
+    for (int kind = static_cast<int>(Call::Open); kind <= static_cast<int>(Call::ReadDir); ++kind)
+      Loop(job, std::string("every ") + kCallNames[kind] + " from the Nth on", scale_, totals, EIO,
+           static_cast<Call>(kind), true);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,7 +103,7 @@ struct Inputs {
 // One long job: Run does it into `out` (telling `progress`, when the job takes
 // one) and returns what it found, or what went wrong; Check says what is wrong
 // with an output (empty when it is whole). Without a Check, the output must be
-// the bytes a run without a fork wrote.
+// the content a run without a fork wrote.
 struct Job {
   const char* Name;
   bool ForksFromCallback;  // else from another thread while the job runs
@@ -110,206 +111,152 @@ struct Job {
   bool ReplacesOldOutput;  // an output of other content is there before (not for zip: a file no archive is refused)
   std::function<std::string(const Inputs&, const fs::path& out, const qm::Progress& progress)> Run;
   std::function<std::string(const Inputs&, const fs::path& out, const std::string& result)> Check = nullptr;
+  qm::test::Same IsSame = std::equal_to<std::string>();
 };
-
-std::string SameBytes(const std::string& got, const std::string& wanted) {
-  if (got == wanted) return {};
-  return "the output has " + std::to_string(got.size()) + " bytes, not the " + std::to_string(wanted.size()) +
-         " expected, or other bytes";
-}
 
 std::string ReadOrEmpty(const fs::path& path) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) return "<missing>";
-  return qm::test::ReadFile(path.string());
+  return fs::exists(path, ec) ? qm::test::ReadFile(path.string()) : "<missing>";
 }
 
 // What is wrong with a run's output; empty when it is whole.
 std::string Problem(const Job& job, const Inputs& in, const fs::path& out, const std::string& result) {
   if (job.Check) return job.Check(in, out, result);
   if (!result.empty()) return result;
-  return SameBytes(ReadOrEmpty(out), in.Reference.at(job.Name));
+  const std::string got = ReadOrEmpty(out);
+  return job.IsSame(got, in.Reference.at(job.Name)) ? "" : "other output, " + std::to_string(got.size()) + " bytes";
+}
+
+// A job that raises when it fails and returns nothing.
+auto Quiet(std::function<void(const Inputs&, const fs::path&, const qm::Progress&)> job) {
+  return [job = std::move(job)](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
+    job(in, out, progress);
+    return std::string();
+  };
 }
 
 std::vector<Job> Jobs() {
-  std::vector<Job> jobs;
-  jobs.push_back(
-      {"CompressFile", true, kInherited, true, [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-         qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, progress);
-         return std::string();
-       }});
-  jobs.push_back({"Compress.CompressFile", true, kInherited, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-                    qm::Compress compress;
-                    const auto result =
-                        compress.CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, progress);
-                    return result == 0 ? std::string() : "zlib result " + std::to_string(result);
-                  }});
-  jobs.push_back({"DecompressFile", true, kInherited, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-                    qm::DecompressFile(in.Dir / "packed", out, progress);
-                    return std::string();
-                  }});
-  jobs.push_back({"ZipFiles", true, kInherited, false,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-                    const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", progress);
-                    return report.Complete() ? std::string() : report.Message();
-                  },
-                  [](const Inputs& in, const fs::path& out, const std::string& result) {
-                    if (!result.empty()) return result;
-                    const auto members = qm::test::Members(ReadOrEmpty(out));
-                    if (!members) return std::string("the archive cannot be read");
-                    if (members->size() != in.ZipFiles.size()) return std::string("members are missing");
-                    for (const auto& file : in.ZipFiles) {
-                      const auto member = members->find(file.filename().string());
-                      if (member == members->end() || member->second != qm::test::ReadFile(file.string()))
-                        return "the member " + file.filename().string() + " is not the file";
-                    }
-                    return std::string();
-                  }});
-  jobs.push_back({"PackMht", true, kInherited, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress& progress) {
-                    qm::PackMht(in.Dir / "site" / "page.html", out, "fork", progress);
-                    return std::string();
-                  },
-                  [](const Inputs& in, const fs::path& out, const std::string&) {
-                    return qm::test::SameArchive(ReadOrEmpty(out), in.Reference.at("PackMht")) ? std::string()
-                                                                                               : "other parts";
-                  }});
-  jobs.push_back({"FindFiles", true, kDone, false,
-                  [](const Inputs& in, const fs::path&, const qm::Progress& progress) {
-                    std::string found;
-                    for (const auto& path : qm::FindFiles(in.Dir / "tree", "*.txt", true, progress))
-                      found += path.string() + "\n";
-                    return found;
-                  },
-                  [](const Inputs& in, const fs::path&, const std::string& result) {
-                    std::string wanted;
-                    for (const auto& path : in.Found) wanted += path + "\n";
-                    return result == wanted ? std::string() : "found:\n" + result;
-                  }});
-  jobs.push_back({"SaveRecords", false, kDone, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-                    qm::SaveRecords(out, "Rows", in.Rows);
-                    return std::string();
-                  },
-                  [](const Inputs& in, const fs::path& out, const std::string&) {
-                    return qm::LoadRecords<Row>(out, "Rows") == in.Rows ? std::string() : "other records";
-                  }});
-  jobs.push_back({"TextStream", false, kDone, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-                    // A file written as a whole, and one appended to, both numbered files.
-                    const std::int32_t whole = qm::files::FreeFile();
-                    qm::files::Open(whole, out.string(), qm::files::OpenMode::Output);
-                    const std::string appended = out.string() + ".log";
-                    qm::test::WriteFile(appended, "old\r\n");
-                    const std::int32_t log = qm::files::FreeFile();
-                    qm::files::Open(log, appended, qm::files::OpenMode::Append);
-                    for (const auto& line : in.Lines) {
-                      qm::files::PrintLine(whole, line);
-                      qm::files::PrintLine(log, line);
-                    }
-                    qm::files::Close(whole);
-                    qm::files::Close(log);
-                    return std::string();
-                  },
-                  [](const Inputs& in, const fs::path& out, const std::string&) {
-                    std::string wanted;
-                    for (const auto& line : in.Lines) wanted += line + "\r\n";
-                    const std::string whole = SameBytes(ReadOrEmpty(out), wanted);
-                    return whole.empty() ? SameBytes(ReadOrEmpty(out.string() + ".log"), "old\r\n" + wanted) : whole;
-                  }});
-  jobs.push_back({"WriteJpeg", false, kDone, true, [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-                    qm::WriteJpeg(in.Picture, out, 80);
-                    return std::string();
-                  }});
-  jobs.push_back({"WriteWorkbook", false, kDone, true,
-                  [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-                    qm::WriteWorkbook(out, in.Table);
-                    return std::string();
-                  },
-                  [](const Inputs& in, const fs::path& out, const std::string&) {
-                    return qm::test::SameWorkbook(ReadOrEmpty(out), in.Reference.at("WriteWorkbook")) ? std::string()
-                                                                                                      : "other sheets";
-                  }});
-  jobs.push_back(
-      {"XmlElement::Save", false, kDone, true, [](const Inputs& in, const fs::path& out, const qm::Progress&) {
-         in.Tree->Save(out);
-         return std::string();
-       }});
-  jobs.push_back({"QMWriteLog", false, kDone, false,
-                  [](const Inputs&, const fs::path& out, const qm::Progress&) {
-                    // Lines tagged with the run's output name: the log is one file for every run.
-                    // Last in the table: the library's own log lines slow the other jobs down.
-                    qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
-                    for (int i = 0; i < 100; ++i) qm::QMWriteLog(out.filename().string() + " " + std::to_string(i));
-                    return std::string();
-                  },
-                  [](const Inputs&, const fs::path& out, const std::string&) {
-                    std::istringstream log(ReadOrEmpty(qm::LogFilePath()));
-                    const std::string tag = out.filename().string() + " ";
-                    int next = 0;
-                    for (std::string line; std::getline(log, line);) {
-                      if (!line.starts_with(tag)) continue;
-                      if (line != tag + std::to_string(next++) + "\r") return "out of order: " + line;
-                    }
-                    return next == 100 ? std::string() : std::to_string(next) + " lines of 100";
-                  }});
-  return jobs;
+  using P = const qm::Progress&;
+  return {
+      {"CompressFile", true, kInherited, true,
+       Quiet([](auto& in, auto& out, P p) { qm::CompressFile(in.Dir / "plain", out, qm::DeflateLevel::Fastest, p); })},
+      {"Compress.CompressFile", true, kInherited, true,
+       [](auto& in, auto& out, P p) {
+         const auto result =
+             qm::Compress().CompressFile((in.Dir / "plain").string(), out.string(), qm::COM_BEST_SPEED, p);
+         return result == 0 ? std::string() : "zlib result " + std::to_string(result);
+       }},
+      {"DecompressFile", true, kInherited, true,
+       Quiet([](auto& in, auto& out, P p) { qm::DecompressFile(in.Dir / "packed", out, p); })},
+      {"ZipFiles", true, kInherited, false,
+       [](auto& in, auto& out, P p) {
+         const qm::ZipReport report = qm::ZipFiles(out, in.ZipFiles, in.Dir / "zip", p);
+         return report.Complete() ? std::string() : report.Message();
+       },
+       [](auto& in, auto& out, auto& result) {
+         const auto members = qm::test::Members(ReadOrEmpty(out));
+         std::map<std::string, std::string> wanted;
+         for (const auto& file : in.ZipFiles) wanted[file.filename().string()] = qm::test::ReadFile(file.string());
+         return !result.empty() ? result : members == wanted ? "" : "the members are not the files";
+       }},
+      {"PackMht", true, kInherited, true,
+       Quiet([](auto& in, auto& out, P p) { qm::PackMht(in.Dir / "site" / "page.html", out, "fork", p); }), nullptr,
+       qm::test::SameArchive},
+      {"FindFiles", true, kDone, false,
+       [](auto& in, auto&, P p) {
+         std::string found;
+         for (const auto& path : qm::FindFiles(in.Dir / "tree", "*.txt", true, p)) found += path.string() + "\n";
+         return found;
+       },
+       [](auto& in, auto&, auto& result) {
+         std::string wanted;
+         for (const auto& path : in.Found) wanted += path + "\n";
+         return result == wanted ? std::string() : "found:\n" + result;
+       }},
+      {"SaveRecords", false, kDone, true, Quiet([](auto& in, auto& out, P) { qm::SaveRecords(out, "Rows", in.Rows); }),
+       [](auto& in, auto& out, auto&) {
+         return qm::LoadRecords<Row>(out, "Rows") == in.Rows ? std::string() : "other records";
+       }},
+      {"TextStream", false, kDone, true, Quiet([](auto& in, auto& out, P) {
+         // A file written as a whole, and one appended to, both numbered files.
+         const std::int32_t whole = qm::files::FreeFile();
+         qm::files::Open(whole, out.string(), qm::files::OpenMode::Output);
+         qm::test::WriteFile(out.string() + ".log", "old\r\n");
+         const std::int32_t log = qm::files::FreeFile();
+         qm::files::Open(log, out.string() + ".log", qm::files::OpenMode::Append);
+         for (const auto& line : in.Lines) {
+           qm::files::PrintLine(whole, line);
+           qm::files::PrintLine(log, line);
+         }
+         qm::files::Close(whole);
+         qm::files::Close(log);
+       }),
+       [](auto& in, auto& out, auto&) {
+         std::string wanted;
+         for (const auto& line : in.Lines) wanted += line + "\r\n";
+         const bool whole = ReadOrEmpty(out) == wanted && ReadOrEmpty(out.string() + ".log") == "old\r\n" + wanted;
+         return whole ? std::string() : "the file or the log is not whole";
+       }},
+      {"WriteJpeg", false, kDone, true, Quiet([](auto& in, auto& out, P) { qm::WriteJpeg(in.Picture, out, 80); })},
+      {"WriteWorkbook", false, kDone, true, Quiet([](auto& in, auto& out, P) { qm::WriteWorkbook(out, in.Table); }),
+       nullptr, qm::test::SameWorkbook},
+      {"XmlElement::Save", false, kDone, true, Quiet([](auto& in, auto& out, P) { in.Tree->Save(out); })},
+      {"QMWriteLog", false, kDone, false, Quiet([](auto&, auto& out, P) {
+         // Lines tagged with the run's output name: the log is one file for every run.
+         // Last in the table: the library's own log lines slow the other jobs down.
+         qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+         for (int i = 0; i < 100; ++i) qm::QMWriteLog(out.filename().string() + " " + std::to_string(i));
+       }),
+       [](auto&, auto& out, auto&) {
+         std::istringstream log(ReadOrEmpty(qm::LogFilePath()));
+         const std::string tag = out.filename().string() + " ";
+         int next = 0;
+         for (std::string line; std::getline(log, line);)
+           if (line.starts_with(tag) && line != tag + std::to_string(next++) + "\r") return "out of order: " + line;
+         return next == 100 ? std::string() : std::to_string(next) + " lines of 100";
+       }},
+  };
 }
 
 void MakeInputs(Inputs& in) {
   // Several times the chunks the compressors read ahead (4 of 1 MiB).
   qm::test::WriteFile((in.Dir / "plain").string(), Lines(std::size_t{8} << 20));
-  std::mt19937 random(7);
-  std::string noise(std::size_t{4} << 20, '\0');
-  for (auto& c : noise) c = static_cast<char>(random());
-  qm::test::WriteFile((in.Dir / "noise").string(), noise);
+  qm::test::WriteFile((in.Dir / "noise").string(), Text(std::size_t{4} << 20, 7));
   qm::CompressFile(in.Dir / "noise", in.Dir / "packed", qm::DeflateLevel::Store);  // as long as the noise
 
   fs::create_directories(in.Dir / "zip");
+  fs::create_directories(in.Dir / "site");
+  std::string page = "<html><body>\n";
   for (int i = 0; i < 12; ++i) {
     in.ZipFiles.push_back(in.Dir / "zip" / ("member" + std::to_string(i)));
     qm::test::WriteFile(in.ZipFiles.back().string(), Lines(std::size_t{256} << 10) + Text(16 << 10, 10 + i));
-  }
-
-  fs::create_directories(in.Dir / "site");
-  std::string page = "<html><body>\n";
-  for (int i = 0; i < 8; ++i) {
+    // A page of eight pictures.
     const std::string name = "picture" + std::to_string(i) + ".png";
-    qm::test::WriteFile((in.Dir / "site" / name).string(), Text(std::size_t{256} << 10, 30 + i));
-    page += "<img src=\"" + name + "\">\n";
+    if (i < 8) qm::test::WriteFile((in.Dir / "site" / name).string(), Text(std::size_t{256} << 10, 30 + i));
+    if (i < 8) page += "<img src=\"" + name + "\">\n";
+    // A tree of twelve folders.
+    const fs::path folder = in.Dir / "tree" / ("folder" + std::to_string(i)) / "inner";
+    fs::create_directories(folder);
+    for (const char* file : {"a.txt", "b.txt", "c.dat"}) qm::test::WriteFile((folder / file).string(), file);
   }
   qm::test::WriteFile((in.Dir / "site" / "page.html").string(), page + "</body></html>\n");
-
-  for (int f = 0; f < 12; ++f) {
-    const fs::path folder = in.Dir / "tree" / ("folder" + std::to_string(f)) / "inner";
-    fs::create_directories(folder);
-    for (const char* name : {"a.txt", "b.txt", "c.dat"}) qm::test::WriteFile((folder / name).string(), name);
-  }
   for (const auto& entry : fs::recursive_directory_iterator(in.Dir / "tree"))
     if (entry.path().extension() == ".txt") in.Found.push_back(entry.path().string());
   std::sort(in.Found.begin(), in.Found.end());
 
-  for (int i = 0; i < 10000; ++i) in.Rows.push_back({i, i * 0.25, "note " + std::to_string(i * 7919)});
   const std::string filler = Text(40, 50);
-  for (int i = 0; i < 40000; ++i) in.Lines.push_back("line " + std::to_string(i) + " " + filler);
-
-  in.Picture.Width = 1600;
-  in.Picture.Height = 1200;
-  in.Picture.Pixels.resize(std::size_t{1600} * 1200 * 3);
-  for (std::size_t i = 0; i < in.Picture.Pixels.size(); ++i)
-    in.Picture.Pixels[i] = static_cast<std::uint8_t>((i / 3 % 1600) / 7 + random() % 32);
-
-  for (int r = 0; r < 1000; ++r) {
-    in.Table.emplace_back();
-    for (int c = 0; c < 10; ++c) in.Table.back().push_back(r * 10 + c + 0.5);
-  }
-
   std::string xml = "<orders>";
-  for (int i = 0; i < 10000; ++i)
+  for (int i = 0; i < 40000; ++i) {
+    in.Lines.push_back("line " + std::to_string(i) + " " + filler);
+    if (i >= 10000) continue;
+    in.Rows.push_back({i, i * 0.25, "note " + std::to_string(i * 7919)});
     xml += "<order id=\"" + std::to_string(i) + "\">item " + std::to_string(i) + "</order>";
+    if (i % 10 == 0) in.Table.emplace_back();
+    in.Table.back().push_back(i + 0.5);  // 1000 rows of 10
+  }
   in.Tree = qm::ParseXml(xml + "</orders>");
+  const std::string pixels = Text(std::size_t{1600} * 1200 * 3, 60);
+  in.Picture = {1600, 1200, {pixels.begin(), pixels.end()}};
 }
 
 // A callback forks once, a quarter of the way through the job (the fourth folder of a search).
@@ -326,6 +273,16 @@ std::string Ending(pid_t child) {
     return WTERMSIG(status) == SIGALRM ? std::string("hung (ended by its alarm)")
                                        : "killed by signal " + std::to_string(WTERMSIG(status));
   return "?";
+}
+
+// Runs `run`, keeping what it raises.
+std::exception_ptr Attempt(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
 }
 
 // In the child: the status that tells how its run of the job ended.
@@ -398,12 +355,7 @@ void ForkInCallback(const Job& job, Child behaviour, const Inputs& in, const fs:
     }
   };
   std::string result;
-  std::exception_ptr failure;
-  try {
-    result = job.Run(in, out, progress);
-  } catch (...) {
-    failure = std::current_exception();
-  }
+  const std::exception_ptr failure = Attempt([&] { result = job.Run(in, out, progress); });
   if (::getpid() != parent) EndChild(failure);
 
   qm::io::sys::Close(gate[1]);
@@ -422,11 +374,7 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
   std::exception_ptr failure;
   std::thread worker([&] {
     started = true;
-    try {
-      result = job.Run(in, out, {});
-    } catch (...) {
-      failure = std::current_exception();
-    }
+    failure = Attempt([&] { result = job.Run(in, out, {}); });
   });
   while (!started) std::this_thread::yield();
   std::this_thread::sleep_for(delay);
@@ -437,18 +385,11 @@ void ForkBeside(const Job& job, Child behaviour, const Inputs& in, const fs::pat
     if (behaviour == Child::Exits) std::exit(kExited);
     if (behaviour == Child::QuickExits) ::_exit(kQuickExited);
     // Goes on: the child does the same job on its own output.
-    std::exception_ptr failed;
-    try {
+    EndChild(Attempt([&] {
       const fs::path own = out.string() + ".child";
       const std::string problem = Problem(job, in, own, job.Run(in, own, {}));
-      if (!problem.empty()) {
-        std::fprintf(stderr, "child: %s\n", problem.c_str());
-        ::_exit(kOtherError);
-      }
-    } catch (...) {
-      failed = std::current_exception();
-    }
-    EndChild(failed);
+      if (!problem.empty()) throw std::runtime_error(problem);
+    }));
   }
   const std::string ended = child > 0 ? Ending(child) : "not forked";
   worker.join();

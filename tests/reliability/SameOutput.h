@@ -28,11 +28,9 @@ inline std::optional<std::map<std::string, std::string>> Members(const std::stri
   std::optional<std::map<std::string, std::string>> members(std::in_place);
   for (zip_uint64_t i = 0; members && i < static_cast<zip_uint64_t>(zip_get_num_entries(archive, 0)); ++i) {
     zip_stat_t info;
-    zip_file_t* file = zip_fopen_index(archive, i, 0);
-    std::string content;
-    if (file && zip_stat_index(archive, i, 0, &info) == 0) content.resize(info.size);
-    if (file && content.size() == info.size &&
-        zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size))
+    zip_file_t* file = zip_stat_index(archive, i, 0, &info) == 0 ? zip_fopen_index(archive, i, 0) : nullptr;
+    std::string content(file ? info.size : 0, '\0');
+    if (file && zip_fread(file, content.data(), info.size) == static_cast<zip_int64_t>(info.size))
       (*members)[info.name] = content;
     else members.reset();
     if (file) zip_fclose(file);
