@@ -122,8 +122,6 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
   for (int k = 0; k < kProcesses * 20; ++k) lost += qm::GetSetting("Conc", "parent", "k" + std::to_string(k)) != "v";
   EXPECT_EQ(lost, 0);
   EXPECT_NE(qm::GetSetting("Conc", "shared", "k", "none"), "none");
-  qm::DeleteSetting("Conc", "shared");
-  qm::DeleteSetting("Conc", "parent");
 }
 
 // A process that uses the store forks. Its child opens the store, an
@@ -231,7 +229,6 @@ TEST(Settings, StoreSurvivesAWriterKilledMidWrite) {
   EXPECT_EQ(qm::GetSetting("Kill", "s", "k0"), std::string(500, 'v'));
   qm::SaveSetting("Kill", "after", "k", "written");
   EXPECT_EQ(qm::GetSetting("Kill", "after", "k"), "written");
-  qm::DeleteSetting("Kill", "s");
 }
 
 TEST(Settings, FollowsTheStoreWhenItMovesOrIsCreatedAnew) {

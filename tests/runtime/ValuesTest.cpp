@@ -33,10 +33,9 @@ struct Widget : qm::Object {
 // A value with its type: "Long:2".
 std::string Typed(const Variant& v) { return v.TypeName() + ":" + qm::CStr(v); }
 
+// (Empty, String and the numbers' names: in the results below.)
 TEST(Variant, TypeNames) {
-  EXPECT_EQ(Variant().TypeName(), "Empty");
   EXPECT_EQ(Variant(qm::Null).TypeName(), "Null");
-  EXPECT_EQ(Variant("x").TypeName(), "String");
   EXPECT_EQ(Variant(true).TypeName(), "Boolean");
   EXPECT_EQ(Variant(std::uint8_t{1}).TypeName(), "Byte");
   EXPECT_EQ(Variant(std::make_shared<Widget>()).TypeName(), "Widget");
