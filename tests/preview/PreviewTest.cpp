@@ -37,6 +37,8 @@ using qm::ui::frmPreview;
 using qm::ui::GetTwips;
 using qm::ui::HTMLPreview;
 
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 class PreviewWindowTest : public qm::test::UiTest {
  protected:
   qm::test::ScratchDir dir_;
@@ -76,7 +78,7 @@ TEST_F(PreviewWindowTest, ShowChoosesTheToolBarPrintsAndRefusesAMissingPage) {
   doc.BodyText("Seven orders wait");
   std::string text;
   EXPECT_EQ(Offered([&] { doc.Show(nullptr, false, 1); }, &text), "cmdPrint cmdClose ");
-  EXPECT_NE(text.find("Seven orders wait"), std::string::npos) << text;
+  EXPECT_TRUE(Contains(text, "Seven orders wait")) << text;
 
   // Print then close: the print dialog opens over the preview, which then closes.
   bool dialog = false;
@@ -91,10 +93,10 @@ TEST_F(PreviewWindowTest, ShowChoosesTheToolBarPrintsAndRefusesAMissingPage) {
 
   const qm::Error e = qm::test::RaisedBy([&] { qm::ui::HTMLDisplay().Show(dir_ / "nothere.html", nullptr, false, 0); });
   EXPECT_EQ(e.Number(), 53);
-  EXPECT_NE(e.Source().find("[HTMLPreview]Public Sub OpenDoc(\"" + (dir_ / "nothere.html") + "\", ?)"),
-            std::string::npos)
-      << e.Source();
-  EXPECT_NE(e.Source().find("[HTMLDisplay]Public Sub Show("), std::string::npos) << e.Source();
+  const std::string missing = "\"" + (dir_ / "nothere.html") + "\", ?";
+  EXPECT_EQ(e.Source(), "QuillmarkLibrary.HTMLPreview|[HTMLPreview]Public Sub OpenDoc(" + missing +
+                            ")|[frmPreview]Public Sub Use(" + missing + ", 0)|[HTMLDisplay]Public Sub Show(" + missing +
+                            ", False, 0)");
   EXPECT_EQ(frmPreview::Instance().Window(), nullptr);
 }
 
@@ -110,8 +112,9 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
   preview.show();
   qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
   QApplication::processEvents();
-  EXPECT_EQ(GetTwips(*preview.webView).Width, 600 * px);         // inner width - view left (0)
-  EXPECT_EQ(GetTwips(*preview.webView).Height, 400 * px - 720);  // inner height - view top
+  // The view: the inner width less its left (0), the inner height less its top.
+  EXPECT_EQ(std::pair(GetTwips(*preview.webView).Width, GetTwips(*preview.webView).Height),
+            std::pair(600 * px, 400 * px - 720));
   EXPECT_EQ(GetTwips(*preview.picTools).Width, 600 * px);
   EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 600 * px - 795 - 4 * px);
 
@@ -122,8 +125,7 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
   EXPECT_GE(GetTwips(*preview.webView).Height, 1);
 
   // The form sizes the control to its inner size less the layout pads and the gap, at least 1 twip.
-  EXPECT_EQ(frmPreview::ControlWidth(10, 60), 1);
-  EXPECT_EQ(frmPreview::ControlHeight(10, 60), 1);
+  EXPECT_EQ(std::pair(frmPreview::ControlWidth(10, 60), frmPreview::ControlHeight(10, 60)), std::pair(1.0, 1.0));
   OnModal("frmPreview", [&](QWidget& window) {
     window.resize(700, 500);
     QApplication::processEvents();
@@ -140,12 +142,13 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageAndFollowsTheResize) {
 // Notes where the button events that reach a widget land, in global coordinates.
 class ClickSpy : public QObject {
  public:
-  std::vector<std::pair<QEvent::Type, QPoint>> Clicks;
+  std::vector<QPoint> Presses, Releases;
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)
-      Clicks.emplace_back(event->type(), static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+    const auto at = [event] { return static_cast<QMouseEvent*>(event)->globalPosition().toPoint(); };
+    if (event->type() == QEvent::MouseButtonPress) Presses.push_back(at());
+    if (event->type() == QEvent::MouseButtonRelease) Releases.push_back(at());
     return false;
   }
 };
@@ -169,10 +172,8 @@ TEST_F(PreviewWindowTest, PrintDocClicksIntoTheViewAndSendsCtrlP) {
 
   // A click at the view's centre, and the pointer back where it was.
   const QRect view(preview.webView->mapToGlobal(QPoint(0, 0)), preview.webView->size());
-  ASSERT_EQ(spy.Clicks.size(), 2u);
-  EXPECT_EQ(spy.Clicks[0].first, QEvent::MouseButtonPress);
-  EXPECT_EQ(spy.Clicks[1].first, QEvent::MouseButtonRelease);
-  EXPECT_LE((spy.Clicks[0].second - view.center()).manhattanLength(), 2);
+  ASSERT_EQ(std::pair(spy.Presses.size(), spy.Releases.size()), std::pair(std::size_t{1}, std::size_t{1}));
+  EXPECT_LE((spy.Presses[0] - view.center()).manhattanLength(), 2);
   EXPECT_EQ(QCursor::pos(), QPoint(7, 9));
 
   // Ctrl+P reaches the view once events run, and opens the print dialog.
@@ -207,22 +208,22 @@ TEST_F(PictureSurfaceTest, MembersByName) {
   picture.Let("CurrentY", Variant(10 * py));
   picture.Call("Line",
                {Variant(1 + 2 + 4 + 8), Variant(0), Variant(0), Variant(20 * px), Variant(10 * py), Variant(0x0000FF)});
-  EXPECT_EQ(At(surface, 15 * px, 15 * py), qRgb(255, 0, 0));
-  EXPECT_EQ(At(surface, 31 * px, 15 * py), qRgb(255, 255, 255));
-  EXPECT_EQ(qm::CDbl(picture.Get("CurrentX")), 30 * px);  // the second corner
-  EXPECT_EQ(qm::CDbl(picture.Get("CurrentY")), 20 * py);
+  EXPECT_EQ(std::pair(At(surface, 15 * px, 15 * py), At(surface, 31 * px, 15 * py)),
+            std::pair(qRgb(255, 0, 0), qRgb(255, 255, 255)));
+  EXPECT_EQ(std::pair(qm::CDbl(picture.Get("CurrentX")), qm::CDbl(picture.Get("CurrentY"))),
+            std::pair(30 * px, 20 * py));  // the second corner
 
   // Invert turns white black and red cyan; Graphics puts the mode back.
   qm::Graphics().Line2(picture, Variant(0), Variant(15 * py), Variant(99 * px), Variant(15 * py), Variant(0),
                        qm::vbInvert);
-  EXPECT_EQ(At(surface, 5 * px, 15 * py), qRgb(0, 0, 0));
-  EXPECT_EQ(At(surface, 15 * px, 15 * py), qRgb(0, 255, 255));
+  EXPECT_EQ(std::pair(At(surface, 5 * px, 15 * py), At(surface, 15 * px, 15 * py)),
+            std::pair(qRgb(0, 0, 0), qRgb(0, 255, 255)));
   EXPECT_EQ(qm::CLng(picture.Get("DrawMode")), 13);
 
   // A circle passes through its radius, not its centre.
   qm::Graphics().Circle2(picture, Variant(60 * px), Variant(50 * py), Variant(10 * px), Variant(0xFF0000));
-  EXPECT_EQ(At(surface, 70 * px, 50 * py), qRgb(0, 0, 255));
-  EXPECT_EQ(At(surface, 60 * px, 50 * py), qRgb(255, 255, 255));
+  EXPECT_EQ(std::pair(At(surface, 70 * px, 50 * py), At(surface, 60 * px, 50 * py)),
+            std::pair(qRgb(0, 0, 255), qRgb(255, 255, 255)));
 
   // Text extents are whole pixels; printing moves the position.
   const double width = qm::CDbl(picture.Call("TextWidth", {Variant("Hi")}));
@@ -239,13 +240,13 @@ TEST_F(PictureSurfaceTest, MembersByName) {
   EXPECT_THROW(PictureSurface(0, 10), qm::Error);
 }
 
-TEST_F(PictureSurfaceTest, CopyPicturesThroughHdcAndTheWidgetShowsWhatIsDrawn) {
+TEST_F(PictureSurfaceTest, CopyPicturesTheWidgetShowsWhatIsDrawnAndTheDemoChartIsSaved) {
   PictureSurface source(20, 10), dest(60, 40);
   source.BackColor = 0x00FF00;
   source.Cls();
   qm::Graphics().CopyPictures(source, dest, qm::AlignRight | qm::AlignBottom);
-  EXPECT_EQ(dest.Image().pixel(40, 30), qRgb(0, 255, 0));
-  EXPECT_EQ(dest.Image().pixel(39, 30), qRgb(255, 255, 255));
+  EXPECT_EQ(std::pair(dest.Image().pixel(40, 30), dest.Image().pixel(39, 30)),
+            std::pair(qRgb(0, 255, 0), qRgb(255, 255, 255)));
 
   qm::ui::PictureBox box;
   box.resize(120, 90);
@@ -255,26 +256,7 @@ TEST_F(PictureSurfaceTest, CopyPicturesThroughHdcAndTheWidgetShowsWhatIsDrawn) {
   qm::Graphics().BoxFill(surface, Variant(0), Variant(0), Variant(surface.Width()), Variant(surface.Height()),
                          Variant(0x0000FF));
   EXPECT_EQ(box.grab().toImage().pixel(60, 45), qRgb(255, 0, 0));
-}
 
-// The first surface of a process is made before Qt runs; it measures text in
-// the application's font as every later one does. Run in a process of its
-// own when a Qt application exists already.
-TEST(PictureSurfaceFont, TheFirstSurfaceMeasuresAsTheSecond) {
-  if (QCoreApplication::instance()) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const std::string out = qm::test::Output("'" + self + "' --gtest_filter=PictureSurfaceFont.* 2>&1; echo status=$?");
-    EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
-    EXPECT_NE(out.find("status=0"), std::string::npos) << out;
-    return;
-  }
-  PictureSurface first(10, 10), second(10, 10);
-  EXPECT_GT(first.TextHeight("ABC"), 0);
-  EXPECT_EQ(first.TextWidth("ABC"), second.TextWidth("ABC"));
-  EXPECT_EQ(first.TextHeight("ABC"), second.TextHeight("ABC"));
-}
-
-TEST_F(PictureSurfaceTest, DemoChartIsDrawnAndSaved) {
   PictureSurface drawn(480, 240);
   qm::example::DrawDemoChart(drawn);
   EXPECT_FALSE(drawn.Image() == PictureSurface(480, 240).Image()) << "nothing drawn";
@@ -291,13 +273,27 @@ TEST_F(PictureSurfaceTest, DemoChartIsDrawnAndSaved) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 
+// The first surface of a process is made before Qt runs; it measures text in
+// the application's font as every later one does. Run in a process of its
+// own when a Qt application exists already.
+TEST(PictureSurfaceFont, TheFirstSurfaceMeasuresAsTheSecond) {
+  if (QCoreApplication::instance()) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string out = qm::test::Output("'" + self + "' --gtest_filter=PictureSurfaceFont.* 2>&1; echo status=$?");
+    EXPECT_TRUE(Contains(out, "[  PASSED  ] 1 test.") && Contains(out, "status=0")) << out;
+    return;
+  }
+  PictureSurface first(10, 10), second(10, 10);
+  EXPECT_GT(first.TextHeight("ABC"), 0);
+  EXPECT_EQ(std::pair(first.TextWidth("ABC"), first.TextHeight("ABC")),
+            std::pair(second.TextWidth("ABC"), second.TextHeight("ABC")));
+}
+
 using qm::test::AnswerSaveDialog;
 using qm::test::Output;
 using qm::test::PathScope;
 using qm::test::ReadFile;
 using qm::test::WriteScript;
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Why the real Word conversion cannot run here, or "" when it can: it needs
 // LibreOffice's Writer component (program/libswlo.so beside the real soffice),
@@ -377,9 +373,9 @@ TEST_F(PreviewActionsTest, EmailAttachesTheArchiveAsDocumentRptOrSaysWhatFailed)
     preview.Email();
   }
   ASSERT_EQ(desktop_->Messages.size(), 1u);
-  EXPECT_EQ(desktop_->Messages[0].Prompt,
-            "Microsoft Outlook could not be started. Confirm that it has been correctly installed on your computer.");
-  EXPECT_EQ(desktop_->Messages[0].Buttons, 48);  // exclamation
+  EXPECT_EQ(desktop_->Messages[0].Prompt + " " + std::to_string(desktop_->Messages[0].Buttons),
+            "Microsoft Outlook could not be started. Confirm that it has been correctly installed on your computer. "
+            "48");  // exclamation
 
   std::filesystem::remove(page_);  // nothing to pack
   preview.Email();
@@ -438,10 +434,9 @@ TEST_F(PreviewActionsTest, WordExportCancelAndFailures) {
     AnswerSaveDialog(dir_ / "nooffice.doc");
     preview.OpenInWord();
     ASSERT_EQ(desktop_->Messages.size(), 1u);
-    EXPECT_EQ(desktop_->Messages[0].Prompt,
+    EXPECT_EQ(desktop_->Messages[0].Prompt + " " + std::to_string(desktop_->Messages[0].Buttons),
               "Microsoft Word could not be started. Check that it has been installed correctly. "
-              "(LibreOffice Writer (soffice) is not installed)");
-    EXPECT_EQ(desktop_->Messages[0].Buttons, 48);
+              "(LibreOffice Writer (soffice) is not installed) 48");
     EXPECT_EQ(qm::test::RaisedBy([] { qm::ui::WordProcessor::Start(); }).code(), qm::errc::unavailable);
   }
   {
@@ -498,14 +493,13 @@ TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
                              (dir_ / "profile") + " --headless --norestore ";
   Output(office + "--convert-to txt:Text report.doc 2>&1");
   const std::string text = ReadFile(dir_ / "report.txt");
-  EXPECT_NE(text.find("Sales by region"), std::string::npos) << text;
-  EXPECT_NE(text.find("Third page text"), std::string::npos) << text;
+  EXPECT_TRUE(Contains(text, "Sales by region") && Contains(text, "Third page text")) << text;
   Output(office + "--convert-to pdf report.doc 2>&1");
   const std::string info = Output("pdfinfo '" + (dir_ / "report.pdf") + "'");
   std::smatch size;
   ASSERT_TRUE(std::regex_search(info, size, std::regex(R"(Page size: *([0-9.]+) x ([0-9.]+))"))) << info;
   EXPECT_GT(std::stod(size[1]), std::stod(size[2])) << "a landscape page";
-  EXPECT_NE(Output("pdfimages -list '" + (dir_ / "report.pdf") + "'").find("image"), std::string::npos);
+  EXPECT_TRUE(Contains(Output("pdfimages -list '" + (dir_ / "report.pdf") + "'"), "image"));
 }
 
 }  // namespace

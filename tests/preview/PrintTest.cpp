@@ -64,8 +64,8 @@ TEST_F(PrintTest, PrintPageInProcess) {
   const std::string before = qm::test::ReadFile(pdf);
 
   const qm::Error missing = qm::test::RaisedBy([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); });
-  EXPECT_EQ(missing.Number(), 53);
-  EXPECT_EQ(missing.Description(), "file not found: " + (dir_ / "nothere.html"));
+  EXPECT_EQ(std::to_string(missing.Number()) + ": " + missing.Description(),
+            "53: file not found: " + (dir_ / "nothere.html"));
   EXPECT_EQ(missing.Source(), "QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" +
                                   (dir_ / "nothere.html") + "\", \"" + pdf + "\")");
 
@@ -80,8 +80,7 @@ TEST_F(PrintTest, PrintPageInProcess) {
 TEST_F(PrintTest, BadInput) {
   EXPECT_EQ(qm::test::ErrorOf([&] { qm::ui::PrintToPdf(dir_ / "nothere.html", dir_ / "x.pdf"); }), 53);
   const qm::Error e = qm::test::RaisedBy([&] { qm::ui::PrintToPdf(page_, dir_ / "no/such/folder/x.pdf"); });
-  EXPECT_EQ(e.Number(), 9999);
-  EXPECT_NE(e.Description().find("quillmark-print"), std::string::npos) << e.Description();
+  EXPECT_TRUE(e.Number() == 9999 && e.Description().find("quillmark-print") != std::string::npos) << e.Description();
   if (QPrinterInfo::availablePrinterNames().isEmpty()) {
     EXPECT_EQ(qm::test::RaisedBy([&] { qm::ui::PrintDetached(page_); }).Description(), "No printer is installed");
   }

@@ -395,7 +395,7 @@ using LayoutTest = qm::test::UiTest;
 
 using MetricsScope = qm::test::DesktopScope<MetricsDesktop, qm::ui::QtDesktop>;
 
-TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
+TEST_F(LayoutTest, PropertiesCombineTheScreenMetricsAndExtendAndUnderMoveAnyObjectWithCoordinates) {
   MetricsScope desktop;
   EXPECT_EQ((std::array{Layout::PIXEL(), Layout::LAYOUT_GAP(), Layout::LAYOUT_HEIGHT_PAD(),
                         Layout::LAYOUT_HEIGHT_MENU_PAD(), qm::CLng(Layout::LAYOUT_WIDTH_PAD())}),
@@ -406,10 +406,8 @@ TEST_F(LayoutTest, PropertiesCombineTheScreenMetrics) {
   EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
   desktop->Twips = 1440.0 / 130;
   EXPECT_EQ(Layout::PIXEL(), 11);
-}
 
-TEST_F(LayoutTest, ExtendAndUnderOnAnyObjectWithCoordinates) {
-  MetricsScope desktop;
+  desktop->Twips = 15.0;
   auto anchor = std::make_shared<Box>(100, 200, 3000, 2000), child = std::make_shared<Box>(400, 500, 10, 10);
   // The child reaches the anchor's right and bottom edges, less the gaps.
   Layout::Extend(anchor, child, 1, 1);
