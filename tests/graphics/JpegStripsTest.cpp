@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -129,23 +127,10 @@ TEST(JpegStrips, PlanComesFromThePictureAloneAndKeepsTheIntervalWithinSixteenBit
             qm::ijl::IJL_ENCODER_ERROR);
 }
 
-// Smooth shapes with a little noise, as photos are; padded rows.
-Picture PhotoLike(int width, int height) {
-  Picture picture(width, height, 5);
-  std::mt19937 random(7);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        const int wave = 128 + static_cast<int>(90 * std::sin((x + 37 * c) / 53.0) * std::cos((y - 11 * c) / 71.0));
-        picture.Bytes[static_cast<std::size_t>(y) * picture.Pitch + 3 * x + c] =
-            static_cast<std::uint8_t>(std::clamp(wave + static_cast<int>(random() % 9) - 4, 0, 255));
-      }
-  return picture;
-}
-
 TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvironmentHolds) {
-  // 1500 x 1000: six strips of eleven MCU rows.
-  const Picture picture = PhotoLike(1500, 1000);
+  // 1500 x 1000: six strips of eleven MCU rows. (How close the JPEG is to
+  // its source: the PSNR check of SaveAsJPG, which writes through these strips.)
+  const Picture picture(1500, 1000, 5);
   const std::vector<std::uint8_t> bottomUp = picture.Flipped();  // as SaveJPG hands a DIB over
   const auto encode = [&] { return Encode(picture.Rows(bottomUp, true), qm::ijl::McuRowsPerStrip(1500, 1000)); };
   std::vector<std::uint8_t> reference;
@@ -154,45 +139,18 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
     reference = encode();
   }
   ASSERT_TRUE(HasRestartInterval(reference));
-  for (unsigned threads : {1u, 2u, 3u, 8u}) {
-    const ThreadLimit limit(threads);
-    EXPECT_TRUE(encode() == reference) << threads << " threads";
-  }
-
-  // Decoded, it is close to the source (quality 90).
-  const std::vector<std::uint8_t> decoded = Decode(reference, picture.Width, picture.Height);
-  ASSERT_EQ(decoded.size(), std::size_t{3} * picture.Width * picture.Height);
-  double error = 0;
-  int worst = 0;
-  for (int y = 0; y < picture.Height; ++y)
-    for (int x = 0; x < picture.Width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        const int source = picture.Bytes[static_cast<std::size_t>(y) * picture.Pitch + 3 * x + (2 - c)];  // BGR
-        const int got = decoded[(static_cast<std::size_t>(y) * picture.Width + x) * 3 + c];               // RGB
-        error += std::abs(source - got);
-        worst = std::max(worst, std::abs(source - got));
-      }
-  EXPECT_LT(error / decoded.size(), 3.0);
-  EXPECT_LT(worst, 48);
-
+  ASSERT_EQ(Decode(reference, picture.Width, picture.Height).size(), std::size_t{3} * 1500 * 1000);
   // TurboJPEG's variables (read by its tj* calls, not by the libjpeg API) and
-  // libjpeg's memory limit (JPEGMEM) change nothing: one at a time, and all
-  // together.
+  // libjpeg's memory limit (JPEGMEM) change nothing, on any number of threads.
   const std::pair<const char*, const char*> variables[] = {
       {"TJ_OPTIMIZE", "1"}, {"TJ_RESTART", "5"}, {"TJ_PROGRESSIVE", "1"}, {"TJ_ARITHMETIC", "1"}, {"JPEGMEM", "1"}};
-  const auto same = [&](const char* what) {
-    for (unsigned threads : {0u, 8u}) {
+  for (int round = 0; round < 2; ++round) {
+    for (unsigned threads : {1u, 2u, 3u, 8u}) {
       const ThreadLimit limit(threads);
-      EXPECT_TRUE(encode() == reference) << what << " on " << threads << " threads";
+      EXPECT_TRUE(encode() == reference) << threads << " threads" << (round ? " with the variables set" : "");
     }
-  };
-  for (const auto& [name, value] : variables) {
-    ::setenv(name, value, 1);
-    same(name);
-    ::unsetenv(name);
+    for (const auto& [name, value] : variables) ::setenv(name, value, 1);
   }
-  for (const auto& [name, value] : variables) ::setenv(name, value, 1);
-  same("all of them");
   for (const auto& [name, value] : variables) ::unsetenv(name);
 }
 
@@ -233,8 +191,7 @@ TEST(ConvertToJpeg, GivesTheBytesOfTheWriterOfAPictureInMemory) {
   }
   // Decoded by libjpeg's own tool, it is the picture's size again.
   const qm::test::RgbImage decoded = qm::test::DecodeWithDjpeg(dir / "streamed.jpg");
-  EXPECT_EQ(decoded.Width, small.Width);
-  EXPECT_EQ(decoded.Height, small.Height);
+  EXPECT_EQ(std::pair(decoded.Width, decoded.Height), std::pair(small.Width, small.Height));
 }
 
 TEST(ConvertToJpeg, APictureThatCannotBeReadLeavesTheOldJpegAndNamesItsFile) {
