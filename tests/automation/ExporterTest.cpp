@@ -68,20 +68,16 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
   // Every cell as the sheet holds it, read by tools this project did not write.
   const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
   ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
-  const std::string cells = qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null");
+  const std::string cells =
+      qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null | tr -d '\\n'");
   auto text = [](const std::string& r, const std::string& v) {
     return "<c r=\"" + r + "\" t=\"inlineStr\"><is><t>" + v + "</t></is></c>";
   };
-  auto number = [](const std::string& r, const std::string& v) { return "<c r=\"" + r + "\"><v>" + v + "</v></c>"; };
-  auto boolean = [](const std::string& r, const std::string& v) {
-    return "<c r=\"" + r + "\" t=\"b\"><v>" + v + "</v></c>";
-  };
-  for (const std::string& expected :
-       {text("A1", "name"), text("B1", "qty"), text("C1", "ok"), text("A2", "caf\xC3\xA9"), text("B2", "_x0001_"),
-        text("A3", "tea &amp; \"cake\""), number("B3", "12"), boolean("C3", "1"), text("A4", "caf\xC3\xA9 &lt;b&gt;"),
-        number("B4", "-0.5"), boolean("C4", "0")})
-    EXPECT_NE(cells.find(expected), std::string::npos) << expected << "\nin: " << cells;
-  EXPECT_EQ(cells.find("C2"), std::string::npos);  // empty cells are left out
+  // Empty cells (C2) are left out.
+  EXPECT_EQ(cells, text("A1", "name") + text("B1", "qty") + text("C1", "ok") + text("A2", "caf\xC3\xA9") +
+                       text("B2", "_x0001_") + text("A3", "tea &amp; \"cake\"") + "<c r=\"B3\"><v>12</v></c>" +
+                       "<c r=\"C3\" t=\"b\"><v>1</v></c>" + text("A4", "caf\xC3\xA9 &lt;b&gt;") +
+                       "<c r=\"B4\"><v>-0.5</v></c><c r=\"C4\" t=\"b\"><v>0</v></c>");
   // The temporary text file is gone.
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
     EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
@@ -93,14 +89,12 @@ TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorAndBadTablesPassU
   qm::test::ScratchDir dir;
   Variant table = Table(1, 1, {"x"});
   const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
-  EXPECT_EQ(e.Number(), qm::ERR_PathNotFound);
-  EXPECT_EQ(e.Description(), "Path not found");
-  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Exporter");
+  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Description() + " " + e.Source(),
+            "76 Path not found QuillmarkLibrary.Exporter");
   EXPECT_EQ(e.code(), qm::errc::not_found);
   std::filesystem::create_directory(dir.Path() / "folder.xlsx");
   const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); });
-  EXPECT_EQ(folder.Number(), qm::ERR_PathFileAccess);
-  EXPECT_EQ(folder.Source(), "QuillmarkLibrary.Exporter");
+  EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
   Variant notATable("text");
   Variant oneDimension(VariantArray::FromVector({"a", "b"}));
   for (Variant* bad : {&notATable, &oneDimension}) {
@@ -119,10 +113,8 @@ TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
   grid->Cols = 5;
   Variant result = exporter.GetGridAsArray(grid);
   const VariantArray& table = result.Array();
-  EXPECT_EQ(table.UBound(1), 4);
-  EXPECT_EQ(table.UBound(2), 3);
-  EXPECT_EQ(table(0, 0).String(), "r0c0");
-  EXPECT_EQ(table(4, 3).String(), "r3c4");
+  EXPECT_EQ(std::pair(table.UBound(1), table.UBound(2)), std::pair(4, 3));
+  EXPECT_EQ(table(0, 0).String() + table(4, 3).String(), "r0c0r3c4");
   const qm::Error e = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
   EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
   EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
@@ -155,10 +147,8 @@ TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
 TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {
   double value = 0;
   for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
-           {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}}) {
-    EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
-    EXPECT_EQ(value, expected) << text;
-  }
+           {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}})
+    EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value) && value == expected) << text;
   for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
     EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
 }
@@ -216,10 +206,8 @@ TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeader) {
         "<c r=\"E3\" s=\"5\"><v>2.5</v>", "<c r=\"A4\" s=\"1\"><v>61</v>", "<c r=\"B4\" s=\"6\"><v>1500</v>",
         "<c r=\"D4\" t=\"b\"><v>1</v>", "<c r=\"E4\"><v>42</v>"}},
       {"xl/worksheets/sheet2.xml", {"<c r=\"A1\" s=\"7\" t=\"inlineStr\"><is><t>two\nlines</t>"}}};
-  for (const auto& [part, expected] : parts) {
-    const std::string xml = Part(book, part);
-    for (const std::string& piece : expected) EXPECT_NE(xml.find(piece), std::string::npos) << piece << "\n" << xml;
-  }
+  for (const auto& [part, expected] : parts)
+    for (const std::string& piece : expected) EXPECT_NE(Part(book, part).find(piece), std::string::npos) << piece;
   EXPECT_EQ(Part(book, "xl/worksheets/sheet1.xml").find("r=\"C4\""), std::string::npos);
 }
 

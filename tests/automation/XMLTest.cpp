@@ -2,7 +2,6 @@
 #include <malloc.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -42,26 +41,18 @@ std::shared_ptr<XML> Parse(const std::string& text) {
 
 TEST(XML, ValuesFallBackToTheDefaultChildrenCountAndIterateByTag) {
   auto root = Parse("<r><empty/><zero>0</zero><blank> </blank></r>");
-  EXPECT_EQ(root->GetNextTag("empty")->Value("none"), "none");
-  EXPECT_EQ(root->GetNextTag("zero")->Value("none"), "0");
-  EXPECT_EQ(root->GetNextTag("blank")->Value("none"), " ");
-  EXPECT_EQ(root->ChildValue("zero", "d"), "0");
-  EXPECT_EQ(root->ChildValue("missing", "d"), "d");
+  EXPECT_EQ(root->GetNextTag("empty")->Value("none") + root->GetNextTag("zero")->Value("none") +
+                root->GetNextTag("blank")->Value("none") + root->ChildValue("zero", "d") +
+                root->ChildValue("missing", "d"),
+            "none0 0d");
 
   root = Parse("<r><item>a</item><other/><item>b</item><item>c</item></r>");
   EXPECT_TRUE(root->HasChildren());
-  EXPECT_EQ(root->ChildCount(), 4);
-  EXPECT_EQ(root->ChildCount("item"), 3);
-
-  std::vector<std::int32_t> positions;
-  std::string values;
-  for (auto item = root->GetNextTag("item", 0); item; item = root->GetNextTag("item", item->NextPosition())) {
-    positions.push_back(item->NextPosition() - 1);
-    values += item->Value();
-  }
-  EXPECT_EQ(positions, (std::vector<std::int32_t>{0, 1, 2}));
-  EXPECT_EQ(values, "abc");
-  EXPECT_EQ(root->GetNextTag("item", 3), nullptr);
+  EXPECT_EQ(std::pair(root->ChildCount(), root->ChildCount("item")), std::pair(4, 3));
+  std::string values;  // each value and the position after it
+  for (auto item = root->GetNextTag("item", 0); item; item = root->GetNextTag("item", item->NextPosition()))
+    values += item->Value() + std::to_string(item->NextPosition());
+  EXPECT_EQ(values, "a1b2c3");
   EXPECT_EQ(root->GetNextTag("", 4), nullptr);
   EXPECT_EQ(root->GetNextTag("", -1), nullptr);
   EXPECT_EQ(root->GetNextTag("", 1)->Name(), "other");
@@ -73,8 +64,7 @@ TEST(XML, LoadFileThenSaveFileWritesTheElementInUtf8) {
   WriteFile(dir / "in.xml", "<?xml version=\"1.0\"?>\n<order id=\"7\"><line>caf\xC3\xA9 &amp; tea</line></order>\n");
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
-  EXPECT_EQ(doc.Name(), "XmlRoot");
-  EXPECT_EQ(doc.ChildCount(), 1);
+  EXPECT_EQ(doc.Name() + std::to_string(doc.ChildCount()), "XmlRoot1");
   ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
   const std::string saved = ReadFile(dir / "out.xml");
   EXPECT_EQ(
@@ -84,9 +74,8 @@ TEST(XML, LoadFileThenSaveFileWritesTheElementInUtf8) {
 
   // A second load adds a second child; saving still writes the first.
   WriteFile(dir / "second.xml", "<other/>");
-  ASSERT_TRUE(doc.LoadFile(dir / "second.xml"));
+  ASSERT_TRUE(doc.LoadFile(dir / "second.xml") && doc.SaveFile(dir / "again.xml"));
   EXPECT_EQ(doc.ChildCount(), 2);
-  ASSERT_TRUE(doc.SaveFile(dir / "again.xml"));
   EXPECT_EQ(ReadFile(dir / "again.xml"), saved);
 
   // A wrapper not named XmlRoot saves itself.
@@ -107,13 +96,10 @@ TEST(XML, SaveFileRefusesAnEmptyRootAndBadPaths) {
 
   // A bad document, or a binary file even with a document behind its signature.
   WriteFile(dir / "bad.xml", "<a><b></a>");
-  EXPECT_FALSE(doc.LoadFile(dir / "bad.xml"));
   WriteFile(dir / "png.xml", std::string("\x89PNG\r\n\x1a\n<a/>", 12));
-  EXPECT_FALSE(doc.LoadFile(dir / "png.xml"));
+  EXPECT_FALSE(doc.LoadFile(dir / "bad.xml") || doc.LoadFile(dir / "png.xml") || doc.HasChildren());
   EXPECT_EQ(doc.Name(), "XmlRoot");
-  EXPECT_FALSE(doc.HasChildren());
-  EXPECT_FALSE(doc.SaveFile(dir / "out.xml"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
+  EXPECT_FALSE(doc.SaveFile(dir / "out.xml") || std::filesystem::exists(dir / "out.xml"));
 
   XML good;
   good.Create("a", "1");
@@ -122,8 +108,9 @@ TEST(XML, SaveFileRefusesAnEmptyRootAndBadPaths) {
   EXPECT_TRUE(good.SaveFile(dir / "no-such-folder/out.xml"));
 
   const qm::Error e = qm::test::RaisedBy([&] { doc.LoadFile(dir / "missing.xml"); });
-  EXPECT_EQ(e.Number(), qm::ERR_FileNotFound);
-  EXPECT_NE(e.Source().find("[XML]Public Function LoadFile(\""), std::string::npos) << e.Source();
+  EXPECT_TRUE(e.Number() == qm::ERR_FileNotFound &&
+              e.Source().find("[XML]Public Function LoadFile(\"") != std::string::npos)
+      << e.Number() << " " << e.Source();
 }
 
 TEST(XML, NavigationSharesTheTreeAndAddChildXMLAndCreateCopy) {
@@ -131,13 +118,11 @@ TEST(XML, NavigationSharesTheTreeAndAddChildXMLAndCreateCopy) {
   auto a = root->GetNextTag("a");
   a->LetValue("2");
   a->AddAtribute("k", "v");
-  EXPECT_EQ(root->ChildValue("a"), "2");
-  EXPECT_EQ(root->GetNextTag("a")->GetAttribute("k"), "v");
   // Create makes the wrapper a new element of its own: the tree is untouched.
   a->Create("fresh", "v");
-  EXPECT_EQ(a->Name(), "fresh");
-  EXPECT_EQ(a->Value(), "v");
-  EXPECT_EQ(root->GetNextTag()->Name(), "a");
+  EXPECT_EQ(a->Render(), "<fresh>v</fresh>\n");
+  EXPECT_EQ(root->Render(), "<r>\n  <a k=\"v\">2</a>\n</r>\n");
+  EXPECT_EQ(qm::XmlEvaluate(qm::AsXmlElement(*root->ChilkatXML()), "a/@k"), "v");  // the typed side sees it
 
   auto source = Parse("<order><line qty=\"1\">tea</line></order>");
   XML target;
@@ -145,12 +130,10 @@ TEST(XML, NavigationSharesTheTreeAndAddChildXMLAndCreateCopy) {
   target.AddChildXML(*source);
   target.AddChildXML(*source);
   source->GetNextTag("line")->LetValue("coffee");
-  ASSERT_EQ(target.ChildCount("order"), 2);
-  auto copy = target.GetNextTag("order");
-  EXPECT_EQ(copy->ChildValue("line"), "tea");
-  EXPECT_EQ(copy->GetNextTag("line")->GetAttribute("qty"), "1");
-  copy->GetNextTag("line")->LetValue("milk");
-  EXPECT_EQ(target.GetNextTag("order", 1)->ChildValue("line"), "tea");
+  target.GetNextTag("order")->GetNextTag("line")->LetValue("milk");
+  EXPECT_EQ(target.Render(),
+            "<orders>\n  <order>\n    <line qty=\"1\">milk</line>\n  </order>\n  <order>\n"
+            "    <line qty=\"1\">tea</line>\n  </order>\n</orders>\n");
   EXPECT_EQ(source->ChildValue("line"), "coffee");
 }
 
@@ -159,26 +142,23 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
   doc.LoadFromString("<first><x/></first>", "Holder");
   auto firstChild = doc.GetNextTag()->GetNextTag("x");
   doc.LoadFromString("<second>2</second>", "Other");
-  EXPECT_EQ(doc.Render(), "<Other>\n  <second>2</second>\n</Other>\n");
   // A wrapper of the removed document stays usable on its own.
   firstChild->LetValue("still here");
   EXPECT_EQ(firstChild->Value(), "still here");
-  EXPECT_EQ(doc.Render().find("still here"), std::string::npos);
+  EXPECT_EQ(doc.Render(), "<Other>\n  <second>2</second>\n</Other>\n");
 
-  // Bad text raises the assertion and keeps the document.
+  // Bad text raises the assertion and keeps the document. (Which texts are
+  // not XML: the W3C suite's cases and the raw-text test below.)
   doc.LoadFromString("<keep/>", "Doc");
   const std::string kept = doc.Render();
   for (const std::string& bad : std::vector<std::string>{
-           "", "<a>", "<a></b>", "<a/><b/>", "<a>\xFF\xFE</a>", "<a>&#1;</a>", std::string("\0\1\2\3", 4),
+           "", "<a>", "<a/><b/>", "<a>\xFF\xFE</a>", std::string("\0\1\2\3", 4),
            std::string("<\0a\0>\0&\0#\0"
                        "0\0;\0<\0/\0a\0>\0",
                        20),
-           "<doc>A & B</doc>", "<doc a=\"<foo>\"/>", "<doc><!-- a -- b --></doc>", "<doc>]]></doc>",
-           "<!DOCTYPE doc [<!ELEMENT doc (#PCDATA>]><doc/>", "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>",
-           "<doc>&#xD800;</doc>", "<a/>text", "<a>\x01</a>", "<a>\xC3</a>", "<?xml version=\"0.0\"?><a/>"}) {
+           "<!DOCTYPE doc [<!ENTITY e \"&#0;\">]><doc/>", "<doc>&#xD800;</doc>", "<?xml version=\"0.0\"?><a/>"}) {
     const qm::Error e = qm::test::RaisedBy([&] { doc.LoadFromString(bad, "New"); });
     EXPECT_EQ(e.Number(), qm::ERR_ASSERTION) << bad;
-    EXPECT_FALSE(e.Description().empty());
     EXPECT_NE(e.Source().find("[QMGLobal]Public Sub Assert(False, "), std::string::npos) << e.Source();
     EXPECT_NE(e.Source().find("|[XML]Public Sub LoadFromString("), std::string::npos) << e.Source();
     EXPECT_EQ(doc.Render(), kept);
@@ -190,33 +170,19 @@ TEST(XML, LoadFromStringReplacesTheOldDocumentOrRaisesTheAssertion) {
 // a text; good characters there (references, tabs, line ends, letters beyond
 // ASCII) pass.
 TEST(XML, RawTextChecksHoldAtEveryPlaceInALongText) {
-  struct Case {
-    std::string Piece;
-    bool Good;
-  };
-  const std::vector<Case> cases = {{"&#1;", false},
-                                   {"\x01", false},
-                                   {"\xC3", false},
-                                   {"&#65;", true},
-                                   {"\t\r\n", true},
-                                   {"\xC3\xA9\xE2\x82\xAC", true},
-                                   {"&amp;#1;", true},
-                                   // A reference to U+0000 ends the decoded value: refused, but
-                                   // comments and CDATA hold the text as written.
-                                   {"&#0;", false},
-                                   {"&#x00000;", false},
-                                   {"&#x100000000;", false},
-                                   {"<b c='&#x0;'/>", false},
-                                   {"<!--&#0;-->", true},
-                                   {"<![CDATA[&#0;]]>", true}};
-  for (const Case& c : cases) {
-    for (const std::size_t at : {0, 1, 15, 16, 63, 64, 139}) {
-      const std::string text = "<a>" + std::string(at, 'x') + c.Piece + std::string(80, 'y') + "</a>";
-      XML doc;
-      EXPECT_EQ(qm::test::ErrorOf([&] { doc.LoadFromString(text, "Doc"); }) == 0, c.Good)
-          << "piece " << testing::PrintToString(c.Piece) << " after " << at << " bytes";
-    }
-  }
+  // A reference to U+0000 ends the decoded value: refused, but comments and
+  // CDATA hold the text as written.
+  const std::vector<std::string> bad = {"&#1;", "\x01", "\xC3", "&#0;", "&#x00000;", "&#x100000000;", "<b c='&#x0;'/>"};
+  const std::vector<std::string> good = {"&#65;",    "\t\r\n",      "\xC3\xA9\xE2\x82\xAC",
+                                         "&amp;#1;", "<!--&#0;-->", "<![CDATA[&#0;]]>"};
+  for (const auto& [pieces, loads] : {std::pair{&bad, false}, std::pair{&good, true}})
+    for (const std::string& piece : *pieces)
+      for (const std::size_t at : {0, 1, 15, 16, 63, 64, 139}) {
+        XML doc;
+        const std::string text = "<a>" + std::string(at, 'x') + piece + std::string(80, 'y') + "</a>";
+        EXPECT_EQ(qm::test::ErrorOf([&] { doc.LoadFromString(text, "Doc"); }) == 0, loads)
+            << "piece " << testing::PrintToString(piece) << " after " << at << " bytes";
+      }
 }
 
 // A carriage return read from a reference in text is written back as one, so
@@ -225,11 +191,8 @@ TEST(XML, CarriageReturnsInTextSurviveRenderingAndSaving) {
   qm::test::ScratchDir dir;
   XML doc;
   doc.LoadFromString("<a b=\"1&#13;2\">x&#13;y&#xD;</a>", "Doc");
-  const std::string rendered = doc.GetNextTag()->Render();
-  EXPECT_EQ(rendered, "<a b=\"1&#13;2\">x&#13;y&#13;</a>\n");
-  XML again;
-  again.LoadFromString(rendered, "Doc");
-  EXPECT_EQ(again.GetNextTag()->Render(), rendered);
+  // (That it loads again as rendered: the XML replay of the fuzz corpus.)
+  EXPECT_EQ(doc.GetNextTag()->Render(), "<a b=\"1&#13;2\">x&#13;y&#13;</a>\n");
   ASSERT_TRUE(doc.GetNextTag()->SaveFile(dir / "cr.xml"));
   EXPECT_NE(ReadFile(dir / "cr.xml").find("x&#13;y&#13;</a>"), std::string::npos);
   // White space written as references beside elements is layout, as when written raw.
@@ -307,11 +270,6 @@ std::string Refusal(const std::string& text) {
   return e.Number() == 0 ? "" : e.Description();
 }
 
-TEST(XmlReading, RefusesWhatIsNotXmlWithLineColumnAndReason) {
-  EXPECT_EQ(Refusal("<p>a&nbsp;b</p>"), "line 1, column 5: undefined entity \"nbsp\"");
-  EXPECT_EQ(Refusal("<doc>\n<a x='1' x='2'/></doc>"), "line 2, column 10: duplicate attribute");
-}
-
 TEST(XmlReading, ExpandsInternalEntitiesAppliesDefaultsAndSavesWhatWasRead) {
   qm::test::ScratchDir dir;
   WriteFile(
@@ -325,14 +283,12 @@ TEST(XmlReading, ExpandsInternalEntitiesAppliesDefaultsAndSavesWhatWasRead) {
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
   auto firm = doc.GetNextTag();
-  EXPECT_EQ(firm->Value(), "ACME Ltd & \xE2\x98\xBA");
-  EXPECT_EQ(firm->GetAttribute("kind"), "shop");
-  EXPECT_EQ(firm->GetAttribute("ids"), "a b");
-  EXPECT_EQ(firm->GetAttribute("note"), "x\ny");
+  EXPECT_EQ(firm->Value() + "|" + firm->GetAttribute("kind") + "|" + firm->GetAttribute("ids") + "|" +
+                firm->GetAttribute("note"),
+            "ACME Ltd & \xE2\x98\xBA|shop|a b|x\ny");
   // The comment and the instruction are invisible to navigation.
   EXPECT_EQ(firm->ChildCount(), 1);
   EXPECT_EQ(firm->GetNextTag()->Name(), "unit");
-  EXPECT_EQ(firm->GetNextTag("", 1), nullptr);
 
   ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
   EXPECT_EQ(ReadFile(dir / "out.xml"),
@@ -342,7 +298,6 @@ TEST(XmlReading, ExpandsInternalEntitiesAppliesDefaultsAndSavesWhatWasRead) {
   XML again;
   ASSERT_TRUE(again.LoadFile(dir / "out.xml"));
   EXPECT_EQ(again.GetNextTag()->Render(), firm->Render());
-  EXPECT_EQ(again.GetNextTag()->GetAttribute("note"), "x\ny");
 }
 
 TEST(XmlReading, KeepsReferencesToEntitiesItMayNotReadAndFetchesNothing) {
@@ -356,8 +311,7 @@ TEST(XmlReading, KeepsReferencesToEntitiesItMayNotReadAndFetchesNothing) {
   XML doc;
   ASSERT_TRUE(doc.LoadFile(dir / "in.xml"));
   auto p = doc.GetNextTag()->GetNextTag("p");
-  EXPECT_EQ(p->Value(), "ab");
-  EXPECT_EQ(p->GetAttribute("fetched"), "");
+  EXPECT_EQ(p->Value() + p->GetAttribute("fetched"), "ab");
   ASSERT_TRUE(doc.SaveFile(dir / "out.xml"));
   EXPECT_EQ(
       ReadFile(dir / "out.xml"),
@@ -438,6 +392,7 @@ TEST(XmlReading, TypedParseErrorsSayWhereAndWhichTags) {
     }
   }
   EXPECT_EQ(Refusal(orders + "</orders>"), "line 154, column 3: mismatched tag");  // the published text stays
+  EXPECT_EQ(Refusal("<p>a&nbsp;b</p>"), "line 1, column 5: undefined entity \"nbsp\"");
 }
 
 // The document type declaration is saved as it was written (a copy rebuilt
@@ -455,9 +410,8 @@ TEST(XmlReading, TheDocumentTypeIsSavedAsWritten) {
     for (const char c : latin1) bytes += std::string{c, '\0'};
     return bytes;
   };
+  // (A "\r" before its '>': the xml-check test.)
   const std::vector<Case> cases = {
-      {"<!DOCTYPE a [<!ENTITY e \"x\">]\r><a b=\"&e;\">&#x40AC;/></a>",
-       "<!DOCTYPE a [<!ENTITY e \"x\">]\r>\n<a b=\"x\">\xE4\x82\xAC/&gt;</a>\n"},
       {"<?xml version=\"1.0\"?>\n<!-- <!DOCTYPE no> --><?p <!DOCTYPE no?>\n<!DOCTYPE  d SYSTEM \"x>]y\" ><d/>",
        "<!DOCTYPE  d SYSTEM \"x>]y\" >\n<d />\n"},
       {"<!DOCTYPE d PUBLIC \"-//p\" 's' [ <!ATTLIST d k CDATA \"v\"> <!-- ] --> ]><d/>",
@@ -546,21 +500,15 @@ TEST(XmlNode, ChildAccessFollowsChanges) {
   XmlNode node;
   node.SetTag("r");
   for (int i = 0; i < 5; ++i) node.NewChild(i % 2 ? "odd" : "even", std::to_string(i));
-  EXPECT_EQ(node.NumChildren(), 5);
   EXPECT_EQ(node.NumChildrenHavingTag("even"), 3);
   EXPECT_EQ(node.GetNthChildWithTag("even", 2)->Content(), "4");
-  EXPECT_EQ(node.GetNthChildWithTag("even", 0)->Content(), "0");
-  EXPECT_EQ(node.GetNthChildWithTag("even", 3), nullptr);
   EXPECT_EQ(node.GetChild(-1), nullptr);
   node.NewChild("even", "5");
   EXPECT_EQ(node.NumChildrenHavingTag("even"), 4);
   EXPECT_EQ(node.GetNthChildWithTag("even", 3)->Content(), "5");
   // Moving the first child to the end shifts every index.
-  auto first = node.GetChild(0);
-  ASSERT_TRUE(node.AddChildTree(*first));
-  EXPECT_EQ(node.GetChild(0)->Content(), "1");
-  EXPECT_EQ(node.GetChild(5)->Content(), "0");
-  EXPECT_EQ(node.GetChildContent("odd"), "1");
+  ASSERT_TRUE(node.AddChildTree(*node.GetChild(0)));
+  EXPECT_EQ(node.GetChild(0)->Content() + node.GetChild(5)->Content() + node.GetChildContent("odd"), "101");
 }
 
 TEST(XmlNode, AddChildTreeMovesAndRefusesCycles) {
@@ -575,17 +523,13 @@ TEST(XmlNode, AddChildTreeMovesAndRefusesCycles) {
   ASSERT_TRUE(other.LoadXml("<o/>"));
   ASSERT_TRUE(other.AddChildTree(*b));  // from another store: copied, then removed there
   EXPECT_EQ(a.NumChildren(), 0);
-  EXPECT_EQ(other.GetChild(0)->Tag(), "b");
   b->SetContent("moved");  // b stands for the element in its new place
-  EXPECT_EQ(other.GetChild(0)->Content(), "moved");
-  c->SetTag("kept");  // the old c lives on, detached
+  c->SetTag("kept");       // the old c lives on, detached
   EXPECT_EQ(c->Tag(), "kept");
-  EXPECT_EQ(other.GetChild(0)->GetChild(0)->Tag(), "c");
-
   auto fresh = other.NewNode();
   fresh->SetTag("n");
   ASSERT_TRUE(other.AddChildTree(*fresh));
-  EXPECT_EQ(other.NumChildren(), 2);
+  EXPECT_EQ(other.GetXml(), "<o>\n  <b><c />moved</b>\n  <n />\n</o>\n");
 }
 
 TEST(XmlNode, RemovedNodesStayValidWhileHeld) {
@@ -659,11 +603,11 @@ TEST(XmlNode, SaveRefusesATreeThatWouldNotReadBackAndKeepsTheOldFile) {
 // as they were when the room is reclaimed.
 TEST(XmlNode, LoadingAndSavingTakeMemoryInProportionToTheDocument) {
   const bool measured = !qm::test::SanitizerAllocator();  // whose allocator keeps what is freed
-  const auto kilobytes = [](const char* field) {
+  const auto kilobytes = [](const std::string& field) {
     std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-      if (line.starts_with(field)) return std::stol(line.substr(std::strlen(field)));
-    return 0L;
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with(field)) {}
+    return line.empty() ? 0L : std::stol(line.substr(field.size()));
   };
   // The peak so far is forgotten; the growth from here on is measured.
   const auto start = [&] {
@@ -706,12 +650,9 @@ TEST(XmlNode, LoadingAndSavingTakeMemoryInProportionToTheDocument) {
   const qm::XmlElement other = element.AddChild("other", "text kept");
   qm::XmlElement changing = element.AddChild("changing");
   for (int i = 0; i < 200000; ++i) changing.SetText(std::string(200, static_cast<char>('a' + i % 26)));
-  if (measured) {
-    EXPECT_LT(kilobytes("VmHWM:") - before, 24 * 1024);
-  }
-  EXPECT_EQ(changing.Text(), std::string(200, 'a' + 199999 % 26));
-  EXPECT_EQ(other.Text(), "text kept");
-  EXPECT_EQ(element.Attribute("kept"), "value");
+  EXPECT_TRUE(!measured || kilobytes("VmHWM:") - before < 24 * 1024) << kilobytes("VmHWM:") - before;
+  EXPECT_EQ(changing.Text() + other.Text() + element.Attribute("kept"),
+            std::string(200, 'a' + 199999 % 26) + "text keptvalue");
 }
 
 const char* const kOrders =
@@ -766,9 +707,12 @@ TEST(XmlXPath, EvaluatesToStringsAndSelectsElementsInDocumentOrder) {
   };
   for (const Case& c : selections) EXPECT_EQ(Ids(qm::XmlSelect(c.Context, c.XPath)), c.Value) << c.XPath;
 
-  // Selected elements are handles on the same tree.
+  // Selected elements are handles on the same tree, which the published
+  // classes share; one removed there stays valid, detached.
   qm::XmlSelect(root, "order[2]").front().SetAttribute("state", "open");
   EXPECT_EQ(qm::XmlEvaluate(root, "count(order[@state='open'])"), "3");
+  qm::AsXmlNode(root)->RemoveAllChildren();
+  EXPECT_EQ(qm::XmlEvaluate(second, "count(/order/line)") + qm::XmlEvaluate(root, "count(*)"), "10");
 
   // Many results and a deep tree cost no recursion and no crash.
   qm::XmlElement big("big");
@@ -794,26 +738,6 @@ TEST(XmlXPath, ABadExpressionIsAnInvalidArgumentNamingIt) {
   const qm::Error number = qm::test::RaisedBy([&] { qm::XmlSelect(root, "count(order)"); });
   EXPECT_EQ(number.code(), qm::errc::invalid_argument);
   EXPECT_NE(number.Description().find("no node-set"), std::string::npos) << number.Description();
-}
-
-// The typed handles and the published classes stand for the same elements.
-TEST(XmlXPath, ElementsAndPublishedNodesConvertBothWays) {
-  qm::XML document;
-  document.LoadFromString("<orders><order id=\"1\"/></orders>", "root");
-  const qm::XmlElement orders = qm::AsXmlElement(*document.GetNextTag()->ChilkatXML());
-  EXPECT_EQ(orders.Name(), "orders");
-  orders.Children("order").front().SetAttribute("state", "open");
-  EXPECT_NE(document.Render().find("state=\"open\""), std::string::npos);
-
-  const qm::XmlElement order = orders.Children().front();
-  const auto node = qm::AsXmlNode(order);
-  node->NewChild("line", "tea");
-  EXPECT_EQ(qm::XmlEvaluate(orders, "order/line"), "tea");
-  // An element removed through the published side stays valid, detached.
-  document.GetNextTag()->ChilkatXML()->RemoveAllChildren();
-  EXPECT_EQ(orders.ChildCount(), 0u);
-  EXPECT_EQ(order.ChildText("line"), "tea");
-  EXPECT_EQ(qm::XmlEvaluate(order, "count(/order/line)"), "1");
 }
 
 }  // namespace
