@@ -233,7 +233,6 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
   EXPECT_EQ(qm::io::CgroupCpuQuota(), 0u);
   EXPECT_TRUE(failOpen.Fired());
   EXPECT_GE(Executor::UsableProcessors(), 1u);
-  EXPECT_LE(Executor::Capacity(), 8u);
 }
 
 // A child forked while a lane's task and a task group's helper run never

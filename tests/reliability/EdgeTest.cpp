@@ -91,9 +91,7 @@ TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
     stream->Close();
     members.push_back(text);
     if (round % 4 == 3) {
-      qm::Compress compress;
-      ASSERT_EQ(compress.CompressFile(text.string(), (scratch.Path() / "packed.bin").string(),
-                                      qm::COM_DEFAULT_COMPRESSION, look),
+      ASSERT_EQ(qm::Compress().CompressFile(text.string(), scratch / "packed.bin", qm::COM_DEFAULT_COMPRESSION, look),
                 0);
       EXPECT_TRUE(qm::ZipFiles(scratch.Path() / "all.zip", members, look).Complete());
     }

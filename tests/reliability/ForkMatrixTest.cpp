@@ -71,7 +71,6 @@ std::string Text(std::size_t size, unsigned seed) {
 // Text that compresses to almost nothing, fast: a hundred lines over and over.
 std::string Lines(std::size_t size) {
   std::string text;
-  text.reserve(size + 64);
   for (std::size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 100) + " of the log\n";
   text.resize(size);
   return text;
