@@ -8,6 +8,7 @@
 #include "compression/ContainerPacker.h"
 #include "compression/ContainerUnpacker.h"
 #include "compression/WorkBuffer.h"
+#include "frame/PrivateState.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/values/Conversions.h"
@@ -50,19 +51,13 @@ struct Compress::Impl {
   std::int32_t valueCompressedSize = 0;
 };
 
-Compress::Impl& Compress::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+Compress::Impl& Compress::State() { return frame::WritableState(impl_); }
 
-const Compress::Impl& Compress::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const Compress::Impl& Compress::State() const { return frame::ReadableState(impl_); }
 
-Compress::Compress(const Compress& other) : Object(other), impl_(std::make_unique<Impl>(other.State())) {}
+Compress::Compress(const Compress& other) : Object(other), impl_(frame::CopiedState(other.impl_)) {}
 Compress& Compress::operator=(const Compress& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 Compress::Compress(Compress&&) noexcept = default;

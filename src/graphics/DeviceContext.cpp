@@ -6,6 +6,7 @@
 
 #include <sys/mman.h>
 
+#include "frame/PrivateState.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 
@@ -114,14 +115,10 @@ DeviceContext::DeviceContext(DeviceContext&& other) noexcept = default;
 DeviceContext& DeviceContext::operator=(DeviceContext&& other) noexcept = default;
 DeviceContext::~DeviceContext() = default;
 
-const std::shared_ptr<Bitmap>& DeviceContext::SelectedBitmap() const {
-  static const std::shared_ptr<Bitmap> none;
-  return impl_ ? impl_->bitmap : none;
-}
+const std::shared_ptr<Bitmap>& DeviceContext::SelectedBitmap() const { return frame::ReadableState(impl_).bitmap; }
 
 std::shared_ptr<Bitmap> DeviceContext::SelectObject(std::shared_ptr<Bitmap> bitmap) {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  std::swap(impl_->bitmap, bitmap);
+  std::swap(frame::WritableState(impl_).bitmap, bitmap);
   return bitmap;
 }
 

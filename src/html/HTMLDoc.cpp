@@ -1,5 +1,6 @@
 #include "quillmark/html/HTMLDoc.h"
 
+#include "frame/PrivateState.h"
 #include "html/DocumentFiles.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -20,19 +21,13 @@ struct HTMLDoc::Impl {
   std::string text{};
 };
 
-HTMLDoc::Impl& HTMLDoc::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+HTMLDoc::Impl& HTMLDoc::State() { return frame::WritableState(impl_); }
 
-const HTMLDoc::Impl& HTMLDoc::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const HTMLDoc::Impl& HTMLDoc::State() const { return frame::ReadableState(impl_); }
 
-HTMLDoc::HTMLDoc(const HTMLDoc& other) : Object(other), impl_(std::make_unique<Impl>(other.State())) {}
+HTMLDoc::HTMLDoc(const HTMLDoc& other) : Object(other), impl_(frame::CopiedState(other.impl_)) {}
 HTMLDoc& HTMLDoc::operator=(const HTMLDoc& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 HTMLDoc::HTMLDoc(HTMLDoc&&) noexcept = default;

@@ -2,6 +2,7 @@
 
 #include "DocumentFiles.h"
 #include "frame/FileErrors.h"
+#include "frame/PrivateState.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
@@ -65,22 +66,16 @@ struct HtmlPage::Impl {
   std::vector<std::filesystem::path> images{};
 };
 
-HtmlPage::Impl& HtmlPage::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+HtmlPage::Impl& HtmlPage::State() { return frame::WritableState(impl_); }
 
-const HtmlPage::Impl& HtmlPage::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const HtmlPage::Impl& HtmlPage::State() const { return frame::ReadableState(impl_); }
 
 HtmlPage::HtmlPage(std::string_view title, HtmlCharset charset)
     : impl_(std::make_unique<Impl>(Impl{PageText(title, charset, true), charset, {}, {}})) {}
 
-HtmlPage::HtmlPage(const HtmlPage& other) : impl_(std::make_unique<Impl>(other.State())) {}
+HtmlPage::HtmlPage(const HtmlPage& other) : impl_(frame::CopiedState(other.impl_)) {}
 HtmlPage& HtmlPage::operator=(const HtmlPage& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 HtmlPage::HtmlPage(HtmlPage&&) noexcept = default;

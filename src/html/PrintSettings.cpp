@@ -1,5 +1,6 @@
 #include "quillmark/html/PrintSettings.h"
 
+#include "frame/PrivateState.h"
 #include "quillmark/frame/Frame.h"
 
 namespace qm {
@@ -18,20 +19,14 @@ struct PrintSettings::Impl {
   bool marginsSet = false;
 };
 
-PrintSettings::Impl& PrintSettings::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+PrintSettings::Impl& PrintSettings::State() { return frame::WritableState(impl_); }
 
-const PrintSettings::Impl& PrintSettings::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const PrintSettings::Impl& PrintSettings::State() const { return frame::ReadableState(impl_); }
 
 PrintSettings::PrintSettings(const PrintSettings& other)
-    : Object(other), DispatchTable<PrintSettings>(other), impl_(std::make_unique<Impl>(other.State())) {}
+    : Object(other), DispatchTable<PrintSettings>(other), impl_(frame::CopiedState(other.impl_)) {}
 PrintSettings& PrintSettings::operator=(const PrintSettings& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 PrintSettings::PrintSettings(PrintSettings&&) noexcept = default;

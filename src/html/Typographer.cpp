@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/PrivateState.h"
 #include "html/DocumentFiles.h"
 #include "io/System.h"
 #include "quillmark/errors/ErrorNumbers.h"
@@ -33,21 +34,15 @@ struct Typographer::Impl {
   bool rowOpen = false;
 };
 
-Typographer::Impl& Typographer::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+Typographer::Impl& Typographer::State() { return frame::WritableState(impl_); }
 
-const Typographer::Impl& Typographer::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const Typographer::Impl& Typographer::State() const { return frame::ReadableState(impl_); }
 
 Typographer::Typographer(const Typographer& other)
-    : Object(other), sHTML(other.sHTML), impl_(std::make_unique<Impl>(other.State())) {}
+    : Object(other), sHTML(other.sHTML), impl_(frame::CopiedState(other.impl_)) {}
 Typographer& Typographer::operator=(const Typographer& other) {
   if (this != &other) {
-    impl_ = std::make_unique<Impl>(other.State());
+    impl_ = frame::CopiedState(other.impl_);
     sHTML = other.sHTML;
   }
   return *this;

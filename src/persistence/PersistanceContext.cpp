@@ -4,6 +4,7 @@
 
 #include <unordered_map>
 
+#include "frame/PrivateState.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/frame/LibMain.h"
@@ -33,19 +34,16 @@ struct PersistanceContext::Impl {
 
 PersistanceContext::PersistanceContext() : impl_(std::make_unique<Impl>()) {}
 PersistanceContext::PersistanceContext(const PersistanceContext& other)
-    : Object(other), impl_(std::make_unique<Impl>(other.impl_ ? *other.impl_ : Impl{})) {}
+    : Object(other), impl_(frame::CopiedState(other.impl_)) {}
 PersistanceContext& PersistanceContext::operator=(const PersistanceContext& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.impl_ ? *other.impl_ : Impl{});
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 PersistanceContext::PersistanceContext(PersistanceContext&&) noexcept = default;
 PersistanceContext& PersistanceContext::operator=(PersistanceContext&&) noexcept = default;
 PersistanceContext::~PersistanceContext() = default;
 
-PersistanceContext::Impl& PersistanceContext::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+PersistanceContext::Impl& PersistanceContext::State() { return frame::WritableState(impl_); }
 
 void PersistanceContext::Add(const IPersistableReferencePtr& Object, std::int32_t Version) {
   QM_FRAME_TRY {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "frame/FileErrors.h"
+#include "frame/PrivateState.h"
 #include "io/AtomicFile.h"
 #include "persistence/RecordLines.h"
 #include "quillmark/errors/Error.h"
@@ -370,24 +371,18 @@ struct RecordLayout::Impl {
 };
 
 RecordLayout::RecordLayout() : impl_(std::make_unique<Impl>()) {}
-RecordLayout::RecordLayout(const RecordLayout& other) : impl_(std::make_unique<Impl>(other.State())) {}
+RecordLayout::RecordLayout(const RecordLayout& other) : impl_(frame::CopiedState(other.impl_)) {}
 RecordLayout& RecordLayout::operator=(const RecordLayout& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 RecordLayout::RecordLayout(RecordLayout&&) noexcept = default;
 RecordLayout& RecordLayout::operator=(RecordLayout&&) noexcept = default;
 RecordLayout::~RecordLayout() = default;
 
-RecordLayout::Impl& RecordLayout::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+RecordLayout::Impl& RecordLayout::State() { return frame::WritableState(impl_); }
 
-const RecordLayout::Impl& RecordLayout::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const RecordLayout::Impl& RecordLayout::State() const { return frame::ReadableState(impl_); }
 
 const std::string& RecordLayout::RecordName() const { return State().name; }
 std::int32_t RecordLayout::RecordVersion() const { return State().version; }

@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "frame/PrivateState.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Conversions.h"
@@ -14,9 +15,9 @@ struct Collection::Impl {
 };
 
 Collection::Collection() : impl_(std::make_unique<Impl>()) {}
-Collection::Collection(const Collection& other) : Dispatch(other), impl_(std::make_unique<Impl>(other.State())) {}
+Collection::Collection(const Collection& other) : Dispatch(other), impl_(frame::CopiedState(other.impl_)) {}
 Collection& Collection::operator=(const Collection& other) {
-  if (this != &other) impl_ = std::make_unique<Impl>(other.State());
+  if (this != &other) impl_ = frame::CopiedState(other.impl_);
   return *this;
 }
 Collection::Collection(Collection&& other) noexcept = default;
@@ -24,15 +25,9 @@ Collection& Collection::operator=(Collection&& other) noexcept = default;
 Collection::~Collection() = default;
 
 // A collection moved from has no state until it is used again.
-Collection::Impl& Collection::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+Collection::Impl& Collection::State() { return frame::WritableState(impl_); }
 
-const Collection::Impl& Collection::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const Collection::Impl& Collection::State() const { return frame::ReadableState(impl_); }
 
 Variant& Collection::Item(std::int32_t position) { return State().items.at(CheckedPosition(position)).Value; }
 const Variant& Collection::Item(std::int32_t position) const {

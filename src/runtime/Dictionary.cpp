@@ -3,6 +3,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "frame/PrivateState.h"
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/values/Conversions.h"
@@ -38,15 +39,9 @@ Dictionary::Dictionary(Dictionary&&) noexcept = default;
 Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
 Dictionary::~Dictionary() = default;
 
-Dictionary::Impl& Dictionary::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();
-  return *impl_;
-}
+Dictionary::Impl& Dictionary::State() { return frame::WritableState(impl_); }
 
-const Dictionary::Impl& Dictionary::State() const {
-  static const Impl none;
-  return impl_ ? *impl_ : none;
-}
+const Dictionary::Impl& Dictionary::State() const { return frame::ReadableState(impl_); }
 
 std::int32_t Dictionary::Count() const { return static_cast<std::int32_t>(State().entries.size()); }
 CompareMethod Dictionary::CompareMode() const { return State().mode; }
