@@ -244,8 +244,7 @@ TEST(UtilityContainers, RedimKeepsElementsAndReferencesAreCounted) {
   auto object = std::make_shared<qm::Object>();
   EXPECT_EQ(u.ReferenceCount(nullptr), 0);
   EXPECT_EQ(u.ReferenceCount(object), 1);
-  auto other = object;
-  EXPECT_EQ(u.ReferenceCount(object), 2);
+  EXPECT_EQ(u.ReferenceCount(std::shared_ptr<qm::Object>(object)), 2);  // a second holder
   // The static type of the pointer adds nothing.
   auto collection = std::make_shared<qm::Collection>();
   const std::shared_ptr<qm::Dispatch> asDispatch = collection;
