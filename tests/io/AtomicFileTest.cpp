@@ -191,7 +191,7 @@ void AFailedPlacingLeavesNothingBehind() {
 }
 
 // With either kind of temporary: the whole-file writes and copies, what the
-// folder shows before and after a commit, the refusals and a failed placing.
+// folder shows before and after a commit, and the refusals.
 TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
   for (const bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
@@ -199,6 +199,13 @@ TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
     ReplacesContentsOrName();
     TargetUntouchedUntilCommitAndNoNameLeft(named);
     Refusals();
+  }
+}
+
+TEST(AtomicFileCommit, AFailedPlacingLeavesNothingBehind) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
+    NamedTemporaries kind(named);
     AFailedPlacingLeavesNothingBehind();
   }
 }
