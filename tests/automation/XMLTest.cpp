@@ -385,10 +385,9 @@ TEST(XmlReading, TypedParseErrorsSayWhereAndWhichTags) {
                                             "opened at line 20 is closed by </orders>"
                                       : "line 2, column 10: duplicate attribute");
       EXPECT_EQ(e.code(), qm::errc::parse_error);
-      const std::vector<std::uint64_t> where = {e.Line(), e.Column(), e.Offset(), e.OpenLine()};
-      const std::vector<std::uint64_t> expected =
-          file ? std::vector<std::uint64_t>{154, 3, orders.size() + 2, 20} : std::vector<std::uint64_t>{2, 10, 15, 0};
-      EXPECT_EQ(where, expected);
+      using Where = std::vector<std::uint64_t>;
+      EXPECT_EQ((Where{e.Line(), e.Column(), e.Offset(), e.OpenLine()}),
+                (file ? Where{154, 3, orders.size() + 2, 20} : Where{2, 10, 15, 0}));
     }
   }
   EXPECT_EQ(Refusal(orders + "</orders>"), "line 154, column 3: mismatched tag");  // the published text stays
@@ -468,8 +467,7 @@ TEST(XmlNode, LoadsIntoTheNodeReportsErrorsEscapesAttributesAndSaves) {
   EXPECT_NE(node.LastErrorText().find("mismatch"), std::string::npos) << node.LastErrorText();
   EXPECT_EQ(node.Tag(), "");
   ASSERT_TRUE(node.LoadXml("<?xml version=\"1.0\"?><!DOCTYPE a><!-- c --><a k=\"1\">t<b/></a>"));
-  EXPECT_EQ(node.GetAttrValue("k"), "1");
-  EXPECT_EQ(node.Content(), "t");
+  EXPECT_EQ(node.GetAttrValue("k") + node.Content(), "1t");
   EXPECT_EQ(node.GetXml(), "<!DOCTYPE a>\n<a k=\"1\">t<b /></a>\n");
   node.SetEncoding("utf-8");
   EXPECT_EQ(node.GetXml().rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE a>\n<a", 0), 0u);
@@ -477,8 +475,7 @@ TEST(XmlNode, LoadsIntoTheNodeReportsErrorsEscapesAttributesAndSaves) {
   // Loading into a node that others stand for keeps its identity.
   auto child = node.GetChild(0);
   ASSERT_TRUE(child->LoadXml("<c><d/></c>"));
-  EXPECT_EQ(node.GetChild(0)->Tag(), "c");
-  EXPECT_EQ(node.GetChild(0)->NumChildren(), 1);
+  EXPECT_EQ(node.GetChild(0)->GetXml(), "<c>\n  <d />\n</c>\n");
 
   // Attributes are unique and escaped.
   XmlNode n;
@@ -491,7 +488,7 @@ TEST(XmlNode, LoadsIntoTheNodeReportsErrorsEscapesAttributesAndSaves) {
   // Saving writes the declaration, or reports the file it failed on.
   qm::test::ScratchDir dir;
   EXPECT_FALSE(n.SaveXml(dir / "missing/n.xml"));
-  EXPECT_NE(n.LastErrorText().find("missing/n.xml"), std::string::npos);
+  EXPECT_NE(n.LastErrorText().find("missing/n.xml"), std::string::npos) << n.LastErrorText();
   ASSERT_TRUE(n.SaveXml(dir / "n.xml"));
   EXPECT_EQ(qm::test::ReadFile(dir / "n.xml"), "<?xml version=\"1.0\"?>\n<n a=\"&quot;&lt;2>&quot;\" />\n");
 }
@@ -571,14 +568,13 @@ TEST(XmlNode, SaveRefusesATreeThatWouldNotReadBackAndKeepsTheOldFile) {
     node->SetTag("r");
     node->NewChild("kept", std::string(300000, 'k'));
     c.Make(*node);
-    EXPECT_FALSE(node->SaveXml(dir / "out.xml"));
+    EXPECT_FALSE(node->SaveXml(dir / "out.xml") || node->GetXml().empty());
     EXPECT_NE(node->LastErrorText().find(c.Why), std::string::npos) << node->LastErrorText();
     EXPECT_EQ(qm::test::ReadFile(dir / "out.xml"), "old");
-    EXPECT_FALSE(node->GetXml().empty());
     if (c.Why.find("encoding") != std::string::npos) continue;  // the typed save declares UTF-8 itself
     const qm::Error e = qm::test::RaisedBy([&] { qm::AsXmlElement(*node).Save(dir / "out.xml"); });
-    EXPECT_EQ(e.Number(), qm::ERR_PathFileAccess);
-    EXPECT_NE(e.Description().find(c.Why), std::string::npos) << e.Description();
+    EXPECT_TRUE(e.Number() == qm::ERR_PathFileAccess && e.Description().find(c.Why) != std::string::npos)
+        << e.Number() << " " << e.Description();
   }
   // A name of the fifth edition's characters is a name (the reader takes it
   // through its second parser, libxml2).
