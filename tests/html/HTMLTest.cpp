@@ -550,8 +550,7 @@ TEST(HTMLDoc, PageBreakImagesAndFailures) {
 
 TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
   qm::test::ScratchDir dir;
-  fs::create_directories(dir.Path() / "pics");
-  fs::create_directories(dir.Path() / "out");
+  for (const char* folder : {"pics", "out"}) fs::create_directories(dir.Path() / folder);
   qm::test::WriteFile(dir / "pics/a.gif", "GIF89a");
   HTMLDoc doc;
   doc.BeginBody();
@@ -563,8 +562,8 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
   HTMLDoc missing;
   missing.Image(dir / "pics/none.gif");
   const qm::Error e = RaisedBy([&] { missing.SaveAs(dir / "out/m.html"); });
-  EXPECT_EQ(e.Number(), 53);
-  EXPECT_NE(e.Source().find("[HTMLDoc]Public Sub SaveAs(\""), std::string::npos);
+  EXPECT_TRUE(e.Number() == 53 && e.Source().find("[HTMLDoc]Public Sub SaveAs(\"") != std::string::npos)
+      << e.Number() << " " << e.Source();
   EXPECT_FALSE(fs::exists(dir / "out/m.html"));
 }
 
@@ -638,8 +637,7 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
   t.Initialise();
   t.sHTML.clear();
   qm::test::ScratchDir dir;
-  fs::create_directories(dir.Path() / "p");
-  fs::create_directories(dir.Path() / "out");
+  for (const char* folder : {"p", "out"}) fs::create_directories(dir.Path() / folder);
   qm::test::WriteFile(dir / "p/a.gif", "A");
   t.ImageFile(dir / "p/a.gif", 0);
   t.ImageFile("c:\\p\\a.gif", 0, 10, 20);
@@ -648,8 +646,8 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
             Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
                   "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
   const qm::Error e = qm::test::RaisedBy([&] { t.SaveAs(dir / "out/r.html"); });  // no such Windows pictures here
-  EXPECT_EQ(e.Number(), 53);
-  EXPECT_NE(e.Source().find("[Typographer]Public Sub SaveAs(\""), std::string::npos);
+  EXPECT_TRUE(e.Number() == 53 && e.Source().find("[Typographer]Public Sub SaveAs(\"") != std::string::npos)
+      << e.Number() << " " << e.Source();
   EXPECT_EQ(qm::test::ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
 
   // Creation clears the leftovers of earlier runs.
@@ -659,7 +657,7 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
   qm::test::WriteFile(temp + "/keep.bmp", "x");
   Typographer fresh;
   for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(temp + name)) << name;
-  EXPECT_TRUE(fs::exists(temp + "/keep.bmp"));
+  EXPECT_TRUE(fs::remove(temp + "/keep.bmp"));
 }
 
 TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
