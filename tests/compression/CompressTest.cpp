@@ -43,7 +43,7 @@ Bytes MixedData(std::size_t size, unsigned seed) {
 
 std::string AsString(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
-TEST(Compress, ByteArraysRoundTripAtEveryLevelOrGiveZlibsCodes) {
+TEST(Compress, ByteArraysAndStringsRoundTripAtEveryLevelOrGiveZlibsCodes) {
   const Bytes original = MixedData(100000, 1);
   for (auto level :
        {qm::COM_NO_COMPRESSION, qm::COM_BEST_SPEED, qm::COM_BEST_COMPRESSION, qm::COM_DEFAULT_COMPRESSION}) {
@@ -86,6 +86,22 @@ TEST(Compress, ByteArraysRoundTripAtEveryLevelOrGiveZlibsCodes) {
   const qm::Error e = RaisedBy([&] { compress.DecompressByteArray(data, -1000); });
   EXPECT_EQ(e.Number(), 9);
   EXPECT_EQ(e.Source(), "QuillmarkLibrary.Compress|[Compress]Public Function DecompressByteArray(?, -1000)");
+
+  // Strings cross as one byte per character.
+  std::string ascii;
+  for (int i = 0; i < 200; ++i) ascii += "Quillmark " + std::to_string(i % 7) + "; ";
+  std::string text = ascii;
+  ASSERT_EQ(compress.CompressString(text, qm::COM_DEFAULT_COMPRESSION), 0);
+  Bytes asBytes(ascii.begin(), ascii.end());
+  ASSERT_EQ(compress.CompressByteArray(asBytes, qm::COM_DEFAULT_COMPRESSION), 0);
+  EXPECT_EQ(qm::ToLatin1(text), AsString(asBytes));  // one character per compressed byte
+  ASSERT_EQ(compress.DecompressString(text, static_cast<std::int32_t>(ascii.size())), 0);
+  EXPECT_EQ(text, ascii);
+  // Characters outside ISO-8859-1 have no byte of their own.
+  text = "\xE2\x82\xAC 5";  // "€ 5"
+  ASSERT_EQ(compress.CompressString(text, qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressString(text, 3), 0);
+  EXPECT_EQ(text, "? 5");
 }
 
 TEST(Compress, WorkBufferFollowsTheRuleAndTheExpansionLimit) {
@@ -105,24 +121,6 @@ TEST(Compress, WorkBufferFollowsTheRuleAndTheExpansionLimit) {
   // A claimed size of 2 GB is served from a buffer the data can fill.
   ASSERT_EQ(compress.DecompressByteArray(zeros, INT32_MAX), 0);
   EXPECT_EQ(zeros.size(), std::size_t{20 << 20});
-}
-
-TEST(Compress, StringsCrossAsOneBytePerCharacter) {
-  qm::Compress compress;
-  std::string ascii;
-  for (int i = 0; i < 200; ++i) ascii += "Quillmark " + std::to_string(i % 7) + "; ";
-  std::string text = ascii;
-  ASSERT_EQ(compress.CompressString(text, qm::COM_DEFAULT_COMPRESSION), 0);
-  Bytes asBytes(ascii.begin(), ascii.end());
-  ASSERT_EQ(compress.CompressByteArray(asBytes, qm::COM_DEFAULT_COMPRESSION), 0);
-  EXPECT_EQ(qm::ToLatin1(text), AsString(asBytes));  // one character per compressed byte
-  ASSERT_EQ(compress.DecompressString(text, static_cast<std::int32_t>(ascii.size())), 0);
-  EXPECT_EQ(text, ascii);
-  // Characters outside ISO-8859-1 have no byte of their own.
-  text = "\xE2\x82\xAC 5";  // "€ 5"
-  ASSERT_EQ(compress.CompressString(text, qm::COM_BEST_SPEED), 0);
-  ASSERT_EQ(compress.DecompressString(text, 3), 0);
-  EXPECT_EQ(text, "? 5");
 }
 
 TEST(Compress, FilesHoldExactlyWhatTheOneCallFunctionsGive) {

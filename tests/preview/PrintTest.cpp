@@ -54,7 +54,7 @@ TEST_F(PrintTest, PdfHasOnePagePerPageBreakPlusOne) {
 // The printing the helper runs, called in this process: a whole PDF and
 // nothing else beside it, or an error that names the reason, with the old
 // PDF left as it was.
-TEST_F(PrintTest, PrintPageInProcess) {
+TEST_F(PrintTest, PrintPageInProcessAndThroughTheHelperRefusesBadInput) {
   const auto entries = [&] { return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()); };
   const auto files = entries();
   const std::string pdf = dir_ / "direct.pdf";
@@ -75,9 +75,8 @@ TEST_F(PrintTest, PrintPageInProcess) {
   EXPECT_EQ(cannot.Description().rfind("cannot write " + unwritable, 0), 0u) << cannot.Description();
   EXPECT_EQ(qm::test::ReadFile(pdf), before);
   EXPECT_EQ(entries(), files + 1);
-}
 
-TEST_F(PrintTest, BadInput) {
+  // Through the helper program: a missing page, and its own failure named.
   EXPECT_EQ(qm::test::ErrorOf([&] { qm::ui::PrintToPdf(dir_ / "nothere.html", dir_ / "x.pdf"); }), 53);
   const qm::Error e = qm::test::RaisedBy([&] { qm::ui::PrintToPdf(page_, dir_ / "no/such/folder/x.pdf"); });
   EXPECT_TRUE(e.Number() == 9999 && e.Description().find("quillmark-print") != std::string::npos) << e.Description();

@@ -181,7 +181,7 @@ TEST_F(FileDialogsTest, SaveDialogSettingsAndOverwrite) {
   EXPECT_TRUE(asked);
 }
 
-TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutAndOpenReturnsTheChosenFile) {
+TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutOpenReturnsTheChosenFileAndColoursAreBlueGreenRed) {
   const std::string filter = "Text|*.txt|Web pages|*.htm;*.html|All files|*.*";
   std::int32_t selected = 2;
   OnModal("QFileDialog", [](QWidget& w) {
@@ -204,9 +204,8 @@ TEST_F(FileDialogsTest, SelectedFilterGoesInAndOutAndOpenReturnsTheChosenFile) {
   // A name without patterns matches everything.
   EXPECT_EQ(qm::ui::TranslateFilter("Odd"), QStringList{"Odd (*)"});
   EXPECT_TRUE(qm::ui::TranslateFilter("").isEmpty());
-}
 
-TEST_F(FileDialogsTest, ColoursAreBlueGreenRed) {
+  // The colour dialog takes and gives colours as 0xBBGGRR.
   OnModal("QColorDialog", [](QWidget& w) {
     EXPECT_EQ(static_cast<QColorDialog&>(w).currentColor(), QColor(255, 0, 0));
     static_cast<QColorDialog&>(w).reject();
