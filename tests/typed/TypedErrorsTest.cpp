@@ -206,7 +206,7 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
     EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
 
   // The published classes pass it on as an error with their trail (for the
-  // file search, see FileRecurserTest).
+  // file search, see UtilityTest).
   const auto stopWithError = [](std::uint64_t, std::uint64_t) -> void { throw qm::Error(1234, "Client", "stopped"); };
   std::string subject;
   const qm::Error packed =
