@@ -15,6 +15,7 @@
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/persistence/PersistanceContext.h"
 #include "quillmark/persistence/QMStream.h"
+#include "quillmark/persistence/RecordStream.h"
 #include "quillmark/persistence/ScalarFields.h"
 #include "quillmark/runtime/Settings.h"
 #include "support/ErrorOf.h"
@@ -796,6 +797,73 @@ TEST(PersistanceContext, RegistersByClassAndKey) {
   EXPECT_TRUE(released.expired());
   const Variant none = context.GetReferenceClasses();
   EXPECT_EQ(std::pair(none.Array().LBound(), none.Array().UBound()), std::pair(0, -1));
+}
+
+// Typed records on the caller's stream.
+struct Item {
+  std::int32_t Id = 0;
+  std::string Note;
+  std::int64_t Big = 0;
+  std::chrono::sys_seconds At{};
+  std::chrono::year_month_day Day{std::chrono::year{2000} / 1 / 1};
+  std::vector<Item> Parts;
+  static void Describe(qm::RecordType<Item>& r) {
+    r.Name("Item").Field("Id", &Item::Id).Field("Note", &Item::Note).Field("Big", &Item::Big);
+    r.Field("At", &Item::At).Field("Day", &Item::Day).Field("Parts", &Item::Parts);
+  }
+};
+
+TEST(TypedRecords, RoundTripFieldsInAnyOrderAndWhatTheyRefuse) {
+  using namespace std::chrono;
+  std::shared_ptr<TextStream> out;
+  QMStream w = Writer(out);
+  const auto write = [&w](std::string note, sys_days at = {}, year_month_day day = year{2000} / 1 / 1) {
+    return [&w, i = Item{0, std::move(note), 0, at, day, {}}] { qm::WriteRecords(w, "Items", std::vector{i}); };
+  };
+  write("a\r\nb")();
+  EXPECT_TRUE(out->Text().starts_with("%Collection Items @1\r\n1\r\n   %Object Item @1\r\n")) << out->Text();
+  QMStream r = Reader(out->Text());
+  const Item back = qm::ReadRecords<Item>(r, "Items").at(0);
+  EXPECT_EQ(std::tuple(back.Note, back.Day, r.AtEndOfStream()), std::tuple("a\r\nb", year{2000} / 1 / 1, true));
+
+  // Fields out of order and in another case; a property named as a collection
+  // is passed over; an unnamed property ends the record.
+  const std::string item = "%Collection Items\r\n1\r\n%Object Item\r\n%Property ";
+  r = Reader(item +
+             "Note\r\nx\r\n%Property id\r\n5\r\n%Property Parts\r\n1\r\n%Property Big\r\n2.5\r\n%Property\r\n\r\n");
+  const Item read = qm::ReadRecords<Item>(r, "Items").at(0);
+  EXPECT_EQ(std::tuple(read.Id, read.Note, read.Big, read.Parts.size()), std::tuple(5, "x", 2, 0u));
+
+  const auto load = [](std::string text) {
+    return [in = std::make_shared<QMStream>(Reader(std::move(text)))] { qm::ReadRecords<Item>(*in, "Items"); };
+  };
+  const std::string refused = "5: Invalid procedure call or argument: field Item[0].";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {write(" x"), refused + "Note begins or ends with blanks, which a record drops"},
+      {write("a\\nb"), refused + "Note holds the two characters \\n, which a record reads as a line break"},
+      {write("a\r"), refused + "Note holds a line break other than CR LF"},
+      {write("", sys_days{year{0} / 1 / 1}), refused + "At holds a date outside the years 1 to 9999"},
+      {write("", {}, year{2026} / 2 / 30), refused + "Day holds no valid date"},
+      {[&w] { qm::WriteRecords(w, "A@1", std::vector<Item>{}); },
+       "9999: The collection name \"A@1\" cannot be read back: it holds \"@\", a line break or blanks at either end"},
+      {load("%Collection Other @2\r\n0\r\n"),
+       "10006: Collection is incompatible with stream collection: expected Items, found Other @2"},
+      {load(item + "Big\r\n1e30\r\n"), "6: Overflow: field Item[0].Big holds \"1e30\""},
+      {load(item + "Id\r\n" + std::string(90, 'x') + "\r\n"),
+       "13: Type mismatch: field Item[0].Id holds \"" + std::string(77, 'x') + "...\""},
+  };
+  for (const auto& [call, says] : cases) EXPECT_EQ(Described(call), says);
+
+  // Unusable descriptions; a copy of one is deep, and one moved from is as new.
+  qm::RecordType<Item> bad;
+  bad.Name("Bad").Version(0);
+  EXPECT_EQ(Described([&] { bad.Check(); }), "9999: The record type Bad has version 0: versions start at 1");
+  bad.Version(1).Field("my id", &Item::Id);
+  EXPECT_TRUE(Described([&] { bad.Check(); }).starts_with("9999: The record type Bad has a field named \"my id\":"));
+  qm::RecordLayout copy = bad, moved = std::move(copy);
+  copy = moved;
+  moved = qm::RecordLayout();
+  EXPECT_EQ(std::tuple(copy.RecordName(), copy.Fields().size(), moved.RecordName()), std::tuple("Bad", 1u, ""));
 }
 
 }  // namespace
