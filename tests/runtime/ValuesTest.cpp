@@ -57,7 +57,8 @@ TEST(Variant, ArithmeticWidensLikeTheRuntimeAndComparisonsConvert) {
       {Variant("a") + Variant(), "String:a"},
       {Variant() + Variant(), "Integer:0"},
       {Variant(qm::Date{10}) + Variant(1), "Date:1900-01-10"},
-      {Variant(7) / Variant(2), "Double:3.5"}};
+      {Variant(7) / Variant(2), "Double:3.5"},
+      {Variant(qm::Currency{15000}) + Variant(1), "Currency:2.5"}};
   for (const auto& [sum, typed] : sums) EXPECT_EQ(Typed(sum), typed);
   EXPECT_TRUE((Variant(qm::Null) + Variant(1)).IsNull());
   EXPECT_EQ(ErrorOf([] { (void)(Variant(1) / Variant(0)); }), 11);
@@ -71,6 +72,10 @@ TEST(Variant, ArithmeticWidensLikeTheRuntimeAndComparisonsConvert) {
   EXPECT_FALSE(Variant(w) == Variant(std::make_shared<Widget>()));
   EXPECT_EQ(qm::Compare(Variant("a"), Variant("A"), true), 0);
   EXPECT_LT(qm::Compare(Variant(5), Variant("x")), 0);
+  EXPECT_EQ(std::pair(qm::Compare(Variant(qm::Null), Variant(1)), qm::Compare(Variant(1), Variant(qm::Null))),
+            std::pair(-1, 1));
+  EXPECT_TRUE(Variant(qm::Currency{1}).HoldsNumber() && !Variant("1").HoldsNumber());
+  EXPECT_EQ(ErrorOf([&] { qm::Compare(Variant(w), Variant(1)); }), 13);
 }
 
 TEST(VariantArray, BoundsIndexingRedimAndCopies) {
@@ -121,7 +126,7 @@ TEST(Conversions, InvariantWriterAndReaderWhateverTheLocale) {
   for (const auto& [value, text] : written) EXPECT_EQ(qm::WriteInvariantNumber(value), text);
   const std::pair<const char*, double> read[] = {{"  7.5xyz", 7.5}, {"", 0},   {"-.25", -0.25}, {"1 2 3", 123},
                                                  {"1E+20", 1e20},   {"2e", 2}, {"&HFF", 255},   {"&O17", 15},
-                                                 {".", 0},          {"-", 0}};
+                                                 {".", 0},          {"-", 0},  {"1d2", 100},    {"-1e999", -HUGE_VAL}};
   for (const auto& [text, value] : read) EXPECT_EQ(qm::Val(text), value) << text;
 
   // The invariant forms ignore the locale; the general text follows it.
@@ -140,12 +145,18 @@ TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
             std::tuple(2, 4, 42));
   EXPECT_EQ(std::tuple(qm::CBool(Variant("TRUE")), qm::CBool(Variant("0")), qm::CBool(Variant(-3))),
             std::tuple(true, false, true));
+  EXPECT_EQ(std::tuple(qm::CDbl(Variant("&HFFFFFFFF")), qm::CDbl(Variant(" false ")), qm::CDbl(Variant("+5")),
+                       qm::CBool(Variant("False")), qm::CDate(Variant(2.5)).Serial),
+            std::tuple(-1.0, 0.0, 5.0, false, 2.5));
   const std::vector<std::pair<int, std::function<void()>>> refused = {
-      {6, [] { qm::CLng(Variant(3e9)); }},      {6, [] { qm::CInt(Variant(40000)); }},
-      {6, [] { qm::CByte(Variant(-1)); }},      {13, [] { qm::CLng(Variant("12abc")); }},
-      {13, [] { qm::CDbl(Variant("")); }},      {94, [] { qm::CLng(Variant(qm::Null)); }},
-      {13, [] { qm::CBool(Variant("maybe")); }}};
+      {6, [] { qm::CLng(Variant(3e9)); }},       {6, [] { qm::CInt(Variant(40000)); }},
+      {6, [] { qm::CByte(Variant(-1)); }},       {13, [] { qm::CLng(Variant("12abc")); }},
+      {13, [] { qm::CDbl(Variant("")); }},       {94, [] { qm::CLng(Variant(qm::Null)); }},
+      {13, [] { qm::CBool(Variant("maybe")); }}, {6, [] { qm::CSng(Variant(1e39)); }},
+      {13, [] { qm::CDbl(Variant("&X1")); }},    {13, [] { (void)Variant(1).String(); }}};
   for (std::size_t i = 0; i < refused.size(); ++i) EXPECT_EQ(ErrorOf(refused[i].second), refused[i].first) << i;
+  const Variant array{VariantArray()};
+  EXPECT_EQ(std::pair(ErrorOf([&] { qm::CStr(array); }), ErrorOf([&] { qm::CDbl(array); })), std::pair(13, 13));
 }
 
 TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
