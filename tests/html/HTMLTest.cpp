@@ -629,6 +629,23 @@ TEST(Typographer, ReportFragments) {
   t.OutputLine(qm::Null);
   EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p align=right style='text-align:right'>|<BR>||"));
   EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
+
+  t.sHTML.clear();
+  for (const auto alignment : {qm::vbLeftJustify, qm::vbCenter}) t.Para(alignment);
+  for (auto tag : {&Typographer::FontBold, &Typographer::FontBoldEnd, &Typographer::Small, &Typographer::SmallEnd,
+                   &Typographer::LineBreak, &Typographer::PageBreak})
+    (t.*tag)();
+  t.TableElement("m", qm::vbCenter);
+  t.TableElement("n", static_cast<qm::AlignmentConstants>(3));  // no align attribute
+  EXPECT_EQ(t.sHTML, Lines("<p>|<p align=center style='text-align:center'>|<B>|</B>|<SMALL>|</SMALL>|<P></P>|<H6></H6>|"
+                           "<TR>|<TD valign=top | align=center |>|m|</TD>|<TD valign=top |>|n|</TD>|"));
+  // A copy keeps the open row: TableEnd closes it, a cell joins it.
+  Typographer copy(t), other;
+  other = copy;
+  other.TableEnd();
+  copy.TableElementEx("k", "");
+  EXPECT_EQ(other.sHTML, t.sHTML + Lines("</TR>|</TABLE>|"));
+  EXPECT_EQ(copy.sHTML, t.sHTML + Lines("<TD valign=top >|k|</TD>|"));
 }
 
 TEST(Typographer, PicturesSavingAndLeftovers) {
@@ -654,10 +671,10 @@ TEST(Typographer, PicturesSavingAndLeftovers) {
   const std::string temp = qm::TempFolder();
   const std::vector<std::string> leftovers = {"/~typo1.bmp", "/~TYPOx.BMP", "/~tmp2932.html"};
   for (const auto& name : leftovers) qm::test::WriteFile(temp + name, "x");
-  qm::test::WriteFile(temp + "/keep.bmp", "x");
+  for (const char* keep : {"/keep.bmp", "/~typo1.png"}) qm::test::WriteFile(temp + keep, "x");
   Typographer fresh;
   for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(temp + name)) << name;
-  EXPECT_TRUE(fs::remove(temp + "/keep.bmp"));
+  EXPECT_TRUE(fs::remove(temp + "/keep.bmp") && fs::remove(temp + "/~typo1.png"));
 }
 
 TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
@@ -674,6 +691,8 @@ TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
     EXPECT_EQ(desktop->Messages, fails ? std::vector{"Quillmark Library (PrintOut) : Permission denied: " + printFile}
                                        : std::vector<std::string>{});
     EXPECT_EQ(qm::test::ReadFile(printFile), fails ? "" : t.sHTML + "\r\n");
+    if (!fails) t.Show();  // from a scratch folder that goes once the preview is shown
+    EXPECT_TRUE(fails || (desktop->Previews.at(0).Caption == "Preview" && !fs::exists(desktop->Previews[0].HtmlFile)));
   }
   Typographer headless;
   headless.Initialise("H");
