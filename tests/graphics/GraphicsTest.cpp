@@ -11,6 +11,7 @@
 
 #include "PictureFiles.h"
 #include "quillmark/errors/Error.h"
+#include "quillmark/graphics/CanvasSurface.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
@@ -219,6 +220,42 @@ TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
   EXPECT_EQ((std::vector{d.GetPixel(70, 60), d.GetPixel(99, 79), d.GetPixel(69, 79), d.GetPixel(99, 59),
                          small.Pixels().GetPixel(9, 9), corner.Pixels().GetPixel(0, 0)}),
             (std::vector{0x00102030u, 0x00102030u + 29, 0u, 0u, 0x00102030u + 9, 0x00102030u + 20}));
+}
+
+// The canvas surface answers Graphics' members by name; a copy shares the canvas and the font.
+TEST(CanvasSurface, BoxesDrawModesFontsAndThePositionAfterText) {
+  using qm::test::ErrorOf;
+  qm::Canvas c(4, 3);
+  for (const double bad : {0.0, std::nan("")}) EXPECT_EQ(ErrorOf([&] { (void)qm::CanvasSurface(c, bad); }), 5);
+  qm::CanvasSurface s(c), copy(s), other(c);
+  auto box = [&](std::int32_t flags) { s.Call("Line", {Variant(flags), V(0), V(0), V(45), V(30), V(0x0000FF)}); };
+  box(qm::LineBox);          // a red frame round a white middle
+  s.Let("DrawMode", V(11));  // leaves every pixel as it is
+  box(qm::LineBox | qm::LineFill);
+  EXPECT_EQ((std::vector{c.Pixel(0, 0), c.Pixel(3, 2), c.Pixel(0, 1), c.Pixel(1, 1), c.Pixel(2, 1)}),
+            (std::vector<qm::Rgb>{{255, 0, 0}, {255, 0, 0}, {255, 0, 0}, {255, 255, 255}, {255, 255, 255}}));
+
+  other.Let("FontSize", V(18));
+  s.Let("Font", other.Get("Font"));  // another font object: its name and size
+  copy.Let("FontName", Variant("DejaVu Sans"));
+  copy.Let("Font", Variant("DejaVu Sans"));
+  s.Let("ForeColor", V(0x1FF0000));
+  EXPECT_EQ(qm::CStr(copy.Get("FontSize")) + " " + qm::CStr(s.Get("ForeColor")), "18 16711680");
+  const Variant font = s.Get("Font");
+  qm::Dispatch& f = qm::AsDispatch(font);
+  EXPECT_TRUE(f.ClassName() == "StdFont" && s.Get("hdc").IsObject());
+  EXPECT_EQ((std::vector{ErrorOf([&] { (void)f.Get("Bold"); }), ErrorOf([&] { f.Let("Bold", V(1)); }),
+                         ErrorOf([&] { (void)s.Get("X"); }), ErrorOf([&] { s.Let("X", V(1)); }),
+                         ErrorOf([&] { (void)s.Call("X", {}); }), ErrorOf([&] { s.Let("hdc", V(1)); })}),
+            (std::vector{438, 438, 438, 438, 438, 383}));
+
+  // Each line of the text starts where the first did; the position then follows the text or goes to the next line.
+  const double height = qm::CDbl(s.Call("TextHeight", {Variant("")}));
+  s.Let("CurrentX", V(30));
+  s.Call("Print", {Variant("ab\r\nc"), Variant(false)});
+  EXPECT_EQ(qm::CDbl(s.Get("CurrentX")), 30 + qm::CDbl(s.Call("TextWidth", {Variant("c")})));
+  s.Call("Print", {Variant("d")});
+  EXPECT_EQ(std::pair(qm::CDbl(s.Get("CurrentX")), qm::CDbl(s.Get("CurrentY"))), std::pair(0.0, 30 + 2 * height));
 }
 
 Variant Samples(std::vector<double> values, std::int32_t lower = 0) {
