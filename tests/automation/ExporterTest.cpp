@@ -142,6 +142,14 @@ TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
   EXPECT_EQ(rows("skip\nx\t\t\ty"), (Rows{{"x", "y"}}));
   // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
   EXPECT_EQ(rows("a\rb\n\nc\r\n").size(), 3u);
+
+  // Single quotes and every other delimiter; without a qualifier a quote is text, and no other character is none.
+  settings = {.TextQualifier = 2, .Tab = false, .Semicolon = true, .Comma = true, .Space = true, .Other = true};
+  settings.OtherChar = '|';
+  EXPECT_EQ(rows("a;b,c d|'e;''f'\tg"), (Rows{{"a", "b", "c", "d", "e;'f\tg"}}));
+  settings.TextQualifier = -4142;
+  settings.OtherChar = '\0';
+  EXPECT_EQ(rows(std::string("'q'\0x;y", 7)), (Rows{{std::string("'q'\0x", 5), "y"}}));
 }
 
 TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {
@@ -282,6 +290,31 @@ TEST(Workbook, SheetScratchFilesAreClosedOnExec) {
   const lxw_worksheet* sheet = book.AddSheet("S");
   ASSERT_NE(sheet->optimize_tmpfile, nullptr);
   EXPECT_NE(::fcntl(::fileno(sheet->optimize_tmpfile), F_GETFD) & FD_CLOEXEC, 0);
+}
+
+// A workbook's sheet is named after its file; a desktop without a spreadsheet program opens nothing.
+TEST(Workbook, ImportedSheetNamesItemsAndNoProgramToOpenThem) {
+  qm::test::ScratchDir dir;
+  qm::test::WriteFile(dir / "a[1]:b.txt", "x");
+  qm::spreadsheet::Application app;
+  app.GetWorkbooks().OpenText(dir / "a[1]:b.txt", qm::spreadsheet::TabSeparatedImport());
+  app.GetWorkbooks().Item(1).SaveAs(dir / "n.xlsx", 51, false);
+  qm::spreadsheet::Workbook(qm::spreadsheet::Sheet{}, false).SaveAs(dir / "e.xlsx", 51, false);
+  EXPECT_NE(Part(dir / "n.xlsx", "xl/workbook.xml").find("<sheet name=\"a_1__b\""), std::string::npos);
+  EXPECT_NE(Part(dir / "e.xlsx", "xl/workbook.xml").find("<sheet name=\"Sheet1\""), std::string::npos);
+  for (const int index : {0, 2}) EXPECT_EQ(qm::test::ErrorOf([&] { app.GetWorkbooks().Item(index); }), 9);
+  qm::spreadsheet::Workbook tall({.Name = "", .Rows = std::vector<std::vector<std::string>>(LXW_ROW_MAX + 1)}, false);
+  const qm::Error e = RaisedBy([&] { tall.SaveAs(dir / "t.xlsx", 1, false); });
+  EXPECT_EQ(e.Description(), "The table has more rows than a worksheet holds (1048576)");
+  EXPECT_TRUE(e.Number() == qm::ERR_General && e.code() == qm::errc::too_large &&
+              !std::filesystem::exists(dir / "t.xlsx"));
+
+  const std::string path = std::getenv("PATH");
+  setenv("DISPLAY", ":0", 1);
+  setenv("PATH", (":" + dir.Path().string()).c_str(), 1);
+  EXPECT_FALSE(qm::spreadsheet::OpenInSpreadsheetProgram(dir / "n.xlsx"));
+  setenv("PATH", path.c_str(), 1);
+  unsetenv("DISPLAY");
 }
 
 }  // namespace
