@@ -2,7 +2,6 @@
 // QMStream's line-stack helpers that reach the line store, defined inline for
 // the QMStream sources that use them: reading a line stays a few loads.
 
-#include "frame/PrivateState.h"
 #include "persistence/LineStore.h"
 #include "quillmark/persistence/QMStream.h"
 
@@ -17,7 +16,10 @@ struct QMStream::Impl {
   std::string lineBuffer_;  // the record writers build each line here
 };
 
-inline QMStream::Impl& QMStream::Own() { return frame::WritableState(impl_); }
+inline QMStream::Impl& QMStream::Own() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
 
 // A stream moved from, or one that has read nothing yet, has no line store.
 inline std::int64_t QMStream::StackSize() const {
