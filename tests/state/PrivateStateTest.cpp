@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <exception>
+#include <typeinfo>
 #include <utility>
 
 #include "quillmark/automation/XmlNode.h"
@@ -39,28 +40,21 @@ struct OnePointer : Bases... {
 };
 struct VirtualObject : virtual qm::Object {};
 
+// Each class the size of `Shape`, named in the message when it is not.
+template <class Shape, class... Classes>
+void SizeOf() {
+  ([] { EXPECT_EQ(sizeof(Classes), sizeof(Shape)) << typeid(Classes).name(); }(), ...);
+}
+
 TEST(PrivateState, PublicClassesHoldOnePointerBesideTheirBases) {
-  EXPECT_EQ(sizeof(qm::Error), sizeof(OnePointer<std::exception>));
-  EXPECT_EQ(sizeof(qm::XmlParseError), sizeof(OnePointer<qm::Error>));
-  EXPECT_EQ(sizeof(qm::Bitmap), sizeof(void*));
-  EXPECT_EQ(sizeof(qm::DeviceContext), sizeof(OnePointer<qm::Object>));
-  EXPECT_EQ(sizeof(qm::clsDIBSection), sizeof(void*));
-  EXPECT_EQ(sizeof(qm::CanvasSurface), sizeof(OnePointer<qm::Dispatch>));
-  EXPECT_EQ(sizeof(qm::Collection), sizeof(OnePointer<qm::Dispatch>));
-  EXPECT_EQ(sizeof(qm::Dictionary), sizeof(OnePointer<qm::Dispatch>));
-  EXPECT_EQ(sizeof(qm::QMStream), sizeof(OnePointer<qm::Dispatch>));
-  EXPECT_EQ(sizeof(qm::TextStream), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::SettingsWatch), sizeof(void*));
-  EXPECT_EQ(sizeof(qm::HTMLDoc), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::HtmlPage), sizeof(void*));
-  EXPECT_EQ(sizeof(qm::PrintSettings), sizeof(OnePointer<qm::DispatchTable<qm::PrintSettings>>));
-  EXPECT_EQ(sizeof(qm::PersistanceContext), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::RecordLayout), sizeof(void*));
-  EXPECT_EQ(sizeof(qm::XmlNode), sizeof(OnePointer<qm::Object>));
-  EXPECT_EQ(sizeof(qm::Compress), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::Zipper), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::TemporaryFile), sizeof(OnePointer<VirtualObject>));
-  EXPECT_EQ(sizeof(qm::OLEStreamWriter), sizeof(OnePointer<VirtualObject>));
+  SizeOf<void*, qm::Bitmap, qm::clsDIBSection, qm::SettingsWatch, qm::HtmlPage, qm::RecordLayout>();
+  SizeOf<OnePointer<std::exception>, qm::Error>();
+  SizeOf<OnePointer<qm::Error>, qm::XmlParseError>();
+  SizeOf<OnePointer<qm::Object>, qm::DeviceContext, qm::XmlNode>();
+  SizeOf<OnePointer<qm::Dispatch>, qm::CanvasSurface, qm::Collection, qm::Dictionary, qm::QMStream>();
+  SizeOf<OnePointer<qm::DispatchTable<qm::PrintSettings>>, qm::PrintSettings>();
+  SizeOf<OnePointer<VirtualObject>, qm::TextStream, qm::HTMLDoc, qm::PersistanceContext, qm::Compress, qm::Zipper,
+         qm::TemporaryFile, qm::OLEStreamWriter>();
 }
 
 TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
@@ -68,8 +62,7 @@ TEST(PrivateState, CopiesAreDeepAndObjectsMovedFromStayUsable) {
   qm::Error copy = error;
   copy.AppendElement("Caller");
   copy.SetErrc(qm::errc::not_found);
-  EXPECT_EQ(error.Source(), "Module");
-  EXPECT_EQ(error.Errc(), qm::errc::io_error);
+  EXPECT_EQ(std::pair(error.Source(), error.Errc()), std::pair(std::string("Module"), qm::errc::io_error));
   const qm::Error moved = std::move(error);
   EXPECT_EQ(moved.Number(), 53);
   EXPECT_STREQ(error.what(), "");  // NOLINT(bugprone-use-after-move): the moved-from state is what is tested
