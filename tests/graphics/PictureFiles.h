@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -48,22 +49,22 @@ inline RgbImage PixelsOf(const qm::Picture& picture) {
   return image;
 }
 
-inline void PutLe(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+// The values little-endian, `bytes` bytes each.
+inline std::string Le(std::initializer_list<std::uint32_t> values, int bytes = 4) {
+  std::string out;
+  for (std::uint32_t v : values)
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+  return out;
 }
 
 // A BMP file: file header, a 40-byte info header with the given fields, then
 // `extra` (masks or colour table) and the pixel rows as given.
 inline std::string BmpFile(std::int32_t width, std::int32_t height, int bits, const std::string& pixels,
                            const std::string& extra = "", std::uint32_t compression = 0) {
-  std::string b = "BM";
-  const auto size = static_cast<std::uint32_t>(54 + extra.size());
-  for (std::uint32_t v : {size + static_cast<std::uint32_t>(pixels.size()), 0u, size, 40u,
-                          static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
-    PutLe(b, v, 4);
-  PutLe(b, 1 | static_cast<std::uint32_t>(bits) << 16, 4);  // planes, bits per pixel
-  for (std::uint32_t v : {compression, static_cast<std::uint32_t>(pixels.size()), 2835u, 2835u, 0u, 0u}) PutLe(b, v, 4);
-  return b + extra + pixels;
+  const auto start = static_cast<std::uint32_t>(54 + extra.size()), size = static_cast<std::uint32_t>(pixels.size());
+  return "BM" +
+         Le({start + size, 0, start, 40, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}) +
+         Le({1, static_cast<std::uint32_t>(bits)}, 2) + Le({compression, size, 2835, 2835, 0, 0}) + extra + pixels;
 }
 
 // A 24-bit BMP of the image, bottom-up or top-down.

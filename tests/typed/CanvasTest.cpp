@@ -1,6 +1,6 @@
 // The raster canvas: pixels of its shapes, clipping of shapes far outside,
 // smooth lines, text, JPEG output decoded again, and Graphics drawing on it
-// (text too) through CanvasSurface.
+// (text too) through CanvasSurface, whose members are tested here too.
 
 #include <gtest/gtest.h>
 
@@ -32,13 +32,17 @@ using qm::test::Described;
 using qm::test::ErrorOf;
 using qm::test::ScratchDir;
 
-constexpr Rgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255};
+constexpr Rgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kBlack{0, 0, 0}, kCyan{0, 255, 255};
 
-// The canvas as rows of '#' (colour c) and '.' (anything else).
-std::string Sketch(const Canvas& canvas, Rgb c) {
+// The canvas as rows of letters: '.' white, 'r' red, 'b' blue, 'k' black,
+// 'c' cyan, '?' any other colour.
+std::string Sketch(const Canvas& canvas) {
   std::string out;
   for (int y = 0; y < canvas.Height(); ++y) {
-    for (int x = 0; x < canvas.Width(); ++x) out += canvas.Pixel(x, y) == c ? '#' : '.';
+    for (int x = 0; x < canvas.Width(); ++x) {
+      const Rgb p = canvas.Pixel(x, y);
+      out += p == kWhite ? '.' : p == kRed ? 'r' : p == kBlue ? 'b' : p == kBlack ? 'k' : p == kCyan ? 'c' : '?';
+    }
     out += '\n';
   }
   return out;
@@ -62,27 +66,21 @@ bool Near(Rgb a, Rgb b, int tolerance) {
 }
 
 TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
-  Canvas c(6, 4);
-  EXPECT_EQ(Sketch(c, kWhite), "######\n######\n######\n######\n");
-
+  Canvas c(6, 4), r(6, 4), p(5, 3);
+  EXPECT_EQ(Sketch(c), "......\n......\n......\n......\n");
   c.Line(0, 0, 3, 3, kRed);        // both ends included
   c.Line(5.4, 0, 5.4, 1.4, kRed);  // rounded to the nearest pixel
-  EXPECT_EQ(Sketch(c, kRed), "#....#\n.#...#\n..#...\n...#..\n");
+  EXPECT_EQ(Sketch(c), "r....r\n.r...r\n..r...\n...r..\n");
 
-  Canvas r(6, 4);
-  r.FillRect(4, 2, 1, 1, kRed);  // corners in either order, both included
   r.Rect(0, 0, 5, 3, kBlue);
-  EXPECT_EQ(Sketch(r, kRed), "......\n.####.\n.####.\n......\n");
-  EXPECT_EQ(Sketch(r, kBlue), "######\n#....#\n#....#\n######\n");
+  r.FillRect(4, 2, 1, 1, kRed);  // corners in either order, both included
+  EXPECT_EQ(Sketch(r), "bbbbbb\nbrrrrb\nbrrrrb\nbbbbbb\n");
 
-  Canvas p(5, 3);
-  const qm::Point zigzag[] = {{0, 2}, {2, 0}, {4, 2}};
+  const qm::Point zigzag[] = {{0, 2}, {2, 0}, {4, 2}}, one[] = {{4, 0}};
   p.Polyline(zigzag, kRed);
   p.Polyline(std::span<const qm::Point>(), kBlue);  // nothing
-  EXPECT_EQ(Sketch(p, kRed), "..#..\n.#.#.\n#...#\n");
-  const qm::Point one[] = {{4, 0}};
-  p.Polyline(one, kBlue);
-  EXPECT_EQ(p.Pixel(4, 0), kBlue);
+  p.Polyline(one, kBlue);                           // a point
+  EXPECT_EQ(Sketch(p), "..r.b\n.r.r.\nr...r\n");
 }
 
 TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
@@ -91,15 +89,13 @@ TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
   c.Line(-1e12, 1, 1e12, 1, kRed);
   c.FillRect(-1e15, -1e15, 1e15, 0, kBlue);
   c.Line(-50, -50, -10, 40, kRed);  // wholly outside
-  EXPECT_EQ(Sketch(c, kRed), "........\n########\n........\n");
-  EXPECT_EQ(Sketch(c, kBlue), "########\n........\n........\n");
+  EXPECT_EQ(Sketch(c), "bbbbbbbb\nrrrrrrrr\n........\n");
 
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(ErrorOf([&] { c.Line(0, 0, nan, 1, kRed); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.FillRect(0, 0, 1, std::numeric_limits<double>::infinity(), kRed); }), 5);
-  EXPECT_EQ(ErrorOf([&] { (void)c.Pixel(8, 0); }), 9);
-  EXPECT_EQ(ErrorOf([] { Canvas(-1, 5); }), 5);
-  EXPECT_EQ(ErrorOf([] { Canvas(100000, 100000); }), 7);
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ((std::vector{ErrorOf([&] { c.Line(0, 0, nan, 1, kRed); }), ErrorOf([&] { c.FillRect(0, 0, 1, inf, kRed); }),
+                         ErrorOf([&] { (void)c.Pixel(8, 0); }), ErrorOf([] { Canvas(-1, 5); }),
+                         ErrorOf([] { Canvas(100000, 100000); })}),
+            (std::vector{5, 5, 9, 5, 7}));
   c.SetPixel(-1, 0, kRed);  // outside: nothing
 }
 
@@ -123,7 +119,7 @@ TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
   Canvas plain(6, 4), smooth(6, 4);
   smooth.SetSmooth(true);
   for (Canvas* each : {&plain, &smooth}) each->Rect(0, 0, 5, 3, kBlue);
-  EXPECT_EQ(Sketch(smooth, kBlue), Sketch(plain, kBlue));
+  EXPECT_EQ(Sketch(smooth), Sketch(plain));
 }
 
 TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
@@ -194,12 +190,12 @@ TEST(Canvas, TextRefusesBadFacesSizesAndText) {
   EXPECT_EQ(c.Face(), "");
   ScratchDir dir;
   qm::test::WriteFile(dir / "not-a-font.ttf", "just text");
-  EXPECT_EQ(ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }), 53);
-  EXPECT_EQ(ErrorOf([&] { c.Text(0, 0, "\xff", 12, kRed); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.Text(0, 0, "a", -1, kRed); }), 5);
-  EXPECT_EQ(ErrorOf([&] { (void)c.TextSize("a", std::numeric_limits<double>::quiet_NaN()); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.Text(std::numeric_limits<double>::infinity(), 0, "a", 12, kRed); }), 5);
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ((std::vector{
+                ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }),
+                ErrorOf([&] { c.Text(0, 0, "\xff", 12, kRed); }), ErrorOf([&] { c.Text(0, 0, "a", -1, kRed); }),
+                ErrorOf([&] { (void)c.TextSize("a", nan); }), ErrorOf([&] { c.Text(inf, 0, "a", 12, kRed); })}),
+            (std::vector{5, 53, 5, 5, 5, 5}));
   c.Text(-1e12, 1e11, "far away", 12, kRed);  // nothing to draw, at once
   c.Text(0, 0, "", 12, kRed);
   EXPECT_EQ(Ink(c)[0], -1);
@@ -237,85 +233,97 @@ TEST(Canvas, WritesJpegThatDecodersReadBack) {
   c.FillRect(32, 0, 63, 31, Rgb::FromHex(0x2050D0));
   const auto file = dir.Path() / "c.jpg";
   qm::WriteJpeg(c, file, 95);
-
   // Read back by libjpeg's djpeg (the library's own loader decodes as djpeg
   // does: PictureLoaderTest).
   const qm::test::RgbImage back = qm::test::DecodeWithDjpeg(file.string());
-  ASSERT_EQ(back.Width, 64);
-  ASSERT_EQ(back.Height, 32);
+  ASSERT_EQ(std::pair(back.Width, back.Height), std::pair(64, 32));
   const auto pixel = [&](int x, int y) { return Rgb{back.At(x, y)[0], back.At(x, y)[1], back.At(x, y)[2]}; };
-  EXPECT_TRUE(Near(pixel(8, 16), kRed, 8));
-  EXPECT_TRUE(Near(pixel(56, 16), Rgb{0x20, 0x50, 0xD0}, 8));
-
+  EXPECT_TRUE(Near(pixel(8, 16), kRed, 8) && Near(pixel(56, 16), Rgb{0x20, 0x50, 0xD0}, 8));
   EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(c, file, 0); }), 26001);
 }
 
+// Graphics draws on a canvas through its CanvasSurface, in twips (15 a
+// pixel) and platform colours (0x00BBGGRR: 0x0000FF is red).
 TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
-  Canvas c(10, 6);
-  qm::CanvasSurface surface(c);
+  Canvas c(10, 6), f(4, 3);
+  qm::CanvasSurface surface(c), framed(f);
   qm::Graphics g;
-  using qm::Variant;
   EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("Height")), 90.0);
-
-  // 0x0000FF is red in the platform's 0x00BBGGRR form.
-  g.BoxFill(surface, Variant(15.0), Variant(15.0), Variant(45.0), Variant(30.0), Variant(std::int32_t{0x0000FF}));
-  EXPECT_EQ(Sketch(c, kRed), "..........\n.###......\n.###......\n..........\n..........\n..........\n");
-
+  g.BoxFill(surface, 15.0, 15.0, 45.0, 30.0, 0x0000FF);
   // An inverting line turns the red pixels cyan and the white ones black, and
   // the surface's draw mode comes back to copy pen.
-  g.Line2(surface, Variant(0.0), Variant(30.0), Variant(135.0), Variant(30.0), Variant(std::int32_t{0}), qm::vbInvert);
-  EXPECT_EQ(c.Pixel(0, 2), (Rgb{0, 0, 0}));
-  EXPECT_EQ(c.Pixel(2, 2), (Rgb{0, 255, 255}));
+  g.Line2(surface, 0.0, 30.0, 135.0, 30.0, 0, qm::vbInvert);
   EXPECT_EQ(qm::CLng(surface.Get("DrawMode")), 13);
-
   // Lines through values, one pixel (15 twips) apart.
-  const Variant values(qm::VariantArray::FromVector({Variant(75.0), Variant(75.0), Variant(60.0)}));
-  g.Lines(surface, Variant(105.0), 15.0, values, Variant(std::int32_t{0xFF0000}));
-  EXPECT_EQ(c.Pixel(7, 5), kBlue);
-  EXPECT_EQ(c.Pixel(8, 5), kBlue);
-  EXPECT_EQ(c.Pixel(9, 4), kBlue);
+  g.Lines(surface, 105.0, 15.0, qm::VariantArray::FromVector({75.0, 75.0, 60.0}), 0xFF0000);
+  EXPECT_EQ(Sketch(c), "..........\n.rrr......\nkccckkkkkk\n..........\n.........b\n.......bb.\n");
 
-  // No bad draw mode.
-  EXPECT_EQ(ErrorOf([&] { surface.Let("DrawMode", Variant(std::int32_t{17})); }), 380);
-  EXPECT_EQ(ErrorOf([&] { surface.Let("Width", Variant(1.0)); }), 383);
+  // A frame round a middle that a fill in draw mode 11 (leave every pixel
+  // as it is) does not change.
+  g.Box(framed, 0.0, 0.0, 45.0, 30.0, 0x0000FF);
+  g.BoxFill(framed, 0.0, 0.0, 45.0, 30.0, 0x0000FF, 11);
+  EXPECT_EQ(Sketch(f), "rrrr\nr..r\nrrrr\n");
 
   // A huge circle ends quickly (its pieces are bounded) and leaves the
   // current position at its centre.
-  g.Circle2(surface, Variant(75.0), Variant(45.0), Variant(1e12), Variant(std::int32_t{0}));
+  g.Circle2(surface, 75.0, 45.0, 1e12, 0);
   EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 75.0);
 }
 
-TEST(Canvas, GraphicsTextRunsOnItsSurface) {
-  Canvas c(200, 60, kBlue);
-  qm::CanvasSurface surface(c);
+// The surface answers Graphics' members by name, measuring text in whole
+// pixels; a copy draws on the same canvas with the same font.
+TEST(Canvas, ItsSurfacePrintsTextAndKeepsFontColourAndPosition) {
   using qm::Variant;
-  const double width = qm::CDbl(surface.Call("TextWidth", {Variant("Total")}));
-  const double height = qm::CDbl(surface.Call("TextHeight", {Variant("Total")}));
+  Canvas c(200, 60, kBlue);
+  for (const double bad : {0.0, std::nan("")}) EXPECT_EQ(ErrorOf([&] { (void)qm::CanvasSurface(c, bad); }), 5);
+  qm::CanvasSurface s(c), copy(s), other(c);
+  const double width = qm::CDbl(s.Call("TextWidth", {Variant("Total")}));
+  const double height = qm::CDbl(s.Call("TextHeight", {Variant("Total")}));
   EXPECT_GT(width, 15);
   EXPECT_EQ(std::fmod(width, 15), 0);  // whole pixels
   EXPECT_EQ(height, 14 * 15);          // DejaVu Sans, 9 points: 14 pixels a line
-  EXPECT_EQ(qm::CDbl(surface.Call("TextHeight", {Variant("a\nb")})), 2 * height);
+  EXPECT_EQ(qm::CDbl(s.Call("TextHeight", {Variant("a\nb")})), 2 * height);
 
   // Right-aligned on x = 150 pixels with a white box behind: the position
   // ends at x, the box and the text lie left of it.
-  qm::Graphics().Text(surface, "Total", Variant(true), Variant(150 * 15.0), Variant(300.0), false, qm::vbRightJustify);
-  EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 150 * 15.0);
+  qm::Graphics().Text(copy, "Total", true, 150 * 15.0, 300.0, false, qm::vbRightJustify);
+  EXPECT_DOUBLE_EQ(qm::CDbl(copy.Get("CurrentX")), 150 * 15.0);
   const int left = 150 - static_cast<int>(width / 15);
-  EXPECT_EQ(c.Pixel(left, 20), kWhite);
-  EXPECT_EQ(c.Pixel(left - 1, 20), kBlue);
-  EXPECT_EQ(c.Pixel(151, 20), kBlue);
+  EXPECT_EQ((std::vector{c.Pixel(left, 20), c.Pixel(left - 1, 20), c.Pixel(151, 20)}),
+            (std::vector{kWhite, kBlue, kBlue}));
   int dark = 0;
   for (int x = left; x < 150; ++x)
     for (int y = 20; y < 34; ++y) dark += c.Pixel(x, y).R < 128;
   EXPECT_GT(dark, 20);
 
-  // The font: a name no face has is refused, a larger size measures larger.
-  const Variant font = surface.Get("Font");
-  EXPECT_EQ(ErrorOf([&] { qm::AsDispatch(font).Let("Name", Variant("No Such Face")); }), 53);
-  qm::AsDispatch(font).Let("Size", Variant(18.0));
-  EXPECT_GT(qm::CDbl(surface.Call("TextHeight", {Variant("Total")})), height);
-  EXPECT_EQ(qm::CStr(surface.Get("FontName")), "DejaVu Sans");
-  EXPECT_EQ(ErrorOf([&] { surface.Let("FontSize", Variant(0.0)); }), 380);
+  // Each line of a text starts where the first did; the position then
+  // follows the text, or goes to the next line (the default).
+  s.Let("CurrentX", 30.0);
+  s.Call("Print", {Variant("ab\r\nc"), Variant(false)});
+  EXPECT_EQ(qm::CDbl(s.Get("CurrentX")), 30 + qm::CDbl(s.Call("TextWidth", {Variant("c")})));
+  s.Call("Print", {Variant("d")});
+  EXPECT_EQ(std::pair(qm::CDbl(s.Get("CurrentX")), qm::CDbl(s.Get("CurrentY"))), std::pair(0.0, 2 * height));
+
+  // The font: another font object gives its name and size, a larger size
+  // measures larger, and the copy's font is the same object.
+  const Variant font = s.Get("Font");
+  qm::Dispatch& f = qm::AsDispatch(font);
+  EXPECT_EQ(qm::CStr(s.Get("FontName")), "DejaVu Sans");
+  qm::AsDispatch(other.Get("Font")).Let("Size", 18.0);
+  s.Let("Font", other.Get("Font"));
+  copy.Let("FontName", "DejaVu Sans");
+  copy.Let("Font", "DejaVu Sans");
+  s.Let("ForeColor", 0x1FF0000);
+  EXPECT_EQ(qm::CStr(copy.Get("FontSize")) + " " + qm::CStr(s.Get("ForeColor")) + " " + qm::CStr(f.Get("Name")),
+            "18 16711680 DejaVu Sans");
+  EXPECT_GT(qm::CDbl(s.Call("TextHeight", {Variant("Total")})), height);
+  EXPECT_TRUE(f.ClassName() == "StdFont" && s.Get("hdc").IsObject());
+  EXPECT_EQ((std::vector{ErrorOf([&] { (void)f.Get("Bold"); }), ErrorOf([&] { f.Let("Bold", 1); }),
+                         ErrorOf([&] { f.Let("Name", "No Such Face"); }), ErrorOf([&] { (void)s.Get("X"); }),
+                         ErrorOf([&] { s.Let("X", 1); }), ErrorOf([&] { (void)s.Call("X", {}); }),
+                         ErrorOf([&] { s.Let("hdc", 1); }), ErrorOf([&] { s.Let("Width", 1); }),
+                         ErrorOf([&] { s.Let("DrawMode", 17); }), ErrorOf([&] { s.Let("FontSize", 0); })}),
+            (std::vector{438, 438, 53, 438, 438, 438, 383, 383, 380, 380}));
 }
 
 }  // namespace
