@@ -13,6 +13,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -36,27 +37,19 @@ namespace {
 namespace fs = std::filesystem;
 using qm::compression::DeflatedFile;
 using qm::compression::DeflatePool;
-using qm::test::PythonReadsBack;
-using qm::test::ReadFile;
-using qm::test::UnzipTestPasses;
-using qm::test::WriteFile;
+using namespace qm::test;
 
 // Runs a test body inside a folder, so that relative names mean something.
-class WorkingFolder {
- public:
-  explicit WorkingFolder(const fs::path& folder) : previous_(fs::current_path()) { fs::current_path(folder); }
-  ~WorkingFolder() { fs::current_path(previous_); }
-  WorkingFolder(const WorkingFolder&) = delete;
-  WorkingFolder& operator=(const WorkingFolder&) = delete;
-
- private:
-  fs::path previous_;
+struct WorkingFolder {
+  explicit WorkingFolder(const fs::path& folder) { fs::current_path(folder); }
+  ~WorkingFolder() { fs::current_path(previous); }
+  const fs::path previous = fs::current_path();  // taken before the constructor's body runs
 };
 
 // Many files make one archive, in the order given. A second run makes it
 // anew (entries not given again go); an update keeps them.
 TEST(ZipFiles, ArchivesManyFilesInOrderAndMakesTheArchiveAnewUnlessUpdating) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WorkingFolder here(dir.Path());
   std::vector<std::string> names;
   std::uint64_t total = 0;
@@ -66,22 +59,19 @@ TEST(ZipFiles, ArchivesManyFilesInOrderAndMakesTheArchiveAnewUnlessUpdating) {
     total += static_cast<std::uint64_t>(i % 40);
   }
   std::vector<fs::path> files(names.begin(), names.end());
-  qm::test::ProgressLog log;
+  ProgressLog log;
   qm::ZipReport report;
   {
     // One read a file, and none of the archive: it is written once, never
     // read back to add more.
-    qm::test::FailNthCall reads(std::numeric_limits<long>::max(), 0, qm::io::sys::Call::Read);
+    FailNthCall reads(std::numeric_limits<long>::max(), 0, qm::io::sys::Call::Read);
     report = qm::ZipFiles("all.zip", files, log.Callback());
     EXPECT_LE(reads.Seen(), 3000 + 30);
   }
-  EXPECT_TRUE(report.Complete()) << report.Message();
-  EXPECT_EQ(report.Archived, 3000u);
-  EXPECT_TRUE(UnzipTestPasses("all.zip"));
-  EXPECT_TRUE(PythonReadsBack("all.zip", dir.Path(), names));
+  EXPECT_TRUE(report.Complete() && report.Archived == 3000u) << report.Message();
+  EXPECT_TRUE(UnzipTestPasses("all.zip") && PythonReadsBack("all.zip", dir.Path(), names));
   // Progress tells the files' bytes steadily up to the whole.
-  EXPECT_TRUE(log.Steady());
-  ASSERT_FALSE(log.Calls.empty());
+  ASSERT_TRUE(log.Steady() && !log.Calls.empty());
   EXPECT_EQ(log.Calls.back(), std::make_pair(total, total));
   EXPECT_TRUE(std::any_of(log.Calls.begin(), log.Calls.end(), [&](auto c) { return c.first > 0 && c.first < total; }));
 
@@ -90,70 +80,40 @@ TEST(ZipFiles, ArchivesManyFilesInOrderAndMakesTheArchiveAnewUnlessUpdating) {
   for (int i = 0; i < 1025; ++i) zipper.AddFile(names[static_cast<std::size_t>(i)]);
   ASSERT_EQ(zipper.Compress("many.zip"), qm::ZE_OK);
   EXPECT_TRUE(PythonReadsBack("many.zip", dir.Path(), {names.begin(), names.begin() + 1024}));
-  zipper.ClearFilenames();
-  EXPECT_EQ(zipper.Compress("many.zip"), qm::ZE_Nothing_To_Do_ERR);
 
   // Made anew: a missing name and the archive itself are reported, and the
   // entry of the first run that is not given again is gone.
   files[1500] = "gone.txt";
   files.push_back(dir.Path() / "all.zip");
-  WriteFile("f7.txt", "changed");
   report = qm::ZipFiles("all.zip", files);
-  EXPECT_EQ(report.Result, qm::ZipResult::Ok);
-  EXPECT_EQ(report.Archived, 2999u);
+  EXPECT_EQ(std::pair(report.Result, report.Archived), std::pair(qm::ZipResult::Ok, std::size_t{2999}));
   EXPECT_EQ(report.Message(),
             "gone.txt: not found, not archived\n" + (dir / "all.zip") + ": is the archive itself, not archived");
   names.erase(names.begin() + 1500);
-  std::string listed;  // unzip's list of the entries
-  for (const auto& name : names) listed += name + '\n';
-  EXPECT_EQ(qm::test::Output("unzip -Z1 all.zip"), listed);
+  EXPECT_TRUE(PythonReadsBack("all.zip", dir.Path(), names));
 
   // Updated: the entries stay in place, one of the same name replaced, a new one after them.
-  WriteFile("f7.txt", "changed again");
+  WriteFile("f7.txt", "changed");
   report = qm::ZipFiles("all.zip", std::vector<fs::path>{"f1500.txt", "f7.txt"}, qm::ZipMode::Update);
   EXPECT_TRUE(report.Complete()) << report.Message();
-  EXPECT_EQ(qm::test::Output("unzip -Z1 all.zip"), listed + "f1500.txt\n");
-  EXPECT_EQ(qm::test::Output("unzip -p all.zip f7.txt"), "changed again");
-  EXPECT_TRUE(UnzipTestPasses("all.zip"));
+  names.push_back("f1500.txt");
+  EXPECT_TRUE(UnzipTestPasses("all.zip") && PythonReadsBack("all.zip", dir.Path(), names));
 }
 
-TEST(ZipFiles, AFailureNamesTheFileAndNothingFoundWritesNothing) {
-  qm::test::ScratchDir dir;
-  std::vector<fs::path> files;
-  for (int i = 0; i < 1100; ++i) files.push_back(dir.Path() / ("m" + std::to_string(i)));
-  qm::ZipReport report = qm::ZipFiles(dir.Path() / "none.zip", files);
-  EXPECT_EQ(report.Result, qm::ZipResult::NothingFound);
-  EXPECT_EQ(report.Skipped.size(), 1100u);
-  EXPECT_FALSE(fs::exists(dir.Path() / "none.zip"));
-  EXPECT_TRUE(report.Message().ends_with("none of the files was found: no archive written"));
-
-  // An output that is no archive is refused, not made anew, and left alone.
-  WriteFile(dir / "m3", "three");
-  WriteFile(dir / "text.zip", "plain text");
-  report = qm::ZipFiles(dir.Path() / "text.zip", files);
-  EXPECT_EQ(report.Result, qm::ZipResult::NotAnArchive);
-  EXPECT_EQ(report.FailedFile, dir.Path() / "text.zip");
-  EXPECT_EQ(report.Archived, 0u);
-  EXPECT_NE(report.Message().find(dir / "text.zip" + ": exists but is not a zip archive"), std::string::npos);
-  EXPECT_EQ(ReadFile(dir / "text.zip"), "plain text");
-}
-
-TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
-  qm::test::ScratchDir dir;
+TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsNamesStayInsideAndAFailureNamesTheFile) {
+  ScratchDir dir;
   fs::create_directories(dir.Path() / "site/pics");
   WriteFile(dir / "site/index.html", "<p>home</p>");
   WriteFile(dir / "site/pics/a.png", "png bytes");
   WriteFile(dir / "notes.txt", "notes");
   const std::vector<fs::path> files = {dir.Path() / "site/index.html", dir.Path() / "site/./pics/a.png"};
-  qm::ZipReport report = qm::ZipFiles(dir.Path() / "site.zip", files, dir.Path() / "site");
-  EXPECT_TRUE(report.Complete()) << report.Message();
-  EXPECT_TRUE(PythonReadsBack(dir / "site.zip", dir.Path() / "site", {"index.html", "pics/a.png"}));
+  EXPECT_TRUE(qm::ZipFiles(dir.Path() / "site.zip", files, dir.Path() / "site").Complete() &&
+              PythonReadsBack(dir / "site.zip", dir.Path() / "site", {"index.html", "pics/a.png"}));
   {
     // Relative files and base, both from the current folder.
     WorkingFolder here(dir.Path());
-    report = qm::ZipFiles("rel.zip", std::vector<fs::path>{"site/pics/a.png"}, "site/");
-    EXPECT_TRUE(report.Complete()) << report.Message();
-    EXPECT_TRUE(PythonReadsBack("rel.zip", dir.Path() / "site", {"pics/a.png"}));
+    EXPECT_TRUE(qm::ZipFiles("rel.zip", std::vector<fs::path>{"site/pics/a.png"}, "site/").Complete() &&
+                PythonReadsBack("rel.zip", dir.Path() / "site", {"pics/a.png"}));
   }
 
   // Pairs: any name, folders made up on the way; a missing file is reported
@@ -161,10 +121,9 @@ TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
   const std::vector<qm::ZipEntry> entries = {{dir.Path() / "notes.txt", "docs/readme.txt"},
                                              {dir.Path() / "site/index.html", "index.html"},
                                              {dir.Path() / "gone.txt", "gone.txt"}};
-  report = qm::ZipFiles(dir.Path() / "pairs.zip", entries);
+  const qm::ZipReport report = qm::ZipFiles(dir.Path() / "pairs.zip", entries);
   EXPECT_EQ(std::pair(report.Result, report.Archived), std::pair(qm::ZipResult::Ok, std::size_t{2}));
-  ASSERT_EQ(report.Skipped.size(), 1u);
-  EXPECT_EQ(report.Skipped[0].File, dir.Path() / "gone.txt");
+  EXPECT_EQ(report.Message(), (dir / "gone.txt") + ": not found, not archived");
   EXPECT_TRUE(
       PythonReadsBack(dir / "pairs.zip", dir.Path(), {"docs/readme.txt=notes.txt", "index.html=site/index.html"}));
 
@@ -172,13 +131,29 @@ TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
   // and files outside the base, are refused before anything is written.
   for (const char* bad : {"", "/etc/passwd", "../up.txt", "a/../../up.txt", "a\\..\\..\\up.txt"}) {
     const std::vector<qm::ZipEntry> one = {{dir.Path() / "notes.txt", bad}};
-    EXPECT_EQ(qm::test::ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", one); }), qm::ERR_InvalidProcedureCall)
-        << bad;
+    EXPECT_EQ(ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", one); }), qm::ERR_InvalidProcedureCall) << bad;
   }
   const std::vector<fs::path> outside = {dir.Path() / "notes.txt"};
-  EXPECT_EQ(qm::test::ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", outside, dir.Path() / "site"); }),
+  EXPECT_EQ(ErrorOf([&] { qm::ZipFiles(dir.Path() / "bad.zip", outside, dir.Path() / "site"); }),
             qm::ERR_InvalidProcedureCall);
   EXPECT_FALSE(fs::exists(dir.Path() / "bad.zip"));
+
+  // None found writes nothing; a failure names the file.
+  std::vector<fs::path> many;
+  for (int i = 0; i < 1100; ++i) many.push_back(dir.Path() / ("m" + std::to_string(i)));
+  qm::ZipReport failed = qm::ZipFiles(dir.Path() / "none.zip", many);
+  EXPECT_EQ(std::pair(failed.Result, failed.Skipped.size()), std::pair(qm::ZipResult::NothingFound, std::size_t{1100}));
+  EXPECT_FALSE(fs::exists(dir.Path() / "none.zip"));
+  EXPECT_TRUE(failed.Message().ends_with("none of the files was found: no archive written"));
+
+  // An output that is no archive is refused, not made anew, and left alone.
+  WriteFile(dir / "m3", "three");
+  WriteFile(dir / "text.zip", "plain text");
+  failed = qm::ZipFiles(dir.Path() / "text.zip", many);
+  EXPECT_EQ(std::tuple(failed.Result, failed.FailedFile, failed.Archived),
+            std::tuple(qm::ZipResult::NotAnArchive, dir.Path() / "text.zip", std::size_t{0}));
+  EXPECT_NE(failed.Message().find(dir / "text.zip" + ": exists but is not a zip archive"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "text.zip"), "plain text");
 }
 
 // An archive larger than the writer's buffer, with a file streamed past the
@@ -187,7 +162,7 @@ TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsAndNamesStayInside) {
 // the archive's permission bits and deflates a replaced large file at level 6
 // too (libzip's own default is 9); one that fails leaves the archive whole.
 TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchive) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WorkingFolder here(dir.Path());
   // 64 KiB of varied lines, repeated past the small-file limit: further apart
   // than deflate's window, so it deflates to megabytes.
@@ -202,13 +177,12 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
   WriteFile("a.txt", std::string(3000, 'a'));
   WriteFile("b.txt", "b");
   ASSERT_TRUE(qm::ZipFiles("x.zip", std::vector<fs::path>{"a.txt", "big.txt", "b.txt"}).Complete());
-  EXPECT_TRUE(UnzipTestPasses("x.zip"));
-  EXPECT_TRUE(PythonReadsBack("x.zip", dir.Path(), {"a.txt", "big.txt", "b.txt"}));
+  EXPECT_TRUE(UnzipTestPasses("x.zip") && PythonReadsBack("x.zip", dir.Path(), {"a.txt", "big.txt", "b.txt"}));
 
   const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   fs::permissions("x.zip", mode);
   WriteFile("c.txt", "c");
-  const auto bigEntry = [] { return qm::test::Output("unzip -v x.zip big.txt | grep big.txt"); };
+  const auto bigEntry = [] { return Output("unzip -v x.zip big.txt | grep big.txt"); };
   const std::string deflatedAt6 = bigEntry();  // sizes, method and CRC
   ASSERT_TRUE(qm::ZipFiles("x.zip", std::vector<fs::path>{"c.txt", "big.txt"}, qm::ZipMode::Update).Complete());
   EXPECT_EQ(bigEntry(), deflatedAt6);
@@ -222,7 +196,7 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
   WriteFile("b.txt", "changed");
   qm::ZipReport refused;
   {
-    qm::test::FileSizeLimit limit(1 << 20);
+    FileSizeLimit limit(1 << 20);
     refused = qm::ZipFiles("x.zip", std::vector<fs::path>{"b.txt"}, qm::ZipMode::Update);
   }
   EXPECT_EQ(refused.Result, qm::ZipResult::WriteFailed) << refused.Message();
@@ -230,7 +204,7 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 5);  // x.zip and the four files: no temporary
 }
 
-TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoWritesNoArchive) {
+TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoOrAnOutputProblemWritesNoArchive) {
   qm::Zipper zipper;
   EXPECT_EQ(zipper.LookupErr(qm::ZE_OK), "OK");
   EXPECT_EQ(zipper.LookupErr(qm::ZE_Write_ERR), "Disk write error - check disk is write enabled");
@@ -244,19 +218,33 @@ TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoWritesNoArchive) {
   EXPECT_EQ(qm::FindErrorText(qm::ERR_ArchiveBase + qm::ZE_OK), std::nullopt);
   EXPECT_EQ(qm::FindErrorText(qm::ERR_ArchiveBase + 17), std::nullopt);  // no code 17
 
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   EXPECT_EQ(zipper.Compress(dir / "a.zip"), qm::ZE_Nothing_To_Do_ERR);
-  const qm::Error e = qm::test::RaisedBy([&] { zipper.CompressRaiseErr(dir / "a.zip"); });
-  EXPECT_EQ(e.Number(), -2147221392);
-  EXPECT_EQ(e.Description(), "Nothing to do - check files exist");
-  EXPECT_EQ(e.Source(), "QuillmarkLibrary.Zipper|[ZipMgr]Public Sub CompressRaiseErr(\"" + (dir / "a.zip") + "\")");
+  const qm::Error e = RaisedBy([&] { zipper.CompressRaiseErr(dir / "a.zip"); });
+  EXPECT_EQ(std::tuple(e.Number(), e.Description(), e.Source()),
+            std::tuple(-2147221392, "Nothing to do - check files exist",
+                       "QuillmarkLibrary.Zipper|[ZipMgr]Public Sub CompressRaiseErr(\"" + (dir / "a.zip") + "\")"));
   zipper.AddFile(dir / "missing.txt");
   EXPECT_EQ(zipper.Compress(dir / "a.zip"), qm::ZE_Nothing_To_Do_ERR);
   EXPECT_FALSE(fs::exists(dir / "a.zip"));
+
+  // An output that cannot be made (one that is not an archive is tested under ZipFiles).
+  WriteFile(dir / "a.txt", "a");
+  zipper.AddFile(dir / "a.txt");
+  EXPECT_EQ(zipper.Compress(dir / "no-such-folder/a.zip"), qm::ZE_Create_ERR);
+  EXPECT_EQ(Described([&] { zipper.CompressRaiseErr(dir / "no-such-folder/a.zip"); }),
+            std::to_string(-2147221404 + 15) + ": File creation error - check disk is write enabled");
+  // The archive is never added to itself, and a pipe (which could block) is skipped.
+  zipper.AddFile(dir / "self.zip");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  zipper.AddFile(dir / "pipe");
+  ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
+  ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
+  EXPECT_TRUE(PythonReadsBack(dir / "self.zip", "/", {(dir / "a.txt").substr(1)}));  // only a.txt
 }
 
 TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WorkingFolder here(dir.Path());
   fs::create_directories(dir.Path() / "pics/small");
   WriteFile("report.html", "<html><body><img src=\"pics/chart.bin\"></body></html>\n");
@@ -280,8 +268,8 @@ TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
         dir / "report.html", std::string("/proc/version")})
     zipper.AddFile(name);
   ASSERT_EQ(zipper.Compress("out.zip"), qm::ZE_OK);
-  EXPECT_TRUE(UnzipTestPasses("out.zip"));
   EXPECT_TRUE(
+      UnzipTestPasses("out.zip") &&
       PythonReadsBack("out.zip", dir.Path(),
                       {"report.html", "pics/chart.bin", "pics/small/data.txt", "empty.txt", "caf\xC3\xA9.txt",
                        (dir / "report.html").substr(1) + "=" + (dir / "report.html"), "proc/version=/proc/version"}));
@@ -299,7 +287,7 @@ std::string Entry(std::string_view name, std::string_view content) {
 }
 
 TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WorkingFolder here(dir.Path());
   const std::string latin = "caf\xE9.txt";      // Latin-1: not UTF-8, libzip reads it as CP437
   const std::string dos = "na\x8Bve.txt";       // CP437 for "naïve.txt"
@@ -319,8 +307,7 @@ TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
   ASSERT_EQ(zipper.Compress("made-by-zip.zip"), qm::ZE_OK);
   // The Latin-1 entry is replaced in place; the UTF-8 spelling of the CP437
   // name is the same name to a zip reader, so it replaces that entry too.
-  EXPECT_EQ(qm::test::PythonListsEntries("made-by-zip.zip"),
-            Entry(latin, "new") + Entry(dos, "utf8") + Entry("b.txt", "b"));
+  EXPECT_EQ(PythonListsEntries("made-by-zip.zip"), Entry(latin, "new") + Entry(dos, "utf8") + Entry("b.txt", "b"));
   EXPECT_TRUE(UnzipTestPasses("made-by-zip.zip"));
 
   // Our own archive: written, then updated with the same names.
@@ -332,25 +319,7 @@ TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
   zipper.AddFile("b.txt");
   ASSERT_EQ(zipper.Compress("ours.zip"), qm::ZE_OK);
   ASSERT_EQ(zipper.Compress("ours.zip"), qm::ZE_OK);
-  EXPECT_EQ(qm::test::PythonListsEntries("ours.zip"),
-            Entry(latin, "newer") + Entry(folder + "/", "") + Entry("b.txt", "b"));
-}
-
-TEST(Zipper, OutputProblemsComeBackAsZipCodes) {
-  qm::test::ScratchDir dir;
-  WriteFile(dir / "a.txt", "a");
-  qm::Zipper zipper;  // an output that is not an archive is tested under ZipFiles
-  zipper.AddFile(dir / "a.txt");
-  EXPECT_EQ(zipper.Compress(dir / "no-such-folder/a.zip"), qm::ZE_Create_ERR);
-  EXPECT_EQ(qm::test::Described([&] { zipper.CompressRaiseErr(dir / "no-such-folder/a.zip"); }),
-            std::to_string(-2147221404 + 15) + ": File creation error - check disk is write enabled");
-  // The archive is never added to itself, and a pipe (which could block) is skipped.
-  zipper.AddFile(dir / "self.zip");
-  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
-  zipper.AddFile(dir / "pipe");
-  ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
-  ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
-  EXPECT_TRUE(PythonReadsBack(dir / "self.zip", "/", {(dir / "a.txt").substr(1)}));  // only a.txt
+  EXPECT_EQ(PythonListsEntries("ours.zip"), Entry(latin, "newer") + Entry(folder + "/", "") + Entry("b.txt", "b"));
 }
 
 // Sets the executor's thread limit for a scope.
@@ -361,22 +330,22 @@ struct ThreadLimit {
 
 constexpr off_t kMaxSize = 1 << 20;
 
-std::string Inflated(const std::vector<std::uint8_t>& raw, std::size_t size) {
+// The file's raw deflate stream inflated, into a buffer one byte larger than its size.
+std::string Inflated(const DeflatedFile& file) {
   z_stream z{};
-  EXPECT_EQ(inflateInit2(&z, -MAX_WBITS), Z_OK);
-  std::string out(size + 1, '\0');
-  z.next_in = const_cast<Bytef*>(raw.data());
-  z.avail_in = static_cast<uInt>(raw.size());
+  std::string out(file.Size + 1, '\0');
+  z.next_in = const_cast<Bytef*>(file.Deflated.data());
+  z.avail_in = static_cast<uInt>(file.Deflated.size());
   z.next_out = reinterpret_cast<Bytef*>(out.data());
   z.avail_out = static_cast<uInt>(out.size());
-  const int result = inflate(&z, Z_FINISH);
+  const bool whole = inflateInit2(&z, -MAX_WBITS) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END;
   out.resize(z.total_out);
   inflateEnd(&z);
-  return result == Z_STREAM_END ? out : "(not a complete deflate stream)";
+  return whole ? out : "(not a complete deflate stream)";
 }
 
 // Files f0, f1 ... from empty to a few hundred KB, text and noise; their names.
-std::vector<std::string> WriteFiles(const qm::test::ScratchDir& dir, int count) {
+std::vector<std::string> WriteFiles(const ScratchDir& dir, int count) {
   std::mt19937 random(3);
   std::vector<std::string> names;
   for (int i = 0; i < count; ++i) {
@@ -391,8 +360,11 @@ std::vector<std::string> WriteFiles(const qm::test::ScratchDir& dir, int count) 
   return names;
 }
 
-TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrderItIsTaken) {
-  qm::test::ScratchDir dir;
+// Every file gets its own stream whichever thread made it and in whatever
+// order it is taken; failures come back per file, and a file taken again is
+// read again.
+TEST(DeflatePool, EveryFileGetsItsOwnStreamOrItsOwnFailureAndAFileTakenAgainIsReadAgain) {
+  ScratchDir dir;
   std::vector<std::string> paths;
   for (const auto& name : WriteFiles(dir, 40)) paths.push_back(dir / name);
   std::vector<DeflatedFile> expected;
@@ -400,7 +372,7 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrd
   for (const auto& path : paths) {
     expected.push_back(qm::compression::ReadAndDeflate(path, kMaxSize, deflater));
     const std::string original = ReadFile(path);
-    ASSERT_EQ(Inflated(expected.back().Deflated, original.size()), original) << path;
+    ASSERT_EQ(Inflated(expected.back()), original) << path;
     EXPECT_EQ(expected.back().Crc, crc32(0, reinterpret_cast<const Bytef*>(original.data()), original.size()));
   }
 
@@ -421,10 +393,7 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamWhicheverThreadMadeItAndInWhateverOrd
       }
     }
   }
-}
 
-TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
-  qm::test::ScratchDir dir;
   WriteFile(dir / "small", "first");
   WriteFile(dir / "grown", std::string(kMaxSize + 1, 'g'));
   fs::create_directory(dir.Path() / "folder");
@@ -439,24 +408,21 @@ TEST(DeflatePool, FailuresComeBackPerFileAndAFileTakenAgainIsReadAgain) {
     const DeflatedFile failed = pool.Take(file);
     EXPECT_EQ(std::pair(failed.ZipError, failed.SystemError), std::pair(zipError, systemError)) << file;
   }
-  DeflatedFile result = pool.Take(small);
-  EXPECT_EQ(Inflated(result.Deflated, result.Size), "first");
+  EXPECT_EQ(Inflated(pool.Take(small)), "first");
   WriteFile(dir / "small", "second");
-  result = pool.Take(small);
-  EXPECT_EQ(Inflated(result.Deflated, result.Size), "second");
-  result = pool.Make(dir / "small");
-  EXPECT_EQ(Inflated(result.Deflated, result.Size), "second");
+  EXPECT_EQ(Inflated(pool.Take(small)), "second");
+  EXPECT_EQ(Inflated(pool.Make(dir / "small")), "second");
 }
 
 TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreadsAndUpdatesHoldTheLatest) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   const std::vector<std::string> names = WriteFiles(dir, 40);
   WorkingFolder here(dir.Path());
   // The compressed container streams through the file machinery.
   std::string big;
   for (long long i = 0; i < 300000; ++i) big += "row " + std::to_string(i * 7919 % 100003) + "\n";
   WriteFile("big.txt", big);
-  std::string archive, container;
+  std::set<std::string> archives, containers;
   for (unsigned threads : {0u, 1u, 8u}) {
     const ThreadLimit limit(threads);
     SCOPED_TRACE(testing::Message() << threads << " threads");
@@ -465,14 +431,11 @@ TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreadsA
     qm::Zipper zipper;
     for (const auto& name : names) zipper.AddFile(name);
     ASSERT_EQ(zipper.Compress("a.zip"), qm::ZE_OK);
-    const std::string zipped = ReadFile("a.zip");
-    if (archive.empty()) archive = zipped;
-    EXPECT_TRUE(zipped == archive);
     ASSERT_EQ(qm::Compress().CompressFile("big.txt", "big.z", qm::COM_DEFAULT_COMPRESSION), 0);
-    const std::string packed = ReadFile("big.z");
-    if (container.empty()) container = packed;
-    EXPECT_TRUE(packed == container);
+    archives.insert(ReadFile("a.zip"));
+    containers.insert(ReadFile("big.z"));
   }
+  EXPECT_EQ(std::pair(archives.size(), containers.size()), std::pair(std::size_t{1}, std::size_t{1}));
   EXPECT_TRUE(PythonReadsBack("a.zip", dir.Path(), names));
 
   // Of the first 20 files, 15 ... 19 are replaced in place, then new ones
@@ -489,13 +452,12 @@ TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreadsA
   std::vector<std::string> expected(names.begin(), names.begin() + 20);
   expected.insert(expected.end(), names.begin() + 25, names.begin() + 30);
   expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
-  EXPECT_TRUE(UnzipTestPasses("u.zip"));
-  EXPECT_TRUE(PythonReadsBack("u.zip", dir.Path(), expected));
+  EXPECT_TRUE(UnzipTestPasses("u.zip") && PythonReadsBack("u.zip", dir.Path(), expected));
 }
 
 TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesOn) {
   // Four files of 1.5 MB: their buffers are what fails on the helpers.
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WorkingFolder here(dir.Path());
   std::vector<fs::path> files;
   std::mt19937 random(9);
@@ -508,19 +470,19 @@ TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesO
   const ThreadLimit limit(2);  // two helpers
   qm::ZipReport report;
   {
-    const qm::test::HelperAllocationsFail fail;
+    const HelperAllocationsFail fail;
     // The writer waits (on its own thread, at the first progress report,
     // before it takes a file) until a helper's allocation has failed.
     bool waited = false;
     const qm::Progress progress = [&](std::uint64_t, std::uint64_t) {
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (!waited && qm::test::HelperAllocationsFailed() == 0 && std::chrono::steady_clock::now() < until)
+      while (!waited && HelperAllocationsFailed() == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       waited = true;
     };
     report = qm::ZipFiles("m.zip", files, progress);
   }
-  ASSERT_GT(qm::test::HelperAllocationsFailed(), 0);
+  ASSERT_GT(HelperAllocationsFailed(), 0);
   // The file a helper could not read or deflate fails the archive with the
   // documented code for memory (4), named; the old archive stays as it was
   // (there was none).
@@ -528,9 +490,7 @@ TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesO
   EXPECT_NE(std::find(files.begin(), files.end(), report.FailedFile), files.end()) << report.FailedFile;
   EXPECT_FALSE(fs::exists("m.zip"));
   // With memory again, the same call writes the archive.
-  report = qm::ZipFiles("m.zip", files);
-  EXPECT_TRUE(report.Complete()) << report.Message();
-  EXPECT_TRUE(UnzipTestPasses("m.zip"));
+  EXPECT_TRUE(qm::ZipFiles("m.zip", files).Complete() && UnzipTestPasses("m.zip"));
 }
 
 }  // namespace

@@ -9,16 +9,23 @@
 using qm::Format;
 using qm::Like;
 using qm::Variant;
+using Texts = std::vector<std::string>;
 
-TEST(Format, NamedAndCustomNumberFormatsAndSections) {
-  EXPECT_EQ(Format(1234.5, "General Number"), "1234.5");
-  EXPECT_EQ(Format(1234.5, "Currency"), "$1,234.50");
+// The value in each of the formats.
+Texts Formatted(const Variant& value, std::initializer_list<const char*> formats) {
+  Texts texts;
+  for (const char* format : formats) texts.push_back(Format(value, format));
+  return texts;
+}
+
+TEST(Format, NamedAndCustomNumberFormatsSectionsDatesAndText) {
+  EXPECT_EQ(Formatted(1234.5, {"General Number", "Currency", "0.0E+00"}), (Texts{"1234.5", "$1,234.50", "1.2E+03"}));
   EXPECT_EQ(Format(-1234.5, "Currency"), "($1,234.50)");
   EXPECT_EQ(Format(0.00012, "scientific"), "1.20E-04");
   EXPECT_EQ(Format(0, "True/False"), "False");
 
   EXPECT_EQ(Format(-2.5, "0"), "-3");  // half away from zero
-  EXPECT_EQ(Format(0.5, "#.##"), ".5");
+  EXPECT_EQ(Formatted(0.5, {"#.##", "0E-0"}), (Texts{".5", "5E-1"}));
   EXPECT_EQ(Format(5, "#.##"), "5.");
   EXPECT_EQ(Format(12345678, "#,##0,"), "12,346");  // a trailing comma divides by 1000
   EXPECT_EQ(Format(123456, "00"), "123456");
@@ -26,10 +33,7 @@ TEST(Format, NamedAndCustomNumberFormatsAndSections) {
   EXPECT_EQ(Format(0.125, "0.0%"), "12.5%");
   EXPECT_EQ(Format(-5, "$0"), "-$5");
   EXPECT_EQ(Format(99.999, "0.00"), "100.00");
-  EXPECT_EQ(Format(1234.5, "0.0E+00"), "1.2E+03");
-  EXPECT_EQ(Format(0.5, "0E-0"), "5E-1");
-  EXPECT_EQ(Format(7, "\"No. \"0"), "No. 7");
-  EXPECT_EQ(Format(7, "\\#0"), "#7");
+  EXPECT_EQ(Formatted(7, {"\"No. \"0", "\\#0"}), (Texts{"No. 7", "#7"}));
   EXPECT_EQ(Format(0.1, "0.00000000000000000000"), "0.10000000000000000000");
 
   // Sections for positive, negative, zero and Null (TypedData checks the
@@ -38,33 +42,23 @@ TEST(Format, NamedAndCustomNumberFormatsAndSections) {
   EXPECT_EQ(Format(1.25, f), "1.3");
   EXPECT_EQ(Format(0, f), "zero");
   EXPECT_EQ(Format(-3, "0;;\"z\""), "-3");  // an empty section falls back to the first
-}
 
-TEST(Format, DatesWithSundayFirst) {
-  const qm::Date d = qm::MakeDate(2024, 1, 7, 14, 5, 9);  // a Sunday
-  EXPECT_EQ(Format(d, "yyyy-mm-dd hh:nn:ss"), "2024-01-07 14:05:09");
-  EXPECT_EQ(Format(d, "d/m/yy"), "7/1/24");
-  EXPECT_EQ(Format(d, "dddd, mmmm d, yyyy"), "Sunday, January 7, 2024");
-  EXPECT_EQ(Format(d, "ddd mmm"), "Sun Jan");
-  EXPECT_EQ(Format(d, "w ww q y"), "1 2 1 7");  // week 2 starts on Sunday 7 January
-  EXPECT_EQ(Format(d, "h:mm AM/PM"), "2:05 PM");
-  EXPECT_EQ(Format(d, "hh:mm a/p"), "02:05 p");
-  EXPECT_EQ(Format(d, "Medium Date"), "07-Jan-24");
-}
+  // Dates, with Sunday first: week 2 starts on Sunday 7 January.
+  EXPECT_EQ(
+      Formatted(qm::MakeDate(2024, 1, 7, 14, 5, 9), {"yyyy-mm-dd hh:nn:ss", "d/m/yy", "dddd, mmmm d, yyyy", "ddd mmm",
+                                                     "w ww q y", "h:mm AM/PM", "hh:mm a/p", "Medium Date"}),
+      (Texts{"2024-01-07 14:05:09", "7/1/24", "Sunday, January 7, 2024", "Sun Jan", "1 2 1 7", "2:05 PM", "02:05 p",
+             "07-Jan-24"}));
 
-TEST(Format, TextPlaceholdersGeneralTextAndValuesThatDoNotFit) {
-  EXPECT_EQ(Format(Variant("abc"), "@@@@@"), "  abc");
-  EXPECT_EQ(Format(Variant("abc"), "!@@@@@"), "abc  ");
-  EXPECT_EQ(Format(Variant("abc"), "&&&&&"), "abc");
-  EXPECT_EQ(Format(Variant("abc"), ">"), "ABC");
+  // Text placeholders; text that is no number or date stays.
+  EXPECT_EQ(Formatted("abc", {"@@@@@", "!@@@@@", "&&&&&", ">", "0.00", "yyyy"}),
+            (Texts{"  abc", "abc  ", "abc", "ABC", "abc", "abc"}));
   EXPECT_EQ(Format(Variant("ABC"), "<@@"), "abc");
   EXPECT_EQ(Format(Variant("5551234"), "@@@-@@@@"), "555-1234");
-  // General text, and values that do not fit the format.
+  EXPECT_EQ(Format(Variant("2.5"), "0.00"), "2.50");
+  // General text.
   EXPECT_EQ(Format(12.5), "12.5");
   EXPECT_EQ(Format(Variant(qm::Null)), "");
-  EXPECT_EQ(Format(Variant("abc"), "0.00"), "abc");  // text that is no number stays
-  EXPECT_EQ(Format(Variant("abc"), "yyyy"), "abc");
-  EXPECT_EQ(Format(Variant("2.5"), "0.00"), "2.50");
 }
 
 TEST(Format, BadInputGivesErrors) {
@@ -75,7 +69,7 @@ TEST(Format, BadInputGivesErrors) {
   for (const char* f : {"\"", "\\", ";;;;;;", "E+", "0E+", ".,.,", "[", "AM/P", "%%%"}) EXPECT_NO_THROW(Format(3.5, f));
 }
 
-TEST(Like, WildcardsDigitsListsAndInvalidPatterns) {
+TEST(Like, WildcardsDigitsListsInvalidPatternsAndTextCompareInEveryLetter) {
   EXPECT_TRUE(Like("a.txt", "?.txt"));
   EXPECT_TRUE(Like("", "*"));
   EXPECT_FALSE(Like("", "?"));
@@ -97,9 +91,8 @@ TEST(Like, WildcardsDigitsListsAndInvalidPatterns) {
 
   EXPECT_EQ(qm::test::Described([] { Like("abc", "[abc"); }), "93: Invalid pattern string");
   EXPECT_THROW(Like("b", "[z-a]"), qm::Error);
-}
 
-TEST(Like, TextCompareIgnoresCaseInEveryLetter) {
+  // TextCompare ignores case in every letter.
   using qm::TextCompare;
   EXPECT_TRUE(Like("CAFÉ.txt", "*é*", TextCompare));
   EXPECT_TRUE(Like("café.TXT", "CAF?.txt", TextCompare));
