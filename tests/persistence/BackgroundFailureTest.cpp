@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "io/Executor.h"
 #include "io/HugeBlock.h"
@@ -25,21 +24,16 @@
 namespace {
 
 using qm::io::Executor;
-using namespace std::chrono_literals;
+using qm::io::FailAllocations;
 
 // Restores the pool and the allocation hook however a test ends.
 struct Restore {
   ~Restore() {
-    qm::io::FailAllocations(0);
+    FailAllocations(0);
     Executor::FailThreadCreation(false);
     Executor::ResetLimit();
   }
 };
-
-void WaitForNoThreads() {
-  Executor::SetLimit(0);
-  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
-}
 
 // Indented, repeated lines: the packer compresses their runs.
 std::string Line(int i) {
@@ -91,18 +85,18 @@ void ReadWhole(const RecordFile& file, int* outOfMemory = nullptr) {
     ASSERT_EQ(Retry([&] { return s.ReadLine(); }, outOfMemory), Line(i)) << "read again: " << i;
 }
 
-void CompressRoundTrip(const qm::test::ScratchDir& dir, const std::string& bytes) {
-  qm::test::WriteFile(dir / "plain", bytes);
+// Compresses the file and back. The compression's first input buffer is made
+// by the task reading ahead (or by the caller when it gets there first): that
+// allocation failing first gives 7 at the call, not the end of the process,
+// and the next call works.
+void CompressRoundTrip(const RecordFile& file) {
   qm::Compress compress;
-  ASSERT_EQ(compress.CompressFile(dir / "plain", dir / "packed", qm::COM_BEST_SPEED), 0);
-  ASSERT_EQ(compress.DecompressFile(dir / "packed", dir / "unpacked"), 0);
-  EXPECT_TRUE(qm::test::ReadFile(dir / "unpacked") == bytes);
-}
-
-std::string CompressibleBytes() {
-  std::string bytes;
-  for (int i = 0; bytes.size() < 5'500'000; ++i) bytes += Line(i) + "\n";
-  return bytes;
+  FailAllocations(1);
+  EXPECT_EQ(qm::test::ErrorOf([&] { compress.CompressFile(file.Path, file.Dir / "packed", qm::COM_BEST_SPEED); }), 7);
+  FailAllocations(0);
+  ASSERT_EQ(compress.CompressFile(file.Path, file.Dir / "packed", qm::COM_BEST_SPEED), 0);
+  ASSERT_EQ(compress.DecompressFile(file.Dir / "packed", file.Dir / "unpacked"), 0);
+  EXPECT_TRUE(qm::test::ReadFile(file.Dir / "unpacked") == qm::test::ReadFile(file.Path));
 }
 
 // No thread to be had, by a limit of 0 and by thread creation failing: the
@@ -110,16 +104,16 @@ std::string CompressibleBytes() {
 TEST(BackgroundFailures, WithoutAnyThreadEverythingRunsOnTheCaller) {
   Restore restore;
   const RecordFile file;
-  const std::string bytes = CompressibleBytes();
   for (const bool failCreation : {false, true}) {
     SCOPED_TRACE(failCreation ? "thread creation fails" : "limit 0");
-    WaitForNoThreads();
+    Executor::SetLimit(0);
+    while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (failCreation) {
       Executor::FailThreadCreation(true);
       Executor::ResetLimit();
     }
     ReadWhole(file);
-    CompressRoundTrip(file.Dir, bytes);
+    CompressRoundTrip(file);
     EXPECT_EQ(Executor::LiveThreads(), 0u);
     EXPECT_EQ(qm::io::ReadAheadBudget::InUse(), 0u);
   }
@@ -140,31 +134,13 @@ TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
     for (int i = 0; i < 5000; ++i) ASSERT_EQ(s.ReadLine(), Line(i));
     s.Close_();
     // Armed mid-way through a run of reads: whichever allocation comes next fails.
-    qm::io::FailAllocations(failing);
+    FailAllocations(failing);
     ReadWhole(file, &outOfMemory);
-    qm::io::FailAllocations(0);
+    FailAllocations(0);
   }
   RecordProperty("OutOfMemoryErrors", outOfMemory);
-
-  // The compression's first input buffer is made by the task reading ahead
-  // (or by the caller when it gets there first): 7 at the call, not the end
-  // of the process. The next call works.
-  const std::string bytes = CompressibleBytes();
-  qm::test::WriteFile(file.Dir / "plain", bytes);
-  for (const bool withThreads : {true, false}) {
-    SCOPED_TRACE(withThreads ? "with threads" : "without");
-    if (!withThreads) WaitForNoThreads();
-    qm::Compress compress;
-    qm::io::FailAllocations(1);
-    EXPECT_EQ(
-        qm::test::ErrorOf([&] { compress.CompressFile(file.Dir / "plain", file.Dir / "packed", qm::COM_BEST_SPEED); }),
-        7);
-    qm::io::FailAllocations(0);
-    CompressRoundTrip(file.Dir, bytes);
-    Executor::ResetLimit();
-  }
+  CompressRoundTrip(file);  // with threads
 }
-
 // A child forked while a record stream is halfway through its file (blocks
 // read ahead on their way) never waits for the parent's reads: reading on
 // raises 75 (or gives the lines already read), letting the stream go does

@@ -34,23 +34,22 @@ TEST(LineStore, EveryLineComesBackWhateverItsPlace) {
     EXPECT_EQ(store.Append(line, from), line);
     expected.emplace_back(line);
   };
-  const auto in = [](const std::shared_ptr<const HugeBlock>& b, std::size_t at, std::size_t n) {
-    return std::string_view(b->Data() + at, n);
+  const auto place = [&](const std::shared_ptr<const HugeBlock>& b, std::size_t at, std::size_t n) {
+    add(std::string_view(b->Data() + at, n), b);
   };
   // alpha (CR LF after it), beta (LF), an empty line (LF), gamma (a lone CR),
   // delta, an empty line between CR LF pairs, epsilon (the skipped line is no line end).
   for (const auto& [at, n] : {std::pair{0, 5}, {7, 4}, {12, 0}, {13, 5}, {19, 5}, {26, 0}, {45, 7}})
-    add(in(block, at, n), block);
+    place(block, at, n);
   ASSERT_EQ(expected.back(), "epsilon");
   std::string scratch = "copied from no block";
   add(scratch, nullptr);
-  add(in(other, 0, 4), other);  // zeta
-  const std::string longLine(100000, 'L');
-  add(longLine, nullptr);
+  place(other, 0, 4);  // zeta
+  add(std::string(100000, 'L'), nullptr);
   add("", nullptr);
-  add(in(other, 5, 3), other);  // eta
-  add(in(block, 0, 5), block);  // alpha again, read back from an earlier place
-  add(text, nullptr);           // a line holding line ends itself
+  place(other, 5, 3);  // eta
+  place(block, 0, 5);  // alpha again, read back from an earlier place
+  add(text, nullptr);  // a line holding line ends itself
   scratch.assign(scratch.size(), '#');
   ASSERT_EQ(store.size(), expected.size());
   for (std::size_t i = expected.size(); i-- > 0;) EXPECT_EQ(store[i], expected[i]) << "line " << i;
@@ -83,14 +82,10 @@ TEST(LineStore, ClosedRunsCompressedOrNotGiveTheirLinesBack) {
     }
     return BlockWith(text);
   };
-  std::vector<std::string> a, b, c;
-  auto first = makeBlock(true, a);
-  auto second = makeBlock(false, b);
-  auto third = makeBlock(true, c);
+  std::vector<std::string> a, b, c, expected;
+  auto first = makeBlock(true, a), second = makeBlock(false, b), third = makeBlock(true, c);
   LineStore store;
-  std::vector<std::string> expected;
-  for (const auto* part : {&a, &b, &c}) {
-    const auto& block = part == &a ? first : part == &b ? second : third;
+  for (const auto& [part, block] : {std::pair{&a, first}, {&b, second}, {&c, third}}) {
     const char* at = block->Data();
     for (const std::string& line : *part) {
       store.Append(std::string_view(at, line.size()), block);
