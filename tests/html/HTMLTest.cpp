@@ -23,17 +23,23 @@
 #include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
 
-// A desktop that records what the library asks of it, installed for the
-// lifetime of a `DesktopInstaller`.
-namespace qm::test {
+namespace {
 
+namespace fs = std::filesystem;
+namespace platform = qm::platform;
+using namespace qm::mdlHTML2MHT;
+using namespace qm::mdlMIMECoding;
+using namespace qm::test;
+using qm::HTMLDoc;
+using qm::Typographer;
+
+// A desktop that records what the library asks of it, installed for the
+// lifetime of a `DesktopInstaller` (which puts the headless one back).
 class RecordingDesktop final : public StubDesktop {
  public:
   std::vector<platform::PreviewRequest> Previews;
-  std::vector<std::string> Printed;
-  std::vector<std::string> Messages;
-  std::vector<platform::MousePointer> Pointers;
-  platform::MousePointer Pointer = platform::MousePointer::Arrow;
+  std::vector<std::string> Printed, Messages;
+  std::vector<platform::MousePointer> Pointers;  // each one set; the last is the current one
 
   bool HasUserInterface() const override { return true; }
   void ShowPreview(const platform::PreviewRequest& request) override { Previews.push_back(request); }
@@ -42,53 +48,42 @@ class RecordingDesktop final : public StubDesktop {
     Messages.push_back(prompt);
     return 1;
   }
-  void SetMousePointer(platform::MousePointer pointer) override {
-    Pointer = pointer;
-    Pointers.push_back(pointer);
+  void SetMousePointer(platform::MousePointer pointer) override { Pointers.push_back(pointer); }
+  platform::MousePointer GetMousePointer() const override {
+    return Pointers.empty() ? platform::MousePointer::Arrow : Pointers.back();
   }
-  platform::MousePointer GetMousePointer() const override { return Pointer; }
 };
-
-/// Installs a RecordingDesktop and puts the headless one back at the end.
 using DesktopInstaller = DesktopScope<RecordingDesktop>;
-
-}  // namespace qm::test
-
-namespace {
-
-namespace fs = std::filesystem;
-using namespace qm::mdlHTML2MHT;
 
 // The application name the archives carry: "Lib V" and the version.
 const std::string kApp = "Lib V" + std::string(qm::kVersionString);
 
 // A file in base64 lines of 76 characters, as coreutils' base64 writes them.
-std::string Base64Lines(const std::string& file) {
-  return qm::test::Output("base64 -w 76 '" + file + "' | sed 's/$/\r/'");
-}
+std::string Base64Lines(const std::string& file) { return Output("base64 -w 76 '" + file + "' | sed 's/$/\r/'"); }
 
-std::string Join(std::initializer_list<std::string> lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
-  return text;
-}
+// Each "|" stands for CR LF.
+std::string Lines(const std::string& bars) { return std::regex_replace(bars, std::regex("\\|"), "\r\n"); }
+
+// The end of an archive.
+std::string End(const std::string& boundary) { return "\r\n--" + boundary + "--\r\n"; }
 
 std::string Header(const std::string& subject, const std::string& boundary) {
-  return Join({"From: <Saved by " + kApp + ">", "Subject: " + subject, "Date: 1 January 2000 12:00:00",
-               "MIME-Version: 1.0", "Content-Type: multipart/related;", "\tboundary=\"" + boundary + "\";",
-               "\ttype=\"text/html\"", "", "This is a multi-part message in MIME format."});
+  return Lines("From: <Saved by " + kApp + ">|Subject: " + subject +
+               "|Date: 1 January 2000 12:00:00|MIME-Version: 1.0|Content-Type: multipart/related;|\tboundary=\"" +
+               boundary + "\";|\ttype=\"text/html\"||This is a multi-part message in MIME format.|");
 }
 
 std::string TextPart(const std::string& boundary, const std::string& location, const std::string& body,
                      const std::string& charset = "iso-8859-1") {
-  return Join({"", "--" + boundary, "Content-Type: text/html;", "\tcharset=\"" + charset + "\"",
-               "Content-Transfer-Encoding: quoted-printable", "Content-Location: http://localhost/" + location, ""}) +
+  return Lines("|--" + boundary + "|Content-Type: text/html;|\tcharset=\"" + charset +
+               "\"|Content-Transfer-Encoding: quoted-printable|Content-Location: http://localhost/" + location + "||") +
          body;
 }
 
 std::string BinaryPart(const std::string& boundary, const std::string& type, const std::string& encoding,
                        const std::string& location, const std::string& file) {
-  return Join({"", "--" + boundary, type, encoding, "Content-Location: http://localhost/" + location, ""}) +
+  return Lines("|--" + boundary + "|" + type + "|" + encoding + "|Content-Location: http://localhost/" + location +
+               "||") +
          Base64Lines(file);
 }
 
@@ -102,23 +97,17 @@ std::string BoundaryOf(const std::string& archive) {
 
 std::string Convert(const std::string& page, const std::string& archive, std::string subject = "S") {
   ConvertHTMLToMHT(page, archive, subject);
-  return qm::test::ReadFile(archive);
+  return ReadFile(archive);
 }
 
 TEST(MIMECoding, Base64) {
-  using qm::mdlMIMECoding::base64_encode;
-  using qm::mdlMIMECoding::mimeencode;
-  EXPECT_EQ(mimeencode(-1), "");
-  EXPECT_EQ(mimeencode(64), "");
+  EXPECT_EQ(mimeencode(-1) + mimeencode(64), "");
   // Every length up to 300 and every byte value, against Python's base64 with its "=" removed.
-  qm::test::ScratchDir dir;
   std::vector<std::uint8_t> bytes;
   for (int n = 0; n < 300; ++n) bytes.push_back(static_cast<std::uint8_t>(n * 37 + 11));
-  qm::test::WriteFile(dir / "bytes", std::string(bytes.begin(), bytes.end()));
-  std::istringstream expected(qm::test::Output(
-      "python3 -c \"import base64, sys; d = open(sys.argv[1], 'rb').read(); "
-      "print(*(base64.b64encode(d[:n]).decode().rstrip('=') for n in range(len(d) + 1)), sep='\\n')\" '" +
-      (dir / "bytes") + "'"));
+  std::istringstream expected(
+      Output("python3 -c \"import base64; d = bytes((n * 37 + 11) % 256 for n in range(300)); "
+             "print(*(base64.b64encode(d[:n]).decode().rstrip('=') for n in range(301)), sep='\\n')\""));
   std::size_t n = 0;
   for (std::string line; std::getline(expected, line); ++n)
     ASSERT_EQ(base64_encode({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)}), line) << n;
@@ -230,31 +219,30 @@ TEST(HTML2MHT, PageCharsetLabel) {
 }
 
 TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
-  qm::test::ScratchDir dir;
-  qm::test::DesktopInstaller desktop;
-  const std::string mainPage =
-      Join({"<HTML><BODY background=\"pics/bg.gif\">", "<A href=\"pics\\chart.png\"><IMG src=\"PICS\\CHART.PNG\"></A>",
-            "<A href=\"other page.htm\">next</A> <IMG src=missing.gif>", "<A href='data.bin'>58 bytes</A>",
-            "</BODY></HTML>"});
+  ScratchDir dir;
+  DesktopInstaller desktop;
+  const std::string mainPage = Lines(
+      "<HTML><BODY background=\"pics/bg.gif\">|<A href=\"pics\\chart.png\"><IMG src=\"PICS\\CHART.PNG\"></A>|"
+      "<A href=\"other page.htm\">next</A> <IMG src=missing.gif>|<A href='data.bin'>58 bytes</A>|</BODY></HTML>|");
   std::string data;
   for (int i = 0; i < 58; ++i) data += static_cast<char>(i * 7);
   fs::create_directories(dir.Path() / "pics");
-  qm::test::WriteFile(dir / "pics/bg.gif", "GIF89a-tiny");
-  qm::test::WriteFile(dir / "pics/Chart.png", std::string(57, '\x89'));  // found without regard to case
-  qm::test::WriteFile(dir / "data.bin", data);
-  qm::test::WriteFile(dir / "main.html", mainPage);
-  qm::test::WriteFile(dir / "other page.htm",
-                      "<meta charset=\"UTF-8\"><P>a=b {x}\tend \xc3\xa9</P>\n<A href=\"main.html\">back</A>\n");
+  WriteFile(dir / "pics/bg.gif", "GIF89a-tiny");
+  WriteFile(dir / "pics/Chart.png", std::string(57, '\x89'));  // found without regard to case
+  WriteFile(dir / "data.bin", data);
+  WriteFile(dir / "main.html", mainPage);
+  WriteFile(dir / "other page.htm",
+            "<meta charset=\"UTF-8\"><P>a=b {x}\tend \xc3\xa9</P>\n<A href=\"main.html\">back</A>\n");
   const std::string archive = dir / "out.mht";
-  qm::test::WriteFile(archive, "an older archive");
+  WriteFile(archive, "an older archive");
   std::string subject = "Monthly";
-  qm::test::ProgressLog log;
+  ProgressLog log;
   ConvertHTMLToMHT(dir / "main.html", archive, subject, log.Callback());
-  const std::string written = qm::test::ReadFile(archive);
+  const std::string written = ReadFile(archive);
   const std::string b = BoundaryOf(written);
   const std::string mainBody = std::regex_replace(mainPage, std::regex("="), "=3D");
   const std::string otherBody =
-      Join({"<meta charset=3D\"UTF-8\"><P>a=3Db =7Bx=7D=09end =C3=A9</P>", "<A href=3D\"main.html\">back</A>"});
+      Lines("<meta charset=3D\"UTF-8\"><P>a=3Db =7Bx=7D=09end =C3=A9</P>|<A href=3D\"main.html\">back</A>|");
   const auto binary = [&](const std::string& type, const std::string& location, const std::string& file) {
     return BinaryPart(b, type, "Content-Transfer-Encoding: base64", location, dir / file);
   };
@@ -267,7 +255,7 @@ TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
       binary("Content-Type: image/png;", "pics/chart.png", "pics/Chart.png") +
       BinaryPart(b, "Content-Type: application/octet-stream;", "content-Transfer-Encoding: base64", "data.bin",
                  dir / "data.bin") +
-      Join({"", "--" + b + "--"});
+      End(b);
   EXPECT_EQ(written, expected);  // the file of 58 bytes: a line of 76 characters and one of 4 ending in "=="
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 5);  // no temporaries
   // Every part found counts, the missing picture too, though it gets no part.
@@ -289,26 +277,25 @@ TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
 }
 
 TEST(HTML2MHT, LineEndsAndTheReadingWindow) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   // CR LF, lone CR and lone LF each end a line; each line is written with CR LF.
-  qm::test::WriteFile(dir / "ends.html", "a\r\nb\rc\nd\n\re\r\r\nf");
+  WriteFile(dir / "ends.html", "a\r\nb\rc\nd\n\re\r\r\nf");
   std::string written = Convert(dir / "ends.html", dir / "ends.mht");
   std::string b = BoundaryOf(written);
-  EXPECT_EQ(written, Header("S", b) + TextPart(b, "ends.html", Join({"a", "b", "c", "d", "", "e", "", "f"})) +
-                         Join({"", "--" + b + "--"}));
+  EXPECT_EQ(written, Header("S", b) + TextPart(b, "ends.html", Lines("a|b|c|d||e||f|")) + End(b));
 
   // A line of exactly one window leaves an empty line behind; a CR at the
   // window's end still takes its LF from the next read; longer lines are cut
   // at the window.
   const std::string exact(2048, 'e'), almost(2047, 'f');
-  qm::test::WriteFile(dir / "w.html", exact + "\r\n" + almost + "\r\n" + std::string(5000, 'g') + "\ny");
+  WriteFile(dir / "w.html", exact + "\r\n" + almost + "\r\n" + std::string(5000, 'g') + "\ny");
   written = Convert(dir / "w.html", dir / "w.mht");
   b = BoundaryOf(written);
   EXPECT_EQ(written, Header("S", b) +
                          TextPart(b, "w.html",
-                                  Join({Soft('e', 2048), "", Soft('f', 2047), Soft('g', 2048), Soft('g', 2048),
-                                        Soft('g', 904), "y"})) +
-                         Join({"", "--" + b + "--"}));
+                                  Lines(Soft('e', 2048) + "||" + Soft('f', 2047) + "|" + Soft('g', 2048) + "|" +
+                                        Soft('g', 2048) + "|" + Soft('g', 904) + "|y|")) +
+                         End(b));
 
   // Pages of every line end and long lines read back whole through a MIME parser.
   std::string page;
@@ -316,20 +303,20 @@ TEST(HTML2MHT, LineEndsAndTheReadingWindow) {
     page += std::string(static_cast<std::size_t>(i % 97), "a >="[i % 4]) + "\t<b>" + std::to_string(i) + "</b> x";
     page += i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r";
   }
-  qm::test::WriteFile(dir / "mixed.html", page);
+  WriteFile(dir / "mixed.html", page);
   Convert(dir / "mixed.html", dir / "mixed.mht");
-  const std::string command = "python3 '" + (qm::test::SourceDir() / "tests/html/check_mht.py").string() + "' '" +
+  const std::string command = "python3 '" + (SourceDir() / "tests/html/check_mht.py").string() + "' '" +
                               (dir / "mixed.mht") + "' text/iso-8859-1 http://localhost/mixed.html '" +
                               (dir / "mixed.html") + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 TEST(HTML2MHT, BadInput) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   std::string subject;
   const std::string archive = dir / "m.mht";
-  qm::test::WriteFile(archive, "an older archive");
-  const qm::Error missing = qm::test::RaisedBy([&] { ConvertHTMLToMHT(dir / "none.html", archive, subject); });
+  WriteFile(archive, "an older archive");
+  const qm::Error missing = RaisedBy([&] { ConvertHTMLToMHT(dir / "none.html", archive, subject); });
   EXPECT_EQ(missing.Number(), 53);
   EXPECT_TRUE(missing.Source().starts_with("QuillmarkLibrary|[HTML2MHT]Private Function GetReferences(\"") &&
               missing.Source().ends_with("|[HTML2MHT]Public Sub ConvertHTMLToMHT(\"" + (dir / "none.html") + "\", \"" +
@@ -337,123 +324,84 @@ TEST(HTML2MHT, BadInput) {
       << missing.Source();
   // The message header was written first; the caller's subject was filled in.
   EXPECT_EQ(subject, "Report generated from " + kApp);
-  const std::string header = qm::test::ReadFile(archive);
+  const std::string header = ReadFile(archive);
   EXPECT_EQ(header, Header(subject, BoundaryOf(header)));
 
   // References that exist but cannot be read are skipped like missing ones:
   // a folder, a pipe, a device, files that fail to read (a linked page and a
   // picture), files without read permission.
-  const std::vector<std::string> references = {
-      "<img src=\"sub\">",        "<img src=\"pipe.gif\">",   "<img src=\"/dev/zero\">", "<a href=\"broken.htm\">",
-      "<img src=\"broken.gif\">", "<img src=\"locked.gif\">", "<a href=\"locked.htm\">"};
-  std::string lines, coded;
-  for (const auto& line : references) {
-    lines += line + "\n";
-    coded += std::regex_replace(line, std::regex("="), "=3D") + "\r\n";
-  }
-  qm::test::WriteFile(dir / "p.html", lines);
+  const std::string lines =
+      "<img src=\"sub\">\n<img src=\"pipe.gif\">\n<img src=\"/dev/zero\">\n<a href=\"broken.htm\">\n"
+      "<img src=\"broken.gif\">\n<img src=\"locked.gif\">\n<a href=\"locked.htm\">\n";
+  WriteFile(dir / "p.html", lines);
   fs::create_directory(dir / "sub");
   ASSERT_EQ(::mkfifo((dir / "pipe.gif").c_str(), 0600), 0);
   for (const std::string broken : {"broken.htm", "broken.gif"})
     fs::create_symlink("/proc/self/mem", dir / broken);  // a regular file whose first read fails
   for (const std::string locked : {"locked.gif", "locked.htm"}) {
-    qm::test::WriteFile(dir / locked, "<img src=\"p.html\">");
+    WriteFile(dir / locked, "<img src=\"p.html\">");
     fs::permissions(dir / locked, fs::perms::none);
   }
   const std::string written = Convert(dir / "p.html", archive);
   const std::string b = BoundaryOf(written);
-  const std::string page = TextPart(b, "p.html", coded);
-  if (geteuid() != 0) EXPECT_EQ(written, Header("S", b) + page + Join({"", "--" + b + "--"}));
+  const std::string page = TextPart(
+      b, "p.html", std::regex_replace(std::regex_replace(lines, std::regex("="), "=3D"), std::regex("\n"), "\r\n"));
+  if (geteuid() != 0) EXPECT_EQ(written, Header("S", b) + page + End(b));
   else  // root reads the locked files
     EXPECT_EQ(written.substr(0, Header("S", b).size() + page.size()), Header("S", b) + page);
 
   // A conversion that fails leaves the old archive as it was, and no temporary.
-  const std::string before = qm::test::ReadFile(archive);
-  EXPECT_EQ(std::pair(qm::test::ErrorOf([&] { Convert(dir / "NoFolder\\p.html", archive); }),
-                      qm::test::ErrorOf([&] { Convert(dir / "sub", archive); })),  // a folder as the page
+  const std::string before = ReadFile(archive);
+  EXPECT_EQ(std::pair(ErrorOf([&] { Convert(dir / "NoFolder\\p.html", archive); }),
+                      ErrorOf([&] { Convert(dir / "sub", archive); })),  // a folder as the page
             std::pair(76, 75));
-  EXPECT_EQ(qm::test::ReadFile(archive), before);
+  EXPECT_EQ(ReadFile(archive), before);
   for (const auto& entry : fs::directory_iterator(dir.Path()))
     EXPECT_EQ(entry.path().filename().string().find(".~qm"), std::string::npos) << entry.path();
-  EXPECT_EQ(qm::test::ErrorOf([&] { Convert(dir / "p.html", dir / "no/such/folder.mht"); }), 76);
+  EXPECT_EQ(ErrorOf([&] { Convert(dir / "p.html", dir / "no/such/folder.mht"); }), 76);
   if (geteuid() != 0) {
     fs::permissions(archive, fs::perms::owner_read);
-    EXPECT_EQ(qm::test::ErrorOf([&] { Convert(dir / "p.html", archive); }), 70);
+    EXPECT_EQ(ErrorOf([&] { Convert(dir / "p.html", archive); }), 70);
   }
 }
 
 // Archives opened in a real browser: Chromium must show an archive exactly as
 // it shows the page itself (the same screenshot) and build the same document
-// from it (the same --dump-dom text).
-class Chromium : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (std::system("command -v chromium >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "chromium is not installed (Debian package chromium): archives not opened in a browser";
-    const std::string make = (qm::test::SourceDir() / "tests/html/make_site.py").string();
-    ASSERT_EQ(std::system(("python3 '" + make + "' '" + dir.Path().string() + "'").c_str()), 0);
-  }
-
+// from it (the same --dump-dom text). The pages: a site with pictures named
+// in three cases and through "\", a style sheet, UTF-8 text and a long <pre>
+// line, its lines ended by LF (page.html) and by CR (cr.html); and a report
+// with a picture from each of the two report writers.
+TEST(Chromium, ArchivesLookAndReadLikeTheirPages) {
+  if (std::system("command -v chromium >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "chromium is not installed (Debian package chromium): archives not opened in a browser";
+  ScratchDir dir;
+  DesktopInstaller desktop;
+  const std::string make = (SourceDir() / "tests/html/make_site.py").string();
+  ASSERT_EQ(std::system(("python3 '" + make + "' '" + dir.Path().string() + "'").c_str()), 0);
   // Runs Chromium on `file` with `what` (--screenshot=... or --dump-dom) and
   // a profile of its own; returns what it printed.
-  std::string Run(const std::string& file, const std::string& what) {
-    const std::string profile = dir / ("profile" + std::to_string(runs_++));
-    return qm::test::Output(
+  int runs = 0;
+  const auto run = [&](const std::string& file, const std::string& what) {
+    return Output(
         "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync --hide-scrollbars "
         "--window-size=900,500 --user-data-dir='" +
-        profile + "' " + what + " 'file://" + file + "' 2>/dev/null");
-  }
-
-  void SameLook(const std::string& page, const std::string& archive) {
-    for (const std::string& file : {page, archive}) Run(file, "--screenshot='" + file + ".png'");
-    const std::string expected = qm::test::ReadFile(page + ".png");
-    ASSERT_GT(expected.size(), 1000u) << page;
-    EXPECT_TRUE(qm::test::ReadFile(archive + ".png") == expected) << "the archive looks different, see " << archive;
-  }
-
+        (dir / ("profile" + std::to_string(runs++))) + "' " + what + " 'file://" + file + "' 2>/dev/null");
+  };
   // The document Chromium builds; white space before </body> (where the page
   // and the archive's part end differently) does not count.
-  std::string Dom(const std::string& file) {
-    return std::regex_replace(Run(file, "--dump-dom"), std::regex("\\s*</body>"), "</body>");
-  }
+  const auto dom = [&](const std::string& file) {
+    return std::regex_replace(run(file, "--dump-dom"), std::regex("\\s*</body>"), "</body>");
+  };
 
-  static std::string Pack(const std::string& page) {
-    const std::string archive = fs::path(page).replace_extension(".mht").string();
-    Convert(page, archive);
-    return archive;
-  }
-
-  qm::test::ScratchDir dir;
-  qm::test::DesktopInstaller desktop;
-
- private:
-  int runs_ = 0;
-};
-
-TEST_F(Chromium, ArchiveLooksAndReadsLikeThePage) {
-  // Pictures named in three cases and through "\", a style sheet, UTF-8 text,
-  // a long <pre> line; lines ended by LF, then by CR.
-  for (const std::string name : {"page.html", "cr.html"}) {
-    const std::string page = dir / name;
-    const std::string archive = Pack(page);
-    SameLook(page, archive);
-    const std::string dom = Dom(page);
-    ASSERT_NE(dom.find("word39=x</pre>"), std::string::npos) << dom;
-    EXPECT_EQ(Dom(archive), dom) << name;
-  }
-}
-
-TEST_F(Chromium, ReportArchivesShowTheirPictures) {
   fs::create_directory(dir.Path() / "out");
-  qm::HTMLDoc doc;
+  HTMLDoc doc;
   doc.BeginDoc("Report");
   doc.BeginBody();
   doc.BodyTextCR("Chart:");
   doc.Image(dir / "Pics/Green.PNG");
   doc.SaveAs(dir / "out/doc.html");
-
-  qm::Typographer report;
+  Typographer report;
   report.Initialise("Report");
   report.BodyBegin();
   report.Output("Chart:");
@@ -462,16 +410,21 @@ TEST_F(Chromium, ReportArchivesShowTheirPictures) {
   report.Terminate();
   report.SaveAs(dir / "out/report.html");
 
-  for (const std::string name : {"out/doc.html", "out/report.html"}) SameLook(dir / name, Pack(dir / name));
+  for (const std::string name : {"page.html", "cr.html", "out/doc.html", "out/report.html"}) {
+    const std::string page = dir / name, archive = fs::path(page).replace_extension(".mht").string();
+    Convert(page, archive);
+    for (const std::string& file : {page, archive}) run(file, "--screenshot='" + file + ".png'");
+    const std::string expected = ReadFile(page + ".png");
+    ASSERT_GT(expected.size(), 1000u) << page;
+    EXPECT_TRUE(ReadFile(archive + ".png") == expected) << "the archive looks different, see " << archive;
+    if (name.starts_with("out/")) continue;
+    const std::string pageDom = dom(page);
+    ASSERT_NE(pageDom.find("word39=x</pre>"), std::string::npos) << pageDom;
+    EXPECT_EQ(dom(archive), pageDom) << name;
+  }
 }
 
-namespace fs = std::filesystem;
-using qm::HTMLDoc;
-using qm::Typographer;
-using qm::test::ErrorOf;
-using qm::test::RaisedBy;
-
-TEST(HTMLDoc, ReportExampleAndTitleDefaults) {
+TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
   HTMLDoc doc;
   doc.BeginDoc("Report");
   EXPECT_TRUE(doc.InHead() && !doc.InBody());
@@ -494,13 +447,16 @@ TEST(HTMLDoc, ReportExampleAndTitleDefaults) {
   // A second BeginDoc starts over.
   fresh.BeginDoc("B");
   EXPECT_EQ(fresh.GetUnfinishedText(), "<HTML>\r\n<HEAD>\r\n<TITLE> B</TITLE>\r\n");
-}
 
-TEST(HTMLDoc, ElementsAndAttributes) {
   HTMLDoc cells;
   cells.TableElem("x");
   cells.TableElem("y", "colspan=2");
-  EXPECT_EQ(cells.GetUnfinishedText(), "<TD valign=top > x</TD>\r\n<TD valign=top colspan=2> y</TD>\r\n");
+  cells.PageBreak();
+  cells.Image("C:\\pics\\a.gif");
+  cells.AddTagText("border=0");
+  EXPECT_EQ(cells.GetDocument(),
+            "<TD valign=top > x</TD>\r\n<TD valign=top colspan=2> y</TD>\r\n<P style='page-break-before: always'>\r\n"
+            "<IMG alt=\"\" src=\"a.gif\" border=0>\r\n");
 
   HTMLDoc bold;
   bold.Bold();
@@ -525,14 +481,6 @@ TEST(HTMLDoc, ElementsAndAttributes) {
   EXPECT_EQ(
       table.GetDocument(),
       "<TABLE border=0>\r\n<TR>\r\n<TD align=center width=10>\r\nz<BR><I> i</I>\r\n</TD>\r\n</TR>\r\n</TABLE>\r\n");
-}
-
-TEST(HTMLDoc, PageBreakImagesAndFailures) {
-  HTMLDoc doc;
-  doc.PageBreak();
-  doc.Image("C:\\pics\\a.gif");
-  doc.AddTagText("border=0");
-  EXPECT_EQ(doc.GetDocument(), "<P style='page-break-before: always'>\r\n<IMG alt=\"\" src=\"a.gif\" border=0>\r\n");
 
   HTMLDoc text;
   text.BodyText("t");
@@ -544,20 +492,20 @@ TEST(HTMLDoc, PageBreakImagesAndFailures) {
 
   HTMLDoc empty;
   empty.Tag("P", true);
-  EXPECT_EQ(qm::test::ErrorOf([&] { empty.EndTag(); }), 9);
+  EXPECT_EQ(ErrorOf([&] { empty.EndTag(); }), 9);
   EXPECT_EQ(empty.GetUnfinishedText(), "<P>\r\n");  // the pending ">" was written first
 }
 
-TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
-  qm::test::ScratchDir dir;
+TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsSettings) {
+  ScratchDir dir;
   for (const char* folder : {"pics", "out"}) fs::create_directories(dir.Path() / folder);
-  qm::test::WriteFile(dir / "pics/a.gif", "GIF89a");
+  WriteFile(dir / "pics/a.gif", "GIF89a");
   HTMLDoc doc;
   doc.BeginBody();
   doc.Image((dir.Path() / "pics").string() + "\\a.gif");  // a Windows-style separator resolves too
   doc.SaveAs(dir / "out/r.html");
-  EXPECT_EQ(qm::test::ReadFile(dir / "out/a.gif"), "GIF89a");
-  EXPECT_EQ(qm::test::ReadFile(dir / "out/r.html"), doc.GetDocument() + "\r\n");
+  EXPECT_EQ(ReadFile(dir / "out/a.gif"), "GIF89a");
+  EXPECT_EQ(ReadFile(dir / "out/r.html"), doc.GetDocument() + "\r\n");
 
   HTMLDoc missing;
   missing.Image(dir / "pics/none.gif");
@@ -565,31 +513,21 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePage) {
   EXPECT_TRUE(e.Number() == 53 && e.Source().find("[HTMLDoc]Public Sub SaveAs(\"") != std::string::npos)
       << e.Number() << " " << e.Source();
   EXPECT_FALSE(fs::exists(dir / "out/m.html"));
-}
 
-TEST(HTMLDoc, ShowPassesItsSettingsToThePreview) {
+  // Show passes its settings to the preview.
   auto settings = std::make_shared<qm::PrintSettings>();
   {
-    qm::test::DesktopInstaller desktop;
-    HTMLDoc doc;
-    doc.BodyText("shown");
+    DesktopInstaller desktop;
     doc.Show(settings, true, 2);
     ASSERT_EQ(desktop->Previews.size(), 1u);
     const auto& request = desktop->Previews[0];
     EXPECT_TRUE(request.PrintOnly && request.DisplayButtons == 2 && request.PrintSettings == settings);
   }
   // Headless: the desktop's own error, without this operation's element.
-  HTMLDoc doc;
-  const qm::Error e = RaisedBy([&] { doc.Show(nullptr); });
-  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Description(),
+  const qm::Error shown = RaisedBy([&] { doc.Show(nullptr); });
+  EXPECT_EQ(std::to_string(shown.Number()) + " " + shown.Description(),
             "9999 No user interface is available: link quillmark::ui and run with a display");
-  EXPECT_EQ(e.Source().find("Show"), std::string::npos);
-}
-
-std::string Lines(const std::string& bars) {  // each "|" stands for CR LF
-  std::string text;
-  for (char c : bars) text += c == '|' ? std::string("\r\n") : std::string(1, c);
-  return text;
+  EXPECT_EQ(shown.Source().find("Show"), std::string::npos);
 }
 
 TEST(Typographer, ReportFragments) {
@@ -599,26 +537,14 @@ TEST(Typographer, ReportFragments) {
   t.Output("x");
   t.BodyEnd();
   t.Terminate();
-  EXPECT_EQ(t.sHTML, Lines("<HTML>|<HEAD>|<TITLE>R</TITLE>|<STYLE>  H6 { page-break-before: always }</STYLE><META x>|"
-                           "</HEAD><BODY>||x|</BODY>||</HTML>||"));
-
-  t.sHTML.clear();
   t.TableElement("a");
   t.TableElement("b", qm::vbRightJustify, qm::Variant(50));  // the row is still open
   t.TableElementEx("c", "nowrap");
   t.TableRowBegin();  // ends the open row first
   t.TableEnd();
-  EXPECT_EQ(t.sHTML,
-            Lines("<TR>|<TD valign=top | align=left |>|a|</TD>|<TD valign=top | align=right | Width=50% |>|b|</TD>|"
-                  "<TD valign=top nowrap>|c|</TD>|</TR>|<TR>|</TR>|</TABLE>|"));
-
-  t.sHTML.clear();
   t.TableBegin(qm::Variant(1), qm::Variant(2), qm::Variant(100));
   t.TableBegin();
   t.TableBegin(qm::Variant("wide"), std::nullopt, qm::Variant("5"), "id=t");
-  EXPECT_EQ(t.sHTML, Lines("<TABLE  border=1 cellPadding=2 width=\"100%\" >|<TABLE  >|<TABLE  width=\"5%\" id=t>|"));
-
-  t.sHTML.clear();
   t.StyleBegin(qm::tyHeading2);
   t.StyleBegin(qm::tyHeading2);
   t.StyleEnd();
@@ -627,18 +553,22 @@ TEST(Typographer, ReportFragments) {
   t.Para(qm::vbRightJustify);
   t.Para(static_cast<qm::AlignmentConstants>(3));
   t.OutputLine(qm::Null);
-  EXPECT_EQ(t.sHTML, Lines("<H2>|</H2>|<H2>|</H2>|<>|</>|<p align=right style='text-align:right'>|<BR>||"));
   EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
-
-  t.sHTML.clear();
   for (const auto alignment : {qm::vbLeftJustify, qm::vbCenter}) t.Para(alignment);
   for (auto tag : {&Typographer::FontBold, &Typographer::FontBoldEnd, &Typographer::Small, &Typographer::SmallEnd,
                    &Typographer::LineBreak, &Typographer::PageBreak})
     (t.*tag)();
   t.TableElement("m", qm::vbCenter);
   t.TableElement("n", static_cast<qm::AlignmentConstants>(3));  // no align attribute
-  EXPECT_EQ(t.sHTML, Lines("<p>|<p align=center style='text-align:center'>|<B>|</B>|<SMALL>|</SMALL>|<P></P>|<H6></H6>|"
-                           "<TR>|<TD valign=top | align=center |>|m|</TD>|<TD valign=top |>|n|</TD>|"));
+  EXPECT_EQ(t.sHTML,
+            Lines("<HTML>|<HEAD>|<TITLE>R</TITLE>|<STYLE>  H6 { page-break-before: always }</STYLE><META x>|"
+                  "</HEAD><BODY>||x|</BODY>||</HTML>||<TR>|<TD valign=top | align=left |>|a|</TD>|"
+                  "<TD valign=top | align=right | Width=50% |>|b|</TD>|<TD valign=top nowrap>|c|</TD>|</TR>|"
+                  "<TR>|</TR>|</TABLE>|<TABLE  border=1 cellPadding=2 width=\"100%\" >|<TABLE  >|"
+                  "<TABLE  width=\"5%\" id=t>|<H2>|</H2>|<H2>|</H2>|<>|</>|"
+                  "<p align=right style='text-align:right'>|<BR>||<p>|<p align=center style='text-align:center'>|"
+                  "<B>|</B>|<SMALL>|</SMALL>|<P></P>|<H6></H6>|<TR>|<TD valign=top | align=center |>|m|</TD>|"
+                  "<TD valign=top |>|n|</TD>|"));
   // A copy keeps the open row: TableEnd closes it, a cell joins it.
   Typographer copy(t), other;
   other = copy;
@@ -648,50 +578,49 @@ TEST(Typographer, ReportFragments) {
   EXPECT_EQ(copy.sHTML, t.sHTML + Lines("<TD valign=top >|k|</TD>|"));
 }
 
-TEST(Typographer, PicturesSavingAndLeftovers) {
+TEST(Typographer, PicturesSavingLeftoversPrintOutAndShow) {
   Typographer t;
   EXPECT_THROW(t.ImageFile("a.gif", 0), qm::Error);  // 91 before Initialise
   t.Initialise();
   t.sHTML.clear();
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   for (const char* folder : {"p", "out"}) fs::create_directories(dir.Path() / folder);
-  qm::test::WriteFile(dir / "p/a.gif", "A");
+  WriteFile(dir / "p/a.gif", "A");
   t.ImageFile(dir / "p/a.gif", 0);
   t.ImageFile("c:\\p\\a.gif", 0, 10, 20);
   t.ImageFile("c:\\p\\a.gif", 2, 10);
   EXPECT_EQ(t.sHTML,
             Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
                   "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
-  const qm::Error e = qm::test::RaisedBy([&] { t.SaveAs(dir / "out/r.html"); });  // no such Windows pictures here
+  const qm::Error e = RaisedBy([&] { t.SaveAs(dir / "out/r.html"); });  // no such Windows pictures here
   EXPECT_TRUE(e.Number() == 53 && e.Source().find("[Typographer]Public Sub SaveAs(\"") != std::string::npos)
       << e.Number() << " " << e.Source();
-  EXPECT_EQ(qm::test::ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
+  EXPECT_EQ(ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
 
   // Creation clears the leftovers of earlier runs.
   const std::string temp = qm::TempFolder();
   const std::vector<std::string> leftovers = {"/~typo1.bmp", "/~TYPOx.BMP", "/~tmp2932.html"};
-  for (const auto& name : leftovers) qm::test::WriteFile(temp + name, "x");
-  for (const char* keep : {"/keep.bmp", "/~typo1.png"}) qm::test::WriteFile(temp + keep, "x");
+  for (const auto& name : leftovers) WriteFile(temp + name, "x");
+  for (const char* keep : {"/keep.bmp", "/~typo1.png"}) WriteFile(temp + keep, "x");
   Typographer fresh;
   for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(temp + name)) << name;
   EXPECT_TRUE(fs::remove(temp + "/keep.bmp") && fs::remove(temp + "/~typo1.png"));
-}
 
-TEST(Typographer, PrintOutGoesThroughThePlatformAndShowNeedsADesktop) {
-  const std::string printFile = qm::TempFolder() + "/~tmp2932.html";
+  // PrintOut goes through the platform; Show needs a desktop.
+  const std::string printFile = temp + "/~tmp2932.html";
   for (const bool fails : {false, true}) {
     // A failure of printing is shown, never raised.
-    qm::test::DesktopInstaller desktop;
-    Typographer t;
-    t.Initialise("P");
+    DesktopInstaller desktop;
+    Typographer printed;
+    printed.Initialise("P");
     if (fails) fs::create_directory(printFile);  // the print file cannot be written
-    EXPECT_NO_THROW(t.PrintOut());
+    EXPECT_NO_THROW(printed.PrintOut());
     if (fails) fs::remove(printFile);
     EXPECT_EQ(desktop->Printed, fails ? std::vector<std::string>{} : std::vector{printFile});
     EXPECT_EQ(desktop->Messages, fails ? std::vector{"Quillmark Library (PrintOut) : Permission denied: " + printFile}
                                        : std::vector<std::string>{});
-    EXPECT_EQ(qm::test::ReadFile(printFile), fails ? "" : t.sHTML + "\r\n");
-    if (!fails) t.Show();  // from a scratch folder that goes once the preview is shown
+    EXPECT_EQ(ReadFile(printFile), fails ? "" : printed.sHTML + "\r\n");
+    if (!fails) printed.Show();  // from a scratch folder that goes once the preview is shown
     EXPECT_TRUE(fails || (desktop->Previews.at(0).Caption == "Preview" && !fs::exists(desktop->Previews[0].HtmlFile)));
   }
   Typographer headless;

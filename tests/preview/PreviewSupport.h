@@ -19,17 +19,14 @@
 
 namespace qm::test {
 
-/// A desktop without a screen whose message boxes are recorded.
+/// A desktop without a screen that records each message box as its prompt, a
+/// blank and its buttons.
 class RecordingDesktop final : public StubDesktop {
  public:
-  struct Message {
-    std::string Prompt;
-    std::int32_t Buttons;
-  };
-  std::vector<Message> Messages;
+  std::vector<std::string> Messages;
 
   std::int32_t MessageBox(const std::string& prompt, std::int32_t buttons, const std::string&) override {
-    Messages.push_back({prompt, buttons});
+    Messages.push_back(prompt + " " + std::to_string(buttons));
     return 1;
   }
 };
