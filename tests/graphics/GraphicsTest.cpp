@@ -34,13 +34,14 @@ namespace qm::test {
 class RecordingSurface : public Dispatch {
  public:
   explicit RecordingSurface(std::int32_t widthPixels = 100, std::int32_t heightPixels = 80)
-      : Pixels(std::make_shared<Bitmap>(widthPixels, heightPixels)),
-        Properties{{"CurrentX", 0.0},
-                   {"CurrentY", 0.0},
-                   {"DrawMode", 13},
-                   {"Width", widthPixels * 15.0},
-                   {"Height", heightPixels * 15.0},
-                   {"hdc", std::make_shared<DeviceContext>(Pixels)}} {}
+      : Pixels(std::make_shared<Bitmap>(widthPixels, heightPixels)) {
+    Properties = {{"CurrentX", 0.0},
+                  {"CurrentY", 0.0},
+                  {"DrawMode", 13},
+                  {"Width", widthPixels * 15.0},
+                  {"Height", heightPixels * 15.0},
+                  {"hdc", std::make_shared<DeviceContext>(Pixels)}};
+  }
 
   std::shared_ptr<Bitmap> Pixels;
   std::map<std::string, Variant, std::less<>> Properties;
@@ -131,32 +132,28 @@ TEST(Graphics, DrawsAndPrintsThroughTheSurfacesMembersAndRestoresItsDrawMode) {
 TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   qm::Graphics g;
   RecordingSurface pic;
-  g.Lines(pic, 0.0, 10, Samples({5, 7, 6}));
-  EXPECT_EQ(pic.Calls, (Calls{"Line(0, 0, 5, 0, 5, 0)", "Line(0, 0, 5, 10, 7, 0)", "Line(0, 10, 7, 20, 6, 0)"}));
-
-  pic.Calls.clear();
+  // The second range starts at Left + (Offset - lower bound) and is clamped,
+  // which the caller's variable sees; no array or an empty one draws nothing.
   const Variant five = Samples({1, 2, 3, 4, 5});
-  std::optional<Variant> offset = 1, length = 10;
+  std::optional<Variant> offset = 1, length = 10, noOffset, noLength, outside = 9, some = 1;
+  g.Lines(pic, 0.0, 10, Samples({5, 7, 6}));
   g.Lines(pic, 0.0, 10, five, 0, offset, length);
-  EXPECT_EQ(qm::CLng(*length), 4);  // the caller's variable sees the clamped length
-  EXPECT_EQ(pic.Calls, (Calls{"Line(0, 1, 2, 1, 2, 0)", "Line(0, 1, 2, 11, 3, 0)", "Line(0, 11, 3, 21, 4, 0)",
-                              "Line(0, 21, 4, 31, 5, 0)"}));  // starts at Left + (Offset - lower bound)
-
-  // Missing range values are filled in for the caller.
-  std::optional<Variant> noOffset, noLength;
-  g.Lines(pic, 0.0, 1, five, 0, noOffset, noLength);
-  EXPECT_EQ(std::pair(qm::CLng(*noOffset), qm::CLng(*noLength)), std::pair(0, 5));
-
-  pic.Calls.clear();
   g.Lines(pic, 0.0, 1, VariantArray());
   g.Lines(pic, 0.0, 1, 3.0);
-  std::optional<Variant> outside = 9, some = 1;
+  EXPECT_EQ(pic.Calls, (Calls{"Line(0, 0, 5, 0, 5, 0)", "Line(0, 0, 5, 10, 7, 0)", "Line(0, 10, 7, 20, 6, 0)",
+                              "Line(0, 1, 2, 1, 2, 0)", "Line(0, 1, 2, 11, 3, 0)", "Line(0, 11, 3, 21, 4, 0)",
+                              "Line(0, 21, 4, 31, 5, 0)"}));
+  EXPECT_EQ(qm::CLng(*length), 4);
+  // Missing range values are filled in for the caller.
+  g.Lines(pic, 0.0, 1, five, 0, noOffset, noLength);
+  EXPECT_EQ(std::pair(qm::CLng(*noOffset), qm::CLng(*noLength)), std::pair(0, 5));
   EXPECT_EQ(ErrorOf([&] { g.Lines(pic, 0.0, 1, five, 0, outside, some); }), 9);
 
   // LinesSmooth draws the spline of the range (DrawCurve's): ten pieces an
   // interval, through the samples; one sample is a point.
   const Variant smooth = Samples({7, 0, 1, 0, 2}, 1);
   std::optional<Variant> from = 2, none = 0, one = 1, second = 2, rest;
+  pic.Calls.clear();
   g.LinesSmooth(pic, 0.0, 5, smooth, 0, from, none);
   g.LinesSmooth(pic, 0.0, 5, VariantArray());
   EXPECT_TRUE(pic.Calls.empty());
@@ -195,34 +192,49 @@ TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
             (std::vector{0x00102030u, 0x00102030u + 29, 0u, 0u, 0x00102030u + 9, 0x00102030u + 20}));
 }
 
-TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnes) {
+TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnesAndRefusesBadInput) {
   qm::Interpolate interp;
-  const struct {
-    std::vector<double> In;
-    std::int16_t Precision;
-    std::vector<double> Cubic, Linear;
-  } cases[] = {
+  // Samples, precision, cubic and linear results: with two samples the
+  // spline is the straight line, one sample gives a one-element array, and
+  // precision 0 the first sample (cubic) or the last one (linear).
+  const std::tuple<std::vector<double>, std::int16_t, std::vector<double>, std::vector<double>> cases[] = {
       {{0, 1, 0}, 2, {0, 0.6875, 1, 0.6875, 0}, {0, 0.5, 1, 0.5, 0}},
-      {{0, 10}, 4, {0, 2.5, 5, 7.5, 10}, {0, 2.5, 5, 7.5, 10}},  // two samples: the spline is the straight line
-      {{7}, 4, {7}, {7}},                                        // one sample: a one-element array
-      {{4, 5, 6}, 0, {4}, {6}},  // precision 0: the first sample (cubic) or the last one (linear)
-  };
-  for (const auto& c : cases) {
-    auto samples = Samples(c.In, 5);
-    const Variant cubic = interp.InterpCub(samples, c.Precision), linear = interp.InterpLin(samples, c.Precision);
-    EXPECT_EQ(Values(cubic), c.Cubic);
-    EXPECT_EQ(Values(linear), c.Linear);
-    EXPECT_EQ(std::pair(cubic.Array().LBound(), linear.Array().LBound()), std::pair(5, 5));  // the lower bound is kept
+      {{0, 10}, 4, {0, 2.5, 5, 7.5, 10}, {0, 2.5, 5, 7.5, 10}},
+      {{7}, 4, {7}, {7}},
+      {{4, 5, 6}, 0, {4}, {6}}};
+  for (const auto& [in, precision, cubic, linear] : cases) {
+    auto samples = Samples(in, 5);
+    const Variant c = interp.InterpCub(samples, precision), l = interp.InterpLin(samples, precision);
+    // The lower bound is kept.
+    EXPECT_EQ(std::tuple(Values(c), Values(l), c.Array().LBound(), l.Array().LBound()),
+              std::tuple(cubic, linear, 5, 5));
   }
   // No samples: Empty for both.
   Variant none = VariantArray();
   EXPECT_TRUE(interp.InterpCub(none, 4).IsEmpty() && interp.InterpLin(none, 4).IsEmpty());
   // Precision 1: a copy, as Doubles for the spline; the linear copy keeps the samples' own type.
   Variant ints = VariantArray::FromVector({std::int16_t{2}, std::int16_t{9}});
-  const Variant copy = interp.InterpCub(ints, 1);
-  EXPECT_EQ(Values(copy), (std::vector<double>{2, 9}));
-  EXPECT_EQ(copy.Array().Data()[0].VarType(), qm::vbDouble);
-  EXPECT_EQ(interp.InterpLin(ints, 1).Array().Data()[1].VarType(), qm::vbInteger);
+  const Variant copy = interp.InterpCub(ints, 1), linear = interp.InterpLin(ints, 1);
+  EXPECT_EQ(std::tuple(Values(copy), copy.Array().Data()[0].VarType(), linear.Array().Data()[1].VarType()),
+            std::tuple(std::vector<double>{2, 9}, qm::vbDouble, qm::vbInteger));
+
+  Variant notArray(3.0), text = VariantArray::FromVector({1.0, "abc", 2.0}), two = Samples({1, 2});
+  EXPECT_EQ(
+      Raised([&] { interp.InterpCub(notArray, 2); }),
+      "9999: InArray must be an array @ QuillmarkLibrary.Interpolate|[Interpolate]Public Function InterpCub(?, 2)");
+  EXPECT_EQ((std::vector{ErrorOf([&] { interp.InterpCub(text, 2); }), ErrorOf([&] { interp.InterpLin(text, 2); }),
+                         ErrorOf([&] { interp.InterpCub(two, -1); })}),
+            (std::vector{13, 13, 9}));
+
+  // Counts beyond the 16-bit range are refused rather than wrapped.
+  Variant many = VariantArray({{0, 32767}}), most = VariantArray({{0, 32766}});
+  EXPECT_EQ(Raised([&] { interp.InterpCub(many, 1); }),
+            "6: Overflow: InArray holds more than 32767 samples @ QuillmarkLibrary.Interpolate|[Interpolate]Public "
+            "Function InterpCub(?, 1)");
+  for (auto& v : most.Array().Data()) v = 1.0;
+  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(most, 32767); }), 6);
+  // Output indices are 32-bit: 32767 samples at precision 2 pass 32767 and work.
+  EXPECT_EQ(interp.InterpCub(most, 2).Array().UBound(), 65532);
 }
 
 TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
@@ -242,27 +254,6 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
   }
   gsl_spline_free(spline);
   gsl_interp_accel_free(acc);
-}
-
-TEST(Interpolate, RejectsBadInputWithClearErrors) {
-  qm::Interpolate interp;
-  Variant notArray(3.0), text = VariantArray::FromVector({1.0, "abc", 2.0}), two = Samples({1, 2});
-  EXPECT_EQ(
-      Raised([&] { interp.InterpCub(notArray, 2); }),
-      "9999: InArray must be an array @ QuillmarkLibrary.Interpolate|[Interpolate]Public Function InterpCub(?, 2)");
-  EXPECT_EQ((std::vector{ErrorOf([&] { interp.InterpCub(text, 2); }), ErrorOf([&] { interp.InterpLin(text, 2); }),
-                         ErrorOf([&] { interp.InterpCub(two, -1); })}),
-            (std::vector{13, 13, 9}));
-
-  // Counts beyond the 16-bit range are refused rather than wrapped.
-  Variant many = VariantArray({{0, 32767}}), most = VariantArray({{0, 32766}});
-  EXPECT_EQ(Raised([&] { interp.InterpCub(many, 1); }),
-            "6: Overflow: InArray holds more than 32767 samples @ QuillmarkLibrary.Interpolate|[Interpolate]Public "
-            "Function InterpCub(?, 1)");
-  for (auto& v : most.Array().Data()) v = 1.0;
-  EXPECT_EQ(ErrorOf([&] { interp.InterpLin(most, 32767); }), 6);
-  // Output indices are 32-bit: 32767 samples at precision 2 pass 32767 and work.
-  EXPECT_EQ(interp.InterpCub(most, 2).Array().UBound(), 65532);
 }
 
 using qm::test::BmpFile;
@@ -288,6 +279,16 @@ TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
   EXPECT_FALSE(dib.Create(100000, 100000));  // more than the pixel memory allowed
   dib.ClearUp();
   EXPECT_EQ(dib.hDC(), nullptr);
+
+  // From a picture: the first row in memory is the picture's bottom row,
+  // pixels blue-green-red.
+  qm::test::ScratchDir dir;
+  const RgbImage image = TestPicture(13, 7);
+  WriteFile(dir / "p.bmp", BmpFile(image));
+  dib.CreateFromPicture(*qm::LoadPicture(dir / "p.bmp"));
+  ASSERT_NE(dib.DIBSectionBitsPtr(), nullptr);
+  const std::uint8_t *bottom = dib.DIBSectionBitsPtr() + 3 * 12, *expected = image.At(12, 6);
+  EXPECT_EQ((std::vector{bottom[0], bottom[1], bottom[2]}), (std::vector{expected[2], expected[1], expected[0]}));
 }
 
 TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
@@ -306,24 +307,6 @@ TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
   EXPECT_FALSE(qm::BitBlt(dc, 0, 0, 1, 1, dc, 0, 0, 0x00EE0086));
   // Far outside and huge sizes copy nothing and overflow nothing.
   EXPECT_TRUE(qm::BitBlt(dc, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, dc, INT32_MAX, INT32_MIN, qm::SRCCOPY));
-}
-
-TEST(PictureLoader, APictureGoesIntoTheDibLayoutAndWhatIsNoPictureIsRefused) {
-  qm::test::ScratchDir dir;
-  const auto image = TestPicture(13, 7);
-  WriteFile(dir / "p.bmp", BmpFile(image));
-  qm::clsDIBSection dib;
-  dib.CreateFromPicture(*qm::LoadPicture(dir / "p.bmp"));
-  ASSERT_NE(dib.DIBSectionBitsPtr(), nullptr);
-  // The first row in memory is the picture's bottom row, pixels blue-green-red.
-  const std::uint8_t *bottom = dib.DIBSectionBitsPtr() + 3 * 12, *expected = image.At(12, 6);
-  EXPECT_EQ((std::vector{bottom[0], bottom[1], bottom[2]}), (std::vector{expected[2], expected[1], expected[0]}));
-
-  // Bad headers are refused below; here the file's own problems.
-  WriteFile(dir / "empty.bmp", "");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "missing.png"); }), 53);
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir.Path().string()); }), 75);
 }
 
 // Peak signal-to-noise ratio of two pictures of the same size, in dB.
@@ -460,23 +443,19 @@ TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrders) {
 
 TEST(PictureLoader, RefusesBadBmpHeadersWithTheDocumentedError) {
   const std::string good = BmpFile(TestPicture(4, 3)), big = "the picture is larger than 64 megapixels";
-  const struct {
-    std::size_t At;
-    std::uint32_t Value;
-    int Bytes;
-    std::string Error;
-  } cases[] = {{14, 20, 4, "BMP header of unknown size 20"},
-               {26, 0, 2, "bad BMP: 0 planes"},
-               {28, 7, 2, "BMP with 7 bits per pixel"},
-               {30, 1, 4, "BMP compression 1 is not supported"},
-               {30, 3, 4, "BMP colour masks need 16 or 32 bits per pixel"},
-               {10, 1u << 30, 4, "bad BMP pixel offset"},
-               {18, 0, 4, "the picture has no pixels"},
-               {22, 0x80000000u, 4, big},
-               {18, 0x7FFFFFFFu, 4, big}};
-  for (const auto& c : cases)
-    EXPECT_EQ(LoadError(std::string(good).replace(c.At, c.Bytes, Le({c.Value}, c.Bytes))),
-              "Invalid picture: " + c.Error);
+  // Where a field is, its new value and size, and the error.
+  const std::tuple<std::size_t, std::uint32_t, int, std::string> cases[] = {
+      {14, 20, 4, "BMP header of unknown size 20"},
+      {26, 0, 2, "bad BMP: 0 planes"},
+      {28, 7, 2, "BMP with 7 bits per pixel"},
+      {30, 1, 4, "BMP compression 1 is not supported"},
+      {30, 3, 4, "BMP colour masks need 16 or 32 bits per pixel"},
+      {10, 1u << 30, 4, "bad BMP pixel offset"},
+      {18, 0, 4, "the picture has no pixels"},
+      {22, 0x80000000u, 4, big},
+      {18, 0x7FFFFFFFu, 4, big}};
+  for (const auto& [at, value, bytes, error] : cases)
+    EXPECT_EQ(LoadError(std::string(good).replace(at, bytes, Le({value}, bytes))), "Invalid picture: " + error);
   EXPECT_EQ(LoadError(BmpFile(1, 1, 8, Le({0}))), "Invalid picture: the BMP colour table is missing");
   // Masks that are not one run of bits.
   EXPECT_EQ(LoadError(BmpFile(1, 1, 16, Le({0}), Le({0x0F0F, 0x00F0, 0x0001}), 3)),
@@ -485,18 +464,23 @@ TEST(PictureLoader, RefusesBadBmpHeadersWithTheDocumentedError) {
   // A file cut short in its pixels is refused from memory and from a file alike.
   const std::string cut = good.substr(0, good.size() - 1);
   EXPECT_EQ(LoadError(cut), "Invalid picture: the file ended before its last row of pixels");
+  // So are the files' own problems: an empty file, none, a folder.
   qm::test::ScratchDir dir;
   WriteFile(dir / "cut.bmp", cut);
+  WriteFile(dir / "empty.bmp", "");
   EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "cut.bmp"); }).Description(),
             "Invalid picture: the file ended before its last row of pixels");
+  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
+  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "missing.png"); }), 53);
+  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir.Path().string()); }), 75);
   EveryPrefixLoadsOrIsRefused(BmpFile(TestPicture(3, 2), true), "top-down BMP");
 }
 
 TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
   qm::test::ScratchDir dir;
-  WriteFile(dir / "in.ppm", qm::test::PpmFile(TestPicture(37, 23)));
+  WriteFile(dir / "in.bmp", BmpFile(TestPicture(37, 23)));
   for (const std::string options : {"-quality 90", "-progressive", "-grayscale", "-sample 1x1 -optimize"}) {
-    qm::test::Output("cjpeg " + options + " '" + (dir / "in.ppm") + "' > '" + (dir / "p.jpg") + "'");
+    qm::test::Output("cjpeg " + options + " '" + (dir / "in.bmp") + "' > '" + (dir / "p.jpg") + "'");
     const RgbImage reference = DecodeWithDjpeg(dir / "p.jpg");
     ASSERT_EQ(reference.Width, 37) << options;
     EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "p.jpg")), reference) << options;
@@ -535,22 +519,20 @@ TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
 TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
   qm::test::ScratchDir dir;
   const RgbImage image = TestPicture(9, 4);
-  ASSERT_TRUE(qm::test::WritePng(dir / "rgb.png", image));
+  ASSERT_TRUE(qm::test::WritePng(dir / "rgb.png", 9, 4, PNG_FORMAT_RGB, image.Pixels));
   EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "rgb.png")), image);
 
   // Two pixels each: transparency dropped with the colour kept, 16-bit samples
   // (little-endian in memory) keeping their high byte.
   const png_color colours[] = {{1, 2, 3}, {4, 5, 6}};
-  const struct {
-    png_uint_32 Format;
-    std::vector<std::uint8_t> In, Out;
-  } cases[] = {{PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
-               {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
-               {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
-               {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
-  for (const auto& c : cases) {
-    ASSERT_TRUE(qm::test::WritePng(dir / "c.png", 2, 1, c.Format, c.In, colours, 2));
-    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "c.png")).Pixels, c.Out) << c.Format;
+  const std::tuple<png_uint_32, std::vector<std::uint8_t>, std::vector<std::uint8_t>> cases[] = {
+      {PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
+      {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
+      {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
+      {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
+  for (const auto& [format, in, out] : cases) {
+    ASSERT_TRUE(qm::test::WritePng(dir / "c.png", 2, 1, format, in, colours, 2));
+    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "c.png")).Pixels, out) << format;
   }
 
   const std::string png = ReadFile(dir / "rgb.png");

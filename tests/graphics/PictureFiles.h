@@ -79,13 +79,8 @@ inline std::string BmpFile(const RgbImage& image, bool topDown = false) {
   return BmpFile(image.Width, topDown ? -image.Height : image.Height, 24, rows);
 }
 
-inline std::string PpmFile(const RgbImage& image) {
-  return "P6\n" + std::to_string(image.Width) + " " + std::to_string(image.Height) + "\n255\n" +
-         std::string(image.Pixels.begin(), image.Pixels.end());
-}
-
-// Writes the image as PNG with libpng in the given format (PNG_FORMAT_RGB,
-// _GRAY, _RGBA, ... taking `pixels` in that format).
+// Writes a PNG with libpng in the given format (PNG_FORMAT_RGB, _GRAY,
+// _RGBA, ... taking `pixels` in that format).
 inline bool WritePng(const std::string& path, int width, int height, png_uint_32 format,
                      const std::vector<std::uint8_t>& pixels, const png_color* colormap = nullptr, int colors = 0) {
   png_image image{};
@@ -95,10 +90,6 @@ inline bool WritePng(const std::string& path, int width, int height, png_uint_32
   image.format = format;
   image.colormap_entries = static_cast<png_uint_32>(colors);
   return png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, colormap) != 0;
-}
-
-inline bool WritePng(const std::string& path, const RgbImage& image) {
-  return WritePng(path, image.Width, image.Height, PNG_FORMAT_RGB, image.Pixels);
 }
 
 // Decodes a JPEG file with libjpeg-turbo's djpeg (RGB output); an empty
