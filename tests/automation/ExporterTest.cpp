@@ -85,7 +85,7 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
 
 // 58000 says the spreadsheet application cannot be started; a workbook that
 // cannot be saved gets the file error it is.
-TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorAndBadTablesPassUnchanged) {
+TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorBadTablesPassUnchangedAndGridsBecomeTables) {
   qm::test::ScratchDir dir;
   Variant table = Table(1, 1, {"x"});
   const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
@@ -95,33 +95,31 @@ TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorAndBadTablesPassU
   std::filesystem::create_directory(dir.Path() / "folder.xlsx");
   const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); });
   EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
-  Variant notATable("text");
-  Variant oneDimension(VariantArray::FromVector({"a", "b"}));
-  for (Variant* bad : {&notATable, &oneDimension}) {
-    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", *bad); });
-    EXPECT_TRUE(refused.Number() == qm::ERR_TypeMismatch || refused.Number() == qm::ERR_SubscriptOutOfRange)
-        << refused.Number();
+  for (auto [bad, number] : {std::pair{Variant("text"), qm::ERR_TypeMismatch},
+                             std::pair{Variant(VariantArray::FromVector({"a", "b"})), qm::ERR_SubscriptOutOfRange}}) {
+    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); });
+    EXPECT_EQ(refused.Number(), number);
     EXPECT_EQ(refused.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
   EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
-}
 
-TEST_F(ExporterTest, GridBecomesAColumnByRowTable) {
+  // A grid becomes a column-by-row table; another object is refused.
   auto grid = std::make_shared<FakeGrid>();
   grid->Rows = 4;
   grid->Cols = 5;
   Variant result = exporter.GetGridAsArray(grid);
-  const VariantArray& table = result.Array();
-  EXPECT_EQ(std::pair(table.UBound(1), table.UBound(2)), std::pair(4, 3));
-  EXPECT_EQ(table(0, 0).String() + table(4, 3).String(), "r0c0r3c4");
-  const qm::Error e = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
-  EXPECT_EQ(e.Number(), qm::ERR_ObjectDoesntSupport);
-  EXPECT_NE(e.Source().find("[Exporter]Public Function GetGridAsArray(?)"), std::string::npos);
+  const VariantArray& cells = result.Array();
+  EXPECT_EQ(std::pair(cells.UBound(1), cells.UBound(2)), std::pair(4, 3));
+  EXPECT_EQ(cells(0, 0).String() + cells(4, 3).String(), "r0c0r3c4");
+  const qm::Error object = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
+  EXPECT_TRUE(object.Number() == qm::ERR_ObjectDoesntSupport &&
+              object.Source().find("[Exporter]Public Function GetGridAsArray(?)") != std::string::npos)
+      << object.Number() << " " << object.Source();
 }
 
 // The import the export uses reads quoted cells as a spreadsheet program does.
-TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
+TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotesAndNumbersReadAsUnderGeneral) {
   auto settings = qm::spreadsheet::TabSeparatedImport();
   const auto rows = [&](const std::string& text) { return qm::spreadsheet::ImportText(text, settings).Rows; };
   using Rows = std::vector<std::vector<std::string>>;
@@ -150,9 +148,8 @@ TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotes) {
   settings.TextQualifier = -4142;
   settings.OtherChar = '\0';
   EXPECT_EQ(rows(std::string("'q'\0x;y", 7)), (Rows{{std::string("'q'\0x", 5), "y"}}));
-}
 
-TEST(SpreadsheetImport, ReadsAsNumberUnderTheGeneralFormat) {
+  // What reads as a number under the General format.
   double value = 0;
   for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
            {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}})
@@ -194,7 +191,7 @@ std::string Part(const std::string& book, const std::string& part) {
   return qm::test::Output("unzip -p '" + book + "' " + part);
 }
 
-TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeader) {
+TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeaderAndBadOnesAreRefusedBeforeAnythingIsWritten) {
   qm::test::ScratchDir dir;
   const std::string book = dir / "book.xlsx";
   qm::WriteWorkbook(book, Book());
@@ -217,6 +214,41 @@ TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeader) {
   for (const auto& [part, expected] : parts)
     for (const std::string& piece : expected) EXPECT_NE(Part(book, part).find(piece), std::string::npos) << piece;
   EXPECT_EQ(Part(book, "xl/worksheets/sheet1.xml").find("r=\"C4\""), std::string::npos);
+
+  // Bad sheets and cells are refused before anything is written.
+  qm::test::WriteFile(book, "old");
+  const auto one = [](std::string name, std::vector<std::vector<Cell>> rows = {}, std::vector<double> widths = {}) {
+    return std::vector<Sheet>{
+        Sheet{.Name = std::move(name), .Rows = std::move(rows), .ColumnWidths = std::move(widths)}};
+  };
+  const std::string invalid = "5 invalid_argument: Invalid procedure call or argument: ";
+  const std::string name = invalid + "the sheet name \"";
+  const std::string outside = " is outside 1900-01-01 to 9999-12-31, the dates of a workbook";
+  const std::pair<std::vector<Sheet>, std::string> cases[] = {
+      {one(std::string(32, 'x')), name + std::string(32, 'x') + "\" has more than 31 characters"},
+      {one("a/b"), name + "a/b\" holds a character a sheet name may not hold ([]:*?/\\)"},
+      {one("'x"), name + "'x\" begins or ends with an apostrophe"},
+      {{Sheet{.Name = "Data"}, Sheet{.Name = "DATA"}}, name + "DATA\" is used by an earlier sheet"},
+      {one("W", {}, {8, 0, 300}), invalid + "W!C: the column width 300 is outside 0 to 255"},
+      {one("D", {{1, 1899y / 12 / 31}}), invalid + "D!B1: the date 1899-12-31" + outside},
+      {one("D", {{}, {sys_days{10000y / 1 / 1}}}), invalid + "D!A2: the date 10000-01-01" + outside},
+      {one("D", {{2023y / 2 / 30}}), invalid + "D!A1: the date 2023-02-30 does not exist"},
+      {one("F", {{Cell(1.0, std::string(256, '0'))}}),
+       invalid + "F!A1: the number format has more than 255 characters"},
+      {one("N", {{1, std::string("a\0b", 3)}}),
+       invalid + "N!B1: the cell holds a NUL character, which a workbook cannot hold"},
+      {one("T", {{std::string(32768, 'x')}}), "9999 too_large: T!A1: the text has more than 32767 characters"},
+  };
+  for (const auto& [sheets, says] : cases) {
+    EXPECT_EQ(qm::test::Explained([&] { qm::WriteWorkbook(book, sheets); }), says);
+    EXPECT_EQ(RaisedBy([&] { qm::WriteWorkbook(book, sheets); }).Source(),
+              "QuillmarkLibrary.Workbook|[Workbook]Public Sub WriteWorkbook(\"" + book + "\")");
+  }
+  EXPECT_EQ(qm::test::ReadFile(book), "old");
+  EXPECT_EQ(qm::test::ErrorOf([] { Cell::Number("4,0"); }), qm::ERR_TypeMismatch);
+  EXPECT_EQ(qm::test::ErrorOf([&] { qm::WriteWorkbook(dir / "none/b.xlsx", one("S")); }), qm::ERR_PathNotFound);
+  qm::WriteWorkbook(book, std::vector<Sheet>{});  // one empty sheet
+  EXPECT_NE(Part(book, "xl/workbook.xml").find("<sheet name=\"Sheet1\""), std::string::npos);
 }
 
 // What a spreadsheet program shows, where LibreOffice is installed.
@@ -241,60 +273,16 @@ TEST(Workbook, LibreOfficeShowsTheCellsUnderTheirFormats) {
   EXPECT_EQ(qm::test::ReadFile(dir / "book-Sheet2.csv"), "\"two\nlines\"\n");
 }
 
-TEST(Workbook, BadSheetsAndCellsAreRefusedBeforeAnythingIsWritten) {
+// A workbook's sheet is named after its file; a desktop without a spreadsheet
+// program opens nothing. libxlsxwriter opens a sheet's scratch file without
+// close-on-exec and holds it while the sheet is filled: the writer sets the
+// flag at once.
+TEST(Workbook, ImportedSheetNamesItemsScratchFilesAndNoProgramToOpenThem) {
   qm::test::ScratchDir dir;
-  const std::string book = dir / "book.xlsx";
-  qm::test::WriteFile(book, "old");
-  const auto one = [](std::string name, std::vector<std::vector<Cell>> rows = {}, std::vector<double> widths = {}) {
-    return std::vector<Sheet>{
-        Sheet{.Name = std::move(name), .Rows = std::move(rows), .ColumnWidths = std::move(widths)}};
-  };
-  auto twice = one("Data");
-  twice.push_back(Sheet{.Name = "DATA"});
-  const struct {
-    std::vector<Sheet> sheets;
-    int number;
-    const char* says;
-  } cases[] = {
-      {one(std::string(32, 'x')), qm::ERR_InvalidProcedureCall, "has more than 31 characters"},
-      {one("a/b"), qm::ERR_InvalidProcedureCall, "\"a/b\" holds a character a sheet name may not hold"},
-      {one("'x"), qm::ERR_InvalidProcedureCall, "begins or ends with an apostrophe"},
-      {twice, qm::ERR_InvalidProcedureCall, "the sheet name \"DATA\" is used by an earlier sheet"},
-      {one("W", {}, {8, 0, 300}), qm::ERR_InvalidProcedureCall, "W!C: the column width 300 is outside 0 to 255"},
-      {one("D", {{1, 1899y / 12 / 31}}), qm::ERR_InvalidProcedureCall, "D!B1: the date 1899-12-31 is outside"},
-      {one("D", {{}, {sys_days{10000y / 1 / 1}}}), qm::ERR_InvalidProcedureCall, "D!A2: the date 10000-01-01"},
-      {one("D", {{2023y / 2 / 30}}), qm::ERR_InvalidProcedureCall, "D!A1: the date 2023-02-30 does not exist"},
-      {one("F", {{Cell(1.0, std::string(256, '0'))}}), qm::ERR_InvalidProcedureCall, "F!A1: the number format"},
-      {one("N", {{1, std::string("a\0b", 3)}}), qm::ERR_InvalidProcedureCall, "N!B1: the cell holds a NUL character"},
-      {one("T", {{std::string(32768, 'x')}}), qm::ERR_General, "T!A1: the text has more than 32767 characters"},
-  };
-  for (const auto& c : cases) {
-    const qm::Error e = qm::test::RaisedBy([&] { qm::WriteWorkbook(book, c.sheets); });
-    EXPECT_EQ(e.Number(), c.number) << e.Description();
-    EXPECT_EQ(e.code(), c.number == qm::ERR_General ? qm::errc::too_large : qm::errc::invalid_argument);
-    EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
-    EXPECT_NE(e.Source().find("WriteWorkbook"), std::string::npos) << e.Source();
-  }
-  EXPECT_EQ(qm::test::ReadFile(book), "old");
-  EXPECT_EQ(qm::test::ErrorOf([] { Cell::Number("4,0"); }), qm::ERR_TypeMismatch);
-  EXPECT_EQ(qm::test::ErrorOf([&] { qm::WriteWorkbook(dir / "none/b.xlsx", one("S")); }), qm::ERR_PathNotFound);
-  qm::WriteWorkbook(book, std::vector<Sheet>{});  // one empty sheet
-  EXPECT_NE(Part(book, "xl/workbook.xml").find("<sheet name=\"Sheet1\""), std::string::npos);
-}
-
-// libxlsxwriter opens a sheet's scratch file without close-on-exec and holds
-// it while the sheet is filled: the writer sets the flag at once.
-TEST(Workbook, SheetScratchFilesAreClosedOnExec) {
-  qm::test::ScratchDir dir;
-  qm::spreadsheet::BookWriter book(dir / "b.xlsx");
-  const lxw_worksheet* sheet = book.AddSheet("S");
+  qm::spreadsheet::BookWriter writer(dir / "b.xlsx");
+  const lxw_worksheet* sheet = writer.AddSheet("S");
   ASSERT_NE(sheet->optimize_tmpfile, nullptr);
   EXPECT_NE(::fcntl(::fileno(sheet->optimize_tmpfile), F_GETFD) & FD_CLOEXEC, 0);
-}
-
-// A workbook's sheet is named after its file; a desktop without a spreadsheet program opens nothing.
-TEST(Workbook, ImportedSheetNamesItemsAndNoProgramToOpenThem) {
-  qm::test::ScratchDir dir;
   qm::test::WriteFile(dir / "a[1]:b.txt", "x");
   qm::spreadsheet::Application app;
   app.GetWorkbooks().OpenText(dir / "a[1]:b.txt", qm::spreadsheet::TabSeparatedImport());
@@ -304,10 +292,9 @@ TEST(Workbook, ImportedSheetNamesItemsAndNoProgramToOpenThem) {
   EXPECT_NE(Part(dir / "e.xlsx", "xl/workbook.xml").find("<sheet name=\"Sheet1\""), std::string::npos);
   for (const int index : {0, 2}) EXPECT_EQ(qm::test::ErrorOf([&] { app.GetWorkbooks().Item(index); }), 9);
   qm::spreadsheet::Workbook tall({.Name = "", .Rows = std::vector<std::vector<std::string>>(LXW_ROW_MAX + 1)}, false);
-  const qm::Error e = RaisedBy([&] { tall.SaveAs(dir / "t.xlsx", 1, false); });
-  EXPECT_EQ(e.Description(), "The table has more rows than a worksheet holds (1048576)");
-  EXPECT_TRUE(e.Number() == qm::ERR_General && e.code() == qm::errc::too_large &&
-              !std::filesystem::exists(dir / "t.xlsx"));
+  EXPECT_EQ(qm::test::Explained([&] { tall.SaveAs(dir / "t.xlsx", 1, false); }),
+            "9999 too_large: The table has more rows than a worksheet holds (1048576)");
+  EXPECT_FALSE(std::filesystem::exists(dir / "t.xlsx"));
 
   const std::string path = std::getenv("PATH");
   setenv("DISPLAY", ":0", 1);

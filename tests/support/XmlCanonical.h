@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace qm::test {
 
@@ -47,31 +46,25 @@ inline void Canonical(xmlNodePtr element, std::string& out) {
   }
   for (const auto& [name, value] : attributes) out += " " + name + "=[" + value + "]";
   out += ">";
-  struct Item {
-    xmlNodePtr Element = nullptr;
-    std::string Text;
-    bool Reference = false;
+  const auto isText = [](xmlNodePtr node) {
+    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
   };
-  std::vector<Item> items;
-  bool elements = false, text = false;
+  const auto text = [](xmlNodePtr node) {
+    return std::string(node->content ? reinterpret_cast<const char*>(node->content) : "");
+  };
+  // Blank text counts only where no element is, or where other text or a
+  // reference makes the content mixed.
+  bool elements = false, mixed = false;
   for (xmlNodePtr child = element->children; child; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE) {
-      items.push_back({child, {}, false});
-      elements = true;
-    } else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
-      const std::string piece = child->content ? reinterpret_cast<const char*>(child->content) : "";
-      if (items.empty() || items.back().Element || items.back().Reference) items.push_back({});
-      items.back().Text += piece;
-    } else if (child->type == XML_ENTITY_REF_NODE) {
-      items.push_back({nullptr, std::string("&") + reinterpret_cast<const char*>(child->name) + ";", true});
-      text = true;
-    }
+    elements = elements || child->type == XML_ELEMENT_NODE;
+    mixed = mixed || child->type == XML_ENTITY_REF_NODE ||
+            (isText(child) && text(child).find_first_not_of(" \t\r\n") != std::string::npos);
   }
-  for (const Item& item : items)
-    if (!item.Element && !item.Reference && item.Text.find_first_not_of(" \t\r\n") != std::string::npos) text = true;
-  for (const Item& item : items) {
-    if (item.Element) Canonical(item.Element, out);
-    else if (item.Reference || !elements || text) out += item.Text;
+  for (xmlNodePtr child = element->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE) Canonical(child, out);
+    else if (child->type == XML_ENTITY_REF_NODE)
+      out += std::string("&") + reinterpret_cast<const char*>(child->name) + ";";
+    else if (isText(child) && (!elements || mixed)) out += text(child);
   }
   out += "</";
   out += reinterpret_cast<const char*>(element->name);
