@@ -243,7 +243,17 @@ TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoOrAnOutputProblemWritesNoArc
   EXPECT_TRUE(PythonReadsBack(dir / "self.zip", "/", {(dir / "a.txt").substr(1)}));  // only a.txt
 }
 
-TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
+// One line of PythonListsEntries (never UTF-8 flagged here): name and content in hex.
+std::string Entry(std::string_view name, std::string_view content) {
+  const auto hex = [](std::string_view bytes) {
+    std::string out;
+    for (const unsigned char b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    return out;
+  };
+  return hex(name) + " 0 " + hex(content) + "\n";
+}
+
+TEST(Zipper, ArchivesAreReadBackExactlyByOtherToolsAndNamesThatAreNotUtf8AreUpdated) {
   ScratchDir dir;
   WorkingFolder here(dir.Path());
   fs::create_directories(dir.Path() / "pics/small");
@@ -274,21 +284,8 @@ TEST(Zipper, ArchiveIsReadBackExactlyByOtherTools) {
                       {"report.html", "pics/chart.bin", "pics/small/data.txt", "empty.txt", "caf\xC3\xA9.txt",
                        (dir / "report.html").substr(1) + "=" + (dir / "report.html"), "proc/version=/proc/version"}));
   EXPECT_LT(fs::file_size("out.zip"), 2 * 70000u + text.size() / 4);  // the text was deflated
-}
 
-// One line of PythonListsEntries (never UTF-8 flagged here): name and content in hex.
-std::string Entry(std::string_view name, std::string_view content) {
-  const auto hex = [](std::string_view bytes) {
-    std::string out;
-    for (const unsigned char b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return out;
-  };
-  return hex(name) + " 0 " + hex(content) + "\n";
-}
-
-TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
-  ScratchDir dir;
-  WorkingFolder here(dir.Path());
+  // Archives whose names are not UTF-8 are updated.
   const std::string latin = "caf\xE9.txt";      // Latin-1: not UTF-8, libzip reads it as CP437
   const std::string dos = "na\x8Bve.txt";       // CP437 for "naïve.txt"
   const std::string utf8 = "na\xC3\xAFve.txt";  // the same name in UTF-8
@@ -302,7 +299,7 @@ TEST(Zipper, UpdatesArchivesWhoseNamesAreNotUtf8) {
   ASSERT_EQ(std::system(("zip -q made-by-zip.zip " + latin + " " + dos).c_str()), 0);
   WriteFile(latin, "new");
   WriteFile(utf8, "utf8");
-  qm::Zipper zipper;
+  zipper.ClearFilenames();
   for (const std::string& name : {latin, utf8, std::string("b.txt")}) zipper.AddFile(name);
   ASSERT_EQ(zipper.Compress("made-by-zip.zip"), qm::ZE_OK);
   // The Latin-1 entry is replaced in place; the UTF-8 spelling of the CP437
@@ -414,7 +411,10 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamOrItsOwnFailureAndAFileTakenAgainIsRe
   EXPECT_EQ(Inflated(pool.Make(dir / "small")), "second");
 }
 
-TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreadsAndUpdatesHoldTheLatest) {
+// Archives and compressed files are the same bytes on any number of threads,
+// and updates hold the latest; a helper that gets no memory fails its file
+// with code 4 and the process goes on.
+TEST(DeflatePool, ArchivesAreTheSameBytesOnAnyNumberOfThreadsUpdatesHoldTheLatestAndNoMemoryFailsAFile) {
   ScratchDir dir;
   const std::vector<std::string> names = WriteFiles(dir, 40);
   WorkingFolder here(dir.Path());
@@ -453,12 +453,8 @@ TEST(DeflatePool, ArchivesAndCompressedFilesAreTheSameBytesOnAnyNumberOfThreadsA
   expected.insert(expected.end(), names.begin() + 25, names.begin() + 30);
   expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
   EXPECT_TRUE(UnzipTestPasses("u.zip") && PythonReadsBack("u.zip", dir.Path(), expected));
-}
 
-TEST(DeflatePool, AHelperThatGetsNoMemoryFailsItsFileWithCode4AndTheProcessGoesOn) {
   // Four files of 1.5 MB: their buffers are what fails on the helpers.
-  ScratchDir dir;
-  WorkingFolder here(dir.Path());
   std::vector<fs::path> files;
   std::mt19937 random(9);
   for (int i = 0; i < 4; ++i) {

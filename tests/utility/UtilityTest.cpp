@@ -63,13 +63,10 @@ std::string CommandOutput(const std::string& command) {
 }
 
 // A desktop that only counts how often its events are pumped.
-class CountingDesktop final : public StubDesktop {
- public:
-  explicit CountingDesktop(int& pumps) : pumps_(pumps) {}
-  void DoEvents() override { ++pumps_; }
-
- private:
-  int& pumps_;
+struct CountingDesktop final : StubDesktop {
+  explicit CountingDesktop(int& counter) : pumps(counter) {}
+  void DoEvents() override { ++pumps; }
+  int& pumps;
 };
 
 // Waits for a forked child; true when it exited with status 0.
@@ -80,7 +77,7 @@ bool ChildSucceeded(pid_t child) {
 
 }  // namespace
 
-TEST(UtilityPaths, UrlsRelativeShortAndLongPathsTempNamesAndTheUsersFolders) {
+TEST(UtilityPathsAndProcesses, UrlsRelativeShortAndLongPathsTempNamesTheUsersFoldersAndProcesses) {
   qm::Utility u;
   EXPECT_EQ(u.FilenameToURL("C:\\My Files\\a b.htm").String(), "file:///C:/My%20Files/a%20b.htm");
   EXPECT_EQ(u.FilenameToMHTURL("C:\\My Files\\a b.htm").String(), "mhtml:file://C:\\My%20Files\\a%20b.htm");
@@ -143,6 +140,37 @@ TEST(UtilityPaths, UrlsRelativeShortAndLongPathsTempNamesAndTheUsersFolders) {
   EXPECT_TRUE(e.Number() == 53 &&
               e.Source().ends_with("|[Utility]Public Sub ConvertHTMLToMHT(\"" + (dir / "missing.htm") + "\")"))
       << e.Source();
+
+  // Running processes, the user's identity, and waiting.
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const qm::Variant list = u.GetRunningProcesses();
+  ASSERT_TRUE(list.IsArray() && list.Array().LBound() == 0);
+  int found = 0;
+  for (const auto& path : list.Array().Data()) {
+    EXPECT_TRUE(path.String().starts_with("/")) << path.String();
+    found += path.String() == self;
+  }
+  EXPECT_GE(found, 1) << self;
+  EXPECT_EQ(u.GetWindowsUserName(), CommandOutput("id -un"));
+  const std::string domain = u.GetWindowsNTDomain(), nis = CommandOutput("domainname 2>/dev/null");
+  EXPECT_FALSE(domain.empty());
+  EXPECT_EQ(domain, nis.empty() || nis == "(none)" ? CommandOutput("hostname") : nis);
+
+  const std::string marker = dir / "done file";
+  u.ExecuteAndWait("sh -c \"sleep 0.1; echo ok > '" + marker + "'\"");
+  EXPECT_EQ(ReadFile(marker), "ok\n");  // the program has ended when the call returns
+  EXPECT_NO_THROW(u.ExecuteAndWait("no-such-program-anywhere --flag"));
+  EXPECT_NO_THROW(u.ExecuteAndWait("   "));
+
+  int pumps = 0;
+  DesktopScope<CountingDesktop> desktop(pumps);
+  u.DoEventsWait(0);
+  EXPECT_EQ(pumps, 1);
+  const auto start = std::chrono::steady_clock::now();
+  u.DoEventsWait(60);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+  EXPECT_GE(pumps, 1 + 3);
+  EXPECT_NO_THROW(u.DoEventsWait(-5));
 }
 
 TEST(UtilityContainers, CollectionsDictionariesAndArraysCopyConvertSortAndRedim) {
@@ -228,40 +256,6 @@ TEST(UtilityContainers, CollectionsDictionariesAndArraysCopyConvertSortAndRedim)
   EXPECT_EQ(u.ReferenceCount(asDispatch), 2);
 }
 
-TEST(UtilityProcesses, RunningProcessesTheUsersIdentityAndWaiting) {
-  qm::Utility u;
-  const std::string self = fs::read_symlink("/proc/self/exe").string();
-  const qm::Variant list = u.GetRunningProcesses();
-  ASSERT_TRUE(list.IsArray() && list.Array().LBound() == 0);
-  int found = 0;
-  for (const auto& path : list.Array().Data()) {
-    EXPECT_TRUE(path.String().starts_with("/")) << path.String();
-    found += path.String() == self;
-  }
-  EXPECT_GE(found, 1) << self;
-  EXPECT_EQ(u.GetWindowsUserName(), CommandOutput("id -un"));
-  const std::string domain = u.GetWindowsNTDomain(), nis = CommandOutput("domainname 2>/dev/null");
-  EXPECT_FALSE(domain.empty());
-  EXPECT_EQ(domain, nis.empty() || nis == "(none)" ? CommandOutput("hostname") : nis);
-
-  ScratchDir dir;
-  const std::string marker = dir / "done file";
-  u.ExecuteAndWait("sh -c \"sleep 0.1; echo ok > '" + marker + "'\"");
-  EXPECT_EQ(ReadFile(marker), "ok\n");  // the program has ended when the call returns
-  EXPECT_NO_THROW(u.ExecuteAndWait("no-such-program-anywhere --flag"));
-  EXPECT_NO_THROW(u.ExecuteAndWait("   "));
-
-  int pumps = 0;
-  DesktopScope<CountingDesktop> desktop(pumps);
-  u.DoEventsWait(0);
-  EXPECT_EQ(pumps, 1);
-  const auto start = std::chrono::steady_clock::now();
-  u.DoEventsWait(60);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
-  EXPECT_GE(pumps, 1 + 3);
-  EXPECT_NO_THROW(u.DoEventsWait(-5));
-}
-
 // The files FileRecurser finds under `root`, relative to it, parted by blanks.
 std::string Found(const char* pattern, bool recurse, const fs::path& root, const qm::Progress& progress = {}) {
   const qm::Variant found = qm::FileRecurser().Files(pattern, recurse, root.string(), progress);
@@ -271,7 +265,7 @@ std::string Found(const char* pattern, bool recurse, const fs::path& root, const
   return names;
 }
 
-TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
+TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFindFilesGivesItsList) {
   ScratchDir dir;
   for (const char* name : {"a.txt", "B.Txt", "c.doc", "notes.txt.bak", "x\xE9.dat", "x\xC9.dat"})
     WriteFile(dir / name, "");
@@ -314,20 +308,18 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseAndRecursesDepthFirstInNameOrder) {
             "76: Path not found @ QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
                 (empty / "missing") + "\")");
   EXPECT_EQ(ErrorOf([&] { qm::FileRecurser().Files("[abc", false, dir.Path().string()); }), 93);
-}
 
-// FindFiles makes its paths on a lane beside the walk once a search finds
-// hundreds: the result is the recurser's list, in order, also when the
-// callback stops the search or forks a child that goes on with it (the
-// child cannot trust the paths its parent's lane was making).
-TEST(FileRecurser, FindFilesOfManyMatchesIsItsListThroughCancelAndFork) {
-  ScratchDir dir;
+  // FindFiles makes its paths on a lane beside the walk once a search finds
+  // hundreds: the result is the recurser's list, in order, also when the
+  // callback stops the search or forks a child that goes on with it (the
+  // child cannot trust the paths its parent's lane was making).
+  ScratchDir many;
   for (int folder = 0; folder < 4; ++folder) {
-    const fs::path sub = dir.Path() / ("f" + std::to_string(folder));
+    const fs::path sub = many.Path() / ("f" + std::to_string(folder));
     fs::create_directory(sub);
     for (int file = 0; file < 700; ++file) WriteFile(sub / ("n" + std::to_string(file) + ".txt"), "");
   }
-  const qm::Variant published = qm::FileRecurser().Files("*.txt", true, dir.Path().string());
+  const qm::Variant published = qm::FileRecurser().Files("*.txt", true, many.Path().string());
   std::vector<std::string> expected;
   for (const auto& v : published.Array().Data()) expected.push_back(v.String());
   ASSERT_EQ(expected.size(), 2800u);
@@ -335,7 +327,7 @@ TEST(FileRecurser, FindFilesOfManyMatchesIsItsListThroughCancelAndFork) {
   const auto stop = [](std::uint64_t done, std::uint64_t) {
     if (done == 4) throw std::runtime_error("stop");
   };
-  EXPECT_THROW(qm::FindFiles(dir.Path(), "*.txt", true, stop), std::runtime_error);
+  EXPECT_THROW(qm::FindFiles(many.Path(), "*.txt", true, stop), std::runtime_error);
 
   // The child starts a thread, which ThreadSanitizer does not allow, and a
   // fork amid helper threads is not safe under the sanitizers' allocator
@@ -349,7 +341,7 @@ TEST(FileRecurser, FindFilesOfManyMatchesIsItsListThroughCancelAndFork) {
   };
   std::vector<std::string> found;
   try {
-    for (const auto& p : qm::FindFiles(dir.Path(), "*.txt", true, atFolder)) found.push_back(p.string());
+    for (const auto& p : qm::FindFiles(many.Path(), "*.txt", true, atFolder)) found.push_back(p.string());
   } catch (...) {
     if (child == 0) ::_exit(2);
     throw;
@@ -362,7 +354,7 @@ TEST(FileRecurser, FindFilesOfManyMatchesIsItsListThroughCancelAndFork) {
 // A temporary file is made empty and deleted with its object; each text
 // stream starts it afresh. Its file number, once assigned, stays reserved
 // until a file is opened under it or the object lets it go.
-TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileAndReservesItsNumber) {
+TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileReservesItsNumberAndLeavesItToTheParentAfterFork) {
   std::string name;
   {
     qm::TemporaryFile t;
@@ -419,28 +411,25 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileAndReservesItsNumber) {
   fifth.AssignFileNo();
   fifth.SetSuffix(".xls");  // a new file: the number goes back too
   EXPECT_EQ(qm::files::FreeFile(), b);
-}
 
-// Names are never shared, even across processes: the child takes its names
-// while the parent takes its own. A child after fork holds the parent's
-// object: releasing it there leaves the file (the parent deletes it), and the
-// child cannot empty it for a stream; a TemporaryFile the child makes is the
-// child's to delete.
-TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
+  // Names are never shared, even across processes: the child takes its names
+  // while the parent takes its own. A child after fork holds the parent's
+  // object: releasing it there leaves the file (the parent deletes it), and the
+  // child cannot empty it for a stream; a TemporaryFile the child makes is the
+  // child's to delete.
   constexpr int kPerProcess = 40;
   ScratchDir dir;
   auto parents = std::make_unique<qm::TemporaryFile>();
-  const std::string name = parents->Filename();
-  WriteFile(name, "the parent's");
+  const std::string parentsName = parents->Filename();
+  WriteFile(parentsName, "the parent's");
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     ::alarm(10);
-    int faults = 0;
-    if (ErrorOf([&] { parents->CreateTextStream(false); }) != 75) faults |= 1;
-    if (parents->Filename() != name) faults |= 2;
+    int faults = ErrorOf([&] { parents->CreateTextStream(false); }) == 75 ? 0 : 1;
+    if (parents->Filename() != parentsName) faults |= 2;
     parents.reset();
-    if (ReadFile(name) != "the parent's") faults |= 4;
+    if (ReadFile(parentsName) != "the parent's") faults |= 4;
     // The child's own file goes with it. Its name may be free for the parent
     // to take at once, so what is checked is that the child's bytes are gone.
     std::string own;
@@ -452,13 +441,13 @@ TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
     if (fs::exists(own) && ReadFile(own) == "the child's") faults |= 8;
     const std::vector<qm::TemporaryFile> kept(kPerProcess);
     std::string names;
-    for (const auto& t : kept) names += t.Filename() + "\n";
+    for (const auto& file : kept) names += file.Filename() + "\n";
     WriteFile(dir / "child", names);
     ::_exit(faults);  // runs no destructors: the files stay for the parent to check and remove
   }
   const std::vector<qm::TemporaryFile> ours(kPerProcess);
-  std::set<std::string> names{name};
-  for (const auto& t : ours) EXPECT_TRUE(names.insert(t.Filename()).second);
+  std::set<std::string> names{parentsName};
+  for (const auto& file : ours) EXPECT_TRUE(names.insert(file.Filename()).second);
   EXPECT_TRUE(ChildSucceeded(child));
   std::istringstream theirs(ReadFile(dir / "child"));
   int count = 0;
@@ -467,9 +456,9 @@ TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
     fs::remove(taken);
   }
   EXPECT_EQ(count, kPerProcess);
-  EXPECT_EQ(ReadFile(name), "the parent's");
+  EXPECT_EQ(ReadFile(parentsName), "the parent's");
   parents.reset();
-  EXPECT_FALSE(fs::exists(name));
+  EXPECT_FALSE(fs::exists(parentsName));
 }
 
 // The stream's bytes are written exactly, a longer file truncated; Seek
