@@ -108,17 +108,15 @@ TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
     expected.push_back(line);
     text += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
   }
-  qm::test::WriteFile(dir / "long.txt", text);
-  qm::test::WriteFile(dir / "u8.txt", "a\rb\r");
-  qm::test::WriteFile(dir / "u16.txt", "\xFF\xFE" + std::string("a\0\r\0b\0\r\0", 8));
-  qm::test::WriteFile(dir / "edge.txt", std::string(65535, 'x') + "\ry\r");
-  const std::tuple<const char*, qm::TextFormat, Lines> files[] = {
-      {"long.txt", qm::TextFormat::ASCII, expected},
-      {"u8.txt", qm::TextFormat::SystemDefault, {"a", "b"}},
-      {"u16.txt", qm::TextFormat::SystemDefault, {"a", "b"}},
-      {"edge.txt", qm::TextFormat::ASCII, {std::string(65535, 'x'), "y"}}};
-  for (const auto& [name, format, lines] : files)
+  const std::tuple<const char*, std::string, qm::TextFormat, Lines> files[] = {
+      {"long.txt", text, qm::TextFormat::ASCII, expected},
+      {"u8.txt", "a\rb\r", qm::TextFormat::SystemDefault, {"a", "b"}},
+      {"u16.txt", "\xFF\xFE" + std::string("a\0\r\0b\0\r\0", 8), qm::TextFormat::SystemDefault, {"a", "b"}},
+      {"edge.txt", std::string(65535, 'x') + "\ry\r", qm::TextFormat::ASCII, {std::string(65535, 'x'), "y"}}};
+  for (const auto& [name, bytes, format, lines] : files) {
+    qm::test::WriteFile(dir / name, bytes);
     EXPECT_EQ(AllLines(*TextStream::Open(dir / name, IOMode::ForReading, false, format)), lines) << name;
+  }
   text = "first\r\n" + std::string(200000, 'x') + "\r\n";
   qm::test::WriteFile(dir / "f.txt", text);
   for (const auto& s : {TextStream::FromText(text), TextStream::Open(dir / "f.txt", IOMode::ForReading)}) {
@@ -156,9 +154,7 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16AndReplacesTheFileAtClose) {
   EXPECT_EQ(qm::test::ReadFile(file), "h\xC3\xA9\r\n\r\n\r\nend");
   w->Close();
   EXPECT_EQ(qm::test::ReadFile(file), std::string(200000, 'n') + "\r\n");
-  struct stat info {};
-  stat(file.c_str(), &info);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640));
   TextStream::Open(file, IOMode::ForWriting)->Write("released");
   auto a = TextStream::Open(file, IOMode::ForAppending);
   a->Write("+more");
@@ -176,7 +172,7 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16AndReplacesTheFileAtClose) {
 // place (a folder took the name meanwhile), fails Close with 57 too, and the
 // stream is closed: a write raises 52, a second Close does nothing. Always the
 // old file (or the folder) stays as it was and nothing is left beside it.
-TEST(TextStream, AFailedWriteOrCloseIsRaisedAndTheOldFileStays) {
+TEST(TextStream, AFailedWriteOrCloseIsRaisedAndTheFilesStayWhole) {
   struct Restore {
     ~Restore() {
       Executor::FailThreadCreation(false);
@@ -228,11 +224,9 @@ TEST(TextStream, AFailedWriteOrCloseIsRaisedAndTheOldFileStays) {
   EXPECT_EQ(ErrorOf([&] { w->Close(); }), 57);
   EXPECT_EQ(qm::test::ReadFile(file / "inside.txt") + std::to_string(Entries(dir.Path())), "keep1");
   EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
-}
 
-// An append that fails halfway (a short write, then a full disk) raises 61;
-// what was not written goes out with the next write, once.
-TEST(TextStream, AnAppendThatFailsHalfwayGoesOnWhereItStopped) {
+  // An append that fails halfway (a short write, then a full disk) raises 61;
+  // what was not written goes out with the next write, once.
   struct ShortThenFull : qm::io::sys::Faults {
     int Writes = 0;
     int Before(qm::io::sys::Call call) noexcept override {
@@ -241,10 +235,9 @@ TEST(TextStream, AnAppendThatFailsHalfwayGoesOnWhereItStopped) {
       return Writes == 1 ? kShort : Writes == 2 ? ENOSPC : 0;
     }
   } faults;
-  qm::test::ScratchDir dir;
-  const fs::path file = dir / "log.txt";
-  qm::test::WriteFile(file, "old\r\n");
-  auto a = TextStream::Open(file.string(), IOMode::ForAppending);
+  const fs::path log = dir / "log.txt";
+  qm::test::WriteFile(log, "old\r\n");
+  auto a = TextStream::Open(log.string(), IOMode::ForAppending);
   const std::string line(100000, 'a');  // more than a buffer: written at once
   qm::io::sys::SetFaults(&faults);
   const int raised = ErrorOf([&] { a->WriteLine(line); });
@@ -252,7 +245,7 @@ TEST(TextStream, AnAppendThatFailsHalfwayGoesOnWhereItStopped) {
   EXPECT_EQ(raised, 61);
   a->WriteLine("b");
   a->Close();
-  EXPECT_EQ(qm::test::ReadFile(file), "old\r\n" + line + "\r\nb\r\n");
+  EXPECT_EQ(qm::test::ReadFile(log), "old\r\n" + line + "\r\nb\r\n");
 }
 
 TEST(TextStream, OpenErrorsAndModes) {

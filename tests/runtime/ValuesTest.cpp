@@ -144,19 +144,13 @@ TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
 
 // General text: the date alone at midnight, the time alone on day 0.
 TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
-  const auto dates = {qm::MakeDate(2026, 12, 6, 14, 5, 9),
-                      qm::MakeDate(1899, 12, 30),
-                      qm::Date{2},
-                      qm::Date{0.75},
-                      qm::Date{-1.25},
-                      qm::Date{-700.5},
-                      qm::MakeDate(9999, 12, 31)};
-  std::string texts;
-  for (const qm::Date date : dates) {
-    texts += qm::FormatGeneralDate(date) + "|";
-    EXPECT_DOUBLE_EQ(qm::CDate(Variant(qm::FormatGeneralDate(date))).Serial, date.Serial);
-  }
-  EXPECT_EQ(texts,
+  const auto roundTrip = [](qm::Date date) {
+    const std::string text = qm::FormatGeneralDate(date);
+    EXPECT_DOUBLE_EQ(qm::CDate(Variant(text)).Serial, date.Serial) << text;
+    return text;
+  };
+  EXPECT_EQ(Each(roundTrip, qm::MakeDate(2026, 12, 6, 14, 5, 9), qm::MakeDate(1899, 12, 30), qm::Date{2},
+                 qm::Date{0.75}, qm::Date{-1.25}, qm::Date{-700.5}, qm::MakeDate(9999, 12, 31)),
             "2026-12-06 14:05:09|00:00:00|1900-01-01|18:00:00|1899-12-29 06:00:00|1898-01-29 12:00:00|9999-12-31|");
   EXPECT_DOUBLE_EQ(qm::MakeDate(1899, 12, 29, 6).Serial, -1.25);
   qm::Date out;
