@@ -253,8 +253,7 @@ TEST(Collection, PositionsKeysErrorsAndMembersByName) {
   EXPECT_EQ(c.Item(Variant("keyb")).String() + c.Item(1).String(), "bd");  // keys follow their items
   EXPECT_EQ(Raised({[&] { c.Add(Variant("x"), "KEYB"); }, [&] { c.Item(0); }, [&] { c.Item(Variant("missing")); }}),
             (Numbers{457, 9, 5}));
-  EXPECT_FALSE(c.ContainsKey("keya"));
-  EXPECT_EQ(qm::CLng(c.Get("Count")), 3);
+  EXPECT_EQ(std::pair(c.ContainsKey("keya"), qm::CLng(c.Get("Count"))), std::pair(false, 3));
   c.Call("Add", {Variant("e")});
   EXPECT_EQ(c.Enumerate().size(), 4u);
 
@@ -291,8 +290,8 @@ TEST(Dictionary, KeysInInsertionOrderBinaryComparisonAndCopies) {
   EXPECT_EQ(std::tuple(keys.LBound(), keys.UBound(), Show(keys(0)), Show(d.Items()(1))),
             std::tuple(0, 2, "String:b", "Long:2"));
   d.Remove(Variant("b"));
-  EXPECT_EQ(d.Keys()(0).String(), "a");
-  EXPECT_EQ(ErrorOf([&] { d.Remove(Variant("zz")); }), 32811);
+  EXPECT_EQ(std::pair(d.Keys()(0).String(), ErrorOf([&] { d.Remove(Variant("zz")); })),
+            std::pair(std::string("a"), 32811));
   EXPECT_TRUE(d.Item(Variant("new")).IsEmpty());  // reading a missing key adds it
   EXPECT_EQ(std::tuple(d.Count(), ErrorOf([&] { d.SetCompareMode(qm::TextCompare); })), std::tuple(3, 5));
   d.SetKey(Variant("a"), Variant("z"));
@@ -306,13 +305,13 @@ TEST(Dictionary, KeysInInsertionOrderBinaryComparisonAndCopies) {
   EXPECT_TRUE(b.Exists(Variant("x")));
   b.Add(Variant("y"), Variant(2));
   a = b;
-  EXPECT_EQ(a.Get(Variant("y")), Variant(2));
-  EXPECT_THROW(a.Add(Variant("x"), Variant(3)), qm::Error);
+  EXPECT_EQ(std::pair(Show(a.Get(Variant("y"))), ErrorOf([&] { a.Add(Variant("x"), Variant(3)); })),
+            std::pair(std::string("Long:2"), 457));
   qm::Dictionary c;
   c.AppendUnique({Variant("p"), Variant(1)});
   c.AppendUnique({Variant("q"), Variant(2)});
-  EXPECT_EQ(c.Get(Variant("q")), Variant(2));
-  EXPECT_THROW(c.Add(Variant("p"), Variant(0)), qm::Error);
+  EXPECT_EQ(std::pair(Show(c.Get(Variant("q"))), ErrorOf([&] { c.Add(Variant("p"), Variant(0)); })),
+            std::pair(std::string("Long:2"), 457));
   c.AppendUnique({Variant("p"), Variant(9)});  // breaks the promise: reported, first one kept
   EXPECT_THROW(c.Exists(Variant("p")), qm::Error);
   EXPECT_EQ(Show(c.Get(Variant("p"))) + std::to_string(c.Count()), "Long:12");
@@ -320,8 +319,8 @@ TEST(Dictionary, KeysInInsertionOrderBinaryComparisonAndCopies) {
   qm::Dictionary text;
   text.SetCompareMode(qm::TextCompare);
   text.Add(Variant("Ελλάδα"), Variant(1));
-  EXPECT_TRUE(text.Exists(Variant("ΕΛΛΆΔΑ")));
-  EXPECT_EQ(ErrorOf([&] { text.Add(Variant("ελλάδα"), Variant(2)); }), 457);
+  EXPECT_EQ(std::pair(text.Exists(Variant("ΕΛΛΆΔΑ")), ErrorOf([&] { text.Add(Variant("ελλάδα"), Variant(2)); })),
+            std::pair(true, 457));
 }
 
 // Each row: Get, Let (the value last) or Call a member, and what it gives. Keys compare
