@@ -28,22 +28,15 @@ class Person : public DispatchTable<Person> {
   std::string Badge() const { return "B" + std::to_string(Age); }
 
   static void Describe(Members& m) {
-    m.Class("Person")
-        .Property("Name", &Person::Name)
-        .Property("Age", &Person::Age)
-        .Property("Height", &Person::Height)
-        .Property("Ratio", &Person::Ratio)
-        .Property("Member", &Person::Member)
-        .Property("Rank", &Person::Rank)
-        .Property("Code", &Person::Code)
-        .Property("Since", &Person::Since)
-        .Property("Friend", &Person::Friend)
-        .ReadOnly("Badge", &Person::Badge)
-        .Method("Grow", [](Person& p, std::vector<Variant>& a) {
-          p.Height += CDbl(a.at(0));
-          a.at(0) = Variant(0);  // arguments travel by reference
-          return Variant(p.Height);
-        });
+    m.Class("Person").Property("Name", &Person::Name).Property("Age", &Person::Age);
+    m.Property("Height", &Person::Height).Property("Ratio", &Person::Ratio).Property("Member", &Person::Member);
+    m.Property("Rank", &Person::Rank).Property("Code", &Person::Code).Property("Since", &Person::Since);
+    m.Property("Friend", &Person::Friend).ReadOnly("Badge", &Person::Badge);
+    m.Method("Grow", [](Person& p, std::vector<Variant>& a) {
+      p.Height += CDbl(a.at(0));
+      a.at(0) = Variant(0);  // arguments travel by reference
+      return Variant(p.Height);
+    });
   }
 };
 
@@ -54,18 +47,16 @@ class People : public DispatchTable<People> {
   std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
 
   static void Describe(Members& m) {
-    m.Class("People")
-        .ReadOnly("Count", &People::Count)
-        .Method("Remove",
-                [](People& p, std::vector<Variant>& a) {
-                  p.Items.erase(p.Items.begin() + (CLng(a.at(0)) - 1));
-                  return Variant();
-                })
-        .Method("NewChild", [](People&, std::vector<Variant>&) { return Variant(std::make_shared<Person>()); })
-        .Method("Add", [](People& p, std::vector<Variant>& a) {
-          p.Items.push_back(std::dynamic_pointer_cast<Person>(a.at(0).ObjectRef()));
-          return Variant();
-        });
+    m.Class("People").ReadOnly("Count", &People::Count);
+    m.Method("Remove", [](People& p, std::vector<Variant>& a) {
+      p.Items.erase(p.Items.begin() + (CLng(a.at(0)) - 1));
+      return Variant();
+    });
+    m.Method("NewChild", [](People&, std::vector<Variant>&) { return Variant(std::make_shared<Person>()); });
+    m.Method("Add", [](People& p, std::vector<Variant>& a) {
+      p.Items.push_back(std::dynamic_pointer_cast<Person>(a.at(0).ObjectRef()));
+      return Variant();
+    });
   }
 
  protected:
