@@ -204,7 +204,21 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 5);  // x.zip and the four files: no temporary
 }
 
-TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoOrAnOutputProblemWritesNoArchive) {
+// One line of PythonListsEntries (never UTF-8 flagged here): name and content in hex.
+std::string Entry(std::string_view name, std::string_view content) {
+  const auto hex = [](std::string_view bytes) {
+    std::string out;
+    for (const unsigned char b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    return out;
+  };
+  return hex(name) + " 0 " + hex(content) + "\n";
+}
+
+// LookupErr names every result; nothing to do or an output problem writes no
+// archive. Archives are read back exactly by other tools, and those whose
+// names are not UTF-8 are updated.
+TEST(Zipper, ResultsAndErrorsAndArchivesReadBackExactlyByOtherToolsAlsoWithNamesThatAreNotUtf8) {
+  ScratchDir dir;
   qm::Zipper zipper;
   EXPECT_EQ(zipper.LookupErr(qm::ZE_OK), "OK");
   EXPECT_EQ(zipper.LookupErr(qm::ZE_Write_ERR), "Disk write error - check disk is write enabled");
@@ -218,7 +232,6 @@ TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoOrAnOutputProblemWritesNoArc
   EXPECT_EQ(qm::FindErrorText(qm::ERR_ArchiveBase + qm::ZE_OK), std::nullopt);
   EXPECT_EQ(qm::FindErrorText(qm::ERR_ArchiveBase + 17), std::nullopt);  // no code 17
 
-  ScratchDir dir;
   EXPECT_EQ(zipper.Compress(dir / "a.zip"), qm::ZE_Nothing_To_Do_ERR);
   const qm::Error e = RaisedBy([&] { zipper.CompressRaiseErr(dir / "a.zip"); });
   EXPECT_EQ(std::tuple(e.Number(), e.Description(), e.Source()),
@@ -241,20 +254,8 @@ TEST(Zipper, LookupErrNamesEveryResultAndNothingToDoOrAnOutputProblemWritesNoArc
   ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
   ASSERT_EQ(zipper.Compress(dir / "self.zip"), qm::ZE_OK);
   EXPECT_TRUE(PythonReadsBack(dir / "self.zip", "/", {(dir / "a.txt").substr(1)}));  // only a.txt
-}
 
-// One line of PythonListsEntries (never UTF-8 flagged here): name and content in hex.
-std::string Entry(std::string_view name, std::string_view content) {
-  const auto hex = [](std::string_view bytes) {
-    std::string out;
-    for (const unsigned char b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return out;
-  };
-  return hex(name) + " 0 " + hex(content) + "\n";
-}
-
-TEST(Zipper, ArchivesAreReadBackExactlyByOtherToolsAndNamesThatAreNotUtf8AreUpdated) {
-  ScratchDir dir;
+  // Read back by other tools.
   WorkingFolder here(dir.Path());
   fs::create_directories(dir.Path() / "pics/small");
   WriteFile("report.html", "<html><body><img src=\"pics/chart.bin\"></body></html>\n");
@@ -268,7 +269,7 @@ TEST(Zipper, ArchivesAreReadBackExactlyByOtherToolsAndNamesThatAreNotUtf8AreUpda
   WriteFile("empty.txt", "");
   WriteFile("caf\xC3\xA9.txt", "accented name");
 
-  qm::Zipper zipper;
+  zipper.ClearFilenames();
   // The missing name is skipped, a name written the Windows way taken, and
   // absolute names are stored without the leading "/" (/proc/version says it
   // is empty, and is not).

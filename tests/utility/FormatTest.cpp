@@ -18,7 +18,7 @@ Texts Formatted(const Variant& value, std::initializer_list<const char*> formats
   return texts;
 }
 
-TEST(Format, NamedAndCustomNumberFormatsSectionsDatesAndText) {
+TEST(Format, NamedAndCustomNumberFormatsSectionsDatesTextAndBadInput) {
   EXPECT_EQ(Formatted(1234.5, {"General Number", "Currency", "0.0E+00"}), (Texts{"1234.5", "$1,234.50", "1.2E+03"}));
   EXPECT_EQ(Format(-1234.5, "Currency"), "($1,234.50)");
   EXPECT_EQ(Format(0.00012, "scientific"), "1.20E-04");
@@ -59,14 +59,14 @@ TEST(Format, NamedAndCustomNumberFormatsSectionsDatesAndText) {
   // General text.
   EXPECT_EQ(Format(12.5), "12.5");
   EXPECT_EQ(Format(Variant(qm::Null)), "");
-}
 
-TEST(Format, BadInputGivesErrors) {
+  // Bad input gives errors.
   EXPECT_THROW(Format(1e308, "0%"), qm::Error);  // overflows
   EXPECT_THROW(Format(Variant(std::make_shared<qm::Object>()), "0"), qm::Error);
   EXPECT_THROW(Format(1, "0", static_cast<qm::VbDayOfWeek>(9)), qm::Error);
   // Odd formats give some text, never a failure.
-  for (const char* f : {"\"", "\\", ";;;;;;", "E+", "0E+", ".,.,", "[", "AM/P", "%%%"}) EXPECT_NO_THROW(Format(3.5, f));
+  for (const char* odd : {"\"", "\\", ";;;;;;", "E+", "0E+", ".,.,", "[", "AM/P", "%%%"})
+    EXPECT_NO_THROW(Format(3.5, odd));
 }
 
 TEST(Like, WildcardsDigitsListsInvalidPatternsAndTextCompareInEveryLetter) {
