@@ -26,7 +26,7 @@ struct ThreadLimit {
   ~ThreadLimit() { Executor::ResetLimit(); }
 };
 
-// A noisy picture with padded rows, stored top-down.
+// A noisy picture with padded rows (noise in the padding too), stored top-down.
 struct Picture {
   int Width, Height, Pitch;
   std::vector<std::uint8_t> Bytes;
@@ -34,10 +34,8 @@ struct Picture {
   Picture(int width, int height, unsigned seed) : Width(width), Height(height), Pitch((3 * width + 3) & ~3) {
     std::mt19937 random(seed);
     Bytes.resize(static_cast<std::size_t>(Pitch) * height);
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < 3 * width; ++x)
-        Bytes[static_cast<std::size_t>(y) * Pitch + x] =
-            static_cast<std::uint8_t>((x * 7 + y * 3) % 256 ^ (random() & 31));
+    for (std::size_t i = 0; i < Bytes.size(); ++i)
+      Bytes[i] = static_cast<std::uint8_t>((i % Pitch * 7 + i / Pitch * 3) % 256 ^ (random() & 31));
   }
   // The rows bottom-up, red first when `rgb`, with `extra` more bytes of
   // padding (0xAB) a row.
@@ -71,11 +69,10 @@ std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int widt
   return image.Width == width && image.Height == height ? image.Pixels : std::vector<std::uint8_t>{};
 }
 
+// Whether a restart interval is defined before the scan begins.
 bool HasRestartInterval(const std::vector<std::uint8_t>& jpeg) {
-  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return false;  // the scan began first
-    else if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDD) return true;
-  return false;
+  const std::string bytes(jpeg.begin(), jpeg.end());
+  return bytes.find("\xFF\xDD") < bytes.find("\xFF\xDA");
 }
 
 TEST(JpegStrips, StripsDecodeToExactlyThePixelsOfOneEncoderInEitherRowAndChannelOrder) {
