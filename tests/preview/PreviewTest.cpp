@@ -1,13 +1,10 @@
-#include <QCoreApplication>
 #include <QCursor>
-#include <QMouseEvent>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <iterator>
 #include <regex>
 
@@ -124,16 +121,15 @@ TEST_F(PreviewWindowTest, TheViewShowsThePageFollowsTheResizeAndPrintDocClicksIn
   qm::ui::SetTwips(preview, {0, 0, 600 * px, 400 * px});
   QApplication::processEvents();
   // The view: the inner width less its left (0), the inner height less its top.
-  EXPECT_EQ(std::pair(GetTwips(*preview.webView).Width, GetTwips(*preview.webView).Height),
-            std::pair(600 * px, 400 * px - 720));
-  EXPECT_EQ(GetTwips(*preview.picTools).Width, 600 * px);
-  EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 600 * px - 795 - 4 * px);
+  // The tool bar as wide, the close button at its right end.
+  EXPECT_EQ((std::array{GetTwips(*preview.webView).Width, GetTwips(*preview.webView).Height,
+                        GetTwips(*preview.picTools).Width, GetTwips(*preview.cmdClose).Left}),
+            (std::array{600 * px, 400 * px - 720, 600 * px, 600 * px - 795 - 4 * px}));
 
   // Smaller than the tool bar: everything stays at least 1 twip.
   qm::ui::SetTwips(preview, {0, 0, 20 * px, 20 * px});
   QApplication::processEvents();
-  EXPECT_EQ(GetTwips(*preview.cmdClose).Left, 1);
-  EXPECT_GE(GetTwips(*preview.webView).Height, 1);
+  EXPECT_TRUE(GetTwips(*preview.cmdClose).Left == 1 && GetTwips(*preview.webView).Height >= 1);
 
   // The form sizes the control to its inner size less the layout pads and the gap, at least 1 twip.
   EXPECT_EQ(std::pair(frmPreview::ControlWidth(10, 60), frmPreview::ControlHeight(10, 60)), std::pair(1.0, 1.0));

@@ -8,12 +8,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <chrono>
-#include <filesystem>
 #include <iterator>
 #include <thread>
 
 #include "preview/PreviewSupport.h"
-#include "quillmark/errors/Error.h"
 #include "quillmark/html/Typographer.h"
 #include "quillmark/ui/PrintHelper.h"
 #include "quillmark/ui/PrintPage.h"
