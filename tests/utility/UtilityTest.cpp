@@ -354,7 +354,7 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFin
 // A temporary file is made empty and deleted with its object; each text
 // stream starts it afresh. Its file number, once assigned, stays reserved
 // until a file is opened under it or the object lets it go.
-TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileReservesItsNumberAndLeavesItToTheParentAfterFork) {
+TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileAndReservesItsNumber) {
   std::string name;
   {
     qm::TemporaryFile t;
@@ -411,25 +411,27 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileReservesItsNumberAndLeavesItT
   fifth.AssignFileNo();
   fifth.SetSuffix(".xls");  // a new file: the number goes back too
   EXPECT_EQ(qm::files::FreeFile(), b);
+}
 
-  // Names are never shared, even across processes: the child takes its names
-  // while the parent takes its own. A child after fork holds the parent's
-  // object: releasing it there leaves the file (the parent deletes it), and the
-  // child cannot empty it for a stream; a TemporaryFile the child makes is the
-  // child's to delete.
+// Names are never shared, even across processes: the child takes its names
+// while the parent takes its own. A child after fork holds the parent's
+// object: releasing it there leaves the file (the parent deletes it), and the
+// child cannot empty it for a stream; a TemporaryFile the child makes is the
+// child's to delete.
+TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
   constexpr int kPerProcess = 40;
   ScratchDir dir;
   auto parents = std::make_unique<qm::TemporaryFile>();
-  const std::string parentsName = parents->Filename();
-  WriteFile(parentsName, "the parent's");
+  const std::string name = parents->Filename();
+  WriteFile(name, "the parent's");
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     ::alarm(10);
     int faults = ErrorOf([&] { parents->CreateTextStream(false); }) == 75 ? 0 : 1;
-    if (parents->Filename() != parentsName) faults |= 2;
+    if (parents->Filename() != name) faults |= 2;
     parents.reset();
-    if (ReadFile(parentsName) != "the parent's") faults |= 4;
+    if (ReadFile(name) != "the parent's") faults |= 4;
     // The child's own file goes with it. Its name may be free for the parent
     // to take at once, so what is checked is that the child's bytes are gone.
     std::string own;
@@ -446,7 +448,7 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileReservesItsNumberAndLeavesItT
     ::_exit(faults);  // runs no destructors: the files stay for the parent to check and remove
   }
   const std::vector<qm::TemporaryFile> ours(kPerProcess);
-  std::set<std::string> names{parentsName};
+  std::set<std::string> names{name};
   for (const auto& file : ours) EXPECT_TRUE(names.insert(file.Filename()).second);
   EXPECT_TRUE(ChildSucceeded(child));
   std::istringstream theirs(ReadFile(dir / "child"));
@@ -456,26 +458,28 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileReservesItsNumberAndLeavesItT
     fs::remove(taken);
   }
   EXPECT_EQ(count, kPerProcess);
-  EXPECT_EQ(ReadFile(parentsName), "the parent's");
+  EXPECT_EQ(ReadFile(name), "the parent's");
   parents.reset();
-  EXPECT_FALSE(fs::exists(parentsName));
+  EXPECT_FALSE(fs::exists(name));
 }
 
-// The stream's bytes are written exactly, a longer file truncated; Seek
-// rewrites. A writer made before fork is the parent's: the child's writes
-// raise 75 and write nothing, its release and the flush of the C library's
-// buffers (which exit() does) put no byte into the parent's compound file.
-TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamAndAChildAfterForkLeavesThemWhole) {
-  ScratchDir dir;
-  std::vector<std::uint8_t> data(300000);
+// Varied bytes, the same for any call of the same size.
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+  std::vector<std::uint8_t> data(size);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+  return data;
+}
+
+TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamSeekRewrites) {
+  ScratchDir dir;
+  const std::vector<std::uint8_t> data = Pattern(10000);
   qm::OLEStreamWriter writer;
   auto stream = writer.Stream();
   EXPECT_EQ(stream->Write(std::span(data).first(3000)), 3000u);
   EXPECT_EQ(stream->Write(std::span(data).subspan(3000, 7000)), 7000u);
   WriteFile(dir / "out.bin", std::string(20000, 'x'));
   writer.WriteToFile(dir / "out.bin");
-  EXPECT_EQ(ReadFile(dir / "out.bin"), std::string(data.begin(), data.begin() + 10000));
+  EXPECT_EQ(ReadFile(dir / "out.bin"), std::string(data.begin(), data.end()));
   // The stream is gone afterwards.
   EXPECT_THROW(writer.Stream(), qm::Error);
   EXPECT_EQ(ErrorOf([&] { stream->Write(std::span(data).first(1)); }), 91);
@@ -492,20 +496,27 @@ TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamAndAChildAfterForkLeavesTh
   again.WriteToFile(dir / "hello.bin");
   EXPECT_EQ(ReadFile(dir / "hello.bin"), "Jello world");
   EXPECT_THROW(again.WriteToFile(dir / "missing/folder/x.bin"), qm::Error);
+}
 
+// A writer made before fork is the parent's: the child's writes raise 75 and
+// write nothing, its release and the flush of the C library's buffers (which
+// exit() does) put no byte into the parent's compound file.
+TEST(OLEStreamWriter, AChildAfterForkLeavesTheParentsStreamWhole) {
+  ScratchDir dir;
+  const std::vector<std::uint8_t> data = Pattern(300000);
   for (const bool release : {false, true}) {
-    auto parents = std::make_unique<qm::OLEStreamWriter>();
-    auto shared = parents->Stream();
-    shared->Write(std::span(data).first(100001));
+    auto writer = std::make_unique<qm::OLEStreamWriter>();
+    auto stream = writer->Stream();
+    stream->Write(std::span(data).first(100001));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       ::alarm(10);
-      int faults = ErrorOf([&] { shared->Write(std::span(data).first(5000)); }) == 75 ? 0 : 1;
-      if (ErrorOf([&] { parents->WriteToFile(dir / "child.bin"); }) != 75) faults |= 2;
+      int faults = ErrorOf([&] { stream->Write(std::span(data).first(5000)); }) == 75 ? 0 : 1;
+      if (ErrorOf([&] { writer->WriteToFile(dir / "child.bin"); }) != 75) faults |= 2;
       if (release) {
-        shared.reset();
-        parents.reset();
+        stream.reset();
+        writer.reset();
       }
       // As exit() does, every stdio stream is flushed (then _exit: the leak
       // check of a sanitizer build would count what a child lets go).
@@ -513,8 +524,8 @@ TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamAndAChildAfterForkLeavesTh
       ::_exit(faults);
     }
     EXPECT_TRUE(ChildSucceeded(child));
-    shared->Write(std::span(data).subspan(100001));
-    parents->WriteToFile(dir / "out.bin");
+    stream->Write(std::span(data).subspan(100001));
+    writer->WriteToFile(dir / "out.bin");
     EXPECT_TRUE(ReadFile(dir / "out.bin") == std::string(data.begin(), data.end())) << release;
   }
 }
