@@ -103,7 +103,6 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
   EXPECT_GT(files, 100);
 }
 
-struct Thing : qm::Object {};
 enum class Colour { Red };
 
 void Inner(const std::string& name) {
@@ -120,7 +119,7 @@ std::int32_t Middle(std::int32_t count, bool flag) {
   QM_FRAME_CATCH("Utility", "Public Function Middle", count, flag);
 }
 
-void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<Thing>& o, Colour c) {
+void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<qm::Collection>& o, Colour c) {
   QM_FRAME_TRY { Middle(5, true); }
   QM_FRAME_CATCH("Utility", "Public Sub Outer", ratio, v, o, c);
 }

@@ -696,29 +696,26 @@ TEST(Settings, LoggingSwitchSeenByEveryThreadAfterEachFlip) {
       }
     });
   }
-  for (int flip = 0; flip < kFlips; ++flip) {
+  int flip = 0;
+  for (; flip < kFlips; ++flip) {
     const char* value = flip % 2 == 0 ? "yes" : "no";
-    if (flip % 4 == 3) {
-      hold.store(park);
-      while (park && parked.load() < kThreads) std::this_thread::yield();
-      const bool saved = InChild([&] {
-        qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
-        return qm::LoggingEnabled() == (flip % 2 == 0);
-      });
-      hold.store(false);
-      if (!saved) {
-        ADD_FAILURE() << "the child could not save the switch";
-        break;
-      }
-    } else {
+    const bool fromChild = flip % 4 == 3;
+    hold.store(park && fromChild);
+    while (hold.load() && parked.load() < kThreads) std::this_thread::yield();
+    if (!fromChild) qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
+    const bool saved = !fromChild || InChild([&] {
       qm::SaveSetting("Quillmark Library", "Init", "Logging", value);
-    }
+      return qm::LoggingEnabled() == (flip % 2 == 0);
+    });
+    hold.store(false);
+    if (!saved) break;
     answered.store(0);
     round.store(flip);
     while (answered.load() < kThreads) std::this_thread::yield();
   }
   stop.store(true);
   for (auto& t : askers) t.join();
+  EXPECT_EQ(flip, kFlips) << "the child could not save the switch";
   EXPECT_EQ(wrong.load(), 0);
   qm::DeleteSetting("Quillmark Library", "Init");
   EXPECT_FALSE(qm::LoggingEnabled());
@@ -835,9 +832,9 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
   for (int k = 0; k < 3; ++k) qm::SaveSetting("Faults", "kept", Key(k), std::string(k * 3000, 'x'));
   const int descriptors = OpenDescriptors();
   int runs = 0;
-  for (const int answer : kAnswers) {
-    for (const bool fresh : {true, false}) {
-      for (const auto& job : kJobs) {
+  for (const int answer : kAnswers)
+    for (const bool fresh : {true, false})
+      for (const auto& job : kJobs)
         for (long n = 1;; ++n) {
           ASSERT_LT(n, 200) << "no end to the calls";
           if (fresh) qm::detail::CloseSettingsConnections();
@@ -851,9 +848,6 @@ TEST_F(SettingsFaults, FailedCallOfSQLiteEndsCleanly) {
           ASSERT_LE(OpenDescriptors(), descriptors);
           if (seen < n) break;  // the job ran past every such call
         }
-      }
-    }
-  }
   EXPECT_GT(runs, 100);
   qm::detail::CloseSettingsConnections();
 }

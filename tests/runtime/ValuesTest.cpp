@@ -31,10 +31,6 @@ using qm::VariantArray;
 using qm::test::ErrorOf;
 using Numbers = std::vector<int>;
 
-struct Widget : qm::Object {
-  std::string ClassName() const override { return "Widget"; }
-};
-
 // "Type:text", objects and Null by type name, arrays element by element.
 std::string Show(const Variant& v) {
   if (!v.IsArray()) return v.IsObject() || v.IsNull() ? v.TypeName() : v.TypeName() + ":" + qm::CStr(v);
@@ -59,10 +55,10 @@ Numbers Raised(std::initializer_list<std::function<void()>> calls) {
 }
 
 TEST(Variant, TypeNamesWideningArithmeticAndConvertingComparisons) {
-  auto w = std::make_shared<Widget>();
+  auto w = std::make_shared<qm::Collection>();
   EXPECT_EQ(Each([](const Variant& v) { return v.TypeName(); }, Variant(qm::Null), true, std::uint8_t{1}, Variant(w),
                  Variant(qm::ObjectPtr()), VariantArray(), VariantArray({{0, 1}}, qm::vbString)),
-            "Null|Boolean|Byte|Widget|Nothing|Variant()|String()|");
+            "Null|Boolean|Byte|Collection|Nothing|Variant()|String()|");
   EXPECT_EQ(Variant(VariantArray()).VarType(), qm::vbArray | qm::vbVariant);
   EXPECT_EQ(Each(Show, Variant(std::int16_t{30000}) + Variant(std::int16_t{30000}), Variant(2147483647) + Variant(1),
                  Variant(std::uint8_t{200}) + Variant(std::uint8_t{100}), Variant(1.5f) + Variant(1),
@@ -74,7 +70,7 @@ TEST(Variant, TypeNamesWideningArithmeticAndConvertingComparisons) {
   EXPECT_TRUE(Variant(1) == Variant(1.0) && Variant("10") == Variant(10) && Variant(w) == Variant(w));
   EXPECT_TRUE(Variant() == Variant(0) && Variant() == Variant(""));
   EXPECT_FALSE(Variant("a") == Variant("A"));
-  EXPECT_FALSE(Variant(w) == Variant(std::make_shared<Widget>()));
+  EXPECT_FALSE(Variant(w) == Variant(std::make_shared<qm::Collection>()));
   EXPECT_EQ(std::tuple(qm::Compare(Variant("a"), Variant("A"), true), qm::Compare(Variant(5), Variant("x")) < 0,
                        qm::Compare(Variant(qm::Null), Variant(1)), qm::Compare(Variant(1), Variant(qm::Null))),
             std::tuple(0, true, -1, 1));
