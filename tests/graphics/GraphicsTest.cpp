@@ -75,16 +75,13 @@ class RecordingSurface : public Dispatch {
 
 namespace {
 
-using qm::Variant;
-using qm::VariantArray;
-using qm::test::ErrorOf;
-using qm::test::RaisedBy;
-using qm::test::RecordingSurface;
+using namespace qm;
+using namespace qm::test;
 using Calls = std::vector<std::string>;
 
 // What the call raises: "number: description @ source".
 std::string Raised(const std::function<void()>& call) {
-  const qm::Error e = RaisedBy(call);
+  const Error e = RaisedBy(call);
   return std::to_string(e.Number()) + ": " + e.Description() + " @ " + e.Source();
 }
 
@@ -94,14 +91,12 @@ Variant Samples(std::vector<double> values, std::int32_t lower = 0) {
 
 std::vector<double> Values(const Variant& result) {
   std::vector<double> out;
-  for (const auto& v : result.Array().Data()) out.push_back(qm::CDbl(v));
+  for (const auto& v : result.Array().Data()) out.push_back(CDbl(v));
   return out;
 }
 
-using qm::test::Le;
-
-std::shared_ptr<qm::Picture> Load(const std::string& bytes) {
-  return qm::LoadPictureFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+std::shared_ptr<Picture> Load(const std::string& bytes) {
+  return LoadPictureFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 std::string LoadError(const std::string& bytes) {
@@ -109,28 +104,28 @@ std::string LoadError(const std::string& bytes) {
 }
 
 bool Refused(const std::string& bytes) {
-  return ErrorOf([&] { Load(bytes); }) == qm::ERR_InvalidPicture;
+  return ErrorOf([&] { Load(bytes); }) == ERR_InvalidPicture;
 }
 
 // Red, green, blue of the pixel at (x, y), counted from the top left.
-std::vector<int> Rgb(const qm::Picture& picture, int x, int y) {
+std::vector<int> RgbAt(const Picture& picture, int x, int y) {
   const std::uint8_t* p = picture.Handle()->Row(y) + 3 * x;
   return {p[2], p[1], p[0]};
 }
 
 TEST(Graphics, DrawsAndPrintsThroughTheSurfacesMembersAndRestoresItsDrawMode) {
-  qm::Graphics g;
+  Graphics g;
   RecordingSurface pic;
   pic.Properties["DrawMode"] = 4;
-  g.Line2(pic, 1.0, 2.0, 3.0, 4.0, 255, qm::vbInvert);
+  g.Line2(pic, 1.0, 2.0, 3.0, 4.0, 255, vbInvert);
   g.Box(pic, 0.0, 0.0, 10.0, 20.0);
   g.BoxFill(pic, 5.0, 5.0, 6.0, 6.0, 7);
   g.Circle2(pic, 50.0, 60.0, 70.0, 3);
   // Text centred on x; right-justified with y its base line and a white box
   // behind that covers exactly the text; with a line break; without y at the
   // position, which an unknown alignment leaves as it is.
-  g.Text(pic, "abcd", false, 1000.0, 100.0, false, qm::vbCenter);
-  g.Text(pic, "ab", true, 1000.0, 500.0, true, qm::vbRightJustify);
+  g.Text(pic, "abcd", false, 1000.0, 100.0, false, vbCenter);
+  g.Text(pic, "ab", true, 1000.0, 500.0, true, vbRightJustify);
   g.TextCR(pic, "xyz", false, 40.0, 60.0);
   g.Text(pic, "q", false, 5000.0, std::nullopt, false, 7);
   EXPECT_EQ(pic.Calls,
@@ -140,14 +135,14 @@ TEST(Graphics, DrawsAndPrintsThroughTheSurfacesMembersAndRestoresItsDrawMode) {
                    "Print(ab, False) at (800, 300)", "Print(xyz, True) at (40, 60)", "Print(q, False) at (40, 60)"}));
 
   // A surface without the member fails with the trail.
-  qm::Dispatch bare;
+  Dispatch bare;
   EXPECT_EQ(Raised([&] { g.Circle2(bare, 1.0, 2.0, 3.0); }),
             "438: Object doesn't support this property or method @ QuillmarkLibrary.Graphics|[Graphics]Public Sub "
             "Circle2(?, ?, ?, ?, ?)");
 }
 
 TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
-  qm::Graphics g;
+  Graphics g;
   RecordingSurface pic;
   // The second range starts at Left + (Offset - lower bound) and is clamped,
   // which the caller's variable sees; no array or an empty one draws nothing.
@@ -160,10 +155,10 @@ TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   EXPECT_EQ(pic.Calls, (Calls{"Line(0, 0, 5, 0, 5, 0)", "Line(0, 0, 5, 10, 7, 0)", "Line(0, 10, 7, 20, 6, 0)",
                               "Line(0, 1, 2, 1, 2, 0)", "Line(0, 1, 2, 11, 3, 0)", "Line(0, 11, 3, 21, 4, 0)",
                               "Line(0, 21, 4, 31, 5, 0)"}));
-  EXPECT_EQ(qm::CLng(*length), 4);
+  EXPECT_EQ(CLng(*length), 4);
   // Missing range values are filled in for the caller.
   g.Lines(pic, 0.0, 1, five, 0, noOffset, noLength);
-  EXPECT_EQ(std::pair(qm::CLng(*noOffset), qm::CLng(*noLength)), std::pair(0, 5));
+  EXPECT_EQ(std::pair(CLng(*noOffset), CLng(*noLength)), std::pair(0, 5));
   EXPECT_EQ(ErrorOf([&] { g.Lines(pic, 0.0, 1, five, 0, outside, some); }), 9);
 
   // LinesSmooth draws the spline of the range (DrawCurve's): ten pieces an
@@ -186,31 +181,31 @@ TEST(Graphics, LinesAndLinesSmoothDrawTheRangeAndClampIt) {
   // DrawCurve itself: no samples draw nothing, too many are refused, and a
   // surface without Line fails with the trail.
   Variant color = 255, empty = VariantArray(), tooMany = VariantArray({{0, 32767}}), values = Samples({0, 1, 0, 2});
-  qm::mdlSpline::DrawCurve(pic, 0.0, 1.0, empty, color);
+  mdlSpline::DrawCurve(pic, 0.0, 1.0, empty, color);
   EXPECT_EQ(pic.Calls.size(), 31u);
-  EXPECT_EQ(ErrorOf([&] { qm::mdlSpline::DrawCurve(pic, 0.0, 1.0, tooMany, color); }), 6);
-  qm::Dispatch nothing;
-  EXPECT_EQ(Raised([&] { qm::mdlSpline::DrawCurve(nothing, 0.0, 1.0, values, color); }),
+  EXPECT_EQ(ErrorOf([&] { mdlSpline::DrawCurve(pic, 0.0, 1.0, tooMany, color); }), 6);
+  Dispatch nothing;
+  EXPECT_EQ(Raised([&] { mdlSpline::DrawCurve(nothing, 0.0, 1.0, values, color); }),
             "438: Object doesn't support this property or method @ QuillmarkLibrary|[Spline]Public Sub DrawCurve(?, ?, "
             "?, ?, ?)");
 }
 
 TEST(Graphics, CopyPicturesAlignsTheSourceOnTheDestination) {
-  qm::Graphics g;
+  Graphics g;
   RecordingSurface dest(100, 80), source(30, 20), small(10, 10), corner(10, 10);
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 30; ++x) source.Pixels->SetPixel(x, y, 0x00102030u + static_cast<std::uint32_t>(x));
-  g.CopyPictures(source, dest, qm::AlignRight | qm::AlignBottom);
-  g.CopyPictures(source, small, qm::AlignTopLeft);  // clipped to the destination
-  g.CopyPictures(source, corner, qm::AlignRight);   // negative offset: the source's right part shows
-  const qm::Bitmap& d = *dest.Pixels;
+  g.CopyPictures(source, dest, AlignRight | AlignBottom);
+  g.CopyPictures(source, small, AlignTopLeft);  // clipped to the destination
+  g.CopyPictures(source, corner, AlignRight);   // negative offset: the source's right part shows
+  const Bitmap& d = *dest.Pixels;
   EXPECT_EQ((std::vector{d.GetPixel(70, 60), d.GetPixel(99, 79), d.GetPixel(69, 79), d.GetPixel(99, 59),
                          small.Pixels->GetPixel(9, 9), corner.Pixels->GetPixel(0, 0)}),
             (std::vector{0x00102030u, 0x00102030u + 29, 0u, 0u, 0x00102030u + 9, 0x00102030u + 20}));
 }
 
 TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnesAndRefusesBadInput) {
-  qm::Interpolate interp;
+  Interpolate interp;
   // Samples, precision, cubic and linear results: with two samples the
   // spline is the straight line, one sample gives a one-element array, and
   // precision 0 the first sample (cubic) or the last one (linear).
@@ -233,7 +228,7 @@ TEST(Interpolate, ResamplesTheKnownCasesAndTheSmallOnesAndRefusesBadInput) {
   Variant ints = VariantArray::FromVector({std::int16_t{2}, std::int16_t{9}});
   const Variant copy = interp.InterpCub(ints, 1), linear = interp.InterpLin(ints, 1);
   EXPECT_EQ(std::tuple(Values(copy), copy.Array().Data()[0].VarType(), linear.Array().Data()[1].VarType()),
-            std::tuple(std::vector<double>{2, 9}, qm::vbDouble, qm::vbInteger));
+            std::tuple(std::vector<double>{2, 9}, vbDouble, vbInteger));
 
   Variant notArray(3.0), text = VariantArray::FromVector({1.0, "abc", 2.0}), two = Samples({1, 2});
   EXPECT_EQ(
@@ -262,7 +257,7 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
   gsl_spline_init(spline, x.data(), y.data(), y.size());
 
   auto samples = Samples(y, 3);
-  const auto ours = Values(qm::Interpolate().InterpCub(samples, 7));
+  const auto ours = Values(Interpolate().InterpCub(samples, 7));
   ASSERT_EQ(ours.size(), 39u * 7 + 1);
   for (std::size_t k = 0; k < ours.size(); ++k) {
     const double at = static_cast<double>(k) / 7;
@@ -273,21 +268,13 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSpline) {
   gsl_interp_accel_free(acc);
 }
 
-using qm::test::BmpFile;
-using qm::test::DecodeWithDjpeg;
-using qm::test::PixelsOf;
-using qm::test::ReadFile;
-using qm::test::RgbImage;
-using qm::test::TestPicture;
-using qm::test::WriteFile;
-
 TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
-  qm::clsDIBSection dib;
+  clsDIBSection dib;
   for (const auto& [w, pitch] : {std::pair{1, 4}, {4, 12}, {5, 16}}) {
     ASSERT_TRUE(dib.Create(w, 3));
     EXPECT_EQ(std::pair(dib.BytesPerScanLine(), dib.Header().biSizeImage), std::pair(pitch, 3u * pitch)) << w;
   }
-  std::weak_ptr<qm::Bitmap> first = dib.hDC()->SelectedBitmap();
+  std::weak_ptr<Bitmap> first = dib.hDC()->SelectedBitmap();
   ASSERT_TRUE(dib.Create(7, 7));
   EXPECT_TRUE(first.expired());  // the first bitmap is gone before the second exists
   EXPECT_EQ(dib.hDC()->SelectedBitmap()->Bits(), dib.DIBSectionBitsPtr());
@@ -306,21 +293,21 @@ TEST(DIBSection, RowsArePaddedBottomUpAndReleasedOnReCreate) {
 }
 
 TEST(DeviceContext, BitBltClipsAndHandlesOverlap) {
-  auto bitmap = std::make_shared<qm::Bitmap>(4, 3);
-  qm::DeviceContext dc(bitmap), empty;
+  auto bitmap = std::make_shared<Bitmap>(4, 3);
+  DeviceContext dc(bitmap), empty;
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) bitmap->SetPixel(x, y, static_cast<std::uint32_t>(10 * y + x));
   // The top row is the last one in memory (bottom-up), in blue-green-red order.
   EXPECT_EQ(bitmap->Bits()[2 * 12 + 2 * 3 + 2], 2);
   EXPECT_EQ(bitmap->GetPixel(4, 0), 0xFFFFFFFFu);
   // Overlapping move one row down within the same bitmap.
-  ASSERT_TRUE(qm::BitBlt(dc, 0, 1, 4, 3, dc, 0, 0, qm::SRCCOPY));
+  ASSERT_TRUE(BitBlt(dc, 0, 1, 4, 3, dc, 0, 0, SRCCOPY));
   EXPECT_EQ((std::vector{bitmap->GetPixel(3, 2), bitmap->GetPixel(3, 1), bitmap->GetPixel(3, 0)}),
             (std::vector{13u, 3u, 3u}));
-  EXPECT_FALSE(qm::BitBlt(empty, 0, 0, 1, 1, dc, 0, 0, qm::SRCCOPY));
-  EXPECT_FALSE(qm::BitBlt(dc, 0, 0, 1, 1, dc, 0, 0, 0x00EE0086));
+  EXPECT_FALSE(BitBlt(empty, 0, 0, 1, 1, dc, 0, 0, SRCCOPY));
+  EXPECT_FALSE(BitBlt(dc, 0, 0, 1, 1, dc, 0, 0, 0x00EE0086));
   // Far outside and huge sizes copy nothing and overflow nothing.
-  EXPECT_TRUE(qm::BitBlt(dc, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, dc, INT32_MAX, INT32_MIN, qm::SRCCOPY));
+  EXPECT_TRUE(BitBlt(dc, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, dc, INT32_MAX, INT32_MIN, SRCCOPY));
 }
 
 // Peak signal-to-noise ratio of two pictures of the same size, in dB.
@@ -332,8 +319,8 @@ double Psnr(const RgbImage& a, const RgbImage& b) {
 }
 
 TEST(SaveAsJPG, WritesAJpegAnotherDecoderReadsBackKeepsAReplacedFilesModeAndTimesAndNamesWhatFailed) {
-  qm::test::ScratchDir dir;
-  qm::Graphics g;
+  ScratchDir dir;
+  Graphics g;
   for (const auto& [w, h] : {std::pair{96, 64}, std::pair{1, 16}, std::pair{5, 9}}) {
     const auto image = TestPicture(w, h);
     WriteFile(dir / "in.bmp", BmpFile(image));
@@ -376,28 +363,28 @@ TEST(SaveAsJPG, WritesAJpegAnotherDecoderReadsBackKeepsAReplacedFilesModeAndTime
 
   const std::string unwritable = dir / "no-such-folder/x.jpg";
   EXPECT_EQ(Raised([&] { g.SaveAsJPG(dir / "in.bmp", unwritable); }),
-            "26001: Failed to save to JPG " + std::to_string(qm::ijl::IJL_FILE_ERROR) +
+            "26001: Failed to save to JPG " + std::to_string(ijl::IJL_FILE_ERROR) +
                 " @ Lib.mIntelJPEGLibrary|[IJL]Public Function SaveJPG(?, \"" + unwritable +
                 "\", 90)|[Graphics]Public Sub SaveAsJPG(\"" + (dir / "in.bmp") + "\", \"" + unwritable + "\")");
 
   // An empty DIB (a picture whose size could not be had) fails in the writer.
-  qm::clsDIBSection empty, dib;
-  EXPECT_EQ(qm::test::Described([&] { qm::mdlIntelJPEGLibrary::SaveJPG(empty, dir / "e.jpg", 90); }),
-            "26001: Failed to save to JPG " + std::to_string(qm::ijl::IJL_INVALID_JPEG_PROPERTIES));
+  clsDIBSection empty, dib;
+  EXPECT_EQ(Described([&] { mdlIntelJPEGLibrary::SaveJPG(empty, dir / "e.jpg", 90); }),
+            "26001: Failed to save to JPG " + std::to_string(ijl::IJL_INVALID_JPEG_PROPERTIES));
 
   // A failed write leaves the file it would have replaced as it was.
   ASSERT_TRUE(dib.Create(4, 4));
   WriteFile(dir / "keep.jpg", "keep me");
-  EXPECT_EQ(ErrorOf([&] { qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 0); }), 26001);
+  EXPECT_EQ(ErrorOf([&] { mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 0); }), 26001);
   EXPECT_EQ(ReadFile(dir / "keep.jpg"), "keep me");
-  EXPECT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 100));
+  EXPECT_TRUE(mdlIntelJPEGLibrary::SaveJPG(dib, dir / "keep.jpg", 100));
 }
 
 // Every shorter prefix of a file either loads or is refused with 481.
 void EveryPrefixLoadsOrIsRefused(const std::string& file, const char* what) {
   for (std::size_t n = 1; n < file.size(); ++n) {
-    const qm::Error e = RaisedBy([&] { Load(file.substr(0, n)); });
-    EXPECT_TRUE(e.Number() == 0 || e.Number() == qm::ERR_InvalidPicture)
+    const Error e = RaisedBy([&] { Load(file.substr(0, n)); });
+    EXPECT_TRUE(e.Number() == 0 || e.Number() == ERR_InvalidPicture)
         << what << " cut at " << n << ": " << e.Description();
   }
 }
@@ -414,19 +401,19 @@ TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrders) {
   const std::string palette = Le({0x302010, 0x605040});
   const std::vector first{0x30, 0x20, 0x10}, second{0x60, 0x50, 0x40};
   auto bits1 = Load(BmpFile(9, 2, 1, Le({0x8080, 0}), palette));
-  EXPECT_EQ((std::vector{Rgb(*bits1, 8, 1), Rgb(*bits1, 1, 1), Rgb(*bits1, 0, 0)}),
+  EXPECT_EQ((std::vector{RgbAt(*bits1, 8, 1), RgbAt(*bits1, 1, 1), RgbAt(*bits1, 0, 0)}),
             (std::vector{second, first, first}));
   auto bits4 = Load(BmpFile(3, -1, 4, Le({0x1001}), palette));
-  EXPECT_EQ((std::vector{Rgb(*bits4, 1, 0), Rgb(*bits4, 2, 0)}), (std::vector{second, second}));
+  EXPECT_EQ((std::vector{RgbAt(*bits4, 1, 0), RgbAt(*bits4, 2, 0)}), (std::vector{second, second}));
   auto bits8 = Load(BmpFile(2, 1, 8, Le({0x0301}), palette));
-  EXPECT_EQ((std::vector{Rgb(*bits8, 0, 0), Rgb(*bits8, 1, 0)}), (std::vector{second, std::vector{0, 0, 0}}));
+  EXPECT_EQ((std::vector{RgbAt(*bits8, 0, 0), RgbAt(*bits8, 1, 0)}), (std::vector{second, std::vector{0, 0, 0}}));
 
   // 16 bits: 5-5-5 by default, 5-6-5 with masks; 32 bits with masks in any order.
   EXPECT_EQ(PixelsOf(*Load(BmpFile(2, 1, 16, Le({0x7FFF, 0x0421}, 2)))).Pixels,
             (std::vector<std::uint8_t>{255, 255, 255, 8, 8, 8}));
-  EXPECT_EQ(Rgb(*Load(BmpFile(1, 1, 16, Le({0xF800 | 0x20 << 5 | 0x01}), Le({0xF800, 0x07E0, 0x001F}), 3)), 0, 0),
+  EXPECT_EQ(RgbAt(*Load(BmpFile(1, 1, 16, Le({0xF800 | 0x20 << 5 | 0x01}), Le({0xF800, 0x07E0, 0x001F}), 3)), 0, 0),
             (std::vector{255, 130, 8}));
-  EXPECT_EQ(Rgb(*Load(BmpFile(1, 1, 32, Le({0x00332211}), Le({0xFF, 0xFF00, 0xFF0000}), 3)), 0, 0),
+  EXPECT_EQ(RgbAt(*Load(BmpFile(1, 1, 32, Le({0x00332211}), Le({0xFF, 0xFF00, 0xFF0000}), 3)), 0, 0),
             (std::vector{0x11, 0x22, 0x33}));
 }
 
@@ -454,29 +441,29 @@ TEST(PictureLoader, RefusesBadBmpHeadersWithTheDocumentedError) {
   const std::string cut = good.substr(0, good.size() - 1);
   EXPECT_EQ(LoadError(cut), "Invalid picture: the file ended before its last row of pixels");
   // So are the files' own problems: an empty file, none, a folder.
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WriteFile(dir / "cut.bmp", cut);
   WriteFile(dir / "empty.bmp", "");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "cut.bmp"); }).Description(),
+  EXPECT_EQ(RaisedBy([&] { LoadPicture(dir / "cut.bmp"); }).Description(),
             "Invalid picture: the file ended before its last row of pixels");
-  EXPECT_EQ(RaisedBy([&] { qm::LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir / "missing.png"); }), 53);
-  EXPECT_EQ(ErrorOf([&] { qm::LoadPicture(dir.Path().string()); }), 75);
+  EXPECT_EQ(RaisedBy([&] { LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
+  EXPECT_EQ(ErrorOf([&] { LoadPicture(dir / "missing.png"); }), 53);
+  EXPECT_EQ(ErrorOf([&] { LoadPicture(dir.Path().string()); }), 75);
   EveryPrefixLoadsOrIsRefused(BmpFile(TestPicture(3, 2), true), "top-down BMP");
 }
 
 TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   WriteFile(dir / "in.bmp", BmpFile(TestPicture(37, 23)));
   for (const std::string options : {"-quality 90", "-progressive", "-grayscale", "-sample 1x1 -optimize"}) {
-    qm::test::Output("cjpeg " + options + " '" + (dir / "in.bmp") + "' > '" + (dir / "p.jpg") + "'");
+    Output("cjpeg " + options + " '" + (dir / "in.bmp") + "' > '" + (dir / "p.jpg") + "'");
     const RgbImage reference = DecodeWithDjpeg(dir / "p.jpg");
     ASSERT_EQ(reference.Width, 37) << options;
-    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "p.jpg")), reference) << options;
+    EXPECT_EQ(PixelsOf(*LoadPicture(dir / "p.jpg")), reference) << options;
   }
   // Adobe CMYK (here YCCK, as TurboJPEG writes it) is multiplied by K: ink 200, 100, 50 at K 128.
-  const auto cmyk = qm::LoadPicture((qm::test::SourceDir() / "fuzz/corpus/picture/cmyk.jpg").string());
-  for (int c = 0; c < 3; ++c) EXPECT_NEAR(Rgb(*cmyk, 5, 5)[c], (std::vector{100, 50, 25})[c], 2);
+  const auto cmyk = LoadPicture((SourceDir() / "fuzz/corpus/picture/cmyk.jpg").string());
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(RgbAt(*cmyk, 5, 5)[c], (std::vector{100, 50, 25})[c], 2);
 
   // Cut inside its pixel data, the picture keeps its size (the rest is filled in).
   const std::string jpeg = ReadFile(dir / "p.jpg");
@@ -506,10 +493,10 @@ TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
 }
 
 TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   const RgbImage image = TestPicture(9, 4);
-  ASSERT_TRUE(qm::test::WritePng(dir / "rgb.png", 9, 4, PNG_FORMAT_RGB, image.Pixels));
-  EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "rgb.png")), image);
+  ASSERT_TRUE(WritePng(dir / "rgb.png", 9, 4, PNG_FORMAT_RGB, image.Pixels));
+  EXPECT_EQ(PixelsOf(*LoadPicture(dir / "rgb.png")), image);
 
   // Two pixels each: transparency dropped with the colour kept, 16-bit samples
   // (little-endian in memory) keeping their high byte.
@@ -520,8 +507,8 @@ TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
       {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
       {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
   for (const auto& [format, in, out] : cases) {
-    ASSERT_TRUE(qm::test::WritePng(dir / "c.png", 2, 1, format, in, colours, 2));
-    EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "c.png")).Pixels, out) << format;
+    ASSERT_TRUE(WritePng(dir / "c.png", 2, 1, format, in, colours, 2));
+    EXPECT_EQ(PixelsOf(*LoadPicture(dir / "c.png")).Pixels, out) << format;
   }
 
   const std::string png = ReadFile(dir / "rgb.png");
@@ -552,7 +539,7 @@ std::string WriteGif(const std::string& path, int width, int height, int backgro
 }
 
 TEST(PictureLoader, GifFirstFrameOnItsBackgroundWithTransparentPixelsBlack) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   // A 4 x 3 screen of blue with a 2 x 2 frame at (1, 1): background blue
   // outside the frame, the transparent pixel (2, 1) black.
   const std::string gif = WriteGif(dir / "t.gif", 4, 3, 2, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}},
@@ -561,14 +548,14 @@ TEST(PictureLoader, GifFirstFrameOnItsBackgroundWithTransparentPixelsBlack) {
   RgbImage expected{4, 3, {}};
   for (const auto* p : {&B, &B, &B, &B, &B, &R, &K, &B, &B, &G, &R, &B})
     expected.Pixels.insert(expected.Pixels.end(), p->begin(), p->end());
-  EXPECT_EQ(PixelsOf(*qm::LoadPicture(dir / "t.gif")), expected);
+  EXPECT_EQ(PixelsOf(*LoadPicture(dir / "t.gif")), expected);
   EveryPrefixLoadsOrIsRefused(gif, "GIF");
 
   // Interlaced rows are put back in order: row y of a 1 x 10 frame has colour y % 4.
   WriteGif(dir / "i.gif", 1, 10, 0, {{10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}}, {0, 0, 1, 10}, true, false,
            {0, 0, 0, 2, 2, 1, 3, 1, 3, 1});  // rows 0, 8, 4, 2, 6, 1, 3, 5, 7, 9
-  auto interlaced = qm::LoadPicture(dir / "i.gif");
-  for (int y = 0; y < 10; ++y) EXPECT_EQ(Rgb(*interlaced, 0, y)[0], 10 * (y % 4 + 1)) << y;
+  auto interlaced = LoadPicture(dir / "i.gif");
+  for (int y = 0; y < 10; ++y) EXPECT_EQ(RgbAt(*interlaced, 0, y)[0], 10 * (y % 4 + 1)) << y;
 
   std::string outside = gif;  // the frame's left edge moved to 3: it no longer fits the screen
   outside[outside.find('\x2C') + 1] = 3;

@@ -17,8 +17,10 @@
 
 namespace {
 
-using qm::ijl::PixelRows;
-using qm::io::Executor;
+using namespace qm;
+using namespace qm::test;
+using ijl::PixelRows;
+using io::Executor;
 
 // Sets the executor's thread limit for a scope.
 struct ThreadLimit {
@@ -27,11 +29,11 @@ struct ThreadLimit {
 };
 
 // A noisy picture with padded rows (noise in the padding too), stored top-down.
-struct Picture {
+struct Noisy {
   int Width, Height, Pitch;
   std::vector<std::uint8_t> Bytes;
 
-  Picture(int width, int height, unsigned seed) : Width(width), Height(height), Pitch((3 * width + 3) & ~3) {
+  Noisy(int width, int height, unsigned seed) : Width(width), Height(height), Pitch((3 * width + 3) & ~3) {
     std::mt19937 random(seed);
     Bytes.resize(static_cast<std::size_t>(Pitch) * height);
     for (std::size_t i = 0; i < Bytes.size(); ++i)
@@ -53,19 +55,19 @@ struct Picture {
   }
 };
 
-std::vector<std::uint8_t> Encode(const PixelRows& rows, int mcuRowsPerStrip, int status = qm::ijl::IJL_OK) {
-  qm::ijl::StripEncoder encoder;
+std::vector<std::uint8_t> Encode(const PixelRows& rows, int mcuRowsPerStrip, int status = ijl::IJL_OK) {
+  ijl::StripEncoder encoder;
   std::vector<std::uint8_t> jpeg;
-  EXPECT_EQ(qm::ijl::EncodeInStrips(encoder, rows, 90, mcuRowsPerStrip, jpeg), status);
+  EXPECT_EQ(ijl::EncodeInStrips(encoder, rows, 90, mcuRowsPerStrip, jpeg), status);
   return jpeg;
 }
 
 // Top-down RGB rows decoded by djpeg; empty when it fails or warns (a
 // misplaced restart marker is a warning) or the size differs.
 std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& jpeg, int width, int height) {
-  const qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "in.jpg", std::string(jpeg.begin(), jpeg.end()));
-  const qm::test::RgbImage image = qm::test::DecodeWithDjpeg(dir / "in.jpg");
+  const ScratchDir dir;
+  WriteFile(dir / "in.jpg", std::string(jpeg.begin(), jpeg.end()));
+  const test::RgbImage image = DecodeWithDjpeg(dir / "in.jpg");
   return image.Width == width && image.Height == height ? image.Pixels : std::vector<std::uint8_t>{};
 }
 
@@ -79,7 +81,7 @@ TEST(JpegStrips, StripsDecodeToExactlyThePixelsOfOneEncoderInEitherRowAndChannel
   // Heights that end inside an MCU row, widths that end inside an MCU and a
   // one-pixel column; strips of one, two and three MCU rows.
   for (const auto& [width, height] : {std::pair{37, 100}, {160, 48}, {1, 33}, {64, 17}}) {
-    const Picture picture(width, height, static_cast<unsigned>(width * height));
+    const Noisy picture(width, height, static_cast<unsigned>(width * height));
     const std::vector<std::uint8_t> flipped = picture.Flipped(), rgb = picture.Flipped(true, 5);
     const auto whole = Decode(Encode(picture.Rows(picture.Bytes, false), 1000), width, height);
     ASSERT_FALSE(whole.empty()) << width << "x" << height;
@@ -106,17 +108,17 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
   // MCUs in one row: one row a strip; 65,536: no interval fits, one strip.
   for (const auto& [width, height, rows] :
        {std::tuple{4000, 3000, 5}, {64, 64, 4}, {1, 1, 1}, {65535 * 16, 64, 1}, {65536 * 16, 64, 4}})
-    EXPECT_EQ(qm::ijl::McuRowsPerStrip(width, height), rows) << width << "x" << height;
-  EXPECT_LE(qm::ijl::McuRowsPerStrip(20000, 60000) * (20000 / 16), 65535);
+    EXPECT_EQ(ijl::McuRowsPerStrip(width, height), rows) << width << "x" << height;
+  EXPECT_LE(ijl::McuRowsPerStrip(20000, 60000) * (20000 / 16), 65535);
   // A strip plan whose interval does not fit is refused rather than mis-written.
-  const Picture small(16, 32, 1);
-  Encode(small.Rows(small.Bytes, false), 0, qm::ijl::IJL_ENCODER_ERROR);
+  const Noisy small(16, 32, 1);
+  Encode(small.Rows(small.Bytes, false), 0, ijl::IJL_ENCODER_ERROR);
 
   // 1500 x 1000: six strips of eleven MCU rows. (How close the JPEG is to
   // its source: the PSNR check of SaveAsJPG, which writes through these strips.)
-  const Picture picture(1500, 1000, 5);
+  const Noisy picture(1500, 1000, 5);
   const std::vector<std::uint8_t> bottomUp = picture.Flipped();  // as SaveJPG hands a DIB over
-  const auto encode = [&] { return Encode(picture.Rows(bottomUp, true), qm::ijl::McuRowsPerStrip(1500, 1000)); };
+  const auto encode = [&] { return Encode(picture.Rows(bottomUp, true), ijl::McuRowsPerStrip(1500, 1000)); };
   std::vector<std::uint8_t> reference;
   {
     const ThreadLimit none(0);
@@ -142,37 +144,33 @@ TEST(JpegStrips, APictureGivesTheSameBytesOnAnyNumberOfThreadsAndWhateverTheEnvi
 // the bytes are those of the writer of a picture in memory, whatever the
 // rows' order, depth or format and however many threads help, and a picture
 // that cannot be read leaves the old JPEG as it was, with the file named.
-using qm::test::BmpFile;
-using qm::test::ReadFile;
-using qm::test::TestPicture;
-using qm::test::WriteFile;
 
 TEST(ConvertToJpeg, GivesTheBytesOfTheWriterOfAPictureInMemory) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   // 512 x 1600: four strips, more than the strips a lone thread keeps on their way.
-  const qm::test::RgbImage picture = TestPicture(512, 1600), small = TestPicture(9, 5);
+  const test::RgbImage picture = TestPicture(512, 1600), small = TestPicture(9, 5);
   std::string palette, indices;
   for (int i = 0; i < 256; ++i) palette += {char(i), char(255 - i), char(i / 2), '\0'};
   for (int i = 0; i < 300 * 400; ++i) indices += char((i % 400 + 3 * (i / 400)) % 256);
-  ASSERT_TRUE(qm::test::WritePng(dir / "small.png", small.Width, small.Height, PNG_FORMAT_RGB, small.Pixels));
+  ASSERT_TRUE(WritePng(dir / "small.png", small.Width, small.Height, PNG_FORMAT_RGB, small.Pixels));
   WriteFile(dir / "bottom-up.bmp", BmpFile(picture));
   WriteFile(dir / "top-down.bmp", BmpFile(picture, true));
   WriteFile(dir / "palette.bmp", BmpFile(400, 300, 8, indices, palette));
   for (const char* name : {"bottom-up.bmp", "top-down.bmp", "palette.bmp", "small.png"}) {
-    qm::WriteJpeg(qm::ReadPicture(dir.Path() / name), dir.Path() / "reference.jpg", 85);
+    WriteJpeg(ReadPicture(dir.Path() / name), dir.Path() / "reference.jpg", 85);
     for (const unsigned threads : {0u, 2u}) {
       ThreadLimit limit(threads);
-      qm::ConvertToJpeg(dir.Path() / name, dir.Path() / "streamed.jpg", 85);
+      ConvertToJpeg(dir.Path() / name, dir.Path() / "streamed.jpg", 85);
       EXPECT_EQ(ReadFile(dir / "streamed.jpg"), ReadFile(dir / "reference.jpg")) << name << ", " << threads;
     }
   }
   // Decoded by libjpeg's own tool, it is the picture's size again.
-  const qm::test::RgbImage decoded = qm::test::DecodeWithDjpeg(dir / "streamed.jpg");
+  const test::RgbImage decoded = DecodeWithDjpeg(dir / "streamed.jpg");
   EXPECT_EQ(std::pair(decoded.Width, decoded.Height), std::pair(small.Width, small.Height));
 }
 
 TEST(ConvertToJpeg, APictureThatCannotBeReadLeavesTheOldJpegAndNamesItsFile) {
-  qm::test::ScratchDir dir;
+  ScratchDir dir;
   const std::string good = BmpFile(TestPicture(64, 48));
   const struct {
     std::string Name, Bytes, Says;
@@ -187,15 +185,13 @@ TEST(ConvertToJpeg, APictureThatCannotBeReadLeavesTheOldJpegAndNamesItsFile) {
   WriteFile(dir / "out.jpg", "old bytes");
   for (const auto& [name, bytes, says] : cases) {
     if (name != "missing.bmp") WriteFile(dir / name, bytes);
-    EXPECT_EQ(qm::test::Described([&] { qm::ConvertToJpeg(dir.Path() / name, dir.Path() / "out.jpg"); }),
+    EXPECT_EQ(Described([&] { ConvertToJpeg(dir.Path() / name, dir.Path() / "out.jpg"); }),
               says + ": '" + (dir / name) + "'");
     EXPECT_EQ(ReadFile(dir / "out.jpg"), "old bytes") << name;
   }
-  EXPECT_EQ(qm::test::ErrorOf([&] { qm::ConvertToJpeg(dir.Path() / "depth.bmp", dir.Path() / "no/out.jpg"); }),
-            qm::ERR_InvalidPicture);
+  EXPECT_EQ(ErrorOf([&] { ConvertToJpeg(dir.Path() / "depth.bmp", dir.Path() / "no/out.jpg"); }), ERR_InvalidPicture);
   WriteFile(dir / "good.bmp", good);
-  EXPECT_EQ(qm::test::ErrorOf([&] { qm::ConvertToJpeg(dir.Path() / "good.bmp", dir.Path() / "no/out.jpg"); }),
-            qm::ERR_PathNotFound);
+  EXPECT_EQ(ErrorOf([&] { ConvertToJpeg(dir.Path() / "good.bmp", dir.Path() / "no/out.jpg"); }), ERR_PathNotFound);
   EXPECT_EQ(ReadFile(dir / "out.jpg"), "old bytes");
 }
 

@@ -26,11 +26,8 @@
 
 namespace {
 
-using qm::Canvas;
-using qm::Rgb;
-using qm::test::Described;
-using qm::test::ErrorOf;
-using qm::test::ScratchDir;
+using namespace qm;
+using namespace qm::test;
 
 constexpr Rgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kBlack{0, 0, 0}, kCyan{0, 255, 255};
 
@@ -76,10 +73,10 @@ TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
   r.FillRect(4, 2, 1, 1, kRed);  // corners in either order, both included
   EXPECT_EQ(Sketch(r), "bbbbbb\nbrrrrb\nbrrrrb\nbbbbbb\n");
 
-  const qm::Point zigzag[] = {{0, 2}, {2, 0}, {4, 2}}, one[] = {{4, 0}};
+  const Point zigzag[] = {{0, 2}, {2, 0}, {4, 2}}, one[] = {{4, 0}};
   p.Polyline(zigzag, kRed);
-  p.Polyline(std::span<const qm::Point>(), kBlue);  // nothing
-  p.Polyline(one, kBlue);                           // a point
+  p.Polyline(std::span<const Point>(), kBlue);  // nothing
+  p.Polyline(one, kBlue);                       // a point
   EXPECT_EQ(Sketch(p), "..r.b\n.r.r.\nr...r\n");
 }
 
@@ -109,7 +106,7 @@ TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
     EXPECT_NEAR(dark, 255, 2) << x;
   }
   // A joint between two pixels is drawn once, half dark, not twice.
-  const qm::Point bend[] = {{0, 0.5}, {10, 0.5}, {20, 6.5}};
+  const Point bend[] = {{0, 0.5}, {10, 0.5}, {20, 6.5}};
   p.Polyline(bend, Rgb{});
   EXPECT_NEAR(p.Pixel(10, 0).R, 128, 2);
   EXPECT_NEAR(p.Pixel(10, 1).R, 128, 2);
@@ -121,10 +118,10 @@ TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
 TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
   Canvas c(240, 120);
   const std::string label = "Sales 2026";
-  const qm::TextExtent box = c.TextSize(label, 16);
+  const TextExtent box = c.TextSize(label, 16);
   EXPECT_GT(box.Descent, 0);
   EXPECT_NEAR(c.TextSize(label, 32).Width, 2 * box.Width, 0.25);  // unhinted: linear in the size
-  const qm::TextExtent two = c.TextSize("Sales\n2026 figures", 16);
+  const TextExtent two = c.TextSize("Sales\n2026 figures", 16);
   EXPECT_DOUBLE_EQ(two.Height, 2 * box.Height);
   EXPECT_DOUBLE_EQ(two.Width, c.TextSize("2026 figures", 16).Width);
 
@@ -136,10 +133,9 @@ TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
   const std::array<int, 4> ink = Ink(c);
   EXPECT_TRUE(ink[0] >= x - 1 && ink[1] >= y - 1 && ink[2] <= x + w + 1 && ink[3] <= y + h + 1)
       << ink[0] << ' ' << ink[1] << ' ' << ink[2] << ' ' << ink[3];
-  const std::tuple<qm::TextAlign, double, double> cases[] = {
-      {{qm::HAlign::Centre, qm::VAlign::Middle}, -w / 2, -h / 2},
-      {{qm::HAlign::Right, qm::VAlign::Bottom}, -w, -h},
-      {{qm::HAlign::Left, qm::VAlign::Baseline}, 0, -box.Ascent}};
+  const std::tuple<TextAlign, double, double> cases[] = {{{HAlign::Centre, VAlign::Middle}, -w / 2, -h / 2},
+                                                         {{HAlign::Right, VAlign::Bottom}, -w, -h},
+                                                         {{HAlign::Left, VAlign::Baseline}, 0, -box.Ascent}};
   for (const auto& [align, dx, dy] : cases) {
     Canvas moved(240, 120);
     moved.Text(x, y, label, 16, Rgb{}, align);
@@ -168,7 +164,7 @@ TEST(Canvas, TextPixelsIgnoreTheEnvironment) {
     return;
   }
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string out = qm::test::Output(
+  const std::string out = Output(
       "QM_TEXT_PIXELS=1 HB_SHAPER_LIST=fallback LC_ALL=C.UTF-8 FREETYPE_PROPERTIES='cff:no-stem-darkening=0 "
       "autofitter:no-stem-darkening=0 truetype:interpreter-version=35' '" +
       self + "' --gtest_filter=Canvas.TextPixelsIgnoreTheEnvironment");
@@ -181,7 +177,7 @@ TEST(Canvas, TextRefusesBadFacesSizesAndText) {
             "53: File not found: no installed font face is named 'No Such Face Anywhere'");
   EXPECT_EQ(c.Face(), "");
   ScratchDir dir;
-  qm::test::WriteFile(dir / "not-a-font.ttf", "just text");
+  WriteFile(dir / "not-a-font.ttf", "just text");
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ((std::vector{
                 ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }),
@@ -196,7 +192,7 @@ TEST(Canvas, TextRefusesBadFacesSizesAndText) {
 // The faces' lock is taken around fork: a child forked while another thread
 // draws text finds it free and draws at once.
 TEST(Canvas, AChildForkedWhileAThreadDrawsTextDrawsToo) {
-  if (qm::test::SanitizerAllocator()) GTEST_SKIP() << "fork amid a thread's allocations (see TestEnvironment.h)";
+  if (SanitizerAllocator()) GTEST_SKIP() << "fork amid a thread's allocations (see TestEnvironment.h)";
   std::atomic<bool> stop{false};
   std::thread drawer([&] {
     Canvas busy(64, 16);
@@ -223,10 +219,10 @@ TEST(Canvas, WritesJpegThatDecodersReadBack) {
   Canvas c(64, 32);
   c.FillRect(0, 0, 31, 31, kRed);
   c.FillRect(32, 0, 63, 31, Rgb::FromHex(0x2050D0));
-  qm::WriteJpeg(c, dir.Path() / "c.jpg", 95);
+  WriteJpeg(c, dir.Path() / "c.jpg", 95);
   // Read back by libjpeg's djpeg (the library's own loader decodes as djpeg
   // does: PictureLoaderTest).
-  const qm::test::RgbImage back = qm::test::DecodeWithDjpeg(dir / "c.jpg");
+  const test::RgbImage back = DecodeWithDjpeg(dir / "c.jpg");
   ASSERT_EQ(std::pair(back.Width, back.Height), std::pair(64, 32));
   const auto pixel = [&](int x, int y) { return Rgb{back.At(x, y)[0], back.At(x, y)[1], back.At(x, y)[2]}; };
   EXPECT_TRUE(Near(pixel(8, 16), kRed, 8) && Near(pixel(56, 16), Rgb{0x20, 0x50, 0xD0}, 8));
@@ -236,12 +232,12 @@ TEST(Canvas, WritesJpegThatDecodersReadBack) {
 // pixel) and platform colours (0x00BBGGRR: 0x0000FF is red).
 TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
   Canvas c(10, 3), f(4, 3);
-  qm::CanvasSurface surface(c), framed(f);
-  qm::Graphics g;
-  EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("Height")), 45.0);
+  CanvasSurface surface(c), framed(f);
+  Graphics g;
+  EXPECT_DOUBLE_EQ(CDbl(surface.Get("Height")), 45.0);
   g.BoxFill(surface, 15.0, 15.0, 45.0, 30.0, 0x0000FF);
   // An inverting line turns the red pixels cyan and the white ones black.
-  g.Line2(surface, 0.0, 30.0, 135.0, 30.0, 0, qm::vbInvert);
+  g.Line2(surface, 0.0, 30.0, 135.0, 30.0, 0, vbInvert);
   EXPECT_EQ(Sketch(c), "..........\n.rrr......\nkccckkkkkk\n");
 
   // A frame round a middle that a fill in draw mode 11 (leave every pixel
@@ -253,26 +249,25 @@ TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
   // A huge circle ends quickly (its pieces are bounded) and leaves the
   // current position at its centre.
   g.Circle2(surface, 75.0, 45.0, 1e12, 0);
-  EXPECT_DOUBLE_EQ(qm::CDbl(surface.Get("CurrentX")), 75.0);
+  EXPECT_DOUBLE_EQ(CDbl(surface.Get("CurrentX")), 75.0);
 }
 
 // The surface answers Graphics' members by name, measuring text in whole
 // pixels; a copy draws on the same canvas with the same font.
 TEST(Canvas, ItsSurfacePrintsTextAndKeepsFontColourAndPosition) {
-  using qm::Variant;
   Canvas c(200, 60, kBlue);
-  for (const double bad : {0.0, std::nan("")}) EXPECT_EQ(ErrorOf([&] { (void)qm::CanvasSurface(c, bad); }), 5);
-  qm::CanvasSurface s(c), copy(s), other(c);
-  const double width = qm::CDbl(s.Call("TextWidth", {Variant("Total")}));
-  const double height = qm::CDbl(s.Call("TextHeight", {Variant("Total")}));
+  for (const double bad : {0.0, std::nan("")}) EXPECT_EQ(ErrorOf([&] { (void)CanvasSurface(c, bad); }), 5);
+  CanvasSurface s(c), copy(s), other(c);
+  const double width = CDbl(s.Call("TextWidth", {Variant("Total")}));
+  const double height = CDbl(s.Call("TextHeight", {Variant("Total")}));
   EXPECT_TRUE(width > 15 && std::fmod(width, 15) == 0) << width;  // whole pixels
   // DejaVu Sans, 9 points: 14 pixels a line.
-  EXPECT_EQ(std::pair(height, qm::CDbl(s.Call("TextHeight", {Variant("a\nb")}))), std::pair(210.0, 420.0));
+  EXPECT_EQ(std::pair(height, CDbl(s.Call("TextHeight", {Variant("a\nb")}))), std::pair(210.0, 420.0));
 
   // Right-aligned on x = 150 pixels with a white box behind: the position
   // ends at x, the box and the text lie left of it.
-  qm::Graphics().Text(copy, "Total", true, 150 * 15.0, 300.0, false, qm::vbRightJustify);
-  EXPECT_DOUBLE_EQ(qm::CDbl(copy.Get("CurrentX")), 150 * 15.0);
+  Graphics().Text(copy, "Total", true, 150 * 15.0, 300.0, false, vbRightJustify);
+  EXPECT_DOUBLE_EQ(CDbl(copy.Get("CurrentX")), 150 * 15.0);
   const int left = 150 - static_cast<int>(width / 15);
   EXPECT_EQ((std::vector{c.Pixel(left, 20), c.Pixel(left - 1, 20), c.Pixel(151, 20)}),
             (std::vector{kWhite, kBlue, kBlue}));
@@ -285,23 +280,23 @@ TEST(Canvas, ItsSurfacePrintsTextAndKeepsFontColourAndPosition) {
   // follows the text, or goes to the next line (the default).
   s.Let("CurrentX", 30.0);
   s.Call("Print", {Variant("ab\r\nc"), Variant(false)});
-  EXPECT_EQ(qm::CDbl(s.Get("CurrentX")), 30 + qm::CDbl(s.Call("TextWidth", {Variant("c")})));
+  EXPECT_EQ(CDbl(s.Get("CurrentX")), 30 + CDbl(s.Call("TextWidth", {Variant("c")})));
   s.Call("Print", {Variant("d")});
-  EXPECT_EQ(std::pair(qm::CDbl(s.Get("CurrentX")), qm::CDbl(s.Get("CurrentY"))), std::pair(0.0, 2 * height));
+  EXPECT_EQ(std::pair(CDbl(s.Get("CurrentX")), CDbl(s.Get("CurrentY"))), std::pair(0.0, 2 * height));
 
   // The font: another font object gives its name and size, a larger size
   // measures larger, and the copy's font is the same object.
   const Variant font = s.Get("Font");
-  qm::Dispatch& f = qm::AsDispatch(font);
-  EXPECT_EQ(qm::CStr(s.Get("FontName")), "DejaVu Sans");
-  qm::AsDispatch(other.Get("Font")).Let("Size", 18.0);
+  Dispatch& f = AsDispatch(font);
+  EXPECT_EQ(CStr(s.Get("FontName")), "DejaVu Sans");
+  AsDispatch(other.Get("Font")).Let("Size", 18.0);
   s.Let("Font", other.Get("Font"));
   copy.Let("FontName", "DejaVu Sans");
   copy.Let("Font", "DejaVu Sans");
   s.Let("ForeColor", 0x1FF0000);
-  EXPECT_EQ(qm::CStr(copy.Get("FontSize")) + " " + qm::CStr(s.Get("ForeColor")) + " " + qm::CStr(f.Get("Name")),
+  EXPECT_EQ(CStr(copy.Get("FontSize")) + " " + CStr(s.Get("ForeColor")) + " " + CStr(f.Get("Name")),
             "18 16711680 DejaVu Sans");
-  EXPECT_GT(qm::CDbl(s.Call("TextHeight", {Variant("Total")})), height);
+  EXPECT_GT(CDbl(s.Call("TextHeight", {Variant("Total")})), height);
   EXPECT_TRUE(f.ClassName() == "StdFont" && s.Get("hdc").IsObject());
   EXPECT_EQ((std::vector{ErrorOf([&] { (void)f.Get("Bold"); }), ErrorOf([&] { f.Let("Bold", 1); }),
                          ErrorOf([&] { f.Let("Name", "No Such Face"); }), ErrorOf([&] { (void)s.Get("X"); }),
