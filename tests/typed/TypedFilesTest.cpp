@@ -106,10 +106,11 @@ TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   EXPECT_EQ(ErrorOf([&] { qm::WriteJpeg(picture, dir.Path() / "q.jpg"); }), qm::ERR_InvalidProcedureCall);
 }
 
-// The archive is the published converter's (HTML2MHT.ConvertsPagesAndTheirFiles
-// pins its bytes), dated by the time of packing or the date given (the
-// published converter's is fixed), with its subject encoded.
-TEST(TypedFiles, PackMhtHasTheRealDateAndAnEncodedSubject) {
+// The archive is the published converter's (whose bytes HTMLTest pins),
+// dated by the time of packing or the date given (the published converter's
+// is fixed), with its subject encoded; confined, it reads nothing outside the
+// page's folder.
+TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
   ScratchDir dir;
   WriteFile(dir / "page.html", "<html><body><a href=\"next.html\">next</a><img src=\"p.bmp\"></body></html>");
   WriteFile(dir / "next.html", "<html><body>second</body></html>");
@@ -146,10 +147,8 @@ TEST(TypedFiles, PackMhtHasTheRealDateAndAnEncodedSubject) {
   WriteFile(dir / "n.mht", "older archive");
   EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
   EXPECT_EQ(ReadFile(dir / "n.mht"), "older archive");
-}
 
-TEST(TypedFiles, AConfinedArchiveReadsNothingOutsideThePagesFolder) {
-  ScratchDir dir;
+  // Confined, the archive reads nothing outside the page's folder.
   fs::create_directory(dir.Path() / "site");
   WriteFile(dir / "secret.txt", "SECRET-OUTSIDE");
   WriteFile(dir / "site/inside.txt", "INSIDE-FILE");
@@ -159,7 +158,6 @@ TEST(TypedFiles, AConfinedArchiveReadsNothingOutsideThePagesFolder) {
                                         "\"><img src=\"link.txt\"><img src=\"inside.txt\"></body></html>");
   // Whether the archive holds the base64 of "SECRET-OUTSIDE" and of "INSIDE-FILE", and what was left out.
   const auto packed = [&](bool confine) {
-    qm::MhtOptions options;
     options.Confine = confine;
     const qm::MhtResult result = qm::PackMht(dir.Path() / "site/page.html", dir.Path() / "p.mht", options);
     const std::string mht = ReadFile(dir / "p.mht");
@@ -208,7 +206,7 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   fresh.AddChild("item", "1");
   EXPECT_EQ(qm::ParseXml(fresh.Render()).ChildText("item"), "1");
 
-  // A file that is not well-formed: XmlReading.TypedParseErrorsSayWhereAndWhichTags.
+  // A file that is not well-formed: XMLTest pins the typed parse errors whole.
   WriteFile(dir / "empty.xml", "");
   EXPECT_EQ(Explained([&] { qm::LoadXml(dir.Path() / "empty.xml"); }),
             "9999 parse_error: '" + (dir / "empty.xml") + "' is empty");
@@ -307,7 +305,7 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
               qm::ERR_InvalidProcedureCall);
 }
 
-// The search's list is the recurser's (FileRecurser.FindFilesOfManyMatchesIsItsListThroughCancelAndFork).
+// The search's list is the recurser's (UtilityTest compares them).
 TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   ScratchDir dir;
   fs::create_directories(dir.Path() / "sub");
@@ -526,7 +524,7 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   EXPECT_FALSE(fs::exists(file));
 
   // Values that would not come back as they were: a line feed alone, a year
-  // past 9999 (the others: TypedRecords.RoundTripFieldsInAnyOrderAndWhatTheyRefuse).
+  // past 9999 (QMStreamTest pins the other refusals' texts).
   Order feed = FullOrder(), late = FullOrder();
   feed.Note = "lone\nfeed";
   late.Placed = sys_days(year{10000} / 1 / 1);
@@ -775,19 +773,16 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
   WriteFile(dir / "out", "old contents");
 
   const auto unchanged = [&] { return ReadFile(dir / "out") == "old contents"; };
+  const fs::path out = dir.Path() / "out";
   const std::pair<std::function<void(const qm::Progress&)>, std::vector<int>> jobs[] = {
-      {[&](const qm::Progress& p) {
-         qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "out", qm::DeflateLevel::Default, p);
-       },
-       {1, 2, 0}},
-      {[&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", dir.Path() / "out", p); }, {1, 2, 0}},
-      {[&](const qm::Progress& p) { qm::PackMht(dir.Path() / "page.html", dir.Path() / "out", "", p); }, {1, 0}}};
-  for (const auto& [job, stops] : jobs) {
+      {[&](const qm::Progress& p) { qm::CompressFile(inputs[0], out, qm::DeflateLevel::Default, p); }, {1, 2, 0}},
+      {[&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", out, p); }, {1, 2, 0}},
+      {[&](const qm::Progress& p) { qm::PackMht(inputs[1], out, "", p); }, {1, 0}}};
+  for (const auto& [job, stops] : jobs)
     for (const int at : stops) {
       EXPECT_TRUE(PassesTheStopOn(job, at)) << at;
       EXPECT_TRUE(unchanged()) << at;
     }
-  }
   EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::ZipFiles(dir.Path() / "old.zip", inputs, p); }));
   EXPECT_EQ(ReadFile(dir / "old.zip"), oldZip);
   EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::FindFiles(dir.Path(), "*", true, p); }));
