@@ -335,7 +335,12 @@ TEST_F(PreviewActionsTest, SaveAsWritesAWebArchiveAndEmailAttachesItAsDocumentRp
                                       "Could not send mail: File not found: " + page_ + " 48"}));
 }
 
-TEST_F(PreviewActionsTest, WordExportPageSetupPicturesCancelAndFailures) {
+// The Word export: through a stand-in soffice (the page it is given), its
+// failures, and then with the real LibreOffice Writer (skipped when it is not
+// installed; scripts/test --full installs it).
+class WordConversionTest : public PreviewActionsTest {};
+
+TEST_F(WordConversionTest, PageSetupPicturesCancelFailuresAndTheRealWriter) {
   HTMLPreview preview;
   // Exports the report with `settings` to `name` ("" cancels); returns the
   // page the word processor was last given.
@@ -345,12 +350,12 @@ TEST_F(PreviewActionsTest, WordExportPageSetupPicturesCancelAndFailures) {
     preview.OpenInWord();
     return ReadFile(dir_ / "given.html");
   };
+  auto settings = std::make_shared<qm::PrintSettings>();
+  settings->SetOrientation(qm::ORI_Landscape);
+  settings->SetMargins(10, 20, 30, 40.5);
   {
     PathScope path(bin_.Path(), false);
     EXPECT_EQ(exportWith(nullptr, ""), "");  // cancelled: no word processor runs
-    auto settings = std::make_shared<qm::PrintSettings>();
-    settings->SetOrientation(qm::ORI_Landscape);
-    settings->SetMargins(10, 20, 30, 40.5);
     const std::string given = exportWith(settings, "out.doc");
     EXPECT_EQ(ReadFile(dir_ / "out.doc"), "DOC\n");
     EXPECT_TRUE(Contains(ReadFile(dir_ / "args"), "--convert-to doc:MS Word 97")) << ReadFile(dir_ / "args");
@@ -392,10 +397,12 @@ TEST_F(PreviewActionsTest, WordExportPageSetupPicturesCancelAndFailures) {
     WriteFile(office / "program/libswlo.so", "");
     EXPECT_FALSE(qm::ui::WordProcessor::LacksWriter(links / "soffice"));
   }
-  WriteScript(bin_ / "soffice", "echo 'Error: source file could not be loaded' >&2; exit 1\n");
-  PathScope path(bin_.Path(), false);
-  exportWith(nullptr, "failed.doc");
-  EXPECT_FALSE(fs::exists(dir_ / "failed.doc"));
+  {
+    WriteScript(bin_ / "soffice", "echo 'Error: source file could not be loaded' >&2; exit 1\n");
+    PathScope path(bin_.Path(), false);
+    exportWith(nullptr, "failed.doc");
+    EXPECT_FALSE(fs::exists(dir_ / "failed.doc"));
+  }
   const std::string word = "Microsoft Word could not be started. Check that it has been installed correctly. (";
   EXPECT_EQ(desktop_->Messages,
             (std::vector<std::string>{word + "LibreOffice Writer (soffice) is not installed) 48",
@@ -403,27 +410,15 @@ TEST_F(PreviewActionsTest, WordExportPageSetupPicturesCancelAndFailures) {
                                              "(Debian: libreoffice-writer)) 48",
                                       "Error exporting to Word: LibreOffice could not convert the document: Error: "
                                       "source file could not be loaded 48"}));
-}
 
-// The Word export with the real LibreOffice Writer (skipped when it is not
-// installed; scripts/test --full installs it).
-class WordConversionTest : public PreviewActionsTest {};
-
-TEST_F(WordConversionTest, LandscapeReportInWordFormat) {
-  // It needs LibreOffice's Writer (not any soffice: an installation with Calc
-  // alone has one), and pdfinfo and pdfimages (poppler-utils) to check the result.
+  // The real LibreOffice Writer (not any soffice: an installation with Calc
+  // alone has one), checked with pdfinfo and pdfimages (poppler-utils).
   const qm::Error writer = RaisedBy([] { qm::ui::WordProcessor::Start(); });
   if (writer.Number() != 0 || QStandardPaths::findExecutable("pdfimages").isEmpty())
     GTEST_SKIP() << writer.Description() << " (or no poppler-utils): the real Word conversion is not tested "
                  << "(scripts/test --full installs it)";
-  auto settings = std::make_shared<qm::PrintSettings>();
-  settings->SetOrientation(qm::ORI_Landscape);
-  settings->SetMargins(36, 36, 36, 36);
-  HTMLPreview preview;
-  preview.OpenDoc(page_, settings);
-  AnswerSaveDialog(dir_ / "report.doc");
-  preview.OpenInWord();
-  ASSERT_EQ(desktop_->Messages, std::vector<std::string>{});
+  exportWith(settings, "report.doc");  // landscape
+  EXPECT_EQ(desktop_->Messages.size(), 3u);
   EXPECT_EQ(ReadFile(dir_ / "report.doc").substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an OLE2 (Word) file
 
   // Back to text, and to PDF for the page size and the picture; one private profile.
