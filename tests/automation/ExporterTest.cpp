@@ -44,19 +44,13 @@ Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant
   return Variant(std::move(table));
 }
 
-class ExporterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // No spreadsheet program may open during the tests.
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-  }
+TEST(ExporterTest, CellsBecomeTextNumbersOrBooleansFileErrorsAreRaisedAndGridsBecomeTables) {
+  // No spreadsheet program may open during the test.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
   qm::Exporter exporter;
-};
-
-TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBoolean) {
-  Variant small = Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true});
-  EXPECT_EQ(qm::spreadsheet::TabSeparatedText(small), "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+  EXPECT_EQ(qm::spreadsheet::TabSeparatedText(Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true})),
+            "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
 
   qm::test::ScratchDir dir;
   const std::string book = dir / "out.xlsx";
@@ -78,22 +72,16 @@ TEST_F(ExporterTest, IntermediateTextAndTheWorkbookHoldEveryCellAsTextNumberOrBo
                        text("B2", "_x0001_") + text("A3", "tea &amp; \"cake\"") + "<c r=\"B3\"><v>12</v></c>" +
                        "<c r=\"C3\" t=\"b\"><v>1</v></c>" + text("A4", "caf\xC3\xA9 &lt;b&gt;") +
                        "<c r=\"B4\"><v>-0.5</v></c><c r=\"C4\" t=\"b\"><v>0</v></c>");
-  // The temporary text file is gone.
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-    EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
-}
 
-// 58000 says the spreadsheet application cannot be started; a workbook that
-// cannot be saved gets the file error it is.
-TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorBadTablesPassUnchangedAndGridsBecomeTables) {
-  qm::test::ScratchDir dir;
-  Variant table = Table(1, 1, {"x"});
-  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
+  // 58000 says the spreadsheet application cannot be started; a workbook that
+  // cannot be saved gets the file error it is.
+  Variant one = Table(1, 1, {"x"});
+  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", one); });
   EXPECT_EQ(std::to_string(e.Number()) + " " + e.Description() + " " + e.Source(),
             "76 Path not found QuillmarkLibrary.Exporter");
   EXPECT_EQ(e.code(), qm::errc::not_found);
   std::filesystem::create_directory(dir.Path() / "folder.xlsx");
-  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); });
+  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", one); });
   EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
   for (auto [bad, number] : {std::pair{Variant("text"), qm::ERR_TypeMismatch},
                              std::pair{Variant(VariantArray::FromVector({"a", "b"})), qm::ERR_SubscriptOutOfRange}}) {
@@ -109,13 +97,16 @@ TEST_F(ExporterTest, AWorkbookThatCannotBeSavedRaisesAFileErrorBadTablesPassUnch
   grid->Rows = 4;
   grid->Cols = 5;
   Variant result = exporter.GetGridAsArray(grid);
-  const VariantArray& cells = result.Array();
-  EXPECT_EQ(std::pair(cells.UBound(1), cells.UBound(2)), std::pair(4, 3));
-  EXPECT_EQ(cells(0, 0).String() + cells(4, 3).String(), "r0c0r3c4");
+  const VariantArray& matrix = result.Array();
+  EXPECT_EQ(std::pair(matrix.UBound(1), matrix.UBound(2)), std::pair(4, 3));
+  EXPECT_EQ(matrix(0, 0).String() + matrix(4, 3).String(), "r0c0r3c4");
   const qm::Error object = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
   EXPECT_TRUE(object.Number() == qm::ERR_ObjectDoesntSupport &&
               object.Source().find("[Exporter]Public Function GetGridAsArray(?)") != std::string::npos)
       << object.Number() << " " << object.Source();
+  // The temporary text file is gone.
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+    EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
 }
 
 // The import the export uses reads quoted cells as a spreadsheet program does.

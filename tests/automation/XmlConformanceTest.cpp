@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "quillmark/automation/XmlNode.h"
@@ -24,11 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Case {
-  std::string Id;
-  bool WellFormed;
-  fs::path File;
-};
+using Case = std::tuple<std::string, bool, fs::path>;  // id, well-formed, file
 
 // Not-well-formed cases libxml2 accepts (an encoding declaration that
 // contradicts the byte-order mark), and well-formed ones it refuses (names
@@ -80,22 +77,22 @@ TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
   std::vector<Case> cases;
   Collect(xmlDocGetRootElement(doc.get()), suite / "xmlconf", "", cases);
   std::set<std::string> libxml2Misses;
-  for (const Case& c : cases) {
-    const std::string bytes = qm::test::ReadFile(c.File);
+  for (const auto& [id, wellFormed, file] : cases) {
+    const std::string bytes = qm::test::ReadFile(file);
     qm::XmlNode ours;
     const bool ok = ours.LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-    const qm::test::XmlDoc theirs = Libxml2Read(bytes, c.File.string());
-    if (c.WellFormed == !theirs) libxml2Misses.insert(c.Id);
-    EXPECT_EQ(ok, c.WellFormed) << c.Id << " (" << c.File << "): " << ours.LastErrorText();
-    if (!ok || !c.WellFormed || !theirs) continue;
+    const qm::test::XmlDoc theirs = Libxml2Read(bytes, file.string());
+    if (wellFormed == !theirs) libxml2Misses.insert(id);
+    EXPECT_EQ(ok, wellFormed) << id << " (" << file << "): " << ours.LastErrorText();
+    if (!ok || !wellFormed || !theirs) continue;
     const std::string saved = ours.GetXml();
-    const qm::test::XmlDoc again = Libxml2Read(saved, c.File.string());
-    EXPECT_TRUE(again && (Canonical(again) == Canonical(theirs) || kLibxml2ReadsOtherwise.contains(c.Id)))
-        << c.Id << " (" << c.File << "): saved\n"
+    const qm::test::XmlDoc again = Libxml2Read(saved, file.string());
+    EXPECT_TRUE(again && (Canonical(again) == Canonical(theirs) || kLibxml2ReadsOtherwise.contains(id)))
+        << id << " (" << file << "): saved\n"
         << saved << "\nread\n"
         << Canonical(theirs);
   }
-  EXPECT_EQ(std::count_if(cases.begin(), cases.end(), [](const Case& c) { return !c.WellFormed; }), 927);
+  EXPECT_EQ(std::count_if(cases.begin(), cases.end(), [](const Case& c) { return !std::get<1>(c); }), 927);
   EXPECT_EQ(cases.size(), 927u + 752u);
   EXPECT_EQ(libxml2Misses, kLibxml2Misses);
 }

@@ -36,39 +36,33 @@ inline XmlDoc Libxml2Read(const std::string& bytes, const std::string& url, cons
 // The element as text that leaves out comments, instructions, the order of
 // attributes and blank text between elements of element-only content.
 inline void Canonical(xmlNodePtr element, std::string& out) {
-  out += "<";
-  out += reinterpret_cast<const char*>(element->name);
-  std::map<std::string, std::string> attributes;
-  for (xmlAttrPtr a = element->properties; a; a = a->next) {
-    xmlChar* value = xmlNodeListGetString(element->doc, a->children, 1);
-    attributes[reinterpret_cast<const char*>(a->name)] = value ? reinterpret_cast<const char*>(value) : "";
-    xmlFree(value);
-  }
-  for (const auto& [name, value] : attributes) out += " " + name + "=[" + value + "]";
-  out += ">";
+  const auto text = [](const xmlChar* chars) { return std::string(chars ? reinterpret_cast<const char*>(chars) : ""); };
   const auto isText = [](xmlNodePtr node) {
     return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
   };
-  const auto text = [](xmlNodePtr node) {
-    return std::string(node->content ? reinterpret_cast<const char*>(node->content) : "");
-  };
+  std::map<std::string, std::string> attributes;
+  for (xmlAttrPtr a = element->properties; a; a = a->next) {
+    xmlChar* value = xmlNodeListGetString(element->doc, a->children, 1);
+    attributes[text(a->name)] = text(value);
+    xmlFree(value);
+  }
+  out += "<" + text(element->name);
+  for (const auto& [name, value] : attributes) out += " " + name + "=[" + value + "]";
+  out += ">";
   // Blank text counts only where no element is, or where other text or a
   // reference makes the content mixed.
   bool elements = false, mixed = false;
   for (xmlNodePtr child = element->children; child; child = child->next) {
     elements = elements || child->type == XML_ELEMENT_NODE;
     mixed = mixed || child->type == XML_ENTITY_REF_NODE ||
-            (isText(child) && text(child).find_first_not_of(" \t\r\n") != std::string::npos);
+            (isText(child) && text(child->content).find_first_not_of(" \t\r\n") != std::string::npos);
   }
   for (xmlNodePtr child = element->children; child; child = child->next) {
     if (child->type == XML_ELEMENT_NODE) Canonical(child, out);
-    else if (child->type == XML_ENTITY_REF_NODE)
-      out += std::string("&") + reinterpret_cast<const char*>(child->name) + ";";
-    else if (isText(child) && (!elements || mixed)) out += text(child);
+    else if (child->type == XML_ENTITY_REF_NODE) out += "&" + text(child->name) + ";";
+    else if (isText(child) && (!elements || mixed)) out += text(child->content);
   }
-  out += "</";
-  out += reinterpret_cast<const char*>(element->name);
-  out += ">";
+  out += "</" + text(element->name) + ">";
 }
 
 inline std::string Canonical(const XmlDoc& doc) {
