@@ -101,7 +101,7 @@ void CompressRoundTrip(const RecordFile& file) {
 
 // No thread to be had, by a limit of 0 and by thread creation failing: the
 // callers do the work themselves, with the same results.
-TEST(BackgroundFailures, WithoutAnyThreadEverythingRunsOnTheCaller) {
+TEST(BackgroundFailures, WithoutThreadsOrMemoryTheResultsAreCorrectOrTheErrorClear) {
   Restore restore;
   const RecordFile file;
   for (const bool failCreation : {false, true}) {
@@ -117,15 +117,13 @@ TEST(BackgroundFailures, WithoutAnyThreadEverythingRunsOnTheCaller) {
     EXPECT_EQ(Executor::LiveThreads(), 0u);
     EXPECT_EQ(qm::io::ReadAheadBudget::InUse(), 0u);
   }
-}
+  Executor::FailThreadCreation(false);
+  Executor::ResetLimit();
 
-// Allocations failing (the read-ahead's blocks, the packer's buffers, the
-// compression's buffers), on a helper or on the caller: a clear error (7,
-// out of memory) at a call, after which the work goes on, or a correct
-// result; never a crash, never a wrong line.
-TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
-  Restore restore;
-  const RecordFile file;
+  // Allocations failing (the read-ahead's blocks, the packer's buffers, the
+  // compression's buffers), on a helper or on the caller: a clear error (7,
+  // out of memory) at a call, after which the work goes on, or a correct
+  // result; never a crash, never a wrong line.
   int outOfMemory = 0;
   for (unsigned failing = 1; failing <= 6; ++failing) {
     SCOPED_TRACE(failing);
@@ -141,6 +139,7 @@ TEST(BackgroundFailures, AllocationsFailingGiveAClearErrorOrACorrectResult) {
   RecordProperty("OutOfMemoryErrors", outOfMemory);
   CompressRoundTrip(file);  // with threads
 }
+
 // A child forked while a record stream is halfway through its file (blocks
 // read ahead on their way) never waits for the parent's reads: reading on
 // raises 75 (or gives the lines already read), letting the stream go does

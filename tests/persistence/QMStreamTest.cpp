@@ -739,17 +739,14 @@ TEST(ScalarFields, ListOperations) {
   owner->SetReferenceClass("Customer");
   auto shared = Field(ST_String, Variant("x"));
   fields->Add(shared);
-  EXPECT_EQ(fields->Count(), 3);
-  EXPECT_EQ(fields->Item(3), shared);
-  EXPECT_EQ(fields->ItemName("AMOUNT"), amount);
+  EXPECT_EQ(std::tuple(fields->Count(), fields->Item(3), fields->ItemName("AMOUNT")), std::tuple(3, shared, amount));
   auto size = fields->AddDetails("Größe", ST_String, Variant());
   EXPECT_EQ(fields->ItemName("GRÖßE"), size);  // every letter, not only ASCII
   fields->Remove(4);
   EXPECT_EQ((std::vector{fields->ItemName("missing"), fields->ItemByRefClass("Customer"),
                          fields->ItemByRefClass("customer")}),
             (std::vector<ScalarFieldPtr>{nullptr, owner, nullptr}));
-  EXPECT_EQ(ErrorOf([&] { fields->Item(0); }), 9);
-  EXPECT_EQ(ErrorOf([&] { fields->Remove(4); }), 9);
+  EXPECT_EQ(std::pair(ErrorOf([&] { fields->Item(0); }), ErrorOf([&] { fields->Remove(4); })), std::pair(9, 9));
   fields->Remove(1);
   EXPECT_EQ(fields->Item(1), owner);
   Lines names;
@@ -774,10 +771,8 @@ std::string Joined(const Variant& array) {
 
 TEST(PersistanceContext, RegistersByClassAndKey) {
   PersistanceContext context;
-  auto c1 = std::make_shared<Keyed>("Customer", "k1");
-  auto o1 = std::make_shared<Keyed>("Order", "k1");
-  context.Add(c1, 1);
-  context.Add(o1, 1);
+  auto c1 = std::make_shared<Keyed>("Customer", "k1"), o1 = std::make_shared<Keyed>("Order", "k1");
+  for (const auto& keyed : {c1, o1}) context.Add(keyed, 1);
   EXPECT_EQ((std::vector{context.GetReference("Customer", "k1"), context.GetReference("Order", "k1"),
                          context.GetReference("Customer", "K1"), context.GetReference("customer", "k1")}),
             (std::vector<std::shared_ptr<IPersistableReference>>{c1, o1, nullptr, nullptr}));
