@@ -806,7 +806,7 @@ class SettingsFaults : public ::testing::Test {
 
 // A job that either works or raises the store's error naming its file.
 void ExpectCleanEnd(const std::function<void()>& job) {
-  const qm::Error e = qm::test::RaisedBy(job);
+  const qm::Error e = RaisedBy(job);
   EXPECT_TRUE(e.Number() == 0 || (e.Number() == qm::ERR_PathFileAccess &&
                                   e.Description().find(qm::SettingsStorePath()) != std::string::npos))
       << e.Number() << ": " << e.Description();
