@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "io/CpuQuota.h"
@@ -124,13 +125,8 @@ TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
 // their signal masks from outside.)
 TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
   enum class Pool { Threads, NoThread, NoThreadCreated, Busy };
-  struct Case {
-    const char* name;
-    Pool pool;
-    int failAt;  // the piece that throws, -1 for none
-    unsigned posted;
-  };
-  const Case cases[] = {
+  // The case, the pool, the piece that throws (-1 for none), the helpers posted.
+  const std::tuple<const char*, Pool, int, unsigned> cases[] = {
       {"three threads", Pool::Threads, -1, 8},
       {"three threads, piece 300 fails", Pool::Threads, 300, 8},
       {"no thread", Pool::NoThread, -1, 0},
@@ -140,28 +136,28 @@ TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
   };
   constexpr int kPieces = 2000;
   ::alarm(30);  // a Wait that waits for a queued helper hangs here
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, pool, failAt, posted] : cases) {
+    SCOPED_TRACE(name);
     PoolReset reset;
-    const unsigned threads = c.pool == Pool::Threads ? 3 : 0;
+    const unsigned threads = pool == Pool::Threads ? 3 : 0;
     Executor::SetLimit(threads);
     while (Executor::LiveThreads() > threads) std::this_thread::sleep_for(1ms);  // threads above it leave
-    Executor::FailThreadCreation(c.pool == Pool::NoThreadCreated);
-    if (c.pool == Pool::NoThreadCreated) Executor::SetLimit(3);
+    Executor::FailThreadCreation(pool == Pool::NoThreadCreated);
+    if (pool == Pool::NoThreadCreated) Executor::SetLimit(3);
     std::optional<BusyPool> busy;  // the queued helpers start once the group has gone
-    if (c.pool == Pool::Busy) busy.emplace();
+    if (pool == Pool::Busy) busy.emplace();
     std::vector<std::atomic<int>> runs(kPieces);
     std::atomic<int> next{0};
     TaskGroup group;
     const auto turn = [&] {
       for (int i = 0; !group.Failed() && (i = next++) < kPieces;) {
         ++runs[i];
-        if (i == c.failAt) throw std::runtime_error("piece " + std::to_string(i));
+        if (i == failAt) throw std::runtime_error("piece " + std::to_string(i));
         // A piece after the failing one ends once the failure is kept (it is taken by then).
-        while (c.failAt >= 0 && i > c.failAt && !group.Failed()) std::this_thread::yield();
+        while (failAt >= 0 && i > failAt && !group.Failed()) std::this_thread::yield();
       }
     };
-    EXPECT_EQ(group.Post(8, turn), c.posted);
+    EXPECT_EQ(group.Post(8, turn), posted);
     EXPECT_LE(Executor::LiveThreads(), 3u);
     try {
       turn();  // the caller works too
@@ -176,14 +172,14 @@ TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
         raised += e.what();
       }
     }
-    EXPECT_EQ(raised, c.failAt < 0 ? "" : "piece " + std::to_string(c.failAt));
+    EXPECT_EQ(raised, failAt < 0 ? "" : "piece " + std::to_string(failAt));
     int ran = 0;
     for (const auto& r : runs) {
       EXPECT_LE(r.load(), 1);
       ran += r;
     }
     // After a failure each thread takes at most one piece more.
-    EXPECT_TRUE(c.failAt >= 0 ? ran <= c.failAt + 1 + 4 : ran == kPieces) << ran;
+    EXPECT_TRUE(failAt >= 0 ? ran <= failAt + 1 + 4 : ran == kPieces) << ran;
   }
   ::alarm(0);
 }
@@ -197,13 +193,9 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
   const std::string v1Cpuset = "34 31 0:31 / /sys/fs/cgroup/cpuset rw shared:12 - cgroup cgroup rw,cpuset\n";
   const std::string v2 = "41 23 0:38 / /sys/fs/cgroup rw shared:4 - cgroup2 cgroup2 rw,nsdelegate\n";
   const std::string v2Hybrid = "41 31 0:38 / /sys/fs/cgroup/unified rw shared:4 - cgroup2 cgroup2 rw\n";
-  struct Case {
-    const char* name;
-    std::string cgroup, mountinfo;
-    std::string files;  // "path=line;..." under the root's sys/fs
-    unsigned processors;
-  };
-  const std::vector<Case> cases = {
+  // The case, /proc/self/cgroup, /proc/self/mountinfo, the files ("path=line;..." under the root's sys/fs),
+  // and the processors the quota gives.
+  const std::vector<std::tuple<const char*, std::string, std::string, std::string, unsigned>> cases = {
       {"v1: the group's own quota, not the root's", "5:cpuset:/\n4:cpu,cpuacct:/app/web\n", tmpfs + v1Cpuset + v1Cpu,
        "cgroup/cpu/cpu.cfs_quota_us=-1;cgroup/cpu/cpu.cfs_period_us=100000;cgroup/cpu/app/cpu.cfs_quota_us=250000;"
        "cgroup/cpu/app/cpu.cfs_period_us=100000;cgroup/cpu/app/web/cpu.cfs_quota_us=-1;"
@@ -233,16 +225,16 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
       {"a quota past any count", "0::/\n", v2, "cgroup/cpu.max=9223372036854775807 1", UINT_MAX},
       {"nothing to read", "", "", "", 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, cgroup, mountinfo, files, processors] : cases) {
     qm::test::ScratchDir root;
-    for (std::size_t at = 0, end = 0; end != std::string::npos && !c.files.empty(); at = end + 1) {
-      end = c.files.find(';', at);
-      const std::string file = c.files.substr(at, end - at);
+    for (std::size_t at = 0, end = 0; end != std::string::npos && !files.empty(); at = end + 1) {
+      end = files.find(';', at);
+      const std::string file = files.substr(at, end - at);
       const fs::path path = root.Path() / "sys/fs" / file.substr(0, file.find('='));
       fs::create_directories(path.parent_path());
       WriteFile(path, file.substr(file.find('=') + 1) + "\n");
     }
-    EXPECT_EQ(qm::io::CgroupCpuQuota(c.cgroup, c.mountinfo, root.Path().string()), c.processors) << c.name;
+    EXPECT_EQ(qm::io::CgroupCpuQuota(cgroup, mountinfo, root.Path().string()), processors) << name;
   }
 
   // This process's files are read through the system-call layer; one that
