@@ -132,7 +132,7 @@ TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
 // written as a whole replaces its file at Close (or when released), keeping the
 // file's mode and leaving nothing beside it; appending grows the file in place;
 // a device cannot be replaced and is written in place.
-TEST(TextStream, WritesCrLfInUtf8AndUtf16AndReplacesTheFileAtClose) {
+TEST(TextStream, OpensInEachModeWritesCrLfAndReplacesTheFileAtClose) {
   qm::test::ScratchDir dir;
   auto s = TextStream::Open(dir / "a.txt", IOMode::ForWriting);
   s->WriteLine("h\xC3\xA9");
@@ -163,6 +163,33 @@ TEST(TextStream, WritesCrLfInUtf8AndUtf16AndReplacesTheFileAtClose) {
   auto device = TextStream::Open("/dev/null", IOMode::ForWriting);
   device->WriteLine("gone");
   device->Close();
+
+  // What cannot be opened, and a mode that does not fit.
+  qm::test::WriteFile(dir / "ro.txt", "x");
+  chmod((dir / "ro.txt").c_str(), 0444);
+  EXPECT_EQ(std::tuple(ErrorOf([&] { TextStream::Open(dir / "none.txt", IOMode::ForReading); }),
+                       ErrorOf([&] { TextStream::Open(dir / "no/dir.txt", IOMode::ForWriting); }),
+                       ErrorOf([&] { TextStream::Open(dir.Path().string(), IOMode::ForReading); }),
+                       geteuid() == 0 || ErrorOf([&] { TextStream::Open(dir / "ro.txt", IOMode::ForWriting); }) == 70),
+            std::tuple(53, 76, 75, true));
+  auto closed = TextStream::Open(dir / "w.txt", IOMode::ForWriting);
+  EXPECT_EQ(ErrorOf([&] { closed->ReadLine(); }), 54);
+  closed->Close();
+  EXPECT_EQ(ErrorOf([&] { closed->WriteLine("x"); }), 52);
+
+  // Numbered files.
+  const auto n = qm::files::FreeFile();
+  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Append);
+  EXPECT_NE(qm::files::FreeFile(), n);
+  EXPECT_EQ(ErrorOf([&] { qm::files::Open(n, dir / "x.txt", qm::files::OpenMode::Output); }), 55);
+  qm::files::PrintLine(n, "one");
+  qm::files::Close(n);
+  EXPECT_EQ(ErrorOf([&] { qm::files::PrintLine(n, "two"); }), 52);
+  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Input);
+  EXPECT_EQ(qm::files::LineInput(n), "one");
+  EXPECT_TRUE(qm::files::Eof(n));
+  qm::files::Close(n);
+  EXPECT_EQ(ErrorOf([] { qm::files::Open(0, "x", qm::files::OpenMode::Input); }), 52);
 }
 
 // The text goes to the file on a thread of its own: a write that fails there
@@ -248,35 +275,6 @@ TEST(TextStream, AFailedWriteOrCloseIsRaisedAndTheFilesStayWhole) {
   EXPECT_EQ(qm::test::ReadFile(log), "old\r\n" + line + "\r\nb\r\n");
 }
 
-TEST(TextStream, OpenErrorsAndModes) {
-  qm::test::ScratchDir dir;
-  qm::test::WriteFile(dir / "ro.txt", "x");
-  chmod((dir / "ro.txt").c_str(), 0444);
-  EXPECT_EQ(std::tuple(ErrorOf([&] { TextStream::Open(dir / "none.txt", IOMode::ForReading); }),
-                       ErrorOf([&] { TextStream::Open(dir / "no/dir.txt", IOMode::ForWriting); }),
-                       ErrorOf([&] { TextStream::Open(dir.Path().string(), IOMode::ForReading); }),
-                       geteuid() == 0 || ErrorOf([&] { TextStream::Open(dir / "ro.txt", IOMode::ForWriting); }) == 70),
-            std::tuple(53, 76, 75, true));
-  auto w = TextStream::Open(dir / "w.txt", IOMode::ForWriting);
-  EXPECT_EQ(ErrorOf([&] { w->ReadLine(); }), 54);
-  w->Close();
-  EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
-
-  // Numbered files.
-  const auto n = qm::files::FreeFile();
-  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Append);
-  EXPECT_NE(qm::files::FreeFile(), n);
-  EXPECT_EQ(ErrorOf([&] { qm::files::Open(n, dir / "x.txt", qm::files::OpenMode::Output); }), 55);
-  qm::files::PrintLine(n, "one");
-  qm::files::Close(n);
-  EXPECT_EQ(ErrorOf([&] { qm::files::PrintLine(n, "two"); }), 52);
-  qm::files::Open(n, dir / "log.txt", qm::files::OpenMode::Input);
-  EXPECT_EQ(qm::files::LineInput(n), "one");
-  EXPECT_TRUE(qm::files::Eof(n));
-  qm::files::Close(n);
-  EXPECT_EQ(ErrorOf([] { qm::files::Open(0, "x", qm::files::OpenMode::Input); }), 52);
-}
-
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // A pipe read while a handler installed without SA_RESTART interrupts the
@@ -327,8 +325,9 @@ TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
 
 // A pipe whose reader has gone: the write raises 57 naming the broken pipe,
 // and the process lives on with SIGPIPE's disposition, the thread's signal
-// mask and its pending signals as they were.
-TEST(TextStreamProcess, APipeWithoutReaderRaisesAndThePipeSignalStaysAway) {
+// mask and its pending signals as they were. Each stream holds one descriptor
+// on its file, close-on-exec.
+TEST(TextStreamProcess, APipeWithoutReaderRaisesThePipeSignalStaysAwayAndDescriptorsAreCloseOnExec) {
   struct sigaction disposition {};
   ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &disposition), 0);
   ASSERT_EQ(disposition.sa_handler, SIG_DFL) << "the test means something only with SIGPIPE at its default";
@@ -349,10 +348,7 @@ TEST(TextStreamProcess, APipeWithoutReaderRaisesAndThePipeSignalStaysAway) {
     EXPECT_EQ(::sigismember(&maskBefore, signal), ::sigismember(&maskAfter, signal)) << "signal " << signal;
   ::sigpending(&pending);
   EXPECT_EQ(::sigismember(&pending, SIGPIPE), 0);
-}
 
-// Each stream holds one descriptor on its file, close-on-exec.
-TEST(TextStreamProcess, ItsDescriptorsAreCloseOnExec) {
   qm::test::ScratchDir dir;
   const std::string file = fs::canonical(dir.Path()).string() + "/f.txt";
   qm::test::WriteFile(file, "text\r\n");
