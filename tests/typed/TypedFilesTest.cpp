@@ -1,11 +1,11 @@
 // The typed layer over files: containers, JPEG, MHT, XML, HTML pages,
 // workbooks, file search, vectors of persistable objects and typed records
-// give what the published classes give. Typed writes behave as a program of today expects:
-// a JPEG written anew has the time of the write, an MHT archive says its real
-// date and encodes its subject, and a confined archive reads nothing outside
-// the page's folder. Errors a program can test: the cause beside the number,
-// one error for a missing folder whatever the job, and one policy for a
-// progress callback that throws.
+// give what the published classes give. Typed writes behave as a program of
+// today expects: a JPEG written anew has the time of the write, an MHT archive
+// says its real date and encodes its subject, and a confined archive reads
+// nothing outside the page's folder. Errors a program can test: the cause
+// beside the number, one error for a missing folder whatever the job, and one
+// policy for a progress callback that throws.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,7 +21,6 @@
 #include "graphics/PictureFiles.h"
 #include "quillmark/automation/XmlNode.h"
 #include "quillmark/compression/Compress.h"
-#include "quillmark/frame/ErrorNumbers.h"
 #include "quillmark/frame/Frame.h"
 #include "quillmark/graphics/DIBSection.h"
 #include "quillmark/graphics/IJL.h"
