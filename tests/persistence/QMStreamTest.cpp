@@ -327,11 +327,9 @@ TEST(QMStreamLines, PushedBackLinesAreTheLinesReadWhateverHappensToTheFile) {
 
 TEST(SimpleRecords, TheCollectionFormatVersionsAndSharedReferences) {
   auto orders = std::make_shared<Things>("Orders");
-  for (std::int32_t id : {17, 18}) {
-    const char* note = id == 17 ? "first line\r\nsecond line" : "";
+  for (const auto& [id, note] : {std::pair{17, "first line\r\nsecond line"}, {18, ""}})
     orders->Items.push_back(
         std::make_shared<Thing>(Fields({{"Id", ST_Integer, id}, {"Note", ST_String, note}}), "Order"));
-  }
   std::string text = Written([&](QMStream& w) {
     w.WriteCollectionSimple(orders, 2);
     EXPECT_EQ(w.IndentWidth(), 0);
@@ -554,14 +552,8 @@ const Variant kAll = List({"Name", "Age", "Height", "Ratio", "Member", "Rank", "
 
 std::shared_ptr<Person> Ada() {
   auto p = std::make_shared<Person>();
-  p->Name = "Ada\r\nLovelace";
-  p->Age = 36;
-  p->Height = 0.25;
-  p->Ratio = 0.1f;
-  p->Member = true;
-  p->Rank = -3;
-  p->Code = 200;
-  p->Since = MakeDate(1843, 7, 1);
+  std::tie(p->Name, p->Age, p->Height, p->Ratio, p->Member, p->Rank, p->Code, p->Since) =
+      std::tuple("Ada\r\nLovelace", 36, 0.25, 0.1f, true, std::int16_t{-3}, std::uint8_t{200}, MakeDate(1843, 7, 1));
   return p;
 }
 
