@@ -124,7 +124,17 @@ void Outer(double ratio, const qm::Variant& v, const std::shared_ptr<qm::Collect
   QM_FRAME_CATCH("Utility", "Public Sub Outer", ratio, v, o, c);
 }
 
-TEST(Frame, ErrorsGatherOneElementPerProcedureWithTheParametersRenderedByType) {
+void ThrowsStandard(int which) {
+  QM_FRAME_TRY {
+    if (which == 0) throw std::bad_alloc();
+    if (which == 1) (void)std::vector<int>().at(3);
+    if (which == 2) throw fs::filesystem_error("x", std::make_error_code(std::errc::no_such_file_or_directory));
+    if (which == 3) throw fs::filesystem_error("x", std::make_error_code(std::errc::permission_denied));
+  }
+  QM_FRAME_CATCH("LibMain", "Private Sub ThrowsStandard", which);
+}
+
+TEST(Frame, ErrorsGatherOneElementPerProcedureAndStandardExceptionsBecomeRuntimeErrors) {
   const qm::Error e = qm::test::RaisedBy([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); });
   EXPECT_EQ(std::to_string(e.Number()) + " " + e.what(), "13 inner failed");
   EXPECT_EQ(e.Source(),
@@ -147,25 +157,14 @@ TEST(Frame, ErrorsGatherOneElementPerProcedureWithTheParametersRenderedByType) {
             "\"a\"b\" 200 \"\" ? 4 ?");
   // The form's class is not the name of its source (ZipMgr and HTML2MHT are checked in their own tests).
   EXPECT_EQ(qm::frame::DefaultSource("Error"), "QuillmarkLibrary.frmError");
-}
 
-void ThrowsStandard(int which) {
-  QM_FRAME_TRY {
-    if (which == 0) throw std::bad_alloc();
-    if (which == 1) (void)std::vector<int>().at(3);
-    if (which == 2) throw fs::filesystem_error("x", std::make_error_code(std::errc::no_such_file_or_directory));
-    if (which == 3) throw fs::filesystem_error("x", std::make_error_code(std::errc::permission_denied));
-  }
-  QM_FRAME_CATCH("LibMain", "Private Sub ThrowsStandard", which);
-}
-
-TEST(Frame, StandardExceptionsBecomeRuntimeErrors) {
+  // Standard exceptions become runtime errors.
   const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
   for (auto [which, number] : cases) {
-    const qm::Error e = qm::test::RaisedBy([which = which] { ThrowsStandard(which); });
-    EXPECT_EQ(e.Number(), number) << which;
-    EXPECT_EQ(e.Description(), qm::StandardErrorText(number));
-    EXPECT_EQ(e.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
+    const qm::Error standard = qm::test::RaisedBy([which = which] { ThrowsStandard(which); });
+    EXPECT_EQ(standard.Number(), number) << which;
+    EXPECT_EQ(standard.Description(), qm::StandardErrorText(number));
+    EXPECT_EQ(standard.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
   }
 }
 

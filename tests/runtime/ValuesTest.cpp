@@ -53,7 +53,7 @@ Numbers Raised(std::initializer_list<std::function<void()>> calls) {
   return numbers;
 }
 
-TEST(Variant, TypeNamesWideningArithmeticAndConvertingComparisons) {
+TEST(Variant, TypeNamesWideningArithmeticConvertingComparisonsAndArrays) {
   auto w = std::make_shared<qm::Collection>();
   EXPECT_EQ(Each([](const Variant& v) { return v.TypeName(); }, Variant(qm::Null), true, std::uint8_t{1}, Variant(w),
                  Variant(qm::ObjectPtr()), VariantArray(), VariantArray({{0, 1}}, qm::vbString)),
@@ -77,9 +77,8 @@ TEST(Variant, TypeNamesWideningArithmeticAndConvertingComparisons) {
   EXPECT_EQ(Raised({[] { (void)(Variant(1) / Variant(0)); }, [] { (void)(Variant("a") + Variant(1)); },
                     [&] { (void)(Variant(w) + Variant(1)); }, [&] { qm::Compare(Variant(w), Variant(1)); }}),
             (Numbers{11, 13, 13, 13}));
-}
 
-TEST(VariantArray, BoundsIndexingRedimAndCopies) {
+  // Arrays: bounds, indexing, Redim; copies are values.
   VariantArray a({{5, 7}, {-1, 0}});
   EXPECT_EQ(std::tuple(a.Dimensions(), a.LBound(1), a.UBound(2), a.Size()), std::tuple(2, 5, 0, 6u));
   a(5, -1) = Variant("first");
@@ -123,7 +122,7 @@ TEST(Conversions, GeneralAndInvariantNumberTextWhateverTheLocale) {
   std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
-TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
+TEST(Conversions, IntegersRoundHalfToEvenAndCheckRangeDatesRoundTripThroughTheGeneralText) {
   EXPECT_EQ(Each(qm::CLng, 2.5, 3.5, " 42 "), "2|4|42|");
   EXPECT_EQ(Each(qm::CBool, "TRUE", "0", -3, "False"), "true|false|true|false|");
   EXPECT_EQ(Each(qm::CDbl, "&HFFFFFFFF", " false ", "+5"), "-1|0|5|");
@@ -135,10 +134,8 @@ TEST(Conversions, IntegerConversionsRoundHalfToEvenAndCheckRange) {
               [] { qm::CBool(Variant("maybe")); }, [] { qm::CSng(Variant(1e39)); }, [] { qm::CDbl(Variant("&X1")); },
               [] { (void)Variant(1).String(); }, [&] { qm::CStr(array); }, [&] { qm::CDbl(array); }}),
       (Numbers{6, 6, 6, 13, 13, 94, 13, 6, 13, 13, 13, 13}));
-}
 
-// General text: the date alone at midnight, the time alone on day 0.
-TEST(Conversions, DatesRoundTripThroughTheGeneralText) {
+  // General text: the date alone at midnight, the time alone on day 0.
   const auto roundTrip = [](qm::Date date) {
     const std::string text = qm::FormatGeneralDate(date);
     EXPECT_DOUBLE_EQ(qm::CDate(Variant(text)).Serial, date.Serial) << text;
@@ -183,7 +180,7 @@ TEST(DispatchTable, PropertiesAndMethodsByNameWithoutAccessorsAndThroughVariants
 // that only one of the two mappings joins (final sigma, capital sharp s, the
 // Kelvin sign in three bytes against one). A Latin-1 byte is no stand-in for
 // its letter, and its upper case is another byte.
-TEST(TextCase, EveryLetterMapsAndBrokenUtf8KeepsItsBytes) {
+TEST(Text, EveryLetterMapsAndInvalidUtf8RunsUnderEachPolicy) {
   EXPECT_EQ(qm::LCase("ÉTÉ ΣΟΦΊΑ Ђ"), "été σοφία ђ");
   EXPECT_EQ(Each(qm::UCase, "café àçñ ÿ", "straße", "ı", "日本 123 _-",
                  "a\xE9"
@@ -205,14 +202,12 @@ TEST(TextCase, EveryLetterMapsAndBrokenUtf8KeepsItsBytes) {
       std::tuple(qm::Compare(Variant("ÉTÉ"), Variant("été"), true), qm::Compare(Variant("ÉTÉ"), Variant("été")) != 0,
                  qm::SameName("Größe", "GRÖSSE"), qm::SameName("Größe", "GRÖßE")),
       std::tuple(0, true, false, true));
-}
 
-// The decoder is strict and each policy sees each invalid run once: `question`
-// is the text under Question ('?' is U+FFFD under Replace); Refuse names the
-// first run's byte. LCase, through NextCodePoint, keeps every byte. The runs:
-// an overlong '<'; an overlong '/' in three and four bytes, a surrogate, a value
-// past U+10FFFF; bytes no UTF-8 has, and cut sequences, inside and at the end.
-TEST(TextUtf8, InvalidRunsUnderEachPolicy) {
+  // The decoder is strict and each policy sees each invalid run once: `question`
+  // is the text under Question ('?' is U+FFFD under Replace); Refuse names the
+  // first run's byte. LCase, through NextCodePoint, keeps every byte. The runs:
+  // an overlong '<'; an overlong '/' in three and four bytes, a surrogate, a value
+  // past U+10FFFF; bytes no UTF-8 has, and cut sequences, inside and at the end.
   const std::tuple<std::string_view, std::string_view, const char*> rows[] = {
       {"a\xC0\xBC.", "a??.", "5: Invalid procedure call or argument: the text is not valid UTF-8 at byte 1"},
       {"\xE0\x80\xAF\xF0\x80\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80", "??????????????", "byte 0"},
