@@ -117,8 +117,7 @@ TEST(BackgroundFailures, WithoutThreadsOrMemoryTheResultsAreCorrectOrTheErrorCle
     EXPECT_EQ(Executor::LiveThreads(), 0u);
     EXPECT_EQ(qm::io::ReadAheadBudget::InUse(), 0u);
   }
-  Executor::FailThreadCreation(false);
-  Executor::ResetLimit();
+  Restore{};  // the threads back
 
   // Allocations failing (the read-ahead's blocks, the packer's buffers, the
   // compression's buffers), on a helper or on the caller: a clear error (7,
