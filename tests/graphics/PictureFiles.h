@@ -29,12 +29,11 @@ struct RgbImage {
 // falling downwards (strong at the top, weak at the bottom).
 inline RgbImage TestPicture(int width, int height) {
   RgbImage image{width, height, {}};
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.Pixels.push_back(static_cast<std::uint8_t>(255 * x / std::max(1, width - 1)));
-      image.Pixels.push_back(static_cast<std::uint8_t>(255 * y / std::max(1, height - 1)));
-      image.Pixels.push_back(static_cast<std::uint8_t>(230 - 190 * y / std::max(1, height - 1)));
-    }
+  const int w = std::max(1, width - 1), h = std::max(1, height - 1);
+  for (int i = 0; i < width * height; ++i) {
+    const int x = i % width, y = i / width;
+    image.Pixels.insert(image.Pixels.end(),
+                        {std::uint8_t(255 * x / w), std::uint8_t(255 * y / h), std::uint8_t(230 - 190 * y / h)});
   }
   return image;
 }

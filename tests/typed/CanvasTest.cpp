@@ -49,12 +49,10 @@ std::string Sketch(const Canvas& canvas) {
 // bottom (all -1 when there is none).
 std::array<int, 4> Ink(const Canvas& canvas) {
   std::array<int, 4> box{-1, -1, -1, -1};
-  for (int y = 0; y < canvas.Height(); ++y)
-    for (int x = 0; x < canvas.Width(); ++x) {
-      if (canvas.Pixel(x, y) == kWhite) continue;
-      if (box[0] < 0) box = {x, y, x, y};
-      box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
-    }
+  for (int y = 0; y < canvas.Height(); ++y)  // rows from the top: the first one with ink is the top
+    for (int x = 0; x < canvas.Width(); ++x)
+      if (canvas.Pixel(x, y) != kWhite)
+        box = box[0] < 0 ? std::array{x, y, x, y} : std::array{std::min(box[0], x), box[1], std::max(box[2], x), y};
   return box;
 }
 
@@ -122,8 +120,7 @@ TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
   EXPECT_GT(box.Descent, 0);
   EXPECT_NEAR(c.TextSize(label, 32).Width, 2 * box.Width, 0.25);  // unhinted: linear in the size
   const TextExtent two = c.TextSize("Sales\n2026 figures", 16);
-  EXPECT_DOUBLE_EQ(two.Height, 2 * box.Height);
-  EXPECT_DOUBLE_EQ(two.Width, c.TextSize("2026 figures", 16).Width);
+  EXPECT_EQ(std::pair(two.Height, two.Width), std::pair(2 * box.Height, c.TextSize("2026 figures", 16).Width));
 
   // Top left at (120, 60): the ink lies in the measured box (a pixel of
   // anti-aliasing around it at most); every other alignment moves it by the
