@@ -97,17 +97,6 @@ std::string Convert(const std::string& page, const std::string& archive, std::st
   return ReadFile(archive);
 }
 
-TEST(MIMECoding, Base64) {
-  EXPECT_EQ(mimeencode(-1) + mimeencode(64), "");
-  // Every length up to 300 and every byte value, against Python's base64 with its "=" removed.
-  std::vector<std::uint8_t> bytes;
-  for (int n = 0; n < 300; ++n) bytes.push_back(static_cast<std::uint8_t>(n * 37 + 11));
-  std::string coded;
-  for (std::ptrdiff_t n = 0; n <= 300; ++n) coded += base64_encode({bytes.begin(), bytes.begin() + n}) + "\n";
-  EXPECT_EQ(coded, Output("python3 -c \"import base64; d = bytes((n * 37 + 11) % 256 for n in range(300)); "
-                          "print(*(base64.b64encode(d[:n]).decode().rstrip('=') for n in range(301)), sep='\\n')\""));
-}
-
 // A run of `n` plain characters as the encoder breaks it: 75 and "=" per
 // continued line, up to 76 on the last.
 std::string Soft(char c, std::size_t n) {
@@ -116,7 +105,16 @@ std::string Soft(char c, std::size_t n) {
   return text + std::string(n, c);
 }
 
-TEST(HTML2MHT, QuotedPrintableLines) {
+TEST(MIMECoding, Base64AndQuotedPrintableLines) {
+  EXPECT_EQ(mimeencode(-1) + mimeencode(64), "");
+  // Every length up to 300 and every byte value, against Python's base64 with its "=" removed.
+  std::vector<std::uint8_t> bytes;
+  for (int n = 0; n < 300; ++n) bytes.push_back(static_cast<std::uint8_t>(n * 37 + 11));
+  std::string lengths;
+  for (std::ptrdiff_t n = 0; n <= 300; ++n) lengths += base64_encode({bytes.begin(), bytes.begin() + n}) + "\n";
+  EXPECT_EQ(lengths, Output("python3 -c \"import base64; d = bytes((n * 37 + 11) % 256 for n in range(300)); "
+                            "print(*(base64.b64encode(d[:n]).decode().rstrip('=') for n in range(301)), sep='\\n')\""));
+
   EXPECT_EQ(ReplaceCtrlChars("a=b{c}|~\x7f\tz\xe9\r\n"), "a=3Db=7Bc=7D=7C=7E=7F=09z=E9");
 
   // A long line breaks softly after the first blank or ">" once the counter is above 40.
@@ -490,7 +488,7 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
   EXPECT_EQ(empty.GetUnfinishedText(), "<P>\r\n");  // the pending ">" was written first
 }
 
-TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsSettings) {
+TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsPrintSettings) {
   ScratchDir dir;
   for (const char* folder : {"pics", "out"}) fs::create_directories(dir.Path() / folder);
   WriteFile(dir / "pics/a.gif", "GIF89a");
@@ -508,8 +506,21 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsSettings) {
       << e.Number() << " " << e.Source();
   EXPECT_FALSE(fs::exists(dir / "out/m.html"));
 
-  // Show passes its settings to the preview.
+  // The print settings remember what is set, and read by name.
   auto settings = std::make_shared<qm::PrintSettings>();
+  settings->SetMargins(1, 2, 3, 4);  // top, left, right, bottom
+  settings->SetFooter("f");
+  EXPECT_TRUE(settings->MarginsSet() && settings->FooterSet() && !settings->HeaderSet() && !settings->OrientationSet());
+  // Late-bound, as the preview reads it.
+  qm::Variant v(std::static_pointer_cast<qm::Object>(settings));
+  qm::CallByName(v, "SetOrientation", {qm::Variant(qm::ORI_Landscape)});
+  EXPECT_EQ(qm::CStr(qm::GetProperty(v, "topmargin")) + qm::CStr(qm::GetProperty(v, "Footer")) +
+                qm::CStr(qm::GetProperty(v, "Orientation")),
+            "1f" + std::to_string(qm::ORI_Landscape));
+  EXPECT_TRUE(settings->OrientationSet());
+  EXPECT_EQ(ErrorOf([&] { qm::LetProperty(v, "TopMargin", qm::Variant(3.0)); }), 383);
+
+  // Show passes its settings to the preview.
   {
     DesktopInstaller desktop;
     doc.Show(settings, true, 2);
@@ -621,21 +632,6 @@ TEST(Typographer, PicturesSavingLeftoversPrintOutAndShow) {
   headless.Initialise("H");
   EXPECT_NO_THROW(headless.PrintOut());  // the message goes to standard error
   EXPECT_THROW(headless.Show(), qm::Error);
-}
-
-TEST(PrintSettings, RemembersWhatIsSetAndReadsByName) {
-  auto s = std::make_shared<qm::PrintSettings>();
-  s->SetMargins(1, 2, 3, 4);  // top, left, right, bottom
-  s->SetFooter("f");
-  EXPECT_TRUE(s->MarginsSet() && s->FooterSet() && !s->HeaderSet() && !s->OrientationSet());
-  // Late-bound, as the preview reads it.
-  qm::Variant v(std::static_pointer_cast<qm::Object>(s));
-  qm::CallByName(v, "SetOrientation", {qm::Variant(qm::ORI_Landscape)});
-  EXPECT_EQ(qm::CStr(qm::GetProperty(v, "topmargin")) + qm::CStr(qm::GetProperty(v, "Footer")) +
-                qm::CStr(qm::GetProperty(v, "Orientation")),
-            "1f" + std::to_string(qm::ORI_Landscape));
-  EXPECT_TRUE(s->OrientationSet());
-  EXPECT_EQ(ErrorOf([&] { qm::LetProperty(v, "TopMargin", qm::Variant(3.0)); }), 383);
 }
 
 }  // namespace
