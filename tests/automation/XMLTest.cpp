@@ -357,7 +357,7 @@ TEST(XmlReading, TheDocumentTypeIsSavedAsWrittenAndPiecesJoinUnseen) {
     for (const char c : latin1) bytes += std::string{c, '\0'};
     return bytes;
   };
-  // (A "\r" before its '>': the xml-check test.)
+  // (A "\r" before its '>': the xml-check check.)
   const std::tuple<std::string, std::string, bool> cases[] = {
       {"<?xml version=\"1.0\"?>\n<!-- <!DOCTYPE no> --><?p <!DOCTYPE no?>\n<!DOCTYPE  d SYSTEM \"x>]y\" ><d/>",
        "<!DOCTYPE  d SYSTEM \"x>]y\" >\n<d />\n", false},
@@ -515,11 +515,15 @@ TEST(XmlNode, LoadingAndSavingTakeMemoryInProportionToTheDocument) {
     while (std::getline(status, line) && !line.starts_with(field)) {}
     return line.empty() ? 0L : std::stol(line.substr(field.size()));
   };
-  // The peak so far is forgotten; the growth from here on is measured.
-  const auto start = [&] {
-    ::malloc_trim(0);  // what was freed before goes back, so it is not reused unseen
+  // How far the peak grows while `work` runs, in kB: what was freed before
+  // goes back first, so that it is not reused unseen, and the peak so far is
+  // forgotten.
+  const auto grown = [&](const std::function<void()>& work) {
+    ::malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
-    return kilobytes("VmRSS:");
+    const long before = kilobytes("VmRSS:");
+    work();
+    return kilobytes("VmHWM:") - before;
   };
   qm::test::ScratchDir dir;
   if (measured) {
@@ -532,28 +536,25 @@ TEST(XmlNode, LoadingAndSavingTakeMemoryInProportionToTheDocument) {
     out << "</orders>\n";
     out.close();
     const long fileKb = static_cast<long>(std::filesystem::file_size(dir / "orders.xml") / 1024);
-    const long before = start();
-    {
+    const long typed = grown([&] {
       const qm::XmlElement root = qm::LoadXml(dir / "orders.xml");
       EXPECT_EQ(root.ChildCount(), 120000u);
       root.Save(dir / "saved.xml");
-      EXPECT_LT(kilobytes("VmHWM:") - before, 2 * fileKb) << "for a file of " << fileKb << " kB";
-    }
+    });
+    EXPECT_LT(typed, 2 * fileKb) << "for a file of " << fileKb << " kB";
     EXPECT_EQ(ReadFile(dir / "saved.xml"), kDeclaration + ReadFile(dir / "orders.xml").substr(22));
     // The published load moves the tree it read under its XmlRoot: no copy.
-    const long again = start();
-    qm::XML published;
-    ASSERT_TRUE(published.LoadFile(dir / "orders.xml"));
-    EXPECT_LT(kilobytes("VmHWM:") - again, 2 * fileKb);
+    EXPECT_LT(grown([&] { EXPECT_TRUE(qm::XML().LoadFile(dir / "orders.xml")); }), 2 * fileKb);
   }
 
-  const long before = start();
   qm::XmlElement element("e");
   element.SetAttribute("kept", "value");
   const qm::XmlElement other = element.AddChild("other", "text kept");
   qm::XmlElement changing = element.AddChild("changing");
-  for (int i = 0; i < 200000; ++i) changing.SetText(std::string(200, static_cast<char>('a' + i % 26)));
-  EXPECT_TRUE(!measured || kilobytes("VmHWM:") - before < 24 * 1024) << kilobytes("VmHWM:") - before;
+  const long peak = grown([&] {
+    for (int i = 0; i < 200000; ++i) changing.SetText(std::string(200, static_cast<char>('a' + i % 26)));
+  });
+  EXPECT_TRUE(!measured || peak < 24 * 1024) << peak;
   EXPECT_EQ(changing.Text() + other.Text() + element.Attribute("kept"),
             std::string(200, 'a' + 199999 % 26) + "text keptvalue");
 }
@@ -573,35 +574,31 @@ TEST(XmlXPath, EvaluatesToStringsSelectsElementsInDocumentOrderAndRefusesBadExpr
       "</orders>");
   const qm::XmlElement second = root.Children("order")[1];
   using Case = std::tuple<const qm::XmlElement*, const char*, const char*>;  // context, expression, result
-  const Case values[] = {
-      {&root, "count(order)", "3"},
-      {&root, "order[@state='open'][2]/@id", "3"},
-      {&root, "order[amount > 100]/@id", "1"},
-      {&root, "sum(order/amount)", "215.5"},
-      {&root, "order[last()]/amount", "15.5"},
-      {&root, "order[position() = 2]/line/text()", "c"},
-      {&root, "string(order[1])", "120ab"},
-      {&root, "order/x:tag", "t"},
-      {&root, "order[3]/comment()", " c "},
-      {&root, "boolean(order[@id='9'])", "false"},
-      {&root, "order[@id='9']", ""},
-      {&root, "0 div 0", "NaN"},
-      {&root, "concat(name(), ':', count(*/@*))", "orders:6"},
-      {&second, "../order[1]/@id", "1"},
-      {&second, "count(preceding-sibling::order)", "1"},
-      {&second, "/orders/order[3]/@id", "3"},
-      {&second, "name(/*)", "orders"},
-  };
+  const Case values[] = {{&root, "count(order)", "3"},
+                         {&root, "order[@state='open'][2]/@id", "3"},
+                         {&root, "order[amount > 100]/@id", "1"},
+                         {&root, "sum(order/amount)", "215.5"},
+                         {&root, "order[last()]/amount", "15.5"},
+                         {&root, "order[position() = 2]/line/text()", "c"},
+                         {&root, "string(order[1])", "120ab"},
+                         {&root, "order/x:tag", "t"},
+                         {&root, "order[3]/comment()", " c "},
+                         {&root, "boolean(order[@id='9'])", "false"},
+                         {&root, "order[@id='9']", ""},
+                         {&root, "0 div 0", "NaN"},
+                         {&root, "concat(name(), ':', count(*/@*))", "orders:6"},
+                         {&second, "../order[1]/@id", "1"},
+                         {&second, "count(preceding-sibling::order)", "1"},
+                         {&second, "/orders/order[3]/@id", "3"},
+                         {&second, "name(/*)", "orders"}};
   for (const auto& [context, xpath, value] : values) EXPECT_EQ(qm::XmlEvaluate(*context, xpath), value) << xpath;
 
-  const Case selections[] = {
-      {&root, "order[@state='open']", "1,3"},
-      {&root, "//line", "a,b,c"},
-      {&root, "order[2] | order[1]", "1,2"},
-      {&root, "order/@id | order[1]", "1"},  // attributes are no elements
-      {&root, "none", ""},
-      {&second, "following::*[1]", "3"},
-  };
+  const Case selections[] = {{&root, "order[@state='open']", "1,3"},
+                             {&root, "//line", "a,b,c"},
+                             {&root, "order[2] | order[1]", "1,2"},
+                             {&root, "order/@id | order[1]", "1"},  // attributes are no elements
+                             {&root, "none", ""},
+                             {&second, "following::*[1]", "3"}};
   for (const auto& [context, xpath, ids] : selections) EXPECT_EQ(Ids(qm::XmlSelect(*context, xpath)), ids) << xpath;
 
   // A bad expression is an invalid argument naming it.

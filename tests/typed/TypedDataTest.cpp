@@ -37,7 +37,7 @@ TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
   }
   EXPECT_TRUE(qm::ResampleCubic({}, 5).empty());
   EXPECT_EQ(qm::ResampleCubic(std::vector<double>{4.5}, -3), std::vector<double>{4.5});
-  // The published limits (InterpolateTest) are not the typed calls' limits.
+  // The published limits (GraphicsTest) are not the typed calls' limits.
   std::vector<double> many(40000);
   for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<double>(i % 7) - 0.5 * static_cast<double>(i % 3);
   const auto cubic = qm::ResampleCubic(many, 3);
