@@ -113,7 +113,7 @@ TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
   EXPECT_EQ(Sketch(smooth), Sketch(plain));
 }
 
-TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
+TEST(Canvas, TextFitsItsMeasuredBoxAlignsAsMeasuredAndRefusesBadFacesSizesAndText) {
   Canvas c(240, 120);
   const std::string label = "Sales 2026";
   const TextExtent box = c.TextSize(label, 16);
@@ -146,6 +146,23 @@ TEST(Canvas, TextFitsItsMeasuredBoxAndAlignsAsMeasured) {
   EXPECT_GT(Ink(words)[2], 120);
   words.SetFace("DejaVu Serif");
   EXPECT_NE(words.TextSize(label, 16).Width, w);
+
+  // Bad faces, sizes and text are refused; text far away draws nothing.
+  EXPECT_EQ(Described([&] { c.SetFace("No Such Face Anywhere"); }),
+            "53: File not found: no installed font face is named 'No Such Face Anywhere'");
+  EXPECT_EQ(c.Face(), "");
+  ScratchDir dir;
+  WriteFile(dir / "not-a-font.ttf", "just text");
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ((std::vector{
+                ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }),
+                ErrorOf([&] { c.Text(0, 0, "\xff", 12, kRed); }), ErrorOf([&] { c.Text(0, 0, "a", -1, kRed); }),
+                ErrorOf([&] { (void)c.TextSize("a", nan); }), ErrorOf([&] { c.Text(inf, 0, "a", 12, kRed); })}),
+            (std::vector{5, 53, 5, 5, 5, 5}));
+  Canvas blank(10, 10);
+  blank.Text(-1e12, 1e11, "far away", 12, kRed);  // nothing to draw, at once
+  blank.Text(0, 0, "", 12, kRed);
+  EXPECT_EQ(Ink(blank)[0], -1);
 }
 
 // A text's pixels depend on the face's file alone: FreeType's and HarfBuzz's
@@ -166,24 +183,6 @@ TEST(Canvas, TextPixelsIgnoreTheEnvironment) {
       "autofitter:no-stem-darkening=0 truetype:interpreter-version=35' '" +
       self + "' --gtest_filter=Canvas.TextPixelsIgnoreTheEnvironment");
   EXPECT_NE(out.find("pixels=" + std::to_string(hash)), std::string::npos) << out;
-}
-
-TEST(Canvas, TextRefusesBadFacesSizesAndText) {
-  Canvas c(10, 10);
-  EXPECT_EQ(Described([&] { c.SetFace("No Such Face Anywhere"); }),
-            "53: File not found: no installed font face is named 'No Such Face Anywhere'");
-  EXPECT_EQ(c.Face(), "");
-  ScratchDir dir;
-  WriteFile(dir / "not-a-font.ttf", "just text");
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ((std::vector{
-                ErrorOf([&] { c.SetFace(dir / "not-a-font.ttf"); }), ErrorOf([&] { c.SetFace(dir / "missing.ttf"); }),
-                ErrorOf([&] { c.Text(0, 0, "\xff", 12, kRed); }), ErrorOf([&] { c.Text(0, 0, "a", -1, kRed); }),
-                ErrorOf([&] { (void)c.TextSize("a", nan); }), ErrorOf([&] { c.Text(inf, 0, "a", 12, kRed); })}),
-            (std::vector{5, 53, 5, 5, 5, 5}));
-  c.Text(-1e12, 1e11, "far away", 12, kRed);  // nothing to draw, at once
-  c.Text(0, 0, "", 12, kRed);
-  EXPECT_EQ(Ink(c)[0], -1);
 }
 
 // The faces' lock is taken around fork: a child forked while another thread
