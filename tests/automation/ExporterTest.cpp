@@ -109,46 +109,6 @@ TEST(ExporterTest, CellsBecomeTextNumbersOrBooleansFileErrorsAreRaisedAndGridsBe
     EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
 }
 
-// The import the export uses reads quoted cells as a spreadsheet program does.
-TEST(SpreadsheetImport, QuotedCellsKeepTabsLineEndsAndQuotesAndNumbersReadAsUnderGeneral) {
-  auto settings = qm::spreadsheet::TabSeparatedImport();
-  const auto rows = [&](const std::string& text) { return qm::spreadsheet::ImportText(text, settings).Rows; };
-  using Rows = std::vector<std::vector<std::string>>;
-  EXPECT_EQ(rows("a\t\"b\tc\"\t\"say \"\"hi\"\"\"x\t\r\n\t\t1\r\nlast"),
-            (Rows{{"a", "b\tc", "say \"hi\"x", ""}, {"", "", "1"}, {"last"}}));
-  // A line end inside quotes stays in the cell; the row goes on after it.
-  EXPECT_EQ(rows("\"two\r\nlines\"\tb\r\n\"\"\tlast"), (Rows{{"two\r\nlines", "b"}, {"", "last"}}));
-  // Text after the closing quote joins the cell; a quote inside a cell is text.
-  EXPECT_EQ(rows("\"ab\"c\td\"e\"\tx \"\""), (Rows{{"abc", "d\"e\"", "x \"\""}}));
-  // An unclosed quote runs to the end of the text, line ends and tabs kept.
-  EXPECT_EQ(rows("a\t\"open\tcell\nnext\tline\n"), (Rows{{"a", "open\tcell\nnext\tline\n"}}));
-  // A tab at the very end opens one more cell; an empty text has no rows.
-  EXPECT_EQ(rows("x\t"), (Rows{{"x", ""}}));
-  EXPECT_TRUE(rows("").empty());
-
-  settings.ConsecutiveDelimiter = true;
-  settings.StartRow = 2;
-  EXPECT_EQ(rows("skip\nx\t\t\ty"), (Rows{{"x", "y"}}));
-  // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
-  EXPECT_EQ(rows("a\rb\n\nc\r\n").size(), 3u);
-
-  // Single quotes and every other delimiter; without a qualifier a quote is text, and no other character is none.
-  settings = {.TextQualifier = 2, .Tab = false, .Semicolon = true, .Comma = true, .Space = true, .Other = true};
-  settings.OtherChar = '|';
-  EXPECT_EQ(rows("a;b,c d|'e;''f'\tg"), (Rows{{"a", "b", "c", "d", "e;'f\tg"}}));
-  settings.TextQualifier = -4142;
-  settings.OtherChar = '\0';
-  EXPECT_EQ(rows(std::string("'q'\0x;y", 7)), (Rows{{std::string("'q'\0x", 5), "y"}}));
-
-  // What reads as a number under the General format.
-  double value = 0;
-  for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
-           {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}})
-    EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value) && value == expected) << text;
-  for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
-    EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
-}
-
 // The typed workbook: cells keep their number formats, dates are date cells,
 // sheets keep their names, widths and frozen header; bad sheets are refused
 // before anything is written.
@@ -268,7 +228,7 @@ TEST(Workbook, LibreOfficeShowsTheCellsUnderTheirFormats) {
 // program opens nothing. libxlsxwriter opens a sheet's scratch file without
 // close-on-exec and holds it while the sheet is filled: the writer sets the
 // flag at once.
-TEST(Workbook, ImportedSheetNamesItemsScratchFilesAndNoProgramToOpenThem) {
+TEST(Workbook, ImportsReadQuotesAndNumbersAsASpreadsheetProgramDoesAndNameTheirSheets) {
   qm::test::ScratchDir dir;
   qm::spreadsheet::BookWriter writer(dir / "b.xlsx");
   const lxw_worksheet* sheet = writer.AddSheet("S");
@@ -293,6 +253,44 @@ TEST(Workbook, ImportedSheetNamesItemsScratchFilesAndNoProgramToOpenThem) {
   EXPECT_FALSE(qm::spreadsheet::OpenInSpreadsheetProgram(dir / "n.xlsx"));
   setenv("PATH", path.c_str(), 1);
   unsetenv("DISPLAY");
+
+  // The import the export uses reads quoted cells as a spreadsheet program does.
+  auto settings = qm::spreadsheet::TabSeparatedImport();
+  const auto rows = [&](const std::string& text) { return qm::spreadsheet::ImportText(text, settings).Rows; };
+  using Rows = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(rows("a\t\"b\tc\"\t\"say \"\"hi\"\"\"x\t\r\n\t\t1\r\nlast"),
+            (Rows{{"a", "b\tc", "say \"hi\"x", ""}, {"", "", "1"}, {"last"}}));
+  // A line end inside quotes stays in the cell; the row goes on after it.
+  EXPECT_EQ(rows("\"two\r\nlines\"\tb\r\n\"\"\tlast"), (Rows{{"two\r\nlines", "b"}, {"", "last"}}));
+  // Text after the closing quote joins the cell; a quote inside a cell is text.
+  EXPECT_EQ(rows("\"ab\"c\td\"e\"\tx \"\""), (Rows{{"abc", "d\"e\"", "x \"\""}}));
+  // An unclosed quote runs to the end of the text, line ends and tabs kept.
+  EXPECT_EQ(rows("a\t\"open\tcell\nnext\tline\n"), (Rows{{"a", "open\tcell\nnext\tline\n"}}));
+  // A tab at the very end opens one more cell; an empty text has no rows.
+  EXPECT_EQ(rows("x\t"), (Rows{{"x", ""}}));
+  EXPECT_TRUE(rows("").empty());
+
+  settings.ConsecutiveDelimiter = true;
+  settings.StartRow = 2;
+  EXPECT_EQ(rows("skip\nx\t\t\ty"), (Rows{{"x", "y"}}));
+  // Rows end with CR LF, LF or CR; a blank line is a row of one empty cell.
+  EXPECT_EQ(rows("a\rb\n\nc\r\n").size(), 3u);
+
+  // Single quotes and every other delimiter; without a qualifier a quote is text, and no other character is none.
+  settings = {.TextQualifier = 2, .Tab = false, .Semicolon = true, .Comma = true, .Space = true, .Other = true};
+  settings.OtherChar = '|';
+  EXPECT_EQ(rows("a;b,c d|'e;''f'\tg"), (Rows{{"a", "b", "c", "d", "e;'f\tg"}}));
+  settings.TextQualifier = -4142;
+  settings.OtherChar = '\0';
+  EXPECT_EQ(rows(std::string("'q'\0x;y", 7)), (Rows{{std::string("'q'\0x", 5), "y"}}));
+
+  // What reads as a number under the General format.
+  double value = 0;
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, double>>{
+           {"12", 12}, {" -3.5 ", -3.5}, {"+.5", 0.5}, {"1E+20", 1e20}, {"007", 7}, {"2.", 2}})
+    EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value) && value == expected) << text;
+  for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
+    EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
 }
 
 }  // namespace
