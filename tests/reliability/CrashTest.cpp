@@ -15,51 +15,25 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <functional>
-#include <map>
-#include <random>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "reliability/SameOutput.h"
-#include "support/TestEnvironment.h"
+#include "reliability/Jobs.h"
 
 extern char** environ;
 
 namespace {
+using namespace qm::test;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using qm::test::ReadFile;
 
 constexpr int kKills = 30;
 // Kills go on (up to kMaxKills) until this many landed inside a write.
 constexpr int kInsideWrites = 3;
 constexpr int kMaxKills = 300;
 
-using qm::test::Same;
-using qm::test::SameArchive;
-using qm::test::SameWorkbook;
+constexpr int kScale = 18;  // outputs of one or two megabytes
 
-struct Writer {
-  std::vector<std::string> Command;  // run in the scratch folder; a "%" in a word stands for the variant, 0 or 1
-  std::vector<std::string> Outputs;  // relative to the scratch folder
-  bool SaysGo = true;                // prints "go" when the write starts (else it starts with the process)
-  std::function<void(int)> Prepare = nullptr;  // puts the old content in place, for a command rewriting its input
-  Same IsSame = std::equal_to<std::string>();
-};
-
-// The command for a variant.
-std::vector<std::string> For(std::vector<std::string> command, int variant) {
-  for (std::string& word : command)
-    if (const auto at = word.find('%'); at != std::string::npos) word.replace(at, 1, std::to_string(variant));
-  return command;
-}
-
-class Child {
- public:
+struct Child {
   Child(const std::vector<std::string>& command, const fs::path& folder, bool saysGo) {
     int pipe[2];
     if (::pipe(pipe) != 0) throw std::runtime_error("pipe");
@@ -101,7 +75,7 @@ class Child {
     std::this_thread::sleep_until(started_ + delay);
     ::kill(pid_, SIGSTOP);
     int status = 0;
-    unnamed_.clear();
+    Unnamed.clear();
     if (::waitpid(pid_, &status, WUNTRACED) != pid_ || !WIFSTOPPED(status)) {
       pid_ = -1;  // it had ended already (and is reaped)
       return;
@@ -113,20 +87,16 @@ class Child {
       const fs::path target = fs::read_symlink(it->path(), readError);
       // A file opened with O_TMPFILE reads "FOLDER/#INODE (deleted)".
       if (!readError && target.string().ends_with(" (deleted)") && target.filename().string().starts_with('#'))
-        unnamed_.push_back(target.parent_path());
+        Unnamed.push_back(target.parent_path());
     }
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
-  // The folders of the files without a name the child had open when killed.
-  const std::vector<fs::path>& Unnamed() const { return unnamed_; }
-
- private:
   pid_t pid_ = -1;
   int out_ = -1;
   Clock::time_point started_;
-  std::vector<fs::path> unnamed_;
+  std::vector<fs::path> Unnamed;  // the folders of the files without a name the child had open when killed
 };
 
 // The number of hidden names of temporaries beside an output.
@@ -137,21 +107,32 @@ std::size_t Temporaries(const fs::path& output) {
   });
 }
 
-// Kills the writer again and again and checks the outputs after each kill.
-void Torture(const Writer& writer, const fs::path& dir) {
-  const auto contents = [&] {
-    std::vector<std::string> bytes;
-    for (const auto& output : writer.Outputs) bytes.push_back(ReadFile(dir / output));
-    return bytes;
-  };
+// Kills the job's writer again and again and checks the outputs after each kill.
+void Torture(const std::string& name) {
+  const auto jobs = Jobs(kCrash);
+  const auto& job = *std::find_if(jobs.begin(), jobs.end(), [&](const auto& j) { return j.Name == name; });
+  const ScratchDir scratch;
+  const fs::path& dir = scratch.Path();
+  const auto contents = [&] { return Outputs(job, dir); };
   const auto temporariesNow = [&] {
     std::vector<std::size_t> counts;
-    for (const auto& output : writer.Outputs) counts.push_back(Temporaries(dir / output));
+    for (const auto& output : job.Outputs) counts.push_back(Temporaries(dir / output));
     return counts;
   };
-  const auto start = [&](int variant) {
-    if (writer.Prepare) writer.Prepare(variant);
-    return std::make_unique<Child>(For(writer.Command, variant), dir, writer.SaysGo);
+  // Makes the variant's inputs (the tool's own file, which it rewrites in
+  // place, among them) and starts the job's writer: the helper, or the tool
+  // (whose last word is its output), which starts writing with the process.
+  const auto start = [&](int variant, std::vector<std::string>* old = nullptr) {
+    Ready(job, {dir, dir, kScale, variant});
+    if (old) *old = contents();
+    std::vector<std::string> command{QM_CRASH_WRITER, name, std::to_string(variant), std::to_string(kScale)};
+#ifdef QM_CLI
+    if (!job.Tool.empty()) {
+      command = job.Tool;
+      command.insert(command.begin(), QM_CLI);
+    }
+#endif
+    return std::make_unique<Child>(command, dir, job.Tool.empty());
   };
 
   // Complete runs give each variant's outputs and how long a write takes.
@@ -163,7 +144,7 @@ void Torture(const Writer& writer, const fs::path& dir) {
     took.push_back(duration);
     expected[variant] = contents();
   }
-  ASSERT_FALSE(writer.IsSame(expected[0][0], expected[1][0]));
+  ASSERT_FALSE(job.Same(expected[0][0], expected[1][0]));
 
   // Kills fall anywhere up to a typical write's end (some land later still,
   // as the test wakes late on a busy machine); every other pair of kills falls
@@ -181,25 +162,24 @@ void Torture(const Writer& writer, const fs::path& dir) {
   int kill = 0;
   for (; kill < kKills || (caught < kInsideWrites && kill < kMaxKills); ++kill) {
     const int variant = kill % 2;
-    if (writer.Prepare) writer.Prepare(variant);
-    const std::vector<std::string> old = contents();
     const std::vector<std::size_t> before = temporariesNow();
-    Child child(For(writer.Command, variant), dir, writer.SaysGo);
-    child.KillAfter(std::chrono::microseconds((kill / 2) % 2 ? late(random) : moment(random)));
+    std::vector<std::string> old;
+    const auto child = start(variant, &old);
+    child->KillAfter(std::chrono::microseconds((kill / 2) % 2 ? late(random) : moment(random)));
 
     // A temporary existed at the kill: one without a name open in an
     // output's folder, or a new hidden name beside an output.
     const std::vector<std::string> now = contents();
     const std::vector<std::size_t> after = temporariesNow();
     bool inside = false;
-    for (std::size_t i = 0; i < writer.Outputs.size(); ++i) {
-      EXPECT_TRUE(now[i] == old[i] || writer.IsSame(now[i], expected[variant][i]))
-          << writer.Outputs[i] << " is torn after kill " << kill << ": " << now[i].size() << " bytes, old "
+    for (std::size_t i = 0; i < job.Outputs.size(); ++i) {
+      EXPECT_TRUE(now[i] == old[i] || job.Same(now[i], expected[variant][i]))
+          << job.Outputs[i] << " is torn after kill " << kill << ": " << now[i].size() << " bytes, old "
           << old[i].size() << ", new " << expected[variant][i].size();
-      EXPECT_LE(after[i], before[i] + 1) << writer.Outputs[i] << " after kill " << kill;
+      EXPECT_LE(after[i], before[i] + 1) << job.Outputs[i] << " after kill " << kill;
       leftovers += after[i] > before[i] ? 1 : 0;
-      const fs::path folder = (canonicalDir / writer.Outputs[i]).parent_path();
-      inside = inside || after[i] > before[i] || std::count(child.Unnamed().begin(), child.Unnamed().end(), folder);
+      const fs::path folder = (canonicalDir / job.Outputs[i]).parent_path();
+      inside = inside || after[i] > before[i] || std::count(child->Unnamed.begin(), child->Unnamed.end(), folder);
     }
     caught += inside ? 1 : 0;
   }
@@ -213,53 +193,21 @@ void Torture(const Writer& writer, const fs::path& dir) {
   const std::vector<std::size_t> before = temporariesNow();
   EXPECT_EQ(start(0)->Wait().first, 0);
   const std::vector<std::string> now = contents();
-  for (std::size_t i = 0; i < writer.Outputs.size(); ++i)
-    EXPECT_TRUE(writer.IsSame(now[i], expected[0][i])) << writer.Outputs[i];
+  for (std::size_t i = 0; i < job.Outputs.size(); ++i) EXPECT_TRUE(job.Same(now[i], expected[0][i])) << job.Outputs[i];
   EXPECT_EQ(temporariesNow(), before);
 }
 
-// A writer of the library, run by the helper.
-void Torture(const std::string& name, std::vector<std::string> outputs) {
-  const qm::test::ScratchDir scratch;
-  Torture({{QM_CRASH_WRITER, name, "%", "."}, std::move(outputs)}, scratch.Path());
-}
-
 }  // namespace
 
-TEST(CrashTest, CompressedFileContainer) { Torture("compress", {"out.z"}); }
-TEST(CrashTest, DecompressedOutput) { Torture("decompress", {"out.txt"}); }
-TEST(CrashTest, XmlSaveFile) { Torture("xml", {"out.xml"}); }
-TEST(CrashTest, TextStreamForWriting) { Torture("records", {"out.txt"}); }
-// Typographer::SaveAs writes through the same html::WriteDocument as HTMLDoc.
-TEST(CrashTest, HtmlPageAndPicture) { Torture("page", {"site/page.html", "site/picture.bmp"}); }
-TEST(CrashTest, OleStreamCopy) { Torture("ole", {"out.bin"}); }
-TEST(CrashTest, JpegOutput) { Torture("jpeg", {"out.jpg"}); }
-
+TEST(CrashTest, CompressedFileContainer) { Torture("Compress.CompressFile"); }
+TEST(CrashTest, DecompressedOutput) { Torture("Compress.DecompressFile"); }
+TEST(CrashTest, XmlSaveFile) { Torture("XML.SaveFile"); }
+TEST(CrashTest, TextStreamForWriting) { Torture("TextStream"); }
+TEST(CrashTest, HtmlPageAndPicture) { Torture("HTMLDoc.SaveAs"); }
+TEST(CrashTest, OleStreamCopy) { Torture("OLEStreamWriter"); }
+TEST(CrashTest, JpegOutput) { Torture("SaveJPG"); }
 #ifdef QM_CLI
-namespace {
-// Runs the command-line tool, whose last word is its output, on the variants
-// of the helper's inputs (which it makes in the scratch folder) under Torture.
-void TortureTool(std::vector<std::string> command, Same same,
-                 std::function<void(const fs::path&, int)> prepare = nullptr) {
-  const qm::test::ScratchDir scratch;
-  const fs::path& dir = scratch.Path();
-  for (int variant : {0, 1})
-    ASSERT_EQ(Child(For({QM_CRASH_WRITER, "tool-inputs", "%", "."}, variant), dir, false).Wait().first, 0);
-  const std::string output = command.back();
-  Writer writer{std::move(command), {output}, false, nullptr, std::move(same)};
-  if (prepare) writer.Prepare = [dir, prepare = std::move(prepare)](int variant) { prepare(dir, variant); };
-  Torture(writer, dir);
-}
-}  // namespace
-
-// The tool rewrites the user's own file in place: each start finds the
-// variant's source there, and a kill must leave it or the saved form.
-TEST(CrashTest, ToolXmlCheckInPlace) {
-  TortureTool({QM_CLI, "xml-check", "doc.xml"}, std::equal_to<std::string>(), [](const fs::path& dir, int variant) {
-    qm::test::WriteFile(dir / "doc.xml", ReadFile(dir / ("source" + std::to_string(variant) + ".xml")));
-  });
-}
-
-TEST(CrashTest, ToolMhtArchive) { TortureTool({QM_CLI, "mht", "page%.html", "out.mht"}, SameArchive); }
-TEST(CrashTest, ToolWorkbook) { TortureTool({QM_CLI, "export-tsv", "table%.tsv", "out.xlsx"}, SameWorkbook); }
+TEST(CrashTest, ToolXmlCheckInPlace) { Torture("tool xml-check"); }
+TEST(CrashTest, ToolMhtArchive) { Torture("tool mht"); }
+TEST(CrashTest, ToolWorkbook) { Torture("tool export-tsv"); }
 #endif
