@@ -106,16 +106,13 @@ TEST(XML, NavigationValuesCopiesCarriageReturnsAndDeepDocuments) {
   // that rendering and loading again keep it (a raw one would load as a line
   // feed). Deep documents take no recursion.
   qm::test::ScratchDir dir;
-  XML doc;
-  doc.LoadFromString("<a b=\"1&#13;2\">x&#13;y&#xD;</a>", "Doc");
-  const std::string rendered = doc.GetNextTag()->Render();
+  const auto cr = Parse("<a b=\"1&#13;2\">x&#13;y&#xD;</a>");
+  const std::string rendered = cr->Render();
   EXPECT_EQ(rendered, "<a b=\"1&#13;2\">x&#13;y&#13;</a>\n");
-  EXPECT_EQ(Saved(*doc.GetNextTag(), dir / "cr.xml"), kDeclaration + rendered);
-  doc.LoadFromString(rendered, "Doc");
-  EXPECT_EQ(doc.GetNextTag()->Render(), rendered);
+  EXPECT_EQ(Saved(*cr, dir / "cr.xml"), kDeclaration + rendered);
+  EXPECT_EQ(Parse(rendered)->Render(), rendered);
   // White space written as references beside elements is layout, as when written raw.
-  doc.LoadFromString("<a>&#10;<k/>&#32;&#9;<k/>\n<k/></a>", "Doc");
-  EXPECT_EQ(doc.GetNextTag()->Render(), "<a>\n  <k />\n  <k />\n  <k />\n</a>\n");
+  EXPECT_EQ(Parse("<a>&#10;<k/>&#32;&#9;<k/>\n<k/></a>")->Render(), "<a>\n  <k />\n  <k />\n  <k />\n</a>\n");
 
   const auto nested = [](int depth) {
     std::string open, close;
@@ -134,8 +131,7 @@ TEST(XML, NavigationValuesCopiesCarriageReturnsAndDeepDocuments) {
   for (int i = 1; i < 2000; ++i) node = node->GetNextTag();
   EXPECT_EQ(node->Name(), "d");
   // xmllint itself stops at 256 levels; check a shallower file with it.
-  doc.LoadFromString(nested(200), "Doc");
-  EXPECT_TRUE(doc.SaveFile(dir / "shallow.xml") && XmlLintAccepts(dir / "shallow.xml"));
+  EXPECT_TRUE(Parse(nested(200))->SaveFile(dir / "shallow.xml") && XmlLintAccepts(dir / "shallow.xml"));
 }
 
 TEST(XML, LoadFileSaveFileAndXmlCheckWriteUtf8AndRefuseEmptyRootsAndBadFiles) {
