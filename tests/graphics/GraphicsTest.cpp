@@ -99,12 +99,9 @@ std::shared_ptr<Picture> Load(const std::string& bytes) {
   return LoadPictureFromMemory({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
+// "number: description" of what loading the bytes raises.
 std::string LoadError(const std::string& bytes) {
-  return RaisedBy([&] { Load(bytes); }).Description();
-}
-
-bool Refused(const std::string& bytes) {
-  return ErrorOf([&] { Load(bytes); }) == ERR_InvalidPicture;
+  return Described([&] { Load(bytes); });
 }
 
 // Red, green, blue of the pixel at (x, y), counted from the top left.
@@ -419,24 +416,26 @@ TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrdersAndRefusesBadHeader
       {22, 0x80000000u, 4, big},
       {18, 0x7FFFFFFFu, 4, big}};
   for (const auto& [at, value, bytes, error] : cases)
-    EXPECT_EQ(LoadError(std::string(good).replace(at, bytes, Le({value}, bytes))), "Invalid picture: " + error);
-  EXPECT_EQ(LoadError(BmpFile(1, 1, 8, Le({0}))), "Invalid picture: the BMP colour table is missing");
+    EXPECT_EQ(LoadError(std::string(good).replace(at, bytes, Le({value}, bytes))), "481: Invalid picture: " + error);
+  EXPECT_EQ(LoadError(BmpFile(1, 1, 8, Le({0}))), "481: Invalid picture: the BMP colour table is missing");
   // Masks that are not one run of bits.
   EXPECT_EQ(LoadError(BmpFile(1, 1, 16, Le({0}), Le({0x0F0F, 0x00F0, 0x0001}), 3)),
-            "Invalid picture: bad BMP colour masks");
+            "481: Invalid picture: bad BMP colour masks");
 
   // A file cut short in its pixels is refused from memory and from a file alike.
   const std::string cut = good.substr(0, good.size() - 1);
-  EXPECT_EQ(LoadError(cut), "Invalid picture: the file ended before its last row of pixels");
-  // So are the files' own problems: an empty file, none, a folder.
+  EXPECT_EQ(LoadError(cut), "481: Invalid picture: the file ended before its last row of pixels");
+  // So are the files' own problems: an empty file, none, a folder (the
+  // scratch folder itself).
   ScratchDir dir;
   WriteFile(dir / "cut.bmp", cut);
   WriteFile(dir / "empty.bmp", "");
-  EXPECT_EQ(RaisedBy([&] { LoadPicture(dir / "cut.bmp"); }).Description(),
-            "Invalid picture: the file ended before its last row of pixels");
-  EXPECT_EQ(RaisedBy([&] { LoadPicture(dir / "empty.bmp"); }).Description(), "Invalid picture: the file is empty");
-  EXPECT_EQ(ErrorOf([&] { LoadPicture(dir / "missing.png"); }), 53);
-  EXPECT_EQ(ErrorOf([&] { LoadPicture(dir.Path().string()); }), 75);
+  for (const auto& [name, says] : std::vector<std::pair<std::string, std::string>>{
+           {"cut.bmp", "481: Invalid picture: the file ended before its last row of pixels"},
+           {"empty.bmp", "481: Invalid picture: the file is empty"},
+           {"missing.png", "53: File not found"},
+           {"", "75: Path/File access error"}})
+    EXPECT_EQ(Described([&] { LoadPicture(dir / name); }), says) << name;
   EveryPrefixLoadsOrIsRefused(BmpFile(TestPicture(3, 2), true), "top-down BMP");
 }
 
@@ -474,37 +473,11 @@ TEST(PictureLoader, JpegDecodesLikeDjpegAndBrokenHuffmanTablesAreRefused) {
   EXPECT_EQ(PixelsOf(*Load(picture(oneCode, std::string(1, '\0'), "\x3F"))).Pixels,
             std::vector<std::uint8_t>(192, 128));
   // Three codes of length 1, and more than 256 codes: refused, nothing written out of bounds.
-  EXPECT_TRUE(Refused(picture(std::string(1, '\3') + std::string(15, '\0'), std::string(3, '\0'), "\x3F")));
-  EXPECT_TRUE(Refused(picture(std::string(14, '\0') + "\xFF\xFF", std::string(510, '\0'), "\x3F")));
+  const std::string bogus = "481: Invalid picture: Bogus Huffman table definition";
+  EXPECT_EQ(LoadError(picture(std::string(1, '\3') + std::string(15, '\0'), std::string(3, '\0'), "\x3F")), bogus);
+  EXPECT_EQ(LoadError(picture(std::string(14, '\0') + "\xFF\xFF", std::string(510, '\0'), "\x3F")), bogus);
   // Data that matches no code of an incomplete table: the decoder works around it.
   EXPECT_EQ(Load(picture(oneCode, std::string(1, '\0'), std::string("\xFF\x00\xFF\x00", 4)))->Height(), 8);
-}
-
-TEST(PictureLoader, PngOfEveryColourTypeBecomesBlueGreenRedWithoutAlpha) {
-  ScratchDir dir;
-  const RgbImage image = TestPicture(9, 4);
-  ASSERT_TRUE(WritePng(dir / "rgb.png", 9, 4, PNG_FORMAT_RGB, image.Pixels));
-  EXPECT_EQ(PixelsOf(*LoadPicture(dir / "rgb.png")), image);
-
-  // Two pixels each: transparency dropped with the colour kept, 16-bit samples
-  // (little-endian in memory) keeping their high byte.
-  const png_color colours[] = {{1, 2, 3}, {4, 5, 6}};
-  const std::tuple<png_uint_32, std::vector<std::uint8_t>, std::vector<std::uint8_t>> cases[] = {
-      {PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
-      {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
-      {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
-      {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
-  for (const auto& [format, in, out] : cases) {
-    ASSERT_TRUE(WritePng(dir / "c.png", 2, 1, format, in, colours, 2));
-    EXPECT_EQ(PixelsOf(*LoadPicture(dir / "c.png")).Pixels, out) << format;
-  }
-
-  const std::string png = ReadFile(dir / "rgb.png");
-  EXPECT_TRUE(Refused(png.substr(0, png.size() - 20)));
-  EveryPrefixLoadsOrIsRefused(png, "PNG");
-  std::string huge = png;  // the width field says 1,000,000 pixels, the height 1,000
-  huge.replace(16, 8, std::string("\x00\x0F\x42\x40\x00\x00\x03\xE8", 8));
-  EXPECT_EQ(LoadError(huge), "Invalid picture: the picture is larger than 64 megapixels");
 }
 
 // A one-frame GIF written with giflib: a width x height screen of colour
@@ -526,8 +499,32 @@ std::string WriteGif(const std::string& path, int width, int height, int backgro
   return ReadFile(path);
 }
 
-TEST(PictureLoader, GifFirstFrameOnItsBackgroundWithTransparentPixelsBlack) {
+TEST(PictureLoader, PngOfEveryColourTypeAndGifsFirstFrameOnItsBackgroundBecomeBlueGreenRedWithoutAlpha) {
   ScratchDir dir;
+  const RgbImage image = TestPicture(9, 4);
+  ASSERT_TRUE(WritePng(dir / "rgb.png", 9, 4, PNG_FORMAT_RGB, image.Pixels));
+  EXPECT_EQ(PixelsOf(*LoadPicture(dir / "rgb.png")), image);
+
+  // Two pixels each: transparency dropped with the colour kept, 16-bit samples
+  // (little-endian in memory) keeping their high byte.
+  const png_color colours[] = {{1, 2, 3}, {4, 5, 6}};
+  const std::tuple<png_uint_32, std::vector<std::uint8_t>, std::vector<std::uint8_t>> cases[] = {
+      {PNG_FORMAT_RGBA, {10, 20, 30, 0, 40, 50, 60, 128}, {10, 20, 30, 40, 50, 60}},
+      {PNG_FORMAT_GRAY, {7, 200}, {7, 7, 7, 200, 200, 200}},
+      {PNG_FORMAT_RGB_COLORMAP, {1, 0}, {4, 5, 6, 1, 2, 3}},
+      {PNG_FORMAT_LINEAR_Y, {0xCD, 0xAB, 0x34, 0x12}, {0xAB, 0xAB, 0xAB, 0x12, 0x12, 0x12}}};
+  for (const auto& [format, in, out] : cases) {
+    ASSERT_TRUE(WritePng(dir / "c.png", 2, 1, format, in, colours, 2));
+    EXPECT_EQ(PixelsOf(*LoadPicture(dir / "c.png")).Pixels, out) << format;
+  }
+
+  const std::string png = ReadFile(dir / "rgb.png");
+  EXPECT_EQ(LoadError(png.substr(0, png.size() - 20)), "481: Invalid picture: the file ended early");
+  EveryPrefixLoadsOrIsRefused(png, "PNG");
+  std::string huge = png;  // the width field says 1,000,000 pixels, the height 1,000
+  huge.replace(16, 8, std::string("\x00\x0F\x42\x40\x00\x00\x03\xE8", 8));
+  EXPECT_EQ(LoadError(huge), "481: Invalid picture: the picture is larger than 64 megapixels");
+
   // A 4 x 3 screen of blue with a 2 x 2 frame at (1, 1): background blue
   // outside the frame, the transparent pixel (2, 1) black.
   const std::string gif = WriteGif(dir / "t.gif", 4, 3, 2, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}},
@@ -547,10 +544,10 @@ TEST(PictureLoader, GifFirstFrameOnItsBackgroundWithTransparentPixelsBlack) {
 
   std::string outside = gif;  // the frame's left edge moved to 3: it no longer fits the screen
   outside[outside.find('\x2C') + 1] = 3;
-  EXPECT_EQ(LoadError(outside), "Invalid picture: the GIF frame lies outside the picture");
-  EXPECT_EQ(LoadError("GIF89a"), "Invalid picture: " + std::string(GifErrorString(D_GIF_ERR_NO_SCRN_DSCR)));
-  EXPECT_TRUE(Refused("\x89PNG\r\n\x1A\n"));
-  EXPECT_EQ(LoadError("P6\n1 1\n255\nabc"), "Invalid picture: not a BMP, GIF, JPEG or PNG file");
+  EXPECT_EQ(LoadError(outside), "481: Invalid picture: the GIF frame lies outside the picture");
+  EXPECT_EQ(LoadError("GIF89a"), "481: Invalid picture: " + std::string(GifErrorString(D_GIF_ERR_NO_SCRN_DSCR)));
+  EXPECT_EQ(LoadError("\x89PNG\r\n\x1A\n"), "481: Invalid picture: the file ended early");
+  EXPECT_EQ(LoadError("P6\n1 1\n255\nabc"), "481: Invalid picture: not a BMP, GIF, JPEG or PNG file");
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ bool Near(Rgb a, Rgb b, int tolerance) {
   return std::abs(a.R - b.R) <= tolerance && std::abs(a.G - b.G) <= tolerance && std::abs(a.B - b.B) <= tolerance;
 }
 
-TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
+TEST(Canvas, DrawsLinesRectanglesAndPolylinesClipsFarShapesQuicklyAndRefusesBadInput) {
   Canvas c(6, 4), r(6, 4), p(5, 3);
   EXPECT_EQ(Sketch(c), "......\n......\n......\n......\n");
   c.Line(0, 0, 3, 3, kRed);        // both ends included
@@ -76,22 +76,20 @@ TEST(Canvas, StartsWhiteAndDrawsLinesRectanglesAndPolylines) {
   p.Polyline(std::span<const Point>(), kBlue);  // nothing
   p.Polyline(one, kBlue);                       // a point
   EXPECT_EQ(Sketch(p), "..r.b\n.r.r.\nr...r\n");
-}
 
-TEST(Canvas, ClipsFarShapesQuicklyAndRefusesBadInput) {
-  Canvas c(8, 3);
+  Canvas far(8, 3);
   // A line across a span of 2e12 pixels draws only its visible row, at once.
-  c.Line(-1e12, 1, 1e12, 1, kRed);
-  c.FillRect(-1e15, -1e15, 1e15, 0, kBlue);
-  c.Line(-50, -50, -10, 40, kRed);  // wholly outside
-  EXPECT_EQ(Sketch(c), "bbbbbbbb\nrrrrrrrr\n........\n");
+  far.Line(-1e12, 1, 1e12, 1, kRed);
+  far.FillRect(-1e15, -1e15, 1e15, 0, kBlue);
+  far.Line(-50, -50, -10, 40, kRed);  // wholly outside
+  far.SetPixel(-1, 0, kRed);          // outside: nothing
+  EXPECT_EQ(Sketch(far), "bbbbbbbb\nrrrrrrrr\n........\n");
 
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ((std::vector{ErrorOf([&] { c.Line(0, 0, nan, 1, kRed); }), ErrorOf([&] { c.FillRect(0, 0, 1, inf, kRed); }),
-                         ErrorOf([&] { (void)c.Pixel(8, 0); }), ErrorOf([] { Canvas(-1, 5); }),
-                         ErrorOf([] { Canvas(100000, 100000); })}),
+  EXPECT_EQ((std::vector{ErrorOf([&] { far.Line(0, 0, nan, 1, kRed); }),
+                         ErrorOf([&] { far.FillRect(0, 0, 1, inf, kRed); }), ErrorOf([&] { (void)far.Pixel(8, 0); }),
+                         ErrorOf([] { Canvas(-1, 5); }), ErrorOf([] { Canvas(100000, 100000); })}),
             (std::vector{5, 5, 9, 5, 7}));
-  c.SetPixel(-1, 0, kRed);  // outside: nothing
 }
 
 TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
