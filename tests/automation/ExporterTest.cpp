@@ -44,71 +44,6 @@ Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant
   return Variant(std::move(table));
 }
 
-TEST(ExporterTest, CellsBecomeTextNumbersOrBooleansFileErrorsAreRaisedAndGridsBecomeTables) {
-  // No spreadsheet program may open during the test.
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  qm::Exporter exporter;
-  EXPECT_EQ(qm::spreadsheet::TabSeparatedText(Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true})),
-            "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
-
-  qm::test::ScratchDir dir;
-  const std::string book = dir / "out.xlsx";
-  Variant table =
-      Table(3, 4,
-            {"name", "qty", "ok",  //
-             "caf\xE9", "\x01", "", "tea & \"cake\"", std::int32_t{12}, true, "caf\xC3\xA9 <b>", -0.5, false});
-  exporter.ExportArrayToExcel(book, table);
-  // Every cell as the sheet holds it, read by tools this project did not write.
-  const std::string sheet = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
-  ASSERT_EQ(std::system((sheet + " | xmllint --noout - 2>/dev/null").c_str()), 0);
-  const std::string cells =
-      qm::test::Output(sheet + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null | tr -d '\\n'");
-  auto text = [](const std::string& r, const std::string& v) {
-    return "<c r=\"" + r + "\" t=\"inlineStr\"><is><t>" + v + "</t></is></c>";
-  };
-  // Empty cells (C2) are left out.
-  EXPECT_EQ(cells, text("A1", "name") + text("B1", "qty") + text("C1", "ok") + text("A2", "caf\xC3\xA9") +
-                       text("B2", "_x0001_") + text("A3", "tea &amp; \"cake\"") + "<c r=\"B3\"><v>12</v></c>" +
-                       "<c r=\"C3\" t=\"b\"><v>1</v></c>" + text("A4", "caf\xC3\xA9 &lt;b&gt;") +
-                       "<c r=\"B4\"><v>-0.5</v></c><c r=\"C4\" t=\"b\"><v>0</v></c>");
-
-  // 58000 says the spreadsheet application cannot be started; a workbook that
-  // cannot be saved gets the file error it is.
-  Variant one = Table(1, 1, {"x"});
-  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", one); });
-  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Description() + " " + e.Source(),
-            "76 Path not found QuillmarkLibrary.Exporter");
-  EXPECT_EQ(e.code(), qm::errc::not_found);
-  std::filesystem::create_directory(dir.Path() / "folder.xlsx");
-  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", one); });
-  EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
-  for (auto [bad, number] : {std::pair{Variant("text"), qm::ERR_TypeMismatch},
-                             std::pair{Variant(VariantArray::FromVector({"a", "b"})), qm::ERR_SubscriptOutOfRange}}) {
-    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); });
-    EXPECT_EQ(refused.Number(), number);
-    EXPECT_EQ(refused.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
-  EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
-
-  // A grid becomes a column-by-row table; another object is refused.
-  auto grid = std::make_shared<FakeGrid>();
-  grid->Rows = 4;
-  grid->Cols = 5;
-  Variant result = exporter.GetGridAsArray(grid);
-  const VariantArray& matrix = result.Array();
-  EXPECT_EQ(std::pair(matrix.UBound(1), matrix.UBound(2)), std::pair(4, 3));
-  EXPECT_EQ(matrix(0, 0).String() + matrix(4, 3).String(), "r0c0r3c4");
-  const qm::Error object = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
-  EXPECT_TRUE(object.Number() == qm::ERR_ObjectDoesntSupport &&
-              object.Source().find("[Exporter]Public Function GetGridAsArray(?)") != std::string::npos)
-      << object.Number() << " " << object.Source();
-  // The temporary text file is gone.
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-    EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
-}
-
 // The typed workbook: cells keep their number formats, dates are date cells,
 // sheets keep their names, widths and frozen header; bad sheets are refused
 // before anything is written.
@@ -228,7 +163,10 @@ TEST(Workbook, LibreOfficeShowsTheCellsUnderTheirFormats) {
 // program opens nothing. libxlsxwriter opens a sheet's scratch file without
 // close-on-exec and holds it while the sheet is filled: the writer sets the
 // flag at once.
-TEST(Workbook, ImportsReadQuotesAndNumbersAsASpreadsheetProgramDoesAndNameTheirSheets) {
+TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgramDoes) {
+  // No spreadsheet program may open during the test.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
   qm::test::ScratchDir dir;
   qm::spreadsheet::BookWriter writer(dir / "b.xlsx");
   const lxw_worksheet* sheet = writer.AddSheet("S");
@@ -291,6 +229,65 @@ TEST(Workbook, ImportsReadQuotesAndNumbersAsASpreadsheetProgramDoesAndNameTheirS
     EXPECT_TRUE(qm::spreadsheet::ReadsAsNumber(text, value) && value == expected) << text;
   for (const std::string text : {"", "-", ".", "1e", "1,5", "12a", "0x10", "inf", "nan", "1e999", "--1"})
     EXPECT_FALSE(qm::spreadsheet::ReadsAsNumber(text, value)) << text;
+
+  qm::Exporter exporter;
+  EXPECT_EQ(qm::spreadsheet::TabSeparatedText(Table(2, 3, {"a", "b", std::int32_t{1}, 2.5, Variant(qm::Null), true})),
+            "a\tb\t\r\n1\t2.5\t\r\n\tTrue\t\r\n");
+
+  const std::string book = dir / "out.xlsx";
+  Variant table =
+      Table(3, 4,
+            {"name", "qty", "ok",  //
+             "caf\xE9", "\x01", "", "tea & \"cake\"", std::int32_t{12}, true, "caf\xC3\xA9 <b>", -0.5, false});
+  exporter.ExportArrayToExcel(book, table);
+  // Every cell as the sheet holds it, read by tools this project did not write.
+  const std::string sheetXml = "unzip -p '" + book + "' xl/worksheets/sheet1.xml";
+  ASSERT_EQ(std::system((sheetXml + " | xmllint --noout - 2>/dev/null").c_str()), 0);
+  const std::string cells =
+      qm::test::Output(sheetXml + " | xmllint --xpath \"//*[local-name()='c']\" - 2>/dev/null | tr -d '\\n'");
+  auto text = [](const std::string& r, const std::string& v) {
+    return "<c r=\"" + r + "\" t=\"inlineStr\"><is><t>" + v + "</t></is></c>";
+  };
+  // Empty cells (C2) are left out.
+  EXPECT_EQ(cells, text("A1", "name") + text("B1", "qty") + text("C1", "ok") + text("A2", "caf\xC3\xA9") +
+                       text("B2", "_x0001_") + text("A3", "tea &amp; \"cake\"") + "<c r=\"B3\"><v>12</v></c>" +
+                       "<c r=\"C3\" t=\"b\"><v>1</v></c>" + text("A4", "caf\xC3\xA9 &lt;b&gt;") +
+                       "<c r=\"B4\"><v>-0.5</v></c><c r=\"C4\" t=\"b\"><v>0</v></c>");
+
+  // 58000 says the spreadsheet application cannot be started; a workbook that
+  // cannot be saved gets the file error it is.
+  Variant one = Table(1, 1, {"x"});
+  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", one); });
+  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Description() + " " + e.Source(),
+            "76 Path not found QuillmarkLibrary.Exporter");
+  EXPECT_EQ(e.code(), qm::errc::not_found);
+  std::filesystem::create_directory(dir.Path() / "folder.xlsx");
+  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", one); });
+  EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
+  for (auto [bad, number] : {std::pair{Variant("text"), qm::ERR_TypeMismatch},
+                             std::pair{Variant(VariantArray::FromVector({"a", "b"})), qm::ERR_SubscriptOutOfRange}}) {
+    const qm::Error refused = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); });
+    EXPECT_EQ(refused.Number(), number);
+    EXPECT_EQ(refused.Source(), "QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
+  EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
+
+  // A grid becomes a column-by-row table; another object is refused.
+  auto grid = std::make_shared<FakeGrid>();
+  grid->Rows = 4;
+  grid->Cols = 5;
+  Variant result = exporter.GetGridAsArray(grid);
+  const VariantArray& matrix = result.Array();
+  EXPECT_EQ(std::pair(matrix.UBound(1), matrix.UBound(2)), std::pair(4, 3));
+  EXPECT_EQ(matrix(0, 0).String() + matrix(4, 3).String(), "r0c0r3c4");
+  const qm::Error object = RaisedBy([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); });
+  EXPECT_TRUE(object.Number() == qm::ERR_ObjectDoesntSupport &&
+              object.Source().find("[Exporter]Public Function GetGridAsArray(?)") != std::string::npos)
+      << object.Number() << " " << object.Source();
+  // The temporary text file is gone.
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+    EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
 }
 
 }  // namespace

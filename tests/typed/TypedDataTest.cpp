@@ -29,7 +29,7 @@ std::vector<double> Published(qm::Variant (qm::Interpolate::*method)(qm::Variant
   return values;
 }
 
-TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
+TEST(TypedData, ResamplingAndCompressionGiveThePublishedValuesAndErrors) {
   const std::vector<double> samples = {0, 3.5, -1, 2, 2, 10};
   for (const std::int16_t precision : {0, 1, 4, 7}) {
     EXPECT_EQ(qm::ResampleCubic(samples, precision), Published(&qm::Interpolate::InterpCub, samples, precision));
@@ -56,9 +56,7 @@ TEST(TypedData, ResamplingGivesThePublishedValuesAndErrors) {
             (std::vector<std::string>{"QuillmarkLibrary.XML", "[XML]Public Function LoadFile(\"a\")", "[App]Main"}));
   EXPECT_TRUE(qm::Trail("").empty());
   EXPECT_EQ(qm::Trail("a||b"), (std::vector<std::string>{"a", "", "b"}));
-}
 
-TEST(TypedData, DeflateAndInflateMatchCompressAndRaiseOnBadData) {
   std::vector<std::uint8_t> data;
   for (int i = 0; i < 5000; ++i) data.push_back(static_cast<std::uint8_t>(i * i % 251));
   const std::pair<qm::DeflateLevel, qm::CompressionLevelConstants> levels[] = {
@@ -96,7 +94,7 @@ TEST(TypedData, DeflateAndInflateMatchCompressAndRaiseOnBadData) {
 // The typed entries read a date's calendar parts as given and its serial for
 // numbers; the Variant Format hands each type to the entry that keeps its
 // general text.
-TEST(TypedData, FormatEntriesAgreeWithTheVariantByType) {
+TEST(TypedData, FormatAgreesWithTheVariantByTypeAndSettingsReadAndWriteTheStore) {
   EXPECT_EQ(qm::Format(1234.5, "#,##0.00") + "|" + qm::Format(7, "000"), "1,234.50|007");
   using namespace std::chrono;
   const local_seconds when = local_days(2024y / February / 29) + 13h + 5min + 9s;
@@ -134,9 +132,7 @@ TEST(TypedData, FormatEntriesAgreeWithTheVariantByType) {
                 qm::Format(qm::Variant(std::string("2024-03-03")), "dddd"),
             "True|-1|1.1|12.3456|(42.0)|0.0||N|Sunday");
   EXPECT_EQ(ErrorOf([] { qm::Format(qm::Variant(qm::Date{1e7}), "yyyy"); }), qm::ERR_Overflow);
-}
 
-TEST(TypedData, SettingsSectionReadsAndWritesTheStore) {
   qm::SettingsSection window("TypedApp", "Window");
   window.Set("Title", "Invoices");
   window.Set("Width", 812.5);               // a number, stored in its invariant text
