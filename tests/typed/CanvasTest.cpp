@@ -234,11 +234,11 @@ TEST(Canvas, GraphicsDrawsOnItInTwipsAndPlatformColours) {
   g.Line2(surface, 0.0, 30.0, 135.0, 30.0, 0, vbInvert);
   EXPECT_EQ(Sketch(c), "..........\n.rrr......\nkccckkkkkk\n");
 
-  // A frame round a middle that a fill in draw mode 11 (leave every pixel
-  // as it is) does not change.
-  g.Box(framed, 0.0, 0.0, 45.0, 30.0, 0x0000FF);
-  g.BoxFill(framed, 0.0, 0.0, 45.0, 30.0, 0x0000FF, 11);
-  EXPECT_EQ(Sketch(f), "rrrr\nr..r\nrrrr\n");
+  // A blue frame round a middle that a fill in draw mode 11 (leave every
+  // pixel as it is) does not change.
+  g.Box(framed, 0.0, 0.0, 45.0, 30.0, 0xFF0000);
+  g.BoxFill(framed, 0.0, 0.0, 45.0, 30.0, 0xFF0000, 11);
+  EXPECT_EQ(Sketch(f), "bbbb\nb..b\nbbbb\n");
 
   // A huge circle ends quickly (its pieces are bounded) and leaves the
   // current position at its centre.
@@ -280,8 +280,7 @@ TEST(Canvas, ItsSurfacePrintsTextAndKeepsFontColourAndPosition) {
 
   // The font: another font object gives its name and size, a larger size
   // measures larger, and the copy's font is the same object.
-  const Variant font = s.Get("Font");
-  Dispatch& f = AsDispatch(font);
+  Dispatch& f = AsDispatch(s.Get("Font"));  // the surface keeps the object
   EXPECT_EQ(CStr(s.Get("FontName")), "DejaVu Sans");
   AsDispatch(other.Get("Font")).Let("Size", 18.0);
   s.Let("Font", other.Get("Font"));
