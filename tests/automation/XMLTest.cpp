@@ -358,15 +358,14 @@ TEST(XmlReading, ExpandsInternalEntitiesKeepsOthersFetchesNothingSavesTheDocumen
       {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!DOCTYPE a [<!ENTITY e \"\xE9\">]><a>&e;</a>",
        "<!DOCTYPE a [<!ENTITY e \"\xC3\xA9\">]>\n<a>\xC3\xA9</a>\n", true},
   };
+  XmlNode node;
   for (const auto& [in, expected, bytes] : cases) {
-    XmlNode node;
     const std::string saved = Loaded(node, in, bytes);
     EXPECT_EQ(saved, expected);
     EXPECT_EQ(Loaded(node, saved), saved);
   }
 
   constexpr std::size_t kPiece = std::size_t{1} << 20;
-  XmlNode node;
   // EUC-JP goes through iconv; its two-byte character straddles a cut.
   const std::string head = "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><a>";
   const std::string fill(kPiece - 1 - head.size(), 'x');
