@@ -370,9 +370,8 @@ TEST(SaveAsJPG, WritesAJpegAnotherDecoderReadsBackKeepsAReplacedFilesModeAndTime
 // Every shorter prefix of a file either loads or is refused with 481.
 void EveryPrefixLoadsOrIsRefused(const std::string& file, const char* what) {
   for (std::size_t n = 1; n < file.size(); ++n) {
-    const Error e = RaisedBy([&] { Load(file.substr(0, n)); });
-    EXPECT_TRUE(e.Number() == 0 || e.Number() == ERR_InvalidPicture)
-        << what << " cut at " << n << ": " << e.Description();
+    const std::string error = LoadError(file.substr(0, n));
+    EXPECT_TRUE(error.starts_with("0: ") || error.starts_with("481: ")) << what << " cut at " << n << ": " << error;
   }
 }
 
