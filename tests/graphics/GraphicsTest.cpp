@@ -159,16 +159,16 @@ TEST(Graphics, DrawsThroughTheSurfacesMembersAndRestoresItsDrawMode) {
   // range, a point for one sample, else ten pieces an interval through the
   // samples. DrawCurve draws nothing for no samples.
   const Variant smooth = Samples({7, 0, 1, 0, 2}, 1);
-  std::optional<Variant> from = 2, none = 0, one = 1, second = 2, rest;
+  std::optional<Variant> from = 2, none = 0, first = 1, one = 1, second = 2, rest;
   Variant color = 255, empty = VariantArray(), tooMany = VariantArray({{0, 32767}}), values = Samples({0, 1, 0, 2});
   pic.Calls.clear();
   g.LinesSmooth(pic, 0.0, 5, smooth, 0, from, none);
   g.LinesSmooth(pic, 0.0, 5, VariantArray());
-  g.LinesSmooth(pic, 3.0, 10, smooth, 255, from, one);
+  g.LinesSmooth(pic, 3.0, 10, smooth, 255, first, one);
   g.LinesSmooth(pic, 100.0, 10, smooth, 255, second, rest);
   mdlSpline::DrawCurve(pic, 0.0, 1.0, empty, color);
   ASSERT_EQ(pic.Calls.size(), 2u + 10 * 3);
-  EXPECT_EQ((Calls{pic.Calls[0], pic.Calls[1]}), (Calls{"Line(0, 3, 0, 3, 0, 255)", "Line(0, 100, 0, 100, 0, 255)"}));
+  EXPECT_EQ((Calls{pic.Calls[0], pic.Calls[1]}), (Calls{"Line(0, 3, 7, 3, 7, 255)", "Line(0, 100, 0, 100, 0, 255)"}));
   EXPECT_TRUE(pic.Calls[11].ends_with(", 110, 1, 255)") && pic.Calls.back().ends_with(", 130, 2, 255)"))
       << pic.Calls[11] << ", " << pic.Calls.back();
 
