@@ -199,19 +199,16 @@ inline std::vector<std::vector<std::string>> Table(const Place& p) {
 // The input of the compressors.
 inline void TextInput(const Place& p) { WriteFile(p.In / "in.txt", Text(Lines(p), p.Variant)); }
 
-// A page linking a picture, and the picture.
+// A page linking a picture, and the picture; the second variant names it in
+// other letter case, as a page made on Windows may.
 inline void Site(const Place& p) {
   WriteFile(p.In / "page.html", "<html><head><title>t</title></head><body><p>" + Text(10 * p.Scale, p.Variant) +
-                                    "</p><img src=\"pic.bmp\"></body></html>\n");
+                                    "</p><img src=\"" + (p.Variant ? "Pic" : "pic") + ".bmp\"></body></html>\n");
   WriteFile(p.In / "pic.bmp", Bmp(16 * p.Scale + p.Variant));
 }
 
 // A picture for a page that is saved with its pictures.
-inline void Pictures(const Place& p) {
-  fs::create_directories(p.In / "pics");
-  fs::create_directories(p.Out / "site");
-  WriteFile(p.In / "pics/chart.bmp", Bmp(16 * p.Scale + p.Variant));
-}
+inline void Picture(const Place& p) { WriteFile(p.In / "chart.bmp", Bmp(16 * p.Scale + p.Variant)); }
 
 // Files to zip, and an old archive of another.
 inline void ZipInputs(const Place& p) {
@@ -337,18 +334,18 @@ inline std::vector<Job> Jobs(int use) {
          p.Go();
          SaveRecords(p.Out / "rows.qms", "Rows", rows);
        })},
-      {"HtmlPage.Save", kFaults, {"site/page.html", "site/chart.bmp"}, Pictures, Raising([](P p) {
+      {"HtmlPage.Save", kFaults, {"site/page.html", "site/chart.bmp"}, Picture, Raising([](P p) {
          HtmlPage("Faults")
              .Paragraph(Text(10 * p.Scale))
-             .Image(p.In / "pics/chart.bmp", "chart")
+             .Image(p.In / "chart.bmp", "chart")
              .Save(p.Out / "site/page.html");
        })},
       // Typographer::SaveAs writes through the same html::WriteDocument as HTMLDoc.
-      {"HTMLDoc.SaveAs", kCrash, {"site/page.html", "site/chart.bmp"}, Pictures, Raising([](P p) {
+      {"HTMLDoc.SaveAs", kCrash, {"site/page.html", "site/chart.bmp"}, Picture, Raising([](P p) {
          HTMLDoc doc;
          doc.BeginDoc("Report " + std::to_string(p.Variant));
          doc.BeginBody();
-         doc.Image((p.In / "pics/chart.bmp").string());
+         doc.Image((p.In / "chart.bmp").string());
          for (std::size_t i = 0; i < Lines(p) / 2; ++i) doc.BodyTextCR(Words(p.Variant, i));
          p.Go();
          doc.SaveAs((p.Out / "site/page.html").string());

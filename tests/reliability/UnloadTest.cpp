@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,7 @@
 
 namespace {
 
-std::size_t Threads() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
-  return count;
-}
+std::ptrdiff_t Threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // True when the library is loaded and marked never to be unloaded. Without
 // the mark it often stays all the same (a C++ library with unique symbols
@@ -50,7 +47,7 @@ bool LibraryKeptForGood() {
 
 // The steps, in a child process; the answer is its exit status.
 int OpenUseCloseForkExit(const std::string& in, const std::string& out) {
-  const std::size_t before = Threads();
+  const std::ptrdiff_t before = Threads();
   void* module = dlopen(QM_UNLOAD_MODULE, RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) return 10;
   using Compress = int (*)(const char*, const char*);
