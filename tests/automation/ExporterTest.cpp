@@ -256,13 +256,12 @@ TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgr
 
   // 58000 says the spreadsheet application cannot be started; a workbook that
   // cannot be saved gets the file error it is.
-  Variant one = Table(1, 1, {"x"});
-  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", one); });
+  const qm::Error e = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); });
   EXPECT_EQ(
       std::to_string(e.Number()) + " " + std::string(qm::ErrcName(e.Errc())) + " " + e.Description() + " " + e.Source(),
       "76 not_found Path not found QuillmarkLibrary.Exporter");
   std::filesystem::create_directory(dir.Path() / "folder.xlsx");
-  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", one); });
+  const qm::Error folder = RaisedBy([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); });
   EXPECT_EQ(std::to_string(folder.Number()) + " " + folder.Source(), "75 QuillmarkLibrary.Exporter");
   for (auto [bad, number] : {std::pair{Variant("text"), qm::ERR_TypeMismatch},
                              std::pair{Variant(VariantArray::FromVector({"a", "b"})), qm::ERR_SubscriptOutOfRange}}) {
