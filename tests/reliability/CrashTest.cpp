@@ -99,12 +99,16 @@ struct Child {
   std::vector<fs::path> Unnamed;  // the folders of the files without a name the child had open when killed
 };
 
-// The number of hidden names of temporaries beside an output.
-std::size_t Temporaries(const fs::path& output) {
-  const std::string prefix = "." + output.filename().string() + ".~qm";
-  return std::count_if(fs::directory_iterator(output.parent_path()), {}, [&](const fs::directory_entry& entry) {
-    return entry.path().filename().string().rfind(prefix, 0) == 0;
-  });
+// The number of hidden names of temporaries beside each output.
+std::vector<std::size_t> Temporaries(const Job& job, const fs::path& dir) {
+  std::vector<std::size_t> counts;
+  for (const fs::path output : job.Outputs) {
+    const std::string prefix = "." + output.filename().string() + ".~qm";
+    counts.push_back(std::count_if(fs::directory_iterator((dir / output).parent_path()), {}, [&](const auto& entry) {
+      return entry.path().filename().string().starts_with(prefix);
+    }));
+  }
+  return counts;
 }
 
 // Kills the job's writer again and again and checks the outputs after each kill.
@@ -114,11 +118,6 @@ void Torture(const std::string& name) {
   const ScratchDir scratch;
   const fs::path& dir = scratch.Path();
   const auto contents = [&] { return Outputs(job, dir); };
-  const auto temporariesNow = [&] {
-    std::vector<std::size_t> counts;
-    for (const auto& output : job.Outputs) counts.push_back(Temporaries(dir / output));
-    return counts;
-  };
   // Makes the variant's inputs (the tool's own file, which it rewrites in
   // place, among them) and starts the job's writer: the helper, or the tool
   // (whose last word is its output), which starts writing with the process.
@@ -162,7 +161,7 @@ void Torture(const std::string& name) {
   int kill = 0;
   for (; kill < kKills || (caught < kInsideWrites && kill < kMaxKills); ++kill) {
     const int variant = kill % 2;
-    const std::vector<std::size_t> before = temporariesNow();
+    const std::vector<std::size_t> before = Temporaries(job, dir);
     std::vector<std::string> old;
     const auto child = start(variant, &old);
     child->KillAfter(std::chrono::microseconds((kill / 2) % 2 ? late(random) : moment(random)));
@@ -170,7 +169,7 @@ void Torture(const std::string& name) {
     // A temporary existed at the kill: one without a name open in an
     // output's folder, or a new hidden name beside an output.
     const std::vector<std::string> now = contents();
-    const std::vector<std::size_t> after = temporariesNow();
+    const std::vector<std::size_t> after = Temporaries(job, dir);
     bool inside = false;
     for (std::size_t i = 0; i < job.Outputs.size(); ++i) {
       EXPECT_TRUE(now[i] == old[i] || job.Same(now[i], expected[variant][i]))
@@ -190,11 +189,11 @@ void Torture(const std::string& name) {
 
   // A complete write puts the content in place and leaves no name of its own
   // (the names killed writers left stay: nothing removes another's files).
-  const std::vector<std::size_t> before = temporariesNow();
+  const std::vector<std::size_t> before = Temporaries(job, dir);
   EXPECT_EQ(start(0)->Wait().first, 0);
   const std::vector<std::string> now = contents();
   for (std::size_t i = 0; i < job.Outputs.size(); ++i) EXPECT_TRUE(job.Same(now[i], expected[0][i])) << job.Outputs[i];
-  EXPECT_EQ(temporariesNow(), before);
+  EXPECT_EQ(Temporaries(job, dir), before);
 }
 
 }  // namespace

@@ -124,14 +124,11 @@ std::string Judge(const Job& job, const fs::path& dir, const Ended& ended,
     if (!now.count(name) && std::find(job.Outputs.begin(), job.Outputs.end(), name) == job.Outputs.end())
       return "removed " + name;
     else if (now.count(name) && now[name] != bytes) return "changed the input " + name;
-  if (ended.Way == Ended::Refused && !job.Has(kSilent)) {
-    bool named = false;
-    for (const auto& [name, bytes] : before)
-      named =
-          named || (ended.Said + (job.Has(kTrailNames) ? ended.Trail : "")).find(fs::path(name).filename().string()) !=
-                       std::string::npos;
-    if (!named) return "refused without naming a file: " + ended.Said + " (trail: " + ended.Trail + ")";
-  }
+  const std::string words = ended.Said + (job.Has(kTrailNames) ? ended.Trail : "");
+  if (ended.Way == Ended::Refused && !job.Has(kSilent) && std::none_of(before.begin(), before.end(), [&](auto& file) {
+        return words.find(fs::path(file.first).filename().string()) != std::string::npos;
+      }))
+    return "refused without naming a file: " + ended.Said + " (trail: " + ended.Trail + ")";
   return {};
 }
 
