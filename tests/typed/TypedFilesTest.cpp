@@ -7,9 +7,7 @@
 // beside the number, one error for a missing folder whatever the job, and one
 // policy for a progress callback that throws.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -65,9 +63,8 @@ TEST(TypedFiles, ContainerFilesAreCompressFiles) {
     EXPECT_EQ(ReadFile(dir / "out.txt"), text);
   }
   // Input that is refused leaves the output as it was (the published call
-  // deletes it once the input is read).
+  // deletes it once the input is read; a missing input: TypedErrors below).
   WriteFile(dir / "kept", "old");
-  EXPECT_EQ(ErrorOf([&] { qm::CompressFile(dir.Path() / "none", dir.Path() / "kept"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "negative.qmz", std::string("\x9c\xff\xff\xff", 4) + "zz");  // a length of -100
   EXPECT_EQ(ErrorOf([&] { qm::DecompressFile(dir.Path() / "negative.qmz", dir.Path() / "kept"); }),
             qm::ERR_SubscriptOutOfRange);
@@ -89,13 +86,11 @@ TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   EXPECT_EQ(std::tuple(picture.Width, picture.Height, picture.Pixels), std::tuple(37, 21, original.Pixels));
   const std::string again = dir / "again.jpg";
   WriteFile(again, "old chart");
-  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, again.c_str(), old, 0), 0);
+  const fs::file_time_type old = fs::last_write_time(again) - hours(24 * 365 * 10);
+  fs::last_write_time(again, old);
   qm::WriteJpeg(picture, again, 80);
   EXPECT_EQ(ReadFile(again), ReadFile(dir / "published.jpg"));
-  struct stat after {};
-  ASSERT_EQ(::stat(again.c_str(), &after), 0);
-  EXPECT_GT(after.st_mtim.tv_sec, old[1].tv_sec);
+  EXPECT_GT(fs::last_write_time(again), old + hours(24 * 365));
 
   WriteFile(dir / "junk.png", "not a picture");
   EXPECT_EQ(ErrorOf([&] { qm::ReadPicture(dir.Path() / "junk.png"); }), qm::ERR_InvalidPicture);
@@ -121,7 +116,7 @@ TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
   EXPECT_TRUE(
       std::regex_search(ReadFile(dir / "typed.mht"),
                         std::regex("\r\nDate: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} [\\d:]{8} \\+0000\r\n")));
-  EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "s.mht", "Mine"), "Mine");
+  EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "p.mht", "Mine"), "Mine");
 
   // The subject, and the Subject line(s) written, dated 2026-12-08 09:00:00 UTC, a Tuesday.
   qm::MhtOptions options;
@@ -141,11 +136,6 @@ TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
     EXPECT_EQ(mht.substr(at, mht.find("\r\n", mht.find("\r\nDate:") + 2) + 2 - at),
               header + "Date: Tue, 08 Dec 2026 09:00:00 +0000\r\n");
   }
-  // A missing page leaves an earlier archive as it was (the published
-  // converter leaves the message header in it).
-  WriteFile(dir / "n.mht", "older archive");
-  EXPECT_EQ(ErrorOf([&] { qm::PackMht(dir.Path() / "none.html", dir.Path() / "n.mht"); }), qm::ERR_FileNotFound);
-  EXPECT_EQ(ReadFile(dir / "n.mht"), "older archive");
 
   // Confined, the archive reads nothing outside the page's folder.
   fs::create_directory(dir.Path() / "site");
@@ -178,24 +168,18 @@ TEST(TypedFiles, XmlLoadsAndAnswersPathQueriesThroughElementHandles) {
   EXPECT_EQ(std::tuple(root.Children().size(), root.ChildCount("order"), orders[1].Attribute("id"),
                        orders[1].Attribute("none"), orders[0].ChildText("line"), orders[0].ChildText("none", "-")),
             std::tuple(3u, 2u, "2", "", "a", "-"));
-  std::string lines;
-  for (const auto& line : qm::XmlFindAll(root, "order/line")) lines += line.Text();
-  EXPECT_EQ(lines, "abc");
-  EXPECT_EQ(qm::XmlFind(root, "/order//line/")->Text(), "a");
-  EXPECT_FALSE(qm::XmlFind(root, "order/none").has_value());
-  EXPECT_TRUE(qm::XmlFindAll(root, "").empty());
+  const auto lines = qm::XmlFindAll(root, "order/line");
+  EXPECT_EQ(std::tuple(lines.size(), lines[2].Text(), qm::XmlFind(root, "/order//line/")->Text(),
+                       qm::XmlFind(root, "order/none").has_value(), qm::XmlFindAll(root, "").size()),
+            std::tuple(3u, "c", "a", false, 0u));
 
   // Handles share the tree: an edit through one is seen from the root, and
-  // through the published wrapper of the same node.
+  // through the published wrapper of the same node. Saved and read back, the
+  // text stays text.
   qm::XmlElement first = orders[0];
-  first.SetText("changed");
   first.SetAttribute("state", "open");
   first.AddChild("line", "d & e");
-  EXPECT_NE(root.Render().find("changed"), std::string::npos);
-  EXPECT_EQ(qm::XmlFindAll(root, "order/line").size(), 4u);
   EXPECT_EQ(qm::AsXmlNode(root)->GetNthChildWithTag("order", 0)->GetAttrValue("state"), "open");
-
-  // Saved and read back, the text stays text.
   root.Save(dir.Path() / "saved.xml");
   const qm::XmlElement again = qm::LoadXml(dir.Path() / "saved.xml");
   EXPECT_EQ(std::tuple(qm::XmlFind(again, "order")->Attribute("state"), qm::XmlFindAll(again, "order/line")[2].Text()),
@@ -244,10 +228,6 @@ TEST(TypedFiles, HtmlPagesEscapeTheirTextAndDeclareTheirCharset) {
   EXPECT_TRUE(qm::HtmlPage("t").Paragraph(sly).Text().ends_with(qm::ReplaceAll(shown, "~", "\uFFFD")));
 
   EXPECT_EQ(ErrorOf([&] { page.Heading(7, "x"); }), qm::ERR_InvalidProcedureCall);
-  qm::HtmlPage missing("m");
-  missing.Image(dir.Path() / "none.png");
-  EXPECT_EQ(ErrorOf([&] { missing.Save(dir.Path() / "out/m.html"); }), qm::ERR_FileNotFound);
-  EXPECT_FALSE(fs::exists(dir.Path() / "out/m.html"));
 }
 
 // A table in braces picks the overload by its cells: one number is no text, two
@@ -310,17 +290,14 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   fs::create_directories(dir.Path() / "sub");
   for (const char* name : {"b.TXT", "a.txt", "c.doc", "sub/d.txt"}) WriteFile(dir / name, "x");
   qm::test::ProgressLog log;
-  const auto found = qm::FindFiles(dir.Path(), "*.txt", true, log.Callback());
-  EXPECT_EQ(found.size(), 3u);
-  EXPECT_EQ(log.Calls, (decltype(log.Calls){{1, 0}, {2, 0}}));
-  EXPECT_EQ(qm::FindFiles(dir.Path(), "*.txt").size(), 2u);
-  EXPECT_TRUE(qm::FindFiles(dir.Path(), "*.none").empty());
+  const std::size_t found = qm::FindFiles(dir.Path(), "*.txt", true, log.Callback()).size();
+  EXPECT_EQ(std::tuple(found, log.Calls, qm::FindFiles(dir.Path(), "*.txt").size(),
+                       qm::FindFiles(dir.Path(), "*.none").size()),
+            std::tuple(3u, decltype(log.Calls){{1, 0}, {2, 0}}, 2u, 0u));
   // The pattern is taken in upper case, as the published call takes it: "[Z-a]"
-  // becomes the reversed list "[Z-A]".
+  // becomes the reversed list "[Z-A]". A missing folder (TypedErrors) is the
+  // typed call's error naming it, not the recurser's.
   EXPECT_EQ(ErrorOf([&] { qm::FindFiles(dir.Path(), "[Z-a]*"); }), qm::ERR_InvalidPattern);
-  // A missing folder (below) is the typed call's, not the recurser's.
-  const std::string where = RaisedBy([&] { qm::FindFiles(dir.Path() / "none", "*"); }).Source();
-  EXPECT_EQ(where.find("[FileRecurser]"), std::string::npos) << where;
 }
 
 class Point : public qm::IPersistableSimple {
@@ -349,14 +326,12 @@ TEST(TypedFiles, VectorsOfObjectsSaveAsCollectionRecords) {
   out.Use(expected);
   out.WriteCollectionSimple(std::make_shared<qm::VectorCollection<Point>>("Points", 1, points), 1);
   EXPECT_EQ(ReadFile(dir / "points.qms"), expected->Text());
-  EXPECT_TRUE(expected->Text().starts_with("%Collection Points @1"));
 
   const auto loaded = qm::LoadObjects<Point>(dir.Path() / "points.qms", "Points");
   ASSERT_EQ(loaded.size(), 2u);
   EXPECT_EQ(std::pair(loaded[0]->X, loaded[1]->X), std::pair(2.5, -3.0));
   EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "points.qms", "Lines"); }),
             qm::ERR_StreamObjectIncompatible);
-  EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "none.qms", "Points"); }), qm::ERR_FileNotFound);
   WriteFile(dir / "plain.txt", "hello\n");
   EXPECT_EQ(ErrorOf([&] { qm::LoadObjects<Point>(dir.Path() / "plain.txt", "Points"); }),
             qm::ERR_StreamNotPointingToObject);
@@ -698,15 +673,24 @@ TEST(TypedErrors, AMissingFolderIsOneErrorWhateverTheJob) {
     EXPECT_EQ(Explained(run), "76 not_found: Path not found: '" + missing.string() + "'") << job;
   EXPECT_FALSE(fs::exists(missing));
 
-  const fs::path none = dir.Path() / "none";
+  // A missing input leaves an earlier output as it was (the published
+  // converter leaves the message header in it, the published compressor
+  // deletes it).
+  const fs::path none = dir.Path() / "none", kept = dir.Path() / "kept";
+  WriteFile(kept, "old");
   const std::function<void()> reads[] = {
       [&] { qm::LoadXml(none); },
-      [&] { qm::PackMht(none, dir.Path() / "o.mht"); },
+      [&] { qm::PackMht(none, kept); },
       [&] { qm::ReadPicture(none); },
-      [&] { qm::CompressFile(none, dir.Path() / "o.z"); },
+      [&] { qm::CompressFile(none, kept); },
       [&] { qm::LoadRecords<Sample>(none, "Samples"); },
+      [&] { qm::LoadObjects<Point>(none, "Points"); },
   };
   for (const auto& read : reads) EXPECT_EQ(Explained(read), "53 not_found: File not found: '" + none.string() + "'");
+  // A page's missing picture is named as the picture copier names it.
+  EXPECT_EQ(Explained([&] { qm::HtmlPage("m").Image(none).Save(kept); }),
+            "53 not_found: File not found: " + none.string());
+  EXPECT_EQ(ReadFile(kept), "old");
 
   // The published classes keep their own numbers and texts (ExporterTest,
   // PictureTest): the export's 58000 is for a spreadsheet application that
