@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "quillmark/platform/Desktop.h"
 #include "quillmark/quillmark.h"
@@ -24,12 +25,8 @@ TEST(PublicSeamTest, WriteFailuresNameTheFileAndKeepTheOldOne) {
   const std::string target = dir / "kept.txt";
   WriteFile(target, "old");
   fs::create_directory(dir / "folder");
-  const struct {
-    const char* what;
-    std::function<void()> write;
-    std::int32_t number;
-    std::string named;
-  } cases[] = {
+  // What is written, how, the error number raised and the path it names.
+  const std::tuple<const char*, std::function<void()>, std::int32_t, std::string> cases[] = {
       {"missing folder", [&] { WriteFileAtomically(dir / "none/new.txt", "new"); }, 76, dir / "none"},
       {"a folder as target", [&] { WriteFileAtomically(dir / "folder", "new"); }, 75, dir / "folder"},
       {"missing source", [&] { CopyFileAtomically(dir / "absent", target); }, 75, dir / "absent"},
@@ -47,17 +44,17 @@ TEST(PublicSeamTest, WriteFailuresNameTheFileAndKeepTheOldOne) {
        },
        75, target},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Error e = test::RaisedBy(c.write);
-    EXPECT_EQ(e.Number(), c.number);
-    EXPECT_NE(e.Description().find(c.named), std::string::npos) << e.Description();
+  for (const auto& [what, write, number, named] : cases) {
+    SCOPED_TRACE(what);
+    const Error e = test::RaisedBy(write);
+    EXPECT_EQ(e.Number(), number);
+    EXPECT_NE(e.Description().find(named), std::string::npos) << e.Description();
     EXPECT_EQ(ReadFile(target), "old");
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2) << "a temporary was left";
 }
 
-TEST(PublicSeamTest, WriterPublishesOnCommitOnly) {
+TEST(PublicSeamTest, WriterPublishesOnCommitOnlyWindowsNamesAndTheHeadlessDesktop) {
   test::ScratchDir dir;
   const std::string target = dir / "page.pdf";
   WriteFile(target, "old");
@@ -79,10 +76,8 @@ TEST(PublicSeamTest, WriterPublishesOnCommitOnly) {
   CopyFileAtomically(target, dir / "copy.pdf");
   EXPECT_EQ(ReadFile(dir / "copy.pdf"), "printed");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
-}
 
-TEST(PublicSeamTest, WindowsNamesAndTheHeadlessDesktop) {
-  test::ScratchDir dir;
+  // Windows-style names, and the headless desktop.
   fs::create_directory(dir / "Pictures");
   WriteFile(dir / "Pictures/Logo.jpg", "x");
   EXPECT_EQ(ResolveWindowsPath("PICTURES\\logo.JPG", dir.Path()), dir.Path() / "Pictures" / "Logo.jpg");

@@ -10,8 +10,7 @@
 
 namespace qm::test {
 
-class StubDesktop : public platform::Desktop {
- public:
+struct StubDesktop : platform::Desktop {
   bool HasUserInterface() const override { return false; }
   void ShowPreview(const platform::PreviewRequest&) override {}
   void PrintDetached(const std::string&) override {}

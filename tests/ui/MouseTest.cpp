@@ -14,17 +14,9 @@
 
 namespace {
 
-struct Handle : qm::Dispatch {
-  explicit Handle(std::int32_t id) : Id(id) {}
-  qm::Variant GetMember(std::string_view name, std::vector<qm::Variant>& args) override {
-    if (qm::SameName(name, "hwnd")) return Id;
-    return Dispatch::GetMember(name, args);
-  }
-  std::int32_t Id;
-};
+using qm::test::WindowHandle;
 
-class MouseTest : public ::testing::Test {
- protected:
+struct MouseTest : ::testing::Test {
   void SetUp() override {
     qm::ui::EnsureApplication();
     if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
@@ -34,8 +26,7 @@ class MouseTest : public ::testing::Test {
 
 TEST_F(MouseTest, MovesTheCursorAndTheWindowSeesClicksInOrder) {
   mouse.Move(100, 200);
-  EXPECT_EQ(mouse.GetX(), 100);
-  EXPECT_EQ(mouse.GetY(), 200);
+  EXPECT_EQ(std::pair(mouse.GetX(), mouse.GetY()), std::pair(100, 200));
 
   qm::test::ClickRecorder window;
   window.setGeometry(10, 20, 300, 200);
@@ -62,9 +53,9 @@ TEST_F(MouseTest, WindowRectanglesOfTheDisplay) {
   window.setGeometry(30, 40, 200, 100);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  auto extent = mouse.GetWindowExtent(std::make_shared<Handle>(static_cast<std::int32_t>(window.winId())));
+  auto extent = mouse.GetWindowExtent(std::make_shared<WindowHandle>(static_cast<std::int32_t>(window.winId())));
   EXPECT_EQ((std::array{extent->Left, extent->Top, extent->Right, extent->Bottom}), (std::array{30, 40, 230, 140}));
-  EXPECT_EQ(qm::test::Described([&] { mouse.GetWindowExtent(std::make_shared<Handle>(0x1fffffff)); }),
+  EXPECT_EQ(qm::test::Described([&] { mouse.GetWindowExtent(std::make_shared<WindowHandle>(0x1fffffff)); }),
             "9999: GetWindowExtent failed");
 }
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "quillmark/ui/Application.h"
+#include "quillmark/values/Dispatch.h"
 
 namespace qm::test {
 
@@ -45,21 +46,27 @@ W* Child(QWidget& window, const char* name) {
 /// A window that notes the button events it receives, where they land:
 /// "LeftDown@x,y", "LeftUp@x,y", and "LeftDouble@x,y" for the second press of
 /// a double click.
-class ClickRecorder : public QWidget {
- public:
+struct ClickRecorder : QWidget {
   std::vector<std::string> Events;
 
- protected:
   void mousePressEvent(QMouseEvent* e) override { Note("Down", e); }
   void mouseReleaseEvent(QMouseEvent* e) override { Note("Up", e); }
   void mouseDoubleClickEvent(QMouseEvent* e) override { Note("Double", e); }
-
- private:
   void Note(const char* what, QMouseEvent* e) {
     const char* button = e->button() == Qt::LeftButton ? "Left" : e->button() == Qt::RightButton ? "Right" : "Other";
     Events.push_back(std::string(button) + what + "@" + std::to_string(e->position().toPoint().x()) + "," +
                      std::to_string(e->position().toPoint().y()));
   }
+};
+
+/// An object whose hwnd is `Id`, for Mouse::GetWindowExtent.
+struct WindowHandle : Dispatch {
+  explicit WindowHandle(std::int32_t id) : Id(id) {}
+  Variant GetMember(std::string_view name, std::vector<Variant>& args) override {
+    if (SameName(name, "hwnd")) return Id;
+    return Dispatch::GetMember(name, args);
+  }
+  std::int32_t Id;
 };
 
 /// Starts Qt for the tests (offscreen under ctest). A watchdog closes any
@@ -71,12 +78,9 @@ class UiTest : public ::testing::Test {
     qm::ui::EnsureApplication();
     QObject::connect(&watchdog_, &QTimer::timeout, [this] {
       QWidget* modal = QApplication::activeModalWidget();
-      if (!modal || modal != seen_) {
-        seen_ = modal;
-        ticks_ = 0;
-        return;
-      }
-      if (++ticks_ < 8) return;
+      ticks_ = modal && modal == seen_ ? ticks_ + 1 : 0;  // seconds this window has been open
+      seen_ = modal;
+      if (ticks_ < 8) return;
       ADD_FAILURE() << "modal window " << modal->objectName().toStdString() << " (" << modal->metaObject()->className()
                     << ") left open";
       modal->close();
@@ -84,7 +88,6 @@ class UiTest : public ::testing::Test {
     watchdog_.start(1000);
   }
 
- private:
   QTimer watchdog_;
   QWidget* seen_ = nullptr;
   int ticks_ = 0;
