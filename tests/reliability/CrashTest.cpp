@@ -102,8 +102,8 @@ struct Child {
 // The number of hidden names of temporaries beside each output.
 std::vector<std::size_t> Temporaries(const Job& job, const fs::path& dir) {
   std::vector<std::size_t> counts;
-  for (const fs::path output : job.Outputs) {
-    const std::string prefix = "." + output.filename().string() + ".~qm";
+  for (const auto& output : job.Outputs) {
+    const std::string prefix = "." + fs::path(output).filename().string() + ".~qm";
     counts.push_back(std::count_if(fs::directory_iterator((dir / output).parent_path()), {}, [&](const auto& entry) {
       return entry.path().filename().string().starts_with(prefix);
     }));
