@@ -132,9 +132,7 @@ TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
     options.Subject = subject;
     EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "p.mht", options).Subject, subject);
     const std::string mht = ReadFile(dir / "p.mht");
-    const std::size_t at = mht.find("Subject:");
-    EXPECT_EQ(mht.substr(at, mht.find("\r\n", mht.find("\r\nDate:") + 2) + 2 - at),
-              header + "Date: Tue, 08 Dec 2026 09:00:00 +0000\r\n");
+    EXPECT_NE(mht.find("\r\n" + header + "Date: Tue, 08 Dec 2026 09:00:00 +0000\r\n"), std::string::npos) << mht;
   }
 
   // Confined, the archive reads nothing outside the page's folder.
@@ -438,6 +436,14 @@ Order FullOrder() {
   return order;
 }
 
+// The records of the collection `name` read from `text`.
+template <class T>
+std::vector<T> ReadText(const std::string& text, const std::string& name) {
+  qm::QMStream in;
+  in.Use(qm::TextStream::FromText(text));
+  return qm::ReadRecords<T>(in, name);
+}
+
 TEST(Records, WriteTheSimpleRecordFormatAndReadItBack) {
   ScratchDir dir;
   const auto file = dir.Path() / "orders.qms";
@@ -511,24 +517,24 @@ TEST(Records, ErrorsNameWhatIsWrong) {
   EXPECT_EQ(Described([&] { qm::LoadRecords<Order>(file, "Invoices"); }),
             "10006: Collection is incompatible with stream collection: expected Invoices, found Orders @1 in " +
                 file.string());
-  const std::string head = "%Collection Orders @1\r\n1\r\n   %Object ";
-  const std::tuple<std::string, std::int32_t, const char*> loads[] = {
-      // the text, the number, part of the description
-      {head + "Invoice @1\r\n", 10006,
-       "Object is incompatible with stream object: expected Order (version 2 or older), found Invoice @1"},
-      {head + "Order @3\r\n", 10006, "found Order @3"},
-      {head + "Order @2\r\n      %Property Id\r\n         12x\r\n", 13, "field Order[0].Id holds \"12x\" in "},
-      {head + "Order @2\r\n      %Property Placed\r\n         someday\r\n", 13, "field Order[0].Placed"},
+  const std::string head = "%Collection Orders @1\r\n1\r\n   %Object ", in = " in " + (dir / "in.qms");
+  const std::string other =
+      "10006: Object is incompatible with stream object: expected Order (version 2 or older), found ";
+  const std::pair<std::string, std::string> loads[] = {
+      {head + "Invoice @1\r\n", other + "Invoice @1 at Order[0]" + in},
+      {head + "Order @3\r\n", other + "Order @3 at Order[0]" + in},
+      {head + "Order @2\r\n      %Property Id\r\n         12x\r\n",
+       "13: Type mismatch: field Order[0].Id holds \"12x\"" + in},
+      {head + "Order @2\r\n      %Property Placed\r\n         someday\r\n",
+       "13: Type mismatch: field Order[0].Placed holds \"someday\"" + in},
   };
-  for (const auto& [text, number, says] : loads) {
-    SCOPED_TRACE(text);
+  const auto load = [&] { qm::LoadRecords<Order>(dir.Path() / "in.qms", "Orders"); };
+  for (const auto& [text, says] : loads) {
     WriteFile(dir / "in.qms", text);
-    const qm::Error e = RaisedBy([&] { qm::LoadRecords<Order>(dir.Path() / "in.qms", "Orders"); });
-    EXPECT_EQ(e.Number(), number);
-    EXPECT_NE(e.Description().find(says), std::string::npos) << e.Description();
-    EXPECT_NE(e.Description().find("in.qms"), std::string::npos) << e.Description();
-    EXPECT_NE(e.Source().find("LoadRecords"), std::string::npos) << e.Source();
+    EXPECT_EQ(Described(load), says);
   }
+  EXPECT_EQ(RaisedBy(load).Source(),
+            "QuillmarkLibrary.Records|[Records]Public Function LoadRecords(\"" + (dir / "in.qms") + "\", \"Orders\")");
 }
 
 TEST(Records, NestedRecordsRoundTripPublishedReadersReadThemAndBadInputNamesThePlace) {
@@ -564,44 +570,34 @@ TEST(Records, NestedRecordsRoundTripPublishedReadersReadThemAndBadInputNamesTheP
   EXPECT_TRUE(published.AtEndOfStream());
 
   // Bad input names the place.
-  const auto load = [](const std::string& text) {
-    qm::QMStream in;
-    in.Use(qm::TextStream::FromText(text));
-    return qm::ReadRecords<Day>(in, "Days");
-  };
   const auto replaced = [&](const std::string& what, const std::string& with) {
     std::string text = good;
     return text.replace(text.find(what), what.size(), with);
   };
-  const std::tuple<std::string, std::int32_t, const char*> cases[] = {
-      // the text, the number, part of the description
-      {replaced("   37\r\n", "   37x\r\n"), 13, "field Day[0].Readings[0].Samples[2].Value holds \"37x\""},
-      {replaced("%Object Sample @1", "%Object Sampel @1"), 10006,
-       "expected Sample (version 1 or older), found Sampel @1 at Day[0].Readings[0].Samples[0]"},
+  const std::string lost = "10005: Stream not pointing to object at Day[";
+  const std::pair<std::string, std::string> cases[] = {
+      {replaced("   37\r\n", "   37x\r\n"),
+       "13: Type mismatch: field Day[0].Readings[0].Samples[2].Value holds \"37x\""},
+      {replaced("%Object Sample @1", "%Object Sampel @1"),
+       "10006: Object is incompatible with stream object: expected Sample (version 1 or older), found Sampel @1 at "
+       "Day[0].Readings[0].Samples[0]"},
       // A member collection indented as its parent's sibling is not its member.
-      {replaced("      %Collection Spare", "   %Collection Spare"), 10005, "Stream not pointing to object at Day[1]"},
-      {replaced("      2\r\n         %Object Reading", "      2000000000\r\n         %Object Reading"), 10005,
-       "at Day[0].Readings[2]"},
-      {good.substr(0, good.size() - 10), 62, " at Day[2].Spare"},
-      {"%Collection Days @1\r\n2147483647\r\n", 10005, " at Day[0]"},
+      {replaced("      %Collection Spare", "   %Collection Spare"), lost + "1]"},
+      {replaced("      2\r\n         %Object Reading", "      2000000000\r\n         %Object Reading"),
+       lost + "0].Readings[2]"},
+      {good.substr(0, good.size() - 10), "62: Input past end of file at Day[2].Spare"},
+      {"%Collection Days @1\r\n2147483647\r\n", lost + "0]"},
   };
-  for (const auto& [text, number, says] : cases) {
-    SCOPED_TRACE(text);
-    const qm::Error e = RaisedBy([&] { load(text); });
-    EXPECT_EQ(e.Number(), number);
-    EXPECT_NE(e.Description().find(says), std::string::npos) << e.Description();
-  }
+  for (const auto& [text, says] : cases) EXPECT_EQ(Described([&] { ReadText<Day>(text, "Days"); }), says) << text;
   // Cut anywhere, the file gives its records or a qm::Error, never a crash.
-  for (std::size_t n = 0; n < good.size(); n += 7) (void)RaisedBy([&] { load(good.substr(0, n)); });
+  for (std::size_t n = 0; n < good.size(); n += 7) (void)RaisedBy([&] { ReadText<Day>(good.substr(0, n), "Days"); });
 
   // Nesting beyond 200 levels, of a type holding a vector of itself, is refused both ways.
   std::string deep = "%Collection Nodes\r\n1\r\n";
   for (std::size_t i = 1; i < 300; ++i)
     deep +=
         std::string(3 * i - 3, ' ') + "%Object Node\r\n" + std::string(3 * i, ' ') + "%Collection Children\r\n1\r\n";
-  qm::QMStream in;
-  in.Use(qm::TextStream::FromText(deep));
-  EXPECT_EQ(RaisedBy([&] { qm::ReadRecords<Node>(in, "Nodes"); }).Number(), 6);
+  EXPECT_EQ(ErrorOf([&] { ReadText<Node>(deep, "Nodes"); }), 6);
   std::vector<Node> tree(1);
   Node* leaf = &tree[0];
   for (int i = 0; i < 300; ++i) leaf = &leaf->Children.emplace_back();
