@@ -52,8 +52,6 @@ TEST(TypedData, ResamplingAndCompressionGiveThePublishedValuesAndErrors) {
   qm::Variant notAnArray(1);
   EXPECT_EQ(qm::Trail(RaisedBy([&] { qm::Interpolate().InterpCub(notAnArray, 2); })),
             (std::vector<std::string>{"QuillmarkLibrary.Interpolate", "[Interpolate]Public Function InterpCub(?, 2)"}));
-  EXPECT_EQ(qm::Trail("QuillmarkLibrary.XML|[XML]Public Function LoadFile(\"a\")|[App]Main"),
-            (std::vector<std::string>{"QuillmarkLibrary.XML", "[XML]Public Function LoadFile(\"a\")", "[App]Main"}));
   EXPECT_TRUE(qm::Trail("").empty());
   EXPECT_EQ(qm::Trail("a||b"), (std::vector<std::string>{"a", "", "b"}));
 
