@@ -5,10 +5,8 @@
 #include "io/AtomicFile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +31,7 @@
 #include "io/Lane.h"
 #include "io/System.h"
 #include "io/TaskGroup.h"
+#include "support/Child.h"
 #include "support/ErrorOf.h"
 #include "support/FaultInjection.h"
 #include "support/FileSizeLimit.h"
@@ -113,8 +112,7 @@ TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
     EXPECT_THROW(lane.Drain(), std::runtime_error);
     EXPECT_THROW(lane.Check(), std::runtime_error);
     EXPECT_THROW(lane.Post([] {}), std::runtime_error);
-    EXPECT_TRUE(lane.Failed());
-    EXPECT_EQ(after.load(), 0);
+    EXPECT_EQ(std::pair(lane.Failed(), after.load()), std::pair(true, 0));
   }
 }
 
@@ -265,9 +263,8 @@ TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
   auto group = std::make_unique<TaskGroup>();
   ASSERT_EQ(group->Post(1, hold), 1u);
   while (started < 2) std::this_thread::yield();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    ::alarm(20);  // a child that waits for the parent's task ends here
+  // A child that waits for the parent's task ends at its alarm.
+  EXPECT_TRUE(qm::test::InChild([&] {
     const bool refused =
         lane->Inherited() &&
         qm::test::RaisedBy([&] { lane->Post([] {}); }).Description().find("forked") != std::string::npos;
@@ -278,16 +275,11 @@ TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
     std::atomic<int> ran{0};
     for (int i = 0; i < 5; ++i) own.Post([&] { ++ran; });
     own.Drain();
-    _exit(refused && ran == 5 ? 0 : 1);
-  }
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  waitpid(pid, &status, 0);
+    return refused && ran == 5;
+  }));
   release = true;
   lane->Drain();
   group->Wait();
-  EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << "the child waited for the parent's task";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // Permissions in octal, and a space.
@@ -372,31 +364,17 @@ void TargetUntouchedUntilCommitAndNoNameLeft(bool named) {
     EXPECT_EQ(ReadFile(file), "old");
     // A named temporary is hidden beside the target; a file without a name shows nowhere.
     const std::string temporary = writer.TemporaryPath().filename();
-    EXPECT_EQ(temporary.starts_with(".data.txt.~qm"), named) << temporary;
-    EXPECT_EQ(writer.TemporaryPath().empty(), !named);
-    EXPECT_EQ(Listing(dir.Path()), (named ? temporary + " " : "") + "data.txt ");
-    if (named) {
-      EXPECT_EQ(ReadFile(writer.TemporaryPath()), "new");
-    }
+    EXPECT_EQ(std::tuple(temporary.starts_with(".data.txt.~qm"), writer.TemporaryPath().empty(), Listing(dir.Path())),
+              std::tuple(named, !named, (named ? temporary + " " : "") + "data.txt "));
+    EXPECT_EQ(named ? ReadFile(writer.TemporaryPath()) : "new", "new");
   }  // dropped without Commit
-  EXPECT_EQ(ReadFile(file), "old");
-  EXPECT_EQ(Listing(dir.Path()), "data.txt ");
+  EXPECT_EQ(ReadFile(file) + " " + Listing(dir.Path()), "old data.txt ");
 
   AtomicFile writer(file);
   writer.Write("new");
   writer.Commit();
   EXPECT_THROW(writer.Commit(), fs::filesystem_error);
-  EXPECT_EQ(ReadFile(file), "new");
-
-  // A write behind, and one of a new file.
-  AtomicFile behind(dir / "new.txt");
-  EXPECT_TRUE(behind.WriteBehind(std::string(300000, 'a')).empty());
-  (void)behind.WriteBehind(std::string(300000, 'b'));
-  behind.Write("end");
-  behind.Commit();
-  EXPECT_EQ(Held(dir / "new.txt"), NewMode() + std::string(300000, 'a') + std::string(300000, 'b') + "end");
-
-  EXPECT_EQ(Listing(dir.Path()), "data.txt new.txt ");
+  EXPECT_EQ(ReadFile(file) + " " + Listing(dir.Path()), "new data.txt ");
 }
 
 void Refusals() {
@@ -424,9 +402,8 @@ void Refusals() {
 // that may not be listed is written all the same.
 void LeftoversOfOtherWritersAreLeftAlone() {
   const qm::test::ScratchDir dir;
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
+  const pid_t child = qm::test::ForkChild([] { return true; });
+  qm::test::Succeeded(child);  // a writer's process that no longer runs
   for (const std::string& name : {".data.txt.~qm" + std::to_string(child) + "-0000abcd",
                                   std::string(".data.txt.~qm1-0000abcd"), std::string(".data.txt.~qmx-1")})
     WriteFile(dir / name, "partial");
@@ -460,8 +437,7 @@ void AFailedPlacingLeavesNothingBehind() {
     EXPECT_EQ(CodeOf([&] { writer.Commit(); }), EISDIR);
     EXPECT_EQ(Listing(dir.Path()), "placed.txt ");
     EXPECT_EQ(Held(file / "inside.txt"), NewMode() + "keep");
-    EXPECT_EQ(CodeOf([&] { writer.Commit(); }), EBADF);
-    EXPECT_EQ(CodeOf([&] { writer.Write("x"); }), EBADF);
+    EXPECT_EQ(std::pair(CodeOf([&] { writer.Commit(); }), CodeOf([&] { writer.Write("x"); })), std::pair(EBADF, EBADF));
     fs::remove_all(file);
     EXPECT_EQ(Listing(dir.Path()), "");
   }
@@ -520,8 +496,7 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
       EXPECT_GE(std::count(raised.begin(), raised.end(), EFBIG), 3);
       for (const int code : raised) EXPECT_TRUE(code == 0 || code == EFBIG) << code;
       EXPECT_TRUE(way != Way::BehindNoThread || Executor::LiveThreads() == 0);
-      EXPECT_EQ(ReadFile(dir / "data.txt"), "old");
-      EXPECT_EQ(Listing(dir.Path()), "data.txt ");
+      EXPECT_EQ(ReadFile(dir / "data.txt") + " " + Listing(dir.Path()), "old data.txt ");
     }
   }
 }
@@ -544,14 +519,13 @@ TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
     WriteFile(files[named], "old");
     writers[named].emplace(files[named]);
     writers[named]->Write("head");
-    (void)writers[named]->WriteBehind(block);
+    EXPECT_TRUE(writers[named]->WriteBehind(block).empty());  // no spare buffer yet
     (void)writers[named]->WriteBehind(block);
   }
   const std::string before = Listing(dir.Path());
   EXPECT_TRUE(before.starts_with(".named.txt.~qm") && before.ends_with(" named.txt unnamed.txt ")) << before;
 
-  const pid_t child = ::fork();
-  if (child == 0) {
+  EXPECT_TRUE(qm::test::InChild([&] {
     std::string raised;
     for (std::optional<AtomicFile>& writer : writers) {
       raised += std::to_string(qm::test::ErrorOf([&] { writer->Commit(); }));
@@ -561,11 +535,8 @@ TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
       writer.reset();  // closes the child's descriptor only
     }
     const bool untouched = Listing(dir.Path()) == before && ReadFile(files[0]) == "old" && ReadFile(files[1]) == "old";
-    ::_exit(raised == "7575757575757575" && untouched ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return raised == "7575757575757575" && untouched;
+  }));
   EXPECT_EQ(Listing(dir.Path()), before);
   for (const bool named : {false, true}) {
     EXPECT_EQ(ReadFile(files[named]), "old");
@@ -597,13 +568,13 @@ TEST(System, RemoveAllLeavesWhatLinksPointToAndReadWholeReadsFiles) {
   EXPECT_EQ(ReadFile(kept / "file"), "stays");
   EXPECT_EQ(qm::io::sys::RemoveAll(tree.c_str()), 0);  // nothing there: done
 
-  std::string bytes;
-  EXPECT_EQ(qm::io::sys::ReadWhole((kept / "file").c_str(), bytes), 0);
-  EXPECT_EQ(bytes, "stays");
-  EXPECT_EQ(qm::io::sys::ReadWhole(kept.c_str(), bytes), -1);
-  EXPECT_EQ(errno, EISDIR);
-  EXPECT_EQ(qm::io::sys::ReadWhole((dir.Path() / "missing").c_str(), bytes), -1);
-  EXPECT_EQ(errno, ENOENT);
+  const auto read = [](const fs::path& path) {  // the answer, and the bytes or the error
+    std::string bytes;
+    const int answer = qm::io::sys::ReadWhole(path.c_str(), bytes);
+    return std::to_string(answer) + " " + (answer == 0 ? bytes : std::strerror(errno));
+  };
+  EXPECT_EQ(read(kept / "file") + ", " + read(kept) + ", " + read(dir.Path() / "missing"),
+            "0 stays, -1 Is a directory, -1 No such file or directory");
 }
 
 constexpr std::size_t kBlock = std::size_t{2} << 20;
@@ -623,6 +594,7 @@ TEST(HugeBlock, ABlockIsFaultedInByItsFillAndComesBackWhenLetGo) {
   while (HugeBlock::KeptBlocks() > 0) earlier.emplace_back(kBlock);
 
   const char* filled = nullptr;
+  using Taken = std::pair<const char*, std::size_t>;  // a block's data and size, or the data and the blocks kept
   {
     HugeBlock block(kBlock);
     ASSERT_EQ(block.Size(), kBlock);
@@ -633,13 +605,11 @@ TEST(HugeBlock, ABlockIsFaultedInByItsFillAndComesBackWhenLetGo) {
   EXPECT_EQ(HugeBlock::KeptBlocks(), 1u);
   {
     const HugeBlock again(kBlock);
-    EXPECT_EQ(again.Data(), filled);
-    EXPECT_EQ(HugeBlock::KeptBlocks(), 0u);
+    EXPECT_EQ(Taken(again.Data(), HugeBlock::KeptBlocks()), Taken(filled, 0));
   }
   // A smaller block filled whole, which malloc would map afresh, takes a kept one too.
   const HugeBlock smaller(kBlock / 8);
-  EXPECT_EQ(smaller.Data(), filled);
-  EXPECT_EQ(smaller.Size(), kBlock);
+  EXPECT_EQ(Taken(smaller.Data(), smaller.Size()), Taken(filled, kBlock));
 
   // A block that may stay partly empty, and a small one, are never kept.
   { const HugeBlock partly(kBlock, HugeBlock::Pages::AsWritten); }

@@ -3,8 +3,6 @@
 // failing on a helper, and in a child after fork.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -18,6 +16,7 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/persistence/QMStream.h"
 #include "quillmark/runtime/TextStream.h"
+#include "support/Child.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -114,8 +113,7 @@ TEST(BackgroundFailures, WithoutThreadsOrMemoryTheResultsAreCorrectOrTheErrorCle
     }
     ReadWhole(file);
     CompressRoundTrip(file);
-    EXPECT_EQ(Executor::LiveThreads(), 0u);
-    EXPECT_EQ(qm::io::ReadAheadBudget::InUse(), 0u);
+    EXPECT_EQ(std::pair(Executor::LiveThreads(), qm::io::ReadAheadBudget::InUse()), std::pair(0u, std::size_t{0}));
   }
   Restore{};  // the threads back
 
@@ -154,27 +152,24 @@ TEST(BackgroundFailures, AChildAfterForkWithAStreamMidReadExitsWithoutHanging) {
   int read = 0;
   for (const int forkAt : {10, 6000, 30000, 60000, 100000}) {
     for (; read < forkAt; ++read) ASSERT_EQ(stream->ReadLine(), Line(read));
-    const pid_t pid = fork();
-    if (pid == 0) {
-      ::alarm(60);  // a child that hangs ends here, and fails the check below
-      int failures = 0;
-      try {
-        for (int i = read; i < file.Lines; ++i) failures += stream->ReadLine() != Line(i);
-        ++failures;  // the whole file read through the parent's read-ahead
-      } catch (const qm::Error& e) {
-        failures += e.Number() != 75;
-      }
-      stream.reset();  // never waits for the parent's reads
-      qm::QMStream own;
-      own.Use(qm::TextStream::Open(file.Path, qm::IOMode::ForReading));
-      for (int i = 0; i < file.Lines; ++i) failures += own.ReadLine() != Line(i);
-      own.Close_();
-      _exit(failures == 0 ? 0 : 1);
-    }
-    ASSERT_GT(pid, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "forked at line " << forkAt;
+    EXPECT_TRUE(qm::test::InChild(
+        [&] {
+          int failures = 0;
+          try {
+            for (int i = read; i < file.Lines; ++i) failures += stream->ReadLine() != Line(i);
+            ++failures;  // the whole file read through the parent's read-ahead
+          } catch (const qm::Error& e) {
+            failures += e.Number() != 75;
+          }
+          stream.reset();  // never waits for the parent's reads
+          qm::QMStream own;
+          own.Use(qm::TextStream::Open(file.Path, qm::IOMode::ForReading));
+          for (int i = 0; i < file.Lines; ++i) failures += own.ReadLine() != Line(i);
+          own.Close_();
+          return failures == 0;
+        },
+        60))
+        << "forked at line " << forkAt;  // a child that hangs ends at its alarm
   }
   for (; read < file.Lines; ++read) ASSERT_EQ(stream->ReadLine(), Line(read));
   EXPECT_TRUE(stream->AtEndOfStream());

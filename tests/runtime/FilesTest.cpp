@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,6 +33,7 @@
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/runtime/TextStream.h"
 #include "runtime/SettingSwitch.h"
+#include "support/Child.h"
 #include "support/ErrorOf.h"
 #include "support/FaultInjection.h"
 #include "support/FileSizeLimit.h"
@@ -47,32 +47,13 @@ using qm::IOMode;
 using qm::TextStream;
 using qm::io::Executor;
 using qm::test::ErrorOf;
+using qm::test::ForkChild;
+using qm::test::InChild;
 using qm::test::RaisedBy;
+using qm::test::Succeeded;
 
 std::ptrdiff_t Entries(const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); }
 int OpenDescriptors() { return static_cast<int>(Entries("/proc/self/fd")); }
-
-// Runs `body` in a child process bounded by an alarm; the child exits 0
-// when `body` returned true.
-pid_t Child(auto body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    alarm(20);
-    bool ok = false;
-    try {
-      ok = body();
-    } catch (...) {}
-    _exit(ok ? 0 : 1);
-  }
-  return pid;
-}
-
-bool Succeeded(pid_t child) {
-  int status = 0;
-  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool InChild(auto body) { return Succeeded(Child(body)); }
 
 bool Send(int fd, char byte = 'g') { return write(fd, &byte, 1) == 1; }
 char Receive(int fd) {
@@ -153,8 +134,8 @@ TEST(TextStream, OpensInEachModeWritesCrLfAndReplacesTheFileAtClose) {
   w->WriteLine(std::string(200000, 'n'));  // more than one buffer: written out before Close
   EXPECT_EQ(qm::test::ReadFile(file), "h\xC3\xA9\r\n\r\n\r\nend");
   w->Close();
-  EXPECT_EQ(qm::test::ReadFile(file), std::string(200000, 'n') + "\r\n");
-  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640));
+  EXPECT_EQ(std::pair(qm::test::ReadFile(file), fs::status(file).permissions()),
+            std::pair(std::string(200000, 'n') + "\r\n", fs::perms(0640)));
   TextStream::Open(file, IOMode::ForWriting)->Write("released");
   auto a = TextStream::Open(file, IOMode::ForAppending);
   a->Write("+more");
@@ -192,9 +173,9 @@ TEST(TextStream, OpensInEachModeWritesCrLfAndReplacesTheFileAtClose) {
   EXPECT_EQ(ErrorOf([] { qm::files::Open(0, "x", qm::files::OpenMode::Input); }), 52);
 }
 
-// The text goes to the file on a thread of its own: a write that fails there
-// is raised by a later write or by Close. Where no thread can be made (as at
-// RLIMIT_NPROC) the write fails at once and Close fails again. Text that fails
+// Where no thread can be made (as at RLIMIT_NPROC) a write that fails does so
+// at once with 57 and Close fails again (a failure on the writer's helper
+// thread, raised later, is AtomicFile's: AtomicFileTest). Text that fails
 // only at Close (it was still buffered), or a new file that cannot be put in
 // place (a folder took the name meanwhile), fails Close with 57 too, and the
 // stream is closed: a write raises 52, a second Close does nothing. Always the
@@ -206,43 +187,30 @@ TEST(TextStream, AFailedWriteOrCloseIsRaisedAndTheFilesStayWhole) {
       Executor::ResetLimit();
     }
   } restore;
-  for (const bool noThread : {false, true}) {
-    SCOPED_TRACE(noThread ? "no thread to be had" : "a helper thread");
-    if (noThread) {
-      Executor::SetLimit(0);
-      while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
-      Executor::ResetLimit();
-      Executor::FailThreadCreation(true);
-    }
-    qm::test::ScratchDir dir;
-    qm::test::WriteFile(dir / "r.txt", "old\r\n");
-    int atWrite = 0, atClose = 0;
-    {
-      qm::test::FileSizeLimit limit(1 << 20);
-      auto w = TextStream::Open(dir / "r.txt", IOMode::ForWriting);
-      atWrite = ErrorOf([&] {
-        for (int i = 0; i < 4000; ++i) w->WriteLine(std::string(1000, 'w'));
-      });
-      atClose = ErrorOf([&] { w->Close(); });
-    }
-    EXPECT_EQ(atWrite != 0 ? atWrite : atClose, 57);
-    if (noThread) {
-      EXPECT_EQ(std::tuple(atWrite, atClose, Executor::LiveThreads()), std::tuple(57, 57, 0u));
-    }
-    EXPECT_EQ(qm::test::ReadFile(dir / "r.txt") + std::to_string(Entries(dir.Path())), "old\r\n1");
-  }
+  Executor::SetLimit(0);
+  while (Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
+  Executor::ResetLimit();
+  Executor::FailThreadCreation(true);
   qm::test::ScratchDir dir;
   const fs::path file = dir / "r.txt";
   qm::test::WriteFile(file, "old\r\n");
   auto w = TextStream::Open(file.string(), IOMode::ForWriting);
+  {
+    qm::test::FileSizeLimit limit(1 << 20);
+    const int atWrite = ErrorOf([&] {
+      for (int i = 0; i < 4000; ++i) w->WriteLine(std::string(1000, 'w'));
+    });
+    EXPECT_EQ(std::tuple(atWrite, ErrorOf([&] { w->Close(); }), Executor::LiveThreads()), std::tuple(57, 57, 0u));
+  }
+  EXPECT_EQ(qm::test::ReadFile(file) + std::to_string(Entries(dir.Path())), "old\r\n1");
+  w = TextStream::Open(file.string(), IOMode::ForWriting);
   w->WriteLine(std::string(4000, 'w'));
   {
     qm::test::FileSizeLimit limit(100);
     EXPECT_EQ(ErrorOf([&] { w->Close(); }), 57);
   }
   EXPECT_EQ(qm::test::ReadFile(file) + std::to_string(Entries(dir.Path())), "old\r\n1");
-  EXPECT_EQ(ErrorOf([&] { w->WriteLine("x"); }), 52);
-  EXPECT_EQ(ErrorOf([&] { w->Close(); }), 0);
+  EXPECT_EQ(std::pair(ErrorOf([&] { w->WriteLine("x"); }), ErrorOf([&] { w->Close(); })), std::pair(52, 0));
   w = TextStream::Open(file.string(), IOMode::ForWriting);
   w->WriteLine("new");
   fs::remove(file);
@@ -472,7 +440,7 @@ TEST(Settings, ConcurrentProcessesKeepEveryWrite) {
   const auto at = [](int p, int k) { return std::pair("p" + std::to_string(p), "k" + std::to_string(k)); };
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
-    children.push_back(Child([&] {
+    children.push_back(ForkChild([&] {
       for (int k = 0; k < kKeys; ++k) {
         qm::SaveSetting("Conc", at(p, k).first, at(p, k).second, std::to_string(p * 1000 + k));
         if (k % 50 == 0) qm::SaveSetting("Conc", "shared", "k", std::to_string(p));
@@ -516,13 +484,13 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
     const std::string path = (config.Path() / "quillmark" / "settings.db").string();
     int ready[2], go[2], done[2];
     ASSERT_EQ(pipe(ready) | pipe(go) | pipe(done), 0);
-    const pid_t parent = Child([&] {
+    const pid_t parent = ForkChild([&] {
       setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
       qm::SaveSetting("Quillmark Library", "Init", "Logging", "no");
       qm::SettingsWatch watch;
       if (qm::LoggingEnabled() || !watch.Changed() || watch.Changed()) return false;
       const pid_t self = getpid();
-      const pid_t child = Child([&] {
+      const pid_t child = ForkChild([&] {
         while (parentExits && getppid() == self) usleep(1000);
         if (qm::GetSetting("Fork", "none", "k", "-") != "-" || !Send(ready[1], 'r') || !Receive(go[0])) return false;
         fill("child");
@@ -565,7 +533,7 @@ TEST(Settings, OtherProcessesSeeTheStoreInUseAndAWriterKilledMidWriteHarmsNothin
   const pid_t parent = getpid();
   int go[2];
   ASSERT_EQ(pipe(go), 0);
-  const pid_t prober = Child([&] {
+  const pid_t prober = ForkChild([&] {
     close(go[1]);
     const int fd = Receive(go[0]) ? open(shm.c_str(), O_RDWR | O_CLOEXEC) : -1;
     struct flock probe {
@@ -585,7 +553,7 @@ TEST(Settings, OtherProcessesSeeTheStoreInUseAndAWriterKilledMidWriteHarmsNothin
   close(go[1]);
   EXPECT_TRUE(Succeeded(prober));
 
-  const pid_t writer = Child([] {
+  const pid_t writer = ForkChild([] {
     for (int k = 0;; ++k) qm::SaveSetting("Kill", "s", "k" + std::to_string(k), std::string(500, 'v'));
     return true;
   });

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -21,6 +18,7 @@
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/quillmark.h"
 #include "quillmark/runtime/Conversions.h"
+#include "support/Child.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"
 
@@ -193,16 +191,14 @@ TEST(Canvas, AChildForkedWhileAThreadDrawsTextDrawsToo) {
     while (!stop) busy.Text(0, 0, "busy", 12, kRed);
   });
   for (int round = 0; round < 20; ++round) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::alarm(5);
-      Canvas c(64, 16);
-      c.Text(0, 0, "child", 12, kRed);
-      ::_exit(Ink(c)[0] >= 0 ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ", status " << status;
+    EXPECT_TRUE(InChild(
+        [] {
+          Canvas c(64, 16);
+          c.Text(0, 0, "child", 12, kRed);
+          return Ink(c)[0] >= 0;
+        },
+        5))
+        << "round " << round;
   }
   stop = true;
   drawer.join();

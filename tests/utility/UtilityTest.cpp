@@ -2,7 +2,6 @@
 // search, temporary files and the stream writer.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "quillmark/utility/Utility.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Dispatch.h"
+#include "support/Child.h"
 #include "support/ErrorOf.h"
 #include "support/ProgressLog.h"
 #include "support/StubDesktop.h"
@@ -68,12 +68,6 @@ struct CountingDesktop final : StubDesktop {
   void DoEvents() override { ++pumps; }
   int& pumps;
 };
-
-// Waits for a forked child; true when it exited with status 0.
-bool ChildSucceeded(pid_t child) {
-  int status = -1;
-  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 }  // namespace
 
@@ -348,7 +342,7 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFin
   }
   if (child == 0) ::_exit(found == expected ? 0 : 1);
   EXPECT_EQ(found, expected);
-  EXPECT_TRUE(!fork || (child > 0 && ChildSucceeded(child)));
+  EXPECT_TRUE(!fork || Succeeded(child));
 }
 
 // A temporary file is made empty and deleted with its object; each text
@@ -383,8 +377,7 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileAndReservesItsNumber) {
             "11000: AssignFileNo() not yet called @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, "
             "\"AssignFileNo() not yet called\")|[TemporaryFile]Public Property Get FileNo()");
   const std::int32_t n = t.AssignFileNo();
-  EXPECT_FALSE(qm::files::IsOpen(n));
-  EXPECT_EQ(t.FileNo(), n);
+  EXPECT_EQ(std::pair(qm::files::IsOpen(n), t.FileNo()), std::pair(false, n));
 
   auto first = std::make_unique<qm::TemporaryFile>();
   auto second = std::make_unique<qm::TemporaryFile>();
@@ -424,14 +417,10 @@ TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
   auto parents = std::make_unique<qm::TemporaryFile>();
   const std::string name = parents->Filename();
   WriteFile(name, "the parent's");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::alarm(10);
-    int faults = ErrorOf([&] { parents->CreateTextStream(false); }) == 75 ? 0 : 1;
-    if (parents->Filename() != name) faults |= 2;
+  const pid_t child = ForkChild([&] {
+    bool ok = ErrorOf([&] { parents->CreateTextStream(false); }) == 75 && parents->Filename() == name;
     parents.reset();
-    if (ReadFile(name) != "the parent's") faults |= 4;
+    ok = ok && ReadFile(name) == "the parent's";
     // The child's own file goes with it. Its name may be free for the parent
     // to take at once, so what is checked is that the child's bytes are gone.
     std::string own;
@@ -440,17 +429,18 @@ TEST(TemporaryFile, AChildLeavesTheParentsFileToTheParentAndDeletesItsOwn) {
       own = mine.Filename();
       WriteFile(own, "the child's");
     }
-    if (fs::exists(own) && ReadFile(own) == "the child's") faults |= 8;
+    ok = ok && !(fs::exists(own) && ReadFile(own) == "the child's");
     const std::vector<qm::TemporaryFile> kept(kPerProcess);
     std::string names;
     for (const auto& file : kept) names += file.Filename() + "\n";
     WriteFile(dir / "child", names);
-    ::_exit(faults);  // runs no destructors: the files stay for the parent to check and remove
-  }
+    ::_exit(ok ? 0 : 1);  // runs no destructors: the files stay for the parent to check and remove
+    return false;
+  });
   const std::vector<qm::TemporaryFile> ours(kPerProcess);
   std::set<std::string> names{name};
   for (const auto& file : ours) EXPECT_TRUE(names.insert(file.Filename()).second);
-  EXPECT_TRUE(ChildSucceeded(child));
+  EXPECT_TRUE(Succeeded(child));
   std::istringstream theirs(ReadFile(dir / "child"));
   int count = 0;
   for (std::string taken; std::getline(theirs, taken); ++count) {
@@ -508,12 +498,9 @@ TEST(OLEStreamWriter, AChildAfterForkLeavesTheParentsStreamWhole) {
     auto writer = std::make_unique<qm::OLEStreamWriter>();
     auto stream = writer->Stream();
     stream->Write(std::span(data).first(100001));
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::alarm(10);
-      int faults = ErrorOf([&] { stream->Write(std::span(data).first(5000)); }) == 75 ? 0 : 1;
-      if (ErrorOf([&] { writer->WriteToFile(dir / "child.bin"); }) != 75) faults |= 2;
+    EXPECT_TRUE(InChild([&] {
+      const bool refused = ErrorOf([&] { stream->Write(std::span(data).first(5000)); }) == 75 &&
+                           ErrorOf([&] { writer->WriteToFile(dir / "child.bin"); }) == 75;
       if (release) {
         stream.reset();
         writer.reset();
@@ -521,9 +508,8 @@ TEST(OLEStreamWriter, AChildAfterForkLeavesTheParentsStreamWhole) {
       // As exit() does, every stdio stream is flushed (then _exit: the leak
       // check of a sanitizer build would count what a child lets go).
       std::fflush(nullptr);
-      ::_exit(faults);
-    }
-    EXPECT_TRUE(ChildSucceeded(child));
+      return refused;
+    }));
     stream->Write(std::span(data).subspan(100001));
     writer->WriteToFile(dir / "out.bin");
     EXPECT_TRUE(ReadFile(dir / "out.bin") == std::string(data.begin(), data.end())) << release;
