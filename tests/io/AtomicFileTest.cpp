@@ -419,30 +419,6 @@ void LeftoversOfOtherWritersAreLeftAlone() {
   }
 }
 
-// The last step of a commit, putting the new file in place, fails when what
-// is at the target's name by then cannot be replaced (here a folder with a
-// file in it, put there while the new file was written): the commit raises,
-// the folder and its file stay as they are, and no temporary is left beside
-// them. The writer is spent afterwards.
-void AFailedPlacingLeavesNothingBehind() {
-  const qm::test::ScratchDir dir;
-  const fs::path file = dir / "placed.txt";
-  for (const auto how : {AtomicFile::Replace::Contents, AtomicFile::Replace::Name}) {
-    WriteFile(file, "old");
-    AtomicFile writer(file, how);
-    writer.Write(std::string(100000, 'n'));
-    fs::remove(file);
-    fs::create_directory(file);
-    WriteFile(file / "inside.txt", "keep");
-    EXPECT_EQ(CodeOf([&] { writer.Commit(); }), EISDIR);
-    EXPECT_EQ(Listing(dir.Path()), "placed.txt ");
-    EXPECT_EQ(Held(file / "inside.txt"), NewMode() + "keep");
-    EXPECT_EQ(std::pair(CodeOf([&] { writer.Commit(); }), CodeOf([&] { writer.Write("x"); })), std::pair(EBADF, EBADF));
-    fs::remove_all(file);
-    EXPECT_EQ(Listing(dir.Path()), "");
-  }
-}
-
 // With either kind of temporary: the whole-file writes and copies, what the
 // folder shows before and after a commit, the refusals, and others' leftovers.
 TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
@@ -456,11 +432,32 @@ TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
   }
 }
 
+// The last step of a commit, putting the new file in place, fails when what
+// is at the target's name by then cannot be replaced (here a folder with a
+// file in it, put there while the new file was written): the commit raises,
+// the folder and its file stay as they are, and no temporary is left beside
+// them. The writer is spent afterwards.
 TEST(AtomicFileCommit, AFailedPlacingLeavesNothingBehind) {
+  const qm::test::ScratchDir dir;
+  const fs::path file = dir / "placed.txt";
   for (const bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporary" : "temporary without a name");
     NamedTemporaries kind(named);
-    AFailedPlacingLeavesNothingBehind();
+    for (const auto how : {AtomicFile::Replace::Contents, AtomicFile::Replace::Name}) {
+      SCOPED_TRACE(std::string(named ? "named" : "unnamed") + (how == AtomicFile::Replace::Name ? ", new file" : ""));
+      WriteFile(file, "old");
+      AtomicFile writer(file, how);
+      writer.Write(std::string(100000, 'n'));
+      fs::remove(file);
+      fs::create_directory(file);
+      WriteFile(file / "inside.txt", "keep");
+      EXPECT_EQ(CodeOf([&] { writer.Commit(); }), EISDIR);
+      EXPECT_EQ(Listing(dir.Path()), "placed.txt ");
+      EXPECT_EQ(Held(file / "inside.txt"), NewMode() + "keep");
+      EXPECT_EQ(std::pair(CodeOf([&] { writer.Commit(); }), CodeOf([&] { writer.Write("x"); })),
+                std::pair(EBADF, EBADF));
+      fs::remove_all(file);
+      EXPECT_EQ(Listing(dir.Path()), "");
+    }
   }
 }
 
