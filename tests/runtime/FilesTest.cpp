@@ -101,11 +101,10 @@ TEST(TextStream, ReadsEveryKindOfLineEndAcrossBufferBoundaries) {
   text = "first\r\n" + std::string(200000, 'x') + "\r\n";
   qm::test::WriteFile(dir / "f.txt", text);
   for (const auto& s : {TextStream::FromText(text), TextStream::Open(dir / "f.txt", IOMode::ForReading)}) {
-    for (const std::uint64_t left : {200009u, 200002u}) {
+    for (const std::uint64_t left : {200009u, 200002u, 0u}) {
       EXPECT_EQ(s->RemainingBytes(), left);
-      s->ReadLine();
+      if (left > 0) s->ReadLine();
     }
-    EXPECT_EQ(s->RemainingBytes(), 0u);
   }
 }
 

@@ -102,8 +102,7 @@ TEST(Canvas, SmoothLinesShareCoverageAndJointsAreNoDarker) {
   // A joint between two pixels is drawn once, half dark, not twice.
   const Point bend[] = {{0, 0.5}, {10, 0.5}, {20, 6.5}};
   p.Polyline(bend, Rgb{});
-  EXPECT_NEAR(p.Pixel(10, 0).R, 128, 2);
-  EXPECT_NEAR(p.Pixel(10, 1).R, 128, 2);
+  for (const int y : {0, 1}) EXPECT_NEAR(p.Pixel(10, y).R, 128, 2) << y;
   // On whole pixels, smooth and plain lines are the same.
   for (Canvas* each : {&plain, &smooth}) each->Rect(0, 0, 5, 3, kBlue);
   EXPECT_EQ(Sketch(smooth), Sketch(plain));
