@@ -5,17 +5,8 @@
 
 #include <gmock/gmock.h>
 
-#include <QCheckBox>
-#include <QColorDialog>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScreen>
-#include <QSlider>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -41,11 +32,7 @@
 namespace qm::ui {
 namespace {
 
-using test::Child;
-using test::Described;
-using test::ErrorOf;
-using test::OnModal;
-using test::RaisedBy;
+using namespace qm::test;
 
 using ValueDialogsTest = test::UiTest;
 

@@ -24,7 +24,7 @@ struct MouseTest : ::testing::Test {
   qm::ui::Mouse mouse;
 };
 
-TEST_F(MouseTest, MovesTheCursorAndTheWindowSeesClicksInOrder) {
+TEST_F(MouseTest, MovesTheCursorTheWindowSeesClicksInOrderAndWindowsHaveTheirRectangles) {
   mouse.Move(100, 200);
   EXPECT_EQ(std::pair(mouse.GetX(), mouse.GetY()), std::pair(100, 200));
 
@@ -45,15 +45,13 @@ TEST_F(MouseTest, MovesTheCursorAndTheWindowSeesClicksInOrder) {
   mouse.RightClick();
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.Events.size() >= 2; }, 3000));
   EXPECT_EQ(window.Events, (std::vector<std::string>{"RightDown" + at, "RightUp" + at}));
-}
 
-TEST_F(MouseTest, WindowRectanglesOfTheDisplay) {
   // A window that is no widget is measured by the X server.
-  QRasterWindow window;
-  window.setGeometry(30, 40, 200, 100);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  auto extent = mouse.GetWindowExtent(std::make_shared<WindowHandle>(static_cast<std::int32_t>(window.winId())));
+  QRasterWindow raster;
+  raster.setGeometry(30, 40, 200, 100);
+  raster.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&raster));
+  auto extent = mouse.GetWindowExtent(std::make_shared<WindowHandle>(static_cast<std::int32_t>(raster.winId())));
   EXPECT_EQ((std::array{extent->Left, extent->Top, extent->Right, extent->Bottom}), (std::array{30, 40, 230, 140}));
   EXPECT_EQ(qm::test::Described([&] { mouse.GetWindowExtent(std::make_shared<WindowHandle>(0x1fffffff)); }),
             "9999: GetWindowExtent failed");
