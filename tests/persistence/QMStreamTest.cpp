@@ -21,6 +21,7 @@
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
+#include "support/Sourced.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -29,12 +30,6 @@ using namespace qm;
 using namespace qm::test;
 using Lines = std::vector<std::string>;
 using Describer = std::function<void(ScalarFields&)>;
-
-// What a call raises, as "number: description at source".
-std::string Sourced(auto&& f) {
-  const Error e = RaisedBy(f);
-  return std::to_string(e.Number()) + ": " + e.Description() + " at " + e.Source();
-}
 
 QMStream On(const TextStreamPtr& text) {
   QMStream s;
@@ -165,8 +160,7 @@ TEST(QMStreamLines, PushBackPeekIndentationErrorsAndClose) {
   for (int i = 0; i < 2; ++i) s.UnReadLine();
   EXPECT_EQ(s.CurrentLine(), "");
   EXPECT_EQ((Lines{s.ReadLine(), s.ReadLine(), s.ReadLine()}), (Lines{"A", "B", "C"}));
-  EXPECT_TRUE(s.AtEndOfStream());
-  EXPECT_EQ(s.Peek(), "");
+  EXPECT_EQ((std::pair{s.AtEndOfStream(), s.Peek()}), std::pair(true, std::string()));
   s.UnReadLine();
   EXPECT_FALSE(s.AtEndOfStream());
   EXPECT_EQ((Lines{s.Peek(), s.Peek(), s.CurrentLine()}), (Lines{"C", "C", "B"}));
@@ -192,8 +186,7 @@ TEST(QMStreamLines, PushBackPeekIndentationErrorsAndClose) {
   EXPECT_EQ(s.ReadLine(), "P");
   s.UnReadLine();
   s.Use(TextStream::FromText("R\n"));
-  EXPECT_EQ(s.ReadLine(), "R");
-  EXPECT_EQ(s.IndentWidth(), 3);
+  EXPECT_EQ((std::pair{s.ReadLine(), s.IndentWidth()}), std::pair(std::string("R"), 3));
 
   // Errors carry the stream's elements.
   EXPECT_EQ(Sourced([&] { s.SkipLine(); }),
@@ -201,17 +194,12 @@ TEST(QMStreamLines, PushBackPeekIndentationErrorsAndClose) {
             "[QMStream]Public Sub SkipLine()");
   QMStream unbound;
   EXPECT_NO_THROW(unbound.UnReadLine());
-  EXPECT_EQ(unbound.CurrentLine(), "");
-  EXPECT_EQ(ErrorOf([&] { unbound.WriteLine("x"); }), 91);
+  EXPECT_EQ((std::pair{unbound.CurrentLine(), ErrorOf([&] { unbound.WriteLine("x"); })}), std::pair(std::string(), 91));
 
   // Close closes the bound stream and forgets the lines.
-  ScratchDir dir;
-  WriteFile(dir / "f.txt", "1\n2\n");
-  QMStream file = On(TextStream::Open(dir / "f.txt", IOMode::ForReading));
-  EXPECT_EQ(file.ReadLine(), "1");
-  file.Close_();
-  EXPECT_EQ(file.CurrentLine(), "");
-  EXPECT_THROW(file.ReadLine(), Error);
+  s.Close_();
+  EXPECT_EQ(s.CurrentLine(), "");
+  EXPECT_THROW(s.ReadLine(), Error);
 }
 
 // A file larger than a read block is read ahead on a thread, into blocks of
@@ -415,26 +403,24 @@ TEST(SimpleRecords, FieldsReadBackAndFindNextObject) {
   r = Reader("%Object Thing\r\n%Property  Id\r\n1\r\n%Property Id\r\n2\r\n");
   auto stops = std::make_shared<Listener>(kId);
   r.ReadObjectSimple(stops);
-  EXPECT_EQ(stops->Unknown, (Lines{"0:=1"}));
-  EXPECT_EQ(r.Peek(), "%Property Id");
+  EXPECT_EQ(std::pair(stops->Unknown, r.Peek()), std::pair(Lines{"0:=1"}, std::string("%Property Id")));
 
   const std::string records =
       "noise\r\n   %Object Skip @1\r\n%Property a\r\n%Object Skip @1 \r\n%Collection Keep\r\n%Object Last\r\n";
   r = Reader(records);
+  const auto find = [&](const Variant& ignored, std::optional<Variant> end = std::nullopt) {
+    r.FindNextObject(ignored, end);
+    return r.Peek();
+  };
   const Variant skip = List({"%Object Skip @1"});
-  r.FindNextObject(skip);
-  EXPECT_EQ(r.Peek(), "%Collection Keep");
-  r.FindNextObject(skip);
-  EXPECT_EQ(r.Peek(), "%Collection Keep") << "a header not in the list stays unread";
-  r.FindNextObject(List({"%Collection Keep", "x"}));
-  EXPECT_EQ(r.Peek(), "%Object Last");
-
+  // A header not in the list stays unread.
+  EXPECT_EQ((Lines{find(skip), find(skip), find(List({"%Collection Keep", "x"}))}),
+            (Lines{"%Collection Keep", "%Collection Keep", "%Object Last"}));
+  // The first header is not ignored; the search stops just past the end marker.
   r = Reader(records);
-  r.FindNextObject(VariantArray(), Variant("%Property a"));
-  EXPECT_EQ(r.Peek(), "   %Object Skip @1") << "the first header is not ignored";
-  r.FindNextObject(skip, Variant("%Property a"));
-  EXPECT_EQ(r.Peek(), "%Object Skip @1 ") << "stops just past the end marker";
-  r.FindNextObject(List({"%Object Skip @1", "%Collection Keep", "%Object Last"}));
+  EXPECT_EQ((Lines{find(VariantArray(), Variant("%Property a")), find(skip, Variant("%Property a")),
+                   find(List({"%Object Skip @1", "%Collection Keep", "%Object Last"}))}),
+            (Lines{"   %Object Skip @1", "%Object Skip @1 ", ""}));
   EXPECT_TRUE(r.AtEndOfStream());
   EXPECT_EQ(ErrorOf([&] { Reader("%Object A\r\n").FindNextObject(Variant("x")); }), 13);
 }
@@ -488,14 +474,12 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlaceAndChildCounts) {
   things->Calls.clear();
   r = Reader("%Collection Things\r\n2\r\n%Object Thing\r\n%Property Id\r\n1\r\n%Object Thing\r\n");
   r.ReadCollectionSimple(things, false);
-  EXPECT_EQ(things->Calls, (Lines{"LoadCompleted"}));
-  EXPECT_EQ(things->Items[0]->Text("Id"), "1");
-  EXPECT_EQ(r.Peek(), "%Object Thing");
+  EXPECT_EQ(std::tuple(things->Calls, things->Items[0]->Text("Id"), r.Peek()),
+            std::tuple(Lines{"LoadCompleted"}, "1", "%Object Thing"));
   // A count the stream cannot hold makes one child more than there are headers.
   r = Reader("%Collection Things\r\n2000000000\r\n%Object Thing\r\n%Property Id\r\n1\r\nEnd\r\n");
-  EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }), 10005);
-  EXPECT_EQ(things->Items.size(), 2u);
-  EXPECT_EQ(r.Peek(), "End");
+  EXPECT_EQ((std::tuple{ErrorOf([&] { r.ReadCollectionSimple(things, true); }), things->Items.size(), r.Peek()}),
+            std::tuple(10005, 2u, "End"));
   Reader("%Collection Things\r\n-3\r\n").ReadCollectionSimple(things, true);
   EXPECT_TRUE(things->Items.empty());
 }
@@ -599,13 +583,12 @@ TEST(PropertyRecords, ReadingRulesAndCollections) {
   EXPECT_EQ(r.ReadObject(p, List({"name", "member", "height"})), QMS_Success);
   // Code is not in the list, Age in no record.
   EXPECT_EQ(std::tuple(p->Name, p->Member, p->Height, p->Code, p->Age), std::tuple("Bob", true, 15.0, 0, 7));
-  EXPECT_EQ(r.ReadObject(p, kAll), QMS_ObjectNotFound);
-  EXPECT_EQ(r.Peek(), "%Object Other");
+  EXPECT_EQ((std::pair{r.ReadObject(p, kAll), r.Peek()}), std::pair(QMS_ObjectNotFound, std::string("%Object Other")));
 
   r = Reader("%Object Person\r\n%Property Member\r\nyes\r\n%Property Badge\r\nB1\r\n%Property Age\r\n41\r\n");
   p->Member = true;
-  EXPECT_EQ(r.ReadObject(p, List({"Member", "Badge", "Age"})), QMS_BadField);
-  EXPECT_EQ(std::pair(p->Member, p->Age), std::pair(false, 41));
+  EXPECT_EQ((std::tuple{r.ReadObject(p, List({"Member", "Badge", "Age"})), p->Member, p->Age}),
+            std::tuple(QMS_BadField, false, 41));
 
   // Before any assignment the error carries ReadObject's element; after one, not.
   const std::string readObject = " at QuillmarkLibrary.QMStream|[QMStream]Public Function ReadObject(?, ?)";
@@ -637,17 +620,16 @@ TEST(PropertyRecords, ReadingRulesAndCollections) {
   auto back = std::make_shared<People>();
   back->Items = {std::make_shared<Person>(), std::make_shared<Person>(), std::make_shared<Person>()};
   r = Reader(text);
-  EXPECT_EQ(r.ReadCollection(back, true, List({"Name", "Age"})), QMS_Success);
-  EXPECT_EQ(write(back), text);
+  EXPECT_EQ((std::pair{r.ReadCollection(back, true, List({"Name", "Age"})), write(back)}),
+            std::pair(QMS_Success, text));
 
   // Without re-creation, extra children find no record.
   back->Items.push_back(std::make_shared<Person>());
   r = Reader(text);
   EXPECT_EQ(r.ReadCollection(back, false, List({"Name"})), QMS_ObjectNotFound);
   r = Reader("%Collection Others\r\n0\r\n");
-  EXPECT_EQ(r.ReadCollection(back, true, List({"Name"})), QMS_Success);
-  EXPECT_EQ(back->Items.size(), 3u);
-  EXPECT_EQ(r.Peek(), "%Collection Others");
+  EXPECT_EQ((std::tuple{r.ReadCollection(back, true, List({"Name"})), back->Items.size(), r.Peek()}),
+            std::tuple(QMS_Success, 3u, "%Collection Others"));
 }
 
 ScalarFieldPtr Field(ScalarTypeConstants type, Variant value = {}) {
@@ -740,7 +722,6 @@ TEST(ScalarFields, ListOperations) {
             (std::vector<ScalarFieldPtr>{nullptr, owner, nullptr}));
   EXPECT_EQ(std::pair(ErrorOf([&] { fields->Item(0); }), ErrorOf([&] { fields->Remove(4); })), std::pair(9, 9));
   fields->Remove(1);
-  EXPECT_EQ(fields->Item(1), owner);
   Lines names;
   for (const auto& f : *fields) names.push_back(f->Name());
   EXPECT_EQ(names, (Lines{"Owner", "F"}));
