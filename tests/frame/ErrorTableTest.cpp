@@ -22,6 +22,7 @@
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/runtime/Variant.h"
 #include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -55,10 +56,9 @@ std::string GeneratedTables() {
     out << "| `" << qm::ErrcName(cause) << "` | " << qm::make_error_code(cause).message() << " |\n";
   }
   out << "\n| number | errc | text | name | notes |\n|---|---|---|---|---|\n";
-  for (const auto& row : qm::ErrorRows()) {
+  for (const auto& row : qm::ErrorRows())
     out << "| " << row.Number << " | `" << qm::ErrcName(row.Code) << "` | " << row.Text << " | `" << row.Name << "` | "
         << row.Notes << " |\n";
-  }
   return out.str();
 }
 
@@ -95,9 +95,8 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
       ++files;
       const std::string code = qm::test::ReadFile(entry.path().string());
       EXPECT_FALSE(std::regex_search(code, literalRaise)) << entry.path() << " raises a number written in place";
-      if (entry.path().filename() != "ErrorNumbers.h") {
-        EXPECT_FALSE(std::regex_search(code, constant)) << entry.path() << " defines an error number of its own";
-      }
+      EXPECT_FALSE(entry.path().filename() != "ErrorNumbers.h" && std::regex_search(code, constant))
+          << entry.path() << " defines an error number of its own";
     }
   }
   EXPECT_GT(files, 100);
@@ -135,10 +134,8 @@ void ThrowsStandard(int which) {
 }
 
 TEST(Frame, ErrorsGatherOneElementPerProcedureAndStandardExceptionsBecomeRuntimeErrors) {
-  const qm::Error e = qm::test::RaisedBy([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); });
-  EXPECT_EQ(std::to_string(e.Number()) + " " + e.what(), "13 inner failed");
-  EXPECT_EQ(e.Source(),
-            "QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
+  EXPECT_EQ(qm::test::Trail([] { Outer(2.5, qm::Variant(1), nullptr, Colour::Red); }),
+            "13: inner failed @ QuillmarkLibrary.Utility|[Utility]Private Sub Inner(\"\")|"
             "[Utility]Public Function Middle(-1, True)|[Utility]Public Sub Outer(2.5, ?, ?, ?)");
 
   // A foreign source, and the help, pass through unchanged.
@@ -161,10 +158,9 @@ TEST(Frame, ErrorsGatherOneElementPerProcedureAndStandardExceptionsBecomeRuntime
   // Standard exceptions become runtime errors.
   const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
   for (auto [which, number] : cases) {
-    const qm::Error standard = qm::test::RaisedBy([which = which] { ThrowsStandard(which); });
-    EXPECT_EQ(standard.Number(), number) << which;
-    EXPECT_EQ(standard.Description(), qm::StandardErrorText(number));
-    EXPECT_EQ(standard.Source(), "QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
+    EXPECT_EQ(qm::test::Trail([which = which] { ThrowsStandard(which); }),
+              std::to_string(number) + ": " + std::string(qm::StandardErrorText(number)) +
+                  " @ QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
   }
 }
 
@@ -193,9 +189,8 @@ TEST(Log, OffUnlessTheSettingIsYesInAnyCaseAndAnUnwritableLogFailsTheTracedCall)
   fs::remove(qm::LogFilePath());
   qm::SaveSetting("Quillmark Library", "Init", "Logging", "yes");
   fs::create_directory(qm::LogFilePath());  // a folder where the file should be
-  const qm::Error e = qm::test::RaisedBy([] { TracedOperation("line"); });
-  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Source(),
-            "75 QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
+  EXPECT_EQ(qm::test::Trail([] { TracedOperation("line"); }),
+            "75: Path/File access error @ QuillmarkLibrary|[LibMain]Public Sub QMWriteLog(\"line\")|"
             "[ScalarField]Public Sub SetStreamValue(\"line\")");
   fs::remove(qm::LogFilePath());
 }
@@ -235,14 +230,14 @@ TEST(QMGLobal, IncAddsIsNothingListSearchesAndAssertRaises) {
       std::tuple(QMGLobal::FindListText(list, "b"), QMGLobal::FindListItem(list, 30), QMGLobal::FindListItem(list, 99)),
       std::tuple(2, 2, -1));
   // A list without the members fails with the late-binding error.
-  const qm::Error e = qm::test::RaisedBy([] { QMGLobal::FindListItem(std::make_shared<qm::Collection>(), 3); });
-  EXPECT_EQ(std::to_string(e.Number()) + " " + e.Source(),
-            "438 QuillmarkLibrary.QMGLobal|[QMGLobal]Public Function FindListItem(?, 3)");
+  EXPECT_EQ(qm::test::Trail([] { QMGLobal::FindListItem(std::make_shared<qm::Collection>(), 3); }),
+            "438: Object doesn't support this property or method @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Function "
+            "FindListItem(?, 3)");
   EXPECT_NO_THROW(QMGLobal::Assert(true, "x"));
   for (std::string message : {"x", ""}) {
-    const qm::Error assertion = qm::test::RaisedBy([&] { QMGLobal::Assert(false, message); });
-    EXPECT_EQ(std::tuple(assertion.Number(), assertion.Description()), std::tuple(qm::ERR_ASSERTION, message));
-    EXPECT_EQ(assertion.Source(), "QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, \"" + message + "\")");
+    EXPECT_EQ(qm::test::Trail([&] { QMGLobal::Assert(false, message); }),
+              std::to_string(qm::ERR_ASSERTION) + ": " + message +
+                  " @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, \"" + message + "\")");
   }
 }
 

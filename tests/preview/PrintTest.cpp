@@ -16,6 +16,7 @@
 #include "quillmark/ui/PrintHelper.h"
 #include "quillmark/ui/PrintPage.h"
 #include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 
 namespace {
 
@@ -47,11 +48,10 @@ TEST_F(PrintTest, PrintPageInProcessThroughTheHelperAndTheToolRefusesBadInput) {
   EXPECT_EQ(entries(), files + 1);  // the PDF, no temporary left beside it
   const std::string before = ReadFile(pdf);
 
-  const qm::Error missing = RaisedBy([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); });
-  EXPECT_EQ(std::to_string(missing.Number()) + ": " + missing.Description() + " " + missing.Source(),
+  EXPECT_EQ(Trail([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); }),
             "53: file not found: " + (dir_ / "nothere.html") +
-                " QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") + "\", \"" +
-                pdf + "\")");
+                " @ QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
+                "\", \"" + pdf + "\")");
   const std::string unwritable = dir_ / "no/such/folder/x.pdf";
   const qm::Error cannot = RaisedBy([&] { qm::ui::PrintPage(page_, unwritable); });
   EXPECT_TRUE(cannot.Number() == 75 && cannot.Description().starts_with("cannot write " + unwritable))
