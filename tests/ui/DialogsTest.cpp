@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/ui/Control.h"

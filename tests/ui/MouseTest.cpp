@@ -2,10 +2,8 @@
 
 #include <QRasterWindow>
 #include <QTest>
-#include <QWidget>
 #include <array>
 
-#include "quillmark/ui/Application.h"
 #include "quillmark/ui/Mouse.h"
 #include "support/ErrorOf.h"
 #include "ui/UiTestSupport.h"
