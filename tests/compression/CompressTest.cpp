@@ -15,9 +15,9 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/FileSizeLimit.h"
 #include "support/ProgressLog.h"
-#include "support/Sourced.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -74,8 +74,8 @@ TEST(Compress, ByteArraysAndStringsGiveZlibsCodesAndTheWorkBufferFollowsTheRuleA
 
   // A size whose work buffer would be negative cannot be allocated.
   EXPECT_EQ(
-      Sourced([&] { compress.DecompressByteArray(data, -1000); }),
-      "9: Subscript out of range at QuillmarkLibrary.Compress|[Compress]Public Function DecompressByteArray(?, -1000)");
+      Trail([&] { compress.DecompressByteArray(data, -1000); }),
+      "9: Subscript out of range @ QuillmarkLibrary.Compress|[Compress]Public Function DecompressByteArray(?, -1000)");
 
   // Strings cross as one byte per character.
   std::string ascii;
@@ -220,15 +220,15 @@ TEST(Compress, BadContainersAndFileProblemsGiveCodesOrTheRunTimesErrors) {
   }
 
   // File problems raise the run time's errors.
-  EXPECT_EQ(Sourced([&] { compress.CompressFile(dir / "missing.bin", dir / "out.z", qm::COM_BEST_SPEED); }),
-            "53: File not found at QuillmarkLibrary.Compress|[Compress]Public Function CompressFile(\"" +
+  EXPECT_EQ(Trail([&] { compress.CompressFile(dir / "missing.bin", dir / "out.z", qm::COM_BEST_SPEED); }),
+            "53: File not found @ QuillmarkLibrary.Compress|[Compress]Public Function CompressFile(\"" +
                 (dir / "missing.bin") + "\", \"" + (dir / "out.z") + "\", ?)");
   WriteFile(dir / "empty.bin", "");
   EXPECT_EQ(ErrorOf([&] { compress.DecompressFile(dir / "empty.bin", dir / "out.bin"); }), 9);
   // Once the old output is deleted, errors leave without the procedure's element.
   WriteFile(dir / "in.bin", "some bytes");
-  EXPECT_EQ(Sourced([&] { compress.CompressFile(dir / "in.bin", dir / "no-such-folder/out.z", qm::COM_BEST_SPEED); }),
-            "76: Path not found at QuillmarkLibrary.Compress");
+  EXPECT_EQ(Trail([&] { compress.CompressFile(dir / "in.bin", dir / "no-such-folder/out.z", qm::COM_BEST_SPEED); }),
+            "76: Path not found @ QuillmarkLibrary.Compress");
   // A write that fails on the background thread is raised on the caller's.
   WriteFile(dir / "in.bin", AsString(MixedData(40 << 16, 9)));
   ASSERT_EQ(compress.CompressFile(dir / "in.bin", dir / "packed.z", qm::COM_BEST_SPEED), 0);

@@ -27,10 +27,10 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
 #include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/FaultInjection.h"
 #include "support/FileSizeLimit.h"
 #include "support/ProgressLog.h"
-#include "support/Sourced.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -228,8 +228,8 @@ TEST(Zipper, ResultsAndErrorsAndArchivesReadBackExactlyByOtherToolsAlsoWithNames
   EXPECT_EQ(qm::FindErrorText(qm::ERR_ArchiveBase + 17), std::nullopt);  // no code 17
 
   EXPECT_EQ(zipper.Compress(dir / "a.zip"), qm::ZE_Nothing_To_Do_ERR);
-  EXPECT_EQ(Sourced([&] { zipper.CompressRaiseErr(dir / "a.zip"); }),
-            "-2147221392: Nothing to do - check files exist at QuillmarkLibrary.Zipper|[ZipMgr]Public Sub "
+  EXPECT_EQ(Trail([&] { zipper.CompressRaiseErr(dir / "a.zip"); }),
+            "-2147221392: Nothing to do - check files exist @ QuillmarkLibrary.Zipper|[ZipMgr]Public Sub "
             "CompressRaiseErr(\"" +
                 (dir / "a.zip") + "\")");
   zipper.AddFile(dir / "missing.txt");

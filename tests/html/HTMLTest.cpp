@@ -16,8 +16,8 @@
 #include "quillmark/html/PrintSettings.h"
 #include "quillmark/html/Typographer.h"
 #include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/ProgressLog.h"
-#include "support/Sourced.h"
 #include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
 
@@ -301,9 +301,9 @@ TEST(HTML2MHT, BadInput) {
   std::string subject;
   const std::string archive = dir / "m.mht";
   WriteFile(archive, "an older archive");
-  EXPECT_EQ(Sourced([&] { ConvertHTMLToMHT(dir / "none.html", archive, subject); }),
+  EXPECT_EQ(Trail([&] { ConvertHTMLToMHT(dir / "none.html", archive, subject); }),
             "53: File not found: " + (dir / "none.html") +
-                " at QuillmarkLibrary|[HTML2MHT]Private Function GetReferences(\"" + (dir / "none.html") +
+                " @ QuillmarkLibrary|[HTML2MHT]Private Function GetReferences(\"" + (dir / "none.html") +
                 "\")|[HTML2MHT]Private Sub BuildReferences(\"none.html\")|[HTML2MHT]Public Sub ConvertHTMLToMHT(\"" +
                 (dir / "none.html") + "\", \"" + archive + "\", \"Report generated from " + kApp + "\")");
   // The message header was written first; the caller's subject was filled in.
@@ -468,8 +468,8 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
 
   HTMLDoc text;
   text.BodyText("t");
-  EXPECT_EQ(Sourced([&] { text.TagBorder(0); }),
-            "9999: Must be in tag at QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub AddTagText(\"border=0\")|"
+  EXPECT_EQ(Trail([&] { text.TagBorder(0); }),
+            "9999: Must be in tag @ QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub AddTagText(\"border=0\")|"
             "[HTMLDoc]Public Sub TagBorder(0)");
   EXPECT_EQ(text.GetUnfinishedText(), "t");
 
@@ -491,9 +491,9 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsPrintSettings) {
 
   HTMLDoc missing;
   missing.Image(dir / "pics/none.gif");
-  EXPECT_EQ(Sourced([&] { missing.SaveAs(dir / "out/m.html"); }),
+  EXPECT_EQ(Trail([&] { missing.SaveAs(dir / "out/m.html"); }),
             "53: File not found: " + (dir / "pics/none.gif") +
-                " at QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub SaveAs(\"" + (dir / "out/m.html") + "\")");
+                " @ QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub SaveAs(\"" + (dir / "out/m.html") + "\")");
   EXPECT_FALSE(fs::exists(dir / "out/m.html"));
 
   // The print settings remember what is set, and read by name.
@@ -519,8 +519,8 @@ TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsPrintSettings) {
     EXPECT_TRUE(request.PrintOnly && request.DisplayButtons == 2 && request.PrintSettings == settings);
   }
   // Headless: the desktop's own error, without this operation's element.
-  EXPECT_EQ(Sourced([&] { doc.Show(nullptr); }),
-            "9999: No user interface is available: link quillmark::ui and run with a display at ");
+  EXPECT_EQ(Trail([&] { doc.Show(nullptr); }),
+            "9999: No user interface is available: link quillmark::ui and run with a display @ ");
 }
 
 TEST(Typographer, ReportFragments) {
@@ -585,8 +585,8 @@ TEST(Typographer, PicturesSavingLeftoversPrintOutAndShow) {
   EXPECT_EQ(t.sHTML,
             Lines("<IMG alt=\"\" src=\"a.gif\" border=0>|<IMG alt=\"\" src=\"a.gif\" border=0 width=10 height= 20>|"
                   "<IMG alt=\"\" src=\"a.gif\" border=2>|"));
-  EXPECT_EQ(Sourced([&] { t.SaveAs(dir / "out/r.html"); }),  // no such Windows pictures here
-            "53: File not found: c:\\p\\a.gif at QuillmarkLibrary.Typographer|[Typographer]Public Sub SaveAs(\"" +
+  EXPECT_EQ(Trail([&] { t.SaveAs(dir / "out/r.html"); }),  // no such Windows pictures here
+            "53: File not found: c:\\p\\a.gif @ QuillmarkLibrary.Typographer|[Typographer]Public Sub SaveAs(\"" +
                 (dir / "out/r.html") + "\")");
   EXPECT_EQ(ReadFile(dir / "out/a.gif"), "A");  // copied before the failure
 

@@ -21,7 +21,7 @@
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/values/Conversions.h"
 #include "support/ErrorOf.h"
-#include "support/Sourced.h"
+#include "support/ErrorTrail.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -189,8 +189,8 @@ TEST(QMStreamLines, PushBackPeekIndentationErrorsAndClose) {
   EXPECT_EQ((std::pair{s.ReadLine(), s.IndentWidth()}), std::pair(std::string("R"), 3));
 
   // Errors carry the stream's elements.
-  EXPECT_EQ(Sourced([&] { s.SkipLine(); }),
-            "62: Input past end of file at QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|"
+  EXPECT_EQ(Trail([&] { s.SkipLine(); }),
+            "62: Input past end of file @ QuillmarkLibrary.QMStream|[QMStream]Public Function ReadLine()|"
             "[QMStream]Public Sub SkipLine()");
   QMStream unbound;
   EXPECT_NO_THROW(unbound.UnReadLine());
@@ -451,8 +451,8 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlaceAndChildCounts) {
   }
   QMStream r = Reader("   %Collection Things\r\n");
   EXPECT_EQ(
-      Sourced([&] { r.ReadObjectSimple(thing); }),
-      "10005: Stream not pointing to object at QuillmarkLibrary.QMStream|[QMStream]Public Sub ReadObjectSimple(?, ?)");
+      Trail([&] { r.ReadObjectSimple(thing); }),
+      "10005: Stream not pointing to object @ QuillmarkLibrary.QMStream|[QMStream]Public Sub ReadObjectSimple(?, ?)");
   EXPECT_EQ(Written([&](QMStream& w) {
               EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(nullptr, 1); }), 91);
               EXPECT_EQ(ErrorOf([&] { w.WriteObjectSimple(noFields, 1); }), 91);
@@ -465,8 +465,8 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlaceAndChildCounts) {
     EXPECT_EQ(ErrorOf([&] { r.ReadCollectionSimple(things, true); }), number) << text;
   }
   r = Reader("%Collection Things\r\n1\r\n%Object Thing\r\n%Property Id\r\nabc\r\n");
-  EXPECT_EQ(Sourced([&] { r.ReadCollectionSimple(things, true); }),
-            "13: Type mismatch at QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
+  EXPECT_EQ(Trail([&] { r.ReadCollectionSimple(things, true); }),
+            "13: Type mismatch @ QuillmarkLibrary.ScalarField|[ScalarField]Public Sub SetStreamValue(\"abc\", ?)|"
             "[QMStream]Public Sub ReadObjectSimple(?, ?)|[QMStream]Public Sub ReadCollectionSimple(?, True, ?)");
 
   // Without re-creation the existing children are filled in order.
@@ -591,17 +591,17 @@ TEST(PropertyRecords, ReadingRulesAndCollections) {
             std::tuple(QMS_BadField, false, 41));
 
   // Before any assignment the error carries ReadObject's element; after one, not.
-  const std::string readObject = " at QuillmarkLibrary.QMStream|[QMStream]Public Function ReadObject(?, ?)";
+  const std::string readObject = " @ QuillmarkLibrary.QMStream|[QMStream]Public Function ReadObject(?, ?)";
   const std::tuple<const char*, Variant, std::string> refused[] = {
       {"%Property Age\r\nabc\r\n", kAll, "13: Type mismatch" + readObject},
-      {"%Property Rank\r\n1\r\n%Property Age\r\nabc\r\n", kAll, "13: Type mismatch at QuillmarkLibrary.QMStream"},
+      {"%Property Rank\r\n1\r\n%Property Age\r\nabc\r\n", kAll, "13: Type mismatch @ QuillmarkLibrary.QMStream"},
       {"%Property Age\r\n1\r\n", Variant("Age"), "13: Type mismatch" + readObject},
       {"%Property Age\r\n1\r\n", VariantArray::FromVector({Variant("Age")}, 1),
        "9: Subscript out of range" + readObject},
   };
   for (const auto& [text, names, raised] : refused) {
     r = Reader(std::string("%Object Person\r\n") + text);
-    EXPECT_EQ(Sourced([&] { r.ReadObject(p, names); }), raised) << text;
+    EXPECT_EQ(Trail([&] { r.ReadObject(p, names); }), raised) << text;
   }
 
   auto people = std::make_shared<People>();
@@ -680,8 +680,8 @@ TEST(ScalarField, StreamValuesAndReferences) {
   auto r = Field(ST_Reference);
   EXPECT_EQ(Described([&] { Field(ST_String)->ReferenceClass(); }),
             "9999: ReferenceClass only available for reference scalar types");
-  EXPECT_EQ(Sourced([&] { Field(ST_Integer)->SetReferenceClass("X"); }),
-            "9999: ReferenceClass only available for reference scalar types at "
+  EXPECT_EQ(Trail([&] { Field(ST_Integer)->SetReferenceClass("X"); }),
+            "9999: ReferenceClass only available for reference scalar types @ "
             "QuillmarkLibrary.ScalarField|[ScalarField]Public Property Let ReferenceClass(\"X\")");
   r->SetReferenceClass("Customer");
   EXPECT_EQ(r->GetStreamValue(1), "") << "no object";
@@ -695,14 +695,14 @@ TEST(ScalarField, StreamValuesAndReferences) {
   EXPECT_EQ(r->GetStreamValue(1), "");
 
   r->SetValue(Variant(ObjectPtr(ada)));
-  EXPECT_EQ(Sourced([&] { r->SetStreamValue("C1"); }),
-            "91: Object variable or With block variable not set at QuillmarkLibrary.ScalarField|[ScalarField]Public "
+  EXPECT_EQ(Trail([&] { r->SetStreamValue("C1"); }),
+            "91: Object variable or With block variable not set @ QuillmarkLibrary.ScalarField|[ScalarField]Public "
             "Sub SetStreamValue(\"C1\", ?)");
   EXPECT_EQ(r->Value().ObjectRef(), ObjectPtr(ada));
 
   r->SetReferenceClass("Client");
-  EXPECT_EQ(Sourced([&] { r->GetStreamValue(4); }),
-            "9999: The reference class of the object (Customer) and of this field (Client) do not match at "
+  EXPECT_EQ(Trail([&] { r->GetStreamValue(4); }),
+            "9999: The reference class of the object (Customer) and of this field (Client) do not match @ "
             "QuillmarkLibrary.ScalarField|[ScalarField]Public Function GetStreamValue(4)");
 }
 
@@ -750,8 +750,8 @@ TEST(PersistanceContext, RegistersByClassAndKey) {
                          context.GetReference("Customer", "K1"), context.GetReference("customer", "k1")}),
             (std::vector<std::shared_ptr<IPersistableReference>>{c1, o1, nullptr, nullptr}));
 
-  EXPECT_EQ(Sourced([&] { context.Add(std::make_shared<Keyed>("Customer", "k1"), 1); }),
-            "457: This key is already associated with an element of this collection at "
+  EXPECT_EQ(Trail([&] { context.Add(std::make_shared<Keyed>("Customer", "k1"), 1); }),
+            "457: This key is already associated with an element of this collection @ "
             "QuillmarkLibrary.PersistanceContext|[PersistanceContext]Public Sub Add(?, 1)");
   EXPECT_EQ(context.GetReference("Customer", "k1"), c1);
   EXPECT_EQ(Described([&] { context.Add(nullptr, 2); }), "9999: Can't add Nothing to a PersistanceContext");
