@@ -183,12 +183,11 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSplineAndTheKnownSmallCasesAndRe
       {{0, 10}, 4, {0, 2.5, 5, 7.5, 10}, {0, 2.5, 5, 7.5, 10}},
       {{7}, 4, {7}, {7}},
       {{4, 5, 6}, 0, {4}, {6}}};
-  for (const auto& [in, precision, cubic, linear] : cases) {
+  for (const auto& [in, precision, cub, lin] : cases) {
     auto samples = Samples(in, 5);
     const Variant c = interp.InterpCub(samples, precision), l = interp.InterpLin(samples, precision);
     // The lower bound is kept.
-    EXPECT_EQ(std::tuple(Values(c), Values(l), c.Array().LBound(), l.Array().LBound()),
-              std::tuple(cubic, linear, 5, 5));
+    EXPECT_EQ(std::tuple(Values(c), Values(l), c.Array().LBound(), l.Array().LBound()), std::tuple(cub, lin, 5, 5));
   }
   // No samples: Empty for both.
   Variant none = VariantArray();

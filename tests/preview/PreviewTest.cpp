@@ -281,8 +281,7 @@ class PreviewActionsTest : public PreviewWindowTest {
                 "out=; for a in \"$@\"; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; page=$a; done\ncp \"$page\" '" +
                     d + "/given.html'\necho \"$@\" > '" + d +
                     "/args'\nmkdir -p \"$out\" && echo DOC > \"$out/document.doc\"\n");
-    WriteScript(bin_ / "xdg-email",
-                "cp \"$4\" '" + d + "/attached'\necho \"$1 $3 $# ${4##*/}\" > '" + d + "/mailargs'\n");
+    WriteScript(bin_ / "xdg-email", "cp \"$4\" '" + d + "/attached'\necho \"$1 $3 $# ${4##*/}\" > '" + d + "/mail'\n");
   }
 
   ScratchDir bin_;
@@ -308,8 +307,8 @@ TEST_F(PreviewActionsTest, SaveAsWritesAWebArchiveAndEmailAttachesItAsDocumentRp
   }
   ASSERT_TRUE(fs::exists(HTMLPreview::MailFile()));
   // The program runs detached: wait for what it was given.
-  for (int i = 0; i < 200 && ReadFile(dir_ / "mailargs").empty(); ++i) QThread::msleep(10);
-  EXPECT_EQ(ReadFile(dir_ / "mailargs"), "--body --attach 4 Document.rpt\n");
+  for (int i = 0; i < 200 && ReadFile(dir_ / "mail").empty(); ++i) QThread::msleep(10);
+  EXPECT_EQ(ReadFile(dir_ / "mail"), "--body --attach 4 Document.rpt\n");
   EXPECT_EQ(ReadFile(dir_ / "attached"), ReadFile(HTMLPreview::MailFile()));
 
   // A new preview signs on again: no mail program now; then no page to pack.

@@ -53,9 +53,8 @@ TEST_F(PrintTest, PrintPageInProcessThroughTheHelperAndTheToolRefusesBadInput) {
                 " @ QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
                 "\", \"" + pdf + "\")");
   const std::string unwritable = dir_ / "no/such/folder/x.pdf";
-  const qm::Error cannot = RaisedBy([&] { qm::ui::PrintPage(page_, unwritable); });
-  EXPECT_TRUE(cannot.Number() == 75 && cannot.Description().starts_with("cannot write " + unwritable))
-      << cannot.Description();
+  const std::string cannot = Described([&] { qm::ui::PrintPage(page_, unwritable); });
+  EXPECT_TRUE(cannot.starts_with("75: cannot write " + unwritable)) << cannot;
   EXPECT_EQ(ReadFile(pdf), before);
   EXPECT_EQ(entries(), files + 1);
 
@@ -103,8 +102,7 @@ class PrinterQueueTest : public UiTest {
     UiTest::SetUp();
     if (Program("cupsd").isEmpty() || Program("lpadmin").isEmpty())
       GTEST_SKIP() << "the CUPS scheduler is not installed (Debian packages cups-daemon, cups-client)";
-    if (OthersMayWriteAbove(root_.parent_path()))
-      GTEST_SKIP() << "the build folder lies in a folder others may write to";
+    if (OthersMayWriteAbove(root_.parent_path())) GTEST_SKIP() << "others may write above the build folder";
     fs::remove_all(root_);
     for (const char* dir : {"spool", "tmp", "cache", "state", "ppd", "out", "bin/backend"})
       fs::create_directories(root_ / dir);
