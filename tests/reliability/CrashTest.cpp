@@ -9,17 +9,16 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <string_view>
 #include <thread>
 
 #include "reliability/Jobs.h"
-
-extern char** environ;
 
 namespace {
 using namespace qm::test;
@@ -33,33 +32,18 @@ constexpr int kMaxKills = 300;
 
 constexpr int kScale = 18;  // outputs of one or two megabytes
 
+// The writer, started through the shell, which tells its process id first
+// and then becomes the writer.
 struct Child {
-  Child(const std::vector<std::string>& command, const fs::path& folder, bool saysGo) {
-    int pipe[2];
-    if (::pipe(pipe) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe[0]);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    std::vector<char*> argv;
-    for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
-    out_ = pipe[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + command[0]);
-    if (saysGo) {
-      std::string said;
-      char c;
-      while (said.find("go\n") == std::string::npos && ::read(out_, &c, 1) == 1) said += c;
-    }
+  Child(const std::string& command, const fs::path& folder, bool saysGo) {
+    out_ = ::popen(("cd '" + folder.string() + "' && echo $$ && exec " + command).c_str(), "r");
+    if (!out_ || std::fscanf(out_, "%d", &pid_) != 1) throw std::runtime_error("cannot start " + command);
+    for (char word[8]; saysGo && std::fscanf(out_, "%7s", word) == 1 && std::string_view(word) != "go";) {}
     started_ = Clock::now();
   }
   ~Child() {
     if (pid_ > 0) KillAfter();
-    ::close(out_);
+    ::pclose(out_);  // the child is reaped already
   }
 
   // Waits for the end; the exit status and the time since the write started.
@@ -81,10 +65,9 @@ struct Child {
       return;
     }
     const fs::path fds = "/proc/" + std::to_string(pid_) + "/fd";
-    std::error_code ec;
-    for (fs::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
+    for (const auto& fd : fs::directory_iterator(fds)) {
       std::error_code readError;
-      const fs::path target = fs::read_symlink(it->path(), readError);
+      const fs::path target = fs::read_symlink(fd.path(), readError);
       // A file opened with O_TMPFILE reads "FOLDER/#INODE (deleted)".
       if (!readError && target.string().ends_with(" (deleted)") && target.filename().string().starts_with('#'))
         Unnamed.push_back(target.parent_path());
@@ -94,7 +77,7 @@ struct Child {
     pid_ = -1;
   }
   pid_t pid_ = -1;
-  int out_ = -1;
+  FILE* out_ = nullptr;
   Clock::time_point started_;
   std::vector<fs::path> Unnamed;  // the folders of the files without a name the child had open when killed
 };
@@ -118,18 +101,25 @@ void Torture(const std::string& name) {
   const ScratchDir scratch;
   const fs::path& dir = scratch.Path();
   const auto contents = [&] { return Outputs(job, dir); };
-  // Makes the variant's inputs (the tool's own file, which it rewrites in
-  // place, among them) and starts the job's writer: the helper, or the tool
-  // (whose last word is its output), which starts writing with the process.
+  // Each variant's inputs, made once in a folder of their own (making a
+  // container takes longer than the write).
+  for (int variant : {0, 1}) {
+    fs::create_directory(dir / ("in" + std::to_string(variant)));
+    if (job.Make) job.Make({dir / ("in" + std::to_string(variant)), dir, kScale, variant});
+  }
+  // Puts the variant's inputs in place (the tool's own file, which it
+  // rewrites in place, among them) and starts the job's writer: the helper,
+  // or the tool (whose last word is its output), which starts writing with
+  // the process.
   const auto start = [&](int variant, std::vector<std::string>* old = nullptr) {
-    Ready(job, {dir, dir, kScale, variant});
+    fs::copy(dir / ("in" + std::to_string(variant)), dir,
+             fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+    Ready(job, {dir, dir, kScale, variant}, false);
     if (old) *old = contents();
-    std::vector<std::string> command{QM_CRASH_WRITER, name, std::to_string(variant), std::to_string(kScale)};
+    std::string command = QM_CRASH_WRITER " '" + name + "' " + std::to_string(variant) + " " + std::to_string(kScale);
 #ifdef QM_CLI
-    if (!job.Tool.empty()) {
-      command = job.Tool;
-      command.insert(command.begin(), QM_CLI);
-    }
+    if (!job.Tool.empty()) command = QM_CLI;
+    for (const std::string& word : job.Tool) command += " " + word;
 #endif
     return std::make_unique<Child>(command, dir, job.Tool.empty());
   };
@@ -153,12 +143,9 @@ void Torture(const std::string& name) {
   std::sort(took.begin(), took.end());
   const auto typical = std::chrono::duration_cast<std::chrono::microseconds>(took[took.size() / 2]);
   std::mt19937 random(std::random_device{}());
-  std::uniform_int_distribution<long long> moment(0, typical.count());
-  std::uniform_int_distribution<long long> late(typical.count() * 4 / 5, typical.count());
+  std::uniform_int_distribution<long long> moment(0, typical.count()), late(typical.count() * 4 / 5, typical.count());
   const fs::path canonicalDir = fs::canonical(dir);
-  int caught = 0;
-  int leftovers = 0;
-  int kill = 0;
+  int caught = 0, leftovers = 0, kill = 0;
   for (; kill < kKills || (caught < kInsideWrites && kill < kMaxKills); ++kill) {
     const int variant = kill % 2;
     const std::vector<std::size_t> before = Temporaries(job, dir);

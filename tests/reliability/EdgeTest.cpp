@@ -47,37 +47,30 @@ std::set<std::string> Threads() {
   return ids;
 }
 
-// Looks at every thread the test did not start: each must have the
-// application's signals blocked (in its SigBlk mask); counts them.
-struct ThreadCheck {
-  std::set<std::string> Before = Threads();
-  std::size_t Most = 0;
-  int Unblocked = 0;
-
-  void Look() {
+// Looked at while the helpers work (from the jobs' progress reports) and
+// after the jobs: every thread the test did not start must have the
+// application's signals blocked (in its SigBlk mask); they are counted.
+TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
+  const std::set<std::string> before = Threads();
+  std::size_t most = 0;
+  int unblocked = 0;
+  const qm::Progress look = [&](std::uint64_t, std::uint64_t) {
     std::size_t added = 0;
     for (const std::string& thread : Threads()) {
-      if (Before.count(thread)) continue;
+      if (before.count(thread)) continue;
       ++added;
       std::ifstream status("/proc/self/task/" + thread + "/status");
       std::uint64_t mask = 0;
       for (std::string line; std::getline(status, line);)
         if (line.starts_with("SigBlk:")) mask = std::stoull(line.substr(7), nullptr, 16);
       for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGWINCH})
-        Unblocked += (mask >> (signal - 1) & 1) == 0 ? 1 : 0;
+        unblocked += (mask >> (signal - 1) & 1) == 0 ? 1 : 0;
     }
-    Most = std::max(Most, added);
-  }
-};
-
-// Looked at while the helpers work (from the jobs' progress reports) and
-// after the jobs.
-TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
-  ThreadCheck check;
+    most = std::max(most, added);
+  };
   qm::test::ScratchDir scratch;
   const std::string big(1 << 20, 'x');
   std::vector<std::filesystem::path> members;
-  const qm::Progress look = [&](std::uint64_t, std::uint64_t) { check.Look(); };
   for (int round = 0; round < 12; ++round) {
     const auto text = scratch.Path() / ("text" + std::to_string(round) + ".txt");
     auto stream = qm::TextStream::Open(text.string(), qm::IOMode::ForWriting);
@@ -90,9 +83,9 @@ TEST(HelperThreads, BlockTheApplicationsSignalsAndStayWithinThePool) {
       EXPECT_TRUE(qm::ZipFiles(scratch.Path() / "all.zip", members, look).Complete());
     }
   }
-  check.Look();
-  EXPECT_EQ(check.Unblocked, 0);
-  EXPECT_LE(check.Most, 8u);
+  look(0, 0);
+  EXPECT_EQ(unblocked, 0);
+  EXPECT_LE(most, 8u);
 }
 
 }  // namespace

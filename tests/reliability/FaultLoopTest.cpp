@@ -62,10 +62,10 @@ void OnAlarm(int) {
   ::raise(SIGALRM);
 }
 
-bool Full() {
-  const char* full = std::getenv("QM_FAULT_LOOP_FULL");
-  return full && std::string_view(full) == "1";
-}
+const bool kFull = std::getenv("QM_FAULT_LOOP_FULL") && std::string_view(std::getenv("QM_FAULT_LOOP_FULL")) == "1";
+// Full: text files of one or two megabytes (more than one write-behind buffer
+// or read chunk), pictures of 256 x 256 pixels.
+const int kScale = kFull ? 16 : 1;
 
 std::size_t OpenDescriptors() {
   return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
@@ -132,10 +132,6 @@ std::string Judge(const Job& job, const fs::path& dir, const Ended& ended,
   return {};
 }
 
-struct Totals {
-  long Runs = 0, Refused = 0;
-};
-
 // By io::sys::Call.
 constexpr const char* kCallNames[] = {"open", "close",  "read",  "write",   "fsync", "truncate", "stat", "rename",
                                       "link", "unlink", "mkdir", "readdir", "wait",  "poll",     "chmod"};
@@ -144,14 +140,14 @@ constexpr const char* kCallNames[] = {"open", "close",  "read",  "write",   "fsy
 // with `answer` (and every later one too when `onwards`) until a run no longer
 // reaches the call. Each distinct problem is reported once, with the first
 // call that showed it.
-void Loop(const Job& job, const std::string& label, int scale, Totals& totals, int answer,
+void Loop(const Job& job, const std::string& label, std::pair<long, long>& totals, int answer,
           std::optional<Call> only = std::nullopt, bool onwards = false) {
   const bool mustFinish = answer == EINTR || answer == Faults::kShort;
   // In memory where it can be: the loop syncs thousands of files, which
   // costs a disk seconds and tmpfs nothing; the calls made are the same.
   const ScratchDir scratch(MemoryFolder());
   const fs::path& dir = scratch.Path();
-  const Place place{dir, dir, scale};
+  const Place place{dir, dir, kScale};
   Ready(job, place);
   const std::map<std::string, std::string> before = Contents(dir);
   ASSERT_EQ(RunJob(job, place).Way, Ended::Done) << job.Name;
@@ -165,18 +161,14 @@ void Loop(const Job& job, const std::string& label, int scale, Totals& totals, i
     }
     std::snprintf(running, sizeof running, "%s, %s, call %ld\n", job.Name.c_str(), label.c_str(), n);
     ::alarm(60);
-    Ended ended;
-    bool fired = false;
-    int kind = -1;
-    {
-      const Failing faults(n, answer, only, onwards);
-      ended = RunJob(job, place);
-      fired = faults.Fired();
-      kind = faults.kind;
-    }
+    std::optional<Failing> faults(std::in_place, n, answer, only, onwards);
+    const Ended ended = RunJob(job, place);
+    const bool fired = faults->Fired();
+    const int kind = faults->kind;
+    faults.reset();
     ::alarm(0);
-    ++totals.Runs;
-    totals.Refused += ended.Way == Ended::Refused ? 1 : 0;
+    ++totals.first;
+    totals.second += ended.Way == Ended::Refused ? 1 : 0;
     std::string problem = Judge(job, dir, ended, before, fresh);
     if (problem.empty() && OpenDescriptors() != descriptors) problem = "leaked a descriptor";
     // A sync fails only for a file written: the refusal names it.
@@ -207,36 +199,33 @@ class FaultLoop : public ::testing::Test {
     qm::io::Executor::ResetLimit();
     ::signal(SIGALRM, SIG_DFL);
   }
-  // Full: text files of one or two megabytes (more than one write-behind
-  // buffer or read chunk), pictures of 256 x 256 pixels.
-  const int scale_ = Full() ? 16 : 1;
 };
 
 // Every job, every fault, each call in turn, all work on the caller's thread.
 TEST_F(FaultLoop, EveryCallOfEveryJob) {
   for (const Job& job : Jobs(kFaults)) {
-    Totals totals;
-    for (const auto& [name, answer] : kAnswers) Loop(job, name, scale_, totals, answer);
-    std::printf("%-22s %5ld runs, %5ld refused\n", job.Name.c_str(), totals.Runs, totals.Refused);
+    std::pair<long, long> totals;  // runs, refused
+    for (const auto& [name, answer] : kAnswers) Loop(job, name, totals, answer);
+    std::printf("%-22s %5ld runs, %5ld refused\n", job.Name.c_str(), totals.first, totals.second);
   }
 }
 
 // One fault with helper threads allowed: the calls may fall on them.
 TEST_F(FaultLoop, WithHelperThreads) {
   qm::io::Executor::ResetLimit();
-  Totals totals;
-  for (const Job& job : Jobs(kFaults)) Loop(job, "EIO with helpers", scale_, totals, EIO);
-  std::printf("with helper threads %ld runs, %ld refused\n", totals.Runs, totals.Refused);
+  std::pair<long, long> totals;
+  for (const Job& job : Jobs(kFaults)) Loop(job, "EIO with helpers", totals, EIO);
+  std::printf("with helper threads %ld runs, %ld refused\n", totals.first, totals.second);
 }
 
 // With QM_FAULT_LOOP_FULL=1: every call of one kind fails from the Nth on.
 TEST_F(FaultLoop, EveryKindFailingFromTheNthOn) {
-  if (!Full()) GTEST_SKIP() << "QM_FAULT_LOOP_FULL=1 runs it";
-  Totals totals;
+  if (!kFull) GTEST_SKIP() << "QM_FAULT_LOOP_FULL=1 runs it";
+  std::pair<long, long> totals;
   for (const Job& job : Jobs(kFaults))
     for (int kind = static_cast<int>(Call::Open); kind <= static_cast<int>(Call::ReadDir); ++kind)
-      Loop(job, std::string("every ") + kCallNames[kind] + " from the Nth on", scale_, totals, EIO,
-           static_cast<Call>(kind), true);
+      Loop(job, std::string("every ") + kCallNames[kind] + " from the Nth on", totals, EIO, static_cast<Call>(kind),
+           true);
 }
 
 }  // namespace

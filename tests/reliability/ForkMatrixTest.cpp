@@ -35,12 +35,13 @@ constexpr const char* kNames[] = {"goes on while the parent waits", "goes on onc
                                   "calls exit", "calls _exit", "cancels from the callback"};
 
 // How a child ends, as its exit status.
-constexpr int kDone = 0;         // its run of the job came to an end without error
-constexpr int kExited = 3;       // exit() in the callback
-constexpr int kQuickExited = 4;  // _exit() in the callback
-constexpr int kCancelled = 5;    // the object its callback threw came back
-constexpr int kInherited = 75;   // the job raised 75, saying the object belongs to the parent
-constexpr int kOtherError = 6;   // anything else (written to stderr)
+constexpr int kDone = 0;                             // its run of the job came to an end without error
+constexpr int kExited = 3;                           // exit() in the callback
+constexpr int kQuickExited = 4;                      // _exit() in the callback
+constexpr int kCancelled = 5;                        // the object its callback threw came back
+constexpr int kInherited = 75;                       // the job raised 75, saying the object belongs to the parent
+constexpr int kOtherError = 6;                       // anything else (written to stderr)
+constexpr const char* kCancelledSaid = "cancelled";  // how Attempt tells it
 constexpr unsigned kChildSeconds = 10;
 // Inputs of several megabytes: several times the chunks the compressors read
 // ahead (4 of 1 MiB).
@@ -82,29 +83,33 @@ std::string Ending(pid_t child) {
   return "?";
 }
 
-// Runs `run`, keeping what it raises.
-std::exception_ptr Attempt(const std::function<void()>& run) {
+// Runs `run`; what it raises past the job's own ways of failing ends it unclearly.
+Ended Attempt(const std::function<Ended()>& run) {
   try {
-    run();
+    return run();
+  } catch (const Cancel&) {
+    return {Ended::Unclear, kCancelledSaid};
   } catch (...) {
-    return std::current_exception();
+    return {Ended::Unclear, "raised"};
   }
-  return nullptr;
 }
 
 // In the child: the status that tells how its run of the job ended.
-[[noreturn]] void EndChild(std::exception_ptr failure, const Ended& ended = {}) {
+[[noreturn]] void EndChild(const Ended& ended) {
   int status = ended.Way == Ended::Done ? kDone : kOtherError;
   if (ended.Number == 75 && ended.Said.find("fork") != std::string::npos) status = kInherited;
+  else if (ended.Way == Ended::Unclear && ended.Said == kCancelledSaid) status = kCancelled;
   else if (status == kOtherError) std::fprintf(stderr, "child: error %d: %s\n", ended.Number, ended.Said.c_str());
-  try {
-    if (failure) std::rethrow_exception(std::move(failure));
-  } catch (const Cancel&) {
-    status = kCancelled;
-  } catch (...) {
-    status = kOtherError;
-  }
   std::exit(status);  // as a program that goes on ends: static destructors run
+}
+
+// In a child just forked: starts its clock, and exits or cancels as it
+// behaves; returns when it goes on.
+void Leave(Child behaviour) {
+  ::alarm(kChildSeconds);
+  if (behaviour == Child::Exits) std::exit(kExited);
+  if (behaviour == Child::QuickExits) ::_exit(kQuickExited);
+  if (behaviour == Child::Cancels) throw Cancel{};
 }
 
 // The exit status of a child that behaves so. One that goes on with a job
@@ -131,30 +136,22 @@ void ForkInCallback(const Job& job, Child behaviour, Place place, const Referenc
       if (behaviour == Child::GoesOn) waitedInCallback = Ending(child);
       return;
     }
-    ::alarm(kChildSeconds);
-    switch (behaviour) {
-      case Child::GoesOn: return;
-      case Child::GoesOnLater: {
-        qm::io::sys::Close(gate[1]);
-        char byte;
-        while (qm::io::sys::Read(gate[0], &byte, 1) > 0) {}
-        return;
-      }
-      case Child::Exits: std::exit(kExited);
-      case Child::QuickExits: ::_exit(kQuickExited);
-      case Child::Cancels: throw Cancel{};
+    Leave(behaviour);
+    if (behaviour == Child::GoesOnLater) {
+      qm::io::sys::Close(gate[1]);
+      char byte;
+      while (qm::io::sys::Read(gate[0], &byte, 1) > 0) {}
     }
   };
-  Ended ended;
-  const std::exception_ptr failure = Attempt([&] { ended = job.Run(place); });
-  if (::getpid() != parent) EndChild(failure, ended);
+  const Ended ended = Attempt([&] { return job.Run(place); });
+  if (::getpid() != parent) EndChild(ended);
 
   qm::io::sys::Close(gate[1]);
   qm::io::sys::Close(gate[0]);
   ASSERT_GT(child, 0) << "the callback never forked";
   EXPECT_EQ(behaviour == Child::GoesOn ? waitedInCallback : Ending(child),
             "exit " + std::to_string(Expected(job, behaviour)));
-  EXPECT_EQ(failure ? "the parent's job raised" : Problem(job, place, ended, reference), "");
+  EXPECT_EQ(Problem(job, place, ended, reference), "");
 }
 
 // Forks from this thread while another runs the job, a third of its write's
@@ -163,9 +160,8 @@ void ForkBeside(const Job& job, Child behaviour, Place place, const Reference& r
   std::atomic<bool> writing{false}, finished{false};
   place.Go = [&] { writing = true; };
   Ended ended;
-  std::exception_ptr failure;
   std::thread worker([&] {
-    failure = Attempt([&] { ended = job.Run(place); });
+    ended = Attempt([&] { return job.Run(place); });
     finished = true;
   });
   while (!writing && !finished) std::this_thread::yield();
@@ -173,24 +169,20 @@ void ForkBeside(const Job& job, Child behaviour, Place place, const Reference& r
   std::fflush(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
-    ::alarm(kChildSeconds);
-    if (behaviour == Child::Exits) std::exit(kExited);
-    if (behaviour == Child::QuickExits) ::_exit(kQuickExited);
+    Leave(behaviour);
     // Goes on: the child does the same job on its own output.
     Place own{place.In, place.Out.string() + ".child", place.Scale};
-    Ended owned;
-    const std::exception_ptr failed = Attempt([&] {
+    EndChild(Attempt([&] {
       Ready(job, own, false);
-      owned = job.Run(own);
-      if (const std::string problem = Problem(job, own, owned, reference); !problem.empty())
-        owned = {Ended::Unclear, problem};
-    });
-    EndChild(failed, owned);
+      const Ended owned = job.Run(own);
+      const std::string problem = Problem(job, own, owned, reference);
+      return problem.empty() ? owned : Ended{Ended::Unclear, problem};
+    }));
   }
   const std::string ending = child > 0 ? Ending(child) : "not forked";
   worker.join();
   EXPECT_EQ(ending, "exit " + std::to_string(Expected(job, behaviour)));
-  EXPECT_EQ(failure ? "the parent's job raised" : Problem(job, place, ended, reference), "");
+  EXPECT_EQ(Problem(job, place, ended, reference), "");
 }
 
 TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
@@ -209,12 +201,10 @@ TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
     // With a callback as the rows have (a job may choose its way by it).
     if (job.Has(kForkInCallback)) place.OnProgress = [](std::uint64_t, std::uint64_t) {};
     Ready(job, place);
-    Reference& reference = references[job.Name];
     const Ended ended = job.Run(place);
-    reference.Took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - go);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - go);
     ASSERT_EQ(ended.Way, Ended::Done) << job.Name << ": " << ended.Said;
-    reference.Said = ended.Said;
-    reference.Outputs = Outputs(job, place.Out);
+    references[job.Name] = {ended.Said, Outputs(job, place.Out), took};
   }
   qm::DeleteSetting("Quillmark Library", "Init");  // no log until the log's own rows
 

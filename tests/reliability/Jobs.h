@@ -35,17 +35,12 @@
 namespace qm::test {
 namespace fs = std::filesystem;
 
-using Same = std::function<bool(const std::string&, const std::string&)>;
-
 // The members of a zip archive, by name; nothing when it is not a whole archive.
 inline std::optional<std::map<std::string, std::string>> Members(const std::string& bytes) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-  zip_t* archive = source ? zip_open_from_source(source, ZIP_CHECKCONS | ZIP_RDONLY, &error) : nullptr;
-  zip_error_fini(&error);
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, nullptr);
+  zip_t* archive = source ? zip_open_from_source(source, ZIP_CHECKCONS | ZIP_RDONLY, nullptr) : nullptr;
   if (!archive) {
-    if (source) zip_source_free(source);
+    zip_source_free(source);  // nothing for none
     return std::nullopt;
   }
   std::optional<std::map<std::string, std::string>> members(std::in_place);
@@ -69,11 +64,8 @@ inline bool SameWorkbook(const std::string& a, const std::string& b) {
   auto first = Members(a);
   auto second = Members(b);
   if (!first || !second) return false;
-  for (const char* varying : {"docProps/core.xml", "docProps/app.xml", "xl/workbook.xml"}) {
-    if (!first->count(varying) || !second->count(varying)) return false;
-    first->erase(varying);
-    second->erase(varying);
-  }
+  for (const char* varying : {"docProps/core.xml", "docProps/app.xml", "xl/workbook.xml"})
+    if (first->erase(varying) + second->erase(varying) != 2) return false;
   return *first == *second;
 }
 
@@ -81,13 +73,8 @@ inline bool SameWorkbook(const std::string& a, const std::string& b) {
 // the time of writing, aside.
 inline bool SameArchive(std::string a, std::string b) {
   for (std::string* text : {&a, &b}) {
-    const std::string marker = "----=_QMLib_";
-    for (std::size_t at = text->find(marker); at != std::string::npos; at = text->find(marker, at + marker.size())) {
-      std::size_t end = at + marker.size();
-      while (end < text->size() && (std::isdigit(static_cast<unsigned char>((*text)[end])) || (*text)[end] == '.'))
-        ++end;
-      text->erase(at + marker.size(), end - at - marker.size());
-    }
+    for (std::size_t at = 0; (at = text->find("----=_QMLib_", at)) != std::string::npos; at += 12)
+      text->erase(at + 12, text->find_first_not_of("0123456789.", at + 12) - at - 12);
     const std::size_t date = text->find("\r\nDate: ");
     if (date != std::string::npos) text->erase(date, text->find("\r\n", date + 2) - date);
   }
@@ -207,9 +194,6 @@ inline void Site(const Place& p) {
   WriteFile(p.In / "pic.bmp", Bmp(16 * p.Scale + p.Variant));
 }
 
-// A picture for a page that is saved with its pictures.
-inline void Picture(const Place& p) { WriteFile(p.In / "chart.bmp", Bmp(16 * p.Scale + p.Variant)); }
-
 // Files to zip, and an old archive of another.
 inline void ZipInputs(const Place& p) {
   WriteFile(p.In / "a.txt", Text(Lines(p) / 2, p.Variant));
@@ -219,10 +203,17 @@ inline void ZipInputs(const Place& p) {
     throw std::runtime_error("no old archive");
 }
 
+// Thrown by a job that tells its refusal by a result.
+struct Refusal {
+  std::string Said;
+};
+
 inline Ended Typed(const std::function<void()>& job) {
   try {
     job();
     return {};
+  } catch (const Refusal& refusal) {
+    return {Ended::Refused, refusal.Said};
   } catch (const Error& e) {
     return {Ended::Refused, e.Description(), e.Source(), e.Number()};
   } catch (const std::exception& e) {
@@ -236,18 +227,8 @@ auto Raising(F job) {
   return [job](const Place& p) { return Typed([&] { job(p); }); };
 }
 
-// A run that raises, or returns a text saying why it refused (nothing when done).
-template <typename F>
-auto Reporting(F job) {
-  return [job](const Place& p) {
-    std::optional<std::string> refused;
-    const Ended ended = Typed([&] { refused = job(p); });
-    return ended.Way != Ended::Done || !refused ? ended : Ended{Ended::Refused, *refused};
-  };
-}
-
-inline std::optional<std::string> Result(std::int32_t result) {
-  return result == 0 ? std::nullopt : std::optional("result " + std::to_string(result));
+inline void Succeeded(std::int32_t result) {
+  if (result != 0) throw Refusal{"result " + std::to_string(result)};
 }
 
 // Makes the job's inputs (unless `make` is false) and puts its old outputs in
@@ -269,16 +250,11 @@ inline bool WithoutPicture(const fs::path& out) {
          archive.find("Content-Location: http://localhost/pic.bmp") == std::string::npos;
 }
 
-// A compressed container of the text, stored as it is.
+// The text compressed: by CompressFile, stored as it is; by the Compress class.
 inline void Packed(const Place& p) {
   TextInput(p);
   CompressFile(p.In / "in.txt", p.In / "in.z", DeflateLevel::Store);
-}
-
-// The container of the Compress class.
-inline void Contained(const Place& p) {
-  TextInput(p);
-  Compress().CompressFile((p.In / "in.txt").string(), (p.In / "in.z").string(), COM_BEST_SPEED);
+  Compress().CompressFile((p.In / "in.txt").string(), (p.In / "in.qz").string(), COM_BEST_SPEED);
 }
 
 // A tree of twelve folders to search.
@@ -290,10 +266,10 @@ inline void Tree(const Place& p) {
   }
 }
 
-inline void TsvInput(const Place& p) {
+inline void Tsv(const Place& p) {
   std::string tsv;
   for (const auto& row : Table(p)) tsv += row[0] + "\t" + row[1] + "\t" + row[2] + "\n";
-  WriteFile(p.In / "table.tsv", tsv);
+  WriteFile(p.In / "t.tsv", tsv);
 }
 
 inline void XmlInput(const Place& p) { WriteFile(p.In / "doc.xml", XmlText(p)); }
@@ -316,6 +292,34 @@ inline std::vector<std::string> Outputs(const Job& job, const fs::path& dir) {
   return bytes;
 }
 
+// XML::SaveFile tells a refusal by false alone; it raises nothing.
+inline Ended SaveXml(const Place& p) {
+  XML xml;
+  xml.LoadFromString(XmlText(p), "orders");
+  p.Go();
+  bool saved = false;
+  const Ended ended = Typed([&] { saved = xml.SaveFile((p.Out / "out.xml").string()); });
+  if (ended.Way != Ended::Done) return Ended{Ended::Unclear, "raised: " + ended.Said};
+  // True with the old file: the component could not create the file, which
+  // does not change the published result.
+  const bool written = ReadFile(p.Out / "out.xml") != "old bytes\n";
+  return saved && written ? ended : Ended{Ended::Refused, ""};
+}
+
+// A search: what it found, one path a line.
+inline Ended Find(const Place& p) {
+  Ended found;
+  for (const auto& path : FindFiles(p.In / "tree", "*.txt", true, p.OnProgress)) found.Said += path.string() + "\n";
+  return found;
+}
+
+// A hundred lines of the library's log, tagged with the run's folder.
+inline void Log(const Place& p) {
+  SaveSetting("Quillmark Library", "Init", "Logging", "yes");
+  p.Go();
+  for (int i = 0; i < 100; ++i) QMWriteLog(p.Out.filename().string() + " " + std::to_string(i));
+}
+
 // The jobs that the harnesses in `use` run.
 inline std::vector<Job> Jobs(int use) {
   using P = const Place&;
@@ -334,18 +338,18 @@ inline std::vector<Job> Jobs(int use) {
          p.Go();
          SaveRecords(p.Out / "rows.qms", "Rows", rows);
        })},
-      {"HtmlPage.Save", kFaults, {"site/page.html", "site/chart.bmp"}, Picture, Raising([](P p) {
+      {"HtmlPage.Save", kFaults, {"site/page.html", "site/pic.bmp"}, Site, Raising([](P p) {
          HtmlPage("Faults")
              .Paragraph(Text(10 * p.Scale))
-             .Image(p.In / "chart.bmp", "chart")
+             .Image(p.In / "pic.bmp", "chart")
              .Save(p.Out / "site/page.html");
        })},
       // Typographer::SaveAs writes through the same html::WriteDocument as HTMLDoc.
-      {"HTMLDoc.SaveAs", kCrash, {"site/page.html", "site/chart.bmp"}, Picture, Raising([](P p) {
+      {"HTMLDoc.SaveAs", kCrash, {"site/page.html", "site/pic.bmp"}, Site, Raising([](P p) {
          HTMLDoc doc;
          doc.BeginDoc("Report " + std::to_string(p.Variant));
          doc.BeginBody();
-         doc.Image((p.In / "chart.bmp").string());
+         doc.Image((p.In / "pic.bmp").string());
          for (std::size_t i = 0; i < Lines(p) / 2; ++i) doc.BodyTextCR(Words(p.Variant, i));
          p.Go();
          doc.SaveAs((p.Out / "site/page.html").string());
@@ -357,10 +361,10 @@ inline std::vector<Job> Jobs(int use) {
          std::string subject = "s";
          mdlHTML2MHT::ConvertHTMLToMHT((p.In / "page.html").string(), (p.Out / "page.mht").string(), subject);
        })},
-      {"ZipFiles", kFaults | kForkInCallback, {"out.zip"}, ZipInputs, Reporting([](P p) {
+      {"ZipFiles", kFaults | kForkInCallback, {"out.zip"}, ZipInputs, Raising([](P p) {
          const std::vector<fs::path> files{p.In / "a.txt", p.In / "b.bmp"};
          const ZipReport report = ZipFiles(p.Out / "out.zip", files, p.In, p.OnProgress);
-         return report.Complete() ? std::optional<std::string>() : report.Message();
+         if (!report.Complete()) throw Refusal{report.Message()};
        })},
       {"CompressFile", kFaults | kForkInCallback, {"out.z"}, TextInput, Raising([](P p) {
          CompressFile(p.In / "in.txt", p.Out / "out.z", DeflateLevel::Fastest, p.OnProgress);
@@ -368,15 +372,15 @@ inline std::vector<Job> Jobs(int use) {
       {"DecompressFile", kFaults | kForkInCallback, {"out.txt"}, Packed, Raising([](P p) {
          DecompressFile(p.In / "in.z", p.Out / "out.txt", p.OnProgress);
        })},
-      {"Compress.CompressFile", kFaults | kForkInCallback | kCrash | kMayDrop, {"out.z"}, TextInput, Reporting([](P p) {
+      {"Compress.CompressFile", kFaults | kForkInCallback | kCrash | kMayDrop, {"out.z"}, TextInput, Raising([](P p) {
          const std::string in = (p.In / "in.txt").string(), out = (p.Out / "out.z").string();
          p.Go();
-         return Result(p.OnProgress ? Compress().CompressFile(in, out, COM_BEST_SPEED, p.OnProgress)
-                                    : Compress().CompressFile(in, out, COM_DEFAULT_COMPRESSION));
+         Succeeded(p.OnProgress ? Compress().CompressFile(in, out, COM_BEST_SPEED, p.OnProgress)
+                                : Compress().CompressFile(in, out, COM_DEFAULT_COMPRESSION));
        })},
-      {"Compress.DecompressFile", kCrash, {"out.txt"}, Contained, Reporting([](P p) {
+      {"Compress.DecompressFile", kCrash, {"out.txt"}, Packed, Raising([](P p) {
          p.Go();
-         return Result(Compress().DecompressFile((p.In / "in.z").string(), (p.Out / "out.txt").string()));
+         Succeeded(Compress().DecompressFile((p.In / "in.qz").string(), (p.Out / "out.txt").string()));
        })},
       {"WriteJpeg", kFaults | kFork, {"out.jpg", "chart.jpg"}, nullptr, Raising([](P p) {
          Canvas chart(64 * p.Scale, 48 * p.Scale);
@@ -403,22 +407,7 @@ inline std::vector<Job> Jobs(int use) {
          p.Go();
          tree.Save(p.Out / "out.xml");
        })},
-      {"XML.SaveFile",
-       kFaults | kCrash | kSilent,
-       {"out.xml"},
-       nullptr,
-       [](P p) {
-         XML xml;
-         xml.LoadFromString(XmlText(p), "orders");
-         p.Go();
-         bool saved = false;
-         const Ended ended = Typed([&] { saved = xml.SaveFile((p.Out / "out.xml").string()); });
-         if (ended.Way != Ended::Done) return Ended{Ended::Unclear, "raised: " + ended.Said};
-         // True with the old file: the component could not create the
-         // file, which does not change the published result.
-         const bool written = ReadFile(p.Out / "out.xml") != "old bytes\n";
-         return saved && written ? ended : Ended{Ended::Refused, ""};
-       }},
+      {"XML.SaveFile", kFaults | kCrash | kSilent, {"out.xml"}, nullptr, SaveXml},
       {"OLEStreamWriter", kCrash, {"out.bin"}, nullptr, Raising([](P p) {
          auto writer = std::make_shared<OLEStreamWriter>();
          const std::string text = Text(Lines(p), p.Variant);
@@ -435,16 +424,7 @@ inline std::vector<Job> Jobs(int use) {
          p.Go();
          if (!mdlIntelJPEGLibrary::SaveJPG(dib, (p.Out / "out.jpg").string(), 95)) throw std::runtime_error("no JPEG");
        })},
-      {"FindFiles",
-       kForkInCallback,
-       {},
-       Tree,
-       [](P p) {
-         Ended found;
-         for (const auto& path : FindFiles(p.In / "tree", "*.txt", true, p.OnProgress))
-           found.Said += path.string() + "\n";
-         return found;
-       }},
+      {"FindFiles", kForkInCallback, {}, Tree, Find},
       // A file written as a whole, and one appended to, both numbered files.
       {"FileNumbers", kFork, {"whole.txt", "log.txt"}, nullptr, Raising([](P p) {
          const std::int32_t whole = files::FreeFile();
@@ -464,25 +444,10 @@ inline std::vector<Job> Jobs(int use) {
       {"tool jpeg", kFaults, {"out.jpg"}, Site, nullptr, {"jpeg", "pic.bmp", "out.jpg"}},
       // The tool rewrites the user's own file in place.
       {"tool xml-check", kFaults | kCrash, {"doc.xml"}, XmlInput, nullptr, {"xml-check", "doc.xml"}},
-      {"tool export-tsv",
-       kFaults | kCrash | kWorkbook,
-       {"out.xlsx"},
-       TsvInput,
-       nullptr,
-       {"export-tsv", "table.tsv", "out.xlsx"}},
+      {"tool export-tsv", kFaults | kCrash | kWorkbook, {"t.xlsx"}, Tsv, nullptr, {"export-tsv", "t.tsv", "t.xlsx"}},
       {"tool mht", kFaults | kCrash | kMht, {"page.mht"}, Site, nullptr, {"mht", "page.html", "page.mht"}},
       // Last: the library's own log lines slow the other jobs down.
-      {"QMWriteLog",
-       kFork,
-       {},
-       nullptr,
-       Raising([](P p) {
-         SaveSetting("Quillmark Library", "Init", "Logging", "yes");
-         p.Go();
-         for (int i = 0; i < 100; ++i) QMWriteLog(p.Out.filename().string() + " " + std::to_string(i));
-       }),
-       {},
-       LogInOrder},
+      {"QMWriteLog", kFork, {}, nullptr, Raising(Log), {}, LogInOrder},
   };
   std::erase_if(jobs, [use](const Job& job) { return !job.Has(use); });
   return jobs;
