@@ -79,10 +79,9 @@ TEST(ToolCommandLine, HelpAndVersionGoToStdoutAndExitZero) {
     for (const char* flag : {" -h", " --no-such-option --help"}) EXPECT_EQ(Quillmark(dir, name + flag), help) << flag;
   }
   const ToolRun help = Quillmark(dir, "--help");
-  EXPECT_EQ(help.Status, 0);
+  EXPECT_EQ(std::pair(help.Status, Quillmark(dir, "-h")), std::pair(0, help));
   EXPECT_THAT(help.Output, StartsWith("Usage: quillmark COMMAND [OPTION]... [ARG]...\n"));
   for (const std::string name : kCommands) EXPECT_THAT(help.Output, HasSubstr("\n  " + name + " "));
-  EXPECT_EQ(Quillmark(dir, "-h").Output, help.Output);
 
   const std::string version = "quillmark " + std::string(qm::kLibraryVersion) + "\n";
   for (const char* flag : {"--version", "-V", "version"}) {

@@ -33,7 +33,8 @@ namespace {
 
 using namespace qm::test;
 
-using ValueDialogsTest = test::UiTest;
+// Every window test runs with a Qt application and the Qt desktop.
+using DialogsTest = test::UiTest;
 
 // The text of a label or an edit box.
 std::string Text(QWidget& form, const char* name) {
@@ -50,7 +51,7 @@ void TypeInto(QWidget& form, const char* name, const char* text) {
   QTest::keyClicks(edit, QString::fromLatin1(text));
 }
 
-TEST_F(ValueDialogsTest, SliderRefusesInvalidTextChoiceFromAListAndPassword) {
+TEST_F(DialogsTest, SliderRefusesInvalidTextChoiceFromAListAndPassword) {
   OnModal("frmSlider", [](QWidget& form) {
     // Midway in the label; the large change a tenth of the range.
     EXPECT_EQ(std::pair(Slider(form)->pageStep(), Text(form, "lblRange1")), std::pair(10, std::string("50")));
@@ -151,9 +152,7 @@ void Choose(QWidget& w, const char* name) {
   static_cast<QDialog&>(w).accept();
 }
 
-using FileDialogsTest = test::UiTest;
-
-TEST_F(FileDialogsTest, SaveAndOpenTheSelectedFilterGoesInAndOutAndColoursAreBlueGreenRed) {
+TEST_F(DialogsTest, SaveAndOpenTheSelectedFilterGoesInAndOutAndColoursAreBlueGreenRed) {
   // A typed name gets the default extension; an existing file is asked about.
   test::ScratchDir dir;
   test::WriteFile(dir / "old.txt", "x");
@@ -223,13 +222,14 @@ class MessageBoxTest : public test::UiTest {
 
 TEST_F(MessageBoxTest, LaysOutTheWorkedExampleTheCancelButtonEnterTheFrameAndVeryLongCaptions) {
   OnModal("frmMsgBoxEx", [](QWidget& box) {
-    EXPECT_EQ(GetTwips(*Button(box, 2)).Left, 2 * (1215 + 120));
-    const auto row = GetTwips(*Child(box, "picButtons"));
-    EXPECT_EQ((std::array{row.Left, row.Top, row.Width}), (std::array{780.0, 780.0, 3885.0}));
-    EXPECT_EQ(GetTwips(*Child(box, "lblMessage")).Width, 3885);  // widened to the row
-    EXPECT_EQ(GetTwips(*Child(box, "chkDontShowAgain")).Top, 1215);
-    EXPECT_EQ(GetTwips(box).Width, 780 + 3885 + CLng(Layout::LAYOUT_WIDTH_PAD()) + 60);
-    EXPECT_EQ(GetTwips(box).Height, 1215 + 255 + Layout::LAYOUT_HEIGHT_PAD() + 60);
+    // The third button; the row; the message widened to the row; the check box; the box.
+    const auto row = GetTwips(*Child(box, "picButtons")), whole = GetTwips(box);
+    EXPECT_EQ((std::array{GetTwips(*Button(box, 2)).Left, row.Left, row.Top, row.Width,
+                          GetTwips(*Child(box, "lblMessage")).Width, GetTwips(*Child(box, "chkDontShowAgain")).Top,
+                          whole.Width, whole.Height}),
+              (std::array{2.0 * (1215 + 120), 780.0, 780.0, 3885.0, 3885.0, 1215.0,
+                          780 + 3885 + CDbl(Layout::LAYOUT_WIDTH_PAD()) + 60,
+                          1215.0 + 255 + Layout::LAYOUT_HEIGHT_PAD() + 60}));
     EXPECT_TRUE(Button(box, 1)->isDefault());
     QTest::keyClick(&box, Qt::Key_Escape);  // "Cancel" is the cancel button
   });
@@ -289,10 +289,9 @@ TEST_F(MessageBoxTest, RefusesBadArgumentsCountsDownAndChoosesTheDefaultButton) 
                      [&](const QString& title) { titles.push_back(title.toStdString()); });
   });
   EXPECT_EQ(box.Use("Save changes?", "Save changes?", ICO_Question, yesNoCancel_, false, 3, 2), 2);
-  const std::vector<std::string> expected = {"Save changes?", "Save changes? (3 seconds remaining)",
-                                             "Save changes? (2 seconds remaining)",
-                                             "Save changes? (1 second remaining)"};
-  EXPECT_EQ(titles, expected);
+  EXPECT_EQ(titles,
+            (std::vector<std::string>{"Save changes?", "Save changes? (3 seconds remaining)",
+                                      "Save changes? (2 seconds remaining)", "Save changes? (1 second remaining)"}));
 
   // No countdown for 0 seconds.
   OnModal("frmMsgBoxEx", [](QWidget& w) {
@@ -356,9 +355,7 @@ struct Box : DispatchTable<Box> {
   }
 };
 
-using LayoutTest = test::UiTest;
-
-TEST_F(LayoutTest, WidgetsInTwipsAndPropertiesCombineTheScreenMetricsAndExtendAndUnderMoveAnyObject) {
+TEST_F(DialogsTest, WidgetsInTwipsAndPropertiesCombineTheScreenMetricsAndExtendAndUnderMoveAnyObject) {
   QWidget form;
   auto* label = new QLabel(&form);
   auto anchor = std::make_shared<Control>(&form);
@@ -375,8 +372,9 @@ TEST_F(LayoutTest, WidgetsInTwipsAndPropertiesCombineTheScreenMetricsAndExtendAn
 
   // A window's size is its outer size: client plus the pads.
   SetTwips(form, {0, 0, 6000, 4050});
-  EXPECT_EQ(form.width() * 15 + CLng(Layout::LAYOUT_WIDTH_PAD()), 6000);
-  EXPECT_EQ(form.height() * 15 + Layout::LAYOUT_HEIGHT_PAD(), 4050);
+  EXPECT_EQ(
+      std::pair(form.width() * 15 + CLng(Layout::LAYOUT_WIDTH_PAD()), form.height() * 15 + Layout::LAYOUT_HEIGHT_PAD()),
+      std::pair(6000, 4050));
   Layout::Extend(anchor, child, 1, 1);
   EXPECT_EQ(CDbl(child->Get("Width")), 6000 - 150 - 60);
 
@@ -390,13 +388,6 @@ TEST_F(LayoutTest, WidgetsInTwipsAndPropertiesCombineTheScreenMetricsAndExtendAn
                         Layout::LAYOUT_HEIGHT_MENU_PAD(), CLng(Layout::LAYOUT_WIDTH_PAD())}),
             (std::array{15, 60, 390, 675, 105}));
   EXPECT_EQ(Layout::LAYOUT_WIDTH_PAD().TypeName(), "Long");
-  // 120 dpi: 12 twips per pixel and a gap of four pixels; 1440/130 = 11.08 rounds to 11.
-  desktop->Twips = 12.0;
-  EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
-  desktop->Twips = 1440.0 / 130;
-  EXPECT_EQ(Layout::PIXEL(), 11);
-
-  desktop->Twips = 15.0;
   auto box = std::make_shared<Box>(100, 200, 3000, 2000), inner = std::make_shared<Box>(400, 500, 10, 10);
   // The inner box reaches the outer one's right and bottom edges, less the gaps.
   Layout::Extend(box, inner, 1, 1);
@@ -410,13 +401,17 @@ TEST_F(LayoutTest, WidgetsInTwipsAndPropertiesCombineTheScreenMetricsAndExtendAn
             "438: Object doesn't support this property or method @ QuillmarkLibrary.Layout|[Layout]Public Sub Under(?, "
             "?, 1)");
   EXPECT_EQ(ErrorOf([&] { Layout::Extend(box, inner, 100'000'000, 0); }), 6);
-}
 
-using DesktopTest = test::UiTest;
+  // 120 dpi: 12 twips per pixel and a gap of four pixels; 1440/130 = 11.08 rounds to 11.
+  desktop->Twips = 12.0;
+  EXPECT_EQ(Layout::LAYOUT_GAP(), 48);
+  desktop->Twips = 1440.0 / 130;
+  EXPECT_EQ(Layout::PIXEL(), 11);
+}
 
 // Offscreen there is no system pointer: Qt's own cursor moves, buttons go to
 // the program's window under it, and windows have their rectangles.
-TEST_F(DesktopTest, MouseOffscreen) {
+TEST_F(DialogsTest, MouseOffscreen) {
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) GTEST_SKIP() << "needs the offscreen platform";
   Mouse mouse;
   mouse.Move(100, 200);
@@ -487,7 +482,7 @@ TEST(NoDisplayTest, RaisesInsteadOfAborting) {
 
 // The error reporter shows the trail and logs one report (the error, a time,
 // the trail one element a line); Ignore All suppresses the same error only.
-TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktopAndTheErrorReporterShowsAndLogsTheTrail) {
+TEST_F(DialogsTest, LinkingTheLibraryInstallsTheQtDesktopAndTheErrorReporterShowsAndLogsTheTrail) {
   EXPECT_TRUE(platform::Current().HasUserInterface());
 
   OnModal("QMessageBox", [](QWidget& w) {
@@ -509,38 +504,37 @@ TEST_F(DesktopTest, LinkingTheLibraryInstallsTheQtDesktopAndTheErrorReporterShow
   test::WriteFile(frmError::LogFile(), "an older report\r\n");  // overwritten, not appended
   frmError reporter;
   int shown = 0;
-  OnModal("frmError", [&](QWidget& w) {
-    ++shown;
-    EXPECT_EQ(Child<QLabel>(w, "lblError")->text().toStdString(), "Disk full");
-    auto* list = Child<QListWidget>(w, "lstStackDump");
-    ASSERT_EQ(list->count(), 3);
-    EXPECT_EQ((list->item(0)->text() + "|" + list->item(2)->text()).toStdString(),
-              "QuillmarkLibrary.QMStream|[QMStream]Public Sub Outer(\"orders\")");
-    // A second report while this one is open returns at once.
-    reporter.HandleError("other", "Other error");
-    Click(w, "cmdOK");
-  });
-  reporter.HandleError(
-      "QuillmarkLibrary.QMStream|[QMStream]Private Sub Inner(3)|[QMStream]Public Sub Outer(\"orders\")", "Disk full");
+  // Reports `error` with `trail`, answering its window (if one opens) with `answer`.
+  const auto report = [&](const std::string& trail, const std::string& error, std::function<void(QWidget&)> answer) {
+    OnModal("frmError", [&, answer](QWidget& w) {
+      ++shown;
+      answer(w);
+    });
+    reporter.HandleError(trail, error);
+  };
+  report("QuillmarkLibrary.QMStream|[QMStream]Private Sub Inner(3)|[QMStream]Public Sub Outer(\"orders\")", "Disk full",
+         [&](QWidget& w) {
+           EXPECT_EQ(Child<QLabel>(w, "lblError")->text().toStdString(), "Disk full");
+           auto* list = Child<QListWidget>(w, "lstStackDump");
+           ASSERT_EQ(list->count(), 3);
+           EXPECT_EQ((list->item(0)->text() + "|" + list->item(2)->text()).toStdString(),
+                     "QuillmarkLibrary.QMStream|[QMStream]Public Sub Outer(\"orders\")");
+           // A second report while this one is open returns at once.
+           reporter.HandleError("other", "Other error");
+           Click(w, "cmdOK");
+         });
   EXPECT_EQ(shown, 1);
   expectLog(
       "Disk full",
       "QuillmarkLibrary.QMStream\r\n[QMStream]Private Sub Inner(3)\r\n[QMStream]Public Sub Outer(\"orders\")\r\n");
 
-  OnModal("frmError", [&](QWidget& w) {
-    ++shown;
-    Click(w, "cmdIgnoreAll");
-  });
-  reporter.HandleError("QuillmarkLibrary", "Locked");
+  report("QuillmarkLibrary", "Locked", [](QWidget& w) { Click(w, "cmdIgnoreAll"); });
   std::filesystem::remove(frmError::LogFile());
   reporter.HandleError("QuillmarkLibrary", "Locked");  // ignored: no window, no log
   EXPECT_EQ(shown, 2);
   EXPECT_FALSE(std::filesystem::exists(frmError::LogFile()));
-  OnModal("frmError", [&](QWidget& w) {
-    ++shown;
-    QTest::keyClick(&w, Qt::Key_Return);
-  });
-  reporter.HandleError("QuillmarkLibrary|[Dialog]Public Sub X()", "Locked");  // another trail
+  report("QuillmarkLibrary|[Dialog]Public Sub X()", "Locked",
+         [](QWidget& w) { QTest::keyClick(&w, Qt::Key_Return); });  // another trail
   EXPECT_EQ(shown, 3);
   expectLog("Locked", "QuillmarkLibrary\r\n[Dialog]Public Sub X()\r\n");
 }
