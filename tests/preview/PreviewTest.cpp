@@ -19,7 +19,6 @@
 #include "quillmark/ui/Layout.h"
 #include "quillmark/ui/PictureSurface.h"
 #include "quillmark/values/Conversions.h"
-#include "support/ErrorOf.h"
 #include "support/ErrorTrail.h"
 #include "ui/preview/HTMLPreview.h"
 #include "ui/preview/WebView.h"

@@ -7,7 +7,6 @@
 // blank when it is cleared.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
