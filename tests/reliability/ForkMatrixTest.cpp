@@ -35,13 +35,12 @@ constexpr const char* kNames[] = {"goes on while the parent waits", "goes on onc
                                   "calls exit", "calls _exit", "cancels from the callback"};
 
 // How a child ends, as its exit status.
-constexpr int kDone = 0;                             // its run of the job came to an end without error
-constexpr int kExited = 3;                           // exit() in the callback
-constexpr int kQuickExited = 4;                      // _exit() in the callback
-constexpr int kCancelled = 5;                        // the object its callback threw came back
-constexpr int kInherited = 75;                       // the job raised 75, saying the object belongs to the parent
-constexpr int kOtherError = 6;                       // anything else (written to stderr)
-constexpr const char* kCancelledSaid = "cancelled";  // how Attempt tells it
+constexpr int kDone = 0;         // its run of the job came to an end without error
+constexpr int kExited = 3;       // exit() in the callback
+constexpr int kQuickExited = 4;  // _exit() in the callback
+constexpr int kCancelled = 5;    // the object its callback threw came back
+constexpr int kInherited = 75;   // the job raised 75, saying the object belongs to the parent
+constexpr int kOtherError = 6;   // anything else (written to stderr)
 constexpr unsigned kChildSeconds = 10;
 // Inputs of several megabytes: several times the chunks the compressors read
 // ahead (4 of 1 MiB).
@@ -67,11 +66,6 @@ std::string Problem(const Job& job, const Place& place, const Ended& ended, cons
   return job.Check ? job.Check(place) : "";
 }
 
-// A callback forks once, a quarter of the way through the job (the fourth folder of a search).
-bool QuarterWay(std::uint64_t done, std::uint64_t total) {
-  return total == 0 ? done >= 4 : done > 0 && 4 * done >= total;
-}
-
 // How the child ended: its exit status, or a text for a signal.
 std::string Ending(pid_t child) {
   int status = 0;
@@ -88,7 +82,7 @@ Ended Attempt(const std::function<Ended()>& run) {
   try {
     return run();
   } catch (const Cancel&) {
-    return {Ended::Unclear, kCancelledSaid};
+    return {Ended::Unclear, "cancelled"};
   } catch (...) {
     return {Ended::Unclear, "raised"};
   }
@@ -98,10 +92,13 @@ Ended Attempt(const std::function<Ended()>& run) {
 [[noreturn]] void EndChild(const Ended& ended) {
   int status = ended.Way == Ended::Done ? kDone : kOtherError;
   if (ended.Number == 75 && ended.Said.find("fork") != std::string::npos) status = kInherited;
-  else if (ended.Way == Ended::Unclear && ended.Said == kCancelledSaid) status = kCancelled;
+  else if (ended.Way == Ended::Unclear && ended.Said == "cancelled") status = kCancelled;
   else if (status == kOtherError) std::fprintf(stderr, "child: error %d: %s\n", ended.Number, ended.Said.c_str());
   std::exit(status);  // as a program that goes on ends: static destructors run
 }
+
+// How the child ended, and what is wrong with the parent's run (empty when nothing).
+using Outcome = std::pair<std::string, std::string>;
 
 // In a child just forked: starts its clock, and exits or cancels as it
 // behaves; returns when it goes on.
@@ -121,14 +118,15 @@ int Expected(const Job& job, Child behaviour) {
 }
 
 // Forks from the job's progress callback, a quarter of the way through.
-void ForkInCallback(const Job& job, Child behaviour, Place place, const Reference& reference) {
+Outcome ForkInCallback(const Job& job, Child behaviour, Place place, const Reference& reference) {
   const pid_t parent = ::getpid();
   int gate[2] = {-1, -1};  // the child that goes on later reads until the parent closes it
-  ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
+  if (::pipe2(gate, O_CLOEXEC) != 0) return {"no pipe", ""};
   pid_t child = -1;
   std::string waitedInCallback;
   place.OnProgress = [&](std::uint64_t done, std::uint64_t total) {
-    if (child != -1 || !QuarterWay(done, total)) return;
+    // Once, a quarter of the way through the job (the fourth folder of a search).
+    if (child != -1 || !(total == 0 ? done >= 4 : done > 0 && 4 * done >= total)) return;
     std::fflush(nullptr);
     child = ::fork();
     if (child < 0) return;
@@ -148,15 +146,15 @@ void ForkInCallback(const Job& job, Child behaviour, Place place, const Referenc
 
   qm::io::sys::Close(gate[1]);
   qm::io::sys::Close(gate[0]);
-  ASSERT_GT(child, 0) << "the callback never forked";
-  EXPECT_EQ(behaviour == Child::GoesOn ? waitedInCallback : Ending(child),
-            "exit " + std::to_string(Expected(job, behaviour)));
-  EXPECT_EQ(Problem(job, place, ended, reference), "");
+  return {child <= 0                   ? "never forked"
+          : behaviour == Child::GoesOn ? waitedInCallback
+                                       : Ending(child),
+          Problem(job, place, ended, reference)};
 }
 
 // Forks from this thread while another runs the job, a third of its write's
 // time after the write began.
-void ForkBeside(const Job& job, Child behaviour, Place place, const Reference& reference) {
+Outcome ForkBeside(const Job& job, Child behaviour, Place place, const Reference& reference) {
   std::atomic<bool> writing{false}, finished{false};
   place.Go = [&] { writing = true; };
   Ended ended;
@@ -181,8 +179,7 @@ void ForkBeside(const Job& job, Child behaviour, Place place, const Reference& r
   }
   const std::string ending = child > 0 ? Ending(child) : "not forked";
   worker.join();
-  EXPECT_EQ(ending, "exit " + std::to_string(Expected(job, behaviour)));
-  EXPECT_EQ(Problem(job, place, ended, reference), "");
+  return {ending, Problem(job, place, ended, reference)};
 }
 
 TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
@@ -217,8 +214,10 @@ TEST(ForkMatrix, EveryJobLeavesTheParentsOutputWholeAndNoChildHangs) {
       // Old outputs of other content, which the job replaces.
       const Place place{in, in / ("out" + std::to_string(++row)), kScale};
       Ready(job, place, false);
-      if (inCallback) ForkInCallback(job, behaviour, place, references[job.Name]);
-      else ForkBeside(job, behaviour, place, references[job.Name]);
+      const auto [ending, problem] =
+          (inCallback ? ForkInCallback : ForkBeside)(job, behaviour, place, references[job.Name]);
+      EXPECT_EQ(ending, "exit " + std::to_string(Expected(job, behaviour)));
+      EXPECT_EQ(problem, "");
     }
   }
 }

@@ -6,7 +6,6 @@
 
 #include <zip.h>
 
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <functional>

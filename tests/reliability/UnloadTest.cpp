@@ -50,8 +50,7 @@ int OpenUseCloseForkExit(const std::string& in, const std::string& out) {
   const std::ptrdiff_t before = Threads();
   void* module = dlopen(QM_UNLOAD_MODULE, RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) return 10;
-  using Compress = int (*)(const char*, const char*);
-  const auto compress = reinterpret_cast<Compress>(dlsym(module, "qm_unload_module_compress"));
+  const auto compress = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(module, "qm_unload_module_compress"));
   if (compress == nullptr || compress(in.c_str(), out.c_str()) != 0) return 11;
   if (Threads() <= before) return 12;  // no helper thread: nothing tested
   if (dlclose(module) != 0) return 13;
