@@ -21,7 +21,6 @@
 #include "quillmark/runtime/DispatchTable.h"
 #include "quillmark/runtime/Settings.h"
 #include "quillmark/runtime/Variant.h"
-#include "support/ErrorOf.h"
 #include "support/ErrorTrail.h"
 #include "support/TestEnvironment.h"
 
@@ -156,12 +155,10 @@ TEST(Frame, ErrorsGatherOneElementPerProcedureAndStandardExceptionsBecomeRuntime
   EXPECT_EQ(qm::frame::DefaultSource("Error"), "QuillmarkLibrary.frmError");
 
   // Standard exceptions become runtime errors.
-  const std::pair<int, int> cases[] = {{0, 7}, {1, 9}, {2, 53}, {3, 70}};
-  for (auto [which, number] : cases) {
+  for (const auto& [which, number] : {std::pair{0, 7}, {1, 9}, {2, 53}, {3, 70}})
     EXPECT_EQ(qm::test::Trail([which = which] { ThrowsStandard(which); }),
               std::to_string(number) + ": " + std::string(qm::StandardErrorText(number)) +
                   " @ QuillmarkLibrary|[LibMain]Private Sub ThrowsStandard(" + std::to_string(which) + ")");
-  }
 }
 
 void TracedOperation(const std::string& what) {
@@ -234,11 +231,10 @@ TEST(QMGLobal, IncAddsIsNothingListSearchesAndAssertRaises) {
             "438: Object doesn't support this property or method @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Function "
             "FindListItem(?, 3)");
   EXPECT_NO_THROW(QMGLobal::Assert(true, "x"));
-  for (std::string message : {"x", ""}) {
+  for (std::string message : {"x", ""})
     EXPECT_EQ(qm::test::Trail([&] { QMGLobal::Assert(false, message); }),
               std::to_string(qm::ERR_ASSERTION) + ": " + message +
                   " @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, \"" + message + "\")");
-  }
 }
 
 }  // namespace
