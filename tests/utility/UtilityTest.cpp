@@ -24,7 +24,7 @@
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/Dispatch.h"
 #include "support/Child.h"
-#include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/ProgressLog.h"
 #include "support/StubDesktop.h"
 #include "support/TestEnvironment.h"
@@ -48,12 +48,6 @@ std::string Listed(const qm::Dictionary& d) {
   std::string entries;
   for (const auto& e : d) entries += (entries.empty() ? "" : " ") + qm::CStr(e.Key) + "=" + qm::CStr(e.Value);
   return entries;
-}
-
-// What `f` raises, as "number: description @ source", to compare in one line.
-std::string Raised(auto&& f) {
-  const qm::Error e = RaisedBy(f);
-  return std::to_string(e.Number()) + ": " + e.Description() + " @ " + e.Source();
 }
 
 // The first line a shell command writes.
@@ -93,12 +87,12 @@ TEST(UtilityPathsAndProcesses, UrlsRelativeShortAndLongPathsTempNamesTheUsersFol
   EXPECT_EQ(fs::path(u.GetTempFilename(std::string())).extension(), "");
   fs::remove(first);
 
-  // A compact path keeps the file name.
-  const std::string path = "/home/someone/projects/reports/2024/summary.txt";      // 48 characters
-  EXPECT_EQ(u.GetCompactPath(path, 0, 48 * 7), path);                              // fits: unchanged
-  EXPECT_EQ(u.GetCompactPath(path, 0, 30 * 7), "/home/someone/p.../summary.txt");  // as much folder as fits
-  EXPECT_EQ(u.GetCompactPath(path, 0, 8 * 7), "summa...");
-  EXPECT_EQ(u.GetCompactPath(path, 0, 0), "...");
+  // A compact path keeps the file name: unchanged when it fits, else with as
+  // much folder as fits.
+  const std::string path = "/home/someone/projects/reports/2024/summary.txt";  // 48 characters
+  for (const auto& [chars, compact] :
+       {std::pair<int, std::string>{48, path}, {30, "/home/someone/p.../summary.txt"}, {8, "summa..."}, {0, "..."}})
+    EXPECT_EQ(u.GetCompactPath(path, 0, chars * 7), compact) << chars;
 
   ScratchDir dir;
   fs::create_directories(dir.Path() / "Reports" / "March");
@@ -121,10 +115,10 @@ TEST(UtilityPathsAndProcesses, UrlsRelativeShortAndLongPathsTempNamesTheUsersFol
 
   // Window order needs a desktop; an object without hwnd fails with the
   // late-binding error. MHT is written beside the page.
-  EXPECT_EQ(Raised([&] { u.SetFocusWindow(qm::Variant(std::make_shared<Form>())); }),
+  EXPECT_EQ(Trail([&] { u.SetFocusWindow(qm::Variant(std::make_shared<Form>())); }),
             "9999: No user interface is available: link quillmark::ui and run with a display @ "
             "QuillmarkLibrary.Utility|[Utility]Public Sub SetFocusWindow(?)");
-  EXPECT_EQ(Raised([&] { u.SetAlwaysOnTop(qm::Variant(std::make_shared<qm::Dispatch>()), false); }),
+  EXPECT_EQ(Trail([&] { u.SetAlwaysOnTop(qm::Variant(std::make_shared<qm::Dispatch>()), false); }),
             "438: Object doesn't support this property or method @ "
             "QuillmarkLibrary.Utility|[Utility]Public Sub SetAlwaysOnTop(?, False)");
   WriteFile(dir / "a.b.htm", "<html><body><p>Hello</p></body></html>");
@@ -153,8 +147,7 @@ TEST(UtilityPathsAndProcesses, UrlsRelativeShortAndLongPathsTempNamesTheUsersFol
   const std::string marker = dir / "done file";
   u.ExecuteAndWait("sh -c \"sleep 0.1; echo ok > '" + marker + "'\"");
   EXPECT_EQ(ReadFile(marker), "ok\n");  // the program has ended when the call returns
-  EXPECT_NO_THROW(u.ExecuteAndWait("no-such-program-anywhere --flag"));
-  EXPECT_NO_THROW(u.ExecuteAndWait("   "));
+  for (const char* command : {"no-such-program-anywhere --flag", "   "}) EXPECT_NO_THROW(u.ExecuteAndWait(command));
 
   int pumps = 0;
   DesktopScope<CountingDesktop> desktop(pumps);
@@ -193,12 +186,11 @@ TEST(UtilityContainers, CollectionsDictionariesAndArraysCopyConvertSortAndRedim)
   EXPECT_EQ(Listed(*u.CopyDictionary(a)), "x=1 y=2");
   EXPECT_EQ(Listed(*u.AppendDictionary(a, b)), "x=1 y=2 z=3");
   EXPECT_EQ(u.AppendDictionary(qm::Dictionary(), qm::Dictionary())->Count(), 0);
-  EXPECT_EQ(Raised([&] { u.AppendDictionary(a, a); }),
+  EXPECT_EQ(Trail([&] { u.AppendDictionary(a, a); }),
             "457: This key is already associated with an element of this collection @ "
             "QuillmarkLibrary.Utility|[Utility]Public Function AppendDictionary(?, ?)");
   qm::Collection letters;
-  letters.Add(Variant("p"));
-  letters.Add(Variant("q"));
+  for (const char* letter : {"p", "q"}) letters.Add(Variant(letter));
   EXPECT_EQ(Listed(*u.CollectionToDictionary(letters)), "p=p q=q");
   letters.Add(Variant("p"));
   EXPECT_THROW(u.CollectionToDictionary(letters), qm::Error);
@@ -233,12 +225,12 @@ TEST(UtilityContainers, CollectionsDictionariesAndArraysCopyConvertSortAndRedim)
   u.RedimVariantArray(v, 0, 0);
   EXPECT_EQ(v, Variant(VariantArray()));
   Variant notArray(5);
-  EXPECT_EQ(Raised([&] { u.RedimVariantArray(notArray, 0, 1); }),
+  EXPECT_EQ(Trail([&] { u.RedimVariantArray(notArray, 0, 1); }),
             "5: Invalid procedure call or argument @ QuillmarkLibrary.Utility|[Utility]Public Sub RedimVariantArray(?, "
             "0, 1)");
-  EXPECT_THROW(u.RedimVariantArray(v, 0, -1), qm::Error);
-  EXPECT_THROW(u.RedimVariantArray(v, 0, 2000000000), qm::Error);  // refused, nothing allocated
-  EXPECT_THROW(u.RedimVariantArray(v, 2147483647, 2), qm::Error);
+  // A negative count, one too large (refused, nothing allocated), a bound past the largest.
+  for (const auto& [low, count] : {std::pair(0, -1), {0, 2000000000}, {2147483647, 2}})
+    EXPECT_THROW(u.RedimVariantArray(v, low, count), qm::Error) << count;
 
   // References are counted whatever the static type of the pointer.
   auto fresh = std::make_shared<qm::Object>();
@@ -264,12 +256,13 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFin
   for (const char* name : {"a.txt", "B.Txt", "c.doc", "notes.txt.bak", "x\xE9.dat", "x\xC9.dat"})
     WriteFile(dir / name, "");
   fs::create_directory(dir.Path() / "sub.txt");  // folders never match
-  EXPECT_EQ(Found("*.TXT", false, dir.Path()), "B.Txt a.txt");
-  EXPECT_EQ(Found("  *.txt ", false, dir.Path()), "B.Txt a.txt");
   // Names that are not UTF-8 are found by their own bytes only (letters
   // beyond ASCII match as Like's TextCompare has them).
-  EXPECT_EQ(Found("X\xE9.*", false, dir.Path()), "x\xE9.dat");
-  EXPECT_EQ(Found("x?.dat", false, dir.Path()), "x\xC9.dat x\xE9.dat");
+  for (const auto& [pattern, found] : {std::pair{"*.TXT", "B.Txt a.txt"},
+                                       {"  *.txt ", "B.Txt a.txt"},
+                                       {"X\xE9.*", "x\xE9.dat"},
+                                       {"x?.dat", "x\xC9.dat x\xE9.dat"}})
+    EXPECT_EQ(Found(pattern, false, dir.Path()), found) << pattern;
 
   ScratchDir tree;  // depth first, in name order
   fs::create_directories(tree.Path() / "s1" / "deep");
@@ -298,7 +291,7 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFin
   ScratchDir empty;
   const qm::Variant none = qm::FileRecurser().Files("*", true, empty.Path().string());
   EXPECT_EQ(std::pair(none.Array().LBound(), none.Array().UBound()), std::pair(0, -1));
-  EXPECT_EQ(Raised([&] { qm::FileRecurser().Files("*", false, empty / "missing"); }),
+  EXPECT_EQ(Trail([&] { qm::FileRecurser().Files("*", false, empty / "missing"); }),
             "76: Path not found @ QuillmarkLibrary.FileRecurser|[FileRecurser]Public Function Files(\"*\", False, \"" +
                 (empty / "missing") + "\")");
   EXPECT_EQ(ErrorOf([&] { qm::FileRecurser().Files("[abc", false, dir.Path().string()); }), 93);
@@ -373,7 +366,7 @@ TEST(TemporaryFile, CreatesEmptiesAndDeletesItsFileAndReservesItsNumber) {
   EXPECT_EQ(ReadFile(t.Filename()), std::string("\xFF\xFE\xE9\x00", 4));
 
   // The file number must be assigned first; it is only reserved, not opened.
-  EXPECT_EQ(Raised([&] { t.FileNo(); }),
+  EXPECT_EQ(Trail([&] { t.FileNo(); }),
             "11000: AssignFileNo() not yet called @ QuillmarkLibrary.QMGLobal|[QMGLobal]Public Sub Assert(False, "
             "\"AssignFileNo() not yet called\")|[TemporaryFile]Public Property Get FileNo()");
   const std::int32_t n = t.AssignFileNo();
