@@ -40,17 +40,17 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qm::io::AtomicFile;
-using qm::io::Executor;
-using qm::io::HugeBlock;
-using qm::io::Lane;
-using qm::io::TaskGroup;
-using qm::test::ReadFile;
-using qm::test::WriteFile;
+using namespace qm::io;
+using namespace qm::test;
 using namespace std::chrono_literals;
 
-// Restores the pool however a test ends.
+// Limits the pool to `threads` once those above it have left, and restores
+// the pool however a test ends.
 struct PoolReset {
+  explicit PoolReset(unsigned threads) {
+    Executor::SetLimit(threads);
+    while (Executor::LiveThreads() > threads) std::this_thread::sleep_for(1ms);
+  }
   ~PoolReset() {
     Executor::FailThreadCreation(false);
     Executor::ResetLimit();
@@ -85,8 +85,7 @@ struct BusyPool {
 TEST(Lane, RunsInOrderAndKeepsTheFirstFailure) {
   for (const bool busy : {false, true}) {
     SCOPED_TRACE(busy ? "the pool busy elsewhere" : "four threads");
-    PoolReset reset;
-    Executor::SetLimit(4);
+    PoolReset reset(4);
     std::optional<BusyPool> pool;
     if (busy) pool.emplace();
     Lane lane(2);
@@ -136,10 +135,7 @@ TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
   ::alarm(30);  // a Wait that waits for a queued helper hangs here
   for (const auto& [name, pool, failAt, posted] : cases) {
     SCOPED_TRACE(name);
-    PoolReset reset;
-    const unsigned threads = pool == Pool::Threads ? 3 : 0;
-    Executor::SetLimit(threads);
-    while (Executor::LiveThreads() > threads) std::this_thread::sleep_for(1ms);  // threads above it leave
+    PoolReset reset(pool == Pool::Threads ? 3 : 0);
     Executor::FailThreadCreation(pool == Pool::NoThreadCreated);
     if (pool == Pool::NoThreadCreated) Executor::SetLimit(3);
     std::optional<BusyPool> busy;  // the queued helpers start once the group has gone
@@ -224,7 +220,7 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
       {"nothing to read", "", "", "", 0},
   };
   for (const auto& [name, cgroup, mountinfo, files, processors] : cases) {
-    qm::test::ScratchDir root;
+    ScratchDir root;
     for (std::size_t at = 0, end = 0; end != std::string::npos && !files.empty(); at = end + 1) {
       end = files.find(';', at);
       const std::string file = files.substr(at, end - at);
@@ -232,13 +228,13 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
       fs::create_directories(path.parent_path());
       WriteFile(path, file.substr(file.find('=') + 1) + "\n");
     }
-    EXPECT_EQ(qm::io::CgroupCpuQuota(cgroup, mountinfo, root.Path().string()), processors) << name;
+    EXPECT_EQ(CgroupCpuQuota(cgroup, mountinfo, root.Path().string()), processors) << name;
   }
 
   // This process's files are read through the system-call layer; one that
   // cannot be opened is no quota.
-  qm::test::FailNthCall failOpen(1, EMFILE, qm::io::sys::Call::Open);
-  EXPECT_EQ(qm::io::CgroupCpuQuota(), 0u);
+  FailNthCall failOpen(1, EMFILE, sys::Call::Open);
+  EXPECT_EQ(CgroupCpuQuota(), 0u);
   EXPECT_TRUE(failOpen.Fired());
   EXPECT_GE(Executor::UsableProcessors(), 1u);
 }
@@ -248,10 +244,8 @@ TEST(Executor, CpuQuotaOfTheProcessesOwnGroup) {
 // error, and goes without a wait; the group waits for no helper; the
 // child's own lanes work on threads of its own.
 TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
-  if (qm::test::ThreadSanitizer())
-    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
-  PoolReset reset;
-  Executor::SetLimit(2);
+  if (ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  PoolReset reset(2);
   std::atomic<bool> release{false};
   std::atomic<int> started{0};
   const auto hold = [&] {
@@ -264,10 +258,9 @@ TEST(Lane, ChildAfterForkNeverWaitsForTheParentsWork) {
   ASSERT_EQ(group->Post(1, hold), 1u);
   while (started < 2) std::this_thread::yield();
   // A child that waits for the parent's task ends at its alarm.
-  EXPECT_TRUE(qm::test::InChild([&] {
+  EXPECT_TRUE(InChild([&] {
     const bool refused =
-        lane->Inherited() &&
-        qm::test::RaisedBy([&] { lane->Post([] {}); }).Description().find("forked") != std::string::npos;
+        lane->Inherited() && RaisedBy([&] { lane->Post([] {}); }).Description().find("forked") != std::string::npos;
     lane.reset();  // must not wait for the parent's task
     group->Wait();
     group.reset();
@@ -328,7 +321,7 @@ int CodeOf(auto&& step) {
 }
 
 void ReplacesContentsOrName() {
-  const qm::test::ScratchDir dir;
+  const ScratchDir dir;
   AtomicFile::WriteWhole(dir / "data.txt", "one");
   EXPECT_EQ(Held(dir / "data.txt"), NewMode() + "one");
 
@@ -355,7 +348,7 @@ void ReplacesContentsOrName() {
 // (A named temporary asked for by a library that writes to it is published
 // by PublicSeamTest.WriterPublishesOnCommitOnly.)
 void TargetUntouchedUntilCommitAndNoNameLeft(bool named) {
-  const qm::test::ScratchDir dir;
+  const ScratchDir dir;
   const fs::path file = dir / "data.txt";
   WriteFile(file, "old");
   {
@@ -378,7 +371,7 @@ void TargetUntouchedUntilCommitAndNoNameLeft(bool named) {
 }
 
 void Refusals() {
-  const qm::test::ScratchDir dir;
+  const ScratchDir dir;
   EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir / "none/x.txt", "x"); }), ENOENT);
   EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir.Path(), "x"); }), EISDIR);
   EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole("/dev/null", "x"); }), EINVAL);
@@ -401,9 +394,9 @@ void Refusals() {
 // longer runs, stay (the folder may be shared with other machines). A folder
 // that may not be listed is written all the same.
 void LeftoversOfOtherWritersAreLeftAlone() {
-  const qm::test::ScratchDir dir;
-  const pid_t child = qm::test::ForkChild([] { return true; });
-  qm::test::Succeeded(child);  // a writer's process that no longer runs
+  const ScratchDir dir;
+  const pid_t child = ForkChild([] { return true; });
+  Succeeded(child);  // a writer's process that no longer runs
   for (const std::string& name : {".data.txt.~qm" + std::to_string(child) + "-0000abcd",
                                   std::string(".data.txt.~qm1-0000abcd"), std::string(".data.txt.~qmx-1")})
     WriteFile(dir / name, "partial");
@@ -438,7 +431,7 @@ TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
 // the folder and its file stay as they are, and no temporary is left beside
 // them. The writer is spent afterwards.
 TEST(AtomicFileCommit, AFailedPlacingLeavesNothingBehind) {
-  const qm::test::ScratchDir dir;
+  const ScratchDir dir;
   const fs::path file = dir / "placed.txt";
   for (const bool named : {false, true}) {
     NamedTemporaries kind(named);
@@ -470,23 +463,20 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
   for (const Way way : {Way::Direct, Way::Behind, Way::BehindNoThread}) {
     for (const bool named : {false, true}) {
       SCOPED_TRACE(static_cast<int>(way) * 2 + named);
-      PoolReset reset;
-      Executor::SetLimit(way == Way::BehindNoThread ? 0 : Executor::UsableProcessors());
-      while (way == Way::BehindNoThread && Executor::LiveThreads() > 0) std::this_thread::sleep_for(1ms);
+      PoolReset reset(way == Way::BehindNoThread ? 0 : Executor::UsableProcessors());
       NamedTemporaries kind(named);
-      qm::test::ScratchDir dir;
+      ScratchDir dir;
       WriteFile(dir / "data.txt", "old");
       std::vector<int> raised;
       {
-        qm::test::FileSizeLimit limit(700 << 10);
+        FileSizeLimit limit(700 << 10);
         AtomicFile writer(dir / "data.txt");
         const std::string block(256 << 10, 'x');
-        raised.push_back(CodeOf([&] {
+        const auto write = [&] {
           for (int i = 0; i < 8; ++i) way == Way::Direct ? writer.Write(block) : (void)writer.WriteBehind(block);
-        }));
-        raised.push_back(CodeOf([&] { writer.Write("x"); }));
-        raised.push_back(CodeOf([&] { (void)writer.WriteBehind("x"); }));
-        raised.push_back(CodeOf([&] { writer.Commit(); }));
+        };
+        raised = {CodeOf(write), CodeOf([&] { writer.Write("x"); }), CodeOf([&] { (void)writer.WriteBehind("x"); }),
+                  CodeOf([&] { writer.Commit(); })};
       }
       // Written behind on a helper, the failure may show only at a later step.
       EXPECT_TRUE(way == Way::Behind || raised[0] == EFBIG) << "raised at once";
@@ -502,11 +492,9 @@ TEST(AtomicFile, AFailedWriteIsKeptAndTheOldFileStays) {
 // WriteBehind and Commit raise 75, nothing is published or removed, and
 // dropping it does not wait for the parent's writes; the parent finishes it.
 TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
-  if (qm::test::ThreadSanitizer())
-    GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
-  PoolReset reset;
-  Executor::SetLimit(2);
-  qm::test::ScratchDir dir;
+  if (ThreadSanitizer()) GTEST_SKIP() << "the child starts threads, which ThreadSanitizer does not allow after fork";
+  PoolReset reset(2);
+  ScratchDir dir;
   // Either kind of temporary, with large writes behind, so that a helper is likely at work at the fork.
   const std::string block(8 << 20, 'x');
   const fs::path files[] = {dir / "unnamed.txt", dir / "named.txt"};
@@ -522,13 +510,13 @@ TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
   const std::string before = Listing(dir.Path());
   EXPECT_TRUE(before.starts_with(".named.txt.~qm") && before.ends_with(" named.txt unnamed.txt ")) << before;
 
-  EXPECT_TRUE(qm::test::InChild([&] {
+  EXPECT_TRUE(InChild([&] {
     std::string raised;
     for (std::optional<AtomicFile>& writer : writers) {
-      raised += std::to_string(qm::test::ErrorOf([&] { writer->Commit(); }));
-      raised += std::to_string(qm::test::ErrorOf([&] { writer->Write("child"); }));
-      raised += std::to_string(qm::test::ErrorOf([&] { (void)writer->WriteBehind("child"); }));
-      raised += std::to_string(qm::test::ErrorOf([&] { writer->Commit(); }));
+      raised += std::to_string(ErrorOf([&] { writer->Commit(); }));
+      raised += std::to_string(ErrorOf([&] { writer->Write("child"); }));
+      raised += std::to_string(ErrorOf([&] { (void)writer->WriteBehind("child"); }));
+      raised += std::to_string(ErrorOf([&] { writer->Commit(); }));
       writer.reset();  // closes the child's descriptor only
     }
     const bool untouched = Listing(dir.Path()) == before && ReadFile(files[0]) == "old" && ReadFile(files[1]) == "old";
@@ -550,7 +538,7 @@ TEST(AtomicFile, ChildAfterForkNeverPublishesNorRemoves) {
 // nothing), and a block let go comes back for the next one without being
 // zeroed again.
 TEST(System, RemoveAllLeavesWhatLinksPointToAndReadWholeReadsFiles) {
-  const qm::test::ScratchDir dir;
+  const ScratchDir dir;
   const fs::path tree = dir.Path() / "tree";
   const fs::path kept = dir.Path() / "kept";
   fs::create_directories(tree / "a" / "b");
@@ -560,14 +548,14 @@ TEST(System, RemoveAllLeavesWhatLinksPointToAndReadWholeReadsFiles) {
   WriteFile(tree / "top", "y");
   fs::create_directory_symlink(kept, tree / "a" / "link");
 
-  EXPECT_EQ(qm::io::sys::RemoveAll(tree.c_str()), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
-  EXPECT_EQ(ReadFile(kept / "file"), "stays");
-  EXPECT_EQ(qm::io::sys::RemoveAll(tree.c_str()), 0);  // nothing there: done
+  // Removed a second time, nothing there: done.
+  EXPECT_EQ((std::tuple{sys::RemoveAll(tree.c_str()), fs::exists(fs::symlink_status(tree)), ReadFile(kept / "file"),
+                        sys::RemoveAll(tree.c_str())}),
+            std::tuple(0, false, "stays", 0));
 
   const auto read = [](const fs::path& path) {  // the answer, and the bytes or the error
     std::string bytes;
-    const int answer = qm::io::sys::ReadWhole(path.c_str(), bytes);
+    const int answer = sys::ReadWhole(path.c_str(), bytes);
     return std::to_string(answer) + " " + (answer == 0 ? bytes : std::strerror(errno));
   };
   EXPECT_EQ(read(kept / "file") + ", " + read(kept) + ", " + read(dir.Path() / "missing"),

@@ -20,7 +20,6 @@
 #include "quillmark/runtime/Conversions.h"
 #include "support/Child.h"
 #include "support/ErrorOf.h"
-#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -189,16 +188,12 @@ TEST(Canvas, AChildForkedWhileAThreadDrawsTextDrawsToo) {
     Canvas busy(64, 16);
     while (!stop) busy.Text(0, 0, "busy", 12, kRed);
   });
-  for (int round = 0; round < 20; ++round) {
-    EXPECT_TRUE(InChild(
-        [] {
-          Canvas c(64, 16);
-          c.Text(0, 0, "child", 12, kRed);
-          return Ink(c)[0] >= 0;
-        },
-        5))
-        << "round " << round;
-  }
+  const auto draws = [] {
+    Canvas c(64, 16);
+    c.Text(0, 0, "child", 12, kRed);
+    return Ink(c)[0] >= 0;
+  };
+  for (int round = 0; round < 20; ++round) EXPECT_TRUE(InChild(draws, 5)) << "round " << round;
   stop = true;
   drawer.join();
 }
