@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -24,9 +23,7 @@
 #include "quillmark/compression/Compress.h"
 #include "quillmark/compression/ZipFiles.h"
 #include "quillmark/compression/Zipper.h"
-#include "quillmark/errors/Error.h"
 #include "quillmark/errors/ErrorNumbers.h"
-#include "support/ErrorOf.h"
 #include "support/ErrorTrail.h"
 #include "support/FaultInjection.h"
 #include "support/FileSizeLimit.h"
@@ -47,6 +44,11 @@ struct WorkingFolder {
   const fs::path previous = fs::current_path();  // taken before the constructor's body runs
 };
 
+// Writes each file with its bytes.
+void WriteEach(std::initializer_list<std::pair<std::string, std::string>> files) {
+  for (const auto& [path, bytes] : files) WriteFile(path, bytes);
+}
+
 // Many files make one archive, in the order given. A second run makes it
 // anew (entries not given again go). (Updates, which keep them: the large
 // archive's update below, and the Zipper's under DeflatePool.)
@@ -54,11 +56,10 @@ TEST(ZipFiles, ArchivesManyFilesInOrderAndMakesTheArchiveAnew) {
   ScratchDir dir;
   WorkingFolder here(dir.Path());
   std::vector<std::string> names;
-  std::uint64_t total = 0;
+  const std::uint64_t total = 75 * 780;  // 0 ... 39 bytes, 75 times each
   for (int i = 0; i < 3000; ++i) {
     names.push_back("f" + std::to_string(i) + ".txt");
     WriteFile(names.back(), std::string(static_cast<std::size_t>(i % 40), static_cast<char>('a' + i % 26)));
-    total += static_cast<std::uint64_t>(i % 40);
   }
   std::vector<fs::path> files(names.begin(), names.end());
   ProgressLog log;
@@ -98,9 +99,8 @@ TEST(ZipFiles, ArchivesManyFilesInOrderAndMakesTheArchiveAnew) {
 TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsNamesStayInsideAndAFailureNamesTheFile) {
   ScratchDir dir;
   fs::create_directories(dir.Path() / "site/pics");
-  WriteFile(dir / "site/index.html", "<p>home</p>");
-  WriteFile(dir / "site/pics/a.png", "png bytes");
-  WriteFile(dir / "notes.txt", "notes");
+  WriteEach(
+      {{dir / "site/index.html", "<p>home</p>"}, {dir / "site/pics/a.png", "png bytes"}, {dir / "notes.txt", "notes"}});
   const std::vector<fs::path> files = {dir.Path() / "site/index.html", dir.Path() / "site/./pics/a.png"};
   EXPECT_TRUE(qm::ZipFiles(dir.Path() / "site.zip", files, dir.Path() / "site").Complete() &&
               PythonReadsBack(dir / "site.zip", dir.Path() / "site", {"index.html", "pics/a.png"}));
@@ -142,8 +142,7 @@ TEST(ZipFiles, EntriesAreNamedUnderABaseFolderOrByPairsNamesStayInsideAndAFailur
   EXPECT_TRUE(failed.Message().ends_with("none of the files was found: no archive written"));
 
   // An output that is no archive is refused, not made anew, and left alone.
-  WriteFile(dir / "m3", "three");
-  WriteFile(dir / "text.zip", "plain text");
+  WriteEach({{dir / "m3", "three"}, {dir / "text.zip", "plain text"}});
   failed = qm::ZipFiles(dir.Path() / "text.zip", many);
   EXPECT_EQ(std::tuple(failed.Result, failed.FailedFile, failed.Archived),
             std::tuple(qm::ZipResult::NotAnArchive, dir.Path() / "text.zip", std::size_t{0}));
@@ -168,9 +167,7 @@ TEST(ZipFiles, LargeArchivesAndUpdatesReadBackAndAFailedUpdateLeavesTheOldArchiv
   }
   std::string big;
   while (big.size() < (std::size_t{17} << 20)) big += block;
-  WriteFile("big.txt", big);
-  WriteFile("a.txt", std::string(3000, 'a'));
-  WriteFile("b.txt", "b");
+  WriteEach({{"big.txt", big}, {"a.txt", std::string(3000, 'a')}, {"b.txt", "b"}});
   ASSERT_TRUE(qm::ZipFiles("x.zip", std::vector<fs::path>{"a.txt", "big.txt", "b.txt"}).Complete());
   EXPECT_TRUE(UnzipTestPasses("x.zip") && PythonReadsBack("x.zip", dir.Path(), {"a.txt", "big.txt", "b.txt"}));
 
@@ -253,25 +250,20 @@ TEST(Zipper, ResultsAndErrorsAndArchivesReadBackExactlyByOtherToolsAlsoWithNames
   // Read back by other tools.
   WorkingFolder here(dir.Path());
   fs::create_directories(dir.Path() / "pics/small");
-  WriteFile("report.html", "<html><body><img src=\"pics/chart.bin\"></body></html>\n");
   std::mt19937 random(1);
-  std::string noise(70000, '\0');
+  std::string noise(70000, '\0'), text;  // the noise does not deflate
   for (auto& b : noise) b = static_cast<char>(random());
-  WriteFile("pics/chart.bin", noise);  // does not deflate
-  std::string text;
   for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i % 13) + "\tvalue\r\n";
-  WriteFile("pics/small/data.txt", text);
-  WriteFile("empty.txt", "");
-  WriteFile("caf\xC3\xA9.txt", "accented name");
+  WriteEach({{"report.html", "<html><body><img src=\"pics/chart.bin\"></body></html>\n"}, {"empty.txt", ""}});
+  WriteEach({{"pics/chart.bin", noise}, {"pics/small/data.txt", text}, {"caf\xC3\xA9.txt", "accented name"}});
 
   zipper.ClearFilenames();
   // The missing name is skipped, a name written the Windows way taken, and
   // absolute names are stored without the leading "/" (/proc/version says it
   // is empty, and is not).
   for (const std::string& name :
-       {std::string("report.html"), std::string("pics/chart.bin"), std::string("not-there.txt"),
-        std::string("pics\\small\\data.txt"), std::string("./empty.txt"), std::string("caf\xC3\xA9.txt"),
-        dir / "report.html", std::string("/proc/version")})
+       std::vector<std::string>{"report.html", "pics/chart.bin", "not-there.txt", "pics\\small\\data.txt",
+                                "./empty.txt", "caf\xC3\xA9.txt", dir / "report.html", "/proc/version"})
     zipper.AddFile(name);
   ASSERT_EQ(zipper.Compress("out.zip"), qm::ZE_OK);
   EXPECT_TRUE(
@@ -286,15 +278,12 @@ TEST(Zipper, ResultsAndErrorsAndArchivesReadBackExactlyByOtherToolsAlsoWithNames
   const std::string dos = "na\x8Bve.txt";       // CP437 for "naïve.txt"
   const std::string utf8 = "na\xC3\xAFve.txt";  // the same name in UTF-8
   const std::string folder = "d\xE9j\xE0";      // a Latin-1 folder name
-  WriteFile(latin, "old");
-  WriteFile(dos, "dos");
-  WriteFile("b.txt", "b");
+  WriteEach({{latin, "old"}, {dos, "dos"}, {"b.txt", "b"}});
   fs::create_directory(folder);
 
   // An archive written by Info-ZIP's zip stores the names' bytes, no UTF-8 flag.
   ASSERT_EQ(std::system(("zip -q made-by-zip.zip " + latin + " " + dos).c_str()), 0);
-  WriteFile(latin, "new");
-  WriteFile(utf8, "utf8");
+  WriteEach({{latin, "new"}, {utf8, "utf8"}});
   zipper.ClearFilenames();
   for (const std::string& name : {latin, utf8, std::string("b.txt")}) zipper.AddFile(name);
   ASSERT_EQ(zipper.Compress("made-by-zip.zip"), qm::ZE_OK);
@@ -373,8 +362,7 @@ TEST(DeflatePool, EveryFileGetsItsOwnStreamOrItsOwnFailureAndAFileTakenAgainIsRe
     }
   }
 
-  WriteFile(dir / "small", "first");
-  WriteFile(dir / "grown", std::string(kMaxSize + 1, 'g'));
+  WriteEach({{dir / "small", "first"}, {dir / "grown", std::string(kMaxSize + 1, 'g')}});
   fs::create_directory(dir.Path() / "folder");
   DeflatePool pool(6, kMaxSize, 2, 1 << 20);
   const std::size_t small = pool.Plan(dir / "small", 5);
@@ -426,18 +414,15 @@ TEST(DeflatePool, ArchivesAreTheSameBytesOnAnyNumberOfThreadsUpdatesHoldTheLates
 
   // Of the first 20 files, 15 ... 19 are replaced in place, then new ones
   // follow; a name listed twice is stored once, where it was first placed.
-  qm::Zipper first;
+  qm::Zipper first, second;
   for (int i = 0; i < 20; ++i) first.AddFile(names[i]);
   ASSERT_EQ(first.Compress("u.zip"), qm::ZE_OK);
   for (int i = 15; i < 20; ++i) WriteFile(names[i], "changed " + std::to_string(i));
-  qm::Zipper second;
-  for (int i = 25; i < 30; ++i) second.AddFile(names[i]);
-  second.AddFile(names[17]);
-  for (int i = 15; i < 25; ++i) second.AddFile(names[i]);
+  for (int i : {25, 26, 27, 28, 29, 17, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}) second.AddFile(names[i]);
   ASSERT_EQ(second.Compress("u.zip"), qm::ZE_OK);
-  std::vector<std::string> expected(names.begin(), names.begin() + 20);
-  expected.insert(expected.end(), names.begin() + 25, names.begin() + 30);
-  expected.insert(expected.end(), names.begin() + 20, names.begin() + 25);
+  // f0 ... f19, then f25 ... f29 and f20 ... f24.
+  std::vector<std::string> expected(names.begin(), names.begin() + 30);
+  std::rotate(expected.begin() + 20, expected.begin() + 25, expected.end());
   EXPECT_TRUE(UnzipTestPasses("u.zip") && PythonReadsBack("u.zip", dir.Path(), expected));
 
   // Four files of 1.5 MB: their buffers are what fails on the helpers.

@@ -6,23 +6,16 @@
 
 #include <array>
 #include <cmath>
-#include <iterator>
 #include <map>
 
 #include "PictureFiles.h"
-#include "quillmark/errors/Error.h"
 #include "quillmark/graphics/DIBSection.h"
-#include "quillmark/graphics/DeviceContext.h"
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/IJL.h"
 #include "quillmark/graphics/Interpolate.h"
-#include "quillmark/graphics/Picture.h"
 #include "quillmark/graphics/Spline.h"
 #include "quillmark/values/Conversions.h"
-#include "quillmark/values/Dispatch.h"
-#include "support/ErrorOf.h"
 #include "support/ErrorTrail.h"
-#include "support/TestEnvironment.h"
 
 namespace qm::test {
 

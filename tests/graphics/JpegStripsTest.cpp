@@ -2,17 +2,12 @@
 
 #include <cstdlib>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "graphics/JpegStrips.h"
 #include "graphics/PictureFiles.h"
 #include "io/Executor.h"
-#include "quillmark/errors/Error.h"
-#include "quillmark/graphics/IJL.h"
 #include "quillmark/graphics/Jpeg.h"
 #include "support/ErrorOf.h"
-#include "support/TestEnvironment.h"
 
 namespace {
 
