@@ -1,5 +1,5 @@
 // Variants, conversions, text and Windows names; Dictionary and Collection
-// reached by name, as late-bound scripts reach them; Format's literals.
+// reached by name, as late-bound scripts reach them.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include "quillmark/errors/Error.h"
 #include "quillmark/runtime/Collection.h"
 #include "quillmark/runtime/Dictionary.h"
-#include "quillmark/runtime/Format.h"
 #include "quillmark/values/Conversions.h"
 #include "quillmark/values/DispatchTable.h"
 #include "quillmark/values/Text.h"
@@ -330,19 +329,6 @@ TEST(Dictionary, MembersByNameWithDateObjectEmptyAndNullKeys) {
       Raised({[&] { late.Get("Item"); }, [&] { late.Let("Count", 1); }, [&] { late.Call("Add", {"x"}); },
               [&] { d.SetKey("zz", "y"); }, [&] { d.Add(qm::VariantArray(), day); }, [&] { d.SetKey("K", "k"); }}),
       (Numbers{438, 438, 438, 32811, 13, 457}));
-}
-
-// With no placeholder the text follows the literals; & adds no space;
-// rounding carries into the exponent.
-TEST(Format, LiteralsInEverySectionKindAndRoundingCarries) {
-  EXPECT_EQ(qm::Format(qm::MakeDate(2024, 1, 7, 14, 5, 9), "\"Day\" d\\! h:n:s ampm|ttttt|ddddd|dddddd"),
-            "Day 7! 2:5:9 PM|14:05:09|2024-01-07|Sunday, January 7, 2024");
-  EXPECT_EQ(qm::Format(Variant("abc"), "\"<\"@@@\\>"), "<abc>");
-  EXPECT_EQ(qm::Format(Variant("abc"), ">\"x\""), "xABC");
-  EXPECT_EQ(qm::Format(Variant("ab"), "!@&&"), "ab");
-  EXPECT_EQ(qm::Format(Variant(qm::Null), "0;0;0;\"nil\"\\!x"), "nil!x");
-  EXPECT_EQ(qm::Format(9.99, "0.0E+00"), "1.0E+01");
-  EXPECT_EQ(qm::Format(0.04, "0.0"), "0.0");
 }
 
 // Components match without regard to case in every letter, the files keeping
