@@ -71,12 +71,11 @@ TEST(UtilityPathsAndProcesses, UrlsRelativeShortAndLongPathsTempNamesTheUsersFol
   EXPECT_EQ(u.FilenameToMHTURL("C:\\My Files\\a b.htm").String(), "mhtml:file://C:\\My%20Files\\a%20b.htm");
   EXPECT_EQ(u.FilenameToURL("/home/me/a b#1%.htm").String(), "file:///home/me/a%20b#1%.htm");
 
-  EXPECT_EQ(u.GetRelativePath("C:\\a\\b", "C:\\a\\c\\d.txt"), "../c/d.txt");
-  EXPECT_EQ(u.GetRelativePath("/a/b", "/a/b/c.txt"), "./c.txt");
-  EXPECT_EQ(u.GetRelativePath("/a/b/", "/x/y"), "../../x/y");
-  EXPECT_EQ(u.GetRelativePath("C:\\a", "D:\\a\\b.txt"), "");            // different drives
-  EXPECT_EQ(u.GetRelativePath("/a", "b/c"), "");                        // no common root
-  EXPECT_EQ(u.GetRelativePath("/a", "/" + std::string(300, 'x')), "");  // longer than the buffer
+  // Relative paths; none across drives, without a common root or longer than the buffer.
+  const std::tuple<std::string, std::string, std::string> relative[] = {
+      {"C:\\a\\b", "C:\\a\\c\\d.txt", "../c/d.txt"}, {"/a/b", "/a/b/c.txt", "./c.txt"}, {"C:\\a", "D:\\a\\b.txt", ""},
+      {"/a", "/" + std::string(300, 'x'), ""},       {"/a/b/", "/x/y", "../../x/y"},    {"/a", "b/c", ""}};
+  for (const auto& [root, path, expected] : relative) EXPECT_EQ(u.GetRelativePath(root, path), expected) << path;
 
   // Temporary names count up once taken; nothing is reserved.
   const std::string first = u.GetTempFilename();
@@ -180,8 +179,7 @@ TEST(UtilityContainers, CollectionsDictionariesAndArraysCopyConvertSortAndRedim)
   EXPECT_THROW(u.ArrayToCollection(Variant(5)), qm::Error);
 
   qm::Dictionary a, b;
-  a.Add(Variant("x"), Variant(1));
-  a.Add(Variant("y"), Variant(2));
+  for (const auto& [key, value] : {std::pair("x", 1), {"y", 2}}) a.Add(Variant(key), Variant(value));
   b.Add(Variant("z"), Variant(3));
   EXPECT_EQ(Listed(*u.CopyDictionary(a)), "x=1 y=2");
   EXPECT_EQ(Listed(*u.AppendDictionary(a, b)), "x=1 y=2 z=3");
@@ -265,8 +263,7 @@ TEST(FileRecurser, MatchesWithoutRegardToCaseRecursesDepthFirstInNameOrderAndFin
     EXPECT_EQ(Found(pattern, false, dir.Path()), found) << pattern;
 
   ScratchDir tree;  // depth first, in name order
-  fs::create_directories(tree.Path() / "s1" / "deep");
-  fs::create_directories(tree.Path() / "s2");
+  for (const char* folder : {"s1/deep", "s2"}) fs::create_directories(tree.Path() / folder);
   for (const char* name : {"f1", "s2/h1", "s1/g1", "s1/deep/d1"}) WriteFile(tree / name, "");
   fs::create_directory_symlink(tree.Path() / "s1", tree.Path() / "s3");  // links to folders are not followed
   EXPECT_EQ(Found("*", false, tree.Path()), "f1");
@@ -472,8 +469,7 @@ TEST(OLEStreamWriter, WritesExactlyTheBytesOfTheStreamSeekRewrites) {
   EXPECT_EQ(ReadFile(dir / "empty.bin"), "");
   qm::OLEStreamWriter again;
   auto rewritten = again.Stream();
-  const std::string text = "hello world";
-  rewritten->Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  rewritten->Write(std::span(reinterpret_cast<const std::uint8_t*>("hello world"), 11));
   EXPECT_EQ(rewritten->Seek(0, qm::StreamSeek::Begin), 0u);
   rewritten->Write(std::span(reinterpret_cast<const std::uint8_t*>("J"), 1));
   again.WriteToFile(dir / "hello.bin");
