@@ -13,7 +13,6 @@
 #include "quillmark/graphics/Graphics.h"
 #include "quillmark/graphics/Picture.h"
 #include "quillmark/html/HTMLDoc.h"
-#include "quillmark/html/PrintSettings.h"
 #include "quillmark/ui/Control.h"
 #include "quillmark/ui/HTMLDisplay.h"
 #include "quillmark/ui/Layout.h"

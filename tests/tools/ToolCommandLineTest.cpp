@@ -82,12 +82,10 @@ TEST(ToolCommandLine, HelpAndVersionGoToStdoutAndExitZero) {
   EXPECT_THAT(help.Output, StartsWith("Usage: quillmark COMMAND [OPTION]... [ARG]...\n"));
   for (const std::string name : kCommands) EXPECT_THAT(help.Output, HasSubstr("\n  " + name + " "));
 
-  const std::string version = "quillmark " + std::string(qm::kLibraryVersion) + "\n";
-  for (const char* flag : {"--version", "-V", "version"}) {
-    const ToolRun run = Quillmark(dir, flag);
-    EXPECT_THAT(run.Output, StartsWith(version));  // and one line more
-    EXPECT_EQ(std::pair(run.Status, std::count(run.Output.begin(), run.Output.end(), '\n')), std::pair(0, 2L)) << flag;
-  }
+  const ToolRun version = Quillmark(dir, "--version");
+  EXPECT_THAT(version.Output, StartsWith("quillmark " + std::string(qm::kLibraryVersion) + "\n"));  // and one line more
+  EXPECT_EQ(std::pair(version.Status, std::ranges::count(version.Output, '\n')), std::pair(0, 2L));
+  for (const char* flag : {"-V", "version"}) EXPECT_EQ(Quillmark(dir, flag), version) << flag;
 }
 
 TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
@@ -113,6 +111,7 @@ TEST(ToolCommandLine, WrongUsageExitsTwoWithTheReasonAndTheUsage) {
       {"dialog messagebox hi --icon=smiley",
        "quillmark dialog: --icon must be info, exclamation, question or critical, not 'smiley'"},
       {"preview a.html --print-only --no-buttons", "quillmark preview: give --print-only or --no-buttons, not both"},
+      {"print", "quillmark print: missing argument: expected PAGE.html"},
       {"version now", "quillmark version: unexpected argument 'now'"},
   };
   for (const auto& [arguments, reason] : kCases) {
