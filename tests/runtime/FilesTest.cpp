@@ -304,8 +304,7 @@ TEST(TextStreamProcess, APipeWithoutReaderRaisesThePipeSignalStaysAwayAndDescrip
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     auto s = TextStream::Open(FdPath(fds[1]), mode);
-    ::close(fds[0]);
-    ::close(fds[1]);
+    for (const int fd : fds) ::close(fd);
     s->WriteLine("nobody reads this");
     const std::string raised = qm::test::Described([&] { s->Close(); });
     EXPECT_TRUE(raised.starts_with("57: ") && raised.find("Broken pipe") != std::string::npos) << raised;
@@ -387,8 +386,7 @@ TEST(TextStreamProcess, AStreamOpenedBeforeForkIsTheParents) {
   appender->WriteLine("last");
   appender->Close();
   writer->Close();
-  qm::files::Close(whole);
-  qm::files::Close(log);
+  for (const std::int32_t n : {whole, log}) qm::files::Close(n);
   EXPECT_EQ(qm::test::ReadFile(dir / "append.txt"), "old\r\n" + written + "last\r\n");
   EXPECT_EQ(qm::test::ReadFile(dir / "write.txt"), written);
   EXPECT_EQ(qm::test::ReadFile(dir / "log.txt"), written);
@@ -497,13 +495,11 @@ TEST(Settings, ForkedChildAndParentKeepEveryWrite) {
         return Send(done[1], full("child") ? 'y' : 'n');
       });
       if (parentExits) return child > 0;
-      close(ready[1]);
-      close(done[1]);
+      for (int fd : {ready[1], done[1]}) close(fd);
       fill("parent");
       return Succeeded(child) && watch.Changed() && qm::LoggingEnabled() && full("child") && full("parent");
     });
-    close(ready[1]);
-    close(done[1]);
+    for (int fd : {ready[1], done[1]}) close(fd);
     EXPECT_TRUE(!parentExits || Succeeded(parent));
     EXPECT_EQ(Receive(ready[0]), 'r');
     EXPECT_TRUE(OrdinaryClientOpensAndCloses(path));
@@ -548,8 +544,7 @@ TEST(Settings, OtherProcessesSeeTheStoreInUseAndAWriterKilledMidWriteHarmsNothin
   (void)watch.Changed();
   (void)qm::GetSetting("Lock", "s", "k");
   EXPECT_TRUE(Send(go[1]));  // go[0] still open here: never a SIGPIPE
-  close(go[0]);
-  close(go[1]);
+  for (int fd : go) close(fd);
   EXPECT_TRUE(Succeeded(prober));
 
   const pid_t writer = ForkChild([] {
