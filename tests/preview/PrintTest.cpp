@@ -28,52 +28,49 @@ int Pages(const std::string& pdf) {
   return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 
-class PrintTest : public UiTest {
- protected:
-  ScratchDir dir_;
-  const std::string page_ = WriteReport(dir_);
-};
+using PrintTest = UiTest;
 
 // The printing the helper runs, called in this process: a whole PDF and
 // nothing else beside it, or an error that names the reason, with the old
 // PDF left as it was. Then through the helper program and the command-line
 // tool: one page per page break plus one.
 TEST_F(PrintTest, PrintPageInProcessThroughTheHelperAndTheToolRefusesBadInput) {
-  const auto entries = [&] { return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()); };
+  ScratchDir dir;
+  const std::string page = WriteReport(dir);
+  const auto entries = [&] { return std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()); };
   const auto files = entries();
-  const std::string pdf = dir_ / "direct.pdf";
-  qm::ui::PrintPage(page_, pdf);
-  EXPECT_EQ(ReadFile(pdf).rfind("%PDF", 0), 0u);
-  EXPECT_EQ(entries(), files + 1);  // the PDF, no temporary left beside it
+  const std::string pdf = dir / "direct.pdf";
+  qm::ui::PrintPage(page, pdf);
   const std::string before = ReadFile(pdf);
+  // The PDF, and no temporary left beside it.
+  EXPECT_EQ(std::pair(before.substr(0, 4), entries()), std::pair(std::string("%PDF"), files + 1));
 
-  EXPECT_EQ(Trail([&] { qm::ui::PrintPage(dir_ / "nothere.html", pdf); }),
-            "53: file not found: " + (dir_ / "nothere.html") +
-                " @ QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir_ / "nothere.html") +
-                "\", \"" + pdf + "\")");
-  const std::string unwritable = dir_ / "no/such/folder/x.pdf";
-  const std::string cannot = Described([&] { qm::ui::PrintPage(page_, unwritable); });
+  EXPECT_EQ(Trail([&] { qm::ui::PrintPage(dir / "nothere.html", pdf); }),
+            "53: file not found: " + (dir / "nothere.html") +
+                " @ QuillmarkLibrary.PrintPage|[PrintPage]Public Sub PrintPage(\"" + (dir / "nothere.html") + "\", \"" +
+                pdf + "\")");
+  const std::string unwritable = dir / "no/such/folder/x.pdf";
+  const std::string cannot = Described([&] { qm::ui::PrintPage(page, unwritable); });
   EXPECT_TRUE(cannot.starts_with("75: cannot write " + unwritable)) << cannot;
-  EXPECT_EQ(ReadFile(pdf), before);
-  EXPECT_EQ(entries(), files + 1);
+  EXPECT_EQ(std::pair(ReadFile(pdf), entries()), std::pair(before, files + 1));
 
   // Through the helper program: a missing page, and its own failure named.
-  EXPECT_EQ(ErrorOf([&] { qm::ui::PrintToPdf(dir_ / "nothere.html", dir_ / "x.pdf"); }), 53);
-  const qm::Error e = RaisedBy([&] { qm::ui::PrintToPdf(page_, unwritable); });
+  EXPECT_EQ(ErrorOf([&] { qm::ui::PrintToPdf(dir / "nothere.html", dir / "x.pdf"); }), 53);
+  const qm::Error e = RaisedBy([&] { qm::ui::PrintToPdf(page, unwritable); });
   EXPECT_TRUE(e.Number() == 9999 && e.Description().find("quillmark-print") != std::string::npos) << e.Description();
   if (QPrinterInfo::availablePrinterNames().isEmpty())
-    EXPECT_EQ(RaisedBy([&] { qm::ui::PrintDetached(page_); }).Description(), "No printer is installed");
+    EXPECT_EQ(RaisedBy([&] { qm::ui::PrintDetached(page); }).Description(), "No printer is installed");
 
   // Found from the ui library's own folder: this test program lives elsewhere
   // and the PATH does not name the build tree.
   ASSERT_EQ(fs::path(qm::ui::PrintHelperPath()), fs::canonical(QM_PRINT_HELPER_PROGRAM));
-  qm::ui::PrintToPdf(page_, dir_ / "report.pdf");
+  qm::ui::PrintToPdf(page, dir / "report.pdf");
   if (QStandardPaths::findExecutable("pdfinfo").isEmpty()) GTEST_SKIP() << "pdfinfo is not installed";
-  EXPECT_EQ(Pages(dir_ / "report.pdf"), 3);  // two page breaks
+  EXPECT_EQ(Pages(dir / "report.pdf"), 3);  // two page breaks
   // The command-line tool (its wrong usage is checked with the other commands' in ToolCommandLineTest).
   const std::string tool = QM_CLI_PROGRAM;
-  EXPECT_EQ(std::system((tool + " print '" + page_ + "' --pdf '" + (dir_ / "cli.pdf") + "' >/dev/null").c_str()), 0);
-  EXPECT_EQ(Pages(dir_ / "cli.pdf"), 3);
+  EXPECT_EQ(std::system((tool + " print '" + page + "' --pdf '" + (dir / "cli.pdf") + "' >/dev/null").c_str()), 0);
+  EXPECT_EQ(Pages(dir / "cli.pdf"), 3);
 }
 
 // CUPS runs no backend from a folder that others may write to, /tmp included.
