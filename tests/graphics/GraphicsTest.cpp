@@ -497,9 +497,9 @@ TEST(PictureLoader, PngOfEveryColourTypeAndGifsFirstFrameOnItsBackgroundBecomeBl
   const std::string png = ReadFile(dir / "rgb.png");
   EXPECT_EQ(LoadError(png.substr(0, png.size() - 20)), "481: Invalid picture: the file ended early");
   EveryPrefixLoadsOrIsRefused(png, "PNG");
-  std::string huge = png;  // the width field says 1,000,000 pixels, the height 1,000
-  huge.replace(16, 8, std::string("\x00\x0F\x42\x40\x00\x00\x03\xE8", 8));
-  EXPECT_EQ(LoadError(huge), "481: Invalid picture: the picture is larger than 64 megapixels");
+  // The width field says 1,000,000 pixels, the height 1,000.
+  EXPECT_EQ(LoadError(std::string(png).replace(16, 8, std::string("\x00\x0F\x42\x40\x00\x00\x03\xE8", 8))),
+            "481: Invalid picture: the picture is larger than 64 megapixels");
 
   // A 4 x 3 screen of blue with a 2 x 2 frame at (1, 1): background blue
   // outside the frame, the transparent pixel (2, 1) black.
@@ -517,9 +517,9 @@ TEST(PictureLoader, PngOfEveryColourTypeAndGifsFirstFrameOnItsBackgroundBecomeBl
   auto interlaced = LoadPicture(dir / "i.gif");
   for (int y = 0; y < 10; ++y) EXPECT_EQ(RgbAt(*interlaced, 0, y)[0], 10 * (y % 4 + 1)) << y;
 
-  std::string outside = gif;  // the frame's left edge moved to 3: it no longer fits the screen
-  outside[outside.find('\x2C') + 1] = 3;
-  EXPECT_EQ(LoadError(outside), "481: Invalid picture: the GIF frame lies outside the picture");
+  // The frame's left edge moved to 3: it no longer fits the screen.
+  EXPECT_EQ(LoadError(std::string(gif).replace(gif.find('\x2C') + 1, 1, "\3")),
+            "481: Invalid picture: the GIF frame lies outside the picture");
   EXPECT_EQ(LoadError("GIF89a"), "481: Invalid picture: " + std::string(GifErrorString(D_GIF_ERR_NO_SCRN_DSCR)));
   EXPECT_EQ(LoadError("\x89PNG\r\n\x1A\n"), "481: Invalid picture: the file ended early");
   EXPECT_EQ(LoadError("P6\n1 1\n255\nabc"), "481: Invalid picture: not a BMP, GIF, JPEG or PNG file");
