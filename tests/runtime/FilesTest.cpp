@@ -260,6 +260,7 @@ TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
   constexpr int kLines = 200, kSignals = 1000;
   std::atomic<int> sent{0};
   std::atomic<bool> done{false};
+  Lines lines, expected;  // what the reader read, what the writer meant to send
   const pthread_t reader = ::pthread_self();
   std::thread signaller([&] {
     for (int i = 0; i < kSignals && !done; ++i) {
@@ -272,12 +273,12 @@ TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
   std::thread writer([&] {
     for (int i = 0; i < kLines; ++i) {
       while (sent.load() < i * (kSignals / kLines)) std::this_thread::sleep_for(10us);
-      const std::string line = "line " + std::to_string(i) + "\n";
+      expected.push_back("line " + std::to_string(i));
+      const std::string line = expected.back() + "\n";
       if (::write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size())) break;
     }
     ::close(fds[1]);
   });
-  Lines lines, expected;
   const qm::Error e = RaisedBy([&] { lines = AllLines(*TextStream::Open(FdPath(fds[0]), IOMode::ForReading)); });
   done = true;
   signaller.join();
@@ -286,7 +287,6 @@ TEST(TextStreamProcess, APipeReadAcrossSignalsLosesNothing) {
   ::alarm(0);
   ::close(fds[0]);
   EXPECT_EQ(e.Number(), 0) << e.Description();
-  for (int i = 0; i < kLines; ++i) expected.push_back("line " + std::to_string(i));
   EXPECT_EQ(lines, expected);
 }
 

@@ -84,8 +84,7 @@ TEST(Variant, TypeNamesWideningArithmeticConvertingComparisonsAndArrays) {
   a(7, 0) = Variant("last");
   EXPECT_EQ(a.Data().front().String() + a.Data().back().String(), "firstlast");
   EXPECT_EQ(Raised({[&] { a(4, 0); }, [&] { a(5); }, [&] { (void)a.LBound(3); }}), (Numbers{9, 9, 9}));
-  VariantArray empty;
-  EXPECT_EQ(std::pair(empty.LBound(), empty.UBound()), std::pair(0, -1));
+  EXPECT_EQ(std::pair(VariantArray().LBound(), VariantArray().UBound()), std::pair(0, -1));
 
   // Redim Preserve keeps the elements; copies are values.
   VariantArray b({{1, 2}, {0, 1}});
