@@ -201,6 +201,7 @@ TEST(Interpolate, AgreesWithAnIndependentNaturalSplineAndTheKnownSmallCasesAndRe
   EXPECT_EQ(Trail([&] { interp.InterpCub(many, 1); }),
             "6: Overflow: InArray holds more than 32767 samples @ QuillmarkLibrary.Interpolate|[Interpolate]Public "
             "Function InterpCub(?, 1)");
+  // Text among the samples, a negative precision, more than 32767 samples out.
   EXPECT_EQ((std::vector{ErrorOf([&] { interp.InterpCub(text, 2); }), ErrorOf([&] { interp.InterpLin(text, 2); }),
                          ErrorOf([&] { interp.InterpCub(two, -1); }), ErrorOf([&] { interp.InterpLin(most, 32767); })}),
             (std::vector{13, 13, 9, 6}));
