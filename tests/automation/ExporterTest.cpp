@@ -1,19 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "automation/Spreadsheet.h"
 #include "quillmark/automation/Exporter.h"
 #include "quillmark/automation/Workbook.h"
-#include "quillmark/errors/Error.h"
-#include "quillmark/errors/ErrorNumbers.h"
 #include "quillmark/runtime/FileTable.h"
-#include "quillmark/values/Conversions.h"
 #include "quillmark/values/DispatchTable.h"
 #include "support/ErrorOf.h"
 #include "support/TestEnvironment.h"

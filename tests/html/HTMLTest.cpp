@@ -8,14 +8,11 @@
 #include "html/PageCharset.h"
 #include "html/QuotedPrintable.h"
 #include "html/ReferenceScan.h"
-#include "quillmark/Version.h"
 #include "quillmark/frame/LibMain.h"
 #include "quillmark/html/HTML2MHT.h"
 #include "quillmark/html/HTMLDoc.h"
 #include "quillmark/html/MIMECoding.h"
-#include "quillmark/html/PrintSettings.h"
 #include "quillmark/html/Typographer.h"
-#include "support/ErrorOf.h"
 #include "support/ErrorTrail.h"
 #include "support/ProgressLog.h"
 #include "support/StubDesktop.h"
@@ -264,23 +261,21 @@ TEST(HTML2MHT, ArchiveOfALinkedSiteFoundUnderWindowsStyleNames) {
 TEST(HTML2MHT, LineEndsAndTheReadingWindow) {
   ScratchDir dir;
   // CR LF, lone CR and lone LF each end a line; each line is written with CR LF.
-  WriteFile(dir / "ends.html", "a\r\nb\rc\nd\n\re\r\r\nf");
-  std::string written = Convert(dir / "ends.html", dir / "ends.mht");
-  std::string b = BoundaryOf(written);
-  EXPECT_EQ(written, Header("S", b) + TextPart(b, "ends.html", Lines("a|b|c|d||e||f|")) + End(b));
-
   // A line of exactly one window leaves an empty line behind; a CR at the
   // window's end still takes its LF from the next read; longer lines are cut
   // at the window.
-  const std::string exact(2048, 'e'), almost(2047, 'f');
-  WriteFile(dir / "w.html", exact + "\r\n" + almost + "\r\n" + std::string(5000, 'g') + "\ny");
-  written = Convert(dir / "w.html", dir / "w.mht");
-  b = BoundaryOf(written);
-  EXPECT_EQ(written, Header("S", b) +
-                         TextPart(b, "w.html",
-                                  Lines(Soft('e', 2048) + "||" + Soft('f', 2047) + "|" + Soft('g', 2048) + "|" +
-                                        Soft('g', 2048) + "|" + Soft('g', 904) + "|y|")) +
-                         End(b));
+  const std::pair<std::string, std::string> pages[] = {
+      {"a\r\nb\rc\nd\n\re\r\r\nf", "a|b|c|d||e||f|"},
+      {std::string(2048, 'e') + "\r\n" + std::string(2047, 'f') + "\r\n" + std::string(5000, 'g') + "\ny",
+       Soft('e', 2048) + "||" + Soft('f', 2047) + "|" + Soft('g', 2048) + "|" + Soft('g', 2048) + "|" + Soft('g', 904) +
+           "|y|"},
+  };
+  for (const auto& [bytes, lines] : pages) {
+    WriteFile(dir / "w.html", bytes);
+    const std::string written = Convert(dir / "w.html", dir / "w.mht");
+    const std::string b = BoundaryOf(written);
+    EXPECT_EQ(written, Header("S", b) + TextPart(b, "w.html", Lines(lines)) + End(b));
+  }
 
   // Pages of every line end and long lines read back whole through a MIME parser.
   std::string page;
@@ -543,8 +538,7 @@ TEST(Typographer, ReportFragments) {
   t.StyleEnd();
   t.StyleBegin(qm::tyNormal);
   t.StyleEnd();
-  t.Para(qm::vbRightJustify);
-  t.Para(static_cast<qm::AlignmentConstants>(3));
+  for (const auto alignment : {qm::vbRightJustify, static_cast<qm::AlignmentConstants>(3)}) t.Para(alignment);
   t.OutputLine(qm::Null);
   EXPECT_EQ(ErrorOf([&] { t.Output(qm::Null); }), 94);
   for (const auto alignment : {qm::vbLeftJustify, qm::vbCenter}) t.Para(alignment);
