@@ -105,22 +105,21 @@ TEST_F(DialogsTest, SliderRefusesInvalidTextChoiceFromAListAndPassword) {
   });
   EXPECT_EQ(Dialog().Slider(0, 100, "Volume"), 12.0);
 
-  // A choice from a list.
+  // A choice from a list, the default entry selected: Enter takes the one
+  // picked instead, Cancel gives Empty, and OK with none selected "".
   Variant choices = VariantArray::FromVector({"red", "green", "blue"});
-  OnModal("frmList", [](QWidget& form) {
-    auto* list = Child<QListWidget>(form, "lstChoices");
-    EXPECT_EQ(list->currentRow(), 1);
-    list->setCurrentRow(2);
-    QTest::keyClick(&form, Qt::Key_Return);
-  });
-  EXPECT_EQ(CStr(Dialog().Choice(choices, "Colour", 1)), "blue");
-  OnModal("frmList", [](QWidget& form) { Click(form, "cmdCancel"); });
-  EXPECT_TRUE(Dialog().Choice(choices, "Colour", 1).IsEmpty());
-  OnModal("frmList", [](QWidget& form) {
-    EXPECT_EQ(Child<QListWidget>(form, "lstChoices")->selectedItems().size(), 0);
-    Click(form, "cmdOK");
-  });
-  EXPECT_EQ(Dialog().Choice(choices, "Colour", -1), Variant(""));  // a string, empty
+  const std::tuple<std::int16_t, const char*, const char*> kPicks[] = {
+      {1, "", "String blue"}, {1, "cmdCancel", "Empty "}, {-1, "cmdOK", "String "}};
+  for (const auto& [index, button, said] : kPicks) {
+    OnModal("frmList", [index = index, button = button](QWidget& form) {
+      auto* list = Child<QListWidget>(form, "lstChoices");
+      EXPECT_EQ(list->selectedItems().isEmpty() ? -1 : list->currentRow(), index);  // the row selected
+      if (index >= 0) list->setCurrentRow(2);
+      *button ? Click(form, button) : QTest::keyClick(&form, Qt::Key_Return);
+    });
+    const Variant chosen = Dialog().Choice(choices, "Colour", index);
+    EXPECT_EQ(chosen.TypeName() + " " + CStr(chosen), said) << button;
+  }
 
   EXPECT_EQ(Trail([] { Dialog().Choice(Variant("red"), "Colour"); }),
             "9999: frmList.Choice must be called with an array. @ QuillmarkLibrary.frmList|[List]Public Function "
@@ -184,17 +183,17 @@ TEST_F(DialogsTest, SaveAndOpenTheSelectedFilterGoesInAndOutAndColoursAreBlueGre
   // A name without patterns matches everything.
   EXPECT_EQ(std::pair(TranslateFilter("Odd"), TranslateFilter("")), std::pair(QStringList{"Odd (*)"}, QStringList()));
 
-  // The colour dialog takes and gives colours as 0xBBGGRR.
-  OnModal("QColorDialog", [](QWidget& w) {
-    EXPECT_EQ(static_cast<QColorDialog&>(w).currentColor(), QColor(255, 0, 0));
-    static_cast<QColorDialog&>(w).reject();
-  });
-  EXPECT_EQ(Dialog().SelectColor(Variant(255)), 255);  // cancelled: the colour given
-  OnModal("QColorDialog", [](QWidget& w) {
-    static_cast<QColorDialog&>(w).setCurrentColor(QColor(0x12, 0x34, 0x56));
-    static_cast<QColorDialog&>(w).accept();
-  });
-  EXPECT_EQ(Dialog().SelectColor(Variant(255)), 0x563412);
+  // The colour dialog takes and gives colours as 0xBBGGRR; cancelled, it gives
+  // the colour it was given whatever was picked.
+  for (const bool accept : {false, true}) {
+    OnModal("QColorDialog", [accept](QWidget& w) {
+      auto& dialog = static_cast<QColorDialog&>(w);
+      EXPECT_EQ(dialog.currentColor(), QColor(255, 0, 0));
+      dialog.setCurrentColor(QColor(0x12, 0x34, 0x56));
+      accept ? dialog.accept() : dialog.reject();
+    });
+    EXPECT_EQ(Dialog().SelectColor(Variant(255)), accept ? 0x563412 : 255);
+  }
   EXPECT_EQ(Trail([] { Dialog().SelectColor(Variant("blue")); }),
             "13: Type mismatch @ QuillmarkLibrary.Dialog|[Dialog]Public Function SelectColor(?)");
 }
