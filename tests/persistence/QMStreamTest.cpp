@@ -593,10 +593,8 @@ TEST(PropertyRecords, ReadingRulesAndCollections) {
       {"%Property Age\r\n1\r\n", VariantArray::FromVector({Variant("Age")}, 1),
        "9: Subscript out of range" + readObject},
   };
-  for (const auto& [text, names, raised] : refused) {
-    r = Reader(std::string("%Object Person\r\n") + text);
-    EXPECT_EQ(Trail([&] { r.ReadObject(p, names); }), raised) << text;
-  }
+  for (const auto& [text, names, raised] : refused)
+    EXPECT_EQ(Trail([&] { Reader(std::string("%Object Person\r\n") + text).ReadObject(p, names); }), raised) << text;
 
   auto people = std::make_shared<People>();
   people->Items = {Ada(), std::make_shared<Person>()};

@@ -66,8 +66,8 @@ TEST(TypedFiles, ContainerFilesAreCompressFiles) {
 
 TEST(TypedFiles, PicturesAreValuesAndBecomeTheJpegTheGraphicsPathWrites) {
   ScratchDir dir;
-  const qm::test::RgbImage original = qm::test::TestPicture(37, 21);
-  WriteFile(dir / "in.bmp", qm::test::BmpFile(original));
+  const qm::test::RgbImage original = TestPicture(37, 21);
+  WriteFile(dir / "in.bmp", BmpFile(original));
   qm::clsDIBSection dib;
   dib.CreateFromPicture(*qm::LoadPicture(dir / "in.bmp"));
   ASSERT_TRUE(qm::mdlIntelJPEGLibrary::SaveJPG(dib, dir / "published.jpg", 80));
@@ -101,8 +101,8 @@ TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
   ScratchDir dir;
   WriteFile(dir / "page.html", "<html><body><a href=\"next.html\">next</a><img src=\"p.bmp\"></body></html>");
   WriteFile(dir / "next.html", "<html><body>second</body></html>");
-  WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
-  qm::test::ProgressLog log;
+  WriteFile(dir / "p.bmp", BmpFile(TestPicture(4, 4)));
+  ProgressLog log;
   EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "typed.mht", "", log.Callback()),
             "Report generated from " + qm::mdlHTML2MHT::GetAppName());
   EXPECT_EQ(log.Calls, (decltype(log.Calls){{1, 3}, {2, 3}, {3, 3}}));  // the page, the linked page, the picture
@@ -235,7 +235,7 @@ TEST(TypedFiles, WorkbookCellsGoIntoTheSheetAsGiven) {
   ScratchDir dir;
   // The book's sheet, which holds each of the pieces.
   const auto sheet = [&](const char* book, const std::vector<std::string>& pieces) {
-    const std::string cells = qm::test::Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
+    const std::string cells = Output("unzip -p '" + dir / book + "' xl/worksheets/sheet1.xml");
     for (const std::string& piece : pieces) EXPECT_NE(cells.find(piece), std::string::npos) << piece << "\n" << cells;
     return cells;
   };
@@ -279,7 +279,7 @@ TEST(TypedFiles, FindFilesIsFileRecurserAsPaths) {
   ScratchDir dir;
   fs::create_directories(dir.Path() / "sub");
   for (const char* name : {"b.TXT", "a.txt", "c.doc", "sub/d.txt"}) WriteFile(dir / name, "x");
-  qm::test::ProgressLog log;
+  ProgressLog log;
   const std::size_t found = qm::FindFiles(dir.Path(), "*.txt", true, log.Callback()).size();
   EXPECT_EQ(std::tuple(found, log.Calls, qm::FindFiles(dir.Path(), "*.txt").size(),
                        qm::FindFiles(dir.Path(), "*.none").size()),
@@ -732,7 +732,7 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
   WriteFile(dir / "in.txt", text);
   qm::CompressFile(dir.Path() / "in.txt", dir.Path() / "in.qmz");
   WriteFile(dir / "page.html", "<html><body><img src=\"p.bmp\"></body></html>");
-  WriteFile(dir / "p.bmp", qm::test::BmpFile(qm::test::TestPicture(4, 4)));
+  WriteFile(dir / "p.bmp", BmpFile(TestPicture(4, 4)));
   const fs::path inputs[] = {dir.Path() / "in.txt", dir.Path() / "page.html"};
   qm::ZipFiles(dir.Path() / "old.zip", std::span(inputs, 1));
   const std::string oldZip = ReadFile(dir / "old.zip");
@@ -745,10 +745,7 @@ TEST(TypedErrors, AStoppedJobPassesTheCallbacksExceptionOnAndLeavesItsFileAsItWa
       {[&](const qm::Progress& p) { qm::DecompressFile(dir.Path() / "in.qmz", out, p); }, {1, 2, 0}},
       {[&](const qm::Progress& p) { qm::PackMht(inputs[1], out, "", p); }, {1, 0}}};
   for (const auto& [job, stops] : jobs)
-    for (const int at : stops) {
-      EXPECT_TRUE(PassesTheStopOn(job, at)) << at;
-      EXPECT_TRUE(unchanged()) << at;
-    }
+    for (const int at : stops) EXPECT_TRUE(PassesTheStopOn(job, at) && unchanged()) << at;
   EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::ZipFiles(dir.Path() / "old.zip", inputs, p); }));
   EXPECT_EQ(ReadFile(dir / "old.zip"), oldZip);
   EXPECT_TRUE(PassesTheStopOn([&](const qm::Progress& p) { qm::FindFiles(dir.Path(), "*", true, p); }));
