@@ -72,8 +72,7 @@ TEST(XML, NavigationValuesCopiesCarriageReturnsAndDeepDocuments) {
   auto source = Parse("<order><line qty=\"1\">tea</line></order>");
   XML target;
   target.Create("orders");
-  target.AddChildXML(*source);
-  target.AddChildXML(*source);
+  for (int copy = 0; copy < 2; ++copy) target.AddChildXML(*source);
   source->GetNextTag("line")->LetValue("coffee");
   target.GetNextTag("order")->GetNextTag("line")->LetValue("milk");
   EXPECT_EQ(source->ChildValue("line") + "|" + target.Render(),

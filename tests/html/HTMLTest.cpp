@@ -418,8 +418,7 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
               "Results</H1>\r\n</BODY>\r\n</HTML>\r\n");
 
   HTMLDoc fresh;
-  fresh.BeginBody();
-  fresh.BeginBody();  // already in the body: nothing happens
+  for (int call = 0; call < 2; ++call) fresh.BeginBody();  // the second: already in the body, nothing happens
   EXPECT_EQ(fresh.GetDocument(),
             "<HTML>\r\n<HEAD>\r\n<TITLE> untitled</TITLE>\r\n</HEAD>\r\n<BODY>\r\n</BODY>\r\n</HTML>\r\n");
 
@@ -451,8 +450,8 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
   table.TagBorder(0);
   table.TableRow();
   table.TableElemEx();
-  table.TagAlign(qm::vbCenter);
-  table.TagAlign(static_cast<qm::AlignmentConstants>(7));  // adds nothing
+  // An alignment of 7 adds nothing.
+  for (const auto alignment : {qm::vbCenter, static_cast<qm::AlignmentConstants>(7)}) table.TagAlign(alignment);
   table.TagWidth(10);
   table.BodyTextCR("z");
   table.Italic();
@@ -533,8 +532,7 @@ TEST(Typographer, ReportFragments) {
   t.TableBegin(qm::Variant(1), qm::Variant(2), qm::Variant(100));
   t.TableBegin();
   t.TableBegin(qm::Variant("wide"), std::nullopt, qm::Variant("5"), "id=t");
-  t.StyleBegin(qm::tyHeading2);
-  t.StyleBegin(qm::tyHeading2);
+  for (int call = 0; call < 2; ++call) t.StyleBegin(qm::tyHeading2);
   t.StyleEnd();
   t.StyleBegin(qm::tyNormal);
   t.StyleEnd();
