@@ -368,30 +368,12 @@ void TargetUntouchedUntilCommitAndNoNameLeft(bool named) {
   EXPECT_EQ(ReadFile(file) + " " + Listing(dir.Path()), "new data.txt ");
 }
 
-void Refusals() {
-  const ScratchDir dir;
-  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir / "none/x.txt", "x"); }), ENOENT);
-  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir.Path(), "x"); }), EISDIR);
-  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole("/dev/null", "x"); }), EINVAL);
-  EXPECT_EQ(CodeOf([&] { AtomicFile::CopyWhole(dir / "missing", dir / "x.txt"); }), ENOENT);
-  if (::geteuid() != 0) {
-    const fs::path locked = dir / "locked.txt";
-    WriteFile(locked, "keep");
-    ::chmod(locked.c_str(), 0444);
-    EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(locked, "x"); }), EACCES);
-    EXPECT_EQ(ReadFile(locked), "keep");
-    // As a new file it may go, as deleting it could.
-    AtomicFile::WriteWhole(locked, "x", AtomicFile::Replace::Name);
-    EXPECT_EQ(ReadFile(locked), "x");
-  }
-  EXPECT_EQ(Listing(dir.Path()), ::geteuid() != 0 ? "locked.txt " : "");
-}
-
 // The folder is never listed and nothing but the writer's own temporary is
 // ever removed: leftovers of other writers, even of ones whose process no
 // longer runs, stay (the folder may be shared with other machines). A folder
-// that may not be listed is written all the same.
-void LeftoversOfOtherWritersAreLeftAlone() {
+// that may not be listed is written all the same. Refused writes leave
+// nothing behind.
+void LeftoversOfOtherWritersAndRefusals() {
   const ScratchDir dir;
   const pid_t child = ForkChild([] { return true; });
   Succeeded(child);  // a writer's process that no longer runs
@@ -407,6 +389,22 @@ void LeftoversOfOtherWritersAreLeftAlone() {
     ::chmod(dir.Path().c_str(), 0700);
     EXPECT_EQ(ReadFile(dir / "data.txt"), "unlisted");
   }
+
+  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir / "none/x.txt", "x"); }), ENOENT);
+  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(dir.Path(), "x"); }), EISDIR);
+  EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole("/dev/null", "x"); }), EINVAL);
+  EXPECT_EQ(CodeOf([&] { AtomicFile::CopyWhole(dir / "missing", dir / "x.txt"); }), ENOENT);
+  if (::geteuid() != 0) {
+    const fs::path locked = dir / "locked.txt";
+    WriteFile(locked, "keep");
+    ::chmod(locked.c_str(), 0444);
+    EXPECT_EQ(CodeOf([&] { AtomicFile::WriteWhole(locked, "x"); }), EACCES);
+    EXPECT_EQ(ReadFile(locked), "keep");
+    // As a new file it may go, as deleting it could.
+    AtomicFile::WriteWhole(locked, "x", AtomicFile::Replace::Name);
+    EXPECT_EQ(ReadFile(locked), "x");
+  }
+  EXPECT_EQ(Listing(dir.Path()), leftovers + "data.txt " + (::geteuid() != 0 ? "locked.txt " : ""));
 }
 
 // With either kind of temporary: the whole-file writes and copies, what the
@@ -417,8 +415,7 @@ TEST(AtomicFile, ReplacesContentsOrNameAndNoNameIsLeft) {
     NamedTemporaries kind(named);
     ReplacesContentsOrName();
     TargetUntouchedUntilCommitAndNoNameLeft(named);
-    Refusals();
-    LeftoversOfOtherWritersAreLeftAlone();
+    LeftoversOfOtherWritersAndRefusals();
   }
 }
 

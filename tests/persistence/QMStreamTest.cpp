@@ -62,9 +62,10 @@ Variant List(std::initializer_list<const char*> names) {
 
 const Describer kId = Fields({{"Id", ST_Integer, 0}});
 
-// Answers Compatible with Accept and remembers what it was asked: "Name @Version".
-struct Checked {
-  bool Check(const std::string& Name, std::int32_t Version) {
+// A Base that answers Compatible with Accept and remembers what it was asked: "Name @Version".
+template <class Base>
+struct Checked : Base {
+  bool Compatible(const std::string& Name, std::int32_t Version) override {
     Seen = Name + " @" + std::to_string(Version);
     return Accept;
   }
@@ -73,7 +74,7 @@ struct Checked {
 };
 
 // An object whose fields are built by a callback; it remembers how the stream called it.
-class Thing : public IPersistableSimple, public Checked {
+class Thing : public Checked<IPersistableSimple> {
  public:
   explicit Thing(Describer describe = {}, std::string title = "Thing")
       : Describe(std::move(describe)), Title(std::move(title)) {}
@@ -92,7 +93,6 @@ class Thing : public IPersistableSimple, public Checked {
     NameVersion = Version;
     return Title;
   }
-  bool Compatible(const std::string& Name, std::int32_t Version) override { return Check(Name, Version); }
   // The value read for a field, as text.
   std::string Text(const std::string& name) const { return CStr(Received->ItemName(name)->Value()); }
 
@@ -123,7 +123,7 @@ class Keyed : public Thing, public IPersistableReference {
 };
 
 // A collection of Things, which it makes by Make (with an Id field unless told otherwise).
-class Things : public IPersistableCollection, public Checked {
+class Things : public Checked<IPersistableCollection> {
  public:
   explicit Things(std::string title = "Things") : Title(std::move(title)) {}
   std::string Name(std::int32_t) override { return Title; }
@@ -140,7 +140,6 @@ class Things : public IPersistableCollection, public Checked {
   }
   IPersistableSimplePtr Item(std::int32_t Index, std::int32_t) override { return Items.at(Index - 1); }
   std::int32_t Count(std::int32_t) override { return static_cast<std::int32_t>(Items.size()); }
-  bool Compatible(const std::string& Name, std::int32_t Version) override { return Check(Name, Version); }
   std::int32_t GetChildVersion(std::int32_t) override { return 1; }
   void LoadCompleted() override { Calls.push_back("LoadCompleted"); }
 
@@ -328,12 +327,11 @@ TEST(SimpleRecords, TheCollectionFormatVersionsAndSharedReferences) {
   back->Make = [] { return std::make_shared<Thing>(Fields({{"Id", ST_Integer, 0}, {"Note", ST_String, "unset"}})); };
   QMStream r = Reader(text);
   r.ReadCollectionSimple(back, true);
-  EXPECT_EQ(back->Seen, "Orders @2");
   EXPECT_EQ(back->Calls, (Lines{"Clear2", "NewChild2", "NewChild2", "LoadCompleted"}));
   ASSERT_EQ(back->Items.size(), 2u);
-  EXPECT_EQ(std::to_string(back->Items[0]->SetVersion) + "|" + back->Items[0]->Text("Note") + "|" +
+  EXPECT_EQ(back->Seen + "|" + std::to_string(back->Items[0]->SetVersion) + "|" + back->Items[0]->Text("Note") + "|" +
                 back->Items[1]->Text("Id") + "|" + back->Items[1]->Text("Note"),
-            "1|first line\r\nsecond line|18|");
+            "Orders @2|1|first line\r\nsecond line|18|");
   EXPECT_TRUE(r.AtEndOfStream());
 
   // Versions: written unless 0 or negative for an object, unless 0 for a collection.
