@@ -369,8 +369,7 @@ TEST(XmlNode, LoadsSavesOrRefusesToSaveAndChildrenFollowChangesMovesAndRemovals)
   // Attributes are unique and escaped.
   XmlNode n;
   n.SetTag("n");
-  n.AddAttribute("a", "1");
-  n.AddAttribute("a", "\"<2>\"");
+  for (const char* value : {"1", "\"<2>\""}) n.AddAttribute("a", value);
   EXPECT_EQ(n.GetAttrValue("a") + n.GetXml(), "\"<2>\"<n a=\"&quot;&lt;2>&quot;\" />\n");
 
   // Saving writes the declaration, or reports the file it failed on.
