@@ -87,7 +87,7 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
   const std::regex constant(R"(\bERR_[A-Za-z_]+\s*=\s*-?[0-9])");
   const fs::path root = qm::test::SourceDir();
   int files = 0;
-  for (const fs::path& folder : {root / "src", root / "include"}) {
+  for (const fs::path& folder : {root / "src", root / "include"})
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
       const auto ext = entry.path().extension();
       if (ext != ".cpp" && ext != ".h") continue;
@@ -97,7 +97,6 @@ TEST(ErrorTable, RaiseSitesTakeNumbersFromTheTable) {
       EXPECT_FALSE(entry.path().filename() != "ErrorNumbers.h" && std::regex_search(code, constant))
           << entry.path() << " defines an error number of its own";
     }
-  }
   EXPECT_GT(files, 100);
 }
 

@@ -438,8 +438,7 @@ TEST(AtomicFileCommit, AFailedPlacingLeavesNothingBehind) {
       fs::create_directory(file);
       WriteFile(file / "inside.txt", "keep");
       EXPECT_EQ(CodeOf([&] { writer.Commit(); }), EISDIR);
-      EXPECT_EQ(Listing(dir.Path()), "placed.txt ");
-      EXPECT_EQ(Held(file / "inside.txt"), NewMode() + "keep");
+      EXPECT_EQ(Listing(dir.Path()) + Held(file / "inside.txt"), "placed.txt " + NewMode() + "keep");
       EXPECT_EQ(std::pair(CodeOf([&] { writer.Commit(); }), CodeOf([&] { writer.Write("x"); })),
                 std::pair(EBADF, EBADF));
       fs::remove_all(file);

@@ -399,13 +399,11 @@ struct Node {
 };
 
 std::vector<Day> Days() {
-  std::vector<Day> days(3);
-  days[0].Date = year{2026} / December / 1;
-  days[0].Readings = {{12.5, std::nullopt, 9'000'000'000, {{1}, {2}, {37}}}, {-3, "windy\r\nat noon", {}, {}}};
-  days[0].Spare = {{7}};
-  days[2].Date = year{2026} / December / 3;  // days[1]: nothing at all
-  days[2].Readings = {{0.25, {}, {}, {{-1}}}};
-  return days;
+  return {{year{2026} / December / 1,
+           {{12.5, std::nullopt, 9'000'000'000, {{1}, {2}, {37}}}, {-3, "windy\r\nat noon", {}, {}}},
+           {{7}}},
+          {},  // nothing at all
+          {year{2026} / December / 3, {{0.25, {}, {}, {{-1}}}}, {}}};
 }
 
 // A published client that takes every property as text.
@@ -562,8 +560,7 @@ TEST(Records, NestedRecordsRoundTripPublishedReadersReadThemAndBadInputNamesTheP
 
   // Bad input names the place.
   const auto replaced = [&](const std::string& what, const std::string& with) {
-    std::string text = good;
-    return text.replace(text.find(what), what.size(), with);
+    return std::string(good).replace(good.find(what), what.size(), with);
   };
   const std::string lost = "10005: Stream not pointing to object at Day[";
   const std::pair<std::string, std::string> cases[] = {
