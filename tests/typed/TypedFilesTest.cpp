@@ -114,14 +114,13 @@ TEST(TypedFiles, PackMhtHasTheRealDateAnEncodedSubjectAndAConfinedReach) {
   // The subject, and the Subject line(s) written, dated 2026-12-08 09:00:00 UTC, a Tuesday.
   qm::MhtOptions options;
   options.Date = system_clock::time_point(seconds(1796720400));
-  const std::pair<std::string, std::string> subjects[] = {
-      {"Plain report", "Subject: Plain report\r\n"},
-      {"Caf\xC3\xA9 sales", "Subject: =?UTF-8?B?Q2Fmw6kgc2FsZXM=?=\r\n"},
-      {"a\r\nBcc: x", "Subject: =?UTF-8?B?YQ0KQmNjOiB4?=\r\n"},  // no header of its own
-      {std::string(40, 'x') + "\xE2\x82\xAC\xE2\x82\xAC",        // the second word starts with a whole euro sign
-       "Subject: =?UTF-8?B?eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eOKCrA==?=\r\n =?UTF-8?B?4oKs?=\r\n"},
-  };
-  for (const auto& [subject, header] : subjects) {
+  for (const auto& [subject, header] :
+       {std::pair<std::string, std::string>{"Plain report", "Subject: Plain report\r\n"},
+        {"Caf\xC3\xA9 sales", "Subject: =?UTF-8?B?Q2Fmw6kgc2FsZXM=?=\r\n"},
+        {"a\r\nBcc: x", "Subject: =?UTF-8?B?YQ0KQmNjOiB4?=\r\n"},  // no header of its own
+        {std::string(40, 'x') + "\xE2\x82\xAC\xE2\x82\xAC",        // the second word starts with a whole euro sign
+         "Subject: =?UTF-8?B?eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eOKCrA==?=\r\n "
+         "=?UTF-8?B?4oKs?=\r\n"}}) {
     options.Subject = subject;
     EXPECT_EQ(qm::PackMht(dir.Path() / "page.html", dir.Path() / "p.mht", options).Subject, subject);
     const std::string mht = ReadFile(dir / "p.mht");
