@@ -458,11 +458,9 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
             "9999: Must be in tag @ QuillmarkLibrary.HTMLDoc|[HTMLDoc]Public Sub AddTagText(\"border=0\")|"
             "[HTMLDoc]Public Sub TagBorder(0)");
   EXPECT_EQ(text.GetUnfinishedText(), "t");
-
-  HTMLDoc empty;
-  empty.Tag("P", true);
-  EXPECT_EQ(ErrorOf([&] { empty.EndTag(); }), 9);
-  EXPECT_EQ(empty.GetUnfinishedText(), "<P>\r\n");  // the pending ">" was written first
+  text.Tag("P", true);
+  EXPECT_EQ(ErrorOf([&] { text.EndTag(); }), 9);
+  EXPECT_EQ(text.GetUnfinishedText(), "t<P>\r\n");  // the pending ">" was written first
 }
 
 TEST(HTMLDoc, SaveAsCopiesPicturesNextToThePageAndShowPassesItsPrintSettings) {
@@ -600,10 +598,10 @@ TEST(Typographer, PicturesSavingLeftoversPrintOutAndShow) {
     if (!fails) printed.Show();  // from a scratch folder that goes once the preview is shown
     EXPECT_TRUE(fails || (desktop->Previews.at(0).Caption == "Preview" && !fs::exists(desktop->Previews[0].HtmlFile)));
   }
-  Typographer headless;
-  headless.Initialise("H");
-  EXPECT_NO_THROW(headless.PrintOut());  // the message goes to standard error
-  EXPECT_EQ(Trail([&] { headless.Show(); }),
+  // Without a desktop.
+  fresh.Initialise("H");
+  EXPECT_NO_THROW(fresh.PrintOut());  // the message goes to standard error
+  EXPECT_EQ(Trail([&] { fresh.Show(); }),
             "9999: No user interface is available: link quillmark::ui and run with a display @ ");
 }
 
