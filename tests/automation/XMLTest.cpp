@@ -99,12 +99,11 @@ TEST(XML, NavigationValuesCopiesCarriageReturnsAndDeepDocuments) {
   WriteFile(dir / "deep.xml", nested(100000));
   XML deep;
   ASSERT_TRUE(deep.LoadFile(dir / "deep.xml"));
-  XML copy;
-  copy.Create("copy");
-  copy.AddChildXML(*deep.GetNextTag());
+  target.Create("copy");  // a new element, as above
+  target.AddChildXML(*deep.GetNextTag());
   ASSERT_TRUE(deep.SaveFile(dir / "saved.xml"));
   deep.LoadFromString("<small/>", "Doc");  // frees the deep tree
-  auto node = copy.GetNextTag();
+  auto node = target.GetNextTag();
   for (int i = 1; i < 2000; ++i) node = node->GetNextTag();
   EXPECT_EQ(node->Name(), "d");
   // xmllint itself stops at 256 levels; check a shallower file with it.
@@ -303,10 +302,9 @@ TEST(XmlReading, ExpandsInternalEntitiesKeepsOthersFetchesNothingSavesTheDocumen
   EXPECT_EQ(Saved(*p, dir / "p.xml"), kDeclaration + doctype("p") + "<p>a&nbsp;b&part;</p>\n");
   EXPECT_EQ(Saved(*html.GetNextTag()->GetNextTag("q"), dir / "q.xml"), kDeclaration + "<q>c</q>\n");
   // A deep copy keeps the references too.
-  XML copy;
-  copy.Create("c");
-  copy.AddChildXML(*p);
-  EXPECT_EQ(copy.Render(), "<c>\n  <p>a&nbsp;b&part;</p>\n</c>\n");
+  doc.Create("c");
+  doc.AddChildXML(*p);
+  EXPECT_EQ(doc.Render(), "<c>\n  <p>a&nbsp;b&part;</p>\n</c>\n");
   // Setting the text replaces the references with it.
   p->LetValue("plain");
   EXPECT_EQ(p->Render(), "<p>plain</p>\n");
