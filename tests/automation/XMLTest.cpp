@@ -124,13 +124,12 @@ TEST(XML, LoadFileSaveFileAndXmlCheckWriteUtf8AndRefuseEmptyRootsAndBadFiles) {
   EXPECT_EQ(Saved(doc, dir / "again.xml") + std::to_string(doc.ChildCount()), saved + "2");
 
   // A wrapper not named XmlRoot saves itself.
-  XML built;
-  built.Create("list");
-  built.AddChildData("entry", "x < y");
-  EXPECT_EQ(Saved(built, dir / "built.xml"), kDeclaration + "<list>\n  <entry>x &lt; y</entry>\n</list>\n");
+  doc.Create("list");  // a new element
+  doc.AddChildData("entry", "x < y");
+  EXPECT_EQ(Saved(doc, dir / "built.xml"), kDeclaration + "<list>\n  <entry>x &lt; y</entry>\n</list>\n");
   // The component answering that it cannot create the file does not change
   // the result (a write that fails once the file is made gives false).
-  EXPECT_TRUE(built.SaveFile(dir / "no-such-folder/out.xml"));
+  EXPECT_TRUE(doc.SaveFile(dir / "no-such-folder/out.xml"));
 
   WriteFile(dir / "empty.xml", "");
   WriteFile(dir / "bad.xml", "<a><b></a>");
