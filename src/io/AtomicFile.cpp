@@ -76,6 +76,10 @@ fs::path ResolveTarget(const fs::path& target) {
 void SyncFolder(const fs::path& folder) {
   const char* name = folder.empty() ? "." : folder.c_str();
   const int fd = sys::Open(name, O_RDONLY | O_DIRECTORY);
+  // A folder this user may write into but not read cannot be opened, so no
+  // process of this user can sync it: failing would fail every write there,
+  // and writing again would never help. Only then is the sync left out.
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) return;
   if (fd < 0) Fail("cannot open the folder to sync it", folder, errno);
   const int synced = sys::Fsync(fd);
   const int error = errno;

@@ -106,7 +106,8 @@ class AtomicFile {
   // write failed. A folder that cannot be synced is raised too, as a write
   // failure of the target, though the new file is in place by then (a
   // frame::FolderNotSynced, which says so): a crash soon after could bring back the old file. Writing
-  // the same content again is the remedy either way.
+  // the same content again is the remedy either way. A folder the user may not read (write and search
+  // permission only) cannot be opened to sync: there the sync is left out.
   void Commit();
   // Drops the temporary without touching the target (also done on destruction).
   void Discard() noexcept;
