@@ -104,8 +104,7 @@ TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeaderAndBadOnesAreRefused
   // Bad sheets and cells are refused before anything is written.
   qm::test::WriteFile(book, "old");
   const auto one = [](std::string name, std::vector<std::vector<Cell>> rows = {}, std::vector<double> widths = {}) {
-    return std::vector<Sheet>{
-        Sheet{.Name = std::move(name), .Rows = std::move(rows), .ColumnWidths = std::move(widths)}};
+    return std::vector<Sheet>{{.Name = std::move(name), .Rows = std::move(rows), .ColumnWidths = std::move(widths)}};
   };
   const std::string invalid = "5 invalid_argument: Invalid procedure call or argument: ";
   const std::string name = invalid + "the sheet name \"";

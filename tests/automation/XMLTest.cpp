@@ -526,30 +526,30 @@ TEST(XmlXPath, EvaluatesToStringsSelectsElementsInDocumentOrderAndRefusesBadExpr
       "<order id=\"3\" state=\"open\"><amount>15.5</amount><!-- c --><x:tag>t</x:tag></order>"
       "</orders>");
   const qm::XmlElement second = root.Children("order")[1];
-  using Case = std::tuple<const qm::XmlElement*, const char*, const char*>;  // context, expression, result
-  const Case values[] = {{&root, "count(order)", "3"},
-                         {&root, "order[@state='open'][2]/@id", "3"},
-                         {&root, "sum(order/amount)", "215.5"},
-                         {&root, "order[last()]/amount", "15.5"},
-                         {&root, "order[position() = 2]/line/text()", "c"},
-                         {&root, "string(order[1])", "120ab"},
-                         {&root, "order/x:tag", "t"},
-                         {&root, "order[3]/comment()", " c "},
-                         {&root, "boolean(order[@id='9'])", "false"},
-                         {&root, "order[@id='9']", ""},
-                         {&root, "0 div 0", "NaN"},
-                         {&root, "concat(name(), ':', count(*/@*))", "orders:6"},
-                         {&second, "../order[1]/@id", "1"},
-                         {&second, "name(/*)", "orders"}};
-  for (const auto& [context, xpath, value] : values) EXPECT_EQ(qm::XmlEvaluate(*context, xpath), value) << xpath;
+  using Case = std::pair<const char*, const char*>;  // expression, result
+  const Case values[] = {{"count(order)", "3"},
+                         {"order[@state='open'][2]/@id", "3"},
+                         {"sum(order/amount)", "215.5"},
+                         {"order[last()]/amount", "15.5"},
+                         {"order[position() = 2]/line/text()", "c"},
+                         {"string(order[1])", "120ab"},
+                         {"order/x:tag", "t"},
+                         {"order[3]/comment()", " c "},
+                         {"boolean(order[@id='9'])", "false"},
+                         {"order[@id='9']", ""},
+                         {"0 div 0", "NaN"},
+                         {"concat(name(), ':', count(*/@*))", "orders:6"}};
+  for (const auto& [xpath, value] : values) EXPECT_EQ(qm::XmlEvaluate(root, xpath), value) << xpath;
+  // From another element.
+  EXPECT_EQ(qm::XmlEvaluate(second, "../order[1]/@id") + qm::XmlEvaluate(second, "name(/*)"), "1orders");
 
-  const Case selections[] = {{&root, "order[@state='open']", "1,3"},
-                             {&root, "//line", "a,b,c"},
-                             {&root, "order[2] | order[1]", "1,2"},
-                             {&root, "order/@id | order[1]", "1"},  // attributes are no elements
-                             {&root, "none", ""},
-                             {&second, "following::*[1]", "3"}};
-  for (const auto& [context, xpath, ids] : selections) EXPECT_EQ(Ids(qm::XmlSelect(*context, xpath)), ids) << xpath;
+  const Case selections[] = {{"order[@state='open']", "1,3"},
+                             {"//line", "a,b,c"},
+                             {"order[2] | order[1]", "1,2"},
+                             {"order/@id | order[1]", "1"},  // attributes are no elements
+                             {"none", ""}};
+  for (const auto& [xpath, ids] : selections) EXPECT_EQ(Ids(qm::XmlSelect(root, xpath)), ids) << xpath;
+  EXPECT_EQ(Ids(qm::XmlSelect(second, "following::*[1]")), "3");
 
   // A bad expression is an invalid argument naming it; one giving no
   // elements says that it gives no node-set.
