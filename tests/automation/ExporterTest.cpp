@@ -161,8 +161,7 @@ TEST(Workbook, LibreOfficeShowsTheCellsUnderTheirFormats) {
 // flag at once.
 TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgramDoes) {
   // No spreadsheet program may open during the test.
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) unsetenv(name);
   qm::test::ScratchDir dir;
   qm::spreadsheet::BookWriter writer(dir / "b.xlsx");
   const lxw_worksheet* sheet = writer.AddSheet("S");
