@@ -404,17 +404,16 @@ TEST(XmlNode, LoadsSavesOrRefusesToSaveAndChildrenFollowChangesMovesAndRemovals)
   EXPECT_EQ(other.GetXml() + c->Tag() + std::to_string(a.NumChildren()),
             "<o>\n  <b><c />moved</b>\n  <n />\n</o>\nkept0");
 
-  XmlNode root;
-  ASSERT_TRUE(root.LoadXml("<r><a><deep><deeper/></deep></a><b/></r>"));
-  auto deeper = root.GetChild(0)->GetChild(0)->GetChild(0);
-  b = root.GetChild(1);
-  root.RemoveAllChildren();
+  ASSERT_TRUE(a.LoadXml("<r><a><deep><deeper/></deep></a><b/></r>"));
+  auto deeper = a.GetChild(0)->GetChild(0)->GetChild(0);
+  b = a.GetChild(1);
+  a.RemoveAllChildren();
   deeper->NewChild("x", "y");
-  EXPECT_EQ(std::to_string(root.NumChildren()) + deeper->GetChildContent("x"), "0y");
+  EXPECT_EQ(std::to_string(a.NumChildren()) + deeper->GetChildContent("x"), "0y");
   b.reset();
   deeper.reset();
-  for (int i = 0; i < 50; ++i) ASSERT_FALSE(root.NewNode()->LoadXml("<broken>"));
-  EXPECT_EQ(root.GetXml(), "<r />\n");
+  for (int i = 0; i < 50; ++i) ASSERT_FALSE(a.NewNode()->LoadXml("<broken>"));
+  EXPECT_EQ(a.GetXml(), "<r />\n");
 
   // A save writes the tree as it stands and refuses, before its end, a tree
   // that would not read back: the old file stays and the reason names what.

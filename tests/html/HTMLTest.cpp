@@ -53,9 +53,6 @@ using DesktopInstaller = DesktopScope<RecordingDesktop>;
 // The application name the archives carry: "Lib V" and the version.
 const std::string kApp = "Lib V" + std::string(qm::kVersionString);
 
-// A file in base64 lines of 76 characters, as coreutils' base64 writes them.
-std::string Base64Lines(const std::string& file) { return Output("base64 -w 76 '" + file + "' | sed 's/$/\r/'"); }
-
 // Each "|" stands for CR LF.
 std::string Lines(const std::string& bars) { return std::regex_replace(bars, std::regex("\\|"), "\r\n"); }
 
@@ -77,9 +74,10 @@ std::string TextPart(const std::string& boundary, const std::string& location, c
 
 std::string BinaryPart(const std::string& boundary, const std::string& type, const std::string& location,
                        const std::string& file, const std::string& encoding = "Content-Transfer-Encoding") {
+  // The file in base64 lines of 76 characters, as coreutils' base64 writes them.
   return Lines("|--" + boundary + "|Content-Type: " + type + ";|" + encoding +
                ": base64|Content-Location: http://localhost/" + location + "||") +
-         Base64Lines(file);
+         Output("base64 -w 76 '" + file + "' | sed 's/$/\r/'");
 }
 
 // The boundary of a written archive, checked for its form.
