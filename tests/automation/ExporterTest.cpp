@@ -15,7 +15,6 @@ namespace {
 
 using qm::Variant;
 using qm::VariantArray;
-using qm::test::RaisedBy;
 
 class FakeGrid : public qm::DispatchTable<FakeGrid> {
  public:
@@ -32,7 +31,7 @@ class FakeGrid : public qm::DispatchTable<FakeGrid> {
 
 // What a call raises, whole: "number errc: description @ source".
 std::string Raised(auto&& f) {
-  const qm::Error e = RaisedBy(f);
+  const qm::Error e = qm::test::RaisedBy(f);
   return std::to_string(e.Number()) + " " + std::string(qm::ErrcName(e.Errc())) + ": " + e.Description() + " @ " +
          e.Source();
 }

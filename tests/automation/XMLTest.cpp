@@ -16,9 +16,7 @@ namespace {
 
 using qm::XML;
 using qm::XmlNode;
-using qm::test::RaisedBy;
-using qm::test::ReadFile;
-using qm::test::WriteFile;
+using namespace qm::test;
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
