@@ -121,6 +121,7 @@ TEST(WholeFileWrites, FolderFailuresAreRaisedAndAFailedListingIsAnError) {
   // file in place; one the user may not read (EACCES on opening) is left unsynced.
   for (const auto& [call, error, fails] : {std::tuple{Call::Open, EIO, true}, std::tuple{Call::Fsync, EACCES, true},
                                            std::tuple{Call::Open, EACCES, false}}) {
+    SCOPED_TRACE(testing::Message() << (call == Call::Open ? "open" : "fsync") << " failing with errno " << error);
     qm::test::WriteFile(file, "old");
     FailNthCall fault(2, error, call);  // the temporary's, then the folder's
     try {
@@ -129,6 +130,7 @@ TEST(WholeFileWrites, FolderFailuresAreRaisedAndAFailedListingIsAnError) {
     } catch (const qm::frame::FolderNotSynced& e) {
       EXPECT_EQ(std::pair(e.code().value(), fails), std::pair(error, true));
     }
+    EXPECT_TRUE(fault.Fired());  // the folder's call did fail, also where the write went on
     EXPECT_EQ(qm::test::ReadFile(file), "new");
   }
 
