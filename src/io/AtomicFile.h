@@ -144,7 +144,8 @@ class AtomicFile {
 
 // Syncs a folder, so that a rename or a new name in it survives a crash.
 // Throws std::filesystem::filesystem_error when the folder cannot be opened
-// or synced.
+// or synced; one the user may not read (EACCES or EPERM on opening it) is
+// left unsynced, as no process of the user's could sync it.
 void SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace qm::io
