@@ -58,8 +58,9 @@ TEST_F(PrintTest, PrintPageInProcessThroughTheHelperAndTheToolRefusesBadInput) {
   EXPECT_EQ(ErrorOf([&] { qm::ui::PrintToPdf(dir / "nothere.html", dir / "x.pdf"); }), 53);
   const qm::Error e = RaisedBy([&] { qm::ui::PrintToPdf(page, unwritable); });
   EXPECT_TRUE(e.Number() == 9999 && e.Description().find("quillmark-print") != std::string::npos) << e.Description();
-  if (QPrinterInfo::availablePrinterNames().isEmpty())
+  if (QPrinterInfo::availablePrinterNames().isEmpty()) {
     EXPECT_EQ(RaisedBy([&] { qm::ui::PrintDetached(page); }).Description(), "No printer is installed");
+  }
 
   // Found from the ui library's own folder: this test program lives elsewhere
   // and the PATH does not name the build tree.
