@@ -8,13 +8,14 @@
 #include "quillmark/automation/Workbook.h"
 #include "quillmark/runtime/FileTable.h"
 #include "quillmark/values/DispatchTable.h"
-#include "support/ErrorOf.h"
+#include "support/ErrorTrail.h"
 #include "support/TestEnvironment.h"
 
 namespace {
 
 using qm::Variant;
 using qm::VariantArray;
+using qm::test::ExplainedTrail;
 
 class FakeGrid : public qm::DispatchTable<FakeGrid> {
  public:
@@ -28,13 +29,6 @@ class FakeGrid : public qm::DispatchTable<FakeGrid> {
         });
   }
 };
-
-// What a call raises, whole: "number errc: description @ source".
-std::string Raised(auto&& f) {
-  const qm::Error e = qm::test::RaisedBy(f);
-  return std::to_string(e.Number()) + " " + std::string(qm::ErrcName(e.Errc())) + ": " + e.Description() + " @ " +
-         e.Source();
-}
 
 Variant Table(std::int32_t columns, std::int32_t rows, const std::vector<Variant>& cellsByRow) {
   VariantArray table({{0, columns - 1}, {0, rows - 1}});
@@ -124,7 +118,8 @@ TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeaderAndBadOnesAreRefused
       {one("T", {{std::string(32768, 'x')}}), "9999 too_large: T!A1: the text has more than 32767 characters"},
   };
   const std::string source = " @ QuillmarkLibrary.Workbook|[Workbook]Public Sub WriteWorkbook(\"" + book + "\")";
-  for (const auto& [sheets, says] : cases) EXPECT_EQ(Raised([&] { qm::WriteWorkbook(book, sheets); }), says + source);
+  for (const auto& [sheets, says] : cases)
+    EXPECT_EQ(ExplainedTrail([&] { qm::WriteWorkbook(book, sheets); }), says + source);
   EXPECT_EQ(qm::test::ReadFile(book), "old");
   EXPECT_EQ(qm::test::ErrorOf([] { Cell::Number("4,0"); }), qm::ERR_TypeMismatch);
   EXPECT_EQ(qm::test::ErrorOf([&] { qm::WriteWorkbook(dir / "none/b.xlsx", one("S")); }), qm::ERR_PathNotFound);
@@ -249,16 +244,16 @@ TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgr
 
   // 58000 says the spreadsheet application cannot be started; a workbook that
   // cannot be saved gets the file error it is.
-  EXPECT_EQ(Raised([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); }),
+  EXPECT_EQ(ExplainedTrail([&] { exporter.ExportArrayToExcel(dir / "missing/out.xlsx", table); }),
             "76 not_found: Path not found @ QuillmarkLibrary.Exporter");
   std::filesystem::create_directory(dir.Path() / "folder.xlsx");
-  EXPECT_EQ(Raised([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); }),
+  EXPECT_EQ(ExplainedTrail([&] { exporter.ExportArrayToExcel(dir / "folder.xlsx", table); }),
             "75 io_error: Path/File access error: " + dir / "folder.xlsx" + " @ QuillmarkLibrary.Exporter");
   const std::string refused = " @ QuillmarkLibrary.Exporter|[Exporter]Private Function GetArrayAsExcelString(?)";
   for (auto [bad, says] :
        {std::pair{Variant("text"), "13 invalid_argument: Type mismatch"},
         std::pair{Variant(VariantArray::FromVector({"a", "b"})), "9 out_of_range: Subscript out of range"}})
-    EXPECT_EQ(Raised([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); }), says + refused);
+    EXPECT_EQ(ExplainedTrail([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); }), says + refused);
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
   EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
 
@@ -267,7 +262,7 @@ TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgr
   const VariantArray& matrix = result.Array();
   EXPECT_EQ(std::pair(matrix.UBound(1), matrix.UBound(2)), std::pair(4, 3));
   EXPECT_EQ(matrix(0, 0).String() + matrix(4, 3).String(), "r0c0r3c4");
-  EXPECT_EQ(Raised([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); }),
+  EXPECT_EQ(ExplainedTrail([&] { exporter.GetGridAsArray(std::make_shared<qm::Object>()); }),
             "438 unsupported: Object doesn't support this property or method @ "
             "QuillmarkLibrary.Exporter|[Exporter]Public Function GetGridAsArray(?)");
   // The temporary text file is gone.

@@ -411,7 +411,8 @@ TEST(HTMLDoc, ReportTitleDefaultsElementsAttributesAndFailures) {
               "Results</H1>\r\n</BODY>\r\n</HTML>\r\n");
 
   HTMLDoc fresh;
-  for (int call = 0; call < 2; ++call) fresh.BeginBody();  // the second: already in the body, nothing happens
+  fresh.BeginBody();
+  fresh.BeginBody();  // already in the body: nothing happens
   EXPECT_EQ(fresh.GetDocument(),
             "<HTML>\r\n<HEAD>\r\n<TITLE> untitled</TITLE>\r\n</HEAD>\r\n<BODY>\r\n</BODY>\r\n</HTML>\r\n");
 
@@ -520,7 +521,8 @@ TEST(Typographer, ReportFragments) {
   t.TableBegin(qm::Variant(1), qm::Variant(2), qm::Variant(100));
   t.TableBegin();
   t.TableBegin(qm::Variant("wide"), std::nullopt, qm::Variant("5"), "id=t");
-  for (int call = 0; call < 2; ++call) t.StyleBegin(qm::tyHeading2);
+  t.StyleBegin(qm::tyHeading2);
+  t.StyleBegin(qm::tyHeading2);
   t.StyleEnd();
   t.StyleBegin(qm::tyNormal);
   t.StyleEnd();

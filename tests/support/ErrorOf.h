@@ -26,9 +26,10 @@ inline std::string Described(auto&& f) {
   return std::to_string(e.Number()) + ": " + e.Description();
 }
 
-inline std::string Explained(auto&& f) {
-  const qm::Error e = RaisedBy(f);
+inline std::string Explain(const qm::Error& e) {
   return std::to_string(e.Number()) + " " + std::string(ErrcName(e.Errc())) + ": " + e.Description();
 }
+
+inline std::string Explained(auto&& f) { return Explain(RaisedBy(f)); }
 
 }  // namespace qm::test

@@ -14,4 +14,10 @@ inline std::string Trail(auto&& f) {
   return std::to_string(e.Number()) + ": " + e.Description() + " @ " + e.Source();
 }
 
+// The same with the cause: "number errc: description @ source".
+inline std::string ExplainedTrail(auto&& f) {
+  const qm::Error e = RaisedBy(f);
+  return Explain(e) + " @ " + e.Source();
+}
+
 }  // namespace qm::test
