@@ -119,7 +119,7 @@ TEST(Workbook, TypedSheetsKeepFormatsDatesWidthsAndTheHeaderAndBadOnesAreRefused
   };
   const std::string source = " @ QuillmarkLibrary.Workbook|[Workbook]Public Sub WriteWorkbook(\"" + book + "\")";
   for (const auto& [sheets, says] : cases)
-    EXPECT_EQ(ExplainedTrail([&] { qm::WriteWorkbook(book, sheets); }), says + source);
+    EXPECT_EQ(ExplainedTrail([&, &sheets = sheets] { qm::WriteWorkbook(book, sheets); }), says + source);
   EXPECT_EQ(qm::test::ReadFile(book), "old");
   EXPECT_EQ(qm::test::ErrorOf([] { Cell::Number("4,0"); }), qm::ERR_TypeMismatch);
   EXPECT_EQ(qm::test::ErrorOf([&] { qm::WriteWorkbook(dir / "none/b.xlsx", one("S")); }), qm::ERR_PathNotFound);
@@ -253,7 +253,7 @@ TEST(Exporter, ExportsCellsAndGridsRaisesFileErrorsAndImportsAsASpreadsheetProgr
   for (auto [bad, says] :
        {std::pair{Variant("text"), "13 invalid_argument: Type mismatch"},
         std::pair{Variant(VariantArray::FromVector({"a", "b"})), "9 out_of_range: Subscript out of range"}})
-    EXPECT_EQ(ExplainedTrail([&] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); }), says + refused);
+    EXPECT_EQ(ExplainedTrail([&, &bad = bad] { exporter.ExportArrayToExcel(dir / "bad.xlsx", bad); }), says + refused);
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.xlsx"));
   EXPECT_EQ(qm::files::FreeFile(), 1);  // no numbered file left open
 

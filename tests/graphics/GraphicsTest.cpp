@@ -409,7 +409,7 @@ TEST(PictureLoader, ReadsBmpFilesOfEveryDepthAndBothRowOrdersAndRefusesBadHeader
            {"empty.bmp", "481: Invalid picture: the file is empty"},
            {"missing.png", "53: File not found"},
            {"", "75: Path/File access error"}})
-    EXPECT_EQ(Described([&] { LoadPicture(dir / name); }), says) << name;
+    EXPECT_EQ(Described([&, &name = name] { LoadPicture(dir / name); }), says) << name;
   EveryPrefixLoadsOrIsRefused(BmpFile(TestPicture(3, 2), true), "top-down BMP");
 }
 

@@ -167,7 +167,7 @@ TEST(ConvertToJpeg, GivesTheBytesOfTheWriterOfAPictureInMemoryOrLeavesTheOldJpeg
   WriteFile(dir / "out.jpg", "old bytes");
   for (const auto& [name, bytes, says] : cases) {
     if (name != "missing.bmp") WriteFile(dir / name, bytes);
-    EXPECT_EQ(Described([&] { ConvertToJpeg(dir.Path() / name, dir.Path() / "out.jpg"); }),
+    EXPECT_EQ(Described([&, &name = name] { ConvertToJpeg(dir.Path() / name, dir.Path() / "out.jpg"); }),
               says + ": '" + (dir / name) + "'");
     EXPECT_EQ(ReadFile(dir / "out.jpg"), "old bytes") << name;
   }

@@ -143,7 +143,7 @@ TEST(TaskGroup, EveryPieceRunsOnceAndTheFirstFailureIsRaisedOnce) {
     std::vector<std::atomic<int>> runs(kPieces);
     std::atomic<int> next{0};
     TaskGroup group;
-    const auto turn = [&] {
+    const auto turn = [&, failAt = failAt] {
       for (int i = 0; !group.Failed() && (i = next++) < kPieces;) {
         ++runs[i];
         if (i == failAt) throw std::runtime_error("piece " + std::to_string(i));

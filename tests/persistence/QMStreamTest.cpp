@@ -45,7 +45,7 @@ std::string Written(const std::function<void(QMStream&)>& write) {
 }
 
 // Fields of these names, types and first values; a reference refers to a Customer.
-Describer Fields(std::vector<std::tuple<const char*, ScalarTypeConstants, Variant>> list) {
+Describer Fields(const std::vector<std::tuple<const char*, ScalarTypeConstants, Variant>>& list) {
   return [list](ScalarFields& f) {
     for (const auto& [name, type, value] : list) {
       const auto field = f.AddDetails(name, type, value);
@@ -400,7 +400,7 @@ TEST(SimpleRecords, FieldsReadBackAndFindNextObject) {
   const std::string records =
       "noise\r\n   %Object Skip @1\r\n%Property a\r\n%Object Skip @1 \r\n%Collection Keep\r\n%Object Last\r\n";
   r = Reader(records);
-  const auto find = [&](const Variant& ignored, std::optional<Variant> end = std::nullopt) {
+  const auto find = [&](const Variant& ignored, const std::optional<Variant>& end = std::nullopt) {
     r.FindNextObject(ignored, end);
     return r.Peek();
   };
@@ -438,7 +438,7 @@ TEST(SimpleRecords, ErrorsLeaveTheStreamInPlaceAndChildCounts) {
   };
   for (const auto& [text, read, says] : cases) {
     QMStream r = Reader(text);
-    const std::string said = Described([&] { read(r); });
+    const std::string said = Described([&, &read = read] { read(r); });
     EXPECT_EQ(said + "|" + r.Peek(), says) << text;
   }
   QMStream r = Reader("   %Collection Things\r\n");
@@ -592,7 +592,11 @@ TEST(PropertyRecords, ReadingRulesAndCollections) {
        "9: Subscript out of range" + readObject},
   };
   for (const auto& [text, names, raised] : refused)
-    EXPECT_EQ(Trail([&] { Reader(std::string("%Object Person\r\n") + text).ReadObject(p, names); }), raised) << text;
+    EXPECT_EQ(Trail([&, &text = text, &names = names] {
+                Reader(std::string("%Object Person\r\n") + text).ReadObject(p, names);
+              }),
+              raised)
+        << text;
 
   auto people = std::make_shared<People>();
   people->Items = {Ada(), std::make_shared<Person>()};

@@ -334,7 +334,8 @@ TEST(Dictionary, MembersByNameWithDateObjectEmptyAndNullKeys) {
 // wins, otherwise the first match in name order. A folder is no file.
 TEST(WindowsPath, ComponentsSeparatorsDrivesDotsAndTheChoiceAmongMatches) {
   qm::test::ScratchDir dir;
-  const fs::path root = dir.Path(), sales = root / "Reports/March/Sales.txt";
+  const fs::path& root = dir.Path();
+  const fs::path sales = root / "Reports/March/Sales.txt";
   for (const char* folder : {"Bilder/Übersicht", "Reports/March"}) fs::create_directories(root / folder);
   for (const char* file : {"Bilder/Übersicht/Straße Ω.png", "r\xE9sum\xE9.gif", "Reports/March/Sales.txt",
                            "Reports/notes.txt", "Reports/NOTES.txt"})

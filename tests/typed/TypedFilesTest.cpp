@@ -575,7 +575,8 @@ TEST(Records, NestedRecordsRoundTripPublishedReadersReadThemAndBadInputNamesTheP
       {good.substr(0, good.size() - 10), "62: Input past end of file at Day[2].Spare"},
       {"%Collection Days @1\r\n2147483647\r\n", lost + "0]"},
   };
-  for (const auto& [text, says] : cases) EXPECT_EQ(Described([&] { ReadText<Day>(text, "Days"); }), says) << text;
+  for (const auto& [text, says] : cases)
+    EXPECT_EQ(Described([&, &text = text] { ReadText<Day>(text, "Days"); }), says) << text;
   // Cut anywhere, the file gives its records or a qm::Error, never a crash.
   for (std::size_t n = 0; n < good.size(); n += 7) (void)RaisedBy([&] { ReadText<Day>(good.substr(0, n), "Days"); });
 

@@ -485,7 +485,8 @@ TEST_F(DialogsTest, LinkingTheLibraryInstallsTheQtDesktopAndTheErrorReporterShow
   frmError reporter;
   int shown = 0;
   // Reports `error` with `trail`, answering its window (if one opens) with `answer`.
-  const auto report = [&](const std::string& trail, const std::string& error, std::function<void(QWidget&)> answer) {
+  const auto report = [&](const std::string& trail, const std::string& error,
+                          const std::function<void(QWidget&)>& answer) {
     OnModal("frmError", [&, answer](QWidget& w) {
       ++shown;
       answer(w);
